@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Installs the Debian packages ternbell needs to build, test and run, when
+# any is missing, then configures and builds into ./build.
+# Sourced by run.sh and test.sh; safe to run again.
+set -euo pipefail
+
+TERNBELL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+TERNBELL_BUILD=${TERNBELL_BUILD:-$TERNBELL_ROOT/build}
+
+TERNBELL_PACKAGES=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  # libraries
+  qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev
+  libsndfile1-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+  libx11-dev libssl-dev gettext
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev python3
+  dovecot-pop3d dovecot-imapd
+  xvfb xauth trayer imagemagick x11-xserver-utils x11-utils xdotool
+)
+
+ternbell_install_packages() {
+  local missing=()
+  for p in "${TERNBELL_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "ternbell: installing ${missing[*]}"
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  "${sudo[@]}" apt-get update
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+  # The Debian package starts a system-wide Dovecot; the tests run their own.
+  if command -v systemctl >/dev/null && systemctl is-active --quiet dovecot 2>/dev/null; then
+    "${sudo[@]}" systemctl disable --now dovecot || true
+  fi
+}
+
+ternbell_build() {
+  # clang builds everything, so the libFuzzer targets live in the same tree.
+  CC=${CC:-clang} CXX=${CXX:-clang++} cmake -S "$TERNBELL_ROOT" -B "$TERNBELL_BUILD" -G Ninja \
+    -DCMAKE_BUILD_TYPE="${TERNBELL_BUILD_TYPE:-RelWithDebInfo}"
+  cmake --build "$TERNBELL_BUILD" -j "$(nproc)"
+}
+
+ternbell_install_packages
+ternbell_build

@@ -1,0 +1,6 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test through CTest.
+set -euo pipefail
+source "$(dirname "$0")/scripts/setup.sh"
+cd "$TERNBELL_BUILD"
+ctest --output-on-failure -j "${TERNBELL_TEST_JOBS:-2}" "$@"

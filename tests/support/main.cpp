@@ -1,0 +1,15 @@
+#include <QApplication>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+// Every test binary gets an application object, so widgets and timers work;
+// without a display the offscreen platform stands in.
+int main(int argc, char** argv)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("ternbell"));
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
