@@ -1,0 +1,97 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// A private Dovecot (POP3 and IMAP) on 127.0.0.1 for the tests and benchmarks.
+// Everything it needs lives in one temporary folder: config, base_dir, log,
+// passwd file and one Maildir per user. Run as root, the login processes use
+// dovenull, the internal ones dovecot, and the mail is owned by nobody; run
+// as anyone else, every service runs as that user.
+//
+//     Dovecot server;
+//     server.AddUser("ann", "secret");
+//     server.Start();
+//     server.Deliver("ann", "Subject: hi\r\n\r\nbody\r\n");
+//
+// The destructor stops the server (and every process it started) and
+// removes the folder. Every wait is bounded.
+class Dovecot
+{
+public:
+    // Thrown when the server cannot be prepared or does not come up; the
+    // message says why and carries the tail of the server's log.
+    class Failure : public std::runtime_error
+    {
+    public:
+        using std::runtime_error::runtime_error;
+    };
+
+    // Empty when a server can be started here, else the reason it cannot.
+    static std::string Unavailable();
+
+    Dovecot();
+    ~Dovecot();
+    Dovecot(const Dovecot&) = delete;
+    Dovecot& operator=(const Dovecot&) = delete;
+
+    // Offers APOP (a timestamp in the POP3 greeting); set before Start.
+    void EnableApop(bool enable = true);
+
+    // Users may be added before or after Start; the passwd file is re-read
+    // by the server when it changes.
+    void AddUser(const std::string& user, const std::string& password);
+
+    // Writes the config, starts the master in the foreground and waits (at
+    // most 15 s) until both ports accept connections.
+    void Start();
+    // Stops the master and waits (bounded) until all of its processes are
+    // gone; SIGKILL when they do not go in time. Safe to call twice.
+    void Stop();
+    bool Running() const { return MasterPid > 0; }
+    // Whether any process of the group still runs. Zombies do not count: the
+    // master's children are reparented when it ends, and reaping them is up
+    // to whoever adopted them.
+    static bool GroupAlive(pid_t group);
+
+    // The master's pid, which is also the id of the process group of all its
+    // processes; -1 when stopped.
+    pid_t Master() const { return MasterPid; }
+
+    std::string Host() const { return "127.0.0.1"; }
+    uint16_t Pop3Port() const { return PortPop3; }
+    uint16_t ImapPort() const { return PortImap; }
+    const std::string& Folder() const { return Root; }
+
+    // Puts one message, the raw text as given, into new/ of the user's
+    // Maildir. Messages are numbered by the server in delivery order.
+    // Returns the file's base name.
+    std::string Deliver(const std::string& user, const std::string& raw);
+    // The texts of the messages left in the user's Maildir (new/ and cur/),
+    // in delivery order.
+    std::vector<std::string> Messages(const std::string& user) const;
+    std::size_t CountMessages(const std::string& user) const;
+
+    std::string Log() const;
+
+private:
+    std::string MaildirOf(const std::string& user) const;
+    void WritePasswd() const;
+    void WriteConfig() const;
+    bool StartOnce(std::string& why);
+    void Chown(const std::string& path) const;
+
+    std::string Root;
+    bool Apop = false;
+    std::map<std::string, std::string> Users;
+    uint16_t PortPop3 = 0;
+    uint16_t PortImap = 0;
+    pid_t MasterPid = -1;
+    unsigned Sequence = 0;
+    bool AsRoot = false;
+};
