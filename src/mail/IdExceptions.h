@@ -1,0 +1,126 @@
+#pragma once
+
+#include "mail/IdException.h"
+
+#include <string>
+
+// The errors of the line connection. Messages are the untranslated English
+// texts; the error box translates them when it shows them.
+
+class EIdAlreadyConnected : public EIdException
+{
+public:
+    EIdAlreadyConnected() : EIdException("Already connected.") {}
+};
+
+class EIdHostRequired : public EIdException
+{
+public:
+    EIdHostRequired() : EIdException() {}
+};
+
+class EIdPortRequired : public EIdException
+{
+public:
+    EIdPortRequired() : EIdException() {}
+};
+
+class EIdConnectTimeout : public EIdException
+{
+public:
+    EIdConnectTimeout() : EIdException("Connect timed out.") {}
+};
+
+// A connect failed on the connect thread without a socket error number.
+class EIdConnectException : public EIdException
+{
+public:
+    using EIdException::EIdException;
+};
+
+class EIdConnClosedGracefully : public EIdException
+{
+public:
+    EIdConnClosedGracefully() : EIdException("Connection Closed Gracefully.") {}
+};
+
+class EIdClosedSocket : public EIdException
+{
+public:
+    EIdClosedSocket() : EIdException("Disconnected.") {}
+};
+
+class EIdReadTimeout : public EIdException
+{
+public:
+    EIdReadTimeout() : EIdException("Read Timeout") {}
+};
+
+class EIdReadLnMaxLineLengthExceeded : public EIdException
+{
+public:
+    EIdReadLnMaxLineLengthExceeded() : EIdException("Max line length exceeded.") {}
+};
+
+class EIdNotConnected : public EIdException
+{
+public:
+    EIdNotConnected() : EIdException("Not connected.") {}
+};
+
+// A socket call failed. LastError uses the socket error numbering below
+// (10061 refused, 10054 reset, 11001 host not found, ...), not errno.
+class EIdSocketError : public EIdException
+{
+public:
+    EIdSocketError(int lastError, const std::string& message)
+        : EIdException(message), LastError(lastError)
+    {
+    }
+    explicit EIdSocketError(int lastError);
+
+    int LastError;
+};
+
+// Socket error numbers this library raises.
+enum : int
+{
+    Id_WSAEINTR = 10004,
+    Id_WSAEBADF = 10009,
+    Id_WSAEACCES = 10013,
+    Id_WSAENOTSOCK = 10038,
+    Id_WSAEADDRINUSE = 10048,
+    Id_WSAEADDRNOTAVAIL = 10049,
+    Id_WSAENETDOWN = 10050,
+    Id_WSAENETUNREACH = 10051,
+    Id_WSAENETRESET = 10052,
+    Id_WSAECONNABORTED = 10053,
+    Id_WSAECONNRESET = 10054,
+    Id_WSAENOBUFS = 10055,
+    Id_WSAENOTCONN = 10057,
+    Id_WSAESHUTDOWN = 10058,
+    Id_WSAETIMEDOUT = 10060,
+    Id_WSAECONNREFUSED = 10061,
+    Id_WSAEHOSTDOWN = 10064,
+    Id_WSAEHOSTUNREACH = 10065,
+    Id_WSAHOST_NOT_FOUND = 11001,
+    Id_WSATRY_AGAIN = 11002,
+    Id_WSANO_RECOVERY = 11003
+};
+
+// Maps a Linux errno value onto the socket error numbering. Values without a
+// counterpart are returned unchanged (they are all far below 10000).
+int SocketErrorFromErrno(int err);
+
+// Maps a getaddrinfo result code (with the errno it left, for EAI_SYSTEM).
+int SocketErrorFromLookup(int gaiCode, int err);
+
+// The description of a socket error number; numbers outside the table get
+// the platform's own description of the errno they came from.
+std::string SocketErrorDescription(int number);
+
+// "Socket Error # <n>" CR LF and the description.
+std::string SocketErrorMessage(int number);
+
+[[noreturn]] void RaiseSocketError(int number);
+[[noreturn]] void RaiseSocketErrorFromErrno(int err);

@@ -1,0 +1,497 @@
+#include "mail/IdIOHandler.h"
+
+#include "mail/IdConnectThread.h"
+#include "mail/IdExceptions.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <unistd.h>
+
+// ---------------------------------------------------------------- TIdIOHandler
+
+TIdIOHandler::TIdIOHandler() = default;
+
+TIdIOHandler::~TIdIOHandler() = default;
+
+void TIdIOHandler::DoStatus(TIdStatus status, const std::string& text)
+{
+    if (OnStatus)
+        OnStatus(status, text);
+}
+
+void TIdIOHandler::Open()
+{
+    FIsOpen = false;
+    FPeerClosed = false;
+    FRecvBuffer.assign(static_cast<std::size_t>(std::max(RecvBufferSize, 1)), 0);
+    FInputBuffer.Clear();
+    FIsOpen = true;
+}
+
+void TIdIOHandler::Close() noexcept
+{
+    FIsOpen = false;
+}
+
+void TIdIOHandler::CheckForDisconnect(bool raiseIfDisconnected, bool ignoreBuffer)
+{
+    if (FPeerClosed && SocketAllocated())
+    {
+        CloseSocket();
+        DoStatus(hsDisconnected, "Disconnected.");
+    }
+    bool gone = FPeerClosed || !SocketAllocated();
+    if (gone && raiseIfDisconnected && (ignoreBuffer || FInputBuffer.Empty()))
+        throw EIdConnClosedGracefully();
+}
+
+int TIdIOHandler::ReceiveChunk(bool raiseIfDisconnected, int timeout, bool raiseOnTimeout)
+{
+    if (timeout == -1)
+        timeout = ReadTimeout > 0 ? ReadTimeout : -1;
+    else if (timeout < -1)
+        timeout = -1;
+    CheckForDisconnect(raiseIfDisconnected, false);
+    if (!SocketAllocated())
+    {
+        if (raiseIfDisconnected)
+            throw EIdException("Not Connected");
+        return 0;
+    }
+    int count = 0;
+    do
+    {
+        if (!WaitReadable(timeout))
+        {
+            if (raiseOnTimeout)
+                throw EIdReadTimeout();
+            return -1;
+        }
+        int size = static_cast<int>(std::min<std::size_t>(FRecvBuffer.size(),
+                                                          static_cast<std::size_t>(std::max(RecvBufferSize, 1))));
+        count = ReadDataFromSource(FRecvBuffer.data(), size);
+        if (count > 0)
+            FInputBuffer.Write(FRecvBuffer.data(), static_cast<std::size_t>(count));
+        else
+            FPeerClosed = true;
+        CheckForDisconnect(raiseIfDisconnected, false);
+    } while (count == 0 && SocketAllocated());
+    return count;
+}
+
+bool TIdIOHandler::Connected()
+{
+    try
+    {
+        ReceiveChunk(false, 0, false);
+    }
+    catch (const EIdException&)
+    {
+        // A reset found by the poll: the connection is over, not the query.
+        if (SocketAllocated())
+        {
+            CloseSocket();
+            DoStatus(hsDisconnected, "Disconnected.");
+        }
+    }
+    bool live = SocketAllocated() && FIsOpen && !(FPeerClosed && FInputBuffer.Empty());
+    return live || !FInputBuffer.Empty();
+}
+
+void TIdIOHandler::Write(const std::string& bytes)
+{
+    CheckForDisconnect(true, true);
+    std::size_t sent = 0;
+    while (sent < bytes.size())
+    {
+        int chunk = static_cast<int>(std::min<std::size_t>(bytes.size() - sent, 1u << 30));
+        int n = WriteDataToTarget(bytes.data() + sent, chunk);
+        if (n <= 0)
+        {
+            FPeerClosed = true;
+            CheckForDisconnect(true, false);
+            // Bytes still queued: the peer is gone all the same.
+            throw EIdConnClosedGracefully();
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+}
+
+void TIdIOHandler::WriteLine(const std::string& text)
+{
+    std::string line;
+    line.reserve(text.size() + 2);
+    line.append(text).append("\r\n");
+    Write(line);
+}
+
+std::string TIdIOHandler::ReadLine(const std::string& terminator, int timeout, int maxLength)
+{
+    const std::string& term = terminator.empty() ? std::string("\n") : terminator;
+    if (maxLength < 0)
+        maxLength = MaxLineLength;
+    FLastReadSplit = false;
+    FLastReadTimedOut = false;
+    auto start = std::chrono::steady_clock::now();
+    std::size_t searchFrom = 0;
+    long pos;
+    for (;;)
+    {
+        pos = FInputBuffer.IndexOf(term, searchFrom);
+        std::size_t size = FInputBuffer.Size();
+        if (maxLength > 0 && ((pos >= 0 && pos > maxLength) || (pos < 0 && size > static_cast<std::size_t>(maxLength))))
+        {
+            if (MaxLineAction == maException)
+                throw EIdReadLnMaxLineLengthExceeded();
+            FLastReadSplit = true;
+            return FInputBuffer.Extract(static_cast<std::size_t>(maxLength));
+        }
+        if (pos >= 0)
+            break;
+        // Resume where this search stopped; a terminator may straddle the end.
+        searchFrom = size >= term.size() ? size - term.size() + 1 : 0;
+        CheckForDisconnect(true, true);
+        int received = ReceiveChunk(true, timeout, false);
+        if (received == -1)
+        {
+            FLastReadTimedOut = true;
+            return {};
+        }
+        if (timeout >= 0)
+        {
+            auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+            if (elapsed.count() >= timeout)
+            {
+                FLastReadTimedOut = true;
+                return {};
+            }
+        }
+    }
+    std::string line = FInputBuffer.Extract(static_cast<std::size_t>(pos));
+    FInputBuffer.Remove(term.size());
+    if (term == "\n" && !line.empty() && line.back() == '\r')
+        line.pop_back();
+    return line;
+}
+
+std::string TIdIOHandler::ReadLineOrTimeout()
+{
+    std::string line = ReadLine();
+    if (FLastReadTimedOut)
+        throw EIdReadTimeout();
+    return line;
+}
+
+std::string TIdIOHandler::ReadLineSkippingBlanks(int attempts)
+{
+    for (int i = 0; i < attempts; ++i)
+    {
+        std::string line = Trim(ReadLineOrTimeout());
+        if (!line.empty())
+            return line;
+    }
+    return {};
+}
+
+void TIdIOHandler::ReadDotTerminated(TIdStrings& lines)
+{
+    for (;;)
+    {
+        std::string line = ReadLineOrTimeout();
+        if (line == ".")
+            return;
+        if (line.size() >= 2 && line[0] == '.' && line[1] == '.')
+            line.erase(0, 1);
+        lines.push_back(std::move(line));
+    }
+}
+
+std::string TIdIOHandler::ReadExactBytes(int count)
+{
+    if (count <= 0)
+        return {};
+    std::size_t wanted = static_cast<std::size_t>(count);
+    std::string result = FInputBuffer.Extract(wanted);
+    while (result.size() < wanted && Connected())
+    {
+        std::size_t chunk = std::min(wanted - result.size(), static_cast<std::size_t>(std::max(RecvBufferSize, 1)));
+        while (FInputBuffer.Size() < chunk && SocketAllocated())
+            ReceiveChunk(true, -1, true);
+        result += FInputBuffer.Extract(chunk);
+    }
+    return result;
+}
+
+// ------------------------------------------------------------- TIdSocketHandle
+
+TIdSocketHandle::~TIdSocketHandle()
+{
+    CloseSocket();
+}
+
+void TIdSocketHandle::AllocateSocket(int family)
+{
+    CloseSocket();
+    FHandle = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (FHandle < 0)
+        RaiseSocketErrorFromErrno(errno);
+}
+
+void TIdSocketHandle::Bind(const std::string& ip, int port, int family)
+{
+    // Any address and port 0 is what connect picks by itself; binding it
+    // explicitly would only tie up an ephemeral port earlier.
+    if (ip.empty() && port == 0)
+        return;
+    TIdSockAddr address;
+    if (ip.empty())
+    {
+        if (family == AF_INET6)
+        {
+            auto* a = reinterpret_cast<sockaddr_in6*>(&address.Address);
+            a->sin6_family = AF_INET6;
+            a->sin6_addr = in6addr_any;
+            a->sin6_port = htons(static_cast<uint16_t>(port));
+            address.Length = sizeof(sockaddr_in6);
+        }
+        else
+        {
+            auto* a = reinterpret_cast<sockaddr_in*>(&address.Address);
+            a->sin_family = AF_INET;
+            a->sin_addr.s_addr = htonl(INADDR_ANY);
+            a->sin_port = htons(static_cast<uint16_t>(port));
+            address.Length = sizeof(sockaddr_in);
+        }
+    }
+    else
+    {
+        address = ResolveHost(ip, port, family);
+    }
+    if (::bind(FHandle, reinterpret_cast<const sockaddr*>(&address.Address), address.Length) != 0)
+        RaiseSocketErrorFromErrno(errno);
+}
+
+void TIdSocketHandle::SetNoDelay(bool noDelay)
+{
+    int value = noDelay ? 1 : 0;
+    if (::setsockopt(FHandle, IPPROTO_TCP, TCP_NODELAY, &value, sizeof(value)) != 0)
+        RaiseSocketErrorFromErrno(errno);
+}
+
+void TIdSocketHandle::Connect(const sockaddr* address, socklen_t length)
+{
+    if (::connect(FHandle, address, length) == 0)
+        return;
+    int err = errno;
+    // An interrupted connect goes on in the background; wait for its end.
+    while (err == EINTR || err == EINPROGRESS || err == EALREADY)
+    {
+        pollfd fd = {FHandle, POLLOUT, 0};
+        int n = ::poll(&fd, 1, -1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+        {
+            err = errno;
+            break;
+        }
+        socklen_t len = sizeof(err);
+        if (::getsockopt(FHandle, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+            err = errno;
+    }
+    if (err != 0)
+        RaiseSocketErrorFromErrno(err);
+}
+
+int TIdSocketHandle::Recv(char* buffer, int size)
+{
+    for (;;)
+    {
+        ssize_t n = ::recv(FHandle, buffer, static_cast<std::size_t>(size), 0);
+        if (n >= 0)
+            return static_cast<int>(n);
+        if (errno != EINTR)
+            RaiseSocketErrorFromErrno(errno);
+    }
+}
+
+int TIdSocketHandle::Send(const char* bytes, int size)
+{
+    for (;;)
+    {
+        // No SIGPIPE for a peer that is gone: the error is raised instead.
+        ssize_t n = ::send(FHandle, bytes, static_cast<std::size_t>(size), MSG_NOSIGNAL);
+        if (n >= 0)
+            return static_cast<int>(n);
+        if (errno != EINTR)
+            RaiseSocketErrorFromErrno(errno);
+    }
+}
+
+bool TIdSocketHandle::Readable(int milliseconds)
+{
+    if (FHandle < 0)
+        return false;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(milliseconds, 0));
+    pollfd fd = {FHandle, POLLIN, 0};
+    for (;;)
+    {
+        int wait = milliseconds;
+        if (milliseconds > 0)
+        {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            wait = static_cast<int>(std::max<long long>(left.count(), 0));
+        }
+        int n = ::poll(&fd, 1, milliseconds < 0 ? -1 : wait);
+        if (n > 0)
+            return true; // errors and hang-ups are readable too: recv reports them
+        if (n == 0)
+            return false;
+        if (errno != EINTR)
+            RaiseSocketErrorFromErrno(errno);
+    }
+}
+
+void TIdSocketHandle::CloseSocket() noexcept
+{
+    if (FHandle >= 0)
+    {
+        ::close(FHandle);
+        FHandle = -1;
+    }
+}
+
+TIdSockAddr ResolveHost(const std::string& host, int port, int family)
+{
+    addrinfo hints{};
+    hints.ai_family = family;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    addrinfo* found = nullptr;
+    std::string service = std::to_string(port);
+    int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+    if (rc != 0)
+        RaiseSocketError(SocketErrorFromLookup(rc, errno));
+    std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> guard(found, &::freeaddrinfo);
+    if (!found || found->ai_addrlen > sizeof(sockaddr_storage))
+        RaiseSocketError(Id_WSAHOST_NOT_FOUND);
+    TIdSockAddr result;
+    std::memcpy(&result.Address, found->ai_addr, found->ai_addrlen);
+    result.Length = found->ai_addrlen;
+    return result;
+}
+
+// ---------------------------------------------------------- TIdIOHandlerSocket
+
+TIdIOHandlerSocket::TIdIOHandlerSocket() = default;
+
+TIdIOHandlerSocket::~TIdIOHandlerSocket() = default;
+
+void TIdIOHandlerSocket::Open()
+{
+    TIdIOHandler::Open();
+    if (FBinding)
+        FBinding->CloseSocket();
+    else
+        FBinding = std::make_unique<TIdSocketHandle>();
+    if (!Host.empty() && Port > 0)
+        ConnectClient();
+}
+
+void TIdIOHandlerSocket::Close() noexcept
+{
+    if (FBinding)
+        FBinding->CloseSocket();
+    TIdIOHandler::Close();
+}
+
+bool TIdIOHandlerSocket::SocketAllocated() const
+{
+    return FBinding && FBinding->HandleAllocated();
+}
+
+void TIdIOHandlerSocket::CloseSocket() noexcept
+{
+    if (FBinding)
+        FBinding->CloseSocket();
+}
+
+// ----------------------------------------------------------- TIdIOHandlerStack
+
+bool TIdIOHandlerStack::WaitReadable(int milliseconds)
+{
+    return FBinding && FBinding->Readable(milliseconds);
+}
+
+int TIdIOHandlerStack::ReadDataFromSource(char* buffer, int size)
+{
+    if (!SocketAllocated())
+        throw EIdClosedSocket();
+    return FBinding->Recv(buffer, size);
+}
+
+int TIdIOHandlerStack::WriteDataToTarget(const char* bytes, int size)
+{
+    if (!SocketAllocated())
+        throw EIdClosedSocket();
+    return FBinding->Send(bytes, size);
+}
+
+void TIdIOHandlerStack::ConnectClient()
+{
+    int family = IPVersion == Id_IPv6 ? AF_INET6 : AF_INET;
+    FBinding->AllocateSocket(family);
+    FBinding->Bind(BoundIP, BoundPort, family);
+    if (!UseNagle)
+        FBinding->SetNoDelay(true);
+    // Name lookup stays outside the connect time-out.
+    DoStatus(hsResolving, "Resolving hostname " + Host + ".");
+    TIdSockAddr address = ResolveHost(Host, Port, family);
+    DoStatus(hsConnecting, "Connecting to " + Host + ".");
+    if (ConnectTimeout == 0)
+        FBinding->Connect(reinterpret_cast<const sockaddr*>(&address.Address), address.Length);
+    else
+        ConnectWithTimeout(address);
+}
+
+void TIdIOHandlerStack::ConnectWithTimeout(const TIdSockAddr& address)
+{
+    constexpr int Slice = 125;
+    bool unlimited = ConnectTimeout < 0;
+    TIdConnectThread thread(FBinding->Handle(), reinterpret_cast<const sockaddr*>(&address.Address), address.Length);
+    int remaining = unlimited ? Slice + 1 : ConnectTimeout;
+    while (remaining > Slice)
+    {
+        if (thread.WaitFinished(Slice))
+        {
+            remaining = 0;
+            break;
+        }
+        if (!unlimited)
+            remaining -= Slice;
+    }
+    if (remaining > 0)
+        thread.WaitFinished(remaining);
+    if (!thread.Finished())
+    {
+        // Stop the thread before the socket goes, so its descriptor number
+        // cannot be reused under it.
+        thread.Terminate();
+        thread.WaitFor();
+        FBinding->CloseSocket();
+        throw EIdConnectTimeout();
+    }
+    thread.WaitFor();
+    if (thread.LastError() != 0)
+        RaiseSocketError(thread.LastError());
+    if (!thread.ErrorMessage().empty())
+        throw EIdConnectException(thread.ErrorMessage());
+}

@@ -1,0 +1,178 @@
+#pragma once
+
+#include "mail/IdBuffer.h"
+#include "mail/IdGlobal.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <sys/socket.h>
+
+// Line and byte reading and writing over an input queue. The transport
+// (a socket here) is supplied by the subclasses; everything that parses the
+// byte stream lives in this class.
+class TIdIOHandler
+{
+public:
+    TIdIOHandler();
+    virtual ~TIdIOHandler();
+    TIdIOHandler(const TIdIOHandler&) = delete;
+    TIdIOHandler& operator=(const TIdIOHandler&) = delete;
+
+    // Copied from the connection at each connect.
+    std::string Host;
+    int Port = 0;
+    int ConnectTimeout = 0;
+    int ReadTimeout = -1;
+    TIdIPVersion IPVersion = Id_IPv4;
+    std::string BoundIP;
+    int BoundPort = 0;
+
+    int MaxLineLength = 16384;
+    TIdMaxLineAction MaxLineAction = maException;
+    int RecvBufferSize = 32768;
+    int SendBufferSize = 32768;
+    bool UseNagle = true;
+
+    // Status observer; the connection forwards it to its own.
+    std::function<void(TIdStatus, const std::string&)> OnStatus;
+
+    bool IsOpen() const { return FIsOpen; }
+    bool PeerClosed() const { return FPeerClosed; }
+    bool LastReadTimedOut() const { return FLastReadTimedOut; }
+    bool LastReadSplit() const { return FLastReadSplit; }
+    TIdBuffer& InputBuffer() { return FInputBuffer; }
+
+    // Opens the handler with a fresh input queue; subclasses connect here.
+    virtual void Open();
+    // Releases the socket and clears IsOpen. Bytes already queued stay.
+    virtual void Close() noexcept;
+    // Polls without waiting, then: open with a live socket and not closed by
+    // the peer, or bytes still queued.
+    virtual bool Connected();
+    // True when the socket has bytes to receive within the time (-1: no
+    // limit). Does not look at the input queue.
+    virtual bool WaitReadable(int milliseconds) = 0;
+
+    // When the peer closed, closes the socket. Raises "Connection Closed
+    // Gracefully." when the connection is gone and raising is asked for,
+    // unless bytes are still queued and the queue is not ignored.
+    void CheckForDisconnect(bool raiseIfDisconnected = true, bool ignoreBuffer = false);
+    // One receive into the input queue. `timeout` -1 means ReadTimeout.
+    // Returns the byte count, 0 without a socket, -1 on a time-out that does
+    // not raise.
+    int ReceiveChunk(bool raiseIfDisconnected, int timeout, bool raiseOnTimeout);
+
+    void Write(const std::string& bytes);
+    // Sends `text` and CR LF in one write.
+    void WriteLine(const std::string& text);
+
+    // Reads up to `terminator` (empty: LF); a CR before an LF terminator is
+    // dropped. A read that times out returns an empty line and sets
+    // LastReadTimedOut.
+    std::string ReadLine(const std::string& terminator = "\n", int timeout = -1, int maxLength = -1);
+    // ReadLine with its defaults, except that a time-out raises "Read
+    // Timeout": loops over lines must not take a time-out for an empty line.
+    std::string ReadLineOrTimeout();
+    // Returns the first line that is not blank after trimming.
+    std::string ReadLineSkippingBlanks(int attempts = 2147483647);
+    // Appends lines up to the one that is exactly "."; a leading ".." loses
+    // one full stop.
+    void ReadDotTerminated(TIdStrings& lines);
+    // Exactly `count` bytes, fewer only when the peer closed in between.
+    std::string ReadExactBytes(int count);
+
+protected:
+    virtual bool SocketAllocated() const = 0;
+    virtual void CloseSocket() noexcept = 0;
+    // Receives at most `size` bytes; 0 when the peer closed. Raises on errors.
+    virtual int ReadDataFromSource(char* buffer, int size) = 0;
+    // Sends at most `size` bytes; returns how many went. Raises on errors.
+    virtual int WriteDataToTarget(const char* bytes, int size) = 0;
+
+    void DoStatus(TIdStatus status, const std::string& text);
+
+private:
+    TIdBuffer FInputBuffer;
+    std::vector<char> FRecvBuffer;
+    bool FIsOpen = false;
+    bool FPeerClosed = false;
+    bool FLastReadTimedOut = false;
+    bool FLastReadSplit = false;
+};
+
+// One socket file descriptor, closed with its owner.
+class TIdSocketHandle
+{
+public:
+    TIdSocketHandle() = default;
+    ~TIdSocketHandle();
+    TIdSocketHandle(const TIdSocketHandle&) = delete;
+    TIdSocketHandle& operator=(const TIdSocketHandle&) = delete;
+
+    bool HandleAllocated() const { return FHandle >= 0; }
+    int Handle() const { return FHandle; }
+
+    void AllocateSocket(int family);
+    void Bind(const std::string& ip, int port, int family);
+    void SetNoDelay(bool noDelay);
+    // Blocking connect on the caller's thread.
+    void Connect(const sockaddr* address, socklen_t length);
+    int Recv(char* buffer, int size);
+    int Send(const char* bytes, int size);
+    // poll for readability; -1 waits without limit.
+    bool Readable(int milliseconds);
+    void CloseSocket() noexcept;
+
+private:
+    int FHandle = -1;
+};
+
+// A resolved address.
+struct TIdSockAddr
+{
+    sockaddr_storage Address{};
+    socklen_t Length = 0;
+};
+
+// Resolves a name or address literal for `family` (AF_INET or AF_INET6);
+// failures raise EIdSocketError (11001 for an unknown host).
+TIdSockAddr ResolveHost(const std::string& host, int port, int family);
+
+// A handler that owns one socket handle.
+class TIdIOHandlerSocket : public TIdIOHandler
+{
+public:
+    TIdIOHandlerSocket();
+    ~TIdIOHandlerSocket() override;
+
+    TIdSocketHandle* Binding() const { return FBinding.get(); }
+
+    void Open() override;
+    void Close() noexcept override;
+
+protected:
+    bool SocketAllocated() const override;
+    void CloseSocket() noexcept override;
+    // Connects the socket to Host and Port.
+    virtual void ConnectClient() = 0;
+
+    std::unique_ptr<TIdSocketHandle> FBinding;
+};
+
+// The platform socket implementation: receive, send, connect with time-out.
+class TIdIOHandlerStack : public TIdIOHandlerSocket
+{
+public:
+    bool WaitReadable(int milliseconds) override;
+
+protected:
+    void ConnectClient() override;
+    int ReadDataFromSource(char* buffer, int size) override;
+    int WriteDataToTarget(const char* bytes, int size) override;
+
+private:
+    void ConnectWithTimeout(const TIdSockAddr& address);
+};

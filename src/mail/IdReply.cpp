@@ -1,0 +1,3 @@
+#include "mail/IdReply.h"
+
+TIdReply::~TIdReply() = default;
