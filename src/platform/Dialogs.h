@@ -62,3 +62,8 @@ using TMessageAnswerer = std::function<TModalResult(const TMessageRequest&)>;
 using TFileAnswerer = std::function<std::optional<std::string>(const TFileRequest&)>;
 void SetMessageAnswerer(TMessageAnswerer answerer);
 void SetFileAnswerer(TFileAnswerer answerer);
+
+// "Desc|*.EXT|Desc2|*.a;*.b" in the form QFileDialog takes:
+// "Desc (*.EXT *.ext);;Desc2 (*.a *.A *.b *.B)". Patterns match in either case,
+// as the desktop's file names did.
+std::string QtFileFilter(const std::string& filter);

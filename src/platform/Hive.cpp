@@ -1,0 +1,748 @@
+#include "platform/Hive.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <utility>
+
+namespace {
+
+char LowerAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool StartsWithNoCase(const std::string& text, const char* prefix)
+{
+    const size_t n = std::strlen(prefix);
+    return text.size() >= n && SameName(text.substr(0, n), prefix);
+}
+
+std::string TrimBlanks(const std::string& s)
+{
+    size_t b = 0, e = s.size();
+    while (b < e && (s[b] == ' ' || s[b] == '\t'))
+        ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t'))
+        --e;
+    return s.substr(b, e - b);
+}
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = LowerAscii(c);
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// "41,42,00" (blanks allowed) to bytes; false on anything else.
+bool ParseByteList(const std::string& list, std::string& bytes)
+{
+    bytes.clear();
+    const std::string t = TrimBlanks(list);
+    if (t.empty())
+        return true;
+    size_t i = 0;
+    while (true)
+    {
+        while (i < t.size() && (t[i] == ' ' || t[i] == '\t'))
+            ++i;
+        int value = 0, digits = 0;
+        while (i < t.size() && HexDigit(t[i]) >= 0 && digits < 2)
+        {
+            value = value * 16 + HexDigit(t[i]);
+            ++i;
+            ++digits;
+        }
+        if (digits == 0)
+            return false;
+        bytes += static_cast<char>(value);
+        while (i < t.size() && (t[i] == ' ' || t[i] == '\t'))
+            ++i;
+        if (i == t.size())
+            return true;
+        if (t[i] != ',')
+            return false;
+        ++i;
+    }
+}
+
+std::string ByteList(const std::string& bytes)
+{
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes)
+    {
+        if (!out.empty())
+            out += ',';
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+    }
+    return out;
+}
+
+// Reads a quoted string starting at s[i] == '"'; i ends behind the closing quote.
+bool ParseQuoted(const std::string& s, size_t& i, std::string& out)
+{
+    out.clear();
+    ++i;
+    while (i < s.size())
+    {
+        const char c = s[i++];
+        if (c == '"')
+            return true;
+        if (c == '\\')
+        {
+            if (i >= s.size())
+                return false;
+            out += s[i++];
+            continue;
+        }
+        out += c;
+    }
+    return false;
+}
+
+std::string Quote(const std::string& text)
+{
+    std::string out = "\"";
+    for (char c : text)
+    {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+bool NeedsHexForm(const std::string& text)
+{
+    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
+
+// Decodes the data part of a value line (everything after '=').
+bool ParseData(const std::string& data, THiveValue& value, std::string& problem)
+{
+    const std::string d = TrimBlanks(data);
+    if (!d.empty() && d[0] == '"')
+    {
+        size_t i = 0;
+        if (!ParseQuoted(d, i, value.text) || !TrimBlanks(d.substr(i)).empty())
+        {
+            problem = "malformed string";
+            return false;
+        }
+        value.kind = THiveValueKind::String;
+        return true;
+    }
+    if (StartsWithNoCase(d, "dword:"))
+    {
+        const std::string digits = TrimBlanks(d.substr(6));
+        if (digits.empty() || digits.size() > 8)
+        {
+            problem = "malformed dword";
+            return false;
+        }
+        uint32_t n = 0;
+        for (char c : digits)
+        {
+            if (HexDigit(c) < 0)
+            {
+                problem = "malformed dword";
+                return false;
+            }
+            n = n * 16 + static_cast<uint32_t>(HexDigit(c));
+        }
+        value.kind = THiveValueKind::Integer;
+        value.number = n;
+        return true;
+    }
+    if (StartsWithNoCase(d, "hex"))
+    {
+        const size_t colon = d.find(':');
+        if (colon == std::string::npos)
+        {
+            problem = "malformed hex value";
+            return false;
+        }
+        const std::string head = d.substr(0, colon);
+        std::string type;
+        if (head.size() > 3)
+        {
+            if (head[3] != '(' || head.back() != ')' || head.size() < 6)
+            {
+                problem = "malformed hex value";
+                return false;
+            }
+            type = head.substr(4, head.size() - 5);
+            for (char c : type)
+                if (HexDigit(c) < 0)
+                {
+                    problem = "malformed hex value";
+                    return false;
+                }
+        }
+        std::string bytes;
+        if (!ParseByteList(d.substr(colon + 1), bytes))
+        {
+            problem = "malformed hex bytes";
+            return false;
+        }
+        // hex(2) is the expandable string; hex(1) a plain string that the
+        // quoted form cannot carry (line breaks). Both end in one 00.
+        const unsigned long n = type.empty() ? 0 : std::strtoul(type.c_str(), nullptr, 16);
+        if (!type.empty() && (n == 1 || n == 2))
+        {
+            if (!bytes.empty() && bytes.back() == '\0')
+                bytes.pop_back();
+            value.kind = n == 2 ? THiveValueKind::ExpandString : THiveValueKind::String;
+            value.text = bytes;
+            return true;
+        }
+        value.kind = type.empty() ? THiveValueKind::Binary : THiveValueKind::Other;
+        value.text = head + ":" + ByteList(bytes);
+        return true;
+    }
+    if (d == "-")
+    {
+        value.kind = THiveValueKind::Other;
+        value.text = d;
+        return true;
+    }
+    problem = "unknown value type";
+    return false;
+}
+
+std::string DataText(const THiveValue& v)
+{
+    switch (v.kind)
+    {
+    case THiveValueKind::String:
+        if (NeedsHexForm(v.text))
+            return "hex(1):" + ByteList(v.text + '\0');
+        return Quote(v.text);
+    case THiveValueKind::Integer:
+    {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "dword:%08x", static_cast<unsigned>(v.number));
+        return buf;
+    }
+    case THiveValueKind::ExpandString:
+        return "hex(2):" + ByteList(v.text + '\0');
+    case THiveValueKind::Binary:
+    case THiveValueKind::Other:
+        break;
+    }
+    return v.text;
+}
+
+// --- file helpers -------------------------------------------------------------
+
+class TFd
+{
+public:
+    explicit TFd(int fd = -1) : fd_(fd) {}
+    ~TFd() { reset(); }
+    TFd(const TFd&) = delete;
+    TFd& operator=(const TFd&) = delete;
+    int get() const { return fd_; }
+    void reset(int fd = -1)
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = fd;
+    }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+// Holds the exclusive lock on the lock file beside the hive.
+class THiveLock
+{
+public:
+    explicit THiveLock(const std::string& hivePath)
+        : fd_(::open((hivePath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600))
+    {
+        if (fd_.get() < 0)
+            throw Exception("Cannot lock " + hivePath + ": " + std::strerror(errno));
+        while (::flock(fd_.get(), LOCK_EX) != 0)
+            if (errno != EINTR)
+                throw Exception("Cannot lock " + hivePath + ": " + std::strerror(errno));
+    }
+    ~THiveLock() { ::flock(fd_.get(), LOCK_UN); }
+    THiveLock(const THiveLock&) = delete;
+    THiveLock& operator=(const THiveLock&) = delete;
+
+private:
+    TFd fd_;
+};
+
+std::string FolderOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
+}
+
+std::string NameOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// mkdir -p; folders we create are 0700, and our own folder is made 0700.
+void EnsureFolder(const std::string& folder)
+{
+    for (size_t pos = 1; pos <= folder.size(); ++pos)
+    {
+        if (pos != folder.size() && folder[pos] != '/')
+            continue;
+        const std::string part = folder.substr(0, pos);
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
+            throw Exception("Cannot create folder " + part + ": " + std::strerror(errno));
+    }
+    ::chmod(folder.c_str(), 0700);
+}
+
+enum class TRead
+{
+    Ok,
+    Missing,
+};
+
+TRead ReadWhole(const std::string& path, std::string& text)
+{
+    text.clear();
+    TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0)
+    {
+        if (errno == ENOENT)
+            return TRead::Missing;
+        throw Exception("Cannot read " + path + ": " + std::strerror(errno));
+    }
+    char buf[65536];
+    while (true)
+    {
+        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw Exception("Cannot read " + path + ": " + std::strerror(errno));
+        if (n == 0)
+            return TRead::Ok;
+        text.append(buf, static_cast<size_t>(n));
+    }
+}
+
+// Moves the bad file to the first free bad-copy name; never replaces one.
+std::string MoveAside(const std::string& path)
+{
+    for (int n = 0; n < 10000; ++n)
+    {
+        const std::string target = BadCopyPath(path, n);
+        if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+            return target;
+        if (errno == EEXIST)
+            continue;
+        // File systems without RENAME_NOREPLACE: a hard link fails on an existing name too.
+        if (errno == EINVAL || errno == ENOSYS)
+        {
+            if (::link(path.c_str(), target.c_str()) == 0)
+            {
+                ::unlink(path.c_str());
+                return target;
+            }
+            if (errno == EEXIST)
+                continue;
+        }
+        throw Exception("Cannot move " + path + " aside: " + std::strerror(errno));
+    }
+    throw Exception("Cannot move " + path + " aside: too many bad copies");
+}
+
+// Leftovers of a writer that died before its rename; only called under the lock.
+void RemoveStaleTemporaries(const std::string& path)
+{
+    const std::string prefix = NameOf(path) + ".tmp-";
+    const std::string folder = FolderOf(path);
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return;
+    std::vector<std::string> stale;
+    while (const dirent* e = ::readdir(dir))
+        if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0)
+            stale.push_back(folder + "/" + e->d_name);
+    ::closedir(dir);
+    for (const auto& s : stale)
+        ::unlink(s.c_str());
+}
+
+std::function<void(const std::string&)>& ReplaceHook()
+{
+    static std::function<void(const std::string&)> hook;
+    return hook;
+}
+
+void WriteAll(int fd, const std::string& text)
+{
+    size_t done = 0;
+    while (done < text.size())
+    {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw Exception(std::string("write failed: ") + std::strerror(errno));
+        done += static_cast<size_t>(n);
+    }
+}
+
+void ReplaceFile(const std::string& path, const std::string& text)
+{
+    std::string temp = path + ".tmp-XXXXXX";
+    TFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    if (fd.get() < 0)
+        throw Exception("Cannot write " + path + ": " + std::strerror(errno));
+    try
+    {
+        ::fchmod(fd.get(), 0600);
+        WriteAll(fd.get(), text);
+        if (::fsync(fd.get()) != 0)
+            throw Exception(std::string("fsync failed: ") + std::strerror(errno));
+        if (::close(fd.release()) != 0)
+            throw Exception(std::string("close failed: ") + std::strerror(errno));
+        if (ReplaceHook())
+            ReplaceHook()(temp);
+        if (::rename(temp.c_str(), path.c_str()) != 0)
+            throw Exception(std::string("rename failed: ") + std::strerror(errno));
+    }
+    catch (const Exception& e)
+    {
+        ::unlink(temp.c_str());
+        if (e.Message.rfind("Cannot write ", 0) == 0)
+            throw;
+        throw Exception("Cannot write " + path + ": " + e.Message);
+    }
+    catch (...)
+    {
+        ::unlink(temp.c_str());
+        throw;
+    }
+    // Make the rename itself durable.
+    TFd dir(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0)
+        ::fsync(dir.get());
+}
+
+// Reads and parses; an unparseable file goes aside. Call with the lock held.
+THiveLoad LoadLocked(const std::string& path)
+{
+    THiveLoad load;
+    std::string text;
+    if (ReadWhole(path, text) == TRead::Missing)
+        return load;
+    try
+    {
+        load.hive = ParseHive(text);
+    }
+    catch (const EHiveParseError& e)
+    {
+        load.problem = e.Message;
+        load.keptAsidePath = MoveAside(path);
+    }
+    return load;
+}
+
+// The real file behind a symbolic link, so the replace keeps the link.
+std::string ResolvedPath(const std::string& path)
+{
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return path;
+    char buf[PATH_MAX];
+    if (!::realpath(path.c_str(), buf))
+        return path;
+    return buf;
+}
+
+} // namespace
+
+bool SameName(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (LowerAscii(a[i]) != LowerAscii(b[i]))
+            return false;
+    return true;
+}
+
+THiveValue* THiveKey::Find(const std::string& name)
+{
+    for (auto& v : values)
+        if (SameName(v.name, name))
+            return &v;
+    return nullptr;
+}
+
+const THiveValue* THiveKey::Find(const std::string& name) const
+{
+    return const_cast<THiveKey*>(this)->Find(name);
+}
+
+void THiveKey::Set(THiveValue value)
+{
+    if (THiveValue* old = Find(value.name))
+    {
+        // Keep the stored spelling of the name and the comments above it.
+        value.name = old->name;
+        value.comments = std::move(old->comments);
+        *old = std::move(value);
+        return;
+    }
+    values.push_back(std::move(value));
+}
+
+bool THiveKey::Remove(const std::string& name)
+{
+    for (auto it = values.begin(); it != values.end(); ++it)
+        if (SameName(it->name, name))
+        {
+            values.erase(it);
+            return true;
+        }
+    return false;
+}
+
+THiveKey* THive::Find(const std::string& path)
+{
+    for (auto& k : keys)
+        if (SameName(k.path, path))
+            return &k;
+    return nullptr;
+}
+
+const THiveKey* THive::Find(const std::string& path) const
+{
+    return const_cast<THive*>(this)->Find(path);
+}
+
+bool THive::Exists(const std::string& path) const
+{
+    if (Find(path))
+        return true;
+    const std::string prefix = path + "\\";
+    for (const auto& k : keys)
+        if (k.path.size() > prefix.size() && SameName(k.path.substr(0, prefix.size()), prefix))
+            return true;
+    return false;
+}
+
+THiveKey& THive::Create(const std::string& path)
+{
+    if (THiveKey* k = Find(path))
+        return *k;
+    keys.push_back(THiveKey{path, {}, {}});
+    return keys.back();
+}
+
+EHiveParseError::EHiveParseError(int line, const std::string& what)
+    : Exception("line " + std::to_string(line) + ": " + what), Line(line)
+{
+}
+
+THive ParseHive(const std::string& text)
+{
+    THive hive;
+    std::vector<std::string> lines;
+    {
+        size_t start = 0;
+        if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+            start = 3;
+        while (start <= text.size())
+        {
+            size_t end = text.find('\n', start);
+            if (end == std::string::npos)
+                end = text.size();
+            std::string line = text.substr(start, end - start);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            lines.push_back(std::move(line));
+            start = end + 1;
+        }
+    }
+
+    bool header = false;
+    THiveKey* key = nullptr;
+    std::vector<std::string> comments;
+    for (size_t i = 0; i < lines.size(); ++i)
+    {
+        const int lineNo = static_cast<int>(i + 1);
+        const std::string line = TrimBlanks(lines[i]);
+        if (line.empty())
+            continue;
+        if (!header)
+        {
+            if (line != "REGEDIT4")
+                throw EHiveParseError(lineNo, "not a REGEDIT4 file");
+            header = true;
+            continue;
+        }
+        if (line[0] == ';')
+        {
+            comments.push_back(lines[i]);
+            continue;
+        }
+        if (line[0] == '[')
+        {
+            if (line.back() != ']' || line.size() < 3)
+                throw EHiveParseError(lineNo, "malformed key line");
+            key = &hive.Create(line.substr(1, line.size() - 2));
+            key->comments.insert(key->comments.end(), comments.begin(), comments.end());
+            comments.clear();
+            continue;
+        }
+        if (!key)
+            throw EHiveParseError(lineNo, "value outside a key");
+
+        THiveValue value;
+        size_t pos = 0;
+        if (line[0] == '@')
+            pos = 1;
+        else if (line[0] == '"')
+        {
+            if (!ParseQuoted(line, pos, value.name))
+                throw EHiveParseError(lineNo, "malformed value name");
+            if (value.name.empty())
+                throw EHiveParseError(lineNo, "empty value name");
+        }
+        else
+            throw EHiveParseError(lineNo, "malformed line");
+        while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t'))
+            ++pos;
+        if (pos >= line.size() || line[pos] != '=')
+            throw EHiveParseError(lineNo, "missing '='");
+        std::string data = line.substr(pos + 1);
+        // Long hex lists go on over lines ending in a backslash.
+        if (StartsWithNoCase(TrimBlanks(data), "hex"))
+            while (!data.empty() && data.back() == '\\' && i + 1 < lines.size())
+            {
+                data.pop_back();
+                data += TrimBlanks(lines[++i]);
+            }
+        std::string problem;
+        if (!ParseData(data, value, problem))
+            throw EHiveParseError(lineNo, problem);
+        value.comments = std::move(comments);
+        comments.clear();
+        key->Set(std::move(value));
+    }
+    if (!header && !hive.keys.empty())
+        throw EHiveParseError(1, "not a REGEDIT4 file");
+    hive.trailingComments = std::move(comments);
+    return hive;
+}
+
+std::string SerializeHive(const THive& hive)
+{
+    std::string out = "REGEDIT4\n\n";
+    for (const auto& key : hive.keys)
+    {
+        for (const auto& c : key.comments)
+            out += c + "\n";
+        out += "[" + key.path + "]\n";
+        for (const auto& v : key.values)
+        {
+            for (const auto& c : v.comments)
+                out += c + "\n";
+            out += v.name.empty() ? std::string("@") : Quote(v.name);
+            out += "=" + DataText(v) + "\n";
+        }
+        out += "\n";
+    }
+    for (const auto& c : hive.trailingComments)
+        out += c + "\n";
+    return out;
+}
+
+void ApplyChange(THive& hive, const THiveChange& change)
+{
+    switch (change.kind)
+    {
+    case THiveChange::TKind::CreateKey:
+        hive.Create(change.path);
+        break;
+    case THiveChange::TKind::SetValue:
+    {
+        THiveValue v = change.value;
+        v.comments.clear();
+        hive.Create(change.path).Set(std::move(v));
+        break;
+    }
+    case THiveChange::TKind::DeleteValue:
+        if (THiveKey* k = hive.Find(change.path))
+            k->Remove(change.value.name);
+        break;
+    }
+}
+
+std::string BadCopyPath(const std::string& path, int n)
+{
+    return n == 0 ? path + ".bad" : path + ".bad." + std::to_string(n);
+}
+
+THiveLoad LoadHiveFile(const std::string& path)
+{
+    std::string text;
+    if (ReadWhole(path, text) == TRead::Missing)
+        return {};
+    try
+    {
+        THiveLoad load;
+        load.hive = ParseHive(text);
+        return load;
+    }
+    catch (const EHiveParseError&)
+    {
+    }
+    // Bad: look again under the lock, so only one instance moves it aside.
+    EnsureFolder(FolderOf(path));
+    THiveLock lock(path);
+    return LoadLocked(path);
+}
+
+THiveLoad UpdateHiveFile(const std::string& path, const std::vector<THiveChange>& changes)
+{
+    EnsureFolder(FolderOf(path));
+    THiveLock lock(path);
+    RemoveStaleTemporaries(path);
+    THiveLoad load = LoadLocked(path);
+    if (changes.empty())
+        return load;
+    std::string before;
+    const bool existed = ReadWhole(path, before) == TRead::Ok;
+    for (const auto& c : changes)
+        ApplyChange(load.hive, c);
+    const std::string after = SerializeHive(load.hive);
+    if (!existed || after != before)
+        ReplaceFile(ResolvedPath(path), after);
+    return load;
+}
+
+void SetHiveReplaceHook(std::function<void(const std::string& tempPath)> hook)
+{
+    ReplaceHook() = std::move(hook);
+}

@@ -1,0 +1,114 @@
+#pragma once
+
+#include "platform/Exception.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// The hive file: REGEDIT4 text, UTF-8. Parsing and writing the text are pure
+// functions; the file functions below add the folder, the lock and the atomic
+// replace. All names and texts here are UTF-8 as in the file; the registry
+// converts to and from the desktop code page.
+
+enum class THiveValueKind
+{
+    String,       // "..."
+    Integer,      // dword:xxxxxxxx
+    ExpandString, // hex(2): UTF-8 bytes ending in 00
+    Binary,       // hex: (kept verbatim)
+    Other,        // any other hex(N): or form, kept verbatim
+};
+
+struct THiveValue
+{
+    std::string name; // empty: the key's default value (@)
+    THiveValueKind kind = THiveValueKind::String;
+    std::string text;  // String / ExpandString: the text; Binary / Other: the raw form after '='
+    uint32_t number = 0;
+    std::vector<std::string> comments; // comment lines just above it, kept on rewrite
+};
+
+struct THiveKey
+{
+    std::string path; // full path with the root: "HKEY_CURRENT_USER\Software\ternbell"
+    std::vector<THiveValue> values;
+    std::vector<std::string> comments;
+
+    THiveValue* Find(const std::string& name);
+    const THiveValue* Find(const std::string& name) const;
+    void Set(THiveValue value);
+    bool Remove(const std::string& name);
+};
+
+struct THive
+{
+    std::vector<THiveKey> keys;
+    std::vector<std::string> trailingComments;
+
+    THiveKey* Find(const std::string& path);
+    const THiveKey* Find(const std::string& path) const;
+    // A key exists when it has a section or some section lies below it.
+    bool Exists(const std::string& path) const;
+    THiveKey& Create(const std::string& path);
+};
+
+// ASCII-only case-insensitive equality, as key and value names compare.
+bool SameName(const std::string& a, const std::string& b);
+
+class EHiveParseError : public Exception
+{
+public:
+    EHiveParseError(int line, const std::string& what);
+    int Line;
+};
+
+// Text to hive; raises EHiveParseError. An empty text is an empty hive.
+THive ParseHive(const std::string& text);
+// Hive to text, always parseable back to the same hive.
+std::string SerializeHive(const THive& hive);
+
+// One change to one key, recorded so it can be applied again to a fresher
+// copy of the file.
+struct THiveChange
+{
+    enum class TKind
+    {
+        CreateKey,
+        SetValue,
+        DeleteValue,
+    };
+    TKind kind;
+    std::string path;
+    THiveValue value; // SetValue: the value; DeleteValue: its name
+};
+
+void ApplyChange(THive& hive, const THiveChange& change);
+
+// --- The file ---------------------------------------------------------------
+
+// What a read of the file found.
+struct THiveLoad
+{
+    THive hive;
+    std::string keptAsidePath; // set when an unparseable file was moved aside
+    std::string problem;       // why it could not be parsed
+};
+
+// Reads the hive at path; a missing file is an empty hive. An unparseable
+// file is moved aside (never over an earlier bad copy) and reads as empty.
+THiveLoad LoadHiveFile(const std::string& path);
+
+// Under the exclusive lock beside the file: re-read it, apply the changes and
+// replace it atomically (temporary file, fsync, rename). Creates the folder
+// (0700); the file is 0600. Raises Exception when the file cannot be written.
+THiveLoad UpdateHiveFile(const std::string& path, const std::vector<THiveChange>& changes);
+
+// Names for bad copies: n = 0 gives path + ".bad", n > 0 path + ".bad.<n>".
+// A bad copy is never replaced; the next free name is taken.
+std::string BadCopyPath(const std::string& path, int n);
+
+// Test seam: runs after the temporary file is complete and flushed, right
+// before it replaces the hive. An empty function removes it.
+void SetHiveReplaceHook(std::function<void(const std::string& tempPath)> hook);

@@ -1,0 +1,179 @@
+#include "platform/Process.h"
+
+#include "platform/CodePage.h"
+#include "platform/Exception.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <cstring>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+std::string Native(const std::string& desktopText)
+{
+    const QByteArray bytes = QFile::encodeName(FromCodePage(desktopText));
+    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+std::string CurrentFolder()
+{
+    char buf[PATH_MAX];
+    return ::getcwd(buf, sizeof buf) ? std::string(buf) : std::string();
+}
+
+int DecodeStatus(int status)
+{
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
+    return -1;
+}
+
+// Owns spawn attributes and file actions for the length of one start.
+struct TSpawnSetup
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attr;
+    TSpawnSetup()
+    {
+        posix_spawn_file_actions_init(&actions);
+        posix_spawnattr_init(&attr);
+    }
+    ~TSpawnSetup()
+    {
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attr);
+    }
+    TSpawnSetup(const TSpawnSetup&) = delete;
+    TSpawnSetup& operator=(const TSpawnSetup&) = delete;
+};
+
+} // namespace
+
+std::vector<std::string> SplitCommandLine(const std::string& commandLine)
+{
+    std::vector<std::string> args;
+    std::string current;
+    bool inArg = false, quoted = false;
+    for (size_t i = 0; i < commandLine.size(); ++i)
+    {
+        const char c = commandLine[i];
+        if (!quoted && (c == ' ' || c == '\t' || c == '\n' || c == '\r'))
+        {
+            if (inArg)
+                args.push_back(current);
+            current.clear();
+            inArg = false;
+            continue;
+        }
+        inArg = true;
+        if (c == '"')
+        {
+            if (quoted && i + 1 < commandLine.size() && commandLine[i + 1] == '"')
+            {
+                current += '"';
+                ++i;
+            }
+            else
+                quoted = !quoted;
+            continue;
+        }
+        current += c;
+    }
+    if (inArg)
+        args.push_back(current);
+    return args;
+}
+
+TChildProcess::TChildProcess(const std::vector<std::string>& args, const std::string& workingDir)
+{
+    if (args.empty() || args[0].empty())
+        throw Exception("No program to start");
+    std::vector<std::string> native;
+    for (const auto& a : args)
+        native.push_back(Native(a));
+    // A relative path with a slash means ours, not the child's, folder.
+    if (native[0].find('/') != std::string::npos && native[0][0] != '/')
+        native[0] = CurrentFolder() + "/" + native[0];
+    std::vector<char*> argv;
+    for (auto& a : native)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    TSpawnSetup setup;
+    const std::string dir = Native(workingDir);
+    if (!dir.empty())
+        posix_spawn_file_actions_addchdir_np(&setup.actions, dir.c_str());
+    // Only the standard streams are handed on.
+    posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&setup.attr, &none);
+    posix_spawnattr_setsigdefault(&setup.attr, &all);
+    posix_spawnattr_setflags(&setup.attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
+
+    const int rc = native[0].find('/') == std::string::npos
+                       ? posix_spawnp(&pid_, native[0].c_str(), &setup.actions, &setup.attr, argv.data(), environ)
+                       : posix_spawn(&pid_, native[0].c_str(), &setup.actions, &setup.attr, argv.data(), environ);
+    if (rc != 0)
+    {
+        pid_ = -1;
+        throw Exception("Cannot start " + args[0] + ": " + std::strerror(rc));
+    }
+}
+
+TChildProcess::~TChildProcess()
+{
+    if (pid_ <= 0 || ended_)
+        return;
+    const pid_t pid = pid_;
+    std::thread([pid] {
+        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR)
+        {
+        }
+    }).detach();
+}
+
+bool TChildProcess::WaitFor(int ms)
+{
+    if (ended_)
+        return true;
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
+    while (true)
+    {
+        int status = 0;
+        const pid_t r = ::waitpid(pid_, &status, ms < 0 ? 0 : WNOHANG);
+        if (r == pid_)
+        {
+            ended_ = true;
+            exitCode_ = DecodeStatus(status);
+            return true;
+        }
+        if (r < 0 && errno != EINTR)
+        {
+            // Reaped elsewhere (someone waited for every child): it has ended.
+            ended_ = true;
+            return true;
+        }
+        if (ms >= 0)
+        {
+            const auto now = Clock::now();
+            if (now >= deadline)
+                return false;
+            std::this_thread::sleep_for(std::min<Clock::duration>(deadline - now, std::chrono::milliseconds(5)));
+        }
+    }
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// Starting programs without a shell. Command lines and arguments are 8-bit
+// desktop text; they reach the program in the file system's encoding.
+
+// Splits a command line the way the program starter reads it: blanks
+// separate arguments, double quotes group (also inside a word, a"b c"d is one
+// argument), a doubled double quote inside quotes is one double quote, and
+// the quotes themselves are dropped. Backslashes are ordinary characters.
+std::vector<std::string> SplitCommandLine(const std::string& commandLine);
+
+// One started child. A child that has not ended when this is destroyed is
+// reaped in the background when it ends, so none is left a zombie.
+class TChildProcess
+{
+public:
+    // args[0] is the program, looked up in PATH when it has no slash.
+    // workingDir empty: ours. Raises Exception when the program cannot start.
+    TChildProcess(const std::vector<std::string>& args, const std::string& workingDir);
+    ~TChildProcess();
+    TChildProcess(const TChildProcess&) = delete;
+    TChildProcess& operator=(const TChildProcess&) = delete;
+
+    pid_t Pid() const { return pid_; }
+    // Waits until the child ends or ms milliseconds pass (negative: no limit,
+    // 0: only look). True when it has ended.
+    bool WaitFor(int ms);
+    // After WaitFor returned true: the exit code, or 128 + signal number.
+    int ExitCode() const { return exitCode_; }
+
+private:
+    pid_t pid_ = -1;
+    bool ended_ = false;
+    int exitCode_ = -1;
+};

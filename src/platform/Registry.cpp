@@ -1,0 +1,290 @@
+#include "platform/Registry.h"
+
+#include "platform/CodePage.h"
+#include "platform/Dialogs.h"
+#include "platform/Hive.h"
+#include "platform/MailClientView.h"
+
+#include <cstdlib>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <vector>
+
+namespace {
+
+std::string ToUtf8(const std::string& desktopText)
+{
+    const QByteArray utf8 = FromCodePage(desktopText).toUtf8();
+    return std::string(utf8.constData(), static_cast<size_t>(utf8.size()));
+}
+
+std::string FromUtf8(const std::string& utf8)
+{
+    return ToCodePage(QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())));
+}
+
+bool HasLineBreak(const std::string& s)
+{
+    return s.find_first_of("\r\n") != std::string::npos;
+}
+
+// "\Software\x\" and "Software\x" name the same key.
+std::string CleanKeyPath(const std::string& key)
+{
+    if (HasLineBreak(key))
+        throw ERegistryException("Invalid registry key name");
+    size_t b = 0, e = key.size();
+    while (b < e && key[b] == '\\')
+        ++b;
+    while (e > b && key[e - 1] == '\\')
+        --e;
+    return key.substr(b, e - b);
+}
+
+std::string InvalidType(const std::string& name)
+{
+    return "Invalid data type for '" + name + "'";
+}
+
+// The user hears about a hive that had to be put aside, once per occurrence.
+void ReportKeptAside(const THiveLoad& load)
+{
+    if (load.keptAsidePath.empty())
+        return;
+    const std::string text = "The settings file " + FromUtf8(UserHivePath()) + " could not be read (" +
+                             load.problem + "). It has been kept as " + FromUtf8(load.keptAsidePath) +
+                             " and ternbell starts with empty settings.";
+    MessageDlg(nullptr, TMessageRequest{"", text, TMsgDlgType::mtError, mbOK});
+}
+
+} // namespace
+
+struct TRegistry::Impl
+{
+    THiveRoot root;
+    THive hive;      // what was read when the key was opened, plus our own changes
+    std::string key; // full UTF-8 path of the open key; empty when none is open
+    bool readOnly = false;
+    std::vector<THiveChange> pending;
+
+    std::string RootName() const
+    {
+        return root == THiveRoot::CurrentUser ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
+    }
+
+    std::string FullPath(const std::string& key) const
+    {
+        const std::string clean = CleanKeyPath(key);
+        return clean.empty() ? RootName() : RootName() + "\\" + ToUtf8(clean);
+    }
+
+    void Reload()
+    {
+        if (root == THiveRoot::LocalMachine)
+        {
+            hive = MailClientHive();
+            return;
+        }
+        THiveLoad load = LoadHiveFile(UserHivePath());
+        hive = std::move(load.hive);
+        for (const auto& c : pending)
+            ApplyChange(hive, c);
+        ReportKeptAside(load);
+    }
+
+    void Record(THiveChange change)
+    {
+        ApplyChange(hive, change);
+        pending.push_back(std::move(change));
+    }
+
+    const THiveKey& OpenedKey() const
+    {
+        static const THiveKey kEmpty;
+        if (key.empty())
+            throw ERegistryException("No registry key is open");
+        const THiveKey* k = hive.Find(key);
+        return k ? *k : kEmpty;
+    }
+
+    void CheckWritable(const std::string& name) const
+    {
+        if (key.empty())
+            throw ERegistryException("No registry key is open");
+        if (readOnly || root == THiveRoot::LocalMachine || HasLineBreak(name))
+            throw ERegistryException("Failed to set data for '" + name + "'");
+    }
+
+    void Write(const std::string& name, THiveValue value)
+    {
+        CheckWritable(name);
+        value.name = ToUtf8(name);
+        Record(THiveChange{THiveChange::TKind::SetValue, key, std::move(value)});
+    }
+
+    void Flush()
+    {
+        if (pending.empty())
+            return;
+        std::vector<THiveChange> changes;
+        changes.swap(pending);
+        ReportKeptAside(UpdateHiveFile(UserHivePath(), changes));
+    }
+};
+
+TRegistry::TRegistry(THiveRoot root) : d_(std::make_unique<Impl>())
+{
+    d_->root = root;
+}
+
+TRegistry::~TRegistry()
+{
+    try
+    {
+        CloseKey();
+    }
+    catch (...)
+    {
+        // A destructor cannot report; callers that care close the key themselves.
+    }
+}
+
+bool TRegistry::OpenKey(const std::string& key, bool canCreate)
+{
+    CloseKey();
+    const std::string path = d_->FullPath(key);
+    d_->Reload();
+    if (!d_->hive.Exists(path))
+    {
+        if (!canCreate || d_->root == THiveRoot::LocalMachine)
+            return false;
+        d_->Record(THiveChange{THiveChange::TKind::CreateKey, path, {}});
+    }
+    d_->key = path;
+    d_->readOnly = false;
+    return true;
+}
+
+bool TRegistry::OpenKeyReadOnly(const std::string& key)
+{
+    if (!OpenKey(key, false))
+        return false;
+    d_->readOnly = true;
+    return true;
+}
+
+bool TRegistry::KeyExists(const std::string& key)
+{
+    const std::string path = d_->FullPath(key);
+    d_->Reload();
+    return d_->hive.Exists(path);
+}
+
+void TRegistry::CloseKey()
+{
+    d_->key.clear();
+    d_->readOnly = false;
+    d_->Flush();
+}
+
+bool TRegistry::ValueExists(const std::string& name)
+{
+    return d_->OpenedKey().Find(ToUtf8(name)) != nullptr;
+}
+
+TRegDataType TRegistry::GetDataType(const std::string& name)
+{
+    const THiveValue* v = d_->OpenedKey().Find(ToUtf8(name));
+    if (!v)
+        return TRegDataType::rdUnknown;
+    switch (v->kind)
+    {
+    case THiveValueKind::String: return TRegDataType::rdString;
+    case THiveValueKind::ExpandString: return TRegDataType::rdExpandString;
+    case THiveValueKind::Integer: return TRegDataType::rdInteger;
+    case THiveValueKind::Binary: return TRegDataType::rdBinary;
+    case THiveValueKind::Other: break;
+    }
+    return TRegDataType::rdUnknown;
+}
+
+std::string TRegistry::ReadString(const std::string& name)
+{
+    const THiveValue* v = d_->OpenedKey().Find(ToUtf8(name));
+    if (!v)
+        return {};
+    if (v->kind != THiveValueKind::String && v->kind != THiveValueKind::ExpandString)
+        throw ERegistryException(InvalidType(name));
+    return FromUtf8(v->text);
+}
+
+int32_t TRegistry::ReadInteger(const std::string& name)
+{
+    const THiveValue* v = d_->OpenedKey().Find(ToUtf8(name));
+    if (!v || v->kind != THiveValueKind::Integer)
+        throw ERegistryException(InvalidType(name));
+    return static_cast<int32_t>(v->number);
+}
+
+bool TRegistry::ReadBool(const std::string& name)
+{
+    return ReadInteger(name) != 0;
+}
+
+void TRegistry::WriteString(const std::string& name, const std::string& value)
+{
+    THiveValue v;
+    v.kind = THiveValueKind::String;
+    v.text = ToUtf8(value);
+    d_->Write(name, std::move(v));
+}
+
+void TRegistry::WriteExpandString(const std::string& name, const std::string& value)
+{
+    THiveValue v;
+    v.kind = THiveValueKind::ExpandString;
+    v.text = ToUtf8(value);
+    d_->Write(name, std::move(v));
+}
+
+void TRegistry::WriteInteger(const std::string& name, int32_t value)
+{
+    THiveValue v;
+    v.kind = THiveValueKind::Integer;
+    v.number = static_cast<uint32_t>(value);
+    d_->Write(name, std::move(v));
+}
+
+void TRegistry::WriteBool(const std::string& name, bool value)
+{
+    WriteInteger(name, value ? 1 : 0);
+}
+
+bool TRegistry::DeleteValue(const std::string& name)
+{
+    d_->CheckWritable(name);
+    if (!d_->OpenedKey().Find(ToUtf8(name)))
+        return false;
+    THiveChange change{THiveChange::TKind::DeleteValue, d_->key, {}};
+    change.value.name = ToUtf8(name);
+    d_->Record(std::move(change));
+    return true;
+}
+
+std::string UserHivePath()
+{
+    std::string base;
+    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && x[0] == '/')
+        base = x;
+    else
+    {
+        const char* home = std::getenv("HOME");
+        std::string h = home ? home : "";
+        if (h.empty())
+            if (const passwd* pw = ::getpwuid(::getuid()))
+                h = pw->pw_dir;
+        base = h + "/.config";
+    }
+    return base + "/ternbell/user.reg";
+}
