@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QDialog>
+
+class QFrame;
+class QLabel;
+class QPushButton;
+
+// The about box: fixed size, centred, the application icon on a background
+// picture at the left and the credits beside it.
+class TfrmAboutBox : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit TfrmAboutBox(QWidget* parent = nullptr);
+
+    QFrame* panImage;
+    QLabel* imgBackground;
+    QLabel* imgIcon;
+    QLabel* lblTitle;
+    QLabel* lblCredits;
+    QPushButton* btnOk;
+
+private:
+    void FormCreate();
+};

@@ -1,0 +1,5 @@
+#include "config/ProcessFlags.h"
+
+bool LoadPending = true;
+bool ClearListPending = false;
+bool ExitConfirmed = false;

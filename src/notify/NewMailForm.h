@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QIcon>
+#include <QList>
+#include <QWidget>
+
+class QAction;
+class QFrame;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QTimer;
+class QTreeWidget;
+class TAnimate;
+
+// The notification window: the list of waiting messages. Created hidden at
+// start and only ever hidden and shown. Its rows are built by the check cycle.
+class TfrmNewMail : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TfrmNewMail(QWidget* parent = nullptr);
+    ~TfrmNewMail() override;
+
+    // Heights of the fixed parts of the window, as designed.
+    static constexpr int TitleHeight = 65;
+    static constexpr int CommentHeight = 110;
+
+    QWidget* panTitle;
+    QFrame* shpTitle;
+    QLabel* lblNewMessage;
+    TAnimate* aniNotify;
+    QFrame* bvlTitleSeparator;
+    QWidget* panComment;
+    QLabel* lblComment;
+    QPushButton* btnOk;
+    QPushButton* btnRead;
+    QPushButton* btnDetails;
+    QWidget* panDetails;
+    QFrame* bvlSeparator;
+    QTreeWidget* lvwMessages;
+    // Row pictures: 0 error row, 1 listed message, 2 row of the running check.
+    QList<QIcon> imlMessages;
+
+    QAction* actDetails;
+    QAction* actRead;
+    QAction* actDelete;
+    QAction* actRefresh;
+    QAction* actMailbox;
+
+    QMenu* PopupMenu;
+    QAction* mnuRead;
+    QAction* mnuMailbox;
+    QAction* mnuDelete;
+    QAction* mnuRefresh;
+
+    QTimer* timShowing;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    // Places the panels the way the design anchors them.
+    void AlignControls();
+    void FormCreate();
+};
