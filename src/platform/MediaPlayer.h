@@ -1,0 +1,95 @@
+#pragma once
+
+#include "platform/Exception.h"
+
+#include <QAudioFormat>
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+class QAudioSink;
+class QIODevice;
+
+class EMediaError : public Exception
+{
+public:
+    using Exception::Exception;
+};
+
+// A decoded wave: interleaved signed 16-bit samples.
+struct TWaveSound
+{
+    int SampleRate = 0;
+    int Channels = 0;
+    QByteArray Samples;
+
+    int64_t FrameCount() const;
+};
+
+// Checks the RIFF layout of a wave file from its leading bytes (at least up
+// to the start of the "data" chunk) and its size on disk. Returns an error
+// text, or an empty text when the file is whole: a "data" chunk that claims
+// more bytes than the file holds means the file was cut short.
+std::string WaveLayoutError(std::string_view head, uint64_t fileSize);
+
+// Reads and decodes a wave file (path in the desktop code page); throws
+// EMediaError when it is missing, not a wave, cut short or undecodable.
+TWaveSound LoadWaveFile(const std::string& fileName);
+
+// The hidden player of the notification sound. Open decodes the whole file,
+// so a bad file fails at once; Play returns at once and the sound goes on in
+// the background. The position (milliseconds) is kept between plays: without
+// AutoRewind a play starts where the last one stopped, and a player at the
+// end plays nothing until it is rewound or opened again. Without an audio
+// output the player keeps time as if it played, silently.
+class TMediaPlayer : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TMediaPlayer(QObject* parent = nullptr);
+    ~TMediaPlayer() override;
+
+    std::string FileName;
+    bool AutoRewind = false;
+
+    void Open();
+    void Play();
+    void Stop();
+    void Rewind();
+    void Close();
+
+    bool IsOpen() const;
+    bool IsPlaying() const;
+    int Position() const;
+    int Length() const;
+
+private:
+    int64_t CurrentFrame() const;
+    void Finish(int64_t frame);
+    void RequireOpen() const;
+    bool StartSink(int64_t frame);
+    void SinkStateChanged(unsigned generation);
+
+    bool FOpen = false;
+    bool FPlaying = false;
+    TWaveSound FSound;
+    QAudioFormat FFormat;
+    int64_t FFrame = 0;
+
+    // Audible playback; the sink owns the source it pulls from.
+    std::unique_ptr<QAudioSink> FSink;
+    QIODevice* FSource = nullptr;
+    unsigned FSinkGeneration = 0;
+
+    // Silent playback: the position follows the clock.
+    QElapsedTimer FClock;
+    int64_t FClockStart = 0;
+    QTimer FEndTimer;
+};
