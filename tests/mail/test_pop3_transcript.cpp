@@ -1,0 +1,471 @@
+// The POP3 client against scripted servers: what a real server never sends.
+#include "mail/IdExceptions.h"
+#include "mail/IdMessage.h"
+#include "mail/IdPOP3.h"
+#include "platform/Exception.h"
+#include "support/ScriptedServer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace
+{
+
+void Aim(TIdPOP3& pop, const ScriptedServer& srv, const std::string& user = "ann",
+         const std::string& password = "secret")
+{
+    pop.Host = srv.Host();
+    pop.Port = srv.Port();
+    pop.Username = user;
+    pop.Password = password;
+}
+
+bool Sent(const ScriptedServer& srv, const std::string& line)
+{
+    auto lines = srv.ReceivedLines();
+    return std::count(lines.begin(), lines.end(), line) > 0;
+}
+
+// Runs `action`, which must raise E, and returns the error's message.
+template <typename E>
+std::string MessageOf(const std::function<void()>& action)
+{
+    try
+    {
+        action();
+    }
+    catch (const E& e)
+    {
+        return e.Message;
+    }
+    catch (const std::exception& e)
+    {
+        return std::string("unexpected error: ") + e.what();
+    }
+    return "no error";
+}
+
+const char* const LoggedIn = R"(
+    S: +OK ready
+    C: CAPA
+    S: -ERR no
+    C: USER ann
+    S: +OK
+    C: PASS secret
+    S: +OK logged in
+)";
+
+TEST(Pop3Parse, GreetingTimestamp)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"POP3 server ready <1896.697170952@dbc.mtview.ca.us>", "<1896.697170952@dbc.mtview.ca.us>"},
+        {"ready <a> and <b>", "<a>"},
+        {"x > y <z> w", "<z>"},      // a ">" before the "<" does not count
+        {"ready <unclosed", ""},
+        {"ready > only", ""},
+        {"ready", ""},
+        {"<>", "<>"},
+        {"", ""},
+    };
+    for (const auto& [text, stamp] : cases)
+        EXPECT_EQ(POP3GreetingTimestamp(text), stamp) << text;
+}
+
+TEST(Pop3Parse, StatCountAndListSize)
+{
+    EXPECT_EQ(POP3StatCount("2 320"), 2);
+    EXPECT_EQ(POP3StatCount("0 0"), 0);
+    EXPECT_EQ(POP3StatCount(""), 0);
+    EXPECT_EQ(POP3StatCount("12 345 extra words"), 12);
+    for (const char* bad : {"2", "x 320", "2x 320", " 2 320", "99999999999 1"})
+    {
+        std::string expected = std::string(bad).find(' ') == std::string::npos
+                                   ? "'' is not a valid integer value"
+                                   : "'" + std::string(bad).substr(0, std::string(bad).find(' '))
+                                         + "' is not a valid integer value";
+        EXPECT_EQ(MessageOf<EConvertError>([&] { POP3StatCount(bad); }), expected) << bad;
+    }
+
+    const std::pair<const char*, int> sizes[] = {
+        {"1 320", 320}, {"7 0", 0}, {"1 320 trailing", 320}, {"1 big", -1},
+        {"1", -1},      {"", -1},   {"1  320", -1},          {"1 32x", -1},
+    };
+    for (const auto& [text, size] : sizes)
+        EXPECT_EQ(POP3ListSize(text), size) << text;
+}
+
+TEST(Pop3Transcript, WholeSessionWithServerOddities)
+{
+    ScriptedServer srv(R"(
+        S: +OK POP3 ready <1896.697170952@dbc.mtview.ca.us>
+        C: CAPA
+        S: +OK Capability list follows
+        S: TOP
+        S: USER
+        S: ..odd
+        S: .
+        C: USER ann
+        S: +OK
+        C: PASS secret
+        S: +OK logged in
+        C: STAT
+        S: +ok 2 320
+        C: TOP 1 0
+        S: +OK
+        S: Subject: first
+        S:
+        S: From: Ann <ann@example.org>
+        S:
+        S: ..dotted
+        S: body line
+        S: .
+        C: LIST 1
+        S: +OK 1 120
+        C: LIST 2
+        S: +OK 2 big
+        C: DELE 2
+        S: +OK marked
+        C: QUIT
+        S: +OK bye
+    )");
+    TIdPOP3 pop;
+    Aim(pop, srv);
+    pop.Connect();
+    EXPECT_EQ(pop.GreetingTimestamp, "<1896.697170952@dbc.mtview.ca.us>");
+    EXPECT_TRUE(pop.CanApop);
+    EXPECT_TRUE(pop.CapaAnswered);
+    EXPECT_EQ(pop.ServerCapabilities, (TIdStrings{"TOP", "USER", ".odd"}));
+    EXPECT_EQ(pop.CountMessages(), 2);
+
+    TIdMessage message;
+    message.Subject = "left over";
+    EXPECT_TRUE(pop.FetchHeader(1, message));
+    // Blank lines are dropped; the rest is kept as it came, body included.
+    EXPECT_EQ(message.HeaderLines.Lines,
+              (std::vector<std::string>{"Subject: first", "From: Ann <ann@example.org>", "..dotted",
+                                        "body line"}));
+    EXPECT_EQ(message.Subject, "first");
+    EXPECT_EQ(message.From().Address, "ann@example.org");
+
+    EXPECT_EQ(pop.MessageSize(1), 120);
+    EXPECT_EQ(pop.MessageSize(2), -1);
+    EXPECT_TRUE(pop.DeleteMessage(2));
+    pop.Disconnect();
+    EXPECT_FALSE(pop.Connected());
+    EXPECT_TRUE(srv.WaitDone());
+}
+
+TEST(Pop3Transcript, ConnectResetsTheConnectionState)
+{
+    ScriptedServer srv(R"(
+        S: +OK ready <stamp@host>
+        C: CAPA
+        S: +OK
+        S: USER
+        S: .
+        C: USER ann
+        S: +OK
+        C: PASS secret
+        S: +OK
+        C: QUIT
+        S: +OK
+        ACCEPT
+        S: +OK ready <unclosed
+        C: CAPA
+        S: -ERR unknown command
+        C: USER ann
+        S: +OK
+        C: PASS secret
+        S: +OK
+        C: QUIT
+        S: +OK
+    )");
+    TIdPOP3 pop;
+    Aim(pop, srv);
+    pop.Connect();
+    EXPECT_TRUE(pop.CanApop);
+    EXPECT_TRUE(pop.CapaAnswered);
+    pop.Disconnect();
+
+    // A refused CAPA is no error; state of the first session does not stay.
+    pop.Connect();
+    EXPECT_EQ(pop.GreetingTimestamp, "");
+    EXPECT_FALSE(pop.CanApop);
+    EXPECT_TRUE(pop.ServerCapabilities.empty());
+    EXPECT_FALSE(pop.CapaAnswered);
+    pop.Disconnect();
+    EXPECT_TRUE(srv.WaitDone());
+}
+
+TEST(Pop3Transcript, StatWithoutSizeRaisesConversionErrorAndStaysOpen)
+{
+    ScriptedServer srv(std::string(LoggedIn) + R"(
+        C: STAT
+        S: +OK 2
+        C: STAT
+        S: +OK 2 320
+        C: QUIT
+        S: +OK
+    )");
+    TIdPOP3 pop;
+    Aim(pop, srv);
+    pop.Connect();
+    EXPECT_EQ(MessageOf<EConvertError>([&] { pop.CountMessages(); }), "'' is not a valid integer value");
+    EXPECT_TRUE(pop.Connected());
+    EXPECT_EQ(pop.CountMessages(), 2);
+    pop.Disconnect();
+    EXPECT_TRUE(srv.WaitDone());
+}
+
+TEST(Pop3Transcript, RefusedTransactionCommandsLeaveTheConnectionOpen)
+{
+    ScriptedServer srv(std::string(LoggedIn) + R"(
+        C: STAT
+        S: -ERR [SYS/TEMP] busy
+        C: TOP 3 0
+        S: -ERR no such message
+        C: LIST 3
+        S: -ERR no such message
+        C: DELE 3
+        S: -ERR no such message
+        C: STAT
+        S: +OK 1 10
+        C: QUIT
+        S: +OK
+    )");
+    TIdPOP3 pop;
+    Aim(pop, srv);
+    pop.Connect();
+    TIdMessage message;
+    const std::pair<std::function<void()>, std::string> refused[] = {
+        {[&] { pop.CountMessages(); }, "busy\r\n"},
+        {[&] { pop.FetchHeader(3, message); }, "no such message\r\n"},
+        {[&] { pop.MessageSize(3); }, "no such message\r\n"},
+        {[&] { pop.DeleteMessage(3); }, "no such message\r\n"},
+    };
+    for (const auto& [action, text] : refused)
+    {
+        EXPECT_EQ(MessageOf<EIdReplyPOP3Error>(action), text);
+        EXPECT_TRUE(pop.Connected());
+    }
+    EXPECT_EQ(pop.LastReplyPOP3().Code, "-ERR");
+    EXPECT_EQ(pop.CountMessages(), 1);
+    pop.Disconnect();
+    EXPECT_TRUE(srv.WaitDone());
+}
+
+TEST(Pop3Transcript, RefusedPassSendsQuitBeforeTheErrorArrives)
+{
+    ScriptedServer srv(R"(
+        S: +OK ready
+        C: CAPA
+        S: -ERR
+        C: USER ann
+        S: +OK
+        C: PASS secret
+        S: -ERR [IN-USE] locked
+        C: QUIT
+        S: +OK bye
+    )");
+    TIdPOP3 pop;
+    Aim(pop, srv);
+    try
+    {
+        pop.Connect();
+        FAIL() << "the refused login was not reported";
+    }
+    catch (const EIdReplyPOP3Error& e)
+    {
+        EXPECT_EQ(e.Message, "locked\r\n");
+        EXPECT_EQ(e.Code, "-ERR");
+        EXPECT_EQ(e.EnhancedCode, "[IN-USE]");
+        // The goodbye was exchanged before the error got here.
+        EXPECT_TRUE(Sent(srv, "QUIT"));
+        EXPECT_FALSE(pop.Connected());
+    }
+    EXPECT_TRUE(srv.WaitDone());
+}
+
+TEST(Pop3Transcript, FailingQuitAfterRefusedLoginWins)
+{
+    ScriptedServer srv(R"(
+        S: +OK ready
+        C: CAPA
+        S: -ERR
+        C: USER bob
+        S: -ERR unknown user
+        C: QUIT
+        S: -ERR cannot quit
+    )");
+    TIdPOP3 pop;
+    Aim(pop, srv, "bob");
+    EXPECT_EQ(MessageOf<EIdReplyPOP3Error>([&] { pop.Connect(); }), "cannot quit\r\n");
+    EXPECT_FALSE(pop.Connected());
+    EXPECT_FALSE(Sent(srv, "PASS secret"));
+    EXPECT_TRUE(srv.WaitDone());
+}
+
+TEST(Pop3Transcript, RefusedGreetingLeavesTheConnectionOpen)
+{
+    ScriptedServer srv(R"(
+        S: -ERR [SYS/TEMP] too busy
+        C: QUIT
+        S: +OK
+    )");
+    TIdPOP3 pop;
+    Aim(pop, srv);
+    EXPECT_EQ(MessageOf<EIdReplyPOP3Error>([&] { pop.Connect(); }), "too busy\r\n");
+    EXPECT_TRUE(pop.Connected());
+    EXPECT_FALSE(Sent(srv, "CAPA"));
+    pop.Disconnect();
+    EXPECT_TRUE(srv.WaitDone());
+}
+
+TEST(Pop3Transcript, ApopSendsTheDigestOfTimestampAndPassword)
+{
+    ScriptedServer srv(R"(
+        S: +OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>
+        C: CAPA
+        S: -ERR
+        C: APOP mrose c4c9334bac560ecc979e58001b3e22fb
+        S: +OK maildrop has 1 message (369 octets)
+        C: QUIT
+        S: +OK
+    )");
+    TIdPOP3 pop;
+    Aim(pop, srv, "mrose", "tanstaaf");
+    pop.AuthType = atAPOP;
+    pop.Connect();
+    pop.Disconnect();
+    EXPECT_TRUE(srv.WaitDone());
+}
+
+TEST(Pop3Transcript, LoginKindsThatCannotRunQuitFirst)
+{
+    struct Case
+    {
+        TIdPOP3AuthenticationType kind;
+        const char* message;
+    };
+    for (const Case& c : {Case{atAPOP, "Server do not support APOP (no timestamp)"},
+                          Case{atSASL, "Need SASL mechanisms to login with it!!"}})
+    {
+        ScriptedServer srv(R"(
+            S: +OK ready without a stamp
+            C: CAPA
+            S: -ERR
+            C: QUIT
+            S: +OK
+        )");
+        TIdPOP3 pop;
+        Aim(pop, srv);
+        pop.AuthType = c.kind;
+        EXPECT_EQ(MessageOf<EIdException>([&] { pop.Connect(); }), c.message);
+        EXPECT_FALSE(pop.Connected());
+        EXPECT_TRUE(srv.WaitDone());
+    }
+}
+
+TEST(Pop3Transcript, NoAutoLoginStopsAfterCapa)
+{
+    ScriptedServer srv(R"(
+        S: +OK ready
+        C: CAPA
+        S: -ERR
+        C: USER  odd user 
+        S: +OK
+        C: PASS p@ss word 
+        S: +OK
+        C: QUIT
+        S: +OK
+    )");
+    TIdPOP3 pop;
+    Aim(pop, srv, " odd user ", "p@ss word ");
+    pop.AutoLogin = false;
+    pop.Connect();
+    EXPECT_FALSE(Sent(srv, "USER  odd user "));
+    // Name and password go out as they are, blanks included.
+    pop.Login();
+    pop.Disconnect();
+    EXPECT_TRUE(srv.WaitDone());
+    EXPECT_TRUE(Sent(srv, "USER  odd user "));
+    EXPECT_TRUE(Sent(srv, "PASS p@ss word "));
+}
+
+TEST(Pop3Transcript, DisconnectTwiceAndCommandsOutsideAConnection)
+{
+    ScriptedServer srv(std::string(LoggedIn) + R"(
+        C: QUIT
+        S: +OK bye
+    )");
+    TIdPOP3 pop;
+    EXPECT_EQ(MessageOf<EIdNotConnected>([&] { pop.CountMessages(); }), "Not connected.");
+    pop.Disconnect(); // nothing to do, nothing raised
+    Aim(pop, srv);
+    pop.Connect();
+    pop.Disconnect();
+    pop.Disconnect();
+    EXPECT_TRUE(srv.WaitDone());
+    auto lines = srv.ReceivedLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "QUIT"), 1);
+    EXPECT_EQ(MessageOf<EIdConnClosedGracefully>([&] { pop.CountMessages(); }),
+              "Connection Closed Gracefully.");
+}
+
+TEST(Pop3Transcript, RefusedQuitStillCloses)
+{
+    ScriptedServer srv(std::string(LoggedIn) + R"(
+        C: QUIT
+        S: -ERR [SYS/PERM] could not remove messages
+    )");
+    TIdPOP3 pop;
+    Aim(pop, srv);
+    pop.Connect();
+    EXPECT_EQ(MessageOf<EIdReplyPOP3Error>([&] { pop.Disconnect(); }), "could not remove messages\r\n");
+    EXPECT_FALSE(pop.Connected());
+    EXPECT_TRUE(srv.WaitDone());
+}
+
+TEST(Pop3Transcript, HeaderCutOffByTheServerFails)
+{
+    ScriptedServer srv(std::string(LoggedIn) + R"(
+        C: TOP 1 0
+        S: +OK
+        S: Subject: cut
+        R: From: half a li
+        CLOSE
+    )");
+    TIdPOP3 pop;
+    Aim(pop, srv);
+    pop.Connect();
+    TIdMessage message;
+    EXPECT_EQ(MessageOf<EIdConnClosedGracefully>([&] { pop.FetchHeader(1, message); }),
+              "Connection Closed Gracefully.");
+}
+
+TEST(Pop3Transcript, StalledHeaderEndsWithReadTimeout)
+{
+    // A read time-out yields an empty line, which the header reader would
+    // take for a blank line and skip forever; it must end the fetch.
+    ScriptedServer srv(std::string(LoggedIn) + R"(
+        C: TOP 1 0
+        S: +OK
+        S: Subject: stalled
+        STALL
+    )");
+    TIdPOP3 pop;
+    Aim(pop, srv);
+    pop.ReadTimeout = 300;
+    pop.Connect();
+    TIdMessage message;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(MessageOf<EIdReadTimeout>([&] { pop.FetchHeader(1, message); }), "Read Timeout");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    pop.Disconnect(false);
+}
+
+} // namespace
