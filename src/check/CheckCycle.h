@@ -1,0 +1,137 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+class TMessageRows;
+
+// One row of the account list, as the cycle reads it.
+struct TCycleAccount
+{
+    std::string Caption;
+    bool Enabled = true;
+    std::string UserName;
+    std::string Password;
+    std::string Host;
+    std::string Port;     // decimal text; converted when the account is checked
+    std::string Protocol; // "1" IMAP4, anything else POP3
+
+    bool IsImap4() const { return Protocol == "1"; }
+};
+
+// The settings a cycle reads, as the settings window's controls hold them.
+struct TCycleSettings
+{
+    bool NotifyOnlyNewMsg = true; // chkNotifyNewMsg
+    int RequiredPriority = 4;     // item index of cboPriority, -1 when none
+    bool SilentMode = false;      // chkSilentMode: blink the Scroll Lock LED
+    std::string Sound;            // txtSound
+    bool ShowForm = true;         // chkShowForm
+    std::string ShowIcon;         // txtShowIcon
+    std::string Execute;          // txtExecute
+};
+
+// The header fields the cycle keeps of one message.
+struct TFetchedHeader
+{
+    std::string From;    // display text of the sender
+    std::string Subject; // decoded
+    int Priority = 2;    // 0 highest .. 4 lowest, or an out-of-range byte
+};
+
+// A mail client as one account check drives it. Every failing call raises.
+class TCheckClient
+{
+public:
+    virtual ~TCheckClient() = default;
+
+    virtual void SetAccount(const std::string& userName, const std::string& password,
+                            const std::string& host, int port) = 0;
+    // Connects and logs in.
+    virtual void Connect() = 0;
+    // The number of messages to list.
+    virtual int MessageCount() = 0;
+    // Header of message i (1-based), read into a fresh record.
+    virtual TFetchedHeader FetchHeader(int i) = 0;
+    // Size in octets, -1 when the server gives none that can be used.
+    virtual int MessageSize(int i) = 0;
+    virtual void Disconnect() = 0;
+    // Ends what is left of a session after a failure; raises nothing.
+    virtual void DisconnectAfterFailure() noexcept = 0;
+};
+
+// Everything a cycle reaches outside itself: the windows, the tray, the
+// flags of the shell and the notification actions.
+class TCycleHost
+{
+public:
+    virtual ~TCycleHost() = default;
+
+    virtual TMessageRows& Rows() = 0;
+    virtual std::vector<TCycleAccount> Accounts() = 0;
+    virtual TCycleSettings Settings() = 0;
+    virtual TCheckClient& Client(bool imap4) = 0;
+
+    virtual void SetCheckTimerEnabled(bool enabled) = 0;
+    virtual bool& LoadPending() = 0;
+    virtual bool& ClearListPending() = 0;
+    virtual void LoadConfiguration() = 0;
+
+    virtual int TrayPicture() = 0;
+    virtual void SetTrayPicture(int index) = 0;
+    virtual void SetTrayHint(const std::string& hint) = 0;
+    virtual void SetHeadline(const std::string& text) = 0;
+    virtual void SetNewMailIconVisible(bool visible) = 0;
+    virtual std::string TimeText() = 0; // the current time, long format
+
+    // The notification actions.
+    virtual void StartBlinking() = 0;
+    virtual void PlaySound() = 0;
+    virtual bool NotificationVisible() = 0;
+    virtual void ShowNotification() = 0;
+    // Starts the program without a shell and without waiting; a failed
+    // start is ignored.
+    virtual void RunCommand(const std::vector<std::string>& arguments) = 0;
+    virtual void ShowBalloon(const std::string& title, const std::string& text) = 0;
+};
+
+// Tray pictures of the main icon.
+enum TTrayPicture : int
+{
+    tpIdle = 0,
+    tpChecking = 1,
+    tpFailure = 2,
+};
+
+// The check cycle: logs in to every enabled account, brings the message list
+// up to date, writes the summary and notifies.
+class TCheckCycle
+{
+public:
+    explicit TCheckCycle(TCycleHost& host) : Host(host) {}
+
+    // One whole cycle. The check timer is off while it runs and on again
+    // however it ends; an error that escapes goes to the generic report.
+    void timMailTimer();
+    // The cycle after the timer and the configuration load: the list emptied
+    // when asked for, every enabled account checked, the summary and the
+    // notification. The shell's timer tick runs this.
+    void RunChecks();
+    // Empties the list first, so every waiting message is new.
+    void mnuCheckNowClick();
+
+    int NewCount = 0;
+    int ListedCount = 0;
+
+    // Connect limit and read time-out given to the clients, in milliseconds.
+    static constexpr int ConnectTimeout = 10000;
+    static constexpr int ReadTimeout = 30000;
+
+private:
+    void CheckAccount(const TCycleAccount& account);
+    void AccountFailed(const TCycleAccount& account, const std::string& why);
+    void Summary();
+    void Notify(const TCycleSettings& settings, const std::string& headline);
+
+    TCycleHost& Host;
+};

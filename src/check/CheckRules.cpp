@@ -1,0 +1,89 @@
+#include "check/CheckRules.h"
+
+#include "i18n/Translate.h"
+#include "platform/CodePage.h"
+#include "platform/Exception.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <langinfo.h>
+
+bool PriorityCounts(int requiredIndex, int priority)
+{
+    return static_cast<uint8_t>(requiredIndex) >= static_cast<uint8_t>(priority);
+}
+
+bool ShouldNotify(bool onlyNewMessages, int newCount, int listedCount)
+{
+    return onlyNewMessages ? newCount > 0 : listedCount > 0;
+}
+
+std::string FormatOne(std::string format, const std::string& marker, const std::string& value)
+{
+    const std::size_t p = format.find(marker);
+    if (p != std::string::npos)
+        format.replace(p, marker.size(), value);
+    return format;
+}
+
+std::string Headline(int listedCount)
+{
+    if (listedCount < 1)
+        return ResStr("There are no messages");
+    if (listedCount == 1)
+        return ResStr("There is a message to read");
+    return FormatOne(ResStr("There are %d messages to read"), "%d", std::to_string(listedCount));
+}
+
+std::string TrayHint(const std::string& headline, const std::string& timeText)
+{
+    std::string hint = headline + " " + FormatOne(ResStr("(last check: %s)"), "%s", timeText);
+    if (hint.size() > TrayHintLimit)
+        hint.resize(TrayHintLimit);
+    return hint;
+}
+
+std::string LongTimeText(const std::tm& time)
+{
+    char buffer[128];
+    const std::size_t n = std::strftime(buffer, sizeof buffer, "%X", &time);
+    std::string text(buffer, n);
+    // strftime writes in the locale's own character set.
+    std::string converted;
+    if (ConvertCharset(text, nl_langinfo(CODESET), DesktopCodePage(), converted))
+        return converted;
+    return text;
+}
+
+std::string LongTimeTextNow()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return LongTimeText(local);
+}
+
+int PortOfText(const std::string& text)
+{
+    const auto fail = [&text]() {
+        return EConvertError(FormatOne(ResStr("'%s' is not a valid integer value"), "%s", text));
+    };
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
+    std::size_t digits = i;
+    if (digits < text.size() && (text[digits] == '+' || text[digits] == '-'))
+        ++digits;
+    if (digits == text.size())
+        throw fail();
+    for (std::size_t k = digits; k < text.size(); ++k)
+        if (text[k] < '0' || text[k] > '9')
+            throw fail();
+    errno = 0;
+    const long long value = std::strtoll(text.c_str() + i, nullptr, 10);
+    if (errno == ERANGE || value < INT_MIN || value > INT_MAX)
+        throw fail();
+    return static_cast<int>(value);
+}

@@ -1,0 +1,103 @@
+#include "check/ExpandCommand.h"
+
+#include "check/MessageRows.h"
+
+TRowValues RowValues(const TMessageRows& rows, const std::vector<std::string>& accountCaptions,
+                     int index)
+{
+    TRowValues values;
+    values.MessageNumber = MessageNumberOfRow(rows, index);
+    values.AccountNumber = AccountNumberOfRow(rows, accountCaptions, index);
+    values.From = rows.SubItem(index, 0);
+    values.Subject = rows.SubItem(index, 1);
+    values.Size = rows.SubItem(index, 2);
+    return values;
+}
+
+namespace
+{
+
+// Every occurrence from left to right; the search resumes behind each
+// inserted value, so a value is never searched by its own step.
+void ReplaceAll(TExpandedCommand& command, const std::string& pattern, const std::string& value,
+                bool quoted)
+{
+    std::size_t p = 0;
+    while ((p = command.Text.find(pattern, p)) != std::string::npos)
+    {
+        // Written in the command line itself, or brought in by a value?
+        bool structural = true;
+        for (std::size_t k = p; k < p + pattern.size(); ++k)
+            structural = structural && command.Structural[k];
+
+        std::string inserted = quoted ? "\"" + value + "\"" : value;
+        std::vector<bool> flags(inserted.size(), false);
+        if (quoted)
+            flags.front() = flags.back() = structural;
+
+        command.Text.replace(p, pattern.size(), inserted);
+        command.Structural.erase(command.Structural.begin() + static_cast<std::ptrdiff_t>(p),
+                                 command.Structural.begin() +
+                                     static_cast<std::ptrdiff_t>(p + pattern.size()));
+        command.Structural.insert(command.Structural.begin() + static_cast<std::ptrdiff_t>(p),
+                                  flags.begin(), flags.end());
+        p += inserted.size();
+    }
+}
+
+} // namespace
+
+TExpandedCommand ExpandCommandParts(const std::string& command, const TRowValues& values)
+{
+    TExpandedCommand result{command, std::vector<bool>(command.size(), true)};
+    ReplaceAll(result, "%MSGID%", std::to_string(values.MessageNumber), false);
+    ReplaceAll(result, "%ACCOUNT%", "Account" + std::to_string(values.AccountNumber), true);
+    ReplaceAll(result, "%FROM%", values.From, true);
+    ReplaceAll(result, "%SUBJECT%", values.Subject, true);
+    ReplaceAll(result, "%SIZE%", values.Size, true);
+    return result;
+}
+
+std::string ExpandCommand(const std::string& command, const TRowValues& values)
+{
+    return ExpandCommandParts(command, values).Text;
+}
+
+std::string ExpandCommand(const std::string& command, const TMessageRows& rows,
+                          const std::vector<std::string>& accountCaptions, int index)
+{
+    return ExpandCommand(command, RowValues(rows, accountCaptions, index));
+}
+
+std::vector<std::string> TExpandedCommand::Arguments() const
+{
+    std::vector<std::string> arguments;
+    std::string current;
+    bool started = false; // a quoted empty text is an argument too
+    bool quoted = false;
+    for (std::size_t i = 0; i < Text.size(); ++i)
+    {
+        const char c = Text[i];
+        const bool structural = Structural[i];
+        if (structural && c == '"')
+        {
+            quoted = !quoted;
+            started = true;
+        }
+        else if (structural && !quoted && (c == ' ' || c == '\t'))
+        {
+            if (started)
+                arguments.push_back(current);
+            current.clear();
+            started = false;
+        }
+        else
+        {
+            current += c;
+            started = true;
+        }
+    }
+    if (started)
+        arguments.push_back(current);
+    return arguments;
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+class TMessageRows;
+
+// What the placeholders of a command line stand for, for one message row.
+struct TRowValues
+{
+    int MessageNumber = 0; // %MSGID%
+    int AccountNumber = 0; // %ACCOUNT% is "Account" followed by it
+    std::string From;      // %FROM%
+    std::string Subject;   // %SUBJECT%
+    std::string Size;      // %SIZE%
+};
+
+TRowValues RowValues(const TMessageRows& rows, const std::vector<std::string>& accountCaptions,
+                     int index);
+
+// An expanded command line whose characters remember where they came from.
+// A character is structural when it was written in the command line itself,
+// or is one of the double quotes put around a value there; only structural
+// quotes group and only structural blanks separate arguments. Everything a
+// value brought in (from the mail, so from anyone) is literal text.
+struct TExpandedCommand
+{
+    std::string Text;
+    std::vector<bool> Structural; // one flag per character of Text
+
+    // The arguments: the first is the program.
+    std::vector<std::string> Arguments() const;
+};
+
+// Replaces, in this order, every %MSGID% (unquoted), %ACCOUNT%, %FROM%,
+// %SUBJECT% and %SIZE% (each between double quotes), case-sensitively. Each
+// step searches the whole text, values inserted by earlier steps included,
+// but not the values it inserts itself.
+TExpandedCommand ExpandCommandParts(const std::string& command, const TRowValues& values);
+
+// The expanded command line as text, as it is shown.
+std::string ExpandCommand(const std::string& command, const TRowValues& values);
+std::string ExpandCommand(const std::string& command, const TMessageRows& rows,
+                          const std::vector<std::string>& accountCaptions, int index);

@@ -1,0 +1,196 @@
+#include "check/MailCheck.h"
+
+#include "check/Blinker.h"
+#include "check/CheckCycle.h"
+#include "check/CheckRules.h"
+#include "check/MessageRows.h"
+#include "check/UnavailableClient.h"
+#include "config/Account.h"
+#include "config/ConfigStore.h"
+#include "config/ProcessFlags.h"
+#include "config/SettingsForm.h"
+#include "config/UpDown.h"
+#include "notify/NewMailForm.h"
+#include "platform/CodePage.h"
+#include "platform/MediaPlayer.h"
+#include "platform/Process.h"
+#include "platform/ScrollLock.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTimer>
+#include <QTreeWidget>
+
+namespace
+{
+
+std::string Text(const QLineEdit* edit)
+{
+    return ToCodePage(edit->text());
+}
+
+// The tray keeps at most this much of a balloon's title and text.
+constexpr std::size_t BalloonTitleLimit = 63;
+constexpr std::size_t BalloonTextLimit = 255;
+
+} // namespace
+
+class TMailCheck::THost : public TCycleHost
+{
+public:
+    THost(TMailCheck& owner, TfrmSettings& settings, TfrmNewMail& newMail, TCheckClient& pop3)
+        : Owner(owner), Settings_(settings), NewMail(newMail), Pop3(pop3),
+          Imap4("IMAP4 accounts cannot be checked by this version"),
+          List(*newMail.lvwMessages,
+               [&newMail](int image) { return newMail.imlMessages.value(image); }),
+          Blink(*settings.timBlinking,
+                [&settings] { return static_cast<int>(static_cast<uint16_t>(
+                                  settings.spnLedActiveTime->Position())); },
+                TScrollLockLed{[] { return ScrollLockLedOn(); },
+                               [](bool on) { SetScrollLockLed(on); }}),
+          Cycle(*this)
+    {
+    }
+
+    TMessageRows& Rows() override { return List; }
+
+    std::vector<TCycleAccount> Accounts() override
+    {
+        std::vector<TCycleAccount> accounts;
+        QTreeWidget& list = *Settings_.lvwAccounts;
+        for (int i = 0; i < list.topLevelItemCount(); ++i)
+        {
+            const QTreeWidgetItem* row = list.topLevelItem(i);
+            const Account a = AccountOfRow(row);
+            TCycleAccount c;
+            c.Caption = a.Caption;
+            c.Enabled = a.Enabled;
+            c.UserName = a.UserName;
+            c.Password = a.Password;
+            c.Host = a.Host;
+            c.Port = a.Port;
+            c.Protocol = ToCodePage(row->text(acProtocol));
+            accounts.push_back(c);
+        }
+        return accounts;
+    }
+
+    TCycleSettings Settings() override
+    {
+        TCycleSettings s;
+        s.NotifyOnlyNewMsg = Settings_.chkNotifyNewMsg->isChecked();
+        s.RequiredPriority = Settings_.cboPriority->currentIndex();
+        s.SilentMode = Settings_.chkSilentMode->isChecked();
+        s.Sound = Text(Settings_.txtSound);
+        s.ShowForm = Settings_.chkShowForm->isChecked();
+        s.ShowIcon = Text(Settings_.txtShowIcon);
+        s.Execute = Text(Settings_.txtExecute);
+        return s;
+    }
+
+    TCheckClient& Client(bool imap4) override
+    {
+        if (imap4)
+            return Imap4;
+        return Pop3;
+    }
+
+    void SetCheckTimerEnabled(bool enabled) override
+    {
+        if (enabled)
+            Settings_.timMail->start();
+        else
+            Settings_.timMail->stop();
+    }
+    bool& LoadPending() override { return ::LoadPending; }
+    bool& ClearListPending() override { return ::ClearListPending; }
+    void LoadConfiguration() override { LoadFromRegistry(Settings_, NewMail); }
+
+    int TrayPicture() override { return Settings_.triMail->PictureIndex(); }
+    void SetTrayPicture(int index) override { Settings_.triMail->SetPictureIndex(index); }
+    void SetTrayHint(const std::string& hint) override
+    {
+        Settings_.triMail->SetHint(FromCodePage(hint));
+    }
+    void SetHeadline(const std::string& text) override
+    {
+        NewMail.lblNewMessage->setText(FromCodePage(text));
+    }
+    void SetNewMailIconVisible(bool visible) override { Settings_.triNewMsg->SetVisible(visible); }
+    std::string TimeText() override { return LongTimeTextNow(); }
+
+    void StartBlinking() override { Blink.timBlinkingActivate(); }
+    void PlaySound() override { Settings_.mediaPlayer->Play(); }
+    bool NotificationVisible() override { return NewMail.isVisible(); }
+    void ShowNotification() override { NewMail.show(); }
+    void RunCommand(const std::vector<std::string>& arguments) override
+    {
+        if (Owner.RunCommand)
+            Owner.RunCommand(arguments);
+    }
+    void ShowBalloon(const std::string& title, const std::string& text) override
+    {
+        Settings_.triNewMsg->ShowBalloon(FromCodePage(title.substr(0, BalloonTitleLimit)),
+                                         FromCodePage(text.substr(0, BalloonTextLimit)), 10);
+    }
+
+    TMailCheck& Owner;
+    TfrmSettings& Settings_;
+    TfrmNewMail& NewMail;
+    TCheckClient& Pop3;
+    TUnavailableClient Imap4;
+    TTreeWidgetRows List;
+    TScrollLockBlinker Blink;
+    TCheckCycle Cycle;
+};
+
+TMailCheck::TMailCheck(TfrmSettings& settings, TfrmNewMail& newMail, TCheckClient& pop3,
+                       QObject* parent)
+    : QObject(parent), Host(std::make_unique<THost>(*this, settings, newMail, pop3))
+{
+    RunCommand = [](const std::vector<std::string>& arguments) {
+        try
+        {
+            // Not waited for; the child is reaped when it ends.
+            TChildProcess child(arguments, std::string());
+        }
+        catch (const std::exception&)
+        {
+            // A program that cannot start is passed over.
+        }
+    };
+}
+
+TMailCheck::~TMailCheck() = default;
+
+void TMailCheck::CheckAccounts()
+{
+    Host->Cycle.RunChecks();
+}
+
+void TMailCheck::timMailTimer()
+{
+    Host->Cycle.timMailTimer();
+}
+
+void TMailCheck::mnuCheckNowClick()
+{
+    Host->Cycle.mnuCheckNowClick();
+}
+
+TCheckCycle& TMailCheck::Cycle()
+{
+    return Host->Cycle;
+}
+
+TScrollLockBlinker& TMailCheck::Blinker()
+{
+    return Host->Blink;
+}
+
+TMessageRows& TMailCheck::Rows()
+{
+    return Host->List;
+}

@@ -1,0 +1,179 @@
+#include "check/MessageRows.h"
+
+#include "platform/CodePage.h"
+#include "platform/Exception.h"
+
+#include <QApplication>
+#include <QPalette>
+#include <QTreeWidget>
+
+#include <memory>
+
+std::string TMessageRows::SubItem(int index, int k) const
+{
+    const TMessageRow row = Row(index);
+    return k >= 0 && k < static_cast<int>(row.SubItems.size()) ? row.SubItems[k] : std::string();
+}
+
+int FirstRowOf(const TMessageRows& rows, const std::string& caption)
+{
+    const int count = rows.Count();
+    for (int i = 0; i < count; ++i)
+        if (rows.Caption(i) == caption)
+            return i;
+    return -1;
+}
+
+int AccountNumberOfRow(const TMessageRows& rows, const std::vector<std::string>& accountCaptions,
+                       int index)
+{
+    const std::string caption = rows.Caption(index);
+    for (std::size_t i = 0; i < accountCaptions.size(); ++i)
+        if (accountCaptions[i] == caption)
+            return static_cast<int>(i) + 1;
+    return static_cast<int>(accountCaptions.size()) + 1;
+}
+
+int MessageNumberOfRow(const TMessageRows& rows, int index)
+{
+    return index - FirstRowOf(rows, rows.Caption(index)) + 1;
+}
+
+namespace
+{
+
+QByteArray Bytes(const std::string& text)
+{
+    return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string FromBytes(const QByteArray& bytes)
+{
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+} // namespace
+
+TTreeWidgetRows::TTreeWidgetRows(QTreeWidget& list, TIconOf iconOf)
+    : List(list), IconOf(std::move(iconOf))
+{
+}
+
+QTreeWidgetItem& TTreeWidgetRows::Item(int index) const
+{
+    QTreeWidgetItem* item =
+        index >= 0 && index < List.topLevelItemCount() ? List.topLevelItem(index) : nullptr;
+    if (!item)
+        throw Exception("List index out of bounds (" + std::to_string(index) + ")");
+    return *item;
+}
+
+int TTreeWidgetRows::Count() const
+{
+    return List.topLevelItemCount();
+}
+
+TMessageRow TTreeWidgetRows::Row(int index) const
+{
+    const QTreeWidgetItem& item = Item(index);
+    TMessageRow row;
+    row.Caption = FromBytes(item.data(0, CaptionRole).toByteArray());
+    for (const QVariant& v : item.data(0, SubItemsRole).toList())
+        row.SubItems.push_back(FromBytes(v.toByteArray()));
+    row.ImageIndex = item.data(0, ImageRole).toInt();
+    row.Cut = item.data(0, CutRole).toBool();
+    row.Hint = ToCodePage(item.toolTip(0));
+    return row;
+}
+
+std::string TTreeWidgetRows::Caption(int index) const
+{
+    return FromBytes(Item(index).data(0, CaptionRole).toByteArray());
+}
+
+int TTreeWidgetRows::ImageIndex(int index) const
+{
+    return Item(index).data(0, ImageRole).toInt();
+}
+
+void TTreeWidgetRows::SetImageIndex(int index, int image)
+{
+    QTreeWidgetItem& item = Item(index);
+    item.setData(0, ImageRole, image);
+    Paint(item);
+}
+
+bool TTreeWidgetRows::Cut(int index) const
+{
+    return Item(index).data(0, CutRole).toBool();
+}
+
+void TTreeWidgetRows::SetCut(int index, bool cut)
+{
+    QTreeWidgetItem& item = Item(index);
+    item.setData(0, CutRole, cut);
+    Paint(item);
+}
+
+void TTreeWidgetRows::Insert(int index, const TMessageRow& row)
+{
+    if (index < 0 || index > Count())
+        throw Exception("List index out of bounds (" + std::to_string(index) + ")");
+    auto item = std::make_unique<QTreeWidgetItem>();
+    item->setText(0, FromCodePage(row.Caption));
+    QVariantList subItems;
+    for (std::size_t k = 0; k < row.SubItems.size(); ++k)
+    {
+        item->setText(static_cast<int>(k) + 1, FromCodePage(row.SubItems[k]));
+        subItems.push_back(Bytes(row.SubItems[k]));
+    }
+    item->setData(0, CaptionRole, Bytes(row.Caption));
+    item->setData(0, SubItemsRole, subItems);
+    item->setData(0, ImageRole, row.ImageIndex);
+    item->setData(0, CutRole, row.Cut);
+    if (!row.Hint.empty())
+    {
+        const QString hint = FromCodePage(row.Hint);
+        for (int c = 0; c < List.columnCount(); ++c)
+            item->setToolTip(c, hint);
+    }
+    Paint(*item);
+    List.insertTopLevelItem(index, item.release()); // the list owns it now
+}
+
+void TTreeWidgetRows::Delete(int index)
+{
+    Item(index); // range check
+    delete List.takeTopLevelItem(index);
+}
+
+void TTreeWidgetRows::Clear()
+{
+    List.clear();
+}
+
+void TTreeWidgetRows::BeginUpdate()
+{
+    if (UpdateDepth++ == 0)
+        List.setUpdatesEnabled(false);
+}
+
+void TTreeWidgetRows::EndUpdate()
+{
+    if (UpdateDepth > 0 && --UpdateDepth == 0)
+        List.setUpdatesEnabled(true);
+}
+
+void TTreeWidgetRows::Paint(QTreeWidgetItem& item) const
+{
+    const bool cut = item.data(0, CutRole).toBool();
+    QIcon icon = IconOf ? IconOf(item.data(0, ImageRole).toInt()) : QIcon();
+    if (cut && !icon.isNull())
+        icon = QIcon(icon.pixmap(16, 16, QIcon::Disabled));
+    item.setIcon(0, icon);
+    const QPalette palette = List.palette();
+    const QBrush brush =
+        cut ? palette.brush(QPalette::Disabled, QPalette::Text) : palette.brush(QPalette::Text);
+    for (int c = 0; c < List.columnCount(); ++c)
+        item.setForeground(c, brush);
+}

@@ -1,0 +1,211 @@
+#pragma once
+
+// A check cycle's surroundings without windows or sockets: rows in memory,
+// clients that serve a scripted maildrop, and a record of what the cycle did.
+
+#include "check/CheckCycle.h"
+#include "check/MessageRows.h"
+#include "mail/IdException.h"
+
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+class TMemoryRows : public TMessageRows
+{
+public:
+    std::vector<TMessageRow> Items;
+    int UpdateDepth = 0;
+    int Repaints = 0; // times repainting was resumed
+
+    int Count() const override { return static_cast<int>(Items.size()); }
+    TMessageRow Row(int i) const override { return Items.at(i); }
+    std::string Caption(int i) const override { return Items.at(i).Caption; }
+    int ImageIndex(int i) const override { return Items.at(i).ImageIndex; }
+    void SetImageIndex(int i, int image) override { Items.at(i).ImageIndex = image; }
+    bool Cut(int i) const override { return Items.at(i).Cut; }
+    void SetCut(int i, bool cut) override { Items.at(i).Cut = cut; }
+    void Insert(int i, const TMessageRow& row) override
+    {
+        if (i < 0 || i > Count())
+            throw std::out_of_range("insert");
+        Items.insert(Items.begin() + i, row);
+    }
+    void Delete(int i) override
+    {
+        if (i < 0 || i >= Count())
+            throw std::out_of_range("delete");
+        Items.erase(Items.begin() + i);
+    }
+    void Clear() override { Items.clear(); }
+    void BeginUpdate() override { ++UpdateDepth; }
+    void EndUpdate() override
+    {
+        if (--UpdateDepth == 0)
+            ++Repaints;
+    }
+};
+
+struct TFakeMessage
+{
+    std::string From;
+    std::string Subject;
+    int Priority = 2;
+    int Size = 1000;
+};
+
+// A server per host name; a host that is not there refuses the connect.
+struct TFakeNetwork
+{
+    std::map<std::string, std::vector<TFakeMessage>> Maildrops;
+    std::vector<std::string> Log; // "connect host:port user", "quit", "drop"
+    std::string FailFetchOn;      // host whose header fetch fails ...
+    int FailFetchAt = 1;          // ... at this message number
+};
+
+class TFakeClient : public TCheckClient
+{
+public:
+    explicit TFakeClient(TFakeNetwork& net) : Net(net) {}
+
+    void SetAccount(const std::string& user, const std::string&, const std::string& host,
+                    int port) override
+    {
+        User = user;
+        Host = host;
+        Port = port;
+    }
+    void Connect() override
+    {
+        ++Connects;
+        Net.Log.push_back("connect " + Host + ":" + std::to_string(Port) + " " + User);
+        if (!Net.Maildrops.count(Host))
+            throw EIdException("Socket Error # 10061\nConnection refused.");
+        Connected = true;
+    }
+    int MessageCount() override { return static_cast<int>(Drop().size()); }
+    TFetchedHeader FetchHeader(int i) override
+    {
+        if (Host == Net.FailFetchOn && i == Net.FailFetchAt)
+            throw EIdException("-ERR no such message");
+        const TFakeMessage& m = Drop().at(i - 1);
+        return {m.From, m.Subject, m.Priority};
+    }
+    int MessageSize(int i) override { return Drop().at(i - 1).Size; }
+    void Disconnect() override
+    {
+        Net.Log.push_back("quit");
+        Connected = false;
+    }
+    void DisconnectAfterFailure() noexcept override
+    {
+        Net.Log.push_back("drop");
+        Connected = false;
+    }
+
+    bool Connected = false;
+    int Connects = 0;
+
+private:
+    std::vector<TFakeMessage>& Drop() { return Net.Maildrops.at(Host); }
+
+    TFakeNetwork& Net;
+    std::string User;
+    std::string Host;
+    int Port = 0;
+};
+
+class TFakeHost : public TCycleHost
+{
+public:
+    TMemoryRows List;
+    TFakeNetwork Net;
+    TFakeClient Pop3{Net};
+    TFakeClient Imap4{Net};
+    std::vector<TCycleAccount> AccountList;
+    TCycleSettings Config;
+
+    bool TimerEnabled = true;
+    std::vector<bool> TimerChanges;
+    bool Load = false;
+    bool ClearList = false;
+    int Loads = 0;
+    bool LoadFails = false;
+    int Picture = 0;
+    std::vector<int> Pictures;
+    std::string Hint;
+    std::string Headline;
+    bool NewMailIcon = false;
+    bool FormVisible = false;
+    bool SoundFails = false;
+    std::vector<std::string> Actions; // in the order they ran
+    std::vector<std::vector<std::string>> Commands;
+    std::string BalloonTitle;
+    std::string BalloonText;
+
+    TMessageRows& Rows() override { return List; }
+    std::vector<TCycleAccount> Accounts() override { return AccountList; }
+    TCycleSettings Settings() override { return Config; }
+    TCheckClient& Client(bool imap4) override { return imap4 ? Imap4 : Pop3; }
+    void SetCheckTimerEnabled(bool enabled) override
+    {
+        TimerEnabled = enabled;
+        TimerChanges.push_back(enabled);
+    }
+    bool& LoadPending() override { return Load; }
+    bool& ClearListPending() override { return ClearList; }
+    void LoadConfiguration() override
+    {
+        ++Loads;
+        if (LoadFails)
+            throw std::runtime_error("Invalid data type for 'CheckingTime'");
+    }
+    int TrayPicture() override { return Picture; }
+    void SetTrayPicture(int index) override
+    {
+        Picture = index;
+        Pictures.push_back(index);
+    }
+    void SetTrayHint(const std::string& hint) override { Hint = hint; }
+    void SetHeadline(const std::string& text) override { Headline = text; }
+    void SetNewMailIconVisible(bool visible) override { NewMailIcon = visible; }
+    std::string TimeText() override { return "12:34:56"; }
+    void StartBlinking() override { Actions.push_back("blink"); }
+    void PlaySound() override
+    {
+        Actions.push_back("sound");
+        if (SoundFails)
+            throw std::runtime_error("No MCI device open.");
+    }
+    bool NotificationVisible() override { return FormVisible; }
+    void ShowNotification() override
+    {
+        Actions.push_back("show");
+        FormVisible = true;
+    }
+    void RunCommand(const std::vector<std::string>& arguments) override
+    {
+        Actions.push_back("run");
+        Commands.push_back(arguments);
+    }
+    void ShowBalloon(const std::string& title, const std::string& text) override
+    {
+        Actions.push_back("balloon");
+        BalloonTitle = title;
+        BalloonText = text;
+    }
+
+    // Adds an enabled POP3 account on its own fake server.
+    void AddAccount(const std::string& caption, const std::string& host, bool enabled = true)
+    {
+        TCycleAccount a;
+        a.Caption = caption;
+        a.Enabled = enabled;
+        a.UserName = "user-" + caption;
+        a.Host = host;
+        a.Port = "110";
+        a.Protocol = "0";
+        AccountList.push_back(a);
+    }
+};

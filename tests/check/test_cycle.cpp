@@ -1,0 +1,355 @@
+// The check cycle's algorithm over rows in memory and scripted clients.
+
+#include "FakeHost.h"
+
+#include "check/CheckCycle.h"
+#include "platform/Exception.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+TFakeMessage Msg(const std::string& from, const std::string& subject, int priority = 2,
+                 int size = 1000)
+{
+    return {from, subject, priority, size};
+}
+
+// The list as "caption|from|subject|image|cut" lines, for whole-list checks.
+std::vector<std::string> Dump(const TMemoryRows& rows)
+{
+    std::vector<std::string> lines;
+    for (const TMessageRow& r : rows.Items)
+    {
+        std::string line = r.Caption;
+        for (std::size_t k = 0; k < 2 && k < r.SubItems.size(); ++k)
+            line += "|" + r.SubItems[k];
+        line += "|" + std::to_string(r.ImageIndex) + (r.Cut ? "|cut" : "|new");
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+class CycleTest : public ::testing::Test
+{
+protected:
+    TFakeHost host;
+    TCheckCycle cycle{host};
+
+    void Run() { cycle.timMailTimer(); }
+};
+
+TEST_F(CycleTest, FirstCheckListsEveryMessageAsNew)
+{
+    host.AddAccount("Home", "pop.home");
+    host.Net.Maildrops["pop.home"] = {Msg("Ann", "a"), Msg("Bob", "b"), Msg("Cy", "c", 2, 1536)};
+    Run();
+    EXPECT_EQ(Dump(host.List),
+              (std::vector<std::string>{"Home|Ann|a|1|new", "Home|Bob|b|1|new", "Home|Cy|c|1|new"}));
+    EXPECT_EQ(host.List.Items[2].SubItems.at(2), "1.5 KB");
+    EXPECT_EQ(cycle.NewCount, 3);
+    EXPECT_EQ(cycle.ListedCount, 3);
+    EXPECT_EQ(host.Headline, "There are 3 messages to read");
+    EXPECT_EQ(host.Hint, "There are 3 messages to read (last check: 12:34:56)");
+    EXPECT_EQ(host.Pictures, (std::vector<int>{1, 0}));
+    EXPECT_EQ(host.TimerChanges, (std::vector<bool>{false, true}));
+    EXPECT_EQ(host.Net.Log, (std::vector<std::string>{"connect pop.home:110 user-Home", "quit"}));
+    EXPECT_EQ(host.List.Repaints, 1);
+}
+
+TEST_F(CycleTest, SecondCheckMatchesByPositionAndDoesNotNotify)
+{
+    host.AddAccount("Home", "pop.home");
+    host.Net.Maildrops["pop.home"] = {Msg("Ann", "a"), Msg("Bob", "b"), Msg("Cy", "c")};
+    Run();
+    host.Actions.clear();
+    host.Headline.clear();
+    host.Hint.clear();
+    Run();
+    EXPECT_EQ(Dump(host.List),
+              (std::vector<std::string>{"Home|Ann|a|1|cut", "Home|Bob|b|1|cut", "Home|Cy|c|1|cut"}));
+    EXPECT_EQ(cycle.NewCount, 0);
+    EXPECT_TRUE(host.Actions.empty());
+    EXPECT_EQ(host.Headline, "There are 3 messages to read");
+    EXPECT_FALSE(host.Hint.empty());
+}
+
+TEST_F(CycleTest, ChangesOnTheServerBetweenTwoChecks)
+{
+    struct Case
+    {
+        const char* name;
+        std::vector<TFakeMessage> second;
+        std::vector<std::string> rows;
+        int newCount;
+    };
+    const std::vector<Case> cases = {
+        {"a fourth arrives",
+         {Msg("Ann", "a"), Msg("Bob", "b"), Msg("Cy", "c"), Msg("Dee", "d")},
+         {"Home|Ann|a|1|cut", "Home|Bob|b|1|cut", "Home|Cy|c|1|cut", "Home|Dee|d|1|new",
+          "Work|Eve|e|1|cut"},
+         1},
+        // The first message went: rows match by position, the third goes and
+        // the remaining rows keep their old texts.
+        {"the first is removed",
+         {Msg("Bob", "b"), Msg("Cy", "c")},
+         {"Home|Ann|a|1|cut", "Home|Bob|b|1|cut", "Work|Eve|e|1|cut"},
+         0},
+        {"one removed and one arrived",
+         {Msg("Bob", "b"), Msg("Cy", "c"), Msg("Dee", "d")},
+         {"Home|Ann|a|1|cut", "Home|Bob|b|1|cut", "Home|Cy|c|1|cut", "Work|Eve|e|1|cut"},
+         0},
+        {"all gone", {}, {"Work|Eve|e|1|cut"}, 0},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        TFakeHost h;
+        TCheckCycle cy(h);
+        h.AddAccount("Home", "pop.home");
+        h.AddAccount("Work", "pop.work");
+        h.Net.Maildrops["pop.home"] = {Msg("Ann", "a"), Msg("Bob", "b"), Msg("Cy", "c")};
+        h.Net.Maildrops["pop.work"] = {Msg("Eve", "e")};
+        cy.timMailTimer();
+        h.Net.Maildrops["pop.home"] = c.second;
+        cy.timMailTimer();
+        EXPECT_EQ(Dump(h.List), c.rows);
+        EXPECT_EQ(cy.NewCount, c.newCount);
+    }
+}
+
+TEST_F(CycleTest, FailingAccountBetweenTwoWorkingOnes)
+{
+    host.AddAccount("A", "pop.a");
+    host.AddAccount("B", "pop.b");
+    host.AddAccount("C", "pop.c");
+    host.Net.Maildrops["pop.a"] = {Msg("Ann", "a")};
+    host.Net.Maildrops["pop.b"] = {Msg("Bob", "b1"), Msg("Bob", "b2")};
+    host.Net.Maildrops["pop.c"] = {Msg("Cy", "c")};
+    Run();
+    host.Net.Maildrops.erase("pop.b"); // B refuses connections now
+    host.Net.Log.clear();
+    Run();
+    EXPECT_EQ(Dump(host.List), (std::vector<std::string>{"A|Ann|a|1|cut", "C|Cy|c|1|cut", "B|0|new"}));
+    EXPECT_EQ(host.List.Items[2].Hint, "Socket Error # 10061\nConnection refused.");
+    EXPECT_TRUE(host.List.Items[2].SubItems.empty());
+    EXPECT_EQ(host.Picture, tpFailure);
+    EXPECT_EQ(host.Hint, "The connection to mail server is not available");
+    EXPECT_EQ(host.Headline, "There are 2 messages to read");
+    EXPECT_EQ(cycle.ListedCount, 2);
+    EXPECT_EQ(host.Net.Log,
+              (std::vector<std::string>{"connect pop.a:110 user-A", "quit", "connect pop.b:110 user-B",
+                                        "drop", "connect pop.c:110 user-C", "quit"}));
+
+    // Back again: the error row goes first, the messages come back as new.
+    host.Net.Maildrops["pop.b"] = {Msg("Bob", "b1")};
+    Run();
+    EXPECT_EQ(Dump(host.List),
+              (std::vector<std::string>{"A|Ann|a|1|cut", "C|Cy|c|1|cut", "B|Bob|b1|1|new"}));
+    EXPECT_EQ(cycle.NewCount, 1);
+    EXPECT_EQ(host.Picture, tpIdle);
+}
+
+TEST_F(CycleTest, FailureAfterInsertingKeepsTheCount)
+{
+    host.AddAccount("A", "pop.a");
+    host.Net.Maildrops["pop.a"] = {Msg("Ann", "a"), Msg("Bob", "b")};
+    host.Net.FailFetchOn = "pop.a";
+    host.Net.FailFetchAt = 2;
+    Run();
+    EXPECT_EQ(Dump(host.List), (std::vector<std::string>{"A|0|new"}));
+    EXPECT_EQ(cycle.NewCount, 1);
+    EXPECT_TRUE(host.FormVisible); // notified for a row that is gone again
+    EXPECT_EQ(host.List.UpdateDepth, 0); // repainting resumed after the failure
+    EXPECT_EQ(cycle.ListedCount, 0);
+    EXPECT_EQ(host.Headline, "There are no messages");
+}
+
+TEST_F(CycleTest, DisabledAccountKeepsItsRowsAndCounts)
+{
+    host.AddAccount("A", "pop.a");
+    host.AddAccount("B", "pop.b");
+    host.Net.Maildrops["pop.a"] = {Msg("Ann", "a")};
+    host.Net.Maildrops["pop.b"] = {Msg("Bob", "b")};
+    Run();
+    host.AccountList[0].Enabled = false;
+    host.Net.Maildrops["pop.a"].clear();
+    host.Net.Log.clear();
+    host.Config.NotifyOnlyNewMsg = false;
+    host.Config.Execute = "tool %FROM%";
+    Run();
+    EXPECT_EQ(host.Net.Log, (std::vector<std::string>{"connect pop.b:110 user-B", "quit"}));
+    // A's row was not checked, so its cut mark is still clear from its own
+    // last check: the command runs for it, not for B's listed row.
+    EXPECT_EQ(Dump(host.List), (std::vector<std::string>{"A|Ann|a|1|new", "B|Bob|b|1|cut"}));
+    EXPECT_EQ(cycle.ListedCount, 2);
+    EXPECT_EQ(host.Commands, (std::vector<std::vector<std::string>>{{"tool", "Ann"}}));
+}
+
+TEST_F(CycleTest, CheckNowWithoutEnabledAccounts)
+{
+    host.AddAccount("A", "pop.a", false);
+    host.List.Append({"A", {"Ann", "a", "1  B"}, riMessage, true, ""});
+    cycle.mnuCheckNowClick();
+    EXPECT_EQ(host.List.Count(), 0);
+    EXPECT_FALSE(host.ClearList);
+    EXPECT_EQ(host.Headline, "There are no messages");
+    EXPECT_TRUE(host.Net.Log.empty());
+}
+
+TEST_F(CycleTest, HeadlineAndNewMailIcon)
+{
+    host.AddAccount("A", "pop.a");
+    host.Config.ShowIcon = "/x/newmsg.ico";
+    host.Net.Maildrops["pop.a"] = {Msg("Ann", "a")};
+    Run();
+    EXPECT_EQ(host.Headline, "There is a message to read");
+    EXPECT_TRUE(host.NewMailIcon);
+    host.Net.Maildrops["pop.a"].clear();
+    Run();
+    EXPECT_EQ(host.Headline, "There are no messages");
+    EXPECT_FALSE(host.NewMailIcon);
+    host.Config.ShowIcon.clear();
+    host.Net.Maildrops["pop.a"] = {Msg("Ann", "a")};
+    Run();
+    EXPECT_FALSE(host.NewMailIcon);
+}
+
+TEST_F(CycleTest, RequiredPriorityDecidesWhatCounts)
+{
+    struct Case
+    {
+        int required;
+        int newCount;
+    };
+    // Priorities 0, 2, 3, 4, 5 (X-Priority 6) and 255 (X-Priority 0).
+    for (const Case c : {Case{2, 2}, Case{4, 4}, Case{0, 1}, Case{-1, 6}})
+    {
+        SCOPED_TRACE(c.required);
+        TFakeHost h;
+        TCheckCycle cy(h);
+        h.AddAccount("A", "pop.a");
+        h.Config.RequiredPriority = c.required;
+        h.Net.Maildrops["pop.a"] = {Msg("a", "p0", 0), Msg("b", "p2", 2), Msg("c", "p3", 3),
+                                    Msg("d", "p4", 4), Msg("e", "p5", 5), Msg("f", "p255", 255)};
+        cy.timMailTimer();
+        EXPECT_EQ(cy.NewCount, c.newCount);
+        EXPECT_EQ(h.List.Count(), 6);
+        // Nothing counted: nothing notified while only new messages count.
+        EXPECT_EQ(h.FormVisible, c.newCount > 0);
+    }
+}
+
+TEST_F(CycleTest, TwoAccountsWithOneCaptionShareABlock)
+{
+    host.AddAccount("Same", "pop.a");
+    host.AddAccount("Same", "pop.b");
+    host.Net.Maildrops["pop.a"] = {Msg("Ann", "a1"), Msg("Ann", "a2")};
+    host.Net.Maildrops["pop.b"] = {Msg("Bob", "b1"), Msg("Bob", "b2"), Msg("Bob", "b3")};
+    Run();
+    // The second account matched the first one's two rows by position and
+    // added only its third; its settle pass kept them.
+    EXPECT_EQ(Dump(host.List), (std::vector<std::string>{"Same|Ann|a1|1|cut", "Same|Ann|a2|1|cut",
+                                                         "Same|Bob|b3|1|new"}));
+    EXPECT_EQ(cycle.NewCount, 3);
+}
+
+TEST_F(CycleTest, ActionsRunInOrder)
+{
+    host.AddAccount("A", "pop.a");
+    host.Config.SilentMode = true;
+    host.Config.Sound = "/x/notify.wav";
+    host.Config.ShowForm = true;
+    host.Config.Execute = "tool %MSGID%";
+    host.Config.ShowIcon = "/x/newmsg.ico";
+    host.Net.Maildrops["pop.a"] = {Msg("Ann", "a"), Msg("Bob", "b")};
+    Run();
+    EXPECT_EQ(host.Actions,
+              (std::vector<std::string>{"blink", "sound", "show", "run", "run", "balloon"}));
+    EXPECT_EQ(host.BalloonTitle, "ternbell");
+    EXPECT_EQ(host.BalloonText, "There are 2 messages to read");
+
+    // Already visible: not shown again; nothing switched on: nothing runs.
+    host.Actions.clear();
+    host.Config = TCycleSettings{};
+    host.Config.NotifyOnlyNewMsg = false;
+    Run();
+    EXPECT_TRUE(host.Actions.empty());
+}
+
+TEST_F(CycleTest, SoundFailureEndsTheActionsButNotTheTimer)
+{
+    host.AddAccount("A", "pop.a");
+    host.Config.Sound = "/x/notify.wav";
+    host.Config.Execute = "tool";
+    host.Config.ShowIcon = "/x/newmsg.ico";
+    host.SoundFails = true;
+    host.Net.Maildrops["pop.a"] = {Msg("Ann", "a")};
+    EXPECT_THROW(Run(), std::runtime_error);
+    EXPECT_EQ(host.Actions, (std::vector<std::string>{"sound"}));
+    EXPECT_TRUE(host.TimerEnabled);
+    EXPECT_EQ(host.Headline, "There is a message to read");
+}
+
+TEST_F(CycleTest, PortThatIsNoNumberStopsTheLoop)
+{
+    host.AddAccount("A", "pop.a");
+    host.AddAccount("B", "pop.b");
+    host.AddAccount("C", "pop.c");
+    host.AccountList[1].Port = "11o";
+    host.Net.Maildrops["pop.a"] = {Msg("Ann", "a")};
+    host.Net.Maildrops["pop.c"] = {Msg("Cy", "c")};
+    try
+    {
+        Run();
+        FAIL() << "no conversion error";
+    }
+    catch (const EConvertError& e)
+    {
+        EXPECT_EQ(e.Message, "'11o' is not a valid integer value");
+    }
+    EXPECT_EQ(host.Net.Log, (std::vector<std::string>{"connect pop.a:110 user-A", "quit"}));
+    EXPECT_EQ(host.Headline, "There is a message to read"); // the summary still ran
+    EXPECT_TRUE(host.FormVisible);
+    EXPECT_TRUE(host.TimerEnabled);
+    EXPECT_EQ(host.Picture, tpIdle);
+}
+
+TEST_F(CycleTest, LoadOnlyOnceAndLoadFailureSkipsTheSummary)
+{
+    host.Load = true;
+    host.LoadFails = true;
+    host.Headline = "untouched";
+    EXPECT_THROW(Run(), std::runtime_error);
+    EXPECT_FALSE(host.Load);
+    EXPECT_EQ(host.Headline, "untouched");
+    EXPECT_TRUE(host.TimerEnabled);
+    Run();
+    EXPECT_EQ(host.Loads, 1);
+    EXPECT_EQ(host.Headline, "There are no messages");
+}
+
+TEST_F(CycleTest, ErrorRowsOfEveryAccountGoAtTheStart)
+{
+    host.AddAccount("A", "pop.a", false);
+    host.List.Append({"A", {}, riError, false, "old"});
+    host.List.Append({"Gone", {}, riError, false, "old"});
+    Run();
+    EXPECT_EQ(host.List.Count(), 0);
+}
+
+TEST_F(CycleTest, Imap4AccountUsesTheOtherClient)
+{
+    host.AddAccount("I", "imap.i");
+    host.AccountList[0].Protocol = "1";
+    host.AccountList[0].Port = "143";
+    host.Net.Maildrops["imap.i"] = {Msg("Ann", "a")};
+    Run();
+    EXPECT_EQ(host.Imap4.Connects, 1);
+    EXPECT_EQ(host.Pop3.Connects, 0);
+    EXPECT_EQ(host.Net.Log[0], "connect imap.i:143 user-I");
+    EXPECT_EQ(host.List.Count(), 1);
+}
+
+} // namespace

@@ -1,0 +1,137 @@
+// Placeholder expansion of command lines and the arguments they give.
+
+#include "FakeHost.h"
+
+#include "check/ExpandCommand.h"
+#include "check/Utils.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+TRowValues Values(const std::string& from, const std::string& subject, int msg = 2, int account = 1,
+                  const std::string& size = "1.5 KB")
+{
+    return {msg, account, from, subject, size};
+}
+
+// The text form the Part gives, built from ReplaceCount step by step.
+std::string ReferenceExpansion(std::string text, const TRowValues& v)
+{
+    text = ReplaceCount(text, "%MSGID%", std::to_string(v.MessageNumber), 2147483647, 1);
+    text = ReplaceCount(text, "%ACCOUNT%", "\"Account" + std::to_string(v.AccountNumber) + "\"",
+                        2147483647, 1);
+    text = ReplaceCount(text, "%FROM%", "\"" + v.From + "\"", 2147483647, 1);
+    text = ReplaceCount(text, "%SUBJECT%", "\"" + v.Subject + "\"", 2147483647, 1);
+    text = ReplaceCount(text, "%SIZE%", "\"" + v.Size + "\"", 2147483647, 1);
+    return text;
+}
+
+struct Case
+{
+    const char* name;
+    std::string command;
+    TRowValues values;
+    std::string text;
+    std::vector<std::string> arguments;
+};
+
+TEST(ExpandCommand, TextAndArguments)
+{
+    const std::vector<Case> cases = {
+        {"program with account, number and size",
+         "notify %ACCOUNT% %MSGID% %SIZE%",
+         Values("Ann", "Hi"),
+         "notify \"Account1\" 2 \"1.5 KB\"",
+         {"notify", "Account1", "2", "1.5 KB"}},
+        {"a sender holding a placeholder is expanded again",
+         "log %FROM%",
+         Values("Ann %SUBJECT% x", "Hi there"),
+         "log \"Ann \"Hi there\" x\"",
+         {"log", "Ann \"Hi there\" x"}},
+        {"lower-case placeholders stay",
+         "log %from% %Subject%",
+         Values("Ann", "Hi"),
+         "log %from% %Subject%",
+         {"log", "%from%", "%Subject%"}},
+        {"a placeholder twice is replaced twice",
+         "log %MSGID%-%MSGID% %FROM%%FROM%",
+         Values("A", "S", 7),
+         "log 7-7 \"A\"\"A\"",
+         {"log", "7-7", "AA"}},
+        {"empty values stay arguments",
+         "log %SUBJECT% %FROM%",
+         Values("", ""),
+         "log \"\" \"\"",
+         {"log", "", ""}},
+        {"quoted program path with a blank",
+         "\"/opt/my tools/log\" %FROM%",
+         Values("Ann", "Hi"),
+         "\"/opt/my tools/log\" \"Ann\"",
+         {"/opt/my tools/log", "Ann"}},
+        {"template quotes around a placeholder",
+         "log \"subj: %SUBJECT%\"",
+         Values("Ann", "Hi"),
+         "log \"subj: \"Hi\"\"",
+         {"log", "subj: Hi"}},
+        {"unknown account number",
+         "log %ACCOUNT%",
+         Values("Ann", "Hi", 1, 4),
+         "log \"Account4\"",
+         {"log", "Account4"}},
+        // Mail text cannot open or close an argument, nor reach a shell.
+        {"hostile sender with quotes",
+         "log %FROM% %SUBJECT%",
+         Values("x\" --evil \"y", "s"),
+         "log \"x\" --evil \"y\" \"s\"",
+         {"log", "x\" --evil \"y", "s"}},
+        {"hostile subject with shell text",
+         "log %SUBJECT% %SIZE%",
+         Values("a", "$(rm -rf ~); `id` | tee x & y > z"),
+         "log \"$(rm -rf ~); `id` | tee x & y > z\" \"1.5 KB\"",
+         {"log", "$(rm -rf ~); `id` | tee x & y > z", "1.5 KB"}},
+        {"hostile sender injecting a placeholder and a quote",
+         "log %FROM% %MSGID%",
+         Values("\"%SUBJECT%\"", "a b"),
+         "log \"\"\"a b\"\"\" 2",
+         {"log", "\"\"a b\"\"", "2"}},
+        {"a sender with only blanks",
+         "log %FROM%",
+         Values("   ", "s"),
+         "log \"   \"",
+         {"log", "   "}},
+        {"tabs and repeated blanks of the template separate",
+         "log\t\t%MSGID%   end",
+         Values("a", "b", 3),
+         "log\t\t3   end",
+         {"log", "3", "end"}},
+        {"nothing but blanks", "   ", Values("a", "b"), "   ", {}},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        const TExpandedCommand expanded = ExpandCommandParts(c.command, c.values);
+        EXPECT_EQ(expanded.Text, c.text);
+        EXPECT_EQ(expanded.Text, ReferenceExpansion(c.command, c.values));
+        EXPECT_EQ(ExpandCommand(c.command, c.values), c.text);
+        ASSERT_EQ(expanded.Structural.size(), expanded.Text.size());
+        EXPECT_EQ(expanded.Arguments(), c.arguments);
+    }
+}
+
+TEST(ExpandCommand, ValuesComeFromTheRow)
+{
+    TMemoryRows rows;
+    rows.Append({"Other", {"o", "o", "1  B"}, riMessage, false, ""});
+    rows.Append({"Home", {"Ann", "first", "10  B"}, riMessage, false, ""});
+    rows.Append({"Home", {"Bob", "second", "2 KB"}, riMessage, false, ""});
+    const std::vector<std::string> accounts = {"Work", "Home"};
+    // The second row of the first account's block of "Home" (account 2).
+    EXPECT_EQ(ExpandCommand("tool %ACCOUNT% %MSGID% %SIZE% %FROM% %SUBJECT%", rows, accounts, 2),
+              "tool \"Account2\" 2 \"2 KB\" \"Bob\" \"second\"");
+    // No account with the row's caption: the number after the last one.
+    EXPECT_EQ(ExpandCommand("%ACCOUNT% %MSGID%", rows, accounts, 0), "\"Account3\" 1");
+}
+
+} // namespace

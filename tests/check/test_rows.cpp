@@ -1,0 +1,100 @@
+// The message rows over the notification list's QTreeWidget.
+
+#include "check/MessageRows.h"
+
+#include <QPalette>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+namespace
+{
+
+class TreeRowsTest : public ::testing::Test
+{
+protected:
+    TreeRowsTest()
+    {
+        list.setColumnCount(6);
+    }
+
+    QTreeWidget list;
+    TTreeWidgetRows rows{list, [](int image) {
+                             QPixmap p(16, 16);
+                             p.fill(image == 0 ? Qt::red : Qt::blue);
+                             return QIcon(p);
+                         }};
+};
+
+TEST_F(TreeRowsTest, EightBitTextsComeBackByteForByte)
+{
+    // 0x81 has no character in CP1252; the row still keeps it.
+    const std::string from = "Jos\xe9 \x81<jose@example.org>";
+    rows.Append({"Home", {from, "Caf\xe9", "1.5 KB"}, riInserted, false, ""});
+    const TMessageRow row = rows.Row(0);
+    EXPECT_EQ(row.Caption, "Home");
+    EXPECT_EQ(row.SubItems, (std::vector<std::string>{from, "Caf\xe9", "1.5 KB"}));
+    EXPECT_EQ(row.ImageIndex, riInserted);
+    EXPECT_FALSE(row.Cut);
+    EXPECT_EQ(list.topLevelItem(0)->text(2), QString::fromUtf8("Caf\xc3\xa9"));
+    EXPECT_EQ(list.topLevelItem(0)->text(3), "1.5 KB");
+}
+
+TEST_F(TreeRowsTest, InsertDeleteAndOrder)
+{
+    rows.Append({"A", {"1"}, riMessage, false, ""});
+    rows.Append({"A", {"3"}, riMessage, false, ""});
+    rows.Insert(1, {"A", {"2"}, riMessage, false, ""});
+    rows.Insert(0, {"Z", {}, riError, false, "Connection refused."});
+    ASSERT_EQ(rows.Count(), 4);
+    EXPECT_EQ(rows.SubItem(1, 0), "1");
+    EXPECT_EQ(rows.SubItem(2, 0), "2");
+    EXPECT_EQ(rows.SubItem(3, 0), "3");
+    EXPECT_EQ(rows.SubItem(0, 0), "");
+    rows.Delete(2);
+    EXPECT_EQ(rows.SubItem(2, 0), "3");
+    EXPECT_THROW(rows.Delete(3), std::exception);
+    EXPECT_THROW(rows.Insert(5, {}), std::exception);
+    rows.Clear();
+    EXPECT_EQ(rows.Count(), 0);
+}
+
+TEST_F(TreeRowsTest, ErrorRowTellsWhyInItsTooltip)
+{
+    rows.Append({"Work", {}, riError, false, "Socket Error # 10061\nConnection refused."});
+    EXPECT_EQ(list.topLevelItem(0)->toolTip(0), "Socket Error # 10061\nConnection refused.");
+    EXPECT_EQ(list.topLevelItem(0)->toolTip(1), "Socket Error # 10061\nConnection refused.");
+    EXPECT_EQ(rows.Row(0).Hint, "Socket Error # 10061\nConnection refused.");
+}
+
+TEST_F(TreeRowsTest, CutRowsAreDrawnDimmed)
+{
+    rows.Append({"A", {"x", "y", "z"}, riMessage, false, ""});
+    QTreeWidgetItem* item = list.topLevelItem(0);
+    const QBrush normal = item->foreground(1);
+    const QImage bright = item->icon(0).pixmap(16, 16).toImage();
+    rows.SetCut(0, true);
+    EXPECT_TRUE(rows.Cut(0));
+    EXPECT_EQ(item->foreground(1), list.palette().brush(QPalette::Disabled, QPalette::Text));
+    EXPECT_NE(item->icon(0).pixmap(16, 16).toImage(), bright);
+    rows.SetCut(0, false);
+    EXPECT_EQ(item->foreground(1), normal);
+    EXPECT_EQ(item->icon(0).pixmap(16, 16).toImage(), bright);
+    rows.SetImageIndex(0, riError);
+    EXPECT_EQ(rows.ImageIndex(0), riError);
+    EXPECT_NE(item->icon(0).pixmap(16, 16).toImage(), bright);
+}
+
+TEST_F(TreeRowsTest, RepaintingSuspendedWhileUpdating)
+{
+    {
+        TRowsUpdateGuard outer(rows);
+        EXPECT_FALSE(list.updatesEnabled());
+        {
+            TRowsUpdateGuard inner(rows);
+        }
+        EXPECT_FALSE(list.updatesEnabled());
+    }
+    EXPECT_TRUE(list.updatesEnabled());
+}
+
+} // namespace

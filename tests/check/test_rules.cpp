@@ -1,0 +1,103 @@
+// The small decisions of the check cycle and the numbers derived from rows.
+
+#include "FakeHost.h"
+
+#include "check/CheckRules.h"
+#include "platform/Exception.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+
+namespace
+{
+
+TEST(CheckRules, PriorityIsComparedAsAnUnsignedByte)
+{
+    struct Case
+    {
+        int required;
+        int priority;
+        bool counts;
+    };
+    const Case cases[] = {
+        {2, 0, true},   {2, 2, true},    {2, 3, false},  {4, 4, true},  {4, 5, false},
+        {4, 255, false}, {0, 0, true},   {0, 1, false},  {-1, 255, true}, {-1, 4, true},
+        {-1, 5, true},  {3, 3, true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(PriorityCounts(c.required, c.priority), c.counts)
+            << "required " << c.required << ", priority " << c.priority;
+}
+
+TEST(CheckRules, NotificationDecision)
+{
+    EXPECT_TRUE(ShouldNotify(true, 1, 1));
+    EXPECT_FALSE(ShouldNotify(true, 0, 5));
+    EXPECT_TRUE(ShouldNotify(false, 0, 5));
+    EXPECT_FALSE(ShouldNotify(false, 3, 0)); // counted rows that failed again
+}
+
+TEST(CheckRules, HeadlineAndHint)
+{
+    EXPECT_EQ(Headline(-1), "There are no messages");
+    EXPECT_EQ(Headline(0), "There are no messages");
+    EXPECT_EQ(Headline(1), "There is a message to read");
+    EXPECT_EQ(Headline(12), "There are 12 messages to read");
+    EXPECT_EQ(TrayHint("There is a message to read", "9:05:01 PM"),
+              "There is a message to read (last check: 9:05:01 PM)");
+    const std::string hint = TrayHint(std::string(120, 'x'), "12:00:00");
+    EXPECT_EQ(hint.size(), TrayHintLimit);
+    EXPECT_EQ(hint, std::string(120, 'x') + " (last ");
+}
+
+TEST(CheckRules, LongTimeFormatOfTheLocale)
+{
+    std::tm t{};
+    t.tm_hour = 7;
+    t.tm_min = 5;
+    t.tm_sec = 9;
+    const std::string saved = std::setlocale(LC_TIME, nullptr);
+    std::setlocale(LC_TIME, "C");
+    EXPECT_EQ(LongTimeText(t), "07:05:09");
+    t.tm_hour = 21;
+    EXPECT_EQ(LongTimeText(t), "21:05:09");
+    std::setlocale(LC_TIME, saved.c_str());
+}
+
+TEST(CheckRules, PortText)
+{
+    EXPECT_EQ(PortOfText("110"), 110);
+    EXPECT_EQ(PortOfText("  995"), 995);
+    EXPECT_EQ(PortOfText("+143"), 143);
+    for (const char* bad : {"", "11o", "110 ", "pop", "99999999999", " "})
+    {
+        try
+        {
+            PortOfText(bad);
+            ADD_FAILURE() << "accepted '" << bad << "'";
+        }
+        catch (const EConvertError& e)
+        {
+            EXPECT_EQ(e.Message, std::string("'") + bad + "' is not a valid integer value");
+        }
+    }
+}
+
+TEST(MessageRows, NumbersOfARow)
+{
+    TMemoryRows rows;
+    for (const char* caption : {"Home", "Home", "Work", "Home2", "Gone"})
+        rows.Append({caption, {}, riMessage, false, ""});
+    const std::vector<std::string> accounts = {"Work", "Home", "Home2", "Home"};
+    const int accountNumbers[] = {2, 2, 1, 3, 5};
+    const int messageNumbers[] = {1, 2, 1, 1, 1};
+    for (int i = 0; i < rows.Count(); ++i)
+    {
+        EXPECT_EQ(AccountNumberOfRow(rows, accounts, i), accountNumbers[i]) << i;
+        EXPECT_EQ(MessageNumberOfRow(rows, i), messageNumbers[i]) << i;
+    }
+    EXPECT_EQ(FirstRowOf(rows, "home"), -1); // case-sensitive
+}
+
+} // namespace
