@@ -263,8 +263,8 @@ void TRegistry::WriteBool(const std::string& name, bool value)
 
 bool TRegistry::DeleteValue(const std::string& name)
 {
-    d_->CheckWritable(name);
-    if (!d_->OpenedKey().Find(ToUtf8(name)))
+    // Like a refused delete in a read-only hive, a missing value is no error.
+    if (!d_->OpenedKey().Find(ToUtf8(name)) || d_->readOnly || d_->root == THiveRoot::LocalMachine)
         return false;
     THiveChange change{THiveChange::TKind::DeleteValue, d_->key, {}};
     change.value.name = ToUtf8(name);

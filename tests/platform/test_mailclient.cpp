@@ -1,0 +1,176 @@
+#include "platform/MailClientView.h"
+#include "platform/Registry.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+#include <string>
+
+TEST(MailClientView, RemoveFieldCodes)
+{
+    struct Case
+    {
+        const char* exec;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"thunderbird %u", "thunderbird"},
+        {"evolution %U --component=mail", "evolution --component=mail"},
+        {"kmail --composer %F %i %c %k", "kmail --composer"},
+        {"mutt -e \"set x=1\" %u", "mutt -e \"set x=1\""},
+        {"prog --percent=100%% %f", "prog --percent=100%"},
+        {"prog --file=%f", "prog --file="},
+        {"\"/opt/My Mail/mail\" %U", "\"/opt/My Mail/mail\""},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(RemoveFieldCodes(c.exec), c.expected) << c.exec;
+}
+
+TEST(MailClientView, DesktopEntryCommand)
+{
+    EXPECT_EQ(DesktopEntryCommand("[Desktop Entry]\nName=Mail\nExec=mail\\s-x %u\n"), "mail -x");
+    // Only the main group counts.
+    EXPECT_EQ(DesktopEntryCommand("[Desktop Action Compose]\nExec=wrong %u\n\n[Desktop Entry]\nExec = right %U\n"),
+              "right");
+    EXPECT_EQ(DesktopEntryCommand("[Desktop Action Compose]\nExec=wrong\n"), "");
+    EXPECT_EQ(DesktopEntryCommand("[Desktop Entry]\nName=No exec\n"), "");
+}
+
+namespace {
+
+void WriteFile(const std::string& path, const std::string& text)
+{
+    const std::string dir = path.substr(0, path.rfind('/'));
+    const std::string cmd = "mkdir -p '" + dir + "'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    std::ofstream(path) << text;
+}
+
+// A private set of XDG folders, set in the environment for the registry view.
+class XdgTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/ternbell-xdg-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        root_ = tmpl;
+        Set("XDG_CONFIG_HOME", root_ + "/config");
+        Set("XDG_CONFIG_DIRS", root_ + "/etc");
+        Set("XDG_DATA_HOME", root_ + "/data");
+        Set("XDG_DATA_DIRS", root_ + "/share1:" + root_ + "/share2");
+        Set("XDG_CURRENT_DESKTOP", "ubuntu:GNOME");
+    }
+    void TearDown() override
+    {
+        for (const auto& [name, value] : saved_)
+            if (value.second)
+                ::setenv(name.c_str(), value.first.c_str(), 1);
+            else
+                ::unsetenv(name.c_str());
+        const std::string cmd = "rm -rf '" + root_ + "'";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+    }
+    void Set(const std::string& name, const std::string& value)
+    {
+        if (!saved_.count(name))
+        {
+            const char* old = std::getenv(name.c_str());
+            saved_[name] = {old ? old : "", old != nullptr};
+        }
+        ::setenv(name.c_str(), value.c_str(), 1);
+    }
+    void Desktop(const std::string& folder, const std::string& relative, const std::string& exec)
+    {
+        WriteFile(root_ + "/" + folder + "/applications/" + relative,
+                  "[Desktop Entry]\nType=Application\nName=X\nExec=" + exec + "\n");
+    }
+    void Defaults(const std::string& list, const std::string& handlers)
+    {
+        WriteFile(root_ + "/" + list, "[Added Associations]\nx-scheme-handler/mailto=added.desktop;\n\n"
+                                      "[Default Applications]\ntext/html=web.desktop\n"
+                                      "x-scheme-handler/mailto=" + handlers + "\n");
+    }
+
+    std::string root_;
+    std::map<std::string, std::pair<std::string, bool>> saved_;
+};
+
+} // namespace
+
+TEST_F(XdgTest, ListsAreConsultedInXdgOrder)
+{
+    const TXdgPlaces places = XdgPlacesFromEnvironment();
+    const std::vector<std::string> expected = {
+        root_ + "/config/ubuntu-mimeapps.list",
+        root_ + "/config/gnome-mimeapps.list",
+        root_ + "/config/mimeapps.list",
+        root_ + "/etc/ubuntu-mimeapps.list",
+        root_ + "/etc/gnome-mimeapps.list",
+        root_ + "/etc/mimeapps.list",
+        root_ + "/data/applications/ubuntu-mimeapps.list",
+        root_ + "/data/applications/gnome-mimeapps.list",
+        root_ + "/data/applications/mimeapps.list",
+        root_ + "/share1/applications/ubuntu-mimeapps.list",
+        root_ + "/share1/applications/gnome-mimeapps.list",
+        root_ + "/share1/applications/mimeapps.list",
+        root_ + "/share2/applications/ubuntu-mimeapps.list",
+        root_ + "/share2/applications/gnome-mimeapps.list",
+        root_ + "/share2/applications/mimeapps.list",
+    };
+    EXPECT_EQ(places.mimeappsLists, expected);
+    const std::vector<std::string> folders = {root_ + "/data/applications", root_ + "/share1/applications",
+                                              root_ + "/share2/applications"};
+    EXPECT_EQ(places.applicationFolders, folders);
+}
+
+TEST_F(XdgTest, FirstInstalledDefaultOfTheFirstListWins)
+{
+    Desktop("share2", "mutt.desktop", "mutt %u");
+    Desktop("share1", "org/gnome/Evolution.desktop", "evolution %U");
+    Desktop("data", "tb.desktop", "thunderbird -compose %u");
+    Defaults("share1/applications/mimeapps.list", "mutt.desktop");
+    Defaults("etc/gnome-mimeapps.list", "missing.desktop;org-gnome-Evolution.desktop;");
+    const TXdgPlaces places = XdgPlacesFromEnvironment();
+    EXPECT_EQ(DefaultMailtoHandler(places), "org-gnome-Evolution.desktop");
+    EXPECT_EQ(FindDesktopFile(places, "org-gnome-Evolution.desktop"),
+              root_ + "/share1/applications/org/gnome/Evolution.desktop");
+
+    // The user's own desktop-specific choice comes before everything.
+    Defaults("config/ubuntu-mimeapps.list", "tb.desktop");
+    EXPECT_EQ(DefaultMailtoHandler(places), "tb.desktop");
+}
+
+TEST_F(XdgTest, RegistryViewAnswersTheTwoReadsOnly)
+{
+    Desktop("share1", "tb.desktop", "\"/opt/Thunder Bird/tb\" -compose %u");
+    Defaults("config/mimeapps.list", "tb.desktop");
+
+    TRegistry reg(THiveRoot::LocalMachine);
+    ASSERT_TRUE(reg.OpenKey("Software\\Clients\\Mail", false));
+    const std::string name = reg.ReadString("");
+    EXPECT_EQ(name, "tb.desktop");
+    reg.CloseKey();
+    ASSERT_TRUE(reg.OpenKey("Software\\Clients\\Mail\\" + name + "\\shell\\open\\command", false));
+    EXPECT_EQ(reg.ReadString(""), "\"/opt/Thunder Bird/tb\" -compose");
+    // Read-only: nothing can be written or created.
+    EXPECT_THROW(reg.WriteString("", "x"), ERegistryException);
+    EXPECT_FALSE(reg.DeleteValue(""));
+    reg.CloseKey();
+    EXPECT_FALSE(reg.OpenKey("Software\\ternbell", true));
+    EXPECT_FALSE(reg.KeyExists("Software\\Clients\\Mail\\other.desktop"));
+}
+
+TEST_F(XdgTest, NoHandlerMeansNoKey)
+{
+    Defaults("config/mimeapps.list", "uninstalled.desktop");
+    TRegistry reg(THiveRoot::LocalMachine);
+    EXPECT_FALSE(reg.OpenKey("Software\\Clients\\Mail", false));
+    EXPECT_FALSE(reg.KeyExists("Software\\Clients"));
+}
