@@ -1,0 +1,66 @@
+#include "app/AboutBox.h"
+
+#include "i18n/Translate.h"
+#include "platform/Artwork.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+
+TfrmAboutBox::TfrmAboutBox(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("frmAboutBox"));
+    setWindowTitle(QStringLiteral("About ..."));
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                   Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setFixedSize(360, 200);
+
+    panImage = new QFrame(this);
+    panImage->setObjectName(QStringLiteral("panImage"));
+    panImage->setFrameShape(QFrame::Panel);
+    panImage->setFrameShadow(QFrame::Sunken);
+    panImage->setGeometry(8, 8, 120, 184);
+    imgBackground = new QLabel(panImage);
+    imgBackground->setObjectName(QStringLiteral("imgBackground"));
+    imgBackground->setScaledContents(true);
+    imgBackground->setPixmap(AboutBackground());
+    imgBackground->setGeometry(2, 2, 116, 180);
+    imgIcon = new QLabel(panImage);
+    imgIcon->setObjectName(QStringLiteral("imgIcon"));
+    imgIcon->setGeometry(44, 16, 32, 32);
+    imgIcon->setAttribute(Qt::WA_TranslucentBackground);
+
+    lblTitle = new QLabel(QStringLiteral("ternbell"), this);
+    lblTitle->setObjectName(QStringLiteral("lblTitle"));
+    QFont big = lblTitle->font();
+    big.setBold(true);
+    big.setPointSize(big.pointSize() + 4);
+    lblTitle->setFont(big);
+    lblTitle->setGeometry(140, 12, 210, 28);
+    lblCredits = new QLabel(QStringLiteral("A small mail notifier for the desktop tray.\n"
+                                           "It checks POP3 and IMAP4 mailboxes and tells "
+                                           "you when new mail is waiting."),
+                            this);
+    lblCredits->setObjectName(QStringLiteral("lblCredits"));
+    lblCredits->setWordWrap(true);
+    lblCredits->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblCredits->setGeometry(140, 48, 210, 100);
+    btnOk = new QPushButton(QStringLiteral("&Ok"), this);
+    btnOk->setObjectName(QStringLiteral("btnOk"));
+    btnOk->setDefault(true);
+    btnOk->setGeometry(275, 163, 75, 25);
+    connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    FormCreate();
+}
+
+void TfrmAboutBox::FormCreate()
+{
+    TranslateComponent(this);
+    imgIcon->setPixmap(QApplication::windowIcon().pixmap(32, 32));
+}

@@ -1,0 +1,353 @@
+#include "config/SettingsForm.h"
+
+#include "config/Account.h"
+#include "config/ConfigStore.h"
+#include "config/ProcessFlags.h"
+#include "config/UpDown.h"
+#include "i18n/Translate.h"
+#include "platform/Artwork.h"
+#include "platform/MediaPlayer.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace
+{
+
+template <typename T> T* Named(T* object, const char* name)
+{
+    object->setObjectName(QLatin1String(name));
+    return object;
+}
+
+QLabel* WrappedLabel(QWidget* parent, const char* name, const char* text)
+{
+    auto* label = Named(new QLabel(QString::fromUtf8(text), parent), name);
+    label->setWordWrap(true);
+    return label;
+}
+
+QPushButton* BrowseButton(QWidget* parent, const char* name)
+{
+    auto* button = Named(new QPushButton(QStringLiteral("..."), parent), name);
+    button->setFixedWidth(24);
+    return button;
+}
+
+// An edit with a trailing widget (a "..." button or up-down arrows).
+QHBoxLayout* EditRow(QWidget* edit, QWidget* trailing)
+{
+    auto* row = new QHBoxLayout;
+    row->setSpacing(2);
+    row->addWidget(edit, 1);
+    row->addWidget(trailing);
+    return row;
+}
+
+} // namespace
+
+TfrmSettings::TfrmSettings(QWidget* parent) : QWidget(parent, Qt::Window)
+{
+    setObjectName(QStringLiteral("frmSettings"));
+    setWindowTitle(QStringLiteral("ternbell settings"));
+    // A fixed dialog frame without caption buttons.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setFixedSize(344, 344);
+
+    pagSettings = Named(new QTabWidget(this), "pagSettings");
+    CreateGeneralPage();
+    CreateNotificationPage();
+    CreateFormOptionsPage();
+    CreateAccountPage();
+    pagSettings->setCurrentIndex(0);
+
+    btnDefault = Named(new QPushButton(QStringLiteral("&Default"), this), "btnDefault");
+    btnOk = Named(new QPushButton(QStringLiteral("&Ok"), this), "btnOk");
+    btnCancel = Named(new QPushButton(QStringLiteral("&Cancel"), this), "btnCancel");
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(btnDefault);
+    buttons->addStretch(1);
+    buttons->addWidget(btnOk);
+    buttons->addWidget(btnCancel);
+    connect(btnDefault, &QPushButton::clicked, this, [this] { btnDefaultClick(); });
+    auto* main = new QVBoxLayout(this);
+    main->setContentsMargins(6, 6, 6, 6);
+    main->addWidget(pagSettings, 1);
+    main->addLayout(buttons);
+
+    mediaPlayer = new TMediaPlayer(this);
+    timMail = Named(new QTimer(this), "timMail");
+    timBlinking = Named(new QTimer(this), "timBlinking");
+    timBlinking->setInterval(500);
+    CreateTray();
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    FormCreate();
+}
+
+TfrmSettings::~TfrmSettings() = default;
+
+void TfrmSettings::CreateGeneralPage()
+{
+    tabGeneral = Named(new QWidget, "tabGeneral");
+    pagSettings->addTab(tabGeneral, QStringLiteral("&General"));
+    QWidget* p = tabGeneral;
+
+    lblGeneral = WrappedLabel(p, "lblGeneral",
+                              "You can change the main configuration items here. If you want to "
+                              "restore the default settings, please click onto Default button.");
+    lblApplication = Named(new QLabel(QStringLiteral("Email client:"), p), "lblApplication");
+    txtApplication = Named(new QLineEdit(p), "txtApplication");
+    txtApplicationButton = BrowseButton(p, "txtApplicationButton");
+    lblInterval = Named(new QLabel(QStringLiteral("Check my mail box every (sec.):"), p),
+                        "lblInterval");
+    txtInterval = Named(new QLineEdit(p), "txtInterval");
+    spnInterval = Named(new TUpDown(txtInterval, 5, 7200, 5, 180, p), "spnInterval");
+    lblDoubleClick = Named(new QLabel(QStringLiteral("Double click:"), p), "lblDoubleClick");
+    cboDoubleClick = Named(new QComboBox(p), "cboDoubleClick");
+    cboDoubleClick->addItems({QStringLiteral("Open email client"),
+                              QStringLiteral("Show notification form"),
+                              QStringLiteral("Show settings (this window)")});
+    lblPriority = Named(new QLabel(QStringLiteral("Required priority:"), p), "lblPriority");
+    cboPriority = Named(new QComboBox(p), "cboPriority");
+    cboPriority->addItems({QStringLiteral("Highest"), QStringLiteral("High"),
+                           QStringLiteral("Normal"), QStringLiteral("Low"),
+                           QStringLiteral("Lowest (notify all messages)")});
+    chkNotifyNewMsg = Named(
+        new QCheckBox(QStringLiteral("Notify only when you have messages not yet notified."), p),
+        "chkNotifyNewMsg");
+    chkNotifyNewMsg->setChecked(true);
+
+    auto* grid = new QGridLayout(p);
+    grid->addWidget(lblGeneral, 0, 0, 1, 2);
+    grid->addWidget(lblApplication, 1, 0, 1, 2);
+    grid->addLayout(EditRow(txtApplication, txtApplicationButton), 2, 0, 1, 2);
+    grid->addWidget(lblInterval, 3, 0);
+    grid->addLayout(EditRow(txtInterval, spnInterval), 3, 1);
+    grid->addWidget(lblDoubleClick, 4, 0);
+    grid->addWidget(cboDoubleClick, 4, 1);
+    grid->addWidget(lblPriority, 5, 0);
+    grid->addWidget(cboPriority, 5, 1);
+    grid->addWidget(chkNotifyNewMsg, 6, 0, 1, 2);
+    grid->setRowStretch(7, 1);
+
+    connect(txtInterval, &QLineEdit::textChanged, this, [this] { txtIntervalChange(); });
+}
+
+void TfrmSettings::CreateNotificationPage()
+{
+    tabNotification = Named(new QWidget, "tabNotification");
+    pagSettings->addTab(tabNotification, QStringLiteral("&Notification Behaviors"));
+    QWidget* p = tabNotification;
+
+    lblNotification = WrappedLabel(p, "lblNotification",
+                                   "When you receive a new message you can chose what you want to "
+                                   "do: the program show a window, or play a sound.");
+    chkShowForm = Named(new QCheckBox(QStringLiteral("Show a form:"), p), "chkShowForm");
+    chkSound = Named(new QCheckBox(QStringLiteral("Play a sound:"), p), "chkSound");
+    txtSound = Named(new QLineEdit(p), "txtSound");
+    txtSoundBtn = BrowseButton(p, "txtSoundBtn");
+    chkSilentMode = Named(new QCheckBox(QStringLiteral("LED Blinking (Scoll Lock):"), p),
+                          "chkSilentMode");
+    txtLedActiveTime = Named(new QLineEdit(p), "txtLedActiveTime");
+    spnLedActiveTime = Named(new TUpDown(txtLedActiveTime, 0, 7200, 5, 180, p), "spnLedActiveTime");
+    chkShowIcon = Named(new QCheckBox(QStringLiteral("Show an icon:"), p), "chkShowIcon");
+    txtShowIcon = Named(new QLineEdit(p), "txtShowIcon");
+    txtShowIconBtn = BrowseButton(p, "txtShowIconBtn");
+    chkExecute = Named(new QCheckBox(QStringLiteral("Execute a process:"), p), "chkExecute");
+    txtExecute = Named(new QLineEdit(p), "txtExecute");
+    txtExecute->setToolTip(QStringLiteral("%SUBJECT% %FROM% %SIZE%"));
+
+    auto* grid = new QGridLayout(p);
+    grid->addWidget(lblNotification, 0, 0, 1, 2);
+    grid->addWidget(chkShowForm, 1, 0, 1, 2);
+    grid->addWidget(chkSound, 2, 0);
+    grid->addLayout(EditRow(txtSound, txtSoundBtn), 2, 1);
+    grid->addWidget(chkSilentMode, 3, 0);
+    grid->addLayout(EditRow(txtLedActiveTime, spnLedActiveTime), 3, 1);
+    grid->addWidget(chkShowIcon, 4, 0);
+    grid->addLayout(EditRow(txtShowIcon, txtShowIconBtn), 4, 1);
+    grid->addWidget(chkExecute, 5, 0);
+    grid->addWidget(txtExecute, 5, 1);
+    grid->setRowStretch(6, 1);
+
+    connect(txtLedActiveTime, &QLineEdit::textChanged, this, [this] { txtIntervalChange(); });
+}
+
+void TfrmSettings::CreateFormOptionsPage()
+{
+    tabNotifyFormOpt = Named(new QWidget, "tabNotifyFormOpt");
+    pagSettings->addTab(tabNotifyFormOpt, QStringLiteral("Form &Options"));
+    QWidget* p = tabNotifyFormOpt;
+
+    lblNotifyFormOpt = WrappedLabel(
+        p, "lblNotifyFormOpt",
+        "You can personalize the notification form by editing the following items.");
+    chkAutoHide = Named(new QCheckBox(QStringLiteral("Automatically hide after (seconds):"), p),
+                        "chkAutoHide");
+    txtAutoHide = Named(new QLineEdit(p), "txtAutoHide");
+    spnAutoHide = Named(new TUpDown(txtAutoHide, 0, 60, 1, 0, p), "spnAutoHide");
+    chkAnimation = Named(new QCheckBox(QStringLiteral("Animation file:"), p), "chkAnimation");
+    txtAnimation = Named(new QLineEdit(p), "txtAnimation");
+    txtAnimationBtn = BrowseButton(p, "txtAnimationBtn");
+    chkStayOnTop = Named(new QCheckBox(QStringLiteral("Always on top"), p), "chkStayOnTop");
+    chkSaveDetails = Named(new QCheckBox(QStringLiteral("Save details state"), p), "chkSaveDetails");
+
+    auto* grid = new QGridLayout(p);
+    grid->addWidget(lblNotifyFormOpt, 0, 0, 1, 2);
+    grid->addWidget(chkAutoHide, 1, 0);
+    grid->addLayout(EditRow(txtAutoHide, spnAutoHide), 1, 1);
+    grid->addWidget(chkAnimation, 2, 0);
+    grid->addLayout(EditRow(txtAnimation, txtAnimationBtn), 2, 1);
+    grid->addWidget(chkStayOnTop, 3, 0, 1, 2);
+    grid->addWidget(chkSaveDetails, 4, 0, 1, 2);
+    grid->setRowStretch(5, 1);
+
+    connect(txtAutoHide, &QLineEdit::textChanged, this, [this] { txtIntervalChange(); });
+}
+
+void TfrmSettings::CreateAccountPage()
+{
+    tabAccount = Named(new QWidget, "tabAccount");
+    pagSettings->addTab(tabAccount, QStringLiteral("&Account"));
+    QWidget* p = tabAccount;
+
+    grpAccounts = Named(new QGroupBox(QStringLiteral("Account &List"), p), "grpAccounts");
+    btnAdd = Named(new QPushButton(QStringLiteral("&Add"), grpAccounts), "btnAdd");
+    btnRemove = Named(new QPushButton(QStringLiteral("&Remove"), grpAccounts), "btnRemove");
+    btnRename = Named(new QPushButton(QStringLiteral("Re&name"), grpAccounts), "btnRename");
+    lvwAccounts = Named(new QTreeWidget(grpAccounts), "lvwAccounts");
+    lvwAccounts->setColumnCount(acColumnCount);
+    lvwAccounts->setHeaderHidden(true);
+    lvwAccounts->setRootIsDecorated(false);
+    lvwAccounts->setColumnWidth(acCaption, 170);
+    for (int c = acUserName; c < acColumnCount; ++c)
+        lvwAccounts->setColumnHidden(c, true);
+    lvwAccounts->setEditTriggers(QAbstractItemView::SelectedClicked |
+                                 QAbstractItemView::EditKeyPressed);
+    auto* listBox = new QHBoxLayout(grpAccounts);
+    listBox->addWidget(lvwAccounts, 1);
+    auto* listButtons = new QVBoxLayout;
+    listButtons->addWidget(btnAdd);
+    listButtons->addWidget(btnRemove);
+    listButtons->addWidget(btnRename);
+    listButtons->addStretch(1);
+    listBox->addLayout(listButtons);
+
+    grpAccountPop3 = Named(new QGroupBox(QStringLiteral("Account &Properties"), p),
+                           "grpAccountPop3");
+    QWidget* g = grpAccountPop3;
+    rdbPop3 = Named(new QRadioButton(QStringLiteral("POP3"), g), "rdbPop3");
+    rdbImap4 = Named(new QRadioButton(QStringLiteral("IMAP4"), g), "rdbImap4");
+    rdbPop3->setChecked(true);
+    lblUserName = Named(new QLabel(QStringLiteral("User Name:"), g), "lblUserName");
+    txtUserName = Named(new QLineEdit(g), "txtUserName");
+    lblPassword = Named(new QLabel(QStringLiteral("Password:"), g), "lblPassword");
+    txtPassword = Named(new QLineEdit(g), "txtPassword");
+    txtPassword->setEchoMode(QLineEdit::Password);
+    lblServer = Named(new QLabel(QStringLiteral("Server:"), g), "lblServer");
+    txtHost = Named(new QLineEdit(g), "txtHost");
+    lblPort = Named(new QLabel(QStringLiteral("Port:"), g), "lblPort");
+    txtPort = Named(new QLineEdit(g), "txtPort");
+    auto* props = new QGridLayout(g);
+    props->addWidget(rdbPop3, 0, 0);
+    props->addWidget(rdbImap4, 0, 1);
+    props->addWidget(lblUserName, 1, 0);
+    props->addWidget(txtUserName, 1, 1);
+    props->addWidget(lblPassword, 2, 0);
+    props->addWidget(txtPassword, 2, 1);
+    props->addWidget(lblServer, 3, 0);
+    props->addWidget(txtHost, 3, 1);
+    props->addWidget(lblPort, 4, 0);
+    props->addWidget(txtPort, 4, 1);
+
+    auto* page = new QVBoxLayout(p);
+    page->addWidget(grpAccounts, 1);
+    page->addWidget(grpAccountPop3);
+}
+
+void TfrmSettings::CreateTray()
+{
+    for (int i = 0; i < 3; ++i)
+        imlState.append(TrayPicture(i));
+
+    popMain = Named(new QMenu(this), "popMain");
+    mnuAbout = Named(popMain->addAction(QStringLiteral("&About...")), "mnuAbout");
+    mnuMailbox = Named(popMain->addAction(QStringLiteral("&Read")), "mnuMailbox");
+    mnuChecknow = Named(popMain->addAction(QStringLiteral("&Check now")), "mnuChecknow");
+    actEnabled = Named(new QAction(QStringLiteral("&Enabled"), this), "actEnabled");
+    actEnabled->setCheckable(true);
+    popMain->addAction(actEnabled);
+    mnuEnabled1 = actEnabled;
+    mnuSettings = Named(popMain->addAction(QStringLiteral("&Settings")), "mnuSettings");
+    mnuExit = Named(popMain->addAction(QStringLiteral("&Exit")), "mnuExit");
+
+    triMail = Named(new TTrayIcon(this), "triMail");
+    triMail->SetImages(imlState);
+    triMail->SetPictureIndex(0);
+    triMail->SetHint(QApplication::applicationName());
+    triMail->SetPopupMenu(popMain);
+    triMail->SetVisible(true);
+
+    triNewMsg = Named(new TTrayIcon(this), "triNewMsg");
+    triNewMsg->SetIcon(ApplicationIcon());
+}
+
+void TfrmSettings::FormCreate()
+{
+    SetDefaultDomain("ternbell");
+    RemoveMessageDomain("default");
+    AddMessageDomain("ternbell");
+    AddMessageDomain(ToolkitMessageDomain);
+    TranslateComponent(this);
+
+    ClearListPending = false;
+    timBlinking->stop();
+    ComputeStartupDefaults();
+    timMail->setInterval(1000);
+    timMail->start();
+}
+
+void TfrmSettings::btnDefaultClick()
+{
+    RestoreDefaultSettings(*this, *frmNewMail);
+}
+
+void TfrmSettings::txtIntervalChange()
+{
+    const int interval = spnInterval->Position();
+    spnLedActiveTime->SetMax(interval);
+    spnAutoHide->SetMax(interval);
+}
+
+void TfrmSettings::closeEvent(QCloseEvent* event)
+{
+    const bool canClose = OnCloseQuery ? OnCloseQuery() : true;
+    if (!canClose)
+    {
+        event->ignore();
+        return;
+    }
+    if (OnClose)
+        OnClose();
+    event->accept();
+}

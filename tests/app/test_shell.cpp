@@ -1,0 +1,305 @@
+#include "app/AboutBox.h"
+#include "app/TrayShell.h"
+#include "config/ConfigStore.h"
+#include "config/UpDown.h"
+#include "support/UiFixture.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTimer>
+
+#include <stdexcept>
+
+namespace
+{
+
+class ShellTest : public UiFixture
+{
+protected:
+    void SetUp() override
+    {
+        UiFixture::SetUp();
+        about = std::make_unique<TfrmAboutBox>();
+        shell = std::make_unique<TTrayShell>(*settings, *newMail, *about);
+        shell->Terminate = [this] { ++terminated; };
+        shell->CheckAccounts = [this] {
+            ++checks;
+            timerOnDuringCheck = settings->timMail->isActive();
+            clearPendingSeen = ClearListPending;
+        };
+    }
+
+    void TearDown() override
+    {
+        shell.reset();
+        about.reset();
+        UiFixture::TearDown();
+    }
+
+    // The first tick: the configuration is loaded and periodic checking runs.
+    void Start()
+    {
+        shell->timMailTimer();
+        shell->actEnabledUpdate();
+        settings->hide(); // the first start shows it; these tests want it closed
+        checks = 0;
+    }
+
+    bool TimerOn() const { return settings->timMail->isActive(); }
+    bool Ticked() const { return settings->actEnabled->isChecked(); }
+    int Picture() const { return settings->triMail->PictureIndex(); }
+
+    std::unique_ptr<TfrmAboutBox> about;
+    std::unique_ptr<TTrayShell> shell;
+    int terminated = 0;
+    int checks = 0;
+    bool timerOnDuringCheck = true;
+    bool clearPendingSeen = false;
+};
+
+TEST_F(ShellTest, CreationArmsTheTimerWithOneSecondAndShowsTheIdlePicture)
+{
+    EXPECT_TRUE(TimerOn());
+    EXPECT_EQ(settings->timMail->interval(), 1000);
+    EXPECT_FALSE(settings->timBlinking->isActive());
+    EXPECT_EQ(settings->timBlinking->interval(), 500);
+    EXPECT_EQ(Picture(), 0);
+    EXPECT_TRUE(settings->triMail->Visible());
+    EXPECT_FALSE(settings->triNewMsg->Visible());
+    EXPECT_EQ(settings->triMail->Hint(), "ternbell");
+    EXPECT_FALSE(settings->isVisible());
+    EXPECT_FALSE(newMail->isVisible());
+    EXPECT_FALSE(ExitConfirmed);
+
+    const QList<QAction*> items = settings->popMain->actions();
+    ASSERT_EQ(items.size(), 6);
+    const char* captions[] = {"&About...", "&Read", "&Check now", "&Enabled", "&Settings", "&Exit"};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(items[i]->text(), QString::fromUtf8(captions[i]));
+    EXPECT_EQ(items[3], settings->actEnabled);
+    EXPECT_EQ(settings->popMain->defaultAction(), nullptr);
+}
+
+TEST_F(ShellTest, FirstTickLoadsOnceThenChecksWithTheTimerOff)
+{
+    ASSERT_TRUE(LoadPending);
+    shell->timMailTimer();
+    EXPECT_FALSE(LoadPending);
+    EXPECT_EQ(checks, 1);
+    EXPECT_FALSE(timerOnDuringCheck);
+    EXPECT_TRUE(TimerOn());
+    EXPECT_EQ(settings->timMail->interval(), 300 * 1000);
+    EXPECT_TRUE(Exists(ConfigKey, "AccountsNo"));
+    EXPECT_TRUE(settings->isVisible()) << "first start";
+
+    // The next tick does not load again: a changed control survives it.
+    settings->txtExecute->setText(QStringLiteral("edited"));
+    shell->timMailTimer();
+    EXPECT_EQ(settings->txtExecute->text(), "edited");
+    EXPECT_EQ(checks, 2);
+}
+
+TEST_F(ShellTest, TimerComesBackOnWhenTheCheckFails)
+{
+    Start();
+    shell->CheckAccounts = [] { throw std::runtime_error("server gone"); };
+    EXPECT_THROW(shell->timMailTimer(), std::runtime_error);
+    EXPECT_TRUE(TimerOn());
+}
+
+TEST_F(ShellTest, TimerComesBackOnWhenTheLoadFails)
+{
+    Store(ConfigKey, "CheckingTime", std::string("wrong type"));
+    EXPECT_THROW(shell->timMailTimer(), Exception);
+    EXPECT_FALSE(LoadPending);
+    EXPECT_TRUE(TimerOn());
+    EXPECT_EQ(checks, 0);
+}
+
+TEST_F(ShellTest, PauseAndResumeFollowTheStateTable)
+{
+    Start();
+    ASSERT_TRUE(TimerOn());
+    ASSERT_TRUE(Ticked());
+    ASSERT_EQ(Picture(), 0);
+
+    // Pause through the menu item.
+    settings->actEnabled->trigger();
+    EXPECT_FALSE(TimerOn());
+    EXPECT_EQ(Picture(), 1);
+    EXPECT_EQ(settings->triMail->Hint(), "ternbell") << "the tooltip stays";
+    EXPECT_EQ(checks, 0);
+    shell->actEnabledUpdate();
+    EXPECT_FALSE(Ticked());
+
+    // Resume: checks at once and runs again.
+    settings->actEnabled->trigger();
+    EXPECT_EQ(checks, 1);
+    EXPECT_TRUE(TimerOn());
+    shell->actEnabledUpdate();
+    EXPECT_TRUE(Ticked());
+}
+
+TEST_F(ShellTest, TheIdleUpdateFollowsTheTimer)
+{
+    Start();
+    // Lets the event loop fall idle once.
+    const auto idle = [] {
+        QEventLoop loop;
+        QTimer::singleShot(20, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
+    settings->timMail->stop();
+    idle();
+    EXPECT_FALSE(Ticked());
+    settings->timMail->start();
+    idle();
+    EXPECT_TRUE(Ticked());
+}
+
+TEST_F(ShellTest, CheckNowWhilePausedChecksAndResumes)
+{
+    Start();
+    settings->actEnabled->trigger();
+    shell->actEnabledUpdate();
+    ASSERT_FALSE(TimerOn());
+    ASSERT_FALSE(ClearListPending);
+
+    settings->mnuChecknow->trigger();
+    EXPECT_EQ(checks, 1);
+    EXPECT_TRUE(clearPendingSeen) << "the cycle is told to empty the list";
+    EXPECT_TRUE(TimerOn());
+    shell->actEnabledUpdate();
+    EXPECT_TRUE(Ticked());
+}
+
+TEST_F(ShellTest, SettingsStopsTheTimerAndEnabledStartsIt)
+{
+    Start();
+    settings->mnuSettings->trigger();
+    EXPECT_FALSE(TimerOn());
+    EXPECT_TRUE(settings->isVisible());
+    EXPECT_EQ(Picture(), 0) << "the picture is unchanged";
+    shell->actEnabledUpdate();
+    EXPECT_FALSE(Ticked());
+
+    settings->actEnabled->trigger();
+    EXPECT_TRUE(TimerOn());
+    EXPECT_EQ(checks, 1);
+}
+
+TEST_F(ShellTest, DoubleClickActsByTheSetting)
+{
+    Start();
+    int reads = 0;
+    QObject::connect(newMail->actMailbox, &QAction::triggered, [&reads] { ++reads; });
+
+    settings->cboDoubleClick->setCurrentIndex(0);
+    shell->triMailDblClick();
+    EXPECT_EQ(reads, 1);
+    EXPECT_FALSE(newMail->isVisible());
+
+    settings->cboDoubleClick->setCurrentIndex(1);
+    shell->triMailDblClick();
+    EXPECT_TRUE(newMail->isVisible());
+    shell->triMailDblClick();
+    EXPECT_TRUE(newMail->isVisible());
+    EXPECT_EQ(reads, 1);
+    newMail->hide();
+
+    settings->cboDoubleClick->setCurrentIndex(2);
+    shell->triMailDblClick();
+    EXPECT_TRUE(settings->isVisible());
+    EXPECT_FALSE(TimerOn());
+    settings->hide();
+    settings->timMail->start();
+
+    settings->cboDoubleClick->setCurrentIndex(-1);
+    shell->triMailDblClick();
+    EXPECT_EQ(reads, 1);
+    EXPECT_FALSE(newMail->isVisible());
+    EXPECT_FALSE(settings->isVisible());
+    EXPECT_TRUE(TimerOn());
+
+    shell->triNewMsgDblClick();
+    EXPECT_EQ(reads, 2);
+    settings->mnuMailbox->trigger();
+    EXPECT_EQ(reads, 3);
+}
+
+TEST_F(ShellTest, ExitAnsweredNoSavesNothing)
+{
+    Start();
+    const std::string before = HiveText();
+    settings->txtExecute->setText(QStringLiteral("changed"));
+    TMessageRequest asked{};
+    int boxes = 0;
+    SetMessageAnswerer([&](const TMessageRequest& r) {
+        asked = r;
+        ++boxes;
+        return TModalResult::mrNo;
+    });
+    settings->mnuExit->trigger();
+    ASSERT_EQ(boxes, 1);
+    EXPECT_EQ(asked.caption, "Confirm");
+    EXPECT_EQ(asked.text, "Are you sure you want to exit?\n"
+                          "Warning: if you select yes, you will not able to see new messages!");
+    EXPECT_EQ(asked.type, TMsgDlgType::mtConfirmation);
+    EXPECT_EQ(asked.buttons, unsigned(mbYes | mbNo));
+    EXPECT_EQ(HiveText(), before);
+    EXPECT_FALSE(ExitConfirmed);
+    EXPECT_EQ(terminated, 0);
+    EXPECT_TRUE(TimerOn());
+
+    SetMessageAnswerer([](const TMessageRequest&) { return TModalResult::mrCancel; });
+    settings->mnuExit->trigger();
+    EXPECT_EQ(HiveText(), before);
+    EXPECT_EQ(terminated, 0);
+}
+
+TEST_F(ShellTest, ExitAnsweredYesSavesTheControlsAsTheyStand)
+{
+    Start();
+    // The settings window is open with edits not confirmed with OK.
+    settings->mnuSettings->trigger();
+    settings->txtExecute->setText(QStringLiteral("changed"));
+    settings->spnInterval->SetPosition(45);
+    SetMessageAnswerer([](const TMessageRequest&) { return TModalResult::mrYes; });
+    settings->mnuExit->trigger();
+    EXPECT_TRUE(ExitConfirmed);
+    EXPECT_EQ(String(ConfigKey, "Execute"), "changed");
+    EXPECT_EQ(Integer(ConfigKey, "CheckingTime"), 45);
+    EXPECT_FALSE(TimerOn());
+    EXPECT_GE(terminated, 1);
+    EXPECT_FALSE(settings->isVisible());
+}
+
+TEST_F(ShellTest, SystemCloseSavesAndEnds)
+{
+    Start();
+    settings->txtApplication->setText(QStringLiteral("closing client"));
+    settings->show();
+    EXPECT_TRUE(settings->close());
+    EXPECT_EQ(String(ConfigKey, "EmailClient"), "closing client");
+    EXPECT_FALSE(TimerOn());
+    EXPECT_EQ(terminated, 2) << "the close query and the close each end the program";
+    EXPECT_FALSE(ExitConfirmed);
+}
+
+TEST_F(ShellTest, AboutBoxIsModal)
+{
+    EXPECT_EQ(about->windowTitle(), "About ...");
+    bool wasModal = false;
+    QTimer::singleShot(0, about.get(), [&] {
+        wasModal = about->isModal() && about->isVisible();
+        about->accept();
+    });
+    settings->mnuAbout->trigger();
+    EXPECT_TRUE(wasModal);
+    EXPECT_FALSE(about->isVisible());
+}
+
+} // namespace

@@ -1,0 +1,541 @@
+#include "config/Account.h"
+#include "config/ConfigStore.h"
+#include "config/UpDown.h"
+#include "platform/Animate.h"
+#include "platform/MediaPlayer.h"
+#include "support/UiFixture.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <fstream>
+
+namespace
+{
+
+const std::string Main = ConfigKey;
+const std::string Account1 = AccountKey(1);
+
+class ConfigStoreTest : public UiFixture
+{
+protected:
+    void Load() { LoadFromRegistry(*settings, *newMail); }
+    void Save() { WriteToRegistry(*settings, *newMail); }
+    int Width(int column) const { return newMail->lvwMessages->header()->sectionSize(column); }
+    QTreeWidgetItem* Row(int i) const { return settings->lvwAccounts->topLevelItem(i); }
+};
+
+TEST_F(ConfigStoreTest, FirstStartCreatesEveryDefaultAndTheFirstAccount)
+{
+    ComputeStartupDefaults();
+    ASSERT_FALSE(settings->isVisible());
+    Load();
+
+    EXPECT_EQ(String(Main, "EmailClient"), DefaultEmailClient);
+    EXPECT_EQ(Integer(Main, "CheckingTime"), 300);
+    EXPECT_EQ(Integer(Main, "DoubleClick"), 0);
+    EXPECT_EQ(Integer(Main, "NotifyOnlyNewMsg"), 1);
+    EXPECT_EQ(Integer(Main, "RequiredPriority"), 4);
+    EXPECT_EQ(Integer(Main, "ShowForm"), 1);
+    EXPECT_EQ(String(Main, "PlaySound"), DefaultSoundFile);
+    EXPECT_EQ(Integer(Main, "ScrLckBlinking"), 0);
+    EXPECT_EQ(String(Main, "ShowIcon"), DefaultIconFile);
+    EXPECT_EQ(String(Main, "Execute"), "");
+    EXPECT_EQ(Integer(Main, "FormAutoHide"), 0);
+    EXPECT_EQ(String(Main, "FormAnimation"), DefaultAnimationFile);
+    EXPECT_EQ(Integer(Main, "FormStayOnTop"), 1);
+    EXPECT_EQ(Integer(Main, "FormSaveDetails"), 1);
+    EXPECT_EQ(Integer(Main, "FormShowDetails"), 1);
+    EXPECT_EQ(String(Main, "FormColumnsWidth"), "100,100,100,100,0");
+    EXPECT_EQ(Integer(Main, "AccountsNo"), 1);
+
+    EXPECT_EQ(String(Account1, "Caption"), "My Account");
+    EXPECT_EQ(String(Account1, "UserName"), "User Name");
+    EXPECT_EQ(String(Account1, "UserPassword"), "");
+    EXPECT_EQ(String(Account1, "HostAddress"), "POP3 Server");
+    EXPECT_EQ(String(Account1, "HostPort"), "110");
+    EXPECT_EQ(Integer(Account1, "IMAP4"), 0);
+    EXPECT_EQ(Integer(Account1, "AccountEnabled"), 1);
+
+    ASSERT_EQ(settings->lvwAccounts->topLevelItemCount(), 1);
+    const Account a = AccountOfRow(Row(0));
+    EXPECT_EQ(a.Caption, "My Account");
+    EXPECT_TRUE(a.Enabled);
+    EXPECT_EQ(a.UserName, "User Name");
+    EXPECT_EQ(a.Password, "");
+    EXPECT_EQ(a.Host, "POP3 Server");
+    EXPECT_EQ(a.Port, "110");
+    EXPECT_FALSE(a.IMAP4);
+
+    EXPECT_EQ(settings->timMail->interval(), 300 * 1000);
+    EXPECT_TRUE(settings->isVisible()) << "the first start shows the settings window";
+
+    // A later load finds the key and leaves the window hidden.
+    settings->hide();
+    Load();
+    EXPECT_FALSE(settings->isVisible());
+}
+
+TEST_F(ConfigStoreTest, StartupDefaultsLieBesideTheExecutable)
+{
+    ComputeStartupDefaults();
+    const std::string folder = std::string(TERNBELL_BINARY_DIR) + "/tests/";
+    EXPECT_EQ(DefaultSoundFile, folder + "notify.wav");
+    EXPECT_EQ(DefaultIconFile, folder + "newmsg.ico");
+    EXPECT_EQ(DefaultAnimationFile, folder + "notify.avi");
+    EXPECT_EQ(ReaderCommand, folder + "ternview %ACCOUNT% %MSGID%");
+}
+
+TEST_F(ConfigStoreTest, DefaultEmailClientComesFromTheMailtoHandler)
+{
+    const QString home = home_.path();
+    setenv("XDG_DATA_HOME", (home + "/data").toLocal8Bit().constData(), 1);
+    QDir().mkpath(home + "/data/applications");
+    std::ofstream(QString(home + "/mimeapps.list").toStdString())
+        << "[Default Applications]\nx-scheme-handler/mailto=fakemail.desktop\n";
+    std::ofstream(QString(home + "/data/applications/fakemail.desktop").toStdString())
+        << "[Desktop Entry]\nType=Application\nName=Fake\nExec=fakemail -compose %u\n";
+    const std::string client = ReadDefaultEmailClient();
+    unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(client, "fakemail -compose");
+}
+
+TEST_F(ConfigStoreTest, NoMailtoHandlerGivesAnEmptyClient)
+{
+    setenv("XDG_DATA_HOME", home_.path().toLocal8Bit().constData(), 1);
+    setenv("XDG_CONFIG_DIRS", home_.path().toLocal8Bit().constData(), 1);
+    setenv("XDG_DATA_DIRS", home_.path().toLocal8Bit().constData(), 1);
+    const std::string client = ReadDefaultEmailClient();
+    unsetenv("XDG_DATA_HOME");
+    unsetenv("XDG_CONFIG_DIRS");
+    unsetenv("XDG_DATA_DIRS");
+    EXPECT_EQ(client, "");
+}
+
+TEST_F(ConfigStoreTest, ReadOrCreateKeepsStoredValuesAndCreatesMissingOnes)
+{
+    Store(Main, "Name", std::string("stored"));
+    Store(Main, "Number", 42);
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKey(Main, false));
+    EXPECT_EQ(ReadOrCreateString(reg, "Name", "default"), "stored");
+    EXPECT_EQ(ReadOrCreateInteger(reg, "Number", 7), 42);
+    EXPECT_TRUE(ReadOrCreateBool(reg, "Number", false)) << "any non-zero number reads as true";
+    EXPECT_EQ(ReadOrCreateString(reg, "NewName", "default"), "default");
+    EXPECT_EQ(ReadOrCreateInteger(reg, "NewNumber", 7), 7);
+    EXPECT_FALSE(ReadOrCreateBool(reg, "NewBool", false));
+    EXPECT_EQ(reg.GetDataType("NewName"), TRegDataType::rdString);
+    EXPECT_EQ(reg.GetDataType("NewNumber"), TRegDataType::rdInteger);
+    EXPECT_EQ(reg.GetDataType("NewBool"), TRegDataType::rdInteger);
+    reg.CloseKey();
+    EXPECT_EQ(String(Main, "Name"), "stored");
+    EXPECT_EQ(Integer(Main, "NewNumber"), 7);
+    EXPECT_EQ(Integer(Main, "NewBool"), 0);
+}
+
+struct SpinnerCase
+{
+    int32_t interval, led, autoHide;
+    int wantInterval, wantLed, wantAutoHide;
+    bool wantSilent, wantAutoHideTick;
+};
+
+class SpinnerClampTest : public ConfigStoreTest, public ::testing::WithParamInterface<SpinnerCase>
+{
+};
+
+TEST_P(SpinnerClampTest, StoredTimesAreBroughtIntoRange)
+{
+    const SpinnerCase c = GetParam();
+    Store(Main, "CheckingTime", c.interval);
+    Store(Main, "ScrLckBlinking", c.led);
+    Store(Main, "FormAutoHide", c.autoHide);
+    Load();
+    EXPECT_EQ(settings->spnInterval->Position(), c.wantInterval);
+    EXPECT_EQ(settings->txtInterval->text().toInt(), c.wantInterval);
+    EXPECT_EQ(settings->spnLedActiveTime->Position(), c.wantLed);
+    EXPECT_EQ(settings->spnAutoHide->Position(), c.wantAutoHide);
+    EXPECT_EQ(settings->chkSilentMode->isChecked(), c.wantSilent);
+    EXPECT_EQ(settings->chkAutoHide->isChecked(), c.wantAutoHideTick);
+    EXPECT_EQ(settings->timMail->interval(), c.wantInterval * 1000);
+    // The arrows stop at the interval too.
+    settings->spnLedActiveTime->StepBy(1000);
+    settings->spnAutoHide->StepBy(100000);
+    EXPECT_EQ(settings->spnLedActiveTime->Position(), c.wantInterval);
+    EXPECT_EQ(settings->spnAutoHide->Position(), c.wantInterval);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ranges, SpinnerClampTest,
+    ::testing::Values(SpinnerCase{300, 0, 0, 300, 0, 0, false, false},
+                      SpinnerCase{2, 3, 1, 5, 3, 1, true, true},
+                      SpinnerCase{9000, 7200, 100, 7200, 7200, 100, true, true},
+                      SpinnerCase{60, 500, 61, 60, 60, 60, true, true},
+                      SpinnerCase{180, -5, -1, 180, 0, 0, false, false},
+                      // Above the designed auto-hide maximum of 60 but within the interval.
+                      SpinnerCase{180, 0, 120, 180, 0, 120, false, true}));
+
+TEST_F(ConfigStoreTest, StoredTextsAndTicksReachTheirControls)
+{
+    Store(Main, "EmailClient", std::string("mailer --new"));
+    Store(Main, "NotifyOnlyNewMsg", 0);
+    Store(Main, "ShowForm", 0);
+    Store(Main, "PlaySound", std::string(""));
+    Store(Main, "ShowIcon", std::string("/nowhere/icon.ico"));
+    Store(Main, "Execute", std::string("notify-send \"%SUBJECT%\""));
+    Store(Main, "FormAnimation", std::string(""));
+    Store(Main, "FormStayOnTop", 0);
+    Store(Main, "DoubleClick", 2);
+    Store(Main, "RequiredPriority", 1);
+    Load();
+    EXPECT_EQ(settings->txtApplication->text(), "mailer --new");
+    EXPECT_FALSE(settings->chkNotifyNewMsg->isChecked());
+    EXPECT_FALSE(settings->chkShowForm->isChecked());
+    EXPECT_EQ(settings->txtSound->text(), "");
+    EXPECT_EQ(settings->txtShowIcon->text(), "/nowhere/icon.ico");
+    EXPECT_EQ(settings->txtExecute->text(), "notify-send \"%SUBJECT%\"");
+    EXPECT_EQ(settings->txtAnimation->text(), "");
+    EXPECT_FALSE(settings->chkStayOnTop->isChecked());
+    EXPECT_FALSE(newMail->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_EQ(settings->cboDoubleClick->currentIndex(), 2);
+    EXPECT_EQ(settings->cboPriority->currentIndex(), 1);
+
+    Store(Main, "FormStayOnTop", 1);
+    Load();
+    EXPECT_TRUE(newMail->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+}
+
+TEST_F(ConfigStoreTest, SaveDetailsOffNeitherReadsNorCreatesShowDetails)
+{
+    Store(Main, "FormSaveDetails", 0);
+    newMail->actDetails->setChecked(false);
+    const int height = newMail->height();
+    const int panel = newMail->panDetails->height();
+    ASSERT_EQ(height, 318);
+    ASSERT_EQ(panel, 143);
+    Load();
+    EXPECT_FALSE(Exists(Main, "FormShowDetails"));
+    EXPECT_FALSE(newMail->actDetails->isChecked()) << "the action keeps its tick";
+    EXPECT_TRUE(newMail->panDetails->isHidden());
+    EXPECT_EQ(newMail->height(), height - panel);
+
+    // Loading again does not shrink the window a second time.
+    Load();
+    EXPECT_EQ(newMail->height(), height - panel);
+
+    Save();
+    ASSERT_TRUE(Exists(Main, "FormShowDetails"));
+    EXPECT_EQ(Integer(Main, "FormShowDetails"), 0);
+}
+
+TEST_F(ConfigStoreTest, ShowDetailsIsRestoredWhenSaveDetailsIsOn)
+{
+    Store(Main, "FormShowDetails", 0);
+    Load();
+    EXPECT_FALSE(newMail->actDetails->isChecked());
+    EXPECT_TRUE(newMail->panDetails->isHidden());
+    EXPECT_EQ(newMail->height(), 175);
+    EXPECT_EQ(newMail->width(), 382);
+}
+
+TEST_F(ConfigStoreTest, NoAccountsOpensNoAccountKey)
+{
+    Store(Main, "AccountsNo", 0);
+    Load();
+    EXPECT_EQ(settings->lvwAccounts->topLevelItemCount(), 0);
+    TRegistry reg;
+    EXPECT_FALSE(reg.KeyExists(Account1));
+    Store(Main, "AccountsNo", -3);
+    Load();
+    EXPECT_EQ(settings->lvwAccounts->topLevelItemCount(), 0);
+    EXPECT_FALSE(reg.KeyExists(Account1));
+}
+
+TEST_F(ConfigStoreTest, MissingAccountKeysAreCreatedWithTheDefaults)
+{
+    Store(Main, "AccountsNo", 3);
+    Store(Account1, "Caption", std::string("Work"));
+    Store(Account1, "IMAP4", 1);
+    Store(Account1, "AccountEnabled", 0);
+    Store(Account1, "HostPort", std::string("143"));
+    Load();
+    ASSERT_EQ(settings->lvwAccounts->topLevelItemCount(), 3);
+    const Account work = AccountOfRow(Row(0));
+    EXPECT_EQ(work.Caption, "Work");
+    EXPECT_TRUE(work.IMAP4);
+    EXPECT_FALSE(work.Enabled);
+    EXPECT_EQ(work.Port, "143");
+    EXPECT_EQ(Row(0)->text(acProtocol), "1");
+    for (int i = 1; i < 3; ++i)
+    {
+        const Account a = AccountOfRow(Row(i));
+        EXPECT_EQ(a.Caption, "My Account");
+        EXPECT_TRUE(a.Enabled);
+        EXPECT_EQ(Row(i)->checkState(0), Qt::Checked);
+        EXPECT_EQ(String(AccountKey(i + 1), "HostAddress"), "POP3 Server");
+    }
+}
+
+TEST_F(ConfigStoreTest, DropDownIndexOutsideItsListBecomesMinusOneAndIsSavedSo)
+{
+    Store(Main, "DoubleClick", 3);
+    Store(Main, "RequiredPriority", -2);
+    Load();
+    EXPECT_EQ(settings->cboDoubleClick->currentIndex(), -1);
+    EXPECT_EQ(settings->cboPriority->currentIndex(), -1);
+    Save();
+    EXPECT_EQ(Integer(Main, "DoubleClick"), -1);
+    EXPECT_EQ(Integer(Main, "RequiredPriority"), -1);
+}
+
+TEST_F(ConfigStoreTest, StoredColumnWidthsNarrowTheSubjectAndSaveSixWidths)
+{
+    ASSERT_EQ(Width(2), 150);
+    Load();
+    EXPECT_EQ(Width(0), 100);
+    EXPECT_EQ(Width(1), 100);
+    EXPECT_EQ(Width(2), 100);
+    EXPECT_EQ(Width(3), 100);
+    EXPECT_EQ(Width(4), 0);
+    EXPECT_EQ(Width(5), 0);
+    newMail->lvwMessages->header()->resizeSection(5, 33);
+    Save();
+    EXPECT_EQ(String(Main, "FormColumnsWidth"), "100,100,100,100,0,33");
+
+    // Quoted and blank-separated items, fewer than the columns.
+    Store(Main, "FormColumnsWidth", std::string("\"120\" 80"));
+    Load();
+    EXPECT_EQ(Width(0), 120);
+    EXPECT_EQ(Width(1), 80);
+    EXPECT_EQ(Width(2), 100);
+    EXPECT_EQ(Width(5), 33);
+}
+
+TEST_F(ConfigStoreTest, SavingFewerAccountsLeavesTheHigherKeys)
+{
+    Store(Main, "AccountsNo", 3);
+    Load();
+    ASSERT_EQ(settings->lvwAccounts->topLevelItemCount(), 3);
+    Store(AccountKey(3), "Caption", std::string("Third"));
+    delete Row(2);
+    SetAccountRow(Row(1), Account{"Second", false, "ann", "pa\"ss\\word", "mail.example", "995", true});
+    Save();
+    EXPECT_EQ(Integer(Main, "AccountsNo"), 2);
+    EXPECT_EQ(String(AccountKey(3), "Caption"), "Third");
+    EXPECT_EQ(String(AccountKey(2), "Caption"), "Second");
+    EXPECT_EQ(String(AccountKey(2), "UserPassword"), "pa\"ss\\word");
+    EXPECT_EQ(Integer(AccountKey(2), "AccountEnabled"), 0);
+    EXPECT_EQ(Integer(AccountKey(2), "IMAP4"), 1);
+
+    Load();
+    ASSERT_EQ(settings->lvwAccounts->topLevelItemCount(), 2);
+    const Account second = AccountOfRow(Row(1));
+    EXPECT_EQ(second.Caption, "Second");
+    EXPECT_EQ(second.Password, "pa\"ss\\word");
+    EXPECT_EQ(second.Host, "mail.example");
+    EXPECT_EQ(second.Port, "995");
+    EXPECT_TRUE(second.IMAP4);
+    EXPECT_FALSE(second.Enabled);
+}
+
+TEST_F(ConfigStoreTest, SaveStoresTheControlsAsTheyStand)
+{
+    Load();
+    settings->txtApplication->setText(QStringLiteral("mutt"));
+    settings->spnInterval->SetPosition(60);
+    settings->cboDoubleClick->setCurrentIndex(1);
+    settings->chkNotifyNewMsg->setChecked(false);
+    settings->cboPriority->setCurrentIndex(2);
+    settings->chkShowForm->setChecked(false);
+    settings->txtSound->setText(QStringLiteral("/snd/bell.wav"));
+    settings->spnLedActiveTime->SetPosition(15);
+    settings->txtShowIcon->setText(QString());
+    settings->txtExecute->setText(QStringLiteral("logger %FROM%"));
+    settings->spnAutoHide->SetPosition(10);
+    settings->txtAnimation->setText(QStringLiteral("/a.avi"));
+    settings->chkStayOnTop->setChecked(false);
+    settings->chkSaveDetails->setChecked(false);
+    newMail->actDetails->setChecked(false);
+    Save();
+    EXPECT_EQ(String(Main, "EmailClient"), "mutt");
+    EXPECT_EQ(Integer(Main, "CheckingTime"), 60);
+    EXPECT_EQ(Integer(Main, "DoubleClick"), 1);
+    EXPECT_EQ(Integer(Main, "NotifyOnlyNewMsg"), 0);
+    EXPECT_EQ(Integer(Main, "RequiredPriority"), 2);
+    EXPECT_EQ(Integer(Main, "ShowForm"), 0);
+    EXPECT_EQ(String(Main, "PlaySound"), "/snd/bell.wav");
+    EXPECT_EQ(Integer(Main, "ScrLckBlinking"), 15);
+    EXPECT_EQ(String(Main, "ShowIcon"), "");
+    EXPECT_EQ(String(Main, "Execute"), "logger %FROM%");
+    EXPECT_EQ(Integer(Main, "FormAutoHide"), 10);
+    EXPECT_EQ(String(Main, "FormAnimation"), "/a.avi");
+    EXPECT_EQ(Integer(Main, "FormStayOnTop"), 0);
+    EXPECT_EQ(Integer(Main, "FormSaveDetails"), 0);
+    EXPECT_EQ(Integer(Main, "FormShowDetails"), 0);
+}
+
+TEST_F(ConfigStoreTest, DefaultKeepsPriorityAndAccountsAndStoresTheDefaultsAtOnce)
+{
+    Store(Main, "AccountsNo", 2);
+    Store(Main, "RequiredPriority", 1);
+    Store(Main, "CheckingTime", 60);
+    Store(Main, "Execute", std::string("old command"));
+    Store(Main, "FormColumnsWidth", std::string("10,20,30,40,50,60"));
+    Store(Main, "Unknown", std::string("kept"));
+    Store(AccountKey(2), "Caption", std::string("Second"));
+    Load();
+    settings->btnDefaultClick();
+    EXPECT_EQ(Integer(Main, "RequiredPriority"), 1);
+    EXPECT_EQ(settings->cboPriority->currentIndex(), 1);
+    EXPECT_EQ(Integer(Main, "AccountsNo"), 2);
+    EXPECT_EQ(String(AccountKey(2), "Caption"), "Second");
+    EXPECT_EQ(settings->lvwAccounts->topLevelItemCount(), 2);
+    EXPECT_EQ(Integer(Main, "CheckingTime"), 300);
+    EXPECT_EQ(settings->spnInterval->Position(), 300);
+    EXPECT_EQ(String(Main, "Execute"), "");
+    EXPECT_EQ(settings->txtExecute->text(), "");
+    EXPECT_EQ(String(Main, "FormColumnsWidth"), "100,100,100,100,0");
+    EXPECT_EQ(String(Main, "Unknown"), "kept");
+
+    // Cancel (a plain load) does not bring the old values back.
+    Load();
+    EXPECT_EQ(settings->spnInterval->Position(), 300);
+}
+
+TEST_F(ConfigStoreTest, WrongTypedValueStopsTheLoadWhereItFailed)
+{
+    Store(Main, "EmailClient", std::string("before"));
+    Store(Main, "CheckingTime", std::string("300"));
+    settings->cboDoubleClick->setCurrentIndex(2);
+    try
+    {
+        Load();
+        FAIL() << "the load went through";
+    }
+    catch (const Exception& e)
+    {
+        EXPECT_EQ(e.Message, "Invalid data type for 'CheckingTime'");
+    }
+    EXPECT_EQ(settings->txtApplication->text(), "before");
+    EXPECT_EQ(settings->cboDoubleClick->currentIndex(), 2) << "the rest keeps its values";
+    EXPECT_FALSE(Exists(Main, "DoubleClick"));
+    EXPECT_EQ(settings->lvwAccounts->topLevelItemCount(), 0);
+
+    // A save over a wrong-typed value replaces it.
+    Save();
+    EXPECT_EQ(Integer(Main, "CheckingTime"), 180);
+}
+
+TEST_F(ConfigStoreTest, BadColumnWidthStopsTheLoad)
+{
+    struct Case
+    {
+        std::string stored;
+        std::string message;
+        int firstWidth;
+    } cases[] = {
+        {"80,x,100", "'x' is not a valid integer value", 80},
+        {"70,,100", "'' is not a valid integer value", 70},
+        {"1,2,3,4,5,6,7", "List index out of bounds (6)", 1},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.stored);
+        Store(Main, "FormColumnsWidth", c.stored);
+        Store(Main, "AccountsNo", 1);
+        settings->lvwAccounts->clear();
+        try
+        {
+            Load();
+            ADD_FAILURE() << "the load went through";
+        }
+        catch (const Exception& e)
+        {
+            EXPECT_EQ(e.Message, c.message);
+        }
+        EXPECT_EQ(Width(0), c.firstWidth) << "what came before the error stays loaded";
+        EXPECT_EQ(settings->lvwAccounts->topLevelItemCount(), 0) << "the accounts are not reached";
+    }
+}
+
+TEST_F(ConfigStoreTest, ExistingFilesAreAppliedAtLoad)
+{
+    const std::string runtime = TERNBELL_RUNTIME_DIR;
+    Store(Main, "PlaySound", runtime + "/notify.wav");
+    Store(Main, "FormAnimation", runtime + "/notify.avi");
+    Store(Main, "ShowIcon", runtime + "/newmsg.ico");
+    settings->triNewMsg->SetVisible(true);
+    Load();
+    EXPECT_TRUE(settings->mediaPlayer->IsOpen());
+    EXPECT_EQ(settings->mediaPlayer->FileName, runtime + "/notify.wav");
+    EXPECT_EQ(newMail->aniNotify->FileName(), runtime + "/notify.avi");
+    EXPECT_TRUE(newMail->aniNotify->Active());
+    EXPECT_FALSE(settings->triNewMsg->Visible());
+    EXPECT_FALSE(settings->triNewMsg->Icon().isNull());
+}
+
+TEST_F(ConfigStoreTest, SoundFileThePlayerCannotOpenStopsTheLoad)
+{
+    const std::string notWave = (home_.path() + "/not-a-wave.wav").toStdString();
+    std::ofstream(notWave) << "plain text, not a wave";
+    Store(Main, "PlaySound", notWave);
+    Store(Main, "FormStayOnTop", 0);
+    EXPECT_THROW(Load(), Exception);
+    EXPECT_FALSE(settings->mediaPlayer->IsOpen());
+    EXPECT_TRUE(newMail->windowFlags().testFlag(Qt::WindowStaysOnTopHint))
+        << "the stacking after the sound is not applied";
+}
+
+TEST(CommaText, SplitsLikeTheClassicListForm)
+{
+    struct Case
+    {
+        std::string text;
+        std::vector<std::string> items;
+    } cases[] = {
+        {"", {}},
+        {"   ", {}},
+        {"100,100,100,100,0", {"100", "100", "100", "100", "0"}},
+        {"a b", {"a", "b"}},
+        {" a , b ", {"a", "b"}},
+        {"a,,b", {"a", "", "b"}},
+        {"a,", {"a", ""}},
+        {"\"a b\",c", {"a b", "c"}},
+        {"\"x\"\"y\"", {"x\"y"}},
+        {"\"open", {"open"}},
+        {"a\tb", {"a", "b"}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(SplitCommaText(c.text), c.items) << "text: [" << c.text << "]";
+}
+
+TEST(StrToInt, AcceptsIntegersAndRejectsTheRest)
+{
+    const std::pair<std::string, int32_t> good[] = {
+        {"0", 0},     {"150", 150},        {"-1", -1},           {"+7", 7},
+        {"  12", 12}, {"$1F", 31},         {"0x10", 16},         {"2147483647", 2147483647},
+        {"-2147483648", INT32_MIN},        {"$FFFFFFFF", -1},
+    };
+    for (const auto& [text, value] : good)
+        EXPECT_EQ(StrToInt(text), value) << text;
+    for (const std::string bad : {"", "x", "12 ", "1.5", "2147483648", "-", "$", "0x", "1e3"})
+    {
+        try
+        {
+            StrToInt(bad);
+            ADD_FAILURE() << "accepted: [" << bad << "]";
+        }
+        catch (const EConvertError& e)
+        {
+            EXPECT_EQ(e.Message, "'" + bad + "' is not a valid integer value");
+        }
+    }
+}
+
+} // namespace

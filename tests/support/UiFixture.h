@@ -1,0 +1,98 @@
+#pragma once
+
+#include "config/ProcessFlags.h"
+#include "config/SettingsForm.h"
+#include "notify/NewMailForm.h"
+#include "platform/Dialogs.h"
+#include "platform/Registry.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+// A fresh per-user hive (XDG_CONFIG_HOME in a temporary folder), the process
+// flags as at start, and the settings and notification windows created the
+// way the program creates them. Message boxes are refused loudly unless a test
+// installs its own answerer.
+class UiFixture : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(home_.isValid());
+        savedXdg_ = std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "";
+        setenv("XDG_CONFIG_HOME", home_.path().toLocal8Bit().constData(), 1);
+        LoadPending = true;
+        ClearListPending = false;
+        ExitConfirmed = false;
+        SetMessageAnswerer([](const TMessageRequest& r) {
+            ADD_FAILURE() << "unexpected message box: " << r.text;
+            return TModalResult::mrCancel;
+        });
+        SetFileAnswerer([](const TFileRequest&) { return std::optional<std::string>(); });
+        settings = std::make_unique<TfrmSettings>();
+        newMail = std::make_unique<TfrmNewMail>();
+        settings->frmNewMail = newMail.get();
+    }
+
+    void TearDown() override
+    {
+        settings.reset();
+        newMail.reset();
+        SetMessageAnswerer({});
+        SetFileAnswerer({});
+        if (savedXdg_.empty())
+            unsetenv("XDG_CONFIG_HOME");
+        else
+            setenv("XDG_CONFIG_HOME", savedXdg_.c_str(), 1);
+    }
+
+    std::string HiveText() const
+    {
+        std::ifstream in(UserHivePath());
+        std::stringstream all;
+        all << in.rdbuf();
+        return all.str();
+    }
+
+    // Values written straight into the hive, as an earlier run would have left them.
+    static void Store(const std::string& key, const std::string& name, int32_t value)
+    {
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey(key, true));
+        reg.WriteInteger(name, value);
+    }
+    static void Store(const std::string& key, const std::string& name, const std::string& value)
+    {
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey(key, true));
+        reg.WriteString(name, value);
+    }
+    static bool Exists(const std::string& key, const std::string& name)
+    {
+        TRegistry reg;
+        return reg.OpenKey(key, false) && reg.ValueExists(name);
+    }
+    static int32_t Integer(const std::string& key, const std::string& name)
+    {
+        TRegistry reg;
+        EXPECT_TRUE(reg.OpenKey(key, false));
+        return reg.ReadInteger(name);
+    }
+    static std::string String(const std::string& key, const std::string& name)
+    {
+        TRegistry reg;
+        EXPECT_TRUE(reg.OpenKey(key, false));
+        return reg.ReadString(name);
+    }
+
+    QTemporaryDir home_;
+    std::string savedXdg_;
+    std::unique_ptr<TfrmSettings> settings;
+    std::unique_ptr<TfrmNewMail> newMail;
+};
