@@ -137,18 +137,20 @@ TModalResult MessageDlg(QWidget* owner, const TMessageRequest& request)
     for (const auto& [button, result] : buttons)
         if (button == clicked)
             return result;
-    return (request.buttons & mbCancel) ? TModalResult::mrCancel : TModalResult::mrNone;
+    return buttons.back().second;
 }
 
 std::optional<std::string> OpenFileDlg(QWidget* owner, const TFileRequest& request)
 {
     if (FileAnswerer())
         return FileAnswerer()(request);
-    const QString chosen = QFileDialog::getOpenFileName(owner, QString(), FromCodePage(request.initialDir),
-                                                        FromCodePage(QtFileFilter(request.filter)));
-    if (chosen.isEmpty())
+    QFileDialog dialog(owner, QString(), FromCodePage(request.initialDir),
+                       FromCodePage(QtFileFilter(request.filter)));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
-    return ToCodePage(chosen);
+    return ToCodePage(dialog.selectedFiles().constFirst());
 }
 
 void SetMessageAnswerer(TMessageAnswerer answerer)

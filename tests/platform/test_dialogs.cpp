@@ -1,0 +1,141 @@
+#include "platform/Dialogs.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <unistd.h>
+
+TEST(Dialogs, QtFileFilter)
+{
+    struct Case
+    {
+        const char* filter;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"Wave Sound Files (*.wav)|*.WAV", "Wave Sound Files (*.WAV *.wav)"},
+        {"Icons|*.ico", "Icons (*.ico *.ICO)"},
+        {"Programs|*.exe;*.sh|All files|*.*", "Programs (*.exe *.EXE *.sh *.SH);;All files (*.*)"},
+        {"|*.avi", "*.avi *.AVI (*.avi *.AVI)"},
+        {"Everything", "Everything (*)"},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(QtFileFilter(c.filter), c.expected) << c.filter;
+}
+
+TEST(Dialogs, AnswerersStandInForTheDialogs)
+{
+    std::vector<TMessageRequest> seen;
+    SetMessageAnswerer([&](const TMessageRequest& r) {
+        seen.push_back(r);
+        return TModalResult::mrNo;
+    });
+    const TMessageRequest req{"", "Exit?", TMsgDlgType::mtConfirmation, mbYes | mbNo};
+    EXPECT_EQ(MessageDlg(nullptr, req), TModalResult::mrNo);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].text, "Exit?");
+    EXPECT_EQ(seen[0].buttons, unsigned(mbYes | mbNo));
+    SetMessageAnswerer({});
+
+    SetFileAnswerer([](const TFileRequest& r) { return std::optional<std::string>(r.initialDir + "x.wav"); });
+    EXPECT_EQ(OpenFileDlg(nullptr, TFileRequest{"Wave|*.wav", "/tmp/"}), std::optional<std::string>("/tmp/x.wav"));
+    SetFileAnswerer([](const TFileRequest&) { return std::optional<std::string>(); });
+    EXPECT_EQ(OpenFileDlg(nullptr, TFileRequest{}), std::nullopt);
+    SetFileAnswerer({});
+}
+
+namespace {
+
+// Runs `act` on the modal widget of type T as soon as it is up.
+template <typename T>
+void WhenModal(std::function<void(T*)> act)
+{
+    auto* timer = new QTimer(qApp);
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        if (auto* w = qobject_cast<T*>(QApplication::activeModalWidget()))
+        {
+            timer->stop();
+            timer->deleteLater();
+            act(w);
+        }
+    });
+    timer->start(10);
+}
+
+QAbstractButton* ButtonWithText(QMessageBox* box, const QString& text)
+{
+    for (QAbstractButton* b : box->buttons())
+        if (b->text() == text)
+            return b;
+    return nullptr;
+}
+
+} // namespace
+
+TEST(Dialogs, RealMessageBoxHasTheButtonsAsked)
+{
+    QString title, text;
+    QStringList buttons;
+    WhenModal<QMessageBox>([&](QMessageBox* box) {
+        title = box->windowTitle();
+        text = box->text();
+        for (QAbstractButton* b : box->buttons())
+            buttons << b->text();
+        ButtonWithText(box, "&No")->click();
+    });
+    const TMessageRequest req{"", "Caf\xe9?", TMsgDlgType::mtConfirmation, mbYes | mbNo};
+    EXPECT_EQ(MessageDlg(nullptr, req), TModalResult::mrNo);
+    EXPECT_EQ(title, QApplication::applicationDisplayName());
+    EXPECT_EQ(text, QString::fromUtf8("Caf\xc3\xa9?"));
+    buttons.sort();
+    EXPECT_EQ(buttons, QStringList({"&No", "&Yes"}));
+
+    WhenModal<QMessageBox>([](QMessageBox* box) { ButtonWithText(box, "&Yes")->click(); });
+    EXPECT_EQ(MessageDlg(nullptr, req), TModalResult::mrYes);
+
+    // Closing the box, or leaving it any other way, counts as the last button.
+    WhenModal<QMessageBox>([](QMessageBox* box) { box->close(); });
+    EXPECT_EQ(MessageDlg(nullptr, req), TModalResult::mrNo);
+    WhenModal<QMessageBox>([](QMessageBox* box) { box->reject(); });
+    EXPECT_EQ(MessageDlg(nullptr, TMessageRequest{"", "?", TMsgDlgType::mtWarning, mbOK | mbCancel}),
+              TModalResult::mrCancel);
+
+    WhenModal<QMessageBox>([&](QMessageBox* box) {
+        title = box->windowTitle();
+        box->buttons().front()->click();
+    });
+    EXPECT_EQ(MessageDlg(nullptr, TMessageRequest{"Oops", "x", TMsgDlgType::mtError, mbOK}), TModalResult::mrOk);
+    EXPECT_EQ(title, "Oops");
+}
+
+TEST(Dialogs, RealFileDialogReturnsTheChosenFile)
+{
+    char tmpl[] = "/tmp/ternbell-dlg-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    std::ofstream(dir + "/bell.WAV") << "x";
+
+    QStringList filters;
+    WhenModal<QFileDialog>([&](QFileDialog* d) {
+        filters = d->nameFilters();
+        d->selectFile(QString::fromStdString(dir + "/bell.WAV"));
+        static_cast<QDialog*>(d)->accept(); // QFileDialog hides it
+    });
+    const auto chosen = OpenFileDlg(nullptr, TFileRequest{"Wave Sound Files (*.wav)|*.WAV", dir});
+    EXPECT_EQ(chosen, std::optional<std::string>(dir + "/bell.WAV"));
+    EXPECT_EQ(filters, QStringList({"Wave Sound Files (*.WAV *.wav)"}));
+
+    WhenModal<QFileDialog>([](QFileDialog* d) { d->reject(); });
+    EXPECT_EQ(OpenFileDlg(nullptr, TFileRequest{"Wave|*.wav", dir}), std::nullopt);
+
+    const std::string cmd = "rm -rf '" + dir + "'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+}
