@@ -1,0 +1,401 @@
+#include "mail/IdEMailAddress.h"
+
+#include <algorithm>
+
+const std::string LocalPartChars =
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ1234567890!#$%&'*+-/=?_`{}|~";
+const std::string NameChars = LocalPartChars + " ";
+
+namespace
+{
+
+constexpr auto npos = std::string::npos;
+
+bool IsBlank(char c)
+{
+    return static_cast<unsigned char>(c) <= 32;
+}
+
+// Backslash before every backslash and double quote, for a quoted string.
+std::string Escape(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size() + 2);
+    for (const char c : text)
+    {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+// Delimiters of one address outside quotes, comments and the address proper.
+const char* const kItemDelimiters = "(\"< @\t";
+// Delimiters of an address list outside quotes and comments.
+const char* const kListDelimiters = ":;(\", \t";
+
+} // namespace
+
+std::size_t FirstPosOfAny(const std::string& set, const std::string& text)
+{
+    const std::size_t p = text.find_first_of(set);
+    return p == npos ? 0 : p + 1;
+}
+
+std::size_t FirstPosNotIn(const std::string& set, const std::string& text)
+{
+    const std::size_t p = text.find_first_not_of(set);
+    return p == npos ? 0 : p + 1;
+}
+
+std::string StripChars(const std::string& set, const std::string& text)
+{
+    const std::size_t first = text.find_first_not_of(set);
+    if (first == npos)
+        return {};
+    const std::size_t last = text.find_last_not_of(set);
+    return text.substr(first, last - first + 1);
+}
+
+namespace IdText
+{
+
+std::string Trim(const std::string& text)
+{
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && IsBlank(text[first]))
+        ++first;
+    while (last > first && IsBlank(text[last - 1]))
+        --last;
+    return text.substr(first, last - first);
+}
+
+std::string TrimLeft(const std::string& text)
+{
+    std::size_t first = 0;
+    while (first < text.size() && IsBlank(text[first]))
+        ++first;
+    return text.substr(first);
+}
+
+std::string TrimRight(const std::string& text)
+{
+    std::size_t last = text.size();
+    while (last > 0 && IsBlank(text[last - 1]))
+        --last;
+    return text.substr(0, last);
+}
+
+std::string UpperCase(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+std::string LowerCase(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+bool SameText(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+    {
+        char x = a[i];
+        char y = b[i];
+        if (x >= 'a' && x <= 'z')
+            x = static_cast<char>(x - 'a' + 'A');
+        if (y >= 'a' && y <= 'z')
+            y = static_cast<char>(y - 'a' + 'A');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+} // namespace IdText
+
+using namespace IdText;
+
+std::string TIdEMailAddressItem::AddressForm() const
+{
+    if (Address.empty())
+        return Name.empty() ? std::string() : std::string("<>");
+    const std::size_t at = Address.rfind('@');
+    const std::string local = at == npos ? Address : Address.substr(0, at);
+    const std::string domain = at == npos ? std::string() : Address.substr(at);
+    const std::size_t k = FirstPosNotIn(LocalPartChars, local);
+    if (k != 0 && local[k - 1] != '.')
+        return "<\"" + Escape(local) + "\"" + domain + ">";
+    if (Name.empty())
+        return local + domain;
+    return "<" + local + domain + ">";
+}
+
+std::string TIdEMailAddressItem::Text() const
+{
+    if (Name.empty() || UpperCase(Address) == Name)
+        return AddressForm();
+    if (Name.find_first_not_of(NameChars) == npos)
+        return Name + " " + AddressForm();
+    return "\"" + Escape(Name) + "\" " + AddressForm();
+}
+
+void TIdEMailAddressItem::SetText(const std::string& text)
+{
+    Name.clear();
+    Address.clear();
+    // Parsed into locals so a failing text leaves the item empty, not half filled.
+    std::string name;
+    std::string address;
+    const std::string s = Trim(text);
+    if (s.empty())
+        return;
+    std::size_t p = s.find_first_of(kItemDelimiters);
+    if (p == npos)
+    {
+        Address = s;
+        return;
+    }
+
+    bool inAddress = false;
+    bool bracketed = false;
+    bool inQuote = false;
+    bool domainStarted = false;
+    int depth = 0;
+    std::size_t at = 0; // start of the text not yet consumed
+    auto before = [&](std::size_t pos) { return s.substr(at, pos - at); };
+    auto through = [&](std::size_t pos) { return s.substr(at, pos + 1 - at); };
+
+    while (p != npos)
+    {
+        switch (s[p])
+        {
+        case ' ':
+        case '\t':
+            if (p != at)
+            {
+                if (domainStarted)
+                    address += Trim(before(p));
+                else
+                    name += through(p);
+            }
+            at = p + 1;
+            break;
+        case '"':
+            if (inQuote)
+            {
+                (bracketed ? address : name) += Trim(before(p));
+                inQuote = false;
+            }
+            else
+            {
+                // A quote glued to the end of a word: the word is kept where an
+                // unquoted word would go, and the quoted part follows it.
+                if (p != at)
+                    (inAddress ? address : name) += before(p);
+                inQuote = true;
+            }
+            at = p + 1;
+            break;
+        case '(':
+            ++depth;
+            // Text before a parenthesis nested in a comment is comment text
+            // too, and must not reach the address.
+            if (p != at && depth == 1)
+            {
+                if (inAddress)
+                    address += Trim(before(p));
+                else
+                    name += before(p);
+            }
+            at = p + 1;
+            break;
+        case ')':
+            --depth;
+            at = p + 1;
+            break;
+        case '.':
+            if (bracketed)
+            {
+                address += StripChars(" \t", Trim(before(p))) + ".";
+                at = p + 1;
+                while (at < s.size() && IsBlank(s[at]))
+                    ++at;
+            }
+            else
+            {
+                address += through(p);
+                at = p + 1;
+            }
+            break;
+        case '<':
+            if (p != at)
+                name += before(p);
+            name = StripChars(" \t", Trim(name));
+            bracketed = true;
+            inAddress = true;
+            at = p + 1;
+            break;
+        case '>':
+            inAddress = false;
+            domainStarted = false;
+            address += StripChars(" \t", Trim(before(p)));
+            at = p + 1;
+            break;
+        case '@':
+            domainStarted = true;
+            if (!inAddress && bracketed)
+                throw EIdEmailParseError("@ Outside address");
+            inAddress = true;
+            address += through(p);
+            at = p + 1;
+            break;
+        case '\\':
+            if (inQuote)
+            {
+                std::string& target = inAddress ? address : name;
+                target += before(p);
+                // A backslash ending the text has nothing to escape and is dropped.
+                if (p + 1 < s.size())
+                    target += s[p + 1];
+            }
+            at = std::min(p + 2, s.size());
+            break;
+        }
+
+        const char* next;
+        if (depth > 0)
+            next = "()\\";
+        else if (inQuote)
+            next = "\"\\";
+        else if (domainStarted)
+            next = bracketed ? ".>(" : ".( ";
+        else if (inAddress)
+            next = "\"(@>";
+        else
+            next = kItemDelimiters;
+        p = s.find_first_of(next, at);
+    }
+    if (inAddress && !bracketed)
+        address += StripChars(" \t", Trim(s.substr(at)));
+    Name = std::move(name);
+    Address = std::move(address);
+}
+
+std::string TIdEMailAddressItem::User() const
+{
+    const std::size_t at = Address.rfind('@');
+    return at == npos ? Address : Address.substr(0, at);
+}
+
+std::string TIdEMailAddressItem::Domain() const
+{
+    const std::size_t at = Address.rfind('@');
+    return at == npos ? std::string() : Address.substr(at + 1);
+}
+
+void TIdEMailAddressList::AddParsed(const std::string& text, bool dropEmpty)
+{
+    TIdEMailAddressItem item(text);
+    if (dropEmpty)
+    {
+        const std::string shown = Trim(item.Text());
+        if (shown.empty() || shown == "<>")
+            return;
+    }
+    Items.push_back(std::move(item));
+}
+
+void TIdEMailAddressList::ParseAddressList(const std::string& text)
+{
+    Items.clear();
+    if (Trim(text).empty())
+        return;
+    std::size_t p = text.find_first_of(kListDelimiters);
+    if (p == npos)
+    {
+        AddParsed(TrimLeft(text), false);
+        return;
+    }
+
+    std::string acc;
+    bool inQuote = false;
+    int depth = 0;
+    std::size_t at = 0;
+    while (p != npos)
+    {
+        switch (text[p])
+        {
+        case ' ':
+        case '\t':
+            acc.append(text, at, p + 1 - at);
+            at = p + 1;
+            break;
+        case '"':
+            acc.append(text, at, p + 1 - at);
+            at = p + 1;
+            inQuote = !inQuote;
+            break;
+        case '(':
+            acc.append(text, at, p + 1 - at);
+            at = p + 1;
+            ++depth;
+            break;
+        case ')':
+            acc.append(text, at, p + 1 - at);
+            at = p + 1;
+            --depth;
+            break;
+        case ',':
+            acc.append(text, at, p - at);
+            AddParsed(acc, true);
+            acc.clear();
+            at = p + 1;
+            break;
+        case ':':
+            // A group name is dropped.
+            acc.clear();
+            at = p + 1;
+            break;
+        case ';':
+            acc.append(text, at, p - at);
+            if (!Trim(acc).empty())
+            {
+                AddParsed(TrimLeft(acc), false);
+                acc.clear();
+            }
+            at = p + 1;
+            break;
+        case '\\':
+        {
+            const std::size_t end = std::min(p + 2, text.size());
+            acc.append(text, at, end - at);
+            at = end;
+            break;
+        }
+        }
+
+        const char* next;
+        if (depth > 0)
+            next = "(\\)";
+        else if (inQuote)
+            next = "\"\\";
+        else
+            next = kListDelimiters;
+        p = text.find_first_of(next, at);
+    }
+
+    const std::string rest = text.substr(at);
+    if (!Trim(acc).empty() || !Trim(rest).empty())
+        AddParsed(TrimLeft(acc + rest), true);
+}

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "mail/IdEMailAddress.h"
+#include "mail/IdHeaderList.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The header of one fetched message: the raw lines as the server sent them and
+// the fields decoded from them. Bodies are never read.
+
+// Stored in one byte as read: "X-Priority: 0" gives 255 and "6" gives 5; such
+// levels are kept and compared as they are.
+enum TIdMessagePriority : std::uint8_t
+{
+    mpHighest = 0,
+    mpHigh = 1,
+    mpNormal = 2,
+    mpLow = 3,
+    mpLowest = 4,
+};
+
+enum TIdMessageEncoding
+{
+    meDefault = 0,
+    meMIME = 1,
+    mePlainText = 2,
+};
+
+// Local date and time as days since 1899-12-30, the time of day as the
+// fraction; 0 stands for "no date".
+using TIdDateTime = double;
+
+class TIdMessage
+{
+public:
+    TIdMessage() = default;
+
+    // Resets every member, HeaderLines included, to its empty state.
+    void ClearMessage();
+    void Clear() { ClearMessage(); }
+
+    // Fills every member but HeaderLines from HeaderLines. Throws
+    // EIdEmailParseError (an address) or EConvertError (a Q-encoded word); the
+    // members filled before the failing field keep their values, the later
+    // ones stay empty.
+    void LoadFromHeaderLines();
+
+    // The first sender; an empty one is added first when there is none.
+    TIdEMailAddressItem& From();
+
+    TIdHeaderList HeaderLines;
+    std::string Subject;
+    TIdEMailAddressList FromList;
+    TIdMessagePriority Priority = mpNormal;
+    std::string ContentType;
+    std::string CharSet;
+    std::string ContentTransferEncoding;
+    std::string ContentDisposition;
+    std::string MessageId;
+    std::vector<std::string> NewsGroups;
+    TIdEMailAddressList Recipients;
+    TIdEMailAddressList CCList;
+    TIdEMailAddressList BccList;
+    std::string Organization;
+    TIdEMailAddressItem ReceiptRecipient;
+    std::string References;
+    TIdEMailAddressList ReplyTo;
+    TIdDateTime Date = 0;
+    TIdEMailAddressItem Sender;
+    TIdMessageEncoding Encoding = meDefault;
+    // Boundary parameter of a multipart Content-Type (kept, never used to split).
+    std::string Boundary;
+
+private:
+    void ClearFields();
+};
+
+// Level from a "Priority" or "X-Priority" value: anything with "urgent" is
+// high, "non-priority" low, otherwise the leading number minus one in one byte.
+TIdMessagePriority PriorityFromHeader(const std::string& value);
+
+// An RFC 822 date-time with its zone, as local time; 0 when it cannot be read.
+TIdDateTime DateTimeFromHeader(const std::string& value);
+
+// Reads raw header lines through `connection.ReadLine()` into the message's
+// HeaderLines, then loads the fields. It stops at the line equal to
+// `terminator` (POP3: "."); with an empty terminator, at the empty line that
+// ends a header or at a lone ".". With a terminator, empty lines are skipped.
+// Returns the line that stopped the reading.
+template <typename Connection>
+std::string ReadHeaderLines(Connection& connection, TIdMessage& message, const std::string& terminator)
+{
+    std::string line;
+    while (true)
+    {
+        line = connection.ReadLine();
+        if ((terminator.empty() && line == ".") || line == terminator)
+            break;
+        if (!line.empty())
+            message.HeaderLines.Add(line);
+    }
+    message.LoadFromHeaderLines();
+    return line;
+}

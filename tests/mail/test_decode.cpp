@@ -1,0 +1,173 @@
+#include "mail/IdCoderHeader.h"
+#include "platform/Exception.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+struct DecodeRow
+{
+    const char* label;
+    std::string value;
+    std::string result;
+};
+
+// Decoded bytes kept as they are (no target code page).
+class DecodeRaw : public testing::TestWithParam<DecodeRow>
+{
+};
+
+TEST_P(DecodeRaw, Decodes)
+{
+    EXPECT_EQ(DecodeEncodedWords(GetParam().value, ""), GetParam().result);
+}
+
+const DecodeRow kRawRows[] = {
+    {"QuotedPrintable", "=?ISO-8859-1?Q?Caf=E9?=", "Caf\xE9"},
+    {"LowerCaseMarkersAndLetter", "=?iso-8859-1?q?a_b?=", "a b"},
+    {"Utf8Untouched", "=?UTF-8?B?SGVsbG8=?=", "=?UTF-8?B?SGVsbG8=?="},
+    {"AdjacentWordsJoin", "=?ISO-8859-1?Q?a?= =?ISO-8859-1?Q?b?=", "ab"},
+    {"AdjacentAcrossFoldWhitespace", "=?ISO-8859-1?Q?a?=\r\n\t =?ISO-8859-1?Q?b?=", "ab"},
+    {"SpaceBeforePlainTextStays", "=?ISO-8859-1?Q?a?= b", "a b"},
+    {"SpaceAfterPlainTextStays", "x =?ISO-8859-1?Q?a?=", "x a"},
+    {"WhitespaceInsideWord", "=?ISO-8859-1?Q?a b?=", "=?ISO-8859-1?Q?a b?="},
+    {"OtherLetterMeansBase64", "=?ISO-8859-1?X?QUJD?=", "ABC"},
+    {"Base64", "=?ISO-8859-1?B?SGVsbG8=?=", "Hello"},
+    {"Base64TwoPads", "=?ISO-8859-1?B?QQ==?=", "A"},
+    {"Base64ShortTailIgnored", "=?ISO-8859-1?B?QUJDRA?=", "ABC"},
+    {"EmptyQ", "=?ISO-8859-1?Q?" "?=", ""},
+    {"EmptyBase64", "=?ISO-8859-1?B?" "?=", ""},
+    {"EqualsNearEnd", "=?ISO-8859-1?Q?=4?=", "=4"},
+    {"EqualsAtEnd", "=?ISO-8859-1?Q?ab=?=", "ab="},
+    {"IsoMarkerFoundFirst", "=?WINDOWS-1252?Q?a?= =?ISO-8859-1?Q?b?=", "=?WINDOWS-1252?Q?a?= b"},
+    {"WindowsWhenNoIso", "=?WINDOWS-1252?Q?a?= =?windows-1252?Q?b?=", "ab"},
+    {"Koi8", "=?KOI8-R?B?8NLJ18XU?=", "\xF0\xD2\xC9\xD7\xC5\xD4"},
+    {"NoClosingMarker", "=?ISO-8859-1?Q?abc", "=?ISO-8859-1?Q?abc"},
+    {"NoSecondQuestionMark", "=?ISO-8859-1", "=?ISO-8859-1"},
+    {"NulRemoved", "a=?ISO-8859-1?Q?b=00c?=d", "abcd"},
+    {"NulRemovedFromPlainText", std::string("a\0b", 3), "ab"},
+    {"TextAroundKept", "Re: [list] =?ISO-8859-1?Q?f=FCr?= you", "Re: [list] f\xFCr you"},
+    {"DecodedTextSearchedAgain", "=?ISO-8859-1?Q?y=3D=3FISO-8859-1=3FQ=3Fx=3F=3D?=", "yx"},
+    {"DecodedWordAtStartNotSearchedAgain", "=?ISO-8859-1?Q?=3D=3FISO-8859-1=3FQ=3Fx=3F=3D?=",
+     "=?ISO-8859-1?Q?x?="},
+    {"FailedCandidateEndsAdjacency", "=?ISO-8859-1?Q?a?= =?ISO =?ISO-8859-1?Q?b?=", "a =?ISO b"},
+    {"EmptyWordSkipsNextCharacter", "=?ISO-8859-1?Q?" "?==?ISO-8859-1?Q?a?=", "=?ISO-8859-1?Q?a?="},
+    {"Iso2022JpToShiftJis", "=?ISO-2022-JP?B?GyRCJCIbKEI=?=", "\x82\xA0"},
+    {"QuestionMarksCloseTogether", "=?ISO?Q?=", "=?ISO?Q?="},
+    {"CandidateRunsSharingMarks", "=?ISO?=?ISO?=x", "x"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, DecodeRaw, testing::ValuesIn(kRawRows),
+                         [](const testing::TestParamInfo<DecodeRow>& info) { return std::string(info.param.label); });
+
+TEST(Decode, BadHexInQuotedPrintableIsConversionError)
+{
+    EXPECT_THROW(DecodeEncodedWords("=?ISO-8859-1?Q?=ZZ?=", ""), EConvertError);
+    EXPECT_THROW(DecodeEncodedWords("x =?ISO-8859-1?Q?a=4G?=", "CP1252"), EConvertError);
+    // Not inside an encoded word, an equals sign is just text.
+    EXPECT_EQ(DecodeEncodedWords("=ZZ", ""), "=ZZ");
+}
+
+// With a target code page the decoded bytes are converted to it.
+struct PageRow
+{
+    const char* label;
+    std::string codePage;
+    std::string value;
+    std::string result;
+};
+
+class DecodePage : public testing::TestWithParam<PageRow>
+{
+};
+
+TEST_P(DecodePage, Converts)
+{
+    EXPECT_EQ(DecodeEncodedWords(GetParam().value, GetParam().codePage), GetParam().result);
+}
+
+const PageRow kPageRows[] = {
+    {"Latin1OnCp1252", "CP1252", "=?ISO-8859-1?Q?Caf=E9?=", "Caf\xE9"},
+    // Windows characters in a word labelled ISO-8859-1 survive.
+    {"MislabelledLatin1KeepsEuro", "CP1252", "=?ISO-8859-1?Q?=80?=", "\x80"},
+    {"Koi8OnCp1251", "CP1251", "=?KOI8-R?B?8NLJ18XU?=", "\xCF\xF0\xE8\xE2\xE5\xF2"},
+    {"UnknownCharsetKeepsBytes", "CP1252", "=?ISO-FOO?Q?=E9?=", "\xE9"},
+    {"ShiftJisOnCp932", "CP932", "=?ISO-2022-JP?B?GyRCJCIbKEI=?=", "\x82\xA0"},
+    {"WindowsOnSamePage", "CP1251", "=?windows-1251?Q?=CF?=", "\xCF"},
+    {"Ucs2Decoded", "CP1252", "=?ISO-10646-UCS-2?B?AGEA6Q==?=", "a\xE9"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, DecodePage, testing::ValuesIn(kPageRows),
+                         [](const testing::TestParamInfo<PageRow>& info) { return std::string(info.param.label); });
+
+TEST(Decode, CharactersMissingFromCodePageAreNotLeftAsForeignBytes)
+{
+    // How they are replaced depends on the locale's transliteration tables.
+    const std::string latin2 = DecodeEncodedWords("=?ISO-8859-2?Q?=A3=F3d?=", "CP1252");
+    ASSERT_GE(latin2.size(), 3u);
+    EXPECT_EQ(latin2.find('\xA3'), std::string::npos); // the raw byte would show as a pound sign
+    EXPECT_EQ(latin2.substr(latin2.size() - 2), "\xF3" "d");
+    const std::string cyrillic = DecodeEncodedWords("=?KOI8-R?Q?=F0?=", "CP1252");
+    EXPECT_FALSE(cyrillic.empty());
+    EXPECT_EQ(cyrillic.find('\xF0'), std::string::npos);
+}
+
+TEST(Decode, ConversionThatGrowsIsNotSearchedAgain)
+{
+    // 0xBC (one quarter) becomes " 1/4 " in ASCII: longer than its encoded
+    // form, and the decoder must still end.
+    const std::string word = "=?ISO-8859-1?B?vLy8vLy8vLy8?=";
+    std::string quarters;
+    for (int i = 0; i < 18; ++i)
+        quarters += " 1/4 ";
+    EXPECT_EQ(DecodeEncodedWords(word + " " + word, "ASCII"), quarters);
+}
+
+struct JisRow
+{
+    const char* label;
+    std::string jis;
+    std::string sjis;
+};
+
+class Jis : public testing::TestWithParam<JisRow>
+{
+};
+
+TEST_P(Jis, ConvertsToShiftJis)
+{
+    EXPECT_EQ(JisToShiftJis(GetParam().jis), GetParam().sjis);
+}
+
+const JisRow kJisRows[] = {
+    {"Ascii", "abc", "abc"},
+    {"Hiragana", "\x1B$B$\"\x1B(B", "\x82\xA0"},
+    {"OddRowHighColumn", "\x1B$B%s\x1B(B", "\x83\x93"},
+    {"Kanji", "\x1B$B4A\x1B(B", "\x8A\xBF"},
+    {"KanjiRowAbove5E", "\x1B$Bp!\x1B(B", "\xE8\x9F"},
+    {"MixedModes", "a\x1B$B$\"\x1B(Bb", "a\x82\xA0" "b"},
+    {"OtherEscapeIgnored", "\x1B(Jab", "ab"},
+    {"LoneEscapeAtEnd", "ab\x1B", "ab"},
+    {"EscapeWithOneCharacter", "ab\x1B$", "ab$"},
+    {"HalfCharacterDropped", "\x1B$B$\"$", "\x82\xA0"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, Jis, testing::ValuesIn(kJisRows),
+                         [](const testing::TestParamInfo<JisRow>& info) { return std::string(info.param.label); });
+
+TEST(Decode, ManyWordsInLongTextStayLinear)
+{
+    // Thousands of candidates, none of them closed: must not rescan the rest of
+    // the text for every one (bounded generously, not timed).
+    std::string text;
+    for (int i = 0; i < 20000; ++i)
+        text += "=?ISO?a";
+    EXPECT_TRUE(DecodeEncodedWords(text, "") == text);
+    std::string words;
+    for (int i = 0; i < 20000; ++i)
+        words += "=?ISO-8859-1?Q?a?= ";
+    EXPECT_TRUE(DecodeEncodedWords(words, "") == std::string(20000, 'a') + " ");
+}
+
+} // namespace
