@@ -1,0 +1,440 @@
+#include "notify/NewMailController.h"
+
+#include "check/CheckRules.h"
+#include "check/ExpandCommand.h"
+#include "check/MessageRows.h"
+#include "check/Utils.h"
+#include "config/ConfigStore.h"
+#include "config/SettingsForm.h"
+#include "config/UpDown.h"
+#include "i18n/Translate.h"
+#include "notify/NewMailForm.h"
+#include "platform/CodePage.h"
+#include "platform/Dialogs.h"
+#include "platform/Exception.h"
+#include "platform/Process.h"
+
+#include <QAbstractButton>
+#include <QAbstractEventDispatcher>
+#include <QAction>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <utility>
+
+namespace
+{
+
+std::vector<std::string> CaptionsOf(const std::vector<Account>& accounts)
+{
+    std::vector<std::string> captions;
+    captions.reserve(accounts.size());
+    for (const Account& account : accounts)
+        captions.push_back(account.Caption);
+    return captions;
+}
+
+std::vector<Account> AccountsOf(const QTreeWidget& list)
+{
+    std::vector<Account> accounts;
+    for (int i = 0; i < list.topLevelItemCount(); ++i)
+        accounts.push_back(AccountOfRow(list.topLevelItem(i)));
+    return accounts;
+}
+
+void RunAndWaitDefault(const std::vector<std::string>& arguments, const std::string& folder)
+{
+    if (arguments.empty())
+        return;
+    try
+    {
+        TChildProcess child(arguments, folder);
+        child.WaitFor(-1);
+    }
+    catch (const Exception&)
+    {
+        // A reader that cannot be started is ignored, as a mail client is.
+    }
+}
+
+bool Selected(const QTreeWidget& list, int index)
+{
+    const QTreeWidgetItem* item = list.topLevelItem(index);
+    return item != nullptr && item->isSelected();
+}
+
+} // namespace
+
+TNewMailEnvironment NewMailEnvironment(TfrmSettings& settings, TDeleteClient& popMail,
+                                       std::function<void()> checkNow)
+{
+    TNewMailEnvironment env;
+    TfrmSettings* s = &settings;
+    env.Accounts = [s] { return AccountsOf(*s->lvwAccounts); };
+    env.EmailClient = [s] { return ToCodePage(s->txtApplication->text()); };
+    env.AutoHide = [s] { return s->chkAutoHide->isChecked(); };
+    env.AutoHideSeconds = [s] { return s->spnAutoHide->Position(); };
+    env.ReaderCommand = [] { return ReaderCommand; };
+    env.CheckNow = std::move(checkNow);
+    env.HideNewMailIcon = [s] { s->triNewMsg->SetVisible(false); };
+    env.popMail = &popMail;
+    return env;
+}
+
+TNewMailController::TNewMailController(TfrmNewMail& form, TNewMailEnvironment environment)
+    : QObject(&form), Form(form), Env(std::move(environment))
+{
+    if (!Env.StartProcess)
+        Env.StartProcess = [](const std::string& line, int16_t show, int wait) {
+            return ::StartProcess(line, show, wait);
+        };
+    if (!Env.RunAndWait)
+        Env.RunAndWait = RunAndWaitDefault;
+
+    TfrmNewMail* f = &form;
+    Rows = std::make_unique<TTreeWidgetRows>(*form.lvwMessages, [f](int image) {
+        return image >= 0 && image < f->imlMessages.size() ? f->imlMessages[image] : QIcon();
+    });
+
+    // The checkable action has flipped its tick before it reports the
+    // trigger; the handler reverses the tick itself, from where it stood.
+    connect(form.actDetails, &QAction::triggered, this, [this] {
+        Form.actDetails->setChecked(!Form.actDetails->isChecked());
+        actDetailsExecute();
+    });
+    connect(form.actRead, &QAction::triggered, this, [this] { actReadExecute(); });
+    connect(form.actDelete, &QAction::triggered, this, [this] { actDeleteExecute(); });
+    connect(form.actRefresh, &QAction::triggered, this, [this] { actRefreshExecute(); });
+    connect(form.actMailbox, &QAction::triggered, this, [this] { actMailboxExecute(); });
+    connect(form.timShowing, &QTimer::timeout, this, [this] { timShowingTimer(); });
+    connect(form.lvwMessages, &QTreeWidget::itemDoubleClicked, this, [this] { lvwMessagesDblClick(); });
+
+    // The window sees keys before its controls: Esc and Enter close it even
+    // when the list has the focus.
+    const auto shortcut = [this](const QKeySequence& key, auto handler) {
+        auto* s = new QShortcut(key, &Form); // owned by the window
+        s->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(s, &QShortcut::activated, this, handler);
+    };
+    shortcut(QKeySequence(Qt::Key_Escape), [this] { btnOkClick(); });
+    shortcut(QKeySequence(Qt::Key_Return), [this] { EnterPressed(); });
+    shortcut(QKeySequence(Qt::Key_Enter), [this] { EnterPressed(); });
+
+    // The update handlers run when the selection or the rows change, and
+    // whenever the program is about to go idle. Each change connection lives
+    // only as long as the action it updates: the list outlives the actions
+    // while the window is torn down, and still reports its rows going.
+    const auto follow = [this](QAction* action, void (TNewMailController::*update)()) {
+        const auto run = [this, update] { (this->*update)(); };
+        QAbstractItemModel* model = Form.lvwMessages->model();
+        connect(Form.lvwMessages, &QTreeWidget::itemSelectionChanged, action, run);
+        connect(model, &QAbstractItemModel::rowsInserted, action, run);
+        connect(model, &QAbstractItemModel::rowsRemoved, action, run);
+        connect(model, &QAbstractItemModel::modelReset, action, run);
+    };
+    follow(form.actRead, &TNewMailController::actReadUpdate);
+    follow(form.actDelete, &TNewMailController::actDeleteUpdate);
+    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] { UpdateActions(); });
+
+    form.installEventFilter(this);
+    UpdateActions();
+}
+
+TNewMailController::~TNewMailController() = default;
+
+bool TNewMailController::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == &Form)
+    {
+        // Spontaneous shows are the window manager restoring the window, not
+        // the window becoming visible.
+        if (event->type() == QEvent::Show && !event->spontaneous())
+            FormShow();
+        else if (event->type() == QEvent::Close)
+            FormClose();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void TNewMailController::UpdateActions()
+{
+    actDetailsUpdate();
+    actReadUpdate();
+    actDeleteUpdate();
+}
+
+void TNewMailController::actDetailsUpdate()
+{
+    if (Form.btnDetails->isChecked() != Form.actDetails->isChecked())
+        Form.btnDetails->setChecked(Form.actDetails->isChecked());
+}
+
+void TNewMailController::actReadUpdate()
+{
+    Form.actRead->setEnabled(!Form.lvwMessages->selectedItems().isEmpty());
+}
+
+void TNewMailController::actDeleteUpdate()
+{
+    Form.actDelete->setEnabled(!Form.lvwMessages->selectedItems().isEmpty());
+}
+
+void TNewMailController::FormShow()
+{
+    actDetailsUpdate();
+    QTreeWidget& list = *Form.lvwMessages;
+    if (list.topLevelItemCount() > 0)
+    {
+        list.topLevelItem(0)->setSelected(true);
+        if (list.isVisibleTo(&Form) && list.isEnabled())
+            list.setFocus();
+    }
+    if (Env.AutoHide && Env.AutoHide())
+    {
+        Form.timShowing->setInterval(Env.AutoHideSeconds() * 1000);
+        Form.timShowing->start();
+    }
+    UpdateActions();
+}
+
+void TNewMailController::FormClose()
+{
+    Form.timShowing->stop();
+}
+
+void TNewMailController::btnOkClick()
+{
+    Form.close();
+}
+
+void TNewMailController::timShowingTimer()
+{
+    // Also stops the timer when Read has hidden the window already.
+    Form.close();
+}
+
+void TNewMailController::EnterPressed()
+{
+    if (auto* button = qobject_cast<QAbstractButton*>(Form.focusWidget()))
+        if (button != Form.btnOk && button->isEnabled())
+        {
+            button->click();
+            return;
+        }
+    btnOkClick();
+}
+
+void TNewMailController::actDetailsExecute()
+{
+    const bool shown = !Form.actDetails->isChecked();
+    Form.actDetails->setChecked(shown);
+    Form.panDetails->setVisible(shown);
+    const int width = Form.width();
+    const int height = Form.panTitle->height() + Form.panComment->height() + (shown ? DetailsHeight : 0);
+    if (shown)
+    {
+        Form.setMinimumSize(380, 175);
+        Form.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        Form.resize(width, height);
+    }
+    else
+    {
+        // A fixed dialog frame: the user cannot resize it.
+        Form.setFixedSize(width, height);
+    }
+    actDetailsUpdate();
+}
+
+void TNewMailController::actMailboxExecute()
+{
+    Env.StartProcess(Env.EmailClient(), 1, 0);
+    // A plain hide: a running auto-hide timer closes the hidden window later.
+    Form.hide();
+    if (Env.HideNewMailIcon)
+        Env.HideNewMailIcon();
+}
+
+void TNewMailController::lvwMessagesDblClick()
+{
+    if (!Form.lvwMessages->selectedItems().isEmpty())
+        Form.actMailbox->trigger();
+}
+
+bool TNewMailController::CheckDeletable(const std::vector<Account>& accounts,
+                                        const std::vector<std::string>& captions)
+{
+    std::string imapCaption;
+    bool orphan = false;
+    for (int i = 0; i < Rows->Count(); ++i)
+    {
+        if (!Selected(*Form.lvwMessages, i) || Rows->ImageIndex(i) == riError)
+            continue;
+        const int account = AccountNumberOfRow(*Rows, captions, i) - 1;
+        if (account >= static_cast<int>(accounts.size()))
+            orphan = true;
+        else if (accounts[account].IMAP4 && imapCaption.empty())
+            imapCaption = accounts[account].Caption;
+    }
+    if (imapCaption.empty() && !orphan)
+        return true;
+
+    TMessageRequest request;
+    request.type = TMsgDlgType::mtWarning;
+    request.buttons = mbOK;
+    if (!imapCaption.empty())
+        request.text = FormatOne(ResStr("The messages of the IMAP4 account \"%s\" cannot be deleted "
+                                        "from here.\nNothing has been deleted."),
+                                 "%s", imapCaption);
+    else
+        request.text = ResStr("A selected message belongs to an account that is no longer in the "
+                              "account list.\nNothing has been deleted.");
+    MessageDlg(&Form, request);
+    return false;
+}
+
+void TNewMailController::actDeleteExecute()
+{
+    // Rows Delete cannot serve are refused before anything is asked or sent.
+    const std::vector<Account> accounts = Env.Accounts();
+    const std::vector<std::string> captions = CaptionsOf(accounts);
+    if (!CheckDeletable(accounts, captions))
+        return;
+
+    TMessageRequest question;
+    question.text = ResStr("Are you sure you want to delete the selected messages?");
+    question.type = TMsgDlgType::mtConfirmation;
+    question.buttons = mbYes | mbNo;
+    if (MessageDlg(&Form, question) != TModalResult::mrYes)
+        return;
+
+    // Every number is taken before the first deletion: the server keeps its
+    // numbering until the session ends.
+    struct TTarget
+    {
+        int Account;
+        int Message;
+    };
+    std::vector<TTarget> targets;
+    for (int i = 0; i < Rows->Count(); ++i)
+        if (Selected(*Form.lvwMessages, i) && Rows->ImageIndex(i) != riError)
+            targets.push_back({AccountNumberOfRow(*Rows, captions, i) - 1, MessageNumberOfRow(*Rows, i)});
+
+    TDeleteClient& client = *Env.popMail;
+    int current = -1;
+    try
+    {
+        for (const TTarget& target : targets)
+        {
+            if (target.Account != current)
+            {
+                current = target.Account;
+                client.Disconnect();
+                const Account& account = accounts[current];
+                client.SetAccount(account.UserName, account.Password, account.Host,
+                                  PortOfText(account.Port));
+                client.Connect();
+            }
+            client.DeleteMessage(target.Message);
+        }
+        client.Disconnect();
+    }
+    catch (...)
+    {
+        // Without the goodbye the server drops what this session marked, so
+        // a failed command leaves the failing account's maildrop as it was
+        // and no session is left open for the next check.
+        client.Abandon();
+        throw;
+    }
+    actRefreshExecute();
+}
+
+void TNewMailController::actRefreshExecute()
+{
+    QTreeWidget& list = *Form.lvwMessages;
+    int remembered = 0;
+    for (int i = 0; i < list.topLevelItemCount(); ++i)
+        if (list.topLevelItem(i)->isSelected())
+        {
+            remembered = i;
+            break;
+        }
+
+    Rows->Clear();
+    TMessageRow reloading;
+    reloading.Caption = ResStr("Reloading messages list...");
+    reloading.ImageIndex = riMessage;
+    Rows->Append(reloading);
+    QCoreApplication::processEvents();
+
+    if (Env.CheckNow)
+        Env.CheckNow();
+
+    const int count = list.topLevelItemCount();
+    if (count == 0)
+    {
+        Form.hide();
+        return;
+    }
+    list.clearSelection();
+    QTreeWidgetItem* item = list.topLevelItem(remembered < count ? remembered : count - 1);
+    item->setSelected(true);
+    list.scrollToItem(item);
+    if (list.isVisibleTo(&Form) && list.isEnabled())
+    {
+        list.setCurrentItem(item, 0, QItemSelectionModel::NoUpdate);
+        list.setFocus();
+    }
+    UpdateActions();
+}
+
+void TNewMailController::actReadExecute()
+{
+    // Each reader is followed by a reload that rebuilds the list, so the
+    // selected rows are read once, before the first reader starts.
+    const std::vector<std::string> captions = CaptionsOf(Env.Accounts());
+    const std::string reader = Env.ReaderCommand ? Env.ReaderCommand() : std::string();
+    struct TReading
+    {
+        bool ErrorRow;
+        TExpandedCommand Command;
+    };
+    std::vector<TReading> readings;
+    for (int i = 0; i < Rows->Count(); ++i)
+    {
+        if (!Selected(*Form.lvwMessages, i))
+            continue;
+        if (Rows->ImageIndex(i) == riError)
+            readings.push_back({true, {}});
+        else
+            readings.push_back({false, ExpandCommandParts(reader, RowValues(*Rows, captions, i))});
+    }
+
+    bool started = false;
+    for (const TReading& reading : readings)
+    {
+        if (reading.ErrorRow)
+        {
+            TMessageRequest warning;
+            warning.text = ResStr("The selected row is not a message!\nThis row notify you that this "
+                                  "account does not work properly.\nCheck the account configuration "
+                                  "to solve this problem.");
+            warning.type = TMsgDlgType::mtWarning;
+            warning.buttons = mbOK;
+            MessageDlg(&Form, warning);
+            continue;
+        }
+        Env.RunAndWait(reading.Command.Arguments(), StartFolderOf(reading.Command.Text));
+        started = true;
+    }
+    if (started)
+        actRefreshExecute();
+}

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "config/Account.h"
+
+#include <QObject>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QShortcut;
+class TfrmNewMail;
+class TfrmSettings;
+class TTreeWidgetRows;
+
+// The mail client Delete drives: one session per account, messages deleted by
+// their numbers within the maildrop. Every failing call raises.
+class TDeleteClient
+{
+public:
+    virtual ~TDeleteClient() = default;
+
+    virtual void SetAccount(const std::string& userName, const std::string& password,
+                            const std::string& host, int port) = 0;
+    // Greeting and login.
+    virtual void Connect() = 0;
+    virtual void DeleteMessage(int number) = 0;
+    // Ends a session with its goodbye, which makes the deletions take effect;
+    // nothing when no session is open.
+    virtual void Disconnect() = 0;
+    // Closes a session without the goodbye, so the server forgets what was
+    // marked in it; raises nothing.
+    virtual void Abandon() noexcept = 0;
+};
+
+// What the notification window needs from the rest of the program. The
+// settings window's controls are the live configuration, so every value is
+// read at the moment it is used.
+struct TNewMailEnvironment
+{
+    std::function<std::vector<Account>()> Accounts;
+    std::function<std::string()> EmailClient;  // text of txtApplication
+    std::function<bool()> AutoHide;            // tick of chkAutoHide
+    std::function<int()> AutoHideSeconds;      // position of spnAutoHide
+    std::function<std::string()> ReaderCommand;
+    // Empties the list and runs a whole check cycle ("&Check now").
+    std::function<void()> CheckNow;
+    std::function<void()> HideNewMailIcon;     // triNewMsg
+    TDeleteClient* popMail = nullptr;
+
+    // Process starts; by default the platform's. StartProcess takes a command
+    // line, a show mode and a wait time in ms (0: no wait); RunAndWait an
+    // argument vector (no shell) in a working folder, waiting without limit.
+    std::function<bool(const std::string&, int16_t, int)> StartProcess;
+    std::function<void(const std::vector<std::string>&, const std::string&)> RunAndWait;
+};
+
+// The environment over the settings window's controls.
+TNewMailEnvironment NewMailEnvironment(TfrmSettings& settings, TDeleteClient& popMail,
+                                       std::function<void()> checkNow);
+
+// The behaviour of the notification window: its actions, its showing and
+// closing, the details fold and the keys. Owned by the window it serves.
+class TNewMailController : public QObject
+{
+    Q_OBJECT
+public:
+    TNewMailController(TfrmNewMail& form, TNewMailEnvironment environment);
+    ~TNewMailController() override;
+
+    void FormShow();
+    void FormClose();
+    void btnOkClick();
+    void timShowingTimer();
+    void actDetailsExecute();
+    void actMailboxExecute();
+    void lvwMessagesDblClick();
+    void actDeleteExecute();
+    void actRefreshExecute();
+    void actReadExecute();
+
+    void actDetailsUpdate();
+    void actReadUpdate();
+    void actDeleteUpdate();
+
+    // Height of the details when they are shown, added to the fixed parts.
+    static constexpr int DetailsHeight = 200;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Enter presses the button that has the focus, otherwise Ok.
+    void EnterPressed();
+    void UpdateActions();
+    // Refuses a selection Delete cannot serve; true when it may go on.
+    bool CheckDeletable(const std::vector<Account>& accounts, const std::vector<std::string>& captions);
+
+    TfrmNewMail& Form;
+    TNewMailEnvironment Env;
+    std::unique_ptr<TTreeWidgetRows> Rows;
+};
