@@ -372,26 +372,27 @@ def chime_wav(path, rate=16000):
 # the first 8 frames loop seamlessly; 12 frames in all.
 
 
-def animation_frames(count=12, width=48, height=48):
+def animation_frames(count=12, width=72, height=62):
     frames = []
+    scale = 2.4
+    ox, oy = (width - 16 * scale) / 2, (height - 16 * scale) / 2 - 1
     for i in range(count):
         angle = 22.0 * math.sin(2 * math.pi * i / 8.0)
         c = Canvas(width, height, background=(255, 255, 255, 255))
-        shape, clapper, k = bell_shape(1.0, ox=6.0, oy=5.0, scale=2.25)
-        pivot = (6.0 + 8.0 * k, 5.0 + 2.0 * k)
-        clapper_angle = angle * 1.6
-        c.fill(rotated(rotated(clapper, pivot[0], pivot[1], clapper_angle - angle), *pivot, angle),
-               BELL_LINE, grow=1.2)
-        c.fill(rotated(rotated(clapper, pivot[0], pivot[1], clapper_angle - angle), *pivot, angle),
-               GOLD_DARK)
+        shape, clapper, k = bell_shape(1.0, ox=ox, oy=oy, scale=scale)
+        pivot = (ox + 8.0 * k, oy + 2.0 * k)
+        swung_clapper = rotated(rotated(clapper, *pivot, angle * 0.6), *pivot, angle)
+        c.fill(swung_clapper, BELL_LINE, grow=1.2)
+        c.fill(swung_clapper, GOLD_DARK)
         c.fill(rotated(shape, *pivot, angle), BELL_LINE, grow=1.4)
-        c.fill(rotated(shape, *pivot, angle), horizontal(GOLD_LIGHT, GOLD_DARK, 12, 40))
+        c.fill(rotated(shape, *pivot, angle), horizontal(GOLD_LIGHT, GOLD_DARK, ox + 4 * k, ox + 13 * k))
         # Sound marks on the side the bell swings to.
         if abs(angle) > 15:
-            side = 1 if angle < 0 else -1
-            for j, r in enumerate((5.0, 8.5)):
-                cx = width / 2 + side * (16.0 + r * 0.6)
-                c.fill(sd_segment(cx, 16 - r * 0.3, cx + side * 2.5, 12 - r * 0.6, 0.9),
+            side = -1 if angle < 0 else 1
+            for j, r in enumerate((0.0, 4.0, 8.0)):
+                cx = width / 2 + side * (22.0 + r)
+                cy = oy + 8.0 * k
+                c.fill(sd_segment(cx, cy - 5 - r * 0.5, cx + side * 2.0, cy + 5 + r * 0.5, 0.9),
                        (80, 110, 170, 255 - j * 60))
         frames.append(c.render(samples=3))
     return frames
