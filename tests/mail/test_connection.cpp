@@ -1,0 +1,537 @@
+#include "mail/IdExceptions.h"
+#include "mail/IdTCPConnection.h"
+#include "support/ScriptedServer.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+namespace
+{
+
+// A reply form like many line protocols use: "250-" continues, "250 " or a
+// bare code ends; the code is the first word.
+class TTestReply : public TIdReply
+{
+public:
+    bool EndsReply(const std::string& line) const override { return line.size() < 4 || line[3] != '-'; }
+    void SetFormattedReply(const TIdStrings& lines) override
+    {
+        Clear();
+        for (const std::string& line : lines)
+        {
+            if (Code.empty())
+                Code = line.substr(0, 3);
+            Text.push_back(line.size() > 4 ? line.substr(4) : std::string());
+        }
+    }
+    [[noreturn]] void RaiseReplyFailure() override { throw EIdException("reply " + Code); }
+};
+
+class TTestClient : public TIdTCPClientCustom
+{
+public:
+    TTestClient() : TIdTCPClientCustom(std::make_unique<TTestReply>()) {}
+    ~TTestClient() override
+    {
+        try
+        {
+            Disconnect(SayQuit);
+        }
+        catch (const Exception&)
+        {
+        }
+    }
+    bool SayQuit = false;
+
+protected:
+    void NotifyPeerOfDisconnect() override { SendCommand("QUIT", "221"); }
+};
+
+void Attach(TTestClient& client, const ScriptedServer& server)
+{
+    client.Host = server.Host();
+    client.Port = server.Port();
+}
+
+template <class E, class F>
+std::string MessageOf(F&& f)
+{
+    try
+    {
+        f();
+    }
+    catch (const E& e)
+    {
+        return e.Message;
+    }
+    return "<no error>";
+}
+
+} // namespace
+
+TEST(Connection, LineEndings)
+{
+    ScriptedServer srv(R"(
+        R: crlf\r\nbare\nin\rside\r\n\r\n\n  spaced \r\nend\r\r\n
+    )");
+    TTestClient c;
+    Attach(c, srv);
+    c.Connect();
+    TIdIOHandler& io = *c.IOHandler();
+    const char* expected[] = {"crlf", "bare", "in\rside", "", "", "  spaced ", "end\r"};
+    for (const char* want : expected)
+        EXPECT_EQ(io.ReadLine(), want);
+    EXPECT_TRUE(io.InputBuffer().Empty());
+}
+
+TEST(Connection, OtherTerminators)
+{
+    ScriptedServer srv(R"(
+        R: a;b;;c\r\nrest
+    )");
+    TTestClient c;
+    Attach(c, srv);
+    c.Connect();
+    TIdIOHandler& io = *c.IOHandler();
+    EXPECT_EQ(io.ReadLine(";"), "a");
+    EXPECT_EQ(io.ReadLine(";;"), "b");
+    // Only an LF terminator drops the CR before it.
+    EXPECT_EQ(io.ReadLine("\n"), "c");
+    EXPECT_EQ(io.ReadExactBytes(4), "rest");
+}
+
+TEST(Connection, MaxLineLength)
+{
+    std::string fits(16383, 'a');
+    std::string tooLong(16385, 'b');
+    ScriptedServer srv("S: " + fits + "\nS: " + tooLong + "\n");
+    TTestClient c;
+    Attach(c, srv);
+    c.Connect();
+    TIdIOHandler& io = *c.IOHandler();
+    // 16383 bytes and the CR: exactly the limit.
+    EXPECT_EQ(io.ReadLine(), fits);
+    EXPECT_EQ(MessageOf<EIdReadLnMaxLineLengthExceeded>([&] { io.ReadLine(); }), "Max line length exceeded.");
+    // The refused line is still there, untouched.
+    EXPECT_EQ(io.ReadLine("\n", -1, 20000), tooLong);
+}
+
+TEST(Connection, MaxLineLengthWithoutTerminatorYet)
+{
+    // Too long even before its end arrives: refused without waiting for it.
+    ScriptedServer srv("R: " + std::string(40000, 'z') + "\nSTALL\n");
+    TTestClient c;
+    Attach(c, srv);
+    c.ReadTimeout = 5000;
+    c.Connect();
+    TIdIOHandler& io = *c.IOHandler();
+    EXPECT_THROW(io.ReadLine(), EIdReadLnMaxLineLengthExceeded);
+    EXPECT_GT(io.InputBuffer().Size(), 16384u);
+}
+
+TEST(Connection, SplitMode)
+{
+    ScriptedServer srv("S: 0123456789\n");
+    TTestClient c;
+    Attach(c, srv);
+    c.Connect();
+    TIdIOHandler& io = *c.IOHandler();
+    io.MaxLineAction = maSplit;
+    EXPECT_EQ(io.ReadLine("\n", -1, 4), "0123");
+    EXPECT_TRUE(io.LastReadSplit());
+    EXPECT_EQ(io.ReadLine(), "456789");
+    EXPECT_FALSE(io.LastReadSplit());
+}
+
+TEST(Connection, ReplyTrimsFirstLineOnly)
+{
+    ScriptedServer srv(R"(
+        C: HELO x
+        S:
+        S:    
+        R: \t 250-first  \r\n
+        S: 250- second 
+        S: 250 last
+        C: NOOP
+        S: 500 nope
+        C: NOOP
+        S: 2ab fine
+    )");
+    TTestClient c;
+    Attach(c, srv);
+    c.Connect();
+    EXPECT_EQ(c.SendCommand("HELO x", "250"), "250");
+    EXPECT_EQ(c.LastReply().Text, (TIdStrings{"first", " second ", "last"}));
+    EXPECT_EQ(MessageOf<EIdException>([&] { c.SendCommand("NOOP", "250"); }), "reply 500");
+    EXPECT_EQ(c.LastReply().Code, "500");
+    // The expected code compares without regard to case.
+    EXPECT_EQ(c.SendCommand("NOOP", "2AB"), "2ab");
+}
+
+TEST(Connection, DotTerminated)
+{
+    ScriptedServer srv(R"(
+        S: one
+        S: ..two
+        S:
+        S: . 
+        S: ...
+        S: .x
+        S: .
+        S: after
+    )");
+    TTestClient c;
+    Attach(c, srv);
+    c.Connect();
+    TIdStrings lines{"kept"};
+    c.IOHandler()->ReadDotTerminated(lines);
+    EXPECT_EQ(lines, (TIdStrings{"kept", "one", ".two", "", ". ", "..", ".x"}));
+    EXPECT_EQ(c.IOHandler()->ReadLine(), "after");
+}
+
+TEST(Connection, PeerClosesAfterCompleteLine)
+{
+    ScriptedServer srv(R"(
+        S: last words
+        CLOSE
+    )");
+    TTestClient c;
+    Attach(c, srv);
+    c.Connect();
+    ASSERT_TRUE(srv.WaitDone());
+    EXPECT_EQ(c.IOHandler()->ReadLine(), "last words");
+    EXPECT_EQ(MessageOf<EIdConnClosedGracefully>([&] { c.IOHandler()->ReadLine(); }),
+              "Connection Closed Gracefully.");
+    EXPECT_FALSE(c.Connected());
+}
+
+TEST(Connection, PeerClosesInsideLine)
+{
+    ScriptedServer srv(R"(
+        R: half a li
+        CLOSE
+    )");
+    TTestClient c;
+    Attach(c, srv);
+    c.Connect();
+    EXPECT_THROW(c.IOHandler()->ReadLine(), EIdConnClosedGracefully);
+}
+
+TEST(Connection, ConnectTwiceLeavesFirstConnectionAlone)
+{
+    ScriptedServer srv(R"(
+        S: 220 hi
+        C: NOOP
+        S: 250 ok
+    )");
+    TTestClient c;
+    Attach(c, srv);
+    c.Connect();
+    EXPECT_EQ(c.ReadReply("220"), "220");
+    TIdIOHandler* before = c.IOHandler();
+    EXPECT_EQ(MessageOf<EIdAlreadyConnected>([&] { c.Connect(); }), "Already connected.");
+    EXPECT_EQ(c.IOHandler(), before);
+    EXPECT_EQ(c.SendCommand("NOOP", "250"), "250");
+    EXPECT_EQ(srv.Connections(), 1);
+}
+
+TEST(Connection, RequiredSettings)
+{
+    TTestClient c;
+    EXPECT_EQ(MessageOf<EIdHostRequired>([&] { c.Connect(); }), "");
+    c.Host = "127.0.0.1";
+    EXPECT_EQ(MessageOf<EIdPortRequired>([&] { c.Connect(); }), "");
+    EXPECT_EQ(c.IOHandler(), nullptr);
+}
+
+TEST(Connection, CommandWithoutHandler)
+{
+    TTestClient c;
+    EXPECT_EQ(MessageOf<EIdNotConnected>([&] { c.SendCommand("NOOP"); }), "Not connected.");
+    EXPECT_EQ(MessageOf<EIdNotConnected>([&] { c.ReadReply(); }), "Not connected.");
+    EXPECT_FALSE(c.Connected());
+    c.Disconnect(true); // nothing to do, nothing raised
+}
+
+TEST(Connection, DisconnectSaysQuitWhenConnected)
+{
+    ScriptedServer srv(R"(
+        S: 220 hi
+        C: QUIT
+        S: 221 bye
+        WAIT CLOSE
+    )");
+    TTestClient c;
+    Attach(c, srv);
+    c.Connect();
+    c.ReadReply("220");
+    c.Disconnect(true);
+    EXPECT_FALSE(c.IOHandler()->IsOpen());
+    EXPECT_FALSE(c.Connected());
+    EXPECT_TRUE(srv.WaitDone());
+    // A second disconnect does nothing.
+    c.Disconnect(true);
+    EXPECT_EQ(srv.Received(), "QUIT\r\n");
+    // A command after the disconnect fails at the write.
+    EXPECT_EQ(MessageOf<EIdConnClosedGracefully>([&] { c.SendCommand("NOOP"); }), "Connection Closed Gracefully.");
+}
+
+TEST(Connection, DisconnectAfterPeerClosedSendsNothing)
+{
+    ScriptedServer srv(R"(
+        S: 220 hi
+        CLOSE
+    )");
+    TTestClient c;
+    Attach(c, srv);
+    c.Connect();
+    c.ReadReply("220");
+    ASSERT_TRUE(srv.WaitDone());
+    c.Disconnect(true);
+    EXPECT_FALSE(c.IOHandler()->IsOpen());
+    EXPECT_TRUE(srv.WaitClientClosed());
+    EXPECT_EQ(srv.Received(), "");
+}
+
+TEST(Connection, FailingQuitStillCloses)
+{
+    ScriptedServer srv(R"(
+        S: 220 hi
+        C: QUIT
+        S: 554 no
+        WAIT CLOSE
+    )");
+    TTestClient c;
+    Attach(c, srv);
+    c.Connect();
+    c.ReadReply("220");
+    EXPECT_EQ(MessageOf<EIdException>([&] { c.Disconnect(true); }), "reply 554");
+    EXPECT_FALSE(c.IOHandler()->IsOpen());
+    EXPECT_FALSE(c.Connected());
+    EXPECT_TRUE(srv.WaitDone()); // the server saw the socket close
+}
+
+TEST(Connection, QuitIntoClosingPeerStillCloses)
+{
+    // The peer goes away while we say goodbye: the error arrives after the close.
+    ScriptedServer srv(R"(
+        S: 220 hi
+        C: QUIT
+        CLOSE
+    )");
+    TTestClient c;
+    Attach(c, srv);
+    c.Connect();
+    c.ReadReply("220");
+    EXPECT_THROW(c.Disconnect(true), EIdConnClosedGracefully);
+    EXPECT_FALSE(c.IOHandler()->IsOpen());
+}
+
+TEST(Connection, UnreadBytesKeepConnectedButAllowNewConnect)
+{
+    ScriptedServer srv(R"(
+        S: 220 hi
+        S: 250 unread
+        WAIT CLOSE
+        ACCEPT
+        S: 220 again
+    )");
+    TTestClient c;
+    Attach(c, srv);
+    c.Connect();
+    c.ReadReply("220");
+    // Let the second line reach the queue.
+    while (c.IOHandler()->InputBuffer().IndexOf("unread") < 0)
+        c.IOHandler()->ReceiveChunk(true, 5000, true);
+    c.Disconnect(false);
+    EXPECT_FALSE(c.IOHandler()->IsOpen());
+    EXPECT_TRUE(c.Connected());
+    // A closed handler does not hold a new connect back; it starts empty.
+    c.Connect();
+    EXPECT_EQ(c.ReadReply("220"), "220");
+    EXPECT_EQ(c.LastReply().Text, TIdStrings{"again"});
+    EXPECT_EQ(srv.Connections(), 2);
+}
+
+TEST(Connection, QueuedBytesReadableAfterPeerClosed)
+{
+    ScriptedServer srv(R"(
+        S: 250 one
+        S: 250 two
+        CLOSE
+    )");
+    TTestClient c;
+    Attach(c, srv);
+    c.Connect();
+    ASSERT_TRUE(srv.WaitDone());
+    EXPECT_EQ(c.ReadReply(), "250");
+    // The close is noticed, but a line is still queued.
+    EXPECT_TRUE(c.Connected());
+    EXPECT_TRUE(c.IOHandler()->PeerClosed());
+    EXPECT_EQ(MessageOf<EIdAlreadyConnected>([&] { c.Connect(); }), "Already connected.");
+    EXPECT_EQ(c.ReadReply(), "250");
+    EXPECT_FALSE(c.Connected());
+    // Once drained, the same object connects again (to a closed port here).
+    c.Port = ScriptedServer::UnusedPort();
+    EXPECT_THROW(c.Connect(), EIdSocketError);
+}
+
+TEST(Connection, ExactBytes)
+{
+    ScriptedServer srv(R"(
+        R: head\r\n0123456789abcdefghij
+        SLEEP 50
+        R: KLMNOPQRST
+        S: tail
+    )");
+    TTestClient c;
+    Attach(c, srv);
+    c.Connect();
+    TIdIOHandler& io = *c.IOHandler();
+    io.RecvBufferSize = 7;
+    EXPECT_EQ(io.ReadLine(), "head");
+    EXPECT_EQ(io.ReadExactBytes(30), "0123456789abcdefghijKLMNOPQRST");
+    EXPECT_EQ(io.ReadLine(), "tail");
+    EXPECT_EQ(io.ReadExactBytes(0), "");
+}
+
+TEST(Connection, ExactBytesShortWhenPeerCloses)
+{
+    ScriptedServer srv(R"(
+        R: 0123456789
+        CLOSE
+    )");
+    TTestClient c;
+    Attach(c, srv);
+    c.Connect();
+    TIdIOHandler& io = *c.IOHandler();
+    io.RecvBufferSize = 4;
+    ASSERT_TRUE(srv.WaitDone());
+    EXPECT_EQ(io.ReadExactBytes(100), "0123456789");
+    // Nothing more to give: short again, and a line read fails.
+    EXPECT_EQ(io.ReadExactBytes(1), "");
+    EXPECT_THROW(io.ReadLine(), EIdConnClosedGracefully);
+}
+
+TEST(Connection, ReadTimeout)
+{
+    ScriptedServer srv(R"(
+        S: 220 hi
+        R: 250-part
+        STALL
+    )");
+    TTestClient c;
+    Attach(c, srv);
+    c.ReadTimeout = 200;
+    c.Connect();
+    c.ReadReply("220");
+    TIdIOHandler& io = *c.IOHandler();
+    // A plain line read reports the time-out by an empty line.
+    EXPECT_EQ(io.ReadLine(), "");
+    EXPECT_TRUE(io.LastReadTimedOut());
+    // Reads that loop over lines raise instead of looping for ever.
+    EXPECT_EQ(MessageOf<EIdReadTimeout>([&] { c.ReadReply(); }), "Read Timeout");
+    TIdStrings lines;
+    EXPECT_THROW(io.ReadDotTerminated(lines), EIdReadTimeout);
+    EXPECT_THROW(io.ReadLineSkippingBlanks(), EIdReadTimeout);
+    EXPECT_THROW(io.ReadExactBytes(100), EIdReadTimeout);
+    // The time-out leaves the connection up for a disconnect.
+    EXPECT_TRUE(c.Connected());
+    c.Disconnect(false);
+}
+
+TEST(Connection, LineReadWithOwnTimeout)
+{
+    ScriptedServer srv(R"(
+        R: slow
+        STALL
+    )");
+    TTestClient c;
+    Attach(c, srv);
+    c.Connect();
+    TIdIOHandler& io = *c.IOHandler();
+    EXPECT_EQ(io.ReadLine("\n", 100), "");
+    EXPECT_TRUE(io.LastReadTimedOut());
+    EXPECT_EQ(io.InputBuffer().Peek(), "slow");
+}
+
+TEST(Connection, RefusedPort)
+{
+    for (int timeout : {0, 5000, -1})
+    {
+        SCOPED_TRACE(timeout);
+        TTestClient c;
+        c.Host = "127.0.0.1";
+        c.Port = ScriptedServer::UnusedPort();
+        c.ConnectTimeout = timeout;
+        try
+        {
+            c.Connect();
+            ADD_FAILURE() << "connected to a closed port";
+        }
+        catch (const EIdSocketError& e)
+        {
+            EXPECT_EQ(e.LastError, 10061);
+            EXPECT_EQ(e.Message, "Socket Error # 10061\r\nConnection refused.");
+        }
+        // The handler the connect made for itself is gone again.
+        EXPECT_EQ(c.IOHandler(), nullptr);
+        EXPECT_FALSE(c.Connected());
+    }
+}
+
+TEST(Connection, ConnectOnTheConnectThread)
+{
+    ScriptedServer srv(R"(
+        S: 220 hi
+        C: NOOP
+        S: 250 ok
+    )");
+    TTestClient c;
+    Attach(c, srv);
+    c.ConnectTimeout = 10000;
+    c.Connect();
+    EXPECT_EQ(c.ReadReply("220"), "220");
+    EXPECT_EQ(c.SendCommand("NOOP", "250"), "250");
+}
+
+TEST(Connection, StatusNotifications)
+{
+    ScriptedServer srv("WAIT CLOSE\n");
+    TTestClient c;
+    Attach(c, srv);
+    std::vector<std::string> seen;
+    c.OnStatus = [&](TIdStatus, const std::string& text) { seen.push_back(text); };
+    c.Connect();
+    c.Disconnect(false);
+    EXPECT_EQ(seen, (std::vector<std::string>{"Resolving hostname 127.0.0.1.", "Connecting to 127.0.0.1.",
+                                              "Connected.", "Disconnecting.", "Disconnected."}));
+}
+
+TEST(Connection, ResetByPeer)
+{
+    ScriptedServer srv(R"(
+        S: 220 hi
+        C: NOOP
+        RESET
+    )");
+    TTestClient c;
+    Attach(c, srv);
+    c.Connect();
+    c.ReadReply("220");
+    try
+    {
+        c.SendCommand("NOOP");
+        ADD_FAILURE() << "no error";
+    }
+    catch (const EIdSocketError& e)
+    {
+        EXPECT_EQ(e.LastError, 10054);
+        EXPECT_EQ(e.Message, "Socket Error # 10054\r\nConnection reset by peer.");
+    }
+    // Asking whether it is connected does not raise the reset again.
+    EXPECT_FALSE(c.Connected());
+    c.Disconnect(true);
+}
