@@ -8,6 +8,7 @@
 #include "config/SettingsForm.h"
 #include "config/UpDown.h"
 #include "i18n/Translate.h"
+#include "mail/IdPOP3.h"
 #include "notify/NewMailForm.h"
 #include "platform/CodePage.h"
 #include "platform/Dialogs.h"
@@ -71,6 +72,45 @@ bool Selected(const QTreeWidget& list, int index)
 }
 
 } // namespace
+
+void TPop3DeleteClient::SetAccount(const std::string& userName, const std::string& password,
+                                   const std::string& host, int port)
+{
+    Client.Username = userName;
+    Client.Password = password;
+    Client.Host = host;
+    Client.Port = port;
+}
+
+void TPop3DeleteClient::Connect()
+{
+    Client.ConnectTimeout = ConnectTimeout;
+    Client.ReadTimeout = ReadTimeout;
+    Client.AutoLogin = true;
+    Client.Connect();
+}
+
+void TPop3DeleteClient::DeleteMessage(int number)
+{
+    Client.DeleteMessage(number);
+}
+
+void TPop3DeleteClient::Disconnect()
+{
+    Client.Disconnect(true);
+}
+
+void TPop3DeleteClient::Abandon() noexcept
+{
+    try
+    {
+        Client.Disconnect(false);
+    }
+    catch (...)
+    {
+        // Closing a socket that is already gone has nothing left to report.
+    }
+}
 
 TNewMailEnvironment NewMailEnvironment(TfrmSettings& settings, TDeleteClient& popMail,
                                        std::function<void()> checkNow)

@@ -13,6 +13,7 @@
 class QShortcut;
 class TfrmNewMail;
 class TfrmSettings;
+class TIdPOP3;
 class TTreeWidgetRows;
 
 // The mail client Delete drives: one session per account, messages deleted by
@@ -33,6 +34,28 @@ public:
     // Closes a session without the goodbye, so the server forgets what was
     // marked in it; raises nothing.
     virtual void Abandon() noexcept = 0;
+};
+
+// TDeleteClient over the program's POP3 client.
+class TPop3DeleteClient : public TDeleteClient
+{
+public:
+    explicit TPop3DeleteClient(TIdPOP3& client) : Client(client) {}
+
+    void SetAccount(const std::string& userName, const std::string& password, const std::string& host,
+                    int port) override;
+    void Connect() override;
+    void DeleteMessage(int number) override;
+    void Disconnect() override;
+    void Abandon() noexcept override;
+
+    // A server that accepts and then never answers must not hold the
+    // program: the connect and every read are bounded (milliseconds).
+    int ConnectTimeout = 10000;
+    int ReadTimeout = 30000;
+
+private:
+    TIdPOP3& Client;
 };
 
 // What the notification window needs from the rest of the program. The
