@@ -14,6 +14,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 namespace
@@ -78,16 +79,24 @@ private:
                                            AV_PIX_FMT_RGB24, SWS_POINT, nullptr, nullptr, nullptr));
         if (!FScaler)
             Fail(FFileName, "the picture format is not supported");
+        // swscale may write whole SIMD blocks past a row's end, so it fills a
+        // padded buffer of its own and the rows are copied out of it.
+        const int rowBytes = frame->width * 3;
+        const int stride = (rowBytes + 63) / 64 * 64 + 64;
+        FBuffer.resize(size_t(stride) * size_t(frame->height + 1));
+        uint8_t* target[4] = {FBuffer.data(), nullptr, nullptr, nullptr};
+        int strides[4] = {stride, 0, 0, 0};
+        sws_scale(FScaler.get(), frame->data, frame->linesize, 0, frame->height, target, strides);
         QImage image(frame->width, frame->height, QImage::Format_RGB888);
-        uint8_t* target[4] = {image.bits(), nullptr, nullptr, nullptr};
-        int stride[4] = {int(image.bytesPerLine()), 0, 0, 0};
-        sws_scale(FScaler.get(), frame->data, frame->linesize, 0, frame->height, target, stride);
+        for (int y = 0; y < frame->height; ++y)
+            std::memcpy(image.scanLine(y), FBuffer.data() + size_t(y) * size_t(stride), size_t(rowBytes));
         FFrames.push_back(std::move(image));
     }
 
     const std::string& FFileName;
     std::vector<QImage>& FFrames;
     std::unique_ptr<SwsContext, ScalerFreer> FScaler;
+    std::vector<uint8_t> FBuffer;
 };
 }
 
