@@ -1,0 +1,243 @@
+#include "mail/IdExceptions.h"
+#include "mail/IdTCPConnection.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace
+{
+
+class TNullReply : public TIdReply
+{
+public:
+    bool EndsReply(const std::string&) const override { return true; }
+    void SetFormattedReply(const TIdStrings& lines) override
+    {
+        Clear();
+        Text = lines;
+    }
+    [[noreturn]] void RaiseReplyFailure() override { throw EIdException("reply"); }
+};
+
+struct Fd
+{
+    int Value;
+    explicit Fd(int value) : Value(value) {}
+    ~Fd()
+    {
+        if (Value >= 0)
+            ::close(Value);
+    }
+    Fd(const Fd&) = delete;
+    Fd(Fd&& other) noexcept : Value(other.Value) { other.Value = -1; }
+};
+
+int ThreadCount()
+{
+    int n = 0;
+    for ([[maybe_unused]] auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
+        ++n;
+    return n;
+}
+
+// Starts a non-blocking connect and tells whether it completes within `ms`.
+bool ConnectsWithin(int fd, const sockaddr_in& addr, int ms)
+{
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0)
+        return true;
+    pollfd p = {fd, POLLOUT, 0};
+    if (::poll(&p, 1, ms) <= 0)
+        return false;
+    int err = 0;
+    socklen_t len = sizeof err;
+    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+    return err == 0;
+}
+
+// A loopback listener that is never accepted from, its queue filled, so a
+// further SYN gets no answer and a connect to it hangs.
+class TSilentListener
+{
+public:
+    TSilentListener() : FListen(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
+        FAddr.sin_family = AF_INET;
+        FAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof FAddr;
+        if (::bind(FListen.Value, reinterpret_cast<sockaddr*>(&FAddr), len) != 0 || ::listen(FListen.Value, 0) != 0
+            || ::getsockname(FListen.Value, reinterpret_cast<sockaddr*>(&FAddr), &len) != 0)
+            return;
+        for (int i = 0; i < 8; ++i)
+        {
+            FFillers.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+            if (!ConnectsWithin(FFillers.back().Value, FAddr, 300))
+            {
+                // This one hangs: the queue is full.
+                FSilent = true;
+                return;
+            }
+        }
+    }
+    bool Silent() const { return FSilent; }
+    int Port() const { return ntohs(FAddr.sin_port); }
+
+private:
+    Fd FListen;
+    sockaddr_in FAddr{};
+    std::vector<Fd> FFillers;
+    bool FSilent = false;
+};
+
+double SecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+} // namespace
+
+TEST(ConnectTimeout, GivesUpAfterTheTimeOutWithNoThreadLeft)
+{
+    TSilentListener silent;
+    if (!silent.Silent())
+        GTEST_SKIP() << "this kernel answers connects to a full listen queue";
+    struct Case
+    {
+        int Timeout;
+        double Min, Max;
+    };
+    // 10 ms: one short sleep; 10000 ms: 79 slices of 125 ms and a last one.
+    for (Case c : {Case{10, 0.005, 1.0}, Case{10000, 9.0, 13.0}})
+    {
+        SCOPED_TRACE(c.Timeout);
+        int threadsBefore = ThreadCount();
+        TIdTCPClientCustom client(std::make_unique<TNullReply>());
+        client.Host = "127.0.0.1";
+        client.Port = silent.Port();
+        client.ConnectTimeout = c.Timeout;
+        auto start = std::chrono::steady_clock::now();
+        std::string message;
+        try
+        {
+            client.Connect();
+        }
+        catch (const EIdConnectTimeout& e)
+        {
+            message = e.Message;
+        }
+        double took = SecondsSince(start);
+        EXPECT_EQ(message, "Connect timed out.");
+        EXPECT_GE(took, c.Min);
+        EXPECT_LE(took, c.Max);
+        EXPECT_EQ(client.IOHandler(), nullptr);
+        EXPECT_FALSE(client.Connected());
+        EXPECT_EQ(ThreadCount(), threadsBefore);
+    }
+}
+
+TEST(ConnectTimeout, ConnectsAgainAfterATimeOut)
+{
+    TSilentListener silent;
+    if (!silent.Silent())
+        GTEST_SKIP() << "this kernel answers connects to a full listen queue";
+    Fd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(::bind(listener.Value, reinterpret_cast<sockaddr*>(&addr), len), 0);
+    ASSERT_EQ(::listen(listener.Value, 4), 0);
+    ASSERT_EQ(::getsockname(listener.Value, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+
+    TIdTCPClientCustom client(std::make_unique<TNullReply>());
+    client.Host = "127.0.0.1";
+    client.Port = silent.Port();
+    client.ConnectTimeout = 300;
+    EXPECT_THROW(client.Connect(), EIdConnectTimeout);
+    client.Port = ntohs(addr.sin_port);
+    for (int timeout : {300, -1})
+    {
+        client.ConnectTimeout = timeout;
+        auto start = std::chrono::steady_clock::now();
+        client.Connect();
+        // A connect that ends early does not sit out its slice.
+        EXPECT_LT(SecondsSince(start), 0.1);
+        EXPECT_TRUE(client.Connected());
+        client.Disconnect(false);
+    }
+}
+
+// Name lookup in a network namespace of our own, so no query can leave the
+// machine. A label longer than 63 bytes is refused by the resolver itself.
+TEST(ConnectLookup, UnknownHost)
+{
+    int lastError = 0;
+    std::string message;
+    bool isolated = false;
+    std::thread([&] {
+        if (::unshare(CLONE_NEWNET) != 0)
+            return;
+        isolated = true;
+        TIdTCPClientCustom client(std::make_unique<TNullReply>());
+        client.Host = std::string(64, 'x') + ".no-such-host.invalid";
+        client.Port = 110;
+        client.ConnectTimeout = 5000;
+        try
+        {
+            client.Connect();
+        }
+        catch (const EIdSocketError& e)
+        {
+            lastError = e.LastError;
+            message = e.Message;
+        }
+    }).join();
+    if (!isolated)
+        GTEST_SKIP() << "cannot make a network namespace here";
+    EXPECT_EQ(lastError, 11001);
+    EXPECT_EQ(message, "Socket Error # 11001\r\nHost not found.");
+}
+
+TEST(ConnectLookup, AddressLiteralAndFamily)
+{
+    Fd listener(::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in6 addr{};
+    addr.sin6_family = AF_INET6;
+    addr.sin6_addr = in6addr_loopback;
+    socklen_t len = sizeof addr;
+    if (listener.Value < 0 || ::bind(listener.Value, reinterpret_cast<sockaddr*>(&addr), len) != 0)
+        GTEST_SKIP() << "no IPv6 loopback";
+    ASSERT_EQ(::listen(listener.Value, 4), 0);
+    ASSERT_EQ(::getsockname(listener.Value, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    TIdTCPClientCustom client(std::make_unique<TNullReply>());
+    client.Host = "::1";
+    client.Port = ntohs(addr.sin6_port);
+    client.IPVersion = Id_IPv6;
+    client.Connect();
+    EXPECT_TRUE(client.Connected());
+    client.Disconnect(false);
+    // The same literal in the IPv4 family is no host at all.
+    client.IPVersion = Id_IPv4;
+    try
+    {
+        client.Connect();
+        ADD_FAILURE() << "connected";
+    }
+    catch (const EIdSocketError& e)
+    {
+        EXPECT_EQ(e.LastError, 11001);
+    }
+}
