@@ -154,7 +154,6 @@ TNewMailController::TNewMailController(TfrmNewMail& form, TNewMailEnvironment en
     connect(form.actRefresh, &QAction::triggered, this, [this] { actRefreshExecute(); });
     connect(form.actMailbox, &QAction::triggered, this, [this] { actMailboxExecute(); });
     connect(form.timShowing, &QTimer::timeout, this, [this] { timShowingTimer(); });
-    connect(form.lvwMessages, &QTreeWidget::itemDoubleClicked, this, [this] { lvwMessagesDblClick(); });
 
     // The window sees keys before its controls: Esc and Enter close it even
     // when the list has the focus.
@@ -185,6 +184,8 @@ TNewMailController::TNewMailController(TfrmNewMail& form, TNewMailEnvironment en
         connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] { UpdateActions(); });
 
     form.installEventFilter(this);
+    // A double click anywhere in the list counts, also below the last row.
+    form.lvwMessages->viewport()->installEventFilter(this);
     UpdateActions();
 }
 
@@ -200,6 +201,12 @@ bool TNewMailController::eventFilter(QObject* watched, QEvent* event)
             FormShow();
         else if (event->type() == QEvent::Close)
             FormClose();
+    }
+    else if (watched == Form.lvwMessages->viewport() && event->type() == QEvent::MouseButtonDblClick)
+    {
+        // The view has handled the first click already, so the row under
+        // the pointer is selected by now.
+        lvwMessagesDblClick();
     }
     return QObject::eventFilter(watched, event);
 }
