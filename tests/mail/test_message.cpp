@@ -1,5 +1,9 @@
+#include "mail/IdExceptions.h"
 #include "mail/IdMessage.h"
+#include "mail/IdReplyPOP3.h"
+#include "mail/IdTCPConnection.h"
 #include "platform/Exception.h"
+#include "support/ScriptedServer.h"
 
 #include <gtest/gtest.h>
 
@@ -430,6 +434,30 @@ TEST(ReadHeaderLines, ConnectionFailureReachesCaller)
     Lines source{{"Subject: a"}};
     TIdMessage m;
     EXPECT_THROW(ReadHeaderLines(source, m, "."), EIdException);
+}
+
+TEST(ReadHeaderLines, OverTheLineConnection)
+{
+    // Mixed line ends, 8-bit bytes and a doubled dot arrive as sent.
+    ScriptedServer srv(R"(
+        R: Subject: =?ISO-8859-1?Q?Gr=FC=DFe?=\r\nFrom: J\xF6rg <j@x.org>\nX-Priority: 2\r\n\r\n..dots\r\n.\r\n
+        WAIT CLOSE
+    )");
+    TIdTCPClientCustom client(std::make_unique<TIdReplyPOP3>());
+    client.Host = srv.Host();
+    client.Port = srv.Port();
+    client.ReadTimeout = 5000;
+    client.Connect();
+    TIdMessage m;
+    EXPECT_EQ(ReadHeaderLines(*client.IOHandler(), m, "."), ".");
+    client.Disconnect(false);
+    EXPECT_EQ(m.HeaderLines.Lines, (std::vector<std::string>{"Subject: =?ISO-8859-1?Q?Gr=FC=DFe?=",
+                                                             "From: J\xF6rg <j@x.org>", "X-Priority: 2",
+                                                             "..dots"}));
+    EXPECT_EQ(m.Subject, "Gr\xFC\xDF" "e");
+    EXPECT_EQ(m.From().Text(), "\"J\xF6rg\" <j@x.org>");
+    EXPECT_EQ(m.Priority, mpHigh);
+    EXPECT_TRUE(srv.WaitClientClosed());
 }
 
 // Date: ordinary RFC 822 dates with zones, seen in a fixed local zone.
