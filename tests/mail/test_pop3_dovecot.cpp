@@ -1,4 +1,7 @@
 // Integration tests of the POP3 client against a private Dovecot.
+#include "mail/IdExceptions.h"
+#include "mail/IdMessage.h"
+#include "mail/IdPOP3.h"
 #include "support/Dovecot.h"
 
 #include <gtest/gtest.h>
@@ -9,9 +12,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -87,6 +92,242 @@ TEST(Pop3DovecotFixture, OffersApopTimestampWhenAsked)
     std::string greeting = FirstLine(server.Pop3Port());
     EXPECT_NE(greeting.find('<'), std::string::npos) << greeting;
     EXPECT_NE(greeting.find('>'), std::string::npos) << greeting;
+}
+
+// One server for the client tests; each test has its own user, so the
+// maildrops do not meet.
+class Pop3Dovecot : public testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        if (!Dovecot::Unavailable().empty())
+            return;
+        Server = std::make_unique<Dovecot>();
+        Server->Start();
+    }
+    static void TearDownTestSuite() { Server.reset(); }
+
+    void SetUp() override
+    {
+        SKIP_WITHOUT_DOVECOT();
+        ASSERT_TRUE(Server && Server->Running());
+        User = testing::UnitTest::GetInstance()->current_test_info()->name();
+        Server->AddUser(User, "pw-" + User);
+        Pop.Host = Server->Host();
+        Pop.Port = Server->Pop3Port();
+        Pop.Username = User;
+        Pop.Password = "pw-" + User;
+    }
+
+    void TearDown() override
+    {
+        // A failed expectation must not leave a session behind.
+        Pop.Disconnect(false);
+    }
+
+    static std::string Mail(const std::string& subject, const std::string& extra = {})
+    {
+        return "From: Sender <sender@example.org>\r\nTo: someone@example.org\r\nSubject: " + subject
+               + "\r\n" + extra + "\r\nbody of " + subject + "\r\n";
+    }
+
+    static std::unique_ptr<Dovecot> Server;
+    std::string User;
+    TIdPOP3 Pop;
+};
+
+std::unique_ptr<Dovecot> Pop3Dovecot::Server;
+
+TEST_F(Pop3Dovecot, LogsInWithTheRightPasswordAndNotWithAWrongOne)
+{
+    Pop.Connect();
+    EXPECT_TRUE(Pop.Connected());
+    EXPECT_TRUE(Pop.CapaAnswered);
+    EXPECT_NE(std::find(Pop.ServerCapabilities.begin(), Pop.ServerCapabilities.end(), "TOP"),
+              Pop.ServerCapabilities.end());
+    EXPECT_FALSE(Pop.CanApop);
+    Pop.Disconnect();
+    EXPECT_FALSE(Pop.Connected());
+
+    Pop.Password = "wrong";
+    try
+    {
+        Pop.Connect();
+        FAIL() << "a wrong password was accepted";
+    }
+    catch (const EIdReplyPOP3Error& e)
+    {
+        EXPECT_EQ(e.Code, "-ERR");
+        EXPECT_EQ(e.EnhancedCode, "[AUTH]");
+        EXPECT_EQ(e.Message, "Authentication failed.\r\n");
+    }
+    EXPECT_FALSE(Pop.Connected());
+    // The same object connects again after the failure.
+    Pop.Password = "pw-" + User;
+    Pop.Connect();
+    EXPECT_EQ(Pop.CountMessages(), 0);
+    Pop.Disconnect();
+}
+
+TEST_F(Pop3Dovecot, CountsAndFetchesDecodedHeaders)
+{
+    Server->Deliver(User, "From: =?ISO-8859-1?Q?J=F6rg_M=FCller?= <joerg@example.org>, bob@example.org,\r\n"
+                          " \"Carol C.\" <carol@example.org>\r\n"
+                          "To: ann@example.org\r\n"
+                          "Subject: =?ISO-8859-1?Q?Gr=FC=DFe_aus_K=F6ln?=\r\n"
+                          "X-Priority: 1 (Highest)\r\n"
+                          "\r\n"
+                          "Hallo\r\n");
+    Server->Deliver(User, "From: Dee <dee@example.org>\r\n"
+                          "Subject: =?ISO-8859-1?B?6XTp?= and\r\n"
+                          " =?iso-8859-1?q?more_=E9?=\r\n"
+                          "Priority: non-priority\r\n"
+                          "X-Priority: 1\r\n"
+                          "\r\n"
+                          ".line starting with a dot\r\n");
+    Server->Deliver(User, Mail("plain", "X-Priority: 5\r\n"));
+    Pop.Connect();
+    ASSERT_EQ(Pop.CountMessages(), 3);
+
+    TIdMessage first;
+    EXPECT_TRUE(Pop.FetchHeader(1, first));
+    EXPECT_EQ(first.Subject, "Gr\xfc\xdf" "e aus K\xf6ln");
+    ASSERT_EQ(first.FromList.Count(), 3u);
+    EXPECT_EQ(first.FromList.Items[0].Name, "J\xf6rg M\xfcller");
+    EXPECT_EQ(first.FromList.Items[0].Address, "joerg@example.org");
+    EXPECT_EQ(first.FromList.Items[1].Address, "bob@example.org");
+    EXPECT_EQ(first.FromList.Items[2].Address, "carol@example.org");
+    EXPECT_EQ(first.Priority, mpHighest);
+    // No body line reached the header: TOP n 0 ends at the blank line.
+    EXPECT_EQ(first.HeaderLines.Count(), 5u);
+
+    TIdMessage second;
+    Pop.FetchHeader(2, second);
+    // Decoded to the bytes of the word's character set, folding undone.
+    EXPECT_EQ(second.Subject, "\xe9t\xe9 and more \xe9");
+    EXPECT_EQ(second.From().Address, "dee@example.org");
+    // "Priority" is read before "X-Priority".
+    EXPECT_EQ(second.Priority, mpLow);
+
+    TIdMessage third;
+    Pop.FetchHeader(3, third);
+    EXPECT_EQ(third.Subject, "plain");
+    EXPECT_EQ(third.Priority, mpLowest);
+
+    // Fetching again reuses nothing of the earlier message.
+    Pop.FetchHeader(3, first);
+    EXPECT_EQ(first.Subject, "plain");
+    EXPECT_EQ(first.FromList.Count(), 1u);
+    Pop.Disconnect();
+}
+
+TEST_F(Pop3Dovecot, SizesMatchWhatTheServerReports)
+{
+    std::vector<std::string> raws = {
+        Mail("small"),
+        Mail("bigger", "X-Filler: " + std::string(5000, 'x') + "\r\n"),
+        // Bare line feeds: the server counts every line end as CR LF.
+        "Subject: bare\n\nline one\nline two\n",
+    };
+    for (const auto& raw : raws)
+        Server->Deliver(User, raw);
+    Pop.Connect();
+    ASSERT_EQ(Pop.CountMessages(), 3);
+    // The maildrop size from the same STAT reply.
+    std::string stat = Pop.LastReplyPOP3().Text.at(0);
+    long total = std::stol(stat.substr(stat.find(' ') + 1));
+    long sum = 0;
+    for (int n = 1; n <= 3; ++n)
+    {
+        const std::string& raw = raws[n - 1];
+        long expected = static_cast<long>(raw.size());
+        if (raw.find("\r\n") == std::string::npos)
+            expected += static_cast<long>(std::count(raw.begin(), raw.end(), '\n'));
+        int size = Pop.MessageSize(n);
+        EXPECT_EQ(size, expected) << "message " << n;
+        sum += size;
+    }
+    EXPECT_EQ(sum, total);
+    // A number the maildrop does not have is refused and nothing breaks.
+    EXPECT_THROW(Pop.MessageSize(4), EIdReplyPOP3Error);
+    EXPECT_TRUE(Pop.Connected());
+    Pop.Disconnect();
+}
+
+TEST_F(Pop3Dovecot, DeletionsTakeEffectOnlyWithQuit)
+{
+    for (const char* subject : {"one", "two", "three", "four"})
+        Server->Deliver(User, Mail(subject));
+
+    // Dropped without QUIT: nothing is removed.
+    Pop.Connect();
+    ASSERT_EQ(Pop.CountMessages(), 4);
+    EXPECT_TRUE(Pop.DeleteMessage(2));
+    EXPECT_TRUE(Pop.DeleteMessage(4));
+    EXPECT_THROW(Pop.DeleteMessage(2), EIdReplyPOP3Error); // already marked
+    Pop.Disconnect(false);
+    EXPECT_EQ(Server->CountMessages(User), 4u);
+
+    Pop.Connect();
+    ASSERT_EQ(Pop.CountMessages(), 4);
+    EXPECT_TRUE(Pop.DeleteMessage(2));
+    EXPECT_TRUE(Pop.DeleteMessage(4));
+    Pop.Disconnect();
+    std::vector<std::string> left = Server->Messages(User);
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_EQ(left[0], Mail("one"));
+    EXPECT_EQ(left[1], Mail("three"));
+
+    Pop.Connect();
+    EXPECT_EQ(Pop.CountMessages(), 2);
+    TIdMessage message;
+    Pop.FetchHeader(2, message);
+    EXPECT_EQ(message.Subject, "three");
+    Pop.Disconnect();
+}
+
+TEST_F(Pop3Dovecot, WithoutApopOnOfferApopLoginIsRefusedAfterQuit)
+{
+    Pop.AuthType = atAPOP;
+    try
+    {
+        Pop.Connect();
+        FAIL() << "APOP without a timestamp was tried";
+    }
+    catch (const EIdDoesNotSupportAPOP& e)
+    {
+        EXPECT_EQ(e.Message, "Server do not support APOP (no timestamp)");
+    }
+    EXPECT_FALSE(Pop.Connected());
+}
+
+TEST(Pop3DovecotApop, LogsInWithApopWhereOffered)
+{
+    SKIP_WITHOUT_DOVECOT();
+    Dovecot server;
+    server.AddUser("ann", "tanstaaf");
+    server.EnableApop();
+    server.Start();
+    server.Deliver("ann", "Subject: via apop\r\n\r\nbody\r\n");
+
+    TIdPOP3 pop;
+    pop.Host = server.Host();
+    pop.Port = server.Pop3Port();
+    pop.Username = "ann";
+    pop.Password = "tanstaaf";
+    pop.AuthType = atAPOP;
+    pop.Connect();
+    EXPECT_TRUE(pop.CanApop);
+    EXPECT_EQ(pop.GreetingTimestamp.front(), '<');
+    EXPECT_EQ(pop.GreetingTimestamp.back(), '>');
+    EXPECT_EQ(pop.CountMessages(), 1);
+    pop.Disconnect();
+    EXPECT_NE(server.Log().find("method=APOP"), std::string::npos);
+
+    pop.Password = "wrong";
+    EXPECT_THROW(pop.Connect(), EIdReplyPOP3Error);
+    EXPECT_FALSE(pop.Connected());
 }
 
 } // namespace

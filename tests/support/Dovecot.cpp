@@ -185,9 +185,11 @@ Dovecot::Dovecot()
     Root = buf.data();
     // The unprivileged login and internal users must reach base_dir.
     chmod(Root.c_str(), 0755);
-    fs::create_directories(Root + "/home");
-    chmod((Root + "/home").c_str(), 0755);
-    WritePasswd();
+    for (const char* sub : {"/home", "/passwd.d"})
+    {
+        fs::create_directories(Root + sub);
+        chmod((Root + sub).c_str(), 0755);
+    }
 }
 
 Dovecot::~Dovecot()
@@ -232,17 +234,17 @@ void Dovecot::AddUser(const std::string& user, const std::string& password)
         chmod(dir.c_str(), 0700);
         Chown(dir);
     }
-    WritePasswd();
+    WritePasswd(user);
 }
 
-void Dovecot::WritePasswd() const
+void Dovecot::WritePasswd(const std::string& user) const
 {
-    std::string text;
-    for (const auto& [user, password] : Users)
-        text += user + ":{PLAIN}" + password + "\n";
-    // Written beside and renamed, so the server never reads half a file.
-    WriteFile(Root + "/passwd.new", text, 0644);
-    fs::rename(Root + "/passwd.new", Root + "/passwd");
+    // One file per user: the server caches a passwd file and re-reads it at
+    // most once a second, so a user added to a shared one might not be seen
+    // by a login right after; a file of its own is read at its first login.
+    std::string path = Root + "/passwd.d/" + user;
+    WriteFile(path + ".new", user + ":{PLAIN}" + Users.at(user) + "\n", 0644);
+    fs::rename(path + ".new", path);
 }
 
 void Dovecot::WriteConfig() const
@@ -272,12 +274,14 @@ void Dovecot::WriteConfig() const
       << "disable_plaintext_auth = no\n"
       << "auth_mechanisms = plain" << (Apop ? " apop" : "") << "\n"
       << "auth_failure_delay = 0\n"
+      // User names as given: the default lower-cases them.
+      << "auth_username_format = %u\n"
       << "default_login_user = " << loginUser << "\n"
       << "default_internal_user = " << internalUser << "\n"
       << (AsRoot ? "" : "default_internal_group = " + mailGroup + "\n")
       << "first_valid_uid = " << firstUid << "\n"
       << "mail_location = maildir:~/Maildir\n"
-      << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN " << Root << "/passwd\n}\n"
+      << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN " << Root << "/passwd.d/%u\n}\n"
       << "userdb {\n  driver = static\n  args = uid=" << mailUser << " gid=" << mailGroup
       << " home=" << Root << "/home/%u\n}\n"
       << "service pop3-login {\n  chroot =\n"
@@ -286,7 +290,10 @@ void Dovecot::WriteConfig() const
       << "service imap-login {\n  chroot =\n"
       << "  inet_listener imap {\n    port = " << PortImap << "\n  }\n"
       << "  inet_listener imaps {\n    port = 0\n  }\n}\n"
-      << "service anvil {\n  chroot =\n}\n";
+      // Without the penalty socket a failed login does not slow down every
+      // later one from the same address.
+      << "service anvil {\n  chroot =\n"
+      << "  unix_listener anvil-auth-penalty {\n    mode = 0\n  }\n}\n";
     WriteFile(Root + "/dovecot.conf", c.str(), 0644);
 }
 

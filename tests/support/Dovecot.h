@@ -43,8 +43,8 @@ public:
     // Offers APOP (a timestamp in the POP3 greeting); set before Start.
     void EnableApop(bool enable = true);
 
-    // Users may be added before or after Start; the passwd file is re-read
-    // by the server when it changes.
+    // Users may be added before or after Start. User names are used as file
+    // names: no "/", ":" or line breaks.
     void AddUser(const std::string& user, const std::string& password);
 
     // Writes the config, starts the master in the foreground and waits (at
@@ -81,7 +81,7 @@ public:
 
 private:
     std::string MaildirOf(const std::string& user) const;
-    void WritePasswd() const;
+    void WritePasswd(const std::string& user) const;
     void WriteConfig() const;
     bool StartOnce(std::string& why);
     void Chown(const std::string& path) const;
