@@ -1,0 +1,76 @@
+#include "check/Pop3CheckClient.h"
+
+#include "mail/IdExceptions.h"
+#include "mail/IdMessage.h"
+#include "mail/IdPOP3.h"
+
+template <typename F>
+auto TPop3CheckClient::Guarded(F operation) -> decltype(operation())
+{
+    try
+    {
+        return operation();
+    }
+    catch (const EIdReadTimeout&)
+    {
+        Stalled = true;
+        throw;
+    }
+}
+
+void TPop3CheckClient::SetAccount(const std::string& userName, const std::string& password,
+                                  const std::string& host, int port)
+{
+    Client.Username = userName;
+    Client.Password = password;
+    Client.Host = host;
+    Client.Port = port;
+}
+
+void TPop3CheckClient::Connect()
+{
+    Stalled = false;
+    Client.AutoLogin = true;
+    Client.ConnectTimeout = TCheckCycle::ConnectTimeout;
+    Client.ReadTimeout = TCheckCycle::ReadTimeout;
+    Guarded([this] { Client.Connect(); });
+}
+
+int TPop3CheckClient::MessageCount()
+{
+    return Guarded([this] { return Client.CountMessages(); });
+}
+
+TFetchedHeader TPop3CheckClient::FetchHeader(int i)
+{
+    return Guarded([this, i] {
+        TIdMessage message;
+        Client.FetchHeader(i, message);
+        return TFetchedHeader{message.From().Text(), message.Subject,
+                              static_cast<int>(message.Priority)};
+    });
+}
+
+int TPop3CheckClient::MessageSize(int i)
+{
+    return Guarded([this, i] { return Client.MessageSize(i); });
+}
+
+void TPop3CheckClient::Disconnect()
+{
+    Guarded([this] { Client.Disconnect(); });
+}
+
+void TPop3CheckClient::DisconnectAfterFailure() noexcept
+{
+    try
+    {
+        // A server that stopped answering would make "QUIT" wait out a
+        // second time-out; it is only closed then.
+        Client.Disconnect(!Stalled);
+    }
+    catch (...)
+    {
+        // The account has failed already; its error row says why.
+    }
+}

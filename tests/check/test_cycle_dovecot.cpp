@@ -1,0 +1,389 @@
+// The check cycle against a private Dovecot, through the real settings and
+// notification windows (offscreen).
+
+#include "check/CheckCycle.h"
+#include "check/MailCheck.h"
+#include "check/MessageRows.h"
+#include "check/Pop3CheckClient.h"
+#include "config/Account.h"
+#include "mail/IdPOP3.h"
+#include "support/Dovecot.h"
+#include "support/UiFixture.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace
+{
+
+std::string Mail(const std::string& from, const std::string& subject,
+                 const std::string& extra = {})
+{
+    return "From: " + from + "\r\nTo: someone@example.org\r\nSubject: " + subject + "\r\n" + extra +
+           "\r\nbody of " + subject + "\r\n";
+}
+
+class CycleDovecot : public UiFixture
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        if (!Dovecot::Unavailable().empty())
+            return;
+        Server = std::make_unique<Dovecot>();
+        Server->Start();
+    }
+    static void TearDownTestSuite() { Server.reset(); }
+
+    void SetUp() override
+    {
+        const std::string why = Dovecot::Unavailable();
+        if (!why.empty())
+            GTEST_SKIP() << why;
+        UiFixture::SetUp();
+        LoadPending = false; // the controls are filled by the test itself
+        settings->lvwAccounts->clear();
+        settings->chkNotifyNewMsg->setChecked(true);
+        settings->cboPriority->setCurrentIndex(4);
+        settings->chkSilentMode->setChecked(false);
+        settings->txtSound->clear();
+        settings->chkShowForm->setChecked(true);
+        settings->txtShowIcon->clear();
+        settings->txtExecute->clear();
+        client = std::make_unique<TPop3CheckClient>(popMail);
+        check = std::make_unique<TMailCheck>(*settings, *newMail, *client);
+    }
+
+    void TearDown() override
+    {
+        check.reset();
+        if (settings)
+            UiFixture::TearDown();
+    }
+
+    // A fresh mailbox on the server, listed as an account.
+    std::string AddAccount(const std::string& caption, bool enabled = true,
+                           const std::string& password = "secret")
+    {
+        const std::string user = "u" + std::to_string(++Users);
+        Server->AddUser(user, "secret");
+        WaitUntilLoginWorks(user);
+        Account a;
+        a.Caption = caption;
+        a.Enabled = enabled;
+        a.UserName = user;
+        a.Password = password;
+        a.Host = Server->Host();
+        a.Port = std::to_string(Server->Pop3Port());
+        AppendAccountRow(settings->lvwAccounts, a);
+        return user;
+    }
+
+    // The server takes a new user over when it notices the changed passwd
+    // file; a login before that is refused.
+    void WaitUntilLoginWorks(const std::string& user)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        std::string why;
+        while (clock.elapsed() < 10000)
+        {
+            try
+            {
+                TIdPOP3 probe;
+                probe.Host = Server->Host();
+                probe.Port = Server->Pop3Port();
+                probe.Username = user;
+                probe.Password = "secret";
+                probe.ReadTimeout = 10000;
+                probe.Connect();
+                probe.Disconnect();
+                return;
+            }
+            catch (const std::exception& e)
+            {
+                why = e.what();
+            }
+        }
+        FAIL() << "user " << user << " cannot log in: " << why;
+    }
+
+    // Deletes message `number` on the server the way a mail client would.
+    void DeleteOnServer(const std::string& user, int number)
+    {
+        TIdPOP3 other;
+        other.Host = Server->Host();
+        other.Port = Server->Pop3Port();
+        other.Username = user;
+        other.Password = "secret";
+        other.ReadTimeout = 10000;
+        other.Connect();
+        other.DeleteMessage(number);
+        other.Disconnect();
+    }
+
+    // Why the accounts with error rows failed, for failure messages.
+    std::string Errors()
+    {
+        std::string why;
+        TMessageRows& rows = check->Rows();
+        for (int i = 0; i < rows.Count(); ++i)
+            if (rows.ImageIndex(i) == riError)
+                why += rows.Caption(i) + ": " + rows.Row(i).Hint + "\n";
+        return why;
+    }
+
+    // "caption|from|subject|image|cut" per row.
+    std::vector<std::string> Rows()
+    {
+        std::vector<std::string> lines;
+        TMessageRows& rows = check->Rows();
+        for (int i = 0; i < rows.Count(); ++i)
+        {
+            const TMessageRow r = rows.Row(i);
+            std::string line = r.Caption;
+            for (std::size_t k = 0; k < 2 && k < r.SubItems.size(); ++k)
+                line += "|" + r.SubItems[k];
+            lines.push_back(line + "|" + std::to_string(r.ImageIndex) + (r.Cut ? "|cut" : "|new"));
+        }
+        return lines;
+    }
+
+    int NewCount() { return check->Cycle().NewCount; }
+    std::string Headline() { return newMail->lblNewMessage->text().toStdString(); }
+
+    static std::unique_ptr<Dovecot> Server;
+    static int Users;
+    TIdPOP3 popMail;
+    std::unique_ptr<TPop3CheckClient> client;
+    std::unique_ptr<TMailCheck> check;
+};
+
+std::unique_ptr<Dovecot> CycleDovecot::Server;
+int CycleDovecot::Users = 0;
+
+TEST_F(CycleDovecot, FirstSecondAndAFourthMessage)
+{
+    const std::string ann = AddAccount("Home");
+    Server->Deliver(ann, Mail("Ann <ann@example.org>", "one"));
+    Server->Deliver(ann, Mail("bob@example.org", "two"));
+    Server->Deliver(ann, Mail("Cy <cy@example.org>", "three"));
+
+    check->timMailTimer();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Home|Ann <ann@example.org>|one|1|new",
+                                                "Home|bob@example.org|two|1|new",
+                                                "Home|Cy <cy@example.org>|three|1|new"}))
+        << Errors();
+    EXPECT_EQ(NewCount(), 3);
+    EXPECT_EQ(Headline(), "There are 3 messages to read");
+    EXPECT_EQ(settings->triMail->PictureIndex(), 0);
+    EXPECT_TRUE(settings->triMail->Hint().startsWith("There are 3 messages to read (last check: "));
+    EXPECT_TRUE(settings->timMail->isActive());
+    EXPECT_TRUE(newMail->isVisible());
+    // The size column holds the server's size of each message.
+    EXPECT_EQ(check->Rows().SubItem(0, 2).substr(check->Rows().SubItem(0, 2).size() - 1), "B");
+
+    check->timMailTimer();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Home|Ann <ann@example.org>|one|1|cut",
+                                                "Home|bob@example.org|two|1|cut",
+                                                "Home|Cy <cy@example.org>|three|1|cut"}));
+    EXPECT_EQ(NewCount(), 0);
+
+    Server->Deliver(ann, Mail("Dee <dee@example.org>", "four"));
+    check->timMailTimer();
+    EXPECT_EQ(Rows().size(), 4u);
+    EXPECT_EQ(Rows()[3], "Home|Dee <dee@example.org>|four|1|new");
+    EXPECT_EQ(NewCount(), 1);
+    EXPECT_EQ(Headline(), "There are 4 messages to read");
+}
+
+TEST_F(CycleDovecot, RemovedMessagesSettleByPosition)
+{
+    const std::string ann = AddAccount("Home");
+    for (const char* s : {"one", "two", "three"})
+        Server->Deliver(ann, Mail("ann@example.org", s));
+    check->timMailTimer();
+
+    DeleteOnServer(ann, 1); // the first one goes: the third row is removed
+    check->timMailTimer();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Home|ann@example.org|one|1|cut",
+                                                "Home|ann@example.org|two|1|cut"}));
+
+    DeleteOnServer(ann, 1);
+    Server->Deliver(ann, Mail("ann@example.org", "four")); // count unchanged
+    check->timMailTimer();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Home|ann@example.org|one|1|cut",
+                                                "Home|ann@example.org|two|1|cut"}));
+    EXPECT_EQ(NewCount(), 0);
+}
+
+TEST_F(CycleDovecot, FailingAccountBetweenTwoWorkingOnes)
+{
+    const std::string a = AddAccount("A");
+    AddAccount("B", true, "wrong password");
+    const std::string c = AddAccount("C");
+    Server->Deliver(a, Mail("ann@example.org", "for A"));
+    Server->Deliver(c, Mail("cy@example.org", "for C"));
+
+    check->timMailTimer();
+    // The error row went to the end of the list as it stood then; C came after.
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"A|ann@example.org|for A|1|new", "B|0|new",
+                                                "C|cy@example.org|for C|1|new"}));
+    EXPECT_EQ(settings->triMail->PictureIndex(), 2);
+    EXPECT_EQ(settings->triMail->Hint(), "The connection to mail server is not available");
+    const QString why = newMail->lvwMessages->topLevelItem(1)->toolTip(0);
+    EXPECT_FALSE(why.isEmpty());
+    EXPECT_TRUE(why.contains("-ERR") || why.contains("uthentication")) << why.toStdString();
+    EXPECT_EQ(Headline(), "There are 2 messages to read");
+
+    // A port where nobody listens: refused, an error row with the socket error.
+    settings->lvwAccounts->topLevelItem(1)->setText(acPassword, "secret");
+    settings->lvwAccounts->topLevelItem(1)->setText(acPort, "1");
+    check->timMailTimer();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"A|ann@example.org|for A|1|cut",
+                                                "C|cy@example.org|for C|1|cut", "B|0|new"}));
+    EXPECT_TRUE(newMail->lvwMessages->topLevelItem(2)->toolTip(0).contains("10061"))
+        << newMail->lvwMessages->topLevelItem(2)->toolTip(0).toStdString();
+}
+
+TEST_F(CycleDovecot, ServerThatNeverAnswersBecomesAnErrorRow)
+{
+    // Accepts connections and says nothing.
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(fd, 4), 0);
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+
+    AddAccount("Silent");
+    settings->lvwAccounts->topLevelItem(0)->setText(acPort, QString::number(ntohs(addr.sin_port)));
+    QElapsedTimer clock;
+    clock.start();
+    check->timMailTimer();
+    const qint64 ms = clock.elapsed();
+    close(fd);
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Silent|0|new"}));
+    // One read time-out of 30 s, not two (no goodbye waits on a silent server).
+    EXPECT_GE(ms, 28000);
+    EXPECT_LT(ms, 45000);
+}
+
+TEST_F(CycleDovecot, DisabledAccountKeepsItsRows)
+{
+    const std::string a = AddAccount("A");
+    const std::string b = AddAccount("B");
+    Server->Deliver(a, Mail("ann@example.org", "kept"));
+    Server->Deliver(b, Mail("bob@example.org", "b"));
+    check->timMailTimer();
+    settings->lvwAccounts->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+    DeleteOnServer(a, 1);
+    check->timMailTimer();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"A|ann@example.org|kept|1|new",
+                                                "B|bob@example.org|b|1|cut"}));
+    EXPECT_EQ(check->Cycle().ListedCount, 2);
+}
+
+TEST_F(CycleDovecot, RequiredPriority)
+{
+    const std::string a = AddAccount("A");
+    // X-Priority 1 is the highest level (0), 3 normal (2), 5 the lowest (4).
+    Server->Deliver(a, Mail("a@example.org", "urgent", "X-Priority: 1\r\n"));
+    Server->Deliver(a, Mail("a@example.org", "normal", "X-Priority: 3\r\n"));
+    Server->Deliver(a, Mail("a@example.org", "low", "X-Priority: 5\r\n"));
+    Server->Deliver(a, Mail("a@example.org", "odd", "X-Priority: 0\r\n"));
+
+    settings->cboPriority->setCurrentIndex(2); // "Normal"
+    check->mnuCheckNowClick();
+    EXPECT_EQ(NewCount(), 2);
+
+    settings->cboPriority->setCurrentIndex(4);
+    check->mnuCheckNowClick();
+    EXPECT_EQ(NewCount(), 3); // 255 is no level, not even the lowest
+
+    settings->cboPriority->setCurrentIndex(-1); // nothing chosen: the byte 255
+    check->mnuCheckNowClick();
+    EXPECT_EQ(NewCount(), 4);
+}
+
+TEST_F(CycleDovecot, TwoAccountsWithOneCaption)
+{
+    const std::string a = AddAccount("Same");
+    const std::string b = AddAccount("Same");
+    Server->Deliver(a, Mail("ann@example.org", "a1"));
+    Server->Deliver(b, Mail("bob@example.org", "b1"));
+    Server->Deliver(b, Mail("bob@example.org", "b2"));
+    check->timMailTimer();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Same|ann@example.org|a1|1|cut",
+                                                "Same|bob@example.org|b2|1|new"}));
+}
+
+// Reads the lines a command wrote, waiting (bounded) until there are `count`.
+std::vector<std::string> WaitForLines(const std::string& file, std::size_t count)
+{
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<std::string> lines;
+    while (clock.elapsed() < 10000)
+    {
+        lines.clear();
+        std::ifstream in(file);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        if (lines.size() >= count)
+            break;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    return lines;
+}
+
+TEST_F(CycleDovecot, CheckNowRunsTheCommandOncePerMessageWithoutAShell)
+{
+    QTemporaryDir dir;
+    const std::string folder = dir.path().toStdString();
+    const std::string script = folder + "/record args";
+    const std::string out = folder + "/out.txt";
+    {
+        std::ofstream s(script);
+        s << "#!/bin/sh\nfor a in \"$@\"; do printf '[%s]' \"$a\"; done >> \"" << out
+          << "\"\necho >> \"" << out << "\"\n";
+    }
+    chmod(script.c_str(), 0755);
+
+    const std::string a = AddAccount("Home");
+    AddAccount("Broken", true, "wrong");
+    Server->Deliver(a, Mail("Ann <ann@example.org>", "hello world"));
+    const std::string hostile = "x\" ; touch " + folder + "/pwned; echo \"$(id) `id` & ok";
+    Server->Deliver(a, Mail("\"Eve; rm\" <eve@example.org>", hostile));
+
+    check->timMailTimer();
+    settings->txtExecute->setText(QString::fromStdString("\"" + script +
+                                                         "\" %ACCOUNT% %MSGID% %FROM% %SUBJECT%"));
+    check->mnuCheckNowClick(); // everything is new again: one command per message row
+    const std::vector<std::string> lines = WaitForLines(out, 2);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "[Account1][1][Ann <ann@example.org>][hello world]");
+    EXPECT_EQ(lines[1], "[Account1][2][" + check->Rows().SubItem(1, 0) + "][" + hostile + "]");
+    EXPECT_FALSE(std::filesystem::exists(folder + "/pwned"));
+}
+
+} // namespace
