@@ -238,9 +238,11 @@ void TMediaPlayer::Finish(int64_t frame)
     if (FSink)
     {
         ++FSinkGeneration;  // ignore what the old sink still has queued for us
+        // Safe to delete here: its signals reach us queued, never from
+        // inside the sink itself.
         FSink->disconnect(this);
         FSink->stop();
-        FSink.release()->deleteLater();
+        FSink.reset();
         FSource = nullptr;
     }
     FFrame = frame;

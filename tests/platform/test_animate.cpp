@@ -97,6 +97,17 @@ TEST(Animation, UndecodableFilesThrowAndChangeNothing)
     }
 }
 
+TEST(Animation, FileNamesAreDesktopText)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(DefaultAnimation), dir.filePath(QStringLiteral("Gl\u00f6ckchen.avi"))));
+    TAnimate animate;
+    const std::string name = dir.path().toStdString() + "/Gl\xf6" "ckchen.avi";
+    EXPECT_NO_THROW(animate.SetFileName(name));
+    EXPECT_EQ(animate.FileName(), name);
+    EXPECT_GE(animate.FrameCount(), 9);
+}
+
 TEST(Animation, FramesAdvanceOnlyWhileActive)
 {
     TAnimate animate;

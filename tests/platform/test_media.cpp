@@ -120,6 +120,16 @@ TEST_F(MediaPlayerTest, OpensTheDefaultChime)
     EXPECT_LT(Player.Length(), 3000);
 }
 
+TEST_F(MediaPlayerTest, FileNamesAreDesktopText)
+{
+    // "Kl\xe4nge.wav" in the desktop code page names the file "Klänge.wav".
+    const QString path = Dir.filePath(QStringLiteral("Kl\u00e4nge.wav"));
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(DefaultSound), path));
+    Player.FileName = Dir.path().toStdString() + "/Kl\xe4nge.wav";
+    EXPECT_NO_THROW(Player.Open());
+    EXPECT_TRUE(Player.IsOpen());
+}
+
 TEST_F(MediaPlayerTest, BadFilesFailAtOpenAndLeaveThePlayerClosed)
 {
     const std::string chime = ReadDefault();
