@@ -121,6 +121,8 @@ TWaveSound LoadWaveFile(const std::string& fileName)
     result.SampleRate = info.samplerate;
     result.Channels = info.channels;
     const int64_t frames = info.frames;
+    if (frames < 0 || frames * info.channels * 2 > 4 * MaxWaveBytes)
+        throw EMediaError("The sound file \"" + fileName + "\" is too large.");
     result.Samples.resize(qsizetype(frames * info.channels * 2));
     const sf_count_t read =
         sf_readf_short(sound.get(), reinterpret_cast<short*>(result.Samples.data()), frames);
