@@ -31,27 +31,6 @@ TEST(Dialogs, QtFileFilter)
         EXPECT_EQ(QtFileFilter(c.filter), c.expected) << c.filter;
 }
 
-TEST(Dialogs, AnswerersStandInForTheDialogs)
-{
-    std::vector<TMessageRequest> seen;
-    SetMessageAnswerer([&](const TMessageRequest& r) {
-        seen.push_back(r);
-        return TModalResult::mrNo;
-    });
-    const TMessageRequest req{"", "Exit?", TMsgDlgType::mtConfirmation, mbYes | mbNo};
-    EXPECT_EQ(MessageDlg(nullptr, req), TModalResult::mrNo);
-    ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0].text, "Exit?");
-    EXPECT_EQ(seen[0].buttons, unsigned(mbYes | mbNo));
-    SetMessageAnswerer({});
-
-    SetFileAnswerer([](const TFileRequest& r) { return std::optional<std::string>(r.initialDir + "x.wav"); });
-    EXPECT_EQ(OpenFileDlg(nullptr, TFileRequest{"Wave|*.wav", "/tmp/"}), std::optional<std::string>("/tmp/x.wav"));
-    SetFileAnswerer([](const TFileRequest&) { return std::optional<std::string>(); });
-    EXPECT_EQ(OpenFileDlg(nullptr, TFileRequest{}), std::nullopt);
-    SetFileAnswerer({});
-}
-
 namespace {
 
 // Runs `act` on the modal widget of type T as soon as it is up.
