@@ -43,6 +43,19 @@ inline std::string Trim(const std::string& s)
     return s.substr(first, last - first);
 }
 
+// Trim without a copy.
+inline void TrimInPlace(std::string& s)
+{
+    std::string::size_type last = s.size();
+    while (last > 0 && static_cast<unsigned char>(s[last - 1]) <= 32)
+        --last;
+    s.resize(last);
+    std::string::size_type first = 0;
+    while (first < s.size() && static_cast<unsigned char>(s[first]) <= 32)
+        ++first;
+    s.erase(0, first);
+}
+
 // Upper-cases the ASCII letters only; other bytes stay as they are.
 inline std::string UpperCase(std::string s)
 {

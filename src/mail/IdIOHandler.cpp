@@ -69,7 +69,9 @@ int TIdIOHandler::ReceiveChunk(bool raiseIfDisconnected, int timeout, bool raise
     int count = 0;
     do
     {
-        if (!WaitReadable(timeout))
+        // Without a limit the receive itself waits; the poll is only
+        // needed to bound the wait.
+        if (timeout >= 0 && !WaitReadable(timeout))
         {
             if (raiseOnTimeout)
                 throw EIdReadTimeout();
@@ -135,12 +137,15 @@ void TIdIOHandler::WriteLine(const std::string& text)
 
 std::string TIdIOHandler::ReadLine(const std::string& terminator, int timeout, int maxLength)
 {
-    const std::string& term = terminator.empty() ? std::string("\n") : terminator;
+    static const std::string LF("\n");
+    const std::string& term = terminator.empty() ? LF : terminator;
     if (maxLength < 0)
         maxLength = MaxLineLength;
     FLastReadSplit = false;
     FLastReadTimedOut = false;
-    auto start = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point start;
+    if (timeout >= 0)
+        start = std::chrono::steady_clock::now();
     std::size_t searchFrom = 0;
     long pos;
     for (;;)
@@ -194,7 +199,8 @@ std::string TIdIOHandler::ReadLineSkippingBlanks(int attempts)
 {
     for (int i = 0; i < attempts; ++i)
     {
-        std::string line = Trim(ReadLineOrTimeout());
+        std::string line = ReadLineOrTimeout();
+        TrimInPlace(line);
         if (!line.empty())
             return line;
     }

@@ -93,6 +93,12 @@ TEST(TextHelpers, TrimAndCase)
 {
     EXPECT_EQ(Trim(std::string("\x01 \t a b \r\n\x20", 10)), "a b");
     EXPECT_EQ(Trim(" \t "), "");
+    for (std::string s : {"", "  ", "x", " x\r\n", "\tx y\x1F", "x  "})
+    {
+        std::string t = s;
+        TrimInPlace(t);
+        EXPECT_EQ(t, Trim(s));
+    }
     EXPECT_EQ(Trim("\xE9x\xA0"), "\xE9x\xA0"); // 8-bit bytes are not blanks
     EXPECT_EQ(UpperCase("+ok\xE9z"), "+OK\xE9Z");
     EXPECT_TRUE(SameText("+Ok", "+OK"));
