@@ -20,9 +20,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
@@ -36,6 +38,19 @@ template <typename T> T* Named(T* object, const char* name)
     object->setObjectName(QLatin1String(name));
     return object;
 }
+
+// Narrower tab padding, so the four page captions fit the designed width.
+class TNarrowTabsStyle : public QProxyStyle
+{
+public:
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override
+    {
+        if (metric == PM_TabBarTabHSpace)
+            return 10;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
 
 QLabel* WrappedLabel(QWidget* parent, const char* name, const char* text)
 {
@@ -70,8 +85,19 @@ TfrmSettings::TfrmSettings(QWidget* parent) : QWidget(parent, Qt::Window)
     // A fixed dialog frame without caption buttons.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setFixedSize(344, 344);
+    // The window was laid out for a narrow 11-pixel dialog font; prefer the
+    // narrow faces a Linux desktop usually has.
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Arial"), QStringLiteral("Nimbus Sans"),
+                      QStringLiteral("DejaVu Sans Condensed")});
+    font.setPixelSize(11);
+    setFont(font);
 
     pagSettings = Named(new QTabWidget(this), "pagSettings");
+    auto* tabsStyle = new TNarrowTabsStyle;
+    tabsStyle->setParent(pagSettings);
+    pagSettings->tabBar()->setStyle(tabsStyle);
     CreateGeneralPage();
     CreateNotificationPage();
     CreateFormOptionsPage();
@@ -127,17 +153,22 @@ void TfrmSettings::CreateGeneralPage()
     cboDoubleClick->addItems({QStringLiteral("Open email client"),
                               QStringLiteral("Show notification form"),
                               QStringLiteral("Show settings (this window)")});
+    cboDoubleClick->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     lblPriority = Named(new QLabel(QStringLiteral("Required priority:"), p), "lblPriority");
     cboPriority = Named(new QComboBox(p), "cboPriority");
     cboPriority->addItems({QStringLiteral("Highest"), QStringLiteral("High"),
                            QStringLiteral("Normal"), QStringLiteral("Low"),
                            QStringLiteral("Lowest (notify all messages)")});
+    cboPriority->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cboDoubleClick->setMinimumContentsLength(12);
+    cboPriority->setMinimumContentsLength(12);
     chkNotifyNewMsg = Named(
         new QCheckBox(QStringLiteral("Notify only when you have messages not yet notified."), p),
         "chkNotifyNewMsg");
     chkNotifyNewMsg->setChecked(true);
 
     auto* grid = new QGridLayout(p);
+    grid->setContentsMargins(6, 6, 6, 6);
     grid->addWidget(lblGeneral, 0, 0, 1, 2);
     grid->addWidget(lblApplication, 1, 0, 1, 2);
     grid->addLayout(EditRow(txtApplication, txtApplicationButton), 2, 0, 1, 2);
@@ -178,6 +209,7 @@ void TfrmSettings::CreateNotificationPage()
     txtExecute->setToolTip(QStringLiteral("%SUBJECT% %FROM% %SIZE%"));
 
     auto* grid = new QGridLayout(p);
+    grid->setContentsMargins(6, 6, 6, 6);
     grid->addWidget(lblNotification, 0, 0, 1, 2);
     grid->addWidget(chkShowForm, 1, 0, 1, 2);
     grid->addWidget(chkSound, 2, 0);
@@ -213,6 +245,7 @@ void TfrmSettings::CreateFormOptionsPage()
     chkSaveDetails = Named(new QCheckBox(QStringLiteral("Save details state"), p), "chkSaveDetails");
 
     auto* grid = new QGridLayout(p);
+    grid->setContentsMargins(6, 6, 6, 6);
     grid->addWidget(lblNotifyFormOpt, 0, 0, 1, 2);
     grid->addWidget(chkAutoHide, 1, 0);
     grid->addLayout(EditRow(txtAutoHide, spnAutoHide), 1, 1);

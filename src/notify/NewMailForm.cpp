@@ -51,7 +51,10 @@ TfrmNewMail::TfrmNewMail(QWidget* parent) : QWidget(parent, Qt::Window)
     // No system menu, hence no caption buttons; above other windows by default.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowStaysOnTopHint);
-    QFont font(QStringLiteral("MS Sans Serif"));
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Arial"), QStringLiteral("Nimbus Sans"),
+                      QStringLiteral("DejaVu Sans Condensed")});
     font.setPixelSize(11);
     setFont(font);
     setMinimumSize(380, 175);
@@ -123,7 +126,7 @@ TfrmNewMail::TfrmNewMail(QWidget* parent) : QWidget(parent, Qt::Window)
     const int widths[] = {100, 100, 150, 100, 0, 0};
     for (int i = 0; i < 6; ++i)
         header->resizeSection(i, widths[i]);
-    QFont listFont(QStringLiteral("MS Sans Serif"));
+    QFont listFont = font;
     listFont.setPointSize(7);
     lvwMessages->setFont(listFont);
     for (int i = 0; i < 3; ++i)

@@ -1,0 +1,194 @@
+#!/usr/bin/env bash
+# First start of ternbell under a private X server with a tray host and a fresh
+# configuration folder: the hive file gets every default and the settings
+# window opens; Exit from the tray menu, answered Yes, saves and ends the
+# program. Screenshots are kept in the artefact folder.
+#   first_start.sh <ternbell executable> <artefact folder>
+set -u
+
+exe=$1
+artefacts=$2
+mkdir -p "$artefacts"
+rm -f "$artefacts"/*.png
+
+for tool in Xvfb trayer xdotool import xdpyinfo; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "SKIP: $tool is not installed"
+        exit 77
+    fi
+done
+
+work=$(mktemp -d)
+xvfb_pid="" trayer_pid="" app_pid=""
+
+stop() {
+    local pid=$1
+    [ -n "$pid" ] || return 0
+    kill "$pid" 2>/dev/null || return 0
+    for _ in $(seq 1 50); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -9 "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+}
+
+cleanup() {
+    stop "$app_pid"
+    stop "$trayer_pid"
+    stop "$xvfb_pid"
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*"
+    [ -n "${DISPLAY:-}" ] && import -window root "$artefacts/failure.png" 2>/dev/null
+    [ -f "$work/ternbell.log" ] && sed 's/^/ternbell: /' "$work/ternbell.log"
+    exit 1
+}
+
+# wait_for <seconds> <command...>: polls until the command succeeds.
+wait_for() {
+    local limit=$1
+    shift
+    local deadline=$((SECONDS + limit))
+    until "$@"; do
+        [ $SECONDS -lt $deadline ] || return 1
+        sleep 0.2
+    done
+}
+
+# Xvfb picks a free display itself and reports its number. -noreset keeps the
+# server (and its state) when the last client leaves.
+Xvfb -displayfd 3 -noreset -screen 0 800x600x24 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+wait_for 10 grep -q '[0-9]' "$work/display" || fail "Xvfb did not start"
+export DISPLAY=":$(tr -dc '0-9' <"$work/display")"
+wait_for 10 xdpyinfo >/dev/null 2>&1 || fail "display $DISPLAY does not answer"
+echo "display $DISPLAY"
+
+trayer --edge top --align right --widthtype pixel --width 100 --height 24 \
+    >"$work/trayer.log" 2>&1 &
+trayer_pid=$!
+wait_for 10 xdotool search --onlyvisible --class trayer >/dev/null || fail "trayer did not start"
+
+config="$work/config"
+mkdir -p "$config" "$work/empty"
+# No session bus: the tray icon goes to the X tray. The machine's mail client
+# settings stay out of the way, so the default client is empty.
+env -u DBUS_SESSION_BUS_ADDRESS QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$config" \
+    XDG_DATA_HOME="$work/empty" XDG_DATA_DIRS="$work/empty" XDG_CONFIG_DIRS="$work/empty" \
+    "$exe" >"$work/ternbell.log" 2>&1 &
+app_pid=$!
+
+hive="$config/ternbell/user.reg"
+folder=$(cd "$(dirname "$exe")" && pwd)
+main_values=(
+    '"EmailClient"=""'
+    '"CheckingTime"=dword:0000012c'
+    '"DoubleClick"=dword:00000000'
+    '"NotifyOnlyNewMsg"=dword:00000001'
+    '"RequiredPriority"=dword:00000004'
+    '"ShowForm"=dword:00000001'
+    "\"PlaySound\"=\"$folder/notify.wav\""
+    '"ScrLckBlinking"=dword:00000000'
+    "\"ShowIcon\"=\"$folder/newmsg.ico\""
+    '"Execute"=""'
+    '"FormAutoHide"=dword:00000000'
+    "\"FormAnimation\"=\"$folder/notify.avi\""
+    '"FormStayOnTop"=dword:00000001'
+    '"FormSaveDetails"=dword:00000001'
+    '"FormShowDetails"=dword:00000001'
+    '"AccountsNo"=dword:00000001'
+)
+account_values=(
+    '"Caption"="My Account"'
+    '"UserName"="User Name"'
+    '"UserPassword"=""'
+    '"HostAddress"="POP3 Server"'
+    '"HostPort"="110"'
+    '"IMAP4"=dword:00000000'
+    '"AccountEnabled"=dword:00000001'
+)
+
+# The values of one [key] section of the hive, one per line.
+section() {
+    KEY="[HKEY_CURRENT_USER\\$1]" awk '
+        /^\[/ { inside = ($0 == ENVIRON["KEY"]); next }
+        inside && NF { print }' "$hive"
+}
+
+hive_complete() {
+    local columns=$1 v
+    [ -f "$hive" ] || return 1
+    for v in "${main_values[@]}" "\"FormColumnsWidth\"=\"$columns\""; do
+        section 'Software\ternbell' | grep -Fxq -- "$v" || return 1
+    done
+    for v in "${account_values[@]}"; do
+        section 'Software\ternbell\Account1' | grep -Fxq -- "$v" || return 1
+    done
+}
+
+report_hive() {
+    local columns=$1 v
+    echo "--- $hive"
+    cat "$hive" 2>/dev/null
+    for v in "${main_values[@]}" "\"FormColumnsWidth\"=\"$columns\""; do
+        section 'Software\ternbell' | grep -Fxq -- "$v" || echo "missing in Software\\ternbell: $v"
+    done
+    for v in "${account_values[@]}"; do
+        section 'Software\ternbell\Account1' | grep -Fxq -- "$v" || echo "missing in Account1: $v"
+    done
+}
+
+# The first tick, about a second after start, loads (and so creates) the
+# configuration and opens the settings window.
+if ! wait_for 10 hive_complete "100,100,100,100,0"; then
+    report_hive "100,100,100,100,0"
+    fail "the hive did not get every default"
+fi
+[ "$(stat -c %a "$hive")" = 600 ] || fail "the hive is not private (mode $(stat -c %a "$hive"))"
+wait_for 10 xdotool search --onlyvisible --name '^ternbell settings$' >/dev/null ||
+    fail "the settings window is not on screen"
+sleep 0.5 # let it paint
+import -window root "$artefacts/first_start.png"
+
+# Exit through the tray menu.
+# The tray icon is the program's window titled just "ternbell".
+icon=""
+for w in $(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null); do
+    [ "$(xdotool getwindowname "$w")" = ternbell ] && icon=$w && break
+done
+[ -n "$icon" ] || fail "no tray icon"
+eval "$(xdotool getwindowgeometry --shell "$icon")"
+windows_before=$(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null | wc -l)
+xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 3
+menu_open() {
+    [ "$(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null | wc -l)" -gt "$windows_before" ]
+}
+wait_for 5 menu_open || fail "the tray menu did not open"
+sleep 0.3
+import -window root "$artefacts/tray_menu.png"
+# Exit is the last of the six items.
+xdotool key Up
+sleep 0.2
+xdotool key Return
+wait_for 5 xdotool search --onlyvisible --name '^Confirm$' >/dev/null ||
+    fail "no confirmation box"
+sleep 0.3
+import -window root "$artefacts/exit_confirm.png"
+xdotool key y
+
+gone() { ! kill -0 "$app_pid" 2>/dev/null; }
+wait_for 15 gone || fail "ternbell did not end after Exit"
+wait "$app_pid"
+status=$?
+app_pid=""
+[ $status -eq 0 ] || fail "ternbell ended with status $status"
+
+if ! hive_complete "100,100,100,100,0,0"; then
+    report_hive "100,100,100,100,0,0"
+    fail "the hive is not complete after Exit"
+fi
+echo "PASS"
