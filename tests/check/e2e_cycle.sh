@@ -1,0 +1,222 @@
+#!/usr/bin/env bash
+# ternbell checks a private Dovecot under its own X server with a tray host,
+# from a prepared hive file: within a few seconds of the start the
+# notification window is on screen, the Execute command has written one line
+# per message (account, number, sender, subject, size), and the Scroll Lock
+# LED has blinked and is back as it was. A fourth message gives one more line
+# at the next check. A screenshot is kept in the artefact folder.
+#   e2e_cycle.sh <ternbell executable> <dovecot helper> <artefact folder>
+set -u
+
+exe=$1
+helper=$2
+artefacts=$3
+mkdir -p "$artefacts"
+rm -f "$artefacts/e2e_cycle_failure.png"
+
+for tool in Xvfb trayer xdotool xset import xdpyinfo nm; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "SKIP: $tool is not installed"
+        exit 77
+    fi
+done
+if ! nm -C "$exe" 2>/dev/null | grep -q 'TMailCheck::CheckAccounts'; then
+    echo "SKIP: $exe does not run the check cycle (not wired into the shell)"
+    exit 77
+fi
+
+work=$(mktemp -d)
+xvfb_pid="" trayer_pid="" app_pid="" dove_pid=""
+
+stop() {
+    local pid=$1
+    [ -n "$pid" ] || return 0
+    kill "$pid" 2>/dev/null || return 0
+    for _ in $(seq 1 50); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -9 "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+}
+
+cleanup() {
+    stop "$app_pid"
+    stop "$trayer_pid"
+    stop "$xvfb_pid"
+    if [ -n "$dove_pid" ]; then
+        exec {dove_in}>&- 2>/dev/null # end of input stops the server
+        for _ in $(seq 1 100); do
+            kill -0 "$dove_pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        stop "$dove_pid"
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*"
+    [ -n "${DISPLAY:-}" ] && import -window root "$artefacts/e2e_cycle_failure.png" 2>/dev/null
+    [ -f "$work/ternbell.log" ] && sed 's/^/ternbell: /' "$work/ternbell.log"
+    [ -f "$work/out" ] && sed 's/^/command: /' "$work/out"
+    exit 1
+}
+
+# wait_for <seconds> <command...>: polls until the command succeeds.
+wait_for() {
+    local limit=$1
+    shift
+    local deadline=$((SECONDS + limit))
+    until "$@"; do
+        [ $SECONDS -lt $deadline ] || return 1
+        sleep 0.1
+    done
+}
+
+# --- the mail server
+mkfifo "$work/dove_in" "$work/dove_out"
+"$helper" <"$work/dove_in" >"$work/dove_out" 2>"$work/dove.log" &
+dove_pid=$!
+exec {dove_in}>"$work/dove_in" {dove_out}<"$work/dove_out"
+read -r -t 30 -u "$dove_out" kind port || fail "the Dovecot helper did not answer"
+if [ "$kind" = unavailable ]; then
+    echo "SKIP: Dovecot cannot run here: $port"
+    exit 77
+fi
+[ "$kind" = pop3 ] || fail "Dovecot did not start: $kind $port $(cat "$work/dove.log")"
+
+# deliver <name> <from> <subject>: one message into ann's Maildir; its size in
+# octets goes to $work/<name>.size.
+deliver() {
+    local file="$work/$1.eml" answer
+    printf 'From: %s\r\nTo: ann@example.org\r\nSubject: %s\r\n\r\nbody of %s\r\n' \
+        "$2" "$3" "$1" >"$file"
+    stat -c %s "$file" >"$work/$1.size"
+    echo "deliver $file" >&"$dove_in"
+    read -r -t 10 -u "$dove_out" answer || fail "no answer to deliver"
+    [ "$answer" = ok ] || fail "deliver: $answer"
+}
+deliver one 'Ann <ann@example.org>' 'Hello there'
+deliver two 'bob@example.org' 'Invoice; $(id) `id` "quoted"'
+deliver three '"Cy, the third" <cy@example.org>' 'Three'
+
+# --- the display and the tray
+Xvfb -displayfd 3 -noreset -screen 0 800x600x24 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+wait_for 10 grep -q '[0-9]' "$work/display" || fail "Xvfb did not start"
+export DISPLAY=":$(tr -dc '0-9' <"$work/display")"
+wait_for 10 xdpyinfo >/dev/null 2>&1 || fail "display $DISPLAY does not answer"
+trayer --edge top --align right --widthtype pixel --width 100 --height 24 \
+    >"$work/trayer.log" 2>&1 &
+trayer_pid=$!
+wait_for 10 xdotool search --onlyvisible --class trayer >/dev/null || fail "trayer did not start"
+
+led() { xset q | sed -n 's/.*Scroll Lock: *\([a-z]*\).*/\1/p'; }
+# Scroll Lock on before the start: the blinking must bring it back on.
+xset led named 'Scroll Lock' 2>/dev/null || xset led 3
+[ "$(led)" = on ] || fail "cannot switch the Scroll Lock LED on (it reads '$(led)')"
+
+# --- the prepared configuration
+record="$work/record args"
+cat >"$record" <<EOF
+#!/bin/sh
+for a in "\$@"; do printf '[%s]' "\$a"; done >>"$work/out"
+echo >>"$work/out"
+EOF
+chmod 755 "$record"
+escaped_record=$(printf '%s' "$record" | sed 's/\\/\\\\/g; s/"/\\"/g')
+folder=$(cd "$(dirname "$exe")" && pwd)
+config="$work/config"
+mkdir -p -m 700 "$config/ternbell"
+(
+    umask 077
+    cat >"$config/ternbell/user.reg" <<EOF
+REGEDIT4
+
+[HKEY_CURRENT_USER\\Software\\ternbell]
+"EmailClient"=""
+"CheckingTime"=dword:00000005
+"NotifyOnlyNewMsg"=dword:00000001
+"RequiredPriority"=dword:00000004
+"ShowForm"=dword:00000001
+"PlaySound"=""
+"ScrLckBlinking"=dword:00000001
+"ShowIcon"="$folder/newmsg.ico"
+"Execute"="\\"$escaped_record\\" %ACCOUNT% %MSGID% %FROM% %SUBJECT% %SIZE%"
+"FormAutoHide"=dword:00000000
+"FormAnimation"=""
+"AccountsNo"=dword:00000001
+
+[HKEY_CURRENT_USER\\Software\\ternbell\\Account1]
+"Caption"="Home"
+"UserName"="ann"
+"UserPassword"="secret"
+"HostAddress"="127.0.0.1"
+"HostPort"="$port"
+"IMAP4"=dword:00000000
+"AccountEnabled"=dword:00000001
+EOF
+)
+
+# --- the program
+env -u DBUS_SESSION_BUS_ADDRESS QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$config" \
+    XDG_DATA_HOME="$work/empty" XDG_DATA_DIRS="$work/empty" XDG_CONFIG_DIRS="$work/empty" \
+    LANG=C.UTF-8 LC_ALL= LANGUAGE= "$exe" >"$work/ternbell.log" 2>&1 &
+app_pid=$!
+
+lines() { [ -f "$work/out" ] && wc -l <"$work/out" || echo 0; }
+have_lines() { [ "$(lines)" -ge "$1" ]; }
+expected() { # <number> <name> <from> <subject>
+    printf '[Account1][%s][%s][%s][%s  B]' "$1" "$3" "$4" "$(cat "$work/$2.size")"
+}
+
+# The first check comes about a second after the start. Watch the LED while
+# waiting for the three lines: it must go off at least once.
+seen_off=no
+deadline=$((SECONDS + 20))
+while [ $SECONDS -lt $deadline ]; do
+    [ "$(led)" = off ] && seen_off=yes
+    [ "$(lines)" -ge 3 ] && [ $seen_off = yes ] && break
+    kill -0 "$app_pid" 2>/dev/null || fail "ternbell ended"
+    sleep 0.05
+done
+[ "$(lines)" -ge 3 ] || fail "the command did not run for three messages"
+[ $seen_off = yes ] || fail "the Scroll Lock LED did not blink"
+wait_for 10 xdotool search --onlyvisible --name '^You have got a mail!$' >/dev/null ||
+    fail "the notification window is not on screen"
+
+mapfile -t got <"$work/out"
+want=("$(expected 1 one 'Ann <ann@example.org>' 'Hello there')"
+      "$(expected 2 two 'bob@example.org' 'Invoice; $(id) `id` "quoted"')")
+for i in 0 1; do
+    [ "${got[$i]}" = "${want[$i]}" ] || fail "line $((i + 1)): '${got[$i]}', expected '${want[$i]}'"
+done
+# The display form of the third sender is the header model's; the rest is fixed.
+case "${got[2]}" in
+    "[Account1][3]["*"cy@example.org"*"][Three][$(cat "$work/three.size")  B]") ;;
+    *) fail "line 3: '${got[2]}'" ;;
+esac
+
+# Blinking for one second is three toggles: the LED ends as it was, on.
+wait_for 5 sh -c "xset q | grep -q 'Scroll Lock: *on'" || fail "the Scroll Lock LED stayed off"
+sleep 1.5
+[ "$(led)" = on ] || fail "the Scroll Lock LED is not back on"
+
+sleep 0.5 # let the window paint
+import -window root "$artefacts/e2e_cycle.png"
+
+# A fourth message: one more line at the next check (interval 5 s), none for
+# the three already listed.
+deliver four 'Dee <dee@example.org>' 'Four'
+wait_for 20 have_lines 4 || fail "no line for the fourth message"
+sleep 6 # one more check: nothing new, nothing run
+[ "$(lines)" -eq 4 ] || fail "$(lines) lines after the fourth message, expected 4"
+mapfile -t got <"$work/out"
+[ "${got[3]}" = "$(expected 4 four 'Dee <dee@example.org>' 'Four')" ] ||
+    fail "line 4: '${got[3]}'"
+import -window root "$artefacts/e2e_cycle_fourth.png"
+
+kill -0 "$app_pid" 2>/dev/null || fail "ternbell ended"
+echo "PASS"

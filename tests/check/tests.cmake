@@ -1,0 +1,11 @@
+# End-to-end: the real program checks a private Dovecot under its own X server.
+add_executable(check_e2e_dovecot ${CMAKE_CURRENT_LIST_DIR}/e2e_dovecot.cpp
+                                 ${CMAKE_CURRENT_LIST_DIR}/../support/Dovecot.cpp)
+ternbell_target(check_e2e_dovecot)
+target_include_directories(check_e2e_dovecot PRIVATE ${CMAKE_CURRENT_LIST_DIR}/..)
+set_target_properties(check_e2e_dovecot PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests)
+
+add_test(NAME e2e_check_cycle
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e_cycle.sh $<TARGET_FILE:ternbell>
+                 $<TARGET_FILE:check_e2e_dovecot> ${PROJECT_BINARY_DIR}/tests/e2e)
+set_tests_properties(e2e_check_cycle PROPERTIES LABELS "e2e;check" TIMEOUT 180 SKIP_RETURN_CODE 77)
