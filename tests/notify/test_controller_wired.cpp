@@ -1,20 +1,21 @@
-// The notification window wired to the real settings window: the controls
-// are the configuration it reads.
+// The notification window wired as the program wires it: the settings
+// window's controls are its configuration, and Delete and Refresh go through
+// the real check cycle with one POP3 client shared by both.
 
+#include "check/MailCheck.h"
 #include "check/MessageRows.h"
-#include "config/Account.h"
+#include "check/Pop3CheckClient.h"
 #include "config/UpDown.h"
 #include "mail/IdPOP3.h"
 #include "notify/NewMailController.h"
 #include "platform/CodePage.h"
-#include "support/ScriptedServer.h"
+#include "support/Dovecot.h"
 #include "support/UiFixture.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
@@ -24,50 +25,56 @@
 namespace
 {
 
-class WiredControllerTest : public UiFixture
+class WiredTest : public UiFixture
 {
 protected:
     void SetUp() override
     {
         UiFixture::SetUp();
-        controller = new TNewMailController(*newMail, // owned by the window
-                                            NewMailEnvironment(*settings, client, [this] { ++checks; }));
-        rows = std::make_unique<TTreeWidgetRows>(*newMail->lvwMessages);
+        LoadPending = false; // the controls set here are the configuration
+        settings->chkShowForm->setChecked(false);
+        settings->chkSilentMode->setChecked(false);
+        settings->txtSound->clear();
+        settings->txtShowIcon->clear();
+        settings->txtExecute->clear();
+        mail = std::make_unique<TMailCheck>(*settings, *newMail, checkClient);
+        new TNewMailController(*newMail, // owned by the window
+                               NewMailEnvironment(*settings, deleteClient, [this] { mail->mnuCheckNowClick(); }));
     }
 
-    TIdPOP3 pop;
-    TPop3DeleteClient client{pop};
-    TNewMailController* controller = nullptr;
-    std::unique_ptr<TTreeWidgetRows> rows;
-    int checks = 0;
+    void TearDown() override
+    {
+        mail.reset();
+        UiFixture::TearDown();
+    }
+
+    std::vector<std::string> Listed() const
+    {
+        std::vector<std::string> listed;
+        for (int i = 0; i < mail->Rows().Count(); ++i)
+            listed.push_back(mail->Rows().Caption(i) + ":" + mail->Rows().SubItem(i, 1));
+        return listed;
+    }
+
+    TIdPOP3 popMail;
+    TPop3CheckClient checkClient{popMail};
+    TPop3DeleteClient deleteClient{popMail};
+    std::unique_ptr<TMailCheck> mail;
 };
 
-TEST_F(WiredControllerTest, AutoHideFollowsTheSettingsControls)
+TEST_F(WiredTest, ReadAndAutoHideFollowTheSettingsControls)
 {
     settings->chkAutoHide->setChecked(true);
     settings->spnAutoHide->SetPosition(7);
     newMail->show();
-    EXPECT_TRUE(newMail->timShowing->isActive());
     EXPECT_EQ(newMail->timShowing->interval(), settings->spnAutoHide->Position() * 1000);
-    newMail->close();
-    EXPECT_FALSE(newMail->timShowing->isActive());
+    EXPECT_TRUE(newMail->timShowing->isActive());
 
-    settings->chkAutoHide->setChecked(false);
-    newMail->show();
-    EXPECT_FALSE(newMail->timShowing->isActive());
-}
-
-TEST_F(WiredControllerTest, ReadStartsTheMailClientAndHidesWindowAndIcon)
-{
     QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
     const std::string marker = ToCodePage(dir.path()) + "/started";
-    settings->txtApplication->setText(FromCodePage("/bin/sh -c \"echo started > '" + marker + "'\""));
+    settings->txtApplication->setText(FromCodePage("/bin/sh -c \"echo > '" + marker + "'\""));
     settings->triNewMsg->SetVisible(true);
-    newMail->show();
-
     newMail->actMailbox->trigger();
-
     EXPECT_TRUE(newMail->isHidden());
     EXPECT_FALSE(settings->triNewMsg->Visible());
     QElapsedTimer clock;
@@ -77,44 +84,36 @@ TEST_F(WiredControllerTest, ReadStartsTheMailClientAndHidesWindowAndIcon)
     EXPECT_TRUE(std::ifstream(marker).good()) << "the mail client did not run";
 }
 
-TEST_F(WiredControllerTest, DeleteFindsTheAccountInTheAccountList)
+TEST_F(WiredTest, DeletesSelectedMessagesOfTwoAccountsOnDovecotAndReloads)
 {
-    ScriptedServer srv(R"(
-        S: +OK ready
-        C: CAPA
-        S: -ERR
-        C: USER carol
-        S: +OK
-        C: PASS pw2
-        S: +OK
-        C: DELE 1
-        S: +OK
-        C: QUIT
-        S: +OK
-    )");
+    if (const std::string why = Dovecot::Unavailable(); !why.empty())
+        GTEST_SKIP() << why;
+    Dovecot server;
     settings->lvwAccounts->clear();
-    Account other;
-    other.Caption = "Other";
-    AppendAccountRow(settings->lvwAccounts, other);
-    Account carol;
-    carol.Caption = "Carol";
-    carol.UserName = "carol";
-    carol.Password = "pw2";
-    carol.Host = srv.Host();
-    carol.Port = std::to_string(srv.Port());
-    AppendAccountRow(settings->lvwAccounts, carol);
-    TMessageRow row;
-    row.Caption = "Carol";
-    row.SubItems = {"x", "y", "1 KB"};
-    rows->Append(row);
-    newMail->lvwMessages->topLevelItem(0)->setSelected(true);
-    SetMessageAnswerer([](const TMessageRequest&) { return TModalResult::mrYes; });
+    server.Start();
+    for (const char* user : {"ann", "bob"})
+    {
+        server.AddUser(user, "pw");
+        Account a{user, true, user, "pw", server.Host(), std::to_string(server.Pop3Port()), false};
+        AppendAccountRow(settings->lvwAccounts, a);
+    }
+    for (const char* message : {"ann:a1", "ann:a2", "ann:a3", "bob:b1", "bob:b2"})
+        server.Deliver(std::string(message, 3), std::string("Subject: ") + (message + 4) + "\r\n\r\nx\r\n");
+    mail->mnuCheckNowClick();
+    ASSERT_EQ(Listed(), (std::vector<std::string>{"ann:a1", "ann:a2", "ann:a3", "bob:b1", "bob:b2"}));
 
+    newMail->show();
+    newMail->lvwMessages->clearSelection();
+    for (int i : {0, 2, 4})
+        newMail->lvwMessages->topLevelItem(i)->setSelected(true);
+    SetMessageAnswerer([](const TMessageRequest&) { return TModalResult::mrYes; });
     newMail->actDelete->trigger();
 
-    EXPECT_TRUE(srv.WaitClientClosed());
-    EXPECT_EQ(srv.ReceivedLines().back(), "QUIT");
-    EXPECT_EQ(checks, 1);
+    EXPECT_EQ(server.CountMessages("ann"), 1u);
+    EXPECT_EQ(server.CountMessages("bob"), 1u);
+    EXPECT_EQ(Listed(), (std::vector<std::string>{"ann:a2", "bob:b1"}));
+    EXPECT_FALSE(popMail.Connected());
+    EXPECT_TRUE(newMail->lvwMessages->topLevelItem(0)->isSelected());
 }
 
 } // namespace
