@@ -1,0 +1,351 @@
+// One complete POP3 check of a 1,000-message maildrop against a private
+// Dovecot: connect, CAPA, USER/PASS, STAT, then TOP n 0 (header parsed into a
+// TIdMessage) and LIST n for every message, QUIT.
+//
+// Three ways, in the same run and against the same server and maildrop:
+//   Pop3Check       the client of this program
+//   PoplibCheck     the same command sequence by Python's poplib
+//                   (bench/poplib_check.py; it times each check itself, so
+//                   the interpreter's start is not counted)
+//   RoundTripBound  the same commands over a bare socket, each reply only
+//                   read up to its end: the floor for one command at a time
+//
+// and Interleaved, which runs the three in turn, round by round, and reports
+// their medians and the ratios poplib/this client and this client/bound.
+//
+// Run:  build-<dir>/bench/bench_pop3   (needs dovecot and python3)
+#include "mail/IdMessage.h"
+#include "mail/IdPOP3.h"
+// The fixture lives with the test support, which the benchmarks do not link.
+#include "support/Dovecot.cpp"
+
+#include <benchmark/benchmark.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+constexpr int MessageCount = 1000;
+constexpr int Repetitions = 10;
+const char* const User = "bench";
+const char* const Password = "bench-pw";
+
+std::string SampleMessage(int n)
+{
+    std::string id = std::to_string(n);
+    std::string text =
+        "Return-Path: <sender" + id + "@example.org>\r\n"
+        "Received: from mx.example.org (mx.example.org [192.0.2.1])\r\n"
+        "\tby mail.example.net with ESMTPS id " + id + "\r\n"
+        "\tfor <bench@example.net>; Mon, 7 Dec 2026 10:00:00 +0100\r\n"
+        "Message-ID: <" + id + ".bench@example.org>\r\n"
+        "Date: Mon, 7 Dec 2026 10:00:00 +0100\r\n"
+        "From: =?ISO-8859-1?Q?J=F6rg_Sender?= <sender" + id + "@example.org>\r\n"
+        "To: Bench <bench@example.net>, other@example.net\r\n"
+        "Cc: \"Carol C.\" <carol@example.org>\r\n"
+        "Subject: =?ISO-8859-1?Q?Nachricht_Nr=2E_" + id + "_f=FCr_dich?=\r\n"
+        "X-Priority: " + std::to_string(n % 5 + 1) + "\r\n"
+        "MIME-Version: 1.0\r\n"
+        "Content-Type: text/plain; charset=\"ISO-8859-1\"\r\n"
+        "Content-Transfer-Encoding: 8bit\r\n"
+        "\r\n";
+    for (int line = 0; line < 30; ++line)
+        text += "Body line " + std::to_string(line) + " of message " + id
+                + ", long enough to look like ordinary prose.\r\n";
+    return text;
+}
+
+struct Shared
+{
+    std::unique_ptr<Dovecot> Server;
+};
+
+Shared& State()
+{
+    static Shared shared;
+    return shared;
+}
+
+// Started on first use, with the maildrop filled and indexed once.
+Dovecot& Server()
+{
+    Shared& s = State();
+    if (!s.Server)
+    {
+        std::string why = Dovecot::Unavailable();
+        if (!why.empty())
+            throw std::runtime_error(why);
+        s.Server = std::make_unique<Dovecot>();
+        s.Server->AddUser(User, Password);
+        s.Server->Start();
+        for (int n = 1; n <= MessageCount; ++n)
+            s.Server->Deliver(User, SampleMessage(n));
+        // The server indexes the Maildir at the first session; not measured.
+        TIdPOP3 pop;
+        pop.Host = s.Server->Host();
+        pop.Port = s.Server->Pop3Port();
+        pop.Username = User;
+        pop.Password = Password;
+        pop.Connect();
+        if (pop.CountMessages() != MessageCount)
+            throw std::runtime_error("the maildrop does not hold the messages delivered");
+        pop.Disconnect();
+    }
+    return *s.Server;
+}
+
+int Pop3Check(Dovecot& server)
+{
+    TIdPOP3 pop;
+    pop.Host = server.Host();
+    pop.Port = server.Pop3Port();
+    pop.Username = User;
+    pop.Password = Password;
+    pop.Connect();
+    int count = pop.CountMessages();
+    long total = 0;
+    for (int n = 1; n <= count; ++n)
+    {
+        TIdMessage message;
+        pop.FetchHeader(n, message);
+        benchmark::DoNotOptimize(message.Subject);
+        total += pop.MessageSize(n);
+    }
+    pop.Disconnect();
+    benchmark::DoNotOptimize(total);
+    return count;
+}
+
+// A bare socket client: each command is written and its reply read up to
+// its end marker, nothing parsed.
+class BareSession
+{
+public:
+    explicit BareSession(uint16_t port)
+    {
+        Fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = htons(port);
+        if (Fd < 0 || connect(Fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+            throw std::runtime_error("connect failed");
+        ReadLine();
+    }
+    ~BareSession() { close(Fd); }
+    BareSession(const BareSession&) = delete;
+    BareSession& operator=(const BareSession&) = delete;
+
+    std::string Command(const std::string& line, bool multiLine)
+    {
+        std::string out = line + "\r\n";
+        if (send(Fd, out.data(), out.size(), 0) != static_cast<ssize_t>(out.size()))
+            throw std::runtime_error("send failed");
+        std::string status = ReadLine();
+        if (multiLine && status.rfind("+OK", 0) == 0)
+            SkipBody();
+        return status;
+    }
+
+private:
+    void Receive()
+    {
+        char chunk[32768];
+        ssize_t got = recv(Fd, chunk, sizeof chunk, 0);
+        if (got <= 0)
+            throw std::runtime_error("connection closed");
+        Buffer.append(chunk, static_cast<std::size_t>(got));
+    }
+
+    std::string ReadLine()
+    {
+        std::size_t at;
+        while ((at = Buffer.find("\r\n")) == std::string::npos)
+            Receive();
+        std::string line = Buffer.substr(0, at);
+        Buffer.erase(0, at + 2);
+        return line;
+    }
+
+    // Up to and including the line that is a lone ".".
+    void SkipBody()
+    {
+        for (;;)
+        {
+            if (Buffer.rfind(".\r\n", 0) == 0)
+            {
+                Buffer.erase(0, 3);
+                return;
+            }
+            std::size_t at = Buffer.find("\r\n.\r\n");
+            if (at != std::string::npos)
+            {
+                Buffer.erase(0, at + 5);
+                return;
+            }
+            Receive();
+        }
+    }
+
+    int Fd = -1;
+    std::string Buffer;
+};
+
+int BareCheck(Dovecot& server)
+{
+    BareSession s(server.Pop3Port());
+    s.Command("CAPA", true);
+    s.Command(std::string("USER ") + User, false);
+    s.Command(std::string("PASS ") + Password, false);
+    std::string stat = s.Command("STAT", false);
+    int count = std::stoi(stat.substr(4));
+    for (int n = 1; n <= count; ++n)
+    {
+        s.Command("TOP " + std::to_string(n) + " 0", true);
+        s.Command("LIST " + std::to_string(n), false);
+    }
+    s.Command("QUIT", false);
+    return count;
+}
+
+// Runs poplib_check.py for `repeat` checks; the seconds of each, as the
+// script timed them, or fewer entries when it failed.
+std::vector<double> PoplibChecks(Dovecot& server, long repeat)
+{
+    std::string script =
+        (std::filesystem::path(__FILE__).parent_path() / "poplib_check.py").string();
+    std::string command = "python3 '" + script + "' " + server.Host() + " "
+                          + std::to_string(server.Pop3Port()) + " " + User + " " + Password + " "
+                          + std::to_string(repeat);
+    std::vector<double> times;
+    if (FILE* out = popen(command.c_str(), "r"))
+    {
+        double seconds = 0;
+        int count = 0;
+        while (fscanf(out, "%lf %d", &seconds, &count) == 2 && count == MessageCount)
+            times.push_back(seconds);
+        pclose(out);
+    }
+    return times;
+}
+
+template <typename Check>
+double Timed(Check check, Dovecot& server)
+{
+    auto start = std::chrono::steady_clock::now();
+    if (check(server) != MessageCount)
+        throw std::runtime_error("a check did not see every message");
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void BM_Pop3Check(benchmark::State& state)
+{
+    Dovecot& server = Server();
+    for (auto _ : state)
+        state.SetIterationTime(Timed(Pop3Check, server));
+    state.counters["messages"] = MessageCount;
+}
+
+void BM_PoplibCheck(benchmark::State& state)
+{
+    std::vector<double> times = PoplibChecks(Server(), state.max_iterations);
+    if (times.size() != static_cast<std::size_t>(state.max_iterations))
+    {
+        state.SkipWithError("poplib_check.py did not report every check");
+        for (auto _ : state)
+        {
+        }
+        return;
+    }
+    std::size_t i = 0;
+    for (auto _ : state)
+        state.SetIterationTime(times[i++]);
+    state.counters["messages"] = MessageCount;
+}
+
+void BM_RoundTripBound(benchmark::State& state)
+{
+    Dovecot& server = Server();
+    for (auto _ : state)
+        state.SetIterationTime(Timed(BareCheck, server));
+    state.counters["messages"] = MessageCount;
+}
+
+// The three in alternation, so that load from elsewhere on the machine falls
+// on all of them alike. Its time is this client's; the counters give each
+// one's median and best in milliseconds and the ratios of the medians.
+void BM_Interleaved(benchmark::State& state)
+{
+    Dovecot& server = Server();
+    std::vector<double> times[3];
+    for (auto _ : state)
+    {
+        std::vector<double> poplib = PoplibChecks(server, 1);
+        if (poplib.size() != 1)
+        {
+            state.SkipWithError("poplib_check.py failed");
+            break;
+        }
+        double pop3 = Timed(Pop3Check, server);
+        double bound = Timed(BareCheck, server);
+        times[0].push_back(pop3);
+        times[1].push_back(poplib[0]);
+        times[2].push_back(bound);
+        state.SetIterationTime(pop3);
+    }
+    if (times[0].empty())
+        return;
+    // Medians and bests: a busy machine adds long outliers, not short ones.
+    double median[3];
+    const char* names[3] = {"pop3", "poplib", "bound"};
+    for (int k = 0; k < 3; ++k)
+    {
+        std::vector<double>& t = times[k];
+        std::sort(t.begin(), t.end());
+        median[k] = t.size() % 2 ? t[t.size() / 2] : (t[t.size() / 2 - 1] + t[t.size() / 2]) / 2;
+        state.counters[std::string(names[k]) + "_median_ms"] = median[k] * 1e3;
+        state.counters[std::string(names[k]) + "_best_ms"] = t.front() * 1e3;
+    }
+    state.counters["poplib_over_pop3"] = median[1] / median[0];
+    state.counters["pop3_over_bound"] = median[0] / median[2];
+}
+
+} // namespace
+
+BENCHMARK(BM_Pop3Check)->UseManualTime()->Iterations(Repetitions)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PoplibCheck)->UseManualTime()->Iterations(Repetitions)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RoundTripBound)->UseManualTime()->Iterations(Repetitions)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Interleaved)->UseManualTime()->Iterations(2 * Repetitions)->Unit(benchmark::kMillisecond);
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    try
+    {
+        benchmark::RunSpecifiedBenchmarks();
+    }
+    catch (const std::exception& e)
+    {
+        std::fprintf(stderr, "bench_pop3: %s\n", e.what());
+        State().Server.reset();
+        return 1;
+    }
+    benchmark::Shutdown();
+    // Stops the server and removes its folder.
+    State().Server.reset();
+    return 0;
+}
