@@ -4,6 +4,7 @@
 #include "config/ConfigStore.h"
 #include "config/ProcessFlags.h"
 #include "config/SettingsForm.h"
+#include "config/UpDown.h"
 #include "i18n/Translate.h"
 #include "notify/NewMailForm.h"
 #include "platform/Dialogs.h"
@@ -67,7 +68,17 @@ void TTrayShell::timMailTimer()
     if (LoadPending)
     {
         LoadPending = false;
-        LoadFromRegistry(settings_, newMail_);
+        try
+        {
+            LoadFromRegistry(settings_, newMail_);
+        }
+        catch (...)
+        {
+            // A load that stops early has not set the interval yet; left at
+            // the start-up second, the timer would check every second.
+            settings_.timMail->setInterval(settings_.spnInterval->Position() * 1000);
+            throw;
+        }
     }
     if (CheckAccounts)
         CheckAccounts();

@@ -117,6 +117,8 @@ TEST_F(ShellTest, TimerComesBackOnWhenTheLoadFails)
     EXPECT_FALSE(LoadPending);
     EXPECT_TRUE(TimerOn());
     EXPECT_EQ(checks, 0);
+    // Not the start-up second: the interval the window shows.
+    EXPECT_EQ(settings->timMail->interval(), 180 * 1000);
 }
 
 TEST_F(ShellTest, PauseAndResumeFollowTheStateTable)
