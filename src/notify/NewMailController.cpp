@@ -21,7 +21,6 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QEvent>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShortcut>
