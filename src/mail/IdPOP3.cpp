@@ -115,6 +115,10 @@ void TIdPOP3::Login()
 {
     try
     {
+        // Sent unquoted, a line break would end the command early and make
+        // the rest of the text a command of its own.
+        if ((Username + Password).find_first_of("\r\n") != std::string::npos)
+            throw EIdException("User name or password contains a line break.");
         switch (AuthType)
         {
         case atUserPass:

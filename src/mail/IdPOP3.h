@@ -67,7 +67,8 @@ public:
     // TCP connect, greeting, capability list, and the login when AutoLogin.
     void Connect() override;
     // A refused login disconnects ("QUIT" first) before the error is passed
-    // on; when that "QUIT" fails, its error is the one passed on.
+    // on; when that "QUIT" fails, its error is the one passed on. A user
+    // name or password with a CR or LF is refused before anything is sent.
     void Login();
     int CountMessages();
     // Reads the header of message `number` (body lines a server adds are

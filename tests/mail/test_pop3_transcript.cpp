@@ -396,6 +396,31 @@ TEST(Pop3Transcript, NoAutoLoginStopsAfterCapa)
     EXPECT_TRUE(Sent(srv, "PASS p@ss word "));
 }
 
+TEST(Pop3Transcript, LineBreakInCredentialsIsNeverSent)
+{
+    // Sent as is, the text after the break would reach the server as a
+    // command of its own (here a deletion).
+    for (const auto& [user, password] : {std::pair<std::string, std::string>{"ann", "pw\r\nDELE 1"},
+                                         {"ann\nDELE 1", "pw"},
+                                         {"ann", "pw\rx"}})
+    {
+        ScriptedServer srv(R"(
+            S: +OK ready
+            C: CAPA
+            S: -ERR
+            C: QUIT
+            S: +OK
+        )");
+        TIdPOP3 pop;
+        Aim(pop, srv, user, password);
+        EXPECT_EQ(MessageOf<EIdException>([&] { pop.Connect(); }),
+                  "User name or password contains a line break.");
+        EXPECT_FALSE(pop.Connected());
+        EXPECT_TRUE(srv.WaitDone());
+        EXPECT_FALSE(Sent(srv, "DELE 1"));
+    }
+}
+
 TEST(Pop3Transcript, DisconnectTwiceAndCommandsOutsideAConnection)
 {
     ScriptedServer srv(std::string(LoggedIn) + R"(
