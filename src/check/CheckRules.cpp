@@ -1,13 +1,10 @@
 #include "check/CheckRules.h"
 
+#include "config/ConfigStore.h"
 #include "i18n/Translate.h"
 #include "platform/CodePage.h"
-#include "platform/Exception.h"
 
-#include <cerrno>
-#include <climits>
 #include <cstdint>
-#include <cstdlib>
 #include <langinfo.h>
 
 bool PriorityCounts(int requiredIndex, int priority)
@@ -67,23 +64,5 @@ std::string LongTimeTextNow()
 
 int PortOfText(const std::string& text)
 {
-    const auto fail = [&text]() {
-        return EConvertError(FormatOne(ResStr("'%s' is not a valid integer value"), "%s", text));
-    };
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
-        ++i;
-    std::size_t digits = i;
-    if (digits < text.size() && (text[digits] == '+' || text[digits] == '-'))
-        ++digits;
-    if (digits == text.size())
-        throw fail();
-    for (std::size_t k = digits; k < text.size(); ++k)
-        if (text[k] < '0' || text[k] > '9')
-            throw fail();
-    errno = 0;
-    const long long value = std::strtoll(text.c_str() + i, nullptr, 10);
-    if (errno == ERANGE || value < INT_MIN || value > INT_MAX)
-        throw fail();
-    return static_cast<int>(value);
+    return StrToInt(text);
 }

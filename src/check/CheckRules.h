@@ -28,8 +28,9 @@ constexpr std::size_t TrayHintLimit = 127;
 std::string LongTimeText(const std::tm& time);
 std::string LongTimeTextNow();
 
-// An account's port text as a number; EConvertError
-// "'%s' is not a valid integer value" when it is not a whole number.
+// An account's port text as a number, read like every integer of the
+// configuration; EConvertError "'%s' is not a valid integer value" when it
+// is not one.
 int PortOfText(const std::string& text);
 
 // Replaces the first "%d" or "%s" of a translated format; the format itself

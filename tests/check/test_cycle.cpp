@@ -58,67 +58,6 @@ TEST_F(CycleTest, FirstCheckListsEveryMessageAsNew)
     EXPECT_EQ(host.List.Repaints, 1);
 }
 
-TEST_F(CycleTest, SecondCheckMatchesByPositionAndDoesNotNotify)
-{
-    host.AddAccount("Home", "pop.home");
-    host.Net.Maildrops["pop.home"] = {Msg("Ann", "a"), Msg("Bob", "b"), Msg("Cy", "c")};
-    Run();
-    host.Actions.clear();
-    host.Headline.clear();
-    host.Hint.clear();
-    Run();
-    EXPECT_EQ(Dump(host.List),
-              (std::vector<std::string>{"Home|Ann|a|1|cut", "Home|Bob|b|1|cut", "Home|Cy|c|1|cut"}));
-    EXPECT_EQ(cycle.NewCount, 0);
-    EXPECT_TRUE(host.Actions.empty());
-    EXPECT_EQ(host.Headline, "There are 3 messages to read");
-    EXPECT_FALSE(host.Hint.empty());
-}
-
-TEST_F(CycleTest, ChangesOnTheServerBetweenTwoChecks)
-{
-    struct Case
-    {
-        const char* name;
-        std::vector<TFakeMessage> second;
-        std::vector<std::string> rows;
-        int newCount;
-    };
-    const std::vector<Case> cases = {
-        {"a fourth arrives",
-         {Msg("Ann", "a"), Msg("Bob", "b"), Msg("Cy", "c"), Msg("Dee", "d")},
-         {"Home|Ann|a|1|cut", "Home|Bob|b|1|cut", "Home|Cy|c|1|cut", "Home|Dee|d|1|new",
-          "Work|Eve|e|1|cut"},
-         1},
-        // The first message went: rows match by position, the third goes and
-        // the remaining rows keep their old texts.
-        {"the first is removed",
-         {Msg("Bob", "b"), Msg("Cy", "c")},
-         {"Home|Ann|a|1|cut", "Home|Bob|b|1|cut", "Work|Eve|e|1|cut"},
-         0},
-        {"one removed and one arrived",
-         {Msg("Bob", "b"), Msg("Cy", "c"), Msg("Dee", "d")},
-         {"Home|Ann|a|1|cut", "Home|Bob|b|1|cut", "Home|Cy|c|1|cut", "Work|Eve|e|1|cut"},
-         0},
-        {"all gone", {}, {"Work|Eve|e|1|cut"}, 0},
-    };
-    for (const Case& c : cases)
-    {
-        SCOPED_TRACE(c.name);
-        TFakeHost h;
-        TCheckCycle cy(h);
-        h.AddAccount("Home", "pop.home");
-        h.AddAccount("Work", "pop.work");
-        h.Net.Maildrops["pop.home"] = {Msg("Ann", "a"), Msg("Bob", "b"), Msg("Cy", "c")};
-        h.Net.Maildrops["pop.work"] = {Msg("Eve", "e")};
-        cy.timMailTimer();
-        h.Net.Maildrops["pop.home"] = c.second;
-        cy.timMailTimer();
-        EXPECT_EQ(Dump(h.List), c.rows);
-        EXPECT_EQ(cy.NewCount, c.newCount);
-    }
-}
-
 TEST_F(CycleTest, FailingAccountBetweenTwoWorkingOnes)
 {
     host.AddAccount("A", "pop.a");
@@ -214,45 +153,6 @@ TEST_F(CycleTest, HeadlineAndNewMailIcon)
     host.Net.Maildrops["pop.a"] = {Msg("Ann", "a")};
     Run();
     EXPECT_FALSE(host.NewMailIcon);
-}
-
-TEST_F(CycleTest, RequiredPriorityDecidesWhatCounts)
-{
-    struct Case
-    {
-        int required;
-        int newCount;
-    };
-    // Priorities 0, 2, 3, 4, 5 (X-Priority 6) and 255 (X-Priority 0).
-    for (const Case c : {Case{2, 2}, Case{4, 4}, Case{0, 1}, Case{-1, 6}})
-    {
-        SCOPED_TRACE(c.required);
-        TFakeHost h;
-        TCheckCycle cy(h);
-        h.AddAccount("A", "pop.a");
-        h.Config.RequiredPriority = c.required;
-        h.Net.Maildrops["pop.a"] = {Msg("a", "p0", 0), Msg("b", "p2", 2), Msg("c", "p3", 3),
-                                    Msg("d", "p4", 4), Msg("e", "p5", 5), Msg("f", "p255", 255)};
-        cy.timMailTimer();
-        EXPECT_EQ(cy.NewCount, c.newCount);
-        EXPECT_EQ(h.List.Count(), 6);
-        // Nothing counted: nothing notified while only new messages count.
-        EXPECT_EQ(h.FormVisible, c.newCount > 0);
-    }
-}
-
-TEST_F(CycleTest, TwoAccountsWithOneCaptionShareABlock)
-{
-    host.AddAccount("Same", "pop.a");
-    host.AddAccount("Same", "pop.b");
-    host.Net.Maildrops["pop.a"] = {Msg("Ann", "a1"), Msg("Ann", "a2")};
-    host.Net.Maildrops["pop.b"] = {Msg("Bob", "b1"), Msg("Bob", "b2"), Msg("Bob", "b3")};
-    Run();
-    // The second account matched the first one's two rows by position and
-    // added only its third; its settle pass kept them.
-    EXPECT_EQ(Dump(host.List), (std::vector<std::string>{"Same|Ann|a1|1|cut", "Same|Ann|a2|1|cut",
-                                                         "Same|Bob|b3|1|new"}));
-    EXPECT_EQ(cycle.NewCount, 3);
 }
 
 TEST_F(CycleTest, ActionsRunInOrder)

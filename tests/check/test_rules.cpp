@@ -70,6 +70,7 @@ TEST(CheckRules, PortText)
     EXPECT_EQ(PortOfText("110"), 110);
     EXPECT_EQ(PortOfText("  995"), 995);
     EXPECT_EQ(PortOfText("+143"), 143);
+    EXPECT_EQ(PortOfText("$6E"), 110);
     for (const char* bad : {"", "11o", "110 ", "pop", "99999999999", " "})
     {
         try
