@@ -71,7 +71,9 @@ std::string TIdTCPConnection::ReadReply(const std::string& expectedCode)
 {
     if (!FIOHandler)
         throw EIdNotConnected();
-    TIdStrings lines;
+    // The list is kept between replies so its storage is reused.
+    TIdStrings& lines = FReplyLines;
+    lines.clear();
     lines.push_back(FIOHandler->ReadLineSkippingBlanks());
     while (!FLastReply->EndsReply(lines.back()))
         lines.push_back(FIOHandler->ReadLineOrTimeout());

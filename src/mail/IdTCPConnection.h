@@ -58,6 +58,7 @@ private:
     std::unique_ptr<TIdIOHandler> FIOHandler;
     bool FImplicitIOHandler = false;
     std::unique_ptr<TIdReply> FLastReply;
+    TIdStrings FReplyLines;
 };
 
 // The client settings and Connect. The protocol clients extend Connect with
