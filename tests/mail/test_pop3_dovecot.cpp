@@ -287,21 +287,6 @@ TEST_F(Pop3Dovecot, DeletionsTakeEffectOnlyWithQuit)
     Pop.Disconnect();
 }
 
-TEST_F(Pop3Dovecot, WithoutApopOnOfferApopLoginIsRefusedAfterQuit)
-{
-    Pop.AuthType = atAPOP;
-    try
-    {
-        Pop.Connect();
-        FAIL() << "APOP without a timestamp was tried";
-    }
-    catch (const EIdDoesNotSupportAPOP& e)
-    {
-        EXPECT_EQ(e.Message, "Server do not support APOP (no timestamp)");
-    }
-    EXPECT_FALSE(Pop.Connected());
-}
-
 TEST(Pop3DovecotApop, LogsInWithApopWhereOffered)
 {
     SKIP_WITHOUT_DOVECOT();

@@ -455,23 +455,6 @@ TEST(Pop3Transcript, RefusedQuitStillCloses)
     EXPECT_TRUE(srv.WaitDone());
 }
 
-TEST(Pop3Transcript, HeaderCutOffByTheServerFails)
-{
-    ScriptedServer srv(std::string(LoggedIn) + R"(
-        C: TOP 1 0
-        S: +OK
-        S: Subject: cut
-        R: From: half a li
-        CLOSE
-    )");
-    TIdPOP3 pop;
-    Aim(pop, srv);
-    pop.Connect();
-    TIdMessage message;
-    EXPECT_EQ(MessageOf<EIdConnClosedGracefully>([&] { pop.FetchHeader(1, message); }),
-              "Connection Closed Gracefully.");
-}
-
 TEST(Pop3Transcript, StalledHeaderEndsWithReadTimeout)
 {
     // A read time-out yields an empty line, which the header reader would
