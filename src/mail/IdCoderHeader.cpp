@@ -97,8 +97,15 @@ std::string DecodeBase64(const std::string& data)
     return out;
 }
 
+bool StartsWith(const std::string& text, const char* prefix)
+{
+    return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
+}
+
 // Mail often labels windows-1252 text as ISO-8859-1 (and windows-1254 as
 // ISO-8859-9); reading the labels as the supersets keeps such characters.
+// Windows names become the CP names the desktop code page uses. A language
+// suffix ("*en") is dropped.
 std::string SourceCharset(const std::string& charset)
 {
     const std::string name = UpperCase(charset.substr(0, charset.find('*')));
@@ -106,7 +113,16 @@ std::string SourceCharset(const std::string& charset)
         return "CP1252";
     if (name == "ISO-8859-9" || name == "ISO8859-9" || name == "ISO_8859-9")
         return "CP1254";
+    if (StartsWith(name, "WINDOWS-"))
+        return "CP" + name.substr(8);
     return name;
+}
+
+// Charsets that hold ASCII as ASCII: text of ASCII bytes needs no conversion.
+bool AsciiCompatible(const std::string& name)
+{
+    return StartsWith(name, "CP") || StartsWith(name, "ISO-8859") || StartsWith(name, "ISO8859") ||
+           StartsWith(name, "ISO_8859") || StartsWith(name, "KOI8");
 }
 
 std::string ToCodePage(const std::string& bytes, const std::string& charset, const std::string& codePage)
@@ -115,6 +131,9 @@ std::string ToCodePage(const std::string& bytes, const std::string& charset, con
         return bytes;
     const std::string from = SourceCharset(charset);
     if (SameText(from, codePage))
+        return bytes;
+    if (AsciiCompatible(from) &&
+        std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
         return bytes;
     std::string out;
     if (ConvertCharset(bytes, from, codePage + "//TRANSLIT", out))
