@@ -11,7 +11,10 @@ TIdTCPConnection::TIdTCPConnection(std::unique_ptr<TIdReply> reply)
 
 TIdTCPConnection::~TIdTCPConnection()
 {
-    CloseHandler();
+    // Quietly: no goodbye to the peer and no status to an observer that may
+    // be gone already.
+    if (FIOHandler)
+        FIOHandler->Close();
 }
 
 void TIdTCPConnection::SetIOHandler(std::unique_ptr<TIdIOHandler> handler)

@@ -535,3 +535,21 @@ TEST(Connection, ResetByPeer)
     EXPECT_FALSE(c.Connected());
     c.Disconnect(true);
 }
+
+TEST(Connection, ExplicitHandlerSurvivesFailedConnect)
+{
+    TTestClient c;
+    auto handler = std::make_unique<TIdIOHandlerStack>();
+    TIdIOHandler* mine = handler.get();
+    c.SetIOHandler(std::move(handler));
+    c.Host = "127.0.0.1";
+    c.Port = ScriptedServer::UnusedPort();
+    EXPECT_THROW(c.Connect(), EIdSocketError);
+    EXPECT_EQ(c.IOHandler(), mine);
+    EXPECT_FALSE(mine->IsOpen());
+    ScriptedServer srv("S: 220 hi\n");
+    Attach(c, srv);
+    c.Connect();
+    EXPECT_EQ(c.ReadReply("220"), "220");
+    EXPECT_EQ(c.IOHandler(), mine);
+}

@@ -168,13 +168,13 @@ TEST(ConnectTimeout, ConnectsAgainAfterATimeOut)
     client.ConnectTimeout = 300;
     EXPECT_THROW(client.Connect(), EIdConnectTimeout);
     client.Port = ntohs(addr.sin_port);
-    for (int timeout : {300, -1})
+    for (int timeout : {5000, -1})
     {
         client.ConnectTimeout = timeout;
         auto start = std::chrono::steady_clock::now();
         client.Connect();
-        // A connect that ends early does not sit out its slice.
-        EXPECT_LT(SecondsSince(start), 0.1);
+        // A connect that ends early does not sit out the whole time-out.
+        EXPECT_LT(SecondsSince(start), 2.5);
         EXPECT_TRUE(client.Connected());
         client.Disconnect(false);
     }

@@ -248,10 +248,23 @@ bool ScriptedServer::RunStep(const Step& step)
     {
     case Send:
     {
+        // A client that stops reading must not hold the server: every send
+        // waits with the step time-out and gives way to a stop.
         std::size_t sent = 0;
         while (sent < step.Text.size())
         {
-            ssize_t n = ::send(FConn, step.Text.data() + sent, step.Text.size() - sent, MSG_NOSIGNAL);
+            pollfd fds[2] = {{FConn, POLLOUT, 0}, {FStopRead, POLLIN, 0}};
+            int ready = ::poll(fds, 2, FStepTimeout);
+            if (ready > 0 && fds[1].revents)
+                return false;
+            if (ready == 0)
+            {
+                Fail(where + "the client took nothing for " + std::to_string(FStepTimeout) + " ms");
+                return false;
+            }
+            ssize_t n = ::send(FConn, step.Text.data() + sent, step.Text.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n < 0 && (errno == EAGAIN || errno == EINTR))
+                continue;
             if (n <= 0)
             {
                 Fail(where + "send failed: " + std::strerror(errno));
