@@ -22,6 +22,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -261,6 +262,67 @@ TEST_F(CycleDovecot, FailingAccountBetweenTwoWorkingOnes)
                                                 "C|cy@example.org|for C|1|cut", "B|0|new"}));
     EXPECT_TRUE(newMail->lvwMessages->topLevelItem(2)->toolTip(0).contains("10061"))
         << newMail->lvwMessages->topLevelItem(2)->toolTip(0).toStdString();
+}
+
+// A socket closed when the test is done with it.
+struct TFd
+{
+    explicit TFd(int fd) : Value(fd) {}
+    ~TFd()
+    {
+        if (Value >= 0)
+            close(Value);
+    }
+    TFd(TFd&& other) noexcept : Value(other.Value) { other.Value = -1; }
+    TFd(const TFd&) = delete;
+    TFd& operator=(const TFd&) = delete;
+    int Value;
+};
+
+// A loopback listener whose queue is full and never served: a further SYN
+// gets no answer, so a connect to it hangs. Empty port when that cannot be
+// arranged here.
+int FillQueue(TFd& listener, std::vector<TFd>& fillers)
+{
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (bind(listener.Value, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
+        listen(listener.Value, 0) != 0 ||
+        getsockname(listener.Value, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        return 0;
+    for (int i = 0; i < 8; ++i)
+    {
+        fillers.emplace_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        connect(fillers.back().Value, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        pollfd p{fillers.back().Value, POLLOUT, 0};
+        if (poll(&p, 1, 300) == 0)
+            return ntohs(addr.sin_port); // this one hangs: the queue is full
+    }
+    return 0;
+}
+
+TEST_F(CycleDovecot, ConnectThatNeverCompletesGivesUpInTenSeconds)
+{
+    TFd listener(socket(AF_INET, SOCK_STREAM, 0));
+    std::vector<TFd> fillers;
+    const int port = FillQueue(listener, fillers);
+    if (port == 0)
+        GTEST_SKIP() << "no loopback listener that leaves a connect hanging";
+    AddAccount("Hanging");
+    const std::string b = AddAccount("After");
+    Server->Deliver(b, Mail("bob@example.org", "still checked"));
+    settings->lvwAccounts->topLevelItem(0)->setText(acPort, QString::number(port));
+    QElapsedTimer clock;
+    clock.start();
+    check->timMailTimer();
+    const qint64 ms = clock.elapsed();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Hanging|0|new",
+                                                "After|bob@example.org|still checked|1|new"}))
+        << Errors();
+    EXPECT_GE(ms, 9000);
+    EXPECT_LT(ms, 13000);
 }
 
 TEST_F(CycleDovecot, ServerThatNeverAnswersBecomesAnErrorRow)
