@@ -103,15 +103,23 @@ protected:
     {
         if (!Dovecot::Unavailable().empty())
             return;
-        Server = std::make_unique<Dovecot>();
-        Server->Start();
+        try
+        {
+            Server = std::make_unique<Dovecot>();
+            Server->Start();
+        }
+        catch (const std::exception& e)
+        {
+            StartError = e.what();
+            Server.reset();
+        }
     }
     static void TearDownTestSuite() { Server.reset(); }
 
     void SetUp() override
     {
         SKIP_WITHOUT_DOVECOT();
-        ASSERT_TRUE(Server && Server->Running());
+        ASSERT_TRUE(Server && Server->Running()) << StartError;
         User = testing::UnitTest::GetInstance()->current_test_info()->name();
         Server->AddUser(User, "pw-" + User);
         Pop.Host = Server->Host();
@@ -133,11 +141,13 @@ protected:
     }
 
     static std::unique_ptr<Dovecot> Server;
+    static std::string StartError;
     std::string User;
     TIdPOP3 Pop;
 };
 
 std::unique_ptr<Dovecot> Pop3Dovecot::Server;
+std::string Pop3Dovecot::StartError;
 
 TEST_F(Pop3Dovecot, LogsInWithTheRightPasswordAndNotWithAWrongOne)
 {
