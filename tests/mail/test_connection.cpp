@@ -131,20 +131,6 @@ TEST(Connection, MaxLineLengthWithoutTerminatorYet)
     EXPECT_GT(io.InputBuffer().Size(), 16384u);
 }
 
-TEST(Connection, SplitMode)
-{
-    ScriptedServer srv("S: 0123456789\n");
-    TTestClient c;
-    Attach(c, srv);
-    c.Connect();
-    TIdIOHandler& io = *c.IOHandler();
-    io.MaxLineAction = maSplit;
-    EXPECT_EQ(io.ReadLine("\n", -1, 4), "0123");
-    EXPECT_TRUE(io.LastReadSplit());
-    EXPECT_EQ(io.ReadLine(), "456789");
-    EXPECT_FALSE(io.LastReadSplit());
-}
-
 TEST(Connection, ReplyTrimsFirstLineOnly)
 {
     ScriptedServer srv(R"(
@@ -495,19 +481,6 @@ TEST(Connection, ConnectOnTheConnectThread)
     c.Connect();
     EXPECT_EQ(c.ReadReply("220"), "220");
     EXPECT_EQ(c.SendCommand("NOOP", "250"), "250");
-}
-
-TEST(Connection, StatusNotifications)
-{
-    ScriptedServer srv("WAIT CLOSE\n");
-    TTestClient c;
-    Attach(c, srv);
-    std::vector<std::string> seen;
-    c.OnStatus = [&](TIdStatus, const std::string& text) { seen.push_back(text); };
-    c.Connect();
-    c.Disconnect(false);
-    EXPECT_EQ(seen, (std::vector<std::string>{"Resolving hostname 127.0.0.1.", "Connecting to 127.0.0.1.",
-                                              "Connected.", "Disconnecting.", "Disconnected."}));
 }
 
 TEST(Connection, ResetByPeer)
