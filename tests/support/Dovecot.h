@@ -20,7 +20,8 @@
 //     server.Deliver("ann", "Subject: hi\r\n\r\nbody\r\n");
 //
 // The destructor stops the server (and every process it started) and
-// removes the folder. Every wait is bounded.
+// removes the folder (kept when TERNBELL_KEEP_DOVECOT is set, to read the
+// log afterwards). Every wait is bounded.
 class Dovecot
 {
 public:
