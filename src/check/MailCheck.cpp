@@ -41,7 +41,7 @@ class TMailCheck::THost : public TCycleHost
 {
 public:
     THost(TMailCheck& owner, TfrmSettings& settings, TfrmNewMail& newMail, TCheckClient& pop3)
-        : Owner(owner), Settings_(settings), NewMail(newMail), Pop3(pop3),
+        : Owner(owner), SettingsForm(settings), NewMail(newMail), Pop3(pop3),
           Imap4("IMAP4 accounts cannot be checked by this version"),
           List(*newMail.lvwMessages,
                [&newMail](int image) { return newMail.imlMessages.value(image); }),
@@ -59,7 +59,7 @@ public:
     std::vector<TCycleAccount> Accounts() override
     {
         std::vector<TCycleAccount> accounts;
-        QTreeWidget& list = *Settings_.lvwAccounts;
+        QTreeWidget& list = *SettingsForm.lvwAccounts;
         for (int i = 0; i < list.topLevelItemCount(); ++i)
         {
             const QTreeWidgetItem* row = list.topLevelItem(i);
@@ -80,13 +80,13 @@ public:
     TCycleSettings Settings() override
     {
         TCycleSettings s;
-        s.NotifyOnlyNewMsg = Settings_.chkNotifyNewMsg->isChecked();
-        s.RequiredPriority = Settings_.cboPriority->currentIndex();
-        s.SilentMode = Settings_.chkSilentMode->isChecked();
-        s.Sound = Text(Settings_.txtSound);
-        s.ShowForm = Settings_.chkShowForm->isChecked();
-        s.ShowIcon = Text(Settings_.txtShowIcon);
-        s.Execute = Text(Settings_.txtExecute);
+        s.NotifyOnlyNewMsg = SettingsForm.chkNotifyNewMsg->isChecked();
+        s.RequiredPriority = SettingsForm.cboPriority->currentIndex();
+        s.SilentMode = SettingsForm.chkSilentMode->isChecked();
+        s.Sound = Text(SettingsForm.txtSound);
+        s.ShowForm = SettingsForm.chkShowForm->isChecked();
+        s.ShowIcon = Text(SettingsForm.txtShowIcon);
+        s.Execute = Text(SettingsForm.txtExecute);
         return s;
     }
 
@@ -100,29 +100,29 @@ public:
     void SetCheckTimerEnabled(bool enabled) override
     {
         if (enabled)
-            Settings_.timMail->start();
+            SettingsForm.timMail->start();
         else
-            Settings_.timMail->stop();
+            SettingsForm.timMail->stop();
     }
     bool& LoadPending() override { return ::LoadPending; }
     bool& ClearListPending() override { return ::ClearListPending; }
-    void LoadConfiguration() override { LoadFromRegistry(Settings_, NewMail); }
+    void LoadConfiguration() override { LoadFromRegistry(SettingsForm, NewMail); }
 
-    int TrayPicture() override { return Settings_.triMail->PictureIndex(); }
-    void SetTrayPicture(int index) override { Settings_.triMail->SetPictureIndex(index); }
+    int TrayPicture() override { return SettingsForm.triMail->PictureIndex(); }
+    void SetTrayPicture(int index) override { SettingsForm.triMail->SetPictureIndex(index); }
     void SetTrayHint(const std::string& hint) override
     {
-        Settings_.triMail->SetHint(FromCodePage(hint));
+        SettingsForm.triMail->SetHint(FromCodePage(hint));
     }
     void SetHeadline(const std::string& text) override
     {
         NewMail.lblNewMessage->setText(FromCodePage(text));
     }
-    void SetNewMailIconVisible(bool visible) override { Settings_.triNewMsg->SetVisible(visible); }
+    void SetNewMailIconVisible(bool visible) override { SettingsForm.triNewMsg->SetVisible(visible); }
     std::string TimeText() override { return LongTimeTextNow(); }
 
     void StartBlinking() override { Blink.timBlinkingActivate(); }
-    void PlaySound() override { Settings_.mediaPlayer->Play(); }
+    void PlaySound() override { SettingsForm.mediaPlayer->Play(); }
     bool NotificationVisible() override { return NewMail.isVisible(); }
     void ShowNotification() override { NewMail.show(); }
     void RunCommand(const std::vector<std::string>& arguments) override
@@ -132,12 +132,12 @@ public:
     }
     void ShowBalloon(const std::string& title, const std::string& text) override
     {
-        Settings_.triNewMsg->ShowBalloon(FromCodePage(title.substr(0, BalloonTitleLimit)),
+        SettingsForm.triNewMsg->ShowBalloon(FromCodePage(title.substr(0, BalloonTitleLimit)),
                                          FromCodePage(text.substr(0, BalloonTextLimit)), 10);
     }
 
     TMailCheck& Owner;
-    TfrmSettings& Settings_;
+    TfrmSettings& SettingsForm;
     TfrmNewMail& NewMail;
     TCheckClient& Pop3;
     TUnavailableClient Imap4;

@@ -171,9 +171,9 @@ void TTreeWidgetRows::Paint(QTreeWidgetItem& item) const
     if (cut && !icon.isNull())
         icon = QIcon(icon.pixmap(16, 16, QIcon::Disabled));
     item.setIcon(0, icon);
-    const QPalette palette = List.palette();
-    const QBrush brush =
-        cut ? palette.brush(QPalette::Disabled, QPalette::Text) : palette.brush(QPalette::Text);
+    // A row that is not cut keeps the list's own colours.
+    const QVariant brush =
+        cut ? QVariant(List.palette().brush(QPalette::Disabled, QPalette::Text)) : QVariant();
     for (int c = 0; c < List.columnCount(); ++c)
-        item.setForeground(c, brush);
+        item.setData(c, Qt::ForegroundRole, brush);
 }
