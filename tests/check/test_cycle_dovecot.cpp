@@ -6,7 +6,9 @@
 #include "check/MessageRows.h"
 #include "check/Pop3CheckClient.h"
 #include "config/Account.h"
+#include "config/UpDown.h"
 #include "mail/IdPOP3.h"
+#include "platform/MediaPlayer.h"
 #include "support/Dovecot.h"
 #include "support/UiFixture.h"
 
@@ -397,6 +399,29 @@ TEST_F(CycleDovecot, TwoAccountsWithOneCaption)
     check->timMailTimer();
     EXPECT_EQ(Rows(), (std::vector<std::string>{"Same|ann@example.org|a1|1|cut",
                                                 "Same|bob@example.org|b2|1|new"}));
+}
+
+TEST_F(CycleDovecot, ActionsThroughTheWindows)
+{
+    const std::string a = AddAccount("A");
+    Server->Deliver(a, Mail("ann@example.org", "one"));
+    settings->chkSilentMode->setChecked(true);
+    settings->spnLedActiveTime->SetPosition(2);
+    settings->txtShowIcon->setText("/nowhere/newmsg.ico");
+    check->timMailTimer();
+    EXPECT_TRUE(settings->timBlinking->isActive());
+    EXPECT_EQ(settings->timBlinking->interval(), 500);
+    EXPECT_TRUE(settings->triNewMsg->Visible());
+    EXPECT_TRUE(newMail->isVisible());
+
+    // A sound file named but never opened by a load: the player's error ends
+    // the remaining actions and leaves the cycle; the check timer runs on.
+    newMail->hide();
+    settings->txtSound->setText("/nowhere/notify.wav");
+    EXPECT_THROW(check->mnuCheckNowClick(), EMediaError);
+    EXPECT_FALSE(newMail->isVisible());
+    EXPECT_TRUE(settings->timMail->isActive());
+    EXPECT_EQ(Headline(), "There is a message to read");
 }
 
 // Reads the lines a command wrote, waiting (bounded) until there are `count`.
