@@ -10,6 +10,7 @@
 #include "config/ProcessFlags.h"
 #include "config/SettingsForm.h"
 #include "config/UpDown.h"
+#include "i18n/Translate.h"
 #include "notify/NewMailForm.h"
 #include "platform/CodePage.h"
 #include "platform/MediaPlayer.h"
@@ -42,7 +43,7 @@ class TMailCheck::THost : public TCycleHost
 public:
     THost(TMailCheck& owner, TfrmSettings& settings, TfrmNewMail& newMail, TCheckClient& pop3)
         : Owner(owner), SettingsForm(settings), NewMail(newMail), Pop3(pop3),
-          Imap4("IMAP4 accounts cannot be checked by this version"),
+          Imap4([] { return ResStr("IMAP4 accounts cannot be checked by this version"); }),
           List(*newMail.lvwMessages,
                [&newMail](int image) { return newMail.imlMessages.value(image); }),
           Blink(*settings.timBlinking,

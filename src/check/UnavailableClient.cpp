@@ -1,9 +1,8 @@
 #include "check/UnavailableClient.h"
 
-#include "i18n/Translate.h"
 #include "mail/IdException.h"
 
 void TUnavailableClient::Connect()
 {
-    throw EIdException(ResStr(Why));
+    throw EIdException(Why());
 }

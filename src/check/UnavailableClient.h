@@ -2,13 +2,15 @@
 
 #include "check/CheckCycle.h"
 
+#include <functional>
+
 // Stands in for a client this program does not have yet: every account it
 // serves takes the failure path, with the reason in its error row.
 class TUnavailableClient : public TCheckClient
 {
 public:
-    // why: untranslated English, fetched through the catalogs when raised.
-    explicit TUnavailableClient(const char* why) : Why(why) {}
+    // why: the reason, fetched (translated) each time it is raised.
+    explicit TUnavailableClient(std::function<std::string()> why) : Why(std::move(why)) {}
 
     void SetAccount(const std::string&, const std::string&, const std::string&, int) override {}
     void Connect() override;
@@ -19,5 +21,5 @@ public:
     void DisconnectAfterFailure() noexcept override {}
 
 private:
-    const char* Why;
+    std::function<std::string()> Why;
 };

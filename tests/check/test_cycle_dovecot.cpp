@@ -31,6 +31,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <sys/stat.h>
 
 namespace
@@ -124,6 +125,7 @@ protected:
             {
                 why = e.what();
             }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         FAIL() << "user " << user << " cannot log in: " << why;
     }
@@ -350,6 +352,17 @@ TEST_F(CycleDovecot, ServerThatNeverAnswersBecomesAnErrorRow)
     // One read time-out of 30 s, not two (no goodbye waits on a silent server).
     EXPECT_GE(ms, 28000);
     EXPECT_LT(ms, 45000);
+}
+
+TEST_F(CycleDovecot, Imap4AccountFailsWithItsReasonForNow)
+{
+    AddAccount("Imap");
+    settings->lvwAccounts->topLevelItem(0)->setText(acProtocol, "1");
+    const std::string b = AddAccount("Pop");
+    Server->Deliver(b, Mail("bob@example.org", "b"));
+    check->timMailTimer();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Imap|0|new", "Pop|bob@example.org|b|1|new"}));
+    EXPECT_EQ(Errors(), "Imap: IMAP4 accounts cannot be checked by this version\n");
 }
 
 TEST_F(CycleDovecot, DisabledAccountKeepsItsRows)
