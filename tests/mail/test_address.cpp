@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace
 {
 
@@ -12,6 +14,11 @@ struct ListRow
     std::size_t count;    // items in the list
     std::string first;    // display text of the first item
 };
+
+void PrintTo(const ListRow& row, std::ostream* os)
+{
+    *os << row.label;
+}
 
 class AddressList : public testing::TestWithParam<ListRow>
 {
@@ -110,6 +117,11 @@ struct ItemRow
     std::string address;
 };
 
+void PrintTo(const ItemRow& row, std::ostream* os)
+{
+    *os << row.label;
+}
+
 class AddressItem : public testing::TestWithParam<ItemRow>
 {
 };
@@ -157,6 +169,11 @@ struct DisplayRow
     std::string address;
     std::string text;
 };
+
+void PrintTo(const DisplayRow& row, std::ostream* os)
+{
+    *os << row.label;
+}
 
 class AddressDisplay : public testing::TestWithParam<DisplayRow>
 {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace
 {
 
@@ -12,6 +14,11 @@ struct DecodeRow
     std::string value;
     std::string result;
 };
+
+void PrintTo(const DecodeRow& row, std::ostream* os)
+{
+    *os << row.label;
+}
 
 // Decoded bytes kept as they are (no target code page). The cases of whole
 // Subject values are in the message tests.
@@ -73,6 +80,11 @@ struct PageRow
     std::string result;
 };
 
+void PrintTo(const PageRow& row, std::ostream* os)
+{
+    *os << row.label;
+}
+
 class DecodePage : public testing::TestWithParam<PageRow>
 {
 };
@@ -125,6 +137,11 @@ struct JisRow
     std::string jis;
     std::string sjis;
 };
+
+void PrintTo(const JisRow& row, std::ostream* os)
+{
+    *os << row.label;
+}
 
 class Jis : public testing::TestWithParam<JisRow>
 {

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
@@ -29,6 +31,11 @@ struct SubjectRow
     std::vector<std::string> lines;
     std::string subject;
 };
+
+void PrintTo(const SubjectRow& row, std::ostream* os)
+{
+    *os << row.label;
+}
 
 class MessageSubject : public testing::TestWithParam<SubjectRow>
 {
@@ -73,6 +80,11 @@ struct FromRow
     std::size_t count;
 };
 
+void PrintTo(const FromRow& row, std::ostream* os)
+{
+    *os << row.label;
+}
+
 class MessageFrom : public testing::TestWithParam<FromRow>
 {
 };
@@ -112,6 +124,11 @@ struct PriorityRow
     std::string value;
     int level;
 };
+
+void PrintTo(const PriorityRow& row, std::ostream* os)
+{
+    *os << row.label;
+}
 
 class Priority : public testing::TestWithParam<PriorityRow>
 {
@@ -153,6 +170,11 @@ struct MessagePriorityRow
     std::vector<std::string> lines;
     int level;
 };
+
+void PrintTo(const MessagePriorityRow& row, std::ostream* os)
+{
+    *os << row.label;
+}
 
 class MessagePriority : public testing::TestWithParam<MessagePriorityRow>
 {
@@ -227,6 +249,11 @@ struct ContentTypeRow
     std::string contentType;
     std::string charSet;
 };
+
+void PrintTo(const ContentTypeRow& row, std::ostream* os)
+{
+    *os << row.label;
+}
 
 class ContentType : public testing::TestWithParam<ContentTypeRow>
 {
