@@ -5,6 +5,7 @@
 #include "support/UiFixture.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QEventLoop>
 #include <QLineEdit>
@@ -73,6 +74,12 @@ TEST_F(ShellTest, CreationArmsTheTimerWithOneSecondAndShowsTheIdlePicture)
     EXPECT_FALSE(settings->isVisible());
     EXPECT_FALSE(newMail->isVisible());
     EXPECT_FALSE(ExitConfirmed);
+    // Until the first load the controls hold the designed values.
+    EXPECT_EQ(settings->spnInterval->Position(), 180);
+    EXPECT_EQ(settings->spnLedActiveTime->Position(), 180);
+    EXPECT_EQ(settings->spnAutoHide->Position(), 0);
+    EXPECT_EQ(settings->spnAutoHide->Max(), 60);
+    EXPECT_TRUE(settings->chkNotifyNewMsg->isChecked());
 
     const QList<QAction*> items = settings->popMain->actions();
     ASSERT_EQ(items.size(), 6);
