@@ -2,7 +2,11 @@
 
 #include "app/AboutBox.h"
 #include "app/TrayShell.h"
+#include "check/MailCheck.h"
+#include "check/Pop3CheckClient.h"
 #include "config/SettingsForm.h"
+#include "mail/IdPOP3.h"
+#include "notify/NewMailController.h"
 #include "notify/NewMailForm.h"
 #include "platform/Application.h"
 #include "platform/Artwork.h"
@@ -20,5 +24,15 @@ int RunTernbell(int argc, char** argv)
     TfrmAboutBox frmAboutBox;
     frmSettings.frmNewMail = &frmNewMail;
     TTrayShell shell(frmSettings, frmNewMail, frmAboutBox);
+
+    // The one POP3 client serves the check cycle and the window's Delete.
+    TIdPOP3 popMail;
+    TPop3CheckClient pop3Check(popMail);
+    TMailCheck mailCheck(frmSettings, frmNewMail, pop3Check);
+    shell.CheckAccounts = [&mailCheck] { mailCheck.CheckAccounts(); };
+    TPop3DeleteClient pop3Delete(popMail);
+    TNewMailController newMailController(
+        frmNewMail, NewMailEnvironment(frmSettings, pop3Delete, [&shell] { shell.mnuCheckNowClick(); }));
+
     return app.exec();
 }
