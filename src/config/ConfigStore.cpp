@@ -19,9 +19,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include <cerrno>
 #include <climits>
-#include <cstdlib>
 
 std::string DefaultSoundFile;
 std::string DefaultIconFile;

@@ -18,7 +18,9 @@ std::string AccountKey(int number);
 extern std::string DefaultSoundFile;
 extern std::string DefaultIconFile;
 extern std::string DefaultAnimationFile;
-extern std::string ReaderCommand; // not the default of any stored value
+// The reader program beside the executable is "ternview" (no .exe here);
+// its command line is not the default of any stored value.
+extern std::string ReaderCommand;
 extern std::string DefaultEmailClient;
 
 // Fills the start-up defaults from the executable's folder and the desktop's
