@@ -3,4 +3,4 @@
 set -euo pipefail
 source "$(dirname "$0")/scripts/setup.sh"
 cd "$TERNBELL_BUILD"
-ctest --output-on-failure -j "${TERNBELL_TEST_JOBS:-2}" "$@"
+"$TERNBELL_ROOT/scripts/offline.sh" ctest --output-on-failure -j "${TERNBELL_TEST_JOBS:-2}" "$@"

@@ -18,7 +18,7 @@ TERNBELL_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev python3
   dovecot-pop3d dovecot-imapd
   xvfb xauth trayer imagemagick x11-xserver-utils x11-utils xdotool
-  pulseaudio pulseaudio-utils
+  pulseaudio pulseaudio-utils iproute2 util-linux
 )
 
 ternbell_install_packages() {

@@ -123,7 +123,15 @@ public:
     std::string TimeText() override { return LongTimeTextNow(); }
 
     void StartBlinking() override { Blink.timBlinkingActivate(); }
-    void PlaySound() override { SettingsForm.mediaPlayer->Play(); }
+    void PlaySound() override
+    {
+        // The player is not rewound before a play, but a chime that has played
+        // to its end starts again, so every notification is heard.
+        TMediaPlayer& player = *SettingsForm.mediaPlayer;
+        if (player.IsOpen() && !player.IsPlaying() && player.Position() >= player.Length())
+            player.Rewind();
+        player.Play();
+    }
     bool NotificationVisible() override { return NewMail.isVisible(); }
     void ShowNotification() override { NewMail.show(); }
     void RunCommand(const std::vector<std::string>& arguments) override

@@ -122,8 +122,10 @@ xset led named 'Scroll Lock' 2>/dev/null || xset led 3
 record="$work/record args"
 cat >"$record" <<EOF
 #!/bin/sh
-for a in "\$@"; do printf '[%s]' "\$a"; done >>"$work/out"
-echo >>"$work/out"
+# One write per command: the commands run side by side, so their lines
+# may arrive in any order but must never mix.
+line=\$(for a in "\$@"; do printf '[%s]' "\$a"; done)
+printf '%s\\n' "\$line" >>"$work/out"
 EOF
 chmod 755 "$record"
 escaped_record=$(printf '%s' "$record" | sed 's/\\/\\\\/g; s/"/\\"/g')
@@ -187,7 +189,7 @@ done
 wait_for 10 xdotool search --onlyvisible --name '^You have got a mail!$' >/dev/null ||
     fail "the notification window is not on screen"
 
-mapfile -t got <"$work/out"
+mapfile -t got < <(sort "$work/out")
 want=("$(expected 1 one 'Ann <ann@example.org>' 'Hello there')"
       "$(expected 2 two 'bob@example.org' 'Invoice; $(id) `id` "quoted"')")
 for i in 0 1; do
@@ -213,7 +215,7 @@ deliver four 'Dee <dee@example.org>' 'Four'
 wait_for 20 have_lines 4 || fail "no line for the fourth message"
 sleep 6 # one more check: nothing new, nothing run
 [ "$(lines)" -eq 4 ] || fail "$(lines) lines after the fourth message, expected 4"
-mapfile -t got <"$work/out"
+mapfile -t got < <(sort "$work/out")
 [ "${got[3]}" = "$(expected 4 four 'Dee <dee@example.org>' 'Four')" ] ||
     fail "line 4: '${got[3]}'"
 import -window root "$artefacts/e2e_cycle_fourth.png"

@@ -12,6 +12,7 @@
 #include "support/Dovecot.h"
 #include "support/UiFixture.h"
 
+#include <algorithm>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -464,8 +465,10 @@ TEST_F(CycleDovecot, CheckNowRunsTheCommandOncePerMessageWithoutAShell)
     const std::string out = folder + "/out.txt";
     {
         std::ofstream s(script);
-        s << "#!/bin/sh\nfor a in \"$@\"; do printf '[%s]' \"$a\"; done >> \"" << out
-          << "\"\necho >> \"" << out << "\"\n";
+        // One write per command: the commands run side by side, so their lines
+        // may come in any order but never mixed.
+        s << "#!/bin/sh\nline=$(for a in \"$@\"; do printf '[%s]' \"$a\"; done)\n"
+          << "printf '%s\\n' \"$line\" >> \"" << out << "\"\n";
     }
     chmod(script.c_str(), 0755);
 
@@ -479,7 +482,8 @@ TEST_F(CycleDovecot, CheckNowRunsTheCommandOncePerMessageWithoutAShell)
     settings->txtExecute->setText(QString::fromStdString("\"" + script +
                                                          "\" %ACCOUNT% %MSGID% %FROM% %SUBJECT%"));
     check->mnuCheckNowClick(); // everything is new again: one command per message row
-    const std::vector<std::string> lines = WaitForLines(out, 2);
+    std::vector<std::string> lines = WaitForLines(out, 2);
+    std::sort(lines.begin(), lines.end());
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "[Account1][1][Ann <ann@example.org>][hello world]");
     EXPECT_EQ(lines[1], "[Account1][2][" + check->Rows().SubItem(1, 0) + "][" + hostile + "]");
