@@ -123,10 +123,6 @@ public:
     int NewCount = 0;
     int ListedCount = 0;
 
-    // Connect limit and read time-out given to the clients, in milliseconds.
-    static constexpr int ConnectTimeout = 10000;
-    static constexpr int ReadTimeout = 30000;
-
 private:
     void CheckAccount(const TCycleAccount& account);
     void AccountFailed(const TCycleAccount& account, const std::string& why);

@@ -18,21 +18,27 @@ auto TPop3CheckClient::Guarded(F operation) -> decltype(operation())
     }
 }
 
+void SetPop3Account(TIdPOP3& client, const std::string& userName, const std::string& password,
+                    const std::string& host, int port, int connectTimeout, int readTimeout)
+{
+    client.Username = userName;
+    client.Password = password;
+    client.Host = host;
+    client.Port = port;
+    client.AutoLogin = true;
+    client.ConnectTimeout = connectTimeout;
+    client.ReadTimeout = readTimeout;
+}
+
 void TPop3CheckClient::SetAccount(const std::string& userName, const std::string& password,
                                   const std::string& host, int port)
 {
-    Client.Username = userName;
-    Client.Password = password;
-    Client.Host = host;
-    Client.Port = port;
+    SetPop3Account(Client, userName, password, host, port);
 }
 
 void TPop3CheckClient::Connect()
 {
     Stalled = false;
-    Client.AutoLogin = true;
-    Client.ConnectTimeout = TCheckCycle::ConnectTimeout;
-    Client.ReadTimeout = TCheckCycle::ReadTimeout;
     Guarded([this] { Client.Connect(); });
 }
 

@@ -2,11 +2,23 @@
 
 #include "check/CheckCycle.h"
 
+#include <string>
+
 class TIdPOP3;
 
-// The POP3 client as the check cycle drives it: automatic login, a bounded
-// connect and bounded reads, so a server that accepts and then stays silent
-// costs one time-out and becomes an error row.
+// Limits every POP3 session gets, in milliseconds: a server that accepts and
+// then never answers must not hold the program.
+constexpr int Pop3ConnectTimeout = 10000;
+constexpr int Pop3ReadTimeout = 30000;
+
+// Points the client at one account for the next Connect: automatic login, a
+// bounded connect and bounded reads.
+void SetPop3Account(TIdPOP3& client, const std::string& userName, const std::string& password,
+                    const std::string& host, int port, int connectTimeout = Pop3ConnectTimeout,
+                    int readTimeout = Pop3ReadTimeout);
+
+// The POP3 client as the check cycle drives it: a server that accepts and then
+// stays silent costs one time-out and becomes an error row.
 class TPop3CheckClient : public TCheckClient
 {
 public:

@@ -3,6 +3,7 @@
 #include "check/CheckRules.h"
 #include "check/ExpandCommand.h"
 #include "check/MessageRows.h"
+#include "check/Pop3CheckClient.h"
 #include "check/Utils.h"
 #include "config/ConfigStore.h"
 #include "config/SettingsForm.h"
@@ -75,17 +76,11 @@ bool Selected(const QTreeWidget& list, int index)
 void TPop3DeleteClient::SetAccount(const std::string& userName, const std::string& password,
                                    const std::string& host, int port)
 {
-    Client.Username = userName;
-    Client.Password = password;
-    Client.Host = host;
-    Client.Port = port;
+    SetPop3Account(Client, userName, password, host, port, ConnectTimeout, ReadTimeout);
 }
 
 void TPop3DeleteClient::Connect()
 {
-    Client.ConnectTimeout = ConnectTimeout;
-    Client.ReadTimeout = ReadTimeout;
-    Client.AutoLogin = true;
     Client.Connect();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "check/Pop3CheckClient.h"
 #include "config/Account.h"
 
 #include <QObject>
@@ -49,10 +50,9 @@ public:
     void Disconnect() override;
     void Abandon() noexcept override;
 
-    // A server that accepts and then never answers must not hold the
-    // program: the connect and every read are bounded (milliseconds).
-    int ConnectTimeout = 10000;
-    int ReadTimeout = 30000;
+    // Taken by SetAccount, in milliseconds.
+    int ConnectTimeout = Pop3ConnectTimeout;
+    int ReadTimeout = Pop3ReadTimeout;
 
 private:
     TIdPOP3& Client;
