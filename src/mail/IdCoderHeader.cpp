@@ -1,6 +1,6 @@
 #include "mail/IdCoderHeader.h"
 
-#include "mail/IdEMailAddress.h"
+#include "platform/AsciiText.h"
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
 
@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <string_view>
 
-using namespace IdText;
+using namespace AsciiText;
 
 namespace
 {

@@ -1,6 +1,10 @@
 #include "mail/IdEMailAddress.h"
 
+#include "platform/AsciiText.h"
+
 #include <algorithm>
+
+using namespace AsciiText;
 
 const std::string LocalPartChars =
     "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ1234567890!#$%&'*+-/=?_`{}|~";
@@ -10,11 +14,6 @@ namespace
 {
 
 constexpr auto npos = std::string::npos;
-
-bool IsBlank(char c)
-{
-    return static_cast<unsigned char>(c) <= 32;
-}
 
 // Backslash before every backslash and double quote, for a quoted string.
 std::string Escape(const std::string& text)
@@ -57,74 +56,6 @@ std::string StripChars(const std::string& set, const std::string& text)
     const std::size_t last = text.find_last_not_of(set);
     return text.substr(first, last - first + 1);
 }
-
-namespace IdText
-{
-
-std::string Trim(const std::string& text)
-{
-    std::size_t first = 0;
-    std::size_t last = text.size();
-    while (first < last && IsBlank(text[first]))
-        ++first;
-    while (last > first && IsBlank(text[last - 1]))
-        --last;
-    return text.substr(first, last - first);
-}
-
-std::string TrimLeft(const std::string& text)
-{
-    std::size_t first = 0;
-    while (first < text.size() && IsBlank(text[first]))
-        ++first;
-    return text.substr(first);
-}
-
-std::string TrimRight(const std::string& text)
-{
-    std::size_t last = text.size();
-    while (last > 0 && IsBlank(text[last - 1]))
-        --last;
-    return text.substr(0, last);
-}
-
-std::string UpperCase(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
-std::string LowerCase(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
-bool SameText(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-    {
-        char x = a[i];
-        char y = b[i];
-        if (x >= 'a' && x <= 'z')
-            x = static_cast<char>(x - 'a' + 'A');
-        if (y >= 'a' && y <= 'z')
-            y = static_cast<char>(y - 'a' + 'A');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
-} // namespace IdText
-
-using namespace IdText;
 
 std::string TIdEMailAddressItem::AddressForm() const
 {

@@ -29,18 +29,6 @@ std::size_t FirstPosNotIn(const std::string& set, const std::string& text);
 // `text` without the characters of `set` at either end.
 std::string StripChars(const std::string& set, const std::string& text);
 
-// Header-text helpers: trimming removes codes 0 to 32; casing touches ASCII
-// letters only, so 8-bit bytes pass through untouched.
-namespace IdText
-{
-std::string Trim(const std::string& text);
-std::string TrimLeft(const std::string& text);
-std::string TrimRight(const std::string& text);
-std::string UpperCase(std::string text);
-std::string LowerCase(std::string text);
-bool SameText(const std::string& a, const std::string& b);
-} // namespace IdText
-
 class TIdEMailAddressItem
 {
 public:

@@ -1,8 +1,8 @@
 #include "mail/IdHeaderList.h"
 
-#include "mail/IdEMailAddress.h"
+#include "platform/AsciiText.h"
 
-using namespace IdText;
+using namespace AsciiText;
 
 namespace
 {
@@ -20,15 +20,7 @@ bool LineHasField(const std::string& line, const std::string& name)
         return false;
     for (std::size_t i = 0; i < name.size(); ++i)
     {
-        char a = line[i];
-        char b = name[i];
-        if (a == ':')
-            return false;
-        if (a >= 'a' && a <= 'z')
-            a = static_cast<char>(a - 'a' + 'A');
-        if (b >= 'a' && b <= 'z')
-            b = static_cast<char>(b - 'a' + 'A');
-        if (a != b)
+        if (line[i] == ':' || UpperChar(line[i]) != UpperChar(name[i]))
             return false;
     }
     return true;

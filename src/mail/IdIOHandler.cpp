@@ -2,6 +2,7 @@
 
 #include "mail/IdConnectThread.h"
 #include "mail/IdExceptions.h"
+#include "platform/AsciiText.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -200,7 +201,7 @@ std::string TIdIOHandler::ReadLineSkippingBlanks(int attempts)
     for (int i = 0; i < attempts; ++i)
     {
         std::string line = ReadLineOrTimeout();
-        TrimInPlace(line);
+        AsciiText::TrimInPlace(line);
         if (!line.empty())
             return line;
     }

@@ -1,12 +1,13 @@
 #include "mail/IdMessage.h"
 
 #include "mail/IdCoderHeader.h"
+#include "platform/AsciiText.h"
 
 #include <cctype>
 #include <cstdint>
 #include <ctime>
 
-using namespace IdText;
+using namespace AsciiText;
 
 namespace
 {

@@ -1,6 +1,8 @@
 #include "mail/IdReplyPOP3.h"
 
-#include "mail/IdGlobal.h"
+#include "platform/AsciiText.h"
+
+using namespace AsciiText;
 
 namespace
 {

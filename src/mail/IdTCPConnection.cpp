@@ -1,6 +1,9 @@
 #include "mail/IdTCPConnection.h"
 
 #include "mail/IdExceptions.h"
+#include "platform/AsciiText.h"
+
+using namespace AsciiText;
 
 // ------------------------------------------------------------ TIdTCPConnection
 

@@ -2,7 +2,7 @@
 // decoder works in place with remembered searches; without a code page its
 // result must equal that of a plain, slow rewrite loop over the whole text.
 #include "mail/IdCoderHeader.h"
-#include "mail/IdEMailAddress.h"
+#include "platform/AsciiText.h"
 #include "platform/Exception.h"
 
 #include <cstddef>
@@ -83,7 +83,7 @@ std::string ReferenceB(const std::string& d)
 
 std::size_t NextCandidate(const std::string& t, std::size_t from)
 {
-    const std::string up = IdText::UpperCase(t);
+    const std::string up = AsciiText::UpperCase(t);
     std::size_t s = up.find("=?ISO", from);
     if (s == npos)
         s = up.find("=?WINDOWS", from);
@@ -120,7 +120,7 @@ std::string Reference(std::string t)
                 s = prevEnd;
             }
             std::string word = letter == 'Q' || letter == 'q' ? ReferenceQ(data) : ReferenceB(data);
-            if (IdText::SameText(charset, "ISO-2022-JP"))
+            if (AsciiText::SameText(charset, "ISO-2022-JP"))
                 word = JisToShiftJis(word);
             t.replace(s, end - s, word);
             prevEnd = s + word.size();

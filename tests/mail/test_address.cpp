@@ -1,4 +1,5 @@
 #include "mail/IdEMailAddress.h"
+#include "platform/AsciiText.h"
 
 #include <gtest/gtest.h>
 
@@ -227,9 +228,9 @@ TEST(AddressText, SmallFunctions)
     EXPECT_EQ(StripChars(" ", "   "), "");
     EXPECT_EQ(LocalPartChars.size(), 80u);
     EXPECT_EQ(NameChars.size(), 81u);
-    EXPECT_EQ(IdText::Trim(std::string("\x01 a\x1F\x20", 5)), "a");
-    EXPECT_EQ(IdText::Trim("\xE9 a \xA0"), "\xE9 a \xA0"); // 8-bit bytes are not blanks
-    EXPECT_EQ(IdText::UpperCase("a\xE9z"), "A\xE9Z");
+    EXPECT_EQ(AsciiText::Trim(std::string("\x01 a\x1F\x20", 5)), "a");
+    EXPECT_EQ(AsciiText::Trim("\xE9 a \xA0"), "\xE9 a \xA0"); // 8-bit bytes are not blanks
+    EXPECT_EQ(AsciiText::UpperCase("a\xE9z"), "A\xE9Z");
 }
 
 } // namespace

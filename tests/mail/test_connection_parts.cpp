@@ -1,6 +1,6 @@
 #include "mail/IdBuffer.h"
 #include "mail/IdExceptions.h"
-#include "mail/IdGlobal.h"
+#include "platform/AsciiText.h"
 #include "support/ScriptedServer.h"
 
 #include <gtest/gtest-spi.h>
@@ -91,6 +91,7 @@ TEST(SocketErrors, Messages)
 
 TEST(TextHelpers, TrimAndCase)
 {
+    using namespace AsciiText;
     EXPECT_EQ(Trim(std::string("\x01 \t a b \r\n\x20", 10)), "a b");
     EXPECT_EQ(Trim(" \t "), "");
     for (std::string s : {"", "  ", "x", " x\r\n", "\tx y\x1F", "x  "})

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <string>
+
+// Text helpers for 8-bit protocol and file text: blanks are the codes 0 to
+// 32, and casing touches the ASCII letters only, so bytes above 127 pass
+// through whatever code page they are in.
+namespace AsciiText
+{
+
+inline bool IsBlank(char c)
+{
+    return static_cast<unsigned char>(c) <= 32;
+}
+
+inline char UpperChar(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+inline char LowerChar(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+inline std::string Trim(const std::string& s)
+{
+    std::string::size_type first = 0;
+    std::string::size_type last = s.size();
+    while (first < last && IsBlank(s[first]))
+        ++first;
+    while (last > first && IsBlank(s[last - 1]))
+        --last;
+    return s.substr(first, last - first);
+}
+
+inline std::string TrimLeft(const std::string& s)
+{
+    std::string::size_type first = 0;
+    while (first < s.size() && IsBlank(s[first]))
+        ++first;
+    return s.substr(first);
+}
+
+inline std::string TrimRight(const std::string& s)
+{
+    std::string::size_type last = s.size();
+    while (last > 0 && IsBlank(s[last - 1]))
+        --last;
+    return s.substr(0, last);
+}
+
+// Trim without a copy.
+inline void TrimInPlace(std::string& s)
+{
+    std::string::size_type last = s.size();
+    while (last > 0 && IsBlank(s[last - 1]))
+        --last;
+    s.resize(last);
+    std::string::size_type first = 0;
+    while (first < s.size() && IsBlank(s[first]))
+        ++first;
+    s.erase(0, first);
+}
+
+inline std::string UpperCase(std::string s)
+{
+    for (char& c : s)
+        c = UpperChar(c);
+    return s;
+}
+
+inline std::string LowerCase(std::string s)
+{
+    for (char& c : s)
+        c = LowerChar(c);
+    return s;
+}
+
+// Equal but for the case of ASCII letters.
+inline bool SameText(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::string::size_type i = 0; i < a.size(); ++i)
+        if (UpperChar(a[i]) != UpperChar(b[i]))
+            return false;
+    return true;
+}
+
+} // namespace AsciiText
