@@ -14,36 +14,19 @@ artefacts=$3
 mkdir -p "$artefacts"
 rm -f "$artefacts/e2e_cycle_failure.png"
 
-for tool in Xvfb trayer xdotool xset import xdpyinfo nm; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "SKIP: $tool is not installed"
-        exit 77
-    fi
-done
+source "$(dirname "${BASH_SOURCE[0]}")/../support/xsession.sh"
+need_tools Xvfb trayer xdotool xset import xdpyinfo nm
 if ! nm -C "$exe" 2>/dev/null | grep -q 'TMailCheck::CheckAccounts'; then
     echo "SKIP: $exe does not run the check cycle (not wired into the shell)"
     exit 77
 fi
 
 work=$(mktemp -d)
-xvfb_pid="" trayer_pid="" app_pid="" dove_pid=""
-
-stop() {
-    local pid=$1
-    [ -n "$pid" ] || return 0
-    kill "$pid" 2>/dev/null || return 0
-    for _ in $(seq 1 50); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -9 "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-}
+app_pid="" dove_pid=""
 
 cleanup() {
     stop "$app_pid"
-    stop "$trayer_pid"
-    stop "$xvfb_pid"
+    stop_xsession
     if [ -n "$dove_pid" ]; then
         exec {dove_in}>&- 2>/dev/null # end of input stops the server
         for _ in $(seq 1 100); do
@@ -62,17 +45,6 @@ fail() {
     [ -f "$work/ternbell.log" ] && sed 's/^/ternbell: /' "$work/ternbell.log"
     [ -f "$work/out" ] && sed 's/^/command: /' "$work/out"
     exit 1
-}
-
-# wait_for <seconds> <command...>: polls until the command succeeds.
-wait_for() {
-    local limit=$1
-    shift
-    local deadline=$((SECONDS + limit))
-    until "$@"; do
-        [ $SECONDS -lt $deadline ] || return 1
-        sleep 0.1
-    done
 }
 
 # --- the mail server
@@ -103,15 +75,7 @@ deliver two 'bob@example.org' 'Invoice; $(id) `id` "quoted"'
 deliver three '"Cy, the third" <cy@example.org>' 'Three'
 
 # --- the display and the tray
-Xvfb -displayfd 3 -noreset -screen 0 800x600x24 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-wait_for 10 grep -q '[0-9]' "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(tr -dc '0-9' <"$work/display")"
-wait_for 10 xdpyinfo >/dev/null 2>&1 || fail "display $DISPLAY does not answer"
-trayer --edge top --align right --widthtype pixel --width 100 --height 24 \
-    >"$work/trayer.log" 2>&1 &
-trayer_pid=$!
-wait_for 10 xdotool search --onlyvisible --class trayer >/dev/null || fail "trayer did not start"
+start_xsession "$work"
 
 led() { xset q | sed -n 's/.*Scroll Lock: *\([a-z]*\).*/\1/p'; }
 # Scroll Lock on before the start: the blinking must bring it back on.

@@ -11,32 +11,15 @@ artefacts=$2
 mkdir -p "$artefacts"
 rm -f "$artefacts"/*.png
 
-for tool in Xvfb trayer xdotool import xdpyinfo; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "SKIP: $tool is not installed"
-        exit 77
-    fi
-done
+source "$(dirname "${BASH_SOURCE[0]}")/../support/xsession.sh"
+need_tools Xvfb trayer xdotool import xdpyinfo
 
 work=$(mktemp -d)
-xvfb_pid="" trayer_pid="" app_pid=""
-
-stop() {
-    local pid=$1
-    [ -n "$pid" ] || return 0
-    kill "$pid" 2>/dev/null || return 0
-    for _ in $(seq 1 50); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -9 "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-}
+app_pid=""
 
 cleanup() {
     stop "$app_pid"
-    stop "$trayer_pid"
-    stop "$xvfb_pid"
+    stop_xsession
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -48,30 +31,8 @@ fail() {
     exit 1
 }
 
-# wait_for <seconds> <command...>: polls until the command succeeds.
-wait_for() {
-    local limit=$1
-    shift
-    local deadline=$((SECONDS + limit))
-    until "$@"; do
-        [ $SECONDS -lt $deadline ] || return 1
-        sleep 0.2
-    done
-}
-
-# Xvfb picks a free display itself and reports its number. -noreset keeps the
-# server (and its state) when the last client leaves.
-Xvfb -displayfd 3 -noreset -screen 0 800x600x24 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-wait_for 10 grep -q '[0-9]' "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(tr -dc '0-9' <"$work/display")"
-wait_for 10 xdpyinfo >/dev/null 2>&1 || fail "display $DISPLAY does not answer"
+start_xsession "$work"
 echo "display $DISPLAY"
-
-trayer --edge top --align right --widthtype pixel --width 100 --height 24 \
-    >"$work/trayer.log" 2>&1 &
-trayer_pid=$!
-wait_for 10 xdotool search --onlyvisible --class trayer >/dev/null || fail "trayer did not start"
 
 config="$work/config"
 mkdir -p "$config" "$work/empty"
