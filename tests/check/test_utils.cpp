@@ -1,11 +1,11 @@
 #include "check/Utils.h"
+#include "support/TestHelpers.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -110,10 +110,8 @@ TEST(Utils, DISABLED_HumanSizeInChildLocale)
 
 TEST(Utils, HumanSizeFollowsTheUserLocale)
 {
-    char tmpl[] = "/tmp/ternbell-locale-XXXXXX";
-    const int fd = ::mkstemp(tmpl);
-    ASSERT_GE(fd, 0);
-    ::close(fd);
+    const TempFolder dir("locale");
+    const std::string out = dir.File("out");
     struct Case
     {
         const char* locale;
@@ -123,17 +121,13 @@ TEST(Utils, HumanSizeFollowsTheUserLocale)
     for (const auto& c : cases)
     {
         const std::string cmd = std::string("env -u LANGUAGE -u LC_NUMERIC LC_ALL=") + c.locale +
-                                " TERNBELL_HUMANSIZE_OUT=" + tmpl +
+                                " TERNBELL_HUMANSIZE_OUT=" + out +
                                 " /proc/" + std::to_string(::getpid()) +
                                 "/exe --gtest_also_run_disabled_tests --gtest_filter=Utils.DISABLED_HumanSizeInChildLocale"
                                 " >/dev/null 2>&1";
         ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-        std::ifstream in(tmpl);
-        std::string got;
-        std::getline(in, got);
-        EXPECT_EQ(got, c.expected) << c.locale;
+        EXPECT_EQ(ReadFile(out), c.expected) << c.locale;
     }
-    ::unlink(tmpl);
 }
 
 TEST(Utils, ReplaceCount)
@@ -166,14 +160,6 @@ TEST(Utils, ReplaceCount)
 
 namespace {
 
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 bool WaitForFile(const std::string& path)
 {
     struct stat st;
@@ -194,9 +180,6 @@ class StartProcessTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/ternbell-start-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
         folder_ = root_ + "/tool box";
         ASSERT_EQ(::mkdir(folder_.c_str(), 0700), 0);
         program_ = folder_ + "/record";
@@ -208,15 +191,12 @@ protected:
                                    "mv '" << root_ << "/out.tmp' '" << root_ << "/out'\n";
         ASSERT_EQ(::chmod(program_.c_str(), 0700), 0);
     }
-    void TearDown() override
-    {
-        const std::string cmd = "rm -rf '" + root_ + "'";
-        ASSERT_EQ(std::system(cmd.c_str()), 0);
-    }
     std::string Out() const { return root_ + "/out"; }
     void Go() const { std::ofstream(root_ + "/go") << "go"; }
 
-    std::string root_, folder_, program_;
+    TempFolder temp_{"start"};
+    const std::string root_ = temp_.Path();
+    std::string folder_, program_;
 };
 
 } // namespace

@@ -1,13 +1,10 @@
 #include "platform/Animate.h"
 #include "platform/Exception.h"
+#include "support/TestHelpers.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -15,20 +12,6 @@
 namespace
 {
 const std::string DefaultAnimation = TERNBELL_RUNTIME_DIR "/notify.avi";
-
-// Runs the event loop until `done` holds or the limit passes.
-bool WaitUntil(const std::function<bool()>& done, int limitMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done())
-    {
-        if (clock.elapsed() > limitMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 // The frame numbers an active control shows during `ms`, in order, each
 // change recorded once.
@@ -41,22 +24,6 @@ std::vector<int> WatchFrames(TAnimate& animate, int ms)
         return false;
     }, ms);
     return seen;
-}
-
-std::string WriteFile(const QTemporaryDir& dir, const char* name, const QByteArray& bytes)
-{
-    const QString path = dir.filePath(QString::fromLatin1(name));
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write(bytes);
-    return path.toStdString();
-}
-
-QByteArray ReadFile(const std::string& path)
-{
-    QFile file(QString::fromStdString(path));
-    file.open(QIODevice::ReadOnly);
-    return file.readAll();
 }
 }
 
@@ -77,14 +44,15 @@ TEST(Animation, DefaultFileIsASmallLoopOfEnoughFrames)
 
 TEST(Animation, UndecodableFilesThrowAndChangeNothing)
 {
-    QTemporaryDir dir;
-    const QByteArray avi = ReadFile(DefaultAnimation);
+    TempFolder dir("animate");
+    const std::string avi = ReadFile(DefaultAnimation);
+    ASSERT_FALSE(avi.empty());
     const std::string bad[] = {
-        (dir.path() + "/missing.avi").toStdString(),
-        WriteFile(dir, "text.avi", "Just some words, not a video.\n"),
-        WriteFile(dir, "head.avi", avi.left(64)),
-        WriteFile(dir, "sound.avi", ReadFile(TERNBELL_RUNTIME_DIR "/notify.wav")),
-        WriteFile(dir, "empty.avi", {}),
+        dir.File("missing.avi"),
+        dir.Write("text.avi", "Just some words, not a video.\n"),
+        dir.Write("head.avi", avi.substr(0, 64)),
+        dir.Write("sound.avi", ReadFile(TERNBELL_RUNTIME_DIR "/notify.wav")),
+        dir.Write("empty.avi", ""),
     };
     TAnimate animate;
     animate.SetFileName(DefaultAnimation);
@@ -99,10 +67,11 @@ TEST(Animation, UndecodableFilesThrowAndChangeNothing)
 
 TEST(Animation, FileNamesAreDesktopText)
 {
-    QTemporaryDir dir;
-    ASSERT_TRUE(QFile::copy(QString::fromStdString(DefaultAnimation), dir.filePath(QStringLiteral("Gl\u00f6ckchen.avi"))));
+    TempFolder dir("animate");
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(DefaultAnimation),
+                            QString::fromStdString(dir.Path()) + QStringLiteral("/Gl\u00f6ckchen.avi")));
     TAnimate animate;
-    const std::string name = dir.path().toStdString() + "/Gl\xf6" "ckchen.avi";
+    const std::string name = dir.Path() + "/Gl\xf6" "ckchen.avi";
     EXPECT_NO_THROW(animate.SetFileName(name));
     EXPECT_EQ(animate.FileName(), name);
     EXPECT_GE(animate.FrameCount(), 9);

@@ -1,4 +1,5 @@
 #include "platform/Dialogs.h"
+#include "support/TestHelpers.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -7,10 +8,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <functional>
-#include <unistd.h>
 
 TEST(Dialogs, QtFileFilter)
 {
@@ -97,10 +95,9 @@ TEST(Dialogs, RealMessageBoxHasTheButtonsAsked)
 
 TEST(Dialogs, RealFileDialogReturnsTheChosenFile)
 {
-    char tmpl[] = "/tmp/ternbell-dlg-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    const std::string dir = tmpl;
-    std::ofstream(dir + "/bell.WAV") << "x";
+    const TempFolder folder("dlg");
+    const std::string dir = folder.Path();
+    WriteFile(dir + "/bell.WAV", "x");
 
     QStringList filters;
     WhenModal<QFileDialog>([&](QFileDialog* d) {
@@ -114,7 +111,4 @@ TEST(Dialogs, RealFileDialogReturnsTheChosenFile)
 
     WhenModal<QFileDialog>([](QFileDialog* d) { d->reject(); });
     EXPECT_EQ(OpenFileDlg(nullptr, TFileRequest{"Wave|*.wav", dir}), std::nullopt);
-
-    const std::string cmd = "rm -rf '" + dir + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
 }

@@ -1,13 +1,11 @@
 #include "platform/Dialogs.h"
 #include "platform/Hive.h"
 #include "platform/Registry.h"
+#include "support/TestHelpers.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <dirent.h>
-#include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,19 +14,6 @@
 #include <vector>
 
 namespace {
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void WriteFile(const std::string& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 bool Exists(const std::string& path)
 {
@@ -81,10 +66,7 @@ class HiveFileTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/ternbell-hive-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
-        ::setenv("XDG_CONFIG_HOME", root_.c_str(), 1);
+        env_.Set("XDG_CONFIG_HOME", root_.Path());
         SetMessageAnswerer([this](const TMessageRequest& r) {
             boxes_.push_back(r);
             return TModalResult::mrOk;
@@ -94,10 +76,8 @@ protected:
     {
         SetMessageAnswerer({});
         SetHiveReplaceHook({});
-        const std::string cmd = "rm -rf '" + root_ + "'";
-        ASSERT_EQ(std::system(cmd.c_str()), 0);
     }
-    std::string Folder() const { return root_ + "/ternbell"; }
+    std::string Folder() const { return root_.File("ternbell"); }
     std::string Path() const { return UserHivePath(); }
     void Prepare(const std::string& text)
     {
@@ -105,7 +85,8 @@ protected:
         WriteFile(Path(), text);
     }
 
-    std::string root_;
+    TempFolder root_{"hive"};
+    ScopedEnvironment env_;
     std::vector<TMessageRequest> boxes_;
 };
 

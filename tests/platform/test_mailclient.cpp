@@ -1,15 +1,11 @@
 #include "platform/MailClientView.h"
 #include "platform/Registry.h"
+#include "support/TestHelpers.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <map>
 #include <string>
+#include <vector>
 
 TEST(MailClientView, RemoveFieldCodes)
 {
@@ -44,47 +40,17 @@ TEST(MailClientView, DesktopEntryCommand)
 
 namespace {
 
-void WriteFile(const std::string& path, const std::string& text)
-{
-    const std::string dir = path.substr(0, path.rfind('/'));
-    const std::string cmd = "mkdir -p '" + dir + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-    std::ofstream(path) << text;
-}
-
 // A private set of XDG folders, set in the environment for the registry view.
 class XdgTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/ternbell-xdg-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
-        Set("XDG_CONFIG_HOME", root_ + "/config");
-        Set("XDG_CONFIG_DIRS", root_ + "/etc");
-        Set("XDG_DATA_HOME", root_ + "/data");
-        Set("XDG_DATA_DIRS", root_ + "/share1:" + root_ + "/share2");
-        Set("XDG_CURRENT_DESKTOP", "ubuntu:GNOME");
-    }
-    void TearDown() override
-    {
-        for (const auto& [name, value] : saved_)
-            if (value.second)
-                ::setenv(name.c_str(), value.first.c_str(), 1);
-            else
-                ::unsetenv(name.c_str());
-        const std::string cmd = "rm -rf '" + root_ + "'";
-        ASSERT_EQ(std::system(cmd.c_str()), 0);
-    }
-    void Set(const std::string& name, const std::string& value)
-    {
-        if (!saved_.count(name))
-        {
-            const char* old = std::getenv(name.c_str());
-            saved_[name] = {old ? old : "", old != nullptr};
-        }
-        ::setenv(name.c_str(), value.c_str(), 1);
+        env_.Set("XDG_CONFIG_HOME", root_ + "/config");
+        env_.Set("XDG_CONFIG_DIRS", root_ + "/etc");
+        env_.Set("XDG_DATA_HOME", root_ + "/data");
+        env_.Set("XDG_DATA_DIRS", root_ + "/share1:" + root_ + "/share2");
+        env_.Set("XDG_CURRENT_DESKTOP", "ubuntu:GNOME");
     }
     void Desktop(const std::string& folder, const std::string& relative, const std::string& exec)
     {
@@ -98,8 +64,9 @@ protected:
                                       "x-scheme-handler/mailto=" + handlers + "\n");
     }
 
-    std::string root_;
-    std::map<std::string, std::pair<std::string, bool>> saved_;
+    TempFolder folder_{"xdg"};
+    const std::string root_ = folder_.Path();
+    ScopedEnvironment env_;
 };
 
 } // namespace

@@ -1,81 +1,21 @@
 #include "platform/MediaPlayer.h"
+#include "support/TestHelpers.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdint>
-#include <functional>
 #include <string>
 
 namespace
 {
 const std::string DefaultSound = TERNBELL_RUNTIME_DIR "/notify.wav";
 
-bool WaitUntil(const std::function<bool()>& done, int limitMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done())
-    {
-        if (clock.elapsed() > limitMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
-
-void AppendLE(std::string& out, uint32_t value, int bytes)
-{
-    for (int i = 0; i < bytes; ++i)
-        out += char((value >> (8 * i)) & 0xFF);
-}
-
-// A mono 16-bit wave of a quiet tone, `ms` long.
-std::string ToneWave(int ms, int rate = 8000)
-{
-    const uint32_t frames = uint32_t(rate) * uint32_t(ms) / 1000;
-    std::string data;
-    for (uint32_t i = 0; i < frames; ++i)
-        AppendLE(data, uint32_t(int16_t(3000 * std::sin(i * 0.3))) & 0xFFFF, 2);
-    std::string wave = "RIFF";
-    AppendLE(wave, uint32_t(36 + data.size()), 4);
-    wave += "WAVEfmt ";
-    AppendLE(wave, 16, 4);
-    AppendLE(wave, 1, 2);  // PCM
-    AppendLE(wave, 1, 2);  // mono
-    AppendLE(wave, uint32_t(rate), 4);
-    AppendLE(wave, uint32_t(rate) * 2, 4);
-    AppendLE(wave, 2, 2);
-    AppendLE(wave, 16, 2);
-    wave += "data";
-    AppendLE(wave, uint32_t(data.size()), 4);
-    return wave + data;
-}
-
 class MediaPlayerTest : public ::testing::Test
 {
 protected:
-    std::string Write(const char* name, const std::string& bytes)
-    {
-        const QString path = Dir.filePath(QString::fromLatin1(name));
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes.data(), qint64(bytes.size()));
-        return path.toStdString();
-    }
-
-    std::string ReadDefault()
-    {
-        QFile file(QString::fromStdString(DefaultSound));
-        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
-        return file.readAll().toStdString();
-    }
-
-    QTemporaryDir Dir;
+    TempFolder Dir{"media"};
     TMediaPlayer Player;
 };
 }
@@ -123,23 +63,24 @@ TEST_F(MediaPlayerTest, OpensTheDefaultChime)
 TEST_F(MediaPlayerTest, FileNamesAreDesktopText)
 {
     // "Kl\xe4nge.wav" in the desktop code page names the file "Klänge.wav".
-    const QString path = Dir.filePath(QStringLiteral("Kl\u00e4nge.wav"));
+    const QString path = QString::fromStdString(Dir.Path()) + QStringLiteral("/Kl\u00e4nge.wav");
     ASSERT_TRUE(QFile::copy(QString::fromStdString(DefaultSound), path));
-    Player.FileName = Dir.path().toStdString() + "/Kl\xe4nge.wav";
+    Player.FileName = Dir.Path() + "/Kl\xe4nge.wav";
     EXPECT_NO_THROW(Player.Open());
     EXPECT_TRUE(Player.IsOpen());
 }
 
 TEST_F(MediaPlayerTest, BadFilesFailAtOpenAndLeaveThePlayerClosed)
 {
-    const std::string chime = ReadDefault();
+    const std::string chime = ReadFile(DefaultSound);
+    ASSERT_FALSE(chime.empty());
     const std::string files[] = {
-        (Dir.path() + "/missing.wav").toStdString(),
-        Write("text.wav", "This is not a sound at all.\n"),
-        Write("cut.wav", chime.substr(0, chime.size() / 2)),
-        Write("header.wav", chime.substr(0, 30)),
-        Write("empty.wav", ""),
-        Dir.path().toStdString(),  // a folder
+        Dir.File("missing.wav"),
+        Dir.Write("text.wav", "This is not a sound at all.\n"),
+        Dir.Write("cut.wav", chime.substr(0, chime.size() / 2)),
+        Dir.Write("header.wav", chime.substr(0, 30)),
+        Dir.Write("empty.wav", ""),
+        Dir.Path(),  // a folder
         "",
     };
     for (const std::string& file : files)
@@ -172,7 +113,7 @@ TEST_F(MediaPlayerTest, PlayWithoutOpenSaysNoDeviceIsOpen)
 
 TEST_F(MediaPlayerTest, PlayReturnsWhileTheSoundGoesOn)
 {
-    Player.FileName = Write("long.wav", ToneWave(4000));
+    Player.FileName = Dir.Write("long.wav", ToneWave(4000));
     Player.Open();
     QElapsedTimer clock;
     clock.start();
@@ -186,7 +127,7 @@ TEST_F(MediaPlayerTest, PlayReturnsWhileTheSoundGoesOn)
 
 TEST_F(MediaPlayerTest, PositionIsKeptBetweenPlaysAndNotRewound)
 {
-    Player.FileName = Write("tone.wav", ToneWave(1500));
+    Player.FileName = Dir.Write("tone.wav", ToneWave(1500));
     Player.Open();
     Player.Play();
     ASSERT_TRUE(WaitUntil([&] { return Player.Position() >= 200; }, 3000));
@@ -219,7 +160,7 @@ TEST_F(MediaPlayerTest, PositionIsKeptBetweenPlaysAndNotRewound)
 
 TEST_F(MediaPlayerTest, CloseWhilePlayingStopsAndForgetsTheFile)
 {
-    Player.FileName = Write("tone.wav", ToneWave(2000));
+    Player.FileName = Dir.Write("tone.wav", ToneWave(2000));
     Player.Open();
     Player.Play();
     Player.Close();

@@ -1,7 +1,7 @@
 #include "platform/MediaPlayer.h"
+#include "support/TestHelpers.h"
 
 #include <QAudioDevice>
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMediaDevices>
@@ -10,41 +10,15 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <functional>
 
 // The audible path: a private sound server with a null output, its monitor
 // recorded while the player plays. Skipped where no sound server is installed.
 
 namespace
 {
-bool WaitUntil(const std::function<bool()>& done, int limitMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done())
-    {
-        if (clock.elapsed() > limitMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
-
-void Stop(QProcess& process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(5000))
-    {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-}
-
 class PrivateSoundServer
 {
 public:
@@ -69,7 +43,7 @@ public:
         return WaitUntil([&] { return QFile::exists(Socket); }, 10000);
     }
 
-    ~PrivateSoundServer() { Stop(FServer); }
+    ~PrivateSoundServer() { StopProcess(FServer); }
 
     QString Socket;
 
@@ -77,26 +51,6 @@ private:
     QTemporaryDir FDir;
     QProcess FServer;
 };
-
-std::string ToneWave(int ms, int rate = 8000)
-{
-    std::string data;
-    for (int i = 0; i < rate * ms / 1000; ++i)
-    {
-        const auto v = uint16_t(int16_t(12000 * std::sin(i * 0.3)));
-        data += char(v & 0xFF);
-        data += char(v >> 8);
-    }
-    const auto le = [](uint32_t v, int n) {
-        std::string s;
-        for (int i = 0; i < n; ++i)
-            s += char((v >> (8 * i)) & 0xFF);
-        return s;
-    };
-    return "RIFF" + le(uint32_t(36 + data.size()), 4) + "WAVEfmt " + le(16, 4) + le(1, 2) + le(1, 2)
-           + le(uint32_t(rate), 4) + le(uint32_t(rate * 2), 4) + le(2, 2) + le(16, 2) + "data"
-           + le(uint32_t(data.size()), 4) + data;
-}
 }
 
 TEST(MediaOutput, PlaysThroughTheSoundServerWithoutBlocking)
@@ -110,14 +64,8 @@ TEST(MediaOutput, PlaysThroughTheSoundServerWithoutBlocking)
     ASSERT_TRUE(WaitUntil([] { return !QMediaDevices::defaultAudioOutput().isNull(); }, 5000))
         << "the sound server offers no output";
 
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("tone.wav"));
-    {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        const std::string wave = ToneWave(1500);
-        file.write(wave.data(), qint64(wave.size()));
-    }
+    TempFolder dir("media");
+    const std::string path = dir.Write("tone.wav", ToneWave(1500, 12000));
 
     // Record what reaches the null output, when the recorder is there.
     QProcess recorder;
@@ -132,7 +80,7 @@ TEST(MediaOutput, PlaysThroughTheSoundServerWithoutBlocking)
     }
 
     TMediaPlayer player;
-    player.FileName = path.toStdString();
+    player.FileName = path;
     player.Open();
     QElapsedTimer clock;
     clock.start();
@@ -146,7 +94,7 @@ TEST(MediaOutput, PlaysThroughTheSoundServerWithoutBlocking)
     if (record)
     {
         WaitUntil([] { return false; }, 300);
-        Stop(recorder);
+        StopProcess(recorder);
         const QByteArray pcm = recorder.readAllStandardOutput();
         int peak = 0;
         for (qsizetype i = 0; i + 1 < pcm.size(); i += 2)

@@ -1,40 +1,15 @@
 #include "platform/ScrollLock.h"
+#include "support/TestHelpers.h"
 
 #include <QProcess>
 #include <QStandardPaths>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <optional>
 #include <string>
 
 namespace
 {
-// Sets or unsets DISPLAY for the scope and restores it after.
-class DisplayVariable
-{
-public:
-    explicit DisplayVariable(const std::optional<std::string>& value)
-    {
-        if (const char* old = std::getenv("DISPLAY"))
-            FOld = old;
-        if (value)
-            setenv("DISPLAY", value->c_str(), 1);
-        else
-            unsetenv("DISPLAY");
-    }
-    ~DisplayVariable()
-    {
-        if (FOld)
-            setenv("DISPLAY", FOld->c_str(), 1);
-        else
-            unsetenv("DISPLAY");
-    }
-
-private:
-    std::optional<std::string> FOld;
-};
-
 // A private X server for the test. -noreset keeps the LED state when our
 // short-lived connections close; -displayfd lets it pick a free display.
 class PrivateXServer
@@ -59,17 +34,7 @@ public:
         return true;
     }
 
-    ~PrivateXServer()
-    {
-        if (FProcess.state() == QProcess::NotRunning)
-            return;
-        FProcess.terminate();
-        if (!FProcess.waitForFinished(5000))
-        {
-            FProcess.kill();
-            FProcess.waitForFinished(5000);
-        }
-    }
+    ~PrivateXServer() { StopProcess(FProcess); }
 
     std::string Name;
 
@@ -95,7 +60,7 @@ TEST(ScrollLock, FollowsWritesOnARealXServer)
         GTEST_SKIP() << "Xvfb is not installed: the X keyboard LED cannot be tested here";
     PrivateXServer server;
     ASSERT_TRUE(server.Start()) << "Xvfb did not come up";
-    DisplayVariable display(server.Name);
+    ScopedEnvironment display("DISPLAY", server.Name);
     const bool xset = !QStandardPaths::findExecutable(QStringLiteral("xset")).isEmpty();
 
     EXPECT_FALSE(ScrollLockLedOn());
@@ -114,7 +79,7 @@ TEST(ScrollLock, WithoutADisplayNothingFails)
     for (const std::optional<std::string>& value :
          {std::optional<std::string>(), std::optional<std::string>(":4711")})
     {
-        DisplayVariable display(value);
+        ScopedEnvironment display("DISPLAY", value);
         EXPECT_FALSE(ScrollLockLedOn());
         EXPECT_NO_THROW(SetScrollLockLed(true));
         EXPECT_FALSE(ScrollLockLedOn());

@@ -5,14 +5,12 @@
 #include "notify/NewMailForm.h"
 #include "platform/Dialogs.h"
 #include "platform/Registry.h"
+#include "support/TestHelpers.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 
 // A fresh per-user hive (XDG_CONFIG_HOME in a temporary folder), the process
@@ -25,8 +23,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(home_.isValid());
-        savedXdg_ = std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "";
-        setenv("XDG_CONFIG_HOME", home_.path().toLocal8Bit().constData(), 1);
+        env_.Set("XDG_CONFIG_HOME", home_.path().toLocal8Bit().toStdString());
         LoadPending = true;
         ClearListPending = false;
         ExitConfirmed = false;
@@ -46,19 +43,9 @@ protected:
         newMail.reset();
         SetMessageAnswerer({});
         SetFileAnswerer({});
-        if (savedXdg_.empty())
-            unsetenv("XDG_CONFIG_HOME");
-        else
-            setenv("XDG_CONFIG_HOME", savedXdg_.c_str(), 1);
     }
 
-    std::string HiveText() const
-    {
-        std::ifstream in(UserHivePath());
-        std::stringstream all;
-        all << in.rdbuf();
-        return all.str();
-    }
+    std::string HiveText() const { return ReadFile(UserHivePath()); }
 
     // Values written straight into the hive, as an earlier run would have left them.
     static void Store(const std::string& key, const std::string& name, int32_t value)
@@ -92,7 +79,7 @@ protected:
     }
 
     QTemporaryDir home_;
-    std::string savedXdg_;
+    ScopedEnvironment env_; // restored before home_ goes
     std::unique_ptr<TfrmSettings> settings;
     std::unique_ptr<TfrmNewMail> newMail;
 };
