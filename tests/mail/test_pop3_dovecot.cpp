@@ -6,14 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,28 +24,6 @@ namespace
             GTEST_SKIP() << why;                                                                   \
     } while (0)
 
-// The first line a server sends on a fresh connection, read with plain
-// sockets so the fixture is checked apart from the client under test.
-std::string FirstLine(uint16_t port)
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(port);
-    std::string line;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
-    {
-        timeval tv{5, 0};
-        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        char c;
-        while (read(fd, &c, 1) == 1 && c != '\n')
-            line += c;
-    }
-    close(fd);
-    return line;
-}
-
 TEST(Pop3DovecotFixture, StartsServesBothProtocolsAndStopsEverything)
 {
     SKIP_WITHOUT_DOVECOT();
@@ -62,10 +35,10 @@ TEST(Pop3DovecotFixture, StartsServesBothProtocolsAndStopsEverything)
         server.Start();
         ASSERT_TRUE(server.Running());
         EXPECT_NE(server.Pop3Port(), server.ImapPort());
-        EXPECT_EQ(FirstLine(server.Pop3Port()).rfind("+OK", 0), 0u);
-        EXPECT_EQ(FirstLine(server.ImapPort()).rfind("* OK", 0), 0u);
+        EXPECT_EQ(Dovecot::FirstLine(server.Pop3Port()).rfind("+OK", 0), 0u);
+        EXPECT_EQ(Dovecot::FirstLine(server.ImapPort()).rfind("* OK", 0), 0u);
         // Without APOP the greeting carries no timestamp.
-        EXPECT_EQ(FirstLine(server.Pop3Port()).find('<'), std::string::npos);
+        EXPECT_EQ(Dovecot::FirstLine(server.Pop3Port()).find('<'), std::string::npos);
 
         server.Deliver("ann", "Subject: one\r\n\r\n1\r\n");
         server.Deliver("ann", "Subject: two\r\n\r\n2\r\n");
@@ -89,7 +62,7 @@ TEST(Pop3DovecotFixture, OffersApopTimestampWhenAsked)
     server.AddUser("ann", "secret");
     server.EnableApop();
     server.Start();
-    std::string greeting = FirstLine(server.Pop3Port());
+    std::string greeting = Dovecot::FirstLine(server.Pop3Port());
     EXPECT_NE(greeting.find('<'), std::string::npos) << greeting;
     EXPECT_NE(greeting.find('>'), std::string::npos) << greeting;
 }

@@ -77,24 +77,7 @@ uint16_t FreePort()
 // service first); a server stopped in the middle of that lingers for seconds.
 bool Greets(uint16_t port, const std::string& prefix)
 {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0)
-        return false;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(port);
-    std::string line;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
-    {
-        timeval tv{2, 0};
-        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        char c;
-        while (line.size() < prefix.size() && read(fd, &c, 1) == 1)
-            line += c;
-    }
-    close(fd);
-    return line == prefix;
+    return Dovecot::FirstLine(port, 2).rfind(prefix, 0) == 0;
 }
 
 void WriteFile(const std::string& path, const std::string& text, mode_t mode)
@@ -365,6 +348,28 @@ bool Dovecot::StartOnce(std::string& why)
     why = "the ports did not accept connections within 15 s";
     Stop();
     return false;
+}
+
+std::string Dovecot::FirstLine(uint16_t port, int seconds)
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return {};
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    std::string line;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
+    {
+        timeval tv{seconds, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        char c;
+        while (read(fd, &c, 1) == 1 && c != '\n')
+            line += c;
+    }
+    close(fd);
+    return line;
 }
 
 void Dovecot::Stop()

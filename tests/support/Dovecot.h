@@ -80,6 +80,11 @@ public:
 
     std::string Log() const;
 
+    // What a server on the loopback port sends on a fresh connection up to
+    // the first line feed (kept apart from the mail client under test);
+    // whatever came when no line ends within `seconds`.
+    static std::string FirstLine(uint16_t port, int seconds = 5);
+
 private:
     std::string MaildirOf(const std::string& user) const;
     void WritePasswd(const std::string& user) const;
