@@ -172,59 +172,53 @@ void BM_RecvCountLF_Block10MB(benchmark::State& state)
     CountLines(state, Block());
 }
 
-void BM_ReadReply_ReplyLines(benchmark::State& state)
+// Reads each connection's whole payload with `read`, the way a mail client
+// would: a fresh connection per iteration.
+template <typename Read>
+void ReadConnections(benchmark::State& state, TPayloadServer& server, Read read)
 {
-    TPayloadServer& server = Replies();
     TIdTCPClientCustom client(std::make_unique<TOneLineReply>());
     client.Host = "127.0.0.1";
     client.Port = server.Port();
     for (auto _ : state)
     {
         client.Connect();
-        for (int i = 0; i < ReplyLines; ++i)
-            client.ReadReply("+OK");
-        benchmark::DoNotOptimize(client.LastReply().Text);
+        read(client);
         client.Disconnect(false);
     }
     Report(state, server);
 }
 
+void BM_ReadReply_ReplyLines(benchmark::State& state)
+{
+    ReadConnections(state, Replies(), [](TIdTCPClientCustom& client) {
+        for (int i = 0; i < ReplyLines; ++i)
+            client.ReadReply("+OK");
+        benchmark::DoNotOptimize(client.LastReply().Text);
+    });
+}
+
 void BM_ReadLine_ReplyLines(benchmark::State& state)
 {
-    TPayloadServer& server = Replies();
-    TIdTCPClientCustom client(std::make_unique<TOneLineReply>());
-    client.Host = "127.0.0.1";
-    client.Port = server.Port();
-    for (auto _ : state)
-    {
-        client.Connect();
+    ReadConnections(state, Replies(), [](TIdTCPClientCustom& client) {
         TIdIOHandler* io = client.IOHandler();
         std::size_t bytes = 0;
         for (int i = 0; i < ReplyLines; ++i)
             bytes += io->ReadLine().size();
         benchmark::DoNotOptimize(bytes);
-        client.Disconnect(false);
-    }
-    Report(state, server);
+    });
 }
 
 void BM_ReadDotTerminated_Block10MB(benchmark::State& state)
 {
     TPayloadServer& server = Block();
-    TIdTCPClientCustom client(std::make_unique<TOneLineReply>());
-    client.Host = "127.0.0.1";
-    client.Port = server.Port();
-    for (auto _ : state)
-    {
-        client.Connect();
+    ReadConnections(state, server, [&](TIdTCPClientCustom& client) {
         TIdStrings lines;
         client.IOHandler()->ReadDotTerminated(lines);
         if (lines.size() + 1 != server.Lines())
             state.SkipWithError("wrong line count");
         benchmark::DoNotOptimize(lines);
-        client.Disconnect(false);
-    }
-    Report(state, server);
+    });
 }
 
 } // namespace
