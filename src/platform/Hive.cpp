@@ -1,5 +1,7 @@
 #include "platform/Hive.h"
 
+#include "platform/AsciiText.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -13,17 +15,14 @@
 
 #include <utility>
 
-namespace {
+using AsciiText::SameText;
 
-char LowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
+namespace {
 
 bool StartsWithNoCase(const std::string& text, const char* prefix)
 {
     const size_t n = std::strlen(prefix);
-    return text.size() >= n && SameName(text.substr(0, n), prefix);
+    return text.size() >= n && SameText(text.substr(0, n), prefix);
 }
 
 std::string TrimBlanks(const std::string& s)
@@ -40,7 +39,7 @@ int HexDigit(char c)
 {
     if (c >= '0' && c <= '9')
         return c - '0';
-    c = LowerAscii(c);
+    c = AsciiText::LowerChar(c);
     if (c >= 'a' && c <= 'f')
         return c - 'a' + 10;
     return -1;
@@ -480,20 +479,10 @@ std::string ResolvedPath(const std::string& path)
 
 } // namespace
 
-bool SameName(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i]))
-            return false;
-    return true;
-}
-
 THiveValue* THiveKey::Find(const std::string& name)
 {
     for (auto& v : values)
-        if (SameName(v.name, name))
+        if (SameText(v.name, name))
             return &v;
     return nullptr;
 }
@@ -519,7 +508,7 @@ void THiveKey::Set(THiveValue value)
 bool THiveKey::Remove(const std::string& name)
 {
     for (auto it = values.begin(); it != values.end(); ++it)
-        if (SameName(it->name, name))
+        if (SameText(it->name, name))
         {
             values.erase(it);
             return true;
@@ -530,7 +519,7 @@ bool THiveKey::Remove(const std::string& name)
 THiveKey* THive::Find(const std::string& path)
 {
     for (auto& k : keys)
-        if (SameName(k.path, path))
+        if (SameText(k.path, path))
             return &k;
     return nullptr;
 }
@@ -546,7 +535,7 @@ bool THive::Exists(const std::string& path) const
         return true;
     const std::string prefix = path + "\\";
     for (const auto& k : keys)
-        if (k.path.size() > prefix.size() && SameName(k.path.substr(0, prefix.size()), prefix))
+        if (k.path.size() > prefix.size() && SameText(k.path.substr(0, prefix.size()), prefix))
             return true;
     return false;
 }

@@ -10,7 +10,8 @@
 // The hive file: REGEDIT4 text, UTF-8. Parsing and writing the text are pure
 // functions; the file functions below add the folder, the lock and the atomic
 // replace. All names and texts here are UTF-8 as in the file; the registry
-// converts to and from the desktop code page.
+// converts to and from the desktop code page. Key paths and value names
+// compare without regard to the case of ASCII letters.
 
 enum class THiveValueKind
 {
@@ -53,9 +54,6 @@ struct THive
     bool Exists(const std::string& path) const;
     THiveKey& Create(const std::string& path);
 };
-
-// ASCII-only case-insensitive equality, as key and value names compare.
-bool SameName(const std::string& a, const std::string& b);
 
 class EHiveParseError : public Exception
 {

@@ -1,5 +1,7 @@
 #include "platform/MailClientView.h"
 
+#include "platform/AsciiText.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <pwd.h>
@@ -97,14 +99,6 @@ bool IniValue(const std::string& text, const std::string& group, const std::stri
     return false;
 }
 
-std::string LowerAscii(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
 // Desktop entry string escapes.
 std::string Unescape(const std::string& s)
 {
@@ -143,7 +137,7 @@ TXdgPlaces XdgPlacesFromEnvironment()
         std::string d;
         while (std::getline(ss, d, ':'))
             if (!d.empty())
-                desktops.push_back(LowerAscii(d));
+                desktops.push_back(AsciiText::LowerCase(d));
     }
     TXdgPlaces places;
     auto addLists = [&](const std::string& folder) {
