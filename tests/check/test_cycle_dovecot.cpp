@@ -101,6 +101,16 @@ protected:
         return user;
     }
 
+    // A client of the test's own on the server, logging in as `user`.
+    static void Aim(TIdPOP3& pop, const std::string& user)
+    {
+        pop.Host = Server->Host();
+        pop.Port = Server->Pop3Port();
+        pop.Username = user;
+        pop.Password = "secret";
+        pop.ReadTimeout = 10000;
+    }
+
     // The server takes a new user over when it notices the changed passwd
     // file; a login before that is refused.
     void WaitUntilLoginWorks(const std::string& user)
@@ -113,11 +123,7 @@ protected:
             try
             {
                 TIdPOP3 probe;
-                probe.Host = Server->Host();
-                probe.Port = Server->Pop3Port();
-                probe.Username = user;
-                probe.Password = "secret";
-                probe.ReadTimeout = 10000;
+                Aim(probe, user);
                 probe.Connect();
                 probe.Disconnect();
                 return;
@@ -135,11 +141,7 @@ protected:
     void DeleteOnServer(const std::string& user, int number)
     {
         TIdPOP3 other;
-        other.Host = Server->Host();
-        other.Port = Server->Pop3Port();
-        other.Username = user;
-        other.Password = "secret";
-        other.ReadTimeout = 10000;
+        Aim(other, user);
         other.Connect();
         other.DeleteMessage(number);
         other.Disconnect();

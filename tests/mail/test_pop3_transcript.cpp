@@ -59,6 +59,15 @@ const char* const LoggedIn = R"(
     S: +OK logged in
 )";
 
+// A client that gives up before logging in still says goodbye.
+const char* const QuitBeforeLogin = R"(
+    S: +OK ready
+    C: CAPA
+    S: -ERR
+    C: QUIT
+    S: +OK
+)";
+
 TEST(Pop3Parse, GreetingTimestamp)
 {
     const std::pair<const char*, const char*> cases[] = {
@@ -354,13 +363,7 @@ TEST(Pop3Transcript, LoginKindsThatCannotRunQuitFirst)
     for (const Case& c : {Case{atAPOP, "Server do not support APOP (no timestamp)"},
                           Case{atSASL, "Need SASL mechanisms to login with it!!"}})
     {
-        ScriptedServer srv(R"(
-            S: +OK ready without a stamp
-            C: CAPA
-            S: -ERR
-            C: QUIT
-            S: +OK
-        )");
+        ScriptedServer srv(QuitBeforeLogin); // no timestamp in the greeting
         TIdPOP3 pop;
         Aim(pop, srv);
         pop.AuthType = c.kind;
@@ -404,13 +407,7 @@ TEST(Pop3Transcript, LineBreakInCredentialsIsNeverSent)
                                          {"ann\nDELE 1", "pw"},
                                          {"ann", "pw\rx"}})
     {
-        ScriptedServer srv(R"(
-            S: +OK ready
-            C: CAPA
-            S: -ERR
-            C: QUIT
-            S: +OK
-        )");
+        ScriptedServer srv(QuitBeforeLogin);
         TIdPOP3 pop;
         Aim(pop, srv, user, password);
         EXPECT_EQ(MessageOf<EIdException>([&] { pop.Connect(); }),
