@@ -1,6 +1,7 @@
 #include "mail/IdExceptions.h"
 #include "mail/IdTCPConnection.h"
 #include "support/ScriptedServer.h"
+#include "support/TestHelpers.h"
 
 #include <gtest/gtest.h>
 
@@ -53,20 +54,6 @@ void Attach(TTestClient& client, const ScriptedServer& server)
 {
     client.Host = server.Host();
     client.Port = server.Port();
-}
-
-template <class E, class F>
-std::string MessageOf(F&& f)
-{
-    try
-    {
-        f();
-    }
-    catch (const E& e)
-    {
-        return e.Message;
-    }
-    return "<no error>";
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "mail/IdPOP3.h"
 #include "platform/Exception.h"
 #include "support/ScriptedServer.h"
+#include "support/TestHelpers.h"
 
 #include <gtest/gtest.h>
 
@@ -28,25 +29,6 @@ bool Sent(const ScriptedServer& srv, const std::string& line)
 {
     auto lines = srv.ReceivedLines();
     return std::count(lines.begin(), lines.end(), line) > 0;
-}
-
-// Runs `action`, which must raise E, and returns the error's message.
-template <typename E>
-std::string MessageOf(const std::function<void()>& action)
-{
-    try
-    {
-        action();
-    }
-    catch (const E& e)
-    {
-        return e.Message;
-    }
-    catch (const std::exception& e)
-    {
-        return std::string("unexpected error: ") + e.what();
-    }
-    return "no error";
 }
 
 const char* const LoggedIn = R"(

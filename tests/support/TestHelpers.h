@@ -1,5 +1,6 @@
 #pragma once
 
+#include <exception>
 #include <functional>
 #include <optional>
 #include <string>
@@ -61,3 +62,23 @@ void StopProcess(QProcess& process);
 
 // A mono 16-bit PCM wave of a tone, `ms` long.
 std::string ToneWave(int ms, int amplitude = 3000, int rate = 8000);
+
+// The message of the E that `action` raises; when it raises something else
+// or nothing, a text that says so.
+template <typename E, typename F>
+std::string MessageOf(F&& action)
+{
+    try
+    {
+        action();
+    }
+    catch (const E& e)
+    {
+        return e.Message;
+    }
+    catch (const std::exception& e)
+    {
+        return std::string("unexpected error: ") + e.what();
+    }
+    return "no error";
+}
