@@ -2,12 +2,12 @@
 
 #include "i18n/Translate.h"
 #include "platform/Artwork.h"
+#include "platform/FormParts.h"
 
 #include <QApplication>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 
 TfrmAboutBox::TfrmAboutBox(QWidget* parent) : QDialog(parent)
 {
@@ -17,44 +17,37 @@ TfrmAboutBox::TfrmAboutBox(QWidget* parent) : QDialog(parent)
                    Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(360, 200);
 
-    panImage = new QFrame(this);
-    panImage->setObjectName(QStringLiteral("panImage"));
+    panImage = Named(new QFrame(this), "panImage");
     panImage->setFrameShape(QFrame::Panel);
     panImage->setFrameShadow(QFrame::Sunken);
     panImage->setGeometry(8, 8, 120, 184);
-    imgBackground = new QLabel(panImage);
-    imgBackground->setObjectName(QStringLiteral("imgBackground"));
+    imgBackground = Named(new QLabel(panImage), "imgBackground");
     imgBackground->setScaledContents(true);
     imgBackground->setPixmap(AboutBackground());
     imgBackground->setGeometry(2, 2, 116, 180);
-    imgIcon = new QLabel(panImage);
-    imgIcon->setObjectName(QStringLiteral("imgIcon"));
+    imgIcon = Named(new QLabel(panImage), "imgIcon");
     imgIcon->setGeometry(44, 16, 32, 32);
     imgIcon->setAttribute(Qt::WA_TranslucentBackground);
 
-    lblTitle = new QLabel(QStringLiteral("ternbell"), this);
-    lblTitle->setObjectName(QStringLiteral("lblTitle"));
+    lblTitle = Captioned<QLabel>(this, "lblTitle", "ternbell");
     QFont big = lblTitle->font();
     big.setBold(true);
     big.setPointSize(big.pointSize() + 4);
     lblTitle->setFont(big);
     lblTitle->setGeometry(140, 12, 210, 28);
-    lblCredits = new QLabel(QStringLiteral("A small mail notifier for the desktop tray.\n"
-                                           "It checks POP3 and IMAP4 mailboxes and tells "
-                                           "you when new mail is waiting."),
-                            this);
-    lblCredits->setObjectName(QStringLiteral("lblCredits"));
+    lblCredits = Captioned<QLabel>(this, "lblCredits",
+                                   "A small mail notifier for the desktop tray.\n"
+                                   "It checks POP3 and IMAP4 mailboxes and tells "
+                                   "you when new mail is waiting.");
     lblCredits->setWordWrap(true);
     lblCredits->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblCredits->setGeometry(140, 48, 210, 100);
-    btnOk = new QPushButton(QStringLiteral("&Ok"), this);
-    btnOk->setObjectName(QStringLiteral("btnOk"));
+    btnOk = Captioned<QPushButton>(this, "btnOk", "&Ok");
     btnOk->setDefault(true);
     btnOk->setGeometry(275, 163, 75, 25);
     connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
 
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    CenterOnScreen(*this);
 
     FormCreate();
 }

@@ -6,6 +6,7 @@
 #include "config/UpDown.h"
 #include "i18n/Translate.h"
 #include "platform/Artwork.h"
+#include "platform/FormParts.h"
 #include "platform/MediaPlayer.h"
 
 #include <QAction>
@@ -23,7 +24,6 @@
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -32,12 +32,6 @@
 
 namespace
 {
-
-template <typename T> T* Named(T* object, const char* name)
-{
-    object->setObjectName(QLatin1String(name));
-    return object;
-}
 
 // Narrower tab padding, so the four page captions fit the designed width.
 class TNarrowTabsStyle : public QProxyStyle
@@ -54,14 +48,14 @@ public:
 
 QLabel* WrappedLabel(QWidget* parent, const char* name, const char* text)
 {
-    auto* label = Named(new QLabel(QString::fromUtf8(text), parent), name);
+    auto* label = Captioned<QLabel>(parent, name, text);
     label->setWordWrap(true);
     return label;
 }
 
 QPushButton* BrowseButton(QWidget* parent, const char* name)
 {
-    auto* button = Named(new QPushButton(QStringLiteral("..."), parent), name);
+    auto* button = Captioned<QPushButton>(parent, name, "...");
     button->setFixedWidth(24);
     return button;
 }
@@ -85,14 +79,7 @@ TfrmSettings::TfrmSettings(QWidget* parent) : QWidget(parent, Qt::Window)
     // A fixed dialog frame without caption buttons.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setFixedSize(344, 344);
-    // The window was laid out for a narrow 11-pixel dialog font; prefer the
-    // narrow faces a Linux desktop usually has.
-    QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("Arial"), QStringLiteral("Nimbus Sans"),
-                      QStringLiteral("DejaVu Sans Condensed")});
-    font.setPixelSize(11);
-    setFont(font);
+    setFont(DesignedFont());
 
     pagSettings = Named(new QTabWidget(this), "pagSettings");
     auto* tabsStyle = new TNarrowTabsStyle;
@@ -104,9 +91,9 @@ TfrmSettings::TfrmSettings(QWidget* parent) : QWidget(parent, Qt::Window)
     CreateAccountPage();
     pagSettings->setCurrentIndex(0);
 
-    btnDefault = Named(new QPushButton(QStringLiteral("&Default"), this), "btnDefault");
-    btnOk = Named(new QPushButton(QStringLiteral("&Ok"), this), "btnOk");
-    btnCancel = Named(new QPushButton(QStringLiteral("&Cancel"), this), "btnCancel");
+    btnDefault = Captioned<QPushButton>(this, "btnDefault", "&Default");
+    btnOk = Captioned<QPushButton>(this, "btnOk", "&Ok");
+    btnCancel = Captioned<QPushButton>(this, "btnCancel", "&Cancel");
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(btnDefault);
     buttons->addStretch(1);
@@ -124,8 +111,7 @@ TfrmSettings::TfrmSettings(QWidget* parent) : QWidget(parent, Qt::Window)
     timBlinking->setInterval(500);
     CreateTray();
 
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    CenterOnScreen(*this);
 
     FormCreate();
 }
@@ -141,20 +127,19 @@ void TfrmSettings::CreateGeneralPage()
     lblGeneral = WrappedLabel(p, "lblGeneral",
                               "You can change the main configuration items here. If you want to "
                               "restore the default settings, please click onto Default button.");
-    lblApplication = Named(new QLabel(QStringLiteral("Email client:"), p), "lblApplication");
+    lblApplication = Captioned<QLabel>(p, "lblApplication", "Email client:");
     txtApplication = Named(new QLineEdit(p), "txtApplication");
     txtApplicationButton = BrowseButton(p, "txtApplicationButton");
-    lblInterval = Named(new QLabel(QStringLiteral("Check my mail box every (sec.):"), p),
-                        "lblInterval");
+    lblInterval = Captioned<QLabel>(p, "lblInterval", "Check my mail box every (sec.):");
     txtInterval = Named(new QLineEdit(p), "txtInterval");
     spnInterval = Named(new TUpDown(txtInterval, 5, 7200, 5, 180, p), "spnInterval");
-    lblDoubleClick = Named(new QLabel(QStringLiteral("Double click:"), p), "lblDoubleClick");
+    lblDoubleClick = Captioned<QLabel>(p, "lblDoubleClick", "Double click:");
     cboDoubleClick = Named(new QComboBox(p), "cboDoubleClick");
     cboDoubleClick->addItems({QStringLiteral("Open email client"),
                               QStringLiteral("Show notification form"),
                               QStringLiteral("Show settings (this window)")});
     cboDoubleClick->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    lblPriority = Named(new QLabel(QStringLiteral("Required priority:"), p), "lblPriority");
+    lblPriority = Captioned<QLabel>(p, "lblPriority", "Required priority:");
     cboPriority = Named(new QComboBox(p), "cboPriority");
     cboPriority->addItems({QStringLiteral("Highest"), QStringLiteral("High"),
                            QStringLiteral("Normal"), QStringLiteral("Low"),
@@ -162,9 +147,8 @@ void TfrmSettings::CreateGeneralPage()
     cboPriority->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     cboDoubleClick->setMinimumContentsLength(12);
     cboPriority->setMinimumContentsLength(12);
-    chkNotifyNewMsg = Named(
-        new QCheckBox(QStringLiteral("Notify only when you have messages not yet notified."), p),
-        "chkNotifyNewMsg");
+    chkNotifyNewMsg = Captioned<QCheckBox>(p, "chkNotifyNewMsg",
+                                           "Notify only when you have messages not yet notified.");
     chkNotifyNewMsg->setChecked(true);
 
     auto* grid = new QGridLayout(p);
@@ -193,18 +177,17 @@ void TfrmSettings::CreateNotificationPage()
     lblNotification = WrappedLabel(p, "lblNotification",
                                    "When you receive a new message you can chose what you want to "
                                    "do: the program show a window, or play a sound.");
-    chkShowForm = Named(new QCheckBox(QStringLiteral("Show a form:"), p), "chkShowForm");
-    chkSound = Named(new QCheckBox(QStringLiteral("Play a sound:"), p), "chkSound");
+    chkShowForm = Captioned<QCheckBox>(p, "chkShowForm", "Show a form:");
+    chkSound = Captioned<QCheckBox>(p, "chkSound", "Play a sound:");
     txtSound = Named(new QLineEdit(p), "txtSound");
     txtSoundBtn = BrowseButton(p, "txtSoundBtn");
-    chkSilentMode = Named(new QCheckBox(QStringLiteral("LED Blinking (Scoll Lock):"), p),
-                          "chkSilentMode");
+    chkSilentMode = Captioned<QCheckBox>(p, "chkSilentMode", "LED Blinking (Scoll Lock):");
     txtLedActiveTime = Named(new QLineEdit(p), "txtLedActiveTime");
     spnLedActiveTime = Named(new TUpDown(txtLedActiveTime, 0, 7200, 5, 180, p), "spnLedActiveTime");
-    chkShowIcon = Named(new QCheckBox(QStringLiteral("Show an icon:"), p), "chkShowIcon");
+    chkShowIcon = Captioned<QCheckBox>(p, "chkShowIcon", "Show an icon:");
     txtShowIcon = Named(new QLineEdit(p), "txtShowIcon");
     txtShowIconBtn = BrowseButton(p, "txtShowIconBtn");
-    chkExecute = Named(new QCheckBox(QStringLiteral("Execute a process:"), p), "chkExecute");
+    chkExecute = Captioned<QCheckBox>(p, "chkExecute", "Execute a process:");
     txtExecute = Named(new QLineEdit(p), "txtExecute");
     txtExecute->setToolTip(QStringLiteral("%SUBJECT% %FROM% %SIZE%"));
 
@@ -234,15 +217,14 @@ void TfrmSettings::CreateFormOptionsPage()
     lblNotifyFormOpt = WrappedLabel(
         p, "lblNotifyFormOpt",
         "You can personalize the notification form by editing the following items.");
-    chkAutoHide = Named(new QCheckBox(QStringLiteral("Automatically hide after (seconds):"), p),
-                        "chkAutoHide");
+    chkAutoHide = Captioned<QCheckBox>(p, "chkAutoHide", "Automatically hide after (seconds):");
     txtAutoHide = Named(new QLineEdit(p), "txtAutoHide");
     spnAutoHide = Named(new TUpDown(txtAutoHide, 0, 60, 1, 0, p), "spnAutoHide");
-    chkAnimation = Named(new QCheckBox(QStringLiteral("Animation file:"), p), "chkAnimation");
+    chkAnimation = Captioned<QCheckBox>(p, "chkAnimation", "Animation file:");
     txtAnimation = Named(new QLineEdit(p), "txtAnimation");
     txtAnimationBtn = BrowseButton(p, "txtAnimationBtn");
-    chkStayOnTop = Named(new QCheckBox(QStringLiteral("Always on top"), p), "chkStayOnTop");
-    chkSaveDetails = Named(new QCheckBox(QStringLiteral("Save details state"), p), "chkSaveDetails");
+    chkStayOnTop = Captioned<QCheckBox>(p, "chkStayOnTop", "Always on top");
+    chkSaveDetails = Captioned<QCheckBox>(p, "chkSaveDetails", "Save details state");
 
     auto* grid = new QGridLayout(p);
     grid->setContentsMargins(6, 6, 6, 6);
@@ -264,10 +246,10 @@ void TfrmSettings::CreateAccountPage()
     pagSettings->addTab(tabAccount, QStringLiteral("&Account"));
     QWidget* p = tabAccount;
 
-    grpAccounts = Named(new QGroupBox(QStringLiteral("Account &List"), p), "grpAccounts");
-    btnAdd = Named(new QPushButton(QStringLiteral("&Add"), grpAccounts), "btnAdd");
-    btnRemove = Named(new QPushButton(QStringLiteral("&Remove"), grpAccounts), "btnRemove");
-    btnRename = Named(new QPushButton(QStringLiteral("Re&name"), grpAccounts), "btnRename");
+    grpAccounts = Captioned<QGroupBox>(p, "grpAccounts", "Account &List");
+    btnAdd = Captioned<QPushButton>(grpAccounts, "btnAdd", "&Add");
+    btnRemove = Captioned<QPushButton>(grpAccounts, "btnRemove", "&Remove");
+    btnRename = Captioned<QPushButton>(grpAccounts, "btnRename", "Re&name");
     lvwAccounts = Named(new QTreeWidget(grpAccounts), "lvwAccounts");
     lvwAccounts->setColumnCount(acColumnCount);
     lvwAccounts->setHeaderHidden(true);
@@ -286,20 +268,19 @@ void TfrmSettings::CreateAccountPage()
     listButtons->addStretch(1);
     listBox->addLayout(listButtons);
 
-    grpAccountPop3 = Named(new QGroupBox(QStringLiteral("Account &Properties"), p),
-                           "grpAccountPop3");
+    grpAccountPop3 = Captioned<QGroupBox>(p, "grpAccountPop3", "Account &Properties");
     QWidget* g = grpAccountPop3;
-    rdbPop3 = Named(new QRadioButton(QStringLiteral("POP3"), g), "rdbPop3");
-    rdbImap4 = Named(new QRadioButton(QStringLiteral("IMAP4"), g), "rdbImap4");
+    rdbPop3 = Captioned<QRadioButton>(g, "rdbPop3", "POP3");
+    rdbImap4 = Captioned<QRadioButton>(g, "rdbImap4", "IMAP4");
     rdbPop3->setChecked(true);
-    lblUserName = Named(new QLabel(QStringLiteral("User Name:"), g), "lblUserName");
+    lblUserName = Captioned<QLabel>(g, "lblUserName", "User Name:");
     txtUserName = Named(new QLineEdit(g), "txtUserName");
-    lblPassword = Named(new QLabel(QStringLiteral("Password:"), g), "lblPassword");
+    lblPassword = Captioned<QLabel>(g, "lblPassword", "Password:");
     txtPassword = Named(new QLineEdit(g), "txtPassword");
     txtPassword->setEchoMode(QLineEdit::Password);
-    lblServer = Named(new QLabel(QStringLiteral("Server:"), g), "lblServer");
+    lblServer = Captioned<QLabel>(g, "lblServer", "Server:");
     txtHost = Named(new QLineEdit(g), "txtHost");
-    lblPort = Named(new QLabel(QStringLiteral("Port:"), g), "lblPort");
+    lblPort = Captioned<QLabel>(g, "lblPort", "Port:");
     txtPort = Named(new QLineEdit(g), "txtPort");
     auto* props = new QGridLayout(g);
     props->addWidget(rdbPop3, 0, 0);

@@ -3,27 +3,20 @@
 #include "i18n/Translate.h"
 #include "platform/Animate.h"
 #include "platform/Artwork.h"
+#include "platform/FormParts.h"
 
 #include <QAction>
 #include <QFrame>
-#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QResizeEvent>
-#include <QScreen>
 #include <QTimer>
 #include <QTreeWidget>
 
 namespace
 {
-
-template <typename T> T* Named(T* object, const char* name)
-{
-    object->setObjectName(QLatin1String(name));
-    return object;
-}
 
 QFrame* Bevel(QWidget* parent, const char* name)
 {
@@ -51,11 +44,7 @@ TfrmNewMail::TfrmNewMail(QWidget* parent) : QWidget(parent, Qt::Window)
     // No system menu, hence no caption buttons; above other windows by default.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowStaysOnTopHint);
-    QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("Arial"), QStringLiteral("Nimbus Sans"),
-                      QStringLiteral("DejaVu Sans Condensed")});
-    font.setPixelSize(11);
+    const QFont font = DesignedFont();
     setFont(font);
     setMinimumSize(380, 175);
 
@@ -64,8 +53,7 @@ TfrmNewMail::TfrmNewMail(QWidget* parent) : QWidget(parent, Qt::Window)
     panTitle->setBackgroundRole(QPalette::Base);
     shpTitle = Named(new QFrame(panTitle), "shpTitle");
     shpTitle->setStyleSheet(QStringLiteral("background: white; border: 1px solid white;"));
-    lblNewMessage = Named(new QLabel(QStringLiteral("There is a new message"), panTitle),
-                          "lblNewMessage");
+    lblNewMessage = Captioned<QLabel>(panTitle, "lblNewMessage", "There is a new message");
     QFont bold = font;
     bold.setBold(true);
     bold.setPixelSize(12);
@@ -77,12 +65,10 @@ TfrmNewMail::TfrmNewMail(QWidget* parent) : QWidget(parent, Qt::Window)
     bvlTitleSeparator = Bevel(panTitle, "bvlTitleSeparator");
 
     panComment = Named(new QWidget(this), "panComment");
-    lblComment = Named(new QLabel(QStringLiteral(
-                                      "Please, click Read to launch your mail application and see "
-                                      "the new message(s). You can also see the message(s) also "
-                                      "by double-clicking into tray icon."),
-                                  panComment),
-                       "lblComment");
+    lblComment = Captioned<QLabel>(panComment, "lblComment",
+                                   "Please, click Read to launch your mail application and see "
+                                   "the new message(s). You can also see the message(s) also "
+                                   "by double-clicking into tray icon.");
     lblComment->setWordWrap(true);
     lblComment->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
@@ -98,7 +84,7 @@ TfrmNewMail::TfrmNewMail(QWidget* parent) : QWidget(parent, Qt::Window)
     actRefresh->setShortcut(QKeySequence(Qt::Key_F5));
     actMailbox = Action(this, "actMailbox", "&Read");
 
-    btnOk = Named(new QPushButton(QStringLiteral("&Ok"), panComment), "btnOk");
+    btnOk = Captioned<QPushButton>(panComment, "btnOk", "&Ok");
     btnOk->setDefault(true);
     btnRead = Named(new QPushButton(actMailbox->text(), panComment), "btnRead");
     btnDetails = Named(new QPushButton(actDetails->text(), panComment), "btnDetails");
@@ -149,8 +135,7 @@ TfrmNewMail::TfrmNewMail(QWidget* parent) : QWidget(parent, Qt::Window)
 
     resize(382, TitleHeight + CommentHeight + 143);
     AlignControls();
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    CenterOnScreen(*this);
 
     FormCreate();
 }

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QFont>
+#include <QLatin1String>
+#include <QString>
+
+class QWidget;
+
+// Pieces every window of the program is built from.
+
+// Names a control for translation and for finding it; returns it for chaining.
+template <typename T> T* Named(T* object, const char* name)
+{
+    object->setObjectName(QLatin1String(name));
+    return object;
+}
+
+// A named control with a caption (a label, button, check box, group box, ...).
+template <typename T> T* Captioned(QWidget* parent, const char* name, const char* caption)
+{
+    return Named(new T(QString::fromUtf8(caption), parent), name);
+}
+
+// The windows were laid out for a narrow 11-pixel dialog font; this prefers
+// the narrow faces a Linux desktop usually has.
+QFont DesignedFont();
+
+// Moves a window to the middle of the primary screen's work area.
+void CenterOnScreen(QWidget& window);
