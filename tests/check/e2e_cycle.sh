@@ -39,13 +39,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-fail() {
-    echo "FAIL: $*"
-    [ -n "${DISPLAY:-}" ] && import -window root "$artefacts/e2e_cycle_failure.png" 2>/dev/null
-    [ -f "$work/ternbell.log" ] && sed 's/^/ternbell: /' "$work/ternbell.log"
-    [ -f "$work/out" ] && sed 's/^/command: /' "$work/out"
-    exit 1
-}
+failure_shot="$artefacts/e2e_cycle_failure.png"
+failure_logs=("ternbell=$work/ternbell.log" "command=$work/out")
 
 # --- the mail server
 mkfifo "$work/dove_in" "$work/dove_out"

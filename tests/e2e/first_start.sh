@@ -24,12 +24,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-fail() {
-    echo "FAIL: $*"
-    [ -n "${DISPLAY:-}" ] && import -window root "$artefacts/failure.png" 2>/dev/null
-    [ -f "$work/ternbell.log" ] && sed 's/^/ternbell: /' "$work/ternbell.log"
-    exit 1
-}
+failure_shot="$artefacts/failure.png"
+failure_logs=("ternbell=$work/ternbell.log")
 
 start_xsession "$work"
 echo "display $DISPLAY"

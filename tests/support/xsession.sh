@@ -1,14 +1,16 @@
 # Sourced by the end-to-end scripts: a private X server with a tray host, and
-# the polling and stopping around it. The sourcing script defines fail(),
-# which the start calls when something does not come up.
+# the polling, stopping and failing around it.
 #   need_tools <tool>...             skips (exit 77) when one is missing
+#   fail <text>                      says why, keeps a screenshot as
+#                                    $failure_shot, shows each "label=file" of
+#                                    $failure_logs that exists, exits 1
 #   wait_for <seconds> <command...>  polls until the command succeeds
 #   stop <pid>                       TERM, then KILL after 5 s
 #   start_xsession <folder>          Xvfb and trayer, their files in <folder>;
 #                                    exports DISPLAY
 #   stop_xsession
 
-xvfb_pid="" trayer_pid=""
+xvfb_pid="" trayer_pid="" failure_shot="" failure_logs=()
 
 need_tools() {
     local tool
@@ -18,6 +20,16 @@ need_tools() {
             exit 77
         fi
     done
+}
+
+fail() {
+    echo "FAIL: $*"
+    [ -n "${DISPLAY:-}" ] && [ -n "$failure_shot" ] && import -window root "$failure_shot" 2>/dev/null
+    local log
+    for log in "${failure_logs[@]}"; do
+        [ -f "${log#*=}" ] && sed "s/^/${log%%=*}: /" "${log#*=}"
+    done
+    exit 1
 }
 
 wait_for() {
