@@ -107,6 +107,22 @@ TEST(TextHelpers, TrimAndCase)
     EXPECT_FALSE(SameText("OK", "OK "));
 }
 
+namespace
+{
+// A bare socket connected to the server: the client side without any of the
+// code under test.
+int ConnectTo(const ScriptedServer& srv)
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(srv.Port()));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    return fd;
+}
+}
+
 // The scripted server itself must notice a wrong client: the tests built on it
 // rely on that.
 TEST(ScriptedServerSelf, ReportsWrongLine)
@@ -114,12 +130,7 @@ TEST(ScriptedServerSelf, ReportsWrongLine)
     EXPECT_NONFATAL_FAILURE(
         {
             ScriptedServer srv("C: USER ann\n");
-            int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_port = htons(static_cast<uint16_t>(srv.Port()));
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+            int fd = ConnectTo(srv);
             ::send(fd, "USER bob\r\n", 10, 0);
             srv.WaitDone();
             ::close(fd);
@@ -132,12 +143,7 @@ TEST(ScriptedServerSelf, ReportsUnfinishedScript)
     EXPECT_NONFATAL_FAILURE(
         {
             ScriptedServer srv("S: hello\nC: QUIT\n");
-            int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_port = htons(static_cast<uint16_t>(srv.Port()));
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+            int fd = ConnectTo(srv);
             char buf[16];
             ::recv(fd, buf, sizeof buf, 0);
             ::close(fd);
