@@ -10,6 +10,7 @@
 #include "mail/IdPOP3.h"
 #include "platform/MediaPlayer.h"
 #include "support/Dovecot.h"
+#include "support/Loopback.h"
 #include "support/UiFixture.h"
 
 #include <algorithm>
@@ -22,12 +23,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -271,52 +266,12 @@ TEST_F(CycleDovecot, FailingAccountBetweenTwoWorkingOnes)
         << newMail->lvwMessages->topLevelItem(2)->toolTip(0).toStdString();
 }
 
-// A socket closed when the test is done with it.
-struct TFd
-{
-    explicit TFd(int fd) : Value(fd) {}
-    ~TFd()
-    {
-        if (Value >= 0)
-            close(Value);
-    }
-    TFd(TFd&& other) noexcept : Value(other.Value) { other.Value = -1; }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int Value;
-};
-
-// A loopback listener whose queue is full and never served: a further SYN
-// gets no answer, so a connect to it hangs. Empty port when that cannot be
-// arranged here.
-int FillQueue(TFd& listener, std::vector<TFd>& fillers)
-{
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (bind(listener.Value, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
-        listen(listener.Value, 0) != 0 ||
-        getsockname(listener.Value, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-        return 0;
-    for (int i = 0; i < 8; ++i)
-    {
-        fillers.emplace_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
-        connect(fillers.back().Value, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        pollfd p{fillers.back().Value, POLLOUT, 0};
-        if (poll(&p, 1, 300) == 0)
-            return ntohs(addr.sin_port); // this one hangs: the queue is full
-    }
-    return 0;
-}
-
 TEST_F(CycleDovecot, ConnectThatNeverCompletesGivesUpInTenSeconds)
 {
-    TFd listener(socket(AF_INET, SOCK_STREAM, 0));
-    std::vector<TFd> fillers;
-    const int port = FillQueue(listener, fillers);
-    if (port == 0)
+    SilentListener listener;
+    if (!listener.Silent())
         GTEST_SKIP() << "no loopback listener that leaves a connect hanging";
+    const int port = listener.Port();
     AddAccount("Hanging");
     const std::string b = AddAccount("After");
     Server->Deliver(b, Mail("bob@example.org", "still checked"));
@@ -335,22 +290,15 @@ TEST_F(CycleDovecot, ConnectThatNeverCompletesGivesUpInTenSeconds)
 TEST_F(CycleDovecot, ServerThatNeverAnswersBecomesAnErrorRow)
 {
     // Accepts connections and says nothing.
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(listen(fd, 4), 0);
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    LoopbackListener listener;
+    ASSERT_TRUE(listener.Listening());
 
     AddAccount("Silent");
-    settings->lvwAccounts->topLevelItem(0)->setText(acPort, QString::number(ntohs(addr.sin_port)));
+    settings->lvwAccounts->topLevelItem(0)->setText(acPort, QString::number(listener.Port()));
     QElapsedTimer clock;
     clock.start();
     check->timMailTimer();
     const qint64 ms = clock.elapsed();
-    close(fd);
     EXPECT_EQ(Rows(), (std::vector<std::string>{"Silent|0|new"}));
     // One read time-out of 30 s, not two (no goodbye waits on a silent server).
     EXPECT_GE(ms, 28000);

@@ -1,5 +1,6 @@
 #include "mail/IdExceptions.h"
 #include "mail/IdTCPConnection.h"
+#include "support/Loopback.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +11,7 @@
 #include <vector>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -32,19 +31,6 @@ public:
     [[noreturn]] void RaiseReplyFailure() override { throw EIdException("reply"); }
 };
 
-struct Fd
-{
-    int Value;
-    explicit Fd(int value) : Value(value) {}
-    ~Fd()
-    {
-        if (Value >= 0)
-            ::close(Value);
-    }
-    Fd(const Fd&) = delete;
-    Fd(Fd&& other) noexcept : Value(other.Value) { other.Value = -1; }
-};
-
 int ThreadCount()
 {
     int n = 0;
@@ -52,55 +38,6 @@ int ThreadCount()
         ++n;
     return n;
 }
-
-// Starts a non-blocking connect and tells whether it completes within `ms`.
-bool ConnectsWithin(int fd, const sockaddr_in& addr, int ms)
-{
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0)
-        return true;
-    pollfd p = {fd, POLLOUT, 0};
-    if (::poll(&p, 1, ms) <= 0)
-        return false;
-    int err = 0;
-    socklen_t len = sizeof err;
-    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
-    return err == 0;
-}
-
-// A loopback listener that is never accepted from, its queue filled, so a
-// further SYN gets no answer and a connect to it hangs.
-class TSilentListener
-{
-public:
-    TSilentListener() : FListen(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
-    {
-        FAddr.sin_family = AF_INET;
-        FAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof FAddr;
-        if (::bind(FListen.Value, reinterpret_cast<sockaddr*>(&FAddr), len) != 0 || ::listen(FListen.Value, 0) != 0
-            || ::getsockname(FListen.Value, reinterpret_cast<sockaddr*>(&FAddr), &len) != 0)
-            return;
-        for (int i = 0; i < 8; ++i)
-        {
-            FFillers.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-            if (!ConnectsWithin(FFillers.back().Value, FAddr, 300))
-            {
-                // This one hangs: the queue is full.
-                FSilent = true;
-                return;
-            }
-        }
-    }
-    bool Silent() const { return FSilent; }
-    int Port() const { return ntohs(FAddr.sin_port); }
-
-private:
-    Fd FListen;
-    sockaddr_in FAddr{};
-    std::vector<Fd> FFillers;
-    bool FSilent = false;
-};
 
 double SecondsSince(std::chrono::steady_clock::time_point start)
 {
@@ -111,7 +48,7 @@ double SecondsSince(std::chrono::steady_clock::time_point start)
 
 TEST(ConnectTimeout, GivesUpAfterTheTimeOutWithNoThreadLeft)
 {
-    TSilentListener silent;
+    SilentListener silent;
     if (!silent.Silent())
         GTEST_SKIP() << "this kernel answers connects to a full listen queue";
     struct Case
@@ -150,24 +87,18 @@ TEST(ConnectTimeout, GivesUpAfterTheTimeOutWithNoThreadLeft)
 
 TEST(ConnectTimeout, ConnectsAgainAfterATimeOut)
 {
-    TSilentListener silent;
+    SilentListener silent;
     if (!silent.Silent())
         GTEST_SKIP() << "this kernel answers connects to a full listen queue";
-    Fd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ASSERT_EQ(::bind(listener.Value, reinterpret_cast<sockaddr*>(&addr), len), 0);
-    ASSERT_EQ(::listen(listener.Value, 4), 0);
-    ASSERT_EQ(::getsockname(listener.Value, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    LoopbackListener listener;
+    ASSERT_TRUE(listener.Listening());
 
     TIdTCPClientCustom client(std::make_unique<TNullReply>());
     client.Host = "127.0.0.1";
     client.Port = silent.Port();
     client.ConnectTimeout = 300;
     EXPECT_THROW(client.Connect(), EIdConnectTimeout);
-    client.Port = ntohs(addr.sin_port);
+    client.Port = listener.Port();
     for (int timeout : {5000, -1})
     {
         client.ConnectTimeout = timeout;
@@ -213,7 +144,7 @@ TEST(ConnectLookup, UnknownHost)
 
 TEST(ConnectLookup, AddressLiteralAndFamily)
 {
-    Fd listener(::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    SocketFd listener(::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in6 addr{};
     addr.sin6_family = AF_INET6;
     addr.sin6_addr = in6addr_loopback;

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <vector>
+
+// A socket descriptor, closed with the object.
+class SocketFd
+{
+public:
+    explicit SocketFd(int fd = -1) : Value(fd) {}
+    ~SocketFd();
+    SocketFd(SocketFd&& other) noexcept : Value(other.Value) { other.Value = -1; }
+    SocketFd(const SocketFd&) = delete;
+    SocketFd& operator=(const SocketFd&) = delete;
+    SocketFd& operator=(SocketFd&&) = delete;
+
+    int Value;
+};
+
+// A TCP listener on 127.0.0.1 at a port the system picks, never accepted
+// from: the kernel completes connects into its queue, and nothing is ever
+// said on them.
+class LoopbackListener
+{
+public:
+    explicit LoopbackListener(int backlog = 4);
+    // False when the listener could not be set up.
+    bool Listening() const { return FPort != 0; }
+    int Port() const { return FPort; }
+
+private:
+    SocketFd FListen;
+    int FPort = 0;
+};
+
+// A loopback listener whose queue is full: a further connect gets no answer
+// at all and hangs. Not every kernel leaves it hanging; Silent() tells.
+class SilentListener
+{
+public:
+    SilentListener();
+    bool Silent() const { return FSilent; }
+    int Port() const { return FListener.Port(); }
+
+private:
+    LoopbackListener FListener{0};
+    std::vector<SocketFd> FFillers;
+    bool FSilent = false;
+};
