@@ -126,6 +126,14 @@ std::string Unescape(const std::string& s)
     return out;
 }
 
+// Gives a key, created when missing, its default value.
+void SetDefaultText(THive& hive, const std::string& path, const std::string& text)
+{
+    THiveValue value;
+    value.text = text;
+    hive.Create(path).Set(value);
+}
+
 } // namespace
 
 TXdgPlaces XdgPlacesFromEnvironment()
@@ -259,9 +267,7 @@ THive MailClientHive(const TXdgPlaces& places)
     const std::string id = DefaultMailtoHandler(places);
     if (id.empty())
         return hive;
-    THiveValue name;
-    name.text = id;
-    hive.Create(kMailRoot).Set(name);
+    SetDefaultText(hive, kMailRoot, id);
 
     std::string entry;
     if (!ReadText(FindDesktopFile(places, id), entry))
@@ -269,9 +275,7 @@ THive MailClientHive(const TXdgPlaces& places)
     const std::string command = DesktopEntryCommand(entry);
     if (command.empty())
         return hive;
-    THiveValue open;
-    open.text = command;
-    hive.Create(std::string(kMailRoot) + "\\" + id + "\\shell\\open\\command").Set(open);
+    SetDefaultText(hive, std::string(kMailRoot) + "\\" + id + "\\shell\\open\\command", command);
     return hive;
 }
 
