@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <memory>
 #include <utility>
 
 using AsciiText::SameText;
@@ -377,14 +378,15 @@ void RemoveStaleTemporaries(const std::string& path)
 {
     const std::string prefix = NameOf(path) + ".tmp-";
     const std::string folder = FolderOf(path);
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir)
-        return;
     std::vector<std::string> stale;
-    while (const dirent* e = ::readdir(dir))
-        if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0)
-            stale.push_back(folder + "/" + e->d_name);
-    ::closedir(dir);
+    {
+        const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
+        if (!dir)
+            return;
+        while (const dirent* e = ::readdir(dir.get()))
+            if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0)
+                stale.push_back(folder + "/" + e->d_name);
+    }
     for (const auto& s : stale)
         ::unlink(s.c_str());
 }

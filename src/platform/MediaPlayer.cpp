@@ -262,6 +262,7 @@ bool TMediaPlayer::StartSink(int64_t frame)
     if (device.isNull() || !device.isFormatSupported(FFormat))
         return false;
     FSink = std::make_unique<QAudioSink>(device, FFormat);
+    // Owned by the sink, so it goes with it.
     FSource = new TPcmSource(FSound.Samples, frame * FSound.Channels * 2, FSink.get());
     const unsigned generation = ++FSinkGeneration;
     // Queued, so the sink is never torn down inside its own signal.
