@@ -1,5 +1,6 @@
 #include "mail/IdEMailAddress.h"
 #include "platform/AsciiText.h"
+#include "support/Rows.h"
 
 #include <gtest/gtest.h>
 
@@ -64,8 +65,7 @@ const ListRow kListRows[] = {
     {"QuoteGluedToWord", "Jo\"e\" <a@b.c>", 1, "Joe <a@b.c>"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rows, AddressList, testing::ValuesIn(kListRows),
-                         [](const testing::TestParamInfo<ListRow>& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(Rows, AddressList, testing::ValuesIn(kListRows), RowLabel());
 
 TEST(AddressList, AtAfterClosingBracketFailsAndKeepsEarlierItems)
 {
@@ -151,8 +151,7 @@ const ItemRow kItemRows[] = {
     {"TrailingTextAfterAddress", "a@b.c d", "", "a@b.cd"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rows, AddressItem, testing::ValuesIn(kItemRows),
-                         [](const testing::TestParamInfo<ItemRow>& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(Rows, AddressItem, testing::ValuesIn(kItemRows), RowLabel());
 
 TEST(AddressItem, FailedParseLeavesItemEmpty)
 {
@@ -203,8 +202,7 @@ const DisplayRow kDisplayRows[] = {
     {"EmptyLocalPart", "", "@d", "@d"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rows, AddressDisplay, testing::ValuesIn(kDisplayRows),
-                         [](const testing::TestParamInfo<DisplayRow>& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(Rows, AddressDisplay, testing::ValuesIn(kDisplayRows), RowLabel());
 
 TEST(AddressItem, UserAndDomainSplitAtLastAt)
 {

@@ -1,5 +1,6 @@
 #include "mail/IdCoderHeader.h"
 #include "platform/Exception.h"
+#include "support/Rows.h"
 
 #include <gtest/gtest.h>
 
@@ -60,8 +61,7 @@ const DecodeRow kRawRows[] = {
     {"CandidateRunsSharingMarks", "=?ISO?=?ISO?=x", "x"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rows, DecodeRaw, testing::ValuesIn(kRawRows),
-                         [](const testing::TestParamInfo<DecodeRow>& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(Rows, DecodeRaw, testing::ValuesIn(kRawRows), RowLabel());
 
 TEST(Decode, BadHexInQuotedPrintableIsConversionError)
 {
@@ -105,8 +105,7 @@ const PageRow kPageRows[] = {
     {"Ucs2Decoded", "CP1252", "=?ISO-10646-UCS-2?B?AGEA6Q==?=", "a\xE9"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rows, DecodePage, testing::ValuesIn(kPageRows),
-                         [](const testing::TestParamInfo<PageRow>& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(Rows, DecodePage, testing::ValuesIn(kPageRows), RowLabel());
 
 TEST(Decode, CharactersMissingFromCodePageAreNotLeftAsForeignBytes)
 {
@@ -165,8 +164,7 @@ const JisRow kJisRows[] = {
     {"HalfCharacterDropped", "\x1B$B$\"$", "\x82\xA0"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rows, Jis, testing::ValuesIn(kJisRows),
-                         [](const testing::TestParamInfo<JisRow>& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(Rows, Jis, testing::ValuesIn(kJisRows), RowLabel());
 
 TEST(Decode, ManyWordsInLongTextStayLinear)
 {

@@ -3,6 +3,7 @@
 #include "mail/IdReplyPOP3.h"
 #include "mail/IdTCPConnection.h"
 #include "platform/Exception.h"
+#include "support/Rows.h"
 #include "support/ScriptedServer.h"
 
 #include <gtest/gtest.h>
@@ -69,8 +70,7 @@ const SubjectRow kSubjectRows[] = {
     {"ContinuationOfOtherFieldIgnored", {"X-A: 1", " Subject: no", "Subject: yes"}, "yes"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rows, MessageSubject, testing::ValuesIn(kSubjectRows),
-                         [](const testing::TestParamInfo<SubjectRow>& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(Rows, MessageSubject, testing::ValuesIn(kSubjectRows), RowLabel());
 
 struct FromRow
 {
@@ -104,8 +104,7 @@ const FromRow kFromRows[] = {
     {"FoldedAddress", {"From: Help Desk", "  <a@b.c>"}, "Help Desk <a@b.c>", 1},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rows, MessageFrom, testing::ValuesIn(kFromRows),
-                         [](const testing::TestParamInfo<FromRow>& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(Rows, MessageFrom, testing::ValuesIn(kFromRows), RowLabel());
 
 TEST(Message, FromAddsAnEmptyItemWhenThereIsNone)
 {
@@ -161,8 +160,7 @@ const PriorityRow kPriorityRows[] = {
     {"Plus", "+1", 0},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rows, Priority, testing::ValuesIn(kPriorityRows),
-                         [](const testing::TestParamInfo<PriorityRow>& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(Rows, Priority, testing::ValuesIn(kPriorityRows), RowLabel());
 
 struct MessagePriorityRow
 {
@@ -194,10 +192,7 @@ const MessagePriorityRow kMessagePriorityRows[] = {
     {"EmptyPriorityFallsBack", {"Priority:", "X-Priority: 4"}, 3},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rows, MessagePriority, testing::ValuesIn(kMessagePriorityRows),
-                         [](const testing::TestParamInfo<MessagePriorityRow>& info) {
-                             return std::string(info.param.label);
-                         });
+INSTANTIATE_TEST_SUITE_P(Rows, MessagePriority, testing::ValuesIn(kMessagePriorityRows), RowLabel());
 
 TEST(Message, LoadsEveryField)
 {
@@ -279,8 +274,7 @@ const ContentTypeRow kContentTypeRows[] = {
     {"UpperCaseKey", "Text/Plain ;CHARSET=utf-8", "Text/Plain", "UTF-8"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rows, ContentType, testing::ValuesIn(kContentTypeRows),
-                         [](const testing::TestParamInfo<ContentTypeRow>& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(Rows, ContentType, testing::ValuesIn(kContentTypeRows), RowLabel());
 
 TEST(Message, MessageIdBracketsAddedOnlyWhereMissing)
 {
