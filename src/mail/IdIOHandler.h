@@ -10,25 +10,32 @@
 
 #include <sys/socket.h>
 
+// Where and how a client connects. The handler holds a copy, taken from its
+// connection at each connect.
+struct TIdConnectSettings
+{
+    std::string Host;
+    int Port = 0;
+    // 0: connect on the caller's thread, the system's own limit applies;
+    // -1: on the connect thread without limit; else milliseconds.
+    int ConnectTimeout = 0;
+    // -1 or 0: reads wait without limit; else milliseconds per wait.
+    int ReadTimeout = -1;
+    TIdIPVersion IPVersion = Id_IPv4;
+    std::string BoundIP;
+    int BoundPort = 0;
+};
+
 // Line and byte reading and writing over an input queue. The transport
 // (a socket here) is supplied by the subclasses; everything that parses the
 // byte stream lives in this class.
-class TIdIOHandler
+class TIdIOHandler : public TIdConnectSettings
 {
 public:
     TIdIOHandler();
     virtual ~TIdIOHandler();
     TIdIOHandler(const TIdIOHandler&) = delete;
     TIdIOHandler& operator=(const TIdIOHandler&) = delete;
-
-    // Copied from the connection at each connect.
-    std::string Host;
-    int Port = 0;
-    int ConnectTimeout = 0;
-    int ReadTimeout = -1;
-    TIdIPVersion IPVersion = Id_IPv4;
-    std::string BoundIP;
-    int BoundPort = 0;
 
     int MaxLineLength = 16384;
     TIdMaxLineAction MaxLineAction = maException;

@@ -129,13 +129,7 @@ void TIdTCPClientCustom::Connect()
     TIdIOHandler* handler = IOHandler();
     try
     {
-        handler->Port = Port;
-        handler->Host = Host;
-        handler->ConnectTimeout = ConnectTimeout;
-        handler->ReadTimeout = ReadTimeout;
-        handler->IPVersion = IPVersion;
-        handler->BoundIP = BoundIP;
-        handler->BoundPort = BoundPort;
+        static_cast<TIdConnectSettings&>(*handler) = *this;
         handler->Open();
         DoStatus(hsConnected, "Connected.");
     }

@@ -63,21 +63,10 @@ private:
 
 // The client settings and Connect. The protocol clients extend Connect with
 // the greeting and login.
-class TIdTCPClientCustom : public TIdTCPConnection
+class TIdTCPClientCustom : public TIdTCPConnection, public TIdConnectSettings
 {
 public:
     using TIdTCPConnection::TIdTCPConnection;
-
-    std::string Host;
-    int Port = 0;
-    // 0: connect on the caller's thread, the system's own limit applies;
-    // -1: on the connect thread without limit; else milliseconds.
-    int ConnectTimeout = 0;
-    // -1 or 0: reads wait without limit; else milliseconds per wait.
-    int ReadTimeout = -1;
-    TIdIPVersion IPVersion = Id_IPv4;
-    std::string BoundIP;
-    int BoundPort = 0;
 
     virtual void Connect();
 };
