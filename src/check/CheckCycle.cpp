@@ -24,15 +24,6 @@ private:
     TCycleHost& Host;
 };
 
-std::vector<std::string> Captions(const std::vector<TCycleAccount>& accounts)
-{
-    std::vector<std::string> captions;
-    captions.reserve(accounts.size());
-    for (const TCycleAccount& account : accounts)
-        captions.push_back(account.Caption);
-    return captions;
-}
-
 } // namespace
 
 void TCheckCycle::mnuCheckNowClick()
@@ -196,7 +187,7 @@ void TCheckCycle::Notify(const TCycleSettings& settings, const std::string& head
     if (!settings.Execute.empty())
     {
         TMessageRows& rows = Host.Rows();
-        const std::vector<std::string> captions = Captions(Host.Accounts());
+        const std::vector<std::string> captions = AccountCaptions(Host.Accounts());
         for (int r = 0; r < rows.Count(); ++r)
         {
             if (rows.Cut(r) || rows.ImageIndex(r) == riError)

@@ -76,6 +76,17 @@ int FirstRowOf(const TMessageRows& rows, const std::string& caption);
 int AccountNumberOfRow(const TMessageRows& rows, const std::vector<std::string>& accountCaptions,
                        int index);
 
+// The captions of an account list, in its order, as AccountNumberOfRow takes them.
+template <typename TAccount>
+std::vector<std::string> AccountCaptions(const std::vector<TAccount>& accounts)
+{
+    std::vector<std::string> captions;
+    captions.reserve(accounts.size());
+    for (const TAccount& account : accounts)
+        captions.push_back(account.Caption);
+    return captions;
+}
+
 // The row's 1-based place within its account's block.
 int MessageNumberOfRow(const TMessageRows& rows, int index);
 

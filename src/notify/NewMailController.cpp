@@ -33,15 +33,6 @@
 namespace
 {
 
-std::vector<std::string> CaptionsOf(const std::vector<Account>& accounts)
-{
-    std::vector<std::string> captions;
-    captions.reserve(accounts.size());
-    for (const Account& account : accounts)
-        captions.push_back(account.Caption);
-    return captions;
-}
-
 std::vector<Account> AccountsOf(const QTreeWidget& list)
 {
     std::vector<Account> accounts;
@@ -345,7 +336,7 @@ void TNewMailController::actDeleteExecute()
 {
     // Rows Delete cannot serve are refused before anything is asked or sent.
     const std::vector<Account> accounts = Env.Accounts();
-    const std::vector<std::string> captions = CaptionsOf(accounts);
+    const std::vector<std::string> captions = AccountCaptions(accounts);
     if (!CheckDeletable(accounts, captions))
         return;
 
@@ -441,7 +432,7 @@ void TNewMailController::actReadExecute()
 {
     // Each reader is followed by a reload that rebuilds the list, so the
     // selected rows are read once, before the first reader starts.
-    const std::vector<std::string> captions = CaptionsOf(Env.Accounts());
+    const std::vector<std::string> captions = AccountCaptions(Env.Accounts());
     const std::string reader = Env.ReaderCommand ? Env.ReaderCommand() : std::string();
     struct TReading
     {
