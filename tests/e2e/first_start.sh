@@ -9,7 +9,7 @@ set -u
 exe=$1
 artefacts=$2
 mkdir -p "$artefacts"
-rm -f "$artefacts"/*.png
+rm -f "$artefacts"/{failure,first_start,tray_menu,exit_confirm}.png
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/xsession.sh"
 need_tools Xvfb trayer xdotool import xdpyinfo
