@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-class QShortcut;
 class TfrmNewMail;
 class TfrmSettings;
 class TIdPOP3;
