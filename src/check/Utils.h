@@ -20,6 +20,18 @@ bool StartProcess(const std::string& commandLine, int16_t showMode, int waitTime
 // Empty when nothing could be cut.
 std::string StartFolderOf(const std::string& commandLine);
 
+// Both values are computed by the caller; this only chooses.
+template <typename T>
+T IIf(bool condition, const T& ifTrue, const T& ifFalse)
+{
+    return condition ? ifTrue : ifFalse;
+}
+
+inline std::string IIf(bool condition, const char* ifTrue, const char* ifFalse)
+{
+    return condition ? ifTrue : ifFalse;
+}
+
 // First occurrence of pattern at or after start; 0 if none. An empty pattern
 // is never found.
 int PosFrom(const std::string& text, const std::string& pattern, int start);
