@@ -1,5 +1,6 @@
 #include "check/CheckRules.h"
 
+#include "check/Utils.h"
 #include "config/ConfigStore.h"
 #include "i18n/Translate.h"
 #include "platform/CodePage.h"
@@ -14,7 +15,7 @@ bool PriorityCounts(int requiredIndex, int priority)
 
 bool ShouldNotify(bool onlyNewMessages, int newCount, int listedCount)
 {
-    return onlyNewMessages ? newCount > 0 : listedCount > 0;
+    return IIf(onlyNewMessages, newCount > 0, listedCount > 0);
 }
 
 std::string FormatOne(std::string format, const std::string& marker, const std::string& value)

@@ -42,14 +42,6 @@ inline std::string TrimLeft(const std::string& s)
     return s.substr(first);
 }
 
-inline std::string TrimRight(const std::string& s)
-{
-    std::string::size_type last = s.size();
-    while (last > 0 && IsBlank(s[last - 1]))
-        --last;
-    return s.substr(0, last);
-}
-
 // Trim without a copy.
 inline void TrimInPlace(std::string& s)
 {

@@ -16,7 +16,7 @@ TRowValues Values(const std::string& from, const std::string& subject, int msg =
     return {msg, account, from, subject, size};
 }
 
-// The text form the Part gives, built from ReplaceCount step by step.
+// The plain text expansion, built from ReplaceCount step by step.
 std::string ReferenceExpansion(std::string text, const TRowValues& v)
 {
     text = ReplaceCount(text, "%MSGID%", std::to_string(v.MessageNumber), 2147483647, 1);
