@@ -8,43 +8,6 @@
 
 #include <exception>
 
-namespace
-{
-
-// Switches the check timer on again however the cycle ends.
-class TTimerOnGuard
-{
-public:
-    explicit TTimerOnGuard(TCycleHost& host) : Host(host) {}
-    ~TTimerOnGuard() { Host.SetCheckTimerEnabled(true); }
-    TTimerOnGuard(const TTimerOnGuard&) = delete;
-    TTimerOnGuard& operator=(const TTimerOnGuard&) = delete;
-
-private:
-    TCycleHost& Host;
-};
-
-} // namespace
-
-void TCheckCycle::mnuCheckNowClick()
-{
-    Host.ClearListPending() = true;
-    timMailTimer();
-}
-
-void TCheckCycle::timMailTimer()
-{
-    Host.SetCheckTimerEnabled(false);
-    TTimerOnGuard timerOn(Host);
-
-    if (Host.LoadPending())
-    {
-        Host.LoadPending() = false;
-        Host.LoadConfiguration();
-    }
-    RunChecks();
-}
-
 void TCheckCycle::RunChecks()
 {
     TMessageRows& rows = Host.Rows();

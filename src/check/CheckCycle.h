@@ -71,11 +71,7 @@ public:
     virtual std::vector<TCycleAccount> Accounts() = 0;
     virtual TCycleSettings Settings() = 0;
     virtual TCheckClient& Client(bool imap4) = 0;
-
-    virtual void SetCheckTimerEnabled(bool enabled) = 0;
-    virtual bool& LoadPending() = 0;
     virtual bool& ClearListPending() = 0;
-    virtual void LoadConfiguration() = 0;
 
     virtual int TrayPicture() = 0;
     virtual void SetTrayPicture(int index) = 0;
@@ -110,15 +106,11 @@ class TCheckCycle
 public:
     explicit TCheckCycle(TCycleHost& host) : Host(host) {}
 
-    // One whole cycle. The check timer is off while it runs and on again
-    // however it ends; an error that escapes goes to the generic report.
-    void timMailTimer();
-    // The cycle after the timer and the configuration load: the list emptied
-    // when asked for, every enabled account checked, the summary and the
-    // notification. The shell's timer tick runs this.
+    // The cycle inside the shell's timer tick, which has already stopped the
+    // timer and loaded the configuration: the list emptied when asked for,
+    // every enabled account checked, the summary and the notification. An
+    // error that escapes goes to the generic report.
     void RunChecks();
-    // Empties the list first, so every waiting message is new.
-    void mnuCheckNowClick();
 
     int NewCount = 0;
     int ListedCount = 0;

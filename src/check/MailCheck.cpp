@@ -6,7 +6,6 @@
 #include "check/MessageRows.h"
 #include "check/UnavailableClient.h"
 #include "config/Account.h"
-#include "config/ConfigStore.h"
 #include "config/ProcessFlags.h"
 #include "config/SettingsForm.h"
 #include "config/UpDown.h"
@@ -98,16 +97,7 @@ public:
         return Pop3;
     }
 
-    void SetCheckTimerEnabled(bool enabled) override
-    {
-        if (enabled)
-            SettingsForm.timMail->start();
-        else
-            SettingsForm.timMail->stop();
-    }
-    bool& LoadPending() override { return ::LoadPending; }
     bool& ClearListPending() override { return ::ClearListPending; }
-    void LoadConfiguration() override { LoadFromRegistry(SettingsForm, NewMail); }
 
     int TrayPicture() override { return SettingsForm.triMail->PictureIndex(); }
     void SetTrayPicture(int index) override { SettingsForm.triMail->SetPictureIndex(index); }
@@ -177,16 +167,6 @@ TMailCheck::~TMailCheck() = default;
 void TMailCheck::CheckAccounts()
 {
     Host->Cycle.RunChecks();
-}
-
-void TMailCheck::timMailTimer()
-{
-    Host->Cycle.timMailTimer();
-}
-
-void TMailCheck::mnuCheckNowClick()
-{
-    Host->Cycle.mnuCheckNowClick();
 }
 
 TCheckCycle& TMailCheck::Cycle()

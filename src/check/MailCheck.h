@@ -29,10 +29,6 @@ public:
 
     // Steps after the load: see TCheckCycle::RunChecks.
     void CheckAccounts();
-    // A whole cycle with its own timer handling and load, for callers
-    // without the shell.
-    void timMailTimer();
-    void mnuCheckNowClick();
 
     TCheckCycle& Cycle();
     TScrollLockBlinker& Blinker();

@@ -1,16 +1,21 @@
 #include "app/AboutBox.h"
 #include "app/TrayShell.h"
+#include "check/MailCheck.h"
+#include "check/MessageRows.h"
 #include "config/ConfigStore.h"
 #include "config/UpDown.h"
 #include "support/UiFixture.h"
+#include "support/WiredShell.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEventLoop>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <stdexcept>
 
@@ -112,8 +117,12 @@ TEST_F(ShellTest, FirstTickLoadsOnceThenChecksWithTheTimerOff)
 TEST_F(ShellTest, TimerComesBackOnWhenTheCheckFails)
 {
     Start();
-    shell->CheckAccounts = [] { throw std::runtime_error("server gone"); };
+    shell->CheckAccounts = [this] {
+        timerOnDuringCheck = settings->timMail->isActive();
+        throw std::runtime_error("server gone");
+    };
     EXPECT_THROW(shell->timMailTimer(), std::runtime_error);
+    EXPECT_FALSE(timerOnDuringCheck);
     EXPECT_TRUE(TimerOn());
 }
 
@@ -126,6 +135,12 @@ TEST_F(ShellTest, TimerComesBackOnWhenTheLoadFails)
     EXPECT_EQ(checks, 0);
     // Not the start-up second: the interval the window shows.
     EXPECT_EQ(settings->timMail->interval(), 180 * 1000);
+
+    // The failed load is not repeated: the next tick only checks.
+    shell->timMailTimer();
+    EXPECT_EQ(checks, 1);
+    EXPECT_FALSE(timerOnDuringCheck);
+    EXPECT_TRUE(TimerOn());
 }
 
 TEST_F(ShellTest, PauseAndResumeFollowTheStateTable)
@@ -183,6 +198,28 @@ TEST_F(ShellTest, CheckNowWhilePausedChecksAndResumes)
     EXPECT_TRUE(TimerOn());
     shell->actEnabledUpdate();
     EXPECT_TRUE(Ticked());
+}
+
+TEST_F(ShellTest, CheckNowEmptiesTheListThroughTheWiredCycle)
+{
+    shell.reset(); // the program's wiring takes the timer and the menu instead
+    WiredShell wired(*settings, *newMail);
+    LoadPending = false;
+    settings->lvwAccounts->clear();
+    TMessageRows& rows = wired.mailCheck.Rows();
+    rows.Append({"Home", {"Ann", "a", "1  B"}, riMessage, true, ""});
+    rows.Append({"Gone", {}, riError, false, "refused"});
+    wired.shell.actEnabledUpdate();
+    settings->actEnabled->trigger(); // paused
+    ASSERT_FALSE(TimerOn());
+    ASSERT_EQ(Picture(), 1);
+
+    settings->mnuChecknow->trigger();
+    EXPECT_EQ(rows.Count(), 0);
+    EXPECT_FALSE(ClearListPending);
+    EXPECT_EQ(newMail->lblNewMessage->text().toStdString(), "There are no messages");
+    EXPECT_EQ(Picture(), 0);
+    EXPECT_TRUE(TimerOn());
 }
 
 TEST_F(ShellTest, SettingsStopsTheTimerAndEnabledStartsIt)

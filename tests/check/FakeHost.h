@@ -126,12 +126,7 @@ public:
     std::vector<TCycleAccount> AccountList;
     TCycleSettings Config;
 
-    bool TimerEnabled = true;
-    std::vector<bool> TimerChanges;
-    bool Load = false;
     bool ClearList = false;
-    int Loads = 0;
-    bool LoadFails = false;
     int Picture = 0;
     std::vector<int> Pictures;
     std::string Hint;
@@ -148,19 +143,7 @@ public:
     std::vector<TCycleAccount> Accounts() override { return AccountList; }
     TCycleSettings Settings() override { return Config; }
     TCheckClient& Client(bool imap4) override { return imap4 ? Imap4 : Pop3; }
-    void SetCheckTimerEnabled(bool enabled) override
-    {
-        TimerEnabled = enabled;
-        TimerChanges.push_back(enabled);
-    }
-    bool& LoadPending() override { return Load; }
     bool& ClearListPending() override { return ClearList; }
-    void LoadConfiguration() override
-    {
-        ++Loads;
-        if (LoadFails)
-            throw std::runtime_error("Invalid data type for 'CheckingTime'");
-    }
     int TrayPicture() override { return Picture; }
     void SetTrayPicture(int index) override
     {

@@ -37,7 +37,7 @@ protected:
     TFakeHost host;
     TCheckCycle cycle{host};
 
-    void Run() { cycle.timMailTimer(); }
+    void Run() { cycle.RunChecks(); }
 };
 
 TEST_F(CycleTest, FirstCheckListsEveryMessageAsNew)
@@ -53,7 +53,6 @@ TEST_F(CycleTest, FirstCheckListsEveryMessageAsNew)
     EXPECT_EQ(host.Headline, "There are 3 messages to read");
     EXPECT_EQ(host.Hint, "There are 3 messages to read (last check: 12:34:56)");
     EXPECT_EQ(host.Pictures, (std::vector<int>{1, 0}));
-    EXPECT_EQ(host.TimerChanges, (std::vector<bool>{false, true}));
     EXPECT_EQ(host.Net.Log, (std::vector<std::string>{"connect pop.home:110 user-Home", "quit"}));
     EXPECT_EQ(host.List.Repaints, 1);
 }
@@ -130,7 +129,8 @@ TEST_F(CycleTest, CheckNowWithoutEnabledAccounts)
 {
     host.AddAccount("A", "pop.a", false);
     host.List.Append({"A", {"Ann", "a", "1  B"}, riMessage, true, ""});
-    cycle.mnuCheckNowClick();
+    host.ClearList = true; // as Check now asks
+    Run();
     EXPECT_EQ(host.List.Count(), 0);
     EXPECT_FALSE(host.ClearList);
     EXPECT_EQ(host.Headline, "There are no messages");
@@ -178,7 +178,7 @@ TEST_F(CycleTest, ActionsRunInOrder)
     EXPECT_TRUE(host.Actions.empty());
 }
 
-TEST_F(CycleTest, SoundFailureEndsTheActionsButNotTheTimer)
+TEST_F(CycleTest, SoundFailureEndsTheActions)
 {
     host.AddAccount("A", "pop.a");
     host.Config.Sound = "/x/notify.wav";
@@ -188,7 +188,6 @@ TEST_F(CycleTest, SoundFailureEndsTheActionsButNotTheTimer)
     host.Net.Maildrops["pop.a"] = {Msg("Ann", "a")};
     EXPECT_THROW(Run(), std::runtime_error);
     EXPECT_EQ(host.Actions, (std::vector<std::string>{"sound"}));
-    EXPECT_TRUE(host.TimerEnabled);
     EXPECT_EQ(host.Headline, "There is a message to read");
 }
 
@@ -212,22 +211,7 @@ TEST_F(CycleTest, PortThatIsNoNumberStopsTheLoop)
     EXPECT_EQ(host.Net.Log, (std::vector<std::string>{"connect pop.a:110 user-A", "quit"}));
     EXPECT_EQ(host.Headline, "There is a message to read"); // the summary still ran
     EXPECT_TRUE(host.FormVisible);
-    EXPECT_TRUE(host.TimerEnabled);
     EXPECT_EQ(host.Picture, tpIdle);
-}
-
-TEST_F(CycleTest, LoadOnlyOnceAndLoadFailureSkipsTheSummary)
-{
-    host.Load = true;
-    host.LoadFails = true;
-    host.Headline = "untouched";
-    EXPECT_THROW(Run(), std::runtime_error);
-    EXPECT_FALSE(host.Load);
-    EXPECT_EQ(host.Headline, "untouched");
-    EXPECT_TRUE(host.TimerEnabled);
-    Run();
-    EXPECT_EQ(host.Loads, 1);
-    EXPECT_EQ(host.Headline, "There are no messages");
 }
 
 TEST_F(CycleTest, ErrorRowsOfEveryAccountGoAtTheStart)

@@ -1,10 +1,8 @@
-// The check cycle against a private Dovecot, through the real settings and
-// notification windows (offscreen).
+// The check cycle against a private Dovecot, run by the tray shell's tick
+// through the real settings and notification windows (offscreen).
 
 #include "check/CheckCycle.h"
-#include "check/MailCheck.h"
 #include "check/MessageRows.h"
-#include "check/Pop3CheckClient.h"
 #include "config/Account.h"
 #include "config/UpDown.h"
 #include "mail/IdPOP3.h"
@@ -12,6 +10,7 @@
 #include "support/Dovecot.h"
 #include "support/Loopback.h"
 #include "support/UiFixture.h"
+#include "support/WiredShell.h"
 
 #include <algorithm>
 #include <QCheckBox>
@@ -59,6 +58,8 @@ protected:
             GTEST_SKIP() << why;
         UiFixture::SetUp();
         LoadPending = false; // the controls are filled by the test itself
+        // The interval a load would set: no tick of its own during a test.
+        settings->timMail->setInterval(settings->spnInterval->Position() * 1000);
         settings->lvwAccounts->clear();
         settings->chkNotifyNewMsg->setChecked(true);
         settings->cboPriority->setCurrentIndex(4);
@@ -67,13 +68,12 @@ protected:
         settings->chkShowForm->setChecked(true);
         settings->txtShowIcon->clear();
         settings->txtExecute->clear();
-        client = std::make_unique<TPop3CheckClient>(popMail);
-        check = std::make_unique<TMailCheck>(*settings, *newMail, *client);
+        wired = std::make_unique<WiredShell>(*settings, *newMail);
     }
 
     void TearDown() override
     {
-        check.reset();
+        wired.reset();
         if (settings)
             UiFixture::TearDown();
     }
@@ -146,7 +146,7 @@ protected:
     std::string Errors()
     {
         std::string why;
-        TMessageRows& rows = check->Rows();
+        TMessageRows& rows = ListRows();
         for (int i = 0; i < rows.Count(); ++i)
             if (rows.ImageIndex(i) == riError)
                 why += rows.Caption(i) + ": " + rows.Row(i).Hint + "\n";
@@ -157,7 +157,7 @@ protected:
     std::vector<std::string> Rows()
     {
         std::vector<std::string> lines;
-        TMessageRows& rows = check->Rows();
+        TMessageRows& rows = ListRows();
         for (int i = 0; i < rows.Count(); ++i)
         {
             const TMessageRow r = rows.Row(i);
@@ -169,14 +169,17 @@ protected:
         return lines;
     }
 
-    int NewCount() { return check->Cycle().NewCount; }
+    // A tick of the check timer, and the tray menu's Check now.
+    void Tick() { wired->shell.timMailTimer(); }
+    void CheckNow() { wired->shell.mnuCheckNowClick(); }
+
+    TMessageRows& ListRows() { return wired->mailCheck.Rows(); }
+    int NewCount() { return wired->mailCheck.Cycle().NewCount; }
     std::string Headline() { return newMail->lblNewMessage->text().toStdString(); }
 
     static std::unique_ptr<Dovecot> Server;
     static int Users;
-    TIdPOP3 popMail;
-    std::unique_ptr<TPop3CheckClient> client;
-    std::unique_ptr<TMailCheck> check;
+    std::unique_ptr<WiredShell> wired;
 };
 
 std::unique_ptr<Dovecot> CycleDovecot::Server;
@@ -189,7 +192,7 @@ TEST_F(CycleDovecot, FirstSecondAndAFourthMessage)
     Server->Deliver(ann, Mail("bob@example.org", "two"));
     Server->Deliver(ann, Mail("Cy <cy@example.org>", "three"));
 
-    check->timMailTimer();
+    Tick();
     EXPECT_EQ(Rows(), (std::vector<std::string>{"Home|Ann <ann@example.org>|one|1|new",
                                                 "Home|bob@example.org|two|1|new",
                                                 "Home|Cy <cy@example.org>|three|1|new"}))
@@ -201,16 +204,16 @@ TEST_F(CycleDovecot, FirstSecondAndAFourthMessage)
     EXPECT_TRUE(settings->timMail->isActive());
     EXPECT_TRUE(newMail->isVisible());
     // The size column holds the server's size of each message.
-    EXPECT_EQ(check->Rows().SubItem(0, 2).substr(check->Rows().SubItem(0, 2).size() - 1), "B");
+    EXPECT_EQ(ListRows().SubItem(0, 2).substr(ListRows().SubItem(0, 2).size() - 1), "B");
 
-    check->timMailTimer();
+    Tick();
     EXPECT_EQ(Rows(), (std::vector<std::string>{"Home|Ann <ann@example.org>|one|1|cut",
                                                 "Home|bob@example.org|two|1|cut",
                                                 "Home|Cy <cy@example.org>|three|1|cut"}));
     EXPECT_EQ(NewCount(), 0);
 
     Server->Deliver(ann, Mail("Dee <dee@example.org>", "four"));
-    check->timMailTimer();
+    Tick();
     EXPECT_EQ(Rows().size(), 4u);
     EXPECT_EQ(Rows()[3], "Home|Dee <dee@example.org>|four|1|new");
     EXPECT_EQ(NewCount(), 1);
@@ -222,16 +225,16 @@ TEST_F(CycleDovecot, RemovedMessagesSettleByPosition)
     const std::string ann = AddAccount("Home");
     for (const char* s : {"one", "two", "three"})
         Server->Deliver(ann, Mail("ann@example.org", s));
-    check->timMailTimer();
+    Tick();
 
     DeleteOnServer(ann, 1); // the first one goes: the third row is removed
-    check->timMailTimer();
+    Tick();
     EXPECT_EQ(Rows(), (std::vector<std::string>{"Home|ann@example.org|one|1|cut",
                                                 "Home|ann@example.org|two|1|cut"}));
 
     DeleteOnServer(ann, 1);
     Server->Deliver(ann, Mail("ann@example.org", "four")); // count unchanged
-    check->timMailTimer();
+    Tick();
     EXPECT_EQ(Rows(), (std::vector<std::string>{"Home|ann@example.org|one|1|cut",
                                                 "Home|ann@example.org|two|1|cut"}));
     EXPECT_EQ(NewCount(), 0);
@@ -245,7 +248,7 @@ TEST_F(CycleDovecot, FailingAccountBetweenTwoWorkingOnes)
     Server->Deliver(a, Mail("ann@example.org", "for A"));
     Server->Deliver(c, Mail("cy@example.org", "for C"));
 
-    check->timMailTimer();
+    Tick();
     // The error row went to the end of the list as it stood then; C came after.
     EXPECT_EQ(Rows(), (std::vector<std::string>{"A|ann@example.org|for A|1|new", "B|0|new",
                                                 "C|cy@example.org|for C|1|new"}));
@@ -259,7 +262,7 @@ TEST_F(CycleDovecot, FailingAccountBetweenTwoWorkingOnes)
     // A port where nobody listens: refused, an error row with the socket error.
     settings->lvwAccounts->topLevelItem(1)->setText(acPassword, "secret");
     settings->lvwAccounts->topLevelItem(1)->setText(acPort, "1");
-    check->timMailTimer();
+    Tick();
     EXPECT_EQ(Rows(), (std::vector<std::string>{"A|ann@example.org|for A|1|cut",
                                                 "C|cy@example.org|for C|1|cut", "B|0|new"}));
     EXPECT_TRUE(newMail->lvwMessages->topLevelItem(2)->toolTip(0).contains("10061"))
@@ -278,7 +281,7 @@ TEST_F(CycleDovecot, ConnectThatNeverCompletesGivesUpInTenSeconds)
     settings->lvwAccounts->topLevelItem(0)->setText(acPort, QString::number(port));
     QElapsedTimer clock;
     clock.start();
-    check->timMailTimer();
+    Tick();
     const qint64 ms = clock.elapsed();
     EXPECT_EQ(Rows(), (std::vector<std::string>{"Hanging|0|new",
                                                 "After|bob@example.org|still checked|1|new"}))
@@ -297,7 +300,7 @@ TEST_F(CycleDovecot, ServerThatNeverAnswersBecomesAnErrorRow)
     settings->lvwAccounts->topLevelItem(0)->setText(acPort, QString::number(listener.Port()));
     QElapsedTimer clock;
     clock.start();
-    check->timMailTimer();
+    Tick();
     const qint64 ms = clock.elapsed();
     EXPECT_EQ(Rows(), (std::vector<std::string>{"Silent|0|new"}));
     // One read time-out of 30 s, not two (no goodbye waits on a silent server).
@@ -311,7 +314,7 @@ TEST_F(CycleDovecot, Imap4AccountFailsWithItsReasonForNow)
     settings->lvwAccounts->topLevelItem(0)->setText(acProtocol, "1");
     const std::string b = AddAccount("Pop");
     Server->Deliver(b, Mail("bob@example.org", "b"));
-    check->timMailTimer();
+    Tick();
     EXPECT_EQ(Rows(), (std::vector<std::string>{"Imap|0|new", "Pop|bob@example.org|b|1|new"}));
     EXPECT_EQ(Errors(), "Imap: IMAP4 accounts cannot be checked by this version\n");
 }
@@ -322,13 +325,13 @@ TEST_F(CycleDovecot, DisabledAccountKeepsItsRows)
     const std::string b = AddAccount("B");
     Server->Deliver(a, Mail("ann@example.org", "kept"));
     Server->Deliver(b, Mail("bob@example.org", "b"));
-    check->timMailTimer();
+    Tick();
     settings->lvwAccounts->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
     DeleteOnServer(a, 1);
-    check->timMailTimer();
+    Tick();
     EXPECT_EQ(Rows(), (std::vector<std::string>{"A|ann@example.org|kept|1|new",
                                                 "B|bob@example.org|b|1|cut"}));
-    EXPECT_EQ(check->Cycle().ListedCount, 2);
+    EXPECT_EQ(wired->mailCheck.Cycle().ListedCount, 2);
 }
 
 TEST_F(CycleDovecot, RequiredPriority)
@@ -341,15 +344,15 @@ TEST_F(CycleDovecot, RequiredPriority)
     Server->Deliver(a, Mail("a@example.org", "odd", "X-Priority: 0\r\n"));
 
     settings->cboPriority->setCurrentIndex(2); // "Normal"
-    check->mnuCheckNowClick();
+    CheckNow();
     EXPECT_EQ(NewCount(), 2);
 
     settings->cboPriority->setCurrentIndex(4);
-    check->mnuCheckNowClick();
+    CheckNow();
     EXPECT_EQ(NewCount(), 3); // 255 is no level, not even the lowest
 
     settings->cboPriority->setCurrentIndex(-1); // nothing chosen: the byte 255
-    check->mnuCheckNowClick();
+    CheckNow();
     EXPECT_EQ(NewCount(), 4);
 }
 
@@ -360,7 +363,7 @@ TEST_F(CycleDovecot, TwoAccountsWithOneCaption)
     Server->Deliver(a, Mail("ann@example.org", "a1"));
     Server->Deliver(b, Mail("bob@example.org", "b1"));
     Server->Deliver(b, Mail("bob@example.org", "b2"));
-    check->timMailTimer();
+    Tick();
     EXPECT_EQ(Rows(), (std::vector<std::string>{"Same|ann@example.org|a1|1|cut",
                                                 "Same|bob@example.org|b2|1|new"}));
 }
@@ -372,7 +375,7 @@ TEST_F(CycleDovecot, ActionsThroughTheWindows)
     settings->chkSilentMode->setChecked(true);
     settings->spnLedActiveTime->SetPosition(2);
     settings->txtShowIcon->setText("/nowhere/newmsg.ico");
-    check->timMailTimer();
+    Tick();
     EXPECT_TRUE(settings->timBlinking->isActive());
     EXPECT_EQ(settings->timBlinking->interval(), 500);
     EXPECT_TRUE(settings->triNewMsg->Visible());
@@ -382,7 +385,7 @@ TEST_F(CycleDovecot, ActionsThroughTheWindows)
     // the remaining actions and leaves the cycle; the check timer runs on.
     newMail->hide();
     settings->txtSound->setText("/nowhere/notify.wav");
-    EXPECT_THROW(check->mnuCheckNowClick(), EMediaError);
+    EXPECT_THROW(CheckNow(), EMediaError);
     EXPECT_FALSE(newMail->isVisible());
     EXPECT_TRUE(settings->timMail->isActive());
     EXPECT_EQ(Headline(), "There is a message to read");
@@ -428,15 +431,15 @@ TEST_F(CycleDovecot, CheckNowRunsTheCommandOncePerMessageWithoutAShell)
     const std::string hostile = "x\" ; touch " + folder + "/pwned; echo \"$(id) `id` & ok";
     Server->Deliver(a, Mail("\"Eve; rm\" <eve@example.org>", hostile));
 
-    check->timMailTimer();
+    Tick();
     settings->txtExecute->setText(QString::fromStdString("\"" + script +
                                                          "\" %ACCOUNT% %MSGID% %FROM% %SUBJECT%"));
-    check->mnuCheckNowClick(); // everything is new again: one command per message row
+    CheckNow(); // everything is new again: one command per message row
     std::vector<std::string> lines = WaitForLines(out, 2);
     std::sort(lines.begin(), lines.end());
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "[Account1][1][Ann <ann@example.org>][hello world]");
-    EXPECT_EQ(lines[1], "[Account1][2][" + check->Rows().SubItem(1, 0) + "][" + hostile + "]");
+    EXPECT_EQ(lines[1], "[Account1][2][" + ListRows().SubItem(1, 0) + "][" + hostile + "]");
     EXPECT_FALSE(std::filesystem::exists(folder + "/pwned"));
 }
 

@@ -1,16 +1,15 @@
 // The notification window wired as the program wires it: the settings
 // window's controls are its configuration, and Delete and Refresh go through
-// the real check cycle with one POP3 client shared by both.
+// the tray shell's Check now and the real check cycle, with one POP3 client
+// shared by both.
 
-#include "check/MailCheck.h"
 #include "check/MessageRows.h"
-#include "check/Pop3CheckClient.h"
 #include "config/UpDown.h"
-#include "mail/IdPOP3.h"
 #include "notify/NewMailController.h"
 #include "platform/CodePage.h"
 #include "support/Dovecot.h"
 #include "support/UiFixture.h"
+#include "support/WiredShell.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -32,34 +31,40 @@ protected:
     {
         UiFixture::SetUp();
         LoadPending = false; // the controls set here are the configuration
+        // The interval a load would set: no tick of its own during a test.
+        settings->timMail->setInterval(settings->spnInterval->Position() * 1000);
         settings->chkShowForm->setChecked(false);
         settings->chkSilentMode->setChecked(false);
         settings->txtSound->clear();
         settings->txtShowIcon->clear();
         settings->txtExecute->clear();
-        mail = std::make_unique<TMailCheck>(*settings, *newMail, checkClient);
+        wired = std::make_unique<WiredShell>(*settings, *newMail);
+        deleteClient = std::make_unique<TPop3DeleteClient>(wired->popMail);
         new TNewMailController(*newMail, // owned by the window
-                               NewMailEnvironment(*settings, deleteClient, [this] { mail->mnuCheckNowClick(); }));
+                               NewMailEnvironment(*settings, *deleteClient,
+                                                  [this] { wired->shell.mnuCheckNowClick(); }));
     }
 
     void TearDown() override
     {
-        mail.reset();
+        // The window's controller keeps the delete client: the window goes first.
+        newMail.reset();
+        deleteClient.reset();
+        wired.reset();
         UiFixture::TearDown();
     }
 
     std::vector<std::string> Listed() const
     {
         std::vector<std::string> listed;
-        for (int i = 0; i < mail->Rows().Count(); ++i)
-            listed.push_back(mail->Rows().Caption(i) + ":" + mail->Rows().SubItem(i, 1));
+        TMessageRows& rows = wired->mailCheck.Rows();
+        for (int i = 0; i < rows.Count(); ++i)
+            listed.push_back(rows.Caption(i) + ":" + rows.SubItem(i, 1));
         return listed;
     }
 
-    TIdPOP3 popMail;
-    TPop3CheckClient checkClient{popMail};
-    TPop3DeleteClient deleteClient{popMail};
-    std::unique_ptr<TMailCheck> mail;
+    std::unique_ptr<WiredShell> wired;
+    std::unique_ptr<TPop3DeleteClient> deleteClient;
 };
 
 TEST_F(WiredTest, ReadAndAutoHideFollowTheSettingsControls)
@@ -99,7 +104,7 @@ TEST_F(WiredTest, DeletesSelectedMessagesOfTwoAccountsOnDovecotAndReloads)
     }
     for (const char* message : {"ann:a1", "ann:a2", "ann:a3", "bob:b1", "bob:b2"})
         server.Deliver(std::string(message, 3), std::string("Subject: ") + (message + 4) + "\r\n\r\nx\r\n");
-    mail->mnuCheckNowClick();
+    settings->mnuChecknow->trigger();
     ASSERT_EQ(Listed(), (std::vector<std::string>{"ann:a1", "ann:a2", "ann:a3", "bob:b1", "bob:b2"}));
 
     newMail->show();
@@ -112,7 +117,7 @@ TEST_F(WiredTest, DeletesSelectedMessagesOfTwoAccountsOnDovecotAndReloads)
     EXPECT_EQ(server.CountMessages("ann"), 1u);
     EXPECT_EQ(server.CountMessages("bob"), 1u);
     EXPECT_EQ(Listed(), (std::vector<std::string>{"ann:a2", "bob:b1"}));
-    EXPECT_FALSE(popMail.Connected());
+    EXPECT_FALSE(wired->popMail.Connected());
     EXPECT_TRUE(newMail->lvwMessages->topLevelItem(0)->isSelected());
 }
 

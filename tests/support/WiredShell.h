@@ -1,0 +1,24 @@
+#pragma once
+
+#include "app/AboutBox.h"
+#include "app/TrayShell.h"
+#include "check/MailCheck.h"
+#include "check/Pop3CheckClient.h"
+#include "mail/IdPOP3.h"
+
+class TfrmNewMail;
+class TfrmSettings;
+
+// The program's wiring of a timer tick: the tray shell runs the check cycle
+// over the real windows, with the one POP3 client the notification window's
+// Delete may share. The windows are the caller's and must outlive it.
+struct WiredShell
+{
+    WiredShell(TfrmSettings& settings, TfrmNewMail& newMail);
+
+    TIdPOP3 popMail;
+    TPop3CheckClient pop3Check{popMail};
+    TfrmAboutBox aboutBox;
+    TTrayShell shell;
+    TMailCheck mailCheck;
+};
