@@ -35,12 +35,10 @@ TfrmAboutBox::TfrmAboutBox(QWidget* parent) : QDialog(parent)
     big.setPointSize(big.pointSize() + 4);
     lblTitle->setFont(big);
     lblTitle->setGeometry(140, 12, 210, 28);
-    lblCredits = Captioned<QLabel>(this, "lblCredits",
-                                   "A small mail notifier for the desktop tray.\n"
-                                   "It checks POP3 and IMAP4 mailboxes and tells "
-                                   "you when new mail is waiting.");
-    lblCredits->setWordWrap(true);
-    lblCredits->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblCredits = WrappedLabel(this, "lblCredits",
+                              "A small mail notifier for the desktop tray.\n"
+                              "It checks POP3 and IMAP4 mailboxes and tells "
+                              "you when new mail is waiting.");
     lblCredits->setGeometry(140, 48, 210, 100);
     btnOk = Captioned<QPushButton>(this, "btnOk", "&Ok");
     btnOk->setDefault(true);

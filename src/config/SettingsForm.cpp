@@ -46,13 +46,6 @@ public:
     }
 };
 
-QLabel* WrappedLabel(QWidget* parent, const char* name, const char* text)
-{
-    auto* label = Captioned<QLabel>(parent, name, text);
-    label->setWordWrap(true);
-    return label;
-}
-
 QPushButton* BrowseButton(QWidget* parent, const char* name)
 {
     auto* button = Captioned<QPushButton>(parent, name, "...");

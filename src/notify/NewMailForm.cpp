@@ -65,12 +65,10 @@ TfrmNewMail::TfrmNewMail(QWidget* parent) : QWidget(parent, Qt::Window)
     bvlTitleSeparator = Bevel(panTitle, "bvlTitleSeparator");
 
     panComment = Named(new QWidget(this), "panComment");
-    lblComment = Captioned<QLabel>(panComment, "lblComment",
-                                   "Please, click Read to launch your mail application and see "
-                                   "the new message(s). You can also see the message(s) also "
-                                   "by double-clicking into tray icon.");
-    lblComment->setWordWrap(true);
-    lblComment->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblComment = WrappedLabel(panComment, "lblComment",
+                              "Please, click Read to launch your mail application and see "
+                              "the new message(s). You can also see the message(s) also "
+                              "by double-clicking into tray icon.");
 
     actDetails = Action(this, "actDetails", "&Details");
     actDetails->setCheckable(true);

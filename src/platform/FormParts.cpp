@@ -1,8 +1,17 @@
 #include "platform/FormParts.h"
 
 #include <QGuiApplication>
+#include <QLabel>
 #include <QScreen>
 #include <QWidget>
+
+QLabel* WrappedLabel(QWidget* parent, const char* name, const char* text)
+{
+    auto* label = Captioned<QLabel>(parent, name, text);
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return label;
+}
 
 QFont DesignedFont()
 {

@@ -4,6 +4,7 @@
 #include <QLatin1String>
 #include <QString>
 
+class QLabel;
 class QWidget;
 
 // Pieces every window of the program is built from.
@@ -20,6 +21,9 @@ template <typename T> T* Captioned(QWidget* parent, const char* name, const char
 {
     return Named(new T(QString::fromUtf8(caption), parent), name);
 }
+
+// A word-wrapped label whose text starts at its top left.
+QLabel* WrappedLabel(QWidget* parent, const char* name, const char* text);
 
 // The windows were laid out for a narrow 11-pixel dialog font; this prefers
 // the narrow faces a Linux desktop usually has.
