@@ -23,8 +23,6 @@ public:
     int Min() const { return min_; }
     int Max() const { return max_; }
     void SetMax(int value);
-    int Increment() const { return increment_; }
-    QLineEdit* Associate() const { return associate_; }
 
     // One arrow click.
     void StepBy(int steps);
