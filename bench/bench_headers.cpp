@@ -1,7 +1,7 @@
 // Loading the headers of 10,000 realistic messages (about 2 KB of header each,
 // with encoded words, folded fields and several addresses). Reports messages
 // per second as items_per_second.
-#include "mail/IdCoderHeader.h"
+#include "mail/EncodedWords.h"
 #include "mail/IdMessage.h"
 
 #include <benchmark/benchmark.h>

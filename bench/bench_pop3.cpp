@@ -15,9 +15,9 @@
 //
 // Run:  build-<dir>/bench/bench_pop3   (needs dovecot and python3)
 #include "mail/IdMessage.h"
-#include "mail/IdPOP3.h"
+#include "mail/Pop3Client.h"
 // The fixture lives with the test support, which the benchmarks do not link.
-#include "support/Dovecot.cpp"
+#include "support/Dovecot.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,8 +1,8 @@
 #include "app/AboutBox.h"
 
 #include "i18n/Translate.h"
-#include "platform/Artwork.h"
-#include "platform/FormParts.h"
+#include "desktop/Artwork.h"
+#include "desktop/FormParts.h"
 
 #include <QApplication>
 #include <QFrame>

@@ -4,10 +4,10 @@
 #include "config/ConfigStore.h"
 #include "config/ProcessFlags.h"
 #include "config/SettingsForm.h"
-#include "config/UpDown.h"
+#include "desktop/UpDownControl.h"
 #include "i18n/Translate.h"
 #include "notify/NewMailForm.h"
-#include "platform/Dialogs.h"
+#include "desktop/Dialogs.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
@@ -22,61 +22,61 @@ namespace
 class TTimerRestart
 {
 public:
-    explicit TTimerRestart(QTimer& timer) : timer_(timer) {}
-    ~TTimerRestart() { timer_.start(); }
+    explicit TTimerRestart(QTimer& timer) : FTimer(timer) {}
+    ~TTimerRestart() { FTimer.start(); }
     TTimerRestart(const TTimerRestart&) = delete;
     TTimerRestart& operator=(const TTimerRestart&) = delete;
 
 private:
-    QTimer& timer_;
+    QTimer& FTimer;
 };
 
 } // namespace
 
 TTrayShell::TTrayShell(TfrmSettings& settings, TfrmNewMail& newMail, TfrmAboutBox& aboutBox,
                        QObject* parent)
-    : QObject(parent), settings_(settings), newMail_(newMail), aboutBox_(aboutBox)
+    : QObject(parent), FSettings(settings), FNewMail(newMail), FAboutBox(aboutBox)
 {
     Terminate = [] { QCoreApplication::exit(0); };
 
-    connect(settings_.timMail, &QTimer::timeout, this, [this] { timMailTimer(); });
-    connect(settings_.mnuAbout, &QAction::triggered, this, [this] { mnuAboutClick(); });
-    connect(settings_.mnuMailbox, &QAction::triggered, this, [this] { mnuMailboxClick(); });
-    connect(settings_.mnuChecknow, &QAction::triggered, this, [this] { mnuCheckNowClick(); });
-    connect(settings_.actEnabled, &QAction::triggered, this, [this] {
+    connect(FSettings.timMail, &QTimer::timeout, this, [this] { timMailTimer(); });
+    connect(FSettings.mnuAbout, &QAction::triggered, this, [this] { mnuAboutClick(); });
+    connect(FSettings.mnuMailbox, &QAction::triggered, this, [this] { mnuMailboxClick(); });
+    connect(FSettings.mnuChecknow, &QAction::triggered, this, [this] { mnuCheckNowClick(); });
+    connect(FSettings.actEnabled, &QAction::triggered, this, [this] {
         // The menu has already flipped the tick; the handler must see the tick
         // as it stood before the click. The idle update sets it afterwards.
-        settings_.actEnabled->setChecked(!settings_.actEnabled->isChecked());
+        FSettings.actEnabled->setChecked(!FSettings.actEnabled->isChecked());
         actEnabledExecute();
     });
-    connect(settings_.mnuSettings, &QAction::triggered, this, [this] { mnuSettingsClick(); });
-    connect(settings_.mnuExit, &QAction::triggered, this, [this] { mnuExitClick(); });
-    connect(settings_.triMail, &TTrayIcon::DblClick, this, [this] { triMailDblClick(); });
-    connect(settings_.triNewMsg, &TTrayIcon::DblClick, this, [this] { triNewMsgDblClick(); });
+    connect(FSettings.mnuSettings, &QAction::triggered, this, [this] { mnuSettingsClick(); });
+    connect(FSettings.mnuExit, &QAction::triggered, this, [this] { mnuExitClick(); });
+    connect(FSettings.triMail, &TTrayIcon::DblClick, this, [this] { triMailDblClick(); });
+    connect(FSettings.triNewMsg, &TTrayIcon::DblClick, this, [this] { triNewMsgDblClick(); });
     if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
         connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
                 [this] { actEnabledUpdate(); });
 
-    settings_.OnCloseQuery = [this] { return FormCloseQuery(); };
-    settings_.OnClose = [this] { FormClose(); };
+    FSettings.OnCloseQuery = [this] { return FormCloseQuery(); };
+    FSettings.OnClose = [this] { FormClose(); };
 }
 
 void TTrayShell::timMailTimer()
 {
-    settings_.timMail->stop();
-    TTimerRestart restart(*settings_.timMail);
+    FSettings.timMail->stop();
+    TTimerRestart restart(*FSettings.timMail);
     if (LoadPending)
     {
         LoadPending = false;
         try
         {
-            LoadFromRegistry(settings_, newMail_);
+            LoadFromRegistry(FSettings, FNewMail);
         }
         catch (...)
         {
             // A load that stops early has not set the interval yet; left at
             // the start-up second, the timer would check every second.
-            settings_.timMail->setInterval(settings_.spnInterval->Position() * 1000);
+            FSettings.timMail->setInterval(FSettings.spnInterval->Position() * 1000);
             throw;
         }
     }
@@ -86,12 +86,12 @@ void TTrayShell::timMailTimer()
 
 void TTrayShell::mnuAboutClick()
 {
-    aboutBox_.exec();
+    FAboutBox.exec();
 }
 
 void TTrayShell::mnuMailboxClick()
 {
-    newMail_.actMailbox->trigger();
+    FNewMail.actMailbox->trigger();
 }
 
 void TTrayShell::mnuCheckNowClick()
@@ -102,28 +102,28 @@ void TTrayShell::mnuCheckNowClick()
 
 void TTrayShell::actEnabledExecute()
 {
-    const bool wasTicked = settings_.actEnabled->isChecked();
-    if (settings_.timMail->isActive())
-        settings_.timMail->stop();
+    const bool wasTicked = FSettings.actEnabled->isChecked();
+    if (FSettings.timMail->isActive())
+        FSettings.timMail->stop();
     else
-        settings_.timMail->start();
+        FSettings.timMail->start();
     if (wasTicked)
-        settings_.triMail->SetPictureIndex(1);
+        FSettings.triMail->SetPictureIndex(1);
     else
         timMailTimer();
 }
 
 void TTrayShell::actEnabledUpdate()
 {
-    settings_.actEnabled->setChecked(settings_.timMail->isActive());
+    FSettings.actEnabled->setChecked(FSettings.timMail->isActive());
 }
 
 void TTrayShell::mnuSettingsClick()
 {
-    settings_.timMail->stop();
-    settings_.show();
-    settings_.raise();
-    settings_.activateWindow();
+    FSettings.timMail->stop();
+    FSettings.show();
+    FSettings.raise();
+    FSettings.activateWindow();
 }
 
 void TTrayShell::mnuExitClick()
@@ -134,18 +134,18 @@ void TTrayShell::mnuExitClick()
                    ResStr("Warning: if you select yes, you will not able to see new messages!");
     request.type = TMsgDlgType::mtConfirmation;
     request.buttons = mbYes | mbNo;
-    if (MessageDlg(&settings_, request) != TModalResult::mrYes)
+    if (MessageDlg(&FSettings, request) != TModalResult::mrYes)
         return;
-    WriteToRegistry(settings_, newMail_);
+    WriteToRegistry(FSettings, FNewMail);
     ExitConfirmed = true;
-    settings_.close();
+    FSettings.close();
 }
 
 bool TTrayShell::FormCloseQuery()
 {
     if (!ExitConfirmed)
     {
-        settings_.timMail->stop();
+        FSettings.timMail->stop();
         Terminate();
     }
     return true;
@@ -153,21 +153,21 @@ bool TTrayShell::FormCloseQuery()
 
 void TTrayShell::FormClose()
 {
-    WriteToRegistry(settings_, newMail_);
-    settings_.timMail->stop();
+    WriteToRegistry(FSettings, FNewMail);
+    FSettings.timMail->stop();
     Terminate();
 }
 
 void TTrayShell::triMailDblClick()
 {
-    switch (settings_.cboDoubleClick->currentIndex())
+    switch (FSettings.cboDoubleClick->currentIndex())
     {
     case 0:
         mnuMailboxClick();
         break;
     case 1:
-        if (newMail_.isHidden())
-            newMail_.show();
+        if (FNewMail.isHidden())
+            FNewMail.show();
         break;
     case 2:
         mnuSettingsClick();

@@ -19,7 +19,7 @@ public:
                QObject* parent = nullptr);
 
     // The check of all enabled accounts, run by every tick after the
-    // configuration is loaded; nothing until the check cycle is plugged in.
+    // configuration is loaded.
     std::function<void()> CheckAccounts;
     // Tells the application to terminate (the event loop ends).
     std::function<void()> Terminate;
@@ -38,7 +38,7 @@ public:
     void triNewMsgDblClick();
 
 private:
-    TfrmSettings& settings_;
-    TfrmNewMail& newMail_;
-    TfrmAboutBox& aboutBox_;
+    TfrmSettings& FSettings;
+    TfrmNewMail& FNewMail;
+    TfrmAboutBox& FAboutBox;
 };

@@ -5,10 +5,10 @@
 
 TScrollLockBlinker::TScrollLockBlinker(QTimer& timBlinking, std::function<int()> blinkSeconds,
                                        TScrollLockLed led)
-    : Timer(timBlinking), BlinkSeconds(std::move(blinkSeconds)), Led(std::move(led))
+    : FTimer(timBlinking), BlinkSeconds(std::move(blinkSeconds)), FLed(std::move(led))
 {
-    Timer.setInterval(500);
-    connect(&Timer, &QTimer::timeout, this, [this] { timBlinkingTimer(); });
+    FTimer.setInterval(500);
+    connect(&FTimer, &QTimer::timeout, this, [this] { timBlinkingTimer(); });
 }
 
 void TScrollLockBlinker::timBlinkingActivate()
@@ -21,7 +21,7 @@ void TScrollLockBlinker::timBlinkingActivate()
         SavedScrollLock = GetScrollLock();
     Active = true;
     BlinkCount = 0;
-    Timer.start();
+    FTimer.start();
 }
 
 void TScrollLockBlinker::timBlinkingTimer()
@@ -34,11 +34,11 @@ void TScrollLockBlinker::timBlinkingTimer()
 
 void TScrollLockBlinker::timBlinkingTerminate()
 {
-    Timer.stop();
+    FTimer.stop();
     QCoreApplication::processEvents();
     // A check cycle run by those events may have started a new blink; it
     // restores the LED when it ends.
-    if (Timer.isActive())
+    if (FTimer.isActive())
         return;
     SetScrollLock(SavedScrollLock);
     Active = false;
@@ -46,11 +46,11 @@ void TScrollLockBlinker::timBlinkingTerminate()
 
 bool TScrollLockBlinker::GetScrollLock() const
 {
-    return Led.Read ? Led.Read() : false;
+    return FLed.Read ? FLed.Read() : false;
 }
 
 void TScrollLockBlinker::SetScrollLock(bool on)
 {
-    if (Led.Write && on != GetScrollLock())
-        Led.Write(on);
+    if (FLed.Write && on != GetScrollLock())
+        FLed.Write(on);
 }

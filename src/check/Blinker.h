@@ -34,8 +34,8 @@ public:
     int BlinkCount = 0;
 
 private:
-    QTimer& Timer;
+    QTimer& FTimer;
     std::function<int()> BlinkSeconds;
-    TScrollLockLed Led;
+    TScrollLockLed FLed;
     bool Active = false; // from activation until the LED is restored
 };

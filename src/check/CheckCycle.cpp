@@ -10,13 +10,13 @@
 
 void TCheckCycle::RunChecks()
 {
-    TMessageRows& rows = Host.Rows();
-    if (Host.ClearListPending())
+    TMessageRows& rows = FHost.Rows();
+    if (FHost.ClearListPending())
     {
-        Host.ClearListPending() = false;
+        FHost.ClearListPending() = false;
         rows.Clear();
     }
-    Host.SetTrayPicture(tpChecking);
+    FHost.SetTrayPicture(tpChecking);
     NewCount = 0;
 
     try
@@ -24,7 +24,7 @@ void TCheckCycle::RunChecks()
         for (int i = rows.Count() - 1; i >= 0; --i)
             if (rows.ImageIndex(i) == riError)
                 rows.Delete(i);
-        for (const TCycleAccount& account : Host.Accounts())
+        for (const Account& account : FHost.Accounts())
             if (account.Enabled)
                 CheckAccount(account);
     }
@@ -38,14 +38,14 @@ void TCheckCycle::RunChecks()
     Summary();
 }
 
-void TCheckCycle::CheckAccount(const TCycleAccount& account)
+void TCheckCycle::CheckAccount(const Account& account)
 {
-    TCheckClient& client = Host.Client(account.IsImap4());
+    TCheckClient& client = FHost.Client(account.IMAP4);
     // Outside the account's guard on purpose: a bad port stops the cycle.
     const int port = PortOfText(account.Port);
     client.SetAccount(account.UserName, account.Password, account.Host, port);
 
-    TMessageRows& rows = Host.Rows();
+    TMessageRows& rows = FHost.Rows();
     try
     {
         client.Connect();
@@ -58,7 +58,7 @@ void TCheckCycle::CheckAccount(const TCycleAccount& account)
         {
             TRowsUpdateGuard noRepaint(rows);
             const int n = client.MessageCount();
-            const int required = Host.Settings().RequiredPriority;
+            const int required = FHost.Settings().RequiredPriority;
             for (int i = 1; i <= n; ++i)
             {
                 const TFetchedHeader header = client.FetchHeader(i);
@@ -103,11 +103,11 @@ void TCheckCycle::CheckAccount(const TCycleAccount& account)
     }
 }
 
-void TCheckCycle::AccountFailed(const TCycleAccount& account, const std::string& why)
+void TCheckCycle::AccountFailed(const Account& account, const std::string& why)
 {
-    Host.SetTrayHint(ResStr("The connection to mail server is not available"));
-    Host.SetTrayPicture(tpFailure);
-    TMessageRows& rows = Host.Rows();
+    FHost.SetTrayHint(ResStr("The connection to mail server is not available"));
+    FHost.SetTrayPicture(tpFailure);
+    TMessageRows& rows = FHost.Rows();
     for (int r = rows.Count() - 1; r >= 0; --r)
         if (rows.Caption(r) == account.Caption)
             rows.Delete(r);
@@ -120,21 +120,21 @@ void TCheckCycle::AccountFailed(const TCycleAccount& account, const std::string&
 
 void TCheckCycle::Summary()
 {
-    TMessageRows& rows = Host.Rows();
+    TMessageRows& rows = FHost.Rows();
     ListedCount = 0;
     for (int r = 0; r < rows.Count(); ++r)
         if (rows.ImageIndex(r) != riError)
             ++ListedCount;
 
     const std::string headline = Headline(ListedCount);
-    Host.SetHeadline(headline);
-    if (Host.TrayPicture() != tpFailure)
+    FHost.SetHeadline(headline);
+    if (FHost.TrayPicture() != tpFailure)
     {
-        Host.SetTrayHint(TrayHint(headline, Host.TimeText()));
-        Host.SetTrayPicture(tpIdle);
+        FHost.SetTrayHint(TrayHint(headline, FHost.TimeText()));
+        FHost.SetTrayPicture(tpIdle);
     }
-    const TCycleSettings settings = Host.Settings();
-    Host.SetNewMailIconVisible(!settings.ShowIcon.empty() && ListedCount > 0);
+    const TCycleSettings settings = FHost.Settings();
+    FHost.SetNewMailIconVisible(!settings.ShowIcon.empty() && ListedCount > 0);
     if (ShouldNotify(settings.NotifyOnlyNewMsg, NewCount, ListedCount))
         Notify(settings, headline);
 }
@@ -142,26 +142,26 @@ void TCheckCycle::Summary()
 void TCheckCycle::Notify(const TCycleSettings& settings, const std::string& headline)
 {
     if (settings.SilentMode)
-        Host.StartBlinking();
+        FHost.StartBlinking();
     if (!settings.Sound.empty())
-        Host.PlaySound(); // "no device open" ends the remaining actions
-    if (settings.ShowForm && !Host.NotificationVisible())
-        Host.ShowNotification();
+        FHost.PlaySound(); // "no device open" ends the remaining actions
+    if (settings.ShowForm && !FHost.NotificationVisible())
+        FHost.ShowNotification();
     if (!settings.Execute.empty())
     {
-        TMessageRows& rows = Host.Rows();
-        const std::vector<std::string> captions = AccountCaptions(Host.Accounts());
+        TMessageRows& rows = FHost.Rows();
+        const std::vector<std::string> captions = AccountCaptions(FHost.Accounts());
         for (int r = 0; r < rows.Count(); ++r)
         {
             if (rows.Cut(r) || rows.ImageIndex(r) == riError)
                 continue;
             const std::vector<std::string> arguments =
-                ExpandCommandParts(Host.Settings().Execute, RowValues(rows, captions, r))
+                ExpandCommandParts(FHost.Settings().Execute, RowValues(rows, captions, r))
                     .Arguments();
             if (!arguments.empty())
-                Host.RunCommand(arguments);
+                FHost.RunCommand(arguments);
         }
     }
     if (!settings.ShowIcon.empty())
-        Host.ShowBalloon("ternbell", headline);
+        FHost.ShowBalloon("ternbell", headline);
 }

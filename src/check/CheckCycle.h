@@ -1,23 +1,11 @@
 #pragma once
 
+#include "check/Account.h"
+
 #include <string>
 #include <vector>
 
 class TMessageRows;
-
-// One row of the account list, as the cycle reads it.
-struct TCycleAccount
-{
-    std::string Caption;
-    bool Enabled = true;
-    std::string UserName;
-    std::string Password;
-    std::string Host;
-    std::string Port;     // decimal text; converted when the account is checked
-    std::string Protocol; // "1" IMAP4, anything else POP3
-
-    bool IsImap4() const { return Protocol == "1"; }
-};
 
 // The settings a cycle reads, as the settings window's controls hold them.
 struct TCycleSettings
@@ -68,7 +56,7 @@ public:
     virtual ~TCycleHost() = default;
 
     virtual TMessageRows& Rows() = 0;
-    virtual std::vector<TCycleAccount> Accounts() = 0;
+    virtual std::vector<Account> Accounts() = 0;
     virtual TCycleSettings Settings() = 0;
     virtual TCheckClient& Client(bool imap4) = 0;
     virtual bool& ClearListPending() = 0;
@@ -104,7 +92,7 @@ enum TTrayPicture : int
 class TCheckCycle
 {
 public:
-    explicit TCheckCycle(TCycleHost& host) : Host(host) {}
+    explicit TCheckCycle(TCycleHost& host) : FHost(host) {}
 
     // The cycle inside the shell's timer tick, which has already stopped the
     // timer and loaded the configuration: the list emptied when asked for,
@@ -116,10 +104,10 @@ public:
     int ListedCount = 0;
 
 private:
-    void CheckAccount(const TCycleAccount& account);
-    void AccountFailed(const TCycleAccount& account, const std::string& why);
+    void CheckAccount(const Account& account);
+    void AccountFailed(const Account& account, const std::string& why);
     void Summary();
     void Notify(const TCycleSettings& settings, const std::string& headline);
 
-    TCycleHost& Host;
+    TCycleHost& FHost;
 };

@@ -1,7 +1,7 @@
 #include "check/CheckRules.h"
 
 #include "check/Utils.h"
-#include "config/ConfigStore.h"
+#include "platform/Numbers.h"
 #include "i18n/Translate.h"
 #include "platform/CodePage.h"
 
@@ -65,5 +65,5 @@ std::string LongTimeTextNow()
 
 int PortOfText(const std::string& text)
 {
-    return StrToInt(text);
+    return DecimalOrHexToInt(text);
 }

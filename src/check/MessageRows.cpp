@@ -55,14 +55,14 @@ std::string FromBytes(const QByteArray& bytes)
 } // namespace
 
 TTreeWidgetRows::TTreeWidgetRows(QTreeWidget& list, TIconOf iconOf)
-    : List(list), IconOf(std::move(iconOf))
+    : FList(list), FIconOf(std::move(iconOf))
 {
 }
 
 QTreeWidgetItem& TTreeWidgetRows::Item(int index) const
 {
     QTreeWidgetItem* item =
-        index >= 0 && index < List.topLevelItemCount() ? List.topLevelItem(index) : nullptr;
+        index >= 0 && index < FList.topLevelItemCount() ? FList.topLevelItem(index) : nullptr;
     if (!item)
         throw Exception("List index out of bounds (" + std::to_string(index) + ")");
     return *item;
@@ -70,7 +70,7 @@ QTreeWidgetItem& TTreeWidgetRows::Item(int index) const
 
 int TTreeWidgetRows::Count() const
 {
-    return List.topLevelItemCount();
+    return FList.topLevelItemCount();
 }
 
 TMessageRow TTreeWidgetRows::Row(int index) const
@@ -134,46 +134,46 @@ void TTreeWidgetRows::Insert(int index, const TMessageRow& row)
     if (!row.Hint.empty())
     {
         const QString hint = FromCodePage(row.Hint);
-        for (int c = 0; c < List.columnCount(); ++c)
+        for (int c = 0; c < FList.columnCount(); ++c)
             item->setToolTip(c, hint);
     }
     Paint(*item);
-    List.insertTopLevelItem(index, item.release()); // the list owns it now
+    FList.insertTopLevelItem(index, item.release()); // the list owns it now
 }
 
 void TTreeWidgetRows::Delete(int index)
 {
     Item(index); // range check
-    delete List.takeTopLevelItem(index);
+    delete FList.takeTopLevelItem(index);
 }
 
 void TTreeWidgetRows::Clear()
 {
-    List.clear();
+    FList.clear();
 }
 
 void TTreeWidgetRows::BeginUpdate()
 {
-    if (UpdateDepth++ == 0)
-        List.setUpdatesEnabled(false);
+    if (FUpdateDepth++ == 0)
+        FList.setUpdatesEnabled(false);
 }
 
 void TTreeWidgetRows::EndUpdate()
 {
-    if (UpdateDepth > 0 && --UpdateDepth == 0)
-        List.setUpdatesEnabled(true);
+    if (FUpdateDepth > 0 && --FUpdateDepth == 0)
+        FList.setUpdatesEnabled(true);
 }
 
 void TTreeWidgetRows::Paint(QTreeWidgetItem& item) const
 {
     const bool cut = item.data(0, CutRole).toBool();
-    QIcon icon = IconOf ? IconOf(item.data(0, ImageRole).toInt()) : QIcon();
+    QIcon icon = FIconOf ? FIconOf(item.data(0, ImageRole).toInt()) : QIcon();
     if (cut && !icon.isNull())
         icon = QIcon(icon.pixmap(16, 16, QIcon::Disabled));
     item.setIcon(0, icon);
     // A row that is not cut keeps the list's own colours.
     const QVariant brush =
-        cut ? QVariant(List.palette().brush(QPalette::Disabled, QPalette::Text)) : QVariant();
-    for (int c = 0; c < List.columnCount(); ++c)
+        cut ? QVariant(FList.palette().brush(QPalette::Disabled, QPalette::Text)) : QVariant();
+    for (int c = 0; c < FList.columnCount(); ++c)
         item.setData(c, Qt::ForegroundRole, brush);
 }

@@ -59,13 +59,13 @@ public:
 class TRowsUpdateGuard
 {
 public:
-    explicit TRowsUpdateGuard(TMessageRows& rows) : Rows(rows) { Rows.BeginUpdate(); }
-    ~TRowsUpdateGuard() { Rows.EndUpdate(); }
+    explicit TRowsUpdateGuard(TMessageRows& rows) : FRows(rows) { FRows.BeginUpdate(); }
+    ~TRowsUpdateGuard() { FRows.EndUpdate(); }
     TRowsUpdateGuard(const TRowsUpdateGuard&) = delete;
     TRowsUpdateGuard& operator=(const TRowsUpdateGuard&) = delete;
 
 private:
-    TMessageRows& Rows;
+    TMessageRows& FRows;
 };
 
 // Index of the first row with this caption (exact, case-sensitive), or -1.
@@ -124,7 +124,7 @@ private:
     QTreeWidgetItem& Item(int index) const;
     void Paint(QTreeWidgetItem& item) const;
 
-    QTreeWidget& List;
-    TIconOf IconOf;
-    int UpdateDepth = 0;
+    QTreeWidget& FList;
+    TIconOf FIconOf;
+    int FUpdateDepth = 0;
 };

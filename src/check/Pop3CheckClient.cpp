@@ -2,7 +2,7 @@
 
 #include "mail/IdExceptions.h"
 #include "mail/IdMessage.h"
-#include "mail/IdPOP3.h"
+#include "mail/Pop3Client.h"
 
 template <typename F>
 auto TPop3CheckClient::Guarded(F operation) -> decltype(operation())
@@ -13,7 +13,7 @@ auto TPop3CheckClient::Guarded(F operation) -> decltype(operation())
     }
     catch (const EIdReadTimeout&)
     {
-        Stalled = true;
+        FStalled = true;
         throw;
     }
 }
@@ -33,25 +33,25 @@ void SetPop3Account(TIdPOP3& client, const std::string& userName, const std::str
 void TPop3CheckClient::SetAccount(const std::string& userName, const std::string& password,
                                   const std::string& host, int port)
 {
-    SetPop3Account(Client, userName, password, host, port);
+    SetPop3Account(FClient, userName, password, host, port, ConnectTimeout, ReadTimeout);
 }
 
 void TPop3CheckClient::Connect()
 {
-    Stalled = false;
-    Guarded([this] { Client.Connect(); });
+    FStalled = false;
+    Guarded([this] { FClient.Connect(); });
 }
 
 int TPop3CheckClient::MessageCount()
 {
-    return Guarded([this] { return Client.CountMessages(); });
+    return Guarded([this] { return FClient.CountMessages(); });
 }
 
 TFetchedHeader TPop3CheckClient::FetchHeader(int i)
 {
     return Guarded([this, i] {
         TIdMessage message;
-        Client.FetchHeader(i, message);
+        FClient.FetchHeader(i, message);
         return TFetchedHeader{message.From().Text(), message.Subject,
                               static_cast<int>(message.Priority)};
     });
@@ -59,12 +59,12 @@ TFetchedHeader TPop3CheckClient::FetchHeader(int i)
 
 int TPop3CheckClient::MessageSize(int i)
 {
-    return Guarded([this, i] { return Client.MessageSize(i); });
+    return Guarded([this, i] { return FClient.MessageSize(i); });
 }
 
 void TPop3CheckClient::Disconnect()
 {
-    Guarded([this] { Client.Disconnect(); });
+    Guarded([this] { FClient.Disconnect(); });
 }
 
 void TPop3CheckClient::DisconnectAfterFailure() noexcept
@@ -73,7 +73,7 @@ void TPop3CheckClient::DisconnectAfterFailure() noexcept
     {
         // A server that stopped answering would make "QUIT" wait out a
         // second time-out; it is only closed then.
-        Client.Disconnect(!Stalled);
+        FClient.Disconnect(!FStalled);
     }
     catch (...)
     {

@@ -22,7 +22,7 @@ void SetPop3Account(TIdPOP3& client, const std::string& userName, const std::str
 class TPop3CheckClient : public TCheckClient
 {
 public:
-    explicit TPop3CheckClient(TIdPOP3& client) : Client(client) {}
+    explicit TPop3CheckClient(TIdPOP3& client) : FClient(client) {}
 
     void SetAccount(const std::string& userName, const std::string& password,
                     const std::string& host, int port) override;
@@ -33,11 +33,15 @@ public:
     void Disconnect() override;
     void DisconnectAfterFailure() noexcept override;
 
+    // Taken by SetAccount, in milliseconds; the owner may shorten them.
+    int ConnectTimeout = Pop3ConnectTimeout;
+    int ReadTimeout = Pop3ReadTimeout;
+
 private:
     // Runs one operation; remembers when the server stopped answering.
     template <typename F>
     auto Guarded(F operation) -> decltype(operation());
 
-    TIdPOP3& Client;
-    bool Stalled = false;
+    TIdPOP3& FClient;
+    bool FStalled = false;
 };

@@ -1,6 +1,6 @@
 #include "check/UnavailableClient.h"
 
-#include "mail/IdException.h"
+#include "mail/IdExceptions.h"
 
 void TUnavailableClient::Connect()
 {

@@ -1,13 +1,14 @@
 #include "config/ConfigStore.h"
 
-#include "config/Account.h"
+#include "config/AccountRows.h"
 #include "config/SettingsForm.h"
-#include "config/UpDown.h"
+#include "desktop/UpDownControl.h"
 #include "notify/NewMailForm.h"
-#include "platform/Animate.h"
+#include "desktop/Animate.h"
 #include "platform/CodePage.h"
 #include "platform/ExeFolder.h"
-#include "platform/MediaPlayer.h"
+#include "desktop/MediaPlayer.h"
+#include "platform/Numbers.h"
 #include "platform/Registry.h"
 
 #include <QAction>
@@ -58,7 +59,7 @@ void ApplyColumnWidths(QTreeWidget* list, const std::string& stored)
     const std::vector<std::string> items = SplitCommaText(stored);
     for (size_t i = 0; i < items.size(); ++i)
     {
-        const int width = StrToInt(items[i]);
+        const int width = DecimalOrHexToInt(items[i]);
         if (static_cast<int>(i) >= list->columnCount())
             throw Exception("List index out of bounds (" + std::to_string(i) + ")");
         // The list cannot show a negative width; such a value hides the column.
@@ -343,53 +344,3 @@ std::vector<std::string> SplitCommaText(const std::string& text)
     return items;
 }
 
-int32_t StrToInt(const std::string& text)
-{
-    const auto fail = [&text]() -> int32_t {
-        throw EConvertError("'" + text + "' is not a valid integer value");
-    };
-    size_t p = 0;
-    while (p < text.size() && text[p] == ' ')
-        ++p;
-    bool negative = false;
-    if (p < text.size() && (text[p] == '-' || text[p] == '+'))
-        negative = text[p++] == '-';
-    int base = 10;
-    if (p < text.size() && text[p] == '$')
-    {
-        base = 16;
-        ++p;
-    }
-    else if (p + 1 < text.size() && text[p] == '0' && (text[p + 1] == 'x' || text[p + 1] == 'X'))
-    {
-        base = 16;
-        p += 2;
-    }
-    if (p >= text.size())
-        return fail();
-    long long value = 0;
-    for (; p < text.size(); ++p)
-    {
-        const char c = text[p];
-        int digit;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        else
-            return fail();
-        value = value * base + digit;
-        if (value > 0x100000000LL)
-            return fail();
-    }
-    if (negative)
-        value = -value;
-    if (base == 10 && (value > INT32_MAX || value < INT32_MIN))
-        return fail();
-    // Hexadecimal text may spell any 32-bit pattern.
-    if (value > UINT32_MAX || value < INT32_MIN)
-        return fail();
-    return static_cast<int32_t>(static_cast<uint32_t>(value));
-}

@@ -50,6 +50,3 @@ void RestoreDefaultSettings(TfrmSettings& settings, TfrmNewMail& newMail);
 // A list in the classic comma text form: items separated by commas or
 // blanks, an item may be enclosed in double quotes ("" inside stands for ").
 std::vector<std::string> SplitCommaText(const std::string& text);
-// Decimal (or $/0x hexadecimal) integer with optional sign and leading blanks;
-// anything else raises EConvertError "'<text>' is not a valid integer value".
-int32_t StrToInt(const std::string& text);

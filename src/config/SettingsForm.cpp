@@ -1,13 +1,13 @@
 #include "config/SettingsForm.h"
 
-#include "config/Account.h"
+#include "config/AccountRows.h"
 #include "config/ConfigStore.h"
 #include "config/ProcessFlags.h"
-#include "config/UpDown.h"
+#include "desktop/UpDownControl.h"
 #include "i18n/Translate.h"
-#include "platform/Artwork.h"
-#include "platform/FormParts.h"
-#include "platform/MediaPlayer.h"
+#include "desktop/Artwork.h"
+#include "desktop/FormParts.h"
+#include "desktop/MediaPlayer.h"
 
 #include <QAction>
 #include <QApplication>

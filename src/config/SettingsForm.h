@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/TrayIcon.h"
+#include "desktop/TrayIcon.h"
 
 #include <QIcon>
 #include <QList>

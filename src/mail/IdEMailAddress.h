@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mail/IdException.h"
+#include "mail/IdExceptions.h"
 
 #include <cstddef>
 #include <string>
@@ -8,13 +8,6 @@
 
 // An address header ("From", "To", "Cc", ...) split into addresses, and the
 // display form of one address. All text is 8-bit in the desktop code page.
-
-// An at sign after a closing angle bracket, as in "<a@b.c> d@e.f".
-class EIdEmailParseError : public EIdException
-{
-public:
-    using EIdException::EIdException;
-};
 
 // Characters a local part may hold without quoting.
 extern const std::string LocalPartChars;

@@ -1,11 +1,21 @@
 #pragma once
 
-#include "mail/IdException.h"
+#include "platform/Exception.h"
 
 #include <string>
+#include <utility>
 
-// The errors of the line connection. Messages are the untranslated English
+// Every error the mail library raises. Messages are the untranslated English
 // texts; the error box translates them when it shows them.
+
+// Root of the mail library's errors.
+class EIdException : public Exception
+{
+public:
+    using Exception::Exception;
+};
+
+// The line connection.
 
 class EIdAlreadyConnected : public EIdException
 {
@@ -80,6 +90,43 @@ public:
     explicit EIdSocketError(int lastError);
 
     int LastError;
+};
+
+// The POP3 client.
+
+class EIdDoesNotSupportAPOP : public EIdException
+{
+public:
+    EIdDoesNotSupportAPOP() : EIdException("Server do not support APOP (no timestamp)") {}
+};
+
+class EIdSASLMechNeeded : public EIdException
+{
+public:
+    EIdSASLMechNeeded() : EIdException("Need SASL mechanisms to login with it!!") {}
+};
+
+// A POP3 server refused a command (or sent a reply of an unexpected kind).
+// The message is the reply's text lines, each ended by CR LF.
+class EIdReplyPOP3Error : public EIdException
+{
+public:
+    EIdReplyPOP3Error(std::string code, std::string enhancedCode, const std::string& message)
+        : EIdException(message), Code(std::move(code)), EnhancedCode(std::move(enhancedCode))
+    {
+    }
+
+    std::string Code;
+    std::string EnhancedCode;
+};
+
+// Address parsing.
+
+// An at sign after a closing angle bracket, as in "<a@b.c> d@e.f".
+class EIdEmailParseError : public EIdException
+{
+public:
+    using EIdException::EIdException;
 };
 
 // Socket error numbers this library raises.

@@ -1,6 +1,6 @@
 #include "mail/IdHashMessageDigest5.h"
 
-#include "mail/IdException.h"
+#include "mail/IdExceptions.h"
 
 #include <openssl/evp.h>
 

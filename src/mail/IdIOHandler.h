@@ -1,7 +1,7 @@
 #pragma once
 
 #include "mail/IdBuffer.h"
-#include "mail/IdGlobal.h"
+#include "mail/MailTypes.h"
 
 #include <functional>
 #include <memory>

@@ -1,6 +1,6 @@
 #include "mail/IdMessage.h"
 
-#include "mail/IdCoderHeader.h"
+#include "mail/EncodedWords.h"
 #include "platform/AsciiText.h"
 
 #include <cctype>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mail/IdGlobal.h"
+#include "mail/MailTypes.h"
 
 #include <string>
 

@@ -5,14 +5,11 @@
 #include "check/MessageRows.h"
 #include "check/Pop3CheckClient.h"
 #include "check/Utils.h"
-#include "config/ConfigStore.h"
-#include "config/SettingsForm.h"
-#include "config/UpDown.h"
 #include "i18n/Translate.h"
-#include "mail/IdPOP3.h"
+#include "mail/Pop3Client.h"
 #include "notify/NewMailForm.h"
 #include "platform/CodePage.h"
-#include "platform/Dialogs.h"
+#include "desktop/Dialogs.h"
 #include "platform/Exception.h"
 #include "platform/Process.h"
 
@@ -32,14 +29,6 @@
 
 namespace
 {
-
-std::vector<Account> AccountsOf(const QTreeWidget& list)
-{
-    std::vector<Account> accounts;
-    for (int i = 0; i < list.topLevelItemCount(); ++i)
-        accounts.push_back(AccountOfRow(list.topLevelItem(i)));
-    return accounts;
-}
 
 void RunAndWaitDefault(const std::vector<std::string>& arguments, const std::string& folder)
 {
@@ -67,29 +56,29 @@ bool Selected(const QTreeWidget& list, int index)
 void TPop3DeleteClient::SetAccount(const std::string& userName, const std::string& password,
                                    const std::string& host, int port)
 {
-    SetPop3Account(Client, userName, password, host, port, ConnectTimeout, ReadTimeout);
+    SetPop3Account(FClient, userName, password, host, port, ConnectTimeout, ReadTimeout);
 }
 
 void TPop3DeleteClient::Connect()
 {
-    Client.Connect();
+    FClient.Connect();
 }
 
 void TPop3DeleteClient::DeleteMessage(int number)
 {
-    Client.DeleteMessage(number);
+    FClient.DeleteMessage(number);
 }
 
 void TPop3DeleteClient::Disconnect()
 {
-    Client.Disconnect(true);
+    FClient.Disconnect(true);
 }
 
 void TPop3DeleteClient::Abandon() noexcept
 {
     try
     {
-        Client.Disconnect(false);
+        FClient.Disconnect(false);
     }
     catch (...)
     {
@@ -97,41 +86,25 @@ void TPop3DeleteClient::Abandon() noexcept
     }
 }
 
-TNewMailEnvironment NewMailEnvironment(TfrmSettings& settings, TDeleteClient& popMail,
-                                       std::function<void()> checkNow)
-{
-    TNewMailEnvironment env;
-    TfrmSettings* s = &settings;
-    env.Accounts = [s] { return AccountsOf(*s->lvwAccounts); };
-    env.EmailClient = [s] { return ToCodePage(s->txtApplication->text()); };
-    env.AutoHide = [s] { return s->chkAutoHide->isChecked(); };
-    env.AutoHideSeconds = [s] { return s->spnAutoHide->Position(); };
-    env.ReaderCommand = [] { return ReaderCommand; };
-    env.CheckNow = std::move(checkNow);
-    env.HideNewMailIcon = [s] { s->triNewMsg->SetVisible(false); };
-    env.popMail = &popMail;
-    return env;
-}
-
 TNewMailController::TNewMailController(TfrmNewMail& form, TNewMailEnvironment environment)
-    : QObject(&form), Form(form), Env(std::move(environment))
+    : QObject(&form), FForm(form), FEnv(std::move(environment))
 {
-    if (!Env.StartProcess)
-        Env.StartProcess = [](const std::string& line, int16_t show, int wait) {
+    if (!FEnv.StartProcess)
+        FEnv.StartProcess = [](const std::string& line, int16_t show, int wait) {
             return ::StartProcess(line, show, wait);
         };
-    if (!Env.RunAndWait)
-        Env.RunAndWait = RunAndWaitDefault;
+    if (!FEnv.RunAndWait)
+        FEnv.RunAndWait = RunAndWaitDefault;
 
     TfrmNewMail* f = &form;
-    Rows = std::make_unique<TTreeWidgetRows>(*form.lvwMessages, [f](int image) {
+    FRows = std::make_unique<TTreeWidgetRows>(*form.lvwMessages, [f](int image) {
         return image >= 0 && image < f->imlMessages.size() ? f->imlMessages[image] : QIcon();
     });
 
     // The checkable action has flipped its tick before it reports the
     // trigger; the handler reverses the tick itself, from where it stood.
     connect(form.actDetails, &QAction::triggered, this, [this] {
-        Form.actDetails->setChecked(!Form.actDetails->isChecked());
+        FForm.actDetails->setChecked(!FForm.actDetails->isChecked());
         actDetailsExecute();
     });
     connect(form.actRead, &QAction::triggered, this, [this] { actReadExecute(); });
@@ -143,7 +116,7 @@ TNewMailController::TNewMailController(TfrmNewMail& form, TNewMailEnvironment en
     // The window sees keys before its controls: Esc and Enter close it even
     // when the list has the focus.
     const auto shortcut = [this](const QKeySequence& key, auto handler) {
-        auto* s = new QShortcut(key, &Form); // owned by the window
+        auto* s = new QShortcut(key, &FForm); // owned by the window
         s->setContext(Qt::WidgetWithChildrenShortcut);
         connect(s, &QShortcut::activated, this, handler);
     };
@@ -157,8 +130,8 @@ TNewMailController::TNewMailController(TfrmNewMail& form, TNewMailEnvironment en
     // while the window is torn down, and still reports its rows going.
     const auto follow = [this](QAction* action, void (TNewMailController::*update)()) {
         const auto run = [this, update] { (this->*update)(); };
-        QAbstractItemModel* model = Form.lvwMessages->model();
-        connect(Form.lvwMessages, &QTreeWidget::itemSelectionChanged, action, run);
+        QAbstractItemModel* model = FForm.lvwMessages->model();
+        connect(FForm.lvwMessages, &QTreeWidget::itemSelectionChanged, action, run);
         connect(model, &QAbstractItemModel::rowsInserted, action, run);
         connect(model, &QAbstractItemModel::rowsRemoved, action, run);
         connect(model, &QAbstractItemModel::modelReset, action, run);
@@ -178,7 +151,7 @@ TNewMailController::~TNewMailController() = default;
 
 bool TNewMailController::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == &Form)
+    if (watched == &FForm)
     {
         // Spontaneous shows are the window manager restoring the window, not
         // the window becoming visible.
@@ -187,7 +160,7 @@ bool TNewMailController::eventFilter(QObject* watched, QEvent* event)
         else if (event->type() == QEvent::Close)
             FormClose();
     }
-    else if (watched == Form.lvwMessages->viewport() && event->type() == QEvent::MouseButtonDblClick)
+    else if (watched == FForm.lvwMessages->viewport() && event->type() == QEvent::MouseButtonDblClick)
     {
         // The view has handled the first click already, so the row under
         // the pointer is selected by now.
@@ -205,58 +178,58 @@ void TNewMailController::UpdateActions()
 
 void TNewMailController::actDetailsUpdate()
 {
-    if (Form.btnDetails->isChecked() != Form.actDetails->isChecked())
-        Form.btnDetails->setChecked(Form.actDetails->isChecked());
+    if (FForm.btnDetails->isChecked() != FForm.actDetails->isChecked())
+        FForm.btnDetails->setChecked(FForm.actDetails->isChecked());
 }
 
 void TNewMailController::actReadUpdate()
 {
-    Form.actRead->setEnabled(!Form.lvwMessages->selectedItems().isEmpty());
+    FForm.actRead->setEnabled(!FForm.lvwMessages->selectedItems().isEmpty());
 }
 
 void TNewMailController::actDeleteUpdate()
 {
-    Form.actDelete->setEnabled(!Form.lvwMessages->selectedItems().isEmpty());
+    FForm.actDelete->setEnabled(!FForm.lvwMessages->selectedItems().isEmpty());
 }
 
 void TNewMailController::FormShow()
 {
     actDetailsUpdate();
-    QTreeWidget& list = *Form.lvwMessages;
+    QTreeWidget& list = *FForm.lvwMessages;
     if (list.topLevelItemCount() > 0)
     {
         list.topLevelItem(0)->setSelected(true);
-        if (list.isVisibleTo(&Form) && list.isEnabled())
+        if (list.isVisibleTo(&FForm) && list.isEnabled())
             list.setFocus();
     }
-    if (Env.AutoHide && Env.AutoHide())
+    if (FEnv.AutoHide && FEnv.AutoHide())
     {
-        Form.timShowing->setInterval(Env.AutoHideSeconds() * 1000);
-        Form.timShowing->start();
+        FForm.timShowing->setInterval(FEnv.AutoHideSeconds() * 1000);
+        FForm.timShowing->start();
     }
     UpdateActions();
 }
 
 void TNewMailController::FormClose()
 {
-    Form.timShowing->stop();
+    FForm.timShowing->stop();
 }
 
 void TNewMailController::btnOkClick()
 {
-    Form.close();
+    FForm.close();
 }
 
 void TNewMailController::timShowingTimer()
 {
     // Also stops the timer when Read has hidden the window already.
-    Form.close();
+    FForm.close();
 }
 
 void TNewMailController::EnterPressed()
 {
-    if (auto* button = qobject_cast<QAbstractButton*>(Form.focusWidget()))
-        if (button != Form.btnOk && button->isEnabled())
+    if (auto* button = qobject_cast<QAbstractButton*>(FForm.focusWidget()))
+        if (button != FForm.btnOk && button->isEnabled())
         {
             button->click();
             return;
@@ -266,38 +239,38 @@ void TNewMailController::EnterPressed()
 
 void TNewMailController::actDetailsExecute()
 {
-    const bool shown = !Form.actDetails->isChecked();
-    Form.actDetails->setChecked(shown);
-    Form.panDetails->setVisible(shown);
-    const int width = Form.width();
-    const int height = Form.panTitle->height() + Form.panComment->height() + (shown ? DetailsHeight : 0);
+    const bool shown = !FForm.actDetails->isChecked();
+    FForm.actDetails->setChecked(shown);
+    FForm.panDetails->setVisible(shown);
+    const int width = FForm.width();
+    const int height = FForm.panTitle->height() + FForm.panComment->height() + (shown ? DetailsHeight : 0);
     if (shown)
     {
-        Form.setMinimumSize(380, 175);
-        Form.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-        Form.resize(width, height);
+        FForm.setMinimumSize(380, 175);
+        FForm.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        FForm.resize(width, height);
     }
     else
     {
         // A fixed dialog frame: the user cannot resize it.
-        Form.setFixedSize(width, height);
+        FForm.setFixedSize(width, height);
     }
     actDetailsUpdate();
 }
 
 void TNewMailController::actMailboxExecute()
 {
-    Env.StartProcess(Env.EmailClient(), 1, 0);
+    FEnv.StartProcess(FEnv.EmailClient(), 1, 0);
     // A plain hide: a running auto-hide timer closes the hidden window later.
-    Form.hide();
-    if (Env.HideNewMailIcon)
-        Env.HideNewMailIcon();
+    FForm.hide();
+    if (FEnv.HideNewMailIcon)
+        FEnv.HideNewMailIcon();
 }
 
 void TNewMailController::lvwMessagesDblClick()
 {
-    if (!Form.lvwMessages->selectedItems().isEmpty())
-        Form.actMailbox->trigger();
+    if (!FForm.lvwMessages->selectedItems().isEmpty())
+        FForm.actMailbox->trigger();
 }
 
 bool TNewMailController::CheckDeletable(const std::vector<Account>& accounts,
@@ -305,11 +278,11 @@ bool TNewMailController::CheckDeletable(const std::vector<Account>& accounts,
 {
     std::string imapCaption;
     bool orphan = false;
-    for (int i = 0; i < Rows->Count(); ++i)
+    for (int i = 0; i < FRows->Count(); ++i)
     {
-        if (!Selected(*Form.lvwMessages, i) || Rows->ImageIndex(i) == riError)
+        if (!Selected(*FForm.lvwMessages, i) || FRows->ImageIndex(i) == riError)
             continue;
-        const int account = AccountNumberOfRow(*Rows, captions, i) - 1;
+        const int account = AccountNumberOfRow(*FRows, captions, i) - 1;
         if (account >= static_cast<int>(accounts.size()))
             orphan = true;
         else if (accounts[account].IMAP4 && imapCaption.empty())
@@ -328,14 +301,14 @@ bool TNewMailController::CheckDeletable(const std::vector<Account>& accounts,
     else
         request.text = ResStr("A selected message belongs to an account that is no longer in the "
                               "account list.\nNothing has been deleted.");
-    MessageDlg(&Form, request);
+    MessageDlg(&FForm, request);
     return false;
 }
 
 void TNewMailController::actDeleteExecute()
 {
-    // Rows Delete cannot serve are refused before anything is asked or sent.
-    const std::vector<Account> accounts = Env.Accounts();
+    // FRows Delete cannot serve are refused before anything is asked or sent.
+    const std::vector<Account> accounts = FEnv.Accounts();
     const std::vector<std::string> captions = AccountCaptions(accounts);
     if (!CheckDeletable(accounts, captions))
         return;
@@ -344,7 +317,7 @@ void TNewMailController::actDeleteExecute()
     question.text = ResStr("Are you sure you want to delete the selected messages?");
     question.type = TMsgDlgType::mtConfirmation;
     question.buttons = mbYes | mbNo;
-    if (MessageDlg(&Form, question) != TModalResult::mrYes)
+    if (MessageDlg(&FForm, question) != TModalResult::mrYes)
         return;
 
     // Every number is taken before the first deletion: the server keeps its
@@ -355,11 +328,11 @@ void TNewMailController::actDeleteExecute()
         int Message;
     };
     std::vector<TTarget> targets;
-    for (int i = 0; i < Rows->Count(); ++i)
-        if (Selected(*Form.lvwMessages, i) && Rows->ImageIndex(i) != riError)
-            targets.push_back({AccountNumberOfRow(*Rows, captions, i) - 1, MessageNumberOfRow(*Rows, i)});
+    for (int i = 0; i < FRows->Count(); ++i)
+        if (Selected(*FForm.lvwMessages, i) && FRows->ImageIndex(i) != riError)
+            targets.push_back({AccountNumberOfRow(*FRows, captions, i) - 1, MessageNumberOfRow(*FRows, i)});
 
-    TDeleteClient& client = *Env.popMail;
+    TDeleteClient& client = *FEnv.popMail;
     int current = -1;
     try
     {
@@ -391,7 +364,7 @@ void TNewMailController::actDeleteExecute()
 
 void TNewMailController::actRefreshExecute()
 {
-    QTreeWidget& list = *Form.lvwMessages;
+    QTreeWidget& list = *FForm.lvwMessages;
     int remembered = 0;
     for (int i = 0; i < list.topLevelItemCount(); ++i)
         if (list.topLevelItem(i)->isSelected())
@@ -400,27 +373,27 @@ void TNewMailController::actRefreshExecute()
             break;
         }
 
-    Rows->Clear();
+    FRows->Clear();
     TMessageRow reloading;
     reloading.Caption = ResStr("Reloading messages list...");
     reloading.ImageIndex = riMessage;
-    Rows->Append(reloading);
+    FRows->Append(reloading);
     QCoreApplication::processEvents();
 
-    if (Env.CheckNow)
-        Env.CheckNow();
+    if (FEnv.CheckNow)
+        FEnv.CheckNow();
 
     const int count = list.topLevelItemCount();
     if (count == 0)
     {
-        Form.hide();
+        FForm.hide();
         return;
     }
     list.clearSelection();
     QTreeWidgetItem* item = list.topLevelItem(remembered < count ? remembered : count - 1);
     item->setSelected(true);
     list.scrollToItem(item);
-    if (list.isVisibleTo(&Form) && list.isEnabled())
+    if (list.isVisibleTo(&FForm) && list.isEnabled())
     {
         list.setCurrentItem(item, 0, QItemSelectionModel::NoUpdate);
         list.setFocus();
@@ -432,22 +405,22 @@ void TNewMailController::actReadExecute()
 {
     // Each reader is followed by a reload that rebuilds the list, so the
     // selected rows are read once, before the first reader starts.
-    const std::vector<std::string> captions = AccountCaptions(Env.Accounts());
-    const std::string reader = Env.ReaderCommand ? Env.ReaderCommand() : std::string();
+    const std::vector<std::string> captions = AccountCaptions(FEnv.Accounts());
+    const std::string reader = FEnv.ReaderCommand ? FEnv.ReaderCommand() : std::string();
     struct TReading
     {
         bool ErrorRow;
         TExpandedCommand Command;
     };
     std::vector<TReading> readings;
-    for (int i = 0; i < Rows->Count(); ++i)
+    for (int i = 0; i < FRows->Count(); ++i)
     {
-        if (!Selected(*Form.lvwMessages, i))
+        if (!Selected(*FForm.lvwMessages, i))
             continue;
-        if (Rows->ImageIndex(i) == riError)
+        if (FRows->ImageIndex(i) == riError)
             readings.push_back({true, {}});
         else
-            readings.push_back({false, ExpandCommandParts(reader, RowValues(*Rows, captions, i))});
+            readings.push_back({false, ExpandCommandParts(reader, RowValues(*FRows, captions, i))});
     }
 
     bool started = false;
@@ -461,10 +434,10 @@ void TNewMailController::actReadExecute()
                                   "to solve this problem.");
             warning.type = TMsgDlgType::mtWarning;
             warning.buttons = mbOK;
-            MessageDlg(&Form, warning);
+            MessageDlg(&FForm, warning);
             continue;
         }
-        Env.RunAndWait(reading.Command.Arguments(), StartFolderOf(reading.Command.Text));
+        FEnv.RunAndWait(reading.Command.Arguments(), StartFolderOf(reading.Command.Text));
         started = true;
     }
     if (started)

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "check/Pop3CheckClient.h"
-#include "config/Account.h"
+#include "check/Account.h"
 
 #include <QObject>
 
@@ -12,7 +12,6 @@
 #include <vector>
 
 class TfrmNewMail;
-class TfrmSettings;
 class TIdPOP3;
 class TTreeWidgetRows;
 
@@ -40,7 +39,7 @@ public:
 class TPop3DeleteClient : public TDeleteClient
 {
 public:
-    explicit TPop3DeleteClient(TIdPOP3& client) : Client(client) {}
+    explicit TPop3DeleteClient(TIdPOP3& client) : FClient(client) {}
 
     void SetAccount(const std::string& userName, const std::string& password, const std::string& host,
                     int port) override;
@@ -54,7 +53,7 @@ public:
     int ReadTimeout = Pop3ReadTimeout;
 
 private:
-    TIdPOP3& Client;
+    TIdPOP3& FClient;
 };
 
 // What the notification window needs from the rest of the program. The
@@ -78,10 +77,6 @@ struct TNewMailEnvironment
     std::function<bool(const std::string&, int16_t, int)> StartProcess;
     std::function<void(const std::vector<std::string>&, const std::string&)> RunAndWait;
 };
-
-// The environment over the settings window's controls.
-TNewMailEnvironment NewMailEnvironment(TfrmSettings& settings, TDeleteClient& popMail,
-                                       std::function<void()> checkNow);
 
 // The behaviour of the notification window: its actions, its showing and
 // closing, the details fold and the keys. Owned by the window it serves.
@@ -120,7 +115,7 @@ private:
     // Refuses a selection Delete cannot serve; true when it may go on.
     bool CheckDeletable(const std::vector<Account>& accounts, const std::vector<std::string>& captions);
 
-    TfrmNewMail& Form;
-    TNewMailEnvironment Env;
-    std::unique_ptr<TTreeWidgetRows> Rows;
+    TfrmNewMail& FForm;
+    TNewMailEnvironment FEnv;
+    std::unique_ptr<TTreeWidgetRows> FRows;
 };

@@ -1,9 +1,9 @@
 #include "notify/NewMailForm.h"
 
 #include "i18n/Translate.h"
-#include "platform/Animate.h"
-#include "platform/Artwork.h"
-#include "platform/FormParts.h"
+#include "desktop/Animate.h"
+#include "desktop/Artwork.h"
+#include "desktop/FormParts.h"
 
 #include <QAction>
 #include <QFrame>

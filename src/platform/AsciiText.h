@@ -34,6 +34,19 @@ inline std::string Trim(const std::string& s)
     return s.substr(first, last - first);
 }
 
+// Trims spaces and tabs only: for text where other control characters are
+// content (a line break kept inside a value).
+inline std::string TrimSpacesAndTabs(const std::string& s)
+{
+    std::string::size_type first = 0;
+    std::string::size_type last = s.size();
+    while (first < last && (s[first] == ' ' || s[first] == '\t'))
+        ++first;
+    while (last > first && (s[last - 1] == ' ' || s[last - 1] == '\t'))
+        --last;
+    return s.substr(first, last - first);
+}
+
 inline std::string TrimLeft(const std::string& s)
 {
     std::string::size_type first = 0;
@@ -67,6 +80,17 @@ inline std::string LowerCase(std::string s)
     for (char& c : s)
         c = LowerChar(c);
     return s;
+}
+
+// 0 to 15 for a hexadecimal digit in either case, -1 for anything else.
+inline int HexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = LowerChar(c);
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
 }
 
 // Equal but for the case of ASCII letters.

@@ -29,20 +29,20 @@ constexpr LanguagePage kPages[] = {
 class Iconv
 {
 public:
-    Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+    Iconv(const char* to, const char* from) : FConverter(iconv_open(to, from)) {}
     ~Iconv()
     {
         if (valid())
-            iconv_close(cd_);
+            iconv_close(FConverter);
     }
     Iconv(const Iconv&) = delete;
     Iconv& operator=(const Iconv&) = delete;
 
-    bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-    iconv_t get() const { return cd_; }
+    bool valid() const { return FConverter != reinterpret_cast<iconv_t>(-1); }
+    iconv_t get() const { return FConverter; }
 
 private:
-    iconv_t cd_;
+    iconv_t FConverter;
 };
 
 // Runs the whole input through cd; on an invalid or unconvertible byte it

@@ -26,31 +26,11 @@ bool StartsWithNoCase(const std::string& text, const char* prefix)
     return text.size() >= n && SameText(text.substr(0, n), prefix);
 }
 
-std::string TrimBlanks(const std::string& s)
-{
-    size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t'))
-        ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t'))
-        --e;
-    return s.substr(b, e - b);
-}
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = AsciiText::LowerChar(c);
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // "41,42,00" (blanks allowed) to bytes; false on anything else.
 bool ParseByteList(const std::string& list, std::string& bytes)
 {
     bytes.clear();
-    const std::string t = TrimBlanks(list);
+    const std::string t = AsciiText::TrimSpacesAndTabs(list);
     if (t.empty())
         return true;
     size_t i = 0;
@@ -59,9 +39,9 @@ bool ParseByteList(const std::string& list, std::string& bytes)
         while (i < t.size() && (t[i] == ' ' || t[i] == '\t'))
             ++i;
         int value = 0, digits = 0;
-        while (i < t.size() && HexDigit(t[i]) >= 0 && digits < 2)
+        while (i < t.size() && AsciiText::HexDigitValue(t[i]) >= 0 && digits < 2)
         {
-            value = value * 16 + HexDigit(t[i]);
+            value = value * 16 + AsciiText::HexDigitValue(t[i]);
             ++i;
             ++digits;
         }
@@ -135,11 +115,11 @@ bool NeedsHexForm(const std::string& text)
 // Decodes the data part of a value line (everything after '=').
 bool ParseData(const std::string& data, THiveValue& value, std::string& problem)
 {
-    const std::string d = TrimBlanks(data);
+    const std::string d = AsciiText::TrimSpacesAndTabs(data);
     if (!d.empty() && d[0] == '"')
     {
         size_t i = 0;
-        if (!ParseQuoted(d, i, value.text) || !TrimBlanks(d.substr(i)).empty())
+        if (!ParseQuoted(d, i, value.text) || !AsciiText::TrimSpacesAndTabs(d.substr(i)).empty())
         {
             problem = "malformed string";
             return false;
@@ -149,7 +129,7 @@ bool ParseData(const std::string& data, THiveValue& value, std::string& problem)
     }
     if (StartsWithNoCase(d, "dword:"))
     {
-        const std::string digits = TrimBlanks(d.substr(6));
+        const std::string digits = AsciiText::TrimSpacesAndTabs(d.substr(6));
         if (digits.empty() || digits.size() > 8)
         {
             problem = "malformed dword";
@@ -158,12 +138,12 @@ bool ParseData(const std::string& data, THiveValue& value, std::string& problem)
         uint32_t n = 0;
         for (char c : digits)
         {
-            if (HexDigit(c) < 0)
+            if (AsciiText::HexDigitValue(c) < 0)
             {
                 problem = "malformed dword";
                 return false;
             }
-            n = n * 16 + static_cast<uint32_t>(HexDigit(c));
+            n = n * 16 + static_cast<uint32_t>(AsciiText::HexDigitValue(c));
         }
         value.kind = THiveValueKind::Integer;
         value.number = n;
@@ -188,7 +168,7 @@ bool ParseData(const std::string& data, THiveValue& value, std::string& problem)
             }
             type = head.substr(4, head.size() - 5);
             for (char c : type)
-                if (HexDigit(c) < 0)
+                if (AsciiText::HexDigitValue(c) < 0)
                 {
                     problem = "malformed hex value";
                     return false;
@@ -253,21 +233,21 @@ std::string DataText(const THiveValue& v)
 class TFd
 {
 public:
-    explicit TFd(int fd = -1) : fd_(fd) {}
+    explicit TFd(int fd = -1) : FDescriptor(fd) {}
     ~TFd() { reset(); }
     TFd(const TFd&) = delete;
     TFd& operator=(const TFd&) = delete;
-    int get() const { return fd_; }
+    int get() const { return FDescriptor; }
     void reset(int fd = -1)
     {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = fd;
+        if (FDescriptor >= 0)
+            ::close(FDescriptor);
+        FDescriptor = fd;
     }
-    int release() { return std::exchange(fd_, -1); }
+    int release() { return std::exchange(FDescriptor, -1); }
 
 private:
-    int fd_;
+    int FDescriptor;
 };
 
 // Holds the exclusive lock on the lock file beside the hive.
@@ -275,20 +255,20 @@ class THiveLock
 {
 public:
     explicit THiveLock(const std::string& hivePath)
-        : fd_(::open((hivePath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600))
+        : FDescriptor(::open((hivePath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600))
     {
-        if (fd_.get() < 0)
+        if (FDescriptor.get() < 0)
             throw Exception("Cannot lock " + hivePath + ": " + std::strerror(errno));
-        while (::flock(fd_.get(), LOCK_EX) != 0)
+        while (::flock(FDescriptor.get(), LOCK_EX) != 0)
             if (errno != EINTR)
                 throw Exception("Cannot lock " + hivePath + ": " + std::strerror(errno));
     }
-    ~THiveLock() { ::flock(fd_.get(), LOCK_UN); }
+    ~THiveLock() { ::flock(FDescriptor.get(), LOCK_UN); }
     THiveLock(const THiveLock&) = delete;
     THiveLock& operator=(const THiveLock&) = delete;
 
 private:
-    TFd fd_;
+    TFd FDescriptor;
 };
 
 std::string FolderOf(const std::string& path)
@@ -582,7 +562,7 @@ THive ParseHive(const std::string& text)
     for (size_t i = 0; i < lines.size(); ++i)
     {
         const int lineNo = static_cast<int>(i + 1);
-        const std::string line = TrimBlanks(lines[i]);
+        const std::string line = AsciiText::TrimSpacesAndTabs(lines[i]);
         if (line.empty())
             continue;
         if (!header)
@@ -628,11 +608,11 @@ THive ParseHive(const std::string& text)
             throw EHiveParseError(lineNo, "missing '='");
         std::string data = line.substr(pos + 1);
         // Long hex lists go on over lines ending in a backslash.
-        if (StartsWithNoCase(TrimBlanks(data), "hex"))
+        if (StartsWithNoCase(AsciiText::TrimSpacesAndTabs(data), "hex"))
             while (!data.empty() && data.back() == '\\' && i + 1 < lines.size())
             {
                 data.pop_back();
-                data += TrimBlanks(lines[++i]);
+                data += AsciiText::TrimSpacesAndTabs(lines[++i]);
             }
         std::string problem;
         if (!ParseData(data, value, problem))

@@ -125,20 +125,20 @@ TChildProcess::TChildProcess(const std::vector<std::string>& args, const std::st
     posix_spawnattr_setflags(&setup.attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
 
     const int rc = native[0].find('/') == std::string::npos
-                       ? posix_spawnp(&pid_, native[0].c_str(), &setup.actions, &setup.attr, argv.data(), environ)
-                       : posix_spawn(&pid_, native[0].c_str(), &setup.actions, &setup.attr, argv.data(), environ);
+                       ? posix_spawnp(&FPid, native[0].c_str(), &setup.actions, &setup.attr, argv.data(), environ)
+                       : posix_spawn(&FPid, native[0].c_str(), &setup.actions, &setup.attr, argv.data(), environ);
     if (rc != 0)
     {
-        pid_ = -1;
+        FPid = -1;
         throw Exception("Cannot start " + args[0] + ": " + std::strerror(rc));
     }
 }
 
 TChildProcess::~TChildProcess()
 {
-    if (pid_ <= 0 || ended_)
+    if (FPid <= 0 || FEnded)
         return;
-    const pid_t pid = pid_;
+    const pid_t pid = FPid;
     std::thread([pid] {
         while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR)
         {
@@ -148,24 +148,24 @@ TChildProcess::~TChildProcess()
 
 bool TChildProcess::WaitFor(int ms)
 {
-    if (ended_)
+    if (FEnded)
         return true;
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
     while (true)
     {
         int status = 0;
-        const pid_t r = ::waitpid(pid_, &status, ms < 0 ? 0 : WNOHANG);
-        if (r == pid_)
+        const pid_t r = ::waitpid(FPid, &status, ms < 0 ? 0 : WNOHANG);
+        if (r == FPid)
         {
-            ended_ = true;
-            exitCode_ = DecodeStatus(status);
+            FEnded = true;
+            FExitCode = DecodeStatus(status);
             return true;
         }
         if (r < 0 && errno != EINTR)
         {
             // Reaped elsewhere (someone waited for every child): it has ended.
-            ended_ = true;
+            FEnded = true;
             return true;
         }
         if (ms >= 0)

@@ -25,15 +25,15 @@ public:
     TChildProcess(const TChildProcess&) = delete;
     TChildProcess& operator=(const TChildProcess&) = delete;
 
-    pid_t Pid() const { return pid_; }
+    pid_t Pid() const { return FPid; }
     // Waits until the child ends or ms milliseconds pass (negative: no limit,
     // 0: only look). True when it has ended.
     bool WaitFor(int ms);
     // After WaitFor returned true: the exit code, or 128 + signal number.
-    int ExitCode() const { return exitCode_; }
+    int ExitCode() const { return FExitCode; }
 
 private:
-    pid_t pid_ = -1;
-    bool ended_ = false;
-    int exitCode_ = -1;
+    pid_t FPid = -1;
+    bool FEnded = false;
+    int FExitCode = -1;
 };

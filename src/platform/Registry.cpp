@@ -1,10 +1,10 @@
 #include "platform/Registry.h"
 
 #include "platform/CodePage.h"
-#include "platform/Dialogs.h"
 #include "platform/Hive.h"
-#include "platform/MailClientView.h"
+#include "platform/MailClientLookup.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <pwd.h>
 #include <unistd.h>
@@ -47,6 +47,12 @@ std::string InvalidType(const std::string& name)
     return "Invalid data type for '" + name + "'";
 }
 
+THiveProblemReporter& HiveProblemReporter()
+{
+    static THiveProblemReporter reporter;
+    return reporter;
+}
+
 // The user hears about a hive that had to be put aside, once per occurrence.
 void ReportKeptAside(const THiveLoad& load)
 {
@@ -55,10 +61,18 @@ void ReportKeptAside(const THiveLoad& load)
     const std::string text = "The settings file " + FromUtf8(UserHivePath()) + " could not be read (" +
                              load.problem + "). It has been kept as " + FromUtf8(load.keptAsidePath) +
                              " and ternbell starts with empty settings.";
-    MessageDlg(nullptr, TMessageRequest{"", text, TMsgDlgType::mtError, mbOK});
+    if (HiveProblemReporter())
+        HiveProblemReporter()(text);
+    else
+        std::fprintf(stderr, "ternbell: %s\n", text.c_str());
 }
 
 } // namespace
+
+void SetHiveProblemReporter(THiveProblemReporter reporter)
+{
+    HiveProblemReporter() = std::move(reporter);
+}
 
 struct TRegistry::Impl
 {
@@ -133,9 +147,9 @@ struct TRegistry::Impl
     }
 };
 
-TRegistry::TRegistry(THiveRoot root) : d_(std::make_unique<Impl>())
+TRegistry::TRegistry(THiveRoot root) : FImpl(std::make_unique<Impl>())
 {
-    d_->root = root;
+    FImpl->root = root;
 }
 
 TRegistry::~TRegistry()
@@ -153,16 +167,16 @@ TRegistry::~TRegistry()
 bool TRegistry::OpenKey(const std::string& key, bool canCreate)
 {
     CloseKey();
-    const std::string path = d_->FullPath(key);
-    d_->Reload();
-    if (!d_->hive.Exists(path))
+    const std::string path = FImpl->FullPath(key);
+    FImpl->Reload();
+    if (!FImpl->hive.Exists(path))
     {
-        if (!canCreate || d_->root == THiveRoot::LocalMachine)
+        if (!canCreate || FImpl->root == THiveRoot::LocalMachine)
             return false;
-        d_->Record(THiveChange{THiveChange::TKind::CreateKey, path, {}});
+        FImpl->Record(THiveChange{THiveChange::TKind::CreateKey, path, {}});
     }
-    d_->key = path;
-    d_->readOnly = false;
+    FImpl->key = path;
+    FImpl->readOnly = false;
     return true;
 }
 
@@ -170,32 +184,32 @@ bool TRegistry::OpenKeyReadOnly(const std::string& key)
 {
     if (!OpenKey(key, false))
         return false;
-    d_->readOnly = true;
+    FImpl->readOnly = true;
     return true;
 }
 
 bool TRegistry::KeyExists(const std::string& key)
 {
-    const std::string path = d_->FullPath(key);
-    d_->Reload();
-    return d_->hive.Exists(path);
+    const std::string path = FImpl->FullPath(key);
+    FImpl->Reload();
+    return FImpl->hive.Exists(path);
 }
 
 void TRegistry::CloseKey()
 {
-    d_->key.clear();
-    d_->readOnly = false;
-    d_->Flush();
+    FImpl->key.clear();
+    FImpl->readOnly = false;
+    FImpl->Flush();
 }
 
 bool TRegistry::ValueExists(const std::string& name)
 {
-    return d_->OpenedKey().Find(ToUtf8(name)) != nullptr;
+    return FImpl->OpenedKey().Find(ToUtf8(name)) != nullptr;
 }
 
 TRegDataType TRegistry::GetDataType(const std::string& name)
 {
-    const THiveValue* v = d_->OpenedKey().Find(ToUtf8(name));
+    const THiveValue* v = FImpl->OpenedKey().Find(ToUtf8(name));
     if (!v)
         return TRegDataType::rdUnknown;
     switch (v->kind)
@@ -211,7 +225,7 @@ TRegDataType TRegistry::GetDataType(const std::string& name)
 
 std::string TRegistry::ReadString(const std::string& name)
 {
-    const THiveValue* v = d_->OpenedKey().Find(ToUtf8(name));
+    const THiveValue* v = FImpl->OpenedKey().Find(ToUtf8(name));
     if (!v)
         return {};
     if (v->kind != THiveValueKind::String && v->kind != THiveValueKind::ExpandString)
@@ -221,7 +235,7 @@ std::string TRegistry::ReadString(const std::string& name)
 
 int32_t TRegistry::ReadInteger(const std::string& name)
 {
-    const THiveValue* v = d_->OpenedKey().Find(ToUtf8(name));
+    const THiveValue* v = FImpl->OpenedKey().Find(ToUtf8(name));
     if (!v || v->kind != THiveValueKind::Integer)
         throw ERegistryException(InvalidType(name));
     return static_cast<int32_t>(v->number);
@@ -237,7 +251,7 @@ void TRegistry::WriteString(const std::string& name, const std::string& value)
     THiveValue v;
     v.kind = THiveValueKind::String;
     v.text = ToUtf8(value);
-    d_->Write(name, std::move(v));
+    FImpl->Write(name, std::move(v));
 }
 
 void TRegistry::WriteExpandString(const std::string& name, const std::string& value)
@@ -245,7 +259,7 @@ void TRegistry::WriteExpandString(const std::string& name, const std::string& va
     THiveValue v;
     v.kind = THiveValueKind::ExpandString;
     v.text = ToUtf8(value);
-    d_->Write(name, std::move(v));
+    FImpl->Write(name, std::move(v));
 }
 
 void TRegistry::WriteInteger(const std::string& name, int32_t value)
@@ -253,7 +267,7 @@ void TRegistry::WriteInteger(const std::string& name, int32_t value)
     THiveValue v;
     v.kind = THiveValueKind::Integer;
     v.number = static_cast<uint32_t>(value);
-    d_->Write(name, std::move(v));
+    FImpl->Write(name, std::move(v));
 }
 
 void TRegistry::WriteBool(const std::string& name, bool value)
@@ -264,11 +278,11 @@ void TRegistry::WriteBool(const std::string& name, bool value)
 bool TRegistry::DeleteValue(const std::string& name)
 {
     // Like a refused delete in a read-only hive, a missing value is no error.
-    if (!d_->OpenedKey().Find(ToUtf8(name)) || d_->readOnly || d_->root == THiveRoot::LocalMachine)
+    if (!FImpl->OpenedKey().Find(ToUtf8(name)) || FImpl->readOnly || FImpl->root == THiveRoot::LocalMachine)
         return false;
-    THiveChange change{THiveChange::TKind::DeleteValue, d_->key, {}};
+    THiveChange change{THiveChange::TKind::DeleteValue, FImpl->key, {}};
     change.value.name = ToUtf8(name);
-    d_->Record(std::move(change));
+    FImpl->Record(std::move(change));
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include "platform/Exception.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -66,8 +67,13 @@ public:
 
 private:
     struct Impl;
-    std::unique_ptr<Impl> d_;
+    std::unique_ptr<Impl> FImpl;
 };
 
 // Where the per-user hive file lives now (follows XDG_CONFIG_HOME at each call).
 std::string UserHivePath();
+
+// Who hears that an unreadable hive file was kept aside (the text says where);
+// once per occurrence. Without one the text goes to the standard error.
+using THiveProblemReporter = std::function<void(const std::string& text)>;
+void SetHiveProblemReporter(THiveProblemReporter reporter);

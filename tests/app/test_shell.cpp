@@ -1,9 +1,9 @@
 #include "app/AboutBox.h"
 #include "app/TrayShell.h"
-#include "check/MailCheck.h"
+#include "app/MailCheck.h"
 #include "check/MessageRows.h"
 #include "config/ConfigStore.h"
-#include "config/UpDown.h"
+#include "desktop/UpDownControl.h"
 #include "support/UiFixture.h"
 #include "support/WiredShell.h"
 

@@ -31,8 +31,8 @@ class TranslateTest : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        folder_ = QString::fromStdString(ExecutableFolder()) + "locale/fr/LC_MESSAGES";
-        QDir().mkpath(folder_);
+        FFolder = QString::fromStdString(ExecutableFolder()) + "locale/fr/LC_MESSAGES";
+        QDir().mkpath(FFolder);
         Compile(Own, "msgid \"Hello\"\nmsgstr \"Bonjour\"\n\n"
                                  "msgid \"Bonjour\"\nmsgstr \"Salut\"\n\n"
                                  "msgid \"One\"\nmsgstr \"Un\"\n\n"
@@ -51,16 +51,16 @@ protected:
     {
         unsetenv("LANGUAGE");
         ++_nl_msg_cat_cntr;
-        QFile::remove(folder_ + "/" + QString::fromStdString(Own) + ".mo");
-        QFile::remove(folder_ + "/" + QString::fromStdString(Stock) + ".mo");
+        QFile::remove(FFolder + "/" + QString::fromStdString(Own) + ".mo");
+        QFile::remove(FFolder + "/" + QString::fromStdString(Stock) + ".mo");
     }
 
     static void Compile(const std::string& domain, const std::string& entries)
     {
-        const QString po = folder_ + "/" + QString::fromStdString(domain) + ".po";
+        const QString po = FFolder + "/" + QString::fromStdString(domain) + ".po";
         std::ofstream(po.toStdString())
             << "msgid \"\"\nmsgstr \"Content-Type: text/plain; charset=UTF-8\\n\"\n\n" << entries;
-        const QString mo = folder_ + "/" + QString::fromStdString(domain) + ".mo";
+        const QString mo = FFolder + "/" + QString::fromStdString(domain) + ".mo";
         const std::string command = "msgfmt -o '" + mo.toStdString() + "' '" + po.toStdString() + "'";
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
         QFile::remove(po);
@@ -68,27 +68,27 @@ protected:
 
     void SetUp() override
     {
-        savedDefault_ = DefaultDomain();
-        savedDomains_ = MessageDomains();
-        for (const std::string& d : savedDomains_)
+        FSavedDefault = DefaultDomain();
+        FSavedDomains = MessageDomains();
+        for (const std::string& d : FSavedDomains)
             RemoveMessageDomain(d);
     }
 
     void TearDown() override
     {
-        SetDefaultDomain(savedDefault_);
+        SetDefaultDomain(FSavedDefault);
         for (const std::string& d : MessageDomains())
             RemoveMessageDomain(d);
-        for (const std::string& d : savedDomains_)
+        for (const std::string& d : FSavedDomains)
             AddMessageDomain(d);
     }
 
-    static QString folder_;
-    std::string savedDefault_;
-    std::vector<std::string> savedDomains_;
+    static QString FFolder;
+    std::string FSavedDefault;
+    std::vector<std::string> FSavedDomains;
 };
 
-QString TranslateTest::folder_;
+QString TranslateTest::FFolder;
 
 TEST_F(TranslateTest, WindowTextsAreTranslatedOnceInTheDefaultDomain)
 {

@@ -5,7 +5,7 @@
 
 #include "check/CheckCycle.h"
 #include "check/MessageRows.h"
-#include "mail/IdException.h"
+#include "mail/IdExceptions.h"
 
 #include <map>
 #include <stdexcept>
@@ -123,7 +123,7 @@ public:
     TFakeNetwork Net;
     TFakeClient Pop3{Net};
     TFakeClient Imap4{Net};
-    std::vector<TCycleAccount> AccountList;
+    std::vector<Account> AccountList;
     TCycleSettings Config;
 
     bool ClearList = false;
@@ -140,7 +140,7 @@ public:
     std::string BalloonText;
 
     TMessageRows& Rows() override { return List; }
-    std::vector<TCycleAccount> Accounts() override { return AccountList; }
+    std::vector<Account> Accounts() override { return AccountList; }
     TCycleSettings Settings() override { return Config; }
     TCheckClient& Client(bool imap4) override { return imap4 ? Imap4 : Pop3; }
     bool& ClearListPending() override { return ClearList; }
@@ -182,13 +182,13 @@ public:
     // Adds an enabled POP3 account on its own fake server.
     void AddAccount(const std::string& caption, const std::string& host, bool enabled = true)
     {
-        TCycleAccount a;
+        Account a;
         a.Caption = caption;
         a.Enabled = enabled;
         a.UserName = "user-" + caption;
         a.Host = host;
         a.Port = "110";
-        a.Protocol = "0";
+        a.IMAP4 = false;
         AccountList.push_back(a);
     }
 };

@@ -3,6 +3,8 @@
 #include "FakeHost.h"
 
 #include "check/CheckCycle.h"
+#include "check/Pop3CheckClient.h"
+#include "mail/Pop3Client.h"
 #include "platform/Exception.h"
 
 #include <gtest/gtest.h>
@@ -226,7 +228,7 @@ TEST_F(CycleTest, ErrorRowsOfEveryAccountGoAtTheStart)
 TEST_F(CycleTest, Imap4AccountUsesTheOtherClient)
 {
     host.AddAccount("I", "imap.i");
-    host.AccountList[0].Protocol = "1";
+    host.AccountList[0].IMAP4 = true;
     host.AccountList[0].Port = "143";
     host.Net.Maildrops["imap.i"] = {Msg("Ann", "a")};
     Run();
@@ -237,3 +239,22 @@ TEST_F(CycleTest, Imap4AccountUsesTheOtherClient)
 }
 
 } // namespace
+
+// Tests shorten the limits; the program's own stay 10 s to connect and 30 s
+// per read, and each account check hands them to the POP3 client.
+TEST(Pop3CheckClient, HandsTheProgramsLimitsToTheClient)
+{
+    TIdPOP3 pop;
+    TPop3CheckClient check(pop);
+    check.SetAccount("ann", "pw", "mail.example.org", 110);
+    EXPECT_EQ(pop.ConnectTimeout, 10000);
+    EXPECT_EQ(pop.ReadTimeout, 30000);
+    EXPECT_TRUE(pop.AutoLogin);
+    EXPECT_EQ(pop.Host, "mail.example.org");
+
+    check.ConnectTimeout = 250;
+    check.ReadTimeout = 400;
+    check.SetAccount("ann", "pw", "mail.example.org", 110);
+    EXPECT_EQ(pop.ConnectTimeout, 250);
+    EXPECT_EQ(pop.ReadTimeout, 400);
+}

@@ -180,49 +180,49 @@ class StartProcessTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        folder_ = root_ + "/tool box";
-        ASSERT_EQ(::mkdir(folder_.c_str(), 0700), 0);
-        program_ = folder_ + "/record";
-        std::ofstream(program_) << "#!/bin/sh\n"
+        FFolder = FRoot + "/tool box";
+        ASSERT_EQ(::mkdir(FFolder.c_str(), 0700), 0);
+        FProgram = FFolder + "/record";
+        std::ofstream(FProgram) << "#!/bin/sh\n"
                                    "if [ \"$1\" = wait ]; then\n"
-                                   "  while [ ! -e '" << root_ << "/go' ]; do sleep 0.02; done\n"
+                                   "  while [ ! -e '" << FRoot << "/go' ]; do sleep 0.02; done\n"
                                    "fi\n"
-                                   "{ pwd; for a in \"$@\"; do echo \"[$a]\"; done; } > '" << root_ << "/out.tmp'\n"
-                                   "mv '" << root_ << "/out.tmp' '" << root_ << "/out'\n";
-        ASSERT_EQ(::chmod(program_.c_str(), 0700), 0);
+                                   "{ pwd; for a in \"$@\"; do echo \"[$a]\"; done; } > '" << FRoot << "/out.tmp'\n"
+                                   "mv '" << FRoot << "/out.tmp' '" << FRoot << "/out'\n";
+        ASSERT_EQ(::chmod(FProgram.c_str(), 0700), 0);
     }
-    std::string Out() const { return root_ + "/out"; }
-    void Go() const { std::ofstream(root_ + "/go") << "go"; }
+    std::string Out() const { return FRoot + "/out"; }
+    void Go() const { std::ofstream(FRoot + "/go") << "go"; }
 
-    TempFolder temp_{"start"};
-    const std::string root_ = temp_.Path();
-    std::string folder_, program_;
+    TempFolder FTemp{"start"};
+    const std::string FRoot = FTemp.Path();
+    std::string FFolder, FProgram;
 };
 
 } // namespace
 
 TEST_F(StartProcessTest, QuotedProgramRunsInItsFolderWithItsArguments)
 {
-    const std::string cmd = "\"" + program_ + "\" one \"two words\" three";
+    const std::string cmd = "\"" + FProgram + "\" one \"two words\" three";
     ASSERT_TRUE(StartProcess(cmd, 1, -1));
     // Waited without limit: the output is there already.
-    EXPECT_EQ(ReadFile(Out()), folder_ + "\n[one]\n[two words]\n[three]\n");
+    EXPECT_EQ(ReadFile(Out()), FFolder + "\n[one]\n[two words]\n[three]\n");
 }
 
 TEST_F(StartProcessTest, NoWaitReturnsWhileTheProgramRuns)
 {
-    const std::string cmd = "\"" + program_ + "\" wait";
+    const std::string cmd = "\"" + FProgram + "\" wait";
     ASSERT_TRUE(StartProcess(cmd, 1, 0));
     struct stat st;
     EXPECT_NE(::stat(Out().c_str(), &st), 0); // still waiting for us
     Go();
     ASSERT_TRUE(WaitForFile(Out()));
-    EXPECT_EQ(ReadFile(Out()), folder_ + "\n[wait]\n");
+    EXPECT_EQ(ReadFile(Out()), FFolder + "\n[wait]\n");
 }
 
 TEST_F(StartProcessTest, LimitedWaitGivesUp)
 {
-    const std::string cmd = "\"" + program_ + "\" wait";
+    const std::string cmd = "\"" + FProgram + "\" wait";
     ASSERT_TRUE(StartProcess(cmd, 1, 100));
     struct stat st;
     EXPECT_NE(::stat(Out().c_str(), &st), 0);
@@ -231,7 +231,7 @@ TEST_F(StartProcessTest, LimitedWaitGivesUp)
     // A limit that is not reached ends with the program.
     ::unlink(Out().c_str());
     ASSERT_TRUE(StartProcess(cmd, 1, 60000));
-    EXPECT_EQ(ReadFile(Out()), folder_ + "\n[wait]\n");
+    EXPECT_EQ(ReadFile(Out()), FFolder + "\n[wait]\n");
 }
 
 TEST_F(StartProcessTest, ProgramFoundInPathRunsInTheFolderOfItsRelativePath)
@@ -239,7 +239,7 @@ TEST_F(StartProcessTest, ProgramFoundInPathRunsInTheFolderOfItsRelativePath)
     // "sh" has no slash: PATH finds it; the folder is that of ./sh, i.e. ours.
     char cwd[4096];
     ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
-    ASSERT_TRUE(StartProcess("sh \"" + program_ + "\" x", 1, -1));
+    ASSERT_TRUE(StartProcess("sh \"" + FProgram + "\" x", 1, -1));
     EXPECT_EQ(ReadFile(Out()), std::string(cwd) + "\n[x]\n");
 }
 
@@ -247,25 +247,25 @@ TEST_F(StartProcessTest, ProgramAloneRunsInOurFolder)
 {
     char cwd[4096];
     ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
-    const std::string plain = root_ + "/rec"; // a path without blanks
-    ASSERT_EQ(::symlink(program_.c_str(), plain.c_str()), 0);
+    const std::string plain = FRoot + "/rec"; // a path without blanks
+    ASSERT_EQ(::symlink(FProgram.c_str(), plain.c_str()), 0);
     ASSERT_TRUE(StartProcess(plain, 1, -1));
     EXPECT_EQ(ReadFile(Out()), std::string(cwd) + "\n");
     ::unlink(Out().c_str());
-    ASSERT_TRUE(StartProcess("\"" + program_ + "\"", 1, -1));
+    ASSERT_TRUE(StartProcess("\"" + FProgram + "\"", 1, -1));
     EXPECT_EQ(ReadFile(Out()), std::string(cwd) + "\n");
 }
 
 TEST_F(StartProcessTest, NoShellIsInvolved)
 {
-    const std::string cmd = "\"" + program_ + "\" '$HOME' ;rm `id` >x";
+    const std::string cmd = "\"" + FProgram + "\" '$HOME' ;rm `id` >x";
     ASSERT_TRUE(StartProcess(cmd, 1, -1));
-    EXPECT_EQ(ReadFile(Out()), folder_ + "\n['$HOME']\n[;rm]\n[`id`]\n[>x]\n");
+    EXPECT_EQ(ReadFile(Out()), FFolder + "\n['$HOME']\n[;rm]\n[`id`]\n[>x]\n");
 }
 
 TEST_F(StartProcessTest, FailedStartIsReported)
 {
-    EXPECT_FALSE(StartProcess("\"" + root_ + "/missing\" a", 1, -1));
+    EXPECT_FALSE(StartProcess("\"" + FRoot + "/missing\" a", 1, -1));
     EXPECT_FALSE(StartProcess("no-such-program-ternbell a", 1, 0));
     EXPECT_FALSE(StartProcess("", 1, 0));
     EXPECT_FALSE(StartProcess("   ", 1, 0));

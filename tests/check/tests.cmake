@@ -1,8 +1,7 @@
 # End-to-end: the real program checks a private Dovecot under its own X server.
-add_executable(check_e2e_dovecot ${CMAKE_CURRENT_LIST_DIR}/e2e_dovecot.cpp
-                                 ${CMAKE_CURRENT_LIST_DIR}/../support/Dovecot.cpp)
+add_executable(check_e2e_dovecot ${CMAKE_CURRENT_LIST_DIR}/e2e_dovecot.cpp)
 ternbell_target(check_e2e_dovecot)
-target_include_directories(check_e2e_dovecot PRIVATE ${CMAKE_CURRENT_LIST_DIR}/..)
+target_link_libraries(check_e2e_dovecot PRIVATE testdovecot)
 set_target_properties(check_e2e_dovecot PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests)
 
 add_test(NAME e2e_check_cycle

@@ -1,8 +1,8 @@
-#include "config/Account.h"
+#include "config/AccountRows.h"
 #include "config/ConfigStore.h"
-#include "config/UpDown.h"
-#include "platform/Animate.h"
-#include "platform/MediaPlayer.h"
+#include "desktop/UpDownControl.h"
+#include "desktop/Animate.h"
+#include "desktop/MediaPlayer.h"
 #include "support/UiFixture.h"
 
 #include <QAction>
@@ -94,7 +94,7 @@ TEST_F(ConfigStoreTest, StartupDefaultsLieBesideTheExecutable)
 
 TEST_F(ConfigStoreTest, DefaultEmailClientComesFromTheMailtoHandler)
 {
-    const QString home = home_.path();
+    const QString home = FHome.path();
     setenv("XDG_DATA_HOME", (home + "/data").toLocal8Bit().constData(), 1);
     QDir().mkpath(home + "/data/applications");
     std::ofstream(QString(home + "/mimeapps.list").toStdString())
@@ -453,7 +453,7 @@ TEST_F(ConfigStoreTest, ExistingFilesAreAppliedAtLoad)
 
 TEST_F(ConfigStoreTest, SoundFileThePlayerCannotOpenStopsTheLoad)
 {
-    const std::string notWave = (home_.path() + "/not-a-wave.wav").toStdString();
+    const std::string notWave = (FHome.path() + "/not-a-wave.wav").toStdString();
     std::ofstream(notWave) << "plain text, not a wave";
     Store(Main, "PlaySound", notWave);
     Store(Main, "FormStayOnTop", 0);
@@ -484,29 +484,6 @@ TEST(CommaText, SplitsLikeTheClassicListForm)
     };
     for (const Case& c : cases)
         EXPECT_EQ(SplitCommaText(c.text), c.items) << "text: [" << c.text << "]";
-}
-
-TEST(StrToInt, AcceptsIntegersAndRejectsTheRest)
-{
-    const std::pair<std::string, int32_t> good[] = {
-        {"0", 0},     {"150", 150},        {"-1", -1},           {"+7", 7},
-        {"  12", 12}, {"$1F", 31},         {"0x10", 16},         {"2147483647", 2147483647},
-        {"-2147483648", INT32_MIN},        {"$FFFFFFFF", -1},
-    };
-    for (const auto& [text, value] : good)
-        EXPECT_EQ(StrToInt(text), value) << text;
-    for (const std::string bad : {"", "x", "12 ", "1.5", "2147483648", "-", "$", "0x", "1e3"})
-    {
-        try
-        {
-            StrToInt(bad);
-            ADD_FAILURE() << "accepted: [" << bad << "]";
-        }
-        catch (const EConvertError& e)
-        {
-            EXPECT_EQ(e.Message, "'" + bad + "' is not a valid integer value");
-        }
-    }
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // Encoded-word decoding: any text gives a result or a conversion error. The
 // decoder works in place with remembered searches; without a code page its
 // result must equal that of a plain, slow rewrite loop over the whole text.
-#include "mail/IdCoderHeader.h"
+#include "mail/EncodedWords.h"
 #include "platform/AsciiText.h"
 #include "platform/Exception.h"
 

@@ -1,32 +1,43 @@
-# libFuzzer targets for the header parsers, built with clang only. Each one
-# compiles the parser sources itself with the sanitizers (the mail archive is
-# not instrumented), and a short fixed run of each is a CTest test, label "fuzz".
+# libFuzzer targets for what faces a peer, built with clang only. They link an
+# instrumented build of the mail and platform libraries' own sources.
+#
+# The default run replays each target's seed corpus and what earlier runs
+# found (label "fuzz"). Longer runs take a time budget in seconds:
+#   ctest -C fuzz -L fuzz-long      (TERNBELL_FUZZ_SECONDS each, default 20)
+# scripts/fuzz.sh runs every target for a given number of inputs.
 if(TERNBELL_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  set(TERNBELL_FUZZ_SECONDS 20 CACHE STRING "Seconds per target of a long fuzz run")
   set(_fuzz_src ${CMAKE_CURRENT_LIST_DIR})
   set(_fuzz_out ${PROJECT_BINARY_DIR}/fuzz)
-  set(_fuzz_parsers
-      ${PROJECT_SOURCE_DIR}/src/mail/IdEMailAddress.cpp
-      ${PROJECT_SOURCE_DIR}/src/mail/IdCoderHeader.cpp
-      ${PROJECT_SOURCE_DIR}/src/mail/IdHeaderList.cpp
-      ${PROJECT_SOURCE_DIR}/src/mail/IdMessage.cpp
-      ${PROJECT_SOURCE_DIR}/src/platform/CodePage.cpp)
-  set(_fuzz_flags -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
+  set(_fuzz_flags -fsanitize=address,undefined -fno-sanitize-recover=undefined
                   -fno-omit-frame-pointer)
-  foreach(_what address decode headers)
-    set(_exe fuzz_${_what})
-    add_executable(${_exe} ${_fuzz_src}/fuzz_${_what}.cpp ${_fuzz_parsers})
-    target_include_directories(${_exe} PRIVATE ${PROJECT_SOURCE_DIR}/src)
-    target_compile_options(${_exe} PRIVATE -Wall -Wextra ${_fuzz_flags})
-    target_link_options(${_exe} PRIVATE ${_fuzz_flags})
-    # Qt only for the code page module's Unicode helpers, which the targets never call.
-    target_link_libraries(${_exe} PRIVATE Qt6::Core Iconv::Iconv)
+
+  get_property(_mail_sources GLOBAL PROPERTY TERNBELL_SOURCES_mail)
+  get_property(_platform_sources GLOBAL PROPERTY TERNBELL_SOURCES_platform)
+  add_library(mail_fuzzing STATIC ${_mail_sources} ${_platform_sources})
+  target_include_directories(mail_fuzzing PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_compile_options(mail_fuzzing PRIVATE -fsanitize=fuzzer-no-link ${_fuzz_flags})
+  target_link_libraries(mail_fuzzing PUBLIC Qt6::Core Iconv::Iconv OpenSSL::Crypto Threads::Threads)
+  set_target_properties(mail_fuzzing PROPERTIES AUTOMOC OFF)
+
+  file(GLOB _targets CONFIGURE_DEPENDS ${_fuzz_src}/fuzz_*.cpp)
+  foreach(_t ${_targets})
+    get_filename_component(_exe ${_t} NAME_WE)
+    string(REGEX REPLACE "^fuzz_" "" _what ${_exe})
+    add_executable(${_exe} ${_t})
+    target_compile_options(${_exe} PRIVATE -Wall -Wextra -fsanitize=fuzzer ${_fuzz_flags})
+    target_link_options(${_exe} PRIVATE -fsanitize=fuzzer ${_fuzz_flags})
+    target_link_libraries(${_exe} PRIVATE mail_fuzzing)
     set_target_properties(${_exe} PROPERTIES AUTOMOC OFF RUNTIME_OUTPUT_DIRECTORY ${_fuzz_out})
     # New inputs go to the build tree; the seeds in the source tree stay as they are.
-    file(MAKE_DIRECTORY ${_fuzz_out}/corpus-${_what})
+    file(MAKE_DIRECTORY ${_fuzz_out}/corpus-${_what} ${_fuzz_src}/corpus/${_what})
+    set(_args -timeout=5 -max_len=8192 -rss_limit_mb=2048 -artifact_prefix=${_fuzz_out}/${_what}-)
     add_test(NAME fuzz_${_what}
-             COMMAND ${_exe} -max_total_time=20 -timeout=5 -max_len=8192 -rss_limit_mb=2048
-                     -print_final_stats=1 -artifact_prefix=${_fuzz_out}/${_what}-
-                     ${_fuzz_out}/corpus-${_what} ${_fuzz_src}/corpus/${_what})
+             COMMAND ${_exe} -runs=0 ${_args} ${_fuzz_out}/corpus-${_what} ${_fuzz_src}/corpus/${_what})
     set_tests_properties(fuzz_${_what} PROPERTIES LABELS fuzz TIMEOUT 120)
+    add_test(NAME fuzz_long_${_what} CONFIGURATIONS fuzz
+             COMMAND ${_exe} -max_total_time=${TERNBELL_FUZZ_SECONDS} -print_final_stats=1 ${_args}
+                     ${_fuzz_out}/corpus-${_what} ${_fuzz_src}/corpus/${_what})
+    set_tests_properties(fuzz_long_${_what} PROPERTIES LABELS fuzz-long TIMEOUT 3600)
   endforeach()
 endif()

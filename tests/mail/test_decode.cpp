@@ -1,4 +1,4 @@
-#include "mail/IdCoderHeader.h"
+#include "mail/EncodedWords.h"
 #include "platform/Exception.h"
 #include "support/Rows.h"
 

@@ -1,6 +1,6 @@
 #include "mail/IdExceptions.h"
 #include "mail/IdMessage.h"
-#include "mail/IdReplyPOP3.h"
+#include "mail/Pop3Reply.h"
 #include "mail/IdTCPConnection.h"
 #include "platform/Exception.h"
 #include "support/Rows.h"
@@ -488,16 +488,16 @@ protected:
     void SetUp() override
     {
         const char* tz = std::getenv("TZ");
-        hadTz_ = tz != nullptr;
+        FHadTz = tz != nullptr;
         if (tz)
-            oldTz_ = tz;
+            FOldTz = tz;
         setenv("TZ", "UTC-2", 1); // two hours east of UTC, no daylight saving
         tzset();
     }
     void TearDown() override
     {
-        if (hadTz_)
-            setenv("TZ", oldTz_.c_str(), 1);
+        if (FHadTz)
+            setenv("TZ", FOldTz.c_str(), 1);
         else
             unsetenv("TZ");
         tzset();
@@ -516,8 +516,8 @@ protected:
     }
 
 private:
-    bool hadTz_ = false;
-    std::string oldTz_;
+    bool FHadTz = false;
+    std::string FOldTz;
 };
 
 TEST_F(MessageDate, ReadsZonesAndFormats)

@@ -1,7 +1,7 @@
 // Integration tests of the POP3 client against a private Dovecot.
 #include "mail/IdExceptions.h"
 #include "mail/IdMessage.h"
-#include "mail/IdPOP3.h"
+#include "mail/Pop3Client.h"
 #include "support/Dovecot.h"
 
 #include <gtest/gtest.h>

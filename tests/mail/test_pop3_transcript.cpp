@@ -1,7 +1,7 @@
 // The POP3 client against scripted servers: what a real server never sends.
 #include "mail/IdExceptions.h"
 #include "mail/IdMessage.h"
-#include "mail/IdPOP3.h"
+#include "mail/Pop3Client.h"
 #include "platform/Exception.h"
 #include "support/ScriptedServer.h"
 #include "support/TestHelpers.h"

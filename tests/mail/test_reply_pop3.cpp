@@ -1,5 +1,5 @@
 // The POP3 reply form: status-word boundary, reply end, parsing, failure.
-#include "mail/IdReplyPOP3.h"
+#include "mail/Pop3Reply.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "check/MessageRows.h"
 #include "notify/NewMailController.h"
 #include "notify/NewMailForm.h"
-#include "platform/Dialogs.h"
+#include "desktop/Dialogs.h"
 
 #include <QAction>
 #include <QApplication>

@@ -2,10 +2,10 @@
 // scripted servers.
 
 #include "check/MessageRows.h"
-#include "mail/IdPOP3.h"
+#include "mail/Pop3Client.h"
 #include "notify/NewMailController.h"
 #include "notify/NewMailForm.h"
-#include "platform/Dialogs.h"
+#include "desktop/Dialogs.h"
 #include "platform/Exception.h"
 #include "support/ScriptedServer.h"
 

@@ -1,4 +1,3 @@
-#include "platform/Dialogs.h"
 #include "platform/Hive.h"
 #include "platform/Registry.h"
 #include "support/TestHelpers.h"
@@ -60,24 +59,21 @@ int RunChild(const std::function<void()>& body)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Each test gets its own XDG_CONFIG_HOME and answers every box itself.
+// Each test gets its own XDG_CONFIG_HOME and hears every reported problem itself.
 class HiveFileTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        env_.Set("XDG_CONFIG_HOME", root_.Path());
-        SetMessageAnswerer([this](const TMessageRequest& r) {
-            boxes_.push_back(r);
-            return TModalResult::mrOk;
-        });
+        FEnv.Set("XDG_CONFIG_HOME", FRoot.Path());
+        SetHiveProblemReporter([this](const std::string& text) { FProblems.push_back(text); });
     }
     void TearDown() override
     {
-        SetMessageAnswerer({});
+        SetHiveProblemReporter({});
         SetHiveReplaceHook({});
     }
-    std::string Folder() const { return root_.File("ternbell"); }
+    std::string Folder() const { return FRoot.File("ternbell"); }
     std::string Path() const { return UserHivePath(); }
     void Prepare(const std::string& text)
     {
@@ -85,9 +81,9 @@ protected:
         WriteFile(Path(), text);
     }
 
-    TempFolder root_{"hive"};
-    ScopedEnvironment env_;
-    std::vector<TMessageRequest> boxes_;
+    TempFolder FRoot{"hive"};
+    ScopedEnvironment FEnv;
+    std::vector<std::string> FProblems;
 };
 
 const char kKey[] = "Software\\ternbell";
@@ -391,7 +387,7 @@ TEST_F(HiveFileTest, CrashBetweenWriteAndRenameLosesNothing)
     reg.CloseKey();
     // The next writer clears the leftover.
     EXPECT_EQ(FilesIn(Folder()).size(), 2u);
-    EXPECT_TRUE(boxes_.empty());
+    EXPECT_TRUE(FProblems.empty());
 }
 
 TEST_F(HiveFileTest, CorruptFileIsKeptAsideAndTheProgramStarts)
@@ -405,9 +401,8 @@ TEST_F(HiveFileTest, CorruptFileIsKeptAsideAndTheProgramStarts)
         reg.WriteInteger("CheckingTime", 300);
         reg.CloseKey();
     }
-    ASSERT_EQ(boxes_.size(), 1u);
-    EXPECT_EQ(boxes_[0].type, TMsgDlgType::mtError);
-    EXPECT_NE(boxes_[0].text.find("user.reg.bad"), std::string::npos);
+    ASSERT_EQ(FProblems.size(), 1u);
+    EXPECT_NE(FProblems[0].find("user.reg.bad"), std::string::npos);
     EXPECT_EQ(ReadFile(Path() + ".bad"), garbage);
     EXPECT_NE(ReadFile(Path()).find("CheckingTime"), std::string::npos);
 
@@ -415,7 +410,7 @@ TEST_F(HiveFileTest, CorruptFileIsKeptAsideAndTheProgramStarts)
     Prepare("not a hive");
     TRegistry reg;
     EXPECT_FALSE(reg.KeyExists(kKey));
-    EXPECT_EQ(boxes_.size(), 2u);
+    EXPECT_EQ(FProblems.size(), 2u);
     EXPECT_EQ(ReadFile(Path() + ".bad"), garbage);
     EXPECT_EQ(ReadFile(Path() + ".bad.1"), "not a hive");
     EXPECT_FALSE(Exists(Path()));

@@ -1,4 +1,4 @@
-#include "platform/MailClientView.h"
+#include "platform/MailClientLookup.h"
 #include "platform/Registry.h"
 #include "support/TestHelpers.h"
 
@@ -46,27 +46,27 @@ class XdgTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        env_.Set("XDG_CONFIG_HOME", root_ + "/config");
-        env_.Set("XDG_CONFIG_DIRS", root_ + "/etc");
-        env_.Set("XDG_DATA_HOME", root_ + "/data");
-        env_.Set("XDG_DATA_DIRS", root_ + "/share1:" + root_ + "/share2");
-        env_.Set("XDG_CURRENT_DESKTOP", "ubuntu:GNOME");
+        FEnv.Set("XDG_CONFIG_HOME", FRoot + "/config");
+        FEnv.Set("XDG_CONFIG_DIRS", FRoot + "/etc");
+        FEnv.Set("XDG_DATA_HOME", FRoot + "/data");
+        FEnv.Set("XDG_DATA_DIRS", FRoot + "/share1:" + FRoot + "/share2");
+        FEnv.Set("XDG_CURRENT_DESKTOP", "ubuntu:GNOME");
     }
     void Desktop(const std::string& folder, const std::string& relative, const std::string& exec)
     {
-        WriteFile(root_ + "/" + folder + "/applications/" + relative,
+        WriteFile(FRoot + "/" + folder + "/applications/" + relative,
                   "[Desktop Entry]\nType=Application\nName=X\nExec=" + exec + "\n");
     }
     void Defaults(const std::string& list, const std::string& handlers)
     {
-        WriteFile(root_ + "/" + list, "[Added Associations]\nx-scheme-handler/mailto=added.desktop;\n\n"
+        WriteFile(FRoot + "/" + list, "[Added Associations]\nx-scheme-handler/mailto=added.desktop;\n\n"
                                       "[Default Applications]\ntext/html=web.desktop\n"
                                       "x-scheme-handler/mailto=" + handlers + "\n");
     }
 
-    TempFolder folder_{"xdg"};
-    const std::string root_ = folder_.Path();
-    ScopedEnvironment env_;
+    TempFolder FFolder{"xdg"};
+    const std::string FRoot = FFolder.Path();
+    ScopedEnvironment FEnv;
 };
 
 } // namespace
@@ -75,25 +75,25 @@ TEST_F(XdgTest, ListsAreConsultedInXdgOrder)
 {
     const TXdgPlaces places = XdgPlacesFromEnvironment();
     const std::vector<std::string> expected = {
-        root_ + "/config/ubuntu-mimeapps.list",
-        root_ + "/config/gnome-mimeapps.list",
-        root_ + "/config/mimeapps.list",
-        root_ + "/etc/ubuntu-mimeapps.list",
-        root_ + "/etc/gnome-mimeapps.list",
-        root_ + "/etc/mimeapps.list",
-        root_ + "/data/applications/ubuntu-mimeapps.list",
-        root_ + "/data/applications/gnome-mimeapps.list",
-        root_ + "/data/applications/mimeapps.list",
-        root_ + "/share1/applications/ubuntu-mimeapps.list",
-        root_ + "/share1/applications/gnome-mimeapps.list",
-        root_ + "/share1/applications/mimeapps.list",
-        root_ + "/share2/applications/ubuntu-mimeapps.list",
-        root_ + "/share2/applications/gnome-mimeapps.list",
-        root_ + "/share2/applications/mimeapps.list",
+        FRoot + "/config/ubuntu-mimeapps.list",
+        FRoot + "/config/gnome-mimeapps.list",
+        FRoot + "/config/mimeapps.list",
+        FRoot + "/etc/ubuntu-mimeapps.list",
+        FRoot + "/etc/gnome-mimeapps.list",
+        FRoot + "/etc/mimeapps.list",
+        FRoot + "/data/applications/ubuntu-mimeapps.list",
+        FRoot + "/data/applications/gnome-mimeapps.list",
+        FRoot + "/data/applications/mimeapps.list",
+        FRoot + "/share1/applications/ubuntu-mimeapps.list",
+        FRoot + "/share1/applications/gnome-mimeapps.list",
+        FRoot + "/share1/applications/mimeapps.list",
+        FRoot + "/share2/applications/ubuntu-mimeapps.list",
+        FRoot + "/share2/applications/gnome-mimeapps.list",
+        FRoot + "/share2/applications/mimeapps.list",
     };
     EXPECT_EQ(places.mimeappsLists, expected);
-    const std::vector<std::string> folders = {root_ + "/data/applications", root_ + "/share1/applications",
-                                              root_ + "/share2/applications"};
+    const std::vector<std::string> folders = {FRoot + "/data/applications", FRoot + "/share1/applications",
+                                              FRoot + "/share2/applications"};
     EXPECT_EQ(places.applicationFolders, folders);
 }
 
@@ -107,7 +107,7 @@ TEST_F(XdgTest, FirstInstalledDefaultOfTheFirstListWins)
     const TXdgPlaces places = XdgPlacesFromEnvironment();
     EXPECT_EQ(DefaultMailtoHandler(places), "org-gnome-Evolution.desktop");
     EXPECT_EQ(FindDesktopFile(places, "org-gnome-Evolution.desktop"),
-              root_ + "/share1/applications/org/gnome/Evolution.desktop");
+              FRoot + "/share1/applications/org/gnome/Evolution.desktop");
 
     // The user's own desktop-specific choice comes before everything.
     Defaults("config/ubuntu-mimeapps.list", "tb.desktop");

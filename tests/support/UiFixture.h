@@ -3,7 +3,7 @@
 #include "config/ProcessFlags.h"
 #include "config/SettingsForm.h"
 #include "notify/NewMailForm.h"
-#include "platform/Dialogs.h"
+#include "desktop/Dialogs.h"
 #include "platform/Registry.h"
 #include "support/TestHelpers.h"
 
@@ -22,8 +22,8 @@ class UiFixture : public ::testing::Test
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(home_.isValid());
-        env_.Set("XDG_CONFIG_HOME", home_.path().toLocal8Bit().toStdString());
+        ASSERT_TRUE(FHome.isValid());
+        FEnv.Set("XDG_CONFIG_HOME", FHome.path().toLocal8Bit().toStdString());
         LoadPending = true;
         ClearListPending = false;
         ExitConfirmed = false;
@@ -78,8 +78,8 @@ protected:
         return reg.ReadString(name);
     }
 
-    QTemporaryDir home_;
-    ScopedEnvironment env_; // restored before home_ goes
+    QTemporaryDir FHome;
+    ScopedEnvironment FEnv; // restored before FHome goes
     std::unique_ptr<TfrmSettings> settings;
     std::unique_ptr<TfrmNewMail> newMail;
 };

@@ -2,9 +2,9 @@
 
 #include "app/AboutBox.h"
 #include "app/TrayShell.h"
-#include "check/MailCheck.h"
+#include "app/MailCheck.h"
 #include "check/Pop3CheckClient.h"
-#include "mail/IdPOP3.h"
+#include "mail/Pop3Client.h"
 
 class TfrmNewMail;
 class TfrmSettings;

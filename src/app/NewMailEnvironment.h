@@ -1,0 +1,12 @@
+#pragma once
+
+#include "notify/NewMailController.h"
+
+#include <functional>
+
+class TfrmSettings;
+
+// The notification window's environment over the settings window's controls,
+// which are the live configuration.
+TNewMailEnvironment NewMailEnvironment(TfrmSettings& settings, TDeleteClient& popMail,
+                                       std::function<void()> checkNow);

@@ -1,0 +1,45 @@
+#include "config/AccountRows.h"
+
+#include "platform/CodePage.h"
+
+#include <QTreeWidget>
+
+Account AccountOfRow(const QTreeWidgetItem* row)
+{
+    Account a;
+    a.Caption = ToCodePage(row->text(acCaption));
+    a.Enabled = row->checkState(acCaption) == Qt::Checked;
+    a.UserName = ToCodePage(row->text(acUserName));
+    a.Password = ToCodePage(row->text(acPassword));
+    a.Host = ToCodePage(row->text(acHost));
+    a.Port = ToCodePage(row->text(acPort));
+    a.IMAP4 = row->text(acProtocol) == QLatin1String("1");
+    return a;
+}
+
+std::vector<Account> AccountsOfList(const QTreeWidget& list)
+{
+    std::vector<Account> accounts;
+    for (int i = 0; i < list.topLevelItemCount(); ++i)
+        accounts.push_back(AccountOfRow(list.topLevelItem(i)));
+    return accounts;
+}
+
+void SetAccountRow(QTreeWidgetItem* row, const Account& account)
+{
+    row->setText(acCaption, FromCodePage(account.Caption));
+    row->setCheckState(acCaption, account.Enabled ? Qt::Checked : Qt::Unchecked);
+    row->setText(acUserName, FromCodePage(account.UserName));
+    row->setText(acPassword, FromCodePage(account.Password));
+    row->setText(acHost, FromCodePage(account.Host));
+    row->setText(acPort, FromCodePage(account.Port));
+    row->setText(acProtocol, account.IMAP4 ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+QTreeWidgetItem* AppendAccountRow(QTreeWidget* list, const Account& account)
+{
+    auto* row = new QTreeWidgetItem(list); // owned by the list
+    row->setFlags(row->flags() | Qt::ItemIsUserCheckable | Qt::ItemIsEditable);
+    SetAccountRow(row, account);
+    return row;
+}

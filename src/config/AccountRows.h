@@ -1,0 +1,30 @@
+#pragma once
+
+#include "check/Account.h"
+
+class QTreeWidget;
+class QTreeWidgetItem;
+
+// An account is one row of the settings window's account list: the caption in
+// column 0 (the only visible one), the enabled flag as the row's check box and
+// the other fields as texts of hidden columns; the protocol as "1" (IMAP4) or
+// "0" (POP3).
+enum TAccountColumn
+{
+    acCaption = 0,
+    acUserName,
+    acPassword,
+    acHost,
+    acPort,
+    acProtocol,
+    acColumnCount
+};
+
+#include <vector>
+
+Account AccountOfRow(const QTreeWidgetItem* row);
+// Every row of the list, in order.
+std::vector<Account> AccountsOfList(const QTreeWidget& list);
+void SetAccountRow(QTreeWidgetItem* row, const Account& account);
+// Appends a row holding the account and returns it.
+QTreeWidgetItem* AppendAccountRow(QTreeWidget* list, const Account& account);

@@ -1,0 +1,329 @@
+#include "mail/EncodedWords.h"
+
+#include "platform/AsciiText.h"
+#include "platform/CodePage.h"
+#include "platform/Exception.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <string_view>
+
+using namespace AsciiText;
+
+namespace
+{
+
+constexpr auto npos = std::string::npos;
+
+bool IsWhitespace(char c)
+{
+    return c == '\n' || c == '\r' || c == ' ' || c == '\t';
+}
+
+std::string DecodeQ(const std::string& data)
+{
+    std::string out;
+    out.reserve(data.size());
+    for (std::size_t i = 0; i < data.size(); ++i)
+    {
+        const char c = data[i];
+        if (c == '_')
+            out += ' ';
+        else if (c == '=' && i + 2 < data.size())
+        {
+            const int hi = AsciiText::HexDigitValue(data[i + 1]);
+            const int lo = AsciiText::HexDigitValue(data[i + 2]);
+            if (hi < 0 || lo < 0)
+                throw EConvertError("'" + data.substr(i + 1, 2) + "' is not a valid integer value");
+            out += static_cast<char>(hi * 16 + lo);
+            i += 2;
+        }
+        else
+            out += c;
+    }
+    return out;
+}
+
+int Base64Value(char c)
+{
+    if (c >= 'A' && c <= 'Z')
+        return c - 'A';
+    if (c >= 'a' && c <= 'z')
+        return c - 'a' + 26;
+    if (c >= '0' && c <= '9')
+        return c - '0' + 52;
+    if (c == '+')
+        return 62;
+    if (c == '/')
+        return 63;
+    return 0; // padding and stray characters count as zero bits
+}
+
+std::string DecodeBase64(const std::string& data)
+{
+    const std::size_t groups = data.size() / 4;
+    std::string out;
+    out.reserve(groups * 3);
+    for (std::size_t g = 0; g < groups; ++g)
+    {
+        const char* q = data.data() + g * 4;
+        const unsigned v = (static_cast<unsigned>(Base64Value(q[0])) << 18) |
+                           (static_cast<unsigned>(Base64Value(q[1])) << 12) |
+                           (static_cast<unsigned>(Base64Value(q[2])) << 6) |
+                           static_cast<unsigned>(Base64Value(q[3]));
+        out += static_cast<char>((v >> 16) & 0xFF);
+        out += static_cast<char>((v >> 8) & 0xFF);
+        out += static_cast<char>(v & 0xFF);
+    }
+    if (groups > 0)
+    {
+        const char* last = data.data() + (groups - 1) * 4;
+        if (last[3] == '=')
+            out.pop_back();
+        if (last[3] == '=' && last[2] == '=')
+            out.pop_back();
+    }
+    return out;
+}
+
+bool StartsWith(const std::string& text, const char* prefix)
+{
+    return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
+}
+
+// Mail often labels windows-1252 text as ISO-8859-1 (and windows-1254 as
+// ISO-8859-9); reading the labels as the supersets keeps such characters.
+// Windows names become the CP names the desktop code page uses. A language
+// suffix ("*en") is dropped.
+std::string SourceCharset(const std::string& charset)
+{
+    const std::string name = UpperCase(charset.substr(0, charset.find('*')));
+    if (name == "ISO-8859-1" || name == "ISO8859-1" || name == "ISO_8859-1")
+        return "CP1252";
+    if (name == "ISO-8859-9" || name == "ISO8859-9" || name == "ISO_8859-9")
+        return "CP1254";
+    if (StartsWith(name, "WINDOWS-"))
+        return "CP" + name.substr(8);
+    return name;
+}
+
+// Charsets that hold ASCII as ASCII: text of ASCII bytes needs no conversion.
+bool AsciiCompatible(const std::string& name)
+{
+    return StartsWith(name, "CP") || StartsWith(name, "ISO-8859") || StartsWith(name, "ISO8859") ||
+           StartsWith(name, "ISO_8859") || StartsWith(name, "KOI8");
+}
+
+std::string ToCodePage(const std::string& bytes, const std::string& charset, const std::string& codePage)
+{
+    if (codePage.empty() || bytes.empty())
+        return bytes;
+    const std::string from = SourceCharset(charset);
+    if (SameText(from, codePage))
+        return bytes;
+    if (AsciiCompatible(from) &&
+        std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return bytes;
+    std::string out;
+    if (ConvertCharset(bytes, from, codePage + "//TRANSLIT", out))
+        return out;
+    return bytes;
+}
+
+// The first occurrence of a pattern (or of any character of a set) at or after
+// a position, remembered between calls. The decoder's searches move forward,
+// so each stretch of text is scanned about once instead of once per candidate.
+class Finder
+{
+public:
+    Finder(const std::string& text, std::string pattern, bool anyOf)
+        : FText(text), FPattern(std::move(pattern)), FAnyOf(anyOf)
+    {
+    }
+
+    std::size_t From(std::size_t pos)
+    {
+        if (!FValid || pos < FFrom || (FAt != npos && pos > FAt))
+        {
+            FFrom = pos;
+            FAt = Search(pos, FText.size());
+            FValid = true;
+        }
+        return FAt;
+    }
+
+    // [a, b) of the text was overwritten; later searches start beyond a.
+    void Rewritten(std::size_t a, std::size_t b)
+    {
+        const std::size_t start = a + 1;
+        const std::size_t hit = Search(start, b);
+        if (hit != npos)
+        {
+            FFrom = start;
+            FAt = hit;
+            FValid = true;
+        }
+        else if (FValid && FFrom <= b && (FAt == npos || FAt >= b))
+            FFrom = start; // what lies from b on is unchanged, and so is the answer
+        else
+            FValid = false;
+    }
+
+private:
+    // First occurrence starting in [pos, limit).
+    std::size_t Search(std::size_t pos, std::size_t limit) const
+    {
+        if (pos >= limit)
+            return npos;
+        const std::size_t width = FAnyOf ? 1 : FPattern.size();
+        const std::size_t end = std::min(FText.size(), limit + width - 1);
+        const std::string_view view = std::string_view(FText).substr(pos, end - pos);
+        const std::size_t r = FAnyOf ? view.find_first_of(FPattern) : view.find(FPattern);
+        return r == std::string_view::npos ? npos : pos + r;
+    }
+
+    const std::string& FText;
+    const std::string FPattern;
+    const bool FAnyOf;
+    bool FValid = false;
+    std::size_t FFrom = 0;
+    std::size_t FAt = npos;
+};
+
+} // namespace
+
+std::string JisToShiftJis(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    bool doubleByte = false;
+    std::size_t i = 0;
+    while (i < text.size())
+    {
+        if (text[i] == '\x1B')
+        {
+            if (i + 2 < text.size())
+            {
+                if (text[i + 1] == '$' && text[i + 2] == 'B')
+                    doubleByte = true;
+                else if (text[i + 1] == '(' && text[i + 2] == 'B')
+                    doubleByte = false;
+                i += 3;
+            }
+            else
+                ++i;
+            continue;
+        }
+        if (!doubleByte)
+        {
+            out += text[i++];
+            continue;
+        }
+        if (i + 1 >= text.size())
+            break; // half a character
+        const unsigned j1 = static_cast<unsigned char>(text[i]);
+        const unsigned j2 = static_cast<unsigned char>(text[i + 1]);
+        i += 2;
+        const unsigned s1 = ((j1 + 1) >> 1) + (j1 <= 0x5E ? 0x70 : 0xB0);
+        unsigned s2;
+        if (j1 % 2 == 1)
+            s2 = j2 + (j2 <= 0x5F ? 0x1F : 0x20);
+        else
+            s2 = j2 + 0x7E;
+        out += static_cast<char>(s1 & 0xFF);
+        out += static_cast<char>(s2 & 0xFF);
+    }
+    return out;
+}
+
+std::string DecodeEncodedWords(const std::string& text)
+{
+    return DecodeEncodedWords(text, DesktopCodePage());
+}
+
+std::string DecodeEncodedWords(const std::string& text, const std::string& codePage)
+{
+    // The text is rewritten in place: a decoded word is never longer than the
+    // word it replaces, so it is put right-aligned where the word ended and
+    // positions after it do not move. What lies before `cur` is final and has
+    // gone to `out`. `up` is the upper-cased twin in which markers are found.
+    std::string buf = text;
+    std::string up = UpperCase(text);
+    std::string out;
+    out.reserve(text.size());
+    std::size_t cur = 0;
+
+    Finder iso(up, "=?ISO", false);
+    Finder windows(up, "=?WINDOWS", false);
+    Finder koi8(up, "=?KOI8", false);
+    Finder close(up, "?=", false);
+    Finder white(up, " \t\r\n", true);
+    // Fall-back order, not the earliest of the three.
+    auto candidate = [&](std::size_t from) {
+        std::size_t s = iso.From(from);
+        if (s == npos)
+            s = windows.From(from);
+        if (s == npos)
+            s = koi8.From(from);
+        return s;
+    };
+
+    std::size_t prevEnd = npos; // just after the previous decoded word
+    std::size_t s = candidate(0);
+    while (s != npos)
+    {
+        const std::size_t q1 = up.find('?', s + 5);
+        const std::size_t q2 = q1 == npos ? npos : up.find('?', q1 + 1);
+        const std::size_t q3 = q2 == npos ? npos : close.From(q2 + 1);
+        if (q3 == npos || white.From(s) < q3)
+        {
+            prevEnd = npos;
+            s = candidate(s + 1);
+            continue;
+        }
+
+        const std::string charset = buf.substr(s + 2, q1 - s - 2);
+        const char letter = buf[q1 + 1];
+        const std::string data = buf.substr(q2 + 1, q3 - q2 - 1);
+        std::string word = letter == 'Q' || letter == 'q' ? DecodeQ(data) : DecodeBase64(data);
+        if (SameText(charset, "ISO-2022-JP"))
+            word = ToCodePage(JisToShiftJis(word), "CP932", codePage);
+        else
+            word = ToCodePage(word, charset, codePage);
+
+        // Whitespace between two encoded words goes.
+        std::size_t keep = s;
+        if (prevEnd != npos && prevEnd <= s &&
+            std::all_of(buf.begin() + static_cast<std::ptrdiff_t>(prevEnd),
+                        buf.begin() + static_cast<std::ptrdiff_t>(s), IsWhitespace))
+            keep = prevEnd;
+        out.append(buf, cur, keep - cur);
+
+        const std::size_t end = q3 + 2;
+        std::size_t next;
+        if (word.size() <= end - s)
+        {
+            // The decoded text is searched again from its second character on.
+            cur = end - word.size();
+            std::copy(word.begin(), word.end(), buf.begin() + static_cast<std::ptrdiff_t>(cur));
+            const std::string upper = UpperCase(word);
+            std::copy(upper.begin(), upper.end(), up.begin() + static_cast<std::ptrdiff_t>(cur));
+            for (Finder* f : {&iso, &windows, &koi8, &close, &white})
+                f->Rewritten(cur, end);
+            next = cur + 1;
+        }
+        else
+        {
+            // Grown by the conversion: not searched again, so that no text can
+            // make the decoding go on for ever.
+            out += word;
+            cur = end;
+            next = end;
+        }
+        prevEnd = end;
+        s = candidate(next);
+    }
+    out.append(buf, cur, npos);
+    out.erase(std::remove(out.begin(), out.end(), '\0'), out.end());
+    return out;
+}

@@ -1,0 +1,161 @@
+#include "mail/Pop3Client.h"
+
+#include "mail/IdExceptions.h"
+#include "mail/IdHashMessageDigest5.h"
+#include "mail/IdIOHandler.h"
+#include "mail/IdMessage.h"
+#include "platform/Exception.h"
+#include "platform/Numbers.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <memory>
+
+namespace
+{
+
+std::string FirstLine(const TIdStrings& text)
+{
+    return text.empty() ? std::string() : text.front();
+}
+
+// The header reader wants a line source; a time-out there must raise, or it
+// would take the empty line it gets for one as a blank and wait forever.
+struct RaisingLineSource
+{
+    TIdIOHandler& Handler;
+    std::string ReadLine() { return Handler.ReadLineOrTimeout(); }
+};
+
+} // namespace
+
+std::string POP3GreetingTimestamp(const std::string& text)
+{
+    std::size_t open = text.find('<');
+    if (open == std::string::npos)
+        return {};
+    std::size_t close = text.find('>', open);
+    if (close == std::string::npos)
+        return {};
+    return text.substr(open, close - open + 1);
+}
+
+std::string POP3ApopDigest(const std::string& timestamp, const std::string& password)
+{
+    return TIdHashMessageDigest5::HashStringAsHex(timestamp + password);
+}
+
+int POP3StatCount(const std::string& text)
+{
+    if (text.empty())
+        return 0;
+    std::size_t space = text.find(' ');
+    // Without a space there is no count before it: "+OK 2" is refused.
+    return DecimalToInt(space == std::string::npos ? std::string() : text.substr(0, space));
+}
+
+int POP3ListSize(const std::string& text)
+{
+    std::size_t space = text.find(' ');
+    if (space == std::string::npos)
+        return -1;
+    std::string rest = text.substr(space + 1);
+    int value = 0;
+    return TryDecimalToInt(rest.substr(0, rest.find(' ')), value) ? value : -1;
+}
+
+TIdPOP3::TIdPOP3() : TIdTCPClientCustom(std::make_unique<TIdReplyPOP3>())
+{
+    Port = 110;
+}
+
+TIdPOP3::~TIdPOP3() = default;
+
+void TIdPOP3::Connect()
+{
+    CanApop = false;
+    CapaAnswered = false;
+    GreetingTimestamp.clear();
+    ServerCapabilities.clear();
+    TIdTCPClientCustom::Connect();
+    // A refused greeting leaves the connection open for the caller to close.
+    ReadReply("+OK");
+    GreetingTimestamp = POP3GreetingTimestamp(FirstLine(LastReply().Text));
+    CanApop = !GreetingTimestamp.empty();
+    if (SendCommand("CAPA") == "+OK")
+        IOHandler()->ReadDotTerminated(ServerCapabilities);
+    CapaAnswered = !ServerCapabilities.empty();
+    if (AutoLogin)
+        Login();
+}
+
+void TIdPOP3::Login()
+{
+    try
+    {
+        // Sent unquoted, a line break would end the command early and make
+        // the rest of the text a command of its own.
+        if ((Username + Password).find_first_of("\r\n") != std::string::npos)
+            throw EIdException("User name or password contains a line break.");
+        switch (AuthType)
+        {
+        case atUserPass:
+            SendCommand("USER " + Username, "+OK");
+            SendCommand("PASS " + Password, "+OK");
+            break;
+        case atAPOP:
+            if (!CanApop)
+                throw EIdDoesNotSupportAPOP();
+            SendCommand("APOP " + Username + " " + POP3ApopDigest(GreetingTimestamp, Password), "+OK");
+            break;
+        case atSASL:
+            // No mechanism is ever configured; with one there would be an
+            // AUTH exchange, which this client does not speak.
+            if (SASLMechanisms.empty())
+                throw EIdSASLMechNeeded();
+            throw EIdException("SASL login is not supported");
+        }
+    }
+    catch (...)
+    {
+        // Tell the server goodbye first; an error from that replaces the
+        // login's.
+        Disconnect();
+        throw;
+    }
+}
+
+int TIdPOP3::CountMessages()
+{
+    SendCommand("STAT", "+OK");
+    return POP3StatCount(FirstLine(LastReply().Text));
+}
+
+bool TIdPOP3::FetchHeader(int number, TIdMessage& message)
+{
+    message.ClearMessage();
+    SendCommand("TOP " + std::to_string(number) + " 0", "+OK");
+    if (!IOHandler())
+        throw EIdNotConnected();
+    RaisingLineSource source{*IOHandler()};
+    ReadHeaderLines(source, message, ".");
+    return true;
+}
+
+int TIdPOP3::MessageSize(int number)
+{
+    SendCommand("LIST " + std::to_string(number), "+OK");
+    return POP3ListSize(FirstLine(LastReply().Text));
+}
+
+bool TIdPOP3::DeleteMessage(int number)
+{
+    return SendCommand("DELE " + std::to_string(number), "+OK") == "+OK";
+}
+
+void TIdPOP3::NotifyPeerOfDisconnect()
+{
+    if (Connected())
+        SendCommand("QUIT", "+OK");
+}

@@ -1,0 +1,87 @@
+#include "desktop/Application.h"
+#include "desktop/Dialogs.h"
+#include "platform/Exception.h"
+
+#include <QEvent>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+// Fails in its event handler the way a window's handler would.
+class TThrower : public QObject
+{
+public:
+    int kind = 0;
+    bool event(QEvent* e) override
+    {
+        if (e->type() != QEvent::User)
+            return QObject::event(e);
+        if (kind == 0)
+            throw EConvertError("'abc' is not a valid integer value");
+        throw std::runtime_error("plain failure");
+    }
+};
+
+class ErrorBox : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        SetMessageAnswerer([this](const TMessageRequest& r) {
+            boxes.push_back(r);
+            return TModalResult::mrOk;
+        });
+    }
+    void TearDown() override { SetMessageAnswerer({}); }
+    std::vector<TMessageRequest> boxes;
+};
+
+} // namespace
+
+TEST_F(ErrorBox, ErrorLeavingAHandlerIsShownAndTheProgramGoesOn)
+{
+    TThrower thrower;
+    QEvent ev(QEvent::User);
+    EXPECT_TRUE(QCoreApplication::sendEvent(&thrower, &ev));
+    thrower.kind = 1;
+    EXPECT_TRUE(QCoreApplication::sendEvent(&thrower, &ev));
+
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].caption, "ternbell");
+    EXPECT_EQ(boxes[0].type, TMsgDlgType::mtError);
+    EXPECT_EQ(boxes[0].buttons, unsigned(mbOK));
+    EXPECT_EQ(boxes[0].text, "'abc' is not a valid integer value");
+    EXPECT_EQ(boxes[1].text, "plain failure");
+}
+
+TEST_F(ErrorBox, FailingTimerHandlerInTheEventLoop)
+{
+    int ticks = 0;
+    QTimer failing;
+    QObject::connect(&failing, &QTimer::timeout, [&] {
+        if (++ticks <= 2)
+            throw Exception("Invalid data type for 'CheckingTime'");
+        failing.stop();
+        QCoreApplication::quit();
+    });
+    failing.start(1);
+    QTimer::singleShot(10000, [] { QCoreApplication::exit(1); }); // a hang is a failure
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    EXPECT_EQ(ticks, 3);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].text, "Invalid data type for 'CheckingTime'");
+}
+
+int main(int argc, char** argv)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    TApplication app(argc, argv);
+    TApplication::setApplicationName(QStringLiteral("ternbell"));
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

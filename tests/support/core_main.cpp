@@ -1,0 +1,12 @@
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+// Tests of the libraries without windows: an application object for timers
+// and the event-loop wait, nothing of the desktop.
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("ternbell"));
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
