@@ -129,11 +129,11 @@ void TTrayShell::mnuSettingsClick()
 void TTrayShell::mnuExitClick()
 {
     TMessageRequest request;
-    request.caption = ResStr("Confirm");
-    request.text = ResStr("Are you sure you want to exit?") + "\n" +
+    request.Caption = ResStr("Confirm");
+    request.Text = ResStr("Are you sure you want to exit?") + "\n" +
                    ResStr("Warning: if you select yes, you will not able to see new messages!");
-    request.type = TMsgDlgType::mtConfirmation;
-    request.buttons = mbYes | mbNo;
+    request.Type = TMsgDlgType::mtConfirmation;
+    request.Buttons = mbYes | mbNo;
     if (MessageDlg(&FSettings, request) != TModalResult::mrYes)
         return;
     WriteToRegistry(FSettings, FNewMail);

@@ -105,14 +105,14 @@ TModalResult MessageDlg(QWidget* owner, const TMessageRequest& request)
         return MessageAnswerer()(request);
 
     QMessageBox box(owner);
-    box.setIcon(IconOf(request.type));
-    box.setWindowTitle(request.caption.empty() ? QGuiApplication::applicationDisplayName()
-                                               : FromCodePage(request.caption));
-    box.setText(FromCodePage(request.text));
+    box.setIcon(IconOf(request.Type));
+    box.setWindowTitle(request.Caption.empty() ? QGuiApplication::applicationDisplayName()
+                                               : FromCodePage(request.Caption));
+    box.setText(FromCodePage(request.Text));
 
     std::vector<std::pair<QAbstractButton*, TModalResult>> buttons;
     auto add = [&](unsigned flag, const char* text, QMessageBox::ButtonRole role, TModalResult result) {
-        if (request.buttons & flag)
+        if (request.Buttons & flag)
             buttons.emplace_back(box.addButton(QString::fromUtf8(text), role), result);
     };
     add(mbYes, "&Yes", QMessageBox::YesRole, TModalResult::mrYes);
@@ -138,8 +138,8 @@ std::optional<std::string> OpenFileDlg(QWidget* owner, const TFileRequest& reque
 {
     if (FileAnswerer())
         return FileAnswerer()(request);
-    QFileDialog dialog(owner, QString(), FromCodePage(request.initialDir),
-                       FromCodePage(QtFileFilter(request.filter)));
+    QFileDialog dialog(owner, QString(), FromCodePage(request.InitialDir),
+                       FromCodePage(QtFileFilter(request.Filter)));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

@@ -38,16 +38,16 @@ enum class TModalResult
 
 struct TMessageRequest
 {
-    std::string caption; // empty: the application title
-    std::string text;
-    TMsgDlgType type;
-    unsigned buttons;
+    std::string Caption; // empty: the application title
+    std::string Text;
+    TMsgDlgType Type;
+    unsigned Buttons;
 };
 
 struct TFileRequest
 {
-    std::string filter;     // "Wave Sound Files (*.wav)|*.WAV"
-    std::string initialDir; // empty: the dialog's own choice
+    std::string Filter;     // "Wave Sound Files (*.wav)|*.WAV"
+    std::string InitialDir; // empty: the dialog's own choice
 };
 
 // A modal message box; returns the button pressed.

@@ -292,14 +292,14 @@ bool TNewMailController::CheckDeletable(const std::vector<Account>& accounts,
         return true;
 
     TMessageRequest request;
-    request.type = TMsgDlgType::mtWarning;
-    request.buttons = mbOK;
+    request.Type = TMsgDlgType::mtWarning;
+    request.Buttons = mbOK;
     if (!imapCaption.empty())
-        request.text = FormatOne(ResStr("The messages of the IMAP4 account \"%s\" cannot be deleted "
+        request.Text = FormatOne(ResStr("The messages of the IMAP4 account \"%s\" cannot be deleted "
                                         "from here.\nNothing has been deleted."),
                                  "%s", imapCaption);
     else
-        request.text = ResStr("A selected message belongs to an account that is no longer in the "
+        request.Text = ResStr("A selected message belongs to an account that is no longer in the "
                               "account list.\nNothing has been deleted.");
     MessageDlg(&FForm, request);
     return false;
@@ -314,9 +314,9 @@ void TNewMailController::actDeleteExecute()
         return;
 
     TMessageRequest question;
-    question.text = ResStr("Are you sure you want to delete the selected messages?");
-    question.type = TMsgDlgType::mtConfirmation;
-    question.buttons = mbYes | mbNo;
+    question.Text = ResStr("Are you sure you want to delete the selected messages?");
+    question.Type = TMsgDlgType::mtConfirmation;
+    question.Buttons = mbYes | mbNo;
     if (MessageDlg(&FForm, question) != TModalResult::mrYes)
         return;
 
@@ -429,11 +429,11 @@ void TNewMailController::actReadExecute()
         if (reading.ErrorRow)
         {
             TMessageRequest warning;
-            warning.text = ResStr("The selected row is not a message!\nThis row notify you that this "
+            warning.Text = ResStr("The selected row is not a message!\nThis row notify you that this "
                                   "account does not work properly.\nCheck the account configuration "
                                   "to solve this problem.");
-            warning.type = TMsgDlgType::mtWarning;
-            warning.buttons = mbOK;
+            warning.Type = TMsgDlgType::mtWarning;
+            warning.Buttons = mbOK;
             MessageDlg(&FForm, warning);
             continue;
         }

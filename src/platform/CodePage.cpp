@@ -8,8 +8,8 @@ namespace {
 
 struct LanguagePage
 {
-    const char* language;
-    const char* codePage;
+    const char* Language;
+    const char* CodePage;
 };
 
 constexpr LanguagePage kPages[] = {
@@ -112,8 +112,8 @@ std::string CodePageForLanguage(const std::string& language)
         return traditional ? "CP950" : "CP936";
     }
     for (const auto& p : kPages)
-        if (lang == p.language)
-            return p.codePage;
+        if (lang == p.Language)
+            return p.CodePage;
     return "CP1252";
 }
 

@@ -119,12 +119,12 @@ bool ParseData(const std::string& data, THiveValue& value, std::string& problem)
     if (!d.empty() && d[0] == '"')
     {
         size_t i = 0;
-        if (!ParseQuoted(d, i, value.text) || !AsciiText::TrimSpacesAndTabs(d.substr(i)).empty())
+        if (!ParseQuoted(d, i, value.Text) || !AsciiText::TrimSpacesAndTabs(d.substr(i)).empty())
         {
             problem = "malformed string";
             return false;
         }
-        value.kind = THiveValueKind::String;
+        value.Kind = THiveValueKind::String;
         return true;
     }
     if (StartsWithNoCase(d, "dword:"))
@@ -145,8 +145,8 @@ bool ParseData(const std::string& data, THiveValue& value, std::string& problem)
             }
             n = n * 16 + static_cast<uint32_t>(AsciiText::HexDigitValue(c));
         }
-        value.kind = THiveValueKind::Integer;
-        value.number = n;
+        value.Kind = THiveValueKind::Integer;
+        value.Number = n;
         return true;
     }
     if (StartsWithNoCase(d, "hex"))
@@ -187,18 +187,18 @@ bool ParseData(const std::string& data, THiveValue& value, std::string& problem)
         {
             if (!bytes.empty() && bytes.back() == '\0')
                 bytes.pop_back();
-            value.kind = n == 2 ? THiveValueKind::ExpandString : THiveValueKind::String;
-            value.text = bytes;
+            value.Kind = n == 2 ? THiveValueKind::ExpandString : THiveValueKind::String;
+            value.Text = bytes;
             return true;
         }
-        value.kind = type.empty() ? THiveValueKind::Binary : THiveValueKind::Other;
-        value.text = head + ":" + ByteList(bytes);
+        value.Kind = type.empty() ? THiveValueKind::Binary : THiveValueKind::Other;
+        value.Text = head + ":" + ByteList(bytes);
         return true;
     }
     if (d == "-")
     {
-        value.kind = THiveValueKind::Other;
-        value.text = d;
+        value.Kind = THiveValueKind::Other;
+        value.Text = d;
         return true;
     }
     problem = "unknown value type";
@@ -207,25 +207,25 @@ bool ParseData(const std::string& data, THiveValue& value, std::string& problem)
 
 std::string DataText(const THiveValue& v)
 {
-    switch (v.kind)
+    switch (v.Kind)
     {
     case THiveValueKind::String:
-        if (NeedsHexForm(v.text))
-            return "hex(1):" + ByteList(v.text + '\0');
-        return Quote(v.text);
+        if (NeedsHexForm(v.Text))
+            return "hex(1):" + ByteList(v.Text + '\0');
+        return Quote(v.Text);
     case THiveValueKind::Integer:
     {
         char buf[16];
-        std::snprintf(buf, sizeof buf, "dword:%08x", static_cast<unsigned>(v.number));
+        std::snprintf(buf, sizeof buf, "dword:%08x", static_cast<unsigned>(v.Number));
         return buf;
     }
     case THiveValueKind::ExpandString:
-        return "hex(2):" + ByteList(v.text + '\0');
+        return "hex(2):" + ByteList(v.Text + '\0');
     case THiveValueKind::Binary:
     case THiveValueKind::Other:
         break;
     }
-    return v.text;
+    return v.Text;
 }
 
 // --- file helpers -------------------------------------------------------------
@@ -437,12 +437,12 @@ THiveLoad LoadLocked(const std::string& path)
         return load;
     try
     {
-        load.hive = ParseHive(text);
+        load.Hive = ParseHive(text);
     }
     catch (const EHiveParseError& e)
     {
-        load.problem = e.Message;
-        load.keptAsidePath = MoveAside(path);
+        load.Problem = e.Message;
+        load.KeptAsidePath = MoveAside(path);
     }
     return load;
 }
@@ -463,8 +463,8 @@ std::string ResolvedPath(const std::string& path)
 
 THiveValue* THiveKey::Find(const std::string& name)
 {
-    for (auto& v : values)
-        if (SameText(v.name, name))
+    for (auto& v : Values)
+        if (SameText(v.Name, name))
             return &v;
     return nullptr;
 }
@@ -476,23 +476,23 @@ const THiveValue* THiveKey::Find(const std::string& name) const
 
 void THiveKey::Set(THiveValue value)
 {
-    if (THiveValue* old = Find(value.name))
+    if (THiveValue* old = Find(value.Name))
     {
-        // Keep the stored spelling of the name and the comments above it.
-        value.name = old->name;
-        value.comments = std::move(old->comments);
+        // Keep the stored spelling of the name and the Comments above it.
+        value.Name = old->Name;
+        value.Comments = std::move(old->Comments);
         *old = std::move(value);
         return;
     }
-    values.push_back(std::move(value));
+    Values.push_back(std::move(value));
 }
 
 bool THiveKey::Remove(const std::string& name)
 {
-    for (auto it = values.begin(); it != values.end(); ++it)
-        if (SameText(it->name, name))
+    for (auto it = Values.begin(); it != Values.end(); ++it)
+        if (SameText(it->Name, name))
         {
-            values.erase(it);
+            Values.erase(it);
             return true;
         }
     return false;
@@ -500,8 +500,8 @@ bool THiveKey::Remove(const std::string& name)
 
 THiveKey* THive::Find(const std::string& path)
 {
-    for (auto& k : keys)
-        if (SameText(k.path, path))
+    for (auto& k : Keys)
+        if (SameText(k.Path, path))
             return &k;
     return nullptr;
 }
@@ -516,8 +516,8 @@ bool THive::Exists(const std::string& path) const
     if (Find(path))
         return true;
     const std::string prefix = path + "\\";
-    for (const auto& k : keys)
-        if (k.path.size() > prefix.size() && SameText(k.path.substr(0, prefix.size()), prefix))
+    for (const auto& k : Keys)
+        if (k.Path.size() > prefix.size() && SameText(k.Path.substr(0, prefix.size()), prefix))
             return true;
     return false;
 }
@@ -526,8 +526,8 @@ THiveKey& THive::Create(const std::string& path)
 {
     if (THiveKey* k = Find(path))
         return *k;
-    keys.push_back(THiveKey{path, {}, {}});
-    return keys.back();
+    Keys.push_back(THiveKey{path, {}, {}});
+    return Keys.back();
 }
 
 EHiveParseError::EHiveParseError(int line, const std::string& what)
@@ -558,7 +558,7 @@ THive ParseHive(const std::string& text)
 
     bool header = false;
     THiveKey* key = nullptr;
-    std::vector<std::string> comments;
+    std::vector<std::string> Comments;
     for (size_t i = 0; i < lines.size(); ++i)
     {
         const int lineNo = static_cast<int>(i + 1);
@@ -574,7 +574,7 @@ THive ParseHive(const std::string& text)
         }
         if (line[0] == ';')
         {
-            comments.push_back(lines[i]);
+            Comments.push_back(lines[i]);
             continue;
         }
         if (line[0] == '[')
@@ -582,8 +582,8 @@ THive ParseHive(const std::string& text)
             if (line.back() != ']' || line.size() < 3)
                 throw EHiveParseError(lineNo, "malformed key line");
             key = &hive.Create(line.substr(1, line.size() - 2));
-            key->comments.insert(key->comments.end(), comments.begin(), comments.end());
-            comments.clear();
+            key->Comments.insert(key->Comments.end(), Comments.begin(), Comments.end());
+            Comments.clear();
             continue;
         }
         if (!key)
@@ -595,9 +595,9 @@ THive ParseHive(const std::string& text)
             pos = 1;
         else if (line[0] == '"')
         {
-            if (!ParseQuoted(line, pos, value.name))
+            if (!ParseQuoted(line, pos, value.Name))
                 throw EHiveParseError(lineNo, "malformed value name");
-            if (value.name.empty())
+            if (value.Name.empty())
                 throw EHiveParseError(lineNo, "empty value name");
         }
         else
@@ -617,55 +617,55 @@ THive ParseHive(const std::string& text)
         std::string problem;
         if (!ParseData(data, value, problem))
             throw EHiveParseError(lineNo, problem);
-        value.comments = std::move(comments);
-        comments.clear();
+        value.Comments = std::move(Comments);
+        Comments.clear();
         key->Set(std::move(value));
     }
-    if (!header && !hive.keys.empty())
+    if (!header && !hive.Keys.empty())
         throw EHiveParseError(1, "not a REGEDIT4 file");
-    hive.trailingComments = std::move(comments);
+    hive.TrailingComments = std::move(Comments);
     return hive;
 }
 
 std::string SerializeHive(const THive& hive)
 {
     std::string out = "REGEDIT4\n\n";
-    for (const auto& key : hive.keys)
+    for (const auto& key : hive.Keys)
     {
-        for (const auto& c : key.comments)
+        for (const auto& c : key.Comments)
             out += c + "\n";
-        out += "[" + key.path + "]\n";
-        for (const auto& v : key.values)
+        out += "[" + key.Path + "]\n";
+        for (const auto& v : key.Values)
         {
-            for (const auto& c : v.comments)
+            for (const auto& c : v.Comments)
                 out += c + "\n";
-            out += v.name.empty() ? std::string("@") : Quote(v.name);
+            out += v.Name.empty() ? std::string("@") : Quote(v.Name);
             out += "=" + DataText(v) + "\n";
         }
         out += "\n";
     }
-    for (const auto& c : hive.trailingComments)
+    for (const auto& c : hive.TrailingComments)
         out += c + "\n";
     return out;
 }
 
 void ApplyChange(THive& hive, const THiveChange& change)
 {
-    switch (change.kind)
+    switch (change.Kind)
     {
     case THiveChange::TKind::CreateKey:
-        hive.Create(change.path);
+        hive.Create(change.Path);
         break;
     case THiveChange::TKind::SetValue:
     {
-        THiveValue v = change.value;
-        v.comments.clear();
-        hive.Create(change.path).Set(std::move(v));
+        THiveValue v = change.Value;
+        v.Comments.clear();
+        hive.Create(change.Path).Set(std::move(v));
         break;
     }
     case THiveChange::TKind::DeleteValue:
-        if (THiveKey* k = hive.Find(change.path))
-            k->Remove(change.value.name);
+        if (THiveKey* k = hive.Find(change.Path))
+            k->Remove(change.Value.Name);
         break;
     }
 }
@@ -683,7 +683,7 @@ THiveLoad LoadHiveFile(const std::string& path)
     try
     {
         THiveLoad load;
-        load.hive = ParseHive(text);
+        load.Hive = ParseHive(text);
         return load;
     }
     catch (const EHiveParseError&)
@@ -706,8 +706,8 @@ THiveLoad UpdateHiveFile(const std::string& path, const std::vector<THiveChange>
     std::string before;
     const bool existed = ReadWhole(path, before) == TRead::Ok;
     for (const auto& c : changes)
-        ApplyChange(load.hive, c);
-    const std::string after = SerializeHive(load.hive);
+        ApplyChange(load.Hive, c);
+    const std::string after = SerializeHive(load.Hive);
     if (!existed || after != before)
         ReplaceFile(ResolvedPath(path), after);
     return load;

@@ -24,18 +24,18 @@ enum class THiveValueKind
 
 struct THiveValue
 {
-    std::string name; // empty: the key's default value (@)
-    THiveValueKind kind = THiveValueKind::String;
-    std::string text;  // String / ExpandString: the text; Binary / Other: the raw form after '='
-    uint32_t number = 0;
-    std::vector<std::string> comments; // comment lines just above it, kept on rewrite
+    std::string Name; // empty: the key's default value (@)
+    THiveValueKind Kind = THiveValueKind::String;
+    std::string Text;  // String / ExpandString: the text; Binary / Other: the raw form after '='
+    uint32_t Number = 0;
+    std::vector<std::string> Comments; // comment lines just above it, kept on rewrite
 };
 
 struct THiveKey
 {
-    std::string path; // full path with the root: "HKEY_CURRENT_USER\Software\ternbell"
-    std::vector<THiveValue> values;
-    std::vector<std::string> comments;
+    std::string Path; // full path with the root: "HKEY_CURRENT_USER\Software\ternbell"
+    std::vector<THiveValue> Values;
+    std::vector<std::string> Comments;
 
     THiveValue* Find(const std::string& name);
     const THiveValue* Find(const std::string& name) const;
@@ -45,8 +45,8 @@ struct THiveKey
 
 struct THive
 {
-    std::vector<THiveKey> keys;
-    std::vector<std::string> trailingComments;
+    std::vector<THiveKey> Keys;
+    std::vector<std::string> TrailingComments;
 
     THiveKey* Find(const std::string& path);
     const THiveKey* Find(const std::string& path) const;
@@ -77,9 +77,9 @@ struct THiveChange
         SetValue,
         DeleteValue,
     };
-    TKind kind;
-    std::string path;
-    THiveValue value; // SetValue: the value; DeleteValue: its name
+    TKind Kind;
+    std::string Path;
+    THiveValue Value; // SetValue: the value; DeleteValue: its name
 };
 
 void ApplyChange(THive& hive, const THiveChange& change);
@@ -89,9 +89,9 @@ void ApplyChange(THive& hive, const THiveChange& change);
 // What a read of the file found.
 struct THiveLoad
 {
-    THive hive;
-    std::string keptAsidePath; // set when an unparseable file was moved aside
-    std::string problem;       // why it could not be parsed
+    THive Hive;
+    std::string KeptAsidePath; // set when an unparseable file was moved aside
+    std::string Problem;       // why it could not be parsed
 };
 
 // Reads the hive at path; a missing file is an empty hive. An unparseable

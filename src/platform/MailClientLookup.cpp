@@ -122,7 +122,7 @@ std::string Unescape(const std::string& s)
 void SetDefaultText(THive& hive, const std::string& path, const std::string& text)
 {
     THiveValue value;
-    value.text = text;
+    value.Text = text;
     hive.Create(path).Set(value);
 }
 
@@ -142,8 +142,8 @@ TXdgPlaces XdgPlacesFromEnvironment()
     TXdgPlaces places;
     auto addLists = [&](const std::string& folder) {
         for (const auto& d : desktops)
-            places.mimeappsLists.push_back(folder + "/" + d + "-mimeapps.list");
-        places.mimeappsLists.push_back(folder + "/mimeapps.list");
+            places.MimeappsLists.push_back(folder + "/" + d + "-mimeapps.list");
+        places.MimeappsLists.push_back(folder + "/mimeapps.list");
     };
     for (const auto& f : XdgList("XDG_CONFIG_HOME", home + "/.config"))
         addLists(f);
@@ -152,12 +152,12 @@ TXdgPlaces XdgPlacesFromEnvironment()
     for (const auto& f : XdgList("XDG_DATA_HOME", home + "/.local/share"))
     {
         addLists(f + "/applications");
-        places.applicationFolders.push_back(f + "/applications");
+        places.ApplicationFolders.push_back(f + "/applications");
     }
     for (const auto& f : XdgList("XDG_DATA_DIRS", "/usr/local/share:/usr/share"))
     {
         addLists(f + "/applications");
-        places.applicationFolders.push_back(f + "/applications");
+        places.ApplicationFolders.push_back(f + "/applications");
     }
     return places;
 }
@@ -167,7 +167,7 @@ std::string FindDesktopFile(const TXdgPlaces& places, const std::string& desktop
     if (desktopId.empty() || desktopId.find('/') != std::string::npos)
         return {};
     // "vendor-app.desktop" may also live as vendor/app.desktop.
-    for (const auto& folder : places.applicationFolders)
+    for (const auto& folder : places.ApplicationFolders)
     {
         std::string relative = desktopId;
         while (true)
@@ -186,7 +186,7 @@ std::string FindDesktopFile(const TXdgPlaces& places, const std::string& desktop
 
 std::string DefaultMailtoHandler(const TXdgPlaces& places)
 {
-    for (const auto& list : places.mimeappsLists)
+    for (const auto& list : places.MimeappsLists)
     {
         std::string text, value;
         if (!ReadText(list, text) ||

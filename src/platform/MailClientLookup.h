@@ -14,8 +14,8 @@
 // in the order they are consulted, and the folders searched for desktop files.
 struct TXdgPlaces
 {
-    std::vector<std::string> mimeappsLists;
-    std::vector<std::string> applicationFolders;
+    std::vector<std::string> MimeappsLists;
+    std::vector<std::string> ApplicationFolders;
 };
 TXdgPlaces XdgPlacesFromEnvironment();
 

@@ -40,20 +40,20 @@ int DecodeStatus(int status)
     return -1;
 }
 
-// Owns spawn attributes and file actions for the length of one start.
+// Owns spawn attributes and file Actions for the length of one start.
 struct TSpawnSetup
 {
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attr;
+    posix_spawn_file_actions_t Actions;
+    posix_spawnattr_t Attr;
     TSpawnSetup()
     {
-        posix_spawn_file_actions_init(&actions);
-        posix_spawnattr_init(&attr);
+        posix_spawn_file_actions_init(&Actions);
+        posix_spawnattr_init(&Attr);
     }
     ~TSpawnSetup()
     {
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attr);
+        posix_spawn_file_actions_destroy(&Actions);
+        posix_spawnattr_destroy(&Attr);
     }
     TSpawnSetup(const TSpawnSetup&) = delete;
     TSpawnSetup& operator=(const TSpawnSetup&) = delete;
@@ -114,19 +114,19 @@ TChildProcess::TChildProcess(const std::vector<std::string>& args, const std::st
     TSpawnSetup setup;
     const std::string dir = Native(workingDir);
     if (!dir.empty())
-        posix_spawn_file_actions_addchdir_np(&setup.actions, dir.c_str());
+        posix_spawn_file_actions_addchdir_np(&setup.Actions, dir.c_str());
     // Only the standard streams are handed on.
-    posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3);
+    posix_spawn_file_actions_addclosefrom_np(&setup.Actions, 3);
     sigset_t none, all;
     sigemptyset(&none);
     sigfillset(&all);
-    posix_spawnattr_setsigmask(&setup.attr, &none);
-    posix_spawnattr_setsigdefault(&setup.attr, &all);
-    posix_spawnattr_setflags(&setup.attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
+    posix_spawnattr_setsigmask(&setup.Attr, &none);
+    posix_spawnattr_setsigdefault(&setup.Attr, &all);
+    posix_spawnattr_setflags(&setup.Attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
 
     const int rc = native[0].find('/') == std::string::npos
-                       ? posix_spawnp(&FPid, native[0].c_str(), &setup.actions, &setup.attr, argv.data(), environ)
-                       : posix_spawn(&FPid, native[0].c_str(), &setup.actions, &setup.attr, argv.data(), environ);
+                       ? posix_spawnp(&FPid, native[0].c_str(), &setup.Actions, &setup.Attr, argv.data(), environ)
+                       : posix_spawn(&FPid, native[0].c_str(), &setup.Actions, &setup.Attr, argv.data(), environ);
     if (rc != 0)
     {
         FPid = -1;

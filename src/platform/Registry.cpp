@@ -56,10 +56,10 @@ THiveProblemReporter& HiveProblemReporter()
 // The user hears about a hive that had to be put aside, once per occurrence.
 void ReportKeptAside(const THiveLoad& load)
 {
-    if (load.keptAsidePath.empty())
+    if (load.KeptAsidePath.empty())
         return;
     const std::string text = "The settings file " + FromUtf8(UserHivePath()) + " could not be read (" +
-                             load.problem + "). It has been kept as " + FromUtf8(load.keptAsidePath) +
+                             load.Problem + "). It has been kept as " + FromUtf8(load.KeptAsidePath) +
                              " and ternbell starts with empty settings.";
     if (HiveProblemReporter())
         HiveProblemReporter()(text);
@@ -76,15 +76,15 @@ void SetHiveProblemReporter(THiveProblemReporter reporter)
 
 struct TRegistry::Impl
 {
-    THiveRoot root;
-    THive hive;      // what was read when the key was opened, plus our own changes
-    std::string key; // full UTF-8 path of the open key; empty when none is open
-    bool readOnly = false;
-    std::vector<THiveChange> pending;
+    THiveRoot Root;
+    THive Hive;      // what was read when the key was opened, plus our own changes
+    std::string Key; // full UTF-8 path of the open key; empty when none is open
+    bool ReadOnly = false;
+    std::vector<THiveChange> Pending;
 
     std::string RootName() const
     {
-        return root == THiveRoot::CurrentUser ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
+        return Root == THiveRoot::CurrentUser ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
     }
 
     std::string FullPath(const std::string& key) const
@@ -95,61 +95,61 @@ struct TRegistry::Impl
 
     void Reload()
     {
-        if (root == THiveRoot::LocalMachine)
+        if (Root == THiveRoot::LocalMachine)
         {
-            hive = MailClientHive();
+            Hive = MailClientHive();
             return;
         }
         THiveLoad load = LoadHiveFile(UserHivePath());
-        hive = std::move(load.hive);
-        for (const auto& c : pending)
-            ApplyChange(hive, c);
+        Hive = std::move(load.Hive);
+        for (const auto& c : Pending)
+            ApplyChange(Hive, c);
         ReportKeptAside(load);
     }
 
     void Record(THiveChange change)
     {
-        ApplyChange(hive, change);
-        pending.push_back(std::move(change));
+        ApplyChange(Hive, change);
+        Pending.push_back(std::move(change));
     }
 
     const THiveKey& OpenedKey() const
     {
         static const THiveKey kEmpty;
-        if (key.empty())
-            throw ERegistryException("No registry key is open");
-        const THiveKey* k = hive.Find(key);
+        if (Key.empty())
+            throw ERegistryException("No registry Key is open");
+        const THiveKey* k = Hive.Find(Key);
         return k ? *k : kEmpty;
     }
 
     void CheckWritable(const std::string& name) const
     {
-        if (key.empty())
-            throw ERegistryException("No registry key is open");
-        if (readOnly || root == THiveRoot::LocalMachine || HasLineBreak(name))
+        if (Key.empty())
+            throw ERegistryException("No registry Key is open");
+        if (ReadOnly || Root == THiveRoot::LocalMachine || HasLineBreak(name))
             throw ERegistryException("Failed to set data for '" + name + "'");
     }
 
     void Write(const std::string& name, THiveValue value)
     {
         CheckWritable(name);
-        value.name = ToUtf8(name);
-        Record(THiveChange{THiveChange::TKind::SetValue, key, std::move(value)});
+        value.Name = ToUtf8(name);
+        Record(THiveChange{THiveChange::TKind::SetValue, Key, std::move(value)});
     }
 
     void Flush()
     {
-        if (pending.empty())
+        if (Pending.empty())
             return;
         std::vector<THiveChange> changes;
-        changes.swap(pending);
+        changes.swap(Pending);
         ReportKeptAside(UpdateHiveFile(UserHivePath(), changes));
     }
 };
 
 TRegistry::TRegistry(THiveRoot root) : FImpl(std::make_unique<Impl>())
 {
-    FImpl->root = root;
+    FImpl->Root = root;
 }
 
 TRegistry::~TRegistry()
@@ -169,14 +169,14 @@ bool TRegistry::OpenKey(const std::string& key, bool canCreate)
     CloseKey();
     const std::string path = FImpl->FullPath(key);
     FImpl->Reload();
-    if (!FImpl->hive.Exists(path))
+    if (!FImpl->Hive.Exists(path))
     {
-        if (!canCreate || FImpl->root == THiveRoot::LocalMachine)
+        if (!canCreate || FImpl->Root == THiveRoot::LocalMachine)
             return false;
         FImpl->Record(THiveChange{THiveChange::TKind::CreateKey, path, {}});
     }
-    FImpl->key = path;
-    FImpl->readOnly = false;
+    FImpl->Key = path;
+    FImpl->ReadOnly = false;
     return true;
 }
 
@@ -184,7 +184,7 @@ bool TRegistry::OpenKeyReadOnly(const std::string& key)
 {
     if (!OpenKey(key, false))
         return false;
-    FImpl->readOnly = true;
+    FImpl->ReadOnly = true;
     return true;
 }
 
@@ -192,13 +192,13 @@ bool TRegistry::KeyExists(const std::string& key)
 {
     const std::string path = FImpl->FullPath(key);
     FImpl->Reload();
-    return FImpl->hive.Exists(path);
+    return FImpl->Hive.Exists(path);
 }
 
 void TRegistry::CloseKey()
 {
-    FImpl->key.clear();
-    FImpl->readOnly = false;
+    FImpl->Key.clear();
+    FImpl->ReadOnly = false;
     FImpl->Flush();
 }
 
@@ -212,7 +212,7 @@ TRegDataType TRegistry::GetDataType(const std::string& name)
     const THiveValue* v = FImpl->OpenedKey().Find(ToUtf8(name));
     if (!v)
         return TRegDataType::rdUnknown;
-    switch (v->kind)
+    switch (v->Kind)
     {
     case THiveValueKind::String: return TRegDataType::rdString;
     case THiveValueKind::ExpandString: return TRegDataType::rdExpandString;
@@ -228,17 +228,17 @@ std::string TRegistry::ReadString(const std::string& name)
     const THiveValue* v = FImpl->OpenedKey().Find(ToUtf8(name));
     if (!v)
         return {};
-    if (v->kind != THiveValueKind::String && v->kind != THiveValueKind::ExpandString)
+    if (v->Kind != THiveValueKind::String && v->Kind != THiveValueKind::ExpandString)
         throw ERegistryException(InvalidType(name));
-    return FromUtf8(v->text);
+    return FromUtf8(v->Text);
 }
 
 int32_t TRegistry::ReadInteger(const std::string& name)
 {
     const THiveValue* v = FImpl->OpenedKey().Find(ToUtf8(name));
-    if (!v || v->kind != THiveValueKind::Integer)
+    if (!v || v->Kind != THiveValueKind::Integer)
         throw ERegistryException(InvalidType(name));
-    return static_cast<int32_t>(v->number);
+    return static_cast<int32_t>(v->Number);
 }
 
 bool TRegistry::ReadBool(const std::string& name)
@@ -249,24 +249,24 @@ bool TRegistry::ReadBool(const std::string& name)
 void TRegistry::WriteString(const std::string& name, const std::string& value)
 {
     THiveValue v;
-    v.kind = THiveValueKind::String;
-    v.text = ToUtf8(value);
+    v.Kind = THiveValueKind::String;
+    v.Text = ToUtf8(value);
     FImpl->Write(name, std::move(v));
 }
 
 void TRegistry::WriteExpandString(const std::string& name, const std::string& value)
 {
     THiveValue v;
-    v.kind = THiveValueKind::ExpandString;
-    v.text = ToUtf8(value);
+    v.Kind = THiveValueKind::ExpandString;
+    v.Text = ToUtf8(value);
     FImpl->Write(name, std::move(v));
 }
 
 void TRegistry::WriteInteger(const std::string& name, int32_t value)
 {
     THiveValue v;
-    v.kind = THiveValueKind::Integer;
-    v.number = static_cast<uint32_t>(value);
+    v.Kind = THiveValueKind::Integer;
+    v.Number = static_cast<uint32_t>(value);
     FImpl->Write(name, std::move(v));
 }
 
@@ -278,10 +278,10 @@ void TRegistry::WriteBool(const std::string& name, bool value)
 bool TRegistry::DeleteValue(const std::string& name)
 {
     // Like a refused delete in a read-only hive, a missing value is no error.
-    if (!FImpl->OpenedKey().Find(ToUtf8(name)) || FImpl->readOnly || FImpl->root == THiveRoot::LocalMachine)
+    if (!FImpl->OpenedKey().Find(ToUtf8(name)) || FImpl->ReadOnly || FImpl->Root == THiveRoot::LocalMachine)
         return false;
-    THiveChange change{THiveChange::TKind::DeleteValue, FImpl->key, {}};
-    change.value.name = ToUtf8(name);
+    THiveChange change{THiveChange::TKind::DeleteValue, FImpl->Key, {}};
+    change.Value.Name = ToUtf8(name);
     FImpl->Record(std::move(change));
     return true;
 }

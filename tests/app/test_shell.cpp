@@ -290,11 +290,11 @@ TEST_F(ShellTest, ExitAnsweredNoSavesNothing)
     });
     settings->mnuExit->trigger();
     ASSERT_EQ(boxes, 1);
-    EXPECT_EQ(asked.caption, "Confirm");
-    EXPECT_EQ(asked.text, "Are you sure you want to exit?\n"
+    EXPECT_EQ(asked.Caption, "Confirm");
+    EXPECT_EQ(asked.Text, "Are you sure you want to exit?\n"
                           "Warning: if you select yes, you will not able to see new messages!");
-    EXPECT_EQ(asked.type, TMsgDlgType::mtConfirmation);
-    EXPECT_EQ(asked.buttons, unsigned(mbYes | mbNo));
+    EXPECT_EQ(asked.Type, TMsgDlgType::mtConfirmation);
+    EXPECT_EQ(asked.Buttons, unsigned(mbYes | mbNo));
     EXPECT_EQ(HiveText(), before);
     EXPECT_FALSE(ExitConfirmed);
     EXPECT_EQ(terminated, 0);

@@ -52,11 +52,11 @@ TEST_F(ErrorBox, ErrorLeavingAHandlerIsShownAndTheProgramGoesOn)
     EXPECT_TRUE(QCoreApplication::sendEvent(&thrower, &ev));
 
     ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[0].caption, "ternbell");
-    EXPECT_EQ(boxes[0].type, TMsgDlgType::mtError);
-    EXPECT_EQ(boxes[0].buttons, unsigned(mbOK));
-    EXPECT_EQ(boxes[0].text, "'abc' is not a valid integer value");
-    EXPECT_EQ(boxes[1].text, "plain failure");
+    EXPECT_EQ(boxes[0].Caption, "ternbell");
+    EXPECT_EQ(boxes[0].Type, TMsgDlgType::mtError);
+    EXPECT_EQ(boxes[0].Buttons, unsigned(mbOK));
+    EXPECT_EQ(boxes[0].Text, "'abc' is not a valid integer value");
+    EXPECT_EQ(boxes[1].Text, "plain failure");
 }
 
 TEST_F(ErrorBox, FailingTimerHandlerInTheEventLoop)
@@ -74,7 +74,7 @@ TEST_F(ErrorBox, FailingTimerHandlerInTheEventLoop)
     EXPECT_EQ(QCoreApplication::exec(), 0);
     EXPECT_EQ(ticks, 3);
     ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[1].text, "Invalid data type for 'CheckingTime'");
+    EXPECT_EQ(boxes[1].Text, "Invalid data type for 'CheckingTime'");
 }
 
 int main(int argc, char** argv)

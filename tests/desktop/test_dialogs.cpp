@@ -134,6 +134,6 @@ TEST(Dialogs, HiveProblemsGoToTheErrorBox)
     SetHiveProblemReporter({});
     SetMessageAnswerer({});
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].type, TMsgDlgType::mtError);
-    EXPECT_NE(boxes[0].text.find("user.reg.bad"), std::string::npos);
+    EXPECT_EQ(boxes[0].Type, TMsgDlgType::mtError);
+    EXPECT_NE(boxes[0].Text.find("user.reg.bad"), std::string::npos);
 }

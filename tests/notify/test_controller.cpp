@@ -261,7 +261,7 @@ TEST_F(ControllerTest, EscAndEnterCloseDelDeletesF5ReloadsEnterPressesAFocusedBu
     Select({0});
     KeyClick(Form->lvwMessages, Qt::Key_Delete);
     ASSERT_EQ(Asked.size(), 1u);
-    EXPECT_EQ(Asked[0].text, "Are you sure you want to delete the selected messages?");
+    EXPECT_EQ(Asked[0].Text, "Are you sure you want to delete the selected messages?");
     NextRows = {Row("Home"), Row("Home")};
     KeyClick(Form->lvwMessages, Qt::Key_F5);
     EXPECT_EQ(Form->lvwMessages->topLevelItemCount(), 2);
@@ -280,8 +280,8 @@ TEST_F(ControllerTest, QuickViewReadsTheSelectedRowsOnceAndWarnsOnErrorRows)
     EXPECT_EQ(Readers, (std::vector<std::vector<std::string>>{
                            {"/opt/tb/ternview", "Account1", "2", "/opt/tb/"}}));
     ASSERT_EQ(Asked.size(), 1u);
-    EXPECT_EQ(Asked[0].type, TMsgDlgType::mtWarning);
-    EXPECT_EQ(Asked[0].text, "The selected row is not a message!\nThis row notify you that this account "
+    EXPECT_EQ(Asked[0].Type, TMsgDlgType::mtWarning);
+    EXPECT_EQ(Asked[0].Text, "The selected row is not a message!\nThis row notify you that this account "
                              "does not work properly.\nCheck the account configuration to solve this "
                              "problem.");
     EXPECT_EQ(Form->lvwMessages->topLevelItemCount(), 1); // reloaded

@@ -112,7 +112,7 @@ TEST_P(NothingSentTest, ConnectsNowhere)
     EXPECT_EQ(Asked.size(), c.boxes);
     EXPECT_EQ(Checks, c.reloads);
     if (c.imap4)
-        EXPECT_EQ(Asked.at(0).type, TMsgDlgType::mtWarning);
+        EXPECT_EQ(Asked.at(0).Type, TMsgDlgType::mtWarning);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, NothingSentTest,

@@ -113,8 +113,8 @@ TEST(HiveText, EveryValueFormRoundTrips)
                              "\n"
                              "; the end\n";
     const THive hive = ParseHive(text);
-    ASSERT_EQ(hive.keys.size(), 2u);
-    const THiveKey& k = hive.keys[0];
+    ASSERT_EQ(hive.Keys.size(), 2u);
+    const THiveKey& k = hive.Keys[0];
     struct Case
     {
         const char* name;
@@ -137,11 +137,11 @@ TEST(HiveText, EveryValueFormRoundTrips)
         SCOPED_TRACE(c.name);
         const THiveValue* v = k.Find(c.name);
         ASSERT_NE(v, nullptr);
-        EXPECT_EQ(v->kind, c.kind);
+        EXPECT_EQ(v->Kind, c.kind);
         if (c.kind == THiveValueKind::Integer)
-            EXPECT_EQ(v->number, c.number);
+            EXPECT_EQ(v->Number, c.number);
         else
-            EXPECT_EQ(v->text, c.text);
+            EXPECT_EQ(v->Text, c.text);
     }
     // Written back it is the same text, comments included.
     EXPECT_EQ(SerializeHive(hive), text);
@@ -150,22 +150,22 @@ TEST(HiveText, EveryValueFormRoundTrips)
 TEST(HiveText, LongHexListsContinueOverLines)
 {
     const THive hive = ParseHive("REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n\"X\"=hex(2):61,62,\\\n  63,00\n");
-    EXPECT_EQ(hive.keys[0].Find("X")->text, "abc");
+    EXPECT_EQ(hive.Keys[0].Find("X")->Text, "abc");
 }
 
 TEST(HiveText, LineBreaksCannotForgeLines)
 {
     THive hive;
     THiveValue v;
-    v.name = "Caption";
-    v.text = "x\"\n[HKEY_CURRENT_USER\\Evil]\r\n\"a\"=\"b";
+    v.Name = "Caption";
+    v.Text = "x\"\n[HKEY_CURRENT_USER\\Evil]\r\n\"a\"=\"b";
     hive.Create("HKEY_CURRENT_USER\\Software\\ternbell").Set(v);
     const THive back = ParseHive(SerializeHive(hive));
-    ASSERT_EQ(back.keys.size(), 1u);
-    const THiveValue* read = back.keys[0].Find("Caption");
+    ASSERT_EQ(back.Keys.size(), 1u);
+    const THiveValue* read = back.Keys[0].Find("Caption");
     ASSERT_NE(read, nullptr);
-    EXPECT_EQ(read->kind, THiveValueKind::String);
-    EXPECT_EQ(read->text, v.text);
+    EXPECT_EQ(read->Kind, THiveValueKind::String);
+    EXPECT_EQ(read->Text, v.Text);
 }
 
 TEST(HiveText, DamagedTextIsRejected)
@@ -188,8 +188,8 @@ TEST(HiveText, DamagedTextIsRejected)
         SCOPED_TRACE(text);
         EXPECT_THROW(ParseHive(text), EHiveParseError);
     }
-    EXPECT_TRUE(ParseHive("").keys.empty());
-    EXPECT_TRUE(ParseHive("\n \n").keys.empty());
+    EXPECT_TRUE(ParseHive("").Keys.empty());
+    EXPECT_TRUE(ParseHive("\n \n").Keys.empty());
 }
 
 TEST(HiveText, NamesCompareWithoutCaseAndKeepTheirSpelling)
@@ -197,8 +197,8 @@ TEST(HiveText, NamesCompareWithoutCaseAndKeepTheirSpelling)
     THive hive = ParseHive("REGEDIT4\n[HKEY_CURRENT_USER\\Software\\TernBell]\n\"PlaySound\"=\"a\"\n");
     ASSERT_NE(hive.Find("hkey_current_user\\software\\ternbell"), nullptr);
     THiveValue v;
-    v.name = "PLAYSOUND";
-    v.text = "b";
+    v.Name = "PLAYSOUND";
+    v.Text = "b";
     hive.Find("HKEY_CURRENT_USER\\SOFTWARE\\TERNBELL")->Set(v);
     EXPECT_EQ(SerializeHive(hive), "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\TernBell]\n\"PlaySound\"=\"b\"\n\n");
     EXPECT_TRUE(hive.Exists("HKEY_CURRENT_USER\\software"));

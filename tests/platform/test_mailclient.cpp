@@ -91,10 +91,10 @@ TEST_F(XdgTest, ListsAreConsultedInXdgOrder)
         FRoot + "/share2/applications/gnome-mimeapps.list",
         FRoot + "/share2/applications/mimeapps.list",
     };
-    EXPECT_EQ(places.mimeappsLists, expected);
+    EXPECT_EQ(places.MimeappsLists, expected);
     const std::vector<std::string> folders = {FRoot + "/data/applications", FRoot + "/share1/applications",
                                               FRoot + "/share2/applications"};
-    EXPECT_EQ(places.applicationFolders, folders);
+    EXPECT_EQ(places.ApplicationFolders, folders);
 }
 
 TEST_F(XdgTest, FirstInstalledDefaultOfTheFirstListWins)

@@ -28,7 +28,7 @@ protected:
         ClearListPending = false;
         ExitConfirmed = false;
         SetMessageAnswerer([](const TMessageRequest& r) {
-            ADD_FAILURE() << "unexpected message box: " << r.text;
+            ADD_FAILURE() << "unexpected message box: " << r.Text;
             return TModalResult::mrCancel;
         });
         SetFileAnswerer([](const TFileRequest&) { return std::optional<std::string>(); });
