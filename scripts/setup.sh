@@ -9,7 +9,7 @@ TERNBELL_BUILD=${TERNBELL_BUILD:-$TERNBELL_ROOT/build}
 
 TERNBELL_PACKAGES=(
   # toolchain
-  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev ccache
   # libraries
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev
   libsndfile1-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
@@ -40,8 +40,11 @@ ternbell_install_packages() {
 
 ternbell_build() {
   # clang builds everything, so the libFuzzer targets live in the same tree.
+  local launcher=()
+  # A compiler cache, where there is one, makes a second build tree cheap.
+  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
   CC=${CC:-clang} CXX=${CXX:-clang++} cmake -S "$TERNBELL_ROOT" -B "$TERNBELL_BUILD" -G Ninja \
-    -DCMAKE_BUILD_TYPE="${TERNBELL_BUILD_TYPE:-RelWithDebInfo}"
+    -DCMAKE_BUILD_TYPE="${TERNBELL_BUILD_TYPE:-RelWithDebInfo}" "${launcher[@]}" ${TERNBELL_CMAKE_ARGS:-}
   cmake --build "$TERNBELL_BUILD" -j "$(nproc)"
 }
 

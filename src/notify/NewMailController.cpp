@@ -143,11 +143,16 @@ TNewMailController::TNewMailController(TfrmNewMail& form, TNewMailEnvironment en
 
     form.installEventFilter(this);
     // A double click anywhere in the list counts, also below the last row.
-    form.lvwMessages->viewport()->installEventFilter(this);
+    FViewport = form.lvwMessages->viewport();
+    FViewport->installEventFilter(this);
     UpdateActions();
 }
 
-TNewMailController::~TNewMailController() = default;
+TNewMailController::~TNewMailController()
+{
+    if (FViewport)
+        FViewport->removeEventFilter(this);
+}
 
 bool TNewMailController::eventFilter(QObject* watched, QEvent* event)
 {
@@ -160,7 +165,9 @@ bool TNewMailController::eventFilter(QObject* watched, QEvent* event)
         else if (event->type() == QEvent::Close)
             FormClose();
     }
-    else if (watched == FForm.lvwMessages->viewport() && event->type() == QEvent::MouseButtonDblClick)
+    // The list's viewport is compared by address only: while the window is
+    // torn down the list still sends events, and the window's members are gone.
+    else if (watched == FViewport && event->type() == QEvent::MouseButtonDblClick)
     {
         // The view has handled the first click already, so the row under
         // the pointer is selected by now.

@@ -4,6 +4,7 @@
 #include "check/Account.h"
 
 #include <QObject>
+#include <QPointer>
 
 #include <cstdint>
 #include <functional>
@@ -118,4 +119,5 @@ private:
     TfrmNewMail& FForm;
     TNewMailEnvironment FEnv;
     std::unique_ptr<TTreeWidgetRows> FRows;
+    QPointer<QObject> FViewport;
 };
