@@ -1,6 +1,7 @@
 #include "config/SettingsForm.h"
 
 #include "config/Account.h"
+#include "config/AccountListBinding.h"
 #include "config/ConfigStore.h"
 #include "config/ProcessFlags.h"
 #include "config/UpDown.h"
@@ -103,6 +104,7 @@ TfrmSettings::TfrmSettings(QWidget* parent) : QWidget(parent, Qt::Window)
     timBlinking = Named(new QTimer(this), "timBlinking");
     timBlinking->setInterval(500);
     CreateTray();
+    ConnectHandlers();
 
     CenterOnScreen(*this);
 
@@ -337,6 +339,9 @@ void TfrmSettings::FormCreate()
 void TfrmSettings::btnDefaultClick()
 {
     RestoreDefaultSettings(*this, *frmNewMail);
+    // The window stays open: its ticks follow the restored values.
+    if (isVisible())
+        FormShow();
 }
 
 void TfrmSettings::txtIntervalChange()
