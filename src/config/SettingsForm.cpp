@@ -151,8 +151,13 @@ void TfrmSettings::CreateGeneralPage()
     grid->addWidget(lblGeneral, 0, 0, 1, 2);
     grid->addWidget(lblApplication, 1, 0, 1, 2);
     grid->addLayout(EditRow(txtApplication, txtApplicationButton), 2, 0, 1, 2);
-    grid->addWidget(lblInterval, 3, 0);
-    grid->addLayout(EditRow(txtInterval, spnInterval), 3, 1);
+    // The long interval label has a row of its own, so the narrower labels
+    // below leave the drop-down lists room for their longest item.
+    auto* interval = new QHBoxLayout;
+    interval->addWidget(lblInterval);
+    interval->addLayout(EditRow(txtInterval, spnInterval), 1);
+    grid->addLayout(interval, 3, 0, 1, 2);
+    grid->setColumnStretch(1, 1);
     grid->addWidget(lblDoubleClick, 4, 0);
     grid->addWidget(cboDoubleClick, 4, 1);
     grid->addWidget(lblPriority, 5, 0);
