@@ -177,13 +177,12 @@ private:
     void SettleTimes();
     // A "..." button: the chosen file's full path replaces the edit's text.
     void PickFile(TPicker picker, QLineEdit* edit);
-
-    std::unique_ptr<TAccountListBinding> Accounts;
-
     void CreateGeneralPage();
     void CreateNotificationPage();
     void CreateFormOptionsPage();
     void CreateAccountPage();
     void CreateTray();
     void FormCreate();
+
+    std::unique_ptr<TAccountListBinding> Accounts;
 };

@@ -552,35 +552,4 @@ TEST_F(SettingsDialogTest, CancelAfterDefaultKeepsTheDefaults)
     EXPECT_EQ(String(Main, "Execute"), "");
 }
 
-TEST_F(SettingsDialogTest, FailedSaveKeepsTheWindowOpenAndFailedLoadKeepsItHidden)
-{
-    Open();
-    // A file where the hive's folder should be: nothing can be written.
-    TempFolder broken;
-    broken.Write("ternbell", "not a folder");
-    env_.Set("XDG_CONFIG_HOME", broken.Path());
-    EXPECT_THROW(settings->btnOkClick(), Exception);
-    EXPECT_TRUE(settings->isVisible());
-    EXPECT_FALSE(settings->timMail->isActive());
-
-    env_.Set("XDG_CONFIG_HOME", home_.path().toStdString());
-    Store(Main, "CheckingTime", std::string("wrong type"));
-    EXPECT_THROW(settings->btnCancelClick(), Exception);
-    EXPECT_FALSE(settings->isVisible());
-    EXPECT_FALSE(settings->timMail->isActive());
-}
-
-TEST_F(SettingsDialogTest, SystemCloseSavesWhatTheWindowHoldsAndEnds)
-{
-    WiredShell wired(*settings, *newMail);
-    int terminated = 0;
-    wired.shell.Terminate = [&terminated] { ++terminated; };
-    Open();
-    Type(settings->txtApplication, QStringLiteral("mailer --inbox"));
-    EXPECT_TRUE(settings->close());
-    EXPECT_EQ(String(Main, "EmailClient"), "mailer --inbox");
-    EXPECT_FALSE(settings->timMail->isActive());
-    EXPECT_GE(terminated, 1);
-}
-
 } // namespace
