@@ -1,5 +1,6 @@
 #include "config/SettingsForm.h"
 
+#include "config/AccountListBinding.h"
 #include "config/AccountRows.h"
 #include "config/ConfigStore.h"
 #include "config/ProcessFlags.h"
@@ -103,6 +104,7 @@ TfrmSettings::TfrmSettings(QWidget* parent) : QWidget(parent, Qt::Window)
     timBlinking = Named(new QTimer(this), "timBlinking");
     timBlinking->setInterval(500);
     CreateTray();
+    ConnectHandlers();
 
     CenterOnScreen(*this);
 
@@ -149,8 +151,13 @@ void TfrmSettings::CreateGeneralPage()
     grid->addWidget(lblGeneral, 0, 0, 1, 2);
     grid->addWidget(lblApplication, 1, 0, 1, 2);
     grid->addLayout(EditRow(txtApplication, txtApplicationButton), 2, 0, 1, 2);
-    grid->addWidget(lblInterval, 3, 0);
-    grid->addLayout(EditRow(txtInterval, spnInterval), 3, 1);
+    // The long interval label has a row of its own, so the narrower labels
+    // below leave the drop-down lists room for their longest item.
+    auto* interval = new QHBoxLayout;
+    interval->addWidget(lblInterval);
+    interval->addLayout(EditRow(txtInterval, spnInterval), 1);
+    grid->addLayout(interval, 3, 0, 1, 2);
+    grid->setColumnStretch(1, 1);
     grid->addWidget(lblDoubleClick, 4, 0);
     grid->addWidget(cboDoubleClick, 4, 1);
     grid->addWidget(lblPriority, 5, 0);
@@ -337,6 +344,9 @@ void TfrmSettings::FormCreate()
 void TfrmSettings::btnDefaultClick()
 {
     RestoreDefaultSettings(*this, *frmNewMail);
+    // The window stays open: its ticks follow the restored values.
+    if (isVisible())
+        FormShow();
 }
 
 void TfrmSettings::txtIntervalChange()

@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class QAction;
 class QCheckBox;
@@ -20,9 +21,12 @@ class QRadioButton;
 class QTabWidget;
 class QTimer;
 class QTreeWidget;
+class QTreeWidgetItem;
+class TAccountListBinding;
 class TMediaPlayer;
 class TUpDown;
 class TfrmNewMail;
+enum class TPicker;
 
 // The settings window: the application's main window, hidden except while the
 // user edits the settings. Its controls are the live configuration; it also
@@ -48,6 +52,36 @@ public:
 
     // Keeps the maxima of the LED and auto-hide spinners at the interval.
     void txtIntervalChange();
+
+    // The dialog's own handlers (SettingsFormEvents.cpp).
+    void FormShow();
+    // Enter acts as OK and Esc as Cancel anywhere in the window; true when
+    // the key was taken.
+    bool FormKeyDown(int key);
+    void btnOkClick();
+    void btnCancelClick();
+    void chkSoundChange();
+    void chkSilentModeChange();
+    void chkShowIconChange();
+    void chkExecuteChange();
+    void chkAutoHideChange();
+    void chkAnimationChange();
+    void txtApplicationButtonClick();
+    void txtSoundBtnClick();
+    void txtShowIconBtnClick();
+    void txtAnimationBtnClick();
+    // A row became selected or unselected.
+    void lvwAccounts2SelectItem(QTreeWidgetItem* item, bool selected);
+    void btnAddClick();
+    void btnRemoveClick();
+    void btnRenameClick();
+    void txtUserName1Change();
+    void txtPasswordChange();
+    void txtHostChange();
+    void txtPortChange();
+    void rdbPop3Click();
+    void rdbImap4Click();
+    void pagSettingsChange(int index);
 
     QTabWidget* pagSettings;
     QWidget* tabGeneral;
@@ -134,12 +168,21 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void ConnectHandlers();
+    // The edits of the three times show what a save stores.
+    void SettleTimes();
+    // A "..." button: the chosen file's full path replaces the edit's text.
+    void PickFile(TPicker picker, QLineEdit* edit);
     void CreateGeneralPage();
     void CreateNotificationPage();
     void CreateFormOptionsPage();
     void CreateAccountPage();
     void CreateTray();
     void FormCreate();
+
+    std::unique_ptr<TAccountListBinding> Accounts;
 };

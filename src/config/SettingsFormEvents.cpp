@@ -1,0 +1,324 @@
+// What the settings window does when the user works with it. The rules live
+// in SettingsRules and AccountListBinding; these handlers apply them to the
+// controls.
+#include "config/SettingsForm.h"
+
+#include "config/AccountListBinding.h"
+#include "config/ConfigStore.h"
+#include "config/SettingsRules.h"
+#include "desktop/UpDownControl.h"
+#include "i18n/Translate.h"
+#include "platform/CodePage.h"
+#include "desktop/Dialogs.h"
+
+#include <QCheckBox>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShowEvent>
+#include <QTabWidget>
+#include <QTimer>
+#include <QTreeWidget>
+
+namespace
+{
+
+std::string Text(const QLineEdit* edit)
+{
+    return ToCodePage(edit->text());
+}
+
+void ApplyPathBox(const QCheckBox* box, QLineEdit* edit, const std::string& defaultText)
+{
+    const TPathField field = PathBoxRule(box->isChecked(), Text(edit), defaultText);
+    edit->setEnabled(field.Enabled);
+    const QString text = FromCodePage(field.Text);
+    if (edit->text() != text)
+        edit->setText(text);
+}
+
+void ApplyTimeBox(const QCheckBox* box, TUpDown* spinner)
+{
+    const TTimeField field = TimeBoxRule(box->isChecked(), spinner->Position());
+    spinner->setEnabled(field.ArrowsEnabled);
+    if (!field.ArrowsEnabled)
+        spinner->SetPosition(field.Position);
+}
+
+// An in-place caption editor is open in the list: Enter and Esc belong to it.
+bool CaptionEditorOpen(const QTreeWidget& list)
+{
+    const QAbstractItemModel* model = list.model();
+    for (int row = 0; row < model->rowCount(); ++row)
+        if (list.indexWidget(model->index(row, acCaption)))
+            return true;
+    return false;
+}
+
+} // namespace
+
+void TfrmSettings::ConnectHandlers()
+{
+    Accounts = std::make_unique<TAccountListBinding>(
+        *lvwAccounts,
+        TAccountListBinding::TFields{txtUserName, txtPassword, txtHost, txtPort, rdbPop3, rdbImap4});
+
+    connect(btnOk, &QPushButton::clicked, this, [this] { btnOkClick(); });
+    connect(btnCancel, &QPushButton::clicked, this, [this] { btnCancelClick(); });
+
+    connect(chkSound, &QCheckBox::clicked, this, [this] { chkSoundChange(); });
+    connect(chkSilentMode, &QCheckBox::clicked, this, [this] { chkSilentModeChange(); });
+    connect(chkShowIcon, &QCheckBox::clicked, this, [this] { chkShowIconChange(); });
+    connect(chkShowForm, &QCheckBox::clicked, this, [this] { chkShowIconChange(); });
+    connect(chkExecute, &QCheckBox::clicked, this, [this] { chkExecuteChange(); });
+    connect(chkAutoHide, &QCheckBox::clicked, this, [this] { chkAutoHideChange(); });
+    connect(chkAnimation, &QCheckBox::clicked, this, [this] { chkAnimationChange(); });
+
+    connect(txtApplicationButton, &QPushButton::clicked, this, [this] { txtApplicationButtonClick(); });
+    connect(txtSoundBtn, &QPushButton::clicked, this, [this] { txtSoundBtnClick(); });
+    connect(txtShowIconBtn, &QPushButton::clicked, this, [this] { txtShowIconBtnClick(); });
+    connect(txtAnimationBtn, &QPushButton::clicked, this, [this] { txtAnimationBtnClick(); });
+
+    // The rows that lost the selection first, then the ones that gained it,
+    // so the edits end up showing the selected row.
+    connect(lvwAccounts->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this](const QItemSelection& selected, const QItemSelection& deselected) {
+                const auto report = [this](const QItemSelection& rows, bool isSelected) {
+                    for (const QModelIndex& index : rows.indexes())
+                        if (index.isValid() && index.column() == acCaption &&
+                            index.row() < lvwAccounts->topLevelItemCount())
+                            lvwAccounts2SelectItem(lvwAccounts->topLevelItem(index.row()), isSelected);
+                };
+                report(deselected, false);
+                report(selected, true);
+            });
+    connect(btnAdd, &QPushButton::clicked, this, [this] { btnAddClick(); });
+    connect(btnRemove, &QPushButton::clicked, this, [this] { btnRemoveClick(); });
+    connect(btnRename, &QPushButton::clicked, this, [this] { btnRenameClick(); });
+    connect(txtUserName, &QLineEdit::textChanged, this, [this] { txtUserName1Change(); });
+    connect(txtPassword, &QLineEdit::textChanged, this, [this] { txtPasswordChange(); });
+    connect(txtHost, &QLineEdit::textChanged, this, [this] { txtHostChange(); });
+    connect(txtPort, &QLineEdit::textChanged, this, [this] { txtPortChange(); });
+    connect(rdbPop3, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            rdbPop3Click();
+    });
+    connect(rdbImap4, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            rdbImap4Click();
+    });
+
+    connect(pagSettings, &QTabWidget::currentChanged, this, [this](int index) { pagSettingsChange(index); });
+
+    // The window sees every key before its controls do.
+    installEventFilter(this);
+    for (QWidget* child : findChildren<QWidget*>())
+        child->installEventFilter(this);
+}
+
+void TfrmSettings::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+bool TfrmSettings::eventFilter(QObject* watched, QEvent* event)
+{
+    // The tray menu is a child of this window but a window of its own.
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->window() == this && !CaptionEditorOpen(*lvwAccounts) &&
+        FormKeyDown(static_cast<QKeyEvent*>(event)->key()))
+        return true;
+    return QWidget::eventFilter(watched, event);
+}
+
+void TfrmSettings::FormShow()
+{
+    txtIntervalChange();
+
+    chkSound->setChecked(PathTicked(Text(txtSound)));
+    chkSilentMode->setChecked(TimeTicked(spnLedActiveTime->Position()));
+    chkShowIcon->setChecked(PathTicked(Text(txtShowIcon)));
+    chkExecute->setChecked(PathTicked(Text(txtExecute)));
+    chkSoundChange();
+    chkSilentModeChange();
+    chkShowIconChange();
+    chkExecuteChange();
+
+    chkAutoHide->setChecked(TimeTicked(spnAutoHide->Position()));
+    chkAnimation->setChecked(PathTicked(Text(txtAnimation)));
+    chkAutoHideChange();
+    chkAnimationChange();
+
+    // The Account page may be open again after a load emptied the selection.
+    if (pagSettings->currentWidget() == tabAccount)
+        Accounts->SelectFirstIfNone();
+}
+
+bool TfrmSettings::FormKeyDown(int key)
+{
+    switch (key)
+    {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        btnOkClick();
+        return true;
+    case Qt::Key_Escape:
+        btnCancelClick();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void TfrmSettings::SettleTimes()
+{
+    for (TUpDown* spinner : {spnInterval, spnLedActiveTime, spnAutoHide})
+        spinner->SetPosition(spinner->Position());
+}
+
+void TfrmSettings::btnOkClick()
+{
+    // A time typed above its maximum is stored at the maximum; the edit
+    // says so too.
+    SettleTimes();
+    WriteToRegistry(*this, *frmNewMail);
+    hide();
+    timMail->setInterval(spnInterval->Position() * 1000);
+    timMail->start();
+}
+
+void TfrmSettings::btnCancelClick()
+{
+    hide();
+    LoadFromRegistry(*this, *frmNewMail);
+    timMail->start();
+}
+
+void TfrmSettings::chkSoundChange()
+{
+    ApplyPathBox(chkSound, txtSound, DefaultSoundFile);
+}
+
+void TfrmSettings::chkSilentModeChange()
+{
+    ApplyTimeBox(chkSilentMode, spnLedActiveTime);
+}
+
+void TfrmSettings::chkShowIconChange()
+{
+    ApplyPathBox(chkShowIcon, txtShowIcon, DefaultIconFile);
+}
+
+void TfrmSettings::chkExecuteChange()
+{
+    ApplyPathBox(chkExecute, txtExecute, "");
+}
+
+void TfrmSettings::chkAutoHideChange()
+{
+    ApplyTimeBox(chkAutoHide, spnAutoHide);
+}
+
+void TfrmSettings::chkAnimationChange()
+{
+    ApplyPathBox(chkAnimation, txtAnimation, DefaultAnimationFile);
+}
+
+void TfrmSettings::PickFile(TPicker picker, QLineEdit* edit)
+{
+    // The button works while its box is cleared; the tick follows the path
+    // the next time the window opens.
+    if (const auto path = OpenFileDlg(this, PickerRequest(picker, Text(txtApplication))))
+        edit->setText(FromCodePage(*path));
+}
+
+void TfrmSettings::txtApplicationButtonClick()
+{
+    PickFile(TPicker::EmailClient, txtApplication);
+}
+
+void TfrmSettings::txtSoundBtnClick()
+{
+    PickFile(TPicker::Sound, txtSound);
+}
+
+void TfrmSettings::txtShowIconBtnClick()
+{
+    PickFile(TPicker::Icon, txtShowIcon);
+}
+
+void TfrmSettings::txtAnimationBtnClick()
+{
+    PickFile(TPicker::Animation, txtAnimation);
+}
+
+void TfrmSettings::lvwAccounts2SelectItem(QTreeWidgetItem* item, bool /*selected*/)
+{
+    if (item)
+        Accounts->ShowRow(*item);
+}
+
+void TfrmSettings::btnAddClick()
+{
+    lvwAccounts->editItem(Accounts->AddRow(), acCaption);
+}
+
+void TfrmSettings::btnRemoveClick()
+{
+    TMessageRequest request;
+    request.Caption = ResStr("Confirm");
+    request.Text = ResStr("Are you sure you want to remove the selected account?");
+    request.Type = TMsgDlgType::mtConfirmation;
+    request.Buttons = mbYes | mbNo;
+    if (MessageDlg(this, request) == TModalResult::mrYes)
+        Accounts->RemoveSelected();
+}
+
+void TfrmSettings::btnRenameClick()
+{
+    if (QTreeWidgetItem* row = Accounts->Selected())
+        lvwAccounts->editItem(row, acCaption);
+}
+
+void TfrmSettings::txtUserName1Change()
+{
+    Accounts->StoreField(acUserName, txtUserName->text());
+}
+
+void TfrmSettings::txtPasswordChange()
+{
+    Accounts->StoreField(acPassword, txtPassword->text());
+}
+
+void TfrmSettings::txtHostChange()
+{
+    Accounts->StoreField(acHost, txtHost->text());
+}
+
+void TfrmSettings::txtPortChange()
+{
+    Accounts->StoreField(acPort, txtPort->text());
+}
+
+void TfrmSettings::rdbPop3Click()
+{
+    Accounts->StoreProtocol();
+}
+
+void TfrmSettings::rdbImap4Click()
+{
+    Accounts->StoreProtocol();
+}
+
+void TfrmSettings::pagSettingsChange(int index)
+{
+    QWidget* page = pagSettings->widget(index);
+    if (page == tabNotification && lvwAccounts->topLevelItemCount() > 0)
+        Accounts->Select(lvwAccounts->topLevelItem(0));
+    else if (page == tabAccount)
+        Accounts->SelectFirstIfNone();
+}

@@ -1,0 +1,555 @@
+#include "check/MessageRows.h"
+#include "config/AccountRows.h"
+#include "config/ConfigStore.h"
+#include "config/SettingsRules.h"
+#include "desktop/UpDownControl.h"
+#include "platform/CodePage.h"
+#include "support/Rows.h"
+#include "support/UiFixture.h"
+#include "support/WiredShell.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyleHints>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include <ostream>
+#include <vector>
+
+// Failures show texts as text.
+void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace
+{
+
+const std::string Main = ConfigKey;
+
+class SettingsDialogTest : public UiFixture
+{
+protected:
+    void SetUp() override
+    {
+        UiFixture::SetUp();
+        ComputeStartupDefaults();
+        SetMessageAnswerer([this](const TMessageRequest& r) {
+            Asked.push_back(r);
+            return Answer;
+        });
+        SetFileAnswerer([this](const TFileRequest& r) {
+            Picked.push_back(r);
+            return Chosen;
+        });
+    }
+
+    // The stored configuration loaded, then the window opened the way the
+    // tray's Settings opens it: check timer stopped.
+    void Open()
+    {
+        LoadFromRegistry(*settings, *newMail);
+        settings->hide();
+        Reopen();
+    }
+    void Reopen()
+    {
+        settings->timMail->stop();
+        settings->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(settings.get()));
+    }
+    void Page(QWidget* tab) { settings->pagSettings->setCurrentWidget(tab); }
+
+    // Check boxes and radio buttons are clicked on their indicator.
+    static void Click(QAbstractButton* button)
+    {
+        const bool indicator = qobject_cast<QCheckBox*>(button) || qobject_cast<QRadioButton*>(button);
+        const QPoint at = indicator ? QPoint(button->height() / 2, button->height() / 2)
+                                    : button->rect().center();
+        QTest::mouseClick(button, Qt::LeftButton, {}, at);
+    }
+    void ClickRow(int i)
+    {
+        QTreeWidget* list = settings->lvwAccounts;
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualItemRect(list->topLevelItem(i)).center());
+    }
+    static void Type(QLineEdit* edit, const QString& text)
+    {
+        edit->selectAll();
+        if (text.isEmpty())
+            QTest::keyClick(edit, Qt::Key_Backspace);
+        QTest::keyClicks(edit, text);
+    }
+    static void Up(TUpDown* spinner, int clicks)
+    {
+        for (QToolButton* arrow : spinner->findChildren<QToolButton*>())
+            if (arrow->arrowType() == Qt::UpArrow)
+                for (int i = 0; i < clicks; ++i)
+                    QTest::mouseClick(arrow, Qt::LeftButton);
+    }
+
+    QTreeWidgetItem* Row(int i) const { return settings->lvwAccounts->topLevelItem(i); }
+    Account RowAccount(int i) const { return AccountOfRow(Row(i)); }
+    int Rows() const { return settings->lvwAccounts->topLevelItemCount(); }
+    bool Selected(int i) const { return Row(i)->isSelected(); }
+    // The open in-place caption editor, or null.
+    QLineEdit* CaptionEditor() const
+    {
+        const QAbstractItemModel* model = settings->lvwAccounts->model();
+        for (int row = 0; row < model->rowCount(); ++row)
+            if (auto* editor = qobject_cast<QLineEdit*>(settings->lvwAccounts->indexWidget(model->index(row, 0))))
+                return editor;
+        return nullptr;
+    }
+    static void StoreAccount(int number, const std::string& caption)
+    {
+        Store(Main, "AccountsNo", number);
+        Store(AccountKey(number), "Caption", caption);
+    }
+
+    std::vector<TMessageRequest> Asked;
+    TModalResult Answer = TModalResult::mrYes;
+    std::vector<TFileRequest> Picked;
+    std::optional<std::string> Chosen;
+};
+
+// --- the check boxes
+
+struct PathBoxRow
+{
+    std::string label;
+    QCheckBox* TfrmSettings::*Box;
+    QLineEdit* TfrmSettings::*Edit;
+    QWidget* TfrmSettings::*Tab;
+    const char* Value;
+    const std::string* Default; // null: ticking keeps an empty edit empty
+};
+
+class PathBoxTest : public SettingsDialogTest, public testing::WithParamInterface<PathBoxRow>
+{
+};
+
+TEST_P(PathBoxTest, TickedFillsAnEmptyPathClearedStoresOffAndTheNextShowFollows)
+{
+    const PathBoxRow& p = GetParam();
+    Store(Main, p.Value, std::string());
+    Open();
+    QCheckBox* box = (*settings).*p.Box;
+    QLineEdit* edit = (*settings).*p.Edit;
+    const std::string ticked = p.Default ? *p.Default : "";
+    Page((*settings).*p.Tab);
+    EXPECT_FALSE(box->isChecked());
+    EXPECT_FALSE(edit->isEnabled());
+
+    Click(box);
+    EXPECT_TRUE(box->isChecked());
+    EXPECT_TRUE(edit->isEnabled());
+    EXPECT_EQ(ToCodePage(edit->text()), ticked);
+    Type(edit, QStringLiteral("/home/ann/own file"));
+    Click(settings->btnOk);
+    EXPECT_EQ(String(Main, p.Value), "/home/ann/own file");
+
+    Reopen();
+    EXPECT_TRUE(box->isChecked());
+    EXPECT_TRUE(edit->isEnabled());
+    Click(box);
+    EXPECT_FALSE(edit->isEnabled());
+    EXPECT_EQ(edit->text(), "");
+    Click(box);
+    EXPECT_EQ(ToCodePage(edit->text()), ticked) << "an emptied path gets the default again";
+    Click(box);
+    Click(settings->btnOk);
+    EXPECT_EQ(String(Main, p.Value), "");
+    Reopen();
+    EXPECT_FALSE(box->isChecked());
+}
+
+const PathBoxRow kPathBoxes[] = {
+    {"Sound", &TfrmSettings::chkSound, &TfrmSettings::txtSound, &TfrmSettings::tabNotification,
+     "PlaySound", &DefaultSoundFile},
+    {"Icon", &TfrmSettings::chkShowIcon, &TfrmSettings::txtShowIcon, &TfrmSettings::tabNotification,
+     "ShowIcon", &DefaultIconFile},
+    {"Execute", &TfrmSettings::chkExecute, &TfrmSettings::txtExecute, &TfrmSettings::tabNotification,
+     "Execute", nullptr},
+    {"Animation", &TfrmSettings::chkAnimation, &TfrmSettings::txtAnimation,
+     &TfrmSettings::tabNotifyFormOpt, "FormAnimation", &DefaultAnimationFile},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, PathBoxTest, testing::ValuesIn(kPathBoxes), RowLabel());
+
+TEST_F(SettingsDialogTest, ShowFormRunsTheIconRuleAgain)
+{
+    Open();
+    Page(settings->tabNotification);
+    ASSERT_TRUE(settings->chkShowIcon->isChecked());
+    Type(settings->txtShowIcon, "");
+    Click(settings->chkShowForm);
+    EXPECT_EQ(ToCodePage(settings->txtShowIcon->text()), DefaultIconFile);
+    EXPECT_FALSE(settings->chkShowForm->isChecked());
+}
+
+TEST_F(SettingsDialogTest, TimeBoxTickedAtZeroStoresZeroAndShowsClearedNextTime)
+{
+    struct
+    {
+        QCheckBox* box;
+        TUpDown* spinner;
+        QLineEdit* edit;
+        QWidget* tab;
+        const char* value;
+    } const boxes[] = {
+        {settings->chkSilentMode, settings->spnLedActiveTime, settings->txtLedActiveTime,
+         settings->tabNotification, "ScrLckBlinking"},
+        {settings->chkAutoHide, settings->spnAutoHide, settings->txtAutoHide,
+         settings->tabNotifyFormOpt, "FormAutoHide"},
+    };
+    Open();
+    for (const auto& b : boxes)
+    {
+        SCOPED_TRACE(b.value);
+        Page(b.tab);
+        EXPECT_FALSE(b.box->isChecked());
+        EXPECT_FALSE(b.spinner->isEnabled());
+        EXPECT_TRUE(b.edit->isEnabled()) << "the time's edit stays enabled";
+        Click(b.box);
+        EXPECT_TRUE(b.spinner->isEnabled());
+        EXPECT_EQ(b.edit->text(), "0");
+    }
+    Click(settings->btnOk);
+    Reopen();
+    for (const auto& b : boxes)
+    {
+        SCOPED_TRACE(b.value);
+        EXPECT_EQ(Integer(Main, b.value), 0);
+        EXPECT_FALSE(b.box->isChecked());
+        // A time typed while the box is cleared counts; clearing sets it to 0.
+        Page(b.tab);
+        Type(b.edit, QStringLiteral("30"));
+        Click(b.box);
+        EXPECT_EQ(b.spinner->Position(), 30);
+        Click(b.box);
+        EXPECT_EQ(b.edit->text(), "0");
+    }
+}
+
+TEST_F(SettingsDialogTest, IntervalCapsTheOtherTimesAndOkStoresWhatTheEditsShow)
+{
+    Open();
+    Type(settings->txtInterval, QStringLiteral("60"));
+    EXPECT_EQ(settings->spnLedActiveTime->Max(), 60);
+    EXPECT_EQ(settings->spnAutoHide->Max(), 60);
+    Page(settings->tabNotification);
+    Click(settings->chkSilentMode);
+    Up(settings->spnLedActiveTime, 15); // step 5
+    EXPECT_EQ(settings->txtLedActiveTime->text(), "60");
+    Page(settings->tabNotifyFormOpt);
+    Click(settings->chkAutoHide);
+    Up(settings->spnAutoHide, 65); // step 1
+    EXPECT_EQ(settings->txtAutoHide->text(), "60");
+
+    // Typed above the maximum: stored at the maximum, and the edit says so.
+    Type(settings->txtAutoHide, QStringLiteral("90"));
+    Click(settings->btnOk);
+    EXPECT_EQ(Integer(Main, "CheckingTime"), 60);
+    EXPECT_EQ(Integer(Main, "ScrLckBlinking"), 60);
+    EXPECT_EQ(Integer(Main, "FormAutoHide"), 60);
+    EXPECT_EQ(settings->txtAutoHide->text(), "60");
+    EXPECT_EQ(settings->timMail->interval(), 60 * 1000);
+}
+
+// --- the file pickers
+
+TEST_F(SettingsDialogTest, BrowseWorksWhileTheBoxIsClearedAndTheNextShowTicksIt)
+{
+    Store(Main, "PlaySound", std::string());
+    Open();
+    Page(settings->tabNotification);
+    ASSERT_FALSE(settings->chkSound->isChecked());
+    Click(settings->txtSoundBtn);
+    EXPECT_EQ(settings->txtSound->text(), "") << "a cancelled dialog keeps the edit";
+
+    Chosen = "/home/ann/sounds/bell.wav";
+    Click(settings->txtSoundBtn);
+    ASSERT_EQ(Picked.size(), 2u);
+    EXPECT_EQ(QtFileFilter(Picked[1].Filter), "Wave Sound Files (*.wav *.WAV)");
+    EXPECT_EQ(Picked[1].InitialDir, "");
+    EXPECT_EQ(settings->txtSound->text(), "/home/ann/sounds/bell.wav");
+    Click(settings->btnOk);
+    EXPECT_EQ(String(Main, "PlaySound"), "/home/ann/sounds/bell.wav");
+    Reopen();
+    EXPECT_TRUE(settings->chkSound->isChecked());
+    EXPECT_TRUE(settings->txtSound->isEnabled());
+}
+
+TEST_F(SettingsDialogTest, MailClientPickerStartsInTheQuotedProgramAndReplacesTheWholeCommand)
+{
+    Open();
+    settings->txtApplication->setText(QStringLiteral("\"/opt/mail/bin/reader\" -compose %u"));
+    Chosen = "/usr/bin/other mailer";
+    Click(settings->txtApplicationButton);
+    ASSERT_EQ(Picked.size(), 1u);
+    EXPECT_EQ(Picked[0].InitialDir, "/opt/mail/bin/reader");
+    EXPECT_EQ(QtFileFilter(Picked[0].Filter), "Application Files (*)");
+    EXPECT_EQ(settings->txtApplication->text(), "/usr/bin/other mailer");
+}
+
+TEST(SettingsRules, MailClientFolderIsTheTextBetweenTheFirstTwoQuotes)
+{
+    const std::pair<std::string, std::string> rows[] = {
+        {"\"/opt/mail/reader\" -compose", "/opt/mail/reader"},
+        {"\"/opt/mail/reader -compose", "/opt/mail/reader -compose"},
+        {"reader -compose \"%u\"", "%u"},
+        {"reader -compose", ""},
+        {"\"\"", ""},
+        {"", ""},
+    };
+    for (const auto& [command, folder] : rows)
+        EXPECT_EQ(EmailClientFolder(command), folder) << command;
+}
+
+TEST(SettingsRules, FileFiltersMatchTheirExtensionInEitherCase)
+{
+    EXPECT_EQ(QtFileFilter(PickerRequest(TPicker::Icon, "").Filter), "Icon Files (*.ico *.ICO)");
+    EXPECT_EQ(QtFileFilter(PickerRequest(TPicker::Animation, "").Filter),
+              "Animation Files (*.avi *.AVI)");
+    EXPECT_EQ(PickerRequest(TPicker::Sound, "\"/opt/x\"").InitialDir, "");
+}
+
+// --- the account list
+
+TEST_F(SettingsDialogTest, AddedAccountIsStoredDisabledAndTheCycleSkipsIt)
+{
+    Open();
+    Page(settings->tabAccount);
+    Click(settings->btnAdd);
+    ASSERT_EQ(Rows(), 2);
+    EXPECT_TRUE(Selected(1));
+    QLineEdit* editor = CaptionEditor();
+    ASSERT_NE(editor, nullptr) << "Add starts editing the caption";
+    QTest::keyClick(editor, Qt::Key_Escape);
+    EXPECT_EQ(CaptionEditor(), nullptr);
+    EXPECT_TRUE(settings->isVisible()) << "Esc in the caption editor is not Cancel";
+    const Account added = RowAccount(1);
+    EXPECT_EQ(added.Caption, "Account name");
+    EXPECT_FALSE(added.Enabled);
+    EXPECT_EQ(settings->txtUserName->text(), "User name");
+    EXPECT_EQ(settings->txtPassword->text(), "");
+    EXPECT_EQ(settings->txtHost->text(), "Host");
+    EXPECT_EQ(settings->txtPort->text(), "110");
+    EXPECT_TRUE(settings->rdbPop3->isChecked());
+    // Both accounts on a port that refuses at once, so a visit shows.
+    Type(settings->txtHost, QStringLiteral("127.0.0.1"));
+    Type(settings->txtPort, QStringLiteral("1"));
+    ClickRow(0);
+    Type(settings->txtHost, QStringLiteral("127.0.0.1"));
+    Type(settings->txtPort, QStringLiteral("1"));
+
+    Click(settings->btnOk);
+    const std::string a2 = AccountKey(2);
+    EXPECT_EQ(Integer(Main, "AccountsNo"), 2);
+    EXPECT_EQ(String(a2, "Caption"), "Account name");
+    EXPECT_EQ(String(a2, "UserName"), "User name");
+    EXPECT_EQ(String(a2, "UserPassword"), "");
+    EXPECT_EQ(String(a2, "HostPort"), "1");
+    EXPECT_EQ(Integer(a2, "IMAP4"), 0);
+    EXPECT_EQ(Integer(a2, "AccountEnabled"), 0);
+
+    WiredShell wired(*settings, *newMail);
+    LoadPending = false;
+    wired.shell.timMailTimer();
+    const TMessageRows& rows = wired.mailCheck.Rows();
+    ASSERT_EQ(rows.Count(), 1);
+    EXPECT_EQ(rows.Caption(0), "My Account") << "only the enabled account is visited";
+}
+
+TEST_F(SettingsDialogTest, ProtocolChangeKeepsThePort)
+{
+    Open();
+    Page(settings->tabAccount);
+    ASSERT_TRUE(Selected(0));
+    Click(settings->rdbImap4);
+    EXPECT_TRUE(RowAccount(0).IMAP4);
+    EXPECT_EQ(RowAccount(0).Port, "110");
+    EXPECT_EQ(settings->txtPort->text(), "110");
+    Click(settings->btnOk);
+    EXPECT_EQ(Integer(AccountKey(1), "IMAP4"), 1);
+    EXPECT_EQ(String(AccountKey(1), "HostPort"), "110");
+}
+
+TEST_F(SettingsDialogTest, TwoAccountsEditedAlternatelyKeepTheirOwnFields)
+{
+    StoreAccount(2, "Work");
+    Open();
+    Page(settings->tabAccount);
+    ClickRow(0);
+    Type(settings->txtUserName, QStringLiteral("alice"));
+    Type(settings->txtPassword, QStringLiteral("alice-pw"));
+    ClickRow(1);
+    EXPECT_EQ(settings->txtUserName->text(), "User Name");
+    EXPECT_EQ(settings->txtPassword->text(), "");
+    Type(settings->txtUserName, QStringLiteral("bob"));
+    Click(settings->rdbImap4);
+    ClickRow(0);
+    EXPECT_EQ(settings->txtUserName->text(), "alice");
+    EXPECT_EQ(settings->txtPassword->text(), "alice-pw");
+    EXPECT_TRUE(settings->rdbPop3->isChecked());
+    Type(settings->txtHost, QStringLiteral("a.example.org"));
+    ClickRow(1);
+    EXPECT_EQ(settings->txtUserName->text(), "bob");
+    EXPECT_EQ(settings->txtHost->text(), "POP3 Server");
+    EXPECT_TRUE(settings->rdbImap4->isChecked());
+
+    Click(settings->btnOk);
+    const std::string a1 = AccountKey(1), a2 = AccountKey(2);
+    EXPECT_EQ(String(a1, "UserName"), "alice");
+    EXPECT_EQ(String(a1, "UserPassword"), "alice-pw");
+    EXPECT_EQ(String(a1, "HostAddress"), "a.example.org");
+    EXPECT_EQ(Integer(a1, "IMAP4"), 0);
+    EXPECT_EQ(String(a2, "Caption"), "Work");
+    EXPECT_EQ(String(a2, "UserName"), "bob");
+    EXPECT_EQ(String(a2, "UserPassword"), "");
+    EXPECT_EQ(String(a2, "HostAddress"), "POP3 Server");
+    EXPECT_EQ(Integer(a2, "IMAP4"), 1);
+}
+
+TEST_F(SettingsDialogTest, RemoveAsksAndDeletesOnlyTheSelectedRow)
+{
+    StoreAccount(2, "Work");
+    Open();
+    Page(settings->tabAccount);
+    settings->lvwAccounts->clearSelection();
+    ASSERT_FALSE(Selected(0));
+    Click(settings->btnRemove);
+    ASSERT_EQ(Asked.size(), 1u);
+    EXPECT_EQ(Asked[0].Caption, "Confirm");
+    EXPECT_EQ(Asked[0].Text, "Are you sure you want to remove the selected account?");
+    EXPECT_EQ(Asked[0].Type, TMsgDlgType::mtConfirmation);
+    EXPECT_EQ(Asked[0].Buttons, unsigned(mbYes | mbNo));
+    EXPECT_EQ(Rows(), 2) << "no row selected: nothing removed";
+
+    ClickRow(0);
+    Answer = TModalResult::mrNo;
+    Click(settings->btnRemove);
+    EXPECT_EQ(Rows(), 2);
+    Answer = TModalResult::mrYes;
+    Click(settings->btnRemove);
+    ASSERT_EQ(Rows(), 1);
+    EXPECT_EQ(RowAccount(0).Caption, "Work");
+    EXPECT_TRUE(Selected(0)) << "the fields show a listed account, not the removed one";
+    Type(settings->txtUserName, QStringLiteral("carol"));
+    EXPECT_EQ(RowAccount(0).UserName, "carol");
+    Click(settings->btnRemove);
+    EXPECT_EQ(Rows(), 0);
+    EXPECT_EQ(settings->txtUserName->text(), "");
+    Click(settings->btnOk);
+    EXPECT_EQ(Integer(Main, "AccountsNo"), 0);
+}
+
+TEST_F(SettingsDialogTest, RenameTakesTheTypedCaptionAndEscKeepsTheOld)
+{
+    Open();
+    Page(settings->tabAccount);
+    const auto rename = [this](const QString& text, Qt::Key key) {
+        Click(settings->btnRename);
+        QLineEdit* editor = CaptionEditor();
+        ASSERT_NE(editor, nullptr);
+        Type(editor, text);
+        QTest::keyClick(editor, key);
+        ASSERT_TRUE(WaitUntil([this] { return CaptionEditor() == nullptr; }, 2000));
+    };
+    rename(QStringLiteral("Nope"), Qt::Key_Escape);
+    EXPECT_EQ(RowAccount(0).Caption, "My Account");
+    rename(QStringLiteral("Work"), Qt::Key_Return);
+    EXPECT_EQ(RowAccount(0).Caption, "Work");
+    EXPECT_TRUE(settings->isVisible()) << "Enter in the caption editor is not OK";
+    rename(QString(), Qt::Key_Return);
+    EXPECT_EQ(RowAccount(0).Caption, "");
+
+    // The list's own way: a second, slow click on the selected row.
+    QStyleHints* hints = QGuiApplication::styleHints();
+    const int doubleClick = hints->mouseDoubleClickInterval();
+    hints->setMouseDoubleClickInterval(50);
+    ClickRow(0);
+    EXPECT_TRUE(WaitUntil([this] { return CaptionEditor() != nullptr; }, 2000));
+    hints->setMouseDoubleClickInterval(doubleClick);
+}
+
+TEST_F(SettingsDialogTest, PageChangesSelectTheFirstAccount)
+{
+    StoreAccount(2, "Work");
+    Open();
+    Page(settings->tabAccount);
+    EXPECT_TRUE(Selected(0)) << "the fields are never blank beside accounts";
+    ClickRow(1);
+    Page(settings->tabNotification);
+    EXPECT_TRUE(Selected(0));
+    Page(settings->tabAccount);
+    EXPECT_EQ(settings->txtHost->text(), "POP3 Server");
+
+    // A load empties the selection; showing the Account page again selects.
+    Store(AccountKey(1), "UserName", std::string("loaded"));
+    Click(settings->btnCancel);
+    ASSERT_FALSE(Selected(0));
+    Reopen();
+    EXPECT_TRUE(Selected(0));
+    EXPECT_EQ(settings->txtUserName->text(), "loaded");
+}
+
+// --- OK, Cancel, Default and the keys
+
+TEST_F(SettingsDialogTest, EnterActsAsOkAndEscAsCancelLeavingTheHiveAsItWas)
+{
+    Open();
+    Page(settings->tabAccount);
+    Type(settings->txtHost, QStringLiteral("mail.example.org"));
+    QTest::keyClick(settings->txtHost, Qt::Key_Return);
+    EXPECT_FALSE(settings->isVisible());
+    EXPECT_TRUE(settings->timMail->isActive());
+    EXPECT_EQ(settings->timMail->interval(), 300 * 1000);
+    EXPECT_EQ(String(AccountKey(1), "HostAddress"), "mail.example.org");
+
+    Reopen();
+    const std::string before = HiveText();
+    Type(settings->txtHost, QStringLiteral("other"));
+    Page(settings->tabGeneral);
+    Type(settings->txtInterval, QStringLiteral("45"));
+    QTest::keyClick(settings->cboPriority, Qt::Key_Escape);
+    EXPECT_FALSE(settings->isVisible());
+    EXPECT_TRUE(settings->timMail->isActive());
+    EXPECT_EQ(HiveText(), before);
+    EXPECT_EQ(RowAccount(0).Host, "mail.example.org");
+    EXPECT_EQ(settings->spnInterval->Position(), 300);
+
+    Reopen();
+    QTest::keyClick(settings->lvwAccounts, Qt::Key_Enter);
+    EXPECT_FALSE(settings->isVisible()) << "the keypad's Enter too";
+}
+
+TEST_F(SettingsDialogTest, CancelAfterDefaultKeepsTheDefaults)
+{
+    Store(Main, "CheckingTime", 60);
+    Store(Main, "Execute", std::string("run me"));
+    Store(Main, "PlaySound", std::string());
+    Open();
+    ASSERT_TRUE(settings->chkExecute->isChecked());
+    Click(settings->btnDefault);
+    EXPECT_TRUE(settings->isVisible());
+    EXPECT_EQ(settings->spnInterval->Position(), 300);
+    EXPECT_FALSE(settings->chkExecute->isChecked()) << "the ticks follow the restored values";
+    EXPECT_FALSE(settings->txtExecute->isEnabled());
+    EXPECT_TRUE(settings->chkSound->isChecked());
+    Click(settings->btnCancel);
+    EXPECT_EQ(settings->spnInterval->Position(), 300);
+    EXPECT_EQ(Integer(Main, "CheckingTime"), 300);
+    EXPECT_EQ(String(Main, "Execute"), "");
+}
+
+} // namespace
