@@ -2,10 +2,12 @@
 
 #include "app/AboutBox.h"
 #include "app/TrayShell.h"
+#include "check/Imap4CheckClient.h"
 #include "check/MailCheck.h"
 #include "check/Pop3CheckClient.h"
 #include "config/SettingsForm.h"
 #include "mail/IdPOP3.h"
+#include "mail/Imap4Client.h"
 #include "notify/NewMailController.h"
 #include "notify/NewMailForm.h"
 #include "platform/Application.h"
@@ -28,7 +30,9 @@ int RunTernbell(int argc, char** argv)
     // The one POP3 client serves the check cycle and the window's Delete.
     TIdPOP3 popMail;
     TPop3CheckClient pop3Check(popMail);
-    TMailCheck mailCheck(frmSettings, frmNewMail, pop3Check);
+    TIdIMAP4 imaMail;
+    TImap4CheckClient imap4Check(imaMail);
+    TMailCheck mailCheck(frmSettings, frmNewMail, pop3Check, imap4Check);
     shell.CheckAccounts = [&mailCheck] { mailCheck.CheckAccounts(); };
     TPop3DeleteClient pop3Delete(popMail);
     TNewMailController newMailController(
