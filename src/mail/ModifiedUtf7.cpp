@@ -124,7 +124,7 @@ bool TIdMUTF7::DecodeUtf16(const std::string& text, std::u16string& name)
             }
         }
         // Left-over bits must be padding zeros, and the bytes whole code units.
-        if ((bits & ((1u << count) - 1)) != 0 || bytes.size() % 2 != 0)
+        if (count >= 6 || (bits & ((1u << count) - 1)) != 0 || bytes.empty() || bytes.size() % 2 != 0)
             return false;
         for (std::size_t k = 0; k < bytes.size(); k += 2)
             name += static_cast<char16_t>((static_cast<unsigned char>(bytes[k]) << 8)
