@@ -9,6 +9,7 @@
 #include "mail/IdPOP3.h"
 #include "mail/Imap4Client.h"
 #include "notify/NewMailController.h"
+#include "notify/Imap4DeleteClient.h"
 #include "notify/NewMailForm.h"
 #include "platform/Application.h"
 #include "platform/Artwork.h"
@@ -35,8 +36,10 @@ int RunTernbell(int argc, char** argv)
     TMailCheck mailCheck(frmSettings, frmNewMail, pop3Check, imap4Check);
     shell.CheckAccounts = [&mailCheck] { mailCheck.CheckAccounts(); };
     TPop3DeleteClient pop3Delete(popMail);
+    TImap4DeleteClient imap4Delete(imaMail);
     TNewMailController newMailController(
-        frmNewMail, NewMailEnvironment(frmSettings, pop3Delete, [&shell] { shell.mnuCheckNowClick(); }));
+        frmNewMail, NewMailEnvironment(frmSettings, pop3Delete, [&shell] { shell.mnuCheckNowClick(); },
+                                       &imap4Delete));
 
     return app.exec();
 }

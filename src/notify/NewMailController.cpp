@@ -9,7 +9,9 @@
 #include "config/SettingsForm.h"
 #include "config/UpDown.h"
 #include "i18n/Translate.h"
+#include "mail/IdMessage.h"
 #include "mail/IdPOP3.h"
+#include "mail/IdReplyPOP3.h"
 #include "notify/NewMailForm.h"
 #include "platform/CodePage.h"
 #include "platform/Dialogs.h"
@@ -75,6 +77,26 @@ void TPop3DeleteClient::Connect()
     Client.Connect();
 }
 
+bool SameMessage(const TRowMessage& row, const std::string& from, const std::string& subject, int size)
+{
+    return row.From == from && row.Subject == subject && row.Size == HumanSize(size);
+}
+
+bool TPop3DeleteClient::StillShows(int number, const TRowMessage& row)
+{
+    TIdMessage message;
+    try
+    {
+        Client.FetchHeader(number, message);
+        return SameMessage(row, message.From().Text(), message.Subject, Client.MessageSize(number));
+    }
+    catch (const EIdReplyPOP3Error&)
+    {
+        // No such message any more.
+        return false;
+    }
+}
+
 void TPop3DeleteClient::DeleteMessage(int number)
 {
     Client.DeleteMessage(number);
@@ -98,7 +120,7 @@ void TPop3DeleteClient::Abandon() noexcept
 }
 
 TNewMailEnvironment NewMailEnvironment(TfrmSettings& settings, TDeleteClient& popMail,
-                                       std::function<void()> checkNow)
+                                       std::function<void()> checkNow, TDeleteClient* imaMail)
 {
     TNewMailEnvironment env;
     TfrmSettings* s = &settings;
@@ -110,6 +132,7 @@ TNewMailEnvironment NewMailEnvironment(TfrmSettings& settings, TDeleteClient& po
     env.CheckNow = std::move(checkNow);
     env.HideNewMailIcon = [s] { s->triNewMsg->SetVisible(false); };
     env.popMail = &popMail;
+    env.imaMail = imaMail;
     return env;
 }
 
@@ -312,7 +335,7 @@ bool TNewMailController::CheckDeletable(const std::vector<Account>& accounts,
         const int account = AccountNumberOfRow(*Rows, captions, i) - 1;
         if (account >= static_cast<int>(accounts.size()))
             orphan = true;
-        else if (accounts[account].IMAP4 && imapCaption.empty())
+        else if (accounts[account].IMAP4 && !Env.imaMail && imapCaption.empty())
             imapCaption = accounts[account].Caption;
     }
     if (imapCaption.empty() && !orphan)
@@ -353,13 +376,22 @@ void TNewMailController::actDeleteExecute()
     {
         int Account;
         int Message;
+        TRowMessage Shown;
+        std::string Caption;
     };
     std::vector<TTarget> targets;
     for (int i = 0; i < Rows->Count(); ++i)
         if (Selected(*Form.lvwMessages, i) && Rows->ImageIndex(i) != riError)
-            targets.push_back({AccountNumberOfRow(*Rows, captions, i) - 1, MessageNumberOfRow(*Rows, i)});
+            targets.push_back({AccountNumberOfRow(*Rows, captions, i) - 1, MessageNumberOfRow(*Rows, i),
+                               {Rows->SubItem(i, 0), Rows->SubItem(i, 1), Rows->SubItem(i, 2)},
+                               Rows->Caption(i)});
 
-    TDeleteClient& client = *Env.popMail;
+    // A row whose message changed on the server since the check (another
+    // client deleted or read mail) would make its number stand for another
+    // message: such rows are passed over, not deleted.
+    std::vector<std::string> skipped;
+    bool leftMarked = false;
+    TDeleteClient* client = nullptr;
     int current = -1;
     try
     {
@@ -367,24 +399,61 @@ void TNewMailController::actDeleteExecute()
         {
             if (target.Account != current)
             {
+                if (client)
+                {
+                    client->Disconnect();
+                    leftMarked = leftMarked || client->LeftMarked();
+                }
                 current = target.Account;
-                client.Disconnect();
                 const Account& account = accounts[current];
-                client.SetAccount(account.UserName, account.Password, account.Host,
-                                  PortOfText(account.Port));
-                client.Connect();
+                client = account.IMAP4 ? Env.imaMail : Env.popMail;
+                client->Disconnect();
+                client->SetAccount(account.UserName, account.Password, account.Host,
+                                   PortOfText(account.Port));
+                client->Connect();
             }
-            client.DeleteMessage(target.Message);
+            if (client->StillShows(target.Message, target.Shown))
+                client->DeleteMessage(target.Message);
+            else
+                skipped.push_back(target.Caption + ": " + target.Shown.From + " - " + target.Shown.Subject);
         }
-        client.Disconnect();
+        if (client)
+        {
+            client->Disconnect();
+            leftMarked = leftMarked || client->LeftMarked();
+        }
     }
     catch (...)
     {
         // Without the goodbye the server drops what this session marked, so
         // a failed command leaves the failing account's maildrop as it was
         // and no session is left open for the next check.
-        client.Abandon();
+        if (client)
+            client->Abandon();
         throw;
+    }
+
+    if (!skipped.empty())
+    {
+        std::string list;
+        for (const std::string& line : skipped)
+            list += "\n" + line;
+        TMessageRequest warning;
+        warning.type = TMsgDlgType::mtWarning;
+        warning.buttons = mbOK;
+        warning.text = FormatOne(ResStr("These messages were not deleted, because the mailbox has changed "
+                                        "since the last check:%s"),
+                                 "%s", list);
+        MessageDlg(&Form, warning);
+    }
+    if (leftMarked)
+    {
+        TMessageRequest note;
+        note.type = TMsgDlgType::mtInformation;
+        note.buttons = mbOK;
+        note.text = ResStr("The server cannot remove single messages at once: the messages are marked as "
+                           "deleted and are removed when a mail client compacts the mailbox.");
+        MessageDlg(&Form, note);
     }
     actRefreshExecute();
 }
