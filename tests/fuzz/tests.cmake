@@ -1,4 +1,4 @@
-# libFuzzer targets for the header parsers, built with clang only. Each one
+# libFuzzer targets for the header and IMAP4 reply parsers, built with clang only. Each one
 # compiles the parser sources itself with the sanitizers (the mail archive is
 # not instrumented), and a short fixed run of each is a CTest test, label "fuzz".
 if(TERNBELL_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
@@ -9,10 +9,12 @@ if(TERNBELL_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
       ${PROJECT_SOURCE_DIR}/src/mail/IdCoderHeader.cpp
       ${PROJECT_SOURCE_DIR}/src/mail/IdHeaderList.cpp
       ${PROJECT_SOURCE_DIR}/src/mail/IdMessage.cpp
+      ${PROJECT_SOURCE_DIR}/src/mail/IdReply.cpp
+      ${PROJECT_SOURCE_DIR}/src/mail/Imap4Reply.cpp
       ${PROJECT_SOURCE_DIR}/src/platform/CodePage.cpp)
   set(_fuzz_flags -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
                   -fno-omit-frame-pointer)
-  foreach(_what address decode headers)
+  foreach(_what address decode headers imap4_reply imap4_fetch imap4_parts)
     set(_exe fuzz_${_what})
     add_executable(${_exe} ${_fuzz_src}/fuzz_${_what}.cpp ${_fuzz_parsers})
     target_include_directories(${_exe} PRIVATE ${PROJECT_SOURCE_DIR}/src)
