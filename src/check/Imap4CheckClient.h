@@ -10,8 +10,8 @@ class TIdIMAP4;
 constexpr int Imap4ConnectTimeout = 10000;
 constexpr int Imap4ReadTimeout = 30000;
 
-// Points the client at one account for the next Connect: a bounded connect
-// and bounded reads.
+// Points the client at one account for the next Connect: a bounded connect,
+// bounded reads, and no waiting for stray lines before each command.
 void SetImap4Account(TIdIMAP4& client, const std::string& userName, const std::string& password,
                      const std::string& host, int port, int connectTimeout, int readTimeout);
 
