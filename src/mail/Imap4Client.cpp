@@ -6,6 +6,7 @@
 #include "mail/ModifiedUtf7.h"
 #include "platform/AsciiText.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -220,15 +221,21 @@ void TIdIMAP4::WriteCommand(const std::string& line)
     }
 }
 
+void TIdIMAP4::DrainStrayLines()
+{
+    // Stray lines would be taken for the next command's answer. A negative
+    // wait would be no limit at all.
+    TIdIOHandler& handler = Handler();
+    while (handler.WaitReadable(std::max(MilliSecsToWaitToClearBuffer, 0)))
+        handler.ReadLineSkippingBlanks();
+}
+
 std::string TIdIMAP4::SendTaggedCommand(const std::string& tag, const std::string& command,
                                         const TIdStrings& expected)
 {
     if (command != std::string(1, '\0'))
     {
-        TIdIOHandler& handler = Handler();
-        // Stray lines would be taken for this command's answer.
-        while (handler.WaitReadable(MilliSecsToWaitToClearBuffer))
-            handler.ReadLineSkippingBlanks();
+        DrainStrayLines();
         WriteCommand(tag + " " + command);
     }
     return ReadTaggedReply(tag, expected, false);
@@ -324,8 +331,7 @@ void TIdIMAP4::SendLogin()
     // 8-bit text goes as literals: each announcement waits for the server's
     // "+" before the bytes follow.
     TIdIOHandler& handler = Handler();
-    while (handler.WaitReadable(MilliSecsToWaitToClearBuffer))
-        handler.ReadLineSkippingBlanks();
+    DrainStrayLines();
     for (;;)
     {
         const std::size_t crlf = line.find("\r\n");
@@ -338,8 +344,15 @@ void TIdIMAP4::SendLogin()
         WriteCommand(line.substr(0, crlf));
         line.erase(0, crlf + 2);
         std::string answer = handler.ReadLineSkippingBlanks();
-        while (answer.rfind("* ", 0) == 0 && !IsUnexpectedBye(answer, {}))
+        while (answer.rfind("* ", 0) == 0)
+        {
+            if (IsUnexpectedBye(answer, {}))
+            {
+                ConnectionState = State::Lost;
+                throw EIdDisconnectedProbablyIdledOut();
+            }
             answer = handler.ReadLineSkippingBlanks();
+        }
         if (answer[0] != '+')
         {
             // Refused before the bytes: this is the completion.

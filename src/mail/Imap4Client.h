@@ -170,6 +170,7 @@ private:
     // Writes a command; a reset connection marks the state Lost, another
     // socket error is passed over (the reply is read all the same).
     void WriteCommand(const std::string& line);
+    void DrainStrayLines();
     void SendLogin();
     void CloseSession() noexcept;
     TIdIOHandler& Handler();
