@@ -344,8 +344,6 @@ bool ParseFetchLine(const std::string& line, const std::string& command, const T
 
     for (const std::string& item : items)
     {
-        if (found)
-            break;
         if (SameText(result.ItemName, item))
         {
             found = true;
@@ -358,6 +356,7 @@ bool ParseFetchLine(const std::string& line, const std::string& command, const T
             if (at + 1 < parts.size())
                 result.ItemValue = parts[at + 1];
             found = true;
+            break;
         }
     }
     return result.Command == command && (items.empty() || found);

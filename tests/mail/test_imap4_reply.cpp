@@ -124,6 +124,11 @@ TEST(Imap4Fetch, HeaderLiteralAndSizeLines)
     EXPECT_EQ(line.ItemName, "RFC822.SIZE");
     EXPECT_EQ(line.ItemValue, "2345");
 
+    // UID asked for and found does not keep the next item from being taken.
+    EXPECT_TRUE(ParseFetchLine("* 3 FETCH (UID 5 RFC822.SIZE 10)", "FETCH", {"UID", "RFC822.SIZE"}, line));
+    EXPECT_EQ(line.Uid, "5");
+    EXPECT_EQ(line.ItemValue, "10");
+
     EXPECT_TRUE(ParseFetchLine("* 4 FETCH (FLAGS (\\Seen \\answered \\Recent $Junk) UID 9)", "FETCH",
                                {"FLAGS"}, line));
     EXPECT_EQ(line.Flags, mfSeen | mfAnswered | mfRecent);
