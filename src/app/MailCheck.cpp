@@ -4,7 +4,7 @@
 #include "check/CheckCycle.h"
 #include "check/CheckRules.h"
 #include "check/MessageRows.h"
-#include "check/UnavailableClient.h"
+#include "check/Imap4CheckClient.h"
 #include "config/AccountRows.h"
 #include "config/ProcessFlags.h"
 #include "config/SettingsForm.h"
@@ -40,9 +40,9 @@ constexpr std::size_t BalloonTextLimit = 255;
 class TMailCheck::THost : public TCycleHost
 {
 public:
-    THost(TMailCheck& owner, TfrmSettings& settings, TfrmNewMail& newMail, TCheckClient& pop3)
-        : Owner(owner), SettingsForm(settings), NewMail(newMail), Pop3(pop3),
-          Imap4([] { return ResStr("IMAP4 accounts cannot be checked by this version"); }),
+    THost(TMailCheck& owner, TfrmSettings& settings, TfrmNewMail& newMail, TCheckClient& pop3,
+          TCheckClient& imap4)
+        : Owner(owner), SettingsForm(settings), NewMail(newMail), Pop3(pop3), Imap4(imap4),
           List(*newMail.lvwMessages,
                [&newMail](int image) { return newMail.imlMessages.value(image); }),
           Blink(*settings.timBlinking,
@@ -120,15 +120,15 @@ public:
     TfrmSettings& SettingsForm;
     TfrmNewMail& NewMail;
     TCheckClient& Pop3;
-    TUnavailableClient Imap4;
+    TCheckClient& Imap4;
     TTreeWidgetRows List;
     TScrollLockBlinker Blink;
     TCheckCycle Cycle;
 };
 
 TMailCheck::TMailCheck(TfrmSettings& settings, TfrmNewMail& newMail, TCheckClient& pop3,
-                       QObject* parent)
-    : QObject(parent), FHost(std::make_unique<THost>(*this, settings, newMail, pop3))
+                       TCheckClient& imap4, QObject* parent)
+    : QObject(parent), FHost(std::make_unique<THost>(*this, settings, newMail, pop3, imap4))
 {
     RunCommand = [](const std::vector<std::string>& arguments) {
         try

@@ -22,8 +22,8 @@ class TfrmSettings;
 class TMailCheck : public QObject
 {
 public:
-    // pop3: the client that checks POP3 accounts, owned by the caller.
-    TMailCheck(TfrmSettings& settings, TfrmNewMail& newMail, TCheckClient& pop3,
+    // pop3, imap4: the clients that check the accounts, owned by the caller.
+    TMailCheck(TfrmSettings& settings, TfrmNewMail& newMail, TCheckClient& pop3, TCheckClient& imap4,
                QObject* parent = nullptr);
     ~TMailCheck() override;
 

@@ -13,7 +13,7 @@
 #include <utility>
 
 TNewMailEnvironment NewMailEnvironment(TfrmSettings& settings, TDeleteClient& popMail,
-                                       std::function<void()> checkNow)
+                                       std::function<void()> checkNow, TDeleteClient* imaMail)
 {
     TNewMailEnvironment env;
     TfrmSettings* s = &settings;
@@ -25,5 +25,6 @@ TNewMailEnvironment NewMailEnvironment(TfrmSettings& settings, TDeleteClient& po
     env.CheckNow = std::move(checkNow);
     env.HideNewMailIcon = [s] { s->triNewMsg->SetVisible(false); };
     env.popMail = &popMail;
+    env.imaMail = imaMail;
     return env;
 }

@@ -171,3 +171,40 @@ std::string SocketErrorMessage(int number);
 
 [[noreturn]] void RaiseSocketError(int number);
 [[noreturn]] void RaiseSocketErrorFromErrno(int err);
+
+// ------------------------------------------------------------------ IMAP4
+
+// An IMAP4 command was called in a state that does not allow it.
+class EIdConnectionStateError : public EIdException
+{
+public:
+    using EIdException::EIdException;
+};
+
+// A message number below 1 was given.
+class EIdNumberInvalid : public EIdException
+{
+public:
+    EIdNumberInvalid()
+        : EIdException("Number parameter (relative message number or UID) is invalid; Must be 1 or greater.")
+    {
+    }
+};
+
+// The server said "* BYE" where no goodbye was asked for.
+class EIdDisconnectedProbablyIdledOut : public EIdException
+{
+public:
+    EIdDisconnectedProbablyIdledOut()
+        : EIdException("Server has gracefully disconnected you, possibly because the connection "
+                       "was idle for too long.")
+    {
+    }
+};
+
+// An IMAP4 reply broke the line rules; the message begins with "Unexpected:".
+class EIdReplyIMAP4Error : public EIdException
+{
+public:
+    using EIdException::EIdException;
+};

@@ -6,7 +6,9 @@
 #include "check/Pop3CheckClient.h"
 #include "check/Utils.h"
 #include "i18n/Translate.h"
+#include "mail/IdMessage.h"
 #include "mail/Pop3Client.h"
+#include "mail/Pop3Reply.h"
 #include "notify/NewMailForm.h"
 #include "platform/CodePage.h"
 #include "desktop/Dialogs.h"
@@ -62,6 +64,26 @@ void TPop3DeleteClient::SetAccount(const std::string& userName, const std::strin
 void TPop3DeleteClient::Connect()
 {
     FClient.Connect();
+}
+
+bool SameMessage(const TRowMessage& row, const std::string& from, const std::string& subject, int size)
+{
+    return row.From == from && row.Subject == subject && row.Size == HumanSize(size);
+}
+
+bool TPop3DeleteClient::StillShows(int number, const TRowMessage& row)
+{
+    TIdMessage message;
+    try
+    {
+        FClient.FetchHeader(number, message);
+        return SameMessage(row, message.From().Text(), message.Subject, FClient.MessageSize(number));
+    }
+    catch (const EIdReplyPOP3Error&)
+    {
+        // No such message any more.
+        return false;
+    }
 }
 
 void TPop3DeleteClient::DeleteMessage(int number)
@@ -292,7 +314,7 @@ bool TNewMailController::CheckDeletable(const std::vector<Account>& accounts,
         const int account = AccountNumberOfRow(*FRows, captions, i) - 1;
         if (account >= static_cast<int>(accounts.size()))
             orphan = true;
-        else if (accounts[account].IMAP4 && imapCaption.empty())
+        else if (accounts[account].IMAP4 && !FEnv.imaMail && imapCaption.empty())
             imapCaption = accounts[account].Caption;
     }
     if (imapCaption.empty() && !orphan)
@@ -333,13 +355,22 @@ void TNewMailController::actDeleteExecute()
     {
         int Account;
         int Message;
+        TRowMessage Shown;
+        std::string Caption;
     };
     std::vector<TTarget> targets;
     for (int i = 0; i < FRows->Count(); ++i)
         if (Selected(*FForm.lvwMessages, i) && FRows->ImageIndex(i) != riError)
-            targets.push_back({AccountNumberOfRow(*FRows, captions, i) - 1, MessageNumberOfRow(*FRows, i)});
+            targets.push_back({AccountNumberOfRow(*FRows, captions, i) - 1, MessageNumberOfRow(*FRows, i),
+                               {FRows->SubItem(i, 0), FRows->SubItem(i, 1), FRows->SubItem(i, 2)},
+                               FRows->Caption(i)});
 
-    TDeleteClient& client = *FEnv.popMail;
+    // A row whose message changed on the server since the check (another
+    // client deleted or read mail) would make its number stand for another
+    // message: such rows are passed over, not deleted.
+    std::vector<std::string> skipped;
+    bool leftMarked = false;
+    TDeleteClient* client = nullptr;
     int current = -1;
     try
     {
@@ -347,24 +378,61 @@ void TNewMailController::actDeleteExecute()
         {
             if (target.Account != current)
             {
+                if (client)
+                {
+                    client->Disconnect();
+                    leftMarked = leftMarked || client->LeftMarked();
+                }
                 current = target.Account;
-                client.Disconnect();
                 const Account& account = accounts[current];
-                client.SetAccount(account.UserName, account.Password, account.Host,
-                                  PortOfText(account.Port));
-                client.Connect();
+                client = account.IMAP4 ? FEnv.imaMail : FEnv.popMail;
+                client->Disconnect();
+                client->SetAccount(account.UserName, account.Password, account.Host,
+                                   PortOfText(account.Port));
+                client->Connect();
             }
-            client.DeleteMessage(target.Message);
+            if (client->StillShows(target.Message, target.Shown))
+                client->DeleteMessage(target.Message);
+            else
+                skipped.push_back(target.Caption + ": " + target.Shown.From + " - " + target.Shown.Subject);
         }
-        client.Disconnect();
+        if (client)
+        {
+            client->Disconnect();
+            leftMarked = leftMarked || client->LeftMarked();
+        }
     }
     catch (...)
     {
         // Without the goodbye the server drops what this session marked, so
         // a failed command leaves the failing account's maildrop as it was
         // and no session is left open for the next check.
-        client.Abandon();
+        if (client)
+            client->Abandon();
         throw;
+    }
+
+    if (!skipped.empty())
+    {
+        std::string list;
+        for (const std::string& line : skipped)
+            list += "\n" + line;
+        TMessageRequest warning;
+        warning.Type = TMsgDlgType::mtWarning;
+        warning.Buttons = mbOK;
+        warning.Text = FormatOne(ResStr("These messages were not deleted, because the mailbox has changed "
+                                        "since the last check:%s"),
+                                 "%s", list);
+        MessageDlg(&FForm, warning);
+    }
+    if (leftMarked)
+    {
+        TMessageRequest note;
+        note.Type = TMsgDlgType::mtInformation;
+        note.Buttons = mbOK;
+        note.Text = ResStr("The server cannot remove single messages at once: the messages are marked as "
+                           "deleted and are removed when a mail client compacts the mailbox.");
+        MessageDlg(&FForm, note);
     }
     actRefreshExecute();
 }

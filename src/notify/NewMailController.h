@@ -16,8 +16,20 @@ class TfrmNewMail;
 class TIdPOP3;
 class TTreeWidgetRows;
 
+// What a message row shows of its message, as the last check wrote it.
+struct TRowMessage
+{
+    std::string From;
+    std::string Subject;
+    std::string Size; // as HumanSize gave it
+};
+
+// Whether a header and size read now are the message the row shows.
+bool SameMessage(const TRowMessage& row, const std::string& from, const std::string& subject, int size);
+
 // The mail client Delete drives: one session per account, messages deleted by
-// their numbers within the maildrop. Every failing call raises.
+// their numbers within the account as the last check counted them. Every
+// failing call raises.
 class TDeleteClient
 {
 public:
@@ -27,7 +39,12 @@ public:
                             const std::string& host, int port) = 0;
     // Greeting and login.
     virtual void Connect() = 0;
+    // Reads message `number` again: false when it is gone or is not the
+    // message the row shows (the mailbox changed since the check).
+    virtual bool StillShows(int number, const TRowMessage& row) = 0;
     virtual void DeleteMessage(int number) = 0;
+    // True after a session whose deletions the server could only mark.
+    virtual bool LeftMarked() const { return false; }
     // Ends a session with its goodbye, which makes the deletions take effect;
     // nothing when no session is open.
     virtual void Disconnect() = 0;
@@ -45,6 +62,7 @@ public:
     void SetAccount(const std::string& userName, const std::string& password, const std::string& host,
                     int port) override;
     void Connect() override;
+    bool StillShows(int number, const TRowMessage& row) override;
     void DeleteMessage(int number) override;
     void Disconnect() override;
     void Abandon() noexcept override;
@@ -71,6 +89,8 @@ struct TNewMailEnvironment
     std::function<void()> CheckNow;
     std::function<void()> HideNewMailIcon;     // triNewMsg
     TDeleteClient* popMail = nullptr;
+    // Deletes the rows of IMAP4 accounts; without it they are refused.
+    TDeleteClient* imaMail = nullptr;
 
     // Process starts; by default the platform's. StartProcess takes a command
     // line, a show mode and a wait time in ms (0: no wait); RunAndWait an

@@ -4,9 +4,12 @@
 // shared by both.
 
 #include "check/MessageRows.h"
-#include "desktop/UpDownControl.h"
 #include "app/NewMailEnvironment.h"
 #include "config/AccountRows.h"
+#include "desktop/UpDownControl.h"
+#include "mail/Imap4Client.h"
+#include "notify/Imap4DeleteClient.h"
+#include "notify/NewMailController.h"
 #include "platform/CodePage.h"
 #include "support/Dovecot.h"
 #include "support/UiFixture.h"
@@ -41,9 +44,11 @@ protected:
         settings->txtExecute->clear();
         wired = std::make_unique<WiredShell>(*settings, *newMail);
         deleteClient = std::make_unique<TPop3DeleteClient>(wired->popMail);
+        imap4Delete = std::make_unique<TImap4DeleteClient>(wired->imaMail);
         new TNewMailController(*newMail, // owned by the window
                                NewMailEnvironment(*settings, *deleteClient,
-                                                  [this] { wired->shell.mnuCheckNowClick(); }));
+                                                  [this] { wired->shell.mnuCheckNowClick(); },
+                                                  imap4Delete.get()));
     }
 
     void TearDown() override
@@ -51,6 +56,7 @@ protected:
         // The window's controller keeps the delete client: the window goes first.
         newMail.reset();
         deleteClient.reset();
+        imap4Delete.reset();
         wired.reset();
         UiFixture::TearDown();
     }
@@ -66,6 +72,7 @@ protected:
 
     std::unique_ptr<WiredShell> wired;
     std::unique_ptr<TPop3DeleteClient> deleteClient;
+    std::unique_ptr<TImap4DeleteClient> imap4Delete;
 };
 
 TEST_F(WiredTest, ReadAndAutoHideFollowTheSettingsControls)
@@ -120,6 +127,94 @@ TEST_F(WiredTest, DeletesSelectedMessagesOfTwoAccountsOnDovecotAndReloads)
     EXPECT_EQ(Listed(), (std::vector<std::string>{"ann:a2", "bob:b1"}));
     EXPECT_FALSE(wired->popMail.Connected());
     EXPECT_TRUE(newMail->lvwMessages->topLevelItem(0)->isSelected());
+}
+
+// An IMAP4 account on Dovecot with the unseen messages a, b and c, checked.
+class WiredImap4Test : public WiredTest
+{
+protected:
+    void SetUp() override
+    {
+        if (const std::string why = Dovecot::Unavailable(); !why.empty())
+            GTEST_SKIP() << why;
+        WiredTest::SetUp();
+        server = std::make_unique<Dovecot>();
+        server->AddUser("ann", "pw");
+        server->Start();
+        settings->lvwAccounts->clear();
+        Account a{"Imap", true, "ann", "pw", server->Host(), std::to_string(server->ImapPort()), true};
+        AppendAccountRow(settings->lvwAccounts, a);
+        server->DeliverSeen("ann", "Subject: read\r\n\r\nx\r\n");
+        for (const char* subject : {"a", "b", "c"})
+            server->Deliver("ann", std::string("From: x@example.org\r\nSubject: ") + subject + "\r\n\r\nx\r\n");
+        settings->mnuChecknow->trigger();
+        ASSERT_EQ(Listed(), (std::vector<std::string>{"Imap:a", "Imap:b", "Imap:c"}));
+        SetMessageAnswerer([this](const TMessageRequest& request) {
+            asked.push_back(request);
+            return TModalResult::mrYes;
+        });
+    }
+
+    void TearDown() override
+    {
+        SetMessageAnswerer({});
+        WiredTest::TearDown();
+        server.reset();
+    }
+
+    void DeleteRow(int row)
+    {
+        newMail->show();
+        newMail->lvwMessages->clearSelection();
+        newMail->lvwMessages->topLevelItem(row)->setSelected(true);
+        newMail->actDelete->trigger();
+    }
+
+    // Another mail client on the server runs one command on message n.
+    void Elsewhere(const std::string& command)
+    {
+        TIdIMAP4 other;
+        other.Host = server->Host();
+        other.Port = server->ImapPort();
+        other.Username = "ann";
+        other.Password = "pw";
+        other.ReadTimeout = 5000;
+        other.Connect(true);
+        ASSERT_TRUE(other.SelectMailbox("inbox"));
+        ASSERT_EQ(other.SendTaggedCommand(other.NextTag(), command, {}), "OK");
+        other.Disconnect();
+    }
+
+    std::unique_ptr<Dovecot> server;
+    std::vector<TMessageRequest> asked;
+};
+
+TEST_F(WiredImap4Test, DeletesTheRowsMessageOnTheServerAndNothingElse)
+{
+    // Someone else marked the read message deleted: it must survive ours.
+    Elsewhere("STORE 1 +FLAGS (\\Deleted)");
+    DeleteRow(1);
+    ASSERT_EQ(asked.size(), 1u) << asked.back().Text;
+    const std::vector<std::string> left = server->Messages("ann");
+    ASSERT_EQ(left.size(), 3u);
+    EXPECT_NE(left[0].find("Subject: read"), std::string::npos);
+    EXPECT_NE(left[1].find("Subject: a"), std::string::npos);
+    EXPECT_NE(left[2].find("Subject: c"), std::string::npos);
+    EXPECT_EQ(Listed(), (std::vector<std::string>{"Imap:a", "Imap:c"}));
+    EXPECT_FALSE(wired->imaMail.Connected());
+}
+
+TEST_F(WiredImap4Test, MessageRemovedElsewhereSinceTheCheckDeletesNothing)
+{
+    // The row of b now names c: the second unseen message.
+    Elsewhere("STORE 3 +FLAGS (\\Deleted)");
+    Elsewhere("EXPUNGE");
+    DeleteRow(1);
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[1].Type, TMsgDlgType::mtWarning);
+    EXPECT_NE(asked[1].Text.find("Imap: x@example.org - b"), std::string::npos) << asked[1].Text;
+    EXPECT_EQ(server->CountMessages("ann"), 3u);
+    EXPECT_EQ(Listed(), (std::vector<std::string>{"Imap:a", "Imap:c"}));
 }
 
 } // namespace

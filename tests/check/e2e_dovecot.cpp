@@ -1,7 +1,10 @@
-// A private Dovecot for the end-to-end script. Starts the server with the
-// user "ann" (password "secret"), prints "pop3 <port>", then serves commands
-// from standard input, one per line, answering "ok" or "error <why>":
-//   deliver <file>   puts the file's text into ann's Maildir
+// A private Dovecot for the end-to-end scripts. Starts the server with the
+// users "ann" and "bob" (password "secret"), prints "pop3 <port>", then
+// serves commands from standard input, one per line, answering "ok" or
+// "error <why>":
+//   deliver <file>              puts the file's text into ann's Maildir
+//   deliver-to <user> <file>    the same into the user's Maildir
+//   imap                        answers "imap <port>" 
 // End of input stops the server and removes its folder.
 #include "support/Dovecot.h"
 
@@ -22,21 +25,36 @@ int main()
     {
         Dovecot server;
         server.AddUser("ann", "secret");
+        server.AddUser("bob", "secret");
         server.Start();
         std::cout << "pop3 " << server.Pop3Port() << std::endl;
         for (std::string line; std::getline(std::cin, line);)
         {
-            if (line.rfind("deliver ", 0) == 0)
+            std::string user = "ann";
+            std::string file;
+            if (line == "imap")
             {
-                std::ifstream in(line.substr(8), std::ios::binary);
+                std::cout << "imap " << server.ImapPort() << std::endl;
+                continue;
+            }
+            if (line.rfind("deliver ", 0) == 0)
+                file = line.substr(8);
+            else if (line.rfind("deliver-to ", 0) == 0 && line.find(' ', 11) != std::string::npos)
+            {
+                user = line.substr(11, line.find(' ', 11) - 11);
+                file = line.substr(line.find(' ', 11) + 1);
+            }
+            if (!file.empty())
+            {
+                std::ifstream in(file, std::ios::binary);
                 std::stringstream text;
                 text << in.rdbuf();
                 if (!in)
                 {
-                    std::cout << "error cannot read " << line.substr(8) << std::endl;
+                    std::cout << "error cannot read " << file << std::endl;
                     continue;
                 }
-                server.Deliver("ann", text.str());
+                server.Deliver(user, text.str());
                 std::cout << "ok" << std::endl;
             }
             else

@@ -3,12 +3,15 @@
 
 #include "check/CheckCycle.h"
 #include "check/MessageRows.h"
+#include "check/Utils.h"
 #include "config/AccountRows.h"
-#include "desktop/UpDownControl.h"
-#include "mail/Pop3Client.h"
 #include "desktop/MediaPlayer.h"
+#include "desktop/UpDownControl.h"
+#include "mail/Imap4Client.h"
+#include "mail/Pop3Client.h"
 #include "support/Dovecot.h"
 #include "support/Loopback.h"
+#include "support/ScriptedServer.h"
 #include "support/UiFixture.h"
 #include "support/WiredShell.h"
 
@@ -94,6 +97,25 @@ protected:
         a.Port = std::to_string(Server->Pop3Port());
         AppendAccountRow(settings->lvwAccounts, a);
         return user;
+    }
+
+    // The same as an IMAP4 account.
+    std::string AddImapAccount(const std::string& caption, const std::string& password = "secret")
+    {
+        const std::string user = AddAccount(caption, true, password);
+        QTreeWidgetItem* row = settings->lvwAccounts->topLevelItem(settings->lvwAccounts->topLevelItemCount() - 1);
+        row->setText(acProtocol, "1");
+        row->setText(acPort, QString::number(Server->ImapPort()));
+        return user;
+    }
+
+    static void AimImap(TIdIMAP4& imap, const std::string& user)
+    {
+        imap.Host = Server->Host();
+        imap.Port = Server->ImapPort();
+        imap.Username = user;
+        imap.Password = "secret";
+        imap.ReadTimeout = 10000;
     }
 
     // A client of the test's own on the server, logging in as `user`.
@@ -312,15 +334,78 @@ TEST_F(CycleDovecot, ServerThatNeverAnswersBecomesAnErrorRow)
     EXPECT_LT(ms, 1350);
 }
 
-TEST_F(CycleDovecot, Imap4AccountFailsWithItsReasonForNow)
+TEST_F(CycleDovecot, Imap4AndPop3AccountsInOneCycle)
 {
-    AddAccount("Imap");
-    settings->lvwAccounts->topLevelItem(0)->setText(acProtocol, "1");
-    const std::string b = AddAccount("Pop");
+    const std::string imap = AddImapAccount("Imap");
+    const std::string pop = AddAccount("Pop");
+    Server->DeliverSeen(imap, Mail("old@example.org", "read already"));
+    const std::string one = Mail("Ann <ann@example.org>", "one");
+    const std::string two = Mail("bob@example.org", "two");
+    const std::string three = Mail("Cy <cy@example.org>", "three");
+    Server->Deliver(imap, one);
+    Server->Deliver(imap, two);
+    Server->DeliverSeen(imap, Mail("old@example.org", "read too"));
+    Server->Deliver(imap, three);
+    Server->Deliver(pop, Mail("pop@example.org", "by pop"));
+
+    Tick();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Imap|Ann <ann@example.org>|one|1|new",
+                                                "Imap|bob@example.org|two|1|new",
+                                                "Imap|Cy <cy@example.org>|three|1|new",
+                                                "Pop|pop@example.org|by pop|1|new"}))
+        << Errors();
+    EXPECT_EQ(ListRows().SubItem(0, 2), HumanSize(static_cast<int32_t>(one.size())));
+    EXPECT_EQ(ListRows().SubItem(1, 2), HumanSize(static_cast<int32_t>(two.size())));
+    EXPECT_EQ(ListRows().SubItem(2, 2), HumanSize(static_cast<int32_t>(three.size())));
+    EXPECT_EQ(NewCount(), 4);
+    EXPECT_EQ(settings->triMail->PictureIndex(), 0);
+
+    // Another client reads the third unseen message: its row goes.
+    {
+        TIdIMAP4 other;
+        AimImap(other, imap);
+        other.Connect(true);
+        ASSERT_TRUE(other.SelectMailbox("inbox"));
+        ASSERT_EQ(other.SendTaggedCommand(other.NextTag(), "STORE 5 +FLAGS (\\Seen)", {"FETCH"}), "OK");
+        other.Disconnect();
+    }
+    Tick();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Imap|Ann <ann@example.org>|one|1|cut",
+                                                "Imap|bob@example.org|two|1|cut",
+                                                "Pop|pop@example.org|by pop|1|cut"}))
+        << Errors();
+    EXPECT_EQ(NewCount(), 0);
+}
+
+TEST_F(CycleDovecot, Imap4WrongPasswordIsAnErrorRowAndTheNextAccountIsChecked)
+{
+    AddImapAccount("Imap", "wrong");
+    const std::string b = AddImapAccount("After");
     Server->Deliver(b, Mail("bob@example.org", "b"));
     Tick();
-    EXPECT_EQ(Rows(), (std::vector<std::string>{"Imap|0|new", "Pop|bob@example.org|b|1|new"}));
-    EXPECT_EQ(Errors(), "Imap: IMAP4 accounts cannot be checked by this version\n");
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Imap|0|new", "After|bob@example.org|b|1|new"}));
+    EXPECT_NE(Errors().find("Non Authenticated"), std::string::npos) << Errors();
+    EXPECT_EQ(settings->triMail->PictureIndex(), 2);
+    // The failure path logged out of the refused session.
+    EXPECT_FALSE(wired->imaMail.Connected());
+}
+
+TEST_F(CycleDovecot, SilentImap4ServerCostsOneTimeOut)
+{
+    ScriptedServer silent(R"(
+        S: * OK hello
+        C~ C1 LOGIN
+        STALL
+    )");
+    AddImapAccount("Silent");
+    settings->lvwAccounts->topLevelItem(0)->setText(acPort, QString::number(silent.Port()));
+    wired->imap4Check.ReadTimeout = 300;
+    Tick();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Silent|0|new"}));
+    EXPECT_NE(Errors().find("Read Timeout"), std::string::npos) << Errors();
+    EXPECT_TRUE(silent.WaitClientClosed());
+    // Nothing more was asked of it: no LOGOUT waited for a second time-out.
+    EXPECT_EQ(silent.ReceivedLines().size(), 1u);
 }
 
 TEST_F(CycleDovecot, DisabledAccountKeepsItsRows)

@@ -30,14 +30,17 @@ if(TERNBELL_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
     target_link_libraries(${_exe} PRIVATE mail_fuzzing)
     set_target_properties(${_exe} PROPERTIES AUTOMOC OFF RUNTIME_OUTPUT_DIRECTORY ${_fuzz_out})
     # New inputs go to the build tree; the seeds in the source tree stay as they are.
-    file(MAKE_DIRECTORY ${_fuzz_out}/corpus-${_what} ${_fuzz_src}/corpus/${_what})
+    file(MAKE_DIRECTORY ${_fuzz_out}/corpus-${_what})
+    set(_corpus ${_fuzz_out}/corpus-${_what})
+    if(IS_DIRECTORY ${_fuzz_src}/corpus/${_what})
+      list(APPEND _corpus ${_fuzz_src}/corpus/${_what})
+    endif()
     set(_args -timeout=5 -max_len=8192 -rss_limit_mb=2048 -artifact_prefix=${_fuzz_out}/${_what}-)
-    add_test(NAME fuzz_${_what}
-             COMMAND ${_exe} -runs=0 ${_args} ${_fuzz_out}/corpus-${_what} ${_fuzz_src}/corpus/${_what})
+    add_test(NAME fuzz_${_what} COMMAND ${_exe} -runs=0 ${_args} ${_corpus})
     set_tests_properties(fuzz_${_what} PROPERTIES LABELS fuzz TIMEOUT 120)
     add_test(NAME fuzz_long_${_what} CONFIGURATIONS fuzz
              COMMAND ${_exe} -max_total_time=${TERNBELL_FUZZ_SECONDS} -print_final_stats=1 ${_args}
-                     ${_fuzz_out}/corpus-${_what} ${_fuzz_src}/corpus/${_what})
+                     ${_corpus})
     set_tests_properties(fuzz_long_${_what} PROPERTIES LABELS fuzz-long TIMEOUT 3600)
   endforeach()
 endif()

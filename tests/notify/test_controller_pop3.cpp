@@ -2,6 +2,7 @@
 // scripted servers.
 
 #include "check/MessageRows.h"
+#include "check/Utils.h"
 #include "mail/Pop3Client.h"
 #include "notify/NewMailController.h"
 #include "notify/NewMailForm.h"
@@ -22,6 +23,19 @@ namespace
 std::string Session(const std::string& user, const std::string& rest)
 {
     return "S: +OK ready\nC: CAPA\nS: -ERR\nC: USER " + user + "\nS: +OK\nC: PASS pw\nS: +OK\n" + rest;
+}
+
+// The server's header and size of message k, read again before deleting.
+std::string Reread(int k, const std::string& subject, int size = 100)
+{
+    const std::string n = std::to_string(k);
+    return "C: TOP " + n + " 0\nS: +OK\nS: From: a@example.org\nS: Subject: " + subject + "\nS: .\nC: LIST " + n
+           + "\nS: +OK " + n + " " + std::to_string(size) + "\n";
+}
+
+std::string Dele(int k, const std::string& subject)
+{
+    return Reread(k, subject) + "C: DELE " + std::to_string(k) + "\nS: +OK\n";
 }
 
 class DeleteTest : public testing::Test
@@ -51,9 +65,13 @@ protected:
         new TNewMailController(*Form, std::move(env)); // owned by the form
     }
 
-    void Add(const std::string& caption, bool selected, int image = riMessage)
+    // A message row as the check wrote it: from a@example.org, 100 bytes.
+    void Add(const std::string& caption, bool selected, int image = riMessage, const std::string& subject = "s")
     {
-        Rows->Append({caption, {}, image, false, {}});
+        std::vector<std::string> shown;
+        if (image != riError)
+            shown = {"a@example.org", subject, HumanSize(100)};
+        Rows->Append({caption, shown, image, false, {}});
         Form->lvwMessages->topLevelItem(Rows->Count() - 1)->setSelected(selected);
     }
 
@@ -68,20 +86,23 @@ protected:
 
 TEST_F(DeleteTest, OneSessionPerAccountEndedByQuitThenAReload)
 {
-    ScriptedServer srv(Session("ann", "C: DELE 1\nS: +OK\nC: DELE 3\nS: +OK\nC: QUIT\nS: +OK\nACCEPT\n") +
-                       Session("bob", "C: DELE 2\nS: +OK\nC: QUIT\nS: +OK\n"));
+    ScriptedServer srv(Session("ann", Dele(1, "a1") + Dele(3, "a3") + "C: QUIT\nS: +OK\nACCEPT\n") +
+                       Session("bob", Dele(2, "b2") + "C: QUIT\nS: +OK\n"));
     Start(srv, {"ann", "bob", "down"});
-    for (bool selected : {true, false, true})
-        Add("ann", selected);
-    Add("bob", false);
-    Add("bob", true);
+    Add("ann", true, riMessage, "a1");
+    Add("ann", false, riMessage, "a2");
+    Add("ann", true, riMessage, "a3");
+    Add("bob", false, riMessage, "b1");
+    Add("bob", true, riMessage, "b2");
     Add("down", true, riError); // stands for no message: passed over
 
     Form->actDelete->trigger();
 
     EXPECT_TRUE(srv.WaitClientClosed());
+    EXPECT_TRUE(srv.Ok());
     EXPECT_EQ(srv.Connections(), 2);
     EXPECT_EQ(Checks, 1);
+    EXPECT_EQ(Asked.size(), 1u); // the question only
     EXPECT_EQ(Pop.ConnectTimeout, 10000);
     EXPECT_EQ(Pop.ReadTimeout, 30000);
 }
@@ -123,7 +144,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, NothingSentTest,
 
 TEST_F(DeleteTest, ARefusedDeletionDropsTheSessionWithoutQuitAndDoesNotReload)
 {
-    ScriptedServer srv(Session("ann", "C: DELE 1\nS: +OK\nC: DELE 2\nS: -ERR gone\n"));
+    ScriptedServer srv(Session("ann", Dele(1, "s") + Reread(2, "s") + "C: DELE 2\nS: -ERR gone\n"));
     Start(srv, {"ann"});
     Add("ann", true);
     Add("ann", true);
@@ -143,6 +164,41 @@ TEST_F(DeleteTest, ASilentServerCostsOneReadTimeOut)
     EXPECT_THROW(Form->actDelete->trigger(), Exception);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     EXPECT_FALSE(Pop.Connected());
+}
+
+TEST_F(DeleteTest, AMessageRemovedElsewhereSinceTheCheckIsNotDeleted)
+{
+    // Another client removed the second message since the check: the first
+    // is still number 1, the third row's number 3 stands for nothing now.
+    ScriptedServer srv(Session("ann", Dele(1, "first") + "C: TOP 3 0\nS: -ERR no such message\n"
+                                      "C: QUIT\nS: +OK\n"));
+    Start(srv, {"ann"});
+    Add("ann", true, riMessage, "first");
+    Add("ann", false, riMessage, "second");
+    Add("ann", true, riMessage, "third");
+
+    Form->actDelete->trigger();
+
+    EXPECT_TRUE(srv.WaitClientClosed());
+    EXPECT_TRUE(srv.Ok());
+    ASSERT_EQ(Asked.size(), 2u);
+    EXPECT_EQ(Asked[1].Type, TMsgDlgType::mtWarning);
+    EXPECT_NE(Asked[1].Text.find("ann: a@example.org - third"), std::string::npos) << Asked[1].Text;
+    EXPECT_EQ(Asked[1].Text.find("first"), std::string::npos) << Asked[1].Text;
+    EXPECT_EQ(Checks, 1);
+}
+
+TEST_F(DeleteTest, AnotherMessageUnderTheSameNumberIsNotDeleted)
+{
+    ScriptedServer srv(Session("ann", Reread(1, "newcomer") + Reread(2, "mine", 200) + "C: QUIT\nS: +OK\n"));
+    Start(srv, {"ann"});
+    Add("ann", true, riMessage, "mine");
+    Add("ann", true, riMessage, "mine"); // same sender and subject, other size
+    Form->actDelete->trigger();
+    EXPECT_TRUE(srv.WaitClientClosed());
+    EXPECT_TRUE(srv.Ok());
+    ASSERT_EQ(Asked.size(), 2u);
+    EXPECT_EQ(Checks, 1);
 }
 
 } // namespace

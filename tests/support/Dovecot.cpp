@@ -418,6 +418,13 @@ std::string Dovecot::Deliver(const std::string& user, const std::string& raw)
     return name;
 }
 
+std::string Dovecot::DeliverSeen(const std::string& user, const std::string& raw)
+{
+    const std::string name = Deliver(user, raw);
+    fs::rename(MaildirOf(user) + "/new/" + name, MaildirOf(user) + "/cur/" + name + ":2,S");
+    return name + ":2,S";
+}
+
 std::vector<std::string> Dovecot::Messages(const std::string& user) const
 {
     std::vector<fs::path> files;

@@ -73,6 +73,8 @@ public:
     // Maildir. Messages are numbered by the server in delivery order.
     // Returns the file's base name.
     std::string Deliver(const std::string& user, const std::string& raw);
+    // The same, already read: into cur/ with the seen flag.
+    std::string DeliverSeen(const std::string& user, const std::string& raw);
     // The texts of the messages left in the user's Maildir (new/ and cur/),
     // in delivery order.
     std::vector<std::string> Messages(const std::string& user) const;

@@ -3,7 +3,9 @@
 #include "app/AboutBox.h"
 #include "app/TrayShell.h"
 #include "app/MailCheck.h"
+#include "check/Imap4CheckClient.h"
 #include "check/Pop3CheckClient.h"
+#include "mail/Imap4Client.h"
 #include "mail/Pop3Client.h"
 
 class TfrmNewMail;
@@ -18,6 +20,8 @@ struct WiredShell
 
     TIdPOP3 popMail;
     TPop3CheckClient pop3Check{popMail};
+    TIdIMAP4 imaMail;
+    TImap4CheckClient imap4Check{imaMail};
     TfrmAboutBox aboutBox;
     TTrayShell shell;
     TMailCheck mailCheck;

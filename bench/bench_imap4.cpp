@@ -1,0 +1,348 @@
+// The first check of an IMAP4 account with 1,000 unseen messages against a
+// private Dovecot, as the check cycle runs it: LOGIN, CAPABILITY twice,
+// SELECT "inbox", SEARCH UNSEEN, then per hit FETCH n (RFC822.HEADER) (header
+// parsed into a TIdMessage) and FETCH n (RFC822.SIZE), LOGOUT.
+//
+// In the same run, against the same server and mailbox:
+//   Imap4Check       the cycle's client (TImap4CheckClient), as the program sets it up
+//   Imap4CheckDrain10  the same with the 10 ms wait for stray lines before
+//                    each command that the client has by default
+//   ImaplibCheck     the same commands by Python's imaplib
+//                    (bench/imaplib_check.py, which times each check itself)
+//   RoundTripBound   the same commands over a bare socket, each reply read up
+//                    to its tagged line (literals skipped by their count)
+//   Interleaved      the three without the 10 ms wait in turn, with medians and
+//                    the ratios imaplib/ours and ours/bound
+//
+// Run:  build-<dir>/bench/bench_imap4   (needs dovecot and python3)
+#include "check/Imap4CheckClient.h"
+#include "mail/IdMessage.h"
+#include "mail/Imap4Client.h"
+// The fixture lives with the test support, which the benchmarks do not link.
+#include "support/Dovecot.h"
+
+#include <benchmark/benchmark.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+constexpr int MessageCount = 1000;
+constexpr int Repetitions = 10;
+const char* const User = "bench";
+const char* const Password = "bench-pw";
+
+std::string SampleMessage(int n)
+{
+    std::string id = std::to_string(n);
+    std::string text =
+        "Return-Path: <sender" + id + "@example.org>\r\n"
+        "Received: from mx.example.org (mx.example.org [192.0.2.1])\r\n"
+        "\tby mail.example.net with ESMTPS id " + id + "\r\n"
+        "\tfor <bench@example.net>; Mon, 7 Dec 2026 10:00:00 +0100\r\n"
+        "Message-ID: <" + id + ".bench@example.org>\r\n"
+        "Date: Mon, 7 Dec 2026 10:00:00 +0100\r\n"
+        "From: =?ISO-8859-1?Q?J=F6rg_Sender?= <sender" + id + "@example.org>\r\n"
+        "To: Bench <bench@example.net>, other@example.net\r\n"
+        "Subject: =?ISO-8859-1?Q?Nachricht_Nr=2E_" + id + "_f=FCr_dich?=\r\n"
+        "X-Priority: " + std::to_string(n % 5 + 1) + "\r\n"
+        "MIME-Version: 1.0\r\n"
+        "Content-Type: text/plain; charset=\"ISO-8859-1\"\r\n"
+        "\r\n";
+    for (int line = 0; line < 30; ++line)
+        text += "Body line " + std::to_string(line) + " of message " + id + ".\r\n";
+    return text;
+}
+
+std::unique_ptr<Dovecot>& ServerSlot()
+{
+    static std::unique_ptr<Dovecot> server;
+    return server;
+}
+
+int Imap4Check(Dovecot& server, int drainMs = -1)
+{
+    TIdIMAP4 imap;
+    TImap4CheckClient check(imap);
+    check.SetAccount(User, Password, server.Host(), server.ImapPort());
+    if (drainMs >= 0)
+        imap.MilliSecsToWaitToClearBuffer = drainMs;
+    check.Connect();
+    const int count = check.MessageCount();
+    long total = 0;
+    for (int i = 1; i <= count; ++i)
+    {
+        TFetchedHeader header = check.FetchHeader(i);
+        benchmark::DoNotOptimize(header.Subject);
+        total += check.MessageSize(i);
+    }
+    check.Disconnect();
+    benchmark::DoNotOptimize(total);
+    return count;
+}
+
+// Started on first use, with the mailbox filled and indexed once.
+Dovecot& Server()
+{
+    std::unique_ptr<Dovecot>& slot = ServerSlot();
+    if (!slot)
+    {
+        std::string why = Dovecot::Unavailable();
+        if (!why.empty())
+            throw std::runtime_error(why);
+        slot = std::make_unique<Dovecot>();
+        slot->AddUser(User, Password);
+        slot->Start();
+        for (int n = 1; n <= MessageCount; ++n)
+            slot->Deliver(User, SampleMessage(n));
+        // The server indexes the Maildir at the first session; not measured.
+        if (Imap4Check(*slot) != MessageCount)
+            throw std::runtime_error("the mailbox does not hold the messages delivered as unseen");
+    }
+    return *slot;
+}
+
+// A bare socket client: each command written, its reply read up to the
+// tagged line, literals skipped by their count, nothing parsed.
+class BareSession
+{
+public:
+    explicit BareSession(uint16_t port)
+    {
+        Fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = htons(port);
+        if (Fd < 0 || connect(Fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+            throw std::runtime_error("connect failed");
+        ReadLine();
+    }
+    ~BareSession() { close(Fd); }
+    BareSession(const BareSession&) = delete;
+    BareSession& operator=(const BareSession&) = delete;
+
+    // The untagged lines of the reply.
+    std::vector<std::string> Command(const std::string& command)
+    {
+        const std::string tag = "C" + std::to_string(++Counter);
+        std::string out = tag + " " + command + "\r\n";
+        if (send(Fd, out.data(), out.size(), 0) != static_cast<ssize_t>(out.size()))
+            throw std::runtime_error("send failed");
+        std::vector<std::string> lines;
+        for (;;)
+        {
+            std::string line = ReadLine();
+            if (line.rfind(tag + " ", 0) == 0)
+                return lines;
+            if (!line.empty() && line.back() == '}')
+            {
+                const std::size_t open = line.rfind('{');
+                Skip(std::stoul(line.substr(open + 1)));
+            }
+            lines.push_back(line);
+        }
+    }
+
+private:
+    void Receive()
+    {
+        char chunk[32768];
+        ssize_t got = recv(Fd, chunk, sizeof chunk, 0);
+        if (got <= 0)
+            throw std::runtime_error("connection closed");
+        Buffer.append(chunk, static_cast<std::size_t>(got));
+    }
+
+    std::string ReadLine()
+    {
+        std::size_t at;
+        while ((at = Buffer.find("\r\n")) == std::string::npos)
+            Receive();
+        std::string line = Buffer.substr(0, at);
+        Buffer.erase(0, at + 2);
+        return line;
+    }
+
+    void Skip(std::size_t count)
+    {
+        while (Buffer.size() < count)
+            Receive();
+        Buffer.erase(0, count);
+    }
+
+    int Fd = -1;
+    int Counter = 0;
+    std::string Buffer;
+};
+
+int BareCheck(Dovecot& server)
+{
+    BareSession s(server.ImapPort());
+    s.Command(std::string("LOGIN ") + User + " " + Password);
+    s.Command("CAPABILITY");
+    s.Command("CAPABILITY");
+    s.Command("SELECT \"inbox\"");
+    std::vector<std::string> hits;
+    for (const std::string& line : s.Command("SEARCH UNSEEN"))
+        if (line.rfind("* SEARCH", 0) == 0)
+        {
+            std::size_t pos = 8;
+            while (pos < line.size())
+            {
+                std::size_t next = line.find(' ', pos + 1);
+                hits.push_back(line.substr(pos + 1, next == std::string::npos ? std::string::npos : next - pos - 1));
+                pos = next == std::string::npos ? line.size() : next;
+            }
+        }
+    for (const std::string& n : hits)
+    {
+        s.Command("FETCH " + n + " (RFC822.HEADER)");
+        s.Command("FETCH " + n + " (RFC822.SIZE)");
+    }
+    s.Command("LOGOUT");
+    return static_cast<int>(hits.size());
+}
+
+std::vector<double> ImaplibChecks(Dovecot& server, long repeat)
+{
+    std::string script = (std::filesystem::path(__FILE__).parent_path() / "imaplib_check.py").string();
+    std::string command = "python3 '" + script + "' " + server.Host() + " " + std::to_string(server.ImapPort())
+                          + " " + User + " " + Password + " " + std::to_string(repeat);
+    std::vector<double> times;
+    if (FILE* out = popen(command.c_str(), "r"))
+    {
+        double seconds = 0;
+        int count = 0;
+        while (fscanf(out, "%lf %d", &seconds, &count) == 2 && count == MessageCount)
+            times.push_back(seconds);
+        pclose(out);
+    }
+    return times;
+}
+
+template <typename Check>
+double Timed(Check check, Dovecot& server)
+{
+    auto start = std::chrono::steady_clock::now();
+    if (check(server) != MessageCount)
+        throw std::runtime_error("a check did not see every message");
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+template <typename Check>
+void TimeChecks(benchmark::State& state, Check check)
+{
+    Dovecot& server = Server();
+    for (auto _ : state)
+        state.SetIterationTime(Timed(check, server));
+    state.counters["messages"] = MessageCount;
+}
+
+void BM_Imap4Check(benchmark::State& state)
+{
+    TimeChecks(state, [](Dovecot& server) { return Imap4Check(server); });
+}
+
+void BM_Imap4CheckDrain10(benchmark::State& state)
+{
+    TimeChecks(state, [](Dovecot& server) { return Imap4Check(server, 10); });
+}
+
+void BM_ImaplibCheck(benchmark::State& state)
+{
+    std::vector<double> times = ImaplibChecks(Server(), state.max_iterations);
+    if (times.size() != static_cast<std::size_t>(state.max_iterations))
+    {
+        state.SkipWithError("imaplib_check.py did not report every check");
+        for (auto _ : state)
+        {
+        }
+        return;
+    }
+    std::size_t i = 0;
+    for (auto _ : state)
+        state.SetIterationTime(times[i++]);
+    state.counters["messages"] = MessageCount;
+}
+
+void BM_RoundTripBound(benchmark::State& state)
+{
+    TimeChecks(state, BareCheck);
+}
+
+// The three in alternation, so that load from elsewhere on the machine falls
+// on all of them alike.
+void BM_Interleaved(benchmark::State& state)
+{
+    Dovecot& server = Server();
+    std::vector<double> times[3];
+    for (auto _ : state)
+    {
+        std::vector<double> imaplib = ImaplibChecks(server, 1);
+        if (imaplib.size() != 1)
+        {
+            state.SkipWithError("imaplib_check.py failed");
+            break;
+        }
+        double ours = Timed([](Dovecot& s) { return Imap4Check(s); }, server);
+        double bound = Timed(BareCheck, server);
+        times[0].push_back(ours);
+        times[1].push_back(imaplib[0]);
+        times[2].push_back(bound);
+        state.SetIterationTime(ours);
+    }
+    if (times[0].empty())
+        return;
+    double median[3];
+    const char* names[3] = {"imap4", "imaplib", "bound"};
+    for (int k = 0; k < 3; ++k)
+    {
+        std::vector<double>& t = times[k];
+        std::sort(t.begin(), t.end());
+        median[k] = t.size() % 2 ? t[t.size() / 2] : (t[t.size() / 2 - 1] + t[t.size() / 2]) / 2;
+        state.counters[std::string(names[k]) + "_median_ms"] = median[k] * 1e3;
+        state.counters[std::string(names[k]) + "_best_ms"] = t.front() * 1e3;
+    }
+    state.counters["imaplib_over_imap4"] = median[1] / median[0];
+    state.counters["imap4_over_bound"] = median[0] / median[2];
+}
+
+} // namespace
+
+BENCHMARK(BM_Imap4Check)->UseManualTime()->Iterations(Repetitions)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Imap4CheckDrain10)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ImaplibCheck)->UseManualTime()->Iterations(Repetitions)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RoundTripBound)->UseManualTime()->Iterations(Repetitions)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Interleaved)->UseManualTime()->Iterations(2 * Repetitions)->Unit(benchmark::kMillisecond);
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    try
+    {
+        benchmark::RunSpecifiedBenchmarks();
+    }
+    catch (const std::exception& e)
+    {
+        std::fprintf(stderr, "bench_imap4: %s\n", e.what());
+        ServerSlot().reset();
+        return 1;
+    }
+    benchmark::Shutdown();
+    ServerSlot().reset();
+    return 0;
+}

@@ -1,0 +1,682 @@
+#include "mail/Imap4Client.h"
+
+#include "mail/IdExceptions.h"
+#include "mail/IdIOHandler.h"
+#include "mail/IdMessage.h"
+#include "mail/ModifiedUtf7.h"
+#include "platform/AsciiText.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+
+using namespace AsciiText;
+using State = TIdIMAP4ConnectionState;
+
+namespace
+{
+
+const char* const KeyWords[] = {
+    "ALL",        "ANSWERED",  "BCC",        "BEFORE",     "BODY",       "CC",       "DELETED",
+    "DRAFT",      "FLAGGED",   "FROM",       "HEADER",     "KEYWORD",    "LARGER",   "NEW",
+    "NOT",        "OLD",       "ON",         "OR",         "RECENT",     "SEEN",     "SENTBEFORE",
+    "SENTON",     "SENTSINCE", "SINCE",      "SMALLER",    "SUBJECT",    "TEXT",     "TO",
+    "UID",        "UNANSWERED", "UNDELETED", "UNDRAFT",    "UNFLAGGED",  "UNKEYWORD", "UNSEEN"};
+
+bool StartsWithTag(const std::string& line, const std::string& tag)
+{
+    return line.size() >= tag.size() && SameText(line.substr(0, tag.size()), tag)
+           && (line.size() == tag.size() || line[tag.size()] == ' ');
+}
+
+bool IsUnexpectedBye(const std::string& line, const TIdStrings& expected)
+{
+    if (line.size() < 5 || !SameText(line.substr(0, 5), "* BYE"))
+        return false;
+    for (const std::string& word : expected)
+        if (word == "BYE")
+            return false;
+    return true;
+}
+
+bool IsAtomChar(unsigned char c)
+{
+    if (c <= 0x20 || c >= 0x7f)
+        return false;
+    switch (c)
+    {
+    case '(': case ')': case '{': case '%': case '*': case '"': case '\\': case ']':
+        return false;
+    default:
+        return true;
+    }
+}
+
+std::string Quoted(const std::string& text)
+{
+    std::string out = "\"";
+    for (char c : text)
+    {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+// dd-Mon-yyyy of a date given as days since 1899-12-30.
+std::string SearchDateText(double date)
+{
+    using namespace std::chrono;
+    static const char* const Months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const sys_days day = sys_days(year(1899) / December / 30) + days(static_cast<long>(std::floor(date)));
+    const year_month_day ymd(day);
+    char text[32];
+    std::snprintf(text, sizeof text, "%d-%s-%04d", static_cast<int>(static_cast<unsigned>(ymd.day())),
+                  Months[static_cast<unsigned>(ymd.month()) - 1], static_cast<int>(ymd.year()));
+    return text;
+}
+
+// A header literal's bytes split into lines at CR LF, LF or CR; a final
+// line break does not start another line.
+void SplitHeaderLines(const std::string& bytes, TIdStrings& lines)
+{
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+    {
+        if (bytes[i] != '\r' && bytes[i] != '\n')
+            continue;
+        lines.push_back(bytes.substr(start, i - start));
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < bytes.size())
+        lines.push_back(bytes.substr(start));
+}
+
+TIdStrings SplitAtSpaces(const std::string& line)
+{
+    TIdStrings words;
+    std::size_t start = 0;
+    for (;;)
+    {
+        std::size_t space = line.find(' ', start);
+        words.push_back(line.substr(start, space == std::string::npos ? std::string::npos : space - start));
+        if (space == std::string::npos)
+            return words;
+        start = space + 1;
+    }
+}
+
+} // namespace
+
+std::string ConnectionStateText(TIdIMAP4ConnectionState state)
+{
+    switch (state)
+    {
+    case State::Any: return "Any";
+    case State::NonAuthenticated: return "Non Authenticated";
+    case State::Authenticated: return "Authenticated";
+    case State::Selected: return "Selected";
+    case State::Lost: return "";
+    }
+    return "";
+}
+
+std::string SearchKeyWord(TIdIMAP4SearchKey key)
+{
+    return key >= skAll && key <= skUnseen ? KeyWords[key] : std::string();
+}
+
+std::string SearchCriterion(const TIdIMAP4SearchRec& rec)
+{
+    const std::string word = SearchKeyWord(rec.SearchKey);
+    switch (rec.SearchKey)
+    {
+    case skBcc: case skBody: case skCc: case skFrom: case skKeyword: case skSubject: case skText:
+    case skTo: case skUnKeyword: case skHeader:
+        return word + " " + Quoted(rec.SearchText);
+    case skBefore: case skOn: case skSentBefore: case skSentOn: case skSentSince: case skSince:
+        return word + " " + SearchDateText(rec.SearchDate);
+    case skLarger: case skSmaller:
+        return word + " " + std::to_string(rec.SearchSize);
+    case skNot: case skOr: case skUID:
+        return word + " " + rec.SearchText;
+    default:
+        return word;
+    }
+}
+
+std::string IMAP4AString(const std::string& text, bool& literal)
+{
+    literal = false;
+    bool atom = !text.empty();
+    bool sevenBit = true;
+    for (unsigned char c : text)
+    {
+        atom = atom && IsAtomChar(c);
+        sevenBit = sevenBit && c >= 0x01 && c <= 0x7f && c != '\r' && c != '\n';
+    }
+    if (atom)
+        return text;
+    if (sevenBit)
+        return Quoted(text);
+    literal = true;
+    return "{" + std::to_string(text.size()) + "}\r\n" + text;
+}
+
+// --------------------------------------------------------------------- TIdIMAP4
+
+TIdIMAP4::TIdIMAP4() : TIdTCPClientCustom(std::make_unique<TIdReplyIMAP4>())
+{
+    Port = 143;
+}
+
+TIdIMAP4::~TIdIMAP4() = default;
+
+TIdIOHandler& TIdIMAP4::Handler()
+{
+    if (!IOHandler())
+        throw EIdNotConnected();
+    return *IOHandler();
+}
+
+std::string TIdIMAP4::NextTag()
+{
+    ++CommandCounter;
+    return CurrentTag();
+}
+
+std::string TIdIMAP4::CurrentTag() const
+{
+    return "C" + std::to_string(CommandCounter);
+}
+
+void TIdIMAP4::CheckConnectionState(std::initializer_list<TIdIMAP4ConnectionState> allowed) const
+{
+    for (State state : allowed)
+        if (state == ConnectionState)
+            return;
+    throw EIdConnectionStateError("Unable to execute command, wrong connection state;Current connection state: "
+                                  + ConnectionStateText(ConnectionState) + ".");
+}
+
+void TIdIMAP4::WriteCommand(const std::string& line)
+{
+    try
+    {
+        Handler().WriteLine(line);
+    }
+    catch (const EIdSocketError& e)
+    {
+        if (e.LastError == Id_WSAECONNRESET)
+        {
+            ConnectionState = State::Lost;
+            throw;
+        }
+        // Whatever else went wrong, the server may still have answered.
+    }
+}
+
+void TIdIMAP4::DrainStrayLines()
+{
+    // Stray lines would be taken for the next command's answer. A negative
+    // wait would be no limit at all.
+    TIdIOHandler& handler = Handler();
+    while (handler.WaitReadable(std::max(MilliSecsToWaitToClearBuffer, 0)))
+        handler.ReadLineSkippingBlanks();
+}
+
+std::string TIdIMAP4::SendTaggedCommand(const std::string& tag, const std::string& command,
+                                        const TIdStrings& expected)
+{
+    if (command != std::string(1, '\0'))
+    {
+        DrainStrayLines();
+        WriteCommand(tag + " " + command);
+    }
+    return ReadTaggedReply(tag, expected, false);
+}
+
+std::string TIdIMAP4::ReadTaggedReply(const std::string& tag, const TIdStrings& expected, bool singleLine)
+{
+    TIdIOHandler& handler = Handler();
+    TIdReplyIMAP4& reply = LastReplyIMAP4();
+    TIdStrings& lines = FReplyLines;
+    lines.clear();
+    std::size_t held = 0;
+    for (;;)
+    {
+        std::string line = handler.ReadLineSkippingBlanks();
+        held += line.size();
+        if (held > MaxReplySize)
+            throw EIdReplyIMAP4Error("Unexpected: reply larger than " + std::to_string(MaxReplySize) + " bytes");
+        if (IsUnexpectedBye(line, expected))
+        {
+            ConnectionState = State::Lost;
+            throw EIdDisconnectedProbablyIdledOut();
+        }
+        if (singleLine)
+        {
+            std::string stripped = line;
+            if (stripped.size() >= 2 && stripped[0] == '*' && stripped[1] == ' ')
+                stripped.erase(0, 2);
+            if (CarriesResponseWord(stripped, expected))
+            {
+                reply.Clear();
+                reply.SideLines.clear();
+                reply.Text.push_back(std::move(stripped));
+                reply.Code = "OK";
+                return reply.Code;
+            }
+        }
+        lines.push_back(std::move(line));
+        const std::string& last = lines.back();
+        if (StartsWithTag(last, tag) || IsIMAP4StatusWord(IMAP4FirstWord(last)))
+            break;
+    }
+    reply.SetFormattedReply(lines);
+    reply.MoveUnsolicitedLines(expected);
+    return reply.Code;
+}
+
+std::string TIdIMAP4::ReadGreeting()
+{
+    TIdIOHandler& handler = Handler();
+    TIdStrings& lines = FReplyLines;
+    lines.clear();
+    std::size_t held = 0;
+    for (;;)
+    {
+        lines.push_back(handler.ReadLineSkippingBlanks());
+        held += lines.back().size();
+        if (held > MaxReplySize)
+            throw EIdReplyIMAP4Error("Unexpected: greeting larger than " + std::to_string(MaxReplySize) + " bytes");
+        if (EndsGreeting(lines.back()))
+            break;
+    }
+    LastReplyIMAP4().SetFormattedReply(lines);
+    return LastReply().Code;
+}
+
+bool TIdIMAP4::Connect(bool autoLogin)
+{
+    ConnectionState = State::NonAuthenticated;
+    if (!(IOHandler() && IOHandler()->IsOpen() && Connected()))
+        TIdTCPClientCustom::Connect();
+    Handler().MaxLineLength = MaxReplyLineLength;
+    ReadGreeting();
+    FGreetingBanner = LastReply().Text.empty() ? std::string() : LastReply().Text.front();
+    if (autoLogin)
+        Login();
+    return true;
+}
+
+void TIdIMAP4::SendLogin()
+{
+    bool literalUser = false;
+    bool literalPassword = false;
+    std::string line = NextTag() + " LOGIN " + IMAP4AString(Username, literalUser) + " "
+                       + IMAP4AString(Password, literalPassword);
+    const std::string tag = CurrentTag();
+    if (!literalUser && !literalPassword)
+    {
+        SendTaggedCommand(tag, line.substr(tag.size() + 1), {});
+        return;
+    }
+
+    // 8-bit text goes as literals: each announcement waits for the server's
+    // "+" before the bytes follow.
+    TIdIOHandler& handler = Handler();
+    DrainStrayLines();
+    for (;;)
+    {
+        const std::size_t crlf = line.find("\r\n");
+        if (crlf == std::string::npos)
+        {
+            WriteCommand(line);
+            ReadTaggedReply(tag, {}, false);
+            return;
+        }
+        WriteCommand(line.substr(0, crlf));
+        line.erase(0, crlf + 2);
+        std::string answer = handler.ReadLineSkippingBlanks();
+        while (answer.rfind("* ", 0) == 0)
+        {
+            if (IsUnexpectedBye(answer, {}))
+            {
+                ConnectionState = State::Lost;
+                throw EIdDisconnectedProbablyIdledOut();
+            }
+            answer = handler.ReadLineSkippingBlanks();
+        }
+        if (answer[0] != '+')
+        {
+            // Refused before the bytes: this is the completion.
+            LastReplyIMAP4().SetFormattedReply({answer});
+            return;
+        }
+    }
+}
+
+void TIdIMAP4::Login()
+{
+    const std::string greeting = LastReply().Code;
+    try
+    {
+        // A line break would end the command early and make the rest of the
+        // text a command of its own.
+        if ((Username + Password).find_first_of("\r\n") != std::string::npos)
+            throw EIdException("User name or password contains a line break.");
+        if (AuthType == TIdIMAP4AuthenticationType::atSASL)
+            throw EIdException("SASL login is not supported");
+        if (greeting == "OK")
+        {
+            ConnectionState = State::NonAuthenticated;
+            CommandCounter = 0;
+            SendLogin();
+            if (LastReply().Code == "OK")
+            {
+                ConnectionState = State::Authenticated;
+                Capability(ServerCapabilities);
+            }
+        }
+        else if (greeting == "PREAUTH")
+        {
+            ConnectionState = State::Authenticated;
+            CommandCounter = 0;
+        }
+        Capability(ServerCapabilities);
+    }
+    catch (const EIdReadTimeout&)
+    {
+        // A server that stopped answering would make LOGOUT wait again.
+        CloseSession();
+        throw;
+    }
+    catch (...)
+    {
+        // An error of this Disconnect replaces the login's.
+        Disconnect();
+        throw;
+    }
+}
+
+bool TIdIMAP4::Capability(TIdStrings& list)
+{
+    list.clear();
+    if (SendTaggedCommand(NextTag(), "CAPABILITY", {"CAPABILITY"}) != "OK")
+        return false;
+    const TIdStrings& text = LastReply().Text;
+    if (!text.empty())
+    {
+        list = SplitAtSpaces(text.front());
+        list.erase(list.begin());
+    }
+    return true;
+}
+
+bool TIdIMAP4::HasCapability(const std::string& word) const
+{
+    for (const std::string& capability : ServerCapabilities)
+        if (SameText(capability, word))
+            return true;
+    return false;
+}
+
+bool TIdIMAP4::SelectMailbox(const std::string& name)
+{
+    try
+    {
+        CheckConnectionState({State::Authenticated, State::Selected});
+    }
+    catch (const EIdConnectionStateError&)
+    {
+        ConnectionState = State::Authenticated;
+        throw;
+    }
+    std::string encoded;
+    if (!TIdMUTF7::Encode(name, encoded))
+        encoded = name;
+    const std::string code = SendTaggedCommand(
+        NextTag(), "SELECT " + Quoted(encoded), {"FLAGS", "OK", "EXISTS", "RECENT", "[READ-WRITE]", "[ALERT]"});
+    if (code != "OK")
+    {
+        ConnectionState = State::Authenticated;
+        return false;
+    }
+    MailBox.Clear();
+    for (const std::string& line : LastReply().Text)
+    {
+        std::size_t at = line.find("EXISTS");
+        if (at != std::string::npos)
+            MailBox.ExistsCount = IMAP4StrToInt(Trim(line.substr(0, at)));
+        at = line.find("RECENT");
+        if (at != std::string::npos)
+            MailBox.RecentCount = IMAP4StrToInt(Trim(line.substr(0, at)));
+        at = line.find("[UNSEEN");
+        if (at != std::string::npos)
+        {
+            const std::size_t close = line.find(']', at);
+            const std::size_t from = at + 7;
+            MailBox.FirstUnseen = IMAP4StrToInt(
+                Trim(line.substr(from, close == std::string::npos ? std::string::npos : close - from)));
+        }
+    }
+    MailBox.MailboxName = name;
+    ConnectionState = State::Selected;
+    return true;
+}
+
+bool TIdIMAP4::DoSearch(const std::string& prefix, const std::vector<TIdIMAP4SearchRec>& criteria)
+{
+    std::string text;
+    for (const TIdIMAP4SearchRec& rec : criteria)
+        text += SearchCriterion(rec) + " ";
+    text = Trim(text);
+    CheckConnectionState({State::Selected});
+    if (SendTaggedCommand(NextTag(), prefix + "SEARCH " + text, {"SEARCH"}) != "OK")
+        return false;
+    MailBox.SearchHits.clear();
+    const TIdStrings& lines = LastReply().Text;
+    if (!lines.empty() && lines.front().find("SEARCH") != std::string::npos)
+    {
+        const TIdStrings words = SplitAtSpaces(lines.front());
+        for (std::size_t i = 1; i < words.size(); ++i)
+            MailBox.SearchHits.push_back(IMAP4StrToInt(words[i]));
+    }
+    return true;
+}
+
+bool TIdIMAP4::SearchMailbox(const std::vector<TIdIMAP4SearchRec>& criteria)
+{
+    return DoSearch("", criteria);
+}
+
+bool TIdIMAP4::UIDSearchMailbox(const std::vector<TIdIMAP4SearchRec>& criteria)
+{
+    return DoSearch("UID ", criteria);
+}
+
+void TIdIMAP4::SkipFetchAnswer(const std::string& tag)
+{
+    TIdIOHandler& handler = Handler();
+    long long left = FetchLine.LiteralSize;
+    while (left > 0)
+    {
+        const int chunk = static_cast<int>(std::min<long long>(left, 1 << 20));
+        const std::string bytes = handler.ReadExactBytes(chunk);
+        if (bytes.empty())
+            throw EIdConnClosedGracefully();
+        left -= static_cast<long long>(bytes.size());
+    }
+    std::size_t held = 0;
+    for (;;)
+    {
+        const std::string line = handler.ReadLineSkippingBlanks();
+        if (IsUnexpectedBye(line, {}))
+        {
+            ConnectionState = State::Lost;
+            throw EIdDisconnectedProbablyIdledOut();
+        }
+        if (StartsWithTag(line, tag))
+            return;
+        held += line.size();
+        if (held > MaxReplySize)
+            throw EIdReplyIMAP4Error("Unexpected: reply larger than " + std::to_string(MaxReplySize) + " bytes");
+    }
+}
+
+bool TIdIMAP4::DoFetchHeader(const std::string& prefix, int number, TIdMessage& message)
+{
+    if (number < 1)
+        throw EIdNumberInvalid();
+    CheckConnectionState({State::Selected});
+    const std::string tag = NextTag();
+    Handler().WriteLine(tag + " " + prefix + "FETCH " + std::to_string(number) + " (RFC822.HEADER)");
+
+    const TIdStrings items = {"RFC822.HEADER"};
+    for (;;)
+    {
+        if (ReadTaggedReply(tag, {"FETCH"}, true) != "OK" || LastReply().Text.empty())
+            return false;
+        const bool parsed = ParseFetchLine(LastReply().Text.front(), "FETCH", items, FetchLine);
+        // A flag change the server reports on its own (another client read a
+        // message) is a whole FETCH line without our item: ours still comes.
+        if (!parsed && FetchLine.Command == "FETCH" && FetchLine.Complete && FetchLine.LiteralSize < 0)
+            continue;
+        if (!parsed || FetchLine.LiteralSize <= 0)
+        {
+            // The rest of the answer is read, so the next command's reply
+            // does not begin with it.
+            SkipFetchAnswer(tag);
+            return false;
+        }
+        break;
+    }
+    if (FetchLine.LiteralSize > MaxHeaderSize)
+        throw EIdException("The server announced a header of " + std::to_string(FetchLine.LiteralSize)
+                           + " bytes.");
+
+    const std::string bytes = Handler().ReadExactBytes(static_cast<int>(FetchLine.LiteralSize));
+    if (static_cast<long long>(bytes.size()) < FetchLine.LiteralSize)
+        throw EIdConnClosedGracefully();
+
+    std::string rest = Handler().ReadLineSkippingBlanks();
+    if (!rest.empty() && rest.front() == ')')
+        rest.erase(0, 1);
+    if (!rest.empty() && rest.back() == ')')
+        rest.pop_back();
+    const TIdStrings parts = SplitParts(rest);
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i)
+    {
+        if (SameText(parts[i], "UID"))
+            FetchLine.Uid = parts[i + 1];
+        else if (SameText(parts[i], "FLAGS"))
+            FetchLine.Flags = FlagsOfWords(parts[i + 1]);
+    }
+
+    const bool ok = ReadTaggedReply(tag, {"FETCH"}, false) == "OK";
+    message.HeaderLines.Clear();
+    SplitHeaderLines(bytes, message.HeaderLines.Lines);
+    message.LoadFromHeaderLines();
+    return ok;
+}
+
+bool TIdIMAP4::FetchHeader(int number, TIdMessage& message)
+{
+    return DoFetchHeader("", number, message);
+}
+
+bool TIdIMAP4::UIDFetchHeader(int uid, TIdMessage& message)
+{
+    return DoFetchHeader("UID ", uid, message);
+}
+
+int TIdIMAP4::DoMessageSize(const std::string& prefix, int number)
+{
+    if (number < 1)
+        throw EIdNumberInvalid();
+    CheckConnectionState({State::Selected});
+    const std::string code = SendTaggedCommand(
+        NextTag(), prefix + "FETCH " + std::to_string(number) + " (RFC822.SIZE)", {"FETCH"});
+    if (code != "OK")
+        return -1;
+    // A flag change reported on its own may stand before the answer.
+    for (const std::string& line : LastReply().Text)
+        if (ParseFetchLine(line, "FETCH", {"RFC822.SIZE"}, FetchLine))
+            return IMAP4StrToInt(FetchLine.ItemValue);
+    return -1;
+}
+
+int TIdIMAP4::MessageSize(int number)
+{
+    return DoMessageSize("", number);
+}
+
+int TIdIMAP4::UIDMessageSize(int uid)
+{
+    return DoMessageSize("UID ", uid);
+}
+
+bool TIdIMAP4::UIDStoreDeleted(int uid)
+{
+    if (uid < 1)
+        throw EIdNumberInvalid();
+    CheckConnectionState({State::Selected});
+    return SendTaggedCommand(NextTag(), "UID STORE " + std::to_string(uid) + " +FLAGS.SILENT (\\Deleted)",
+                             {"FETCH"})
+           == "OK";
+}
+
+bool TIdIMAP4::UIDExpunge(int uid)
+{
+    if (uid < 1)
+        throw EIdNumberInvalid();
+    CheckConnectionState({State::Selected});
+    return SendTaggedCommand(NextTag(), "UID EXPUNGE " + std::to_string(uid), {"EXPUNGE"}) == "OK";
+}
+
+bool TIdIMAP4::CloseMailbox()
+{
+    CheckConnectionState({State::Selected});
+    if (SendTaggedCommand(NextTag(), "CLOSE", {}) != "OK")
+        return false;
+    MailBox.Clear();
+    ConnectionState = State::Authenticated;
+    return true;
+}
+
+void TIdIMAP4::CloseSession() noexcept
+{
+    TIdTCPConnection::Disconnect(false);
+    ConnectionState = State::NonAuthenticated;
+    ServerCapabilities.clear();
+}
+
+void TIdIMAP4::Disconnect()
+{
+    if (!Connected())
+        throw EIdClosedSocket();
+    try
+    {
+        SendTaggedCommand(NextTag(), "LOGOUT", {"BYE"});
+    }
+    catch (...)
+    {
+        CloseSession();
+        throw;
+    }
+    CloseSession();
+}
+
+void TIdIMAP4::Disconnect(bool notifyPeer)
+{
+    if (notifyPeer)
+        Disconnect();
+    else
+        CloseSession();
+}

@@ -1,0 +1,180 @@
+#pragma once
+
+#include "mail/MailTypes.h"
+#include "mail/IdTCPConnection.h"
+#include "mail/Imap4Reply.h"
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+class TIdMessage;
+
+enum class TIdIMAP4ConnectionState
+{
+    Any,
+    NonAuthenticated,
+    Authenticated,
+    Selected,
+    Lost
+};
+
+// The display text of a state in the wrong-state error ("Lost" has none).
+std::string ConnectionStateText(TIdIMAP4ConnectionState state);
+
+enum class TIdIMAP4AuthenticationType
+{
+    atUserPass,
+    atSASL
+};
+
+enum TIdRetrieveOnSelect
+{
+    rsDisabled,
+    rsHeaders,
+    rsMessages
+};
+
+// The selected mailbox; emptied when a mailbox is selected or closed.
+struct TIdMailBox
+{
+    std::string MailboxName;
+    int ExistsCount = 0;
+    int RecentCount = 0;
+    int FirstUnseen = 0;
+    // Message numbers (or UIDs, after a UID search) of the last successful
+    // search, in the server's order.
+    std::vector<int> SearchHits;
+
+    void Clear() { *this = TIdMailBox{}; }
+};
+
+// The search keys, numbered in this order.
+enum TIdIMAP4SearchKey
+{
+    skAll, skAnswered, skBcc, skBefore, skBody, skCc, skDeleted, skDraft, skFlagged, skFrom,
+    skHeader, skKeyword, skLarger, skNew, skNot, skOld, skOn, skOr, skRecent, skSeen,
+    skSentBefore, skSentOn, skSentSince, skSince, skSmaller, skSubject, skText, skTo, skUID,
+    skUnanswered, skUndeleted, skUndraft, skUnflagged, skUnKeyword, skUnseen
+};
+
+// The wire word of a key.
+std::string SearchKeyWord(TIdIMAP4SearchKey key);
+
+// One search criterion.
+struct TIdIMAP4SearchRec
+{
+    double SearchDate = 0;
+    int SearchSize = 0;
+    std::string SearchText;
+    TIdIMAP4SearchKey SearchKey = skAll;
+};
+
+// The criterion text of one record on the wire. Keys without an argument
+// are their word; the others add theirs (date as dd-Mon-yyyy, size, text
+// quoted).
+std::string SearchCriterion(const TIdIMAP4SearchRec& rec);
+
+// A user name or password as an IMAP4 string: an atom when it is one, a
+// quoted string when it is 7-bit text, else a literal ("{n}" CR LF and the
+// bytes; `literal` is set). A line break is refused by the caller.
+std::string IMAP4AString(const std::string& text, bool& literal);
+
+// IMAP4rev1 client as the mail check needs it: connect and log in, select a
+// mailbox, search it, fetch a header and a size, close and log out; and for
+// Delete, the same by UID with storing the \Deleted flag and UID EXPUNGE.
+// One instance serves one account after another.
+class TIdIMAP4 : public TIdTCPClientCustom
+{
+public:
+    TIdIMAP4();
+    // Closes without "LOGOUT".
+    ~TIdIMAP4() override;
+
+    std::string Username;
+    std::string Password;
+    TIdIMAP4AuthenticationType AuthType = TIdIMAP4AuthenticationType::atUserPass;
+    TIdStrings SASLMechanisms;
+    int MilliSecsToWaitToClearBuffer = 10;
+    TIdRetrieveOnSelect RetrieveOnSelect = rsDisabled;
+    // The longest line a reply may carry; a SEARCH of a large mailbox is one
+    // line.
+    int MaxReplyLineLength = 1 << 20;
+    // The most bytes the lines of one reply may hold together.
+    std::size_t MaxReplySize = 32u << 20;
+    // The largest header literal accepted.
+    long long MaxHeaderSize = 8 << 20;
+
+    const std::string& GreetingBanner() const { return FGreetingBanner; }
+
+    // Layer state.
+    TIdIMAP4ConnectionState ConnectionState = TIdIMAP4ConnectionState::NonAuthenticated;
+    int CommandCounter = 0;
+    TIdIMAPLineStruct FetchLine;
+
+    TIdStrings ServerCapabilities;
+    TIdMailBox MailBox;
+
+    TIdReplyIMAP4& LastReplyIMAP4() { return static_cast<TIdReplyIMAP4&>(LastReply()); }
+
+    // --- the tagged command layer
+
+    std::string NextTag();
+    std::string CurrentTag() const;
+    // Raises the wrong-state error when ConnectionState is none of `allowed`.
+    void CheckConnectionState(std::initializer_list<TIdIMAP4ConnectionState> allowed) const;
+    // Drains stray lines, writes the tagged command, reads to its completion.
+    std::string SendTaggedCommand(const std::string& tag, const std::string& command,
+                                  const TIdStrings& expected);
+    std::string ReadTaggedReply(const std::string& tag, const TIdStrings& expected, bool singleLine);
+    std::string ReadGreeting();
+
+    // --- the operations
+
+    // TCP connect, greeting, Login when autoLogin. Always true.
+    bool Connect(bool autoLogin);
+    void Connect() override { Connect(true); }
+    // A refused LOGIN raises nothing: the state stays NonAuthenticated. A
+    // user name or password with a line break is refused before anything is
+    // sent.
+    void Login();
+    bool Capability(TIdStrings& list);
+    bool SelectMailbox(const std::string& name);
+    bool SearchMailbox(const std::vector<TIdIMAP4SearchRec>& criteria);
+    bool FetchHeader(int number, TIdMessage& message);
+    int MessageSize(int number);
+    bool CloseMailbox();
+    // "LOGOUT", then close; "Disconnected." when not connected. The socket is
+    // closed also when the LOGOUT fails.
+    void Disconnect();
+    // With `notifyPeer` false: close without LOGOUT.
+    void Disconnect(bool notifyPeer) override;
+
+    // --- by UID (Delete)
+
+    bool UIDSearchMailbox(const std::vector<TIdIMAP4SearchRec>& criteria);
+    bool UIDFetchHeader(int uid, TIdMessage& message);
+    int UIDMessageSize(int uid);
+    // Sets \Deleted on the message silently.
+    bool UIDStoreDeleted(int uid);
+    // Removes the message if it is marked \Deleted; needs UIDPLUS.
+    bool UIDExpunge(int uid);
+    bool HasCapability(const std::string& word) const;
+
+private:
+    bool DoSearch(const std::string& prefix, const std::vector<TIdIMAP4SearchRec>& criteria);
+    bool DoFetchHeader(const std::string& prefix, int number, TIdMessage& message);
+    int DoMessageSize(const std::string& prefix, int number);
+    // Reads what is left of an answer to a header fetch up to its completion.
+    void SkipFetchAnswer(const std::string& tag);
+    // Writes a command; a reset connection marks the state Lost, another
+    // socket error is passed over (the reply is read all the same).
+    void WriteCommand(const std::string& line);
+    void DrainStrayLines();
+    void SendLogin();
+    void CloseSession() noexcept;
+    TIdIOHandler& Handler();
+
+    std::string FGreetingBanner;
+    TIdStrings FReplyLines;
+};

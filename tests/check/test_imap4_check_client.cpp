@@ -1,0 +1,121 @@
+// The IMAP4 client as the check cycle drives it, against scripted servers.
+#include "check/Imap4CheckClient.h"
+#include "mail/IdExceptions.h"
+#include "mail/Imap4Client.h"
+#include "platform/Exception.h"
+#include "support/ScriptedServer.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace
+{
+
+const std::string Selected = R"(
+    S: * PREAUTH ready
+    C: C1 CAPABILITY
+    S: C1 OK none
+    C: C2 SELECT "inbox"
+    S: * 9 EXISTS
+    S: C2 OK [READ-WRITE] done
+)";
+
+class Imap4CheckClient : public testing::Test
+{
+protected:
+    void Start(const std::string& script)
+    {
+        Server = std::make_unique<ScriptedServer>(script);
+        Check.SetAccount("ann", "secret", Server->Host(), Server->Port());
+    }
+
+    std::vector<std::string> Sent() { return Server->ReceivedLines(); }
+
+    TIdIMAP4 Client;
+    TImap4CheckClient Check{Client, 2000, 2000};
+    std::unique_ptr<ScriptedServer> Server;
+};
+
+TEST_F(Imap4CheckClient, ListsTheUnseenHitsInTheirOrder)
+{
+    Start(Selected + R"(
+        C: C3 SEARCH UNSEEN
+        S: * SEARCH 7 3
+        S: C3 OK done
+        C: C4 FETCH 3 (RFC822.HEADER)
+        S: * 3 FETCH (RFC822.HEADER {24}
+        R: From: a@b.c\r\nSubject: s\r\n
+        S: )
+        S: C4 OK done
+        C: C5 FETCH 3 (RFC822.SIZE)
+        S: * 3 FETCH (RFC822.SIZE 120)
+        S: C5 OK done
+        C: C6 LOGOUT
+        S: * BYE
+        S: C6 OK bye
+    )");
+    Check.Connect();
+    ASSERT_EQ(Check.MessageCount(), 2);
+    const TFetchedHeader header = Check.FetchHeader(2);
+    EXPECT_EQ(header.From, "a@b.c");
+    EXPECT_EQ(header.Subject, "s");
+    EXPECT_EQ(Check.MessageSize(2), 120);
+    Check.Disconnect();
+    EXPECT_TRUE(Server->WaitDone());
+    EXPECT_TRUE(Server->Ok());
+}
+
+TEST_F(Imap4CheckClient, RefusedSearchCountsAsNoMessages)
+{
+    Start(Selected + R"(
+        C: C3 SEARCH UNSEEN
+        S: C3 BAD not today
+    )");
+    Check.Connect();
+    EXPECT_EQ(Check.MessageCount(), 0);
+    EXPECT_TRUE(Server->WaitDone());
+}
+
+TEST_F(Imap4CheckClient, FailurePathClosesTheSelectedMailboxThenLogsOut)
+{
+    Start(Selected + R"(
+        C: C3 SEARCH UNSEEN
+        S: * SEARCH 1
+        S: C3 OK done
+        C: C4 FETCH 1 (RFC822.SIZE)
+        S: * 1 FETCH (RFC822.SIZE lots)
+        S: C4 OK done
+        C: C5 CLOSE
+        S: C5 OK closed
+        C: C6 LOGOUT
+        S: * BYE
+        S: C6 OK bye
+    )");
+    Check.Connect();
+    Check.MessageCount();
+    EXPECT_THROW(Check.MessageSize(1), EConvertError);
+    Check.DisconnectAfterFailure();
+    EXPECT_FALSE(Client.Connected());
+    EXPECT_TRUE(Server->WaitDone());
+    EXPECT_TRUE(Server->Ok());
+}
+
+TEST_F(Imap4CheckClient, FailurePathSendsNothingOnceTheServerIsGone)
+{
+    Start(R"(
+        S: * PREAUTH ready
+        C: C1 CAPABILITY
+        S: C1 OK none
+        C: C2 SELECT "inbox"
+        CLOSE
+    )");
+    Check.Connect();
+    EXPECT_THROW(Check.MessageCount(), EIdConnClosedGracefully);
+    Check.DisconnectAfterFailure();
+    EXPECT_FALSE(Client.Connected());
+    EXPECT_EQ(Sent(), (std::vector<std::string>{"C1 CAPABILITY", "C2 SELECT \"inbox\""}));
+}
+
+} // namespace

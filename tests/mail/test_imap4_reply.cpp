@@ -1,0 +1,230 @@
+// The IMAP4 reply and line syntax, as functions over text.
+#include "mail/IdExceptions.h"
+#include "mail/Imap4Client.h"
+#include "mail/Imap4Reply.h"
+#include "mail/ModifiedUtf7.h"
+#include "platform/Exception.h"
+#include "support/TestHelpers.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace
+{
+
+std::string ReplyError(const TIdStrings& lines)
+{
+    TIdReplyIMAP4 reply;
+    return MessageOf<EIdReplyIMAP4Error>([&] { reply.SetFormattedReply(lines); });
+}
+
+TEST(Imap4Reply, ParsesTaggedUntaggedAndStatusLastLines)
+{
+    TIdReplyIMAP4 reply;
+    reply.SetFormattedReply({"* CAPABILITY IMAP4rev1 IDLE", "* 3 EXISTS", "C2 OK done now"});
+    EXPECT_EQ(reply.Code, "OK");
+    EXPECT_EQ(reply.Text, (TIdStrings{"CAPABILITY IMAP4rev1 IDLE", "3 EXISTS"}));
+    EXPECT_EQ(reply.SideLines, (TIdStrings{"done now"}));
+
+    reply.MoveUnsolicitedLines({"CAPABILITY"});
+    EXPECT_EQ(reply.Text, (TIdStrings{"CAPABILITY IMAP4rev1 IDLE"}));
+    EXPECT_EQ(reply.SideLines, (TIdStrings{"done now", "3 EXISTS"}));
+
+    reply.SetFormattedReply({"* OK IMAP ready"});
+    EXPECT_EQ(reply.Code, "OK");
+    EXPECT_EQ(reply.Text, (TIdStrings{"IMAP ready"}));
+    EXPECT_TRUE(reply.SideLines.empty());
+
+    reply.SetFormattedReply({"+ go ahead"});
+    EXPECT_EQ(reply.Code, "+");
+    EXPECT_EQ(reply.Text, (TIdStrings{"go ahead"}));
+
+    // No expected words: every data line is unsolicited.
+    reply.SetFormattedReply({"* 1 EXISTS", "* 1 RECENT", "C9 NO refused"});
+    reply.MoveUnsolicitedLines({});
+    EXPECT_TRUE(reply.Text.empty());
+    EXPECT_EQ(reply.SideLines, (TIdStrings{"refused", "1 EXISTS", "1 RECENT"}));
+}
+
+TEST(Imap4Reply, EveryBrokenRuleHasItsMessage)
+{
+    const std::string lineIs = ", offending line: ";
+    const std::pair<TIdStrings, std::string> cases[] = {
+        {{}, "Unexpected: Logic error, SetFormattedReply called with an empty list of parameters"},
+        {{"*", "C1 OK x"},
+         "Unexpected: Non-last response line (i.e. a data line) only contained one word, instead of a "
+         "* followed by one or more words" + lineIs + "*"},
+        {{"3 EXISTS", "C1 OK x"},
+         "Unexpected: Non-last response line (i.e. a data line) did not start with a *" + lineIs + "3 EXISTS"},
+        {{""},
+         "Unexpected: Response (last) line was empty instead of containing a line with a response code "
+         "like OK, NO, BAD, etc"},
+        {{"*"}, "Unexpected: Response (last) line contained only a *"},
+        {{"* OK"}, "Unexpected: Response (last) line contained only a * (type 2)"},
+        {{"* SEARCH 1 2"},
+         "Unexpected: Response (last) line started with a * but next word was not a valid response like "
+         "OK, BAD, etc" + lineIs + "* SEARCH 1 2"},
+        {{"C41"},
+         "Unexpected: Response (last) line started with a command reference (like C41) but nothing else"
+             + lineIs + "C41"},
+        {{"C41 OK"},
+         "Unexpected: Logic error, line starts with a command reference (like C41) but nothing else, why "
+         "was an exception not thrown earlier?" + lineIs + "C41 OK"},
+        {{"C41 FINE thanks"},
+         "Unexpected: Line starts with a command reference (like C41) but next word was not a valid "
+         "response like OK, BAD, etc" + lineIs + "C41 FINE thanks"},
+        // Tags begin with an upper-case C and status words match with case.
+        {{"c1 OK done"},
+         "Unexpected: Line does not start with a command reference (like C41), a *, or a valid response "
+         "like OK, BAD, etc" + lineIs + "c1 OK done"},
+        {{"C1 ok done"},
+         "Unexpected: Line starts with a command reference (like C41) but next word was not a valid "
+         "response like OK, BAD, etc" + lineIs + "C1 ok done"},
+    };
+    for (const auto& [lines, message] : cases)
+        EXPECT_EQ(ReplyError(lines), message) << (lines.empty() ? "(none)" : lines.back());
+}
+
+TEST(Imap4Reply, ResponseWordsAndGreetingEnds)
+{
+    EXPECT_TRUE(CarriesResponseWord("12 FETCH (RFC822.SIZE 3)", {"FETCH"}));
+    EXPECT_TRUE(CarriesResponseWord("3 EXISTS", {"EXISTS"}));
+    EXPECT_TRUE(CarriesResponseWord("SEARCH", {"SEARCH"}));
+    EXPECT_FALSE(CarriesResponseWord("12 fetch (x)", {"FETCH"}));
+    EXPECT_FALSE(CarriesResponseWord("3 EXISTS", {"FETCH"}));
+    EXPECT_FALSE(CarriesResponseWord("1 2 FETCH", {"FETCH"})); // only one number is passed over
+    EXPECT_FALSE(CarriesResponseWord("", {""}));
+
+    EXPECT_TRUE(EndsGreeting("* OK ready"));
+    EXPECT_TRUE(EndsGreeting("* PREAUTH hi"));
+    EXPECT_TRUE(EndsGreeting("* OK"));
+    EXPECT_TRUE(EndsGreeting("OK bare"));
+    EXPECT_FALSE(EndsGreeting("*"));
+    EXPECT_FALSE(EndsGreeting("* CAPABILITY IMAP4rev1"));
+}
+
+TEST(Imap4Fetch, HeaderLiteralAndSizeLines)
+{
+    TIdIMAPLineStruct line;
+    EXPECT_TRUE(ParseFetchLine("* 12 FETCH (RFC822.HEADER {342}", "FETCH", {"RFC822.HEADER"}, line));
+    EXPECT_TRUE(line.Starred);
+    EXPECT_EQ(line.MessageNumber, "12");
+    EXPECT_EQ(line.Command, "FETCH");
+    EXPECT_FALSE(line.Complete);
+    EXPECT_EQ(line.LiteralSize, 342);
+    EXPECT_EQ(line.ItemName, "RFC822.HEADER");
+
+    EXPECT_TRUE(ParseFetchLine("12 FETCH (UID 7 RFC822.SIZE 2345)", "FETCH", {"RFC822.SIZE"}, line));
+    EXPECT_FALSE(line.Starred);
+    EXPECT_TRUE(line.Complete);
+    EXPECT_EQ(line.LiteralSize, -1);
+    EXPECT_EQ(line.Uid, "7");
+    EXPECT_EQ(line.ItemName, "RFC822.SIZE");
+    EXPECT_EQ(line.ItemValue, "2345");
+
+    // UID asked for and found does not keep the next item from being taken.
+    EXPECT_TRUE(ParseFetchLine("* 3 FETCH (UID 5 RFC822.SIZE 10)", "FETCH", {"UID", "RFC822.SIZE"}, line));
+    EXPECT_EQ(line.Uid, "5");
+    EXPECT_EQ(line.ItemValue, "10");
+
+    EXPECT_TRUE(ParseFetchLine("* 4 FETCH (FLAGS (\\Seen \\answered \\Recent $Junk) UID 9)", "FETCH",
+                               {"FLAGS"}, line));
+    EXPECT_EQ(line.Flags, mfSeen | mfAnswered | mfRecent);
+    EXPECT_EQ(line.Uid, "9");
+
+    EXPECT_TRUE(ParseFetchLine("* 5 FETCH (RFC822.HEADER {NIL}", "FETCH", {"RFC822.HEADER"}, line));
+    EXPECT_EQ(line.LiteralSize, 0);
+    EXPECT_THROW(ParseFetchLine("* 5 FETCH (RFC822.HEADER {12x}", "FETCH", {"RFC822.HEADER"}, line),
+                 EConvertError);
+}
+
+TEST(Imap4Fetch, LinesThatAreNotTheAnswer)
+{
+    TIdIMAPLineStruct line;
+    const std::pair<const char*, const char*> refused[] = {
+        {"* 12 fetch (RFC822.SIZE 1)", "command word in lower case"},
+        {"* 12 FETCH", "nothing after the command"},
+        {"FETCH", "no space at all"},
+        {"* 3 EXISTS (x)", "not a command word"},
+        {"* 3 FETCH (FLAGS (\\Seen))", "item not there"},
+        {"* 3 STORE (RFC822.SIZE 1)", "other command"},
+    };
+    for (const auto& [text, why] : refused)
+        EXPECT_FALSE(ParseFetchLine(text, "FETCH", {"RFC822.SIZE"}, line)) << why;
+
+    // Without parentheses the rest is the value.
+    EXPECT_TRUE(ParseFetchLine("* 3 FETCH plain rest", "FETCH", {"RFC822.SIZE"}, line));
+    EXPECT_EQ(line.ItemValue, "plain rest");
+}
+
+TEST(Imap4Split, Parts)
+{
+    const std::pair<std::string, TIdStrings> cases[] = {
+        {"\"a b\" (x (y z) \"q)\") w", {"a b", "x (y z) \"q)\"", "w"}},
+        {"UID 7 RFC822.SIZE 2345", {"UID", "7", "RFC822.SIZE", "2345"}},
+        {"a  b", {"a", "b"}},
+        {"", {}},
+        {"\"open", {"open"}},
+        {"(open (inner)", {"open (inner"}},
+        {"()", {""}},
+        {"\"\" x", {"", "x"}},
+    };
+    for (const auto& [text, parts] : cases)
+        EXPECT_EQ(SplitParts(text), parts) << text;
+}
+
+TEST(Imap4Words, ModifiedUtf7Names)
+{
+    const std::pair<std::u16string, std::string> cases[] = {
+        {u"inbox", "inbox"},
+        {u"Tom & Jerry", "Tom &- Jerry"},
+        {u"Entw\u00fcrfe", "Entw&APw-rfe"},
+        {u"~peter/mail/\u53f0\u5317/\u65e5\u672c\u8a9e", "~peter/mail/&U,BTFw-/&ZeVnLIqe-"},
+    };
+    for (const auto& [name, wire] : cases)
+    {
+        EXPECT_EQ(TIdMUTF7::EncodeUtf16(name), wire);
+        std::u16string back;
+        EXPECT_TRUE(TIdMUTF7::DecodeUtf16(wire, back)) << wire;
+        EXPECT_EQ(back, name) << wire;
+    }
+    std::u16string ignored;
+    for (const char* bad : {"&AB", "&A-", "&AP*-", "caf\xe9"})
+        EXPECT_FALSE(TIdMUTF7::DecodeUtf16(bad, ignored)) << bad;
+}
+
+TEST(Imap4Words, LoginStringsAndSearchCriteria)
+{
+    const std::tuple<std::string, std::string, bool> cases[] = {
+        {"ann", "ann", false},
+        {"pass word", "\"pass word\"", false},
+        {"say \"hi\"\\", "\"say \\\"hi\\\"\\\\\"", false},
+        {"(x)", "\"(x)\"", false},
+        {"", "\"\"", false},
+        {"caf\xe9", "{4}\r\ncaf\xe9", true},
+    };
+    for (const auto& [text, wire, literal] : cases)
+    {
+        bool isLiteral = false;
+        EXPECT_EQ(IMAP4AString(text, isLiteral), wire);
+        EXPECT_EQ(isLiteral, literal) << wire;
+    }
+
+    EXPECT_EQ(SearchKeyWord(skUnseen), "UNSEEN");
+    EXPECT_EQ(static_cast<int>(skUnseen), 34);
+    EXPECT_EQ(SearchKeyWord(skAll), "ALL");
+    EXPECT_EQ(SearchKeyWord(skSentSince), "SENTSINCE");
+    TIdIMAP4SearchRec rec;
+    rec.SearchKey = skUnseen;
+    EXPECT_EQ(SearchCriterion(rec), "UNSEEN");
+    rec.SearchKey = skSince;
+    rec.SearchDate = 45000; // days after 1899-12-30
+    EXPECT_EQ(SearchCriterion(rec), "SINCE 15-Mar-2023");
+    rec.SearchKey = skSubject;
+    rec.SearchText = "a \"b\"";
+    EXPECT_EQ(SearchCriterion(rec), "SUBJECT \"a \\\"b\\\"\"");
+}
+
+} // namespace

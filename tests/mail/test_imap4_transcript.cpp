@@ -1,0 +1,395 @@
+// The IMAP4 client against scripted servers: the tagged layer and what a real
+// server never sends.
+#include "mail/IdExceptions.h"
+#include "mail/IdMessage.h"
+#include "mail/Imap4Client.h"
+#include "platform/Exception.h"
+#include "support/ScriptedServer.h"
+#include "support/TestHelpers.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+namespace
+{
+
+using State = TIdIMAP4ConnectionState;
+
+void Aim(TIdIMAP4& imap, const ScriptedServer& srv, const std::string& user = "ann",
+         const std::string& password = "secret")
+{
+    imap.Host = srv.Host();
+    imap.Port = srv.Port();
+    imap.Username = user;
+    imap.Password = password;
+    imap.ReadTimeout = 3000;
+}
+
+TIdIMAP4SearchRec Unseen()
+{
+    TIdIMAP4SearchRec rec;
+    rec.SearchKey = skUnseen;
+    return rec;
+}
+
+const std::string LoggedIn = R"(
+    S: * OK [CAPABILITY IMAP4rev1] ready to serve
+    C: C1 LOGIN ann secret
+    S: C1 OK Logged in
+    C: C2 CAPABILITY
+    S: * CAPABILITY IMAP4rev1 UIDPLUS IDLE
+    S: C2 OK done
+    C: C3 CAPABILITY
+    S: * CAPABILITY IMAP4rev1 UIDPLUS IDLE
+    S: C3 OK done
+)";
+
+const std::string Selected = LoggedIn + R"(
+    C: C4 SELECT "inbox"
+    S: * FLAGS (\Answered \Flagged \Deleted \Seen \Draft)
+    S: * OK [PERMANENTFLAGS (\Deleted \Seen \*)] Flags permitted.
+    S: * 882 EXISTS
+    S: * 5 RECENT
+    S: * OK [UNSEEN 2] First unseen.
+    S: * OK [UIDVALIDITY 1700000001] UIDs valid
+    S: C4 OK [READ-WRITE] Select completed.
+)";
+
+// A header of exactly 342 bytes, the blank line that ends it included.
+std::string Header342()
+{
+    std::string head = "From: Ann <ann@example.org>\r\nSubject: Hello there\r\nX-Pad: ";
+    const std::string tail = "\r\n\r\n";
+    head += std::string(342 - head.size() - tail.size(), 'x');
+    return head + tail;
+}
+
+// Raw bytes as a transcript "R:" step.
+std::string Raw(const std::string& bytes)
+{
+    std::string out = "R: ";
+    for (char c : bytes)
+        out += c == '\r' ? "\\r" : c == '\n' ? "\\n" : c == '\\' ? "\\\\" : std::string(1, c);
+    return out + "\n";
+}
+
+TEST(Imap4Transcript, WholeCheckOfOneAccount)
+{
+    ScriptedServer srv(Selected + R"(
+        C: C5 SEARCH UNSEEN
+        S: * SEARCH 2 84 882
+        S: C5 OK Search completed.
+        C: C6 FETCH 84 (RFC822.HEADER)
+        S: * 883 EXISTS
+        S: * 84 FETCH (RFC822.HEADER {342}
+    )" + Raw(Header342()) + R"(
+        S: )
+        S: C6 OK Fetch completed.
+        C: C7 FETCH 84 (RFC822.SIZE)
+        S: * 884 EXISTS
+        S: * 84 FETCH (UID 7 RFC822.SIZE 2345)
+        S: C7 OK Fetch completed.
+        C: C8 LOGOUT
+        S: * BYE Logging out
+        S: C8 OK Logout completed.
+    )");
+    TIdIMAP4 imap;
+    Aim(imap, srv);
+    EXPECT_TRUE(imap.Connect(true));
+    EXPECT_EQ(imap.GreetingBanner(), "[CAPABILITY IMAP4rev1] ready to serve");
+    EXPECT_EQ(imap.ConnectionState, State::Authenticated);
+    EXPECT_EQ(imap.ServerCapabilities, (TIdStrings{"IMAP4rev1", "UIDPLUS", "IDLE"}));
+    EXPECT_TRUE(imap.HasCapability("uidplus"));
+
+    EXPECT_TRUE(imap.SelectMailbox("inbox"));
+    EXPECT_EQ(imap.ConnectionState, State::Selected);
+    EXPECT_EQ(imap.MailBox.MailboxName, "inbox");
+    EXPECT_EQ(imap.MailBox.ExistsCount, 882);
+    EXPECT_EQ(imap.MailBox.RecentCount, 5);
+    EXPECT_EQ(imap.MailBox.FirstUnseen, 2);
+
+    EXPECT_TRUE(imap.SearchMailbox({Unseen()}));
+    EXPECT_EQ(imap.MailBox.SearchHits, (std::vector<int>{2, 84, 882}));
+
+    TIdMessage message;
+    EXPECT_TRUE(imap.FetchHeader(84, message));
+    ASSERT_EQ(message.HeaderLines.Count(), 4u);
+    EXPECT_EQ(message.HeaderLines[0], "From: Ann <ann@example.org>");
+    EXPECT_EQ(message.HeaderLines[3], ""); // the blank line that ends the header
+    EXPECT_EQ(message.Subject, "Hello there");
+    EXPECT_EQ(message.From().Address, "ann@example.org");
+
+    EXPECT_EQ(imap.MessageSize(84), 2345);
+    EXPECT_EQ(imap.FetchLine.Uid, "7");
+    EXPECT_EQ(imap.LastReplyIMAP4().SideLines, (TIdStrings{"Fetch completed.", "884 EXISTS"}));
+
+    imap.Disconnect();
+    EXPECT_FALSE(imap.Connected());
+    EXPECT_EQ(imap.ConnectionState, State::NonAuthenticated);
+    EXPECT_TRUE(imap.ServerCapabilities.empty());
+    EXPECT_TRUE(srv.WaitDone());
+}
+
+TEST(Imap4Transcript, PreauthSkipsLoginAndSearchMayFindNothing)
+{
+    ScriptedServer srv(R"(
+        S: * PREAUTH welcome back
+        C: C1 CAPABILITY
+        S: * CAPABILITY IMAP4rev1
+        S: C1 OK done
+        C: C2 SELECT "inbox"
+        S: * 0 EXISTS
+        S: C2 OK [READ-WRITE] done
+        C: C3 SEARCH UNSEEN
+        S: * SEARCH
+        S: C3 OK done
+        C: C4 SEARCH UNSEEN
+        S: C4 NO not now
+    )");
+    TIdIMAP4 imap;
+    Aim(imap, srv);
+    imap.Connect(true);
+    EXPECT_EQ(imap.ConnectionState, State::Authenticated);
+    EXPECT_EQ(imap.GreetingBanner(), "welcome back");
+    EXPECT_TRUE(imap.SelectMailbox("inbox"));
+    imap.MailBox.SearchHits = {9};
+    EXPECT_TRUE(imap.SearchMailbox({Unseen()}));
+    EXPECT_TRUE(imap.MailBox.SearchHits.empty());
+    imap.MailBox.SearchHits = {9};
+    EXPECT_FALSE(imap.SearchMailbox({Unseen()})); // refused: the hits stay
+    EXPECT_EQ(imap.MailBox.SearchHits, (std::vector<int>{9}));
+    EXPECT_TRUE(srv.WaitDone());
+}
+
+TEST(Imap4Transcript, RefusedLoginRaisesNothingUntilTheSelect)
+{
+    ScriptedServer srv(R"(
+        S: * OK ready
+        C: C1 LOGIN ann secret
+        S: C1 NO [AUTHENTICATIONFAILED] Authentication failed.
+        C: C2 CAPABILITY
+        S: * CAPABILITY IMAP4rev1
+        S: C2 OK done
+    )");
+    TIdIMAP4 imap;
+    Aim(imap, srv);
+    EXPECT_TRUE(imap.Connect(true));
+    EXPECT_EQ(imap.ConnectionState, State::NonAuthenticated);
+    EXPECT_EQ(MessageOf<EIdConnectionStateError>([&] { imap.SelectMailbox("inbox"); }),
+              "Unable to execute command, wrong connection state;Current connection state: Non Authenticated.");
+    EXPECT_EQ(imap.ConnectionState, State::Authenticated);
+    EXPECT_TRUE(srv.WaitDone());
+}
+
+TEST(Imap4Transcript, GreetingsThatAreNotUsable)
+{
+    {
+        ScriptedServer srv("S: * OK\n");
+        TIdIMAP4 imap;
+        Aim(imap, srv);
+        EXPECT_EQ(MessageOf<EIdReplyIMAP4Error>([&] { imap.Connect(false); }),
+                  "Unexpected: Response (last) line contained only a * (type 2)");
+    }
+    {
+        // Lines before the status line are read up to it.
+        ScriptedServer srv("S: *\nS: * OK late\n");
+        TIdIMAP4 imap;
+        Aim(imap, srv);
+        EXPECT_EQ(MessageOf<EIdReplyIMAP4Error>([&] { imap.Connect(false); }),
+                  "Unexpected: Non-last response line (i.e. a data line) only contained one word, instead "
+                  "of a * followed by one or more words, offending line: *");
+    }
+}
+
+TEST(Imap4Transcript, BrokenCompletionsRaiseTheirMessages)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"S: c2 ok lower case\n",
+         "Unexpected: Line does not start with a command reference (like C41), a *, or a valid response "
+         "like OK, BAD, etc, offending line: c2 ok lower case"},
+        {"S: CAPABILITY IMAP4rev1\nS: C2 OK done\n",
+         "Unexpected: Non-last response line (i.e. a data line) did not start with a *, offending line: "
+         "CAPABILITY IMAP4rev1"},
+        {"S: C2 OK\n",
+         "Unexpected: Logic error, line starts with a command reference (like C41) but nothing else, why "
+         "was an exception not thrown earlier?, offending line: C2 OK"},
+    };
+    for (const auto& [answer, message] : cases)
+    {
+        ScriptedServer srv("S: * PREAUTH hi\nC: C1 CAPABILITY\nS: C1 OK done\nC: C2 CAPABILITY\n" + answer);
+        TIdIMAP4 imap;
+        Aim(imap, srv);
+        imap.Connect(true);
+        TIdStrings list;
+        EXPECT_EQ(MessageOf<EIdReplyIMAP4Error>([&] { imap.Capability(list); }), message);
+        EXPECT_TRUE(srv.WaitDone());
+    }
+}
+
+TEST(Imap4Transcript, ByeWithoutCompletionAndByeOutOfTurn)
+{
+    {
+        ScriptedServer srv(LoggedIn + "C: C4 LOGOUT\nS: * BYE going\nCLOSE\n");
+        TIdIMAP4 imap;
+        Aim(imap, srv);
+        imap.Connect(true);
+        EXPECT_EQ(MessageOf<EIdConnClosedGracefully>([&] { imap.Disconnect(); }),
+                  "Connection Closed Gracefully.");
+        EXPECT_FALSE(imap.Connected());
+        EXPECT_EQ(MessageOf<EIdClosedSocket>([&] { imap.Disconnect(); }), "Disconnected.");
+    }
+    {
+        ScriptedServer srv(LoggedIn + "C: C4 SELECT \"inbox\"\nS: * BYE idle too long\n");
+        TIdIMAP4 imap;
+        Aim(imap, srv);
+        imap.Connect(true);
+        EXPECT_EQ(MessageOf<EIdDisconnectedProbablyIdledOut>([&] { imap.SelectMailbox("inbox"); }),
+                  "Server has gracefully disconnected you, possibly because the connection was idle for "
+                  "too long.");
+        EXPECT_EQ(imap.ConnectionState, State::Lost);
+        EXPECT_EQ(MessageOf<EIdConnectionStateError>([&] { imap.CloseMailbox(); }),
+                  "Unable to execute command, wrong connection state;Current connection state: .");
+    }
+}
+
+TEST(Imap4Transcript, HeaderFetchThatAnswersFalseStaysInStep)
+{
+    ScriptedServer srv(Selected + R"(
+        C: C5 FETCH 1 (RFC822.HEADER)
+        S: C5 NO no such message
+        C: C6 FETCH 2 (RFC822.HEADER)
+        S: * 2 FETCH (BODY[HEADER] {6}
+        R: ab\r\n\r\n
+        S: )
+        S: C6 OK done
+        C: C7 FETCH 3 (RFC822.HEADER)
+        S: * 1 FETCH (FLAGS (\Seen))
+        S: * 3 FETCH (RFC822.HEADER {8}
+        R: A: b\r\n\r\n)\r\n
+        S: C7 OK done
+        C: C8 FETCH 3 (RFC822.SIZE)
+        S: * 3 FETCH (RFC822.SIZE nothing)
+        S: C8 OK done
+        C: C9 FETCH 3 (RFC822.SIZE)
+        S: * 3 FETCH (FLAGS ())
+        S: C9 OK done
+    )");
+    TIdIMAP4 imap;
+    Aim(imap, srv);
+    imap.Connect(true);
+    imap.SelectMailbox("inbox");
+    TIdMessage message;
+    EXPECT_FALSE(imap.FetchHeader(1, message));
+    // An item we did not ask for: false, and its literal is read away.
+    EXPECT_FALSE(imap.FetchHeader(2, message));
+    // Another message's flag change before ours is passed over.
+    EXPECT_TRUE(imap.FetchHeader(3, message));
+    EXPECT_EQ(message.HeaderLines.Lines, (std::vector<std::string>{"A: b", ""}));
+    EXPECT_EQ(MessageOf<EConvertError>([&] { imap.MessageSize(3); }), "'nothing' is not a valid integer value");
+    EXPECT_EQ(imap.MessageSize(3), -1);
+    EXPECT_TRUE(srv.WaitDone());
+}
+
+TEST(Imap4Transcript, ServerClosesInTheMiddleOfTheLiteral)
+{
+    ScriptedServer srv(Selected + R"(
+        C: C5 FETCH 1 (RFC822.HEADER)
+        S: * 1 FETCH (RFC822.HEADER {342}
+        R: From: half
+        CLOSE
+    )");
+    TIdIMAP4 imap;
+    Aim(imap, srv);
+    imap.Connect(true);
+    imap.SelectMailbox("inbox");
+    TIdMessage message;
+    EXPECT_EQ(MessageOf<EIdConnClosedGracefully>([&] { imap.FetchHeader(1, message); }),
+              "Connection Closed Gracefully.");
+    EXPECT_TRUE(message.HeaderLines.Empty());
+}
+
+TEST(Imap4Transcript, StatesAndNumbersAreCheckedBeforeSending)
+{
+    ScriptedServer srv(LoggedIn + R"(
+        C: C4 LOGOUT
+        S: * BYE
+        S: C4 OK bye
+    )");
+    TIdIMAP4 imap;
+    EXPECT_EQ(MessageOf<EIdClosedSocket>([&] { imap.Disconnect(); }), "Disconnected.");
+    Aim(imap, srv);
+    imap.Connect(true);
+    TIdMessage message;
+    EXPECT_EQ(MessageOf<EIdNumberInvalid>([&] { imap.FetchHeader(0, message); }),
+              "Number parameter (relative message number or UID) is invalid; Must be 1 or greater.");
+    EXPECT_THROW(imap.MessageSize(-1), EIdNumberInvalid);
+    EXPECT_EQ(MessageOf<EIdConnectionStateError>([&] { imap.CloseMailbox(); }),
+              "Unable to execute command, wrong connection state;Current connection state: Authenticated.");
+    EXPECT_THROW(imap.SearchMailbox({Unseen()}), EIdConnectionStateError);
+    EXPECT_THROW(imap.FetchHeader(1, message), EIdConnectionStateError);
+    imap.Disconnect();
+    EXPECT_TRUE(srv.WaitDone());
+    // Nothing was sent for the refused calls.
+    EXPECT_EQ(srv.ReceivedLines().size(), 4u);
+}
+
+TEST(Imap4Transcript, PasswordsThatNeedQuotingOrALiteral)
+{
+    {
+        ScriptedServer srv(R"x(
+            S: * OK ready
+            C: C1 LOGIN ann "pass \"word\" (x)"
+            S: C1 OK in
+            C: C2 CAPABILITY
+            S: C2 OK none
+            C: C3 CAPABILITY
+            S: C3 OK none
+        )x");
+        TIdIMAP4 imap;
+        Aim(imap, srv, "ann", "pass \"word\" (x)");
+        imap.Connect(true);
+        EXPECT_EQ(imap.ConnectionState, State::Authenticated);
+        EXPECT_TRUE(srv.WaitDone());
+    }
+    {
+        ScriptedServer srv("S: * OK ready\nC: C1 LOGIN ann {6}\nS: + go on\nC: s\xe9\x63ret\n"
+                           "S: C1 OK in\nC: C2 CAPABILITY\nS: C2 OK none\nC: C3 CAPABILITY\nS: C3 OK none\n");
+        TIdIMAP4 imap;
+        Aim(imap, srv, "ann", "s\xe9\x63ret");
+        imap.Connect(true);
+        EXPECT_EQ(imap.ConnectionState, State::Authenticated);
+        EXPECT_TRUE(srv.WaitDone());
+    }
+    {
+        // Refused before anything is sent; the connection is closed with LOGOUT.
+        ScriptedServer srv("S: * OK ready\nC: C1 LOGOUT\nS: * BYE\nS: C1 OK bye\n");
+        TIdIMAP4 imap;
+        Aim(imap, srv, "ann", "secret\r\nC9 DELETE inbox");
+        EXPECT_EQ(MessageOf<EIdException>([&] { imap.Connect(true); }),
+                  "User name or password contains a line break.");
+        EXPECT_TRUE(srv.WaitDone());
+        EXPECT_FALSE(imap.Connected());
+    }
+}
+
+TEST(Imap4Transcript, SilentServerCostsOneReadTimeout)
+{
+    ScriptedServer srv(R"(
+        S: * OK ready
+        C: C1 LOGIN ann secret
+        STALL
+    )");
+    TIdIMAP4 imap;
+    Aim(imap, srv);
+    imap.ReadTimeout = 300;
+    EXPECT_EQ(MessageOf<EIdReadTimeout>([&] { imap.Connect(true); }), "Read Timeout");
+    EXPECT_FALSE(imap.Connected());
+    EXPECT_TRUE(srv.WaitClientClosed());
+    // No LOGOUT went out to wait for a second time.
+    const auto lines = srv.ReceivedLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "C2 LOGOUT"), 0);
+}
+
+} // namespace
