@@ -5,6 +5,7 @@
 #include "check/MailCheck.h"
 #include "check/Pop3CheckClient.h"
 #include "config/SettingsForm.h"
+#include "i18n/Translate.h"
 #include "mail/IdPOP3.h"
 #include "notify/NewMailController.h"
 #include "notify/NewMailForm.h"
@@ -18,6 +19,7 @@ int RunTernbell(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName(QStringLiteral("ternbell"));
     QApplication::setWindowIcon(ApplicationIcon());
+    InstallToolkitTranslator();
 
     TfrmSettings frmSettings;
     TfrmNewMail frmNewMail;
