@@ -34,7 +34,7 @@ config="$work/config"
 mkdir -p "$config" "$work/empty"
 # No session bus: the tray icon goes to the X tray. The machine's mail client
 # settings stay out of the way, so the default client is empty.
-env -u DBUS_SESSION_BUS_ADDRESS QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$config" \
+env -u DBUS_SESSION_BUS_ADDRESS -u LC_ALL -u LANGUAGE QT_QPA_PLATFORM=xcb LANG=C.UTF-8 XDG_CONFIG_HOME="$config" \
     XDG_DATA_HOME="$work/empty" XDG_DATA_DIRS="$work/empty" XDG_CONFIG_DIRS="$work/empty" \
     "$exe" >"$work/ternbell.log" 2>&1 &
 app_pid=$!
