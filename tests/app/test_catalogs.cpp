@@ -10,6 +10,7 @@
 #include "mail/IdExceptions.h"
 #include "mail/IdPOP3.h"
 #include "notify/NewMailForm.h"
+#include "platform/CodePage.h"
 #include "platform/Dialogs.h"
 #include "support/TestHelpers.h"
 
@@ -227,6 +228,10 @@ TEST_P(ShippedCatalogTest, TranslatesEveryEntryKeepingPlaceholdersBreaksAndAccel
         EXPECT_EQ(Accelerators(QString::fromStdString(entry.Str)).size(),
                   Accelerators(QString::fromStdString(id)).size())
             << id << " -> " << entry.Str;
+        // Messages reach the program in the language's 8-bit code page.
+        std::string eightBit;
+        EXPECT_TRUE(ConvertCharset(entry.Str, "UTF-8", CodePageForLanguage(GetParam()), eightBit))
+            << "not in " << CodePageForLanguage(GetParam()) << ": " << entry.Str;
     }
     for (const auto& [id, entry] : po)
         if (!entry.Str.empty() && entry.Str.find("\xC2\xA0") == std::string::npos && entry.Str.back() == ' ')
