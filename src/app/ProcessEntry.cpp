@@ -7,6 +7,7 @@
 #include "check/Imap4CheckClient.h"
 #include "check/Pop3CheckClient.h"
 #include "config/SettingsForm.h"
+#include "i18n/Translate.h"
 #include "mail/Imap4Client.h"
 #include "mail/Pop3Client.h"
 #include "notify/Imap4DeleteClient.h"
@@ -23,6 +24,7 @@ int RunTernbell(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("ternbell"));
     QApplication::setWindowIcon(ApplicationIcon());
     ReportHiveProblemsInErrorBox();
+    InstallToolkitTranslator();
 
     TfrmSettings frmSettings;
     TfrmNewMail frmNewMail;

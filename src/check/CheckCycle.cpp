@@ -2,6 +2,7 @@
 
 #include "check/CheckRules.h"
 #include "check/ExpandCommand.h"
+#include "check/MailErrorText.h"
 #include "check/MessageRows.h"
 #include "check/Utils.h"
 #include "i18n/Translate.h"
@@ -98,7 +99,7 @@ void TCheckCycle::CheckAccount(const Account& account)
     }
     catch (const std::exception& e)
     {
-        AccountFailed(account, e.what());
+        AccountFailed(account, MailErrorText(e));
         client.DisconnectAfterFailure();
     }
 }

@@ -62,6 +62,13 @@ std::string SwapCase(std::string s)
     return s;
 }
 
+// A button caption of the toolkit's own, fetched as the toolkit fetches it,
+// so the installed translators see it.
+QString StockText(const char* text)
+{
+    return QCoreApplication::translate("QPlatformTheme", text);
+}
+
 } // namespace
 
 std::string QtFileFilter(const std::string& filter)
@@ -113,14 +120,14 @@ TModalResult MessageDlg(QWidget* owner, const TMessageRequest& request)
     std::vector<std::pair<QAbstractButton*, TModalResult>> buttons;
     auto add = [&](unsigned flag, const char* text, QMessageBox::ButtonRole role, TModalResult result) {
         if (request.Buttons & flag)
-            buttons.emplace_back(box.addButton(QString::fromUtf8(text), role), result);
+            buttons.emplace_back(box.addButton(StockText(text), role), result);
     };
     add(mbYes, "&Yes", QMessageBox::YesRole, TModalResult::mrYes);
     add(mbNo, "&No", QMessageBox::NoRole, TModalResult::mrNo);
     add(mbOK, "OK", QMessageBox::AcceptRole, TModalResult::mrOk);
     add(mbCancel, "Cancel", QMessageBox::RejectRole, TModalResult::mrCancel);
     if (buttons.empty())
-        buttons.emplace_back(box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole),
+        buttons.emplace_back(box.addButton(StockText("OK"), QMessageBox::AcceptRole),
                              TModalResult::mrOk);
     box.setDefaultButton(qobject_cast<QPushButton*>(buttons.front().first));
     // Escape gives the last answer: Cancel, No or the only button.

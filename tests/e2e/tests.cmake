@@ -3,3 +3,12 @@ add_test(NAME e2e_first_start
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/first_start.sh $<TARGET_FILE:ternbell>
                  ${PROJECT_BINARY_DIR}/tests/e2e $<TARGET_FILE:check_e2e_dovecot>)
 set_tests_properties(e2e_first_start PROPERTIES LABELS e2e TIMEOUT 180 SKIP_RETURN_CODE 77)
+
+# The program in German and in French, screenshots kept for a look.
+foreach(_lang de_DE.UTF-8 fr_FR.UTF-8)
+  string(SUBSTRING ${_lang} 0 2 _code)
+  add_test(NAME e2e_translated_${_code}
+           COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/translated.sh $<TARGET_FILE:ternbell>
+                   $<TARGET_FILE:check_e2e_dovecot> ${PROJECT_BINARY_DIR}/tests/e2e ${_lang})
+  set_tests_properties(e2e_translated_${_code} PROPERTIES LABELS e2e TIMEOUT 120 SKIP_RETURN_CODE 77)
+endforeach()

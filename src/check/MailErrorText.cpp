@@ -1,0 +1,82 @@
+#include "check/MailErrorText.h"
+
+#include "check/CheckRules.h"
+#include "i18n/Translate.h"
+#include "mail/IdExceptions.h"
+#include "platform/CodePage.h"
+#include "platform/Exception.h"
+
+namespace
+{
+
+// The mail library's fixed error texts, written here for the catalog
+// template; the texts are looked up by the value the error carries.
+[[maybe_unused]] constexpr const char* MailErrorTexts[] = {
+    N_("Already connected."),
+    N_("Connect timed out."),
+    N_("Connection Closed Gracefully."),
+    N_("Disconnected."),
+    N_("Read Timeout"),
+    N_("Max line length exceeded."),
+    N_("Not connected."),
+    N_("Not Connected"),
+    N_("User name or password contains a line break."),
+    N_("SASL login is not supported"),
+    N_("MD5 is not available"),
+    N_("Server do not support APOP (no timestamp)"),
+    N_("Need SASL mechanisms to login with it!!"),
+    N_("@ Outside address"),
+    N_("Interrupted system call."),
+    N_("Access denied."),
+    N_("Address already in use."),
+    N_("Cannot assign requested address."),
+    N_("Network is down."),
+    N_("Network is unreachable."),
+    N_("Net dropped connection or reset."),
+    N_("Software caused connection abort."),
+    N_("Connection reset by peer."),
+    N_("No buffer space available."),
+    N_("Socket is not connected."),
+    N_("Cannot send or receive after socket is closed."),
+    N_("Connection timed out."),
+    N_("Connection refused."),
+    N_("Host is down."),
+    N_("No route to host."),
+    N_("Host not found."),
+    N_("Bad file number."),
+    N_("Socket operation on non-socket."),
+    N_("Non-authoritative host not found."),
+    N_("Non-recoverable error."),
+    N_("Unknown error."),
+};
+
+const std::string NotAnInteger = "' is not a valid integer value";
+
+// A text that may have come from a server: 8-bit, kept byte for byte unless a
+// catalog has it.
+std::string Translated(const std::string& text)
+{
+    const QString english = FromCodePage(text);
+    const QString translated = TranslateMessage(english);
+    return translated == english ? text : ToCodePage(translated);
+}
+
+} // namespace
+
+std::string MailErrorText(const std::exception& error)
+{
+    if (const auto* socket = dynamic_cast<const EIdSocketError*>(&error))
+    {
+        if (socket->what() == SocketErrorMessage(socket->LastError))
+            return FormatOne(ResStr("Socket Error # %d"), "%d", std::to_string(socket->LastError)) +
+                   "\r\n" + Translated(SocketErrorDescription(socket->LastError));
+    }
+    const std::string text = error.what();
+    if (dynamic_cast<const EConvertError*>(&error) && text.size() > NotAnInteger.size() &&
+        text.front() == '\'' && text.compare(text.size() - NotAnInteger.size(), std::string::npos, NotAnInteger) == 0)
+    {
+        const std::string value = text.substr(1, text.size() - NotAnInteger.size() - 1);
+        return FormatOne(ResStr("'%s' is not a valid integer value"), "%s", value);
+    }
+    return Translated(text);
+}

@@ -1,0 +1,182 @@
+#!/usr/bin/env bash
+# ternbell in another language under a private X server with a tray host: a
+# private Dovecot holds three messages, and with LANG set to the language
+# (whose locale need not be generated here) the notification window with its
+# three rows, the tray menu, the settings window's four pages, the about box
+# and the exit confirmation come up in that language. Exit is answered with
+# the translated accelerator of Yes. Screenshots are kept in the artefact
+# folder as translated_<lang>_*.png, to be looked at for clipped texts.
+#   translated.sh <ternbell executable> <dovecot helper> <artefact folder> <LANG value>
+set -u
+
+exe=$1
+helper=$2
+artefacts=$3
+lang_value=$4
+lang=${lang_value%%_*}
+mkdir -p "$artefacts"
+rm -f "$artefacts/translated_${lang}_"*.png
+
+# Window titles as xdotool patterns: letters outside ASCII (and the French
+# no-break space) are matched by wildcards, as X may hand titles over in
+# another encoding.
+case $lang in
+    de) newmail='Sie haben Post!' settings='ternbell-Einstellungen' about='.+ber \.\.\.'
+        confirm='Best.+tigen' yes=j ;;
+    fr) newmail='Vous avez du courrier.+!' settings='Param.+tres de ternbell'
+        about='.+ propos \.\.\.' confirm='Confirmation' yes=o ;;
+    *) echo "no expectations for $lang"; exit 1 ;;
+esac
+
+source "$(dirname "${BASH_SOURCE[0]}")/../support/xsession.sh"
+need_tools Xvfb trayer xdotool import xdpyinfo
+
+work=$(mktemp -d)
+app_pid="" dove_pid=""
+
+cleanup() {
+    stop "$app_pid"
+    stop_xsession
+    if [ -n "$dove_pid" ]; then
+        exec {dove_in}>&- 2>/dev/null # end of input stops the server
+        for _ in $(seq 1 100); do
+            kill -0 "$dove_pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        stop "$dove_pid"
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+failure_shot="$artefacts/translated_${lang}_failure.png"
+failure_logs=("ternbell=$work/ternbell.log")
+
+# --- the mail server with three messages
+mkfifo "$work/dove_in" "$work/dove_out"
+"$helper" <"$work/dove_in" >"$work/dove_out" 2>"$work/dove.log" &
+dove_pid=$!
+exec {dove_in}>"$work/dove_in" {dove_out}<"$work/dove_out"
+read -r -t 30 -u "$dove_out" kind port || fail "the Dovecot helper did not answer"
+if [ "$kind" = unavailable ]; then
+    echo "SKIP: Dovecot cannot run here: $port"
+    exit 77
+fi
+[ "$kind" = pop3 ] || fail "Dovecot did not start: $kind $port $(cat "$work/dove.log")"
+deliver() {
+    local file="$work/$1.eml" answer
+    printf 'From: %s\r\nTo: ann@example.org\r\nSubject: %s\r\n\r\nbody\r\n' "$2" "$3" >"$file"
+    echo "deliver $file" >&"$dove_in"
+    read -r -t 10 -u "$dove_out" answer || fail "no answer to deliver"
+    [ "$answer" = ok ] || fail "deliver: $answer"
+}
+deliver one 'Ann <ann@example.org>' 'Hello there'
+deliver two 'bob@example.org' 'Quarterly figures'
+deliver three '"Cy, the third" <cy@example.org>' 'Three'
+
+start_xsession "$work"
+
+# --- the configuration: one account; no second tray icon, no sound
+config="$work/config"
+mkdir -p -m 700 "$config/ternbell" "$work/empty"
+(
+    umask 077
+    cat >"$config/ternbell/user.reg" <<EOF
+REGEDIT4
+
+[HKEY_CURRENT_USER\\Software\\ternbell]
+"EmailClient"=""
+"CheckingTime"=dword:0000012c
+"NotifyOnlyNewMsg"=dword:00000001
+"RequiredPriority"=dword:00000004
+"ShowForm"=dword:00000001
+"PlaySound"=""
+"ScrLckBlinking"=dword:00000000
+"ShowIcon"=""
+"Execute"=""
+"FormAutoHide"=dword:00000000
+"AccountsNo"=dword:00000001
+
+[HKEY_CURRENT_USER\\Software\\ternbell\\Account1]
+"Caption"="Home"
+"UserName"="ann"
+"UserPassword"="secret"
+"HostAddress"="127.0.0.1"
+"HostPort"="$port"
+"IMAP4"=dword:00000000
+"AccountEnabled"=dword:00000001
+EOF
+)
+
+env -u DBUS_SESSION_BUS_ADDRESS -u LC_ALL -u LC_MESSAGES -u LANGUAGE QT_QPA_PLATFORM=xcb \
+    XDG_CONFIG_HOME="$config" XDG_DATA_HOME="$work/empty" XDG_DATA_DIRS="$work/empty" \
+    XDG_CONFIG_DIRS="$work/empty" LANG="$lang_value" "$exe" >"$work/ternbell.log" 2>&1 &
+app_pid=$!
+
+shot() { # <name> [window]
+    sleep 0.5 # let it paint
+    import -window "${2:-root}" "$artefacts/translated_${lang}_$1.png"
+}
+window_named() {
+    local id
+    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1)
+    [ -n "$id" ] && echo "$id"
+}
+
+# --- the notification window with three rows
+wait_for 20 window_named "$newmail" >/dev/null || fail "no notification window titled '$newmail'"
+shot newmail "$(window_named "$newmail")"
+
+# --- the tray menu
+icon=""
+for w in $(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null); do
+    [ "$(xdotool getwindowname "$w")" = ternbell ] && icon=$w && break
+done
+[ -n "$icon" ] || fail "no tray icon"
+open_menu() {
+    eval "$(xdotool getwindowgeometry --shell "$icon")"
+    local before
+    before=$(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null | wc -l)
+    xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 3
+    wait_for 5 sh -c "[ \$(xdotool search --onlyvisible --pid $app_pid 2>/dev/null | wc -l) -gt $before ]" ||
+        fail "the tray menu did not open"
+    sleep 0.3
+}
+open_menu
+shot tray_menu
+# Settings is the fifth of six items: up from the bottom twice.
+xdotool key Up Up Return
+wait_for 5 window_named "$settings" >/dev/null || fail "no settings window titled '$settings'"
+win=$(window_named "$settings")
+# Without a window manager a click gives the window the keyboard.
+eval "$(xdotool getwindowgeometry --shell "$win")"
+xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT - 60)) click 1
+sleep 0.3
+for page in 1 2 3 4; do
+    shot "settings_$page" "$win"
+    xdotool key ctrl+Tab
+done
+
+# --- the about box, first item of the menu
+open_menu
+xdotool key Down Return
+wait_for 5 window_named "$about" >/dev/null || fail "no about box titled '$about'"
+shot about "$(window_named "$about")"
+xdotool key Return
+about_gone() { ! window_named "$about" >/dev/null; }
+wait_for 5 about_gone ||
+    fail "the about box did not close"
+
+# --- Exit, confirmed with the translated Yes
+open_menu
+xdotool key Up Return
+wait_for 5 window_named "$confirm" >/dev/null || fail "no confirmation box titled '$confirm'"
+shot confirm "$(window_named "$confirm")"
+xdotool key "$yes"
+gone() { ! kill -0 "$app_pid" 2>/dev/null; }
+wait_for 15 gone || fail "ternbell did not end on '$yes'"
+wait "$app_pid"
+status=$?
+app_pid=""
+[ $status -eq 0 ] || fail "ternbell ended with status $status"
+echo "PASS"
