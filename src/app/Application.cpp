@@ -1,15 +1,37 @@
 #include "app/Application.h"
 
 #include "app/AboutBox.h"
+#include "app/SingleInstance.h"
 #include "app/TrayShell.h"
 #include "check/MailCheck.h"
 #include "check/Pop3CheckClient.h"
+#include "config/ProcessFlags.h"
 #include "config/SettingsForm.h"
 #include "mail/IdPOP3.h"
 #include "notify/NewMailController.h"
 #include "notify/NewMailForm.h"
 #include "platform/Application.h"
 #include "platform/Artwork.h"
+
+#include <QTimer>
+
+#include <cstdio>
+
+namespace
+{
+
+// The settings window shows what was loaded, so a request that comes before
+// the first tick waits for it; OK there would otherwise store the start-up
+// defaults over the saved configuration.
+void ShowSettingsWhenLoaded(TTrayShell& shell)
+{
+    if (LoadPending)
+        QTimer::singleShot(200, &shell, [&shell] { ShowSettingsWhenLoaded(shell); });
+    else
+        shell.mnuSettingsClick();
+}
+
+} // namespace
 
 int RunTernbell(int argc, char** argv)
 {
@@ -19,11 +41,20 @@ int RunTernbell(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("ternbell"));
     QApplication::setWindowIcon(ApplicationIcon());
 
+    TSingleInstance instance(TSingleInstance::DefaultSocketPath());
+    if (!instance.Claim())
+    {
+        std::puts(instance.Acknowledged ? "ternbell is already running; its settings window is shown."
+                                        : "ternbell is already running; it was asked to show its settings window.");
+        return 0;
+    }
+
     TfrmSettings frmSettings;
     TfrmNewMail frmNewMail;
     TfrmAboutBox frmAboutBox;
     frmSettings.frmNewMail = &frmNewMail;
     TTrayShell shell(frmSettings, frmNewMail, frmAboutBox);
+    instance.OnShowSettings = [&shell] { ShowSettingsWhenLoaded(shell); };
 
     // The one POP3 client serves the check cycle and the window's Delete.
     TIdPOP3 popMail;
