@@ -10,6 +10,8 @@
 # installed under any prefix or DESTDIR and moved as a whole.
 
 set(TERNBELL_INSTALL_DIR lib/ternbell)
+set(TERNBELL_MAINTAINER "ternbell maintainers <maintainers@users.noreply.c-seed-f66970ad.example>"
+    CACHE STRING "Maintainer of the Debian package")
 set(_data ${PROJECT_SOURCE_DIR}/data)
 set(_gen ${PROJECT_BINARY_DIR}/data)
 file(MAKE_DIRECTORY ${_gen})
@@ -36,17 +38,22 @@ install(CODE [[
 file(GLOB _po CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/po/*.po)
 find_program(TERNBELL_MSGFMT msgfmt)
 if(_po AND TERNBELL_MSGFMT)
+  # msgfmt reads the languages from a LINGUAS file beside the po files; the
+  # po folder stays as it is and gets a copy here.
   set(_langs)
+  set(_po_copies)
   foreach(_p ${_po})
     get_filename_component(_l ${_p} NAME_WE)
     list(APPEND _langs ${_l})
+    configure_file(${_p} ${_gen}/po/${_l}.po COPYONLY)
+    list(APPEND _po_copies ${_gen}/po/${_l}.po)
   endforeach()
-  list(JOIN _langs " " _langs)
+  list(JOIN _langs "\n" _linguas)
+  file(CONFIGURE OUTPUT ${_gen}/po/LINGUAS CONTENT "${_linguas}\n")
   add_custom_command(OUTPUT ${_gen}/ternbell.desktop
-    COMMAND ${CMAKE_COMMAND} -E env "LINGUAS=${_langs}"
-            ${TERNBELL_MSGFMT} --desktop --template=${_data}/ternbell.desktop.in
-            -d ${PROJECT_SOURCE_DIR}/po -o ${_gen}/ternbell.desktop
-    DEPENDS ${_data}/ternbell.desktop.in ${_po}
+    COMMAND ${TERNBELL_MSGFMT} --desktop --template=${_data}/ternbell.desktop.in
+            -d ${_gen}/po -o ${_gen}/ternbell.desktop
+    DEPENDS ${_data}/ternbell.desktop.in ${_po_copies}
     COMMENT "Translating the menu entry")
 else()
   configure_file(${_data}/ternbell.desktop.in ${_gen}/ternbell.desktop COPYONLY)
@@ -54,21 +61,21 @@ endif()
 
 configure_file(${_data}/io.github.ternbell.metainfo.xml ${_gen}/io.github.ternbell.metainfo.xml @ONLY)
 configure_file(${_data}/ternbell.1 ${_gen}/ternbell.1 @ONLY)
-configure_file(${_data}/changelog ${_gen}/changelog.Debian @ONLY)
+configure_file(${_data}/changelog ${_gen}/changelog @ONLY)
 # Debian wants its man pages and changelogs compressed, without a time stamp.
 find_program(TERNBELL_GZIP gzip REQUIRED)
-foreach(_f ternbell.1 changelog.Debian)
+foreach(_f ternbell.1 changelog)
   add_custom_command(OUTPUT ${_gen}/${_f}.gz
     COMMAND ${TERNBELL_GZIP} -9nc ${_gen}/${_f} > ${_gen}/${_f}.gz
     DEPENDS ${_gen}/${_f})
 endforeach()
 add_custom_target(ternbell_data ALL DEPENDS
-  ${_gen}/ternbell.desktop ${_gen}/ternbell.1.gz ${_gen}/changelog.Debian.gz)
+  ${_gen}/ternbell.desktop ${_gen}/ternbell.1.gz ${_gen}/changelog.gz)
 
 install(FILES ${_gen}/ternbell.desktop DESTINATION share/applications)
 install(FILES ${_gen}/io.github.ternbell.metainfo.xml DESTINATION share/metainfo)
 install(FILES ${_gen}/ternbell.1.gz DESTINATION share/man/man1)
-install(FILES ${_data}/copyright ${_gen}/changelog.Debian.gz DESTINATION share/doc/ternbell)
+install(FILES ${_data}/copyright ${_gen}/changelog.gz DESTINATION share/doc/ternbell)
 install(FILES ${_data}/icons/ternbell.svg DESTINATION share/icons/hicolor/scalable/apps)
 foreach(_size 16 24 32 48 64 128)
   install(FILES ${PROJECT_SOURCE_DIR}/resources/artwork/app-${_size}.png
@@ -85,14 +92,15 @@ install(CODE [[
   else()
     set(_autostart "${CMAKE_INSTALL_PREFIX}/etc/xdg/autostart")
   endif()
-  file(INSTALL "${_entry}" DESTINATION "$ENV{DESTDIR}${_autostart}")
+  # file(INSTALL) puts DESTDIR in front itself.
+  file(INSTALL "${_entry}" DESTINATION "${_autostart}")
 ]])
 
 # cpack -G DEB in the build folder makes ternbell_<version>_<arch>.deb.
 set(CPACK_PACKAGE_NAME ternbell)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "ternbell developers")
-set(CPACK_PACKAGE_CONTACT "ternbell developers <ternbell@localhost>")
+set(CPACK_PACKAGE_CONTACT "${TERNBELL_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "mail notifier for the system tray")
 set(CPACK_PACKAGE_DESCRIPTION
   "ternbell lives in the notification area of the desktop and checks POP3 and\n"
@@ -102,6 +110,7 @@ set(CPACK_PACKAGE_DESCRIPTION
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_INSTALL_PREFIX /usr)
 # The autostart entry lies outside the prefix.
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_STRIP_FILES ON)
@@ -110,5 +119,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+# The autostart entry is the one file in /etc: the user's edits there survive
+# an upgrade.
+file(WRITE ${_gen}/conffiles "/etc/xdg/autostart/ternbell.desktop\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${_gen}/conffiles)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/package)
 include(CPack)

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstring>
 #include <optional>
+#include <ostream>
 #include <regex>
 #include <string>
 #include <sys/socket.h>
@@ -32,6 +33,12 @@ struct TArgsCase
     std::vector<const char*> args;
     const char* answerStart; // nullptr: the program starts
 };
+
+void PrintTo(const TArgsCase& c, std::ostream* os)
+{
+    for (const char* a : c.args)
+        *os << a << ' ';
+}
 
 class CommandLineTest : public ::testing::TestWithParam<TArgsCase>
 {
@@ -228,6 +235,11 @@ struct TRequestCase
     QByteArray bytes;
     int shown;
 };
+
+void PrintTo(const TRequestCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class SingleInstanceRequestTest : public SingleInstanceTest,
                                   public ::testing::WithParamInterface<TRequestCase>

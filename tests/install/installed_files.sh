@@ -2,11 +2,12 @@
 # cmake --install into a temporary prefix (through DESTDIR, as a package
 # build does): the layout, the program's answers to --version and --help, and
 # the desktop files checked by the desktop's own validators.
-#   installed_files.sh <build folder> <version>
+#   installed_files.sh <build folder> <source folder> <version>
 set -u
 
 build=$1
-version=$2
+source_dir=$2
+version=$3
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/xsession.sh"
 need_tools desktop-file-validate appstreamcli man
@@ -66,6 +67,18 @@ done
 grep -qx 'Categories=Network;Email;' "$top/share/applications/ternbell.desktop" ||
     fail "the menu entry is not in Network;Email;"
 grep -qx 'Exec=ternbell' "$top/share/applications/ternbell.desktop" || fail "the entry does not start ternbell"
+# Each language whose catalog source translates the entry's comment shows it.
+comment=$(sed -n 's/^Comment=//p' "$source_dir/data/ternbell.desktop.in")
+for po in "$source_dir"/po/*.po; do
+    [ -f "$po" ] || continue
+    lang=$(basename "$po" .po)
+    translated=$(msgattrib --translated --no-fuzzy "$po" 2>/dev/null |
+        msggrep -K -F -e "$comment" 2>/dev/null | msgexec sh -c '[ -z "$MSGEXEC_MSGID" ] || cat' 2>/dev/null | tr -d '\0')
+    if [ -n "$translated" ]; then
+        grep -Fxq "Comment[$lang]=$translated" "$top/share/applications/ternbell.desktop" ||
+            fail "the menu entry lacks the $lang comment '$translated'"
+    fi
+done
 appstreamcli validate --no-net "$top/share/metainfo/io.github.ternbell.metainfo.xml" ||
     fail "appstreamcli rejects the metainfo"
 grep -q "<release version=\"$version\"" "$top/share/metainfo/io.github.ternbell.metainfo.xml" ||

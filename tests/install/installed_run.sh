@@ -68,10 +68,11 @@ wait_for 10 xdotool search --onlyvisible --name '^ternbell settings$' >/dev/null
     fail "the settings window is not on screen"
 sleep 0.5
 import -window root "$artefacts/installed_first_start.png"
+# The tray icon is the program's window titled just "ternbell".
 tray_icon() {
     local w
-    for w in $(xdotool search --onlyvisible --name '^ternbell$' 2>/dev/null); do
-        return 0
+    for w in $(xdotool search --onlyvisible --classname '^ternbell$' 2>/dev/null); do
+        [ "$(xdotool getwindowname "$w" 2>/dev/null)" = ternbell ] && return 0
     done
     return 1
 }

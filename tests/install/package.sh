@@ -33,7 +33,7 @@ expect=(
     /usr/share/icons/hicolor/scalable/apps/ternbell.svg
     /usr/share/icons/hicolor/48x48/apps/ternbell.png
     /usr/share/doc/ternbell/copyright
-    /usr/share/doc/ternbell/changelog.Debian.gz
+    /usr/share/doc/ternbell/changelog.gz
     /etc/xdg/autostart/ternbell.desktop
 )
 for e in "${expect[@]}"; do
@@ -60,7 +60,7 @@ dpkg-deb -x "$deb" "$work/x"
 file "$work/x/usr/lib/ternbell/ternbell" | grep -q 'not stripped' && fail "the program is not stripped"
 
 if command -v lintian >/dev/null; then
-    lintian --no-tag-display-limit "$deb" >"$work/lintian" 2>&1
+    lintian --tag-display-limit 0 "$deb" >"$work/lintian" 2>&1
     cat "$work/lintian"
     grep -q '^E: ' "$work/lintian" && fail "lintian reports errors"
 else

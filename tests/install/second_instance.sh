@@ -38,13 +38,21 @@ HIVE
 chmod 600 "$config/ternbell/user.reg"
 
 run() {
-    env -u DBUS_SESSION_BUS_ADDRESS QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$config" \
+    exec env -u DBUS_SESSION_BUS_ADDRESS QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$config" \
         XDG_DATA_HOME="$work/empty" XDG_DATA_DIRS="$work/empty" XDG_CONFIG_DIRS="$work/empty" \
         XDG_RUNTIME_DIR="$work/run" "$exe" "$@"
 }
 
-# Tray icons are the windows titled just "ternbell".
-icons() { xdotool search --onlyvisible --name '^ternbell$' 2>/dev/null | wc -l; }
+# Tray icons are the program's windows titled just "ternbell" (the title is
+# only in _NET_WM_NAME, which xdotool's --name does not search), whichever
+# process they belong to.
+icons() {
+    local w n=0
+    for w in $(xdotool search --onlyvisible --classname '^ternbell$' 2>/dev/null); do
+        [ "$(xdotool getwindowname "$w" 2>/dev/null)" = ternbell ] && n=$((n + 1))
+    done
+    echo $n
+}
 settings_shown() { xdotool search --onlyvisible --name '^ternbell settings$' >/dev/null 2>&1; }
 one_icon() { [ "$(icons)" -eq 1 ]; }
 loaded() { grep -q '"CheckingTime"' "$config/ternbell/user.reg"; }

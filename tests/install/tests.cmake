@@ -1,6 +1,7 @@
 # The installed program and the Debian package.
 add_test(NAME install_files
-         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/installed_files.sh ${PROJECT_BINARY_DIR} ${PROJECT_VERSION})
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/installed_files.sh ${PROJECT_BINARY_DIR}
+                 ${PROJECT_SOURCE_DIR} ${PROJECT_VERSION})
 add_test(NAME install_run
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/installed_run.sh ${PROJECT_BINARY_DIR}
                  ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR}/tests/install)
