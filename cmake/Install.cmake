@@ -30,7 +30,7 @@ install(CODE [[
   file(MAKE_DIRECTORY "${_bin}")
   message(STATUS "Installing: ${_bin}/ternbell -> ../lib/ternbell/ternbell")
   file(CREATE_LINK ../lib/ternbell/ternbell "${_bin}/ternbell" SYMBOLIC)
-  list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${_bin}/ternbell")
+  list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${CMAKE_INSTALL_PREFIX}/bin/ternbell")
 ]])
 
 # The menu entry, with Name and Comment translated from the catalogs' sources

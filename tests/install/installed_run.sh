@@ -5,6 +5,7 @@
 # files and catalogs taken from the installed tree, opens nothing in the build
 # or source tree, and writes nothing into the installed tree.
 #   installed_run.sh <build folder> <source folder> <artefact folder>
+# KEEP=1 keeps the work folder (the trace, the logs) for a look afterwards.
 set -u
 
 build=$(cd "$1" && pwd)
@@ -20,7 +21,7 @@ app_pid=""
 cleanup() {
     stop "$app_pid"
     stop_xsession
-    rm -rf "$work"
+    [ -n "${KEEP:-}" ] && echo "kept $work" || rm -rf "$work"
 }
 trap cleanup EXIT
 failure_shot="$artefacts/installed_run_failure.png"
