@@ -81,6 +81,8 @@ foreach(_size 16 24 32 48 64 128)
   install(FILES ${PROJECT_SOURCE_DIR}/resources/artwork/app-${_size}.png
           DESTINATION share/icons/hicolor/${_size}x${_size}/apps RENAME ternbell.png)
 endforeach()
+install(FILES ${_data}/icons/ternbell-256.png DESTINATION share/icons/hicolor/256x256/apps
+        RENAME ternbell.png)
 
 # The autostart entry goes where the session looks for it: /etc/xdg for the
 # /usr prefix (the package), <prefix>/etc/xdg otherwise. Decided at install

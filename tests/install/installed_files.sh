@@ -30,7 +30,7 @@ for f in lib/ternbell/ternbell lib/ternbell/notify.wav lib/ternbell/newmsg.ico \
     share/doc/ternbell/copyright; do
     [ -f "$top/$f" ] || fail "not installed: $f"
 done
-for size in 16 24 32 48 64 128; do
+for size in 16 24 32 48 64 128 256; do
     png="$top/share/icons/hicolor/${size}x${size}/apps/ternbell.png"
     [ -f "$png" ] || fail "no ${size}x${size} icon"
     [ "$(identify -format '%wx%h' "$png" 2>/dev/null || echo "${size}x${size}")" = "${size}x${size}" ] ||

@@ -32,6 +32,7 @@ expect=(
     /usr/share/man/man1/ternbell.1.gz
     /usr/share/icons/hicolor/scalable/apps/ternbell.svg
     /usr/share/icons/hicolor/48x48/apps/ternbell.png
+    /usr/share/icons/hicolor/256x256/apps/ternbell.png
     /usr/share/doc/ternbell/copyright
     /usr/share/doc/ternbell/changelog.gz
     /etc/xdg/autostart/ternbell.desktop

@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""Writes the scalable application icon, icons/ternbell.svg.
+"""Writes the application icon sizes that only the installed menu entry uses.
 
-The same drawing as the PNG sizes that resources/make-artwork.py renders (a
-rounded blue square with the bell on it), given as vector shapes in the same
-16-unit grid and with the same colours, so every size matches.
+icons/ternbell.svg is the same drawing as the PNG sizes that
+resources/make-artwork.py renders (a rounded blue square with the bell on it),
+given as vector shapes in the same 16-unit grid and with the same colours, so
+every size matches; icons/ternbell-256.png is rendered by that script's own
+code. The outputs are committed, so a build never runs this.
 
-    python3 data/make-icon-svg.py
+    python3 data/make-icons.py
 """
 
 import importlib.util
@@ -57,7 +59,9 @@ def bell(ox, oy, k):
 
 def main():
     k = 0.875
-    line = 0.8 * k  # the outline grows outwards by this much
+    # The PNGs outline the bell with a line of a fixed 0.7 pixel; at the 128
+    # pixel size that is 0.7 / 8 units of the grid.
+    line = 0.7 / 8
     shape, clapper, highlight, (gx0, gx1) = bell(1.0, 1.2, k)
     svg = f'''<?xml version="1.0" encoding="UTF-8"?>
 <svg xmlns="http://www.w3.org/2000/svg" width="128" height="128" viewBox="0 0 16 16">
@@ -83,6 +87,7 @@ def main():
     with open(path, "w") as f:
         f.write(svg)
     print("wrote", os.path.relpath(path, HERE), len(svg), "bytes")
+    art.write(os.path.join(HERE, "icons", "ternbell-256.png"), art.png_bytes(art.application_icon(256)))
 
 
 if __name__ == "__main__":
