@@ -19,6 +19,8 @@ TERNBELL_PACKAGES=(
   dovecot-pop3d dovecot-imapd
   xvfb xauth trayer imagemagick x11-xserver-utils x11-utils xdotool
   pulseaudio pulseaudio-utils iproute2 util-linux
+  # installing and packaging, and their checks
+  desktop-file-utils appstream man-db lintian dpkg-dev fakeroot file strace
 )
 
 ternbell_install_packages() {

@@ -1,6 +1,8 @@
 #include "app/AboutBox.h"
 
+#include "app/CommandLine.h"
 #include "i18n/Translate.h"
+#include "i18n/WindowTexts.h"
 #include "desktop/Artwork.h"
 #include "desktop/FormParts.h"
 
@@ -35,11 +37,15 @@ TfrmAboutBox::TfrmAboutBox(QWidget* parent) : QDialog(parent)
     big.setPointSize(big.pointSize() + 4);
     lblTitle->setFont(big);
     lblTitle->setGeometry(140, 12, 210, 28);
+    // The same text as --version gives, so a report names the build it is about.
+    lblVersion = Named(new QLabel(QString::fromStdString(VersionText()), this), "lblVersion");
+    lblVersion->setGeometry(140, 40, 210, 18);
+    KeepUntranslated(lblVersion);
     lblCredits = WrappedLabel(this, "lblCredits",
                               "A small mail notifier for the desktop tray.\n"
                               "It checks POP3 and IMAP4 mailboxes and tells "
                               "you when new mail is waiting.");
-    lblCredits->setGeometry(140, 48, 210, 100);
+    lblCredits->setGeometry(140, 62, 210, 90);
     btnOk = Captioned<QPushButton>(this, "btnOk", "&Ok");
     btnOk->setDefault(true);
     btnOk->setGeometry(275, 163, 75, 25);

@@ -18,6 +18,7 @@ public:
     QLabel* imgBackground;
     QLabel* imgIcon;
     QLabel* lblTitle;
+    QLabel* lblVersion;
     QLabel* lblCredits;
     QPushButton* btnOk;
 

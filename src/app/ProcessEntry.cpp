@@ -1,11 +1,13 @@
 #include "app/ProcessEntry.h"
 
 #include "app/AboutBox.h"
+#include "app/SingleInstance.h"
 #include "app/TrayShell.h"
 #include "app/MailCheck.h"
 #include "app/NewMailEnvironment.h"
 #include "check/Imap4CheckClient.h"
 #include "check/Pop3CheckClient.h"
+#include "config/ProcessFlags.h"
 #include "config/SettingsForm.h"
 #include "i18n/Translate.h"
 #include "mail/Imap4Client.h"
@@ -15,6 +17,26 @@
 #include "desktop/Application.h"
 #include "desktop/Artwork.h"
 #include "desktop/Dialogs.h"
+
+#include <QTimer>
+
+#include <cstdio>
+
+namespace
+{
+
+// The settings window shows what was loaded, so a request that comes before
+// the first tick waits for it; OK there would otherwise store the start-up
+// defaults over the saved configuration.
+void ShowSettingsWhenLoaded(TTrayShell& shell)
+{
+    if (LoadPending)
+        QTimer::singleShot(200, &shell, [&shell] { ShowSettingsWhenLoaded(shell); });
+    else
+        shell.mnuSettingsClick();
+}
+
+} // namespace
 
 int RunTernbell(int argc, char** argv)
 {
@@ -26,11 +48,20 @@ int RunTernbell(int argc, char** argv)
     ReportHiveProblemsInErrorBox();
     InstallToolkitTranslator();
 
+    TSingleInstance instance(TSingleInstance::DefaultSocketPath());
+    if (!instance.Claim())
+    {
+        std::puts(instance.Acknowledged ? "ternbell is already running; its settings window is shown."
+                                        : "ternbell is already running; it was asked to show its settings window.");
+        return 0;
+    }
+
     TfrmSettings frmSettings;
     TfrmNewMail frmNewMail;
     TfrmAboutBox frmAboutBox;
     frmSettings.frmNewMail = &frmNewMail;
     TTrayShell shell(frmSettings, frmNewMail, frmAboutBox);
+    instance.OnShowSettings = [&shell] { ShowSettingsWhenLoaded(shell); };
 
     // The one POP3 client serves the check cycle and the window's Delete.
     TIdPOP3 popMail;

@@ -20,6 +20,7 @@ namespace
 {
 
 const char* const TranslatedProperty = "ternbellTranslatedTo";
+const char* const UntranslatedProperty = "ternbellUntranslated";
 
 class TWalk
 {
@@ -82,6 +83,8 @@ public:
 
     void Object(QObject* o)
     {
+        if (o->property(UntranslatedProperty).toBool())
+            return;
         if (auto* w = qobject_cast<QWidget*>(o))
             Widget(w);
         if (auto* label = qobject_cast<QLabel*>(o))
@@ -140,6 +143,11 @@ void ForEachWindowText(QObject* window, const TWindowTextVisitor& visit)
     walk.Object(window);
     for (QObject* o : window->findChildren<QObject*>())
         walk.Object(o);
+}
+
+void KeepUntranslated(QObject* control)
+{
+    control->setProperty(UntranslatedProperty, true);
 }
 
 void TranslateComponent(QObject* window)

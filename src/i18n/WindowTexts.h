@@ -16,3 +16,7 @@ class QObject;
 // (empty, numbers, "...") are skipped.
 using TWindowTextVisitor = std::function<QString(const QString& text, const QString& where)>;
 void ForEachWindowText(QObject* window, const TWindowTextVisitor& visit);
+
+// Marks a control whose text is data, not wording (a version number, a
+// name): the walk passes it over.
+void KeepUntranslated(QObject* control);
