@@ -130,17 +130,8 @@ TMailCheck::TMailCheck(TfrmSettings& settings, TfrmNewMail& newMail, TCheckClien
                        TCheckClient& imap4, QObject* parent)
     : QObject(parent), FHost(std::make_unique<THost>(*this, settings, newMail, pop3, imap4))
 {
-    RunCommand = [](const std::vector<std::string>& arguments) {
-        try
-        {
-            // Not waited for; the child is reaped when it ends.
-            TChildProcess child(arguments, std::string());
-        }
-        catch (const std::exception&)
-        {
-            // A program that cannot start is passed over.
-        }
-    };
+    // Not waited for; a program that cannot start is passed over.
+    RunCommand = [](const std::vector<std::string>& arguments) { RunProgram(arguments, std::string()); };
 }
 
 TMailCheck::~TMailCheck() = default;

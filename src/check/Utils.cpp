@@ -64,18 +64,8 @@ std::string StartFolderOf(const std::string& commandLine)
 
 bool StartProcess(const std::string& commandLine, int16_t /*showMode*/, int waitTime)
 {
-    try
-    {
-        // An empty folder leaves the program in ours.
-        TChildProcess child(SplitCommandLine(commandLine), StartFolderOf(commandLine));
-        if (waitTime != 0)
-            child.WaitFor(waitTime < 0 ? -1 : waitTime);
-        return true;
-    }
-    catch (const Exception&)
-    {
-        return false;
-    }
+    // An empty folder leaves the program in ours.
+    return RunProgram(SplitCommandLine(commandLine), StartFolderOf(commandLine), waitTime);
 }
 
 int PosFrom(const std::string& text, const std::string& pattern, int start)

@@ -4,6 +4,7 @@
 #include "mail/IdIOHandler.h"
 #include "mail/IdMessage.h"
 #include "mail/ModifiedUtf7.h"
+#include "platform/Numbers.h"
 #include "platform/AsciiText.h"
 
 #include <algorithm>
@@ -453,16 +454,16 @@ bool TIdIMAP4::SelectMailbox(const std::string& name)
     {
         std::size_t at = line.find("EXISTS");
         if (at != std::string::npos)
-            MailBox.ExistsCount = IMAP4StrToInt(Trim(line.substr(0, at)));
+            MailBox.ExistsCount = DecimalToInt(Trim(line.substr(0, at)));
         at = line.find("RECENT");
         if (at != std::string::npos)
-            MailBox.RecentCount = IMAP4StrToInt(Trim(line.substr(0, at)));
+            MailBox.RecentCount = DecimalToInt(Trim(line.substr(0, at)));
         at = line.find("[UNSEEN");
         if (at != std::string::npos)
         {
             const std::size_t close = line.find(']', at);
             const std::size_t from = at + 7;
-            MailBox.FirstUnseen = IMAP4StrToInt(
+            MailBox.FirstUnseen = DecimalToInt(
                 Trim(line.substr(from, close == std::string::npos ? std::string::npos : close - from)));
         }
     }
@@ -486,7 +487,7 @@ bool TIdIMAP4::DoSearch(const std::string& prefix, const std::vector<TIdIMAP4Sea
     {
         const TIdStrings words = SplitAtSpaces(lines.front());
         for (std::size_t i = 1; i < words.size(); ++i)
-            MailBox.SearchHits.push_back(IMAP4StrToInt(words[i]));
+            MailBox.SearchHits.push_back(DecimalToInt(words[i]));
     }
     return true;
 }
@@ -608,7 +609,7 @@ int TIdIMAP4::DoMessageSize(const std::string& prefix, int number)
     // A flag change reported on its own may stand before the answer.
     for (const std::string& line : LastReply().Text)
         if (ParseFetchLine(line, "FETCH", {"RFC822.SIZE"}, FetchLine))
-            return IMAP4StrToInt(FetchLine.ItemValue);
+            return DecimalToInt(FetchLine.ItemValue);
     return -1;
 }
 

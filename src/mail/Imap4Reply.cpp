@@ -1,6 +1,7 @@
 #include "mail/Imap4Reply.h"
 
 #include "mail/IdExceptions.h"
+#include "platform/Numbers.h"
 #include "platform/AsciiText.h"
 #include "platform/Exception.h"
 
@@ -92,26 +93,6 @@ bool Contains(const TIdStrings& words, const std::string& word)
 }
 
 } // namespace
-
-long long IMAP4StrToInt64(const std::string& text)
-{
-    std::size_t start = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
-    if (text.size() == start || text.find_first_not_of("0123456789", start) != std::string::npos)
-        throw EConvertError("'" + text + "' is not a valid integer value");
-    errno = 0;
-    long long value = std::strtoll(text.c_str(), nullptr, 10);
-    if (errno == ERANGE)
-        throw EConvertError("'" + text + "' is not a valid integer value");
-    return value;
-}
-
-int IMAP4StrToInt(const std::string& text)
-{
-    long long value = IMAP4StrToInt64(text);
-    if (value < INT_MIN || value > INT_MAX)
-        throw EConvertError("'" + text + "' is not a valid integer value");
-    return static_cast<int>(value);
-}
 
 bool IsIMAP4StatusWord(const std::string& word)
 {
@@ -314,7 +295,7 @@ bool ParseFetchLine(const std::string& line, const std::string& command, const T
         if (last.size() >= 2 && last.front() == '{' && last.back() == '}')
         {
             const std::string count = last.substr(1, last.size() - 2);
-            result.LiteralSize = SameText(count, "NIL") ? 0 : IMAP4StrToInt64(count);
+            result.LiteralSize = SameText(count, "NIL") ? 0 : DecimalToInt64(count);
             if (result.LiteralSize < 0)
                 throw EConvertError("'" + count + "' is not a valid integer value");
             parts.pop_back();

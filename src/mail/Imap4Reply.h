@@ -84,7 +84,3 @@ bool ParseFetchLine(const std::string& line, const std::string& command, const T
 // counted, those in quotes ignored) is one part, without its outer marks.
 TIdStrings SplitParts(const std::string& text);
 
-// Decimal digits to a number, else EConvertError "'%s' is not a valid
-// integer value".
-long long IMAP4StrToInt64(const std::string& text);
-int IMAP4StrToInt(const std::string& text);

@@ -32,19 +32,10 @@
 namespace
 {
 
+// A reader that cannot be started is ignored, as a mail client is.
 void RunAndWaitDefault(const std::vector<std::string>& arguments, const std::string& folder)
 {
-    if (arguments.empty())
-        return;
-    try
-    {
-        TChildProcess child(arguments, folder);
-        child.WaitFor(-1);
-    }
-    catch (const Exception&)
-    {
-        // A reader that cannot be started is ignored, as a mail client is.
-    }
+    RunProgram(arguments, folder, -1);
 }
 
 bool Selected(const QTreeWidget& list, int index)

@@ -17,17 +17,39 @@ namespace
 
 } // namespace
 
-bool TryDecimalToInt(const std::string& text, int& value)
+namespace
+{
+
+bool TryDecimalToInt64(const std::string& text, long long& value)
 {
     std::size_t start = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
     if (text.size() == start || text.find_first_not_of("0123456789", start) != std::string::npos)
         return false;
     errno = 0;
-    long long v = std::strtoll(text.c_str(), nullptr, 10);
-    if (errno == ERANGE || v < INT_MIN || v > INT_MAX)
+    const long long v = std::strtoll(text.c_str(), nullptr, 10);
+    if (errno == ERANGE)
+        return false;
+    value = v;
+    return true;
+}
+
+} // namespace
+
+bool TryDecimalToInt(const std::string& text, int& value)
+{
+    long long v = 0;
+    if (!TryDecimalToInt64(text, v) || v < INT_MIN || v > INT_MAX)
         return false;
     value = static_cast<int>(v);
     return true;
+}
+
+int64_t DecimalToInt64(const std::string& text)
+{
+    long long value = 0;
+    if (!TryDecimalToInt64(text, value))
+        NotAnInteger(text);
+    return value;
 }
 
 int DecimalToInt(const std::string& text)

@@ -11,6 +11,8 @@
 // server sends (counts, sizes, numbers).
 bool TryDecimalToInt(const std::string& text, int& value);
 int DecimalToInt(const std::string& text);
+// The same within 64 bits (octet counts of literals and sizes).
+int64_t DecimalToInt64(const std::string& text);
 
 // Leading spaces, an optional sign, then decimal digits or "$"/"0x" and
 // hexadecimal digits; hexadecimal text may spell any 32-bit pattern. What a

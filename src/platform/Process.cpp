@@ -177,3 +177,20 @@ bool TChildProcess::WaitFor(int ms)
         }
     }
 }
+
+bool RunProgram(const std::vector<std::string>& args, const std::string& workingDir, int waitMs)
+{
+    if (args.empty())
+        return false;
+    try
+    {
+        TChildProcess child(args, workingDir);
+        if (waitMs != 0)
+            child.WaitFor(waitMs < 0 ? -1 : waitMs);
+        return true;
+    }
+    catch (const Exception&)
+    {
+        return false;
+    }
+}

@@ -13,6 +13,11 @@
 // the quotes themselves are dropped. Backslashes are ordinary characters.
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 
+// Starts the program (args as TChildProcess takes them) and, when waitMs is
+// not 0, waits for it to end (negative: without limit). A program that cannot
+// start is only reported: the answer is false, nothing is raised.
+bool RunProgram(const std::vector<std::string>& args, const std::string& workingDir, int waitMs = 0);
+
 // One started child. A child that has not ended when this is destroyed is
 // reaped in the background when it ends, so none is left a zombie.
 class TChildProcess

@@ -90,3 +90,18 @@ TEST(Process, AChildLeftRunningIsReapedWhenItEnds)
     }
     EXPECT_TRUE(gone);
 }
+
+// The one way the program starts something whose failure it only reports.
+TEST(RunProgram, ReportsAStartThatFailsAndWaitsWhenAsked)
+{
+    EXPECT_FALSE(RunProgram({}, ""));
+    EXPECT_FALSE(RunProgram({"/nonexistent/ternbell-no-such-program"}, ""));
+    char folder[] = "/tmp/ternbell-run-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string marker = std::string(folder) + "/ran";
+    // Waited for without limit, so the file is there when it returns.
+    EXPECT_TRUE(RunProgram({"sh", "-c", "sleep 0.2; : > ran"}, folder, -1));
+    EXPECT_EQ(::access(marker.c_str(), F_OK), 0);
+    ::unlink(marker.c_str());
+    ::rmdir(folder);
+}
