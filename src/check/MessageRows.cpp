@@ -96,9 +96,13 @@ int TTreeWidgetRows::ImageIndex(int index) const
     return Item(index).data(0, ImageRole).toInt();
 }
 
+// A repeat check sets every listed row again; a cell that keeps its value is
+// not touched, so the view has nothing to lay out again.
 void TTreeWidgetRows::SetImageIndex(int index, int image)
 {
     QTreeWidgetItem& item = Item(index);
+    if (item.data(0, ImageRole).toInt() == image)
+        return;
     item.setData(0, ImageRole, image);
     Paint(item);
 }
@@ -111,6 +115,8 @@ bool TTreeWidgetRows::Cut(int index) const
 void TTreeWidgetRows::SetCut(int index, bool cut)
 {
     QTreeWidgetItem& item = Item(index);
+    if (item.data(0, CutRole).toBool() == cut)
+        return;
     item.setData(0, CutRole, cut);
     Paint(item);
 }

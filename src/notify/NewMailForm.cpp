@@ -96,6 +96,8 @@ TfrmNewMail::TfrmNewMail(QWidget* parent) : QWidget(parent, Qt::Window)
     lvwMessages = Named(new QTreeWidget(panDetails), "lvwMessages");
     lvwMessages->setFrameShape(QFrame::NoFrame);
     lvwMessages->setRootIsDecorated(false);
+    // Every row is one line high: the view need not ask each row for its size.
+    lvwMessages->setUniformRowHeights(true);
     lvwMessages->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lvwMessages->setSelectionBehavior(QAbstractItemView::SelectRows);
     lvwMessages->setEditTriggers(QAbstractItemView::NoEditTriggers);

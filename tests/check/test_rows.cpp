@@ -2,6 +2,7 @@
 
 #include "check/MessageRows.h"
 
+#include <QAbstractItemModel>
 #include <QPalette>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
@@ -95,6 +96,23 @@ TEST_F(TreeRowsTest, RepaintingSuspendedWhileUpdating)
         EXPECT_FALSE(list.updatesEnabled());
     }
     EXPECT_TRUE(list.updatesEnabled());
+}
+
+// A repeat check sets every listed row again; only real changes may reach
+// the view, or a long list is laid out again row by row.
+TEST_F(TreeRowsTest, SettingTheSameValueLeavesTheViewAlone)
+{
+    rows.Append({"A", {"x", "y", "z"}, riMessage, true, ""});
+    int changes = 0;
+    QObject::connect(list.model(), &QAbstractItemModel::dataChanged, [&changes] { ++changes; });
+    rows.SetCut(0, true);
+    rows.SetImageIndex(0, riMessage);
+    EXPECT_EQ(changes, 0);
+    rows.SetCut(0, false);
+    EXPECT_GT(changes, 0);
+    const int afterCut = changes;
+    rows.SetImageIndex(0, riError);
+    EXPECT_GT(changes, afterCut);
 }
 
 } // namespace
