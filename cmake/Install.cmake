@@ -17,6 +17,8 @@ set(_gen ${PROJECT_BINARY_DIR}/data)
 file(MAKE_DIRECTORY ${_gen})
 
 install(TARGETS ternbell RUNTIME DESTINATION ${TERNBELL_INSTALL_DIR})
+# The decoders, loaded from beside the executable on first use.
+install(TARGETS ternbell-decoders LIBRARY DESTINATION ${TERNBELL_INSTALL_DIR})
 if(TARGET ternview)
   install(TARGETS ternview RUNTIME DESTINATION ${TERNBELL_INSTALL_DIR})
 endif()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "decoders/DecoderEntries.h"
+
 #include <QImage>
 #include <QTimer>
 #include <QWidget>
@@ -7,13 +9,6 @@
 #include <string>
 #include <vector>
 
-// The frames of an AVI file, decoded whole (a notification animation is a
-// few dozen small frames), and the time each frame stays on screen.
-struct TAnimationClip
-{
-    std::vector<QImage> Frames;
-    int FrameInterval = 100;  // milliseconds
-};
 
 // Decodes an AVI file (path in the desktop code page) of any video codec
 // FFmpeg knows; throws Exception when it cannot be read or holds no frame.

@@ -1,5 +1,6 @@
 #include "desktop/MediaPlayer.h"
 
+#include "desktop/DecoderModule.h"
 #include "platform/CodePage.h"
 
 #include <QAudioDevice>
@@ -8,15 +9,12 @@
 #include <QIODevice>
 #include <QMediaDevices>
 
-#include <sndfile.h>
 
 #include <algorithm>
 #include <cstring>
 
 namespace
 {
-// Largest sound we decode into memory; a notification chime is a few KB.
-constexpr qint64 MaxWaveBytes = 256LL * 1024 * 1024;
 constexpr qint64 LayoutHeadBytes = 64 * 1024;
 
 uint32_t ReadLE32(std::string_view bytes, size_t at)
@@ -26,11 +24,6 @@ uint32_t ReadLE32(std::string_view bytes, size_t at)
         value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
     return value;
 }
-
-struct SndFileCloser
-{
-    void operator()(SNDFILE* file) const { sf_close(file); }
-};
 
 // Serves the decoded samples to the audio sink from a start offset.
 class TPcmSource : public QIODevice
@@ -60,13 +53,6 @@ protected:
 private:
     const QByteArray FSamples;  // implicitly shared with the player, no copy
 };
-}
-
-int64_t TWaveSound::FrameCount() const
-{
-    if (Channels <= 0)
-        return 0;
-    return Samples.size() / (2 * Channels);
 }
 
 std::string WaveLayoutError(std::string_view head, uint64_t fileSize)
@@ -108,26 +94,14 @@ TWaveSound LoadWaveFile(const std::string& fileName)
         throw EMediaError("The file \"" + fileName + "\" " + layout + ".");
     file.close();
 
-    SF_INFO info{};
-    std::unique_ptr<SNDFILE, SndFileCloser> sound(sf_open(QFile::encodeName(path).constData(), SFM_READ, &info));
-    if (!sound)
-        throw EMediaError("The file \"" + fileName + "\" is not a wave sound file (" + sf_strerror(nullptr) + ").");
-    const int major = info.format & SF_FORMAT_TYPEMASK;
-    if ((major != SF_FORMAT_WAV && major != SF_FORMAT_WAVEX) || info.channels < 1 || info.channels > 8
-        || info.samplerate < 1000 || info.samplerate > 384000)
-        throw EMediaError("The file \"" + fileName + "\" is not a wave sound file.");
-
+    const QByteArray encoded = QFile::encodeName(path);
+    const std::string bytes(encoded.constData(), static_cast<size_t>(encoded.size()));
+    const auto decode = DecoderEntry<TDecodeWaveEntry>(DecodeWaveEntryName);
     TWaveSound result;
-    result.SampleRate = info.samplerate;
-    result.Channels = info.channels;
-    const int64_t frames = info.frames;
-    if (frames < 0 || frames * info.channels * 2 > 4 * MaxWaveBytes)
-        throw EMediaError("The sound file \"" + fileName + "\" is too large.");
-    result.Samples.resize(qsizetype(frames * info.channels * 2));
-    const sf_count_t read =
-        sf_readf_short(sound.get(), reinterpret_cast<short*>(result.Samples.data()), frames);
-    if (read != frames)
-        throw EMediaError("The file \"" + fileName + "\" is cut short.");
+    std::string error;
+    decode(&bytes, &fileName, &result, &error);
+    if (!error.empty())
+        throw EMediaError(error);
     return result;
 }
 

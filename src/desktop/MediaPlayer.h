@@ -1,5 +1,6 @@
 #pragma once
 
+#include "decoders/DecoderEntries.h"
 #include "platform/Exception.h"
 
 #include <QAudioFormat>
@@ -22,15 +23,6 @@ public:
     using Exception::Exception;
 };
 
-// A decoded wave: interleaved signed 16-bit samples.
-struct TWaveSound
-{
-    int SampleRate = 0;
-    int Channels = 0;
-    QByteArray Samples;
-
-    int64_t FrameCount() const;
-};
 
 // Checks the RIFF layout of a wave file from its leading bytes (at least up
 // to the start of the "data" chunk) and its size on disk. Returns an error

@@ -1,9 +1,12 @@
 #include "desktop/Animate.h"
+#include "desktop/DecoderModule.h"
 #include "platform/Exception.h"
 #include "support/TestHelpers.h"
 
 #include <QFile>
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 #include <set>
 #include <string>
@@ -150,4 +153,32 @@ TEST(Animation, DrawsTheFrameCentredOrAtTheCorner)
     shot = animate.grab().toImage().convertToFormat(QImage::Format_RGB32);
     const QPoint centre((73 - first.width()) / 2, (63 - first.height()) / 2);
     EXPECT_EQ(shot.copy(QRect(centre, first.size())), first);
+}
+
+namespace
+{
+
+bool Mapped(const std::string& library)
+{
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line))
+        if (line.find(library) != std::string::npos)
+            return true;
+    return false;
+}
+
+} // namespace
+
+// A program that only sits in the tray must not carry the decoding libraries;
+// they come in with the first animation.
+TEST(DecoderModule, MappedOnlyOnceSomethingIsDecoded)
+{
+    if (DecoderModuleLoaded())
+        GTEST_SKIP() << "another test in this process decoded first";
+    EXPECT_FALSE(Mapped("libavcodec"));
+    const TAnimationClip clip = LoadAnimation(std::string(TERNBELL_RUNTIME_DIR) + "/notify.avi");
+    EXPECT_FALSE(clip.Frames.empty());
+    EXPECT_TRUE(DecoderModuleLoaded());
+    EXPECT_TRUE(Mapped("libavcodec"));
 }

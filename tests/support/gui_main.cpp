@@ -1,3 +1,5 @@
+#include "desktop/DecoderModule.h"
+
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -10,6 +12,8 @@ int main(int argc, char** argv)
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ternbell"));
+    // The test programs live apart from the executable and its decoder module.
+    SetDecoderModuleFolder(TERNBELL_RUNTIME_DIR);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// What the decoder module hands back, and its entry points. The module holds
+// the decoding libraries (FFmpeg, libsndfile); the program loads it the first
+// time a sound or an animation is needed, so a tray icon at rest does not map
+// them. Paths are in the file system's encoding; file names are the desktop
+// text the messages quote. An entry answers an empty error text on success.
+
+// A decoded wave: interleaved signed 16-bit samples.
+struct TWaveSound
+{
+    int SampleRate = 0;
+    int Channels = 0;
+    QByteArray Samples;
+
+    int64_t FrameCount() const { return Channels <= 0 ? 0 : Samples.size() / (2 * Channels); }
+};
+
+// The frames of an AVI file, decoded whole (a notification animation is a
+// few dozen small frames), and the time each frame stays on screen.
+struct TAnimationClip
+{
+    std::vector<QImage> Frames;
+    int FrameInterval = 100; // milliseconds
+};
+
+// Largest sound we decode into memory; a notification chime is a few KB.
+constexpr int64_t MaxWaveBytes = 256LL * 1024 * 1024;
+
+using TDecodeAnimationEntry = void (*)(const std::string* path, const std::string* fileName,
+                                       TAnimationClip* clip, std::string* error);
+using TDecodeWaveEntry = void (*)(const std::string* path, const std::string* fileName,
+                                  TWaveSound* sound, std::string* error);
+
+constexpr const char* DecodeAnimationEntryName = "ternbell_decode_animation";
+constexpr const char* DecodeWaveEntryName = "ternbell_decode_wave";
+
+// The module's file name, beside the executable.
+constexpr const char* DecoderModuleFileName = "ternbell-decoders.so";
