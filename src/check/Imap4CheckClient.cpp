@@ -37,6 +37,7 @@ void TImap4CheckClient::SetAccount(const std::string& userName, const std::strin
                                    const std::string& host, int port)
 {
     SetImap4Account(Client, userName, password, host, port, ConnectTimeout, ReadTimeout);
+    Client.OperationTimeout = OperationTimeout;
 }
 
 void TImap4CheckClient::Connect()
@@ -69,7 +70,7 @@ TFetchedHeader TImap4CheckClient::FetchHeader(int i)
     return Guarded([this, i] {
         TIdMessage message;
         Client.FetchHeader(Hit(i), message);
-        return TFetchedHeader{message.From().Text(), message.Subject,
+        return TFetchedHeader{message.FromText(), message.Subject,
                               static_cast<int>(message.Priority)};
     });
 }

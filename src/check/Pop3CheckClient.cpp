@@ -34,6 +34,7 @@ void TPop3CheckClient::SetAccount(const std::string& userName, const std::string
                                   const std::string& host, int port)
 {
     SetPop3Account(FClient, userName, password, host, port, ConnectTimeout, ReadTimeout);
+    FClient.OperationTimeout = OperationTimeout;
 }
 
 void TPop3CheckClient::Connect()
@@ -52,7 +53,7 @@ TFetchedHeader TPop3CheckClient::FetchHeader(int i)
     return Guarded([this, i] {
         TIdMessage message;
         FClient.FetchHeader(i, message);
-        return TFetchedHeader{message.From().Text(), message.Subject,
+        return TFetchedHeader{message.FromText(), message.Subject,
                               static_cast<int>(message.Priority)};
     });
 }
