@@ -16,6 +16,12 @@ auto TImap4CheckClient::Guarded(F operation) -> decltype(operation())
         Stalled = true;
         throw;
     }
+    catch (const EIdReplyTooLarge&)
+    {
+        // Out of step with the server: a logout would read its flood.
+        Stalled = true;
+        throw;
+    }
 }
 
 void SetImap4Account(TIdIMAP4& client, const std::string& userName, const std::string& password,

@@ -16,6 +16,17 @@ auto TPop3CheckClient::Guarded(F operation) -> decltype(operation())
         FStalled = true;
         throw;
     }
+    catch (const EIdReplyTooLarge&)
+    {
+        // Out of step with the server: a "QUIT" would read its flood.
+        FStalled = true;
+        throw;
+    }
+    catch (const EIdReadLnMaxLineLengthExceeded&)
+    {
+        FStalled = true;
+        throw;
+    }
 }
 
 void SetPop3Account(TIdPOP3& client, const std::string& userName, const std::string& password,
