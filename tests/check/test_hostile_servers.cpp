@@ -217,4 +217,37 @@ TEST_P(HostileServer, EndsAsErrorRowOrListAndTheNextAccountIsChecked)
 
 INSTANTIATE_TEST_SUITE_P(Matrix, HostileServer, testing::ValuesIn(kCases), RowLabel());
 
+
+// A malformed Q escape or a sender the parser rejects made the whole account
+// an error row on every check. Such fields are listed as they came, beside the
+// account's other messages; an overlong subject is cut to what a row keeps.
+TEST(HostileHeaders, BadFieldsAreListedAsTheyCame)
+{
+    const std::string longSubject(3 * MaxRowTextLength, 's');
+    ScriptedServer srv(std::string(Login) + "C: STAT\nS: +OK 3 300\n" +
+                       "C: TOP 1 0\nR: +OK\\r\\nFrom: a@x\\r\\nSubject: =?ISO-8859-1?Q?50=_off?=\\r\\n.\\r\\n\n"
+                       "C: LIST 1\nS: +OK 1 100\n"
+                       "C: TOP 2 0\nR: +OK\\r\\nFrom: <b@x> c@y\\r\\nSubject: fine\\r\\n.\\r\\n\n"
+                       "C: LIST 2\nS: +OK 2 100\n"
+                       "C: TOP 3 0\nR: +OK\\r\\nFrom: d@x\\r\\nSubject: " + longSubject + "\\r\\n.\\r\\n\n"
+                       "C: LIST 3\nS: +OK 3 100\n"
+                       "C: QUIT\nS: +OK\n");
+    HostileHost host;
+    host.AddAccount("Home", "127.0.0.1");
+    host.AccountList[0].Port = std::to_string(srv.Port());
+    TCheckCycle cycle(host);
+    cycle.RunChecks();
+    const std::vector<TMessageRow>& rows = host.List.Items;
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].SubItems.at(0), "a@x");
+    EXPECT_EQ(rows[0].SubItems.at(1), "=?ISO-8859-1?Q?50=_off?=");
+    EXPECT_EQ(rows[1].SubItems.at(0), "<b@x> c@y");
+    EXPECT_EQ(rows[1].SubItems.at(1), "fine");
+    EXPECT_EQ(rows[2].SubItems.at(1), longSubject.substr(0, MaxRowTextLength));
+    for (const TMessageRow& row : rows)
+        EXPECT_EQ(row.ImageIndex, riMessage);
+    EXPECT_EQ(host.Picture, tpIdle);
+    EXPECT_TRUE(srv.WaitClientClosed(2000));
+}
+
 } // namespace
