@@ -16,8 +16,10 @@ class TFuzzByteStream : public TIdIOHandler
 {
 public:
     // Segments: a control byte, a length byte, then that many bytes. The
-    // control's low two bits pick the chunk size (1, 7, 512, 65536 bytes); the
-    // next five bits times 700 is how often the segment repeats (0: once).
+    // control's low two bits pick the chunk size (1, 7, 512, 65536 bytes; at
+    // least 512 for a repeated segment, to keep the runs fast); the next five
+    // bits times 350 is how often the segment repeats (0: once), enough to
+    // pass the 10,000-line caps.
     TFuzzByteStream(const std::uint8_t* data, std::size_t size)
     {
         static const std::size_t ChunkSizes[] = {1, 7, 512, 65536};
@@ -28,8 +30,8 @@ public:
             const std::size_t length = std::min<std::size_t>(data[i + 1], size - i - 2);
             Segment s;
             s.Bytes.assign(reinterpret_cast<const char*>(data + i + 2), length);
-            s.Chunk = ChunkSizes[control & 3];
-            s.Repeats = std::max<std::size_t>(1, ((control >> 2) & 0x1F) * 700u);
+            s.Repeats = std::max<std::size_t>(1, ((control >> 2) & 0x1F) * 350u);
+            s.Chunk = ChunkSizes[s.Repeats > 1 ? std::max(control & 3, 2) : control & 3];
             if (!s.Bytes.empty())
                 FSegments.push_back(std::move(s));
             i += 2 + length;
@@ -48,20 +50,28 @@ protected:
     {
         if (Exhausted())
             return 0;
-        Segment& s = FSegments[FIndex];
-        const std::size_t want = std::min({static_cast<std::size_t>(size), s.Chunk, s.Bytes.size() - FOffset});
-        std::copy_n(s.Bytes.data() + FOffset, want, buffer);
-        FOffset += want;
-        if (FOffset == s.Bytes.size())
+        // One chunk may span rounds of a repeated segment and the segments
+        // after it.
+        const std::size_t limit = std::min(static_cast<std::size_t>(size), FSegments[FIndex].Chunk);
+        std::size_t copied = 0;
+        while (copied < limit && !Exhausted())
         {
-            FOffset = 0;
-            if (++FRound == s.Repeats)
+            Segment& s = FSegments[FIndex];
+            const std::size_t want = std::min(limit - copied, s.Bytes.size() - FOffset);
+            std::copy_n(s.Bytes.data() + FOffset, want, buffer + copied);
+            copied += want;
+            FOffset += want;
+            if (FOffset == s.Bytes.size())
             {
-                FRound = 0;
-                ++FIndex;
+                FOffset = 0;
+                if (++FRound == s.Repeats)
+                {
+                    FRound = 0;
+                    ++FIndex;
+                }
             }
         }
-        return static_cast<int>(want);
+        return static_cast<int>(copied);
     }
     int WriteDataToTarget(const char*, int size) override
     {
