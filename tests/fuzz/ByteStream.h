@@ -18,8 +18,9 @@ public:
     // Segments: a control byte, a length byte, then that many bytes. The
     // control's low two bits pick the chunk size (1, 7, 512, 65536 bytes; at
     // least 512 for a repeated segment, to keep the runs fast); the next five
-    // bits times 350 is how often the segment repeats (0: once), enough to
-    // pass the 10,000-line caps.
+    // bits k say how often the segment repeats: once for 0, k * 40 times
+    // (enough for the 10,000-line caps), 4200 times for 31 (enough for the
+    // 1 MB caps). Most inputs stay small, so the runs stay fast.
     TFuzzByteStream(const std::uint8_t* data, std::size_t size)
     {
         static const std::size_t ChunkSizes[] = {1, 7, 512, 65536};
@@ -30,7 +31,8 @@ public:
             const std::size_t length = std::min<std::size_t>(data[i + 1], size - i - 2);
             Segment s;
             s.Bytes.assign(reinterpret_cast<const char*>(data + i + 2), length);
-            s.Repeats = std::max<std::size_t>(1, ((control >> 2) & 0x1F) * 350u);
+            const std::size_t k = (control >> 2) & 0x1F;
+            s.Repeats = k == 0 ? 1 : k == 31 ? 4200 : k * 40;
             s.Chunk = ChunkSizes[s.Repeats > 1 ? std::max(control & 3, 2) : control & 3];
             if (!s.Bytes.empty())
                 FSegments.push_back(std::move(s));

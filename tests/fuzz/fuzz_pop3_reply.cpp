@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const std::string& line : lines)
     {
         const std::size_t boundary = POP3StatusBoundary(line);
-        if (boundary < 1 || boundary > line.size() + 1)
+        // At the boundary: a space, a "-", or the end of the line (or past it).
+        if (boundary < 1 || (boundary <= line.size() && line[boundary - 1] != ' ' && line[boundary - 1] != '-'))
             std::abort();
         (void)reply.EndsReply(line);
         (void)IsPOP3ExtendedCode(line);
