@@ -7,7 +7,24 @@
 #include "check/Utils.h"
 #include "i18n/Translate.h"
 
+#include <algorithm>
 #include <exception>
+
+namespace
+{
+
+// A sender or subject cut to what a row keeps, not inside a UTF-8 sequence.
+std::string RowText(const std::string& text)
+{
+    if (text.size() <= MaxRowTextLength)
+        return text;
+    std::size_t end = MaxRowTextLength;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    return text.substr(0, end);
+}
+
+} // namespace
 
 void TCheckCycle::RunChecks()
 {
@@ -47,6 +64,7 @@ void TCheckCycle::CheckAccount(const Account& account)
     client.SetAccount(account.UserName, account.Password, account.Host, port);
 
     TMessageRows& rows = FHost.Rows();
+    std::string cutNote;
     try
     {
         client.Connect();
@@ -58,7 +76,14 @@ void TCheckCycle::CheckAccount(const Account& account)
 
         {
             TRowsUpdateGuard noRepaint(rows);
-            const int n = client.MessageCount();
+            const int count = client.MessageCount();
+            // A server's count is not trusted: past the limit only the first
+            // messages are listed, and a row says so.
+            const int n = std::min(count, std::max(MaxMessages, 0));
+            if (count > n)
+                cutNote = FormatOne(FormatOne(ResStr("Only the first %1 of %2 messages are listed."), "%1",
+                                              std::to_string(n)),
+                                    "%2", std::to_string(count));
             const int required = FHost.Settings().RequiredPriority;
             for (int i = 1; i <= n; ++i)
             {
@@ -73,7 +98,8 @@ void TCheckCycle::CheckAccount(const Account& account)
                     ++NewCount;
                 TMessageRow row;
                 row.Caption = account.Caption;
-                row.SubItems = {header.From, header.Subject, HumanSize(client.MessageSize(i))};
+                row.SubItems = {RowText(header.From), RowText(header.Subject),
+                                HumanSize(client.MessageSize(i))};
                 row.ImageIndex = riInserted;
                 rows.Insert(p, row);
             }
@@ -96,6 +122,15 @@ void TCheckCycle::CheckAccount(const Account& account)
             ++r;
         }
         client.Disconnect();
+        if (!cutNote.empty())
+        {
+            // Drawn as an error row, so the next cycle removes it first.
+            TMessageRow note;
+            note.Caption = account.Caption;
+            note.ImageIndex = riError;
+            note.Hint = cutNote;
+            rows.Append(note);
+        }
     }
     catch (const std::exception& e)
     {

@@ -2,6 +2,7 @@
 
 #include "check/Account.h"
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,13 @@ struct TCycleSettings
     std::string ShowIcon;         // txtShowIcon
     std::string Execute;          // txtExecute
 };
+
+// What one account may cost, whatever its server does: the whole check in
+// milliseconds, the messages listed, and the characters a row keeps of a
+// sender or a subject.
+constexpr int AccountCheckTimeout = 120000;
+constexpr int MaxListedMessages = 5000;
+constexpr std::size_t MaxRowTextLength = 1024;
 
 // The header fields the cycle keeps of one message.
 struct TFetchedHeader
@@ -102,6 +110,8 @@ public:
 
     int NewCount = 0;
     int ListedCount = 0;
+    // Messages listed per account; the owner may lower it.
+    int MaxMessages = MaxListedMessages;
 
 private:
     void CheckAccount(const Account& account);

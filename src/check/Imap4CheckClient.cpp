@@ -16,6 +16,12 @@ auto TImap4CheckClient::Guarded(F operation) -> decltype(operation())
         Stalled = true;
         throw;
     }
+    catch (const EIdReplyTooLarge&)
+    {
+        // Out of step with the server: a logout would read its flood.
+        Stalled = true;
+        throw;
+    }
 }
 
 void SetImap4Account(TIdIMAP4& client, const std::string& userName, const std::string& password,
@@ -37,6 +43,7 @@ void TImap4CheckClient::SetAccount(const std::string& userName, const std::strin
                                    const std::string& host, int port)
 {
     SetImap4Account(Client, userName, password, host, port, ConnectTimeout, ReadTimeout);
+    Client.OperationTimeout = OperationTimeout;
 }
 
 void TImap4CheckClient::Connect()
@@ -69,7 +76,7 @@ TFetchedHeader TImap4CheckClient::FetchHeader(int i)
     return Guarded([this, i] {
         TIdMessage message;
         Client.FetchHeader(Hit(i), message);
-        return TFetchedHeader{message.From().Text(), message.Subject,
+        return TFetchedHeader{message.FromText(), message.Subject,
                               static_cast<int>(message.Priority)};
     });
 }

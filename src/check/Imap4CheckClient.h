@@ -39,6 +39,7 @@ public:
     // Given to the client at each SetAccount, in milliseconds.
     int ConnectTimeout;
     int ReadTimeout;
+    int OperationTimeout = AccountCheckTimeout;
 
 private:
     template <typename F>

@@ -17,6 +17,8 @@ namespace
     N_("Connection Closed Gracefully."),
     N_("Disconnected."),
     N_("Read Timeout"),
+    N_("Operation timed out."),
+    N_("Reply too large."),
     N_("Max line length exceeded."),
     N_("Not connected."),
     N_("Not Connected"),

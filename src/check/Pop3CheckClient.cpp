@@ -16,6 +16,17 @@ auto TPop3CheckClient::Guarded(F operation) -> decltype(operation())
         FStalled = true;
         throw;
     }
+    catch (const EIdReplyTooLarge&)
+    {
+        // Out of step with the server: a "QUIT" would read its flood.
+        FStalled = true;
+        throw;
+    }
+    catch (const EIdReadLnMaxLineLengthExceeded&)
+    {
+        FStalled = true;
+        throw;
+    }
 }
 
 void SetPop3Account(TIdPOP3& client, const std::string& userName, const std::string& password,
@@ -34,6 +45,7 @@ void TPop3CheckClient::SetAccount(const std::string& userName, const std::string
                                   const std::string& host, int port)
 {
     SetPop3Account(FClient, userName, password, host, port, ConnectTimeout, ReadTimeout);
+    FClient.OperationTimeout = OperationTimeout;
 }
 
 void TPop3CheckClient::Connect()
@@ -52,7 +64,7 @@ TFetchedHeader TPop3CheckClient::FetchHeader(int i)
     return Guarded([this, i] {
         TIdMessage message;
         FClient.FetchHeader(i, message);
-        return TFetchedHeader{message.From().Text(), message.Subject,
+        return TFetchedHeader{message.FromText(), message.Subject,
                               static_cast<int>(message.Priority)};
     });
 }

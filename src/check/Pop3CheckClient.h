@@ -36,6 +36,7 @@ public:
     // Taken by SetAccount, in milliseconds; the owner may shorten them.
     int ConnectTimeout = Pop3ConnectTimeout;
     int ReadTimeout = Pop3ReadTimeout;
+    int OperationTimeout = AccountCheckTimeout;
 
 private:
     // Runs one operation; remembers when the server stopped answering.

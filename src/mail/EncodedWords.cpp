@@ -241,7 +241,12 @@ std::string DecodeEncodedWords(const std::string& text)
     return DecodeEncodedWords(text, DesktopCodePage());
 }
 
-std::string DecodeEncodedWords(const std::string& text, const std::string& codePage)
+namespace
+{
+
+// `keepBad`: a word that cannot be decoded stays as it came instead of
+// raising.
+std::string DecodeWords(const std::string& text, const std::string& codePage, bool keepBad)
 {
     // The text is rewritten in place: a decoded word is never longer than the
     // word it replaces, so it is put right-aligned where the word ended and
@@ -285,7 +290,19 @@ std::string DecodeEncodedWords(const std::string& text, const std::string& codeP
         const std::string charset = buf.substr(s + 2, q1 - s - 2);
         const char letter = buf[q1 + 1];
         const std::string data = buf.substr(q2 + 1, q3 - q2 - 1);
-        std::string word = letter == 'Q' || letter == 'q' ? DecodeQ(data) : DecodeBase64(data);
+        std::string word;
+        try
+        {
+            word = letter == 'Q' || letter == 'q' ? DecodeQ(data) : DecodeBase64(data);
+        }
+        catch (const EConvertError&)
+        {
+            if (!keepBad)
+                throw;
+            prevEnd = npos;
+            s = candidate(s + 1);
+            continue;
+        }
         if (SameText(charset, "ISO-2022-JP"))
             word = ToCodePage(JisToShiftJis(word), "CP932", codePage);
         else
@@ -326,4 +343,16 @@ std::string DecodeEncodedWords(const std::string& text, const std::string& codeP
     out.append(buf, cur, npos);
     out.erase(std::remove(out.begin(), out.end(), '\0'), out.end());
     return out;
+}
+
+} // namespace
+
+std::string DecodeEncodedWords(const std::string& text, const std::string& codePage)
+{
+    return DecodeWords(text, codePage, false);
+}
+
+std::string DecodeEncodedWordsKeepingBad(const std::string& text)
+{
+    return DecodeWords(text, DesktopCodePage(), true);
 }

@@ -17,5 +17,9 @@ std::string DecodeEncodedWords(const std::string& text);
 // keeps every decoded word's bytes unconverted.
 std::string DecodeEncodedWords(const std::string& text, const std::string& codePage);
 
+// The same in the desktop code page, except that a word that cannot be
+// decoded is kept as it came: one bad word must not cost the whole text.
+std::string DecodeEncodedWordsKeepingBad(const std::string& text);
+
 // ISO-2022-JP (JIS X 0208 between ESC $ B and ESC ( B) to Shift_JIS bytes.
 std::string JisToShiftJis(const std::string& text);

@@ -66,6 +66,21 @@ public:
     EIdReadTimeout() : EIdException("Read Timeout") {}
 };
 
+// The session's overall time ran out; a server answering a byte at a time
+// cannot hold the program longer than that.
+class EIdOperationTimeout : public EIdReadTimeout
+{
+public:
+    EIdOperationTimeout() { Message = "Operation timed out."; }
+};
+
+// A multi-line reply or a header went past the limits of MailLimits.h.
+class EIdReplyTooLarge : public EIdException
+{
+public:
+    EIdReplyTooLarge() : EIdException("Reply too large.") {}
+};
+
 class EIdReadLnMaxLineLengthExceeded : public EIdException
 {
 public:

@@ -43,9 +43,23 @@ std::string TIdHeaderList::FieldValue(const std::string& name) const
     {
         if (!LineHasField(Lines[i], name))
             continue;
-        std::string value = Lines[i].substr(name.size() + 1);
+        // Appended in place: rebuilding the value for every continuation
+        // line would cost quadratic time on a long fold.
+        std::string value = Trim(Lines[i].substr(name.size() + 1));
         for (std::size_t j = i + 1; j < Lines.size() && IsFolded(Lines[j]); ++j)
-            value = Trim(value) + " " + Trim(Lines[j]);
+        {
+            while (!value.empty() && IsBlank(value.back()))
+                value.pop_back();
+            value += ' ';
+            const std::string& part = Lines[j];
+            std::size_t from = 0;
+            std::size_t to = part.size();
+            while (from < to && IsBlank(part[from]))
+                ++from;
+            while (to > from && IsBlank(part[to - 1]))
+                --to;
+            value.append(part, from, to - from);
+        }
         return Trim(value);
     }
     return {};

@@ -34,6 +34,9 @@ void TIdIOHandler::Open()
     FPeerClosed = false;
     FRecvBuffer.assign(static_cast<std::size_t>(std::max(RecvBufferSize, 1)), 0);
     FInputBuffer.Clear();
+    FHasDeadline = OperationTimeout > 0;
+    if (FHasDeadline)
+        FDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(OperationTimeout);
     FIsOpen = true;
 }
 
@@ -70,6 +73,23 @@ int TIdIOHandler::ReceiveChunk(bool raiseIfDisconnected, int timeout, bool raise
     int count = 0;
     do
     {
+        // A wait shortened by the session's deadline raises rather than
+        // returning a time-out: the whole session is over, not one read.
+        bool deadlineWait = false;
+        if (FHasDeadline && timeout != 0)
+        {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                FDeadline - std::chrono::steady_clock::now()).count();
+            if (left <= 0)
+                throw EIdOperationTimeout();
+            if (timeout < 0 || left < timeout)
+            {
+                timeout = static_cast<int>(left);
+                deadlineWait = true;
+            }
+        }
+        if (deadlineWait && !WaitReadable(timeout))
+            throw EIdOperationTimeout();
         // Without a limit the receive itself waits; the poll is only
         // needed to bound the wait.
         if (timeout >= 0 && !WaitReadable(timeout))
@@ -210,6 +230,8 @@ std::string TIdIOHandler::ReadLineSkippingBlanks(int attempts)
 
 void TIdIOHandler::ReadDotTerminated(TIdStrings& lines)
 {
+    int count = 0;
+    std::size_t bytes = 0;
     for (;;)
     {
         std::string line = ReadLineOrTimeout();
@@ -217,6 +239,9 @@ void TIdIOHandler::ReadDotTerminated(TIdStrings& lines)
             return;
         if (line.size() >= 2 && line[0] == '.' && line[1] == '.')
             line.erase(0, 1);
+        bytes += line.size();
+        if (++count > MaxReplyLines || bytes > MaxReplyBytes)
+            throw EIdReplyTooLarge();
         lines.push_back(std::move(line));
     }
 }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "mail/IdBuffer.h"
+#include "mail/MailLimits.h"
 #include "mail/MailTypes.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,6 +23,9 @@ struct TIdConnectSettings
     int ConnectTimeout = 0;
     // -1 or 0: reads wait without limit; else milliseconds per wait.
     int ReadTimeout = -1;
+    // 0 or less: no limit; else milliseconds from the start of the connect
+    // for the whole session, however the reads are paced.
+    int OperationTimeout = 0;
     TIdIPVersion IPVersion = Id_IPv4;
     std::string BoundIP;
     int BoundPort = 0;
@@ -83,10 +88,12 @@ public:
     // ReadLine with its defaults, except that a time-out raises "Read
     // Timeout": loops over lines must not take a time-out for an empty line.
     std::string ReadLineOrTimeout();
-    // Returns the first line that is not blank after trimming.
-    std::string ReadLineSkippingBlanks(int attempts = 2147483647);
+    // Returns the first line that is not blank after trimming; empty after
+    // `attempts` blank lines.
+    std::string ReadLineSkippingBlanks(int attempts = MaxBlankLinesSkipped);
     // Appends lines up to the one that is exactly "."; a leading ".." loses
-    // one full stop.
+    // one full stop. Raises EIdReplyTooLarge past MaxReplyLines or
+    // MaxReplyBytes.
     void ReadDotTerminated(TIdStrings& lines);
     // Exactly `count` bytes, fewer only when the peer closed in between.
     std::string ReadExactBytes(int count);
@@ -108,6 +115,9 @@ private:
     bool FPeerClosed = false;
     bool FLastReadTimedOut = false;
     bool FLastReadSplit = false;
+    // When OperationTimeout runs out; set by Open.
+    std::chrono::steady_clock::time_point FDeadline;
+    bool FHasDeadline = false;
 };
 
 // One socket file descriptor, closed with its owner.

@@ -286,9 +286,42 @@ TIdDateTime DateTimeFromHeader(const std::string& value)
            (local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec) / 86400.0;
 }
 
+namespace
+{
+
+// One address field that cannot be parsed must not cost the message.
+bool ParseAddressesOrClear(TIdEMailAddressList& list, const std::string& text)
+{
+    try
+    {
+        list.ParseAddressList(text);
+        return true;
+    }
+    catch (const EIdEmailParseError&)
+    {
+        list.Clear();
+        return false;
+    }
+}
+
+void SetAddressOrClear(TIdEMailAddressItem& item, const std::string& text)
+{
+    try
+    {
+        item.SetText(text);
+    }
+    catch (const EIdEmailParseError&)
+    {
+        item = TIdEMailAddressItem();
+    }
+}
+
+} // namespace
+
 void TIdMessage::ClearFields()
 {
     Subject.clear();
+    UnparsedFrom.clear();
     FromList.Clear();
     Priority = mpNormal;
     ContentType.clear();
@@ -323,6 +356,11 @@ TIdEMailAddressItem& TIdMessage::From()
     return FromList[0];
 }
 
+std::string TIdMessage::FromText()
+{
+    return UnparsedFrom.empty() ? From().Text() : UnparsedFrom;
+}
+
 void TIdMessage::LoadFromHeaderLines()
 {
     // A load that fails part-way leaves the fields after the failing one empty,
@@ -336,8 +374,10 @@ void TIdMessage::LoadFromHeaderLines()
     CharSet = ParameterOf(contentTypeUpper, contentTypeUpper, "CHARSET=");
     ContentTransferEncoding = h.FieldValue("Content-Transfer-Encoding");
     ContentDisposition = h.FieldValue("Content-Disposition");
-    Subject = DecodeEncodedWords(h.FieldValue("Subject"));
-    FromList.ParseAddressList(DecodeEncodedWords(h.FieldValue("From")));
+    Subject = DecodeEncodedWordsKeepingBad(h.FieldValue("Subject"));
+    const std::string from = DecodeEncodedWordsKeepingBad(h.FieldValue("From"));
+    if (!ParseAddressesOrClear(FromList, from))
+        UnparsedFrom = from;
 
     MessageId = h.FieldValue("Message-Id");
     if (!MessageId.empty())
@@ -348,18 +388,18 @@ void TIdMessage::LoadFromHeaderLines()
             MessageId += '>';
     }
     NewsGroups = SplitNewsGroups(h.FieldValue("Newsgroups"));
-    Recipients.ParseAddressList(DecodeEncodedWords(h.FieldValue("To")));
-    CCList.ParseAddressList(DecodeEncodedWords(h.FieldValue("Cc")));
-    BccList.ParseAddressList(DecodeEncodedWords(h.FieldValue("Bcc")));
+    ParseAddressesOrClear(Recipients, DecodeEncodedWordsKeepingBad(h.FieldValue("To")));
+    ParseAddressesOrClear(CCList, DecodeEncodedWordsKeepingBad(h.FieldValue("Cc")));
+    ParseAddressesOrClear(BccList, DecodeEncodedWordsKeepingBad(h.FieldValue("Bcc")));
     Organization = h.FieldValue("Organization");
 
-    ReceiptRecipient.SetText(h.FieldValue("Disposition-Notification-To"));
+    SetAddressOrClear(ReceiptRecipient, h.FieldValue("Disposition-Notification-To"));
     if (ReceiptRecipient.Text().empty())
-        ReceiptRecipient.SetText(h.FieldValue("Return-Receipt-To"));
+        SetAddressOrClear(ReceiptRecipient, h.FieldValue("Return-Receipt-To"));
     References = h.FieldValue("References");
-    ReplyTo.ParseAddressList(h.FieldValue("Reply-To"));
+    ParseAddressesOrClear(ReplyTo, h.FieldValue("Reply-To"));
     Date = DateTimeFromHeader(h.FieldValue("Date"));
-    Sender.SetText(h.FieldValue("Sender"));
+    SetAddressOrClear(Sender, h.FieldValue("Sender"));
 
     const std::string priority = h.FieldValue("Priority");
     Priority = PriorityFromHeader(priority.empty() ? h.FieldValue("X-Priority") : priority);

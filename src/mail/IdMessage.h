@@ -1,7 +1,9 @@
 #pragma once
 
 #include "mail/IdEMailAddress.h"
+#include "mail/IdExceptions.h"
 #include "mail/IdHeaderList.h"
+#include "mail/MailLimits.h"
 
 #include <cstdint>
 #include <string>
@@ -41,18 +43,23 @@ public:
     void ClearMessage();
     void Clear() { ClearMessage(); }
 
-    // Fills every member but HeaderLines from HeaderLines. Throws
-    // EIdEmailParseError (an address) or EConvertError (a Q-encoded word); the
-    // members filled before the failing field keep their values, the later
-    // ones stay empty.
+    // Fills every member but HeaderLines from HeaderLines. A field that
+    // cannot be decoded or parsed does not stop the others: a subject keeps
+    // its raw text, a sender list becomes one item holding the raw text as
+    // its name, other address lists stay empty.
     void LoadFromHeaderLines();
 
     // The first sender; an empty one is added first when there is none.
     TIdEMailAddressItem& From();
+    // What a list shows as the sender: UnparsedFrom when set, else From's text.
+    std::string FromText();
 
     TIdHeaderList HeaderLines;
     std::string Subject;
     TIdEMailAddressList FromList;
+    // The sender's text, decoded where it could be, when it could not be
+    // parsed as addresses (FromList is empty then); empty otherwise.
+    std::string UnparsedFrom;
     TIdMessagePriority Priority = mpNormal;
     std::string ContentType;
     std::string CharSet;
@@ -89,15 +96,25 @@ TIdDateTime DateTimeFromHeader(const std::string& value);
 // `terminator` (POP3: "."); with an empty terminator, at the empty line that
 // ends a header or at a lone ".". With a terminator, empty lines are skipped.
 // Returns the line that stopped the reading.
+// Raises EIdReplyTooLarge past MaxReplyLines lines (skipped empty ones too)
+// or MaxReplyBytes bytes.
 template <typename Connection>
 std::string ReadHeaderLines(Connection& connection, TIdMessage& message, const std::string& terminator)
 {
     std::string line;
+    int count = 0;
+    std::size_t bytes = 0;
     while (true)
     {
         line = connection.ReadLine();
         if ((terminator.empty() && line == ".") || line == terminator)
             break;
+        bytes += line.size();
+        if (++count > MaxReplyLines || bytes > MaxReplyBytes)
+        {
+            message.ClearMessage();
+            throw EIdReplyTooLarge();
+        }
         if (!line.empty())
             message.HeaderLines.Add(line);
     }

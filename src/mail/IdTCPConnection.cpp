@@ -1,6 +1,7 @@
 #include "mail/IdTCPConnection.h"
 
 #include "mail/IdExceptions.h"
+#include "mail/MailLimits.h"
 #include "platform/AsciiText.h"
 
 using namespace AsciiText;
@@ -81,8 +82,18 @@ std::string TIdTCPConnection::ReadReply(const std::string& expectedCode)
     TIdStrings& lines = FReplyLines;
     lines.clear();
     lines.push_back(FIOHandler->ReadLineSkippingBlanks());
+    std::size_t bytes = lines.back().size();
     while (!FLastReply->EndsReply(lines.back()))
+    {
         lines.push_back(FIOHandler->ReadLineOrTimeout());
+        bytes += lines.back().size();
+        if (lines.size() > static_cast<std::size_t>(MaxReplyLines) || bytes > MaxReplyBytes)
+        {
+            // Let the storage go: the list is kept for the next reply.
+            TIdStrings().swap(lines);
+            throw EIdReplyTooLarge();
+        }
+    }
     FLastReply->SetFormattedReply(lines);
     if (!expectedCode.empty() && !SameText(FLastReply->Code, expectedCode))
         FLastReply->RaiseReplyFailure();

@@ -255,6 +255,8 @@ std::string TIdIMAP4::ReadTaggedReply(const std::string& tag, const TIdStrings& 
         held += line.size();
         if (held > MaxReplySize)
             throw EIdReplyIMAP4Error("Unexpected: reply larger than " + std::to_string(MaxReplySize) + " bytes");
+        if (lines.size() >= static_cast<std::size_t>(MaxReplyLines))
+            throw EIdReplyTooLarge();
         if (IsUnexpectedBye(line, expected))
         {
             ConnectionState = State::Lost;
@@ -296,6 +298,8 @@ std::string TIdIMAP4::ReadGreeting()
         held += lines.back().size();
         if (held > MaxReplySize)
             throw EIdReplyIMAP4Error("Unexpected: greeting larger than " + std::to_string(MaxReplySize) + " bytes");
+        if (lines.size() > static_cast<std::size_t>(MaxReplyLines))
+            throw EIdReplyTooLarge();
         if (EndsGreeting(lines.back()))
             break;
     }
@@ -583,6 +587,11 @@ bool TIdIMAP4::DoFetchHeader(const std::string& prefix, int number, TIdMessage& 
     const bool ok = ReadTaggedReply(tag, {"FETCH"}, false) == "OK";
     message.HeaderLines.Clear();
     SplitHeaderLines(bytes, message.HeaderLines.Lines);
+    if (message.HeaderLines.Count() > static_cast<std::size_t>(MaxReplyLines))
+    {
+        message.HeaderLines.Clear();
+        throw EIdReplyTooLarge();
+    }
     message.LoadFromHeaderLines();
     return ok;
 }

@@ -2,6 +2,7 @@
 
 #include "mail/MailTypes.h"
 #include "mail/IdTCPConnection.h"
+#include "mail/MailLimits.h"
 #include "mail/Imap4Reply.h"
 
 #include <initializer_list>
@@ -99,11 +100,12 @@ public:
     TIdRetrieveOnSelect RetrieveOnSelect = rsDisabled;
     // The longest line a reply may carry; a SEARCH of a large mailbox is one
     // line.
-    int MaxReplyLineLength = 1 << 20;
-    // The most bytes the lines of one reply may hold together.
-    std::size_t MaxReplySize = 32u << 20;
-    // The largest header literal accepted.
-    long long MaxHeaderSize = 8 << 20;
+    int MaxReplyLineLength = static_cast<int>(MaxReplyBytes);
+    // The most bytes the lines of one reply may hold together (a SEARCH line
+    // and the lines around it); at most MaxReplyLines lines.
+    std::size_t MaxReplySize = 4 * MaxReplyBytes;
+    // The largest header literal accepted; its lines count as POP3's do.
+    long long MaxHeaderSize = static_cast<long long>(MaxReplyBytes);
 
     const std::string& GreetingBanner() const { return FGreetingBanner; }
 

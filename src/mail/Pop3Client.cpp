@@ -62,7 +62,8 @@ int POP3ListSize(const std::string& text)
         return -1;
     std::string rest = text.substr(space + 1);
     int value = 0;
-    return TryDecimalToInt(rest.substr(0, rest.find(' ')), value) ? value : -1;
+    // A negative size is no size either.
+    return TryDecimalToInt(rest.substr(0, rest.find(' ')), value) && value >= 0 ? value : -1;
 }
 
 TIdPOP3::TIdPOP3() : TIdTCPClientCustom(std::make_unique<TIdReplyPOP3>())

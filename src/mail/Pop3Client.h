@@ -85,5 +85,6 @@ std::string POP3ApopDigest(const std::string& timestamp, const std::string& pass
 // The message count from the first text line of a "STAT" reply. Raises
 // EConvertError when the word before the first space is not a number.
 int POP3StatCount(const std::string& text);
-// The size from the first text line of a "LIST n" reply, or -1.
+// The size from the first text line of a "LIST n" reply, or -1 (also for a
+// negative one).
 int POP3ListSize(const std::string& text);

@@ -39,7 +39,7 @@ bool TImap4DeleteClient::StillShows(int number, const TRowMessage& row)
     TIdMessage message;
     if (!Client.UIDFetchHeader(uid, message))
         return false;
-    return SameMessage(row, message.From().Text(), message.Subject, Client.UIDMessageSize(uid));
+    return SameMessage(row, message.FromText(), message.Subject, Client.UIDMessageSize(uid));
 }
 
 void TImap4DeleteClient::DeleteMessage(int number)

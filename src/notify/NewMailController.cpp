@@ -68,7 +68,7 @@ bool TPop3DeleteClient::StillShows(int number, const TRowMessage& row)
     try
     {
         FClient.FetchHeader(number, message);
-        return SameMessage(row, message.From().Text(), message.Subject, FClient.MessageSize(number));
+        return SameMessage(row, message.FromText(), message.Subject, FClient.MessageSize(number));
     }
     catch (const EIdReplyPOP3Error&)
     {

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 #include <stdexcept>
 
 #include <arpa/inet.h>
@@ -166,6 +169,19 @@ void ScriptedServer::Parse(const std::string& script)
             FSteps.push_back({Stall, {}, lineNo, 0});
         else if (line == "ACCEPT")
             FSteps.push_back({Accept, {}, lineNo, 0});
+        else if (StartsWith(line, "FLOOD ") || StartsWith(line, "DRIP "))
+        {
+            const bool flood = StartsWith(line, "FLOOD ");
+            std::istringstream words(line.substr(flood ? 6 : 5));
+            long long number = 0;
+            words >> number;
+            std::string text;
+            std::getline(words, text);
+            text = Unescape(text.empty() ? text : text.substr(1));
+            if (text.empty() || number < 0 || number > INT_MAX)
+                throw std::invalid_argument("ScriptedServer: bad " + line);
+            FSteps.push_back({flood ? Flood : Drip, text, lineNo, static_cast<int>(number)});
+        }
         else if (StartsWith(line, "SLEEP "))
             FSteps.push_back({Sleep, {}, lineNo, std::stoi(line.substr(6))});
         else
@@ -239,6 +255,26 @@ int ScriptedServer::ReadSome(int timeoutMs)
     std::lock_guard<std::mutex> lock(FLock);
     FReceived.append(buf, static_cast<std::size_t>(got));
     return 1;
+}
+
+std::size_t ScriptedServer::SendSome(const char* bytes, std::size_t size)
+{
+    for (;;)
+    {
+        pollfd fds[2] = {{FConn, POLLOUT, 0}, {FStopRead, POLLIN, 0}};
+        int ready = ::poll(fds, 2, FStepTimeout);
+        if (ready > 0 && fds[1].revents)
+            return 0;
+        if (ready == 0)
+        {
+            Fail("the client took nothing for " + std::to_string(FStepTimeout) + " ms");
+            return 0;
+        }
+        ssize_t n = ::send(FConn, bytes, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            continue;
+        return n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
 }
 
 bool ScriptedServer::RunStep(const Step& step)
@@ -352,6 +388,32 @@ bool ScriptedServer::RunStep(const Step& step)
     }
     case Accept:
         return AcceptNext();
+    case Flood:
+    {
+        std::string chunk;
+        while (chunk.size() < 65536)
+            chunk += step.Text;
+        std::size_t left = static_cast<std::size_t>(step.Millis);
+        std::size_t offset = 0; // into the repeating text
+        while (left > 0)
+        {
+            const std::size_t size = std::min(left, chunk.size() - offset);
+            const std::size_t sent = SendSome(chunk.data() + offset, size);
+            if (sent == 0)
+                return false;
+            left -= sent;
+            offset = (offset + sent) % step.Text.size();
+        }
+        return true;
+    }
+    case Drip:
+        for (char c : step.Text)
+        {
+            pollfd fd = {FStopRead, POLLIN, 0};
+            if (SendSome(&c, 1) == 0 || ::poll(&fd, 1, step.Millis) != 0)
+                return false;
+        }
+        return true;
     }
     return false;
 }

@@ -24,6 +24,11 @@
 //                is destroyed), recording what arrives
 //   SLEEP n      pause n milliseconds
 //   ACCEPT       finish the current connection and accept the next one
+//   FLOOD n text send the raw bytes of "text" (escapes as R:) over and over,
+//                n bytes in all, without holding them; a client that hangs
+//                up ends the step quietly
+//   DRIP ms text send the raw bytes of "text" one at a time, ms apart; a
+//                client that hangs up ends the step quietly
 //
 // The first connection is accepted before the first step. A wrong or missing
 // client line is a failure: the server records it, drops the connection and
@@ -78,7 +83,9 @@ private:
         WaitClose,
         Stall,
         Sleep,
-        Accept
+        Accept,
+        Flood,
+        Drip
     };
     struct Step
     {
@@ -96,6 +103,9 @@ private:
     // Reads once into the pending bytes; 1 data, 0 client closed, -1 time-out
     // or stop. `timeoutMs` -1 waits until stopped.
     int ReadSome(int timeoutMs);
+    // Sends what it can of `bytes` within the step time-out: the count sent,
+    // 0 when the client is gone or the server stops.
+    std::size_t SendSome(const char* bytes, std::size_t size);
     void Fail(const std::string& message);
     bool Stopping();
 

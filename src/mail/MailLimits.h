@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstddef>
+
+// What one server can make the program hold. A reply or a header past these
+// fails the operation instead of growing without end.
+
+// Lines of one multi-line reply ("CAPA", "+OK" continuations) or one header.
+constexpr int MaxReplyLines = 10000;
+// Bytes of one multi-line reply or one header, line ends not counted.
+constexpr std::size_t MaxReplyBytes = 1u << 20;
+// Blank lines skipped while waiting for a reply line: enough for any honest
+// server, far fewer than a loop that never ends.
+constexpr int MaxBlankLinesSkipped = MaxReplyLines;
