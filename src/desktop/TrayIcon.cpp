@@ -1,15 +1,54 @@
 #include "desktop/TrayIcon.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
 
-TTrayIcon::TTrayIcon(QObject* parent) : QObject(parent), FTray(new QSystemTrayIcon(this))
+namespace
+{
+
+// The toolkit's own balloon on an XEmbed tray stays until clicked unless it
+// is given a time; this is the toolkit's default one.
+constexpr int ToolkitBalloonTime = 10000;
+
+} // namespace
+
+TTrayHost DesktopTrayHost()
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return TTrayHost::StatusNotifier;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return TTrayHost::XEmbed;
+    QDBusMessage ask = QDBusMessage::createMethodCall(
+        QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    ask << QStringLiteral("org.kde.StatusNotifierWatcher")
+        << QStringLiteral("IsStatusNotifierHostRegistered");
+    // Bounded: a hung bus must not hold the start.
+    const QDBusMessage answer = bus.call(ask, QDBus::Block, 2000);
+    if (answer.type() != QDBusMessage::ReplyMessage || answer.arguments().isEmpty())
+        return TTrayHost::XEmbed;
+    const bool registered =
+        qvariant_cast<QDBusVariant>(answer.arguments().constFirst()).variant().toBool();
+    return registered ? TTrayHost::StatusNotifier : TTrayHost::XEmbed;
+}
+
+TTrayIcon::TTrayIcon(QObject* parent)
+    : QObject(parent), FTray(new QSystemTrayIcon(this)), FHost(DesktopTrayHost())
 {
     connect(FTray, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
-                // A single left click does nothing; the right button opens the
-                // context menu by itself.
-                if (reason == QSystemTrayIcon::DoubleClick)
+                // A StatusNotifierItem host sends one activation for what the
+                // user does to open the icon (a click or a double click) and
+                // never a double click, so there it stands for the double
+                // click. On XEmbed a single left click does nothing. The
+                // right button opens the context menu by itself.
+                if (reason == QSystemTrayIcon::DoubleClick
+                    || (reason == QSystemTrayIcon::Trigger && FHost == TTrayHost::StatusNotifier))
                     emit DblClick();
             });
 }
@@ -58,5 +97,15 @@ void TTrayIcon::SetPopupMenu(QMenu* menu)
 
 void TTrayIcon::ShowBalloon(const QString& title, const QString& text, int timeoutMs)
 {
-    FTray->showMessage(title, text, QSystemTrayIcon::Information, timeoutMs);
+    FLastBalloon.Title = title;
+    FLastBalloon.Text = text;
+    FLastBalloon.TimeoutMs = timeoutMs;
+    if (timeoutMs == DesktopDisplayTime && FHost == TTrayHost::XEmbed)
+        FLastBalloon.TimeoutMs = ToolkitBalloonTime;
+    // A notification server reads the body as markup; the toolkit's own
+    // balloon shows it as plain text.
+    if (FHost == TTrayHost::StatusNotifier)
+        FLastBalloon.Text = text.toHtmlEscaped();
+    FTray->showMessage(FLastBalloon.Title, FLastBalloon.Text, QSystemTrayIcon::Information,
+                       FLastBalloon.TimeoutMs);
 }

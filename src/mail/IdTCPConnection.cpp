@@ -97,7 +97,7 @@ void TIdTCPConnection::Disconnect(bool notifyPeer)
 {
     try
     {
-        if (notifyPeer && Connected())
+        if (notifyPeer && HandlerOpen() && Connected())
             NotifyPeerOfDisconnect();
     }
     catch (...)
@@ -106,6 +106,11 @@ void TIdTCPConnection::Disconnect(bool notifyPeer)
         throw;
     }
     CloseHandler();
+}
+
+bool TIdTCPConnection::HandlerOpen() const
+{
+    return FIOHandler && FIOHandler->IsOpen();
 }
 
 bool TIdTCPConnection::Connected()
