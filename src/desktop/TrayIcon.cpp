@@ -10,9 +10,23 @@
 namespace
 {
 
-// The toolkit's own balloon on an XEmbed tray stays until clicked unless it
-// is given a time; this is the toolkit's default one.
+// The toolkit's default display time for its own balloon; the XEmbed tray has
+// none of its own.
 constexpr int ToolkitBalloonTime = 10000;
+
+bool NotifyDesktop(const TTrayIcon::TBalloon& balloon)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return false;
+    QDBusMessage notify = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    notify << QCoreApplication::applicationName() << uint(0) << QStringLiteral("dialog-information")
+           << balloon.Title << balloon.Text << QStringList() << QVariantMap() << balloon.TimeoutMs;
+    const QDBusMessage answer = bus.call(notify, QDBus::Block, 2000);
+    return answer.type() == QDBusMessage::ReplyMessage;
+}
 
 } // namespace
 
@@ -51,6 +65,7 @@ TTrayIcon::TTrayIcon(QObject* parent)
                     || (reason == QSystemTrayIcon::Trigger && FHost == TTrayHost::StatusNotifier))
                     emit DblClick();
             });
+    Notify = [](const TBalloon& balloon) { return NotifyDesktop(balloon); };
 }
 
 TTrayIcon::~TTrayIcon() = default;
@@ -100,12 +115,19 @@ void TTrayIcon::ShowBalloon(const QString& title, const QString& text, int timeo
     FLastBalloon.Title = title;
     FLastBalloon.Text = text;
     FLastBalloon.TimeoutMs = timeoutMs;
-    if (timeoutMs == DesktopDisplayTime && FHost == TTrayHost::XEmbed)
-        FLastBalloon.TimeoutMs = ToolkitBalloonTime;
-    // A notification server reads the body as markup; the toolkit's own
-    // balloon shows it as plain text.
     if (FHost == TTrayHost::StatusNotifier)
+    {
+        // The notification service reads the body as markup. Sent directly:
+        // the toolkit's path cannot leave the time to the desktop.
         FLastBalloon.Text = text.toHtmlEscaped();
+        if (Notify && Notify(FLastBalloon))
+            return;
+        FLastBalloon.Text = text;
+    }
+    // The toolkit's own balloon shows plain text and stays until clicked
+    // unless it is given a time.
+    if (FLastBalloon.TimeoutMs == DesktopDisplayTime)
+        FLastBalloon.TimeoutMs = ToolkitBalloonTime;
     FTray->showMessage(FLastBalloon.Title, FLastBalloon.Text, QSystemTrayIcon::Information,
                        FLastBalloon.TimeoutMs);
 }

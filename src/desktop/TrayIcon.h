@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class QMenu;
 class QSystemTrayIcon;
 
@@ -65,6 +67,11 @@ public:
         int TimeoutMs = 0;
     };
     const TBalloon& LastBalloon() const { return FLastBalloon; }
+
+    // On a StatusNotifierItem host: hands a balloon to the desktop's
+    // notification service; false when there is none. Replaceable so tests
+    // can watch the calls.
+    std::function<bool(const TBalloon& balloon)> Notify;
 
 signals:
     void DblClick();

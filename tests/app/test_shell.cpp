@@ -336,6 +336,8 @@ TEST_F(ShellTest, BalloonIsShownForTheDesktopsDefaultTimeNotTenMs)
     settings->txtSound->clear();
     settings->txtExecute->clear();
     settings->txtShowIcon->setText("newmsg.ico");
+    int notified = 0;
+    settings->triNewMsg->Notify = [&notified](const TTrayIcon::TBalloon&) { return ++notified > 0; };
     const std::pair<TTrayHost, int> cases[] = {{TTrayHost::StatusNotifier, -1},
                                                {TTrayHost::XEmbed, 10000}};
     for (const auto& [host, time] : cases)
@@ -347,23 +349,39 @@ TEST_F(ShellTest, BalloonIsShownForTheDesktopsDefaultTimeNotTenMs)
         EXPECT_EQ(settings->triNewMsg->LastBalloon().Text, "There is a message to read");
         EXPECT_EQ(settings->triNewMsg->LastBalloon().TimeoutMs, time);
     }
+    EXPECT_EQ(notified, 1); // the XEmbed balloon is the toolkit's own
     // The headline is never read as markup either.
     EXPECT_EQ(newMail->lblNewMessage->textFormat(), Qt::PlainText);
 }
 
 // A notification server reads a balloon's body as markup; the toolkit's own
-// balloon shows plain text.
+// balloon, also used when there is no notification service, shows plain text.
 TEST_F(ShellTest, BalloonTextIsNeverMarkup)
 {
     const QString text = "-ERR <h1><font color=red>x</font></h1> <img src=file:///etc/passwd> & co";
+    const QString escaped = "-ERR &lt;h1&gt;&lt;font color=red&gt;x&lt;/font&gt;&lt;/h1&gt; "
+                            "&lt;img src=file:///etc/passwd&gt; &amp; co";
     TTrayIcon icon;
+    std::vector<TTrayIcon::TBalloon> sent;
+    bool serviceUp = true;
+    icon.Notify = [&](const TTrayIcon::TBalloon& b) {
+        sent.push_back(b);
+        return serviceUp;
+    };
     icon.SetHost(TTrayHost::StatusNotifier);
     icon.ShowBalloon("ternbell", text);
-    EXPECT_EQ(icon.LastBalloon().Text,
-              "-ERR &lt;h1&gt;&lt;font color=red&gt;x&lt;/font&gt;&lt;/h1&gt; "
-              "&lt;img src=file:///etc/passwd&gt; &amp; co");
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].Text, escaped);
+    EXPECT_EQ(sent[0].TimeoutMs, TTrayIcon::DesktopDisplayTime);
+
+    serviceUp = false;
+    icon.ShowBalloon("ternbell", text);
+    EXPECT_EQ(icon.LastBalloon().Text, text);
+    EXPECT_EQ(icon.LastBalloon().TimeoutMs, 10000);
+
     icon.SetHost(TTrayHost::XEmbed);
     icon.ShowBalloon("ternbell", text);
+    EXPECT_EQ(sent.size(), 2u);
     EXPECT_EQ(icon.LastBalloon().Text, text);
 }
 
