@@ -32,7 +32,10 @@ bool NotifyDesktop(const TTrayIcon::TBalloon& balloon)
 
 TTrayHost DesktopTrayHost()
 {
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal"))
+        return TTrayHost::XEmbed;
+    if (platform != QLatin1String("xcb"))
         return TTrayHost::StatusNotifier;
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())

@@ -21,6 +21,7 @@ enum class TTrayHost
 
 // The kind the toolkit uses in this session: StatusNotifierItem outside X11,
 // and on X11 when a StatusNotifierItem host is registered on the session bus.
+// Without a desktop (offscreen) XEmbed, so no notification service is asked.
 TTrayHost DesktopTrayHost();
 
 // A tray icon that remembers what it shows (picture index, hint, visibility),
@@ -59,7 +60,7 @@ public:
     // markup.
     void ShowBalloon(const QString& title, const QString& text, int timeoutMs = DesktopDisplayTime);
 
-    // The last balloon as handed to the toolkit.
+    // The last balloon as handed to the desktop.
     struct TBalloon
     {
         QString Title;
