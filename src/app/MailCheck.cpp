@@ -8,6 +8,7 @@
 #include "config/AccountRows.h"
 #include "config/ProcessFlags.h"
 #include "config/SettingsForm.h"
+#include "desktop/TrayIcon.h"
 #include "desktop/UpDownControl.h"
 #include "i18n/Translate.h"
 #include "notify/NewMailForm.h"
@@ -113,7 +114,8 @@ public:
     void ShowBalloon(const std::string& title, const std::string& text) override
     {
         SettingsForm.triNewMsg->ShowBalloon(FromCodePage(title.substr(0, BalloonTitleLimit)),
-                                         FromCodePage(text.substr(0, BalloonTextLimit)), 10);
+                                         FromCodePage(text.substr(0, BalloonTextLimit)),
+                                         TTrayIcon::DesktopDisplayTime);
     }
 
     TMailCheck& Owner;

@@ -59,8 +59,18 @@ void TCheckCycle::RunChecks()
 void TCheckCycle::CheckAccount(const Account& account)
 {
     TCheckClient& client = FHost.Client(account.IMAP4);
-    // Outside the account's guard on purpose: a bad port stops the cycle.
-    const int port = PortOfText(account.Port);
+    // Outside the account's guard on purpose: a port that is no number stops
+    // the cycle. One that is no TCP port fails this account only.
+    int port = 0;
+    try
+    {
+        port = PortOfText(account.Port);
+    }
+    catch (const EPortOutOfRange& e)
+    {
+        AccountFailed(account, e.Message);
+        return;
+    }
     client.SetAccount(account.UserName, account.Password, account.Host, port);
 
     TMessageRows& rows = FHost.Rows();

@@ -65,5 +65,9 @@ std::string LongTimeTextNow()
 
 int PortOfText(const std::string& text)
 {
-    return DecimalOrHexToInt(text);
+    const int port = DecimalOrHexToInt(text);
+    if (port < 1 || port > 65535)
+        throw EPortOutOfRange(
+            FormatOne(ResStr("Port %d is not between 1 and 65535."), "%d", std::to_string(port)));
+    return port;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Exception.h"
+
 #include <ctime>
 #include <string>
 
@@ -28,9 +30,17 @@ constexpr std::size_t TrayHintLimit = 127;
 std::string LongTimeText(const std::tm& time);
 std::string LongTimeTextNow();
 
+// A port number that no TCP port can have.
+class EPortOutOfRange : public Exception
+{
+public:
+    using Exception::Exception;
+};
+
 // An account's port text as a number, read like every integer of the
 // configuration; EConvertError "'%s' is not a valid integer value" when it
-// is not one.
+// is not one, EPortOutOfRange when the number is not a TCP port (the socket
+// layer would cut 70000 down to 4464 and never connect a negative one).
 int PortOfText(const std::string& text);
 
 // Replaces the first "%d" or "%s" of a translated format; the format itself

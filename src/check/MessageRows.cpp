@@ -4,6 +4,7 @@
 #include "platform/Exception.h"
 
 #include <QApplication>
+#include <QTextDocument>
 #include <QPalette>
 #include <QTreeWidget>
 
@@ -82,7 +83,7 @@ TMessageRow TTreeWidgetRows::Row(int index) const
         row.SubItems.push_back(FromBytes(v.toByteArray()));
     row.ImageIndex = item.data(0, ImageRole).toInt();
     row.Cut = item.data(0, CutRole).toBool();
-    row.Hint = ToCodePage(item.toolTip(0));
+    row.Hint = FromBytes(item.data(0, HintRole).toByteArray());
     return row;
 }
 
@@ -139,7 +140,12 @@ void TTreeWidgetRows::Insert(int index, const TMessageRow& row)
     item->setData(0, CutRole, row.Cut);
     if (!row.Hint.empty())
     {
-        const QString hint = FromCodePage(row.Hint);
+        item->setData(0, HintRole, Bytes(row.Hint));
+        // The hint is a server's error text; a tooltip that looks like markup
+        // is rendered as such, so that one is escaped.
+        QString hint = FromCodePage(row.Hint);
+        if (Qt::mightBeRichText(hint))
+            hint = Qt::convertFromPlainText(hint, Qt::WhiteSpaceNormal);
         for (int c = 0; c < FList.columnCount(); ++c)
             item->setToolTip(c, hint);
     }

@@ -119,6 +119,7 @@ public:
     static constexpr int SubItemsRole = 0x0100 + 2; // QList<QByteArray>
     static constexpr int ImageRole = 0x0100 + 3;    // int
     static constexpr int CutRole = 0x0100 + 4;      // bool
+    static constexpr int HintRole = 0x0100 + 5;     // QByteArray, 8-bit hint as given
 
 private:
     QTreeWidgetItem& Item(int index) const;

@@ -324,6 +324,7 @@ void TfrmSettings::CreateTray()
 
     triNewMsg = Named(new TTrayIcon(this), "triNewMsg");
     triNewMsg->SetIcon(ApplicationIcon());
+    triNewMsg->SetHint(QApplication::applicationName());
 }
 
 void TfrmSettings::FormCreate()

@@ -115,6 +115,8 @@ TModalResult MessageDlg(QWidget* owner, const TMessageRequest& request)
     box.setIcon(IconOf(request.Type));
     box.setWindowTitle(request.Caption.empty() ? QGuiApplication::applicationDisplayName()
                                                : FromCodePage(request.Caption));
+    // Texts may carry a server's words; they are never markup.
+    box.setTextFormat(Qt::PlainText);
     box.setText(FromCodePage(request.Text));
 
     std::vector<std::pair<QAbstractButton*, TModalResult>> buttons;

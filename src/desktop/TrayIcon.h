@@ -5,8 +5,24 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class QMenu;
 class QSystemTrayIcon;
+
+// How the desktop shows tray icons: the StatusNotifierItem protocol over
+// D-Bus (most panels today) or the older XEmbed system tray. They differ in
+// how a click arrives and in who draws a balloon.
+enum class TTrayHost
+{
+    XEmbed,
+    StatusNotifier
+};
+
+// The kind the toolkit uses in this session: StatusNotifierItem outside X11,
+// and on X11 when a StatusNotifierItem host is registered on the session bus.
+// Without a desktop (offscreen) XEmbed, so no notification service is asked.
+TTrayHost DesktopTrayHost();
 
 // A tray icon that remembers what it shows (picture index, hint, visibility),
 // so the program and its tests can read the state back whether or not the
@@ -32,16 +48,41 @@ public:
     bool Visible() const { return FVisible; }
     void SetVisible(bool visible);
 
+    // Found at creation; settable for hosts the detection gets wrong.
+    TTrayHost Host() const { return FHost; }
+    void SetHost(TTrayHost host) { FHost = host; }
+
     void SetPopupMenu(QMenu* menu);
-    void ShowBalloon(const QString& title, const QString& text, int timeoutMs);
+
+    // A display time that leaves the choice to the desktop.
+    static constexpr int DesktopDisplayTime = -1;
+    // `text` is plain text (it may come from a mail); it is never shown as
+    // markup.
+    void ShowBalloon(const QString& title, const QString& text, int timeoutMs = DesktopDisplayTime);
+
+    // The last balloon as handed to the desktop.
+    struct TBalloon
+    {
+        QString Title;
+        QString Text;
+        int TimeoutMs = 0;
+    };
+    const TBalloon& LastBalloon() const { return FLastBalloon; }
+
+    // On a StatusNotifierItem host: hands a balloon to the desktop's
+    // notification service; false when there is none. Replaceable so tests
+    // can watch the calls.
+    std::function<bool(const TBalloon& balloon)> Notify;
 
 signals:
     void DblClick();
 
 private:
     QSystemTrayIcon* FTray;
+    TTrayHost FHost;
     QList<QIcon> FImages;
     int FPictureIndex = 0;
     QString FHint;
     bool FVisible = false;
+    TBalloon FLastBalloon;
 };

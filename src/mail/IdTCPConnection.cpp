@@ -108,7 +108,7 @@ void TIdTCPConnection::Disconnect(bool notifyPeer)
 {
     try
     {
-        if (notifyPeer && Connected())
+        if (notifyPeer && HandlerOpen() && Connected())
             NotifyPeerOfDisconnect();
     }
     catch (...)
@@ -117,6 +117,11 @@ void TIdTCPConnection::Disconnect(bool notifyPeer)
         throw;
     }
     CloseHandler();
+}
+
+bool TIdTCPConnection::HandlerOpen() const
+{
+    return FIOHandler && FIOHandler->IsOpen();
 }
 
 bool TIdTCPConnection::Connected()

@@ -39,6 +39,9 @@ public:
     // case; an error from telling the peer is raised after the close.
     virtual void Disconnect(bool notifyPeer);
     virtual bool Connected();
+    // True while the line handler is open. `Connected` also counts bytes left
+    // in the queue of a closed connection; a goodbye needs an open one.
+    bool HandlerOpen() const;
 
     // Status observer: hsResolving ... hsDisconnected with their texts.
     std::function<void(TIdStatus, const std::string&)> OnStatus;

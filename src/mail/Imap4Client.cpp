@@ -669,7 +669,8 @@ void TIdIMAP4::CloseSession() noexcept
 
 void TIdIMAP4::Disconnect()
 {
-    if (!Connected())
+    // Bytes left from a connection that was closed do not make it connected.
+    if (!(HandlerOpen() && Connected()))
         throw EIdClosedSocket();
     try
     {

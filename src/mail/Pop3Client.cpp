@@ -157,6 +157,6 @@ bool TIdPOP3::DeleteMessage(int number)
 
 void TIdPOP3::NotifyPeerOfDisconnect()
 {
-    if (Connected())
+    if (HandlerOpen() && Connected())
         SendCommand("QUIT", "+OK");
 }

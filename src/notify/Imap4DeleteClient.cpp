@@ -59,7 +59,7 @@ void TImap4DeleteClient::DeleteMessage(int number)
 void TImap4DeleteClient::Disconnect()
 {
     // LOGOUT without CLOSE: CLOSE would expunge every message marked deleted.
-    if (Client.Connected())
+    if (Client.HandlerOpen() && Client.Connected())
         Client.Disconnect();
     else
         Client.Disconnect(false);

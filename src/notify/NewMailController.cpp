@@ -222,7 +222,9 @@ void TNewMailController::FormShow()
         if (list.isVisibleTo(&FForm) && list.isEnabled())
             list.setFocus();
     }
-    if (FEnv.AutoHide && FEnv.AutoHide())
+    // An auto-hide time of 0 seconds means never: the timer would otherwise
+    // fire at once and close the window that was just shown.
+    if (FEnv.AutoHide && FEnv.AutoHide() && FEnv.AutoHideSeconds && FEnv.AutoHideSeconds() > 0)
     {
         FForm.timShowing->setInterval(FEnv.AutoHideSeconds() * 1000);
         FForm.timShowing->start();

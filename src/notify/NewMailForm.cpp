@@ -58,6 +58,7 @@ TfrmNewMail::TfrmNewMail(QWidget* parent) : QWidget(parent, Qt::Window)
     bold.setBold(true);
     bold.setPixelSize(12);
     lblNewMessage->setFont(bold);
+    lblNewMessage->setTextFormat(Qt::PlainText);
     lblNewMessage->setAttribute(Qt::WA_TranslucentBackground);
     aniNotify = Named(new TAnimate(panTitle), "aniNotify");
     aniNotify->Center = false;

@@ -1,7 +1,9 @@
 #include "app/AboutBox.h"
 #include "app/TrayShell.h"
 #include "app/MailCheck.h"
+#include "check/FakeHost.h"
 #include "check/MessageRows.h"
+#include "config/AccountRows.h"
 #include "config/ConfigStore.h"
 #include "desktop/UpDownControl.h"
 #include "support/UiFixture.h"
@@ -14,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -274,6 +277,112 @@ TEST_F(ShellTest, DoubleClickActsByTheSetting)
     EXPECT_EQ(reads, 2);
     settings->mnuMailbox->trigger();
     EXPECT_EQ(reads, 3);
+}
+
+// A StatusNotifierItem host reports every activation as a single Trigger and
+// never a double click; an XEmbed tray reports both.
+TEST_F(ShellTest, DoubleClickOnStatusNotifierTraysArrivesAsTrigger)
+{
+    Start();
+    int reads = 0;
+    QObject::connect(newMail->actMailbox, &QAction::triggered, [&reads] { ++reads; });
+    settings->cboDoubleClick->setCurrentIndex(0);
+    struct Case
+    {
+        TTrayHost Host;
+        QSystemTrayIcon::ActivationReason Reason;
+        bool Acts;
+    };
+    const Case cases[] = {
+        {TTrayHost::StatusNotifier, QSystemTrayIcon::Trigger, true},
+        {TTrayHost::StatusNotifier, QSystemTrayIcon::DoubleClick, true},
+        {TTrayHost::StatusNotifier, QSystemTrayIcon::Context, false},
+        {TTrayHost::XEmbed, QSystemTrayIcon::Trigger, false},
+        {TTrayHost::XEmbed, QSystemTrayIcon::DoubleClick, true},
+        {TTrayHost::XEmbed, QSystemTrayIcon::MiddleClick, false},
+    };
+    for (TTrayIcon* icon : {settings->triMail, settings->triNewMsg})
+        for (const Case& c : cases)
+        {
+            SCOPED_TRACE(icon->objectName().toStdString() + " " + std::to_string(int(c.Host)) + " "
+                         + std::to_string(int(c.Reason)));
+            icon->SetHost(c.Host);
+            auto* tray = icon->findChild<QSystemTrayIcon*>();
+            ASSERT_NE(tray, nullptr);
+            const int before = reads;
+            emit tray->activated(c.Reason);
+            EXPECT_EQ(reads, before + (c.Acts ? 1 : 0));
+        }
+}
+
+TEST_F(ShellTest, NewMailIconHasTheApplicationTitleAsTooltip)
+{
+    auto* tray = settings->triNewMsg->findChild<QSystemTrayIcon*>();
+    ASSERT_NE(tray, nullptr);
+    EXPECT_EQ(tray->toolTip(), "ternbell");
+}
+
+// The balloon got a display time of 10 ms, which no Linux tray stretches.
+TEST_F(ShellTest, BalloonIsShownForTheDesktopsDefaultTimeNotTenMs)
+{
+    Start();
+    TFakeNetwork net;
+    net.Maildrops["pop.a"] = {{"Ann", "<h1>a</h1>", 2, 100}};
+    TFakeClient pop(net), imap(net);
+    TMailCheck check(*settings, *newMail, pop, imap);
+    settings->lvwAccounts->topLevelItem(0)->setText(acHost, "pop.a");
+    settings->chkShowForm->setChecked(false);
+    settings->chkSilentMode->setChecked(false);
+    settings->txtSound->clear();
+    settings->txtExecute->clear();
+    settings->txtShowIcon->setText("newmsg.ico");
+    int notified = 0;
+    settings->triNewMsg->Notify = [&notified](const TTrayIcon::TBalloon&) { return ++notified > 0; };
+    const std::pair<TTrayHost, int> cases[] = {{TTrayHost::StatusNotifier, -1},
+                                               {TTrayHost::XEmbed, 10000}};
+    for (const auto& [host, time] : cases)
+    {
+        settings->triNewMsg->SetHost(host);
+        ClearListPending = true; // every message is new again
+        check.CheckAccounts();
+        EXPECT_EQ(settings->triNewMsg->LastBalloon().Title, "ternbell");
+        EXPECT_EQ(settings->triNewMsg->LastBalloon().Text, "There is a message to read");
+        EXPECT_EQ(settings->triNewMsg->LastBalloon().TimeoutMs, time);
+    }
+    EXPECT_EQ(notified, 1); // the XEmbed balloon is the toolkit's own
+    // The headline is never read as markup either.
+    EXPECT_EQ(newMail->lblNewMessage->textFormat(), Qt::PlainText);
+}
+
+// A notification server reads a balloon's body as markup; the toolkit's own
+// balloon, also used when there is no notification service, shows plain text.
+TEST_F(ShellTest, BalloonTextIsNeverMarkup)
+{
+    const QString text = "-ERR <h1><font color=red>x</font></h1> <img src=file:///etc/passwd> & co";
+    const QString escaped = "-ERR &lt;h1&gt;&lt;font color=red&gt;x&lt;/font&gt;&lt;/h1&gt; "
+                            "&lt;img src=file:///etc/passwd&gt; &amp; co";
+    TTrayIcon icon;
+    std::vector<TTrayIcon::TBalloon> sent;
+    bool serviceUp = true;
+    icon.Notify = [&](const TTrayIcon::TBalloon& b) {
+        sent.push_back(b);
+        return serviceUp;
+    };
+    icon.SetHost(TTrayHost::StatusNotifier);
+    icon.ShowBalloon("ternbell", text);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].Text, escaped);
+    EXPECT_EQ(sent[0].TimeoutMs, TTrayIcon::DesktopDisplayTime);
+
+    serviceUp = false;
+    icon.ShowBalloon("ternbell", text);
+    EXPECT_EQ(icon.LastBalloon().Text, text);
+    EXPECT_EQ(icon.LastBalloon().TimeoutMs, 10000);
+
+    icon.SetHost(TTrayHost::XEmbed);
+    icon.ShowBalloon("ternbell", text);
+    EXPECT_EQ(sent.size(), 2u);
+    EXPECT_EQ(icon.LastBalloon().Text, text);
 }
 
 TEST_F(ShellTest, ExitAnsweredNoSavesNothing)

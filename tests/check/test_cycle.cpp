@@ -216,6 +216,24 @@ TEST_F(CycleTest, PortThatIsNoNumberStopsTheLoop)
     EXPECT_EQ(host.Picture, tpIdle);
 }
 
+TEST_F(CycleTest, PortOutsideTcpRangeIsAnErrorRowAndTheNextAccountRuns)
+{
+    host.AddAccount("A", "pop.a");
+    host.AddAccount("B", "pop.b");
+    host.AddAccount("C", "pop.c");
+    host.AccountList[0].Port = "70000";
+    host.AccountList[1].Port = "-110";
+    host.Net.Maildrops["pop.a"] = {Msg("Ann", "a")};
+    host.Net.Maildrops["pop.b"] = {Msg("Bob", "b")};
+    host.Net.Maildrops["pop.c"] = {Msg("Cy", "c")};
+    Run();
+    EXPECT_EQ(Dump(host.List), (std::vector<std::string>{"A|0|new", "B|0|new", "C|Cy|c|1|new"}));
+    EXPECT_EQ(host.List.Items[0].Hint, "Port 70000 is not between 1 and 65535.");
+    EXPECT_EQ(host.List.Items[1].Hint, "Port -110 is not between 1 and 65535.");
+    EXPECT_EQ(host.Net.Log, (std::vector<std::string>{"connect pop.c:110 user-C", "quit"}));
+    EXPECT_EQ(host.Picture, tpFailure);
+}
+
 TEST_F(CycleTest, ErrorRowsOfEveryAccountGoAtTheStart)
 {
     host.AddAccount("A", "pop.a", false);

@@ -4,6 +4,7 @@
 
 #include <QAbstractItemModel>
 #include <QPalette>
+#include <QTextDocument>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
@@ -65,6 +66,35 @@ TEST_F(TreeRowsTest, ErrorRowTellsWhyInItsTooltip)
     EXPECT_EQ(list.topLevelItem(0)->toolTip(0), "Socket Error # 10061\nConnection refused.");
     EXPECT_EQ(list.topLevelItem(0)->toolTip(1), "Socket Error # 10061\nConnection refused.");
     EXPECT_EQ(rows.Row(0).Hint, "Socket Error # 10061\nConnection refused.");
+}
+
+// What a tooltip shows: the toolkit renders a text that looks like markup.
+QString ShownAsTooltip(const QString& tip)
+{
+    if (!Qt::mightBeRichText(tip))
+        return tip;
+    QTextDocument doc;
+    doc.setHtml(tip);
+    return doc.toPlainText();
+}
+
+TEST_F(TreeRowsTest, ServerErrorInTooltipIsShownAsPlainText)
+{
+    const char* const hints[] = {
+        "-ERR <h1><font color=red>x</font></h1>",
+        "<img src=file:///etc/passwd>",
+        "<b>bold</b> & <i>x</i>",
+        "-ERR a < b > c",
+    };
+    for (const char* hint : hints)
+    {
+        SCOPED_TRACE(hint);
+        rows.Clear();
+        rows.Append({"Work", {}, riError, false, hint});
+        for (int c = 0; c < list.columnCount(); ++c)
+            EXPECT_EQ(ShownAsTooltip(list.topLevelItem(0)->toolTip(c)), QString::fromLatin1(hint));
+        EXPECT_EQ(rows.Row(0).Hint, hint);
+    }
 }
 
 TEST_F(TreeRowsTest, CutRowsAreDrawnDimmed)

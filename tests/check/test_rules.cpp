@@ -85,6 +85,26 @@ TEST(CheckRules, PortText)
     }
 }
 
+TEST(CheckRules, PortOutsideTcpRangeIsRefusedNotWrapped)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"70000", "70000"}, {"65536", "65536"}, {"0", "0"}, {"-110", "-110"}, {"$11170", "70000"}};
+    for (const auto& [text, shown] : cases)
+    {
+        try
+        {
+            PortOfText(text);
+            ADD_FAILURE() << "accepted '" << text << "'";
+        }
+        catch (const EPortOutOfRange& e)
+        {
+            EXPECT_EQ(e.Message, std::string("Port ") + shown + " is not between 1 and 65535.");
+        }
+    }
+    EXPECT_EQ(PortOfText("1"), 1);
+    EXPECT_EQ(PortOfText("65535"), 65535);
+}
+
 TEST(MessageRows, NumbersOfARow)
 {
     TMemoryRows rows;

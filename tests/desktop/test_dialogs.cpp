@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -93,6 +94,25 @@ TEST(Dialogs, RealMessageBoxHasTheButtonsAsked)
     });
     EXPECT_EQ(MessageDlg(nullptr, TMessageRequest{"Oops", "x", TMsgDlgType::mtError, mbOK}), TModalResult::mrOk);
     EXPECT_EQ(title, "Oops");
+}
+
+// An error box may quote a server: "-ERR <h1>..." must read as it came.
+TEST(Dialogs, MessageBoxShowsServerTextAsPlainText)
+{
+    for (const char* text : {"-ERR <h1><font color=red>x</font></h1>", "<img src=file:///etc/passwd>"})
+    {
+        Qt::TextFormat format = Qt::AutoText;
+        QString shown;
+        WhenModal<QMessageBox>([&](QMessageBox* box) {
+            format = box->textFormat();
+            if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
+                shown = label->textFormat() == Qt::PlainText ? label->text() : QString();
+            box->buttons().front()->click();
+        });
+        MessageDlg(nullptr, TMessageRequest{"", text, TMsgDlgType::mtError, mbOK});
+        EXPECT_EQ(format, Qt::PlainText) << text;
+        EXPECT_EQ(shown, QString::fromLatin1(text));
+    }
 }
 
 TEST(Dialogs, RealFileDialogReturnsTheChosenFile)

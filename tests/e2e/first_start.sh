@@ -236,6 +236,9 @@ first_start() {
     fi
 
     # --- Exit through the tray menu.
+    # The new mail's balloon stands by the icon for its display time (10 s on
+    # this tray) and would take the click.
+    [ $dovecot = yes ] && sleep 10
     eval "$(xdotool getwindowgeometry --shell "$icon")"
     local windows_before
     windows_before=$(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null | wc -l)

@@ -392,4 +392,20 @@ TEST(Imap4Transcript, SilentServerCostsOneReadTimeout)
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "C2 LOGOUT"), 0);
 }
 
+// Bytes left in the queue of a closed connection do not make Disconnect
+// send LOGOUT on it: it reports the connection as gone instead.
+TEST(Imap4Transcript, StaleQueueAfterFailedCheckDoesNotSendLogout)
+{
+    ScriptedServer srv(LoggedIn + "C: C4 SELECT \"inbox\"\nR: * 3 EXI\nSTALL\n");
+    TIdIMAP4 imap;
+    Aim(imap, srv);
+    imap.ReadTimeout = 300;
+    imap.Connect(true);
+    EXPECT_THROW(imap.SelectMailbox("inbox"), EIdException);
+    imap.Disconnect(false);
+    EXPECT_EQ(MessageOf<EIdClosedSocket>([&] { imap.Disconnect(); }), "Disconnected.");
+    const auto lines = srv.ReceivedLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "C5 LOGOUT"), 0);
+}
+
 } // namespace

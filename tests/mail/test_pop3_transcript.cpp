@@ -455,4 +455,45 @@ TEST(Pop3Transcript, StalledHeaderEndsWithReadTimeout)
     pop.Disconnect(false);
 }
 
+// A check that failed mid-line leaves bytes in the queue of a closed
+// connection; the delete action's first Disconnect must not try a goodbye on
+// it, and the next Connect must work.
+TEST(Pop3Transcript, StaleQueueAfterFailedCheckDoesNotFailDisconnect)
+{
+    struct Case
+    {
+        const char* Name;
+        std::string Script;
+        int ReadTimeout;
+    };
+    const std::string tooLong(20000, 'x');
+    const Case cases[] = {
+        {"too-long line", std::string(LoggedIn) + "C: STAT\nR: " + tooLong + "\\r\\n\nC: QUIT\nS: +OK\n", 3000},
+        {"time-out mid-line", std::string(LoggedIn) + "C: STAT\nR: +OK 2\nSTALL\n", 300},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.Name);
+        ScriptedServer srv(c.Script + "ACCEPT\n" + LoggedIn + "C: QUIT\nS: +OK bye\n");
+        TIdPOP3 pop;
+        Aim(pop, srv);
+        pop.ReadTimeout = c.ReadTimeout;
+        pop.Connect();
+        EXPECT_THROW(pop.CountMessages(), EIdException);
+        // The check's own goodbye fails on the same stale line, or is skipped
+        // after a time-out; either way the handler ends up closed.
+        try
+        {
+            pop.Disconnect(c.ReadTimeout > 1000);
+        }
+        catch (const EIdException&)
+        {
+        }
+        EXPECT_NO_THROW(pop.Disconnect());
+        EXPECT_NO_THROW(pop.Connect());
+        EXPECT_NO_THROW(pop.Disconnect());
+        EXPECT_TRUE(srv.WaitDone());
+    }
+}
+
 } // namespace

@@ -52,7 +52,7 @@ protected:
         env.Accounts = [home] { return std::vector<Account>{home}; };
         env.EmailClient = [this] { return MailClient; };
         env.AutoHide = [this] { return AutoHide; };
-        env.AutoHideSeconds = [] { return 10; };
+        env.AutoHideSeconds = [this] { return AutoHideSeconds; };
         env.ReaderCommand = [] { return std::string("/opt/tb/ternview %ACCOUNT% %MSGID%"); };
         env.CheckNow = [this] {
             DuringCheck = Rows->Count() == 1 ? Rows->Row(0) : TMessageRow{};
@@ -110,6 +110,7 @@ protected:
 
     std::string MailClient = "mailer -compose";
     bool AutoHide = false;
+    int AutoHideSeconds = 10;
     std::vector<TMessageRow> NextRows;
     TMessageRow DuringCheck;
     bool IconHidden = false;
@@ -157,6 +158,16 @@ TEST_F(ControllerTest, ShowSelectsTheFirstRowAndArmsAutoHideUntilClosed)
     QMetaObject::invokeMethod(Form->timShowing, "timeout");
     EXPECT_TRUE(Form->isHidden());
     EXPECT_FALSE(Form->timShowing->isActive());
+}
+
+TEST_F(ControllerTest, AutoHideOfZeroSecondsNeverClosesTheWindow)
+{
+    AutoHide = true;
+    AutoHideSeconds = 0;
+    Form->show();
+    EXPECT_FALSE(Form->timShowing->isActive());
+    QApplication::processEvents();
+    EXPECT_TRUE(Form->isVisible());
 }
 
 TEST_F(ControllerTest, ReadHidesWindowAndIconAndLeavesAutoHideToItsTick)

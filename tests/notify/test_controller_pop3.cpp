@@ -9,6 +9,7 @@
 #include "desktop/Dialogs.h"
 #include "platform/Exception.h"
 #include "support/ScriptedServer.h"
+#include "support/TestHelpers.h"
 
 #include <QAction>
 #include <QTreeWidget>
@@ -53,11 +54,13 @@ protected:
     void TearDown() override { SetMessageAnswerer({}); }
 
     // Accounts named after their users, all served by `srv`.
-    void Start(const ScriptedServer& srv, std::vector<std::string> users, bool imap4 = false)
+    void Start(const ScriptedServer& srv, std::vector<std::string> users, bool imap4 = false,
+               const std::string& port = {})
     {
         std::vector<Account> accounts;
         for (const std::string& user : users)
-            accounts.push_back({user, true, user, "pw", srv.Host(), std::to_string(srv.Port()), imap4});
+            accounts.push_back({user, true, user, "pw", srv.Host(),
+                                port.empty() ? std::to_string(srv.Port()) : port, imap4});
         TNewMailEnvironment env;
         env.Accounts = [accounts] { return accounts; };
         env.CheckNow = [this] { Rows->Clear(), ++Checks; };
@@ -199,6 +202,43 @@ TEST_F(DeleteTest, AnotherMessageUnderTheSameNumberIsNotDeleted)
     EXPECT_TRUE(srv.Ok());
     ASSERT_EQ(Asked.size(), 2u);
     EXPECT_EQ(Checks, 1);
+}
+
+// The check failed on a too-long line and left it in the queue of the closed
+// connection; Delete begins with a Disconnect, which must not fail on that.
+TEST_F(DeleteTest, DeleteAfterACheckThatFailedMidLineWorks)
+{
+    ScriptedServer srv(Session("ann", "C: STAT\nR: " + std::string(20000, 'x') + "\\r\\nC: QUIT\nS: +OK\nACCEPT\n")
+                       + Session("ann", Dele(1, "s") + "C: QUIT\nS: +OK\n"));
+    Start(srv, {"ann"});
+    Pop.Host = srv.Host();
+    Pop.Port = srv.Port();
+    Pop.Username = "ann";
+    Pop.Password = "pw";
+    Pop.Connect();
+    EXPECT_THROW(Pop.CountMessages(), Exception);
+    EXPECT_THROW(Pop.Disconnect(), Exception); // the goodbye meets the same line
+    Add("ann", true);
+    EXPECT_NO_THROW(Form->actDelete->trigger());
+    EXPECT_TRUE(srv.WaitClientClosed());
+    EXPECT_TRUE(srv.Ok());
+    EXPECT_EQ(Checks, 1);
+}
+
+TEST_F(DeleteTest, PortOutsideTcpRangeIsRefusedWithItsOwnText)
+{
+    ScriptedServer srv("");
+    for (const char* port : {"-110", "70000"})
+    {
+        Rows.reset();
+        Form = std::make_unique<TfrmNewMail>();
+        Rows = std::make_unique<TTreeWidgetRows>(*Form->lvwMessages);
+        Start(srv, {"ann"}, false, port);
+        Add("ann", true);
+        EXPECT_EQ(MessageOf<Exception>([&] { Form->actDelete->trigger(); }),
+                  std::string("Port ") + port + " is not between 1 and 65535.");
+    }
+    EXPECT_EQ(srv.Connections(), 0);
 }
 
 } // namespace
