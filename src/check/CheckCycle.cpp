@@ -45,6 +45,7 @@ void TCheckCycle::CheckAccount(const Account& account)
     // Outside the account's guard on purpose: a bad port stops the cycle.
     const int port = PortOfText(account.Port);
     client.SetAccount(account.UserName, account.Password, account.Host, port);
+    client.SetSecurity(account.Security);
 
     TMessageRows& rows = FHost.Rows();
     try

@@ -39,6 +39,11 @@ void TImap4CheckClient::SetAccount(const std::string& userName, const std::strin
     SetImap4Account(Client, userName, password, host, port, ConnectTimeout, ReadTimeout);
 }
 
+void TImap4CheckClient::SetSecurity(TAccountSecurity security)
+{
+    Client.UseTLS = UseTLSOf(security);
+}
+
 void TImap4CheckClient::Connect()
 {
     Stalled = false;

@@ -36,6 +36,11 @@ void TPop3CheckClient::SetAccount(const std::string& userName, const std::string
     SetPop3Account(FClient, userName, password, host, port, ConnectTimeout, ReadTimeout);
 }
 
+void TPop3CheckClient::SetSecurity(TAccountSecurity security)
+{
+    FClient.UseTLS = UseTLSOf(security);
+}
+
 void TPop3CheckClient::Connect()
 {
     FStalled = false;
