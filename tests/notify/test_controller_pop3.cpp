@@ -3,6 +3,7 @@
 
 #include "check/MessageRows.h"
 #include "check/Utils.h"
+#include "mail/IdExceptions.h"
 #include "mail/Pop3Client.h"
 #include "notify/NewMailController.h"
 #include "notify/NewMailForm.h"
@@ -53,11 +54,12 @@ protected:
     void TearDown() override { SetMessageAnswerer({}); }
 
     // Accounts named after their users, all served by `srv`.
-    void Start(const ScriptedServer& srv, std::vector<std::string> users, bool imap4 = false)
+    void Start(const ScriptedServer& srv, std::vector<std::string> users, bool imap4 = false,
+               TAccountSecurity security = asNone)
     {
         std::vector<Account> accounts;
         for (const std::string& user : users)
-            accounts.push_back({user, true, user, "pw", srv.Host(), std::to_string(srv.Port()), imap4});
+            accounts.push_back({user, true, user, "pw", srv.Host(), std::to_string(srv.Port()), imap4, security});
         TNewMailEnvironment env;
         env.Accounts = [accounts] { return accounts; };
         env.CheckNow = [this] { Rows->Clear(), ++Checks; };
@@ -151,6 +153,19 @@ TEST_F(DeleteTest, ARefusedDeletionDropsTheSessionWithoutQuitAndDoesNotReload)
     EXPECT_THROW(Form->actDelete->trigger(), Exception);
     EXPECT_TRUE(srv.WaitClientClosed());
     EXPECT_EQ(srv.ReceivedAfterScript(), "");
+    EXPECT_EQ(Checks, 0);
+}
+
+TEST_F(DeleteTest, AStartTlsAccountIsNeverDeletedOverPlainText)
+{
+    // The server hides STLS: Delete stops before the user name goes.
+    ScriptedServer srv("S: +OK ready\nC: CAPA\nS: +OK\nS: USER\nS: .\n");
+    Start(srv, {"ann"}, false, asStartTLS);
+    Add("ann", true);
+    EXPECT_THROW(Form->actDelete->trigger(), EIdTLSNotAvailable);
+    EXPECT_TRUE(srv.WaitClientClosed());
+    EXPECT_EQ(srv.Received(), "CAPA\r\n");
+    EXPECT_EQ(Pop.UseTLS, utUseRequireTLS);
     EXPECT_EQ(Checks, 0);
 }
 
