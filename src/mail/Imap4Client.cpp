@@ -314,7 +314,8 @@ bool TIdIMAP4::Connect(bool autoLogin)
     Handler().MaxLineLength = MaxReplyLineLength;
     ReadGreeting();
     FGreetingBanner = LastReply().Text.empty() ? std::string() : LastReply().Text.front();
-    if (UsesStartTLS(UseTLS))
+    // A line kept open from before may be secured already.
+    if (UsesStartTLS(UseTLS) && !LineSecureAsAsked(*this, UseTLS))
         StartTLS();
     if (autoLogin)
         Login();

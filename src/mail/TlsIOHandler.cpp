@@ -286,7 +286,6 @@ void TIdTlsIOHandler::Handshake(int milliseconds)
             throw EIdTLSError("The server closed the connection during the secure handshake.");
         throw EIdTLSError("The secure connection could not be established: " + reason + ".");
     }
-    DoStatus(hsConnected, std::string("Secure connection: ") + SSL_get_version(FSsl.get()) + ".");
 }
 
 bool TIdTlsIOHandler::ReadAhead(int milliseconds)

@@ -244,6 +244,7 @@ TEST_F(TlsRefusal, CertificatesThatDoNotVerifyStopTheConnectWithTheirReason)
         {"not yet valid", Ca->Issue("future", {"127.0.0.1"}, 2, 30), "The server's certificate is not valid yet."},
         {"unknown CA", untrusted.Issue("unknown-ca", {"127.0.0.1"}),
          "The server's certificate was issued by an unknown authority."},
+        {"self-signed", untrusted.SelfSigned(), "The server's certificate is self-signed and not trusted."},
     };
     for (const Case& c : cases)
     {

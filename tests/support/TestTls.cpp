@@ -112,6 +112,7 @@ TestCa::TestCa(const std::string& folder, const std::string& name) : FKeys(std::
         Fail("signing the CA");
     FCaFile = folder + "/" + "ca.pem";
     WritePem(FCaFile, ca, nullptr);
+    WritePem(folder + "/ca.key", nullptr, FKeys->CaKey.get());
 }
 
 TestCa::~TestCa() = default;

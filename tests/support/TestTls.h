@@ -26,6 +26,9 @@ public:
 
     // The CA certificate, to be trusted through SSL_CERT_FILE.
     const std::string& CaFile() const { return FCaFile; }
+    // The CA's own self-signed certificate and key, as a server would use
+    // them without any authority.
+    Issued SelfSigned() const { return {FCaFile, FFolder + "/ca.key"}; }
 
     // A server certificate for `names` (host names, or IP literals), valid
     // from `fromDays` to `toDays` days from now, written as <base>.pem and
