@@ -72,6 +72,7 @@ void TCheckCycle::CheckAccount(const Account& account)
         return;
     }
     client.SetAccount(account.UserName, account.Password, account.Host, port);
+    client.SetSecurity(account.Security);
 
     TMessageRows& rows = FHost.Rows();
     std::string cutNote;

@@ -3,6 +3,7 @@
 #include "check/Account.h"
 
 #include <cstddef>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,13 @@ public:
 
     virtual void SetAccount(const std::string& userName, const std::string& password,
                             const std::string& host, int port) = 0;
+    // How the next Connect secures the line. A client that cannot secure it
+    // refuses rather than log in in plain text.
+    virtual void SetSecurity(TAccountSecurity security)
+    {
+        if (security != asNone)
+            throw std::runtime_error("This client cannot secure its connection.");
+    }
     // Connects and logs in.
     virtual void Connect() = 0;
     // The number of messages to list.

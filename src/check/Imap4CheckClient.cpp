@@ -46,6 +46,11 @@ void TImap4CheckClient::SetAccount(const std::string& userName, const std::strin
     Client.OperationTimeout = OperationTimeout;
 }
 
+void TImap4CheckClient::SetSecurity(TAccountSecurity security)
+{
+    Client.UseTLS = UseTLSOf(security);
+}
+
 void TImap4CheckClient::Connect()
 {
     Stalled = false;

@@ -50,6 +50,19 @@ namespace
     N_("Non-authoritative host not found."),
     N_("Non-recoverable error."),
     N_("Unknown error."),
+    N_("The server's certificate has expired."),
+    N_("The server's certificate is not valid yet."),
+    N_("The server's certificate was issued for another host name."),
+    N_("The server's certificate is self-signed and not trusted."),
+    N_("The server's certificate was issued by an unknown authority."),
+    N_("The server's certificate has been revoked."),
+    N_("The server closed the connection during the secure handshake."),
+    N_("The server sent data ahead of the secure connection."),
+    N_("The server does not offer STLS; the password was not sent."),
+    N_("The server does not offer STARTTLS; the password was not sent."),
+    N_("The server's greeting does not allow STARTTLS; the password was not sent."),
+    N_("The connection is not secure; the password was not sent."),
+    N_("This client cannot secure its connection."),
 };
 
 const std::string NotAnInteger = "' is not a valid integer value";

@@ -48,6 +48,11 @@ void TPop3CheckClient::SetAccount(const std::string& userName, const std::string
     FClient.OperationTimeout = OperationTimeout;
 }
 
+void TPop3CheckClient::SetSecurity(TAccountSecurity security)
+{
+    FClient.UseTLS = UseTLSOf(security);
+}
+
 void TPop3CheckClient::Connect()
 {
     FStalled = false;

@@ -26,6 +26,7 @@ public:
 
     void SetAccount(const std::string& userName, const std::string& password,
                     const std::string& host, int port) override;
+    void SetSecurity(TAccountSecurity security) override;
     void Connect() override;
     int MessageCount() override;
     TFetchedHeader FetchHeader(int i) override;

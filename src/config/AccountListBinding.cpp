@@ -2,6 +2,7 @@
 
 #include "i18n/Translate.h"
 
+#include <QComboBox>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QScopedValueRollback>
@@ -42,6 +43,8 @@ void TAccountListBinding::ShowRow(const QTreeWidgetItem& row)
         Fields.Imap4->setChecked(true);
     else if (protocol == QLatin1String("0"))
         Fields.Pop3->setChecked(true);
+    if (Fields.Security)
+        Fields.Security->setCurrentIndex(SecurityOfNumber(row.text(acSecurity).toInt()));
 }
 
 void TAccountListBinding::StoreField(TAccountColumn column, const QString& text)
@@ -59,6 +62,22 @@ void TAccountListBinding::StoreProtocol()
     if (QTreeWidgetItem* row = Selected())
         row->setText(acProtocol, Fields.Imap4->isChecked() ? QStringLiteral("1")
                                                            : QStringLiteral("0"));
+}
+
+void TAccountListBinding::StoreSecurity()
+{
+    if (Filling || !Fields.Security)
+        return;
+    QTreeWidgetItem* row = Selected();
+    if (!row)
+        return;
+    const TAccountSecurity security = SecurityOfNumber(Fields.Security->currentIndex());
+    row->setText(acSecurity, QString::number(security));
+    const QString port = Fields.Port->text();
+    const std::string partner = PartnerPort(port.toStdString(), security);
+    // Through the edit, so the row takes the port as if it had been typed.
+    if (partner != port.toStdString())
+        Fields.Port->setText(QString::fromStdString(partner));
 }
 
 QTreeWidgetItem* TAccountListBinding::AddRow()
@@ -93,6 +112,8 @@ bool TAccountListBinding::RemoveSelected()
         const QScopedValueRollback<bool> filling(Filling, true);
         for (QLineEdit* edit : {Fields.UserName, Fields.Password, Fields.Host, Fields.Port})
             edit->clear();
+        if (Fields.Security)
+            Fields.Security->setCurrentIndex(asNone);
     }
     return true;
 }

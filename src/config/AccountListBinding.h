@@ -2,6 +2,7 @@
 
 #include "config/AccountRows.h"
 
+class QComboBox;
 class QLineEdit;
 class QRadioButton;
 class QString;
@@ -22,6 +23,8 @@ public:
         QLineEdit* Port;
         QRadioButton* Pop3;
         QRadioButton* Imap4;
+        // Items in the order of TAccountSecurity.
+        QComboBox* Security = nullptr;
     };
 
     TAccountListBinding(QTreeWidget& list, const TFields& fields);
@@ -40,6 +43,9 @@ public:
     void StoreField(TAccountColumn column, const QString& text);
     // The radio buttons become the selected row's protocol; the port stays.
     void StoreProtocol();
+    // The drop-down becomes the selected row's security; a well-known port
+    // moves to its partner (110 and 995, 143 and 993).
+    void StoreSecurity();
 
     // Appends a new account with the translated defaults, disabled until the
     // user ticks it, and selects it.

@@ -14,6 +14,7 @@ Account AccountOfRow(const QTreeWidgetItem* row)
     a.Host = ToCodePage(row->text(acHost));
     a.Port = ToCodePage(row->text(acPort));
     a.IMAP4 = row->text(acProtocol) == QLatin1String("1");
+    a.Security = SecurityOfNumber(row->text(acSecurity).toInt());
     return a;
 }
 
@@ -34,6 +35,7 @@ void SetAccountRow(QTreeWidgetItem* row, const Account& account)
     row->setText(acHost, FromCodePage(account.Host));
     row->setText(acPort, FromCodePage(account.Port));
     row->setText(acProtocol, account.IMAP4 ? QStringLiteral("1") : QStringLiteral("0"));
+    row->setText(acSecurity, QString::number(account.Security));
 }
 
 QTreeWidgetItem* AppendAccountRow(QTreeWidget* list, const Account& account)
@@ -42,4 +44,17 @@ QTreeWidgetItem* AppendAccountRow(QTreeWidget* list, const Account& account)
     row->setFlags(row->flags() | Qt::ItemIsUserCheckable | Qt::ItemIsEditable);
     SetAccountRow(row, account);
     return row;
+}
+
+TAccountSecurity SecurityOfNumber(long long number)
+{
+    switch (number)
+    {
+    case asStartTLS:
+        return asStartTLS;
+    case asImplicitTLS:
+        return asImplicitTLS;
+    default:
+        return asNone;
+    }
 }

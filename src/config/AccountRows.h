@@ -8,7 +8,7 @@ class QTreeWidgetItem;
 // An account is one row of the settings window's account list: the caption in
 // column 0 (the only visible one), the enabled flag as the row's check box and
 // the other fields as texts of hidden columns; the protocol as "1" (IMAP4) or
-// "0" (POP3).
+// "0" (POP3); the security as its hive number.
 enum TAccountColumn
 {
     acCaption = 0,
@@ -17,10 +17,15 @@ enum TAccountColumn
     acHost,
     acPort,
     acProtocol,
+    acSecurity,
     acColumnCount
 };
 
 #include <vector>
+
+// A stored number as a security kind; numbers this program does not know
+// are asNone.
+TAccountSecurity SecurityOfNumber(long long number);
 
 Account AccountOfRow(const QTreeWidgetItem* row);
 // Every row of the list, in order.

@@ -91,6 +91,17 @@ void SetStayOnTop(QWidget* window, bool onTop)
         window->show();
 }
 
+// An account's security; absent (hives written before there was one) or of
+// another type means none.
+constexpr const char* SecurityValue = "Security";
+
+TAccountSecurity ReadSecurity(TRegistry& reg)
+{
+    if (!reg.ValueExists(SecurityValue) || reg.GetDataType(SecurityValue) != TRegDataType::rdInteger)
+        return asNone;
+    return SecurityOfNumber(reg.ReadInteger(SecurityValue));
+}
+
 } // namespace
 
 std::string AccountKey(int number)
@@ -203,6 +214,7 @@ void LoadFromRegistry(TfrmSettings& s, TfrmNewMail& m)
         a.Port = ReadOrCreateString(reg, "HostPort", defaults.Port);
         a.IMAP4 = ReadOrCreateBool(reg, "IMAP4", defaults.IMAP4);
         a.Enabled = ReadOrCreateBool(reg, "AccountEnabled", defaults.Enabled);
+        a.Security = ReadSecurity(reg);
         SetAccountRow(row, a);
         reg.CloseKey();
     }
@@ -271,6 +283,11 @@ void WriteToRegistry(TfrmSettings& s, TfrmNewMail& m)
         reg.WriteString("HostPort", a.Port);
         reg.WriteBool("AccountEnabled", a.Enabled);
         reg.WriteBool("IMAP4", a.IMAP4);
+        // Written only when chosen, so plain accounts keep the key they had.
+        if (a.Security != asNone)
+            reg.WriteInteger(SecurityValue, a.Security);
+        else if (reg.ValueExists(SecurityValue))
+            reg.DeleteValue(SecurityValue);
         reg.CloseKey();
     }
 }

@@ -282,6 +282,9 @@ void TfrmSettings::CreateAccountPage()
     txtHost = Named(new QLineEdit(g), "txtHost");
     lblPort = Captioned<QLabel>(g, "lblPort", "Port:");
     txtPort = Named(new QLineEdit(g), "txtPort");
+    lblSecurity = Captioned<QLabel>(g, "lblSecurity", "Security:");
+    cboSecurity = Named(new QComboBox(g), "cboSecurity");
+    cboSecurity->addItems({QStringLiteral("None"), QStringLiteral("STARTTLS"), QStringLiteral("SSL/TLS")});
     auto* props = new QGridLayout(g);
     props->addWidget(rdbPop3, 0, 0);
     props->addWidget(rdbImap4, 0, 1);
@@ -293,6 +296,8 @@ void TfrmSettings::CreateAccountPage()
     props->addWidget(txtHost, 3, 1);
     props->addWidget(lblPort, 4, 0);
     props->addWidget(txtPort, 4, 1);
+    props->addWidget(lblSecurity, 5, 0);
+    props->addWidget(cboSecurity, 5, 1);
 
     auto* page = new QVBoxLayout(p);
     page->addWidget(grpAccounts, 1);

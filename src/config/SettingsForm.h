@@ -79,6 +79,7 @@ public:
     void txtPasswordChange();
     void txtHostChange();
     void txtPortChange();
+    void cboSecurityChange();
     void rdbPop3Click();
     void rdbImap4Click();
     void pagSettingsChange(int index);
@@ -150,6 +151,8 @@ public:
     QLineEdit* txtHost;
     QLabel* lblPort;
     QLineEdit* txtPort;
+    QLabel* lblSecurity;
+    QComboBox* cboSecurity; // index = TAccountSecurity
 
     // Tray, menu, timers
     QList<QIcon> imlState;

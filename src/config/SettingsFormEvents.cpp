@@ -12,6 +12,7 @@
 #include "desktop/Dialogs.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -63,7 +64,7 @@ void TfrmSettings::ConnectHandlers()
 {
     Accounts = std::make_unique<TAccountListBinding>(
         *lvwAccounts,
-        TAccountListBinding::TFields{txtUserName, txtPassword, txtHost, txtPort, rdbPop3, rdbImap4});
+        TAccountListBinding::TFields{txtUserName, txtPassword, txtHost, txtPort, rdbPop3, rdbImap4, cboSecurity});
 
     connect(btnOk, &QPushButton::clicked, this, [this] { btnOkClick(); });
     connect(btnCancel, &QPushButton::clicked, this, [this] { btnCancelClick(); });
@@ -101,6 +102,7 @@ void TfrmSettings::ConnectHandlers()
     connect(txtPassword, &QLineEdit::textChanged, this, [this] { txtPasswordChange(); });
     connect(txtHost, &QLineEdit::textChanged, this, [this] { txtHostChange(); });
     connect(txtPort, &QLineEdit::textChanged, this, [this] { txtPortChange(); });
+    connect(cboSecurity, &QComboBox::currentIndexChanged, this, [this] { cboSecurityChange(); });
     connect(rdbPop3, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
             rdbPop3Click();
@@ -302,6 +304,11 @@ void TfrmSettings::txtHostChange()
 void TfrmSettings::txtPortChange()
 {
     Accounts->StoreField(acPort, txtPort->text());
+}
+
+void TfrmSettings::cboSecurityChange()
+{
+    Accounts->StoreSecurity();
 }
 
 void TfrmSettings::rdbPop3Click()

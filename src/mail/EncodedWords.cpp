@@ -130,6 +130,108 @@ std::string ToCodePage(const std::string& bytes, const std::string& charset, con
     return bytes;
 }
 
+// Charsets found through the first three markers keep their own rules; any
+// other charset (UTF-8, US-ASCII, whatever iconv knows) is decoded only when
+// there is a code page to convert to.
+bool OldMarker(const std::string& up, std::size_t at)
+{
+    return up.compare(at, 5, "=?ISO") == 0 || up.compare(at, 9, "=?WINDOWS") == 0 || up.compare(at, 6, "=?KOI8") == 0;
+}
+
+// A word of another charset, converted without transliteration: false when
+// the charset is unknown or the code page cannot hold every character, and
+// the word stays as it came.
+bool StrictToCodePage(const std::string& bytes, const std::string& charset, const std::string& codePage,
+                      std::string& out)
+{
+    const std::string from = SourceCharset(charset);
+    // iconv reads an empty name as the locale's charset.
+    if (from.empty())
+        return false;
+    if (SameText(from, codePage))
+    {
+        out = bytes;
+        return true;
+    }
+    return ConvertCharset(bytes, from, codePage, out);
+}
+
+bool HasEightBit(std::string_view text)
+{
+    return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+// Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool ValidUtf8(const std::string& text)
+{
+    std::size_t i = 0;
+    while (i < text.size())
+    {
+        const unsigned c = static_cast<unsigned char>(text[i]);
+        std::size_t more;
+        unsigned min;
+        unsigned value;
+        if (c < 0x80)
+        {
+            ++i;
+            continue;
+        }
+        if (c >= 0xC2 && c <= 0xDF)
+            more = 1, min = 0x80, value = c & 0x1F;
+        else if (c >= 0xE0 && c <= 0xEF)
+            more = 2, min = 0x800, value = c & 0x0F;
+        else if (c >= 0xF0 && c <= 0xF4)
+            more = 3, min = 0x10000, value = c & 0x07;
+        else
+            return false;
+        if (text.size() - i <= more)
+            return false;
+        for (std::size_t k = 1; k <= more; ++k)
+        {
+            const unsigned t = static_cast<unsigned char>(text[i + k]);
+            if ((t & 0xC0) != 0x80)
+                return false;
+            value = (value << 6) | (t & 0x3F);
+        }
+        if (value < min || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+            return false;
+        i += more + 1;
+    }
+    return true;
+}
+
+// Raw 8-bit text that is valid UTF-8 as a whole is read as UTF-8: each run
+// between whitespace that holds 8-bit bytes is converted, and a run the code
+// page cannot hold stays as it came. Other text stays as it is.
+std::string RawUtf8ToCodePage(const std::string& text, const std::string& codePage)
+{
+    if (codePage.empty() || SameText(codePage, "UTF-8") || SameText(codePage, "UTF8") || !HasEightBit(text) ||
+        !ValidUtf8(text))
+        return text;
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size())
+    {
+        if (IsWhitespace(text[i]))
+        {
+            out += text[i++];
+            continue;
+        }
+        std::size_t end = i;
+        while (end < text.size() && !IsWhitespace(text[end]))
+            ++end;
+        const std::string run = text.substr(i, end - i);
+        std::string converted;
+        if (HasEightBit(run) && StrictToCodePage(run, "UTF-8", codePage, converted))
+            out += converted;
+        else
+            out += run;
+        i = end;
+    }
+    return out;
+}
+
 // The first occurrence of a pattern (or of any character of a set) at or after
 // a position, remembered between calls. The decoder's searches move forward,
 // so each stretch of text is scanned about once instead of once per candidate.
@@ -252,8 +354,8 @@ std::string DecodeWords(const std::string& text, const std::string& codePage, bo
     // word it replaces, so it is put right-aligned where the word ended and
     // positions after it do not move. What lies before `cur` is final and has
     // gone to `out`. `up` is the upper-cased twin in which markers are found.
-    std::string buf = text;
-    std::string up = UpperCase(text);
+    std::string buf = RawUtf8ToCodePage(text, codePage);
+    std::string up = UpperCase(buf);
     std::string out;
     out.reserve(text.size());
     std::size_t cur = 0;
@@ -263,21 +365,31 @@ std::string DecodeWords(const std::string& text, const std::string& codePage, bo
     Finder koi8(up, "=?KOI8", false);
     Finder close(up, "?=", false);
     Finder white(up, " \t\r\n", true);
-    // Fall-back order, not the earliest of the three.
+    Finder other(up, "=?", false);
+    // Words of other charsets, only with a code page to convert them to.
+    auto otherFrom = [&](std::size_t from) {
+        std::size_t s = codePage.empty() ? npos : other.From(from);
+        while (s != npos && OldMarker(up, s))
+            s = other.From(s + 1);
+        return s;
+    };
+    // Fall-back order among the three, not the earliest of them; a word of
+    // another charset is taken where it comes first.
     auto candidate = [&](std::size_t from) {
         std::size_t s = iso.From(from);
         if (s == npos)
             s = windows.From(from);
         if (s == npos)
             s = koi8.From(from);
-        return s;
+        return std::min(s, otherFrom(from));
     };
 
     std::size_t prevEnd = npos; // just after the previous decoded word
     std::size_t s = candidate(0);
     while (s != npos)
     {
-        const std::size_t q1 = up.find('?', s + 5);
+        const bool old = OldMarker(up, s);
+        const std::size_t q1 = up.find('?', s + (old ? 5 : 2));
         const std::size_t q2 = q1 == npos ? npos : up.find('?', q1 + 1);
         const std::size_t q3 = q2 == npos ? npos : close.From(q2 + 1);
         if (q3 == npos || white.From(s) < q3)
@@ -303,7 +415,18 @@ std::string DecodeWords(const std::string& text, const std::string& codePage, bo
             s = candidate(s + 1);
             continue;
         }
-        if (SameText(charset, "ISO-2022-JP"))
+        if (!old)
+        {
+            std::string converted;
+            if (!StrictToCodePage(word, charset, codePage, converted))
+            {
+                prevEnd = npos;
+                s = candidate(s + 1);
+                continue;
+            }
+            word = std::move(converted);
+        }
+        else if (SameText(charset, "ISO-2022-JP"))
             word = ToCodePage(JisToShiftJis(word), "CP932", codePage);
         else
             word = ToCodePage(word, charset, codePage);
@@ -325,7 +448,7 @@ std::string DecodeWords(const std::string& text, const std::string& codePage, bo
             std::copy(word.begin(), word.end(), buf.begin() + static_cast<std::ptrdiff_t>(cur));
             const std::string upper = UpperCase(word);
             std::copy(upper.begin(), upper.end(), up.begin() + static_cast<std::ptrdiff_t>(cur));
-            for (Finder* f : {&iso, &windows, &koi8, &close, &white})
+            for (Finder* f : {&iso, &windows, &koi8, &close, &white, &other})
                 f->Rewritten(cur, end);
             next = cur + 1;
         }

@@ -2,19 +2,23 @@
 
 #include <string>
 
-// Decoding of encoded words (RFC 2047) in header values. Only words whose
-// charset starts with ISO, WINDOWS or KOI8 are decoded; others stay as they are.
-// A decoded word is converted from its charset into the desktop code page when
-// iconv knows the charset and every character converts (characters the code
-// page lacks are transliterated or become '?'); otherwise its bytes are kept
-// as they are. NUL bytes are removed from the result.
+// Decoding of encoded words (RFC 2047) in header values. Words whose charset
+// starts with ISO, WINDOWS or KOI8 are decoded and converted from their
+// charset into the desktop code page when iconv knows the charset
+// (characters the code page lacks are transliterated or become '?');
+// otherwise their bytes are kept as they are. Words of any other charset
+// (UTF-8, US-ASCII, ...) are decoded only when iconv knows the charset and
+// the code page holds every character; else they stay exactly as they came.
+// Raw 8-bit text that is valid UTF-8 is read as UTF-8 and converted the same
+// way, run by run between whitespace. NUL bytes are removed from the result.
 //
 // Throws EConvertError when a Q-encoded word holds "=" and two characters that
 // are not hexadecimal digits.
 std::string DecodeEncodedWords(const std::string& text);
 
 // The same with an explicit target code page (an iconv name); an empty one
-// keeps every decoded word's bytes unconverted.
+// keeps every decoded word's bytes unconverted, and leaves words of other
+// charsets and raw text alone.
 std::string DecodeEncodedWords(const std::string& text, const std::string& codePage);
 
 // The same in the desktop code page, except that a word that cannot be

@@ -223,3 +223,31 @@ class EIdReplyIMAP4Error : public EIdException
 public:
     using EIdException::EIdException;
 };
+
+// The secure layer. No credentials are ever sent after one of these.
+
+// The TLS handshake failed, or the server broke the secure session.
+class EIdTLSError : public EIdException
+{
+public:
+    using EIdException::EIdException;
+};
+
+// The server's certificate did not verify; the text says why in plain words
+// and `VerifyResult` keeps the library's code.
+class EIdTLSCertificateError : public EIdTLSError
+{
+public:
+    EIdTLSCertificateError(const std::string& text, long verifyResult)
+        : EIdTLSError(text), VerifyResult(verifyResult)
+    {
+    }
+    long VerifyResult;
+};
+
+// STARTTLS was asked for and the server does not offer it, or refused it.
+class EIdTLSNotAvailable : public EIdTLSError
+{
+public:
+    using EIdTLSError::EIdTLSError;
+};

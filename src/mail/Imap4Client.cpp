@@ -4,6 +4,7 @@
 #include "mail/IdIOHandler.h"
 #include "mail/IdMessage.h"
 #include "mail/ModifiedUtf7.h"
+#include "mail/TlsIOHandler.h"
 #include "platform/Numbers.h"
 #include "platform/AsciiText.h"
 
@@ -311,10 +312,16 @@ bool TIdIMAP4::Connect(bool autoLogin)
 {
     ConnectionState = State::NonAuthenticated;
     if (!(IOHandler() && IOHandler()->IsOpen() && Connected()))
+    {
+        PrepareTLSHandler(*this, UseTLS);
         TIdTCPClientCustom::Connect();
+    }
     Handler().MaxLineLength = MaxReplyLineLength;
     ReadGreeting();
     FGreetingBanner = LastReply().Text.empty() ? std::string() : LastReply().Text.front();
+    // A line kept open from before may be secured already.
+    if (UsesStartTLS(UseTLS) && !LineSecureAsAsked(*this, UseTLS))
+        StartTLS();
     if (autoLogin)
         Login();
     return true;
@@ -367,8 +374,44 @@ void TIdIMAP4::SendLogin()
     }
 }
 
+void TIdIMAP4::StartTLS()
+{
+    try
+    {
+        // A PREAUTH session cannot be secured any more.
+        if (LastReply().Code != "OK")
+            throw EIdTLSNotAvailable("The server's greeting does not allow STARTTLS; the password was not sent.");
+        Capability(ServerCapabilities);
+        if (!HasCapability("STARTTLS"))
+            throw EIdTLSNotAvailable("The server does not offer STARTTLS; the password was not sent.");
+        if (SendTaggedCommand(NextTag(), "STARTTLS", {}) != "OK")
+        {
+            // The tagged completion's text is the last side line.
+            const TIdStrings& side = LastReplyIMAP4().SideLines;
+            throw EIdTLSNotAvailable("The server refused STARTTLS (" + (side.empty() ? std::string() : side.back())
+                                     + "); the password was not sent.");
+        }
+        auto* tls = dynamic_cast<TIdTlsIOHandler*>(IOHandler());
+        if (!tls)
+            throw EIdTLSNotAvailable("The connection is not secure; the password was not sent.");
+        tls->StartTLS();
+        // What the server said before the handshake may have been forged.
+        Capability(ServerCapabilities);
+    }
+    catch (const EIdTLSError&)
+    {
+        CloseSession();
+        throw;
+    }
+}
+
 void TIdIMAP4::Login()
 {
+    if (!LineSecureAsAsked(*this, UseTLS))
+    {
+        CloseSession();
+        throw EIdTLSNotAvailable("The connection is not secure; the password was not sent.");
+    }
     const std::string greeting = LastReply().Code;
     try
     {

@@ -96,6 +96,7 @@ public:
     std::string Password;
     TIdIMAP4AuthenticationType AuthType = TIdIMAP4AuthenticationType::atUserPass;
     TIdStrings SASLMechanisms;
+    TIdUseTLS UseTLS = utNoTLSSupport;
     int MilliSecsToWaitToClearBuffer = 10;
     TIdRetrieveOnSelect RetrieveOnSelect = rsDisabled;
     // The longest line a reply may carry; a SEARCH of a large mailbox is one
@@ -174,6 +175,9 @@ private:
     void WriteCommand(const std::string& line);
     void DrainStrayLines();
     void SendLogin();
+    // "STARTTLS" after an OK greeting, the handshake, and the capabilities
+    // asked again.
+    void StartTLS();
     void CloseSession() noexcept;
     TIdIOHandler& Handler();
 

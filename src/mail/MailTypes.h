@@ -30,3 +30,14 @@ enum TIdStatus
     hsDisconnecting,
     hsDisconnected
 };
+
+// utNoTLSSupport: plain text throughout. utUseImplicitTLS: TLS from the first
+// byte. utUseRequireTLS and utUseExplicitTLS: STARTTLS before the login, and
+// no login at all when the server does not offer it or it fails.
+enum TIdUseTLS
+{
+    utNoTLSSupport,
+    utUseImplicitTLS,
+    utUseRequireTLS,
+    utUseExplicitTLS
+};

@@ -4,6 +4,8 @@
 #include "mail/IdHashMessageDigest5.h"
 #include "mail/IdIOHandler.h"
 #include "mail/IdMessage.h"
+#include "mail/TlsIOHandler.h"
+#include "platform/AsciiText.h"
 #include "platform/Exception.h"
 #include "platform/Numbers.h"
 
@@ -79,6 +81,7 @@ void TIdPOP3::Connect()
     CapaAnswered = false;
     GreetingTimestamp.clear();
     ServerCapabilities.clear();
+    PrepareTLSHandler(*this, UseTLS);
     TIdTCPClientCustom::Connect();
     // A refused greeting leaves the connection open for the caller to close.
     ReadReply("+OK");
@@ -87,12 +90,48 @@ void TIdPOP3::Connect()
     if (SendCommand("CAPA") == "+OK")
         IOHandler()->ReadDotTerminated(ServerCapabilities);
     CapaAnswered = !ServerCapabilities.empty();
+    if (UsesStartTLS(UseTLS))
+        StartTLS();
     if (AutoLogin)
         Login();
 }
 
+void TIdPOP3::StartTLS()
+{
+    try
+    {
+        bool offered = false;
+        for (const std::string& capability : ServerCapabilities)
+            offered = offered || AsciiText::SameText(capability, "STLS");
+        if (!offered)
+            throw EIdTLSNotAvailable("The server does not offer STLS; the password was not sent.");
+        if (SendCommand("STLS") != "+OK")
+            throw EIdTLSNotAvailable("The server refused STLS (" + FirstLine(LastReply().Text)
+                                     + "); the password was not sent.");
+        static_cast<TIdTlsIOHandler*>(IOHandler())->StartTLS();
+    }
+    catch (const EIdTLSError&)
+    {
+        // Nothing more goes over a line that could not be secured.
+        Disconnect(false);
+        throw;
+    }
+    // What the server said before the handshake may have been forged.
+    ServerCapabilities.clear();
+    if (SendCommand("CAPA") == "+OK")
+        IOHandler()->ReadDotTerminated(ServerCapabilities);
+    CapaAnswered = !ServerCapabilities.empty();
+}
+
 void TIdPOP3::Login()
 {
+    // Whatever went wrong before, credentials never go over a line that was
+    // meant to be secure and is not.
+    if (!LineSecureAsAsked(*this, UseTLS))
+    {
+        Disconnect(false);
+        throw EIdTLSNotAvailable("The connection is not secure; the password was not sent.");
+    }
     try
     {
         // Sent unquoted, a line break would end the command early and make

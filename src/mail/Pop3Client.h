@@ -16,15 +16,6 @@ enum TIdPOP3AuthenticationType
     atSASL
 };
 
-// TLS is never negotiated; the setting exists and stays at utNoTLSSupport.
-enum TIdUseTLS
-{
-    utNoTLSSupport,
-    utUseImplicitTLS,
-    utUseRequireTLS,
-    utUseExplicitTLS
-};
-
 // POP3 client (RFC 1939) as the mail check needs it: log in, count the
 // messages, fetch a header, read a size, mark for deletion, quit. One
 // instance is reused for many connections: set Host, Port, Username and
@@ -72,6 +63,10 @@ public:
 
 protected:
     void NotifyPeerOfDisconnect() override;
+
+private:
+    // "STLS", the handshake, and the capabilities asked again.
+    void StartTLS();
 };
 
 // The parsing under the operations, apart so it can be checked on its own.

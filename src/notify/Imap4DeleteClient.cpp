@@ -10,6 +10,11 @@ void TImap4DeleteClient::SetAccount(const std::string& userName, const std::stri
     SetImap4Account(Client, userName, password, host, port, ConnectTimeout, ReadTimeout);
 }
 
+void TImap4DeleteClient::SetSecurity(TAccountSecurity security)
+{
+    Client.UseTLS = UseTLSOf(security);
+}
+
 void TImap4DeleteClient::Connect()
 {
     Marked = false;

@@ -20,6 +20,7 @@ public:
 
     void SetAccount(const std::string& userName, const std::string& password, const std::string& host,
                     int port) override;
+    void SetSecurity(TAccountSecurity security) override;
     // Login, "inbox" selected and the UIDs of the unseen messages read; a
     // refused step raises.
     void Connect() override;

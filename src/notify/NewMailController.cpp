@@ -52,6 +52,11 @@ void TPop3DeleteClient::SetAccount(const std::string& userName, const std::strin
     SetPop3Account(FClient, userName, password, host, port, ConnectTimeout, ReadTimeout);
 }
 
+void TPop3DeleteClient::SetSecurity(TAccountSecurity security)
+{
+    FClient.UseTLS = UseTLSOf(security);
+}
+
 void TPop3DeleteClient::Connect()
 {
     FClient.Connect();
@@ -382,6 +387,7 @@ void TNewMailController::actDeleteExecute()
                 client->Disconnect();
                 client->SetAccount(account.UserName, account.Password, account.Host,
                                    PortOfText(account.Port));
+                client->SetSecurity(account.Security);
                 client->Connect();
             }
             if (client->StillShows(target.Message, target.Shown))

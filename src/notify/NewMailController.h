@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,13 @@ public:
 
     virtual void SetAccount(const std::string& userName, const std::string& password,
                             const std::string& host, int port) = 0;
+    // How the next Connect secures the line, as the check does it. A client
+    // that cannot secure it refuses rather than log in in plain text.
+    virtual void SetSecurity(TAccountSecurity security)
+    {
+        if (security != asNone)
+            throw std::runtime_error("This client cannot secure its connection.");
+    }
     // Greeting and login.
     virtual void Connect() = 0;
     // Reads message `number` again: false when it is gone or is not the
@@ -61,6 +69,7 @@ public:
 
     void SetAccount(const std::string& userName, const std::string& password, const std::string& host,
                     int port) override;
+    void SetSecurity(TAccountSecurity security) override;
     void Connect() override;
     bool StillShows(int number, const TRowMessage& row) override;
     void DeleteMessage(int number) override;

@@ -5,8 +5,16 @@
 //   deliver <file>              puts the file's text into ann's Maildir
 //   deliver-to <user> <file>    the same into the user's Maildir
 //   imap                        answers "imap <port>" 
+//   tls                         answers "tls <pop3s port> <imaps port>"
+// With TERNBELL_E2E_TLS_DIR set, a throw-away CA is made in that folder
+// (ca.pem, to be trusted through SSL_CERT_FILE) and the server serves TLS
+// for 127.0.0.1 with a certificate it issued.
 // End of input stops the server and removes its folder.
 #include "support/Dovecot.h"
+#include "support/TestTls.h"
+
+#include <cstdlib>
+#include <memory>
 
 #include <fstream>
 #include <iostream>
@@ -26,6 +34,13 @@ int main()
         Dovecot server;
         server.AddUser("ann", "secret");
         server.AddUser("bob", "secret");
+        std::unique_ptr<TestCa> ca;
+        if (const char* tlsDir = std::getenv("TERNBELL_E2E_TLS_DIR"); tlsDir && *tlsDir)
+        {
+            ca = std::make_unique<TestCa>(tlsDir, "ternbell e2e CA");
+            const TestCa::Issued cert = ca->Issue("server", {"127.0.0.1"});
+            server.EnableTls(cert.CertFile, cert.KeyFile);
+        }
         server.Start();
         std::cout << "pop3 " << server.Pop3Port() << std::endl;
         for (std::string line; std::getline(std::cin, line);)
@@ -35,6 +50,11 @@ int main()
             if (line == "imap")
             {
                 std::cout << "imap " << server.ImapPort() << std::endl;
+                continue;
+            }
+            if (line == "tls")
+            {
+                std::cout << "tls " << server.Pop3sPort() << " " << server.ImapsPort() << std::endl;
                 continue;
             }
             if (line.rfind("deliver ", 0) == 0)

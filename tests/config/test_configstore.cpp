@@ -253,6 +253,35 @@ TEST_F(ConfigStoreTest, MissingAccountKeysAreCreatedWithTheDefaults)
     }
 }
 
+TEST_F(ConfigStoreTest, SecurityIsReadWhenPresentAndWrittenOnlyWhenChosen)
+{
+    Store(Main, "AccountsNo", 5);
+    Store(AccountKey(1), "Security", 1);
+    Store(AccountKey(2), "Security", 2);
+    // Values this program does not know, or of another type, mean none.
+    Store(AccountKey(3), "Security", 7);
+    Store(AccountKey(4), "Security", std::string("2"));
+    Load();
+    const TAccountSecurity expected[] = {asStartTLS, asImplicitTLS, asNone, asNone, asNone};
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(AccountOfRow(Row(i)).Security, expected[i]) << i;
+    TRegistry reg;
+    // Reading creates no value: hives written before stay as they were.
+    ASSERT_TRUE(reg.OpenKey(AccountKey(5), false));
+    EXPECT_FALSE(reg.ValueExists("Security"));
+    reg.CloseKey();
+
+    Save();
+    EXPECT_EQ(Integer(AccountKey(1), "Security"), 1);
+    EXPECT_EQ(Integer(AccountKey(2), "Security"), 2);
+    for (int i = 3; i <= 5; ++i)
+    {
+        ASSERT_TRUE(reg.OpenKey(AccountKey(i), false));
+        EXPECT_FALSE(reg.ValueExists("Security")) << i;
+        reg.CloseKey();
+    }
+}
+
 TEST_F(ConfigStoreTest, DropDownIndexOutsideItsListBecomesMinusOneAndIsSavedSo)
 {
     Store(Main, "DoubleClick", 3);

@@ -384,6 +384,55 @@ TEST_F(SettingsDialogTest, ProtocolChangeKeepsThePort)
     EXPECT_EQ(String(AccountKey(1), "HostPort"), "110");
 }
 
+TEST_F(SettingsDialogTest, SecurityMovesWellKnownPortsToTheirPartnersAndIsStoredPerAccount)
+{
+    StoreAccount(2, "Work");
+    Open();
+    Page(settings->tabAccount);
+    ClickRow(0);
+    EXPECT_EQ(settings->cboSecurity->currentIndex(), asNone);
+    struct Step
+    {
+        const char* Port; // typed before the choice; null keeps the edit
+        TAccountSecurity Security;
+        const char* Expected;
+    };
+    const Step steps[] = {
+        {nullptr, asImplicitTLS, "995"}, {nullptr, asStartTLS, "110"}, {nullptr, asImplicitTLS, "995"},
+        {nullptr, asNone, "110"},        {"143", asImplicitTLS, "993"}, {nullptr, asStartTLS, "143"},
+        {"993", asNone, "143"},          {"2110", asImplicitTLS, "2110"}, {"110", asStartTLS, "110"},
+    };
+    // Each step is a change of the choice.
+    for (const Step& step : steps)
+    {
+        SCOPED_TRACE(std::string(step.Port ? step.Port : "-") + " -> " + std::to_string(step.Security));
+        if (step.Port)
+            Type(settings->txtPort, QString::fromLatin1(step.Port));
+        settings->cboSecurity->setCurrentIndex(step.Security);
+        EXPECT_EQ(settings->txtPort->text(), QString::fromLatin1(step.Expected));
+        EXPECT_EQ(RowAccount(0).Security, step.Security);
+        EXPECT_EQ(RowAccount(0).Port, step.Expected);
+    }
+    settings->txtPort->setText(QStringLiteral("143"));
+    settings->cboSecurity->setCurrentIndex(asImplicitTLS);
+    EXPECT_EQ(settings->txtPort->text(), "993");
+
+    // The other account keeps its own choice, and showing it stores nothing.
+    ClickRow(1);
+    EXPECT_EQ(settings->cboSecurity->currentIndex(), asNone);
+    EXPECT_EQ(settings->txtPort->text(), "110");
+    ClickRow(0);
+    EXPECT_EQ(settings->cboSecurity->currentIndex(), asImplicitTLS);
+    EXPECT_EQ(settings->txtPort->text(), "993");
+
+    Click(settings->btnOk);
+    EXPECT_EQ(Integer(AccountKey(1), "Security"), asImplicitTLS);
+    EXPECT_EQ(String(AccountKey(1), "HostPort"), "993");
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKey(AccountKey(2), false));
+    EXPECT_FALSE(reg.ValueExists("Security"));
+}
+
 TEST_F(SettingsDialogTest, TwoAccountsEditedAlternatelyKeepTheirOwnFields)
 {
     StoreAccount(2, "Work");

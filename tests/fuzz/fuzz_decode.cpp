@@ -1,10 +1,14 @@
 // Encoded-word decoding: any text gives a result or a conversion error. The
 // decoder works in place with remembered searches; without a code page its
 // result must equal that of a plain, slow rewrite loop over the whole text.
+// With one, a UTF-8 word made of the input's bytes is either converted
+// exactly or left exactly as it came, and ASCII text without words passes.
 #include "mail/EncodedWords.h"
 #include "platform/AsciiText.h"
+#include "platform/CodePage.h"
 #include "platform/Exception.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -177,6 +181,46 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     catch (const EConvertError&)
     {
     }
+    try
+    {
+        const std::string converted = DecodeEncodedWords(text, "UTF-8");
+        if (converted.find('\0') != npos)
+            std::abort();
+    }
+    catch (const EConvertError&)
+    {
+    }
+
+    // The input's first bytes as one Q-encoded UTF-8 word between plain text.
+    const std::string bytes = text.substr(0, 24);
+    std::string word = "=?UTF-8?Q?";
+    static const char hex[] = "0123456789ABCDEF";
+    for (const char c : bytes)
+    {
+        word += '=';
+        word += hex[static_cast<unsigned char>(c) >> 4];
+        word += hex[static_cast<unsigned char>(c) & 15];
+    }
+    word += "?=";
+    std::string strict;
+    const bool fits = ConvertCharset(bytes, "UTF-8", "CP1252", strict);
+    std::string want = "a " + (fits ? strict : word) + " z";
+    want.erase(std::remove(want.begin(), want.end(), '\0'), want.end());
+    // A converted word is searched again: only compare when it holds no marker.
+    if ((!fits || strict.find("=?") == npos) && DecodeEncodedWords("a " + word + " z", "CP1252") != want)
+        std::abort();
+
+    bool plain = text.find("=?") == npos;
+    for (const char c : text)
+        plain = plain && static_cast<unsigned char>(c) < 0x80;
+    if (plain)
+    {
+        std::string stripped = text;
+        stripped.erase(std::remove(stripped.begin(), stripped.end(), '\0'), stripped.end());
+        if (DecodeEncodedWords(text, "CP1252") != stripped)
+            std::abort();
+    }
+
     if (JisToShiftJis(text).size() > text.size())
         std::abort();
     return 0;

@@ -17,7 +17,7 @@ if(TERNBELL_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   add_library(mail_fuzzing STATIC ${_mail_sources} ${_platform_sources})
   target_include_directories(mail_fuzzing PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_compile_options(mail_fuzzing PRIVATE -fsanitize=fuzzer-no-link ${_fuzz_flags})
-  target_link_libraries(mail_fuzzing PUBLIC Qt6::Core Iconv::Iconv OpenSSL::Crypto Threads::Threads)
+  target_link_libraries(mail_fuzzing PUBLIC Qt6::Core Iconv::Iconv OpenSSL::SSL OpenSSL::Crypto Threads::Threads)
   set_target_properties(mail_fuzzing PROPERTIES AUTOMOC OFF)
 
   file(GLOB _targets CONFIGURE_DEPENDS ${_fuzz_src}/fuzz_*.cpp)

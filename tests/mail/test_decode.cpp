@@ -59,6 +59,10 @@ const DecodeRow kRawRows[] = {
     {"Iso2022JpToShiftJis", "=?ISO-2022-JP?B?GyRCJCIbKEI=?=", "\x82\xA0"},
     {"QuestionMarksCloseTogether", "=?ISO?Q?=", "=?ISO?Q?="},
     {"CandidateRunsSharingMarks", "=?ISO?=?ISO?=x", "x"},
+    // Other charsets need a code page to convert to; without one they, and
+    // raw 8-bit text, stay.
+    {"Utf8WordWithoutCodePageStays", "=?UTF-8?B?SGVsbG8=?=", "=?UTF-8?B?SGVsbG8=?="},
+    {"RawUtf8WithoutCodePageStays", "Caf\xC3\xA9", "Caf\xC3\xA9"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, DecodeRaw, testing::ValuesIn(kRawRows), RowLabel());
@@ -103,6 +107,31 @@ const PageRow kPageRows[] = {
     {"ShiftJisOnCp932", "CP932", "=?ISO-2022-JP?B?GyRCJCIbKEI=?=", "\x82\xA0"},
     {"WindowsOnSamePage", "CP1251", "=?windows-1251?Q?=CF?=", "\xCF"},
     {"Ucs2Decoded", "CP1252", "=?ISO-10646-UCS-2?B?AGEA6Q==?=", "a\xE9"},
+    // UTF-8 and the other charsets iconv knows.
+    {"Utf8Base64", "CP1252", "=?UTF-8?B?SGVsbG8=?=", "Hello"},
+    {"Utf8QOnCp1252", "CP1252", "=?UTF-8?Q?Caf=C3=A9?=", "Caf\xE9"},
+    {"Utf8EuroOnCp1252", "CP1252", "=?utf-8?q?=E2=82=AC?=", "\x80"},
+    {"Utf8OnCp1251", "CP1251", "=?UTF-8?B?0J/RgNC40LLQtdGC?=", "\xCF\xF0\xE8\xE2\xE5\xF2"},
+    {"Utf8MissingFromCodePageStaysEncoded", "CP1252", "=?UTF-8?Q?=CE=A9mega?=", "=?UTF-8?Q?=CE=A9mega?="},
+    {"Utf8InvalidBytesStayEncoded", "CP1252", "=?UTF-8?Q?=C3?=", "=?UTF-8?Q?=C3?="},
+    {"Utf8OnUtf8Page", "UTF-8", "=?UTF-8?Q?=CE=A9?=", "\xCE\xA9"},
+    {"Utf8ThenIsoJoin", "CP1252", "=?UTF-8?Q?Caf=C3=A9?= =?ISO-8859-1?Q?_ol=E9?=", "Caf\xE9 ol\xE9"},
+    {"IsoThenUtf8Join", "CP1252", "=?ISO-8859-1?Q?a?=\r\n =?utf-8?b?w6k=?=", "a\xE9"},
+    {"UnconvertibleWordEndsAdjacency", "CP1252", "=?UTF-8?Q?=CE=A9?= =?ISO-8859-1?Q?b?=", "=?UTF-8?Q?=CE=A9?= b"},
+    {"WindowsStillSkippedBeforeIso", "CP1252", "=?UTF-8?Q?u?= =?WINDOWS-1252?Q?a?= =?ISO-8859-1?Q?b?=",
+     "u =?WINDOWS-1252?Q?a?= b"},
+    {"UsAscii", "CP1252", "=?US-ASCII?Q?plain_text?=", "plain text"},
+    {"Utf16", "CP1252", "=?UTF-16BE?B?AGEA6Q==?=", "a\xE9"},
+    {"LanguageSuffixDropped", "CP1252", "=?UTF-8*en?Q?Caf=C3=A9?=", "Caf\xE9"},
+    {"UnknownCharsetStays", "CP1252", "=?X-NOT-A-CHARSET?Q?a?=", "=?X-NOT-A-CHARSET?Q?a?="},
+    {"ShortCharset", "CP1252", "=?X?Q?a?= =??Q?b?=", "=?X?Q?a?= =??Q?b?="},
+    // Raw 8-bit text: valid UTF-8 is read as UTF-8, run by run.
+    {"RawUtf8Subject", "CP1252", "Caf\xC3\xA9 au lait", "Caf\xE9 au lait"},
+    {"RawUtf8RunMissingFromCodePageStays", "CP1252", "Caf\xC3\xA9 \xCE\xA9", "Caf\xE9 \xCE\xA9"},
+    {"RawLatin1Stays", "CP1252", "Caf\xE9 \xC3", "Caf\xE9 \xC3"},
+    {"RawOverlongIsNotUtf8", "CP1252", "\xC0\xAF \xC3\xA9", "\xC0\xAF \xC3\xA9"},
+    {"RawSurrogateIsNotUtf8", "CP1252", "\xED\xA0\x80 \xC3\xA9", "\xED\xA0\x80 \xC3\xA9"},
+    {"RawUtf8BesideEncodedWord", "CP1252", "\xC3\xA9 =?ISO-8859-1?Q?=E9?=", "\xE9 \xE9"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, DecodePage, testing::ValuesIn(kPageRows), RowLabel());

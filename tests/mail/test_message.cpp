@@ -52,7 +52,8 @@ TEST_P(MessageSubject, Loads)
 const SubjectRow kSubjectRows[] = {
     {"QEncoded", {"Subject: =?ISO-8859-1?Q?Caf=E9?="}, "Caf\xE9"},
     {"LowerCaseMarkers", {"Subject: =?iso-8859-1?q?a_b?="}, "a b"},
-    {"Utf8Untouched", {"Subject: =?UTF-8?B?SGVsbG8=?="}, "=?UTF-8?B?SGVsbG8=?="},
+    {"Utf8Decoded", {"Subject: =?UTF-8?B?SGVsbG8=?="}, "Hello"},
+    {"Utf8WordNextToIsoWord", {"Subject: =?UTF-8?Q?a?= =?ISO-8859-1?Q?b?="}, "ab"},
     {"AdjacentWords", {"Subject: =?ISO-8859-1?Q?a?= =?ISO-8859-1?Q?b?="}, "ab"},
     {"PlainTextAfterWord", {"Subject: =?ISO-8859-1?Q?a?= b"}, "a b"},
     {"WhitespaceInWord", {"Subject: =?ISO-8859-1?Q?a b?="}, "=?ISO-8859-1?Q?a b?="},

@@ -3,6 +3,7 @@
 
 #include "check/MessageRows.h"
 #include "check/Utils.h"
+#include "mail/IdExceptions.h"
 #include "mail/Pop3Client.h"
 #include "notify/NewMailController.h"
 #include "notify/NewMailForm.h"
@@ -55,12 +56,12 @@ protected:
 
     // Accounts named after their users, all served by `srv`.
     void Start(const ScriptedServer& srv, std::vector<std::string> users, bool imap4 = false,
-               const std::string& port = {})
+               const std::string& port = {}, TAccountSecurity security = asNone)
     {
         std::vector<Account> accounts;
         for (const std::string& user : users)
             accounts.push_back({user, true, user, "pw", srv.Host(),
-                                port.empty() ? std::to_string(srv.Port()) : port, imap4});
+                                port.empty() ? std::to_string(srv.Port()) : port, imap4, security});
         TNewMailEnvironment env;
         env.Accounts = [accounts] { return accounts; };
         env.CheckNow = [this] { Rows->Clear(), ++Checks; };
@@ -154,6 +155,19 @@ TEST_F(DeleteTest, ARefusedDeletionDropsTheSessionWithoutQuitAndDoesNotReload)
     EXPECT_THROW(Form->actDelete->trigger(), Exception);
     EXPECT_TRUE(srv.WaitClientClosed());
     EXPECT_EQ(srv.ReceivedAfterScript(), "");
+    EXPECT_EQ(Checks, 0);
+}
+
+TEST_F(DeleteTest, AStartTlsAccountIsNeverDeletedOverPlainText)
+{
+    // The server hides STLS: Delete stops before the user name goes.
+    ScriptedServer srv("S: +OK ready\nC: CAPA\nS: +OK\nS: USER\nS: .\n");
+    Start(srv, {"ann"}, false, {}, asStartTLS);
+    Add("ann", true);
+    EXPECT_THROW(Form->actDelete->trigger(), EIdTLSNotAvailable);
+    EXPECT_TRUE(srv.WaitClientClosed());
+    EXPECT_EQ(srv.Received(), "CAPA\r\n");
+    EXPECT_EQ(Pop.UseTLS, utUseRequireTLS);
     EXPECT_EQ(Checks, 0);
 }
 

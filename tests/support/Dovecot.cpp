@@ -188,6 +188,12 @@ void Dovecot::EnableApop(bool enable)
     Apop = enable;
 }
 
+void Dovecot::EnableTls(const std::string& certFile, const std::string& keyFile)
+{
+    TlsCert = certFile;
+    TlsKey = keyFile;
+}
+
 void Dovecot::Chown(const std::string& path) const
 {
     if (!AsRoot)
@@ -253,7 +259,9 @@ void Dovecot::WriteConfig() const
       << "base_dir = " << Root << "/run\n"
       << "state_dir = " << Root << "/state\n"
       << "log_path = " << Root << "/dovecot.log\n"
-      << "ssl = no\n"
+      << (TlsCert.empty() ? std::string("ssl = no\n")
+                          : "ssl = yes\nssl_cert = <" + TlsCert + "\nssl_key = <" + TlsKey
+                                + "\nssl_min_protocol = TLSv1.2\n")
       << "disable_plaintext_auth = no\n"
       << "auth_mechanisms = plain" << (Apop ? " apop" : "") << "\n"
       << "auth_failure_delay = 0\n"
@@ -269,10 +277,10 @@ void Dovecot::WriteConfig() const
       << " home=" << Root << "/home/%u\n}\n"
       << "service pop3-login {\n  chroot =\n"
       << "  inet_listener pop3 {\n    port = " << PortPop3 << "\n  }\n"
-      << "  inet_listener pop3s {\n    port = 0\n  }\n}\n"
+      << "  inet_listener pop3s {\n    port = " << PortPop3s << "\n  }\n}\n"
       << "service imap-login {\n  chroot =\n"
       << "  inet_listener imap {\n    port = " << PortImap << "\n  }\n"
-      << "  inet_listener imaps {\n    port = 0\n  }\n}\n"
+      << "  inet_listener imaps {\n    port = " << PortImaps << "\n  }\n}\n"
       // Without the penalty socket a failed login does not slow down every
       // later one from the same address.
       << "service anvil {\n  chroot =\n"
@@ -302,6 +310,15 @@ bool Dovecot::StartOnce(std::string& why)
     do
         PortImap = FreePort();
     while (PortImap == PortPop3);
+    if (!TlsCert.empty())
+    {
+        do
+            PortPop3s = FreePort();
+        while (PortPop3s == PortPop3 || PortPop3s == PortImap);
+        do
+            PortImaps = FreePort();
+        while (PortImaps == PortPop3 || PortImaps == PortImap || PortImaps == PortPop3s);
+    }
     WriteConfig();
 
     std::string conf = Root + "/dovecot.conf";

@@ -43,6 +43,10 @@ public:
 
     // Offers APOP (a timestamp in the POP3 greeting); set before Start.
     void EnableApop(bool enable = true);
+    // Serves TLS with this certificate and key (PEM files): STLS and
+    // STARTTLS on the plain ports, and implicit TLS on Pop3sPort and
+    // ImapsPort. Set before Start.
+    void EnableTls(const std::string& certFile, const std::string& keyFile);
 
     // Users may be added before or after Start. User names are used as file
     // names: no "/", ":" or line breaks.
@@ -67,6 +71,9 @@ public:
     std::string Host() const { return "127.0.0.1"; }
     uint16_t Pop3Port() const { return PortPop3; }
     uint16_t ImapPort() const { return PortImap; }
+    // 0 unless TLS is enabled.
+    uint16_t Pop3sPort() const { return PortPop3s; }
+    uint16_t ImapsPort() const { return PortImaps; }
     const std::string& Folder() const { return Root; }
 
     // Puts one message, the raw text as given, into new/ of the user's
@@ -99,6 +106,10 @@ private:
     std::map<std::string, std::string> Users;
     uint16_t PortPop3 = 0;
     uint16_t PortImap = 0;
+    uint16_t PortPop3s = 0;
+    uint16_t PortImaps = 0;
+    std::string TlsCert;
+    std::string TlsKey;
     pid_t MasterPid = -1;
     unsigned Sequence = 0;
     bool AsRoot = false;

@@ -1,0 +1,405 @@
+#include "mail/TlsIOHandler.h"
+
+#include "mail/IdExceptions.h"
+
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds left until `deadline`; -1 stays "no limit".
+int Remaining(bool limited, Clock::time_point deadline)
+{
+    if (!limited)
+        return -1;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return static_cast<int>(std::max<long long>(left, 0));
+}
+
+bool WaitFor(int fd, short events, int milliseconds)
+{
+    pollfd entry{fd, events, 0};
+    for (;;)
+    {
+        int n = ::poll(&entry, 1, milliseconds);
+        if (n >= 0)
+            return n > 0;
+        if (errno != EINTR)
+            RaiseSocketErrorFromErrno(errno);
+    }
+}
+
+std::string OpenSslReason()
+{
+    unsigned long code = ERR_peek_last_error();
+    ERR_clear_error();
+    if (code == 0)
+        return "unknown reason";
+    const char* reason = ERR_reason_error_string(code);
+    return reason ? reason : "unknown reason";
+}
+
+// The socket BIO writes with write(2), and a peer that is gone would raise
+// SIGPIPE in the whole process; this one sends with MSG_NOSIGNAL instead.
+int BioWrite(BIO* bio, const char* bytes, int size)
+{
+    BIO_clear_retry_flags(bio);
+    int fd = static_cast<int>(reinterpret_cast<intptr_t>(BIO_get_data(bio)));
+    for (;;)
+    {
+        ssize_t n = ::send(fd, bytes, static_cast<std::size_t>(size), MSG_NOSIGNAL);
+        if (n >= 0)
+            return static_cast<int>(n);
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            BIO_set_retry_write(bio);
+        return -1;
+    }
+}
+
+int BioRead(BIO* bio, char* buffer, int size)
+{
+    BIO_clear_retry_flags(bio);
+    int fd = static_cast<int>(reinterpret_cast<intptr_t>(BIO_get_data(bio)));
+    for (;;)
+    {
+        ssize_t n = ::recv(fd, buffer, static_cast<std::size_t>(size), 0);
+        if (n >= 0)
+            return static_cast<int>(n);
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            BIO_set_retry_read(bio);
+        return -1;
+    }
+}
+
+long BioCtrl(BIO*, int command, long, void*)
+{
+    return command == BIO_CTRL_FLUSH ? 1 : 0;
+}
+
+int BioCreate(BIO* bio)
+{
+    BIO_set_init(bio, 1);
+    return 1;
+}
+
+const BIO_METHOD* SocketMethod()
+{
+    static BIO_METHOD* method = [] {
+        BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "ternbell socket");
+        BIO_meth_set_write(m, BioWrite);
+        BIO_meth_set_read(m, BioRead);
+        BIO_meth_set_ctrl(m, BioCtrl);
+        BIO_meth_set_create(m, BioCreate);
+        return m;
+    }();
+    return method;
+}
+
+bool IsAddressLiteral(const std::string& host)
+{
+    unsigned char address[16];
+    return inet_pton(AF_INET, host.c_str(), address) == 1 || inet_pton(AF_INET6, host.c_str(), address) == 1;
+}
+
+} // namespace
+
+std::string TlsVerifyText(long verifyResult)
+{
+    switch (verifyResult)
+    {
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+        return "The server's certificate has expired.";
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+        return "The server's certificate is not valid yet.";
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+        return "The server's certificate was issued for another host name.";
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+        return "The server's certificate is self-signed and not trusted.";
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+        return "The server's certificate was issued by an unknown authority.";
+    case X509_V_ERR_CERT_REVOKED:
+        return "The server's certificate has been revoked.";
+    default:
+        return std::string("The server's certificate could not be verified: ")
+               + X509_verify_cert_error_string(verifyResult) + ".";
+    }
+}
+
+void TIdTlsIOHandler::TContextFree::operator()(ssl_ctx_st* context) const noexcept
+{
+    SSL_CTX_free(context);
+}
+
+void TIdTlsIOHandler::TSslFree::operator()(ssl_st* ssl) const noexcept
+{
+    SSL_free(ssl);
+}
+
+TIdTlsIOHandler::TIdTlsIOHandler() = default;
+
+TIdTlsIOHandler::~TIdTlsIOHandler()
+{
+    DropSession();
+}
+
+void TIdTlsIOHandler::DropSession() noexcept
+{
+    // A close_notify is only sent over a session that is up and still has
+    // its socket; the socket may already be gone (and its number reused).
+    if (FSsl && SocketAllocated() && !FAheadClosed && SSL_is_init_finished(FSsl.get()))
+        SSL_shutdown(FSsl.get());
+    ERR_clear_error();
+    FSsl.reset();
+    FAhead.clear();
+    FAheadClosed = false;
+}
+
+void TIdTlsIOHandler::Close() noexcept
+{
+    DropSession();
+    TIdIOHandlerStack::Close();
+}
+
+void TIdTlsIOHandler::CloseSocket() noexcept
+{
+    DropSession();
+    TIdIOHandlerStack::CloseSocket();
+}
+
+void TIdTlsIOHandler::ConnectClient()
+{
+    // The socket was closed under any earlier session by Open already.
+    FSsl.reset();
+    FAhead.clear();
+    FAheadClosed = false;
+    const auto start = Clock::now();
+    TIdIOHandlerStack::ConnectClient();
+    if (PassThrough)
+        return;
+    int limit = -1;
+    if (ConnectTimeout > 0)
+    {
+        auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        limit = static_cast<int>(std::max<long long>(ConnectTimeout - spent, 1));
+    }
+    else if (ReadTimeout > 0)
+        limit = ReadTimeout;
+    Handshake(limit);
+}
+
+void TIdTlsIOHandler::StartTLS()
+{
+    if (FSsl)
+        return;
+    if (!SocketAllocated())
+        throw EIdClosedSocket();
+    if (!InputBuffer().Empty())
+    {
+        InputBuffer().Clear();
+        CloseSocket();
+        throw EIdTLSError("The server sent data ahead of the secure connection.");
+    }
+    Handshake(ConnectTimeout > 0 ? ConnectTimeout : (ReadTimeout > 0 ? ReadTimeout : -1));
+}
+
+void TIdTlsIOHandler::Handshake(int milliseconds)
+{
+    ERR_clear_error();
+    if (!FContext)
+    {
+        FContext.reset(SSL_CTX_new(TLS_client_method()));
+        if (!FContext)
+            throw EIdTLSError("The secure connection could not be prepared: " + OpenSslReason());
+        SSL_CTX_set_min_proto_version(FContext.get(), TLS1_2_VERSION);
+        // The system's store, or SSL_CERT_FILE / SSL_CERT_DIR when set.
+        SSL_CTX_set_default_verify_paths(FContext.get());
+        SSL_CTX_set_verify(FContext.get(), SSL_VERIFY_PEER, nullptr);
+        // Both protocols end their answers themselves; a peer that drops the
+        // line without a close_notify is taken as closed, as over a socket.
+        SSL_CTX_set_options(FContext.get(), SSL_OP_IGNORE_UNEXPECTED_EOF);
+    }
+    FSsl.reset(SSL_new(FContext.get()));
+    BIO* bio = FSsl ? BIO_new(SocketMethod()) : nullptr;
+    if (!bio)
+    {
+        FSsl.reset();
+        throw EIdTLSError("The secure connection could not be prepared: " + OpenSslReason());
+    }
+    const int fd = FBinding->Handle();
+    BIO_set_data(bio, reinterpret_cast<void*>(static_cast<intptr_t>(fd)));
+    SSL_set_bio(FSsl.get(), bio, bio);
+    if (IsAddressLiteral(Host))
+        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(FSsl.get()), Host.c_str());
+    else
+    {
+        SSL_set_tlsext_host_name(FSsl.get(), Host.c_str());
+        SSL_set_hostflags(FSsl.get(), X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        SSL_set1_host(FSsl.get(), Host.c_str());
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+
+    const bool limited = milliseconds >= 0;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(milliseconds, 0));
+    for (;;)
+    {
+        ERR_clear_error();
+        int rc = SSL_connect(FSsl.get());
+        if (rc == 1)
+            break;
+        int error = SSL_get_error(FSsl.get(), rc);
+        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE)
+        {
+            int left = Remaining(limited, deadline);
+            if (left != 0 && WaitFor(fd, error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, left))
+                continue;
+            CloseSocket();
+            throw EIdConnectTimeout();
+        }
+        const long verify = SSL_get_verify_result(FSsl.get());
+        const std::string reason = OpenSslReason();
+        CloseSocket();
+        if (verify != X509_V_OK)
+            throw EIdTLSCertificateError(TlsVerifyText(verify), verify);
+        if (error == SSL_ERROR_SYSCALL || error == SSL_ERROR_ZERO_RETURN)
+            throw EIdTLSError("The server closed the connection during the secure handshake.");
+        throw EIdTLSError("The secure connection could not be established: " + reason + ".");
+    }
+}
+
+bool TIdTlsIOHandler::ReadAhead(int milliseconds)
+{
+    const bool limited = milliseconds >= 0;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(milliseconds, 0));
+    char chunk[16384];
+    for (;;)
+    {
+        ERR_clear_error();
+        errno = 0;
+        int n = SSL_read(FSsl.get(), chunk, sizeof chunk);
+        if (n > 0)
+        {
+            FAhead.append(chunk, static_cast<std::size_t>(n));
+            return true;
+        }
+        int error = SSL_get_error(FSsl.get(), n);
+        if (error == SSL_ERROR_ZERO_RETURN)
+        {
+            FAheadClosed = true;
+            return true;
+        }
+        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE)
+        {
+            // A readable socket may carry only part of a record, or a
+            // record without data (a session ticket): wait again.
+            if (!WaitFor(FBinding->Handle(), error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT,
+                         Remaining(limited, deadline)))
+                return false;
+            continue;
+        }
+        if (error == SSL_ERROR_SYSCALL && errno != 0)
+            RaiseSocketErrorFromErrno(errno);
+        if (error == SSL_ERROR_SYSCALL)
+        {
+            FAheadClosed = true;
+            return true;
+        }
+        throw EIdTLSError("The secure connection broke: " + OpenSslReason() + ".");
+    }
+}
+
+bool TIdTlsIOHandler::WaitReadable(int milliseconds)
+{
+    if (!FSsl)
+        return TIdIOHandlerStack::WaitReadable(milliseconds);
+    if (!FAhead.empty() || FAheadClosed)
+        return true;
+    return ReadAhead(milliseconds);
+}
+
+int TIdTlsIOHandler::ReadDataFromSource(char* buffer, int size)
+{
+    if (!FSsl)
+        return TIdIOHandlerStack::ReadDataFromSource(buffer, size);
+    if (FAhead.empty() && !FAheadClosed)
+        ReadAhead(-1);
+    if (FAhead.empty())
+        return 0;
+    const std::size_t count = std::min<std::size_t>(FAhead.size(), static_cast<std::size_t>(std::max(size, 0)));
+    FAhead.copy(buffer, count);
+    FAhead.erase(0, count);
+    return static_cast<int>(count);
+}
+
+int TIdTlsIOHandler::WriteDataToTarget(const char* bytes, int size)
+{
+    if (!FSsl)
+        return TIdIOHandlerStack::WriteDataToTarget(bytes, size);
+    for (;;)
+    {
+        ERR_clear_error();
+        errno = 0;
+        int n = SSL_write(FSsl.get(), bytes, size);
+        if (n > 0)
+            return n;
+        int error = SSL_get_error(FSsl.get(), n);
+        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE)
+        {
+            WaitFor(FBinding->Handle(), error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, -1);
+            continue;
+        }
+        if (error == SSL_ERROR_SYSCALL && errno != 0)
+            RaiseSocketErrorFromErrno(errno);
+        if (error == SSL_ERROR_ZERO_RETURN || error == SSL_ERROR_SYSCALL)
+            return 0;
+        throw EIdTLSError("The secure connection broke: " + OpenSslReason() + ".");
+    }
+}
+
+TIdTlsIOHandler* PrepareTLSHandler(TIdTCPConnection& connection, TIdUseTLS use)
+{
+    auto* tls = dynamic_cast<TIdTlsIOHandler*>(connection.IOHandler());
+    if (use == utNoTLSSupport)
+    {
+        if (tls)
+            tls->PassThrough = true;
+        return tls;
+    }
+    if (!tls)
+    {
+        auto handler = std::make_unique<TIdTlsIOHandler>();
+        tls = handler.get();
+        connection.SetIOHandler(std::move(handler));
+    }
+    tls->PassThrough = use != utUseImplicitTLS;
+    return tls;
+}
+
+bool LineSecureAsAsked(TIdTCPConnection& connection, TIdUseTLS use)
+{
+    if (use == utNoTLSSupport)
+        return true;
+    auto* tls = dynamic_cast<TIdTlsIOHandler*>(connection.IOHandler());
+    return tls && tls->TlsActive();
+}

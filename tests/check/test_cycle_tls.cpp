@@ -1,0 +1,166 @@
+// The check cycle with secured accounts: an IMAPS and a POP3 STARTTLS account
+// on a Dovecot with a certificate from a throw-away CA, and accounts whose
+// servers cannot be trusted, which become error rows saying why.
+
+#include "check/MessageRows.h"
+#include "config/AccountRows.h"
+#include "desktop/UpDownControl.h"
+#include "support/Dovecot.h"
+#include "support/ScriptedServer.h"
+#include "support/TestHelpers.h"
+#include "support/TestTls.h"
+#include "support/UiFixture.h"
+#include "support/WiredShell.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTimer>
+#include <QTreeWidget>
+
+namespace
+{
+
+class CycleTls : public UiFixture
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        if (!Dovecot::Unavailable().empty())
+            return;
+        Folder = std::make_unique<TempFolder>("cycle-tls");
+        Ca = std::make_unique<TestCa>(Folder->Path(), "ternbell cycle CA");
+        const TestCa::Issued cert = Ca->Issue("server", {"127.0.0.1"});
+        Server = std::make_unique<Dovecot>();
+        Server->EnableTls(cert.CertFile, cert.KeyFile);
+        Server->Start();
+    }
+    static void TearDownTestSuite()
+    {
+        Server.reset();
+        Ca.reset();
+        Folder.reset();
+    }
+
+    void SetUp() override
+    {
+        const std::string why = Dovecot::Unavailable();
+        if (!why.empty())
+            GTEST_SKIP() << why;
+        Trust.Set("SSL_CERT_FILE", Ca->CaFile());
+        Trust.Set("SSL_CERT_DIR", Folder->Path());
+        UiFixture::SetUp();
+        LoadPending = false;
+        settings->timMail->setInterval(settings->spnInterval->Position() * 1000);
+        settings->lvwAccounts->clear();
+        settings->chkNotifyNewMsg->setChecked(true);
+        settings->cboPriority->setCurrentIndex(4);
+        settings->chkSilentMode->setChecked(false);
+        settings->txtSound->clear();
+        settings->chkShowForm->setChecked(true);
+        settings->txtShowIcon->clear();
+        settings->txtExecute->clear();
+        wired = std::make_unique<WiredShell>(*settings, *newMail);
+        wired->pop3Check.ConnectTimeout = wired->pop3Check.ReadTimeout = 3000;
+    }
+
+    void TearDown() override
+    {
+        wired.reset();
+        if (settings)
+            UiFixture::TearDown();
+    }
+
+    std::string AddAccount(const std::string& caption, bool imap4, TAccountSecurity security, int port)
+    {
+        const std::string user = "t" + std::to_string(++Users);
+        Server->AddUser(user, "secret");
+        Account a;
+        a.Caption = caption;
+        a.UserName = user;
+        a.Password = "secret";
+        a.Host = Server->Host();
+        a.Port = std::to_string(port);
+        a.IMAP4 = imap4;
+        a.Security = security;
+        AppendAccountRow(settings->lvwAccounts, a);
+        return user;
+    }
+
+    // "caption|from|subject|image" per row, and the tooltip of error rows.
+    std::vector<std::string> Rows()
+    {
+        std::vector<std::string> lines;
+        TMessageRows& rows = wired->mailCheck.Rows();
+        for (int i = 0; i < rows.Count(); ++i)
+        {
+            const TMessageRow r = rows.Row(i);
+            std::string line = r.Caption;
+            for (std::size_t k = 0; k < 2 && k < r.SubItems.size(); ++k)
+                line += "|" + r.SubItems[k];
+            line += "|" + std::to_string(r.ImageIndex);
+            if (r.ImageIndex == riError)
+                line += "|" + r.Hint;
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+    void Tick() { wired->shell.timMailTimer(); }
+
+    static std::unique_ptr<TempFolder> Folder;
+    static std::unique_ptr<TestCa> Ca;
+    static std::unique_ptr<Dovecot> Server;
+    static int Users;
+    ScopedEnvironment Trust;
+    std::unique_ptr<WiredShell> wired;
+};
+
+std::unique_ptr<TempFolder> CycleTls::Folder;
+std::unique_ptr<TestCa> CycleTls::Ca;
+std::unique_ptr<Dovecot> CycleTls::Server;
+int CycleTls::Users = 0;
+
+std::string Mail(const std::string& from, const std::string& subject)
+{
+    return "From: " + from + "\r\nTo: someone@example.org\r\nSubject: " + subject + "\r\n\r\nbody\r\n";
+}
+
+TEST_F(CycleTls, SecuredAccountsAreListedAndUntrustedOnesAreErrorRowsSayingWhy)
+{
+    const std::string imaps = AddAccount("Imaps", true, asImplicitTLS, Server->ImapsPort());
+    const std::string stls = AddAccount("Stls", false, asStartTLS, Server->Pop3Port());
+    Server->Deliver(imaps, Mail("ann@example.org", "=?UTF-8?Q?Caf=C3=A9?= over TLS"));
+    Server->Deliver(stls, Mail("bob@example.org", "after STLS"));
+
+    // A STARTTLS account whose server hides STLS, as a man in the middle
+    // would: the password must not go.
+    ScriptedServer stripped(R"(
+        S: +OK ready
+        C: CAPA
+        S: +OK
+        S: USER
+        S: .
+    )");
+    AddAccount("Stripped", false, asStartTLS, stripped.Port());
+    // An IMAPS account whose certificate is out of date.
+    TlsTestServer expired(Ca->Issue("expired", {"127.0.0.1"}, -20, -2), "* OK ready");
+    AddAccount("Expired", true, asImplicitTLS, expired.Port());
+
+    Tick();
+    const std::vector<std::string> rows = Rows();
+    ASSERT_EQ(rows.size(), 4u);
+    // The subject in the desktop code page when it holds the letter.
+    EXPECT_TRUE(rows[0] == "Imaps|ann@example.org|Caf\xE9 over TLS|1" ||
+                rows[0] == "Imaps|ann@example.org|Caf\xC3\xA9 over TLS|1")
+        << rows[0];
+    EXPECT_EQ(rows[1], "Stls|bob@example.org|after STLS|1");
+    EXPECT_EQ(rows[2], "Stripped|0|The server does not offer STLS; the password was not sent.");
+    EXPECT_EQ(rows[3], "Expired|0|The server's certificate has expired.");
+    EXPECT_TRUE(stripped.WaitClientClosed());
+    EXPECT_EQ(stripped.Received(), "CAPA\r\n");
+    ASSERT_TRUE(expired.WaitDone());
+    EXPECT_EQ(expired.Received(), "");
+}
+
+} // namespace
