@@ -49,6 +49,10 @@ public:
     bool OpenKeyReadOnly(const std::string& key);
     bool KeyExists(const std::string& key);
     void CloseKey();
+    // From now on changes are kept until Flush (or the destructor) and reach
+    // the file in one write; for loads that create many values at once.
+    void DeferWrites();
+    void Flush();
 
     bool ValueExists(const std::string& name);
     TRegDataType GetDataType(const std::string& name);

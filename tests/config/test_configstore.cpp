@@ -3,6 +3,7 @@
 #include "desktop/UpDownControl.h"
 #include "desktop/Animate.h"
 #include "desktop/MediaPlayer.h"
+#include "platform/Hive.h"
 #include "support/UiFixture.h"
 
 #include <QAction>
@@ -484,6 +485,52 @@ TEST(CommaText, SplitsLikeTheClassicListForm)
     };
     for (const Case& c : cases)
         EXPECT_EQ(SplitCommaText(c.text), c.items) << "text: [" << c.text << "]";
+}
+
+} // namespace
+
+namespace
+{
+
+// A damaged count made the load create keys without end, one file write each.
+TEST_F(ConfigStoreTest, CorruptAccountCountIsRefusedAndWritesNothing)
+{
+    Store(Main, "AccountsNo", 0x7fffffff);
+    const std::string before = HiveText();
+    try
+    {
+        Load();
+        FAIL() << "the load went through";
+    }
+    catch (const Exception& e)
+    {
+        EXPECT_NE(e.Message.find("2147483647"), std::string::npos) << e.Message;
+        EXPECT_NE(e.Message.find("1000"), std::string::npos) << e.Message;
+    }
+    EXPECT_FALSE(SettingsLoaded);
+    EXPECT_FALSE(Exists(Account1, "Caption"));
+    // Only the main key's missing defaults were added.
+    EXPECT_LT(HiveText().size(), before.size() + 1000);
+}
+
+TEST_F(ConfigStoreTest, LoadCreatingManyKeysWritesTheFileOnce)
+{
+    Store(Main, "AccountsNo", MaxAccounts);
+    int writes = 0;
+    SetHiveReplaceHook([&](const std::string&) { ++writes; });
+    Load();
+    SetHiveReplaceHook({});
+    EXPECT_EQ(writes, 1);
+    EXPECT_TRUE(SettingsLoaded);
+    EXPECT_EQ(settings->lvwAccounts->topLevelItemCount(), MaxAccounts);
+    EXPECT_TRUE(Exists(AccountKey(MaxAccounts), "HostPort"));
+
+    // Nothing left to create: the next load writes nothing.
+    writes = 0;
+    SetHiveReplaceHook([&](const std::string&) { ++writes; });
+    Load();
+    SetHiveReplaceHook({});
+    EXPECT_EQ(writes, 0);
 }
 
 } // namespace
