@@ -30,7 +30,8 @@ void ReplaceAll(TExpandedCommand& command, const std::string& pattern, const std
         for (std::size_t k = p; k < p + pattern.size(); ++k)
             structural = structural && command.Structural[k];
 
-        std::string inserted = quoted ? "\"" + value + "\"" : value;
+        const std::string cut = value.substr(0, MaxInsertedValue);
+        std::string inserted = quoted ? "\"" + cut + "\"" : cut;
         std::vector<bool> flags(inserted.size(), false);
         if (quoted)
             flags.front() = flags.back() = structural;

@@ -124,7 +124,7 @@ std::string ReadDefaultEmailClient()
 
 void ComputeStartupDefaults()
 {
-    const std::string folder = ExecutableFolder();
+    const std::string folder = FileNameToCodePage(ExecutableFolder());
     DefaultSoundFile = folder + "notify.wav";
     DefaultIconFile = folder + "newmsg.ico";
     DefaultAnimationFile = folder + "notify.avi";

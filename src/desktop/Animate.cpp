@@ -103,7 +103,7 @@ private:
 TAnimationClip LoadAnimation(const std::string& fileName)
 {
     av_log_set_level(AV_LOG_FATAL);
-    const QByteArray path = QFile::encodeName(FromCodePage(fileName));
+    const QByteArray path = QByteArray::fromStdString(CodePageToFileName(fileName));
 
     // The demuxer is fixed to AVI: probing would take a text file for a
     // terminal animation.
