@@ -3,6 +3,7 @@
 #include "desktop/UpDownControl.h"
 #include "desktop/Animate.h"
 #include "desktop/MediaPlayer.h"
+#include "platform/CodePage.h"
 #include "platform/Hive.h"
 #include "support/UiFixture.h"
 
@@ -10,12 +11,16 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <cstdlib>
 #include <fstream>
+#include <sys/stat.h>
 
 namespace
 {
@@ -531,6 +536,43 @@ TEST_F(ConfigStoreTest, LoadCreatingManyKeysWritesTheFileOnce)
     Load();
     SetHiveReplaceHook({});
     EXPECT_EQ(writes, 0);
+}
+
+} // namespace
+
+namespace
+{
+
+// Run as a copy of this program from a folder such as .../é/bin, the default
+// paths were locale bytes taken for desktop text: mojibake, and none was found.
+TEST_F(ConfigStoreTest, DefaultsBesideACopyInANonAsciiFolder)
+{
+    const char* expected = std::getenv("TERNBELL_EXPECT_FOLDER");
+    if (!expected)
+        GTEST_SKIP() << "run by NonAsciiExecutableFolderGivesUsableDefaults";
+    ComputeStartupDefaults();
+    const QString folder = QString::fromUtf8(expected);
+    EXPECT_EQ(FromCodePage(DefaultSoundFile), folder + "notify.wav");
+    EXPECT_EQ(FromCodePage(DefaultIconFile), folder + "newmsg.ico");
+    EXPECT_TRUE(QFileInfo(FromCodePage(DefaultSoundFile)).isFile());
+}
+
+TEST(StartupDefaults, NonAsciiExecutableFolderGivesUsableDefaults)
+{
+    TempFolder root("exefolder");
+    const std::string folder = root.File("\xc3\xa9");
+    const std::string bin = folder + "/bin";
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir(bin.c_str(), 0700), 0);
+    const std::string copy = bin + "/test_config_configstore";
+    ASSERT_TRUE(QFile::copy(QStringLiteral("/proc/self/exe"), QString::fromUtf8(copy.c_str())));
+    ASSERT_TRUE(QFile::setPermissions(QString::fromUtf8(copy.c_str()),
+                                      QFile::ReadOwner | QFile::ExeOwner));
+    std::ofstream(bin + "/notify.wav") << "RIFF";
+    const std::string command = "TERNBELL_EXPECT_FOLDER='" + bin + "/' '" + copy +
+                                "' --gtest_filter=ConfigStoreTest." +
+                                "DefaultsBesideACopyInANonAsciiFolder >/dev/null 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0);
 }
 
 } // namespace
