@@ -153,3 +153,18 @@ TEST(ExpandCommand, HugeValuesAreCutSoTheCommandStillStarts)
     ASSERT_TRUE(child.WaitFor(5000));
     EXPECT_EQ(child.ExitCode(), 7);
 }
+
+TEST(ExpandCommand, ValuesBringingInPlaceholdersStayWithinTheLimit)
+{
+    TRowValues values;
+    values.Subject = std::string(MaxInsertedValue, 's');
+    for (int i = 0; i < 1000; ++i)
+        values.From += "%SUBJECT%";
+    const std::vector<std::string> args =
+        ExpandCommandParts("sh -c \"exit 3\" x%FROM%", values).Arguments();
+    ASSERT_EQ(args.size(), 4u);
+    EXPECT_LE(args[3].size(), MaxInsertedTotal + 3);
+    TChildProcess child(args, "");
+    ASSERT_TRUE(child.WaitFor(5000));
+    EXPECT_EQ(child.ExitCode(), 3);
+}
