@@ -35,7 +35,8 @@ enum class TRegDataType
 };
 
 // One open key at a time, closed by CloseKey or the destructor. A change
-// reaches the file no later than the closing of the key it was made in.
+// reaches the file no later than the closing of the key it was made in
+// (after DeferWrites: no later than Flush or the destructor).
 class TRegistry
 {
 public:
