@@ -105,7 +105,9 @@ struct TRegistry::Impl
             return;
         }
         const std::string path = UserHivePath();
-        if (path == ReadPath && ReadStamp.Settled && HiveFileStamp(path).Same(ReadStamp))
+        // One deferred batch reads the file once; its write re-reads it under
+        // the lock anyway, so nothing another writer did is lost.
+        if (path == ReadPath && (Deferred || (ReadStamp.Settled && HiveFileStamp(path).Same(ReadStamp))))
             return;
         THiveLoad load = LoadHiveFile(path);
         Hive = std::move(load.Hive);

@@ -520,15 +520,16 @@ TEST_F(ConfigStoreTest, CorruptAccountCountIsRefusedAndWritesNothing)
 
 TEST_F(ConfigStoreTest, LoadCreatingManyKeysWritesTheFileOnce)
 {
-    Store(Main, "AccountsNo", MaxAccounts);
+    const int accounts = 200;
+    Store(Main, "AccountsNo", accounts);
     int writes = 0;
     SetHiveReplaceHook([&](const std::string&) { ++writes; });
     Load();
     SetHiveReplaceHook({});
     EXPECT_EQ(writes, 1);
     EXPECT_TRUE(SettingsLoaded);
-    EXPECT_EQ(settings->lvwAccounts->topLevelItemCount(), MaxAccounts);
-    EXPECT_TRUE(Exists(AccountKey(MaxAccounts), "HostPort"));
+    EXPECT_EQ(settings->lvwAccounts->topLevelItemCount(), accounts);
+    EXPECT_TRUE(Exists(AccountKey(accounts), "HostPort"));
 
     // Nothing left to create: the next load writes nothing.
     writes = 0;
