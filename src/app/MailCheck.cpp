@@ -8,6 +8,7 @@
 #include "config/AccountRows.h"
 #include "config/ProcessFlags.h"
 #include "config/SettingsForm.h"
+#include "desktop/Application.h"
 #include "desktop/TrayIcon.h"
 #include "desktop/UpDownControl.h"
 #include "i18n/Translate.h"
@@ -126,14 +127,31 @@ public:
     TTreeWidgetRows List;
     TScrollLockBlinker Blink;
     TCheckCycle Cycle;
+    // Execute commands: a few at a time, the rest wait their turn.
+    TCommandQueue Commands;
+    QTimer CommandPump;
 };
 
 TMailCheck::TMailCheck(TfrmSettings& settings, TfrmNewMail& newMail, TCheckClient& pop3,
                        TCheckClient& imap4, QObject* parent)
     : QObject(parent), FHost(std::make_unique<THost>(*this, settings, newMail, pop3, imap4))
 {
-    // Not waited for; a program that cannot start is passed over.
-    RunCommand = [](const std::vector<std::string>& arguments) { RunProgram(arguments, std::string()); };
+    FHost->Commands.OnStartFailed = [this](const std::string& message) {
+        // Shown once the cycle is through, not in the middle of it.
+        QMetaObject::invokeMethod(
+            this, [message] { TApplication::ShowException(message); }, Qt::QueuedConnection);
+    };
+    FHost->CommandPump.setInterval(50);
+    connect(&FHost->CommandPump, &QTimer::timeout, this, [this] {
+        FHost->Commands.Pump();
+        if (FHost->Commands.Waiting() == 0 && FHost->Commands.Running() == 0)
+            FHost->CommandPump.stop();
+    });
+    RunCommand = [this](const std::vector<std::string>& arguments) {
+        FHost->Commands.Add(arguments);
+        if (!FHost->CommandPump.isActive())
+            FHost->CommandPump.start();
+    };
 }
 
 TMailCheck::~TMailCheck() = default;

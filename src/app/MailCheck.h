@@ -34,8 +34,9 @@ public:
     TScrollLockBlinker& Blinker();
     TMessageRows& Rows();
 
-    // Starts one execute command (no shell, no wait); a failed start is
-    // ignored. Replaceable so tests can watch the calls.
+    // Queues one execute command (no shell, no wait): they start in order, a
+    // few at a time; a failed start is shown in an error box. Replaceable so
+    // tests can watch the calls.
     std::function<void(const std::vector<std::string>& arguments)> RunCommand;
 
 private:

@@ -136,7 +136,8 @@ void TTrayShell::mnuExitClick()
     request.Buttons = mbYes | mbNo;
     if (MessageDlg(&FSettings, request) != TModalResult::mrYes)
         return;
-    WriteToRegistry(FSettings, FNewMail);
+    if (SettingsLoaded)
+        WriteToRegistry(FSettings, FNewMail);
     ExitConfirmed = true;
     FSettings.close();
 }
@@ -153,7 +154,8 @@ bool TTrayShell::FormCloseQuery()
 
 void TTrayShell::FormClose()
 {
-    WriteToRegistry(FSettings, FNewMail);
+    if (SettingsLoaded)
+        WriteToRegistry(FSettings, FNewMail);
     FSettings.timMail->stop();
     Terminate();
 }

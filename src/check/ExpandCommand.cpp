@@ -2,6 +2,8 @@
 
 #include "check/MessageRows.h"
 
+#include <algorithm>
+
 TRowValues RowValues(const TMessageRows& rows, const std::vector<std::string>& accountCaptions,
                      int index)
 {
@@ -20,7 +22,7 @@ namespace
 // Every occurrence from left to right; the search resumes behind each
 // inserted value, so a value is never searched by its own step.
 void ReplaceAll(TExpandedCommand& command, const std::string& pattern, const std::string& value,
-                bool quoted)
+                bool quoted, std::size_t& budget)
 {
     std::size_t p = 0;
     while ((p = command.Text.find(pattern, p)) != std::string::npos)
@@ -30,7 +32,9 @@ void ReplaceAll(TExpandedCommand& command, const std::string& pattern, const std
         for (std::size_t k = p; k < p + pattern.size(); ++k)
             structural = structural && command.Structural[k];
 
-        std::string inserted = quoted ? "\"" + value + "\"" : value;
+        const std::string cut = value.substr(0, std::min(MaxInsertedValue, budget));
+        budget -= cut.size();
+        std::string inserted = quoted ? "\"" + cut + "\"" : cut;
         std::vector<bool> flags(inserted.size(), false);
         if (quoted)
             flags.front() = flags.back() = structural;
@@ -50,11 +54,12 @@ void ReplaceAll(TExpandedCommand& command, const std::string& pattern, const std
 TExpandedCommand ExpandCommandParts(const std::string& command, const TRowValues& values)
 {
     TExpandedCommand result{command, std::vector<bool>(command.size(), true)};
-    ReplaceAll(result, "%MSGID%", std::to_string(values.MessageNumber), false);
-    ReplaceAll(result, "%ACCOUNT%", "Account" + std::to_string(values.AccountNumber), true);
-    ReplaceAll(result, "%FROM%", values.From, true);
-    ReplaceAll(result, "%SUBJECT%", values.Subject, true);
-    ReplaceAll(result, "%SIZE%", values.Size, true);
+    std::size_t budget = MaxInsertedTotal;
+    ReplaceAll(result, "%MSGID%", std::to_string(values.MessageNumber), false, budget);
+    ReplaceAll(result, "%ACCOUNT%", "Account" + std::to_string(values.AccountNumber), true, budget);
+    ReplaceAll(result, "%FROM%", values.From, true, budget);
+    ReplaceAll(result, "%SUBJECT%", values.Subject, true, budget);
+    ReplaceAll(result, "%SIZE%", values.Size, true, budget);
     return result;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,13 @@ struct TExpandedCommand
     // The arguments: the first is the program.
     std::vector<std::string> Arguments() const;
 };
+
+// Longest text one placeholder inserts; the rest is cut off. One argument of
+// the system may not exceed 128 KiB, so a mail's subject cannot stop the start.
+inline constexpr std::size_t MaxInsertedValue = 32 * 1024;
+// All values of one command together, as a value may bring in placeholders
+// that are replaced again (a sender of "%SUBJECT%%SUBJECT%...").
+inline constexpr std::size_t MaxInsertedTotal = 96 * 1024;
 
 // Replaces, in this order, every %MSGID% (unquoted), %ACCOUNT%, %FROM%,
 // %SUBJECT% and %SIZE% (each between double quotes), case-sensitively. Each

@@ -57,7 +57,7 @@ std::string StartFolderOf(const std::string& commandLine)
     {
         char buf[PATH_MAX];
         if (::getcwd(buf, sizeof buf))
-            path = std::string(buf) + "/" + path;
+            path = FileNameToCodePage(buf) + "/" + path;
     }
     return path.substr(0, path.rfind('/') + 1);
 }

@@ -27,6 +27,7 @@ std::string DefaultIconFile;
 std::string DefaultAnimationFile;
 std::string ReaderCommand;
 std::string DefaultEmailClient;
+bool SettingsLoaded = false;
 
 namespace
 {
@@ -134,7 +135,7 @@ std::string ReadDefaultEmailClient()
 
 void ComputeStartupDefaults()
 {
-    const std::string folder = ExecutableFolder();
+    const std::string folder = FileNameToCodePage(ExecutableFolder());
     DefaultSoundFile = folder + "notify.wav";
     DefaultIconFile = folder + "newmsg.ico";
     DefaultAnimationFile = folder + "notify.avi";
@@ -168,7 +169,10 @@ bool ReadOrCreateBool(TRegistry& reg, const std::string& name, bool def)
 
 void LoadFromRegistry(TfrmSettings& s, TfrmNewMail& m)
 {
+    SettingsLoaded = false;
     TRegistry reg;
+    // The defaults a load creates reach the file in one write.
+    reg.DeferWrites();
     const bool existed = reg.KeyExists(ConfigKey);
     if (!reg.OpenKey(ConfigKey, true))
         throw ERegistryException("Failed to create key " + std::string(ConfigKey));
@@ -198,6 +202,10 @@ void LoadFromRegistry(TfrmSettings& s, TfrmNewMail& m)
                       ReadOrCreateString(reg, "FormColumnsWidth", DefaultColumnsWidth));
     const int32_t accounts = ReadOrCreateInteger(reg, "AccountsNo", 1);
     reg.CloseKey();
+    if (accounts > MaxAccounts)
+        throw ERegistryException("The settings list " + std::to_string(accounts) +
+                                 " accounts (\"AccountsNo\"); at most " +
+                                 std::to_string(MaxAccounts) + " can be loaded");
 
     s.lvwAccounts->clear();
     const Account defaults;
@@ -243,6 +251,8 @@ void LoadFromRegistry(TfrmSettings& s, TfrmNewMail& m)
         m.resize(m.width(), m.height() - panel);
     }
 
+    reg.Flush();
+    SettingsLoaded = true;
     if (!existed)
         s.show();
 }

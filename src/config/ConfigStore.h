@@ -23,6 +23,13 @@ extern std::string DefaultAnimationFile;
 extern std::string ReaderCommand;
 extern std::string DefaultEmailClient;
 
+// The last load ran to its end, so the controls hold what is stored and may
+// be saved over it. A load that failed leaves it false: saving then would
+// replace stored values with ones that were never read.
+extern bool SettingsLoaded;
+// A larger "AccountsNo" is refused: it is a damaged file, not a setup.
+inline constexpr int32_t MaxAccounts = 1000;
+
 // Fills the start-up defaults from the executable's folder and the desktop's
 // default mail client, in that order.
 void ComputeStartupDefaults();

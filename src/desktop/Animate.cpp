@@ -15,8 +15,7 @@
 
 TAnimationClip LoadAnimation(const std::string& fileName)
 {
-    const QByteArray encoded = QFile::encodeName(FromCodePage(fileName));
-    const std::string path(encoded.constData(), static_cast<size_t>(encoded.size()));
+    const std::string path = CodePageToFileName(fileName);
     const auto decode = DecoderEntry<TDecodeAnimationEntry>(DecodeAnimationEntryName);
     TAnimationClip clip;
     std::string error;

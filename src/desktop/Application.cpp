@@ -3,6 +3,7 @@
 #include "desktop/Dialogs.h"
 #include "platform/Exception.h"
 
+#include <cstdio>
 #include <exception>
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
@@ -29,5 +30,19 @@ bool TApplication::notify(QObject* receiver, QEvent* event)
 
 void TApplication::ShowException(const std::string& message)
 {
+    // The box runs its own event loop, where a failure that repeats (the
+    // check timer's) would open box upon box. One at a time; the others go
+    // to the standard error.
+    static bool open = false;
+    if (open)
+    {
+        std::fprintf(stderr, "ternbell: %s\n", message.c_str());
+        return;
+    }
+    open = true;
+    struct TClosed
+    {
+        ~TClosed() { open = false; }
+    } closed;
     MessageDlg(nullptr, TMessageRequest{"ternbell", message, TMsgDlgType::mtError, mbOK});
 }

@@ -14,6 +14,7 @@ public:
 
     bool notify(QObject* receiver, QEvent* event) override;
 
-    // The error box for an error nobody handled.
+    // The error box for an error nobody handled. While one is open, further
+    // errors are not shown in boxes of their own.
     static void ShowException(const std::string& message);
 };

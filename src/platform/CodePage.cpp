@@ -1,5 +1,7 @@
 #include "platform/CodePage.h"
 
+#include <QFile>
+
 #include <cerrno>
 #include <cstdlib>
 #include <iconv.h>
@@ -154,4 +156,15 @@ std::string ToCodePage(const QString& text)
         return text.toLatin1().toStdString();
     Run(cd.get(), std::string(utf8.constData(), static_cast<size_t>(utf8.size())), out, "?");
     return out;
+}
+
+std::string FileNameToCodePage(const std::string& fileName)
+{
+    return ToCodePage(QFile::decodeName(QByteArray(fileName.data(), static_cast<qsizetype>(fileName.size()))));
+}
+
+std::string CodePageToFileName(const std::string& desktopText)
+{
+    const QByteArray bytes = QFile::encodeName(FromCodePage(desktopText));
+    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
 }

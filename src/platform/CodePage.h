@@ -21,6 +21,12 @@ QString FromCodePage(const std::string& text);
 // Unicode to 8-bit desktop text; characters the code page cannot hold become '?'.
 std::string ToCodePage(const QString& text);
 
+// File names (paths from the system, the current folder, arguments handed to
+// programs) are bytes in the locale's encoding, not desktop text. These two
+// are the one crossing between them.
+std::string FileNameToCodePage(const std::string& fileName);
+std::string CodePageToFileName(const std::string& desktopText);
+
 // Converts bytes between two iconv character sets. Returns false (and leaves
 // out unconvertible input) when a set is unknown or the input is not valid in
 // it; the partial result is still stored.

@@ -13,12 +13,41 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <map>
+#include <algorithm>
+#include <ctime>
 #include <memory>
 #include <utility>
 
 using AsciiText::SameText;
 
 namespace {
+
+// A carriage return counts as a blank: editors and copies leave stray ones at
+// line ends, and they must not cost the file.
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
+std::string Folded(const std::string& s)
+{
+    std::string out = s;
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+std::string Trim(const std::string& s)
+{
+    size_t first = 0, last = s.size();
+    while (first < last && IsBlank(s[first]))
+        ++first;
+    while (last > first && IsBlank(s[last - 1]))
+        --last;
+    return s.substr(first, last - first);
+}
 
 bool StartsWithNoCase(const std::string& text, const char* prefix)
 {
@@ -30,13 +59,13 @@ bool StartsWithNoCase(const std::string& text, const char* prefix)
 bool ParseByteList(const std::string& list, std::string& bytes)
 {
     bytes.clear();
-    const std::string t = AsciiText::TrimSpacesAndTabs(list);
+    const std::string t = Trim(list);
     if (t.empty())
         return true;
     size_t i = 0;
     while (true)
     {
-        while (i < t.size() && (t[i] == ' ' || t[i] == '\t'))
+        while (i < t.size() && IsBlank(t[i]))
             ++i;
         int value = 0, digits = 0;
         while (i < t.size() && AsciiText::HexDigitValue(t[i]) >= 0 && digits < 2)
@@ -48,7 +77,7 @@ bool ParseByteList(const std::string& list, std::string& bytes)
         if (digits == 0)
             return false;
         bytes += static_cast<char>(value);
-        while (i < t.size() && (t[i] == ' ' || t[i] == '\t'))
+        while (i < t.size() && IsBlank(t[i]))
             ++i;
         if (i == t.size())
             return true;
@@ -115,11 +144,11 @@ bool NeedsHexForm(const std::string& text)
 // Decodes the data part of a value line (everything after '=').
 bool ParseData(const std::string& data, THiveValue& value, std::string& problem)
 {
-    const std::string d = AsciiText::TrimSpacesAndTabs(data);
+    const std::string d = Trim(data);
     if (!d.empty() && d[0] == '"')
     {
         size_t i = 0;
-        if (!ParseQuoted(d, i, value.Text) || !AsciiText::TrimSpacesAndTabs(d.substr(i)).empty())
+        if (!ParseQuoted(d, i, value.Text) || !Trim(d.substr(i)).empty())
         {
             problem = "malformed string";
             return false;
@@ -129,7 +158,7 @@ bool ParseData(const std::string& data, THiveValue& value, std::string& problem)
     }
     if (StartsWithNoCase(d, "dword:"))
     {
-        const std::string digits = AsciiText::TrimSpacesAndTabs(d.substr(6));
+        const std::string digits = Trim(d.substr(6));
         if (digits.empty() || digits.size() > 8)
         {
             problem = "malformed dword";
@@ -432,6 +461,7 @@ void ReplaceFile(const std::string& path, const std::string& text)
 THiveLoad LoadLocked(const std::string& path)
 {
     THiveLoad load;
+    load.Stamp = HiveFileStamp(path);
     std::string text;
     if (ReadWhole(path, text) == TRead::Missing)
         return load;
@@ -443,6 +473,7 @@ THiveLoad LoadLocked(const std::string& path)
     {
         load.Problem = e.Message;
         load.KeptAsidePath = MoveAside(path);
+        load.Stamp = HiveFileStamp(path);
     }
     return load;
 }
@@ -549,7 +580,7 @@ THive ParseHive(const std::string& text)
             if (end == std::string::npos)
                 end = text.size();
             std::string line = text.substr(start, end - start);
-            if (!line.empty() && line.back() == '\r')
+            while (!line.empty() && line.back() == '\r')
                 line.pop_back();
             lines.push_back(std::move(line));
             start = end + 1;
@@ -559,10 +590,13 @@ THive ParseHive(const std::string& text)
     bool header = false;
     THiveKey* key = nullptr;
     std::vector<std::string> Comments;
+    // Lookups by folded name, so a large file parses in n log n, not n^2.
+    std::map<std::string, size_t> keyIndex;
+    std::map<std::string, size_t> valueIndex; // of the current key
     for (size_t i = 0; i < lines.size(); ++i)
     {
         const int lineNo = static_cast<int>(i + 1);
-        const std::string line = AsciiText::TrimSpacesAndTabs(lines[i]);
+        const std::string line = Trim(lines[i]);
         if (line.empty())
             continue;
         if (!header)
@@ -581,7 +615,14 @@ THive ParseHive(const std::string& text)
         {
             if (line.back() != ']' || line.size() < 3)
                 throw EHiveParseError(lineNo, "malformed key line");
-            key = &hive.Create(line.substr(1, line.size() - 2));
+            const std::string path = line.substr(1, line.size() - 2);
+            const auto [at, added] = keyIndex.emplace(Folded(path), hive.Keys.size());
+            if (added)
+                hive.Keys.push_back(THiveKey{path, {}, {}});
+            key = &hive.Keys[at->second];
+            valueIndex.clear();
+            for (size_t v = 0; v < key->Values.size(); ++v)
+                valueIndex.emplace(Folded(key->Values[v].Name), v);
             key->Comments.insert(key->Comments.end(), Comments.begin(), Comments.end());
             Comments.clear();
             continue;
@@ -602,24 +643,28 @@ THive ParseHive(const std::string& text)
         }
         else
             throw EHiveParseError(lineNo, "malformed line");
-        while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t'))
+        while (pos < line.size() && IsBlank(line[pos]))
             ++pos;
         if (pos >= line.size() || line[pos] != '=')
             throw EHiveParseError(lineNo, "missing '='");
         std::string data = line.substr(pos + 1);
         // Long hex lists go on over lines ending in a backslash.
-        if (StartsWithNoCase(AsciiText::TrimSpacesAndTabs(data), "hex"))
+        if (StartsWithNoCase(Trim(data), "hex"))
             while (!data.empty() && data.back() == '\\' && i + 1 < lines.size())
             {
                 data.pop_back();
-                data += AsciiText::TrimSpacesAndTabs(lines[++i]);
+                data += Trim(lines[++i]);
             }
         std::string problem;
         if (!ParseData(data, value, problem))
             throw EHiveParseError(lineNo, problem);
         value.Comments = std::move(Comments);
         Comments.clear();
-        key->Set(std::move(value));
+        const auto [at, added] = valueIndex.emplace(Folded(value.Name), key->Values.size());
+        if (added)
+            key->Values.push_back(std::move(value));
+        else
+            key->Set(std::move(value));
     }
     if (!header && !hive.Keys.empty())
         throw EHiveParseError(1, "not a REGEDIT4 file");
@@ -675,14 +720,47 @@ std::string BadCopyPath(const std::string& path, int n)
     return n == 0 ? path + ".bad" : path + ".bad." + std::to_string(n);
 }
 
+bool THiveFileStamp::Same(const THiveFileStamp& o) const
+{
+    return Exists == o.Exists && Device == o.Device && Inode == o.Inode && Size == o.Size &&
+           ModifiedNs == o.ModifiedNs && ChangedNs == o.ChangedNs;
+}
+
+THiveFileStamp HiveFileStamp(const std::string& path)
+{
+    THiveFileStamp stamp;
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const int64_t nowNs = int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+    {
+        stamp.Settled = true;
+        return stamp;
+    }
+    stamp.Exists = true;
+    stamp.Device = st.st_dev;
+    stamp.Inode = st.st_ino;
+    stamp.Size = st.st_size;
+    stamp.ModifiedNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    stamp.ChangedNs = int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    // File times move in ticks of the kernel clock; two writes in one tick
+    // with the same size look alike, so only an older file is trusted.
+    const int64_t kSettle = 2000000000;
+    stamp.Settled = std::max(stamp.ModifiedNs, stamp.ChangedNs) < nowNs - kSettle;
+    return stamp;
+}
+
 THiveLoad LoadHiveFile(const std::string& path)
 {
     std::string text;
+    const THiveFileStamp stamp = HiveFileStamp(path);
     if (ReadWhole(path, text) == TRead::Missing)
         return {};
     try
     {
         THiveLoad load;
+        load.Stamp = stamp;
         load.Hive = ParseHive(text);
         return load;
     }
@@ -709,7 +787,10 @@ THiveLoad UpdateHiveFile(const std::string& path, const std::vector<THiveChange>
         ApplyChange(load.Hive, c);
     const std::string after = SerializeHive(load.Hive);
     if (!existed || after != before)
+    {
         ReplaceFile(ResolvedPath(path), after);
+        load.Stamp = HiveFileStamp(path);
+    }
     return load;
 }
 

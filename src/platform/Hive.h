@@ -86,10 +86,29 @@ void ApplyChange(THive& hive, const THiveChange& change);
 
 // --- The file ---------------------------------------------------------------
 
+// Identifies one version of the file, so a parsed copy can be kept until it
+// changes. Settled: old enough that a change within the clock's granularity
+// could no longer go unseen.
+struct THiveFileStamp
+{
+    bool Exists = false;
+    uint64_t Device = 0;
+    uint64_t Inode = 0;
+    int64_t Size = 0;
+    int64_t ModifiedNs = 0;
+    int64_t ChangedNs = 0;
+    bool Settled = false;
+
+    bool Same(const THiveFileStamp& other) const;
+};
+
+THiveFileStamp HiveFileStamp(const std::string& path);
+
 // What a read of the file found.
 struct THiveLoad
 {
     THive Hive;
+    THiveFileStamp Stamp; // the file as read, or as written by an update
     std::string KeptAsidePath; // set when an unparseable file was moved aside
     std::string Problem;       // why it could not be parsed
 };

@@ -12,6 +12,9 @@
 #include <cstring>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -21,8 +24,7 @@ namespace {
 
 std::string Native(const std::string& desktopText)
 {
-    const QByteArray bytes = QFile::encodeName(FromCodePage(desktopText));
-    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+    return CodePageToFileName(desktopText);
 }
 
 std::string CurrentFolder()
@@ -57,6 +59,75 @@ struct TSpawnSetup
     }
     TSpawnSetup(const TSpawnSetup&) = delete;
     TSpawnSetup& operator=(const TSpawnSetup&) = delete;
+};
+
+// Children nobody waits for any more. One thread reaps them all; if that
+// thread cannot be started, each later start or hand-over looks for ended
+// ones instead. Kept for the life of the process, never destroyed.
+class TReaper
+{
+public:
+    static TReaper& Instance()
+    {
+        static TReaper* reaper = new TReaper;
+        return *reaper;
+    }
+
+    void Adopt(pid_t pid)
+    {
+        {
+            std::lock_guard<std::mutex> lock(FMutex);
+            FPids.push_back(pid);
+            if (!FThreadStarted)
+            {
+                try
+                {
+                    std::thread([this] { Run(); }).detach();
+                    FThreadStarted = true;
+                }
+                catch (const std::system_error&)
+                {
+                    // No thread now: reaped by the next Poll.
+                }
+            }
+        }
+        FWake.notify_one();
+        Poll();
+    }
+
+    // Reaps whatever has ended, without waiting.
+    void Poll()
+    {
+        std::lock_guard<std::mutex> lock(FMutex);
+        ReapEnded();
+    }
+
+private:
+    void ReapEnded()
+    {
+        std::erase_if(FPids, [](pid_t pid) {
+            const pid_t r = ::waitpid(pid, nullptr, WNOHANG);
+            return r == pid || (r < 0 && errno == ECHILD);
+        });
+    }
+
+    void Run()
+    {
+        std::unique_lock<std::mutex> lock(FMutex);
+        while (true)
+        {
+            ReapEnded();
+            if (FPids.empty())
+                FWake.wait(lock);
+            else
+                FWake.wait_for(lock, std::chrono::milliseconds(50));
+        }
+    }
+
+    std::mutex FMutex;
+    std::condition_variable FWake;
+    std::vector<pid_t> FPids;
+    bool FThreadStarted = false;
 };
 
 } // namespace
@@ -100,6 +171,7 @@ TChildProcess::TChildProcess(const std::vector<std::string>& args, const std::st
 {
     if (args.empty() || args[0].empty())
         throw Exception("No program to start");
+    TReaper::Instance().Poll();
     std::vector<std::string> native;
     for (const auto& a : args)
         native.push_back(Native(a));
@@ -138,12 +210,7 @@ TChildProcess::~TChildProcess()
 {
     if (FPid <= 0 || FEnded)
         return;
-    const pid_t pid = FPid;
-    std::thread([pid] {
-        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR)
-        {
-        }
-    }).detach();
+    TReaper::Instance().Adopt(FPid);
 }
 
 bool TChildProcess::WaitFor(int ms)
@@ -192,5 +259,30 @@ bool RunProgram(const std::vector<std::string>& args, const std::string& working
     catch (const Exception&)
     {
         return false;
+    }
+}
+
+void TCommandQueue::Add(std::vector<std::string> args)
+{
+    FWaiting.push_back(std::move(args));
+    Pump();
+}
+
+void TCommandQueue::Pump()
+{
+    std::erase_if(FRunning, [](const std::unique_ptr<TChildProcess>& c) { return c->WaitFor(0); });
+    while (FRunning.size() < FMaxRunning && !FWaiting.empty())
+    {
+        std::vector<std::string> args = std::move(FWaiting.front());
+        FWaiting.pop_front();
+        try
+        {
+            FRunning.push_back(std::make_unique<TChildProcess>(args, std::string()));
+        }
+        catch (const Exception& e)
+        {
+            if (OnStartFailed)
+                OnStartFailed(e.Message);
+        }
     }
 }

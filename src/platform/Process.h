@@ -1,5 +1,9 @@
 #pragma once
 
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -41,4 +45,30 @@ private:
     pid_t FPid = -1;
     bool FEnded = false;
     int FExitCode = -1;
+};
+
+// Starts commands in the order they are added, at most MaxRunning at a time;
+// every command is started in the end. Pump, called now and then (and by
+// Add), reaps the ended ones and starts the next. A start that fails is
+// handed to OnStartFailed with its reason.
+class TCommandQueue
+{
+public:
+    explicit TCommandQueue(std::size_t maxRunning = 4) : FMaxRunning(maxRunning) {}
+    ~TCommandQueue() = default;
+    TCommandQueue(const TCommandQueue&) = delete;
+    TCommandQueue& operator=(const TCommandQueue&) = delete;
+
+    void Add(std::vector<std::string> args);
+    void Pump();
+    // Commands not yet started, and those started that have not ended.
+    std::size_t Waiting() const { return FWaiting.size(); }
+    std::size_t Running() const { return FRunning.size(); }
+
+    std::function<void(const std::string& message)> OnStartFailed;
+
+private:
+    std::size_t FMaxRunning;
+    std::deque<std::vector<std::string>> FWaiting;
+    std::vector<std::unique_ptr<TChildProcess>> FRunning;
 };

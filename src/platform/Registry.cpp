@@ -80,7 +80,11 @@ struct TRegistry::Impl
     THive Hive;      // what was read when the key was opened, plus our own changes
     std::string Key; // full UTF-8 path of the open key; empty when none is open
     bool ReadOnly = false;
+    bool Deferred = false; // changes wait for Flush, not for the closing of a key
     std::vector<THiveChange> Pending;
+    // Hive is the file as last read (plus Pending) while the file keeps this stamp.
+    std::string ReadPath;
+    THiveFileStamp ReadStamp;
 
     std::string RootName() const
     {
@@ -100,10 +104,17 @@ struct TRegistry::Impl
             Hive = MailClientHive();
             return;
         }
-        THiveLoad load = LoadHiveFile(UserHivePath());
+        const std::string path = UserHivePath();
+        // One deferred batch reads the file once; its write re-reads it under
+        // the lock anyway, so nothing another writer did is lost.
+        if (path == ReadPath && (Deferred || (ReadStamp.Settled && HiveFileStamp(path).Same(ReadStamp))))
+            return;
+        THiveLoad load = LoadHiveFile(path);
         Hive = std::move(load.Hive);
         for (const auto& c : Pending)
             ApplyChange(Hive, c);
+        ReadPath = path;
+        ReadStamp = load.Stamp;
         ReportKeptAside(load);
     }
 
@@ -143,7 +154,13 @@ struct TRegistry::Impl
             return;
         std::vector<THiveChange> changes;
         changes.swap(Pending);
-        ReportKeptAside(UpdateHiveFile(UserHivePath(), changes));
+        ReadPath.clear();
+        const std::string path = UserHivePath();
+        THiveLoad load = UpdateHiveFile(path, changes);
+        Hive = std::move(load.Hive);
+        ReadPath = path;
+        ReadStamp = load.Stamp;
+        ReportKeptAside(load);
     }
 };
 
@@ -157,6 +174,7 @@ TRegistry::~TRegistry()
     try
     {
         CloseKey();
+        FImpl->Flush();
     }
     catch (...)
     {
@@ -199,6 +217,17 @@ void TRegistry::CloseKey()
 {
     FImpl->Key.clear();
     FImpl->ReadOnly = false;
+    if (!FImpl->Deferred)
+        FImpl->Flush();
+}
+
+void TRegistry::DeferWrites()
+{
+    FImpl->Deferred = true;
+}
+
+void TRegistry::Flush()
+{
     FImpl->Flush();
 }
 

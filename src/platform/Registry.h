@@ -35,7 +35,8 @@ enum class TRegDataType
 };
 
 // One open key at a time, closed by CloseKey or the destructor. A change
-// reaches the file no later than the closing of the key it was made in.
+// reaches the file no later than the closing of the key it was made in
+// (after DeferWrites: no later than Flush or the destructor).
 class TRegistry
 {
 public:
@@ -49,6 +50,10 @@ public:
     bool OpenKeyReadOnly(const std::string& key);
     bool KeyExists(const std::string& key);
     void CloseKey();
+    // From now on changes are kept until Flush (or the destructor) and reach
+    // the file in one write; for loads that create many values at once.
+    void DeferWrites();
+    void Flush();
 
     bool ValueExists(const std::string& name);
     TRegDataType GetDataType(const std::string& name);

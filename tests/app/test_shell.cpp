@@ -458,3 +458,47 @@ TEST_F(ShellTest, AboutBoxIsModal)
 }
 
 } // namespace
+
+namespace
+{
+
+// A load that failed left the window's built-in values in the controls;
+// leaving must not write them over the stored settings.
+TEST_F(ShellTest, FailedFirstLoadThenExitKeepsTheStoredSettings)
+{
+    Store(ConfigKey, "AccountsNo", 2);
+    Store(ConfigKey, "Execute", std::string("run %SUBJECT%"));
+    Store(ConfigKey, "ShowIcon", std::string("/stored/icon.ico"));
+    Store(ConfigKey, "EmailClient", std::string("mutt"));
+    Store(ConfigKey, "CheckingTime", std::string("abc"));
+    const std::string before = HiveText();
+    EXPECT_THROW(shell->timMailTimer(), Exception);
+    SetMessageAnswerer([](const TMessageRequest&) { return TModalResult::mrYes; });
+    settings->mnuExit->trigger();
+    EXPECT_TRUE(ExitConfirmed);
+    EXPECT_GE(terminated, 1);
+    EXPECT_EQ(HiveText(), before);
+    EXPECT_EQ(Integer(ConfigKey, "AccountsNo"), 2);
+}
+
+TEST_F(ShellTest, ExitBeforeTheFirstTickKeepsTheStoredSettings)
+{
+    Store(ConfigKey, "AccountsNo", 3);
+    Store(ConfigKey, "FormAnimation", std::string("/stored/anim.avi"));
+    const std::string before = HiveText();
+    settings->show();
+    EXPECT_TRUE(settings->close());
+    EXPECT_EQ(terminated, 2);
+    EXPECT_EQ(HiveText(), before);
+
+    // Once a load has gone through, leaving saves as before.
+    shell->timMailTimer();
+    settings->txtExecute->setText(QStringLiteral("after load"));
+    settings->show();
+    EXPECT_TRUE(settings->close());
+    EXPECT_EQ(String(ConfigKey, "Execute"), "after load");
+    EXPECT_EQ(String(ConfigKey, "FormAnimation"), "/stored/anim.avi");
+    EXPECT_EQ(Integer(ConfigKey, "AccountsNo"), 3);
+}
+
+} // namespace

@@ -4,6 +4,7 @@
 
 #include "check/ExpandCommand.h"
 #include "check/Utils.h"
+#include "platform/Process.h"
 
 #include <gtest/gtest.h>
 
@@ -135,3 +136,35 @@ TEST(ExpandCommand, ValuesComeFromTheRow)
 }
 
 } // namespace
+
+// A subject of about 1 MB made one argument too long for the system, and the
+// command silently never started.
+TEST(ExpandCommand, HugeValuesAreCutSoTheCommandStillStarts)
+{
+    TRowValues values;
+    values.Subject = std::string(1024 * 1024, 's');
+    values.From = std::string(200 * 1024, 'f');
+    const std::vector<std::string> args =
+        ExpandCommandParts("sh -c \"exit 7\" %FROM% %SUBJECT%", values).Arguments();
+    ASSERT_EQ(args.size(), 5u);
+    EXPECT_EQ(args[3], std::string(MaxInsertedValue, 'f'));
+    EXPECT_EQ(args[4], std::string(MaxInsertedValue, 's'));
+    TChildProcess child(args, "");
+    ASSERT_TRUE(child.WaitFor(5000));
+    EXPECT_EQ(child.ExitCode(), 7);
+}
+
+TEST(ExpandCommand, ValuesBringingInPlaceholdersStayWithinTheLimit)
+{
+    TRowValues values;
+    values.Subject = std::string(MaxInsertedValue, 's');
+    for (int i = 0; i < 1000; ++i)
+        values.From += "%SUBJECT%";
+    const std::vector<std::string> args =
+        ExpandCommandParts("sh -c \"exit 3\" x%FROM%", values).Arguments();
+    ASSERT_EQ(args.size(), 4u);
+    EXPECT_LE(args[3].size(), MaxInsertedTotal + 3);
+    TChildProcess child(args, "");
+    ASSERT_TRUE(child.WaitFor(5000));
+    EXPECT_EQ(child.ExitCode(), 3);
+}

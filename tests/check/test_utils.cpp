@@ -1,9 +1,11 @@
 #include "check/Utils.h"
+#include "platform/CodePage.h"
 #include "support/TestHelpers.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <sys/stat.h>
@@ -294,4 +296,34 @@ TEST(Utils, StartFolderOf)
     };
     for (const auto& c : cases)
         EXPECT_EQ(StartFolderOf(c.commandLine), c.expected) << c.commandLine;
+}
+
+// With a home such as /home/josé the current folder came back as locale bytes
+// mixed into desktop text, and a program without a slash never started.
+TEST(Utils, NonAsciiCurrentFolderStillStartsProgramsWithoutASlash)
+{
+    TempFolder root("utils");
+    const std::string folder = root.File("jos\xc3\xa9");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    char before[PATH_MAX];
+    ASSERT_NE(::getcwd(before, sizeof before), nullptr);
+    ASSERT_EQ(::chdir(folder.c_str()), 0);
+    const std::string desktopFolder = FileNameToCodePage(folder);
+    EXPECT_EQ(CodePageToFileName(desktopFolder), folder);
+    EXPECT_EQ(StartFolderOf("touch marker"), desktopFolder + "/");
+    const bool started = StartProcess("touch marker", 0, 5000);
+    ASSERT_EQ(::chdir(before), 0);
+    EXPECT_TRUE(started);
+    struct stat st;
+    EXPECT_EQ(::stat((folder + "/marker").c_str(), &st), 0);
+}
+
+// A folder such as .../é/bin read from the system is desktop text only after
+// conversion: é is one character in the code page, not two.
+TEST(Utils, NonAsciiFileNamesConvertOnceEachWay)
+{
+    const std::string name = "/opt/\xc3\xa9/bin/";
+    const std::string desktop = FileNameToCodePage(name);
+    EXPECT_EQ(FromCodePage(desktop), QString::fromUtf8("/opt/\xc3\xa9/bin/"));
+    EXPECT_EQ(CodePageToFileName(desktop), name);
 }

@@ -3,18 +3,24 @@
 #include "desktop/UpDownControl.h"
 #include "desktop/Animate.h"
 #include "desktop/MediaPlayer.h"
+#include "platform/CodePage.h"
+#include "platform/Hive.h"
 #include "support/UiFixture.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <cstdlib>
 #include <fstream>
+#include <sys/stat.h>
 
 namespace
 {
@@ -513,6 +519,90 @@ TEST(CommaText, SplitsLikeTheClassicListForm)
     };
     for (const Case& c : cases)
         EXPECT_EQ(SplitCommaText(c.text), c.items) << "text: [" << c.text << "]";
+}
+
+} // namespace
+
+namespace
+{
+
+// A damaged count made the load create keys without end, one file write each.
+TEST_F(ConfigStoreTest, CorruptAccountCountIsRefusedAndWritesNothing)
+{
+    Store(Main, "AccountsNo", 0x7fffffff);
+    const std::string before = HiveText();
+    try
+    {
+        Load();
+        FAIL() << "the load went through";
+    }
+    catch (const Exception& e)
+    {
+        EXPECT_NE(e.Message.find("2147483647"), std::string::npos) << e.Message;
+        EXPECT_NE(e.Message.find("1000"), std::string::npos) << e.Message;
+    }
+    EXPECT_FALSE(SettingsLoaded);
+    EXPECT_FALSE(Exists(Account1, "Caption"));
+    // Only the main key's missing defaults were added.
+    EXPECT_LT(HiveText().size(), before.size() + 1000);
+}
+
+TEST_F(ConfigStoreTest, LoadCreatingManyKeysWritesTheFileOnce)
+{
+    const int accounts = 200;
+    Store(Main, "AccountsNo", accounts);
+    int writes = 0;
+    SetHiveReplaceHook([&](const std::string&) { ++writes; });
+    Load();
+    SetHiveReplaceHook({});
+    EXPECT_EQ(writes, 1);
+    EXPECT_TRUE(SettingsLoaded);
+    EXPECT_EQ(settings->lvwAccounts->topLevelItemCount(), accounts);
+    EXPECT_TRUE(Exists(AccountKey(accounts), "HostPort"));
+
+    // Nothing left to create: the next load writes nothing.
+    writes = 0;
+    SetHiveReplaceHook([&](const std::string&) { ++writes; });
+    Load();
+    SetHiveReplaceHook({});
+    EXPECT_EQ(writes, 0);
+}
+
+} // namespace
+
+namespace
+{
+
+// Run as a copy of this program from a folder such as .../é/bin, the default
+// paths were locale bytes taken for desktop text: mojibake, and none was found.
+TEST_F(ConfigStoreTest, DefaultsBesideACopyInANonAsciiFolder)
+{
+    const char* expected = std::getenv("TERNBELL_EXPECT_FOLDER");
+    if (!expected)
+        GTEST_SKIP() << "run by NonAsciiExecutableFolderGivesUsableDefaults";
+    ComputeStartupDefaults();
+    const QString folder = QString::fromUtf8(expected);
+    EXPECT_EQ(FromCodePage(DefaultSoundFile), folder + "notify.wav");
+    EXPECT_EQ(FromCodePage(DefaultIconFile), folder + "newmsg.ico");
+    EXPECT_TRUE(QFileInfo(FromCodePage(DefaultSoundFile)).isFile());
+}
+
+TEST(StartupDefaults, NonAsciiExecutableFolderGivesUsableDefaults)
+{
+    TempFolder root("exefolder");
+    const std::string folder = root.File("\xc3\xa9");
+    const std::string bin = folder + "/bin";
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir(bin.c_str(), 0700), 0);
+    const std::string copy = bin + "/test_config_configstore";
+    ASSERT_TRUE(QFile::copy(QStringLiteral("/proc/self/exe"), QString::fromUtf8(copy.c_str())));
+    ASSERT_TRUE(QFile::setPermissions(QString::fromUtf8(copy.c_str()),
+                                      QFile::ReadOwner | QFile::ExeOwner));
+    std::ofstream(bin + "/notify.wav") << "RIFF";
+    const std::string command = "TERNBELL_EXPECT_FOLDER='" + bin + "/' '" + copy +
+                                "' --gtest_filter=ConfigStoreTest." +
+                                "DefaultsBesideACopyInANonAsciiFolder >/dev/null 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0);
 }
 
 } // namespace

@@ -2,7 +2,9 @@
 #include "desktop/Dialogs.h"
 #include "platform/Exception.h"
 
+#include <QElapsedTimer>
 #include <QEvent>
+#include <QEventLoop>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -75,6 +77,42 @@ TEST_F(ErrorBox, FailingTimerHandlerInTheEventLoop)
     EXPECT_EQ(ticks, 3);
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[1].Text, "Invalid data type for 'CheckingTime'");
+}
+
+// A check failing every cycle stacked a new modal box on each tick.
+TEST_F(ErrorBox, ErrorBoxesDoNotPileUpWhileOneIsOpen)
+{
+    int ticks = 0;
+    QTimer failing;
+    QObject::connect(&failing, &QTimer::timeout, [&] {
+        ++ticks;
+        failing.start(); // as the check timer is switched on again however a tick ends
+        throw Exception("Socket Error # 111\nConnection refused.");
+    });
+    // The box stays open while the timer fails five more times in its loop.
+    SetMessageAnswerer([&](const TMessageRequest& r) {
+        boxes.push_back(r);
+        if (boxes.size() > 1)
+            return TModalResult::mrOk; // a box opened over the first one
+        const int until = ticks + 5;
+        QElapsedTimer waited;
+        waited.start();
+        while (ticks < until && waited.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        failing.stop();
+        QTimer::singleShot(0, [] { QCoreApplication::quit(); });
+        return TModalResult::mrOk;
+    });
+    failing.start(1);
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    EXPECT_GE(ticks, 6);
+    EXPECT_EQ(boxes.size(), 1u);
+
+    // Once it is closed, the next error has its box again.
+    TThrower thrower;
+    QEvent ev(QEvent::User);
+    QCoreApplication::sendEvent(&thrower, &ev);
+    EXPECT_EQ(boxes.size(), 2u);
 }
 
 int main(int argc, char** argv)

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -465,4 +467,129 @@ TEST_F(HiveFileTest, ParallelWritersLoseNoKey)
         ASSERT_TRUE(reg.OpenKey(kKey, false));
         EXPECT_EQ(reg.ReadInteger("Writer" + std::to_string(w)), kKeys - 1);
     }
+}
+
+// --- stray carriage returns, repeated sections, a file changed behind a kept copy
+
+TEST(HiveText, StrayCarriageReturnsNeitherFailTheFileNorShrinkEachSave)
+{
+    const std::string text = "REGEDIT4\r\r\n"
+                             "\r\n"
+                             "; note\r\r\n"
+                             "[HKEY_CURRENT_USER\\Software\\ternbell]\r\r\n"
+                             "\"Execute\"=\"run\"\r\r\n"
+                             "\"CheckingTime\" \r= dword:0000003c \r\r\n"
+                             "\"Blob\"=hex:01,\r\\\r\n"
+                             " 02\r\r\r\n"
+                             "; inner\rcarriage return\r\n";
+    const THive hive = ParseHive(text);
+    const THiveKey* key = hive.Find("HKEY_CURRENT_USER\\Software\\ternbell");
+    ASSERT_NE(key, nullptr);
+    ASSERT_EQ(key->Values.size(), 3u);
+    EXPECT_EQ(key->Find("Execute")->Text, "run");
+    EXPECT_EQ(key->Find("CheckingTime")->Number, 60u);
+    EXPECT_EQ(key->Find("Blob")->Text, "hex:01,02");
+    ASSERT_EQ(key->Comments.size(), 1u);
+    EXPECT_EQ(key->Comments[0], "; note");
+    ASSERT_EQ(hive.TrailingComments.size(), 1u);
+    EXPECT_EQ(hive.TrailingComments[0], "; inner\rcarriage return");
+
+    const std::string saved = SerializeHive(hive);
+    EXPECT_EQ(SerializeHive(ParseHive(saved)), saved);
+    EXPECT_EQ(SerializeHive(ParseHive(SerializeHive(ParseHive(saved)))), saved);
+}
+
+TEST(HiveText, RepeatedSectionsAndNamesMergeLaterWinning)
+{
+    const THive hive = ParseHive("REGEDIT4\n"
+                                 "[HKEY_CURRENT_USER\\K]\n\"Name\"=\"1\"\n\"other\"=\"x\"\n"
+                                 "[HKEY_CURRENT_USER\\L]\n\"Name\"=\"L\"\n"
+                                 "[hkey_current_user\\k]\n\"NAME\"=\"2\"\n\"new\"=\"y\"\n");
+    ASSERT_EQ(hive.Keys.size(), 2u);
+    const THiveKey& k = hive.Keys[0];
+    ASSERT_EQ(k.Values.size(), 3u);
+    EXPECT_EQ(k.Values[0].Name, "Name");
+    EXPECT_EQ(k.Values[0].Text, "2");
+    EXPECT_EQ(k.Values[2].Name, "new");
+    EXPECT_EQ(hive.Keys[1].Values.at(0).Text, "L");
+}
+
+TEST_F(HiveFileTest, StrayCarriageReturnDoesNotPutTheFileAside)
+{
+    Prepare("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\ternbell]\r\n"
+            "\"EmailClient\"=\"mutt\"\r\r\n; keep me\r\r\n\"CheckingTime\"=dword:0000003c\r\n");
+    {
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey(kKey, false));
+        EXPECT_EQ(reg.ReadString("EmailClient"), "mutt");
+        reg.WriteInteger("CheckingTime", 61);
+    }
+    EXPECT_TRUE(FProblems.empty());
+    EXPECT_FALSE(Exists(Path() + ".bad"));
+    const std::string once = ReadFile(Path());
+    EXPECT_NE(once.find("; keep me\n\"CheckingTime\"=dword:0000003d"), std::string::npos) << once;
+    {
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey(kKey, false));
+        reg.WriteInteger("CheckingTime", 61);
+    }
+    EXPECT_EQ(ReadFile(Path()), once);
+}
+
+TEST_F(HiveFileTest, FileChangedBehindAKeptCopyIsReadAgain)
+{
+    Prepare("REGEDIT4\n[HKEY_CURRENT_USER\\Software\\ternbell]\n\"EmailClient\"=\"aaaa\"\n");
+    // Old enough that the copy read from it is kept.
+    const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, Path().c_str(), old, 0), 0);
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKey(kKey, false));
+    EXPECT_EQ(reg.ReadString("EmailClient"), "aaaa");
+    reg.CloseKey();
+
+    // Same size, same inode, the old times put back: only the change time differs.
+    {
+        FILE* f = std::fopen(Path().c_str(), "r+");
+        ASSERT_NE(f, nullptr);
+        const std::string text = ReadFile(Path());
+        std::fseek(f, static_cast<long>(text.find("aaaa")), SEEK_SET);
+        std::fputs("bbbb", f);
+        std::fclose(f);
+    }
+    ASSERT_EQ(::utimensat(AT_FDCWD, Path().c_str(), old, 0), 0);
+    ASSERT_TRUE(reg.OpenKey(kKey, false));
+    EXPECT_EQ(reg.ReadString("EmailClient"), "bbbb");
+    reg.CloseKey();
+
+    // Another writer's replace is seen as well.
+    {
+        TRegistry other;
+        ASSERT_TRUE(other.OpenKey(kKey, false));
+        other.WriteString("EmailClient", "cc");
+    }
+    ASSERT_TRUE(reg.OpenKey(kKey, false));
+    EXPECT_EQ(reg.ReadString("EmailClient"), "cc");
+}
+
+TEST_F(HiveFileTest, DeferredWritesReachTheFileOnceAtFlush)
+{
+    int writes = 0;
+    SetHiveReplaceHook([&](const std::string&) { ++writes; });
+    TRegistry reg;
+    reg.DeferWrites();
+    for (int i = 1; i <= 50; ++i)
+    {
+        ASSERT_TRUE(reg.OpenKey("Software\\ternbell\\Account" + std::to_string(i), true));
+        reg.WriteString("Caption", "Account " + std::to_string(i));
+        reg.CloseKey();
+        // Later opens in the same registry see what is still waiting.
+        ASSERT_TRUE(reg.OpenKey("Software\\ternbell\\Account1", false));
+        EXPECT_EQ(reg.ReadString("Caption"), "Account 1");
+        reg.CloseKey();
+    }
+    EXPECT_EQ(writes, 0);
+    EXPECT_FALSE(Exists(Path()));
+    reg.Flush();
+    EXPECT_EQ(writes, 1);
+    EXPECT_NE(ReadFile(Path()).find("\"Caption\"=\"Account 50\""), std::string::npos);
 }

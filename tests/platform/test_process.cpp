@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <dirent.h>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -103,5 +106,94 @@ TEST(RunProgram, ReportsAStartThatFailsAndWaitsWhenAsked)
     EXPECT_TRUE(RunProgram({"sh", "-c", "sleep 0.2; : > ran"}, folder, -1));
     EXPECT_EQ(::access(marker.c_str(), F_OK), 0);
     ::unlink(marker.c_str());
+    ::rmdir(folder);
+}
+
+namespace {
+
+int ThreadCount()
+{
+    int n = 0;
+    if (DIR* d = ::opendir("/proc/self/task"))
+    {
+        while (const dirent* e = ::readdir(d))
+            if (e->d_name[0] != '.')
+                ++n;
+        ::closedir(d);
+    }
+    return n;
+}
+
+} // namespace
+
+// Each child left running took a thread of its own; where threads run out,
+// the failed thread start ended the program.
+TEST(Process, ChildrenLeftRunningShareOneReaper)
+{
+    const int before = ThreadCount();
+    std::vector<pid_t> pids;
+    for (int i = 0; i < 20; ++i)
+    {
+        TChildProcess child({"sh", "-c", "sleep 0.3"}, "");
+        pids.push_back(child.Pid());
+    }
+    EXPECT_LE(ThreadCount(), before + 1);
+    for (pid_t pid : pids)
+    {
+        bool gone = false;
+        for (int i = 0; i < 1000 && !gone; ++i) // up to 10 s
+        {
+            gone = ::kill(pid, 0) != 0 && errno == ESRCH;
+            if (!gone)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_TRUE(gone) << pid;
+    }
+}
+
+// 500 new messages started 502 processes at once.
+TEST(Process, QueuedCommandsStartInOrderAFewAtATimeAndAllRun)
+{
+    char folder[] = "/tmp/queue-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string log = std::string(folder) + "/log";
+    TCommandQueue queue(3);
+    std::vector<std::string> failures;
+    queue.OnStartFailed = [&](const std::string& m) { failures.push_back(m); };
+    for (int i = 0; i < 10; ++i)
+        queue.Add({"sh", "-c", "echo " + std::to_string(i) + " >> " + log + "; sleep 0.05"});
+    EXPECT_EQ(queue.Running(), 3u);
+    EXPECT_EQ(queue.Waiting(), 7u);
+    size_t most = 0;
+    for (int i = 0; i < 2000 && (queue.Running() || queue.Waiting()); ++i) // up to 10 s
+    {
+        queue.Pump();
+        most = std::max(most, queue.Running());
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_LE(most, 3u);
+    EXPECT_EQ(queue.Running() + queue.Waiting(), 0u);
+    std::vector<int> seen;
+    if (FILE* f = std::fopen(log.c_str(), "r"))
+    {
+        int n;
+        while (std::fscanf(f, "%d", &n) == 1)
+            seen.push_back(n);
+        std::fclose(f);
+    }
+    std::sort(seen.begin(), seen.end());
+    std::vector<int> all(10);
+    for (int i = 0; i < 10; ++i)
+        all[i] = i;
+    EXPECT_EQ(seen, all);
+    EXPECT_TRUE(failures.empty());
+
+    // A start that fails is reported, and the queue goes on.
+    queue.Add({std::string(folder) + "/missing-program"});
+    queue.Add({"true"});
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_NE(failures[0].find("missing-program"), std::string::npos) << failures[0];
+    EXPECT_EQ(queue.Running(), 1u);
+    std::remove(log.c_str());
     ::rmdir(folder);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/ConfigStore.h"
 #include "config/ProcessFlags.h"
 #include "config/SettingsForm.h"
 #include "notify/NewMailForm.h"
@@ -27,6 +28,7 @@ protected:
         LoadPending = true;
         ClearListPending = false;
         ExitConfirmed = false;
+        SettingsLoaded = false;
         SetMessageAnswerer([](const TMessageRequest& r) {
             ADD_FAILURE() << "unexpected message box: " << r.Text;
             return TModalResult::mrCancel;
