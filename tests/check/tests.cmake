@@ -10,11 +10,11 @@ add_test(NAME e2e_check_cycle
 set_tests_properties(e2e_check_cycle PROPERTIES LABELS "e2e;check" TIMEOUT 180 SKIP_RETURN_CODE 77)
 
 add_test(NAME e2e_imap4_cycle
-         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e_imap4.sh $<TARGET_FILE:ternbell>
-                 $<TARGET_FILE:check_e2e_dovecot> ${PROJECT_BINARY_DIR}/tests/e2e)
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e_two_accounts.sh $<TARGET_FILE:ternbell>
+                 $<TARGET_FILE:check_e2e_dovecot> ${PROJECT_BINARY_DIR}/tests/e2e plain)
 set_tests_properties(e2e_imap4_cycle PROPERTIES LABELS "e2e;check" TIMEOUT 180 SKIP_RETURN_CODE 77)
 
 add_test(NAME e2e_tls_cycle
-         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e_tls.sh $<TARGET_FILE:ternbell>
-                 $<TARGET_FILE:check_e2e_dovecot> ${PROJECT_BINARY_DIR}/tests/e2e)
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e_two_accounts.sh $<TARGET_FILE:ternbell>
+                 $<TARGET_FILE:check_e2e_dovecot> ${PROJECT_BINARY_DIR}/tests/e2e tls)
 set_tests_properties(e2e_tls_cycle PROPERTIES LABELS "e2e;check" TIMEOUT 180 SKIP_RETURN_CODE 77)

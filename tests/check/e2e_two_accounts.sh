@@ -3,14 +3,19 @@
 # under its own X server, from a prepared hive file: the messages of both
 # accounts become rows, and the Execute command runs once per new message
 # with the account's number. A screenshot is kept in the artefact folder.
-#   e2e_imap4.sh <ternbell executable> <dovecot helper> <artefact folder>
+#   plain: both accounts without TLS;
+#   tls:   POP3 secured with STLS and IMAPS, the server's certificate from a
+#          throw-away CA trusted only through SSL_CERT_FILE.
+#   e2e_two_accounts.sh <ternbell executable> <dovecot helper> <artefact folder> plain|tls
 set -u
 
 exe=$1
 helper=$2
 artefacts=$3
+mode=$4
+name=$([ "$mode" = tls ] && echo e2e_tls || echo e2e_imap4)
 mkdir -p "$artefacts"
-rm -f "$artefacts/e2e_imap4_failure.png"
+rm -f "$artefacts/${name}_failure.png"
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/xsession.sh"
 need_tools Xvfb trayer xdotool import xdpyinfo
@@ -33,12 +38,15 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failure_shot="$artefacts/e2e_imap4_failure.png"
+failure_shot="$artefacts/${name}_failure.png"
 failure_logs=("ternbell=$work/ternbell.log" "command=$work/out")
 
 # --- the mail server: ann is read by POP3, bob by IMAP4
 mkfifo "$work/dove_in" "$work/dove_out"
-"$helper" <"$work/dove_in" >"$work/dove_out" 2>"$work/dove.log" &
+mkdir "$work/tls"
+tls_env=()
+[ "$mode" = tls ] && tls_env=(TERNBELL_E2E_TLS_DIR="$work/tls")
+env "${tls_env[@]}" "$helper" <"$work/dove_in" >"$work/dove_out" 2>"$work/dove.log" &
 dove_pid=$!
 exec {dove_in}>"$work/dove_in" {dove_out}<"$work/dove_out"
 read -r -t 30 -u "$dove_out" kind pop3_port || fail "the Dovecot helper did not answer"
@@ -47,9 +55,20 @@ if [ "$kind" = unavailable ]; then
     exit 77
 fi
 [ "$kind" = pop3 ] || fail "Dovecot did not start: $kind $pop3_port $(cat "$work/dove.log")"
-echo imap >&"$dove_in"
-read -r -t 10 -u "$dove_out" kind imap_port || fail "no answer to imap"
-[ "$kind" = imap ] || fail "imap: $kind $imap_port"
+if [ "$mode" = tls ]; then
+    echo tls >&"$dove_in"
+    read -r -t 10 -u "$dove_out" kind pop3s_port imap_port || fail "no answer to tls"
+    [ "$kind" = tls ] && [ "$imap_port" -gt 0 ] || fail "tls: $kind $pop3s_port $imap_port"
+    # The IMAP4 subject arrives encoded in UTF-8 and is listed decoded.
+    imap_subject='=?UTF-8?B?SGVsbG8=?= over IMAPS' imap_listed='Hello over IMAPS'
+    pop3_security='"Security"=dword:00000001' imap_security='"Security"=dword:00000002'
+else
+    echo imap >&"$dove_in"
+    read -r -t 10 -u "$dove_out" kind imap_port || fail "no answer to imap"
+    [ "$kind" = imap ] || fail "imap: $kind $imap_port"
+    imap_subject='By IMAP4 one' imap_listed='By IMAP4 one'
+    pop3_security='' imap_security=''
+fi
 
 # deliver <user> <name> <from> <subject>; the size goes to $work/<name>.size.
 deliver() {
@@ -63,7 +82,7 @@ deliver() {
 }
 deliver ann p1 'Ann <ann@example.org>' 'By POP3 one'
 deliver ann p2 'ann2@example.org' 'By POP3 two'
-deliver bob i1 'Bob <bob@example.org>' 'By IMAP4 one'
+deliver bob i1 'Bob <bob@example.org>' "$imap_subject"
 deliver bob i2 'bob2@example.org' 'By IMAP4 two; $(id) "q"'
 
 start_xsession "$work"
@@ -105,6 +124,7 @@ REGEDIT4
 "HostPort"="$pop3_port"
 "IMAP4"=dword:00000000
 "AccountEnabled"=dword:00000001
+$pop3_security
 
 [HKEY_CURRENT_USER\\Software\\ternbell\\Account2]
 "Caption"="Imap"
@@ -114,10 +134,14 @@ REGEDIT4
 "HostPort"="$imap_port"
 "IMAP4"=dword:00000001
 "AccountEnabled"=dword:00000001
+$imap_security
 EOF
 )
 
-env -u DBUS_SESSION_BUS_ADDRESS QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$config" \
+trust=()
+[ "$mode" = tls ] && trust=(-u SSL_CERT_DIR SSL_CERT_FILE="$work/tls/ca.pem")
+env -u DBUS_SESSION_BUS_ADDRESS "${trust[@]}" \
+    QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$config" \
     XDG_DATA_HOME="$work/empty" XDG_DATA_DIRS="$work/empty" XDG_CONFIG_DIRS="$work/empty" \
     LANG=C.UTF-8 LC_ALL= LANGUAGE= "$exe" >"$work/ternbell.log" 2>&1 &
 app_pid=$!
@@ -134,14 +158,14 @@ wait_for 10 xdotool search --onlyvisible --name '^You have got a mail!$' >/dev/n
 mapfile -t got < <(sort "$work/out")
 want=("$(expected 1 1 p1 'Ann <ann@example.org>' 'By POP3 one')"
       "$(expected 1 2 p2 'ann2@example.org' 'By POP3 two')"
-      "$(expected 2 1 i1 'Bob <bob@example.org>' 'By IMAP4 one')"
+      "$(expected 2 1 i1 'Bob <bob@example.org>' "$imap_listed")"
       "$(expected 2 2 i2 'bob2@example.org' 'By IMAP4 two; $(id) "q"')")
 for i in 0 1 2 3; do
     [ "${got[$i]}" = "${want[$i]}" ] || fail "line $((i + 1)): '${got[$i]}', expected '${want[$i]}'"
 done
 
 sleep 0.5 # let the window paint
-import -window root "$artefacts/e2e_imap4.png"
+import -window root "$artefacts/$name.png"
 
 # The next check (interval 5 s) finds nothing new: the command does not run again.
 sleep 6
