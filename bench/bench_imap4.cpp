@@ -21,6 +21,8 @@
 // The fixture lives with the test support, which the benchmarks do not link.
 #include "support/Dovecot.h"
 
+#include "CheckTiming.h"
+
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>
@@ -219,7 +221,7 @@ int BareCheck(Dovecot& server)
 
 std::vector<double> ImaplibChecks(Dovecot& server, long repeat)
 {
-    std::string script = (std::filesystem::path(__FILE__).parent_path() / "imaplib_check.py").string();
+    std::string script = std::string(TERNBELL_BENCH_DIR "/imaplib_check.py");
     std::string command = "python3 '" + script + "' " + server.Host() + " " + std::to_string(server.ImapPort())
                           + " " + User + " " + Password + " " + std::to_string(repeat);
     std::vector<double> times;
@@ -237,10 +239,7 @@ std::vector<double> ImaplibChecks(Dovecot& server, long repeat)
 template <typename Check>
 double Timed(Check check, Dovecot& server)
 {
-    auto start = std::chrono::steady_clock::now();
-    if (check(server) != MessageCount)
-        throw std::runtime_error("a check did not see every message");
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return TimedCheck(check, server, MessageCount);
 }
 
 template <typename Check>
@@ -264,18 +263,7 @@ void BM_Imap4CheckDrain10(benchmark::State& state)
 
 void BM_ImaplibCheck(benchmark::State& state)
 {
-    std::vector<double> times = ImaplibChecks(Server(), state.max_iterations);
-    if (times.size() != static_cast<std::size_t>(state.max_iterations))
-    {
-        state.SkipWithError("imaplib_check.py did not report every check");
-        for (auto _ : state)
-        {
-        }
-        return;
-    }
-    std::size_t i = 0;
-    for (auto _ : state)
-        state.SetIterationTime(times[i++]);
+    ReplayTimes(state, ImaplibChecks(Server(), state.max_iterations), "imaplib_check.py");
     state.counters["messages"] = MessageCount;
 }
 
@@ -305,20 +293,8 @@ void BM_Interleaved(benchmark::State& state)
         times[2].push_back(bound);
         state.SetIterationTime(ours);
     }
-    if (times[0].empty())
-        return;
-    double median[3];
-    const char* names[3] = {"imap4", "imaplib", "bound"};
-    for (int k = 0; k < 3; ++k)
-    {
-        std::vector<double>& t = times[k];
-        std::sort(t.begin(), t.end());
-        median[k] = t.size() % 2 ? t[t.size() / 2] : (t[t.size() / 2 - 1] + t[t.size() / 2]) / 2;
-        state.counters[std::string(names[k]) + "_median_ms"] = median[k] * 1e3;
-        state.counters[std::string(names[k]) + "_best_ms"] = t.front() * 1e3;
-    }
-    state.counters["imaplib_over_imap4"] = median[1] / median[0];
-    state.counters["imap4_over_bound"] = median[0] / median[2];
+    const char* const names[3] = {"imap4", "imaplib", "bound"};
+    ReportInterleaved(state, times, names);
 }
 
 } // namespace

@@ -19,6 +19,8 @@
 // The fixture lives with the test support, which the benchmarks do not link.
 #include "support/Dovecot.h"
 
+#include "CheckTiming.h"
+
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>
@@ -227,7 +229,7 @@ int BareCheck(Dovecot& server)
 std::vector<double> PoplibChecks(Dovecot& server, long repeat)
 {
     std::string script =
-        (std::filesystem::path(__FILE__).parent_path() / "poplib_check.py").string();
+        std::string(TERNBELL_BENCH_DIR "/poplib_check.py");
     std::string command = "python3 '" + script + "' " + server.Host() + " "
                           + std::to_string(server.Pop3Port()) + " " + User + " " + Password + " "
                           + std::to_string(repeat);
@@ -246,10 +248,7 @@ std::vector<double> PoplibChecks(Dovecot& server, long repeat)
 template <typename Check>
 double Timed(Check check, Dovecot& server)
 {
-    auto start = std::chrono::steady_clock::now();
-    if (check(server) != MessageCount)
-        throw std::runtime_error("a check did not see every message");
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return TimedCheck(check, server, MessageCount);
 }
 
 template <typename Check>
@@ -268,18 +267,7 @@ void BM_Pop3Check(benchmark::State& state)
 
 void BM_PoplibCheck(benchmark::State& state)
 {
-    std::vector<double> times = PoplibChecks(Server(), state.max_iterations);
-    if (times.size() != static_cast<std::size_t>(state.max_iterations))
-    {
-        state.SkipWithError("poplib_check.py did not report every check");
-        for (auto _ : state)
-        {
-        }
-        return;
-    }
-    std::size_t i = 0;
-    for (auto _ : state)
-        state.SetIterationTime(times[i++]);
+    ReplayTimes(state, PoplibChecks(Server(), state.max_iterations), "poplib_check.py");
     state.counters["messages"] = MessageCount;
 }
 
@@ -310,21 +298,8 @@ void BM_Interleaved(benchmark::State& state)
         times[2].push_back(bound);
         state.SetIterationTime(pop3);
     }
-    if (times[0].empty())
-        return;
-    // Medians and bests: a busy machine adds long outliers, not short ones.
-    double median[3];
-    const char* names[3] = {"pop3", "poplib", "bound"};
-    for (int k = 0; k < 3; ++k)
-    {
-        std::vector<double>& t = times[k];
-        std::sort(t.begin(), t.end());
-        median[k] = t.size() % 2 ? t[t.size() / 2] : (t[t.size() / 2 - 1] + t[t.size() / 2]) / 2;
-        state.counters[std::string(names[k]) + "_median_ms"] = median[k] * 1e3;
-        state.counters[std::string(names[k]) + "_best_ms"] = t.front() * 1e3;
-    }
-    state.counters["poplib_over_pop3"] = median[1] / median[0];
-    state.counters["pop3_over_bound"] = median[0] / median[2];
+    const char* const names[3] = {"pop3", "poplib", "bound"};
+    ReportInterleaved(state, times, names);
 }
 
 } // namespace
