@@ -50,8 +50,8 @@ stop() {
         kill -0 "$pid" 2>/dev/null || break
         sleep 0.1
     done
-    kill -9 "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
+    kill -9 "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
 }
 
 # Xvfb picks a free display itself and reports its number. -noreset keeps the
