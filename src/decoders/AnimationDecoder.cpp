@@ -17,10 +17,6 @@ extern "C" {
 
 namespace
 {
-// Bounds on what we keep in memory for one animation.
-constexpr int MaxFrames = 2000;
-constexpr int MaxSide = 2048;
-
 struct FormatCloser
 {
     void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
@@ -74,9 +70,9 @@ public:
 private:
     void Add(const AVFrame* frame)
     {
-        if (frame->width <= 0 || frame->height <= 0 || frame->width > MaxSide || frame->height > MaxSide)
+        if (frame->width <= 0 || frame->height <= 0 || frame->width > MaxAnimationSide || frame->height > MaxAnimationSide)
             Fail(FFileName, "the picture size is not supported");
-        if (int(FFrames.size()) >= MaxFrames)
+        if (int(FFrames.size()) >= MaxAnimationFrames)
             Fail(FFileName, "too many frames");
         FScaler.reset(sws_getCachedContext(FScaler.release(), frame->width, frame->height,
                                            AVPixelFormat(frame->format), frame->width, frame->height,

@@ -31,6 +31,10 @@ struct TAnimationClip
     int FrameInterval = 100; // milliseconds
 };
 
+// Bounds on an animation: a notification clip is a few dozen small frames.
+constexpr int MaxAnimationFrames = 2000;
+constexpr int MaxAnimationSide = 2048;
+
 // Largest sound we decode into memory; a notification chime is a few KB.
 constexpr int64_t MaxWaveBytes = 256LL * 1024 * 1024;
 

@@ -7,8 +7,28 @@
 #include <QWidget>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
+// What the headers of an AVI file promise, read without decoding anything.
+struct TAnimationHeader
+{
+    int Width = 0;
+    int Height = 0;
+    int FrameCount = 0;
+    int FrameInterval = 100; // milliseconds
+};
+
+// Checks the RIFF layout of an AVI file from its leading bytes (at least its
+// header list) and its size on disk, and fills `header`. Returns why the file
+// cannot be played, or an empty text: a file that is not an AVI, has no video
+// stream, promises no frame or too large a picture, or whose frames are cut
+// short. Whether the frames decode is only known when they are decoded.
+std::string AnimationLayoutError(std::string_view head, uint64_t fileSize, TAnimationHeader& header);
+
+// Reads the headers of an AVI file (path in the desktop code page); throws
+// Exception like LoadAnimation when the layout is not that of a playable AVI.
+TAnimationHeader ReadAnimationHeader(const std::string& fileName);
 
 // Decodes an AVI file (path in the desktop code page) of any video codec
 // FFmpeg knows; throws Exception when it cannot be read or holds no frame.
@@ -17,6 +37,9 @@ TAnimationClip LoadAnimation(const std::string& fileName);
 // Plays an AVI animation in a widget. Frames are numbered from 1. While
 // active it shows StartFrame to StopFrame (0 = the last frame) in turn and
 // starts over, Repetitions times (0 = forever); then it stops on StopFrame.
+// The frames are decoded when the widget is first shown or painted; until
+// then it counts through the frames its file's headers promise, so an
+// animation in a window that stays hidden never loads the decoders.
 class TAnimate : public QWidget
 {
     Q_OBJECT
@@ -24,8 +47,8 @@ class TAnimate : public QWidget
 public:
     explicit TAnimate(QWidget* parent = nullptr);
 
-    // Loads the file and shows its first frame, inactive; an empty name
-    // unloads. A file that cannot be decoded throws and changes nothing.
+    // Takes the file and shows its first frame, inactive; an empty name
+    // unloads. A file that is not a playable AVI throws and changes nothing.
     void SetFileName(const std::string& file);
     std::string FileName() const;
 
@@ -40,18 +63,24 @@ public:
     int FrameCount() const;
     int CurrentFrame() const;  // 0 when nothing is loaded
     int FrameInterval() const;
+    // Whether the frames have been decoded (or tried and found undecodable).
+    bool Decoded() const;
 
     QSize sizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
+    void Decode();
     void Tick();
     int FirstFrame() const;
     int LastFrame() const;
 
     std::string FFileName;
+    TAnimationHeader FHeader;
+    bool FDecoded = false;
     TAnimationClip FClip;
     QTimer FTimer;
     int FCurrent = 0;

@@ -1,6 +1,7 @@
 #include "desktop/MediaPlayer.h"
 
 #include "desktop/DecoderModule.h"
+#include "desktop/Riff.h"
 #include "platform/CodePage.h"
 
 #include <QAudioDevice>
@@ -16,14 +17,6 @@
 namespace
 {
 constexpr qint64 LayoutHeadBytes = 64 * 1024;
-
-uint32_t ReadLE32(std::string_view bytes, size_t at)
-{
-    uint32_t value = 0;
-    for (int i = 3; i >= 0; --i)
-        value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
-    return value;
-}
 
 // Serves the decoded samples to the audio sink from a start offset.
 class TPcmSource : public QIODevice
@@ -67,7 +60,7 @@ std::string WaveLayoutError(std::string_view head, uint64_t fileSize)
         if (offset + 8 > head.size())
             return {};  // the chunks go on past what was read; the decoder checks the rest
         const std::string_view id = head.substr(offset, 4);
-        const uint32_t size = ReadLE32(head, offset + 4);
+        const uint32_t size = RiffUInt32(head, offset + 4);
         if (id == "data")
         {
             // 0 and all ones are what streaming writers leave when the length is unknown.
@@ -75,7 +68,7 @@ std::string WaveLayoutError(std::string_view head, uint64_t fileSize)
                 return "is cut short";
             return {};
         }
-        offset += 8 + uint64_t(size) + (size & 1);
+        offset = NextRiffChunk(offset, size);
     }
 }
 

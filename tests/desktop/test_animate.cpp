@@ -158,6 +158,132 @@ TEST(Animation, DrawsTheFrameCentredOrAtTheCorner)
 namespace
 {
 
+// A RIFF chunk: id, little-endian size, data, padding.
+std::string Chunk(const std::string& id, const std::string& data)
+{
+    std::string out = id;
+    for (int i = 0; i < 4; ++i)
+        out += char((data.size() >> (8 * i)) & 0xFF);
+    out += data;
+    if (data.size() & 1)
+        out += '\0';
+    return out;
+}
+
+std::string Le32(uint32_t v)
+{
+    std::string out;
+    for (int i = 0; i < 4; ++i)
+        out += char((v >> (8 * i)) & 0xFF);
+    return out;
+}
+
+// An AVI skeleton: main header, one stream of `type`, `movi` bytes of frames.
+std::string Avi(uint32_t frames, uint32_t width, uint32_t height, const std::string& type = "vids",
+                std::string movi = std::string(40, 'x'))
+{
+    std::string avih = Le32(125000) + Le32(0) + Le32(0) + Le32(0x10) + Le32(frames) + Le32(0) + Le32(1) +
+                       Le32(0) + Le32(width) + Le32(height) + std::string(16, '\0');
+    std::string strh = type + "MJPG" + Le32(0) + Le32(0) + Le32(0) + Le32(1) + Le32(8) + Le32(0) + Le32(frames) +
+                       std::string(20, '\0');
+    std::string hdrl = "hdrl" + Chunk("avih", avih) + Chunk("LIST", "strl" + Chunk("strh", strh));
+    std::string body = "AVI " + Chunk("LIST", hdrl) + Chunk("JUNK", std::string(10, '\0')) +
+                       Chunk("LIST", "movi" + movi);
+    return Chunk("RIFF", body);
+}
+
+} // namespace
+
+TEST(AnimationLayout, TellsPlayableFilesFromBrokenOnes)
+{
+    const std::string whole = Avi(12, 72, 62);
+    const struct
+    {
+        const char* name;
+        std::string bytes;
+        uint64_t size; // 0: the bytes' own size
+        const char* error;
+    } cases[] = {
+        {"whole", whole, 0, ""},
+        {"frames_cut_short", whole.substr(0, whole.size() - 10), 0, "its frames are cut short"},
+        {"not_riff", "RIFX" + whole.substr(4), 0, "the file cannot be opened as AVI"},
+        {"wave_not_avi", whole.substr(0, 8) + "WAVE" + whole.substr(12), 0, "the file cannot be opened as AVI"},
+        {"header_list_cut", whole.substr(0, 40), 0, "the file cannot be read"},
+        {"sound_stream_only", Avi(12, 72, 62, "auds"), 0, "it holds no video the program can decode"},
+        {"no_frames", Avi(0, 72, 62), 0, "it holds no frame"},
+        {"too_many_frames", Avi(MaxAnimationFrames + 1, 72, 62), 0, "too many frames"},
+        {"huge_picture", Avi(12, 100000, 62), 0, "the picture size is not supported"},
+        {"no_picture", Avi(12, 72, 0), 0, "the picture size is not supported"},
+        // A file far larger than the head that was read: the frames are the
+        // decoder's to check.
+        {"head_of_a_large_file", whole, 1u << 30, ""},
+        // Sizes near 2^32 must not wrap the offsets.
+        {"chunk_size_wraps", whole.substr(0, 12) + Chunk("JUNK", "").replace(4, 4, Le32(0xFFFFFFFF)), 0,
+         "the file cannot be read"},
+    };
+    for (const auto& c : cases)
+    {
+        TAnimationHeader header;
+        const uint64_t size = c.size ? c.size : c.bytes.size();
+        EXPECT_EQ(AnimationLayoutError(c.bytes, size, header), c.error) << c.name;
+        if (std::string(c.error).empty())
+        {
+            EXPECT_EQ(header.FrameCount, 12) << c.name;
+            EXPECT_EQ(header.Width, 72) << c.name;
+            EXPECT_EQ(header.Height, 62) << c.name;
+            EXPECT_EQ(header.FrameInterval, 125) << c.name;
+        }
+    }
+}
+
+TEST(AnimationLayout, TheDefaultFileAgreesWithItsDecodedFrames)
+{
+    const TAnimationHeader header = ReadAnimationHeader(DefaultAnimation);
+    const TAnimationClip clip = LoadAnimation(DefaultAnimation);
+    EXPECT_EQ(header.FrameCount, int(clip.Frames.size()));
+    EXPECT_EQ(header.FrameInterval, clip.FrameInterval);
+    EXPECT_EQ(QSize(header.Width, header.Height), clip.Frames.front().size());
+}
+
+// A window that is never shown must not pay for decoding its animation.
+TEST(Animation, HiddenAnimationRunsOnItsHeadersAndDecodesWhenShown)
+{
+    QWidget window;
+    TAnimate* animate = new TAnimate(&window);
+    animate->SetFileName(DefaultAnimation);
+    animate->StopFrame = 8;
+    animate->SetActive(true);
+    EXPECT_FALSE(animate->Decoded());
+    ASSERT_TRUE(WaitUntil([&] { return animate->CurrentFrame() >= 3; }, 5000));
+    EXPECT_FALSE(animate->Decoded()) << "a hidden animation was decoded";
+
+    window.show();
+    EXPECT_TRUE(animate->Decoded());
+    EXPECT_GE(animate->FrameCount(), 9);
+    EXPECT_TRUE(animate->Active());
+    EXPECT_EQ(animate->sizeHint(), LoadAnimation(DefaultAnimation).Frames.front().size());
+}
+
+// Headers that promise frames the decoder cannot make: shown as an empty
+// place, the timer stopped, no error thrown from a paint.
+TEST(Animation, FramesThatDoNotDecodeLeaveTheAnimationEmpty)
+{
+    TempFolder dir("animate");
+    const std::string file = dir.Write("blank.avi", Avi(12, 72, 62, "vids", std::string(4000, '\0')));
+    TAnimate animate;
+    animate.SetFileName(file);
+    animate.SetActive(true);
+    EXPECT_TRUE(animate.Active());
+    EXPECT_NO_THROW(animate.grab());
+    EXPECT_TRUE(animate.Decoded());
+    EXPECT_EQ(animate.FrameCount(), 0);
+    EXPECT_EQ(animate.CurrentFrame(), 0);
+    EXPECT_FALSE(animate.Active());
+}
+
+namespace
+{
+
 bool Mapped(const std::string& library)
 {
     std::ifstream maps("/proc/self/maps");
