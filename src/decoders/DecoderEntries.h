@@ -4,13 +4,16 @@
 #include <QImage>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+class QObject;
+
 // What the decoder module hands back, and its entry points. The module holds
-// the decoding libraries (FFmpeg, libsndfile); the program loads it the first
-// time a sound or an animation is needed, so a tray icon at rest does not map
-// them. Paths are in the file system's encoding; file names are the desktop
+// the decoding libraries (FFmpeg, libsndfile) and the audio output (Qt
+// Multimedia); the program loads it the first time a sound or an animation is
+// needed, so a tray icon at rest does not map them. Paths are in the file system's encoding; file names are the desktop
 // text the messages quote. An entry answers an empty error text on success.
 
 // A decoded wave: interleaved signed 16-bit samples.
@@ -38,6 +41,22 @@ constexpr int MaxAnimationSide = 2048;
 // Largest sound we decode into memory; a notification chime is a few KB.
 constexpr int64_t MaxWaveBytes = 256LL * 1024 * 1024;
 
+// A sound playing on the desktop's audio output; deleting it stops it.
+class TSoundOutput
+{
+public:
+    virtual ~TSoundOutput() = default;
+    // How much of the sound the output has played since it started.
+    virtual int64_t PlayedMicroseconds() const = 0;
+};
+
+// Starts `sound` at `frame` on the default audio output and returns it, or
+// null when there is no output or it does not take the sound's format.
+// `ended` is called on `context`'s thread, queued, with true once every
+// sample has been played and false when the output stops on its own.
+using TStartSoundEntry = TSoundOutput* (*)(const TWaveSound* sound, int64_t frame, QObject* context,
+                                           const std::function<void(bool)>* ended);
+
 using TDecodeAnimationEntry = void (*)(const std::string* path, const std::string* fileName,
                                        TAnimationClip* clip, std::string* error);
 using TDecodeWaveEntry = void (*)(const std::string* path, const std::string* fileName,
@@ -45,6 +64,7 @@ using TDecodeWaveEntry = void (*)(const std::string* path, const std::string* fi
 
 constexpr const char* DecodeAnimationEntryName = "ternbell_decode_animation";
 constexpr const char* DecodeWaveEntryName = "ternbell_decode_wave";
+constexpr const char* StartSoundEntryName = "ternbell_start_sound";
 
 // The module's file name, beside the executable.
 constexpr const char* DecoderModuleFileName = "ternbell-decoders.so";

@@ -4,12 +4,7 @@
 #include "desktop/Riff.h"
 #include "platform/CodePage.h"
 
-#include <QAudioDevice>
-#include <QAudioSink>
 #include <QFile>
-#include <QIODevice>
-#include <QMediaDevices>
-
 
 #include <algorithm>
 #include <cstring>
@@ -17,35 +12,6 @@
 namespace
 {
 constexpr qint64 LayoutHeadBytes = 64 * 1024;
-
-// Serves the decoded samples to the audio sink from a start offset.
-class TPcmSource : public QIODevice
-{
-public:
-    TPcmSource(const QByteArray& samples, qint64 offset, QObject* parent)
-        : QIODevice(parent), FSamples(samples)
-    {
-        open(QIODevice::ReadOnly);
-        seek(offset);
-    }
-
-    qint64 size() const override { return FSamples.size(); }
-
-protected:
-    qint64 readData(char* data, qint64 maxSize) override
-    {
-        const qint64 count = std::min(maxSize, FSamples.size() - pos());
-        if (count <= 0)
-            return 0;
-        std::memcpy(data, FSamples.constData() + pos(), static_cast<size_t>(count));
-        return count;
-    }
-
-    qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
-    const QByteArray FSamples;  // implicitly shared with the player, no copy
-};
 }
 
 std::string WaveLayoutError(std::string_view head, uint64_t fileSize)
@@ -53,6 +19,7 @@ std::string WaveLayoutError(std::string_view head, uint64_t fileSize)
     if (head.size() < 12 || head.substr(0, 4) != "RIFF" || head.substr(8, 4) != "WAVE")
         return "is not a wave sound file";
     uint64_t offset = 12;
+    bool haveFormat = false;
     while (true)
     {
         if (offset + 8 > fileSize)
@@ -61,8 +28,20 @@ std::string WaveLayoutError(std::string_view head, uint64_t fileSize)
             return {};  // the chunks go on past what was read; the decoder checks the rest
         const std::string_view id = head.substr(offset, 4);
         const uint32_t size = RiffUInt32(head, offset + 4);
-        if (id == "data")
+        if (id == "fmt ")
         {
+            if (offset + 8 + 8 > head.size())
+                return {};
+            const uint32_t channels = RiffUInt32(head, offset + 8) >> 16;
+            const uint32_t rate = RiffUInt32(head, offset + 12);
+            if (size < 16 || channels == 0 || rate == 0)
+                return "has no valid sound format";
+            haveFormat = true;
+        }
+        else if (id == "data")
+        {
+            if (!haveFormat)
+                return "has no valid sound format";
             // 0 and all ones are what streaming writers leave when the length is unknown.
             if (size != 0 && size != 0xFFFFFFFFu && offset + 8 + size > fileSize)
                 return "is cut short";
@@ -72,10 +51,9 @@ std::string WaveLayoutError(std::string_view head, uint64_t fileSize)
     }
 }
 
-TWaveSound LoadWaveFile(const std::string& fileName)
+void CheckWaveFile(const std::string& fileName)
 {
-    const QString path = FromCodePage(fileName);
-    QFile file(path);
+    QFile file(FromCodePage(fileName));
     if (fileName.empty() || !file.open(QIODevice::ReadOnly))
         throw EMediaError("Cannot open the sound file \"" + fileName + "\".");
     if (file.size() > MaxWaveBytes)
@@ -85,14 +63,16 @@ TWaveSound LoadWaveFile(const std::string& fileName)
         WaveLayoutError(std::string_view(head.constData(), size_t(head.size())), uint64_t(file.size()));
     if (!layout.empty())
         throw EMediaError("The file \"" + fileName + "\" " + layout + ".");
-    file.close();
+}
 
-    const QByteArray encoded = QFile::encodeName(path);
-    const std::string bytes(encoded.constData(), static_cast<size_t>(encoded.size()));
+TWaveSound LoadWaveFile(const std::string& fileName)
+{
+    CheckWaveFile(fileName);
+    const std::string path = CodePageToFileName(fileName);
     const auto decode = DecoderEntry<TDecodeWaveEntry>(DecodeWaveEntryName);
     TWaveSound result;
     std::string error;
-    decode(&bytes, &fileName, &result, &error);
+    decode(&path, &fileName, &result, &error);
     if (!error.empty())
         throw EMediaError(error);
     return result;
@@ -112,14 +92,18 @@ TMediaPlayer::~TMediaPlayer()
 void TMediaPlayer::Open()
 {
     Close();
-    TWaveSound sound = LoadWaveFile(FileName);
-    FFormat = QAudioFormat();
-    FFormat.setSampleRate(sound.SampleRate);
-    FFormat.setChannelCount(sound.Channels);
-    FFormat.setSampleFormat(QAudioFormat::Int16);
-    FSound = std::move(sound);
-    FFrame = 0;
+    CheckWaveFile(FileName);
+    FOpenedFile = FileName;
     FOpen = true;
+}
+
+void TMediaPlayer::Decode()
+{
+    if (!FDecoded)
+    {
+        FSound = LoadWaveFile(FOpenedFile);
+        FDecoded = true;
+    }
 }
 
 void TMediaPlayer::Play()
@@ -127,6 +111,7 @@ void TMediaPlayer::Play()
     RequireOpen();
     if (FPlaying)
         return;
+    Decode();
     const int64_t total = FSound.FrameCount();
     if (AutoRewind && FFrame >= total)
         FFrame = 0;
@@ -160,6 +145,8 @@ void TMediaPlayer::Close()
 {
     Stop();
     FOpen = false;
+    FOpenedFile.clear();
+    FDecoded = false;
     FSound = TWaveSound();
     FFrame = 0;
 }
@@ -176,15 +163,16 @@ bool TMediaPlayer::IsPlaying() const
 
 int TMediaPlayer::Position() const
 {
-    if (!FOpen)
+    if (!FOpen || !FDecoded)
         return 0;
     return int(CurrentFrame() * 1000 / FSound.SampleRate);
 }
 
-int TMediaPlayer::Length() const
+int TMediaPlayer::Length()
 {
     if (!FOpen)
         return 0;
+    Decode();
     return int(FSound.FrameCount() * 1000 / FSound.SampleRate);
 }
 
@@ -194,7 +182,7 @@ int64_t TMediaPlayer::CurrentFrame() const
         return FFrame;
     int64_t frame;
     if (FSink)
-        frame = FFrame + FSink->processedUSecs() * FSound.SampleRate / 1000000;
+        frame = FFrame + FSink->PlayedMicroseconds() * FSound.SampleRate / 1000000;
     else
         frame = FClockStart + FClock.elapsed() * FSound.SampleRate / 1000;
     return std::min(frame, FSound.FrameCount());
@@ -206,13 +194,10 @@ void TMediaPlayer::Finish(int64_t frame)
     FEndTimer.stop();
     if (FSink)
     {
-        ++FSinkGeneration;  // ignore what the old sink still has queued for us
-        // Safe to delete here: its signals reach us queued, never from
-        // inside the sink itself.
-        FSink->disconnect(this);
-        FSink->stop();
+        ++FSinkGeneration;  // ignore what the old output still has queued for us
+        // Safe to delete here: its news reaches us queued, never from inside
+        // the output itself.
         FSink.reset();
-        FSource = nullptr;
     }
     FFrame = frame;
 }
@@ -225,35 +210,19 @@ void TMediaPlayer::RequireOpen() const
 
 bool TMediaPlayer::StartSink(int64_t frame)
 {
-    const QAudioDevice device = QMediaDevices::defaultAudioOutput();
-    if (device.isNull() || !device.isFormatSupported(FFormat))
-        return false;
-    FSink = std::make_unique<QAudioSink>(device, FFormat);
-    // Owned by the sink, so it goes with it.
-    FSource = new TPcmSource(FSound.Samples, frame * FSound.Channels * 2, FSink.get());
+    const auto start = DecoderEntry<TStartSoundEntry>(StartSoundEntryName);
     const unsigned generation = ++FSinkGeneration;
-    // Queued, so the sink is never torn down inside its own signal.
-    connect(FSink.get(), &QAudioSink::stateChanged, this,
-            [this, generation] { SinkStateChanged(generation); }, Qt::QueuedConnection);
-    FSink->start(FSource);
-    if (FSink->error() != QAudio::NoError)
-    {
-        FSink->disconnect(this);
-        FSink.reset();
-        FSource = nullptr;
-        return false;
-    }
-    return true;
+    const std::function<void(bool)> ended = [this, generation](bool played) { SinkEnded(generation, played); };
+    FSink.reset(start(&FSound, frame, this, &ended));
+    return FSink != nullptr;
 }
 
-void TMediaPlayer::SinkStateChanged(unsigned generation)
+void TMediaPlayer::SinkEnded(unsigned generation, bool played)
 {
     if (generation != FSinkGeneration || !FSink || !FPlaying)
         return;
-    // Idle also follows an underrun while the main thread was busy; only a
-    // source that ran dry means the sound was played to the end.
-    if (FSink->state() == QAudio::IdleState && FSource->atEnd())
+    if (played)
         Finish(FSound.FrameCount());
-    else if (FSink->state() == QAudio::StoppedState)
+    else
         Finish(CurrentFrame());       // the output failed or went away
 }

@@ -3,7 +3,6 @@
 #include "decoders/DecoderEntries.h"
 #include "platform/Exception.h"
 
-#include <QAudioFormat>
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
@@ -13,9 +12,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-
-class QAudioSink;
-class QIODevice;
 
 class EMediaError : public Exception
 {
@@ -27,16 +23,23 @@ public:
 // Checks the RIFF layout of a wave file from its leading bytes (at least up
 // to the start of the "data" chunk) and its size on disk. Returns an error
 // text, or an empty text when the file is whole: a "data" chunk that claims
-// more bytes than the file holds means the file was cut short.
+// more bytes than the file holds means the file was cut short, and the
+// format chunk before it must name channels and a sample rate.
 std::string WaveLayoutError(std::string_view head, uint64_t fileSize);
 
-// Reads and decodes a wave file (path in the desktop code page); throws
-// EMediaError when it is missing, not a wave, cut short or undecodable.
+// Checks that a wave file (path in the desktop code page) is there, not too
+// large and laid out as a whole wave; throws EMediaError when not.
+void CheckWaveFile(const std::string& fileName);
+
+// Reads and decodes a wave file; throws EMediaError when it is missing, not
+// a wave, cut short or undecodable.
 TWaveSound LoadWaveFile(const std::string& fileName);
 
-// The hidden player of the notification sound. Open decodes the whole file,
-// so a bad file fails at once; Play returns at once and the sound goes on in
-// the background. The position (milliseconds) is kept between plays: without
+// The hidden player of the notification sound. Open checks the file's layout,
+// so a file that is no wave fails at once; the samples are decoded when they
+// are first needed (a play, the length), so a player that never plays never
+// loads the decoders. Play returns at once and the sound goes on in the
+// background. The position (milliseconds) is kept between plays: without
 // AutoRewind a play starts where the last one stopped, and a player at the
 // end plays nothing until it is rewound or opened again. Without an audio
 // output the player keeps time as if it played, silently.
@@ -60,24 +63,28 @@ public:
     bool IsOpen() const;
     bool IsPlaying() const;
     int Position() const;
-    int Length() const;
+    // Decodes the file when that has not happened yet; throws EMediaError
+    // when its samples cannot be decoded.
+    int Length();
 
 private:
+    void Decode();
     int64_t CurrentFrame() const;
     void Finish(int64_t frame);
     void RequireOpen() const;
     bool StartSink(int64_t frame);
-    void SinkStateChanged(unsigned generation);
+    void SinkEnded(unsigned generation, bool played);
 
     bool FOpen = false;
     bool FPlaying = false;
+    // The file of the last Open, which the player plays whatever FileName says since.
+    std::string FOpenedFile;
+    bool FDecoded = false;
     TWaveSound FSound;
-    QAudioFormat FFormat;
     int64_t FFrame = 0;
 
-    // Audible playback; the sink owns the source it pulls from.
-    std::unique_ptr<QAudioSink> FSink;
-    QIODevice* FSource = nullptr;
+    // Audible playback, from the decoder module.
+    std::unique_ptr<TSoundOutput> FSink;
     unsigned FSinkGeneration = 0;
 
     // Silent playback: the position follows the clock.

@@ -2,6 +2,7 @@
 #include "config/ConfigStore.h"
 #include "desktop/UpDownControl.h"
 #include "desktop/Animate.h"
+#include "desktop/DecoderModule.h"
 #include "desktop/MediaPlayer.h"
 #include "platform/CodePage.h"
 #include "platform/Hive.h"
@@ -484,6 +485,25 @@ TEST_F(ConfigStoreTest, ExistingFilesAreAppliedAtLoad)
     EXPECT_TRUE(newMail->aniNotify->Active());
     EXPECT_FALSE(settings->triNewMsg->Visible());
     EXPECT_FALSE(settings->triNewMsg->Icon().isNull());
+}
+
+// A tray icon at rest, its window hidden, must not map the decoders and
+// the audio output: they come with the first sound or the first show.
+TEST_F(ConfigStoreTest, LoadWithTheWindowHiddenDecodesNothing)
+{
+    if (DecoderModuleLoaded())
+        GTEST_SKIP() << "another test in this process decoded first";
+    const std::string runtime = TERNBELL_RUNTIME_DIR;
+    Store(Main, "PlaySound", runtime + "/notify.wav");
+    Store(Main, "FormAnimation", runtime + "/notify.avi");
+    Load();
+    ASSERT_TRUE(settings->mediaPlayer->IsOpen());
+    ASSERT_TRUE(newMail->aniNotify->Active());
+    EXPECT_FALSE(DecoderModuleLoaded());
+
+    newMail->show();
+    EXPECT_TRUE(DecoderModuleLoaded());
+    EXPECT_TRUE(newMail->aniNotify->Decoded());
 }
 
 TEST_F(ConfigStoreTest, SoundFileThePlayerCannotOpenStopsTheLoad)

@@ -303,6 +303,8 @@ TEST(DecoderModule, MappedOnlyOnceSomethingIsDecoded)
     if (DecoderModuleLoaded())
         GTEST_SKIP() << "another test in this process decoded first";
     EXPECT_FALSE(Mapped("libavcodec"));
+    EXPECT_FALSE(Mapped("libQt6Multimedia"));
+    EXPECT_FALSE(Mapped("libsndfile"));
     const TAnimationClip clip = LoadAnimation(std::string(TERNBELL_RUNTIME_DIR) + "/notify.avi");
     EXPECT_FALSE(clip.Frames.empty());
     EXPECT_TRUE(DecoderModuleLoaded());

@@ -32,6 +32,11 @@ TEST(WaveLayout, TellsWholeFilesFromBrokenOnes)
     };
     std::string unknownLength = good;
     unknownLength.replace(40, 4, std::string(4, '\xFF'));
+    std::string noFormat = good.substr(0, 12) + good.substr(36);
+    std::string noChannels = good;
+    noChannels.replace(22, 2, std::string(2, '\0'));
+    std::string noRate = good;
+    noRate.replace(24, 4, std::string(4, '\0'));
     std::string listFirst = good.substr(0, 12) + "LIST" + std::string("\x05\0\0\0", 4) + "abcde" + '\0'
                             + good.substr(12);
     const Case cases[] = {
@@ -45,6 +50,9 @@ TEST(WaveLayout, TellsWholeFilesFromBrokenOnes)
         {"length unknown", unknownLength, unknownLength.size(), true},
         {"odd chunk padded", listFirst, listFirst.size(), true},
         {"chunks beyond the head", good.substr(0, 20), good.size(), true},
+        {"no format before the data", noFormat, noFormat.size(), false},
+        {"format without channels", noChannels, noChannels.size(), false},
+        {"format without a sample rate", noRate, noRate.size(), false},
     };
     for (const Case& c : cases)
         EXPECT_EQ(WaveLayoutError(c.head, c.size).empty(), c.ok) << c.name;
@@ -92,6 +100,26 @@ TEST_F(MediaPlayerTest, BadFilesFailAtOpenAndLeaveThePlayerClosed)
         EXPECT_FALSE(Player.IsOpen()) << file;
         EXPECT_THROW(Player.Play(), EMediaError) << file;
     }
+}
+
+// Open reads only the layout; samples that do not decode are found by the
+// first play, which fails with the decoder's reason and keeps the file.
+TEST_F(MediaPlayerTest, SamplesThatDoNotDecodeFailThePlayNotTheOpen)
+{
+    std::string odd = ToneWave(100);
+    odd.replace(20, 2, std::string("\x34\x12", 2));  // a format tag no decoder knows
+    Player.FileName = Dir.Write("odd.wav", odd);
+    ASSERT_NO_THROW(Player.Open());
+    EXPECT_TRUE(Player.IsOpen());
+    EXPECT_EQ(Player.Position(), 0);
+    EXPECT_THROW(Player.Play(), EMediaError);
+    EXPECT_FALSE(Player.IsPlaying());
+    EXPECT_TRUE(Player.IsOpen());
+    EXPECT_THROW(Player.Length(), EMediaError);
+
+    Player.FileName = DefaultSound;
+    Player.Open();
+    EXPECT_GT(Player.Length(), 200);
 }
 
 TEST_F(MediaPlayerTest, PlayWithoutOpenSaysNoDeviceIsOpen)

@@ -6,3 +6,7 @@ set_target_properties(test_desktop_errorbox PROPERTIES RUNTIME_OUTPUT_DIRECTORY 
 target_link_libraries(test_desktop_errorbox PRIVATE desktop GTest::gtest)
 gtest_discover_tests(test_desktop_errorbox DISCOVERY_MODE PRE_TEST
   PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" LABELS desktop)
+
+# The audible test waits for the sound server's output itself; the program
+# maps Qt Multimedia only through the decoder module.
+target_link_libraries(test_desktop_media_output PRIVATE Qt6::Multimedia)
