@@ -2,7 +2,9 @@
 # Start-up and memory of ternbell beside the least Qt 6 tray program, under a
 # private X server with a tray: the time from start until the tray icon is
 # docked, and the resident memory after it has rested (3 s). The programs run
-# in turn, the order rotating each round; medians and the ratios are printed.
+# in turn, the order rotating each round; the medians of each and the medians
+# of the per-round ratios are printed (a round's ratio is taken under the same
+# load on the machine for both).
 #   bench/startup_memory.sh [rounds]      (after a build; default 9 rounds)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -49,19 +51,25 @@ programs=("$build/bench/tray_reference" "$build/bin/ternbell")
 for ((r = 0; r < rounds; r++)); do
     for ((i = 0; i < ${#programs[@]}; i++)); do
         k=$(( (i + r) % ${#programs[@]} ))
-        echo "$k $(measure "${programs[$k]}")" >>"$work/results"
+        echo "$r $k $(measure "${programs[$k]}")" >>"$work/results"
     done
 done
 
 python3 - "$work/results" <<'PY'
 import statistics, sys
-rows = [line.split() for line in open(sys.argv[1])]
+rows = [list(map(int, line.split())) for line in open(sys.argv[1])]
 by = {0: [], 1: []}
-for k, ms, rss in rows:
-    by[int(k)].append((int(ms), int(rss)))
+rounds = {}
+for r, k, ms, rss in rows:
+    by[k].append((ms, rss))
+    rounds.setdefault(r, {})[k] = (ms, rss)
 names = {0: "minimal Qt tray program", 1: "ternbell"}
-med = {k: (statistics.median(m for m, _ in v), statistics.median(r for _, r in v)) for k, v in by.items()}
 for k in (0, 1):
-    print(f"{names[k]:26s} start to docked {med[k][0]:7.0f} ms   resident {med[k][1] / 1024:6.1f} MB")
-print(f"ternbell / reference: start {med[1][0] / med[0][0]:.2f} x, memory {med[1][1] / med[0][1]:.2f} x")
+    ms = statistics.median(m for m, _ in by[k])
+    rss = statistics.median(r for _, r in by[k])
+    print(f"{names[k]:26s} start to docked {ms:7.0f} ms   resident {rss / 1024:6.1f} MB")
+pairs = [v for v in rounds.values() if len(v) == 2]
+start = statistics.median(v[1][0] / v[0][0] for v in pairs)
+memory = statistics.median(v[1][1] / v[0][1] for v in pairs)
+print(f"ternbell / reference (median of {len(pairs)} rounds): start {start:.2f} x, memory {memory:.2f} x")
 PY

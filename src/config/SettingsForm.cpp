@@ -75,6 +75,10 @@ TfrmSettings::TfrmSettings(QWidget* parent) : QWidget(parent, Qt::Window)
     setFixedSize(344, 344);
     setFont(DesignedFont());
 
+    // The tray icon first: it is all a user sees of a start, and the pages
+    // below wait for the font database.
+    CreateTray();
+
     pagSettings = Named(new QTabWidget(this), "pagSettings");
     auto* tabsStyle = new TNarrowTabsStyle;
     tabsStyle->setParent(pagSettings);
@@ -103,7 +107,6 @@ TfrmSettings::TfrmSettings(QWidget* parent) : QWidget(parent, Qt::Window)
     timMail = Named(new QTimer(this), "timMail");
     timBlinking = Named(new QTimer(this), "timBlinking");
     timBlinking->setInterval(500);
-    CreateTray();
     ConnectHandlers();
 
     CenterOnScreen(*this);

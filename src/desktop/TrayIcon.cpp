@@ -7,6 +7,8 @@
 #include <QMenu>
 #include <QSystemTrayIcon>
 
+#include <xcb/xcb.h>
+
 namespace
 {
 
@@ -106,6 +108,11 @@ void TTrayIcon::SetVisible(bool visible)
 {
     FVisible = visible;
     FTray->setVisible(visible);
+    // On X the request to dock goes out now rather than when the event loop
+    // next runs, which at start is after every window has been built.
+    if (visible)
+        if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>())
+            xcb_flush(x11->connection());
 }
 
 void TTrayIcon::SetPopupMenu(QMenu* menu)
