@@ -148,6 +148,7 @@ void TAnimate::SetFileName(const std::string& file)
     TAnimationHeader header;
     if (!file.empty())
         header = ReadAnimationHeader(file);
+    FActive = false;
     FTimer.stop();
     FHeader = header;
     FClip = TAnimationClip();
@@ -179,6 +180,7 @@ void TAnimate::Decode()
     }
     if (FrameCount() == 0)
     {
+        FActive = false;
         FTimer.stop();
         FCurrent = 0;
     }
@@ -198,20 +200,23 @@ void TAnimate::SetActive(bool on)
 {
     if (!on)
     {
+        FActive = false;
         FTimer.stop();
         return;
     }
-    if (FrameCount() == 0 || FTimer.isActive())
+    if (FrameCount() == 0 || FActive)
         return;
+    FActive = true;
     FRunsDone = 0;
     FCurrent = FirstFrame();
-    FTimer.start(FrameInterval());
+    if (isVisible())
+        FTimer.start(FrameInterval());
     update();
 }
 
 bool TAnimate::Active() const
 {
-    return FTimer.isActive();
+    return FActive;
 }
 
 int TAnimate::FrameCount() const
@@ -246,7 +251,16 @@ QSize TAnimate::sizeHint() const
 void TAnimate::showEvent(QShowEvent* event)
 {
     Decode();
+    if (FActive)
+        FTimer.start(FrameInterval());
     QWidget::showEvent(event);
+}
+
+void TAnimate::hideEvent(QHideEvent* event)
+{
+    // Nobody sees the frames: no reason to wake up for them.
+    FTimer.stop();
+    QWidget::hideEvent(event);
 }
 
 void TAnimate::paintEvent(QPaintEvent*)
@@ -268,6 +282,7 @@ void TAnimate::Tick()
         ++FRunsDone;
         if (Repetitions > 0 && FRunsDone >= Repetitions)
         {
+            FActive = false;
             FTimer.stop();
             return;
         }

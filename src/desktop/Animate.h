@@ -37,9 +37,9 @@ TAnimationClip LoadAnimation(const std::string& fileName);
 // Plays an AVI animation in a widget. Frames are numbered from 1. While
 // active it shows StartFrame to StopFrame (0 = the last frame) in turn and
 // starts over, Repetitions times (0 = forever); then it stops on StopFrame.
-// The frames are decoded when the widget is first shown or painted; until
-// then it counts through the frames its file's headers promise, so an
-// animation in a window that stays hidden never loads the decoders.
+// The frames are decoded when the widget is first shown or painted, and they
+// advance only while it is visible: an animation in a window that stays
+// hidden neither loads the decoders nor wakes the program up.
 class TAnimate : public QWidget
 {
     Q_OBJECT
@@ -71,6 +71,7 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void Decode();
@@ -82,6 +83,7 @@ private:
     TAnimationHeader FHeader;
     bool FDecoded = false;
     TAnimationClip FClip;
+    bool FActive = false;
     QTimer FTimer;
     int FCurrent = 0;
     int FRunsDone = 0;

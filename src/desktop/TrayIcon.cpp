@@ -110,9 +110,11 @@ void TTrayIcon::SetVisible(bool visible)
     FTray->setVisible(visible);
     // On X the request to dock goes out now rather than when the event loop
     // next runs, which at start is after every window has been built.
-    if (visible)
-        if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>())
-            xcb_flush(x11->connection());
+    if (!visible || QGuiApplication::platformName() != QLatin1String("xcb"))
+        return;
+    if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>())
+        if (xcb_connection_t* connection = x11->connection())
+            xcb_flush(connection);
 }
 
 void TTrayIcon::SetPopupMenu(QMenu* menu)

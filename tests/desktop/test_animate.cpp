@@ -83,6 +83,7 @@ TEST(Animation, FileNamesAreDesktopText)
 TEST(Animation, FramesAdvanceOnlyWhileActive)
 {
     TAnimate animate;
+    animate.show();
     animate.SetActive(true);
     EXPECT_FALSE(animate.Active()) << "nothing loaded, nothing to play";
 
@@ -106,6 +107,7 @@ TEST(Animation, FramesAdvanceOnlyWhileActive)
 TEST(Animation, StopFrameBoundsTheLoop)
 {
     TAnimate animate;
+    animate.show();
     animate.SetFileName(DefaultAnimation);
     ASSERT_GT(animate.FrameCount(), 8);
     animate.StopFrame = 8;
@@ -129,6 +131,7 @@ TEST(Animation, StopFrameBoundsTheLoop)
 TEST(Animation, RepetitionsEndOnTheStopFrame)
 {
     TAnimate animate;
+    animate.show();
     animate.SetFileName(DefaultAnimation);
     animate.StopFrame = 3;
     animate.Repetitions = 2;
@@ -245,23 +248,32 @@ TEST(AnimationLayout, TheDefaultFileAgreesWithItsDecodedFrames)
     EXPECT_EQ(QSize(header.Width, header.Height), clip.Frames.front().size());
 }
 
-// A window that is never shown must not pay for decoding its animation.
-TEST(Animation, HiddenAnimationRunsOnItsHeadersAndDecodesWhenShown)
+// A window that is never shown must not pay for decoding its animation,
+// nor wake up for frames nobody sees.
+TEST(Animation, HiddenAnimationNeitherDecodesNorTicks)
 {
     QWidget window;
     TAnimate* animate = new TAnimate(&window);
     animate->SetFileName(DefaultAnimation);
     animate->StopFrame = 8;
     animate->SetActive(true);
-    EXPECT_FALSE(animate->Decoded());
-    ASSERT_TRUE(WaitUntil([&] { return animate->CurrentFrame() >= 3; }, 5000));
+    EXPECT_TRUE(animate->Active());
+    EXPECT_EQ(animate->FrameCount(), 12) << "the count the headers promise";
+    WaitUntil([] { return false; }, 3 * animate->FrameInterval());
+    EXPECT_EQ(animate->CurrentFrame(), 1);
     EXPECT_FALSE(animate->Decoded()) << "a hidden animation was decoded";
 
     window.show();
     EXPECT_TRUE(animate->Decoded());
     EXPECT_GE(animate->FrameCount(), 9);
-    EXPECT_TRUE(animate->Active());
     EXPECT_EQ(animate->sizeHint(), LoadAnimation(DefaultAnimation).Frames.front().size());
+    ASSERT_TRUE(WaitUntil([&] { return animate->CurrentFrame() >= 3; }, 5000));
+
+    window.hide();
+    EXPECT_TRUE(animate->Active()) << "hiding pauses, it does not stop";
+    const int pausedAt = animate->CurrentFrame();
+    WaitUntil([] { return false; }, 3 * animate->FrameInterval());
+    EXPECT_EQ(animate->CurrentFrame(), pausedAt);
 }
 
 // Headers that promise frames the decoder cannot make: shown as an empty
