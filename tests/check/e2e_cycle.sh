@@ -15,6 +15,7 @@ mkdir -p "$artefacts"
 rm -f "$artefacts/e2e_cycle_failure.png"
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/xsession.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../support/dovecot_session.sh"
 need_tools Xvfb trayer xdotool xset import xdpyinfo nm
 if ! nm -C "$exe" 2>/dev/null | grep -q 'TMailCheck::CheckAccounts'; then
     echo "SKIP: $exe does not run the check cycle (not wired into the shell)"
@@ -22,19 +23,12 @@ if ! nm -C "$exe" 2>/dev/null | grep -q 'TMailCheck::CheckAccounts'; then
 fi
 
 work=$(mktemp -d)
-app_pid="" dove_pid=""
+app_pid=""
 
 cleanup() {
     stop "$app_pid"
     stop_xsession
-    if [ -n "$dove_pid" ]; then
-        exec {dove_in}>&- 2>/dev/null # end of input stops the server
-        for _ in $(seq 1 100); do
-            kill -0 "$dove_pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        stop "$dove_pid"
-    fi
+    stop_dovecot
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -43,27 +37,18 @@ failure_shot="$artefacts/e2e_cycle_failure.png"
 failure_logs=("ternbell=$work/ternbell.log" "command=$work/out")
 
 # --- the mail server
-mkfifo "$work/dove_in" "$work/dove_out"
-"$helper" <"$work/dove_in" >"$work/dove_out" 2>"$work/dove.log" &
-dove_pid=$!
-exec {dove_in}>"$work/dove_in" {dove_out}<"$work/dove_out"
-read -r -t 30 -u "$dove_out" kind port || fail "the Dovecot helper did not answer"
-if [ "$kind" = unavailable ]; then
-    echo "SKIP: Dovecot cannot run here: $port"
-    exit 77
-fi
-[ "$kind" = pop3 ] || fail "Dovecot did not start: $kind $port $(cat "$work/dove.log")"
+start_dovecot "$helper" "$work"
+require_dovecot
+port=$dove_args
 
 # deliver <name> <from> <subject>: one message into ann's Maildir; its size in
 # octets goes to $work/<name>.size.
 deliver() {
-    local file="$work/$1.eml" answer
+    local file="$work/$1.eml"
     printf 'From: %s\r\nTo: ann@example.org\r\nSubject: %s\r\n\r\nbody of %s\r\n' \
         "$2" "$3" "$1" >"$file"
     stat -c %s "$file" >"$work/$1.size"
-    echo "deliver $file" >&"$dove_in"
-    read -r -t 10 -u "$dove_out" answer || fail "no answer to deliver"
-    [ "$answer" = ok ] || fail "deliver: $answer"
+    deliver_file - "$file"
 }
 deliver one 'Ann <ann@example.org>' 'Hello there'
 deliver two 'bob@example.org' 'Invoice; $(id) `id` "quoted"'

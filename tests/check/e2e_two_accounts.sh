@@ -18,22 +18,16 @@ mkdir -p "$artefacts"
 rm -f "$artefacts/${name}_failure.png"
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/xsession.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../support/dovecot_session.sh"
 need_tools Xvfb trayer xdotool import xdpyinfo
 
 work=$(mktemp -d)
-app_pid="" dove_pid=""
+app_pid=""
 
 cleanup() {
     stop "$app_pid"
     stop_xsession
-    if [ -n "$dove_pid" ]; then
-        exec {dove_in}>&- 2>/dev/null # end of input stops the server
-        for _ in $(seq 1 100); do
-            kill -0 "$dove_pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        stop "$dove_pid"
-    fi
+    stop_dovecot
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -42,43 +36,34 @@ failure_shot="$artefacts/${name}_failure.png"
 failure_logs=("ternbell=$work/ternbell.log" "command=$work/out")
 
 # --- the mail server: ann is read by POP3, bob by IMAP4
-mkfifo "$work/dove_in" "$work/dove_out"
 mkdir "$work/tls"
 tls_env=()
 [ "$mode" = tls ] && tls_env=(TERNBELL_E2E_TLS_DIR="$work/tls")
-env "${tls_env[@]}" "$helper" <"$work/dove_in" >"$work/dove_out" 2>"$work/dove.log" &
-dove_pid=$!
-exec {dove_in}>"$work/dove_in" {dove_out}<"$work/dove_out"
-read -r -t 30 -u "$dove_out" kind pop3_port || fail "the Dovecot helper did not answer"
-if [ "$kind" = unavailable ]; then
-    echo "SKIP: Dovecot cannot run here: $pop3_port"
-    exit 77
-fi
-[ "$kind" = pop3 ] || fail "Dovecot did not start: $kind $pop3_port $(cat "$work/dove.log")"
+start_dovecot "$helper" "$work" "${tls_env[@]}"
+require_dovecot
+pop3_port=$dove_args
 if [ "$mode" = tls ]; then
-    echo tls >&"$dove_in"
-    read -r -t 10 -u "$dove_out" kind pop3s_port imap_port || fail "no answer to tls"
-    [ "$kind" = tls ] && [ "$imap_port" -gt 0 ] || fail "tls: $kind $pop3s_port $imap_port"
+    dovecot_ask tls
+    read -r kind pop3s_port imap_port <<<"$dove_reply"
+    [ "$kind" = tls ] && [ "$imap_port" -gt 0 ] || fail "tls: $dove_reply"
     # The IMAP4 subject arrives encoded in UTF-8 and is listed decoded.
     imap_subject='=?UTF-8?B?SGVsbG8=?= over IMAPS' imap_listed='Hello over IMAPS'
     pop3_security='"Security"=dword:00000001' imap_security='"Security"=dword:00000002'
 else
-    echo imap >&"$dove_in"
-    read -r -t 10 -u "$dove_out" kind imap_port || fail "no answer to imap"
-    [ "$kind" = imap ] || fail "imap: $kind $imap_port"
+    dovecot_ask imap
+    read -r kind imap_port <<<"$dove_reply"
+    [ "$kind" = imap ] || fail "imap: $dove_reply"
     imap_subject='By IMAP4 one' imap_listed='By IMAP4 one'
     pop3_security='' imap_security=''
 fi
 
 # deliver <user> <name> <from> <subject>; the size goes to $work/<name>.size.
 deliver() {
-    local file="$work/$2.eml" answer
+    local file="$work/$2.eml"
     printf 'From: %s\r\nTo: %s@example.org\r\nSubject: %s\r\n\r\nbody of %s\r\n' \
         "$3" "$1" "$4" "$2" >"$file"
     stat -c %s "$file" >"$work/$2.size"
-    echo "deliver-to $1 $file" >&"$dove_in"
-    read -r -t 10 -u "$dove_out" answer || fail "no answer to deliver"
-    [ "$answer" = ok ] || fail "deliver: $answer"
+    deliver_file "$1" "$file"
 }
 deliver ann p1 'Ann <ann@example.org>' 'By POP3 one'
 deliver ann p2 'ann2@example.org' 'By POP3 two'

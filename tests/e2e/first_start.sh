@@ -21,22 +21,16 @@ shots=(failure first_start settings_general settings_notification settings_formo
 for s in "${shots[@]}"; do rm -f "$artefacts/$s.png" "$artefacts/${s}_144.png"; done
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/xsession.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../support/dovecot_session.sh"
 need_tools Xvfb trayer xdotool import xdpyinfo compare
 
 work=$(mktemp -d)
-app_pid="" dove_pid=""
+app_pid=""
 
 cleanup() {
     stop "$app_pid"
     stop_xsession
-    if [ -n "$dove_pid" ]; then
-        exec {dove_in}>&- 2>/dev/null # end of input stops the server
-        for _ in $(seq 1 100); do
-            kill -0 "$dove_pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        stop "$dove_pid"
-    fi
+    stop_dovecot
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -48,20 +42,14 @@ failure_logs=("ternbell=$work/ternbell.log")
 port=1 # nothing listens there: the check fails, but the hive can still be read
 dovecot=no
 if [ -n "$helper" ]; then
-    mkfifo "$work/dove_in" "$work/dove_out"
-    "$helper" <"$work/dove_in" >"$work/dove_out" 2>"$work/dove.log" &
-    dove_pid=$!
-    exec {dove_in}>"$work/dove_in" {dove_out}<"$work/dove_out"
-    read -r -t 30 -u "$dove_out" kind answer || fail "the Dovecot helper did not answer"
-    if [ "$kind" = pop3 ]; then
-        port=$answer dovecot=yes
+    start_dovecot "$helper" "$work"
+    if [ "$dove_kind" = pop3 ]; then
+        port=$dove_args dovecot=yes
         printf 'From: Ann <ann@example.org>\r\nTo: ann@example.org\r\nSubject: Welcome\r\n\r\nhello\r\n' \
             >"$work/welcome.eml"
-        echo "deliver $work/welcome.eml" >&"$dove_in"
-        read -r -t 10 -u "$dove_out" answer || fail "no answer to deliver"
-        [ "$answer" = ok ] || fail "deliver: $answer"
+        deliver_file - "$work/welcome.eml"
     else
-        echo "NOTE: no Dovecot ($kind $answer): the login is not checked"
+        echo "NOTE: no Dovecot ($dove_kind $dove_args): the login is not checked"
     fi
 fi
 

@@ -29,22 +29,16 @@ case $lang in
 esac
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/xsession.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../support/dovecot_session.sh"
 need_tools Xvfb trayer xdotool import xdpyinfo
 
 work=$(mktemp -d)
-app_pid="" dove_pid=""
+app_pid=""
 
 cleanup() {
     stop "$app_pid"
     stop_xsession
-    if [ -n "$dove_pid" ]; then
-        exec {dove_in}>&- 2>/dev/null # end of input stops the server
-        for _ in $(seq 1 100); do
-            kill -0 "$dove_pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        stop "$dove_pid"
-    fi
+    stop_dovecot
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -53,22 +47,13 @@ failure_shot="$artefacts/translated_${lang}_failure.png"
 failure_logs=("ternbell=$work/ternbell.log")
 
 # --- the mail server with three messages
-mkfifo "$work/dove_in" "$work/dove_out"
-"$helper" <"$work/dove_in" >"$work/dove_out" 2>"$work/dove.log" &
-dove_pid=$!
-exec {dove_in}>"$work/dove_in" {dove_out}<"$work/dove_out"
-read -r -t 30 -u "$dove_out" kind port || fail "the Dovecot helper did not answer"
-if [ "$kind" = unavailable ]; then
-    echo "SKIP: Dovecot cannot run here: $port"
-    exit 77
-fi
-[ "$kind" = pop3 ] || fail "Dovecot did not start: $kind $port $(cat "$work/dove.log")"
+start_dovecot "$helper" "$work"
+require_dovecot
+port=$dove_args
 deliver() {
-    local file="$work/$1.eml" answer
+    local file="$work/$1.eml"
     printf 'From: %s\r\nTo: ann@example.org\r\nSubject: %s\r\n\r\nbody\r\n' "$2" "$3" >"$file"
-    echo "deliver $file" >&"$dove_in"
-    read -r -t 10 -u "$dove_out" answer || fail "no answer to deliver"
-    [ "$answer" = ok ] || fail "deliver: $answer"
+    deliver_file - "$file"
 }
 deliver one 'Ann <ann@example.org>' 'Hello there'
 deliver two 'bob@example.org' 'Quarterly figures'
