@@ -130,7 +130,7 @@ TAnimationClip Decode(const std::string& path, const std::string& fileName)
     TAnimationClip clip;
     AVRational rate = stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
     if (rate.num > 0 && rate.den > 0)
-        clip.FrameInterval = std::clamp(int(1000.0 * rate.den / rate.num + 0.5), 10, 10000);
+        clip.FrameInterval = int(std::clamp(1000.0 * rate.den / rate.num + 0.5, 10.0, 10000.0));
 
     std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
     std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());

@@ -1,30 +1,14 @@
 #pragma once
 
 #include "decoders/DecoderEntries.h"
+#include "desktop/MediaLayout.h"
 
 #include <QImage>
 #include <QTimer>
 #include <QWidget>
 
 #include <string>
-#include <string_view>
 #include <vector>
-
-// What the headers of an AVI file promise, read without decoding anything.
-struct TAnimationHeader
-{
-    int Width = 0;
-    int Height = 0;
-    int FrameCount = 0;
-    int FrameInterval = 100; // milliseconds
-};
-
-// Checks the RIFF layout of an AVI file from its leading bytes (at least its
-// header list) and its size on disk, and fills `header`. Returns why the file
-// cannot be played, or an empty text: a file that is not an AVI, has no video
-// stream, promises no frame or too large a picture, or whose frames are cut
-// short. Whether the frames decode is only known when they are decoded.
-std::string AnimationLayoutError(std::string_view head, uint64_t fileSize, TAnimationHeader& header);
 
 // Reads the headers of an AVI file (path in the desktop code page); throws
 // Exception like LoadAnimation when the layout is not that of a playable AVI.

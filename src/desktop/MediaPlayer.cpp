@@ -1,7 +1,7 @@
 #include "desktop/MediaPlayer.h"
 
 #include "desktop/DecoderModule.h"
-#include "desktop/Riff.h"
+#include "desktop/MediaLayout.h"
 #include "platform/CodePage.h"
 
 #include <QFile>
@@ -12,43 +12,6 @@
 namespace
 {
 constexpr qint64 LayoutHeadBytes = 64 * 1024;
-}
-
-std::string WaveLayoutError(std::string_view head, uint64_t fileSize)
-{
-    if (head.size() < 12 || head.substr(0, 4) != "RIFF" || head.substr(8, 4) != "WAVE")
-        return "is not a wave sound file";
-    uint64_t offset = 12;
-    bool haveFormat = false;
-    while (true)
-    {
-        if (offset + 8 > fileSize)
-            return "holds no sound data";
-        if (offset + 8 > head.size())
-            return {};  // the chunks go on past what was read; the decoder checks the rest
-        const std::string_view id = head.substr(offset, 4);
-        const uint32_t size = RiffUInt32(head, offset + 4);
-        if (id == "fmt ")
-        {
-            if (offset + 8 + 8 > head.size())
-                return {};
-            const uint32_t channels = RiffUInt32(head, offset + 8) >> 16;
-            const uint32_t rate = RiffUInt32(head, offset + 12);
-            if (size < 16 || channels == 0 || rate == 0)
-                return "has no valid sound format";
-            haveFormat = true;
-        }
-        else if (id == "data")
-        {
-            if (!haveFormat)
-                return "has no valid sound format";
-            // 0 and all ones are what streaming writers leave when the length is unknown.
-            if (size != 0 && size != 0xFFFFFFFFu && offset + 8 + size > fileSize)
-                return "is cut short";
-            return {};
-        }
-        offset = NextRiffChunk(offset, size);
-    }
 }
 
 void CheckWaveFile(const std::string& fileName)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "decoders/DecoderEntries.h"
+#include "desktop/MediaLayout.h"
 #include "platform/Exception.h"
 
 #include <QByteArray>
@@ -19,13 +20,6 @@ public:
     using Exception::Exception;
 };
 
-
-// Checks the RIFF layout of a wave file from its leading bytes (at least up
-// to the start of the "data" chunk) and its size on disk. Returns an error
-// text, or an empty text when the file is whole: a "data" chunk that claims
-// more bytes than the file holds means the file was cut short, and the
-// format chunk before it must name channels and a sample rate.
-std::string WaveLayoutError(std::string_view head, uint64_t fileSize);
 
 // Checks that a wave file (path in the desktop code page) is there, not too
 // large and laid out as a whole wave; throws EMediaError when not.

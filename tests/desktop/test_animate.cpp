@@ -183,11 +183,11 @@ std::string Le32(uint32_t v)
 
 // An AVI skeleton: main header, one stream of `type`, `movi` bytes of frames.
 std::string Avi(uint32_t frames, uint32_t width, uint32_t height, const std::string& type = "vids",
-                std::string movi = std::string(40, 'x'))
+                std::string movi = std::string(40, 'x'), uint32_t scale = 1)
 {
     std::string avih = Le32(125000) + Le32(0) + Le32(0) + Le32(0x10) + Le32(frames) + Le32(0) + Le32(1) +
                        Le32(0) + Le32(width) + Le32(height) + std::string(16, '\0');
-    std::string strh = type + "MJPG" + Le32(0) + Le32(0) + Le32(0) + Le32(1) + Le32(8) + Le32(0) + Le32(frames) +
+    std::string strh = type + "MJPG" + Le32(0) + Le32(0) + Le32(0) + Le32(scale) + Le32(8) + Le32(0) + Le32(frames) +
                        std::string(20, '\0');
     std::string hdrl = "hdrl" + Chunk("avih", avih) + Chunk("LIST", "strl" + Chunk("strh", strh));
     std::string body = "AVI " + Chunk("LIST", hdrl) + Chunk("JUNK", std::string(10, '\0')) +
@@ -237,6 +237,16 @@ TEST(AnimationLayout, TellsPlayableFilesFromBrokenOnes)
             EXPECT_EQ(header.FrameInterval, 125) << c.name;
         }
     }
+}
+
+// A stream header claiming hours per frame once overflowed the conversion
+// to milliseconds.
+TEST(AnimationLayout, FrameTimesAreBoundedWhateverTheHeaderClaims)
+{
+    const std::string slow = Avi(12, 72, 62, "vids", std::string(40, 'x'), 0xFFFFFFFFu);
+    TAnimationHeader header;
+    ASSERT_EQ(AnimationLayoutError(slow, slow.size(), header), "");
+    EXPECT_EQ(header.FrameInterval, 10000);
 }
 
 TEST(AnimationLayout, TheDefaultFileAgreesWithItsDecodedFrames)

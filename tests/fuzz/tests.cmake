@@ -1,5 +1,6 @@
-# libFuzzer targets for what faces a peer, built with clang only. They link an
-# instrumented build of the mail and platform libraries' own sources.
+# libFuzzer targets for what faces a peer or comes from a file, built with
+# clang only. They link an instrumented build of the mail and platform
+# libraries' own sources.
 #
 # The default run replays each target's seed corpus and what earlier runs
 # found (label "fuzz"). Longer runs take a time budget in seconds:
@@ -28,6 +29,11 @@ if(TERNBELL_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
     target_compile_options(${_exe} PRIVATE -Wall -Wextra -fsanitize=fuzzer ${_fuzz_flags})
     target_link_options(${_exe} PRIVATE -fsanitize=fuzzer ${_fuzz_flags})
     target_link_libraries(${_exe} PRIVATE mail_fuzzing)
+    if(_what STREQUAL "media_layout")
+      # The media files' layout checks are the desktop's, but free of widgets.
+      target_sources(${_exe} PRIVATE ${PROJECT_SOURCE_DIR}/src/desktop/MediaLayout.cpp)
+      target_link_libraries(${_exe} PRIVATE Qt6::Gui)
+    endif()
     set_target_properties(${_exe} PROPERTIES AUTOMOC OFF RUNTIME_OUTPUT_DIRECTORY ${_fuzz_out})
     # New inputs go to the build tree; the seeds in the source tree stay as they are.
     file(MAKE_DIRECTORY ${_fuzz_out}/corpus-${_what})
