@@ -38,6 +38,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -102,10 +103,10 @@ public:
         const auto start = std::chrono::steady_clock::now();
         FCheck.CheckAccounts();
         QCoreApplication::processEvents();
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
         if (FCheck.Rows().Count() != FClient.Count || FCheck.Cycle().ListedCount != FClient.Count)
             throw std::runtime_error("a check did not list every message");
-        return seconds;
+        return seconds.count();
     }
 
 private:
@@ -188,9 +189,12 @@ void BM_Interleaved(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(BM_FirstCheck)->Arg(1000)->Arg(5000)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RepeatCheck)->Arg(1000)->Arg(5000)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Interleaved)->Arg(1000)->Arg(5000)->UseManualTime()->Iterations(15)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FirstCheck)->Arg(1000)->Arg(5000)
+    ->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RepeatCheck)->Arg(1000)->Arg(5000)
+    ->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Interleaved)->Arg(1000)->Arg(5000)
+    ->UseManualTime()->Iterations(15)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {

@@ -49,7 +49,8 @@ sockaddr_un AddressOf(const QString& path)
 class TRawPeer
 {
 public:
-    explicit TRawPeer(const QString& path) : FSocket(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0))
+    explicit TRawPeer(const QString& path)
+        : FSocket(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0))
     {
         const sockaddr_un address = AddressOf(path);
         // A full backlog clears as soon as the instance's loop turns.
@@ -63,7 +64,10 @@ public:
     TRawPeer(const TRawPeer&) = delete;
     TRawPeer& operator=(const TRawPeer&) = delete;
 
-    void Send(const QByteArray& bytes) { ASSERT_EQ(send(FSocket, bytes.constData(), bytes.size(), MSG_NOSIGNAL), bytes.size()); }
+    void Send(const QByteArray& bytes)
+    {
+        ASSERT_EQ(send(FSocket, bytes.constData(), bytes.size(), MSG_NOSIGNAL), bytes.size());
+    }
     void EndRequest() { shutdown(FSocket, SHUT_WR); }
 
     // Collects what has arrived; true once the instance has closed its end.
