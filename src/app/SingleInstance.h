@@ -1,13 +1,16 @@
 #pragma once
 
+#include "app/Descriptor.h"
+
 #include <QObject>
 #include <QString>
 
 #include <functional>
 #include <memory>
+#include <sys/types.h>
+#include <vector>
 
-class QLocalServer;
-class QLocalSocket;
+class QSocketNotifier;
 
 // One ternbell per user and display. The first start listens on a local
 // socket in the user's runtime folder; a later start finds it there, asks the
@@ -36,6 +39,9 @@ public:
 
     // How long a later start waits for the running one's answer.
     int ReplyTimeout = 3000;
+    // How long the one instance holds a connection that has not yet sent a
+    // whole request.
+    int PeerTimeout = 5000;
 
     // "<runtime folder>/ternbell-<display>.socket": $XDG_RUNTIME_DIR, or
     // Qt's private runtime folder when that is not set.
@@ -44,9 +50,20 @@ public:
     static QString DisplayName();
 
 private:
+    class TPeer;
+
     bool AskRunning();
-    void Serve(QLocalSocket* peer);
+    bool Listen();
+    void Accept();
+    void Serve(TPeer* peer);
+    void Drop(TPeer* peer);
 
     QString Path;
-    std::unique_ptr<QLocalServer> Server;
+    TDescriptor FServer;
+    std::unique_ptr<QSocketNotifier> FAcceptNotifier;
+    // The socket file this instance made, so that it removes only its own.
+    dev_t FSocketDevice = 0;
+    ino_t FSocketInode = 0;
+    // Connections accepted and not yet answered or dropped, oldest first.
+    std::vector<TPeer*> FPeers;
 };

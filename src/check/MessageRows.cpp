@@ -179,9 +179,17 @@ void TTreeWidgetRows::EndUpdate()
 void TTreeWidgetRows::Paint(QTreeWidgetItem& item) const
 {
     const bool cut = item.data(0, CutRole).toBool();
-    QIcon icon = FIconOf ? FIconOf(item.data(0, ImageRole).toInt()) : QIcon();
+    const int image = item.data(0, ImageRole).toInt();
+    QIcon icon = FIconOf ? FIconOf(image) : QIcon();
     if (cut && !icon.isNull())
-        icon = QIcon(icon.pixmap(16, 16, QIcon::Disabled));
+    {
+        // Made once per picture: every repeat check dims every listed row
+        // again, and one shared picture is lighter than one per row.
+        std::pair<qint64, QIcon>& dimmed = FDimmedIcons[image];
+        if (dimmed.second.isNull() || dimmed.first != icon.cacheKey())
+            dimmed = {icon.cacheKey(), QIcon(icon.pixmap(16, 16, QIcon::Disabled))};
+        icon = dimmed.second;
+    }
     item.setIcon(0, icon);
     // A row that is not cut keeps the list's own colours.
     const QVariant brush =

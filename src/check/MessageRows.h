@@ -2,8 +2,10 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include <QHash>
 #include <QIcon>
 
 class QTreeWidget;
@@ -128,4 +130,7 @@ private:
     QTreeWidget& FList;
     TIconOf FIconOf;
     int FUpdateDepth = 0;
+    // By image index: the cache key of the picture last dimmed, and its
+    // dimmed form.
+    mutable QHash<int, std::pair<qint64, QIcon>> FDimmedIcons;
 };

@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QLabel>
-#include <QLocalSocket>
 #include <QLockFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -13,6 +12,7 @@
 #include <atomic>
 #include <cstring>
 #include <optional>
+#include <poll.h>
 #include <ostream>
 #include <regex>
 #include <string>
@@ -256,18 +256,22 @@ TEST_P(SingleInstanceRequestTest, OnlyTheShowRequestShowsTheSettings)
     std::atomic<bool> done{false};
     QByteArray reply;
     std::thread peer([&] {
-        QLocalSocket socket;
-        socket.connectToServer(path);
-        if (socket.waitForConnected(2000))
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.toLocal8Bit().constData(), sizeof address.sun_path - 1);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
+            && send(fd, GetParam().bytes.constData(), GetParam().bytes.size(), MSG_NOSIGNAL)
+                   == GetParam().bytes.size())
         {
-            socket.write(GetParam().bytes);
-            socket.waitForBytesWritten(2000);
             // Answered, or dropped: either ends the wait.
-            while (socket.waitForReadyRead(2000))
-            {
-            }
-            reply = socket.readAll();
+            pollfd wanted{fd, POLLIN, 0};
+            char chunk[256];
+            ssize_t got = 0;
+            while (poll(&wanted, 1, 2000) > 0 && (got = recv(fd, chunk, sizeof chunk, 0)) > 0)
+                reply.append(chunk, got);
         }
+        close(fd);
         done = true;
     });
     PumpUntil(done);

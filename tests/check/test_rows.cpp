@@ -115,6 +115,33 @@ TEST_F(TreeRowsTest, CutRowsAreDrawnDimmed)
     EXPECT_NE(item->icon(0).pixmap(16, 16).toImage(), bright);
 }
 
+// Every repeat check dims every listed row again: the dimmed picture is made
+// once and shared, and made anew when the picture list changes.
+TEST(TreeRowsPictures, CutRowsShareOneDimmedPictureThatFollowsThePicture)
+{
+    const auto solid = [](Qt::GlobalColor colour) {
+        QPixmap p(16, 16);
+        p.fill(colour);
+        return QIcon(p);
+    };
+    QTreeWidget list;
+    list.setColumnCount(6);
+    QList<QIcon> pictures{solid(Qt::red), solid(Qt::blue), solid(Qt::yellow)};
+    TTreeWidgetRows rows{list, [&pictures](int image) { return pictures.value(image); }};
+    rows.Append({"A", {"x", "y", "z"}, riMessage, true, ""});
+    rows.Append({"A", {"x", "y", "z"}, riMessage, true, ""});
+    const auto picture = [&list](int r) { return list.topLevelItem(r)->icon(0); };
+    EXPECT_EQ(picture(0).cacheKey(), picture(1).cacheKey());
+    const QImage blueDimmed = picture(0).pixmap(16, 16).toImage();
+
+    pictures[riMessage] = solid(Qt::green);
+    rows.SetCut(0, false);
+    rows.SetCut(0, true);
+    EXPECT_NE(picture(0).pixmap(16, 16).toImage(), blueDimmed);
+    EXPECT_EQ(picture(0).pixmap(16, 16).toImage(),
+              pictures[riMessage].pixmap(16, 16, QIcon::Disabled).toImage());
+}
+
 TEST_F(TreeRowsTest, RepaintingSuspendedWhileUpdating)
 {
     {
