@@ -3,7 +3,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
-#include <QLockFile>
 #include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QStandardPaths>
@@ -12,7 +11,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -78,6 +79,26 @@ QByteArray ReadFor(int fd, qsizetype size, int timeout)
         data.append(chunk, got);
     }
     return data;
+}
+
+// Held only while deciding who listens. The kernel lets go of it with its
+// holder, so a killed start leaves nothing to take over; and unlike a lock
+// file with contents it costs no write to the disk. If it cannot be had at
+// all the start goes on without it.
+TDescriptor LockDecision(const QString& path)
+{
+    TDescriptor file(::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (!file.Valid())
+        return file;
+    QElapsedTimer clock;
+    clock.start();
+    while (::flock(file.Get(), LOCK_EX | LOCK_NB) != 0)
+    {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || clock.elapsed() >= LockWait)
+            return TDescriptor();
+        ::usleep(5000);
+    }
+    return file;
 }
 
 } // namespace
@@ -155,10 +176,7 @@ QString TSingleInstance::DefaultSocketPath()
 bool TSingleInstance::Claim()
 {
     Acknowledged = false;
-    // The lock is held only while deciding. QLockFile takes over a lock whose
-    // owner is gone; if it cannot be had at all the start goes on without it.
-    QLockFile lock(Path + QStringLiteral(".lock"));
-    lock.tryLock(LockWait);
+    const TDescriptor lock = LockDecision(Path + QStringLiteral(".lock"));
 
     if (AskRunning())
         return false;

@@ -5,17 +5,19 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QLabel>
-#include <QLockFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <optional>
 #include <poll.h>
 #include <ostream>
 #include <regex>
 #include <string>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -188,8 +190,8 @@ TEST_F(SingleInstanceTest, LeftoversOfAKilledInstanceDoNotBlock)
     ASSERT_GE(child, 0);
     if (child == 0)
     {
-        QLockFile lock(lockPath);
-        lock.tryLock(0);
+        const int lock = open(lockPath.toLocal8Bit().constData(), O_RDWR | O_CREAT, 0600);
+        flock(lock, LOCK_EX);
         const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
@@ -210,6 +212,24 @@ TEST_F(SingleInstanceTest, LeftoversOfAKilledInstanceDoNotBlock)
     // And it is the one instance now.
     EXPECT_FALSE(SecondStart());
     EXPECT_EQ(shown, 1);
+}
+
+// Two starts at the same moment: the second decides only once the first has.
+TEST_F(SingleInstanceTest, AStartWaitsWhileAnotherDecides)
+{
+    const int lock = open((path + QStringLiteral(".lock")).toLocal8Bit().constData(), O_RDWR | O_CREAT, 0600);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(flock(lock, LOCK_EX), 0);
+    std::atomic<bool> released{false};
+    std::thread other([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        released = true;
+        close(lock);
+    });
+    TSingleInstance next(path);
+    EXPECT_TRUE(next.Claim());
+    EXPECT_TRUE(released) << "the claim did not wait for the lock";
+    other.join();
 }
 
 TEST_F(SingleInstanceTest, PlainFileInTheWayDoesNotBlock)
