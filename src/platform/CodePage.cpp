@@ -116,7 +116,9 @@ iconv_t CachedConverter(const char* to, const char* from)
 
 // Runs the whole input through cd; on an invalid or unconvertible byte it
 // writes `replacement` (when not empty) and skips one input byte.
-bool Run(iconv_t cd, const std::string& input, std::string& output, const std::string& replacement)
+// With `stopAtBad` it gives up at the first such byte instead.
+bool Run(iconv_t cd, const std::string& input, std::string& output, const std::string& replacement,
+         bool stopAtBad = false)
 {
     output.clear();
     bool clean = true;
@@ -141,6 +143,8 @@ bool Run(iconv_t cd, const std::string& input, std::string& output, const std::s
         if (errno == E2BIG)
             continue;
         clean = false;
+        if (stopAtBad)
+            break;
         if (errno == EILSEQ || errno == EINVAL)
         {
             if (inLeft == 0)
@@ -205,6 +209,18 @@ bool ConvertCharset(const std::string& input, const std::string& from, const std
         return false;
     }
     return Run(cd, input, output, {});
+}
+
+bool ConvertCharsetCleanly(const std::string& input, const std::string& from, const std::string& to,
+                           std::string& output)
+{
+    iconv_t cd = CachedConverter(to.c_str(), from.c_str());
+    if (!cd)
+    {
+        output.clear();
+        return false;
+    }
+    return Run(cd, input, output, {}, true);
 }
 
 QString FromCodePage(const std::string& text)
