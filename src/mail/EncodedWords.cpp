@@ -314,6 +314,9 @@ public:
     Finder(const std::string& text, std::string pattern, bool anyOf)
         : FText(text), FPattern(std::move(pattern)), FAnyOf(anyOf)
     {
+        if (FAnyOf)
+            for (char c : FPattern)
+                FInSet[static_cast<unsigned char>(c)] = true;
     }
 
     std::size_t From(std::size_t pos)
@@ -352,8 +355,13 @@ private:
             return npos;
         if (FAnyOf)
         {
-            const std::size_t r = std::string_view(FText).substr(pos, limit - pos).find_first_of(FPattern);
-            return r == std::string_view::npos ? npos : pos + r;
+            // find_first_of would look each character up in the set with a
+            // call of its own.
+            const std::size_t end = std::min(FText.size(), limit);
+            for (std::size_t i = pos; i < end; ++i)
+                if (FInSet[static_cast<unsigned char>(FText[i])])
+                    return i;
+            return npos;
         }
         const std::size_t n = FPattern.size();
         const std::size_t end = std::min(FText.size(), limit + n - 1);
@@ -382,6 +390,7 @@ private:
     const std::string FPattern;
     const bool FAnyOf;
     const std::size_t FAnchor = FAnyOf || FPattern.find('?') == npos ? 0 : FPattern.find('?');
+    bool FInSet[256] = {};
     bool FValid = false;
     std::size_t FFrom = 0;
     std::size_t FAt = npos;
