@@ -314,9 +314,6 @@ public:
     Finder(const std::string& text, std::string pattern, bool anyOf)
         : FText(text), FPattern(std::move(pattern)), FAnyOf(anyOf)
     {
-        if (FAnyOf)
-            for (char c : FPattern)
-                FInSet[static_cast<unsigned char>(c)] = true;
     }
 
     std::size_t From(std::size_t pos)
@@ -356,11 +353,12 @@ private:
         if (FAnyOf)
         {
             // find_first_of would look each character up in the set with a
-            // call of its own.
+            // call of its own; the sets here are a few characters.
             const std::size_t end = std::min(FText.size(), limit);
             for (std::size_t i = pos; i < end; ++i)
-                if (FInSet[static_cast<unsigned char>(FText[i])])
-                    return i;
+                for (char c : FPattern)
+                    if (FText[i] == c)
+                        return i;
             return npos;
         }
         const std::size_t n = FPattern.size();
@@ -390,7 +388,6 @@ private:
     const std::string FPattern;
     const bool FAnyOf;
     const std::size_t FAnchor = FAnyOf || FPattern.find('?') == npos ? 0 : FPattern.find('?');
-    bool FInSet[256] = {};
     bool FValid = false;
     std::size_t FFrom = 0;
     std::size_t FAt = npos;
@@ -462,7 +459,14 @@ std::string DecodeWords(const std::string& text, const std::string& codePage, bo
     // to decode, convert or remove.
     if (text.find("=?") == npos && !HasEightBit(text) && text.find('\0') == npos)
         return text;
-    const std::string translit = codePage + "//TRANSLIT";
+    // The conversion target, made once per code page and thread.
+    thread_local std::string lastPage;
+    thread_local std::string translit = "//TRANSLIT";
+    if (codePage != lastPage)
+    {
+        lastPage = codePage;
+        translit = codePage + "//TRANSLIT";
+    }
 
     std::string buf = RawUtf8ToCodePage(text, codePage);
     std::string up = UpperCase(buf);
