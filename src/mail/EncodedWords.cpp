@@ -314,6 +314,8 @@ public:
     Finder(const std::string& text, std::string pattern, bool anyOf)
         : FText(text), FPattern(std::move(pattern)), FAnyOf(anyOf)
     {
+        for (char c : FPattern)
+            FHighest = std::max(FHighest, static_cast<unsigned char>(c));
     }
 
     std::size_t From(std::size_t pos)
@@ -356,9 +358,13 @@ private:
             // call of its own; the sets here are a few characters.
             const std::size_t end = std::min(FText.size(), limit);
             for (std::size_t i = pos; i < end; ++i)
+            {
+                if (static_cast<unsigned char>(FText[i]) > FHighest)
+                    continue;
                 for (char c : FPattern)
                     if (FText[i] == c)
                         return i;
+            }
             return npos;
         }
         const std::size_t n = FPattern.size();
@@ -388,6 +394,8 @@ private:
     const std::string FPattern;
     const bool FAnyOf;
     const std::size_t FAnchor = FAnyOf || FPattern.find('?') == npos ? 0 : FPattern.find('?');
+    // The highest code in the set: most text lies above a set of blanks.
+    unsigned char FHighest = 0;
     bool FValid = false;
     std::size_t FFrom = 0;
     std::size_t FAt = npos;
