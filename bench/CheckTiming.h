@@ -1,17 +1,27 @@
 #pragma once
 
 // Timing shared by the mail check benchmarks: our client, a reference client
-// in another process and the bare round-trip bound, each checking the same
-// mailbox.
+// kept warm in one long-lived process, and the bare round-trip bound, each
+// checking the same mailbox, in rounds whose order rotates.
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <csignal>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
 
 // Seconds one check takes; a check that misses messages is no measurement.
 template <typename Check, typename Server>
@@ -23,40 +33,149 @@ double TimedCheck(Check check, Server& server, int expected)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Hands the times another process measured to the benchmark, one per
-// iteration; fewer than asked for is an error.
-inline void ReplayTimes(benchmark::State& state, const std::vector<double>& times, const char* who)
+// A reference client in one Python process started once: each request
+// (a line on its stdin) runs one check, which the script times itself and
+// answers with "seconds count". Its interpreter, imports and caches stay
+// warm between checks, as ours do.
+class TReferencePeer
 {
-    if (times.size() != static_cast<std::size_t>(state.max_iterations))
+public:
+    TReferencePeer(const std::string& script, const std::string& host, int port, const std::string& user,
+                   const std::string& password)
     {
-        state.SkipWithError((std::string(who) + " did not report every check").c_str());
-        for (auto _ : state)
+        int toChild[2];
+        int fromChild[2];
+        if (::pipe(toChild) != 0)
+            throw std::runtime_error("pipe failed");
+        if (::pipe(fromChild) != 0)
         {
+            ::close(toChild[0]);
+            ::close(toChild[1]);
+            throw std::runtime_error("pipe failed");
         }
-        return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
+        posix_spawn_file_actions_addclose(&actions, toChild[1]);
+        posix_spawn_file_actions_addclose(&actions, fromChild[0]);
+        const std::string portText = std::to_string(port);
+        const char* argv[] = {"python3", script.c_str(), host.c_str(), portText.c_str(),
+                              user.c_str(), password.c_str(), "--serve", nullptr};
+        const int rc = posix_spawnp(&FPid, "python3", &actions, nullptr, const_cast<char* const*>(argv), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(toChild[0]);
+        ::close(fromChild[1]);
+        if (rc != 0)
+        {
+            ::close(toChild[1]);
+            ::close(fromChild[0]);
+            throw std::runtime_error("python3 could not be started");
+        }
+        FRequests = ::fdopen(toChild[1], "w");
+        FAnswers = ::fdopen(fromChild[0], "r");
+        if (!FRequests || !FAnswers)
+            throw std::runtime_error("fdopen failed");
     }
-    std::size_t i = 0;
-    for (auto _ : state)
-        state.SetIterationTime(times[i++]);
+
+    ~TReferencePeer()
+    {
+        if (FRequests)
+            std::fclose(FRequests); // end of input ends the script
+        if (FAnswers)
+            std::fclose(FAnswers);
+        if (FPid > 0)
+        {
+            int status = 0;
+            ::waitpid(FPid, &status, 0);
+        }
+    }
+
+    TReferencePeer(const TReferencePeer&) = delete;
+    TReferencePeer& operator=(const TReferencePeer&) = delete;
+
+    // Seconds of one check as the script timed it; throws when it failed or
+    // saw a different count.
+    double Check(int expected)
+    {
+        if (std::fputs("check\n", FRequests) < 0 || std::fflush(FRequests) != 0)
+            throw std::runtime_error("the reference client is gone");
+        double seconds = 0;
+        int count = 0;
+        if (std::fscanf(FAnswers, "%lf %d", &seconds, &count) != 2)
+            throw std::runtime_error("the reference client did not answer");
+        if (count != expected)
+            throw std::runtime_error("the reference client did not see every message");
+        return seconds;
+    }
+
+private:
+    pid_t FPid = -1;
+    FILE* FRequests = nullptr;
+    FILE* FAnswers = nullptr;
+};
+
+// The median of a non-empty sample.
+inline double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-// Medians and bests of the three in milliseconds, and the ratios of the
-// medians: the reference's over ours, ours over the bound. A busy machine
-// adds long outliers, not short ones.
-inline void ReportInterleaved(benchmark::State& state, std::vector<double> (&times)[3],
-                              const char* const (&names)[3])
+// Rounds of the three checks (0 ours, 1 reference, 2 bound), each once per
+// round; the order walks through all six permutations so no one always runs
+// first, last or right after another. Each one's seconds go to its list.
+inline void RunRotatedRound(int round, const std::function<double(int)>& check, std::vector<double> (&times)[3])
 {
-    if (times[0].empty())
+    static const int orders[6][3] = {{0, 1, 2}, {1, 2, 0}, {2, 0, 1}, {0, 2, 1}, {2, 1, 0}, {1, 0, 2}};
+    for (int k : orders[round % 6])
+        times[k].push_back(check(k));
+}
+
+// Medians of the per-round ratios (ours over the reference, ours over the
+// bound) and of each one's times, as counters and as two plain lines kept
+// for the end of the run, where they are easy to find.
+inline std::vector<std::string>& RatioSummaries()
+{
+    static std::vector<std::string> lines;
+    return lines;
+}
+
+inline void ReportRounds(benchmark::State& state, const std::vector<double> (&times)[3],
+                         const char* const (&names)[3], double referenceGoal, double boundGoal)
+{
+    const std::size_t rounds = times[0].size();
+    if (rounds == 0 || times[1].size() != rounds || times[2].size() != rounds)
         return;
-    double median[3];
+    std::vector<double> overReference;
+    std::vector<double> overBound;
+    for (std::size_t r = 0; r < rounds; ++r)
+    {
+        overReference.push_back(times[0][r] / times[1][r]);
+        overBound.push_back(times[0][r] / times[2][r]);
+    }
     for (int k = 0; k < 3; ++k)
     {
-        std::vector<double>& t = times[k];
-        std::sort(t.begin(), t.end());
-        median[k] = t.size() % 2 ? t[t.size() / 2] : (t[t.size() / 2 - 1] + t[t.size() / 2]) / 2;
-        state.counters[std::string(names[k]) + "_median_ms"] = median[k] * 1e3;
-        state.counters[std::string(names[k]) + "_best_ms"] = t.front() * 1e3;
+        state.counters[std::string(names[k]) + "_median_ms"] = Median(times[k]) * 1e3;
+        state.counters[std::string(names[k]) + "_best_ms"] = *std::min_element(times[k].begin(), times[k].end()) * 1e3;
     }
-    state.counters[std::string(names[1]) + "_over_" + names[0]] = median[1] / median[0];
-    state.counters[std::string(names[0]) + "_over_" + names[2]] = median[0] / median[2];
+    const double a = Median(overReference);
+    const double b = Median(overBound);
+    state.counters[std::string(names[0]) + "_over_" + names[1]] = a;
+    state.counters[std::string(names[0]) + "_over_" + names[2]] = b;
+    char line[256];
+    std::snprintf(line, sizeof line, "%s / %s = %.3f (goal <= %.2f), %s / %s = %.3f (goal <= %.2f); median of %zu rounds",
+                  names[0], names[1], a, referenceGoal, names[0], names[2], b, boundGoal, rounds);
+    RatioSummaries().push_back(line);
+    std::snprintf(line, sizeof line, "  medians: %s %.1f ms, %s %.1f ms, %s %.1f ms", names[0],
+                  Median(times[0]) * 1e3, names[1], Median(times[1]) * 1e3, names[2], Median(times[2]) * 1e3);
+    RatioSummaries().push_back(line);
+}
+
+inline void PrintRatioSummaries()
+{
+    for (const std::string& line : RatioSummaries())
+        std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
 }

@@ -1,19 +1,23 @@
 // One complete POP3 check of a 1,000-message maildrop against a private
-// Dovecot: connect, CAPA, USER/PASS, STAT, then TOP n 0 (header parsed into a
-// TIdMessage) and LIST n for every message, QUIT.
+// Dovecot, as the check cycle runs it: connect, CAPA, USER/PASS, STAT, then
+// TOP n 0 (header parsed into a TIdMessage) and LIST n for every message,
+// QUIT.
 //
-// Three ways, in the same run and against the same server and maildrop:
-//   Pop3Check       the client of this program
-//   PoplibCheck     the same command sequence by Python's poplib
-//                   (bench/poplib_check.py; it times each check itself, so
-//                   the interpreter's start is not counted)
+// Three ways, against the same server and maildrop:
+//   Pop3Check       the cycle's client (TPop3CheckClient over TIdPOP3) with
+//                   the program's connect, read and session limits
+//   PoplibCheck     the same command sequence by Python's poplib in one
+//                   long-lived process (bench/poplib_check.py --serve), which
+//                   times each check itself
 //   RoundTripBound  the same commands over a bare socket, each reply only
 //                   read up to its end: the floor for one command at a time
 //
-// and Interleaved, which runs the three in turn, round by round, and reports
-// their medians and the ratios poplib/this client and this client/bound.
+// and Interleaved, which runs the three once per round in rotating order and
+// reports the medians of the per-round ratios ours/poplib and ours/bound.
 //
 // Run:  build-<dir>/bench/bench_pop3   (needs dovecot and python3)
+//       --benchmark_filter=Interleaved for the ratios alone
+#include "check/Pop3CheckClient.h"
 #include "mail/IdMessage.h"
 #include "mail/Pop3Client.h"
 // The fixture lives with the test support, which the benchmarks do not link.
@@ -43,6 +47,9 @@ namespace
 
 constexpr int MessageCount = 1000;
 constexpr int Repetitions = 10;
+// Rounds of the interleaved comparison: enough for the medians of the
+// per-round ratios to settle on a shared machine.
+constexpr int Rounds = 21;
 const char* const User = "bench";
 const char* const Password = "bench-pw";
 
@@ -113,21 +120,18 @@ Dovecot& Server()
 int Pop3Check(Dovecot& server)
 {
     TIdPOP3 pop;
-    pop.Host = server.Host();
-    pop.Port = server.Pop3Port();
-    pop.Username = User;
-    pop.Password = Password;
-    pop.Connect();
-    int count = pop.CountMessages();
+    TPop3CheckClient check(pop);
+    check.SetAccount(User, Password, server.Host(), server.Pop3Port());
+    check.Connect();
+    const int count = check.MessageCount();
     long total = 0;
-    for (int n = 1; n <= count; ++n)
+    for (int i = 1; i <= count; ++i)
     {
-        TIdMessage message;
-        pop.FetchHeader(n, message);
-        benchmark::DoNotOptimize(message.Subject);
-        total += pop.MessageSize(n);
+        TFetchedHeader header = check.FetchHeader(i);
+        benchmark::DoNotOptimize(header.Subject);
+        total += check.MessageSize(i);
     }
-    pop.Disconnect();
+    check.Disconnect();
     benchmark::DoNotOptimize(total);
     return count;
 }
@@ -224,25 +228,17 @@ int BareCheck(Dovecot& server)
     return count;
 }
 
-// Runs poplib_check.py for `repeat` checks; the seconds of each, as the
-// script timed them, or fewer entries when it failed.
-std::vector<double> PoplibChecks(Dovecot& server, long repeat)
+// The warm poplib peer, started once; its first check is not measured.
+TReferencePeer& Poplib(Dovecot& server)
 {
-    std::string script =
-        std::string(TERNBELL_BENCH_DIR "/poplib_check.py");
-    std::string command = "python3 '" + script + "' " + server.Host() + " "
-                          + std::to_string(server.Pop3Port()) + " " + User + " " + Password + " "
-                          + std::to_string(repeat);
-    std::vector<double> times;
-    if (FILE* out = popen(command.c_str(), "r"))
+    static std::unique_ptr<TReferencePeer> peer;
+    if (!peer)
     {
-        double seconds = 0;
-        int count = 0;
-        while (fscanf(out, "%lf %d", &seconds, &count) == 2 && count == MessageCount)
-            times.push_back(seconds);
-        pclose(out);
+        peer = std::make_unique<TReferencePeer>(TERNBELL_BENCH_DIR "/poplib_check.py", server.Host(),
+                                                server.Pop3Port(), User, Password);
+        peer->Check(MessageCount);
     }
-    return times;
+    return *peer;
 }
 
 template <typename Check>
@@ -267,7 +263,10 @@ void BM_Pop3Check(benchmark::State& state)
 
 void BM_PoplibCheck(benchmark::State& state)
 {
-    ReplayTimes(state, PoplibChecks(Server(), state.max_iterations), "poplib_check.py");
+    Dovecot& server = Server();
+    TReferencePeer& poplib = Poplib(server);
+    for (auto _ : state)
+        state.SetIterationTime(poplib.Check(MessageCount));
     state.counters["messages"] = MessageCount;
 }
 
@@ -276,30 +275,33 @@ void BM_RoundTripBound(benchmark::State& state)
     TimeChecks(state, BareCheck);
 }
 
-// The three in alternation, so that load from elsewhere on the machine falls
-// on all of them alike. Its time is this client's; the counters give each
-// one's median and best in milliseconds and the ratios of the medians.
+// The three once per round in rotating order, so that load from elsewhere on
+// the machine falls on all of them alike. Its time is this client's; the
+// counters give each one's median and best in milliseconds and the medians
+// of the per-round ratios.
 void BM_Interleaved(benchmark::State& state)
 {
     Dovecot& server = Server();
+    TReferencePeer& poplib = Poplib(server);
     std::vector<double> times[3];
+    int round = 0;
     for (auto _ : state)
     {
-        std::vector<double> poplib = PoplibChecks(server, 1);
-        if (poplib.size() != 1)
-        {
-            state.SkipWithError("poplib_check.py failed");
-            break;
-        }
-        double pop3 = Timed(Pop3Check, server);
-        double bound = Timed(BareCheck, server);
-        times[0].push_back(pop3);
-        times[1].push_back(poplib[0]);
-        times[2].push_back(bound);
-        state.SetIterationTime(pop3);
+        RunRotatedRound(round++, [&](int k) {
+            switch (k)
+            {
+            case 0:
+                return Timed(Pop3Check, server);
+            case 1:
+                return poplib.Check(MessageCount);
+            default:
+                return Timed(BareCheck, server);
+            }
+        }, times);
+        state.SetIterationTime(times[0].back());
     }
     const char* const names[3] = {"pop3", "poplib", "bound"};
-    ReportInterleaved(state, times, names);
+    ReportRounds(state, times, names, 0.8, 1.2);
 }
 
 } // namespace
@@ -307,7 +309,7 @@ void BM_Interleaved(benchmark::State& state)
 BENCHMARK(BM_Pop3Check)->UseManualTime()->Iterations(Repetitions)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PoplibCheck)->UseManualTime()->Iterations(Repetitions)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RoundTripBound)->UseManualTime()->Iterations(Repetitions)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Interleaved)->UseManualTime()->Iterations(2 * Repetitions)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Interleaved)->UseManualTime()->Iterations(Rounds)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
@@ -323,6 +325,7 @@ int main(int argc, char** argv)
         return 1;
     }
     benchmark::Shutdown();
+    PrintRatioSummaries();
     // Stops the server and removes its folder.
     State().Server.reset();
     return 0;

@@ -80,6 +80,7 @@ TFetchedHeader TImap4CheckClient::FetchHeader(int i)
 {
     return Guarded([this, i] {
         TIdMessage message;
+        message.CheckFieldsOnly = true;
         Client.FetchHeader(Hit(i), message);
         return TFetchedHeader{message.FromText(), message.Subject,
                               static_cast<int>(message.Priority)};

@@ -68,6 +68,7 @@ TFetchedHeader TPop3CheckClient::FetchHeader(int i)
 {
     return Guarded([this, i] {
         TIdMessage message;
+        message.CheckFieldsOnly = true;
         FClient.FetchHeader(i, message);
         return TFetchedHeader{message.FromText(), message.Subject,
                               static_cast<int>(message.Priority)};

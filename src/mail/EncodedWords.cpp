@@ -6,7 +6,10 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
+#include <memory>
 #include <string_view>
+#include <vector>
 
 using namespace AsciiText;
 
@@ -114,7 +117,75 @@ bool AsciiCompatible(const std::string& name)
            StartsWith(name, "ISO_8859") || StartsWith(name, "KOI8");
 }
 
-std::string ToCodePage(const std::string& bytes, const std::string& charset, const std::string& codePage)
+// Charsets of one byte per character with no state. CP1258 is not among
+// them: iconv joins its accents to the letter before.
+bool SingleByteCharset(const std::string& name)
+{
+    return StartsWith(name, "ISO-8859-") || StartsWith(name, "ISO8859-") || StartsWith(name, "ISO_8859-") ||
+           StartsWith(name, "KOI8-") ||
+           (name.size() == 6 && StartsWith(name, "CP125") && name[5] >= '0' && name[5] <= '7');
+}
+
+// What each byte of a single-byte charset becomes in a code page, found once
+// through iconv: such a charset converts byte by byte, so the table gives
+// what iconv gives for the whole word, at a fraction of the cost of a call.
+struct ByteTable
+{
+    std::string From;
+    std::string To;
+    bool Known = false; // iconv knows the pair
+    bool Bad[256] = {};
+    std::string Out[256];
+};
+
+// The table for the pair; each thread keeps the last few it used, as
+// charset names come from mail.
+const ByteTable& TableFor(const std::string& from, const std::string& to)
+{
+    constexpr std::size_t Capacity = 8;
+    thread_local std::vector<std::unique_ptr<ByteTable>> tables;
+    for (std::size_t i = 0; i < tables.size(); ++i)
+    {
+        if (tables[i]->From == from && tables[i]->To == to)
+        {
+            std::rotate(tables.begin(), tables.begin() + static_cast<std::ptrdiff_t>(i),
+                        tables.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+            return *tables.front();
+        }
+    }
+    auto table = std::make_unique<ByteTable>();
+    table->From = from;
+    table->To = to;
+    std::string none;
+    table->Known = ConvertCharset({}, from, to, none);
+    for (int b = 0; table->Known && b < 256; ++b)
+        table->Bad[b] = !ConvertCharset(std::string(1, static_cast<char>(b)), from, to, table->Out[b]);
+    if (tables.size() == Capacity)
+        tables.pop_back();
+    tables.insert(tables.begin(), std::move(table));
+    return *tables.front();
+}
+
+// False when a byte has no place in the code page, as for ConvertCharset.
+bool ConvertByTable(const std::string& bytes, const ByteTable& table, std::string& out)
+{
+    if (!table.Known)
+        return false;
+    out.clear();
+    out.reserve(bytes.size());
+    for (char c : bytes)
+    {
+        const unsigned char b = static_cast<unsigned char>(c);
+        if (table.Bad[b])
+            return false;
+        out += table.Out[b];
+    }
+    return true;
+}
+
+// `translit` is the code page's iconv name with "//TRANSLIT".
+std::string ToCodePage(const std::string& bytes, const std::string& charset, const std::string& codePage,
+                       const std::string& translit)
 {
     if (codePage.empty() || bytes.empty())
         return bytes;
@@ -125,7 +196,9 @@ std::string ToCodePage(const std::string& bytes, const std::string& charset, con
         std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
         return bytes;
     std::string out;
-    if (ConvertCharset(bytes, from, codePage + "//TRANSLIT", out))
+    // Code pages hold no shift state, so bytes can go one at a time.
+    const bool byTable = SingleByteCharset(from) && (StartsWith(codePage, "CP") || StartsWith(codePage, "cp"));
+    if (byTable ? ConvertByTable(bytes, TableFor(from, translit), out) : ConvertCharset(bytes, from, translit, out))
         return out;
     return bytes;
 }
@@ -153,7 +226,7 @@ bool StrictToCodePage(const std::string& bytes, const std::string& charset, cons
         out = bytes;
         return true;
     }
-    return ConvertCharset(bytes, from, codePage, out);
+    return ConvertCharsetCleanly(bytes, from, codePage, out);
 }
 
 bool HasEightBit(std::string_view text)
@@ -241,6 +314,8 @@ public:
     Finder(const std::string& text, std::string pattern, bool anyOf)
         : FText(text), FPattern(std::move(pattern)), FAnyOf(anyOf)
     {
+        for (char c : FPattern)
+            FHighest = std::max(FHighest, static_cast<unsigned char>(c));
     }
 
     std::size_t From(std::size_t pos)
@@ -277,16 +352,50 @@ private:
     {
         if (pos >= limit)
             return npos;
-        const std::size_t width = FAnyOf ? 1 : FPattern.size();
-        const std::size_t end = std::min(FText.size(), limit + width - 1);
-        const std::string_view view = std::string_view(FText).substr(pos, end - pos);
-        const std::size_t r = FAnyOf ? view.find_first_of(FPattern) : view.find(FPattern);
-        return r == std::string_view::npos ? npos : pos + r;
+        if (FAnyOf)
+        {
+            // find_first_of would look each character up in the set with a
+            // call of its own; the sets here are a few characters.
+            const std::size_t end = std::min(FText.size(), limit);
+            for (std::size_t i = pos; i < end; ++i)
+            {
+                if (static_cast<unsigned char>(FText[i]) > FHighest)
+                    continue;
+                for (char c : FPattern)
+                    if (FText[i] == c)
+                        return i;
+            }
+            return npos;
+        }
+        const std::size_t n = FPattern.size();
+        const std::size_t end = std::min(FText.size(), limit + n - 1);
+        if (end < pos + n)
+            return npos;
+        // Found by the pattern's '?': Q-encoded text is full of '=' but holds
+        // '?' only where a word is delimited.
+        const std::size_t lastStart = end - n;
+        const char key = FPattern[FAnchor];
+        const char* base = FText.data();
+        std::size_t at = pos + FAnchor;
+        while (at <= lastStart + FAnchor)
+        {
+            const void* hit = std::memchr(base + at, key, lastStart + FAnchor + 1 - at);
+            if (!hit)
+                return npos;
+            const std::size_t start = static_cast<std::size_t>(static_cast<const char*>(hit) - base) - FAnchor;
+            if (std::memcmp(base + start, FPattern.data(), n) == 0)
+                return start;
+            at = start + FAnchor + 1;
+        }
+        return npos;
     }
 
     const std::string& FText;
     const std::string FPattern;
     const bool FAnyOf;
+    const std::size_t FAnchor = FAnyOf || FPattern.find('?') == npos ? 0 : FPattern.find('?');
+    // The highest code in the set: most text lies above a set of blanks.
+    unsigned char FHighest = 0;
     bool FValid = false;
     std::size_t FFrom = 0;
     std::size_t FAt = npos;
@@ -354,6 +463,19 @@ std::string DecodeWords(const std::string& text, const std::string& codePage, bo
     // word it replaces, so it is put right-aligned where the word ended and
     // positions after it do not move. What lies before `cur` is final and has
     // gone to `out`. `up` is the upper-cased twin in which markers are found.
+    // Most header values hold no encoded word and no 8-bit byte: nothing
+    // to decode, convert or remove.
+    if (text.find("=?") == npos && !HasEightBit(text) && text.find('\0') == npos)
+        return text;
+    // The conversion target, made once per code page and thread.
+    thread_local std::string lastPage;
+    thread_local std::string translit = "//TRANSLIT";
+    if (codePage != lastPage)
+    {
+        lastPage = codePage;
+        translit = codePage + "//TRANSLIT";
+    }
+
     std::string buf = RawUtf8ToCodePage(text, codePage);
     std::string up = UpperCase(buf);
     std::string out;
@@ -427,9 +549,9 @@ std::string DecodeWords(const std::string& text, const std::string& codePage, bo
             word = std::move(converted);
         }
         else if (SameText(charset, "ISO-2022-JP"))
-            word = ToCodePage(JisToShiftJis(word), "CP932", codePage);
+            word = ToCodePage(JisToShiftJis(word), "CP932", codePage, translit);
         else
-            word = ToCodePage(word, charset, codePage);
+            word = ToCodePage(word, charset, codePage, translit);
 
         // Whitespace between two encoded words goes.
         std::size_t keep = s;

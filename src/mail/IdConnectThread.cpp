@@ -11,8 +11,8 @@
 #include <poll.h>
 #include <unistd.h>
 
-TIdConnectThread::TIdConnectThread(int socket, const sockaddr* address, socklen_t length)
-    : FSocket(socket), FLength(length)
+TIdConnectThread::TIdConnectThread(int socket, const sockaddr* address, socklen_t length, bool started)
+    : FSocket(socket), FStarted(started), FLength(length)
 {
     std::memcpy(&FAddress, address, length);
     int fds[2];
@@ -83,8 +83,8 @@ void TIdConnectThread::Execute()
     }
     else
     {
-        int rc = ::connect(FSocket, reinterpret_cast<const sockaddr*>(&FAddress), FLength);
-        int err = rc == 0 ? 0 : errno;
+        int rc = FStarted ? -1 : ::connect(FSocket, reinterpret_cast<const sockaddr*>(&FAddress), FLength);
+        int err = FStarted ? EINPROGRESS : rc == 0 ? 0 : errno;
         if (err == EINPROGRESS || err == EINTR)
         {
             pollfd fds[2] = {{FSocket, POLLOUT, 0}, {FWakeRead, POLLIN, 0}};

@@ -14,8 +14,9 @@
 class TIdConnectThread
 {
 public:
-    // Starts the connect of `socket` (not owned) to `address`.
-    TIdConnectThread(int socket, const sockaddr* address, socklen_t length);
+    // Starts the connect of `socket` (not owned) to `address`; with
+    // `started` the connect is already under way and is only waited for.
+    TIdConnectThread(int socket, const sockaddr* address, socklen_t length, bool started = false);
     // Stops a connect still in progress and waits for the thread.
     ~TIdConnectThread();
     TIdConnectThread(const TIdConnectThread&) = delete;
@@ -39,6 +40,7 @@ private:
     void Record(int lastError, const std::string& message);
 
     int FSocket;
+    bool FStarted;
     sockaddr_storage FAddress{};
     socklen_t FLength;
     int FWakeRead = -1;

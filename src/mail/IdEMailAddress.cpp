@@ -29,10 +29,44 @@ std::string Escape(const std::string& text)
     return out;
 }
 
+// A fixed set of characters as a table: find_first_of looks each character
+// of the text up in the set with a call of its own, and addresses are
+// parsed for every header fetched.
+class CharSet
+{
+public:
+    explicit CharSet(const std::string& chars)
+    {
+        for (char c : chars)
+            FIn[static_cast<unsigned char>(c)] = true;
+    }
+    bool Has(char c) const { return FIn[static_cast<unsigned char>(c)]; }
+
+    // Position of the first character at or after `from` that is in the set
+    // (or, with `in` false, that is not); npos when there is none.
+    std::size_t Find(const std::string& text, std::size_t from = 0, bool in = true) const
+    {
+        for (std::size_t i = from; i < text.size(); ++i)
+            if (Has(text[i]) == in)
+                return i;
+        return npos;
+    }
+
+private:
+    bool FIn[256] = {};
+};
+
 // Delimiters of one address outside quotes, comments and the address proper.
-const char* const kItemDelimiters = "(\"< @\t";
+const CharSet kItemDelimiters("(\"< @\t");
 // Delimiters of an address list outside quotes and comments.
-const char* const kListDelimiters = ":;(\", \t";
+const CharSet kListDelimiters(":;(\", \t");
+const CharSet kInComment("()\\");
+const CharSet kInQuote("\"\\");
+const CharSet kInBracketedDomain(".>(");
+const CharSet kInDomain(".( ");
+const CharSet kInAddress("\"(@>");
+const CharSet kLocalPart(LocalPartChars);
+const CharSet kName(NameChars);
 
 } // namespace
 
@@ -64,8 +98,8 @@ std::string TIdEMailAddressItem::AddressForm() const
     const std::size_t at = Address.rfind('@');
     const std::string local = at == npos ? Address : Address.substr(0, at);
     const std::string domain = at == npos ? std::string() : Address.substr(at);
-    const std::size_t k = FirstPosNotIn(LocalPartChars, local);
-    if (k != 0 && local[k - 1] != '.')
+    const std::size_t k = kLocalPart.Find(local, 0, false);
+    if (k != npos && local[k] != '.')
         return "<\"" + Escape(local) + "\"" + domain + ">";
     if (Name.empty())
         return local + domain;
@@ -76,7 +110,7 @@ std::string TIdEMailAddressItem::Text() const
 {
     if (Name.empty() || UpperCase(Address) == Name)
         return AddressForm();
-    if (Name.find_first_not_of(NameChars) == npos)
+    if (kName.Find(Name, 0, false) == npos)
         return Name + " " + AddressForm();
     return "\"" + Escape(Name) + "\" " + AddressForm();
 }
@@ -91,7 +125,7 @@ void TIdEMailAddressItem::SetText(const std::string& text)
     const std::string s = Trim(text);
     if (s.empty())
         return;
-    std::size_t p = s.find_first_of(kItemDelimiters);
+    std::size_t p = kItemDelimiters.Find(s);
     if (p == npos)
     {
         Address = s;
@@ -204,18 +238,18 @@ void TIdEMailAddressItem::SetText(const std::string& text)
             break;
         }
 
-        const char* next;
+        const CharSet* next;
         if (depth > 0)
-            next = "()\\";
+            next = &kInComment;
         else if (inQuote)
-            next = "\"\\";
+            next = &kInQuote;
         else if (domainStarted)
-            next = bracketed ? ".>(" : ".( ";
+            next = bracketed ? &kInBracketedDomain : &kInDomain;
         else if (inAddress)
-            next = "\"(@>";
+            next = &kInAddress;
         else
-            next = kItemDelimiters;
-        p = s.find_first_of(next, at);
+            next = &kItemDelimiters;
+        p = next->Find(s, at);
     }
     if (inAddress && !bracketed)
         address += StripChars(" \t", Trim(s.substr(at)));
@@ -252,7 +286,7 @@ void TIdEMailAddressList::ParseAddressList(const std::string& text)
     Items.clear();
     if (Trim(text).empty())
         return;
-    std::size_t p = text.find_first_of(kListDelimiters);
+    std::size_t p = kListDelimiters.Find(text);
     if (p == npos)
     {
         AddParsed(TrimLeft(text), false);
@@ -316,14 +350,14 @@ void TIdEMailAddressList::ParseAddressList(const std::string& text)
         }
         }
 
-        const char* next;
+        const CharSet* next;
         if (depth > 0)
-            next = "(\\)";
+            next = &kInComment;
         else if (inQuote)
-            next = "\"\\";
+            next = &kInQuote;
         else
-            next = kListDelimiters;
-        p = text.find_first_of(next, at);
+            next = &kListDelimiters;
+        p = next->Find(text, at);
     }
 
     const std::string rest = text.substr(at);

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -88,19 +89,27 @@ int TIdIOHandler::ReceiveChunk(bool raiseIfDisconnected, int timeout, bool raise
                 deadlineWait = true;
             }
         }
-        if (deadlineWait && !WaitReadable(timeout))
-            throw EIdOperationTimeout();
-        // Without a limit the receive itself waits; the poll is only
-        // needed to bound the wait.
-        if (timeout >= 0 && !WaitReadable(timeout))
-        {
-            if (raiseOnTimeout)
-                throw EIdReadTimeout();
-            return -1;
-        }
         int size = static_cast<int>(std::min<std::size_t>(FRecvBuffer.size(),
                                                           static_cast<std::size_t>(std::max(RecvBufferSize, 1))));
-        count = ReadDataFromSource(FRecvBuffer.data(), size);
+        // Without a limit the receive itself waits. With one, bytes already
+        // there are taken at once, and only a receive that would block pays
+        // for the wait that bounds it.
+        count = timeout >= 0 ? TryReadDataFromSource(FRecvBuffer.data(), size) : NothingYet;
+        if (count == NothingYet)
+        {
+            if (deadlineWait)
+            {
+                if (!WaitReadable(timeout))
+                    throw EIdOperationTimeout();
+            }
+            else if (timeout >= 0 && !WaitReadable(timeout))
+            {
+                if (raiseOnTimeout)
+                    throw EIdReadTimeout();
+                return -1;
+            }
+            count = ReadDataFromSource(FRecvBuffer.data(), size);
+        }
         if (count > 0)
             FInputBuffer.Write(FRecvBuffer.data(), static_cast<std::size_t>(count));
         else
@@ -108,6 +117,11 @@ int TIdIOHandler::ReceiveChunk(bool raiseIfDisconnected, int timeout, bool raise
         CheckForDisconnect(raiseIfDisconnected, false);
     } while (count == 0 && SocketAllocated());
     return count;
+}
+
+int TIdIOHandler::TryReadDataFromSource(char*, int)
+{
+    return NothingYet;
 }
 
 bool TIdIOHandler::Connected()
@@ -355,6 +369,20 @@ int TIdSocketHandle::Recv(char* buffer, int size)
     }
 }
 
+int TIdSocketHandle::RecvNoWait(char* buffer, int size)
+{
+    for (;;)
+    {
+        ssize_t n = ::recv(FHandle, buffer, static_cast<std::size_t>(size), MSG_DONTWAIT);
+        if (n >= 0)
+            return static_cast<int>(n);
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return -1;
+        if (errno != EINTR)
+            RaiseSocketErrorFromErrno(errno);
+    }
+}
+
 int TIdSocketHandle::Send(const char* bytes, int size)
 {
     for (;;)
@@ -470,6 +498,13 @@ int TIdIOHandlerStack::ReadDataFromSource(char* buffer, int size)
     return FBinding->Recv(buffer, size);
 }
 
+int TIdIOHandlerStack::TryReadDataFromSource(char* buffer, int size)
+{
+    if (!SocketAllocated())
+        throw EIdClosedSocket();
+    return FBinding->RecvNoWait(buffer, size);
+}
+
 int TIdIOHandlerStack::WriteDataToTarget(const char* bytes, int size)
 {
     if (!SocketAllocated())
@@ -494,11 +529,50 @@ void TIdIOHandlerStack::ConnectClient()
         ConnectWithTimeout(address);
 }
 
+namespace
+{
+
+// Starts a connect without waiting for it. Returns 0 when it is already
+// made, an errno value when it already failed, and -1 when it is still
+// under way. The socket is left blocking.
+int ConnectAtOnce(int socket, const TIdSockAddr& address)
+{
+    const int flags = ::fcntl(socket, F_GETFL);
+    if (flags < 0 || ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) != 0)
+        return errno;
+    int err = ::connect(socket, reinterpret_cast<const sockaddr*>(&address.Address), address.Length) == 0 ? 0 : errno;
+    if (err == EINPROGRESS || err == EINTR)
+    {
+        pollfd fd = {socket, POLLOUT, 0};
+        if (::poll(&fd, 1, 0) > 0)
+        {
+            socklen_t len = sizeof(err);
+            if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+                err = errno;
+        }
+        else
+            err = -1;
+    }
+    // Reads and writes after the connect block as usual.
+    ::fcntl(socket, F_SETFL, flags);
+    return err;
+}
+
+} // namespace
+
 void TIdIOHandlerStack::ConnectWithTimeout(const TIdSockAddr& address)
 {
     constexpr int Slice = 125;
     bool unlimited = ConnectTimeout < 0;
-    TIdConnectThread thread(FBinding->Handle(), reinterpret_cast<const sockaddr*>(&address.Address), address.Length);
+    // A near server answers (or refuses) within the connect call: only a
+    // connect still under way needs the thread that bounds the wait.
+    const int early = ConnectAtOnce(FBinding->Handle(), address);
+    if (early == 0)
+        return;
+    if (early > 0)
+        RaiseSocketErrorFromErrno(early);
+    TIdConnectThread thread(FBinding->Handle(), reinterpret_cast<const sockaddr*>(&address.Address), address.Length,
+                            true);
     int remaining = unlimited ? Slice + 1 : ConnectTimeout;
     while (remaining > Slice)
     {

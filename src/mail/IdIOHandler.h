@@ -103,6 +103,11 @@ protected:
     virtual void CloseSocket() noexcept = 0;
     // Receives at most `size` bytes; 0 when the peer closed. Raises on errors.
     virtual int ReadDataFromSource(char* buffer, int size) = 0;
+    // Receives what has already arrived, without waiting: as
+    // ReadDataFromSource, or NothingYet when a receive would have to wait.
+    // A source that cannot tell without waiting says NothingYet.
+    static constexpr int NothingYet = -1;
+    virtual int TryReadDataFromSource(char* buffer, int size);
     // Sends at most `size` bytes; returns how many went. Raises on errors.
     virtual int WriteDataToTarget(const char* bytes, int size) = 0;
 
@@ -138,6 +143,8 @@ public:
     // Blocking connect on the caller's thread.
     void Connect(const sockaddr* address, socklen_t length);
     int Recv(char* buffer, int size);
+    // Recv that does not wait: -1 when nothing has arrived yet.
+    int RecvNoWait(char* buffer, int size);
     int Send(const char* bytes, int size);
     // poll for readability; -1 waits without limit.
     bool Readable(int milliseconds);
@@ -188,6 +195,7 @@ public:
 protected:
     void ConnectClient() override;
     int ReadDataFromSource(char* buffer, int size) override;
+    int TryReadDataFromSource(char* buffer, int size) override;
     int WriteDataToTarget(const char* bytes, int size) override;
 
 private:

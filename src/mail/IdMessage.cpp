@@ -367,6 +367,12 @@ void TIdMessage::LoadFromHeaderLines()
     // also when the message held another header before.
     ClearFields();
     const TIdHeaderList& h = HeaderLines;
+    if (CheckFieldsOnly)
+    {
+        LoadSenderAndSubject();
+        LoadPriority();
+        return;
+    }
 
     const std::string contentType = h.FieldValue("Content-Type");
     const std::string contentTypeUpper = UpperCase(contentType);
@@ -374,10 +380,7 @@ void TIdMessage::LoadFromHeaderLines()
     CharSet = ParameterOf(contentTypeUpper, contentTypeUpper, "CHARSET=");
     ContentTransferEncoding = h.FieldValue("Content-Transfer-Encoding");
     ContentDisposition = h.FieldValue("Content-Disposition");
-    Subject = DecodeEncodedWordsKeepingBad(h.FieldValue("Subject"));
-    const std::string from = DecodeEncodedWordsKeepingBad(h.FieldValue("From"));
-    if (!ParseAddressesOrClear(FromList, from))
-        UnparsedFrom = from;
+    LoadSenderAndSubject();
 
     MessageId = h.FieldValue("Message-Id");
     if (!MessageId.empty())
@@ -401,8 +404,21 @@ void TIdMessage::LoadFromHeaderLines()
     Date = DateTimeFromHeader(h.FieldValue("Date"));
     SetAddressOrClear(Sender, h.FieldValue("Sender"));
 
-    const std::string priority = h.FieldValue("Priority");
-    Priority = PriorityFromHeader(priority.empty() ? h.FieldValue("X-Priority") : priority);
+    LoadPriority();
     Boundary = ParameterOf(contentType, contentTypeUpper, "BOUNDARY=");
     Encoding = h.FieldValue("MIME-Version").empty() ? mePlainText : meMIME;
+}
+
+void TIdMessage::LoadSenderAndSubject()
+{
+    Subject = DecodeEncodedWordsKeepingBad(HeaderLines.FieldValue("Subject"));
+    const std::string from = DecodeEncodedWordsKeepingBad(HeaderLines.FieldValue("From"));
+    if (!ParseAddressesOrClear(FromList, from))
+        UnparsedFrom = from;
+}
+
+void TIdMessage::LoadPriority()
+{
+    const std::string priority = HeaderLines.FieldValue("Priority");
+    Priority = PriorityFromHeader(priority.empty() ? HeaderLines.FieldValue("X-Priority") : priority);
 }

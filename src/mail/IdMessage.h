@@ -48,6 +48,11 @@ public:
     // its raw text, a sender list becomes one item holding the raw text as
     // its name, other address lists stay empty.
     void LoadFromHeaderLines();
+    // When set, LoadFromHeaderLines fills only what a mail check shows
+    // (Subject, the sender and Priority) and leaves the rest cleared: most
+    // of the cost of a header is in fields a check never reads. A setting,
+    // kept by ClearMessage.
+    bool CheckFieldsOnly = false;
 
     // The first sender; an empty one is added first when there is none.
     TIdEMailAddressItem& From();
@@ -82,6 +87,8 @@ public:
 
 private:
     void ClearFields();
+    void LoadSenderAndSubject();
+    void LoadPriority();
 };
 
 // Level from a "Priority" or "X-Priority" value: anything with "urgent" is

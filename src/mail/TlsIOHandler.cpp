@@ -352,6 +352,17 @@ int TIdTlsIOHandler::ReadDataFromSource(char* buffer, int size)
     return static_cast<int>(count);
 }
 
+int TIdTlsIOHandler::TryReadDataFromSource(char* buffer, int size)
+{
+    if (!FSsl)
+        return TIdIOHandlerStack::TryReadDataFromSource(buffer, size);
+    // Plain bytes already taken out of the session go at once; anything
+    // else is read by WaitReadable, which tries the session before it waits.
+    if (!FAhead.empty() || FAheadClosed)
+        return ReadDataFromSource(buffer, size);
+    return NothingYet;
+}
+
 int TIdTlsIOHandler::WriteDataToTarget(const char* bytes, int size)
 {
     if (!FSsl)

@@ -2,9 +2,12 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <iconv.h>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -31,7 +34,7 @@ constexpr LanguagePage kPages[] = {
 class Iconv
 {
 public:
-    Iconv(const char* to, const char* from) : FConverter(iconv_open(to, from)) {}
+    Iconv(const char* to, const char* from) : FConverter(iconv_open(to, from)), FError(valid() ? 0 : errno) {}
     ~Iconv()
     {
         if (valid())
@@ -42,14 +45,80 @@ public:
 
     bool valid() const { return FConverter != reinterpret_cast<iconv_t>(-1); }
     iconv_t get() const { return FConverter; }
+    // errno of a failed open.
+    int error() const { return FError; }
 
 private:
     iconv_t FConverter;
+    int FError;
 };
+
+// Opening a converter costs far more than most conversions (every decoded
+// word, every row's texts), so each thread keeps the ones it used last. A
+// descriptor carries shift state and must not be shared between threads;
+// the charset names come from mail headers, so the cache is bounded.
+class ConverterCache
+{
+public:
+    static constexpr std::size_t Capacity = 16;
+
+    // The converter for the pair, reset to its initial state; null when
+    // iconv does not know the pair.
+    iconv_t Get(const char* to, const char* from)
+    {
+        for (std::size_t i = 0; i < FEntries.size(); ++i)
+        {
+            if (FEntries[i]->To == to && FEntries[i]->From == from)
+            {
+                // Most recently used first; the last one goes when full.
+                std::rotate(FEntries.begin(), FEntries.begin() + static_cast<std::ptrdiff_t>(i),
+                            FEntries.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+                return Ready(*FEntries.front());
+            }
+        }
+        auto entry = std::make_unique<Entry>(to, from);
+        // Only an unknown pair is worth remembering as a failure; running
+        // out of memory or descriptors may pass.
+        if (!entry->Converter.valid() && entry->Converter.error() != EINVAL)
+            return nullptr;
+        if (FEntries.size() == Capacity)
+            FEntries.pop_back();
+        FEntries.insert(FEntries.begin(), std::move(entry));
+        return Ready(*FEntries.front());
+    }
+
+private:
+    struct Entry
+    {
+        Entry(const char* to, const char* from) : To(to), From(from), Converter(to, from) {}
+        std::string To;
+        std::string From;
+        Iconv Converter;
+    };
+
+    static iconv_t Ready(Entry& e)
+    {
+        if (!e.Converter.valid())
+            return nullptr;
+        // Whatever shift state the last use left behind goes.
+        iconv(e.Converter.get(), nullptr, nullptr, nullptr, nullptr);
+        return e.Converter.get();
+    }
+
+    std::vector<std::unique_ptr<Entry>> FEntries;
+};
+
+iconv_t CachedConverter(const char* to, const char* from)
+{
+    thread_local ConverterCache cache;
+    return cache.Get(to, from);
+}
 
 // Runs the whole input through cd; on an invalid or unconvertible byte it
 // writes `replacement` (when not empty) and skips one input byte.
-bool Run(iconv_t cd, const std::string& input, std::string& output, const std::string& replacement)
+// With `stopAtBad` it gives up at the first such byte instead.
+bool Run(iconv_t cd, const std::string& input, std::string& output, const std::string& replacement,
+         bool stopAtBad = false)
 {
     output.clear();
     bool clean = true;
@@ -58,19 +127,24 @@ bool Run(iconv_t cd, const std::string& input, std::string& output, const std::s
     char buf[4096];
     while (true)
     {
+        // With the input used up, one more call ends a stateful output
+        // (ISO-2022-JP, UTF-7) with its shift back.
+        const bool flushing = inLeft == 0;
         char* out = buf;
         size_t outLeft = sizeof buf;
         const size_t r = iconv(cd, inLeft ? &in : nullptr, inLeft ? &inLeft : nullptr, &out, &outLeft);
         output.append(buf, static_cast<size_t>(out - buf));
         if (r != static_cast<size_t>(-1))
         {
-            if (inLeft == 0)
+            if (flushing)
                 break;
             continue;
         }
         if (errno == E2BIG)
             continue;
         clean = false;
+        if (stopAtBad)
+            break;
         if (errno == EILSEQ || errno == EINVAL)
         {
             if (inLeft == 0)
@@ -128,33 +202,45 @@ const std::string& DesktopCodePage()
 bool ConvertCharset(const std::string& input, const std::string& from, const std::string& to,
                     std::string& output)
 {
-    Iconv cd(to.c_str(), from.c_str());
-    if (!cd.valid())
+    iconv_t cd = CachedConverter(to.c_str(), from.c_str());
+    if (!cd)
     {
         output.clear();
         return false;
     }
-    return Run(cd.get(), input, output, {});
+    return Run(cd, input, output, {});
+}
+
+bool ConvertCharsetCleanly(const std::string& input, const std::string& from, const std::string& to,
+                           std::string& output)
+{
+    iconv_t cd = CachedConverter(to.c_str(), from.c_str());
+    if (!cd)
+    {
+        output.clear();
+        return false;
+    }
+    return Run(cd, input, output, {}, true);
 }
 
 QString FromCodePage(const std::string& text)
 {
-    Iconv cd("UTF-8", DesktopCodePage().c_str());
+    iconv_t cd = CachedConverter("UTF-8", DesktopCodePage().c_str());
     std::string utf8;
-    if (!cd.valid())
+    if (!cd)
         return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-    Run(cd.get(), text, utf8, "\xEF\xBF\xBD");
+    Run(cd, text, utf8, "\xEF\xBF\xBD");
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
 std::string ToCodePage(const QString& text)
 {
     const QByteArray utf8 = text.toUtf8();
-    Iconv cd(DesktopCodePage().c_str(), "UTF-8");
+    iconv_t cd = CachedConverter(DesktopCodePage().c_str(), "UTF-8");
     std::string out;
-    if (!cd.valid())
+    if (!cd)
         return text.toLatin1().toStdString();
-    Run(cd.get(), std::string(utf8.constData(), static_cast<size_t>(utf8.size())), out, "?");
+    Run(cd, std::string(utf8.constData(), static_cast<size_t>(utf8.size())), out, "?");
     return out;
 }
 

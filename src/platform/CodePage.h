@@ -32,3 +32,8 @@ std::string CodePageToFileName(const std::string& desktopText);
 // it; the partial result is still stored.
 bool ConvertCharset(const std::string& input, const std::string& from, const std::string& to,
                     std::string& output);
+
+// The same for callers that only take a clean result: gives up at the first
+// byte that does not convert and returns false; the output is then partial.
+bool ConvertCharsetCleanly(const std::string& input, const std::string& from, const std::string& to,
+                           std::string& output);
