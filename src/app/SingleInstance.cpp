@@ -3,7 +3,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
-#include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTimer>
@@ -149,19 +148,34 @@ TSingleInstance::~TSingleInstance()
 
 QString TSingleInstance::DisplayName()
 {
+    return DisplayNameFor(QGuiApplication::platformName(), qEnvironmentVariable("DISPLAY"),
+                          qEnvironmentVariable("WAYLAND_DISPLAY", QStringLiteral("0")));
+}
+
+QString TSingleInstance::DisplayNameFor(const QString& platform, const QString& x11Display,
+                                        const QString& waylandDisplay)
+{
     QString name;
-    const QString platform = QGuiApplication::platformName();
     if (platform == QLatin1String("xcb"))
     {
-        name = qEnvironmentVariable("DISPLAY");
+        name = x11Display;
         // ":0" and ":0.0" are the same display.
-        name.remove(QRegularExpression(QStringLiteral("\\.[0-9]+$")));
+        const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+        const QStringView screen = QStringView(name).mid(dot + 1);
+        if (dot >= 0 && !screen.isEmpty() &&
+            std::all_of(screen.begin(), screen.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
+            name.truncate(dot);
     }
     else if (platform.startsWith(QLatin1String("wayland")))
-        name = QStringLiteral("wayland-") + qEnvironmentVariable("WAYLAND_DISPLAY", QStringLiteral("0"));
+        name = QStringLiteral("wayland-") + waylandDisplay;
     if (name.isEmpty())
         name = platform.isEmpty() ? QStringLiteral("none") : platform;
-    name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
+    // A plain file name part; the regular expression engine is not worth
+    // its memory for this.
+    for (QChar& c : name)
+        if (!((c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'.' ||
+              c == u'_' || c == u'-'))
+            c = u'_';
     return name;
 }
 

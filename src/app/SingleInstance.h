@@ -48,6 +48,8 @@ public:
     static QString DefaultSocketPath();
     // The display the program shows on, as a file name part.
     static QString DisplayName();
+    static QString DisplayNameFor(const QString& platform, const QString& x11Display,
+                                  const QString& waylandDisplay);
 
 private:
     class TPeer;

@@ -343,3 +343,31 @@ TEST_F(SingleInstanceServeTest, BusyListenerIsNotTakenOver)
 }
 
 } // namespace
+
+TEST(SingleInstanceName, OneDisplayOneSocketName)
+{
+    const struct
+    {
+        const char* platform;
+        const char* display;
+        const char* expected;
+    } cases[] = {
+        {"xcb", ":0", "_0"},
+        {"xcb", ":0.0", "_0"}, // the screen does not make another display
+        {"xcb", ":0.12", "_0"},
+        {"xcb", "host.example:10.1", "host.example_10"},
+        {"xcb", ":0.", "_0."},
+        {"xcb", ":0.x", "_0.x"},
+        {"xcb", "", "xcb"},
+        {"xcb", "../../x y", ".._.._x_y"},
+        {"wayland", "", "wayland-1"},
+        {"wayland-egl", "", "wayland-1"},
+        {"offscreen", ":0", "offscreen"},
+        {"", "", "none"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TSingleInstance::DisplayNameFor(QString::fromUtf8(c.platform), QString::fromUtf8(c.display),
+                                                  QStringLiteral("1")),
+                  QString::fromUtf8(c.expected))
+            << c.platform << " " << c.display;
+}
