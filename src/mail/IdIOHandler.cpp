@@ -91,24 +91,16 @@ int TIdIOHandler::ReceiveChunk(bool raiseIfDisconnected, int timeout, bool raise
         }
         int size = static_cast<int>(std::min<std::size_t>(FRecvBuffer.size(),
                                                           static_cast<std::size_t>(std::max(RecvBufferSize, 1))));
-        // Without a limit the receive itself waits. With one, bytes already
-        // there are taken at once, and only a receive that would block pays
-        // for the wait that bounds it.
-        count = timeout >= 0 ? TryReadDataFromSource(FRecvBuffer.data(), size) : NothingYet;
+        // One receive that waits at most the limit, as a bare blocking
+        // receive would: no wait of its own before it.
+        count = ReadDataWithin(FRecvBuffer.data(), size, timeout);
         if (count == NothingYet)
         {
             if (deadlineWait)
-            {
-                if (!WaitReadable(timeout))
-                    throw EIdOperationTimeout();
-            }
-            else if (timeout >= 0 && !WaitReadable(timeout))
-            {
-                if (raiseOnTimeout)
-                    throw EIdReadTimeout();
-                return -1;
-            }
-            count = ReadDataFromSource(FRecvBuffer.data(), size);
+                throw EIdOperationTimeout();
+            if (raiseOnTimeout)
+                throw EIdReadTimeout();
+            return -1;
         }
         if (count > 0)
             FInputBuffer.Write(FRecvBuffer.data(), static_cast<std::size_t>(count));
@@ -119,9 +111,11 @@ int TIdIOHandler::ReceiveChunk(bool raiseIfDisconnected, int timeout, bool raise
     return count;
 }
 
-int TIdIOHandler::TryReadDataFromSource(char*, int)
+int TIdIOHandler::ReadDataWithin(char* buffer, int size, int milliseconds)
 {
-    return NothingYet;
+    if (milliseconds >= 0 && !WaitReadable(milliseconds))
+        return NothingYet;
+    return ReadDataFromSource(buffer, size);
 }
 
 bool TIdIOHandler::Connected()
@@ -287,6 +281,7 @@ void TIdSocketHandle::AllocateSocket(int family)
 {
     CloseSocket();
     FHandle = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    FReceiveLimit = -1;
     if (FHandle < 0)
         RaiseSocketErrorFromErrno(errno);
 }
@@ -381,6 +376,52 @@ int TIdSocketHandle::RecvNoWait(char* buffer, int size)
         if (errno != EINTR)
             RaiseSocketErrorFromErrno(errno);
     }
+}
+
+int TIdSocketHandle::RecvWithin(char* buffer, int size, int milliseconds)
+{
+    if (milliseconds == 0)
+        return RecvNoWait(buffer, size);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(milliseconds, 0));
+    int left = milliseconds;
+    for (;;)
+    {
+        // The kernel bounds the receive itself: one system call, as a bare
+        // blocking receive makes.
+        if (!SetReceiveLimit(left) && !Readable(left))
+            return -1;
+        ssize_t n = ::recv(FHandle, buffer, static_cast<std::size_t>(size), 0);
+        if (n >= 0)
+            return static_cast<int>(n);
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            RaiseSocketErrorFromErrno(errno);
+        if (milliseconds > 0)
+        {
+            left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        deadline - std::chrono::steady_clock::now()).count());
+            if (left <= 0)
+                return -1;
+        }
+        // A socket left non-blocking answers at once; the limit decides.
+        if (errno != EINTR && !Readable(left))
+            return -1;
+    }
+}
+
+bool TIdSocketHandle::SetReceiveLimit(int milliseconds)
+{
+    if (milliseconds == FReceiveLimit)
+        return true;
+    timeval limit{};
+    if (milliseconds > 0)
+    {
+        limit.tv_sec = milliseconds / 1000;
+        limit.tv_usec = (milliseconds % 1000) * 1000;
+    }
+    if (::setsockopt(FHandle, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0)
+        return false;
+    FReceiveLimit = milliseconds;
+    return true;
 }
 
 int TIdSocketHandle::Send(const char* bytes, int size)
@@ -498,11 +539,11 @@ int TIdIOHandlerStack::ReadDataFromSource(char* buffer, int size)
     return FBinding->Recv(buffer, size);
 }
 
-int TIdIOHandlerStack::TryReadDataFromSource(char* buffer, int size)
+int TIdIOHandlerStack::ReadDataWithin(char* buffer, int size, int milliseconds)
 {
     if (!SocketAllocated())
         throw EIdClosedSocket();
-    return FBinding->RecvNoWait(buffer, size);
+    return FBinding->RecvWithin(buffer, size, milliseconds);
 }
 
 int TIdIOHandlerStack::WriteDataToTarget(const char* bytes, int size)

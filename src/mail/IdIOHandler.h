@@ -103,11 +103,10 @@ protected:
     virtual void CloseSocket() noexcept = 0;
     // Receives at most `size` bytes; 0 when the peer closed. Raises on errors.
     virtual int ReadDataFromSource(char* buffer, int size) = 0;
-    // Receives what has already arrived, without waiting: as
-    // ReadDataFromSource, or NothingYet when a receive would have to wait.
-    // A source that cannot tell without waiting says NothingYet.
+    // As ReadDataFromSource, waiting at most `milliseconds` (0: not at all,
+    // -1: without limit) for something to arrive; NothingYet when nothing did.
     static constexpr int NothingYet = -1;
-    virtual int TryReadDataFromSource(char* buffer, int size);
+    virtual int ReadDataWithin(char* buffer, int size, int milliseconds);
     // Sends at most `size` bytes; returns how many went. Raises on errors.
     virtual int WriteDataToTarget(const char* bytes, int size) = 0;
 
@@ -143,15 +142,22 @@ public:
     // Blocking connect on the caller's thread.
     void Connect(const sockaddr* address, socklen_t length);
     int Recv(char* buffer, int size);
-    // Recv that does not wait: -1 when nothing has arrived yet.
-    int RecvNoWait(char* buffer, int size);
+    // Recv that waits at most `milliseconds` (0: not at all, -1: without
+    // limit): -1 when nothing arrived in that time.
+    int RecvWithin(char* buffer, int size, int milliseconds);
     int Send(const char* bytes, int size);
     // poll for readability; -1 waits without limit.
     bool Readable(int milliseconds);
     void CloseSocket() noexcept;
 
 private:
+    int RecvNoWait(char* buffer, int size);
+    // False when the socket refused the limit.
+    bool SetReceiveLimit(int milliseconds);
+
     int FHandle = -1;
+    // The receive limit the socket carries (-1: none), set only when it changes.
+    int FReceiveLimit = -1;
 };
 
 // A resolved address.
@@ -195,7 +201,7 @@ public:
 protected:
     void ConnectClient() override;
     int ReadDataFromSource(char* buffer, int size) override;
-    int TryReadDataFromSource(char* buffer, int size) override;
+    int ReadDataWithin(char* buffer, int size, int milliseconds) override;
     int WriteDataToTarget(const char* bytes, int size) override;
 
 private:

@@ -352,15 +352,13 @@ int TIdTlsIOHandler::ReadDataFromSource(char* buffer, int size)
     return static_cast<int>(count);
 }
 
-int TIdTlsIOHandler::TryReadDataFromSource(char* buffer, int size)
+int TIdTlsIOHandler::ReadDataWithin(char* buffer, int size, int milliseconds)
 {
     if (!FSsl)
-        return TIdIOHandlerStack::TryReadDataFromSource(buffer, size);
+        return TIdIOHandlerStack::ReadDataWithin(buffer, size, milliseconds);
     // Plain bytes already taken out of the session go at once; anything
     // else is read by WaitReadable, which tries the session before it waits.
-    if (!FAhead.empty() || FAheadClosed)
-        return ReadDataFromSource(buffer, size);
-    return NothingYet;
+    return TIdIOHandler::ReadDataWithin(buffer, size, milliseconds);
 }
 
 int TIdTlsIOHandler::WriteDataToTarget(const char* bytes, int size)

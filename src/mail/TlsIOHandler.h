@@ -40,7 +40,7 @@ protected:
     void ConnectClient() override;
     void CloseSocket() noexcept override;
     int ReadDataFromSource(char* buffer, int size) override;
-    int TryReadDataFromSource(char* buffer, int size) override;
+    int ReadDataWithin(char* buffer, int size, int milliseconds) override;
     int WriteDataToTarget(const char* bytes, int size) override;
 
 private:

@@ -134,6 +134,31 @@ TEST(ConnectionReads, ReadThatWouldBlockWaitsOutItsLimit)
     c->Disconnect(false);
 }
 
+// The socket keeps the last limit it was given: a later read with another
+// limit, or with none, must not inherit it.
+TEST(ConnectionReads, EachReadKeepsItsOwnLimit)
+{
+    ScriptedServer srv(R"(
+        S: first
+        SLEEP 300
+        S: second
+        SLEEP 300
+        S: third
+    )");
+    auto c = ClientFor(srv, {10000, 100});
+    c->Connect();
+    TIdIOHandler& io = *c->IOHandler();
+    EXPECT_EQ(io.ReadLine(), "first");
+    EXPECT_EQ(io.ReadLine(), "") << "the short limit was not kept";
+    EXPECT_TRUE(io.LastReadTimedOut());
+    io.ReadTimeout = 5000;
+    EXPECT_EQ(io.ReadLine(), "second");
+    io.ReadTimeout = 0; // no limit at all
+    EXPECT_EQ(io.ReadLine(), "third");
+    EXPECT_FALSE(io.LastReadTimedOut());
+    c->Disconnect(false);
+}
+
 class ConnectionReadsTls : public testing::Test
 {
 protected:
