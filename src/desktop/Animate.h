@@ -65,7 +65,7 @@ private:
 
     std::string FFileName;
     TAnimationHeader FHeader;
-    bool FDecoded = false;
+    bool FDecoded = true; // nothing loaded, nothing to decode
     TAnimationClip FClip;
     bool FActive = false;
     QTimer FTimer;

@@ -84,6 +84,7 @@ TEST(Animation, FramesAdvanceOnlyWhileActive)
 {
     TAnimate animate;
     animate.show();
+    EXPECT_TRUE(animate.Decoded()) << "an animation without a file has nothing to decode";
     animate.SetActive(true);
     EXPECT_FALSE(animate.Active()) << "nothing loaded, nothing to play";
 
