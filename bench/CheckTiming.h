@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -31,6 +32,15 @@ double TimedCheck(Check check, Server& server, int expected)
     if (check(server) != expected)
         throw std::runtime_error("a check did not see every message");
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// One check per iteration.
+template <typename Check, typename Server>
+void TimeChecks(benchmark::State& state, Check check, Server& server, int expected)
+{
+    for (auto _ : state)
+        state.SetIterationTime(TimedCheck(check, server, expected));
+    state.counters["messages"] = expected;
 }
 
 // A reference client in one Python process started once: each request
@@ -109,6 +119,28 @@ public:
         return seconds;
     }
 
+    // The peer kept in `slot`, started on first use; its first check, with a
+    // cold interpreter, is not measured.
+    static TReferencePeer& Warm(std::unique_ptr<TReferencePeer>& slot, const std::string& script,
+                                const std::string& host, int port, const std::string& user,
+                                const std::string& password, int expected)
+    {
+        if (!slot)
+        {
+            slot = std::make_unique<TReferencePeer>(script, host, port, user, password);
+            slot->Check(expected);
+        }
+        return *slot;
+    }
+
+    // One check per iteration.
+    void TimeChecks(benchmark::State& state, int expected)
+    {
+        for (auto _ : state)
+            state.SetIterationTime(Check(expected));
+        state.counters["messages"] = expected;
+    }
+
 private:
     pid_t FPid = -1;
     FILE* FRequests = nullptr;
@@ -173,9 +205,59 @@ inline void ReportRounds(benchmark::State& state, const std::vector<double> (&ti
     RatioSummaries().push_back(line);
 }
 
+// The three once per round in rotating order, so that load from elsewhere on
+// the machine falls on all of them alike. Its time is ours; the counters give
+// each one's median and best in milliseconds and the medians of the
+// per-round ratios, against goals of 0.8 for the reference and 1.2 for the
+// bound.
+template <typename Ours, typename Bound, typename Server>
+void TimeRounds(benchmark::State& state, Server& server, int expected, Ours ours, TReferencePeer& reference,
+                Bound bound, const char* const (&names)[3])
+{
+    std::vector<double> times[3];
+    int round = 0;
+    for (auto _ : state)
+    {
+        RunRotatedRound(round++, [&](int k) {
+            switch (k)
+            {
+            case 0:
+                return TimedCheck(ours, server, expected);
+            case 1:
+                return reference.Check(expected);
+            default:
+                return TimedCheck(bound, server, expected);
+            }
+        }, times);
+        state.SetIterationTime(times[0].back());
+    }
+    ReportRounds(state, times, names, 0.8, 1.2);
+}
+
 inline void PrintRatioSummaries()
 {
     for (const std::string& line : RatioSummaries())
         std::printf("%s\n", line.c_str());
     std::fflush(stdout);
+}
+
+// The main of a check benchmark: runs what was asked, prints the ratio
+// summaries, and stops the server (`stop`) whatever happened.
+inline int RunCheckBenchmarks(int argc, char** argv, const char* name, const std::function<void()>& stop)
+{
+    benchmark::Initialize(&argc, argv);
+    try
+    {
+        benchmark::RunSpecifiedBenchmarks();
+    }
+    catch (const std::exception& e)
+    {
+        std::fprintf(stderr, "%s: %s\n", name, e.what());
+        stop();
+        return 1;
+    }
+    benchmark::Shutdown();
+    PrintRatioSummaries();
+    stop();
+    return 0;
 }

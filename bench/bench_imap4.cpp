@@ -227,79 +227,36 @@ int BareCheck(Dovecot& server)
 TReferencePeer& Imaplib(Dovecot& server)
 {
     static std::unique_ptr<TReferencePeer> peer;
-    if (!peer)
-    {
-        peer = std::make_unique<TReferencePeer>(TERNBELL_BENCH_DIR "/imaplib_check.py", server.Host(),
-                                                server.ImapPort(), User, Password);
-        peer->Check(MessageCount);
-    }
-    return *peer;
-}
-
-template <typename Check>
-double Timed(Check check, Dovecot& server)
-{
-    return TimedCheck(check, server, MessageCount);
-}
-
-template <typename Check>
-void TimeChecks(benchmark::State& state, Check check)
-{
-    Dovecot& server = Server();
-    for (auto _ : state)
-        state.SetIterationTime(Timed(check, server));
-    state.counters["messages"] = MessageCount;
+    return TReferencePeer::Warm(peer, TERNBELL_BENCH_DIR "/imaplib_check.py", server.Host(), server.ImapPort(), User, Password,
+                                MessageCount);
 }
 
 void BM_Imap4Check(benchmark::State& state)
 {
-    TimeChecks(state, [](Dovecot& server) { return Imap4Check(server); });
+    TimeChecks(state, [](Dovecot& s) { return Imap4Check(s); }, Server(), MessageCount);
 }
 
 void BM_Imap4CheckDrain10(benchmark::State& state)
 {
-    TimeChecks(state, [](Dovecot& server) { return Imap4Check(server, 10); });
+    TimeChecks(state, [](Dovecot& s) { return Imap4Check(s, 10); }, Server(), MessageCount);
 }
 
 void BM_ImaplibCheck(benchmark::State& state)
 {
     Dovecot& server = Server();
-    TReferencePeer& imaplib = Imaplib(server);
-    for (auto _ : state)
-        state.SetIterationTime(imaplib.Check(MessageCount));
-    state.counters["messages"] = MessageCount;
+    Imaplib(server).TimeChecks(state, MessageCount);
 }
 
 void BM_RoundTripBound(benchmark::State& state)
 {
-    TimeChecks(state, BareCheck);
+    TimeChecks(state, BareCheck, Server(), MessageCount);
 }
 
-// The three once per round in rotating order, so that load from elsewhere on
-// the machine falls on all of them alike.
 void BM_Interleaved(benchmark::State& state)
 {
     Dovecot& server = Server();
-    TReferencePeer& imaplib = Imaplib(server);
-    std::vector<double> times[3];
-    int round = 0;
-    for (auto _ : state)
-    {
-        RunRotatedRound(round++, [&](int k) {
-            switch (k)
-            {
-            case 0:
-                return Timed([](Dovecot& s) { return Imap4Check(s); }, server);
-            case 1:
-                return imaplib.Check(MessageCount);
-            default:
-                return Timed(BareCheck, server);
-            }
-        }, times);
-        state.SetIterationTime(times[0].back());
-    }
     const char* const names[3] = {"imap4", "imaplib", "bound"};
-    ReportRounds(state, times, names, 0.8, 1.2);
+    TimeRounds(state, server, MessageCount, [](Dovecot& s) { return Imap4Check(s); }, Imaplib(server), BareCheck, names);
 }
 
 } // namespace
@@ -312,19 +269,6 @@ BENCHMARK(BM_Interleaved)->UseManualTime()->Iterations(Rounds)->Unit(benchmark::
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    try
-    {
-        benchmark::RunSpecifiedBenchmarks();
-    }
-    catch (const std::exception& e)
-    {
-        std::fprintf(stderr, "bench_imap4: %s\n", e.what());
-        ServerSlot().reset();
-        return 1;
-    }
-    benchmark::Shutdown();
-    PrintRatioSummaries();
-    ServerSlot().reset();
-    return 0;
+    // Stops the server and removes its folder.
+    return RunCheckBenchmarks(argc, argv, "bench_imap4", [] { ServerSlot().reset(); });
 }

@@ -232,76 +232,31 @@ int BareCheck(Dovecot& server)
 TReferencePeer& Poplib(Dovecot& server)
 {
     static std::unique_ptr<TReferencePeer> peer;
-    if (!peer)
-    {
-        peer = std::make_unique<TReferencePeer>(TERNBELL_BENCH_DIR "/poplib_check.py", server.Host(),
-                                                server.Pop3Port(), User, Password);
-        peer->Check(MessageCount);
-    }
-    return *peer;
-}
-
-template <typename Check>
-double Timed(Check check, Dovecot& server)
-{
-    return TimedCheck(check, server, MessageCount);
-}
-
-template <typename Check>
-void TimeChecks(benchmark::State& state, Check check)
-{
-    Dovecot& server = Server();
-    for (auto _ : state)
-        state.SetIterationTime(Timed(check, server));
-    state.counters["messages"] = MessageCount;
+    return TReferencePeer::Warm(peer, TERNBELL_BENCH_DIR "/poplib_check.py", server.Host(), server.Pop3Port(), User, Password,
+                                MessageCount);
 }
 
 void BM_Pop3Check(benchmark::State& state)
 {
-    TimeChecks(state, Pop3Check);
+    TimeChecks(state, Pop3Check, Server(), MessageCount);
 }
 
 void BM_PoplibCheck(benchmark::State& state)
 {
     Dovecot& server = Server();
-    TReferencePeer& poplib = Poplib(server);
-    for (auto _ : state)
-        state.SetIterationTime(poplib.Check(MessageCount));
-    state.counters["messages"] = MessageCount;
+    Poplib(server).TimeChecks(state, MessageCount);
 }
 
 void BM_RoundTripBound(benchmark::State& state)
 {
-    TimeChecks(state, BareCheck);
+    TimeChecks(state, BareCheck, Server(), MessageCount);
 }
 
-// The three once per round in rotating order, so that load from elsewhere on
-// the machine falls on all of them alike. Its time is this client's; the
-// counters give each one's median and best in milliseconds and the medians
-// of the per-round ratios.
 void BM_Interleaved(benchmark::State& state)
 {
     Dovecot& server = Server();
-    TReferencePeer& poplib = Poplib(server);
-    std::vector<double> times[3];
-    int round = 0;
-    for (auto _ : state)
-    {
-        RunRotatedRound(round++, [&](int k) {
-            switch (k)
-            {
-            case 0:
-                return Timed(Pop3Check, server);
-            case 1:
-                return poplib.Check(MessageCount);
-            default:
-                return Timed(BareCheck, server);
-            }
-        }, times);
-        state.SetIterationTime(times[0].back());
-    }
     const char* const names[3] = {"pop3", "poplib", "bound"};
-    ReportRounds(state, times, names, 0.8, 1.2);
+    TimeRounds(state, server, MessageCount, Pop3Check, Poplib(server), BareCheck, names);
 }
 
 } // namespace
@@ -313,20 +268,6 @@ BENCHMARK(BM_Interleaved)->UseManualTime()->Iterations(Rounds)->Unit(benchmark::
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    try
-    {
-        benchmark::RunSpecifiedBenchmarks();
-    }
-    catch (const std::exception& e)
-    {
-        std::fprintf(stderr, "bench_pop3: %s\n", e.what());
-        State().Server.reset();
-        return 1;
-    }
-    benchmark::Shutdown();
-    PrintRatioSummaries();
     // Stops the server and removes its folder.
-    State().Server.reset();
-    return 0;
+    return RunCheckBenchmarks(argc, argv, "bench_pop3", [] { State().Server.reset(); });
 }
