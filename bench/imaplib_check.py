@@ -8,13 +8,13 @@ repetition.
     imaplib_check.py HOST PORT USER PASSWORD [REPEAT]
     imaplib_check.py HOST PORT USER PASSWORD --serve
 
-With --serve the process stays up and runs one check per line read on its
-standard input, answering each with its line: the warm peer that the
-benchmark interleaves with its own checks. End of input ends it.
+With --serve it stays up and runs one check per line on its standard input
+(see reference_check.py).
 """
 import imaplib
 import sys
-import time
+
+import reference_check
 
 
 def check(host, port, user, password):
@@ -34,26 +34,5 @@ def check(host, port, user, password):
     return len(hits)
 
 
-def main(argv):
-    if len(argv) not in (5, 6):
-        sys.stderr.write(__doc__)
-        return 2
-    host, port, user, password = argv[1], int(argv[2]), argv[3], argv[4]
-    if len(argv) == 6 and argv[5] == "--serve":
-        for _request in sys.stdin:
-            start = time.perf_counter()
-            count = check(host, port, user, password)
-            elapsed = time.perf_counter() - start
-            print(f"{elapsed:.6f} {count}", flush=True)
-        return 0
-    repeat = int(argv[5]) if len(argv) == 6 else 1
-    for _ in range(repeat):
-        start = time.perf_counter()
-        count = check(host, port, user, password)
-        elapsed = time.perf_counter() - start
-        print(f"{elapsed:.6f} {count}", flush=True)
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    sys.exit(reference_check.run(check, sys.argv, __doc__))
