@@ -22,16 +22,7 @@ if ! nm -C "$exe" 2>/dev/null | grep -q 'TMailCheck::CheckAccounts'; then
     exit 77
 fi
 
-work=$(mktemp -d)
-app_pid=""
-
-cleanup() {
-    stop "$app_pid"
-    stop_xsession
-    stop_dovecot
-    rm -rf "$work"
-}
-trap cleanup EXIT
+open_workspace
 
 failure_shot="$artefacts/e2e_cycle_failure.png"
 failure_logs=("ternbell=$work/ternbell.log" "command=$work/out")
@@ -63,22 +54,10 @@ xset led named 'Scroll Lock' 2>/dev/null || xset led 3
 [ "$(led)" = on ] || fail "cannot switch the Scroll Lock LED on (it reads '$(led)')"
 
 # --- the prepared configuration
-record="$work/record args"
-cat >"$record" <<EOF
-#!/bin/sh
-# One write per command: the commands run side by side, so their lines
-# may arrive in any order but must never mix.
-line=\$(for a in "\$@"; do printf '[%s]' "\$a"; done)
-printf '%s\\n' "\$line" >>"$work/out"
-EOF
-chmod 755 "$record"
-escaped_record=$(printf '%s' "$record" | sed 's/\\/\\\\/g; s/"/\\"/g')
+make_recorder
 folder=$(cd "$(dirname "$exe")" && pwd)
 config="$work/config"
-mkdir -p -m 700 "$config/ternbell"
-(
-    umask 077
-    cat >"$config/ternbell/user.reg" <<EOF
+write_hive "$config" <<EOF
 REGEDIT4
 
 [HKEY_CURRENT_USER\\Software\\ternbell]
@@ -104,13 +83,9 @@ REGEDIT4
 "IMAP4"=dword:00000000
 "AccountEnabled"=dword:00000001
 EOF
-)
 
 # --- the program
-env -u DBUS_SESSION_BUS_ADDRESS QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$config" \
-    XDG_DATA_HOME="$work/empty" XDG_DATA_DIRS="$work/empty" XDG_CONFIG_DIRS="$work/empty" \
-    LANG=C.UTF-8 LC_ALL= LANGUAGE= "$exe" >"$work/ternbell.log" 2>&1 &
-app_pid=$!
+start_ternbell "$exe" "$config" LANG=C.UTF-8 LC_ALL= LANGUAGE=
 
 lines() { [ -f "$work/out" ] && wc -l <"$work/out" || echo 0; }
 have_lines() { [ "$(lines)" -ge "$1" ]; }

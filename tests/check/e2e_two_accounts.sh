@@ -21,16 +21,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/../support/xsession.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/../support/dovecot_session.sh"
 need_tools Xvfb trayer xdotool import xdpyinfo
 
-work=$(mktemp -d)
-app_pid=""
-
-cleanup() {
-    stop "$app_pid"
-    stop_xsession
-    stop_dovecot
-    rm -rf "$work"
-}
-trap cleanup EXIT
+open_workspace
 
 failure_shot="$artefacts/${name}_failure.png"
 failure_logs=("ternbell=$work/ternbell.log" "command=$work/out")
@@ -72,19 +63,9 @@ deliver bob i2 'bob2@example.org' 'By IMAP4 two; $(id) "q"'
 
 start_xsession "$work"
 
-record="$work/record args"
-cat >"$record" <<EOF
-#!/bin/sh
-line=\$(for a in "\$@"; do printf '[%s]' "\$a"; done)
-printf '%s\\n' "\$line" >>"$work/out"
-EOF
-chmod 755 "$record"
-escaped_record=$(printf '%s' "$record" | sed 's/\\/\\\\/g; s/"/\\"/g')
+make_recorder
 config="$work/config"
-mkdir -p -m 700 "$config/ternbell"
-(
-    umask 077
-    cat >"$config/ternbell/user.reg" <<EOF
+write_hive "$config" <<EOF
 REGEDIT4
 
 [HKEY_CURRENT_USER\\Software\\ternbell]
@@ -121,15 +102,10 @@ $pop3_security
 "AccountEnabled"=dword:00000001
 $imap_security
 EOF
-)
 
 trust=()
 [ "$mode" = tls ] && trust=(-u SSL_CERT_DIR SSL_CERT_FILE="$work/tls/ca.pem")
-env -u DBUS_SESSION_BUS_ADDRESS "${trust[@]}" \
-    QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$config" \
-    XDG_DATA_HOME="$work/empty" XDG_DATA_DIRS="$work/empty" XDG_CONFIG_DIRS="$work/empty" \
-    LANG=C.UTF-8 LC_ALL= LANGUAGE= "$exe" >"$work/ternbell.log" 2>&1 &
-app_pid=$!
+start_ternbell "$exe" "$config" "${trust[@]}" LANG=C.UTF-8 LC_ALL= LANGUAGE=
 
 lines() { [ -f "$work/out" ] && wc -l <"$work/out" || echo 0; }
 have_lines() { [ "$(lines)" -ge "$1" ]; }

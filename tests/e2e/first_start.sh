@@ -24,16 +24,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/../support/xsession.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/../support/dovecot_session.sh"
 need_tools Xvfb trayer xdotool import xdpyinfo compare
 
-work=$(mktemp -d)
-app_pid=""
-
-cleanup() {
-    stop "$app_pid"
-    stop_xsession
-    stop_dovecot
-    rm -rf "$work"
-}
-trap cleanup EXIT
+open_workspace
 
 failure_shot="$artefacts/failure.png"
 failure_logs=("ternbell=$work/ternbell.log")
@@ -141,11 +132,7 @@ first_start() {
     mkdir -p "$config" "$work/empty"
     # No session bus: the tray icon goes to the X tray. The machine's mail client
     # settings stay out of the way, so the default client is empty.
-    env -u DBUS_SESSION_BUS_ADDRESS QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR="$scale" \
-        XDG_CONFIG_HOME="$config" XDG_DATA_HOME="$work/empty" XDG_DATA_DIRS="$work/empty" \
-        XDG_CONFIG_DIRS="$work/empty" LANG=C.UTF-8 LC_ALL= LANGUAGE= \
-        "$exe" >"$work/ternbell.log" 2>&1 &
-    app_pid=$!
+    start_ternbell "$exe" "$config" QT_SCALE_FACTOR="$scale" LANG=C.UTF-8 LC_ALL= LANGUAGE=
 
     # The first tick, about a second after start, loads (and so creates) the
     # configuration, opens the settings window and checks "POP3 Server", which

@@ -32,16 +32,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/../support/xsession.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/../support/dovecot_session.sh"
 need_tools Xvfb trayer xdotool import xdpyinfo
 
-work=$(mktemp -d)
-app_pid=""
-
-cleanup() {
-    stop "$app_pid"
-    stop_xsession
-    stop_dovecot
-    rm -rf "$work"
-}
-trap cleanup EXIT
+open_workspace
 
 failure_shot="$artefacts/translated_${lang}_failure.png"
 failure_logs=("ternbell=$work/ternbell.log")
@@ -63,10 +54,7 @@ start_xsession "$work"
 
 # --- the configuration: one account; no second tray icon, no sound
 config="$work/config"
-mkdir -p -m 700 "$config/ternbell" "$work/empty"
-(
-    umask 077
-    cat >"$config/ternbell/user.reg" <<EOF
+write_hive "$config" <<EOF
 REGEDIT4
 
 [HKEY_CURRENT_USER\\Software\\ternbell]
@@ -91,12 +79,8 @@ REGEDIT4
 "IMAP4"=dword:00000000
 "AccountEnabled"=dword:00000001
 EOF
-)
 
-env -u DBUS_SESSION_BUS_ADDRESS -u LC_ALL -u LC_MESSAGES -u LANGUAGE QT_QPA_PLATFORM=xcb \
-    XDG_CONFIG_HOME="$config" XDG_DATA_HOME="$work/empty" XDG_DATA_DIRS="$work/empty" \
-    XDG_CONFIG_DIRS="$work/empty" LANG="$lang_value" "$exe" >"$work/ternbell.log" 2>&1 &
-app_pid=$!
+start_ternbell "$exe" "$config" -u LC_ALL -u LC_MESSAGES -u LANGUAGE LANG="$lang_value"
 
 shot() { # <name> [window]
     sleep 0.5 # let it paint

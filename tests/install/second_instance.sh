@@ -13,29 +13,20 @@ mkdir -p "$artefacts"
 source "$(dirname "${BASH_SOURCE[0]}")/../support/xsession.sh"
 need_tools Xvfb trayer xdotool import xdpyinfo
 
-work=$(mktemp -d)
-app_pid=""
-cleanup() {
-    stop "$app_pid"
-    stop_xsession
-    rm -rf "$work"
-}
-trap cleanup EXIT
+open_workspace
 failure_shot="$artefacts/second_instance_failure.png"
 
 start_xsession "$work"
 config="$work/config"
-mkdir -p "$config/ternbell" "$work/empty" "$work/run"
-chmod 700 "$work/run"
+mkdir -p -m 700 "$work/run"
 # A configuration that exists, so the first start does not open the settings
 # window itself; no accounts, so no check goes anywhere.
-cat >"$config/ternbell/user.reg" <<'HIVE'
+write_hive "$config" <<'HIVE'
 REGEDIT4
 
 [HKEY_CURRENT_USER\Software\ternbell]
 "AccountsNo"=dword:00000000
 HIVE
-chmod 600 "$config/ternbell/user.reg"
 
 run() {
     exec env -u DBUS_SESSION_BUS_ADDRESS QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$config" \

@@ -74,3 +74,62 @@ stop_xsession() {
     stop "$xvfb_pid"
     trayer_pid="" xvfb_pid=""
 }
+
+# The program under test, for the scripts that run it:
+#   open_workspace       a private folder in $work; at exit the program
+#                        ($app_pid), the X session, the Dovecot where one
+#                        runs, and the folder go
+#   make_recorder        a command at "$work/record args" that appends one
+#                        line per run, its arguments each in brackets, to
+#                        $work/out; $escaped_record is its path quoted for a
+#                        hive string
+#   write_hive <config>  the hive file from standard input, private
+#   start_ternbell <exe> <config> [env arguments...]
+#                        starts it on this display with only this hive and
+#                        no desktop data; output to $work/ternbell.log
+
+app_pid="" work=""
+
+open_workspace() {
+    work=$(mktemp -d)
+    trap close_workspace EXIT
+}
+
+close_workspace() {
+    stop "$app_pid"
+    stop_xsession
+    if declare -F stop_dovecot >/dev/null; then
+        stop_dovecot
+    fi
+    rm -rf "$work"
+}
+
+make_recorder() {
+    record="$work/record args"
+    cat >"$record" <<RECORDER
+#!/bin/sh
+# One write per command: the commands run side by side, so their lines
+# may arrive in any order but must never mix.
+line=\$(for a in "\$@"; do printf '[%s]' "\$a"; done)
+printf '%s\\n' "\$line" >>"$work/out"
+RECORDER
+    chmod 755 "$record"
+    escaped_record=$(printf '%s' "$record" | sed 's/\\/\\\\/g; s/"/\\"/g')
+}
+
+write_hive() {
+    mkdir -p -m 700 "$1/ternbell"
+    (
+        umask 077
+        cat >"$1/ternbell/user.reg"
+    )
+}
+
+start_ternbell() {
+    local exe=$1 config=$2
+    shift 2
+    env -u DBUS_SESSION_BUS_ADDRESS "$@" QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$config" \
+        XDG_DATA_HOME="$work/empty" XDG_DATA_DIRS="$work/empty" XDG_CONFIG_DIRS="$work/empty" \
+        "$exe" >"$work/ternbell.log" 2>&1 &
+    app_pid=$!
+}
