@@ -45,39 +45,6 @@
 namespace
 {
 
-constexpr int MessageCount = 1000;
-constexpr int Repetitions = 10;
-// Rounds of the interleaved comparison: enough for the medians of the
-// per-round ratios to settle on a shared machine.
-constexpr int Rounds = 21;
-const char* const User = "bench";
-const char* const Password = "bench-pw";
-
-std::string SampleMessage(int n)
-{
-    std::string id = std::to_string(n);
-    std::string text =
-        "Return-Path: <sender" + id + "@example.org>\r\n"
-        "Received: from mx.example.org (mx.example.org [192.0.2.1])\r\n"
-        "\tby mail.example.net with ESMTPS id " + id + "\r\n"
-        "\tfor <bench@example.net>; Mon, 7 Dec 2026 10:00:00 +0100\r\n"
-        "Message-ID: <" + id + ".bench@example.org>\r\n"
-        "Date: Mon, 7 Dec 2026 10:00:00 +0100\r\n"
-        "From: =?ISO-8859-1?Q?J=F6rg_Sender?= <sender" + id + "@example.org>\r\n"
-        "To: Bench <bench@example.net>, other@example.net\r\n"
-        "Cc: \"Carol C.\" <carol@example.org>\r\n"
-        "Subject: =?ISO-8859-1?Q?Nachricht_Nr=2E_" + id + "_f=FCr_dich?=\r\n"
-        "X-Priority: " + std::to_string(n % 5 + 1) + "\r\n"
-        "MIME-Version: 1.0\r\n"
-        "Content-Type: text/plain; charset=\"ISO-8859-1\"\r\n"
-        "Content-Transfer-Encoding: 8bit\r\n"
-        "\r\n";
-    for (int line = 0; line < 30; ++line)
-        text += "Body line " + std::to_string(line) + " of message " + id
-                + ", long enough to look like ordinary prose.\r\n";
-    return text;
-}
-
 struct Shared
 {
     std::unique_ptr<Dovecot> Server;
