@@ -4,6 +4,10 @@
 // kept warm in one long-lived process, and the bare round-trip bound, each
 // checking the same mailbox, in rounds whose order rotates.
 
+#include "check/CheckCycle.h"
+// The fixture lives with the test support, which the benchmarks do not link.
+#include "support/Dovecot.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -17,8 +21,11 @@
 #include <string>
 #include <vector>
 
+#include <arpa/inet.h>
 #include <csignal>
+#include <netinet/in.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -60,6 +67,109 @@ inline std::string SampleMessage(int n)
     return text;
 }
 
+
+// One check as the cycle makes it: every message's header and size.
+inline int RunCheck(TCheckClient& check)
+{
+    check.Connect();
+    const int count = check.MessageCount();
+    long total = 0;
+    for (int i = 1; i <= count; ++i)
+    {
+        TFetchedHeader header = check.FetchHeader(i);
+        benchmark::DoNotOptimize(header.Subject);
+        total += check.MessageSize(i);
+    }
+    check.Disconnect();
+    benchmark::DoNotOptimize(total);
+    return count;
+}
+
+// The server in `slot`, started on first use with the mailbox filled; the
+// first session, in which the server indexes the Maildir, is `index`'s and
+// is not measured.
+template <typename Index>
+Dovecot& FilledServer(std::unique_ptr<Dovecot>& slot, Index index)
+{
+    if (!slot)
+    {
+        std::string why = Dovecot::Unavailable();
+        if (!why.empty())
+            throw std::runtime_error(why);
+        slot = std::make_unique<Dovecot>();
+        slot->AddUser(User, Password);
+        slot->Start();
+        for (int n = 1; n <= MessageCount; ++n)
+            slot->Deliver(User, SampleMessage(n));
+        if (index(*slot) != MessageCount)
+            throw std::runtime_error("the mailbox does not hold the messages delivered");
+    }
+    return *slot;
+}
+
+// A bare socket client's connection: commands written as they are, replies
+// read line by line; each protocol's session knows where a reply ends.
+class TBareSocket
+{
+public:
+    explicit TBareSocket(uint16_t port)
+    {
+        FFd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = htons(port);
+        if (FFd < 0 || ::connect(FFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+        {
+            if (FFd >= 0)
+                ::close(FFd);
+            throw std::runtime_error("connect failed");
+        }
+        ReadLine(); // the greeting
+    }
+    ~TBareSocket() { ::close(FFd); }
+    TBareSocket(const TBareSocket&) = delete;
+    TBareSocket& operator=(const TBareSocket&) = delete;
+
+    void SendLine(const std::string& line)
+    {
+        const std::string out = line + "\r\n";
+        if (::send(FFd, out.data(), out.size(), 0) != static_cast<ssize_t>(out.size()))
+            throw std::runtime_error("send failed");
+    }
+
+    std::string ReadLine()
+    {
+        std::size_t at;
+        while ((at = Buffer.find("\r\n")) == std::string::npos)
+            Receive();
+        std::string line = Buffer.substr(0, at);
+        Buffer.erase(0, at + 2);
+        return line;
+    }
+
+    void Skip(std::size_t count)
+    {
+        while (Buffer.size() < count)
+            Receive();
+        Buffer.erase(0, count);
+    }
+
+    void Receive()
+    {
+        char chunk[32768];
+        const ssize_t got = ::recv(FFd, chunk, sizeof chunk, 0);
+        if (got <= 0)
+            throw std::runtime_error("connection closed");
+        Buffer.append(chunk, static_cast<std::size_t>(got));
+    }
+
+    // What has arrived and is not read yet.
+    std::string Buffer;
+
+private:
+    int FFd = -1;
+};
 
 // Seconds one check takes; a check that misses messages is no measurement.
 template <typename Check, typename Server>

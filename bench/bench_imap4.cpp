@@ -18,24 +18,12 @@
 //
 // Run:  build-<dir>/bench/bench_imap4   (needs dovecot and python3)
 #include "check/Imap4CheckClient.h"
-#include "mail/IdMessage.h"
 #include "mail/Imap4Client.h"
-// The fixture lives with the test support, which the benchmarks do not link.
-#include "support/Dovecot.h"
 
 #include "CheckTiming.h"
 
 #include <benchmark/benchmark.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -57,68 +45,28 @@ int Imap4Check(Dovecot& server, int drainMs = -1)
     check.SetAccount(User, Password, server.Host(), server.ImapPort());
     if (drainMs >= 0)
         imap.MilliSecsToWaitToClearBuffer = drainMs;
-    check.Connect();
-    const int count = check.MessageCount();
-    long total = 0;
-    for (int i = 1; i <= count; ++i)
-    {
-        TFetchedHeader header = check.FetchHeader(i);
-        benchmark::DoNotOptimize(header.Subject);
-        total += check.MessageSize(i);
-    }
-    check.Disconnect();
-    benchmark::DoNotOptimize(total);
-    return count;
+    return RunCheck(check);
 }
 
-// Started on first use, with the mailbox filled and indexed once.
+// Started on first use, with the mailbox filled and indexed once; every
+// message is unseen.
 Dovecot& Server()
 {
-    std::unique_ptr<Dovecot>& slot = ServerSlot();
-    if (!slot)
-    {
-        std::string why = Dovecot::Unavailable();
-        if (!why.empty())
-            throw std::runtime_error(why);
-        slot = std::make_unique<Dovecot>();
-        slot->AddUser(User, Password);
-        slot->Start();
-        for (int n = 1; n <= MessageCount; ++n)
-            slot->Deliver(User, SampleMessage(n));
-        // The server indexes the Maildir at the first session; not measured.
-        if (Imap4Check(*slot) != MessageCount)
-            throw std::runtime_error("the mailbox does not hold the messages delivered as unseen");
-    }
-    return *slot;
+    return FilledServer(ServerSlot(), [](Dovecot& server) { return Imap4Check(server); });
 }
 
 // A bare socket client: each command written, its reply read up to the
 // tagged line, literals skipped by their count, nothing parsed.
-class BareSession
+class BareSession : public TBareSocket
 {
 public:
-    explicit BareSession(uint16_t port)
-    {
-        Fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = htons(port);
-        if (Fd < 0 || connect(Fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-            throw std::runtime_error("connect failed");
-        ReadLine();
-    }
-    ~BareSession() { close(Fd); }
-    BareSession(const BareSession&) = delete;
-    BareSession& operator=(const BareSession&) = delete;
+    using TBareSocket::TBareSocket;
 
     // The untagged lines of the reply.
     std::vector<std::string> Command(const std::string& command)
     {
-        const std::string tag = "C" + std::to_string(++Counter);
-        std::string out = tag + " " + command + "\r\n";
-        if (send(Fd, out.data(), out.size(), 0) != static_cast<ssize_t>(out.size()))
-            throw std::runtime_error("send failed");
+        const std::string tag = "C" + std::to_string(++FCounter);
+        SendLine(tag + " " + command);
         std::vector<std::string> lines;
         for (;;)
         {
@@ -135,35 +83,7 @@ public:
     }
 
 private:
-    void Receive()
-    {
-        char chunk[32768];
-        ssize_t got = recv(Fd, chunk, sizeof chunk, 0);
-        if (got <= 0)
-            throw std::runtime_error("connection closed");
-        Buffer.append(chunk, static_cast<std::size_t>(got));
-    }
-
-    std::string ReadLine()
-    {
-        std::size_t at;
-        while ((at = Buffer.find("\r\n")) == std::string::npos)
-            Receive();
-        std::string line = Buffer.substr(0, at);
-        Buffer.erase(0, at + 2);
-        return line;
-    }
-
-    void Skip(std::size_t count)
-    {
-        while (Buffer.size() < count)
-            Receive();
-        Buffer.erase(0, count);
-    }
-
-    int Fd = -1;
-    int Counter = 0;
-    std::string Buffer;
+    int FCounter = 0;
 };
 
 int BareCheck(Dovecot& server)

@@ -18,25 +18,12 @@
 // Run:  build-<dir>/bench/bench_pop3   (needs dovecot and python3)
 //       --benchmark_filter=Interleaved for the ratios alone
 #include "check/Pop3CheckClient.h"
-#include "mail/IdMessage.h"
 #include "mail/Pop3Client.h"
-// The fixture lives with the test support, which the benchmarks do not link.
-#include "support/Dovecot.h"
 
 #include "CheckTiming.h"
 
 #include <benchmark/benchmark.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -45,43 +32,10 @@
 namespace
 {
 
-struct Shared
+std::unique_ptr<Dovecot>& ServerSlot()
 {
-    std::unique_ptr<Dovecot> Server;
-};
-
-Shared& State()
-{
-    static Shared shared;
-    return shared;
-}
-
-// Started on first use, with the maildrop filled and indexed once.
-Dovecot& Server()
-{
-    Shared& s = State();
-    if (!s.Server)
-    {
-        std::string why = Dovecot::Unavailable();
-        if (!why.empty())
-            throw std::runtime_error(why);
-        s.Server = std::make_unique<Dovecot>();
-        s.Server->AddUser(User, Password);
-        s.Server->Start();
-        for (int n = 1; n <= MessageCount; ++n)
-            s.Server->Deliver(User, SampleMessage(n));
-        // The server indexes the Maildir at the first session; not measured.
-        TIdPOP3 pop;
-        pop.Host = s.Server->Host();
-        pop.Port = s.Server->Pop3Port();
-        pop.Username = User;
-        pop.Password = Password;
-        pop.Connect();
-        if (pop.CountMessages() != MessageCount)
-            throw std::runtime_error("the maildrop does not hold the messages delivered");
-        pop.Disconnect();
-    }
-    return *s.Server;
+    static std::unique_ptr<Dovecot> server;
+    return server;
 }
 
 int Pop3Check(Dovecot& server)
@@ -89,45 +43,25 @@ int Pop3Check(Dovecot& server)
     TIdPOP3 pop;
     TPop3CheckClient check(pop);
     check.SetAccount(User, Password, server.Host(), server.Pop3Port());
-    check.Connect();
-    const int count = check.MessageCount();
-    long total = 0;
-    for (int i = 1; i <= count; ++i)
-    {
-        TFetchedHeader header = check.FetchHeader(i);
-        benchmark::DoNotOptimize(header.Subject);
-        total += check.MessageSize(i);
-    }
-    check.Disconnect();
-    benchmark::DoNotOptimize(total);
-    return count;
+    return RunCheck(check);
+}
+
+// Started on first use, with the maildrop filled and indexed once.
+Dovecot& Server()
+{
+    return FilledServer(ServerSlot(), Pop3Check);
 }
 
 // A bare socket client: each command is written and its reply read up to
 // its end marker, nothing parsed.
-class BareSession
+class BareSession : public TBareSocket
 {
 public:
-    explicit BareSession(uint16_t port)
-    {
-        Fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = htons(port);
-        if (Fd < 0 || connect(Fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-            throw std::runtime_error("connect failed");
-        ReadLine();
-    }
-    ~BareSession() { close(Fd); }
-    BareSession(const BareSession&) = delete;
-    BareSession& operator=(const BareSession&) = delete;
+    using TBareSocket::TBareSocket;
 
     std::string Command(const std::string& line, bool multiLine)
     {
-        std::string out = line + "\r\n";
-        if (send(Fd, out.data(), out.size(), 0) != static_cast<ssize_t>(out.size()))
-            throw std::runtime_error("send failed");
+        SendLine(line);
         std::string status = ReadLine();
         if (multiLine && status.rfind("+OK", 0) == 0)
             SkipBody();
@@ -135,25 +69,6 @@ public:
     }
 
 private:
-    void Receive()
-    {
-        char chunk[32768];
-        ssize_t got = recv(Fd, chunk, sizeof chunk, 0);
-        if (got <= 0)
-            throw std::runtime_error("connection closed");
-        Buffer.append(chunk, static_cast<std::size_t>(got));
-    }
-
-    std::string ReadLine()
-    {
-        std::size_t at;
-        while ((at = Buffer.find("\r\n")) == std::string::npos)
-            Receive();
-        std::string line = Buffer.substr(0, at);
-        Buffer.erase(0, at + 2);
-        return line;
-    }
-
     // Up to and including the line that is a lone ".".
     void SkipBody()
     {
@@ -173,9 +88,6 @@ private:
             Receive();
         }
     }
-
-    int Fd = -1;
-    std::string Buffer;
 };
 
 int BareCheck(Dovecot& server)
@@ -236,5 +148,5 @@ BENCHMARK(BM_Interleaved)->UseManualTime()->Iterations(Rounds)->Unit(benchmark::
 int main(int argc, char** argv)
 {
     // Stops the server and removes its folder.
-    return RunCheckBenchmarks(argc, argv, "bench_pop3", [] { State().Server.reset(); });
+    return RunCheckBenchmarks(argc, argv, "bench_pop3", [] { ServerSlot().reset(); });
 }
