@@ -1,28 +1,9 @@
 #include "check/Imap4CheckClient.h"
 
+#include "check/SessionGuard.h"
 #include "mail/IdExceptions.h"
 #include "mail/IdMessage.h"
 #include "mail/Imap4Client.h"
-
-template <typename F>
-auto TImap4CheckClient::Guarded(F operation) -> decltype(operation())
-{
-    try
-    {
-        return operation();
-    }
-    catch (const EIdReadTimeout&)
-    {
-        Stalled = true;
-        throw;
-    }
-    catch (const EIdReplyTooLarge&)
-    {
-        // Out of step with the server: a logout would read its flood.
-        Stalled = true;
-        throw;
-    }
-}
 
 void SetImap4Account(TIdIMAP4& client, const std::string& userName, const std::string& password,
                      const std::string& host, int port, int connectTimeout, int readTimeout)
@@ -42,46 +23,46 @@ void SetImap4Account(TIdIMAP4& client, const std::string& userName, const std::s
 void TImap4CheckClient::SetAccount(const std::string& userName, const std::string& password,
                                    const std::string& host, int port)
 {
-    SetImap4Account(Client, userName, password, host, port, ConnectTimeout, ReadTimeout);
-    Client.OperationTimeout = OperationTimeout;
+    SetImap4Account(FClient, userName, password, host, port, ConnectTimeout, ReadTimeout);
+    FClient.OperationTimeout = OperationTimeout;
 }
 
 void TImap4CheckClient::SetSecurity(TAccountSecurity security)
 {
-    Client.UseTLS = UseTLSOf(security);
+    FClient.UseTLS = UseTLSOf(security);
 }
 
 void TImap4CheckClient::Connect()
 {
-    Stalled = false;
+    FStalled = false;
     // A refused login raises nothing here; the select after it fails on the
     // connection state.
-    Guarded([this] { Client.Connect(true); });
+    GuardSession(FStalled, [this] { FClient.Connect(true); });
 }
 
 int TImap4CheckClient::MessageCount()
 {
-    return Guarded([this] {
-        Client.SelectMailbox("inbox");
+    return GuardSession(FStalled, [this] {
+        FClient.SelectMailbox("inbox");
         TIdIMAP4SearchRec unseen;
         unseen.SearchKey = skUnseen;
-        if (!Client.SearchMailbox({unseen}))
+        if (!FClient.SearchMailbox({unseen}))
             return 0;
-        return static_cast<int>(Client.MailBox.SearchHits.size());
+        return static_cast<int>(FClient.MailBox.SearchHits.size());
     });
 }
 
 int TImap4CheckClient::Hit(int i) const
 {
-    return Client.MailBox.SearchHits.at(static_cast<std::size_t>(i - 1));
+    return FClient.MailBox.SearchHits.at(static_cast<std::size_t>(i - 1));
 }
 
 TFetchedHeader TImap4CheckClient::FetchHeader(int i)
 {
-    return Guarded([this, i] {
+    return GuardSession(FStalled, [this, i] {
         TIdMessage message;
         message.CheckFieldsOnly = true;
-        Client.FetchHeader(Hit(i), message);
+        FClient.FetchHeader(Hit(i), message);
         return TFetchedHeader{message.FromText(), message.Subject,
                               static_cast<int>(message.Priority)};
     });
@@ -89,37 +70,37 @@ TFetchedHeader TImap4CheckClient::FetchHeader(int i)
 
 int TImap4CheckClient::MessageSize(int i)
 {
-    return Guarded([this, i] { return Client.MessageSize(Hit(i)); });
+    return GuardSession(FStalled, [this, i] { return FClient.MessageSize(Hit(i)); });
 }
 
 void TImap4CheckClient::Disconnect()
 {
-    Guarded([this] { Client.Disconnect(); });
+    GuardSession(FStalled, [this] { FClient.Disconnect(); });
 }
 
 void TImap4CheckClient::DisconnectAfterFailure() noexcept
 {
     try
     {
-        if (Stalled)
+        if (FStalled)
         {
             // Every further command would wait out another time-out.
-            Client.Disconnect(false);
+            FClient.Disconnect(false);
             return;
         }
-        if (!Client.Connected())
+        if (!FClient.Connected())
         {
-            Client.Disconnect(false);
+            FClient.Disconnect(false);
             return;
         }
-        if (Client.ConnectionState == TIdIMAP4ConnectionState::Selected)
-            Client.CloseMailbox();
-        Client.Disconnect();
+        if (FClient.ConnectionState == TIdIMAP4ConnectionState::Selected)
+            FClient.CloseMailbox();
+        FClient.Disconnect();
     }
     catch (...)
     {
         // The account has failed already; its error row says why. The socket
         // must not stay open for the next account.
-        Client.Disconnect(false);
+        FClient.Disconnect(false);
     }
 }

@@ -23,7 +23,7 @@ class TImap4CheckClient : public TCheckClient
 public:
     explicit TImap4CheckClient(TIdIMAP4& client, int connectTimeout = Imap4ConnectTimeout,
                                int readTimeout = Imap4ReadTimeout)
-        : ConnectTimeout(connectTimeout), ReadTimeout(readTimeout), Client(client)
+        : ConnectTimeout(connectTimeout), ReadTimeout(readTimeout), FClient(client)
     {
     }
 
@@ -43,10 +43,8 @@ public:
     int OperationTimeout = AccountCheckTimeout;
 
 private:
-    template <typename F>
-    auto Guarded(F operation) -> decltype(operation());
     int Hit(int i) const;
 
-    TIdIMAP4& Client;
-    bool Stalled = false;
+    TIdIMAP4& FClient;
+    bool FStalled = false;
 };

@@ -1,33 +1,9 @@
 #include "check/Pop3CheckClient.h"
 
+#include "check/SessionGuard.h"
 #include "mail/IdExceptions.h"
 #include "mail/IdMessage.h"
 #include "mail/Pop3Client.h"
-
-template <typename F>
-auto TPop3CheckClient::Guarded(F operation) -> decltype(operation())
-{
-    try
-    {
-        return operation();
-    }
-    catch (const EIdReadTimeout&)
-    {
-        FStalled = true;
-        throw;
-    }
-    catch (const EIdReplyTooLarge&)
-    {
-        // Out of step with the server: a "QUIT" would read its flood.
-        FStalled = true;
-        throw;
-    }
-    catch (const EIdReadLnMaxLineLengthExceeded&)
-    {
-        FStalled = true;
-        throw;
-    }
-}
 
 void SetPop3Account(TIdPOP3& client, const std::string& userName, const std::string& password,
                     const std::string& host, int port, int connectTimeout, int readTimeout)
@@ -56,17 +32,17 @@ void TPop3CheckClient::SetSecurity(TAccountSecurity security)
 void TPop3CheckClient::Connect()
 {
     FStalled = false;
-    Guarded([this] { FClient.Connect(); });
+    GuardSession(FStalled, [this] { FClient.Connect(); });
 }
 
 int TPop3CheckClient::MessageCount()
 {
-    return Guarded([this] { return FClient.CountMessages(); });
+    return GuardSession(FStalled, [this] { return FClient.CountMessages(); });
 }
 
 TFetchedHeader TPop3CheckClient::FetchHeader(int i)
 {
-    return Guarded([this, i] {
+    return GuardSession(FStalled, [this, i] {
         TIdMessage message;
         message.CheckFieldsOnly = true;
         FClient.FetchHeader(i, message);
@@ -77,12 +53,12 @@ TFetchedHeader TPop3CheckClient::FetchHeader(int i)
 
 int TPop3CheckClient::MessageSize(int i)
 {
-    return Guarded([this, i] { return FClient.MessageSize(i); });
+    return GuardSession(FStalled, [this, i] { return FClient.MessageSize(i); });
 }
 
 void TPop3CheckClient::Disconnect()
 {
-    Guarded([this] { FClient.Disconnect(); });
+    GuardSession(FStalled, [this] { FClient.Disconnect(); });
 }
 
 void TPop3CheckClient::DisconnectAfterFailure() noexcept

@@ -40,10 +40,6 @@ public:
     int OperationTimeout = AccountCheckTimeout;
 
 private:
-    // Runs one operation; remembers when the server stopped answering.
-    template <typename F>
-    auto Guarded(F operation) -> decltype(operation());
-
     TIdPOP3& FClient;
     bool FStalled = false;
 };

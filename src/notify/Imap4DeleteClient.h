@@ -16,7 +16,7 @@ class TIdIMAP4;
 class TImap4DeleteClient : public TDeleteClient
 {
 public:
-    explicit TImap4DeleteClient(TIdIMAP4& client) : Client(client) {}
+    explicit TImap4DeleteClient(TIdIMAP4& client) : FClient(client) {}
 
     void SetAccount(const std::string& userName, const std::string& password, const std::string& host,
                     int port) override;
@@ -28,7 +28,7 @@ public:
     void DeleteMessage(int number) override;
     void Disconnect() override;
     void Abandon() noexcept override;
-    bool LeftMarked() const override { return Marked; }
+    bool LeftMarked() const override { return FMarked; }
 
     // Taken by SetAccount, in milliseconds.
     int ConnectTimeout = Imap4ConnectTimeout;
@@ -38,7 +38,7 @@ private:
     // The UID of the row's message, 0 when the search has no such hit.
     int UidOf(int number) const;
 
-    TIdIMAP4& Client;
-    std::vector<int> Uids;
-    bool Marked = false;
+    TIdIMAP4& FClient;
+    std::vector<int> FUids;
+    bool FMarked = false;
 };

@@ -102,6 +102,22 @@ TEST_F(Imap4CheckClient, FailurePathClosesTheSelectedMailboxThenLogsOut)
     EXPECT_TRUE(Server->Ok());
 }
 
+// A line longer than the client keeps leaves the rest of it on the wire: a
+// CLOSE or LOGOUT would only read on into it.
+TEST_F(Imap4CheckClient, FailurePathAfterAnOverlongLineSaysNoGoodbye)
+{
+    Start(Selected + R"(
+        C: C3 SEARCH UNSEEN
+        S: * SEARCH 1 )" + std::string(4000, '7') + R"(
+        STALL
+    )");
+    Client.MaxReplyLineLength = 1000;
+    Check.Connect();
+    EXPECT_THROW(Check.MessageCount(), EIdReadLnMaxLineLengthExceeded);
+    Check.DisconnectAfterFailure();
+    EXPECT_EQ(Sent(), (std::vector<std::string>{"C1 CAPABILITY", "C2 SELECT \"inbox\"", "C3 SEARCH UNSEEN"}));
+}
+
 TEST_F(Imap4CheckClient, FailurePathSendsNothingOnceTheServerIsGone)
 {
     Start(R"(
