@@ -1,6 +1,7 @@
 #include "mail/IdExceptions.h"
 #include "mail/IdTCPConnection.h"
 #include "support/Loopback.h"
+#include "support/OneLineReply.h"
 
 #include <gtest/gtest.h>
 
@@ -18,18 +19,6 @@
 
 namespace
 {
-
-class TNullReply : public TIdReply
-{
-public:
-    bool EndsReply(const std::string&) const override { return true; }
-    void SetFormattedReply(const TIdStrings& lines) override
-    {
-        Clear();
-        Text = lines;
-    }
-    [[noreturn]] void RaiseReplyFailure() override { throw EIdException("reply"); }
-};
 
 int ThreadCount()
 {
@@ -61,7 +50,7 @@ TEST(ConnectTimeout, GivesUpAfterTheTimeOutWithNoThreadLeft)
     {
         SCOPED_TRACE(c.Timeout);
         int threadsBefore = ThreadCount();
-        TIdTCPClientCustom client(std::make_unique<TNullReply>());
+        TIdTCPClientCustom client(std::make_unique<TOneLineReply>());
         client.Host = "127.0.0.1";
         client.Port = silent.Port();
         client.ConnectTimeout = c.Timeout;
@@ -93,7 +82,7 @@ TEST(ConnectTimeout, ConnectsAgainAfterATimeOut)
     LoopbackListener listener;
     ASSERT_TRUE(listener.Listening());
 
-    TIdTCPClientCustom client(std::make_unique<TNullReply>());
+    TIdTCPClientCustom client(std::make_unique<TOneLineReply>());
     client.Host = "127.0.0.1";
     client.Port = silent.Port();
     client.ConnectTimeout = 300;
@@ -122,7 +111,7 @@ TEST(ConnectLookup, UnknownHost)
         if (::unshare(CLONE_NEWNET) != 0)
             return;
         isolated = true;
-        TIdTCPClientCustom client(std::make_unique<TNullReply>());
+        TIdTCPClientCustom client(std::make_unique<TOneLineReply>());
         client.Host = std::string(64, 'x') + ".no-such-host.invalid";
         client.Port = 110;
         client.ConnectTimeout = 5000;
@@ -153,7 +142,7 @@ TEST(ConnectLookup, AddressLiteralAndFamily)
         GTEST_SKIP() << "no IPv6 loopback";
     ASSERT_EQ(::listen(listener.Value, 4), 0);
     ASSERT_EQ(::getsockname(listener.Value, reinterpret_cast<sockaddr*>(&addr), &len), 0);
-    TIdTCPClientCustom client(std::make_unique<TNullReply>());
+    TIdTCPClientCustom client(std::make_unique<TOneLineReply>());
     client.Host = "::1";
     client.Port = ntohs(addr.sin6_port);
     client.IPVersion = Id_IPv6;

@@ -5,6 +5,7 @@
 #include "mail/IdExceptions.h"
 #include "mail/IdTCPConnection.h"
 #include "mail/TlsIOHandler.h"
+#include "support/OneLineReply.h"
 #include "support/ScriptedServer.h"
 #include "support/TestHelpers.h"
 #include "support/TestTls.h"
@@ -17,18 +18,6 @@
 namespace
 {
 
-class TLineReply : public TIdReply
-{
-public:
-    bool EndsReply(const std::string&) const override { return true; }
-    void SetFormattedReply(const TIdStrings& lines) override
-    {
-        Clear();
-        Text = lines;
-    }
-    [[noreturn]] void RaiseReplyFailure() override { throw EIdException("reply"); }
-};
-
 struct Limits
 {
     int Connect;
@@ -40,7 +29,7 @@ const Limits kLimits[] = {{0, -1}, {10000, -1}, {-1, -1}, {0, 5000}, {10000, 500
 
 std::unique_ptr<TIdTCPClientCustom> ClientFor(const ScriptedServer& server, Limits limits)
 {
-    auto c = std::make_unique<TIdTCPClientCustom>(std::make_unique<TLineReply>());
+    auto c = std::make_unique<TIdTCPClientCustom>(std::make_unique<TOneLineReply>());
     c->Host = server.Host();
     c->Port = server.Port();
     c->ConnectTimeout = limits.Connect;
@@ -179,7 +168,7 @@ protected:
 TEST_F(ConnectionReadsTls, LinesAlreadyDecryptedAreReadThenTheLimitHolds)
 {
     TlsTestServer server(Ca->Issue("reads", {"127.0.0.1"}), "one\r\ntwo\r\nthree");
-    TIdTCPClientCustom c(std::make_unique<TLineReply>());
+    TIdTCPClientCustom c(std::make_unique<TOneLineReply>());
     c.Host = "127.0.0.1";
     c.Port = server.Port();
     c.ConnectTimeout = 2000;
