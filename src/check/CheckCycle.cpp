@@ -98,13 +98,14 @@ void TCheckCycle::CheckAccount(const Account& account)
             const int required = FHost.Settings().RequiredPriority;
             for (int i = 1; i <= n; ++i)
             {
-                const TFetchedHeader header = client.FetchHeader(i);
                 const int p = blockStart + i - 1;
                 if (p < rows.Count() && rows.Caption(p) == account.Caption)
                 {
+                    client.FetchHeader(i);
                     rows.SetCut(p, true);
                     continue;
                 }
+                const TFetchedHeader header = client.FetchHeaderThenSize(i);
                 if (PriorityCounts(required, header.Priority))
                     ++NewCount;
                 TMessageRow row;

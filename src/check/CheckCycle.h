@@ -57,6 +57,9 @@ public:
     virtual int MessageCount() = 0;
     // Header of message i (1-based), read into a fresh record.
     virtual TFetchedHeader FetchHeader(int i) = 0;
+    // The same when MessageSize(i) is asked next: a client may ask the
+    // server for both at once.
+    virtual TFetchedHeader FetchHeaderThenSize(int i) { return FetchHeader(i); }
     // Size in octets, -1 when the server gives none that can be used.
     virtual int MessageSize(int i) = 0;
     virtual void Disconnect() = 0;

@@ -32,6 +32,7 @@ void TPop3CheckClient::SetSecurity(TAccountSecurity security)
 void TPop3CheckClient::Connect()
 {
     FStalled = false;
+    FSizeOf = 0;
     GuardSession(FStalled, [this] { FClient.Connect(); });
 }
 
@@ -40,19 +41,47 @@ int TPop3CheckClient::MessageCount()
     return GuardSession(FStalled, [this] { return FClient.CountMessages(); });
 }
 
+namespace
+{
+
+TFetchedHeader HeaderOf(TIdMessage& message)
+{
+    return TFetchedHeader{message.FromText(), message.Subject, static_cast<int>(message.Priority)};
+}
+
+} // namespace
+
 TFetchedHeader TPop3CheckClient::FetchHeader(int i)
 {
     return GuardSession(FStalled, [this, i] {
         TIdMessage message;
         message.CheckFieldsOnly = true;
         FClient.FetchHeader(i, message);
-        return TFetchedHeader{message.FromText(), message.Subject,
-                              static_cast<int>(message.Priority)};
+        return HeaderOf(message);
+    });
+}
+
+TFetchedHeader TPop3CheckClient::FetchHeaderThenSize(int i)
+{
+    if (!FClient.CanPipeline())
+        return FetchHeader(i);
+    return GuardSession(FStalled, [this, i] {
+        FSizeOf = 0;
+        TIdMessage message;
+        message.CheckFieldsOnly = true;
+        FSize = FClient.FetchHeaderAndSize(i, message);
+        FSizeOf = i;
+        return HeaderOf(message);
     });
 }
 
 int TPop3CheckClient::MessageSize(int i)
 {
+    if (FSizeOf == i)
+    {
+        FSizeOf = 0;
+        return FSize.Take();
+    }
     return GuardSession(FStalled, [this, i] { return FClient.MessageSize(i); });
 }
 

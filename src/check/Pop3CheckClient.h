@@ -1,10 +1,9 @@
 #pragma once
 
 #include "check/CheckCycle.h"
+#include "mail/Pop3Client.h"
 
 #include <string>
-
-class TIdPOP3;
 
 // Limits every POP3 session gets, in milliseconds: a server that accepts and
 // then never answers must not hold the program.
@@ -30,6 +29,8 @@ public:
     void Connect() override;
     int MessageCount() override;
     TFetchedHeader FetchHeader(int i) override;
+    // Header and size in one round trip where the server allows it.
+    TFetchedHeader FetchHeaderThenSize(int i) override;
     int MessageSize(int i) override;
     void Disconnect() override;
     void DisconnectAfterFailure() noexcept override;
@@ -42,4 +43,7 @@ public:
 private:
     TIdPOP3& FClient;
     bool FStalled = false;
+    // The size read with the header of message FSizeOf (0: none).
+    int FSizeOf = 0;
+    TIdPOP3ListAnswer FSize;
 };

@@ -176,17 +176,53 @@ bool TIdPOP3::FetchHeader(int number, TIdMessage& message)
 {
     message.ClearMessage();
     SendCommand("TOP " + std::to_string(number) + " 0", "+OK");
+    ReadHeaderBody(message);
+    return true;
+}
+
+void TIdPOP3::ReadHeaderBody(TIdMessage& message)
+{
     if (!IOHandler())
         throw EIdNotConnected();
     RaisingLineSource source{*IOHandler()};
     ReadHeaderLines(source, message, ".");
-    return true;
 }
 
 int TIdPOP3::MessageSize(int number)
 {
     SendCommand("LIST " + std::to_string(number), "+OK");
     return POP3ListSize(FirstLine(LastReply().Text));
+}
+
+bool TIdPOP3::CanPipeline() const
+{
+    for (const std::string& capability : ServerCapabilities)
+        if (AsciiText::SameText(capability.substr(0, capability.find(' ')), "PIPELINING"))
+            return true;
+    return false;
+}
+
+TIdPOP3ListAnswer TIdPOP3::FetchHeaderAndSize(int number, TIdMessage& message)
+{
+    if (!IOHandler())
+        throw EIdNotConnected();
+    message.ClearMessage();
+    const std::string n = std::to_string(number);
+    IOHandler()->Write("TOP " + n + " 0\r\nLIST " + n + "\r\n");
+    const bool headerSent = AsciiText::SameText(ReadReply(), "+OK");
+    if (!headerSent)
+    {
+        const EIdReplyPOP3Error refusal = LastReplyPOP3().Failure();
+        ReadReply();
+        throw refusal;
+    }
+    ReadHeaderBody(message);
+    TIdPOP3ListAnswer answer;
+    if (AsciiText::SameText(ReadReply(), "+OK"))
+        answer.Size = POP3ListSize(FirstLine(LastReply().Text));
+    else
+        answer.Refusal = LastReplyPOP3().Failure();
+    return answer;
 }
 
 bool TIdPOP3::DeleteMessage(int number)

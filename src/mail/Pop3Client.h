@@ -5,9 +5,25 @@
 #include "mail/Pop3Reply.h"
 #include "mail/IdTCPConnection.h"
 
+#include <optional>
 #include <string>
 
 class TIdMessage;
+
+// What a "LIST n" reply said: the size, or the refusal, raised only when
+// the size is taken.
+struct TIdPOP3ListAnswer
+{
+    int Size = -1;
+    std::optional<EIdReplyPOP3Error> Refusal;
+
+    int Take() const
+    {
+        if (Refusal)
+            throw *Refusal;
+        return Size;
+    }
+};
 
 enum TIdPOP3AuthenticationType
 {
@@ -55,6 +71,16 @@ public:
     bool FetchHeader(int number, TIdMessage& message);
     // Octets of message `number`; -1 when the server's answer has no number.
     int MessageSize(int number);
+    // True when the capability list of this connection names PIPELINING
+    // (RFC 2449): the server then takes commands before it has answered
+    // the ones sent earlier.
+    bool CanPipeline() const;
+    // FetchHeader and MessageSize for one round trip: "TOP number 0" and
+    // "LIST number" go out in one write, the replies are read in order.
+    // Only for a server that CanPipeline. A refused "TOP" is raised after
+    // the "LIST" reply is read, so the next command reads its own reply; a
+    // refused "LIST" is returned, not raised.
+    TIdPOP3ListAnswer FetchHeaderAndSize(int number, TIdMessage& message);
     bool DeleteMessage(int number);
     // "QUIT" when connected, then close; the server carries out the
     // deletions only when it accepts the "QUIT".
@@ -67,6 +93,8 @@ protected:
 private:
     // "STLS", the handshake, and the capabilities asked again.
     void StartTLS();
+    // The header lines after an accepted "TOP", up to the closing ".".
+    void ReadHeaderBody(TIdMessage& message);
 };
 
 // The parsing under the operations, apart so it can be checked on its own.

@@ -101,8 +101,13 @@ void TIdReplyPOP3::SetFormattedReply(const TIdStrings& lines)
 
 void TIdReplyPOP3::RaiseReplyFailure()
 {
+    throw Failure();
+}
+
+EIdReplyPOP3Error TIdReplyPOP3::Failure() const
+{
     std::string message;
     for (const std::string& line : Text)
         message += line + "\r\n";
-    throw EIdReplyPOP3Error(Code, EnhancedCode, message);
+    return EIdReplyPOP3Error(Code, EnhancedCode, message);
 }

@@ -19,6 +19,9 @@ public:
     bool EndsReply(const std::string& line) const override;
     void SetFormattedReply(const TIdStrings& lines) override;
     [[noreturn]] void RaiseReplyFailure() override;
+    // The error RaiseReplyFailure raises, for a caller that must read on
+    // before raising it.
+    EIdReplyPOP3Error Failure() const;
 };
 
 // The parsing under the reply object, apart so it can be checked line by line.

@@ -41,12 +41,37 @@ const char* const Login = R"(
     S: +OK
 )";
 
+// The same with a server that takes commands before it has answered.
+const char* const PipeliningLogin = R"(
+    S: +OK ready
+    C: CAPA
+    R: +OK\r\nPIPELINING\r\n.\r\n
+    C~ USER
+    S: +OK
+    C~ PASS
+    S: +OK
+)";
+
+std::string HeaderText(int i)
+{
+    return "+OK\\r\\nFrom: sender" + std::to_string(i) + "@example.org\\r\\nSubject: message " +
+           std::to_string(i) + "\\r\\n.\\r\\n";
+}
+
 std::string Header(int i)
 {
     // One send per answer: small sends one after another would wait for the
     // client's delayed acknowledgement.
-    return "R: +OK\\r\\nFrom: sender" + std::to_string(i) + "@example.org\\r\\nSubject: message " +
-           std::to_string(i) + "\\r\\n.\\r\\n\n";
+    return "R: " + HeaderText(i) + "\n";
+}
+
+// Header and size of message i asked together, answered in one send.
+std::string Pipelined(int i, std::string listReply = {})
+{
+    const std::string n = std::to_string(i);
+    if (listReply.empty())
+        listReply = "+OK " + n + " 100";
+    return "C: TOP " + n + " 0\nC: LIST " + n + "\nR: " + HeaderText(i) + listReply + "\\r\\n\n";
 }
 
 // A maildrop of `listed` messages behind a STAT of `stat`, each with its size.
@@ -93,6 +118,18 @@ const HostileCase kCases[] = {
      "Only the first 500 of 100000 messages are listed.", 500},
     {"NegativeListSize", Maildrop("2 200", 2, "-5"), 2, "", MaxListedMessages, HumanSize(-1)},
     {"NonNumericListSize", Maildrop("2 200", 2, "lots"), 2, "", MaxListedMessages, HumanSize(-1)},
+    {"PipelinedSizeRefused",
+     std::string(PipeliningLogin) + "C: STAT\nS: +OK 1 100\n" + Pipelined(1, "-ERR cannot size it") +
+         "C: QUIT\nS: +OK\n",
+     -1, "cannot size it"},
+    {"PipelinedHeaderRefused",
+     std::string(PipeliningLogin) +
+         "C: STAT\nS: +OK 1 100\nC: TOP 1 0\nC: LIST 1\nR: -ERR no header\\r\\n-ERR no size\\r\\n\n"
+         "C: QUIT\nS: +OK\n",
+     -1, "no header"},
+    {"PipelinedSilentAfterHeader",
+     std::string(PipeliningLogin) + "C: STAT\nS: +OK 1 100\nC: TOP 1 0\nC: LIST 1\n" + Header(1) + "STALL\n", -1,
+     "Read Timeout"},
     {"HtmlInErr", "S: -ERR <h1><font color=red>Boom</font></h1><img src=file:///etc/passwd>\n", -1,
      "<h1><font color=red>Boom</font></h1><img src=file:///etc/passwd>"},
 };
@@ -248,6 +285,31 @@ TEST(HostileHeaders, BadFieldsAreListedAsTheyCame)
         EXPECT_EQ(row.ImageIndex, riMessage);
     EXPECT_EQ(host.Picture, tpIdle);
     EXPECT_TRUE(srv.WaitClientClosed(2000));
+}
+
+// Where the server takes commands ahead, a new message costs one round trip
+// for its header and size; one listed before is asked for its header only.
+TEST(Pop3Pipelining, NewMessagesAskForHeaderAndSizeAtOnceListedOnesForTheHeader)
+{
+    ScriptedServer srv(std::string(PipeliningLogin) + "C: STAT\nS: +OK 1 100\n" + Pipelined(1) +
+                       "C: QUIT\nS: +OK\nACCEPT\n" + PipeliningLogin + "C: STAT\nS: +OK 2 200\n" +
+                       "C: TOP 1 0\n" + Header(1) + Pipelined(2) + "C: QUIT\nS: +OK\n");
+    HostileHost host;
+    host.AddAccount("Home", "127.0.0.1");
+    host.AccountList[0].Port = std::to_string(srv.Port());
+    TCheckCycle cycle(host);
+    cycle.RunChecks();
+    cycle.RunChecks();
+    const std::vector<TMessageRow>& rows = host.List.Items;
+    ASSERT_EQ(rows.size(), 2u);
+    for (int i = 0; i < 2; ++i)
+    {
+        EXPECT_EQ(rows[i].SubItems.at(1), "message " + std::to_string(i + 1));
+        EXPECT_EQ(rows[i].SubItems.at(2), HumanSize(100));
+    }
+    EXPECT_EQ(host.Picture, tpIdle);
+    EXPECT_TRUE(srv.WaitClientClosed(2000));
+    EXPECT_TRUE(srv.Ok());
 }
 
 } // namespace

@@ -238,6 +238,30 @@ TEST_F(Pop3Dovecot, SizesMatchWhatTheServerReports)
     Pop.Disconnect();
 }
 
+TEST_F(Pop3Dovecot, PipelinedHeaderAndSizeMatchOneAtATime)
+{
+    Server->Deliver(User, Mail("first"));
+    Server->Deliver(User, Mail("second", "X-Filler: " + std::string(3000, 'x') + "\r\n"));
+    Pop.Connect();
+    ASSERT_TRUE(Pop.CanPipeline());
+    ASSERT_EQ(Pop.CountMessages(), 2);
+    for (int n = 1; n <= 2; ++n)
+    {
+        TIdMessage alone;
+        Pop.FetchHeader(n, alone);
+        const int size = Pop.MessageSize(n);
+        TIdMessage together;
+        EXPECT_EQ(Pop.FetchHeaderAndSize(n, together).Take(), size) << "message " << n;
+        EXPECT_EQ(together.Subject, alone.Subject);
+        EXPECT_EQ(together.HeaderLines.Lines, alone.HeaderLines.Lines);
+    }
+    // Both refused for a number the maildrop lacks; the session goes on.
+    TIdMessage missing;
+    EXPECT_THROW(Pop.FetchHeaderAndSize(3, missing), EIdReplyPOP3Error);
+    EXPECT_EQ(Pop.CountMessages(), 2);
+    EXPECT_NO_THROW(Pop.Disconnect());
+}
+
 TEST_F(Pop3Dovecot, DeletionsTakeEffectOnlyWithQuit)
 {
     for (const char* subject : {"one", "two", "three", "four"})

@@ -41,6 +41,20 @@ const char* const LoggedIn = R"(
     S: +OK logged in
 )";
 
+// A server that takes commands before it has answered earlier ones.
+const char* const LoggedInPipelining = R"(
+    S: +OK ready
+    C: CAPA
+    S: +OK
+    S: TOP
+    S: PIPELINING
+    S: .
+    C: USER ann
+    S: +OK
+    C: PASS secret
+    S: +OK logged in
+)";
+
 // A client that gives up before logging in still says goodbye.
 const char* const QuitBeforeLogin = R"(
     S: +OK ready
@@ -147,6 +161,119 @@ TEST(Pop3Transcript, WholeSessionWithServerOddities)
     EXPECT_TRUE(pop.DeleteMessage(2));
     pop.Disconnect();
     EXPECT_FALSE(pop.Connected());
+    EXPECT_TRUE(srv.WaitDone());
+}
+
+TEST(Pop3Parse, PipeliningCapability)
+{
+    const std::pair<TIdStrings, bool> cases[] = {
+        {{"TOP", "PIPELINING", "USER"}, true},
+        {{"pipelining"}, true},
+        {{"PIPELINING with words after the tag"}, true},
+        {{"PIPELININGX"}, false},
+        {{"X-PIPELINING"}, false},
+        {{"TOP", "USER"}, false},
+        {{}, false},
+    };
+    for (const auto& [capabilities, can] : cases)
+    {
+        TIdPOP3 pop;
+        pop.ServerCapabilities = capabilities;
+        EXPECT_EQ(pop.CanPipeline(), can) << (capabilities.empty() ? "(none)" : capabilities.front());
+    }
+}
+
+// The server reads both commands before it answers either: a client that
+// waited for the header before asking for the size would wait out its read
+// limit here.
+TEST(Pop3Transcript, PipelinedHeaderAndSizeShareOneRoundTrip)
+{
+    ScriptedServer srv(std::string(LoggedInPipelining) + R"(
+        C: TOP 1 0
+        C: LIST 1
+        R: +OK\r\nSubject: first\r\n\r\n.\r\n+OK 1 120\r\n
+        C: TOP 2 0
+        C: LIST 2
+        S: +OK
+        S: Subject: second
+        S: .
+        S: +OK 2 lots
+        C: QUIT
+        S: +OK bye
+    )");
+    TIdPOP3 pop;
+    Aim(pop, srv);
+    pop.ReadTimeout = 2000;
+    pop.Connect();
+    ASSERT_TRUE(pop.CanPipeline());
+    TIdMessage message;
+    EXPECT_EQ(pop.FetchHeaderAndSize(1, message).Take(), 120);
+    EXPECT_EQ(message.Subject, "first");
+    EXPECT_EQ(pop.FetchHeaderAndSize(2, message).Take(), -1);
+    EXPECT_EQ(message.Subject, "second");
+    pop.Disconnect();
+    EXPECT_TRUE(srv.WaitDone());
+    EXPECT_TRUE(srv.Ok());
+}
+
+// Whichever of the two is refused, both replies are read: the next command
+// reads its own.
+TEST(Pop3Transcript, PipelinedRefusalsKeepTheRepliesInStep)
+{
+    ScriptedServer srv(std::string(LoggedInPipelining) + R"(
+        C: TOP 9 0
+        C: LIST 9
+        S: -ERR [SYS/TEMP] no message 9
+        S: -ERR no such message
+        C: TOP 1 0
+        C: LIST 1
+        R: +OK\r\nSubject: first\r\n.\r\n-ERR cannot size it\r\n
+        C: STAT
+        S: +OK 1 120
+        C: QUIT
+        S: +OK bye
+    )");
+    TIdPOP3 pop;
+    Aim(pop, srv);
+    pop.ReadTimeout = 2000;
+    pop.Connect();
+    TIdMessage message;
+    try
+    {
+        pop.FetchHeaderAndSize(9, message);
+        FAIL() << "a refused TOP was taken";
+    }
+    catch (const EIdReplyPOP3Error& e)
+    {
+        EXPECT_EQ(e.EnhancedCode, "[SYS/TEMP]");
+        EXPECT_NE(e.Message.find("no message 9"), std::string::npos) << e.Message;
+    }
+    // The refused size is raised only when it is taken.
+    const TIdPOP3ListAnswer answer = pop.FetchHeaderAndSize(1, message);
+    EXPECT_EQ(message.Subject, "first");
+    EXPECT_EQ(MessageOf<EIdReplyPOP3Error>([&] { answer.Take(); }), "cannot size it\r\n");
+    EXPECT_EQ(pop.CountMessages(), 1);
+    EXPECT_NO_THROW(pop.Disconnect());
+    EXPECT_TRUE(srv.WaitDone());
+    EXPECT_TRUE(srv.Ok());
+}
+
+// A server gone between the two replies is an error, not a size.
+TEST(Pop3Transcript, PipelinedSizeLostToAClosedConnection)
+{
+    ScriptedServer srv(std::string(LoggedInPipelining) + R"(
+        C: TOP 1 0
+        C: LIST 1
+        R: +OK\r\nSubject: first\r\n.\r\n
+        CLOSE
+    )");
+    TIdPOP3 pop;
+    Aim(pop, srv);
+    pop.ReadTimeout = 2000;
+    pop.Connect();
+    TIdMessage message;
+    EXPECT_THROW(pop.FetchHeaderAndSize(1, message), EIdConnClosedGracefully);
+    pop.Disconnect(false);
     EXPECT_TRUE(srv.WaitDone());
 }
 
