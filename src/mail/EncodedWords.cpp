@@ -311,11 +311,16 @@ std::string RawUtf8ToCodePage(const std::string& text, const std::string& codePa
 class Finder
 {
 public:
-    Finder(const std::string& text, std::string pattern, bool anyOf)
-        : FText(text), FPattern(std::move(pattern)), FAnyOf(anyOf)
+    // `pattern` is a literal: six finders are made for every decoded value.
+    Finder(const std::string& text, std::string_view pattern, bool anyOf)
+        : FText(text), FPattern(pattern), FAnyOf(anyOf)
     {
-        for (char c : FPattern)
-            FHighest = std::max(FHighest, static_cast<unsigned char>(c));
+        for (std::size_t i = 0; i < FPattern.size(); ++i)
+        {
+            FHighest = std::max(FHighest, static_cast<unsigned char>(FPattern[i]));
+            if (!FAnyOf && FPattern[i] == '?' && FAnchor == 0)
+                FAnchor = i;
+        }
     }
 
     std::size_t From(std::size_t pos)
@@ -383,7 +388,11 @@ private:
             if (!hit)
                 return npos;
             const std::size_t start = static_cast<std::size_t>(static_cast<const char*>(hit) - base) - FAnchor;
-            if (std::memcmp(base + start, FPattern.data(), n) == 0)
+            // A few bytes: a loop costs less than a call.
+            std::size_t k = 0;
+            while (k < n && base[start + k] == FPattern[k])
+                ++k;
+            if (k == n)
                 return start;
             at = start + FAnchor + 1;
         }
@@ -391,9 +400,10 @@ private:
     }
 
     const std::string& FText;
-    const std::string FPattern;
+    const std::string_view FPattern;
     const bool FAnyOf;
-    const std::size_t FAnchor = FAnyOf || FPattern.find('?') == npos ? 0 : FPattern.find('?');
+    // Where the pattern's first '?' is, the byte searched for.
+    std::size_t FAnchor = 0;
     // The highest code in the set: most text lies above a set of blanks.
     unsigned char FHighest = 0;
     bool FValid = false;
