@@ -55,6 +55,16 @@ const char* const LoggedInPipelining = R"(
     S: +OK logged in
 )";
 
+// Logged in there, with a read limit short enough for a client that waits
+// for one reply before it sends the next command to fail soon.
+void ConnectPipelining(TIdPOP3& pop, const ScriptedServer& srv)
+{
+    Aim(pop, srv);
+    pop.ReadTimeout = 2000;
+    pop.Connect();
+    ASSERT_TRUE(pop.CanPipeline());
+}
+
 // A client that gives up before logging in still says goodbye.
 const char* const QuitBeforeLogin = R"(
     S: +OK ready
@@ -202,10 +212,7 @@ TEST(Pop3Transcript, PipelinedHeaderAndSizeShareOneRoundTrip)
         S: +OK bye
     )");
     TIdPOP3 pop;
-    Aim(pop, srv);
-    pop.ReadTimeout = 2000;
-    pop.Connect();
-    ASSERT_TRUE(pop.CanPipeline());
+    ConnectPipelining(pop, srv);
     TIdMessage message;
     EXPECT_EQ(pop.FetchHeaderAndSize(1, message).Take(), 120);
     EXPECT_EQ(message.Subject, "first");
@@ -234,9 +241,7 @@ TEST(Pop3Transcript, PipelinedRefusalsKeepTheRepliesInStep)
         S: +OK bye
     )");
     TIdPOP3 pop;
-    Aim(pop, srv);
-    pop.ReadTimeout = 2000;
-    pop.Connect();
+    ConnectPipelining(pop, srv);
     TIdMessage message;
     try
     {
@@ -268,9 +273,7 @@ TEST(Pop3Transcript, PipelinedSizeLostToAClosedConnection)
         CLOSE
     )");
     TIdPOP3 pop;
-    Aim(pop, srv);
-    pop.ReadTimeout = 2000;
-    pop.Connect();
+    ConnectPipelining(pop, srv);
     TIdMessage message;
     EXPECT_THROW(pop.FetchHeaderAndSize(1, message), EIdConnClosedGracefully);
     pop.Disconnect(false);
