@@ -98,7 +98,7 @@ bool StartsWith(const std::string& text, const char* prefix)
 // ISO-8859-9); reading the labels as the supersets keeps such characters.
 // Windows names become the CP names the desktop code page uses. A language
 // suffix ("*en") is dropped.
-std::string SourceCharset(const std::string& charset)
+std::string ResolveCharset(const std::string& charset)
 {
     const std::string name = UpperCase(charset.substr(0, charset.find('*')));
     if (name == "ISO-8859-1" || name == "ISO8859-1" || name == "ISO_8859-1")
@@ -108,6 +108,21 @@ std::string SourceCharset(const std::string& charset)
     if (StartsWith(name, "WINDOWS-"))
         return "CP" + name.substr(8);
     return name;
+}
+
+// The labels of one mailbox are few, so each thread keeps the last ones.
+const std::string& SourceCharset(const std::string& charset)
+{
+    constexpr std::size_t Capacity = 4;
+    thread_local std::pair<std::string, std::string> known[Capacity];
+    thread_local std::size_t next = 0;
+    for (const auto& [label, name] : known)
+        if (!label.empty() && label == charset)
+            return name;
+    auto& slot = known[next];
+    next = (next + 1) % Capacity;
+    slot = {charset, ResolveCharset(charset)};
+    return slot.second;
 }
 
 // Charsets that hold ASCII as ASCII: text of ASCII bytes needs no conversion.
@@ -208,7 +223,16 @@ std::string ToCodePage(const std::string& bytes, const std::string& charset, con
 // there is a code page to convert to.
 bool OldMarker(const std::string& up, std::size_t at)
 {
-    return up.compare(at, 5, "=?ISO") == 0 || up.compare(at, 9, "=?WINDOWS") == 0 || up.compare(at, 6, "=?KOI8") == 0;
+    // A few bytes each: compared here rather than through calls.
+    auto startsAt = [&](std::string_view marker) {
+        if (up.size() - std::min(at, up.size()) < marker.size())
+            return false;
+        for (std::size_t k = 0; k < marker.size(); ++k)
+            if (up[at + k] != marker[k])
+                return false;
+        return true;
+    };
+    return startsAt("=?ISO") || startsAt("=?WINDOWS") || startsAt("=?KOI8");
 }
 
 // A word of another charset, converted without transliteration: false when

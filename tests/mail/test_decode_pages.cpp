@@ -43,7 +43,7 @@ std::string WholeWord(const std::string& bytes, const std::string& charset, cons
     return ConvertCharset(bytes, charset, page + "//TRANSLIT", out) ? out : bytes;
 }
 
-// More charsets than a thread keeps tables for, walked twice, into two
+// More charsets than a thread keeps tables or labels for, walked twice, into two
 // code pages.
 TEST(DecodePages, SingleByteWordsConvertAsTheWholeWordWould)
 {
