@@ -60,28 +60,9 @@ config="$work/config"
 write_hive "$config" <<EOF
 REGEDIT4
 
-[HKEY_CURRENT_USER\\Software\\ternbell]
-"EmailClient"=""
-"CheckingTime"=dword:00000005
-"NotifyOnlyNewMsg"=dword:00000001
-"RequiredPriority"=dword:00000004
-"ShowForm"=dword:00000001
-"PlaySound"=""
-"ScrLckBlinking"=dword:00000001
-"ShowIcon"="$folder/newmsg.ico"
-"Execute"="\\"$escaped_record\\" %ACCOUNT% %MSGID% %FROM% %SUBJECT% %SIZE%"
-"FormAutoHide"=dword:00000000
-"FormAnimation"=""
-"AccountsNo"=dword:00000001
+$(hive_check_settings 1 1 "$folder/newmsg.ico")
 
-[HKEY_CURRENT_USER\\Software\\ternbell\\Account1]
-"Caption"="Home"
-"UserName"="ann"
-"UserPassword"="secret"
-"HostAddress"="127.0.0.1"
-"HostPort"="$port"
-"IMAP4"=dword:00000000
-"AccountEnabled"=dword:00000001
+$(hive_account 1 Home ann "$port" 0)
 EOF
 
 # --- the program

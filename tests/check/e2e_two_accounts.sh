@@ -68,39 +68,11 @@ config="$work/config"
 write_hive "$config" <<EOF
 REGEDIT4
 
-[HKEY_CURRENT_USER\\Software\\ternbell]
-"EmailClient"=""
-"CheckingTime"=dword:00000005
-"NotifyOnlyNewMsg"=dword:00000001
-"RequiredPriority"=dword:00000004
-"ShowForm"=dword:00000001
-"PlaySound"=""
-"ScrLckBlinking"=dword:00000000
-"ShowIcon"=""
-"Execute"="\\"$escaped_record\\" %ACCOUNT% %MSGID% %FROM% %SUBJECT% %SIZE%"
-"FormAutoHide"=dword:00000000
-"FormAnimation"=""
-"AccountsNo"=dword:00000002
+$(hive_check_settings 2 0 "")
 
-[HKEY_CURRENT_USER\\Software\\ternbell\\Account1]
-"Caption"="Pop"
-"UserName"="ann"
-"UserPassword"="secret"
-"HostAddress"="127.0.0.1"
-"HostPort"="$pop3_port"
-"IMAP4"=dword:00000000
-"AccountEnabled"=dword:00000001
-$pop3_security
+$(hive_account 1 Pop ann "$pop3_port" 0 "$pop3_security")
 
-[HKEY_CURRENT_USER\\Software\\ternbell\\Account2]
-"Caption"="Imap"
-"UserName"="bob"
-"UserPassword"="secret"
-"HostAddress"="127.0.0.1"
-"HostPort"="$imap_port"
-"IMAP4"=dword:00000001
-"AccountEnabled"=dword:00000001
-$imap_security
+$(hive_account 2 Imap bob "$imap_port" 1 "$imap_security")
 EOF
 
 trust=()

@@ -70,14 +70,7 @@ REGEDIT4
 "FormAutoHide"=dword:00000000
 "AccountsNo"=dword:00000001
 
-[HKEY_CURRENT_USER\\Software\\ternbell\\Account1]
-"Caption"="Home"
-"UserName"="ann"
-"UserPassword"="secret"
-"HostAddress"="127.0.0.1"
-"HostPort"="$port"
-"IMAP4"=dword:00000000
-"AccountEnabled"=dword:00000001
+$(hive_account 1 Home ann "$port" 0)
 EOF
 
 start_ternbell "$exe" "$config" -u LC_ALL -u LC_MESSAGES -u LANGUAGE LANG="$lang_value"

@@ -84,6 +84,13 @@ stop_xsession() {
 #                        $work/out; $escaped_record is its path quoted for a
 #                        hive string
 #   write_hive <config>  the hive file from standard input, private
+#   hive_check_settings <accounts> <blinking 0|1> <icon>
+#                        the program's section of a hive for a check run:
+#                        a check every 5 s, the window shown, no sound, the
+#                        recorder as the Execute command
+#   hive_account <n> <caption> <user> <port> <imap4 0|1> [line]
+#                        account n on 127.0.0.1, password "secret"; the
+#                        line, when given, is added as it is
 #   start_ternbell <exe> <config> [env arguments...]
 #                        starts it on this display with only this hive and
 #                        no desktop data; output to $work/ternbell.log
@@ -123,6 +130,38 @@ write_hive() {
         umask 077
         cat >"$1/ternbell/user.reg"
     )
+}
+
+hive_check_settings() {
+    cat <<EOF
+[HKEY_CURRENT_USER\\Software\\ternbell]
+"EmailClient"=""
+"CheckingTime"=dword:00000005
+"NotifyOnlyNewMsg"=dword:00000001
+"RequiredPriority"=dword:00000004
+"ShowForm"=dword:00000001
+"PlaySound"=""
+"ScrLckBlinking"=dword:0000000$2
+"ShowIcon"="$3"
+"Execute"="\\"$escaped_record\\" %ACCOUNT% %MSGID% %FROM% %SUBJECT% %SIZE%"
+"FormAutoHide"=dword:00000000
+"FormAnimation"=""
+"AccountsNo"=dword:0000000$1
+EOF
+}
+
+hive_account() {
+    cat <<EOF
+[HKEY_CURRENT_USER\\Software\\ternbell\\Account$1]
+"Caption"="$2"
+"UserName"="$3"
+"UserPassword"="secret"
+"HostAddress"="127.0.0.1"
+"HostPort"="$4"
+"IMAP4"=dword:0000000$5
+"AccountEnabled"=dword:00000001
+EOF
+    [ -z "${6:-}" ] || printf '%s\n' "$6"
 }
 
 start_ternbell() {
