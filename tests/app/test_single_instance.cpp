@@ -155,14 +155,20 @@ TEST_F(SingleInstanceServeTest, SilentPeersDoNotKeepALaterStartWaiting)
     ExpectStillServes();
 }
 
-struct TStallCase
+// What one peer sends, named for the test's label.
+struct TPeerBytes
 {
     const char* name;
     QByteArray bytes;
 };
 
+std::string PeerBytesName(const ::testing::TestParamInfo<TPeerBytes>& info)
+{
+    return info.param.name;
+}
+
 class SingleInstanceStallTest : public SingleInstanceServeTest,
-                                public ::testing::WithParamInterface<TStallCase>
+                                public ::testing::WithParamInterface<TPeerBytes>
 {
 };
 
@@ -182,8 +188,8 @@ TEST_P(SingleInstanceStallTest, PeerWithoutAWholeRequestIsClosedInTime)
 }
 
 INSTANTIATE_TEST_SUITE_P(Stalls, SingleInstanceStallTest,
-                         ::testing::Values(TStallCase{"silent", {}}, TStallCase{"half_request", "sho"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         ::testing::Values(TPeerBytes{"silent", {}}, TPeerBytes{"half_request", "sho"}),
+                         PeerBytesName);
 
 TEST_F(SingleInstanceServeTest, ManyPeersAreNotAllHeld)
 {
@@ -211,14 +217,8 @@ TEST_F(SingleInstanceServeTest, ManyPeersAreNotAllHeld)
     ExpectStillServes();
 }
 
-struct TJunkCase
-{
-    const char* name;
-    QByteArray bytes;
-};
-
 class SingleInstanceJunkTest : public SingleInstanceServeTest,
-                               public ::testing::WithParamInterface<TJunkCase>
+                               public ::testing::WithParamInterface<TPeerBytes>
 {
 };
 
@@ -241,13 +241,13 @@ TEST_P(SingleInstanceJunkTest, IsClosedWithoutAnAnswerAndTheInstanceGoesOn)
 
 INSTANTIATE_TEST_SUITE_P(
     Junk, SingleInstanceJunkTest,
-    ::testing::Values(TJunkCase{"show_without_line_end", "show"}, TJunkCase{"upper_case", "SHOW\n"},
-                      TJunkCase{"crlf", "show\r\n"}, TJunkCase{"nul_inside", QByteArray("sh\0ow\n", 6)},
-                      TJunkCase{"leading_nul", QByteArray("\0show\n", 6)},
-                      TJunkCase{"binary", "\xff\xfe\x01\n"},
-                      TJunkCase{"long_line", QByteArray(80, 's') + "\n"},
-                      TJunkCase{"long_line_then_show", QByteArray(100, ' ') + "show\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    ::testing::Values(TPeerBytes{"show_without_line_end", "show"}, TPeerBytes{"upper_case", "SHOW\n"},
+                      TPeerBytes{"crlf", "show\r\n"}, TPeerBytes{"nul_inside", QByteArray("sh\0ow\n", 6)},
+                      TPeerBytes{"leading_nul", QByteArray("\0show\n", 6)},
+                      TPeerBytes{"binary", "\xff\xfe\x01\n"},
+                      TPeerBytes{"long_line", QByteArray(80, 's') + "\n"},
+                      TPeerBytes{"long_line_then_show", QByteArray(100, ' ') + "show\n"}),
+    PeerBytesName);
 
 TEST_F(SingleInstanceServeTest, RequestInPiecesIsAnswered)
 {
