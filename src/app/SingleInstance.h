@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Descriptor.h"
+#include "platform/Descriptor.h"
 
 #include <QObject>
 #include <QString>

@@ -1,6 +1,7 @@
 #include "platform/Hive.h"
 
 #include "platform/AsciiText.h"
+#include "platform/Descriptor.h"
 
 #include <cerrno>
 #include <climits>
@@ -259,26 +260,6 @@ std::string DataText(const THiveValue& v)
 
 // --- file helpers -------------------------------------------------------------
 
-class TFd
-{
-public:
-    explicit TFd(int fd = -1) : FDescriptor(fd) {}
-    ~TFd() { reset(); }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int get() const { return FDescriptor; }
-    void reset(int fd = -1)
-    {
-        if (FDescriptor >= 0)
-            ::close(FDescriptor);
-        FDescriptor = fd;
-    }
-    int release() { return std::exchange(FDescriptor, -1); }
-
-private:
-    int FDescriptor;
-};
-
 // Holds the exclusive lock on the lock file beside the hive.
 class THiveLock
 {
@@ -286,18 +267,18 @@ public:
     explicit THiveLock(const std::string& hivePath)
         : FDescriptor(::open((hivePath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600))
     {
-        if (FDescriptor.get() < 0)
+        if (FDescriptor.Get() < 0)
             throw Exception("Cannot lock " + hivePath + ": " + std::strerror(errno));
-        while (::flock(FDescriptor.get(), LOCK_EX) != 0)
+        while (::flock(FDescriptor.Get(), LOCK_EX) != 0)
             if (errno != EINTR)
                 throw Exception("Cannot lock " + hivePath + ": " + std::strerror(errno));
     }
-    ~THiveLock() { ::flock(FDescriptor.get(), LOCK_UN); }
+    ~THiveLock() { ::flock(FDescriptor.Get(), LOCK_UN); }
     THiveLock(const THiveLock&) = delete;
     THiveLock& operator=(const THiveLock&) = delete;
 
 private:
-    TFd FDescriptor;
+    TDescriptor FDescriptor;
 };
 
 std::string FolderOf(const std::string& path)
@@ -335,8 +316,8 @@ enum class TRead
 TRead ReadWhole(const std::string& path, std::string& text)
 {
     text.clear();
-    TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0)
+    TDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.Get() < 0)
     {
         if (errno == ENOENT)
             return TRead::Missing;
@@ -345,7 +326,7 @@ TRead ReadWhole(const std::string& path, std::string& text)
     char buf[65536];
     while (true)
     {
-        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        const ssize_t n = ::read(fd.Get(), buf, sizeof buf);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -423,16 +404,16 @@ void WriteAll(int fd, const std::string& text)
 void ReplaceFile(const std::string& path, const std::string& text)
 {
     std::string temp = path + ".tmp-XXXXXX";
-    TFd fd(::mkostemp(temp.data(), O_CLOEXEC));
-    if (fd.get() < 0)
+    TDescriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
+    if (fd.Get() < 0)
         throw Exception("Cannot write " + path + ": " + std::strerror(errno));
     try
     {
-        ::fchmod(fd.get(), 0600);
-        WriteAll(fd.get(), text);
-        if (::fsync(fd.get()) != 0)
+        ::fchmod(fd.Get(), 0600);
+        WriteAll(fd.Get(), text);
+        if (::fsync(fd.Get()) != 0)
             throw Exception(std::string("fsync failed: ") + std::strerror(errno));
-        if (::close(fd.release()) != 0)
+        if (::close(fd.Release()) != 0)
             throw Exception(std::string("close failed: ") + std::strerror(errno));
         if (ReplaceHook())
             ReplaceHook()(temp);
@@ -452,9 +433,9 @@ void ReplaceFile(const std::string& path, const std::string& text)
         throw;
     }
     // Make the rename itself durable.
-    TFd dir(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0)
-        ::fsync(dir.get());
+    TDescriptor dir(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.Valid())
+        ::fsync(dir.Get());
 }
 
 // Reads and parses; an unparseable file goes aside. Call with the lock held.
