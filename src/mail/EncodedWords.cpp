@@ -332,11 +332,11 @@ std::string RawUtf8ToCodePage(const std::string& text, const std::string& codePa
 // The first occurrence of a pattern (or of any character of a set) at or after
 // a position, remembered between calls. The decoder's searches move forward,
 // so each stretch of text is scanned about once instead of once per candidate.
-class Finder
+class TFinder
 {
 public:
     // `pattern` is a literal: six finders are made for every decoded value.
-    Finder(const std::string& text, std::string_view pattern, bool anyOf)
+    TFinder(const std::string& text, std::string_view pattern, bool anyOf)
         : FText(text), FPattern(pattern), FAnyOf(anyOf)
     {
         for (std::size_t i = 0; i < FPattern.size(); ++i)
@@ -516,12 +516,12 @@ std::string DecodeWords(const std::string& text, const std::string& codePage, bo
     out.reserve(text.size());
     std::size_t cur = 0;
 
-    Finder iso(up, "=?ISO", false);
-    Finder windows(up, "=?WINDOWS", false);
-    Finder koi8(up, "=?KOI8", false);
-    Finder close(up, "?=", false);
-    Finder white(up, " \t\r\n", true);
-    Finder other(up, "=?", false);
+    TFinder iso(up, "=?ISO", false);
+    TFinder windows(up, "=?WINDOWS", false);
+    TFinder koi8(up, "=?KOI8", false);
+    TFinder close(up, "?=", false);
+    TFinder white(up, " \t\r\n", true);
+    TFinder other(up, "=?", false);
     // Words of other charsets, only with a code page to convert them to.
     auto otherFrom = [&](std::size_t from) {
         std::size_t s = codePage.empty() ? npos : other.From(from);
@@ -604,7 +604,7 @@ std::string DecodeWords(const std::string& text, const std::string& codePage, bo
             std::copy(word.begin(), word.end(), buf.begin() + static_cast<std::ptrdiff_t>(cur));
             const std::string upper = UpperCase(word);
             std::copy(upper.begin(), upper.end(), up.begin() + static_cast<std::ptrdiff_t>(cur));
-            for (Finder* f : {&iso, &windows, &koi8, &close, &white, &other})
+            for (TFinder* f : {&iso, &windows, &koi8, &close, &white, &other})
                 f->Rewritten(cur, end);
             next = cur + 1;
         }

@@ -32,10 +32,10 @@ std::string Escape(const std::string& text)
 // A fixed set of characters as a table: find_first_of looks each character
 // of the text up in the set with a call of its own, and addresses are
 // parsed for every header fetched.
-class CharSet
+class TCharSet
 {
 public:
-    explicit CharSet(const std::string& chars)
+    explicit TCharSet(const std::string& chars)
     {
         for (char c : chars)
             FIn[static_cast<unsigned char>(c)] = true;
@@ -57,16 +57,16 @@ private:
 };
 
 // Delimiters of one address outside quotes, comments and the address proper.
-const CharSet kItemDelimiters("(\"< @\t");
+const TCharSet kItemDelimiters("(\"< @\t");
 // Delimiters of an address list outside quotes and comments.
-const CharSet kListDelimiters(":;(\", \t");
-const CharSet kInComment("()\\");
-const CharSet kInQuote("\"\\");
-const CharSet kInBracketedDomain(".>(");
-const CharSet kInDomain(".( ");
-const CharSet kInAddress("\"(@>");
-const CharSet kLocalPart(LocalPartChars);
-const CharSet kName(NameChars);
+const TCharSet kListDelimiters(":;(\", \t");
+const TCharSet kInComment("()\\");
+const TCharSet kInQuote("\"\\");
+const TCharSet kInBracketedDomain(".>(");
+const TCharSet kInDomain(".( ");
+const TCharSet kInAddress("\"(@>");
+const TCharSet kLocalPart(LocalPartChars);
+const TCharSet kName(NameChars);
 
 } // namespace
 
@@ -238,7 +238,7 @@ void TIdEMailAddressItem::SetText(const std::string& text)
             break;
         }
 
-        const CharSet* next;
+        const TCharSet* next;
         if (depth > 0)
             next = &kInComment;
         else if (inQuote)
@@ -350,7 +350,7 @@ void TIdEMailAddressList::ParseAddressList(const std::string& text)
         }
         }
 
-        const CharSet* next;
+        const TCharSet* next;
         if (depth > 0)
             next = &kInComment;
         else if (inQuote)
