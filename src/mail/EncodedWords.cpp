@@ -3,13 +3,14 @@
 #include "platform/AsciiText.h"
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
+#include "platform/RecentValues.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <memory>
 #include <string_view>
-#include <vector>
+#include <tuple>
 
 using namespace AsciiText;
 
@@ -113,16 +114,8 @@ std::string ResolveCharset(const std::string& charset)
 // The labels of one mailbox are few, so each thread keeps the last ones.
 const std::string& SourceCharset(const std::string& charset)
 {
-    constexpr std::size_t Capacity = 4;
-    thread_local std::pair<std::string, std::string> known[Capacity];
-    thread_local std::size_t next = 0;
-    for (const auto& [label, name] : known)
-        if (!label.empty() && label == charset)
-            return name;
-    auto& slot = known[next];
-    next = (next + 1) % Capacity;
-    slot = {charset, ResolveCharset(charset)};
-    return slot.second;
+    thread_local TRecentValues<std::string, std::string, 4> names;
+    return *names.Get(charset, [&] { return std::make_unique<std::string>(ResolveCharset(charset)); });
 }
 
 // Charsets that hold ASCII as ASCII: text of ASCII bytes needs no conversion.
@@ -146,8 +139,6 @@ bool SingleByteCharset(const std::string& name)
 // what iconv gives for the whole word, at a fraction of the cost of a call.
 struct ByteTable
 {
-    std::string From;
-    std::string To;
     bool Known = false; // iconv knows the pair
     bool Bad[256] = {};
     std::string Out[256];
@@ -157,28 +148,15 @@ struct ByteTable
 // charset names come from mail.
 const ByteTable& TableFor(const std::string& from, const std::string& to)
 {
-    constexpr std::size_t Capacity = 8;
-    thread_local std::vector<std::unique_ptr<ByteTable>> tables;
-    for (std::size_t i = 0; i < tables.size(); ++i)
-    {
-        if (tables[i]->From == from && tables[i]->To == to)
-        {
-            std::rotate(tables.begin(), tables.begin() + static_cast<std::ptrdiff_t>(i),
-                        tables.begin() + static_cast<std::ptrdiff_t>(i) + 1);
-            return *tables.front();
-        }
-    }
-    auto table = std::make_unique<ByteTable>();
-    table->From = from;
-    table->To = to;
-    std::string none;
-    table->Known = ConvertCharset({}, from, to, none);
-    for (int b = 0; table->Known && b < 256; ++b)
-        table->Bad[b] = !ConvertCharset(std::string(1, static_cast<char>(b)), from, to, table->Out[b]);
-    if (tables.size() == Capacity)
-        tables.pop_back();
-    tables.insert(tables.begin(), std::move(table));
-    return *tables.front();
+    thread_local TRecentValues<std::tuple<std::string, std::string>, ByteTable, 8> tables;
+    return *tables.Get(std::tie(from, to), [&] {
+        auto table = std::make_unique<ByteTable>();
+        std::string none;
+        table->Known = ConvertCharset({}, from, to, none);
+        for (int b = 0; table->Known && b < 256; ++b)
+            table->Bad[b] = !ConvertCharset(std::string(1, static_cast<char>(b)), from, to, table->Out[b]);
+        return table;
+    });
 }
 
 // False when a byte has no place in the code page, as for ConvertCharset.

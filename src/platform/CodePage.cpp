@@ -1,5 +1,7 @@
 #include "platform/CodePage.h"
 
+#include "platform/RecentValues.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -7,7 +9,8 @@
 #include <cstdlib>
 #include <iconv.h>
 #include <memory>
-#include <vector>
+#include <string>
+#include <tuple>
 
 namespace {
 
@@ -55,63 +58,25 @@ private:
 
 // Opening a converter costs far more than most conversions (every decoded
 // word, every row's texts), so each thread keeps the ones it used last. A
-// descriptor carries shift state and must not be shared between threads;
-// the charset names come from mail headers, so the cache is bounded.
-class ConverterCache
-{
-public:
-    static constexpr std::size_t Capacity = 16;
-
-    // The converter for the pair, reset to its initial state; null when
-    // iconv does not know the pair.
-    iconv_t Get(const char* to, const char* from)
-    {
-        for (std::size_t i = 0; i < FEntries.size(); ++i)
-        {
-            if (FEntries[i]->To == to && FEntries[i]->From == from)
-            {
-                // Most recently used first; the last one goes when full.
-                std::rotate(FEntries.begin(), FEntries.begin() + static_cast<std::ptrdiff_t>(i),
-                            FEntries.begin() + static_cast<std::ptrdiff_t>(i) + 1);
-                return Ready(*FEntries.front());
-            }
-        }
-        auto entry = std::make_unique<Entry>(to, from);
-        // Only an unknown pair is worth remembering as a failure; running
-        // out of memory or descriptors may pass.
-        if (!entry->Converter.valid() && entry->Converter.error() != EINVAL)
-            return nullptr;
-        if (FEntries.size() == Capacity)
-            FEntries.pop_back();
-        FEntries.insert(FEntries.begin(), std::move(entry));
-        return Ready(*FEntries.front());
-    }
-
-private:
-    struct Entry
-    {
-        Entry(const char* to, const char* from) : To(to), From(from), Converter(to, from) {}
-        std::string To;
-        std::string From;
-        Iconv Converter;
-    };
-
-    static iconv_t Ready(Entry& e)
-    {
-        if (!e.Converter.valid())
-            return nullptr;
-        // Whatever shift state the last use left behind goes.
-        iconv(e.Converter.get(), nullptr, nullptr, nullptr, nullptr);
-        return e.Converter.get();
-    }
-
-    std::vector<std::unique_ptr<Entry>> FEntries;
-};
-
+// descriptor carries shift state and must not be shared between threads.
+// The converter comes reset to its initial state; null when iconv does not
+// know the pair.
 iconv_t CachedConverter(const char* to, const char* from)
 {
-    thread_local ConverterCache cache;
-    return cache.Get(to, from);
+    thread_local TRecentValues<std::tuple<std::string, std::string>, Iconv, 16> converters;
+    Iconv* converter = converters.Get(std::make_tuple(to, from), [&] {
+        auto made = std::make_unique<Iconv>(to, from);
+        // Only an unknown pair is worth remembering as a failure; running
+        // out of memory or descriptors may pass.
+        if (!made->valid() && made->error() != EINVAL)
+            made.reset();
+        return made;
+    });
+    if (!converter || !converter->valid())
+        return nullptr;
+    // Whatever shift state the last use left behind goes.
+    iconv(converter->get(), nullptr, nullptr, nullptr, nullptr);
+    return converter->get();
 }
 
 // Runs the whole input through cd; on an invalid or unconvertible byte it
