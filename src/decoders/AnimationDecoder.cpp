@@ -70,7 +70,8 @@ public:
 private:
     void Add(const AVFrame* frame)
     {
-        if (frame->width <= 0 || frame->height <= 0 || frame->width > MaxAnimationSide || frame->height > MaxAnimationSide)
+        if (frame->width <= 0 || frame->height <= 0 || frame->width > MaxAnimationSide ||
+            frame->height > MaxAnimationSide)
             Fail(FFileName, "the picture size is not supported");
         if (int(FFrames.size()) >= MaxAnimationFrames)
             Fail(FFileName, "too many frames");
@@ -130,7 +131,7 @@ TAnimationClip Decode(const std::string& path, const std::string& fileName)
     TAnimationClip clip;
     AVRational rate = stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
     if (rate.num > 0 && rate.den > 0)
-        clip.FrameInterval = int(std::clamp(1000.0 * rate.den / rate.num + 0.5, 10.0, 10000.0));
+        clip.FrameInterval = FrameIntervalOf(rate.den, rate.num);
 
     std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
     std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());

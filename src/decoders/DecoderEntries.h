@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QImage>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -13,8 +14,9 @@ class QObject;
 // What the decoder module hands back, and its entry points. The module holds
 // the decoding libraries (FFmpeg, libsndfile) and the audio output (Qt
 // Multimedia); the program loads it the first time a sound or an animation is
-// needed, so a tray icon at rest does not map them. Paths are in the file system's encoding; file names are the desktop
-// text the messages quote. An entry answers an empty error text on success.
+// needed, so a tray icon at rest does not map them. Paths are in the file
+// system's encoding; file names are the desktop text the messages quote. An
+// entry answers an empty error text on success.
 
 // A decoded wave: interleaved signed 16-bit samples.
 struct TWaveSound
@@ -37,6 +39,14 @@ struct TAnimationClip
 // Bounds on an animation: a notification clip is a few dozen small frames.
 constexpr int MaxAnimationFrames = 2000;
 constexpr int MaxAnimationSide = 2048;
+
+// Milliseconds per frame of a clip of `rate` frames in `scale` seconds,
+// between 10 ms and 10 s. Clamped before the conversion: a file may claim
+// hours per frame.
+inline int FrameIntervalOf(double scale, double rate)
+{
+    return int(std::clamp(1000.0 * scale / rate + 0.5, 10.0, 10000.0));
+}
 
 // Largest sound we decode into memory; a notification chime is a few KB.
 constexpr int64_t MaxWaveBytes = 256LL * 1024 * 1024;

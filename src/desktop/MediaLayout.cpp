@@ -45,12 +45,6 @@ std::string WaveLayoutError(std::string_view head, uint64_t fileSize)
 namespace
 {
 
-int IntervalOf(uint32_t scale, uint32_t rate)
-{
-    // Clamped before the conversion: a header may claim hours per frame.
-    return int(std::clamp(1000.0 * scale / rate + 0.5, 10.0, 10000.0));
-}
-
 // Reads the main header and the first video stream header from the chunks of
 // the header list, [begin, end) of `head`.
 void ReadHeaderList(std::string_view head, uint64_t begin, uint64_t end, TAnimationHeader& header,
@@ -67,7 +61,7 @@ void ReadHeaderList(std::string_view head, uint64_t begin, uint64_t end, TAnimat
         {
             haveMain = true;
             if (const uint32_t micro = RiffUInt32(data, 0))
-                header.FrameInterval = IntervalOf(micro, 1000);
+                header.FrameInterval = FrameIntervalOf(micro, 1000000);
             header.FrameCount = int(std::min<uint32_t>(RiffUInt32(data, 16), MaxAnimationFrames + 1u));
             header.Width = int(std::min<uint32_t>(RiffUInt32(data, 32), MaxAnimationSide + 1u));
             header.Height = int(std::min<uint32_t>(RiffUInt32(data, 36), MaxAnimationSide + 1u));
@@ -82,7 +76,7 @@ void ReadHeaderList(std::string_view head, uint64_t begin, uint64_t end, TAnimat
                 const uint32_t scale = RiffUInt32(strh, 20);
                 const uint32_t rate = RiffUInt32(strh, 24);
                 if (scale > 0 && rate > 0)
-                    header.FrameInterval = IntervalOf(scale, rate);
+                    header.FrameInterval = FrameIntervalOf(scale, rate);
                 if (const uint32_t length = RiffUInt32(strh, 32))
                     header.FrameCount = int(std::min<uint32_t>(length, MaxAnimationFrames + 1u));
             }

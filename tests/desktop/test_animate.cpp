@@ -209,6 +209,9 @@ TEST(AnimationLayout, TellsPlayableFilesFromBrokenOnes)
         const char* error;
     } cases[] = {
         {"whole", whole, 0, ""},
+        // Without a rate in the stream header the main header's time per
+        // frame, in microseconds, counts.
+        {"stream_without_rate", Avi(12, 72, 62, "vids", std::string(40, 'x'), 0), 0, ""},
         {"frames_cut_short", whole.substr(0, whole.size() - 10), 0, "its frames are cut short"},
         {"not_riff", "RIFX" + whole.substr(4), 0, "the file cannot be opened as AVI"},
         {"wave_not_avi", whole.substr(0, 8) + "WAVE" + whole.substr(12), 0, "the file cannot be opened as AVI"},
