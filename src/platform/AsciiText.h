@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // Text helpers for 8-bit protocol and file text: blanks are the codes 0 to
 // 32, and casing touches the ASCII letters only, so bytes above 127 pass
@@ -94,11 +95,11 @@ inline int HexDigitValue(char c)
 }
 
 // Equal but for the case of ASCII letters.
-inline bool SameText(const std::string& a, const std::string& b)
+inline bool SameText(std::string_view a, std::string_view b)
 {
     if (a.size() != b.size())
         return false;
-    for (std::string::size_type i = 0; i < a.size(); ++i)
+    for (std::size_t i = 0; i < a.size(); ++i)
         if (UpperChar(a[i]) != UpperChar(b[i]))
             return false;
     return true;
