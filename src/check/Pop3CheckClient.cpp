@@ -34,6 +34,7 @@ void TPop3CheckClient::Connect()
     FStalled = false;
     FSizeOf = 0;
     GuardSession(FStalled, [this] { FClient.Connect(); });
+    FPipelining = FClient.CanPipeline();
 }
 
 int TPop3CheckClient::MessageCount()
@@ -63,7 +64,7 @@ TFetchedHeader TPop3CheckClient::FetchHeader(int i)
 
 TFetchedHeader TPop3CheckClient::FetchHeaderThenSize(int i)
 {
-    if (!FClient.CanPipeline())
+    if (!FPipelining)
         return FetchHeader(i);
     return GuardSession(FStalled, [this, i] {
         FSizeOf = 0;

@@ -43,6 +43,8 @@ public:
 private:
     TIdPOP3& FClient;
     bool FStalled = false;
+    // Whether the server of this session takes commands ahead.
+    bool FPipelining = false;
     // The size read with the header of message FSizeOf (0: none).
     int FSizeOf = 0;
     TIdPOP3ListAnswer FSize;

@@ -197,8 +197,11 @@ int TIdPOP3::MessageSize(int number)
 bool TIdPOP3::CanPipeline() const
 {
     for (const std::string& capability : ServerCapabilities)
-        if (AsciiText::SameText(capability.substr(0, capability.find(' ')), "PIPELINING"))
+    {
+        const std::string_view tag = std::string_view(capability).substr(0, capability.find(' '));
+        if (AsciiText::SameText(tag, "PIPELINING"))
             return true;
+    }
     return false;
 }
 
