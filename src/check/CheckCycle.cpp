@@ -6,6 +6,7 @@
 #include "check/MessageRows.h"
 #include "check/Utils.h"
 #include "i18n/Translate.h"
+#include "mail/IdMessage.h"
 
 #include <algorithm>
 #include <exception>
@@ -25,6 +26,11 @@ std::string RowText(const std::string& text)
 }
 
 } // namespace
+
+TFetchedHeader FetchedHeaderOf(TIdMessage& message)
+{
+    return TFetchedHeader{message.FromText(), message.Subject, static_cast<int>(message.Priority)};
+}
 
 void TCheckCycle::RunChecks()
 {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+class TIdMessage;
 class TMessageRows;
 
 // The settings a cycle reads, as the settings window's controls hold them.
@@ -35,6 +36,9 @@ struct TFetchedHeader
     std::string Subject; // decoded
     int Priority = 2;    // 0 highest .. 4 lowest, or an out-of-range byte
 };
+
+// What the cycle keeps of a message a client has fetched the header of.
+TFetchedHeader FetchedHeaderOf(TIdMessage& message);
 
 // A mail client as one account check drives it. Every failing call raises.
 class TCheckClient

@@ -63,8 +63,7 @@ TFetchedHeader TImap4CheckClient::FetchHeader(int i)
         TIdMessage message;
         message.CheckFieldsOnly = true;
         FClient.FetchHeader(Hit(i), message);
-        return TFetchedHeader{message.FromText(), message.Subject,
-                              static_cast<int>(message.Priority)};
+        return FetchedHeaderOf(message);
     });
 }
 

@@ -42,23 +42,13 @@ int TPop3CheckClient::MessageCount()
     return GuardSession(FStalled, [this] { return FClient.CountMessages(); });
 }
 
-namespace
-{
-
-TFetchedHeader HeaderOf(TIdMessage& message)
-{
-    return TFetchedHeader{message.FromText(), message.Subject, static_cast<int>(message.Priority)};
-}
-
-} // namespace
-
 TFetchedHeader TPop3CheckClient::FetchHeader(int i)
 {
     return GuardSession(FStalled, [this, i] {
         TIdMessage message;
         message.CheckFieldsOnly = true;
         FClient.FetchHeader(i, message);
-        return HeaderOf(message);
+        return FetchedHeaderOf(message);
     });
 }
 
@@ -72,7 +62,7 @@ TFetchedHeader TPop3CheckClient::FetchHeaderThenSize(int i)
         message.CheckFieldsOnly = true;
         FSize = FClient.FetchHeaderAndSize(i, message);
         FSizeOf = i;
-        return HeaderOf(message);
+        return FetchedHeaderOf(message);
     });
 }
 
