@@ -14,13 +14,12 @@
 //
 // Run:  build/bench/bench_repeat_check
 #include "app/MailCheck.h"
+#include "app/TrayParts.h"
 #include "check/Account.h"
 #include "check/CheckCycle.h"
 #include "check/MessageRows.h"
-#include "config/AccountRows.h"
-#include "config/ConfigStore.h"
+#include "config/Config.h"
 #include "config/ProcessFlags.h"
-#include "config/SettingsForm.h"
 #include "desktop/DecoderModule.h"
 #include "desktop/Dialogs.h"
 #include "notify/NewMailForm.h"
@@ -28,10 +27,7 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QCheckBox>
-#include <QLineEdit>
 #include <QTemporaryDir>
-#include <QTreeWidget>
 
 #include <algorithm>
 #include <chrono>
@@ -66,26 +62,25 @@ public:
     int Count;
 };
 
-// The settings and notification windows as the program makes them, with one
+// The notification window and the tray as the program makes them, with one
 // account and no notification but the window.
+TConfig BenchConfig()
+{
+    TConfig config;
+    Account account;
+    account.Caption = "Bench";
+    account.Host = "mail.example.org";
+    config.Accounts = {account};
+    config.ShowForm = true;
+    return config;
+}
+
 class TCheckBench
 {
 public:
-    explicit TCheckBench(int count) : FClient(count), FCheck(FSettings, FNewMail, FClient, FClient)
+    explicit TCheckBench(int count)
+        : FConfig(BenchConfig()), FClient(count), FCheck(FTray, FNewMail, FConfig, FClient, FClient)
     {
-        FSettings.frmNewMail = &FNewMail;
-        LoadFromRegistry(FSettings, FNewMail);
-        FSettings.hide();
-        FSettings.lvwAccounts->clear();
-        Account account;
-        account.Caption = "Bench";
-        account.Host = "mail.example.org";
-        AppendAccountRow(FSettings.lvwAccounts, account);
-        FSettings.chkShowForm->setChecked(true);
-        FSettings.chkSilentMode->setChecked(false);
-        FSettings.txtSound->clear();
-        FSettings.txtShowIcon->clear();
-        FSettings.txtExecute->clear();
         FNewMail.show();
         QCoreApplication::processEvents();
     }
@@ -110,8 +105,9 @@ public:
     }
 
 private:
-    TfrmSettings FSettings;
+    TTrayParts FTray;
     TfrmNewMail FNewMail;
+    const TConfig FConfig;
     TMemoryClient FClient;
     TMailCheck FCheck;
 };

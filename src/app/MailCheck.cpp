@@ -1,36 +1,41 @@
 #include "app/MailCheck.h"
 
+#include "app/TrayParts.h"
 #include "check/Blinker.h"
 #include "check/CheckCycle.h"
 #include "check/CheckRules.h"
 #include "check/MessageRows.h"
-#include "check/Imap4CheckClient.h"
-#include "config/AccountRows.h"
+#include "config/Config.h"
 #include "config/ProcessFlags.h"
-#include "config/SettingsForm.h"
 #include "desktop/Application.h"
+#include "desktop/MediaPlayer.h"
+#include "desktop/ScrollLock.h"
 #include "desktop/TrayIcon.h"
-#include "desktop/UpDownControl.h"
 #include "i18n/Translate.h"
 #include "notify/NewMailForm.h"
 #include "platform/CodePage.h"
-#include "desktop/MediaPlayer.h"
 #include "platform/Process.h"
-#include "desktop/ScrollLock.h"
 
-#include <QCheckBox>
-#include <QComboBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QTimer>
-#include <QTreeWidget>
+
+#include <utility>
 
 namespace
 {
 
-std::string Text(const QLineEdit* edit)
+TCycleConfig CycleConfigOf(const TConfig& c)
 {
-    return ToCodePage(edit->text());
+    TCycleConfig cycle;
+    cycle.Settings.NotifyOnlyNewMsg = c.NotifyOnlyNewMsg;
+    cycle.Settings.RequiredPriority = c.RequiredPriority;
+    cycle.Settings.SilentMode = c.ScrLckBlinking > 0;
+    cycle.Settings.Sound = c.PlaySound;
+    cycle.Settings.ShowForm = c.ShowForm;
+    cycle.Settings.ShowIcon = c.ShowIcon;
+    cycle.Settings.Execute = c.Execute;
+    cycle.Accounts = c.Accounts;
+    return cycle;
 }
 
 // The tray keeps at most this much of a balloon's title and text.
@@ -39,60 +44,28 @@ constexpr std::size_t BalloonTextLimit = 255;
 
 } // namespace
 
-class TMailCheck::THost : public TCycleHost
+class TMailCheck::THost : public TCycleOutput
 {
 public:
-    THost(TMailCheck& owner, TfrmSettings& settings, TfrmNewMail& newMail, TCheckClient& pop3,
-          TCheckClient& imap4)
-        : Owner(owner), SettingsForm(settings), NewMail(newMail), Pop3(pop3), Imap4(imap4),
-          List(*newMail.lvwMessages,
-               [&newMail](int image) { return newMail.imlMessages.value(image); }),
-          Blink(*settings.timBlinking,
-                [&settings] { return static_cast<int>(static_cast<uint16_t>(
-                                  settings.spnLedActiveTime->Position())); },
+    THost(TMailCheck& owner, TTrayParts& tray, TfrmNewMail& newMail, const TConfig& config,
+          TCheckClient& pop3, TCheckClient& imap4)
+        : Owner(owner), Tray(tray), NewMail(newMail), Config(config),
+          Blink(*tray.timBlinking,
+                [&config] { return static_cast<int>(static_cast<uint16_t>(config.ScrLckBlinking)); },
                 TScrollLockLed{[] { return ScrollLockLedOn(); },
                                [](bool on) { SetScrollLockLed(on); }}),
-          Cycle(*this)
+          Cycle(newMail.Rows(), *this, pop3, imap4)
     {
     }
 
-    TMessageRows& Rows() override { return List; }
-
-    std::vector<Account> Accounts() override { return AccountsOfList(*SettingsForm.lvwAccounts); }
-
-    TCycleSettings Settings() override
-    {
-        TCycleSettings s;
-        s.NotifyOnlyNewMsg = SettingsForm.chkNotifyNewMsg->isChecked();
-        s.RequiredPriority = SettingsForm.cboPriority->currentIndex();
-        s.SilentMode = SettingsForm.chkSilentMode->isChecked();
-        s.Sound = Text(SettingsForm.txtSound);
-        s.ShowForm = SettingsForm.chkShowForm->isChecked();
-        s.ShowIcon = Text(SettingsForm.txtShowIcon);
-        s.Execute = Text(SettingsForm.txtExecute);
-        return s;
-    }
-
-    TCheckClient& Client(bool imap4) override
-    {
-        if (imap4)
-            return Imap4;
-        return Pop3;
-    }
-
-    bool& ClearListPending() override { return ::ClearListPending; }
-
-    int TrayPicture() override { return SettingsForm.triMail->PictureIndex(); }
-    void SetTrayPicture(int index) override { SettingsForm.triMail->SetPictureIndex(index); }
-    void SetTrayHint(const std::string& hint) override
-    {
-        SettingsForm.triMail->SetHint(FromCodePage(hint));
-    }
+    int TrayPicture() override { return Tray.triMail->PictureIndex(); }
+    void SetTrayPicture(int index) override { Tray.triMail->SetPictureIndex(index); }
+    void SetTrayHint(const std::string& hint) override { Tray.triMail->SetHint(FromCodePage(hint)); }
     void SetHeadline(const std::string& text) override
     {
         NewMail.lblNewMessage->setText(FromCodePage(text));
     }
-    void SetNewMailIconVisible(bool visible) override { SettingsForm.triNewMsg->SetVisible(visible); }
+    void SetNewMailIconVisible(bool visible) override { Tray.triNewMsg->SetVisible(visible); }
     std::string TimeText() override { return LongTimeTextNow(); }
 
     void StartBlinking() override { Blink.timBlinkingActivate(); }
@@ -100,7 +73,7 @@ public:
     {
         // The player is not rewound before a play, but a chime that has played
         // to its end starts again, so every notification is heard.
-        TMediaPlayer& player = *SettingsForm.mediaPlayer;
+        TMediaPlayer& player = *Tray.mediaPlayer;
         if (player.IsOpen() && !player.IsPlaying() && player.Position() >= player.Length())
             player.Rewind();
         player.Play();
@@ -114,17 +87,15 @@ public:
     }
     void ShowBalloon(const std::string& title, const std::string& text) override
     {
-        SettingsForm.triNewMsg->ShowBalloon(FromCodePage(title.substr(0, BalloonTitleLimit)),
-                                         FromCodePage(text.substr(0, BalloonTextLimit)),
-                                         TTrayIcon::DesktopDisplayTime);
+        Tray.triNewMsg->ShowBalloon(FromCodePage(title.substr(0, BalloonTitleLimit)),
+                                    FromCodePage(text.substr(0, BalloonTextLimit)),
+                                    TTrayIcon::DesktopDisplayTime);
     }
 
     TMailCheck& Owner;
-    TfrmSettings& SettingsForm;
+    TTrayParts& Tray;
     TfrmNewMail& NewMail;
-    TCheckClient& Pop3;
-    TCheckClient& Imap4;
-    TTreeWidgetRows List;
+    const TConfig& Config;
     TScrollLockBlinker Blink;
     TCheckCycle Cycle;
     // Execute commands: a few at a time, the rest wait their turn.
@@ -132,9 +103,9 @@ public:
     QTimer CommandPump;
 };
 
-TMailCheck::TMailCheck(TfrmSettings& settings, TfrmNewMail& newMail, TCheckClient& pop3,
-                       TCheckClient& imap4, QObject* parent)
-    : QObject(parent), FHost(std::make_unique<THost>(*this, settings, newMail, pop3, imap4))
+TMailCheck::TMailCheck(TTrayParts& tray, TfrmNewMail& newMail, const TConfig& config,
+                       TCheckClient& pop3, TCheckClient& imap4, QObject* parent)
+    : QObject(parent), FHost(std::make_unique<THost>(*this, tray, newMail, config, pop3, imap4))
 {
     FHost->Commands.OnStartFailed = [this](const std::string& message) {
         // Shown once the cycle is through, not in the middle of it.
@@ -158,7 +129,8 @@ TMailCheck::~TMailCheck() = default;
 
 void TMailCheck::CheckAccounts()
 {
-    FHost->Cycle.RunChecks();
+    // A copy: the round reads the configuration as it stood when it began.
+    FHost->Cycle.RunChecks(CycleConfigOf(FHost->Config), std::exchange(ClearListPending, false));
 }
 
 TCheckCycle& TMailCheck::Cycle()
@@ -173,5 +145,5 @@ TScrollLockBlinker& TMailCheck::Blinker()
 
 TMessageRows& TMailCheck::Rows()
 {
-    return FHost->List;
+    return FHost->NewMail.Rows();
 }

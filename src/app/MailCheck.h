@@ -7,27 +7,30 @@
 #include <string>
 #include <vector>
 
+struct TConfig;
 class TCheckClient;
 class TCheckCycle;
 class TMessageRows;
 class TScrollLockBlinker;
+class TTrayParts;
 class TfrmNewMail;
-class TfrmSettings;
 
 // The check cycle and the notification actions wired to the real windows:
-// the settings window's controls are the configuration, the notification
-// window's list holds the rows, the tray icons and timers are the settings
-// window's. The shell's timer tick calls CheckAccounts after it has stopped
-// the timer and loaded the configuration.
+// each round reads a copy of the configuration value, the notification
+// window's list holds the rows, the tray icons and timers are the shell's.
+// The shell's timer tick calls CheckAccounts after it has stopped the timer
+// and loaded the configuration.
 class TMailCheck : public QObject
 {
 public:
-    // pop3, imap4: the clients that check the accounts, owned by the caller.
-    TMailCheck(TfrmSettings& settings, TfrmNewMail& newMail, TCheckClient& pop3, TCheckClient& imap4,
-               QObject* parent = nullptr);
+    // config: the program's configuration value; pop3, imap4: the clients
+    // that check the accounts. All are the caller's and outlive this.
+    TMailCheck(TTrayParts& tray, TfrmNewMail& newMail, const TConfig& config, TCheckClient& pop3,
+               TCheckClient& imap4, QObject* parent = nullptr);
     ~TMailCheck() override;
 
-    // Steps after the load: see TCheckCycle::RunChecks.
+    // One round over the configuration as it stands; the list is emptied
+    // first when "Check now" asked for it.
     void CheckAccounts();
 
     TCheckCycle& Cycle();

@@ -1,29 +1,25 @@
 #include "app/NewMailEnvironment.h"
 
-#include "config/AccountRows.h"
+#include "app/TrayParts.h"
+#include "config/Config.h"
 #include "config/ConfigStore.h"
-#include "config/SettingsForm.h"
 #include "desktop/TrayIcon.h"
-#include "desktop/UpDownControl.h"
-#include "platform/CodePage.h"
-
-#include <QCheckBox>
-#include <QLineEdit>
 
 #include <utility>
 
-TNewMailEnvironment NewMailEnvironment(TfrmSettings& settings, TDeleteClient& popMail,
+TNewMailEnvironment NewMailEnvironment(const TConfig& config, TTrayParts& tray, TDeleteClient& popMail,
                                        std::function<void()> checkNow, TDeleteClient* imaMail)
 {
     TNewMailEnvironment env;
-    TfrmSettings* s = &settings;
-    env.Accounts = [s] { return AccountsOfList(*s->lvwAccounts); };
-    env.EmailClient = [s] { return ToCodePage(s->txtApplication->text()); };
-    env.AutoHide = [s] { return s->chkAutoHide->isChecked(); };
-    env.AutoHideSeconds = [s] { return s->spnAutoHide->Position(); };
+    const TConfig* c = &config;
+    env.Accounts = [c] { return c->Accounts; };
+    env.EmailClient = [c] { return c->EmailClient; };
+    env.AutoHide = [c] { return c->FormAutoHide > 0; };
+    env.AutoHideSeconds = [c] { return c->FormAutoHide; };
     env.ReaderCommand = [] { return ReaderCommand; };
     env.CheckNow = std::move(checkNow);
-    env.HideNewMailIcon = [s] { s->triNewMsg->SetVisible(false); };
+    TTrayParts* t = &tray;
+    env.HideNewMailIcon = [t] { t->triNewMsg->SetVisible(false); };
     env.popMail = &popMail;
     env.imaMail = imaMail;
     return env;

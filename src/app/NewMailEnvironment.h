@@ -4,10 +4,11 @@
 
 #include <functional>
 
-class TfrmSettings;
+struct TConfig;
+class TTrayParts;
 
-// The notification window's environment over the settings window's controls,
-// which are the live configuration.
+// The notification window's environment over the program's configuration
+// value: every call reads the value as it stands then.
 // imaMail: Delete's IMAP4 client; without one IMAP4 rows are refused.
-TNewMailEnvironment NewMailEnvironment(TfrmSettings& settings, TDeleteClient& popMail,
+TNewMailEnvironment NewMailEnvironment(const TConfig& config, TTrayParts& tray, TDeleteClient& popMail,
                                        std::function<void()> checkNow, TDeleteClient* imaMail = nullptr);

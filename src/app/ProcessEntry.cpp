@@ -2,11 +2,14 @@
 
 #include "app/AboutBox.h"
 #include "app/SingleInstance.h"
-#include "app/TrayShell.h"
 #include "app/MailCheck.h"
 #include "app/NewMailEnvironment.h"
+#include "app/TrayParts.h"
+#include "app/TrayShell.h"
 #include "check/Imap4CheckClient.h"
 #include "check/Pop3CheckClient.h"
+#include "config/ConfigKeeper.h"
+#include "config/ConfigStore.h"
 #include "config/ProcessFlags.h"
 #include "config/SettingsForm.h"
 #include "i18n/Translate.h"
@@ -38,6 +41,16 @@ void ShowSettingsWhenLoaded(TTrayShell& shell)
 
 } // namespace
 
+void PrepareStartup()
+{
+    SetDefaultDomain("ternbell");
+    RemoveMessageDomain("default");
+    AddMessageDomain("ternbell");
+    AddMessageDomain(ToolkitMessageDomain);
+    ClearListPending = false;
+    ComputeStartupDefaults();
+}
+
 int RunTernbell(int argc, char** argv)
 {
     TApplication app(argc, argv);
@@ -56,11 +69,17 @@ int RunTernbell(int argc, char** argv)
         return 0;
     }
 
+    PrepareStartup();
+
+    // The tray icon first: it is all a user sees of a start, and the windows
+    // below wait for the font database.
+    TTrayParts tray;
     TfrmSettings frmSettings;
     TfrmNewMail frmNewMail;
     TfrmAboutBox frmAboutBox;
     frmSettings.frmNewMail = &frmNewMail;
-    TTrayShell shell(frmSettings, frmNewMail, frmAboutBox);
+    TConfigKeeper config(frmSettings, frmNewMail);
+    TTrayShell shell(tray, config, frmSettings, frmNewMail, frmAboutBox);
     instance.OnShowSettings = [&shell] { ShowSettingsWhenLoaded(shell); };
 
     // The one POP3 client serves the check cycle and the window's Delete.
@@ -68,13 +87,15 @@ int RunTernbell(int argc, char** argv)
     TPop3CheckClient pop3Check(popMail);
     TIdIMAP4 imaMail;
     TImap4CheckClient imap4Check(imaMail);
-    TMailCheck mailCheck(frmSettings, frmNewMail, pop3Check, imap4Check);
+    TMailCheck mailCheck(tray, frmNewMail, config.Config, pop3Check, imap4Check);
     shell.CheckAccounts = [&mailCheck] { mailCheck.CheckAccounts(); };
     TPop3DeleteClient pop3Delete(popMail);
     TImap4DeleteClient imap4Delete(imaMail);
     TNewMailController newMailController(
-        frmNewMail, NewMailEnvironment(frmSettings, pop3Delete, [&shell] { shell.mnuCheckNowClick(); },
+        frmNewMail, NewMailEnvironment(config.Config, tray, pop3Delete, [&shell] { shell.mnuCheckNowClick(); },
                                        &imap4Delete));
+
+    tray.timMail->start();
 
     return app.exec();
 }

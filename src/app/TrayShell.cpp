@@ -1,18 +1,23 @@
 #include "app/TrayShell.h"
 
 #include "app/AboutBox.h"
+#include "app/TrayParts.h"
+#include "config/ConfigKeeper.h"
 #include "config/ConfigStore.h"
 #include "config/ProcessFlags.h"
 #include "config/SettingsForm.h"
-#include "desktop/UpDownControl.h"
+#include "desktop/Animate.h"
+#include "desktop/Dialogs.h"
+#include "desktop/MediaPlayer.h"
+#include "desktop/TrayIcon.h"
 #include "i18n/Translate.h"
 #include "notify/NewMailForm.h"
-#include "desktop/Dialogs.h"
+#include "platform/CodePage.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
-#include <QComboBox>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QTimer>
 
 namespace
@@ -31,28 +36,52 @@ private:
     QTimer& FTimer;
 };
 
+bool FileExists(const std::string& path)
+{
+    return !path.empty() && QFileInfo(FromCodePage(path)).isFile();
+}
+
+// Applies the stacking without losing the window's visibility: changing
+// window flags hides a shown window.
+void SetStayOnTop(QWidget* window, bool onTop)
+{
+    if (window->windowFlags().testFlag(Qt::WindowStaysOnTopHint) == onTop)
+        return;
+    const bool shown = window->isVisible();
+    window->setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+    if (shown)
+        window->show();
+}
+
 } // namespace
 
-TTrayShell::TTrayShell(TfrmSettings& settings, TfrmNewMail& newMail, TfrmAboutBox& aboutBox,
-                       QObject* parent)
-    : QObject(parent), FSettings(settings), FNewMail(newMail), FAboutBox(aboutBox)
+TTrayShell::TTrayShell(TTrayParts& tray, TConfigKeeper& keeper, TfrmSettings& settings,
+                       TfrmNewMail& newMail, TfrmAboutBox& aboutBox, QObject* parent)
+    : QObject(parent), FTray(tray), FKeeper(keeper), FSettings(settings), FNewMail(newMail),
+      FAboutBox(aboutBox)
 {
     Terminate = [] { QCoreApplication::exit(0); };
+    FKeeper.OnLoaded = [this](const TConfig& config) { ConfigLoaded(config); };
+    FKeeper.OnEditEnded = [this](bool accepted) {
+        if (accepted)
+            FTray.timMail->setInterval(FKeeper.Config.CheckingTime * 1000);
+        FTray.timMail->start();
+    };
 
-    connect(FSettings.timMail, &QTimer::timeout, this, [this] { timMailTimer(); });
-    connect(FSettings.mnuAbout, &QAction::triggered, this, [this] { mnuAboutClick(); });
-    connect(FSettings.mnuMailbox, &QAction::triggered, this, [this] { mnuMailboxClick(); });
-    connect(FSettings.mnuChecknow, &QAction::triggered, this, [this] { mnuCheckNowClick(); });
-    connect(FSettings.actEnabled, &QAction::triggered, this, [this] {
+    connect(FTray.timMail, &QTimer::timeout, this, [this] { timMailTimer(); });
+    connect(FTray.mnuAbout, &QAction::triggered, this, [this] { mnuAboutClick(); });
+    connect(FTray.mnuMailbox, &QAction::triggered, this, [this] { mnuMailboxClick(); });
+    connect(FTray.mnuChecknow, &QAction::triggered, this, [this] { mnuCheckNowClick(); });
+    connect(FTray.actEnabled, &QAction::triggered, this, [this] {
         // The menu has already flipped the tick; the handler must see the tick
         // as it stood before the click. The idle update sets it afterwards.
-        FSettings.actEnabled->setChecked(!FSettings.actEnabled->isChecked());
+        FTray.actEnabled->setChecked(!FTray.actEnabled->isChecked());
         actEnabledExecute();
     });
-    connect(FSettings.mnuSettings, &QAction::triggered, this, [this] { mnuSettingsClick(); });
-    connect(FSettings.mnuExit, &QAction::triggered, this, [this] { mnuExitClick(); });
-    connect(FSettings.triMail, &TTrayIcon::DblClick, this, [this] { triMailDblClick(); });
-    connect(FSettings.triNewMsg, &TTrayIcon::DblClick, this, [this] { triNewMsgDblClick(); });
+    connect(FTray.mnuSettings, &QAction::triggered, this, [this] { mnuSettingsClick(); });
+    connect(FTray.mnuExit, &QAction::triggered, this, [this] { mnuExitClick(); });
+    connect(FTray.triMail, &TTrayIcon::DblClick, this, [this] { triMailDblClick(); });
+    connect(FTray.triNewMsg, &TTrayIcon::DblClick, this, [this] { triNewMsgDblClick(); });
     if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
         connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
                 [this] { actEnabledUpdate(); });
@@ -63,20 +92,20 @@ TTrayShell::TTrayShell(TfrmSettings& settings, TfrmNewMail& newMail, TfrmAboutBo
 
 void TTrayShell::timMailTimer()
 {
-    FSettings.timMail->stop();
-    TTimerRestart restart(*FSettings.timMail);
+    FTray.timMail->stop();
+    TTimerRestart restart(*FTray.timMail);
     if (LoadPending)
     {
         LoadPending = false;
         try
         {
-            LoadFromRegistry(FSettings, FNewMail);
+            FKeeper.Load();
         }
         catch (...)
         {
             // A load that stops early has not set the interval yet; left at
             // the start-up second, the timer would check every second.
-            FSettings.timMail->setInterval(FSettings.spnInterval->Position() * 1000);
+            FTray.timMail->setInterval(FKeeper.Config.CheckingTime * 1000);
             throw;
         }
     }
@@ -102,25 +131,25 @@ void TTrayShell::mnuCheckNowClick()
 
 void TTrayShell::actEnabledExecute()
 {
-    const bool wasTicked = FSettings.actEnabled->isChecked();
-    if (FSettings.timMail->isActive())
-        FSettings.timMail->stop();
+    const bool wasTicked = FTray.actEnabled->isChecked();
+    if (FTray.timMail->isActive())
+        FTray.timMail->stop();
     else
-        FSettings.timMail->start();
+        FTray.timMail->start();
     if (wasTicked)
-        FSettings.triMail->SetPictureIndex(1);
+        FTray.triMail->SetPictureIndex(1);
     else
         timMailTimer();
 }
 
 void TTrayShell::actEnabledUpdate()
 {
-    FSettings.actEnabled->setChecked(FSettings.timMail->isActive());
+    FTray.actEnabled->setChecked(FTray.timMail->isActive());
 }
 
 void TTrayShell::mnuSettingsClick()
 {
-    FSettings.timMail->stop();
+    FTray.timMail->stop();
     FSettings.show();
     FSettings.raise();
     FSettings.activateWindow();
@@ -137,7 +166,7 @@ void TTrayShell::mnuExitClick()
     if (MessageDlg(&FSettings, request) != TModalResult::mrYes)
         return;
     if (SettingsLoaded)
-        WriteToRegistry(FSettings, FNewMail);
+        FKeeper.Save();
     ExitConfirmed = true;
     FSettings.close();
 }
@@ -146,7 +175,7 @@ bool TTrayShell::FormCloseQuery()
 {
     if (!ExitConfirmed)
     {
-        FSettings.timMail->stop();
+        FTray.timMail->stop();
         Terminate();
     }
     return true;
@@ -155,14 +184,14 @@ bool TTrayShell::FormCloseQuery()
 void TTrayShell::FormClose()
 {
     if (SettingsLoaded)
-        WriteToRegistry(FSettings, FNewMail);
-    FSettings.timMail->stop();
+        FKeeper.Save();
+    FTray.timMail->stop();
     Terminate();
 }
 
 void TTrayShell::triMailDblClick()
 {
-    switch (FSettings.cboDoubleClick->currentIndex())
+    switch (FKeeper.Config.DoubleClick)
     {
     case 0:
         mnuMailboxClick();
@@ -182,4 +211,31 @@ void TTrayShell::triMailDblClick()
 void TTrayShell::triNewMsgDblClick()
 {
     mnuMailboxClick();
+}
+
+void TTrayShell::ConfigLoaded(const TConfig& config)
+{
+    FTray.timMail->setInterval(config.CheckingTime * 1000);
+    if (FileExists(config.PlaySound))
+    {
+        FTray.mediaPlayer->FileName = config.PlaySound;
+        FTray.mediaPlayer->Open();
+    }
+    if (FileExists(config.ShowIcon))
+    {
+        FTray.triNewMsg->SetIcon(QIcon(FromCodePage(config.ShowIcon)));
+        FTray.triNewMsg->SetVisible(false);
+    }
+    if (FileExists(config.FormAnimation))
+    {
+        FNewMail.aniNotify->SetFileName(config.FormAnimation);
+        FNewMail.aniNotify->SetActive(true);
+    }
+    SetStayOnTop(&FNewMail, config.FormStayOnTop);
+    if (!FNewMail.panDetails->isHidden() && !FNewMail.actDetails->isChecked())
+    {
+        const int panel = FNewMail.panDetails->height();
+        FNewMail.panDetails->hide();
+        FNewMail.resize(FNewMail.width(), FNewMail.height() - panel);
+    }
 }

@@ -4,19 +4,23 @@
 
 #include <functional>
 
+struct TConfig;
+class TConfigKeeper;
+class TTrayParts;
 class TfrmAboutBox;
 class TfrmNewMail;
 class TfrmSettings;
 
 // The application shell's handlers: the tray menu, the tray double clicks,
-// pausing and resuming, exit and the closing of the settings window, and the
-// frame of the check timer's tick.
+// pausing and resuming, exit and the closing of the settings window, the
+// frame of the check timer's tick, and what a loaded configuration changes
+// outside the windows' controls.
 class TTrayShell : public QObject
 {
     Q_OBJECT
 public:
-    TTrayShell(TfrmSettings& settings, TfrmNewMail& newMail, TfrmAboutBox& aboutBox,
-               QObject* parent = nullptr);
+    TTrayShell(TTrayParts& tray, TConfigKeeper& keeper, TfrmSettings& settings, TfrmNewMail& newMail,
+               TfrmAboutBox& aboutBox, QObject* parent = nullptr);
 
     // The check of all enabled accounts, run by every tick after the
     // configuration is loaded.
@@ -37,7 +41,14 @@ public:
     void triMailDblClick();
     void triNewMsgDblClick();
 
+    // After every load that read through: the check interval, the sound, the
+    // new-mail icon, the animation, the stacking and the details panel. An
+    // error raised here stops the load.
+    void ConfigLoaded(const TConfig& config);
+
 private:
+    TTrayParts& FTray;
+    TConfigKeeper& FKeeper;
     TfrmSettings& FSettings;
     TfrmNewMail& FNewMail;
     TfrmAboutBox& FAboutBox;

@@ -32,15 +32,12 @@ TFetchedHeader FetchedHeaderOf(TIdMessage& message)
     return TFetchedHeader{message.FromText(), message.Subject, static_cast<int>(message.Priority)};
 }
 
-void TCheckCycle::RunChecks()
+void TCheckCycle::RunChecks(const TCycleConfig& config, bool clearList)
 {
-    TMessageRows& rows = FHost.Rows();
-    if (FHost.ClearListPending())
-    {
-        FHost.ClearListPending() = false;
+    TMessageRows& rows = FRows;
+    if (clearList)
         rows.Clear();
-    }
-    FHost.SetTrayPicture(tpChecking);
+    FOutput.SetTrayPicture(tpChecking);
     NewCount = 0;
 
     try
@@ -48,23 +45,23 @@ void TCheckCycle::RunChecks()
         for (int i = rows.Count() - 1; i >= 0; --i)
             if (rows.ImageIndex(i) == riError)
                 rows.Delete(i);
-        for (const Account& account : FHost.Accounts())
+        for (const Account& account : config.Accounts)
             if (account.Enabled)
-                CheckAccount(account);
+                CheckAccount(config, account);
     }
     catch (...)
     {
         // A port that is no number ends the loop; the list as it stands is
         // still summed up before the error is reported.
-        Summary();
+        Summary(config);
         throw;
     }
-    Summary();
+    Summary(config);
 }
 
-void TCheckCycle::CheckAccount(const Account& account)
+void TCheckCycle::CheckAccount(const TCycleConfig& config, const Account& account)
 {
-    TCheckClient& client = FHost.Client(account.IMAP4);
+    TCheckClient& client = account.IMAP4 ? FImap4 : FPop3;
     // Outside the account's guard on purpose: a port that is no number stops
     // the cycle. One that is no TCP port fails this account only.
     int port = 0;
@@ -80,7 +77,7 @@ void TCheckCycle::CheckAccount(const Account& account)
     client.SetAccount(account.UserName, account.Password, account.Host, port);
     client.SetSecurity(account.Security);
 
-    TMessageRows& rows = FHost.Rows();
+    TMessageRows& rows = FRows;
     std::string cutNote;
     try
     {
@@ -101,7 +98,7 @@ void TCheckCycle::CheckAccount(const Account& account)
                 cutNote = FormatOne(FormatOne(ResStr("Only the first %1 of %2 messages are listed."), "%1",
                                               std::to_string(n)),
                                     "%2", std::to_string(count));
-            const int required = FHost.Settings().RequiredPriority;
+            const int required = config.Settings.RequiredPriority;
             for (int i = 1; i <= n; ++i)
             {
                 const int p = blockStart + i - 1;
@@ -159,9 +156,9 @@ void TCheckCycle::CheckAccount(const Account& account)
 
 void TCheckCycle::AccountFailed(const Account& account, const std::string& why)
 {
-    FHost.SetTrayHint(ResStr("The connection to mail server is not available"));
-    FHost.SetTrayPicture(tpFailure);
-    TMessageRows& rows = FHost.Rows();
+    FOutput.SetTrayHint(ResStr("The connection to mail server is not available"));
+    FOutput.SetTrayPicture(tpFailure);
+    TMessageRows& rows = FRows;
     for (int r = rows.Count() - 1; r >= 0; --r)
         if (rows.Caption(r) == account.Caption)
             rows.Delete(r);
@@ -172,50 +169,51 @@ void TCheckCycle::AccountFailed(const Account& account, const std::string& why)
     rows.Append(error);
 }
 
-void TCheckCycle::Summary()
+void TCheckCycle::Summary(const TCycleConfig& config)
 {
-    TMessageRows& rows = FHost.Rows();
+    TMessageRows& rows = FRows;
     ListedCount = 0;
     for (int r = 0; r < rows.Count(); ++r)
         if (rows.ImageIndex(r) != riError)
             ++ListedCount;
 
     const std::string headline = Headline(ListedCount);
-    FHost.SetHeadline(headline);
-    if (FHost.TrayPicture() != tpFailure)
+    FOutput.SetHeadline(headline);
+    if (FOutput.TrayPicture() != tpFailure)
     {
-        FHost.SetTrayHint(TrayHint(headline, FHost.TimeText()));
-        FHost.SetTrayPicture(tpIdle);
+        FOutput.SetTrayHint(TrayHint(headline, FOutput.TimeText()));
+        FOutput.SetTrayPicture(tpIdle);
     }
-    const TCycleSettings settings = FHost.Settings();
-    FHost.SetNewMailIconVisible(!settings.ShowIcon.empty() && ListedCount > 0);
+    const TCycleSettings& settings = config.Settings;
+    FOutput.SetNewMailIconVisible(!settings.ShowIcon.empty() && ListedCount > 0);
     if (ShouldNotify(settings.NotifyOnlyNewMsg, NewCount, ListedCount))
-        Notify(settings, headline);
+        Notify(config, headline);
 }
 
-void TCheckCycle::Notify(const TCycleSettings& settings, const std::string& headline)
+void TCheckCycle::Notify(const TCycleConfig& config, const std::string& headline)
 {
+    const TCycleSettings& settings = config.Settings;
     if (settings.SilentMode)
-        FHost.StartBlinking();
+        FOutput.StartBlinking();
     if (!settings.Sound.empty())
-        FHost.PlaySound(); // "no device open" ends the remaining actions
-    if (settings.ShowForm && !FHost.NotificationVisible())
-        FHost.ShowNotification();
+        FOutput.PlaySound(); // "no device open" ends the remaining actions
+    if (settings.ShowForm && !FOutput.NotificationVisible())
+        FOutput.ShowNotification();
     if (!settings.Execute.empty())
     {
-        TMessageRows& rows = FHost.Rows();
-        const std::vector<std::string> captions = AccountCaptions(FHost.Accounts());
+        TMessageRows& rows = FRows;
+        const std::vector<std::string> captions = AccountCaptions(config.Accounts);
         for (int r = 0; r < rows.Count(); ++r)
         {
             if (rows.Cut(r) || rows.ImageIndex(r) == riError)
                 continue;
             const std::vector<std::string> arguments =
-                ExpandCommandParts(FHost.Settings().Execute, RowValues(rows, captions, r))
+                ExpandCommandParts(settings.Execute, RowValues(rows, captions, r))
                     .Arguments();
             if (!arguments.empty())
-                FHost.RunCommand(arguments);
+                FOutput.RunCommand(arguments);
         }
     }
     if (!settings.ShowIcon.empty())
-        FHost.ShowBalloon("ternbell", headline);
+        FOutput.ShowBalloon("ternbell", headline);
 }

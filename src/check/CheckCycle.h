@@ -10,16 +10,23 @@
 class TIdMessage;
 class TMessageRows;
 
-// The settings a cycle reads, as the settings window's controls hold them.
+// The settings a cycle reads.
 struct TCycleSettings
 {
-    bool NotifyOnlyNewMsg = true; // chkNotifyNewMsg
-    int RequiredPriority = 4;     // item index of cboPriority, -1 when none
-    bool SilentMode = false;      // chkSilentMode: blink the Scroll Lock LED
-    std::string Sound;            // txtSound
-    bool ShowForm = true;         // chkShowForm
-    std::string ShowIcon;         // txtShowIcon
-    std::string Execute;          // txtExecute
+    bool NotifyOnlyNewMsg = true;
+    int RequiredPriority = 4; // 0 highest .. 4 lowest, -1 when none
+    bool SilentMode = false;  // blink the Scroll Lock LED
+    std::string Sound;        // "" for none
+    bool ShowForm = true;
+    std::string ShowIcon;     // "" for none
+    std::string Execute;      // "" for none
+};
+
+// What one round reads: a snapshot of the configuration taken as it starts.
+struct TCycleConfig
+{
+    TCycleSettings Settings;
+    std::vector<Account> Accounts;
 };
 
 // What one account may cost, whatever its server does: the whole check in
@@ -71,18 +78,12 @@ public:
     virtual void DisconnectAfterFailure() noexcept = 0;
 };
 
-// Everything a cycle reaches outside itself: the windows, the tray, the
-// flags of the shell and the notification actions.
-class TCycleHost
+// What a cycle tells the desktop: the tray, the headline and the
+// notification actions.
+class TCycleOutput
 {
 public:
-    virtual ~TCycleHost() = default;
-
-    virtual TMessageRows& Rows() = 0;
-    virtual std::vector<Account> Accounts() = 0;
-    virtual TCycleSettings Settings() = 0;
-    virtual TCheckClient& Client(bool imap4) = 0;
-    virtual bool& ClearListPending() = 0;
+    virtual ~TCycleOutput() = default;
 
     virtual int TrayPicture() = 0;
     virtual void SetTrayPicture(int index) = 0;
@@ -91,7 +92,6 @@ public:
     virtual void SetNewMailIconVisible(bool visible) = 0;
     virtual std::string TimeText() = 0; // the current time, long format
 
-    // The notification actions.
     virtual void StartBlinking() = 0;
     virtual void PlaySound() = 0;
     virtual bool NotificationVisible() = 0;
@@ -115,13 +115,17 @@ enum TTrayPicture : int
 class TCheckCycle
 {
 public:
-    explicit TCheckCycle(TCycleHost& host) : FHost(host) {}
+    // rows: the message list the cycle keeps; pop3, imap4: the clients that
+    // check the accounts. All are the caller's and outlive the cycle.
+    TCheckCycle(TMessageRows& rows, TCycleOutput& output, TCheckClient& pop3, TCheckClient& imap4)
+        : FRows(rows), FOutput(output), FPop3(pop3), FImap4(imap4)
+    {
+    }
 
-    // The cycle inside the shell's timer tick, which has already stopped the
-    // timer and loaded the configuration: the list emptied when asked for,
-    // every enabled account checked, the summary and the notification. An
-    // error that escapes goes to the generic report.
-    void RunChecks();
+    // One round over `config`: the list emptied first when `clearList`
+    // ("Check now"), every enabled account checked, the summary and the
+    // notification. An error that escapes goes to the generic report.
+    void RunChecks(const TCycleConfig& config, bool clearList = false);
 
     int NewCount = 0;
     int ListedCount = 0;
@@ -129,10 +133,13 @@ public:
     int MaxMessages = MaxListedMessages;
 
 private:
-    void CheckAccount(const Account& account);
+    void CheckAccount(const TCycleConfig& config, const Account& account);
     void AccountFailed(const Account& account, const std::string& why);
-    void Summary();
-    void Notify(const TCycleSettings& settings, const std::string& headline);
+    void Summary(const TCycleConfig& config);
+    void Notify(const TCycleConfig& config, const std::string& headline);
 
-    TCycleHost& FHost;
+    TMessageRows& FRows;
+    TCycleOutput& FOutput;
+    TCheckClient& FPop3;
+    TCheckClient& FImap4;
 };

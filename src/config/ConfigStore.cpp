@@ -1,26 +1,11 @@
 #include "config/ConfigStore.h"
 
 #include "config/AccountRows.h"
-#include "config/SettingsForm.h"
-#include "desktop/UpDownControl.h"
-#include "notify/NewMailForm.h"
-#include "desktop/Animate.h"
+#include "config/Config.h"
 #include "platform/CodePage.h"
 #include "platform/ExeFolder.h"
-#include "desktop/MediaPlayer.h"
 #include "platform/Numbers.h"
 #include "platform/Registry.h"
-
-#include <QAction>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QFileInfo>
-#include <QHeaderView>
-#include <QLineEdit>
-#include <QTimer>
-#include <QTreeWidget>
-
-#include <climits>
 
 std::string DefaultSoundFile;
 std::string DefaultIconFile;
@@ -34,62 +19,31 @@ namespace
 
 const char* const DefaultColumnsWidth = "100,100,100,100,0";
 
-std::string Text(const QLineEdit* edit)
+// Each width is taken as soon as it is read, so a fault keeps the ones
+// before it.
+void ReadColumnWidths(const std::string& stored, int columnCount, std::vector<int>& widths)
 {
-    return ToCodePage(edit->text());
-}
-
-void SetText(QLineEdit* edit, const std::string& text)
-{
-    edit->setText(FromCodePage(text));
-}
-
-bool FileExists(const std::string& path)
-{
-    return !path.empty() && QFileInfo(FromCodePage(path)).isFile();
-}
-
-// An index outside the list leaves it without a selection.
-void SetItemIndex(QComboBox* combo, int index)
-{
-    combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
-}
-
-void ApplyColumnWidths(QTreeWidget* list, const std::string& stored)
-{
+    widths.clear();
     const std::vector<std::string> items = SplitCommaText(stored);
     for (size_t i = 0; i < items.size(); ++i)
     {
         const int width = DecimalOrHexToInt(items[i]);
-        if (static_cast<int>(i) >= list->columnCount())
+        if (static_cast<int>(i) >= columnCount)
             throw Exception("List index out of bounds (" + std::to_string(i) + ")");
-        // The list cannot show a negative width; such a value hides the column.
-        list->header()->resizeSection(static_cast<int>(i), width < 0 ? 0 : width);
+        widths.push_back(width);
     }
 }
 
-std::string ColumnWidths(const QTreeWidget* list)
+std::string ColumnWidthsText(const std::vector<int>& widths)
 {
     std::string text;
-    for (int i = 0; i < list->columnCount(); ++i)
+    for (size_t i = 0; i < widths.size(); ++i)
     {
         if (i > 0)
             text += ',';
-        text += std::to_string(list->header()->sectionSize(i));
+        text += std::to_string(widths[i]);
     }
     return text;
-}
-
-// Applies the stacking without losing the window's visibility: changing
-// window flags hides a shown window.
-void SetStayOnTop(QWidget* window, bool onTop)
-{
-    if (window->windowFlags().testFlag(Qt::WindowStaysOnTopHint) == onTop)
-        return;
-    const bool shown = window->isVisible();
-    window->setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
-    if (shown)
-        window->show();
 }
 
 // An account's security; absent (hives written before there was one) or of
@@ -101,6 +55,12 @@ TAccountSecurity ReadSecurity(TRegistry& reg)
     if (!reg.ValueExists(SecurityValue) || reg.GetDataType(SecurityValue) != TRegDataType::rdInteger)
         return asNone;
     return SecurityOfNumber(reg.ReadInteger(SecurityValue));
+}
+
+void OpenOrCreate(TRegistry& reg, const std::string& key)
+{
+    if (!reg.OpenKey(key, true))
+        throw ERegistryException("Failed to create key " + key);
 }
 
 } // namespace
@@ -167,39 +127,34 @@ bool ReadOrCreateBool(TRegistry& reg, const std::string& name, bool def)
     return def;
 }
 
-void LoadFromRegistry(TfrmSettings& s, TfrmNewMail& m)
+bool LoadConfig(TConfig& c, int columnCount)
 {
-    SettingsLoaded = false;
     TRegistry reg;
     // The defaults a load creates reach the file in one write.
     reg.DeferWrites();
     const bool existed = reg.KeyExists(ConfigKey);
-    if (!reg.OpenKey(ConfigKey, true))
-        throw ERegistryException("Failed to create key " + std::string(ConfigKey));
+    OpenOrCreate(reg, ConfigKey);
 
-    SetText(s.txtApplication, ReadOrCreateString(reg, "EmailClient", DefaultEmailClient));
-    s.spnInterval->SetPosition(ReadOrCreateInteger(reg, "CheckingTime", 300));
-    // The other two spinners are bounded by the interval, also when its text
-    // did not change.
-    s.txtIntervalChange();
-    SetItemIndex(s.cboDoubleClick, ReadOrCreateInteger(reg, "DoubleClick", 0));
-    s.chkNotifyNewMsg->setChecked(ReadOrCreateBool(reg, "NotifyOnlyNewMsg", true));
-    SetItemIndex(s.cboPriority, ReadOrCreateInteger(reg, "RequiredPriority", 4));
-    s.chkShowForm->setChecked(ReadOrCreateBool(reg, "ShowForm", true));
-    SetText(s.txtSound, ReadOrCreateString(reg, "PlaySound", DefaultSoundFile));
-    s.spnLedActiveTime->SetPosition(ReadOrCreateInteger(reg, "ScrLckBlinking", 0));
-    s.chkSilentMode->setChecked(s.spnLedActiveTime->Position() > 0);
-    SetText(s.txtShowIcon, ReadOrCreateString(reg, "ShowIcon", DefaultIconFile));
-    SetText(s.txtExecute, ReadOrCreateString(reg, "Execute", ""));
-    s.spnAutoHide->SetPosition(ReadOrCreateInteger(reg, "FormAutoHide", 0));
-    s.chkAutoHide->setChecked(s.spnAutoHide->Position() > 0);
-    SetText(s.txtAnimation, ReadOrCreateString(reg, "FormAnimation", DefaultAnimationFile));
-    s.chkStayOnTop->setChecked(ReadOrCreateBool(reg, "FormStayOnTop", true));
-    s.chkSaveDetails->setChecked(ReadOrCreateBool(reg, "FormSaveDetails", true));
-    if (s.chkSaveDetails->isChecked())
-        m.actDetails->setChecked(ReadOrCreateBool(reg, "FormShowDetails", true));
-    ApplyColumnWidths(m.lvwMessages,
-                      ReadOrCreateString(reg, "FormColumnsWidth", DefaultColumnsWidth));
+    c.EmailClient = ReadOrCreateString(reg, "EmailClient", DefaultEmailClient);
+    c.CheckingTime = ReadOrCreateInteger(reg, "CheckingTime", 300);
+    c.DoubleClick = ReadOrCreateInteger(reg, "DoubleClick", 0);
+    c.NotifyOnlyNewMsg = ReadOrCreateBool(reg, "NotifyOnlyNewMsg", true);
+    c.RequiredPriority = ReadOrCreateInteger(reg, "RequiredPriority", 4);
+    c.ShowForm = ReadOrCreateBool(reg, "ShowForm", true);
+    c.PlaySound = ReadOrCreateString(reg, "PlaySound", DefaultSoundFile);
+    c.ScrLckBlinking = ReadOrCreateInteger(reg, "ScrLckBlinking", 0);
+    c.ShowIcon = ReadOrCreateString(reg, "ShowIcon", DefaultIconFile);
+    c.Execute = ReadOrCreateString(reg, "Execute", "");
+    c.FormAutoHide = ReadOrCreateInteger(reg, "FormAutoHide", 0);
+    c.FormAnimation = ReadOrCreateString(reg, "FormAnimation", DefaultAnimationFile);
+    c.FormStayOnTop = ReadOrCreateBool(reg, "FormStayOnTop", true);
+    c.FormSaveDetails = ReadOrCreateBool(reg, "FormSaveDetails", true);
+    // Without "save details" the fold stays as the window has it, and the
+    // value is neither read nor created.
+    if (c.FormSaveDetails)
+        c.FormShowDetails = ReadOrCreateBool(reg, "FormShowDetails", true);
+    ReadColumnWidths(ReadOrCreateString(reg, "FormColumnsWidth", DefaultColumnsWidth), columnCount,
+                     c.ColumnWidths);
     const int32_t accounts = ReadOrCreateInteger(reg, "AccountsNo", 1);
     reg.CloseKey();
     if (accounts > MaxAccounts)
@@ -207,13 +162,14 @@ void LoadFromRegistry(TfrmSettings& s, TfrmNewMail& m)
                                  " accounts (\"AccountsNo\"); at most " +
                                  std::to_string(MaxAccounts) + " can be loaded");
 
-    s.lvwAccounts->clear();
+    c.Accounts.clear();
     const Account defaults;
     for (int32_t i = 1; i <= accounts; ++i)
     {
-        QTreeWidgetItem* row = AppendAccountRow(s.lvwAccounts, defaults);
-        if (!reg.OpenKey(AccountKey(i), true))
-            throw ERegistryException("Failed to create key " + AccountKey(i));
+        // The account stands in the list with its defaults until its key is
+        // read through.
+        c.Accounts.push_back(defaults);
+        OpenOrCreate(reg, AccountKey(i));
         Account a;
         a.Caption = ReadOrCreateString(reg, "Caption", defaults.Caption);
         a.UserName = ReadOrCreateString(reg, "UserName", defaults.UserName);
@@ -223,69 +179,41 @@ void LoadFromRegistry(TfrmSettings& s, TfrmNewMail& m)
         a.IMAP4 = ReadOrCreateBool(reg, "IMAP4", defaults.IMAP4);
         a.Enabled = ReadOrCreateBool(reg, "AccountEnabled", defaults.Enabled);
         a.Security = ReadSecurity(reg);
-        SetAccountRow(row, a);
+        c.Accounts.back() = a;
         reg.CloseKey();
     }
-
-    s.timMail->setInterval(s.spnInterval->Position() * 1000);
-    if (FileExists(Text(s.txtSound)))
-    {
-        s.mediaPlayer->FileName = Text(s.txtSound);
-        s.mediaPlayer->Open();
-    }
-    if (FileExists(Text(s.txtShowIcon)))
-    {
-        s.triNewMsg->SetIcon(QIcon(s.txtShowIcon->text()));
-        s.triNewMsg->SetVisible(false);
-    }
-    if (FileExists(Text(s.txtAnimation)))
-    {
-        m.aniNotify->SetFileName(Text(s.txtAnimation));
-        m.aniNotify->SetActive(true);
-    }
-    SetStayOnTop(&m, s.chkStayOnTop->isChecked());
-    if (!m.panDetails->isHidden() && !m.actDetails->isChecked())
-    {
-        const int panel = m.panDetails->height();
-        m.panDetails->hide();
-        m.resize(m.width(), m.height() - panel);
-    }
-
     reg.Flush();
-    SettingsLoaded = true;
-    if (!existed)
-        s.show();
+    return existed;
 }
 
-void WriteToRegistry(TfrmSettings& s, TfrmNewMail& m)
+void SaveConfig(const TConfig& c)
 {
     TRegistry reg;
-    if (!reg.OpenKey(ConfigKey, true))
-        throw ERegistryException("Failed to create key " + std::string(ConfigKey));
-    reg.WriteString("EmailClient", Text(s.txtApplication));
-    reg.WriteInteger("CheckingTime", s.spnInterval->Position());
-    reg.WriteInteger("DoubleClick", s.cboDoubleClick->currentIndex());
-    reg.WriteBool("NotifyOnlyNewMsg", s.chkNotifyNewMsg->isChecked());
-    reg.WriteInteger("RequiredPriority", s.cboPriority->currentIndex());
-    reg.WriteBool("ShowForm", s.chkShowForm->isChecked());
-    reg.WriteString("PlaySound", Text(s.txtSound));
-    reg.WriteInteger("ScrLckBlinking", s.spnLedActiveTime->Position());
-    reg.WriteString("ShowIcon", Text(s.txtShowIcon));
-    reg.WriteString("Execute", Text(s.txtExecute));
-    reg.WriteInteger("FormAutoHide", s.spnAutoHide->Position());
-    reg.WriteString("FormAnimation", Text(s.txtAnimation));
-    reg.WriteBool("FormStayOnTop", s.chkStayOnTop->isChecked());
-    reg.WriteBool("FormSaveDetails", s.chkSaveDetails->isChecked());
-    reg.WriteBool("FormShowDetails", m.actDetails->isChecked());
-    reg.WriteString("FormColumnsWidth", ColumnWidths(m.lvwMessages));
-    reg.WriteInteger("AccountsNo", s.lvwAccounts->topLevelItemCount());
+    OpenOrCreate(reg, ConfigKey);
+    reg.WriteString("EmailClient", c.EmailClient);
+    reg.WriteInteger("CheckingTime", c.CheckingTime);
+    reg.WriteInteger("DoubleClick", c.DoubleClick);
+    reg.WriteBool("NotifyOnlyNewMsg", c.NotifyOnlyNewMsg);
+    reg.WriteInteger("RequiredPriority", c.RequiredPriority);
+    reg.WriteBool("ShowForm", c.ShowForm);
+    reg.WriteString("PlaySound", c.PlaySound);
+    reg.WriteInteger("ScrLckBlinking", c.ScrLckBlinking);
+    reg.WriteString("ShowIcon", c.ShowIcon);
+    reg.WriteString("Execute", c.Execute);
+    reg.WriteInteger("FormAutoHide", c.FormAutoHide);
+    reg.WriteString("FormAnimation", c.FormAnimation);
+    reg.WriteBool("FormStayOnTop", c.FormStayOnTop);
+    reg.WriteBool("FormSaveDetails", c.FormSaveDetails);
+    reg.WriteBool("FormShowDetails", c.FormShowDetails);
+    reg.WriteString("FormColumnsWidth", ColumnWidthsText(c.ColumnWidths));
+    reg.WriteInteger("AccountsNo", static_cast<int32_t>(c.Accounts.size()));
     reg.CloseKey();
 
-    for (int i = 0; i < s.lvwAccounts->topLevelItemCount(); ++i)
+    for (size_t i = 0; i < c.Accounts.size(); ++i)
     {
-        const Account a = AccountOfRow(s.lvwAccounts->topLevelItem(i));
-        if (!reg.OpenKey(AccountKey(i + 1), true))
-            throw ERegistryException("Failed to create key " + AccountKey(i + 1));
+        const Account& a = c.Accounts[i];
+        const std::string key = AccountKey(static_cast<int>(i + 1));
+        OpenOrCreate(reg, key);
         reg.WriteString("Caption", a.Caption);
         reg.WriteString("UserName", a.UserName);
         reg.WriteString("UserPassword", a.Password);
@@ -302,21 +230,16 @@ void WriteToRegistry(TfrmSettings& s, TfrmNewMail& m)
     }
 }
 
-void RestoreDefaultSettings(TfrmSettings& s, TfrmNewMail& m)
+void DeleteDefaultSettings()
 {
-    {
-        TRegistry reg;
-        if (!reg.OpenKey(ConfigKey, true))
-            throw ERegistryException("Failed to create key " + std::string(ConfigKey));
-        for (const char* name :
-             {"EmailClient", "CheckingTime", "DoubleClick", "NotifyOnlyNewMsg", "ShowForm",
-              "PlaySound", "ScrLckBlinking", "ShowIcon", "Execute", "FormAutoHide",
-              "FormAnimation", "FormStayOnTop", "FormSaveDetails", "FormColumnsWidth",
-              "FormShowDetails"})
-            reg.DeleteValue(name);
-        reg.CloseKey();
-    }
-    LoadFromRegistry(s, m);
+    TRegistry reg;
+    OpenOrCreate(reg, ConfigKey);
+    for (const char* name :
+         {"EmailClient", "CheckingTime", "DoubleClick", "NotifyOnlyNewMsg", "ShowForm", "PlaySound",
+          "ScrLckBlinking", "ShowIcon", "Execute", "FormAutoHide", "FormAnimation", "FormStayOnTop",
+          "FormSaveDetails", "FormColumnsWidth", "FormShowDetails"})
+        reg.DeleteValue(name);
+    reg.CloseKey();
 }
 
 std::vector<std::string> SplitCommaText(const std::string& text)

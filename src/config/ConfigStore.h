@@ -4,16 +4,15 @@
 #include <string>
 #include <vector>
 
+struct TConfig;
 class TRegistry;
-class TfrmNewMail;
-class TfrmSettings;
 
 // Where the configuration lives in the per-user hive.
 inline constexpr const char* ConfigKey = "Software\\ternbell";
 // Account i (from 1) is stored under ConfigKey + "\Account" + i.
 std::string AccountKey(int number);
 
-// Start-up defaults, computed once when the settings window is created.
+// Start-up defaults, computed once at start.
 // Texts are 8-bit desktop text.
 extern std::string DefaultSoundFile;
 extern std::string DefaultIconFile;
@@ -23,8 +22,8 @@ extern std::string DefaultAnimationFile;
 extern std::string ReaderCommand;
 extern std::string DefaultEmailClient;
 
-// The last load ran to its end, so the controls hold what is stored and may
-// be saved over it. A load that failed leaves it false: saving then would
+// The last load ran to its end, so the configuration holds what is stored
+// and may be saved over it. A load that failed leaves it false: saving then would
 // replace stored values with ones that were never read.
 extern bool SettingsLoaded;
 // A larger "AccountsNo" is refused: it is a damaged file, not a setup.
@@ -42,17 +41,19 @@ std::string ReadOrCreateString(TRegistry& reg, const std::string& name, const st
 int32_t ReadOrCreateInteger(TRegistry& reg, const std::string& name, int32_t def);
 bool ReadOrCreateBool(TRegistry& reg, const std::string& name, bool def);
 
-// Registry -> the settings window's controls, its account list and the
-// notification window; applies what acts elsewhere (timer, sound, icon,
-// animation, stacking, details panel). Stops at the first error, keeping
-// what was loaded before it.
-void LoadFromRegistry(TfrmSettings& settings, TfrmNewMail& newMail);
-// The controls and the account list -> registry. Account keys numbered above
-// the new count are left alone.
-void WriteToRegistry(TfrmSettings& settings, TfrmNewMail& newMail);
-// Deletes the stored settings (not the required priority, the account count
-// or the accounts) and loads again, so the defaults are stored at once.
-void RestoreDefaultSettings(TfrmSettings& settings, TfrmNewMail& newMail);
+// Registry -> configuration, value by value in the stored order, creating
+// each missing value with its default. Stops at the first error: `config`
+// then holds what was read before it and keeps the rest as it was. The
+// column widths are checked against the notification window's
+// `columnCount`. Returns whether the main key existed before.
+bool LoadConfig(TConfig& config, int columnCount);
+// Configuration -> registry. Account keys numbered above the new count are
+// left alone.
+void SaveConfig(const TConfig& config);
+// Deletes the stored settings the Default button restores (not the required
+// priority, the account count or the accounts); the next load stores their
+// defaults again.
+void DeleteDefaultSettings();
 
 // A list in the classic comma text form: items separated by commas or
 // blanks, an item may be enclosed in double quotes ("" inside stands for ").

@@ -2,15 +2,11 @@
 
 #include "config/AccountListBinding.h"
 #include "config/AccountRows.h"
-#include "config/ConfigStore.h"
-#include "config/ProcessFlags.h"
 #include "desktop/UpDownControl.h"
 #include "i18n/Translate.h"
 #include "desktop/Artwork.h"
 #include "desktop/FormParts.h"
-#include "desktop/MediaPlayer.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -21,13 +17,11 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -75,10 +69,6 @@ TfrmSettings::TfrmSettings(QWidget* parent) : QWidget(parent, Qt::Window)
     setFixedSize(344, 344);
     setFont(DesignedFont());
 
-    // The tray icon first: it is all a user sees of a start, and the pages
-    // below wait for the font database.
-    CreateTray();
-
     pagSettings = Named(new QTabWidget(this), "pagSettings");
     auto* tabsStyle = new TNarrowTabsStyle;
     tabsStyle->setParent(pagSettings);
@@ -103,10 +93,6 @@ TfrmSettings::TfrmSettings(QWidget* parent) : QWidget(parent, Qt::Window)
     main->addWidget(pagSettings, 1);
     main->addLayout(buttons);
 
-    mediaPlayer = new TMediaPlayer(this);
-    timMail = Named(new QTimer(this), "timMail");
-    timBlinking = Named(new QTimer(this), "timBlinking");
-    timBlinking->setInterval(500);
     ConnectHandlers();
 
     CenterOnScreen(*this);
@@ -307,52 +293,15 @@ void TfrmSettings::CreateAccountPage()
     page->addWidget(grpAccountPop3);
 }
 
-void TfrmSettings::CreateTray()
-{
-    for (int i = 0; i < 3; ++i)
-        imlState.append(TrayPicture(i));
-
-    popMain = Named(new QMenu(this), "popMain");
-    mnuAbout = Named(popMain->addAction(QStringLiteral("&About...")), "mnuAbout");
-    mnuMailbox = Named(popMain->addAction(QStringLiteral("&Read")), "mnuMailbox");
-    mnuChecknow = Named(popMain->addAction(QStringLiteral("&Check now")), "mnuChecknow");
-    actEnabled = Named(new QAction(QStringLiteral("&Enabled"), this), "actEnabled");
-    actEnabled->setCheckable(true);
-    popMain->addAction(actEnabled);
-    mnuEnabled1 = actEnabled;
-    mnuSettings = Named(popMain->addAction(QStringLiteral("&Settings")), "mnuSettings");
-    mnuExit = Named(popMain->addAction(QStringLiteral("&Exit")), "mnuExit");
-
-    triMail = Named(new TTrayIcon(this), "triMail");
-    triMail->SetImages(imlState);
-    triMail->SetPictureIndex(0);
-    triMail->SetHint(QApplication::applicationName());
-    triMail->SetPopupMenu(popMain);
-    triMail->SetVisible(true);
-
-    triNewMsg = Named(new TTrayIcon(this), "triNewMsg");
-    triNewMsg->SetIcon(ApplicationIcon());
-    triNewMsg->SetHint(QApplication::applicationName());
-}
-
 void TfrmSettings::FormCreate()
 {
-    SetDefaultDomain("ternbell");
-    RemoveMessageDomain("default");
-    AddMessageDomain("ternbell");
-    AddMessageDomain(ToolkitMessageDomain);
     TranslateComponent(this);
-
-    ClearListPending = false;
-    timBlinking->stop();
-    ComputeStartupDefaults();
-    timMail->setInterval(1000);
-    timMail->start();
 }
 
 void TfrmSettings::btnDefaultClick()
 {
-    RestoreDefaultSettings(*this, *frmNewMail);
+    if (OnRestoreDefaults)
+        OnRestoreDefaults();
     // The window stays open: its ticks follow the restored values.
     if (isVisible())
         FormShow();

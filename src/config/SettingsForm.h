@@ -1,36 +1,29 @@
 #pragma once
 
-#include "desktop/TrayIcon.h"
-
-#include <QIcon>
-#include <QList>
 #include <QWidget>
 
 #include <functional>
 #include <memory>
 
-class QAction;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QMenu;
 class QPushButton;
 class QRadioButton;
 class QTabWidget;
-class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 class TAccountListBinding;
-class TMediaPlayer;
 class TUpDown;
 class TfrmNewMail;
 enum class TPicker;
+struct TConfig;
 
-// The settings window: the application's main window, hidden except while the
-// user edits the settings. Its controls are the live configuration; it also
-// owns the tray icons, the tray menu, the timers and the media player.
+// The settings window, hidden except while the user edits the settings. Its
+// controls show a configuration value and edit it; what OK, Cancel and
+// Default do with the stored one is the configuration keeper's.
 class TfrmSettings : public QWidget
 {
     Q_OBJECT
@@ -38,14 +31,25 @@ public:
     explicit TfrmSettings(QWidget* parent = nullptr);
     ~TfrmSettings() override;
 
-    // The notification window, created after this one; the configuration
-    // load and save reach it through here.
+    // The notification window, created after this one: its details fold and
+    // column widths are part of the configuration.
     TfrmNewMail* frmNewMail = nullptr;
+
+    // Value -> controls (and the notification window's fold and widths);
+    // the times are kept in their ranges as the arrows keep them.
+    void ShowConfig(const TConfig& config);
+    // Controls -> value.
+    TConfig ConfigOfControls() const;
 
     // Set by the application shell: the close query (true allows the close)
     // and the close itself.
     std::function<bool()> OnCloseQuery;
     std::function<void()> OnClose;
+    // Set by the configuration keeper: OK's save before the window hides,
+    // Cancel's load after it hid, and Default's restore.
+    std::function<void()> OnAccept;
+    std::function<void()> OnReject;
+    std::function<void()> OnRestoreDefaults;
 
     // "&Default": the stored settings back to their defaults, loaded again.
     void btnDefaultClick();
@@ -106,7 +110,6 @@ public:
     QLabel* lblPriority;
     QComboBox* cboPriority;
     QCheckBox* chkNotifyNewMsg;
-    TMediaPlayer* mediaPlayer;
 
     // Notification Behaviors
     QLabel* lblNotification;
@@ -154,21 +157,6 @@ public:
     QLabel* lblSecurity;
     QComboBox* cboSecurity; // index = TAccountSecurity
 
-    // Tray, menu, timers
-    QList<QIcon> imlState;
-    TTrayIcon* triMail;
-    TTrayIcon* triNewMsg;
-    QMenu* popMain;
-    QAction* mnuAbout;
-    QAction* mnuMailbox;
-    QAction* mnuChecknow;
-    QAction* actEnabled;
-    QAction* mnuEnabled1; // the menu's view of actEnabled
-    QAction* mnuSettings;
-    QAction* mnuExit;
-    QTimer* timMail;
-    QTimer* timBlinking;
-
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -184,7 +172,6 @@ private:
     void CreateNotificationPage();
     void CreateFormOptionsPage();
     void CreateAccountPage();
-    void CreateTray();
     void FormCreate();
 
     std::unique_ptr<TAccountListBinding> Accounts;

@@ -4,7 +4,7 @@
 #include "config/SettingsForm.h"
 
 #include "config/AccountListBinding.h"
-#include "config/ConfigStore.h"
+#include "config/ConfigStore.h" // the start-up defaults
 #include "config/SettingsRules.h"
 #include "desktop/UpDownControl.h"
 #include "i18n/Translate.h"
@@ -20,7 +20,6 @@
 #include <QRadioButton>
 #include <QShowEvent>
 #include <QTabWidget>
-#include <QTimer>
 #include <QTreeWidget>
 
 namespace
@@ -187,17 +186,16 @@ void TfrmSettings::btnOkClick()
     // A time typed above its maximum is stored at the maximum; the edit
     // says so too.
     SettleTimes();
-    WriteToRegistry(*this, *frmNewMail);
+    if (OnAccept)
+        OnAccept();
     hide();
-    timMail->setInterval(spnInterval->Position() * 1000);
-    timMail->start();
 }
 
 void TfrmSettings::btnCancelClick()
 {
     hide();
-    LoadFromRegistry(*this, *frmNewMail);
-    timMail->start();
+    if (OnReject)
+        OnReject();
 }
 
 void TfrmSettings::chkSoundChange()

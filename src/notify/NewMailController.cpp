@@ -114,10 +114,7 @@ TNewMailController::TNewMailController(TfrmNewMail& form, TNewMailEnvironment en
     if (!FEnv.RunAndWait)
         FEnv.RunAndWait = RunAndWaitDefault;
 
-    TfrmNewMail* f = &form;
-    FRows = std::make_unique<TTreeWidgetRows>(*form.lvwMessages, [f](int image) {
-        return image >= 0 && image < f->imlMessages.size() ? f->imlMessages[image] : QIcon();
-    });
+    FRows = &form.Rows();
 
     // The checkable action has flipped its tick before it reports the
     // trigger; the handler reverses the tick itself, from where it stood.

@@ -147,6 +147,6 @@ private:
 
     TfrmNewMail& FForm;
     TNewMailEnvironment FEnv;
-    std::unique_ptr<TTreeWidgetRows> FRows;
+    TTreeWidgetRows* FRows;
     QPointer<QObject> FViewport;
 };

@@ -1,5 +1,7 @@
 #include "notify/NewMailForm.h"
 
+#include "check/MessageRows.h"
+
 #include "i18n/Translate.h"
 #include "desktop/Animate.h"
 #include "desktop/Artwork.h"
@@ -138,6 +140,9 @@ TfrmNewMail::TfrmNewMail(QWidget* parent) : QWidget(parent, Qt::Window)
     AlignControls();
     CenterOnScreen(*this);
 
+    FRows = std::make_unique<TTreeWidgetRows>(*lvwMessages, [this](int image) {
+        return image >= 0 && image < imlMessages.size() ? imlMessages[image] : QIcon();
+    });
     FormCreate();
 }
 

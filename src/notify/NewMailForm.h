@@ -4,6 +4,8 @@
 #include <QList>
 #include <QWidget>
 
+#include <memory>
+
 class QAction;
 class QFrame;
 class QLabel;
@@ -12,6 +14,7 @@ class QPushButton;
 class QTimer;
 class QTreeWidget;
 class TAnimate;
+class TTreeWidgetRows;
 
 // The notification window: the list of waiting messages. Created hidden at
 // start and only ever hidden and shown. Its rows are built by the check cycle.
@@ -56,6 +59,10 @@ public:
 
     QTimer* timShowing;
 
+    // The list as message rows: one adapter, shared by the check cycle and
+    // the window's actions.
+    TTreeWidgetRows& Rows() { return *FRows; }
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
 
@@ -63,4 +70,6 @@ private:
     // Places the panels the way the design anchors them.
     void AlignControls();
     void FormCreate();
+
+    std::unique_ptr<TTreeWidgetRows> FRows;
 };

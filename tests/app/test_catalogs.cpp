@@ -3,6 +3,8 @@
 // with placeholders, line breaks and accelerators intact.
 
 #include "app/AboutBox.h"
+#include "app/ProcessEntry.h"
+#include "app/TrayParts.h"
 #include "config/SettingsForm.h"
 #include "i18n/Catalogs.h"
 #include "i18n/Translate.h"
@@ -135,14 +137,21 @@ std::size_t Count(const std::string& text, char c)
     return static_cast<std::size_t>(std::count(text.begin(), text.end(), c));
 }
 
-// The three windows the way the program creates them.
+// The tray and the three windows the way the program creates them.
+struct TStartup
+{
+    TStartup() { PrepareStartup(); }
+};
+
 struct TWindows
 {
+    TStartup Startup; // before any window
+    TTrayParts Tray;
     TfrmSettings Settings;
     TfrmNewMail NewMail;
     TfrmAboutBox AboutBox;
 
-    std::vector<QObject*> All() { return {&Settings, &NewMail, &AboutBox}; }
+    std::vector<QObject*> All() { return {Tray.popMain, &Settings, &NewMail, &AboutBox}; }
 };
 
 class CatalogTest : public ::testing::Test

@@ -1,12 +1,10 @@
-// The notification window wired as the program wires it: the settings
-// window's controls are its configuration, and Delete and Refresh go through
+// The notification window wired as the program wires it: the keeper's
+// configuration value is its configuration, and Delete and Refresh go through
 // the tray shell's Check now and the real check cycle, with one POP3 client
 // shared by both.
 
 #include "check/MessageRows.h"
 #include "app/NewMailEnvironment.h"
-#include "config/AccountRows.h"
-#include "desktop/UpDownControl.h"
 #include "mail/Imap4Client.h"
 #include "notify/Imap4DeleteClient.h"
 #include "notify/NewMailController.h"
@@ -34,19 +32,15 @@ protected:
     void SetUp() override
     {
         UiFixture::SetUp();
-        LoadPending = false; // the controls set here are the configuration
+        LoadPending = false; // the value set here is the configuration
         // The interval a load would set: no tick of its own during a test.
-        settings->timMail->setInterval(settings->spnInterval->Position() * 1000);
-        settings->chkShowForm->setChecked(false);
-        settings->chkSilentMode->setChecked(false);
-        settings->txtSound->clear();
-        settings->txtShowIcon->clear();
-        settings->txtExecute->clear();
-        wired = std::make_unique<WiredShell>(*settings, *newMail);
+        tray->timMail->setInterval(keeper->Config.CheckingTime * 1000);
+        keeper->Config.ShowForm = false;
+        wired = std::make_unique<WiredShell>(*tray, *keeper, *settings, *newMail);
         deleteClient = std::make_unique<TPop3DeleteClient>(wired->popMail);
         imap4Delete = std::make_unique<TImap4DeleteClient>(wired->imaMail);
         new TNewMailController(*newMail, // owned by the window
-                               NewMailEnvironment(*settings, *deleteClient,
+                               NewMailEnvironment(keeper->Config, *tray, *deleteClient,
                                                   [this] { wired->shell.mnuCheckNowClick(); },
                                                   imap4Delete.get()));
     }
@@ -75,21 +69,20 @@ protected:
     std::unique_ptr<TImap4DeleteClient> imap4Delete;
 };
 
-TEST_F(WiredTest, ReadAndAutoHideFollowTheSettingsControls)
+TEST_F(WiredTest, ReadAndAutoHideFollowTheConfiguration)
 {
-    settings->chkAutoHide->setChecked(true);
-    settings->spnAutoHide->SetPosition(7);
+    keeper->Config.FormAutoHide = 7;
     newMail->show();
-    EXPECT_EQ(newMail->timShowing->interval(), settings->spnAutoHide->Position() * 1000);
+    EXPECT_EQ(newMail->timShowing->interval(), 7 * 1000);
     EXPECT_TRUE(newMail->timShowing->isActive());
 
     QTemporaryDir dir;
     const std::string marker = ToCodePage(dir.path()) + "/started";
-    settings->txtApplication->setText(FromCodePage("/bin/sh -c \"echo > '" + marker + "'\""));
-    settings->triNewMsg->SetVisible(true);
+    keeper->Config.EmailClient = "/bin/sh -c \"echo > '" + marker + "'\"";
+    tray->triNewMsg->SetVisible(true);
     newMail->actMailbox->trigger();
     EXPECT_TRUE(newMail->isHidden());
-    EXPECT_FALSE(settings->triNewMsg->Visible());
+    EXPECT_FALSE(tray->triNewMsg->Visible());
     QElapsedTimer clock;
     clock.start();
     while (!std::ifstream(marker) && clock.elapsed() < 5000)
@@ -102,17 +95,17 @@ TEST_F(WiredTest, DeletesSelectedMessagesOfTwoAccountsOnDovecotAndReloads)
     if (const std::string why = Dovecot::Unavailable(); !why.empty())
         GTEST_SKIP() << why;
     Dovecot server;
-    settings->lvwAccounts->clear();
+    keeper->Config.Accounts.clear();
     server.Start();
     for (const char* user : {"ann", "bob"})
     {
         server.AddUser(user, "pw");
         Account a{user, true, user, "pw", server.Host(), std::to_string(server.Pop3Port()), false};
-        AppendAccountRow(settings->lvwAccounts, a);
+        keeper->Config.Accounts.push_back(a);
     }
     for (const char* message : {"ann:a1", "ann:a2", "ann:a3", "bob:b1", "bob:b2"})
         server.Deliver(std::string(message, 3), std::string("Subject: ") + (message + 4) + "\r\n\r\nx\r\n");
-    settings->mnuChecknow->trigger();
+    tray->mnuChecknow->trigger();
     ASSERT_EQ(Listed(), (std::vector<std::string>{"ann:a1", "ann:a2", "ann:a3", "bob:b1", "bob:b2"}));
 
     newMail->show();
@@ -141,13 +134,13 @@ protected:
         server = std::make_unique<Dovecot>();
         server->AddUser("ann", "pw");
         server->Start();
-        settings->lvwAccounts->clear();
+        keeper->Config.Accounts.clear();
         Account a{"Imap", true, "ann", "pw", server->Host(), std::to_string(server->ImapPort()), true};
-        AppendAccountRow(settings->lvwAccounts, a);
+        keeper->Config.Accounts.push_back(a);
         server->DeliverSeen("ann", "Subject: read\r\n\r\nx\r\n");
         for (const char* subject : {"a", "b", "c"})
             server->Deliver("ann", std::string("From: x@example.org\r\nSubject: ") + subject + "\r\n\r\nx\r\n");
-        settings->mnuChecknow->trigger();
+        tray->mnuChecknow->trigger();
         ASSERT_EQ(Listed(), (std::vector<std::string>{"Imap:a", "Imap:b", "Imap:c"}));
         SetMessageAnswerer([this](const TMessageRequest& request) {
             asked.push_back(request);

@@ -32,11 +32,11 @@ protected:
     {
         UiFixture::SetUp();
         about = std::make_unique<TfrmAboutBox>();
-        shell = std::make_unique<TTrayShell>(*settings, *newMail, *about);
+        shell = std::make_unique<TTrayShell>(*tray, *keeper, *settings, *newMail, *about);
         shell->Terminate = [this] { ++terminated; };
         shell->CheckAccounts = [this] {
             ++checks;
-            timerOnDuringCheck = settings->timMail->isActive();
+            timerOnDuringCheck = tray->timMail->isActive();
             clearPendingSeen = ClearListPending;
         };
     }
@@ -57,9 +57,9 @@ protected:
         checks = 0;
     }
 
-    bool TimerOn() const { return settings->timMail->isActive(); }
-    bool Ticked() const { return settings->actEnabled->isChecked(); }
-    int Picture() const { return settings->triMail->PictureIndex(); }
+    bool TimerOn() const { return tray->timMail->isActive(); }
+    bool Ticked() const { return tray->actEnabled->isChecked(); }
+    int Picture() const { return tray->triMail->PictureIndex(); }
 
     std::unique_ptr<TfrmAboutBox> about;
     std::unique_ptr<TTrayShell> shell;
@@ -72,13 +72,13 @@ protected:
 TEST_F(ShellTest, CreationArmsTheTimerWithOneSecondAndShowsTheIdlePicture)
 {
     EXPECT_TRUE(TimerOn());
-    EXPECT_EQ(settings->timMail->interval(), 1000);
-    EXPECT_FALSE(settings->timBlinking->isActive());
-    EXPECT_EQ(settings->timBlinking->interval(), 500);
+    EXPECT_EQ(tray->timMail->interval(), 1000);
+    EXPECT_FALSE(tray->timBlinking->isActive());
+    EXPECT_EQ(tray->timBlinking->interval(), 500);
     EXPECT_EQ(Picture(), 0);
-    EXPECT_TRUE(settings->triMail->Visible());
-    EXPECT_FALSE(settings->triNewMsg->Visible());
-    EXPECT_EQ(settings->triMail->Hint(), "ternbell");
+    EXPECT_TRUE(tray->triMail->Visible());
+    EXPECT_FALSE(tray->triNewMsg->Visible());
+    EXPECT_EQ(tray->triMail->Hint(), "ternbell");
     EXPECT_FALSE(settings->isVisible());
     EXPECT_FALSE(newMail->isVisible());
     EXPECT_FALSE(ExitConfirmed);
@@ -89,13 +89,13 @@ TEST_F(ShellTest, CreationArmsTheTimerWithOneSecondAndShowsTheIdlePicture)
     EXPECT_EQ(settings->spnAutoHide->Max(), 60);
     EXPECT_TRUE(settings->chkNotifyNewMsg->isChecked());
 
-    const QList<QAction*> items = settings->popMain->actions();
+    const QList<QAction*> items = tray->popMain->actions();
     ASSERT_EQ(items.size(), 6);
     const char* captions[] = {"&About...", "&Read", "&Check now", "&Enabled", "&Settings", "&Exit"};
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ(items[i]->text(), QString::fromUtf8(captions[i]));
-    EXPECT_EQ(items[3], settings->actEnabled);
-    EXPECT_EQ(settings->popMain->defaultAction(), nullptr);
+    EXPECT_EQ(items[3], tray->actEnabled);
+    EXPECT_EQ(tray->popMain->defaultAction(), nullptr);
 }
 
 TEST_F(ShellTest, FirstTickLoadsOnceThenChecksWithTheTimerOff)
@@ -106,7 +106,7 @@ TEST_F(ShellTest, FirstTickLoadsOnceThenChecksWithTheTimerOff)
     EXPECT_EQ(checks, 1);
     EXPECT_FALSE(timerOnDuringCheck);
     EXPECT_TRUE(TimerOn());
-    EXPECT_EQ(settings->timMail->interval(), 300 * 1000);
+    EXPECT_EQ(tray->timMail->interval(), 300 * 1000);
     EXPECT_TRUE(Exists(ConfigKey, "AccountsNo"));
     EXPECT_TRUE(settings->isVisible()) << "first start";
 
@@ -121,7 +121,7 @@ TEST_F(ShellTest, TimerComesBackOnWhenTheCheckFails)
 {
     Start();
     shell->CheckAccounts = [this] {
-        timerOnDuringCheck = settings->timMail->isActive();
+        timerOnDuringCheck = tray->timMail->isActive();
         throw std::runtime_error("server gone");
     };
     EXPECT_THROW(shell->timMailTimer(), std::runtime_error);
@@ -137,7 +137,7 @@ TEST_F(ShellTest, TimerComesBackOnWhenTheLoadFails)
     EXPECT_TRUE(TimerOn());
     EXPECT_EQ(checks, 0);
     // Not the start-up second: the interval the window shows.
-    EXPECT_EQ(settings->timMail->interval(), 180 * 1000);
+    EXPECT_EQ(tray->timMail->interval(), 180 * 1000);
 
     // The failed load is not repeated: the next tick only checks.
     shell->timMailTimer();
@@ -154,16 +154,16 @@ TEST_F(ShellTest, PauseAndResumeFollowTheStateTable)
     ASSERT_EQ(Picture(), 0);
 
     // Pause through the menu item.
-    settings->actEnabled->trigger();
+    tray->actEnabled->trigger();
     EXPECT_FALSE(TimerOn());
     EXPECT_EQ(Picture(), 1);
-    EXPECT_EQ(settings->triMail->Hint(), "ternbell") << "the tooltip stays";
+    EXPECT_EQ(tray->triMail->Hint(), "ternbell") << "the tooltip stays";
     EXPECT_EQ(checks, 0);
     shell->actEnabledUpdate();
     EXPECT_FALSE(Ticked());
 
     // Resume: checks at once and runs again.
-    settings->actEnabled->trigger();
+    tray->actEnabled->trigger();
     EXPECT_EQ(checks, 1);
     EXPECT_TRUE(TimerOn());
     shell->actEnabledUpdate();
@@ -179,10 +179,10 @@ TEST_F(ShellTest, TheIdleUpdateFollowsTheTimer)
         QTimer::singleShot(20, &loop, &QEventLoop::quit);
         loop.exec();
     };
-    settings->timMail->stop();
+    tray->timMail->stop();
     idle();
     EXPECT_FALSE(Ticked());
-    settings->timMail->start();
+    tray->timMail->start();
     idle();
     EXPECT_TRUE(Ticked());
 }
@@ -190,12 +190,12 @@ TEST_F(ShellTest, TheIdleUpdateFollowsTheTimer)
 TEST_F(ShellTest, CheckNowWhilePausedChecksAndResumes)
 {
     Start();
-    settings->actEnabled->trigger();
+    tray->actEnabled->trigger();
     shell->actEnabledUpdate();
     ASSERT_FALSE(TimerOn());
     ASSERT_FALSE(ClearListPending);
 
-    settings->mnuChecknow->trigger();
+    tray->mnuChecknow->trigger();
     EXPECT_EQ(checks, 1);
     EXPECT_TRUE(clearPendingSeen) << "the cycle is told to empty the list";
     EXPECT_TRUE(TimerOn());
@@ -206,18 +206,18 @@ TEST_F(ShellTest, CheckNowWhilePausedChecksAndResumes)
 TEST_F(ShellTest, CheckNowEmptiesTheListThroughTheWiredCycle)
 {
     shell.reset(); // the program's wiring takes the timer and the menu instead
-    WiredShell wired(*settings, *newMail);
+    WiredShell wired(*tray, *keeper, *settings, *newMail);
     LoadPending = false;
-    settings->lvwAccounts->clear();
+    keeper->Config.Accounts.clear();
     TMessageRows& rows = wired.mailCheck.Rows();
     rows.Append({"Home", {"Ann", "a", "1  B"}, riMessage, true, ""});
     rows.Append({"Gone", {}, riError, false, "refused"});
     wired.shell.actEnabledUpdate();
-    settings->actEnabled->trigger(); // paused
+    tray->actEnabled->trigger(); // paused
     ASSERT_FALSE(TimerOn());
     ASSERT_EQ(Picture(), 1);
 
-    settings->mnuChecknow->trigger();
+    tray->mnuChecknow->trigger();
     EXPECT_EQ(rows.Count(), 0);
     EXPECT_FALSE(ClearListPending);
     EXPECT_EQ(newMail->lblNewMessage->text().toStdString(), "There are no messages");
@@ -228,14 +228,14 @@ TEST_F(ShellTest, CheckNowEmptiesTheListThroughTheWiredCycle)
 TEST_F(ShellTest, SettingsStopsTheTimerAndEnabledStartsIt)
 {
     Start();
-    settings->mnuSettings->trigger();
+    tray->mnuSettings->trigger();
     EXPECT_FALSE(TimerOn());
     EXPECT_TRUE(settings->isVisible());
     EXPECT_EQ(Picture(), 0) << "the picture is unchanged";
     shell->actEnabledUpdate();
     EXPECT_FALSE(Ticked());
 
-    settings->actEnabled->trigger();
+    tray->actEnabled->trigger();
     EXPECT_TRUE(TimerOn());
     EXPECT_EQ(checks, 1);
 }
@@ -246,12 +246,12 @@ TEST_F(ShellTest, DoubleClickActsByTheSetting)
     int reads = 0;
     QObject::connect(newMail->actMailbox, &QAction::triggered, [&reads] { ++reads; });
 
-    settings->cboDoubleClick->setCurrentIndex(0);
+    keeper->Config.DoubleClick = 0;
     shell->triMailDblClick();
     EXPECT_EQ(reads, 1);
     EXPECT_FALSE(newMail->isVisible());
 
-    settings->cboDoubleClick->setCurrentIndex(1);
+    keeper->Config.DoubleClick = 1;
     shell->triMailDblClick();
     EXPECT_TRUE(newMail->isVisible());
     shell->triMailDblClick();
@@ -259,14 +259,14 @@ TEST_F(ShellTest, DoubleClickActsByTheSetting)
     EXPECT_EQ(reads, 1);
     newMail->hide();
 
-    settings->cboDoubleClick->setCurrentIndex(2);
+    keeper->Config.DoubleClick = 2;
     shell->triMailDblClick();
     EXPECT_TRUE(settings->isVisible());
     EXPECT_FALSE(TimerOn());
     settings->hide();
-    settings->timMail->start();
+    tray->timMail->start();
 
-    settings->cboDoubleClick->setCurrentIndex(-1);
+    keeper->Config.DoubleClick = -1;
     shell->triMailDblClick();
     EXPECT_EQ(reads, 1);
     EXPECT_FALSE(newMail->isVisible());
@@ -275,7 +275,7 @@ TEST_F(ShellTest, DoubleClickActsByTheSetting)
 
     shell->triNewMsgDblClick();
     EXPECT_EQ(reads, 2);
-    settings->mnuMailbox->trigger();
+    tray->mnuMailbox->trigger();
     EXPECT_EQ(reads, 3);
 }
 
@@ -286,7 +286,7 @@ TEST_F(ShellTest, DoubleClickOnStatusNotifierTraysArrivesAsTrigger)
     Start();
     int reads = 0;
     QObject::connect(newMail->actMailbox, &QAction::triggered, [&reads] { ++reads; });
-    settings->cboDoubleClick->setCurrentIndex(0);
+    keeper->Config.DoubleClick = 0;
     struct Case
     {
         TTrayHost Host;
@@ -301,25 +301,25 @@ TEST_F(ShellTest, DoubleClickOnStatusNotifierTraysArrivesAsTrigger)
         {TTrayHost::XEmbed, QSystemTrayIcon::DoubleClick, true},
         {TTrayHost::XEmbed, QSystemTrayIcon::MiddleClick, false},
     };
-    for (TTrayIcon* icon : {settings->triMail, settings->triNewMsg})
+    for (TTrayIcon* icon : {tray->triMail, tray->triNewMsg})
         for (const Case& c : cases)
         {
             SCOPED_TRACE(icon->objectName().toStdString() + " " + std::to_string(int(c.Host)) + " "
                          + std::to_string(int(c.Reason)));
             icon->SetHost(c.Host);
-            auto* tray = icon->findChild<QSystemTrayIcon*>();
-            ASSERT_NE(tray, nullptr);
+            auto* system = icon->findChild<QSystemTrayIcon*>();
+            ASSERT_NE(system, nullptr);
             const int before = reads;
-            emit tray->activated(c.Reason);
+            emit system->activated(c.Reason);
             EXPECT_EQ(reads, before + (c.Acts ? 1 : 0));
         }
 }
 
 TEST_F(ShellTest, NewMailIconHasTheApplicationTitleAsTooltip)
 {
-    auto* tray = settings->triNewMsg->findChild<QSystemTrayIcon*>();
-    ASSERT_NE(tray, nullptr);
-    EXPECT_EQ(tray->toolTip(), "ternbell");
+    auto* system = tray->triNewMsg->findChild<QSystemTrayIcon*>();
+    ASSERT_NE(system, nullptr);
+    EXPECT_EQ(system->toolTip(), "ternbell");
 }
 
 // The balloon got a display time of 10 ms, which no Linux tray stretches.
@@ -329,25 +329,26 @@ TEST_F(ShellTest, BalloonIsShownForTheDesktopsDefaultTimeNotTenMs)
     TFakeNetwork net;
     net.Maildrops["pop.a"] = {{"Ann", "<h1>a</h1>", 2, 100}};
     TFakeClient pop(net), imap(net);
-    TMailCheck check(*settings, *newMail, pop, imap);
-    settings->lvwAccounts->topLevelItem(0)->setText(acHost, "pop.a");
-    settings->chkShowForm->setChecked(false);
-    settings->chkSilentMode->setChecked(false);
-    settings->txtSound->clear();
-    settings->txtExecute->clear();
-    settings->txtShowIcon->setText("newmsg.ico");
+    TMailCheck check(*tray, *newMail, keeper->Config, pop, imap);
+    TConfig& config = keeper->Config;
+    config.Accounts.at(0).Host = "pop.a";
+    config.ShowForm = false;
+    config.ScrLckBlinking = 0;
+    config.PlaySound.clear();
+    config.Execute.clear();
+    config.ShowIcon = "newmsg.ico";
     int notified = 0;
-    settings->triNewMsg->Notify = [&notified](const TTrayIcon::TBalloon&) { return ++notified > 0; };
+    tray->triNewMsg->Notify = [&notified](const TTrayIcon::TBalloon&) { return ++notified > 0; };
     const std::pair<TTrayHost, int> cases[] = {{TTrayHost::StatusNotifier, -1},
                                                {TTrayHost::XEmbed, 10000}};
     for (const auto& [host, time] : cases)
     {
-        settings->triNewMsg->SetHost(host);
+        tray->triNewMsg->SetHost(host);
         ClearListPending = true; // every message is new again
         check.CheckAccounts();
-        EXPECT_EQ(settings->triNewMsg->LastBalloon().Title, "ternbell");
-        EXPECT_EQ(settings->triNewMsg->LastBalloon().Text, "There is a message to read");
-        EXPECT_EQ(settings->triNewMsg->LastBalloon().TimeoutMs, time);
+        EXPECT_EQ(tray->triNewMsg->LastBalloon().Title, "ternbell");
+        EXPECT_EQ(tray->triNewMsg->LastBalloon().Text, "There is a message to read");
+        EXPECT_EQ(tray->triNewMsg->LastBalloon().TimeoutMs, time);
     }
     EXPECT_EQ(notified, 1); // the XEmbed balloon is the toolkit's own
     // The headline is never read as markup either.
@@ -397,7 +398,7 @@ TEST_F(ShellTest, ExitAnsweredNoSavesNothing)
         ++boxes;
         return TModalResult::mrNo;
     });
-    settings->mnuExit->trigger();
+    tray->mnuExit->trigger();
     ASSERT_EQ(boxes, 1);
     EXPECT_EQ(asked.Caption, "Confirm");
     EXPECT_EQ(asked.Text, "Are you sure you want to exit?\n"
@@ -410,7 +411,7 @@ TEST_F(ShellTest, ExitAnsweredNoSavesNothing)
     EXPECT_TRUE(TimerOn());
 
     SetMessageAnswerer([](const TMessageRequest&) { return TModalResult::mrCancel; });
-    settings->mnuExit->trigger();
+    tray->mnuExit->trigger();
     EXPECT_EQ(HiveText(), before);
     EXPECT_EQ(terminated, 0);
 }
@@ -419,11 +420,11 @@ TEST_F(ShellTest, ExitAnsweredYesSavesTheControlsAsTheyStand)
 {
     Start();
     // The settings window is open with edits not confirmed with OK.
-    settings->mnuSettings->trigger();
+    tray->mnuSettings->trigger();
     settings->txtExecute->setText(QStringLiteral("changed"));
     settings->spnInterval->SetPosition(45);
     SetMessageAnswerer([](const TMessageRequest&) { return TModalResult::mrYes; });
-    settings->mnuExit->trigger();
+    tray->mnuExit->trigger();
     EXPECT_TRUE(ExitConfirmed);
     EXPECT_EQ(String(ConfigKey, "Execute"), "changed");
     EXPECT_EQ(Integer(ConfigKey, "CheckingTime"), 45);
@@ -452,7 +453,7 @@ TEST_F(ShellTest, AboutBoxIsModal)
         wasModal = about->isModal() && about->isVisible();
         about->accept();
     });
-    settings->mnuAbout->trigger();
+    tray->mnuAbout->trigger();
     EXPECT_TRUE(wasModal);
     EXPECT_FALSE(about->isVisible());
 }
@@ -474,7 +475,7 @@ TEST_F(ShellTest, FailedFirstLoadThenExitKeepsTheStoredSettings)
     const std::string before = HiveText();
     EXPECT_THROW(shell->timMailTimer(), Exception);
     SetMessageAnswerer([](const TMessageRequest&) { return TModalResult::mrYes; });
-    settings->mnuExit->trigger();
+    tray->mnuExit->trigger();
     EXPECT_TRUE(ExitConfirmed);
     EXPECT_GE(terminated, 1);
     EXPECT_EQ(HiveText(), before);

@@ -116,7 +116,7 @@ private:
     int Port = 0;
 };
 
-class TFakeHost : public TCycleHost
+class TFakeHost : public TCycleOutput
 {
 public:
     TMemoryRows List;
@@ -139,11 +139,8 @@ public:
     std::string BalloonTitle;
     std::string BalloonText;
 
-    TMessageRows& Rows() override { return List; }
-    std::vector<Account> Accounts() override { return AccountList; }
-    TCycleSettings Settings() override { return Config; }
-    TCheckClient& Client(bool imap4) override { return imap4 ? Imap4 : Pop3; }
-    bool& ClearListPending() override { return ClearList; }
+    // What a round reads, as the program hands it over.
+    TCycleConfig Snapshot() const { return TCycleConfig{Config, AccountList}; }
     int TrayPicture() override { return Picture; }
     void SetTrayPicture(int index) override
     {

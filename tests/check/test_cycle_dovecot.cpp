@@ -60,18 +60,11 @@ protected:
         if (!why.empty())
             GTEST_SKIP() << why;
         UiFixture::SetUp();
-        LoadPending = false; // the controls are filled by the test itself
-        // The interval a load would set: no tick of its own during a test.
-        settings->timMail->setInterval(settings->spnInterval->Position() * 1000);
-        settings->lvwAccounts->clear();
-        settings->chkNotifyNewMsg->setChecked(true);
-        settings->cboPriority->setCurrentIndex(4);
-        settings->chkSilentMode->setChecked(false);
-        settings->txtSound->clear();
-        settings->chkShowForm->setChecked(true);
-        settings->txtShowIcon->clear();
-        settings->txtExecute->clear();
-        wired = std::make_unique<WiredShell>(*settings, *newMail);
+        // The configuration is the test's own: no accounts, only the window
+        // tells new mail, and no tick of the timer's own during a test.
+        LoadPending = false;
+        tray->timMail->setInterval(keeper->Config.CheckingTime * 1000);
+        wired = std::make_unique<WiredShell>(*tray, *keeper, *settings, *newMail);
     }
 
     void TearDown() override
@@ -95,7 +88,7 @@ protected:
         a.Password = password;
         a.Host = Server->Host();
         a.Port = std::to_string(Server->Pop3Port());
-        AppendAccountRow(settings->lvwAccounts, a);
+        keeper->Config.Accounts.push_back(a);
         return user;
     }
 
@@ -103,9 +96,9 @@ protected:
     std::string AddImapAccount(const std::string& caption, const std::string& password = "secret")
     {
         const std::string user = AddAccount(caption, true, password);
-        QTreeWidgetItem* row = settings->lvwAccounts->topLevelItem(settings->lvwAccounts->topLevelItemCount() - 1);
-        row->setText(acProtocol, "1");
-        row->setText(acPort, QString::number(Server->ImapPort()));
+        Account& a = keeper->Config.Accounts.back();
+        a.IMAP4 = true;
+        a.Port = std::to_string(Server->ImapPort());
         return user;
     }
 
@@ -221,9 +214,9 @@ TEST_F(CycleDovecot, FirstSecondAndAFourthMessage)
         << Errors();
     EXPECT_EQ(NewCount(), 3);
     EXPECT_EQ(Headline(), "There are 3 messages to read");
-    EXPECT_EQ(settings->triMail->PictureIndex(), 0);
-    EXPECT_TRUE(settings->triMail->Hint().startsWith("There are 3 messages to read (last check: "));
-    EXPECT_TRUE(settings->timMail->isActive());
+    EXPECT_EQ(tray->triMail->PictureIndex(), 0);
+    EXPECT_TRUE(tray->triMail->Hint().startsWith("There are 3 messages to read (last check: "));
+    EXPECT_TRUE(tray->timMail->isActive());
     EXPECT_TRUE(newMail->isVisible());
     // The size column holds the server's size of each message.
     EXPECT_EQ(ListRows().SubItem(0, 2).substr(ListRows().SubItem(0, 2).size() - 1), "B");
@@ -274,16 +267,16 @@ TEST_F(CycleDovecot, FailingAccountBetweenTwoWorkingOnes)
     // The error row went to the end of the list as it stood then; C came after.
     EXPECT_EQ(Rows(), (std::vector<std::string>{"A|ann@example.org|for A|1|new", "B|0|new",
                                                 "C|cy@example.org|for C|1|new"}));
-    EXPECT_EQ(settings->triMail->PictureIndex(), 2);
-    EXPECT_EQ(settings->triMail->Hint(), "The connection to mail server is not available");
+    EXPECT_EQ(tray->triMail->PictureIndex(), 2);
+    EXPECT_EQ(tray->triMail->Hint(), "The connection to mail server is not available");
     const QString why = newMail->lvwMessages->topLevelItem(1)->toolTip(0);
     EXPECT_FALSE(why.isEmpty());
     EXPECT_TRUE(why.contains("-ERR") || why.contains("uthentication")) << why.toStdString();
     EXPECT_EQ(Headline(), "There are 2 messages to read");
 
     // A port where nobody listens: refused, an error row with the socket error.
-    settings->lvwAccounts->topLevelItem(1)->setText(acPassword, "secret");
-    settings->lvwAccounts->topLevelItem(1)->setText(acPort, "1");
+    keeper->Config.Accounts[1].Password = "secret";
+    keeper->Config.Accounts[1].Port = "1";
     Tick();
     EXPECT_EQ(Rows(), (std::vector<std::string>{"A|ann@example.org|for A|1|cut",
                                                 "C|cy@example.org|for C|1|cut", "B|0|new"}));
@@ -302,7 +295,7 @@ TEST_F(CycleDovecot, ConnectThatNeverCompletesGivesUpAtTheConnectLimit)
     AddAccount("Hanging");
     const std::string b = AddAccount("After");
     Server->Deliver(b, Mail("bob@example.org", "still checked"));
-    settings->lvwAccounts->topLevelItem(0)->setText(acPort, QString::number(port));
+    keeper->Config.Accounts[0].Port = std::to_string(port);
     QElapsedTimer clock;
     clock.start();
     Tick();
@@ -321,7 +314,7 @@ TEST_F(CycleDovecot, ServerThatNeverAnswersBecomesAnErrorRow)
     ASSERT_TRUE(listener.Listening());
 
     AddAccount("Silent");
-    settings->lvwAccounts->topLevelItem(0)->setText(acPort, QString::number(listener.Port()));
+    keeper->Config.Accounts[0].Port = std::to_string(listener.Port());
     // The program waits 30 s; a shorter limit shows the same path.
     wired->pop3Check.ReadTimeout = 700;
     QElapsedTimer clock;
@@ -358,7 +351,7 @@ TEST_F(CycleDovecot, Imap4AndPop3AccountsInOneCycle)
     EXPECT_EQ(ListRows().SubItem(1, 2), HumanSize(static_cast<int32_t>(two.size())));
     EXPECT_EQ(ListRows().SubItem(2, 2), HumanSize(static_cast<int32_t>(three.size())));
     EXPECT_EQ(NewCount(), 4);
-    EXPECT_EQ(settings->triMail->PictureIndex(), 0);
+    EXPECT_EQ(tray->triMail->PictureIndex(), 0);
 
     // Another client reads the third unseen message: its row goes.
     {
@@ -385,7 +378,7 @@ TEST_F(CycleDovecot, Imap4WrongPasswordIsAnErrorRowAndTheNextAccountIsChecked)
     Tick();
     EXPECT_EQ(Rows(), (std::vector<std::string>{"Imap|0|new", "After|bob@example.org|b|1|new"}));
     EXPECT_NE(Errors().find("Non Authenticated"), std::string::npos) << Errors();
-    EXPECT_EQ(settings->triMail->PictureIndex(), 2);
+    EXPECT_EQ(tray->triMail->PictureIndex(), 2);
     // The failure path logged out of the refused session.
     EXPECT_FALSE(wired->imaMail.Connected());
 }
@@ -398,7 +391,7 @@ TEST_F(CycleDovecot, SilentImap4ServerCostsOneTimeOut)
         STALL
     )");
     AddImapAccount("Silent");
-    settings->lvwAccounts->topLevelItem(0)->setText(acPort, QString::number(silent.Port()));
+    keeper->Config.Accounts[0].Port = std::to_string(silent.Port());
     wired->imap4Check.ReadTimeout = 300;
     Tick();
     EXPECT_EQ(Rows(), (std::vector<std::string>{"Silent|0|new"}));
@@ -415,7 +408,7 @@ TEST_F(CycleDovecot, DisabledAccountKeepsItsRows)
     Server->Deliver(a, Mail("ann@example.org", "kept"));
     Server->Deliver(b, Mail("bob@example.org", "b"));
     Tick();
-    settings->lvwAccounts->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+    keeper->Config.Accounts[0].Enabled = false;
     DeleteOnServer(a, 1);
     Tick();
     EXPECT_EQ(Rows(), (std::vector<std::string>{"A|ann@example.org|kept|1|new",
@@ -432,15 +425,15 @@ TEST_F(CycleDovecot, RequiredPriority)
     Server->Deliver(a, Mail("a@example.org", "low", "X-Priority: 5\r\n"));
     Server->Deliver(a, Mail("a@example.org", "odd", "X-Priority: 0\r\n"));
 
-    settings->cboPriority->setCurrentIndex(2); // "Normal"
+    keeper->Config.RequiredPriority = 2; // "Normal"
     CheckNow();
     EXPECT_EQ(NewCount(), 2);
 
-    settings->cboPriority->setCurrentIndex(4);
+    keeper->Config.RequiredPriority = 4;
     CheckNow();
     EXPECT_EQ(NewCount(), 3); // 255 is no level, not even the lowest
 
-    settings->cboPriority->setCurrentIndex(-1); // nothing chosen: the byte 255
+    keeper->Config.RequiredPriority = -1; // nothing chosen: the byte 255
     CheckNow();
     EXPECT_EQ(NewCount(), 4);
 }
@@ -461,22 +454,21 @@ TEST_F(CycleDovecot, ActionsThroughTheWindows)
 {
     const std::string a = AddAccount("A");
     Server->Deliver(a, Mail("ann@example.org", "one"));
-    settings->chkSilentMode->setChecked(true);
-    settings->spnLedActiveTime->SetPosition(2);
-    settings->txtShowIcon->setText("/nowhere/newmsg.ico");
+    keeper->Config.ScrLckBlinking = 2;
+    keeper->Config.ShowIcon = "/nowhere/newmsg.ico";
     Tick();
-    EXPECT_TRUE(settings->timBlinking->isActive());
-    EXPECT_EQ(settings->timBlinking->interval(), 500);
-    EXPECT_TRUE(settings->triNewMsg->Visible());
+    EXPECT_TRUE(tray->timBlinking->isActive());
+    EXPECT_EQ(tray->timBlinking->interval(), 500);
+    EXPECT_TRUE(tray->triNewMsg->Visible());
     EXPECT_TRUE(newMail->isVisible());
 
     // A sound file named but never opened by a load: the player's error ends
     // the remaining actions and leaves the cycle; the check timer runs on.
     newMail->hide();
-    settings->txtSound->setText("/nowhere/notify.wav");
+    keeper->Config.PlaySound = "/nowhere/notify.wav";
     EXPECT_THROW(CheckNow(), EMediaError);
     EXPECT_FALSE(newMail->isVisible());
-    EXPECT_TRUE(settings->timMail->isActive());
+    EXPECT_TRUE(tray->timMail->isActive());
     EXPECT_EQ(Headline(), "There is a message to read");
 }
 
@@ -521,8 +513,7 @@ TEST_F(CycleDovecot, CheckNowRunsTheCommandOncePerMessageWithoutAShell)
     Server->Deliver(a, Mail("\"Eve; rm\" <eve@example.org>", hostile));
 
     Tick();
-    settings->txtExecute->setText(QString::fromStdString("\"" + script +
-                                                         "\" %ACCOUNT% %MSGID% %FROM% %SUBJECT%"));
+    keeper->Config.Execute = "\"" + script + "\" %ACCOUNT% %MSGID% %FROM% %SUBJECT%";
     CheckNow(); // everything is new again: one command per message row
     std::vector<std::string> lines = WaitForLines(out, 2);
     std::sort(lines.begin(), lines.end());

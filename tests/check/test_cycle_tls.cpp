@@ -50,17 +50,11 @@ protected:
         Trust.Set("SSL_CERT_FILE", Ca->CaFile());
         Trust.Set("SSL_CERT_DIR", Folder->Path());
         UiFixture::SetUp();
+        // The configuration is the test's own: no accounts, only the window
+        // tells new mail, and no tick of the timer's own during a test.
         LoadPending = false;
-        settings->timMail->setInterval(settings->spnInterval->Position() * 1000);
-        settings->lvwAccounts->clear();
-        settings->chkNotifyNewMsg->setChecked(true);
-        settings->cboPriority->setCurrentIndex(4);
-        settings->chkSilentMode->setChecked(false);
-        settings->txtSound->clear();
-        settings->chkShowForm->setChecked(true);
-        settings->txtShowIcon->clear();
-        settings->txtExecute->clear();
-        wired = std::make_unique<WiredShell>(*settings, *newMail);
+        tray->timMail->setInterval(keeper->Config.CheckingTime * 1000);
+        wired = std::make_unique<WiredShell>(*tray, *keeper, *settings, *newMail);
         wired->pop3Check.ConnectTimeout = wired->pop3Check.ReadTimeout = 3000;
     }
 
@@ -83,7 +77,7 @@ protected:
         a.Port = std::to_string(port);
         a.IMAP4 = imap4;
         a.Security = security;
-        AppendAccountRow(settings->lvwAccounts, a);
+        keeper->Config.Accounts.push_back(a);
         return user;
     }
 

@@ -146,7 +146,8 @@ public:
         Check.ReadTimeout = TestReadTimeout;
         Check.OperationTimeout = TestOperationTimeout;
     }
-    TCheckClient& Client(bool) override { return Check; }
+    // Every account goes to the real POP3 client.
+    TCheckCycle Cycle() { return TCheckCycle(List, *this, Check, Check); }
 };
 
 long VmHWMKilobytes()
@@ -193,11 +194,11 @@ TEST_P(HostileServer, EndsAsErrorRowOrListAndTheNextAccountIsChecked)
     host.AccountList[0].Port = std::to_string(bad ? bad->Port() : ScriptedServer::UnusedPort());
     host.AddAccount("Good", "127.0.0.1");
     host.AccountList[1].Port = std::to_string(good.Port());
-    TCheckCycle cycle(host);
+    TCheckCycle cycle = host.Cycle();
     cycle.MaxMessages = c.maxMessages;
 
     const auto start = std::chrono::steady_clock::now();
-    cycle.RunChecks();
+    cycle.RunChecks(host.Snapshot());
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
     EXPECT_LT(elapsed, CaseBoundMs);
@@ -272,8 +273,8 @@ TEST(HostileHeaders, BadFieldsAreListedAsTheyCame)
     HostileHost host;
     host.AddAccount("Home", "127.0.0.1");
     host.AccountList[0].Port = std::to_string(srv.Port());
-    TCheckCycle cycle(host);
-    cycle.RunChecks();
+    TCheckCycle cycle = host.Cycle();
+    cycle.RunChecks(host.Snapshot());
     const std::vector<TMessageRow>& rows = host.List.Items;
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].SubItems.at(0), "a@x");
@@ -297,9 +298,9 @@ TEST(Pop3Pipelining, NewMessagesAskForHeaderAndSizeAtOnceListedOnesForTheHeader)
     HostileHost host;
     host.AddAccount("Home", "127.0.0.1");
     host.AccountList[0].Port = std::to_string(srv.Port());
-    TCheckCycle cycle(host);
-    cycle.RunChecks();
-    cycle.RunChecks();
+    TCheckCycle cycle = host.Cycle();
+    cycle.RunChecks(host.Snapshot());
+    cycle.RunChecks(host.Snapshot());
     const std::vector<TMessageRow>& rows = host.List.Items;
     ASSERT_EQ(rows.size(), 2u);
     for (int i = 0; i < 2; ++i)

@@ -26,8 +26,8 @@ protected:
             Boxes.push_back(r);
             return TModalResult::mrOk;
         });
-        LoadFromRegistry(*settings, *newMail);
-        settings->timMail->stop(); // opened through Settings
+        keeper->Load();
+        tray->timMail->stop(); // opened through Settings
         ASSERT_TRUE(QTest::qWaitForWindowExposed(settings.get()));
     }
 
@@ -46,7 +46,7 @@ TEST_F(SettingsErrorBox, FailedSaveOnOkIsShownAndTheWindowStaysOpen)
     EXPECT_EQ(Boxes[0].Type, TMsgDlgType::mtError);
     EXPECT_NE(Boxes[0].Text.find(broken.Path()), std::string::npos) << Boxes[0].Text;
     EXPECT_TRUE(settings->isVisible());
-    EXPECT_FALSE(settings->timMail->isActive());
+    EXPECT_FALSE(tray->timMail->isActive());
 }
 
 TEST_F(SettingsErrorBox, FailedLoadOnEscIsShownAndTheWindowStaysHidden)
@@ -56,7 +56,7 @@ TEST_F(SettingsErrorBox, FailedLoadOnEscIsShownAndTheWindowStaysHidden)
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_EQ(Boxes[0].Text, "Invalid data type for 'CheckingTime'");
     EXPECT_FALSE(settings->isVisible());
-    EXPECT_FALSE(settings->timMail->isActive());
+    EXPECT_FALSE(tray->timMail->isActive());
 }
 
 } // namespace

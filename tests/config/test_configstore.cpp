@@ -7,6 +7,7 @@
 #include "platform/CodePage.h"
 #include "platform/Hive.h"
 #include "support/UiFixture.h"
+#include "support/WiredShell.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -29,11 +30,11 @@ namespace
 const std::string Main = ConfigKey;
 const std::string Account1 = AccountKey(1);
 
-class ConfigStoreTest : public UiFixture
+class ConfigStoreTest : public WiredUiFixture
 {
 protected:
-    void Load() { LoadFromRegistry(*settings, *newMail); }
-    void Save() { WriteToRegistry(*settings, *newMail); }
+    void Load() { keeper->Load(); }
+    void Save() { keeper->Save(); }
     int Width(int column) const { return newMail->lvwMessages->header()->sectionSize(column); }
     QTreeWidgetItem* Row(int i) const { return settings->lvwAccounts->topLevelItem(i); }
 };
@@ -80,7 +81,7 @@ TEST_F(ConfigStoreTest, FirstStartCreatesEveryDefaultAndTheFirstAccount)
     EXPECT_EQ(a.Port, "110");
     EXPECT_FALSE(a.IMAP4);
 
-    EXPECT_EQ(settings->timMail->interval(), 300 * 1000);
+    EXPECT_EQ(tray->timMail->interval(), 300 * 1000);
     EXPECT_TRUE(settings->isVisible()) << "the first start shows the settings window";
 
     // A later load finds the key and leaves the window hidden.
@@ -158,7 +159,7 @@ TEST_P(SpinnerClampTest, StoredTimesAreBroughtIntoRange)
     EXPECT_EQ(settings->spnAutoHide->Position(), c.wantAutoHide);
     EXPECT_EQ(settings->chkSilentMode->isChecked(), c.wantSilent);
     EXPECT_EQ(settings->chkAutoHide->isChecked(), c.wantAutoHideTick);
-    EXPECT_EQ(settings->timMail->interval(), c.wantInterval * 1000);
+    EXPECT_EQ(tray->timMail->interval(), c.wantInterval * 1000);
     // The arrows stop at the interval too.
     settings->spnLedActiveTime->StepBy(1000);
     settings->spnAutoHide->StepBy(100000);
@@ -477,14 +478,14 @@ TEST_F(ConfigStoreTest, ExistingFilesAreAppliedAtLoad)
     Store(Main, "PlaySound", runtime + "/notify.wav");
     Store(Main, "FormAnimation", runtime + "/notify.avi");
     Store(Main, "ShowIcon", runtime + "/newmsg.ico");
-    settings->triNewMsg->SetVisible(true);
+    tray->triNewMsg->SetVisible(true);
     Load();
-    EXPECT_TRUE(settings->mediaPlayer->IsOpen());
-    EXPECT_EQ(settings->mediaPlayer->FileName, runtime + "/notify.wav");
+    EXPECT_TRUE(tray->mediaPlayer->IsOpen());
+    EXPECT_EQ(tray->mediaPlayer->FileName, runtime + "/notify.wav");
     EXPECT_EQ(newMail->aniNotify->FileName(), runtime + "/notify.avi");
     EXPECT_TRUE(newMail->aniNotify->Active());
-    EXPECT_FALSE(settings->triNewMsg->Visible());
-    EXPECT_FALSE(settings->triNewMsg->Icon().isNull());
+    EXPECT_FALSE(tray->triNewMsg->Visible());
+    EXPECT_FALSE(tray->triNewMsg->Icon().isNull());
 }
 
 // A tray icon at rest, its window hidden, must not map the decoders and
@@ -497,7 +498,7 @@ TEST_F(ConfigStoreTest, LoadWithTheWindowHiddenDecodesNothing)
     Store(Main, "PlaySound", runtime + "/notify.wav");
     Store(Main, "FormAnimation", runtime + "/notify.avi");
     Load();
-    ASSERT_TRUE(settings->mediaPlayer->IsOpen());
+    ASSERT_TRUE(tray->mediaPlayer->IsOpen());
     ASSERT_TRUE(newMail->aniNotify->Active());
     EXPECT_FALSE(DecoderModuleLoaded());
 
@@ -513,7 +514,7 @@ TEST_F(ConfigStoreTest, SoundFileThePlayerCannotOpenStopsTheLoad)
     Store(Main, "PlaySound", notWave);
     Store(Main, "FormStayOnTop", 0);
     EXPECT_THROW(Load(), Exception);
-    EXPECT_FALSE(settings->mediaPlayer->IsOpen());
+    EXPECT_FALSE(tray->mediaPlayer->IsOpen());
     EXPECT_TRUE(newMail->windowFlags().testFlag(Qt::WindowStaysOnTopHint))
         << "the stacking after the sound is not applied";
 }

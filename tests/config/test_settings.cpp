@@ -35,12 +35,12 @@ namespace
 
 const std::string Main = ConfigKey;
 
-class SettingsDialogTest : public UiFixture
+class SettingsDialogTest : public WiredUiFixture
 {
 protected:
     void SetUp() override
     {
-        UiFixture::SetUp();
+        WiredUiFixture::SetUp();
         ComputeStartupDefaults();
         SetMessageAnswerer([this](const TMessageRequest& r) {
             Asked.push_back(r);
@@ -56,13 +56,13 @@ protected:
     // tray's Settings opens it: check timer stopped.
     void Open()
     {
-        LoadFromRegistry(*settings, *newMail);
+        keeper->Load();
         settings->hide();
         Reopen();
     }
     void Reopen()
     {
-        settings->timMail->stop();
+        tray->timMail->stop();
         settings->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(settings.get()));
     }
@@ -262,7 +262,7 @@ TEST_F(SettingsDialogTest, IntervalCapsTheOtherTimesAndOkStoresWhatTheEditsShow)
     EXPECT_EQ(Integer(Main, "ScrLckBlinking"), 60);
     EXPECT_EQ(Integer(Main, "FormAutoHide"), 60);
     EXPECT_EQ(settings->txtAutoHide->text(), "60");
-    EXPECT_EQ(settings->timMail->interval(), 60 * 1000);
+    EXPECT_EQ(tray->timMail->interval(), 60 * 1000);
 }
 
 // --- the file pickers
@@ -362,10 +362,9 @@ TEST_F(SettingsDialogTest, AddedAccountIsStoredDisabledAndTheCycleSkipsIt)
     EXPECT_EQ(Integer(a2, "IMAP4"), 0);
     EXPECT_EQ(Integer(a2, "AccountEnabled"), 0);
 
-    WiredShell wired(*settings, *newMail);
     LoadPending = false;
-    wired.shell.timMailTimer();
-    const TMessageRows& rows = wired.mailCheck.Rows();
+    wired->shell.timMailTimer();
+    const TMessageRows& rows = wired->mailCheck.Rows();
     ASSERT_EQ(rows.Count(), 1);
     EXPECT_EQ(rows.Caption(0), "My Account") << "only the enabled account is visited";
 }
@@ -561,8 +560,8 @@ TEST_F(SettingsDialogTest, EnterActsAsOkAndEscAsCancelLeavingTheHiveAsItWas)
     Type(settings->txtHost, QStringLiteral("mail.example.org"));
     QTest::keyClick(settings->txtHost, Qt::Key_Return);
     EXPECT_FALSE(settings->isVisible());
-    EXPECT_TRUE(settings->timMail->isActive());
-    EXPECT_EQ(settings->timMail->interval(), 300 * 1000);
+    EXPECT_TRUE(tray->timMail->isActive());
+    EXPECT_EQ(tray->timMail->interval(), 300 * 1000);
     EXPECT_EQ(String(AccountKey(1), "HostAddress"), "mail.example.org");
 
     Reopen();
@@ -572,7 +571,7 @@ TEST_F(SettingsDialogTest, EnterActsAsOkAndEscAsCancelLeavingTheHiveAsItWas)
     Type(settings->txtInterval, QStringLiteral("45"));
     QTest::keyClick(settings->cboPriority, Qt::Key_Escape);
     EXPECT_FALSE(settings->isVisible());
-    EXPECT_TRUE(settings->timMail->isActive());
+    EXPECT_TRUE(tray->timMail->isActive());
     EXPECT_EQ(HiveText(), before);
     EXPECT_EQ(RowAccount(0).Host, "mail.example.org");
     EXPECT_EQ(settings->spnInterval->Position(), 300);

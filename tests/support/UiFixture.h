@@ -1,5 +1,8 @@
 #pragma once
 
+#include "app/ProcessEntry.h"
+#include "app/TrayParts.h"
+#include "config/ConfigKeeper.h"
 #include "config/ConfigStore.h"
 #include "config/ProcessFlags.h"
 #include "config/SettingsForm.h"
@@ -9,14 +12,16 @@
 #include "support/TestHelpers.h"
 
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 
 // A fresh per-user hive (XDG_CONFIG_HOME in a temporary folder), the process
-// flags as at start, and the settings and notification windows created the
-// way the program creates them. Message boxes are refused loudly unless a test
+// flags as at start, and the tray parts, the settings and notification
+// windows and the configuration keeper created the way the program creates
+// them. Message boxes are refused loudly unless a test
 // installs its own answerer.
 class UiFixture : public ::testing::Test
 {
@@ -34,15 +39,21 @@ protected:
             return TModalResult::mrCancel;
         });
         SetFileAnswerer([](const TFileRequest&) { return std::optional<std::string>(); });
+        PrepareStartup();
+        tray = std::make_unique<TTrayParts>();
         settings = std::make_unique<TfrmSettings>();
         newMail = std::make_unique<TfrmNewMail>();
         settings->frmNewMail = newMail.get();
+        keeper = std::make_unique<TConfigKeeper>(*settings, *newMail);
+        tray->timMail->start();
     }
 
     void TearDown() override
     {
+        keeper.reset();
         settings.reset();
         newMail.reset();
+        tray.reset();
         SetMessageAnswerer({});
         SetFileAnswerer({});
     }
@@ -82,6 +93,8 @@ protected:
 
     QTemporaryDir FHome;
     ScopedEnvironment FEnv; // restored before FHome goes
+    std::unique_ptr<TTrayParts> tray;
     std::unique_ptr<TfrmSettings> settings;
     std::unique_ptr<TfrmNewMail> newMail;
+    std::unique_ptr<TConfigKeeper> keeper;
 };

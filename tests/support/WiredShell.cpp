@@ -1,7 +1,11 @@
 #include "support/WiredShell.h"
 
-WiredShell::WiredShell(TfrmSettings& settings, TfrmNewMail& newMail)
-    : shell(settings, newMail, aboutBox), mailCheck(settings, newMail, pop3Check, imap4Check)
+#include "config/ConfigKeeper.h"
+
+WiredShell::WiredShell(TTrayParts& tray, TConfigKeeper& keeper, TfrmSettings& settings,
+                       TfrmNewMail& newMail)
+    : shell(tray, keeper, settings, newMail, aboutBox),
+      mailCheck(tray, newMail, keeper.Config, pop3Check, imap4Check)
 {
     shell.CheckAccounts = [this] { mailCheck.CheckAccounts(); };
     // Ending the program would end the test's own event loops.

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "config/Config.h"
+
+#include <functional>
+
+class TfrmNewMail;
+class TfrmSettings;
+
+// Holds the program's configuration value and moves it between the hive and
+// the windows: a load reads the hive into the value and shows it in the
+// settings window's controls; a save takes the controls into the value and
+// writes it. It answers the settings window's OK, Cancel and Default.
+class TConfigKeeper
+{
+public:
+    TConfigKeeper(TfrmSettings& settings, TfrmNewMail& newMail);
+    TConfigKeeper(const TConfigKeeper&) = delete;
+    TConfigKeeper& operator=(const TConfigKeeper&) = delete;
+
+    // The configuration as last loaded or saved. Readers take a copy.
+    TConfig Config;
+
+    // Registry -> value -> controls, then OnLoaded. Stops at the first
+    // error, keeping what was loaded before it (in the value and the
+    // controls alike); SettingsLoaded tells whether it ran through. On a
+    // first start (no stored configuration) the settings window is shown.
+    void Load();
+    // Controls -> value -> registry.
+    void Save();
+    // Deletes the settings the Default button restores and loads again, so
+    // their defaults are stored at once.
+    void RestoreDefaults();
+
+    // Applies what acts outside the windows' controls (timer, sound, icons,
+    // animation, stacking, details panel); an error it raises stops the load.
+    std::function<void(const TConfig&)> OnLoaded;
+    // The settings window was closed with OK (true, after the save) or with
+    // Cancel (false, after the load).
+    std::function<void(bool accepted)> OnEditEnded;
+
+private:
+    TfrmSettings& FSettings;
+    TfrmNewMail& FNewMail;
+};
