@@ -9,6 +9,7 @@
 #include "check/Pop3CheckClient.h"
 #include "config/ProcessFlags.h"
 #include "config/SettingsForm.h"
+#include "i18n/Catalogs.h"
 #include "i18n/Translate.h"
 #include "mail/Imap4Client.h"
 #include "mail/Pop3Client.h"
@@ -46,6 +47,7 @@ int RunTernbell(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("ternbell"));
     QApplication::setWindowIcon(ApplicationIcon());
     ReportHiveProblemsInErrorBox();
+    SetLocalizationProblemReporter(ShowWarningBox);
     InstallToolkitTranslator();
 
     TSingleInstance instance(TSingleInstance::DefaultSocketPath());
