@@ -12,6 +12,7 @@
 #include "config/ConfigStore.h"
 #include "config/ProcessFlags.h"
 #include "config/SettingsForm.h"
+#include "i18n/Catalogs.h"
 #include "i18n/Translate.h"
 #include "mail/Imap4Client.h"
 #include "mail/Pop3Client.h"
@@ -59,6 +60,7 @@ int RunTernbell(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("ternbell"));
     QApplication::setWindowIcon(ApplicationIcon());
     ReportHiveProblemsInErrorBox();
+    SetLocalizationProblemReporter(ShowWarningBox);
     InstallToolkitTranslator();
 
     TSingleInstance instance(TSingleInstance::DefaultSocketPath());

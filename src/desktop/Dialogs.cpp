@@ -172,3 +172,8 @@ void ReportHiveProblemsInErrorBox()
         MessageDlg(nullptr, TMessageRequest{"", text, TMsgDlgType::mtError, mbOK});
     });
 }
+
+void ShowWarningBox(const std::string& caption, const std::string& text)
+{
+    MessageDlg(nullptr, TMessageRequest{caption, text, TMsgDlgType::mtWarning, mbOK});
+}

@@ -71,3 +71,6 @@ std::string QtFileFilter(const std::string& filter);
 // From now on a hive file that had to be kept aside is reported in the error
 // box.
 void ReportHiveProblemsInErrorBox();
+
+// A warning box with only OK, for reporters of problems that need no answer.
+void ShowWarningBox(const std::string& caption, const std::string& text);

@@ -2,19 +2,19 @@
 
 #include "i18n/Language.h"
 #include "i18n/MoCatalog.h"
-#include "i18n/Translate.h"
 #include "platform/AsciiText.h"
-#include "desktop/Dialogs.h"
 #include "platform/ExeFolder.h"
 
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QTranslator>
 
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
+#include <utility>
 
 namespace
 {
@@ -34,6 +34,7 @@ struct TCatalogs
     std::string Language;
     std::string Directory;
     std::map<std::string, TDomainState> Domains; // present once opening was tried
+    TLocalizationProblemReporter Reporter;
 };
 
 TCatalogs& Catalogs()
@@ -165,24 +166,32 @@ std::optional<std::string> LookupInDomain(const std::string& domain, const std::
             return Find(it->second, text, context);
     }
     std::string problem;
+    TLocalizationProblemReporter reporter;
     {
         std::unique_lock<std::shared_mutex> write(c.Lock);
         ChooseOnce(c);
         const auto [it, added] = c.Domains.try_emplace(domain);
         if (added)
             problem = Open(c, domain, it->second);
+        if (!problem.empty())
+            reporter = c.Reporter;
     }
-    // Shown outside the lock: the box's own texts are looked up too.
+    // Reported outside the lock: a box that shows it looks its own texts up.
     if (!problem.empty())
     {
-        TMessageRequest box;
-        box.Caption = "Localization problem";
-        box.Text = problem;
-        box.Type = TMsgDlgType::mtWarning;
-        box.Buttons = mbOK;
-        MessageDlg(nullptr, box);
+        if (reporter)
+            reporter("Localization problem", problem);
+        else
+            std::fprintf(stderr, "ternbell: Localization problem: %s\n", problem.c_str());
     }
     std::shared_lock<std::shared_mutex> read(c.Lock);
     const auto it = c.Domains.find(domain);
     return it == c.Domains.end() ? std::nullopt : Find(it->second, text, context);
+}
+
+void SetLocalizationProblemReporter(TLocalizationProblemReporter reporter)
+{
+    TCatalogs& c = Catalogs();
+    std::unique_lock<std::shared_mutex> write(c.Lock);
+    c.Reporter = std::move(reporter);
 }

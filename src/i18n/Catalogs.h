@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -9,9 +10,13 @@
 // A domain's catalog is <catalog directory>/<language>/LC_MESSAGES/<domain>.mo,
 // else the same under the language's first two letters. A domain without a
 // catalog is remembered as failed and not tried again; one whose catalog does
-// not declare charset=UTF-8 is switched off after the "Localization problem"
-// box. Either way its texts stay English. The toolkit's domain is served from
-// Qt's own catalogs (qtbase_<language>.qm in Qt's translations folder).
+// not declare charset=UTF-8 is switched off and reported as a "Localization
+// problem" (see SetLocalizationProblemReporter). Either way its texts stay
+// English. The toolkit's domain is served from Qt's own catalogs
+// (qtbase_<language>.qm in Qt's translations folder).
+
+// Domain of the toolkit's stock texts (message box buttons and titles).
+inline constexpr const char* ToolkitMessageDomain = "qtbase";
 
 // Fixes the language and the catalog directory and forgets every opened
 // catalog. Without a call the first lookup uses the language of the
@@ -27,3 +32,11 @@ std::string LanguageCode();
 // stock texts are tried.
 std::optional<std::string> LookupInDomain(const std::string& domain, const std::string& text,
                                           const char* context = nullptr);
+
+// Who hears that a catalog was switched off: the caption and the text of the
+// "Localization problem" warning, once per domain and choice of language.
+// Heard outside the catalogs' lock, so it may look texts up itself. Without
+// one the text goes to the standard error.
+using TLocalizationProblemReporter =
+    std::function<void(const std::string& caption, const std::string& text)>;
+void SetLocalizationProblemReporter(TLocalizationProblemReporter reporter);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "i18n/Catalogs.h"
+
 #include <QString>
 
 #include <string>
@@ -11,9 +13,6 @@ class QObject;
 // (see i18n/Catalogs.h). Without a catalog for the user's language every text
 // stays English. Texts the program translates are marked for the catalog
 // template by the keywords ResStr, ResText and N_.
-
-// Domain of the toolkit's stock texts (message box buttons and titles).
-inline constexpr const char* ToolkitMessageDomain = "qtbase";
 
 // Domain used for the windows' own texts ("default" until changed).
 void SetDefaultDomain(const std::string& domain);

@@ -161,8 +161,13 @@ protected:
     {
         ASSERT_FALSE(Template().empty());
         Env.Set("XDG_CONFIG_HOME", Home.Path());
+        SetLocalizationProblemReporter(ShowWarningBox);
     }
-    void TearDown() override { UseLanguage("C", ""); }
+    void TearDown() override
+    {
+        SetLocalizationProblemReporter(nullptr);
+        UseLanguage("C", "");
+    }
 
     TempFolder Home{"catalogs"};
     ScopedEnvironment Env;

@@ -67,10 +67,12 @@ protected:
             Boxes.push_back(r);
             return TModalResult::mrOk;
         });
+        SetLocalizationProblemReporter(ShowWarningBox);
     }
 
     void TearDown() override
     {
+        SetLocalizationProblemReporter(nullptr);
         SetMessageAnswerer(nullptr);
         UseLanguage("C", "");
     }
@@ -164,6 +166,17 @@ TEST_F(TranslateTest, ACatalogNotInUtf8IsTurnedOffAfterOneBox)
     EXPECT_EQ(ResText("Hello"), "Hello");
     EXPECT_EQ(TranslateIn(Own, QStringLiteral("Hello")), "Hello");
     EXPECT_EQ(Boxes.size(), 1u) << "the box shows once";
+}
+
+// The catalogs open no box of their own: without a reporter the problem goes
+// to the standard error, and the catalog is off all the same.
+TEST_F(TranslateTest, WithoutAReporterACatalogNotInUtf8OpensNoBox)
+{
+    SetLocalizationProblemReporter(nullptr);
+    Compile(Root, "fr", Own, "msgid \"Hello\"\nmsgstr \"Bonjour\"\n", "ISO-8859-1");
+    UseLanguage("fr_BE", Root.Path());
+    EXPECT_EQ(ResText("Hello"), "Hello");
+    EXPECT_TRUE(Boxes.empty());
 }
 
 TEST_F(TranslateTest, LineBreaksAreLookedUpAsLineFeedsAndComeBackAsWritten)

@@ -499,6 +499,18 @@ TEST(HiveText, StrayCarriageReturnsNeitherFailTheFileNorShrinkEachSave)
     EXPECT_EQ(SerializeHive(ParseHive(SerializeHive(ParseHive(saved)))), saved);
 }
 
+// The hive trims as the rest of the program does: any control character at a
+// line's edge is a blank, and one inside quotes is text.
+TEST(HiveText, ControlCharactersAtLineEdgesAreBlanksAndInsideQuotesText)
+{
+    const THive hive = ParseHive("REGEDIT4\n\f\n[HKEY_CURRENT_USER\\Software\\ternbell]\v\n"
+                                 "\x01\"Execute\"\f=\f\"run\x01\"\x1f\n");
+    const THiveKey* key = hive.Find("HKEY_CURRENT_USER\\Software\\ternbell");
+    ASSERT_NE(key, nullptr);
+    ASSERT_NE(key->Find("Execute"), nullptr);
+    EXPECT_EQ(key->Find("Execute")->Text, "run\x01");
+}
+
 TEST(HiveText, RepeatedSectionsAndNamesMergeLaterWinning)
 {
     const THive hive = ParseHive("REGEDIT4\n"
