@@ -24,6 +24,8 @@ struct Account
     std::string Port = "110"; // decimal text; converted when the account is checked
     bool IMAP4 = false;
     TAccountSecurity Security = asNone;
+
+    bool operator==(const Account&) const = default;
 };
 
 // The port a security kind moves a well-known port to: 110 and 995, 143 and

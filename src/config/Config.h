@@ -32,4 +32,6 @@ struct TConfig
     // that stops early holds the ones read before the fault.
     std::vector<int> ColumnWidths;
     std::vector<Account> Accounts;
+
+    bool operator==(const TConfig&) const = default;
 };

@@ -1,4 +1,5 @@
 #include "config/AccountRows.h"
+#include "config/Config.h"
 #include "config/ConfigStore.h"
 #include "desktop/UpDownControl.h"
 #include "desktop/Animate.h"
@@ -386,6 +387,61 @@ TEST_F(ConfigStoreTest, SaveStoresTheControlsAsTheyStand)
     EXPECT_EQ(Integer(Main, "FormStayOnTop"), 0);
     EXPECT_EQ(Integer(Main, "FormSaveDetails"), 0);
     EXPECT_EQ(Integer(Main, "FormShowDetails"), 0);
+}
+
+// A value with every field away from its default, within the controls' ranges.
+TConfig EditedConfig()
+{
+    TConfig c;
+    c.EmailClient = "mutt -f \"~/Mail\"";
+    c.CheckingTime = 60;
+    c.DoubleClick = 2;
+    c.NotifyOnlyNewMsg = false;
+    c.RequiredPriority = 1;
+    c.ShowForm = false;
+    c.PlaySound = "/snd/gl\xC3\xB6" "ckchen.wav";
+    c.ScrLckBlinking = 15;
+    c.ShowIcon = "";
+    c.Execute = "logger %FROM%";
+    c.FormAutoHide = 10;
+    c.FormAnimation = "/a.avi";
+    c.FormStayOnTop = false;
+    c.FormSaveDetails = true;
+    c.FormShowDetails = false;
+    c.ColumnWidths = {10, 20, 30, 40, 50, 0};
+    Account imap;
+    imap.Caption = "Work";
+    imap.Enabled = false;
+    imap.UserName = "ann";
+    imap.Password = "pa\"ss\\word";
+    imap.Host = "imap.example.org";
+    imap.Port = "993";
+    imap.IMAP4 = true;
+    imap.Security = asImplicitTLS;
+    c.Accounts = {Account{}, imap};
+    return c;
+}
+
+TEST_F(ConfigStoreTest, ValueRoundTripsThroughTheHiveAndThroughTheControls)
+{
+    const TConfig edited = EditedConfig();
+    SaveConfig(edited);
+    TConfig read;
+    EXPECT_TRUE(LoadConfig(read, newMail->lvwMessages->columnCount()));
+    EXPECT_TRUE(read == edited) << HiveText();
+
+    settings->ShowConfig(edited);
+    EXPECT_TRUE(settings->ConfigOfControls() == edited);
+    EXPECT_EQ(settings->cboDoubleClick->currentIndex(), 2);
+    EXPECT_EQ(settings->lvwAccounts->topLevelItem(1)->text(acCaption), "Work");
+    EXPECT_EQ(newMail->lvwMessages->header()->sectionSize(2), 30);
+
+    // What the keeper hands the program after a load is what the controls
+    // made of the stored values.
+    Store(Main, "FormAutoHide", 500);
+    Load();
+    EXPECT_EQ(keeper->Config.FormAutoHide, 60);
+    EXPECT_TRUE(keeper->Config == settings->ConfigOfControls());
 }
 
 TEST_F(ConfigStoreTest, DefaultKeepsPriorityAndAccountsAndStoresTheDefaultsAtOnce)
