@@ -84,15 +84,15 @@ private:
     TIdPOP3& FClient;
 };
 
-// What the notification window needs from the rest of the program. The
-// settings window's controls are the live configuration, so every value is
-// read at the moment it is used.
+// What the notification window needs from the rest of the program. Every
+// value is read from the configuration at the moment it is used, so an OK in
+// the settings window reaches the next action.
 struct TNewMailEnvironment
 {
     std::function<std::vector<Account>()> Accounts;
-    std::function<std::string()> EmailClient;  // text of txtApplication
-    std::function<bool()> AutoHide;            // tick of chkAutoHide
-    std::function<int()> AutoHideSeconds;      // position of spnAutoHide
+    std::function<std::string()> EmailClient;
+    std::function<bool()> AutoHide;
+    std::function<int()> AutoHideSeconds;
     std::function<std::string()> ReaderCommand;
     // Empties the list and runs a whole check cycle ("&Check now").
     std::function<void()> CheckNow;
