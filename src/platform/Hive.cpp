@@ -1,6 +1,7 @@
 #include "platform/Hive.h"
 
 #include "platform/Descriptor.h"
+#include "platform/WholeFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -39,60 +40,10 @@ private:
     TDescriptor FDescriptor;
 };
 
-std::string FolderOf(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
-}
-
 std::string NameOf(const std::string& path)
 {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// mkdir -p; folders we create are 0700, and our own folder is made 0700.
-void EnsureFolder(const std::string& folder)
-{
-    for (size_t pos = 1; pos <= folder.size(); ++pos)
-    {
-        if (pos != folder.size() && folder[pos] != '/')
-            continue;
-        const std::string part = folder.substr(0, pos);
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
-            throw Exception("Cannot create folder " + part + ": " + std::strerror(errno));
-    }
-    ::chmod(folder.c_str(), 0700);
-}
-
-enum class TRead
-{
-    Ok,
-    Missing,
-};
-
-TRead ReadWhole(const std::string& path, std::string& text)
-{
-    text.clear();
-    TDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.Get() < 0)
-    {
-        if (errno == ENOENT)
-            return TRead::Missing;
-        throw Exception("Cannot read " + path + ": " + std::strerror(errno));
-    }
-    char buf[65536];
-    while (true)
-    {
-        const ssize_t n = ::read(fd.Get(), buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw Exception("Cannot read " + path + ": " + std::strerror(errno));
-        if (n == 0)
-            return TRead::Ok;
-        text.append(buf, static_cast<size_t>(n));
-    }
 }
 
 // Moves the bad file to the first free bad-copy name; never replaces one.
@@ -145,64 +96,13 @@ std::function<void(const std::string&)>& ReplaceHook()
     return hook;
 }
 
-void WriteAll(int fd, const std::string& text)
-{
-    size_t done = 0;
-    while (done < text.size())
-    {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw Exception(std::string("write failed: ") + std::strerror(errno));
-        done += static_cast<size_t>(n);
-    }
-}
-
-void ReplaceFile(const std::string& path, const std::string& text)
-{
-    std::string temp = path + ".tmp-XXXXXX";
-    TDescriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
-    if (fd.Get() < 0)
-        throw Exception("Cannot write " + path + ": " + std::strerror(errno));
-    try
-    {
-        ::fchmod(fd.Get(), 0600);
-        WriteAll(fd.Get(), text);
-        if (::fsync(fd.Get()) != 0)
-            throw Exception(std::string("fsync failed: ") + std::strerror(errno));
-        if (::close(fd.Release()) != 0)
-            throw Exception(std::string("close failed: ") + std::strerror(errno));
-        if (ReplaceHook())
-            ReplaceHook()(temp);
-        if (::rename(temp.c_str(), path.c_str()) != 0)
-            throw Exception(std::string("rename failed: ") + std::strerror(errno));
-    }
-    catch (const Exception& e)
-    {
-        ::unlink(temp.c_str());
-        if (e.Message.rfind("Cannot write ", 0) == 0)
-            throw;
-        throw Exception("Cannot write " + path + ": " + e.Message);
-    }
-    catch (...)
-    {
-        ::unlink(temp.c_str());
-        throw;
-    }
-    // Make the rename itself durable.
-    TDescriptor dir(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.Valid())
-        ::fsync(dir.Get());
-}
-
 // Reads and parses; an unparseable file goes aside. Call with the lock held.
 THiveLoad LoadLocked(const std::string& path)
 {
     THiveLoad load;
     load.Stamp = HiveFileStamp(path);
     std::string text;
-    if (ReadWhole(path, text) == TRead::Missing)
+    if (!ReadWholeFile(path, text))
         return load;
     try
     {
@@ -271,7 +171,7 @@ THiveLoad LoadHiveFile(const std::string& path)
 {
     std::string text;
     const THiveFileStamp stamp = HiveFileStamp(path);
-    if (ReadWhole(path, text) == TRead::Missing)
+    if (!ReadWholeFile(path, text))
         return {};
     try
     {
@@ -298,13 +198,13 @@ THiveLoad UpdateHiveFile(const std::string& path, const std::vector<THiveChange>
     if (changes.empty())
         return load;
     std::string before;
-    const bool existed = ReadWhole(path, before) == TRead::Ok;
+    const bool existed = ReadWholeFile(path, before);
     for (const auto& c : changes)
         ApplyChange(load.Hive, c);
     const std::string after = SerializeHive(load.Hive);
     if (!existed || after != before)
     {
-        ReplaceFile(ResolvedPath(path), after);
+        ReplaceWholeFile(ResolvedPath(path), after, ReplaceHook());
         load.Stamp = HiveFileStamp(path);
     }
     return load;
