@@ -13,6 +13,7 @@
 #include "mail/Imap4Client.h"
 #include "mail/Pop3Client.h"
 #include "notify/Imap4DeleteClient.h"
+#include "notify/Pop3DeleteClient.h"
 #include "notify/NewMailForm.h"
 #include "desktop/Application.h"
 #include "desktop/Artwork.h"
@@ -63,15 +64,18 @@ int RunTernbell(int argc, char** argv)
     TTrayShell shell(frmSettings, frmNewMail, frmAboutBox);
     instance.OnShowSettings = [&shell] { ShowSettingsWhenLoaded(shell); };
 
-    // The one POP3 client serves the check cycle and the window's Delete.
     TIdPOP3 popMail;
     TPop3CheckClient pop3Check(popMail);
     TIdIMAP4 imaMail;
     TImap4CheckClient imap4Check(imaMail);
     TMailCheck mailCheck(frmSettings, frmNewMail, pop3Check, imap4Check);
     shell.CheckAccounts = [&mailCheck] { mailCheck.CheckAccounts(); };
-    TPop3DeleteClient pop3Delete(popMail);
-    TImap4DeleteClient imap4Delete(imaMail);
+    // Delete has clients of its own, so neither it nor the check meets a
+    // session or a line the other left behind.
+    TIdPOP3 popDelete;
+    TPop3DeleteClient pop3Delete(popDelete);
+    TIdIMAP4 imaDelete;
+    TImap4DeleteClient imap4Delete(imaDelete);
     TNewMailController newMailController(
         frmNewMail, NewMailEnvironment(frmSettings, pop3Delete, [&shell] { shell.mnuCheckNowClick(); },
                                        &imap4Delete));

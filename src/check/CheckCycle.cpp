@@ -77,8 +77,7 @@ void TCheckCycle::CheckAccount(const Account& account)
         AccountFailed(account, e.Message);
         return;
     }
-    client.SetAccount(account.UserName, account.Password, account.Host, port);
-    client.SetSecurity(account.Security);
+    client.SetAccount(account, port);
 
     TMessageRows& rows = FHost.Rows();
     std::string cutNote;
