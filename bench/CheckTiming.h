@@ -40,6 +40,17 @@ inline constexpr int Rounds = 21;
 inline const char* const User = "bench";
 inline const char* const Password = "bench-pw";
 
+// The benchmark user's account on the server's port, as the settings hold it.
+inline Account BenchAccount(Dovecot& server, int port)
+{
+    Account account;
+    account.UserName = User;
+    account.Password = Password;
+    account.Host = server.Host();
+    account.Port = std::to_string(port);
+    return account;
+}
+
 // One message of the maildrop both benchmarks fill: a realistic header with
 // encoded words, a priority and a short body.
 inline std::string SampleMessage(int n)

@@ -42,7 +42,7 @@ int Imap4Check(Dovecot& server, int drainMs = -1)
 {
     TIdIMAP4 imap;
     TImap4CheckClient check(imap);
-    check.SetAccount(User, Password, server.Host(), server.ImapPort());
+    check.SetAccount(BenchAccount(server, server.ImapPort()), server.ImapPort());
     if (drainMs >= 0)
         imap.MilliSecsToWaitToClearBuffer = drainMs;
     return RunCheck(check);

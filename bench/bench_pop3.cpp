@@ -47,7 +47,7 @@ int Pop3Check(Dovecot& server)
 {
     TIdPOP3 pop;
     TPop3CheckClient check(pop);
-    check.SetAccount(User, Password, server.Host(), server.Pop3Port());
+    check.SetAccount(BenchAccount(server, server.Pop3Port()), server.Pop3Port());
     return RunCheck(check);
 }
 

@@ -47,7 +47,7 @@ class TMemoryClient : public TCheckClient
 public:
     explicit TMemoryClient(int count) : Count(count) {}
 
-    void SetAccount(const std::string&, const std::string&, const std::string&, int) override {}
+    void SetAccount(const Account&, int) override {}
     void Connect() override {}
     int MessageCount() override { return Count; }
     TFetchedHeader FetchHeader(int i) override

@@ -17,6 +17,7 @@
 #include "mail/Imap4Client.h"
 #include "mail/Pop3Client.h"
 #include "notify/Imap4DeleteClient.h"
+#include "notify/Pop3DeleteClient.h"
 #include "notify/NewMailForm.h"
 #include "desktop/Application.h"
 #include "desktop/Artwork.h"
@@ -84,15 +85,18 @@ int RunTernbell(int argc, char** argv)
     TTrayShell shell(tray, config, frmSettings, frmNewMail, frmAboutBox);
     instance.OnShowSettings = [&shell] { ShowSettingsWhenLoaded(shell); };
 
-    // The one POP3 client serves the check cycle and the window's Delete.
     TIdPOP3 popMail;
     TPop3CheckClient pop3Check(popMail);
     TIdIMAP4 imaMail;
     TImap4CheckClient imap4Check(imaMail);
     TMailCheck mailCheck(tray, frmNewMail, config.Config, pop3Check, imap4Check);
     shell.CheckAccounts = [&mailCheck] { mailCheck.CheckAccounts(); };
-    TPop3DeleteClient pop3Delete(popMail);
-    TImap4DeleteClient imap4Delete(imaMail);
+    // Delete has clients of its own, so neither it nor the check meets a
+    // session or a line the other left behind.
+    TIdPOP3 popDelete;
+    TPop3DeleteClient pop3Delete(popDelete);
+    TIdIMAP4 imaDelete;
+    TImap4DeleteClient imap4Delete(imaDelete);
     TNewMailController newMailController(
         frmNewMail, NewMailEnvironment(config.Config, tray, pop3Delete, [&shell] { shell.mnuCheckNowClick(); },
                                        &imap4Delete));

@@ -13,16 +13,3 @@ std::string PartnerPort(const std::string& port, TAccountSecurity security)
         return "143";
     return port;
 }
-
-TIdUseTLS UseTLSOf(TAccountSecurity security)
-{
-    switch (security)
-    {
-    case asStartTLS:
-        return utUseRequireTLS;
-    case asImplicitTLS:
-        return utUseImplicitTLS;
-    default:
-        return utNoTLSSupport;
-    }
-}

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "mail/MailTypes.h"
-
 #include <string>
 
 // How an account's connection is secured. The numbers are what the hive
@@ -31,5 +29,3 @@ struct Account
 // The port a security kind moves a well-known port to: 110 and 995, 143 and
 // 993 are partners; any other port stays as it is.
 std::string PartnerPort(const std::string& port, TAccountSecurity security);
-// The mail clients' setting for a security kind; STARTTLS is always required.
-TIdUseTLS UseTLSOf(TAccountSecurity security);

@@ -74,8 +74,7 @@ void TCheckCycle::CheckAccount(const TCycleConfig& config, const Account& accoun
         AccountFailed(account, e.Message);
         return;
     }
-    client.SetAccount(account.UserName, account.Password, account.Host, port);
-    client.SetSecurity(account.Security);
+    client.SetAccount(account, port);
 
     TMessageRows& rows = FRows;
     std::string cutNote;

@@ -3,7 +3,6 @@
 #include "check/Account.h"
 
 #include <cstddef>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -53,15 +52,10 @@ class TCheckClient
 public:
     virtual ~TCheckClient() = default;
 
-    virtual void SetAccount(const std::string& userName, const std::string& password,
-                            const std::string& host, int port) = 0;
-    // How the next Connect secures the line. A client that cannot secure it
-    // refuses rather than log in in plain text.
-    virtual void SetSecurity(TAccountSecurity security)
-    {
-        if (security != asNone)
-            throw std::runtime_error("This client cannot secure its connection.");
-    }
+    // Aims the next Connect at the account, on the port its text gave. A
+    // client that cannot secure the line as the account asks refuses rather
+    // than log in in plain text.
+    virtual void SetAccount(const Account& account, int port) = 0;
     // Connects and logs in.
     virtual void Connect() = 0;
     // The number of messages to list.

@@ -5,33 +5,6 @@
 #include "mail/IdMessage.h"
 #include "mail/Imap4Client.h"
 
-void SetImap4Account(TIdIMAP4& client, const std::string& userName, const std::string& password,
-                     const std::string& host, int port, int connectTimeout, int readTimeout)
-{
-    client.Username = userName;
-    client.Password = password;
-    client.Host = host;
-    client.Port = port;
-    client.ConnectTimeout = connectTimeout;
-    client.ReadTimeout = readTimeout;
-    // Only lines already waiting are drained before a command: waiting 10 ms
-    // for ones that may come made a first check of 1,000 unseen messages
-    // take 11.7 s instead of about 1 (bench/bench_imap4.cpp).
-    client.MilliSecsToWaitToClearBuffer = 0;
-}
-
-void TImap4CheckClient::SetAccount(const std::string& userName, const std::string& password,
-                                   const std::string& host, int port)
-{
-    SetImap4Account(FClient, userName, password, host, port, ConnectTimeout, ReadTimeout);
-    FClient.OperationTimeout = OperationTimeout;
-}
-
-void TImap4CheckClient::SetSecurity(TAccountSecurity security)
-{
-    FClient.UseTLS = UseTLSOf(security);
-}
-
 void TImap4CheckClient::Connect()
 {
     FStalled = false;

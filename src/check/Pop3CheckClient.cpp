@@ -5,30 +5,6 @@
 #include "mail/IdMessage.h"
 #include "mail/Pop3Client.h"
 
-void SetPop3Account(TIdPOP3& client, const std::string& userName, const std::string& password,
-                    const std::string& host, int port, int connectTimeout, int readTimeout)
-{
-    client.Username = userName;
-    client.Password = password;
-    client.Host = host;
-    client.Port = port;
-    client.AutoLogin = true;
-    client.ConnectTimeout = connectTimeout;
-    client.ReadTimeout = readTimeout;
-}
-
-void TPop3CheckClient::SetAccount(const std::string& userName, const std::string& password,
-                                  const std::string& host, int port)
-{
-    SetPop3Account(FClient, userName, password, host, port, ConnectTimeout, ReadTimeout);
-    FClient.OperationTimeout = OperationTimeout;
-}
-
-void TPop3CheckClient::SetSecurity(TAccountSecurity security)
-{
-    FClient.UseTLS = UseTLSOf(security);
-}
-
 void TPop3CheckClient::Connect()
 {
     FStalled = false;

@@ -4,17 +4,6 @@
 #include "mail/IdMessage.h"
 #include "mail/Imap4Client.h"
 
-void TImap4DeleteClient::SetAccount(const std::string& userName, const std::string& password,
-                                    const std::string& host, int port)
-{
-    SetImap4Account(FClient, userName, password, host, port, ConnectTimeout, ReadTimeout);
-}
-
-void TImap4DeleteClient::SetSecurity(TAccountSecurity security)
-{
-    FClient.UseTLS = UseTLSOf(security);
-}
-
 void TImap4DeleteClient::Connect()
 {
     FMarked = false;

@@ -3,12 +3,8 @@
 #include "check/CheckRules.h"
 #include "check/ExpandCommand.h"
 #include "check/MessageRows.h"
-#include "check/Pop3CheckClient.h"
 #include "check/Utils.h"
 #include "i18n/Translate.h"
-#include "mail/IdMessage.h"
-#include "mail/Pop3Client.h"
-#include "mail/Pop3Reply.h"
 #include "notify/NewMailForm.h"
 #include "platform/CodePage.h"
 #include "desktop/Dialogs.h"
@@ -46,62 +42,9 @@ bool Selected(const QTreeWidget& list, int index)
 
 } // namespace
 
-void TPop3DeleteClient::SetAccount(const std::string& userName, const std::string& password,
-                                   const std::string& host, int port)
-{
-    SetPop3Account(FClient, userName, password, host, port, ConnectTimeout, ReadTimeout);
-}
-
-void TPop3DeleteClient::SetSecurity(TAccountSecurity security)
-{
-    FClient.UseTLS = UseTLSOf(security);
-}
-
-void TPop3DeleteClient::Connect()
-{
-    FClient.Connect();
-}
-
 bool SameMessage(const TRowMessage& row, const std::string& from, const std::string& subject, int size)
 {
     return row.From == from && row.Subject == subject && row.Size == HumanSize(size);
-}
-
-bool TPop3DeleteClient::StillShows(int number, const TRowMessage& row)
-{
-    TIdMessage message;
-    try
-    {
-        FClient.FetchHeader(number, message);
-        return SameMessage(row, message.FromText(), message.Subject, FClient.MessageSize(number));
-    }
-    catch (const EIdReplyPOP3Error&)
-    {
-        // No such message any more.
-        return false;
-    }
-}
-
-void TPop3DeleteClient::DeleteMessage(int number)
-{
-    FClient.DeleteMessage(number);
-}
-
-void TPop3DeleteClient::Disconnect()
-{
-    FClient.Disconnect(true);
-}
-
-void TPop3DeleteClient::Abandon() noexcept
-{
-    try
-    {
-        FClient.Disconnect(false);
-    }
-    catch (...)
-    {
-        // Closing a socket that is already gone has nothing left to report.
-    }
 }
 
 TNewMailController::TNewMailController(TfrmNewMail& form, TNewMailEnvironment environment)
@@ -382,9 +325,7 @@ void TNewMailController::actDeleteExecute()
                 const Account& account = accounts[current];
                 client = account.IMAP4 ? FEnv.imaMail : FEnv.popMail;
                 client->Disconnect();
-                client->SetAccount(account.UserName, account.Password, account.Host,
-                                   PortOfText(account.Port));
-                client->SetSecurity(account.Security);
+                client->SetAccount(account, PortOfText(account.Port));
                 client->Connect();
             }
             if (client->StillShows(target.Message, target.Shown))

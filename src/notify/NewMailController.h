@@ -1,6 +1,5 @@
 #pragma once
 
-#include "check/Pop3CheckClient.h"
 #include "check/Account.h"
 
 #include <QObject>
@@ -9,12 +8,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 class TfrmNewMail;
-class TIdPOP3;
 class TTreeWidgetRows;
 
 // What a message row shows of its message, as the last check wrote it.
@@ -36,15 +33,10 @@ class TDeleteClient
 public:
     virtual ~TDeleteClient() = default;
 
-    virtual void SetAccount(const std::string& userName, const std::string& password,
-                            const std::string& host, int port) = 0;
-    // How the next Connect secures the line, as the check does it. A client
-    // that cannot secure it refuses rather than log in in plain text.
-    virtual void SetSecurity(TAccountSecurity security)
-    {
-        if (security != asNone)
-            throw std::runtime_error("This client cannot secure its connection.");
-    }
+    // Aims the next Connect at the account, on the port its text gave, secured
+    // as the check does it. A client that cannot secure the line refuses
+    // rather than log in in plain text.
+    virtual void SetAccount(const Account& account, int port) = 0;
     // Greeting and login.
     virtual void Connect() = 0;
     // Reads message `number` again: false when it is gone or is not the
@@ -59,29 +51,6 @@ public:
     // Closes a session without the goodbye, so the server forgets what was
     // marked in it; raises nothing.
     virtual void Abandon() noexcept = 0;
-};
-
-// TDeleteClient over the program's POP3 client.
-class TPop3DeleteClient : public TDeleteClient
-{
-public:
-    explicit TPop3DeleteClient(TIdPOP3& client) : FClient(client) {}
-
-    void SetAccount(const std::string& userName, const std::string& password, const std::string& host,
-                    int port) override;
-    void SetSecurity(TAccountSecurity security) override;
-    void Connect() override;
-    bool StillShows(int number, const TRowMessage& row) override;
-    void DeleteMessage(int number) override;
-    void Disconnect() override;
-    void Abandon() noexcept override;
-
-    // Taken by SetAccount, in milliseconds.
-    int ConnectTimeout = Pop3ConnectTimeout;
-    int ReadTimeout = Pop3ReadTimeout;
-
-private:
-    TIdPOP3& FClient;
 };
 
 // What the notification window needs from the rest of the program. Every

@@ -8,6 +8,7 @@
 #include "mail/Imap4Client.h"
 #include "notify/Imap4DeleteClient.h"
 #include "notify/NewMailController.h"
+#include "notify/Pop3DeleteClient.h"
 #include "platform/CodePage.h"
 #include "support/Dovecot.h"
 #include "support/UiFixture.h"

@@ -69,25 +69,23 @@ class TFakeClient : public TCheckClient
 public:
     explicit TFakeClient(TFakeNetwork& net) : Net(net) {}
 
-    void SetAccount(const std::string& user, const std::string&, const std::string& host,
-                    int port) override
+    void SetAccount(const Account& account, int port) override
     {
-        User = user;
-        Host = host;
+        Aimed = account;
         Port = port;
     }
     void Connect() override
     {
         ++Connects;
-        Net.Log.push_back("connect " + Host + ":" + std::to_string(Port) + " " + User);
-        if (!Net.Maildrops.count(Host))
+        Net.Log.push_back("connect " + Aimed.Host + ":" + std::to_string(Port) + " " + Aimed.UserName);
+        if (!Net.Maildrops.count(Aimed.Host))
             throw EIdException("Socket Error # 10061\nConnection refused.");
         Connected = true;
     }
     int MessageCount() override { return static_cast<int>(Drop().size()); }
     TFetchedHeader FetchHeader(int i) override
     {
-        if (Host == Net.FailFetchOn && i == Net.FailFetchAt)
+        if (Aimed.Host == Net.FailFetchOn && i == Net.FailFetchAt)
             throw EIdException("-ERR no such message");
         const TFakeMessage& m = Drop().at(i - 1);
         return {m.From, m.Subject, m.Priority};
@@ -108,11 +106,10 @@ public:
     int Connects = 0;
 
 private:
-    std::vector<TFakeMessage>& Drop() { return Net.Maildrops.at(Host); }
+    std::vector<TFakeMessage>& Drop() { return Net.Maildrops.at(Aimed.Host); }
 
     TFakeNetwork& Net;
-    std::string User;
-    std::string Host;
+    Account Aimed; // as the last SetAccount gave it
     int Port = 0;
 };
 

@@ -263,7 +263,8 @@ TEST(Pop3CheckClient, HandsTheProgramsLimitsToTheClient)
 {
     TIdPOP3 pop;
     TPop3CheckClient check(pop);
-    check.SetAccount("ann", "pw", "mail.example.org", 110);
+    const Account account{"ann", true, "ann", "pw", "mail.example.org", "110"};
+    check.SetAccount(account, 110);
     EXPECT_EQ(pop.ConnectTimeout, 10000);
     EXPECT_EQ(pop.ReadTimeout, 30000);
     EXPECT_TRUE(pop.AutoLogin);
@@ -271,7 +272,7 @@ TEST(Pop3CheckClient, HandsTheProgramsLimitsToTheClient)
 
     check.ConnectTimeout = 250;
     check.ReadTimeout = 400;
-    check.SetAccount("ann", "pw", "mail.example.org", 110);
+    check.SetAccount(account, 110);
     EXPECT_EQ(pop.ConnectTimeout, 250);
     EXPECT_EQ(pop.ReadTimeout, 400);
 }

@@ -1,6 +1,7 @@
 // The check cycle against a private Dovecot, run by the tray shell's tick
 // through the real settings and notification windows (offscreen).
 
+#include "check/AccountSession.h"
 #include "check/CheckCycle.h"
 #include "check/MessageRows.h"
 #include "check/Utils.h"
@@ -102,23 +103,17 @@ protected:
         return user;
     }
 
-    static void AimImap(TIdIMAP4& imap, const std::string& user)
-    {
-        imap.Host = Server->Host();
-        imap.Port = Server->ImapPort();
-        imap.Username = user;
-        imap.Password = "secret";
-        imap.ReadTimeout = 10000;
-    }
-
     // A client of the test's own on the server, logging in as `user`.
-    static void Aim(TIdPOP3& pop, const std::string& user)
+    static void Aim(TIdPOP3& pop, const std::string& user) { AimOwn(pop, user, Server->Pop3Port()); }
+    static void AimImap(TIdIMAP4& imap, const std::string& user) { AimOwn(imap, user, Server->ImapPort()); }
+    template <typename TClient>
+    static void AimOwn(TClient& client, const std::string& user, int port)
     {
-        pop.Host = Server->Host();
-        pop.Port = Server->Pop3Port();
-        pop.Username = user;
-        pop.Password = "secret";
-        pop.ReadTimeout = 10000;
+        Account account;
+        account.UserName = user;
+        account.Password = "secret";
+        account.Host = Server->Host();
+        AimSession(client, account, port, {10000, 10000, 0});
     }
 
     // The server takes a new user over when it notices the changed passwd

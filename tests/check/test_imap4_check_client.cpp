@@ -28,13 +28,14 @@ protected:
     void Start(const std::string& script)
     {
         Server = std::make_unique<ScriptedServer>(script);
-        Check.SetAccount("ann", "secret", Server->Host(), Server->Port());
+        Check.SetAccount({"ann", true, "ann", "secret", Server->Host(), std::to_string(Server->Port()), true},
+                         Server->Port());
     }
 
     std::vector<std::string> Sent() { return Server->ReceivedLines(); }
 
     TIdIMAP4 Client;
-    TImap4CheckClient Check{Client, 2000, 2000};
+    TImap4CheckClient Check{Client, {2000, 2000}};
     std::unique_ptr<ScriptedServer> Server;
 };
 

@@ -6,6 +6,7 @@
 #include "mail/IdExceptions.h"
 #include "mail/Pop3Client.h"
 #include "notify/NewMailController.h"
+#include "notify/Pop3DeleteClient.h"
 #include "notify/NewMailForm.h"
 #include "desktop/Dialogs.h"
 #include "platform/Exception.h"

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "check/CheckCycle.h"
+
+class TIdIMAP4;
+class TIdPOP3;
+
+// What one session with a mail server may cost, in milliseconds, whatever the
+// server does: a server that accepts and then never answers must not hold the
+// program. Tests shorten them.
+struct TSessionLimits
+{
+    int ConnectTimeout = 10000;
+    int ReadTimeout = 30000;
+    // The whole session from the connect on: as long as checking one account
+    // may take.
+    int OperationTimeout = AccountCheckTimeout;
+};
+
+// Aims a client at an account for its next Connect: the login, the host, the
+// port (the account's text as the caller converted it), the security and the
+// limits.
+void AimSession(TIdPOP3& client, const Account& account, int port, const TSessionLimits& limits);
+void AimSession(TIdIMAP4& client, const Account& account, int port, const TSessionLimits& limits);
+
+// A check or Delete client (TInterface) over one client of the mail library,
+// aimed by SetAccount with the limits, which its owner may change between
+// sessions.
+template <typename TInterface, typename TClient>
+class TAccountSession : public TInterface, public TSessionLimits
+{
+public:
+    explicit TAccountSession(TClient& client, const TSessionLimits& limits = {})
+        : TSessionLimits(limits), FClient(client)
+    {
+    }
+
+    void SetAccount(const Account& account, int port) override { AimSession(FClient, account, port, *this); }
+
+protected:
+    TClient& FClient;
+};
