@@ -1,15 +1,20 @@
 #include "check/CheckCycle.h"
 
+#include "check/Announced.h"
 #include "check/CheckRules.h"
 #include "check/ExpandCommand.h"
 #include "check/MailErrorText.h"
 #include "check/MessageRows.h"
 #include "check/Utils.h"
 #include "i18n/Translate.h"
+#include "mail/IdHashMessageDigest5.h"
 #include "mail/IdMessage.h"
 
 #include <algorithm>
 #include <exception>
+#include <stdexcept>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace
 {
@@ -25,16 +30,227 @@ std::string RowText(const std::string& text)
     return text.substr(0, end);
 }
 
+// A list of identities the cycle can key on: one per message, none empty,
+// none twice.
+bool UsableIds(const std::vector<std::string>& ids, int n)
+{
+    if (static_cast<int>(ids.size()) != n)
+        return false;
+    std::unordered_set<std::string> seen;
+    for (const std::string& id : ids)
+        if (id.empty() || !seen.insert(id).second)
+            return false;
+    return true;
+}
+
+// The rows an account had before its check, looked up by identity and by
+// fingerprint; each can stand for one message only. Rows keep the account's
+// key before their identities, so two accounts of one caption keep theirs.
+class TListedRows
+{
+public:
+    TListedRows(const TMessageRows& rows, const std::string& caption, const std::string& prefix)
+    {
+        for (int r = 0; r < rows.Count(); ++r)
+            if (rows.Caption(r) == caption && rows.ImageIndex(r) != riError &&
+                (rows.Id(r).empty() || rows.Id(r).rfind(prefix, 0) == 0))
+            {
+                const int k = static_cast<int>(FRows.size());
+                FRows.push_back(r);
+                FById[rows.Id(r)].push_back(k);
+                FByPrint[rows.Print(r)].push_back(k);
+            }
+        FUsed.assign(FRows.size(), false);
+    }
+
+    // Takes the first row not taken yet with the key; -1 when none.
+    int TakeById(const std::string& id) { return Take(FById, id); }
+    int TakeByPrint(const std::string& print) { return Take(FByPrint, print); }
+
+    std::size_t Size() const { return FRows.size(); }
+    // Where the account's block starts: its first row, else the end.
+    int BlockStart(const TMessageRows& rows) const { return FRows.empty() ? rows.Count() : FRows.front(); }
+    int RowOf(int k) const { return FRows[k]; }
+    bool Taken(int k) const { return FUsed[k]; }
+
+private:
+    int Take(std::unordered_map<std::string, std::vector<int>>& index, const std::string& key)
+    {
+        if (key.empty())
+            return -1;
+        const auto found = index.find(key);
+        if (found == index.end())
+            return -1;
+        for (int k : found->second)
+            if (!FUsed[k])
+            {
+                FUsed[k] = true;
+                return k;
+            }
+        return -1;
+    }
+
+    std::vector<int> FRows; // row indexes, in list order
+    std::vector<bool> FUsed;
+    std::unordered_map<std::string, std::vector<int>> FById;
+    std::unordered_map<std::string, std::vector<int>> FByPrint;
+};
+
 } // namespace
 
 TFetchedHeader FetchedHeaderOf(TIdMessage& message)
 {
-    return TFetchedHeader{message.FromText(), message.Subject, static_cast<int>(message.Priority)};
+    return TFetchedHeader{message.FromText(), message.Subject, static_cast<int>(message.Priority),
+                          message.MessageId, message.Date};
+}
+
+std::string FingerprintOf(const TFetchedHeader& header, int size)
+{
+    const std::string key = !header.MessageId.empty()
+                                ? "m\n" + header.MessageId
+                                : "d\n" + std::to_string(header.Date) + "\n" + header.From + "\n" +
+                                      header.Subject + "\n" + std::to_string(size);
+    return "f:" + TIdHashMessageDigest5::HashStringAsHex(key);
+}
+
+std::vector<TFetchedMessage> TCheckClient::FetchMessages(const std::vector<int>& numbers)
+{
+    std::vector<TFetchedMessage> fetched;
+    fetched.reserve(numbers.size());
+    for (int i : numbers)
+    {
+        TFetchedMessage m;
+        m.Header = FetchHeaderThenSize(i);
+        m.Size = MessageSize(i);
+        fetched.push_back(std::move(m));
+    }
+    return fetched;
+}
+
+void TCheckCycle::ListMessages(const TCycleConfig& config, const Account& account, TCheckClient& client,
+                               int n)
+{
+    TMessageRows& rows = FRows;
+    std::vector<std::string> ids = client.MessageIds(n);
+    const bool byId = UsableIds(ids, n);
+    if (!byId)
+        ids.assign(n, std::string()); // fingerprints stand in
+    const std::string key = TAnnounced::KeyOf(account);
+    const std::string prefix = key + "\n";
+    TListedRows listed(rows, account.Caption, prefix);
+
+    // Which message each row of the new block stands for: a listed row
+    // (matched by identity, else by fingerprint) or a fetched header. Only
+    // messages the rows do not know are fetched where the server gives
+    // identities; without them every header is, and matched in order.
+    std::vector<int> match(n, -1);
+    std::vector<TFetchedMessage> fetched;
+    std::vector<int> fetchedAt(n, -1);
+    std::vector<std::string> prints(n);
+    if (byId)
+    {
+        std::vector<int> numbers;
+        for (int k = 0; k < n; ++k)
+            if ((match[k] = listed.TakeById(prefix + ids[k])) < 0)
+                numbers.push_back(k + 1);
+        fetched = client.FetchMessages(numbers);
+        if (fetched.size() != numbers.size())
+            throw std::runtime_error("The server's answer left messages out.");
+        for (std::size_t f = 0; f < numbers.size(); ++f)
+        {
+            const int k = numbers[f] - 1;
+            fetchedAt[k] = static_cast<int>(f);
+            prints[k] = FingerprintOf(fetched[f].Header, fetched[f].Size);
+            // A new identity for a message the rows know: the server renumbered
+            // (a new UIDVALIDITY), and the fingerprint tells.
+            match[k] = listed.TakeByPrint(prefix + prints[k]);
+        }
+    }
+    else
+    {
+        // Every header and size, as the server gives no identities: the
+        // fingerprints match them to the rows in order.
+        std::vector<int> numbers(n);
+        for (int k = 0; k < n; ++k)
+            numbers[k] = k + 1;
+        fetched = client.FetchMessages(numbers);
+        if (static_cast<int>(fetched.size()) != n)
+            throw std::runtime_error("The server's answer left messages out.");
+        for (int k = 0; k < n; ++k)
+        {
+            fetchedAt[k] = k;
+            ids[k] = prints[k] = FingerprintOf(fetched[k].Header, fetched[k].Size);
+            match[k] = listed.TakeByPrint(prefix + prints[k]);
+        }
+    }
+
+    const int required = config.Settings.RequiredPriority;
+    std::vector<TMessageRow> block(n);
+    bool inPlace = true; // the kept rows stay in order, with their identities
+    int lastKept = -1;
+    for (int k = 0; k < n; ++k)
+    {
+        TMessageRow& row = block[k];
+        if (match[k] >= 0)
+        {
+            const int r = listed.RowOf(match[k]);
+            if (r < lastKept || rows.Id(r) != prefix + ids[k])
+                inPlace = false;
+            lastKept = r;
+            row = rows.Row(r);
+            row.Id = prefix + ids[k];
+            row.Cut = true;
+            row.ImageIndex = riMessage;
+            continue;
+        }
+        const TFetchedMessage& m = fetched[fetchedAt[k]];
+        row.Caption = account.Caption;
+        row.SubItems = {RowText(m.Header.From), RowText(m.Header.Subject), HumanSize(m.Size)};
+        row.Id = prefix + ids[k];
+        row.Print = prefix + prints[k];
+        // Told before this run began: listed, not announced again.
+        row.Cut = !FAnnounceAll && Announced && Announced->Contains(key, ids[k]);
+        if (!row.Cut && PriorityCounts(required, m.Header.Priority))
+            ++NewCount;
+    }
+
+    TRowsUpdateGuard noRepaint(rows);
+    const int blockStart = listed.BlockStart(rows);
+    if (inPlace)
+    {
+        // Rows whose message is gone leave; the kept ones stay where they
+        // are, and the new ones go between them at their place.
+        for (int k = static_cast<int>(listed.Size()) - 1; k >= 0; --k)
+            if (!listed.Taken(k))
+                rows.Delete(listed.RowOf(k));
+        for (int k = 0; k < n; ++k)
+        {
+            const int p = blockStart + k;
+            if (match[k] >= 0)
+            {
+                rows.SetCut(p, true);
+                rows.SetImageIndex(p, riMessage);
+            }
+            else
+                rows.Insert(p, block[k]);
+        }
+    }
+    else
+    {
+        for (int k = static_cast<int>(listed.Size()) - 1; k >= 0; --k)
+            rows.Delete(listed.RowOf(k));
+        for (int k = 0; k < n; ++k)
+            rows.Insert(blockStart + k, block[k]);
+    }
+    if (Announced)
+        for (const std::string& id : ids)
+            Announced->Add(key, id);
 }
 
 void TCheckCycle::RunChecks(const TCycleConfig& config, bool clearList)
 {
     TMessageRows& rows = FRows;
+    FAnnounceAll = clearList;
     if (clearList)
         rows.Clear();
     FOutput.SetTrayPicture(tpChecking);
@@ -81,60 +297,15 @@ void TCheckCycle::CheckAccount(const TCycleConfig& config, const Account& accoun
     try
     {
         client.Connect();
-        const int first = FirstRowOf(rows, account.Caption);
-        const int blockStart = first >= 0 ? first : rows.Count();
-        for (int r = 0; r < rows.Count(); ++r)
-            if (rows.Caption(r) == account.Caption)
-                rows.SetCut(r, false);
-
-        {
-            TRowsUpdateGuard noRepaint(rows);
-            const int count = client.MessageCount();
-            // A server's count is not trusted: past the limit only the first
-            // messages are listed, and a row says so.
-            const int n = std::min(count, std::max(MaxMessages, 0));
-            if (count > n)
-                cutNote = FormatOne(FormatOne(ResStr("Only the first %1 of %2 messages are listed."), "%1",
-                                              std::to_string(n)),
-                                    "%2", std::to_string(count));
-            const int required = config.Settings.RequiredPriority;
-            for (int i = 1; i <= n; ++i)
-            {
-                const int p = blockStart + i - 1;
-                if (p < rows.Count() && rows.Caption(p) == account.Caption)
-                {
-                    client.FetchHeader(i);
-                    rows.SetCut(p, true);
-                    continue;
-                }
-                const TFetchedHeader header = client.FetchHeaderThenSize(i);
-                if (PriorityCounts(required, header.Priority))
-                    ++NewCount;
-                TMessageRow row;
-                row.Caption = account.Caption;
-                row.SubItems = {RowText(header.From), RowText(header.Subject),
-                                HumanSize(client.MessageSize(i))};
-                row.ImageIndex = riInserted;
-                rows.Insert(p, row);
-            }
-        }
-
-        // Rows listed before whose message did not turn up are gone.
-        for (int r = 0; r < rows.Count();)
-        {
-            if (rows.Caption(r) != account.Caption)
-            {
-                ++r;
-                continue;
-            }
-            if (!rows.Cut(r) && rows.ImageIndex(r) == riMessage)
-            {
-                rows.Delete(r);
-                continue;
-            }
-            rows.SetImageIndex(r, riMessage);
-            ++r;
-        }
+        const int count = client.MessageCount();
+        // A server's count is not trusted: past the limit only the first
+        // messages are listed, and a row says so.
+        const int n = std::min(count, std::max(MaxMessages, 0));
+        if (count > n)
+            cutNote = FormatOne(FormatOne(ResStr("Only the first %1 of %2 messages are listed."), "%1",
+                                          std::to_string(n)),
+                                "%2", std::to_string(count));
+        ListMessages(config, account, client, n);
         client.Disconnect();
         if (!cutNote.empty())
         {

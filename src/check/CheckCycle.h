@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+class TAnnounced;
 class TIdMessage;
 class TMessageRows;
 
@@ -41,7 +42,21 @@ struct TFetchedHeader
     std::string From;    // display text of the sender
     std::string Subject; // decoded
     int Priority = 2;    // 0 highest .. 4 lowest, or an out-of-range byte
+    // For the fingerprint of a message on a server without identities.
+    std::string MessageId;
+    double Date = 0;
 };
+
+// A header with the message's size in octets (-1 when the server gives none).
+struct TFetchedMessage
+{
+    TFetchedHeader Header;
+    int Size = -1;
+};
+
+// A message's fingerprint: its Message-ID, else its date, sender, subject
+// and size, hashed. Two copies of one mail share it.
+std::string FingerprintOf(const TFetchedHeader& header, int size);
 
 // What the cycle keeps of a message a client has fetched the header of.
 TFetchedHeader FetchedHeaderOf(TIdMessage& message);
@@ -67,6 +82,17 @@ public:
     virtual TFetchedHeader FetchHeaderThenSize(int i) { return FetchHeader(i); }
     // Size in octets, -1 when the server gives none that can be used.
     virtual int MessageSize(int i) = 0;
+    // The server's identities of messages 1..count, in its order, asked
+    // after MessageCount; empty when the server has none. The cycle checks
+    // the list before it trusts it.
+    virtual std::vector<std::string> MessageIds(int count)
+    {
+        (void)count;
+        return {};
+    }
+    // Headers and sizes of the messages `numbers` (1-based), in that order:
+    // one after another unless the client can ask for all at once.
+    virtual std::vector<TFetchedMessage> FetchMessages(const std::vector<int>& numbers);
     virtual void Disconnect() = 0;
     // Ends what is left of a session after a failure; raises nothing.
     virtual void DisconnectAfterFailure() noexcept = 0;
@@ -123,11 +149,16 @@ public:
 
     int NewCount = 0;
     int ListedCount = 0;
+    // The identities announced before, kept between runs; none when null.
+    // A round that empties the list ("Check now") announces everything again.
+    TAnnounced* Announced = nullptr;
     // Messages listed per account; the owner may lower it.
     int MaxMessages = MaxListedMessages;
 
 private:
     void CheckAccount(const TCycleConfig& config, const Account& account);
+    // Brings the account's block up to the server's `n` messages.
+    void ListMessages(const TCycleConfig& config, const Account& account, TCheckClient& client, int n);
     void AccountFailed(const Account& account, const std::string& why);
     void Summary(const TCycleConfig& config);
     void Notify(const TCycleConfig& config, const std::string& headline);
@@ -136,4 +167,5 @@ private:
     TCycleOutput& FOutput;
     TCheckClient& FPop3;
     TCheckClient& FImap4;
+    bool FAnnounceAll = false;
 };

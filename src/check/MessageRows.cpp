@@ -84,7 +84,19 @@ TMessageRow TTreeWidgetRows::Row(int index) const
     row.ImageIndex = item.data(0, ImageRole).toInt();
     row.Cut = item.data(0, CutRole).toBool();
     row.Hint = FromBytes(item.data(0, HintRole).toByteArray());
+    row.Id = FromBytes(item.data(0, IdRole).toByteArray());
+    row.Print = FromBytes(item.data(0, PrintRole).toByteArray());
     return row;
+}
+
+std::string TTreeWidgetRows::Id(int index) const
+{
+    return FromBytes(Item(index).data(0, IdRole).toByteArray());
+}
+
+std::string TTreeWidgetRows::Print(int index) const
+{
+    return FromBytes(Item(index).data(0, PrintRole).toByteArray());
 }
 
 std::string TTreeWidgetRows::Caption(int index) const
@@ -138,6 +150,10 @@ void TTreeWidgetRows::Insert(int index, const TMessageRow& row)
     item->setData(0, SubItemsRole, subItems);
     item->setData(0, ImageRole, row.ImageIndex);
     item->setData(0, CutRole, row.Cut);
+    if (!row.Id.empty())
+        item->setData(0, IdRole, Bytes(row.Id));
+    if (!row.Print.empty())
+        item->setData(0, PrintRole, Bytes(row.Print));
     if (!row.Hint.empty())
     {
         item->setData(0, HintRole, Bytes(row.Hint));

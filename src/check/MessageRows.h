@@ -27,6 +27,10 @@ struct TMessageRow
     int ImageIndex = riMessage;
     bool Cut = false;                // already listed before the account's latest check
     std::string Hint;                // tooltip; why the account failed, on an error row
+    // Not shown: the message's identity on its server (or its fingerprint,
+    // where the server has none) and its fingerprint.
+    std::string Id;
+    std::string Print;
 };
 
 // The message list as the check cycle and the notification window edit it.
@@ -42,6 +46,8 @@ public:
     virtual void SetImageIndex(int index, int image) = 0;
     virtual bool Cut(int index) const = 0;
     virtual void SetCut(int index, bool cut) = 0;
+    virtual std::string Id(int index) const = 0;
+    virtual std::string Print(int index) const = 0;
 
     // Inserts before index; index == Count() appends.
     virtual void Insert(int index, const TMessageRow& row) = 0;
@@ -110,6 +116,8 @@ public:
     void SetImageIndex(int index, int image) override;
     bool Cut(int index) const override;
     void SetCut(int index, bool cut) override;
+    std::string Id(int index) const override;
+    std::string Print(int index) const override;
     void Insert(int index, const TMessageRow& row) override;
     void Delete(int index) override;
     void Clear() override;
@@ -122,6 +130,8 @@ public:
     static constexpr int ImageRole = 0x0100 + 3;    // int
     static constexpr int CutRole = 0x0100 + 4;      // bool
     static constexpr int HintRole = 0x0100 + 5;     // QByteArray, 8-bit hint as given
+    static constexpr int IdRole = 0x0100 + 6;       // QByteArray
+    static constexpr int PrintRole = 0x0100 + 7;    // QByteArray
 
 private:
     QTreeWidgetItem& Item(int index) const;

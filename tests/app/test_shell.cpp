@@ -210,8 +210,8 @@ TEST_F(ShellTest, CheckNowEmptiesTheListThroughTheWiredCycle)
     LoadPending = false;
     keeper->Config.Accounts.clear();
     TMessageRows& rows = wired.mailCheck.Rows();
-    rows.Append({"Home", {"Ann", "a", "1  B"}, riMessage, true, ""});
-    rows.Append({"Gone", {}, riError, false, "refused"});
+    rows.Append({"Home", {"Ann", "a", "1  B"}, riMessage, true, "", "", ""});
+    rows.Append({"Gone", {}, riError, false, "refused", "", ""});
     wired.shell.actEnabledUpdate();
     tray->actEnabled->trigger(); // paused
     ASSERT_FALSE(TimerOn());

@@ -26,6 +26,8 @@ public:
     void SetImageIndex(int i, int image) override { Items.at(i).ImageIndex = image; }
     bool Cut(int i) const override { return Items.at(i).Cut; }
     void SetCut(int i, bool cut) override { Items.at(i).Cut = cut; }
+    std::string Id(int i) const override { return Items.at(i).Id; }
+    std::string Print(int i) const override { return Items.at(i).Print; }
     void Insert(int i, const TMessageRow& row) override
     {
         if (i < 0 || i > Count())
@@ -88,7 +90,7 @@ public:
         if (Aimed.Host == Net.FailFetchOn && i == Net.FailFetchAt)
             throw EIdException("-ERR no such message");
         const TFakeMessage& m = Drop().at(i - 1);
-        return {m.From, m.Subject, m.Priority};
+        return {m.From, m.Subject, m.Priority, "", 0};
     }
     int MessageSize(int i) override { return Drop().at(i - 1).Size; }
     void Disconnect() override

@@ -31,7 +31,7 @@ TEST_F(TreeRowsTest, EightBitTextsComeBackByteForByte)
 {
     // 0x81 has no character in CP1252; the row still keeps it.
     const std::string from = "Jos\xe9 \x81<jose@example.org>";
-    rows.Append({"Home", {from, "Caf\xe9", "1.5 KB"}, riInserted, false, ""});
+    rows.Append({"Home", {from, "Caf\xe9", "1.5 KB"}, riInserted, false, "", "", ""});
     const TMessageRow row = rows.Row(0);
     EXPECT_EQ(row.Caption, "Home");
     EXPECT_EQ(row.SubItems, (std::vector<std::string>{from, "Caf\xe9", "1.5 KB"}));
@@ -43,10 +43,10 @@ TEST_F(TreeRowsTest, EightBitTextsComeBackByteForByte)
 
 TEST_F(TreeRowsTest, InsertDeleteAndOrder)
 {
-    rows.Append({"A", {"1"}, riMessage, false, ""});
-    rows.Append({"A", {"3"}, riMessage, false, ""});
-    rows.Insert(1, {"A", {"2"}, riMessage, false, ""});
-    rows.Insert(0, {"Z", {}, riError, false, "Connection refused."});
+    rows.Append({"A", {"1"}, riMessage, false, "", "", ""});
+    rows.Append({"A", {"3"}, riMessage, false, "", "", ""});
+    rows.Insert(1, {"A", {"2"}, riMessage, false, "", "", ""});
+    rows.Insert(0, {"Z", {}, riError, false, "Connection refused.", "", ""});
     ASSERT_EQ(rows.Count(), 4);
     EXPECT_EQ(rows.SubItem(1, 0), "1");
     EXPECT_EQ(rows.SubItem(2, 0), "2");
@@ -62,7 +62,7 @@ TEST_F(TreeRowsTest, InsertDeleteAndOrder)
 
 TEST_F(TreeRowsTest, ErrorRowTellsWhyInItsTooltip)
 {
-    rows.Append({"Work", {}, riError, false, "Socket Error # 10061\nConnection refused."});
+    rows.Append({"Work", {}, riError, false, "Socket Error # 10061\nConnection refused.", "", ""});
     EXPECT_EQ(list.topLevelItem(0)->toolTip(0), "Socket Error # 10061\nConnection refused.");
     EXPECT_EQ(list.topLevelItem(0)->toolTip(1), "Socket Error # 10061\nConnection refused.");
     EXPECT_EQ(rows.Row(0).Hint, "Socket Error # 10061\nConnection refused.");
@@ -90,7 +90,7 @@ TEST_F(TreeRowsTest, ServerErrorInTooltipIsShownAsPlainText)
     {
         SCOPED_TRACE(hint);
         rows.Clear();
-        rows.Append({"Work", {}, riError, false, hint});
+        rows.Append({"Work", {}, riError, false, hint, "", ""});
         for (int c = 0; c < list.columnCount(); ++c)
             EXPECT_EQ(ShownAsTooltip(list.topLevelItem(0)->toolTip(c)), QString::fromLatin1(hint));
         EXPECT_EQ(rows.Row(0).Hint, hint);
@@ -99,7 +99,7 @@ TEST_F(TreeRowsTest, ServerErrorInTooltipIsShownAsPlainText)
 
 TEST_F(TreeRowsTest, CutRowsAreDrawnDimmed)
 {
-    rows.Append({"A", {"x", "y", "z"}, riMessage, false, ""});
+    rows.Append({"A", {"x", "y", "z"}, riMessage, false, "", "", ""});
     QTreeWidgetItem* item = list.topLevelItem(0);
     const QBrush normal = item->foreground(1);
     const QImage bright = item->icon(0).pixmap(16, 16).toImage();
@@ -128,8 +128,8 @@ TEST(TreeRowsPictures, CutRowsShareOneDimmedPictureThatFollowsThePicture)
     list.setColumnCount(6);
     QList<QIcon> pictures{solid(Qt::red), solid(Qt::blue), solid(Qt::yellow)};
     TTreeWidgetRows rows{list, [&pictures](int image) { return pictures.value(image); }};
-    rows.Append({"A", {"x", "y", "z"}, riMessage, true, ""});
-    rows.Append({"A", {"x", "y", "z"}, riMessage, true, ""});
+    rows.Append({"A", {"x", "y", "z"}, riMessage, true, "", "", ""});
+    rows.Append({"A", {"x", "y", "z"}, riMessage, true, "", "", ""});
     const auto picture = [&list](int r) { return list.topLevelItem(r)->icon(0); };
     EXPECT_EQ(picture(0).cacheKey(), picture(1).cacheKey());
     const QImage blueDimmed = picture(0).pixmap(16, 16).toImage();
@@ -159,7 +159,7 @@ TEST_F(TreeRowsTest, RepaintingSuspendedWhileUpdating)
 // the view, or a long list is laid out again row by row.
 TEST_F(TreeRowsTest, SettingTheSameValueLeavesTheViewAlone)
 {
-    rows.Append({"A", {"x", "y", "z"}, riMessage, true, ""});
+    rows.Append({"A", {"x", "y", "z"}, riMessage, true, "", "", ""});
     int changes = 0;
     QObject::connect(list.model(), &QAbstractItemModel::dataChanged, [&changes] { ++changes; });
     rows.SetCut(0, true);

@@ -109,7 +109,7 @@ TEST(MessageRows, NumbersOfARow)
 {
     TMemoryRows rows;
     for (const char* caption : {"Home", "Home", "Work", "Home2", "Gone"})
-        rows.Append({caption, {}, riMessage, false, ""});
+        rows.Append({caption, {}, riMessage, false, "", "", ""});
     const std::vector<std::string> accounts = {"Work", "Home", "Home2", "Home"};
     const int accountNumbers[] = {2, 2, 1, 3, 5};
     const int messageNumbers[] = {1, 2, 1, 1, 1};

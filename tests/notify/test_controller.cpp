@@ -23,7 +23,7 @@ namespace
 
 TMessageRow Row(const std::string& caption, int image = riMessage)
 {
-    TMessageRow row{caption, {}, image, false, {}};
+    TMessageRow row{caption, {}, image, false, {}, {}, {}};
     if (image != riError)
         row.SubItems = {"ann@example.org", "hello", "1 KB"};
     return row;
