@@ -200,6 +200,7 @@ int main(int argc, char** argv)
     if (!home.isValid())
         return 1;
     setenv("XDG_CONFIG_HOME", home.path().toLocal8Bit().constData(), 1);
+    setenv("XDG_STATE_HOME", (home.path() + "/state").toLocal8Bit().constData(), 1);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ternbell"));
     SetDecoderModuleFolder(TERNBELL_RUNTIME_DIR);

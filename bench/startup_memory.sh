@@ -31,7 +31,7 @@ measure() {
     local before start pid ms rss
     before=$(xwininfo -children -id "$tray" | grep -c '^ *0x' || true)
     start=$(date +%s%N)
-    env -u DBUS_SESSION_BUS_ADDRESS QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$work/config" "$@" \
+    env -u DBUS_SESSION_BUS_ADDRESS QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$work/config" XDG_STATE_HOME="$work/state" "$@" \
         >/dev/null 2>&1 &
     pid=$!
     local deadline=$((SECONDS + 20))

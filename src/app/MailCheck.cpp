@@ -1,6 +1,7 @@
 #include "app/MailCheck.h"
 
 #include "app/TrayParts.h"
+#include "check/Announced.h"
 #include "check/Blinker.h"
 #include "check/CheckCycle.h"
 #include "check/CheckRules.h"
@@ -14,7 +15,9 @@
 #include "i18n/Translate.h"
 #include "notify/NewMailForm.h"
 #include "platform/CodePage.h"
+#include "platform/Exception.h"
 #include "platform/Process.h"
+#include "platform/WholeFile.h"
 
 #include <QLabel>
 #include <QTimer>
@@ -54,8 +57,32 @@ public:
                 [&config] { return static_cast<int>(static_cast<uint16_t>(config.ScrLckBlinking)); },
                 TScrollLockLed{[] { return ScrollLockLedOn(); },
                                [](bool on) { SetScrollLockLed(on); }}),
-          Cycle(newMail.Rows(), *this, pop3, imap4)
+          Cycle(newMail.Rows(), *this, pop3, imap4), MemoryPath(UserStatePath("announced")),
+          Memory(TAnnounced::Load(MemoryPath)), Saved(Memory.Serialize())
     {
+        Cycle.Announced = &Memory;
+    }
+
+    // After a round: the memory of what was told, for the accounts still
+    // configured, on disk when it changed. A write that fails costs only the
+    // memory.
+    void KeepMemory(const std::vector<Account>& accounts)
+    {
+        std::vector<std::string> keys;
+        for (const Account& a : accounts)
+            keys.push_back(TAnnounced::KeyOf(a));
+        Memory.Retain(keys);
+        std::string text = Memory.Serialize();
+        if (text == Saved)
+            return;
+        try
+        {
+            Memory.Save(MemoryPath);
+            Saved = std::move(text);
+        }
+        catch (const Exception&)
+        {
+        }
     }
 
     int TrayPicture() override { return Tray.triMail->PictureIndex(); }
@@ -98,6 +125,9 @@ public:
     const TConfig& Config;
     TScrollLockBlinker Blink;
     TCheckCycle Cycle;
+    const std::string MemoryPath;
+    TAnnounced Memory;
+    std::string Saved; // the memory as the file holds it
     // Execute commands: a few at a time, the rest wait their turn.
     TCommandQueue Commands;
     QTimer CommandPump;
@@ -130,7 +160,17 @@ TMailCheck::~TMailCheck() = default;
 void TMailCheck::CheckAccounts()
 {
     // A copy: the round reads the configuration as it stood when it began.
-    FHost->Cycle.RunChecks(CycleConfigOf(FHost->Config), std::exchange(ClearListPending, false));
+    const TCycleConfig config = CycleConfigOf(FHost->Config);
+    try
+    {
+        FHost->Cycle.RunChecks(config, std::exchange(ClearListPending, false));
+    }
+    catch (...)
+    {
+        FHost->KeepMemory(config.Accounts);
+        throw;
+    }
+    FHost->KeepMemory(config.Accounts);
 }
 
 TCheckCycle& TMailCheck::Cycle()

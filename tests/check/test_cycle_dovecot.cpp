@@ -252,6 +252,30 @@ TEST_F(CycleDovecot, RemovedMessagesTakeTheirOwnRowsAndANewOneIsTold)
     EXPECT_EQ(NewCount(), 1);
 }
 
+// After a restart every waiting message was announced again.
+TEST_F(CycleDovecot, ARestartAnnouncesNothingTwice)
+{
+    const std::string ann = AddAccount("Home");
+    Server->Deliver(ann, Mail("ann@example.org", "one"));
+    Tick();
+    ASSERT_EQ(NewCount(), 1);
+
+    // The program again: no rows, the memory from the state folder.
+    ListRows().Clear();
+    wired.reset();
+    wired = std::make_unique<WiredShell>(*tray, *keeper, *settings, *newMail);
+    Server->Deliver(ann, Mail("bob@example.org", "two"));
+    newMail->hide();
+    Tick();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Home|ann@example.org|one|1|cut",
+                                                "Home|bob@example.org|two|1|new"}));
+    EXPECT_EQ(NewCount(), 1);
+
+    // Asked for, every message is told again.
+    CheckNow();
+    EXPECT_EQ(NewCount(), 2);
+}
+
 TEST_F(CycleDovecot, FailingAccountBetweenTwoWorkingOnes)
 {
     const std::string a = AddAccount("A");

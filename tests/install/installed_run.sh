@@ -47,7 +47,7 @@ config="$work/config"
 mkdir -p "$config" "$work/empty" "$work/run"
 chmod 700 "$work/run"
 cd "$work"
-env -u DBUS_SESSION_BUS_ADDRESS QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$config" \
+env -u DBUS_SESSION_BUS_ADDRESS QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$config" XDG_STATE_HOME="$config/state" \
     XDG_DATA_HOME="$work/empty" XDG_DATA_DIRS="$work/empty" XDG_CONFIG_DIRS="$work/empty" \
     XDG_RUNTIME_DIR="$work/run" LC_ALL=C.UTF-8 LANG="$lang.UTF-8" LANGUAGE="$lang" \
     strace -f -qq -e trace=open,openat,execve,stat,newfstatat,access,readlink -o "$work/trace" \

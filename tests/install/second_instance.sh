@@ -29,7 +29,7 @@ REGEDIT4
 HIVE
 
 run() {
-    exec env -u DBUS_SESSION_BUS_ADDRESS QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$config" \
+    exec env -u DBUS_SESSION_BUS_ADDRESS QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$config" XDG_STATE_HOME="$config/state" \
         XDG_DATA_HOME="$work/empty" XDG_DATA_DIRS="$work/empty" XDG_CONFIG_DIRS="$work/empty" \
         XDG_RUNTIME_DIR="$work/run" "$exe" "$@"
 }

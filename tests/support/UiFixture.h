@@ -18,7 +18,8 @@
 #include <memory>
 #include <string>
 
-// A fresh per-user hive (XDG_CONFIG_HOME in a temporary folder), the process
+// A fresh per-user hive and state (XDG_CONFIG_HOME and XDG_STATE_HOME in a
+// temporary folder), the process
 // flags as at start, and the tray parts, the settings and notification
 // windows and the configuration keeper created the way the program creates
 // them. Message boxes are refused loudly unless a test
@@ -30,6 +31,7 @@ protected:
     {
         ASSERT_TRUE(FHome.isValid());
         FEnv.Set("XDG_CONFIG_HOME", FHome.path().toLocal8Bit().toStdString());
+        FEnv.Set("XDG_STATE_HOME", FHome.path().toLocal8Bit().toStdString() + "/state");
         LoadPending = true;
         ClearListPending = false;
         ExitConfirmed = false;

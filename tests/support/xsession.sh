@@ -167,7 +167,7 @@ EOF
 start_ternbell() {
     local exe=$1 config=$2
     shift 2
-    env -u DBUS_SESSION_BUS_ADDRESS "$@" QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$config" \
+    env -u DBUS_SESSION_BUS_ADDRESS "$@" QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$config" XDG_STATE_HOME="$work/state" \
         XDG_DATA_HOME="$work/empty" XDG_DATA_DIRS="$work/empty" XDG_CONFIG_DIRS="$work/empty" \
         "$exe" >"$work/ternbell.log" 2>&1 &
     app_pid=$!
