@@ -1,4 +1,5 @@
 #include "mail/IdExceptions.h"
+#include "mail/IdIOHandlerStack.h"
 #include "mail/IdTCPConnection.h"
 #include "support/ScriptedServer.h"
 #include "support/TestHelpers.h"
