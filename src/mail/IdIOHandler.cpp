@@ -4,7 +4,6 @@
 #include "platform/AsciiText.h"
 
 #include <algorithm>
-#include <chrono>
 
 TIdIOHandler::TIdIOHandler() = default;
 
@@ -24,7 +23,7 @@ void TIdIOHandler::Open()
     FInputBuffer.Clear();
     FHasDeadline = OperationTimeout > 0;
     if (FHasDeadline)
-        FDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(OperationTimeout);
+        FDeadline = TimeSource().After(OperationTimeout);
     FIsOpen = true;
 }
 
@@ -66,13 +65,12 @@ int TIdIOHandler::ReceiveChunk(bool raiseIfDisconnected, int timeout, bool raise
         bool deadlineWait = false;
         if (FHasDeadline && timeout != 0)
         {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                FDeadline - std::chrono::steady_clock::now()).count();
+            const int left = TimeSource().Left(FDeadline);
             if (left <= 0)
                 throw EIdOperationTimeout();
             if (timeout < 0 || left < timeout)
             {
-                timeout = static_cast<int>(left);
+                timeout = left;
                 deadlineWait = true;
             }
         }
@@ -159,9 +157,10 @@ std::string TIdIOHandler::ReadLine(const std::string& terminator, int timeout, i
         maxLength = MaxLineLength;
     FLastReadSplit = false;
     FLastReadTimedOut = false;
-    std::chrono::steady_clock::time_point start;
+    TIdClock& clock = TimeSource();
+    TIdClock::TTimePoint end;
     if (timeout >= 0)
-        start = std::chrono::steady_clock::now();
+        end = clock.After(timeout);
     std::size_t searchFrom = 0;
     long pos;
     for (;;)
@@ -188,8 +187,7 @@ std::string TIdIOHandler::ReadLine(const std::string& terminator, int timeout, i
         }
         if (timeout >= 0)
         {
-            auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-            if (elapsed.count() >= timeout)
+            if (clock.Left(end) <= 0)
             {
                 FLastReadTimedOut = true;
                 return {};

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "mail/IdBuffer.h"
+#include "mail/IdClock.h"
 #include "mail/MailLimits.h"
 #include "mail/MailTypes.h"
 
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -27,6 +27,8 @@ struct TIdConnectSettings
     TIdIPVersion IPVersion = Id_IPv4;
     std::string BoundIP;
     int BoundPort = 0;
+    // The time source of every limit above; null: the steady clock.
+    std::shared_ptr<TIdClock> Clock;
 };
 
 // Line and byte reading and writing over an input queue. The transport
@@ -54,6 +56,7 @@ public:
     bool LastReadTimedOut() const { return FLastReadTimedOut; }
     bool LastReadSplit() const { return FLastReadSplit; }
     TIdBuffer& InputBuffer() { return FInputBuffer; }
+    TIdClock& TimeSource() const { return Clock ? *Clock : TIdSteadyClock::Instance(); }
 
     // Opens the handler with a fresh input queue; subclasses connect here.
     virtual void Open();
@@ -118,6 +121,6 @@ private:
     bool FLastReadTimedOut = false;
     bool FLastReadSplit = false;
     // When OperationTimeout runs out; set by Open.
-    std::chrono::steady_clock::time_point FDeadline;
+    TIdClock::TTimePoint FDeadline;
     bool FHasDeadline = false;
 };

@@ -4,7 +4,6 @@
 #include "mail/IdExceptions.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
 #include <cstring>
 
@@ -124,32 +123,34 @@ int TIdSocketHandle::RecvNoWait(char* buffer, int size)
     }
 }
 
-int TIdSocketHandle::RecvWithin(char* buffer, int size, int milliseconds)
+int TIdSocketHandle::RecvWithin(char* buffer, int size, int milliseconds, TIdClock& clock)
 {
     if (milliseconds == 0)
         return RecvNoWait(buffer, size);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(milliseconds, 0));
+    const auto deadline = clock.After(std::max(milliseconds, 0));
     int left = milliseconds;
     for (;;)
     {
         // The kernel bounds the receive itself: one system call, as a bare
-        // blocking receive makes.
-        if (!SetReceiveLimit(left) && !Readable(left))
+        // blocking receive makes. Its running out is not told to the clock:
+        // a socket left non-blocking answers the same at once. The poll
+        // below waits the rest and tells.
+        if (!SetReceiveLimit(clock.Block(left)) && !Readable(left, clock))
             return -1;
         ssize_t n = ::recv(FHandle, buffer, static_cast<std::size_t>(size), 0);
         if (n >= 0)
             return static_cast<int>(n);
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
             RaiseSocketErrorFromErrno(errno);
+        const bool interrupted = errno == EINTR;
         if (milliseconds > 0)
         {
-            left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                        deadline - std::chrono::steady_clock::now()).count());
+            left = clock.Left(deadline);
             if (left <= 0)
                 return -1;
         }
         // A socket left non-blocking answers at once; the limit decides.
-        if (errno != EINTR && !Readable(left))
+        if (!interrupted && !Readable(left, clock))
             return -1;
     }
 }
@@ -183,25 +184,23 @@ int TIdSocketHandle::Send(const char* bytes, int size)
     }
 }
 
-bool TIdSocketHandle::Readable(int milliseconds)
+bool TIdSocketHandle::Readable(int milliseconds, TIdClock& clock)
 {
     if (FHandle < 0)
         return false;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(milliseconds, 0));
+    const auto deadline = clock.After(std::max(milliseconds, 0));
     pollfd fd = {FHandle, POLLIN, 0};
     for (;;)
     {
-        int wait = milliseconds;
-        if (milliseconds > 0)
-        {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            wait = static_cast<int>(std::max<long long>(left.count(), 0));
-        }
-        int n = ::poll(&fd, 1, milliseconds < 0 ? -1 : wait);
+        const int wait = milliseconds > 0 ? clock.Left(deadline) : milliseconds;
+        int n = ::poll(&fd, 1, clock.Block(wait < 0 ? -1 : wait));
         if (n > 0)
             return true; // errors and hang-ups are readable too: recv reports them
         if (n == 0)
+        {
+            clock.WaitedOut(wait);
             return false;
+        }
         if (errno != EINTR)
             RaiseSocketErrorFromErrno(errno);
     }
@@ -275,7 +274,7 @@ void TIdIOHandlerSocket::CloseSocket() noexcept
 
 bool TIdIOHandlerStack::WaitReadable(int milliseconds)
 {
-    return FBinding && FBinding->Readable(milliseconds);
+    return FBinding && FBinding->Readable(milliseconds, TimeSource());
 }
 
 int TIdIOHandlerStack::ReadDataFromSource(char* buffer, int size)
@@ -289,7 +288,7 @@ int TIdIOHandlerStack::ReadDataWithin(char* buffer, int size, int milliseconds)
 {
     if (!SocketAllocated())
         throw EIdClosedSocket();
-    return FBinding->RecvWithin(buffer, size, milliseconds);
+    return FBinding->RecvWithin(buffer, size, milliseconds, TimeSource());
 }
 
 int TIdIOHandlerStack::WriteDataToTarget(const char* bytes, int size)
@@ -350,7 +349,7 @@ int ConnectAtOnce(int socket, const TIdSockAddr& address)
 void TIdIOHandlerStack::ConnectWithTimeout(const TIdSockAddr& address)
 {
     constexpr int Slice = 125;
-    bool unlimited = ConnectTimeout < 0;
+    const bool unlimited = ConnectTimeout < 0;
     // A near server answers (or refuses) within the connect call: only a
     // connect still under way needs the thread that bounds the wait.
     const int early = ConnectAtOnce(FBinding->Handle(), address);
@@ -358,21 +357,17 @@ void TIdIOHandlerStack::ConnectWithTimeout(const TIdSockAddr& address)
         return;
     if (early > 0)
         RaiseSocketErrorFromErrno(early);
+    TIdClock& clock = TimeSource();
+    const auto deadline = clock.After(std::max(ConnectTimeout, 0));
     TIdConnectThread thread(FBinding->Handle(), reinterpret_cast<const sockaddr*>(&address.Address), address.Length,
                             true);
-    int remaining = unlimited ? Slice + 1 : ConnectTimeout;
-    while (remaining > Slice)
+    for (;;)
     {
-        if (thread.WaitFinished(Slice))
-        {
-            remaining = 0;
+        const int wait = unlimited ? Slice : std::min(Slice, clock.Left(deadline));
+        if (wait <= 0 || thread.WaitFinished(clock.Block(wait)))
             break;
-        }
-        if (!unlimited)
-            remaining -= Slice;
+        clock.WaitedOut(wait);
     }
-    if (remaining > 0)
-        thread.WaitFinished(remaining);
     if (!thread.Finished())
     {
         // Stop the thread before the socket goes, so its descriptor number

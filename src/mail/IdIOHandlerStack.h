@@ -25,12 +25,13 @@ public:
     // Blocking connect on the caller's thread.
     void Connect(const sockaddr* address, socklen_t length);
     int Recv(char* buffer, int size);
-    // Recv that waits at most `milliseconds` (0: not at all, -1: without
-    // limit): -1 when nothing arrived in that time.
-    int RecvWithin(char* buffer, int size, int milliseconds);
+    // Recv that waits at most `milliseconds` on `clock` (0: not at all, -1:
+    // without limit): -1 when nothing arrived in that time.
+    int RecvWithin(char* buffer, int size, int milliseconds, TIdClock& clock);
     int Send(const char* bytes, int size);
-    // poll for readability; -1 waits without limit.
-    bool Readable(int milliseconds);
+    // poll for readability, at most `milliseconds` on `clock`; -1 waits
+    // without limit.
+    bool Readable(int milliseconds, TIdClock& clock);
     void CloseSocket() noexcept;
 
 private:
