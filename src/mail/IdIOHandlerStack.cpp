@@ -132,9 +132,7 @@ int TIdSocketHandle::RecvWithin(char* buffer, int size, int milliseconds, TIdClo
     for (;;)
     {
         // The kernel bounds the receive itself: one system call, as a bare
-        // blocking receive makes. Its running out is not told to the clock:
-        // a socket left non-blocking answers the same at once. The poll
-        // below waits the rest and tells.
+        // blocking receive makes.
         if (!SetReceiveLimit(clock.Block(left)) && !Readable(left, clock))
             return -1;
         ssize_t n = ::recv(FHandle, buffer, static_cast<std::size_t>(size), 0);
@@ -143,6 +141,11 @@ int TIdSocketHandle::RecvWithin(char* buffer, int size, int milliseconds, TIdClo
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
             RaiseSocketErrorFromErrno(errno);
         const bool interrupted = errno == EINTR;
+        // The receive limit ran out. A socket left non-blocking answers the
+        // same at once: the steady clock then shows time left for the poll
+        // below, a test clock takes it as the limit run out.
+        if (!interrupted)
+            clock.WaitedOut(left);
         if (milliseconds > 0)
         {
             left = clock.Left(deadline);
@@ -363,7 +366,8 @@ void TIdIOHandlerStack::ConnectWithTimeout(const TIdSockAddr& address)
                             true);
     for (;;)
     {
-        const int wait = unlimited ? Slice : std::min(Slice, clock.Left(deadline));
+        // Without a limit the wait goes on in slices until the connect ends.
+        const int wait = unlimited ? Slice : clock.Left(deadline);
         if (wait <= 0 || thread.WaitFinished(clock.Block(wait)))
             break;
         clock.WaitedOut(wait);
