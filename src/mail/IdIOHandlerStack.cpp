@@ -195,8 +195,8 @@ bool TIdSocketHandle::Readable(int milliseconds, TIdClock& clock)
     pollfd fd = {FHandle, POLLIN, 0};
     for (;;)
     {
-        const int wait = milliseconds > 0 ? clock.Left(deadline) : milliseconds;
-        int n = ::poll(&fd, 1, clock.Block(wait < 0 ? -1 : wait));
+        const int wait = milliseconds > 0 ? clock.Left(deadline) : std::max(milliseconds, -1);
+        int n = ::poll(&fd, 1, clock.Block(wait));
         if (n > 0)
             return true; // errors and hang-ups are readable too: recv reports them
         if (n == 0)
