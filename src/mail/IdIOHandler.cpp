@@ -1,23 +1,9 @@
 #include "mail/IdIOHandler.h"
 
-#include "mail/IdConnectThread.h"
 #include "mail/IdExceptions.h"
 #include "platform/AsciiText.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <cstring>
-
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <unistd.h>
-
-// ---------------------------------------------------------------- TIdIOHandler
 
 TIdIOHandler::TIdIOHandler() = default;
 
@@ -37,7 +23,7 @@ void TIdIOHandler::Open()
     FInputBuffer.Clear();
     FHasDeadline = OperationTimeout > 0;
     if (FHasDeadline)
-        FDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(OperationTimeout);
+        FDeadline = TimeSource().After(OperationTimeout);
     FIsOpen = true;
 }
 
@@ -79,13 +65,12 @@ int TIdIOHandler::ReceiveChunk(bool raiseIfDisconnected, int timeout, bool raise
         bool deadlineWait = false;
         if (FHasDeadline && timeout != 0)
         {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                FDeadline - std::chrono::steady_clock::now()).count();
+            const int left = TimeSource().Left(FDeadline);
             if (left <= 0)
                 throw EIdOperationTimeout();
             if (timeout < 0 || left < timeout)
             {
-                timeout = static_cast<int>(left);
+                timeout = left;
                 deadlineWait = true;
             }
         }
@@ -172,9 +157,10 @@ std::string TIdIOHandler::ReadLine(const std::string& terminator, int timeout, i
         maxLength = MaxLineLength;
     FLastReadSplit = false;
     FLastReadTimedOut = false;
-    std::chrono::steady_clock::time_point start;
+    TIdClock& clock = TimeSource();
+    TIdClock::TTimePoint end;
     if (timeout >= 0)
-        start = std::chrono::steady_clock::now();
+        end = clock.After(timeout);
     std::size_t searchFrom = 0;
     long pos;
     for (;;)
@@ -201,8 +187,7 @@ std::string TIdIOHandler::ReadLine(const std::string& terminator, int timeout, i
         }
         if (timeout >= 0)
         {
-            auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-            if (elapsed.count() >= timeout)
+            if (clock.Left(end) <= 0)
             {
                 FLastReadTimedOut = true;
                 return {};
@@ -268,377 +253,4 @@ std::string TIdIOHandler::ReadExactBytes(int count)
         result += FInputBuffer.Extract(chunk);
     }
     return result;
-}
-
-// ------------------------------------------------------------- TIdSocketHandle
-
-TIdSocketHandle::~TIdSocketHandle()
-{
-    CloseSocket();
-}
-
-void TIdSocketHandle::AllocateSocket(int family)
-{
-    CloseSocket();
-    FHandle = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-    FReceiveLimit = -1;
-    if (FHandle < 0)
-        RaiseSocketErrorFromErrno(errno);
-}
-
-void TIdSocketHandle::Bind(const std::string& ip, int port, int family)
-{
-    // Any address and port 0 is what connect picks by itself; binding it
-    // explicitly would only tie up an ephemeral port earlier.
-    if (ip.empty() && port == 0)
-        return;
-    TIdSockAddr address;
-    if (ip.empty())
-    {
-        if (family == AF_INET6)
-        {
-            auto* a = reinterpret_cast<sockaddr_in6*>(&address.Address);
-            a->sin6_family = AF_INET6;
-            a->sin6_addr = in6addr_any;
-            a->sin6_port = htons(static_cast<uint16_t>(port));
-            address.Length = sizeof(sockaddr_in6);
-        }
-        else
-        {
-            auto* a = reinterpret_cast<sockaddr_in*>(&address.Address);
-            a->sin_family = AF_INET;
-            a->sin_addr.s_addr = htonl(INADDR_ANY);
-            a->sin_port = htons(static_cast<uint16_t>(port));
-            address.Length = sizeof(sockaddr_in);
-        }
-    }
-    else
-    {
-        address = ResolveHost(ip, port, family);
-    }
-    if (::bind(FHandle, reinterpret_cast<const sockaddr*>(&address.Address), address.Length) != 0)
-        RaiseSocketErrorFromErrno(errno);
-}
-
-void TIdSocketHandle::SetNoDelay(bool noDelay)
-{
-    int value = noDelay ? 1 : 0;
-    if (::setsockopt(FHandle, IPPROTO_TCP, TCP_NODELAY, &value, sizeof(value)) != 0)
-        RaiseSocketErrorFromErrno(errno);
-}
-
-void TIdSocketHandle::Connect(const sockaddr* address, socklen_t length)
-{
-    if (::connect(FHandle, address, length) == 0)
-        return;
-    int err = errno;
-    // An interrupted connect goes on in the background; wait for its end.
-    while (err == EINTR || err == EINPROGRESS || err == EALREADY)
-    {
-        pollfd fd = {FHandle, POLLOUT, 0};
-        int n = ::poll(&fd, 1, -1);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-        {
-            err = errno;
-            break;
-        }
-        socklen_t len = sizeof(err);
-        if (::getsockopt(FHandle, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
-            err = errno;
-    }
-    if (err != 0)
-        RaiseSocketErrorFromErrno(err);
-}
-
-int TIdSocketHandle::Recv(char* buffer, int size)
-{
-    for (;;)
-    {
-        ssize_t n = ::recv(FHandle, buffer, static_cast<std::size_t>(size), 0);
-        if (n >= 0)
-            return static_cast<int>(n);
-        if (errno != EINTR)
-            RaiseSocketErrorFromErrno(errno);
-    }
-}
-
-int TIdSocketHandle::RecvNoWait(char* buffer, int size)
-{
-    for (;;)
-    {
-        ssize_t n = ::recv(FHandle, buffer, static_cast<std::size_t>(size), MSG_DONTWAIT);
-        if (n >= 0)
-            return static_cast<int>(n);
-        if (errno == EAGAIN || errno == EWOULDBLOCK)
-            return -1;
-        if (errno != EINTR)
-            RaiseSocketErrorFromErrno(errno);
-    }
-}
-
-int TIdSocketHandle::RecvWithin(char* buffer, int size, int milliseconds)
-{
-    if (milliseconds == 0)
-        return RecvNoWait(buffer, size);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(milliseconds, 0));
-    int left = milliseconds;
-    for (;;)
-    {
-        // The kernel bounds the receive itself: one system call, as a bare
-        // blocking receive makes.
-        if (!SetReceiveLimit(left) && !Readable(left))
-            return -1;
-        ssize_t n = ::recv(FHandle, buffer, static_cast<std::size_t>(size), 0);
-        if (n >= 0)
-            return static_cast<int>(n);
-        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-            RaiseSocketErrorFromErrno(errno);
-        if (milliseconds > 0)
-        {
-            left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                        deadline - std::chrono::steady_clock::now()).count());
-            if (left <= 0)
-                return -1;
-        }
-        // A socket left non-blocking answers at once; the limit decides.
-        if (errno != EINTR && !Readable(left))
-            return -1;
-    }
-}
-
-bool TIdSocketHandle::SetReceiveLimit(int milliseconds)
-{
-    if (milliseconds == FReceiveLimit)
-        return true;
-    timeval limit{};
-    if (milliseconds > 0)
-    {
-        limit.tv_sec = milliseconds / 1000;
-        limit.tv_usec = (milliseconds % 1000) * 1000;
-    }
-    if (::setsockopt(FHandle, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0)
-        return false;
-    FReceiveLimit = milliseconds;
-    return true;
-}
-
-int TIdSocketHandle::Send(const char* bytes, int size)
-{
-    for (;;)
-    {
-        // No SIGPIPE for a peer that is gone: the error is raised instead.
-        ssize_t n = ::send(FHandle, bytes, static_cast<std::size_t>(size), MSG_NOSIGNAL);
-        if (n >= 0)
-            return static_cast<int>(n);
-        if (errno != EINTR)
-            RaiseSocketErrorFromErrno(errno);
-    }
-}
-
-bool TIdSocketHandle::Readable(int milliseconds)
-{
-    if (FHandle < 0)
-        return false;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(milliseconds, 0));
-    pollfd fd = {FHandle, POLLIN, 0};
-    for (;;)
-    {
-        int wait = milliseconds;
-        if (milliseconds > 0)
-        {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            wait = static_cast<int>(std::max<long long>(left.count(), 0));
-        }
-        int n = ::poll(&fd, 1, milliseconds < 0 ? -1 : wait);
-        if (n > 0)
-            return true; // errors and hang-ups are readable too: recv reports them
-        if (n == 0)
-            return false;
-        if (errno != EINTR)
-            RaiseSocketErrorFromErrno(errno);
-    }
-}
-
-void TIdSocketHandle::CloseSocket() noexcept
-{
-    if (FHandle >= 0)
-    {
-        ::close(FHandle);
-        FHandle = -1;
-    }
-}
-
-TIdSockAddr ResolveHost(const std::string& host, int port, int family)
-{
-    addrinfo hints{};
-    hints.ai_family = family;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    addrinfo* found = nullptr;
-    std::string service = std::to_string(port);
-    int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
-    if (rc != 0)
-        RaiseSocketError(SocketErrorFromLookup(rc, errno));
-    std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> guard(found, &::freeaddrinfo);
-    if (!found || found->ai_addrlen > sizeof(sockaddr_storage))
-        RaiseSocketError(Id_WSAHOST_NOT_FOUND);
-    TIdSockAddr result;
-    std::memcpy(&result.Address, found->ai_addr, found->ai_addrlen);
-    result.Length = found->ai_addrlen;
-    return result;
-}
-
-// ---------------------------------------------------------- TIdIOHandlerSocket
-
-TIdIOHandlerSocket::TIdIOHandlerSocket() = default;
-
-TIdIOHandlerSocket::~TIdIOHandlerSocket() = default;
-
-void TIdIOHandlerSocket::Open()
-{
-    TIdIOHandler::Open();
-    if (FBinding)
-        FBinding->CloseSocket();
-    else
-        FBinding = std::make_unique<TIdSocketHandle>();
-    if (!Host.empty() && Port > 0)
-        ConnectClient();
-}
-
-void TIdIOHandlerSocket::Close() noexcept
-{
-    if (FBinding)
-        FBinding->CloseSocket();
-    TIdIOHandler::Close();
-}
-
-bool TIdIOHandlerSocket::SocketAllocated() const
-{
-    return FBinding && FBinding->HandleAllocated();
-}
-
-void TIdIOHandlerSocket::CloseSocket() noexcept
-{
-    if (FBinding)
-        FBinding->CloseSocket();
-}
-
-// ----------------------------------------------------------- TIdIOHandlerStack
-
-bool TIdIOHandlerStack::WaitReadable(int milliseconds)
-{
-    return FBinding && FBinding->Readable(milliseconds);
-}
-
-int TIdIOHandlerStack::ReadDataFromSource(char* buffer, int size)
-{
-    if (!SocketAllocated())
-        throw EIdClosedSocket();
-    return FBinding->Recv(buffer, size);
-}
-
-int TIdIOHandlerStack::ReadDataWithin(char* buffer, int size, int milliseconds)
-{
-    if (!SocketAllocated())
-        throw EIdClosedSocket();
-    return FBinding->RecvWithin(buffer, size, milliseconds);
-}
-
-int TIdIOHandlerStack::WriteDataToTarget(const char* bytes, int size)
-{
-    if (!SocketAllocated())
-        throw EIdClosedSocket();
-    return FBinding->Send(bytes, size);
-}
-
-void TIdIOHandlerStack::ConnectClient()
-{
-    int family = IPVersion == Id_IPv6 ? AF_INET6 : AF_INET;
-    FBinding->AllocateSocket(family);
-    FBinding->Bind(BoundIP, BoundPort, family);
-    if (!UseNagle)
-        FBinding->SetNoDelay(true);
-    // Name lookup stays outside the connect time-out.
-    DoStatus(hsResolving, "Resolving hostname " + Host + ".");
-    TIdSockAddr address = ResolveHost(Host, Port, family);
-    DoStatus(hsConnecting, "Connecting to " + Host + ".");
-    if (ConnectTimeout == 0)
-        FBinding->Connect(reinterpret_cast<const sockaddr*>(&address.Address), address.Length);
-    else
-        ConnectWithTimeout(address);
-}
-
-namespace
-{
-
-// Starts a connect without waiting for it. Returns 0 when it is already
-// made, an errno value when it already failed, and -1 when it is still
-// under way. The socket is left blocking.
-int ConnectAtOnce(int socket, const TIdSockAddr& address)
-{
-    const int flags = ::fcntl(socket, F_GETFL);
-    if (flags < 0 || ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) != 0)
-        return errno;
-    int err = ::connect(socket, reinterpret_cast<const sockaddr*>(&address.Address), address.Length) == 0 ? 0 : errno;
-    if (err == EINPROGRESS || err == EINTR)
-    {
-        pollfd fd = {socket, POLLOUT, 0};
-        if (::poll(&fd, 1, 0) > 0)
-        {
-            socklen_t len = sizeof(err);
-            if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
-                err = errno;
-        }
-        else
-            err = -1;
-    }
-    // Reads and writes after the connect block as usual.
-    ::fcntl(socket, F_SETFL, flags);
-    return err;
-}
-
-} // namespace
-
-void TIdIOHandlerStack::ConnectWithTimeout(const TIdSockAddr& address)
-{
-    constexpr int Slice = 125;
-    bool unlimited = ConnectTimeout < 0;
-    // A near server answers (or refuses) within the connect call: only a
-    // connect still under way needs the thread that bounds the wait.
-    const int early = ConnectAtOnce(FBinding->Handle(), address);
-    if (early == 0)
-        return;
-    if (early > 0)
-        RaiseSocketErrorFromErrno(early);
-    TIdConnectThread thread(FBinding->Handle(), reinterpret_cast<const sockaddr*>(&address.Address), address.Length,
-                            true);
-    int remaining = unlimited ? Slice + 1 : ConnectTimeout;
-    while (remaining > Slice)
-    {
-        if (thread.WaitFinished(Slice))
-        {
-            remaining = 0;
-            break;
-        }
-        if (!unlimited)
-            remaining -= Slice;
-    }
-    if (remaining > 0)
-        thread.WaitFinished(remaining);
-    if (!thread.Finished())
-    {
-        // Stop the thread before the socket goes, so its descriptor number
-        // cannot be reused under it.
-        thread.Terminate();
-        thread.WaitFor();
-        FBinding->CloseSocket();
-        throw EIdConnectTimeout();
-    }
-    thread.WaitFor();
-    if (thread.LastError() != 0)
-        RaiseSocketError(thread.LastError());
-    if (!thread.ErrorMessage().empty())
-        throw EIdConnectException(thread.ErrorMessage());
 }

@@ -1,16 +1,14 @@
 #pragma once
 
 #include "mail/IdBuffer.h"
+#include "mail/IdClock.h"
 #include "mail/MailLimits.h"
 #include "mail/MailTypes.h"
 
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <sys/socket.h>
 
 // Where and how a client connects. The handler holds a copy, taken from its
 // connection at each connect.
@@ -29,10 +27,12 @@ struct TIdConnectSettings
     TIdIPVersion IPVersion = Id_IPv4;
     std::string BoundIP;
     int BoundPort = 0;
+    // The time source of every limit above; null: the steady clock.
+    std::shared_ptr<TIdClock> Clock;
 };
 
 // Line and byte reading and writing over an input queue. The transport
-// (a socket here) is supplied by the subclasses; everything that parses the
+// (a socket, in IdIOHandlerStack.h) is supplied by the subclasses; everything that parses the
 // byte stream lives in this class.
 class TIdIOHandler : public TIdConnectSettings
 {
@@ -56,6 +56,7 @@ public:
     bool LastReadTimedOut() const { return FLastReadTimedOut; }
     bool LastReadSplit() const { return FLastReadSplit; }
     TIdBuffer& InputBuffer() { return FInputBuffer; }
+    TIdClock& TimeSource() const { return Clock ? *Clock : TIdSteadyClock::Instance(); }
 
     // Opens the handler with a fresh input queue; subclasses connect here.
     virtual void Open();
@@ -120,90 +121,6 @@ private:
     bool FLastReadTimedOut = false;
     bool FLastReadSplit = false;
     // When OperationTimeout runs out; set by Open.
-    std::chrono::steady_clock::time_point FDeadline;
+    TIdClock::TTimePoint FDeadline;
     bool FHasDeadline = false;
-};
-
-// One socket file descriptor, closed with its owner.
-class TIdSocketHandle
-{
-public:
-    TIdSocketHandle() = default;
-    ~TIdSocketHandle();
-    TIdSocketHandle(const TIdSocketHandle&) = delete;
-    TIdSocketHandle& operator=(const TIdSocketHandle&) = delete;
-
-    bool HandleAllocated() const { return FHandle >= 0; }
-    int Handle() const { return FHandle; }
-
-    void AllocateSocket(int family);
-    void Bind(const std::string& ip, int port, int family);
-    void SetNoDelay(bool noDelay);
-    // Blocking connect on the caller's thread.
-    void Connect(const sockaddr* address, socklen_t length);
-    int Recv(char* buffer, int size);
-    // Recv that waits at most `milliseconds` (0: not at all, -1: without
-    // limit): -1 when nothing arrived in that time.
-    int RecvWithin(char* buffer, int size, int milliseconds);
-    int Send(const char* bytes, int size);
-    // poll for readability; -1 waits without limit.
-    bool Readable(int milliseconds);
-    void CloseSocket() noexcept;
-
-private:
-    int RecvNoWait(char* buffer, int size);
-    // False when the socket refused the limit.
-    bool SetReceiveLimit(int milliseconds);
-
-    int FHandle = -1;
-    // The receive limit the socket carries (-1: none), set only when it changes.
-    int FReceiveLimit = -1;
-};
-
-// A resolved address.
-struct TIdSockAddr
-{
-    sockaddr_storage Address{};
-    socklen_t Length = 0;
-};
-
-// Resolves a name or address literal for `family` (AF_INET or AF_INET6);
-// failures raise EIdSocketError (11001 for an unknown host).
-TIdSockAddr ResolveHost(const std::string& host, int port, int family);
-
-// A handler that owns one socket handle.
-class TIdIOHandlerSocket : public TIdIOHandler
-{
-public:
-    TIdIOHandlerSocket();
-    ~TIdIOHandlerSocket() override;
-
-    TIdSocketHandle* Binding() const { return FBinding.get(); }
-
-    void Open() override;
-    void Close() noexcept override;
-
-protected:
-    bool SocketAllocated() const override;
-    void CloseSocket() noexcept override;
-    // Connects the socket to Host and Port.
-    virtual void ConnectClient() = 0;
-
-    std::unique_ptr<TIdSocketHandle> FBinding;
-};
-
-// The platform socket implementation: receive, send, connect with time-out.
-class TIdIOHandlerStack : public TIdIOHandlerSocket
-{
-public:
-    bool WaitReadable(int milliseconds) override;
-
-protected:
-    void ConnectClient() override;
-    int ReadDataFromSource(char* buffer, int size) override;
-    int ReadDataWithin(char* buffer, int size, int milliseconds) override;
-    int WriteDataToTarget(const char* bytes, int size) override;
-
-private:
-    void ConnectWithTimeout(const TIdSockAddr& address);
 };

@@ -1,6 +1,7 @@
 #include "mail/IdTCPConnection.h"
 
 #include "mail/IdExceptions.h"
+#include "mail/IdIOHandlerStack.h"
 #include "mail/MailLimits.h"
 #include "platform/AsciiText.h"
 

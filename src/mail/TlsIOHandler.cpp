@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -19,25 +18,21 @@
 namespace
 {
 
-using Clock = std::chrono::steady_clock;
-
-// Milliseconds left until `deadline`; -1 stays "no limit".
-int Remaining(bool limited, Clock::time_point deadline)
-{
-    if (!limited)
-        return -1;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return static_cast<int>(std::max<long long>(left, 0));
-}
-
-bool WaitFor(int fd, short events, int milliseconds)
+// Waits for `events` on `fd` until `deadline` on `clock`, or without limit.
+bool WaitFor(int fd, short events, TIdClock& clock, bool limited, TIdClock::TTimePoint deadline)
 {
     pollfd entry{fd, events, 0};
     for (;;)
     {
-        int n = ::poll(&entry, 1, milliseconds);
-        if (n >= 0)
-            return n > 0;
+        const int wait = limited ? clock.Left(deadline) : -1;
+        int n = ::poll(&entry, 1, clock.Block(wait));
+        if (n > 0)
+            return true;
+        if (n == 0)
+        {
+            clock.WaitedOut(wait);
+            return false;
+        }
         if (errno != EINTR)
             RaiseSocketErrorFromErrno(errno);
     }
@@ -194,16 +189,14 @@ void TIdTlsIOHandler::ConnectClient()
     FSsl.reset();
     FAhead.clear();
     FAheadClosed = false;
-    const auto start = Clock::now();
+    TIdClock& clock = TimeSource();
+    const auto end = clock.After(std::max(ConnectTimeout, 0));
     TIdIOHandlerStack::ConnectClient();
     if (PassThrough)
         return;
     int limit = -1;
     if (ConnectTimeout > 0)
-    {
-        auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-        limit = static_cast<int>(std::max<long long>(ConnectTimeout - spent, 1));
-    }
+        limit = std::max(clock.Left(end), 1);
     else if (ReadTimeout > 0)
         limit = ReadTimeout;
     Handshake(limit);
@@ -260,8 +253,9 @@ void TIdTlsIOHandler::Handshake(int milliseconds)
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
 
+    TIdClock& clock = TimeSource();
     const bool limited = milliseconds >= 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(milliseconds, 0));
+    const auto deadline = clock.After(std::max(milliseconds, 0));
     for (;;)
     {
         ERR_clear_error();
@@ -271,8 +265,8 @@ void TIdTlsIOHandler::Handshake(int milliseconds)
         int error = SSL_get_error(FSsl.get(), rc);
         if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE)
         {
-            int left = Remaining(limited, deadline);
-            if (left != 0 && WaitFor(fd, error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, left))
+            if ((!limited || clock.Left(deadline) > 0)
+                && WaitFor(fd, error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, clock, limited, deadline))
                 continue;
             CloseSocket();
             throw EIdConnectTimeout();
@@ -290,8 +284,9 @@ void TIdTlsIOHandler::Handshake(int milliseconds)
 
 bool TIdTlsIOHandler::ReadAhead(int milliseconds)
 {
+    TIdClock& clock = TimeSource();
     const bool limited = milliseconds >= 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(milliseconds, 0));
+    const auto deadline = clock.After(std::max(milliseconds, 0));
     char chunk[16384];
     for (;;)
     {
@@ -313,8 +308,8 @@ bool TIdTlsIOHandler::ReadAhead(int milliseconds)
         {
             // A readable socket may carry only part of a record, or a
             // record without data (a session ticket): wait again.
-            if (!WaitFor(FBinding->Handle(), error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT,
-                         Remaining(limited, deadline)))
+            if (!WaitFor(FBinding->Handle(), error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, clock, limited,
+                         deadline))
                 return false;
             continue;
         }
@@ -375,7 +370,7 @@ int TIdTlsIOHandler::WriteDataToTarget(const char* bytes, int size)
         int error = SSL_get_error(FSsl.get(), n);
         if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE)
         {
-            WaitFor(FBinding->Handle(), error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, -1);
+            WaitFor(FBinding->Handle(), error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, TimeSource(), false, {});
             continue;
         }
         if (error == SSL_ERROR_SYSCALL && errno != 0)

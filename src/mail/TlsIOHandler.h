@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mail/IdIOHandler.h"
+#include "mail/IdIOHandlerStack.h"
 #include "mail/IdTCPConnection.h"
 #include "mail/MailTypes.h"
 

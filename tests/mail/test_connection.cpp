@@ -1,15 +1,21 @@
 #include "mail/IdExceptions.h"
+#include "mail/IdIOHandlerStack.h"
 #include "mail/IdTCPConnection.h"
+#include "support/FakeClock.h"
+#include "support/Loopback.h"
 #include "support/ScriptedServer.h"
 #include "support/TestHelpers.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 
 namespace
 {
+
+using namespace std::chrono_literals;
 
 // A reply form like many line protocols use: "250-" continues, "250 " or a
 // bare code ends; the code is the first word.
@@ -397,7 +403,9 @@ TEST(Connection, ReadTimeout)
     )");
     TTestClient c;
     Attach(c, srv);
-    c.ReadTimeout = 200;
+    auto clock = std::make_shared<FakeClock>();
+    c.Clock = clock;
+    c.ReadTimeout = 30000;
     c.Connect();
     c.ReadReply("220");
     TIdIOHandler& io = *c.IOHandler();
@@ -410,6 +418,8 @@ TEST(Connection, ReadTimeout)
     EXPECT_THROW(io.ReadDotTerminated(lines), EIdReadTimeout);
     EXPECT_THROW(io.ReadLineSkippingBlanks(), EIdReadTimeout);
     EXPECT_THROW(io.ReadExactBytes(100), EIdReadTimeout);
+    // Each of the five reads waited out its limit, once.
+    EXPECT_EQ(clock->Served(), 5 * 30s);
     // The time-out leaves the connection up for a disconnect.
     EXPECT_TRUE(c.Connected());
     c.Disconnect(false);
@@ -423,11 +433,47 @@ TEST(Connection, LineReadWithOwnTimeout)
     )");
     TTestClient c;
     Attach(c, srv);
+    auto clock = std::make_shared<FakeClock>();
+    c.Clock = clock;
     c.Connect();
     TIdIOHandler& io = *c.IOHandler();
-    EXPECT_EQ(io.ReadLine("\n", 100), "");
+    EXPECT_EQ(io.ReadLine("\n", 30000), "");
     EXPECT_TRUE(io.LastReadTimedOut());
+    EXPECT_EQ(clock->Served(), 30s);
     EXPECT_EQ(io.InputBuffer().Peek(), "slow");
+}
+
+// The other limit tests run on a test clock; this one holds the steady
+// clock's limits to real time, through the socket's own receive limit and
+// the connect thread.
+TEST(Connection, LimitsRunOutInRealTime)
+{
+    const auto within = [](auto run) {
+        const auto start = std::chrono::steady_clock::now();
+        run();
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(took, 190ms);
+        EXPECT_LT(took, 3s);
+    };
+    ScriptedServer srv(R"(
+        S: 220 hi
+        STALL
+    )");
+    TTestClient c;
+    Attach(c, srv);
+    c.ReadTimeout = 200;
+    c.Connect();
+    c.ReadReply("220");
+    within([&] { EXPECT_THROW(c.ReadReply(), EIdReadTimeout); });
+
+    SilentListener silent;
+    if (!silent.Silent())
+        GTEST_SKIP() << "this kernel answers connects to a full listen queue";
+    TTestClient d;
+    d.Host = "127.0.0.1";
+    d.Port = silent.Port();
+    d.ConnectTimeout = 200;
+    within([&] { EXPECT_THROW(d.Connect(), EIdConnectTimeout); });
 }
 
 TEST(Connection, RefusedPort)

@@ -1,5 +1,6 @@
 #include "mail/IdExceptions.h"
 #include "mail/IdTCPConnection.h"
+#include "support/FakeClock.h"
 #include "support/Loopback.h"
 #include "support/OneLineReply.h"
 
@@ -28,11 +29,6 @@ int ThreadCount()
     return n;
 }
 
-double SecondsSince(std::chrono::steady_clock::time_point start)
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 } // namespace
 
 TEST(ConnectTimeout, GivesUpAfterTheTimeOutWithNoThreadLeft)
@@ -40,21 +36,17 @@ TEST(ConnectTimeout, GivesUpAfterTheTimeOutWithNoThreadLeft)
     SilentListener silent;
     if (!silent.Silent())
         GTEST_SKIP() << "this kernel answers connects to a full listen queue";
-    struct Case
+    // A limit shorter than a test clock's slice, and the program's default.
+    for (int timeout : {10, 10000})
     {
-        int Timeout;
-        double Min, Max;
-    };
-    // 10 ms: one short sleep; 1000 ms: 7 slices of 125 ms and a last one.
-    for (Case c : {Case{10, 0.005, 1.0}, Case{1000, 0.9, 3.0}})
-    {
-        SCOPED_TRACE(c.Timeout);
+        SCOPED_TRACE(timeout);
         int threadsBefore = ThreadCount();
+        auto clock = std::make_shared<FakeClock>();
         TIdTCPClientCustom client(std::make_unique<TOneLineReply>());
         client.Host = "127.0.0.1";
         client.Port = silent.Port();
-        client.ConnectTimeout = c.Timeout;
-        auto start = std::chrono::steady_clock::now();
+        client.ConnectTimeout = timeout;
+        client.Clock = clock;
         std::string message;
         try
         {
@@ -64,10 +56,8 @@ TEST(ConnectTimeout, GivesUpAfterTheTimeOutWithNoThreadLeft)
         {
             message = e.Message;
         }
-        double took = SecondsSince(start);
         EXPECT_EQ(message, "Connect timed out.");
-        EXPECT_GE(took, c.Min);
-        EXPECT_LE(took, c.Max);
+        EXPECT_EQ(clock->Served(), std::chrono::milliseconds(timeout));
         EXPECT_EQ(client.IOHandler(), nullptr);
         EXPECT_FALSE(client.Connected());
         EXPECT_EQ(ThreadCount(), threadsBefore);
@@ -82,19 +72,21 @@ TEST(ConnectTimeout, ConnectsAgainAfterATimeOut)
     LoopbackListener listener;
     ASSERT_TRUE(listener.Listening());
 
+    auto clock = std::make_shared<FakeClock>();
     TIdTCPClientCustom client(std::make_unique<TOneLineReply>());
     client.Host = "127.0.0.1";
     client.Port = silent.Port();
-    client.ConnectTimeout = 300;
+    client.ConnectTimeout = 10000;
+    client.Clock = clock;
     EXPECT_THROW(client.Connect(), EIdConnectTimeout);
     client.Port = listener.Port();
     for (int timeout : {5000, -1})
     {
         client.ConnectTimeout = timeout;
-        auto start = std::chrono::steady_clock::now();
+        const auto served = clock->Served();
         client.Connect();
         // A connect that ends early does not sit out the whole time-out.
-        EXPECT_LT(SecondsSince(start), 2.5);
+        EXPECT_EQ(clock->Served(), served);
         EXPECT_TRUE(client.Connected());
         client.Disconnect(false);
     }

@@ -8,17 +8,21 @@
 #include "mail/Pop3Client.h"
 #include "mail/TlsIOHandler.h"
 #include "support/Dovecot.h"
+#include "support/FakeClock.h"
 #include "support/ScriptedServer.h"
 #include "support/TestHelpers.h"
 #include "support/TestTls.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 
 namespace
 {
+
+using namespace std::chrono_literals;
 
 using State = TIdIMAP4ConnectionState;
 
@@ -187,12 +191,16 @@ TEST_F(TlsDovecot, ReadTimeoutStillBoundsReadsOverTls)
 {
     Pop.UseTLS = utUseImplicitTLS;
     Pop.Port = Server->Pop3sPort();
-    Pop.ReadTimeout = 200;
     Pop.Connect();
-    // Nothing is owed: the read must come back empty after the limit.
+    // Nothing is owed: the read must come back empty after the limit, which
+    // runs on a test clock.
     TIdIOHandler& handler = *Pop.IOHandler();
-    EXPECT_EQ(handler.ReadLine("\n", 200), "");
+    auto clock = std::make_shared<FakeClock>();
+    handler.Clock = clock;
+    EXPECT_EQ(handler.ReadLine("\n", 30000), "");
     EXPECT_TRUE(handler.LastReadTimedOut());
+    EXPECT_EQ(clock->Served(), 30s);
+    handler.Clock.reset();
     EXPECT_TRUE(Pop.Connected());
     EXPECT_EQ(Pop.CountMessages(), 0);
     Pop.Disconnect();
@@ -284,9 +292,12 @@ TEST_F(TlsRefusal, AHandshakeThatNeverEndsIsBoundedByTheConnectLimit)
     TlsTestServer server(Ca->Issue("stall", {"127.0.0.1"}), "", true);
     Imap.Port = server.Port();
     Imap.UseTLS = utUseImplicitTLS;
-    Imap.ConnectTimeout = 300;
+    auto clock = std::make_shared<FakeClock>();
+    Imap.Clock = clock;
+    Imap.ConnectTimeout = 10000;
     EXPECT_THROW(Imap.Connect(true), EIdConnectTimeout);
     EXPECT_FALSE(Imap.Connected());
+    EXPECT_EQ(clock->Served(), 10s);
 }
 
 TEST_F(TlsRefusal, Pop3StartTlsIsNeverDowngraded)
