@@ -213,3 +213,9 @@ void TTreeWidgetRows::Paint(QTreeWidgetItem& item) const
     for (int c = 0; c < FList.columnCount(); ++c)
         item.setData(c, Qt::ForegroundRole, brush);
 }
+
+std::string ServerIdOfRow(const std::string& rowId)
+{
+    const std::size_t cut = rowId.rfind('\n');
+    return cut == std::string::npos ? rowId : rowId.substr(cut + 1);
+}

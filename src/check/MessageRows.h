@@ -95,6 +95,10 @@ std::vector<std::string> AccountCaptions(const std::vector<TAccount>& accounts)
     return captions;
 }
 
+// A row's identity as its server gave it: the row's Id without the account's
+// key before it.
+std::string ServerIdOfRow(const std::string& rowId);
+
 // The row's 1-based place within its account's block.
 int MessageNumberOfRow(const TMessageRows& rows, int index);
 

@@ -300,7 +300,8 @@ void TNewMailController::actDeleteExecute()
     for (int i = 0; i < FRows->Count(); ++i)
         if (Selected(*FForm.lvwMessages, i) && FRows->ImageIndex(i) != riError)
             targets.push_back({AccountNumberOfRow(*FRows, captions, i) - 1, MessageNumberOfRow(*FRows, i),
-                               {FRows->SubItem(i, 0), FRows->SubItem(i, 1), FRows->SubItem(i, 2)},
+                               {FRows->SubItem(i, 0), FRows->SubItem(i, 1), FRows->SubItem(i, 2),
+                                ServerIdOfRow(FRows->Id(i))},
                                FRows->Caption(i)});
 
     // A row whose message changed on the server since the check (another
