@@ -58,7 +58,7 @@ void AddExtension(X509* cert, X509* issuer, int nid, const std::string& value)
     X509_EXTENSION_free(extension);
 }
 
-Cert MakeCert(EVP_PKEY* key, const std::string& commonName, X509* issuer, EVP_PKEY* issuerKey, long fromDays,
+Cert MakeCert(EVP_PKEY* key, const std::string& commonName, X509* issuer, EVP_PKEY* /*issuerKey*/, long fromDays,
               long toDays, long serial)
 {
     Cert cert(X509_new());
