@@ -19,7 +19,7 @@ int TImap4CheckClient::MessageCount()
         FClient.SelectMailbox("inbox");
         TIdIMAP4SearchRec unseen;
         unseen.SearchKey = skUnseen;
-        if (!FClient.SearchMailbox({unseen}))
+        if (!FClient.UIDSearchMailbox({unseen}))
             return 0;
         return static_cast<int>(FClient.MailBox.SearchHits.size());
     });
@@ -35,14 +35,14 @@ TFetchedHeader TImap4CheckClient::FetchHeader(int i)
     return GuardSession(FStalled, [this, i] {
         TIdMessage message;
         message.CheckFieldsOnly = true;
-        FClient.FetchHeader(Hit(i), message);
+        FClient.UIDFetchHeader(Hit(i), message);
         return FetchedHeaderOf(message);
     });
 }
 
 int TImap4CheckClient::MessageSize(int i)
 {
-    return GuardSession(FStalled, [this, i] { return FClient.MessageSize(Hit(i)); });
+    return GuardSession(FStalled, [this, i] { return FClient.UIDMessageSize(Hit(i)); });
 }
 
 void TImap4CheckClient::Disconnect()

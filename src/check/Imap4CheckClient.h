@@ -3,7 +3,7 @@
 #include "check/AccountSession.h"
 
 // The IMAP4 client as the check cycle drives it: the unseen messages of
-// "inbox", listed in the order of the search hits. A refused search counts as
+// "inbox" by their UIDs, listed in the order of the search hits. A refused search counts as
 // no messages. A server that stops answering costs one time-out.
 class TImap4CheckClient : public TAccountSession<TCheckClient, TIdIMAP4>
 {

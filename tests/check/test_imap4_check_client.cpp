@@ -42,16 +42,16 @@ protected:
 TEST_F(Imap4CheckClient, ListsTheUnseenHitsInTheirOrder)
 {
     Start(Selected + R"(
-        C: C3 SEARCH UNSEEN
+        C: C3 UID SEARCH UNSEEN
         S: * SEARCH 7 3
         S: C3 OK done
-        C: C4 FETCH 3 (RFC822.HEADER)
-        S: * 3 FETCH (RFC822.HEADER {24}
+        C: C4 UID FETCH 3 (RFC822.HEADER)
+        S: * 2 FETCH (UID 3 RFC822.HEADER {24}
         R: From: a@b.c\r\nSubject: s\r\n
         S: )
         S: C4 OK done
-        C: C5 FETCH 3 (RFC822.SIZE)
-        S: * 3 FETCH (RFC822.SIZE 120)
+        C: C5 UID FETCH 3 (RFC822.SIZE)
+        S: * 2 FETCH (UID 3 RFC822.SIZE 120)
         S: C5 OK done
         C: C6 LOGOUT
         S: * BYE
@@ -71,7 +71,7 @@ TEST_F(Imap4CheckClient, ListsTheUnseenHitsInTheirOrder)
 TEST_F(Imap4CheckClient, RefusedSearchCountsAsNoMessages)
 {
     Start(Selected + R"(
-        C: C3 SEARCH UNSEEN
+        C: C3 UID SEARCH UNSEEN
         S: C3 BAD not today
     )");
     Check.Connect();
@@ -82,11 +82,11 @@ TEST_F(Imap4CheckClient, RefusedSearchCountsAsNoMessages)
 TEST_F(Imap4CheckClient, FailurePathClosesTheSelectedMailboxThenLogsOut)
 {
     Start(Selected + R"(
-        C: C3 SEARCH UNSEEN
+        C: C3 UID SEARCH UNSEEN
         S: * SEARCH 1
         S: C3 OK done
-        C: C4 FETCH 1 (RFC822.SIZE)
-        S: * 1 FETCH (RFC822.SIZE lots)
+        C: C4 UID FETCH 1 (RFC822.SIZE)
+        S: * 1 FETCH (UID 1 RFC822.SIZE lots)
         S: C4 OK done
         C: C5 CLOSE
         S: C5 OK closed
@@ -108,7 +108,7 @@ TEST_F(Imap4CheckClient, FailurePathClosesTheSelectedMailboxThenLogsOut)
 TEST_F(Imap4CheckClient, FailurePathAfterAnOverlongLineSaysNoGoodbye)
 {
     Start(Selected + R"(
-        C: C3 SEARCH UNSEEN
+        C: C3 UID SEARCH UNSEEN
         S: * SEARCH 1 )" + std::string(4000, '7') + R"(
         STALL
     )");
@@ -116,7 +116,7 @@ TEST_F(Imap4CheckClient, FailurePathAfterAnOverlongLineSaysNoGoodbye)
     Check.Connect();
     EXPECT_THROW(Check.MessageCount(), EIdReadLnMaxLineLengthExceeded);
     Check.DisconnectAfterFailure();
-    EXPECT_EQ(Sent(), (std::vector<std::string>{"C1 CAPABILITY", "C2 SELECT \"inbox\"", "C3 SEARCH UNSEEN"}));
+    EXPECT_EQ(Sent(), (std::vector<std::string>{"C1 CAPABILITY", "C2 SELECT \"inbox\"", "C3 UID SEARCH UNSEEN"}));
 }
 
 TEST_F(Imap4CheckClient, FailurePathSendsNothingOnceTheServerIsGone)
