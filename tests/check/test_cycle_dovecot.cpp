@@ -389,6 +389,24 @@ TEST_F(CycleDovecot, Imap4AndPop3AccountsInOneCycle)
                                                 "Pop|pop@example.org|by pop|1|cut"}))
         << Errors();
     EXPECT_EQ(NewCount(), 0);
+
+    // The first one read elsewhere and one new in the same interval: the
+    // count stays, the new one is told and the rows keep their own texts.
+    {
+        TIdIMAP4 other;
+        AimImap(other, imap);
+        other.Connect(true);
+        ASSERT_TRUE(other.SelectMailbox("inbox"));
+        ASSERT_EQ(other.SendTaggedCommand(other.NextTag(), "STORE 2 +FLAGS (\\Seen)", {"FETCH"}), "OK");
+        other.Disconnect();
+    }
+    Server->Deliver(imap, Mail("dee@example.org", "four"));
+    Tick();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Imap|bob@example.org|two|1|cut",
+                                                "Imap|dee@example.org|four|1|new",
+                                                "Pop|pop@example.org|by pop|1|cut"}))
+        << Errors();
+    EXPECT_EQ(NewCount(), 1);
 }
 
 TEST_F(CycleDovecot, Imap4WrongPasswordIsAnErrorRowAndTheNextAccountIsChecked)
