@@ -1,5 +1,6 @@
 #include "check/Announced.h"
 
+#include "platform/AsciiText.h"
 #include "platform/Exception.h"
 #include "platform/WholeFile.h"
 
@@ -31,15 +32,6 @@ std::string Escaped(const std::string& text)
     return out;
 }
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // False for text that Escaped cannot have written.
 bool Unescaped(const std::string& text, std::string& out)
 {
@@ -56,8 +48,8 @@ bool Unescaped(const std::string& text, std::string& out)
         }
         if (i + 2 >= text.size())
             return false;
-        const int high = HexValue(text[i + 1]);
-        const int low = HexValue(text[i + 2]);
+        const int high = AsciiText::HexDigitValue(text[i + 1]);
+        const int low = AsciiText::HexDigitValue(text[i + 2]);
         if (high < 0 || low < 0)
             return false;
         out += static_cast<char>(high * 16 + low);

@@ -3,6 +3,7 @@
 #include "platform/CodePage.h"
 #include "platform/Hive.h"
 #include "platform/MailClientLookup.h"
+#include "platform/WholeFile.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -317,17 +318,5 @@ bool TRegistry::DeleteValue(const std::string& name)
 
 std::string UserHivePath()
 {
-    std::string base;
-    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && x[0] == '/')
-        base = x;
-    else
-    {
-        const char* home = std::getenv("HOME");
-        std::string h = home ? home : "";
-        if (h.empty())
-            if (const passwd* pw = ::getpwuid(::getuid()))
-                h = pw->pw_dir;
-        base = h + "/.config";
-    }
-    return base + "/ternbell/user.reg";
+    return XdgFolder("XDG_CONFIG_HOME", ".config") + "/ternbell/user.reg";
 }

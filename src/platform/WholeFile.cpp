@@ -112,19 +112,19 @@ void ReplaceWholeFile(const std::string& path, const std::string& text,
 }
 
 
+std::string XdgFolder(const char* variable, const std::string& underHome)
+{
+    if (const char* x = std::getenv(variable); x && x[0] == '/')
+        return x;
+    const char* home = std::getenv("HOME");
+    std::string h = home ? home : "";
+    if (h.empty())
+        if (const passwd* pw = ::getpwuid(::getuid()))
+            h = pw->pw_dir;
+    return h + "/" + underHome;
+}
+
 std::string UserStatePath(const std::string& name)
 {
-    std::string base;
-    if (const char* x = std::getenv("XDG_STATE_HOME"); x && x[0] == '/')
-        base = x;
-    else
-    {
-        const char* home = std::getenv("HOME");
-        std::string h = home ? home : "";
-        if (h.empty())
-            if (const passwd* pw = ::getpwuid(::getuid()))
-                h = pw->pw_dir;
-        base = h + "/.local/state";
-    }
-    return base + "/ternbell/" + name;
+    return XdgFolder("XDG_STATE_HOME", ".local/state") + "/ternbell/" + name;
 }

@@ -22,6 +22,10 @@ bool ReadWholeFile(const std::string& path, std::string& text);
 void ReplaceWholeFile(const std::string& path, const std::string& text,
                       const std::function<void(const std::string&)>& beforeRename = {});
 
+// A base folder of the XDG layout: the variable when it holds an absolute
+// path, else the folder under the user's home.
+std::string XdgFolder(const char* variable, const std::string& underHome);
+
 // A file of the state kept between runs:
 // ${XDG_STATE_HOME:-$HOME/.local/state}/ternbell/<name>.
 std::string UserStatePath(const std::string& name);
