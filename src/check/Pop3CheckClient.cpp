@@ -15,7 +15,42 @@ void TPop3CheckClient::Connect()
 
 int TPop3CheckClient::MessageCount()
 {
-    return GuardSession(FStalled, [this] { return FClient.CountMessages(); });
+    FCount = GuardSession(FStalled, [this] { return FClient.CountMessages(); });
+    return FCount;
+}
+
+std::vector<std::string> TPop3CheckClient::MessageIds(int count)
+{
+    return GuardSession(FStalled, [this, count] {
+        std::vector<std::string> ids;
+        std::vector<TIdPOP3UidlEntry> entries;
+        try
+        {
+            if (!FClient.RetrieveUIDL(entries))
+                return ids;
+        }
+        catch (const EIdPOP3UidlInvalid&)
+        {
+            // Read to its end: the session goes on, known by fingerprints.
+            return ids;
+        }
+        if (static_cast<int>(entries.size()) != FCount || count > FCount)
+            return ids;
+        ids.resize(count);
+        for (const TIdPOP3UidlEntry& e : entries)
+        {
+            if (e.Number < 1 || e.Number > FCount)
+                return std::vector<std::string>();
+            if (e.Number <= count)
+            {
+                std::string& id = ids[e.Number - 1];
+                if (!id.empty())
+                    return std::vector<std::string>(); // a number listed twice
+                id = "u:" + e.Id;
+            }
+        }
+        return ids;
+    });
 }
 
 TFetchedHeader TPop3CheckClient::FetchHeader(int i)

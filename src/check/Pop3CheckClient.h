@@ -16,11 +16,17 @@ public:
     // Header and size in one round trip where the server allows it.
     TFetchedHeader FetchHeaderThenSize(int i) override;
     int MessageSize(int i) override;
+    // "u:" and the unique id of each message, from one "UIDL"; none when
+    // the server keeps no unique ids or its listing cannot be trusted
+    // (a malformed line, or numbers that are not those of "STAT").
+    std::vector<std::string> MessageIds(int count) override;
     void Disconnect() override;
     void DisconnectAfterFailure() noexcept override;
 
 private:
     bool FStalled = false;
+    // The count "STAT" gave in this session.
+    int FCount = 0;
     // Whether the server of this session takes commands ahead.
     bool FPipelining = false;
     // The size read with the header of message FSizeOf (0: none).

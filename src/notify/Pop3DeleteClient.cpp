@@ -14,12 +14,22 @@ bool TPop3DeleteClient::StillShows(int number, const TRowMessage& row)
     TIdMessage message;
     try
     {
+        // The unique id says it where the check had one; a server that
+        // answers none now falls back to the header and size.
+        std::string id;
+        if (row.Id.rfind("u:", 0) == 0 && FClient.UIDL(number, id))
+            return "u:" + id == row.Id;
         FClient.FetchHeader(number, message);
         return SameMessage(row, message.FromText(), message.Subject, FClient.MessageSize(number));
     }
     catch (const EIdReplyPOP3Error&)
     {
         // No such message any more.
+        return false;
+    }
+    catch (const EIdPOP3UidlInvalid&)
+    {
+        // An id that cannot be read is no proof: the message stays.
         return false;
     }
 }
