@@ -25,6 +25,19 @@ int TImap4CheckClient::MessageCount()
     });
 }
 
+std::vector<std::string> TImap4CheckClient::MessageIds(int count)
+{
+    std::vector<std::string> ids;
+    const uint32_t validity = FClient.MailBox.UIDValidity;
+    const std::vector<int>& hits = FClient.MailBox.SearchHits;
+    if (validity == 0 || count > static_cast<int>(hits.size()))
+        return ids;
+    const std::string prefix = "i:" + std::to_string(validity) + ":";
+    for (int i = 0; i < count; ++i)
+        ids.push_back(prefix + std::to_string(hits[i]));
+    return ids;
+}
+
 int TImap4CheckClient::Hit(int i) const
 {
     return FClient.MailBox.SearchHits.at(static_cast<std::size_t>(i - 1));

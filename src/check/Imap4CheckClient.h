@@ -14,6 +14,9 @@ public:
     int MessageCount() override;
     TFetchedHeader FetchHeader(int i) override;
     int MessageSize(int i) override;
+    // "i:", the mailbox's UIDVALIDITY, ":" and each hit's UID; none when the
+    // server gave no UIDVALIDITY.
+    std::vector<std::string> MessageIds(int count) override;
     void Disconnect() override;
     void DisconnectAfterFailure() noexcept override;
 

@@ -475,6 +475,22 @@ bool TIdIMAP4::HasCapability(const std::string& word) const
     return false;
 }
 
+uint32_t IMAP4UidValidity(const std::string& line)
+{
+    static const std::string code = "[UIDVALIDITY ";
+    const std::size_t at = line.find(code);
+    if (at == std::string::npos)
+        return 0;
+    uint64_t value = 0;
+    std::size_t p = at + code.size();
+    const std::size_t start = p;
+    while (p < line.size() && line[p] >= '0' && line[p] <= '9' && p - start < 10)
+        value = value * 10 + static_cast<uint64_t>(line[p++] - '0');
+    if (p == start || p >= line.size() || line[p] != ']' || value > 0xFFFFFFFFu)
+        return 0;
+    return static_cast<uint32_t>(value);
+}
+
 bool TIdIMAP4::SelectMailbox(const std::string& name)
 {
     try
@@ -505,6 +521,8 @@ bool TIdIMAP4::SelectMailbox(const std::string& name)
         at = line.find("RECENT");
         if (at != std::string::npos)
             MailBox.RecentCount = DecimalToInt(Trim(line.substr(0, at)));
+        if (const uint32_t validity = IMAP4UidValidity(line))
+            MailBox.UIDValidity = validity;
         at = line.find("[UNSEEN");
         if (at != std::string::npos)
         {

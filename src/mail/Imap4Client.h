@@ -6,6 +6,7 @@
 #include "mail/Imap4Reply.h"
 
 #include <initializer_list>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -43,12 +44,19 @@ struct TIdMailBox
     int ExistsCount = 0;
     int RecentCount = 0;
     int FirstUnseen = 0;
+    // The mailbox's UIDVALIDITY from the SELECT answer, 0 when it gave none:
+    // UIDs keep standing for the same messages while it stays.
+    uint32_t UIDValidity = 0;
     // Message numbers (or UIDs, after a UID search) of the last successful
     // search, in the server's order.
     std::vector<int> SearchHits;
 
     void Clear() { *this = TIdMailBox{}; }
 };
+
+// The number of a "[UIDVALIDITY n]" response code in an answer line; 0 when
+// the line has none or one that is no 32-bit number.
+uint32_t IMAP4UidValidity(const std::string& line);
 
 // The search keys, numbered in this order.
 enum TIdIMAP4SearchKey

@@ -8,6 +8,7 @@ void TImap4DeleteClient::Connect()
 {
     FMarked = false;
     FUids.clear();
+    FFound.clear();
     FClient.Connect(true);
     if (FClient.ConnectionState != TIdIMAP4ConnectionState::Authenticated)
         throw EIdException("The server refused the login.");
@@ -27,6 +28,19 @@ int TImap4DeleteClient::UidOf(int number) const
 
 bool TImap4DeleteClient::StillShows(int number, const TRowMessage& row)
 {
+    const std::string validity = "i:" + std::to_string(FClient.MailBox.UIDValidity) + ":";
+    if (FClient.MailBox.UIDValidity != 0 && row.Id.rfind(validity, 0) == 0)
+    {
+        // The row's own UID, as long as the message is still unseen.
+        const std::string text = row.Id.substr(validity.size());
+        for (int uid : FUids)
+            if (std::to_string(uid) == text)
+            {
+                FFound[number] = uid;
+                return true;
+            }
+        return false;
+    }
     const int uid = UidOf(number);
     if (uid < 1)
         return false;
@@ -38,7 +52,8 @@ bool TImap4DeleteClient::StillShows(int number, const TRowMessage& row)
 
 void TImap4DeleteClient::DeleteMessage(int number)
 {
-    const int uid = UidOf(number);
+    const auto found = FFound.find(number);
+    const int uid = found != FFound.end() ? found->second : UidOf(number);
     if (uid < 1 || !FClient.UIDStoreDeleted(uid))
         throw EIdException("The server refused to mark the message as deleted.");
     if (!FClient.HasCapability("UIDPLUS"))

@@ -3,14 +3,16 @@
 #include "check/AccountSession.h"
 #include "notify/NewMailController.h"
 
+#include <map>
 #include <string>
 #include <vector>
 
 class TIdIMAP4;
 
-// Delete for IMAP4 accounts. The rows stand for the unseen messages of
-// "inbox" in search order, so each row's number is mapped to a UID by a UID
-// search for UNSEEN; a message is marked \Deleted by UID and, when the server
+// Delete for IMAP4 accounts. A row that carries its message's UID (with the
+// mailbox's UIDVALIDITY) is deleted by that UID while the message is still
+// unseen; a row without one stands for the unseen messages of "inbox" in
+// search order, so its number is mapped to a UID by a UID search for UNSEEN; a message is marked \Deleted by UID and, when the server
 // has UIDPLUS, expunged by UID alone. Without UIDPLUS it stays marked: a
 // plain EXPUNGE or CLOSE would also remove what someone else marked.
 class TImap4DeleteClient : public TAccountSession<TDeleteClient, TIdIMAP4>
@@ -32,5 +34,7 @@ private:
     int UidOf(int number) const;
 
     std::vector<int> FUids;
+    // By row number: the UID StillShows found for the row's message.
+    std::map<int, int> FFound;
     bool FMarked = false;
 };
