@@ -135,6 +135,19 @@ public:
     std::string EnhancedCode;
 };
 
+// A unique-id answer the client cannot trust: a listing past the caps of
+// MailLimits.h or with a line that is not "number SP id", or a "UIDL n"
+// answer that does not name message n. Raised after the whole answer was
+// read: the session is still in step. `Line` is the listing's first bad
+// line (from 1), 0 when no single line is to blame.
+class EIdPOP3UidlInvalid : public EIdException
+{
+public:
+    EIdPOP3UidlInvalid(const std::string& message, int line) : EIdException(message), Line(line) {}
+
+    int Line;
+};
+
 // Address parsing.
 
 // An at sign after a closing angle bracket, as in "<a@b.c> d@e.f".

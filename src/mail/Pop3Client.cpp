@@ -4,6 +4,7 @@
 #include "mail/IdHashMessageDigest5.h"
 #include "mail/IdIOHandler.h"
 #include "mail/IdMessage.h"
+#include "mail/MailLimits.h"
 #include "mail/TlsIOHandler.h"
 #include "platform/AsciiText.h"
 #include "platform/Exception.h"
@@ -29,6 +30,15 @@ struct RaisingLineSource
     TIdIOHandler& Handler;
     std::string ReadLine() { return Handler.ReadLineOrTimeout(); }
 };
+
+// How far past the caps a unique-id listing is still read to its end. A
+// mailbox with more messages than the caps allow gets its "too long" error
+// with the session in step; a server that floods beyond this is given up on.
+constexpr int UidlFloodFactor = 10;
+
+const char* const UidlListingMalformed = "The server sent a malformed unique-id listing.";
+const char* const UidlListingTooLong = "The server's unique-id listing is too long.";
+const char* const UidlAnswerMalformed = "The server sent a malformed unique id.";
 
 } // namespace
 
@@ -194,15 +204,94 @@ int TIdPOP3::MessageSize(int number)
     return POP3ListSize(FirstLine(LastReply().Text));
 }
 
-bool TIdPOP3::CanPipeline() const
+bool TIdPOP3::Announces(std::string_view tag) const
 {
     for (const std::string& capability : ServerCapabilities)
-    {
-        const std::string_view tag = std::string_view(capability).substr(0, capability.find(' '));
-        if (AsciiText::SameText(tag, "PIPELINING"))
+        if (AsciiText::SameText(std::string_view(capability).substr(0, capability.find(' ')), tag))
             return true;
-    }
     return false;
+}
+
+bool TIdPOP3::CanPipeline() const
+{
+    return Announces("PIPELINING");
+}
+
+bool TIdPOP3::CanUIDL() const
+{
+    return Announces("UIDL");
+}
+
+bool TIdPOP3::RetrieveUIDL(std::vector<TIdPOP3UidlEntry>& entries)
+{
+    entries.clear();
+    const std::string code = SendCommand("UIDL");
+    if (code == "-ERR")
+        return false;
+    if (code != "+OK")
+        LastReplyPOP3().RaiseReplyFailure();
+    entries = ReadUidlListing();
+    return true;
+}
+
+std::vector<TIdPOP3UidlEntry> TIdPOP3::ReadUidlListing()
+{
+    if (!IOHandler())
+        throw EIdNotConnected();
+    TIdIOHandler& handler = *IOHandler();
+    std::vector<TIdPOP3UidlEntry> entries;
+    int lines = 0;
+    std::size_t bytes = 0;
+    int firstBad = 0;
+    bool overCap = false;
+    for (;;)
+    {
+        const std::string line = handler.ReadLineOrTimeout();
+        if (line == ".")
+            break;
+        std::string_view text(line);
+        if (text.size() >= 2 && text[0] == '.' && text[1] == '.')
+            text.remove_prefix(1);
+        ++lines;
+        bytes += text.size();
+        if (lines > UidlFloodFactor * MaxReplyLines || bytes > UidlFloodFactor * MaxReplyBytes)
+            throw EIdReplyTooLarge();
+        // Past the first fault or the caps only the closing "." matters.
+        if (firstBad != 0 || overCap)
+            continue;
+        if (lines > MaxReplyLines || bytes > MaxReplyBytes)
+        {
+            overCap = true;
+            std::vector<TIdPOP3UidlEntry>().swap(entries);
+            continue;
+        }
+        TIdPOP3UidlEntry entry;
+        if (ParseUidlLine(text, entry))
+            entries.push_back(std::move(entry));
+        else
+            firstBad = lines;
+    }
+    if (firstBad != 0)
+        throw EIdPOP3UidlInvalid(UidlListingMalformed, firstBad);
+    if (overCap)
+        throw EIdPOP3UidlInvalid(UidlListingTooLong, 0);
+    return entries;
+}
+
+bool TIdPOP3::UIDL(int number, std::string& id)
+{
+    id.clear();
+    const std::string code = SendCommand("UIDL " + std::to_string(number));
+    if (code == "-ERR")
+        return false;
+    if (code != "+OK")
+        LastReplyPOP3().RaiseReplyFailure();
+    TIdPOP3UidlEntry entry;
+    // An id for another message would be kept as this one's.
+    if (!ParseUidlLine(FirstLine(LastReply().Text), entry) || entry.Number != number)
+        throw EIdPOP3UidlInvalid(UidlAnswerMalformed, 0);
+    id = std::move(entry.Id);
+    return true;
 }
 
 TIdPOP3ListAnswer TIdPOP3::FetchHeaderAndSize(int number, TIdMessage& message)

@@ -3,10 +3,13 @@
 #include "mail/IdExceptions.h"
 #include "mail/MailTypes.h"
 #include "mail/Pop3Reply.h"
+#include "mail/Pop3Uidl.h"
 #include "mail/IdTCPConnection.h"
 
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 class TIdMessage;
 
@@ -33,7 +36,8 @@ enum TIdPOP3AuthenticationType
 };
 
 // POP3 client (RFC 1939) as the mail check needs it: log in, count the
-// messages, fetch a header, read a size, mark for deletion, quit. One
+// messages, list their unique ids, fetch a header, read a size, mark for
+// deletion, quit. One
 // instance is reused for many connections: set Host, Port, Username and
 // Password, then Connect.
 class TIdPOP3 : public TIdTCPClientCustom
@@ -81,6 +85,25 @@ public:
     // the "LIST" reply is read, so the next command reads its own reply; a
     // refused "LIST" is returned, not raised.
     TIdPOP3ListAnswer FetchHeaderAndSize(int number, TIdMessage& message);
+    // True when the capability list of this connection names UIDL. A server
+    // may answer "UIDL" without announcing it.
+    bool CanUIDL() const;
+    // "UIDL": every message's unique id, in the server's order. False, with
+    // `entries` empty, when the server refuses the command: it keeps no
+    // unique ids, which is no error. The listing is read to its closing "."
+    // before it is judged, so a listing past MaxReplyLines or
+    // MaxReplyBytes, or one with a line that ParseUidlLine refuses, raises
+    // EIdPOP3UidlInvalid with the session in step; `entries` is then empty.
+    // Only a flood far past the caps stops the reading early, with
+    // EIdReplyTooLarge and the session out of step.
+    // Duplicate ids, and numbers that disagree with "STAT" or come out of
+    // order, are passed on as they came: the caller judges them.
+    bool RetrieveUIDL(std::vector<TIdPOP3UidlEntry>& entries);
+    // "UIDL number": the unique id of one message. False, with `id` empty,
+    // when the server refuses (no such message, or no unique ids); an
+    // answer that is not "number SP id" for this number raises
+    // EIdPOP3UidlInvalid.
+    bool UIDL(int number, std::string& id);
     bool DeleteMessage(int number);
     // "QUIT" when connected, then close; the server carries out the
     // deletions only when it accepts the "QUIT".
@@ -95,6 +118,11 @@ private:
     void StartTLS();
     // The header lines after an accepted "TOP", up to the closing ".".
     void ReadHeaderBody(TIdMessage& message);
+    // Whether the capability list names `tag`, in any case, alone or
+    // followed by a space and arguments.
+    bool Announces(std::string_view tag) const;
+    // The lines after an accepted "UIDL", up to the closing ".".
+    std::vector<TIdPOP3UidlEntry> ReadUidlListing();
 };
 
 // The parsing under the operations, apart so it can be checked on its own.

@@ -294,6 +294,41 @@ TEST_F(Pop3Dovecot, DeletionsTakeEffectOnlyWithQuit)
     Pop.Disconnect();
 }
 
+TEST_F(Pop3Dovecot, UniqueIdsOutliveTheSessionAndLeaveWithTheirMessage)
+{
+    for (const char* subject : {"one", "two", "three"})
+        Server->Deliver(User, Mail(subject));
+    Pop.Connect();
+    EXPECT_TRUE(Pop.CanUIDL());
+    std::vector<TIdPOP3UidlEntry> first;
+    ASSERT_TRUE(Pop.RetrieveUIDL(first));
+    ASSERT_EQ(first.size(), 3u);
+    for (int n = 1; n <= 3; ++n)
+    {
+        EXPECT_EQ(first[n - 1].Number, n);
+        std::string id;
+        EXPECT_TRUE(Pop.UIDL(n, id));
+        EXPECT_EQ(id, first[n - 1].Id);
+    }
+    EXPECT_NE(first[0].Id, first[1].Id);
+    EXPECT_NE(first[1].Id, first[2].Id);
+    std::string id;
+    EXPECT_FALSE(Pop.UIDL(4, id));
+    EXPECT_TRUE(Pop.DeleteMessage(2));
+    Pop.Disconnect();
+
+    Pop.Connect();
+    std::vector<TIdPOP3UidlEntry> second;
+    ASSERT_TRUE(Pop.RetrieveUIDL(second));
+    ASSERT_EQ(second.size(), 2u);
+    // The messages left keep their ids under their new numbers.
+    EXPECT_EQ(second[0].Number, 1);
+    EXPECT_EQ(second[0].Id, first[0].Id);
+    EXPECT_EQ(second[1].Number, 2);
+    EXPECT_EQ(second[1].Id, first[2].Id);
+    Pop.Disconnect();
+}
+
 TEST(Pop3DovecotApop, LogsInWithApopWhereOffered)
 {
     SKIP_WITHOUT_DOVECOT();
