@@ -42,6 +42,9 @@ const char* const Login = R"(
 )";
 
 // The same with a server that takes commands before it has answered.
+// A server that keeps no unique ids.
+const std::string NoUidl = "C: UIDL\nS: -ERR no unique ids\n";
+
 const char* const PipeliningLogin = R"(
     S: +OK ready
     C: CAPA
@@ -75,9 +78,11 @@ std::string Pipelined(int i, std::string listReply = {})
 }
 
 // A maildrop of `listed` messages behind a STAT of `stat`, each with its size.
-std::string Maildrop(const std::string& stat, int listed, const std::string& size = "100")
+// `uidl`: the server's answer to "UIDL", one it cannot be trusted by.
+std::string Maildrop(const std::string& stat, int listed, const std::string& size = "100",
+                     const std::string& uidl = NoUidl)
 {
-    std::string script = std::string(Login) + "C: STAT\nS: +OK " + stat + "\n";
+    std::string script = std::string(Login) + "C: STAT\nS: +OK " + stat + "\n" + uidl;
     for (int i = 1; i <= listed; ++i)
         script += "C: TOP " + std::to_string(i) + " 0\n" + Header(i) + "C: LIST " + std::to_string(i) +
                   "\nS: +OK " + std::to_string(i) + " " + size + "\n";
@@ -106,7 +111,7 @@ const HostileCase kCases[] = {
     {"EndlessContinuation", "FLOOD 104857600 +OK- more\\r\\n\n", -1, "Reply too large."},
     {"EndlessCapa", "S: +OK ready\nC: CAPA\nS: +OK\nFLOOD 104857600 X\\r\\n\n", -1, "Reply too large."},
     {"EndlessHeader",
-     std::string(Login) + "C: STAT\nS: +OK 1 10\nC: TOP 1 0\nS: +OK\nFLOOD 104857600 X-Junk: a\\r\\n\n", -1,
+     std::string(Login) + "C: STAT\nS: +OK 1 10\n" + NoUidl + "C: TOP 1 0\nS: +OK\nFLOOD 104857600 X-Junk: a\\r\\n\n", -1,
      "Reply too large."},
     {"Stat2Pow31", std::string(Login) + "C: STAT\nS: +OK 2147483648 0\nC: QUIT\nS: +OK\n", -1,
      "'2147483648' is not a valid integer value"},
@@ -119,17 +124,22 @@ const HostileCase kCases[] = {
     {"NegativeListSize", Maildrop("2 200", 2, "-5"), 2, "", MaxListedMessages, HumanSize(-1)},
     {"NonNumericListSize", Maildrop("2 200", 2, "lots"), 2, "", MaxListedMessages, HumanSize(-1)},
     {"PipelinedSizeRefused",
-     std::string(PipeliningLogin) + "C: STAT\nS: +OK 1 100\n" + Pipelined(1, "-ERR cannot size it") +
+     std::string(PipeliningLogin) + "C: STAT\nS: +OK 1 100\n" + NoUidl + Pipelined(1, "-ERR cannot size it") +
          "C: QUIT\nS: +OK\n",
      -1, "cannot size it"},
     {"PipelinedHeaderRefused",
      std::string(PipeliningLogin) +
-         "C: STAT\nS: +OK 1 100\nC: TOP 1 0\nC: LIST 1\nR: -ERR no header\\r\\n-ERR no size\\r\\n\n"
+         "C: STAT\nS: +OK 1 100\n" + NoUidl + "C: TOP 1 0\nC: LIST 1\nR: -ERR no header\\r\\n-ERR no size\\r\\n\n"
          "C: QUIT\nS: +OK\n",
      -1, "no header"},
     {"PipelinedSilentAfterHeader",
-     std::string(PipeliningLogin) + "C: STAT\nS: +OK 1 100\nC: TOP 1 0\nC: LIST 1\n" + Header(1) + "STALL\n", -1,
+     std::string(PipeliningLogin) + "C: STAT\nS: +OK 1 100\n" + NoUidl + "C: TOP 1 0\nC: LIST 1\n" + Header(1) + "STALL\n", -1,
      "Read Timeout"},
+    // Unique ids that cannot be keyed on: the messages are known by their
+    // fingerprints instead, each its own row.
+    {"DuplicateUniqueIds", Maildrop("2 200", 2, "100", "C: UIDL\nR: +OK\\r\\n1 same\\r\\n2 same\\r\\n.\\r\\n\n"), 2, ""},
+    {"UidlListingDisagreesWithStat", Maildrop("2 200", 2, "100", "C: UIDL\nR: +OK\\r\\n1 a\\r\\n.\\r\\n\n"), 2, ""},
+    {"UniqueIdOver70", Maildrop("1 100", 1, "100", "C: UIDL\nR: +OK\\r\\n1 " + std::string(71, 'u') + "\\r\\n.\\r\\n\n"), 1, ""},
     {"HtmlInErr", "S: -ERR <h1><font color=red>Boom</font></h1><img src=file:///etc/passwd>\n", -1,
      "<h1><font color=red>Boom</font></h1><img src=file:///etc/passwd>"},
 };
@@ -262,7 +272,7 @@ INSTANTIATE_TEST_SUITE_P(Matrix, HostileServer, testing::ValuesIn(kCases), RowLa
 TEST(HostileHeaders, BadFieldsAreListedAsTheyCame)
 {
     const std::string longSubject(3 * MaxRowTextLength, 's');
-    ScriptedServer srv(std::string(Login) + "C: STAT\nS: +OK 3 300\n" +
+    ScriptedServer srv(std::string(Login) + "C: STAT\nS: +OK 3 300\n" + NoUidl +
                        "C: TOP 1 0\nR: +OK\\r\\nFrom: a@x\\r\\nSubject: =?ISO-8859-1?Q?50=_off?=\\r\\n.\\r\\n\n"
                        "C: LIST 1\nS: +OK 1 100\n"
                        "C: TOP 2 0\nR: +OK\\r\\nFrom: <b@x> c@y\\r\\nSubject: fine\\r\\n.\\r\\n\n"
@@ -292,8 +302,8 @@ TEST(HostileHeaders, BadFieldsAreListedAsTheyCame)
 // for its header and size; without unique ids a listed one is known by them.
 TEST(Pop3Pipelining, EveryMessageAsksForHeaderAndSizeAtOnce)
 {
-    ScriptedServer srv(std::string(PipeliningLogin) + "C: STAT\nS: +OK 1 100\n" + Pipelined(1) +
-                       "C: QUIT\nS: +OK\nACCEPT\n" + PipeliningLogin + "C: STAT\nS: +OK 2 200\n" +
+    ScriptedServer srv(std::string(PipeliningLogin) + "C: STAT\nS: +OK 1 100\n" + NoUidl + Pipelined(1) +
+                       "C: QUIT\nS: +OK\nACCEPT\n" + PipeliningLogin + "C: STAT\nS: +OK 2 200\n" + NoUidl +
                        Pipelined(1) + Pipelined(2) + "C: QUIT\nS: +OK\n");
     HostileHost host;
     host.AddAccount("Home", "127.0.0.1");

@@ -60,7 +60,7 @@ protected:
 
     void Add(const std::string& subject, bool selected)
     {
-        Rows->Append({"ann", {"a@example.org", subject, HumanSize(100)}, riMessage, false, {}});
+        Rows->Append({"ann", {"a@example.org", subject, HumanSize(100)}, riMessage, false, {}, {}, {}});
         Form->lvwMessages->topLevelItem(Rows->Count() - 1)->setSelected(selected);
     }
 
