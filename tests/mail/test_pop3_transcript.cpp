@@ -12,6 +12,8 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <tuple>
+#include <vector>
 
 namespace
 {
@@ -628,72 +630,27 @@ TEST(Pop3Transcript, StaleQueueAfterFailedCheckDoesNotFailDisconnect)
 
 // ------------------------------------------------------------ unique ids
 
-std::string Dump(const std::vector<TIdPOP3UidlEntry>& entries)
-{
-    std::string text;
-    for (const TIdPOP3UidlEntry& entry : entries)
-        text += std::to_string(entry.Number) + " " + entry.Id + "|";
-    return text;
-}
-
-// The Line of the EIdPOP3UidlInvalid that `action` raises; -1 for none.
-int BadLineOf(const std::function<void()>& action)
-{
-    try
-    {
-        action();
-    }
-    catch (const EIdPOP3UidlInvalid& e)
-    {
-        return e.Line;
-    }
-    return -1;
-}
-
 TEST(Pop3Parse, UidlLine)
 {
-    struct Case
-    {
-        const char* Name;
-        std::string Line;
-        int Number; // 0: refused
-        std::string Id;
-    };
     const std::string longest(70, 'x');
-    const Case cases[] = {
-        {"plain", "1 whqtswO00WBw418f9t5JxYwZ", 1, "whqtswO00WBw418f9t5JxYwZ"},
-        {"every printable byte", "2 !~-.:<>\"", 2, "!~-.:<>\""},
-        {"leading zeros are decimal", "007 a", 7, "a"},
-        {"largest int", "2147483647 a", 2147483647, "a"},
-        {"id of 70", "3 " + longest, 3, longest},
-        {"id of 71", "3 " + longest + "x", 0, ""},
-        {"empty id", "4 ", 0, ""},
-        {"no id", "4", 0, ""},
-        {"two spaces", "4  a", 0, ""},
-        {"space inside id", "4 a b", 0, ""},
-        {"trailing blank", "4 a ", 0, ""},
-        {"tab for space", "4\ta", 0, ""},
-        {"control byte in id", "4 a\x01", 0, ""},
-        {"delete byte in id", "4 a\x7f", 0, ""},
-        {"8-bit byte in id", "4 \xe9t\xe9", 0, ""},
-        {"zero", "0 a", 0, ""},
-        {"negative", "-1 a", 0, ""},
-        {"plus sign", "+1 a", 0, ""},
-        {"past int", "2147483648 a", 0, ""},
-        {"digits past 64 bits", "99999999999999999999999 a", 0, ""},
-        {"leading blank", " 1 a", 0, ""},
-        {"no number", "a b", 0, ""},
-        {"empty line", "", 0, ""},
-        {"lone full stop", ".", 0, ""},
+    const std::tuple<const char*, std::string, int> cases[] = { // name, line, number (0: refused)
+        {"plain", "1 QhdPYR:00WBw1Ph7x7", 1}, {"printable edges", "2 !~\"", 2},
+        {"leading zeros", "007 a", 7}, {"largest int", "2147483647 a", 2147483647},
+        {"id of 70", "3 " + longest, 3}, {"id of 71", "3 x" + longest, 0},
+        {"empty id", "4 ", 0}, {"no id", "4", 0}, {"two spaces", "4  a", 0},
+        {"space in id", "4 a b", 0}, {"trailing blank", "4 a ", 0}, {"tab", "4\ta", 0},
+        {"control byte", "4 a\x01", 0}, {"delete byte", "4 a\x7f", 0}, {"8-bit byte", "4 \xe9", 0},
+        {"zero", "0 a", 0}, {"negative", "-1 a", 0}, {"plus sign", "+1 a", 0},
+        {"past int", "2147483648 a", 0}, {"past 64 bits", "99999999999999999999999 a", 0},
+        {"leading blank", " 1 a", 0}, {"no number", "a b", 0}, {"empty", "", 0},
     };
-    for (const Case& c : cases)
+    for (const auto& [name, line, number] : cases)
     {
         TIdPOP3UidlEntry entry{99, "kept"};
-        const bool parsed = ParseUidlLine(c.Line, entry);
-        EXPECT_EQ(parsed, c.Number != 0) << c.Name;
+        EXPECT_EQ(ParseUidlLine(line, entry), number != 0) << name;
         // A refused line leaves the entry as it was.
-        EXPECT_EQ(entry.Number, parsed ? c.Number : 99) << c.Name;
-        EXPECT_EQ(entry.Id, parsed ? c.Id : "kept") << c.Name;
+        EXPECT_EQ(entry.Number, number != 0 ? number : 99) << name;
+        EXPECT_EQ(entry.Id, number != 0 ? line.substr(line.find(' ') + 1) : "kept") << name;
     }
 }
 
@@ -715,13 +672,8 @@ TEST(Pop3Transcript, UidlListsEveryMessageAndNamesOne)
         S: 2 QhdPYR:00WBw1Ph7x7
         S: 2 QhdPYR:00WBw1Ph7x7
         S: .
-        C: UIDL
-        S: +OK
-        S: .
         C: UIDL 2
         S: +OK 2 QhdPYR:00WBw1Ph7x7
-        C: UIDL 9
-        S: -ERR no such message
         C: QUIT
         S: +OK
     )");
@@ -731,81 +683,61 @@ TEST(Pop3Transcript, UidlListsEveryMessageAndNamesOne)
     EXPECT_TRUE(pop.CanUIDL());
     std::vector<TIdPOP3UidlEntry> entries;
     ASSERT_TRUE(pop.RetrieveUIDL(entries));
+    std::string dump;
+    for (const TIdPOP3UidlEntry& entry : entries)
+        dump += std::to_string(entry.Number) + " " + entry.Id + "|";
     // A duplicate is passed on; judging it is the caller's.
-    EXPECT_EQ(Dump(entries), "1 whqtswO00WBw418f9t5JxYwZ|2 QhdPYR:00WBw1Ph7x7|2 QhdPYR:00WBw1Ph7x7|");
-    ASSERT_TRUE(pop.RetrieveUIDL(entries));
-    EXPECT_TRUE(entries.empty());
-    std::string id = "left over";
+    EXPECT_EQ(dump, "1 whqtswO00WBw418f9t5JxYwZ|2 QhdPYR:00WBw1Ph7x7|2 QhdPYR:00WBw1Ph7x7|");
+    std::string id;
     EXPECT_TRUE(pop.UIDL(2, id));
     EXPECT_EQ(id, "QhdPYR:00WBw1Ph7x7");
-    EXPECT_FALSE(pop.UIDL(9, id));
-    EXPECT_EQ(id, "");
-    pop.Disconnect();
-    EXPECT_TRUE(srv.WaitDone());
-    EXPECT_TRUE(srv.Ok());
-}
-
-TEST(Pop3Transcript, RefusedUidlIsNoError)
-{
-    ScriptedServer srv(std::string(LoggedIn) + R"(
-        C: UIDL
-        S: -ERR [SYS/PERM] unique ids not kept
-        C: STAT
-        S: +OK 1 10
-        C: QUIT
-        S: +OK
-    )");
-    TIdPOP3 pop;
-    Aim(pop, srv);
-    pop.Connect();
-    EXPECT_FALSE(pop.CanUIDL());
-    std::vector<TIdPOP3UidlEntry> entries{{1, "stale"}};
-    EXPECT_FALSE(pop.RetrieveUIDL(entries));
-    EXPECT_TRUE(entries.empty());
-    EXPECT_EQ(pop.CountMessages(), 1);
     pop.Disconnect();
     EXPECT_TRUE(srv.WaitDone());
 }
 
-// Whatever is wrong with an answer, it is read to its end: the next command
-// reads its own reply.
-TEST(Pop3Transcript, UntrustedUidlAnswersAreRefusedInStep)
+// A refusal, or an answer not to be trusted, is read to its end and keeps
+// nothing; the next command reads its own reply.
+TEST(Pop3Transcript, RefusedOrUntrustedUidlAnswersKeepNothingAndStayInStep)
 {
-    struct Case
-    {
-        const char* Name;
-        std::string Answer;
-        std::function<void(TIdPOP3&)> Ask;
-        int BadLine;
-    };
     auto listing = [](TIdPOP3& pop) {
         std::vector<TIdPOP3UidlEntry> entries{{1, "stale"}};
-        pop.RetrieveUIDL(entries);
+        EXPECT_FALSE(pop.RetrieveUIDL(entries));
         EXPECT_TRUE(entries.empty());
     };
     auto one = [](TIdPOP3& pop) {
         std::string id = "stale";
-        pop.UIDL(2, id);
+        EXPECT_FALSE(pop.UIDL(2, id));
         EXPECT_EQ(id, "");
     };
-    const std::string overlong(71, 'x');
-    const Case cases[] = {
-        {"bad line in the middle", "C: UIDL\nS: +OK\nS: 1 a\nS: 2 has space\nS: 3 c\nS: 4 bad id\nS: .\n", listing, 2},
-        {"id over 70", "C: UIDL\nS: +OK\nS: 1 " + overlong + "\nS: .\n", listing, 1},
-        {"zero as number", "C: UIDL\nS: +OK\nS: 0 a\nS: .\n", listing, 1},
+    const std::tuple<const char*, std::string, std::function<void(TIdPOP3&)>, int> cases[] = {
+        // name, the exchange, the call, the bad line raised (-1: none)
+        {"no unique ids", "C: UIDL\nS: -ERR [SYS/PERM] none kept\n", listing, -1},
+        {"no such message", "C: UIDL 2\nS: -ERR no such message\n", one, -1},
+        {"bad line in the middle", "C: UIDL\nS: +OK\nS: 1 a\nS: 2 has space\nS: 3 c\nS: 4 x y\nS: .\n", listing, 2},
+        {"id over 70", "C: UIDL\nS: +OK\nS: 1 " + std::string(71, 'x') + "\nS: .\n", listing, 1},
         {"stuffed dot line", "C: UIDL\nS: +OK\nS: ..\nS: .\n", listing, 1},
         {"one line past the cap", "C: UIDL\nS: +OK\nFLOOD 50005 1 a\\r\\n\nS: .\n", listing, 0},
         {"answer for another message", "C: UIDL 2\nS: +OK 3 c\n", one, 0},
         {"answer without id", "C: UIDL 2\nS: +OK\n", one, 0},
     };
-    for (const Case& c : cases)
+    for (const auto& [name, exchange, ask, badLine] : cases)
     {
-        SCOPED_TRACE(c.Name);
-        ScriptedServer srv(std::string(LoggedIn) + c.Answer + "C: STAT\nS: +OK 2 20\nC: QUIT\nS: +OK\n");
+        SCOPED_TRACE(name);
+        ScriptedServer srv(std::string(LoggedIn) + exchange + "C: STAT\nS: +OK 2 20\nC: QUIT\nS: +OK\n");
         TIdPOP3 pop;
         Aim(pop, srv);
         pop.Connect();
-        EXPECT_EQ(BadLineOf([&] { c.Ask(pop); }), c.BadLine);
+        EXPECT_FALSE(pop.CanUIDL());
+        int raised = -1;
+        try
+        {
+            ask(pop);
+        }
+        catch (const EIdPOP3UidlInvalid& e)
+        {
+            raised = e.Line;
+        }
+        EXPECT_EQ(raised, badLine);
         EXPECT_EQ(pop.CountMessages(), 2);
         pop.Disconnect();
         EXPECT_TRUE(srv.WaitDone());
@@ -816,29 +748,23 @@ TEST(Pop3Transcript, UntrustedUidlAnswersAreRefusedInStep)
 // A listing that never ends is an error of the connection, never a list.
 TEST(Pop3Transcript, UnfinishedUidlListingIsAnError)
 {
-    struct Case
-    {
-        const char* Name;
-        const char* Rest;
-        const char* Error;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, const char*, const char*> cases[] = {
         {"closed mid-listing", "S: 1 a\nCLOSE\n", "Connection Closed Gracefully."},
         {"never answers", "S: 1 a\nSTALL\n", "Read Timeout"},
         {"cut mid-line", "R: 1 a\\r\\n2 b\nSTALL\n", "Read Timeout"},
         {"floods far past the caps", "FLOOD 600000 1 a\\r\\n\nSTALL\n", "Reply too large."},
     };
-    for (const Case& c : cases)
+    for (const auto& [name, rest, error] : cases)
     {
-        SCOPED_TRACE(c.Name);
-        ScriptedServer srv(std::string(LoggedIn) + "C: UIDL\nS: +OK\n" + c.Rest);
+        SCOPED_TRACE(name);
+        ScriptedServer srv(std::string(LoggedIn) + "C: UIDL\nS: +OK\n" + rest);
         TIdPOP3 pop;
         Aim(pop, srv);
         pop.ReadTimeout = 300;
         pop.Connect();
         std::vector<TIdPOP3UidlEntry> entries;
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(MessageOf<EIdException>([&] { pop.RetrieveUIDL(entries); }), c.Error);
+        EXPECT_EQ(MessageOf<EIdException>([&] { pop.RetrieveUIDL(entries); }), error);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
         EXPECT_TRUE(entries.empty());
         pop.Disconnect(false);
