@@ -179,6 +179,19 @@ protected:
         return lines;
     }
 
+    // Another mail client marks message `number` of the mailbox as read.
+    void ReadElsewhere(const std::string& user, int number)
+    {
+        TIdIMAP4 other;
+        AimImap(other, user);
+        other.Connect(true);
+        ASSERT_TRUE(other.SelectMailbox("inbox"));
+        ASSERT_EQ(other.SendTaggedCommand(other.NextTag(), "STORE " + std::to_string(number) + " +FLAGS (\\Seen)",
+                                          {"FETCH"}),
+                  "OK");
+        other.Disconnect();
+    }
+
     // A tick of the check timer, and the tray menu's Check now.
     void Tick() { wired->shell.timMailTimer(); }
     void CheckNow() { wired->shell.mnuCheckNowClick(); }
@@ -375,14 +388,7 @@ TEST_F(CycleDovecot, Imap4AndPop3AccountsInOneCycle)
     EXPECT_EQ(tray->triMail->PictureIndex(), 0);
 
     // Another client reads the third unseen message: its row goes.
-    {
-        TIdIMAP4 other;
-        AimImap(other, imap);
-        other.Connect(true);
-        ASSERT_TRUE(other.SelectMailbox("inbox"));
-        ASSERT_EQ(other.SendTaggedCommand(other.NextTag(), "STORE 5 +FLAGS (\\Seen)", {"FETCH"}), "OK");
-        other.Disconnect();
-    }
+    ReadElsewhere(imap, 5);
     Tick();
     EXPECT_EQ(Rows(), (std::vector<std::string>{"Imap|Ann <ann@example.org>|one|1|cut",
                                                 "Imap|bob@example.org|two|1|cut",
@@ -392,14 +398,7 @@ TEST_F(CycleDovecot, Imap4AndPop3AccountsInOneCycle)
 
     // The first one read elsewhere and one new in the same interval: the
     // count stays, the new one is told and the rows keep their own texts.
-    {
-        TIdIMAP4 other;
-        AimImap(other, imap);
-        other.Connect(true);
-        ASSERT_TRUE(other.SelectMailbox("inbox"));
-        ASSERT_EQ(other.SendTaggedCommand(other.NextTag(), "STORE 2 +FLAGS (\\Seen)", {"FETCH"}), "OK");
-        other.Disconnect();
-    }
+    ReadElsewhere(imap, 2);
     Server->Deliver(imap, Mail("dee@example.org", "four"));
     Tick();
     EXPECT_EQ(Rows(), (std::vector<std::string>{"Imap|bob@example.org|two|1|cut",
