@@ -144,44 +144,25 @@ void TCheckCycle::ListMessages(const TCycleConfig& config, const Account& accoun
     // messages the rows do not know are fetched where the server gives
     // identities; without them every header is, and matched in order.
     std::vector<int> match(n, -1);
-    std::vector<TFetchedMessage> fetched;
+    std::vector<int> numbers;
+    for (int k = 0; k < n; ++k)
+        if (!byId || (match[k] = listed.TakeById(prefix + ids[k])) < 0)
+            numbers.push_back(k + 1);
+    const std::vector<TFetchedMessage> fetched = client.FetchMessages(numbers);
+    if (fetched.size() != numbers.size())
+        throw std::runtime_error("The server's answer left messages out.");
     std::vector<int> fetchedAt(n, -1);
     std::vector<std::string> prints(n);
-    if (byId)
+    for (std::size_t f = 0; f < numbers.size(); ++f)
     {
-        std::vector<int> numbers;
-        for (int k = 0; k < n; ++k)
-            if ((match[k] = listed.TakeById(prefix + ids[k])) < 0)
-                numbers.push_back(k + 1);
-        fetched = client.FetchMessages(numbers);
-        if (fetched.size() != numbers.size())
-            throw std::runtime_error("The server's answer left messages out.");
-        for (std::size_t f = 0; f < numbers.size(); ++f)
-        {
-            const int k = numbers[f] - 1;
-            fetchedAt[k] = static_cast<int>(f);
-            prints[k] = FingerprintOf(fetched[f].Header, fetched[f].Size);
-            // A new identity for a message the rows know: the server renumbered
-            // (a new UIDVALIDITY), and the fingerprint tells.
-            match[k] = listed.TakeByPrint(prefix + prints[k]);
-        }
-    }
-    else
-    {
-        // Every header and size, as the server gives no identities: the
-        // fingerprints match them to the rows in order.
-        std::vector<int> numbers(n);
-        for (int k = 0; k < n; ++k)
-            numbers[k] = k + 1;
-        fetched = client.FetchMessages(numbers);
-        if (static_cast<int>(fetched.size()) != n)
-            throw std::runtime_error("The server's answer left messages out.");
-        for (int k = 0; k < n; ++k)
-        {
-            fetchedAt[k] = k;
-            ids[k] = prints[k] = FingerprintOf(fetched[k].Header, fetched[k].Size);
-            match[k] = listed.TakeByPrint(prefix + prints[k]);
-        }
+        const int k = numbers[f] - 1;
+        fetchedAt[k] = static_cast<int>(f);
+        prints[k] = FingerprintOf(fetched[f].Header, fetched[f].Size);
+        if (!byId)
+            ids[k] = prints[k];
+        // Also where the identity is new to the rows: a server that
+        // renumbered (a new UIDVALIDITY) still sends the same mail.
+        match[k] = listed.TakeByPrint(prefix + prints[k]);
     }
 
     const int required = config.Settings.RequiredPriority;
@@ -197,11 +178,7 @@ void TCheckCycle::ListMessages(const TCycleConfig& config, const Account& accoun
             if (r < lastKept || rows.Id(r) != prefix + ids[k])
                 inPlace = false;
             lastKept = r;
-            row = rows.Row(r);
-            row.Id = prefix + ids[k];
-            row.Cut = true;
-            row.ImageIndex = riMessage;
-            continue;
+            continue; // copied below only if the block is written anew
         }
         const TFetchedMessage& m = fetched[fetchedAt[k]];
         row.Caption = account.Caption;
@@ -237,6 +214,14 @@ void TCheckCycle::ListMessages(const TCycleConfig& config, const Account& accoun
     }
     else
     {
+        for (int k = 0; k < n; ++k)
+            if (match[k] >= 0)
+            {
+                block[k] = rows.Row(listed.RowOf(match[k]));
+                block[k].Id = prefix + ids[k];
+                block[k].Cut = true;
+                block[k].ImageIndex = riMessage;
+            }
         for (int k = static_cast<int>(listed.Size()) - 1; k >= 0; --k)
             rows.Delete(listed.RowOf(k));
         for (int k = 0; k < n; ++k)
