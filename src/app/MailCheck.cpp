@@ -57,28 +57,33 @@ public:
                 [&config] { return static_cast<int>(static_cast<uint16_t>(config.ScrLckBlinking)); },
                 TScrollLockLed{[] { return ScrollLockLedOn(); },
                                [](bool on) { SetScrollLockLed(on); }}),
-          Cycle(newMail.Rows(), *this, pop3, imap4), MemoryPath(UserStatePath("announced")),
-          Memory(TAnnounced::Load(MemoryPath)), Saved(Memory.Serialize())
+          Cycle(newMail.Rows(), *this, pop3, imap4)
     {
+    }
+
+    // Before the first round, not at start: the memory of what was told.
+    void RecallMemory()
+    {
+        if (Cycle.Announced)
+            return;
+        MemoryPath = UserStatePath("announced");
+        Memory = TAnnounced::Load(MemoryPath);
         Cycle.Announced = &Memory;
     }
 
-    // After a round: the memory of what was told, for the accounts still
-    // configured, on disk when it changed. A write that fails costs only the
-    // memory.
+    // After a round: the memory, for the accounts still configured, on disk
+    // when it changed. A write that fails costs only the memory.
     void KeepMemory(const std::vector<Account>& accounts)
     {
         std::vector<std::string> keys;
         for (const Account& a : accounts)
             keys.push_back(TAnnounced::KeyOf(a));
         Memory.Retain(keys);
-        std::string text = Memory.Serialize();
-        if (text == Saved)
+        if (!Memory.Changed())
             return;
         try
         {
             Memory.Save(MemoryPath);
-            Saved = std::move(text);
         }
         catch (const Exception&)
         {
@@ -125,9 +130,8 @@ public:
     const TConfig& Config;
     TScrollLockBlinker Blink;
     TCheckCycle Cycle;
-    const std::string MemoryPath;
+    std::string MemoryPath;
     TAnnounced Memory;
-    std::string Saved; // the memory as the file holds it
     // Execute commands: a few at a time, the rest wait their turn.
     TCommandQueue Commands;
     QTimer CommandPump;
@@ -161,6 +165,7 @@ void TMailCheck::CheckAccounts()
 {
     // A copy: the round reads the configuration as it stood when it began.
     const TCycleConfig config = CycleConfigOf(FHost->Config);
+    FHost->RecallMemory();
     try
     {
         FHost->Cycle.RunChecks(config, std::exchange(ClearListPending, false));

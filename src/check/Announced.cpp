@@ -77,6 +77,7 @@ void TAnnounced::Add(const std::string& key, const std::string& id)
     TIds& ids = FAccounts[key];
     if (!ids.Set.insert(id).second)
         return;
+    FChanged = true;
     ids.Order.push_back(id);
     while (ids.Order.size() > MaxPerAccount)
     {
@@ -89,7 +90,10 @@ void TAnnounced::Retain(const std::vector<std::string>& keys)
 {
     for (auto it = FAccounts.begin(); it != FAccounts.end();)
         if (std::find(keys.begin(), keys.end(), it->first) == keys.end())
+        {
             it = FAccounts.erase(it);
+            FChanged = true;
+        }
         else
             ++it;
 }
@@ -137,7 +141,11 @@ TAnnounced TAnnounced::Load(const std::string& path)
     {
         std::string text;
         if (ReadWholeFile(path, text))
-            return Parse(text);
+        {
+            TAnnounced announced = Parse(text);
+            announced.FChanged = false;
+            return announced;
+        }
     }
     catch (const Exception&)
     {
@@ -146,8 +154,9 @@ TAnnounced TAnnounced::Load(const std::string& path)
     return {};
 }
 
-void TAnnounced::Save(const std::string& path) const
+void TAnnounced::Save(const std::string& path)
 {
     EnsureFolder(FolderOf(path));
     ReplaceWholeFile(path, Serialize());
+    FChanged = false;
 }

@@ -26,6 +26,8 @@ public:
     // Drops the accounts whose keys are not listed.
     void Retain(const std::vector<std::string>& keys);
     bool Empty() const { return FAccounts.empty(); }
+    // Whether it differs from what was last loaded or saved.
+    bool Changed() const { return FChanged; }
 
     // The text form: per account a line "= <key>" and one identity a line;
     // bytes outside 0x21..0x7E and '%' are written as %XX. Parse refuses
@@ -36,7 +38,7 @@ public:
     // The file under the state folder; a missing or broken file is an empty
     // memory, a write that fails is reported by its exception.
     static TAnnounced Load(const std::string& path);
-    void Save(const std::string& path) const;
+    void Save(const std::string& path);
 
 private:
     struct TIds
@@ -45,4 +47,5 @@ private:
         std::set<std::string> Set;
     };
     std::map<std::string, TIds> FAccounts;
+    bool FChanged = false;
 };
