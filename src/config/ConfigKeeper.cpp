@@ -34,18 +34,22 @@ void TConfigKeeper::Load()
     }
     catch (...)
     {
-        FSettings.ShowConfig(loaded);
-        Config = FSettings.ConfigOfControls();
+        Show(loaded);
         throw;
     }
-    FSettings.ShowConfig(loaded);
-    // The controls keep the times in their ranges; the value is what they hold.
-    Config = FSettings.ConfigOfControls();
+    Show(loaded);
     if (OnLoaded)
         OnLoaded(Config);
     SettingsLoaded = true;
     if (!existed)
         FSettings.show();
+}
+
+void TConfigKeeper::Show(const TConfig& loaded)
+{
+    FSettings.ShowConfig(loaded);
+    // The controls keep the times in their ranges; the value is what they hold.
+    Config = FSettings.ConfigOfControls();
 }
 
 void TConfigKeeper::Save()

@@ -40,6 +40,9 @@ public:
     std::function<void(bool accepted)> OnEditEnded;
 
 private:
+    // A loaded value into the controls, and back as the controls hold it.
+    void Show(const TConfig& loaded);
+
     TfrmSettings& FSettings;
     TfrmNewMail& FNewMail;
 };

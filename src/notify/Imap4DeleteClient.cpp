@@ -3,6 +3,9 @@
 #include "mail/IdExceptions.h"
 #include "mail/IdMessage.h"
 #include "mail/Imap4Client.h"
+#include "platform/Numbers.h"
+
+#include <algorithm>
 
 void TImap4DeleteClient::Connect()
 {
@@ -32,14 +35,12 @@ bool TImap4DeleteClient::StillShows(int number, const TRowMessage& row)
     if (FClient.MailBox.UIDValidity != 0 && row.Id.rfind(validity, 0) == 0)
     {
         // The row's own UID, as long as the message is still unseen.
-        const std::string text = row.Id.substr(validity.size());
-        for (int uid : FUids)
-            if (std::to_string(uid) == text)
-            {
-                FFound[number] = uid;
-                return true;
-            }
-        return false;
+        int uid = 0;
+        if (!TryDecimalToInt(row.Id.substr(validity.size()), uid) ||
+            std::find(FUids.begin(), FUids.end(), uid) == FUids.end())
+            return false;
+        FFound[number] = uid;
+        return true;
     }
     const int uid = UidOf(number);
     if (uid < 1)
