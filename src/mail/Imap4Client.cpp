@@ -3,12 +3,14 @@
 #include "mail/IdExceptions.h"
 #include "mail/IdIOHandler.h"
 #include "mail/IdMessage.h"
+#include "mail/Imap4FetchStream.h"
 #include "mail/ModifiedUtf7.h"
 #include "mail/TlsIOHandler.h"
 #include "platform/Numbers.h"
 #include "platform/AsciiText.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -97,6 +99,21 @@ void SplitHeaderLines(const std::string& bytes, TIdStrings& lines)
     }
     if (start < bytes.size())
         lines.push_back(bytes.substr(start));
+}
+
+// The number of a "[UIDVALIDITY n]" response code in a line; 0 when the line
+// has none or it is no 32-bit number.
+std::uint32_t UIDValidityOf(const std::string& line)
+{
+    static const std::string Code = "[UIDVALIDITY ";
+    const std::size_t at = line.find(Code);
+    if (at == std::string::npos)
+        return 0;
+    const char* first = line.data() + at + Code.size();
+    const char* last = line.data() + line.size();
+    std::uint32_t value = 0;
+    const auto [end, error] = std::from_chars(first, last, value);
+    return error == std::errc() && end != first && end < last && *end == ']' ? value : 0;
 }
 
 TIdStrings SplitAtSpaces(const std::string& line)
@@ -513,6 +530,8 @@ bool TIdIMAP4::SelectMailbox(const std::string& name)
             MailBox.FirstUnseen = DecimalToInt(
                 Trim(line.substr(from, close == std::string::npos ? std::string::npos : close - from)));
         }
+        if (const std::uint32_t validity = UIDValidityOf(line))
+            MailBox.UIDValidity = validity;
     }
     MailBox.MailboxName = name;
     ConnectionState = State::Selected;
@@ -647,6 +666,155 @@ bool TIdIMAP4::FetchHeader(int number, TIdMessage& message)
 bool TIdIMAP4::UIDFetchHeader(int uid, TIdMessage& message)
 {
     return DoFetchHeader("UID ", uid, message);
+}
+
+std::string TIdIMAP4::ReadLiteral(long long size)
+{
+    std::string bytes;
+    while (static_cast<long long>(bytes.size()) < size)
+    {
+        const long long left = size - static_cast<long long>(bytes.size());
+        const std::string part = Handler().ReadExactBytes(static_cast<int>(std::min<long long>(left, 1 << 20)));
+        if (part.empty())
+            throw EIdConnClosedGracefully();
+        bytes += part;
+    }
+    return bytes;
+}
+
+void TIdIMAP4::LoadHeader(const std::string& bytes, TIdMessage& message) const
+{
+    message.CheckFieldsOnly = CheckFieldsOnly;
+    message.HeaderLines.Clear();
+    SplitHeaderLines(bytes, message.HeaderLines.Lines);
+    if (message.HeaderLines.Count() > static_cast<std::size_t>(MaxReplyLines))
+    {
+        message.HeaderLines.Clear();
+        throw EIdReplyTooLarge();
+    }
+    message.LoadFromHeaderLines();
+}
+
+void TIdIMAP4::ReadResponseRest(std::string line, std::string& text, std::vector<std::string>& literals)
+{
+    text.clear();
+    literals.clear();
+    long long literalBytes = 0;
+    for (;;)
+    {
+        text += line;
+        if (text.size() > MaxReplySize)
+            throw EIdReplyIMAP4Error("Unexpected: reply larger than " + std::to_string(MaxReplySize) + " bytes");
+        const long long size = TrailingLiteralSize(line);
+        if (size < 0)
+            return;
+        // All literals of one response together: only the header is asked for.
+        if (size > MaxHeaderSize - literalBytes)
+            throw EIdException("The server announced a header of " + std::to_string(size) + " bytes.");
+        literalBytes += size;
+        literals.push_back(ReadLiteral(size));
+        text += '\n';
+        // What follows a literal belongs to the response, an empty line too.
+        line = Handler().ReadLineOrTimeout();
+    }
+}
+
+bool TIdIMAP4::FetchChunk(const std::vector<std::uint32_t>& uids, std::vector<TIdIMAP4FetchedHeader>& out,
+                          bool drain)
+{
+    const std::string tag = NextTag();
+    if (drain)
+        DrainStrayLines();
+    WriteCommand(tag + " UID FETCH " + UIDSetText(uids) + " (RFC822.SIZE BODY.PEEK[HEADER])");
+
+    // The record of each asked UID, by its place in `uids`; a size may come
+    // in a response of its own.
+    std::vector<TIdIMAP4FetchedHeader> records(uids.size());
+    std::vector<bool> hasHeader(uids.size(), false);
+    std::vector<std::size_t> order;
+    std::size_t skippedBytes = 0;
+    int skippedResponses = 0;
+    std::string text;
+    std::vector<std::string> literals;
+    TIdIMAP4FetchItems items;
+    TIdIOHandler& handler = Handler();
+    for (;;)
+    {
+        std::string line = handler.ReadLineSkippingBlanks();
+        if (StartsWithTag(line, tag))
+        {
+            LastReplyIMAP4().SetFormattedReply({line});
+            break;
+        }
+        if (IsUnexpectedBye(line, {}))
+        {
+            ConnectionState = State::Lost;
+            throw EIdDisconnectedProbablyIdledOut();
+        }
+        if (line.rfind("* ", 0) != 0)
+            throw EIdReplyIMAP4Error("Unexpected: Line in a FETCH answer that is neither untagged nor the "
+                                     "completion, offending line: " + line);
+        ReadResponseRest(std::move(line), text, literals);
+
+        bool kept = false;
+        if (ParseFetchResponse(text, literals, items))
+        {
+            const auto at = std::lower_bound(uids.begin(), uids.end(), items.UID);
+            const auto slot = static_cast<std::size_t>(at - uids.begin());
+            if (at != uids.end() && *at == items.UID && !(items.HasHeader && hasHeader[slot]))
+            {
+                kept = true;
+                TIdIMAP4FetchedHeader& record = records[slot];
+                if (record.UID == 0)
+                    order.push_back(slot);
+                record.UID = items.UID;
+                if (items.Size >= 0)
+                    record.Size = items.Size;
+                if (items.HasHeader)
+                {
+                    LoadHeader(items.Header, record.Message);
+                    hasHeader[slot] = true;
+                }
+            }
+        }
+        if (kept)
+            continue;
+        // Flag changes, EXISTS and answers for others: read, not kept, bounded.
+        skippedBytes += text.size();
+        for (const std::string& bytes : literals)
+            skippedBytes += bytes.size();
+        if (skippedBytes > MaxReplySize)
+            throw EIdReplyIMAP4Error("Unexpected: reply larger than " + std::to_string(MaxReplySize) + " bytes");
+        if (++skippedResponses > MaxReplyLines)
+            throw EIdReplyTooLarge();
+    }
+    for (std::size_t slot : order)
+        if (hasHeader[slot])
+            out.push_back(std::move(records[slot]));
+    return LastReply().Code == "OK";
+}
+
+bool TIdIMAP4::UIDFetchHeadersAndSizes(const std::vector<std::uint32_t>& uids,
+                                       std::vector<TIdIMAP4FetchedHeader>& out, std::size_t chunk)
+{
+    out.clear();
+    std::vector<std::uint32_t> sorted = uids;
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    if (!sorted.empty() && sorted.front() == 0)
+        throw EIdNumberInvalid();
+    CheckConnectionState({State::Selected});
+    chunk = std::max<std::size_t>(chunk, 1);
+    for (std::size_t from = 0; from < sorted.size(); from += chunk)
+    {
+        const auto first = sorted.begin() + static_cast<std::ptrdiff_t>(from);
+        const std::vector<std::uint32_t> part(first, first + static_cast<std::ptrdiff_t>(std::min(chunk, sorted.size() - from)));
+        // A chunk follows the completion of the one before: nothing stray
+        // can stand between them, so only the first waits to drain.
+        if (!FetchChunk(part, out, from == 0))
+            return false;
+    }
+    return true;
 }
 
 int TIdIMAP4::DoMessageSize(const std::string& prefix, int number)
