@@ -756,30 +756,37 @@ bool TIdIMAP4::FetchChunk(const std::vector<std::uint32_t>& uids, std::vector<TI
                                      "completion, offending line: " + line);
         ReadResponseRest(std::move(line), text, literals);
 
-        bool kept = false;
+        // Each asked UID takes one header and one size, so what is used is
+        // bounded by the chunk.
+        bool used = false;
         if (ParseFetchResponse(text, literals, items))
         {
             const auto at = std::lower_bound(uids.begin(), uids.end(), items.UID);
             const auto slot = static_cast<std::size_t>(at - uids.begin());
-            if (at != uids.end() && *at == items.UID && !(items.HasHeader && hasHeader[slot]))
+            if (at != uids.end() && *at == items.UID)
             {
-                kept = true;
                 TIdIMAP4FetchedHeader& record = records[slot];
-                if (record.UID == 0)
-                    order.push_back(slot);
-                record.UID = items.UID;
-                if (items.Size >= 0)
-                    record.Size = items.Size;
-                if (items.HasHeader)
+                if (items.HasHeader && !hasHeader[slot])
                 {
                     LoadHeader(items.Header, record.Message);
-                    hasHeader[slot] = true;
+                    hasHeader[slot] = used = true;
+                }
+                if (items.Size >= 0 && record.Size < 0)
+                {
+                    record.Size = items.Size;
+                    used = true;
+                }
+                if (used && record.UID == 0)
+                {
+                    record.UID = items.UID;
+                    order.push_back(slot);
                 }
             }
         }
-        if (kept)
+        if (used)
             continue;
-        // Flag changes, EXISTS and answers for others: read, not kept, bounded.
+        // Flag changes, EXISTS, answers for others or again: read, not kept,
+        // bounded.
         skippedBytes += text.size();
         for (const std::string& bytes : literals)
             skippedBytes += bytes.size();

@@ -176,12 +176,13 @@ public:
     // BODY.PEEK[HEADER])", at most `chunk` UIDs a command, each command's
     // answer read as one stream; nothing sets \Seen. `out` gets one record
     // per message the server answered with a header, keyed by the UID item
-    // of its response, in the server's order: a response without a UID, for
-    // a UID not asked or one already answered is passed over, and UIDs left
-    // out are absent. A header literal is bounded by MaxHeaderSize, its lines
-    // as POP3's; what is passed over by MaxReplySize and MaxReplyLines. A
-    // literal cut short or a connection closed mid-stream raises. False when
-    // a chunk is answered NO or BAD: `out` holds the chunks before it.
+    // of its response, in the server's order: a response without a UID or
+    // for a UID not asked is passed over, a second header or size for a UID
+    // too, and UIDs left out are absent. A header literal is bounded by
+    // MaxHeaderSize, its lines as POP3's; what is passed over by MaxReplySize
+    // and MaxReplyLines. A literal cut short or a connection closed
+    // mid-stream raises. False when a chunk is answered NO or BAD; then, and
+    // when one raises, `out` holds the chunks before it.
     bool UIDFetchHeadersAndSizes(const std::vector<std::uint32_t>& uids, std::vector<TIdIMAP4FetchedHeader>& out,
                                  std::size_t chunk = 250);
     int UIDMessageSize(int uid);
