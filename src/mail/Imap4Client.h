@@ -173,10 +173,12 @@ public:
     bool UIDSearchMailbox(const std::vector<TIdIMAP4SearchRec>& criteria);
     bool UIDFetchHeader(int uid, TIdMessage& message);
     // Headers and sizes of `uids` with "UID FETCH <set> (RFC822.SIZE
-    // BODY.PEEK[HEADER])", at most `chunk` UIDs a command, each command's
-    // answer read as one stream; nothing sets \Seen. `out` gets one record
-    // per message the server answered with a header, keyed by the UID item
-    // of its response, in the server's order: a response without a UID or
+    // BODY.PEEK[HEADER])", at most `chunk` UIDs a command (ascending, each
+    // once; a UID of 0 raises EIdNumberInvalid before anything is sent),
+    // each command's answer read as one stream; nothing sets \Seen. `out`
+    // gets one record per message the server answered with a header, keyed
+    // by the UID item of its response, in the server's order: a response
+    // without a UID or
     // for a UID not asked is passed over, a second header or size for a UID
     // too, and UIDs left out are absent. A header literal is bounded by
     // MaxHeaderSize, its lines as POP3's; what is passed over by MaxReplySize
