@@ -5,6 +5,10 @@
 #include "mail/IdMessage.h"
 #include "mail/Imap4Client.h"
 
+#include <algorithm>
+#include <limits>
+#include <unordered_map>
+
 void TImap4CheckClient::Connect()
 {
     FStalled = false;
@@ -29,7 +33,7 @@ std::vector<std::string> TImap4CheckClient::MessageIds(int count)
 {
     std::vector<std::string> ids;
     const uint32_t validity = FClient.MailBox.UIDValidity;
-    const std::vector<int>& hits = FClient.MailBox.SearchHits;
+    const std::vector<std::uint32_t>& hits = FClient.MailBox.SearchHits;
     if (validity == 0 || count > static_cast<int>(hits.size()))
         return ids;
     const std::string prefix = "i:" + std::to_string(validity) + ":";
@@ -38,7 +42,7 @@ std::vector<std::string> TImap4CheckClient::MessageIds(int count)
     return ids;
 }
 
-int TImap4CheckClient::Hit(int i) const
+std::uint32_t TImap4CheckClient::Hit(int i) const
 {
     return FClient.MailBox.SearchHits.at(static_cast<std::size_t>(i - 1));
 }
@@ -50,6 +54,42 @@ TFetchedHeader TImap4CheckClient::FetchHeader(int i)
         message.CheckFieldsOnly = true;
         FClient.UIDFetchHeader(Hit(i), message);
         return FetchedHeaderOf(message);
+    });
+}
+
+std::vector<TFetchedMessage> TImap4CheckClient::FetchMessages(const std::vector<int>& numbers)
+{
+    return GuardSession(FStalled, [this, &numbers] {
+        std::vector<std::uint32_t> uids;
+        uids.reserve(numbers.size());
+        for (int i : numbers)
+            uids.push_back(Hit(i));
+        // The command wants each UID once, ascending; the rows want the
+        // hits' order.
+        std::vector<std::uint32_t> asked = uids;
+        std::sort(asked.begin(), asked.end());
+        asked.erase(std::unique(asked.begin(), asked.end()), asked.end());
+        std::vector<TIdIMAP4FetchedHeader> answered;
+        FClient.CheckFieldsOnly = true;
+        if (!asked.empty() && !FClient.UIDFetchHeadersAndSizes(asked, answered))
+            throw EIdException("The server refused to send the messages' headers.");
+        std::unordered_map<std::uint32_t, TIdIMAP4FetchedHeader*> byUid;
+        for (TIdIMAP4FetchedHeader& a : answered)
+            byUid.emplace(a.UID, &a);
+        std::vector<TFetchedMessage> fetched;
+        fetched.reserve(uids.size());
+        for (std::uint32_t uid : uids)
+        {
+            const auto it = byUid.find(uid);
+            if (it == byUid.end())
+                throw EIdException("The server did not send the header of message UID " + std::to_string(uid) + ".");
+            TFetchedMessage m;
+            m.Header = FetchedHeaderOf(it->second->Message);
+            const long long size = it->second->Size;
+            m.Size = size >= 0 && size <= std::numeric_limits<int>::max() ? static_cast<int>(size) : -1;
+            fetched.push_back(std::move(m));
+        }
+        return fetched;
     });
 }
 

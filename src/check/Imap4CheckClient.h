@@ -2,6 +2,8 @@
 
 #include "check/AccountSession.h"
 
+#include <cstdint>
+
 // The IMAP4 client as the check cycle drives it: the unseen messages of
 // "inbox" by their UIDs, listed in the order of the search hits. A refused search counts as
 // no messages. A server that stops answering costs one time-out.
@@ -17,11 +19,15 @@ public:
     // "i:", the mailbox's UIDVALIDITY, ":" and each hit's UID; none when the
     // server gave no UIDVALIDITY.
     std::vector<std::string> MessageIds(int count) override;
+    // All of them with one "UID FETCH" per chunk of UIDs. A message the
+    // server leaves out (expunged meanwhile, or a broken answer) fails the
+    // check rather than leave a row without its message.
+    std::vector<TFetchedMessage> FetchMessages(const std::vector<int>& numbers) override;
     void Disconnect() override;
     void DisconnectAfterFailure() noexcept override;
 
 private:
-    int Hit(int i) const;
+    std::uint32_t Hit(int i) const;
 
     bool FStalled = false;
 };

@@ -3,6 +3,7 @@
 #include "mail/IdExceptions.h"
 #include "mail/IdIOHandler.h"
 #include "mail/IdMessage.h"
+#include "mail/Imap4FetchStream.h"
 #include "mail/ModifiedUtf7.h"
 #include "mail/TlsIOHandler.h"
 #include "platform/Numbers.h"
@@ -491,6 +492,21 @@ uint32_t IMAP4UidValidity(const std::string& line)
     return static_cast<uint32_t>(value);
 }
 
+bool TryIMAP4Number(const std::string& word, std::uint32_t& value)
+{
+    uint64_t n = 0;
+    for (char c : word)
+    {
+        if (c < '0' || c > '9' || n > 0xFFFFFFFFu)
+            return false;
+        n = n * 10 + static_cast<uint64_t>(c - '0');
+    }
+    if (n == 0 || n > 0xFFFFFFFFu)
+        return false;
+    value = static_cast<std::uint32_t>(n);
+    return true;
+}
+
 bool TIdIMAP4::SelectMailbox(const std::string& name)
 {
     try
@@ -552,7 +568,12 @@ bool TIdIMAP4::DoSearch(const std::string& prefix, const std::vector<TIdIMAP4Sea
     {
         const TIdStrings words = SplitAtSpaces(lines.front());
         for (std::size_t i = 1; i < words.size(); ++i)
-            MailBox.SearchHits.push_back(DecimalToInt(words[i]));
+        {
+            std::uint32_t hit = 0;
+            if (!TryIMAP4Number(words[i], hit))
+                throw EIdReplyIMAP4Error("Unexpected: " + lines.front().substr(0, 80));
+            MailBox.SearchHits.push_back(hit);
+        }
     }
     return true;
 }
@@ -596,7 +617,7 @@ void TIdIMAP4::SkipFetchAnswer(const std::string& tag)
     }
 }
 
-bool TIdIMAP4::DoFetchHeader(const std::string& prefix, int number, TIdMessage& message)
+bool TIdIMAP4::DoFetchHeader(const std::string& prefix, std::uint32_t number, TIdMessage& message)
 {
     if (number < 1)
         throw EIdNumberInvalid();
@@ -659,15 +680,180 @@ bool TIdIMAP4::DoFetchHeader(const std::string& prefix, int number, TIdMessage& 
 
 bool TIdIMAP4::FetchHeader(int number, TIdMessage& message)
 {
-    return DoFetchHeader("", number, message);
+    if (number < 1)
+        throw EIdNumberInvalid();
+    return DoFetchHeader("", static_cast<std::uint32_t>(number), message);
 }
 
-bool TIdIMAP4::UIDFetchHeader(int uid, TIdMessage& message)
+bool TIdIMAP4::UIDFetchHeader(std::uint32_t uid, TIdMessage& message)
 {
     return DoFetchHeader("UID ", uid, message);
 }
 
-int TIdIMAP4::DoMessageSize(const std::string& prefix, int number)
+std::string TIdIMAP4::ReadLiteral(long long size)
+{
+    std::string bytes;
+    while (static_cast<long long>(bytes.size()) < size)
+    {
+        const long long left = size - static_cast<long long>(bytes.size());
+        const std::string part = Handler().ReadExactBytes(static_cast<int>(std::min<long long>(left, 1 << 20)));
+        if (part.empty())
+            throw EIdConnClosedGracefully();
+        bytes += part;
+    }
+    return bytes;
+}
+
+void TIdIMAP4::LoadHeader(const std::string& bytes, TIdMessage& message) const
+{
+    message.CheckFieldsOnly = CheckFieldsOnly;
+    message.HeaderLines.Clear();
+    SplitHeaderLines(bytes, message.HeaderLines.Lines);
+    if (message.HeaderLines.Count() > static_cast<std::size_t>(MaxReplyLines))
+    {
+        message.HeaderLines.Clear();
+        throw EIdReplyTooLarge();
+    }
+    message.LoadFromHeaderLines();
+    // A batch keeps many messages; a check reads only the parsed fields.
+    if (CheckFieldsOnly)
+        message.HeaderLines.Clear();
+}
+
+void TIdIMAP4::ReadResponseRest(std::string line, std::string& text, std::vector<std::string>& literals)
+{
+    text.clear();
+    literals.clear();
+    long long literalBytes = 0;
+    for (;;)
+    {
+        text += line;
+        if (text.size() > MaxReplySize)
+            throw EIdReplyIMAP4Error("Unexpected: reply larger than " + std::to_string(MaxReplySize) + " bytes");
+        const long long size = TrailingLiteralSize(line);
+        if (size < 0)
+            return;
+        // All literals of one response together: only the header is asked for.
+        if (size > MaxHeaderSize - literalBytes)
+            throw EIdException("The server announced a header of " + std::to_string(size) + " bytes.");
+        literalBytes += size;
+        literals.push_back(ReadLiteral(size));
+        text += '\n';
+        // What follows a literal belongs to the response, an empty line too.
+        line = Handler().ReadLineOrTimeout();
+    }
+}
+
+bool TIdIMAP4::FetchChunk(const std::vector<std::uint32_t>& uids, std::vector<TIdIMAP4FetchedHeader>& out,
+                          bool drain)
+{
+    const std::string tag = NextTag();
+    if (drain)
+        DrainStrayLines();
+    WriteCommand(tag + " UID FETCH " + UIDSetText(uids) + " (RFC822.SIZE BODY.PEEK[HEADER])");
+
+    // The record of each asked UID, by its place in `uids`; a size may come
+    // in a response of its own.
+    std::vector<TIdIMAP4FetchedHeader> records(uids.size());
+    std::vector<bool> hasHeader(uids.size(), false);
+    std::vector<std::size_t> order;
+    std::size_t skippedBytes = 0;
+    std::size_t headerBytes = 0;
+    int skippedResponses = 0;
+    std::string text;
+    std::vector<std::string> literals;
+    TIdIMAP4FetchItems items;
+    TIdIOHandler& handler = Handler();
+    for (;;)
+    {
+        std::string line = handler.ReadLineSkippingBlanks();
+        if (StartsWithTag(line, tag))
+        {
+            LastReplyIMAP4().SetFormattedReply({line});
+            break;
+        }
+        if (IsUnexpectedBye(line, {}))
+        {
+            ConnectionState = State::Lost;
+            throw EIdDisconnectedProbablyIdledOut();
+        }
+        if (line.rfind("* ", 0) != 0)
+            throw EIdReplyIMAP4Error("Unexpected: Line in a FETCH answer that is neither untagged nor the "
+                                     "completion, offending line: " + line);
+        ReadResponseRest(std::move(line), text, literals);
+
+        // Each asked UID takes one header and one size, so what is used is
+        // bounded by the chunk.
+        bool used = false;
+        if (ParseFetchResponse(text, literals, items))
+        {
+            const auto at = std::lower_bound(uids.begin(), uids.end(), items.UID);
+            const auto slot = static_cast<std::size_t>(at - uids.begin());
+            if (at != uids.end() && *at == items.UID)
+            {
+                TIdIMAP4FetchedHeader& record = records[slot];
+                if (items.HasHeader && !hasHeader[slot])
+                {
+                    headerBytes += items.Header.size();
+                    if (headerBytes > MaxBatchSize)
+                        throw EIdReplyTooLarge();
+                    LoadHeader(items.Header, record.Message);
+                    hasHeader[slot] = used = true;
+                }
+                if (items.Size >= 0 && record.Size < 0)
+                {
+                    record.Size = items.Size;
+                    used = true;
+                }
+                if (used && record.UID == 0)
+                {
+                    record.UID = items.UID;
+                    order.push_back(slot);
+                }
+            }
+        }
+        if (used)
+            continue;
+        // Flag changes, EXISTS, answers for others or again: read, not kept,
+        // bounded.
+        skippedBytes += text.size();
+        for (const std::string& bytes : literals)
+            skippedBytes += bytes.size();
+        if (skippedBytes > MaxReplySize)
+            throw EIdReplyIMAP4Error("Unexpected: reply larger than " + std::to_string(MaxReplySize) + " bytes");
+        if (++skippedResponses > MaxReplyLines)
+            throw EIdReplyTooLarge();
+    }
+    for (std::size_t slot : order)
+        if (hasHeader[slot])
+            out.push_back(std::move(records[slot]));
+    return LastReply().Code == "OK";
+}
+
+bool TIdIMAP4::UIDFetchHeadersAndSizes(const std::vector<std::uint32_t>& uids,
+                                       std::vector<TIdIMAP4FetchedHeader>& out, std::size_t chunk)
+{
+    out.clear();
+    std::vector<std::uint32_t> sorted = uids;
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    if (!sorted.empty() && sorted.front() == 0)
+        throw EIdNumberInvalid();
+    CheckConnectionState({State::Selected});
+    chunk = std::max<std::size_t>(chunk, 1);
+    for (std::size_t from = 0; from < sorted.size(); from += chunk)
+    {
+        const auto first = sorted.begin() + static_cast<std::ptrdiff_t>(from);
+        const std::vector<std::uint32_t> part(first, first + static_cast<std::ptrdiff_t>(std::min(chunk, sorted.size() - from)));
+        // A chunk follows the completion of the one before: nothing stray
+        // can stand between them, so only the first waits to drain.
+        if (!FetchChunk(part, out, from == 0))
+            return false;
+    }
+    return true;
+}
+
+int TIdIMAP4::DoMessageSize(const std::string& prefix, std::uint32_t number)
 {
     if (number < 1)
         throw EIdNumberInvalid();
@@ -685,15 +871,17 @@ int TIdIMAP4::DoMessageSize(const std::string& prefix, int number)
 
 int TIdIMAP4::MessageSize(int number)
 {
-    return DoMessageSize("", number);
+    if (number < 1)
+        throw EIdNumberInvalid();
+    return DoMessageSize("", static_cast<std::uint32_t>(number));
 }
 
-int TIdIMAP4::UIDMessageSize(int uid)
+int TIdIMAP4::UIDMessageSize(std::uint32_t uid)
 {
     return DoMessageSize("UID ", uid);
 }
 
-bool TIdIMAP4::UIDStoreDeleted(int uid)
+bool TIdIMAP4::UIDStoreDeleted(std::uint32_t uid)
 {
     if (uid < 1)
         throw EIdNumberInvalid();
@@ -703,7 +891,7 @@ bool TIdIMAP4::UIDStoreDeleted(int uid)
            == "OK";
 }
 
-bool TIdIMAP4::UIDExpunge(int uid)
+bool TIdIMAP4::UIDExpunge(std::uint32_t uid)
 {
     if (uid < 1)
         throw EIdNumberInvalid();

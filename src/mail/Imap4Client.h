@@ -1,16 +1,16 @@
 #pragma once
 
 #include "mail/MailTypes.h"
+#include "mail/IdMessage.h"
 #include "mail/IdTCPConnection.h"
 #include "mail/MailLimits.h"
 #include "mail/Imap4Reply.h"
 
+#include <cstdint>
 #include <initializer_list>
 #include <cstdint>
 #include <string>
 #include <vector>
-
-class TIdMessage;
 
 enum class TIdIMAP4ConnectionState
 {
@@ -49,7 +49,7 @@ struct TIdMailBox
     uint32_t UIDValidity = 0;
     // Message numbers (or UIDs, after a UID search) of the last successful
     // search, in the server's order.
-    std::vector<int> SearchHits;
+    std::vector<std::uint32_t> SearchHits;
 
     void Clear() { *this = TIdMailBox{}; }
 };
@@ -57,6 +57,9 @@ struct TIdMailBox
 // The number of a "[UIDVALIDITY n]" response code in an answer line; 0 when
 // the line has none or one that is no 32-bit number.
 uint32_t IMAP4UidValidity(const std::string& line);
+
+// A message number or UID as text: 1 to 4294967295, digits only.
+bool TryIMAP4Number(const std::string& word, std::uint32_t& value);
 
 // The search keys, numbered in this order.
 enum TIdIMAP4SearchKey
@@ -89,6 +92,15 @@ std::string SearchCriterion(const TIdIMAP4SearchRec& rec);
 // bytes; `literal` is set). A line break is refused by the caller.
 std::string IMAP4AString(const std::string& text, bool& literal);
 
+// One message of a batched header fetch: its UID, RFC822.SIZE (-1 when the
+// server gave none) and header.
+struct TIdIMAP4FetchedHeader
+{
+    std::uint32_t UID = 0;
+    long long Size = -1;
+    TIdMessage Message;
+};
+
 // IMAP4rev1 client as the mail check needs it: connect and log in, select a
 // mailbox, search it, fetch a header and a size, close and log out; and for
 // Delete, the same by UID with storing the \Deleted flag and UID EXPUNGE.
@@ -115,6 +127,12 @@ public:
     std::size_t MaxReplySize = 4 * MaxReplyBytes;
     // The largest header literal accepted; its lines count as POP3's do.
     long long MaxHeaderSize = static_cast<long long>(MaxReplyBytes);
+    // The header bytes one command of a batched fetch may bring, all its
+    // messages together: honest headers of a chunk take a few megabytes.
+    std::size_t MaxBatchSize = 16 * MaxReplyBytes;
+    // The messages of a batched header fetch load only what a mail check
+    // shows (TIdMessage::CheckFieldsOnly).
+    bool CheckFieldsOnly = false;
 
     const std::string& GreetingBanner() const { return FGreetingBanner; }
 
@@ -164,18 +182,43 @@ public:
     // --- by UID (Delete)
 
     bool UIDSearchMailbox(const std::vector<TIdIMAP4SearchRec>& criteria);
-    bool UIDFetchHeader(int uid, TIdMessage& message);
-    int UIDMessageSize(int uid);
+    bool UIDFetchHeader(std::uint32_t uid, TIdMessage& message);
+    // Headers and sizes of `uids` with "UID FETCH <set> (RFC822.SIZE
+    // BODY.PEEK[HEADER])", at most `chunk` UIDs a command (ascending, each
+    // once; a UID of 0 raises EIdNumberInvalid before anything is sent),
+    // each command's answer read as one stream; nothing sets \Seen. `out`
+    // gets one record per message the server answered with a header, keyed
+    // by the UID item of its response, in the server's order: a response
+    // without a UID or
+    // for a UID not asked is passed over, a second header or size for a UID
+    // too, and UIDs left out are absent. A header literal is bounded by
+    // MaxHeaderSize, its lines as POP3's; what is passed over by MaxReplySize
+    // and MaxReplyLines. A literal cut short or a connection closed
+    // mid-stream raises. False when a chunk is answered NO or BAD; then, and
+    // when one raises, `out` holds the chunks before it.
+    bool UIDFetchHeadersAndSizes(const std::vector<std::uint32_t>& uids, std::vector<TIdIMAP4FetchedHeader>& out,
+                                 std::size_t chunk = 250);
+    int UIDMessageSize(std::uint32_t uid);
     // Sets \Deleted on the message silently.
-    bool UIDStoreDeleted(int uid);
+    bool UIDStoreDeleted(std::uint32_t uid);
     // Removes the message if it is marked \Deleted; needs UIDPLUS.
-    bool UIDExpunge(int uid);
+    bool UIDExpunge(std::uint32_t uid);
     bool HasCapability(const std::string& word) const;
 
 private:
     bool DoSearch(const std::string& prefix, const std::vector<TIdIMAP4SearchRec>& criteria);
-    bool DoFetchHeader(const std::string& prefix, int number, TIdMessage& message);
-    int DoMessageSize(const std::string& prefix, int number);
+    bool DoFetchHeader(const std::string& prefix, std::uint32_t number, TIdMessage& message);
+    int DoMessageSize(const std::string& prefix, std::uint32_t number);
+    // Sends one chunk of a batched fetch and reads its answer into `out`.
+    bool FetchChunk(const std::vector<std::uint32_t>& uids, std::vector<TIdIMAP4FetchedHeader>& out, bool drain);
+    // Reads the rest of an untagged response that began with `line`: each
+    // literal it announces and the line after it. `text` gets the lines
+    // joined by LF, `literals` the bytes.
+    void ReadResponseRest(std::string line, std::string& text, std::vector<std::string>& literals);
+    // Reads a literal of `size` bytes; a connection closed before its end raises.
+    std::string ReadLiteral(long long size);
+    // A header literal into `message`, its lines bounded as POP3's.
+    void LoadHeader(const std::string& bytes, TIdMessage& message) const;
     // Reads what is left of an answer to a header fetch up to its completion.
     void SkipFetchAnswer(const std::string& tag);
     // Writes a command; a reset connection marks the state Lost, another

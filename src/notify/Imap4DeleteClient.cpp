@@ -3,7 +3,6 @@
 #include "mail/IdExceptions.h"
 #include "mail/IdMessage.h"
 #include "mail/Imap4Client.h"
-#include "platform/Numbers.h"
 
 #include <algorithm>
 
@@ -24,7 +23,7 @@ void TImap4DeleteClient::Connect()
     FUids = FClient.MailBox.SearchHits;
 }
 
-int TImap4DeleteClient::UidOf(int number) const
+std::uint32_t TImap4DeleteClient::UidOf(int number) const
 {
     return number >= 1 && static_cast<std::size_t>(number) <= FUids.size() ? FUids[number - 1] : 0;
 }
@@ -35,15 +34,15 @@ bool TImap4DeleteClient::StillShows(int number, const TRowMessage& row)
     if (FClient.MailBox.UIDValidity != 0 && row.Id.rfind(validity, 0) == 0)
     {
         // The row's own UID, as long as the message is still unseen.
-        int uid = 0;
-        if (!TryDecimalToInt(row.Id.substr(validity.size()), uid) ||
+        std::uint32_t uid = 0;
+        if (!TryIMAP4Number(row.Id.substr(validity.size()), uid) ||
             std::find(FUids.begin(), FUids.end(), uid) == FUids.end())
             return false;
         FFound[number] = uid;
         return true;
     }
-    const int uid = UidOf(number);
-    if (uid < 1)
+    const std::uint32_t uid = UidOf(number);
+    if (uid == 0)
         return false;
     TIdMessage message;
     if (!FClient.UIDFetchHeader(uid, message))
@@ -54,8 +53,8 @@ bool TImap4DeleteClient::StillShows(int number, const TRowMessage& row)
 void TImap4DeleteClient::DeleteMessage(int number)
 {
     const auto found = FFound.find(number);
-    const int uid = found != FFound.end() ? found->second : UidOf(number);
-    if (uid < 1 || !FClient.UIDStoreDeleted(uid))
+    const std::uint32_t uid = found != FFound.end() ? found->second : UidOf(number);
+    if (uid == 0 || !FClient.UIDStoreDeleted(uid))
         throw EIdException("The server refused to mark the message as deleted.");
     if (!FClient.HasCapability("UIDPLUS"))
     {

@@ -3,6 +3,7 @@
 #include "check/AccountSession.h"
 #include "notify/NewMailController.h"
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -31,10 +32,10 @@ public:
 
 private:
     // The UID of the row's message, 0 when the search has no such hit.
-    int UidOf(int number) const;
+    std::uint32_t UidOf(int number) const;
 
-    std::vector<int> FUids;
+    std::vector<std::uint32_t> FUids;
     // By row number: the UID StillShows found for the row's message.
-    std::map<int, int> FFound;
+    std::map<int, std::uint32_t> FFound;
     bool FMarked = false;
 };

@@ -4,6 +4,7 @@
 #include "mail/Imap4Client.h"
 #include "platform/Exception.h"
 #include "support/ScriptedServer.h"
+#include "support/TestHelpers.h"
 
 #include <gtest/gtest.h>
 
@@ -39,33 +40,52 @@ protected:
     std::unique_ptr<ScriptedServer> Server;
 };
 
-TEST_F(Imap4CheckClient, ListsTheUnseenHitsInTheirOrder)
+// One header response of a batched fetch.
+std::string Answer(int uid, const std::string& subject)
 {
-    Start(Selected + R"(
-        C: C3 UID SEARCH UNSEEN
-        S: * SEARCH 7 3
-        S: C3 OK done
-        C: C4 UID FETCH 3 (RFC822.HEADER)
-        S: * 2 FETCH (UID 3 RFC822.HEADER {24}
-        R: From: a@b.c\r\nSubject: s\r\n
-        S: )
-        S: C4 OK done
-        C: C5 UID FETCH 3 (RFC822.SIZE)
-        S: * 2 FETCH (UID 3 RFC822.SIZE 120)
-        S: C5 OK done
-        C: C6 LOGOUT
-        S: * BYE
-        S: C6 OK bye
-    )");
-    Check.Connect();
-    ASSERT_EQ(Check.MessageCount(), 2);
-    const TFetchedHeader header = Check.FetchHeader(2);
-    EXPECT_EQ(header.From, "a@b.c");
-    EXPECT_EQ(header.Subject, "s");
-    EXPECT_EQ(Check.MessageSize(2), 120);
-    Check.Disconnect();
-    EXPECT_TRUE(Server->WaitDone());
-    EXPECT_TRUE(Server->Ok());
+    const std::string header = "Subject: " + subject + "\r\n";
+    return "S: * 1 FETCH (UID " + std::to_string(uid) + " RFC822.SIZE " + std::to_string(uid * 10) +
+           " BODY[HEADER] {" + std::to_string(header.size()) + "}\nR: Subject: " + subject + "\\r\\n\nS: )\n";
+}
+
+TEST_F(Imap4CheckClient, FetchesTheNewHitsAtOnceInTheHitsOrder)
+{
+    const std::string search = "C: C3 UID SEARCH UNSEEN\nS: * SEARCH 7 3 9\nS: C3 OK done\n"
+                               "C: C4 UID FETCH 3,9 (RFC822.SIZE BODY.PEEK[HEADER])\n";
+    struct Case
+    {
+        const char* name;
+        std::string answer;
+        std::vector<std::string> subjects; // empty: the fetch fails
+        std::string error;
+    };
+    const std::vector<Case> cases = {
+        {"both", Answer(3, "three") + Answer(9, "nine") + "S: C4 OK done\n", {"nine", "three"}, ""},
+        {"one left out", Answer(9, "nine") + "S: C4 OK done\n", {},
+         "The server did not send the header of message UID 3."},
+        {"refused", "S: C4 NO busy\n", {}, "The server refused to send the messages' headers."},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        Start(Selected + search + c.answer);
+        Check.Connect();
+        ASSERT_EQ(Check.MessageCount(), 3);
+        if (c.subjects.empty())
+        {
+            EXPECT_EQ(MessageOf<EIdException>([&] { Check.FetchMessages({3, 2}); }), c.error);
+        }
+        else
+        {
+            const std::vector<TFetchedMessage> fetched = Check.FetchMessages({3, 2});
+            ASSERT_EQ(fetched.size(), 2u);
+            EXPECT_EQ(fetched[0].Header.Subject, c.subjects[0]);
+            EXPECT_EQ(fetched[0].Size, 90);
+            EXPECT_EQ(fetched[1].Header.Subject, c.subjects[1]);
+        }
+        Check.DisconnectAfterFailure();
+        EXPECT_TRUE(Server->WaitDone());
+    }
 }
 
 TEST_F(Imap4CheckClient, RefusedSearchCountsAsNoMessages)

@@ -1,14 +1,18 @@
-// The IMAP4 client's login against a private Dovecot (the cycle's tests and
-// Delete's cover the mailbox commands there).
+// The IMAP4 client's login and batched header fetch against a private
+// Dovecot (the cycle's tests and Delete's cover the other mailbox commands
+// there).
 #include "mail/IdExceptions.h"
+#include "mail/IdMessage.h"
 #include "mail/Imap4Client.h"
 #include "support/Dovecot.h"
 #include "support/TestHelpers.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -26,7 +30,7 @@ protected:
         if (!Dovecot::Unavailable().empty())
             return;
         Server = std::make_unique<Dovecot>();
-        for (const char* user : {"plain", "odd"})
+        for (const char* user : {"plain", "odd", "batch"})
             Server->AddUser(user, std::string(user) == "odd" ? OddPassword : "secret");
         Server->Start();
     }
@@ -82,6 +86,45 @@ TEST_F(Imap4Dovecot, PasswordWithSpaceQuoteBackslashAndParentheses)
     Imap.Connect(true);
     EXPECT_EQ(Imap.ConnectionState, State::Authenticated);
     EXPECT_TRUE(Imap.SelectMailbox("inbox"));
+    Imap.Disconnect();
+}
+
+TEST_F(Imap4Dovecot, BatchedFetchReadsEveryHeaderAndSetsNoSeenFlag)
+{
+    const std::vector<std::string> subjects = {"first", "second", "third"};
+    std::vector<std::string> raws;
+    for (const std::string& subject : subjects)
+        Server->Deliver("batch", raws.emplace_back("Subject: " + subject + "\r\n\r\nbody of " + subject + "\r\n"));
+    Server->DeliverSeen("batch", "Subject: read\r\n\r\nold\r\n");
+
+    // The unseen UIDs and UIDVALIDITY, in a session of their own each time.
+    const auto session = [&](std::vector<std::uint32_t>& hits) {
+        Aim("batch");
+        Imap.Connect(true);
+        TIdIMAP4SearchRec unseen;
+        unseen.SearchKey = skUnseen;
+        EXPECT_TRUE(Imap.SelectMailbox("inbox") && Imap.UIDSearchMailbox({unseen}));
+        hits = Imap.MailBox.SearchHits;
+        return Imap.MailBox.UIDValidity;
+    };
+    std::vector<std::uint32_t> hits;
+    const std::uint32_t validity = session(hits);
+    EXPECT_NE(validity, 0u);
+    ASSERT_EQ(hits.size(), 3u);
+    std::vector<TIdIMAP4FetchedHeader> out;
+    EXPECT_TRUE(Imap.UIDFetchHeadersAndSizes(hits, out, 2));
+    ASSERT_EQ(out.size(), 3u);
+    for (std::size_t i = 0; i < out.size(); ++i)
+    {
+        EXPECT_EQ(out[i].UID, static_cast<std::uint32_t>(hits[i]));
+        EXPECT_EQ(out[i].Size, static_cast<long long>(raws[i].size()));
+        EXPECT_EQ(out[i].Message.Subject, subjects[i]);
+    }
+    Imap.Disconnect();
+
+    std::vector<std::uint32_t> again;
+    EXPECT_EQ(session(again), validity);
+    EXPECT_EQ(again, hits);
     Imap.Disconnect();
 }
 

@@ -1,6 +1,7 @@
 // The IMAP4 reply and line syntax, as functions over text.
 #include "mail/IdExceptions.h"
 #include "mail/Imap4Client.h"
+#include "mail/Imap4FetchStream.h"
 #include "mail/Imap4Reply.h"
 #include "mail/ModifiedUtf7.h"
 #include "platform/Exception.h"
@@ -8,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace
@@ -157,6 +161,41 @@ TEST(Imap4Fetch, LinesThatAreNotTheAnswer)
     // Without parentheses the rest is the value.
     EXPECT_TRUE(ParseFetchLine("* 3 FETCH plain rest", "FETCH", {"RFC822.SIZE"}, line));
     EXPECT_EQ(line.ItemValue, "plain rest");
+}
+
+TEST(Imap4FetchStream, UIDSetsAndLiteralAnnouncements)
+{
+    EXPECT_EQ(UIDSetText({7}), "7");
+    EXPECT_EQ(UIDSetText({1, 2, 4, 5, 6, 7, 9, 4294967295u}), "1:2,4:7,9,4294967295");
+    for (const auto& [line, size] : std::vector<std::pair<std::string, long long>>{
+             {"* 1 FETCH (X {342}", 342}, {"(X {}", -1}, {"(X {3a}", -1}, {"(X {3} ", -1}, {"{99999999999999999999}", LLONG_MAX}})
+        EXPECT_EQ(TrailingLiteralSize(line), size) << line;
+}
+
+TEST(Imap4FetchStream, ResponsesTakenApart)
+{
+    // Text, literals, and "UID size header" of what is taken, or "-".
+    const std::tuple<std::string, std::vector<std::string>, std::string> cases[] = {
+        {"* 1 FETCH (uid 4 rfc822.size 12 body[header] {5}\n)", {"A: b\n"}, "4 12 A: b\n"},
+        {"* 1 FETCH (BODY[HEADER.FIELDS (FROM)] {2}\n UID 4 RFC822.HEADER \"S: \\\"q\\\"\")", {"ab"}, "4 -1 S: \"q\""},
+        {"* 1 FETCH (X (a {2}\n (b)) UID 9 RFC822.SIZE big BODY[HEADER] NIL)", {"()"}, "9 -1 "},
+        {"* 1 FETCH (UID 4294967295)", {}, "4294967295 -1 "},
+        {"* 1 FETCH (UID 4294967296)", {}, "-"},
+        {"* 1 FETCH (UID 0)", {}, "-"},
+        {"* 1 FETCH (RFC822.SIZE 3)", {}, "-"},
+        {"* 1 FETCH (UID 4 BODY[HEADER] {5}\n)", {"abc"}, "-"},
+        {"* 1 FETCH (UID 4 BODY[HEADER] {3}\n", {"abc"}, "-"},
+        {"* 3 EXISTS", {}, "-"},
+        {"* 1 FETCH (UID 4 X " + std::string(100000, '(') + ")", {}, "-"},
+    };
+    for (auto [text, literals, expected] : cases)
+    {
+        TIdIMAP4FetchItems items;
+        const bool ok = ParseFetchResponse(text, literals, items);
+        EXPECT_EQ(ok ? std::to_string(items.UID) + " " + std::to_string(items.Size) + " " + items.Header : "-",
+                  expected)
+            << text.substr(0, 80);
+    }
 }
 
 TEST(Imap4Split, Parts)

@@ -111,7 +111,7 @@ TEST(Imap4Transcript, WholeCheckOfOneAccount)
     EXPECT_EQ(imap.MailBox.FirstUnseen, 2);
 
     EXPECT_TRUE(imap.SearchMailbox({Unseen()}));
-    EXPECT_EQ(imap.MailBox.SearchHits, (std::vector<int>{2, 84, 882}));
+    EXPECT_EQ(imap.MailBox.SearchHits, (std::vector<std::uint32_t>{2, 84, 882}));
 
     TIdMessage message;
     EXPECT_TRUE(imap.FetchHeader(84, message));
@@ -159,7 +159,7 @@ TEST(Imap4Transcript, PreauthSkipsLoginAndSearchMayFindNothing)
     EXPECT_TRUE(imap.MailBox.SearchHits.empty());
     imap.MailBox.SearchHits = {9};
     EXPECT_FALSE(imap.SearchMailbox({Unseen()})); // refused: the hits stay
-    EXPECT_EQ(imap.MailBox.SearchHits, (std::vector<int>{9}));
+    EXPECT_EQ(imap.MailBox.SearchHits, (std::vector<std::uint32_t>{9}));
     EXPECT_TRUE(srv.WaitDone());
 }
 
@@ -406,6 +406,134 @@ TEST(Imap4Transcript, StaleQueueAfterFailedCheckDoesNotSendLogout)
     EXPECT_EQ(MessageOf<EIdClosedSocket>([&] { imap.Disconnect(); }), "Disconnected.");
     const auto lines = srv.ReceivedLines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "C5 LOGOUT"), 0);
+}
+
+// --- the batched header fetch
+
+const std::string BatchItems = " (RFC822.SIZE BODY.PEEK[HEADER])";
+
+// A FETCH response whose header is a literal: its first line, the header
+// bytes, and the line that ends it (`after`, before the ")").
+std::string HeaderResponse(const std::string& first, const std::string& subject, const std::string& after = "")
+{
+    const std::string header = "Subject: " + subject + "\r\n\r\n";
+    return "S: " + first + " BODY[HEADER] {" + std::to_string(header.size()) + "}\n" + Raw(header) + "S: " + after
+           + ")\n";
+}
+
+// "UID size subject" of each record, in order.
+std::string Dump(const std::vector<TIdIMAP4FetchedHeader>& records)
+{
+    std::string out;
+    for (const TIdIMAP4FetchedHeader& r : records)
+        out += (out.empty() ? "" : "; ") + std::to_string(r.UID) + " " + std::to_string(r.Size) + " " + r.Message.Subject;
+    return out;
+}
+
+struct BatchCase
+{
+    const char* What;
+    std::vector<std::uint32_t> UIDs;
+    std::size_t Chunk;
+    std::string Script;
+    bool Result;
+    std::string Records;
+};
+
+TEST(Imap4Transcript, BatchedFetchKeepsWhatWasAskedByItsUID)
+{
+    const BatchCase cases[] = {
+        {"out of order, with flags, a size apart and the UID after the literal",
+         {9, 4, 5, 6, 7},
+         250,
+         "C: C5 UID FETCH 4:7,9" + BatchItems + "\nS: * 3 FETCH (FLAGS (\\Seen))\n"
+             + HeaderResponse("* 9 FETCH (UID 9 RFC822.SIZE 120 FLAGS (\\Recent)", "nine") + "S: * 901 EXISTS\n"
+             + HeaderResponse("* 4 FETCH (RFC822.SIZE 40", "four", " UID 4 FLAGS ()")
+             + "S: * 5 FETCH (UID 5 RFC822.SIZE 50 BODY[HEADER] \"Subject: five\")\n"
+               "S: * 6 FETCH (UID 6 BODY[HEADER] NIL RFC822.SIZE 60)\n"
+               "S: * 7 FETCH (UID 7 RFC822.SIZE 70)\n"
+             + HeaderResponse("* 7 FETCH (UID 7", "seven") + "S: C5 OK done\n",
+         true,
+         "9 120 nine; 4 40 four; 5 50 five; 7 70 seven"},
+        {"in chunks, one command each",
+         {3, 1, 2},
+         2,
+         "C: C5 UID FETCH 1:2" + BatchItems + "\n" + HeaderResponse("* 1 FETCH (UID 1 RFC822.SIZE 10", "one")
+             + HeaderResponse("* 2 FETCH (UID 2 RFC822.SIZE 20", "two") + "S: C5 OK done\nC: C6 UID FETCH 3"
+             + BatchItems + "\n" + HeaderResponse("* 3 FETCH (UID 3 RFC822.SIZE 30", "three") + "S: C6 OK done\n",
+         true,
+         "1 10 one; 2 20 two; 3 30 three"},
+        {"not asked, twice, two UIDs, broken, left out",
+         {4, 5},
+         250,
+         "C: C5 UID FETCH 4:5" + BatchItems + "\n" + HeaderResponse("* 1 FETCH (UID 3", "three")
+             + HeaderResponse("* 2 FETCH (UID 4", "four") + HeaderResponse("* 2 FETCH (UID 4", "again")
+             + HeaderResponse("* 3 FETCH (UID 5 UID 6", "five or six")
+             + HeaderResponse("* 3 FETCH (UID 5 RFC822.SIZE (", "broken") + "S: C5 OK done\n",
+         true,
+         "4 -1 four"},
+        {"a chunk refused",
+         {1, 2, 3},
+         2,
+         "C: C5 UID FETCH 1:2" + BatchItems + "\n" + HeaderResponse("* 1 FETCH (UID 1", "one")
+             + "S: C5 OK done\nC: C6 UID FETCH 3" + BatchItems + "\nS: C6 NO [SERVERBUG] not now\n",
+         false,
+         "1 -1 one"},
+    };
+    for (const BatchCase& c : cases)
+    {
+        SCOPED_TRACE(c.What);
+        ScriptedServer srv(Selected + c.Script);
+        TIdIMAP4 imap;
+        Aim(imap, srv);
+        imap.Connect(true);
+        ASSERT_TRUE(imap.SelectMailbox("inbox"));
+        std::vector<TIdIMAP4FetchedHeader> out;
+        EXPECT_EQ(imap.UIDFetchHeadersAndSizes(c.UIDs, out, c.Chunk), c.Result);
+        EXPECT_EQ(Dump(out), c.Records);
+        EXPECT_TRUE(srv.WaitDone());
+    }
+}
+
+TEST(Imap4Transcript, BatchedFetchThatCannotEndRaises)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"S: * 1 FETCH (UID 1 BODY[HEADER] {342}\nR: From: half\nCLOSE\n", "Connection Closed Gracefully."},
+        {HeaderResponse("* 1 FETCH (UID 1", "one") + "CLOSE\n", "Connection Closed Gracefully."},
+        {"S: * 1 FETCH (UID 1 RFC822.SIZE 10)\nSTALL\n", "Read Timeout"},
+        {"S: * 1 FETCH (UID 1 BODY[HEADER] {1048577}\n", "The server announced a header of 1048577 bytes."},
+        {"FLOOD 600000 * 1 FETCH (UID 1 FLAGS (\\\\Seen))\\r\\n\n", "Reply too large."},
+        {"S: C4 OK an old completion\n",
+         "Unexpected: Line in a FETCH answer that is neither untagged nor the completion, offending line: C4 OK "
+         "an old completion"},
+    };
+    for (const auto& [answer, message] : cases)
+    {
+        SCOPED_TRACE(message);
+        ScriptedServer srv(Selected + "C: C5 UID FETCH 1" + BatchItems + "\n" + answer);
+        TIdIMAP4 imap;
+        Aim(imap, srv);
+        imap.Connect(true);
+        ASSERT_TRUE(imap.SelectMailbox("inbox"));
+        // Only the silent server is to run out of time.
+        imap.IOHandler()->ReadTimeout = answer.find("STALL") != std::string::npos ? 300 : 3000;
+        std::vector<TIdIMAP4FetchedHeader> out;
+        EXPECT_EQ(MessageOf<EIdException>([&] { imap.UIDFetchHeadersAndSizes({1}, out); }), message);
+        EXPECT_TRUE(out.empty());
+    }
+}
+
+TEST(Imap4Transcript, UIDValidityComesFromTheSelectAnswer)
+{
+    ScriptedServer srv(Selected + "C: C5 SELECT \"other\"\nS: * 0 EXISTS\nS: C5 OK [READ-WRITE] done\n");
+    TIdIMAP4 imap;
+    Aim(imap, srv);
+    imap.Connect(true);
+    ASSERT_TRUE(imap.SelectMailbox("inbox"));
+    EXPECT_EQ(imap.MailBox.UIDValidity, 1700000001u);
+    ASSERT_TRUE(imap.SelectMailbox("other"));
+    EXPECT_EQ(imap.MailBox.UIDValidity, 0u);
+    EXPECT_TRUE(srv.WaitDone());
 }
 
 } // namespace
