@@ -123,6 +123,48 @@ TEST_F(WiredTest, DeletesSelectedMessagesOfTwoAccountsOnDovecotAndReloads)
     EXPECT_TRUE(newMail->lvwMessages->topLevelItem(0)->isSelected());
 }
 
+TEST_F(WiredTest, Pop3RowWhoseNumberNowNamesAnotherMessageDeletesNothing)
+{
+    if (const std::string why = Dovecot::Unavailable(); !why.empty())
+        GTEST_SKIP() << why;
+    Dovecot server;
+    server.AddUser("ann", "pw");
+    server.Start();
+    keeper->Config.Accounts = {{"ann", true, "ann", "pw", server.Host(), std::to_string(server.Pop3Port()), false}};
+    // Alike in header and size: only their unique ids tell them apart.
+    for (const char* body : {"x1", "x2", "x3"})
+        server.Deliver("ann", std::string("Subject: same\r\n\r\n") + body + "\r\n");
+    tray->mnuChecknow->trigger();
+    ASSERT_EQ(Listed(), (std::vector<std::string>{"ann:same", "ann:same", "ann:same"}));
+
+    // Another client takes x1: the row of x2 says message 2, now x3.
+    TIdPOP3 other;
+    other.Host = server.Host();
+    other.Port = server.Pop3Port();
+    other.Username = "ann";
+    other.Password = "pw";
+    other.Connect();
+    ASSERT_TRUE(other.DeleteMessage(1));
+    other.Disconnect();
+
+    std::vector<TMessageRequest> asked;
+    SetMessageAnswerer([&](const TMessageRequest& request) {
+        asked.push_back(request);
+        return TModalResult::mrYes;
+    });
+    newMail->show();
+    newMail->lvwMessages->clearSelection();
+    newMail->lvwMessages->topLevelItem(1)->setSelected(true);
+    newMail->actDelete->trigger();
+    SetMessageAnswerer({});
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[1].Type, TMsgDlgType::mtWarning);
+    const std::vector<std::string> left = server.Messages("ann");
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_NE(left[0].find("x2"), std::string::npos);
+    EXPECT_NE(left[1].find("x3"), std::string::npos);
+}
+
 // An IMAP4 account on Dovecot with the unseen messages a, b and c, checked.
 class WiredImap4Test : public WiredTest
 {
@@ -196,6 +238,19 @@ TEST_F(WiredImap4Test, DeletesTheRowsMessageOnTheServerAndNothingElse)
     EXPECT_NE(left[2].find("Subject: c"), std::string::npos);
     EXPECT_EQ(Listed(), (std::vector<std::string>{"Imap:a", "Imap:c"}));
     EXPECT_FALSE(wired->imaMail.Connected());
+}
+
+TEST_F(WiredImap4Test, AfterAnEarlierMessageLeftTheRowsOwnMessageIsDeleted)
+{
+    // The row of c is now the second unseen hit; its UID still names c.
+    Elsewhere("STORE 2 +FLAGS (\\Deleted)");
+    Elsewhere("EXPUNGE");
+    DeleteRow(2);
+    ASSERT_EQ(asked.size(), 1u) << asked.back().Text;
+    const std::vector<std::string> left = server->Messages("ann");
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_NE(left[1].find("Subject: b"), std::string::npos);
+    EXPECT_EQ(Listed(), (std::vector<std::string>{"Imap:b"}));
 }
 
 TEST_F(WiredImap4Test, MessageRemovedElsewhereSinceTheCheckDeletesNothing)
