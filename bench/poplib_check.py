@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """One complete POP3 check done with Python's poplib, for comparison with
-bench_pop3: connect, CAPA, USER/PASS, STAT, then TOP n 0 and LIST n for every
-message, QUIT. Prints the seconds of each check, one line per repetition.
+bench_pop3: connect, CAPA, USER/PASS, STAT, UIDL, then TOP n 0 and LIST n for
+every message, QUIT. Prints the seconds of each check, one line per repetition.
 
     poplib_check.py HOST PORT USER PASSWORD [REPEAT]
     poplib_check.py HOST PORT USER PASSWORD --serve
@@ -24,6 +24,7 @@ def check(host, port, user, password):
         pop.user(user)
         pop.pass_(password)
         count, _size = pop.stat()
+        pop.uidl()
         for n in range(1, count + 1):
             pop.top(n, 0)
             pop.list(n)

@@ -275,10 +275,13 @@ void Dovecot::WriteConfig() const
       << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN " << Root << "/passwd.d/%u\n}\n"
       << "userdb {\n  driver = static\n  args = uid=" << mailUser << " gid=" << mailGroup
       << " home=" << Root << "/home/%u\n}\n"
-      << "service pop3-login {\n  chroot =\n"
+      << (Keep ? "service pop3 {\n  service_count = 0\n  process_min_avail = 1\n}\n"
+                 "service imap {\n  service_count = 0\n  process_min_avail = 1\n}\n"
+               : "")
+      << "service pop3-login {\n  chroot =\n" << (Keep ? "  service_count = 0\n  process_min_avail = 1\n" : "")
       << "  inet_listener pop3 {\n    port = " << PortPop3 << "\n  }\n"
       << "  inet_listener pop3s {\n    port = " << PortPop3s << "\n  }\n}\n"
-      << "service imap-login {\n  chroot =\n"
+      << "service imap-login {\n  chroot =\n" << (Keep ? "  service_count = 0\n  process_min_avail = 1\n" : "")
       << "  inet_listener imap {\n    port = " << PortImap << "\n  }\n"
       << "  inet_listener imaps {\n    port = " << PortImaps << "\n  }\n}\n"
       // Without the penalty socket a failed login does not slow down every

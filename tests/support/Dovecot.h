@@ -43,6 +43,10 @@ public:
 
     // Offers APOP (a timestamp in the POP3 greeting); set before Start.
     void EnableApop(bool enable = true);
+    // Keeps login and mail processes for the next connection, as a busy
+    // server is set up, instead of one process per login: a session then
+    // costs the server little more than its commands. Set before Start.
+    void KeepProcesses(bool keep = true) { Keep = keep; }
     // Serves TLS with this certificate and key (PEM files): STLS and
     // STARTTLS on the plain ports, and implicit TLS on Pop3sPort and
     // ImapsPort. Set before Start.
@@ -103,6 +107,7 @@ private:
 
     std::string Root;
     bool Apop = false;
+    bool Keep = false;
     std::map<std::string, std::string> Users;
     uint16_t PortPop3 = 0;
     uint16_t PortImap = 0;
