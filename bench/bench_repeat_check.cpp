@@ -53,7 +53,7 @@ public:
     TFetchedHeader FetchHeader(int i) override
     {
         const std::string n = std::to_string(i);
-        return {"Sender " + n + " <sender" + n + "@example.org>", "Report number " + n + " of the week", 2};
+        return {"Sender " + n + " <sender" + n + "@example.org>", "Report number " + n + " of the week", 2, {}, 0};
     }
     int MessageSize(int i) override { return 1500 + 37 * i; }
     void Disconnect() override {}

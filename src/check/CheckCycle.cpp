@@ -127,30 +127,70 @@ std::vector<TFetchedMessage> TCheckClient::FetchMessages(const std::vector<int>&
     return fetched;
 }
 
-void TCheckCycle::ListMessages(const TCycleConfig& config, const Account& account, TCheckClient& client,
-                               int n)
+TAccountReport CheckSession(TCheckClient& client, int maxMessages, const std::unordered_set<std::string>& known)
+{
+    TAccountReport report;
+    try
+    {
+        client.Connect();
+        report.Count = client.MessageCount();
+        // A server's count is not trusted: past the limit only the first
+        // messages are listed.
+        const int n = std::min(report.Count, std::max(maxMessages, 0));
+        report.Ids = client.MessageIds(n);
+        report.ById = UsableIds(report.Ids, n);
+        if (!report.ById)
+            report.Ids.assign(n, std::string()); // fingerprints stand in
+        // Only messages the rows do not know are fetched where the server
+        // gives identities; without them every header is.
+        for (int k = 0; k < n; ++k)
+            if (!report.ById || known.count(report.Ids[k]) == 0)
+                report.Numbers.push_back(k + 1);
+        report.Fetched = client.FetchMessages(report.Numbers);
+        if (report.Fetched.size() != report.Numbers.size())
+            throw std::runtime_error("The server's answer left messages out.");
+        client.Disconnect();
+    }
+    catch (const std::exception& e)
+    {
+        report.Error = MailErrorText(e);
+        client.DisconnectAfterFailure();
+    }
+    return report;
+}
+
+std::unordered_set<std::string> TCheckCycle::KnownIds(const Account& account) const
+{
+    const std::string prefix = TAnnounced::KeyOf(account) + "\n";
+    std::unordered_set<std::string> known;
+    for (int r = 0; r < FRows.Count(); ++r)
+        if (FRows.Caption(r) == account.Caption && FRows.ImageIndex(r) != riError &&
+            FRows.Id(r).rfind(prefix, 0) == 0)
+            known.insert(FRows.Id(r).substr(prefix.size()));
+    return known;
+}
+
+void TCheckCycle::ListMessages(const TCycleConfig& config, const Account& account, const TAccountReport& report)
 {
     TMessageRows& rows = FRows;
-    std::vector<std::string> ids = client.MessageIds(n);
-    const bool byId = UsableIds(ids, n);
-    if (!byId)
-        ids.assign(n, std::string()); // fingerprints stand in
+    std::vector<std::string> ids = report.Ids;
+    const int n = static_cast<int>(ids.size());
+    const bool byId = report.ById;
+    const std::vector<TFetchedMessage>& fetched = report.Fetched;
+    const std::vector<int>& numbers = report.Numbers;
     const std::string key = TAnnounced::KeyOf(account);
     const std::string prefix = key + "\n";
     TListedRows listed(rows, account.Caption, prefix);
 
     // Which message each row of the new block stands for: a listed row
-    // (matched by identity, else by fingerprint) or a fetched header. Only
-    // messages the rows do not know are fetched where the server gives
-    // identities; without them every header is, and matched in order.
+    // (matched by identity, else by fingerprint) or a fetched header.
     std::vector<int> match(n, -1);
-    std::vector<int> numbers;
+    std::vector<bool> wasFetched(n, false);
+    for (int k : numbers)
+        wasFetched[k - 1] = true;
     for (int k = 0; k < n; ++k)
-        if (!byId || (match[k] = listed.TakeById(prefix + ids[k])) < 0)
-            numbers.push_back(k + 1);
-    const std::vector<TFetchedMessage> fetched = client.FetchMessages(numbers);
-    if (fetched.size() != numbers.size())
-        throw std::runtime_error("The server's answer left messages out.");
+        if (byId && !wasFetched[k] && (match[k] = listed.TakeById(prefix + ids[k])) < 0)
+            throw std::logic_error("A listed message lost its row during the check.");
     std::vector<int> fetchedAt(n, -1);
     std::vector<std::string> prints(n);
     for (std::size_t f = 0; f < numbers.size(); ++f)
@@ -276,36 +316,28 @@ void TCheckCycle::CheckAccount(const TCycleConfig& config, const Account& accoun
         return;
     }
     client.SetAccount(account, port);
+    ApplyReport(config, account, CheckSession(client, MaxMessages, KnownIds(account)));
+}
 
-    TMessageRows& rows = FRows;
-    std::string cutNote;
-    try
+void TCheckCycle::ApplyReport(const TCycleConfig& config, const Account& account, const TAccountReport& report)
+{
+    if (!report.Error.empty())
     {
-        client.Connect();
-        const int count = client.MessageCount();
-        // A server's count is not trusted: past the limit only the first
-        // messages are listed, and a row says so.
-        const int n = std::min(count, std::max(MaxMessages, 0));
-        if (count > n)
-            cutNote = FormatOne(FormatOne(ResStr("Only the first %1 of %2 messages are listed."), "%1",
-                                          std::to_string(n)),
-                                "%2", std::to_string(count));
-        ListMessages(config, account, client, n);
-        client.Disconnect();
-        if (!cutNote.empty())
-        {
-            // Drawn as an error row, so the next cycle removes it first.
-            TMessageRow note;
-            note.Caption = account.Caption;
-            note.ImageIndex = riError;
-            note.Hint = cutNote;
-            rows.Append(note);
-        }
+        AccountFailed(account, report.Error);
+        return;
     }
-    catch (const std::exception& e)
+    ListMessages(config, account, report);
+    const int n = static_cast<int>(report.Ids.size());
+    if (report.Count > n)
     {
-        AccountFailed(account, MailErrorText(e));
-        client.DisconnectAfterFailure();
+        // Drawn as an error row, so the next cycle removes it first.
+        TMessageRow note;
+        note.Caption = account.Caption;
+        note.ImageIndex = riError;
+        note.Hint = FormatOne(FormatOne(ResStr("Only the first %1 of %2 messages are listed."), "%1",
+                                        std::to_string(n)),
+                              "%2", std::to_string(report.Count));
+        FRows.Append(note);
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 class TAnnounced;
@@ -98,6 +99,26 @@ public:
     virtual void DisconnectAfterFailure() noexcept = 0;
 };
 
+// What one account's session brought back: plain values, made without the
+// rows, so that a session needs nothing of the user interface.
+struct TAccountReport
+{
+    std::string Error; // why the session failed; empty when it did not
+    int Count = 0;     // messages on the server
+    // One per listed message, in the server's order: its identity, or
+    // empty where the server gave none that can be keyed on.
+    std::vector<std::string> Ids;
+    bool ById = false;
+    std::vector<int> Numbers;             // the messages fetched (1-based)
+    std::vector<TFetchedMessage> Fetched; // their headers, in that order
+};
+
+// One account's session on an aimed client: log in, count, the identities,
+// the headers of the messages whose identity is not in `known`, log out.
+// At most `maxMessages` are listed. Raises nothing: a failure is the
+// report's Error, and the session is ended.
+TAccountReport CheckSession(TCheckClient& client, int maxMessages, const std::unordered_set<std::string>& known);
+
 // What a cycle tells the desktop: the tray, the headline and the
 // notification actions.
 class TCycleOutput
@@ -157,8 +178,12 @@ public:
 
 private:
     void CheckAccount(const TCycleConfig& config, const Account& account);
-    // Brings the account's block up to the server's `n` messages.
-    void ListMessages(const TCycleConfig& config, const Account& account, TCheckClient& client, int n);
+    // The identities the account's rows stand for, without its key.
+    std::unordered_set<std::string> KnownIds(const Account& account) const;
+    // Brings the account's rows up to what its session found.
+    void ApplyReport(const TCycleConfig& config, const Account& account, const TAccountReport& report);
+    // Brings the account's block up to the server's listed messages.
+    void ListMessages(const TCycleConfig& config, const Account& account, const TAccountReport& report);
     void AccountFailed(const Account& account, const std::string& why);
     void Summary(const TCycleConfig& config);
     void Notify(const TCycleConfig& config, const std::string& headline);

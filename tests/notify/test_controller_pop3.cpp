@@ -76,7 +76,7 @@ protected:
         std::vector<std::string> shown;
         if (image != riError)
             shown = {"a@example.org", subject, HumanSize(100)};
-        Rows->Append({caption, shown, image, false, {}});
+        Rows->Append({caption, shown, image, false, {}, {}, {}});
         Form->lvwMessages->topLevelItem(Rows->Count() - 1)->setSelected(selected);
     }
 
