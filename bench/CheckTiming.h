@@ -126,22 +126,29 @@ Dovecot& FilledServer(std::unique_ptr<Dovecot>& slot, Index index)
 
 // A bare socket client's connection: commands written as they are, replies
 // read line by line; each protocol's session knows where a reply ends.
+// A socket connected to a loopback port; -1 when that failed.
+inline int ConnectLoopback(uint16_t port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
+        return fd;
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
+}
+
 class TBareSocket
 {
 public:
     explicit TBareSocket(uint16_t port)
     {
-        FFd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = htons(port);
-        if (FFd < 0 || ::connect(FFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-        {
-            if (FFd >= 0)
-                ::close(FFd);
+        FFd = ConnectLoopback(port);
+        if (FFd < 0)
             throw std::runtime_error("connect failed");
-        }
         ReadLine(); // the greeting
     }
     ~TBareSocket() { ::close(FFd); }

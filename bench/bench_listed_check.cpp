@@ -92,17 +92,9 @@ private:
 
     void Relay(int client)
     {
-        const int server = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = htons(FUpstream);
-        if (server < 0 || ::connect(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-        {
-            if (server >= 0)
-                ::close(server);
+        const int server = ConnectLoopback(FUpstream);
+        if (server < 0)
             return;
-        }
         int turns = 0;
         bool serverSpoke = false;
         pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};

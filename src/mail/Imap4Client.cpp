@@ -100,6 +100,19 @@ void SplitHeaderLines(const std::string& bytes, TIdStrings& lines)
         lines.push_back(bytes.substr(start));
 }
 
+// A header literal into `message`, its lines bounded as POP3's.
+void LoadHeaderLines(const std::string& bytes, TIdMessage& message)
+{
+    message.HeaderLines.Clear();
+    SplitHeaderLines(bytes, message.HeaderLines.Lines);
+    if (message.HeaderLines.Count() > static_cast<std::size_t>(MaxReplyLines))
+    {
+        message.HeaderLines.Clear();
+        throw EIdReplyTooLarge();
+    }
+    message.LoadFromHeaderLines();
+}
+
 TIdStrings SplitAtSpaces(const std::string& line)
 {
     TIdStrings words;
@@ -667,14 +680,7 @@ bool TIdIMAP4::DoFetchHeader(const std::string& prefix, std::uint32_t number, TI
     }
 
     const bool ok = ReadTaggedReply(tag, {"FETCH"}, false) == "OK";
-    message.HeaderLines.Clear();
-    SplitHeaderLines(bytes, message.HeaderLines.Lines);
-    if (message.HeaderLines.Count() > static_cast<std::size_t>(MaxReplyLines))
-    {
-        message.HeaderLines.Clear();
-        throw EIdReplyTooLarge();
-    }
-    message.LoadFromHeaderLines();
+    LoadHeaderLines(bytes, message);
     return ok;
 }
 
@@ -707,14 +713,7 @@ std::string TIdIMAP4::ReadLiteral(long long size)
 void TIdIMAP4::LoadHeader(const std::string& bytes, TIdMessage& message) const
 {
     message.CheckFieldsOnly = CheckFieldsOnly;
-    message.HeaderLines.Clear();
-    SplitHeaderLines(bytes, message.HeaderLines.Lines);
-    if (message.HeaderLines.Count() > static_cast<std::size_t>(MaxReplyLines))
-    {
-        message.HeaderLines.Clear();
-        throw EIdReplyTooLarge();
-    }
-    message.LoadFromHeaderLines();
+    LoadHeaderLines(bytes, message);
     // A batch keeps many messages; a check reads only the parsed fields.
     if (CheckFieldsOnly)
         message.HeaderLines.Clear();
