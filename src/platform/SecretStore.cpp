@@ -1,53 +1,22 @@
 #include "platform/SecretStore.h"
 
-#include "keyring/SecretEntries.h"
+#include "keyring/KeyringProtocol.h"
 #include "platform/ExeFolder.h"
 
-#include <QLibrary>
 #include <QMetaObject>
+#include <QProcess>
 
 #include <cstdlib>
 #include <mutex>
+#include <set>
 #include <sys/stat.h>
+#include <utility>
 
 namespace
 {
 
-struct TModuleState
-{
-    std::mutex Lock;
-    std::string Folder;
-    // Never unloaded: its thread runs until the process ends.
-    std::unique_ptr<QLibrary> Library;
-    TSecretSubmit Submit = nullptr;
-    std::string Why; // why it could not be loaded
-};
-
-TModuleState& Module()
-{
-    static TModuleState state;
-    return state;
-}
-
-// The module's entry, loaded on the first call; null with `why` when it
-// cannot be.
-TSecretSubmit SubmitEntry(std::string& why)
-{
-    TModuleState& state = Module();
-    std::lock_guard<std::mutex> guard(state.Lock);
-    if (!state.Submit && state.Why.empty())
-    {
-        const std::string folder = state.Folder.empty() ? ExecutableFolder() : state.Folder;
-        auto library = std::make_unique<QLibrary>(QString::fromStdString(folder + SecretModuleFileName));
-        if (!library->load())
-            state.Why = "The keyring module cannot be loaded (" + library->errorString().toStdString() + ").";
-        else if (!(state.Submit = reinterpret_cast<TSecretSubmit>(library->resolve(SecretSubmitEntry))))
-            state.Why = std::string("The keyring module lacks \"") + SecretSubmitEntry + "\".";
-        state.Library = std::move(library);
-    }
-    why = state.Why;
-    return state.Submit;
-}
+std::mutex FolderLock;
+std::string HelperFolder;
 
 TSecretStatus StatusOf(int outcome)
 {
@@ -68,32 +37,14 @@ TSecretStatus StatusOf(int outcome)
 
 } // namespace
 
-// What the module's thread needs to reach the store: the store may be gone
-// by the time an answer comes.
-struct TSecretStore::TShared
+// One run of the helper and the requests it has not answered yet.
+struct TSecretStore::THelper
 {
-    std::mutex Lock;
-    TSecretStore* Store = nullptr;
+    QProcess Process;
+    std::set<unsigned> Ids;
+    std::string Output;
+    bool Closing = false; // its input is closed: it ends after its answers
 };
-
-namespace
-{
-
-struct TContext
-{
-    std::shared_ptr<void> Shared; // TSecretStore::TShared
-    unsigned Id;
-    void (*Deliver)(void* shared, unsigned id, const TSecretReply& reply);
-};
-
-void Answered(void* context, int outcome, const char* secret, std::size_t length, const char* message)
-{
-    std::unique_ptr<TContext> c(static_cast<TContext*>(context));
-    TSecretReply reply{StatusOf(outcome), std::string(secret, length), message};
-    c->Deliver(c->Shared.get(), c->Id, reply);
-}
-
-} // namespace
 
 bool SessionBusNamed()
 {
@@ -125,27 +76,26 @@ bool SessionBusNamed()
     return false;
 }
 
-TSecretStore::TSecretStore(QObject* parent) : QObject(parent), FShared(std::make_shared<TShared>())
+TSecretStore::TSecretStore(QObject* parent) : QObject(parent)
 {
-    FShared->Store = this;
 }
 
 TSecretStore::~TSecretStore()
 {
-    std::lock_guard<std::mutex> guard(FShared->Lock);
-    FShared->Store = nullptr;
+    // A helper may be waiting for the user to unlock the keyring: it is not
+    // waited for.
+    for (auto& helper : FHelpers)
+    {
+        helper->Process.disconnect(this);
+        helper->Process.kill();
+        helper->Process.waitForFinished(1000);
+    }
 }
 
-void TSecretStore::SetModuleFolder(const std::string& folder)
+void TSecretStore::SetHelperFolder(const std::string& folder)
 {
-    std::lock_guard<std::mutex> guard(Module().Lock);
-    Module().Folder = folder.empty() || folder.back() == '/' ? folder : folder + "/";
-}
-
-bool TSecretStore::ModuleLoaded()
-{
-    std::lock_guard<std::mutex> guard(Module().Lock);
-    return Module().Submit != nullptr;
+    std::lock_guard<std::mutex> guard(FolderLock);
+    HelperFolder = folder.empty() || folder.back() == '/' ? folder : folder + "/";
 }
 
 void TSecretStore::Read(const TSecretKey& key, TSecretCallback done)
@@ -169,39 +119,90 @@ void TSecretStore::Probe(TSecretCallback done)
     Submit(soProbe, {}, {}, {}, std::move(done));
 }
 
+TSecretStore::THelper* TSecretStore::Helper()
+{
+    if (!FHelpers.empty() && !FHelpers.back()->Closing && FHelpers.back()->Process.state() != QProcess::NotRunning)
+        return FHelpers.back().get();
+    std::string folder;
+    {
+        std::lock_guard<std::mutex> guard(FolderLock);
+        folder = HelperFolder.empty() ? ExecutableFolder() : HelperFolder;
+    }
+    FHelpers.push_back(std::make_unique<THelper>());
+    THelper* helper = FHelpers.back().get();
+    helper->Process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    connect(&helper->Process, &QProcess::readyReadStandardOutput, this, [this, helper] { HelperOutput(helper); });
+    connect(&helper->Process, &QProcess::finished, this,
+            [this, helper] { HelperEnded(helper, "The keyring helper ended before it answered."); });
+    connect(&helper->Process, &QProcess::errorOccurred, this, [this, helper](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            HelperEnded(helper, "The keyring helper cannot be started (" +
+                                    helper->Process.errorString().toStdString() + ").");
+    });
+    ++FStarted;
+    helper->Process.start(QString::fromStdString(folder + KeyringHelperName), {});
+    return helper;
+}
+
 void TSecretStore::Submit(int operation, const TSecretKey& key, const std::string& label,
                           const std::string& secret, TSecretCallback done)
 {
     const unsigned id = FNextId++;
     FWaiting[id] = std::move(done);
-    std::string why = "There is no session bus.";
-    TSecretSubmit submit = nullptr;
-    if (FPresence != TPresence::Absent && SessionBusNamed())
-        submit = SubmitEntry(why);
-    if (!submit)
+    if (FPresence == TPresence::Absent || !SessionBusNamed())
     {
-        const TSecretReply reply{TSecretStatus::Unavailable, {}, why};
+        const TSecretReply reply{TSecretStatus::Unavailable, {}, "There is no session bus."};
         QMetaObject::invokeMethod(this, [this, id, reply] { Answer(id, reply); }, Qt::QueuedConnection);
         return;
     }
-    TSecretRequest request;
-    request.Operation = operation;
-    request.Protocol = key.Protocol.c_str();
-    request.Host = key.Host.c_str();
-    request.Port = key.Port.c_str();
-    request.User = key.User.c_str();
-    request.Label = label.c_str();
-    request.Secret = secret.data();
-    request.SecretLength = secret.size();
-    auto* context = new TContext{FShared, id, [](void* shared, unsigned answered, const TSecretReply& reply) {
-                                     auto* s = static_cast<TShared*>(shared);
-                                     std::lock_guard<std::mutex> guard(s->Lock);
-                                     if (TSecretStore* store = s->Store)
-                                         QMetaObject::invokeMethod(
-                                             store, [store, answered, reply] { store->Answer(answered, reply); },
-                                             Qt::QueuedConnection);
-                                 }};
-    submit(&request, Answered, context);
+    THelper* helper = Helper();
+    helper->Ids.insert(id);
+    std::string message = KeyringMessage(
+        {std::to_string(id), std::to_string(operation), key.Protocol, key.Host, key.Port, key.User, label, secret});
+    // Written when the helper has started; QProcess keeps it until then.
+    helper->Process.write(message.data(), static_cast<qint64>(message.size()));
+    std::fill(message.begin(), message.end(), '\0');
+}
+
+void TSecretStore::HelperOutput(THelper* helper)
+{
+    const QByteArray chunk = helper->Process.readAllStandardOutput();
+    helper->Output.append(chunk.constData(), static_cast<std::size_t>(chunk.size()));
+    std::vector<std::string> fields;
+    bool broken = false;
+    while (TakeKeyringMessage(helper->Output, fields, broken))
+    {
+        if (fields.size() != 4)
+            continue;
+        const unsigned id = static_cast<unsigned>(std::strtoul(fields[0].c_str(), nullptr, 10));
+        if (!helper->Ids.erase(id))
+            continue;
+        Answer(id, TSecretReply{StatusOf(std::atoi(fields[1].c_str())), fields[2], fields[3]});
+    }
+    if (broken)
+        helper->Process.kill(); // its requests fail when it has ended
+    else if (helper->Ids.empty() && !helper->Closing)
+    {
+        helper->Closing = true;
+        helper->Process.closeWriteChannel();
+    }
+}
+
+void TSecretStore::HelperEnded(THelper* helper, const std::string& why)
+{
+    const std::set<unsigned> ids = std::exchange(helper->Ids, {});
+    for (unsigned id : ids)
+        Answer(id, TSecretReply{TSecretStatus::Failed, {}, why});
+    // Gone once control is back in the event loop: this runs in its signal.
+    for (auto it = FHelpers.begin(); it != FHelpers.end(); ++it)
+        if (it->get() == helper)
+        {
+            THelper* ended = it->release();
+            FHelpers.erase(it);
+            ended->Process.disconnect(this);
+            QMetaObject::invokeMethod(this, [ended] { delete ended; }, Qt::QueuedConnection);
+            break;
+        }
 }
 
 void TSecretStore::Answer(unsigned id, const TSecretReply& reply)

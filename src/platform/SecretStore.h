@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 // Which account a secret belongs to: what identifies it on its server, never
 // its caption. UTF-8.
@@ -41,9 +42,10 @@ using TSecretCallback = std::function<void(const TSecretReply&)>;
 // The desktop keyring (the freedesktop Secret Service) as an asynchronous
 // store of passwords. Every request answers once, through the event loop of
 // the thread the store lives in, never inside the call; nothing waits for
-// the keyring. The module that speaks to it is loaded with the first request
-// that may reach one. Without a session bus every request answers
-// Unavailable at once, and no module is loaded.
+// the keyring. The requests go to a helper process (keyring/KeyringProtocol.h)
+// started with the first one and ended after the last answer. Without a
+// session bus every request answers Unavailable at once, and no helper
+// starts.
 class TSecretStore : public QObject
 {
     Q_OBJECT
@@ -71,20 +73,24 @@ public:
     // Called when Presence changes.
     std::function<void()> OnPresenceChanged;
 
-    // Where the module is looked for instead of the executable's folder; for
-    // programs built apart from it (the tests). Call before the first request.
-    static void SetModuleFolder(const std::string& folder);
-    // Whether this process has loaded the module.
-    static bool ModuleLoaded();
+    // Where the helper is looked for instead of the executable's folder; for
+    // programs built apart from it (the tests).
+    static void SetHelperFolder(const std::string& folder);
+    // How many helpers this store has started.
+    int HelpersStarted() const { return FStarted; }
 
 private:
-    struct TShared;
+    struct THelper;
     void Submit(int operation, const TSecretKey& key, const std::string& label, const std::string& secret,
                 TSecretCallback done);
     void Answer(unsigned id, const TSecretReply& reply);
     void SetPresence(TPresence presence);
+    THelper* Helper();
+    void HelperOutput(THelper* helper);
+    void HelperEnded(THelper* helper, const std::string& why);
 
-    std::shared_ptr<TShared> FShared;
+    std::vector<std::unique_ptr<THelper>> FHelpers; // the last one takes new requests
+    int FStarted = 0;
     std::map<unsigned, TSecretCallback> FWaiting;
     unsigned FNextId = 1;
     TPresence FPresence = TPresence::Unknown;

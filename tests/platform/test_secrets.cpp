@@ -58,15 +58,14 @@ protected:
     TSecretStore store;
 };
 
-// First, so a run of the whole program finds the module not loaded yet.
-TEST_F(Secrets, NoBusAnswersUnavailableWithoutLoadingTheModule)
+TEST_F(Secrets, NoBusAnswersUnavailableWithoutStartingTheHelper)
 {
     ScopedEnvironment nowhere("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
     for (const auto& request : std::vector<std::function<TSecretStatus()>>{
              [this] { return Read(); }, [this] { return Write("pw"); }, [this] { return Delete(); }})
         EXPECT_EQ(request(), TSecretStatus::Unavailable);
     EXPECT_EQ(store.Presence(), TSecretStore::TPresence::Absent);
-    EXPECT_FALSE(TSecretStore::ModuleLoaded());
+    EXPECT_EQ(store.HelpersStarted(), 0);
 }
 
 TEST_F(Secrets, KeepsReadsChangesAndDeletesUnderTheAccountsAttributes)

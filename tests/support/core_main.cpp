@@ -9,8 +9,8 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ternbell"));
-    // The test programs live apart from the executable and its modules.
-    TSecretStore::SetModuleFolder(TERNBELL_RUNTIME_DIR);
+    // The test programs live apart from the executable and its helpers.
+    TSecretStore::SetHelperFolder(TERNBELL_RUNTIME_DIR);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -13,9 +13,9 @@ int main(int argc, char** argv)
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ternbell"));
-    // The test programs live apart from the executable and its modules.
+    // The test programs live apart from the executable and its helpers.
     SetDecoderModuleFolder(TERNBELL_RUNTIME_DIR);
-    TSecretStore::SetModuleFolder(TERNBELL_RUNTIME_DIR);
+    TSecretStore::SetHelperFolder(TERNBELL_RUNTIME_DIR);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

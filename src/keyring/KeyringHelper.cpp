@@ -1,14 +1,16 @@
-// The Secret Service client of the keyring module, on a thread of its own
-// that runs a GLib main loop: libsecret answers on the main context of the
-// thread that asked, so the program's event loop never runs its callbacks
-// and never waits for one.
+// The keyring helper: the Secret Service client behind the requests the
+// program writes to its input (keyring/KeyringProtocol.h). It runs GLib's
+// main loop, answers each request when libsecret has, in whatever order they
+// finish, and ends once its input is closed and every request is answered.
 #include <libsecret/secret.h>
 
-#include "keyring/SecretEntries.h"
+#include "keyring/KeyringProtocol.h"
 
 #include <algorithm>
-#include <mutex>
+#include <cstdlib>
 #include <string>
+#include <unistd.h>
+#include <vector>
 
 namespace
 {
@@ -29,41 +31,49 @@ const SecretSchema* PasswordSchema()
     return &schema;
 }
 
-GMainContext* WorkerContext()
+GMainLoop* Loop = nullptr;
+int Pending = 0;
+bool InputClosed = false;
+
+void QuitWhenDone()
 {
-    static GMainContext* context = nullptr;
-    static std::once_flag once;
-    std::call_once(once, [] {
-        context = g_main_context_new();
-        // Never joined: the module stays loaded until the process ends.
-        g_thread_unref(g_thread_new("ternbell-keyring", [](gpointer) -> gpointer {
-            g_main_context_push_thread_default(context);
-            GMainLoop* loop = g_main_loop_new(context, FALSE);
-            g_main_loop_run(loop);
-            return nullptr;
-        }, nullptr));
-    });
-    return context;
+    if (InputClosed && Pending == 0)
+        g_main_loop_quit(Loop);
+}
+
+void Send(const std::string& message)
+{
+    std::size_t sent = 0;
+    while (sent < message.size())
+    {
+        const ssize_t n = write(STDOUT_FILENO, message.data() + sent, message.size() - sent);
+        if (n <= 0)
+            _exit(1); // the program is gone
+        sent += static_cast<std::size_t>(n);
+    }
 }
 
 struct TJob
 {
+    std::string Id;
     int Operation;
     std::string Protocol, Host, Port, User, Label, Secret;
-    TSecretAnswer Answer;
-    void* Context;
     SecretService* Service = nullptr;
 };
 
 void Finish(TJob* job, int outcome, const std::string& message = {}, const char* secret = nullptr,
             std::size_t length = 0)
 {
-    job->Answer(job->Context, outcome, secret ? secret : "", length, message.c_str());
+    std::string answer = KeyringMessage({job->Id, std::to_string(outcome), std::string(secret ? secret : "", length), message});
+    Send(answer);
+    std::fill(answer.begin(), answer.end(), '\0');
     if (job->Service)
         g_object_unref(job->Service);
     // The password is not left behind in freed memory.
     std::fill(job->Secret.begin(), job->Secret.end(), '\0');
     delete job;
+    --Pending;
+    QuitWhenDone();
 }
 
 // No bus or nobody owning the service's name: there is no keyring.
@@ -218,8 +228,8 @@ void ServiceReady(GObject*, GAsyncResult* result, gpointer data)
 }
 
 // The session bus, once it could be reached. A bus that goes away later
-// (the session ends) makes every request fail instead of ending the
-// program, which is what GIO does to a shared connection by default.
+// makes the requests fail with an answer instead of ending the helper
+// silently, which is what GIO does to a shared connection by default.
 bool BusReached(std::string& why)
 {
     static GDBusConnection* bus = nullptr;
@@ -238,31 +248,54 @@ bool BusReached(std::string& why)
     return true;
 }
 
-gboolean Start(gpointer data)
+void Start(TJob* job)
 {
+    ++Pending;
     std::string why;
     if (!BusReached(why))
+        return Finish(job, soUnavailable, why);
+    secret_service_get(SECRET_SERVICE_NONE, nullptr, ServiceReady, job);
+}
+
+std::string Input;
+
+gboolean InputReady(GIOChannel*, GIOCondition, gpointer)
+{
+    char chunk[4096];
+    const ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
+    if (n <= 0)
     {
-        Finish(static_cast<TJob*>(data), soUnavailable, why);
+        InputClosed = true;
+        QuitWhenDone();
         return G_SOURCE_REMOVE;
     }
-    secret_service_get(SECRET_SERVICE_NONE, nullptr, ServiceReady, data);
-    return G_SOURCE_REMOVE;
+    Input.append(chunk, static_cast<std::size_t>(n));
+    std::vector<std::string> f;
+    bool broken = false;
+    while (TakeKeyringMessage(Input, f, broken))
+    {
+        if (f.size() != 8)
+            continue;
+        Start(new TJob{f[0], std::atoi(f[1].c_str()), f[2], f[3], f[4], f[5], f[6], f[7]});
+        std::fill(f[7].begin(), f[7].end(), '\0');
+    }
+    if (broken || Input.size() > MaxKeyringMessage)
+    {
+        InputClosed = true;
+        QuitWhenDone();
+        return G_SOURCE_REMOVE;
+    }
+    return G_SOURCE_CONTINUE;
 }
 
 } // namespace
 
-extern "C" __attribute__((visibility("default"))) void ternbell_secret_submit(const TSecretRequest* request,
-                                                                            TSecretAnswer answer, void* context)
+int main()
 {
-    auto* job = new TJob{request->Operation,
-                         request->Protocol,
-                         request->Host,
-                         request->Port,
-                         request->User,
-                         request->Label,
-                         std::string(request->Secret, request->SecretLength),
-                         answer,
-                         context};
-    g_main_context_invoke(WorkerContext(), Start, job);
+    Loop = g_main_loop_new(nullptr, FALSE);
+    GIOChannel* input = g_io_channel_unix_new(STDIN_FILENO);
+    g_io_add_watch(input, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR), InputReady, nullptr);
+    g_main_loop_run(Loop);
+    g_io_channel_unref(input);
+    return 0;
 }
