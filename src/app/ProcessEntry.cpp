@@ -84,7 +84,7 @@ int RunTernbell(int argc, char** argv)
     frmSettings.frmNewMail = &frmNewMail;
     TConfigKeeper config(frmSettings, frmNewMail);
     // Passwords in the desktop keyring where there is one; its client is
-    // loaded only when a password is first kept or read.
+    // started only while a password is kept or read.
     TSecretStore secretStore;
     TAccountSecrets secrets(secretStore);
     config.UseSecrets(secrets);
