@@ -31,13 +31,15 @@ LINKS = {
     "config": ["notify"],
     "app": ["config"],
     "": ["app"],
-    # The decoder module links none of our libraries.
+    # The decoder module and the keyring helper link none of our libraries.
     "decoders": [],
+    "keyring": [],
 }
 
 # Headers seen without linking: desktop loads the decoder module at run time
-# and shares the types of its entry points through the module's header.
-HEADERS_ONLY = {"desktop": ["decoders"]}
+# and shares the types of its entry points through the module's header;
+# platform speaks to the keyring helper through the helper's protocol header.
+HEADERS_ONLY = {"desktop": ["decoders"], "platform": ["keyring"]}
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
 

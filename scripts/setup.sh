@@ -13,10 +13,12 @@ TERNBELL_PACKAGES=(
   # libraries
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev
   libsndfile1-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
-  libx11-dev libssl-dev gettext qt6-translations-l10n
+  libx11-dev libssl-dev gettext qt6-translations-l10n libsecret-1-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev python3
   dovecot-pop3d dovecot-imapd
+  # a private session bus with a keyring of its own
+  dbus-daemon dbus-bin gnome-keyring libsecret-tools
   xvfb xauth trayer imagemagick x11-xserver-utils x11-utils xdotool
   pulseaudio pulseaudio-utils iproute2 util-linux
   # installing and packaging, and their checks

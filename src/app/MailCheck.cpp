@@ -6,6 +6,7 @@
 #include "check/CheckCycle.h"
 #include "check/CheckRules.h"
 #include "check/MessageRows.h"
+#include "config/AccountSecrets.h"
 #include "config/Config.h"
 #include "config/ProcessFlags.h"
 #include "desktop/Application.h"
@@ -132,6 +133,8 @@ public:
     TCheckCycle Cycle;
     std::string MemoryPath;
     TAnnounced Memory;
+    TAccountSecrets* Secrets = nullptr;
+    bool Gathering = false; // passwords are being asked for a round
     // Execute commands: a few at a time, the rest wait their turn.
     TCommandQueue Commands;
     QTimer CommandPump;
@@ -164,11 +167,33 @@ TMailCheck::~TMailCheck() = default;
 void TMailCheck::CheckAccounts()
 {
     // A copy: the round reads the configuration as it stood when it began.
-    const TCycleConfig config = CycleConfigOf(FHost->Config);
+    TCycleConfig config = CycleConfigOf(FHost->Config);
+    if (!FHost->Secrets)
+        return RunRound(config, std::exchange(ClearListPending, false));
+    if (FHost->Gathering)
+        return;
+    FHost->Gathering = true;
+    const bool clearList = std::exchange(ClearListPending, false);
+    FHost->Secrets->Gather(config.Accounts, [this, config, clearList](std::vector<Account> accounts,
+                                                                      std::vector<std::string> withheld) mutable {
+        FHost->Gathering = false;
+        config.Accounts = std::move(accounts);
+        config.Withheld = std::move(withheld);
+        RunRound(config, clearList);
+    });
+}
+
+void TMailCheck::UseSecrets(TAccountSecrets* secrets)
+{
+    FHost->Secrets = secrets;
+}
+
+void TMailCheck::RunRound(const TCycleConfig& config, bool clearList)
+{
     FHost->RecallMemory();
     try
     {
-        FHost->Cycle.RunChecks(config, std::exchange(ClearListPending, false));
+        FHost->Cycle.RunChecks(config, clearList);
     }
     catch (...)
     {

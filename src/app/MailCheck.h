@@ -8,8 +8,10 @@
 #include <vector>
 
 struct TConfig;
+class TAccountSecrets;
 class TCheckClient;
 class TCheckCycle;
+struct TCycleConfig;
 class TMessageRows;
 class TScrollLockBlinker;
 class TTrayParts;
@@ -30,8 +32,13 @@ public:
     ~TMailCheck() override;
 
     // One round over the configuration as it stands; the list is emptied
-    // first when "Check now" asked for it.
+    // first when "Check now" asked for it. With a keyring the passwords the
+    // round lacks are asked for first and the round runs when all answered
+    // (at once where none is needed); a request while they are asked for
+    // adds nothing.
     void CheckAccounts();
+    // The keyring the passwords are read from; none: the value's own.
+    void UseSecrets(TAccountSecrets* secrets);
 
     TCheckCycle& Cycle();
     TScrollLockBlinker& Blinker();
@@ -43,6 +50,8 @@ public:
     std::function<void(const std::vector<std::string>& arguments)> RunCommand;
 
 private:
+    void RunRound(const TCycleConfig& config, bool clearList);
+
     class THost;
     std::unique_ptr<THost> FHost;
 };

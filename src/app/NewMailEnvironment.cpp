@@ -1,6 +1,7 @@
 #include "app/NewMailEnvironment.h"
 
 #include "app/TrayParts.h"
+#include "config/AccountSecrets.h"
 #include "config/Config.h"
 #include "config/ConfigStore.h"
 #include "desktop/TrayIcon.h"
@@ -8,11 +9,18 @@
 #include <utility>
 
 TNewMailEnvironment NewMailEnvironment(const TConfig& config, TTrayParts& tray, TDeleteClient& popMail,
-                                       std::function<void()> checkNow, TDeleteClient* imaMail)
+                                       std::function<void()> checkNow, TDeleteClient* imaMail,
+                                       const TAccountSecrets* secrets)
 {
     TNewMailEnvironment env;
     const TConfig* c = &config;
-    env.Accounts = [c] { return c->Accounts; };
+    env.Accounts = [c, secrets] {
+        std::vector<Account> accounts = c->Accounts;
+        if (secrets)
+            for (Account& a : accounts)
+                a = secrets->WithKnownPassword(a);
+        return accounts;
+    };
     env.EmailClient = [c] { return c->EmailClient; };
     env.AutoHide = [c] { return c->FormAutoHide > 0; };
     env.AutoHideSeconds = [c] { return c->FormAutoHide; };

@@ -8,6 +8,7 @@
 #include "app/TrayShell.h"
 #include "check/Imap4CheckClient.h"
 #include "check/Pop3CheckClient.h"
+#include "config/AccountSecrets.h"
 #include "config/ConfigKeeper.h"
 #include "config/ConfigStore.h"
 #include "config/ProcessFlags.h"
@@ -82,6 +83,11 @@ int RunTernbell(int argc, char** argv)
     TfrmAboutBox frmAboutBox;
     frmSettings.frmNewMail = &frmNewMail;
     TConfigKeeper config(frmSettings, frmNewMail);
+    // Passwords in the desktop keyring where there is one; its client is
+    // started only while a password is kept or read.
+    TSecretStore secretStore;
+    TAccountSecrets secrets(secretStore);
+    config.UseSecrets(secrets);
     TTrayShell shell(tray, config, frmSettings, frmNewMail, frmAboutBox);
     instance.OnShowSettings = [&shell] { ShowSettingsWhenLoaded(shell); };
 
@@ -90,6 +96,7 @@ int RunTernbell(int argc, char** argv)
     TIdIMAP4 imaMail;
     TImap4CheckClient imap4Check(imaMail);
     TMailCheck mailCheck(tray, frmNewMail, config.Config, pop3Check, imap4Check);
+    mailCheck.UseSecrets(&secrets);
     shell.CheckAccounts = [&mailCheck] { mailCheck.CheckAccounts(); };
     // Delete has clients of its own, so neither it nor the check meets a
     // session or a line the other left behind.
@@ -99,7 +106,7 @@ int RunTernbell(int argc, char** argv)
     TImap4DeleteClient imap4Delete(imaDelete);
     TNewMailController newMailController(
         frmNewMail, NewMailEnvironment(config.Config, tray, pop3Delete, [&shell] { shell.mnuCheckNowClick(); },
-                                       &imap4Delete));
+                                       &imap4Delete, &secrets));
 
     tray.timMail->start();
 

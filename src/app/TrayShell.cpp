@@ -2,6 +2,7 @@
 
 #include "app/AboutBox.h"
 #include "app/TrayParts.h"
+#include "config/AccountSecrets.h"
 #include "config/ConfigKeeper.h"
 #include "config/ConfigStore.h"
 #include "config/ProcessFlags.h"
@@ -150,6 +151,9 @@ void TTrayShell::actEnabledUpdate()
 void TTrayShell::mnuSettingsClick()
 {
     FTray.timMail->stop();
+    // The Account page says where passwords are kept.
+    if (FKeeper.Secrets())
+        FKeeper.Secrets()->ProbeIfUnknown();
     FSettings.show();
     FSettings.raise();
     FSettings.activateWindow();

@@ -286,9 +286,13 @@ void TCheckCycle::RunChecks(const TCycleConfig& config, bool clearList)
         for (int i = rows.Count() - 1; i >= 0; --i)
             if (rows.ImageIndex(i) == riError)
                 rows.Delete(i);
-        for (const Account& account : config.Accounts)
-            if (account.Enabled)
-                CheckAccount(config, account);
+        for (std::size_t i = 0; i < config.Accounts.size(); ++i)
+            if (!config.Accounts[i].Enabled)
+                continue;
+            else if (i < config.Withheld.size() && !config.Withheld[i].empty())
+                AccountFailed(config.Accounts[i], config.Withheld[i]);
+            else
+                CheckAccount(config, config.Accounts[i]);
     }
     catch (...)
     {

@@ -28,6 +28,9 @@ struct TCycleConfig
 {
     TCycleSettings Settings;
     std::vector<Account> Accounts;
+    // Per account, why it cannot be checked this round (its password could
+    // not be read), shown as its error row; "" or missing where it can.
+    std::vector<std::string> Withheld;
 };
 
 // What one account may cost, whatever its server does: the whole check in

@@ -38,6 +38,30 @@ void SetAccountRow(QTreeWidgetItem* row, const Account& account)
     row->setText(acSecurity, QString::number(account.Security));
 }
 
+namespace
+{
+
+// Never shown: column 0 shows the caption under the display role.
+constexpr int OriginRole = Qt::UserRole + 1;
+
+} // namespace
+
+void SetRowOrigin(QTreeWidgetItem* row, const std::vector<std::string>& origin)
+{
+    QStringList list;
+    for (const std::string& part : origin)
+        list << QString::fromStdString(part);
+    row->setData(acCaption, OriginRole, list);
+}
+
+std::vector<std::string> RowOrigin(const QTreeWidgetItem* row)
+{
+    std::vector<std::string> origin;
+    for (const QString& part : row->data(acCaption, OriginRole).toStringList())
+        origin.push_back(part.toStdString());
+    return origin;
+}
+
 QTreeWidgetItem* AppendAccountRow(QTreeWidget* list, const Account& account)
 {
     auto* row = new QTreeWidgetItem(list); // owned by the list

@@ -31,5 +31,10 @@ Account AccountOfRow(const QTreeWidgetItem* row);
 // Every row of the list, in order.
 std::vector<Account> AccountsOfList(const QTreeWidget& list);
 void SetAccountRow(QTreeWidgetItem* row, const Account& account);
+// The identity the row's account had when the list was last shown or saved
+// (the keyring item its password is kept under); empty for a row added
+// since.
+void SetRowOrigin(QTreeWidgetItem* row, const std::vector<std::string>& origin);
+std::vector<std::string> RowOrigin(const QTreeWidgetItem* row);
 // Appends a row holding the account and returns it.
 QTreeWidgetItem* AppendAccountRow(QTreeWidget* list, const Account& account);

@@ -2,8 +2,12 @@
 
 #include "config/Config.h"
 
-#include <functional>
+#include "platform/SecretStore.h"
 
+#include <functional>
+#include <vector>
+
+class TAccountSecrets;
 class TfrmNewMail;
 class TfrmSettings;
 
@@ -32,6 +36,13 @@ public:
     // their defaults are stored at once.
     void RestoreDefaults();
 
+    // Keeps the passwords in the keyring from now on: each load and save
+    // moves the passwords the value holds in, a save moves or deletes the
+    // secrets of changed or removed accounts, and the Account page says where
+    // passwords are kept. Without it they stay in the hive.
+    void UseSecrets(TAccountSecrets& secrets);
+    TAccountSecrets* Secrets() const { return FSecrets; }
+
     // Applies what acts outside the windows' controls (timer, sound, icons,
     // animation, stacking, details panel); an error it raises stops the load.
     std::function<void(const TConfig&)> OnLoaded;
@@ -43,6 +54,11 @@ private:
     // A loaded value into the controls, and back as the controls hold it.
     void Show(const TConfig& loaded);
 
+    // The rows' identities as they are now become where their secrets are.
+    void MarkKept();
+
     TfrmSettings& FSettings;
     TfrmNewMail& FNewMail;
+    TAccountSecrets* FSecrets = nullptr;
+    std::vector<TSecretKey> FKept;
 };

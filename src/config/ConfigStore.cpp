@@ -7,6 +7,8 @@
 #include "platform/Numbers.h"
 #include "platform/Registry.h"
 
+#include <algorithm>
+
 std::string DefaultSoundFile;
 std::string DefaultIconFile;
 std::string DefaultAnimationFile;
@@ -227,6 +229,37 @@ void SaveConfig(const TConfig& c)
         else if (reg.ValueExists(SecurityValue))
             reg.DeleteValue(SecurityValue);
         reg.CloseKey();
+    }
+}
+
+void EmptyStoredPassword(const Account& a)
+{
+    TRegistry reg;
+    const auto text = [&reg](const char* name) {
+        return reg.ValueExists(name) && reg.GetDataType(name) == TRegDataType::rdString ? reg.ReadString(name)
+                                                                                       : std::string();
+    };
+    int32_t accounts = 0;
+    if (reg.OpenKeyReadOnly(ConfigKey))
+    {
+        if (reg.ValueExists("AccountsNo") && reg.GetDataType("AccountsNo") == TRegDataType::rdInteger)
+            accounts = std::min(reg.ReadInteger("AccountsNo"), MaxAccounts);
+        reg.CloseKey();
+    }
+    for (int32_t i = 1; i <= accounts; ++i)
+    {
+        if (!reg.OpenKeyReadOnly(AccountKey(i)))
+            continue;
+        const bool imap4 = reg.ValueExists("IMAP4") && reg.GetDataType("IMAP4") == TRegDataType::rdInteger &&
+                           reg.ReadBool("IMAP4");
+        const bool same = text("UserPassword") == a.Password && text("UserName") == a.UserName &&
+                          text("HostAddress") == a.Host && text("HostPort") == a.Port && imap4 == a.IMAP4;
+        reg.CloseKey();
+        if (same && reg.OpenKey(AccountKey(i), false))
+        {
+            reg.WriteString("UserPassword", "");
+            reg.CloseKey();
+        }
     }
 }
 

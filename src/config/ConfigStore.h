@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+struct Account;
 struct TConfig;
 class TRegistry;
 
@@ -50,6 +51,10 @@ bool LoadConfig(TConfig& config, int columnCount);
 // Configuration -> registry. Account keys numbered above the new count are
 // left alone.
 void SaveConfig(const TConfig& config);
+// Empties the stored "UserPassword" of every account key that stands for the
+// account (protocol, host, port, user name) and still holds its password,
+// once the keyring keeps it. A hive that cannot be read is left alone.
+void EmptyStoredPassword(const Account& account);
 // Deletes the stored settings the Default button restores (not the required
 // priority, the account count or the accounts); the next load stores their
 // defaults again.

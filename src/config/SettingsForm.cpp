@@ -274,6 +274,8 @@ void TfrmSettings::CreateAccountPage()
     lblSecurity = Captioned<QLabel>(g, "lblSecurity", "Security:");
     cboSecurity = Named(new QComboBox(g), "cboSecurity");
     cboSecurity->addItems({QStringLiteral("None"), QStringLiteral("STARTTLS"), QStringLiteral("SSL/TLS")});
+    lblPasswordStore = Named(new QLabel(g), "lblPasswordStore");
+    lblPasswordStore->setWordWrap(true);
     auto* props = new QGridLayout(g);
     props->addWidget(rdbPop3, 0, 0);
     props->addWidget(rdbImap4, 0, 1);
@@ -287,6 +289,7 @@ void TfrmSettings::CreateAccountPage()
     props->addWidget(txtPort, 4, 1);
     props->addWidget(lblSecurity, 5, 0);
     props->addWidget(cboSecurity, 5, 1);
+    props->addWidget(lblPasswordStore, 6, 0, 1, 2);
 
     auto* page = new QVBoxLayout(p);
     page->addWidget(grpAccounts, 1);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/SecretStore.h"
+
 #include <QWidget>
 
 #include <functional>
@@ -19,6 +21,7 @@ class TAccountListBinding;
 class TUpDown;
 class TfrmNewMail;
 enum class TPicker;
+struct Account;
 struct TConfig;
 
 // The settings window, hidden except while the user edits the settings. Its
@@ -50,6 +53,13 @@ public:
     std::function<void()> OnAccept;
     std::function<void()> OnReject;
     std::function<void()> OnRestoreDefaults;
+
+    // Where passwords are kept, in one line of the Account page; with a
+    // keyring an empty password field says the password is kept there.
+    void ShowPasswordStore(TSecretStore::TPresence presence);
+    // The rows (and the password field) that still hold the account's
+    // password drop it: the keyring keeps it now.
+    void ForgetPassword(const Account& account);
 
     // "&Default": the stored settings back to their defaults, loaded again.
     void btnDefaultClick();
@@ -156,6 +166,7 @@ public:
     QLineEdit* txtPort;
     QLabel* lblSecurity;
     QComboBox* cboSecurity; // index = TAccountSecurity
+    QLabel* lblPasswordStore;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

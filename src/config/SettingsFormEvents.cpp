@@ -4,6 +4,7 @@
 #include "config/SettingsForm.h"
 
 #include "config/AccountListBinding.h"
+#include "config/AccountSecrets.h"
 #include "config/ConfigStore.h" // the start-up defaults
 #include "config/SettingsRules.h"
 #include "desktop/UpDownControl.h"
@@ -15,6 +16,7 @@
 #include <QComboBox>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -326,4 +328,38 @@ void TfrmSettings::pagSettingsChange(int index)
         Accounts->Select(lvwAccounts->topLevelItem(0));
     else if (page == tabAccount)
         Accounts->SelectFirstIfNone();
+}
+
+void TfrmSettings::ShowPasswordStore(TSecretStore::TPresence presence)
+{
+    switch (presence)
+    {
+    case TSecretStore::TPresence::Present:
+        lblPasswordStore->setText(FromCodePage(ResStr("Passwords are kept in the desktop keyring.")));
+        txtPassword->setPlaceholderText(FromCodePage(ResStr("Stored in the keyring")));
+        break;
+    case TSecretStore::TPresence::Absent:
+        lblPasswordStore->setText(
+            FromCodePage(ResStr("There is no desktop keyring: passwords are kept in the settings file.")));
+        txtPassword->setPlaceholderText({});
+        break;
+    default:
+        lblPasswordStore->clear();
+        txtPassword->setPlaceholderText({});
+        break;
+    }
+}
+
+void TfrmSettings::ForgetPassword(const Account& account)
+{
+    for (int i = 0; i < lvwAccounts->topLevelItemCount(); ++i)
+    {
+        QTreeWidgetItem* row = lvwAccounts->topLevelItem(i);
+        const Account shown = AccountOfRow(row);
+        if (shown.Password != account.Password || SecretKeyOf(shown) != SecretKeyOf(account))
+            continue;
+        if (Accounts->Selected() == row)
+            txtPassword->clear(); // stores "" in the row as a typed change would
+        row->setText(acPassword, QString());
+    }
 }

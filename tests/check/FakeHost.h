@@ -139,7 +139,7 @@ public:
     std::string BalloonText;
 
     // What a round reads, as the program hands it over.
-    TCycleConfig Snapshot() const { return TCycleConfig{Config, AccountList}; }
+    TCycleConfig Snapshot() const { return TCycleConfig{Config, AccountList, {}}; }
     int TrayPicture() override { return Picture; }
     void SetTrayPicture(int index) override
     {

@@ -1,3 +1,5 @@
+#include "platform/SecretStore.h"
+
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
@@ -7,6 +9,8 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ternbell"));
+    // The test programs live apart from the executable and its helpers.
+    TSecretStore::SetHelperFolder(TERNBELL_RUNTIME_DIR);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

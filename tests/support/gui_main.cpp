@@ -1,4 +1,5 @@
 #include "desktop/DecoderModule.h"
+#include "platform/SecretStore.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>
@@ -12,8 +13,9 @@ int main(int argc, char** argv)
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ternbell"));
-    // The test programs live apart from the executable and its decoder module.
+    // The test programs live apart from the executable and its helpers.
     SetDecoderModuleFolder(TERNBELL_RUNTIME_DIR);
+    TSecretStore::SetHelperFolder(TERNBELL_RUNTIME_DIR);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

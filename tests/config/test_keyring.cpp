@@ -1,0 +1,266 @@
+// Passwords in a real keyring on a private bus, through the configuration
+// keeper and the real windows (offscreen): moved in from the hive, typed on
+// OK, moved with the account, deleted with it; a locked keyring and no bus;
+// and a round that logs in to Dovecot with no password in the hive.
+
+#include "check/MessageRows.h"
+#include "config/AccountRows.h"
+#include "config/AccountSecrets.h"
+#include "support/Dovecot.h"
+#include "support/PrivateKeyring.h"
+#include "support/UiFixture.h"
+#include "support/WiredShell.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QTreeWidget>
+
+namespace
+{
+
+const std::string Account1 = AccountKey(1);
+
+std::vector<std::string> AttributesOf(const std::string& user, const std::string& host, const std::string& port)
+{
+    return {"protocol", "pop3", "host", host, "port", port, "user", user};
+}
+
+class Keyring : public UiFixture
+{
+protected:
+    // The hive holds one POP3 account ann on mail.example.org:110.
+    void Prepare(PrivateKeyring::TSetup setup, bool bus = true, const std::string& password = "hive secret")
+    {
+        UiFixture::SetUp();
+        Store(ConfigKey, "AccountsNo", 1);
+        Store(Account1, "UserName", "ann");
+        Store(Account1, "UserPassword", password);
+        Store(Account1, "HostAddress", "mail.example.org");
+        Store(Account1, "HostPort", "110");
+        if (!bus)
+            FEnv.Set("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
+        else
+        {
+            const std::string why = PrivateKeyring::Unavailable();
+            if (!why.empty())
+                GTEST_SKIP() << why;
+            keyring = std::make_unique<PrivateKeyring>(setup);
+        }
+        keeper->UseSecrets(secrets);
+    }
+    void SetUp() override {}
+    void TearDown() override
+    {
+        if (keeper)
+            UiFixture::TearDown();
+    }
+
+    std::string Kept(const std::string& user = "ann", const std::string& host = "mail.example.org",
+                     const std::string& port = "110")
+    {
+        return keyring->Lookup(AttributesOf(user, host, port));
+    }
+    // Waits until the hive's password is emptied (true) or 10 s passed.
+    bool HiveEmptied()
+    {
+        return WaitUntil([] { return String(Account1, "UserPassword").empty(); }, 10000);
+    }
+    QTreeWidgetItem* Row() { return settings->lvwAccounts->topLevelItem(0); }
+    void Ok()
+    {
+        keeper->Save();
+        // Every answer the save asked for has come.
+        ASSERT_TRUE(WaitUntil([] { return String(Account1, "UserPassword").empty(); }, 10000));
+        WaitUntil([] { return false; }, 300);
+    }
+
+    std::unique_ptr<PrivateKeyring> keyring;
+    TSecretStore store;
+    TAccountSecrets secrets{store};
+};
+
+TEST_F(Keyring, HivePasswordMovesInAndLeavesTheHiveOnlyOnceKept)
+{
+    Prepare(PrivateKeyring::TSetup::Unlocked);
+    keeper->Load();
+    ASSERT_TRUE(HiveEmptied());
+    EXPECT_EQ(Kept(), "hive secret");
+    EXPECT_EQ(keyring->Labels(AttributesOf("ann", "mail.example.org", "110")),
+              std::vector<std::string>{"ternbell: ann on mail.example.org"});
+    EXPECT_EQ(keeper->Config.Accounts[0].Password, "");
+    EXPECT_EQ(Row()->text(acPassword), "");
+    settings->lvwAccounts->setCurrentItem(Row());
+    EXPECT_EQ(settings->txtPassword->text(), "");
+    EXPECT_EQ(settings->txtPassword->placeholderText(), "Stored in the keyring");
+    EXPECT_EQ(settings->lblPasswordStore->text(), "Passwords are kept in the desktop keyring.");
+    // A later save writes no password back.
+    keeper->Save();
+    EXPECT_EQ(String(Account1, "UserPassword"), "");
+}
+
+// OK after an edit of the selected account: what the keyring then holds
+// under which identity.
+struct TEdit
+{
+    const char* Name;
+    const char* Password; // typed, or "" for none
+    const char* Host;     // the account's host after the edit
+    const char* KeptNew;  // under ann on Host:110
+    const char* KeptOld;  // under ann on mail.example.org:110, when Host differs
+};
+
+class KeyringEdit : public Keyring, public testing::WithParamInterface<TEdit>
+{
+};
+
+TEST_P(KeyringEdit, OkKeepsThePasswordUnderTheAccountsIdentity)
+{
+    const TEdit& edit = GetParam();
+    Prepare(PrivateKeyring::TSetup::Unlocked);
+    keeper->Load();
+    ASSERT_TRUE(HiveEmptied());
+    settings->lvwAccounts->setCurrentItem(Row());
+    if (*edit.Password)
+        settings->txtPassword->setText(QString::fromUtf8(edit.Password));
+    settings->txtHost->setText(QString::fromUtf8(edit.Host));
+    Ok();
+    EXPECT_TRUE(WaitUntil([&] { return Kept("ann", edit.Host) == edit.KeptNew; }, 10000)) << Kept("ann", edit.Host);
+    if (std::string(edit.Host) != "mail.example.org")
+        EXPECT_TRUE(WaitUntil([&] { return Kept() == edit.KeptOld; }, 10000)) << Kept();
+    EXPECT_EQ(String(Account1, "UserPassword"), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Edits, KeyringEdit,
+                         testing::Values(TEdit{"TypedPassword", "typed", "mail.example.org", "typed", ""},
+                                         TEdit{"ChangedHostMoves", "", "other.example.org", "hive secret", ""},
+                                         TEdit{"BothTheTypedOneUnderTheNewHost", "typed", "other.example.org",
+                                               "typed", ""}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(Keyring, RemovedAccountsSecretIsDeleted)
+{
+    Prepare(PrivateKeyring::TSetup::Unlocked);
+    keeper->Load();
+    ASSERT_TRUE(HiveEmptied());
+    settings->lvwAccounts->clear();
+    keeper->Save();
+    EXPECT_TRUE(WaitUntil([this] { return Kept().empty(); }, 10000));
+}
+
+// Where the keyring does not take the password, the hive keeps it and the
+// page says where it is.
+struct TNoKeep
+{
+    const char* Name;
+    PrivateKeyring::TSetup Setup;
+    bool Bus;
+    const char* Line;
+};
+
+class KeyringRefuses : public Keyring, public testing::WithParamInterface<TNoKeep>
+{
+};
+
+TEST_P(KeyringRefuses, HiveKeepsThePassword)
+{
+    const TNoKeep& c = GetParam();
+    Prepare(c.Setup, c.Bus);
+    if (c.Setup == PrivateKeyring::TSetup::Unlocked) // the locked one
+    {
+        // Something kept before, so the keyring has been asked and answered.
+        TSecretKey key{"pop3", "mail.example.org", "110", "ann"};
+        bool kept = false;
+        store.Write(key, "x", "old", [&kept](const TSecretReply& r) { kept = r.Status == TSecretStatus::Done; });
+        ASSERT_TRUE(WaitUntil([&kept] { return kept; }, 10000));
+        keyring->Lock();
+    }
+    keeper->Load();
+    settings->lvwAccounts->setCurrentItem(Row());
+    ASSERT_TRUE(WaitUntil([&] { return settings->lblPasswordStore->text() == QString::fromUtf8(c.Line); }, 10000))
+        << settings->lblPasswordStore->text().toStdString();
+    WaitUntil([] { return false; }, 300);
+    EXPECT_EQ(String(Account1, "UserPassword"), "hive secret");
+    EXPECT_EQ(keeper->Config.Accounts[0].Password, "hive secret");
+    EXPECT_EQ(settings->txtPassword->text(), "hive secret");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keyrings, KeyringRefuses,
+    testing::Values(TNoKeep{"Locked", PrivateKeyring::TSetup::Unlocked, true,
+                            "Passwords are kept in the desktop keyring."},
+                    TNoKeep{"NoService", PrivateKeyring::TSetup::WithoutService, true,
+                            "There is no desktop keyring: passwords are kept in the settings file."},
+                    TNoKeep{"NoBus", PrivateKeyring::TSetup::WithoutService, false,
+                            "There is no desktop keyring: passwords are kept in the settings file."}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// The round through the tray shell's wiring, against Dovecot.
+class KeyringRound : public Keyring
+{
+protected:
+    void Start(bool lock)
+    {
+        const std::string why = Dovecot::Unavailable();
+        if (!why.empty())
+            GTEST_SKIP() << why;
+        server.AddUser("ann", "dove secret");
+        server.Start();
+        server.Deliver("ann", "From: bob@example.org\r\nSubject: kept\r\n\r\nbody\r\n");
+        Prepare(PrivateKeyring::TSetup::Unlocked, true, "");
+        keyring->Store({"protocol", "pop3", "host", server.Host(), "port", std::to_string(server.Pop3Port()),
+                        "user", "ann"},
+                       "not ours"); // another program's item under the same attributes is not read
+        Store(Account1, "HostAddress", server.Host());
+        Store(Account1, "HostPort", std::to_string(server.Pop3Port()));
+        Store(ConfigKey, "PlaySound", "");
+        Store(ConfigKey, "ShowIcon", "");
+        LoadPending = false;
+        keeper->Load();
+        const TSecretKey key = SecretKeyOf(keeper->Config.Accounts[0]);
+        bool kept = false;
+        store.Write(key, SecretLabelOf(keeper->Config.Accounts[0]), "dove secret",
+                    [&kept](const TSecretReply& r) { kept = r.Status == TSecretStatus::Done; });
+        ASSERT_TRUE(WaitUntil([&kept] { return kept; }, 10000));
+        if (lock)
+            keyring->Lock();
+        wired = std::make_unique<WiredShell>(*tray, *keeper, *settings, *newMail);
+        wired->mailCheck.UseSecrets(&secrets);
+    }
+    void TearDown() override
+    {
+        wired.reset();
+        Keyring::TearDown();
+    }
+    // Runs one round and waits until it has listed something.
+    const TMessageRows& Round()
+    {
+        wired->mailCheck.CheckAccounts();
+        const TMessageRows& rows = wired->mailCheck.Rows();
+        WaitUntil([&rows] { return rows.Count() > 0; }, 15000);
+        return rows;
+    }
+
+    Dovecot server;
+    std::unique_ptr<WiredShell> wired;
+};
+
+TEST_F(KeyringRound, LogsInWithThePasswordFromTheKeyring)
+{
+    Start(false);
+    EXPECT_EQ(String(Account1, "UserPassword"), "");
+    const TMessageRows& rows = Round();
+    ASSERT_EQ(rows.Count(), 1);
+    EXPECT_EQ(rows.ImageIndex(0), riMessage) << rows.Row(0).Hint;
+    EXPECT_EQ(rows.Row(0).SubItems.at(1), "kept");
+}
+
+TEST_F(KeyringRound, LockedKeyringMakesAnErrorRowThatSaysSo)
+{
+    Start(true);
+    const TMessageRows& rows = Round();
+    ASSERT_EQ(rows.Count(), 1);
+    EXPECT_EQ(rows.ImageIndex(0), riError);
+    EXPECT_EQ(rows.Row(0).Hint, "The keyring stayed locked; the password was not read.");
+}
+
+} // namespace
