@@ -1,14 +1,14 @@
 #include "mail/IdHashMessageDigest5.h"
 
 #include "mail/IdExceptions.h"
+#include "mail/OpenSsl.h"
 
-#include <openssl/evp.h>
 
 TIdHashMessageDigest5::TIdHash128 TIdHashMessageDigest5::HashValue(const std::string& bytes)
 {
     TIdHash128 digest{};
     unsigned int length = 0;
-    if (EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_md5(), nullptr) != 1
+    if (OpenSsl().EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, OpenSsl().EVP_md5(), nullptr) != 1
         || length != digest.size())
         throw EIdException("MD5 is not available");
     return digest;

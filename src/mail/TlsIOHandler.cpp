@@ -1,11 +1,8 @@
 #include "mail/TlsIOHandler.h"
 
 #include "mail/IdExceptions.h"
+#include "mail/OpenSsl.h"
 
-#include <openssl/bio.h>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <openssl/x509v3.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -40,11 +37,11 @@ bool WaitFor(int fd, short events, TIdClock& clock, bool limited, TIdClock::TTim
 
 std::string OpenSslReason()
 {
-    unsigned long code = ERR_peek_last_error();
-    ERR_clear_error();
+    unsigned long code = OpenSsl().ERR_peek_last_error();
+    OpenSsl().ERR_clear_error();
     if (code == 0)
         return "unknown reason";
-    const char* reason = ERR_reason_error_string(code);
+    const char* reason = OpenSsl().ERR_reason_error_string(code);
     return reason ? reason : "unknown reason";
 }
 
@@ -52,8 +49,8 @@ std::string OpenSslReason()
 // SIGPIPE in the whole process; this one sends with MSG_NOSIGNAL instead.
 int BioWrite(BIO* bio, const char* bytes, int size)
 {
-    BIO_clear_retry_flags(bio);
-    int fd = static_cast<int>(reinterpret_cast<intptr_t>(BIO_get_data(bio)));
+    OpenSsl().BIO_clear_flags(bio, BIO_FLAGS_RWS | BIO_FLAGS_SHOULD_RETRY);
+    int fd = static_cast<int>(reinterpret_cast<intptr_t>(OpenSsl().BIO_get_data(bio)));
     for (;;)
     {
         ssize_t n = ::send(fd, bytes, static_cast<std::size_t>(size), MSG_NOSIGNAL);
@@ -62,15 +59,15 @@ int BioWrite(BIO* bio, const char* bytes, int size)
         if (errno == EINTR)
             continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK)
-            BIO_set_retry_write(bio);
+            OpenSsl().BIO_set_flags(bio, BIO_FLAGS_WRITE | BIO_FLAGS_SHOULD_RETRY);
         return -1;
     }
 }
 
 int BioRead(BIO* bio, char* buffer, int size)
 {
-    BIO_clear_retry_flags(bio);
-    int fd = static_cast<int>(reinterpret_cast<intptr_t>(BIO_get_data(bio)));
+    OpenSsl().BIO_clear_flags(bio, BIO_FLAGS_RWS | BIO_FLAGS_SHOULD_RETRY);
+    int fd = static_cast<int>(reinterpret_cast<intptr_t>(OpenSsl().BIO_get_data(bio)));
     for (;;)
     {
         ssize_t n = ::recv(fd, buffer, static_cast<std::size_t>(size), 0);
@@ -79,7 +76,7 @@ int BioRead(BIO* bio, char* buffer, int size)
         if (errno == EINTR)
             continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK)
-            BIO_set_retry_read(bio);
+            OpenSsl().BIO_set_flags(bio, BIO_FLAGS_READ | BIO_FLAGS_SHOULD_RETRY);
         return -1;
     }
 }
@@ -91,18 +88,18 @@ long BioCtrl(BIO*, int command, long, void*)
 
 int BioCreate(BIO* bio)
 {
-    BIO_set_init(bio, 1);
+    OpenSsl().BIO_set_init(bio, 1);
     return 1;
 }
 
 const BIO_METHOD* SocketMethod()
 {
     static BIO_METHOD* method = [] {
-        BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "ternbell socket");
-        BIO_meth_set_write(m, BioWrite);
-        BIO_meth_set_read(m, BioRead);
-        BIO_meth_set_ctrl(m, BioCtrl);
-        BIO_meth_set_create(m, BioCreate);
+        BIO_METHOD* m = OpenSsl().BIO_meth_new(OpenSsl().BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "ternbell socket");
+        OpenSsl().BIO_meth_set_write(m, BioWrite);
+        OpenSsl().BIO_meth_set_read(m, BioRead);
+        OpenSsl().BIO_meth_set_ctrl(m, BioCtrl);
+        OpenSsl().BIO_meth_set_create(m, BioCreate);
         return m;
     }();
     return method;
@@ -138,18 +135,18 @@ std::string TlsVerifyText(long verifyResult)
         return "The server's certificate has been revoked.";
     default:
         return std::string("The server's certificate could not be verified: ")
-               + X509_verify_cert_error_string(verifyResult) + ".";
+               + OpenSsl().X509_verify_cert_error_string(verifyResult) + ".";
     }
 }
 
 void TIdTlsIOHandler::TContextFree::operator()(ssl_ctx_st* context) const noexcept
 {
-    SSL_CTX_free(context);
+    OpenSsl().SSL_CTX_free(context);
 }
 
 void TIdTlsIOHandler::TSslFree::operator()(ssl_st* ssl) const noexcept
 {
-    SSL_free(ssl);
+    OpenSsl().SSL_free(ssl);
 }
 
 TIdTlsIOHandler::TIdTlsIOHandler() = default;
@@ -163,10 +160,15 @@ void TIdTlsIOHandler::DropSession() noexcept
 {
     // A close_notify is only sent over a session that is up and still has
     // its socket; the socket may already be gone (and its number reused).
-    if (FSsl && SocketAllocated() && !FAheadClosed && SSL_is_init_finished(FSsl.get()))
-        SSL_shutdown(FSsl.get());
-    ERR_clear_error();
-    FSsl.reset();
+    if (FSsl)
+    {
+        // Loaded already: the session was made with it.
+        const TOpenSsl& ssl = OpenSsl();
+        if (SocketAllocated() && !FAheadClosed && ssl.SSL_is_init_finished(FSsl.get()))
+            ssl.SSL_shutdown(FSsl.get());
+        ssl.ERR_clear_error();
+        FSsl.reset();
+    }
     FAhead.clear();
     FAheadClosed = false;
 }
@@ -219,37 +221,38 @@ void TIdTlsIOHandler::StartTLS()
 
 void TIdTlsIOHandler::Handshake(int milliseconds)
 {
-    ERR_clear_error();
+    OpenSsl().ERR_clear_error();
     if (!FContext)
     {
-        FContext.reset(SSL_CTX_new(TLS_client_method()));
+        FContext.reset(OpenSsl().SSL_CTX_new(OpenSsl().TLS_client_method()));
         if (!FContext)
             throw EIdTLSError("The secure connection could not be prepared: " + OpenSslReason());
-        SSL_CTX_set_min_proto_version(FContext.get(), TLS1_2_VERSION);
+        OpenSsl().SSL_CTX_ctrl(FContext.get(), SSL_CTRL_SET_MIN_PROTO_VERSION, TLS1_2_VERSION, nullptr);
         // The system's store, or SSL_CERT_FILE / SSL_CERT_DIR when set.
-        SSL_CTX_set_default_verify_paths(FContext.get());
-        SSL_CTX_set_verify(FContext.get(), SSL_VERIFY_PEER, nullptr);
+        OpenSsl().SSL_CTX_set_default_verify_paths(FContext.get());
+        OpenSsl().SSL_CTX_set_verify(FContext.get(), SSL_VERIFY_PEER, nullptr);
         // Both protocols end their answers themselves; a peer that drops the
         // line without a close_notify is taken as closed, as over a socket.
-        SSL_CTX_set_options(FContext.get(), SSL_OP_IGNORE_UNEXPECTED_EOF);
+        OpenSsl().SSL_CTX_set_options(FContext.get(), SSL_OP_IGNORE_UNEXPECTED_EOF);
     }
-    FSsl.reset(SSL_new(FContext.get()));
-    BIO* bio = FSsl ? BIO_new(SocketMethod()) : nullptr;
+    FSsl.reset(OpenSsl().SSL_new(FContext.get()));
+    BIO* bio = FSsl ? OpenSsl().BIO_new(SocketMethod()) : nullptr;
     if (!bio)
     {
         FSsl.reset();
         throw EIdTLSError("The secure connection could not be prepared: " + OpenSslReason());
     }
     const int fd = FBinding->Handle();
-    BIO_set_data(bio, reinterpret_cast<void*>(static_cast<intptr_t>(fd)));
-    SSL_set_bio(FSsl.get(), bio, bio);
+    OpenSsl().BIO_set_data(bio, reinterpret_cast<void*>(static_cast<intptr_t>(fd)));
+    OpenSsl().SSL_set_bio(FSsl.get(), bio, bio);
     if (IsAddressLiteral(Host))
-        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(FSsl.get()), Host.c_str());
+        OpenSsl().X509_VERIFY_PARAM_set1_ip_asc(OpenSsl().SSL_get0_param(FSsl.get()), Host.c_str());
     else
     {
-        SSL_set_tlsext_host_name(FSsl.get(), Host.c_str());
-        SSL_set_hostflags(FSsl.get(), X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-        SSL_set1_host(FSsl.get(), Host.c_str());
+        OpenSsl().SSL_ctrl(FSsl.get(), SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+                           const_cast<char*>(Host.c_str()));
+        OpenSsl().SSL_set_hostflags(FSsl.get(), X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        OpenSsl().SSL_set1_host(FSsl.get(), Host.c_str());
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
 
@@ -258,11 +261,11 @@ void TIdTlsIOHandler::Handshake(int milliseconds)
     const auto deadline = clock.After(std::max(milliseconds, 0));
     for (;;)
     {
-        ERR_clear_error();
-        int rc = SSL_connect(FSsl.get());
+        OpenSsl().ERR_clear_error();
+        int rc = OpenSsl().SSL_connect(FSsl.get());
         if (rc == 1)
             break;
-        int error = SSL_get_error(FSsl.get(), rc);
+        int error = OpenSsl().SSL_get_error(FSsl.get(), rc);
         if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE)
         {
             if ((!limited || clock.Left(deadline) > 0)
@@ -271,7 +274,7 @@ void TIdTlsIOHandler::Handshake(int milliseconds)
             CloseSocket();
             throw EIdConnectTimeout();
         }
-        const long verify = SSL_get_verify_result(FSsl.get());
+        const long verify = OpenSsl().SSL_get_verify_result(FSsl.get());
         const std::string reason = OpenSslReason();
         CloseSocket();
         if (verify != X509_V_OK)
@@ -290,15 +293,15 @@ bool TIdTlsIOHandler::ReadAhead(int milliseconds)
     char chunk[16384];
     for (;;)
     {
-        ERR_clear_error();
+        OpenSsl().ERR_clear_error();
         errno = 0;
-        int n = SSL_read(FSsl.get(), chunk, sizeof chunk);
+        int n = OpenSsl().SSL_read(FSsl.get(), chunk, sizeof chunk);
         if (n > 0)
         {
             FAhead.append(chunk, static_cast<std::size_t>(n));
             return true;
         }
-        int error = SSL_get_error(FSsl.get(), n);
+        int error = OpenSsl().SSL_get_error(FSsl.get(), n);
         if (error == SSL_ERROR_ZERO_RETURN)
         {
             FAheadClosed = true;
@@ -362,12 +365,12 @@ int TIdTlsIOHandler::WriteDataToTarget(const char* bytes, int size)
         return TIdIOHandlerStack::WriteDataToTarget(bytes, size);
     for (;;)
     {
-        ERR_clear_error();
+        OpenSsl().ERR_clear_error();
         errno = 0;
-        int n = SSL_write(FSsl.get(), bytes, size);
+        int n = OpenSsl().SSL_write(FSsl.get(), bytes, size);
         if (n > 0)
             return n;
-        int error = SSL_get_error(FSsl.get(), n);
+        int error = OpenSsl().SSL_get_error(FSsl.get(), n);
         if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE)
         {
             WaitFor(FBinding->Handle(), error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, TimeSource(), false, {});
