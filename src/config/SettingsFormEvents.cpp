@@ -335,12 +335,12 @@ void TfrmSettings::ShowPasswordStore(TSecretStore::TPresence presence)
     switch (presence)
     {
     case TSecretStore::TPresence::Present:
-        lblPasswordStore->setText(FromCodePage(ResStr("Passwords are kept in the desktop keyring.")));
+        lblPasswordStore->setText(FromCodePage(ResStr("Passwords are in the keyring.")));
         txtPassword->setPlaceholderText(FromCodePage(ResStr("Stored in the keyring")));
         break;
     case TSecretStore::TPresence::Absent:
         lblPasswordStore->setText(
-            FromCodePage(ResStr("There is no desktop keyring: passwords are kept in the settings file.")));
+            FromCodePage(ResStr("No keyring: passwords are in the settings.")));
         txtPassword->setPlaceholderText({});
         break;
     default:

@@ -92,7 +92,7 @@ TEST_F(Keyring, HivePasswordMovesInAndLeavesTheHiveOnlyOnceKept)
     settings->lvwAccounts->setCurrentItem(Row());
     EXPECT_EQ(settings->txtPassword->text(), "");
     EXPECT_EQ(settings->txtPassword->placeholderText(), "Stored in the keyring");
-    EXPECT_EQ(settings->lblPasswordStore->text(), "Passwords are kept in the desktop keyring.");
+    EXPECT_EQ(settings->lblPasswordStore->text(), "Passwords are in the keyring.");
     // A later save writes no password back.
     keeper->Save();
     EXPECT_EQ(String(Account1, "UserPassword"), "");
@@ -187,11 +187,11 @@ TEST_P(KeyringRefuses, HiveKeepsThePassword)
 INSTANTIATE_TEST_SUITE_P(
     Keyrings, KeyringRefuses,
     testing::Values(TNoKeep{"Locked", PrivateKeyring::TSetup::Unlocked, true,
-                            "Passwords are kept in the desktop keyring."},
+                            "Passwords are in the keyring."},
                     TNoKeep{"NoService", PrivateKeyring::TSetup::WithoutService, true,
-                            "There is no desktop keyring: passwords are kept in the settings file."},
+                            "No keyring: passwords are in the settings."},
                     TNoKeep{"NoBus", PrivateKeyring::TSetup::WithoutService, false,
-                            "There is no desktop keyring: passwords are kept in the settings file."}),
+                            "No keyring: passwords are in the settings."}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // The round through the tray shell's wiring, against Dovecot.
