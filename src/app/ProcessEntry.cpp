@@ -23,6 +23,7 @@
 #include "desktop/Application.h"
 #include "desktop/Artwork.h"
 #include "desktop/Dialogs.h"
+#include "platform/TermSignal.h"
 
 #include <QTimer>
 
@@ -90,6 +91,7 @@ int RunTernbell(int argc, char** argv)
     config.UseSecrets(secrets);
     TTrayShell shell(tray, config, frmSettings, frmNewMail, frmAboutBox);
     instance.OnShowSettings = [&shell] { ShowSettingsWhenLoaded(shell); };
+    TTermSignalWatcher termination([&shell] { shell.EndProgram(); });
 
     TIdPOP3 popMail;
     TPop3CheckClient pop3Check(popMail);

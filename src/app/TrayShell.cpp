@@ -169,8 +169,12 @@ void TTrayShell::mnuExitClick()
     request.Buttons = mbYes | mbNo;
     if (MessageDlg(&FSettings, request) != TModalResult::mrYes)
         return;
-    if (SettingsLoaded)
-        FKeeper.Save();
+    EndProgram();
+}
+
+void TTrayShell::EndProgram()
+{
+    // Closing the settings window saves, once, and ends the program.
     ExitConfirmed = true;
     FSettings.close();
 }

@@ -36,6 +36,9 @@ public:
     void actEnabledUpdate();
     void mnuSettingsClick();
     void mnuExitClick();
+    // What a confirmed Exit does, and the session manager's SIGTERM: save
+    // once and end.
+    void EndProgram();
     bool FormCloseQuery();
     void FormClose();
     void triMailDblClick();

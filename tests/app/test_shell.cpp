@@ -6,12 +6,14 @@
 #include "config/AccountRows.h"
 #include "config/ConfigStore.h"
 #include "desktop/UpDownControl.h"
+#include "platform/TermSignal.h"
 #include "support/UiFixture.h"
 #include "support/WiredShell.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,6 +22,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <csignal>
 #include <stdexcept>
 
 namespace
@@ -431,6 +434,26 @@ TEST_F(ShellTest, ExitAnsweredYesSavesTheControlsAsTheyStand)
     EXPECT_FALSE(TimerOn());
     EXPECT_GE(terminated, 1);
     EXPECT_FALSE(settings->isVisible());
+}
+
+TEST_F(ShellTest, SigTermSavesAndEndsAsAConfirmedExit)
+{
+    Start();
+    settings->txtExecute->setText(QStringLiteral("at log-out"));
+    {
+        TTermSignalWatcher watcher([this] { shell->EndProgram(); });
+        ASSERT_EQ(::raise(SIGTERM), 0);
+        for (int i = 0; i < 100 && !ExitConfirmed; ++i)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    EXPECT_TRUE(ExitConfirmed);
+    EXPECT_EQ(String(ConfigKey, "Execute"), "at log-out");
+    EXPECT_FALSE(TimerOn());
+    EXPECT_GE(terminated, 1);
+    // The watcher gave the signal back as it found it.
+    struct sigaction now{};
+    ASSERT_EQ(::sigaction(SIGTERM, nullptr, &now), 0);
+    EXPECT_EQ(now.sa_handler, SIG_DFL);
 }
 
 TEST_F(ShellTest, SystemCloseSavesAndEnds)
