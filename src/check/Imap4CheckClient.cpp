@@ -5,7 +5,6 @@
 #include "mail/IdMessage.h"
 #include "mail/Imap4Client.h"
 
-#include <algorithm>
 #include <limits>
 #include <unordered_map>
 
@@ -64,14 +63,10 @@ std::vector<TFetchedMessage> TImap4CheckClient::FetchMessages(const std::vector<
         uids.reserve(numbers.size());
         for (int i : numbers)
             uids.push_back(Hit(i));
-        // The command wants each UID once, ascending; the rows want the
-        // hits' order.
-        std::vector<std::uint32_t> asked = uids;
-        std::sort(asked.begin(), asked.end());
-        asked.erase(std::unique(asked.begin(), asked.end()), asked.end());
+        // Asked in the command's order; handed back in the hits' order.
         std::vector<TIdIMAP4FetchedHeader> answered;
         FClient.CheckFieldsOnly = true;
-        if (!asked.empty() && !FClient.UIDFetchHeadersAndSizes(asked, answered))
+        if (!uids.empty() && !FClient.UIDFetchHeadersAndSizes(uids, answered))
             throw EIdException("The server refused to send the messages' headers.");
         std::unordered_map<std::uint32_t, TIdIMAP4FetchedHeader*> byUid;
         for (TIdIMAP4FetchedHeader& a : answered)
