@@ -377,19 +377,32 @@ inline void ReportRounds(benchmark::State& state, const std::vector<double> (&ti
     RatioSummaries().push_back(line);
 }
 
-// The three once per round in rotating order, so that load from elsewhere on
+// Three checks (0 ours, 1 the reference, 2 the bound; `check(k)` gives one's
+// seconds) once per round in rotating order, so that load from elsewhere on
 // the machine falls on all of them alike. Its time is ours; the counters give
 // each one's median and best in milliseconds and the medians of the
 // per-round ratios, against the goals for the reference and the bound.
-template <typename Ours, typename Bound, typename Server>
-void TimeRounds(benchmark::State& state, Server& server, int expected, Ours ours, TReferencePeer& reference,
-                Bound bound, const char* const (&names)[3], double referenceGoal, double boundGoal)
+inline void TimeRotatedRounds(benchmark::State& state, const std::function<double(int)>& check,
+                              const char* const (&names)[3], double referenceGoal, double boundGoal)
 {
     std::vector<double> times[3];
     int round = 0;
     for (auto _ : state)
     {
-        RunRotatedRound(round++, [&](int k) {
+        RunRotatedRound(round++, check, times);
+        state.SetIterationTime(times[0].back());
+    }
+    ReportRounds(state, times, names, referenceGoal, boundGoal);
+}
+
+// The same with a warm reference peer.
+template <typename Ours, typename Bound, typename Server>
+void TimeRounds(benchmark::State& state, Server& server, int expected, Ours ours, TReferencePeer& reference,
+                Bound bound, const char* const (&names)[3], double referenceGoal, double boundGoal)
+{
+    TimeRotatedRounds(
+        state,
+        [&](int k) {
             switch (k)
             {
             case 0:
@@ -399,10 +412,8 @@ void TimeRounds(benchmark::State& state, Server& server, int expected, Ours ours
             default:
                 return TimedCheck(bound, server, expected);
             }
-        }, times);
-        state.SetIterationTime(times[0].back());
-    }
-    ReportRounds(state, times, names, referenceGoal, boundGoal);
+        },
+        names, referenceGoal, boundGoal);
 }
 
 inline void PrintRatioSummaries()

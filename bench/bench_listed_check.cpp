@@ -295,11 +295,10 @@ void BM_Interleaved(benchmark::State& state)
     TProtocol& p = Protocol(Imap4);
     Dovecot& server = Server();
     const uint16_t port = p.ServerPort(server);
-    std::vector<double> times[3];
-    int round = 0;
-    for (auto _ : state)
-    {
-        RunRotatedRound(round++, [&](int k) {
+    const char* const names[3] = {Imap4 ? "imap4_repeat" : "pop3_repeat", "refetch", "session_bound"};
+    TimeRotatedRounds(
+        state,
+        [&](int k) {
             switch (k)
             {
             case 0:
@@ -309,11 +308,8 @@ void BM_Interleaved(benchmark::State& state)
             default:
                 return TimedCheck([](Dovecot& s) { return SessionBound(s, Imap4); }, server, MessageCount);
             }
-        }, times);
-        state.SetIterationTime(times[0].back());
-    }
-    const char* const names[3] = {Imap4 ? "imap4_repeat" : "pop3_repeat", "refetch", "session_bound"};
-    ReportRounds(state, times, names, 0.05, 1.3);
+        },
+        names, 0.05, 1.3);
 }
 
 } // namespace
