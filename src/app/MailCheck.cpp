@@ -5,6 +5,7 @@
 #include "check/Blinker.h"
 #include "check/CheckCycle.h"
 #include "check/CheckRules.h"
+#include "mail/IdLineAbort.h"
 #include "check/MessageRows.h"
 #include "config/AccountSecrets.h"
 #include "config/Config.h"
@@ -20,9 +21,14 @@
 #include "platform/Process.h"
 #include "platform/WholeFile.h"
 
+#include "platform/WorkerPool.h"
+
 #include <QLabel>
 #include <QTimer>
 
+#include <algorithm>
+#include <deque>
+#include <exception>
 #include <utility>
 
 namespace
@@ -52,14 +58,16 @@ class TMailCheck::THost : public TCycleOutput
 {
 public:
     THost(TMailCheck& owner, TTrayParts& tray, TfrmNewMail& newMail, const TConfig& config,
-          TCheckClient& pop3, TCheckClient& imap4)
-        : Owner(owner), Tray(tray), NewMail(newMail), Config(config),
+          TClientFactory makeClient)
+        : Owner(owner), Tray(tray), NewMail(newMail), Config(config), MakeClient(std::move(makeClient)),
           Blink(*tray.timBlinking,
                 [&config] { return static_cast<int>(static_cast<uint16_t>(config.ScrLckBlinking)); },
                 TScrollLockLed{[] { return ScrollLockLedOn(); },
                                [](bool on) { SetScrollLockLed(on); }}),
-          Cycle(newMail.Rows(), *this, pop3, imap4)
+          Cycle(newMail.Rows(), *this), Workers(MaxSessionsAtOnce)
     {
+        TellTimer.setSingleShot(true);
+        TellTimer.setInterval(TellTogetherMs);
     }
 
     // Before the first round, not at start: the memory of what was told.
@@ -129,8 +137,27 @@ public:
     TTrayParts& Tray;
     TfrmNewMail& NewMail;
     const TConfig& Config;
+    TClientFactory MakeClient;
     TScrollLockBlinker Blink;
     TCheckCycle Cycle;
+    TWorkerPool Workers;
+    // The round under way: sessions whose report has not come, and a port
+    // that is no number, reported when the round has ended.
+    bool RoundRunning = false;
+    int Sessions = 0;
+    std::exception_ptr RoundFailure;
+    std::vector<std::function<void()>> RoundEnded;
+    // A "Check now" that came during a round or a job.
+    bool RoundQueued = false;
+    // Accounts of the next round when it checks only some ("" for all).
+    std::vector<std::string> Only;
+    bool OnlySome = false;
+    // Jobs run alone: the one under way, and those waiting for the round.
+    bool AloneRunning = false;
+    std::deque<TWorkerPool::TJob> AloneWaiting;
+    bool Aborted = false;
+    // Results that come close together are told together.
+    QTimer TellTimer;
     std::string MemoryPath;
     TAnnounced Memory;
     TAccountSecrets* Secrets = nullptr;
@@ -140,10 +167,11 @@ public:
     QTimer CommandPump;
 };
 
-TMailCheck::TMailCheck(TTrayParts& tray, TfrmNewMail& newMail, const TConfig& config,
-                       TCheckClient& pop3, TCheckClient& imap4, QObject* parent)
-    : QObject(parent), FHost(std::make_unique<THost>(*this, tray, newMail, config, pop3, imap4))
+TMailCheck::TMailCheck(TTrayParts& tray, TfrmNewMail& newMail, const TConfig& config, TClientFactory makeClient,
+                       QObject* parent)
+    : QObject(parent), FHost(std::make_unique<THost>(*this, tray, newMail, config, std::move(makeClient)))
 {
+    connect(&FHost->TellTimer, &QTimer::timeout, this, [this] { FHost->Cycle.Tell(); });
     FHost->Commands.OnStartFailed = [this](const std::string& message) {
         // Shown once the cycle is through, not in the middle of it.
         QMetaObject::invokeMethod(
@@ -162,45 +190,208 @@ TMailCheck::TMailCheck(TTrayParts& tray, TfrmNewMail& newMail, const TConfig& co
     };
 }
 
-TMailCheck::~TMailCheck() = default;
-
-void TMailCheck::CheckAccounts()
+TMailCheck::~TMailCheck()
 {
+    // The workers end before the rows and windows their results would reach.
+    Abort();
+}
+
+bool TMailCheck::CheckAccounts()
+{
+    THost& h = *FHost;
+    if (h.Aborted)
+        return false;
+    if (Busy())
+    {
+        if (ClearListPending)
+            h.RoundQueued = true;
+        return true;
+    }
     // A copy: the round reads the configuration as it stood when it began.
-    TCycleConfig config = CycleConfigOf(FHost->Config);
-    if (!FHost->Secrets)
-        return RunRound(config, std::exchange(ClearListPending, false));
-    if (FHost->Gathering)
-        return;
-    FHost->Gathering = true;
+    TCycleConfig config = CycleConfigOf(h.Config);
+    if (std::exchange(h.OnlySome, false))
+        for (Account& a : config.Accounts)
+            a.Enabled = a.Enabled && std::find(h.Only.begin(), h.Only.end(), a.Caption) != h.Only.end();
     const bool clearList = std::exchange(ClearListPending, false);
-    FHost->Secrets->Gather(config.Accounts, [this, config, clearList](std::vector<Account> accounts,
-                                                                      std::vector<std::string> withheld) mutable {
+    if (!h.Secrets)
+    {
+        StartRound(std::move(config), clearList);
+        return Busy();
+    }
+    h.Gathering = true;
+    h.Secrets->Gather(config.Accounts, [this, config, clearList](std::vector<Account> accounts,
+                                                                 std::vector<std::string> withheld) mutable {
         FHost->Gathering = false;
+        if (FHost->Aborted)
+            return;
         config.Accounts = std::move(accounts);
         config.Withheld = std::move(withheld);
-        RunRound(config, clearList);
+        StartRound(std::move(config), clearList);
     });
+    return Busy();
+}
+
+void TMailCheck::CheckOnly(std::vector<std::string> captions, std::function<void()> ended)
+{
+    THost& h = *FHost;
+    if (h.Aborted)
+        return;
+    if (Busy())
+    {
+        // After what runs now: the round it asks for is the next one.
+        h.AloneWaiting.push_back({{}, [this, captions, ended]() mutable { CheckOnly(captions, ended); }, {}});
+        return;
+    }
+    h.Only = std::move(captions);
+    h.OnlySome = true;
+    if (ended)
+        h.RoundEnded.push_back(std::move(ended));
+    if (!CheckAccounts() && !h.RoundEnded.empty())
+        for (auto& f : std::exchange(h.RoundEnded, {}))
+            f();
+}
+
+void TMailCheck::RunAlone(std::function<void()> work, std::function<void()> ended, std::function<void()> abort)
+{
+    THost& h = *FHost;
+    if (h.Aborted)
+        return;
+    h.AloneWaiting.push_back({std::move(work), std::move(ended), std::move(abort)});
+    if (!h.RoundRunning && !h.Gathering && !h.AloneRunning)
+        Next();
+}
+
+bool TMailCheck::Busy() const
+{
+    const THost& h = *FHost;
+    return h.RoundRunning || h.Gathering || h.AloneRunning || !h.AloneWaiting.empty() || h.RoundQueued;
+}
+
+void TMailCheck::StartRound(TCycleConfig config, bool clearList)
+{
+    THost& h = *FHost;
+    h.RecallMemory();
+    h.RoundRunning = true;
+    std::exception_ptr failure;
+    std::vector<TSessionOrder> orders = h.Cycle.BeginRound(config, clearList, failure);
+    h.RoundFailure = failure;
+    h.Sessions = static_cast<int>(orders.size());
+    const int maxMessages = h.Cycle.MaxMessages;
+    for (TSessionOrder& order : orders)
+    {
+        auto abort = std::make_shared<TIdLineAbort>();
+        auto report = std::make_shared<TAccountReport>();
+        const int index = order.Index;
+        TWorkerPool::TJob job;
+        // The worker gets copies and hands back a plain report.
+        job.Work = [make = h.MakeClient, account = config.Accounts[index], port = order.Port,
+                    known = std::move(order.Known), maxMessages, abort, report] {
+            try
+            {
+                std::unique_ptr<TCheckClient> client = make(account.IMAP4, abort);
+                client->SetAccount(account, port);
+                *report = CheckSession(*client, maxMessages, known);
+            }
+            catch (const std::exception& e)
+            {
+                report->Error = e.what();
+            }
+        };
+        job.Done = [this, index, report] { SessionEnded(index, *report); };
+        job.Abort = [abort] { abort->Abort(); };
+        h.Workers.Run(std::move(job));
+    }
+    if (orders.empty())
+        EndRound();
+}
+
+void TMailCheck::SessionEnded(int index, const TAccountReport& report)
+{
+    THost& h = *FHost;
+    h.Cycle.ApplyReport(index, report);
+    if (--h.Sessions <= 0)
+        return EndRound();
+    if (!h.TellTimer.isActive())
+        h.TellTimer.start();
+}
+
+void TMailCheck::EndRound()
+{
+    THost& h = *FHost;
+    h.TellTimer.stop();
+    h.RoundRunning = false;
+    const std::exception_ptr failure = std::exchange(h.RoundFailure, nullptr);
+    try
+    {
+        h.Cycle.EndRound();
+    }
+    catch (...)
+    {
+        h.KeepMemory(h.Config.Accounts);
+        Next();
+        throw;
+    }
+    h.KeepMemory(h.Config.Accounts);
+    for (auto& f : std::exchange(h.RoundEnded, {}))
+        f();
+    Next();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void TMailCheck::Next()
+{
+    THost& h = *FHost;
+    if (h.Aborted || h.RoundRunning || h.Gathering || h.AloneRunning)
+        return;
+    if (!h.AloneWaiting.empty())
+    {
+        TWorkerPool::TJob job = std::move(h.AloneWaiting.front());
+        h.AloneWaiting.pop_front();
+        if (!job.Work)
+        {
+            // A round asked for after a job: it starts now.
+            if (job.Done)
+                job.Done();
+            return;
+        }
+        h.AloneRunning = true;
+        std::function<void()> ended = std::move(job.Done);
+        job.Done = [this, ended] {
+            FHost->AloneRunning = false;
+            if (ended)
+                ended();
+            Next();
+        };
+        h.Workers.Run(std::move(job));
+        return;
+    }
+    if (std::exchange(h.RoundQueued, false))
+    {
+        CheckAccounts();
+        if (Busy())
+            return;
+    }
+    if (OnIdle)
+        OnIdle();
+}
+
+void TMailCheck::Abort()
+{
+    FHost->Aborted = true;
+    FHost->TellTimer.stop();
+    FHost->AloneWaiting.clear();
+    FHost->Workers.AbortAll();
+}
+
+bool TMailCheck::Join(int milliseconds)
+{
+    return FHost->Workers.Join(milliseconds);
 }
 
 void TMailCheck::UseSecrets(TAccountSecrets* secrets)
 {
     FHost->Secrets = secrets;
-}
-
-void TMailCheck::RunRound(const TCycleConfig& config, bool clearList)
-{
-    FHost->RecallMemory();
-    try
-    {
-        FHost->Cycle.RunChecks(config, clearList);
-    }
-    catch (...)
-    {
-        FHost->KeepMemory(config.Accounts);
-        throw;
-    }
-    FHost->KeepMemory(config.Accounts);
 }
 
 TCheckCycle& TMailCheck::Cycle()

@@ -10,6 +10,8 @@
 struct TConfig;
 class TAccountSecrets;
 class TCheckClient;
+struct TAccountReport;
+class TIdLineAbort;
 class TCheckCycle;
 struct TCycleConfig;
 class TMessageRows;
@@ -20,23 +22,38 @@ class TfrmNewMail;
 // The check cycle and the notification actions wired to the real windows:
 // each round reads a copy of the configuration value, the notification
 // window's list holds the rows, the tray icons and timers are the shell's.
-// The shell's timer tick calls CheckAccounts after it has stopped the timer
-// and loaded the configuration.
+// Every account's session runs on a worker thread, at most four at once;
+// its report is applied here, on the user-interface thread, as it comes.
 class TMailCheck : public QObject
 {
 public:
-    // config: the program's configuration value; pop3, imap4: the clients
-    // that check the accounts. All are the caller's and outlive this.
-    TMailCheck(TTrayParts& tray, TfrmNewMail& newMail, const TConfig& config, TCheckClient& pop3,
-               TCheckClient& imap4, QObject* parent = nullptr);
+    // A client with a line of its own for one session, made on the worker
+    // thread that runs it; `abort` ends that line from this thread.
+    using TClientFactory =
+        std::function<std::unique_ptr<TCheckClient>(bool imap4, std::shared_ptr<TIdLineAbort> abort)>;
+
+    // config: the program's configuration value, the caller's, outliving this.
+    TMailCheck(TTrayParts& tray, TfrmNewMail& newMail, const TConfig& config, TClientFactory makeClient,
+               QObject* parent = nullptr);
     ~TMailCheck() override;
 
     // One round over the configuration as it stands; the list is emptied
     // first when "Check now" asked for it. With a keyring the passwords the
-    // round lacks are asked for first and the round runs when all answered
-    // (at once where none is needed); a request while they are asked for
-    // adds nothing.
-    void CheckAccounts();
+    // round lacks are asked for first. During a round (or a job run alone)
+    // a "Check now" queues one more round, anything else adds nothing.
+    // True while a round or a job is under way: OnIdle follows its end.
+    bool CheckAccounts();
+    // A round over the accounts of `captions` only, the others' rows left as
+    // they are; `ended` runs after it.
+    void CheckOnly(std::vector<std::string> captions, std::function<void()> ended);
+    // Runs `work` on a worker once no round runs; rounds wait for it.
+    // `ended` runs here after it; `abort` must end `work` at once from here.
+    void RunAlone(std::function<void()> work, std::function<void()> ended, std::function<void()> abort);
+    bool Busy() const;
+    // Closes every line at once; nothing more is applied or started.
+    void Abort();
+    // Waits at most `milliseconds` for the workers to end; true when all did.
+    bool Join(int milliseconds);
     // The keyring the passwords are read from; none: the value's own.
     void UseSecrets(TAccountSecrets* secrets);
 
@@ -48,9 +65,19 @@ public:
     // few at a time; a failed start is shown in an error box. Replaceable so
     // tests can watch the calls.
     std::function<void(const std::vector<std::string>& arguments)> RunCommand;
+    // After the last round or job has ended and nothing waits.
+    std::function<void()> OnIdle;
+
+    // Sessions at once, and the time within which results are told together.
+    static constexpr int MaxSessionsAtOnce = 4;
+    static constexpr int TellTogetherMs = 250;
 
 private:
-    void RunRound(const TCycleConfig& config, bool clearList);
+    void StartRound(TCycleConfig config, bool clearList);
+    void SessionEnded(int index, const TAccountReport& report);
+    void EndRound();
+    // Starts what waits: a job run alone, then a queued round; else idle.
+    void Next();
 
     class THost;
     std::unique_ptr<THost> FHost;

@@ -6,8 +6,7 @@
 #include "app/NewMailEnvironment.h"
 #include "app/TrayParts.h"
 #include "app/TrayShell.h"
-#include "check/Imap4CheckClient.h"
-#include "check/Pop3CheckClient.h"
+#include "check/CheckClients.h"
 #include "config/AccountSecrets.h"
 #include "config/ConfigKeeper.h"
 #include "config/ConfigStore.h"
@@ -28,6 +27,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace
 {
@@ -93,13 +93,14 @@ int RunTernbell(int argc, char** argv)
     instance.OnShowSettings = [&shell] { ShowSettingsWhenLoaded(shell); };
     TTermSignalWatcher termination([&shell] { shell.EndProgram(); });
 
-    TIdPOP3 popMail;
-    TPop3CheckClient pop3Check(popMail);
-    TIdIMAP4 imaMail;
-    TImap4CheckClient imap4Check(imaMail);
-    TMailCheck mailCheck(tray, frmNewMail, config.Config, pop3Check, imap4Check);
+    // Each session gets a client of its own on its worker thread.
+    TMailCheck mailCheck(tray, frmNewMail, config.Config, [](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
+        return MakeCheckClient(imap4, TSessionLimits{}, std::move(abort));
+    });
     mailCheck.UseSecrets(&secrets);
-    shell.CheckAccounts = [&mailCheck] { mailCheck.CheckAccounts(); };
+    shell.CheckAccounts = [&mailCheck] { return mailCheck.CheckAccounts(); };
+    shell.AbortChecks = [&mailCheck] { mailCheck.Abort(); };
+    mailCheck.OnIdle = [&shell] { shell.ChecksEnded(); };
     // Delete has clients of its own, so neither it nor the check meets a
     // session or a line the other left behind.
     TIdPOP3 popDelete;
@@ -112,5 +113,14 @@ int RunTernbell(int argc, char** argv)
 
     tray.timMail->start();
 
-    return app.exec();
+    const int code = app.exec();
+    // Saved already; a worker still in a host lookup, which nothing can
+    // stop, must not hold the end up.
+    mailCheck.Abort();
+    if (!mailCheck.Join(1500))
+    {
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
+    return code;
 }

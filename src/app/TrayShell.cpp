@@ -24,17 +24,23 @@
 namespace
 {
 
-// Switches the check timer on again however the tick ends.
+// Switches the check timer on again however the tick ends, unless the
+// checks it started still run.
 class TTimerRestart
 {
 public:
-    explicit TTimerRestart(QTimer& timer) : FTimer(timer) {}
-    ~TTimerRestart() { FTimer.start(); }
+    TTimerRestart(QTimer& timer, const bool& checking) : FTimer(timer), FChecking(checking) {}
+    ~TTimerRestart()
+    {
+        if (!FChecking)
+            FTimer.start();
+    }
     TTimerRestart(const TTimerRestart&) = delete;
     TTimerRestart& operator=(const TTimerRestart&) = delete;
 
 private:
     QTimer& FTimer;
+    const bool& FChecking;
 };
 
 bool FileExists(const std::string& path)
@@ -94,7 +100,8 @@ TTrayShell::TTrayShell(TTrayParts& tray, TConfigKeeper& keeper, TfrmSettings& se
 void TTrayShell::timMailTimer()
 {
     FTray.timMail->stop();
-    TTimerRestart restart(*FTray.timMail);
+    FResumeAfterChecks = true;
+    TTimerRestart restart(*FTray.timMail, FChecking);
     if (LoadPending)
     {
         LoadPending = false;
@@ -110,8 +117,17 @@ void TTrayShell::timMailTimer()
             throw;
         }
     }
-    if (CheckAccounts)
-        CheckAccounts();
+    if (CheckAccounts && !FChecking)
+        FChecking = CheckAccounts();
+    else if (CheckAccounts)
+        CheckAccounts(); // a "Check now" during the checks queues one more
+}
+
+void TTrayShell::ChecksEnded()
+{
+    FChecking = false;
+    if (FResumeAfterChecks && !FTray.timMail->isActive())
+        FTray.timMail->start();
 }
 
 void TTrayShell::mnuAboutClick()
@@ -133,8 +149,12 @@ void TTrayShell::mnuCheckNowClick()
 void TTrayShell::actEnabledExecute()
 {
     const bool wasTicked = FTray.actEnabled->isChecked();
-    if (FTray.timMail->isActive())
+    if (wasTicked)
+    {
+        // A round under way finishes and is applied; no new one starts.
         FTray.timMail->stop();
+        FResumeAfterChecks = false;
+    }
     else
         FTray.timMail->start();
     if (wasTicked)
@@ -145,12 +165,13 @@ void TTrayShell::actEnabledExecute()
 
 void TTrayShell::actEnabledUpdate()
 {
-    FTray.actEnabled->setChecked(FTray.timMail->isActive());
+    FTray.actEnabled->setChecked(FTray.timMail->isActive() || (FChecking && FResumeAfterChecks));
 }
 
 void TTrayShell::mnuSettingsClick()
 {
     FTray.timMail->stop();
+    FResumeAfterChecks = false;
     // The Account page says where passwords are kept.
     if (FKeeper.Secrets())
         FKeeper.Secrets()->ProbeIfUnknown();
@@ -174,8 +195,11 @@ void TTrayShell::mnuExitClick()
 
 void TTrayShell::EndProgram()
 {
-    // Closing the settings window saves, once, and ends the program.
+    // Closing the settings window saves, once, and ends the program; no
+    // check holds it up.
     ExitConfirmed = true;
+    if (AbortChecks)
+        AbortChecks();
     FSettings.close();
 }
 
@@ -191,6 +215,8 @@ bool TTrayShell::FormCloseQuery()
 
 void TTrayShell::FormClose()
 {
+    if (AbortChecks)
+        AbortChecks();
     if (SettingsLoaded)
         FKeeper.Save();
     FTray.timMail->stop();

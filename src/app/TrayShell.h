@@ -23,10 +23,17 @@ public:
                TfrmAboutBox& aboutBox, QObject* parent = nullptr);
 
     // The check of all enabled accounts, run by every tick after the
-    // configuration is loaded.
-    std::function<void()> CheckAccounts;
+    // configuration is loaded. True while the checks it started run: the
+    // timer starts again when ChecksEnded is called.
+    std::function<bool()> CheckAccounts;
+    // Closes every line the checks hold, at once, before the program ends.
+    std::function<void()> AbortChecks;
     // Tells the application to terminate (the event loop ends).
     std::function<void()> Terminate;
+
+    // The checks have ended: the next tick comes one interval from now,
+    // unless they were paused meanwhile.
+    void ChecksEnded();
 
     void timMailTimer();
     void mnuAboutClick();
@@ -51,6 +58,10 @@ public:
 
 private:
     TTrayParts& FTray;
+    // Checks started by a tick are under way, and whether the timer runs
+    // again after them (pausing and the settings window say no).
+    bool FChecking = false;
+    bool FResumeAfterChecks = false;
     TConfigKeeper& FKeeper;
     TfrmSettings& FSettings;
     TfrmNewMail& FNewMail;

@@ -1,6 +1,10 @@
 #pragma once
 
 #include "check/CheckCycle.h"
+#include "mail/IdLineAbort.h"
+
+#include <memory>
+#include <utility>
 
 class TIdIMAP4;
 class TIdPOP3;
@@ -39,4 +43,26 @@ public:
 
 protected:
     TClient& FClient;
+};
+
+// The mail library client a session owns, held ahead of the session that
+// drives it.
+template <typename TClient>
+struct TOwnedClient
+{
+    TClient Owned;
+};
+
+// A check or Delete client (TSession) with a mail library client of its own:
+// one per session run beside the user interface, so no two sessions share a
+// line. `abort` ends the line from another thread.
+template <typename TSession, typename TClient>
+class TOwningSession : private TOwnedClient<TClient>, public TSession
+{
+public:
+    TOwningSession(const TSessionLimits& limits, std::shared_ptr<TIdLineAbort> abort)
+        : TSession(this->Owned, limits)
+    {
+        this->Owned.LineAbort = std::move(abort);
+    }
 };

@@ -170,8 +170,9 @@ std::unordered_set<std::string> TCheckCycle::KnownIds(const Account& account) co
     return known;
 }
 
-void TCheckCycle::ListMessages(const TCycleConfig& config, const Account& account, const TAccountReport& report)
+void TCheckCycle::ListMessages(int index, const TAccountReport& report)
 {
+    const Account& account = FConfig.Accounts[index];
     TMessageRows& rows = FRows;
     std::vector<std::string> ids = report.Ids;
     const int n = static_cast<int>(ids.size());
@@ -205,7 +206,7 @@ void TCheckCycle::ListMessages(const TCycleConfig& config, const Account& accoun
         match[k] = listed.TakeByPrint(prefix + prints[k]);
     }
 
-    const int required = config.Settings.RequiredPriority;
+    const int required = FConfig.Settings.RequiredPriority;
     std::vector<TMessageRow> block(n);
     bool inPlace = true; // the kept rows stay in order, with their identities
     int lastKept = -1;
@@ -228,11 +229,14 @@ void TCheckCycle::ListMessages(const TCycleConfig& config, const Account& accoun
         // Told before this run began: listed, not announced again.
         row.Cut = !FAnnounceAll && Announced && Announced->Contains(key, ids[k]);
         if (!row.Cut && PriorityCounts(required, m.Header.Priority))
+        {
             ++NewCount;
+            ++FUntold;
+        }
     }
 
     TRowsUpdateGuard noRepaint(rows);
-    const int blockStart = listed.BlockStart(rows);
+    const int blockStart = listed.Size() > 0 ? listed.BlockStart(rows) : PlaceOf(index, false);
     if (inPlace)
     {
         // Rows whose message is gone leave; the kept ones stay where they
@@ -274,81 +278,168 @@ void TCheckCycle::ListMessages(const TCycleConfig& config, const Account& accoun
 
 void TCheckCycle::RunChecks(const TCycleConfig& config, bool clearList)
 {
+    if (!FPop3 || !FImap4)
+        throw std::logic_error("This cycle has no clients of its own.");
+    std::exception_ptr failure;
+    for (const TSessionOrder& order : BeginRound(config, clearList, failure))
+    {
+        const Account& account = FConfig.Accounts[order.Index];
+        TCheckClient& client = account.IMAP4 ? *FImap4 : *FPop3;
+        client.SetAccount(account, order.Port);
+        ApplyReport(order.Index, CheckSession(client, MaxMessages, order.Known));
+    }
+    EndRound();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+std::vector<TSessionOrder> TCheckCycle::BeginRound(const TCycleConfig& config, bool clearList,
+                                                   std::exception_ptr& failure)
+{
     TMessageRows& rows = FRows;
+    FConfig = config;
     FAnnounceAll = clearList;
+    FRunning = true;
+    FFailed = false;
+    FPending = 0;
+    FUntold = 0;
+    FToldInRound = false;
+    FTold.clear();
+    NewCount = 0;
     if (clearList)
         rows.Clear();
     FOutput.SetTrayPicture(tpChecking);
-    NewCount = 0;
+    for (int i = rows.Count() - 1; i >= 0; --i)
+        if (rows.ImageIndex(i) == riError)
+            rows.Delete(i);
 
-    try
+    std::vector<TSessionOrder> orders;
+    const std::vector<Account>& accounts = FConfig.Accounts;
+    for (std::size_t i = 0; i < accounts.size(); ++i)
     {
-        for (int i = rows.Count() - 1; i >= 0; --i)
-            if (rows.ImageIndex(i) == riError)
-                rows.Delete(i);
-        for (std::size_t i = 0; i < config.Accounts.size(); ++i)
-            if (!config.Accounts[i].Enabled)
-                continue;
-            else if (i < config.Withheld.size() && !config.Withheld[i].empty())
-                AccountFailed(config.Accounts[i], config.Withheld[i]);
-            else
-                CheckAccount(config, config.Accounts[i]);
+        const int index = static_cast<int>(i);
+        if (!accounts[i].Enabled)
+            continue;
+        if (i < FConfig.Withheld.size() && !FConfig.Withheld[i].empty())
+        {
+            AccountFailed(index, FConfig.Withheld[i]);
+            continue;
+        }
+        TSessionOrder order;
+        order.Index = index;
+        try
+        {
+            // A port that is no number stops the round's list here; one that
+            // is no TCP port fails this account only.
+            order.Port = PortOfText(accounts[i].Port);
+        }
+        catch (const EPortOutOfRange& e)
+        {
+            AccountFailed(index, e.Message);
+            continue;
+        }
+        catch (...)
+        {
+            failure = std::current_exception();
+            break;
+        }
+        order.Known = KnownIds(accounts[i]);
+        orders.push_back(std::move(order));
     }
-    catch (...)
-    {
-        // A port that is no number ends the loop; the list as it stands is
-        // still summed up before the error is reported.
-        Summary(config);
-        throw;
-    }
-    Summary(config);
+    FPending = static_cast<int>(orders.size());
+    return orders;
 }
 
-void TCheckCycle::CheckAccount(const TCycleConfig& config, const Account& account)
+void TCheckCycle::ApplyReport(int index, const TAccountReport& report)
 {
-    TCheckClient& client = account.IMAP4 ? FImap4 : FPop3;
-    // Outside the account's guard on purpose: a port that is no number stops
-    // the cycle. One that is no TCP port fails this account only.
-    int port = 0;
-    try
-    {
-        port = PortOfText(account.Port);
-    }
-    catch (const EPortOutOfRange& e)
-    {
-        AccountFailed(account, e.Message);
-        return;
-    }
-    client.SetAccount(account, port);
-    ApplyReport(config, account, CheckSession(client, MaxMessages, KnownIds(account)));
-}
-
-void TCheckCycle::ApplyReport(const TCycleConfig& config, const Account& account, const TAccountReport& report)
-{
+    FPending = std::max(FPending - 1, 0);
+    const Account& account = FConfig.Accounts[index];
     if (!report.Error.empty())
-    {
-        AccountFailed(account, report.Error);
-        return;
-    }
-    ListMessages(config, account, report);
-    const int n = static_cast<int>(report.Ids.size());
-    if (report.Count > n)
-    {
-        // Drawn as an error row, so the next cycle removes it first.
-        TMessageRow note;
-        note.Caption = account.Caption;
-        note.ImageIndex = riError;
-        note.Hint = FormatOne(FormatOne(ResStr("Only the first %1 of %2 messages are listed."), "%1",
-                                        std::to_string(n)),
-                              "%2", std::to_string(report.Count));
-        FRows.Append(note);
-    }
+        AccountFailed(index, report.Error);
+    else
+        try
+        {
+            ListMessages(index, report);
+            const int n = static_cast<int>(report.Ids.size());
+            if (report.Count > n)
+            {
+                // Drawn as an error row, so the next cycle removes it first.
+                TMessageRow note;
+                note.Caption = account.Caption;
+                note.ImageIndex = riError;
+                note.Hint = FormatOne(FormatOne(ResStr("Only the first %1 of %2 messages are listed."), "%1",
+                                                std::to_string(n)),
+                                      "%2", std::to_string(report.Count));
+                FRows.Insert(PlaceOf(index, true), note);
+            }
+        }
+        catch (const std::exception& e)
+        {
+            // The rows changed under the session: the next round lists the
+            // account afresh.
+            AccountFailed(index, MailErrorText(e));
+        }
+    Summary();
 }
 
-void TCheckCycle::AccountFailed(const Account& account, const std::string& why)
+void TCheckCycle::Tell()
 {
+    const TCycleSettings& settings = FConfig.Settings;
+    // Whenever something is listed, where not only new mail is told: once
+    // a round, and again only for new rows.
+    if (ShouldNotify(settings.NotifyOnlyNewMsg, FUntold, ListedCount) && (FUntold > 0 || !FToldInRound))
+    {
+        FToldInRound = true;
+        Notify(Headline(ListedCount));
+    }
+    FUntold = 0;
+}
+
+void TCheckCycle::EndRound()
+{
+    FPending = 0;
+    FRunning = false;
+    Summary();
+    Tell();
+}
+
+int TCheckCycle::AccountOfRow(int r) const
+{
+    const std::vector<Account>& accounts = FConfig.Accounts;
+    const std::string& id = FRows.Id(r);
+    if (FRows.ImageIndex(r) != riError && !id.empty())
+    {
+        const std::string key = id.substr(0, id.find('\n'));
+        for (std::size_t i = 0; i < accounts.size(); ++i)
+            if (accounts[i].Caption == FRows.Caption(r) && TAnnounced::KeyOf(accounts[i]) == key)
+                return static_cast<int>(i);
+    }
+    for (std::size_t i = 0; i < accounts.size(); ++i)
+        if (accounts[i].Caption == FRows.Caption(r))
+            return static_cast<int>(i);
+    return -1;
+}
+
+int TCheckCycle::PlaceOf(int index, bool errorRow) const
+{
+    for (int r = 0; r < FRows.Count(); ++r)
+    {
+        const bool error = FRows.ImageIndex(r) == riError;
+        if (!errorRow && error)
+            return r;
+        if (error == errorRow && AccountOfRow(r) > index)
+            return r;
+    }
+    return FRows.Count();
+}
+
+void TCheckCycle::AccountFailed(int index, const std::string& why)
+{
+    const Account& account = FConfig.Accounts[index];
+    FFailed = true;
     FOutput.SetTrayHint(ResStr("The connection to mail server is not available"));
-    FOutput.SetTrayPicture(tpFailure);
+    if (FOutput.TrayPicture() != tpFailure)
+        FOutput.SetTrayPicture(tpFailure);
     TMessageRows& rows = FRows;
     for (int r = rows.Count() - 1; r >= 0; --r)
         if (rows.Caption(r) == account.Caption)
@@ -357,10 +448,10 @@ void TCheckCycle::AccountFailed(const Account& account, const std::string& why)
     error.Caption = account.Caption;
     error.ImageIndex = riError;
     error.Hint = why;
-    rows.Append(error);
+    rows.Insert(PlaceOf(index, true), error);
 }
 
-void TCheckCycle::Summary(const TCycleConfig& config)
+void TCheckCycle::Summary()
 {
     TMessageRows& rows = FRows;
     ListedCount = 0;
@@ -370,20 +461,20 @@ void TCheckCycle::Summary(const TCycleConfig& config)
 
     const std::string headline = Headline(ListedCount);
     FOutput.SetHeadline(headline);
-    if (FOutput.TrayPicture() != tpFailure)
-    {
+    // Checking while any session of the round runs; a failure shows from
+    // the first until the next round.
+    const int picture = FFailed ? tpFailure : FPending > 0 ? tpChecking : tpIdle;
+    if (!FFailed)
         FOutput.SetTrayHint(TrayHint(headline, FOutput.TimeText()));
-        FOutput.SetTrayPicture(tpIdle);
-    }
-    const TCycleSettings& settings = config.Settings;
+    if (FOutput.TrayPicture() != picture)
+        FOutput.SetTrayPicture(picture);
+    const TCycleSettings& settings = FConfig.Settings;
     FOutput.SetNewMailIconVisible(!settings.ShowIcon.empty() && ListedCount > 0);
-    if (ShouldNotify(settings.NotifyOnlyNewMsg, NewCount, ListedCount))
-        Notify(config, headline);
 }
 
-void TCheckCycle::Notify(const TCycleConfig& config, const std::string& headline)
+void TCheckCycle::Notify(const std::string& headline)
 {
-    const TCycleSettings& settings = config.Settings;
+    const TCycleSettings& settings = FConfig.Settings;
     if (settings.SilentMode)
         FOutput.StartBlinking();
     if (!settings.Sound.empty())
@@ -393,10 +484,10 @@ void TCheckCycle::Notify(const TCycleConfig& config, const std::string& headline
     if (!settings.Execute.empty())
     {
         TMessageRows& rows = FRows;
-        const std::vector<std::string> captions = AccountCaptions(config.Accounts);
+        const std::vector<std::string> captions = AccountCaptions(FConfig.Accounts);
         for (int r = 0; r < rows.Count(); ++r)
         {
-            if (rows.Cut(r) || rows.ImageIndex(r) == riError)
+            if (rows.Cut(r) || rows.ImageIndex(r) == riError || !FTold.insert(rows.Id(r)).second)
                 continue;
             const std::vector<std::string> arguments =
                 ExpandCommandParts(settings.Execute, RowValues(rows, captions, r))

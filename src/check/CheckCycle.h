@@ -3,6 +3,7 @@
 #include "check/Account.h"
 
 #include <cstddef>
+#include <exception>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -154,22 +155,53 @@ enum TTrayPicture : int
     tpFailure = 2,
 };
 
+// What a session needs that only the rows and the account list know: the
+// account, its port, and the identities its rows stand for.
+struct TSessionOrder
+{
+    int Index = 0; // in the round's account list
+    int Port = 0;
+    std::unordered_set<std::string> Known;
+};
+
 // The check cycle: logs in to every enabled account, brings the message list
-// up to date, writes the summary and notifies.
+// up to date, writes the summary and notifies. A round is begun, the
+// accounts' reports are applied as they come (in any order, from sessions
+// run elsewhere), and the round is ended; RunChecks does it all in turn.
 class TCheckCycle
 {
 public:
     // rows: the message list the cycle keeps; pop3, imap4: the clients that
-    // check the accounts. All are the caller's and outlive the cycle.
+    // RunChecks checks the accounts with. All are the caller's and outlive
+    // the cycle.
     TCheckCycle(TMessageRows& rows, TCycleOutput& output, TCheckClient& pop3, TCheckClient& imap4)
-        : FRows(rows), FOutput(output), FPop3(pop3), FImap4(imap4)
+        : FRows(rows), FOutput(output), FPop3(&pop3), FImap4(&imap4)
     {
     }
+    // A cycle whose sessions run elsewhere; RunChecks is not for it.
+    TCheckCycle(TMessageRows& rows, TCycleOutput& output) : FRows(rows), FOutput(output) {}
 
     // One round over `config`: the list emptied first when `clearList`
-    // ("Check now"), every enabled account checked, the summary and the
-    // notification. An error that escapes goes to the generic report.
+    // ("Check now"), every enabled account checked in turn, the summary and
+    // the notification. An error that escapes goes to the generic report.
     void RunChecks(const TCycleConfig& config, bool clearList = false);
+
+    // Begins a round over `config`: the list emptied first when `clearList`,
+    // error rows gone, the tray picture "checking". Returns the sessions to
+    // run; an account that cannot be checked (a withheld password, a port
+    // out of range) has its error row at once. A port that is no number
+    // stops the list there: the orders before it are in `orders`, and the
+    // error is raised after them through `failure`.
+    std::vector<TSessionOrder> BeginRound(const TCycleConfig& config, bool clearList, std::exception_ptr& failure);
+    // Brings account `index`'s rows up to what its session found; the
+    // headline, the tray hint and picture follow at once.
+    void ApplyReport(int index, const TAccountReport& report);
+    // Tells of the rows applied since the last telling: sound, window,
+    // blinking and balloon once, the command once per new row.
+    void Tell();
+    // Ends the round: what is left untold is told.
+    void EndRound();
+    bool RoundRunning() const { return FRunning; }
 
     int NewCount = 0;
     int ListedCount = 0;
@@ -180,20 +212,29 @@ public:
     int MaxMessages = MaxListedMessages;
 
 private:
-    void CheckAccount(const TCycleConfig& config, const Account& account);
     // The identities the account's rows stand for, without its key.
     std::unordered_set<std::string> KnownIds(const Account& account) const;
-    // Brings the account's rows up to what its session found.
-    void ApplyReport(const TCycleConfig& config, const Account& account, const TAccountReport& report);
     // Brings the account's block up to the server's listed messages.
-    void ListMessages(const TCycleConfig& config, const Account& account, const TAccountReport& report);
-    void AccountFailed(const Account& account, const std::string& why);
-    void Summary(const TCycleConfig& config);
-    void Notify(const TCycleConfig& config, const std::string& headline);
+    void ListMessages(int index, const TAccountReport& report);
+    void AccountFailed(int index, const std::string& why);
+    // Where a row of account `index` goes: message rows in the order of the
+    // account list, then the error rows in that order, whatever order the
+    // accounts finish in.
+    int PlaceOf(int index, bool errorRow) const;
+    int AccountOfRow(int r) const;
+    void Summary();
+    void Notify(const std::string& headline);
 
     TMessageRows& FRows;
     TCycleOutput& FOutput;
-    TCheckClient& FPop3;
-    TCheckClient& FImap4;
+    TCheckClient* FPop3 = nullptr;
+    TCheckClient* FImap4 = nullptr;
+    TCycleConfig FConfig; // the round's snapshot
     bool FAnnounceAll = false;
+    bool FRunning = false;
+    bool FFailed = false;   // an account of this round failed
+    int FPending = 0;       // sessions whose report has not come
+    int FUntold = 0;        // new rows not told yet
+    bool FToldInRound = false;
+    std::unordered_set<std::string> FTold; // rows whose command ran this round
 };

@@ -35,6 +35,13 @@ public:
     EIdPortRequired() : EIdException() {}
 };
 
+// The line was ended from another thread (the program is closing).
+class EIdLineAborted : public EIdException
+{
+public:
+    EIdLineAborted() : EIdException("Disconnected.") {}
+};
+
 class EIdConnectTimeout : public EIdException
 {
 public:

@@ -2,6 +2,7 @@
 
 #include "mail/IdBuffer.h"
 #include "mail/IdClock.h"
+#include "mail/IdLineAbort.h"
 #include "mail/MailLimits.h"
 #include "mail/MailTypes.h"
 
@@ -29,6 +30,8 @@ struct TIdConnectSettings
     int BoundPort = 0;
     // The time source of every limit above; null: the steady clock.
     std::shared_ptr<TIdClock> Clock;
+    // Another thread's way to end the connection at once; null: none.
+    std::shared_ptr<TIdLineAbort> LineAbort;
 };
 
 // Line and byte reading and writing over an input queue. The transport

@@ -22,6 +22,12 @@ TIdSocketHandle::~TIdSocketHandle()
     CloseSocket();
 }
 
+void TIdSocketHandle::CheckAborted() const
+{
+    if (FAbort && FAbort->Aborted())
+        throw EIdLineAborted();
+}
+
 void TIdSocketHandle::AllocateSocket(int family)
 {
     CloseSocket();
@@ -29,6 +35,11 @@ void TIdSocketHandle::AllocateSocket(int family)
     FReceiveLimit = -1;
     if (FHandle < 0)
         RaiseSocketErrorFromErrno(errno);
+    if (FAbort && !FAbort->Attach(FHandle))
+    {
+        CloseSocket();
+        throw EIdLineAborted();
+    }
 }
 
 void TIdSocketHandle::Bind(const std::string& ip, int port, int family)
@@ -213,6 +224,8 @@ void TIdSocketHandle::CloseSocket() noexcept
 {
     if (FHandle >= 0)
     {
+        if (FAbort)
+            FAbort->Detach(FHandle);
         ::close(FHandle);
         FHandle = -1;
     }
@@ -251,6 +264,7 @@ void TIdIOHandlerSocket::Open()
         FBinding->CloseSocket();
     else
         FBinding = std::make_unique<TIdSocketHandle>();
+    FBinding->SetLineAbort(LineAbort);
     if (!Host.empty() && Port > 0)
         ConnectClient();
 }
@@ -311,6 +325,9 @@ void TIdIOHandlerStack::ConnectClient()
     // Name lookup stays outside the connect time-out.
     DoStatus(hsResolving, "Resolving hostname " + Host + ".");
     TIdSockAddr address = ResolveHost(Host, Port, family);
+    // A socket not yet connecting ignores a shutdown: an abort during the
+    // lookup is seen here.
+    FBinding->CheckAborted();
     DoStatus(hsConnecting, "Connecting to " + Host + ".");
     if (ConnectTimeout == 0)
         FBinding->Connect(reinterpret_cast<const sockaddr*>(&address.Address), address.Length);
@@ -356,6 +373,9 @@ void TIdIOHandlerStack::ConnectWithTimeout(const TIdSockAddr& address)
     // A near server answers (or refuses) within the connect call: only a
     // connect still under way needs the thread that bounds the wait.
     const int early = ConnectAtOnce(FBinding->Handle(), address);
+    // From here a shutdown reaches the connect; one that came before it is
+    // seen now.
+    FBinding->CheckAborted();
     if (early == 0)
         return;
     if (early > 0)

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "mail/IdIOHandler.h"
+#include "mail/IdLineAbort.h"
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include <sys/socket.h>
 
@@ -19,6 +21,10 @@ public:
     bool HandleAllocated() const { return FHandle >= 0; }
     int Handle() const { return FHandle; }
 
+    // The socket made next is attached to `abort` (null: none).
+    void SetLineAbort(std::shared_ptr<TIdLineAbort> abort) { FAbort = std::move(abort); }
+    // Raises EIdLineAborted once the line was aborted.
+    void CheckAborted() const;
     void AllocateSocket(int family);
     void Bind(const std::string& ip, int port, int family);
     void SetNoDelay(bool noDelay);
@@ -40,6 +46,7 @@ private:
     bool SetReceiveLimit(int milliseconds);
 
     int FHandle = -1;
+    std::shared_ptr<TIdLineAbort> FAbort;
     // The receive limit the socket carries (-1: none), set only when it changes.
     int FReceiveLimit = -1;
 };

@@ -107,6 +107,7 @@ TEST_F(WiredTest, DeletesSelectedMessagesOfTwoAccountsOnDovecotAndReloads)
     for (const char* message : {"ann:a1", "ann:a2", "ann:a3", "bob:b1", "bob:b2"})
         server.Deliver(std::string(message, 3), std::string("Subject: ") + (message + 4) + "\r\n\r\nx\r\n");
     tray->mnuChecknow->trigger();
+        wired->WaitForChecks();
     ASSERT_EQ(Listed(), (std::vector<std::string>{"ann:a1", "ann:a2", "ann:a3", "bob:b1", "bob:b2"}));
 
     newMail->show();
@@ -135,6 +136,7 @@ TEST_F(WiredTest, Pop3RowWhoseNumberNowNamesAnotherMessageDeletesNothing)
     for (const char* body : {"x1", "x2", "x3"})
         server.Deliver("ann", std::string("Subject: same\r\n\r\n") + body + "\r\n");
     tray->mnuChecknow->trigger();
+        wired->WaitForChecks();
     ASSERT_EQ(Listed(), (std::vector<std::string>{"ann:same", "ann:same", "ann:same"}));
 
     // Another client takes x1: the row of x2 says message 2, now x3.
@@ -184,6 +186,7 @@ protected:
         for (const char* subject : {"a", "b", "c"})
             server->Deliver("ann", std::string("From: x@example.org\r\nSubject: ") + subject + "\r\n\r\nx\r\n");
         tray->mnuChecknow->trigger();
+        wired->WaitForChecks();
         ASSERT_EQ(Listed(), (std::vector<std::string>{"Imap:a", "Imap:b", "Imap:c"}));
         SetMessageAnswerer([this](const TMessageRequest& request) {
             asked.push_back(request);

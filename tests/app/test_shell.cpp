@@ -41,6 +41,7 @@ protected:
             ++checks;
             timerOnDuringCheck = tray->timMail->isActive();
             clearPendingSeen = ClearListPending;
+            return false;
         };
     }
 
@@ -123,7 +124,7 @@ TEST_F(ShellTest, FirstTickLoadsOnceThenChecksWithTheTimerOff)
 TEST_F(ShellTest, TimerComesBackOnWhenTheCheckFails)
 {
     Start();
-    shell->CheckAccounts = [this] {
+    shell->CheckAccounts = [this]() -> bool {
         timerOnDuringCheck = tray->timMail->isActive();
         throw std::runtime_error("server gone");
     };
@@ -331,8 +332,8 @@ TEST_F(ShellTest, BalloonIsShownForTheDesktopsDefaultTimeNotTenMs)
     Start();
     TFakeNetwork net;
     net.Maildrops["pop.a"] = {{"Ann", "<h1>a</h1>", 2, 100}};
-    TFakeClient pop(net), imap(net);
-    TMailCheck check(*tray, *newMail, keeper->Config, pop, imap);
+    TMailCheck check(*tray, *newMail, keeper->Config,
+                     [&net](bool, std::shared_ptr<TIdLineAbort>) { return std::make_unique<TFakeClient>(net); });
     TConfig& config = keeper->Config;
     config.Accounts.at(0).Host = "pop.a";
     config.ShowForm = false;
@@ -349,6 +350,7 @@ TEST_F(ShellTest, BalloonIsShownForTheDesktopsDefaultTimeNotTenMs)
         tray->triNewMsg->SetHost(host);
         ClearListPending = true; // every message is new again
         check.CheckAccounts();
+        WaitForChecks(check);
         EXPECT_EQ(tray->triNewMsg->LastBalloon().Title, "ternbell");
         EXPECT_EQ(tray->triNewMsg->LastBalloon().Text, "There is a message to read");
         EXPECT_EQ(tray->triNewMsg->LastBalloon().TimeoutMs, time);

@@ -82,11 +82,12 @@ TEST_F(CycleTest, FailingAccountBetweenTwoWorkingOnes)
               (std::vector<std::string>{"connect pop.a:110 user-A", "quit", "connect pop.b:110 user-B",
                                         "drop", "connect pop.c:110 user-C", "quit"}));
 
-    // Back again: the error row goes first, the messages come back as new.
+    // Back again: the error row goes first, the messages come back as new,
+    // at the account's place in the list.
     host.Net.Maildrops["pop.b"] = {Msg("Bob", "b1")};
     Run();
     EXPECT_EQ(Dump(host.List),
-              (std::vector<std::string>{"A|Ann|a|1|cut", "C|Cy|c|1|cut", "B|Bob|b1|1|new"}));
+              (std::vector<std::string>{"A|Ann|a|1|cut", "B|Bob|b1|1|new", "C|Cy|c|1|cut"}));
     EXPECT_EQ(cycle.NewCount, 1);
     EXPECT_EQ(host.Picture, tpIdle);
 }
@@ -226,9 +227,10 @@ TEST_F(CycleTest, PortOutsideTcpRangeIsAnErrorRowAndTheNextAccountRuns)
     host.Net.Maildrops["pop.b"] = {Msg("Bob", "b")};
     host.Net.Maildrops["pop.c"] = {Msg("Cy", "c")};
     Run();
-    EXPECT_EQ(Dump(host.List), (std::vector<std::string>{"A|0|new", "B|0|new", "C|Cy|c|1|new"}));
-    EXPECT_EQ(host.List.Items[0].Hint, "Port 70000 is not between 1 and 65535.");
-    EXPECT_EQ(host.List.Items[1].Hint, "Port -110 is not between 1 and 65535.");
+    // Messages first, then the error rows, each in the order of the accounts.
+    EXPECT_EQ(Dump(host.List), (std::vector<std::string>{"C|Cy|c|1|new", "A|0|new", "B|0|new"}));
+    EXPECT_EQ(host.List.Items[1].Hint, "Port 70000 is not between 1 and 65535.");
+    EXPECT_EQ(host.List.Items[2].Hint, "Port -110 is not between 1 and 65535.");
     EXPECT_EQ(host.Net.Log, (std::vector<std::string>{"connect pop.c:110 user-C", "quit"}));
     EXPECT_EQ(host.Picture, tpFailure);
 }

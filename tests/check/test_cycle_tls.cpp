@@ -55,7 +55,7 @@ protected:
         LoadPending = false;
         tray->timMail->setInterval(keeper->Config.CheckingTime * 1000);
         wired = std::make_unique<WiredShell>(*tray, *keeper, *settings, *newMail);
-        wired->pop3Check.ConnectTimeout = wired->pop3Check.ReadTimeout = 3000;
+        wired->limits.ConnectTimeout = wired->limits.ReadTimeout = 3000;
     }
 
     void TearDown() override
@@ -100,7 +100,11 @@ protected:
         return lines;
     }
 
-    void Tick() { wired->shell.timMailTimer(); }
+    void Tick()
+    {
+        wired->shell.timMailTimer();
+        wired->WaitForChecks();
+    }
 
     static std::unique_ptr<TempFolder> Folder;
     static std::unique_ptr<TestCa> Ca;

@@ -235,9 +235,8 @@ protected:
     const TMessageRows& Round()
     {
         wired->mailCheck.CheckAccounts();
-        const TMessageRows& rows = wired->mailCheck.Rows();
-        WaitUntil([&rows] { return rows.Count() > 0; }, 15000);
-        return rows;
+        wired->WaitForChecks();
+        return wired->mailCheck.Rows();
     }
 
     Dovecot server;

@@ -364,6 +364,7 @@ TEST_F(SettingsDialogTest, AddedAccountIsStoredDisabledAndTheCycleSkipsIt)
 
     LoadPending = false;
     wired->shell.timMailTimer();
+    wired->WaitForChecks();
     const TMessageRows& rows = wired->mailCheck.Rows();
     ASSERT_EQ(rows.Count(), 1);
     EXPECT_EQ(rows.Caption(0), "My Account") << "only the enabled account is visited";

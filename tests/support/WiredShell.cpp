@@ -1,13 +1,33 @@
 #include "support/WiredShell.h"
 
+#include "check/CheckClients.h"
 #include "config/ConfigKeeper.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
 
 WiredShell::WiredShell(TTrayParts& tray, TConfigKeeper& keeper, TfrmSettings& settings,
                        TfrmNewMail& newMail)
     : shell(tray, keeper, settings, newMail, aboutBox),
-      mailCheck(tray, newMail, keeper.Config, pop3Check, imap4Check)
+      mailCheck(tray, newMail, keeper.Config,
+                [this](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
+                    return MakeCheckClient(imap4, limits, std::move(abort));
+                })
 {
-    shell.CheckAccounts = [this] { mailCheck.CheckAccounts(); };
+    shell.CheckAccounts = [this] { return mailCheck.CheckAccounts(); };
+    shell.AbortChecks = [this] { mailCheck.Abort(); };
+    mailCheck.OnIdle = [this] { shell.ChecksEnded(); };
     // Ending the program would end the test's own event loops.
     shell.Terminate = [] {};
+}
+
+void WaitForChecks(TMailCheck& mailCheck, int milliseconds)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (mailCheck.Busy() && waited.elapsed() < milliseconds)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    EXPECT_FALSE(mailCheck.Busy()) << "the checks did not end within " << milliseconds << " ms";
 }

@@ -3,8 +3,7 @@
 #include "app/AboutBox.h"
 #include "app/TrayShell.h"
 #include "app/MailCheck.h"
-#include "check/Imap4CheckClient.h"
-#include "check/Pop3CheckClient.h"
+#include "check/AccountSession.h"
 #include "mail/Imap4Client.h"
 #include "mail/Pop3Client.h"
 #include "support/UiFixture.h"
@@ -16,6 +15,10 @@ class TTrayParts;
 class TfrmNewMail;
 class TfrmSettings;
 
+// Processes events until the checks and jobs under way have ended; a test
+// fails rather than wait past `milliseconds`.
+void WaitForChecks(TMailCheck& check, int milliseconds = 20000);
+
 // The program's wiring of a timer tick: the tray shell runs the check cycle
 // over the real windows and the keeper's configuration, with the one POP3
 // client the notification window's Delete may share. The parts are the
@@ -24,13 +27,15 @@ struct WiredShell
 {
     WiredShell(TTrayParts& tray, TConfigKeeper& keeper, TfrmSettings& settings, TfrmNewMail& newMail);
 
+    // Delete's clients, and the limits every check session gets.
     TIdPOP3 popMail;
-    TPop3CheckClient pop3Check{popMail};
     TIdIMAP4 imaMail;
-    TImap4CheckClient imap4Check{imaMail};
+    TSessionLimits limits;
     TfrmAboutBox aboutBox;
     TTrayShell shell;
     TMailCheck mailCheck;
+
+    void WaitForChecks(int milliseconds = 20000) { ::WaitForChecks(mailCheck, milliseconds); }
 };
 
 // The window fixture with the program's wiring over it, so loads apply what
