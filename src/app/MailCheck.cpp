@@ -156,6 +156,7 @@ public:
     bool AloneRunning = false;
     std::deque<TWorkerPool::TJob> AloneWaiting;
     bool Aborted = false;
+    std::vector<std::function<void()>> IdleWaiters;
     // Results that come close together are told together.
     QTimer TellTimer;
     std::string MemoryPath;
@@ -372,8 +373,18 @@ void TMailCheck::Next()
         if (Busy())
             return;
     }
+    for (auto& f : std::exchange(h.IdleWaiters, {}))
+        f();
     if (OnIdle)
         OnIdle();
+}
+
+void TMailCheck::WhenIdle(std::function<void()> then)
+{
+    if (!Busy())
+        then();
+    else
+        FHost->IdleWaiters.push_back(std::move(then));
 }
 
 void TMailCheck::Abort()

@@ -50,6 +50,9 @@ public:
     // `ended` runs here after it; `abort` must end `work` at once from here.
     void RunAlone(std::function<void()> work, std::function<void()> ended, std::function<void()> abort);
     bool Busy() const;
+    // Runs `then` when nothing is under way: at once, or after the last
+    // round or job has ended.
+    void WhenIdle(std::function<void()> then);
     // Closes every line at once; nothing more is applied or started.
     void Abort();
     // Waits at most `milliseconds` for the workers to end; true when all did.

@@ -1,5 +1,6 @@
 #include "app/NewMailEnvironment.h"
 
+#include "app/MailCheck.h"
 #include "app/TrayParts.h"
 #include "config/AccountSecrets.h"
 #include "config/Config.h"
@@ -10,7 +11,7 @@
 
 TNewMailEnvironment NewMailEnvironment(const TConfig& config, TTrayParts& tray, TDeleteClient& popMail,
                                        std::function<void()> checkNow, TDeleteClient* imaMail,
-                                       const TAccountSecrets* secrets)
+                                       const TAccountSecrets* secrets, TMailCheck* checks)
 {
     TNewMailEnvironment env;
     const TConfig* c = &config;
@@ -26,6 +27,8 @@ TNewMailEnvironment NewMailEnvironment(const TConfig& config, TTrayParts& tray, 
     env.AutoHideSeconds = [c] { return c->FormAutoHide; };
     env.ReaderCommand = [] { return ReaderCommand; };
     env.CheckNow = std::move(checkNow);
+    if (checks)
+        env.AfterChecks = [checks](std::function<void()> then) { checks->WhenIdle(std::move(then)); };
     TTrayParts* t = &tray;
     env.HideNewMailIcon = [t] { t->triNewMsg->SetVisible(false); };
     env.popMail = &popMail;

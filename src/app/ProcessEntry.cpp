@@ -109,7 +109,7 @@ int RunTernbell(int argc, char** argv)
     TImap4DeleteClient imap4Delete(imaDelete);
     TNewMailController newMailController(
         frmNewMail, NewMailEnvironment(config.Config, tray, pop3Delete, [&shell] { shell.mnuCheckNowClick(); },
-                                       &imap4Delete, &secrets));
+                                       &imap4Delete, &secrets, &mailCheck));
 
     tray.timMail->start();
 

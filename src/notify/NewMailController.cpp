@@ -395,7 +395,18 @@ void TNewMailController::actRefreshExecute()
 
     if (FEnv.CheckNow)
         FEnv.CheckNow();
+    if (FEnv.AfterChecks)
+        FEnv.AfterChecks([self = QPointer<TNewMailController>(this), remembered] {
+            if (self)
+                self->Reloaded(remembered);
+        });
+    else
+        Reloaded(remembered);
+}
 
+void TNewMailController::Reloaded(int remembered)
+{
+    QTreeWidget& list = *FForm.lvwMessages;
     const int count = list.topLevelItemCount();
     if (count == 0)
     {

@@ -76,6 +76,9 @@ struct TNewMailEnvironment
     std::function<std::string()> ReaderCommand;
     // Empties the list and runs a whole check cycle ("&Check now").
     std::function<void()> CheckNow;
+    // Runs `then` once the checks CheckNow started have ended (they run
+    // beside the user interface); without it CheckNow is taken as done.
+    std::function<void(std::function<void()> then)> AfterChecks;
     std::function<void()> HideNewMailIcon;     // triNewMsg
     TDeleteClient* popMail = nullptr;
     // Deletes the rows of IMAP4 accounts; without it they are refused.
@@ -122,6 +125,8 @@ private:
     // Enter presses the button that has the focus, otherwise Ok.
     void EnterPressed();
     void UpdateActions();
+    // After a reload: the remembered row selected again, or the window hidden.
+    void Reloaded(int remembered);
     // Refuses a selection Delete cannot serve; true when it may go on.
     bool CheckDeletable(const std::vector<Account>& accounts, const std::vector<std::string>& captions);
 

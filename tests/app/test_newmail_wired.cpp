@@ -43,7 +43,7 @@ protected:
         new TNewMailController(*newMail, // owned by the window
                                NewMailEnvironment(keeper->Config, *tray, *deleteClient,
                                                   [this] { wired->shell.mnuCheckNowClick(); },
-                                                  imap4Delete.get()));
+                                                  imap4Delete.get(), nullptr, &wired->mailCheck));
     }
 
     void TearDown() override
@@ -116,6 +116,7 @@ TEST_F(WiredTest, DeletesSelectedMessagesOfTwoAccountsOnDovecotAndReloads)
         newMail->lvwMessages->topLevelItem(i)->setSelected(true);
     SetMessageAnswerer([](const TMessageRequest&) { return TModalResult::mrYes; });
     newMail->actDelete->trigger();
+    wired->WaitForChecks();
 
     EXPECT_EQ(server.CountMessages("ann"), 1u);
     EXPECT_EQ(server.CountMessages("bob"), 1u);
@@ -158,6 +159,7 @@ TEST_F(WiredTest, Pop3RowWhoseNumberNowNamesAnotherMessageDeletesNothing)
     newMail->lvwMessages->clearSelection();
     newMail->lvwMessages->topLevelItem(1)->setSelected(true);
     newMail->actDelete->trigger();
+    wired->WaitForChecks();
     SetMessageAnswerer({});
     ASSERT_EQ(asked.size(), 2u);
     EXPECT_EQ(asked[1].Type, TMsgDlgType::mtWarning);
@@ -207,6 +209,7 @@ protected:
         newMail->lvwMessages->clearSelection();
         newMail->lvwMessages->topLevelItem(row)->setSelected(true);
         newMail->actDelete->trigger();
+        wired->WaitForChecks();
     }
 
     // Another mail client on the server runs one command on message n.
