@@ -22,6 +22,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMenu>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -368,6 +369,39 @@ TEST_F(CycleDovecot, ServerThatNeverAnswersBecomesAnErrorRow)
     // One read time-out, not two (no goodbye waits on a silent server).
     EXPECT_GE(ms, 650);
     EXPECT_LT(ms, 1350);
+}
+
+// The silent server's session waits on its worker; the others' mail is
+// listed and told meanwhile, the tray menu still opens, and Exit closes the
+// silent line at once instead of waiting out its read limit.
+TEST_F(CycleDovecot, SilentServerHoldsUpNeitherTheOtherAccountsNorExit)
+{
+    LoopbackListener listener;
+    ASSERT_TRUE(listener.Listening());
+    AddAccount("Silent");
+    keeper->Config.Accounts[0].Port = std::to_string(listener.Port());
+    const std::string pop = AddAccount("Pop");
+    const std::string imap = AddImapAccount("Imap");
+    Server->Deliver(pop, Mail("ann@example.org", "by POP3"));
+    Server->Deliver(imap, Mail("bob@example.org", "by IMAP4"));
+    wired->limits.ReadTimeout = 60000;
+    int told = 0;
+    wired->mailCheck.RunCommand = [&told](const std::vector<std::string>&) { ++told; };
+    keeper->Config.Execute = "notify %s";
+
+    wired->shell.timMailTimer();
+    ASSERT_TRUE(WaitUntil([this] { return ListRows().Count() == 2; }, 15000));
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Pop|ann@example.org|by POP3|1|new",
+                                                "Imap|bob@example.org|by IMAP4|1|new"}));
+    EXPECT_TRUE(WaitUntil([&told] { return told == 2; }, 5000));
+    EXPECT_TRUE(wired->mailCheck.Busy()) << "the silent account's session still waits";
+    EXPECT_EQ(tray->triMail->PictureIndex(), 1);
+    QTimer::singleShot(0, tray->popMain, [this] { tray->popMain->close(); });
+    tray->popMain->exec();
+
+    // Well within the 60 s the silent line would otherwise hold.
+    wired->shell.EndProgram();
+    EXPECT_TRUE(wired->mailCheck.Join(5000));
 }
 
 TEST_F(CycleDovecot, Imap4AndPop3AccountsInOneCycle)
