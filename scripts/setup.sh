@@ -5,6 +5,13 @@
 set -euo pipefail
 
 TERNBELL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# TERNBELL_SANITIZE=ON (address and undefined) or thread picks a sanitizer
+# build in a tree of its own, so it never reconfigures ./build.
+case "${TERNBELL_SANITIZE:-}" in
+  "") ;;
+  thread) TERNBELL_BUILD=${TERNBELL_BUILD:-$TERNBELL_ROOT/build-tsan} ;;
+  *) TERNBELL_BUILD=${TERNBELL_BUILD:-$TERNBELL_ROOT/build-sanitize} ;;
+esac
 TERNBELL_BUILD=${TERNBELL_BUILD:-$TERNBELL_ROOT/build}
 
 TERNBELL_PACKAGES=(
@@ -48,7 +55,8 @@ ternbell_build() {
   # A compiler cache, where there is one, makes a second build tree cheap.
   command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
   CC=${CC:-clang} CXX=${CXX:-clang++} cmake -S "$TERNBELL_ROOT" -B "$TERNBELL_BUILD" -G Ninja \
-    -DCMAKE_BUILD_TYPE="${TERNBELL_BUILD_TYPE:-RelWithDebInfo}" "${launcher[@]}" ${TERNBELL_CMAKE_ARGS:-}
+    -DCMAKE_BUILD_TYPE="${TERNBELL_BUILD_TYPE:-RelWithDebInfo}" "${launcher[@]}" \
+    ${TERNBELL_SANITIZE:+-DTERNBELL_SANITIZE="$TERNBELL_SANITIZE"} ${TERNBELL_CMAKE_ARGS:-}
   cmake --build "$TERNBELL_BUILD" -j "$(nproc)"
 }
 

@@ -1,14 +1,25 @@
 #include "desktop/Artwork.h"
 
+#include <QImageReader>
 #include <QString>
 
 namespace
 {
+// Our pictures are PNGs compiled into the program: the built-in reader reads
+// them alone. Left to guess, the reader loads every image plug-in there is
+// to ask each whether it knows the format, and they stay mapped for good.
+QPixmap ArtworkPixmap(const QString& path)
+{
+    QImageReader reader(path, "png");
+    reader.setAutoDetectImageFormat(false);
+    return QPixmap::fromImage(reader.read());
+}
+
 QIcon IndexedIcon(const char* stem, int index, int count)
 {
     if (index < 0 || index >= count)
         return {};
-    return QIcon(QStringLiteral(":/artwork/%1-%2.png").arg(QLatin1String(stem)).arg(index));
+    return QIcon(ArtworkPixmap(QStringLiteral(":/artwork/%1-%2.png").arg(QLatin1String(stem)).arg(index)));
 }
 }
 
@@ -21,13 +32,13 @@ QIcon ApplicationIcon()
 {
     QIcon icon;
     for (int size : {16, 24, 32, 48, 64, 128})
-        icon.addFile(QStringLiteral(":/artwork/app-%1.png").arg(size), QSize(size, size));
+        icon.addPixmap(ArtworkPixmap(QStringLiteral(":/artwork/app-%1.png").arg(size)));
     return icon;
 }
 
 QPixmap AboutBackground()
 {
-    return QPixmap(QStringLiteral(":/artwork/about-background.png"));
+    return ArtworkPixmap(QStringLiteral(":/artwork/about-background.png"));
 }
 
 QIcon MessageListIcon(int index)
