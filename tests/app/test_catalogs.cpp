@@ -14,6 +14,7 @@
 #include "notify/NewMailForm.h"
 #include "platform/CodePage.h"
 #include "desktop/Dialogs.h"
+#include "desktop/WakeWatch.h"
 #include "support/TestHelpers.h"
 
 #include <QAction>
@@ -299,6 +300,21 @@ TEST_P(ShippedCatalogTest, WindowsAreTranslatedWithUniqueAccelerators)
                 }
         }
     }
+}
+
+// A text of a library below the catalogs comes through the toolkit's
+// translator, as the program installs it at start.
+TEST_P(ShippedCatalogTest, TheOfflineHintIsTranslatedThroughTheToolkit)
+{
+    const TPoFile po = ReadPo(PoFolder + "/" + GetParam() + ".po");
+    TStartup startup;
+    InstallToolkitTranslator();
+    UseLanguage(std::string(GetParam()) + "_XX", ShippedLocale);
+    const auto entry = po.find("Offline");
+    ASSERT_NE(entry, po.end());
+    EXPECT_EQ(TWakeWatch::OfflineHint().toStdString(), entry->second.Str);
+    UseLanguage("C", "");
+    EXPECT_EQ(TWakeWatch::OfflineHint().toStdString(), "Offline");
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, ShippedCatalogTest, ::testing::Values("de", "fr"));

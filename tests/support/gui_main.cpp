@@ -10,6 +10,9 @@
 // without a display the offscreen platform stands in.
 int main(int argc, char** argv)
 {
+    // Never the machine's logind or network manager: a test that wants a
+    // system bus starts its own.
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/ternbell-test-system-bus", 1);
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ternbell"));
