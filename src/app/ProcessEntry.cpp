@@ -22,6 +22,7 @@
 #include "desktop/Application.h"
 #include "desktop/Artwork.h"
 #include "desktop/Dialogs.h"
+#include "desktop/WakeWatch.h"
 #include "platform/TermSignal.h"
 
 #include <QTimer>
@@ -110,6 +111,12 @@ int RunTernbell(int argc, char** argv)
     TNewMailController newMailController(
         frmNewMail, NewMailEnvironment(config.Config, tray, pop3Delete, [&shell] { shell.mnuCheckNowClick(); },
                                        &imap4Delete, &secrets, &mailCheck));
+
+    // Rounds follow the desktop's sleep and network, where it tells of them.
+    TWakeWatch wake;
+    shell.Offline = [&wake] { return wake.Offline(); };
+    QObject::connect(&wake, &TWakeWatch::Resumed, &shell, [&shell] { shell.WakeUp(); });
+    QObject::connect(&wake, &TWakeWatch::NetworkBack, &shell, [&shell] { shell.WakeUp(); });
 
     tray.timMail->start();
 

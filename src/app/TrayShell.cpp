@@ -11,6 +11,7 @@
 #include "desktop/Dialogs.h"
 #include "desktop/MediaPlayer.h"
 #include "desktop/TrayIcon.h"
+#include "desktop/WakeWatch.h"
 #include "i18n/Translate.h"
 #include "notify/NewMailForm.h"
 #include "platform/CodePage.h"
@@ -117,10 +118,24 @@ void TTrayShell::timMailTimer()
             throw;
         }
     }
+    if (Offline && Offline() && !FChecking)
+    {
+        FTray.triMail->SetHint(TWakeWatch::OfflineHint());
+        return;
+    }
     if (CheckAccounts && !FChecking)
         FChecking = CheckAccounts();
     else if (CheckAccounts)
         CheckAccounts(); // a "Check now" during the checks queues one more
+}
+
+void TTrayShell::WakeUp()
+{
+    QTimer::singleShot(WakeDelayMs, this, [this] {
+        // Paused or with the settings window open the timer is off.
+        if (FTray.timMail->isActive() && !FChecking)
+            timMailTimer();
+    });
 }
 
 void TTrayShell::ChecksEnded()

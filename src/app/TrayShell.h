@@ -30,6 +30,12 @@ public:
     std::function<void()> AbortChecks;
     // Tells the application to terminate (the event loop ends).
     std::function<void()> Terminate;
+    // Whether the desktop reports no network: no round starts then.
+    std::function<bool()> Offline;
+    // After a resume from suspend or when the network is back: a round
+    // starts after this settling time, unless paused or already checking.
+    void WakeUp();
+    int WakeDelayMs = 2000;
 
     // The checks have ended: the next tick comes one interval from now,
     // unless they were paused meanwhile.

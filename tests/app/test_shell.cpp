@@ -121,6 +121,33 @@ TEST_F(ShellTest, FirstTickLoadsOnceThenChecksWithTheTimerOff)
     EXPECT_EQ(checks, 2);
 }
 
+// Offline, a tick starts no round and the hint says why; a wake-up starts
+// one once the network is back, but not while paused.
+TEST_F(ShellTest, OfflineTicksCheckNothingAndAWakeUpChecksAgain)
+{
+    Start();
+    bool offline = true;
+    shell->Offline = [&offline] { return offline; };
+    shell->WakeDelayMs = 0;
+    shell->timMailTimer();
+    EXPECT_EQ(checks, 0);
+    EXPECT_EQ(tray->triMail->Hint(), "Offline");
+    EXPECT_TRUE(TimerOn());
+    offline = false;
+    for (const bool paused : {true, false})
+    {
+        if (paused)
+            tray->timMail->stop();
+        else
+            tray->timMail->start();
+        const int before = checks;
+        shell->WakeUp();
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(checks, before + (paused ? 0 : 1)) << paused;
+    }
+}
+
 TEST_F(ShellTest, TimerComesBackOnWhenTheCheckFails)
 {
     Start();
