@@ -1,5 +1,8 @@
 #include "platform/WorkerPool.h"
 
+#include <QCoreApplication>
+#include <QEvent>
+
 #include <chrono>
 #include <utility>
 
@@ -47,12 +50,24 @@ void TWorkerPool::StartWaiting()
             if (work)
                 work();
             std::lock_guard<std::mutex> lock(shared->Lock);
+            shared->EndedIds.push_back(id);
             if (TWorkerPool* owner = shared->Owner)
-                QMetaObject::invokeMethod(owner, [owner, id] { owner->Finished(id); }, Qt::QueuedConnection);
+                QCoreApplication::postEvent(owner, new QEvent(QEvent::User));
             --shared->Live;
             shared->Ended.notify_all();
         });
     }
+}
+
+void TWorkerPool::customEvent(QEvent*)
+{
+    std::vector<std::uint64_t> ended;
+    {
+        std::lock_guard<std::mutex> lock(FShared->Lock);
+        ended.swap(FShared->EndedIds);
+    }
+    for (std::uint64_t id : ended)
+        Finished(id);
 }
 
 void TWorkerPool::Finished(std::uint64_t id)

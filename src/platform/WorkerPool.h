@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 // Runs jobs beside the user-interface thread, each on a thread of its own,
 // at most `maxAtOnce` at a time; the rest wait in order. A job's Work runs on
@@ -44,15 +45,21 @@ public:
     // is left to end by itself.
     bool Join(int milliseconds);
 
+protected:
+    // A job's end: the ids are read under the shared lock, the event itself
+    // not at all, so all a thread hands over passes through that lock.
+    void customEvent(QEvent* event) override;
+
 private:
     // What a job's thread and the pool share: the thread counts itself out
-    // here and posts its end only while the pool is alive.
+    // here, notes its end and wakes the pool only while the pool is alive.
     struct TShared
     {
         std::mutex Lock;
         std::condition_variable Ended;
         TWorkerPool* Owner = nullptr;
         int Live = 0;
+        std::vector<std::uint64_t> EndedIds;
     };
     struct TRunning
     {
