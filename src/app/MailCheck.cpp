@@ -26,8 +26,6 @@
 #include <QLabel>
 #include <QTimer>
 
-#include <algorithm>
-#include <deque>
 #include <exception>
 #include <utility>
 
@@ -141,20 +139,12 @@ public:
     TScrollLockBlinker Blink;
     TCheckCycle Cycle;
     TWorkerPool Workers;
-    // The round under way: sessions whose report has not come, and a port
-    // that is no number, reported when the round has ended.
+    // The round under way, and a port that is no number, reported when the
+    // round has ended.
     bool RoundRunning = false;
-    int Sessions = 0;
     std::exception_ptr RoundFailure;
-    std::vector<std::function<void()>> RoundEnded;
-    // A "Check now" that came during a round or a job.
+    // A "Check now" that came during a round.
     bool RoundQueued = false;
-    // Accounts of the next round when it checks only some ("" for all).
-    std::vector<std::string> Only;
-    bool OnlySome = false;
-    // Jobs run alone: the one under way, and those waiting for the round.
-    bool AloneRunning = false;
-    std::deque<TWorkerPool::TJob> AloneWaiting;
     bool Aborted = false;
     std::vector<std::function<void()>> IdleWaiters;
     // Results that come close together are told together.
@@ -210,9 +200,6 @@ bool TMailCheck::CheckAccounts()
     }
     // A copy: the round reads the configuration as it stood when it began.
     TCycleConfig config = CycleConfigOf(h.Config);
-    if (std::exchange(h.OnlySome, false))
-        for (Account& a : config.Accounts)
-            a.Enabled = a.Enabled && std::find(h.Only.begin(), h.Only.end(), a.Caption) != h.Only.end();
     const bool clearList = std::exchange(ClearListPending, false);
     if (!h.Secrets)
     {
@@ -232,40 +219,10 @@ bool TMailCheck::CheckAccounts()
     return Busy();
 }
 
-void TMailCheck::CheckOnly(std::vector<std::string> captions, std::function<void()> ended)
-{
-    THost& h = *FHost;
-    if (h.Aborted)
-        return;
-    if (Busy())
-    {
-        // After what runs now: the round it asks for is the next one.
-        h.AloneWaiting.push_back({{}, [this, captions, ended]() mutable { CheckOnly(captions, ended); }, {}});
-        return;
-    }
-    h.Only = std::move(captions);
-    h.OnlySome = true;
-    if (ended)
-        h.RoundEnded.push_back(std::move(ended));
-    if (!CheckAccounts() && !h.RoundEnded.empty())
-        for (auto& f : std::exchange(h.RoundEnded, {}))
-            f();
-}
-
-void TMailCheck::RunAlone(std::function<void()> work, std::function<void()> ended, std::function<void()> abort)
-{
-    THost& h = *FHost;
-    if (h.Aborted)
-        return;
-    h.AloneWaiting.push_back({std::move(work), std::move(ended), std::move(abort)});
-    if (!h.RoundRunning && !h.Gathering && !h.AloneRunning)
-        Next();
-}
-
 bool TMailCheck::Busy() const
 {
     const THost& h = *FHost;
-    return h.RoundRunning || h.Gathering || h.AloneRunning || !h.AloneWaiting.empty() || h.RoundQueued;
+    return h.RoundRunning || h.Gathering || h.RoundQueued;
 }
 
 void TMailCheck::StartRound(TCycleConfig config, bool clearList)
@@ -276,7 +233,6 @@ void TMailCheck::StartRound(TCycleConfig config, bool clearList)
     std::exception_ptr failure;
     std::vector<TSessionOrder> orders = h.Cycle.BeginRound(config, clearList, failure);
     h.RoundFailure = failure;
-    h.Sessions = static_cast<int>(orders.size());
     const int maxMessages = h.Cycle.MaxMessages;
     for (TSessionOrder& order : orders)
     {
@@ -310,7 +266,7 @@ void TMailCheck::SessionEnded(int index, const TAccountReport& report)
 {
     THost& h = *FHost;
     h.Cycle.ApplyReport(index, report);
-    if (--h.Sessions <= 0)
+    if (h.Cycle.Pending() == 0)
         return EndRound();
     if (!h.TellTimer.isActive())
         h.TellTimer.start();
@@ -333,8 +289,6 @@ void TMailCheck::EndRound()
         throw;
     }
     h.KeepMemory(h.Config.Accounts);
-    for (auto& f : std::exchange(h.RoundEnded, {}))
-        f();
     Next();
     if (failure)
         std::rethrow_exception(failure);
@@ -343,30 +297,8 @@ void TMailCheck::EndRound()
 void TMailCheck::Next()
 {
     THost& h = *FHost;
-    if (h.Aborted || h.RoundRunning || h.Gathering || h.AloneRunning)
+    if (h.Aborted || h.RoundRunning || h.Gathering)
         return;
-    if (!h.AloneWaiting.empty())
-    {
-        TWorkerPool::TJob job = std::move(h.AloneWaiting.front());
-        h.AloneWaiting.pop_front();
-        if (!job.Work)
-        {
-            // A round asked for after a job: it starts now.
-            if (job.Done)
-                job.Done();
-            return;
-        }
-        h.AloneRunning = true;
-        std::function<void()> ended = std::move(job.Done);
-        job.Done = [this, ended] {
-            FHost->AloneRunning = false;
-            if (ended)
-                ended();
-            Next();
-        };
-        h.Workers.Run(std::move(job));
-        return;
-    }
     if (std::exchange(h.RoundQueued, false))
     {
         CheckAccounts();
@@ -391,7 +323,6 @@ void TMailCheck::Abort()
 {
     FHost->Aborted = true;
     FHost->TellTimer.stop();
-    FHost->AloneWaiting.clear();
     FHost->Workers.AbortAll();
 }
 

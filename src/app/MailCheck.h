@@ -39,19 +39,13 @@ public:
 
     // One round over the configuration as it stands; the list is emptied
     // first when "Check now" asked for it. With a keyring the passwords the
-    // round lacks are asked for first. During a round (or a job run alone)
-    // a "Check now" queues one more round, anything else adds nothing.
-    // True while a round or a job is under way: OnIdle follows its end.
+    // round lacks are asked for first. During a round a "Check now" queues
+    // one more round, anything else adds nothing. True while a round is
+    // under way: OnIdle follows its end.
     bool CheckAccounts();
-    // A round over the accounts of `captions` only, the others' rows left as
-    // they are; `ended` runs after it.
-    void CheckOnly(std::vector<std::string> captions, std::function<void()> ended);
-    // Runs `work` on a worker once no round runs; rounds wait for it.
-    // `ended` runs here after it; `abort` must end `work` at once from here.
-    void RunAlone(std::function<void()> work, std::function<void()> ended, std::function<void()> abort);
     bool Busy() const;
     // Runs `then` when nothing is under way: at once, or after the last
-    // round or job has ended.
+    // round has ended.
     void WhenIdle(std::function<void()> then);
     // Closes every line at once; nothing more is applied or started.
     void Abort();
@@ -68,7 +62,7 @@ public:
     // few at a time; a failed start is shown in an error box. Replaceable so
     // tests can watch the calls.
     std::function<void(const std::vector<std::string>& arguments)> RunCommand;
-    // After the last round or job has ended and nothing waits.
+    // After the last round has ended and none waits.
     std::function<void()> OnIdle;
 
     // Sessions at once, and the time within which results are told together.
@@ -79,7 +73,7 @@ private:
     void StartRound(TCycleConfig config, bool clearList);
     void SessionEnded(int index, const TAccountReport& report);
     void EndRound();
-    // Starts what waits: a job run alone, then a queued round; else idle.
+    // Starts a queued round; else idle.
     void Next();
 
     class THost;

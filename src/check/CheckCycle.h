@@ -202,6 +202,8 @@ public:
     // Ends the round: what is left untold is told.
     void EndRound();
     bool RoundRunning() const { return FRunning; }
+    // Sessions of the round whose report has not come.
+    int Pending() const { return FPending; }
 
     int NewCount = 0;
     int ListedCount = 0;
