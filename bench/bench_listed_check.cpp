@@ -162,7 +162,7 @@ struct TProtocol
         account.Enabled = true;
         account.IMAP4 = Imap4;
         account.Port = std::to_string(port);
-        return TCycleConfig{TCycleSettings{}, {account}};
+        return TCycleConfig{TCycleSettings{}, {account}, {}};
     }
 
     // One round over the listed rows; the rows' count, which must not change.
