@@ -26,6 +26,8 @@
 #include <QLabel>
 #include <QTimer>
 
+#include <algorithm>
+#include <deque>
 #include <exception>
 #include <utility>
 
@@ -62,7 +64,7 @@ public:
                 [&config] { return static_cast<int>(static_cast<uint16_t>(config.ScrLckBlinking)); },
                 TScrollLockLed{[] { return ScrollLockLedOn(); },
                                [](bool on) { SetScrollLockLed(on); }}),
-          Cycle(newMail.Rows(), *this), Workers(MaxSessionsAtOnce)
+          Cycle(newMail.Rows(), *this), Workers(MaxSessionsAtOnce), Beside(1)
     {
         TellTimer.setSingleShot(true);
         TellTimer.setInterval(TellTogetherMs);
@@ -139,12 +141,18 @@ public:
     TScrollLockBlinker Blink;
     TCheckCycle Cycle;
     TWorkerPool Workers;
+    TWorkerPool Beside;
     // The round under way, and a port that is no number, reported when the
     // round has ended.
     bool RoundRunning = false;
     std::exception_ptr RoundFailure;
-    // A "Check now" that came during a round.
+    // A "Check now" that came during a round or a job.
     bool RoundQueued = false;
+    // The accounts of rounds over some accounts asked for meanwhile.
+    std::vector<int> OnlyQueued;
+    // Jobs run alone: the one under way, and those waiting.
+    bool AloneRunning = false;
+    std::deque<TWorkerPool::TJob> AloneQueued;
     bool Aborted = false;
     std::vector<std::function<void()>> IdleWaiters;
     // Results that come close together are told together.
@@ -198,40 +206,95 @@ bool TMailCheck::CheckAccounts()
             h.RoundQueued = true;
         return true;
     }
+    Gather(std::exchange(ClearListPending, false), {});
+    return Busy();
+}
+
+void TMailCheck::CheckOnly(std::vector<int> indexes)
+{
+    THost& h = *FHost;
+    if (h.Aborted || indexes.empty())
+        return;
+    if (!Busy())
+        return Gather(false, std::move(indexes));
+    for (int index : indexes)
+        if (std::find(h.OnlyQueued.begin(), h.OnlyQueued.end(), index) == h.OnlyQueued.end())
+            h.OnlyQueued.push_back(index);
+}
+
+void TMailCheck::Gather(bool clearList, std::vector<int> only)
+{
+    THost& h = *FHost;
     // A copy: the round reads the configuration as it stood when it began.
     TCycleConfig config = CycleConfigOf(h.Config);
-    const bool clearList = std::exchange(ClearListPending, false);
     if (!h.Secrets)
-    {
-        StartRound(std::move(config), clearList);
-        return Busy();
-    }
+        return StartRound(std::move(config), clearList, only);
     h.Gathering = true;
-    h.Secrets->Gather(config.Accounts, [this, config, clearList](std::vector<Account> accounts,
-                                                                 std::vector<std::string> withheld) mutable {
+    h.Secrets->Gather(config.Accounts, [this, config, clearList, only](std::vector<Account> accounts,
+                                                                       std::vector<std::string> withheld) mutable {
         FHost->Gathering = false;
         if (FHost->Aborted)
             return;
         config.Accounts = std::move(accounts);
         config.Withheld = std::move(withheld);
-        StartRound(std::move(config), clearList);
+        StartRound(std::move(config), clearList, only);
     });
-    return Busy();
+}
+
+void TMailCheck::RunAlone(TWorkerPool::TJob job)
+{
+    THost& h = *FHost;
+    if (h.Aborted)
+        return;
+    const bool wait = Busy();
+    h.AloneQueued.push_back(std::move(job));
+    if (!wait)
+        StartAlone();
+}
+
+void TMailCheck::StartAlone()
+{
+    THost& h = *FHost;
+    TWorkerPool::TJob job = std::move(h.AloneQueued.front());
+    h.AloneQueued.pop_front();
+    h.AloneRunning = true;
+    job.Done = [this, done = std::move(job.Done)] {
+        FHost->AloneRunning = false;
+        try
+        {
+            if (done)
+                done();
+        }
+        catch (...)
+        {
+            Next();
+            throw;
+        }
+        Next();
+    };
+    h.Workers.Run(std::move(job));
+}
+
+void TMailCheck::RunBeside(TWorkerPool::TJob job)
+{
+    if (!FHost->Aborted)
+        FHost->Beside.Run(std::move(job));
 }
 
 bool TMailCheck::Busy() const
 {
     const THost& h = *FHost;
-    return h.RoundRunning || h.Gathering || h.RoundQueued;
+    return h.RoundRunning || h.Gathering || h.RoundQueued || h.AloneRunning || !h.AloneQueued.empty()
+           || !h.OnlyQueued.empty();
 }
 
-void TMailCheck::StartRound(TCycleConfig config, bool clearList)
+void TMailCheck::StartRound(TCycleConfig config, bool clearList, const std::vector<int>& only)
 {
     THost& h = *FHost;
     h.RecallMemory();
     h.RoundRunning = true;
     std::exception_ptr failure;
-    std::vector<TSessionOrder> orders = h.Cycle.BeginRound(config, clearList, failure);
+    std::vector<TSessionOrder> orders = h.Cycle.BeginRound(config, clearList, failure, only);
     h.RoundFailure = failure;
     const int maxMessages = h.Cycle.MaxMessages;
     for (TSessionOrder& order : orders)
@@ -297,14 +360,20 @@ void TMailCheck::EndRound()
 void TMailCheck::Next()
 {
     THost& h = *FHost;
-    if (h.Aborted || h.RoundRunning || h.Gathering)
+    if (h.Aborted || h.RoundRunning || h.Gathering || h.AloneRunning)
         return;
+    if (!h.AloneQueued.empty())
+        return StartAlone();
     if (std::exchange(h.RoundQueued, false))
     {
+        // The whole round covers the accounts some asked for.
+        h.OnlyQueued.clear();
         CheckAccounts();
-        if (Busy())
-            return;
     }
+    else if (!h.OnlyQueued.empty())
+        Gather(false, std::exchange(h.OnlyQueued, {}));
+    if (Busy())
+        return;
     for (auto& f : std::exchange(h.IdleWaiters, {}))
         f();
     if (OnIdle)
@@ -324,10 +393,12 @@ void TMailCheck::Abort()
     FHost->Aborted = true;
     FHost->TellTimer.stop();
     FHost->Workers.AbortAll();
+    FHost->Beside.AbortAll();
 }
 
 bool TMailCheck::Join(int milliseconds)
 {
+    // A reader the user has open is not waited for.
     return FHost->Workers.Join(milliseconds);
 }
 

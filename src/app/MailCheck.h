@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/WorkerPool.h"
+
 #include <QObject>
 
 #include <functional>
@@ -43,6 +45,17 @@ public:
     // one more round, anything else adds nothing. True while a round is
     // under way: OnIdle follows its end.
     bool CheckAccounts();
+    // A round over only the accounts `indexes` (of the configuration's
+    // list), the list kept and the other accounts' rows as they are; during
+    // a round or a job it waits for them.
+    void CheckOnly(std::vector<int> indexes);
+    // Runs `job` on a worker with the accounts' lines (a Delete): after the
+    // round under way, and no round starts until its Done has run.
+    void RunAlone(TWorkerPool::TJob job);
+    // Runs `job` on a worker of its own, beside the rounds (a wait on a
+    // program the user reads with).
+    void RunBeside(TWorkerPool::TJob job);
+    // A round, a job run alone, or one of them waiting.
     bool Busy() const;
     // Runs `then` when nothing is under way: at once, or after the last
     // round has ended.
@@ -70,10 +83,13 @@ public:
     static constexpr int TellTogetherMs = 250;
 
 private:
-    void StartRound(TCycleConfig config, bool clearList);
+    // The round's configuration, its passwords read first with a keyring.
+    void Gather(bool clearList, std::vector<int> only);
+    void StartRound(TCycleConfig config, bool clearList, const std::vector<int>& only);
+    void StartAlone();
     void SessionEnded(int index, const TAccountReport& report);
     void EndRound();
-    // Starts a queued round; else idle.
+    // Starts a queued job or round; else idle.
     void Next();
 
     class THost;

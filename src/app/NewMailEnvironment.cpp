@@ -6,12 +6,14 @@
 #include "config/Config.h"
 #include "config/ConfigStore.h"
 #include "desktop/TrayIcon.h"
+#include "mail/IdLineAbort.h"
+#include "notify/DeleteRun.h"
 
 #include <utility>
 
-TNewMailEnvironment NewMailEnvironment(const TConfig& config, TTrayParts& tray, TDeleteClient& popMail,
-                                       std::function<void()> checkNow, TDeleteClient* imaMail,
-                                       const TAccountSecrets* secrets, TMailCheck* checks)
+TNewMailEnvironment NewMailEnvironment(const TConfig& config, TTrayParts& tray, std::function<void()> checkNow,
+                                       TMailCheck& checks, TDeleteFactory makeDelete,
+                                       const TAccountSecrets* secrets)
 {
     TNewMailEnvironment env;
     const TConfig* c = &config;
@@ -27,11 +29,32 @@ TNewMailEnvironment NewMailEnvironment(const TConfig& config, TTrayParts& tray, 
     env.AutoHideSeconds = [c] { return c->FormAutoHide; };
     env.ReaderCommand = [] { return ReaderCommand; };
     env.CheckNow = std::move(checkNow);
-    if (checks)
-        env.AfterChecks = [checks](std::function<void()> then) { checks->WhenIdle(std::move(then)); };
+    TMailCheck* check = &checks;
+    env.AfterChecks = [check](std::function<void()> then) { check->WhenIdle(std::move(then)); };
+    env.CheckOnly = [check](std::vector<int> accounts) { check->CheckOnly(std::move(accounts)); };
+    env.DeleteBeside = [check, makeDelete = std::move(makeDelete)](TDeletePlan plan,
+                                                                   std::function<void(TDeleteOutcome)> done) {
+        auto abort = std::make_shared<TIdLineAbort>();
+        auto outcome = std::make_shared<TDeleteOutcome>();
+        TWorkerPool::TJob job;
+        // One client per kind for the run, made on its worker.
+        job.Work = [plan = std::move(plan), makeDelete, abort, outcome] {
+            std::unique_ptr<TDeleteClient> clients[2];
+            *outcome = DeleteTargets(plan, [&](bool imap4) -> TDeleteClient& {
+                std::unique_ptr<TDeleteClient>& client = clients[imap4 ? 1 : 0];
+                if (!client)
+                    client = makeDelete(imap4, abort);
+                return *client;
+            });
+        };
+        job.Done = [outcome, done = std::move(done)] { done(std::move(*outcome)); };
+        job.Abort = [abort] { abort->Abort(); };
+        check->RunAlone(std::move(job));
+    };
+    env.RunBeside = [check](std::function<void()> work, std::function<void()> done) {
+        check->RunBeside({std::move(work), std::move(done), {}});
+    };
     TTrayParts* t = &tray;
     env.HideNewMailIcon = [t] { t->triNewMsg->SetVisible(false); };
-    env.popMail = &popMail;
-    env.imaMail = imaMail;
     return env;
 }

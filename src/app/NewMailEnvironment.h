@@ -3,19 +3,25 @@
 #include "notify/NewMailController.h"
 
 #include <functional>
+#include <memory>
 
 struct TConfig;
 class TAccountSecrets;
+class TIdLineAbort;
 class TMailCheck;
 class TTrayParts;
 
+// Delete's client for one run, made on the worker that runs it, with a line
+// of its own that `abort` ends from the user-interface thread.
+using TDeleteFactory =
+    std::function<std::unique_ptr<TDeleteClient>(bool imap4, std::shared_ptr<TIdLineAbort> abort)>;
+
 // The notification window's environment over the program's configuration
 // value: every call reads the value as it stands then.
-// imaMail: Delete's IMAP4 client; without one IMAP4 rows are refused.
+// checks: where Delete's sessions, the reloads and the wait on a reader run,
+// beside the user interface.
 // secrets: where the passwords kept in the keyring were last read, for
 // Delete's logins; none: the value's own.
-// checks: where the reload's checks run beside the user interface; none:
-// checkNow is taken as done when it returns.
-TNewMailEnvironment NewMailEnvironment(const TConfig& config, TTrayParts& tray, TDeleteClient& popMail,
-                                       std::function<void()> checkNow, TDeleteClient* imaMail = nullptr,
-                                       const TAccountSecrets* secrets = nullptr, TMailCheck* checks = nullptr);
+TNewMailEnvironment NewMailEnvironment(const TConfig& config, TTrayParts& tray, std::function<void()> checkNow,
+                                       TMailCheck& checks, TDeleteFactory makeDelete,
+                                       const TAccountSecrets* secrets = nullptr);

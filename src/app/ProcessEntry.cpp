@@ -16,8 +16,7 @@
 #include "i18n/Translate.h"
 #include "mail/Imap4Client.h"
 #include "mail/Pop3Client.h"
-#include "notify/Imap4DeleteClient.h"
-#include "notify/Pop3DeleteClient.h"
+#include "notify/DeleteRun.h"
 #include "notify/NewMailForm.h"
 #include "desktop/Application.h"
 #include "desktop/Artwork.h"
@@ -102,15 +101,14 @@ int RunTernbell(int argc, char** argv)
     shell.CheckAccounts = [&mailCheck] { return mailCheck.CheckAccounts(); };
     shell.AbortChecks = [&mailCheck] { mailCheck.Abort(); };
     mailCheck.OnIdle = [&shell] { shell.ChecksEnded(); };
-    // Delete has clients of its own, so neither it nor the check meets a
-    // session or a line the other left behind.
-    TIdPOP3 popDelete;
-    TPop3DeleteClient pop3Delete(popDelete);
-    TIdIMAP4 imaDelete;
-    TImap4DeleteClient imap4Delete(imaDelete);
+    // Delete's runs get clients of their own, so neither it nor the check
+    // meets a session or a line the other left behind.
     TNewMailController newMailController(
-        frmNewMail, NewMailEnvironment(config.Config, tray, pop3Delete, [&shell] { shell.mnuCheckNowClick(); },
-                                       &imap4Delete, &secrets, &mailCheck));
+        frmNewMail, NewMailEnvironment(config.Config, tray, [&shell] { shell.mnuCheckNowClick(); }, mailCheck,
+                                       [](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
+                                           return MakeDeleteClient(imap4, TSessionLimits{}, std::move(abort));
+                                       },
+                                       &secrets));
 
     // Rounds follow the desktop's sleep and network, where it tells of them.
     TWakeWatch wake;

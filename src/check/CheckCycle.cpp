@@ -294,13 +294,25 @@ void TCheckCycle::RunChecks(const TCycleConfig& config, bool clearList)
 }
 
 std::vector<TSessionOrder> TCheckCycle::BeginRound(const TCycleConfig& config, bool clearList,
-                                                   std::exception_ptr& failure)
+                                                   std::exception_ptr& failure, const std::vector<int>& only)
 {
     TMessageRows& rows = FRows;
     FConfig = config;
+    FKeys.clear();
+    for (const Account& a : FConfig.Accounts)
+        FKeys.push_back(TAnnounced::KeyOf(a));
+    const std::vector<Account>& accounts = FConfig.Accounts;
+    std::vector<bool> inRound(accounts.size(), only.empty());
+    for (int index : only)
+        if (index >= 0 && index < static_cast<int>(accounts.size()))
+            inRound[index] = true;
     FAnnounceAll = clearList;
     FRunning = true;
-    FFailed = false;
+    if (only.empty())
+        FFailed.clear();
+    for (std::size_t i = 0; i < accounts.size(); ++i)
+        if (inRound[i])
+            FFailed.erase(accounts[i].Caption);
     FPending = 0;
     FUntold = 0;
     FToldInRound = false;
@@ -311,14 +323,17 @@ std::vector<TSessionOrder> TCheckCycle::BeginRound(const TCycleConfig& config, b
     FOutput.SetTrayPicture(tpChecking);
     for (int i = rows.Count() - 1; i >= 0; --i)
         if (rows.ImageIndex(i) == riError)
-            rows.Delete(i);
+        {
+            const int account = only.empty() ? -1 : AccountOfRow(i);
+            if (only.empty() || account < 0 || inRound[account])
+                rows.Delete(i);
+        }
 
     std::vector<TSessionOrder> orders;
-    const std::vector<Account>& accounts = FConfig.Accounts;
     for (std::size_t i = 0; i < accounts.size(); ++i)
     {
         const int index = static_cast<int>(i);
-        if (!accounts[i].Enabled)
+        if (!accounts[i].Enabled || !inRound[i])
             continue;
         if (i < FConfig.Withheld.size() && !FConfig.Withheld[i].empty())
         {
@@ -411,7 +426,7 @@ int TCheckCycle::AccountOfRow(int r) const
     {
         const std::string key = id.substr(0, id.find('\n'));
         for (std::size_t i = 0; i < accounts.size(); ++i)
-            if (accounts[i].Caption == FRows.Caption(r) && TAnnounced::KeyOf(accounts[i]) == key)
+            if (accounts[i].Caption == FRows.Caption(r) && FKeys[i] == key)
                 return static_cast<int>(i);
     }
     for (std::size_t i = 0; i < accounts.size(); ++i)
@@ -436,7 +451,7 @@ int TCheckCycle::PlaceOf(int index, bool errorRow) const
 void TCheckCycle::AccountFailed(int index, const std::string& why)
 {
     const Account& account = FConfig.Accounts[index];
-    FFailed = true;
+    FFailed.insert(account.Caption);
     FOutput.SetTrayHint(ResStr("The connection to mail server is not available"));
     if (FOutput.TrayPicture() != tpFailure)
         FOutput.SetTrayPicture(tpFailure);
@@ -463,8 +478,8 @@ void TCheckCycle::Summary()
     FOutput.SetHeadline(headline);
     // Checking while any session of the round runs; a failure shows from
     // the first until the next round.
-    const int picture = FFailed ? tpFailure : FPending > 0 ? tpChecking : tpIdle;
-    if (!FFailed)
+    const int picture = !FFailed.empty() ? tpFailure : FPending > 0 ? tpChecking : tpIdle;
+    if (FFailed.empty())
         FOutput.SetTrayHint(TrayHint(headline, FOutput.TimeText()));
     if (FOutput.TrayPicture() != picture)
         FOutput.SetTrayPicture(picture);

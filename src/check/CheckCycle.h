@@ -191,8 +191,11 @@ public:
     // run; an account that cannot be checked (a withheld password, a port
     // out of range) has its error row at once. A port that is no number
     // stops the list there: the orders before it are in `orders`, and the
-    // error is raised after them through `failure`.
-    std::vector<TSessionOrder> BeginRound(const TCycleConfig& config, bool clearList, std::exception_ptr& failure);
+    // error is raised after them through `failure`. `only`: the accounts
+    // (indexes) this round checks, empty for every enabled one; the rows of
+    // the others, their error rows too, stay as they are.
+    std::vector<TSessionOrder> BeginRound(const TCycleConfig& config, bool clearList, std::exception_ptr& failure,
+                                          const std::vector<int>& only = {});
     // Brings account `index`'s rows up to what its session found; the
     // headline, the tray hint and picture follow at once.
     void ApplyReport(int index, const TAccountReport& report);
@@ -234,7 +237,10 @@ private:
     TCycleConfig FConfig; // the round's snapshot
     bool FAnnounceAll = false;
     bool FRunning = false;
-    bool FFailed = false;   // an account of this round failed
+    // Accounts whose error row stands: those that failed this round, and
+    // in a round over some accounts those of the others that failed before.
+    std::unordered_set<std::string> FFailed;
+    std::vector<std::string> FKeys; // each account's key, for the rows' ids
     int FPending = 0;       // sessions whose report has not come
     int FUntold = 0;        // new rows not told yet
     bool FToldInRound = false;

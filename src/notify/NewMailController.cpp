@@ -5,6 +5,7 @@
 #include "check/MessageRows.h"
 #include "check/Utils.h"
 #include "i18n/Translate.h"
+#include "notify/DeleteRun.h"
 #include "notify/NewMailForm.h"
 #include "platform/CodePage.h"
 #include "desktop/Dialogs.h"
@@ -149,12 +150,12 @@ void TNewMailController::actDetailsUpdate()
 
 void TNewMailController::actReadUpdate()
 {
-    FForm.actRead->setEnabled(!FForm.lvwMessages->selectedItems().isEmpty());
+    FForm.actRead->setEnabled(!FBusy && !FForm.lvwMessages->selectedItems().isEmpty());
 }
 
 void TNewMailController::actDeleteUpdate()
 {
-    FForm.actDelete->setEnabled(!FForm.lvwMessages->selectedItems().isEmpty());
+    FForm.actDelete->setEnabled(!FBusy && !FForm.lvwMessages->selectedItems().isEmpty());
 }
 
 void TNewMailController::FormShow()
@@ -252,7 +253,7 @@ bool TNewMailController::CheckDeletable(const std::vector<Account>& accounts,
         const int account = AccountNumberOfRow(*FRows, captions, i) - 1;
         if (account >= static_cast<int>(accounts.size()))
             orphan = true;
-        else if (accounts[account].IMAP4 && !FEnv.imaMail && imapCaption.empty())
+        else if (accounts[account].IMAP4 && !FEnv.imaMail && !FEnv.DeleteBeside && imapCaption.empty())
             imapCaption = accounts[account].Caption;
     }
     if (imapCaption.empty() && !orphan)
@@ -274,10 +275,13 @@ bool TNewMailController::CheckDeletable(const std::vector<Account>& accounts,
 
 void TNewMailController::actDeleteExecute()
 {
+    if (FBusy)
+        return;
     // FRows Delete cannot serve are refused before anything is asked or sent.
-    const std::vector<Account> accounts = FEnv.Accounts();
-    const std::vector<std::string> captions = AccountCaptions(accounts);
-    if (!CheckDeletable(accounts, captions))
+    TDeletePlan plan;
+    plan.Accounts = FEnv.Accounts();
+    const std::vector<std::string> captions = AccountCaptions(plan.Accounts);
+    if (!CheckDeletable(plan.Accounts, captions))
         return;
 
     TMessageRequest question;
@@ -287,73 +291,44 @@ void TNewMailController::actDeleteExecute()
     if (MessageDlg(&FForm, question) != TModalResult::mrYes)
         return;
 
-    // Every number is taken before the first deletion: the server keeps its
-    // numbering until the session ends.
-    struct TTarget
-    {
-        int Account;
-        int Message;
-        TRowMessage Shown;
-        std::string Caption;
-    };
-    std::vector<TTarget> targets;
     for (int i = 0; i < FRows->Count(); ++i)
         if (Selected(*FForm.lvwMessages, i) && FRows->ImageIndex(i) != riError)
-            targets.push_back({AccountNumberOfRow(*FRows, captions, i) - 1, MessageNumberOfRow(*FRows, i),
-                               {FRows->SubItem(i, 0), FRows->SubItem(i, 1), FRows->SubItem(i, 2),
-                                ServerIdOfRow(FRows->Id(i))},
-                               FRows->Caption(i)});
+            plan.Targets.push_back({AccountNumberOfRow(*FRows, captions, i) - 1, MessageNumberOfRow(*FRows, i),
+                                    {FRows->SubItem(i, 0), FRows->SubItem(i, 1), FRows->SubItem(i, 2),
+                                     ServerIdOfRow(FRows->Id(i))},
+                                    FRows->Caption(i)});
 
+    const int remembered = SelectedIndex();
+    SetBusy(true);
+    if (!FEnv.DeleteBeside)
+    {
+        Deleted(DeleteTargets(plan, [this](bool imap4) -> TDeleteClient& {
+                    return imap4 ? *FEnv.imaMail : *FEnv.popMail;
+                }),
+                remembered);
+        return;
+    }
+    FEnv.DeleteBeside(std::move(plan), [self = QPointer<TNewMailController>(this), remembered](TDeleteOutcome outcome) {
+        if (self)
+            self->Deleted(std::move(outcome), remembered);
+    });
+}
+
+void TNewMailController::Deleted(TDeleteOutcome outcome, int remembered)
+{
+    if (outcome.Failure)
+    {
+        // The toolkit's error box tells of it; the list stays as it was.
+        SetBusy(false);
+        std::rethrow_exception(outcome.Failure);
+    }
     // A row whose message changed on the server since the check (another
     // client deleted or read mail) would make its number stand for another
-    // message: such rows are passed over, not deleted.
-    std::vector<std::string> skipped;
-    bool leftMarked = false;
-    TDeleteClient* client = nullptr;
-    int current = -1;
-    try
-    {
-        for (const TTarget& target : targets)
-        {
-            if (target.Account != current)
-            {
-                if (client)
-                {
-                    client->Disconnect();
-                    leftMarked = leftMarked || client->LeftMarked();
-                }
-                current = target.Account;
-                const Account& account = accounts[current];
-                client = account.IMAP4 ? FEnv.imaMail : FEnv.popMail;
-                client->Disconnect();
-                client->SetAccount(account, PortOfText(account.Port));
-                client->Connect();
-            }
-            if (client->StillShows(target.Message, target.Shown))
-                client->DeleteMessage(target.Message);
-            else
-                skipped.push_back(target.Caption + ": " + target.Shown.From + " - " + target.Shown.Subject);
-        }
-        if (client)
-        {
-            client->Disconnect();
-            leftMarked = leftMarked || client->LeftMarked();
-        }
-    }
-    catch (...)
-    {
-        // Without the goodbye the server drops what this session marked, so
-        // a failed command leaves the failing account's maildrop as it was
-        // and no session is left open for the next check.
-        if (client)
-            client->Abandon();
-        throw;
-    }
-
-    if (!skipped.empty())
+    // message: such rows were passed over, not deleted.
+    if (!outcome.Skipped.empty())
     {
         std::string list;
-        for (const std::string& line : skipped)
+        for (const std::string& line : outcome.Skipped)
             list += "\n" + line;
         TMessageRequest warning;
         warning.Type = TMsgDlgType::mtWarning;
@@ -363,7 +338,7 @@ void TNewMailController::actDeleteExecute()
                                  "%s", list);
         MessageDlg(&FForm, warning);
     }
-    if (leftMarked)
+    if (outcome.LeftMarked)
     {
         TMessageRequest note;
         note.Type = TMsgDlgType::mtInformation;
@@ -372,20 +347,52 @@ void TNewMailController::actDeleteExecute()
                            "deleted and are removed when a mail client compacts the mailbox.");
         MessageDlg(&FForm, note);
     }
-    actRefreshExecute();
+    if (!FEnv.CheckOnly)
+    {
+        SetBusy(false);
+        actRefreshExecute();
+        return;
+    }
+    if (!outcome.Touched.empty())
+        FEnv.CheckOnly(outcome.Touched);
+    const auto reloaded = [self = QPointer<TNewMailController>(this), remembered] {
+        if (!self)
+            return;
+        self->SetBusy(false);
+        self->Reloaded(remembered);
+    };
+    if (FEnv.AfterChecks)
+        FEnv.AfterChecks(reloaded);
+    else
+        reloaded();
+}
+
+void TNewMailController::SetBusy(bool busy)
+{
+    FBusy = busy;
+    if (busy)
+        FForm.setCursor(Qt::BusyCursor);
+    else
+        FForm.unsetCursor();
+    FForm.actRefresh->setEnabled(!busy);
+    FForm.actMailbox->setEnabled(!busy);
+    UpdateActions();
+}
+
+int TNewMailController::SelectedIndex() const
+{
+    const QTreeWidget& list = *FForm.lvwMessages;
+    for (int i = 0; i < list.topLevelItemCount(); ++i)
+        if (list.topLevelItem(i)->isSelected())
+            return i;
+    return 0;
 }
 
 void TNewMailController::actRefreshExecute()
 {
-    QTreeWidget& list = *FForm.lvwMessages;
-    int remembered = 0;
-    for (int i = 0; i < list.topLevelItemCount(); ++i)
-        if (list.topLevelItem(i)->isSelected())
-        {
-            remembered = i;
-            break;
-        }
-
+    if (FBusy)
+        return;
+    const int remembered = SelectedIndex();
     FRows->Clear();
     TMessageRow reloading;
     reloading.Caption = ResStr("Reloading messages list...");
@@ -431,25 +438,28 @@ void TNewMailController::actReadExecute()
     // selected rows are read once, before the first reader starts.
     const std::vector<std::string> captions = AccountCaptions(FEnv.Accounts());
     const std::string reader = FEnv.ReaderCommand ? FEnv.ReaderCommand() : std::string();
-    struct TReading
-    {
-        bool ErrorRow;
-        TExpandedCommand Command;
-    };
-    std::vector<TReading> readings;
+    auto readings = std::make_shared<std::vector<TReading>>();
     for (int i = 0; i < FRows->Count(); ++i)
     {
         if (!Selected(*FForm.lvwMessages, i))
             continue;
         if (FRows->ImageIndex(i) == riError)
-            readings.push_back({true, {}});
-        else
-            readings.push_back({false, ExpandCommandParts(reader, RowValues(*FRows, captions, i))});
+        {
+            readings->push_back({true, {}, {}});
+            continue;
+        }
+        const TExpandedCommand command = ExpandCommandParts(reader, RowValues(*FRows, captions, i));
+        readings->push_back({false, command.Arguments(), StartFolderOf(command.Text)});
     }
+    ReadFrom(readings, 0, false);
+}
 
-    bool started = false;
-    for (const TReading& reading : readings)
+void TNewMailController::ReadFrom(std::shared_ptr<const std::vector<TReading>> readings, std::size_t next,
+                                  bool started)
+{
+    for (; next < readings->size(); ++next)
     {
+        const TReading& reading = (*readings)[next];
         if (reading.ErrorRow)
         {
             TMessageRequest warning;
@@ -461,8 +471,19 @@ void TNewMailController::actReadExecute()
             MessageDlg(&FForm, warning);
             continue;
         }
-        FEnv.RunAndWait(reading.Command.Arguments(), StartFolderOf(reading.Command.Text));
         started = true;
+        if (!FEnv.RunBeside)
+        {
+            FEnv.RunAndWait(reading.Arguments, reading.Folder);
+            continue;
+        }
+        // The wait on the reader runs beside; the next row follows it.
+        FEnv.RunBeside([run = FEnv.RunAndWait, reading] { run(reading.Arguments, reading.Folder); },
+                       [self = QPointer<TNewMailController>(this), readings, next] {
+                           if (self)
+                               self->ReadFrom(readings, next + 1, true);
+                       });
+        return;
     }
     if (started)
         actRefreshExecute();

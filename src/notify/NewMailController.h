@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -14,6 +15,8 @@
 
 class TfrmNewMail;
 class TTreeWidgetRows;
+struct TDeletePlan;
+struct TDeleteOutcome;
 
 // What a message row shows of its message, as the last check wrote it.
 struct TRowMessage
@@ -80,9 +83,21 @@ struct TNewMailEnvironment
     // beside the user interface); without it CheckNow is taken as done.
     std::function<void(std::function<void()> then)> AfterChecks;
     std::function<void()> HideNewMailIcon;     // triNewMsg
+    // Delete's clients where it runs here; without imaMail, and without
+    // DeleteBeside, the rows of IMAP4 accounts are refused.
     TDeleteClient* popMail = nullptr;
-    // Deletes the rows of IMAP4 accounts; without it they are refused.
     TDeleteClient* imaMail = nullptr;
+    // Runs a Delete beside the user interface, then `done` with what it did
+    // back on this thread; without it the plan runs here, on the clients
+    // above, and the window waits.
+    std::function<void(TDeletePlan plan, std::function<void(TDeleteOutcome)> done)> DeleteBeside;
+    // After a Delete, checks only the accounts it touched (indexes in
+    // Accounts()), the other rows left as they are; without it the whole
+    // list is reloaded as Refresh does it.
+    std::function<void(std::vector<int> accounts)> CheckOnly;
+    // Runs `work` beside the user interface, then `done` on this thread;
+    // without it both run here, in turn (Quick View's wait on its reader).
+    std::function<void(std::function<void()> work, std::function<void()> done)> RunBeside;
 
     // Process starts; by default the platform's. StartProcess takes a command
     // line, a show mode and a wait time in ms (0: no wait); RunAndWait an
@@ -129,9 +144,25 @@ private:
     void Reloaded(int remembered);
     // Refuses a selection Delete cannot serve; true when it may go on.
     bool CheckDeletable(const std::vector<Account>& accounts, const std::vector<std::string>& captions);
+    // What a Delete did, told, then the accounts it touched reloaded.
+    void Deleted(TDeleteOutcome outcome, int remembered);
+    // While a Delete runs the window's actions are off, under a busy cursor.
+    void SetBusy(bool busy);
+    int SelectedIndex() const;
+    // Quick View of one selected row: a warning for an error row, else the
+    // reader's command and the folder it starts in.
+    struct TReading
+    {
+        bool ErrorRow = false;
+        std::vector<std::string> Arguments;
+        std::string Folder;
+    };
+    // Reads the rows from `next` on, one reader after another.
+    void ReadFrom(std::shared_ptr<const std::vector<TReading>> readings, std::size_t next, bool started);
 
     TfrmNewMail& FForm;
     TNewMailEnvironment FEnv;
     TTreeWidgetRows* FRows;
     QPointer<QObject> FViewport;
+    bool FBusy = false;
 };

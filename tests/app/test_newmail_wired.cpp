@@ -1,14 +1,13 @@
 // The notification window wired as the program wires it: the keeper's
 // configuration value is its configuration, and Delete and Refresh go through
-// the tray shell's Check now and the real check cycle, with one POP3 client
-// shared by both.
+// the tray shell's Check now and the real check cycle, Delete on a worker with
+// clients of its own.
 
 #include "check/MessageRows.h"
 #include "app/NewMailEnvironment.h"
 #include "mail/Imap4Client.h"
-#include "notify/Imap4DeleteClient.h"
+#include "notify/DeleteRun.h"
 #include "notify/NewMailController.h"
-#include "notify/Pop3DeleteClient.h"
 #include "platform/CodePage.h"
 #include "support/Dovecot.h"
 #include "support/UiFixture.h"
@@ -38,20 +37,18 @@ protected:
         tray->timMail->setInterval(keeper->Config.CheckingTime * 1000);
         keeper->Config.ShowForm = false;
         wired = std::make_unique<WiredShell>(*tray, *keeper, *settings, *newMail);
-        deleteClient = std::make_unique<TPop3DeleteClient>(wired->popMail);
-        imap4Delete = std::make_unique<TImap4DeleteClient>(wired->imaMail);
         new TNewMailController(*newMail, // owned by the window
-                               NewMailEnvironment(keeper->Config, *tray, *deleteClient,
-                                                  [this] { wired->shell.mnuCheckNowClick(); },
-                                                  imap4Delete.get(), nullptr, &wired->mailCheck));
+                               NewMailEnvironment(keeper->Config, *tray, [this] { wired->shell.mnuCheckNowClick(); },
+                                                  wired->mailCheck,
+                                                  [this](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
+                                                      return MakeDeleteClient(imap4, wired->limits, abort);
+                                                  }));
     }
 
     void TearDown() override
     {
-        // The window's controller keeps the delete client: the window goes first.
+        // The window's controller reaches the check: the window goes first.
         newMail.reset();
-        deleteClient.reset();
-        imap4Delete.reset();
         wired.reset();
         UiFixture::TearDown();
     }
@@ -66,8 +63,6 @@ protected:
     }
 
     std::unique_ptr<WiredShell> wired;
-    std::unique_ptr<TPop3DeleteClient> deleteClient;
-    std::unique_ptr<TImap4DeleteClient> imap4Delete;
 };
 
 TEST_F(WiredTest, ReadAndAutoHideFollowTheConfiguration)
@@ -121,7 +116,6 @@ TEST_F(WiredTest, DeletesSelectedMessagesOfTwoAccountsOnDovecotAndReloads)
     EXPECT_EQ(server.CountMessages("ann"), 1u);
     EXPECT_EQ(server.CountMessages("bob"), 1u);
     EXPECT_EQ(Listed(), (std::vector<std::string>{"ann:a2", "bob:b1"}));
-    EXPECT_FALSE(wired->popMail.Connected());
     EXPECT_TRUE(newMail->lvwMessages->topLevelItem(0)->isSelected());
 }
 
@@ -243,7 +237,6 @@ TEST_F(WiredImap4Test, DeletesTheRowsMessageOnTheServerAndNothingElse)
     EXPECT_NE(left[1].find("Subject: a"), std::string::npos);
     EXPECT_NE(left[2].find("Subject: c"), std::string::npos);
     EXPECT_EQ(Listed(), (std::vector<std::string>{"Imap:a", "Imap:c"}));
-    EXPECT_FALSE(wired->imaMail.Connected());
 }
 
 TEST_F(WiredImap4Test, AfterAnEarlierMessageLeftTheRowsOwnMessageIsDeleted)

@@ -20,16 +20,13 @@ class TfrmSettings;
 void WaitForChecks(TMailCheck& check, int milliseconds = 20000);
 
 // The program's wiring of a timer tick: the tray shell runs the check cycle
-// over the real windows and the keeper's configuration, with the one POP3
-// client the notification window's Delete may share. The parts are the
+// over the real windows and the keeper's configuration. The parts are the
 // caller's and must outlive it.
 struct WiredShell
 {
     WiredShell(TTrayParts& tray, TConfigKeeper& keeper, TfrmSettings& settings, TfrmNewMail& newMail);
 
-    // Delete's clients, and the limits every check session gets.
-    TIdPOP3 popMail;
-    TIdIMAP4 imaMail;
+    // The limits every check and Delete session gets.
     TSessionLimits limits;
     TfrmAboutBox aboutBox;
     TTrayShell shell;

@@ -1,0 +1,58 @@
+#include "notify/DeleteRun.h"
+
+#include "check/CheckRules.h"
+#include "mail/Imap4Client.h"
+#include "mail/Pop3Client.h"
+#include "notify/Imap4DeleteClient.h"
+#include "notify/Pop3DeleteClient.h"
+
+TDeleteOutcome DeleteTargets(const TDeletePlan& plan, const std::function<TDeleteClient&(bool imap4)>& clientFor)
+{
+    TDeleteOutcome outcome;
+    TDeleteClient* client = nullptr;
+    const auto end = [&outcome, &client] {
+        client->Disconnect();
+        outcome.LeftMarked = outcome.LeftMarked || client->LeftMarked();
+    };
+    try
+    {
+        for (const TDeleteTarget& target : plan.Targets)
+        {
+            if (outcome.Touched.empty() || target.Account != outcome.Touched.back())
+            {
+                if (client)
+                    end();
+                const Account& account = plan.Accounts.at(target.Account);
+                outcome.Touched.push_back(target.Account);
+                client = &clientFor(account.IMAP4);
+                client->Disconnect();
+                client->SetAccount(account, PortOfText(account.Port));
+                client->Connect();
+            }
+            if (client->StillShows(target.Message, target.Shown))
+                client->DeleteMessage(target.Message);
+            else
+                outcome.Skipped.push_back(target.Caption + ": " + target.Shown.From + " - " + target.Shown.Subject);
+        }
+        if (client)
+            end();
+    }
+    catch (...)
+    {
+        // Without the goodbye the server drops what this session marked, so
+        // a failed command leaves the failing account's maildrop as it was
+        // and no session is left open for the next check.
+        if (client)
+            client->Abandon();
+        outcome.Failure = std::current_exception();
+    }
+    return outcome;
+}
+
+std::unique_ptr<TDeleteClient> MakeDeleteClient(bool imap4, const TSessionLimits& limits,
+                                                std::shared_ptr<TIdLineAbort> abort)
+{
+    if (imap4)
+        return std::make_unique<TOwningSession<TImap4DeleteClient, TIdIMAP4>>(limits, std::move(abort));
+    return std::make_unique<TOwningSession<TPop3DeleteClient, TIdPOP3>>(limits, std::move(abort));
+}

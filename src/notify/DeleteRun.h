@@ -1,0 +1,53 @@
+#pragma once
+
+#include "check/Account.h"
+#include "check/AccountSession.h"
+#include "notify/NewMailController.h"
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// One row Delete was asked for, taken from the rows before anything is sent:
+// the server keeps its numbering until the session ends.
+struct TDeleteTarget
+{
+    int Account = 0; // in the plan's account list
+    int Message = 0; // its number as the check counted it
+    TRowMessage Shown;
+    std::string Caption;
+};
+
+// What one Delete sends, as plain values, so that it can run off the
+// user-interface thread. The targets of one account are contiguous.
+struct TDeletePlan
+{
+    std::vector<Account> Accounts;
+    std::vector<TDeleteTarget> Targets;
+};
+
+// What a Delete did.
+struct TDeleteOutcome
+{
+    // "caption: sender - subject" of the rows passed over because their
+    // message changed on the server since the check.
+    std::vector<std::string> Skipped;
+    bool LeftMarked = false;
+    // The accounts a session was opened for, in order.
+    std::vector<int> Touched;
+    // What stopped the run: the remaining rows were not processed.
+    std::exception_ptr Failure;
+};
+
+// Runs the plan, one session per account on `clientFor(imap4)`, which must
+// give the same client each time for one kind. Raises nothing: a failure
+// abandons its session, so the server drops what that session marked, and
+// ends the run.
+TDeleteOutcome DeleteTargets(const TDeletePlan& plan, const std::function<TDeleteClient&(bool imap4)>& clientFor);
+
+// A POP3 or IMAP4 Delete client with a line of its own for one run; `abort`
+// (may be null) ends it from another thread.
+std::unique_ptr<TDeleteClient> MakeDeleteClient(bool imap4, const TSessionLimits& limits,
+                                                std::shared_ptr<TIdLineAbort> abort);
