@@ -74,6 +74,7 @@ TTrayShell::TTrayShell(TTrayParts& tray, TConfigKeeper& keeper, TfrmSettings& se
         if (accepted)
             FTray.timMail->setInterval(FKeeper.Config.CheckingTime * 1000);
         FTray.timMail->start();
+        FPaused = false;
     };
 
     connect(FTray.timMail, &QTimer::timeout, this, [this] { timMailTimer(); });
@@ -102,6 +103,7 @@ void TTrayShell::timMailTimer()
 {
     FTray.timMail->stop();
     FResumeAfterChecks = true;
+    FPaused = false;
     TTimerRestart restart(*FTray.timMail, FChecking);
     if (LoadPending)
     {
@@ -143,6 +145,9 @@ void TTrayShell::ChecksEnded()
     FChecking = false;
     if (FResumeAfterChecks && !FTray.timMail->isActive())
         FTray.timMail->start();
+    // The round has drawn its own picture; a paused program shows that.
+    if (FPaused && !FTray.timMail->isActive())
+        FTray.triMail->SetPictureIndex(1);
 }
 
 void TTrayShell::mnuAboutClick()
@@ -172,6 +177,7 @@ void TTrayShell::actEnabledExecute()
     }
     else
         FTray.timMail->start();
+    FPaused = wasTicked;
     if (wasTicked)
         FTray.triMail->SetPictureIndex(1);
     else

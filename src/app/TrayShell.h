@@ -68,6 +68,7 @@ private:
     // again after them (pausing and the settings window say no).
     bool FChecking = false;
     bool FResumeAfterChecks = false;
+    bool FPaused = false; // by the tray menu's Enabled tick
     TConfigKeeper& FKeeper;
     TfrmSettings& FSettings;
     TfrmNewMail& FNewMail;

@@ -2,7 +2,7 @@
 
 #include "check/Account.h"
 #include "check/AccountSession.h"
-#include "notify/NewMailController.h"
+#include "notify/DeleteClient.h"
 
 #include <exception>
 #include <functional>

@@ -43,11 +43,6 @@ bool Selected(const QTreeWidget& list, int index)
 
 } // namespace
 
-bool SameMessage(const TRowMessage& row, const std::string& from, const std::string& subject, int size)
-{
-    return row.From == from && row.Subject == subject && row.Size == HumanSize(size);
-}
-
 TNewMailController::TNewMailController(TfrmNewMail& form, TNewMailEnvironment environment)
     : QObject(&form), FForm(form), FEnv(std::move(environment))
 {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "check/AccountSession.h"
-#include "notify/NewMailController.h"
+#include "notify/DeleteClient.h"
 
 class TIdPOP3;
 

@@ -4,6 +4,7 @@
 #include <QEvent>
 
 #include <chrono>
+#include <exception>
 #include <utility>
 
 TWorkerPool::TWorkerPool(int maxAtOnce, QObject* parent)
@@ -66,8 +67,21 @@ void TWorkerPool::customEvent(QEvent*)
         std::lock_guard<std::mutex> lock(FShared->Lock);
         ended.swap(FShared->EndedIds);
     }
+    // A Done that raises must not cost the jobs that ended with it their
+    // Done: the first error is raised after all have run.
+    std::exception_ptr first;
     for (std::uint64_t id : ended)
-        Finished(id);
+        try
+        {
+            Finished(id);
+        }
+        catch (...)
+        {
+            if (!first)
+                first = std::current_exception();
+        }
+    if (first)
+        std::rethrow_exception(first);
 }
 
 void TWorkerPool::Finished(std::uint64_t id)

@@ -62,6 +62,34 @@ protected:
         return listed;
     }
 
+    // ann and bob on Dovecot POP3, with the "user:subject" messages, checked.
+    void CheckAnnAndBob(Dovecot& server, std::initializer_list<const char*> messages)
+    {
+        keeper->Config.Accounts.clear();
+        server.Start();
+        for (const char* user : {"ann", "bob"})
+        {
+            server.AddUser(user, "pw");
+            keeper->Config.Accounts.push_back(
+                {user, true, user, "pw", server.Host(), std::to_string(server.Pop3Port()), false});
+        }
+        for (const char* message : messages)
+            server.Deliver(std::string(message, 3), std::string("Subject: ") + (message + 4) + "\r\n\r\nx\r\n");
+        tray->mnuChecknow->trigger();
+        wired->WaitForChecks();
+    }
+
+    // Deletes the rows, answering Yes.
+    void DeleteRows(std::initializer_list<int> rows)
+    {
+        newMail->show();
+        newMail->lvwMessages->clearSelection();
+        for (int i : rows)
+            newMail->lvwMessages->topLevelItem(i)->setSelected(true);
+        SetMessageAnswerer([](const TMessageRequest&) { return TModalResult::mrYes; });
+        newMail->actDelete->trigger();
+    }
+
     std::unique_ptr<WiredShell> wired;
 };
 
@@ -91,32 +119,36 @@ TEST_F(WiredTest, DeletesSelectedMessagesOfTwoAccountsOnDovecotAndReloads)
     if (const std::string why = Dovecot::Unavailable(); !why.empty())
         GTEST_SKIP() << why;
     Dovecot server;
-    keeper->Config.Accounts.clear();
-    server.Start();
-    for (const char* user : {"ann", "bob"})
-    {
-        server.AddUser(user, "pw");
-        Account a{user, true, user, "pw", server.Host(), std::to_string(server.Pop3Port()), false};
-        keeper->Config.Accounts.push_back(a);
-    }
-    for (const char* message : {"ann:a1", "ann:a2", "ann:a3", "bob:b1", "bob:b2"})
-        server.Deliver(std::string(message, 3), std::string("Subject: ") + (message + 4) + "\r\n\r\nx\r\n");
-    tray->mnuChecknow->trigger();
-        wired->WaitForChecks();
-    ASSERT_EQ(Listed(), (std::vector<std::string>{"ann:a1", "ann:a2", "ann:a3", "bob:b1", "bob:b2"}));
-
-    newMail->show();
-    newMail->lvwMessages->clearSelection();
-    for (int i : {0, 2, 4})
-        newMail->lvwMessages->topLevelItem(i)->setSelected(true);
-    SetMessageAnswerer([](const TMessageRequest&) { return TModalResult::mrYes; });
-    newMail->actDelete->trigger();
+    CheckAnnAndBob(server, {"ann:a1", "ann:a2", "ann:a3", "bob:b1", "bob:b2"});
+    DeleteRows({0, 2, 4});
     wired->WaitForChecks();
 
     EXPECT_EQ(server.CountMessages("ann"), 1u);
     EXPECT_EQ(server.CountMessages("bob"), 1u);
     EXPECT_EQ(Listed(), (std::vector<std::string>{"ann:a2", "bob:b1"}));
     EXPECT_TRUE(newMail->lvwMessages->topLevelItem(0)->isSelected());
+}
+
+TEST_F(WiredTest, DeleteRunsBesideTheBusyWindowThenChecksOnlyTheAccountsItTouched)
+{
+    if (const std::string why = Dovecot::Unavailable(); !why.empty())
+        GTEST_SKIP() << why;
+    Dovecot server;
+    CheckAnnAndBob(server, {"ann:a1", "ann:a2", "bob:b1"});
+    server.Deliver("bob", "Subject: b2\r\n\r\nx\r\n");
+    DeleteRows({0});
+
+    // The sessions are on a worker: the window is back at once, busy.
+    EXPECT_TRUE(wired->mailCheck.Busy());
+    for (QAction* action : {newMail->actDelete, newMail->actRefresh, newMail->actMailbox})
+        EXPECT_FALSE(action->isEnabled()) << action->objectName().toStdString();
+    EXPECT_EQ(newMail->cursor().shape(), Qt::BusyCursor);
+    wired->WaitForChecks();
+
+    EXPECT_EQ(server.CountMessages("ann"), 1u);
+    EXPECT_EQ(Listed(), (std::vector<std::string>{"ann:a2", "bob:b1"})) << "bob was not checked again";
+    EXPECT_TRUE(newMail->actRefresh->isEnabled());
+    EXPECT_EQ(newMail->cursor().shape(), Qt::ArrowCursor);
 }
 
 TEST_F(WiredTest, Pop3RowWhoseNumberNowNamesAnotherMessageDeletesNothing)

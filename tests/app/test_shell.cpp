@@ -201,6 +201,18 @@ TEST_F(ShellTest, PauseAndResumeFollowTheStateTable)
     EXPECT_TRUE(Ticked());
 }
 
+TEST_F(ShellTest, ARoundEndingAfterThePauseLeavesThePausedPicture)
+{
+    Start();
+    shell->CheckAccounts = [] { return true; }; // under way
+    shell->timMailTimer();
+    tray->actEnabled->trigger();
+    tray->triMail->SetPictureIndex(0); // the round's last result drawn
+    shell->ChecksEnded();
+    EXPECT_EQ(Picture(), 1);
+    EXPECT_FALSE(TimerOn());
+}
+
 TEST_F(ShellTest, TheIdleUpdateFollowsTheTimer)
 {
     Start();

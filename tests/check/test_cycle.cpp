@@ -40,6 +40,19 @@ protected:
     TCheckCycle cycle{host.List, host, host.Pop3, host.Imap4};
 
     void Run() { cycle.RunChecks(host.Snapshot(), host.ClearList); }
+
+    // A round over the accounts `only`, their sessions run in turn.
+    void RunOnly(const std::vector<int>& only)
+    {
+        std::exception_ptr failure;
+        const TCycleConfig config = host.Snapshot();
+        for (const TSessionOrder& order : cycle.BeginRound(config, false, failure, only))
+        {
+            host.Pop3.SetAccount(config.Accounts[order.Index], order.Port);
+            cycle.ApplyReport(order.Index, CheckSession(host.Pop3, cycle.MaxMessages, order.Known));
+        }
+        cycle.EndRound();
+    }
 };
 
 TEST_F(CycleTest, FirstCheckListsEveryMessageAsNew)
@@ -89,6 +102,30 @@ TEST_F(CycleTest, FailingAccountBetweenTwoWorkingOnes)
     EXPECT_EQ(Dump(host.List),
               (std::vector<std::string>{"A|Ann|a|1|cut", "B|Bob|b1|1|new", "C|Cy|c|1|cut"}));
     EXPECT_EQ(cycle.NewCount, 1);
+    EXPECT_EQ(host.Picture, tpIdle);
+}
+
+TEST_F(CycleTest, RoundOverSomeAccountsLeavesTheOthersRowsAndFailures)
+{
+    host.AddAccount("A", "pop.a");
+    host.AddAccount("B", "pop.b");
+    host.AddAccount("C", "pop.c");
+    host.Net.Maildrops["pop.a"] = {Msg("Ann", "a")};
+    host.Net.Maildrops["pop.c"] = {Msg("Cy", "c")};
+    Run(); // B refuses
+    host.Net.Maildrops["pop.a"].push_back(Msg("Ann", "a2"));
+    host.Net.Maildrops["pop.c"].push_back(Msg("Cy", "c2"));
+    host.Net.Log.clear();
+    RunOnly({0});
+    EXPECT_EQ(host.Net.Log, (std::vector<std::string>{"connect pop.a:110 user-A", "quit"}));
+    EXPECT_EQ(Dump(host.List),
+              (std::vector<std::string>{"A|Ann|a|1|cut", "A|Ann|a2|1|new", "C|Cy|c|1|new", "B|0|new"}));
+    EXPECT_EQ(host.Picture, tpFailure) << "B has not been checked again";
+
+    host.Net.Maildrops["pop.b"] = {Msg("Bob", "b")};
+    RunOnly({1});
+    EXPECT_EQ(Dump(host.List), (std::vector<std::string>{"A|Ann|a|1|cut", "A|Ann|a2|1|new", "B|Bob|b|1|new",
+                                                         "C|Cy|c|1|new"}));
     EXPECT_EQ(host.Picture, tpIdle);
 }
 

@@ -1,0 +1,8 @@
+#include "notify/DeleteClient.h"
+
+#include "check/Utils.h"
+
+bool SameMessage(const TRowMessage& row, const std::string& from, const std::string& subject, int size)
+{
+    return row.From == from && row.Subject == subject && row.Size == HumanSize(size);
+}
