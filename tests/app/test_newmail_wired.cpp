@@ -10,11 +10,14 @@
 #include "notify/NewMailController.h"
 #include "platform/CodePage.h"
 #include "support/Dovecot.h"
+#include "support/Loopback.h"
+#include "support/TestHelpers.h"
 #include "support/UiFixture.h"
 #include "support/WiredShell.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QThread>
@@ -149,6 +152,32 @@ TEST_F(WiredTest, DeleteRunsBesideTheBusyWindowThenChecksOnlyTheAccountsItTouche
     EXPECT_EQ(Listed(), (std::vector<std::string>{"ann:a2", "bob:b1"})) << "bob was not checked again";
     EXPECT_TRUE(newMail->actRefresh->isEnabled());
     EXPECT_EQ(newMail->cursor().shape(), Qt::ArrowCursor);
+}
+
+TEST_F(WiredTest, DeleteDuringARoundWaitsForItsEnd)
+{
+    if (const std::string why = Dovecot::Unavailable(); !why.empty())
+        GTEST_SKIP() << why;
+    Dovecot server;
+    CheckAnnAndBob(server, {"ann:a1", "ann:a2"});
+    LoopbackListener silent;
+    ASSERT_TRUE(silent.Listening());
+    keeper->Config.Accounts[1].Port = std::to_string(silent.Port());
+    wired->limits.ReadTimeout = 1500;
+    tray->mnuChecknow->trigger();
+    ASSERT_TRUE(WaitUntil([this] { return Listed().size() == 2; }, 5000));
+
+    DeleteRows({0});
+    // Never two sessions of one account at once: ann's is over, but the
+    // round is not, so her Delete waits.
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 300)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(server.CountMessages("ann"), 2u);
+    wired->WaitForChecks();
+    EXPECT_EQ(server.CountMessages("ann"), 1u);
+    EXPECT_EQ(Listed(), (std::vector<std::string>{"ann:a2", "bob:"}));
 }
 
 TEST_F(WiredTest, Pop3RowWhoseNumberNowNamesAnotherMessageDeletesNothing)
