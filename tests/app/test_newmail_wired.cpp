@@ -4,6 +4,7 @@
 // clients of its own.
 
 #include "check/MessageRows.h"
+#include "config/ConfigStore.h"
 #include "app/NewMailEnvironment.h"
 #include "mail/Imap4Client.h"
 #include "notify/DeleteRun.h"
@@ -21,10 +22,12 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QThread>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
 
 #include <fstream>
+#include <utility>
 
 namespace
 {
@@ -115,6 +118,26 @@ TEST_F(WiredTest, ReadAndAutoHideFollowTheConfiguration)
     while (!std::ifstream(marker) && clock.elapsed() < 5000)
         QThread::msleep(20);
     EXPECT_TRUE(std::ifstream(marker).good()) << "the mail client did not run";
+}
+
+TEST_F(WiredTest, QuickViewWaitsForItsReaderBesideTheWindowThenReloads)
+{
+    QTemporaryDir dir;
+    const std::string release = ToCodePage(dir.path()) + "/release";
+    const std::string saved = std::exchange(
+        ReaderCommand, "/bin/sh -c \"for i in $(seq 250); do [ -e '" + release + "' ] && break; sleep 0.02; done\"");
+    keeper->Config.Accounts = {{"ann", true, "ann", "pw", "127.0.0.1", "1", false}};
+    wired->mailCheck.Rows().Append({"ann", {"a@example.org", "s", "1 KB"}, riMessage, false, {}, {}, {}});
+    newMail->show();
+    newMail->lvwMessages->topLevelItem(0)->setSelected(true);
+
+    newMail->actRead->trigger(); // back while the reader cannot have ended
+    EXPECT_EQ(Listed(), (std::vector<std::string>{"ann:s"}));
+    std::ofstream(release).put('\n');
+    EXPECT_TRUE(WaitUntil([this] { return Listed() == std::vector<std::string>{"ann:"}; }, 10000))
+        << "the reload after the reader";
+    wired->WaitForChecks();
+    ReaderCommand = saved;
 }
 
 TEST_F(WiredTest, DeletesSelectedMessagesOfTwoAccountsOnDovecotAndReloads)
