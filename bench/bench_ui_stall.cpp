@@ -93,6 +93,7 @@ constexpr double RatioGoal = 1.10;
 constexpr int SilentReadLimitMs = 2500;
 // How long after OnIdle the probe keeps watching.
 constexpr int AfterIdleMs = 100;
+constexpr int RoundLimitMs = 60000;
 
 // A loopback server that accepts, greets as a POP3 server and then says
 // nothing, on every connection; it closes a connection when the client does.
@@ -292,6 +293,7 @@ public:
         TClock::time_point idleAt{};
         int pending = -1;
         bool started = false;
+        bool idle = false;
         const auto tick = [&] {
             const TClock::time_point now = TClock::now();
             const double cpu = ThreadCpuMs();
@@ -314,6 +316,7 @@ public:
         QObject::connect(&probe, &QTimer::timeout, &loop, tick);
         FCheck.OnIdle = [&] {
             idleAt = TClock::now();
+            idle = true;
             QTimer::singleShot(AfterIdleMs, &loop, [&] {
                 tick();
                 loop.quit();
@@ -326,6 +329,8 @@ public:
                 return loop.quit();
             pending = FCheck.Cycle().Pending();
         });
+        // Every wait is bounded: a round that never ends is reported, not waited on.
+        QTimer::singleShot(RoundLimitMs, &loop, [&] { loop.quit(); });
         App().LongestMs = 0;
         App().LongestType = nullptr;
         App().Watching = true;
@@ -337,6 +342,8 @@ public:
         FCheck.OnIdle = nullptr;
         if (!started)
             throw std::runtime_error("the round did not start");
+        if (!idle)
+            throw std::runtime_error("the round did not end within " + std::to_string(RoundLimitMs) + " ms");
         round.WallMs = MsBetween(start, idleAt);
         round.LongestEventMs = App().LongestMs;
         round.LongestEvent = App().Longest();
