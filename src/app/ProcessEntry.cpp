@@ -76,10 +76,10 @@ int RunTernbell(int argc, char** argv)
 
     PrepareStartup();
 
-    // The tray icon first: it is all a user sees of a start, and the windows
-    // below wait for the font database.
+    // The tray icon first: it is all a user sees of a start. The settings
+    // window's controls wait until it is first opened.
     TTrayParts tray;
-    TfrmSettings frmSettings;
+    TfrmSettings frmSettings(nullptr, TfrmSettings::TBuild::WhenShown);
     TfrmNewMail frmNewMail;
     TfrmAboutBox frmAboutBox;
     frmSettings.frmNewMail = &frmNewMail;

@@ -1,6 +1,5 @@
 #include "config/ConfigKeeper.h"
 
-#include "config/AccountRows.h"
 #include "config/AccountSecrets.h"
 #include "config/ConfigStore.h"
 #include "config/SettingsForm.h"
@@ -73,18 +72,14 @@ void TConfigKeeper::Save()
     SaveConfig(Config);
     if (!FSecrets)
         return;
-    const QTreeWidget& list = *FSettings.lvwAccounts;
+    const std::vector<std::optional<TSecretKey>> origins = FSettings.AccountOrigins();
     std::vector<TAccountSecrets::TRowChange> rows;
     std::vector<TSecretKey> stillThere;
-    for (int i = 0; i < list.topLevelItemCount() && i < static_cast<int>(Config.Accounts.size()); ++i)
+    for (size_t i = 0; i < origins.size() && i < Config.Accounts.size(); ++i)
     {
-        TAccountSecrets::TRowChange row{std::nullopt, Config.Accounts[i]};
-        const std::vector<std::string> origin = RowOrigin(list.topLevelItem(i));
-        if (origin.size() == 4)
-        {
-            row.Was = TSecretKey{origin[0], origin[1], origin[2], origin[3]};
-            stillThere.push_back(*row.Was);
-        }
+        TAccountSecrets::TRowChange row{origins[i], Config.Accounts[i]};
+        if (origins[i])
+            stillThere.push_back(*origins[i]);
         rows.push_back(row);
     }
     std::vector<TSecretKey> removed;
@@ -112,15 +107,7 @@ void TConfigKeeper::UseSecrets(TAccountSecrets& secrets)
 
 void TConfigKeeper::MarkKept()
 {
-    FKept.clear();
-    QTreeWidget& list = *FSettings.lvwAccounts;
-    for (int i = 0; i < list.topLevelItemCount(); ++i)
-    {
-        QTreeWidgetItem* row = list.topLevelItem(i);
-        const TSecretKey key = SecretKeyOf(AccountOfRow(row));
-        SetRowOrigin(row, {key.Protocol, key.Host, key.Port, key.User});
-        FKept.push_back(key);
-    }
+    FKept = FSettings.MarkAccountOrigins();
 }
 
 void TConfigKeeper::RestoreDefaults()

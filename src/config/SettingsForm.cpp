@@ -2,6 +2,8 @@
 
 #include "config/AccountListBinding.h"
 #include "config/AccountRows.h"
+#include "config/Config.h"
+#include "config/SettingsControls.h"
 #include "desktop/UpDownControl.h"
 #include "i18n/Translate.h"
 #include "desktop/Artwork.h"
@@ -60,7 +62,7 @@ QHBoxLayout* EditRow(QWidget* edit, QWidget* trailing)
 
 } // namespace
 
-TfrmSettings::TfrmSettings(QWidget* parent) : QWidget(parent, Qt::Window)
+TfrmSettings::TfrmSettings(QWidget* parent, TBuild build) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("frmSettings"));
     setWindowTitle(QStringLiteral("ternbell settings"));
@@ -68,7 +70,19 @@ TfrmSettings::TfrmSettings(QWidget* parent) : QWidget(parent, Qt::Window)
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setFixedSize(344, 344);
     setFont(DesignedFont());
+    CenterOnScreen(*this);
 
+    if (build == TBuild::Now)
+    {
+        BuildControls();
+        return;
+    }
+    // Translated with its controls, as a window is translated once.
+    FHeld = std::make_unique<TConfig>(InitialConfigOfControls());
+}
+
+void TfrmSettings::BuildControls()
+{
     pagSettings = Named(new QTabWidget(this), "pagSettings");
     auto* tabsStyle = new TNarrowTabsStyle;
     tabsStyle->setParent(pagSettings);
@@ -95,9 +109,26 @@ TfrmSettings::TfrmSettings(QWidget* parent) : QWidget(parent, Qt::Window)
 
     ConnectHandlers();
 
-    CenterOnScreen(*this);
-
     FormCreate();
+
+    if (FHeld)
+    {
+        ShowInControls(*FHeld);
+        for (int i = 0; i < lvwAccounts->topLevelItemCount() && i < static_cast<int>(FHeldOrigins.size()); ++i)
+            if (const auto& key = FHeldOrigins[i])
+                SetRowOrigin(lvwAccounts->topLevelItem(i), {key->Protocol, key->Host, key->Port, key->User});
+        FHeld.reset();
+        FHeldOrigins.clear();
+    }
+    if (FPresence)
+        ShowPasswordStore(*FPresence);
+}
+
+void TfrmSettings::setVisible(bool visible)
+{
+    if (visible && !Built())
+        BuildControls();
+    QWidget::setVisible(visible);
 }
 
 TfrmSettings::~TfrmSettings() = default;
@@ -116,24 +147,22 @@ void TfrmSettings::CreateGeneralPage()
     txtApplicationButton = BrowseButton(p, "txtApplicationButton");
     lblInterval = Captioned<QLabel>(p, "lblInterval", "Check my mail box every (sec.):");
     txtInterval = Named(new QLineEdit(p), "txtInterval");
-    spnInterval = Named(new TUpDown(txtInterval, 5, 7200, 5, 180, p), "spnInterval");
+    spnInterval = Named(new TUpDown(txtInterval, IntervalRange.Min, IntervalRange.Max, 5,
+                                    IntervalRange.Initial, p),
+                        "spnInterval");
     lblDoubleClick = Captioned<QLabel>(p, "lblDoubleClick", "Double click:");
     cboDoubleClick = Named(new QComboBox(p), "cboDoubleClick");
-    cboDoubleClick->addItems({QStringLiteral("Open email client"),
-                              QStringLiteral("Show notification form"),
-                              QStringLiteral("Show settings (this window)")});
+    cboDoubleClick->addItems(Items(DoubleClickItems));
     cboDoubleClick->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     lblPriority = Captioned<QLabel>(p, "lblPriority", "Required priority:");
     cboPriority = Named(new QComboBox(p), "cboPriority");
-    cboPriority->addItems({QStringLiteral("Highest"), QStringLiteral("High"),
-                           QStringLiteral("Normal"), QStringLiteral("Low"),
-                           QStringLiteral("Lowest (notify all messages)")});
+    cboPriority->addItems(Items(PriorityItems));
     cboPriority->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     cboDoubleClick->setMinimumContentsLength(12);
     cboPriority->setMinimumContentsLength(12);
     chkNotifyNewMsg = Captioned<QCheckBox>(p, "chkNotifyNewMsg",
                                            "Notify only when you have messages not yet notified.");
-    chkNotifyNewMsg->setChecked(true);
+    chkNotifyNewMsg->setChecked(InitialNotifyOnlyNewMsg);
 
     auto* grid = new QGridLayout(p);
     grid->setContentsMargins(6, 6, 6, 6);
@@ -172,7 +201,9 @@ void TfrmSettings::CreateNotificationPage()
     txtSoundBtn = BrowseButton(p, "txtSoundBtn");
     chkSilentMode = Captioned<QCheckBox>(p, "chkSilentMode", "LED Blinking (Scoll Lock):");
     txtLedActiveTime = Named(new QLineEdit(p), "txtLedActiveTime");
-    spnLedActiveTime = Named(new TUpDown(txtLedActiveTime, 0, 7200, 5, 180, p), "spnLedActiveTime");
+    spnLedActiveTime = Named(new TUpDown(txtLedActiveTime, LedRange.Min, LedRange.Max, 5,
+                                         LedRange.Initial, p),
+                             "spnLedActiveTime");
     chkShowIcon = Captioned<QCheckBox>(p, "chkShowIcon", "Show an icon:");
     txtShowIcon = Named(new QLineEdit(p), "txtShowIcon");
     txtShowIconBtn = BrowseButton(p, "txtShowIconBtn");
@@ -208,7 +239,9 @@ void TfrmSettings::CreateFormOptionsPage()
         "You can personalize the notification form by editing the following items.");
     chkAutoHide = Captioned<QCheckBox>(p, "chkAutoHide", "Automatically hide after (seconds):");
     txtAutoHide = Named(new QLineEdit(p), "txtAutoHide");
-    spnAutoHide = Named(new TUpDown(txtAutoHide, 0, 60, 1, 0, p), "spnAutoHide");
+    spnAutoHide = Named(new TUpDown(txtAutoHide, AutoHideRange.Min, AutoHideRange.Max, 1,
+                                    AutoHideRange.Initial, p),
+                        "spnAutoHide");
     chkAnimation = Captioned<QCheckBox>(p, "chkAnimation", "Animation file:");
     txtAnimation = Named(new QLineEdit(p), "txtAnimation");
     txtAnimationBtn = BrowseButton(p, "txtAnimationBtn");

@@ -6,6 +6,9 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -27,12 +30,24 @@ struct TConfig;
 // The settings window, hidden except while the user edits the settings. Its
 // controls show a configuration value and edit it; what OK, Cancel and
 // Default do with the stored one is the configuration keeper's.
+//
+// Built when first shown, the window holds the value it is given until then,
+// read back as its controls would give it; the controls (and the fonts they
+// measure with) cost a program resting in the tray nothing before the user
+// opens the window. Until it is built its control pointers are null.
 class TfrmSettings : public QWidget
 {
     Q_OBJECT
 public:
-    explicit TfrmSettings(QWidget* parent = nullptr);
+    enum class TBuild
+    {
+        Now,
+        WhenShown
+    };
+    explicit TfrmSettings(QWidget* parent = nullptr, TBuild build = TBuild::Now);
     ~TfrmSettings() override;
+
+    bool Built() const { return !FHeld; }
 
     // The notification window, created after this one: its details fold and
     // column widths are part of the configuration.
@@ -60,6 +75,13 @@ public:
     // The rows (and the password field) that still hold the account's
     // password drop it: the keyring keeps it now.
     void ForgetPassword(const Account& account);
+
+    // Per account row, the identity its account had when the rows were last
+    // marked (where its password is kept); none for a row shown or added
+    // since.
+    std::vector<std::optional<TSecretKey>> AccountOrigins() const;
+    // Each row's identity as it is now becomes its origin; returns them.
+    std::vector<TSecretKey> MarkAccountOrigins();
 
     // "&Default": the stored settings back to their defaults, loaded again.
     void btnDefaultClick();
@@ -98,75 +120,77 @@ public:
     void rdbImap4Click();
     void pagSettingsChange(int index);
 
-    QTabWidget* pagSettings;
-    QWidget* tabGeneral;
-    QWidget* tabNotification;
-    QWidget* tabNotifyFormOpt;
-    QWidget* tabAccount;
-    QPushButton* btnDefault;
-    QPushButton* btnOk;
-    QPushButton* btnCancel;
+    QTabWidget* pagSettings = nullptr;
+    QWidget* tabGeneral = nullptr;
+    QWidget* tabNotification = nullptr;
+    QWidget* tabNotifyFormOpt = nullptr;
+    QWidget* tabAccount = nullptr;
+    QPushButton* btnDefault = nullptr;
+    QPushButton* btnOk = nullptr;
+    QPushButton* btnCancel = nullptr;
 
     // General
-    QLabel* lblGeneral;
-    QLabel* lblApplication;
-    QLineEdit* txtApplication;
-    QPushButton* txtApplicationButton;
-    QLabel* lblInterval;
-    QLineEdit* txtInterval;
-    TUpDown* spnInterval;
-    QLabel* lblDoubleClick;
-    QComboBox* cboDoubleClick;
-    QLabel* lblPriority;
-    QComboBox* cboPriority;
-    QCheckBox* chkNotifyNewMsg;
+    QLabel* lblGeneral = nullptr;
+    QLabel* lblApplication = nullptr;
+    QLineEdit* txtApplication = nullptr;
+    QPushButton* txtApplicationButton = nullptr;
+    QLabel* lblInterval = nullptr;
+    QLineEdit* txtInterval = nullptr;
+    TUpDown* spnInterval = nullptr;
+    QLabel* lblDoubleClick = nullptr;
+    QComboBox* cboDoubleClick = nullptr;
+    QLabel* lblPriority = nullptr;
+    QComboBox* cboPriority = nullptr;
+    QCheckBox* chkNotifyNewMsg = nullptr;
 
     // Notification Behaviors
-    QLabel* lblNotification;
-    QCheckBox* chkShowForm;
-    QCheckBox* chkSound;
-    QLineEdit* txtSound;
-    QPushButton* txtSoundBtn;
-    QCheckBox* chkSilentMode;
-    QLineEdit* txtLedActiveTime;
-    TUpDown* spnLedActiveTime;
-    QCheckBox* chkShowIcon;
-    QLineEdit* txtShowIcon;
-    QPushButton* txtShowIconBtn;
-    QCheckBox* chkExecute;
-    QLineEdit* txtExecute;
+    QLabel* lblNotification = nullptr;
+    QCheckBox* chkShowForm = nullptr;
+    QCheckBox* chkSound = nullptr;
+    QLineEdit* txtSound = nullptr;
+    QPushButton* txtSoundBtn = nullptr;
+    QCheckBox* chkSilentMode = nullptr;
+    QLineEdit* txtLedActiveTime = nullptr;
+    TUpDown* spnLedActiveTime = nullptr;
+    QCheckBox* chkShowIcon = nullptr;
+    QLineEdit* txtShowIcon = nullptr;
+    QPushButton* txtShowIconBtn = nullptr;
+    QCheckBox* chkExecute = nullptr;
+    QLineEdit* txtExecute = nullptr;
 
     // Form Options
-    QLabel* lblNotifyFormOpt;
-    QCheckBox* chkAutoHide;
-    QLineEdit* txtAutoHide;
-    TUpDown* spnAutoHide;
-    QCheckBox* chkAnimation;
-    QLineEdit* txtAnimation;
-    QPushButton* txtAnimationBtn;
-    QCheckBox* chkStayOnTop;
-    QCheckBox* chkSaveDetails;
+    QLabel* lblNotifyFormOpt = nullptr;
+    QCheckBox* chkAutoHide = nullptr;
+    QLineEdit* txtAutoHide = nullptr;
+    TUpDown* spnAutoHide = nullptr;
+    QCheckBox* chkAnimation = nullptr;
+    QLineEdit* txtAnimation = nullptr;
+    QPushButton* txtAnimationBtn = nullptr;
+    QCheckBox* chkStayOnTop = nullptr;
+    QCheckBox* chkSaveDetails = nullptr;
 
     // Account
-    QGroupBox* grpAccounts;
-    QPushButton* btnAdd;
-    QPushButton* btnRemove;
-    QPushButton* btnRename;
-    QTreeWidget* lvwAccounts;
-    QGroupBox* grpAccountPop3;
-    QRadioButton* rdbPop3;
-    QRadioButton* rdbImap4;
-    QLabel* lblUserName;
-    QLineEdit* txtUserName;
-    QLabel* lblPassword;
-    QLineEdit* txtPassword;
-    QLabel* lblServer;
-    QLineEdit* txtHost;
-    QLabel* lblPort;
-    QLineEdit* txtPort;
-    QLabel* lblSecurity;
-    QComboBox* cboSecurity; // index = TAccountSecurity
-    QLabel* lblPasswordStore;
+    QGroupBox* grpAccounts = nullptr;
+    QPushButton* btnAdd = nullptr;
+    QPushButton* btnRemove = nullptr;
+    QPushButton* btnRename = nullptr;
+    QTreeWidget* lvwAccounts = nullptr;
+    QGroupBox* grpAccountPop3 = nullptr;
+    QRadioButton* rdbPop3 = nullptr;
+    QRadioButton* rdbImap4 = nullptr;
+    QLabel* lblUserName = nullptr;
+    QLineEdit* txtUserName = nullptr;
+    QLabel* lblPassword = nullptr;
+    QLineEdit* txtPassword = nullptr;
+    QLabel* lblServer = nullptr;
+    QLineEdit* txtHost = nullptr;
+    QLabel* lblPort = nullptr;
+    QLineEdit* txtPort = nullptr;
+    QLabel* lblSecurity = nullptr;
+    QComboBox* cboSecurity = nullptr; // index = TAccountSecurity
+    QLabel* lblPasswordStore = nullptr;
+
+    void setVisible(bool visible) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -183,7 +207,18 @@ private:
     void CreateNotificationPage();
     void CreateFormOptionsPage();
     void CreateAccountPage();
+    void BuildControls();
     void FormCreate();
+    // The part of a value the controls show, and the part the notification
+    // window shows, which is read from it whether or not this one is built.
+    void ShowInControls(const TConfig& config);
+    void ShowInNotificationWindow(const TConfig& config);
 
     std::unique_ptr<TAccountListBinding> Accounts;
+
+    // While not built: the value and row origins the controls would hold,
+    // and where passwords are kept once that is known.
+    std::unique_ptr<TConfig> FHeld;
+    std::vector<std::optional<TSecretKey>> FHeldOrigins;
+    std::optional<TSecretStore::TPresence> FPresence;
 };

@@ -5,6 +5,7 @@
 
 #include "config/AccountListBinding.h"
 #include "config/AccountSecrets.h"
+#include "config/Config.h"
 #include "config/ConfigStore.h" // the start-up defaults
 #include "config/SettingsRules.h"
 #include "desktop/UpDownControl.h"
@@ -332,6 +333,9 @@ void TfrmSettings::pagSettingsChange(int index)
 
 void TfrmSettings::ShowPasswordStore(TSecretStore::TPresence presence)
 {
+    FPresence = presence;
+    if (!Built())
+        return;
     switch (presence)
     {
     case TSecretStore::TPresence::Present:
@@ -352,6 +356,13 @@ void TfrmSettings::ShowPasswordStore(TSecretStore::TPresence presence)
 
 void TfrmSettings::ForgetPassword(const Account& account)
 {
+    if (!Built())
+    {
+        for (Account& held : FHeld->Accounts)
+            if (held.Password == account.Password && SecretKeyOf(held) == SecretKeyOf(account))
+                held.Password.clear();
+        return;
+    }
     for (int i = 0; i < lvwAccounts->topLevelItemCount(); ++i)
     {
         QTreeWidgetItem* row = lvwAccounts->topLevelItem(i);

@@ -104,14 +104,18 @@ TfrmNewMail::TfrmNewMail(QWidget* parent) : QWidget(parent, Qt::Window)
     lvwMessages->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lvwMessages->setSelectionBehavior(QAbstractItemView::SelectRows);
     lvwMessages->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    QHeaderView* header = lvwMessages->header();
+    // A shown header measures its captions, and a section size left to the
+    // style is measured too: either loads the fonts, which a window resting
+    // hidden in the tray does not need. The header shows with the window.
+    header->hide();
+    header->setMinimumSectionSize(0);
     lvwMessages->setColumnCount(6);
     lvwMessages->setHeaderLabels({QStringLiteral("Account"), QStringLiteral("From"),
                                   QStringLiteral("Subject"), QStringLiteral("Size"), QString(),
                                   QString()});
-    QHeaderView* header = lvwMessages->header();
     header->setSectionsClickable(false);
     header->setStretchLastSection(false);
-    header->setMinimumSectionSize(0);
     const int widths[] = {100, 100, 150, 100, 0, 0};
     for (int i = 0; i < 6; ++i)
         header->resizeSection(i, widths[i]);
@@ -178,6 +182,14 @@ void TfrmNewMail::AlignControls()
     panDetails->setGeometry(0, top, w, std::max(0, height() - top));
     bvlSeparator->setGeometry(0, 0, w, 2);
     lvwMessages->setGeometry(0, 2, w, std::max(0, panDetails->height() - 2));
+}
+
+void TfrmNewMail::setVisible(bool visible)
+{
+    // Before the window maps, so its first layout already leaves the header room.
+    if (visible)
+        lvwMessages->header()->show();
+    QWidget::setVisible(visible);
 }
 
 void TfrmNewMail::resizeEvent(QResizeEvent* event)

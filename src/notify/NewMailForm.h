@@ -63,6 +63,8 @@ public:
     // the window's actions.
     TTreeWidgetRows& Rows() { return *FRows; }
 
+    void setVisible(bool visible) override;
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
 

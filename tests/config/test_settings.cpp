@@ -1,5 +1,7 @@
 #include "check/MessageRows.h"
 #include "config/AccountRows.h"
+#include "config/AccountSecrets.h"
+#include "config/Config.h"
 #include "config/ConfigStore.h"
 #include "config/SettingsRules.h"
 #include "desktop/UpDownControl.h"
@@ -10,6 +12,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
@@ -21,6 +24,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include <optional>
 #include <ostream>
 #include <vector>
 
@@ -599,6 +603,94 @@ TEST_F(SettingsDialogTest, CancelAfterDefaultKeepsTheDefaults)
     EXPECT_EQ(settings->spnInterval->Position(), 300);
     EXPECT_EQ(Integer(Main, "CheckingTime"), 300);
     EXPECT_EQ(String(Main, "Execute"), "");
+}
+
+// A window built when it is first shown reads back, before and after, what
+// a window built at once reads back of the same value.
+TEST_F(UiFixture, WindowBuiltWhenShownGivesBackWhatItsControlsWould)
+{
+    TConfig wild;
+    wild.EmailClient = std::string(32767 + 10, 'x');
+    wild.CheckingTime = 1;
+    wild.ScrLckBlinking = 9000;
+    wild.FormAutoHide = -5;
+    wild.DoubleClick = 7;
+    wild.RequiredPriority = -3;
+    wild.PlaySound = "caf\xe9 \x81";
+    wild.FormStayOnTop = false;
+    Account odd;
+    odd.Caption = "Odd\xa0one";
+    odd.Enabled = false;
+    odd.IMAP4 = true;
+    odd.Security = static_cast<TAccountSecurity>(7);
+    wild.Accounts = {odd, Account{}};
+    TConfig longInterval;
+    longInterval.CheckingTime = 9999;
+    longInterval.ScrLckBlinking = 8000;
+    longInterval.FormAutoHide = 100;
+    const struct
+    {
+        const char* Name;
+        std::optional<TConfig> Shown;
+    } cases[] = {{"nothing shown yet", std::nullopt},
+                 {"the defaults", TConfig{}},
+                 {"values out of every range", wild},
+                 {"times above the spinners' first maxima", longInterval}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.Name);
+        TfrmSettings now;
+        TfrmSettings later(nullptr, TfrmSettings::TBuild::WhenShown);
+        ASSERT_FALSE(later.Built());
+        for (TfrmSettings* window : {&now, &later})
+        {
+            window->frmNewMail = newMail.get();
+            if (c.Shown)
+                window->ShowConfig(*c.Shown);
+        }
+        EXPECT_TRUE(later.ConfigOfControls() == now.ConfigOfControls());
+        now.show();
+        later.show();
+        ASSERT_TRUE(later.Built());
+        EXPECT_TRUE(later.ConfigOfControls() == now.ConfigOfControls());
+        EXPECT_EQ(later.txtInterval->text(), now.txtInterval->text());
+        EXPECT_EQ(later.lvwAccounts->topLevelItemCount(), now.lvwAccounts->topLevelItemCount());
+    }
+}
+
+// What the keyring side does to a window not yet built reaches its
+// controls when it is.
+TEST_F(UiFixture, WindowBuiltWhenShownKeepsOriginsForgottenPasswordsAndTheStore)
+{
+    Account ann;
+    ann.UserName = "ann";
+    ann.Password = "pw";
+    Account bob;
+    bob.UserName = "bob";
+    bob.Password = "pw";
+    TConfig config;
+    config.Accounts = {ann, bob};
+    TfrmSettings now;
+    TfrmSettings later(nullptr, TfrmSettings::TBuild::WhenShown);
+    for (TfrmSettings* window : {&now, &later})
+    {
+        window->ShowConfig(config);
+        EXPECT_EQ(window->AccountOrigins().size(), 2u);
+        EXPECT_FALSE(window->AccountOrigins()[0].has_value()) << "shown rows have no origin yet";
+        const std::vector<TSecretKey> marked = window->MarkAccountOrigins();
+        EXPECT_TRUE(marked == (std::vector<TSecretKey>{SecretKeyOf(ann), SecretKeyOf(bob)}));
+        window->ForgetPassword(ann);
+        window->ShowPasswordStore(TSecretStore::TPresence::Present);
+    }
+    later.show();
+    ASSERT_TRUE(later.Built());
+    EXPECT_TRUE(later.AccountOrigins() == now.AccountOrigins());
+    ASSERT_TRUE(later.AccountOrigins()[1].has_value());
+    EXPECT_EQ(later.AccountOrigins()[1]->User, "bob");
+    EXPECT_EQ(AccountOfRow(later.lvwAccounts->topLevelItem(0)).Password, "");
+    EXPECT_EQ(AccountOfRow(later.lvwAccounts->topLevelItem(1)).Password, "pw");
+    EXPECT_FALSE(later.lblPasswordStore->text().isEmpty());
+    EXPECT_EQ(later.lblPasswordStore->text(), now.lblPasswordStore->text());
 }
 
 } // namespace
