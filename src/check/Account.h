@@ -22,6 +22,9 @@ struct Account
     std::string Port = "110"; // decimal text; converted when the account is checked
     bool IMAP4 = false;
     TAccountSecurity Security = asNone;
+    // IMAP4: keep a session in IDLE where the server offers it, so new mail
+    // is heard of at once instead of at the next check.
+    bool Push = true;
 
     bool operator==(const Account&) const = default;
 };
