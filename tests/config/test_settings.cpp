@@ -622,7 +622,7 @@ TEST_F(UiFixture, WindowBuiltWhenShownGivesBackWhatItsControlsWould)
     odd.Caption = "Odd\xa0one";
     odd.Enabled = false;
     odd.IMAP4 = true;
-    odd.Security = static_cast<TAccountSecurity>(7);
+    odd.Security = asImplicitTLS;
     wild.Accounts = {odd, Account{}};
     TConfig longInterval;
     longInterval.CheckingTime = 9999;
