@@ -32,6 +32,11 @@ struct TIdConnectSettings
     std::shared_ptr<TIdClock> Clock;
     // Another thread's way to end the connection at once; null: none.
     std::shared_ptr<TIdLineAbort> LineAbort;
+    // 0 or less: off. Else TCP keep-alive: the first probe after this many
+    // seconds of silence, then five more a sixth of it apart, so a peer that
+    // is gone without a word is noticed after about twice this time (unsent
+    // data is given up after the same time).
+    int KeepAlive = 0;
 };
 
 // Line and byte reading and writing over an input queue. The transport

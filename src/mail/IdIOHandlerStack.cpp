@@ -83,6 +83,24 @@ void TIdSocketHandle::SetNoDelay(bool noDelay)
         RaiseSocketErrorFromErrno(errno);
 }
 
+void TIdSocketHandle::SetKeepAlive(int seconds)
+{
+    constexpr int Probes = 6;
+    // The most the system takes for the first probe.
+    seconds = std::min(seconds, 32767);
+    const int interval = std::max(seconds / Probes, 1);
+    const unsigned userTimeout = static_cast<unsigned>(seconds + interval * Probes) * 1000u;
+    const int on = 1;
+    if (::setsockopt(FHandle, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0
+        || ::setsockopt(FHandle, IPPROTO_TCP, TCP_KEEPIDLE, &seconds, sizeof seconds) != 0
+        || ::setsockopt(FHandle, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) != 0
+        || ::setsockopt(FHandle, IPPROTO_TCP, TCP_KEEPCNT, &Probes, sizeof Probes) != 0
+        // Probes are not sent while data waits for its acknowledgement: this
+        // bounds that case the same.
+        || ::setsockopt(FHandle, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout) != 0)
+        RaiseSocketErrorFromErrno(errno);
+}
+
 void TIdSocketHandle::Connect(const sockaddr* address, socklen_t length)
 {
     if (::connect(FHandle, address, length) == 0)
@@ -322,6 +340,8 @@ void TIdIOHandlerStack::ConnectClient()
     FBinding->Bind(BoundIP, BoundPort, family);
     if (!UseNagle)
         FBinding->SetNoDelay(true);
+    if (KeepAlive > 0)
+        FBinding->SetKeepAlive(KeepAlive);
     // Name lookup stays outside the connect time-out.
     DoStatus(hsResolving, "Resolving hostname " + Host + ".");
     TIdSockAddr address = ResolveHost(Host, Port, family);

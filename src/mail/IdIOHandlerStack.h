@@ -28,6 +28,8 @@ public:
     void AllocateSocket(int family);
     void Bind(const std::string& ip, int port, int family);
     void SetNoDelay(bool noDelay);
+    // Keep-alive probes after `seconds` of silence (see KeepAlive).
+    void SetKeepAlive(int seconds);
     // Blocking connect on the caller's thread.
     void Connect(const sockaddr* address, socklen_t length);
     int Recv(char* buffer, int size);

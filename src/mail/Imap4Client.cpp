@@ -325,6 +325,8 @@ std::string TIdIMAP4::ReadGreeting()
 bool TIdIMAP4::Connect(bool autoLogin)
 {
     ConnectionState = State::NonAuthenticated;
+    FIdling = false;
+    FIdleNews = false;
     if (!(IOHandler() && IOHandler()->IsOpen() && Connected()))
     {
         PrepareTLSHandler(*this, UseTLS);
@@ -913,6 +915,8 @@ void TIdIMAP4::CloseSession() noexcept
     TIdTCPConnection::Disconnect(false);
     ConnectionState = State::NonAuthenticated;
     ServerCapabilities.clear();
+    FIdling = false;
+    FIdleNews = false;
 }
 
 void TIdIMAP4::Disconnect()

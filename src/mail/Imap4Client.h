@@ -8,9 +8,11 @@
 
 #include <cstdint>
 #include <initializer_list>
-#include <cstdint>
 #include <string>
 #include <vector>
+
+// What a line read during IDLE means (mail/Imap4Idle.h).
+enum class TIdIMAP4IdleLineKind;
 
 enum class TIdIMAP4ConnectionState
 {
@@ -205,6 +207,37 @@ public:
     bool UIDExpunge(std::uint32_t uid);
     bool HasCapability(const std::string& word) const;
 
+    // --- IDLE: the server tells of changes to the selected mailbox as they
+    // happen. IdleStart, IdleWait as often as wanted, IdleDone; the same
+    // again to renew. Untagged lines that are not news are read and dropped,
+    // each within the line cap of the connection. A "* BYE", or the
+    // connection closed or aborted, marks the state Lost and raises
+    // (EIdDisconnectedProbablyIdledOut; EIdLineAborted when the LineAbort was
+    // used; else the connection's own error).
+
+    // "IDLE" among ServerCapabilities.
+    bool SupportsIdle() const;
+    // Sends "IDLE" and reads to the server's "+". Needs Selected and no IDLE
+    // running (else EIdConnectionStateError). True once the server idles;
+    // false when it answered the command at once (NO, BAD, or OK): the
+    // completion is in LastReply, nothing else changed. News that comes
+    // before the "+" is kept for IdleWait. All of it within ReadTimeout
+    // (EIdReadTimeout), at most MaxReplyLines lines (EIdReplyTooLarge).
+    bool IdleStart();
+    // Waits at most `milliseconds` (0: only what has come already) for
+    // EXISTS, EXPUNGE or FETCH; true at the first, false when the time passed
+    // without. News kept from before is reported at once. Needs an IDLE
+    // running (else EIdConnectionStateError).
+    bool IdleWait(int milliseconds);
+    // Sends "DONE" and reads to the IDLE command's tagged OK; true when news
+    // came meanwhile (or was kept and not yet reported). Within ReadTimeout
+    // (EIdReadTimeout), at most MaxReplyLines lines (EIdReplyTooLarge). A NO
+    // or BAD raises EIdReplyIMAP4Error. The IDLE is over in every case; after
+    // an error the session is not to be used further. Needs an IDLE running
+    // (else EIdConnectionStateError).
+    bool IdleDone();
+    bool Idling() const { return FIdling; }
+
 private:
     bool DoSearch(const std::string& prefix, const std::vector<TIdIMAP4SearchRec>& criteria);
     bool DoFetchHeader(const std::string& prefix, std::uint32_t number, TIdMessage& message);
@@ -232,6 +265,21 @@ private:
     void CloseSession() noexcept;
     TIdIOHandler& Handler();
 
+    // The next line of an IDLE exchange; false when `deadline` passed first.
+    bool ReadIdleLine(const TIdClock::TTimePoint* deadline, std::string& line);
+    // Called while an error of an IDLE exchange is handled: the session is
+    // over (Lost), and an aborted line raises EIdLineAborted in place of
+    // what the read saw.
+    [[noreturn]] void RethrowIdleFailure();
+    // Reads an IDLE exchange within ReadTimeout, at most MaxReplyLines lines,
+    // up to the "+" (when `toContinuation`) or the IDLE command's completion,
+    // which goes into LastReply. News sets `news`; a BYE raises.
+    TIdIMAP4IdleLineKind ReadIdleAnswer(bool toContinuation, bool& news);
+
     std::string FGreetingBanner;
     TIdStrings FReplyLines;
+    bool FIdling = false;
+    // News read but not reported yet.
+    bool FIdleNews = false;
+    std::string FIdleTag;
 };

@@ -8,6 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <array>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -392,6 +397,44 @@ TEST(Connection, ExactBytesShortWhenPeerCloses)
     // Nothing more to give: short again, and a line read fails.
     EXPECT_EQ(io.ReadExactBytes(1), "");
     EXPECT_THROW(io.ReadLine(), EIdConnClosedGracefully);
+}
+
+TEST(Connection, KeepAliveIsSetOnTheSocketWhenAsked)
+{
+    struct Case
+    {
+        int KeepAlive;
+        // SO_KEEPALIVE, TCP_KEEPIDLE, TCP_KEEPINTVL, TCP_KEEPCNT, TCP_USER_TIMEOUT
+        std::array<int, 5> Options;
+    };
+    const auto option = [](int socket, int level, int name) {
+        int value = -1;
+        socklen_t length = sizeof value;
+        EXPECT_EQ(::getsockopt(socket, level, name, &value, &length), 0);
+        return value;
+    };
+    for (const Case& c : {Case{0, {0, -1, -1, -1, 0}}, Case{60, {1, 60, 10, 6, 120000}}, Case{5, {1, 5, 1, 6, 11000}}})
+    {
+        SCOPED_TRACE(c.KeepAlive);
+        ScriptedServer srv("S: 220 hi");
+        TTestClient client;
+        Attach(client, srv);
+        client.KeepAlive = c.KeepAlive;
+        client.Connect();
+        auto* stack = dynamic_cast<TIdIOHandlerStack*>(client.IOHandler());
+        ASSERT_NE(stack, nullptr);
+        const int socket = stack->Binding()->Handle();
+        EXPECT_EQ(option(socket, SOL_SOCKET, SO_KEEPALIVE) != 0, c.Options[0] != 0);
+        if (c.Options[0] != 0)
+            EXPECT_EQ((std::array<int, 5>{1, option(socket, IPPROTO_TCP, TCP_KEEPIDLE),
+                                          option(socket, IPPROTO_TCP, TCP_KEEPINTVL),
+                                          option(socket, IPPROTO_TCP, TCP_KEEPCNT),
+                                          option(socket, IPPROTO_TCP, TCP_USER_TIMEOUT)}),
+                      c.Options);
+        else
+            EXPECT_EQ(option(socket, IPPROTO_TCP, TCP_USER_TIMEOUT), 0);
+        client.ReadReply("220");
+    }
 }
 
 TEST(Connection, ReadTimeout)

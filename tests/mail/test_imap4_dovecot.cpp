@@ -30,7 +30,7 @@ protected:
         if (!Dovecot::Unavailable().empty())
             return;
         Server = std::make_unique<Dovecot>();
-        for (const char* user : {"plain", "odd", "batch"})
+        for (const char* user : {"plain", "odd", "batch", "idle"})
             Server->AddUser(user, std::string(user) == "odd" ? OddPassword : "secret");
         Server->Start();
     }
@@ -125,6 +125,28 @@ TEST_F(Imap4Dovecot, BatchedFetchReadsEveryHeaderAndSetsNoSeenFlag)
     std::vector<std::uint32_t> again;
     EXPECT_EQ(session(again), validity);
     EXPECT_EQ(again, hits);
+    Imap.Disconnect();
+}
+
+TEST_F(Imap4Dovecot, MessageDeliveredWhileIdlingIsNewsWithinSeconds)
+{
+    Aim("idle");
+    Imap.Connect(true);
+    ASSERT_TRUE(Imap.SupportsIdle());
+    ASSERT_TRUE(Imap.SelectMailbox("inbox"));
+    // Twice: the second IDLE after DONE hears of the next message too.
+    for (const char* subject : {"first", "second"})
+    {
+        SCOPED_TRACE(subject);
+        ASSERT_TRUE(Imap.IdleStart());
+        EXPECT_FALSE(Imap.IdleWait(0));
+        Server->Deliver("idle", std::string("Subject: ") + subject + "\r\n\r\nbody\r\n");
+        EXPECT_TRUE(Imap.IdleWait(10000));
+        Imap.IdleDone();
+        EXPECT_EQ(Imap.ConnectionState, State::Selected);
+    }
+    EXPECT_TRUE(Imap.SearchMailbox({TIdIMAP4SearchRec{0, 0, "", skUnseen}}));
+    EXPECT_EQ(Imap.MailBox.SearchHits, (std::vector<std::uint32_t>{1, 2}));
     Imap.Disconnect();
 }
 

@@ -15,6 +15,10 @@
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <chrono>
 #include <memory>
 #include <string>
@@ -185,6 +189,24 @@ TEST_F(TlsDovecot, Imap4ImplicitAndStartTlsLogInAndFetch)
         EXPECT_TRUE(Imap.CloseMailbox());
         Imap.Disconnect();
     }
+}
+
+TEST_F(TlsDovecot, KeepAliveReachesTheTlsSocket)
+{
+    Imap.UseTLS = utUseImplicitTLS;
+    Imap.Port = Server->ImapsPort();
+    Imap.KeepAlive = 60;
+    Imap.Connect(true);
+    ASSERT_TRUE(Secured(Imap));
+    const int socket = dynamic_cast<TIdTlsIOHandler&>(*Imap.IOHandler()).Binding()->Handle();
+    int on = 0;
+    int idle = 0;
+    socklen_t length = sizeof on;
+    EXPECT_EQ(::getsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, &on, &length), 0);
+    EXPECT_EQ(::getsockopt(socket, IPPROTO_TCP, TCP_KEEPIDLE, &idle, &length), 0);
+    EXPECT_EQ(on, 1);
+    EXPECT_EQ(idle, 60);
+    Imap.Disconnect();
 }
 
 TEST_F(TlsDovecot, ReadTimeoutStillBoundsReadsOverTls)
