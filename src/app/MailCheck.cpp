@@ -1,5 +1,6 @@
 #include "app/MailCheck.h"
 
+#include "app/PushSessions.h"
 #include "app/TrayParts.h"
 #include "check/Announced.h"
 #include "check/Blinker.h"
@@ -23,6 +24,7 @@
 
 #include "platform/WorkerPool.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QTimer>
 
@@ -146,6 +148,9 @@ public:
     // round has ended.
     bool RoundRunning = false;
     std::exception_ptr RoundFailure;
+    // The round's accounts as it began, and those that were checked well.
+    std::vector<Account> RoundAccounts;
+    std::vector<int> Succeeded;
     // A "Check now" that came during a round or a job.
     bool RoundQueued = false;
     // The accounts of rounds over some accounts asked for meanwhile.
@@ -160,6 +165,8 @@ public:
     std::string MemoryPath;
     TAnnounced Memory;
     TAccountSecrets* Secrets = nullptr;
+    TPushSessions* Push = nullptr;
+    std::function<bool()> PushAllowed;
     bool Gathering = false; // passwords are being asked for a round
     // Execute commands: a few at a time, the rest wait their turn.
     TCommandQueue Commands;
@@ -293,6 +300,13 @@ void TMailCheck::StartRound(TCycleConfig config, bool clearList, const std::vect
     THost& h = *FHost;
     h.RecallMemory();
     h.RoundRunning = true;
+    h.RoundAccounts = config.Accounts;
+    h.Succeeded.clear();
+    // A timed round leaves the accounts whose mail is pushed as they are.
+    if (h.Push && !clearList && only.empty())
+        for (Account& account : config.Accounts)
+            if (account.Enabled && h.Push->Healthy(account))
+                account.Enabled = false;
     std::exception_ptr failure;
     std::vector<TSessionOrder> orders = h.Cycle.BeginRound(config, clearList, failure, only);
     h.RoundFailure = failure;
@@ -328,6 +342,8 @@ void TMailCheck::StartRound(TCycleConfig config, bool clearList, const std::vect
 void TMailCheck::SessionEnded(int index, const TAccountReport& report)
 {
     THost& h = *FHost;
+    if (report.Error.empty())
+        h.Succeeded.push_back(index);
     h.Cycle.ApplyReport(index, report);
     if (h.Cycle.Pending() == 0)
         return EndRound();
@@ -348,13 +364,50 @@ void TMailCheck::EndRound()
     catch (...)
     {
         h.KeepMemory(h.Config.Accounts);
+        RoundEnded();
         Next();
         throw;
     }
     h.KeepMemory(h.Config.Accounts);
+    RoundEnded();
     Next();
     if (failure)
         std::rethrow_exception(failure);
+}
+
+void TMailCheck::RoundEnded()
+{
+    THost& h = *FHost;
+    if (!h.Push || h.Aborted)
+        return;
+    std::vector<Account> pushed;
+    for (const Account& account : h.RoundAccounts)
+        if (TPushSessions::Pushes(account))
+            pushed.push_back(account);
+    // An account changed or gone loses its session; one checked well gets
+    // one, after the check, so nothing is missed between the two.
+    h.Push->Keep(pushed);
+    if (h.PushAllowed && !h.PushAllowed())
+        return;
+    for (int index : h.Succeeded)
+        h.Push->Open(h.RoundAccounts[index]);
+}
+
+void TMailCheck::UsePush(TPushSessions* push, std::function<bool()> allowed)
+{
+    THost& h = *FHost;
+    h.Push = push;
+    h.PushAllowed = std::move(allowed);
+    if (!push)
+        return;
+    push->OnNews = [this](const Account& account) {
+        // By the account's login: the configuration may hold no password.
+        const std::vector<Account>& accounts = FHost->Config.Accounts;
+        const std::string key = TAnnounced::KeyOf(account);
+        for (std::size_t i = 0; i < accounts.size(); ++i)
+            if (accounts[i].Caption == account.Caption && TAnnounced::KeyOf(accounts[i]) == key)
+                return CheckOnly({static_cast<int>(i)});
+    };
 }
 
 void TMailCheck::Next()
@@ -394,12 +447,18 @@ void TMailCheck::Abort()
     FHost->TellTimer.stop();
     FHost->Workers.AbortAll();
     FHost->Beside.AbortAll();
+    if (FHost->Push)
+        FHost->Push->CloseAll();
 }
 
 bool TMailCheck::Join(int milliseconds)
 {
     // A reader the user has open is not waited for.
-    return FHost->Workers.Join(milliseconds);
+    QElapsedTimer clock;
+    clock.start();
+    const bool workers = FHost->Workers.Join(milliseconds);
+    const int left = std::max(0, milliseconds - static_cast<int>(clock.elapsed()));
+    return (!FHost->Push || FHost->Push->Join(left)) && workers;
 }
 
 void TMailCheck::UseSecrets(TAccountSecrets* secrets)

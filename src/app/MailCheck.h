@@ -15,6 +15,7 @@ class TCheckClient;
 struct TAccountReport;
 class TIdLineAbort;
 class TCheckCycle;
+class TPushSessions;
 struct TCycleConfig;
 class TMessageRows;
 class TScrollLockBlinker;
@@ -66,6 +67,12 @@ public:
     bool Join(int milliseconds);
     // The keyring the passwords are read from; none: the value's own.
     void UseSecrets(TAccountSecrets* secrets);
+    // The sessions new mail is pushed through (the caller's, outliving
+    // this): after a round each pushed account checked well gets one while
+    // `allowed` says so; news checks that account at once; a timed round
+    // passes over the accounts whose session is in IDLE (their mail is
+    // known), "Check now" checks them all the same. Abort closes them.
+    void UsePush(TPushSessions* push, std::function<bool()> allowed);
 
     TCheckCycle& Cycle();
     TScrollLockBlinker& Blinker();
@@ -78,6 +85,7 @@ public:
     // After the last round has ended and none waits.
     std::function<void()> OnIdle;
 
+
     // Sessions at once, and the time within which results are told together.
     static constexpr int MaxSessionsAtOnce = 4;
     static constexpr int TellTogetherMs = 250;
@@ -89,6 +97,7 @@ private:
     void StartAlone();
     void SessionEnded(int index, const TAccountReport& report);
     void EndRound();
+    void RoundEnded();
     // Starts a queued job or round; else idle.
     void Next();
 

@@ -4,9 +4,11 @@
 #include "app/SingleInstance.h"
 #include "app/MailCheck.h"
 #include "app/NewMailEnvironment.h"
+#include "app/PushSessions.h"
 #include "app/TrayParts.h"
 #include "app/TrayShell.h"
 #include "check/CheckClients.h"
+#include "check/Imap4PushClient.h"
 #include "config/AccountSecrets.h"
 #include "config/ConfigKeeper.h"
 #include "config/ConfigStore.h"
@@ -93,11 +95,17 @@ int RunTernbell(int argc, char** argv)
     instance.OnShowSettings = [&shell] { ShowSettingsWhenLoaded(shell); };
     TTermSignalWatcher termination([&shell] { shell.EndProgram(); });
 
+    // New mail of IMAP4 accounts pushed through IDLE, where servers offer it.
+    TPushSessions push([](const Account& account, std::shared_ptr<TIdLineAbort> abort) {
+        return MakePushClient(account, TSessionLimits{}, std::move(abort));
+    });
+    shell.EndPush = [&push] { push.CloseAll(); };
     // Each session gets a client of its own on its worker thread.
     TMailCheck mailCheck(tray, frmNewMail, config.Config, [](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
         return MakeCheckClient(imap4, TSessionLimits{}, std::move(abort));
     });
     mailCheck.UseSecrets(&secrets);
+    mailCheck.UsePush(&push, [&shell] { return shell.PushAllowed(); });
     shell.CheckAccounts = [&mailCheck] { return mailCheck.CheckAccounts(); };
     shell.AbortChecks = [&mailCheck] { mailCheck.Abort(); };
     mailCheck.OnIdle = [&shell] { shell.ChecksEnded(); };
@@ -113,8 +121,15 @@ int RunTernbell(int argc, char** argv)
     // Rounds follow the desktop's sleep and network, where it tells of them.
     TWakeWatch wake;
     shell.Offline = [&wake] { return wake.Offline(); };
-    QObject::connect(&wake, &TWakeWatch::Resumed, &shell, [&shell] { shell.WakeUp(); });
-    QObject::connect(&wake, &TWakeWatch::NetworkBack, &shell, [&shell] { shell.WakeUp(); });
+    // The lines of pushed accounts are likely dead after either.
+    QObject::connect(&wake, &TWakeWatch::Resumed, &shell, [&shell, &push] {
+        push.Reopen();
+        shell.WakeUp();
+    });
+    QObject::connect(&wake, &TWakeWatch::NetworkBack, &shell, [&shell, &push] {
+        push.Reopen();
+        shell.WakeUp();
+    });
 
     tray.timMail->start();
 

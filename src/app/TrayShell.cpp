@@ -178,6 +178,8 @@ void TTrayShell::actEnabledExecute()
     else
         FTray.timMail->start();
     FPaused = wasTicked;
+    if (wasTicked && EndPush)
+        EndPush();
     if (wasTicked)
         FTray.triMail->SetPictureIndex(1);
     else
@@ -189,10 +191,17 @@ void TTrayShell::actEnabledUpdate()
     FTray.actEnabled->setChecked(FTray.timMail->isActive() || (FChecking && FResumeAfterChecks));
 }
 
+bool TTrayShell::PushAllowed() const
+{
+    return !FPaused && !FSettings.isVisible();
+}
+
 void TTrayShell::mnuSettingsClick()
 {
     FTray.timMail->stop();
     FResumeAfterChecks = false;
+    if (EndPush)
+        EndPush();
     // The Account page says where passwords are kept.
     if (FKeeper.Secrets())
         FKeeper.Secrets()->ProbeIfUnknown();

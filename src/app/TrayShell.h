@@ -32,6 +32,12 @@ public:
     std::function<void()> Terminate;
     // Whether the desktop reports no network: no round starts then.
     std::function<bool()> Offline;
+    // Ends the sessions that wait for pushed mail: pausing and the settings
+    // window stop them, as they stop the rounds.
+    std::function<void()> EndPush;
+    // Whether pushed mail may be waited for now: not paused, no settings
+    // window open.
+    bool PushAllowed() const;
     // After a resume from suspend or when the network is back: a round
     // starts after this settling time, unless paused or already checking.
     void WakeUp();

@@ -404,6 +404,49 @@ TEST_F(CycleDovecot, SilentServerHoldsUpNeitherTheOtherAccountsNorExit)
     EXPECT_TRUE(wired->mailCheck.Join(5000));
 }
 
+TEST_F(CycleDovecot, PushedMailIsToldWithoutWaitingForTheInterval)
+{
+    const std::string imap = AddImapAccount("Imap");
+    Server->Deliver(imap, Mail("ann@example.org", "first"));
+    int told = 0;
+    wired->mailCheck.RunCommand = [&told](const std::vector<std::string>&) { ++told; };
+    keeper->Config.Execute = "notify %s";
+    wired->StartPush();
+    Tick();
+    ASSERT_EQ(Rows(), (std::vector<std::string>{"Imap|ann@example.org|first|1|new"})) << Errors();
+    const Account pushed = keeper->Config.Accounts[0];
+    ASSERT_TRUE(WaitUntil([&] { return wired->push->Healthy(pushed); }, 10000)) << "IDLE never started";
+    // Its mail is known: the timed round passes the account over.
+    const int sessions = wired->checkSessions;
+    Tick();
+    EXPECT_EQ(wired->checkSessions, sessions);
+
+    // Two in a row, each told as it comes; then one read elsewhere leaves.
+    for (const char* subject : {"second", "third"})
+    {
+        Server->Deliver(imap, Mail("bob@example.org", subject));
+        const std::size_t rows = Rows().size() + 1;
+        EXPECT_TRUE(WaitUntil([&] { return Rows().size() == rows; }, 10000)) << subject;
+    }
+    EXPECT_TRUE(WaitUntil([&told] { return told == 3; }, 5000)) << told;
+    ReadElsewhere(imap, 1);
+    EXPECT_TRUE(WaitUntil([&] { return Rows().size() == 2; }, 10000));
+    wired->WaitForChecks();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Imap|bob@example.org|second|1|cut", "Imap|bob@example.org|third|1|cut"}));
+
+    // Pausing ends the session; resuming checks the account again.
+    wired->shell.actEnabledUpdate();
+    tray->actEnabled->trigger();
+    EXPECT_EQ(wired->push->Count(), 0);
+    EXPECT_FALSE(wired->push->Healthy(pushed));
+    const int paused = wired->checkSessions;
+    wired->shell.actEnabledUpdate();
+    tray->actEnabled->trigger();
+    wired->WaitForChecks();
+    EXPECT_EQ(wired->checkSessions, paused + 1);
+    EXPECT_EQ(wired->push->Count(), 1);
+}
+
 TEST_F(CycleDovecot, Imap4AndPop3AccountsInOneCycle)
 {
     const std::string imap = AddImapAccount("Imap");

@@ -1,6 +1,7 @@
 #include "support/WiredShell.h"
 
 #include "check/CheckClients.h"
+#include "check/Imap4PushClient.h"
 #include "config/ConfigKeeper.h"
 
 #include <QCoreApplication>
@@ -13,6 +14,7 @@ WiredShell::WiredShell(TTrayParts& tray, TConfigKeeper& keeper, TfrmSettings& se
     : shell(tray, keeper, settings, newMail, aboutBox),
       mailCheck(tray, newMail, keeper.Config,
                 [this](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
+                    ++checkSessions;
                     return MakeCheckClient(imap4, limits, std::move(abort));
                 })
 {
@@ -21,6 +23,17 @@ WiredShell::WiredShell(TTrayParts& tray, TConfigKeeper& keeper, TfrmSettings& se
     mailCheck.OnIdle = [this] { shell.ChecksEnded(); };
     // Ending the program would end the test's own event loops.
     shell.Terminate = [] {};
+}
+
+void WiredShell::StartPush(const TPushTimes& times)
+{
+    push = std::make_unique<TPushSessions>(
+        [this](const Account& account, std::shared_ptr<TIdLineAbort> abort) {
+            return MakePushClient(account, limits, std::move(abort));
+        },
+        times);
+    shell.EndPush = [this] { push->CloseAll(); };
+    mailCheck.UsePush(push.get(), [this] { return shell.PushAllowed(); });
 }
 
 void WaitForChecks(TMailCheck& mailCheck, int milliseconds)

@@ -3,11 +3,13 @@
 #include "app/AboutBox.h"
 #include "app/TrayShell.h"
 #include "app/MailCheck.h"
+#include "app/PushSessions.h"
 #include "check/AccountSession.h"
 #include "mail/Imap4Client.h"
 #include "mail/Pop3Client.h"
 #include "support/UiFixture.h"
 
+#include <atomic>
 #include <memory>
 
 class TConfigKeeper;
@@ -28,9 +30,16 @@ struct WiredShell
 
     // The limits every check and Delete session gets.
     TSessionLimits limits;
+    // Check sessions made so far (on the workers).
+    std::atomic<int> checkSessions{0};
     TfrmAboutBox aboutBox;
     TTrayShell shell;
+    // Pushed mail, for the tests that start it; outlives the check.
+    std::unique_ptr<TPushSessions> push;
     TMailCheck mailCheck;
+
+    // Wires IDLE sessions as the program does, with the limits above.
+    void StartPush(const TPushTimes& times = {});
 
     void WaitForChecks(int milliseconds = 20000) { ::WaitForChecks(mailCheck, milliseconds); }
 };

@@ -1,0 +1,67 @@
+#include "check/Imap4PushClient.h"
+
+#include "check/CheckRules.h"
+#include "mail/IdExceptions.h"
+#include "mail/Imap4Client.h"
+
+namespace
+{
+
+class TImap4PushClient : public TPushClient
+{
+public:
+    TImap4PushClient(const Account& account, const TSessionLimits& limits, std::shared_ptr<TIdLineAbort> abort)
+        : FAccount(account), FLimits(limits)
+    {
+        FLimits.OperationTimeout = 0;
+        FClient.LineAbort = std::move(abort);
+    }
+
+    TOpened Open() override
+    {
+        AimSession(FClient, FAccount, PortOfText(FAccount.Port), FLimits);
+        FClient.KeepAlive = PushKeepAliveSeconds;
+        FClient.Connect(true);
+        // A refused login raises nothing; the state tells.
+        if (FClient.ConnectionState != TIdIMAP4ConnectionState::Authenticated)
+            return TOpened::Refused;
+        if (!FClient.SupportsIdle())
+            return TOpened::NoIdle;
+        if (!FClient.SelectMailbox("inbox"))
+            return TOpened::NoIdle;
+        return TOpened::Ready;
+    }
+
+    void Start() override
+    {
+        // A server that offered IDLE and then refuses it: tried again later.
+        if (!FClient.IdleStart())
+            throw EIdException("The server refused IDLE: " + FClient.LastReply().Code);
+    }
+    bool Wait(int milliseconds) override { return FClient.IdleWait(milliseconds); }
+    bool Done() override { return FClient.IdleDone(); }
+
+    void Close() noexcept override
+    {
+        try
+        {
+            FClient.Disconnect(false);
+        }
+        catch (...)
+        {
+        }
+    }
+
+private:
+    Account FAccount;
+    TSessionLimits FLimits;
+    TIdIMAP4 FClient;
+};
+
+} // namespace
+
+std::unique_ptr<TPushClient> MakePushClient(const Account& account, const TSessionLimits& limits,
+                                            std::shared_ptr<TIdLineAbort> abort)
+{
+    return std::make_unique<TImap4PushClient>(account, limits, std::move(abort));
+}

@@ -1,0 +1,133 @@
+// The push loop over a scripted client: what it tells, when it opens a
+// session again, and how a stop ends it.
+
+#include "check/PushSession.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace
+{
+
+// Each Open takes the next of `Opens` ("ready", "noidle", "refused", "fail");
+// each Wait the next of `Waits` ("news", "quiet", "cut"). The loop is stopped
+// when the waits run out.
+struct TScript
+{
+    std::deque<std::string> Opens;
+    std::deque<std::string> Waits;
+    std::vector<std::string> Log;
+    TPushStop* Stop = nullptr;
+};
+
+class TScriptedPush : public TPushClient
+{
+public:
+    explicit TScriptedPush(TScript& script) : FScript(script) {}
+
+    TOpened Open() override
+    {
+        const std::string open = Take(FScript.Opens);
+        FScript.Log.push_back("open " + open);
+        if (open == "fail")
+            throw std::runtime_error("refused connection");
+        return open == "noidle" ? TOpened::NoIdle : open == "refused" ? TOpened::Refused : TOpened::Ready;
+    }
+    void Start() override { FScript.Log.push_back("idle"); }
+    bool Wait(int) override
+    {
+        const std::string wait = Take(FScript.Waits);
+        if (FScript.Waits.empty())
+            FScript.Stop->Stop();
+        if (wait == "cut")
+            throw std::runtime_error("connection closed");
+        return wait == "news";
+    }
+    bool Done() override
+    {
+        FScript.Log.push_back("done");
+        return false;
+    }
+    void Close() noexcept override { FScript.Log.push_back("close"); }
+
+private:
+    static std::string Take(std::deque<std::string>& from)
+    {
+        if (from.empty())
+            return "quiet";
+        std::string first = from.front();
+        from.pop_front();
+        return first;
+    }
+    TScript& FScript;
+};
+
+struct PushCase
+{
+    const char* name;
+    std::vector<std::string> opens, waits, log;
+};
+
+class PushLoop : public testing::TestWithParam<PushCase>
+{
+};
+
+TEST_P(PushLoop, TellsAndOpensAgain)
+{
+    const PushCase& c = GetParam();
+    TPushStop stop;
+    TScript script{{c.opens.begin(), c.opens.end()}, {c.waits.begin(), c.waits.end()}, {}, &stop};
+    TPushEvents events;
+    events.Healthy = [&](bool healthy) { script.Log.push_back(healthy ? "healthy" : "unhealthy"); };
+    events.News = [&] { script.Log.push_back("news"); };
+    TPushTimes times{1000, 1, 4, 1};
+    RunPushSession([&] { return std::make_unique<TScriptedPush>(script); }, times, events, stop);
+    EXPECT_EQ(script.Log, c.log);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PushLoop,
+    testing::Values(
+        PushCase{"NewsIsToldAndIdleRenewed",
+                 {"ready"},
+                 {"news", "quiet"},
+                 {"open ready", "idle", "healthy", "done", "news", "idle", "done", "close"}},
+        PushCase{"NoIdleEndsTheLoop", {"noidle"}, {}, {"open noidle", "close", "unhealthy"}},
+        // The mail that came while no session was open is checked for.
+        PushCase{"ALostSessionIsOpenedAgainAndCaughtUp",
+                 {"ready", "fail", "ready"},
+                 {"cut", "quiet"},
+                 {"open ready", "idle", "healthy", "close", "unhealthy", "open fail", "close", "unhealthy",
+                  "open ready",
+                  "idle", "healthy", "done", "news", "close"}},
+        PushCase{"ARefusedLoginWaitsItsTime",
+                 {"refused", "ready"},
+                 {"quiet"},
+                 {"open refused", "close", "unhealthy", "open ready", "idle", "healthy", "done", "close"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PushRetry, GrowsFromTenSecondsToAQuarterOfAnHour)
+{
+    const TPushTimes times;
+    const std::vector<std::pair<int, int>> cases{{1, 10000}, {2, 20000}, {3, 40000},   {6, 320000},
+                                                 {7, 640000}, {8, 900000}, {1000, 900000}};
+    for (const auto& [failures, wait] : cases)
+        EXPECT_EQ(RetryAfter(failures, times), wait) << failures;
+}
+
+TEST(PushStop, EndsASleepAtOnce)
+{
+    TPushStop stop;
+    std::thread stopper([&stop] { stop.Stop(); });
+    EXPECT_FALSE(stop.Sleep(60 * 60 * 1000));
+    stopper.join();
+    EXPECT_TRUE(stop.Stopped());
+}
+
+} // namespace
