@@ -393,6 +393,18 @@ void TMailCheck::RoundEnded()
         h.Push->Open(h.RoundAccounts[index]);
 }
 
+void TMailCheck::ResumePush()
+{
+    if (!FHost->Push)
+        return;
+    std::vector<int> pushed;
+    const std::vector<Account>& accounts = FHost->Config.Accounts;
+    for (std::size_t i = 0; i < accounts.size(); ++i)
+        if (TPushSessions::Pushes(accounts[i]))
+            pushed.push_back(static_cast<int>(i));
+    CheckOnly(std::move(pushed));
+}
+
 void TMailCheck::UsePush(TPushSessions* push, std::function<bool()> allowed)
 {
     THost& h = *FHost;

@@ -73,6 +73,9 @@ public:
     // passes over the accounts whose session is in IDLE (their mail is
     // known), "Check now" checks them all the same. Abort closes them.
     void UsePush(TPushSessions* push, std::function<bool()> allowed);
+    // Checks the pushed accounts now, so that their sessions open again
+    // after it (the settings window has closed).
+    void ResumePush();
 
     TCheckCycle& Cycle();
     TScrollLockBlinker& Blinker();

@@ -106,6 +106,7 @@ int RunTernbell(int argc, char** argv)
     });
     mailCheck.UseSecrets(&secrets);
     mailCheck.UsePush(&push, [&shell] { return shell.PushAllowed(); });
+    shell.ResumePush = [&mailCheck] { mailCheck.ResumePush(); };
     shell.CheckAccounts = [&mailCheck] { return mailCheck.CheckAccounts(); };
     shell.AbortChecks = [&mailCheck] { mailCheck.Abort(); };
     mailCheck.OnIdle = [&shell] { shell.ChecksEnded(); };

@@ -75,6 +75,8 @@ TTrayShell::TTrayShell(TTrayParts& tray, TConfigKeeper& keeper, TfrmSettings& se
             FTray.timMail->setInterval(FKeeper.Config.CheckingTime * 1000);
         FTray.timMail->start();
         FPaused = false;
+        if (ResumePush)
+            ResumePush();
     };
 
     connect(FTray.timMail, &QTimer::timeout, this, [this] { timMailTimer(); });

@@ -35,6 +35,8 @@ public:
     // Ends the sessions that wait for pushed mail: pausing and the settings
     // window stop them, as they stop the rounds.
     std::function<void()> EndPush;
+    // Opens them again when the settings window has closed.
+    std::function<void()> ResumePush;
     // Whether pushed mail may be waited for now: not paused, no settings
     // window open.
     bool PushAllowed() const;

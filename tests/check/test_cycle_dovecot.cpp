@@ -23,6 +23,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMenu>
+#include <QPushButton>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -445,6 +446,16 @@ TEST_F(CycleDovecot, PushedMailIsToldWithoutWaitingForTheInterval)
     wired->WaitForChecks();
     EXPECT_EQ(wired->checkSessions, paused + 1);
     EXPECT_EQ(wired->push->Count(), 1);
+
+    // So do the settings window and its OK (over the test's accounts).
+    settings->ShowConfig(keeper->Config);
+    wired->shell.mnuSettingsClick();
+    EXPECT_EQ(wired->push->Count(), 0);
+    const int beforeOk = wired->checkSessions;
+    settings->btnOk->click();
+    wired->WaitForChecks();
+    EXPECT_EQ(wired->checkSessions, beforeOk + 1);
+    EXPECT_EQ(wired->push->Count(), 1) << Errors();
 }
 
 TEST_F(CycleDovecot, Imap4AndPop3AccountsInOneCycle)

@@ -34,6 +34,7 @@ void WiredShell::StartPush(const TPushTimes& times)
         times);
     shell.EndPush = [this] { push->CloseAll(); };
     mailCheck.UsePush(push.get(), [this] { return shell.PushAllowed(); });
+    shell.ResumePush = [this] { mailCheck.ResumePush(); };
 }
 
 void WaitForChecks(TMailCheck& mailCheck, int milliseconds)
