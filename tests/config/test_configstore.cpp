@@ -71,6 +71,7 @@ TEST_F(ConfigStoreTest, FirstStartCreatesEveryDefaultAndTheFirstAccount)
     EXPECT_EQ(String(Account1, "HostPort"), "110");
     EXPECT_EQ(Integer(Account1, "IMAP4"), 0);
     EXPECT_EQ(Integer(Account1, "AccountEnabled"), 1);
+    EXPECT_EQ(Integer(Account1, "Push"), 1);
 
     ASSERT_EQ(settings->lvwAccounts->topLevelItemCount(), 1);
     const Account a = AccountOfRow(Row(0));
@@ -81,6 +82,7 @@ TEST_F(ConfigStoreTest, FirstStartCreatesEveryDefaultAndTheFirstAccount)
     EXPECT_EQ(a.Host, "POP3 Server");
     EXPECT_EQ(a.Port, "110");
     EXPECT_FALSE(a.IMAP4);
+    EXPECT_TRUE(a.Push);
 
     EXPECT_EQ(tray->timMail->interval(), 300 * 1000);
     EXPECT_TRUE(settings->isVisible()) << "the first start shows the settings window";
@@ -252,6 +254,9 @@ TEST_F(ConfigStoreTest, MissingAccountKeysAreCreatedWithTheDefaults)
     EXPECT_FALSE(work.Enabled);
     EXPECT_EQ(work.Port, "143");
     EXPECT_EQ(Row(0)->text(acProtocol), "1");
+    // A key written before there was a push choice gets it, on.
+    EXPECT_TRUE(work.Push);
+    EXPECT_EQ(Integer(Account1, "Push"), 1);
     for (int i = 1; i < 3; ++i)
     {
         const Account a = AccountOfRow(Row(i));
@@ -418,6 +423,7 @@ TConfig EditedConfig()
     imap.Port = "993";
     imap.IMAP4 = true;
     imap.Security = asImplicitTLS;
+    imap.Push = false;
     c.Accounts = {Account{}, imap};
     return c;
 }
