@@ -307,6 +307,9 @@ void TfrmSettings::CreateAccountPage()
     lblSecurity = Captioned<QLabel>(g, "lblSecurity", "Security:");
     cboSecurity = Named(new QComboBox(g), "cboSecurity");
     cboSecurity->addItems({QStringLiteral("None"), QStringLiteral("STARTTLS"), QStringLiteral("SSL/TLS")});
+    // Created after the security choice: the tab order follows.
+    chkPush = Captioned<QCheckBox>(g, "chkPush", "Push new mail (IMAP IDLE)");
+    chkPush->setChecked(Account{}.Push);
     lblPasswordStore = Named(new QLabel(g), "lblPasswordStore");
     lblPasswordStore->setWordWrap(true);
     auto* props = new QGridLayout(g);
@@ -322,7 +325,8 @@ void TfrmSettings::CreateAccountPage()
     props->addWidget(txtPort, 4, 1);
     props->addWidget(lblSecurity, 5, 0);
     props->addWidget(cboSecurity, 5, 1);
-    props->addWidget(lblPasswordStore, 6, 0, 1, 2);
+    props->addWidget(chkPush, 6, 0, 1, 2);
+    props->addWidget(lblPasswordStore, 7, 0, 1, 2);
 
     auto* page = new QVBoxLayout(p);
     page->addWidget(grpAccounts, 1);

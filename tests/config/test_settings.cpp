@@ -10,6 +10,7 @@
 #include "support/UiFixture.h"
 #include "support/WiredShell.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -24,6 +25,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <vector>
@@ -437,6 +439,50 @@ TEST_F(SettingsDialogTest, SecurityMovesWellKnownPortsToTheirPartnersAndIsStored
     EXPECT_FALSE(reg.ValueExists("Security"));
 }
 
+TEST_F(SettingsDialogTest, PushIsOfferedForImap4AccountsAndStoredPerAccount)
+{
+    Store(Main, "AccountsNo", 2);
+    Store(AccountKey(1), "IMAP4", 1);
+    Store(AccountKey(2), "Push", 0);
+    Open();
+    Page(settings->tabAccount);
+    QCheckBox* box = settings->chkPush;
+    struct Step
+    {
+        const char* What;
+        std::function<void()> Do;
+        bool Enabled, Ticked, Push1, Push2;
+    };
+    const Step steps[] = {
+        {"the IMAP4 account", [&] { ClickRow(0); }, true, true, true, false},
+        {"its box cleared", [&] { Click(box); }, true, false, false, false},
+        {"the POP3 account shows its own choice", [&] { ClickRow(1); }, false, false, false, false},
+        {"a click on the dimmed box", [&] { Click(box); }, false, false, false, false},
+        {"switched to IMAP4", [&] { Click(settings->rdbImap4); }, true, false, false, false},
+        {"its box ticked", [&] { Click(box); }, true, true, false, true},
+        {"back to POP3, the choice kept", [&] { Click(settings->rdbPop3); }, false, true, false, true},
+        {"the first account again", [&] { ClickRow(0); }, true, false, false, true},
+    };
+    for (const Step& step : steps)
+    {
+        SCOPED_TRACE(step.What);
+        step.Do();
+        EXPECT_EQ(box->isEnabled(), step.Enabled);
+        EXPECT_EQ(box->isChecked(), step.Ticked);
+        EXPECT_EQ(RowAccount(0).Push, step.Push1);
+        EXPECT_EQ(RowAccount(1).Push, step.Push2);
+    }
+
+    // Tab goes from the security choice to the box.
+    settings->cboSecurity->setFocus();
+    QTest::keyClick(settings->cboSecurity, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), box);
+
+    Click(settings->btnOk);
+    EXPECT_EQ(Integer(AccountKey(1), "Push"), 0);
+    EXPECT_EQ(Integer(AccountKey(2), "Push"), 1);
+}
+
 TEST_F(SettingsDialogTest, TwoAccountsEditedAlternatelyKeepTheirOwnFields)
 {
     StoreAccount(2, "Work");
@@ -623,6 +669,7 @@ TEST_F(UiFixture, WindowBuiltWhenShownGivesBackWhatItsControlsWould)
     odd.Enabled = false;
     odd.IMAP4 = true;
     odd.Security = static_cast<TAccountSecurity>(7);
+    odd.Push = false;
     wild.Accounts = {odd, Account{}};
     TConfig longInterval;
     longInterval.CheckingTime = 9999;
@@ -649,10 +696,20 @@ TEST_F(UiFixture, WindowBuiltWhenShownGivesBackWhatItsControlsWould)
                 window->ShowConfig(*c.Shown);
         }
         EXPECT_TRUE(later.ConfigOfControls() == now.ConfigOfControls());
+        // Taken as it is, so a row that dropped it would show here.
+        const auto pushes = [](const TConfig& config) {
+            std::vector<bool> push;
+            for (const Account& a : config.Accounts)
+                push.push_back(a.Push);
+            return push;
+        };
+        const std::vector<bool> shownPushes = c.Shown ? pushes(*c.Shown) : std::vector<bool>{};
+        EXPECT_EQ(pushes(later.ConfigOfControls()), shownPushes);
         now.show();
         later.show();
         ASSERT_TRUE(later.Built());
         EXPECT_TRUE(later.ConfigOfControls() == now.ConfigOfControls());
+        EXPECT_EQ(pushes(later.ConfigOfControls()), shownPushes);
         EXPECT_EQ(later.txtInterval->text(), now.txtInterval->text());
         EXPECT_EQ(later.lvwAccounts->topLevelItemCount(), now.lvwAccounts->topLevelItemCount());
     }
