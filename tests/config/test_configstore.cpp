@@ -71,7 +71,6 @@ TEST_F(ConfigStoreTest, FirstStartCreatesEveryDefaultAndTheFirstAccount)
     EXPECT_EQ(String(Account1, "HostPort"), "110");
     EXPECT_EQ(Integer(Account1, "IMAP4"), 0);
     EXPECT_EQ(Integer(Account1, "AccountEnabled"), 1);
-    EXPECT_EQ(Integer(Account1, "Push"), 1);
 
     ASSERT_EQ(settings->lvwAccounts->topLevelItemCount(), 1);
     const Account a = AccountOfRow(Row(0));
@@ -82,7 +81,6 @@ TEST_F(ConfigStoreTest, FirstStartCreatesEveryDefaultAndTheFirstAccount)
     EXPECT_EQ(a.Host, "POP3 Server");
     EXPECT_EQ(a.Port, "110");
     EXPECT_FALSE(a.IMAP4);
-    EXPECT_TRUE(a.Push);
 
     EXPECT_EQ(tray->timMail->interval(), 300 * 1000);
     EXPECT_TRUE(settings->isVisible()) << "the first start shows the settings window";
