@@ -2,6 +2,7 @@
 
 #include "i18n/Translate.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -45,6 +46,9 @@ void TAccountListBinding::ShowRow(const QTreeWidgetItem& row)
         Fields.Pop3->setChecked(true);
     if (Fields.Security)
         Fields.Security->setCurrentIndex(SecurityOfNumber(row.text(acSecurity).toInt()));
+    if (Fields.Push)
+        Fields.Push->setChecked(row.text(acPush) != QLatin1String("0"));
+    ShowProtocolChoice();
 }
 
 void TAccountListBinding::StoreField(TAccountColumn column, const QString& text)
@@ -62,6 +66,20 @@ void TAccountListBinding::StoreProtocol()
     if (QTreeWidgetItem* row = Selected())
         row->setText(acProtocol, Fields.Imap4->isChecked() ? QStringLiteral("1")
                                                            : QStringLiteral("0"));
+}
+
+void TAccountListBinding::StorePush()
+{
+    if (Filling || !Fields.Push)
+        return;
+    if (QTreeWidgetItem* row = Selected())
+        row->setText(acPush, Fields.Push->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void TAccountListBinding::ShowProtocolChoice()
+{
+    if (Fields.Push)
+        Fields.Push->setEnabled(Fields.Imap4->isChecked());
 }
 
 void TAccountListBinding::StoreSecurity()
@@ -114,6 +132,8 @@ bool TAccountListBinding::RemoveSelected()
             edit->clear();
         if (Fields.Security)
             Fields.Security->setCurrentIndex(asNone);
+        if (Fields.Push)
+            Fields.Push->setChecked(Account{}.Push);
     }
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include "config/AccountRows.h"
 
+class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QRadioButton;
@@ -25,6 +26,8 @@ public:
         QRadioButton* Imap4;
         // Items in the order of TAccountSecurity.
         QComboBox* Security = nullptr;
+        // Only IMAP4 accounts can be pushed to: enabled while Imap4 is chosen.
+        QCheckBox* Push = nullptr;
     };
 
     TAccountListBinding(QTreeWidget& list, const TFields& fields);
@@ -46,6 +49,11 @@ public:
     // The drop-down becomes the selected row's security; a well-known port
     // moves to its partner (110 and 995, 143 and 993).
     void StoreSecurity();
+    // The box becomes the selected row's push choice.
+    void StorePush();
+    // The push box can be changed only while IMAP4 is chosen; it keeps its
+    // tick either way, so switching back finds the account's choice.
+    void ShowProtocolChoice();
 
     // Appends a new account with the translated defaults, disabled until the
     // user ticks it, and selects it.

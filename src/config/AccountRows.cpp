@@ -15,6 +15,7 @@ Account AccountOfRow(const QTreeWidgetItem* row)
     a.Port = ToCodePage(row->text(acPort));
     a.IMAP4 = row->text(acProtocol) == QLatin1String("1");
     a.Security = SecurityOfNumber(row->text(acSecurity).toInt());
+    a.Push = row->text(acPush) != QLatin1String("0");
     return a;
 }
 
@@ -36,6 +37,7 @@ void SetAccountRow(QTreeWidgetItem* row, const Account& account)
     row->setText(acPort, FromCodePage(account.Port));
     row->setText(acProtocol, account.IMAP4 ? QStringLiteral("1") : QStringLiteral("0"));
     row->setText(acSecurity, QString::number(account.Security));
+    row->setText(acPush, account.Push ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 namespace

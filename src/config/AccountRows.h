@@ -8,7 +8,7 @@ class QTreeWidgetItem;
 // An account is one row of the settings window's account list: the caption in
 // column 0 (the only visible one), the enabled flag as the row's check box and
 // the other fields as texts of hidden columns; the protocol as "1" (IMAP4) or
-// "0" (POP3); the security as its hive number.
+// "0" (POP3); the security as its hive number; push as "1" or "0".
 enum TAccountColumn
 {
     acCaption = 0,
@@ -18,6 +18,7 @@ enum TAccountColumn
     acPort,
     acProtocol,
     acSecurity,
+    acPush,
     acColumnCount
 };
 

@@ -181,6 +181,8 @@ bool LoadConfig(TConfig& c, int columnCount)
         a.IMAP4 = ReadOrCreateBool(reg, "IMAP4", defaults.IMAP4);
         a.Enabled = ReadOrCreateBool(reg, "AccountEnabled", defaults.Enabled);
         a.Security = ReadSecurity(reg);
+        // Hives from before there was a choice get the default, on.
+        a.Push = ReadOrCreateBool(reg, "Push", defaults.Push);
         c.Accounts.back() = a;
         reg.CloseKey();
     }
@@ -228,6 +230,7 @@ void SaveConfig(const TConfig& c)
             reg.WriteInteger(SecurityValue, a.Security);
         else if (reg.ValueExists(SecurityValue))
             reg.DeleteValue(SecurityValue);
+        reg.WriteBool("Push", a.Push);
         reg.CloseKey();
     }
 }

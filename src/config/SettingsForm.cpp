@@ -307,6 +307,9 @@ void TfrmSettings::CreateAccountPage()
     lblSecurity = Captioned<QLabel>(g, "lblSecurity", "Security:");
     cboSecurity = Named(new QComboBox(g), "cboSecurity");
     cboSecurity->addItems({QStringLiteral("None"), QStringLiteral("STARTTLS"), QStringLiteral("SSL/TLS")});
+    // Created after the security choice: the tab order follows.
+    chkPush = Captioned<QCheckBox>(g, "chkPush", "Push new mail (IMAP IDLE)");
+    chkPush->setChecked(Account{}.Push);
     lblPasswordStore = Named(new QLabel(g), "lblPasswordStore");
     lblPasswordStore->setWordWrap(true);
     auto* props = new QGridLayout(g);
@@ -318,10 +321,16 @@ void TfrmSettings::CreateAccountPage()
     props->addWidget(txtPassword, 2, 1);
     props->addWidget(lblServer, 3, 0);
     props->addWidget(txtHost, 3, 1);
+    // The port beside its security, which moves it, so the push box finds
+    // room on the page.
+    auto* portRow = new QHBoxLayout;
+    portRow->addWidget(txtPort, 1);
+    portRow->addSpacing(6);
+    portRow->addWidget(lblSecurity);
+    portRow->addWidget(cboSecurity, 1);
     props->addWidget(lblPort, 4, 0);
-    props->addWidget(txtPort, 4, 1);
-    props->addWidget(lblSecurity, 5, 0);
-    props->addWidget(cboSecurity, 5, 1);
+    props->addLayout(portRow, 4, 1);
+    props->addWidget(chkPush, 5, 0, 1, 2);
     props->addWidget(lblPasswordStore, 6, 0, 1, 2);
 
     auto* page = new QVBoxLayout(p);

@@ -116,6 +116,7 @@ public:
     void txtHostChange();
     void txtPortChange();
     void cboSecurityChange();
+    void chkPushChange();
     void rdbPop3Click();
     void rdbImap4Click();
     void pagSettingsChange(int index);
@@ -188,6 +189,7 @@ public:
     QLineEdit* txtPort = nullptr;
     QLabel* lblSecurity = nullptr;
     QComboBox* cboSecurity = nullptr; // index = TAccountSecurity
+    QCheckBox* chkPush = nullptr; // IMAP4 only
     QLabel* lblPasswordStore = nullptr;
 
     void setVisible(bool visible) override;

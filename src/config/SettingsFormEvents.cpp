@@ -66,7 +66,9 @@ void TfrmSettings::ConnectHandlers()
 {
     Accounts = std::make_unique<TAccountListBinding>(
         *lvwAccounts,
-        TAccountListBinding::TFields{txtUserName, txtPassword, txtHost, txtPort, rdbPop3, rdbImap4, cboSecurity});
+        TAccountListBinding::TFields{txtUserName, txtPassword, txtHost, txtPort, rdbPop3, rdbImap4,
+                                     cboSecurity, chkPush});
+    Accounts->ShowProtocolChoice();
 
     connect(btnOk, &QPushButton::clicked, this, [this] { btnOkClick(); });
     connect(btnCancel, &QPushButton::clicked, this, [this] { btnCancelClick(); });
@@ -105,6 +107,7 @@ void TfrmSettings::ConnectHandlers()
     connect(txtHost, &QLineEdit::textChanged, this, [this] { txtHostChange(); });
     connect(txtPort, &QLineEdit::textChanged, this, [this] { txtPortChange(); });
     connect(cboSecurity, &QComboBox::currentIndexChanged, this, [this] { cboSecurityChange(); });
+    connect(chkPush, &QCheckBox::toggled, this, [this] { chkPushChange(); });
     connect(rdbPop3, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
             rdbPop3Click();
@@ -312,14 +315,21 @@ void TfrmSettings::cboSecurityChange()
     Accounts->StoreSecurity();
 }
 
+void TfrmSettings::chkPushChange()
+{
+    Accounts->StorePush();
+}
+
 void TfrmSettings::rdbPop3Click()
 {
     Accounts->StoreProtocol();
+    Accounts->ShowProtocolChoice();
 }
 
 void TfrmSettings::rdbImap4Click()
 {
     Accounts->StoreProtocol();
+    Accounts->ShowProtocolChoice();
 }
 
 void TfrmSettings::pagSettingsChange(int index)

@@ -252,6 +252,9 @@ TEST_F(ConfigStoreTest, MissingAccountKeysAreCreatedWithTheDefaults)
     EXPECT_FALSE(work.Enabled);
     EXPECT_EQ(work.Port, "143");
     EXPECT_EQ(Row(0)->text(acProtocol), "1");
+    // A key written before there was a push choice gets it, on.
+    EXPECT_TRUE(work.Push);
+    EXPECT_EQ(Integer(Account1, "Push"), 1);
     for (int i = 1; i < 3; ++i)
     {
         const Account a = AccountOfRow(Row(i));
@@ -418,6 +421,7 @@ TConfig EditedConfig()
     imap.Port = "993";
     imap.IMAP4 = true;
     imap.Security = asImplicitTLS;
+    imap.Push = false;
     c.Accounts = {Account{}, imap};
     return c;
 }

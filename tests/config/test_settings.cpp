@@ -10,6 +10,7 @@
 #include "support/UiFixture.h"
 #include "support/WiredShell.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -26,6 +27,7 @@
 
 #include <optional>
 #include <ostream>
+#include <tuple>
 #include <vector>
 
 // Failures show texts as text.
@@ -437,6 +439,43 @@ TEST_F(SettingsDialogTest, SecurityMovesWellKnownPortsToTheirPartnersAndIsStored
     EXPECT_FALSE(reg.ValueExists("Security"));
 }
 
+TEST_F(SettingsDialogTest, PushIsOfferedForImap4AccountsAndStoredPerAccount)
+{
+    Store(Main, "AccountsNo", 2);
+    Store(AccountKey(1), "IMAP4", 1);
+    Store(AccountKey(2), "Push", 0);
+    Open();
+    Page(settings->tabAccount);
+    QCheckBox* box = settings->chkPush;
+    // A row clicked, or else a button; then the box and both rows' push.
+    struct Step
+    {
+        int Row;
+        QAbstractButton* Button;
+        bool Enabled, Ticked, Push1, Push2;
+    } const steps[] = {
+        {0, nullptr, true, true, true, false},
+        {-1, box, true, false, false, false},
+        {1, nullptr, false, false, false, false}, // the POP3 account shows its own choice
+        {-1, box, false, false, false, false},    // a dimmed box takes no click
+        {-1, settings->rdbImap4, true, false, false, false},
+        {-1, box, true, true, false, true},
+        {-1, settings->rdbPop3, false, true, false, true}, // the choice stays
+        {0, nullptr, true, false, false, true},
+    };
+    for (size_t i = 0; i < std::size(steps); ++i)
+    {
+        SCOPED_TRACE("step " + std::to_string(i));
+        const Step& s = steps[i];
+        s.Button ? Click(s.Button) : ClickRow(s.Row);
+        EXPECT_EQ(std::tuple(box->isEnabled(), box->isChecked(), RowAccount(0).Push, RowAccount(1).Push),
+                  std::tuple(s.Enabled, s.Ticked, s.Push1, s.Push2));
+    }
+    settings->cboSecurity->setFocus();
+    QTest::keyClick(settings->cboSecurity, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), box) << "Tab goes from the security choice to the box";
+}
+
 TEST_F(SettingsDialogTest, TwoAccountsEditedAlternatelyKeepTheirOwnFields)
 {
     StoreAccount(2, "Work");
@@ -623,6 +662,7 @@ TEST_F(UiFixture, WindowBuiltWhenShownGivesBackWhatItsControlsWould)
     odd.Enabled = false;
     odd.IMAP4 = true;
     odd.Security = asImplicitTLS;
+    odd.Push = false;
     wild.Accounts = {odd, Account{}};
     TConfig longInterval;
     longInterval.CheckingTime = 9999;
@@ -649,6 +689,9 @@ TEST_F(UiFixture, WindowBuiltWhenShownGivesBackWhatItsControlsWould)
                 window->ShowConfig(*c.Shown);
         }
         EXPECT_TRUE(later.ConfigOfControls() == now.ConfigOfControls());
+        // Held as shown: a row that dropped it would read as on.
+        if (c.Shown && !c.Shown->Accounts.empty())
+            EXPECT_EQ(later.ConfigOfControls().Accounts[0].Push, c.Shown->Accounts[0].Push);
         now.show();
         later.show();
         ASSERT_TRUE(later.Built());
