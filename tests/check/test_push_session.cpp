@@ -1,7 +1,9 @@
 // The push loop over a scripted client: what it tells, when it opens a
 // session again, and how a stop ends it.
 
+#include "check/Imap4PushClient.h"
 #include "check/PushSession.h"
+#include "support/ScriptedServer.h"
 
 #include <gtest/gtest.h>
 
@@ -129,5 +131,55 @@ TEST(PushStop, EndsASleepAtOnce)
     stopper.join();
     EXPECT_TRUE(stop.Stopped());
 }
+
+// The IMAP4 client of a push session against scripted servers: how its
+// opening reads the server, and one round of IDLE with news.
+struct OpenCase
+{
+    const char* name;
+    std::string script;
+    TPushClient::TOpened opened;
+};
+
+class Imap4Push : public testing::TestWithParam<OpenCase>
+{
+};
+
+const std::string Greeting = "S: * OK ready\nC: C1 LOGIN ann secret\n";
+const std::string Capabilities = "C: C2 CAPABILITY\nS: * CAPABILITY IMAP4rev1 IDLE\nS: C2 OK done\n";
+
+TEST_P(Imap4Push, OpensAsTheServerAllows)
+{
+    const OpenCase& c = GetParam();
+    ScriptedServer srv(c.script);
+    Account account{"ann", true, "ann", "secret", srv.Host(), std::to_string(srv.Port()), true};
+    std::unique_ptr<TPushClient> client = MakePushClient(account, {2000, 2000}, nullptr);
+    EXPECT_EQ(client->Open(), c.opened);
+    if (c.opened == TPushClient::TOpened::Ready)
+    {
+        client->Start();
+        EXPECT_TRUE(client->Wait(2000));
+        EXPECT_FALSE(client->Done());
+    }
+    client->Close();
+    EXPECT_TRUE(srv.WaitDone());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Imap4Push,
+    testing::Values(
+        OpenCase{"Idles", Greeting + "S: C1 OK in\n" + Capabilities +
+                              "C: C3 CAPABILITY\nS: * CAPABILITY IMAP4rev1 IDLE\nS: C3 OK done\n"
+                              "C: C4 SELECT \"inbox\"\nS: * 2 EXISTS\nS: C4 OK [READ-WRITE] done\n"
+                              "C: C5 IDLE\nS: + idling\nS: * 3 EXISTS\nC: DONE\nS: C5 OK done\n",
+                 TPushClient::TOpened::Ready},
+        OpenCase{"RefusedLogin", Greeting + "S: C1 NO [AUTHENTICATIONFAILED] no\n" +
+                                     "C: C2 CAPABILITY\nS: * CAPABILITY IMAP4rev1 IDLE\nS: C2 OK done\n",
+                 TPushClient::TOpened::Refused},
+        OpenCase{"NoIdleOffered", Greeting + "S: C1 OK in\n" +
+                                      "C: C2 CAPABILITY\nS: * CAPABILITY IMAP4rev1\nS: C2 OK done\n"
+                                      "C: C3 CAPABILITY\nS: * CAPABILITY IMAP4rev1\nS: C3 OK done\n",
+                 TPushClient::TOpened::NoIdle}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
