@@ -210,31 +210,36 @@ public:
     // --- IDLE: the server tells of changes to the selected mailbox as they
     // happen. IdleStart, IdleWait as often as wanted, IdleDone; the same
     // again to renew. Untagged lines that are not news are read and dropped,
-    // each within the line cap of the connection. A "* BYE", or the
-    // connection closed or aborted, marks the state Lost and raises
-    // (EIdDisconnectedProbablyIdledOut; EIdLineAborted when the LineAbort was
-    // used; else the connection's own error).
+    // each within the line cap of the connection. Whatever raises once the
+    // command is sent ends the session: the state is Lost, the socket is left
+    // for the caller to close. A "* BYE" raises
+    // EIdDisconnectedProbablyIdledOut, an abort through LineAbort
+    // EIdLineAborted; a closed connection, a line past the cap and the like
+    // raise the connection's own errors. ReadTimeout is the line's, as it
+    // was at the connect.
 
     // "IDLE" among ServerCapabilities.
     bool SupportsIdle() const;
     // Sends "IDLE" and reads to the server's "+". Needs Selected and no IDLE
-    // running (else EIdConnectionStateError). True once the server idles;
-    // false when it answered the command at once (NO, BAD, or OK): the
-    // completion is in LastReply, nothing else changed. News that comes
-    // before the "+" is kept for IdleWait. All of it within ReadTimeout
-    // (EIdReadTimeout), at most MaxReplyLines lines (EIdReplyTooLarge).
+    // running (else EIdConnectionStateError, before anything is sent). True
+    // once the server idles; false when it answered the command at once (NO,
+    // BAD, or OK): the completion is in LastReply, the mailbox stays
+    // selected, news that came with it is not kept. News before the "+" is
+    // kept for IdleWait. All of it within ReadTimeout (EIdReadTimeout), at
+    // most MaxReplyLines lines (EIdReplyTooLarge).
     bool IdleStart();
     // Waits at most `milliseconds` (0: only what has come already) for
     // EXISTS, EXPUNGE or FETCH; true at the first, false when the time passed
-    // without. News kept from before is reported at once. Needs an IDLE
-    // running (else EIdConnectionStateError).
+    // without, however the server paces its lines. News kept from before is
+    // reported at once. The server ending the IDLE on its own raises
+    // EIdReplyIMAP4Error. Needs an IDLE running (else EIdConnectionStateError).
     bool IdleWait(int milliseconds);
     // Sends "DONE" and reads to the IDLE command's tagged OK; true when news
     // came meanwhile (or was kept and not yet reported). Within ReadTimeout
     // (EIdReadTimeout), at most MaxReplyLines lines (EIdReplyTooLarge). A NO
-    // or BAD raises EIdReplyIMAP4Error. The IDLE is over in every case; after
-    // an error the session is not to be used further. Needs an IDLE running
-    // (else EIdConnectionStateError).
+    // or BAD raises EIdReplyIMAP4Error. The IDLE is over in every case; on
+    // success the state is Selected again. Needs an IDLE running (else
+    // EIdConnectionStateError).
     bool IdleDone();
     bool Idling() const { return FIdling; }
 

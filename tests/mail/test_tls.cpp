@@ -17,7 +17,6 @@
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/socket.h>
 
 #include <chrono>
 #include <memory>
@@ -198,14 +197,11 @@ TEST_F(TlsDovecot, KeepAliveReachesTheTlsSocket)
     Imap.KeepAlive = 60;
     Imap.Connect(true);
     ASSERT_TRUE(Secured(Imap));
-    const int socket = dynamic_cast<TIdTlsIOHandler&>(*Imap.IOHandler()).Binding()->Handle();
-    int on = 0;
     int idle = 0;
-    socklen_t length = sizeof on;
-    EXPECT_EQ(::getsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, &on, &length), 0);
+    socklen_t length = sizeof idle;
+    const int socket = dynamic_cast<TIdTlsIOHandler&>(*Imap.IOHandler()).Binding()->Handle();
     EXPECT_EQ(::getsockopt(socket, IPPROTO_TCP, TCP_KEEPIDLE, &idle, &length), 0);
-    EXPECT_EQ(on, 1);
-    EXPECT_EQ(idle, 60);
+    EXPECT_EQ(idle, 60); // the system's own is 7200
     Imap.Disconnect();
 }
 
