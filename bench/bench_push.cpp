@@ -22,6 +22,8 @@
 #include "notify/NewMailForm.h"
 #include "support/Dovecot.h"
 
+#include "PrivateDesktop.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -170,22 +172,12 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: bench_push [deliveries, at least 1]\n");
         return 2;
     }
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    // A hive and state of its own: the user's settings are neither read nor written.
-    QTemporaryDir home;
-    if (!home.isValid())
+    const std::unique_ptr<QTemporaryDir> home = UsePrivateHome();
+    if (!home)
         return 1;
-    setenv("XDG_CONFIG_HOME", home.path().toLocal8Bit().constData(), 1);
-    setenv("XDG_STATE_HOME", (home.path() + "/state").toLocal8Bit().constData(), 1);
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
-    QApplication::setApplicationName(QStringLiteral("ternbell"));
-    SetDecoderModuleFolder(TERNBELL_RUNTIME_DIR);
-    SetMessageAnswerer([](const TMessageRequest& request) {
-        std::fprintf(stderr, "message box: %s\n", request.Text.c_str());
-        return TModalResult::mrCancel;
-    });
-    ClearListPending = false;
+    QuietDesktop();
     try
     {
         return Run(deliveries);

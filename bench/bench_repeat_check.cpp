@@ -24,6 +24,8 @@
 #include "desktop/Dialogs.h"
 #include "notify/NewMailForm.h"
 
+#include "PrivateDesktop.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -198,22 +200,11 @@ BENCHMARK(BM_Interleaved)->Arg(1000)->Arg(5000)
 
 int main(int argc, char** argv)
 {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    // A hive of its own: the user's settings are neither read nor written.
-    QTemporaryDir home;
-    if (!home.isValid())
+    const std::unique_ptr<QTemporaryDir> home = UsePrivateHome();
+    if (!home)
         return 1;
-    setenv("XDG_CONFIG_HOME", home.path().toLocal8Bit().constData(), 1);
-    setenv("XDG_STATE_HOME", (home.path() + "/state").toLocal8Bit().constData(), 1);
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("ternbell"));
-    SetDecoderModuleFolder(TERNBELL_RUNTIME_DIR);
-    // Nobody is there to answer a message box.
-    SetMessageAnswerer([](const TMessageRequest& request) {
-        std::fprintf(stderr, "message box: %s\n", request.Text.c_str());
-        return TModalResult::mrCancel;
-    });
-    ClearListPending = false;
+    QuietDesktop();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

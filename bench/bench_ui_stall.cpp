@@ -45,6 +45,8 @@
 
 #include "CheckTiming.h"
 
+#include "PrivateDesktop.h"
+
 #include <QApplication>
 #include <QEventLoop>
 #include <QMetaEnum>
@@ -510,23 +512,12 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: bench_ui_stall [sets of rounds, at least 1]\n");
         return 2;
     }
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    // A hive and state of its own: the user's settings are neither read nor written.
-    QTemporaryDir home;
-    if (!home.isValid())
+    const std::unique_ptr<QTemporaryDir> home = UsePrivateHome();
+    if (!home)
         return 1;
-    setenv("XDG_CONFIG_HOME", home.path().toLocal8Bit().constData(), 1);
-    setenv("XDG_STATE_HOME", (home.path() + "/state").toLocal8Bit().constData(), 1);
     int qtArgc = 1;
     TTimedApplication app(qtArgc, argv);
-    QApplication::setApplicationName(QStringLiteral("ternbell"));
-    SetDecoderModuleFolder(TERNBELL_RUNTIME_DIR);
-    // Nobody is there to answer a message box.
-    SetMessageAnswerer([](const TMessageRequest& request) {
-        std::fprintf(stderr, "message box: %s\n", request.Text.c_str());
-        return TModalResult::mrCancel;
-    });
-    ClearListPending = false;
+    QuietDesktop();
     try
     {
         return Run(sets);
