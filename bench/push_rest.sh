@@ -1,0 +1,206 @@
+#!/usr/bin/env bash
+# ternbell at rest with three IMAP4 accounts on a private Dovecot, with Push
+# on (one IDLE session per account) and with Push off (the accounts polled),
+# under a private X server with a tray. The interval is an hour, so no timed
+# check falls in the window. A run waits for the first check to be told (the
+# execute command ran) and for the program's IMAP connections to hold still
+# (three with Push on, none with it off), lets it settle, and then over the
+# window counts the wake-ups of all its threads (voluntary plus involuntary
+# context switches from /proc/<pid>/task/*/status, per 30 s) and reads its
+# resident memory at the end. The two kinds run in turn, the order rotating
+# each round; the medians are printed beside the goals, and per run which
+# threads woke. The default window, 120 s, is the interval at which Dovecot
+# tells an idling client it is still there, so each run holds one such
+# message per session, wherever the window falls.
+#   bench/push_rest.sh [rounds] [window seconds]   (after a build; 3 rounds, 120 s)
+# Runs itself in a network namespace with only loopback (scripts/offline.sh),
+# so no outside traffic or link change reaches the program while it rests.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+[ -n "${TERNBELL_OFFLINE:-}" ] || exec "$root/scripts/offline.sh" bash "$0" "$@"
+build=${TERNBELL_BUILD:-$root/build}
+rounds=${1:-3}
+window=${2:-120}
+settle=10
+exe=$build/bin/ternbell
+helper=$build/tests/check_e2e_dovecot
+source "$root/tests/support/xsession.sh"
+source "$root/tests/support/dovecot_session.sh"
+need_tools Xvfb trayer xdotool xdpyinfo python3 ss
+[ -x "$exe" ] && [ -x "$helper" ] || fail "build ternbell and check_e2e_dovecot first ($build)"
+
+open_workspace
+failure_logs=("ternbell=$work/ternbell.log")
+start_dovecot "$helper" "$work"
+require_dovecot
+dovecot_ask imap
+read -r kind imap_port <<<"$dove_reply"
+[ "$kind" = imap ] || fail "imap: $dove_reply"
+# One message waiting in each inbox, so the first check has something to
+# tell. The helper's Dovecot knows two users; the third account is ann's
+# mailbox again under another caption, a session of its own.
+for user in ann bob; do
+    printf 'From: %s@example.org\r\nSubject: waiting for %s\r\n\r\nbody\r\n' "$user" "$user" >"$work/$user.eml"
+    deliver_file "$user" "$work/$user.eml"
+done
+start_xsession "$work"
+make_recorder
+
+# hive <folder> <push 0|1>: no window, sound, balloon or blinking; the
+# recorder tells that the first check is over.
+hive() {
+    write_hive "$1" <<EOF
+REGEDIT4
+
+[HKEY_CURRENT_USER\\Software\\ternbell]
+"EmailClient"=""
+"CheckingTime"=dword:00000e10
+"NotifyOnlyNewMsg"=dword:00000001
+"ShowForm"=dword:00000000
+"PlaySound"=""
+"ScrLckBlinking"=dword:00000000
+"ShowIcon"=""
+"Execute"="\\"$escaped_record\\" %ACCOUNT%"
+"FormAutoHide"=dword:00000000
+"FormAnimation"=""
+"AccountsNo"=dword:00000003
+
+$(hive_account 1 Ann ann "$imap_port" 1 "\"Push\"=dword:0000000$2")
+
+$(hive_account 2 Bob bob "$imap_port" 1 "\"Push\"=dword:0000000$2")
+
+$(hive_account 3 "Ann again" ann "$imap_port" 1 "\"Push\"=dword:0000000$2")
+EOF
+}
+hive "$work/off" 0
+hive "$work/on" 1
+
+# The program's established connections to the IMAP port.
+connections() {
+    ss -tnpH state established "( dport = :$imap_port )" | grep -c "pid=$app_pid," || true
+}
+told() { [ -f "$work/out" ] && [ "$(wc -l <"$work/out")" -ge 2 ]; }
+# Holds `want` connections for 5 s in a row.
+still_at() {
+    local want=$1 since=$SECONDS
+    while [ $((SECONDS - since)) -lt 5 ]; do
+        [ "$(connections)" -eq "$want" ] || return 1
+        sleep 0.2
+    done
+}
+# "<tid> <name> <voluntary> <involuntary>" per thread; reading /proc does not
+# wake the process.
+threads() {
+    local task name vol invol
+    for task in /proc/"$app_pid"/task/*; do
+        name=$(cat "$task/comm" 2>/dev/null) || continue
+        vol=$(awk '/^voluntary_ctxt_switches/ {print $2}' "$task/status" 2>/dev/null) || continue
+        invol=$(awk '/^nonvoluntary_ctxt_switches/ {print $2}' "$task/status" 2>/dev/null) || continue
+        [ -n "$vol" ] && [ -n "$invol" ] || continue
+        echo "${task##*/} ${name// /_} $vol $invol"
+    done
+}
+
+# measure <round> <push 0|1>: one line to $work/results,
+# "<round> <push> <wake-ups> <seconds> <VmRSS KiB> <Rss KiB> <Pss KiB>
+#  <connections at start> <at end> <threads gone> <per-thread deltas>".
+measure() {
+    local round=$1 push=$2 want=0 start end
+    [ "$push" = 1 ] && want=3
+    rm -rf "$work/state" "$work/out"
+    local config="$work/off"
+    [ "$push" = 1 ] && config="$work/on"
+    start_ternbell "$exe" "$config" LANG=C.UTF-8 LC_ALL= LANGUAGE=
+    wait_for 30 told || fail "the first check was not told (push $push)"
+    wait_for 30 still_at "$want" || fail "the connections did not settle at $want (now $(connections))"
+    sleep "$settle"
+    local before_conn after_conn
+    before_conn=$(connections)
+    threads >"$work/before"
+    start=$(date +%s%N)
+    sleep "$window"
+    threads >"$work/after"
+    end=$(date +%s%N)
+    local rss rollup pss
+    rss=$(awk '/^VmRSS/ {print $2}' "/proc/$app_pid/status")
+    rollup=$(awk '/^Rss:/ {print $2}' "/proc/$app_pid/smaps_rollup")
+    pss=$(awk '/^Pss:/ {print $2}' "/proc/$app_pid/smaps_rollup")
+    after_conn=$(connections)
+    kill -0 "$app_pid" 2>/dev/null || fail "ternbell ended (push $push)"
+    local pid=$app_pid
+    stop "$app_pid"
+    app_pid=""
+    python3 - "$work/before" "$work/after" "$pid" <<PY >>"$work/results"
+import sys
+def load(path):
+    rows = {}
+    for line in open(path):
+        tid, name, vol, invol = line.split()
+        rows[tid] = (name, int(vol) + int(invol))
+    return rows
+before, after, main = load(sys.argv[1]), load(sys.argv[2]), sys.argv[3]
+# A thread born in the window counts from 0; one that ended in it cannot be
+# read any more and is only counted as gone.
+deltas = {tid: n - before.get(tid, (name, 0))[1] for tid, (name, n) in after.items()}
+gone = sum(1 for tid in before if tid not in after)
+parts = []
+for tid in sorted(deltas, key=lambda t: (t != main, after[t][0], int(t))):
+    label = "main" if tid == main else after[tid][0]
+    if tid not in before:
+        label += "(new)"
+    parts.append(f"{label}={deltas[tid]}")
+seconds = ($end - $start) / 1e9
+print($round, $push, sum(deltas.values()), f"{seconds:.1f}", $rss, $rollup, $pss,
+      $before_conn, $after_conn, gone, ",".join(parts))
+PY
+}
+
+: >"$work/results"
+for ((r = 0; r < rounds; r++)); do
+    order=(1 0)
+    [ $((r % 2)) -eq 1 ] && order=(0 1)
+    for push in "${order[@]}"; do
+        measure "$r" "$push"
+    done
+done
+
+python3 - "$work/results" "$window" <<'PY'
+import statistics, sys
+rows = [line.split() for line in open(sys.argv[1])]
+names = {1: "Push on (3 IDLE)", 0: "Push off (polled)"}
+runs = {0: [], 1: []}
+for r, push, wakes, secs, rss, rollup, pss, c0, c1, gone, parts in rows:
+    runs[int(push)].append(dict(round=int(r), per30=int(wakes) * 30 / float(secs), wakes=int(wakes),
+                                secs=float(secs), rss=int(rss), rollup=int(rollup), pss=int(pss),
+                                conns=f"{c0}->{c1}", gone=int(gone), parts=parts))
+print(f"3 IMAP4 accounts on a private Dovecot, interval 3600 s, window {sys.argv[2]} s at rest, "
+      f"{len(runs[1])} rounds")
+print("per run: wake-ups in the window (per 30 s), VmRSS / Rss / Pss KiB at its end, IMAP "
+      "connections at its start->end, threads that ended in it; wake-ups per thread")
+for push in (1, 0):
+    for run in sorted(runs[push], key=lambda v: v["round"]):
+        print(f"  {names[push]:18s} round {run['round']}: {run['wakes']:4d} in {run['secs']:.0f} s "
+              f"({run['per30']:5.2f}/30 s)  {run['rss']} / {run['rollup']} / {run['pss']} KiB  "
+              f"conns {run['conns']}  gone {run['gone']}")
+        print(f"      {run['parts']}")
+med = {p: {k: statistics.median(v[k] for v in runs[p]) for k in ("per30", "rss", "rollup", "pss")}
+       for p in (0, 1)}
+for push in (1, 0):
+    m = med[push]
+    print(f"{names[push]:18s} median: wake-ups {m['per30']:5.2f} per 30 s   VmRSS {m['rss'] / 1024:6.2f} MiB"
+          f"   Rss {m['rollup'] / 1024:6.2f} MiB   Pss {m['pss'] / 1024:6.2f} MiB")
+wake_goal = 1.0
+met = med[1]["per30"] <= wake_goal
+print(f"wake-ups at rest, Push on: {med[1]['per30']:.2f} per 30 s   goal <= {wake_goal:.0f} per 30 s   "
+      f"{'met' if met else 'NOT met'}   (Push off: {med[0]['per30']:.2f})")
+pairs = {}
+for push in (0, 1):
+    for run in runs[push]:
+        pairs.setdefault(run["round"], {})[push] = run["rss"]
+diffs = [p[1] - p[0] for p in pairs.values() if 0 in p and 1 in p]
+diff = statistics.median(diffs)
+mem_goal = 2 * 1024
+print(f"resident memory, Push on - Push off (VmRSS, median of {len(diffs)} per-round differences): "
+      f"{diff / 1024:+.2f} MiB   goal <= +2 MiB   {'met' if diff <= mem_goal else 'NOT met'}"
+      f"   (difference of the medians {(med[1]['rss'] - med[0]['rss']) / 1024:+.2f} MiB)")
+PY
