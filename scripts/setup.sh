@@ -26,6 +26,9 @@ TERNBELL_PACKAGES=(
   dovecot-pop3d dovecot-imapd
   # a private session bus with a keyring of its own
   dbus-daemon dbus-bin gnome-keyring libsecret-tools
+  # a notification server that can be driven from a script, and a headless
+  # Wayland compositor with the toolkit's Wayland platform
+  dunst weston qt6-wayland
   xvfb xauth trayer imagemagick x11-xserver-utils x11-utils xdotool
   pulseaudio pulseaudio-utils iproute2 util-linux
   # installing and packaging, and their checks
