@@ -34,12 +34,17 @@ public:
 
     void Start() override
     {
-        // A server that offered IDLE and then refuses it: tried again later.
         if (!FClient.IdleStart())
-            throw EIdException("The server refused IDLE: " + FClient.LastReply().Code);
+            Refused();
     }
-    bool Wait(int milliseconds) override { return FClient.IdleWait(milliseconds); }
-    bool Done() override { return FClient.IdleDone(); }
+    bool Wait(int milliseconds, bool anyLine) override { return FClient.IdleWait(milliseconds, anyLine); }
+    bool Renew() override
+    {
+        const bool news = FClient.IdleRenew();
+        if (!FClient.Idling())
+            Refused();
+        return news;
+    }
 
     void Close() noexcept override
     {
@@ -53,6 +58,12 @@ public:
     }
 
 private:
+    // A server that offered IDLE and then refuses it: tried again later.
+    [[noreturn]] void Refused()
+    {
+        throw EIdException("The server refused IDLE: " + FClient.LastReply().Code);
+    }
+
     Account FAccount;
     TSessionLimits FLimits;
     TIdIMAP4 FClient;

@@ -60,22 +60,17 @@ void RunPushSession(const std::function<std::unique_ptr<TPushClient>()>& make, c
                     return;
                 continue;
             }
-            bool told = false;
+            client->Start();
+            // Healthy from the first IDLE the server took.
+            events.Healthy(true);
+            failures = 0;
+            if (std::exchange(lost, false))
+                events.News();
             while (!stop.Stopped())
             {
-                client->Start();
-                bool news = false;
-                if (!told)
-                {
-                    // Healthy from the first IDLE the server took.
-                    events.Healthy(true);
-                    told = true;
-                    failures = 0;
-                    news = std::exchange(lost, false);
-                }
-                news = client->Wait(times.Renew) || news;
-                news = client->Done() || news;
-                if (news)
+                const bool news = client->Wait(times.RenewFrom, false)
+                                  || client->Wait(times.Renew - times.RenewFrom, true);
+                if (client->Renew() || news)
                     events.News();
             }
             client->Close();

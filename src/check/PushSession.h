@@ -23,17 +23,23 @@ public:
     // Enters IDLE.
     virtual void Start() = 0;
     // Waits at most `milliseconds` for news of the mailbox (also what came
-    // while IDLE was entered); false when the time passed quietly.
-    virtual bool Wait(int milliseconds) = 0;
-    // Leaves IDLE; true when news came meanwhile.
-    virtual bool Done() = 0;
+    // while IDLE was entered); false when the time passed quietly. With
+    // `anyLine`, whatever the server says ends the wait.
+    virtual bool Wait(int milliseconds, bool anyLine) = 0;
+    // Leaves IDLE and enters it again; true when news came meanwhile.
+    virtual bool Renew() = 0;
     virtual void Close() noexcept = 0;
 };
 
 // How long the loop waits, in milliseconds; tests shorten them.
 struct TPushTimes
 {
-    int Renew = 10 * 60 * 1000; // IDLE ended and entered again
+    // IDLE is ended and entered again about every 10 minutes: at the first
+    // line the server sends after RenewFrom (most send one every few
+    // minutes to keep the line alive, so the renewal costs no wake-up of
+    // its own), and after Renew at the latest.
+    int RenewFrom = 9 * 60 * 1000;
+    int Renew = 11 * 60 * 1000;
     int FirstRetry = 10 * 1000; // after a lost session, doubled each time
     int LastRetry = 15 * 60 * 1000;
     int AfterRefusal = 60 * 60 * 1000; // frequent logins lock accounts
@@ -69,7 +75,7 @@ private:
 };
 
 // Keeps one IDLE session open on `make()`'s client until stopped: news is
-// told and IDLE entered again, renewed every Renew ms; a lost session is
+// told and IDLE entered again, renewed as TPushTimes says; a lost session is
 // opened again after a growing delay, a refused login after an hour. Ends
 // when stopped, or when the server offers no IDLE. Raises nothing.
 void RunPushSession(const std::function<std::unique_ptr<TPushClient>()>& make, const TPushTimes& times,

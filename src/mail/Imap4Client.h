@@ -230,10 +230,12 @@ public:
     bool IdleStart();
     // Waits at most `milliseconds` (0: only what has come already) for
     // EXISTS, EXPUNGE or FETCH; true at the first, false when the time passed
-    // without, however the server paces its lines. News kept from before is
-    // reported at once. The server ending the IDLE on its own raises
-    // EIdReplyIMAP4Error. Needs an IDLE running (else EIdConnectionStateError).
-    bool IdleWait(int milliseconds);
+    // without, however the server paces its lines. With `anyLine`, any other
+    // line (a server's "* OK still here") also ends the wait, with false.
+    // News kept from before is reported at once. The server ending the IDLE
+    // on its own raises EIdReplyIMAP4Error. Needs an IDLE running (else
+    // EIdConnectionStateError).
+    bool IdleWait(int milliseconds, bool anyLine = false);
     // Sends "DONE" and reads to the IDLE command's tagged OK; true when news
     // came meanwhile (or was kept and not yet reported). Within ReadTimeout
     // (EIdReadTimeout), at most MaxReplyLines lines (EIdReplyTooLarge). A NO
@@ -241,6 +243,11 @@ public:
     // success the state is Selected again. Needs an IDLE running (else
     // EIdConnectionStateError).
     bool IdleDone();
+    // IdleDone and IdleStart in one exchange: "DONE" and the next "IDLE" go
+    // out in one write, so the server can answer both in one. True when news
+    // came; Idling() tells whether the server took the new IDLE. Fails as
+    // IdleDone does.
+    bool IdleRenew();
     bool Idling() const { return FIdling; }
 
 private:

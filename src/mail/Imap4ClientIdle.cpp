@@ -134,7 +134,7 @@ bool TIdIMAP4::IdleStart()
     }
 }
 
-bool TIdIMAP4::IdleWait(int milliseconds)
+bool TIdIMAP4::IdleWait(int milliseconds, bool anyLine)
 {
     if (!FIdling)
         throw EIdConnectionStateError("Unable to execute command, no IDLE is running.");
@@ -165,6 +165,8 @@ bool TIdIMAP4::IdleWait(int milliseconds)
                 throw EIdReplyIMAP4Error("Unexpected: IDLE ended by the server, offending line: " + line);
             case Kind::Continuation:
             case Kind::Other:
+                if (anyLine)
+                    return false;
                 break;
             }
             // A server that never stops talking must not hold the wait.
@@ -191,6 +193,31 @@ bool TIdIMAP4::IdleDone()
         // A continuation here is only the server being late; it means nothing.
         if (ReadIdleAnswer(false, news) != Kind::TaggedOk)
             LastReplyIMAP4().RaiseReplyFailure();
+        return news;
+    }
+    catch (...)
+    {
+        RethrowIdleFailure();
+    }
+}
+
+bool TIdIMAP4::IdleRenew()
+{
+    if (!FIdling)
+        throw EIdConnectionStateError("Unable to execute command, no IDLE is running.");
+    FIdling = false;
+    bool news = FIdleNews;
+    FIdleNews = false;
+    const std::string tag = NextTag();
+    try
+    {
+        // One write, so that a renewal wakes us once rather than for each
+        // answer.
+        WriteCommand("DONE\r\n" + tag + " IDLE");
+        if (ReadIdleAnswer(false, news) != Kind::TaggedOk)
+            LastReplyIMAP4().RaiseReplyFailure();
+        FIdleTag = tag;
+        FIdling = ReadIdleAnswer(true, news) == Kind::Continuation;
         return news;
     }
     catch (...)

@@ -33,7 +33,7 @@ public:
         return TOpened::Ready;
     }
     void Start() override {}
-    bool Wait(int milliseconds) override
+    bool Wait(int milliseconds, bool) override
     {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
         while (std::chrono::steady_clock::now() < end)
@@ -46,7 +46,7 @@ public:
         }
         return false;
     }
-    bool Done() override { return false; }
+    bool Renew() override { return false; }
     void Close() noexcept override {}
 
 private:

@@ -3,6 +3,7 @@
 
 #include "check/Imap4PushClient.h"
 #include "check/PushSession.h"
+#include "mail/IdExceptions.h"
 #include "support/ScriptedServer.h"
 
 #include <gtest/gtest.h>
@@ -42,8 +43,10 @@ public:
         return open == "noidle" ? TOpened::NoIdle : open == "refused" ? TOpened::Refused : TOpened::Ready;
     }
     void Start() override { FScript.Log.push_back("idle"); }
-    bool Wait(int) override
+    bool Wait(int, bool anyLine) override
     {
+        if (anyLine)
+            FScript.Log.push_back("until a line");
         const std::string wait = Take(FScript.Waits);
         if (FScript.Waits.empty())
             FScript.Stop->Stop();
@@ -51,9 +54,9 @@ public:
             throw std::runtime_error("connection closed");
         return wait == "news";
     }
-    bool Done() override
+    bool Renew() override
     {
-        FScript.Log.push_back("done");
+        FScript.Log.push_back("renew");
         return false;
     }
     void Close() noexcept override { FScript.Log.push_back("close"); }
@@ -88,7 +91,7 @@ TEST_P(PushLoop, TellsAndOpensAgain)
     TPushEvents events;
     events.Healthy = [&](bool healthy) { script.Log.push_back(healthy ? "healthy" : "unhealthy"); };
     events.News = [&] { script.Log.push_back("news"); };
-    TPushTimes times{1000, 1, 4, 1};
+    TPushTimes times{500, 1000, 1, 4, 1};
     RunPushSession([&] { return std::make_unique<TScriptedPush>(script); }, times, events, stop);
     EXPECT_EQ(script.Log, c.log);
 }
@@ -96,22 +99,24 @@ TEST_P(PushLoop, TellsAndOpensAgain)
 INSTANTIATE_TEST_SUITE_P(
     Cases, PushLoop,
     testing::Values(
+        // A quiet first wait is followed by one that ends at the server's
+        // next line, whatever it is.
         PushCase{"NewsIsToldAndIdleRenewed",
                  {"ready"},
                  {"news", "quiet"},
-                 {"open ready", "idle", "healthy", "done", "news", "idle", "done", "close"}},
+                 {"open ready", "idle", "healthy", "renew", "news", "until a line", "renew", "close"}},
         PushCase{"NoIdleEndsTheLoop", {"noidle"}, {}, {"open noidle", "close", "unhealthy"}},
         // The mail that came while no session was open is checked for.
         PushCase{"ALostSessionIsOpenedAgainAndCaughtUp",
                  {"ready", "fail", "ready"},
                  {"cut", "quiet"},
                  {"open ready", "idle", "healthy", "close", "unhealthy", "open fail", "close", "unhealthy",
-                  "open ready",
-                  "idle", "healthy", "done", "news", "close"}},
+                  "open ready", "idle", "healthy", "news", "until a line", "renew", "close"}},
         PushCase{"ARefusedLoginWaitsItsTime",
                  {"refused", "ready"},
                  {"quiet"},
-                 {"open refused", "close", "unhealthy", "open ready", "idle", "healthy", "done", "close"}}),
+                 {"open refused", "close", "unhealthy", "open ready", "idle", "healthy", "until a line", "renew",
+                  "close"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PushRetry, GrowsFromTenSecondsToAQuarterOfAnHour)
@@ -158,8 +163,11 @@ TEST_P(Imap4Push, OpensAsTheServerAllows)
     if (c.opened == TPushClient::TOpened::Ready)
     {
         client->Start();
-        EXPECT_TRUE(client->Wait(2000));
-        EXPECT_FALSE(client->Done());
+        EXPECT_TRUE(client->Wait(2000, false));
+        EXPECT_FALSE(client->Renew());
+        EXPECT_FALSE(client->Wait(2000, true));
+        // A server that no longer takes IDLE: the session is given up.
+        EXPECT_THROW(client->Renew(), EIdException);
     }
     client->Close();
     EXPECT_TRUE(srv.WaitDone());
@@ -171,7 +179,9 @@ INSTANTIATE_TEST_SUITE_P(
         OpenCase{"Idles", Greeting + "S: C1 OK in\n" + Capabilities +
                               "C: C3 CAPABILITY\nS: * CAPABILITY IMAP4rev1 IDLE\nS: C3 OK done\n"
                               "C: C4 SELECT \"inbox\"\nS: * 2 EXISTS\nS: C4 OK [READ-WRITE] done\n"
-                              "C: C5 IDLE\nS: + idling\nS: * 3 EXISTS\nC: DONE\nS: C5 OK done\n",
+                              "C: C5 IDLE\nS: + idling\nS: * 3 EXISTS\n"
+                              "C: DONE\nC: C6 IDLE\nS: C5 OK done\nS: + idling\nS: * OK still here\n"
+                              "C: DONE\nC: C7 IDLE\nS: C6 OK done\nS: C7 NO not now\n",
                  TPushClient::TOpened::Ready},
         OpenCase{"RefusedLogin", Greeting + "S: C1 NO [AUTHENTICATIONFAILED] no\n" +
                                      "C: C2 CAPABILITY\nS: * CAPABILITY IMAP4rev1 IDLE\nS: C2 OK done\n",

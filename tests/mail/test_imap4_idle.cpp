@@ -170,6 +170,39 @@ TEST_F(Imap4Idle, NewsWhileIdlingAndAroundItThenRenewal)
     EXPECT_TRUE(Server->WaitDone());
 }
 
+// A renewal sends both commands at once; a wait for any line ends at the
+// server's keep-alive without waiting out its time.
+TEST_F(Imap4Idle, RenewalInOneWriteAfterTheServersNextLine)
+{
+    Start(Idling + R"(
+        S: * OK Still here
+        C: DONE
+        C: C4 IDLE
+        S: * 4 EXISTS
+        S: C3 OK Idle completed.
+        S: + idling
+        C: DONE
+        C: C5 IDLE
+        S: C4 OK Idle completed.
+        S: C5 NO not now
+        C: C6 CLOSE
+        S: C6 OK closed
+    )");
+    ASSERT_TRUE(Imap.IdleStart());
+    auto clock = std::make_shared<FakeClock>();
+    Imap.IOHandler()->Clock = clock;
+    EXPECT_FALSE(Imap.IdleWait(30000, true));
+    EXPECT_LT(clock->Served(), 30s);
+    Imap.IOHandler()->Clock.reset();
+    EXPECT_TRUE(Imap.IdleRenew());
+    EXPECT_TRUE(Imap.Idling());
+    EXPECT_FALSE(Imap.IdleRenew());
+    EXPECT_FALSE(Imap.Idling());
+    EXPECT_EQ(Imap.ConnectionState, State::Selected);
+    EXPECT_TRUE(Imap.CloseMailbox());
+    EXPECT_TRUE(Server->WaitDone());
+}
+
 TEST_F(Imap4Idle, ServerWithoutIdleRefusesAndTheSessionGoesOn)
 {
     Start(R"(
