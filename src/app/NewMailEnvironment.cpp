@@ -11,6 +11,46 @@
 
 #include <utility>
 
+namespace
+{
+
+using TPlanRun = TDeleteOutcome (*)(const TDeletePlan&, const std::function<TDeleteClient&(bool imap4)>&);
+
+// Runs `run` over the plan on a worker while no round is under way, with one
+// client per kind made there, then `done` with its outcome on this thread.
+void RunPlanAlone(TMailCheck& checks, TDeleteFactory makeClient, TDeletePlan plan, TPlanRun run,
+                  std::function<void(TDeleteOutcome)> done)
+{
+    auto abort = std::make_shared<TIdLineAbort>();
+    auto outcome = std::make_shared<TDeleteOutcome>();
+    TWorkerPool::TJob job;
+    job.Work = [plan = std::move(plan), makeClient = std::move(makeClient), run, abort, outcome] {
+        std::unique_ptr<TDeleteClient> clients[2];
+        *outcome = run(plan, [&](bool imap4) -> TDeleteClient& {
+            std::unique_ptr<TDeleteClient>& client = clients[imap4 ? 1 : 0];
+            if (!client)
+                client = makeClient(imap4, abort);
+            return *client;
+        });
+    };
+    job.Done = [outcome, done = std::move(done)] { done(std::move(*outcome)); };
+    job.Abort = [abort] { abort->Abort(); };
+    checks.RunAlone(std::move(job));
+}
+
+} // namespace
+
+void MarkReadBeside(TMailCheck& checks, const TDeleteFactory& makeClient, TDeletePlan plan)
+{
+    TMailCheck* check = &checks;
+    RunPlanAlone(checks, makeClient, std::move(plan), &MarkTargetsRead, [check](TDeleteOutcome outcome) {
+        if (!outcome.Touched.empty())
+            check->CheckOnly(outcome.Touched);
+        if (outcome.Failure)
+            std::rethrow_exception(outcome.Failure);
+    });
+}
+
 TNewMailEnvironment NewMailEnvironment(const TConfig& config, TTrayParts& tray, std::function<void()> checkNow,
                                        TMailCheck& checks, TDeleteFactory makeDelete,
                                        const TAccountSecrets* secrets)
@@ -34,22 +74,7 @@ TNewMailEnvironment NewMailEnvironment(const TConfig& config, TTrayParts& tray, 
     env.CheckOnly = [check](std::vector<int> accounts) { check->CheckOnly(std::move(accounts)); };
     env.DeleteBeside = [check, makeDelete = std::move(makeDelete)](TDeletePlan plan,
                                                                    std::function<void(TDeleteOutcome)> done) {
-        auto abort = std::make_shared<TIdLineAbort>();
-        auto outcome = std::make_shared<TDeleteOutcome>();
-        TWorkerPool::TJob job;
-        // One client per kind for the run, made on its worker.
-        job.Work = [plan = std::move(plan), makeDelete, abort, outcome] {
-            std::unique_ptr<TDeleteClient> clients[2];
-            *outcome = DeleteTargets(plan, [&](bool imap4) -> TDeleteClient& {
-                std::unique_ptr<TDeleteClient>& client = clients[imap4 ? 1 : 0];
-                if (!client)
-                    client = makeDelete(imap4, abort);
-                return *client;
-            });
-        };
-        job.Done = [outcome, done = std::move(done)] { done(std::move(*outcome)); };
-        job.Abort = [abort] { abort->Abort(); };
-        check->RunAlone(std::move(job));
+        RunPlanAlone(*check, makeDelete, std::move(plan), &DeleteTargets, std::move(done));
     };
     env.RunBeside = [check](std::function<void()> work, std::function<void()> done) {
         check->RunBeside({std::move(work), std::move(done), {}});

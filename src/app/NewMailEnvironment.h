@@ -25,3 +25,9 @@ using TDeleteFactory =
 TNewMailEnvironment NewMailEnvironment(const TConfig& config, TTrayParts& tray, std::function<void()> checkNow,
                                        TMailCheck& checks, TDeleteFactory makeDelete,
                                        const TAccountSecrets* secrets = nullptr);
+
+// Marks the plan's messages as read beside the user interface, on clients of
+// `makeClient`, waiting its turn with the rounds as Delete does; then checks
+// the accounts it touched, so their rows go. A failure is raised on the
+// user-interface thread after that check is asked for.
+void MarkReadBeside(TMailCheck& checks, const TDeleteFactory& makeClient, TDeletePlan plan);

@@ -884,10 +884,20 @@ int TIdIMAP4::UIDMessageSize(std::uint32_t uid)
 
 bool TIdIMAP4::UIDStoreDeleted(std::uint32_t uid)
 {
+    return UIDStoreFlag(uid, "\\Deleted");
+}
+
+bool TIdIMAP4::UIDStoreSeen(std::uint32_t uid)
+{
+    return UIDStoreFlag(uid, "\\Seen");
+}
+
+bool TIdIMAP4::UIDStoreFlag(std::uint32_t uid, const std::string& flag)
+{
     if (uid < 1)
         throw EIdNumberInvalid();
     CheckConnectionState({State::Selected});
-    return SendTaggedCommand(NextTag(), "UID STORE " + std::to_string(uid) + " +FLAGS.SILENT (\\Deleted)",
+    return SendTaggedCommand(NextTag(), "UID STORE " + std::to_string(uid) + " +FLAGS.SILENT (" + flag + ")",
                              {"FETCH"})
            == "OK";
 }

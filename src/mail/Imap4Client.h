@@ -203,6 +203,8 @@ public:
     int UIDMessageSize(std::uint32_t uid);
     // Sets \Deleted on the message silently.
     bool UIDStoreDeleted(std::uint32_t uid);
+    // Sets \Seen on the message silently.
+    bool UIDStoreSeen(std::uint32_t uid);
     // Removes the message if it is marked \Deleted; needs UIDPLUS.
     bool UIDExpunge(std::uint32_t uid);
     bool HasCapability(const std::string& word) const;
@@ -251,6 +253,7 @@ public:
     bool Idling() const { return FIdling; }
 
 private:
+    bool UIDStoreFlag(std::uint32_t uid, const std::string& flag);
     bool DoSearch(const std::string& prefix, const std::vector<TIdIMAP4SearchRec>& criteria);
     bool DoFetchHeader(const std::string& prefix, std::uint32_t number, TIdMessage& message);
     int DoMessageSize(const std::string& prefix, std::uint32_t number);

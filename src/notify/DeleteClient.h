@@ -26,9 +26,9 @@ struct TRowMessage
 // Whether a header and size read now are the message the row shows.
 bool SameMessage(const TRowMessage& row, const std::string& from, const std::string& subject, int size);
 
-// The mail client Delete drives: one session per account, messages deleted by
-// their numbers within the account as the last check counted them. Every
-// failing call raises.
+// The mail client Delete (and Mark as read) drives: one session per account,
+// messages deleted or marked by their numbers within the account as the last
+// check counted them. Every failing call raises.
 class TDeleteClient
 {
 public:
@@ -44,6 +44,8 @@ public:
     // message the row shows (the mailbox changed since the check).
     virtual bool StillShows(int number, const TRowMessage& row) = 0;
     virtual void DeleteMessage(int number) = 0;
+    // Sets the message's read flag; only IMAP4 has one.
+    virtual void MarkRead(int number);
     // True after a session whose deletions the server could only mark.
     virtual bool LeftMarked() const { return false; }
     // Ends a session with its goodbye, which makes the deletions take effect;

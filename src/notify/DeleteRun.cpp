@@ -1,12 +1,26 @@
 #include "notify/DeleteRun.h"
 
 #include "check/CheckRules.h"
+#include "check/MessageRows.h"
 #include "mail/Imap4Client.h"
 #include "mail/Pop3Client.h"
 #include "notify/Imap4DeleteClient.h"
 #include "notify/Pop3DeleteClient.h"
 
-TDeleteOutcome DeleteTargets(const TDeletePlan& plan, const std::function<TDeleteClient&(bool imap4)>& clientFor)
+TDeleteTarget TargetOfRow(const TMessageRows& rows, const std::vector<std::string>& captions, int index)
+{
+    return {AccountNumberOfRow(rows, captions, index) - 1, MessageNumberOfRow(rows, index),
+            {rows.SubItem(index, 0), rows.SubItem(index, 1), rows.SubItem(index, 2), ServerIdOfRow(rows.Id(index))},
+            rows.Caption(index)};
+}
+
+namespace
+{
+
+// Each target that still shows its message gets `act`, one session per
+// account; see DeleteTargets.
+TDeleteOutcome RunTargets(const TDeletePlan& plan, const std::function<TDeleteClient&(bool imap4)>& clientFor,
+                          void (TDeleteClient::*act)(int number))
 {
     TDeleteOutcome outcome;
     TDeleteClient* client = nullptr;
@@ -30,7 +44,7 @@ TDeleteOutcome DeleteTargets(const TDeletePlan& plan, const std::function<TDelet
                 client->Connect();
             }
             if (client->StillShows(target.Message, target.Shown))
-                client->DeleteMessage(target.Message);
+                (client->*act)(target.Message);
             else
                 outcome.Skipped.push_back(target.Caption + ": " + target.Shown.From + " - " + target.Shown.Subject);
         }
@@ -47,6 +61,18 @@ TDeleteOutcome DeleteTargets(const TDeletePlan& plan, const std::function<TDelet
         outcome.Failure = std::current_exception();
     }
     return outcome;
+}
+
+} // namespace
+
+TDeleteOutcome DeleteTargets(const TDeletePlan& plan, const std::function<TDeleteClient&(bool imap4)>& clientFor)
+{
+    return RunTargets(plan, clientFor, &TDeleteClient::DeleteMessage);
+}
+
+TDeleteOutcome MarkTargetsRead(const TDeletePlan& plan, const std::function<TDeleteClient&(bool imap4)>& clientFor)
+{
+    return RunTargets(plan, clientFor, &TDeleteClient::MarkRead);
 }
 
 std::unique_ptr<TDeleteClient> MakeDeleteClient(bool imap4, const TSessionLimits& limits,

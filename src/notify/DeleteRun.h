@@ -20,6 +20,12 @@ struct TDeleteTarget
     std::string Caption;
 };
 
+class TMessageRows;
+
+// The target for message row `index` (not an error row) as it stands now;
+// `captions` as AccountCaptions gives them for the plan's accounts.
+TDeleteTarget TargetOfRow(const TMessageRows& rows, const std::vector<std::string>& captions, int index);
+
 // What one Delete sends, as plain values, so that it can run off the
 // user-interface thread. The targets of one account are contiguous.
 struct TDeletePlan
@@ -46,6 +52,11 @@ struct TDeleteOutcome
 // abandons its session, so the server drops what that session marked, and
 // ends the run.
 TDeleteOutcome DeleteTargets(const TDeletePlan& plan, const std::function<TDeleteClient&(bool imap4)>& clientFor);
+
+// Sets the read flag of each target that still shows its message, as
+// DeleteTargets goes about it; the targets are IMAP4 messages (a POP3 one
+// fails the run). What was stored before a failure stays stored.
+TDeleteOutcome MarkTargetsRead(const TDeletePlan& plan, const std::function<TDeleteClient&(bool imap4)>& clientFor);
 
 // A POP3 or IMAP4 Delete client with a line of its own for one run; `abort`
 // (may be null) ends it from another thread.

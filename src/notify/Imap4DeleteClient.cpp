@@ -50,10 +50,22 @@ bool TImap4DeleteClient::StillShows(int number, const TRowMessage& row)
     return SameMessage(row, message.FromText(), message.Subject, FClient.UIDMessageSize(uid));
 }
 
-void TImap4DeleteClient::DeleteMessage(int number)
+std::uint32_t TImap4DeleteClient::FoundUid(int number) const
 {
     const auto found = FFound.find(number);
-    const std::uint32_t uid = found != FFound.end() ? found->second : UidOf(number);
+    return found != FFound.end() ? found->second : UidOf(number);
+}
+
+void TImap4DeleteClient::MarkRead(int number)
+{
+    const std::uint32_t uid = FoundUid(number);
+    if (uid == 0 || !FClient.UIDStoreSeen(uid))
+        throw EIdException("The server refused to mark the message as read.");
+}
+
+void TImap4DeleteClient::DeleteMessage(int number)
+{
+    const std::uint32_t uid = FoundUid(number);
     if (uid == 0 || !FClient.UIDStoreDeleted(uid))
         throw EIdException("The server refused to mark the message as deleted.");
     if (!FClient.HasCapability("UIDPLUS"))

@@ -26,6 +26,7 @@ public:
     void Connect() override;
     bool StillShows(int number, const TRowMessage& row) override;
     void DeleteMessage(int number) override;
+    void MarkRead(int number) override;
     void Disconnect() override;
     void Abandon() noexcept override;
     bool LeftMarked() const override { return FMarked; }
@@ -33,6 +34,8 @@ public:
 private:
     // The UID of the row's message, 0 when the search has no such hit.
     std::uint32_t UidOf(int number) const;
+    // The UID StillShows found for the row, else UidOf.
+    std::uint32_t FoundUid(int number) const;
 
     std::vector<std::uint32_t> FUids;
     // By row number: the UID StillShows found for the row's message.

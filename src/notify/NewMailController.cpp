@@ -288,10 +288,7 @@ void TNewMailController::actDeleteExecute()
 
     for (int i = 0; i < FRows->Count(); ++i)
         if (Selected(*FForm.lvwMessages, i) && FRows->ImageIndex(i) != riError)
-            plan.Targets.push_back({AccountNumberOfRow(*FRows, captions, i) - 1, MessageNumberOfRow(*FRows, i),
-                                    {FRows->SubItem(i, 0), FRows->SubItem(i, 1), FRows->SubItem(i, 2),
-                                     ServerIdOfRow(FRows->Id(i))},
-                                    FRows->Caption(i)});
+            plan.Targets.push_back(TargetOfRow(*FRows, captions, i));
 
     const int remembered = SelectedIndex();
     SetBusy(true);

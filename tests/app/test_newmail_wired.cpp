@@ -336,6 +336,25 @@ TEST_F(WiredImap4Test, AfterAnEarlierMessageLeftTheRowsOwnMessageIsDeleted)
     EXPECT_EQ(Listed(), (std::vector<std::string>{"Imap:b"}));
 }
 
+// The rows of a and c are marked read and leave the list; b stays unseen,
+// and nothing is deleted.
+TEST_F(WiredImap4Test, MarkReadSetsSeenOnThoseMessagesAndTheirRowsGo)
+{
+    TDeletePlan plan;
+    plan.Accounts = keeper->Config.Accounts;
+    const std::vector<std::string> captions = AccountCaptions(plan.Accounts);
+    for (int row : {0, 2})
+        plan.Targets.push_back(TargetOfRow(wired->mailCheck.Rows(), captions, row));
+    MarkReadBeside(wired->mailCheck,
+                   [this](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
+                       return MakeDeleteClient(imap4, wired->limits, abort);
+                   },
+                   plan);
+    wired->WaitForChecks();
+    EXPECT_EQ(Listed(), (std::vector<std::string>{"Imap:b"}));
+    EXPECT_EQ(server->CountMessages("ann"), 4u);
+}
+
 TEST_F(WiredImap4Test, MessageRemovedElsewhereSinceTheCheckDeletesNothing)
 {
     // The row of b now names c: the second unseen message.
