@@ -19,3 +19,9 @@ add_test(NAME e2e_no_tray
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/no_tray.sh $<TARGET_FILE:ternbell>
                  $<TARGET_FILE:check_e2e_dovecot> ${PROJECT_BINARY_DIR}/tests/e2e)
 set_tests_properties(e2e_no_tray PROPERTIES LABELS e2e TIMEOUT 120 SKIP_RETURN_CODE 77)
+
+# Under a headless Wayland compositor, with no X display.
+add_test(NAME e2e_wayland
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/wayland.sh $<TARGET_FILE:ternbell>
+                 $<TARGET_FILE:check_e2e_dovecot> ${PROJECT_BINARY_DIR}/tests/e2e)
+set_tests_properties(e2e_wayland PROPERTIES LABELS e2e TIMEOUT 120 SKIP_RETURN_CODE 77)
