@@ -23,9 +23,12 @@
 #include "desktop/Application.h"
 #include "desktop/Artwork.h"
 #include "desktop/Dialogs.h"
+#include "desktop/TrayIcon.h"
 #include "desktop/WakeWatch.h"
+#include "platform/CodePage.h"
 #include "platform/TermSignal.h"
 
+#include <QApplication>
 #include <QTimer>
 
 #include <cstdio>
@@ -93,6 +96,15 @@ int RunTernbell(int argc, char** argv)
     config.UseSecrets(secrets);
     TTrayShell shell(tray, config, frmSettings, frmNewMail, frmAboutBox);
     instance.OnShowSettings = [&shell] { ShowSettingsWhenLoaded(shell); };
+    // Without a tray the application menu entry is the way back to the
+    // settings: a second start opens them here.
+    shell.TrayAvailable = [] { return DesktopTrayAvailable(); };
+    shell.ShowNoTrayHint = [](const std::string& text) {
+        if (ShowDesktopHint(QApplication::applicationName(), FromCodePage(text)))
+            return true;
+        MessageDlg(nullptr, TMessageRequest{{}, text, TMsgDlgType::mtInformation, mbOK});
+        return true;
+    };
     TTermSignalWatcher termination([&shell] { shell.EndProgram(); });
 
     // New mail of IMAP4 accounts pushed through IDLE, where servers offer it.

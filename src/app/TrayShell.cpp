@@ -110,6 +110,7 @@ void TTrayShell::timMailTimer()
     if (LoadPending)
     {
         LoadPending = false;
+        QTimer::singleShot(NoTrayHintDelayMs, this, [this] { GiveNoTrayHint(); });
         try
         {
             FKeeper.Load();
@@ -131,6 +132,18 @@ void TTrayShell::timMailTimer()
         FChecking = CheckAccounts();
     else if (CheckAccounts)
         CheckAccounts(); // a "Check now" during the checks queues one more
+}
+
+void TTrayShell::GiveNoTrayHint()
+{
+    if (!TrayAvailable || !ShowNoTrayHint || TrayAvailable() || NoTrayHintShown())
+        return;
+    const std::string text =
+        ResStr("ternbell is running, but this desktop has no tray to show its icon in.") + "\n" +
+        ResStr("To open its settings, choose \"ternbell\" in the application menu. "
+               "Closing the settings window ends ternbell.");
+    if (ShowNoTrayHint(text))
+        RememberNoTrayHintShown();
 }
 
 void TTrayShell::WakeUp()

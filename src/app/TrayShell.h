@@ -45,6 +45,16 @@ public:
     void WakeUp();
     int WakeDelayMs = 2000;
 
+    // Whether the desktop shows tray icons. Without one, the first start
+    // says once how to reach the settings: ShowNoTrayHint tells the text and
+    // returns whether it was told; only then is it remembered in the hive.
+    std::function<bool()> TrayAvailable;
+    std::function<bool(const std::string& text)> ShowNoTrayHint;
+    // Asked this long after the first load, so a panel started with the
+    // session has time to come up.
+    int NoTrayHintDelayMs = 5000;
+    void GiveNoTrayHint();
+
     // The checks have ended: the next tick comes one interval from now,
     // unless they were paused meanwhile.
     void ChecksEnded();

@@ -59,6 +59,8 @@ TAccountSecurity ReadSecurity(TRegistry& reg)
     return SecurityOfNumber(reg.ReadInteger(SecurityValue));
 }
 
+constexpr const char* NoTrayHintValue = "NoTrayHintShown";
+
 void OpenOrCreate(TRegistry& reg, const std::string& key)
 {
     if (!reg.OpenKey(key, true))
@@ -66,6 +68,22 @@ void OpenOrCreate(TRegistry& reg, const std::string& key)
 }
 
 } // namespace
+
+bool NoTrayHintShown()
+{
+    TRegistry reg;
+    if (!reg.OpenKeyReadOnly(ConfigKey) || !reg.ValueExists(NoTrayHintValue)
+        || reg.GetDataType(NoTrayHintValue) != TRegDataType::rdInteger)
+        return false;
+    return reg.ReadBool(NoTrayHintValue);
+}
+
+void RememberNoTrayHintShown()
+{
+    TRegistry reg;
+    OpenOrCreate(reg, ConfigKey);
+    reg.WriteBool(NoTrayHintValue, true);
+}
 
 std::string AccountKey(int number)
 {

@@ -60,6 +60,12 @@ void EmptyStoredPassword(const Account& account);
 // defaults again.
 void DeleteDefaultSettings();
 
+// Whether the program has once said how to reach the settings on a desktop
+// without a tray ("NoTrayHintShown" under the main key). A value that cannot
+// be read counts as not said.
+bool NoTrayHintShown();
+void RememberNoTrayHintShown();
+
 // A list in the classic comma text form: items separated by commas or
 // blanks, an item may be enclosed in double quotes ("" inside stands for ").
 std::vector<std::string> SplitCommaText(const std::string& text);

@@ -2,6 +2,7 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QGuiApplication>
 #include <QMenu>
@@ -32,16 +33,22 @@ bool NotifyDesktop(const TTrayIcon::TBalloon& balloon)
 
 } // namespace
 
-TTrayHost DesktopTrayHost()
+namespace
+{
+
+bool NoDesktop()
 {
     const QString platform = QGuiApplication::platformName();
-    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal"))
-        return TTrayHost::XEmbed;
-    if (platform != QLatin1String("xcb"))
-        return TTrayHost::StatusNotifier;
+    return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+}
+
+} // namespace
+
+bool StatusNotifierHostRegistered()
+{
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
-        return TTrayHost::XEmbed;
+        return false;
     QDBusMessage ask = QDBusMessage::createMethodCall(
         QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"),
         QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
@@ -50,15 +57,65 @@ TTrayHost DesktopTrayHost()
     // Bounded: a hung bus must not hold the start.
     const QDBusMessage answer = bus.call(ask, QDBus::Block, 2000);
     if (answer.type() != QDBusMessage::ReplyMessage || answer.arguments().isEmpty())
-        return TTrayHost::XEmbed;
-    const bool registered =
-        qvariant_cast<QDBusVariant>(answer.arguments().constFirst()).variant().toBool();
-    return registered ? TTrayHost::StatusNotifier : TTrayHost::XEmbed;
+        return false;
+    return qvariant_cast<QDBusVariant>(answer.arguments().constFirst()).variant().toBool();
 }
 
-TTrayIcon::TTrayIcon(QObject* parent)
-    : QObject(parent), FTray(new QSystemTrayIcon(this)), FHost(DesktopTrayHost())
+TTrayHost DesktopTrayHost()
 {
+    const QString platform = QGuiApplication::platformName();
+    if (NoDesktop())
+        return TTrayHost::XEmbed;
+    if (platform != QLatin1String("xcb"))
+        return TTrayHost::StatusNotifier;
+    return StatusNotifierHostRegistered() ? TTrayHost::StatusNotifier : TTrayHost::XEmbed;
+}
+
+bool DesktopTrayAvailable()
+{
+    if (NoDesktop())
+        return false;
+    if (StatusNotifierHostRegistered())
+        return true;
+    // Asked only on X: outside it the toolkit would settle on having no tray
+    // for the rest of the run.
+    return QGuiApplication::platformName() == QLatin1String("xcb")
+           && QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+bool ShowDesktopHint(const QString& title, const QString& text)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return false;
+    QDBusMessage notify = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    // No time-out: the hint is given once and should stay until read.
+    notify << QCoreApplication::applicationName() << uint(0) << QStringLiteral("dialog-information")
+           << title << text.toHtmlEscaped() << QStringList() << QVariantMap() << 0;
+    return bus.call(notify, QDBus::Block, 2000).type() == QDBusMessage::ReplyMessage;
+}
+
+TTrayIcon::TTrayIcon(QObject* parent) : QObject(parent), FTray(nullptr), FHost(DesktopTrayHost())
+{
+    Notify = [](const TBalloon& balloon) { return NotifyDesktop(balloon); };
+    // Outside X the toolkit decides once, at its first tray icon, whether a
+    // StatusNotifierItem host is there, and without one never shows the icon.
+    // So the icon is made only when a host is registered.
+    const bool waitForHost = !NoDesktop() && QGuiApplication::platformName() != QLatin1String("xcb")
+                             && !StatusNotifierHostRegistered();
+    if (waitForHost)
+        WatchForHost();
+    else
+        CreateTray();
+}
+
+TTrayIcon::~TTrayIcon() = default;
+
+void TTrayIcon::CreateTray()
+{
+    FTray = new QSystemTrayIcon(this);
     connect(FTray, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 // A StatusNotifierItem host sends one activation for what the
@@ -70,10 +127,38 @@ TTrayIcon::TTrayIcon(QObject* parent)
                     || (reason == QSystemTrayIcon::Trigger && FHost == TTrayHost::StatusNotifier))
                     emit DblClick();
             });
-    Notify = [](const TBalloon& balloon) { return NotifyDesktop(balloon); };
+    FTray->setIcon(FIcon);
+    FTray->setToolTip(FHint);
+    FTray->setContextMenu(FMenu);
+    if (FVisible)
+        SetVisible(true);
 }
 
-TTrayIcon::~TTrayIcon() = default;
+void TTrayIcon::WatchForHost()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return; // no bus now means none for this run
+    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+    // A watcher that comes up, or a host that registers with one already up.
+    FHostWatch = new QDBusServiceWatcher(watcher, bus, QDBusServiceWatcher::WatchForRegistration, this);
+    connect(FHostWatch, &QDBusServiceWatcher::serviceRegistered, this, &TTrayIcon::HostMayHaveCome);
+    bus.connect(watcher, QStringLiteral("/StatusNotifierWatcher"), watcher,
+                QStringLiteral("StatusNotifierHostRegistered"), this, SLOT(HostMayHaveCome()));
+}
+
+void TTrayIcon::HostMayHaveCome()
+{
+    if (FTray || !StatusNotifierHostRegistered())
+        return;
+    QDBusConnection::sessionBus().disconnect(
+        QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"),
+        QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("StatusNotifierHostRegistered"), this,
+        SLOT(HostMayHaveCome()));
+    FHostWatch->deleteLater();
+    FHostWatch = nullptr;
+    CreateTray();
+}
 
 void TTrayIcon::SetImages(const QList<QIcon>& images)
 {
@@ -85,28 +170,33 @@ void TTrayIcon::SetPictureIndex(int index)
 {
     FPictureIndex = index;
     if (index >= 0 && index < FImages.size())
-        FTray->setIcon(FImages[index]);
+        SetIcon(FImages[index]);
 }
 
 void TTrayIcon::SetIcon(const QIcon& icon)
 {
-    FTray->setIcon(icon);
+    FIcon = icon;
+    if (FTray)
+        FTray->setIcon(icon);
 }
 
 QIcon TTrayIcon::Icon() const
 {
-    return FTray->icon();
+    return FIcon;
 }
 
 void TTrayIcon::SetHint(const QString& hint)
 {
     FHint = hint;
-    FTray->setToolTip(hint);
+    if (FTray)
+        FTray->setToolTip(hint);
 }
 
 void TTrayIcon::SetVisible(bool visible)
 {
     FVisible = visible;
+    if (!FTray)
+        return;
     FTray->setVisible(visible);
     // On X the request to dock goes out now rather than when the event loop
     // next runs, which at start is after every window has been built.
@@ -119,7 +209,14 @@ void TTrayIcon::SetVisible(bool visible)
 
 void TTrayIcon::SetPopupMenu(QMenu* menu)
 {
-    FTray->setContextMenu(menu);
+    FMenu = menu;
+    if (FTray)
+        FTray->setContextMenu(menu);
+}
+
+bool TTrayIcon::Shown() const
+{
+    return FTray != nullptr;
 }
 
 void TTrayIcon::ShowBalloon(const QString& title, const QString& text, int timeoutMs)
@@ -140,6 +237,7 @@ void TTrayIcon::ShowBalloon(const QString& title, const QString& text, int timeo
     // unless it is given a time.
     if (FLastBalloon.TimeoutMs == DesktopDisplayTime)
         FLastBalloon.TimeoutMs = ToolkitBalloonTime;
-    FTray->showMessage(FLastBalloon.Title, FLastBalloon.Text, QSystemTrayIcon::Information,
+    if (FTray)
+        FTray->showMessage(FLastBalloon.Title, FLastBalloon.Text, QSystemTrayIcon::Information,
                        FLastBalloon.TimeoutMs);
 }

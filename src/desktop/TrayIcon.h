@@ -7,6 +7,7 @@
 
 #include <functional>
 
+class QDBusServiceWatcher;
 class QMenu;
 class QSystemTrayIcon;
 
@@ -23,6 +24,18 @@ enum class TTrayHost
 // and on X11 when a StatusNotifierItem host is registered on the session bus.
 // Without a desktop (offscreen) XEmbed, so no notification service is asked.
 TTrayHost DesktopTrayHost();
+
+// A StatusNotifierItem host is registered with the watcher on the session
+// bus (asked with a bounded wait).
+bool StatusNotifierHostRegistered();
+
+// Whether the desktop shows tray icons now: a StatusNotifierItem host, or on
+// X11 an XEmbed tray. Never without a desktop (offscreen).
+bool DesktopTrayAvailable();
+
+// A plain desktop notification (org.freedesktop.Notifications), `text` as
+// plain text; false when no notification service took it.
+bool ShowDesktopHint(const QString& title, const QString& text);
 
 // A tray icon that remembers what it shows (picture index, hint, visibility),
 // so the program and its tests can read the state back whether or not the
@@ -54,6 +67,11 @@ public:
 
     void SetPopupMenu(QMenu* menu);
 
+    // Whether the icon is handed to the desktop. Outside X it waits for a
+    // StatusNotifierItem host, and appears when one registers; on X the
+    // toolkit docks it whenever an XEmbed tray comes and goes.
+    bool Shown() const;
+
     // A display time that leaves the choice to the desktop.
     static constexpr int DesktopDisplayTime = -1;
     // `text` is plain text (it may come from a mail); it is never shown as
@@ -77,8 +95,17 @@ public:
 signals:
     void DblClick();
 
+private slots:
+    void HostMayHaveCome();
+
 private:
+    void CreateTray();
+    void WatchForHost();
+
     QSystemTrayIcon* FTray;
+    QDBusServiceWatcher* FHostWatch = nullptr;
+    QIcon FIcon;
+    QMenu* FMenu = nullptr;
     TTrayHost FHost;
     QList<QIcon> FImages;
     int FPictureIndex = 0;

@@ -12,3 +12,16 @@ foreach(_lang de_DE.UTF-8 fr_FR.UTF-8)
                    $<TARGET_FILE:check_e2e_dovecot> ${PROJECT_BINARY_DIR}/tests/e2e ${_lang})
   set_tests_properties(e2e_translated_${_code} PROPERTIES LABELS e2e TIMEOUT 120 SKIP_RETURN_CODE 77)
 endforeach()
+
+# No tray host: the program checks and tells, gives its hint once, and docks
+# when a tray comes.
+add_test(NAME e2e_no_tray
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/no_tray.sh $<TARGET_FILE:ternbell>
+                 $<TARGET_FILE:check_e2e_dovecot> ${PROJECT_BINARY_DIR}/tests/e2e)
+set_tests_properties(e2e_no_tray PROPERTIES LABELS e2e TIMEOUT 120 SKIP_RETURN_CODE 77)
+
+# Under a headless Wayland compositor, with no X display.
+add_test(NAME e2e_wayland
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/wayland.sh $<TARGET_FILE:ternbell>
+                 $<TARGET_FILE:check_e2e_dovecot> ${PROJECT_BINARY_DIR}/tests/e2e)
+set_tests_properties(e2e_wayland PROPERTIES LABELS e2e TIMEOUT 120 SKIP_RETURN_CODE 77)
