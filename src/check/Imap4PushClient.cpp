@@ -37,7 +37,7 @@ public:
         if (!FClient.IdleStart())
             Refused();
     }
-    bool Wait(int milliseconds, bool anyLine) override { return FClient.IdleWait(milliseconds, anyLine); }
+    bool Wait(int milliseconds, int anyLineAfter) override { return FClient.IdleWait(milliseconds, anyLineAfter); }
     bool Renew() override
     {
         const bool news = FClient.IdleRenew();

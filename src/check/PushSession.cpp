@@ -68,8 +68,7 @@ void RunPushSession(const std::function<std::unique_ptr<TPushClient>()>& make, c
                 events.News();
             while (!stop.Stopped())
             {
-                const bool news = client->Wait(times.RenewFrom, false)
-                                  || client->Wait(times.Renew - times.RenewFrom, true);
+                const bool news = client->Wait(times.Renew, times.RenewFrom);
                 if (client->Renew() || news)
                     events.News();
             }

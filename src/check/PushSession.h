@@ -23,9 +23,9 @@ public:
     // Enters IDLE.
     virtual void Start() = 0;
     // Waits at most `milliseconds` for news of the mailbox (also what came
-    // while IDLE was entered); false when the time passed quietly. With
-    // `anyLine`, whatever the server says ends the wait.
-    virtual bool Wait(int milliseconds, bool anyLine) = 0;
+    // while IDLE was entered); false when the time passed quietly, or when
+    // the server said anything once `anyLineAfter` ms had passed.
+    virtual bool Wait(int milliseconds, int anyLineAfter) = 0;
     // Leaves IDLE and enters it again; true when news came meanwhile.
     virtual bool Renew() = 0;
     virtual void Close() noexcept = 0;
@@ -37,7 +37,7 @@ struct TPushTimes
     // IDLE is ended and entered again about every 10 minutes: at the first
     // line the server sends after RenewFrom (most send one every few
     // minutes to keep the line alive, so the renewal costs no wake-up of
-    // its own), and after Renew at the latest.
+    // its own), and after Renew at the latest; both within one wait.
     int RenewFrom = 9 * 60 * 1000;
     int Renew = 11 * 60 * 1000;
     int FirstRetry = 10 * 1000; // after a lost session, doubled each time

@@ -232,12 +232,13 @@ public:
     bool IdleStart();
     // Waits at most `milliseconds` (0: only what has come already) for
     // EXISTS, EXPUNGE or FETCH; true at the first, false when the time passed
-    // without, however the server paces its lines. With `anyLine`, any other
-    // line (a server's "* OK still here") also ends the wait, with false.
+    // without, however the server paces its lines. With `anyLineAfter` 0 or
+    // more, any other line (a server's "* OK still here") read once that
+    // many milliseconds of the wait have passed also ends it, with false.
     // News kept from before is reported at once. The server ending the IDLE
     // on its own raises EIdReplyIMAP4Error. Needs an IDLE running (else
     // EIdConnectionStateError).
-    bool IdleWait(int milliseconds, bool anyLine = false);
+    bool IdleWait(int milliseconds, int anyLineAfter = -1);
     // Sends "DONE" and reads to the IDLE command's tagged OK; true when news
     // came meanwhile (or was kept and not yet reported). Within ReadTimeout
     // (EIdReadTimeout), at most MaxReplyLines lines (EIdReplyTooLarge). A NO

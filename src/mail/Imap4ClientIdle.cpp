@@ -134,7 +134,7 @@ bool TIdIMAP4::IdleStart()
     }
 }
 
-bool TIdIMAP4::IdleWait(int milliseconds, bool anyLine)
+bool TIdIMAP4::IdleWait(int milliseconds, int anyLineAfter)
 {
     if (!FIdling)
         throw EIdConnectionStateError("Unable to execute command, no IDLE is running.");
@@ -147,6 +147,7 @@ bool TIdIMAP4::IdleWait(int milliseconds, bool anyLine)
     {
         TIdClock& clock = Handler().TimeSource();
         const TIdClock::TTimePoint deadline = clock.After(std::max(milliseconds, 0));
+        const TIdClock::TTimePoint anyLineFrom = clock.After(std::max(anyLineAfter, 0));
         std::string line;
         for (;;)
         {
@@ -165,7 +166,7 @@ bool TIdIMAP4::IdleWait(int milliseconds, bool anyLine)
                 throw EIdReplyIMAP4Error("Unexpected: IDLE ended by the server, offending line: " + line);
             case Kind::Continuation:
             case Kind::Other:
-                if (anyLine)
+                if (anyLineAfter >= 0 && clock.Left(anyLineFrom) <= 0)
                     return false;
                 break;
             }

@@ -33,7 +33,7 @@ public:
         return TOpened::Ready;
     }
     void Start() override {}
-    bool Wait(int milliseconds, bool) override
+    bool Wait(int milliseconds, int) override
     {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
         while (std::chrono::steady_clock::now() < end)

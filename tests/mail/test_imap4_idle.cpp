@@ -171,10 +171,12 @@ TEST_F(Imap4Idle, NewsWhileIdlingAndAroundItThenRenewal)
 }
 
 // A renewal sends both commands at once; a wait for any line ends at the
-// server's keep-alive without waiting out its time.
+// server's keep-alive without waiting out its time, but not before the time
+// it was given.
 TEST_F(Imap4Idle, RenewalInOneWriteAfterTheServersNextLine)
 {
     Start(Idling + R"(
+        S: * OK Still here
         S: * OK Still here
         C: DONE
         C: C4 IDLE
@@ -191,8 +193,10 @@ TEST_F(Imap4Idle, RenewalInOneWriteAfterTheServersNextLine)
     ASSERT_TRUE(Imap.IdleStart());
     auto clock = std::make_shared<FakeClock>();
     Imap.IOHandler()->Clock = clock;
-    EXPECT_FALSE(Imap.IdleWait(30000, true));
+    EXPECT_FALSE(Imap.IdleWait(30000, 0));
     EXPECT_LT(clock->Served(), 30s);
+    EXPECT_FALSE(Imap.IdleWait(30000, 20000));
+    EXPECT_EQ(clock->Served(), 30s);
     Imap.IOHandler()->Clock.reset();
     EXPECT_TRUE(Imap.IdleRenew());
     EXPECT_TRUE(Imap.Idling());
