@@ -263,8 +263,7 @@ void TTrayShell::triMailDblClick()
         mnuMailboxClick();
         break;
     case 1:
-        if (FNewMail.isHidden())
-            FNewMail.show();
+        ShowNewMail();
         break;
     case 2:
         mnuSettingsClick();
@@ -272,6 +271,12 @@ void TTrayShell::triMailDblClick()
     default:
         break;
     }
+}
+
+void TTrayShell::ShowNewMail()
+{
+    if (FNewMail.isHidden())
+        FNewMail.show();
 }
 
 void TTrayShell::triNewMsgDblClick()
