@@ -53,6 +53,8 @@ public:
     void Withdraw();
     // The server's id of the notification shown; 0 when none.
     uint Id() const { return FId; }
+    // A Notify is on its way to the server.
+    bool Sending() const { return FSending; }
 
     int CallTimeoutMs = 3000;
 
