@@ -504,11 +504,15 @@ void TCheckCycle::Notify(const std::string& headline)
     TMessageRows& rows = FRows;
     TNewMailNews news{"ternbell", headline, {}};
     const std::vector<std::string> captions = AccountCaptions(FConfig.Accounts);
+    // Where each caption's block starts, found once: a list of thousands
+    // of new rows is told in one pass.
+    std::unordered_map<std::string, int> blockStart;
     for (int r = 0; r < rows.Count(); ++r)
     {
+        const int start = blockStart.try_emplace(rows.Caption(r), r).first->second;
         if (rows.Cut(r) || rows.ImageIndex(r) == riError || !FTold.insert(rows.Id(r)).second)
             continue;
-        news.Told.push_back(ToldOf(r));
+        news.Told.push_back(ToldOf(r, r - start + 1));
         if (settings.Execute.empty())
             continue;
         const std::vector<std::string> arguments =
@@ -520,13 +524,13 @@ void TCheckCycle::Notify(const std::string& headline)
         FOutput.ShowBalloon(news);
 }
 
-TToldMessage TCheckCycle::ToldOf(int r) const
+TToldMessage TCheckCycle::ToldOf(int r, int number) const
 {
     TToldMessage told;
     told.Account = AccountOfRow(r);
     if (told.Account >= 0)
         told.IMAP4 = FConfig.Accounts[told.Account].IMAP4;
-    told.Number = MessageNumberOfRow(FRows, r);
+    told.Number = number;
     told.From = FRows.SubItem(r, 0);
     told.Subject = FRows.SubItem(r, 1);
     told.Size = FRows.SubItem(r, 2);

@@ -233,8 +233,8 @@ private:
     int AccountOfRow(int r) const;
     void Summary();
     void Notify(const std::string& headline);
-    // The told message of row r.
-    TToldMessage ToldOf(int r) const;
+    // The told message of row r, the number-th of its account's block.
+    TToldMessage ToldOf(int r, int number) const;
 
     TMessageRows& FRows;
     TCycleOutput& FOutput;

@@ -70,11 +70,6 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         TNoticeCase{"OneLinePerMessage", "There are 2 messages to read", {Told("Ann", "a"), Told("Bob", "b")},
                     true, "There are 2 messages to read", "Ann" + Dash + "a\nBob" + Dash + "b", ReadShow},
-        TNoticeCase{"NothingToldIsTheHeadlineAlone", "There are 3 messages to read", {}, true,
-                    "There are 3 messages to read", "", ReadShow},
-        TNoticeCase{"FiveShown", "h", Many(5), false, "h",
-                    "S1" + Dash + "m1\nS2" + Dash + "m2\nS3" + Dash + "m3\nS4" + Dash + "m4\nS5" + Dash + "m5",
-                    ReadShow},
         TNoticeCase{"SixthIsOneMore", "h", Many(6), false, "h",
                     "S1" + Dash + "m1\nS2" + Dash + "m2\nS3" + Dash + "m3\nS4" + Dash + "m4\nS5" + Dash +
                         "m5\nand one more",

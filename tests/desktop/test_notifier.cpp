@@ -1,5 +1,6 @@
 // The desktop notification client against dunst on a private bus, and
-// against a stand-in server that never answers.
+// against a stand-in server that never answers. What the program's wiring
+// shows and offers through it is tested in tests/app/test_notice_wired.cpp.
 
 #include "desktop/DesktopNotifier.h"
 #include "support/PrivateNotifications.h"
@@ -89,20 +90,6 @@ TEST_F(WithDunst, ShowsPlainTextAndReplacesAndWithdraws)
     EXPECT_EQ(history[0].AppName, "ternbell");
     EXPECT_EQ(history[0].Summary, "There are 3 messages to read");
     EXPECT_EQ(history[0].Body, "Ann \u2014 &lt;b&gt;bold&lt;/b&gt; &amp; co\nBob \u2014 b");
-}
-
-TEST_F(WithDunst, OffersTheActionsAndPassesOnTheOneInvoked)
-{
-    QStringList invoked;
-    QObject::connect(notifier.get(), &TDesktopNotifier::ActionInvoked, [&](const QString& key) { invoked << key; });
-    ASSERT_TRUE(notifier->Show(Notice));
-    WaitSent();
-    const std::string id = std::to_string(notifier->Id());
-    const std::string menu = server->InvokeAction("show");
-    EXPECT_NE(menu.find("#Read (There are 2 messages to read) [" + id + ",read]"), std::string::npos) << menu;
-    EXPECT_NE(menu.find("#Show (There are 2 messages to read) [" + id + ",show]"), std::string::npos) << menu;
-    EXPECT_TRUE(WaitUntil([&] { return !invoked.isEmpty(); }, 5000));
-    EXPECT_EQ(invoked, QStringList{"show"});
 }
 
 // Answers GetCapabilities; takes Notify and never answers it.
