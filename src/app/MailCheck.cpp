@@ -12,6 +12,7 @@
 #include "config/Config.h"
 #include "config/ProcessFlags.h"
 #include "desktop/Application.h"
+#include "desktop/DesktopNotifier.h"
 #include "desktop/MediaPlayer.h"
 #include "desktop/ScrollLock.h"
 #include "desktop/TrayIcon.h"
@@ -26,6 +27,7 @@
 
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QPointer>
 #include <QTimer>
 
 #include <algorithm>
@@ -128,10 +130,31 @@ public:
         if (Owner.RunCommand)
             Owner.RunCommand(arguments);
     }
-    void ShowBalloon(const std::string& title, const std::string& text) override
+    void ShowBalloon(const TNewMailNews& news) override
     {
-        Tray.triNewMsg->ShowBalloon(FromCodePage(title.substr(0, BalloonTitleLimit)),
-                                    FromCodePage(text.substr(0, BalloonTextLimit)),
+        if (Notifier && Notifier->Available())
+        {
+            const TNewMailNotice text = NewMailNotice(news, static_cast<bool>(Owner.MarkRead));
+            QPointer<TMailCheck> owner(&Owner);
+            Shown = news.Told;
+            if (Notifier->Show({text.Summary, text.Body, text.Actions}, [owner, news] {
+                    if (owner)
+                        owner->FHost->Balloon(news);
+                }))
+                return;
+        }
+        Balloon(news);
+    }
+    void WithdrawNews() override
+    {
+        Shown.clear();
+        if (Notifier)
+            Notifier->Withdraw();
+    }
+    void Balloon(const TNewMailNews& news)
+    {
+        Tray.triNewMsg->ShowBalloon(FromCodePage(news.Title.substr(0, BalloonTitleLimit)),
+                                    FromCodePage(news.Headline.substr(0, BalloonTextLimit)),
                                     TTrayIcon::DesktopDisplayTime);
     }
 
@@ -165,6 +188,9 @@ public:
     std::string MemoryPath;
     TAnnounced Memory;
     TAccountSecrets* Secrets = nullptr;
+    TDesktopNotifier* Notifier = nullptr;
+    // The messages the notification shown tells of.
+    std::vector<TToldMessage> Shown;
     TPushSessions* Push = nullptr;
     std::function<bool()> PushAllowed;
     bool Gathering = false; // passwords are being asked for a round
@@ -471,6 +497,28 @@ bool TMailCheck::Join(int milliseconds)
     const bool workers = FHost->Workers.Join(milliseconds);
     const int left = std::max(0, milliseconds - static_cast<int>(clock.elapsed()));
     return (!FHost->Push || FHost->Push->Join(left)) && workers;
+}
+
+void TMailCheck::UseNotifier(TDesktopNotifier* notifier)
+{
+    FHost->Notifier = notifier;
+    if (!notifier)
+        return;
+    connect(notifier, &TDesktopNotifier::ActionInvoked, this, [this](const QString& key) {
+        if (key == NoticeRead && OnNoticeRead)
+            OnNoticeRead();
+        else if (key == NoticeShow && OnNoticeShow)
+            OnNoticeShow();
+        else if (key == NoticeMarkRead && MarkRead)
+        {
+            std::vector<TToldMessage> imap4;
+            for (const TToldMessage& m : FHost->Shown)
+                if (m.IMAP4)
+                    imap4.push_back(m);
+            if (!imap4.empty())
+                MarkRead(imap4);
+        }
+    });
 }
 
 void TMailCheck::UseSecrets(TAccountSecrets* secrets)

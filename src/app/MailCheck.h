@@ -15,6 +15,8 @@ class TCheckClient;
 struct TAccountReport;
 class TIdLineAbort;
 class TCheckCycle;
+class TDesktopNotifier;
+struct TToldMessage;
 class TPushSessions;
 struct TCycleConfig;
 class TMessageRows;
@@ -76,6 +78,17 @@ public:
     // Checks the pushed accounts now, so that their sessions open again
     // after it (the settings window has closed).
     void ResumePush();
+
+    // The desktop's notification server (the caller's, outliving this):
+    // while one runs, the new-mail balloon is a notification with actions,
+    // each replacing the last, withdrawn when the list empties; without
+    // one, or when it does not take a notification, the balloon.
+    void UseNotifier(TDesktopNotifier* notifier);
+    // What the notification's actions do. "Mark as read" gets the IMAP4
+    // messages the notification told of, and is offered only while set.
+    std::function<void()> OnNoticeRead;
+    std::function<void()> OnNoticeShow;
+    std::function<void(const std::vector<TToldMessage>& messages)> MarkRead;
 
     TCheckCycle& Cycle();
     TScrollLockBlinker& Blinker();

@@ -22,6 +22,7 @@
 #include "notify/NewMailForm.h"
 #include "desktop/Application.h"
 #include "desktop/Artwork.h"
+#include "desktop/DesktopNotifier.h"
 #include "desktop/Dialogs.h"
 #include "desktop/TrayIcon.h"
 #include "desktop/WakeWatch.h"
@@ -112,11 +113,16 @@ int RunTernbell(int argc, char** argv)
         return MakePushClient(account, TSessionLimits{}, std::move(abort));
     });
     shell.EndPush = [&push] { push.CloseAll(); };
+    // New mail told by the desktop's notification server where one runs.
+    TDesktopNotifier notifier;
     // Each session gets a client of its own on its worker thread.
     TMailCheck mailCheck(tray, frmNewMail, config.Config, [](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
         return MakeCheckClient(imap4, TSessionLimits{}, std::move(abort));
     });
     mailCheck.UseSecrets(&secrets);
+    mailCheck.UseNotifier(&notifier);
+    mailCheck.OnNoticeRead = [&shell] { shell.mnuMailboxClick(); };
+    mailCheck.OnNoticeShow = [&shell] { shell.ShowNewMail(); };
     mailCheck.UsePush(&push, [&shell] { return shell.PushAllowed(); });
     shell.ResumePush = [&mailCheck] { mailCheck.ResumePush(); };
     shell.CheckAccounts = [&mailCheck] { return mailCheck.CheckAccounts(); };

@@ -276,8 +276,7 @@ void TTrayShell::triMailDblClick()
         mnuMailboxClick();
         break;
     case 1:
-        if (FNewMail.isHidden())
-            FNewMail.show();
+        ShowNewMail();
         break;
     case 2:
         mnuSettingsClick();
@@ -285,6 +284,12 @@ void TTrayShell::triMailDblClick()
     default:
         break;
     }
+}
+
+void TTrayShell::ShowNewMail()
+{
+    if (FNewMail.isHidden())
+        FNewMail.show();
 }
 
 void TTrayShell::triNewMsgDblClick()

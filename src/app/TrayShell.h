@@ -74,6 +74,8 @@ public:
     void FormClose();
     void triMailDblClick();
     void triNewMsgDblClick();
+    // Shows the notification window unless it is up already.
+    void ShowNewMail();
 
     // After every load that read through: the check interval, the sound, the
     // new-mail icon, the animation, the stacking and the details panel. An

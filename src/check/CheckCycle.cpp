@@ -319,7 +319,10 @@ std::vector<TSessionOrder> TCheckCycle::BeginRound(const TCycleConfig& config, b
     FTold.clear();
     NewCount = 0;
     if (clearList)
+    {
         rows.Clear();
+        FOutput.WithdrawNews();
+    }
     FOutput.SetTrayPicture(tpChecking);
     for (int i = rows.Count() - 1; i >= 0; --i)
         if (rows.ImageIndex(i) == riError)
@@ -416,6 +419,8 @@ void TCheckCycle::EndRound()
     FRunning = false;
     Summary();
     Tell();
+    if (ListedCount == 0)
+        FOutput.WithdrawNews();
 }
 
 int TCheckCycle::AccountOfRow(int r) const
@@ -496,21 +501,39 @@ void TCheckCycle::Notify(const std::string& headline)
         FOutput.PlaySound(); // "no device open" ends the remaining actions
     if (settings.ShowForm && !FOutput.NotificationVisible())
         FOutput.ShowNotification();
-    if (!settings.Execute.empty())
+    TMessageRows& rows = FRows;
+    TNewMailNews news{"ternbell", headline, {}};
+    const std::vector<std::string> captions = AccountCaptions(FConfig.Accounts);
+    // Where each caption's block starts, found once: a list of thousands
+    // of new rows is told in one pass.
+    std::unordered_map<std::string, int> blockStart;
+    for (int r = 0; r < rows.Count(); ++r)
     {
-        TMessageRows& rows = FRows;
-        const std::vector<std::string> captions = AccountCaptions(FConfig.Accounts);
-        for (int r = 0; r < rows.Count(); ++r)
-        {
-            if (rows.Cut(r) || rows.ImageIndex(r) == riError || !FTold.insert(rows.Id(r)).second)
-                continue;
-            const std::vector<std::string> arguments =
-                ExpandCommandParts(settings.Execute, RowValues(rows, captions, r))
-                    .Arguments();
-            if (!arguments.empty())
-                FOutput.RunCommand(arguments);
-        }
+        const int start = blockStart.try_emplace(rows.Caption(r), r).first->second;
+        if (rows.Cut(r) || rows.ImageIndex(r) == riError || !FTold.insert(rows.Id(r)).second)
+            continue;
+        news.Told.push_back(ToldOf(r, r - start + 1));
+        if (settings.Execute.empty())
+            continue;
+        const std::vector<std::string> arguments =
+            ExpandCommandParts(settings.Execute, RowValues(rows, captions, r)).Arguments();
+        if (!arguments.empty())
+            FOutput.RunCommand(arguments);
     }
     if (!settings.ShowIcon.empty())
-        FOutput.ShowBalloon("ternbell", headline);
+        FOutput.ShowBalloon(news);
+}
+
+TToldMessage TCheckCycle::ToldOf(int r, int number) const
+{
+    TToldMessage told;
+    told.Account = AccountOfRow(r);
+    if (told.Account >= 0)
+        told.IMAP4 = FConfig.Accounts[told.Account].IMAP4;
+    told.Number = number;
+    told.From = FRows.SubItem(r, 0);
+    told.Subject = FRows.SubItem(r, 1);
+    told.Size = FRows.SubItem(r, 2);
+    told.Id = ServerIdOfRow(FRows.Id(r));
+    return told;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "check/Account.h"
+#include "check/NewMailNews.h"
 
 #include <cstddef>
 #include <exception>
@@ -144,7 +145,10 @@ public:
     // Starts the program without a shell and without waiting; a failed
     // start is ignored.
     virtual void RunCommand(const std::vector<std::string>& arguments) = 0;
-    virtual void ShowBalloon(const std::string& title, const std::string& text) = 0;
+    // The balloon of the new-mail icon, with the rows it tells of.
+    virtual void ShowBalloon(const TNewMailNews& news) = 0;
+    // The list holds no message any more: what the balloon told is past.
+    virtual void WithdrawNews() = 0;
 };
 
 // Tray pictures of the main icon.
@@ -229,6 +233,8 @@ private:
     int AccountOfRow(int r) const;
     void Summary();
     void Notify(const std::string& headline);
+    // The told message of row r, the number-th of its account's block.
+    TToldMessage ToldOf(int r, int number) const;
 
     TMessageRows& FRows;
     TCycleOutput& FOutput;

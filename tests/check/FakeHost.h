@@ -137,6 +137,8 @@ public:
     std::vector<std::vector<std::string>> Commands;
     std::string BalloonTitle;
     std::string BalloonText;
+    std::vector<TToldMessage> BalloonTold;
+    int Withdrawals = 0;
 
     // What a round reads, as the program hands it over.
     TCycleConfig Snapshot() const { return TCycleConfig{Config, AccountList, {}}; }
@@ -168,12 +170,14 @@ public:
         Actions.push_back("run");
         Commands.push_back(arguments);
     }
-    void ShowBalloon(const std::string& title, const std::string& text) override
+    void ShowBalloon(const TNewMailNews& news) override
     {
         Actions.push_back("balloon");
-        BalloonTitle = title;
-        BalloonText = text;
+        BalloonTitle = news.Title;
+        BalloonText = news.Headline;
+        BalloonTold = news.Told;
     }
+    void WithdrawNews() override { ++Withdrawals; }
 
     // Adds an enabled POP3 account on its own fake server.
     void AddAccount(const std::string& caption, const std::string& host, bool enabled = true)

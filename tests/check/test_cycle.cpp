@@ -217,6 +217,50 @@ TEST_F(CycleTest, ActionsRunInOrder)
     EXPECT_TRUE(host.Actions.empty());
 }
 
+// The balloon carries the rows it tells of, each once, with what acting on
+// them later needs; a list that empties withdraws what was told.
+TEST_F(CycleTest, BalloonCarriesTheNewlyToldRowsAndAnEmptiedListWithdrawsThem)
+{
+    host.AddAccount("A", "pop.a");
+    host.AddAccount("B", "imap.b");
+    host.AccountList[1].IMAP4 = true;
+    host.Config.ShowIcon = "/x/newmsg.ico";
+    host.Net.Maildrops["pop.a"] = {Msg("Ann", "a")};
+    host.Net.Maildrops["imap.b"] = {Msg("Bob", "b1"), Msg("Bob", "b2", 2, 1536)};
+    const auto told = [this] {
+        std::vector<std::string> lines;
+        for (const TToldMessage& m : host.BalloonTold)
+            lines.push_back(std::to_string(m.Account) + (m.IMAP4 ? "|imap4|" : "|pop3|") + std::to_string(m.Number) +
+                            "|" + m.From + "|" + m.Subject + "|" + m.Size + "|" + m.Id.substr(0, 2));
+        return lines;
+    };
+    Run();
+    EXPECT_EQ(told(), (std::vector<std::string>{"0|pop3|1|Ann|a|" + host.List.Items[0].SubItems.at(2) + "|f:",
+                                                "1|imap4|1|Bob|b1|" + host.List.Items[1].SubItems.at(2) + "|f:",
+                                                "1|imap4|2|Bob|b2|1.5 KB|f:"}));
+    EXPECT_EQ(host.BalloonTold[2].Id, ServerIdOfRow(host.List.Items[2].Id));
+
+    host.Net.Maildrops["imap.b"].push_back(Msg("Cy", "b3"));
+    Run();
+    EXPECT_EQ(told(), (std::vector<std::string>{"1|imap4|3|Cy|b3|" + host.List.Items[3].SubItems.at(2) + "|f:"}));
+    EXPECT_EQ(host.Withdrawals, 0);
+
+    host.Net.Maildrops["pop.a"].clear();
+    Run();
+    EXPECT_EQ(host.Withdrawals, 0) << "messages are still listed";
+    host.Net.Maildrops["imap.b"].clear();
+    Run();
+    EXPECT_EQ(host.Withdrawals, 1);
+
+    // "Check now" empties the list before it lists anew.
+    host.Net.Maildrops["pop.a"] = {Msg("Ann", "a")};
+    Run();
+    host.ClearList = true;
+    Run();
+    EXPECT_EQ(host.Withdrawals, 2);
+    EXPECT_EQ(told().size(), 1u);
+}
+
 TEST_F(CycleTest, SoundFailureEndsTheActions)
 {
     host.AddAccount("A", "pop.a");

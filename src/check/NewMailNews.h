@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// One message a telling of new mail is about, in plain values, so whoever
+// acts on it later (a notification's "Mark as read") needs no row.
+struct TToldMessage
+{
+    int Account = -1; // index in the configuration's account list
+    bool IMAP4 = false;
+    int Number = 0; // its place in the account's block, as the check counted it
+    // As the row shows them (8-bit desktop text).
+    std::string From;
+    std::string Subject;
+    std::string Size;
+    // The message's identity on its server ("u:", "i:" or "f:" and the rest),
+    // without the account's key; "" when unknown.
+    std::string Id;
+};
+
+// What a telling hands the desktop: the balloon's title and headline, and
+// the rows newly told by it, in list order.
+struct TNewMailNews
+{
+    std::string Title;
+    std::string Headline;
+    std::vector<TToldMessage> Told;
+};
+
+// The keys of the actions a new-mail notification may offer.
+inline const QString NoticeRead = QStringLiteral("read");
+inline const QString NoticeShow = QStringLiteral("show");
+inline const QString NoticeMarkRead = QStringLiteral("mark-read");
+
+// A desktop notification of new mail, as plain text: the headline as its
+// summary, up to NoticeLines messages as "sender — subject" lines and "and N
+// more", and the actions as key, caption pairs (translated).
+struct TNewMailNotice
+{
+    QString Summary;
+    QString Body;
+    std::vector<std::pair<QString, QString>> Actions;
+};
+
+inline constexpr std::size_t NoticeLines = 5;
+// Characters a summary, a sender or a subject keeps; longer ones end in "…".
+inline constexpr qsizetype NoticeSummaryLength = 120;
+inline constexpr qsizetype NoticeFieldLength = 80;
+
+// "Mark as read" is offered only when `canMarkRead` and one of the messages
+// is an IMAP4 account's.
+TNewMailNotice NewMailNotice(const TNewMailNews& news, bool canMarkRead);

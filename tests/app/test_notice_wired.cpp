@@ -1,0 +1,132 @@
+// New mail told through dunst on a private bus by the check as the program
+// wires it: one notification with the told messages and their actions,
+// replaced by the next, withdrawn when the list empties; the balloon where
+// no server runs.
+
+#include "app/MailCheck.h"
+#include "check/CheckRules.h"
+#include "check/FakeHost.h"
+#include "desktop/DesktopNotifier.h"
+#include "desktop/TrayIcon.h"
+#include "app/TrayParts.h"
+#include "support/PrivateNotifications.h"
+#include "support/UiFixture.h"
+#include "support/WiredShell.h"
+
+namespace
+{
+
+class NoticeWired : public UiFixture
+{
+protected:
+    void SetUp() override
+    {
+        UiFixture::SetUp();
+        TConfig& config = keeper->Config;
+        config.Accounts.clear();
+        for (const auto& [caption, host, imap4] : {std::tuple{"Home", "pop.a", false}, {"Work", "imap.b", true}})
+        {
+            Account a;
+            a.Caption = caption;
+            a.Enabled = true;
+            a.UserName = "ann";
+            a.Host = host;
+            a.Port = "110";
+            a.IMAP4 = imap4;
+            config.Accounts.push_back(a);
+        }
+        config.ShowForm = false;
+        config.ScrLckBlinking = 0;
+        config.PlaySound.clear();
+        config.Execute.clear();
+        config.ShowIcon = "newmsg.ico";
+        check = std::make_unique<TMailCheck>(*tray, *newMail, config, [this](bool, std::shared_ptr<TIdLineAbort>) {
+            return std::make_unique<TFakeClient>(net);
+        });
+    }
+    void TearDown() override
+    {
+        check.reset();
+        notifier.reset();
+        QDBusConnection::disconnectFromBus(QStringLiteral("ternbell"));
+        server.reset();
+        UiFixture::TearDown();
+    }
+    void Notify(const QDBusConnection& bus)
+    {
+        notifier = std::make_unique<TDesktopNotifier>(bus);
+        check->UseNotifier(notifier.get());
+    }
+    void Round()
+    {
+        check->CheckAccounts();
+        WaitForChecks(*check);
+        ASSERT_TRUE(WaitUntil([this] { return !notifier->Sending(); }, 5000));
+    }
+
+    TFakeNetwork net;
+    std::unique_ptr<PrivateNotifications> server;
+    std::unique_ptr<TDesktopNotifier> notifier;
+    std::unique_ptr<TMailCheck> check;
+};
+
+TEST_F(NoticeWired, OneNotificationWithActionsReplacedThenWithdrawn)
+{
+    const std::string why = PrivateNotifications::Unavailable();
+    if (!why.empty())
+        GTEST_SKIP() << why;
+    server = std::make_unique<PrivateNotifications>();
+    Notify(QDBusConnection::connectToBus(QString::fromStdString(server->Address()), QStringLiteral("ternbell")));
+    ASSERT_TRUE(WaitUntil([this] { return notifier->Available(); }, 5000));
+    std::vector<std::string> marked;
+    int reads = 0;
+    check->MarkRead = [&](const std::vector<TToldMessage>& messages) {
+        for (const TToldMessage& m : messages)
+            marked.push_back(std::to_string(m.Account) + "|" + std::to_string(m.Number) + "|" + m.From + "|" +
+                             m.Subject + "|" + m.Id.substr(0, 2));
+    };
+    check->OnNoticeRead = [&] { ++reads; };
+
+    net.Maildrops["pop.a"] = {{"Ann", "a", 2, 100}};
+    net.Maildrops["imap.b"] = {{"Bob", "b1", 2, 100}, {"Bob", "b2", 2, 100}};
+    Round();
+    EXPECT_EQ(server->Displayed(), 1);
+    const std::string id = std::to_string(notifier->Id());
+    const std::string menu = server->InvokeAction("mark-read");
+    for (const char* action : {"#Read (There are 3 messages to read) [%,read]",
+                               "#Show (There are 3 messages to read) [%,show]",
+                               "#Mark as read (There are 3 messages to read) [%,mark-read]"})
+        EXPECT_NE(menu.find(FormatOne(action, "%", id)), std::string::npos) << action << " in\n" << menu;
+    // The IMAP4 messages told, as the check counted them.
+    ASSERT_TRUE(WaitUntil([&] { return !marked.empty(); }, 5000));
+    EXPECT_EQ(marked, (std::vector<std::string>{"1|1|Bob|b1|f:", "1|2|Bob|b2|f:"}));
+    server->InvokeAction("read");
+    EXPECT_TRUE(WaitUntil([&] { return reads == 1; }, 5000));
+
+    net.Maildrops["imap.b"].push_back({"Cy", "<b>c</b>", 2, 100});
+    net.Maildrops["imap.b"].push_back({"Dee", "d", 2, 100});
+    Round();
+    EXPECT_EQ(server->Displayed(), 1);
+
+    net.Maildrops["pop.a"].clear();
+    net.Maildrops["imap.b"].clear();
+    Round();
+    EXPECT_TRUE(WaitUntil([this] { return server->Displayed() == 0; }, 5000));
+    const std::vector<PrivateNotifications::TShown> history = server->CloseAllAndHistory();
+    ASSERT_EQ(history.size(), 1u) << "replaced, not stacked";
+    EXPECT_EQ(history[0].AppName, "ternbell");
+    EXPECT_EQ(history[0].Summary, "There are 5 messages to read");
+    EXPECT_EQ(history[0].Body, "Cy \u2014 &lt;b&gt;c&lt;/b&gt;\nDee \u2014 d");
+    EXPECT_EQ(tray->triNewMsg->LastBalloon().Text, "") << "no balloon beside the notifications";
+}
+
+TEST_F(NoticeWired, WithoutAServerTheBalloonAsBefore)
+{
+    Notify(QDBusConnection(QStringLiteral("never connected")));
+    net.Maildrops["pop.a"] = {{"Ann", "<b>a</b>", 2, 100}};
+    Round();
+    EXPECT_EQ(tray->triNewMsg->LastBalloon().Title, "ternbell");
+    EXPECT_EQ(tray->triNewMsg->LastBalloon().Text, "There is a message to read");
+}
+
+} // namespace
