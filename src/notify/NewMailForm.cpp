@@ -46,8 +46,8 @@ TfrmNewMail::TfrmNewMail(QWidget* parent) : QWidget(parent, Qt::Window)
     // No system menu, hence no caption buttons; above other windows by default.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowStaysOnTopHint);
-    const QFont font = DesignedFont();
-    setFont(font);
+    // The desktop's font, which the layouts below measure.
+    const QFont font = QWidget::font();
     setMinimumSize(380, 175);
 
     panTitle = Named(new QWidget(this), "panTitle");
@@ -58,7 +58,8 @@ TfrmNewMail::TfrmNewMail(QWidget* parent) : QWidget(parent, Qt::Window)
     lblNewMessage = Captioned<QLabel>(panTitle, "lblNewMessage", "There is a new message");
     QFont bold = font;
     bold.setBold(true);
-    bold.setPixelSize(12);
+    if (bold.pointSizeF() > 0)
+        bold.setPointSizeF(bold.pointSizeF() + 1);
     lblNewMessage->setFont(bold);
     lblNewMessage->setTextFormat(Qt::PlainText);
     lblNewMessage->setAttribute(Qt::WA_TranslucentBackground);
@@ -120,7 +121,9 @@ TfrmNewMail::TfrmNewMail(QWidget* parent) : QWidget(parent, Qt::Window)
     for (int i = 0; i < 6; ++i)
         header->resizeSection(i, widths[i]);
     QFont listFont = font;
-    listFont.setPointSize(7);
+    // The rows a little smaller than the window's text, as designed.
+    if (listFont.pointSizeF() > 0)
+        listFont.setPointSizeF(std::max(7.0, listFont.pointSizeF() - 2));
     lvwMessages->setFont(listFont);
     for (int i = 0; i < 3; ++i)
         imlMessages.append(MessageListIcon(i));

@@ -192,6 +192,17 @@ std::string Shortfall(const QWidget* w)
     return {};
 }
 
+// The parts a composite control draws itself with (a tab bar's scroll
+// arrows, a spinner's buttons) are the composite's business.
+bool IsPartOfControl(const QWidget* w, const QWidget& window)
+{
+    for (const QWidget* outer = w->parentWidget(); outer && outer != &window; outer = outer->parentWidget())
+        if (qobject_cast<const QTabBar*>(outer) || qobject_cast<const QComboBox*>(outer) ||
+            qobject_cast<const QAbstractItemView*>(outer) || qobject_cast<const TUpDown*>(outer))
+            return true;
+    return false;
+}
+
 // Everything wrong with the shown window, one line each.
 std::vector<std::string> Problems(QWidget& window)
 {
@@ -202,7 +213,7 @@ std::vector<std::string> Problems(QWidget& window)
     const QList<QWidget*> all = window.findChildren<QWidget*>();
     for (QWidget* w : all)
     {
-        if (!w->isVisible() || w->isWindow())
+        if (!w->isVisible() || w->isWindow() || IsPartOfControl(w, window))
             continue;
         if (IsTextControl(w))
         {
