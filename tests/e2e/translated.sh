@@ -20,7 +20,9 @@ lang=${lang_value%%_*}
 [ "$lang_value" = C.UTF-8 ] && lang=en
 shots=translated_${lang}${scale:+_${scale}x}
 mkdir -p "$artefacts"
-rm -f "$artefacts/${shots}_"*.png
+for name in newmail tray_menu settings_1 settings_2 settings_3 settings_4 about confirm failure; do
+    rm -f "$artefacts/${shots}_$name.png"
+done
 
 # Window titles as xdotool patterns: letters outside ASCII (and the French
 # no-break space) are matched by wildcards, as X may hand titles over in
