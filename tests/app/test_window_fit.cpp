@@ -31,9 +31,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <sstream>
 #include <string>
-#include <vector>
 
 namespace
 {
@@ -44,10 +42,8 @@ struct TStartup
     explicit TStartup(const std::string& language)
     {
         PrepareStartup();
-        if (language == "en")
-            UseLanguage("C", "");
-        else
-            UseLanguage(language + "_XX", std::string(TERNBELL_RUNTIME_DIR) + "/locale");
+        UseLanguage(language == "en" ? "C" : language + "_XX",
+                    language == "en" ? "" : std::string(TERNBELL_RUNTIME_DIR) + "/locale");
     }
 };
 
@@ -59,33 +55,36 @@ struct TWindows
     TfrmSettings Settings;
     TfrmNewMail NewMail;
     TfrmAboutBox AboutBox;
+
+    QWidget* Page(int page)
+    {
+        Settings.pagSettings->setCurrentIndex(page);
+        return &Settings;
+    }
 };
 
 struct TWindowCase
 {
     const char* Name;
-    // Brings the window into the state to look at and returns it, not yet shown.
+    // The window in the state to look at, not yet shown.
     std::function<QWidget*(TWindows&)> Open;
 };
-
-QWidget* SettingsPage(TWindows& w, int page)
+void PrintTo(const TWindowCase& c, std::ostream* out)
 {
-    w.Settings.pagSettings->setCurrentIndex(page);
-    return &w.Settings;
+    *out << c.Name;
 }
 
 const TWindowCase WindowCases[] = {
-    {"SettingsGeneral", [](TWindows& w) { return SettingsPage(w, 0); }},
-    {"SettingsNotification", [](TWindows& w) { return SettingsPage(w, 1); }},
-    {"SettingsFormOptions", [](TWindows& w) { return SettingsPage(w, 2); }},
+    {"SettingsGeneral", [](TWindows& w) { return w.Page(0); }},
+    {"SettingsNotification", [](TWindows& w) { return w.Page(1); }},
+    {"SettingsFormOptions", [](TWindows& w) { return w.Page(2); }},
     {"SettingsAccount",
      [](TWindows& w) {
          w.Settings.ShowPasswordStore(TSecretStore::TPresence::Absent);
-         return SettingsPage(w, 3);
+         return w.Page(3);
      }},
     {"NewMail", [](TWindows& w) { return &w.NewMail; }},
-    // Folded the way a load folds it.
-    {"NewMailFolded",
+    {"NewMailFolded", // the way a load folds it
      [](TWindows& w) {
          const int panel = w.NewMail.panDetails->height();
          w.NewMail.panDetails->hide();
@@ -94,12 +93,6 @@ const TWindowCase WindowCases[] = {
      }},
     {"AboutBox", [](TWindows& w) { return &w.AboutBox; }},
 };
-
-void PrintTo(const TWindowCase& c, std::ostream* out)
-{
-    *out << c.Name;
-}
-
 const std::string Languages[] = {"en", "de", "fr"};
 
 // The controls whose text can be cut.
@@ -112,8 +105,7 @@ bool IsTextControl(const QWidget* w)
            qobject_cast<const QTabBar*>(w);
 }
 
-// The controls that must not lie on one another: the text controls and the
-// other working parts (lists, arrows, the animation). Bevels and background
+// The controls that must not lie on one another; bevels and background
 // shapes are drawn under the controls on purpose.
 bool IsControl(const QWidget* w)
 {
@@ -121,14 +113,21 @@ bool IsControl(const QWidget* w)
            qobject_cast<const TUpDown*>(w) || qobject_cast<const TAnimate*>(w);
 }
 
-QString Where(const QWidget* w)
+// The parts a composite control draws itself with (a tab bar's scroll
+// arrows, a spinner's buttons) are the composite's business.
+bool IsPartOfControl(const QWidget* w, const QWidget& window)
 {
-    return w->objectName().isEmpty() ? QString::fromUtf8(w->metaObject()->className()) : w->objectName();
+    for (const QWidget* outer = w->parentWidget(); outer != &window; outer = outer->parentWidget())
+        if (qobject_cast<const QTabBar*>(outer) || qobject_cast<const QComboBox*>(outer) ||
+            qobject_cast<const QAbstractItemView*>(outer) || qobject_cast<const TUpDown*>(outer))
+            return true;
+    return false;
 }
 
-std::string Text(const QSize& s)
+std::string Name(const QWidget* w)
 {
-    return std::to_string(s.width()) + "x" + std::to_string(s.height());
+    return (w->objectName().isEmpty() ? QString::fromUtf8(w->metaObject()->className()) : w->objectName())
+        .toStdString();
 }
 
 // What the control lacks to show its text whole, or empty.
@@ -137,44 +136,39 @@ std::string Shortfall(const QWidget* w)
     const QSize has = w->size();
     const QFontMetrics fm = w->fontMetrics();
     auto under = [&](const QSize& needs) {
-        return has.width() < needs.width() || has.height() < needs.height()
-                   ? "is " + Text(has) + ", needs " + Text(needs)
-                   : std::string();
+        if (has.width() >= needs.width() && has.height() >= needs.height())
+            return std::string();
+        return "is " + std::to_string(has.width()) + "x" + std::to_string(has.height()) + ", needs " +
+               std::to_string(needs.width()) + "x" + std::to_string(needs.height());
+    };
+    auto wider = [](const QString& text, int room) {
+        return "cuts \"" + text.toStdString() + "\" to " + std::to_string(room) + " px";
     };
     if (auto* label = qobject_cast<const QLabel*>(w))
-    {
-        if (!label->wordWrap())
-            return under(label->sizeHint());
-        return under({label->minimumSizeHint().width(), label->heightForWidth(has.width())});
-    }
+        return label->wordWrap() ? under({label->minimumSizeHint().width(), label->heightForWidth(has.width())})
+                                 : under(label->sizeHint());
     if (auto* button = qobject_cast<const QPushButton*>(w))
     {
-        // The style's minimum button width is a look, not a need: the text
+        // The style's smallest button width is a look, not a need: the text
         // has to fit the button's contents.
         QStyleOptionButton option;
         option.initFrom(button);
         if (button->autoDefault() || button->isDefault())
             option.features |= QStyleOptionButton::AutoDefaultButton;
-        const QRect contents = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
-        const int text = fm.size(Qt::TextShowMnemonic, button->text()).width();
-        if (contents.width() < text)
-            return "has " + std::to_string(contents.width()) + " px for a text of " + std::to_string(text);
+        const int room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button).width();
+        if (room < fm.size(Qt::TextShowMnemonic, button->text()).width())
+            return wider(button->text(), room);
         return under({0, button->sizeHint().height()});
     }
-    if (qobject_cast<const QCheckBox*>(w) || qobject_cast<const QRadioButton*>(w))
-        return under(w->sizeHint());
-    if (qobject_cast<const QGroupBox*>(w) || qobject_cast<const QLineEdit*>(w))
-        return under(w->minimumSizeHint());
     if (auto* combo = qobject_cast<const QComboBox*>(w))
     {
         QStyleOptionComboBox option;
         option.initFrom(combo);
-        const QRect field =
-            combo->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, combo);
+        const int room =
+            combo->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, combo).width();
         for (int i = 0; i < combo->count(); ++i)
-            if (fm.horizontalAdvance(combo->itemText(i)) > field.width())
-                return "item \"" + combo->itemText(i).toStdString() + "\" wider than " +
-                       std::to_string(field.width()) + " px";
+            if (fm.horizontalAdvance(combo->itemText(i)) > room)
+                return wider(combo->itemText(i), room);
         return under({0, combo->minimumSizeHint().height()});
     }
     if (auto* bar = qobject_cast<const QTabBar*>(w))
@@ -186,30 +180,21 @@ std::string Shortfall(const QWidget* w)
         {
             const QRect tab = bar->tabRect(i);
             if (!bar->rect().contains(tab) || tab.width() < fm.size(Qt::TextShowMnemonic, bar->tabText(i)).width())
-                return "cuts tab \"" + bar->tabText(i).toStdString() + "\"";
+                return wider(bar->tabText(i), bar->rect().intersected(tab).width());
         }
+        return {};
     }
-    return {};
-}
-
-// The parts a composite control draws itself with (a tab bar's scroll
-// arrows, a spinner's buttons) are the composite's business.
-bool IsPartOfControl(const QWidget* w, const QWidget& window)
-{
-    for (const QWidget* outer = w->parentWidget(); outer && outer != &window; outer = outer->parentWidget())
-        if (qobject_cast<const QTabBar*>(outer) || qobject_cast<const QComboBox*>(outer) ||
-            qobject_cast<const QAbstractItemView*>(outer) || qobject_cast<const TUpDown*>(outer))
-            return true;
-    return false;
+    // Check boxes and radios show their whole text at their hint; group box
+    // titles and edits at their least.
+    const bool box = qobject_cast<const QCheckBox*>(w) || qobject_cast<const QRadioButton*>(w);
+    return under(box ? w->sizeHint() : w->minimumSizeHint());
 }
 
 // Everything wrong with the shown window, one line each.
-std::vector<std::string> Problems(QWidget& window)
+std::string Problems(QWidget& window)
 {
-    std::vector<std::string> problems;
-    auto say = [&](const QWidget* w, const std::string& what) {
-        problems.push_back(Where(w).toStdString() + " " + what);
-    };
+    std::string problems;
+    auto say = [&](const QWidget* w, const std::string& what) { problems += "\n  " + Name(w) + " " + what; };
     const QList<QWidget*> all = window.findChildren<QWidget*>();
     for (QWidget* w : all)
     {
@@ -219,24 +204,18 @@ std::vector<std::string> Problems(QWidget& window)
         {
             if (const std::string lack = Shortfall(w); !lack.empty())
                 say(w, lack);
-            // Inside every widget around it, up to the window.
-            for (const QWidget* outer = w->parentWidget(); outer && outer != window.parentWidget();
-                 outer = outer->parentWidget())
-            {
-                const QRect inOuter(w->mapTo(outer, QPoint(0, 0)), w->size());
-                if (!outer->rect().contains(inOuter))
+            for (const QWidget* outer = w->parentWidget(); outer != window.parentWidget(); outer = outer->parentWidget())
+                if (!outer->rect().contains(QRect(w->mapTo(outer, QPoint(0, 0)), w->size())))
                 {
-                    say(w, "reaches out of " + Where(outer).toStdString());
+                    say(w, "reaches out of " + Name(outer));
                     break;
                 }
-            }
         }
-        if (!IsControl(w))
-            continue;
-        for (QWidget* other : all)
-            if (other != w && other->parentWidget() == w->parentWidget() && other->isVisible() &&
-                IsControl(other) && w < other && w->geometry().intersects(other->geometry()))
-                say(w, "overlaps " + Where(other).toStdString());
+        if (IsControl(w))
+            for (QWidget* other : all)
+                if (w < other && other->parentWidget() == w->parentWidget() && other->isVisible() &&
+                    IsControl(other) && w->geometry().intersects(other->geometry()))
+                    say(w, "overlaps " + Name(other));
     }
     return problems;
 }
@@ -264,17 +243,17 @@ protected:
 
 TEST_P(WindowFitTest, EveryTextFitsAndNoControlsOverlap)
 {
-    TWindows windows(std::get<1>(GetParam()));
-    if (std::get<1>(GetParam()) != "en")
+    const auto& [windowCase, language] = GetParam();
+    TWindows windows(language);
+    if (language != "en")
         ASSERT_NE(windows.Settings.btnCancel->text(), QStringLiteral("&Cancel")) << "no catalog";
-    QWidget* window = std::get<0>(GetParam()).Open(windows);
+    QWidget* window = windowCase.Open(windows);
     window->show();
     QCoreApplication::processEvents();
 
-    std::ostringstream report;
-    for (const std::string& problem : Problems(*window))
-        report << "\n  " << problem;
-    EXPECT_TRUE(report.str().empty()) << "window " << Text(window->size()) << ":" << report.str();
+    const std::string problems = Problems(*window);
+    EXPECT_TRUE(problems.empty()) << "in a window of " << window->width() << "x" << window->height() << ":"
+                                  << problems;
     window->hide();
 }
 
