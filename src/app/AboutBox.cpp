@@ -7,7 +7,9 @@
 #include "desktop/FormParts.h"
 
 #include <QApplication>
+#include <QBoxLayout>
 #include <QFrame>
+#include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
 
@@ -17,43 +19,63 @@ TfrmAboutBox::TfrmAboutBox(QWidget* parent) : QDialog(parent)
     setWindowTitle(QStringLiteral("About ..."));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                    Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setFixedSize(360, 200);
 
     panImage = Named(new QFrame(this), "panImage");
     panImage->setFrameShape(QFrame::Panel);
     panImage->setFrameShadow(QFrame::Sunken);
-    panImage->setGeometry(8, 8, 120, 184);
     imgBackground = Named(new QLabel(panImage), "imgBackground");
     imgBackground->setScaledContents(true);
     imgBackground->setPixmap(AboutBackground());
-    imgBackground->setGeometry(2, 2, 116, 180);
+    // The picture at its drawn size, stretched only where the texts beside
+    // it need a taller box.
+    imgBackground->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     imgIcon = Named(new QLabel(panImage), "imgIcon");
-    imgIcon->setGeometry(44, 16, 32, 32);
     imgIcon->setAttribute(Qt::WA_TranslucentBackground);
+    auto* image = new QGridLayout(panImage);
+    const int frame = panImage->frameWidth();
+    image->setContentsMargins(frame, frame, frame, frame);
+    image->addWidget(imgBackground, 0, 0);
+    // The icon on the picture, near its top.
+    auto* icon = new QVBoxLayout;
+    icon->setContentsMargins(0, 14, 0, 0);
+    icon->addWidget(imgIcon, 0, Qt::AlignHCenter);
+    icon->addStretch(1);
+    image->addLayout(icon, 0, 0);
 
     lblTitle = Captioned<QLabel>(this, "lblTitle", "ternbell");
     QFont big = lblTitle->font();
     big.setBold(true);
     big.setPointSize(big.pointSize() + 4);
     lblTitle->setFont(big);
-    lblTitle->setGeometry(140, 12, 210, 28);
     // The same text as --version gives, so a report names the build it is about.
     lblVersion = Named(new QLabel(QString::fromStdString(VersionText()), this), "lblVersion");
-    lblVersion->setGeometry(140, 40, 210, 18);
     KeepUntranslated(lblVersion);
     lblCredits = WrappedLabel(this, "lblCredits",
                               "A small mail notifier for the desktop tray.\n"
                               "It checks POP3 and IMAP4 mailboxes and tells "
                               "you when new mail is waiting.");
-    lblCredits->setGeometry(140, 62, 210, 90);
+    // Lines of a comfortable length rather than a narrow column.
+    lblCredits->setMinimumWidth(lblCredits->fontMetrics().averageCharWidth() * 45);
     btnOk = Captioned<QPushButton>(this, "btnOk", "&Ok");
     btnOk->setDefault(true);
-    btnOk->setGeometry(275, 163, 75, 25);
     connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
 
-    CenterOnScreen(*this);
+    auto* texts = new QVBoxLayout;
+    texts->addWidget(lblTitle);
+    texts->addWidget(lblVersion);
+    texts->addSpacing(lblVersion->fontMetrics().height() / 2);
+    texts->addWidget(lblCredits);
+    texts->addStretch(1);
+    texts->addWidget(btnOk, 0, Qt::AlignRight);
+    auto* box = new QHBoxLayout(this);
+    // A fixed size: the one the texts need.
+    box->setSizeConstraint(QLayout::SetFixedSize);
+    box->addWidget(panImage);
+    box->addLayout(texts, 1);
 
     FormCreate();
+    box->activate();
+    CenterOnScreen(*this);
 }
 
 void TfrmAboutBox::FormCreate()

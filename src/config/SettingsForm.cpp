@@ -19,34 +19,43 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProxyStyle>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTabBar>
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace
 {
 
-// Narrower tab padding, so the four page captions fit the designed width.
-class TNarrowTabsStyle : public QProxyStyle
+// A "..." button as wide as its text needs, not as wide as the style's
+// smallest captioned button.
+class TBrowseButton : public QPushButton
 {
 public:
-    int pixelMetric(PixelMetric metric, const QStyleOption* option,
-                    const QWidget* widget) const override
+    using QPushButton::QPushButton;
+
+    QSize sizeHint() const override
     {
-        if (metric == PM_TabBarTabHSpace)
-            return 10;
-        return QProxyStyle::pixelMetric(metric, option, widget);
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        const QSize text = fontMetrics().size(Qt::TextShowMnemonic, this->text());
+        const QSize hint = QPushButton::sizeHint();
+        const int frame = 2 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, this);
+        const int width = text.width() + style()->pixelMetric(QStyle::PM_ButtonMargin, &option, this) + frame;
+        return {std::min(hint.width(), std::max(width, hint.height())), hint.height()};
     }
+    QSize minimumSizeHint() const override { return sizeHint(); }
 };
 
 QPushButton* BrowseButton(QWidget* parent, const char* name)
 {
-    auto* button = Captioned<QPushButton>(parent, name, "...");
-    button->setFixedWidth(24);
+    auto* button = Captioned<TBrowseButton>(parent, name, "...");
+    button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     return button;
 }
 
@@ -66,11 +75,9 @@ TfrmSettings::TfrmSettings(QWidget* parent, TBuild build) : QWidget(parent, Qt::
 {
     setObjectName(QStringLiteral("frmSettings"));
     setWindowTitle(QStringLiteral("ternbell settings"));
-    // A fixed dialog frame without caption buttons.
+    // A fixed dialog frame without caption buttons, its size the layout's
+    // (set once the controls are built).
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    setFixedSize(344, 344);
-    setFont(DesignedFont());
-    CenterOnScreen(*this);
 
     if (build == TBuild::Now)
     {
@@ -84,9 +91,9 @@ TfrmSettings::TfrmSettings(QWidget* parent, TBuild build) : QWidget(parent, Qt::
 void TfrmSettings::BuildControls()
 {
     pagSettings = Named(new QTabWidget(this), "pagSettings");
-    auto* tabsStyle = new TNarrowTabsStyle;
-    tabsStyle->setParent(pagSettings);
-    pagSettings->tabBar()->setStyle(tabsStyle);
+    // Every page caption whole: the window is as wide as the tabs need.
+    pagSettings->setUsesScrollButtons(false);
+    pagSettings->setElideMode(Qt::ElideNone);
     CreateGeneralPage();
     CreateNotificationPage();
     CreateFormOptionsPage();
@@ -103,13 +110,16 @@ void TfrmSettings::BuildControls()
     buttons->addWidget(btnCancel);
     connect(btnDefault, &QPushButton::clicked, this, [this] { btnDefaultClick(); });
     auto* main = new QVBoxLayout(this);
-    main->setContentsMargins(6, 6, 6, 6);
+    // The window follows what its texts need, in any language and font.
+    main->setSizeConstraint(QLayout::SetFixedSize);
     main->addWidget(pagSettings, 1);
     main->addLayout(buttons);
 
     ConnectHandlers();
 
     FormCreate();
+    main->activate();
+    CenterOnScreen(*this);
 
     if (FHeld)
     {
@@ -153,19 +163,16 @@ void TfrmSettings::CreateGeneralPage()
     lblDoubleClick = Captioned<QLabel>(p, "lblDoubleClick", "Double click:");
     cboDoubleClick = Named(new QComboBox(p), "cboDoubleClick");
     cboDoubleClick->addItems(Items(DoubleClickItems));
-    cboDoubleClick->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cboDoubleClick->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     lblPriority = Captioned<QLabel>(p, "lblPriority", "Required priority:");
     cboPriority = Named(new QComboBox(p), "cboPriority");
     cboPriority->addItems(Items(PriorityItems));
-    cboPriority->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    cboDoubleClick->setMinimumContentsLength(12);
-    cboPriority->setMinimumContentsLength(12);
+    cboPriority->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     chkNotifyNewMsg = Captioned<QCheckBox>(p, "chkNotifyNewMsg",
                                            "Notify only when you have messages not yet notified.");
     chkNotifyNewMsg->setChecked(InitialNotifyOnlyNewMsg);
 
     auto* grid = new QGridLayout(p);
-    grid->setContentsMargins(6, 6, 6, 6);
     grid->addWidget(lblGeneral, 0, 0, 1, 2);
     grid->addWidget(lblApplication, 1, 0, 1, 2);
     grid->addLayout(EditRow(txtApplication, txtApplicationButton), 2, 0, 1, 2);
@@ -212,7 +219,6 @@ void TfrmSettings::CreateNotificationPage()
     txtExecute->setToolTip(QStringLiteral("%SUBJECT% %FROM% %SIZE%"));
 
     auto* grid = new QGridLayout(p);
-    grid->setContentsMargins(6, 6, 6, 6);
     grid->addWidget(lblNotification, 0, 0, 1, 2);
     grid->addWidget(chkShowForm, 1, 0, 1, 2);
     grid->addWidget(chkSound, 2, 0);
@@ -249,7 +255,6 @@ void TfrmSettings::CreateFormOptionsPage()
     chkSaveDetails = Captioned<QCheckBox>(p, "chkSaveDetails", "Save details state");
 
     auto* grid = new QGridLayout(p);
-    grid->setContentsMargins(6, 6, 6, 6);
     grid->addWidget(lblNotifyFormOpt, 0, 0, 1, 2);
     grid->addWidget(chkAutoHide, 1, 0);
     grid->addLayout(EditRow(txtAutoHide, spnAutoHide), 1, 1);
@@ -281,6 +286,8 @@ void TfrmSettings::CreateAccountPage()
         lvwAccounts->setColumnHidden(c, true);
     lvwAccounts->setEditTriggers(QAbstractItemView::SelectedClicked |
                                  QAbstractItemView::EditKeyPressed);
+    // As high as its buttons beside it: the list scrolls, the page stays small.
+    lvwAccounts->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
     auto* listBox = new QHBoxLayout(grpAccounts);
     listBox->addWidget(lvwAccounts, 1);
     auto* listButtons = new QVBoxLayout;

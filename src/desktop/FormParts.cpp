@@ -13,16 +13,6 @@ QLabel* WrappedLabel(QWidget* parent, const char* name, const char* text)
     return label;
 }
 
-QFont DesignedFont()
-{
-    QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("Arial"), QStringLiteral("Nimbus Sans"),
-                      QStringLiteral("DejaVu Sans Condensed")});
-    font.setPixelSize(11);
-    return font;
-}
-
 void CenterOnScreen(QWidget& window)
 {
     if (const QScreen* screen = QGuiApplication::primaryScreen())

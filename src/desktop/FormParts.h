@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QFont>
 #include <QLatin1String>
 #include <QString>
 
@@ -24,10 +23,6 @@ template <typename T> T* Captioned(QWidget* parent, const char* name, const char
 
 // A word-wrapped label whose text starts at its top left.
 QLabel* WrappedLabel(QWidget* parent, const char* name, const char* text);
-
-// The windows were laid out for a narrow 11-pixel dialog font; this prefers
-// the narrow faces a Linux desktop usually has.
-QFont DesignedFont();
 
 // Moves a window to the middle of the primary screen's work area.
 void CenterOnScreen(QWidget& window);

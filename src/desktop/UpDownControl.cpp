@@ -1,6 +1,7 @@
 #include "desktop/UpDownControl.h"
 
 #include <QLineEdit>
+#include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -17,8 +18,10 @@ TUpDown::TUpDown(QLineEdit* associate, int min, int max, int increment, int posi
     FDown = new QToolButton(this);
     FDown->setArrowType(Qt::DownArrow);
     FDown->setAutoRepeat(true);
+    // The arrows share the edit's height; the width is the style's for arrows.
     for (QToolButton* b : {FUp, FDown})
-        b->setFixedSize(16, 11);
+        b->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     auto* box = new QVBoxLayout(this);
     box->setContentsMargins(0, 0, 0, 0);
     box->setSpacing(0);
@@ -27,6 +30,16 @@ TUpDown::TUpDown(QLineEdit* associate, int min, int max, int increment, int posi
     connect(FUp, &QToolButton::clicked, this, [this] { StepBy(1); });
     connect(FDown, &QToolButton::clicked, this, [this] { StepBy(-1); });
     SetPosition(position);
+}
+
+QSize TUpDown::sizeHint() const
+{
+    return {style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this) + 2, FAssociate->sizeHint().height()};
+}
+
+QSize TUpDown::minimumSizeHint() const
+{
+    return sizeHint();
 }
 
 int TUpDown::Position() const

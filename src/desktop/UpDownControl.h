@@ -27,6 +27,10 @@ public:
     // One arrow click.
     void StepBy(int steps);
 
+    // As high as the edit beside it.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
 private:
     QLineEdit* FAssociate;
     QToolButton* FUp;

@@ -8,6 +8,9 @@
 #include "desktop/FormParts.h"
 
 #include <QAction>
+#include <QBoxLayout>
+#include <QEvent>
+#include <QGridLayout>
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
@@ -17,6 +20,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <algorithm>
+
 namespace
 {
 
@@ -25,6 +30,7 @@ QFrame* Bevel(QWidget* parent, const char* name)
     auto* bevel = Named(new QFrame(parent), name);
     bevel->setFrameShape(QFrame::HLine);
     bevel->setFrameShadow(QFrame::Sunken);
+    bevel->setFixedHeight(2);
     return bevel;
 }
 
@@ -46,9 +52,9 @@ TfrmNewMail::TfrmNewMail(QWidget* parent) : QWidget(parent, Qt::Window)
     // No system menu, hence no caption buttons; above other windows by default.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowStaysOnTopHint);
-    const QFont font = DesignedFont();
-    setFont(font);
-    setMinimumSize(380, 175);
+    // The desktop's font, which the layouts below measure.
+    const QFont font = QWidget::font();
+    setMinimumSize(DesignedMinimum);
 
     panTitle = Named(new QWidget(this), "panTitle");
     panTitle->setAutoFillBackground(true);
@@ -58,7 +64,8 @@ TfrmNewMail::TfrmNewMail(QWidget* parent) : QWidget(parent, Qt::Window)
     lblNewMessage = Captioned<QLabel>(panTitle, "lblNewMessage", "There is a new message");
     QFont bold = font;
     bold.setBold(true);
-    bold.setPixelSize(12);
+    if (bold.pointSizeF() > 0)
+        bold.setPointSizeF(bold.pointSizeF() + 1);
     lblNewMessage->setFont(bold);
     lblNewMessage->setTextFormat(Qt::PlainText);
     lblNewMessage->setAttribute(Qt::WA_TranslucentBackground);
@@ -120,7 +127,9 @@ TfrmNewMail::TfrmNewMail(QWidget* parent) : QWidget(parent, Qt::Window)
     for (int i = 0; i < 6; ++i)
         header->resizeSection(i, widths[i]);
     QFont listFont = font;
-    listFont.setPointSize(7);
+    // The rows a little smaller than the window's text, as designed.
+    if (listFont.pointSizeF() > 0)
+        listFont.setPointSizeF(std::max(7.0, listFont.pointSizeF() - 2));
     lvwMessages->setFont(listFont);
     for (int i = 0; i < 3; ++i)
         imlMessages.append(MessageListIcon(i));
@@ -140,14 +149,19 @@ TfrmNewMail::TfrmNewMail(QWidget* parent) : QWidget(parent, Qt::Window)
 
     timShowing = Named(new QTimer(this), "timShowing");
 
-    resize(382, TitleHeight + CommentHeight + 143);
-    AlignControls();
-    CenterOnScreen(*this);
+    LayControls();
 
     FRows = std::make_unique<TTreeWidgetRows>(*lvwMessages, [this](int image) {
         return image >= 0 && image < imlMessages.size() ? imlMessages[image] : QIcon();
     });
     FormCreate();
+
+    // The designed size, or what the translated texts need beyond it.
+    const int width = std::max(382, layout()->totalMinimumSize().width());
+    resize(width, FixedPartsHeight(width) + 143);
+    KeepMinimumSize();
+    layout()->activate();
+    CenterOnScreen(*this);
 }
 
 TfrmNewMail::~TfrmNewMail() = default;
@@ -162,38 +176,100 @@ void TfrmNewMail::FormCreate()
     connect(actDetails, &QAction::toggled, btnDetails, &QPushButton::setChecked);
 }
 
-void TfrmNewMail::AlignControls()
+void TfrmNewMail::LayControls()
 {
-    const int w = width();
-    panTitle->setGeometry(0, 0, w, TitleHeight);
-    shpTitle->setGeometry(0, 0, w, TitleHeight);
-    lblNewMessage->setGeometry(8, 24, 289, 16);
-    aniNotify->setGeometry(w - 73, 1, 73, 63);
-    bvlTitleSeparator->setGeometry(0, TitleHeight - 2, w, 2);
+    // The title: the headline and the animation on the white shape, the
+    // bevel along its bottom.
+    panTitle->setMinimumHeight(TitleHeight);
+    auto* title = new QGridLayout(panTitle);
+    title->setContentsMargins(0, 0, 0, 0);
+    title->setSpacing(0);
+    title->addWidget(shpTitle, 0, 0, 2, 1);
+    auto* headline = new QHBoxLayout;
+    headline->setContentsMargins(8, 0, 0, 0);
+    headline->addWidget(lblNewMessage, 1, Qt::AlignVCenter);
+    // The animation is a picture: its box keeps the designed pixels.
+    aniNotify->setMinimumSize(73, 63);
+    headline->addWidget(aniNotify, 0, Qt::AlignRight | Qt::AlignTop);
+    title->addLayout(headline, 0, 0);
+    title->addWidget(bvlTitleSeparator, 1, 0);
 
-    panComment->setGeometry(0, TitleHeight, w, CommentHeight);
-    const int buttonsLeft = w - 86; // 296 at the designed width, anchored right
-    lblComment->setGeometry(10, 10, std::max(0, buttonsLeft - 10 - 21), CommentHeight - 20);
-    btnOk->setGeometry(buttonsLeft, 11, 75, 25);
-    btnRead->setGeometry(buttonsLeft, 41, 75, 25);
-    btnDetails->setGeometry(buttonsLeft, 72, 75, 25);
+    // The comment beside its buttons, which keep to the right edge.
+    panComment->setMinimumHeight(CommentHeight);
+    auto* comment = new QHBoxLayout(panComment);
+    comment->setContentsMargins(10, 10, 10, 10);
+    comment->setSpacing(21);
+    comment->addWidget(lblComment, 1);
+    auto* buttons = new QVBoxLayout;
+    buttons->setSpacing(5);
+    buttons->addWidget(btnOk);
+    buttons->addWidget(btnRead);
+    buttons->addWidget(btnDetails);
+    buttons->addStretch(1);
+    comment->addLayout(buttons);
 
-    const int top = TitleHeight + CommentHeight;
-    panDetails->setGeometry(0, top, w, std::max(0, height() - top));
-    bvlSeparator->setGeometry(0, 0, w, 2);
-    lvwMessages->setGeometry(0, 2, w, std::max(0, panDetails->height() - 2));
+    // The details take what is left, down to nothing.
+    panDetails->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Ignored);
+    auto* details = new QVBoxLayout(panDetails);
+    details->setContentsMargins(0, 0, 0, 0);
+    details->setSpacing(0);
+    details->addWidget(bvlSeparator);
+    details->addWidget(lvwMessages, 1);
+
+    auto* form = new QVBoxLayout(this);
+    form->setContentsMargins(0, 0, 0, 0);
+    form->setSpacing(0);
+    form->addWidget(panTitle);
+    form->addWidget(panComment);
+    form->addWidget(panDetails, 1);
+}
+
+int TfrmNewMail::FixedPartsHeight(int width) const
+{
+    int height = 0;
+    for (const QWidget* panel : {panTitle, panComment})
+    {
+        const int hint = panel->hasHeightForWidth() ? panel->heightForWidth(width) : panel->sizeHint().height();
+        height += std::max(panel->minimumHeight(), hint);
+    }
+    return height;
+}
+
+void TfrmNewMail::KeepMinimumSize()
+{
+    const QSize needs = QSize(layout()->totalMinimumSize().width(), FixedPartsHeight(width()));
+    const QSize grown = minimumSize().expandedTo(needs);
+    if (grown == minimumSize())
+        return;
+    // A fixed frame (details folded) stays fixed, at the size the texts need.
+    if (maximumWidth() < grown.width() || maximumHeight() < grown.height())
+        setMaximumSize(maximumSize().expandedTo(grown));
+    setMinimumSize(grown);
 }
 
 void TfrmNewMail::setVisible(bool visible)
 {
     // Before the window maps, so its first layout already leaves the header room.
     if (visible)
+    {
         lvwMessages->header()->show();
+        KeepMinimumSize();
+    }
     QWidget::setVisible(visible);
 }
 
 void TfrmNewMail::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    AlignControls();
+    // A narrower window wraps the comment onto more lines.
+    KeepMinimumSize();
+}
+
+bool TfrmNewMail::event(QEvent* event)
+{
+    const bool handled = QWidget::event(event);
+    // A new headline or translation may need more room than the window has.
+    if (event->type() == QEvent::LayoutRequest)
+        KeepMinimumSize();
+    return handled;
 }

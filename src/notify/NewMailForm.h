@@ -2,6 +2,7 @@
 
 #include <QIcon>
 #include <QList>
+#include <QSize>
 #include <QWidget>
 
 #include <memory>
@@ -25,9 +26,11 @@ public:
     explicit TfrmNewMail(QWidget* parent = nullptr);
     ~TfrmNewMail() override;
 
-    // Heights of the fixed parts of the window, as designed.
+    // Heights of the fixed parts of the window as designed; they grow where
+    // the font or the language needs more.
     static constexpr int TitleHeight = 65;
     static constexpr int CommentHeight = 110;
+    static constexpr QSize DesignedMinimum{380, TitleHeight + CommentHeight};
 
     QWidget* panTitle;
     QFrame* shpTitle;
@@ -67,10 +70,15 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
-    // Places the panels the way the design anchors them.
-    void AlignControls();
+    // The panels stacked top to bottom; the buttons anchored right.
+    void LayControls();
+    // The title and the comment at a window width.
+    int FixedPartsHeight(int width) const;
+    // Never smaller than the title and comment need, nor than designed.
+    void KeepMinimumSize();
     void FormCreate();
 
     std::unique_ptr<TTreeWidgetRows> FRows;

@@ -44,6 +44,8 @@ if [ -n "$helper" ]; then
     fi
 fi
 
+# Room for the windows at one and a half times the scale as well.
+xvfb_screen=1280x1024x24
 start_xsession "$work"
 echo "display $DISPLAY"
 

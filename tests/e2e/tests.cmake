@@ -4,14 +4,27 @@ add_test(NAME e2e_first_start
                  ${PROJECT_BINARY_DIR}/tests/e2e $<TARGET_FILE:check_e2e_dovecot>)
 set_tests_properties(e2e_first_start PROPERTIES LABELS e2e TIMEOUT 180 SKIP_RETURN_CODE 77)
 
-# The program in German and in French, screenshots kept for a look.
-foreach(_lang de_DE.UTF-8 fr_FR.UTF-8)
+# The program in German and in French, screenshots kept for a look; the
+# windows also in English, and in all three at one and a half times the scale.
+foreach(_lang de_DE.UTF-8 fr_FR.UTF-8 C.UTF-8)
   string(SUBSTRING ${_lang} 0 2 _code)
-  add_test(NAME e2e_translated_${_code}
+  if(_code STREQUAL "C.")
+    set(_code en)
+  else()
+    add_test(NAME e2e_translated_${_code}
+             COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/translated.sh $<TARGET_FILE:ternbell>
+                     $<TARGET_FILE:check_e2e_dovecot> ${PROJECT_BINARY_DIR}/tests/e2e ${_lang})
+    set_tests_properties(e2e_translated_${_code} PROPERTIES LABELS e2e TIMEOUT 120 SKIP_RETURN_CODE 77)
+  endif()
+  add_test(NAME e2e_windows_${_code}_scaled
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/translated.sh $<TARGET_FILE:ternbell>
-                   $<TARGET_FILE:check_e2e_dovecot> ${PROJECT_BINARY_DIR}/tests/e2e ${_lang})
-  set_tests_properties(e2e_translated_${_code} PROPERTIES LABELS e2e TIMEOUT 120 SKIP_RETURN_CODE 77)
+                   $<TARGET_FILE:check_e2e_dovecot> ${PROJECT_BINARY_DIR}/tests/e2e ${_lang} 1.5)
+  set_tests_properties(e2e_windows_${_code}_scaled PROPERTIES LABELS e2e TIMEOUT 120 SKIP_RETURN_CODE 77)
 endforeach()
+add_test(NAME e2e_windows_en
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/translated.sh $<TARGET_FILE:ternbell>
+                 $<TARGET_FILE:check_e2e_dovecot> ${PROJECT_BINARY_DIR}/tests/e2e C.UTF-8)
+set_tests_properties(e2e_windows_en PROPERTIES LABELS e2e TIMEOUT 120 SKIP_RETURN_CODE 77)
 
 # No tray host: the program checks and tells, gives its hint once, and docks
 # when a tray comes.

@@ -5,17 +5,24 @@
 # three rows, the tray menu, the settings window's four pages, the about box
 # and the exit confirmation come up in that language. Exit is answered with
 # the translated accelerator of Yes. Screenshots are kept in the artefact
-# folder as translated_<lang>_*.png, to be looked at for clipped texts.
-#   translated.sh <ternbell executable> <dovecot helper> <artefact folder> <LANG value>
+# folder as translated_<lang>_*.png, to be looked at for clipped texts. With
+# a scale, the toolkit scales everything by it (QT_SCALE_FACTOR) on a screen
+# large enough for it, and the shots are translated_<lang>_<scale>x_*.png.
+#   translated.sh <ternbell executable> <dovecot helper> <artefact folder> <LANG value> [scale]
 set -u
 
 exe=$1
 helper=$2
 artefacts=$3
 lang_value=$4
+scale=${5:-}
 lang=${lang_value%%_*}
+[ "$lang_value" = C.UTF-8 ] && lang=en
+shots=translated_${lang}${scale:+_${scale}x}
 mkdir -p "$artefacts"
-rm -f "$artefacts/translated_${lang}_"*.png
+for name in newmail tray_menu settings_1 settings_2 settings_3 settings_4 about confirm failure; do
+    rm -f "$artefacts/${shots}_$name.png"
+done
 
 # Window titles as xdotool patterns: letters outside ASCII (and the French
 # no-break space) are matched by wildcards, as X may hand titles over in
@@ -25,6 +32,8 @@ case $lang in
         confirm='Best.+tigen' yes=j ;;
     fr) newmail='Vous avez du courrier.+!' settings='Param.+tres de ternbell'
         about='.+ propos \.\.\.' confirm='Confirmation' yes=o ;;
+    en) newmail='You have got a mail!' settings='ternbell settings' about='About \.\.\.'
+        confirm='Confirm' yes=y ;;
     *) echo "no expectations for $lang"; exit 1 ;;
 esac
 
@@ -34,7 +43,7 @@ need_tools Xvfb trayer xdotool import xdpyinfo
 
 open_workspace
 
-failure_shot="$artefacts/translated_${lang}_failure.png"
+failure_shot="$artefacts/${shots}_failure.png"
 failure_logs=("ternbell=$work/ternbell.log")
 
 # --- the mail server with three messages
@@ -50,6 +59,7 @@ deliver one 'Ann <ann@example.org>' 'Hello there'
 deliver two 'bob@example.org' 'Quarterly figures'
 deliver three '"Cy, the third" <cy@example.org>' 'Three'
 
+[ -z "$scale" ] || xvfb_screen=1600x1200x24
 start_xsession "$work"
 
 # --- the configuration: one account; no second tray icon, no sound
@@ -73,11 +83,12 @@ REGEDIT4
 $(hive_account 1 Home ann "$port" 0)
 EOF
 
-start_ternbell "$exe" "$config" -u LC_ALL -u LC_MESSAGES -u LANGUAGE LANG="$lang_value"
+start_ternbell "$exe" "$config" -u LC_ALL -u LC_MESSAGES -u LANGUAGE LANG="$lang_value" \
+    ${scale:+QT_SCALE_FACTOR=$scale}
 
 shot() { # <name> [window]
     sleep 0.5 # let it paint
-    import -window "${2:-root}" "$artefacts/translated_${lang}_$1.png"
+    import -window "${2:-root}" "$artefacts/${shots}_$1.png"
 }
 window_named() {
     local id

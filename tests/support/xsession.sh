@@ -6,11 +6,12 @@
 #                                    $failure_logs that exists, exits 1
 #   wait_for <seconds> <command...>  polls until the command succeeds
 #   stop <pid>                       TERM, then KILL after 5 s
-#   start_xsession <folder>          Xvfb and trayer, their files in <folder>;
+#   start_xsession <folder>          Xvfb (96 DPI, screen $xvfb_screen) and
+#                                    trayer, their files in <folder>;
 #                                    exports DISPLAY
 #   stop_xsession
 
-xvfb_pid="" trayer_pid="" failure_shot="" failure_logs=()
+xvfb_pid="" trayer_pid="" failure_shot="" failure_logs=() xvfb_screen=800x600x24
 
 need_tools() {
     local tool
@@ -58,7 +59,7 @@ stop() {
 # server (and its state) when the last client leaves.
 start_xsession() {
     local folder=$1
-    Xvfb -displayfd 3 -noreset -screen 0 800x600x24 3>"$folder/display" 2>"$folder/xvfb.log" &
+    Xvfb -displayfd 3 -noreset -dpi 96 -screen 0 "$xvfb_screen" 3>"$folder/display" 2>"$folder/xvfb.log" &
     xvfb_pid=$!
     wait_for 10 grep -q '[0-9]' "$folder/display" || fail "Xvfb did not start"
     export DISPLAY=":$(tr -dc '0-9' <"$folder/display")"
