@@ -9,6 +9,9 @@
 #include "mail/IdLineAbort.h"
 #include "notify/DeleteRun.h"
 
+#include "check/MessageRows.h"
+
+#include <algorithm>
 #include <utility>
 
 namespace
@@ -39,6 +42,19 @@ void RunPlanAlone(TMailCheck& checks, TDeleteFactory makeClient, TDeletePlan pla
 }
 
 } // namespace
+
+TDeletePlan PlanOfTold(std::vector<Account> accounts, const std::vector<TToldMessage>& told)
+{
+    TDeletePlan plan;
+    plan.Accounts = std::move(accounts);
+    const std::vector<std::string> captions = AccountCaptions(plan.Accounts);
+    for (const TToldMessage& m : told)
+        if (m.Account >= 0 && static_cast<std::size_t>(m.Account) < plan.Accounts.size())
+            plan.Targets.push_back({m.Account, m.Number, {m.From, m.Subject, m.Size, m.Id}, captions[m.Account]});
+    std::stable_sort(plan.Targets.begin(), plan.Targets.end(),
+                     [](const TDeleteTarget& a, const TDeleteTarget& b) { return a.Account < b.Account; });
+    return plan;
+}
 
 void MarkReadBeside(TMailCheck& checks, const TDeleteFactory& makeClient, TDeletePlan plan)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "check/NewMailNews.h"
 #include "notify/NewMailController.h"
 
 #include <functional>
@@ -25,6 +26,11 @@ using TDeleteFactory =
 TNewMailEnvironment NewMailEnvironment(const TConfig& config, TTrayParts& tray, std::function<void()> checkNow,
                                        TMailCheck& checks, TDeleteFactory makeDelete,
                                        const TAccountSecrets* secrets = nullptr);
+
+// The plan that marks `told` as read, over `accounts` as they stand now:
+// the messages grouped by account, those of an account no longer there left
+// out.
+TDeletePlan PlanOfTold(std::vector<Account> accounts, const std::vector<TToldMessage>& told);
 
 // Marks the plan's messages as read beside the user interface, on clients of
 // `makeClient`, waiting its turn with the rounds as Delete does; then checks

@@ -123,6 +123,16 @@ int RunTernbell(int argc, char** argv)
     mailCheck.UseNotifier(&notifier);
     mailCheck.OnNoticeRead = [&shell] { shell.mnuMailboxClick(); };
     mailCheck.OnNoticeShow = [&shell] { shell.ShowNewMail(); };
+    mailCheck.MarkRead = [&mailCheck, &config, &secrets](const std::vector<TToldMessage>& told) {
+        std::vector<Account> accounts = config.Config.Accounts;
+        for (Account& a : accounts)
+            a = secrets.WithKnownPassword(a);
+        MarkReadBeside(mailCheck,
+                       [](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
+                           return MakeDeleteClient(imap4, TSessionLimits{}, std::move(abort));
+                       },
+                       PlanOfTold(std::move(accounts), told));
+    };
     mailCheck.UsePush(&push, [&shell] { return shell.PushAllowed(); });
     shell.ResumePush = [&mailCheck] { mailCheck.ResumePush(); };
     shell.CheckAccounts = [&mailCheck] { return mailCheck.CheckAccounts(); };
