@@ -17,7 +17,9 @@ namespace
 // none of its own.
 constexpr int ToolkitBalloonTime = 10000;
 
-bool NotifyDesktop(const TTrayIcon::TBalloon& balloon)
+// A notification through the desktop's server; false when none took it.
+// `text` is read as markup there. Bounded: a hung server must not hold us.
+bool SendNotification(const QString& title, const QString& text, int timeoutMs)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
@@ -25,10 +27,14 @@ bool NotifyDesktop(const TTrayIcon::TBalloon& balloon)
     QDBusMessage notify = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
-    notify << QCoreApplication::applicationName() << uint(0) << QStringLiteral("dialog-information")
-           << balloon.Title << balloon.Text << QStringList() << QVariantMap() << balloon.TimeoutMs;
-    const QDBusMessage answer = bus.call(notify, QDBus::Block, 2000);
-    return answer.type() == QDBusMessage::ReplyMessage;
+    notify << QCoreApplication::applicationName() << uint(0) << QStringLiteral("dialog-information") << title
+           << text << QStringList() << QVariantMap() << timeoutMs;
+    return bus.call(notify, QDBus::Block, 2000).type() == QDBusMessage::ReplyMessage;
+}
+
+bool NotifyDesktop(const TTrayIcon::TBalloon& balloon)
+{
+    return SendNotification(balloon.Title, balloon.Text, balloon.TimeoutMs);
 }
 
 } // namespace
@@ -85,16 +91,8 @@ bool DesktopTrayAvailable()
 
 bool ShowDesktopHint(const QString& title, const QString& text)
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return false;
-    QDBusMessage notify = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
     // No time-out: the hint is given once and should stay until read.
-    notify << QCoreApplication::applicationName() << uint(0) << QStringLiteral("dialog-information")
-           << title << text.toHtmlEscaped() << QStringList() << QVariantMap() << 0;
-    return bus.call(notify, QDBus::Block, 2000).type() == QDBusMessage::ReplyMessage;
+    return SendNotification(title, text.toHtmlEscaped(), 0);
 }
 
 TTrayIcon::TTrayIcon(QObject* parent) : QObject(parent), FTray(nullptr), FHost(DesktopTrayHost())
