@@ -6,13 +6,16 @@
 # execute command ran) and for the program's IMAP connections to hold still
 # (three with Push on, none with it off), lets it settle (40 s from its
 # start, at least 5 s after the connections last changed), and then over the
-# window counts the wake-ups of all its threads (voluntary plus involuntary
-# context switches from /proc/<pid>/task/*/status, per 30 s) and reads its
-# resident memory at the end. The two kinds run in turn, the order rotating
+# window counts the wake-ups of all its threads (their voluntary context
+# switches from /proc/<pid>/task/*/status, per 30 s: each is a sleep that
+# something ended) and reads its resident memory at the end. Involuntary
+# switches, a running thread put aside for another (more of them the busier
+# the machine), are printed beside them but are not wake-ups. The two kinds run in turn, the order rotating
 # each round; the medians are printed beside the goals, and per run which
 # threads woke. The default window, 120 s, is the interval at which Dovecot
 # tells an idling client it is still there, so each run holds one such
-# message per session, wherever the window falls.
+# message per session, wherever the window falls; a window of 600 s holds a
+# whole cycle of the sessions' renewal as well.
 #   bench/push_rest.sh [rounds] [window seconds]   (after a build; 3 rounds, 120 s)
 # Runs itself in a network namespace with only loopback (scripts/offline.sh),
 # so no outside traffic or link change reaches the program while it rests.
@@ -103,7 +106,7 @@ threads() {
 }
 
 # measure <round> <push 0|1>: one line to $work/results,
-# "<round> <push> <wake-ups> <seconds> <VmRSS KiB> <Rss KiB> <Pss KiB>
+# "<round> <push> <wake-ups> <involuntary> <seconds> <VmRSS KiB> <Rss KiB> <Pss KiB>
 #  <connections at start> <at end> <threads gone> <per-thread deltas>".
 measure() {
     local round=$1 push=$2 want=0 start end
@@ -145,12 +148,13 @@ def load(path):
     rows = {}
     for line in open(path):
         tid, name, vol, invol = line.split()
-        rows[tid] = (name, int(vol) + int(invol))
+        rows[tid] = (name, int(vol), int(invol))
     return rows
 before, after, main = load(sys.argv[1]), load(sys.argv[2]), sys.argv[3]
 # A thread born in the window counts from 0; one that ended in it cannot be
 # read any more and is only counted as gone.
-deltas = {tid: n - before.get(tid, (name, 0))[1] for tid, (name, n) in after.items()}
+deltas = {tid: v - before.get(tid, (name, 0, 0))[1] for tid, (name, v, i) in after.items()}
+preempted = sum(i - before.get(tid, (name, 0, 0))[2] for tid, (name, v, i) in after.items())
 gone = sum(1 for tid in before if tid not in after)
 parts = []
 for tid in sorted(deltas, key=lambda t: (t != main, after[t][0], int(t))):
@@ -159,7 +163,7 @@ for tid in sorted(deltas, key=lambda t: (t != main, after[t][0], int(t))):
         label += "(new)"
     parts.append(f"{label}={deltas[tid]}")
 seconds = ($end - $start) / 1e9
-print($round, $push, sum(deltas.values()), f"{seconds:.1f}", $rss, $rollup, $pss,
+print($round, $push, sum(deltas.values()), preempted, f"{seconds:.1f}", $rss, $rollup, $pss,
       $before_conn, $after_conn, gone, ",".join(parts))
 PY
 }
@@ -178,18 +182,18 @@ import statistics, sys
 rows = [line.split() for line in open(sys.argv[1])]
 names = {1: "Push on (3 IDLE)", 0: "Push off (polled)"}
 runs = {0: [], 1: []}
-for r, push, wakes, secs, rss, rollup, pss, c0, c1, gone, parts in rows:
-    runs[int(push)].append(dict(round=int(r), per30=int(wakes) * 30 / float(secs), wakes=int(wakes),
+for r, push, wakes, invol, secs, rss, rollup, pss, c0, c1, gone, parts in rows:
+    runs[int(push)].append(dict(round=int(r), per30=int(wakes) * 30 / float(secs), wakes=int(wakes), invol=int(invol),
                                 secs=float(secs), rss=int(rss), rollup=int(rollup), pss=int(pss),
                                 conns=f"{c0}->{c1}", gone=int(gone), parts=parts))
 print(f"3 IMAP4 accounts on a private Dovecot, interval 3600 s, window {sys.argv[2]} s at rest, "
       f"{len(runs[1])} rounds")
-print("per run: wake-ups in the window (per 30 s), VmRSS / Rss / Pss KiB at its end, IMAP "
-      "connections at its start->end, threads that ended in it; wake-ups per thread")
+print("per run: wake-ups in the window (per 30 s), involuntary switches, VmRSS / Rss / Pss KiB at "
+      "its end, IMAP connections at its start->end, threads that ended in it; wake-ups per thread")
 for push in (1, 0):
     for run in sorted(runs[push], key=lambda v: v["round"]):
         print(f"  {names[push]:18s} round {run['round']}: {run['wakes']:4d} in {run['secs']:.0f} s "
-              f"({run['per30']:5.2f}/30 s)  {run['rss']} / {run['rollup']} / {run['pss']} KiB  "
+              f"({run['per30']:5.2f}/30 s)  invol {run['invol']}  {run['rss']} / {run['rollup']} / {run['pss']} KiB  "
               f"conns {run['conns']}  gone {run['gone']}")
         print(f"      {run['parts']}")
 med = {p: {k: statistics.median(v[k] for v in runs[p]) for k in ("per30", "rss", "rollup", "pss")}
