@@ -8,8 +8,10 @@
 #include "mail/IdExceptions.h"
 
 #include <map>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 class TMemoryRows : public TMessageRows
@@ -62,6 +64,13 @@ struct TFakeNetwork
 {
     std::map<std::string, std::vector<TFakeMessage>> Maildrops;
     std::vector<std::string> Log; // "connect host:port user", "quit", "drop"
+    // Sessions may run on workers side by side.
+    void Note(std::string line)
+    {
+        std::lock_guard<std::mutex> lock(LogLock);
+        Log.push_back(std::move(line));
+    }
+    std::mutex LogLock;
     std::string FailFetchOn;      // host whose header fetch fails ...
     int FailFetchAt = 1;          // ... at this message number
 };
@@ -79,7 +88,7 @@ public:
     void Connect() override
     {
         ++Connects;
-        Net.Log.push_back("connect " + Aimed.Host + ":" + std::to_string(Port) + " " + Aimed.UserName);
+        Net.Note("connect " + Aimed.Host + ":" + std::to_string(Port) + " " + Aimed.UserName);
         if (!Net.Maildrops.count(Aimed.Host))
             throw EIdException("Socket Error # 10061\nConnection refused.");
         Connected = true;
@@ -95,12 +104,12 @@ public:
     int MessageSize(int i) override { return Drop().at(i - 1).Size; }
     void Disconnect() override
     {
-        Net.Log.push_back("quit");
+        Net.Note("quit");
         Connected = false;
     }
     void DisconnectAfterFailure() noexcept override
     {
-        Net.Log.push_back("drop");
+        Net.Note("drop");
         Connected = false;
     }
 
