@@ -12,6 +12,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QSpacerItem>
 
 TfrmAboutBox::TfrmAboutBox(QWidget* parent) : QDialog(parent)
 {
@@ -54,8 +55,6 @@ TfrmAboutBox::TfrmAboutBox(QWidget* parent) : QDialog(parent)
                               "A small mail notifier for the desktop tray.\n"
                               "It checks POP3 and IMAP4 mailboxes and tells "
                               "you when new mail is waiting.");
-    // Lines of a comfortable length rather than a narrow column.
-    lblCredits->setMinimumWidth(lblCredits->fontMetrics().averageCharWidth() * 45);
     btnOk = Captioned<QPushButton>(this, "btnOk", "&Ok");
     btnOk->setDefault(true);
     connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
@@ -63,7 +62,8 @@ TfrmAboutBox::TfrmAboutBox(QWidget* parent) : QDialog(parent)
     auto* texts = new QVBoxLayout;
     texts->addWidget(lblTitle);
     texts->addWidget(lblVersion);
-    texts->addSpacing(lblVersion->fontMetrics().height() / 2);
+    FVersionGap = new QSpacerItem(0, 0, QSizePolicy::Minimum, QSizePolicy::Fixed);
+    texts->addSpacerItem(FVersionGap);
     texts->addWidget(lblCredits);
     texts->addStretch(1);
     texts->addWidget(btnOk, 0, Qt::AlignRight);
@@ -74,8 +74,23 @@ TfrmAboutBox::TfrmAboutBox(QWidget* parent) : QDialog(parent)
     box->addLayout(texts, 1);
 
     FormCreate();
-    box->activate();
-    CenterOnScreen(*this);
+}
+
+void TfrmAboutBox::setVisible(bool visible)
+{
+    // Measured at the first showing: measuring loads the font system, which
+    // a program resting in the tray does without.
+    if (visible && !FSized)
+    {
+        FSized = true;
+        // Lines of a comfortable length rather than a narrow column.
+        lblCredits->setMinimumWidth(lblCredits->fontMetrics().averageCharWidth() * 45);
+        FVersionGap->changeSize(0, lblVersion->fontMetrics().height() / 2, QSizePolicy::Minimum, QSizePolicy::Fixed);
+        layout()->invalidate();
+        layout()->activate();
+        CenterOnScreen(*this);
+    }
+    QDialog::setVisible(visible);
 }
 
 void TfrmAboutBox::FormCreate()

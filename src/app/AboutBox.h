@@ -5,6 +5,7 @@
 class QFrame;
 class QLabel;
 class QPushButton;
+class QSpacerItem;
 
 // The about box: fixed size, centred, the application icon on a background
 // picture at the left and the credits beside it.
@@ -13,6 +14,7 @@ class TfrmAboutBox : public QDialog
     Q_OBJECT
 public:
     explicit TfrmAboutBox(QWidget* parent = nullptr);
+    void setVisible(bool visible) override;
 
     QFrame* panImage;
     QLabel* imgBackground;
@@ -24,4 +26,7 @@ public:
 
 private:
     void FormCreate();
+
+    QSpacerItem* FVersionGap;
+    bool FSized = false;
 };

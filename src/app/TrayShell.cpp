@@ -318,6 +318,7 @@ void TTrayShell::ConfigLoaded(const TConfig& config)
     SetStayOnTop(&FNewMail, config.FormStayOnTop);
     if (!FNewMail.panDetails->isHidden() && !FNewMail.actDetails->isChecked())
     {
+        FNewMail.EnsureSized();
         const int panel = FNewMail.panDetails->height();
         FNewMail.panDetails->hide();
         FNewMail.resize(FNewMail.width(), FNewMail.height() - panel);

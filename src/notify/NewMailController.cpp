@@ -202,6 +202,7 @@ void TNewMailController::EnterPressed()
 
 void TNewMailController::actDetailsExecute()
 {
+    FForm.EnsureSized();
     const bool shown = !FForm.actDetails->isChecked();
     FForm.actDetails->setChecked(shown);
     FForm.panDetails->setVisible(shown);

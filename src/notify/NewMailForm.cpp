@@ -155,13 +155,24 @@ TfrmNewMail::TfrmNewMail(QWidget* parent) : QWidget(parent, Qt::Window)
         return image >= 0 && image < imlMessages.size() ? imlMessages[image] : QIcon();
     });
     FormCreate();
+}
 
-    // The designed size, or what the translated texts need beyond it.
-    const int width = std::max(382, layout()->totalMinimumSize().width());
-    resize(width, FixedPartsHeight(width) + 143);
+void TfrmNewMail::EnsureSized()
+{
+    if (FSized)
+        return;
+    FSized = true;
+    // A size given before (the caller's resize) is kept, as the toolkit
+    // keeps it at a first showing; otherwise the designed one.
+    if (!testAttribute(Qt::WA_Resized))
+    {
+        const int width = std::max(382, layout()->totalMinimumSize().width());
+        resize(width, FixedPartsHeight(width) + (panDetails->isHidden() ? 0 : 143));
+    }
     KeepMinimumSize();
     layout()->activate();
-    CenterOnScreen(*this);
+    if (!testAttribute(Qt::WA_Moved))
+        CenterOnScreen(*this);
 }
 
 TfrmNewMail::~TfrmNewMail() = default;
@@ -237,6 +248,8 @@ int TfrmNewMail::FixedPartsHeight(int width) const
 
 void TfrmNewMail::KeepMinimumSize()
 {
+    if (!FSized)
+        return;
     const QSize needs = QSize(layout()->totalMinimumSize().width(), FixedPartsHeight(width()));
     const QSize grown = minimumSize().expandedTo(needs);
     if (grown == minimumSize())
@@ -253,7 +266,10 @@ void TfrmNewMail::setVisible(bool visible)
     if (visible)
     {
         lvwMessages->header()->show();
-        KeepMinimumSize();
+        if (FSized)
+            KeepMinimumSize();
+        else
+            EnsureSized();
     }
     QWidget::setVisible(visible);
 }

@@ -67,6 +67,10 @@ public:
     TTreeWidgetRows& Rows() { return *FRows; }
 
     void setVisible(bool visible) override;
+    // The designed size, or what the texts need beyond it, once. Measuring
+    // texts loads the font system, so it waits for the first showing (or a
+    // change of size before it): a program resting in the tray does without.
+    void EnsureSized();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -82,4 +86,5 @@ private:
     void FormCreate();
 
     std::unique_ptr<TTreeWidgetRows> FRows;
+    bool FSized = false;
 };

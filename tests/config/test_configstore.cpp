@@ -195,19 +195,15 @@ TEST_F(ConfigStoreTest, SaveDetailsOffNeitherReadsNorCreatesShowDetails)
 {
     Store(Main, "FormSaveDetails", 0);
     newMail->actDetails->setChecked(false);
-    const int height = newMail->height();
-    const int panel = newMail->panDetails->height();
-    ASSERT_EQ(height, 318);
-    ASSERT_EQ(panel, 143);
     Load();
     EXPECT_FALSE(Exists(Main, "FormShowDetails"));
     EXPECT_FALSE(newMail->actDetails->isChecked()) << "the action keeps its tick";
     EXPECT_TRUE(newMail->panDetails->isHidden());
-    EXPECT_EQ(newMail->height(), height - panel);
+    EXPECT_EQ(newMail->height(), 175) << "the designed 318 less the 143 of the details";
 
     // Loading again does not shrink the window a second time.
     Load();
-    EXPECT_EQ(newMail->height(), height - panel);
+    EXPECT_EQ(newMail->height(), 175);
 
     Save();
     ASSERT_TRUE(Exists(Main, "FormShowDetails"));
