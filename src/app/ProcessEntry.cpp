@@ -100,10 +100,14 @@ int RunTernbell(int argc, char** argv)
     // Without a tray the application menu entry is the way back to the
     // settings: a second start opens them here.
     shell.TrayAvailable = [] { return DesktopTrayAvailable(); };
-    shell.ShowNoTrayHint = [](const std::string& text) {
-        if (ShowDesktopHint(QApplication::applicationName(), FromCodePage(text)))
-            return true;
-        MessageDlg(nullptr, TMessageRequest{{}, text, TMsgDlgType::mtInformation, mbOK});
+    // A notifier of its own, so the news of new mail does not replace it;
+    // a box where no server takes it.
+    TDesktopNotifier hintNotifier;
+    shell.ShowNoTrayHint = [&hintNotifier](const std::string& text) {
+        const auto box = [text] { MessageDlg(nullptr, TMessageRequest{{}, text, TMsgDlgType::mtInformation, mbOK}); };
+        // Kept until read: it is given once.
+        if (!hintNotifier.Show({QApplication::applicationName(), FromCodePage(text), {}, 0}, box))
+            box();
         return true;
     };
     TTermSignalWatcher termination([&shell] { shell.EndProgram(); });

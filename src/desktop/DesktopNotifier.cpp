@@ -107,7 +107,7 @@ void TDesktopNotifier::Send(const TDesktopNotice& notice, std::function<void()> 
     const QVariantMap hints{{QStringLiteral("category"), QStringLiteral("email.arrived")},
                             {QStringLiteral("desktop-entry"), AppName}};
     QDBusMessage notify = Call("Notify");
-    notify << AppName << FId << AppName << notice.Summary << body << actions << hints << -1;
+    notify << AppName << FId << AppName << notice.Summary << body << actions << hints << notice.ExpireMs;
     FSending = true;
     auto* call = new QDBusPendingCallWatcher(FBus.asyncCall(notify, CallTimeoutMs), this);
     connect(call, &QDBusPendingCallWatcher::finished, this,

@@ -19,6 +19,8 @@ struct TDesktopNotice
     QString Summary;
     QString Body;
     std::vector<std::pair<QString, QString>> Actions;
+    // How long it shows: -1 leaves it to the server, 0 keeps it until read.
+    int ExpireMs = -1;
 };
 
 // The client of the desktop's notification server

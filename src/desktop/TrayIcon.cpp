@@ -2,6 +2,7 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QGuiApplication>
@@ -17,9 +18,13 @@ namespace
 // none of its own.
 constexpr int ToolkitBalloonTime = 10000;
 
-// A notification through the desktop's server; false when none took it.
-// `text` is read as markup there. Bounded: a hung server must not hold us.
-bool SendNotification(const QString& title, const QString& text, int timeoutMs)
+// How long a notification server may take to answer.
+constexpr int NotifyTimeoutMs = 3000;
+
+// Hands the balloon to the desktop's notification server without waiting
+// for it; false when there is no bus. `undelivered` runs, in `context`, when
+// the server refuses it, is not there, or does not answer in time.
+bool NotifyDesktop(const TTrayIcon::TBalloon& balloon, QObject* context, std::function<void()> undelivered)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
@@ -27,14 +32,18 @@ bool SendNotification(const QString& title, const QString& text, int timeoutMs)
     QDBusMessage notify = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
-    notify << QCoreApplication::applicationName() << uint(0) << QStringLiteral("dialog-information") << title
-           << text << QStringList() << QVariantMap() << timeoutMs;
-    return bus.call(notify, QDBus::Block, 2000).type() == QDBusMessage::ReplyMessage;
-}
-
-bool NotifyDesktop(const TTrayIcon::TBalloon& balloon)
-{
-    return SendNotification(balloon.Title, balloon.Text, balloon.TimeoutMs);
+    // Only a server that runs counts; none is started by asking.
+    notify.setAutoStartService(false);
+    notify << QCoreApplication::applicationName() << uint(0) << QStringLiteral("dialog-information")
+           << balloon.Title << balloon.Text << QStringList() << QVariantMap() << balloon.TimeoutMs;
+    auto* call = new QDBusPendingCallWatcher(bus.asyncCall(notify, NotifyTimeoutMs), context);
+    QObject::connect(call, &QDBusPendingCallWatcher::finished, context,
+                     [undelivered = std::move(undelivered)](QDBusPendingCallWatcher* c) {
+                         c->deleteLater();
+                         if (c->isError())
+                             undelivered();
+                     });
+    return true;
 }
 
 } // namespace
@@ -89,15 +98,13 @@ bool DesktopTrayAvailable()
            && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
-bool ShowDesktopHint(const QString& title, const QString& text)
-{
-    // No time-out: the hint is given once and should stay until read.
-    return SendNotification(title, text.toHtmlEscaped(), 0);
-}
-
 TTrayIcon::TTrayIcon(QObject* parent) : QObject(parent), FTray(nullptr), FHost(DesktopTrayHost())
 {
-    Notify = [](const TBalloon& balloon) { return NotifyDesktop(balloon); };
+    Notify = [this](const TBalloon& balloon) {
+        return NotifyDesktop(balloon, this, [this, own = TBalloon{balloon.Title, FBalloonText, balloon.TimeoutMs}] {
+            ShowOwnBalloon(own);
+        });
+    };
     // Outside X the toolkit decides once, at its first tray icon, whether a
     // StatusNotifierItem host is there, and without one never shows the icon.
     // So the icon is made only when a host is registered.
@@ -219,23 +226,25 @@ bool TTrayIcon::Shown() const
 
 void TTrayIcon::ShowBalloon(const QString& title, const QString& text, int timeoutMs)
 {
-    FLastBalloon.Title = title;
-    FLastBalloon.Text = text;
-    FLastBalloon.TimeoutMs = timeoutMs;
+    FBalloonText = text;
     if (FHost == TTrayHost::StatusNotifier)
     {
         // The notification service reads the body as markup. Sent directly:
         // the toolkit's path cannot leave the time to the desktop.
-        FLastBalloon.Text = text.toHtmlEscaped();
+        FLastBalloon = TBalloon{title, text.toHtmlEscaped(), timeoutMs};
         if (Notify && Notify(FLastBalloon))
             return;
-        FLastBalloon.Text = text;
     }
+    ShowOwnBalloon(TBalloon{title, text, timeoutMs});
+}
+
+void TTrayIcon::ShowOwnBalloon(TBalloon balloon)
+{
     // The toolkit's own balloon shows plain text and stays until clicked
     // unless it is given a time.
-    if (FLastBalloon.TimeoutMs == DesktopDisplayTime)
-        FLastBalloon.TimeoutMs = ToolkitBalloonTime;
+    if (balloon.TimeoutMs == DesktopDisplayTime)
+        balloon.TimeoutMs = ToolkitBalloonTime;
+    FLastBalloon = balloon;
     if (FTray)
-        FTray->showMessage(FLastBalloon.Title, FLastBalloon.Text, QSystemTrayIcon::Information,
-                       FLastBalloon.TimeoutMs);
+        FTray->showMessage(balloon.Title, balloon.Text, QSystemTrayIcon::Information, balloon.TimeoutMs);
 }

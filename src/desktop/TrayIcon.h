@@ -33,10 +33,6 @@ bool StatusNotifierHostRegistered();
 // X11 an XEmbed tray. Never without a desktop (offscreen).
 bool DesktopTrayAvailable();
 
-// A plain desktop notification (org.freedesktop.Notifications), `text` as
-// plain text; false when no notification service took it.
-bool ShowDesktopHint(const QString& title, const QString& text);
-
 // A tray icon that remembers what it shows (picture index, hint, visibility),
 // so the program and its tests can read the state back whether or not the
 // desktop has a tray.
@@ -88,8 +84,9 @@ public:
     const TBalloon& LastBalloon() const { return FLastBalloon; }
 
     // On a StatusNotifierItem host: hands a balloon to the desktop's
-    // notification service; false when there is none. Replaceable so tests
-    // can watch the calls.
+    // notification service without waiting; false when there is no bus. The
+    // toolkit's balloon follows if the service does not take it. Replaceable
+    // so tests can watch the calls.
     std::function<bool(const TBalloon& balloon)> Notify;
 
 signals:
@@ -101,6 +98,7 @@ private slots:
 private:
     void CreateTray();
     void WatchForHost();
+    void ShowOwnBalloon(TBalloon balloon);
 
     QSystemTrayIcon* FTray;
     QDBusServiceWatcher* FHostWatch = nullptr;
@@ -112,4 +110,6 @@ private:
     QString FHint;
     bool FVisible = false;
     TBalloon FLastBalloon;
+    // The last balloon's text as given, for the toolkit's balloon.
+    QString FBalloonText;
 };

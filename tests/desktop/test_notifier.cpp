@@ -97,13 +97,17 @@ class THungServer : public QDBusVirtualObject
 {
 public:
     std::vector<uint> Replaces; // replaces_id of each Notify
+    std::vector<int> Expires;   // and its expire_timeout
 
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
     {
         if (message.member() == QLatin1String("GetCapabilities"))
             connection.send(message.createReply(QVariant(QStringList{"actions", "body"})));
         else if (message.member() == QLatin1String("Notify"))
+        {
             Replaces.push_back(message.arguments().value(1).toUInt());
+            Expires.push_back(message.arguments().value(7).toInt());
+        }
         else
             return false;
         return true;
@@ -138,11 +142,14 @@ TEST_F(WithoutDunst, AServerThatHangsHoldsNothingUp)
     Start(bus->Address());
     notifier->CallTimeoutMs = 300;
     int undelivered = 0;
+    TDesktopNotice kept = Notice;
+    kept.ExpireMs = 0;
     ASSERT_TRUE(notifier->Show(Notice, [&] { ++undelivered; }));
-    ASSERT_TRUE(notifier->Show(Notice, [&] { ++undelivered; }));
+    ASSERT_TRUE(notifier->Show(kept, [&] { ++undelivered; }));
     EXPECT_EQ(undelivered, 0) << "waited for the server";
     EXPECT_TRUE(WaitUntil([&] { return undelivered == 2; }, 5000));
     EXPECT_EQ(hung.Replaces, (std::vector<uint>{0, 0}));
+    EXPECT_EQ(hung.Expires, (std::vector<int>{-1, 0}));
 
     server.unregisterService(Service);
     EXPECT_TRUE(WaitUntil([this] { return !notifier->Available(); }, 5000));

@@ -113,15 +113,6 @@ hive_holds() {
     return $ok
 }
 
-# The program's window with that exact title, or nothing.
-window_named() {
-    local w
-    for w in $(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null); do
-        [ "$(xdotool getwindowname "$w" 2>/dev/null)" = "$1" ] && echo "$w" && return 0
-    done
-    return 1
-}
-
 shoot() { import -window root "$artefacts/$1$suffix.png"; }
 
 # One first start, from a fresh configuration folder.

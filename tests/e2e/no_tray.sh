@@ -28,11 +28,7 @@ printf 'From: Ann <ann@example.org>\r\nTo: ann@example.org\r\nSubject: Hello\r\n
 deliver_file - "$work/one.eml"
 
 # The X server alone: no tray host until the test starts one.
-Xvfb -displayfd 3 -noreset -screen 0 800x600x24 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-wait_for 10 grep -q '[0-9]' "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(tr -dc '0-9' <"$work/display")"
-wait_for 10 xdpyinfo >/dev/null 2>&1 || fail "display $DISPLAY does not answer"
+start_xserver "$work"
 
 make_recorder
 config="$work/config"
@@ -45,14 +41,6 @@ $(hive_account 1 Home ann "$dove_args" 0)
 EOF
 hive="$config/ternbell/user.reg"
 
-# The program's visible window with that exact title, or nothing.
-window_named() {
-    local w
-    for w in $(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null); do
-        [ "$(xdotool getwindowname "$w" 2>/dev/null)" = "$1" ] && echo "$w" && return 0
-    done
-    return 1
-}
 # The tray icon: a window of the program's titled "ternbell", 22 pixels wide in
 # trayer's 24-pixel bar.
 docked() {
@@ -63,10 +51,6 @@ docked() {
         [ "$WIDTH" -le 24 ] && [ "$Y" -le 2 ] && return 0
     done
     return 1
-}
-start_trayer() {
-    trayer --edge top --align right --widthtype pixel --width 100 --height 24 >"$work/trayer.log" 2>&1 &
-    trayer_pid=$!
 }
 hinted() { grep -Fxq '"NoTrayHintShown"=dword:00000001' "$hive"; }
 
@@ -94,7 +78,7 @@ kill -0 "$app_pid" 2>/dev/null || fail "ternbell ended"
 window_named ternbell >/dev/null && fail "the hint came again on the second start"
 
 # A tray now: the icon docks, and again after the tray went and came back.
-start_trayer
+start_trayer "$work"
 wait_for 10 docked || fail "the icon did not dock when trayer started"
 sleep 0.5
 import -window root "$artefacts/no_tray_docked.png"
@@ -102,7 +86,7 @@ stop "$trayer_pid"
 trayer_pid=""
 gone_icon() { ! docked; }
 wait_for 5 gone_icon || fail "the icon stayed after the tray went"
-start_trayer
+start_trayer "$work"
 wait_for 10 docked || fail "the icon did not dock when the tray came back"
 sleep 0.5
 import -window root "$artefacts/no_tray_redocked.png"

@@ -63,14 +63,8 @@ $(hive_check_settings 1 1 "")
 $(hive_account 1 Home ann "$dove_args" 0)
 EOF
 
-run() {
-    env -u DBUS_SESSION_BUS_ADDRESS QT_QPA_PLATFORM=wayland XDG_CONFIG_HOME="$config" \
-        XDG_STATE_HOME="$work/state" XDG_DATA_HOME="$work/empty" XDG_DATA_DIRS="$work/empty" \
-        XDG_CONFIG_DIRS="$work/empty" LANG=C.UTF-8 LC_ALL= LANGUAGE= "$exe" "$@"
-}
-mkdir -p "$work/empty"
-run >"$work/ternbell.log" 2>&1 &
-app_pid=$!
+ternbell_platform=wayland
+start_ternbell "$exe" "$config" LANG=C.UTF-8 LC_ALL= LANGUAGE=
 
 wait_for 20 test -s "$work/out" || fail "the check did not run the command"
 grep -Fq '[Account1][1][Ann <ann@example.org>][Hello]' "$work/out" || fail "command line: $(cat "$work/out")"
@@ -82,7 +76,7 @@ differs "$artefacts/wayland_desktop.png" "$artefacts/wayland_new_mail.png" ||
 
 # The application menu's entry starts ternbell again: the running one shows
 # its settings.
-run >"$work/second.log" 2>&1 || fail "the second start failed: $(cat "$work/second.log")"
+run_ternbell "$exe" "$config" LANG=C.UTF-8 LC_ALL= LANGUAGE= >"$work/second.log" 2>&1 || fail "the second start failed: $(cat "$work/second.log")"
 grep -q 'its settings window is shown' "$work/second.log" || fail "second start: $(cat "$work/second.log")"
 sleep 1
 shoot wayland_settings

@@ -9,6 +9,8 @@
 #   start_xsession <folder>          Xvfb (96 DPI, screen $xvfb_screen) and
 #                                    trayer, their files in <folder>;
 #                                    exports DISPLAY
+#   start_xserver <folder>           only the X server, no tray host
+#   start_trayer <folder>            the tray host, on the display there is
 #   stop_xsession
 
 xvfb_pid="" trayer_pid="" failure_shot="" failure_logs=() xvfb_screen=800x600x24
@@ -57,17 +59,25 @@ stop() {
 
 # Xvfb picks a free display itself and reports its number. -noreset keeps the
 # server (and its state) when the last client leaves.
-start_xsession() {
+start_xserver() {
     local folder=$1
     Xvfb -displayfd 3 -noreset -dpi 96 -screen 0 "$xvfb_screen" 3>"$folder/display" 2>"$folder/xvfb.log" &
     xvfb_pid=$!
     wait_for 10 grep -q '[0-9]' "$folder/display" || fail "Xvfb did not start"
     export DISPLAY=":$(tr -dc '0-9' <"$folder/display")"
     wait_for 10 xdpyinfo >/dev/null 2>&1 || fail "display $DISPLAY does not answer"
+}
+
+start_trayer() {
     trayer --edge top --align right --widthtype pixel --width 100 --height 24 \
-        >"$folder/trayer.log" 2>&1 &
+        >"$1/trayer.log" 2>&1 &
     trayer_pid=$!
     wait_for 10 xdotool search --onlyvisible --class trayer >/dev/null || fail "trayer did not start"
+}
+
+start_xsession() {
+    start_xserver "$1"
+    start_trayer "$1"
 }
 
 stop_xsession() {
@@ -94,7 +104,12 @@ stop_xsession() {
 #                        line, when given, is added as it is
 #   start_ternbell <exe> <config> [env arguments...]
 #                        starts it on this display with only this hive and
-#                        no desktop data; output to $work/ternbell.log
+#                        no desktop data; output to $work/ternbell.log; on
+#                        the platform $ternbell_platform (xcb by default)
+#   run_ternbell <exe> <config> [env arguments...]
+#                        the same in the foreground, output left as it is
+#   window_named <title> the program's visible window of that exact title,
+#                        or a failure
 
 app_pid="" work=""
 
@@ -165,11 +180,23 @@ EOF
     [ -z "${6:-}" ] || printf '%s\n' "$6"
 }
 
-start_ternbell() {
+run_ternbell() {
     local exe=$1 config=$2
     shift 2
-    env -u DBUS_SESSION_BUS_ADDRESS "$@" QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$config" XDG_STATE_HOME="$work/state" \
-        XDG_DATA_HOME="$work/empty" XDG_DATA_DIRS="$work/empty" XDG_CONFIG_DIRS="$work/empty" \
-        "$exe" >"$work/ternbell.log" 2>&1 &
+    env -u DBUS_SESSION_BUS_ADDRESS "$@" QT_QPA_PLATFORM="${ternbell_platform:-xcb}" XDG_CONFIG_HOME="$config" \
+        XDG_STATE_HOME="$work/state" XDG_DATA_HOME="$work/empty" XDG_DATA_DIRS="$work/empty" \
+        XDG_CONFIG_DIRS="$work/empty" "$exe"
+}
+
+start_ternbell() {
+    run_ternbell "$@" >"$work/ternbell.log" 2>&1 &
     app_pid=$!
+}
+
+window_named() {
+    local w
+    for w in $(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null); do
+        [ "$(xdotool getwindowname "$w" 2>/dev/null)" = "$1" ] && echo "$w" && return 0
+    done
+    return 1
 }
