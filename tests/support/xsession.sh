@@ -180,16 +180,21 @@ EOF
     [ -z "${6:-}" ] || printf '%s\n' "$6"
 }
 
-run_ternbell() {
+# Replaces the shell it runs in, so a background start's $! is the program.
+exec_ternbell() {
     local exe=$1 config=$2
     shift 2
-    env -u DBUS_SESSION_BUS_ADDRESS "$@" QT_QPA_PLATFORM="${ternbell_platform:-xcb}" XDG_CONFIG_HOME="$config" \
+    exec env -u DBUS_SESSION_BUS_ADDRESS "$@" QT_QPA_PLATFORM="${ternbell_platform:-xcb}" XDG_CONFIG_HOME="$config" \
         XDG_STATE_HOME="$work/state" XDG_DATA_HOME="$work/empty" XDG_DATA_DIRS="$work/empty" \
         XDG_CONFIG_DIRS="$work/empty" "$exe"
 }
 
+run_ternbell() {
+    (exec_ternbell "$@")
+}
+
 start_ternbell() {
-    run_ternbell "$@" >"$work/ternbell.log" 2>&1 &
+    exec_ternbell "$@" >"$work/ternbell.log" 2>&1 &
     app_pid=$!
 }
 
