@@ -50,7 +50,7 @@ TDeletePlan PlanOfTold(std::vector<Account> accounts, const std::vector<TToldMes
     const std::vector<std::string> captions = AccountCaptions(plan.Accounts);
     for (const TToldMessage& m : told)
         if (m.Account >= 0 && static_cast<std::size_t>(m.Account) < plan.Accounts.size())
-            plan.Targets.push_back({m.Account, m.Number, {m.From, m.Subject, m.Size, m.Id}, captions[m.Account]});
+            plan.Targets.push_back({m.Account, m.Number, m.Shown, captions[m.Account]});
     std::stable_sort(plan.Targets.begin(), plan.Targets.end(),
                      [](const TDeleteTarget& a, const TDeleteTarget& b) { return a.Account < b.Account; });
     return plan;

@@ -531,9 +531,6 @@ TToldMessage TCheckCycle::ToldOf(int r, int number) const
     if (told.Account >= 0)
         told.IMAP4 = FConfig.Accounts[told.Account].IMAP4;
     told.Number = number;
-    told.From = FRows.SubItem(r, 0);
-    told.Subject = FRows.SubItem(r, 1);
-    told.Size = FRows.SubItem(r, 2);
-    told.Id = ServerIdOfRow(FRows.Id(r));
+    told.Shown = RowMessageOf(FRows, r);
     return told;
 }

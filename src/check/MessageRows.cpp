@@ -40,6 +40,11 @@ int MessageNumberOfRow(const TMessageRows& rows, int index)
     return index - FirstRowOf(rows, rows.Caption(index)) + 1;
 }
 
+TRowMessage RowMessageOf(const TMessageRows& rows, int index)
+{
+    return {rows.SubItem(index, 0), rows.SubItem(index, 1), rows.SubItem(index, 2), ServerIdOfRow(rows.Id(index))};
+}
+
 namespace
 {
 

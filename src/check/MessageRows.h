@@ -1,5 +1,7 @@
 #pragma once
 
+#include "check/RowMessage.h"
+
 #include <functional>
 #include <string>
 #include <utility>
@@ -101,6 +103,9 @@ std::string ServerIdOfRow(const std::string& rowId);
 
 // The row's 1-based place within its account's block.
 int MessageNumberOfRow(const TMessageRows& rows, int index);
+
+// What message row `index` shows, its identity as its server gave it.
+TRowMessage RowMessageOf(const TMessageRows& rows, int index);
 
 // The rows of the notification window's QTreeWidget (six columns: account,
 // sender, subject, size and two empty ones). The 8-bit texts, the image index

@@ -37,8 +37,8 @@ TNewMailNotice NewMailNotice(const TNewMailNews& news, bool canMarkRead)
     for (std::size_t i = 0; i < shown; ++i)
     {
         const TToldMessage& m = news.Told[i];
-        const QString from = NoticeField(m.From, NoticeFieldLength);
-        const QString subject = NoticeField(m.Subject, NoticeFieldLength);
+        const QString from = NoticeField(m.Shown.From, NoticeFieldLength);
+        const QString subject = NoticeField(m.Shown.Subject, NoticeFieldLength);
         if (from.isEmpty() || subject.isEmpty())
             lines << (from.isEmpty() ? subject : from);
         else

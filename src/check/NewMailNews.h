@@ -1,5 +1,7 @@
 #pragma once
 
+#include "check/RowMessage.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -14,13 +16,7 @@ struct TToldMessage
     int Account = -1; // index in the configuration's account list
     bool IMAP4 = false;
     int Number = 0; // its place in the account's block, as the check counted it
-    // As the row shows them (8-bit desktop text).
-    std::string From;
-    std::string Subject;
-    std::string Size;
-    // The message's identity on its server ("u:", "i:" or "f:" and the rest),
-    // without the account's key; "" when unknown.
-    std::string Id;
+    TRowMessage Shown; // as the row shows it (8-bit desktop text)
 };
 
 // What a telling hands the desktop: the balloon's title and headline, and

@@ -9,8 +9,7 @@
 
 TDeleteTarget TargetOfRow(const TMessageRows& rows, const std::vector<std::string>& captions, int index)
 {
-    return {AccountNumberOfRow(rows, captions, index) - 1, MessageNumberOfRow(rows, index),
-            {rows.SubItem(index, 0), rows.SubItem(index, 1), rows.SubItem(index, 2), ServerIdOfRow(rows.Id(index))},
+    return {AccountNumberOfRow(rows, captions, index) - 1, MessageNumberOfRow(rows, index), RowMessageOf(rows, index),
             rows.Caption(index)};
 }
 

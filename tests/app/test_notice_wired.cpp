@@ -82,8 +82,8 @@ TEST_F(NoticeWired, OneNotificationWithActionsReplacedThenWithdrawn)
     int reads = 0;
     check->MarkRead = [&](const std::vector<TToldMessage>& messages) {
         for (const TToldMessage& m : messages)
-            marked.push_back(std::to_string(m.Account) + "|" + std::to_string(m.Number) + "|" + m.From + "|" +
-                             m.Subject + "|" + m.Id.substr(0, 2));
+            marked.push_back(std::to_string(m.Account) + "|" + std::to_string(m.Number) + "|" + m.Shown.From + "|" +
+                             m.Shown.Subject + "|" + m.Shown.Id.substr(0, 2));
     };
     check->OnNoticeRead = [&] { ++reads; };
 

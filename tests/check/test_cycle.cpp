@@ -231,14 +231,14 @@ TEST_F(CycleTest, BalloonCarriesTheNewlyToldRowsAndAnEmptiedListWithdrawsThem)
         std::vector<std::string> lines;
         for (const TToldMessage& m : host.BalloonTold)
             lines.push_back(std::to_string(m.Account) + (m.IMAP4 ? "|imap4|" : "|pop3|") + std::to_string(m.Number) +
-                            "|" + m.From + "|" + m.Subject + "|" + m.Size + "|" + m.Id.substr(0, 2));
+                            "|" + m.Shown.From + "|" + m.Shown.Subject + "|" + m.Shown.Size + "|" + m.Shown.Id.substr(0, 2));
         return lines;
     };
     Run();
     EXPECT_EQ(told(), (std::vector<std::string>{"0|pop3|1|Ann|a|" + host.List.Items[0].SubItems.at(2) + "|f:",
                                                 "1|imap4|1|Bob|b1|" + host.List.Items[1].SubItems.at(2) + "|f:",
                                                 "1|imap4|2|Bob|b2|1.5 KB|f:"}));
-    EXPECT_EQ(host.BalloonTold[2].Id, ServerIdOfRow(host.List.Items[2].Id));
+    EXPECT_EQ(host.BalloonTold[2].Shown.Id, ServerIdOfRow(host.List.Items[2].Id));
 
     host.Net.Maildrops["imap.b"].push_back(Msg("Cy", "b3"));
     Run();

@@ -10,8 +10,8 @@ namespace
 TToldMessage Told(const std::string& from, const std::string& subject, bool imap4 = false)
 {
     TToldMessage m;
-    m.From = from;
-    m.Subject = subject;
+    m.Shown.From = from;
+    m.Shown.Subject = subject;
     m.IMAP4 = imap4;
     return m;
 }
