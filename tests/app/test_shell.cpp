@@ -7,7 +7,6 @@
 #include "config/ConfigStore.h"
 #include "desktop/UpDownControl.h"
 #include "platform/TermSignal.h"
-#include "support/PrivateKeyring.h"
 #include "support/UiFixture.h"
 #include "support/WiredShell.h"
 
@@ -429,21 +428,6 @@ TEST_F(ShellTest, BalloonTextIsNeverMarkup)
     icon.ShowBalloon("ternbell", text);
     EXPECT_EQ(sent.size(), 2u);
     EXPECT_EQ(icon.LastBalloon().Text, text);
-}
-
-// On a bus without a notification server, the balloon goes out without
-// waiting and comes back as the toolkit's own when the bus refuses it.
-TEST_F(ShellTest, ABalloonNoServerTookIsTheToolkitsOwn)
-{
-    if (const std::string why = PrivateKeyring::Unavailable(); !why.empty())
-        GTEST_SKIP() << why;
-    PrivateKeyring bus(PrivateKeyring::TSetup::WithoutService); // the session bus from here on
-    TTrayIcon icon;
-    icon.SetHost(TTrayHost::StatusNotifier);
-    icon.ShowBalloon("ternbell", "a <b> & c");
-    EXPECT_EQ(icon.LastBalloon().Text, "a &lt;b&gt; &amp; c") << "sent to the bus";
-    ASSERT_TRUE(WaitUntil([&] { return icon.LastBalloon().TimeoutMs == 10000; }, 5000));
-    EXPECT_EQ(icon.LastBalloon().Text, "a <b> & c");
 }
 
 TEST_F(ShellTest, ExitAnsweredNoSavesNothing)

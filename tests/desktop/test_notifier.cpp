@@ -1,8 +1,10 @@
 // The desktop notification client against dunst on a private bus, and
-// against a stand-in server that never answers. What the program's wiring
+// against a stand-in server that never answers; the tray's own balloon on a
+// bus without a server. What the program's wiring
 // shows and offers through it is tested in tests/app/test_notice_wired.cpp.
 
 #include "desktop/DesktopNotifier.h"
+#include "desktop/TrayIcon.h"
 #include "support/PrivateNotifications.h"
 
 #include <QDBusMessage>
@@ -166,6 +168,18 @@ TEST_F(WithoutDunst, WithoutAServerNothingIsSent)
 
     TDesktopNotifier noBus(QDBusConnection(QStringLiteral("never connected")));
     EXPECT_FALSE(noBus.Show(Notice));
+}
+
+// The tray's own balloon on a StatusNotifierItem tray goes out without
+// waiting, and comes back as the toolkit's when no server takes it.
+TEST_F(WithoutDunst, ATrayBalloonNoServerTookIsTheToolkitsOwn)
+{
+    TTrayIcon icon; // on the private bus: the fixture made it the session's
+    icon.SetHost(TTrayHost::StatusNotifier);
+    icon.ShowBalloon("ternbell", "a <b> & c");
+    EXPECT_EQ(icon.LastBalloon().Text, "a &lt;b&gt; &amp; c") << "sent to the bus";
+    ASSERT_TRUE(WaitUntil([&] { return icon.LastBalloon().TimeoutMs == 10000; }, 5000));
+    EXPECT_EQ(icon.LastBalloon().Text, "a <b> & c");
 }
 
 } // namespace

@@ -60,6 +60,7 @@ void PrivateKeyring::Start(TSetup setup)
                               "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
                               "<allow own=\"*\"/></policy></busconfig>\n");
     FBus.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    EndWithTest(FBus);
     FBus.start(QStringLiteral("dbus-daemon"),
                {QStringLiteral("--nofork"), QString::fromStdString("--config-file=" + FFolder.File("bus.conf"))});
     for (int i = 0; i < 100 && !std::filesystem::exists(socket); ++i)
@@ -81,6 +82,7 @@ void PrivateKeyring::Start(TSetup setup)
     env.remove(QStringLiteral("DISPLAY"));
     FKeyring.setProcessEnvironment(env);
     FKeyring.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    EndWithTest(FKeyring);
     FKeyring.setStandardOutputFile(QProcess::nullDevice());
     QStringList arguments{QStringLiteral("--foreground"), QStringLiteral("--components=secrets"),
                           QString::fromStdString("--control-directory=" + run + "/keyring")};

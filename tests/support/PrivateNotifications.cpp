@@ -52,6 +52,7 @@ void PrivateNotifications::Start()
     if (!why.empty())
         throw std::runtime_error(why);
     // -displayfd: the server picks a free display and writes its number.
+    EndWithTest(FX);
     FX.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"),
                                       QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-screen"),
                                       QStringLiteral("0"), QStringLiteral("640x480x24")});
@@ -78,6 +79,7 @@ void PrivateNotifications::Start()
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(FFolder.File("config")));
     FDunst.setProcessEnvironment(env);
     FDunst.setProcessChannelMode(QProcess::MergedChannels);
+    EndWithTest(FDunst);
     FDunst.setStandardOutputFile(QString::fromStdString(FFolder.File("dunst.log")));
     FDunst.start(QStringLiteral("dunst"), {QStringLiteral("-config"), QString::fromStdString(FFolder.File("dunstrc"))});
     if (!FDunst.waitForStarted(5000))

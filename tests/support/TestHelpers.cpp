@@ -5,7 +5,10 @@
 #include <QProcess>
 #include <gtest/gtest.h>
 
+#include <sys/prctl.h>
+
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -93,6 +96,11 @@ bool WaitUntil(const std::function<bool()>& done, int limitMs)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     return true;
+}
+
+void EndWithTest(QProcess& process)
+{
+    process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
 }
 
 void StopProcess(QProcess& process)

@@ -59,6 +59,9 @@ bool WaitUntil(const std::function<bool()>& done, int limitMs);
 // Ends a process the test started: politely first, then by force; each wait
 // bounded to 5 s.
 void StopProcess(QProcess& process);
+// The process, once started, is killed when the test's process ends, however
+// it ends: a daemon left behind by a crashed test would hold its output open.
+void EndWithTest(QProcess& process);
 
 // A mono 16-bit PCM wave of a tone, `ms` long.
 std::string ToneWave(int ms, int amplitude = 3000, int rate = 8000);
