@@ -46,10 +46,9 @@ bool NotifyDesktop(const TTrayIcon::TBalloon& balloon, QObject* context, std::fu
     return true;
 }
 
-} // namespace
-
-namespace
-{
+// Where StatusNotifierItem hosts register.
+const QString Watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+const QString WatcherPath = QStringLiteral("/StatusNotifierWatcher");
 
 bool NoDesktop()
 {
@@ -64,11 +63,10 @@ bool StatusNotifierHostRegistered()
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return false;
-    QDBusMessage ask = QDBusMessage::createMethodCall(
-        QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"),
-        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    ask << QStringLiteral("org.kde.StatusNotifierWatcher")
-        << QStringLiteral("IsStatusNotifierHostRegistered");
+    QDBusMessage ask = QDBusMessage::createMethodCall(Watcher, WatcherPath,
+                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    ask << Watcher << QStringLiteral("IsStatusNotifierHostRegistered");
     // Bounded: a hung bus must not hold the start.
     const QDBusMessage answer = bus.call(ask, QDBus::Block, 2000);
     if (answer.type() != QDBusMessage::ReplyMessage || answer.arguments().isEmpty())
@@ -100,11 +98,6 @@ bool DesktopTrayAvailable()
 
 TTrayIcon::TTrayIcon(QObject* parent) : QObject(parent), FTray(nullptr), FHost(DesktopTrayHost())
 {
-    Notify = [this](const TBalloon& balloon) {
-        return NotifyDesktop(balloon, this, [this, own = TBalloon{balloon.Title, FBalloonText, balloon.TimeoutMs}] {
-            ShowOwnBalloon(own);
-        });
-    };
     // Outside X the toolkit decides once, at its first tray icon, whether a
     // StatusNotifierItem host is there, and without one never shows the icon.
     // So the icon is made only when a host is registered.
@@ -144,22 +137,20 @@ void TTrayIcon::WatchForHost()
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return; // no bus now means none for this run
-    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
     // A watcher that comes up, or a host that registers with one already up.
-    FHostWatch = new QDBusServiceWatcher(watcher, bus, QDBusServiceWatcher::WatchForRegistration, this);
+    FHostWatch = new QDBusServiceWatcher(Watcher, bus, QDBusServiceWatcher::WatchForRegistration, this);
     connect(FHostWatch, &QDBusServiceWatcher::serviceRegistered, this, &TTrayIcon::HostMayHaveCome);
-    bus.connect(watcher, QStringLiteral("/StatusNotifierWatcher"), watcher,
-                QStringLiteral("StatusNotifierHostRegistered"), this, SLOT(HostMayHaveCome()));
+    bus.connect(Watcher, WatcherPath, Watcher, QStringLiteral("StatusNotifierHostRegistered"), this,
+                SLOT(HostMayHaveCome()));
 }
 
 void TTrayIcon::HostMayHaveCome()
 {
     if (FTray || !StatusNotifierHostRegistered())
         return;
-    QDBusConnection::sessionBus().disconnect(
-        QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"),
-        QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("StatusNotifierHostRegistered"), this,
-        SLOT(HostMayHaveCome()));
+    QDBusConnection::sessionBus().disconnect(Watcher, WatcherPath, Watcher,
+                                             QStringLiteral("StatusNotifierHostRegistered"), this,
+                                             SLOT(HostMayHaveCome()));
     FHostWatch->deleteLater();
     FHostWatch = nullptr;
     CreateTray();
@@ -226,13 +217,13 @@ bool TTrayIcon::Shown() const
 
 void TTrayIcon::ShowBalloon(const QString& title, const QString& text, int timeoutMs)
 {
-    FBalloonText = text;
     if (FHost == TTrayHost::StatusNotifier)
     {
         // The notification service reads the body as markup. Sent directly:
         // the toolkit's path cannot leave the time to the desktop.
         FLastBalloon = TBalloon{title, text.toHtmlEscaped(), timeoutMs};
-        if (Notify && Notify(FLastBalloon))
+        const TBalloon own{title, text, timeoutMs};
+        if (Notify ? Notify(FLastBalloon) : NotifyDesktop(FLastBalloon, this, [this, own] { ShowOwnBalloon(own); }))
             return;
     }
     ShowOwnBalloon(TBalloon{title, text, timeoutMs});

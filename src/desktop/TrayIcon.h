@@ -83,10 +83,10 @@ public:
     };
     const TBalloon& LastBalloon() const { return FLastBalloon; }
 
-    // On a StatusNotifierItem host: hands a balloon to the desktop's
-    // notification service without waiting; false when there is no bus. The
-    // toolkit's balloon follows if the service does not take it. Replaceable
-    // so tests can watch the calls.
+    // On a StatusNotifierItem host a balloon goes to the desktop's
+    // notification service without waiting, and the toolkit's balloon
+    // follows if the service does not take it. A test may set Notify to take
+    // the balloons instead (false: the toolkit's balloon at once).
     std::function<bool(const TBalloon& balloon)> Notify;
 
 signals:
@@ -110,6 +110,4 @@ private:
     QString FHint;
     bool FVisible = false;
     TBalloon FLastBalloon;
-    // The last balloon's text as given, for the toolkit's balloon.
-    QString FBalloonText;
 };
