@@ -210,7 +210,7 @@ void TNewMailController::actDetailsExecute()
     const int height = FForm.panTitle->height() + FForm.panComment->height() + (shown ? DetailsHeight : 0);
     if (shown)
     {
-        FForm.setMinimumSize(380, 175);
+        FForm.setMinimumSize(TfrmNewMail::DesignedMinimum);
         FForm.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
         FForm.resize(width, height);
     }

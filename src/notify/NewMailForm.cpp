@@ -166,8 +166,8 @@ void TfrmNewMail::EnsureSized()
     // keeps it at a first showing; otherwise the designed one.
     if (!testAttribute(Qt::WA_Resized))
     {
-        const int width = std::max(382, layout()->totalMinimumSize().width());
-        resize(width, FixedPartsHeight(width) + (panDetails->isHidden() ? 0 : 143));
+        const int width = std::max(DesignedWidth, layout()->totalMinimumSize().width());
+        resize(width, FixedPartsHeight(width) + (panDetails->isHidden() ? 0 : DesignedDetailsHeight));
     }
     KeepMinimumSize();
     layout()->activate();

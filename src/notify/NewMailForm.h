@@ -31,6 +31,9 @@ public:
     static constexpr int TitleHeight = 65;
     static constexpr int CommentHeight = 110;
     static constexpr QSize DesignedMinimum{380, TitleHeight + CommentHeight};
+    // The size it opens at, the details shown, unless its texts need more.
+    static constexpr int DesignedWidth = 382;
+    static constexpr int DesignedDetailsHeight = 143;
 
     QWidget* panTitle;
     QFrame* shpTitle;
