@@ -43,6 +43,15 @@ void RunPlanAlone(TMailCheck& checks, TDeleteFactory makeClient, TDeletePlan pla
 
 } // namespace
 
+std::vector<Account> AccountsWithKnownPasswords(const TConfig& config, const TAccountSecrets* secrets)
+{
+    std::vector<Account> accounts = config.Accounts;
+    if (secrets)
+        for (Account& a : accounts)
+            a = secrets->WithKnownPassword(a);
+    return accounts;
+}
+
 TDeletePlan PlanOfTold(std::vector<Account> accounts, const std::vector<TToldMessage>& told)
 {
     TDeletePlan plan;
@@ -73,13 +82,7 @@ TNewMailEnvironment NewMailEnvironment(const TConfig& config, TTrayParts& tray, 
 {
     TNewMailEnvironment env;
     const TConfig* c = &config;
-    env.Accounts = [c, secrets] {
-        std::vector<Account> accounts = c->Accounts;
-        if (secrets)
-            for (Account& a : accounts)
-                a = secrets->WithKnownPassword(a);
-        return accounts;
-    };
+    env.Accounts = [c, secrets] { return AccountsWithKnownPasswords(*c, secrets); };
     env.EmailClient = [c] { return c->EmailClient; };
     env.AutoHide = [c] { return c->FormAutoHide > 0; };
     env.AutoHideSeconds = [c] { return c->FormAutoHide; };

@@ -27,6 +27,10 @@ TNewMailEnvironment NewMailEnvironment(const TConfig& config, TTrayParts& tray, 
                                        TMailCheck& checks, TDeleteFactory makeDelete,
                                        const TAccountSecrets* secrets = nullptr);
 
+// The configuration's accounts, each with the password the keyring holds
+// for it where the hive holds none.
+std::vector<Account> AccountsWithKnownPasswords(const TConfig& config, const TAccountSecrets* secrets);
+
 // The plan that marks `told` as read, over `accounts` as they stand now:
 // the messages grouped by account, those of an account no longer there left
 // out.

@@ -127,29 +127,22 @@ int RunTernbell(int argc, char** argv)
     mailCheck.UseNotifier(&notifier);
     mailCheck.OnNoticeRead = [&shell] { shell.mnuMailboxClick(); };
     mailCheck.OnNoticeShow = [&shell] { shell.ShowNewMail(); };
-    mailCheck.MarkRead = [&mailCheck, &config, &secrets](const std::vector<TToldMessage>& told) {
-        std::vector<Account> accounts = config.Config.Accounts;
-        for (Account& a : accounts)
-            a = secrets.WithKnownPassword(a);
-        MarkReadBeside(mailCheck,
-                       [](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
-                           return MakeDeleteClient(imap4, TSessionLimits{}, std::move(abort));
-                       },
-                       PlanOfTold(std::move(accounts), told));
+    // Delete's and Mark as read's runs get clients of their own, so neither
+    // they nor the check meet a session or a line the other left behind.
+    const TDeleteFactory makeDelete = [](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
+        return MakeDeleteClient(imap4, TSessionLimits{}, std::move(abort));
+    };
+    mailCheck.MarkRead = [&mailCheck, &config, &secrets, makeDelete](const std::vector<TToldMessage>& told) {
+        MarkReadBeside(mailCheck, makeDelete, PlanOfTold(AccountsWithKnownPasswords(config.Config, &secrets), told));
     };
     mailCheck.UsePush(&push, [&shell] { return shell.PushAllowed(); });
     shell.ResumePush = [&mailCheck] { mailCheck.ResumePush(); };
     shell.CheckAccounts = [&mailCheck] { return mailCheck.CheckAccounts(); };
     shell.AbortChecks = [&mailCheck] { mailCheck.Abort(); };
     mailCheck.OnIdle = [&shell] { shell.ChecksEnded(); };
-    // Delete's runs get clients of their own, so neither it nor the check
-    // meets a session or a line the other left behind.
     TNewMailController newMailController(
         frmNewMail, NewMailEnvironment(config.Config, tray, [&shell] { shell.mnuCheckNowClick(); }, mailCheck,
-                                       [](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
-                                           return MakeDeleteClient(imap4, TSessionLimits{}, std::move(abort));
-                                       },
-                                       &secrets));
+                                       makeDelete, &secrets));
 
     // Rounds follow the desktop's sleep and network, where it tells of them.
     TWakeWatch wake;
