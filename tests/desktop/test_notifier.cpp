@@ -5,6 +5,7 @@
 
 #include "desktop/DesktopNotifier.h"
 #include "desktop/TrayIcon.h"
+#include "support/BusConnections.h"
 #include "support/PrivateNotifications.h"
 
 #include <QDBusMessage>
@@ -29,17 +30,9 @@ class Notifier : public testing::Test
 protected:
     QDBusConnection Connect(const std::string& address, const char* name)
     {
-        names << QString::fromLatin1(name);
-        QDBusConnection connection = QDBusConnection::connectToBus(QString::fromStdString(address), names.last());
-        EXPECT_TRUE(connection.isConnected()) << name;
-        return connection;
+        return connections.Connect(address, name);
     }
-    void TearDown() override
-    {
-        notifier.reset();
-        for (const QString& name : names)
-            QDBusConnection::disconnectFromBus(name);
-    }
+    void TearDown() override { notifier.reset(); }
     void Start(const std::string& address)
     {
         notifier = std::make_unique<TDesktopNotifier>(Connect(address, "notifier"));
@@ -47,7 +40,7 @@ protected:
     }
     void WaitSent() { ASSERT_TRUE(WaitUntil([this] { return !notifier->Sending(); }, 5000)); }
 
-    QStringList names;
+    TBusConnections connections;
     std::unique_ptr<TDesktopNotifier> notifier;
 };
 

@@ -2,6 +2,7 @@
 // NetworkManager on a private bus, a bus without them, and no bus at all.
 
 #include "desktop/WakeWatch.h"
+#include "support/BusConnections.h"
 #include "support/PrivateKeyring.h"
 
 #include <QDBusMessage>
@@ -70,21 +71,9 @@ protected:
             GTEST_SKIP() << why;
         bus = std::make_unique<PrivateKeyring>(PrivateKeyring::TSetup::WithoutService);
     }
-    void TearDown() override
-    {
-        watch.reset();
-        for (const QString& name : names)
-            QDBusConnection::disconnectFromBus(name);
-    }
+    void TearDown() override { watch.reset(); }
 
-    QDBusConnection Connect(const char* name)
-    {
-        names << QString::fromLatin1(name);
-        QDBusConnection connection =
-            QDBusConnection::connectToBus(QString::fromStdString(bus->Address()), names.last());
-        EXPECT_TRUE(connection.isConnected()) << name;
-        return connection;
-    }
+    QDBusConnection Connect(const char* name) { return connections.Connect(bus->Address(), name); }
     void Watch()
     {
         watch = std::make_unique<TWakeWatch>(Connect("watch"));
@@ -99,7 +88,7 @@ protected:
     }
 
     std::unique_ptr<PrivateKeyring> bus;
-    QStringList names;
+    TBusConnections connections;
     std::unique_ptr<TWakeWatch> watch;
     TLog log;
 };
