@@ -316,11 +316,6 @@ void TTrayShell::ConfigLoaded(const TConfig& config)
         FNewMail.aniNotify->SetActive(true);
     }
     SetStayOnTop(&FNewMail, config.FormStayOnTop);
-    if (!FNewMail.panDetails->isHidden() && !FNewMail.actDetails->isChecked())
-    {
-        FNewMail.EnsureSized();
-        const int panel = FNewMail.panDetails->height();
-        FNewMail.panDetails->hide();
-        FNewMail.resize(FNewMail.width(), FNewMail.height() - panel);
-    }
+    if (!FNewMail.actDetails->isChecked())
+        FNewMail.FoldDetails();
 }

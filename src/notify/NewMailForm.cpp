@@ -175,6 +175,16 @@ void TfrmNewMail::EnsureSized()
         CenterOnScreen(*this);
 }
 
+void TfrmNewMail::FoldDetails()
+{
+    if (panDetails->isHidden())
+        return;
+    const int panel = panDetails->height();
+    panDetails->hide();
+    if (FSized)
+        resize(width(), height() - panel);
+}
+
 TfrmNewMail::~TfrmNewMail() = default;
 
 void TfrmNewMail::FormCreate()

@@ -74,6 +74,9 @@ public:
     // texts loads the font system, so it waits for the first showing (or a
     // change of size before it): a program resting in the tray does without.
     void EnsureSized();
+    // Hides the details, the window shorter by their height; before the
+    // first showing it only hides them, and the window is sized without.
+    void FoldDetails();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

@@ -86,9 +86,7 @@ const TWindowCase WindowCases[] = {
     {"NewMail", [](TWindows& w) { return &w.NewMail; }},
     {"NewMailFolded", // the way a load folds it
      [](TWindows& w) {
-         const int panel = w.NewMail.panDetails->height();
-         w.NewMail.panDetails->hide();
-         w.NewMail.resize(w.NewMail.width(), w.NewMail.height() - panel);
+         w.NewMail.FoldDetails();
          return &w.NewMail;
      }},
     {"AboutBox", [](TWindows& w) { return &w.AboutBox; }},

@@ -195,6 +195,7 @@ TEST_F(ConfigStoreTest, SaveDetailsOffNeitherReadsNorCreatesShowDetails)
 {
     Store(Main, "FormSaveDetails", 0);
     newMail->actDetails->setChecked(false);
+    newMail->show(); // at its designed size, the details shown
     Load();
     EXPECT_FALSE(Exists(Main, "FormShowDetails"));
     EXPECT_FALSE(newMail->actDetails->isChecked()) << "the action keeps its tick";
@@ -216,6 +217,7 @@ TEST_F(ConfigStoreTest, ShowDetailsIsRestoredWhenSaveDetailsIsOn)
     Load();
     EXPECT_FALSE(newMail->actDetails->isChecked());
     EXPECT_TRUE(newMail->panDetails->isHidden());
+    newMail->show(); // sized at its first showing, without the details
     EXPECT_EQ(newMail->height(), 175);
     EXPECT_EQ(newMail->width(), 382);
 }
