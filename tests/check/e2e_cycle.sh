@@ -57,13 +57,7 @@ xset led named 'Scroll Lock' 2>/dev/null || xset led 3
 make_recorder
 folder=$(cd "$(dirname "$exe")" && pwd)
 config="$work/config"
-write_hive "$config" <<EOF
-REGEDIT4
-
-$(hive_check_settings 1 1 "$folder/newmsg.ico")
-
-$(hive_account 1 Home ann "$port" 0)
-EOF
+write_check_hive "$config" 1 "$folder/newmsg.ico" "$port"
 
 # --- the program
 start_ternbell "$exe" "$config" LANG=C.UTF-8 LC_ALL= LANGUAGE=

@@ -32,13 +32,7 @@ start_xserver "$work"
 
 make_recorder
 config="$work/config"
-write_hive "$config" <<EOF
-REGEDIT4
-
-$(hive_check_settings 1 0 "")
-
-$(hive_account 1 Home ann "$dove_args" 0)
-EOF
+write_check_hive "$config" 0 "" "$dove_args"
 hive="$config/ternbell/user.reg"
 
 # The tray icon: a window of the program's titled "ternbell", 22 pixels wide in

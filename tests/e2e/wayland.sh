@@ -55,13 +55,7 @@ shoot wayland_desktop
 
 make_recorder
 config="$work/config"
-write_hive "$config" <<EOF
-REGEDIT4
-
-$(hive_check_settings 1 1 "")
-
-$(hive_account 1 Home ann "$dove_args" 0)
-EOF
+write_check_hive "$config" 1 "" "$dove_args"
 
 ternbell_platform=wayland
 start_ternbell "$exe" "$config" LANG=C.UTF-8 LC_ALL= LANGUAGE=

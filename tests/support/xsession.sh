@@ -102,6 +102,9 @@ stop_xsession() {
 #   hive_account <n> <caption> <user> <port> <imap4 0|1> [line]
 #                        account n on 127.0.0.1, password "secret"; the
 #                        line, when given, is added as it is
+#   write_check_hive <config> <blinking 0|1> <icon> <port>
+#                        the hive of a check run with one POP3 account,
+#                        "Home" for ann on <port>
 #   start_ternbell <exe> <config> [env arguments...]
 #                        starts it on this display with only this hive and
 #                        no desktop data; output to $work/ternbell.log; on
@@ -187,6 +190,16 @@ exec_ternbell() {
     exec env -u DBUS_SESSION_BUS_ADDRESS "$@" QT_QPA_PLATFORM="${ternbell_platform:-xcb}" XDG_CONFIG_HOME="$config" \
         XDG_STATE_HOME="$work/state" XDG_DATA_HOME="$work/empty" XDG_DATA_DIRS="$work/empty" \
         XDG_CONFIG_DIRS="$work/empty" "$exe"
+}
+
+write_check_hive() {
+    write_hive "$1" <<EOF
+REGEDIT4
+
+$(hive_check_settings 1 "$2" "$3")
+
+$(hive_account 1 Home ann "$4" 0)
+EOF
 }
 
 run_ternbell() {
