@@ -371,6 +371,7 @@ void TIdMessage::LoadFromHeaderLines()
     {
         LoadSenderAndSubject();
         LoadPriority();
+        LoadIdentity();
         return;
     }
 
@@ -382,14 +383,7 @@ void TIdMessage::LoadFromHeaderLines()
     ContentDisposition = h.FieldValue("Content-Disposition");
     LoadSenderAndSubject();
 
-    MessageId = h.FieldValue("Message-Id");
-    if (!MessageId.empty())
-    {
-        if (MessageId.front() != '<')
-            MessageId.insert(MessageId.begin(), '<');
-        if (MessageId.back() != '>')
-            MessageId += '>';
-    }
+    LoadIdentity();
     NewsGroups = SplitNewsGroups(h.FieldValue("Newsgroups"));
     ParseAddressesOrClear(Recipients, DecodeEncodedWordsKeepingBad(h.FieldValue("To")));
     ParseAddressesOrClear(CCList, DecodeEncodedWordsKeepingBad(h.FieldValue("Cc")));
@@ -401,7 +395,8 @@ void TIdMessage::LoadFromHeaderLines()
         SetAddressOrClear(ReceiptRecipient, h.FieldValue("Return-Receipt-To"));
     References = h.FieldValue("References");
     ParseAddressesOrClear(ReplyTo, h.FieldValue("Reply-To"));
-    Date = DateTimeFromHeader(h.FieldValue("Date"));
+    if (!MessageId.empty())
+        Date = DateTimeFromHeader(h.FieldValue("Date"));
     SetAddressOrClear(Sender, h.FieldValue("Sender"));
 
     LoadPriority();
@@ -415,6 +410,20 @@ void TIdMessage::LoadSenderAndSubject()
     const std::string from = DecodeEncodedWordsKeepingBad(HeaderLines.FieldValue("From"));
     if (!ParseAddressesOrClear(FromList, from))
         UnparsedFrom = from;
+}
+
+void TIdMessage::LoadIdentity()
+{
+    MessageId = HeaderLines.FieldValue("Message-Id");
+    if (!MessageId.empty())
+    {
+        if (MessageId.front() != '<')
+            MessageId.insert(MessageId.begin(), '<');
+        if (MessageId.back() != '>')
+            MessageId += '>';
+    }
+    else
+        Date = DateTimeFromHeader(HeaderLines.FieldValue("Date"));
 }
 
 void TIdMessage::LoadPriority()

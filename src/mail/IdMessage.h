@@ -49,9 +49,10 @@ public:
     // its name, other address lists stay empty.
     void LoadFromHeaderLines();
     // When set, LoadFromHeaderLines fills only what a mail check shows
-    // (Subject, the sender and Priority) and leaves the rest cleared: most
-    // of the cost of a header is in fields a check never reads. A setting,
-    // kept by ClearMessage.
+    // (Subject, the sender and Priority) and what a message is known by
+    // (Message-ID, else Date), and leaves the rest cleared: most of the
+    // cost of a header is in fields a check never reads. A setting, kept by
+    // ClearMessage.
     bool CheckFieldsOnly = false;
 
     // The first sender; an empty one is added first when there is none.
@@ -89,6 +90,8 @@ private:
     void ClearFields();
     void LoadSenderAndSubject();
     void LoadPriority();
+    // Message-ID, and the Date where there is none.
+    void LoadIdentity();
 };
 
 // Level from a "Priority" or "X-Priority" value: anything with "urgent" is

@@ -600,7 +600,12 @@ bool TIdIMAP4::SearchMailbox(const std::vector<TIdIMAP4SearchRec>& criteria)
 
 bool TIdIMAP4::UIDSearchMailbox(const std::vector<TIdIMAP4SearchRec>& criteria)
 {
-    return DoSearch("UID ", criteria);
+    if (!DoSearch("UID ", criteria))
+        return false;
+    // In the mailbox's order, whatever order the server answered in: the
+    // last hits are then the newest messages.
+    std::sort(MailBox.SearchHits.begin(), MailBox.SearchHits.end());
+    return true;
 }
 
 void TIdIMAP4::SkipFetchAnswer(const std::string& tag)

@@ -12,3 +12,7 @@ constexpr std::size_t MaxReplyBytes = 1u << 20;
 // Blank lines skipped while waiting for a reply line: enough for any honest
 // server, far fewer than a loop that never ends.
 constexpr int MaxBlankLinesSkipped = MaxReplyLines;
+// Messages of the largest mailbox checked: a listing of every message's
+// identity ("UIDL") may have this many lines, of which only a bounded part
+// is kept.
+constexpr int MaxMailboxMessages = 1000000;

@@ -35,6 +35,9 @@ struct RaisingLineSource
 // mailbox with more messages than the caps allow gets its "too long" error
 // with the session in step; a server that floods beyond this is given up on.
 constexpr int UidlFloodFactor = 10;
+// A listing line: a message number, a space and an id of at most 70
+// characters, with room to spare.
+constexpr std::size_t UidlLineBytes = 96;
 
 const char* const UidlListingMalformed = "The server sent a malformed unique-id listing.";
 const char* const UidlListingTooLong = "The server's unique-id listing is too long.";
@@ -222,26 +225,28 @@ bool TIdPOP3::CanUIDL() const
     return Announces("UIDL");
 }
 
-bool TIdPOP3::RetrieveUIDL(std::vector<TIdPOP3UidlEntry>& entries)
+bool TIdPOP3::RetrieveUIDL(std::vector<TIdPOP3UidlEntry>& entries, int firstKept, int& listed)
 {
     entries.clear();
+    listed = 0;
     const std::string code = SendCommand("UIDL");
     if (code == "-ERR")
         return false;
     if (code != "+OK")
         LastReplyPOP3().RaiseReplyFailure();
-    entries = ReadUidlListing();
+    entries = ReadUidlListing(firstKept, listed);
     return true;
 }
 
-std::vector<TIdPOP3UidlEntry> TIdPOP3::ReadUidlListing()
+std::vector<TIdPOP3UidlEntry> TIdPOP3::ReadUidlListing(int firstKept, int& listed)
 {
     if (!IOHandler())
         throw EIdNotConnected();
     TIdIOHandler& handler = *IOHandler();
     std::vector<TIdPOP3UidlEntry> entries;
     int lines = 0;
-    std::size_t bytes = 0;
+    std::size_t bytes = 0; // of the entries kept
+    std::size_t totalBytes = 0;
     int firstBad = 0;
     bool overCap = false;
     for (;;)
@@ -253,24 +258,37 @@ std::vector<TIdPOP3UidlEntry> TIdPOP3::ReadUidlListing()
         if (text.size() >= 2 && text[0] == '.' && text[1] == '.')
             text.remove_prefix(1);
         ++lines;
-        bytes += text.size();
-        if (lines > UidlFloodFactor * MaxReplyLines || bytes > UidlFloodFactor * MaxReplyBytes)
+        totalBytes += text.size();
+        if (lines > MaxMailboxMessages + UidlFloodFactor * MaxReplyLines ||
+            totalBytes > UidlLineBytes * (MaxMailboxMessages + UidlFloodFactor * MaxReplyLines))
             throw EIdReplyTooLarge();
         // Past the first fault or the caps only the closing "." matters.
         if (firstBad != 0 || overCap)
             continue;
-        if (lines > MaxReplyLines || bytes > MaxReplyBytes)
+        if (lines > MaxMailboxMessages)
         {
             overCap = true;
             std::vector<TIdPOP3UidlEntry>().swap(entries);
             continue;
         }
         TIdPOP3UidlEntry entry;
-        if (ParseUidlLine(text, entry))
-            entries.push_back(std::move(entry));
-        else
+        if (!ParseUidlLine(text, entry))
+        {
             firstBad = lines;
+            continue;
+        }
+        if (entry.Number < firstKept)
+            continue;
+        bytes += text.size();
+        if (entries.size() >= static_cast<std::size_t>(MaxReplyLines) || bytes > MaxReplyBytes)
+        {
+            overCap = true;
+            std::vector<TIdPOP3UidlEntry>().swap(entries);
+            continue;
+        }
+        entries.push_back(std::move(entry));
     }
+    listed = lines;
     if (firstBad != 0)
         throw EIdPOP3UidlInvalid(UidlListingMalformed, firstBad);
     if (overCap)

@@ -90,15 +90,22 @@ public:
     bool CanUIDL() const;
     // "UIDL": every message's unique id, in the server's order. False, with
     // `entries` empty, when the server refuses the command: it keeps no
-    // unique ids, which is no error. The listing is read to its closing "."
-    // before it is judged, so a listing past MaxReplyLines or
-    // MaxReplyBytes, or one with a line that ParseUidlLine refuses, raises
+    // unique ids, which is no error. Only the entries numbered `firstKept`
+    // or above are kept; `listed` counts them all. The listing is read to
+    // its closing "." before it is judged, so a listing past
+    // MaxMailboxMessages lines, kept entries past MaxReplyLines or
+    // MaxReplyBytes, or a line that ParseUidlLine refuses, raise
     // EIdPOP3UidlInvalid with the session in step; `entries` is then empty.
     // Only a flood far past the caps stops the reading early, with
     // EIdReplyTooLarge and the session out of step.
     // Duplicate ids, and numbers that disagree with "STAT" or come out of
     // order, are passed on as they came: the caller judges them.
-    bool RetrieveUIDL(std::vector<TIdPOP3UidlEntry>& entries);
+    bool RetrieveUIDL(std::vector<TIdPOP3UidlEntry>& entries, int firstKept, int& listed);
+    bool RetrieveUIDL(std::vector<TIdPOP3UidlEntry>& entries)
+    {
+        int listed = 0;
+        return RetrieveUIDL(entries, 1, listed);
+    }
     // "UIDL number": the unique id of one message. False, with `id` empty,
     // when the server refuses (no such message, or no unique ids); an
     // answer that is not "number SP id" for this number raises
@@ -122,7 +129,7 @@ private:
     // followed by a space and arguments.
     bool Announces(std::string_view tag) const;
     // The lines after an accepted "UIDL", up to the closing ".".
-    std::vector<TIdPOP3UidlEntry> ReadUidlListing();
+    std::vector<TIdPOP3UidlEntry> ReadUidlListing(int firstKept, int& listed);
 };
 
 // The parsing under the operations, apart so it can be checked on its own.

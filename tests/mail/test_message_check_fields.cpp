@@ -1,5 +1,6 @@
-// A check loads only the sender, subject and priority; what it shows must
-// be what a full load gives, and the fields it skips stay cleared.
+// A check loads only the sender, subject and priority, and what a message is
+// known by (its Message-ID, else its date); what it shows must be what a full
+// load gives, and the fields it skips stay cleared.
 #include "mail/IdMessage.h"
 
 #include <gtest/gtest.h>
@@ -23,6 +24,7 @@ const Header kHeaders[] = {
     {"Folded", {"Subject: Hello,", "\tworld", "From: a@b.c,", " d@e.f", "Priority: urgent", "X-Priority: 5"}},
     {"UnparsableSender", {"From: <a@b.c> d@e.f", "Subject: =?ISO-8859-1?Q?=ZZ?=", "X-Priority: 0"}},
     {"NoSender", {"Subject: only", "Date: Mon, 7 Dec 2026 10:00:00 +0100", "X-Priority: 6"}},
+    {"Identity", {"Message-ID: <1@example.org>", "Date: Mon, 7 Dec 2026 10:00:00 +0100", "Subject: s"}},
     {"Empty", {}},
 };
 
@@ -46,6 +48,11 @@ TEST_P(CheckFields, ShowWhatAFullLoadShows)
     EXPECT_EQ(check.UnparsedFrom, full.UnparsedFrom);
     EXPECT_EQ(check.FromList.Count(), full.FromList.Count());
     EXPECT_EQ(check.Priority, full.Priority);
+    // A fingerprint without them took two mails of one sender, subject and
+    // size for one.
+    EXPECT_EQ(check.MessageId, full.MessageId);
+    if (full.MessageId.empty())
+        EXPECT_EQ(check.Date, full.Date);
 }
 
 INSTANTIATE_TEST_SUITE_P(Headers, CheckFields, testing::ValuesIn(kHeaders),
@@ -61,8 +68,8 @@ TEST(CheckFields, SkippedFieldsStayClearedAndTheSettingOutlivesAClear)
     EXPECT_EQ(m.Subject, "s");
     EXPECT_EQ(m.Recipients.Count(), 0u);
     EXPECT_EQ(m.CCList.Count(), 0u);
-    EXPECT_EQ(m.Date, 0);
-    EXPECT_EQ(m.MessageId, "");
+    EXPECT_EQ(m.Date, 0); // the Message-ID is enough
+    EXPECT_EQ(m.MessageId, "<x@y>");
     EXPECT_EQ(m.CharSet, "");
 
     // A fetch clears the message before it loads it again.

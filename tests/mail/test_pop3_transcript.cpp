@@ -752,7 +752,7 @@ TEST(Pop3Transcript, UnfinishedUidlListingIsAnError)
         {"closed mid-listing", "S: 1 a\nCLOSE\n", "Connection Closed Gracefully."},
         {"never answers", "S: 1 a\nSTALL\n", "Read Timeout"},
         {"cut mid-line", "R: 1 a\\r\\n2 b\nSTALL\n", "Read Timeout"},
-        {"floods far past the caps", "FLOOD 600000 1 a\\r\\n\nSTALL\n", "Reply too large."},
+        {"floods far past the caps", "FLOOD 6000000 1 a\\r\\n\nSTALL\n", "Reply too large."},
     };
     for (const auto& [name, rest, error] : cases)
     {
