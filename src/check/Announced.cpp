@@ -75,10 +75,16 @@ bool TAnnounced::Contains(const std::string& key, const std::string& id) const
 void TAnnounced::Add(const std::string& key, const std::string& id)
 {
     TIds& ids = FAccounts[key];
-    if (!ids.Set.insert(id).second)
+    const auto known = ids.Set.find(id);
+    if (known != ids.Set.end())
+    {
+        // Still listed: it stays while newer ones come and go. The order
+        // alone is no change worth a write.
+        ids.Order.splice(ids.Order.end(), ids.Order, known->second);
         return;
+    }
     FChanged = true;
-    ids.Order.push_back(id);
+    ids.Set.emplace(id, ids.Order.insert(ids.Order.end(), id));
     while (ids.Order.size() > MaxPerAccount)
     {
         ids.Set.erase(ids.Order.front());

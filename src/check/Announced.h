@@ -3,10 +3,10 @@
 #include "check/Account.h"
 
 #include <cstddef>
-#include <deque>
+#include <list>
 #include <map>
-#include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // The identities of the messages already announced, per account, kept
@@ -15,13 +15,15 @@
 class TAnnounced
 {
 public:
-    // The latest this many identities are kept per account.
-    static constexpr std::size_t MaxPerAccount = 5000;
+    // The latest this many identities are kept per account: a message's
+    // identity and its fingerprint for each of the most messages listed.
+    static constexpr std::size_t MaxPerAccount = 10000;
 
     static std::string KeyOf(const Account& account);
 
     bool Contains(const std::string& key, const std::string& id) const;
-    // Adds an identity; the oldest go past MaxPerAccount.
+    // Adds an identity, or makes one known already the latest again; the
+    // least recently added go past MaxPerAccount.
     void Add(const std::string& key, const std::string& id);
     // Drops the accounts whose keys are not listed.
     void Retain(const std::vector<std::string>& keys);
@@ -43,8 +45,8 @@ public:
 private:
     struct TIds
     {
-        std::deque<std::string> Order; // oldest first
-        std::set<std::string> Set;
+        std::list<std::string> Order; // oldest first
+        std::unordered_map<std::string, std::list<std::string>::iterator> Set;
     };
     std::map<std::string, TIds> FAccounts;
     bool FChanged = false;

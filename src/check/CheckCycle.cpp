@@ -134,10 +134,16 @@ TAccountReport CheckSession(TCheckClient& client, int maxMessages, const std::un
     {
         client.Connect();
         report.Count = client.MessageCount();
-        // A server's count is not trusted: past the limit only the first
-        // messages are listed.
+        if (report.Count > MaxMailboxMessages)
+            throw std::runtime_error(FormatOne(FormatOne(ResStr("The mailbox holds %1 messages; at most %2 can be "
+                                                                "checked."),
+                                                         "%1", std::to_string(report.Count)),
+                                               "%2", std::to_string(MaxMailboxMessages)));
+        // A server's count is not trusted: past the limit only the newest
+        // messages are listed, so that new mail is always among them.
         const int n = std::min(report.Count, std::max(maxMessages, 0));
-        report.Ids = client.MessageIds(n);
+        report.First = report.Count - n + 1;
+        report.Ids = client.MessageIds(report.First, n);
         report.ById = UsableIds(report.Ids, n);
         if (!report.ById)
             report.Ids.assign(n, std::string()); // fingerprints stand in
@@ -145,7 +151,7 @@ TAccountReport CheckSession(TCheckClient& client, int maxMessages, const std::un
         // gives identities; without them every header is.
         for (int k = 0; k < n; ++k)
             if (!report.ById || known.count(report.Ids[k]) == 0)
-                report.Numbers.push_back(k + 1);
+                report.Numbers.push_back(report.First + k);
         report.Fetched = client.FetchMessages(report.Numbers);
         if (report.Fetched.size() != report.Numbers.size())
             throw std::runtime_error("The server's answer left messages out.");
@@ -188,7 +194,7 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
     std::vector<int> match(n, -1);
     std::vector<bool> wasFetched(n, false);
     for (int k : numbers)
-        wasFetched[k - 1] = true;
+        wasFetched[k - report.First] = true;
     for (int k = 0; k < n; ++k)
         if (byId && !wasFetched[k] && (match[k] = listed.TakeById(prefix + ids[k])) < 0)
             throw std::logic_error("A listed message lost its row during the check.");
@@ -196,7 +202,7 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
     std::vector<std::string> prints(n);
     for (std::size_t f = 0; f < numbers.size(); ++f)
     {
-        const int k = numbers[f] - 1;
+        const int k = numbers[f] - report.First;
         fetchedAt[k] = static_cast<int>(f);
         prints[k] = FingerprintOf(fetched[f].Header, fetched[f].Size);
         if (!byId)
@@ -205,6 +211,16 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
         // renumbered (a new UIDVALIDITY) still sends the same mail.
         match[k] = listed.TakeByPrint(prefix + prints[k]);
     }
+    // The fingerprints of the kept rows too: the memory keeps both, so a
+    // mailbox whose identities were given anew announces nothing twice.
+    for (int k = 0; k < n; ++k)
+        if (match[k] >= 0 && prints[k].empty())
+        {
+            const std::string print = rows.Print(listed.RowOf(match[k]));
+            if (print.rfind(prefix, 0) == 0)
+                prints[k] = print.substr(prefix.size());
+        }
+    const int offset = report.First - 1;
 
     const int required = FConfig.Settings.RequiredPriority;
     std::vector<TMessageRow> block(n);
@@ -226,8 +242,10 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
         row.SubItems = {RowText(m.Header.From), RowText(m.Header.Subject), HumanSize(m.Size)};
         row.Id = prefix + ids[k];
         row.Print = prefix + prints[k];
+        row.Offset = offset;
         // Told before this run began: listed, not announced again.
-        row.Cut = !FAnnounceAll && Announced && Announced->Contains(key, ids[k]);
+        row.Cut = !FAnnounceAll && Announced &&
+                  (Announced->Contains(key, ids[k]) || Announced->Contains(key, prints[k]));
         if (!row.Cut && PriorityCounts(required, m.Header.Priority))
         {
             ++NewCount;
@@ -251,6 +269,7 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
             {
                 rows.SetCut(p, true);
                 rows.SetImageIndex(p, riMessage);
+                rows.SetOffset(p, offset);
             }
             else
                 rows.Insert(p, block[k]);
@@ -265,6 +284,7 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
                 block[k].Id = prefix + ids[k];
                 block[k].Cut = true;
                 block[k].ImageIndex = riMessage;
+                block[k].Offset = offset;
             }
         for (int k = static_cast<int>(listed.Size()) - 1; k >= 0; --k)
             rows.Delete(listed.RowOf(k));
@@ -272,8 +292,12 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
             rows.Insert(blockStart + k, block[k]);
     }
     if (Announced)
-        for (const std::string& id : ids)
-            Announced->Add(key, id);
+        for (int k = 0; k < n; ++k)
+        {
+            Announced->Add(key, ids[k]);
+            if (!prints[k].empty())
+                Announced->Add(key, prints[k]);
+        }
 }
 
 void TCheckCycle::RunChecks(const TCycleConfig& config, bool clearList)
@@ -314,6 +338,7 @@ std::vector<TSessionOrder> TCheckCycle::BeginRound(const TCycleConfig& config, b
         if (inRound[i])
             FFailed.erase(accounts[i].Caption);
     FPending = 0;
+    FAwaited.clear();
     FUntold = 0;
     FToldInRound = false;
     FTold.clear();
@@ -321,6 +346,7 @@ std::vector<TSessionOrder> TCheckCycle::BeginRound(const TCycleConfig& config, b
     if (clearList)
     {
         rows.Clear();
+        FUnlisted.clear();
         FOutput.WithdrawNews();
     }
     FOutput.SetTrayPicture(tpChecking);
@@ -365,13 +391,17 @@ std::vector<TSessionOrder> TCheckCycle::BeginRound(const TCycleConfig& config, b
         orders.push_back(std::move(order));
     }
     FPending = static_cast<int>(orders.size());
+    for (const TSessionOrder& order : orders)
+        FAwaited.insert(order.Index);
     return orders;
 }
 
 void TCheckCycle::ApplyReport(int index, const TAccountReport& report)
 {
     FPending = std::max(FPending - 1, 0);
+    FAwaited.erase(index);
     const Account& account = FConfig.Accounts[index];
+    FUnlisted.erase(FKeys[index]);
     if (!report.Error.empty())
         AccountFailed(index, report.Error);
     else
@@ -381,11 +411,12 @@ void TCheckCycle::ApplyReport(int index, const TAccountReport& report)
             const int n = static_cast<int>(report.Ids.size());
             if (report.Count > n)
             {
+                FUnlisted[FKeys[index]] = report.Count - n;
                 // Drawn as an error row, so the next cycle removes it first.
                 TMessageRow note;
                 note.Caption = account.Caption;
                 note.ImageIndex = riError;
-                note.Hint = FormatOne(FormatOne(ResStr("Only the first %1 of %2 messages are listed."), "%1",
+                note.Hint = FormatOne(FormatOne(ResStr("Only the newest %1 of %2 messages are listed."), "%1",
                                                 std::to_string(n)),
                                       "%2", std::to_string(report.Count));
                 FRows.Insert(PlaceOf(index, true), note);
@@ -408,7 +439,7 @@ void TCheckCycle::Tell()
     if (ShouldNotify(settings.NotifyOnlyNewMsg, FUntold, ListedCount) && (FUntold > 0 || !FToldInRound))
     {
         FToldInRound = true;
-        Notify(Headline(ListedCount));
+        Notify(CurrentHeadline());
     }
     FUntold = 0;
 }
@@ -416,6 +447,7 @@ void TCheckCycle::Tell()
 void TCheckCycle::EndRound()
 {
     FPending = 0;
+    FAwaited.clear();
     FRunning = false;
     Summary();
     Tell();
@@ -457,6 +489,7 @@ void TCheckCycle::AccountFailed(int index, const std::string& why)
 {
     const Account& account = FConfig.Accounts[index];
     FFailed.insert(account.Caption);
+    FUnlisted.erase(FKeys[index]);
     FOutput.SetTrayHint(ResStr("The connection to mail server is not available"));
     if (FOutput.TrayPicture() != tpFailure)
         FOutput.SetTrayPicture(tpFailure);
@@ -479,7 +512,7 @@ void TCheckCycle::Summary()
         if (rows.ImageIndex(r) != riError)
             ++ListedCount;
 
-    const std::string headline = Headline(ListedCount);
+    const std::string headline = CurrentHeadline();
     FOutput.SetHeadline(headline);
     // Checking while any session of the round runs; a failure shows from
     // the first until the next round.
@@ -490,6 +523,18 @@ void TCheckCycle::Summary()
         FOutput.SetTrayPicture(picture);
     const TCycleSettings& settings = FConfig.Settings;
     FOutput.SetNewMailIconVisible(!settings.ShowIcon.empty() && ListedCount > 0);
+}
+
+std::string TCheckCycle::CurrentHeadline() const
+{
+    int waiting = ListedCount;
+    for (const std::string& key : FKeys)
+    {
+        const auto unlisted = FUnlisted.find(key);
+        if (unlisted != FUnlisted.end())
+            waiting += unlisted->second;
+    }
+    return Headline(ListedCount, waiting);
 }
 
 void TCheckCycle::Notify(const std::string& headline)
@@ -510,9 +555,15 @@ void TCheckCycle::Notify(const std::string& headline)
     for (int r = 0; r < rows.Count(); ++r)
     {
         const int start = blockStart.try_emplace(rows.Caption(r), r).first->second;
-        if (rows.Cut(r) || rows.ImageIndex(r) == riError || !FTold.insert(rows.Id(r)).second)
+        if (rows.Cut(r) || rows.ImageIndex(r) == riError)
             continue;
-        news.Told.push_back(ToldOf(r, r - start + 1));
+        // A row its account's session has yet to confirm is told with that
+        // report, if it is still new then.
+        if (!FAwaited.empty() && FAwaited.count(AccountOfRow(r)) > 0)
+            continue;
+        if (!FTold.insert(rows.Id(r)).second)
+            continue;
+        news.Told.push_back(ToldOf(r, r - start + 1 + rows.Offset(r)));
         if (settings.Execute.empty())
             continue;
         const std::vector<std::string> arguments =

@@ -2,10 +2,12 @@
 
 #include "check/Account.h"
 #include "check/NewMailNews.h"
+#include "mail/MailLimits.h"
 
 #include <cstddef>
 #include <exception>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -88,11 +90,12 @@ public:
     virtual TFetchedHeader FetchHeaderThenSize(int i) { return FetchHeader(i); }
     // Size in octets, -1 when the server gives none that can be used.
     virtual int MessageSize(int i) = 0;
-    // The server's identities of messages 1..count, in its order, asked
-    // after MessageCount; empty when the server has none. The cycle checks
-    // the list before it trusts it.
-    virtual std::vector<std::string> MessageIds(int count)
+    // The server's identities of the `count` messages from number `first`
+    // on, in its order, asked after MessageCount; empty when the server has
+    // none. The cycle checks the list before it trusts it.
+    virtual std::vector<std::string> MessageIds(int first, int count)
     {
+        (void)first;
         (void)count;
         return {};
     }
@@ -110,6 +113,9 @@ struct TAccountReport
 {
     std::string Error; // why the session failed; empty when it did not
     int Count = 0;     // messages on the server
+    // The number of the first listed message: past the bound only the
+    // newest are listed, so that new mail is always among them.
+    int First = 1;
     // One per listed message, in the server's order: its identity, or
     // empty where the server gave none that can be keyed on.
     std::vector<std::string> Ids;
@@ -120,7 +126,7 @@ struct TAccountReport
 
 // One account's session on an aimed client: log in, count, the identities,
 // the headers of the messages whose identity is not in `known`, log out.
-// At most `maxMessages` are listed. Raises nothing: a failure is the
+// At most `maxMessages` are listed: the last in the server's order. Raises nothing: a failure is the
 // report's Error, and the session is ended.
 TAccountReport CheckSession(TCheckClient& client, int maxMessages, const std::unordered_set<std::string>& known);
 
@@ -232,6 +238,7 @@ private:
     int PlaceOf(int index, bool errorRow) const;
     int AccountOfRow(int r) const;
     void Summary();
+    std::string CurrentHeadline() const;
     void Notify(const std::string& headline);
     // The told message of row r, the number-th of its account's block.
     TToldMessage ToldOf(int r, int number) const;
@@ -248,6 +255,11 @@ private:
     std::unordered_set<std::string> FFailed;
     std::vector<std::string> FKeys; // each account's key, for the rows' ids
     int FPending = 0;       // sessions whose report has not come
+    // The accounts whose report has not come: their rows, cut or not, are
+    // what the last round left and wait for it before they are told.
+    std::unordered_set<int> FAwaited;
+    // Per account key, the messages on the server left out of its block.
+    std::unordered_map<std::string, int> FUnlisted;
     int FUntold = 0;        // new rows not told yet
     bool FToldInRound = false;
     std::unordered_set<std::string> FTold; // rows whose command ran this round

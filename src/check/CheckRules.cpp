@@ -5,6 +5,7 @@
 #include "i18n/Translate.h"
 #include "platform/CodePage.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <langinfo.h>
 
@@ -26,8 +27,12 @@ std::string FormatOne(std::string format, const std::string& marker, const std::
     return format;
 }
 
-std::string Headline(int listedCount)
+std::string Headline(int listedCount, int waitingCount)
 {
+    if (waitingCount > std::max(listedCount, 0))
+        return FormatOne(FormatOne(ResStr("There are %1 messages to read; the newest %2 are listed"), "%1",
+                                   std::to_string(waitingCount)),
+                         "%2", std::to_string(listedCount));
     if (listedCount < 1)
         return ResStr("There are no messages");
     if (listedCount == 1)

@@ -17,8 +17,9 @@ bool PriorityCounts(int requiredIndex, int priority);
 bool ShouldNotify(bool onlyNewMessages, int newCount, int listedCount);
 
 // "There are no messages", "There is a message to read" or
-// "There are %d messages to read", translated.
-std::string Headline(int listedCount);
+// "There are %d messages to read", translated. Where more wait than are
+// listed (the newest of a large mailbox), it says both.
+std::string Headline(int listedCount, int waitingCount = 0);
 
 // The main tray icon's hint after a check: the headline and
 // "(last check: %s)" with the time text, cut to what the tray keeps.

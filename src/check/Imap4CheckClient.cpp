@@ -28,15 +28,15 @@ int TImap4CheckClient::MessageCount()
     });
 }
 
-std::vector<std::string> TImap4CheckClient::MessageIds(int count)
+std::vector<std::string> TImap4CheckClient::MessageIds(int first, int count)
 {
     std::vector<std::string> ids;
     const uint32_t validity = FClient.MailBox.UIDValidity;
     const std::vector<std::uint32_t>& hits = FClient.MailBox.SearchHits;
-    if (validity == 0 || count > static_cast<int>(hits.size()))
+    if (validity == 0 || first < 1 || first - 1 + count > static_cast<int>(hits.size()))
         return ids;
     const std::string prefix = "i:" + std::to_string(validity) + ":";
-    for (int i = 0; i < count; ++i)
+    for (int i = first - 1; i < first - 1 + count; ++i)
         ids.push_back(prefix + std::to_string(hits[i]));
     return ids;
 }

@@ -18,7 +18,7 @@ public:
     int MessageSize(int i) override;
     // "i:", the mailbox's UIDVALIDITY, ":" and each hit's UID; none when the
     // server gave no UIDVALIDITY.
-    std::vector<std::string> MessageIds(int count) override;
+    std::vector<std::string> MessageIds(int first, int count) override;
     // All of them with one "UID FETCH" per chunk of UIDs. A message the
     // server leaves out (expunged meanwhile, or a broken answer) fails the
     // check rather than leave a row without its message.

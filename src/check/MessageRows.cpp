@@ -37,7 +37,7 @@ int AccountNumberOfRow(const TMessageRows& rows, const std::vector<std::string>&
 
 int MessageNumberOfRow(const TMessageRows& rows, int index)
 {
-    return index - FirstRowOf(rows, rows.Caption(index)) + 1;
+    return index - FirstRowOf(rows, rows.Caption(index)) + 1 + rows.Offset(index);
 }
 
 TRowMessage RowMessageOf(const TMessageRows& rows, int index)
@@ -91,7 +91,20 @@ TMessageRow TTreeWidgetRows::Row(int index) const
     row.Hint = FromBytes(item.data(0, HintRole).toByteArray());
     row.Id = FromBytes(item.data(0, IdRole).toByteArray());
     row.Print = FromBytes(item.data(0, PrintRole).toByteArray());
+    row.Offset = item.data(0, OffsetRole).toInt();
     return row;
+}
+
+int TTreeWidgetRows::Offset(int index) const
+{
+    return Item(index).data(0, OffsetRole).toInt();
+}
+
+void TTreeWidgetRows::SetOffset(int index, int offset)
+{
+    QTreeWidgetItem& item = Item(index);
+    if (item.data(0, OffsetRole).toInt() != offset)
+        item.setData(0, OffsetRole, offset);
 }
 
 std::string TTreeWidgetRows::Id(int index) const
@@ -159,6 +172,8 @@ void TTreeWidgetRows::Insert(int index, const TMessageRow& row)
         item->setData(0, IdRole, Bytes(row.Id));
     if (!row.Print.empty())
         item->setData(0, PrintRole, Bytes(row.Print));
+    if (row.Offset != 0)
+        item->setData(0, OffsetRole, row.Offset);
     if (!row.Hint.empty())
     {
         item->setData(0, HintRole, Bytes(row.Hint));

@@ -33,6 +33,9 @@ struct TMessageRow
     // where the server has none) and its fingerprint.
     std::string Id;
     std::string Print;
+    // The account's messages before the listed ones, left out past the
+    // bound: a row's number counts them too.
+    int Offset = 0;
 };
 
 // The message list as the check cycle and the notification window edit it.
@@ -50,6 +53,8 @@ public:
     virtual void SetCut(int index, bool cut) = 0;
     virtual std::string Id(int index) const = 0;
     virtual std::string Print(int index) const = 0;
+    virtual int Offset(int index) const = 0;
+    virtual void SetOffset(int index, int offset) = 0;
 
     // Inserts before index; index == Count() appends.
     virtual void Insert(int index, const TMessageRow& row) = 0;
@@ -101,7 +106,8 @@ std::vector<std::string> AccountCaptions(const std::vector<TAccount>& accounts)
 // key before it.
 std::string ServerIdOfRow(const std::string& rowId);
 
-// The row's 1-based place within its account's block.
+// The row's message number on its server: its 1-based place within its
+// account's block, after the messages the block leaves out.
 int MessageNumberOfRow(const TMessageRows& rows, int index);
 
 // What message row `index` shows, its identity as its server gave it.
@@ -127,6 +133,8 @@ public:
     void SetCut(int index, bool cut) override;
     std::string Id(int index) const override;
     std::string Print(int index) const override;
+    int Offset(int index) const override;
+    void SetOffset(int index, int offset) override;
     void Insert(int index, const TMessageRow& row) override;
     void Delete(int index) override;
     void Clear() override;
@@ -141,6 +149,7 @@ public:
     static constexpr int HintRole = 0x0100 + 5;     // QByteArray, 8-bit hint as given
     static constexpr int IdRole = 0x0100 + 6;       // QByteArray
     static constexpr int PrintRole = 0x0100 + 7;    // QByteArray
+    static constexpr int OffsetRole = 0x0100 + 8;   // int
 
 private:
     QTreeWidgetItem& Item(int index) const;

@@ -19,14 +19,15 @@ int TPop3CheckClient::MessageCount()
     return FCount;
 }
 
-std::vector<std::string> TPop3CheckClient::MessageIds(int count)
+std::vector<std::string> TPop3CheckClient::MessageIds(int first, int count)
 {
-    return GuardSession(FStalled, [this, count] {
+    return GuardSession(FStalled, [this, first, count] {
         std::vector<std::string> ids;
         std::vector<TIdPOP3UidlEntry> entries;
+        int listed = 0;
         try
         {
-            if (!FClient.RetrieveUIDL(entries))
+            if (!FClient.RetrieveUIDL(entries, first, listed))
                 return ids;
         }
         catch (const EIdPOP3UidlInvalid&)
@@ -34,16 +35,18 @@ std::vector<std::string> TPop3CheckClient::MessageIds(int count)
             // Read to its end: the session goes on, known by fingerprints.
             return ids;
         }
-        if (static_cast<int>(entries.size()) != FCount || count > FCount)
+        // Every message listed, and exactly those asked for kept.
+        if (listed != FCount || first < 1 || first + count - 1 > FCount ||
+            static_cast<int>(entries.size()) != FCount - first + 1)
             return ids;
         ids.resize(count);
         for (const TIdPOP3UidlEntry& e : entries)
         {
-            if (e.Number < 1 || e.Number > FCount)
+            if (e.Number < first || e.Number > FCount)
                 return std::vector<std::string>();
-            if (e.Number <= count)
+            if (e.Number < first + count)
             {
-                std::string& id = ids[e.Number - 1];
+                std::string& id = ids[e.Number - first];
                 if (!id.empty())
                     return std::vector<std::string>(); // a number listed twice
                 id = "u:" + e.Id;

@@ -19,7 +19,7 @@ public:
     // "u:" and the unique id of each message, from one "UIDL"; none when
     // the server keeps no unique ids or its listing cannot be trusted
     // (a malformed line, or numbers that are not those of "STAT").
-    std::vector<std::string> MessageIds(int count) override;
+    std::vector<std::string> MessageIds(int first, int count) override;
     void Disconnect() override;
     void DisconnectAfterFailure() noexcept override;
 

@@ -20,6 +20,7 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QThread>
 #include <QTemporaryDir>
@@ -27,6 +28,10 @@
 #include <QTreeWidget>
 
 #include <fstream>
+#include <mutex>
+#include <random>
+#include <set>
+#include <thread>
 #include <utility>
 
 namespace
@@ -354,6 +359,105 @@ TEST_F(WiredImap4Test, MarkReadSetsSeenOnThoseMessagesAndTheirRowsGo)
     EXPECT_EQ(Listed(), (std::vector<std::string>{"Imap:b"}));
     EXPECT_EQ(server->CountMessages("ann"), 4u);
 }
+
+// Results that came spread over a round (three programs checking at once)
+// told the accounts still being checked their earlier messages again.
+TEST_F(WiredTest, EachMessageIsToldOnceWhenResultsComeSpreadOverTheRound)
+{
+    if (const std::string why = Dovecot::Unavailable(); !why.empty())
+        GTEST_SKIP() << why;
+    constexpr int accounts = 12;
+    Dovecot server;
+    keeper->Config.Accounts.clear();
+    for (int a = 1; a <= accounts; ++a)
+    {
+        const std::string user = "u" + std::to_string(a);
+        server.AddUser(user, "pw");
+        keeper->Config.Accounts.push_back({user, true, user, "pw", server.Host(), "", false});
+    }
+    server.Start();
+    for (Account& account : keeper->Config.Accounts)
+        account.Port = std::to_string(server.Pop3Port());
+    keeper->Config.Execute = "x %ACCOUNT% %SUBJECT%";
+    std::vector<std::vector<std::string>> told;
+    wired->mailCheck.RunCommand = [&told](const std::vector<std::string>& arguments) { told.push_back(arguments); };
+    std::mutex lock;
+    std::mt19937 random(34);
+    wired->beforeSession = [&lock, &random] {
+        int delay = 0;
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            delay = static_cast<int>(random() % 400);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    };
+    for (int round = 1; round <= 4; ++round)
+    {
+        std::set<std::vector<std::string>> expected;
+        for (int a = 1; a <= accounts; ++a)
+        {
+            const std::string subject = "r" + std::to_string(round);
+            server.Deliver("u" + std::to_string(a), "Subject: " + subject + "\r\n\r\nx\r\n");
+            expected.insert({"x", "Account" + std::to_string(a), subject});
+        }
+        told.clear();
+        wired->shell.timMailTimer();
+        wired->WaitForChecks();
+        EXPECT_EQ(std::set<std::vector<std::string>>(told.begin(), told.end()), expected) << "round " << round;
+        EXPECT_EQ(told.size(), expected.size()) << "round " << round;
+    }
+}
+
+// A mailbox past the bound (lowered here): the newest are listed, a new one
+// is told with its number (POP3: in the maildrop; IMAP4: among the unseen,
+// after a read message), and Delete of its row deletes that message.
+class WiredLargeMailboxTest : public WiredTest, public testing::WithParamInterface<bool>
+{
+};
+
+TEST_P(WiredLargeMailboxTest, TheNewestAreListedAndANewOneIsToldAndDeletedByItsNumber)
+{
+    if (const std::string why = Dovecot::Unavailable(); !why.empty())
+        GTEST_SKIP() << why;
+    const bool imap4 = GetParam();
+    Dovecot server;
+    server.AddUser("ann", "pw");
+    server.Start();
+    keeper->Config.Accounts = {{"Big", true, "ann", "pw", server.Host(),
+                                std::to_string(imap4 ? server.ImapPort() : server.Pop3Port()), imap4}};
+    keeper->Config.Execute = "x %MSGID% %SUBJECT%";
+    std::vector<std::vector<std::string>> told;
+    wired->mailCheck.RunCommand = [&told](const std::vector<std::string>& arguments) { told.push_back(arguments); };
+    wired->mailCheck.Cycle().MaxMessages = 3;
+    if (imap4)
+        server.DeliverSeen("ann", "Subject: read\r\n\r\nx\r\n");
+    const auto deliver = [&server](int i) {
+        server.Deliver("ann", "From: x@example.org\r\nSubject: m" + std::to_string(i) + "\r\n\r\nx\r\n");
+    };
+    for (int i = 1; i <= 5; ++i)
+        deliver(i);
+    wired->shell.timMailTimer();
+    wired->WaitForChecks();
+    ASSERT_EQ(Listed(), (std::vector<std::string>{"Big:m3", "Big:m4", "Big:m5", "Big:"}));
+    EXPECT_EQ(newMail->lblNewMessage->text().toStdString(), "There are 5 messages to read; the newest 3 are listed");
+
+    deliver(6);
+    told.clear();
+    wired->shell.timMailTimer();
+    wired->WaitForChecks();
+    ASSERT_EQ(Listed(), (std::vector<std::string>{"Big:m4", "Big:m5", "Big:m6", "Big:"}));
+    EXPECT_EQ(told, (std::vector<std::vector<std::string>>{{"x", "6", "m6"}}));
+
+    DeleteRows({2});
+    wired->WaitForChecks();
+    const std::vector<std::string> left = server.Messages("ann");
+    ASSERT_EQ(left.size(), imap4 ? 6u : 5u);
+    EXPECT_NE(left.back().find("Subject: m5"), std::string::npos);
+    EXPECT_EQ(Listed(), (std::vector<std::string>{"Big:m3", "Big:m4", "Big:m5", "Big:"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Protocols, WiredLargeMailboxTest, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "Imap4" : "Pop3"; });
 
 TEST_F(WiredImap4Test, MessageRemovedElsewhereSinceTheCheckDeletesNothing)
 {

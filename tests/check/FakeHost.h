@@ -30,6 +30,8 @@ public:
     void SetCut(int i, bool cut) override { Items.at(i).Cut = cut; }
     std::string Id(int i) const override { return Items.at(i).Id; }
     std::string Print(int i) const override { return Items.at(i).Print; }
+    int Offset(int i) const override { return Items.at(i).Offset; }
+    void SetOffset(int i, int offset) override { Items.at(i).Offset = offset; }
     void Insert(int i, const TMessageRow& row) override
     {
         if (i < 0 || i > Count())

@@ -57,8 +57,12 @@ TEST(Announced, KeepsTheLatestPerAccountAndOnlyConfiguredAccounts)
     TAnnounced memory;
     for (std::size_t i = 0; i <= TAnnounced::MaxPerAccount; ++i)
         memory.Add("a", std::to_string(i));
-    memory.Add("a", "1"); // known already: it does not move
+    // Known already: it is the latest again, so a message still listed
+    // outlives newer ones that came and went.
+    memory.Add("a", "1");
+    memory.Add("a", "new");
     EXPECT_FALSE(memory.Contains("a", "0"));
+    EXPECT_FALSE(memory.Contains("a", "2"));
     EXPECT_TRUE(memory.Contains("a", "1"));
     EXPECT_TRUE(memory.Contains("a", std::to_string(TAnnounced::MaxPerAccount)));
     memory.Add("b", "x");

@@ -9,6 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+#include <set>
+
 namespace
 {
 
@@ -127,6 +131,72 @@ TEST_F(CycleTest, RoundOverSomeAccountsLeavesTheOthersRowsAndFailures)
     EXPECT_EQ(Dump(host.List), (std::vector<std::string>{"A|Ann|a|1|cut", "A|Ann|a2|1|new", "B|Bob|b|1|new",
                                                          "C|Cy|c|1|new"}));
     EXPECT_EQ(host.Picture, tpIdle);
+}
+
+// Past the bound the newest messages are listed, so a new one is told with
+// its own number in the maildrop.
+TEST_F(CycleTest, LargeMaildropListsTheNewestAndTellsANewOneByItsNumber)
+{
+    host.AddAccount("Home", "pop.home");
+    host.Config.Execute = "notify %MSGID% %SUBJECT%";
+    cycle.MaxMessages = 3;
+    for (int i = 1; i <= 5; ++i)
+        host.Net.Maildrops["pop.home"].push_back(Msg("Ann", "m" + std::to_string(i)));
+    Run();
+    EXPECT_EQ(Dump(host.List), (std::vector<std::string>{"Home|Ann|m3|1|new", "Home|Ann|m4|1|new",
+                                                         "Home|Ann|m5|1|new", "Home|0|new"}));
+    EXPECT_EQ(host.Headline, "There are 5 messages to read; the newest 3 are listed");
+    EXPECT_EQ(MessageNumberOfRow(host.List, 0), 3);
+
+    host.Net.Maildrops["pop.home"].push_back(Msg("Ann", "m6"));
+    host.Commands.clear();
+    Run();
+    EXPECT_EQ(Dump(host.List), (std::vector<std::string>{"Home|Ann|m4|1|cut", "Home|Ann|m5|1|cut",
+                                                         "Home|Ann|m6|1|new", "Home|0|new"}));
+    EXPECT_EQ(host.Commands, (std::vector<std::vector<std::string>>{{"notify", "6", "m6"}}));
+    EXPECT_EQ(host.Headline, "There are 6 messages to read; the newest 3 are listed");
+}
+
+// Results that came in while other accounts were still being checked told
+// those accounts' earlier messages again.
+TEST_F(CycleTest, EachMessageIsToldOnceWhateverOrderTheReportsComeIn)
+{
+    constexpr int accounts = 20;
+    host.Config.Execute = "notify %ACCOUNT% %SUBJECT%";
+    for (int a = 1; a <= accounts; ++a)
+        host.AddAccount("A" + std::to_string(a), "pop." + std::to_string(a));
+    std::mt19937 random(34);
+    for (int round = 1; round <= 20; ++round)
+    {
+        std::set<std::vector<std::string>> expected;
+        for (int a = 1; a <= accounts; ++a)
+        {
+            host.Net.Maildrops["pop." + std::to_string(a)].push_back(Msg("Ann", "r" + std::to_string(round)));
+            expected.insert({"notify", "Account" + std::to_string(a), "r" + std::to_string(round)});
+        }
+        // Every session runs before any result is applied; the results
+        // come in any order, told between them at any time.
+        std::exception_ptr failure;
+        const TCycleConfig config = host.Snapshot();
+        std::vector<std::pair<int, TAccountReport>> reports;
+        for (const TSessionOrder& order : cycle.BeginRound(config, false, failure))
+        {
+            host.Pop3.SetAccount(config.Accounts[order.Index], order.Port);
+            reports.emplace_back(order.Index, CheckSession(host.Pop3, cycle.MaxMessages, order.Known));
+        }
+        std::shuffle(reports.begin(), reports.end(), random);
+        host.Commands.clear();
+        for (const auto& [index, report] : reports)
+        {
+            cycle.ApplyReport(index, report);
+            if (random() % 2 == 0)
+                cycle.Tell();
+        }
+        cycle.EndRound();
+        EXPECT_EQ(std::set<std::vector<std::string>>(host.Commands.begin(), host.Commands.end()), expected)
+            << "round " << round;
+        EXPECT_EQ(host.Commands.size(), expected.size()) << "round " << round;
+    }
 }
 
 TEST_F(CycleTest, FailureWhileFetchingTellsNothing)

@@ -206,6 +206,14 @@ protected:
         wired->WaitForChecks();
     }
 
+    // The program again: no rows, the memory from the state folder.
+    void Restart()
+    {
+        ListRows().Clear();
+        wired.reset();
+        wired = std::make_unique<WiredShell>(*tray, *keeper, *settings, *newMail);
+    }
+
     TMessageRows& ListRows() { return wired->mailCheck.Rows(); }
     int NewCount() { return wired->mailCheck.Cycle().NewCount; }
     std::string Headline() { return newMail->lblNewMessage->text().toStdString(); }
@@ -283,10 +291,7 @@ TEST_F(CycleDovecot, ARestartAnnouncesNothingTwice)
     Tick();
     ASSERT_EQ(NewCount(), 1);
 
-    // The program again: no rows, the memory from the state folder.
-    ListRows().Clear();
-    wired.reset();
-    wired = std::make_unique<WiredShell>(*tray, *keeper, *settings, *newMail);
+    Restart();
     Server->Deliver(ann, Mail("bob@example.org", "two"));
     newMail->hide();
     Tick();
@@ -297,6 +302,82 @@ TEST_F(CycleDovecot, ARestartAnnouncesNothingTwice)
     // Asked for, every message is told again.
     CheckNow();
     EXPECT_EQ(NewCount(), 2);
+}
+
+// A mailbox past the bound went silent: the oldest were listed, and new mail
+// fell outside them for good.
+TEST_F(CycleDovecot, AMailboxPastTheBoundTellsNewMailAndARestartNothingTwice)
+{
+    const std::string ann = AddAccount("Big");
+    for (int i = 1; i <= MaxListedMessages + 50; ++i)
+        Server->Deliver(ann, Mail("ann@example.org", "m" + std::to_string(i)));
+    Tick();
+    ASSERT_EQ(NewCount(), MaxListedMessages) << Errors();
+    EXPECT_EQ(Headline(), "There are 5050 messages to read; the newest 5000 are listed");
+    EXPECT_EQ(ListRows().SubItem(0, 1), "m51");
+
+    keeper->Config.Execute = "x %MSGID% %SUBJECT%";
+    std::vector<std::vector<std::string>> told;
+    const auto record = [&told](const std::vector<std::string>& arguments) { told.push_back(arguments); };
+    wired->mailCheck.RunCommand = record;
+    Server->Deliver(ann, Mail("ann@example.org", "new"));
+    Tick();
+    EXPECT_EQ(NewCount(), 1);
+    EXPECT_EQ(told, (std::vector<std::vector<std::string>>{{"x", "5051", "new"}}));
+
+    Restart();
+    wired->mailCheck.RunCommand = record;
+    told.clear();
+    Tick();
+    EXPECT_EQ(NewCount(), 0);
+    EXPECT_TRUE(told.empty());
+}
+
+// An inbox rebuilt while the server was down (its UIDs given anew under a new
+// UIDVALIDITY) told its old messages a second time.
+TEST_F(CycleDovecot, ARebuiltImap4InboxTellsOnlyItsNewMessage)
+{
+    const std::string ann = AddImapAccount("Home");
+    for (const char* s : {"one", "two", "three"})
+        Server->Deliver(ann, Mail("ann@example.org", s, std::string("Message-ID: <") + s + "@example.org>\r\n"));
+    Tick();
+    ASSERT_EQ(NewCount(), 3) << Errors();
+    const auto validity = [&ann] {
+        TIdIMAP4 imap;
+        AimImap(imap, ann);
+        imap.Connect(true);
+        EXPECT_TRUE(imap.SelectMailbox("inbox"));
+        imap.Disconnect();
+        return imap.MailBox.UIDValidity;
+    };
+    const std::uint32_t before = validity();
+
+    Server->Stop();
+    Tick(); // the server is down: an error row
+    ASSERT_EQ(Rows(), (std::vector<std::string>{"Home|0|new"}));
+    const std::filesystem::path maildir = Server->Folder() + "/home/" + ann + "/Maildir";
+    // The index is lost; a new UIDVALIDITY is the time of the rebuild, so
+    // one in the same second as the first is made again.
+    for (int attempt = 0; attempt < 10; ++attempt)
+    {
+        Server->Stop();
+        for (const auto& entry : std::filesystem::directory_iterator(maildir))
+            if (entry.path().filename().string().rfind("dovecot", 0) == 0)
+                std::filesystem::remove_all(entry.path());
+        Server->Restart();
+        if (validity() != before)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    ASSERT_NE(validity(), before);
+    Server->Deliver(ann, Mail("ann@example.org", "four", "Message-ID: <four@example.org>\r\n"));
+    Tick();
+    EXPECT_EQ(NewCount(), 1) << Errors();
+    EXPECT_EQ(Rows().back(), "Home|ann@example.org|four|1|new");
+
+    Restart();
+    Tick();
+    EXPECT_EQ(NewCount(), 0);
 }
 
 TEST_F(CycleDovecot, FailingAccountBetweenTwoWorkingOnes)

@@ -77,16 +77,26 @@ std::string Pipelined(int i, std::string listReply = {})
     return "C: TOP " + n + " 0\nC: LIST " + n + "\nR: " + HeaderText(i) + listReply + "\\r\\n\n";
 }
 
-// A maildrop of `listed` messages behind a STAT of `stat`, each with its size.
-// `uidl`: the server's answer to "UIDL", one it cannot be trusted by.
+// A maildrop of `listed` messages from number `first` on behind a STAT of
+// `stat`, each with its size. `uidl`: the server's answer to "UIDL", one it
+// cannot be trusted by.
 std::string Maildrop(const std::string& stat, int listed, const std::string& size = "100",
-                     const std::string& uidl = NoUidl)
+                     const std::string& uidl = NoUidl, int first = 1)
 {
     std::string script = std::string(Login) + "C: STAT\nS: +OK " + stat + "\n" + uidl;
-    for (int i = 1; i <= listed; ++i)
+    for (int i = first; i < first + listed; ++i)
         script += "C: TOP " + std::to_string(i) + " 0\n" + Header(i) + "C: LIST " + std::to_string(i) +
                   "\nS: +OK " + std::to_string(i) + " " + size + "\n";
     return script + "C: QUIT\nS: +OK\n";
+}
+
+// A listing of `count` unique ids, "1 id1" on.
+std::string UidlOf(int count)
+{
+    std::string listing = "C: UIDL\nR: +OK\\r\\n";
+    for (int i = 1; i <= count; ++i)
+        listing += std::to_string(i) + " id" + std::to_string(i) + "\\r\\n";
+    return listing + ".\\r\\n\n";
 }
 
 struct HostileCase
@@ -97,6 +107,7 @@ struct HostileCase
     std::string hint;   // the error row's text, or the start of it
     int maxMessages = MaxListedMessages;
     std::string size = HumanSize(100); // size column of the listed rows
+    int first = 1;                     // the first listed message's number
 };
 
 const HostileCase kCases[] = {
@@ -117,10 +128,14 @@ const HostileCase kCases[] = {
      "'2147483648' is not a valid integer value"},
     {"Stat2Pow63", std::string(Login) + "C: STAT\nS: +OK 9223372036854775808 0\nC: QUIT\nS: +OK\n", -1,
      "'9223372036854775808' is not a valid integer value"},
-    {"StatIntMaxWithInstantAnswers", Maildrop("2147483647 0", 3), 3,
-     "Only the first 3 of 2147483647 messages are listed.", 3},
-    {"HundredThousandMessages", Maildrop("100000 0", 500), 500,
-     "Only the first 500 of 100000 messages are listed.", 500},
+    {"StatIntMax", std::string(Login) + "C: STAT\nS: +OK 2147483647 0\nC: QUIT\nS: +OK\n", -1,
+     "The mailbox holds 2147483647 messages; at most 1000000 can be checked."},
+    // The newest are listed, so that new mail is among them.
+    {"HundredThousandMessages", Maildrop("100000 0", 500, "100", NoUidl, 99501), 500,
+     "Only the newest 500 of 100000 messages are listed.", 500, HumanSize(100), 99501},
+    // Every identity is read, the newest kept: their headers alone are asked.
+    {"NewestByUniqueIds", Maildrop("10 1000", 3, "100", UidlOf(10), 8), 3,
+     "Only the newest 3 of 10 messages are listed.", 3, HumanSize(100), 8},
     {"NegativeListSize", Maildrop("2 200", 2, "-5"), 2, "", MaxListedMessages, HumanSize(-1)},
     {"NonNumericListSize", Maildrop("2 200", 2, "lots"), 2, "", MaxListedMessages, HumanSize(-1)},
     {"PipelinedSizeRefused",
@@ -219,7 +234,7 @@ TEST_P(HostileServer, EndsAsErrorRowOrListAndTheNextAccountIsChecked)
         if (row.Caption == "Bad" && row.ImageIndex != riError)
         {
             ++badRows;
-            EXPECT_EQ(row.SubItems.at(1), "message " + std::to_string(badRows));
+            EXPECT_EQ(row.SubItems.at(1), "message " + std::to_string(c.first + badRows - 1));
             EXPECT_EQ(row.SubItems.at(2), c.size);
         }
     const TMessageRow* note = nullptr;

@@ -48,6 +48,7 @@ std::string Answer(int uid, const std::string& subject)
            " BODY[HEADER] {" + std::to_string(header.size()) + "}\nR: Subject: " + subject + "\\r\\n\nS: )\n";
 }
 
+// The hits are taken in the mailbox's order, whatever order they came in.
 TEST_F(Imap4CheckClient, FetchesTheNewHitsAtOnceInTheHitsOrder)
 {
     const std::string search = "C: C3 UID SEARCH UNSEEN\nS: * SEARCH 7 3 9\nS: C3 OK done\n"
@@ -73,11 +74,11 @@ TEST_F(Imap4CheckClient, FetchesTheNewHitsAtOnceInTheHitsOrder)
         ASSERT_EQ(Check.MessageCount(), 3);
         if (c.subjects.empty())
         {
-            EXPECT_EQ(MessageOf<EIdException>([&] { Check.FetchMessages({3, 2}); }), c.error);
+            EXPECT_EQ(MessageOf<EIdException>([&] { Check.FetchMessages({3, 1}); }), c.error);
         }
         else
         {
-            const std::vector<TFetchedMessage> fetched = Check.FetchMessages({3, 2});
+            const std::vector<TFetchedMessage> fetched = Check.FetchMessages({3, 1});
             ASSERT_EQ(fetched.size(), 2u);
             EXPECT_EQ(fetched[0].Header.Subject, c.subjects[0]);
             EXPECT_EQ(fetched[0].Size, 90);

@@ -304,23 +304,34 @@ void Dovecot::Start()
     throw Failure("dovecot did not start: " + why + "\n" + Tail(Log(), 15));
 }
 
-bool Dovecot::StartOnce(std::string& why)
+void Dovecot::Restart()
+{
+    Stop();
+    std::string why;
+    if (!StartOnce(why, true))
+        throw Failure("dovecot did not start again: " + why + "\n" + Tail(Log(), 15));
+}
+
+bool Dovecot::StartOnce(std::string& why, bool samePorts)
 {
     std::string binary = FindDovecot();
     if (binary.empty())
         throw Failure(Unavailable());
-    PortPop3 = FreePort();
-    do
-        PortImap = FreePort();
-    while (PortImap == PortPop3);
-    if (!TlsCert.empty())
+    if (!samePorts)
     {
+        PortPop3 = FreePort();
         do
-            PortPop3s = FreePort();
-        while (PortPop3s == PortPop3 || PortPop3s == PortImap);
-        do
-            PortImaps = FreePort();
-        while (PortImaps == PortPop3 || PortImaps == PortImap || PortImaps == PortPop3s);
+            PortImap = FreePort();
+        while (PortImap == PortPop3);
+        if (!TlsCert.empty())
+        {
+            do
+                PortPop3s = FreePort();
+            while (PortPop3s == PortPop3 || PortPop3s == PortImap);
+            do
+                PortImaps = FreePort();
+            while (PortImaps == PortPop3 || PortImaps == PortImap || PortImaps == PortPop3s);
+        }
     }
     WriteConfig();
 

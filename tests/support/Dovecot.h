@@ -59,6 +59,9 @@ public:
     // Writes the config, starts the master in the foreground and waits (at
     // most 15 s) until both ports accept connections.
     void Start();
+    // Stops and starts again on the ports it had, as a server restarted by
+    // its administrator does.
+    void Restart();
     // Stops the master and waits (bounded) until all of its processes are
     // gone; SIGKILL when they do not go in time. Safe to call twice.
     void Stop();
@@ -102,7 +105,7 @@ private:
     std::string MaildirOf(const std::string& user) const;
     void WritePasswd(const std::string& user) const;
     void WriteConfig() const;
-    bool StartOnce(std::string& why);
+    bool StartOnce(std::string& why, bool samePorts = false);
     void Chown(const std::string& path) const;
 
     std::string Root;

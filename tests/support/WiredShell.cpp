@@ -15,6 +15,8 @@ WiredShell::WiredShell(TTrayParts& tray, TConfigKeeper& keeper, TfrmSettings& se
       mailCheck(tray, newMail, keeper.Config,
                 [this](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
                     ++checkSessions;
+                    if (beforeSession)
+                        beforeSession();
                     return MakeCheckClient(imap4, limits, std::move(abort));
                 })
 {

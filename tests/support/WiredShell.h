@@ -10,6 +10,7 @@
 #include "support/UiFixture.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class TConfigKeeper;
@@ -32,6 +33,8 @@ struct WiredShell
     TSessionLimits limits;
     // Check sessions made so far (on the workers).
     std::atomic<int> checkSessions{0};
+    // Run on the worker before each check session, when set before the round.
+    std::function<void()> beforeSession;
     TfrmAboutBox aboutBox;
     TTrayShell shell;
     // Pushed mail, for the tests that start it; outlives the check.
