@@ -86,7 +86,7 @@ inline int RunCheck(TCheckClient& check)
 {
     check.Connect();
     const int count = check.MessageCount();
-    benchmark::DoNotOptimize(check.MessageIds(count));
+    benchmark::DoNotOptimize(check.MessageIds(1, count));
     std::vector<int> numbers(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i)
         numbers[static_cast<std::size_t>(i)] = i + 1;
