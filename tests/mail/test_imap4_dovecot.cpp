@@ -30,7 +30,7 @@ protected:
         if (!Dovecot::Unavailable().empty())
             return;
         Server = std::make_unique<Dovecot>();
-        for (const char* user : {"plain", "odd", "batch", "idle"})
+        for (const char* user : {"plain", "odd", "batch", "idle", "bounce"})
             Server->AddUser(user, std::string(user) == "odd" ? OddPassword : "secret");
         Server->Start();
     }
@@ -125,6 +125,40 @@ TEST_F(Imap4Dovecot, BatchedFetchReadsEveryHeaderAndSetsNoSeenFlag)
     std::vector<std::uint32_t> again;
     EXPECT_EQ(session(again), validity);
     EXPECT_EQ(again, hits);
+    Imap.Disconnect();
+}
+
+// A bounce with megabytes of "Received" lines is read to its end in the
+// batch and alone, its fields found after them; the others are read too.
+TEST_F(Imap4Dovecot, HeaderPastTheCapsIsReadToItsEndBesideOrdinaryMessages)
+{
+    const std::string bounce = MailAfterReceivedLines(
+        1800000, "From: Mailer <mailer@example.net>\r\nSubject: Undelivered\r\nMessage-ID: <b@example.net>\r\n");
+    Server->Deliver("bounce", "Subject: first\r\n\r\n1\r\n");
+    Server->Deliver("bounce", bounce);
+    Server->Deliver("bounce", "Subject: third\r\n\r\n3\r\n");
+    Aim("bounce");
+    Imap.Connect(true);
+    TIdIMAP4SearchRec unseen;
+    unseen.SearchKey = skUnseen;
+    ASSERT_TRUE(Imap.SelectMailbox("inbox") && Imap.UIDSearchMailbox({unseen}));
+    const std::vector<std::uint32_t> hits = Imap.MailBox.SearchHits;
+    ASSERT_EQ(hits.size(), 3u);
+    Imap.CheckFieldsOnly = true;
+    std::vector<TIdIMAP4FetchedHeader> out;
+    EXPECT_TRUE(Imap.UIDFetchHeadersAndSizes(hits, out));
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[0].Message.Subject, "first");
+    EXPECT_EQ(out[1].Message.Subject, "Undelivered");
+    EXPECT_EQ(out[1].Message.FromText(), "Mailer <mailer@example.net>");
+    EXPECT_EQ(out[1].Size, static_cast<long long>(bounce.size()));
+    EXPECT_EQ(out[2].Message.Subject, "third");
+
+    TIdMessage alone;
+    EXPECT_TRUE(Imap.UIDFetchHeader(hits[1], alone));
+    EXPECT_EQ(alone.MessageId, "<b@example.net>");
+    EXPECT_LE(alone.HeaderLines.Count(), static_cast<std::size_t>(MaxReplyLines));
+    EXPECT_EQ(alone.HeaderLines[0].rfind("Received: from relay0.", 0), 0u);
     Imap.Disconnect();
 }
 
