@@ -495,29 +495,6 @@ TEST(Imap4Transcript, BatchedFetchKeepsWhatWasAskedByItsUID)
     }
 }
 
-TEST(Imap4Transcript, BatchedHeaderPastTheCapIsReadToItsEndAndKeptInPart)
-{
-    std::string big;
-    for (int hop = 0; hop < 6; ++hop)
-        big += "Received: " + std::string(20, 'x') + "\r\n";
-    big += "Subject: big\r\n\r\n";
-    ScriptedServer srv(Selected + "C: C5 UID FETCH 1:2" + BatchItems + "\nS: * 1 FETCH (UID 1 RFC822.SIZE 10 BODY[HEADER] {"
-                       + std::to_string(big.size()) + "}\n" + Raw(big) + "S: )\n"
-                       + HeaderResponse("* 2 FETCH (UID 2 RFC822.SIZE 20", "two") + "S: C5 OK done\n");
-    TIdIMAP4 imap;
-    Aim(imap, srv);
-    imap.MaxHeaderSize = 64;
-    imap.Connect(true);
-    ASSERT_TRUE(imap.SelectMailbox("inbox"));
-    std::vector<TIdIMAP4FetchedHeader> out;
-    EXPECT_TRUE(imap.UIDFetchHeadersAndSizes({1, 2}, out));
-    EXPECT_EQ(Dump(out), "1 10 big; 2 20 two");
-    ASSERT_FALSE(out.empty());
-    EXPECT_EQ(out[0].Message.HeaderLines.Lines,
-              (std::vector<std::string>{"Received: " + std::string(20, 'x'), "Subject: big"}));
-    EXPECT_TRUE(srv.WaitDone());
-}
-
 TEST(Imap4Transcript, BatchedFetchThatCannotEndRaises)
 {
     const std::pair<std::string, std::string> cases[] = {

@@ -608,40 +608,6 @@ TEST(ReadHeaderLines, EndlessHeaderIsReadOnlyToTheFloodBound)
     }
 }
 
-// A bounce's header: megabytes of "Received" lines before what its sender
-// wrote. It is read to its end and found by what a row shows.
-TEST(ReadHeaderLines, HeaderPastTheCapsKeepsItsStartAndTheFieldsThatTellTheMessage)
-{
-    Lines source;
-    std::size_t bytes = 0;
-    for (int hop = 0; bytes < 1800000; ++hop)
-        for (std::string line : {"Received: from relay" + std::to_string(hop) + ".example.net", std::string("\tby mx"),
-                                 std::string("\tfor <ann@example.org>; Mon, 7 Dec 2026 20:41:28 +0000")})
-        {
-            bytes += line.size();
-            source.queue.push_back(std::move(line));
-        }
-    for (const char* line : {"From: Bounce <mailer@example.net>", "Subject: Undelivered", " Mail", "X-Priority: 1",
-                             "Message-ID: <b@example.net>", "Date: Mon, 7 Dec 2026 20:41:28 +0000", "", "body", "."})
-        source.queue.push_back(line);
-    TIdMessage m;
-    EXPECT_EQ(ReadHeaderLines(source, m, "."), ".");
-    EXPECT_TRUE(source.queue.empty());
-    EXPECT_EQ(m.HeaderLines[0], "Received: from relay0.example.net");
-    EXPECT_LE(m.HeaderLines.Count(), static_cast<std::size_t>(MaxReplyLines));
-    std::size_t kept = 0;
-    for (const std::string& line : m.HeaderLines.Lines)
-        kept += line.size();
-    EXPECT_LE(kept, MaxReplyBytes);
-    EXPECT_EQ(m.FromText(), "Bounce <mailer@example.net>");
-    EXPECT_EQ(m.Subject, "Undelivered Mail");
-    EXPECT_EQ(m.Priority, mpHighest);
-    EXPECT_EQ(m.MessageId, "<b@example.net>");
-    EXPECT_NE(m.Date, 0);
-    EXPECT_EQ(m.HeaderLines.FieldValue("Received").substr(0, 10), "from relay");
-    EXPECT_EQ(m.HeaderLines.Lines.back(), "Date: Mon, 7 Dec 2026 20:41:28 +0000");
-}
-
 // Past small caps (40 bytes, 4 lines), line by line and byte by byte.
 TEST(HeaderKeeper, PastTheCapsOtherFieldsGiveWayToTheFieldsACheckReads)
 {

@@ -327,31 +327,6 @@ TEST_F(Pop3Dovecot, UniqueIdsOutliveTheSessionAndLeaveWithTheirMessage)
     Pop.Disconnect();
 }
 
-// A bounce with megabytes of "Received" lines is read to its end, one at a
-// time and pipelined, its fields found after them; the session goes on.
-TEST_F(Pop3Dovecot, HeaderPastTheCapsIsReadToItsEndBesideOrdinaryMessages)
-{
-    const std::string bounce = MailAfterReceivedLines(
-        1800000, "From: Mailer <mailer@example.net>\r\nSubject: Undelivered\r\nX-Priority: 2\r\n"
-                 "Message-ID: <b@example.net>\r\n");
-    Server->Deliver(User, Mail("first"));
-    Server->Deliver(User, bounce);
-    Server->Deliver(User, Mail("third"));
-    Pop.Connect();
-    ASSERT_TRUE(Pop.CanPipeline());
-    TIdMessage message;
-    Pop.FetchHeader(2, message);
-    EXPECT_EQ(message.Subject, "Undelivered");
-    EXPECT_EQ(message.FromText(), "Mailer <mailer@example.net>");
-    EXPECT_EQ(message.Priority, mpHigh);
-    EXPECT_EQ(message.MessageId, "<b@example.net>");
-    EXPECT_EQ(Pop.FetchHeaderAndSize(2, message).Take(), static_cast<int>(bounce.size()));
-    EXPECT_EQ(message.Subject, "Undelivered");
-    Pop.FetchHeader(3, message);
-    EXPECT_EQ(message.Subject, "third");
-    Pop.Disconnect();
-}
-
 TEST(Pop3DovecotApop, LogsInWithApopWhereOffered)
 {
     SKIP_WITHOUT_DOVECOT();
