@@ -271,7 +271,8 @@ private:
     std::string ReadLiteral(long long size);
     // Reads a header literal of `size` bytes: whole when it is at most
     // `room` bytes, else to its end, kept within `room` as THeaderKeeper
-    // keeps a header, as CR LF lines.
+    // keeps a header, as CR LF lines. One past HeaderFloodFactor times
+    // MaxHeaderSize raises EIdReplyTooLarge before anything of it is read.
     std::string ReadHeaderLiteral(long long size, long long room);
     // A header literal into `message`, its lines bounded as POP3's.
     void LoadHeader(const std::string& bytes, TIdMessage& message) const;
