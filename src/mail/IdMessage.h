@@ -1,9 +1,9 @@
 #pragma once
 
+#include "mail/HeaderKeeper.h"
 #include "mail/IdEMailAddress.h"
 #include "mail/IdExceptions.h"
 #include "mail/IdHeaderList.h"
-#include "mail/MailLimits.h"
 
 #include <cstdint>
 #include <string>
@@ -105,29 +105,34 @@ TIdDateTime DateTimeFromHeader(const std::string& value);
 // HeaderLines, then loads the fields. It stops at the line equal to
 // `terminator` (POP3: "."); with an empty terminator, at the empty line that
 // ends a header or at a lone ".". With a terminator, empty lines are skipped.
-// Returns the line that stopped the reading.
-// Raises EIdReplyTooLarge past MaxReplyLines lines (skipped empty ones too)
-// or MaxReplyBytes bytes.
+// Returns the line that stopped the reading. A header past MaxReplyLines
+// lines or MaxReplyBytes bytes is read to its end and kept in part, as
+// THeaderKeeper keeps it; one far past them raises EIdReplyTooLarge, the
+// message emptied.
 template <typename Connection>
 std::string ReadHeaderLines(Connection& connection, TIdMessage& message, const std::string& terminator)
 {
     std::string line;
-    int count = 0;
-    std::size_t bytes = 0;
-    while (true)
+    THeaderKeeper keeper(message.HeaderLines);
+    try
     {
-        line = connection.ReadLine();
-        if ((terminator.empty() && line == ".") || line == terminator)
-            break;
-        bytes += line.size();
-        if (++count > MaxReplyLines || bytes > MaxReplyBytes)
+        while (true)
         {
-            message.ClearMessage();
-            throw EIdReplyTooLarge();
+            line = connection.ReadLine();
+            if ((terminator.empty() && line == ".") || line == terminator)
+                break;
+            if (line.empty())
+                keeper.Skip();
+            else
+                keeper.Add(std::move(line));
         }
-        if (!line.empty())
-            message.HeaderLines.Add(line);
     }
+    catch (const EIdReplyTooLarge&)
+    {
+        message.ClearMessage();
+        throw;
+    }
+    keeper.Finish();
     message.LoadFromHeaderLines();
     return line;
 }

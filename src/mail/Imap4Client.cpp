@@ -1,5 +1,6 @@
 #include "mail/Imap4Client.h"
 
+#include "mail/HeaderKeeper.h"
 #include "mail/IdExceptions.h"
 #include "mail/IdIOHandler.h"
 #include "mail/IdMessage.h"
@@ -82,35 +83,34 @@ std::string SearchDateText(double date)
     return text;
 }
 
-// A header literal's bytes split into lines at CR LF, LF or CR; a final
-// line break does not start another line.
-void SplitHeaderLines(const std::string& bytes, TIdStrings& lines)
-{
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-    {
-        if (bytes[i] != '\r' && bytes[i] != '\n')
-            continue;
-        lines.push_back(bytes.substr(start, i - start));
-        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < bytes.size())
-        lines.push_back(bytes.substr(start));
-}
-
-// A header literal into `message`, its lines bounded as POP3's.
+// A header literal into `message`, split into lines at CR LF, LF or CR (a
+// final line break starts no other line) and kept as POP3's lines are.
 void LoadHeaderLines(const std::string& bytes, TIdMessage& message)
 {
-    message.HeaderLines.Clear();
-    SplitHeaderLines(bytes, message.HeaderLines.Lines);
-    if (message.HeaderLines.Count() > static_cast<std::size_t>(MaxReplyLines))
+    THeaderKeeper keeper(message.HeaderLines);
+    try
+    {
+        keeper.AddBytes(bytes);
+        keeper.Finish();
+    }
+    catch (const EIdReplyTooLarge&)
     {
         message.HeaderLines.Clear();
-        throw EIdReplyTooLarge();
+        throw;
     }
     message.LoadFromHeaderLines();
+}
+
+// What a loaded message holds: its header lines, or when it keeps none, the
+// fields a check reads.
+std::size_t HeldBytes(const TIdMessage& message)
+{
+    std::size_t held = message.Subject.size() + message.UnparsedFrom.size() + message.MessageId.size();
+    for (const std::string& line : message.HeaderLines.Lines)
+        held += line.size();
+    for (std::size_t i = 0; i < message.FromList.Count(); ++i)
+        held += message.FromList[i].Name.size() + message.FromList[i].Address.size();
+    return held;
 }
 
 TIdStrings SplitAtSpaces(const std::string& line)
@@ -664,13 +664,7 @@ bool TIdIMAP4::DoFetchHeader(const std::string& prefix, std::uint32_t number, TI
         }
         break;
     }
-    if (FetchLine.LiteralSize > MaxHeaderSize)
-        throw EIdException("The server announced a header of " + std::to_string(FetchLine.LiteralSize)
-                           + " bytes.");
-
-    const std::string bytes = Handler().ReadExactBytes(static_cast<int>(FetchLine.LiteralSize));
-    if (static_cast<long long>(bytes.size()) < FetchLine.LiteralSize)
-        throw EIdConnClosedGracefully();
+    const std::string bytes = ReadHeaderLiteral(FetchLine.LiteralSize, MaxHeaderSize);
 
     std::string rest = Handler().ReadLineSkippingBlanks();
     if (!rest.empty() && rest.front() == ')')
@@ -717,6 +711,30 @@ std::string TIdIMAP4::ReadLiteral(long long size)
     return bytes;
 }
 
+std::string TIdIMAP4::ReadHeaderLiteral(long long size, long long room)
+{
+    if (size / static_cast<long long>(HeaderFloodFactor) > MaxHeaderSize)
+        throw EIdReplyTooLarge();
+    if (size <= room)
+        return ReadLiteral(size);
+    TIdHeaderList lines;
+    THeaderKeeper keeper(lines, static_cast<std::size_t>(std::max(room, 0LL)));
+    for (long long left = size; left > 0;)
+    {
+        const std::string part = Handler().ReadExactBytes(static_cast<int>(std::min<long long>(left, 1 << 16)));
+        if (part.empty())
+            throw EIdConnClosedGracefully();
+        left -= static_cast<long long>(part.size());
+        if (room > 0)
+            keeper.AddBytes(part);
+    }
+    keeper.Finish();
+    std::string kept;
+    for (const std::string& line : lines.Lines)
+        kept.append(line).append("\r\n");
+    return kept;
+}
+
 void TIdIMAP4::LoadHeader(const std::string& bytes, TIdMessage& message) const
 {
     message.CheckFieldsOnly = CheckFieldsOnly;
@@ -731,6 +749,7 @@ void TIdIMAP4::ReadResponseRest(std::string line, std::string& text, std::vector
     text.clear();
     literals.clear();
     long long literalBytes = 0;
+    long long literalsRead = 0;
     for (;;)
     {
         text += line;
@@ -739,11 +758,17 @@ void TIdIMAP4::ReadResponseRest(std::string line, std::string& text, std::vector
         const long long size = TrailingLiteralSize(line);
         if (size < 0)
             return;
-        // All literals of one response together: only the header is asked for.
-        if (size > MaxHeaderSize - literalBytes)
-            throw EIdException("The server announced a header of " + std::to_string(size) + " bytes.");
-        literalBytes += size;
-        literals.push_back(ReadLiteral(size));
+        // All literals of one response together: only the header is asked
+        // for. One past what is left is kept as a header too large is, and
+        // its announcement gives what was kept.
+        const auto flood = static_cast<long long>(HeaderFloodFactor);
+        if (size / flood > MaxHeaderSize || (literalsRead += size) / flood > MaxHeaderSize)
+            throw EIdReplyTooLarge();
+        std::string bytes = ReadHeaderLiteral(size, MaxHeaderSize - literalBytes);
+        if (static_cast<long long>(bytes.size()) != size)
+            text.replace(text.rfind('{'), std::string::npos, "{" + std::to_string(bytes.size()) + "}");
+        literalBytes += static_cast<long long>(bytes.size());
+        literals.push_back(std::move(bytes));
         text += '\n';
         // What follows a literal belongs to the response, an empty line too.
         line = Handler().ReadLineOrTimeout();
@@ -764,7 +789,7 @@ bool TIdIMAP4::FetchChunk(const std::vector<std::uint32_t>& uids, std::vector<TI
     std::vector<bool> hasHeader(uids.size(), false);
     std::vector<std::size_t> order;
     std::size_t skippedBytes = 0;
-    std::size_t headerBytes = 0;
+    std::size_t heldBytes = 0;
     int skippedResponses = 0;
     std::string text;
     std::vector<std::string> literals;
@@ -800,10 +825,10 @@ bool TIdIMAP4::FetchChunk(const std::vector<std::uint32_t>& uids, std::vector<TI
                 TIdIMAP4FetchedHeader& record = records[slot];
                 if (items.HasHeader && !hasHeader[slot])
                 {
-                    headerBytes += items.Header.size();
-                    if (headerBytes > MaxBatchSize)
-                        throw EIdReplyTooLarge();
                     LoadHeader(items.Header, record.Message);
+                    heldBytes += HeldBytes(record.Message);
+                    if (heldBytes > MaxBatchSize)
+                        throw EIdReplyTooLarge();
                     hasHeader[slot] = used = true;
                 }
                 if (items.Size >= 0 && record.Size < 0)

@@ -127,10 +127,13 @@ public:
     // The most bytes the lines of one reply may hold together (a SEARCH line
     // and the lines around it); at most MaxReplyLines lines.
     std::size_t MaxReplySize = 4 * MaxReplyBytes;
-    // The largest header literal accepted; its lines count as POP3's do.
+    // The most of a header literal kept whole. A larger one is read to its
+    // end and kept as POP3's headers past the caps are (THeaderKeeper); one
+    // past HeaderFloodFactor times this raises EIdReplyTooLarge.
     long long MaxHeaderSize = static_cast<long long>(MaxReplyBytes);
-    // The header bytes one command of a batched fetch may bring, all its
-    // messages together: honest headers of a chunk take a few megabytes.
+    // What the messages of one command of a batched fetch may hold, all
+    // together: their header lines, or the fields a check keeps of them.
+    // Honest headers of a chunk take a few megabytes.
     std::size_t MaxBatchSize = 16 * MaxReplyBytes;
     // The messages of a batched header fetch load only what a mail check
     // shows (TIdMessage::CheckFieldsOnly).
@@ -193,9 +196,9 @@ public:
     // by the UID item of its response, in the server's order: a response
     // without a UID or
     // for a UID not asked is passed over, a second header or size for a UID
-    // too, and UIDs left out are absent. A header literal is bounded by
-    // MaxHeaderSize, its lines as POP3's; what is passed over by MaxReplySize
-    // and MaxReplyLines. A literal cut short or a connection closed
+    // too, and UIDs left out are absent. A header literal is kept within
+    // MaxHeaderSize, its lines as POP3's; what is passed over is bounded by
+    // MaxReplySize and MaxReplyLines. A literal cut short or a connection closed
     // mid-stream raises. False when a chunk is answered NO or BAD; then, and
     // when one raises, `out` holds the chunks before it.
     bool UIDFetchHeadersAndSizes(const std::vector<std::uint32_t>& uids, std::vector<TIdIMAP4FetchedHeader>& out,
@@ -266,6 +269,11 @@ private:
     void ReadResponseRest(std::string line, std::string& text, std::vector<std::string>& literals);
     // Reads a literal of `size` bytes; a connection closed before its end raises.
     std::string ReadLiteral(long long size);
+    // Reads a header literal of `size` bytes: whole when it is at most
+    // `room` bytes, else to its end, kept within `room` as THeaderKeeper
+    // keeps a header, as CR LF lines. One past HeaderFloodFactor times
+    // MaxHeaderSize raises EIdReplyTooLarge before anything of it is read.
+    std::string ReadHeaderLiteral(long long size, long long room);
     // A header literal into `message`, its lines bounded as POP3's.
     void LoadHeader(const std::string& bytes, TIdMessage& message) const;
     // Reads what is left of an answer to a header fetch up to its completion.

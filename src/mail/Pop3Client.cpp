@@ -24,11 +24,38 @@ std::string FirstLine(const TIdStrings& text)
 }
 
 // The header reader wants a line source; a time-out there must raise, or it
-// would take the empty line it gets for one as a blank and wait forever.
-struct RaisingLineSource
+// would take the empty line it gets for one as a blank and wait forever. A
+// line past the line cap is read to its end and its start kept: it costs its
+// message the end of one field, not the account its check.
+class HeaderLineSource
 {
+public:
+    explicit HeaderLineSource(TIdIOHandler& handler) : Handler(handler), Action(handler.MaxLineAction)
+    {
+        Handler.MaxLineAction = maSplit;
+    }
+    ~HeaderLineSource() { Handler.MaxLineAction = Action; }
+    HeaderLineSource(const HeaderLineSource&) = delete;
+    HeaderLineSource& operator=(const HeaderLineSource&) = delete;
+
+    std::string ReadLine()
+    {
+        std::string line = Handler.ReadLineOrTimeout();
+        Read += line.size();
+        while (Handler.LastReadSplit())
+        {
+            // What is not kept of a header counts against its flood bound.
+            Read += Handler.ReadLineOrTimeout().size();
+            if (Read / HeaderFloodFactor > MaxReplyBytes)
+                throw EIdReplyTooLarge();
+        }
+        return line;
+    }
+
+private:
     TIdIOHandler& Handler;
-    std::string ReadLine() { return Handler.ReadLineOrTimeout(); }
+    const TIdMaxLineAction Action;
+    std::size_t Read = 0;
 };
 
 // How far past the caps a unique-id listing is still read to its end. A
@@ -197,7 +224,7 @@ void TIdPOP3::ReadHeaderBody(TIdMessage& message)
 {
     if (!IOHandler())
         throw EIdNotConnected();
-    RaisingLineSource source{*IOHandler()};
+    HeaderLineSource source(*IOHandler());
     ReadHeaderLines(source, message, ".");
 }
 

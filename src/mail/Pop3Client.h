@@ -71,7 +71,8 @@ public:
     void Login();
     int CountMessages();
     // Reads the header of message `number` (body lines a server adds are
-    // read too, up to the closing "."). Always true when it returns.
+    // read too, up to the closing "."); one past the caps is kept in part,
+    // as ReadHeaderLines keeps it. Always true when it returns.
     bool FetchHeader(int number, TIdMessage& message);
     // Octets of message `number`; -1 when the server's answer has no number.
     int MessageSize(int number);

@@ -539,6 +539,39 @@ TEST_F(CycleDovecot, PushedMailIsToldWithoutWaitingForTheInterval)
     EXPECT_EQ(wired->push->Count(), 1) << Errors();
 }
 
+// One bounce with megabytes of "Received" lines used to fail its whole
+// account; it is listed by its sender and subject beside the other mail, by
+// POP3, IMAP4 and push alike.
+TEST_F(CycleDovecot, HeaderPastTheCapsHidesNothingOfItsAccount)
+{
+    const std::string pop = AddAccount("Pop");
+    const std::string imap = AddImapAccount("Imap");
+    const auto bounce = [](const std::string& subject) {
+        return MailAfterReceivedLines(1800000, "From: Mailer <mailer@example.net>\r\nSubject: " + subject + "\r\n");
+    };
+    for (const std::string& user : {pop, imap})
+    {
+        Server->Deliver(user, Mail("ann@example.org", "one"));
+        Server->Deliver(user, bounce("Undelivered"));
+    }
+    wired->StartPush();
+    Tick();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Pop|ann@example.org|one|1|new",
+                                                "Pop|Mailer <mailer@example.net>|Undelivered|1|new",
+                                                "Imap|ann@example.org|one|1|new",
+                                                "Imap|Mailer <mailer@example.net>|Undelivered|1|new"}))
+        << Errors();
+    EXPECT_EQ(NewCount(), 4);
+    EXPECT_EQ(tray->triMail->PictureIndex(), 0);
+
+    const Account pushed = keeper->Config.Accounts[1];
+    ASSERT_TRUE(WaitUntil([&] { return wired->push->Healthy(pushed); }, 10000)) << "IDLE never started";
+    Server->Deliver(imap, bounce("Pushed"));
+    ASSERT_TRUE(WaitUntil([&] { return Rows().size() == 5; }, 10000)) << Errors();
+    EXPECT_EQ(Rows().back(), "Imap|Mailer <mailer@example.net>|Pushed|1|new");
+    EXPECT_EQ(NewCount(), 1);
+}
+
 TEST_F(CycleDovecot, Imap4AndPop3AccountsInOneCycle)
 {
     const std::string imap = AddImapAccount("Imap");

@@ -1,6 +1,6 @@
 // ReadHeaderLines over a scripted byte stream: a header ends at its
-// terminator, at the caps or at the end of the stream, and no header field,
-// however malformed, fails the load.
+// terminator, at its flood bound or at the end of the stream, is kept within
+// the caps, and no header field, however malformed, fails the load.
 #include "ByteStream.h"
 
 #include "mail/IdExceptions.h"

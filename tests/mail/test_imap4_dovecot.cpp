@@ -30,7 +30,7 @@ protected:
         if (!Dovecot::Unavailable().empty())
             return;
         Server = std::make_unique<Dovecot>();
-        for (const char* user : {"plain", "odd", "batch", "idle"})
+        for (const char* user : {"plain", "odd", "batch", "idle", "bounce"})
             Server->AddUser(user, std::string(user) == "odd" ? OddPassword : "secret");
         Server->Start();
     }
@@ -125,6 +125,25 @@ TEST_F(Imap4Dovecot, BatchedFetchReadsEveryHeaderAndSetsNoSeenFlag)
     std::vector<std::uint32_t> again;
     EXPECT_EQ(session(again), validity);
     EXPECT_EQ(again, hits);
+    Imap.Disconnect();
+}
+
+// A bounce with megabytes of "Received" lines, fetched alone as Delete does:
+// read to its end, its fields found after them (the check's batch is the
+// cycle's test).
+TEST_F(Imap4Dovecot, HeaderPastTheCapsIsReadToItsEnd)
+{
+    Server->Deliver("bounce", MailAfterReceivedLines(1800000, "Subject: Undelivered\r\nMessage-ID: <b@example.net>\r\n"
+                                                              "Date: Mon, 7 Dec 2026 20:41:28 +0000\r\n"));
+    Aim("bounce");
+    Imap.Connect(true);
+    ASSERT_TRUE(Imap.SelectMailbox("inbox"));
+    TIdMessage message;
+    EXPECT_TRUE(Imap.FetchHeader(1, message));
+    EXPECT_EQ(message.Subject, "Undelivered");
+    EXPECT_EQ(message.MessageId, "<b@example.net>");
+    EXPECT_NE(message.Date, 0);
+    EXPECT_EQ(message.HeaderLines[0].rfind("Received: from relay0.", 0), 0u);
     Imap.Disconnect();
 }
 

@@ -501,7 +501,7 @@ TEST(Imap4Transcript, BatchedFetchThatCannotEndRaises)
         {"S: * 1 FETCH (UID 1 BODY[HEADER] {342}\nR: From: half\nCLOSE\n", "Connection Closed Gracefully."},
         {HeaderResponse("* 1 FETCH (UID 1", "one") + "CLOSE\n", "Connection Closed Gracefully."},
         {"S: * 1 FETCH (UID 1 RFC822.SIZE 10)\nSTALL\n", "Read Timeout"},
-        {"S: * 1 FETCH (UID 1 BODY[HEADER] {1048577}\n", "The server announced a header of 1048577 bytes."},
+        {"S: * 1 FETCH (UID 1 BODY[HEADER] {33554464}\n", "Reply too large."},
         {"FLOOD 600000 * 1 FETCH (UID 1 FLAGS (\\\\Seen))\\r\\n\n", "Reply too large."},
         {"S: C4 OK an old completion\n",
          "Unexpected: Line in a FETCH answer that is neither untagged nor the completion, offending line: C4 OK "

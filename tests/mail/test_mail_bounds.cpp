@@ -92,6 +92,22 @@ TEST(ReplyCaps, EndlessHeaderFailsTheFetch)
     srv.WaitDone(2000);
 }
 
+TEST(ReplyCaps, HeaderLinePastTheLineCapKeepsItsStartAndTheSessionInStep)
+{
+    ScriptedServer srv(std::string(Greeting) + "C: TOP 1 0\nS: +OK\nS: Received: " + std::string(40000, 'x')
+                       + "\nS: Subject: after\nS: .\nC: STAT\nS: +OK 1 9\n");
+    TIdPOP3 pop;
+    Attach(pop, srv);
+    pop.Connect();
+    TIdMessage message;
+    pop.FetchHeader(1, message);
+    EXPECT_EQ(message.Subject, "after");
+    EXPECT_EQ(message.HeaderLines[0].size(), static_cast<std::size_t>(pop.IOHandler()->MaxLineLength));
+    EXPECT_EQ(pop.CountMessages(), 1);
+    EXPECT_EQ(pop.IOHandler()->MaxLineAction, maException);
+    pop.Disconnect(false);
+}
+
 // Blank lines used to be skipped up to 2^31 times.
 TEST(ReadLineSkippingBlanks, EndlessBlankLinesEndAfterTheLimit)
 {

@@ -1,5 +1,6 @@
 #include "mail/IdExceptions.h"
 #include "mail/EncodedWords.h"
+#include "mail/HeaderKeeper.h"
 #include "mail/IdMessage.h"
 #include "mail/Pop3Reply.h"
 #include "mail/IdTCPConnection.h"
@@ -584,17 +585,18 @@ struct EndlessLines
     }
 };
 
-TEST(ReadHeaderLines, EndlessHeaderIsCutAtTheLineAndByteLimits)
+TEST(ReadHeaderLines, EndlessHeaderIsReadOnlyToTheFloodBound)
 {
     struct Case
     {
         std::string Line;
         long MaxReads;
     };
+    const long flood = static_cast<long>(HeaderFloodFactor);
     const std::vector<Case> cases = {
-        {"X-A: b", MaxReplyLines + 1},
-        {"", MaxReplyLines + 1}, // blank lines are skipped, but counted
-        {" " + std::string(999, 'x'), static_cast<long>(MaxReplyBytes / 1000) + 1},
+        {"X-A: b", flood * MaxReplyLines + 1},
+        {"", flood * MaxReplyLines + 1}, // blank lines are skipped, but counted
+        {" " + std::string(999, 'x'), static_cast<long>(HeaderFloodFactor * MaxReplyBytes / 1000) + 1},
     };
     for (const Case& c : cases)
     {
@@ -604,6 +606,56 @@ TEST(ReadHeaderLines, EndlessHeaderIsCutAtTheLineAndByteLimits)
         EXPECT_LE(source.reads, c.MaxReads);
         EXPECT_TRUE(m.HeaderLines.Empty());
     }
+}
+
+// Past small caps (40 bytes, 4 lines), line by line and byte by byte.
+TEST(HeaderKeeper, PastTheCapsOtherFieldsGiveWayToTheFieldsACheckReads)
+{
+    const std::string r1 = "Received: 1111111111", r2 = "Received: 2222222222"; // 20 bytes each
+    const struct
+    {
+        const char* label;
+        std::vector<std::string> in;
+        std::vector<std::string> kept;
+    } cases[] = {
+        {"inside the caps", {r1, "Subject: s", " t"}, {r1, "Subject: s", " t"}},
+        {"later fields in place of the last others", {r1, r2, r1, "Subject: s", "From: f"}, {r1, "Subject: s", "From: f"}},
+        {"a field folded across the caps goes on", {r1, "Subject: aaaaaaaaaa", " bbbbbbbbbb"},
+         {"Subject: aaaaaaaaaa", " bbbbbbbbbb"}},
+        {"only the first of a field", {r1, r2, "Subject: one", "Received: x", "Subject: two", " more"},
+         {r1, "Subject: one"}},
+        {"order kept when an early one moves", {r1, "From: ffffff", r2, "Subject: ssssssssss"},
+         {"From: ffffff", "Subject: ssssssssss"}},
+        {"the line cap", {"A: 1", "B: 2", "C: 3", "D: 4", "Date: 5"}, {"A: 1", "B: 2", "C: 3", "Date: 5"}},
+    };
+    for (const auto& c : cases)
+    {
+        TIdHeaderList byLine;
+        THeaderKeeper lineKeeper(byLine, 40, 4);
+        std::string bytes;
+        for (const std::string& line : c.in)
+        {
+            lineKeeper.Add(line);
+            bytes += line + (bytes.size() % 2 ? "\n" : "\r\n");
+        }
+        lineKeeper.Finish();
+        EXPECT_EQ(byLine.Lines, c.kept) << c.label;
+        EXPECT_EQ(lineKeeper.Cut(), c.kept != c.in) << c.label;
+
+        TIdHeaderList byByte;
+        THeaderKeeper byteKeeper(byByte, 40, 4);
+        for (char b : bytes)
+            byteKeeper.AddBytes(std::string_view(&b, 1));
+        byteKeeper.Finish();
+        EXPECT_EQ(byByte.Lines, c.kept) << c.label;
+    }
+
+    // Of a line past the caps only its start is held.
+    TIdHeaderList lines;
+    THeaderKeeper keeper(lines, 40, 4);
+    keeper.AddBytes("Subject: " + std::string(100, 'x') + "\r\nFrom: f");
+    keeper.Finish();
+    EXPECT_EQ(lines.Lines, (std::vector<std::string>{"Subject: " + std::string(31, 'x')}));
 }
 
 TEST(ReadHeaderLines, HeaderJustInsideTheLimitsLoads)

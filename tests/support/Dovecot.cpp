@@ -435,6 +435,16 @@ void Dovecot::Stop()
         kill(-pid, SIGKILL);
 }
 
+std::string MailAfterReceivedLines(std::size_t receivedBytes, const std::string& fields)
+{
+    std::string mail;
+    for (unsigned hop = 0; mail.size() < receivedBytes; ++hop)
+        mail += "Received: from relay" + std::to_string(hop) + ".example.net (relay.example.net [192.0.2."
+                + std::to_string(hop % 250 + 1) + "])\r\n\tby mx.example.org with ESMTP id " + std::to_string(hop)
+                + "\r\n\tfor <ann@example.org>; Mon, 7 Dec 2026 20:41:28 +0000\r\n";
+    return mail + fields + "\r\nbody\r\n";
+}
+
 std::string Dovecot::Deliver(const std::string& user, const std::string& raw)
 {
     if (!Users.count(user))

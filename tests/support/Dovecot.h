@@ -8,6 +8,11 @@
 #include <string>
 #include <vector>
 
+// A message as a bounce or a spam run brings it: `receivedBytes` of folded
+// "Received" lines before the fields its sender wrote (`fields`, each line
+// ending in CR LF), then a short body.
+std::string MailAfterReceivedLines(std::size_t receivedBytes, const std::string& fields);
+
 // A private Dovecot (POP3 and IMAP) on 127.0.0.1 for the tests and benchmarks.
 // Everything it needs lives in one temporary folder: config, base_dir, log,
 // passwd file and one Maildir per user. Run as root, the login processes use
