@@ -49,7 +49,7 @@ bool ReadOrCreateBool(TRegistry& reg, const std::string& name, bool def);
 // `columnCount`. Returns whether the main key existed before.
 bool LoadConfig(TConfig& config, int columnCount);
 // Configuration -> registry. Account keys numbered above the new count are
-// left alone.
+// left alone, and so is a value an account could not read where it was read.
 void SaveConfig(const TConfig& config);
 // Empties the stored "UserPassword" of every account key that stands for the
 // account (protocol, host, port, user name) and still holds its password,

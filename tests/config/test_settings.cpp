@@ -390,6 +390,39 @@ TEST_F(SettingsDialogTest, ProtocolChangeKeepsThePort)
     EXPECT_EQ(String(AccountKey(1), "HostPort"), "110");
 }
 
+// OK stores no port a connection cannot be made to: the window stays open
+// on the account, its port field marked with what is wrong.
+TEST_F(SettingsDialogTest, OkRefusesAPortThatIsNoTcpPortWithTheFieldMarked)
+{
+    StoreAccount(2, "Work");
+    Open();
+    Page(settings->tabAccount);
+    const std::string before = HiveText();
+    for (const char* bad : {"110abc", "", "0", "70000"})
+    {
+        SCOPED_TRACE(bad);
+        ClickRow(1);
+        Type(settings->txtPort, QString::fromUtf8(bad));
+        EXPECT_TRUE(settings->txtPort->property(TfrmSettings::InvalidProperty).toBool()) << "marked as typed";
+        Page(settings->tabGeneral);
+        Click(settings->btnOk);
+        EXPECT_TRUE(settings->isVisible());
+        EXPECT_EQ(HiveText(), before);
+        EXPECT_EQ(settings->pagSettings->currentWidget(), settings->tabAccount);
+        EXPECT_TRUE(Selected(1)) << "the account with the bad port is shown";
+        EXPECT_TRUE(settings->txtPort->property(TfrmSettings::InvalidProperty).toBool());
+        EXPECT_FALSE(settings->txtPort->toolTip().isEmpty());
+        ClickRow(0);
+        EXPECT_FALSE(settings->txtPort->property(TfrmSettings::InvalidProperty).toBool());
+    }
+    ClickRow(1);
+    Type(settings->txtPort, QStringLiteral("995"));
+    EXPECT_FALSE(settings->txtPort->property(TfrmSettings::InvalidProperty).toBool());
+    Click(settings->btnOk);
+    EXPECT_FALSE(settings->isVisible());
+    EXPECT_EQ(String(AccountKey(2), "HostPort"), "995");
+}
+
 TEST_F(SettingsDialogTest, SecurityMovesWellKnownPortsToTheirPartnersAndIsStoredPerAccount)
 {
     StoreAccount(2, "Work");
@@ -663,6 +696,7 @@ TEST_F(UiFixture, WindowBuiltWhenShownGivesBackWhatItsControlsWould)
     odd.IMAP4 = true;
     odd.Security = asImplicitTLS;
     odd.Push = false;
+    odd.Unreadable = {{"HostPort", "The value 'HostPort' is not stored as text.", 1}};
     wild.Accounts = {odd, Account{}};
     TConfig longInterval;
     longInterval.CheckingTime = 9999;
@@ -691,7 +725,10 @@ TEST_F(UiFixture, WindowBuiltWhenShownGivesBackWhatItsControlsWould)
         EXPECT_TRUE(later.ConfigOfControls() == now.ConfigOfControls());
         // Held as shown: a row that dropped it would read as on.
         if (c.Shown && !c.Shown->Accounts.empty())
+        {
             EXPECT_EQ(later.ConfigOfControls().Accounts[0].Push, c.Shown->Accounts[0].Push);
+            EXPECT_EQ(later.ConfigOfControls().Accounts[0].Unreadable, c.Shown->Accounts[0].Unreadable);
+        }
         now.show();
         later.show();
         ASSERT_TRUE(later.Built());
