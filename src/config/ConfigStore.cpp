@@ -299,6 +299,59 @@ void SaveConfig(const TConfig& c)
     }
 }
 
+TConfig MergeConfig(const TConfig& base, const TConfig& mine, const TConfig& stored, std::vector<int>* fromMine)
+{
+    TConfig merged = stored;
+    const auto keep = [&](auto member) {
+        if (mine.*member != base.*member)
+            merged.*member = mine.*member;
+    };
+    keep(&TConfig::EmailClient);
+    keep(&TConfig::CheckingTime);
+    keep(&TConfig::DoubleClick);
+    keep(&TConfig::NotifyOnlyNewMsg);
+    keep(&TConfig::RequiredPriority);
+    keep(&TConfig::ShowForm);
+    keep(&TConfig::PlaySound);
+    keep(&TConfig::ScrLckBlinking);
+    keep(&TConfig::ShowIcon);
+    keep(&TConfig::Execute);
+    keep(&TConfig::FormAutoHide);
+    keep(&TConfig::FormAnimation);
+    keep(&TConfig::FormStayOnTop);
+    keep(&TConfig::FormSaveDetails);
+    // The window is the program's to size and fold while it runs.
+    merged.FormShowDetails = mine.FormShowDetails;
+    merged.ColumnWidths = mine.ColumnWidths;
+
+    std::vector<int> origin(stored.Accounts.size(), -1);
+    if (mine.Accounts != base.Accounts)
+    {
+        merged.Accounts = mine.Accounts;
+        origin.resize(mine.Accounts.size());
+        for (size_t i = 0; i < mine.Accounts.size(); ++i)
+        {
+            origin[i] = static_cast<int>(i);
+            // Only while the rows line up with the loaded ones can an
+            // account be told to be left as it was.
+            if (mine.Accounts.size() == base.Accounts.size() && i < stored.Accounts.size()
+                && mine.Accounts[i] == base.Accounts[i])
+            {
+                merged.Accounts[i] = stored.Accounts[i];
+                origin[i] = -1;
+            }
+        }
+        for (size_t i = base.Accounts.size(); i < stored.Accounts.size(); ++i)
+        {
+            merged.Accounts.push_back(stored.Accounts[i]);
+            origin.push_back(-1);
+        }
+    }
+    if (fromMine)
+        *fromMine = std::move(origin);
+    return merged;
+}
+
 void EmptyStoredPassword(const Account& a)
 {
     TRegistry reg;

@@ -68,6 +68,9 @@ public:
     std::function<void()> OnAccept;
     std::function<void()> OnReject;
     std::function<void()> OnRestoreDefaults;
+    // Runs before the hidden window is shown, so it shows the stored
+    // settings as they are now.
+    std::function<void()> OnShowing;
 
     // Where passwords are kept, in one line of the Account page; with a
     // keyring an empty password field says the password is kept there.

@@ -423,6 +423,34 @@ TEST_F(SettingsDialogTest, OkRefusesAPortThatIsNoTcpPortWithTheFieldMarked)
     EXPECT_EQ(String(AccountKey(2), "HostPort"), "995");
 }
 
+// An account added to the hive by hand while the program runs: the window
+// shows it, and a save keeps it beside what the program changed.
+TEST_F(SettingsDialogTest, HandEditOfTheHiveIsReadBeforeTheWindowOpensAndBeforeASave)
+{
+    Store(Main, "AccountsNo", 1);
+    keeper->Load();
+    StoreAccount(2, "Hand");
+    keeper->Save(); // as Exit saves, with the window never opened
+    EXPECT_EQ(Integer(Main, "AccountsNo"), 2);
+    EXPECT_EQ(String(AccountKey(2), "Caption"), "Hand");
+    EXPECT_EQ(keeper->Config.Accounts.size(), 2u);
+
+    StoreAccount(3, "Later");
+    Reopen();
+    ASSERT_EQ(Rows(), 3);
+    EXPECT_EQ(RowAccount(2).Caption, "Later");
+    // Both sides change while the window is open: each keeps its change.
+    Type(settings->txtApplication, QStringLiteral("mutt"));
+    Store(Main, "CheckingTime", 600);
+    StoreAccount(4, "Meanwhile");
+    Click(settings->btnOk);
+    EXPECT_EQ(String(Main, "EmailClient"), "mutt");
+    EXPECT_EQ(Integer(Main, "CheckingTime"), 600);
+    EXPECT_EQ(Integer(Main, "AccountsNo"), 4);
+    EXPECT_EQ(String(AccountKey(4), "Caption"), "Meanwhile");
+    ASSERT_EQ(keeper->Config.Accounts.size(), 4u);
+}
+
 TEST_F(SettingsDialogTest, SecurityMovesWellKnownPortsToTheirPartnersAndIsStoredPerAccount)
 {
     StoreAccount(2, "Work");
