@@ -49,6 +49,15 @@ void ShowSettingsWhenLoaded(TTrayShell& shell)
         shell.mnuSettingsClick();
 }
 
+// Something said once: a desktop notification kept until read, or a box
+// where no server takes it.
+void TellOnce(TDesktopNotifier& notifier, const std::string& text, TMsgDlgType type)
+{
+    const auto box = [text, type] { MessageDlg(nullptr, TMessageRequest{{}, text, type, mbOK}); };
+    if (!notifier.Show({QApplication::applicationName(), FromCodePage(text), {}, 0}, box))
+        box();
+}
+
 } // namespace
 
 void PrepareStartup()
@@ -104,10 +113,7 @@ int RunTernbell(int argc, char** argv)
     // a box where no server takes it.
     TDesktopNotifier hintNotifier;
     shell.ShowNoTrayHint = [&hintNotifier](const std::string& text) {
-        const auto box = [text] { MessageDlg(nullptr, TMessageRequest{{}, text, TMsgDlgType::mtInformation, mbOK}); };
-        // Kept until read: it is given once.
-        if (!hintNotifier.Show({QApplication::applicationName(), FromCodePage(text), {}, 0}, box))
-            box();
+        TellOnce(hintNotifier, text, TMsgDlgType::mtInformation);
         return true;
     };
     TTermSignalWatcher termination([&shell] { shell.EndProgram(); });
@@ -125,6 +131,11 @@ int RunTernbell(int argc, char** argv)
     });
     mailCheck.UseSecrets(&secrets);
     mailCheck.UseNotifier(&notifier);
+    // Of its own too: it says why a restart would tell everything again.
+    TDesktopNotifier memoryNotifier;
+    mailCheck.OnMemoryNotKept = [&memoryNotifier](const std::string& text) {
+        TellOnce(memoryNotifier, text, TMsgDlgType::mtWarning);
+    };
     mailCheck.OnNoticeRead = [&shell] { shell.mnuMailboxClick(); };
     mailCheck.OnNoticeShow = [&shell] { shell.ShowNewMail(); };
     // Delete's and Mark as read's runs get clients of their own, so neither
