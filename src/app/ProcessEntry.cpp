@@ -125,14 +125,14 @@ int RunTernbell(int argc, char** argv)
     shell.EndPush = [&push] { push.CloseAll(); };
     // New mail told by the desktop's notification server where one runs.
     TDesktopNotifier notifier;
+    // Of its own too: it says why a restart would tell everything again.
+    TDesktopNotifier memoryNotifier;
     // Each session gets a client of its own on its worker thread.
     TMailCheck mailCheck(tray, frmNewMail, config.Config, [](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
         return MakeCheckClient(imap4, TSessionLimits{}, std::move(abort));
     });
     mailCheck.UseSecrets(&secrets);
     mailCheck.UseNotifier(&notifier);
-    // Of its own too: it says why a restart would tell everything again.
-    TDesktopNotifier memoryNotifier;
     mailCheck.OnMemoryNotKept = [&memoryNotifier](const std::string& text) {
         TellOnce(memoryNotifier, text, TMsgDlgType::mtWarning);
     };

@@ -569,21 +569,6 @@ TEST_F(ShellTest, ExitBeforeTheFirstTickKeepsTheStoredSettings)
     EXPECT_EQ(Integer(ConfigKey, "AccountsNo"), 3);
 }
 
-TEST_F(ShellTest, AccountAddedToTheHiveByHandIsCheckedFromTheNextRound)
-{
-    Start();
-    std::size_t accounts = 0;
-    shell->CheckAccounts = [this, &accounts] {
-        accounts = keeper->Config.Accounts.size();
-        return false;
-    };
-    Store(ConfigKey, "AccountsNo", 2);
-    Store(AccountKey(2), "Caption", std::string("Hand"));
-    shell->timMailTimer();
-    EXPECT_EQ(accounts, 2u);
-    EXPECT_EQ(keeper->Config.Accounts[1].Caption, "Hand");
-}
-
 // A state folder that cannot be made (a file stands in its place): the
 // memory of what was told lives on in the session, its loss is told once,
 // and it reaches the disk once the folder can be made.
