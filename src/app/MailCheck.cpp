@@ -85,7 +85,8 @@ public:
     }
 
     // After a round: the memory, for the accounts still configured, on disk
-    // when it changed. A write that fails costs only the memory.
+    // when it changed. A write that fails keeps it here for the session, is
+    // tried again after the next round, and is told once until one works.
     void KeepMemory(const std::vector<Account>& accounts)
     {
         std::vector<std::string> keys;
@@ -97,9 +98,20 @@ public:
         try
         {
             Memory.Save(MemoryPath);
+            MemoryLossTold = false;
         }
-        catch (const Exception&)
+        catch (const Exception& e)
         {
+            if (std::exchange(MemoryLossTold, true) || !Owner.OnMemoryNotKept)
+                return;
+            const std::string text =
+                FormatOne(ResStr("The messages already told cannot be remembered in %s, so a restart "
+                                 "tells them again."),
+                          "%s", FileNameToCodePage(FolderOf(MemoryPath))) +
+                "\n" + e.Message;
+            // Told once the round is through, not in the middle of it.
+            QMetaObject::invokeMethod(
+                &Owner, [owner = &Owner, text] { owner->OnMemoryNotKept(text); }, Qt::QueuedConnection);
         }
     }
 
@@ -167,8 +179,8 @@ public:
     TCheckCycle Cycle;
     TWorkerPool Workers;
     TWorkerPool Beside;
-    // The round under way, and a port that is no number, reported when the
-    // round has ended.
+    // The round under way, and an error that stopped its list, reported
+    // when the round has ended.
     bool RoundRunning = false;
     std::exception_ptr RoundFailure;
     // The round's accounts as it began, and those that were checked well.
@@ -187,6 +199,7 @@ public:
     QTimer TellTimer;
     std::string MemoryPath;
     TAnnounced Memory;
+    bool MemoryLossTold = false;
     TAccountSecrets* Secrets = nullptr;
     TDesktopNotifier* Notifier = nullptr;
     // The messages the notification shown tells of.

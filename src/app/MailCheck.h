@@ -100,6 +100,9 @@ public:
     std::function<void(const std::vector<std::string>& arguments)> RunCommand;
     // After the last round has ended and none waits.
     std::function<void()> OnIdle;
+    // The memory of the messages told could not be written (the text names
+    // its folder): told once, after the round, until a write works again.
+    std::function<void(const std::string& text)> OnMemoryNotKept;
 
 
     // Sessions at once, and the time within which results are told together.

@@ -49,6 +49,15 @@ void ShowSettingsWhenLoaded(TTrayShell& shell)
         shell.mnuSettingsClick();
 }
 
+// Something said once: a desktop notification kept until read, or a box
+// where no server takes it.
+void TellOnce(TDesktopNotifier& notifier, const std::string& text, TMsgDlgType type)
+{
+    const auto box = [text, type] { MessageDlg(nullptr, TMessageRequest{{}, text, type, mbOK}); };
+    if (!notifier.Show({QApplication::applicationName(), FromCodePage(text), {}, 0}, box))
+        box();
+}
+
 } // namespace
 
 void PrepareStartup()
@@ -104,10 +113,7 @@ int RunTernbell(int argc, char** argv)
     // a box where no server takes it.
     TDesktopNotifier hintNotifier;
     shell.ShowNoTrayHint = [&hintNotifier](const std::string& text) {
-        const auto box = [text] { MessageDlg(nullptr, TMessageRequest{{}, text, TMsgDlgType::mtInformation, mbOK}); };
-        // Kept until read: it is given once.
-        if (!hintNotifier.Show({QApplication::applicationName(), FromCodePage(text), {}, 0}, box))
-            box();
+        TellOnce(hintNotifier, text, TMsgDlgType::mtInformation);
         return true;
     };
     TTermSignalWatcher termination([&shell] { shell.EndProgram(); });
@@ -119,12 +125,17 @@ int RunTernbell(int argc, char** argv)
     shell.EndPush = [&push] { push.CloseAll(); };
     // New mail told by the desktop's notification server where one runs.
     TDesktopNotifier notifier;
+    // Of its own too: it says why a restart would tell everything again.
+    TDesktopNotifier memoryNotifier;
     // Each session gets a client of its own on its worker thread.
     TMailCheck mailCheck(tray, frmNewMail, config.Config, [](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
         return MakeCheckClient(imap4, TSessionLimits{}, std::move(abort));
     });
     mailCheck.UseSecrets(&secrets);
     mailCheck.UseNotifier(&notifier);
+    mailCheck.OnMemoryNotKept = [&memoryNotifier](const std::string& text) {
+        TellOnce(memoryNotifier, text, TMsgDlgType::mtWarning);
+    };
     mailCheck.OnNoticeRead = [&shell] { shell.mnuMailboxClick(); };
     mailCheck.OnNoticeShow = [&shell] { shell.ShowNewMail(); };
     // Delete's and Mark as read's runs get clients of their own, so neither

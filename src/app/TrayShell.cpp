@@ -22,6 +22,8 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <exception>
+
 namespace
 {
 
@@ -107,6 +109,7 @@ void TTrayShell::timMailTimer()
     FResumeAfterChecks = true;
     FPaused = false;
     TTimerRestart restart(*FTray.timMail, FChecking);
+    const bool loading = LoadPending;
     if (LoadPending)
     {
         LoadPending = false;
@@ -128,10 +131,24 @@ void TTrayShell::timMailTimer()
         FTray.triMail->SetHint(TWakeWatch::OfflineHint());
         return;
     }
+    // A hand edit of the hive counts from this round; while the window is
+    // open its OK merges it.
+    std::exception_ptr reread;
+    if (!loading && !FSettings.isVisible())
+        try
+        {
+            FKeeper.Refresh();
+        }
+        catch (...)
+        {
+            reread = std::current_exception();
+        }
     if (CheckAccounts && !FChecking)
         FChecking = CheckAccounts();
     else if (CheckAccounts)
         CheckAccounts(); // a "Check now" during the checks queues one more
+    if (reread)
+        std::rethrow_exception(reread);
 }
 
 void TTrayShell::GiveNoTrayHint()

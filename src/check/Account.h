@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // How an account's connection is secured. The numbers are what the hive
 // stores; an absent value is asNone.
@@ -9,6 +10,17 @@ enum TAccountSecurity
     asNone = 0,      // plain text, the port as given
     asStartTLS = 1,  // STLS / STARTTLS before the login; never without it
     asImplicitTLS = 2 // TLS from the first byte (995, 993)
+};
+
+// A value of an account's key that could not be read: stored by hand with
+// another type. The account holds its default in its place.
+struct TUnreadValue
+{
+    std::string Name;    // as the hive names it: "HostPort"
+    std::string Problem; // what is wrong, shown as the account's error row
+    int Key = 0;         // the account number it was read under
+
+    bool operator==(const TUnreadValue&) const = default;
 };
 
 // One configured mailbox. Texts are 8-bit desktop text.
@@ -25,6 +37,9 @@ struct Account
     // IMAP4: keep a session in IDLE where the server offers it, so new mail
     // is heard of at once instead of at the next check.
     bool Push = true;
+    // Values the load could not read. The account is not checked while one
+    // is left, and a save leaves them as stored; editing the field drops it.
+    std::vector<TUnreadValue> Unreadable{};
 
     bool operator==(const Account&) const = default;
 };

@@ -369,15 +369,19 @@ std::vector<TSessionOrder> TCheckCycle::BeginRound(const TCycleConfig& config, b
             AccountFailed(index, FConfig.Withheld[i]);
             continue;
         }
+        if (!accounts[i].Unreadable.empty())
+        {
+            AccountFailed(index, accounts[i].Unreadable.front().Problem);
+            continue;
+        }
         TSessionOrder order;
         order.Index = index;
         try
         {
-            // A port that is no number stops the round's list here; one that
-            // is no TCP port fails this account only.
+            // A port that cannot be used fails this account only.
             order.Port = PortOfText(accounts[i].Port);
         }
-        catch (const EPortOutOfRange& e)
+        catch (const EBadPort& e)
         {
             AccountFailed(index, e.Message);
             continue;

@@ -198,10 +198,11 @@ public:
 
     // Begins a round over `config`: the list emptied first when `clearList`,
     // error rows gone, the tray picture "checking". Returns the sessions to
-    // run; an account that cannot be checked (a withheld password, a port
-    // out of range) has its error row at once. A port that is no number
-    // stops the list there: the orders before it are in `orders`, and the
-    // error is raised after them through `failure`. `only`: the accounts
+    // run; an account that cannot be checked (a withheld password, a value
+    // the load could not read, a port that is no number or out of range)
+    // has its error row at once. Any other error stops the list there: the
+    // orders before it are returned, and the error is raised after them
+    // through `failure`. `only`: the accounts
     // (indexes) this round checks, empty for every enabled one; the rows of
     // the others, their error rows too, stay as they are.
     std::vector<TSessionOrder> BeginRound(const TCycleConfig& config, bool clearList, std::exception_ptr& failure,

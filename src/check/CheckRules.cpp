@@ -3,6 +3,7 @@
 #include "check/Utils.h"
 #include "platform/Numbers.h"
 #include "i18n/Translate.h"
+#include "platform/AsciiText.h"
 #include "platform/CodePage.h"
 
 #include <algorithm>
@@ -70,7 +71,17 @@ std::string LongTimeTextNow()
 
 int PortOfText(const std::string& text)
 {
-    const int port = DecimalOrHexToInt(text);
+    int port = 0;
+    try
+    {
+        port = DecimalOrHexToInt(text);
+    }
+    catch (const EConvertError&)
+    {
+        if (AsciiText::Trim(text).empty())
+            throw EBadPort(ResStr("No port is given."));
+        throw EBadPort(FormatOne(ResStr("The port '%s' is not a number."), "%s", text));
+    }
     if (port < 1 || port > 65535)
         throw EPortOutOfRange(
             FormatOne(ResStr("Port %d is not between 1 and 65535."), "%d", std::to_string(port)));

@@ -31,16 +31,23 @@ constexpr std::size_t TrayHintLimit = 127;
 std::string LongTimeText(const std::tm& time);
 std::string LongTimeTextNow();
 
-// A port number that no TCP port can have.
-class EPortOutOfRange : public Exception
+// A port text no connection can be made to; the message says why.
+class EBadPort : public Exception
 {
 public:
     using Exception::Exception;
 };
 
+// A port number that no TCP port can have.
+class EPortOutOfRange : public EBadPort
+{
+public:
+    using EBadPort::EBadPort;
+};
+
 // An account's port text as a number, read like every integer of the
-// configuration; EConvertError "'%s' is not a valid integer value" when it
-// is not one, EPortOutOfRange when the number is not a TCP port (the socket
+// configuration. EBadPort, naming the text, when it is empty or not a
+// number; EPortOutOfRange when the number is not a TCP port (the socket
 // layer would cut 70000 down to 4464 and never connect a negative one).
 int PortOfText(const std::string& text);
 

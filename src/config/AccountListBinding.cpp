@@ -56,7 +56,10 @@ void TAccountListBinding::StoreField(TAccountColumn column, const QString& text)
     if (Filling)
         return;
     if (QTreeWidgetItem* row = Selected())
+    {
         row->setText(column, text);
+        ForgetUnread(row, column);
+    }
 }
 
 void TAccountListBinding::StoreProtocol()
@@ -64,8 +67,10 @@ void TAccountListBinding::StoreProtocol()
     if (Filling)
         return;
     if (QTreeWidgetItem* row = Selected())
-        row->setText(acProtocol, Fields.Imap4->isChecked() ? QStringLiteral("1")
-                                                           : QStringLiteral("0"));
+    {
+        row->setText(acProtocol, Fields.Imap4->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+        ForgetUnread(row, acProtocol);
+    }
 }
 
 void TAccountListBinding::StorePush()
@@ -73,7 +78,10 @@ void TAccountListBinding::StorePush()
     if (Filling || !Fields.Push)
         return;
     if (QTreeWidgetItem* row = Selected())
+    {
         row->setText(acPush, Fields.Push->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+        ForgetUnread(row, acPush);
+    }
 }
 
 void TAccountListBinding::ShowProtocolChoice()

@@ -28,6 +28,8 @@ enum TAccountColumn
 // are asNone.
 TAccountSecurity SecurityOfNumber(long long number);
 
+// The row's account; an unread value it carries stays unread only while its
+// field still holds the default shown in its place.
 Account AccountOfRow(const QTreeWidgetItem* row);
 // Every row of the list, in order.
 std::vector<Account> AccountsOfList(const QTreeWidget& list);
@@ -37,5 +39,11 @@ void SetAccountRow(QTreeWidgetItem* row, const Account& account);
 // since.
 void SetRowOrigin(QTreeWidgetItem* row, const std::vector<std::string>& origin);
 std::vector<std::string> RowOrigin(const QTreeWidgetItem* row);
+// The field in `column` was edited: a value of it the load could not read
+// is the edit's now.
+void ForgetUnread(QTreeWidgetItem* row, TAccountColumn column);
+// Whether the account's field stored under the value name ("HostPort")
+// holds the account default.
+bool HoldsDefault(const Account& account, const std::string& valueName);
 // Appends a row holding the account and returns it.
 QTreeWidgetItem* AppendAccountRow(QTreeWidget* list, const Account& account);

@@ -2,9 +2,13 @@
 
 #include "config/AccountSecrets.h"
 #include "config/ConfigStore.h"
+#include "config/SettingsControls.h"
 #include "config/SettingsForm.h"
+#include "desktop/Application.h"
 #include "notify/NewMailForm.h"
+#include "platform/Registry.h"
 
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -23,6 +27,17 @@ TConfigKeeper::TConfigKeeper(TfrmSettings& settings, TfrmNewMail& newMail)
             OnEditEnded(false);
     };
     FSettings.OnRestoreDefaults = [this] { RestoreDefaults(); };
+    FSettings.OnShowing = [this] {
+        try
+        {
+            Refresh();
+        }
+        catch (const Exception& e)
+        {
+            // The window opens all the same, with what could be read.
+            QTimer::singleShot(0, &FSettings, [message = e.Message] { TApplication::ShowException(message); });
+        }
+    };
 }
 
 void TConfigKeeper::Load()
@@ -31,6 +46,9 @@ void TConfigKeeper::Load()
     // What a load does not reach stays as the controls hold it.
     TConfig loaded = FSettings.ConfigOfControls();
     bool existed = true;
+    // Taken before the read: a hand edit made while it runs is seen later.
+    FStamp = HiveFileStamp(UserHivePath());
+    FRead = true;
     try
     {
         existed = LoadConfig(loaded, FNewMail.lvwMessages->columnCount());
@@ -38,9 +56,11 @@ void TConfigKeeper::Load()
     catch (...)
     {
         Show(loaded);
+        FStored = Config;
         throw;
     }
     Show(loaded);
+    FStored = Config;
     if (OnLoaded)
         OnLoaded(Config);
     SettingsLoaded = true;
@@ -64,24 +84,96 @@ void TConfigKeeper::Show(const TConfig& loaded)
     Config = FSettings.ConfigOfControls();
 }
 
+bool TConfigKeeper::HiveChanged() const
+{
+    // A stamp taken within the file clock's granularity of a write may
+    // look like a later one: such a stamp is never trusted.
+    return !FStamp.Settled || !HiveFileStamp(UserHivePath()).Same(FStamp);
+}
+
+TConfig TConfigKeeper::Reread(const TConfig& mine, std::vector<int>& fromMine)
+{
+    // What the read does not reach counts as unchanged.
+    TConfig stored = FStored;
+    FStamp = HiveFileStamp(UserHivePath());
+    std::exception_ptr failure;
+    try
+    {
+        LoadConfig(stored, FNewMail.lvwMessages->columnCount());
+    }
+    catch (...)
+    {
+        failure = std::current_exception();
+    }
+    const TConfig merged = MergeConfig(FStored, mine, stored, &fromMine);
+    FStored = SettledConfig(stored);
+    FStored.FormShowDetails = mine.FormShowDetails;
+    FStored.ColumnWidths = mine.ColumnWidths;
+    if (failure)
+        std::rethrow_exception(failure);
+    return merged;
+}
+
+void TConfigKeeper::Refresh()
+{
+    if (!SettingsLoaded || !HiveChanged())
+        return;
+    std::vector<int> fromMine;
+    const TConfig mine = FSettings.ConfigOfControls();
+    const TConfig merged = Reread(mine, fromMine);
+    if (merged == mine)
+        return;
+    Show(merged);
+    if (FSecrets)
+    {
+        MarkKept();
+        FSecrets->MoveIn(Config.Accounts);
+    }
+}
+
 void TConfigKeeper::Save()
 {
     Config = FSettings.ConfigOfControls();
+    std::vector<std::optional<TSecretKey>> origins = FSettings.AccountOrigins();
+    // Only rows removed in the window lose their secrets, not accounts a
+    // hand edit took out of the hive.
+    std::vector<TSecretKey> stillThere;
+    for (const auto& origin : origins)
+        if (origin)
+            stillThere.push_back(*origin);
+    if (FRead && HiveChanged())
+    {
+        std::vector<int> fromMine;
+        TConfig merged = Config;
+        try
+        {
+            merged = Reread(Config, fromMine);
+        }
+        catch (const Exception&)
+        {
+            // A hand edit that cannot be read is what this save writes over.
+        }
+        if (merged != Config)
+        {
+            std::vector<std::optional<TSecretKey>> mergedOrigins;
+            for (int from : fromMine)
+                mergedOrigins.push_back(from >= 0 && from < static_cast<int>(origins.size()) ? origins[from]
+                                                                                            : std::nullopt);
+            origins = std::move(mergedOrigins);
+            Show(merged);
+        }
+    }
+    const THiveFileStamp before = HiveFileStamp(UserHivePath());
     // A typed password reaches the hive first and leaves it once the keyring
     // has it, so a keyring that fails loses nothing.
     SaveConfig(Config);
+    FStored = Config;
+    FStamp = before;
     if (!FSecrets)
         return;
-    const std::vector<std::optional<TSecretKey>> origins = FSettings.AccountOrigins();
     std::vector<TAccountSecrets::TRowChange> rows;
-    std::vector<TSecretKey> stillThere;
     for (size_t i = 0; i < origins.size() && i < Config.Accounts.size(); ++i)
-    {
-        TAccountSecrets::TRowChange row{origins[i], Config.Accounts[i]};
-        if (origins[i])
-            stillThere.push_back(*origins[i]);
-        rows.push_back(row);
-    }
+        rows.push_back({origins[i], Config.Accounts[i]});
     std::vector<TSecretKey> removed;
     for (const TSecretKey& key : FKept)
         if (std::find(stillThere.begin(), stillThere.end(), key) == stillThere.end())
@@ -98,9 +190,10 @@ void TConfigKeeper::UseSecrets(TAccountSecrets& secrets)
     FSettings.ShowPasswordStore(store.Presence());
     store.OnPresenceChanged = [this, &store] { FSettings.ShowPasswordStore(store.Presence()); };
     secrets.OnKept = [this](const Account& kept) {
-        for (Account& a : Config.Accounts)
-            if (a.Password == kept.Password && SecretKeyOf(a) == SecretKeyOf(kept))
-                a.Password.clear();
+        for (std::vector<Account>* accounts : {&Config.Accounts, &FStored.Accounts})
+            for (Account& a : *accounts)
+                if (a.Password == kept.Password && SecretKeyOf(a) == SecretKeyOf(kept))
+                    a.Password.clear();
         FSettings.ForgetPassword(kept);
     };
 }

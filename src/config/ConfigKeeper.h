@@ -2,6 +2,7 @@
 
 #include "config/Config.h"
 
+#include "platform/Hive.h"
 #include "platform/SecretStore.h"
 
 #include <functional>
@@ -30,8 +31,15 @@ public:
     // controls alike); SettingsLoaded tells whether it ran through. On a
     // first start (no stored configuration) the settings window is shown.
     void Load();
-    // Controls -> value -> registry.
+    // Controls -> value -> registry. A hive changed on disk since it was
+    // last read or written is read first and merged (MergeConfig), so a
+    // save drops nothing it did not load.
     void Save();
+    // When the hive changed on disk since it was last read or written (a
+    // hand edit): reads it again into the value and the controls, keeping
+    // what the program changed since. Applies nothing outside the controls
+    // (that is a load's). Raises what the read raised, once per change.
+    void Refresh();
     // Deletes the settings the Default button restores and loads again, so
     // their defaults are stored at once.
     void RestoreDefaults();
@@ -56,9 +64,20 @@ private:
 
     // The rows' identities as they are now become where their secrets are.
     void MarkKept();
+    // The hive changed on disk since it was last read or written here.
+    bool HiveChanged() const;
+    // The hive read again over what was last read, and merged with the
+    // controls; `fromMine` as MergeConfig gives it. The stored value and
+    // stamp follow the read, also when it fails (then it raises).
+    TConfig Reread(const TConfig& mine, std::vector<int>& fromMine);
 
     TfrmSettings& FSettings;
     TfrmNewMail& FNewMail;
     TAccountSecrets* FSecrets = nullptr;
     std::vector<TSecretKey> FKept;
+    // The value as last loaded or saved, as the controls gave it back, and
+    // the hive file as it was just before.
+    TConfig FStored;
+    THiveFileStamp FStamp;
+    bool FRead = false; // a load has begun: FStored is worth merging with
 };

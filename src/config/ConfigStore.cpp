@@ -1,7 +1,9 @@
 #include "config/ConfigStore.h"
 
+#include "check/CheckRules.h"
 #include "config/AccountRows.h"
 #include "config/Config.h"
+#include "i18n/Translate.h"
 #include "platform/CodePage.h"
 #include "platform/ExeFolder.h"
 #include "platform/Numbers.h"
@@ -60,6 +62,34 @@ TAccountSecurity ReadSecurity(TRegistry& reg)
 }
 
 constexpr const char* NoTrayHintValue = "NoTrayHintShown";
+
+// An account's values are read with read-or-create, but one stored by hand
+// with another type is left as it is: the account keeps the default in its
+// place and carries what is wrong, so it alone fails and nothing after it is
+// lost.
+bool StoredAs(TRegistry& reg, Account& a, int number, const char* name, bool text)
+{
+    if (!reg.ValueExists(name))
+        return true;
+    const TRegDataType type = reg.GetDataType(name);
+    if (text ? type == TRegDataType::rdString || type == TRegDataType::rdExpandString
+             : type == TRegDataType::rdInteger)
+        return true;
+    const std::string format = text ? ResStr("The value '%s' is not stored as text.")
+                                    : ResStr("The value '%s' is not stored as a number (dword).");
+    a.Unreadable.push_back({name, FormatOne(format, "%s", name), number});
+    return false;
+}
+
+std::string ReadAccountString(TRegistry& reg, Account& a, int number, const char* name, const std::string& def)
+{
+    return StoredAs(reg, a, number, name, true) ? ReadOrCreateString(reg, name, def) : def;
+}
+
+bool ReadAccountBool(TRegistry& reg, Account& a, int number, const char* name, bool def)
+{
+    return StoredAs(reg, a, number, name, false) ? ReadOrCreateBool(reg, name, def) : def;
+}
 
 void OpenOrCreate(TRegistry& reg, const std::string& key)
 {
@@ -191,16 +221,16 @@ bool LoadConfig(TConfig& c, int columnCount)
         c.Accounts.push_back(defaults);
         OpenOrCreate(reg, AccountKey(i));
         Account a;
-        a.Caption = ReadOrCreateString(reg, "Caption", defaults.Caption);
-        a.UserName = ReadOrCreateString(reg, "UserName", defaults.UserName);
-        a.Password = ReadOrCreateString(reg, "UserPassword", defaults.Password);
-        a.Host = ReadOrCreateString(reg, "HostAddress", defaults.Host);
-        a.Port = ReadOrCreateString(reg, "HostPort", defaults.Port);
-        a.IMAP4 = ReadOrCreateBool(reg, "IMAP4", defaults.IMAP4);
-        a.Enabled = ReadOrCreateBool(reg, "AccountEnabled", defaults.Enabled);
+        a.Caption = ReadAccountString(reg, a, i, "Caption", defaults.Caption);
+        a.UserName = ReadAccountString(reg, a, i, "UserName", defaults.UserName);
+        a.Password = ReadAccountString(reg, a, i, "UserPassword", defaults.Password);
+        a.Host = ReadAccountString(reg, a, i, "HostAddress", defaults.Host);
+        a.Port = ReadAccountString(reg, a, i, "HostPort", defaults.Port);
+        a.IMAP4 = ReadAccountBool(reg, a, i, "IMAP4", defaults.IMAP4);
+        a.Enabled = ReadAccountBool(reg, a, i, "AccountEnabled", defaults.Enabled);
         a.Security = ReadSecurity(reg);
         // Hives from before there was a choice get the default, on.
-        a.Push = ReadOrCreateBool(reg, "Push", defaults.Push);
+        a.Push = ReadAccountBool(reg, a, i, "Push", defaults.Push);
         c.Accounts.back() = a;
         reg.CloseKey();
     }
@@ -234,23 +264,92 @@ void SaveConfig(const TConfig& c)
     for (size_t i = 0; i < c.Accounts.size(); ++i)
     {
         const Account& a = c.Accounts[i];
-        const std::string key = AccountKey(static_cast<int>(i + 1));
-        OpenOrCreate(reg, key);
-        reg.WriteString("Caption", a.Caption);
-        reg.WriteString("UserName", a.UserName);
-        reg.WriteString("UserPassword", a.Password);
-        reg.WriteString("HostAddress", a.Host);
-        reg.WriteString("HostPort", a.Port);
-        reg.WriteBool("AccountEnabled", a.Enabled);
-        reg.WriteBool("IMAP4", a.IMAP4);
+        const int number = static_cast<int>(i + 1);
+        // A hand edit that could not be read stays where it was read; an
+        // account moved to another key takes what it holds there.
+        const auto written = [&a, number](const char* name) {
+            for (const TUnreadValue& v : a.Unreadable)
+                if (v.Name == name && v.Key == number)
+                    return false;
+            return true;
+        };
+        const auto writeString = [&reg, &written](const char* name, const std::string& value) {
+            if (written(name))
+                reg.WriteString(name, value);
+        };
+        const auto writeBool = [&reg, &written](const char* name, bool value) {
+            if (written(name))
+                reg.WriteBool(name, value);
+        };
+        OpenOrCreate(reg, AccountKey(number));
+        writeString("Caption", a.Caption);
+        writeString("UserName", a.UserName);
+        writeString("UserPassword", a.Password);
+        writeString("HostAddress", a.Host);
+        writeString("HostPort", a.Port);
+        writeBool("AccountEnabled", a.Enabled);
+        writeBool("IMAP4", a.IMAP4);
         // Written only when chosen, so plain accounts keep the key they had.
         if (a.Security != asNone)
             reg.WriteInteger(SecurityValue, a.Security);
         else if (reg.ValueExists(SecurityValue))
             reg.DeleteValue(SecurityValue);
-        reg.WriteBool("Push", a.Push);
+        writeBool("Push", a.Push);
         reg.CloseKey();
     }
+}
+
+TConfig MergeConfig(const TConfig& base, const TConfig& mine, const TConfig& stored, std::vector<int>* fromMine)
+{
+    TConfig merged = stored;
+    const auto keep = [&](auto member) {
+        if (mine.*member != base.*member)
+            merged.*member = mine.*member;
+    };
+    keep(&TConfig::EmailClient);
+    keep(&TConfig::CheckingTime);
+    keep(&TConfig::DoubleClick);
+    keep(&TConfig::NotifyOnlyNewMsg);
+    keep(&TConfig::RequiredPriority);
+    keep(&TConfig::ShowForm);
+    keep(&TConfig::PlaySound);
+    keep(&TConfig::ScrLckBlinking);
+    keep(&TConfig::ShowIcon);
+    keep(&TConfig::Execute);
+    keep(&TConfig::FormAutoHide);
+    keep(&TConfig::FormAnimation);
+    keep(&TConfig::FormStayOnTop);
+    keep(&TConfig::FormSaveDetails);
+    // The window is the program's to size and fold while it runs.
+    merged.FormShowDetails = mine.FormShowDetails;
+    merged.ColumnWidths = mine.ColumnWidths;
+
+    std::vector<int> origin(stored.Accounts.size(), -1);
+    if (mine.Accounts != base.Accounts)
+    {
+        merged.Accounts = mine.Accounts;
+        origin.resize(mine.Accounts.size());
+        for (size_t i = 0; i < mine.Accounts.size(); ++i)
+        {
+            origin[i] = static_cast<int>(i);
+            // Only while the rows line up with the loaded ones can an
+            // account be told to be left as it was.
+            if (mine.Accounts.size() == base.Accounts.size() && i < stored.Accounts.size()
+                && mine.Accounts[i] == base.Accounts[i])
+            {
+                merged.Accounts[i] = stored.Accounts[i];
+                origin[i] = -1;
+            }
+        }
+        for (size_t i = base.Accounts.size(); i < stored.Accounts.size(); ++i)
+        {
+            merged.Accounts.push_back(stored.Accounts[i]);
+            origin.push_back(-1);
+        }
+    }
+    if (fromMine)
+        *fromMine = std::move(origin);
+    return merged;
 }
 
 void EmptyStoredPassword(const Account& a)

@@ -49,8 +49,18 @@ bool ReadOrCreateBool(TRegistry& reg, const std::string& name, bool def);
 // `columnCount`. Returns whether the main key existed before.
 bool LoadConfig(TConfig& config, int columnCount);
 // Configuration -> registry. Account keys numbered above the new count are
-// left alone.
+// left alone, and so is a value an account could not read where it was read.
 void SaveConfig(const TConfig& config);
+// What the program changed since `base` (`mine`) over what the hive holds
+// now (`stored`, read again after a hand edit): a setting the program
+// changed keeps its change, the others take the stored value. The accounts
+// are the stored ones while the program changed none; otherwise the
+// program's, each one it left as it was taking the stored version, and the
+// accounts stored beyond those it loaded appended. The notification
+// window's widths and fold are the program's. `fromMine` (optional) gets,
+// per account, its index in `mine`, or -1 where it is the stored one.
+TConfig MergeConfig(const TConfig& base, const TConfig& mine, const TConfig& stored,
+                    std::vector<int>* fromMine = nullptr);
 // Empties the stored "UserPassword" of every account key that stands for the
 // account (protocol, host, port, user name) and still holds its password,
 // once the keyring keeps it. A hive that cannot be read is left alone.

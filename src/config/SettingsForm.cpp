@@ -136,6 +136,8 @@ void TfrmSettings::BuildControls()
 
 void TfrmSettings::setVisible(bool visible)
 {
+    if (visible && isHidden() && OnShowing)
+        OnShowing();
     if (visible && !Built())
         BuildControls();
     QWidget::setVisible(visible);

@@ -68,6 +68,9 @@ public:
     std::function<void()> OnAccept;
     std::function<void()> OnReject;
     std::function<void()> OnRestoreDefaults;
+    // Runs before the hidden window is shown, so it shows the stored
+    // settings as they are now.
+    std::function<void()> OnShowing;
 
     // Where passwords are kept, in one line of the Account page; with a
     // keyring an empty password field says the password is kept there.
@@ -190,6 +193,8 @@ public:
     QLabel* lblSecurity = nullptr;
     QComboBox* cboSecurity = nullptr; // index = TAccountSecurity
     QCheckBox* chkPush = nullptr; // IMAP4 only
+    // Set (true) on a field whose text cannot be stored.
+    static constexpr const char* InvalidProperty = "invalid";
     QLabel* lblPasswordStore = nullptr;
 
     void setVisible(bool visible) override;
@@ -203,6 +208,11 @@ private:
     void ConnectHandlers();
     // The edits of the three times show what a save stores.
     void SettleTimes();
+    // The port field marked with what is wrong, or unmarked ("").
+    void MarkPort(const std::string& problem);
+    // False, with the first bad port's account shown and its field marked,
+    // when a row's port is no TCP port.
+    bool PortsValid();
     // A "..." button: the chosen file's full path replaces the edit's text.
     void PickFile(TPicker picker, QLineEdit* edit);
     void CreateGeneralPage();

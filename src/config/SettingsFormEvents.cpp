@@ -23,6 +23,7 @@
 #include <QRadioButton>
 #include <QShowEvent>
 #include <QTabWidget>
+#include <QTextDocument>
 #include <QTreeWidget>
 
 namespace
@@ -192,6 +193,10 @@ void TfrmSettings::btnOkClick()
     // A time typed above its maximum is stored at the maximum; the edit
     // says so too.
     SettleTimes();
+    // A port no connection can be made to is not stored: the window stays
+    // open on its account with the field marked.
+    if (!PortsValid())
+        return;
     if (OnAccept)
         OnAccept();
     hide();
@@ -308,6 +313,35 @@ void TfrmSettings::txtHostChange()
 void TfrmSettings::txtPortChange()
 {
     Accounts->StoreField(acPort, txtPort->text());
+    MarkPort(PortProblem(Text(txtPort)));
+}
+
+void TfrmSettings::MarkPort(const std::string& problem)
+{
+    const bool bad = !problem.empty();
+    txtPort->setProperty(InvalidProperty, bad);
+    txtPort->setStyleSheet(bad ? QStringLiteral("QLineEdit { background: #ffd6d6; }") : QString());
+    // The text is what the user typed: never read as markup.
+    txtPort->setToolTip(bad ? Qt::convertFromPlainText(FromCodePage(problem), Qt::WhiteSpaceNormal) : QString());
+}
+
+bool TfrmSettings::PortsValid()
+{
+    for (int i = 0; i < lvwAccounts->topLevelItemCount(); ++i)
+    {
+        QTreeWidgetItem* row = lvwAccounts->topLevelItem(i);
+        const std::string problem = PortProblem(ToCodePage(row->text(acPort)));
+        if (problem.empty())
+            continue;
+        pagSettings->setCurrentWidget(tabAccount);
+        Accounts->Select(row);
+        Accounts->ShowRow(*row);
+        MarkPort(problem);
+        txtPort->setFocus();
+        txtPort->selectAll();
+        return false;
+    }
+    return true;
 }
 
 void TfrmSettings::cboSecurityChange()

@@ -1,5 +1,6 @@
 #include "config/SettingsRules.h"
 
+#include "check/CheckRules.h"
 #include "check/Utils.h"
 #include "i18n/Translate.h"
 
@@ -46,4 +47,17 @@ TFileRequest PickerRequest(TPicker picker, const std::string& emailClient)
 std::string EmailClientFolder(const std::string& command)
 {
     return TextBetween(command, "\"", "\"", 1);
+}
+
+std::string PortProblem(const std::string& port)
+{
+    try
+    {
+        PortOfText(port);
+        return {};
+    }
+    catch (const EBadPort& e)
+    {
+        return e.Message;
+    }
 }

@@ -59,3 +59,7 @@ TFileRequest PickerRequest(TPicker picker, const std::string& emailClient);
 // double quotes of the command, all of it after a lone quote, and "" (the
 // dialog's own choice) when there is no quote.
 std::string EmailClientFolder(const std::string& command);
+
+// What is wrong with an account's port text, in words naming it; "" when it
+// is a TCP port (1 to 65535).
+std::string PortProblem(const std::string& port);

@@ -160,6 +160,50 @@ TEST_F(WiredTest, DeletesSelectedMessagesOfTwoAccountsOnDovecotAndReloads)
     EXPECT_TRUE(newMail->lvwMessages->topLevelItem(0)->isSelected());
 }
 
+// The hive as a person edits it while the program runs: one account's
+// value that cannot be used costs only its error row on each round, the
+// accounts after it are checked on Dovecot, and an account added by hand is
+// checked from the next round.
+TEST_F(WiredTest, HandEditedHiveCostsOnlyTheBadAccountAndAHandAddedOneIsChecked)
+{
+    if (const std::string why = Dovecot::Unavailable(); !why.empty())
+        GTEST_SKIP() << why;
+    Dovecot server;
+    server.Start();
+    const auto account = [&server](int number, const std::string& user, const std::string& port) {
+        server.AddUser(user, "pw");
+        server.Deliver(user, "Subject: to " + user + "\r\n\r\nx\r\n");
+        Store(ConfigKey, "AccountsNo", number);
+        for (const char* name : {"Caption", "UserName"})
+            Store(AccountKey(number), name, user);
+        Store(AccountKey(number), "UserPassword", std::string("pw"));
+        Store(AccountKey(number), "HostAddress", server.Host());
+        Store(AccountKey(number), "HostPort", port);
+    };
+    const std::string port = std::to_string(server.Pop3Port());
+    account(1, "ann", port);
+    account(2, "bob", "110abc");
+    account(3, "cy", port);
+    Store(ConfigKey, "PlaySound", std::string());
+    keeper->Load();
+    const auto round = [this] {
+        tray->mnuChecknow->trigger();
+        wired->WaitForChecks();
+        TMessageRows& rows = wired->mailCheck.Rows();
+        return rows.Row(rows.Count() - 1).Hint;
+    };
+    EXPECT_EQ(round(), "The port '110abc' is not a number.");
+    EXPECT_EQ(Listed(), (std::vector<std::string>{"ann:to ann", "cy:to cy", "bob:"}));
+
+    Store(AccountKey(2), "HostPort", server.Pop3Port());
+    account(4, "dan", port);
+    EXPECT_EQ(round(), "The value 'HostPort' is not stored as text.");
+    EXPECT_EQ(Listed(), (std::vector<std::string>{"ann:to ann", "cy:to cy", "dan:to dan", "bob:"}));
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKey(AccountKey(2), false));
+    EXPECT_EQ(reg.GetDataType("HostPort"), TRegDataType::rdInteger) << "the hand edit is kept as it is";
+}
+
 TEST_F(WiredTest, DeleteRunsBesideTheBusyWindowThenChecksOnlyTheAccountsItTouched)
 {
     if (const std::string why = Dovecot::Unavailable(); !why.empty())

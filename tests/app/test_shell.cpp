@@ -7,6 +7,7 @@
 #include "config/ConfigStore.h"
 #include "desktop/UpDownControl.h"
 #include "platform/TermSignal.h"
+#include "platform/WholeFile.h"
 #include "support/UiFixture.h"
 #include "support/WiredShell.h"
 
@@ -22,6 +23,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <cstdio>
+#include <algorithm>
 #include <csignal>
 #include <stdexcept>
 
@@ -564,6 +567,42 @@ TEST_F(ShellTest, ExitBeforeTheFirstTickKeepsTheStoredSettings)
     EXPECT_EQ(String(ConfigKey, "Execute"), "after load");
     EXPECT_EQ(String(ConfigKey, "FormAnimation"), "/stored/anim.avi");
     EXPECT_EQ(Integer(ConfigKey, "AccountsNo"), 3);
+}
+
+// A state folder that cannot be made (a file stands in its place): the
+// memory of what was told lives on in the session, its loss is told once,
+// and it reaches the disk once the folder can be made.
+TEST_F(UiFixture, MemoryThatCannotBeWrittenIsToldOnceAndWrittenOnceItCan)
+{
+    const std::string state = FHome.path().toStdString() + "/state";
+    WriteFile(state, "in the way");
+    TFakeNetwork net;
+    net.Maildrops["pop.a"] = {{"Ann", "a"}};
+    Account account;
+    account.Host = "pop.a";
+    keeper->Config.Accounts = {account};
+    TMailCheck check(*tray, *newMail, keeper->Config,
+                     [&net](bool, std::shared_ptr<TIdLineAbort>) { return std::make_unique<TFakeClient>(net); });
+    std::vector<std::string> told;
+    check.OnMemoryNotKept = [&told](const std::string& text) { told.push_back(text); };
+    const auto round = [&check] {
+        check.CheckAccounts();
+        WaitForChecks(check);
+        QCoreApplication::processEvents();
+    };
+    round();
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].find(state + "/ternbell"), std::string::npos) << told[0];
+    net.Maildrops["pop.a"].push_back({"Bob", "b"});
+    round();
+    EXPECT_EQ(told.size(), 1u) << "said once";
+
+    std::remove(state.c_str());
+    round();
+    EXPECT_EQ(told.size(), 1u);
+    // The account's line and both messages, the one told while it failed too.
+    const std::string kept = ReadFile(UserStatePath("announced"));
+    EXPECT_EQ(std::count(kept.begin(), kept.end(), '\n'), 3) << kept;
 }
 
 } // namespace

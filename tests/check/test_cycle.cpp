@@ -344,27 +344,41 @@ TEST_F(CycleTest, SoundFailureEndsTheActions)
     EXPECT_EQ(host.Headline, "There is a message to read");
 }
 
-TEST_F(CycleTest, PortThatIsNoNumberStopsTheLoop)
+// A value of one account that cannot be used costs that account an error
+// row saying what is wrong; the accounts after it are checked as usual.
+TEST_F(CycleTest, AccountValueThatCannotBeUsedIsItsErrorRowAndTheOthersRun)
 {
-    host.AddAccount("A", "pop.a");
-    host.AddAccount("B", "pop.b");
-    host.AddAccount("C", "pop.c");
-    host.AccountList[1].Port = "11o";
-    host.Net.Maildrops["pop.a"] = {Msg("Ann", "a")};
-    host.Net.Maildrops["pop.c"] = {Msg("Cy", "c")};
-    try
+    struct Case
     {
-        Run();
-        FAIL() << "no conversion error";
-    }
-    catch (const EConvertError& e)
+        std::string port;
+        std::vector<TUnreadValue> unreadable;
+        std::string hint;
+    } cases[] = {
+        {"11o", {}, "The port '11o' is not a number."},
+        {"", {}, "No port is given."},
+        {"110", {{"HostPort", "The value 'HostPort' is not stored as text.", 2}},
+         "The value 'HostPort' is not stored as text."},
+    };
+    for (const Case& c : cases)
     {
-        EXPECT_EQ(e.Message, "'11o' is not a valid integer value");
+        SCOPED_TRACE(c.hint);
+        TFakeHost h;
+        TCheckCycle round(h.List, h, h.Pop3, h.Imap4);
+        h.AddAccount("A", "pop.a");
+        h.AddAccount("B", "pop.b");
+        h.AddAccount("C", "pop.c");
+        h.AccountList[1].Port = c.port;
+        h.AccountList[1].Unreadable = c.unreadable;
+        h.Net.Maildrops["pop.a"] = {Msg("Ann", "a")};
+        h.Net.Maildrops["pop.b"] = {Msg("Bob", "b")};
+        h.Net.Maildrops["pop.c"] = {Msg("Cy", "c")};
+        round.RunChecks(h.Snapshot());
+        EXPECT_EQ(Dump(h.List), (std::vector<std::string>{"A|Ann|a|1|new", "C|Cy|c|1|new", "B|0|new"}));
+        EXPECT_EQ(h.List.Items[2].Hint, c.hint);
+        EXPECT_EQ(h.Net.Log, (std::vector<std::string>{"connect pop.a:110 user-A", "quit",
+                                                          "connect pop.c:110 user-C", "quit"}));
+        EXPECT_EQ(h.Picture, tpFailure);
     }
-    EXPECT_EQ(host.Net.Log, (std::vector<std::string>{"connect pop.a:110 user-A", "quit"}));
-    EXPECT_EQ(host.Headline, "There is a message to read"); // the summary still ran
-    EXPECT_TRUE(host.FormVisible);
-    EXPECT_EQ(host.Picture, tpIdle);
 }
 
 TEST_F(CycleTest, PortOutsideTcpRangeIsAnErrorRowAndTheNextAccountRuns)

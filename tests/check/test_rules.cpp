@@ -71,16 +71,26 @@ TEST(CheckRules, PortText)
     EXPECT_EQ(PortOfText("  995"), 995);
     EXPECT_EQ(PortOfText("+143"), 143);
     EXPECT_EQ(PortOfText("$6E"), 110);
-    for (const char* bad : {"", "11o", "110 ", "pop", "99999999999", " "})
+    // The message names the text and what is wrong, for the account's error row.
+    const std::pair<const char*, const char*> bad[] = {
+        {"", "No port is given."},
+        {" ", "No port is given."},
+        {"11o", "The port '11o' is not a number."},
+        {"110abc", "The port '110abc' is not a number."},
+        {"110 ", "The port '110 ' is not a number."},
+        {"pop", "The port 'pop' is not a number."},
+        {"99999999999", "The port '99999999999' is not a number."},
+    };
+    for (const auto& [text, message] : bad)
     {
         try
         {
-            PortOfText(bad);
-            ADD_FAILURE() << "accepted '" << bad << "'";
+            PortOfText(text);
+            ADD_FAILURE() << "accepted '" << text << "'";
         }
-        catch (const EConvertError& e)
+        catch (const EBadPort& e)
         {
-            EXPECT_EQ(e.Message, std::string("'") + bad + "' is not a valid integer value");
+            EXPECT_EQ(e.Message, message);
         }
     }
 }

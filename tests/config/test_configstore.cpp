@@ -7,6 +7,7 @@
 #include "desktop/MediaPlayer.h"
 #include "platform/CodePage.h"
 #include "platform/Hive.h"
+#include "platform/Registry.h"
 #include "support/UiFixture.h"
 #include "support/WiredShell.h"
 
@@ -496,6 +497,47 @@ TEST_F(ConfigStoreTest, WrongTypedValueStopsTheLoadWhereItFailed)
     // A save over a wrong-typed value replaces it.
     Save();
     EXPECT_EQ(Integer(Main, "CheckingTime"), 180);
+}
+
+// A hand edit that gave an account's value another type costs that account
+// only: the load goes on, the account carries what is wrong, and the hive
+// keeps the edit until the field is changed in the window.
+TEST_F(ConfigStoreTest, WrongTypedAccountValueIsKeptAndCostsOnlyItsAccount)
+{
+    const auto type = [](const std::string& key, const std::string& name) {
+        TRegistry reg;
+        EXPECT_TRUE(reg.OpenKey(key, false));
+        return reg.GetDataType(name);
+    };
+    Store(Main, "AccountsNo", 3);
+    Store(AccountKey(2), "HostPort", 110);
+    Store(AccountKey(2), "AccountEnabled", std::string("1"));
+    Store(AccountKey(3), "Caption", std::string("Third"));
+    Load();
+    EXPECT_TRUE(SettingsLoaded);
+    ASSERT_EQ(keeper->Config.Accounts.size(), 3u);
+    EXPECT_EQ(keeper->Config.Accounts[2].Caption, "Third");
+    const std::vector<TUnreadValue> unread = {
+        {"HostPort", "The value 'HostPort' is not stored as text.", 2},
+        {"AccountEnabled", "The value 'AccountEnabled' is not stored as a number (dword).", 2}};
+    EXPECT_EQ(keeper->Config.Accounts[1].Unreadable, unread);
+    EXPECT_TRUE(keeper->Config.Accounts[0].Unreadable.empty());
+
+    Save();
+    EXPECT_EQ(type(AccountKey(2), "HostPort"), TRegDataType::rdInteger);
+    EXPECT_EQ(type(AccountKey(2), "AccountEnabled"), TRegDataType::rdString);
+    // A port typed in the window replaces the edit; the other stays.
+    Row(1)->setText(acPort, QStringLiteral("995"));
+    Save();
+    EXPECT_EQ(String(AccountKey(2), "HostPort"), "995");
+    EXPECT_EQ(type(AccountKey(2), "AccountEnabled"), TRegDataType::rdString);
+    ASSERT_EQ(keeper->Config.Accounts[1].Unreadable.size(), 1u);
+    EXPECT_EQ(keeper->Config.Accounts[1].Unreadable[0].Name, "AccountEnabled");
+    // Moved to another key by a removal above it, it is written there whole.
+    delete Row(0);
+    Save();
+    EXPECT_EQ(String(AccountKey(1), "HostPort"), "995");
+    EXPECT_EQ(Integer(AccountKey(1), "AccountEnabled"), 1);
 }
 
 TEST_F(ConfigStoreTest, BadColumnWidthStopsTheLoad)

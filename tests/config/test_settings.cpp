@@ -390,6 +390,67 @@ TEST_F(SettingsDialogTest, ProtocolChangeKeepsThePort)
     EXPECT_EQ(String(AccountKey(1), "HostPort"), "110");
 }
 
+// OK stores no port a connection cannot be made to: the window stays open
+// on the account, its port field marked with what is wrong.
+TEST_F(SettingsDialogTest, OkRefusesAPortThatIsNoTcpPortWithTheFieldMarked)
+{
+    StoreAccount(2, "Work");
+    Open();
+    Page(settings->tabAccount);
+    const std::string before = HiveText();
+    for (const char* bad : {"110abc", "", "0", "70000"})
+    {
+        SCOPED_TRACE(bad);
+        ClickRow(1);
+        Type(settings->txtPort, QString::fromUtf8(bad));
+        EXPECT_TRUE(settings->txtPort->property(TfrmSettings::InvalidProperty).toBool()) << "marked as typed";
+        Page(settings->tabGeneral);
+        Click(settings->btnOk);
+        EXPECT_TRUE(settings->isVisible());
+        EXPECT_EQ(HiveText(), before);
+        EXPECT_EQ(settings->pagSettings->currentWidget(), settings->tabAccount);
+        EXPECT_TRUE(Selected(1)) << "the account with the bad port is shown";
+        EXPECT_TRUE(settings->txtPort->property(TfrmSettings::InvalidProperty).toBool());
+        EXPECT_FALSE(settings->txtPort->toolTip().isEmpty());
+        ClickRow(0);
+        EXPECT_FALSE(settings->txtPort->property(TfrmSettings::InvalidProperty).toBool());
+    }
+    ClickRow(1);
+    Type(settings->txtPort, QStringLiteral("995"));
+    EXPECT_FALSE(settings->txtPort->property(TfrmSettings::InvalidProperty).toBool());
+    Click(settings->btnOk);
+    EXPECT_FALSE(settings->isVisible());
+    EXPECT_EQ(String(AccountKey(2), "HostPort"), "995");
+}
+
+// An account added to the hive by hand while the program runs: the window
+// shows it, and a save keeps it beside what the program changed.
+TEST_F(SettingsDialogTest, HandEditOfTheHiveIsReadBeforeTheWindowOpensAndBeforeASave)
+{
+    Store(Main, "AccountsNo", 1);
+    keeper->Load();
+    StoreAccount(2, "Hand");
+    keeper->Save(); // as Exit saves, with the window never opened
+    EXPECT_EQ(Integer(Main, "AccountsNo"), 2);
+    EXPECT_EQ(String(AccountKey(2), "Caption"), "Hand");
+    EXPECT_EQ(keeper->Config.Accounts.size(), 2u);
+
+    StoreAccount(3, "Later");
+    Reopen();
+    ASSERT_EQ(Rows(), 3);
+    EXPECT_EQ(RowAccount(2).Caption, "Later");
+    // Both sides change while the window is open: each keeps its change.
+    Type(settings->txtApplication, QStringLiteral("mutt"));
+    Store(Main, "CheckingTime", 600);
+    StoreAccount(4, "Meanwhile");
+    Click(settings->btnOk);
+    EXPECT_EQ(String(Main, "EmailClient"), "mutt");
+    EXPECT_EQ(Integer(Main, "CheckingTime"), 600);
+    EXPECT_EQ(Integer(Main, "AccountsNo"), 4);
+    EXPECT_EQ(String(AccountKey(4), "Caption"), "Meanwhile");
+    ASSERT_EQ(keeper->Config.Accounts.size(), 4u);
+}
+
 TEST_F(SettingsDialogTest, SecurityMovesWellKnownPortsToTheirPartnersAndIsStoredPerAccount)
 {
     StoreAccount(2, "Work");
@@ -663,6 +724,7 @@ TEST_F(UiFixture, WindowBuiltWhenShownGivesBackWhatItsControlsWould)
     odd.IMAP4 = true;
     odd.Security = asImplicitTLS;
     odd.Push = false;
+    odd.Unreadable = {{"HostPort", "The value 'HostPort' is not stored as text.", 1}};
     wild.Accounts = {odd, Account{}};
     TConfig longInterval;
     longInterval.CheckingTime = 9999;
@@ -691,7 +753,10 @@ TEST_F(UiFixture, WindowBuiltWhenShownGivesBackWhatItsControlsWould)
         EXPECT_TRUE(later.ConfigOfControls() == now.ConfigOfControls());
         // Held as shown: a row that dropped it would read as on.
         if (c.Shown && !c.Shown->Accounts.empty())
+        {
             EXPECT_EQ(later.ConfigOfControls().Accounts[0].Push, c.Shown->Accounts[0].Push);
+            EXPECT_EQ(later.ConfigOfControls().Accounts[0].Unreadable, c.Shown->Accounts[0].Unreadable);
+        }
         now.show();
         later.show();
         ASSERT_TRUE(later.Built());
