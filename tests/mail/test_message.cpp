@@ -50,7 +50,7 @@ TEST_P(MessageSubject, Loads)
 }
 
 const SubjectRow kSubjectRows[] = {
-    {"QEncoded", {"Subject: =?ISO-8859-1?Q?Caf=E9?="}, "Caf\xE9"},
+    {"QEncoded", {"Subject: =?ISO-8859-1?Q?Caf=E9?="}, "Caf\xC3\xA9"},
     {"LowerCaseMarkers", {"Subject: =?iso-8859-1?q?a_b?="}, "a b"},
     {"Utf8Decoded", {"Subject: =?UTF-8?B?SGVsbG8=?="}, "Hello"},
     {"Utf8WordNextToIsoWord", {"Subject: =?UTF-8?Q?a?= =?ISO-8859-1?Q?b?="}, "ab"},
@@ -101,7 +101,7 @@ TEST_P(MessageFrom, Loads)
 
 const FromRow kFromRows[] = {
     {"Absent", {"Subject: x"}, "", 0},
-    {"DecodedThenParsed", {"From: =?ISO-8859-1?Q?Andr=E9?= <a@b.c>"}, "\"Andr\xE9\" <a@b.c>", 1},
+    {"DecodedThenParsed", {"From: =?ISO-8859-1?Q?Andr=E9?= <a@b.c>"}, "\"Andr\xC3\xA9\" <a@b.c>", 1},
     {"TwoAddresses", {"From: a@b.c, d@e.f"}, "a@b.c", 2},
     {"EncodedCommaSplits", {"From: =?ISO-8859-1?Q?Desk=2C_Help?= <a@b.c>"}, "Desk", 2},
     {"FoldedAddress", {"From: Help Desk", "  <a@b.c>"}, "Help Desk <a@b.c>", 1},
@@ -225,7 +225,7 @@ TEST(Message, LoadsEveryField)
     EXPECT_EQ(m.MessageId, "<abc@x.org>");
     EXPECT_EQ(m.NewsGroups, (std::vector<std::string>{"comp.a", "\"odd,name\"", "comp.b"}));
     ASSERT_EQ(m.Recipients.Count(), 2u);
-    EXPECT_EQ(m.Recipients[0].Text(), "\"J\xF6rg\" <j@x.org>");
+    EXPECT_EQ(m.Recipients[0].Text(), "\"J\xC3\xB6rg\" <j@x.org>");
     EXPECT_EQ(m.CCList[0].Address, "c@x.org");
     EXPECT_EQ(m.BccList[0].Address, "b@x.org");
     EXPECT_EQ(m.Organization, "=?ISO-8859-1?Q?Org?="); // taken unchanged
@@ -494,8 +494,9 @@ TEST(ReadHeaderLines, OverTheLineConnection)
     EXPECT_EQ(m.HeaderLines.Lines, (std::vector<std::string>{"Subject: =?ISO-8859-1?Q?Gr=FC=DFe?=",
                                                              "From: J\xF6rg <j@x.org>", "X-Priority: 2",
                                                              "..dots"}));
-    EXPECT_EQ(m.Subject, "Gr\xFC\xDF" "e");
-    EXPECT_EQ(m.From().Text(), "\"J\xF6rg\" <j@x.org>");
+    // Decoded into the desktop's UTF-8; the raw Latin-1 name read as Windows-1252.
+    EXPECT_EQ(m.Subject, "Gr\xC3\xBC\xC3\x9F" "e");
+    EXPECT_EQ(m.From().Text(), "\"J\xC3\xB6rg\" <j@x.org>");
     EXPECT_EQ(m.Priority, mpHigh);
     EXPECT_TRUE(srv.WaitClientClosed());
 }
