@@ -355,4 +355,46 @@ TEST(Pop3DovecotApop, LogsInWithApopWhereOffered)
     EXPECT_FALSE(pop.Connected());
 }
 
+// Passwords beyond ASCII as a server of today stores them (UTF-8), by USER
+// and PASS and by APOP; and one stored as an old desktop sent it, in
+// Windows-1252, which the second try reaches.
+TEST(Pop3DovecotApop, PasswordsBeyondAscii)
+{
+    SKIP_WITHOUT_DOVECOT();
+    struct Case
+    {
+        const char* User;
+        std::string Stored;
+        std::string Typed;
+        TIdCredentialCharset Taken;
+    };
+    const Case cases[] = {
+        {"umlauts", "p\xC3\xA4ssw\xC3\xB6rd-\xE2\x82\xAC", "p\xC3\xA4ssw\xC3\xB6rd-\xE2\x82\xAC", ccUTF8},
+        {"omega", "\xCE\xA9mega", "\xCE\xA9mega", ccUTF8},
+        {"cyrillic", "\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C", "\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C",
+         ccUTF8},
+        {"old", "p\xE4ssw\xF6rd-\x80", "p\xC3\xA4ssw\xC3\xB6rd-\xE2\x82\xAC", ccWindows1252},
+    };
+    Dovecot server;
+    for (const Case& c : cases)
+        server.AddUser(c.User, c.Stored);
+    server.EnableApop();
+    server.Start();
+    for (const Case& c : cases)
+        for (TIdPOP3AuthenticationType kind : {atUserPass, atAPOP})
+        {
+            SCOPED_TRACE(std::string(c.User) + (kind == atAPOP ? " APOP" : " USER/PASS"));
+            TIdPOP3 pop;
+            pop.Host = server.Host();
+            pop.Port = server.Pop3Port();
+            pop.Username = c.User;
+            pop.Password = c.Typed;
+            pop.AuthType = kind;
+            ASSERT_NO_THROW(pop.Connect()) << server.Log();
+            EXPECT_EQ(pop.CredentialCharset, c.Taken);
+            EXPECT_EQ(pop.CountMessages(), 0);
+            pop.Disconnect();
+        }
+}
+
 } // namespace
