@@ -4,11 +4,14 @@
 #include "mail/Pop3Reply.h"
 #include "mail/IdTCPConnection.h"
 #include "platform/AsciiText.h"
+#include "platform/CodePage.h"
 #include "platform/Exception.h"
 #include "support/Rows.h"
 #include "support/ScriptedServer.h"
 
 #include <gtest/gtest.h>
+
+#include <QString>
 
 #include <ostream>
 
@@ -569,6 +572,32 @@ TEST_F(MessageDate, UnreadableIsZeroAndNeverFails)
                               "1 Foo 2026 10:00:00", "1 Dec 2026 25:00:00", "1 Dec 2026 10:61", "1 Dec 99999",
                               "99 99 99 99", "(((", "1 Dec 2026 10:00:00 +0099", "::::"})
         EXPECT_EQ(DateTimeFromHeader(value), 0) << value;
+}
+
+// Subjects in every script reach the widgets as what they say wherever the
+// desktop's code page holds them, and stay as they came where it does not.
+// Run once more under each of the locales of scripts/setup.sh, with the code
+// page expected there in TERNBELL_TEST_CODE_PAGE.
+TEST(DesktopText, SubjectsInEveryScript)
+{
+    if (const char* page = std::getenv("TERNBELL_TEST_CODE_PAGE"))
+        ASSERT_EQ(DesktopCodePage(), page);
+    const std::pair<std::string, std::string> subjects[] = {
+        {"=?UTF-8?B?5Lit5paH?=", "\xE4\xB8\xAD\xE6\x96\x87"},
+        {"=?UTF-8?B?0J/RgNC40LLQtdGC?=", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"},
+        {"=?utf-8?q?=F0=9F=8E=89_Sale?=", "\xF0\x9F\x8E\x89 Sale"},
+        {"=?UTF-8?Q?Gr=C3=BC=C3=9Fe?=", "Gr\xC3\xBC\xC3\x9F" "e"},
+        {"a\x1B[31mb\x07" "c", "a [31mb c"},
+    };
+    for (const auto& [value, shown] : subjects)
+    {
+        TIdMessage m;
+        m.HeaderLines.Lines = {"Subject: " + value};
+        m.LoadFromHeaderLines();
+        std::string held;
+        const bool holds = ConvertCharsetCleanly(shown, "UTF-8", DesktopCodePage(), held);
+        EXPECT_EQ(FromCodePage(m.Subject), QString::fromUtf8(holds ? shown : value)) << value;
+    }
 }
 
 } // namespace
