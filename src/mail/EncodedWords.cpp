@@ -176,6 +176,69 @@ bool ConvertByTable(const std::string& bytes, const ByteTable& table, std::strin
     return true;
 }
 
+// Bytes kept as they came, or read as Windows-1252 where they are no text of
+// the code page.
+std::string KeptBytes(const std::string& bytes, const std::string& codePage);
+
+// `translit` is the code page's iconv name with "//TRANSLIT".
+std::string ToCodePage(const std::string& bytes, const std::string& charset, const std::string& codePage,
+                       const std::string& translit)
+{
+    if (codePage.empty() || bytes.empty())
+        return bytes;
+    const std::string from = SourceCharset(charset);
+    if (SameText(from, codePage))
+        return bytes;
+    if (AsciiCompatible(from) &&
+        std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return bytes;
+    std::string out;
+    // Code pages hold no shift state, so bytes can go one at a time.
+    const bool byTable = SingleByteCharset(from) && (StartsWith(codePage, "CP") || StartsWith(codePage, "cp"));
+    if (byTable ? ConvertByTable(bytes, TableFor(from, translit), out) : ConvertCharset(bytes, from, translit, out))
+        return out;
+    // A byte the superset leaves unassigned is a control of the label's own.
+    const std::string label = UpperCase(charset.substr(0, charset.find('*')));
+    if (label != from && ConvertCharset(bytes, label, translit, out))
+        return out;
+    return KeptBytes(bytes, codePage);
+}
+
+// Charsets found through the first three markers keep their own rules; any
+// other charset (UTF-8, US-ASCII, whatever iconv knows) is decoded only when
+// there is a code page to convert to.
+bool OldMarker(const std::string& up, std::size_t at)
+{
+    // A few bytes each: compared here rather than through calls.
+    auto startsAt = [&](std::string_view marker) {
+        if (up.size() - std::min(at, up.size()) < marker.size())
+            return false;
+        for (std::size_t k = 0; k < marker.size(); ++k)
+            if (up[at + k] != marker[k])
+                return false;
+        return true;
+    };
+    return startsAt("=?ISO") || startsAt("=?WINDOWS") || startsAt("=?KOI8");
+}
+
+// A word of another charset, converted without transliteration: false when
+// the charset is unknown or the code page cannot hold every character, and
+// the word stays as it came.
+bool StrictToCodePage(const std::string& bytes, const std::string& charset, const std::string& codePage,
+                      std::string& out)
+{
+    const std::string from = SourceCharset(charset);
+    // iconv reads an empty name as the locale's charset.
+    if (from.empty())
+        return false;
+    if (SameText(from, codePage))
+    {
+        out = bytes;
+        return true;
+    }
+    return ConvertCharsetCleanly(bytes, from, codePage, out);
+}
+
 bool HasEightBit(std::string_view text)
 {
     return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
@@ -275,65 +338,6 @@ std::string KeptBytes(const std::string& bytes, const std::string& codePage)
     return ValidIn(bytes, codePage) ? bytes : FromWindows1252(bytes, codePage);
 }
 
-// `translit` is the code page's iconv name with "//TRANSLIT".
-std::string ToCodePage(const std::string& bytes, const std::string& charset, const std::string& codePage,
-                       const std::string& translit)
-{
-    if (codePage.empty() || bytes.empty())
-        return bytes;
-    const std::string from = SourceCharset(charset);
-    if (SameText(from, codePage))
-        return bytes;
-    if (AsciiCompatible(from) &&
-        std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
-        return bytes;
-    std::string out;
-    // Code pages hold no shift state, so bytes can go one at a time.
-    const bool byTable = SingleByteCharset(from) && (StartsWith(codePage, "CP") || StartsWith(codePage, "cp"));
-    if (byTable ? ConvertByTable(bytes, TableFor(from, translit), out) : ConvertCharset(bytes, from, translit, out))
-        return out;
-    // A byte the superset leaves unassigned is a control of the label's own.
-    const std::string label = UpperCase(charset.substr(0, charset.find('*')));
-    if (label != from && ConvertCharset(bytes, label, translit, out))
-        return out;
-    return KeptBytes(bytes, codePage);
-}
-
-// Charsets found through the first three markers keep their own rules; any
-// other charset (UTF-8, US-ASCII, whatever iconv knows) is decoded only when
-// there is a code page to convert to.
-bool OldMarker(const std::string& up, std::size_t at)
-{
-    // A few bytes each: compared here rather than through calls.
-    auto startsAt = [&](std::string_view marker) {
-        if (up.size() - std::min(at, up.size()) < marker.size())
-            return false;
-        for (std::size_t k = 0; k < marker.size(); ++k)
-            if (up[at + k] != marker[k])
-                return false;
-        return true;
-    };
-    return startsAt("=?ISO") || startsAt("=?WINDOWS") || startsAt("=?KOI8");
-}
-
-// A word of another charset, converted without transliteration: false when
-// the charset is unknown or the code page cannot hold every character, and
-// the word stays as it came.
-bool StrictToCodePage(const std::string& bytes, const std::string& charset, const std::string& codePage,
-                      std::string& out)
-{
-    const std::string from = SourceCharset(charset);
-    // iconv reads an empty name as the locale's charset.
-    if (from.empty())
-        return false;
-    if (SameText(from, codePage))
-    {
-        out = bytes;
-        return true;
-    }
-    return ConvertCharsetCleanly(bytes, from, codePage, out);
-}
-
 // Raw 8-bit text, run by run between whitespace. In a legacy code page, text
 // that is valid UTF-8 as a whole is read as UTF-8 and each run converted (a
 // run the code page cannot hold stays as it came). A run that is still no
@@ -370,14 +374,11 @@ std::string RawToCodePage(const std::string& text, const std::string& codePage)
     return out;
 }
 
-// Whether a control character other than tab is among the bytes. In every
-// code page a locale can have, bytes below 0x20 and 0x7F are the controls.
-bool HasControl(std::string_view text)
+// C0 controls but tab, and DEL: the same bytes in every code page a locale
+// can have.
+bool IsControlByte(char c)
 {
-    return std::any_of(text.begin(), text.end(), [](char c) {
-        const unsigned char b = static_cast<unsigned char>(c);
-        return (b < 0x20 && b != '\t') || b == 0x7F;
-    });
+    return (static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == '\x7F';
 }
 
 // C1 controls (U+0080 to U+009F) in UTF-8 become spaces.
@@ -404,12 +405,7 @@ std::string BlankC1InUtf8(const std::string& text)
 // an escape sequence recolours the terminal of a script that prints them.
 void BlankControls(std::string& text, const std::string& codePage)
 {
-    for (char& c : text)
-    {
-        const unsigned char b = static_cast<unsigned char>(c);
-        if ((b < 0x20 && b != '\t') || b == 0x7F)
-            c = ' ';
-    }
+    std::replace_if(text.begin(), text.end(), IsControlByte, ' ');
     if (codePage.empty() || !HasEightBit(text))
         return;
     if (IsUtf8(codePage))
@@ -598,7 +594,8 @@ std::string DecodeWords(const std::string& text, const std::string& codePage, bo
     // gone to `out`. `up` is the upper-cased twin in which markers are found.
     // Most header values hold no encoded word and no 8-bit byte: nothing
     // to decode, convert or remove.
-    if (text.find("=?") == npos && !HasEightBit(text) && !HasControl(text))
+    if (text.find("=?") == npos && !HasEightBit(text) &&
+        std::none_of(text.begin(), text.end(), IsControlByte))
         return text;
     // The conversion target, made once per code page and thread.
     thread_local std::string lastPage;

@@ -394,10 +394,6 @@ TEST(Imap4Transcript, CredentialForms)
              "\nS: C1 NO [AUTHENTICATIONFAILED] Authentication failed.\n"
              "C: C2 LOGIN ann {10}\nS: + go on\nC: p\xE4ssw\xF6rd-\x80\nS: C2 OK in\n" + capabilities,
          State::Authenticated, ccWindows1252},
-        {"RefusedBeforeTheBytes", utf8,
-         "S: * OK ready\nC: C1 LOGIN ann {14}\nS: C1 NO too long\n"
-             "C: C2 LOGIN ann {10}\nS: + go on\nC: p\xE4ssw\xF6rd-\x80\nS: C2 OK in\n" + capabilities,
-         State::Authenticated, ccWindows1252},
         {"UnavailableIsNotTriedAgain", utf8,
          "S: * OK ready\nC: C1 LOGIN ann {14}\nS: + go on\nC: " + utf8 +
              "\nS: C1 NO [UNAVAILABLE] Try later\nC: C2 CAPABILITY\nS: C2 OK none\n",
