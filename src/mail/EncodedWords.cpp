@@ -176,6 +176,11 @@ bool ConvertByTable(const std::string& bytes, const ByteTable& table, std::strin
     return true;
 }
 
+bool IsUtf8(const std::string& codePage)
+{
+    return SameText(codePage, "UTF-8") || SameText(codePage, "UTF8");
+}
+
 // Bytes kept as they came, or read as Windows-1252 where they are no text of
 // the code page.
 std::string KeptBytes(const std::string& bytes, const std::string& codePage);
@@ -193,8 +198,9 @@ std::string ToCodePage(const std::string& bytes, const std::string& charset, con
         std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
         return bytes;
     std::string out;
-    // Code pages hold no shift state, so bytes can go one at a time.
-    const bool byTable = SingleByteCharset(from) && (StartsWith(codePage, "CP") || StartsWith(codePage, "cp"));
+    // Code pages and UTF-8 hold no shift state, so bytes can go one at a time.
+    const bool byTable =
+        SingleByteCharset(from) && (StartsWith(codePage, "CP") || StartsWith(codePage, "cp") || IsUtf8(codePage));
     if (byTable ? ConvertByTable(bytes, TableFor(from, translit), out) : ConvertCharset(bytes, from, translit, out))
         return out;
     // A byte the superset leaves unassigned is a control of the label's own.
@@ -281,11 +287,6 @@ bool ValidUtf8(const std::string& text)
         i += more + 1;
     }
     return true;
-}
-
-bool IsUtf8(const std::string& codePage)
-{
-    return SameText(codePage, "UTF-8") || SameText(codePage, "UTF8");
 }
 
 // What each byte of Windows-1252 is in UTF-8. Its five unassigned bytes are
@@ -414,7 +415,11 @@ void BlankControls(std::string& text, const std::string& codePage)
             text = BlankC1InUtf8(text);
         return;
     }
-    // Where a legacy code page has C1 controls depends on the page.
+    // Where a legacy code page has C1 controls depends on the page, but each
+    // of them puts a byte from 0x80 to 0x9F into one.
+    if (std::none_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) >= 0x80 && static_cast<unsigned char>(c) <= 0x9F; }))
+        return;
     std::string utf8;
     if (!ConvertCharsetCleanly(text, codePage, "UTF-8", utf8) || utf8.find('\xC2') == npos)
         return;
