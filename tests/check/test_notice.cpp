@@ -51,15 +51,7 @@ void PrintTo(const TNoticeCase& c, std::ostream* os)
 const QString Dash = QStringLiteral(" \u2014 ");
 const QString ReadShow = QStringLiteral("read=Read show=Show");
 const QString Long = QString(79, 'x') + QChar(0x2026);
-const std::string Party = "\xF0\x9F\x8E\x89";
 
-std::string Times(int n, const std::string& text)
-{
-    std::string all;
-    for (int i = 0; i < n; ++i)
-        all += text;
-    return all;
-}
 
 class NoticeText : public testing::TestWithParam<TNoticeCase>
 {
@@ -97,12 +89,6 @@ INSTANTIATE_TEST_SUITE_P(
                     false, QString(119, 'H') + QChar(0x2026), Long + Dash + Long, ReadShow},
         TNoticeCase{"DesktopCodePage", "h", {Told("Jos\xC3\xA9", "Caf\xC3\xA9 \xE2\x82\xAC")}, false, "h",
                     QStringLiteral("Jos\u00E9") + Dash + QStringLiteral("Caf\u00E9 \u20AC"), ReadShow},
-        // Cut by characters: 80 Chinese ones fit; an emoji is not split.
-        TNoticeCase{"WideCharactersAreCutWhole", "h", {Told(Times(40, "\xE4\xB8\xAD\xE6\x96\x87"), Times(81, Party))},
-                    false, "h",
-                    QString::fromUtf8(Times(40, "\xE4\xB8\xAD\xE6\x96\x87")) + Dash +
-                        QString::fromUtf8(Times(39, Party)) + QChar(0x2026),
-                    ReadShow},
         TNoticeCase{"MarkAsReadForIMAP4", "h", {Told("Ann", "a"), Told("Bob", "b", true)}, true, "h",
                     "Ann" + Dash + "a\nBob" + Dash + "b", ReadShow + " mark-read=Mark as read"},
         TNoticeCase{"NoMarkAsReadWithoutAHandler", "h", {Told("Bob", "b", true)}, false, "h", "Bob" + Dash + "b",

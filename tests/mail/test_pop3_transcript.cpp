@@ -479,7 +479,6 @@ TEST(Pop3Transcript, CredentialForms)
     {
         const char* Name;
         TIdPOP3AuthenticationType Kind;
-        TIdCredentialCharset First;
         std::string Password;
         std::string Script;
         // Empty when the login is accepted.
@@ -489,24 +488,20 @@ TEST(Pop3Transcript, CredentialForms)
     const std::string greeting = "S: +OK ready <1.2@x>\nC: CAPA\nS: -ERR\n";
     const std::string quit = "C: QUIT\nS: +OK\n";
     const Case cases[] = {
-        {"Windows1252AfterUtf8", atUserPass, ccUTF8, Umlauts,
+        {"Windows1252AfterUtf8", atUserPass, Umlauts,
          greeting + "C: USER ann\nS: +OK\nC: PASS " + Umlauts + "\nS: -ERR [AUTH] Authentication failed.\n"
              "C: USER ann\nS: +OK\nC: PASS " + UmlautsCp1252 + "\nS: +OK\n" + quit,
          "", ccWindows1252},
-        {"Utf8AfterRememberedForm", atUserPass, ccWindows1252, Umlauts,
-         greeting + "C: USER ann\nS: +OK\nC: PASS " + UmlautsCp1252 + "\nS: -ERR\n"
-             "C: USER ann\nS: +OK\nC: PASS " + Umlauts + "\nS: +OK\n" + quit,
-         "", ccUTF8},
-        {"ApopDigestOfEachForm", atAPOP, ccUTF8, Umlauts,
+        {"ApopDigestOfEachForm", atAPOP, Umlauts,
          greeting + "C: APOP ann 3be0cff4abf42a336d23f72b840d8d75\nS: -ERR [AUTH] no\n"
              "C: APOP ann 1d102080c301e3d6f6fa07a24aff7f83\nS: +OK\n" + quit,
          "", ccWindows1252},
-        {"AsciiPasswordOnce", atUserPass, ccUTF8, "secret",
+        {"AsciiPasswordOnce", atUserPass, "secret",
          greeting + "C: USER ann\nS: +OK\nC: PASS secret\nS: -ERR [AUTH] wrong\n" + quit, "wrong\r\n", ccUTF8},
-        {"LockedMaildropNotTriedAgain", atUserPass, ccUTF8, Umlauts,
+        {"LockedMaildropNotTriedAgain", atUserPass, Umlauts,
          greeting + "C: USER ann\nS: +OK\nC: PASS " + Umlauts + "\nS: -ERR [IN-USE] locked\n" + quit,
          "locked\r\n", ccUTF8},
-        {"HangUpAfterTheRefusal", atUserPass, ccUTF8, Umlauts,
+        {"HangUpAfterTheRefusal", atUserPass, Umlauts,
          greeting + "C: USER ann\nS: +OK\nC: PASS " + Umlauts + "\nS: -ERR [AUTH] refused\nCLOSE\n", "refused\r\n",
          ccUTF8},
     };
@@ -517,7 +512,6 @@ TEST(Pop3Transcript, CredentialForms)
         TIdPOP3 pop;
         Aim(pop, srv, "ann", c.Password);
         pop.AuthType = c.Kind;
-        pop.CredentialCharset = c.First;
         if (c.Error.empty())
         {
             pop.Connect();
