@@ -31,8 +31,7 @@ std::vector<std::pair<TIdCredentialCharset, TIdCredentials>> CredentialTries(con
     if (tries.empty())
         tries.emplace_back(first, TIdCredentials{username, password});
     // An ASCII password is the same in both: it goes once.
-    if (!eightBit || (tries.size() == 2 && tries[0].second.Password == tries[1].second.Password &&
-                      tries[0].second.Username == tries[1].second.Username))
+    if (!eightBit)
         tries.resize(1);
     return tries;
 }
