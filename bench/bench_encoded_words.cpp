@@ -1,7 +1,7 @@
 // Subject decoding into the desktop code page, the way every fetched header
 // goes: a mix of subjects with Q and B words in ISO-8859-1, windows-1252,
 // UTF-8 and KOI8-R, and plain ASCII ones. Reports subjects per second with
-// conversion (into CP1252 and CP1251) and without (code page empty), and in
+// conversion (into CP1252, CP1251 and UTF-8) and without (code page empty), and in
 // Ratio the cost of conversion measured side by side in one run.
 //
 // Run:  build-<dir>/bench/bench_encoded_words
@@ -55,10 +55,11 @@ const std::vector<std::string>& Subjects()
     return all;
 }
 
-// Range 0: no conversion; 1: into CP1252; 2: into CP1251.
+// Range 0: no conversion; 1: into CP1252; 2: into CP1251; 3: into UTF-8,
+// the code page of every current desktop.
 void BM_DecodeSubjects(benchmark::State& state)
 {
-    static const char* const pages[] = {"", "CP1252", "CP1251"};
+    static const char* const pages[] = {"", "CP1252", "CP1251", "UTF-8"};
     const std::string page = pages[state.range(0)];
     const auto& subjects = Subjects();
     for (auto _ : state)
@@ -66,7 +67,7 @@ void BM_DecodeSubjects(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * kCount);
     state.SetLabel(page.empty() ? "raw" : page);
 }
-BENCHMARK(BM_DecodeSubjects)->Arg(0)->Arg(1)->Arg(2);
+BENCHMARK(BM_DecodeSubjects)->Arg(0)->Arg(1)->Arg(2)->Arg(3);
 
 // With and without conversion alternately, so load from elsewhere falls on
 // both alike: subjects per second of each and their ratio.

@@ -31,6 +31,8 @@ TERNBELL_PACKAGES=(
   dunst weston qt6-wayland
   xvfb xauth trayer imagemagick x11-xserver-utils x11-utils xdotool
   pulseaudio pulseaudio-utils iproute2 util-linux
+  # locales for the text tests (ternbell_install_locales)
+  locales
   # installing and packaging, and their checks
   desktop-file-utils appstream man-db lintian dpkg-dev fakeroot file strace
 )
@@ -52,6 +54,23 @@ ternbell_install_packages() {
   fi
 }
 
+# The locales the text tests run under besides C.UTF-8: a German desktop in
+# UTF-8 and two legacy ones. A fresh machine has none of them.
+TERNBELL_LOCALES=(de_DE:UTF-8 de_DE:ISO-8859-1 ru_RU:KOI8-R)
+
+ternbell_install_locales() {
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  local entry input charmap
+  for entry in "${TERNBELL_LOCALES[@]}"; do
+    input=${entry%%:*}
+    charmap=${entry#*:}
+    [ "$(LC_ALL="$input.$charmap" locale charmap 2>/dev/null)" = "$charmap" ] && continue
+    echo "ternbell: generating the locale $input.$charmap"
+    "${sudo[@]}" localedef -i "$input" -f "$charmap" "$input.$charmap"
+  done
+}
+
 ternbell_build() {
   # clang builds everything, so the libFuzzer targets live in the same tree.
   local launcher=()
@@ -64,4 +83,5 @@ ternbell_build() {
 }
 
 ternbell_install_packages
+ternbell_install_locales
 ternbell_build

@@ -165,8 +165,8 @@ public:
     }
     void Balloon(const TNewMailNews& news)
     {
-        Tray.triNewMsg->ShowBalloon(FromCodePage(news.Title.substr(0, BalloonTitleLimit)),
-                                    FromCodePage(news.Headline.substr(0, BalloonTextLimit)),
+        Tray.triNewMsg->ShowBalloon(FromCodePage(CutAtCharacter(news.Title, BalloonTitleLimit)),
+                                    FromCodePage(CutAtCharacter(news.Headline, BalloonTextLimit)),
                                     TTrayIcon::DesktopDisplayTime);
     }
 

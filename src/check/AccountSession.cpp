@@ -3,6 +3,9 @@
 #include "mail/Imap4Client.h"
 #include "mail/Pop3Client.h"
 
+#include <mutex>
+#include <set>
+
 namespace
 {
 
@@ -20,6 +23,19 @@ TIdUseTLS UseTLSOf(TAccountSecurity security)
     }
 }
 
+struct TRememberedLogins
+{
+    std::mutex Lock;
+    // Logins whose server took Windows-1252.
+    std::set<std::string> Windows1252;
+};
+
+TRememberedLogins& RememberedLogins()
+{
+    static TRememberedLogins logins;
+    return logins;
+}
+
 template <typename TClient>
 void AimEither(TClient& client, const Account& account, int port, const TSessionLimits& limits)
 {
@@ -31,9 +47,33 @@ void AimEither(TClient& client, const Account& account, int port, const TSession
     client.ConnectTimeout = limits.ConnectTimeout;
     client.ReadTimeout = limits.ReadTimeout;
     client.OperationTimeout = limits.OperationTimeout;
+    client.CredentialCharset = RememberedCredentialCharset(LoginOf(account, port));
 }
 
 } // namespace
+
+std::string LoginOf(const Account& account, int port)
+{
+    return std::string(account.IMAP4 ? "imap4" : "pop3") + "\n" + account.Host + "\n" + std::to_string(port) + "\n" +
+           account.UserName;
+}
+
+TIdCredentialCharset RememberedCredentialCharset(const std::string& login)
+{
+    TRememberedLogins& logins = RememberedLogins();
+    std::lock_guard<std::mutex> hold(logins.Lock);
+    return logins.Windows1252.count(login) ? ccWindows1252 : ccUTF8;
+}
+
+void RememberCredentialCharset(const std::string& login, TIdCredentialCharset charset)
+{
+    TRememberedLogins& logins = RememberedLogins();
+    std::lock_guard<std::mutex> hold(logins.Lock);
+    if (charset == ccWindows1252)
+        logins.Windows1252.insert(login);
+    else
+        logins.Windows1252.erase(login);
+}
 
 void AimSession(TIdPOP3& client, const Account& account, int port, const TSessionLimits& limits)
 {

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "check/CheckCycle.h"
+#include "mail/Credentials.h"
 #include "mail/IdLineAbort.h"
 
 #include <memory>
+#include <string>
 #include <utility>
 
 class TIdIMAP4;
@@ -27,6 +29,13 @@ struct TSessionLimits
 void AimSession(TIdPOP3& client, const Account& account, int port, const TSessionLimits& limits);
 void AimSession(TIdIMAP4& client, const Account& account, int port, const TSessionLimits& limits);
 
+// The character set an account's server took its credentials in, kept for
+// the running program by protocol, host, port and user name: the account's
+// next sessions try it first. UTF-8 until a server takes another.
+TIdCredentialCharset RememberedCredentialCharset(const std::string& login);
+void RememberCredentialCharset(const std::string& login, TIdCredentialCharset charset);
+std::string LoginOf(const Account& account, int port);
+
 // A check or Delete client (TInterface) over one client of the mail library,
 // aimed by SetAccount with the limits, which its owner may change between
 // sessions.
@@ -39,10 +48,18 @@ public:
     {
     }
 
-    void SetAccount(const Account& account, int port) override { AimSession(FClient, account, port, *this); }
+    void SetAccount(const Account& account, int port) override
+    {
+        AimSession(FClient, account, port, *this);
+        FLogin = LoginOf(account, port);
+    }
 
 protected:
+    // After a login the server accepted.
+    void RememberLogin() { RememberCredentialCharset(FLogin, FClient.CredentialCharset); }
+
     TClient& FClient;
+    std::string FLogin;
 };
 
 // The mail library client a session owns, held ahead of the session that

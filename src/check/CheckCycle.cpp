@@ -9,6 +9,7 @@
 #include "i18n/Translate.h"
 #include "mail/IdHashMessageDigest5.h"
 #include "mail/IdMessage.h"
+#include "platform/CodePage.h"
 
 #include <algorithm>
 #include <exception>
@@ -19,15 +20,10 @@
 namespace
 {
 
-// A sender or subject cut to what a row keeps, not inside a UTF-8 sequence.
+// A sender or subject cut to what a row keeps, not inside a character.
 std::string RowText(const std::string& text)
 {
-    if (text.size() <= MaxRowTextLength)
-        return text;
-    std::size_t end = MaxRowTextLength;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
-        --end;
-    return text.substr(0, end);
+    return CutAtCharacter(text, MaxRowTextLength);
 }
 
 // A list of identities the cycle can key on: one per message, none empty,

@@ -44,9 +44,7 @@ std::string Headline(int listedCount, int waitingCount)
 std::string TrayHint(const std::string& headline, const std::string& timeText)
 {
     std::string hint = headline + " " + FormatOne(ResStr("(last check: %s)"), "%s", timeText);
-    if (hint.size() > TrayHintLimit)
-        hint.resize(TrayHintLimit);
-    return hint;
+    return CutAtCharacter(hint, TrayHintLimit);
 }
 
 std::string LongTimeText(const std::tm& time)

@@ -14,6 +14,8 @@ void TImap4CheckClient::Connect()
     // A refused login raises nothing here; the select after it fails on the
     // connection state.
     GuardSession(FStalled, [this] { FClient.Connect(true); });
+    if (FClient.ConnectionState == TIdIMAP4ConnectionState::Authenticated)
+        RememberLogin();
 }
 
 int TImap4CheckClient::MessageCount()

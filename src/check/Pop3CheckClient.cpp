@@ -10,6 +10,7 @@ void TPop3CheckClient::Connect()
     FStalled = false;
     FSizeOf = 0;
     GuardSession(FStalled, [this] { FClient.Connect(); });
+    RememberLogin();
     FPipelining = FClient.CanPipeline();
 }
 

@@ -176,6 +176,15 @@ bool ConvertByTable(const std::string& bytes, const ByteTable& table, std::strin
     return true;
 }
 
+bool IsUtf8(const std::string& codePage)
+{
+    return SameText(codePage, "UTF-8") || SameText(codePage, "UTF8");
+}
+
+// Bytes kept as they came, or read as Windows-1252 where they are no text of
+// the code page.
+std::string KeptBytes(const std::string& bytes, const std::string& codePage);
+
 // `translit` is the code page's iconv name with "//TRANSLIT".
 std::string ToCodePage(const std::string& bytes, const std::string& charset, const std::string& codePage,
                        const std::string& translit)
@@ -189,11 +198,16 @@ std::string ToCodePage(const std::string& bytes, const std::string& charset, con
         std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
         return bytes;
     std::string out;
-    // Code pages hold no shift state, so bytes can go one at a time.
-    const bool byTable = SingleByteCharset(from) && (StartsWith(codePage, "CP") || StartsWith(codePage, "cp"));
+    // Code pages and UTF-8 hold no shift state, so bytes can go one at a time.
+    const bool byTable =
+        SingleByteCharset(from) && (StartsWith(codePage, "CP") || StartsWith(codePage, "cp") || IsUtf8(codePage));
     if (byTable ? ConvertByTable(bytes, TableFor(from, translit), out) : ConvertCharset(bytes, from, translit, out))
         return out;
-    return bytes;
+    // A byte the superset leaves unassigned is a control of the label's own.
+    const std::string label = UpperCase(charset.substr(0, charset.find('*')));
+    if (label != from && ConvertCharset(bytes, label, translit, out))
+        return out;
+    return KeptBytes(bytes, codePage);
 }
 
 // Charsets found through the first three markers keep their own rules; any
@@ -275,14 +289,68 @@ bool ValidUtf8(const std::string& text)
     return true;
 }
 
-// Raw 8-bit text that is valid UTF-8 as a whole is read as UTF-8: each run
-// between whitespace that holds 8-bit bytes is converted, and a run the code
-// page cannot hold stays as it came. Other text stays as it is.
-std::string RawUtf8ToCodePage(const std::string& text, const std::string& codePage)
+// What each byte of Windows-1252 is in UTF-8. Its five unassigned bytes are
+// read as the C1 controls of the same number, as ISO-8859-1 has them.
+const std::string& Cp1252Byte(unsigned char b)
 {
-    if (codePage.empty() || SameText(codePage, "UTF-8") || SameText(codePage, "UTF8") || !HasEightBit(text) ||
-        !ValidUtf8(text))
+    static const auto table = [] {
+        auto t = std::make_unique<std::string[]>(256);
+        for (int c = 0; c < 256; ++c)
+        {
+            const std::string byte(1, static_cast<char>(c));
+            if (!ConvertCharsetCleanly(byte, "CP1252", "UTF-8", t[c]))
+                t[c] = {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
+        }
+        return t;
+    }();
+    return table[b];
+}
+
+// Bytes read as Windows-1252, the commonest legacy of mail, in the code page
+// (characters it lacks are transliterated or become '?').
+std::string FromWindows1252(const std::string& bytes, const std::string& codePage)
+{
+    std::string utf8;
+    utf8.reserve(bytes.size() * 2);
+    for (char c : bytes)
+        utf8 += Cp1252Byte(static_cast<unsigned char>(c));
+    if (IsUtf8(codePage))
+        return utf8;
+    std::string out;
+    ConvertCharset(utf8, "UTF-8", codePage + "//TRANSLIT", out);
+    return out;
+}
+
+// Whether 8-bit bytes are text of the code page as they stand.
+bool ValidIn(const std::string& bytes, const std::string& codePage)
+{
+    if (codePage.empty() || !HasEightBit(bytes))
+        return true;
+    if (IsUtf8(codePage))
+        return ValidUtf8(bytes);
+    std::string scratch;
+    return ConvertCharsetCleanly(bytes, codePage, "UTF-8", scratch);
+}
+
+// Bytes kept as they came: read as Windows-1252 when they are no text of the
+// code page, so what reaches a widget is text.
+std::string KeptBytes(const std::string& bytes, const std::string& codePage)
+{
+    return ValidIn(bytes, codePage) ? bytes : FromWindows1252(bytes, codePage);
+}
+
+// Raw 8-bit text, run by run between whitespace. In a legacy code page, text
+// that is valid UTF-8 as a whole is read as UTF-8 and each run converted (a
+// run the code page cannot hold stays as it came). A run that is still no
+// text of the code page is read as Windows-1252.
+std::string RawToCodePage(const std::string& text, const std::string& codePage)
+{
+    if (codePage.empty() || !HasEightBit(text))
         return text;
+    const bool utf8 = IsUtf8(codePage);
+    if (utf8 && ValidUtf8(text))
+        return text;
+    const bool fromUtf8 = !utf8 && ValidUtf8(text);
     std::string out;
     out.reserve(text.size());
     std::size_t i = 0;
@@ -298,13 +366,67 @@ std::string RawUtf8ToCodePage(const std::string& text, const std::string& codePa
             ++end;
         const std::string run = text.substr(i, end - i);
         std::string converted;
-        if (HasEightBit(run) && StrictToCodePage(run, "UTF-8", codePage, converted))
+        if (HasEightBit(run) && fromUtf8 && StrictToCodePage(run, "UTF-8", codePage, converted))
             out += converted;
         else
-            out += run;
+            out += KeptBytes(run, codePage);
         i = end;
     }
     return out;
+}
+
+// C0 controls but tab, and DEL: the same bytes in every code page a locale
+// can have.
+bool IsControlByte(char c)
+{
+    return (static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == '\x7F';
+}
+
+// C1 controls (U+0080 to U+009F) in UTF-8 become spaces.
+std::string BlankC1InUtf8(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i)
+    {
+        const unsigned char next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        if (text[i] == '\xC2' && next >= 0x80 && next <= 0x9F)
+        {
+            out += ' ';
+            ++i;
+        }
+        else
+            out += text[i];
+    }
+    return out;
+}
+
+// Control characters other than tab (C0, DEL and C1) become spaces: they
+// would reach the rows, the notification and a command's arguments, where
+// an escape sequence recolours the terminal of a script that prints them.
+void BlankControls(std::string& text, const std::string& codePage)
+{
+    std::replace_if(text.begin(), text.end(), IsControlByte, ' ');
+    if (codePage.empty() || !HasEightBit(text))
+        return;
+    if (IsUtf8(codePage))
+    {
+        if (text.find('\xC2') != npos)
+            text = BlankC1InUtf8(text);
+        return;
+    }
+    // Where a legacy code page has C1 controls depends on the page, but each
+    // of them puts a byte from 0x80 to 0x9F into one.
+    if (std::none_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) >= 0x80 && static_cast<unsigned char>(c) <= 0x9F; }))
+        return;
+    std::string utf8;
+    if (!ConvertCharsetCleanly(text, codePage, "UTF-8", utf8) || utf8.find('\xC2') == npos)
+        return;
+    const std::string blanked = BlankC1InUtf8(utf8);
+    std::string back;
+    if (blanked != utf8 && ConvertCharsetCleanly(blanked, "UTF-8", codePage, back))
+        text = std::move(back);
 }
 
 // The first occurrence of a pattern (or of any character of a set) at or after
@@ -477,7 +599,8 @@ std::string DecodeWords(const std::string& text, const std::string& codePage, bo
     // gone to `out`. `up` is the upper-cased twin in which markers are found.
     // Most header values hold no encoded word and no 8-bit byte: nothing
     // to decode, convert or remove.
-    if (text.find("=?") == npos && !HasEightBit(text) && text.find('\0') == npos)
+    if (text.find("=?") == npos && !HasEightBit(text) &&
+        std::none_of(text.begin(), text.end(), IsControlByte))
         return text;
     // The conversion target, made once per code page and thread.
     thread_local std::string lastPage;
@@ -488,7 +611,7 @@ std::string DecodeWords(const std::string& text, const std::string& codePage, bo
         translit = codePage + "//TRANSLIT";
     }
 
-    std::string buf = RawUtf8ToCodePage(text, codePage);
+    std::string buf = RawToCodePage(text, codePage);
     std::string up = UpperCase(buf);
     std::string out;
     out.reserve(text.size());
@@ -599,6 +722,7 @@ std::string DecodeWords(const std::string& text, const std::string& codePage, bo
     }
     out.append(buf, cur, npos);
     out.erase(std::remove(out.begin(), out.end(), '\0'), out.end());
+    BlankControls(out, codePage);
     return out;
 }
 

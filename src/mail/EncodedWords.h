@@ -10,7 +10,10 @@
 // (UTF-8, US-ASCII, ...) are decoded only when iconv knows the charset and
 // the code page holds every character; else they stay exactly as they came.
 // Raw 8-bit text that is valid UTF-8 is read as UTF-8 and converted the same
-// way, run by run between whitespace. NUL bytes are removed from the result.
+// way, run by run between whitespace; a run that is still no text of the code
+// page, like the kept bytes of a word, is read as Windows-1252. NUL bytes are
+// removed from the result, and other control characters but tab (C0, DEL,
+// and C1 where the code page has them) become spaces.
 //
 // Throws EConvertError when a Q-encoded word holds "=" and two characters that
 // are not hexadecimal digits.

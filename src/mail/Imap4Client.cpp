@@ -1,5 +1,6 @@
 #include "mail/Imap4Client.h"
 
+#include "mail/Credentials.h"
 #include "mail/HeaderKeeper.h"
 #include "mail/IdExceptions.h"
 #include "mail/IdIOHandler.h"
@@ -343,12 +344,32 @@ bool TIdIMAP4::Connect(bool autoLogin)
     return true;
 }
 
-void TIdIMAP4::SendLogin()
+void TIdIMAP4::SendLogins()
+{
+    for (const auto& [charset, credentials] : CredentialTries(Username, Password, CredentialCharset))
+    {
+        SendLogin(credentials);
+        if (LastReply().Code == "OK")
+        {
+            CredentialCharset = charset;
+            return;
+        }
+        // Only a refusal of the credentials themselves is worth the other
+        // form: not a server that is unavailable, or one that hung up.
+        const TIdStrings& side = LastReplyIMAP4().SideLines;
+        const std::string text = side.empty() ? std::string() : side.back();
+        if (LastReply().Code != "NO" || !Connected() ||
+            (text.rfind('[', 0) == 0 && !SameText(text.substr(0, 22), "[AUTHENTICATIONFAILED]")))
+            return;
+    }
+}
+
+void TIdIMAP4::SendLogin(const TIdCredentials& credentials)
 {
     bool literalUser = false;
     bool literalPassword = false;
-    std::string line = NextTag() + " LOGIN " + IMAP4AString(Username, literalUser) + " "
-                       + IMAP4AString(Password, literalPassword);
+    std::string line = NextTag() + " LOGIN " + IMAP4AString(credentials.Username, literalUser) + " "
+                       + IMAP4AString(credentials.Password, literalPassword);
     const std::string tag = CurrentTag();
     if (!literalUser && !literalPassword)
     {
@@ -441,7 +462,7 @@ void TIdIMAP4::Login()
         {
             ConnectionState = State::NonAuthenticated;
             CommandCounter = 0;
-            SendLogin();
+            SendLogins();
             if (LastReply().Code == "OK")
             {
                 ConnectionState = State::Authenticated;

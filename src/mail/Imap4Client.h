@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mail/Credentials.h"
 #include "mail/MailTypes.h"
 #include "mail/IdMessage.h"
 #include "mail/IdTCPConnection.h"
@@ -119,6 +120,10 @@ public:
     TIdIMAP4AuthenticationType AuthType = TIdIMAP4AuthenticationType::atUserPass;
     TIdStrings SASLMechanisms;
     TIdUseTLS UseTLS = utNoTLSSupport;
+    // The character set "LOGIN" tries first; a refused password beyond
+    // ASCII gets one more try in the other. After an accepted login, the one
+    // the server took.
+    TIdCredentialCharset CredentialCharset = ccUTF8;
     int MilliSecsToWaitToClearBuffer = 10;
     TIdRetrieveOnSelect RetrieveOnSelect = rsDisabled;
     // The longest line a reply may carry; a SEARCH of a large mailbox is one
@@ -282,7 +287,10 @@ private:
     // socket error is passed over (the reply is read all the same).
     void WriteCommand(const std::string& line);
     void DrainStrayLines();
-    void SendLogin();
+    // "LOGIN" in each form of CredentialTries until one is accepted or
+    // refused for another reason than the credentials.
+    void SendLogins();
+    void SendLogin(const TIdCredentials& credentials);
     // "STARTTLS" after an OK greeting, the handshake, and the capabilities
     // asked again.
     void StartTLS();

@@ -1,5 +1,6 @@
 #include "mail/Pop3Client.h"
 
+#include "mail/Credentials.h"
 #include "mail/IdExceptions.h"
 #include "mail/IdHashMessageDigest5.h"
 #include "mail/IdIOHandler.h"
@@ -181,13 +182,10 @@ void TIdPOP3::Login()
         switch (AuthType)
         {
         case atUserPass:
-            SendCommand("USER " + Username, "+OK");
-            SendCommand("PASS " + Password, "+OK");
-            break;
         case atAPOP:
-            if (!CanApop)
+            if (AuthType == atAPOP && !CanApop)
                 throw EIdDoesNotSupportAPOP();
-            SendCommand("APOP " + Username + " " + POP3ApopDigest(GreetingTimestamp, Password), "+OK");
+            SendCredentials();
             break;
         case atSASL:
             // No mechanism is ever configured; with one there would be an
@@ -204,6 +202,45 @@ void TIdPOP3::Login()
         Disconnect();
         throw;
     }
+}
+
+void TIdPOP3::SendCredentials()
+{
+    std::optional<EIdReplyPOP3Error> refusal;
+    for (const auto& [charset, credentials] : CredentialTries(Username, Password, CredentialCharset))
+    {
+        try
+        {
+            if (AuthType == atAPOP)
+                SendCommand("APOP " + credentials.Username + " " +
+                                POP3ApopDigest(GreetingTimestamp, credentials.Password),
+                            "+OK");
+            else
+            {
+                SendCommand("USER " + credentials.Username, "+OK");
+                SendCommand("PASS " + credentials.Password, "+OK");
+            }
+            CredentialCharset = charset;
+            return;
+        }
+        catch (const EIdReplyPOP3Error& e)
+        {
+            // A locked maildrop or a busy server would refuse the other
+            // form just the same.
+            if (!e.EnhancedCode.empty() && !AsciiText::SameText(e.EnhancedCode, "[AUTH]"))
+                throw;
+            if (!refusal)
+                refusal = e;
+        }
+        catch (const EIdException&)
+        {
+            // A server that hangs up after a refusal: the refusal says why.
+            if (!refusal)
+                throw;
+            break;
+        }
+    }
+    throw *refusal;
 }
 
 int TIdPOP3::CountMessages()

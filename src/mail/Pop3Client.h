@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mail/Credentials.h"
 #include "mail/IdExceptions.h"
 #include "mail/MailTypes.h"
 #include "mail/Pop3Reply.h"
@@ -54,6 +55,10 @@ public:
     TIdPOP3AuthenticationType AuthType = atUserPass;
     TIdStrings SASLMechanisms;
     TIdUseTLS UseTLS = utNoTLSSupport;
+    // The character set the login tries first (USER and PASS, or APOP's
+    // digest); a refused password beyond ASCII gets one more try in the
+    // other. After an accepted login, the one the server took.
+    TIdCredentialCharset CredentialCharset = ccUTF8;
 
     // Connection state, recomputed by every Connect.
     std::string GreetingTimestamp;
@@ -124,6 +129,9 @@ protected:
 private:
     // "STLS", the handshake, and the capabilities asked again.
     void StartTLS();
+    // "USER" and "PASS", or "APOP", in each form of CredentialTries until
+    // one is accepted; the first refusal is raised when none is.
+    void SendCredentials();
     // The header lines after an accepted "TOP", up to the closing ".".
     void ReadHeaderBody(TIdMessage& message);
     // Whether the capability list names `tag`, in any case, alone or

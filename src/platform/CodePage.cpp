@@ -1,5 +1,6 @@
 #include "platform/CodePage.h"
 
+#include "platform/AsciiText.h"
 #include "platform/RecentValues.h"
 
 #include <QFile>
@@ -8,30 +9,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
 #include <memory>
 #include <string>
 #include <tuple>
 
 namespace {
-
-struct LanguagePage
-{
-    const char* Language;
-    const char* CodePage;
-};
-
-constexpr LanguagePage kPages[] = {
-    {"ru", "CP1251"}, {"uk", "CP1251"}, {"be", "CP1251"}, {"bg", "CP1251"},
-    {"sr", "CP1251"}, {"mk", "CP1251"}, {"kk", "CP1251"},
-    {"cs", "CP1250"}, {"pl", "CP1250"}, {"hu", "CP1250"}, {"sk", "CP1250"},
-    {"sl", "CP1250"}, {"hr", "CP1250"}, {"ro", "CP1250"}, {"sq", "CP1250"},
-    {"bs", "CP1250"},
-    {"el", "CP1253"}, {"tr", "CP1254"}, {"he", "CP1255"}, {"ar", "CP1256"},
-    {"fa", "CP1256"}, {"ur", "CP1256"},
-    {"lt", "CP1257"}, {"lv", "CP1257"}, {"et", "CP1257"},
-    {"vi", "CP1258"}, {"th", "CP874"},
-    {"ja", "CP932"}, {"ko", "CP949"},
-};
 
 // Owns one iconv descriptor.
 class Iconv
@@ -130,7 +114,7 @@ bool Run(iconv_t cd, const std::string& input, std::string& output, const std::s
     return clean;
 }
 
-std::string LanguageOfEnvironment()
+std::string LocaleOfEnvironment()
 {
     for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"})
     {
@@ -141,27 +125,75 @@ std::string LanguageOfEnvironment()
     return {};
 }
 
+// The character set a locale name states: "de_DE.utf8@euro" says utf8.
+std::string CodesetOfName(const std::string& locale)
+{
+    const std::size_t dot = locale.find('.');
+    if (dot == std::string::npos)
+        return {};
+    return locale.substr(dot + 1, locale.find('@', dot) - dot - 1);
+}
+
 } // namespace
 
-std::string CodePageForLanguage(const std::string& language)
+std::string CodePageOfLocale(const std::string& locale)
 {
-    const std::string lang = language.substr(0, language.find_first_of("_.@"));
-    if (lang == "zh")
+    std::string codeset;
+    if (locale_t loc = newlocale(LC_CTYPE_MASK, locale.c_str(), static_cast<locale_t>(nullptr)))
     {
-        const bool traditional = language.find("_TW") != std::string::npos ||
-                                 language.find("_HK") != std::string::npos;
-        return traditional ? "CP950" : "CP936";
+        codeset = nl_langinfo_l(CODESET, loc);
+        freelocale(loc);
     }
-    for (const auto& p : kPages)
-        if (lang == p.Language)
-            return p.CodePage;
-    return "CP1252";
+    else
+        codeset = CodesetOfName(locale.empty() ? LocaleOfEnvironment() : locale);
+    const std::string bare = AsciiText::UpperCase(codeset);
+    if (bare == "UTF8" || bare == "UTF-8")
+        return "UTF-8";
+    // Plain C (ASCII) has no 8-bit characters at all: mail still needs them,
+    // and what the toolkit takes for C is UTF-8 too.
+    std::string probe;
+    if (codeset.empty() || bare == "ANSI_X3.4-1968" || bare == "ASCII" || bare == "US-ASCII" ||
+        !ConvertCharset({}, codeset, "UTF-8", probe))
+        return "UTF-8";
+    return codeset;
 }
 
 const std::string& DesktopCodePage()
 {
-    static const std::string page = CodePageForLanguage(LanguageOfEnvironment());
+    static const std::string page = CodePageOfLocale({});
     return page;
+}
+
+std::string CutAtCharacter(const std::string& text, std::size_t limit, const std::string& codePage)
+{
+    if (text.size() <= limit)
+        return text;
+    iconv_t cd = CachedConverter("UTF-32LE", codePage.c_str());
+    if (!cd)
+        return text.substr(0, limit);
+    char* in = const_cast<char*>(text.data());
+    std::size_t inLeft = limit;
+    char buf[1024];
+    while (inLeft > 0)
+    {
+        char* out = buf;
+        std::size_t outLeft = sizeof buf;
+        if (iconv(cd, &in, &inLeft, &out, &outLeft) != static_cast<std::size_t>(-1))
+            break;
+        if (errno == E2BIG)
+            continue;
+        if (errno != EILSEQ)
+            break; // EINVAL: the limit falls inside the character at `in`
+        // A byte that is no character counts as one of its own.
+        ++in;
+        --inLeft;
+    }
+    return text.substr(0, limit - inLeft);
+}
+
+std::string CutAtCharacter(const std::string& text, std::size_t limit)
+{
+    return CutAtCharacter(text, limit, DesktopCodePage());
 }
 
 bool ConvertCharset(const std::string& input, const std::string& from, const std::string& to,

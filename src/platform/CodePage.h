@@ -2,18 +2,28 @@
 
 #include <QString>
 
+#include <cstddef>
 #include <string>
 
-// The desktop's 8-bit code page: the traditional code page of the user's
-// language (CP1252 unless the language says otherwise). Protocol and header
-// text is held in it; it crosses to Unicode only here.
+// The desktop's 8-bit code page: the character set of the user's locale,
+// UTF-8 on every current desktop; a legacy locale (ISO-8859-x, KOI8-R,
+// EUC-JP) keeps its own. Protocol and header text is held in it; it crosses
+// to Unicode only here.
 
-// iconv name of the desktop code page, e.g. "CP1252", chosen once from the
-// language of the environment (LC_ALL, LC_CTYPE, LANG).
+// iconv name of the desktop code page, e.g. "UTF-8", chosen once from the
+// locale of the environment (LC_ALL, LC_CTYPE, LANG).
 const std::string& DesktopCodePage();
 
-// Code page for a language code such as "ru_RU.UTF-8" or "de".
-std::string CodePageForLanguage(const std::string& language);
+// The code page of a locale such as "de_DE.UTF-8" or "ru_RU.KOI8-R"; the
+// empty name is the environment's locale. A locale that is not installed is
+// taken at its name's word (the part after the "."); the plain C locale, and
+// a name that says nothing, give UTF-8.
+std::string CodePageOfLocale(const std::string& locale);
+
+// The longest start of `text` of at most `limit` bytes that does not end
+// inside a character of the code page (the desktop's unless given).
+std::string CutAtCharacter(const std::string& text, std::size_t limit);
+std::string CutAtCharacter(const std::string& text, std::size_t limit, const std::string& codePage);
 
 // 8-bit desktop text to Unicode, for widgets, file names and arguments.
 QString FromCodePage(const std::string& text);

@@ -138,7 +138,7 @@ TEST_F(TranslateTest, ALocaleNotInstalledStillGetsItsCatalog)
     UseLanguage(LanguageOfEnvironment(), Root.Path());
     EXPECT_EQ(LanguageCode(), "fr_FR");
     EXPECT_EQ(ResText("General"), QString::fromUtf8("G\xC3\xA9n\xC3\xA9ral"));
-    EXPECT_EQ(ResStr("General"), "G\xE9n\xE9ral") << "in the 8-bit code page";
+    EXPECT_EQ(ResStr("General"), "G\xC3\xA9n\xC3\xA9ral") << "in the desktop's code page";
 }
 
 TEST_F(TranslateTest, WithoutACatalogTextsStayEnglishAndNothingIsShown)

@@ -764,15 +764,21 @@ TEST_F(CycleDovecot, CheckNowRunsTheCommandOncePerMessageWithoutAShell)
     Server->Deliver(a, Mail("Ann <ann@example.org>", "hello world"));
     const std::string hostile = "x\" ; touch " + folder + "/pwned; echo \"$(id) `id` & ok";
     Server->Deliver(a, Mail("\"Eve; rm\" <eve@example.org>", hostile));
+    // Escape, bell, backspace, delete and a carriage return would colour or
+    // rewrite the terminal of a script that prints its arguments.
+    Server->Deliver(a, Mail("=?UTF-8?Q?Mal=1B=5B0m?= <mal@example.org>", "=?UTF-8?Q?=1B=5B31mred=07=08=7F=0Dend?="));
 
     Tick();
     keeper->Config.Execute = "\"" + script + "\" %ACCOUNT% %MSGID% %FROM% %SUBJECT%";
     CheckNow(); // everything is new again: one command per message row
-    std::vector<std::string> lines = WaitForLines(out, 2);
+    std::vector<std::string> lines = WaitForLines(out, 3);
     std::sort(lines.begin(), lines.end());
-    ASSERT_EQ(lines.size(), 2u);
+    ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "[Account1][1][Ann <ann@example.org>][hello world]");
     EXPECT_EQ(lines[1], "[Account1][2][" + ListRows().SubItem(1, 0) + "][" + hostile + "]");
+    EXPECT_EQ(ListRows().SubItem(2, 1), " [31mred    end");
+    EXPECT_EQ(lines[2], "[Account1][3][" + ListRows().SubItem(2, 0) + "][ [31mred    end]");
+    EXPECT_EQ(ListRows().SubItem(2, 0).find('\x1B'), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(folder + "/pwned"));
 }
 

@@ -51,14 +51,14 @@ protected:
 
 TEST_F(MailErrorTextTest, FixedAndComposedTextsAreTranslatedInTheCodePage)
 {
-    EXPECT_EQ(MailErrorText(EIdReadTimeout()), "D\xE9lai de lecture d\xE9pass\xE9");
+    EXPECT_EQ(MailErrorText(EIdReadTimeout()), "D\xC3\xA9lai de lecture d\xC3\xA9pass\xC3\xA9");
     EXPECT_EQ(MailErrorText(EIdSocketError(Id_WSAECONNREFUSED)),
-              "Erreur de socket n\xB0 10061\r\nConnexion refus\xE9" "e.");
+              "Erreur de socket n\xC2\xB0 10061\r\nConnexion refus\xC3\xA9" "e.");
     EXPECT_EQ(MailErrorText(EIdSocketError(Id_WSAECONNRESET)),
-              "Erreur de socket n\xB0 10054\r\nConnection reset by peer.")
+              "Erreur de socket n\xC2\xB0 10054\r\nConnection reset by peer.")
         << "a description the catalog lacks stays English";
     EXPECT_EQ(MailErrorText(EConvertError("'12x' is not a valid integer value")),
-              "\xAB 12x \xBB n'est pas un nombre entier valide");
+              "\xC2\xAB 12x \xC2\xBB n'est pas un nombre entier valide");
 }
 
 TEST_F(MailErrorTextTest, AServersOwnTextStaysByteForByte)

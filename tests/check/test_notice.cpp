@@ -52,6 +52,7 @@ const QString Dash = QStringLiteral(" \u2014 ");
 const QString ReadShow = QStringLiteral("read=Read show=Show");
 const QString Long = QString(79, 'x') + QChar(0x2026);
 
+
 class NoticeText : public testing::TestWithParam<TNoticeCase>
 {
 };
@@ -86,7 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "Eve Bcc: x" + Dash + "<b>a z</b>", ReadShow},
         TNoticeCase{"LongTextsAreCut", std::string(200, 'H'), {Told(std::string(300, 'x'), std::string(81, 'x'))},
                     false, QString(119, 'H') + QChar(0x2026), Long + Dash + Long, ReadShow},
-        TNoticeCase{"DesktopCodePage", "h", {Told("Jos\xE9", "Caf\xE9 \x80")}, false, "h",
+        TNoticeCase{"DesktopCodePage", "h", {Told("Jos\xC3\xA9", "Caf\xC3\xA9 \xE2\x82\xAC")}, false, "h",
                     QStringLiteral("Jos\u00E9") + Dash + QStringLiteral("Caf\u00E9 \u20AC"), ReadShow},
         TNoticeCase{"MarkAsReadForIMAP4", "h", {Told("Ann", "a"), Told("Bob", "b", true)}, true, "h",
                     "Ann" + Dash + "a\nBob" + Dash + "b", ReadShow + " mark-read=Mark as read"},

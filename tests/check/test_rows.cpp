@@ -29,12 +29,12 @@ protected:
 
 TEST_F(TreeRowsTest, EightBitTextsComeBackByteForByte)
 {
-    // 0x81 has no character in CP1252; the row still keeps it.
-    const std::string from = "Jos\xe9 \x81<jose@example.org>";
-    rows.Append({"Home", {from, "Caf\xe9", "1.5 KB"}, riInserted, false, "", "", ""});
+    // A lone 0x81 is no UTF-8; the row still keeps it.
+    const std::string from = "Jos\xc3\xa9 \x81<jose@example.org>";
+    rows.Append({"Home", {from, "Caf\xc3\xa9", "1.5 KB"}, riInserted, false, "", "", ""});
     const TMessageRow row = rows.Row(0);
     EXPECT_EQ(row.Caption, "Home");
-    EXPECT_EQ(row.SubItems, (std::vector<std::string>{from, "Caf\xe9", "1.5 KB"}));
+    EXPECT_EQ(row.SubItems, (std::vector<std::string>{from, "Caf\xc3\xa9", "1.5 KB"}));
     EXPECT_EQ(row.ImageIndex, riInserted);
     EXPECT_FALSE(row.Cut);
     EXPECT_EQ(list.topLevelItem(0)->text(2), QString::fromUtf8("Caf\xc3\xa9"));

@@ -49,6 +49,9 @@ TEST(CheckRules, HeadlineAndHint)
     const std::string hint = TrayHint(std::string(120, 'x'), "12:00:00");
     EXPECT_EQ(hint.size(), TrayHintLimit);
     EXPECT_EQ(hint, std::string(120, 'x') + " (last ");
+    // A headline in the desktop's UTF-8 is not cut inside a character.
+    const std::string wide = TrayHint(std::string(126, 'x') + "\xC3\xA4", "12:00:00");
+    EXPECT_EQ(wide, std::string(126, 'x'));
 }
 
 TEST(CheckRules, LongTimeFormatOfTheLocale)

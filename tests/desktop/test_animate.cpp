@@ -74,7 +74,7 @@ TEST(Animation, FileNamesAreDesktopText)
     ASSERT_TRUE(QFile::copy(QString::fromStdString(DefaultAnimation),
                             QString::fromStdString(dir.Path()) + QStringLiteral("/Gl\u00f6ckchen.avi")));
     TAnimate animate;
-    const std::string name = dir.Path() + "/Gl\xf6" "ckchen.avi";
+    const std::string name = dir.Path() + "/Gl\xc3\xb6" "ckchen.avi";
     EXPECT_NO_THROW(animate.SetFileName(name));
     EXPECT_EQ(animate.FileName(), name);
     EXPECT_GE(animate.FrameCount(), 9);

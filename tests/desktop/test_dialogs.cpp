@@ -71,7 +71,7 @@ TEST(Dialogs, RealMessageBoxHasTheButtonsAsked)
             buttons << b->text();
         ButtonWithText(box, "&No")->click();
     });
-    const TMessageRequest req{"", "Caf\xe9?", TMsgDlgType::mtConfirmation, mbYes | mbNo};
+    const TMessageRequest req{"", "Caf\xc3\xa9?", TMsgDlgType::mtConfirmation, mbYes | mbNo};
     EXPECT_EQ(MessageDlg(nullptr, req), TModalResult::mrNo);
     EXPECT_EQ(title, QApplication::applicationDisplayName());
     EXPECT_EQ(text, QString::fromUtf8("Caf\xc3\xa9?"));

@@ -70,10 +70,10 @@ TEST_F(MediaPlayerTest, OpensTheDefaultChime)
 
 TEST_F(MediaPlayerTest, FileNamesAreDesktopText)
 {
-    // "Kl\xe4nge.wav" in the desktop code page names the file "Klänge.wav".
+    // "Kl\xc3\xa4nge.wav" in the desktop code page names the file "Klänge.wav".
     const QString path = QString::fromStdString(Dir.Path()) + QStringLiteral("/Kl\u00e4nge.wav");
     ASSERT_TRUE(QFile::copy(QString::fromStdString(DefaultSound), path));
-    Player.FileName = Dir.Path() + "/Kl\xe4nge.wav";
+    Player.FileName = Dir.Path() + "/Kl\xc3\xa4nge.wav";
     EXPECT_NO_THROW(Player.Open());
     EXPECT_TRUE(Player.IsOpen());
 }

@@ -98,6 +98,16 @@ std::size_t NextCandidate(const std::string& t, std::size_t from)
 
 // The decoding loop as plainly as it can be written: edit the text and search
 // the whole of it again every time.
+// Controls other than tab (C0 and DEL) become spaces; without a code page,
+// or in Windows-1252, there are no C1 controls to find.
+std::string BlankControls(std::string t)
+{
+    for (char& c : t)
+        if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F)
+            c = ' ';
+    return t;
+}
+
 std::string Reference(std::string t)
 {
     std::size_t prevEnd = npos;
@@ -138,7 +148,7 @@ std::string Reference(std::string t)
     for (const char c : t)
         if (c != '\0')
             out += c;
-    return out;
+    return BlankControls(out);
 }
 
 } // namespace
@@ -206,6 +216,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool fits = ConvertCharset(bytes, "UTF-8", "CP1252", strict);
     std::string want = "a " + (fits ? strict : word) + " z";
     want.erase(std::remove(want.begin(), want.end(), '\0'), want.end());
+    want = BlankControls(want);
     // A converted word is searched again: only compare when it holds no marker.
     if ((!fits || strict.find("=?") == npos) && DecodeEncodedWords("a " + word + " z", "CP1252") != want)
         std::abort();
@@ -217,7 +228,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         std::string stripped = text;
         stripped.erase(std::remove(stripped.begin(), stripped.end(), '\0'), stripped.end());
-        if (DecodeEncodedWords(text, "CP1252") != stripped)
+        if (DecodeEncodedWords(text, "CP1252") != BlankControls(stripped))
             std::abort();
     }
 

@@ -132,6 +132,26 @@ const PageRow kPageRows[] = {
     {"RawOverlongIsNotUtf8", "CP1252", "\xC0\xAF \xC3\xA9", "\xC0\xAF \xC3\xA9"},
     {"RawSurrogateIsNotUtf8", "CP1252", "\xED\xA0\x80 \xC3\xA9", "\xED\xA0\x80 \xC3\xA9"},
     {"RawUtf8BesideEncodedWord", "CP1252", "\xC3\xA9 =?ISO-8859-1?Q?=E9?=", "\xE9 \xE9"},
+    // The code page of every current desktop: every script decodes.
+    {"ChineseOnUtf8", "UTF-8", "=?UTF-8?B?5Lit5paH?=", "\xE4\xB8\xAD\xE6\x96\x87"},
+    {"CyrillicOnUtf8", "UTF-8", "=?KOI8-R?B?8NLJ18XU?=", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"},
+    {"EmojiOnUtf8", "UTF-8", "=?utf-8?q?=F0=9F=8E=89_Sale?=", "\xF0\x9F\x8E\x89 Sale"},
+    {"Latin1OnUtf8", "UTF-8", "=?ISO-8859-1?Q?Caf=E9_=80?=", "Caf\xC3\xA9 \xE2\x82\xAC"},
+    {"UnknownCharsetReadAsWindows1252", "UTF-8", "=?ISO-FOO?Q?=E9?=", "\xC3\xA9"},
+    // Raw bytes that are no UTF-8 are read as Windows-1252, run by run.
+    {"RawLatin1OnUtf8", "UTF-8", "Caf\xE9 \x80 5 \xC3\xA9", "Caf\xC3\xA9 \xE2\x82\xAC 5 \xC3\xA9"},
+    // Legacy locales keep their own page; what it cannot hold stays encoded.
+    {"ChineseStaysEncodedOnLatin1", "ISO-8859-1", "=?UTF-8?B?5Lit5paH?=", "=?UTF-8?B?5Lit5paH?="},
+    {"CyrillicOnKoi8", "KOI8-R", "=?UTF-8?B?0J/RgNC40LLQtdGC?=", "\xF0\xD2\xC9\xD7\xC5\xD4"},
+    {"RawUtf8OnKoi8", "KOI8-R", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82", "\xF0\xD2\xC9\xD7\xC5\xD4"},
+    {"RawNoEucJpReadAsWindows1252", "EUC-JP", "Caf\xE9", "Caf\x8F\xAB\xB1"},
+    // Controls but tab become spaces: C0 and DEL, and C1 where the page has them.
+    {"EscapeAndBellInWord", "UTF-8", "=?UTF-8?Q?=1B[31mred=07?=", " [31mred "},
+    {"RawControls", "UTF-8", "a\x1B" "b\x08" "c\x7F" "d\re\tf\x01", "a b c d e\tf "},
+    {"C1OnUtf8", "UTF-8", "=?UTF-8?Q?a=C2=9Bb=C2=85c?= \xC2\x9F", "a b c  "},
+    {"UnassignedWindows1252ByteIsC1", "UTF-8", "=?ISO-8859-1?Q?a=81b?= x\x8Dy", "a b x y"},
+    {"C1OnLatin1", "ISO-8859-1", "=?ISO-8859-2?Q?a=85b?=", "a b"},
+    {"Koi8BoxDrawingIsNoControl", "KOI8-R", "\x80\x9B", "\x80\x9B"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, DecodePage, testing::ValuesIn(kPageRows), RowLabel());

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace
@@ -20,6 +21,16 @@ namespace
 using State = TIdIMAP4ConnectionState;
 
 const std::string OddPassword = "pa ss\"wo\\rd (x)";
+
+// Passwords beyond ASCII as stored on the server and as typed: UTF-8, and
+// one stored as an old desktop sent it, in Windows-1252.
+const std::tuple<const char*, std::string, std::string> EightBitUsers[] = {
+    {"umlauts", "p\xC3\xA4ssw\xC3\xB6rd-\xE2\x82\xAC", "p\xC3\xA4ssw\xC3\xB6rd-\xE2\x82\xAC"},
+    {"omega", "\xCE\xA9", "\xCE\xA9"},
+    {"cyrillic", "\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C", "\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C"},
+    {"quoting", "p\xC3\xA4 ss\"w\\rd", "p\xC3\xA4 ss\"w\\rd"},
+    {"old", "p\xE4ssw\xF6rd-\x80", "p\xC3\xA4ssw\xC3\xB6rd-\xE2\x82\xAC"},
+};
 
 // One server for all tests; each test has its own user.
 class Imap4Dovecot : public testing::Test
@@ -32,6 +43,8 @@ protected:
         Server = std::make_unique<Dovecot>();
         for (const char* user : {"plain", "odd", "batch", "idle", "bounce"})
             Server->AddUser(user, std::string(user) == "odd" ? OddPassword : "secret");
+        for (const auto& [user, stored, typed] : EightBitUsers)
+            Server->AddUser(user, stored);
         Server->Start();
     }
     static void TearDownTestSuite() { Server.reset(); }
@@ -87,6 +100,23 @@ TEST_F(Imap4Dovecot, PasswordWithSpaceQuoteBackslashAndParentheses)
     EXPECT_EQ(Imap.ConnectionState, State::Authenticated);
     EXPECT_TRUE(Imap.SelectMailbox("inbox"));
     Imap.Disconnect();
+}
+
+// Beyond ASCII, LOGIN sends a literal of the UTF-8 bytes; the Windows-1252
+// form only after a refusal.
+TEST_F(Imap4Dovecot, PasswordsBeyondAscii)
+{
+    for (const auto& [user, stored, typed] : EightBitUsers)
+    {
+        SCOPED_TRACE(user);
+        Aim(user, typed);
+        Imap.Connect(true);
+        EXPECT_EQ(Imap.ConnectionState, State::Authenticated);
+        EXPECT_EQ(Imap.CredentialCharset, std::string(user) == "old" ? ccWindows1252 : ccUTF8);
+        EXPECT_EQ(Imap.CommandCounter, std::string(user) == "old" ? 4 : 3);
+        EXPECT_TRUE(Imap.SelectMailbox("inbox"));
+        Imap.Disconnect();
+    }
 }
 
 TEST_F(Imap4Dovecot, BatchedFetchReadsEveryHeaderAndSetsNoSeenFlag)

@@ -354,10 +354,10 @@ TEST(Imap4Transcript, PasswordsThatNeedQuotingOrALiteral)
         EXPECT_TRUE(srv.WaitDone());
     }
     {
-        ScriptedServer srv("S: * OK ready\nC: C1 LOGIN ann {6}\nS: + go on\nC: s\xe9\x63ret\n"
+        ScriptedServer srv("S: * OK ready\nC: C1 LOGIN ann {7}\nS: + go on\nC: s\xc3\xa9\x63ret\n"
                            "S: C1 OK in\nC: C2 CAPABILITY\nS: C2 OK none\nC: C3 CAPABILITY\nS: C3 OK none\n");
         TIdIMAP4 imap;
-        Aim(imap, srv, "ann", "s\xe9\x63ret");
+        Aim(imap, srv, "ann", "s\xc3\xa9\x63ret");
         imap.Connect(true);
         EXPECT_EQ(imap.ConnectionState, State::Authenticated);
         EXPECT_TRUE(srv.WaitDone());
@@ -371,6 +371,49 @@ TEST(Imap4Transcript, PasswordsThatNeedQuotingOrALiteral)
                   "User name or password contains a line break.");
         EXPECT_TRUE(srv.WaitDone());
         EXPECT_FALSE(imap.Connected());
+    }
+}
+
+// LOGIN goes in UTF-8; a refusal of a password beyond ASCII gets one more
+// LOGIN in Windows-1252, a refusal for another reason does not.
+TEST(Imap4Transcript, CredentialForms)
+{
+    struct Case
+    {
+        const char* Name;
+        std::string Password;
+        std::string Script;
+        State After;
+        TIdCredentialCharset Taken;
+    };
+    const std::string utf8 = "p\xC3\xA4ssw\xC3\xB6rd-\xE2\x82\xAC";
+    const std::string capabilities = "C: C3 CAPABILITY\nS: C3 OK none\nC: C4 CAPABILITY\nS: C4 OK none\n";
+    const Case cases[] = {
+        {"Windows1252AfterUtf8", utf8,
+         "S: * OK ready\nC: C1 LOGIN ann {14}\nS: + go on\nC: " + utf8 +
+             "\nS: C1 NO [AUTHENTICATIONFAILED] Authentication failed.\n"
+             "C: C2 LOGIN ann {10}\nS: + go on\nC: p\xE4ssw\xF6rd-\x80\nS: C2 OK in\n" + capabilities,
+         State::Authenticated, ccWindows1252},
+        {"UnavailableIsNotTriedAgain", utf8,
+         "S: * OK ready\nC: C1 LOGIN ann {14}\nS: + go on\nC: " + utf8 +
+             "\nS: C1 NO [UNAVAILABLE] Try later\nC: C2 CAPABILITY\nS: C2 OK none\n",
+         State::NonAuthenticated, ccUTF8},
+        {"AsciiPasswordOnce", "secret",
+         "S: * OK ready\nC: C1 LOGIN ann secret\nS: C1 NO [AUTHENTICATIONFAILED] no\nC: C2 CAPABILITY\nS: C2 OK none\n",
+         State::NonAuthenticated, ccUTF8},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.Name);
+        ScriptedServer srv(c.Script);
+        TIdIMAP4 imap;
+        Aim(imap, srv, "ann", c.Password);
+        imap.Connect(true);
+        EXPECT_EQ(imap.ConnectionState, c.After);
+        EXPECT_EQ(imap.CredentialCharset, c.Taken);
+        EXPECT_TRUE(srv.WaitDone());
+        EXPECT_TRUE(srv.Ok());
+        imap.Disconnect(false);
     }
 }
 

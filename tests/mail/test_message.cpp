@@ -5,11 +5,14 @@
 #include "mail/Pop3Reply.h"
 #include "mail/IdTCPConnection.h"
 #include "platform/AsciiText.h"
+#include "platform/CodePage.h"
 #include "platform/Exception.h"
 #include "support/Rows.h"
 #include "support/ScriptedServer.h"
 
 #include <gtest/gtest.h>
+
+#include <QString>
 
 #include <ostream>
 
@@ -51,7 +54,7 @@ TEST_P(MessageSubject, Loads)
 }
 
 const SubjectRow kSubjectRows[] = {
-    {"QEncoded", {"Subject: =?ISO-8859-1?Q?Caf=E9?="}, "Caf\xE9"},
+    {"QEncoded", {"Subject: =?ISO-8859-1?Q?Caf=E9?="}, "Caf\xC3\xA9"},
     {"LowerCaseMarkers", {"Subject: =?iso-8859-1?q?a_b?="}, "a b"},
     {"Utf8Decoded", {"Subject: =?UTF-8?B?SGVsbG8=?="}, "Hello"},
     {"Utf8WordNextToIsoWord", {"Subject: =?UTF-8?Q?a?= =?ISO-8859-1?Q?b?="}, "ab"},
@@ -102,7 +105,7 @@ TEST_P(MessageFrom, Loads)
 
 const FromRow kFromRows[] = {
     {"Absent", {"Subject: x"}, "", 0},
-    {"DecodedThenParsed", {"From: =?ISO-8859-1?Q?Andr=E9?= <a@b.c>"}, "\"Andr\xE9\" <a@b.c>", 1},
+    {"DecodedThenParsed", {"From: =?ISO-8859-1?Q?Andr=E9?= <a@b.c>"}, "\"Andr\xC3\xA9\" <a@b.c>", 1},
     {"TwoAddresses", {"From: a@b.c, d@e.f"}, "a@b.c", 2},
     {"EncodedCommaSplits", {"From: =?ISO-8859-1?Q?Desk=2C_Help?= <a@b.c>"}, "Desk", 2},
     {"FoldedAddress", {"From: Help Desk", "  <a@b.c>"}, "Help Desk <a@b.c>", 1},
@@ -226,7 +229,7 @@ TEST(Message, LoadsEveryField)
     EXPECT_EQ(m.MessageId, "<abc@x.org>");
     EXPECT_EQ(m.NewsGroups, (std::vector<std::string>{"comp.a", "\"odd,name\"", "comp.b"}));
     ASSERT_EQ(m.Recipients.Count(), 2u);
-    EXPECT_EQ(m.Recipients[0].Text(), "\"J\xF6rg\" <j@x.org>");
+    EXPECT_EQ(m.Recipients[0].Text(), "\"J\xC3\xB6rg\" <j@x.org>");
     EXPECT_EQ(m.CCList[0].Address, "c@x.org");
     EXPECT_EQ(m.BccList[0].Address, "b@x.org");
     EXPECT_EQ(m.Organization, "=?ISO-8859-1?Q?Org?="); // taken unchanged
@@ -495,8 +498,9 @@ TEST(ReadHeaderLines, OverTheLineConnection)
     EXPECT_EQ(m.HeaderLines.Lines, (std::vector<std::string>{"Subject: =?ISO-8859-1?Q?Gr=FC=DFe?=",
                                                              "From: J\xF6rg <j@x.org>", "X-Priority: 2",
                                                              "..dots"}));
-    EXPECT_EQ(m.Subject, "Gr\xFC\xDF" "e");
-    EXPECT_EQ(m.From().Text(), "\"J\xF6rg\" <j@x.org>");
+    // Decoded into the desktop's UTF-8; the raw Latin-1 name read as Windows-1252.
+    EXPECT_EQ(m.Subject, "Gr\xC3\xBC\xC3\x9F" "e");
+    EXPECT_EQ(m.From().Text(), "\"J\xC3\xB6rg\" <j@x.org>");
     EXPECT_EQ(m.Priority, mpHigh);
     EXPECT_TRUE(srv.WaitClientClosed());
 }
@@ -569,6 +573,32 @@ TEST_F(MessageDate, UnreadableIsZeroAndNeverFails)
                               "1 Foo 2026 10:00:00", "1 Dec 2026 25:00:00", "1 Dec 2026 10:61", "1 Dec 99999",
                               "99 99 99 99", "(((", "1 Dec 2026 10:00:00 +0099", "::::"})
         EXPECT_EQ(DateTimeFromHeader(value), 0) << value;
+}
+
+// Subjects in every script reach the widgets as what they say wherever the
+// desktop's code page holds them, and stay as they came where it does not.
+// Run once more under each of the locales of scripts/setup.sh, with the code
+// page expected there in TERNBELL_TEST_CODE_PAGE.
+TEST(DesktopText, SubjectsInEveryScript)
+{
+    if (const char* page = std::getenv("TERNBELL_TEST_CODE_PAGE"))
+        ASSERT_EQ(DesktopCodePage(), page);
+    const std::pair<std::string, std::string> subjects[] = {
+        {"=?UTF-8?B?5Lit5paH?=", "\xE4\xB8\xAD\xE6\x96\x87"},
+        {"=?UTF-8?B?0J/RgNC40LLQtdGC?=", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"},
+        {"=?utf-8?q?=F0=9F=8E=89_Sale?=", "\xF0\x9F\x8E\x89 Sale"},
+        {"=?UTF-8?Q?Gr=C3=BC=C3=9Fe?=", "Gr\xC3\xBC\xC3\x9F" "e"},
+        {"a\x1B[31mb\x07" "c", "a [31mb c"},
+    };
+    for (const auto& [value, shown] : subjects)
+    {
+        TIdMessage m;
+        m.HeaderLines.Lines = {"Subject: " + value};
+        m.LoadFromHeaderLines();
+        std::string held;
+        const bool holds = ConvertCharsetCleanly(shown, "UTF-8", DesktopCodePage(), held);
+        EXPECT_EQ(FromCodePage(m.Subject), QString::fromUtf8(holds ? shown : value)) << value;
+    }
 }
 
 } // namespace

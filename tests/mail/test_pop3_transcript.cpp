@@ -467,6 +467,64 @@ TEST(Pop3Transcript, ApopSendsTheDigestOfTimestampAndPassword)
     EXPECT_TRUE(srv.WaitDone());
 }
 
+// "pässwörd-€" as the desktop holds it (UTF-8), and in Windows-1252.
+const std::string Umlauts = "p\xC3\xA4ssw\xC3\xB6rd-\xE2\x82\xAC";
+const std::string UmlautsCp1252 = "p\xE4ssw\xF6rd-\x80";
+
+// Credentials go as UTF-8; a refused password beyond ASCII gets one more
+// try in Windows-1252, and the client keeps the form the server took.
+TEST(Pop3Transcript, CredentialForms)
+{
+    struct Case
+    {
+        const char* Name;
+        TIdPOP3AuthenticationType Kind;
+        std::string Password;
+        std::string Script;
+        // Empty when the login is accepted.
+        std::string Error;
+        TIdCredentialCharset Taken;
+    };
+    const std::string greeting = "S: +OK ready <1.2@x>\nC: CAPA\nS: -ERR\n";
+    const std::string quit = "C: QUIT\nS: +OK\n";
+    const Case cases[] = {
+        {"Windows1252AfterUtf8", atUserPass, Umlauts,
+         greeting + "C: USER ann\nS: +OK\nC: PASS " + Umlauts + "\nS: -ERR [AUTH] Authentication failed.\n"
+             "C: USER ann\nS: +OK\nC: PASS " + UmlautsCp1252 + "\nS: +OK\n" + quit,
+         "", ccWindows1252},
+        {"ApopDigestOfEachForm", atAPOP, Umlauts,
+         greeting + "C: APOP ann 3be0cff4abf42a336d23f72b840d8d75\nS: -ERR [AUTH] no\n"
+             "C: APOP ann 1d102080c301e3d6f6fa07a24aff7f83\nS: +OK\n" + quit,
+         "", ccWindows1252},
+        {"AsciiPasswordOnce", atUserPass, "secret",
+         greeting + "C: USER ann\nS: +OK\nC: PASS secret\nS: -ERR [AUTH] wrong\n" + quit, "wrong\r\n", ccUTF8},
+        {"LockedMaildropNotTriedAgain", atUserPass, Umlauts,
+         greeting + "C: USER ann\nS: +OK\nC: PASS " + Umlauts + "\nS: -ERR [IN-USE] locked\n" + quit,
+         "locked\r\n", ccUTF8},
+        {"HangUpAfterTheRefusal", atUserPass, Umlauts,
+         greeting + "C: USER ann\nS: +OK\nC: PASS " + Umlauts + "\nS: -ERR [AUTH] refused\nCLOSE\n", "refused\r\n",
+         ccUTF8},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.Name);
+        ScriptedServer srv(c.Script);
+        TIdPOP3 pop;
+        Aim(pop, srv, "ann", c.Password);
+        pop.AuthType = c.Kind;
+        if (c.Error.empty())
+        {
+            pop.Connect();
+            EXPECT_EQ(pop.CredentialCharset, c.Taken);
+            pop.Disconnect();
+        }
+        else
+            EXPECT_EQ(MessageOf<EIdReplyPOP3Error>([&] { pop.Connect(); }), c.Error);
+        EXPECT_TRUE(srv.WaitDone());
+        EXPECT_TRUE(srv.Ok());
+    }
+}
+
 TEST(Pop3Transcript, LoginKindsThatCannotRunQuitFirst)
 {
     struct Case

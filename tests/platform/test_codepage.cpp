@@ -1,4 +1,5 @@
 #include "platform/CodePage.h"
+#include "support/TestHelpers.h"
 
 #include <gtest/gtest.h>
 
@@ -133,6 +134,41 @@ TEST(CodePage, ThreadsConvertTheSamePairsAtOnce)
         w.join();
     for (int t = 0; t < Threads; ++t)
         EXPECT_EQ(wrong[static_cast<std::size_t>(t)], 0) << "thread " << t;
+}
+
+// A locale's code page is its own character set. A locale that is not
+// installed is taken at its name's word; C, and a name that says nothing or
+// names no known set, give UTF-8.
+TEST(CodePage, IsTheLocalesOwnCharacterSet)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"C.UTF-8", "UTF-8"}, {"de_DE.ISO-8859-1", "ISO-8859-1"}, {"C", "UTF-8"},
+        {"xx_XX.utf8", "UTF-8"}, {"xx_XX.EUC-JP@x", "EUC-JP"}, {"xx_XX.NO-SUCH-SET", "UTF-8"},
+    };
+    for (const auto& [locale, page] : cases)
+        EXPECT_EQ(CodePageOfLocale(locale), page) << locale;
+    ScopedEnvironment env("LC_ALL", "ru_RU.KOI8-R");
+    EXPECT_EQ(CodePageOfLocale(""), "KOI8-R") << "the environment's locale";
+}
+
+TEST(CodePage, CutsOnlyBetweenCharacters)
+{
+    struct Case
+    {
+        const char* Page;
+        std::string Text;
+        std::size_t Limit;
+        std::string Kept;
+    };
+    const Case cases[] = {
+        {"UTF-8", "a\xE2\x82\xAC" "b", 3, "a"},                  // the euro sign is not split
+        {"UTF-8", "\xF0\x9F\x8E\x89\xF0\x9F\x8E\x89", 7, "\xF0\x9F\x8E\x89"}, // nor an emoji
+        {"UTF-8", "\xFF\xFE" "abc", 3, "\xFF\xFE" "a"},            // a stray byte is one of its own
+        {"EUC-JP", "\xA4\xA2\xA4\xA4\xA4\xA6", 5, "\xA4\xA2\xA4\xA4"},
+        {"ISO-8859-1", "\xE9\xE9\xE9", 2, "\xE9\xE9"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(CutAtCharacter(c.Text, c.Limit, c.Page), c.Kept) << c.Page << " " << c.Limit;
 }
 
 } // namespace

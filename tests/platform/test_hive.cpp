@@ -217,7 +217,7 @@ TEST_F(HiveFileTest, EveryValueTypeRoundTripsThroughTheFile)
         reg.WriteString("EmailClient", "\"/opt/mail client/mail\" -compose \\x");
         reg.WriteString("Empty", "");
         reg.WriteString("", "the default");
-        reg.WriteExpandString("Sound", "$HOME/caf\xe9.wav"); // CP1252 e-acute
+        reg.WriteExpandString("Sound", "$HOME/caf\xc3\xa9.wav"); // the desktop's UTF-8
         reg.WriteInteger("CheckingTime", 300);
         reg.WriteInteger("DoubleClick", -1);
         reg.WriteInteger("Low", INT32_MIN);
@@ -237,7 +237,7 @@ TEST_F(HiveFileTest, EveryValueTypeRoundTripsThroughTheFile)
     EXPECT_EQ(reg.ReadString("Empty"), "");
     EXPECT_TRUE(reg.ValueExists("Empty"));
     EXPECT_EQ(reg.ReadString(""), "the default");
-    EXPECT_EQ(reg.ReadString("Sound"), "$HOME/caf\xe9.wav");
+    EXPECT_EQ(reg.ReadString("Sound"), "$HOME/caf\xc3\xa9.wav");
     EXPECT_EQ(reg.GetDataType("Sound"), TRegDataType::rdExpandString);
     EXPECT_EQ(reg.GetDataType("EmailClient"), TRegDataType::rdString);
     EXPECT_EQ(reg.GetDataType("CheckingTime"), TRegDataType::rdInteger);
