@@ -1,6 +1,7 @@
 #include "check/Imap4CheckClient.h"
 
 #include "check/SessionGuard.h"
+#include "i18n/Translate.h"
 #include "mail/IdExceptions.h"
 #include "mail/IdMessage.h"
 #include "mail/Imap4Client.h"
@@ -24,8 +25,17 @@ int TImap4CheckClient::MessageCount()
         FClient.SelectMailbox("inbox");
         TIdIMAP4SearchRec unseen;
         unseen.SearchKey = skUnseen;
-        if (!FClient.UIDSearchMailbox({unseen}))
-            return 0;
+        try
+        {
+            if (!FClient.UIDSearchMailbox({unseen}))
+                return 0;
+        }
+        catch (const EIdReadLnMaxLineLengthExceeded&)
+        {
+            // The hits come on one line, bounded like any other.
+            FStalled = true;
+            throw EIdException(ResStr("The mailbox holds more unseen messages than can be checked."));
+        }
         return static_cast<int>(FClient.MailBox.SearchHits.size());
     });
 }
