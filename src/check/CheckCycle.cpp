@@ -92,6 +92,16 @@ private:
     std::unordered_map<std::string, std::vector<int>> FByPrint;
 };
 
+// A fingerprint as a check made it before it read the Message-ID and date:
+// a memory written then knows the messages of a server without identities
+// by it.
+std::string EarlierFingerprintOf(TFetchedHeader header, int size)
+{
+    header.MessageId.clear();
+    header.Date = 0;
+    return FingerprintOf(header, size);
+}
+
 } // namespace
 
 TFetchedHeader FetchedHeaderOf(TIdMessage& message)
@@ -241,7 +251,8 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
         row.Offset = offset;
         // Told before this run began: listed, not announced again.
         row.Cut = !FAnnounceAll && Announced &&
-                  (Announced->Contains(key, ids[k]) || Announced->Contains(key, prints[k]));
+                  (Announced->Contains(key, ids[k]) || Announced->Contains(key, prints[k]) ||
+                   (!byId && Announced->Contains(key, EarlierFingerprintOf(m.Header, m.Size))));
         if (!row.Cut && PriorityCounts(required, m.Header.Priority))
         {
             ++NewCount;

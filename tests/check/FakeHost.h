@@ -59,6 +59,7 @@ struct TFakeMessage
     std::string Subject;
     int Priority = 2;
     int Size = 1000;
+    std::string MessageId = {};
 };
 
 // A server per host name; a host that is not there refuses the connect.
@@ -101,7 +102,7 @@ public:
         if (Aimed.Host == Net.FailFetchOn && i == Net.FailFetchAt)
             throw EIdException("-ERR no such message");
         const TFakeMessage& m = Drop().at(i - 1);
-        return {m.From, m.Subject, m.Priority, "", 0};
+        return {m.From, m.Subject, m.Priority, m.MessageId, 0};
     }
     int MessageSize(int i) override { return Drop().at(i - 1).Size; }
     void Disconnect() override

@@ -2,6 +2,7 @@
 
 #include "FakeHost.h"
 
+#include "check/Announced.h"
 #include "check/CheckCycle.h"
 #include "check/Pop3CheckClient.h"
 #include "mail/Pop3Client.h"
@@ -197,6 +198,21 @@ TEST_F(CycleTest, EachMessageIsToldOnceWhateverOrderTheReportsComeIn)
             << "round " << round;
         EXPECT_EQ(host.Commands.size(), expected.size()) << "round " << round;
     }
+}
+
+// Fingerprints now count the Message-ID; a memory written before still knows
+// the messages of a server without identities.
+TEST_F(CycleTest, AMemoryOfEarlierFingerprintsStillKnowsItsMessages)
+{
+    TAnnounced memory;
+    cycle.Announced = &memory;
+    host.AddAccount("Home", "pop.home");
+    TFakeMessage told = Msg("Ann", "a");
+    memory.Add(TAnnounced::KeyOf(host.AccountList[0]), FingerprintOf({"Ann", "a", 2, "", 0}, told.Size));
+    told.MessageId = "<a@example.org>";
+    host.Net.Maildrops["pop.home"] = {told, Msg("Bob", "b")};
+    Run();
+    EXPECT_EQ(Dump(host.List), (std::vector<std::string>{"Home|Ann|a|1|cut", "Home|Bob|b|1|new"}));
 }
 
 TEST_F(CycleTest, FailureWhileFetchingTellsNothing)
