@@ -106,8 +106,10 @@ std::string EarlierFingerprintOf(TFetchedHeader header, int size)
 
 TFetchedHeader FetchedHeaderOf(TIdMessage& message)
 {
-    return TFetchedHeader{message.FromText(), message.Subject, static_cast<int>(message.Priority),
-                          message.MessageId, message.Date};
+    // Cut here, not when the row is made: a session holds thousands of
+    // these until its report is applied, and a header may be a megabyte.
+    return TFetchedHeader{RowText(message.FromText()), RowText(message.Subject), static_cast<int>(message.Priority),
+                          RowText(message.MessageId), message.Date};
 }
 
 std::string FingerprintOf(const TFetchedHeader& header, int size)
@@ -245,7 +247,7 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
         }
         const TFetchedMessage& m = fetched[fetchedAt[k]];
         row.Caption = account.Caption;
-        row.SubItems = {RowText(m.Header.From), RowText(m.Header.Subject), HumanSize(m.Size)};
+        row.SubItems = {m.Header.From, m.Header.Subject, HumanSize(m.Size)};
         row.Id = prefix + ids[k];
         row.Print = prefix + prints[k];
         row.Offset = offset;

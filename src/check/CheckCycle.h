@@ -66,7 +66,8 @@ struct TFetchedMessage
 // and size, hashed. Two copies of one mail share it.
 std::string FingerprintOf(const TFetchedHeader& header, int size);
 
-// What the cycle keeps of a message a client has fetched the header of.
+// What the cycle keeps of a message a client has fetched the header of: its
+// texts cut to what a row keeps.
 TFetchedHeader FetchedHeaderOf(TIdMessage& message);
 
 // A mail client as one account check drives it. Every failing call raises.
