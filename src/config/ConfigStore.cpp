@@ -91,6 +91,19 @@ bool ReadAccountBool(TRegistry& reg, Account& a, int number, const char* name, b
     return StoredAs(reg, a, number, name, false) ? ReadOrCreateBool(reg, name, def) : def;
 }
 
+bool UsablePort(const std::string& text)
+{
+    try
+    {
+        PortOfText(text);
+        return true;
+    }
+    catch (const EBadPort&)
+    {
+        return false;
+    }
+}
+
 void OpenOrCreate(TRegistry& reg, const std::string& key)
 {
     if (!reg.OpenKey(key, true))
@@ -286,7 +299,10 @@ void SaveConfig(const TConfig& c)
         writeString("UserName", a.UserName);
         writeString("UserPassword", a.Password);
         writeString("HostAddress", a.Host);
-        writeString("HostPort", a.Port);
+        // A port no connection can use is never stored: Ok refuses it, and
+        // Exit or closing the window keeps the one stored before.
+        if (UsablePort(a.Port))
+            writeString("HostPort", a.Port);
         writeBool("AccountEnabled", a.Enabled);
         writeBool("IMAP4", a.IMAP4);
         // Written only when chosen, so plain accounts keep the key they had.

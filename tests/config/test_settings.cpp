@@ -421,6 +421,14 @@ TEST_F(SettingsDialogTest, OkRefusesAPortThatIsNoTcpPortWithTheFieldMarked)
     Click(settings->btnOk);
     EXPECT_FALSE(settings->isVisible());
     EXPECT_EQ(String(AccountKey(2), "HostPort"), "995");
+
+    // Exit saves what the window holds, but not a port that cannot be used.
+    Open();
+    Page(settings->tabAccount);
+    ClickRow(1);
+    Type(settings->txtPort, QStringLiteral("99x"));
+    keeper->Save();
+    EXPECT_EQ(String(AccountKey(2), "HostPort"), "995");
 }
 
 // An account added to the hive by hand while the program runs: the window
