@@ -63,9 +63,19 @@ void PrivateKeyring::Start(TSetup setup)
     EndWithTest(FBus);
     FBus.start(QStringLiteral("dbus-daemon"),
                {QStringLiteral("--nofork"), QString::fromStdString("--config-file=" + FFolder.File("bus.conf"))});
-    for (int i = 0; i < 100 && !std::filesystem::exists(socket); ++i)
-        QThread::msleep(50);
-    if (!std::filesystem::exists(socket))
+    // The socket is there before the daemon listens on it: asked once, it
+    // answers.
+    bool answering = false;
+    for (int i = 0; i < 100 && !answering; ++i)
+    {
+        answering = std::filesystem::exists(socket) &&
+                    Tool({"dbus-send", "--bus=" + FAddress, "--print-reply", "--dest=org.freedesktop.DBus",
+                          "/org/freedesktop/DBus", "org.freedesktop.DBus.GetId"})
+                            .find("string") != std::string::npos;
+        if (!answering)
+            QThread::msleep(50);
+    }
+    if (!answering)
         throw std::runtime_error("the private bus did not start");
     FEnvironment.Set("DBUS_SESSION_BUS_ADDRESS", FAddress);
     if (setup == TSetup::WithoutService)
