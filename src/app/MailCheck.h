@@ -18,6 +18,7 @@ class TCheckCycle;
 class TDesktopNotifier;
 struct TToldMessage;
 class TPushSessions;
+class TRoundScheduler;
 struct TCycleConfig;
 class TMessageRows;
 class TScrollLockBlinker;
@@ -91,6 +92,9 @@ public:
     std::function<void(const std::vector<TToldMessage>& messages)> MarkRead;
 
     TCheckCycle& Cycle();
+    // When rounds are due, in which order rounds and jobs run, and whether
+    // timed rounds are paused.
+    TRoundScheduler& Scheduler();
     TScrollLockBlinker& Blinker();
     TMessageRows& Rows();
 
@@ -116,6 +120,8 @@ private:
     void StartAlone();
     void SessionEnded(int index, const TAccountReport& report);
     void EndRound();
+    // The memory of the messages told, written after a round.
+    void KeepMemory();
     void RoundEnded();
     // Starts a queued job or round; else idle.
     void Next();
