@@ -27,9 +27,11 @@ class TfrmNewMail;
 
 // The check cycle and the notification actions wired to the real windows:
 // each round reads a copy of the configuration value, the notification
-// window's list holds the rows, the tray icons and timers are the shell's.
-// Every account's session runs on a worker thread, at most four at once;
-// its report is applied here, on the user-interface thread, as it comes.
+// window's list holds the rows, the tray icons and timers are the shell's
+// (app/DesktopOutput). The round scheduler says when a round or a job run
+// alone may start. Every account's session runs on a worker thread, at most
+// four at once; its report is applied here, on the user-interface thread,
+// as it comes.
 class TMailCheck : public QObject
 {
 public:

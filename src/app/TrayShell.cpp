@@ -26,6 +26,7 @@
 
 #include <exception>
 #include <functional>
+#include <optional>
 
 namespace
 {
@@ -122,9 +123,8 @@ void TTrayShell::UseScheduler(TRoundScheduler& scheduler)
     FOwnScheduler.reset();
 }
 
-void TTrayShell::ArmTimer()
+void TTrayShell::ArmTimer(std::optional<int> wakeIn)
 {
-    const std::optional<int> wakeIn = FScheduler->WakeIn();
     if (!wakeIn)
         return FTray.timMail->stop();
     FTray.timMail->setInterval(*wakeIn);
@@ -133,8 +133,7 @@ void TTrayShell::ArmTimer()
 
 void TTrayShell::RestartTimer()
 {
-    FScheduler->Restart();
-    ArmTimer();
+    ArmTimer(FScheduler->Restart());
 }
 
 void TTrayShell::timMailTimer()

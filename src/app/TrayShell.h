@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 struct TConfig;
 class TConfigKeeper;
@@ -93,9 +94,9 @@ public:
     void ConfigLoaded(const TConfig& config);
 
 private:
-    // Arms the check timer for the scheduler's next due time; off while
-    // paused.
-    void ArmTimer();
+    // Arms the check timer to fire in `wakeIn` milliseconds, the
+    // scheduler's next due time; none (paused): off.
+    void ArmTimer(std::optional<int> wakeIn);
     // The period starts again: every account due one interval from now.
     void RestartTimer();
 

@@ -31,12 +31,13 @@ int TRoundScheduler::IntervalOf(int index) const
     return FAccounts.at(static_cast<std::size_t>(index)).Interval;
 }
 
-void TRoundScheduler::Restart()
+std::optional<int> TRoundScheduler::Restart()
 {
     const TTimePoint now = FClock.Now();
     FRoundDue = now + std::chrono::milliseconds(FInterval);
     for (TDue& due : FAccounts)
         due.At = now + std::chrono::milliseconds(due.Interval);
+    return WakeInFrom(now);
 }
 
 void TRoundScheduler::Checked(const std::vector<int>& indexes)
@@ -71,10 +72,15 @@ std::vector<int> TRoundScheduler::Due() const
 
 std::optional<int> TRoundScheduler::WakeIn() const
 {
+    return WakeInFrom(FClock.Now());
+}
+
+std::optional<int> TRoundScheduler::WakeInFrom(TTimePoint now) const
+{
     if (FPaused)
         return std::nullopt;
     // Rounded up, so the wake-up is never early by the rounding.
-    const auto left = Soonest() - FClock.Now();
+    const auto left = Soonest() - now;
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
     return static_cast<int>(std::clamp<long long>(ms, 0, std::numeric_limits<int>::max()));
 }

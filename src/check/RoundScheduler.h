@@ -46,8 +46,9 @@ public:
     void SetIntervalOf(int index, int milliseconds);
     int IntervalOf(int index) const;
 
-    // Every account due one interval from now.
-    void Restart();
+    // Every account due one interval from now; returns what WakeIn would,
+    // measured from the same moment.
+    std::optional<int> Restart();
     // The accounts `indexes` due one interval from now (they were checked).
     void Checked(const std::vector<int>& indexes);
     // The accounts a wake-up checks: those whose time has come, and those
@@ -90,6 +91,7 @@ private:
         TTimePoint At{};
     };
     TTimePoint Soonest() const;
+    std::optional<int> WakeInFrom(TTimePoint now) const;
 
     TIdClock& FClock;
     int FInterval = 180000;
