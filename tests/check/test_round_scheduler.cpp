@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace
@@ -22,72 +25,76 @@ protected:
     TRoundScheduler scheduler{clock};
 };
 
-TEST_F(RoundSchedulerTest, ACheckNowDuringARoundQueuesOneRoundThatEmptiesTheList)
+// Runs asks and ends: "t" a timed round, "c" a "Check now", "o<digits>" a
+// round over those accounts, "a" a job run alone, "e" the end of what runs.
+// Each ask says "start" or "wait", each end what starts next.
+std::string Trace(TRoundScheduler& scheduler, const std::string& script)
 {
-    ASSERT_TRUE(scheduler.AskRound(false));
-    EXPECT_FALSE(scheduler.AskRound(false)) << "a timed round during a round adds nothing";
-    EXPECT_EQ(scheduler.Next().Kind, TScheduled::skNothing) << "the round still runs";
-    scheduler.RoundEnded();
-    EXPECT_EQ(scheduler.Next().Kind, TScheduled::skIdle);
-
-    ASSERT_TRUE(scheduler.AskRound(false));
-    EXPECT_FALSE(scheduler.AskRound(true));
-    EXPECT_FALSE(scheduler.AskRound(true)) << "two asks, one round";
-    EXPECT_FALSE(scheduler.AskOnly({1})) << "the whole round covers it";
-    scheduler.RoundEnded();
-    const TScheduled next = scheduler.Next();
-    EXPECT_EQ(next.Kind, TScheduled::skRound);
-    EXPECT_TRUE(next.ClearList);
-    EXPECT_EQ(next.Only, Ints{});
-    EXPECT_TRUE(scheduler.Busy());
-    scheduler.RoundEnded();
-    EXPECT_EQ(scheduler.Next().Kind, TScheduled::skIdle);
-    EXPECT_FALSE(scheduler.Busy());
-}
-
-TEST_F(RoundSchedulerTest, RoundsOverSomeAccountsWaitAndMerge)
-{
-    EXPECT_FALSE(scheduler.AskOnly({})) << "over no account: nothing to run";
-    ASSERT_TRUE(scheduler.AskOnly({2}));
-    EXPECT_FALSE(scheduler.AskOnly({2})) << "never two sessions of one account";
-    EXPECT_FALSE(scheduler.AskOnly({0, 2}));
-    EXPECT_FALSE(scheduler.AskRound(false));
-    scheduler.RoundEnded();
-    const TScheduled next = scheduler.Next();
-    EXPECT_EQ(next.Kind, TScheduled::skRound);
-    EXPECT_FALSE(next.ClearList);
-    EXPECT_EQ(next.Only, (Ints{2, 0}));
-    scheduler.RoundEnded();
-    EXPECT_EQ(scheduler.Next().Kind, TScheduled::skIdle);
-}
-
-TEST_F(RoundSchedulerTest, AJobRunsAloneAfterTheRoundAndRoundsWaitForIt)
-{
-    ASSERT_TRUE(scheduler.AskRound(false));
-    EXPECT_FALSE(scheduler.AskAlone());
-    EXPECT_FALSE(scheduler.AskAlone());
-    EXPECT_FALSE(scheduler.AskRound(true));
-    scheduler.RoundEnded();
-
-    // Both jobs, one after the other, before the round asked for meanwhile.
-    for (int job = 0; job < 2; ++job)
+    std::istringstream steps(script);
+    std::string step;
+    std::string trace;
+    bool aloneRuns = false;
+    while (steps >> step)
     {
-        EXPECT_EQ(scheduler.Next().Kind, TScheduled::skAlone) << job;
-        EXPECT_EQ(scheduler.Next().Kind, TScheduled::skNothing) << job;
-        EXPECT_FALSE(scheduler.AskOnly({1})) << "the touched account waits for the job";
-        scheduler.AloneEnded();
+        if (step == "e")
+        {
+            if (std::exchange(aloneRuns, false))
+                scheduler.AloneEnded();
+            else
+                scheduler.RoundEnded();
+            const TScheduled next = scheduler.Next();
+            aloneRuns = next.Kind == TScheduled::skAlone;
+            const char* kinds[] = {"nothing", "idle", "round", "alone"};
+            step = kinds[next.Kind] + std::string(next.ClearList ? "-clear" : "");
+            for (int index : next.Only)
+                step += "-" + std::to_string(index);
+        }
+        else
+        {
+            bool start = false;
+            if (step == "t" || step == "c")
+                start = scheduler.AskRound(step == "c");
+            else if (step == "a")
+                start = aloneRuns = scheduler.AskAlone();
+            else
+            {
+                std::vector<int> only;
+                for (char digit : step.substr(1))
+                    only.push_back(digit - '0');
+                start = scheduler.AskOnly(only);
+            }
+            step = start ? "start" : "wait";
+        }
+        trace += (trace.empty() ? "" : " ") + step;
     }
-    const TScheduled next = scheduler.Next();
-    EXPECT_EQ(next.Kind, TScheduled::skRound);
-    EXPECT_TRUE(next.ClearList);
-    scheduler.RoundEnded();
-    EXPECT_EQ(scheduler.Next().Kind, TScheduled::skIdle);
+    return trace;
+}
 
-    // Nothing under way: the job runs at once, and a round waits for it.
-    ASSERT_TRUE(scheduler.AskAlone());
-    EXPECT_FALSE(scheduler.AskOnly({0}));
-    scheduler.AloneEnded();
-    EXPECT_EQ(scheduler.Next().Only, Ints{0});
+TEST_F(RoundSchedulerTest, RoundsAndJobsTakeTheirTurnOneAtATime)
+{
+    struct Case
+    {
+        const char* script;
+        const char* trace;
+    };
+    const Case cases[] = {
+        // A timed round during a round adds nothing; a "Check now" queues
+        // one round that empties the list and covers every other ask.
+        {"t t e", "start wait idle"},
+        {"t c c o1 e e", "start wait wait wait round-clear idle"},
+        // Rounds over some accounts wait and merge; no account twice.
+        {"o2 o2 o02 t e e", "start wait wait wait round-2-0 idle"},
+        {"o", "wait"},
+        // Jobs run alone after the round under way, before any round.
+        {"t a a c e e o1 e e", "start wait wait wait alone alone wait round-clear idle"},
+        {"a o0 e e", "start wait round-0 idle"},
+    };
+    for (const Case& c : cases)
+    {
+        TRoundScheduler fresh(clock);
+        EXPECT_EQ(Trace(fresh, c.script), c.trace) << c.script;
+        EXPECT_FALSE(fresh.Busy()) << c.script;
+    }
 }
 
 TEST_F(RoundSchedulerTest, EachAccountIsDueByItsOwnInterval)
