@@ -82,11 +82,12 @@ int RunSize(int messages)
     TIdPOP3 pop;
     TPop3CheckClient client(pop);
     TFakeHost host;
-    TCheckCycle cycle(host.List, host, client, client);
+    TCheckCycle cycle(host.List, host);
+    TInlineRounds rounds(cycle, client, client);
     Account account = BenchAccount(server, server.Pop3Port());
     account.Caption = "large";
     const TCycleConfig config{TCycleSettings{}, {account}, {}};
-    cycle.RunChecks(config); // lists the newest; the server indexes the maildrop
+    rounds.Run(config); // lists the newest; the server indexes the maildrop
     if (host.List.Count() < MaxListedMessages)
         throw std::runtime_error("the first check did not list the newest messages");
 
@@ -104,7 +105,7 @@ int RunSize(int messages)
             const auto start = std::chrono::steady_clock::now();
             if (which == 0)
             {
-                cycle.RunChecks(config);
+                rounds.Run(config);
                 if (cycle.NewCount != 1)
                     throw std::runtime_error("the new message was not told");
             }

@@ -148,7 +148,8 @@ struct TProtocol
     TPop3CheckClient Pop3Check{Pop};
     TImap4CheckClient Imap4Check{Imap};
     TFakeHost Host;
-    TCheckCycle Cycle{Host.List, Host, Pop3Check, Imap4Check};
+    TCheckCycle Cycle{Host.List, Host};
+    TInlineRounds Rounds{Cycle, Pop3Check, Imap4Check};
 
     explicit TProtocol(bool imap4) : Imap4(imap4) {}
 
@@ -168,7 +169,7 @@ struct TProtocol
     // One round over the listed rows; the rows' count, which must not change.
     int Repeat(Dovecot& server, uint16_t port)
     {
-        Cycle.RunChecks(Config(server, port));
+        Rounds.Run(Config(server, port));
         return Host.List.Count();
     }
 

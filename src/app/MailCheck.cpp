@@ -1,38 +1,31 @@
 #include "app/MailCheck.h"
 
+#include "app/DesktopOutput.h"
 #include "app/PushSessions.h"
-#include "app/TrayParts.h"
 #include "check/Announced.h"
-#include "check/Blinker.h"
+#include "check/AnnouncedMemory.h"
 #include "check/CheckCycle.h"
 #include "check/CheckRules.h"
-#include "mail/IdLineAbort.h"
 #include "check/MessageRows.h"
+#include "check/RoundScheduler.h"
+#include "mail/IdClock.h"
+#include "mail/IdLineAbort.h"
 #include "config/AccountSecrets.h"
 #include "config/Config.h"
 #include "config/ProcessFlags.h"
 #include "desktop/Application.h"
 #include "desktop/DesktopNotifier.h"
-#include "desktop/MediaPlayer.h"
-#include "desktop/ScrollLock.h"
-#include "desktop/TrayIcon.h"
-#include "i18n/Translate.h"
 #include "notify/NewMailForm.h"
-#include "platform/CodePage.h"
-#include "platform/Exception.h"
 #include "platform/Process.h"
-#include "platform/WholeFile.h"
-
 #include "platform/WorkerPool.h"
 
 #include <QElapsedTimer>
-#include <QLabel>
-#include <QPointer>
 #include <QTimer>
 
 #include <algorithm>
 #include <deque>
 #include <exception>
+#include <optional>
 #include <utility>
 
 namespace
@@ -52,161 +45,46 @@ TCycleConfig CycleConfigOf(const TConfig& c)
     return cycle;
 }
 
-// The tray keeps at most this much of a balloon's title and text.
-constexpr std::size_t BalloonTitleLimit = 63;
-constexpr std::size_t BalloonTextLimit = 255;
-
 } // namespace
 
-class TMailCheck::THost : public TCycleOutput
+// What runs the rounds: the scheduler says what may start, the workers run
+// the sessions, the cycle applies their reports to the desktop's output.
+class TMailCheck::THost
 {
 public:
-    THost(TMailCheck& owner, TTrayParts& tray, TfrmNewMail& newMail, const TConfig& config,
-          TClientFactory makeClient)
-        : Owner(owner), Tray(tray), NewMail(newMail), Config(config), MakeClient(std::move(makeClient)),
-          Blink(*tray.timBlinking,
-                [&config] { return static_cast<int>(static_cast<uint16_t>(config.ScrLckBlinking)); },
-                TScrollLockLed{[] { return ScrollLockLedOn(); },
-                               [](bool on) { SetScrollLockLed(on); }}),
-          Cycle(newMail.Rows(), *this), Workers(MaxSessionsAtOnce), Beside(1)
+    THost(TTrayParts& tray, TfrmNewMail& newMail, const TConfig& config, TClientFactory makeClient)
+        : Config(config), MakeClient(std::move(makeClient)), Output(tray, newMail, config),
+          Cycle(newMail.Rows(), Output), Schedule(TIdSteadyClock::Instance()), Workers(MaxSessionsAtOnce),
+          Beside(1), NewMail(newMail)
     {
         TellTimer.setSingleShot(true);
         TellTimer.setInterval(TellTogetherMs);
     }
 
-    // Before the first round, not at start: the memory of what was told.
-    void RecallMemory()
-    {
-        if (Cycle.Announced)
-            return;
-        MemoryPath = UserStatePath("announced");
-        Memory = TAnnounced::Load(MemoryPath);
-        Cycle.Announced = &Memory;
-    }
-
-    // After a round: the memory, for the accounts still configured, on disk
-    // when it changed. A write that fails keeps it here for the session, is
-    // tried again after the next round, and is told once until one works.
-    void KeepMemory(const std::vector<Account>& accounts)
-    {
-        std::vector<std::string> keys;
-        for (const Account& a : accounts)
-            keys.push_back(TAnnounced::KeyOf(a));
-        Memory.Retain(keys);
-        if (!Memory.Changed())
-            return;
-        try
-        {
-            Memory.Save(MemoryPath);
-            MemoryLossTold = false;
-        }
-        catch (const Exception& e)
-        {
-            if (std::exchange(MemoryLossTold, true) || !Owner.OnMemoryNotKept)
-                return;
-            const std::string text =
-                FormatOne(ResStr("The messages already told cannot be remembered in %s, so a restart "
-                                 "tells them again."),
-                          "%s", FileNameToCodePage(FolderOf(MemoryPath))) +
-                "\n" + e.Message;
-            // Told once the round is through, not in the middle of it.
-            QMetaObject::invokeMethod(
-                &Owner, [owner = &Owner, text] { owner->OnMemoryNotKept(text); }, Qt::QueuedConnection);
-        }
-    }
-
-    int TrayPicture() override { return Tray.triMail->PictureIndex(); }
-    void SetTrayPicture(int index) override { Tray.triMail->SetPictureIndex(index); }
-    void SetTrayHint(const std::string& hint) override { Tray.triMail->SetHint(FromCodePage(hint)); }
-    void SetHeadline(const std::string& text) override
-    {
-        NewMail.lblNewMessage->setText(FromCodePage(text));
-    }
-    void SetNewMailIconVisible(bool visible) override { Tray.triNewMsg->SetVisible(visible); }
-    std::string TimeText() override { return LongTimeTextNow(); }
-
-    void StartBlinking() override { Blink.timBlinkingActivate(); }
-    void PlaySound() override
-    {
-        // The player is not rewound before a play, but a chime that has played
-        // to its end starts again, so every notification is heard.
-        TMediaPlayer& player = *Tray.mediaPlayer;
-        if (player.IsOpen() && !player.IsPlaying() && player.Position() >= player.Length())
-            player.Rewind();
-        player.Play();
-    }
-    bool NotificationVisible() override { return NewMail.isVisible(); }
-    void ShowNotification() override { NewMail.show(); }
-    void RunCommand(const std::vector<std::string>& arguments) override
-    {
-        if (Owner.RunCommand)
-            Owner.RunCommand(arguments);
-    }
-    void ShowBalloon(const TNewMailNews& news) override
-    {
-        if (Notifier && Notifier->Available())
-        {
-            const TNewMailNotice text = NewMailNotice(news, static_cast<bool>(Owner.MarkRead));
-            QPointer<TMailCheck> owner(&Owner);
-            Shown = news.Told;
-            if (Notifier->Show({text.Summary, text.Body, text.Actions}, [owner, news] {
-                    if (owner)
-                        owner->FHost->Balloon(news);
-                }))
-                return;
-        }
-        Balloon(news);
-    }
-    void WithdrawNews() override
-    {
-        Shown.clear();
-        if (Notifier)
-            Notifier->Withdraw();
-    }
-    void Balloon(const TNewMailNews& news)
-    {
-        Tray.triNewMsg->ShowBalloon(FromCodePage(CutAtCharacter(news.Title, BalloonTitleLimit)),
-                                    FromCodePage(CutAtCharacter(news.Headline, BalloonTextLimit)),
-                                    TTrayIcon::DesktopDisplayTime);
-    }
-
-    TMailCheck& Owner;
-    TTrayParts& Tray;
-    TfrmNewMail& NewMail;
     const TConfig& Config;
     TClientFactory MakeClient;
-    TScrollLockBlinker Blink;
+    TDesktopOutput Output;
     TCheckCycle Cycle;
+    TRoundScheduler Schedule;
     TWorkerPool Workers;
     TWorkerPool Beside;
-    // The round under way, and an error that stopped its list, reported
-    // when the round has ended.
-    bool RoundRunning = false;
+    TfrmNewMail& NewMail;
+    // An error that stopped the list of the round under way, reported when
+    // the round has ended.
     std::exception_ptr RoundFailure;
     // The round's accounts as it began, and those that were checked well.
     std::vector<Account> RoundAccounts;
     std::vector<int> Succeeded;
-    // A "Check now" that came during a round or a job.
-    bool RoundQueued = false;
-    // The accounts of rounds over some accounts asked for meanwhile.
-    std::vector<int> OnlyQueued;
-    // Jobs run alone: the one under way, and those waiting.
-    bool AloneRunning = false;
+    // Jobs run alone that wait their turn.
     std::deque<TWorkerPool::TJob> AloneQueued;
     bool Aborted = false;
     std::vector<std::function<void()>> IdleWaiters;
     // Results that come close together are told together.
     QTimer TellTimer;
-    std::string MemoryPath;
-    TAnnounced Memory;
-    bool MemoryLossTold = false;
+    TAnnouncedMemory Memory;
     TAccountSecrets* Secrets = nullptr;
-    TDesktopNotifier* Notifier = nullptr;
-    // The messages the notification shown tells of.
-    std::vector<TToldMessage> Shown;
     TPushSessions* Push = nullptr;
     std::function<bool()> PushAllowed;
-    bool Gathering = false; // passwords are being asked for a round
     // Execute commands: a few at a time, the rest wait their turn.
     TCommandQueue Commands;
     QTimer CommandPump;
@@ -214,7 +92,7 @@ public:
 
 TMailCheck::TMailCheck(TTrayParts& tray, TfrmNewMail& newMail, const TConfig& config, TClientFactory makeClient,
                        QObject* parent)
-    : QObject(parent), FHost(std::make_unique<THost>(*this, tray, newMail, config, std::move(makeClient)))
+    : QObject(parent), FHost(std::make_unique<THost>(tray, newMail, config, std::move(makeClient)))
 {
     connect(&FHost->TellTimer, &QTimer::timeout, this, [this] { FHost->Cycle.Tell(); });
     FHost->Commands.OnStartFailed = [this](const std::string& message) {
@@ -233,6 +111,11 @@ TMailCheck::TMailCheck(TTrayParts& tray, TfrmNewMail& newMail, const TConfig& co
         if (!FHost->CommandPump.isActive())
             FHost->CommandPump.start();
     };
+    FHost->Output.Run = [this](const std::vector<std::string>& arguments) {
+        if (RunCommand)
+            RunCommand(arguments);
+    };
+    FHost->Output.OffersMarkRead = [this] { return static_cast<bool>(MarkRead); };
 }
 
 TMailCheck::~TMailCheck()
@@ -246,12 +129,21 @@ bool TMailCheck::CheckAccounts()
     THost& h = *FHost;
     if (h.Aborted)
         return false;
-    if (Busy())
+    if (!ClearListPending)
     {
-        if (ClearListPending)
-            h.RoundQueued = true;
-        return true;
+        // A timed round checks the accounts that are due: all of them while
+        // they share one interval.
+        h.Schedule.SetAccountCount(static_cast<int>(h.Config.Accounts.size()));
+        std::vector<int> due = h.Schedule.Due();
+        if (!due.empty() && due.size() < h.Config.Accounts.size())
+        {
+            h.Schedule.Checked(due);
+            CheckOnly(std::move(due));
+            return Busy();
+        }
     }
+    if (!h.Schedule.AskRound(ClearListPending))
+        return true;
     Gather(std::exchange(ClearListPending, false), {});
     return Busy();
 }
@@ -259,13 +151,8 @@ bool TMailCheck::CheckAccounts()
 void TMailCheck::CheckOnly(std::vector<int> indexes)
 {
     THost& h = *FHost;
-    if (h.Aborted || indexes.empty())
-        return;
-    if (!Busy())
-        return Gather(false, std::move(indexes));
-    for (int index : indexes)
-        if (std::find(h.OnlyQueued.begin(), h.OnlyQueued.end(), index) == h.OnlyQueued.end())
-            h.OnlyQueued.push_back(index);
+    if (!h.Aborted && h.Schedule.AskOnly(indexes))
+        Gather(false, std::move(indexes));
 }
 
 void TMailCheck::Gather(bool clearList, std::vector<int> only)
@@ -275,10 +162,8 @@ void TMailCheck::Gather(bool clearList, std::vector<int> only)
     TCycleConfig config = CycleConfigOf(h.Config);
     if (!h.Secrets)
         return StartRound(std::move(config), clearList, only);
-    h.Gathering = true;
     h.Secrets->Gather(config.Accounts, [this, config, clearList, only](std::vector<Account> accounts,
                                                                        std::vector<std::string> withheld) mutable {
-        FHost->Gathering = false;
         if (FHost->Aborted)
             return;
         config.Accounts = std::move(accounts);
@@ -292,9 +177,8 @@ void TMailCheck::RunAlone(TWorkerPool::TJob job)
     THost& h = *FHost;
     if (h.Aborted)
         return;
-    const bool wait = Busy();
     h.AloneQueued.push_back(std::move(job));
-    if (!wait)
+    if (h.Schedule.AskAlone())
         StartAlone();
 }
 
@@ -303,9 +187,8 @@ void TMailCheck::StartAlone()
     THost& h = *FHost;
     TWorkerPool::TJob job = std::move(h.AloneQueued.front());
     h.AloneQueued.pop_front();
-    h.AloneRunning = true;
     job.Done = [this, done = std::move(job.Done)] {
-        FHost->AloneRunning = false;
+        FHost->Schedule.AloneEnded();
         try
         {
             if (done)
@@ -329,16 +212,14 @@ void TMailCheck::RunBeside(TWorkerPool::TJob job)
 
 bool TMailCheck::Busy() const
 {
-    const THost& h = *FHost;
-    return h.RoundRunning || h.Gathering || h.RoundQueued || h.AloneRunning || !h.AloneQueued.empty()
-           || !h.OnlyQueued.empty();
+    return FHost->Schedule.Busy();
 }
 
 void TMailCheck::StartRound(TCycleConfig config, bool clearList, const std::vector<int>& only)
 {
     THost& h = *FHost;
-    h.RecallMemory();
-    h.RoundRunning = true;
+    if (!h.Cycle.Announced)
+        h.Cycle.Announced = &h.Memory.Recall();
     h.RoundAccounts = config.Accounts;
     h.Succeeded.clear();
     // A timed round leaves the accounts whose mail is pushed as they are.
@@ -394,7 +275,7 @@ void TMailCheck::EndRound()
 {
     THost& h = *FHost;
     h.TellTimer.stop();
-    h.RoundRunning = false;
+    h.Schedule.RoundEnded();
     const std::exception_ptr failure = std::exchange(h.RoundFailure, nullptr);
     try
     {
@@ -402,16 +283,26 @@ void TMailCheck::EndRound()
     }
     catch (...)
     {
-        h.KeepMemory(h.Config.Accounts);
+        KeepMemory();
         RoundEnded();
         Next();
         throw;
     }
-    h.KeepMemory(h.Config.Accounts);
+    KeepMemory();
     RoundEnded();
     Next();
     if (failure)
         std::rethrow_exception(failure);
+}
+
+void TMailCheck::KeepMemory()
+{
+    const std::optional<std::string> loss = FHost->Memory.Keep(FHost->Config.Accounts);
+    if (!loss || !OnMemoryNotKept)
+        return;
+    // Told once the round is through, not in the middle of it.
+    QMetaObject::invokeMethod(
+        this, [this, text = *loss] { OnMemoryNotKept(text); }, Qt::QueuedConnection);
 }
 
 void TMailCheck::RoundEnded()
@@ -464,18 +355,24 @@ void TMailCheck::UsePush(TPushSessions* push, std::function<bool()> allowed)
 void TMailCheck::Next()
 {
     THost& h = *FHost;
-    if (h.Aborted || h.RoundRunning || h.Gathering || h.AloneRunning)
+    if (h.Aborted)
         return;
-    if (!h.AloneQueued.empty())
-        return StartAlone();
-    if (std::exchange(h.RoundQueued, false))
+    const TScheduled next = h.Schedule.Next();
+    switch (next.Kind)
     {
-        // The whole round covers the accounts some asked for.
-        h.OnlyQueued.clear();
-        CheckAccounts();
+    case TScheduled::skNothing:
+        return;
+    case TScheduled::skAlone:
+        return StartAlone();
+    case TScheduled::skRound:
+        // The list is emptied by the "Check now" that queued this round.
+        if (next.ClearList)
+            ClearListPending = false;
+        Gather(next.ClearList, next.Only);
+        break;
+    case TScheduled::skIdle:
+        break;
     }
-    else if (!h.OnlyQueued.empty())
-        Gather(false, std::exchange(h.OnlyQueued, {}));
     if (Busy())
         return;
     for (auto& f : std::exchange(h.IdleWaiters, {}))
@@ -514,7 +411,7 @@ bool TMailCheck::Join(int milliseconds)
 
 void TMailCheck::UseNotifier(TDesktopNotifier* notifier)
 {
-    FHost->Notifier = notifier;
+    FHost->Output.Notifier = notifier;
     if (!notifier)
         return;
     connect(notifier, &TDesktopNotifier::ActionInvoked, this, [this](const QString& key) {
@@ -525,7 +422,7 @@ void TMailCheck::UseNotifier(TDesktopNotifier* notifier)
         else if (key == NoticeMarkRead && MarkRead)
         {
             std::vector<TToldMessage> imap4;
-            for (const TToldMessage& m : FHost->Shown)
+            for (const TToldMessage& m : FHost->Output.Shown)
                 if (m.IMAP4)
                     imap4.push_back(m);
             if (!imap4.empty())
@@ -544,9 +441,14 @@ TCheckCycle& TMailCheck::Cycle()
     return FHost->Cycle;
 }
 
+TRoundScheduler& TMailCheck::Scheduler()
+{
+    return FHost->Schedule;
+}
+
 TScrollLockBlinker& TMailCheck::Blinker()
 {
-    return FHost->Blink;
+    return FHost->Output.Blinker();
 }
 
 TMessageRows& TMailCheck::Rows()

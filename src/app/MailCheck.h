@@ -18,6 +18,7 @@ class TCheckCycle;
 class TDesktopNotifier;
 struct TToldMessage;
 class TPushSessions;
+class TRoundScheduler;
 struct TCycleConfig;
 class TMessageRows;
 class TScrollLockBlinker;
@@ -26,9 +27,11 @@ class TfrmNewMail;
 
 // The check cycle and the notification actions wired to the real windows:
 // each round reads a copy of the configuration value, the notification
-// window's list holds the rows, the tray icons and timers are the shell's.
-// Every account's session runs on a worker thread, at most four at once;
-// its report is applied here, on the user-interface thread, as it comes.
+// window's list holds the rows, the tray icons and timers are the shell's
+// (app/DesktopOutput). The round scheduler says when a round or a job run
+// alone may start. Every account's session runs on a worker thread, at most
+// four at once; its report is applied here, on the user-interface thread,
+// as it comes.
 class TMailCheck : public QObject
 {
 public:
@@ -91,6 +94,9 @@ public:
     std::function<void(const std::vector<TToldMessage>& messages)> MarkRead;
 
     TCheckCycle& Cycle();
+    // When rounds are due, in which order rounds and jobs run, and whether
+    // timed rounds are paused.
+    TRoundScheduler& Scheduler();
     TScrollLockBlinker& Blinker();
     TMessageRows& Rows();
 
@@ -116,6 +122,8 @@ private:
     void StartAlone();
     void SessionEnded(int index, const TAccountReport& report);
     void EndRound();
+    // The memory of the messages told, written after a round.
+    void KeepMemory();
     void RoundEnded();
     // Starts a queued job or round; else idle.
     void Next();

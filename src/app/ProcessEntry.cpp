@@ -148,6 +148,7 @@ int RunTernbell(int argc, char** argv)
     };
     mailCheck.UsePush(&push, [&shell] { return shell.PushAllowed(); });
     shell.ResumePush = [&mailCheck] { mailCheck.ResumePush(); };
+    shell.UseScheduler(mailCheck.Scheduler());
     shell.CheckAccounts = [&mailCheck] { return mailCheck.CheckAccounts(); };
     shell.AbortChecks = [&mailCheck] { mailCheck.Abort(); };
     mailCheck.OnIdle = [&shell] { shell.ChecksEnded(); };

@@ -2,6 +2,7 @@
 
 #include "app/AboutBox.h"
 #include "app/TrayParts.h"
+#include "check/RoundScheduler.h"
 #include "config/AccountSecrets.h"
 #include "config/ConfigKeeper.h"
 #include "config/ConfigStore.h"
@@ -13,6 +14,7 @@
 #include "desktop/TrayIcon.h"
 #include "desktop/WakeWatch.h"
 #include "i18n/Translate.h"
+#include "mail/IdClock.h"
 #include "notify/NewMailForm.h"
 #include "platform/CodePage.h"
 
@@ -23,6 +25,8 @@
 #include <QTimer>
 
 #include <exception>
+#include <functional>
+#include <optional>
 
 namespace
 {
@@ -32,17 +36,20 @@ namespace
 class TTimerRestart
 {
 public:
-    TTimerRestart(QTimer& timer, const bool& checking) : FTimer(timer), FChecking(checking) {}
+    TTimerRestart(std::function<void()> restart, const bool& checking)
+        : FRestart(std::move(restart)), FChecking(checking)
+    {
+    }
     ~TTimerRestart()
     {
         if (!FChecking)
-            FTimer.start();
+            FRestart();
     }
     TTimerRestart(const TTimerRestart&) = delete;
     TTimerRestart& operator=(const TTimerRestart&) = delete;
 
 private:
-    QTimer& FTimer;
+    std::function<void()> FRestart;
     const bool& FChecking;
 };
 
@@ -67,16 +74,18 @@ void SetStayOnTop(QWidget* window, bool onTop)
 
 TTrayShell::TTrayShell(TTrayParts& tray, TConfigKeeper& keeper, TfrmSettings& settings,
                        TfrmNewMail& newMail, TfrmAboutBox& aboutBox, QObject* parent)
-    : QObject(parent), FTray(tray), FKeeper(keeper), FSettings(settings), FNewMail(newMail),
-      FAboutBox(aboutBox)
+    : QObject(parent), FTray(tray),
+      FOwnScheduler(std::make_unique<TRoundScheduler>(TIdSteadyClock::Instance())), FScheduler(FOwnScheduler.get()),
+      FKeeper(keeper), FSettings(settings), FNewMail(newMail), FAboutBox(aboutBox)
 {
+    FScheduler->SetInterval(FKeeper.Config.CheckingTime * 1000);
     Terminate = [] { QCoreApplication::exit(0); };
     FKeeper.OnLoaded = [this](const TConfig& config) { ConfigLoaded(config); };
     FKeeper.OnEditEnded = [this](bool accepted) {
         if (accepted)
-            FTray.timMail->setInterval(FKeeper.Config.CheckingTime * 1000);
-        FTray.timMail->start();
-        FPaused = false;
+            FScheduler->SetInterval(FKeeper.Config.CheckingTime * 1000);
+        FScheduler->Resume();
+        RestartTimer();
         if (ResumePush)
             ResumePush();
     };
@@ -103,12 +112,36 @@ TTrayShell::TTrayShell(TTrayParts& tray, TConfigKeeper& keeper, TfrmSettings& se
     FSettings.OnClose = [this] { FormClose(); };
 }
 
+TTrayShell::~TTrayShell() = default;
+
+void TTrayShell::UseScheduler(TRoundScheduler& scheduler)
+{
+    scheduler.SetInterval(FKeeper.Config.CheckingTime * 1000);
+    if (FScheduler->Paused())
+        scheduler.Pause();
+    FScheduler = &scheduler;
+    FOwnScheduler.reset();
+}
+
+void TTrayShell::ArmTimer(std::optional<int> wakeIn)
+{
+    if (!wakeIn)
+        return FTray.timMail->stop();
+    FTray.timMail->setInterval(*wakeIn);
+    FTray.timMail->start();
+}
+
+void TTrayShell::RestartTimer()
+{
+    ArmTimer(FScheduler->Restart());
+}
+
 void TTrayShell::timMailTimer()
 {
     FTray.timMail->stop();
     FResumeAfterChecks = true;
-    FPaused = false;
-    TTimerRestart restart(*FTray.timMail, FChecking);
+    FScheduler->Resume();
+    TTimerRestart restart([this] { RestartTimer(); }, FChecking);
     const bool loading = LoadPending;
     if (LoadPending)
     {
@@ -122,7 +155,7 @@ void TTrayShell::timMailTimer()
         {
             // A load that stops early has not set the interval yet; left at
             // the start-up second, the timer would check every second.
-            FTray.timMail->setInterval(FKeeper.Config.CheckingTime * 1000);
+            FScheduler->SetInterval(FKeeper.Config.CheckingTime * 1000);
             throw;
         }
     }
@@ -176,9 +209,9 @@ void TTrayShell::ChecksEnded()
 {
     FChecking = false;
     if (FResumeAfterChecks && !FTray.timMail->isActive())
-        FTray.timMail->start();
+        RestartTimer();
     // The round has drawn its own picture; a paused program shows that.
-    if (FPaused && !FTray.timMail->isActive())
+    if (FScheduler->Paused() && !FTray.timMail->isActive())
         FTray.triMail->SetPictureIndex(1);
 }
 
@@ -204,12 +237,15 @@ void TTrayShell::actEnabledExecute()
     if (wasTicked)
     {
         // A round under way finishes and is applied; no new one starts.
+        FScheduler->Pause();
         FTray.timMail->stop();
         FResumeAfterChecks = false;
     }
     else
-        FTray.timMail->start();
-    FPaused = wasTicked;
+    {
+        FScheduler->Resume();
+        RestartTimer();
+    }
     if (wasTicked && EndPush)
         EndPush();
     if (wasTicked)
@@ -220,12 +256,15 @@ void TTrayShell::actEnabledExecute()
 
 void TTrayShell::actEnabledUpdate()
 {
-    FTray.actEnabled->setChecked(FTray.timMail->isActive() || (FChecking && FResumeAfterChecks));
+    // The timer is armed only while the scheduler runs timed rounds and no
+    // settings window holds them.
+    FTray.actEnabled->setChecked(!FScheduler->Paused() &&
+                                 (FTray.timMail->isActive() || (FChecking && FResumeAfterChecks)));
 }
 
 bool TTrayShell::PushAllowed() const
 {
-    return !FPaused && !FSettings.isVisible();
+    return !FScheduler->Paused() && !FSettings.isVisible();
 }
 
 void TTrayShell::mnuSettingsClick()
@@ -316,7 +355,10 @@ void TTrayShell::triNewMsgDblClick()
 
 void TTrayShell::ConfigLoaded(const TConfig& config)
 {
-    FTray.timMail->setInterval(config.CheckingTime * 1000);
+    FScheduler->SetInterval(config.CheckingTime * 1000);
+    // As the timer did: a new interval counts from now.
+    if (FTray.timMail->isActive())
+        RestartTimer();
     if (FileExists(config.PlaySound))
     {
         FTray.mediaPlayer->FileName = config.PlaySound;

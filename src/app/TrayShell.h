@@ -3,9 +3,12 @@
 #include <QObject>
 
 #include <functional>
+#include <memory>
+#include <optional>
 
 struct TConfig;
 class TConfigKeeper;
+class TRoundScheduler;
 class TTrayParts;
 class TfrmAboutBox;
 class TfrmNewMail;
@@ -14,13 +17,21 @@ class TfrmSettings;
 // The application shell's handlers: the tray menu, the tray double clicks,
 // pausing and resuming, exit and the closing of the settings window, the
 // frame of the check timer's tick, and what a loaded configuration changes
-// outside the windows' controls.
+// outside the windows' controls. The pause and the interval are the round
+// scheduler's; the check timer only wakes the shell when the scheduler says
+// rounds are due, and is off while they are paused or the settings window is
+// open.
 class TTrayShell : public QObject
 {
     Q_OBJECT
 public:
     TTrayShell(TTrayParts& tray, TConfigKeeper& keeper, TfrmSettings& settings, TfrmNewMail& newMail,
                TfrmAboutBox& aboutBox, QObject* parent = nullptr);
+    ~TTrayShell() override;
+
+    // The scheduler of the rounds the shell starts (the caller's, outliving
+    // this); until one is given, one of its own on the system's clock.
+    void UseScheduler(TRoundScheduler& scheduler);
 
     // The check of all enabled accounts, run by every tick after the
     // configuration is loaded. True while the checks it started run: the
@@ -83,12 +94,19 @@ public:
     void ConfigLoaded(const TConfig& config);
 
 private:
+    // Arms the check timer to fire in `wakeIn` milliseconds, the
+    // scheduler's next due time; none (paused): off.
+    void ArmTimer(std::optional<int> wakeIn);
+    // The period starts again: every account due one interval from now.
+    void RestartTimer();
+
     TTrayParts& FTray;
+    std::unique_ptr<TRoundScheduler> FOwnScheduler;
+    TRoundScheduler* FScheduler;
     // Checks started by a tick are under way, and whether the timer runs
     // again after them (pausing and the settings window say no).
     bool FChecking = false;
     bool FResumeAfterChecks = false;
-    bool FPaused = false; // by the tray menu's Enabled tick
     TConfigKeeper& FKeeper;
     TfrmSettings& FSettings;
     TfrmNewMail& FNewMail;

@@ -309,23 +309,6 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
         }
 }
 
-void TCheckCycle::RunChecks(const TCycleConfig& config, bool clearList)
-{
-    if (!FPop3 || !FImap4)
-        throw std::logic_error("This cycle has no clients of its own.");
-    std::exception_ptr failure;
-    for (const TSessionOrder& order : BeginRound(config, clearList, failure))
-    {
-        const Account& account = FConfig.Accounts[order.Index];
-        TCheckClient& client = account.IMAP4 ? *FImap4 : *FPop3;
-        client.SetAccount(account, order.Port);
-        ApplyReport(order.Index, CheckSession(client, MaxMessages, order.Known));
-    }
-    EndRound();
-    if (failure)
-        std::rethrow_exception(failure);
-}
-
 std::vector<TSessionOrder> TCheckCycle::BeginRound(const TCycleConfig& config, bool clearList,
                                                    std::exception_ptr& failure, const std::vector<int>& only)
 {

@@ -178,24 +178,12 @@ struct TSessionOrder
 // The check cycle: logs in to every enabled account, brings the message list
 // up to date, writes the summary and notifies. A round is begun, the
 // accounts' reports are applied as they come (in any order, from sessions
-// run elsewhere), and the round is ended; RunChecks does it all in turn.
+// run elsewhere), and the round is ended.
 class TCheckCycle
 {
 public:
-    // rows: the message list the cycle keeps; pop3, imap4: the clients that
-    // RunChecks checks the accounts with. All are the caller's and outlive
-    // the cycle.
-    TCheckCycle(TMessageRows& rows, TCycleOutput& output, TCheckClient& pop3, TCheckClient& imap4)
-        : FRows(rows), FOutput(output), FPop3(&pop3), FImap4(&imap4)
-    {
-    }
-    // A cycle whose sessions run elsewhere; RunChecks is not for it.
+    // rows: the message list the cycle keeps, the caller's, outliving it.
     TCheckCycle(TMessageRows& rows, TCycleOutput& output) : FRows(rows), FOutput(output) {}
-
-    // One round over `config`: the list emptied first when `clearList`
-    // ("Check now"), every enabled account checked in turn, the summary and
-    // the notification. An error that escapes goes to the generic report.
-    void RunChecks(const TCycleConfig& config, bool clearList = false);
 
     // Begins a round over `config`: the list emptied first when `clearList`,
     // error rows gone, the tray picture "checking". Returns the sessions to
@@ -247,8 +235,6 @@ private:
 
     TMessageRows& FRows;
     TCycleOutput& FOutput;
-    TCheckClient* FPop3 = nullptr;
-    TCheckClient* FImap4 = nullptr;
     TCycleConfig FConfig; // the round's snapshot
     bool FAnnounceAll = false;
     bool FRunning = false;

@@ -5,8 +5,11 @@
 
 #include "check/CheckCycle.h"
 #include "check/MessageRows.h"
+#include "check/RoundScheduler.h"
 #include "mail/IdExceptions.h"
+#include "support/FakeClock.h"
 
+#include <exception>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -203,4 +206,43 @@ public:
         a.IMAP4 = false;
         AccountList.push_back(a);
     }
+};
+
+// Runs rounds as the program does, but on this thread: the scheduler lets a
+// round start, each account's session runs in turn on the client for its
+// protocol, its report is applied, and the round ends. An error that stopped
+// the round's list is raised after it, as the program reports it.
+class TInlineRounds
+{
+public:
+    TInlineRounds(TCheckCycle& cycle, TCheckClient& pop3, TCheckClient& imap4)
+        : FCycle(cycle), FPop3(pop3), FImap4(imap4)
+    {
+    }
+
+    void Run(const TCycleConfig& config, bool clearList = false)
+    {
+        if (!Scheduler.AskRound(clearList))
+            throw std::logic_error("a round is under way");
+        std::exception_ptr failure;
+        for (const TSessionOrder& order : FCycle.BeginRound(config, clearList, failure))
+        {
+            const Account& account = config.Accounts[order.Index];
+            TCheckClient& client = account.IMAP4 ? FImap4 : FPop3;
+            client.SetAccount(account, order.Port);
+            FCycle.ApplyReport(order.Index, CheckSession(client, FCycle.MaxMessages, order.Known));
+        }
+        Scheduler.RoundEnded();
+        FCycle.EndRound();
+        if (failure)
+            std::rethrow_exception(failure);
+    }
+
+    FakeClock Clock;
+    TRoundScheduler Scheduler{Clock};
+
+private:
+    TCheckCycle& FCycle;
+    TCheckClient& FPop3;
+    TCheckClient& FImap4;
 };

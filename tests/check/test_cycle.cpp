@@ -42,9 +42,10 @@ class CycleTest : public ::testing::Test
 {
 protected:
     TFakeHost host;
-    TCheckCycle cycle{host.List, host, host.Pop3, host.Imap4};
+    TCheckCycle cycle{host.List, host};
+    TInlineRounds rounds{cycle, host.Pop3, host.Imap4};
 
-    void Run() { cycle.RunChecks(host.Snapshot(), host.ClearList); }
+    void Run() { rounds.Run(host.Snapshot(), host.ClearList); }
 
     // A round over the accounts `only`, their sessions run in turn.
     void RunOnly(const std::vector<int>& only)
@@ -379,7 +380,7 @@ TEST_F(CycleTest, AccountValueThatCannotBeUsedIsItsErrorRowAndTheOthersRun)
     {
         SCOPED_TRACE(c.hint);
         TFakeHost h;
-        TCheckCycle round(h.List, h, h.Pop3, h.Imap4);
+        TCheckCycle round(h.List, h);
         h.AddAccount("A", "pop.a");
         h.AddAccount("B", "pop.b");
         h.AddAccount("C", "pop.c");
@@ -388,7 +389,7 @@ TEST_F(CycleTest, AccountValueThatCannotBeUsedIsItsErrorRowAndTheOthersRun)
         h.Net.Maildrops["pop.a"] = {Msg("Ann", "a")};
         h.Net.Maildrops["pop.b"] = {Msg("Bob", "b")};
         h.Net.Maildrops["pop.c"] = {Msg("Cy", "c")};
-        round.RunChecks(h.Snapshot());
+        TInlineRounds(round, h.Pop3, h.Imap4).Run(h.Snapshot());
         EXPECT_EQ(Dump(h.List), (std::vector<std::string>{"A|Ann|a|1|new", "C|Cy|c|1|new", "B|0|new"}));
         EXPECT_EQ(h.List.Items[2].Hint, c.hint);
         EXPECT_EQ(h.Net.Log, (std::vector<std::string>{"connect pop.a:110 user-A", "quit",

@@ -172,7 +172,7 @@ public:
         Check.OperationTimeout = TestOperationTimeout;
     }
     // Every account goes to the real POP3 client.
-    TCheckCycle Cycle() { return TCheckCycle(List, *this, Check, Check); }
+    TCheckCycle Cycle() { return TCheckCycle(List, *this); }
 };
 
 long VmHWMKilobytes()
@@ -223,7 +223,7 @@ TEST_P(HostileServer, EndsAsErrorRowOrListAndTheNextAccountIsChecked)
     cycle.MaxMessages = c.maxMessages;
 
     const auto start = std::chrono::steady_clock::now();
-    cycle.RunChecks(host.Snapshot());
+    TInlineRounds(cycle, host.Check, host.Check).Run(host.Snapshot());
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
     EXPECT_LT(elapsed, CaseBoundMs);
@@ -299,7 +299,7 @@ TEST(HostileHeaders, BadFieldsAreListedAsTheyCame)
     host.AddAccount("Home", "127.0.0.1");
     host.AccountList[0].Port = std::to_string(srv.Port());
     TCheckCycle cycle = host.Cycle();
-    cycle.RunChecks(host.Snapshot());
+    TInlineRounds(cycle, host.Check, host.Check).Run(host.Snapshot());
     const std::vector<TMessageRow>& rows = host.List.Items;
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].SubItems.at(0), "a@x");
@@ -324,8 +324,8 @@ TEST(Pop3Pipelining, EveryMessageAsksForHeaderAndSizeAtOnce)
     host.AddAccount("Home", "127.0.0.1");
     host.AccountList[0].Port = std::to_string(srv.Port());
     TCheckCycle cycle = host.Cycle();
-    cycle.RunChecks(host.Snapshot());
-    cycle.RunChecks(host.Snapshot());
+    TInlineRounds(cycle, host.Check, host.Check).Run(host.Snapshot());
+    TInlineRounds(cycle, host.Check, host.Check).Run(host.Snapshot());
     const std::vector<TMessageRow>& rows = host.List.Items;
     ASSERT_EQ(rows.size(), 2u);
     for (int i = 0; i < 2; ++i)

@@ -20,6 +20,7 @@ WiredShell::WiredShell(TTrayParts& tray, TConfigKeeper& keeper, TfrmSettings& se
                     return MakeCheckClient(imap4, limits, std::move(abort));
                 })
 {
+    shell.UseScheduler(mailCheck.Scheduler());
     shell.CheckAccounts = [this] { return mailCheck.CheckAccounts(); };
     shell.AbortChecks = [this] { mailCheck.Abort(); };
     mailCheck.OnIdle = [this] { shell.ChecksEnded(); };

@@ -1,0 +1,121 @@
+#include "app/DesktopOutput.h"
+
+#include "app/TrayParts.h"
+#include "check/CheckRules.h"
+#include "config/Config.h"
+#include "desktop/DesktopNotifier.h"
+#include "desktop/MediaPlayer.h"
+#include "desktop/ScrollLock.h"
+#include "desktop/TrayIcon.h"
+#include "notify/NewMailForm.h"
+#include "platform/CodePage.h"
+
+#include <QLabel>
+#include <QPointer>
+
+namespace
+{
+
+// The tray keeps at most this much of a balloon's title and text.
+constexpr std::size_t BalloonTitleLimit = 63;
+constexpr std::size_t BalloonTextLimit = 255;
+
+} // namespace
+
+TDesktopOutput::TDesktopOutput(TTrayParts& tray, TfrmNewMail& newMail, const TConfig& config)
+    : FTray(tray), FNewMail(newMail),
+      FBlink(*tray.timBlinking, [&config] { return static_cast<int>(static_cast<uint16_t>(config.ScrLckBlinking)); },
+             TScrollLockLed{[] { return ScrollLockLedOn(); }, [](bool on) { SetScrollLockLed(on); }})
+{
+}
+
+int TDesktopOutput::TrayPicture()
+{
+    return FTray.triMail->PictureIndex();
+}
+
+void TDesktopOutput::SetTrayPicture(int index)
+{
+    FTray.triMail->SetPictureIndex(index);
+}
+
+void TDesktopOutput::SetTrayHint(const std::string& hint)
+{
+    FTray.triMail->SetHint(FromCodePage(hint));
+}
+
+void TDesktopOutput::SetHeadline(const std::string& text)
+{
+    FNewMail.lblNewMessage->setText(FromCodePage(text));
+}
+
+void TDesktopOutput::SetNewMailIconVisible(bool visible)
+{
+    FTray.triNewMsg->SetVisible(visible);
+}
+
+std::string TDesktopOutput::TimeText()
+{
+    return LongTimeTextNow();
+}
+
+void TDesktopOutput::StartBlinking()
+{
+    FBlink.timBlinkingActivate();
+}
+
+void TDesktopOutput::PlaySound()
+{
+    // The player is not rewound before a play, but a chime that has played
+    // to its end starts again, so every notification is heard.
+    TMediaPlayer& player = *FTray.mediaPlayer;
+    if (player.IsOpen() && !player.IsPlaying() && player.Position() >= player.Length())
+        player.Rewind();
+    player.Play();
+}
+
+bool TDesktopOutput::NotificationVisible()
+{
+    return FNewMail.isVisible();
+}
+
+void TDesktopOutput::ShowNotification()
+{
+    FNewMail.show();
+}
+
+void TDesktopOutput::RunCommand(const std::vector<std::string>& arguments)
+{
+    if (Run)
+        Run(arguments);
+}
+
+void TDesktopOutput::ShowBalloon(const TNewMailNews& news)
+{
+    if (Notifier && Notifier->Available())
+    {
+        const TNewMailNotice text = NewMailNotice(news, OffersMarkRead && OffersMarkRead());
+        QPointer<TDesktopOutput> self(this);
+        Shown = news.Told;
+        if (Notifier->Show({text.Summary, text.Body, text.Actions}, [self, news] {
+                if (self)
+                    self->Balloon(news);
+            }))
+            return;
+    }
+    Balloon(news);
+}
+
+void TDesktopOutput::WithdrawNews()
+{
+    Shown.clear();
+    if (Notifier)
+        Notifier->Withdraw();
+}
+
+void TDesktopOutput::Balloon(const TNewMailNews& news)
+{
+    FTray.triNewMsg->ShowBalloon(FromCodePage(CutAtCharacter(news.Title, BalloonTitleLimit)),
+                                 FromCodePage(CutAtCharacter(news.Headline, BalloonTextLimit)),
+                                 TTrayIcon::DesktopDisplayTime);
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "check/Blinker.h"
+#include "check/CheckCycle.h"
+
+#include <QObject>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+struct TConfig;
+class TDesktopNotifier;
+class TTrayParts;
+class TfrmNewMail;
+
+// What a cycle tells, on the real desktop: the tray icons, the notification
+// window's headline, the Scroll Lock LED, the sound, and the news of new mail
+// as a notification with actions where a notification server runs, else
+// the new-mail icon's balloon.
+class TDesktopOutput : public QObject, public TCycleOutput
+{
+public:
+    // config: the program's configuration value, the caller's, outliving this.
+    TDesktopOutput(TTrayParts& tray, TfrmNewMail& newMail, const TConfig& config);
+
+    // The caller's, outliving this; none: the balloon.
+    TDesktopNotifier* Notifier = nullptr;
+    // Where the execute commands go.
+    std::function<void(const std::vector<std::string>& arguments)> Run;
+    // Whether "Mark as read" is offered with the news.
+    std::function<bool()> OffersMarkRead;
+    // The messages the notification shown tells of.
+    std::vector<TToldMessage> Shown;
+
+    TScrollLockBlinker& Blinker() { return FBlink; }
+
+    int TrayPicture() override;
+    void SetTrayPicture(int index) override;
+    void SetTrayHint(const std::string& hint) override;
+    void SetHeadline(const std::string& text) override;
+    void SetNewMailIconVisible(bool visible) override;
+    std::string TimeText() override;
+    void StartBlinking() override;
+    void PlaySound() override;
+    bool NotificationVisible() override;
+    void ShowNotification() override;
+    void RunCommand(const std::vector<std::string>& arguments) override;
+    void ShowBalloon(const TNewMailNews& news) override;
+    void WithdrawNews() override;
+
+private:
+    void Balloon(const TNewMailNews& news);
+
+    TTrayParts& FTray;
+    TfrmNewMail& FNewMail;
+    TScrollLockBlinker FBlink;
+};
