@@ -4,6 +4,7 @@
 #include "check/Imap4PushClient.h"
 #include "check/PushSession.h"
 #include "mail/IdExceptions.h"
+#include "support/FakeClock.h"
 #include "support/ScriptedServer.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +18,8 @@
 
 namespace
 {
+
+using namespace std::chrono_literals;
 
 // Each Open takes the next of `Opens` ("ready", "noidle", "refused", "fail");
 // each Wait the next of `Waits` ("news", "quiet", "cut"). The loop is stopped
@@ -75,6 +78,8 @@ struct PushCase
 {
     const char* name;
     std::vector<std::string> opens, waits, log;
+    // The time the loop slept between sessions.
+    std::chrono::milliseconds slept;
 };
 
 class PushLoop : public testing::TestWithParam<PushCase>
@@ -89,9 +94,13 @@ TEST_P(PushLoop, TellsAndOpensAgain)
     TPushEvents events;
     events.Healthy = [&](bool healthy) { script.Log.push_back(healthy ? "healthy" : "unhealthy"); };
     events.News = [&] { script.Log.push_back("news"); };
-    TPushTimes times{500, 1000, 1, 4, 1};
+    // The program's times, on a clock that serves them at once.
+    TPushTimes times;
+    auto clock = std::make_shared<FakeClock>();
+    times.Clock = clock;
     RunPushSession([&] { return std::make_unique<TScriptedPush>(script); }, times, events, stop);
     EXPECT_EQ(script.Log, c.log);
+    EXPECT_EQ(clock->Served(), c.slept);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -100,19 +109,22 @@ INSTANTIATE_TEST_SUITE_P(
         PushCase{"NewsIsToldAndIdleRenewed",
                  {"ready"},
                  {"news", "quiet"},
-                 {"open ready", "idle", "healthy", "renew", "news", "renew", "close"}},
-        PushCase{"NoIdleEndsTheLoop", {"noidle"}, {}, {"open noidle", "close", "unhealthy"}},
+                 {"open ready", "idle", "healthy", "renew", "news", "renew", "close"},
+                 0ms},
+        PushCase{"NoIdleEndsTheLoop", {"noidle"}, {}, {"open noidle", "close", "unhealthy"}, 0ms},
         // The mail that came while no session was open is checked for.
         PushCase{"ALostSessionIsOpenedAgainAndCaughtUp",
                  {"ready", "fail", "ready"},
                  {"cut", "quiet"},
                  {"open ready", "idle", "healthy", "close", "unhealthy", "open fail", "close", "unhealthy",
-                  "open ready", "idle", "healthy", "news", "renew", "close"}},
+                  "open ready", "idle", "healthy", "news", "renew", "close"},
+                 10s + 20s},
         PushCase{"ARefusedLoginWaitsItsTime",
                  {"refused", "ready"},
                  {"quiet"},
                  {"open refused", "close", "unhealthy", "open ready", "idle", "healthy", "renew",
-                  "close"}}),
+                  "close"},
+                 1h}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PushRetry, GrowsFromTenSecondsToAQuarterOfAnHour)
