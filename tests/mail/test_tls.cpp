@@ -387,8 +387,11 @@ TEST_F(TlsRefusal, Pop3StartTlsIsNeverDowngraded)
         STALL
     )");
     Pop.Port = stalled.Port();
-    Pop.ConnectTimeout = 300;
+    auto clock = std::make_shared<FakeClock>();
+    Pop.Clock = clock;
+    Pop.ConnectTimeout = 10000;
     EXPECT_THROW(Pop.Connect(), EIdConnectTimeout);
+    EXPECT_EQ(clock->Served(), 10s);
     EXPECT_FALSE(Pop.Connected());
     EXPECT_TRUE(stalled.WaitClientClosed());
     // Only the client's hello follows the STLS.
