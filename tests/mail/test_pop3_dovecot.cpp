@@ -3,6 +3,7 @@
 #include "mail/IdMessage.h"
 #include "mail/Pop3Client.h"
 #include "support/Dovecot.h"
+#include "support/DovecotFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -69,36 +70,17 @@ TEST(Pop3DovecotFixture, OffersApopTimestampWhenAsked)
 
 // One server for the client tests; each test has its own user, so the
 // maildrops do not meet.
-class Pop3Dovecot : public testing::Test
+class Pop3Dovecot : public DovecotFixture<>
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (!Dovecot::Unavailable().empty())
-            return;
-        try
-        {
-            Server = std::make_unique<Dovecot>();
-            Server->Start();
-        }
-        catch (const std::exception& e)
-        {
-            StartError = e.what();
-            Server.reset();
-        }
-    }
-    static void TearDownTestSuite() { Server.reset(); }
-
     void SetUp() override
     {
-        SKIP_WITHOUT_DOVECOT();
-        ASSERT_TRUE(Server && Server->Running()) << StartError;
-        User = testing::UnitTest::GetInstance()->current_test_info()->name();
-        Server->AddUser(User, "pw-" + User);
-        Pop.Host = Server->Host();
-        Pop.Port = Server->Pop3Port();
-        Pop.Username = User;
-        Pop.Password = "pw-" + User;
+        DovecotFixture::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        User = TestMailboxName();
+        NewMailbox("pw-" + User, User);
+        AimAt(Pop, Server->Pop3Port(), User, "pw-" + User);
     }
 
     void TearDown() override
@@ -113,14 +95,9 @@ protected:
                + "\r\n" + extra + "\r\nbody of " + subject + "\r\n";
     }
 
-    static std::unique_ptr<Dovecot> Server;
-    static std::string StartError;
     std::string User;
     TIdPOP3 Pop;
 };
-
-std::unique_ptr<Dovecot> Pop3Dovecot::Server;
-std::string Pop3Dovecot::StartError;
 
 TEST_F(Pop3Dovecot, LogsInWithTheRightPasswordAndNotWithAWrongOne)
 {
