@@ -11,6 +11,8 @@
 #include "mail/Imap4Client.h"
 #include "mail/Pop3Client.h"
 #include "support/Dovecot.h"
+#include "support/DovecotAccounts.h"
+#include "support/DovecotFixture.h"
 #include "support/FakeClock.h"
 #include "support/Loopback.h"
 #include "support/ScriptedServer.h"
@@ -46,24 +48,14 @@ std::string Mail(const std::string& from, const std::string& subject,
            "\r\nbody of " + subject + "\r\n";
 }
 
-class CycleDovecot : public UiFixture
+class CycleDovecot : public DovecotFixture<UiFixture>
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (!Dovecot::Unavailable().empty())
-            return;
-        Server = std::make_unique<Dovecot>();
-        Server->Start();
-    }
-    static void TearDownTestSuite() { Server.reset(); }
-
     void SetUp() override
     {
-        const std::string why = Dovecot::Unavailable();
-        if (!why.empty())
-            GTEST_SKIP() << why;
-        UiFixture::SetUp();
+        DovecotFixture::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         // The configuration is the test's own: no accounts, only the window
         // tells new mail, and no tick of the timer's own during a test.
         LoadPending = false;
@@ -82,16 +74,10 @@ protected:
     std::string AddAccount(const std::string& caption, bool enabled = true,
                            const std::string& password = "secret")
     {
-        const std::string user = "u" + std::to_string(++Users);
-        Server->AddUser(user, "secret");
+        const std::string user = NewMailbox();
         WaitUntilLoginWorks(user);
-        Account a;
-        a.Caption = caption;
+        Account a = AccountOn(*Server, caption, user, false, asNone, password);
         a.Enabled = enabled;
-        a.UserName = user;
-        a.Password = password;
-        a.Host = Server->Host();
-        a.Port = std::to_string(Server->Pop3Port());
         keeper->Config.Accounts.push_back(a);
         return user;
     }
@@ -219,13 +205,8 @@ protected:
     int NewCount() { return wired->mailCheck.Cycle().NewCount; }
     std::string Headline() { return newMail->lblNewMessage->text().toStdString(); }
 
-    static std::unique_ptr<Dovecot> Server;
-    static int Users;
     std::unique_ptr<WiredShell> wired;
 };
-
-std::unique_ptr<Dovecot> CycleDovecot::Server;
-int CycleDovecot::Users = 0;
 
 TEST_F(CycleDovecot, FirstSecondAndAFourthMessage)
 {

@@ -65,6 +65,20 @@ const std::string& DovecotSuiteError()
     return Suite().Error;
 }
 
+std::string AddSuiteMailbox(Dovecot& server, const std::string& password, std::string user)
+{
+    if (user.empty())
+        user = TestMailboxName();
+    else if (!Suite().Names.insert(user).second)
+    {
+        // An earlier test of the suite had it: this test's is empty.
+        server.ReplaceUser(user, password);
+        return user;
+    }
+    server.AddUser(user, password);
+    return user;
+}
+
 std::string TestMailboxName()
 {
     const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();

@@ -47,6 +47,10 @@ void StopDovecotSuite();
 const std::string& DovecotSuiteError();
 // A user name of the running test's own, made of the test's name.
 std::string TestMailboxName();
+// Adds a user with an empty Maildir to the suite's `server`: `user`, or one
+// named after the running test when empty. A name an earlier test of the
+// suite had gets a fresh mailbox.
+std::string AddSuiteMailbox(Dovecot& server, const std::string& password, std::string user);
 
 // A gtest base fixture over the suite's own Dovecot. A test is skipped where
 // no server can run here; with TLS the CA is trusted (SSL_CERT_FILE) for the
@@ -95,14 +99,11 @@ protected:
         TBase::SetUp();
     }
 
-    // A new user of this test's own with an empty Maildir; `user` empty: one
+    // A user of this test's own with an empty Maildir; `user` empty: one
     // named after the test.
-    static std::string NewMailbox(const std::string& password = "secret", std::string user = {})
+    static std::string NewMailbox(const std::string& password = "secret", const std::string& user = {})
     {
-        if (user.empty())
-            user = TestMailboxName();
-        Server->AddUser(user, password);
-        return user;
+        return AddSuiteMailbox(*Server, password, user);
     }
 
     // Aims a mail client at the suite's server as `user`.
