@@ -304,13 +304,17 @@ TEST_F(Pop3Dovecot, UniqueIdsOutliveTheSessionAndLeaveWithTheirMessage)
     Pop.Disconnect();
 }
 
-TEST(Pop3DovecotApop, LogsInWithApopWhereOffered)
+// A server of their own that offers APOP.
+class Pop3DovecotApop : public DovecotFixture<>
 {
-    SKIP_WITHOUT_DOVECOT();
-    Dovecot server;
-    server.AddUser("ann", "tanstaaf");
-    server.EnableApop();
-    server.Start();
+public:
+    static void SetUpTestSuite() { StartSuite({.Apop = true}); }
+};
+
+TEST_F(Pop3DovecotApop, LogsInWithApopWhereOffered)
+{
+    Dovecot& server = *Server;
+    NewMailbox("tanstaaf", "ann");
     server.Deliver("ann", "Subject: via apop\r\n\r\nbody\r\n");
 
     TIdPOP3 pop;
@@ -335,9 +339,8 @@ TEST(Pop3DovecotApop, LogsInWithApopWhereOffered)
 // Passwords beyond ASCII as a server of today stores them (UTF-8), by USER
 // and PASS and by APOP; and one stored as an old desktop sent it, in
 // Windows-1252, which the second try reaches.
-TEST(Pop3DovecotApop, PasswordsBeyondAscii)
+TEST_F(Pop3DovecotApop, PasswordsBeyondAscii)
 {
-    SKIP_WITHOUT_DOVECOT();
     struct Case
     {
         const char* User;
@@ -352,11 +355,9 @@ TEST(Pop3DovecotApop, PasswordsBeyondAscii)
          ccUTF8},
         {"old", "p\xE4ssw\xF6rd-\x80", "p\xC3\xA4ssw\xC3\xB6rd-\xE2\x82\xAC", ccWindows1252},
     };
-    Dovecot server;
+    Dovecot& server = *Server;
     for (const Case& c : cases)
-        server.AddUser(c.User, c.Stored);
-    server.EnableApop();
-    server.Start();
+        NewMailbox(c.Stored, c.User);
     for (const Case& c : cases)
         for (TIdPOP3AuthenticationType kind : {atUserPass, atAPOP})
         {
