@@ -167,7 +167,8 @@ TEST_P(Imap4Push, OpensAsTheServerAllows)
     const OpenCase& c = GetParam();
     ScriptedServer srv(c.script);
     Account account{"ann", true, "ann", "secret", srv.Host(), std::to_string(srv.Port()), true};
-    std::unique_ptr<TPushClient> client = MakePushClient(account, {2000, 2000}, nullptr);
+    auto clock = std::make_shared<FakeClock>();
+    std::unique_ptr<TPushClient> client = MakePushClient(account, {2000, 2000, 0, clock}, nullptr);
     EXPECT_EQ(client->Open(), c.opened);
     if (c.opened == TPushClient::TOpened::Ready)
     {
@@ -175,6 +176,11 @@ TEST_P(Imap4Push, OpensAsTheServerAllows)
         EXPECT_TRUE(client->Wait(2000, -1));
         EXPECT_FALSE(client->Renew());
         EXPECT_FALSE(client->Wait(2000, 0));
+        // A quiet line: the renewal's wait runs its whole time on the
+        // session's clock.
+        const TPushTimes times;
+        EXPECT_FALSE(client->Wait(times.Renew, times.RenewFrom));
+        EXPECT_EQ(clock->Served(), std::chrono::milliseconds(times.Renew));
         // A server that no longer takes IDLE: the session is given up.
         EXPECT_THROW(client->Renew(), EIdException);
     }
