@@ -47,6 +47,7 @@ void AimEither(TClient& client, const Account& account, int port, const TSession
     client.ConnectTimeout = limits.ConnectTimeout;
     client.ReadTimeout = limits.ReadTimeout;
     client.OperationTimeout = limits.OperationTimeout;
+    client.Clock = limits.Clock;
     client.CredentialCharset = RememberedCredentialCharset(LoginOf(account, port));
 }
 

@@ -2,6 +2,7 @@
 
 #include "check/CheckCycle.h"
 #include "mail/Credentials.h"
+#include "mail/IdClock.h"
 #include "mail/IdLineAbort.h"
 
 #include <memory>
@@ -21,11 +22,13 @@ struct TSessionLimits
     // The whole session from the connect on: as long as checking one account
     // may take.
     int OperationTimeout = AccountCheckTimeout;
+    // What the limits are measured on; null: the steady clock.
+    std::shared_ptr<TIdClock> Clock = nullptr;
 };
 
 // Aims a client at an account for its next Connect: the login, the host, the
-// port (the account's text as the caller converted it), the security and the
-// limits.
+// port (the account's text as the caller converted it), the security, and the
+// limits with their clock.
 void AimSession(TIdPOP3& client, const Account& account, int port, const TSessionLimits& limits);
 void AimSession(TIdIMAP4& client, const Account& account, int port, const TSessionLimits& limits);
 

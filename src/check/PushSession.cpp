@@ -19,10 +19,17 @@ bool TPushStop::Stopped() const
     return FStopped;
 }
 
-bool TPushStop::Sleep(int milliseconds)
+bool TPushStop::Sleep(int milliseconds, TIdClock& clock)
 {
+    const TIdClock::TTimePoint deadline = clock.After(std::max(milliseconds, 0));
     std::unique_lock<std::mutex> lock(FLock);
-    return !FWake.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return FStopped; });
+    for (int left = milliseconds; left > 0; left = clock.Left(deadline))
+    {
+        if (FWake.wait_for(lock, std::chrono::milliseconds(clock.Block(left)), [this] { return FStopped; }))
+            return false;
+        clock.WaitedOut(left);
+    }
+    return !FStopped;
 }
 
 int RetryAfter(int failures, const TPushTimes& times)
@@ -36,6 +43,7 @@ int RetryAfter(int failures, const TPushTimes& times)
 void RunPushSession(const std::function<std::unique_ptr<TPushClient>()>& make, const TPushTimes& times,
                     const TPushEvents& events, TPushStop& stop)
 {
+    TIdClock& clock = times.Clock ? *times.Clock : TIdSteadyClock::Instance();
     int failures = 0;
     bool lost = false; // a session was lost: mail may have come meanwhile
     while (!stop.Stopped())
@@ -56,7 +64,7 @@ void RunPushSession(const std::function<std::unique_ptr<TPushClient>()>& make, c
             {
                 client->Close();
                 events.Healthy(false);
-                if (!stop.Sleep(times.AfterRefusal))
+                if (!stop.Sleep(times.AfterRefusal, clock))
                     return;
                 continue;
             }
@@ -85,7 +93,7 @@ void RunPushSession(const std::function<std::unique_ptr<TPushClient>()>& make, c
             return;
         events.Healthy(false);
         lost = true;
-        if (!stop.Sleep(pause))
+        if (!stop.Sleep(pause, clock))
             return;
     }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mail/IdClock.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -43,6 +45,9 @@ struct TPushTimes
     int FirstRetry = 10 * 1000; // after a lost session, doubled each time
     int LastRetry = 15 * 60 * 1000;
     int AfterRefusal = 60 * 60 * 1000; // frequent logins lock accounts
+    // What the waits between sessions are measured on; null: the steady
+    // clock. The session's own waits go by its line's clock.
+    std::shared_ptr<TIdClock> Clock = nullptr;
 };
 
 // The wait before opening a session again after `failures` (1 or more) in a
@@ -65,8 +70,9 @@ class TPushStop
 public:
     void Stop();
     bool Stopped() const;
-    // Sleeps `milliseconds` unless stopped first; false when stopped.
-    bool Sleep(int milliseconds);
+    // Sleeps `milliseconds` by `clock` unless stopped first; false when
+    // stopped.
+    bool Sleep(int milliseconds, TIdClock& clock = TIdSteadyClock::Instance());
 
 private:
     mutable std::mutex FLock;

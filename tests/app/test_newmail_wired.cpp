@@ -11,6 +11,8 @@
 #include "notify/NewMailController.h"
 #include "platform/CodePage.h"
 #include "support/Dovecot.h"
+#include "support/DovecotAccounts.h"
+#include "support/DovecotFixture.h"
 #include "support/Loopback.h"
 #include "support/TestHelpers.h"
 #include "support/UiFixture.h"
@@ -77,10 +79,9 @@ protected:
     void CheckAnnAndBob(Dovecot& server, std::initializer_list<const char*> messages)
     {
         keeper->Config.Accounts.clear();
-        server.Start();
         for (const char* user : {"ann", "bob"})
         {
-            server.AddUser(user, "pw");
+            AddSuiteMailbox(server, "pw", user);
             keeper->Config.Accounts.push_back(
                 {user, true, user, "pw", server.Host(), std::to_string(server.Pop3Port()), false});
         }
@@ -145,11 +146,14 @@ TEST_F(WiredTest, QuickViewWaitsForItsReaderBesideTheWindowThenReloads)
     ReaderCommand = saved;
 }
 
-TEST_F(WiredTest, DeletesSelectedMessagesOfTwoAccountsOnDovecotAndReloads)
+// The same on the suite's Dovecot.
+class WiredDovecotTest : public DovecotFixture<WiredTest>
 {
-    if (const std::string why = Dovecot::Unavailable(); !why.empty())
-        GTEST_SKIP() << why;
-    Dovecot server;
+};
+
+TEST_F(WiredDovecotTest, DeletesSelectedMessagesOfTwoAccountsOnDovecotAndReloads)
+{
+    Dovecot& server = *Server;
     CheckAnnAndBob(server, {"ann:a1", "ann:a2", "ann:a3", "bob:b1", "bob:b2"});
     DeleteRows({0, 2, 4});
     wired->WaitForChecks();
@@ -164,14 +168,11 @@ TEST_F(WiredTest, DeletesSelectedMessagesOfTwoAccountsOnDovecotAndReloads)
 // value that cannot be used costs only its error row on each round, the
 // accounts after it are checked on Dovecot, and an account added by hand is
 // checked from the next round.
-TEST_F(WiredTest, HandEditedHiveCostsOnlyTheBadAccountAndAHandAddedOneIsChecked)
+TEST_F(WiredDovecotTest, HandEditedHiveCostsOnlyTheBadAccountAndAHandAddedOneIsChecked)
 {
-    if (const std::string why = Dovecot::Unavailable(); !why.empty())
-        GTEST_SKIP() << why;
-    Dovecot server;
-    server.Start();
+    Dovecot& server = *Server;
     const auto account = [&server](int number, const std::string& user, const std::string& port) {
-        server.AddUser(user, "pw");
+        AddSuiteMailbox(server, "pw", user);
         server.Deliver(user, "Subject: to " + user + "\r\n\r\nx\r\n");
         Store(ConfigKey, "AccountsNo", number);
         for (const char* name : {"Caption", "UserName"})
@@ -204,11 +205,9 @@ TEST_F(WiredTest, HandEditedHiveCostsOnlyTheBadAccountAndAHandAddedOneIsChecked)
     EXPECT_EQ(reg.GetDataType("HostPort"), TRegDataType::rdInteger) << "the hand edit is kept as it is";
 }
 
-TEST_F(WiredTest, DeleteRunsBesideTheBusyWindowThenChecksOnlyTheAccountsItTouched)
+TEST_F(WiredDovecotTest, DeleteRunsBesideTheBusyWindowThenChecksOnlyTheAccountsItTouched)
 {
-    if (const std::string why = Dovecot::Unavailable(); !why.empty())
-        GTEST_SKIP() << why;
-    Dovecot server;
+    Dovecot& server = *Server;
     CheckAnnAndBob(server, {"ann:a1", "ann:a2", "bob:b1"});
     server.Deliver("bob", "Subject: b2\r\n\r\nx\r\n");
     DeleteRows({0});
@@ -226,11 +225,9 @@ TEST_F(WiredTest, DeleteRunsBesideTheBusyWindowThenChecksOnlyTheAccountsItTouche
     EXPECT_EQ(newMail->cursor().shape(), Qt::ArrowCursor);
 }
 
-TEST_F(WiredTest, DeleteDuringARoundWaitsForItsEnd)
+TEST_F(WiredDovecotTest, DeleteDuringARoundWaitsForItsEnd)
 {
-    if (const std::string why = Dovecot::Unavailable(); !why.empty())
-        GTEST_SKIP() << why;
-    Dovecot server;
+    Dovecot& server = *Server;
     CheckAnnAndBob(server, {"ann:a1", "ann:a2"});
     LoopbackListener silent;
     ASSERT_TRUE(silent.Listening());
@@ -252,13 +249,10 @@ TEST_F(WiredTest, DeleteDuringARoundWaitsForItsEnd)
     EXPECT_EQ(Listed(), (std::vector<std::string>{"ann:a2", "bob:"}));
 }
 
-TEST_F(WiredTest, Pop3RowWhoseNumberNowNamesAnotherMessageDeletesNothing)
+TEST_F(WiredDovecotTest, Pop3RowWhoseNumberNowNamesAnotherMessageDeletesNothing)
 {
-    if (const std::string why = Dovecot::Unavailable(); !why.empty())
-        GTEST_SKIP() << why;
-    Dovecot server;
-    server.AddUser("ann", "pw");
-    server.Start();
+    Dovecot& server = *Server;
+    NewMailbox("pw", "ann");
     keeper->Config.Accounts = {{"ann", true, "ann", "pw", server.Host(), std::to_string(server.Pop3Port()), false}};
     // Alike in header and size: only their unique ids tell them apart.
     for (const char* body : {"x1", "x2", "x3"})
@@ -297,20 +291,17 @@ TEST_F(WiredTest, Pop3RowWhoseNumberNowNamesAnotherMessageDeletesNothing)
 }
 
 // An IMAP4 account on Dovecot with the unseen messages a, b and c, checked.
-class WiredImap4Test : public WiredTest
+class WiredImap4Test : public DovecotFixture<WiredTest>
 {
 protected:
     void SetUp() override
     {
-        if (const std::string why = Dovecot::Unavailable(); !why.empty())
-            GTEST_SKIP() << why;
-        WiredTest::SetUp();
-        server = std::make_unique<Dovecot>();
-        server->AddUser("ann", "pw");
-        server->Start();
-        keeper->Config.Accounts.clear();
-        Account a{"Imap", true, "ann", "pw", server->Host(), std::to_string(server->ImapPort()), true};
-        keeper->Config.Accounts.push_back(a);
+        DovecotFixture::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        server = Server;
+        NewMailbox("pw", "ann");
+        keeper->Config.Accounts = {AccountOn(*server, "Imap", "ann", true, asNone, "pw")};
         server->DeliverSeen("ann", "Subject: read\r\n\r\nx\r\n");
         for (const char* subject : {"a", "b", "c"})
             server->Deliver("ann", std::string("From: x@example.org\r\nSubject: ") + subject + "\r\n\r\nx\r\n");
@@ -327,7 +318,6 @@ protected:
     {
         SetMessageAnswerer({});
         WiredTest::TearDown();
-        server.reset();
     }
 
     void DeleteRow(int row)
@@ -354,7 +344,7 @@ protected:
         other.Disconnect();
     }
 
-    std::unique_ptr<Dovecot> server;
+    Dovecot* server = nullptr;
     std::vector<TMessageRequest> asked;
 };
 
@@ -406,22 +396,16 @@ TEST_F(WiredImap4Test, MarkReadSetsSeenOnThoseMessagesAndTheirRowsGo)
 
 // Results that came spread over a round (three programs checking at once)
 // told the accounts still being checked their earlier messages again.
-TEST_F(WiredTest, EachMessageIsToldOnceWhenResultsComeSpreadOverTheRound)
+TEST_F(WiredDovecotTest, EachMessageIsToldOnceWhenResultsComeSpreadOverTheRound)
 {
-    if (const std::string why = Dovecot::Unavailable(); !why.empty())
-        GTEST_SKIP() << why;
     constexpr int accounts = 12;
-    Dovecot server;
+    Dovecot& server = *Server;
     keeper->Config.Accounts.clear();
     for (int a = 1; a <= accounts; ++a)
     {
-        const std::string user = "u" + std::to_string(a);
-        server.AddUser(user, "pw");
-        keeper->Config.Accounts.push_back({user, true, user, "pw", server.Host(), "", false});
+        const std::string user = NewMailbox("pw", "u" + std::to_string(a));
+        keeper->Config.Accounts.push_back(AccountOn(server, user, user, false, asNone, "pw"));
     }
-    server.Start();
-    for (Account& account : keeper->Config.Accounts)
-        account.Port = std::to_string(server.Pop3Port());
     keeper->Config.Execute = "x %ACCOUNT% %SUBJECT%";
     std::vector<std::vector<std::string>> told;
     wired->mailCheck.RunCommand = [&told](const std::vector<std::string>& arguments) { told.push_back(arguments); };
@@ -455,18 +439,15 @@ TEST_F(WiredTest, EachMessageIsToldOnceWhenResultsComeSpreadOverTheRound)
 // A mailbox past the bound (lowered here): the newest are listed, a new one
 // is told with its number (POP3: in the maildrop; IMAP4: among the unseen,
 // after a read message), and Delete of its row deletes that message.
-class WiredLargeMailboxTest : public WiredTest, public testing::WithParamInterface<bool>
+class WiredLargeMailboxTest : public DovecotFixture<WiredTest>, public testing::WithParamInterface<bool>
 {
 };
 
 TEST_P(WiredLargeMailboxTest, TheNewestAreListedAndANewOneIsToldAndDeletedByItsNumber)
 {
-    if (const std::string why = Dovecot::Unavailable(); !why.empty())
-        GTEST_SKIP() << why;
     const bool imap4 = GetParam();
-    Dovecot server;
-    server.AddUser("ann", "pw");
-    server.Start();
+    Dovecot& server = *Server;
+    NewMailbox("pw", "ann");
     keeper->Config.Accounts = {{"Big", true, "ann", "pw", server.Host(),
                                 std::to_string(imap4 ? server.ImapPort() : server.Pop3Port()), imap4}};
     keeper->Config.Execute = "x %MSGID% %SUBJECT%";

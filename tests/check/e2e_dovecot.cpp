@@ -11,10 +11,9 @@
 // for 127.0.0.1 with a certificate it issued.
 // End of input stops the server and removes its folder.
 #include "support/Dovecot.h"
-#include "support/TestTls.h"
+#include "support/DovecotFixture.h"
 
 #include <cstdlib>
-#include <memory>
 
 #include <fstream>
 #include <iostream>
@@ -31,17 +30,12 @@ int main()
     }
     try
     {
-        Dovecot server;
+        const char* tlsDir = std::getenv("TERNBELL_E2E_TLS_DIR");
+        const bool tls = tlsDir && *tlsDir;
+        StartedDovecot started({.Tls = tls}, tls ? tlsDir : "");
+        Dovecot& server = started.Server();
         server.AddUser("ann", "secret");
         server.AddUser("bob", "secret");
-        std::unique_ptr<TestCa> ca;
-        if (const char* tlsDir = std::getenv("TERNBELL_E2E_TLS_DIR"); tlsDir && *tlsDir)
-        {
-            ca = std::make_unique<TestCa>(tlsDir, "ternbell e2e CA");
-            const TestCa::Issued cert = ca->Issue("server", {"127.0.0.1"});
-            server.EnableTls(cert.CertFile, cert.KeyFile);
-        }
-        server.Start();
         std::cout << "pop3 " << server.Pop3Port() << std::endl;
         for (std::string line; std::getline(std::cin, line);)
         {

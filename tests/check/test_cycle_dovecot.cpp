@@ -11,6 +11,9 @@
 #include "mail/Imap4Client.h"
 #include "mail/Pop3Client.h"
 #include "support/Dovecot.h"
+#include "support/DovecotAccounts.h"
+#include "support/DovecotFixture.h"
+#include "support/FakeClock.h"
 #include "support/Loopback.h"
 #include "support/ScriptedServer.h"
 #include "support/UiFixture.h"
@@ -45,24 +48,14 @@ std::string Mail(const std::string& from, const std::string& subject,
            "\r\nbody of " + subject + "\r\n";
 }
 
-class CycleDovecot : public UiFixture
+class CycleDovecot : public DovecotFixture<UiFixture>
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (!Dovecot::Unavailable().empty())
-            return;
-        Server = std::make_unique<Dovecot>();
-        Server->Start();
-    }
-    static void TearDownTestSuite() { Server.reset(); }
-
     void SetUp() override
     {
-        const std::string why = Dovecot::Unavailable();
-        if (!why.empty())
-            GTEST_SKIP() << why;
-        UiFixture::SetUp();
+        DovecotFixture::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         // The configuration is the test's own: no accounts, only the window
         // tells new mail, and no tick of the timer's own during a test.
         LoadPending = false;
@@ -81,16 +74,10 @@ protected:
     std::string AddAccount(const std::string& caption, bool enabled = true,
                            const std::string& password = "secret")
     {
-        const std::string user = "u" + std::to_string(++Users);
-        Server->AddUser(user, "secret");
+        const std::string user = NewMailbox();
         WaitUntilLoginWorks(user);
-        Account a;
-        a.Caption = caption;
+        Account a = AccountOn(*Server, caption, user, false, asNone, password);
         a.Enabled = enabled;
-        a.UserName = user;
-        a.Password = password;
-        a.Host = Server->Host();
-        a.Port = std::to_string(Server->Pop3Port());
         keeper->Config.Accounts.push_back(a);
         return user;
     }
@@ -218,13 +205,8 @@ protected:
     int NewCount() { return wired->mailCheck.Cycle().NewCount; }
     std::string Headline() { return newMail->lblNewMessage->text().toStdString(); }
 
-    static std::unique_ptr<Dovecot> Server;
-    static int Users;
     std::unique_ptr<WiredShell> wired;
 };
-
-std::unique_ptr<Dovecot> CycleDovecot::Server;
-int CycleDovecot::Users = 0;
 
 TEST_F(CycleDovecot, FirstSecondAndAFourthMessage)
 {
@@ -441,16 +423,13 @@ TEST_F(CycleDovecot, ServerThatNeverAnswersBecomesAnErrorRow)
 
     AddAccount("Silent");
     keeper->Config.Accounts[0].Port = std::to_string(listener.Port());
-    // The program waits 30 s; a shorter limit shows the same path.
-    wired->limits.ReadTimeout = 700;
-    QElapsedTimer clock;
-    clock.start();
+    // The program's 30 s, served at once.
+    auto clock = std::make_shared<FakeClock>();
+    wired->limits.Clock = clock;
     Tick();
-    const qint64 ms = clock.elapsed();
     EXPECT_EQ(Rows(), (std::vector<std::string>{"Silent|0|new"}));
     // One read time-out, not two (no goodbye waits on a silent server).
-    EXPECT_GE(ms, 650);
-    EXPECT_LT(ms, 1350);
+    EXPECT_EQ(clock->Served(), std::chrono::milliseconds(wired->limits.ReadTimeout));
 }
 
 // The silent server's session waits on its worker; the others' mail is
@@ -639,13 +618,15 @@ TEST_F(CycleDovecot, SilentImap4ServerCostsOneTimeOut)
     )");
     AddImapAccount("Silent");
     keeper->Config.Accounts[0].Port = std::to_string(silent.Port());
-    wired->limits.ReadTimeout = 300;
+    auto clock = std::make_shared<FakeClock>();
+    wired->limits.Clock = clock;
     Tick();
     EXPECT_EQ(Rows(), (std::vector<std::string>{"Silent|0|new"}));
     EXPECT_NE(Errors().find("Read Timeout"), std::string::npos) << Errors();
     EXPECT_TRUE(silent.WaitClientClosed());
     // Nothing more was asked of it: no LOGOUT waited for a second time-out.
     EXPECT_EQ(silent.ReceivedLines().size(), 1u);
+    EXPECT_EQ(clock->Served(), std::chrono::milliseconds(wired->limits.ReadTimeout));
 }
 
 TEST_F(CycleDovecot, DisabledAccountKeepsItsRows)

@@ -6,6 +6,8 @@
 #include "config/AccountRows.h"
 #include "desktop/UpDownControl.h"
 #include "support/Dovecot.h"
+#include "support/DovecotAccounts.h"
+#include "support/DovecotFixture.h"
 #include "support/ScriptedServer.h"
 #include "support/TestHelpers.h"
 #include "support/TestTls.h"
@@ -21,35 +23,17 @@
 namespace
 {
 
-class CycleTls : public UiFixture
+class CycleTls : public DovecotFixture<UiFixture>
 {
-protected:
-    static void SetUpTestSuite()
-    {
-        if (!Dovecot::Unavailable().empty())
-            return;
-        Folder = std::make_unique<TempFolder>("cycle-tls");
-        Ca = std::make_unique<TestCa>(Folder->Path(), "ternbell cycle CA");
-        const TestCa::Issued cert = Ca->Issue("server", {"127.0.0.1"});
-        Server = std::make_unique<Dovecot>();
-        Server->EnableTls(cert.CertFile, cert.KeyFile);
-        Server->Start();
-    }
-    static void TearDownTestSuite()
-    {
-        Server.reset();
-        Ca.reset();
-        Folder.reset();
-    }
+public:
+    static void SetUpTestSuite() { StartSuite({.Tls = true}); }
 
+protected:
     void SetUp() override
     {
-        const std::string why = Dovecot::Unavailable();
-        if (!why.empty())
-            GTEST_SKIP() << why;
-        Trust.Set("SSL_CERT_FILE", Ca->CaFile());
-        Trust.Set("SSL_CERT_DIR", Folder->Path());
-        UiFixture::SetUp();
+        DovecotFixture::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         // The configuration is the test's own: no accounts, only the window
         // tells new mail, and no tick of the timer's own during a test.
         LoadPending = false;
@@ -67,16 +51,9 @@ protected:
 
     std::string AddAccount(const std::string& caption, bool imap4, TAccountSecurity security, int port)
     {
-        const std::string user = "t" + std::to_string(++Users);
-        Server->AddUser(user, "secret");
-        Account a;
-        a.Caption = caption;
-        a.UserName = user;
-        a.Password = "secret";
-        a.Host = Server->Host();
+        const std::string user = NewMailbox();
+        Account a = AccountOn(*Server, caption, user, imap4, security);
         a.Port = std::to_string(port);
-        a.IMAP4 = imap4;
-        a.Security = security;
         keeper->Config.Accounts.push_back(a);
         return user;
     }
@@ -106,18 +83,8 @@ protected:
         wired->WaitForChecks();
     }
 
-    static std::unique_ptr<TempFolder> Folder;
-    static std::unique_ptr<TestCa> Ca;
-    static std::unique_ptr<Dovecot> Server;
-    static int Users;
-    ScopedEnvironment Trust;
     std::unique_ptr<WiredShell> wired;
 };
-
-std::unique_ptr<TempFolder> CycleTls::Folder;
-std::unique_ptr<TestCa> CycleTls::Ca;
-std::unique_ptr<Dovecot> CycleTls::Server;
-int CycleTls::Users = 0;
 
 std::string Mail(const std::string& from, const std::string& subject)
 {

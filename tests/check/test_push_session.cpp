@@ -4,6 +4,7 @@
 #include "check/Imap4PushClient.h"
 #include "check/PushSession.h"
 #include "mail/IdExceptions.h"
+#include "support/FakeClock.h"
 #include "support/ScriptedServer.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +18,8 @@
 
 namespace
 {
+
+using namespace std::chrono_literals;
 
 // Each Open takes the next of `Opens` ("ready", "noidle", "refused", "fail");
 // each Wait the next of `Waits` ("news", "quiet", "cut"). The loop is stopped
@@ -75,6 +78,8 @@ struct PushCase
 {
     const char* name;
     std::vector<std::string> opens, waits, log;
+    // The time the loop slept between sessions.
+    std::chrono::milliseconds slept;
 };
 
 class PushLoop : public testing::TestWithParam<PushCase>
@@ -89,9 +94,14 @@ TEST_P(PushLoop, TellsAndOpensAgain)
     TPushEvents events;
     events.Healthy = [&](bool healthy) { script.Log.push_back(healthy ? "healthy" : "unhealthy"); };
     events.News = [&] { script.Log.push_back("news"); };
-    TPushTimes times{500, 1000, 1, 4, 1};
+    // The program's times, on a clock that serves them at once: nothing
+    // answers a sleep, so none needs a real slice.
+    TPushTimes times;
+    auto clock = std::make_shared<FakeClock>(1);
+    times.Clock = clock;
     RunPushSession([&] { return std::make_unique<TScriptedPush>(script); }, times, events, stop);
     EXPECT_EQ(script.Log, c.log);
+    EXPECT_EQ(clock->Served(), c.slept);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -100,19 +110,22 @@ INSTANTIATE_TEST_SUITE_P(
         PushCase{"NewsIsToldAndIdleRenewed",
                  {"ready"},
                  {"news", "quiet"},
-                 {"open ready", "idle", "healthy", "renew", "news", "renew", "close"}},
-        PushCase{"NoIdleEndsTheLoop", {"noidle"}, {}, {"open noidle", "close", "unhealthy"}},
+                 {"open ready", "idle", "healthy", "renew", "news", "renew", "close"},
+                 0ms},
+        PushCase{"NoIdleEndsTheLoop", {"noidle"}, {}, {"open noidle", "close", "unhealthy"}, 0ms},
         // The mail that came while no session was open is checked for.
         PushCase{"ALostSessionIsOpenedAgainAndCaughtUp",
                  {"ready", "fail", "ready"},
                  {"cut", "quiet"},
                  {"open ready", "idle", "healthy", "close", "unhealthy", "open fail", "close", "unhealthy",
-                  "open ready", "idle", "healthy", "news", "renew", "close"}},
+                  "open ready", "idle", "healthy", "news", "renew", "close"},
+                 10s + 20s},
         PushCase{"ARefusedLoginWaitsItsTime",
                  {"refused", "ready"},
                  {"quiet"},
                  {"open refused", "close", "unhealthy", "open ready", "idle", "healthy", "renew",
-                  "close"}}),
+                  "close"},
+                 1h}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PushRetry, GrowsFromTenSecondsToAQuarterOfAnHour)
@@ -154,7 +167,8 @@ TEST_P(Imap4Push, OpensAsTheServerAllows)
     const OpenCase& c = GetParam();
     ScriptedServer srv(c.script);
     Account account{"ann", true, "ann", "secret", srv.Host(), std::to_string(srv.Port()), true};
-    std::unique_ptr<TPushClient> client = MakePushClient(account, {2000, 2000}, nullptr);
+    auto clock = std::make_shared<FakeClock>();
+    std::unique_ptr<TPushClient> client = MakePushClient(account, {2000, 2000, 0, clock}, nullptr);
     EXPECT_EQ(client->Open(), c.opened);
     if (c.opened == TPushClient::TOpened::Ready)
     {
@@ -162,6 +176,11 @@ TEST_P(Imap4Push, OpensAsTheServerAllows)
         EXPECT_TRUE(client->Wait(2000, -1));
         EXPECT_FALSE(client->Renew());
         EXPECT_FALSE(client->Wait(2000, 0));
+        // A quiet line: the renewal's wait runs its whole time on the
+        // session's clock.
+        const TPushTimes times;
+        EXPECT_FALSE(client->Wait(times.Renew, times.RenewFrom));
+        EXPECT_EQ(clock->Served(), std::chrono::milliseconds(times.Renew));
         // A server that no longer takes IDLE: the session is given up.
         EXPECT_THROW(client->Renew(), EIdException);
     }

@@ -3,6 +3,7 @@
 #include "check/CheckClients.h"
 #include "mail/Imap4Client.h"
 #include "mail/Pop3Client.h"
+#include "support/FakeClock.h"
 #include "support/ScriptedServer.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +12,7 @@ namespace
 {
 
 template <typename TClient>
-void ExpectAimed(const TClient& client, TIdUseTLS tls)
+void ExpectAimed(const TClient& client, TIdUseTLS tls, const std::shared_ptr<TIdClock>& clock)
 {
     EXPECT_EQ(client.Username, "ann");
     EXPECT_EQ(client.Password, "pa ss");
@@ -22,6 +23,7 @@ void ExpectAimed(const TClient& client, TIdUseTLS tls)
     EXPECT_EQ(client.ConnectTimeout, 11);
     EXPECT_EQ(client.ReadTimeout, 22);
     EXPECT_EQ(client.OperationTimeout, 33);
+    EXPECT_EQ(client.Clock, clock);
 }
 
 TEST(AimSession, GivesBothProtocolsTheLoginTheLineAndTheLimits)
@@ -39,17 +41,17 @@ TEST(AimSession, GivesBothProtocolsTheLoginTheLineAndTheLimits)
     {
         SCOPED_TRACE(c.Security);
         const Account account{"Caption", true, "ann", "pa ss", "mail.example.org", "110", false, c.Security};
-        const TSessionLimits limits{11, 22, 33};
+        const TSessionLimits limits{11, 22, 33, std::make_shared<FakeClock>()};
 
         TIdPOP3 pop;
         pop.AutoLogin = false;
         AimSession(pop, account, 2110, limits);
-        ExpectAimed(pop, c.Tls);
+        ExpectAimed(pop, c.Tls, limits.Clock);
         EXPECT_TRUE(pop.AutoLogin);
 
         TIdIMAP4 imap;
         AimSession(imap, account, 2110, limits);
-        ExpectAimed(imap, c.Tls);
+        ExpectAimed(imap, c.Tls, limits.Clock);
         EXPECT_EQ(imap.MilliSecsToWaitToClearBuffer, 0);
     }
 }

@@ -7,6 +7,7 @@
 #include "config/AccountRows.h"
 #include "config/AccountSecrets.h"
 #include "support/Dovecot.h"
+#include "support/DovecotFixture.h"
 #include "support/PrivateKeyring.h"
 #include "support/UiFixture.h"
 #include "support/WiredShell.h"
@@ -195,23 +196,19 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.Name); });
 
 // The round through the tray shell's wiring, against Dovecot.
-class KeyringRound : public Keyring
+class KeyringRound : public DovecotFixture<Keyring>
 {
 protected:
     void Start(bool lock)
     {
-        const std::string why = Dovecot::Unavailable();
-        if (!why.empty())
-            GTEST_SKIP() << why;
-        server.AddUser("ann", "dove secret");
-        server.Start();
-        server.Deliver("ann", "From: bob@example.org\r\nSubject: kept\r\n\r\nbody\r\n");
+        NewMailbox("dove secret", "ann");
+        Server->Deliver("ann", "From: bob@example.org\r\nSubject: kept\r\n\r\nbody\r\n");
         Prepare(PrivateKeyring::TSetup::Unlocked, true, "");
-        keyring->Store({"protocol", "pop3", "host", server.Host(), "port", std::to_string(server.Pop3Port()),
+        keyring->Store({"protocol", "pop3", "host", Server->Host(), "port", std::to_string(Server->Pop3Port()),
                         "user", "ann"},
                        "not ours"); // another program's item under the same attributes is not read
-        Store(Account1, "HostAddress", server.Host());
-        Store(Account1, "HostPort", std::to_string(server.Pop3Port()));
+        Store(Account1, "HostAddress", Server->Host());
+        Store(Account1, "HostPort", std::to_string(Server->Pop3Port()));
         Store(ConfigKey, "PlaySound", "");
         Store(ConfigKey, "ShowIcon", "");
         LoadPending = false;
@@ -239,7 +236,6 @@ protected:
         return wired->mailCheck.Rows();
     }
 
-    Dovecot server;
     std::unique_ptr<WiredShell> wired;
 };
 

@@ -5,6 +5,7 @@
 #include "mail/IdMessage.h"
 #include "mail/Imap4Client.h"
 #include "support/Dovecot.h"
+#include "support/DovecotFixture.h"
 #include "support/TestHelpers.h"
 
 #include <gtest/gtest.h>
@@ -33,44 +34,30 @@ const std::tuple<const char*, std::string, std::string> EightBitUsers[] = {
 };
 
 // One server for all tests; each test has its own user.
-class Imap4Dovecot : public testing::Test
+class Imap4Dovecot : public DovecotFixture<>
 {
-protected:
+public:
     static void SetUpTestSuite()
     {
-        if (!Dovecot::Unavailable().empty())
+        DovecotFixture::SetUpTestSuite();
+        if (!Server)
             return;
-        Server = std::make_unique<Dovecot>();
         for (const char* user : {"plain", "odd", "batch", "idle", "bounce"})
-            Server->AddUser(user, std::string(user) == "odd" ? OddPassword : "secret");
+            NewMailbox(std::string(user) == "odd" ? OddPassword : "secret", user);
         for (const auto& [user, stored, typed] : EightBitUsers)
-            Server->AddUser(user, stored);
-        Server->Start();
-    }
-    static void TearDownTestSuite() { Server.reset(); }
-
-    void SetUp() override
-    {
-        const std::string why = Dovecot::Unavailable();
-        if (!why.empty())
-            GTEST_SKIP() << why;
+            NewMailbox(stored, user);
     }
 
+protected:
     void Aim(const std::string& user, const std::string& password = "secret")
     {
-        Imap.Host = Server->Host();
-        Imap.Port = Server->ImapPort();
-        Imap.Username = user;
-        Imap.Password = password;
+        AimAt(Imap, Server->ImapPort(), user, password);
         Imap.ConnectTimeout = 5000;
         Imap.ReadTimeout = 5000;
     }
 
-    static std::unique_ptr<Dovecot> Server;
     TIdIMAP4 Imap;
 };
-
-std::unique_ptr<Dovecot> Imap4Dovecot::Server;
 
 TEST_F(Imap4Dovecot, RightAndWrongPassword)
 {

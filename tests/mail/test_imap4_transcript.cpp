@@ -4,12 +4,15 @@
 #include "mail/IdMessage.h"
 #include "mail/Imap4Client.h"
 #include "platform/Exception.h"
+#include "support/FakeClock.h"
 #include "support/ScriptedServer.h"
 #include "support/TestHelpers.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <memory>
 #include <string>
 
 namespace
@@ -426,8 +429,13 @@ TEST(Imap4Transcript, SilentServerCostsOneReadTimeout)
     )");
     TIdIMAP4 imap;
     Aim(imap, srv);
-    imap.ReadTimeout = 300;
+    auto clock = std::make_shared<FakeClock>();
+    imap.Clock = clock;
+    imap.ReadTimeout = 30000;
     EXPECT_EQ(MessageOf<EIdReadTimeout>([&] { imap.Connect(true); }), "Read Timeout");
+    // One limit run out, beside the short drain of lines before a command.
+    EXPECT_GE(clock->Served(), std::chrono::seconds(30));
+    EXPECT_LT(clock->Served(), std::chrono::seconds(31));
     EXPECT_FALSE(imap.Connected());
     EXPECT_TRUE(srv.WaitClientClosed());
     // No LOGOUT went out to wait for a second time.
@@ -442,8 +450,9 @@ TEST(Imap4Transcript, StaleQueueAfterFailedCheckDoesNotSendLogout)
     ScriptedServer srv(LoggedIn + "C: C4 SELECT \"inbox\"\nR: * 3 EXI\nSTALL\n");
     TIdIMAP4 imap;
     Aim(imap, srv);
-    imap.ReadTimeout = 300;
+    imap.ReadTimeout = 30000;
     imap.Connect(true);
+    FakeClockFromNow(imap);
     EXPECT_THROW(imap.SelectMailbox("inbox"), EIdException);
     imap.Disconnect(false);
     EXPECT_EQ(MessageOf<EIdClosedSocket>([&] { imap.Disconnect(); }), "Disconnected.");
@@ -558,8 +567,11 @@ TEST(Imap4Transcript, BatchedFetchThatCannotEndRaises)
         Aim(imap, srv);
         imap.Connect(true);
         ASSERT_TRUE(imap.SelectMailbox("inbox"));
-        // Only the silent server is to run out of time.
-        imap.IOHandler()->ReadTimeout = answer.find("STALL") != std::string::npos ? 300 : 3000;
+        // Only the silent server is to run out of time, on the test clock.
+        const bool silent = answer.find("STALL") != std::string::npos;
+        imap.IOHandler()->ReadTimeout = silent ? 30000 : 3000;
+        if (silent)
+            FakeClockFromNow(imap);
         std::vector<TIdIMAP4FetchedHeader> out;
         EXPECT_EQ(MessageOf<EIdException>([&] { imap.UIDFetchHeadersAndSizes({1}, out); }), message);
         EXPECT_TRUE(out.empty());

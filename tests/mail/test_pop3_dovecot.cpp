@@ -3,6 +3,7 @@
 #include "mail/IdMessage.h"
 #include "mail/Pop3Client.h"
 #include "support/Dovecot.h"
+#include "support/DovecotFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -69,36 +70,17 @@ TEST(Pop3DovecotFixture, OffersApopTimestampWhenAsked)
 
 // One server for the client tests; each test has its own user, so the
 // maildrops do not meet.
-class Pop3Dovecot : public testing::Test
+class Pop3Dovecot : public DovecotFixture<>
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (!Dovecot::Unavailable().empty())
-            return;
-        try
-        {
-            Server = std::make_unique<Dovecot>();
-            Server->Start();
-        }
-        catch (const std::exception& e)
-        {
-            StartError = e.what();
-            Server.reset();
-        }
-    }
-    static void TearDownTestSuite() { Server.reset(); }
-
     void SetUp() override
     {
-        SKIP_WITHOUT_DOVECOT();
-        ASSERT_TRUE(Server && Server->Running()) << StartError;
-        User = testing::UnitTest::GetInstance()->current_test_info()->name();
-        Server->AddUser(User, "pw-" + User);
-        Pop.Host = Server->Host();
-        Pop.Port = Server->Pop3Port();
-        Pop.Username = User;
-        Pop.Password = "pw-" + User;
+        DovecotFixture::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        User = TestMailboxName();
+        NewMailbox("pw-" + User, User);
+        AimAt(Pop, Server->Pop3Port(), User, "pw-" + User);
     }
 
     void TearDown() override
@@ -113,14 +95,9 @@ protected:
                + "\r\n" + extra + "\r\nbody of " + subject + "\r\n";
     }
 
-    static std::unique_ptr<Dovecot> Server;
-    static std::string StartError;
     std::string User;
     TIdPOP3 Pop;
 };
-
-std::unique_ptr<Dovecot> Pop3Dovecot::Server;
-std::string Pop3Dovecot::StartError;
 
 TEST_F(Pop3Dovecot, LogsInWithTheRightPasswordAndNotWithAWrongOne)
 {
@@ -327,13 +304,17 @@ TEST_F(Pop3Dovecot, UniqueIdsOutliveTheSessionAndLeaveWithTheirMessage)
     Pop.Disconnect();
 }
 
-TEST(Pop3DovecotApop, LogsInWithApopWhereOffered)
+// A server of their own that offers APOP.
+class Pop3DovecotApop : public DovecotFixture<>
 {
-    SKIP_WITHOUT_DOVECOT();
-    Dovecot server;
-    server.AddUser("ann", "tanstaaf");
-    server.EnableApop();
-    server.Start();
+public:
+    static void SetUpTestSuite() { StartSuite({.Apop = true}); }
+};
+
+TEST_F(Pop3DovecotApop, LogsInWithApopWhereOffered)
+{
+    Dovecot& server = *Server;
+    NewMailbox("tanstaaf", "ann");
     server.Deliver("ann", "Subject: via apop\r\n\r\nbody\r\n");
 
     TIdPOP3 pop;
@@ -358,9 +339,8 @@ TEST(Pop3DovecotApop, LogsInWithApopWhereOffered)
 // Passwords beyond ASCII as a server of today stores them (UTF-8), by USER
 // and PASS and by APOP; and one stored as an old desktop sent it, in
 // Windows-1252, which the second try reaches.
-TEST(Pop3DovecotApop, PasswordsBeyondAscii)
+TEST_F(Pop3DovecotApop, PasswordsBeyondAscii)
 {
-    SKIP_WITHOUT_DOVECOT();
     struct Case
     {
         const char* User;
@@ -375,11 +355,9 @@ TEST(Pop3DovecotApop, PasswordsBeyondAscii)
          ccUTF8},
         {"old", "p\xE4ssw\xF6rd-\x80", "p\xC3\xA4ssw\xC3\xB6rd-\xE2\x82\xAC", ccWindows1252},
     };
-    Dovecot server;
+    Dovecot& server = *Server;
     for (const Case& c : cases)
-        server.AddUser(c.User, c.Stored);
-    server.EnableApop();
-    server.Start();
+        NewMailbox(c.Stored, c.User);
     for (const Case& c : cases)
         for (TIdPOP3AuthenticationType kind : {atUserPass, atAPOP})
         {

@@ -8,6 +8,7 @@
 #include "mail/Pop3Client.h"
 #include "mail/TlsIOHandler.h"
 #include "support/Dovecot.h"
+#include "support/DovecotFixture.h"
 #include "support/FakeClock.h"
 #include "support/ScriptedServer.h"
 #include "support/TestHelpers.h"
@@ -42,45 +43,19 @@ std::string Mail(const std::string& subject)
 }
 
 // One Dovecot with TLS for the suite.
-class TlsDovecot : public testing::Test
+class TlsDovecot : public DovecotFixture<>
 {
-protected:
-    static void SetUpTestSuite()
-    {
-        if (!Dovecot::Unavailable().empty())
-            return;
-        try
-        {
-            Folder = std::make_unique<TempFolder>("tls");
-            Ca = std::make_unique<TestCa>(Folder->Path(), "ternbell test CA");
-            TestCa::Issued cert = Ca->Issue("server", {"127.0.0.1", "localhost"});
-            Server = std::make_unique<Dovecot>();
-            Server->EnableTls(cert.CertFile, cert.KeyFile);
-            Server->Start();
-        }
-        catch (const std::exception& e)
-        {
-            StartError = e.what();
-            Server.reset();
-        }
-    }
-    static void TearDownTestSuite()
-    {
-        Server.reset();
-        Ca.reset();
-        Folder.reset();
-    }
+public:
+    static void SetUpTestSuite() { StartSuite({.Tls = true}); }
 
+protected:
     void SetUp() override
     {
-        std::string why = Dovecot::Unavailable();
-        if (!why.empty())
-            GTEST_SKIP() << why;
-        ASSERT_TRUE(Server && Server->Running()) << StartError;
-        Trust.Set("SSL_CERT_FILE", Ca->CaFile());
-        Trust.Set("SSL_CERT_DIR", Folder->Path());
-        User = testing::UnitTest::GetInstance()->current_test_info()->name();
-        Server->AddUser(User, "pw-" + User);
+        DovecotFixture::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        User = TestMailboxName();
+        NewMailbox("pw-" + User, User);
         for (TIdTCPClientCustom* client : {static_cast<TIdTCPClientCustom*>(&Pop), static_cast<TIdTCPClientCustom*>(&Imap)})
         {
             client->Host = Server->Host();
@@ -97,20 +72,10 @@ protected:
         Imap.Disconnect(false);
     }
 
-    static std::unique_ptr<TempFolder> Folder;
-    static std::unique_ptr<TestCa> Ca;
-    static std::unique_ptr<Dovecot> Server;
-    static std::string StartError;
-    ScopedEnvironment Trust;
     std::string User;
     TIdPOP3 Pop;
     TIdIMAP4 Imap;
 };
-
-std::unique_ptr<TempFolder> TlsDovecot::Folder;
-std::unique_ptr<TestCa> TlsDovecot::Ca;
-std::unique_ptr<Dovecot> TlsDovecot::Server;
-std::string TlsDovecot::StartError;
 
 TEST_F(TlsDovecot, Pop3ImplicitAndStartTlsReadTheMaildrop)
 {
@@ -387,8 +352,11 @@ TEST_F(TlsRefusal, Pop3StartTlsIsNeverDowngraded)
         STALL
     )");
     Pop.Port = stalled.Port();
-    Pop.ConnectTimeout = 300;
+    auto clock = std::make_shared<FakeClock>();
+    Pop.Clock = clock;
+    Pop.ConnectTimeout = 10000;
     EXPECT_THROW(Pop.Connect(), EIdConnectTimeout);
+    EXPECT_EQ(clock->Served(), 10s);
     EXPECT_FALSE(Pop.Connected());
     EXPECT_TRUE(stalled.WaitClientClosed());
     // Only the client's hello follows the STLS.

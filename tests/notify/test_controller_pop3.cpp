@@ -10,6 +10,7 @@
 #include "notify/NewMailForm.h"
 #include "desktop/Dialogs.h"
 #include "platform/Exception.h"
+#include "support/FakeClock.h"
 #include "support/ScriptedServer.h"
 #include "support/TestHelpers.h"
 
@@ -176,12 +177,14 @@ TEST_F(DeleteTest, ASilentServerCostsOneReadTimeOut)
 {
     ScriptedServer srv("S: +OK ready\nSTALL\n");
     Start(srv, {"ann"});
-    Client.ReadTimeout = 300;
+    auto clock = std::make_shared<FakeClock>();
+    Client.Clock = clock;
     Add("ann", true);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_THROW(Form->actDelete->trigger(), Exception);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     EXPECT_FALSE(Pop.Connected());
+    EXPECT_EQ(clock->Served(), std::chrono::milliseconds(Client.ReadTimeout));
 }
 
 TEST_F(DeleteTest, AMessageRemovedElsewhereSinceTheCheckIsNotDeleted)

@@ -226,6 +226,18 @@ void Dovecot::AddUser(const std::string& user, const std::string& password)
     WritePasswd(user);
 }
 
+void Dovecot::ReplaceUser(const std::string& user, const std::string& password)
+{
+    if (Users.count(user))
+    {
+        // Put aside, not removed: a session of the old user that is still
+        // ending writes there. No user name starts with the dot.
+        const std::string home = Root + "/home/" + user;
+        fs::rename(home, Root + "/home/.replaced-" + std::to_string(++Replaced) + "-" + user);
+    }
+    AddUser(user, password);
+}
+
 void Dovecot::WritePasswd(const std::string& user) const
 {
     // One file per user: the server caches a passwd file and re-reads it at

@@ -60,6 +60,9 @@ public:
     // Users may be added before or after Start. User names are used as file
     // names: no "/", ":" or line breaks.
     void AddUser(const std::string& user, const std::string& password);
+    // The same, with an empty Maildir even for a user added before: its
+    // mailbox as if the account had been deleted and made again.
+    void ReplaceUser(const std::string& user, const std::string& password);
 
     // Writes the config, starts the master in the foreground and waits (at
     // most 15 s) until both ports accept connections.
@@ -125,5 +128,6 @@ private:
     std::string TlsKey;
     pid_t MasterPid = -1;
     unsigned Sequence = 0;
+    unsigned Replaced = 0;
     bool AsRoot = false;
 };

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <memory>
 
 // A clock for tests of time limits: its time moves only by the waits that
 // ran out, each counted in full, while each really blocks at most `slice`
@@ -26,3 +27,14 @@ private:
     const int FSlice;
     std::atomic<long long> FServed{0};
 };
+
+// Puts the waits of a connected client's line on a fresh FakeClock from now
+// on. What came before went by the steady clock, so a server slow to greet
+// cannot count as a limit run out.
+template <typename TClient>
+std::shared_ptr<FakeClock> FakeClockFromNow(TClient& client)
+{
+    auto clock = std::make_shared<FakeClock>();
+    client.IOHandler()->Clock = clock;
+    return clock;
+}
