@@ -1,6 +1,7 @@
 #include "check/Imap4CheckClient.h"
 
 #include "check/SessionGuard.h"
+#include "check/SessionOpen.h"
 #include "i18n/Translate.h"
 #include "mail/IdExceptions.h"
 #include "mail/IdMessage.h"
@@ -14,15 +15,14 @@ void TImap4CheckClient::Connect()
     FStalled = false;
     // A refused login raises nothing here; the select after it fails on the
     // connection state.
-    GuardSession(FStalled, [this] { FClient.Connect(true); });
-    if (FClient.ConnectionState == TIdIMAP4ConnectionState::Authenticated)
-        RememberLogin();
+    GuardSession(FStalled, [this] { LogInSession(FClient, FLogin); });
 }
 
 int TImap4CheckClient::MessageCount()
 {
     return GuardSession(FStalled, [this] {
-        FClient.SelectMailbox("inbox");
+        // A refused mailbox fails the search on the connection state.
+        FClient.SelectMailbox(InboxMailbox);
         TIdIMAP4SearchRec unseen;
         unseen.SearchKey = skUnseen;
         try

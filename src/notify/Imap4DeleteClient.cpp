@@ -1,5 +1,6 @@
 #include "notify/Imap4DeleteClient.h"
 
+#include "check/SessionOpen.h"
 #include "mail/IdExceptions.h"
 #include "mail/IdMessage.h"
 #include "mail/Imap4Client.h"
@@ -11,15 +12,20 @@ void TImap4DeleteClient::Connect()
     FMarked = false;
     FUids.clear();
     FFound.clear();
-    FClient.Connect(true);
-    if (FClient.ConnectionState != TIdIMAP4ConnectionState::Authenticated)
-        throw EIdException("The server refused the login.");
-    if (!FClient.SelectMailbox("inbox"))
-        throw EIdException("The server refused to open the mailbox \"inbox\".");
+    const std::string mailbox = InboxMailbox;
+    switch (OpenSession(FClient, FLogin, mailbox))
+    {
+    case TSessionOpened::Ready:
+        break;
+    case TSessionOpened::LoginRefused:
+        throw EIdServerRefusal("The server refused the login.");
+    default:
+        throw EIdServerRefusal("The server refused to open the mailbox \"" + mailbox + "\".");
+    }
     TIdIMAP4SearchRec unseen;
     unseen.SearchKey = skUnseen;
     if (!FClient.UIDSearchMailbox({unseen}))
-        throw EIdException("The server refused to search the mailbox \"inbox\".");
+        throw EIdServerRefusal("The server refused to search the mailbox \"" + mailbox + "\".");
     FUids = FClient.MailBox.SearchHits;
 }
 
