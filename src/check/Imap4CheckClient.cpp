@@ -79,7 +79,7 @@ std::vector<TFetchedMessage> TImap4CheckClient::FetchMessages(const std::vector<
         std::vector<TIdIMAP4FetchedHeader> answered;
         FClient.CheckFieldsOnly = true;
         if (!uids.empty() && !FClient.UIDFetchHeadersAndSizes(uids, answered))
-            throw EIdException("The server refused to send the messages' headers.");
+            throw EIdServerRefusal("The server refused to send the messages' headers.");
         std::unordered_map<std::uint32_t, TIdIMAP4FetchedHeader*> byUid;
         for (TIdIMAP4FetchedHeader& a : answered)
             byUid.emplace(a.UID, &a);

@@ -62,7 +62,7 @@ private:
     // A server that offered IDLE and then refuses it: tried again later.
     [[noreturn]] void Refused()
     {
-        throw EIdException("The server refused IDLE: " + FClient.LastReply().Code);
+        throw EIdServerRefusal("The server refused IDLE: " + FClient.LastReply().Code);
     }
 
     Account FAccount;

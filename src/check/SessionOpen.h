@@ -28,9 +28,9 @@ enum class TSessionOpened
 // LoginOf). What the line or the security fails with is raised.
 TSessionOpened OpenSession(TIdIMAP4& client, const std::string& login, const std::string& mailbox,
                            const TIdStrings& needs = {});
-// OpenSession up to the login: Ready once logged in. For the check, whose
-// select belongs to its count of the messages.
-TSessionOpened LogInSession(TIdIMAP4& client, const std::string& login, const TIdStrings& needs = {});
 // The same for POP3, whose account has one mailbox: a refused login raises
 // the server's refusal.
 void OpenSession(TIdPOP3& client, const std::string& login);
+// OpenSession up to the login: Ready once logged in. For the check, whose
+// select belongs to its count of the messages.
+TSessionOpened LogInSession(TIdIMAP4& client, const std::string& login, const TIdStrings& needs = {});

@@ -66,21 +66,21 @@ void TImap4DeleteClient::MarkRead(int number)
 {
     const std::uint32_t uid = FoundUid(number);
     if (uid == 0 || !FClient.UIDStoreSeen(uid))
-        throw EIdException("The server refused to mark the message as read.");
+        throw EIdServerRefusal("The server refused to mark the message as read.");
 }
 
 void TImap4DeleteClient::DeleteMessage(int number)
 {
     const std::uint32_t uid = FoundUid(number);
     if (uid == 0 || !FClient.UIDStoreDeleted(uid))
-        throw EIdException("The server refused to mark the message as deleted.");
+        throw EIdServerRefusal("The server refused to mark the message as deleted.");
     if (!FClient.HasCapability("UIDPLUS"))
     {
         FMarked = true;
         return;
     }
     if (!FClient.UIDExpunge(uid))
-        throw EIdException("The server refused to remove the message.");
+        throw EIdServerRefusal("The server refused to remove the message.");
 }
 
 void TImap4DeleteClient::Disconnect()
