@@ -58,9 +58,6 @@ public:
     }
 
 protected:
-    // After a login the server accepted.
-    void RememberLogin() { RememberCredentialCharset(FLogin, FClient.CredentialCharset); }
-
     TClient& FClient;
     std::string FLogin;
 };

@@ -1,6 +1,7 @@
 #include "check/Imap4CheckClient.h"
 
 #include "check/SessionGuard.h"
+#include "check/SessionOpen.h"
 #include "i18n/Translate.h"
 #include "mail/IdExceptions.h"
 #include "mail/IdMessage.h"
@@ -14,15 +15,14 @@ void TImap4CheckClient::Connect()
     FStalled = false;
     // A refused login raises nothing here; the select after it fails on the
     // connection state.
-    GuardSession(FStalled, [this] { FClient.Connect(true); });
-    if (FClient.ConnectionState == TIdIMAP4ConnectionState::Authenticated)
-        RememberLogin();
+    GuardSession(FStalled, [this] { LogInSession(FClient, FLogin); });
 }
 
 int TImap4CheckClient::MessageCount()
 {
     return GuardSession(FStalled, [this] {
-        FClient.SelectMailbox("inbox");
+        // A refused mailbox fails the search on the connection state.
+        FClient.SelectMailbox(InboxMailbox);
         TIdIMAP4SearchRec unseen;
         unseen.SearchKey = skUnseen;
         try
@@ -79,7 +79,7 @@ std::vector<TFetchedMessage> TImap4CheckClient::FetchMessages(const std::vector<
         std::vector<TIdIMAP4FetchedHeader> answered;
         FClient.CheckFieldsOnly = true;
         if (!uids.empty() && !FClient.UIDFetchHeadersAndSizes(uids, answered))
-            throw EIdException("The server refused to send the messages' headers.");
+            throw EIdServerRefusal("The server refused to send the messages' headers.");
         std::unordered_map<std::uint32_t, TIdIMAP4FetchedHeader*> byUid;
         for (TIdIMAP4FetchedHeader& a : answered)
             byUid.emplace(a.UID, &a);

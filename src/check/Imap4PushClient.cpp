@@ -1,6 +1,7 @@
 #include "check/Imap4PushClient.h"
 
 #include "check/CheckRules.h"
+#include "check/SessionOpen.h"
 #include "mail/IdExceptions.h"
 #include "mail/Imap4Client.h"
 
@@ -21,15 +22,15 @@ public:
     {
         AimSession(FClient, FAccount, PortOfText(FAccount.Port), FLimits);
         FClient.KeepAlive = PushKeepAliveSeconds;
-        FClient.Connect(true);
-        // A refused login raises nothing; the state tells.
-        if (FClient.ConnectionState != TIdIMAP4ConnectionState::Authenticated)
+        switch (OpenSession(FClient, LoginOf(FAccount, FClient.Port), InboxMailbox, {"IDLE"}))
+        {
+        case TSessionOpened::Ready:
+            return TOpened::Ready;
+        case TSessionOpened::LoginRefused:
             return TOpened::Refused;
-        if (!FClient.SupportsIdle())
+        default:
             return TOpened::NoIdle;
-        if (!FClient.SelectMailbox("inbox"))
-            return TOpened::NoIdle;
-        return TOpened::Ready;
+        }
     }
 
     void Start() override
@@ -61,7 +62,7 @@ private:
     // A server that offered IDLE and then refuses it: tried again later.
     [[noreturn]] void Refused()
     {
-        throw EIdException("The server refused IDLE: " + FClient.LastReply().Code);
+        throw EIdServerRefusal("The server refused IDLE: " + FClient.LastReply().Code);
     }
 
     Account FAccount;

@@ -82,7 +82,7 @@ std::string MailErrorText(const std::exception& error)
 {
     if (const auto* socket = dynamic_cast<const EIdSocketError*>(&error))
     {
-        if (socket->what() == SocketErrorMessage(socket->LastError))
+        if (!socket->OwnText)
             return FormatOne(ResStr("Socket Error # %d"), "%d", std::to_string(socket->LastError)) +
                    "\r\n" + Translated(SocketErrorDescription(socket->LastError));
     }

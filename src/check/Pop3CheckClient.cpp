@@ -1,6 +1,7 @@
 #include "check/Pop3CheckClient.h"
 
 #include "check/SessionGuard.h"
+#include "check/SessionOpen.h"
 #include "mail/IdExceptions.h"
 #include "mail/IdMessage.h"
 #include "mail/Pop3Client.h"
@@ -9,8 +10,7 @@ void TPop3CheckClient::Connect()
 {
     FStalled = false;
     FSizeOf = 0;
-    GuardSession(FStalled, [this] { FClient.Connect(); });
-    RememberLogin();
+    GuardSession(FStalled, [this] { OpenSession(FClient, FLogin); });
     FPipelining = FClient.CanPipeline();
 }
 

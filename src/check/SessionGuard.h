@@ -2,10 +2,10 @@
 
 #include "mail/IdExceptions.h"
 
-// Runs one operation of a check client's session. A time-out, or a reply too
-// large or a line too long to keep in step with, leaves the server mid-reply:
-// the session is marked stalled, so it ends without a goodbye that would only
-// read the rest of the flood.
+// Runs one operation of a check client's session. A connection lost (a
+// time-out among them) or a server out of step leaves nothing to say goodbye
+// to, or the server mid-reply: the session is marked stalled, so it ends
+// without a goodbye that would only wait again or read the rest of a flood.
 template <typename F>
 auto GuardSession(bool& stalled, F operation) -> decltype(operation())
 {
@@ -13,17 +13,12 @@ auto GuardSession(bool& stalled, F operation) -> decltype(operation())
     {
         return operation();
     }
-    catch (const EIdReadTimeout&)
+    catch (const EIdConnectionLost&)
     {
         stalled = true;
         throw;
     }
-    catch (const EIdReplyTooLarge&)
-    {
-        stalled = true;
-        throw;
-    }
-    catch (const EIdReadLnMaxLineLengthExceeded&)
+    catch (const EIdProtocolError&)
     {
         stalled = true;
         throw;

@@ -15,6 +15,33 @@ public:
     using Exception::Exception;
 };
 
+// The groups callers catch as one.
+
+// The connection is gone or has stopped answering: closed by either side,
+// ended from another thread, or silent past a time limit. Nothing more can
+// be read from it.
+class EIdConnectionLost : public EIdException
+{
+public:
+    using EIdException::EIdException;
+};
+
+// The server is out of step with the protocol: a reply or a line the client
+// cannot keep, or a line where the protocol allows none. Where the reply
+// ends is unknown, so the session cannot go on.
+class EIdProtocolError : public EIdException
+{
+public:
+    using EIdException::EIdException;
+};
+
+// The server understood and said no (POP3 "-ERR", IMAP4 "NO" or "BAD").
+class EIdServerRefusal : public EIdException
+{
+public:
+    using EIdException::EIdException;
+};
+
 // The line connection.
 
 class EIdAlreadyConnected : public EIdException
@@ -36,10 +63,10 @@ public:
 };
 
 // The line was ended from another thread (the program is closing).
-class EIdLineAborted : public EIdException
+class EIdLineAborted : public EIdConnectionLost
 {
 public:
-    EIdLineAborted() : EIdException("Disconnected.") {}
+    EIdLineAborted() : EIdConnectionLost("Disconnected.") {}
 };
 
 class EIdConnectTimeout : public EIdException
@@ -55,22 +82,22 @@ public:
     using EIdException::EIdException;
 };
 
-class EIdConnClosedGracefully : public EIdException
+class EIdConnClosedGracefully : public EIdConnectionLost
 {
 public:
-    EIdConnClosedGracefully() : EIdException("Connection Closed Gracefully.") {}
+    EIdConnClosedGracefully() : EIdConnectionLost("Connection Closed Gracefully.") {}
 };
 
-class EIdClosedSocket : public EIdException
+class EIdClosedSocket : public EIdConnectionLost
 {
 public:
-    EIdClosedSocket() : EIdException("Disconnected.") {}
+    EIdClosedSocket() : EIdConnectionLost("Disconnected.") {}
 };
 
-class EIdReadTimeout : public EIdException
+class EIdReadTimeout : public EIdConnectionLost
 {
 public:
-    EIdReadTimeout() : EIdException("Read Timeout") {}
+    EIdReadTimeout() : EIdConnectionLost("Read Timeout") {}
 };
 
 // The session's overall time ran out; a server answering a byte at a time
@@ -82,16 +109,16 @@ public:
 };
 
 // A multi-line reply or a header went past the limits of MailLimits.h.
-class EIdReplyTooLarge : public EIdException
+class EIdReplyTooLarge : public EIdProtocolError
 {
 public:
-    EIdReplyTooLarge() : EIdException("Reply too large.") {}
+    EIdReplyTooLarge() : EIdProtocolError("Reply too large.") {}
 };
 
-class EIdReadLnMaxLineLengthExceeded : public EIdException
+class EIdReadLnMaxLineLengthExceeded : public EIdProtocolError
 {
 public:
-    EIdReadLnMaxLineLengthExceeded() : EIdException("Max line length exceeded.") {}
+    EIdReadLnMaxLineLengthExceeded() : EIdProtocolError("Max line length exceeded.") {}
 };
 
 class EIdNotConnected : public EIdException
@@ -106,12 +133,15 @@ class EIdSocketError : public EIdException
 {
 public:
     EIdSocketError(int lastError, const std::string& message)
-        : EIdException(message), LastError(lastError)
+        : EIdException(message), LastError(lastError), OwnText(true)
     {
     }
+    // With the table's message for the number (SocketErrorMessage).
     explicit EIdSocketError(int lastError);
 
     int LastError;
+    // Whether the message is a text of its own rather than the table's.
+    bool OwnText = false;
 };
 
 // The POP3 client.
@@ -130,11 +160,11 @@ public:
 
 // A POP3 server refused a command (or sent a reply of an unexpected kind).
 // The message is the reply's text lines, each ended by CR LF.
-class EIdReplyPOP3Error : public EIdException
+class EIdReplyPOP3Error : public EIdServerRefusal
 {
 public:
     EIdReplyPOP3Error(std::string code, std::string enhancedCode, const std::string& message)
-        : EIdException(message), Code(std::move(code)), EnhancedCode(std::move(enhancedCode))
+        : EIdServerRefusal(message), Code(std::move(code)), EnhancedCode(std::move(enhancedCode))
     {
     }
 
@@ -227,21 +257,21 @@ public:
 };
 
 // The server said "* BYE" where no goodbye was asked for.
-class EIdDisconnectedProbablyIdledOut : public EIdException
+class EIdDisconnectedProbablyIdledOut : public EIdConnectionLost
 {
 public:
     EIdDisconnectedProbablyIdledOut()
-        : EIdException("Server has gracefully disconnected you, possibly because the connection "
+        : EIdConnectionLost("Server has gracefully disconnected you, possibly because the connection "
                        "was idle for too long.")
     {
     }
 };
 
 // An IMAP4 reply broke the line rules; the message begins with "Unexpected:".
-class EIdReplyIMAP4Error : public EIdException
+class EIdReplyIMAP4Error : public EIdProtocolError
 {
 public:
-    using EIdException::EIdException;
+    using EIdProtocolError::EIdProtocolError;
 };
 
 // The secure layer. No credentials are ever sent after one of these.

@@ -7,6 +7,7 @@
 #include "mail/IdMessage.h"
 #include "mail/Imap4FetchStream.h"
 #include "mail/ModifiedUtf7.h"
+#include "mail/SaslMechanism.h"
 #include "mail/TlsIOHandler.h"
 #include "platform/Numbers.h"
 #include "platform/AsciiText.h"
@@ -328,6 +329,7 @@ bool TIdIMAP4::Connect(bool autoLogin)
     ConnectionState = State::NonAuthenticated;
     FIdling = false;
     FIdleNews = false;
+    ServerCapabilities.clear();
     if (!(IOHandler() && IOHandler()->IsOpen() && Connected()))
     {
         PrepareTLSHandler(*this, UseTLS);
@@ -336,6 +338,9 @@ bool TIdIMAP4::Connect(bool autoLogin)
     Handler().MaxLineLength = MaxReplyLineLength;
     ReadGreeting();
     FGreetingBanner = LastReply().Text.empty() ? std::string() : LastReply().Text.front();
+    // The login is chosen from what the greeting announces; asking would
+    // cost a round trip every server that takes LOGIN would not need.
+    ServerCapabilities = IMAP4GreetingCapabilities(FGreetingBanner);
     // A line kept open from before may be secured already.
     if (UsesStartTLS(UseTLS) && !LineSecureAsAsked(*this, UseTLS))
         StartTLS();
@@ -344,11 +349,14 @@ bool TIdIMAP4::Connect(bool autoLogin)
     return true;
 }
 
-void TIdIMAP4::SendLogins()
+void TIdIMAP4::SendLogins(const TIdLoginChoice& choice)
 {
     for (const auto& [charset, credentials] : CredentialTries(Username, Password, CredentialCharset))
     {
-        SendLogin(credentials);
+        if (choice.Method == TIdLoginMethod::SASL)
+            Authenticate(*MakeSASLMechanism(choice.Mechanism, credentials));
+        else
+            SendLogin(credentials);
         if (LastReply().Code == "OK")
         {
             CredentialCharset = charset;
@@ -411,6 +419,62 @@ void TIdIMAP4::SendLogin(const TIdCredentials& credentials)
     }
 }
 
+void TIdIMAP4::Authenticate(TIdSASLMechanism& mechanism)
+{
+    const std::string tag = NextTag();
+    std::string command = tag + " AUTHENTICATE " + mechanism.Name();
+    // RFC 4959: the initial response rides on the command; "=" stands for
+    // an empty one.
+    bool initialSent = HasCapability("SASL-IR");
+    if (initialSent)
+    {
+        const std::string initial = mechanism.InitialResponse();
+        command += " " + (initial.empty() ? std::string("=") : SASLEncode(initial));
+    }
+    DrainStrayLines();
+    WriteCommand(command);
+    TIdIOHandler& handler = Handler();
+    TIdStrings lines;
+    std::size_t held = 0;
+    for (;;)
+    {
+        std::string line = handler.ReadLineSkippingBlanks();
+        held += line.size();
+        if (held > MaxReplySize || lines.size() >= static_cast<std::size_t>(MaxReplyLines))
+            throw EIdReplyTooLarge();
+        if (IsUnexpectedBye(line, {}))
+        {
+            ConnectionState = State::Lost;
+            throw EIdDisconnectedProbablyIdledOut();
+        }
+        if (line[0] == '+')
+        {
+            // A challenge: "+", a space and its base64 (which may be empty).
+            std::string challenge;
+            std::string response;
+            const std::string text = line.size() > 2 ? line.substr(2) : std::string();
+            if (!initialSent)
+            {
+                initialSent = true;
+                response = mechanism.InitialResponse();
+            }
+            else if (!SASLDecode(text, challenge) || !mechanism.Respond(challenge, response))
+            {
+                // The server answers the cancel with its BAD completion.
+                WriteCommand("*");
+                continue;
+            }
+            WriteCommand(SASLEncode(response));
+            continue;
+        }
+        lines.push_back(std::move(line));
+        if (StartsWithTag(lines.back(), tag) || IsIMAP4StatusWord(IMAP4FirstWord(lines.back())))
+            break;
+    }
+    LastReplyIMAP4().SetFormattedReply(lines);
+    LastReplyIMAP4().MoveUnsolicitedLines({});
+}
+
 void TIdIMAP4::StartTLS()
 {
     try
@@ -456,13 +520,23 @@ void TIdIMAP4::Login()
         // text a command of its own.
         if ((Username + Password).find_first_of("\r\n") != std::string::npos)
             throw EIdException("User name or password contains a line break.");
-        if (AuthType == TIdIMAP4AuthenticationType::atSASL)
-            throw EIdException("SASL login is not supported");
+        if (AuthType == TIdIMAP4AuthenticationType::atSASL && SASLMechanisms.empty())
+            throw EIdSASLMechNeeded();
         if (greeting == "OK")
         {
+            TIdStrings offered;
+            for (const std::string& capability : ServerCapabilities)
+                if (capability.size() > 5 && SameText(capability.substr(0, 5), "AUTH="))
+                    offered.push_back(capability.substr(5));
+            const TIdLoginChoice choice =
+                ChooseLogin(AuthType == TIdIMAP4AuthenticationType::atSASL ? TIdLoginMethod::SASL
+                                                                           : TIdLoginMethod::Password,
+                            SASLMechanisms, HasCapability("LOGINDISABLED"), offered);
+            if (choice.Method == TIdLoginMethod::SASL && choice.Mechanism.empty())
+                throw EIdException("SASL login is not supported");
             ConnectionState = State::NonAuthenticated;
             CommandCounter = 0;
-            SendLogins();
+            SendLogins(choice);
             if (LastReply().Code == "OK")
             {
                 ConnectionState = State::Authenticated;
@@ -510,6 +584,21 @@ bool TIdIMAP4::HasCapability(const std::string& word) const
         if (SameText(capability, word))
             return true;
     return false;
+}
+
+TIdStrings IMAP4GreetingCapabilities(const std::string& text)
+{
+    static const std::string code = "[CAPABILITY ";
+    if (text.size() < code.size() || !SameText(text.substr(0, code.size()), code))
+        return {};
+    const std::size_t end = text.find(']');
+    if (end == std::string::npos)
+        return {};
+    TIdStrings words;
+    for (std::string& word : SplitAtSpaces(text.substr(code.size(), end - code.size())))
+        if (!word.empty())
+            words.push_back(std::move(word));
+    return words;
 }
 
 uint32_t IMAP4UidValidity(const std::string& line)

@@ -14,6 +14,8 @@
 
 // What a line read during IDLE means (mail/Imap4Idle.h).
 enum class TIdIMAP4IdleLineKind;
+class TIdSASLMechanism;
+struct TIdLoginChoice;
 
 enum class TIdIMAP4ConnectionState
 {
@@ -56,6 +58,10 @@ struct TIdMailBox
 
     void Clear() { *this = TIdMailBox{}; }
 };
+
+// The capabilities a greeting's text announces in a leading "[CAPABILITY
+// ...]" response code; none without one.
+TIdStrings IMAP4GreetingCapabilities(const std::string& text);
 
 // The number of a "[UIDVALIDITY n]" response code in an answer line; 0 when
 // the line has none or one that is no 32-bit number.
@@ -175,8 +181,15 @@ public:
     void Connect() override { Connect(true); }
     // A refused LOGIN raises nothing: the state stays NonAuthenticated. A
     // user name or password with a line break is refused before anything is
-    // sent.
+    // sent. The login is LOGIN, or AUTHENTICATE where the client is asked
+    // for SASL (AuthType, SASLMechanisms) or the greeting's capabilities
+    // disable LOGIN and offer a mechanism the client speaks (ChooseLogin).
     void Login();
+    // "AUTHENTICATE" with `mechanism` (RFC 3501), its initial response on
+    // the command where the server offers SASL-IR (RFC 4959), each challenge
+    // answered; a challenge the mechanism cannot answer cancels ("*"). The
+    // completion is in LastReply, as LOGIN's; a refusal raises nothing.
+    void Authenticate(TIdSASLMechanism& mechanism);
     bool Capability(TIdStrings& list);
     bool SelectMailbox(const std::string& name);
     bool SearchMailbox(const std::vector<TIdIMAP4SearchRec>& criteria);
@@ -287,9 +300,9 @@ private:
     // socket error is passed over (the reply is read all the same).
     void WriteCommand(const std::string& line);
     void DrainStrayLines();
-    // "LOGIN" in each form of CredentialTries until one is accepted or
-    // refused for another reason than the credentials.
-    void SendLogins();
+    // "LOGIN" or "AUTHENTICATE" in each form of CredentialTries until one
+    // is accepted or refused for another reason than the credentials.
+    void SendLogins(const TIdLoginChoice& choice);
     void SendLogin(const TIdCredentials& credentials);
     // "STARTTLS" after an OK greeting, the handshake, and the capabilities
     // asked again.

@@ -6,6 +6,7 @@
 #include "mail/IdIOHandler.h"
 #include "mail/IdMessage.h"
 #include "mail/MailLimits.h"
+#include "mail/SaslMechanism.h"
 #include "mail/TlsIOHandler.h"
 #include "platform/AsciiText.h"
 #include "platform/Exception.h"
@@ -179,21 +180,30 @@ void TIdPOP3::Login()
         // the rest of the text a command of its own.
         if ((Username + Password).find_first_of("\r\n") != std::string::npos)
             throw EIdException("User name or password contains a line break.");
-        switch (AuthType)
-        {
-        case atUserPass:
-        case atAPOP:
-            if (AuthType == atAPOP && !CanApop)
-                throw EIdDoesNotSupportAPOP();
-            SendCredentials();
-            break;
-        case atSASL:
-            // No mechanism is ever configured; with one there would be an
-            // AUTH exchange, which this client does not speak.
-            if (SASLMechanisms.empty())
-                throw EIdSASLMechNeeded();
+        if (AuthType == atAPOP && !CanApop)
+            throw EIdDoesNotSupportAPOP();
+        if (AuthType == atSASL && SASLMechanisms.empty())
+            throw EIdSASLMechNeeded();
+        TIdStrings offered;
+        for (const std::string& capability : ServerCapabilities)
+            if (capability.size() > 5 && AsciiText::SameText(capability.substr(0, 5), "SASL "))
+                for (std::size_t at = 5; at < capability.size();)
+                {
+                    const std::size_t space = std::min(capability.find(' ', at), capability.size());
+                    if (space > at)
+                        offered.push_back(capability.substr(at, space - at));
+                    at = space + 1;
+                }
+        // A server that answers CAPA and leaves out USER takes no USER and
+        // PASS; one that also offers a mechanism the client speaks gets it.
+        const TIdLoginChoice choice =
+            ChooseLogin(AuthType == atAPOP ? TIdLoginMethod::APOP
+                        : AuthType == atSASL ? TIdLoginMethod::SASL
+                                             : TIdLoginMethod::Password,
+                        SASLMechanisms, CapaAnswered && !Announces("USER"), offered);
+        if (choice.Method == TIdLoginMethod::SASL && choice.Mechanism.empty())
             throw EIdException("SASL login is not supported");
-        }
+        SendCredentials(choice);
     }
     catch (...)
     {
@@ -204,14 +214,47 @@ void TIdPOP3::Login()
     }
 }
 
-void TIdPOP3::SendCredentials()
+void TIdPOP3::Authenticate(TIdSASLMechanism& mechanism)
+{
+    // RFC 5034: the initial response rides on the command ("=" when empty)
+    // as long as the command stays within 255 octets; else it answers the
+    // server's first, empty challenge.
+    std::string command = "AUTH " + mechanism.Name();
+    const std::string initial = mechanism.InitialResponse();
+    const std::string encoded = initial.empty() ? std::string("=") : SASLEncode(initial);
+    bool initialSent = command.size() + 1 + encoded.size() <= 253;
+    if (initialSent)
+        command += " " + encoded;
+    for (int challenges = 0; SendCommand(command) == "+"; ++challenges)
+    {
+        if (challenges >= MaxReplyLines)
+            throw EIdReplyTooLarge();
+        std::string challenge;
+        std::string response;
+        if (!initialSent)
+        {
+            initialSent = true;
+            command = SASLEncode(initial);
+        }
+        else if (SASLDecode(FirstLine(LastReply().Text), challenge) && mechanism.Respond(challenge, response))
+            command = SASLEncode(response);
+        else
+            command = "*"; // cancelled: the server answers "-ERR"
+    }
+    if (LastReply().Code != "+OK")
+        LastReplyPOP3().RaiseReplyFailure();
+}
+
+void TIdPOP3::SendCredentials(const TIdLoginChoice& choice)
 {
     std::optional<EIdReplyPOP3Error> refusal;
     for (const auto& [charset, credentials] : CredentialTries(Username, Password, CredentialCharset))
     {
         try
         {
-            if (AuthType == atAPOP)
+            if (choice.Method == TIdLoginMethod::SASL)
+                Authenticate(*MakeSASLMechanism(choice.Mechanism, credentials));
+            else if (choice.Method == TIdLoginMethod::APOP)
                 SendCommand("APOP " + credentials.Username + " " +
                                 POP3ApopDigest(GreetingTimestamp, credentials.Password),
                             "+OK");

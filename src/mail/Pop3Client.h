@@ -13,6 +13,8 @@
 #include <vector>
 
 class TIdMessage;
+class TIdSASLMechanism;
+struct TIdLoginChoice;
 
 // What a "LIST n" reply said: the size, or the refusal, raised only when
 // the size is taken.
@@ -70,9 +72,16 @@ public:
 
     // TCP connect, greeting, capability list, and the login when AutoLogin.
     void Connect() override;
+    // "AUTH" with `mechanism` (RFC 5034), each challenge answered; one the
+    // mechanism cannot answer cancels ("*"). A refusal raises
+    // EIdReplyPOP3Error.
+    void Authenticate(TIdSASLMechanism& mechanism);
     // A refused login disconnects ("QUIT" first) before the error is passed
     // on; when that "QUIT" fails, its error is the one passed on. A user
     // name or password with a CR or LF is refused before anything is sent.
+    // The login is USER and PASS, APOP or AUTH as AuthType asks; USER and
+    // PASS a server's capabilities leave out go by a mechanism it offers and
+    // the client speaks, where there is one (ChooseLogin).
     void Login();
     int CountMessages();
     // Reads the header of message `number` (body lines a server adds are
@@ -129,9 +138,10 @@ protected:
 private:
     // "STLS", the handshake, and the capabilities asked again.
     void StartTLS();
-    // "USER" and "PASS", or "APOP", in each form of CredentialTries until
-    // one is accepted; the first refusal is raised when none is.
-    void SendCredentials();
+    // "USER" and "PASS", "APOP", or "AUTH" as `choice` says, in each form
+    // of CredentialTries until one is accepted; the first refusal is raised
+    // when none is.
+    void SendCredentials(const TIdLoginChoice& choice);
     // The header lines after an accepted "TOP", up to the closing ".".
     void ReadHeaderBody(TIdMessage& message);
     // Whether the capability list names `tag`, in any case, alone or

@@ -1,5 +1,6 @@
 #include "notify/Imap4DeleteClient.h"
 
+#include "check/SessionOpen.h"
 #include "mail/IdExceptions.h"
 #include "mail/IdMessage.h"
 #include "mail/Imap4Client.h"
@@ -11,15 +12,20 @@ void TImap4DeleteClient::Connect()
     FMarked = false;
     FUids.clear();
     FFound.clear();
-    FClient.Connect(true);
-    if (FClient.ConnectionState != TIdIMAP4ConnectionState::Authenticated)
-        throw EIdException("The server refused the login.");
-    if (!FClient.SelectMailbox("inbox"))
-        throw EIdException("The server refused to open the mailbox \"inbox\".");
+    const std::string mailbox = InboxMailbox;
+    switch (OpenSession(FClient, FLogin, mailbox))
+    {
+    case TSessionOpened::Ready:
+        break;
+    case TSessionOpened::LoginRefused:
+        throw EIdServerRefusal("The server refused the login.");
+    default:
+        throw EIdServerRefusal("The server refused to open the mailbox \"" + mailbox + "\".");
+    }
     TIdIMAP4SearchRec unseen;
     unseen.SearchKey = skUnseen;
     if (!FClient.UIDSearchMailbox({unseen}))
-        throw EIdException("The server refused to search the mailbox \"inbox\".");
+        throw EIdServerRefusal("The server refused to search the mailbox \"" + mailbox + "\".");
     FUids = FClient.MailBox.SearchHits;
 }
 
@@ -60,21 +66,21 @@ void TImap4DeleteClient::MarkRead(int number)
 {
     const std::uint32_t uid = FoundUid(number);
     if (uid == 0 || !FClient.UIDStoreSeen(uid))
-        throw EIdException("The server refused to mark the message as read.");
+        throw EIdServerRefusal("The server refused to mark the message as read.");
 }
 
 void TImap4DeleteClient::DeleteMessage(int number)
 {
     const std::uint32_t uid = FoundUid(number);
     if (uid == 0 || !FClient.UIDStoreDeleted(uid))
-        throw EIdException("The server refused to mark the message as deleted.");
+        throw EIdServerRefusal("The server refused to mark the message as deleted.");
     if (!FClient.HasCapability("UIDPLUS"))
     {
         FMarked = true;
         return;
     }
     if (!FClient.UIDExpunge(uid))
-        throw EIdException("The server refused to remove the message.");
+        throw EIdServerRefusal("The server refused to remove the message.");
 }
 
 void TImap4DeleteClient::Disconnect()

@@ -1,12 +1,13 @@
 #include "notify/Pop3DeleteClient.h"
 
+#include "check/SessionOpen.h"
 #include "mail/IdMessage.h"
 #include "mail/Pop3Client.h"
 #include "mail/Pop3Reply.h"
 
 void TPop3DeleteClient::Connect()
 {
-    FClient.Connect();
+    OpenSession(FClient, FLogin);
 }
 
 bool TPop3DeleteClient::StillShows(int number, const TRowMessage& row)

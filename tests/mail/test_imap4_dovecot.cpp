@@ -89,20 +89,26 @@ TEST_F(Imap4Dovecot, PasswordWithSpaceQuoteBackslashAndParentheses)
     Imap.Disconnect();
 }
 
-// Beyond ASCII, LOGIN sends a literal of the UTF-8 bytes; the Windows-1252
-// form only after a refusal.
+// Beyond ASCII, LOGIN sends a literal of the UTF-8 bytes, AUTHENTICATE PLAIN
+// their base64; the Windows-1252 form only after a refusal.
 TEST_F(Imap4Dovecot, PasswordsBeyondAscii)
 {
-    for (const auto& [user, stored, typed] : EightBitUsers)
+    for (const bool sasl : {false, true})
     {
-        SCOPED_TRACE(user);
-        Aim(user, typed);
-        Imap.Connect(true);
-        EXPECT_EQ(Imap.ConnectionState, State::Authenticated);
-        EXPECT_EQ(Imap.CredentialCharset, std::string(user) == "old" ? ccWindows1252 : ccUTF8);
-        EXPECT_EQ(Imap.CommandCounter, std::string(user) == "old" ? 4 : 3);
-        EXPECT_TRUE(Imap.SelectMailbox("inbox"));
-        Imap.Disconnect();
+        for (const auto& [user, stored, typed] : EightBitUsers)
+        {
+            SCOPED_TRACE(std::string(user) + (sasl ? " AUTHENTICATE PLAIN" : " LOGIN"));
+            Aim(user, typed);
+            Imap.AuthType = sasl ? TIdIMAP4AuthenticationType::atSASL : TIdIMAP4AuthenticationType::atUserPass;
+            Imap.SASLMechanisms = {"PLAIN"};
+            Imap.CredentialCharset = ccUTF8;
+            Imap.Connect(true);
+            EXPECT_EQ(Imap.ConnectionState, State::Authenticated);
+            EXPECT_EQ(Imap.CredentialCharset, std::string(user) == "old" ? ccWindows1252 : ccUTF8);
+            EXPECT_EQ(Imap.CommandCounter, std::string(user) == "old" ? 4 : 3);
+            EXPECT_TRUE(Imap.SelectMailbox("inbox"));
+            Imap.Disconnect();
+        }
     }
 }
 

@@ -420,6 +420,65 @@ TEST(Imap4Transcript, CredentialForms)
     }
 }
 
+// AUTHENTICATE where the server disables LOGIN and offers PLAIN, or where
+// the client is asked for SASL.
+TEST(Imap4Transcript, SaslLogins)
+{
+    struct Case
+    {
+        const char* Name;
+        std::string Script;
+        State After;
+        bool AskSasl = false;
+    };
+    const std::string plain = "AGFubgBzZWNyZXQ="; // "\0ann\0secret"
+    const std::string capabilities = "C: C2 CAPABILITY\nS: C2 OK none\nC: C3 CAPABILITY\nS: C3 OK none\n";
+    const std::string refused = "C: C2 CAPABILITY\nS: C2 OK none\n";
+    const Case cases[] = {
+        {"InitialResponseOnTheCommand",
+         "S: * OK [CAPABILITY IMAP4rev1 SASL-IR LOGINDISABLED AUTH=PLAIN] ready\n"
+         "C: C1 AUTHENTICATE PLAIN " + plain + "\nS: C1 OK in\n" + capabilities,
+         State::Authenticated},
+        {"InitialResponseAfterTheContinuation",
+         "S: * OK [CAPABILITY IMAP4rev1 LOGINDISABLED AUTH=PLAIN] ready\n"
+         "C: C1 AUTHENTICATE PLAIN\nS: +\nC: " + plain + "\nS: * OK still here\nS: C1 OK in\n" + capabilities,
+         State::Authenticated},
+        {"ChallengePlainCannotAnswerIsCancelled",
+         "S: * OK [CAPABILITY IMAP4rev1 LOGINDISABLED AUTH=PLAIN] ready\n"
+         "C: C1 AUTHENTICATE PLAIN\nS: + \nC: " + plain + "\nS: + bW9yZQ==\nC: *\nS: C1 BAD cancelled\n" + refused,
+         State::NonAuthenticated},
+        {"Refusal",
+         "S: * OK [CAPABILITY IMAP4rev1 SASL-IR LOGINDISABLED AUTH=PLAIN] ready\n"
+         "C: C1 AUTHENTICATE PLAIN " + plain + "\nS: C1 NO [AUTHENTICATIONFAILED] no\n" + refused,
+         State::NonAuthenticated},
+        {"LoginDisabledWithoutPlainStillTriesLogin",
+         "S: * OK [CAPABILITY IMAP4rev1 LOGINDISABLED AUTH=GSSAPI] ready\n"
+         "C: C1 LOGIN ann secret\nS: C1 NO [PRIVACYREQUIRED] no\n" + refused,
+         State::NonAuthenticated},
+        {"AskedForSasl",
+         "S: * OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=PLAIN] ready\n"
+         "C: C1 AUTHENTICATE PLAIN " + plain + "\nS: C1 OK in\n" + capabilities,
+         State::Authenticated, true},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.Name);
+        ScriptedServer srv(c.Script);
+        TIdIMAP4 imap;
+        Aim(imap, srv);
+        if (c.AskSasl)
+        {
+            imap.AuthType = TIdIMAP4AuthenticationType::atSASL;
+            imap.SASLMechanisms = {"plain"};
+        }
+        imap.Connect(true);
+        EXPECT_EQ(imap.ConnectionState, c.After);
+        EXPECT_TRUE(srv.WaitDone());
+        EXPECT_TRUE(srv.Ok());
+        imap.Disconnect(false);
+    }
+}
+
 TEST(Imap4Transcript, SilentServerCostsOneReadTimeout)
 {
     ScriptedServer srv(R"(

@@ -359,15 +359,17 @@ TEST_F(Pop3DovecotApop, PasswordsBeyondAscii)
     for (const Case& c : cases)
         NewMailbox(c.Stored, c.User);
     for (const Case& c : cases)
-        for (TIdPOP3AuthenticationType kind : {atUserPass, atAPOP})
+        for (TIdPOP3AuthenticationType kind : {atUserPass, atAPOP, atSASL})
         {
-            SCOPED_TRACE(std::string(c.User) + (kind == atAPOP ? " APOP" : " USER/PASS"));
+            SCOPED_TRACE(std::string(c.User) +
+                         (kind == atAPOP ? " APOP" : kind == atSASL ? " AUTH PLAIN" : " USER/PASS"));
             TIdPOP3 pop;
             pop.Host = server.Host();
             pop.Port = server.Pop3Port();
             pop.Username = c.User;
             pop.Password = c.Typed;
             pop.AuthType = kind;
+            pop.SASLMechanisms = {"PLAIN"};
             ASSERT_NO_THROW(pop.Connect()) << server.Log();
             EXPECT_EQ(pop.CredentialCharset, c.Taken);
             EXPECT_EQ(pop.CountMessages(), 0);

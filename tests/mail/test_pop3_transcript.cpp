@@ -2,6 +2,7 @@
 #include "mail/IdExceptions.h"
 #include "mail/IdMessage.h"
 #include "mail/Pop3Client.h"
+#include "mail/SaslMechanism.h"
 #include "platform/Exception.h"
 #include "support/FakeClock.h"
 #include "support/ScriptedServer.h"
@@ -488,6 +489,7 @@ TEST(Pop3Transcript, CredentialForms)
     };
     const std::string greeting = "S: +OK ready <1.2@x>\nC: CAPA\nS: -ERR\n";
     const std::string quit = "C: QUIT\nS: +OK\n";
+    const std::string sasl = "S: +OK ready\nC: CAPA\nS: +OK\nS: SASL PLAIN\nS: .\n";
     const Case cases[] = {
         {"Windows1252AfterUtf8", atUserPass, Umlauts,
          greeting + "C: USER ann\nS: +OK\nC: PASS " + Umlauts + "\nS: -ERR [AUTH] Authentication failed.\n"
@@ -502,6 +504,17 @@ TEST(Pop3Transcript, CredentialForms)
         {"LockedMaildropNotTriedAgain", atUserPass, Umlauts,
          greeting + "C: USER ann\nS: +OK\nC: PASS " + Umlauts + "\nS: -ERR [IN-USE] locked\n" + quit,
          "locked\r\n", ccUTF8},
+        {"AuthPlainWhereUserIsNotOffered", atUserPass, "secret",
+         sasl + "C: AUTH PLAIN AGFubgBzZWNyZXQ=\nS: +OK\n" + quit,
+         "", ccUTF8},
+        {"AuthPlainOfEachForm", atSASL, Umlauts,
+         sasl + "C: AUTH PLAIN AGFubgBww6Rzc3fDtnJkLeKCrA==\nS: -ERR [AUTH] no\n"
+             "C: AUTH PLAIN AGFubgBw5HNzd/ZyZC2A\nS: +OK\n" + quit,
+         "", ccWindows1252},
+        {"AuthPlainAfterTheContinuation", atSASL, std::string(200, 'x'),
+         sasl + "C: AUTH PLAIN\nS: + \nC: " + SASLEncode(std::string("\0ann\0", 5) + std::string(200, 'x')) +
+             "\nS: + bW9yZQ==\nC: *\nS: -ERR cancelled\n" + quit,
+         "cancelled\r\n", ccUTF8},
         {"HangUpAfterTheRefusal", atUserPass, Umlauts,
          greeting + "C: USER ann\nS: +OK\nC: PASS " + Umlauts + "\nS: -ERR [AUTH] refused\nCLOSE\n", "refused\r\n",
          ccUTF8},
@@ -513,6 +526,7 @@ TEST(Pop3Transcript, CredentialForms)
         TIdPOP3 pop;
         Aim(pop, srv, "ann", c.Password);
         pop.AuthType = c.Kind;
+        pop.SASLMechanisms = {"PLAIN"};
         if (c.Error.empty())
         {
             pop.Connect();
