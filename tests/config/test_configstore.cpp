@@ -23,6 +23,7 @@
 #include <QTreeWidget>
 
 #include <cstdlib>
+#include <functional>
 #include <fstream>
 #include <sys/stat.h>
 
@@ -445,6 +446,50 @@ TEST_F(ConfigStoreTest, ValueRoundTripsThroughTheHiveAndThroughTheControls)
     Load();
     EXPECT_EQ(keeper->Config.FormAutoHide, 60);
     EXPECT_TRUE(keeper->Config == settings->ConfigOfControls());
+}
+
+// The hive files a first load and a save of a full configuration wrote
+// before the value names were gathered into one table: names, types, order
+// and defaults stay byte for byte. A mismatch leaves what was written beside
+// the test for a diff.
+TEST_F(ConfigStoreTest, FirstLoadAndSaveWriteTheBytesTheyAlwaysWrote)
+{
+    // Each test starts from the computed defaults again.
+    DefaultEmailClient = "mail -compose";
+    DefaultSoundFile = "/opt/ternbell/notify.wav";
+    DefaultIconFile = "/opt/ternbell/newmsg.ico";
+    DefaultAnimationFile = "/opt/ternbell/notify.avi";
+    TConfig full = EditedConfig();
+    Account unread;
+    unread.Caption = "Hand edited";
+    unread.Unreadable = {{"HostPort", "not text", 3}, {"IMAP4", "not a number", 3}};
+    Account badPort;
+    badPort.Port = "pop3";
+    full.Accounts.push_back(unread);
+    full.Accounts.push_back(badPort);
+    const auto written = [](const std::function<void()>& write) {
+        QFile::remove(QString::fromStdString(UserHivePath()));
+        write();
+        return ReadFile(UserHivePath());
+    };
+    const struct
+    {
+        const char* Fixture;
+        std::string Text;
+    } cases[] = {
+        {"hive_first_load.reg", written([&] {
+             TConfig loaded;
+             LoadConfig(loaded, newMail->lvwMessages->columnCount());
+         })},
+        {"hive_saved.reg", written([&] { SaveConfig(full); })},
+    };
+    for (const auto& c : cases)
+    {
+        const std::string fixture = std::string(TERNBELL_SOURCE_DIR) + "/tests/config/" + c.Fixture;
+        EXPECT_EQ(c.Text, ReadFile(fixture)) << c.Fixture;
+        if (c.Text != ReadFile(fixture))
+            WriteFile(std::string(TERNBELL_BINARY_DIR) + "/tests/" + c.Fixture + ".actual", c.Text);
+    }
 }
 
 TEST_F(ConfigStoreTest, DefaultKeepsPriorityAndAccountsAndStoresTheDefaultsAtOnce)
