@@ -1,5 +1,6 @@
 #include "config/AccountRows.h"
 
+#include "config/ConfigStore.h"
 #include "platform/CodePage.h"
 
 #include <QTreeWidget>
@@ -48,28 +49,6 @@ void ForgetUnread(QTreeWidgetItem* row, TAccountColumn column)
         else
             i += 3;
     row->setData(acCaption, UnreadRole, unread);
-}
-
-bool HoldsDefault(const Account& a, const std::string& name)
-{
-    const Account d;
-    if (name == "Caption")
-        return a.Caption == d.Caption;
-    if (name == "UserName")
-        return a.UserName == d.UserName;
-    if (name == "UserPassword")
-        return a.Password == d.Password;
-    if (name == "HostAddress")
-        return a.Host == d.Host;
-    if (name == "HostPort")
-        return a.Port == d.Port;
-    if (name == "IMAP4")
-        return a.IMAP4 == d.IMAP4;
-    if (name == "AccountEnabled")
-        return a.Enabled == d.Enabled;
-    if (name == "Push")
-        return a.Push == d.Push;
-    return true;
 }
 
 std::vector<Account> AccountsOfList(const QTreeWidget& list)

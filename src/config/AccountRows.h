@@ -42,8 +42,5 @@ std::vector<std::string> RowOrigin(const QTreeWidgetItem* row);
 // The field in `column` was edited: a value of it the load could not read
 // is the edit's now.
 void ForgetUnread(QTreeWidgetItem* row, TAccountColumn column);
-// Whether the account's field stored under the value name ("HostPort")
-// holds the account default.
-bool HoldsDefault(const Account& account, const std::string& valueName);
 // Appends a row holding the account and returns it.
 QTreeWidgetItem* AppendAccountRow(QTreeWidget* list, const Account& account);

@@ -36,6 +36,14 @@ void ComputeStartupDefaults();
 // The open command of the desktop's default mail client, or "".
 std::string ReadDefaultEmailClient();
 
+// The value a first load stores: the value type's own defaults, with the
+// start-up defaults for the files and the mail client, and the stored
+// column widths.
+TConfig StoredDefaults();
+// Whether the account's field stored under the value name ("HostPort")
+// holds the account default.
+bool HoldsDefault(const Account& account, const std::string& valueName);
+
 // Read a value of the open key; when it is missing, write the default with
 // the value's type and return the default.
 std::string ReadOrCreateString(TRegistry& reg, const std::string& name, const std::string& def);
