@@ -1,8 +1,8 @@
 #include "config/ConfigStore.h"
 
 #include "check/CheckRules.h"
-#include "config/AccountRows.h"
 #include "config/Config.h"
+#include "config/ConfigRules.h"
 #include "i18n/Translate.h"
 #include "platform/CodePage.h"
 #include "platform/ExeFolder.h"
@@ -111,7 +111,7 @@ template <class... F> struct TOverloaded : F...
 };
 template <class... F> TOverloaded(F...) -> TOverloaded<F...>;
 
-template <class T> const char* AccountValueName(TAccountField<T> field)
+template <class T> const char* ValueNameOf(TAccountField<T> field)
 {
     for (const TAccountValue& v : AccountValues)
         if (const auto* member = std::get_if<TAccountField<T>>(&v.Field); member && *member == field)
@@ -239,6 +239,16 @@ TConfig StoredDefaults()
     c.FormAnimation = DefaultAnimationFile;
     c.ColumnWidths = {100, 100, 100, 100, 0};
     return c;
+}
+
+const char* AccountValueName(std::string Account::*field)
+{
+    return ValueNameOf(field);
+}
+
+const char* AccountValueName(bool Account::*field)
+{
+    return ValueNameOf(field);
 }
 
 bool HoldsDefault(const Account& a, const std::string& valueName)

@@ -40,6 +40,9 @@ std::string ReadDefaultEmailClient();
 // start-up defaults for the files and the mail client, and the stored
 // column widths.
 TConfig StoredDefaults();
+// The name an account's field is stored under ("HostPort" for the port).
+const char* AccountValueName(std::string Account::*field);
+const char* AccountValueName(bool Account::*field);
 // Whether the account's field stored under the value name ("HostPort")
 // holds the account default.
 bool HoldsDefault(const Account& account, const std::string& valueName);

@@ -40,6 +40,8 @@ protected:
     void Save() { keeper->Save(); }
     int Width(int column) const { return newMail->lvwMessages->header()->sectionSize(column); }
     QTreeWidgetItem* Row(int i) const { return settings->lvwAccounts->topLevelItem(i); }
+    // The account the window shows in row i.
+    Account RowAccount(int i) const { return settings->ConfigOfControls().Accounts.at(i); }
 };
 
 TEST_F(ConfigStoreTest, FirstStartCreatesEveryDefaultAndTheFirstAccount)
@@ -75,7 +77,7 @@ TEST_F(ConfigStoreTest, FirstStartCreatesEveryDefaultAndTheFirstAccount)
     EXPECT_EQ(Integer(Account1, "AccountEnabled"), 1);
 
     ASSERT_EQ(settings->lvwAccounts->topLevelItemCount(), 1);
-    const Account a = AccountOfRow(Row(0));
+    const Account a = RowAccount(0);
     EXPECT_EQ(a.Caption, "My Account");
     EXPECT_TRUE(a.Enabled);
     EXPECT_EQ(a.UserName, "User Name");
@@ -246,18 +248,18 @@ TEST_F(ConfigStoreTest, MissingAccountKeysAreCreatedWithTheDefaults)
     Store(Account1, "HostPort", std::string("143"));
     Load();
     ASSERT_EQ(settings->lvwAccounts->topLevelItemCount(), 3);
-    const Account work = AccountOfRow(Row(0));
+    const Account work = RowAccount(0);
     EXPECT_EQ(work.Caption, "Work");
     EXPECT_TRUE(work.IMAP4);
     EXPECT_FALSE(work.Enabled);
     EXPECT_EQ(work.Port, "143");
-    EXPECT_EQ(Row(0)->text(acProtocol), "1");
+    EXPECT_TRUE(RowAccount(0).IMAP4);
     // A key written before there was a push choice gets it, on.
     EXPECT_TRUE(work.Push);
     EXPECT_EQ(Integer(Account1, "Push"), 1);
     for (int i = 1; i < 3; ++i)
     {
-        const Account a = AccountOfRow(Row(i));
+        const Account a = RowAccount(i);
         EXPECT_EQ(a.Caption, "My Account");
         EXPECT_TRUE(a.Enabled);
         EXPECT_EQ(Row(i)->checkState(0), Qt::Checked);
@@ -276,7 +278,7 @@ TEST_F(ConfigStoreTest, SecurityIsReadWhenPresentAndWrittenOnlyWhenChosen)
     Load();
     const TAccountSecurity expected[] = {asStartTLS, asImplicitTLS, asNone, asNone, asNone};
     for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(AccountOfRow(Row(i)).Security, expected[i]) << i;
+        EXPECT_EQ(RowAccount(i).Security, expected[i]) << i;
     TRegistry reg;
     // Reading creates no value: hives written before stay as they were.
     ASSERT_TRUE(reg.OpenKey(AccountKey(5), false));
@@ -336,7 +338,9 @@ TEST_F(ConfigStoreTest, SavingFewerAccountsLeavesTheHigherKeys)
     ASSERT_EQ(settings->lvwAccounts->topLevelItemCount(), 3);
     Store(AccountKey(3), "Caption", std::string("Third"));
     delete Row(2);
-    SetAccountRow(Row(1), Account{"Second", false, "ann", "pa\"ss\\word", "mail.example", "995", true});
+    TConfig edited = settings->ConfigOfControls();
+    edited.Accounts[1] = Account{"Second", false, "ann", "pa\"ss\\word", "mail.example", "995", true};
+    settings->ShowConfig(edited);
     Save();
     EXPECT_EQ(Integer(Main, "AccountsNo"), 2);
     EXPECT_EQ(String(AccountKey(3), "Caption"), "Third");
@@ -347,7 +351,7 @@ TEST_F(ConfigStoreTest, SavingFewerAccountsLeavesTheHigherKeys)
 
     Load();
     ASSERT_EQ(settings->lvwAccounts->topLevelItemCount(), 2);
-    const Account second = AccountOfRow(Row(1));
+    const Account second = RowAccount(1);
     EXPECT_EQ(second.Caption, "Second");
     EXPECT_EQ(second.Password, "pa\"ss\\word");
     EXPECT_EQ(second.Host, "mail.example");
@@ -522,9 +526,18 @@ TEST_F(ConfigStoreTest, DefaultKeepsPriorityAndAccountsAndStoresTheDefaultsAtOnc
 
 TEST_F(ConfigStoreTest, WrongTypedValueStopsTheLoadWhereItFailed)
 {
+    // Values loaded before, one of them since taken out by hand.
+    Store(Main, "DoubleClick", 2);
+    Store(Main, "CheckingTime", 180);
+    Store(Main, "AccountsNo", 0);
+    Load();
+    {
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey(Main, false));
+        reg.DeleteValue("DoubleClick");
+    }
     Store(Main, "EmailClient", std::string("before"));
     Store(Main, "CheckingTime", std::string("300"));
-    settings->cboDoubleClick->setCurrentIndex(2);
     try
     {
         Load();
@@ -572,7 +585,8 @@ TEST_F(ConfigStoreTest, WrongTypedAccountValueIsKeptAndCostsOnlyItsAccount)
     EXPECT_EQ(type(AccountKey(2), "HostPort"), TRegDataType::rdInteger);
     EXPECT_EQ(type(AccountKey(2), "AccountEnabled"), TRegDataType::rdString);
     // A port typed in the window replaces the edit; the other stays.
-    Row(1)->setText(acPort, QStringLiteral("995"));
+    settings->lvwAccounts->setCurrentItem(Row(1));
+    settings->txtPort->setText(QStringLiteral("995"));
     Save();
     EXPECT_EQ(String(AccountKey(2), "HostPort"), "995");
     EXPECT_EQ(type(AccountKey(2), "AccountEnabled"), TRegDataType::rdString);
