@@ -1,6 +1,5 @@
 #include "config/AccountListBinding.h"
 
-#include "config/ConfigRules.h"
 #include "config/ConfigStore.h"
 #include "i18n/Translate.h"
 #include "platform/CodePage.h"

@@ -48,19 +48,6 @@ Account SettledAccount(const Account& shown)
 
 } // namespace
 
-TAccountSecurity SecurityOfNumber(long long number)
-{
-    switch (number)
-    {
-    case asStartTLS:
-        return asStartTLS;
-    case asImplicitTLS:
-        return asImplicitTLS;
-    default:
-        return asNone;
-    }
-}
-
 TConfig InitialConfigOfControls()
 {
     TConfig c;

@@ -32,10 +32,6 @@ inline constexpr std::array<const char*, 5> PriorityItems{
 // edit (in UTF-16 units).
 inline constexpr int EditMaxLength = 32767;
 
-// A stored number as a security kind; numbers this program does not know
-// are asNone.
-TAccountSecurity SecurityOfNumber(long long number);
-
 // The value before anything was loaded: texts empty, boxes cleared, the
 // first item of each list, the times the window starts with.
 TConfig InitialConfigOfControls();

@@ -2,7 +2,6 @@
 
 #include "check/CheckRules.h"
 #include "config/Config.h"
-#include "config/ConfigRules.h"
 #include "i18n/Translate.h"
 #include "platform/CodePage.h"
 #include "platform/ExeFolder.h"
@@ -229,6 +228,19 @@ void OpenOrCreate(TRegistry& reg, const std::string& key)
 }
 
 } // namespace
+
+TAccountSecurity SecurityOfNumber(long long number)
+{
+    switch (number)
+    {
+    case asStartTLS:
+        return asStartTLS;
+    case asImplicitTLS:
+        return asImplicitTLS;
+    default:
+        return asNone;
+    }
+}
 
 TConfig StoredDefaults()
 {

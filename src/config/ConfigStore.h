@@ -1,10 +1,11 @@
 #pragma once
 
+#include "check/Account.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
-struct Account;
 struct TConfig;
 class TRegistry;
 
@@ -40,6 +41,9 @@ std::string ReadDefaultEmailClient();
 // start-up defaults for the files and the mail client, and the stored
 // column widths.
 TConfig StoredDefaults();
+// A stored number as a security kind; numbers this program does not know
+// are asNone.
+TAccountSecurity SecurityOfNumber(long long number);
 // The name an account's field is stored under ("HostPort" for the port).
 const char* AccountValueName(std::string Account::*field);
 const char* AccountValueName(bool Account::*field);
