@@ -49,7 +49,7 @@ const TSetting Settings[] = {
     {"CheckingTime", &TConfig::CheckingTime},
     {"DoubleClick", &TConfig::DoubleClick},
     {"NotifyOnlyNewMsg", &TConfig::NotifyOnlyNewMsg},
-    {"RequiredPriority", &TConfig::RequiredPriority, true},
+    {.Name = "RequiredPriority", .Field = &TConfig::RequiredPriority, .KeptByDefault = true},
     {"ShowForm", &TConfig::ShowForm},
     {"PlaySound", &TConfig::PlaySound},
     {"ScrLckBlinking", &TConfig::ScrLckBlinking},
@@ -61,8 +61,9 @@ const TSetting Settings[] = {
     {"FormSaveDetails", &TConfig::FormSaveDetails},
     // Without "save details" the fold stays as the window has it, and the
     // value is neither read nor created; a save writes it all the same.
-    {"FormShowDetails", &TConfig::FormShowDetails, false, true, &TConfig::FormSaveDetails},
-    {"FormColumnsWidth", &TConfig::ColumnWidths, false, true},
+    {.Name = "FormShowDetails", .Field = &TConfig::FormShowDetails, .Window = true,
+     .ReadWhen = &TConfig::FormSaveDetails},
+    {.Name = "FormColumnsWidth", .Field = &TConfig::ColumnWidths, .Window = true},
 };
 
 constexpr const char* AccountsNoValue = "AccountsNo";

@@ -49,7 +49,10 @@ void TfrmSettings::ShowConfig(const TConfig& shown)
     if (Built())
         ShowInControls(c);
     else
+    {
         *FHeld = c;
+        FHeld->Accounts.clear(); // held in FAccounts
+    }
 }
 
 void TfrmSettings::ShowInNotificationWindow(const TConfig& c)
