@@ -1,6 +1,8 @@
 #include "config/AccountListBinding.h"
 
+#include "config/ConfigStore.h"
 #include "i18n/Translate.h"
+#include "platform/CodePage.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -11,15 +13,85 @@
 
 #include <memory>
 
-TAccountListBinding::TAccountListBinding(QTreeWidget& list, const TFields& fields)
-    : List(list), Fields(fields)
+TAccountListBinding::TAccountListBinding(QTreeWidget& list, std::vector<Account>& accounts,
+                                         std::vector<std::optional<TSecretKey>>& origins, const TFields& fields)
+    : List(list), Accounts(accounts), Origins(origins), Fields(fields)
 {
+    Connections.push_back(QObject::connect(&List, &QTreeWidget::itemChanged, &List,
+                                           [this](QTreeWidgetItem* row, int) { RowChanged(row); }));
+    Connections.push_back(QObject::connect(List.model(), &QAbstractItemModel::rowsAboutToBeRemoved, &List,
+                                           [this](const QModelIndex& parent, int first, int last) {
+                                               if (!parent.isValid())
+                                                   RowsLeaving(first, last);
+                                           }));
+    // Emptying the list resets its model.
+    Connections.push_back(QObject::connect(List.model(), &QAbstractItemModel::modelAboutToBeReset, &List, [this] {
+        if (!Accounts.empty())
+            RowsLeaving(0, static_cast<int>(Accounts.size()) - 1);
+    }));
+}
+
+TAccountListBinding::~TAccountListBinding()
+{
+    // The list outlives the binding inside its window, and empties itself
+    // when it goes.
+    for (const QMetaObject::Connection& c : Connections)
+        QObject::disconnect(c);
+}
+
+void TAccountListBinding::ShowAccounts()
+{
+    const QScopedValueRollback<bool> reshaping(Reshaping, true);
+    List.clear();
+    for (const Account& a : Accounts)
+        AppendAccountRow(&List, a);
+}
+
+Account* TAccountListBinding::AccountOf(const QTreeWidgetItem& row)
+{
+    // Between a row's leaving and the list's last report of it, the rows and
+    // the accounts do not line up.
+    const int index = List.indexOfTopLevelItem(const_cast<QTreeWidgetItem*>(&row));
+    if (Reshaping || index < 0 || index >= static_cast<int>(Accounts.size()) ||
+        List.topLevelItemCount() != static_cast<int>(Accounts.size()))
+        return nullptr;
+    return &Accounts[index];
+}
+
+Account* TAccountListBinding::SelectedAccount()
+{
+    QTreeWidgetItem* row = Selected();
+    return row ? AccountOf(*row) : nullptr;
+}
+
+void TAccountListBinding::RowChanged(QTreeWidgetItem* row)
+{
+    if (Account* a = row ? AccountOf(*row) : nullptr)
+    {
+        a->Caption = ToCodePage(row->text(acCaption));
+        a->Enabled = row->checkState(acCaption) == Qt::Checked;
+    }
+}
+
+void TAccountListBinding::RowsLeaving(int first, int last)
+{
+    if (Reshaping || first < 0 || last >= static_cast<int>(Accounts.size()))
+        return;
+    Accounts.erase(Accounts.begin() + first, Accounts.begin() + last + 1);
+    if (last < static_cast<int>(Origins.size()))
+        Origins.erase(Origins.begin() + first, Origins.begin() + last + 1);
 }
 
 QTreeWidgetItem* TAccountListBinding::Selected() const
 {
     const QList<QTreeWidgetItem*> selected = List.selectedItems();
     return selected.isEmpty() ? nullptr : selected.constFirst();
+}
+
+int TAccountListBinding::SelectedIndex() const
+{
+    QTreeWidgetItem* row = Selected();
+    return row ? List.indexOfTopLevelItem(row) : -1;
 }
 
 void TAccountListBinding::Select(QTreeWidgetItem* row)
@@ -32,33 +104,32 @@ void TAccountListBinding::Select(QTreeWidgetItem* row)
 
 void TAccountListBinding::ShowRow(const QTreeWidgetItem& row)
 {
+    const Account* a = AccountOf(row);
+    if (!a)
+        return;
     // The list reports the row that lost the selection after the new one has
-    // it: storing while filling would copy the old account into the new row.
+    // it: storing while filling would copy the old account into the new one.
     const QScopedValueRollback<bool> filling(Filling, true);
-    Fields.UserName->setText(row.text(acUserName));
-    Fields.Password->setText(row.text(acPassword));
-    Fields.Host->setText(row.text(acHost));
-    Fields.Port->setText(row.text(acPort));
-    const QString protocol = row.text(acProtocol);
-    if (protocol == QLatin1String("1"))
-        Fields.Imap4->setChecked(true);
-    else if (protocol == QLatin1String("0"))
-        Fields.Pop3->setChecked(true);
+    Fields.UserName->setText(FromCodePage(a->UserName));
+    Fields.Password->setText(FromCodePage(a->Password));
+    Fields.Host->setText(FromCodePage(a->Host));
+    Fields.Port->setText(FromCodePage(a->Port));
+    (a->IMAP4 ? Fields.Imap4 : Fields.Pop3)->setChecked(true);
     if (Fields.Security)
-        Fields.Security->setCurrentIndex(SecurityOfNumber(row.text(acSecurity).toInt()));
+        Fields.Security->setCurrentIndex(a->Security);
     if (Fields.Push)
-        Fields.Push->setChecked(row.text(acPush) != QLatin1String("0"));
+        Fields.Push->setChecked(a->Push);
     ShowProtocolChoice();
 }
 
-void TAccountListBinding::StoreField(TAccountColumn column, const QString& text)
+void TAccountListBinding::StoreText(std::string Account::*field, const QString& text)
 {
     if (Filling)
         return;
-    if (QTreeWidgetItem* row = Selected())
+    if (Account* a = SelectedAccount())
     {
-        row->setText(column, text);
-        ForgetUnread(row, column);
+        a->*field = ToCodePage(text);
+        ForgetUnread(*a, AccountValueName(field));
     }
 }
 
@@ -66,10 +137,10 @@ void TAccountListBinding::StoreProtocol()
 {
     if (Filling)
         return;
-    if (QTreeWidgetItem* row = Selected())
+    if (Account* a = SelectedAccount())
     {
-        row->setText(acProtocol, Fields.Imap4->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
-        ForgetUnread(row, acProtocol);
+        a->IMAP4 = Fields.Imap4->isChecked();
+        ForgetUnread(*a, AccountValueName(&Account::IMAP4));
     }
 }
 
@@ -77,10 +148,10 @@ void TAccountListBinding::StorePush()
 {
     if (Filling || !Fields.Push)
         return;
-    if (QTreeWidgetItem* row = Selected())
+    if (Account* a = SelectedAccount())
     {
-        row->setText(acPush, Fields.Push->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
-        ForgetUnread(row, acPush);
+        a->Push = Fields.Push->isChecked();
+        ForgetUnread(*a, AccountValueName(&Account::Push));
     }
 }
 
@@ -94,14 +165,14 @@ void TAccountListBinding::StoreSecurity()
 {
     if (Filling || !Fields.Security)
         return;
-    QTreeWidgetItem* row = Selected();
-    if (!row)
+    Account* a = SelectedAccount();
+    if (!a)
         return;
     const TAccountSecurity security = SecurityOfNumber(Fields.Security->currentIndex());
-    row->setText(acSecurity, QString::number(security));
+    a->Security = security;
     const QString port = Fields.Port->text();
     const std::string partner = PartnerPort(port.toStdString(), security);
-    // Through the edit, so the row takes the port as if it had been typed.
+    // Through the edit, so the account takes the port as if it had been typed.
     if (partner != port.toStdString())
         Fields.Port->setText(QString::fromStdString(partner));
 }
@@ -115,7 +186,13 @@ QTreeWidgetItem* TAccountListBinding::AddRow()
     added.Host = ResStr("Host");
     added.Port = "110";
     added.IMAP4 = false;
-    QTreeWidgetItem* row = AppendAccountRow(&List, added);
+    Accounts.push_back(added);
+    Origins.resize(Accounts.size());
+    QTreeWidgetItem* row = nullptr;
+    {
+        const QScopedValueRollback<bool> reshaping(Reshaping, true);
+        row = AppendAccountRow(&List, added);
+    }
     Select(row);
     return row;
 }
@@ -126,8 +203,7 @@ bool TAccountListBinding::RemoveSelected()
     if (!row)
         return false;
     const int index = List.indexOfTopLevelItem(row);
-    // Taken out of the list before it is destroyed, so the selection change
-    // that its removal reports still finds a whole row.
+    // Its account leaves with it (RowsLeaving).
     const std::unique_ptr<QTreeWidgetItem> removed(List.takeTopLevelItem(index));
     const int count = List.topLevelItemCount();
     if (count > 0)

@@ -1,6 +1,13 @@
 #pragma once
 
 #include "config/AccountRows.h"
+#include "platform/SecretStore.h"
+
+#include <QMetaObject>
+
+#include <optional>
+#include <string>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -10,9 +17,12 @@ class QString;
 class QTreeWidget;
 class QTreeWidgetItem;
 
-// The account list of the settings window and the property edits beside it,
-// bound both ways to the selected row: selecting a row shows its fields,
-// editing a field stores it into the selected row at once.
+// The account list of the settings window and the property edits beside it.
+// The accounts being edited are a list of values; the rows of the list show
+// their captions and enabled flags, one row per account in the same order,
+// and whatever adds, removes or edits a row changes its account with it.
+// The property edits are bound both ways to the selected row's account:
+// selecting a row shows its fields, editing a field stores it at once.
 class TAccountListBinding
 {
 public:
@@ -30,26 +40,36 @@ public:
         QCheckBox* Push = nullptr;
     };
 
-    TAccountListBinding(QTreeWidget& list, const TFields& fields);
+    // `accounts` and `origins` (per account, where its password was kept
+    // when last marked) are the window's, and outlive the binding.
+    TAccountListBinding(QTreeWidget& list, std::vector<Account>& accounts,
+                        std::vector<std::optional<TSecretKey>>& origins, const TFields& fields);
+    ~TAccountListBinding();
+    TAccountListBinding(const TAccountListBinding&) = delete;
+    TAccountListBinding& operator=(const TAccountListBinding&) = delete;
 
-    // The selected row, or null.
+    // The rows again, one per account, none selected.
+    void ShowAccounts();
+
+    // The selected row, or null; its account's index, or -1.
     QTreeWidgetItem* Selected() const;
+    int SelectedIndex() const;
     void Select(QTreeWidgetItem* row);
 
-    // The fields of the row show in the edits and the radio buttons. While
-    // they are being filled nothing is stored, so one account's text never
-    // reaches another row.
+    // The fields of the row's account show in the edits and the radio
+    // buttons. While they are being filled nothing is stored, so one
+    // account's text never reaches another.
     void ShowRow(const QTreeWidgetItem& row);
 
-    // An edit's whole text becomes that field of the selected row; with no
-    // row selected nothing is stored.
-    void StoreField(TAccountColumn column, const QString& text);
-    // The radio buttons become the selected row's protocol; the port stays.
+    // An edit's whole text becomes that field of the selected account; with
+    // no row selected nothing is stored.
+    void StoreText(std::string Account::*field, const QString& text);
+    // The radio buttons become the selected account's protocol; the port stays.
     void StoreProtocol();
-    // The drop-down becomes the selected row's security; a well-known port
+    // The drop-down becomes the selected account's security; a well-known port
     // moves to its partner (110 and 995, 143 and 993).
     void StoreSecurity();
-    // The box becomes the selected row's push choice.
+    // The box becomes the selected account's push choice.
     void StorePush();
     // The push box can be changed only while IMAP4 is chosen; it keeps its
     // tick either way, so switching back finds the account's choice.
@@ -65,7 +85,21 @@ public:
     void SelectFirstIfNone();
 
 private:
+    // The row's account, or null for a row that is going.
+    Account* AccountOf(const QTreeWidgetItem& row);
+    Account* SelectedAccount();
+    // A row's caption or check box was edited in the list.
+    void RowChanged(QTreeWidgetItem* row);
+    // Rows are leaving the list, whoever takes them out.
+    void RowsLeaving(int first, int last);
+
     QTreeWidget& List;
+    std::vector<Account>& Accounts;
+    std::vector<std::optional<TSecretKey>>& Origins;
     TFields Fields;
     bool Filling = false;
+    // The rows are being rebuilt from the accounts: what the list reports
+    // meanwhile is the binding's own doing.
+    bool Reshaping = false;
+    std::vector<QMetaObject::Connection> Connections;
 };

@@ -9,6 +9,9 @@
 // and one entry per account. Texts are 8-bit desktop text. The settings
 // window shows and edits it; everything else reads a copy.
 //
+// The members start at the defaults a first load stores, but for the files
+// and the mail client, which are the start-up defaults (StoredDefaults).
+//
 // The stored settings hold no ticks: a path or command is on when it is not
 // empty, a time when it is above 0.
 struct TConfig

@@ -2,7 +2,7 @@
 
 #include "config/AccountSecrets.h"
 #include "config/ConfigStore.h"
-#include "config/SettingsControls.h"
+#include "config/ConfigRules.h"
 #include "config/SettingsForm.h"
 #include "desktop/Application.h"
 #include "notify/NewMailForm.h"
@@ -43,8 +43,11 @@ TConfigKeeper::TConfigKeeper(TfrmSettings& settings, TfrmNewMail& newMail)
 void TConfigKeeper::Load()
 {
     SettingsLoaded = false;
-    // What a load does not reach stays as the controls hold it.
-    TConfig loaded = FSettings.ConfigOfControls();
+    // What a load does not reach stays as it was (before the first load, as
+    // the window starts); the notification window's fold and widths as the
+    // user left them.
+    TConfig loaded = FRead ? Config : InitialConfigOfControls();
+    ReadNotificationWindow(FNewMail, loaded);
     bool existed = true;
     // Taken before the read: a hand edit made while it runs is seen later.
     FStamp = HiveFileStamp(UserHivePath());
@@ -79,9 +82,10 @@ void TConfigKeeper::Load()
 
 void TConfigKeeper::Show(const TConfig& loaded)
 {
-    FSettings.ShowConfig(loaded);
-    // The controls keep the times in their ranges; the value is what they hold.
-    Config = FSettings.ConfigOfControls();
+    Config = SettledConfig(loaded);
+    FSettings.ShowConfig(Config);
+    // Widths the value leaves out stay as the list has them.
+    ReadNotificationWindow(FNewMail, Config);
 }
 
 bool TConfigKeeper::HiveChanged() const

@@ -13,9 +13,10 @@ class TfrmNewMail;
 class TfrmSettings;
 
 // Holds the program's configuration value and moves it between the hive and
-// the windows: a load reads the hive into the value and shows it in the
-// settings window's controls; a save takes the controls into the value and
-// writes it. It answers the settings window's OK, Cancel and Default.
+// the windows: a load reads the hive into the value, puts it under its rules
+// (SettledConfig) and hands the settings window a copy to edit; a save takes
+// the copy the window hands back and writes it. It answers the settings
+// window's OK, Cancel and Default.
 class TConfigKeeper
 {
 public:
@@ -26,12 +27,12 @@ public:
     // The configuration as last loaded or saved. Readers take a copy.
     TConfig Config;
 
-    // Registry -> value -> controls, then OnLoaded. Stops at the first
-    // error, keeping what was loaded before it (in the value and the
-    // controls alike); SettingsLoaded tells whether it ran through. On a
-    // first start (no stored configuration) the settings window is shown.
+    // Registry -> value -> window, then OnLoaded. Stops at the first error,
+    // keeping what was loaded before it and the rest as it was (in the value
+    // and the window alike); SettingsLoaded tells whether it ran through. On
+    // a first start (no stored configuration) the settings window is shown.
     void Load();
-    // Controls -> value -> registry. A hive changed on disk since it was
+    // The window's edited copy -> value -> registry. A hive changed on disk since it was
     // last read or written is read first and merged (MergeConfig), so a
     // save drops nothing it did not load.
     void Save();
@@ -59,7 +60,7 @@ public:
     std::function<void(bool accepted)> OnEditEnded;
 
 private:
-    // A loaded value into the controls, and back as the controls hold it.
+    // A loaded value under its rules becomes the value, shown in the windows.
     void Show(const TConfig& loaded);
 
     // The rows' identities as they are now become where their secrets are.

@@ -1,7 +1,6 @@
 #include "config/ConfigStore.h"
 
 #include "check/CheckRules.h"
-#include "config/AccountRows.h"
 #include "config/Config.h"
 #include "i18n/Translate.h"
 #include "platform/CodePage.h"
@@ -10,6 +9,8 @@
 #include "platform/Registry.h"
 
 #include <algorithm>
+#include <iterator>
+#include <variant>
 
 std::string DefaultSoundFile;
 std::string DefaultIconFile;
@@ -21,7 +22,102 @@ bool SettingsLoaded = false;
 namespace
 {
 
-const char* const DefaultColumnsWidth = "100,100,100,100,0";
+template <class T> using TSettingField = T TConfig::*;
+template <class T> using TAccountField = T Account::*;
+
+// One value of the main key. Its hive type follows the member's: text,
+// dword, dword 0/1; the column widths are stored as comma text.
+struct TSetting
+{
+    const char* Name;
+    std::variant<TSettingField<std::string>, TSettingField<int>, TSettingField<bool>,
+                 TSettingField<std::vector<int>>>
+        Field;
+    // Default leaves it as stored.
+    bool KeptByDefault = false;
+    // The notification window's own while the program runs: a merge with a
+    // hand edit keeps the program's.
+    bool Window = false;
+    // Read (and created) only while this switch, read before it, is on.
+    TSettingField<bool> ReadWhen = nullptr;
+};
+
+// The main key's values in the order load and save go through them; the
+// defaults are those of StoredDefaults(). "AccountsNo" follows them.
+const TSetting Settings[] = {
+    {"EmailClient", &TConfig::EmailClient},
+    {"CheckingTime", &TConfig::CheckingTime},
+    {"DoubleClick", &TConfig::DoubleClick},
+    {"NotifyOnlyNewMsg", &TConfig::NotifyOnlyNewMsg},
+    {.Name = "RequiredPriority", .Field = &TConfig::RequiredPriority, .KeptByDefault = true},
+    {"ShowForm", &TConfig::ShowForm},
+    {"PlaySound", &TConfig::PlaySound},
+    {"ScrLckBlinking", &TConfig::ScrLckBlinking},
+    {"ShowIcon", &TConfig::ShowIcon},
+    {"Execute", &TConfig::Execute},
+    {"FormAutoHide", &TConfig::FormAutoHide},
+    {"FormAnimation", &TConfig::FormAnimation},
+    {"FormStayOnTop", &TConfig::FormStayOnTop},
+    {"FormSaveDetails", &TConfig::FormSaveDetails},
+    // Without "save details" the fold stays as the window has it, and the
+    // value is neither read nor created; a save writes it all the same.
+    {.Name = "FormShowDetails", .Field = &TConfig::FormShowDetails, .Window = true,
+     .ReadWhen = &TConfig::FormSaveDetails},
+    {.Name = "FormColumnsWidth", .Field = &TConfig::ColumnWidths, .Window = true},
+};
+
+constexpr const char* AccountsNoValue = "AccountsNo";
+
+enum class TSaved
+{
+    Always,
+    // Only a port a connection can use: Ok refuses any other, and Exit or
+    // closing the window keeps the one stored before.
+    WhenUsablePort,
+    // After the value that follows it (files have always held the enabled
+    // flag before the protocol).
+    AfterNext,
+};
+
+// One value of an account key: text, or a dword 0/1. The security is a
+// dword stored only when chosen, so plain accounts keep the key they had;
+// absent (hives written before there was one) or of another type it reads
+// as none and is not created.
+struct TAccountValue
+{
+    const char* Name;
+    std::variant<TAccountField<std::string>, TAccountField<bool>, TAccountField<TAccountSecurity>> Field;
+    TSaved Saved = TSaved::Always;
+};
+
+// An account key's values in the order a load reads them; the defaults are
+// Account's own.
+const TAccountValue AccountValues[] = {
+    {"Caption", &Account::Caption},
+    {"UserName", &Account::UserName},
+    {"UserPassword", &Account::Password},
+    {"HostAddress", &Account::Host},
+    {"HostPort", &Account::Port, TSaved::WhenUsablePort},
+    {"IMAP4", &Account::IMAP4, TSaved::AfterNext},
+    {"AccountEnabled", &Account::Enabled},
+    {"Security", &Account::Security},
+    // Hives from before there was a choice get the default, on.
+    {"Push", &Account::Push},
+};
+
+template <class... F> struct TOverloaded : F...
+{
+    using F::operator()...;
+};
+template <class... F> TOverloaded(F...) -> TOverloaded<F...>;
+
+template <class T> const char* ValueNameOf(TAccountField<T> field)
+{
+    for (const TAccountValue& v : AccountValues)
+        if (const auto* member = std::get_if<TAccountField<T>>(&v.Field); member && *member == field)
+            return v.Name;
+    return "";
+}
 
 // Each width is taken as soon as it is read, so a fault keeps the ones
 // before it.
@@ -50,17 +146,6 @@ std::string ColumnWidthsText(const std::vector<int>& widths)
     return text;
 }
 
-// An account's security; absent (hives written before there was one) or of
-// another type means none.
-constexpr const char* SecurityValue = "Security";
-
-TAccountSecurity ReadSecurity(TRegistry& reg)
-{
-    if (!reg.ValueExists(SecurityValue) || reg.GetDataType(SecurityValue) != TRegDataType::rdInteger)
-        return asNone;
-    return SecurityOfNumber(reg.ReadInteger(SecurityValue));
-}
-
 constexpr const char* NoTrayHintValue = "NoTrayHintShown";
 
 // An account's values are read with read-or-create, but one stored by hand
@@ -81,14 +166,25 @@ bool StoredAs(TRegistry& reg, Account& a, int number, const char* name, bool tex
     return false;
 }
 
-std::string ReadAccountString(TRegistry& reg, Account& a, int number, const char* name, const std::string& def)
+void ReadAccountValue(TRegistry& reg, Account& a, int number, const TAccountValue& v)
 {
-    return StoredAs(reg, a, number, name, true) ? ReadOrCreateString(reg, name, def) : def;
-}
-
-bool ReadAccountBool(TRegistry& reg, Account& a, int number, const char* name, bool def)
-{
-    return StoredAs(reg, a, number, name, false) ? ReadOrCreateBool(reg, name, def) : def;
+    const Account defaults;
+    std::visit(TOverloaded{
+                   [&](TAccountField<std::string> f) {
+                       a.*f = StoredAs(reg, a, number, v.Name, true) ? ReadOrCreateString(reg, v.Name, defaults.*f)
+                                                                     : defaults.*f;
+                   },
+                   [&](TAccountField<bool> f) {
+                       a.*f = StoredAs(reg, a, number, v.Name, false) ? ReadOrCreateBool(reg, v.Name, defaults.*f)
+                                                                      : defaults.*f;
+                   },
+                   [&](TAccountField<TAccountSecurity> f) {
+                       a.*f = reg.ValueExists(v.Name) && reg.GetDataType(v.Name) == TRegDataType::rdInteger
+                                  ? SecurityOfNumber(reg.ReadInteger(v.Name))
+                                  : defaults.*f;
+                   },
+               },
+               v.Field);
 }
 
 bool UsablePort(const std::string& text)
@@ -104,6 +200,28 @@ bool UsablePort(const std::string& text)
     }
 }
 
+void WriteAccountValue(TRegistry& reg, const Account& a, int number, const TAccountValue& v)
+{
+    // A hand edit that could not be read stays where it was read; an
+    // account moved to another key takes what it holds there.
+    for (const TUnreadValue& u : a.Unreadable)
+        if (u.Name == v.Name && u.Key == number)
+            return;
+    if (v.Saved == TSaved::WhenUsablePort && !UsablePort(a.Port))
+        return;
+    std::visit(TOverloaded{
+                   [&](TAccountField<std::string> f) { reg.WriteString(v.Name, a.*f); },
+                   [&](TAccountField<bool> f) { reg.WriteBool(v.Name, a.*f); },
+                   [&](TAccountField<TAccountSecurity> f) {
+                       if (a.*f != asNone)
+                           reg.WriteInteger(v.Name, a.*f);
+                       else if (reg.ValueExists(v.Name))
+                           reg.DeleteValue(v.Name);
+                   },
+               },
+               v.Field);
+}
+
 void OpenOrCreate(TRegistry& reg, const std::string& key)
 {
     if (!reg.OpenKey(key, true))
@@ -111,6 +229,49 @@ void OpenOrCreate(TRegistry& reg, const std::string& key)
 }
 
 } // namespace
+
+TAccountSecurity SecurityOfNumber(long long number)
+{
+    switch (number)
+    {
+    case asStartTLS:
+        return asStartTLS;
+    case asImplicitTLS:
+        return asImplicitTLS;
+    default:
+        return asNone;
+    }
+}
+
+TConfig StoredDefaults()
+{
+    TConfig c;
+    c.EmailClient = DefaultEmailClient;
+    c.PlaySound = DefaultSoundFile;
+    c.ShowIcon = DefaultIconFile;
+    c.FormAnimation = DefaultAnimationFile;
+    c.ColumnWidths = {100, 100, 100, 100, 0};
+    return c;
+}
+
+const char* AccountValueName(std::string Account::*field)
+{
+    return ValueNameOf(field);
+}
+
+const char* AccountValueName(bool Account::*field)
+{
+    return ValueNameOf(field);
+}
+
+bool HoldsDefault(const Account& a, const std::string& valueName)
+{
+    const Account defaults;
+    for (const TAccountValue& v : AccountValues)
+        if (valueName == v.Name)
+            return std::visit([&](auto f) { return a.*f == defaults.*f; }, v.Field);
+    return true;
+}
 
 bool NoTrayHintShown()
 {
@@ -198,27 +359,23 @@ bool LoadConfig(TConfig& c, int columnCount)
     const bool existed = reg.KeyExists(ConfigKey);
     OpenOrCreate(reg, ConfigKey);
 
-    c.EmailClient = ReadOrCreateString(reg, "EmailClient", DefaultEmailClient);
-    c.CheckingTime = ReadOrCreateInteger(reg, "CheckingTime", 300);
-    c.DoubleClick = ReadOrCreateInteger(reg, "DoubleClick", 0);
-    c.NotifyOnlyNewMsg = ReadOrCreateBool(reg, "NotifyOnlyNewMsg", true);
-    c.RequiredPriority = ReadOrCreateInteger(reg, "RequiredPriority", 4);
-    c.ShowForm = ReadOrCreateBool(reg, "ShowForm", true);
-    c.PlaySound = ReadOrCreateString(reg, "PlaySound", DefaultSoundFile);
-    c.ScrLckBlinking = ReadOrCreateInteger(reg, "ScrLckBlinking", 0);
-    c.ShowIcon = ReadOrCreateString(reg, "ShowIcon", DefaultIconFile);
-    c.Execute = ReadOrCreateString(reg, "Execute", "");
-    c.FormAutoHide = ReadOrCreateInteger(reg, "FormAutoHide", 0);
-    c.FormAnimation = ReadOrCreateString(reg, "FormAnimation", DefaultAnimationFile);
-    c.FormStayOnTop = ReadOrCreateBool(reg, "FormStayOnTop", true);
-    c.FormSaveDetails = ReadOrCreateBool(reg, "FormSaveDetails", true);
-    // Without "save details" the fold stays as the window has it, and the
-    // value is neither read nor created.
-    if (c.FormSaveDetails)
-        c.FormShowDetails = ReadOrCreateBool(reg, "FormShowDetails", true);
-    ReadColumnWidths(ReadOrCreateString(reg, "FormColumnsWidth", DefaultColumnsWidth), columnCount,
-                     c.ColumnWidths);
-    const int32_t accounts = ReadOrCreateInteger(reg, "AccountsNo", 1);
+    const TConfig defaults = StoredDefaults();
+    for (const TSetting& s : Settings)
+    {
+        if (s.ReadWhen && !(c.*s.ReadWhen))
+            continue;
+        std::visit(TOverloaded{
+                       [&](TSettingField<std::string> f) { c.*f = ReadOrCreateString(reg, s.Name, defaults.*f); },
+                       [&](TSettingField<int> f) { c.*f = ReadOrCreateInteger(reg, s.Name, defaults.*f); },
+                       [&](TSettingField<bool> f) { c.*f = ReadOrCreateBool(reg, s.Name, defaults.*f); },
+                       [&](TSettingField<std::vector<int>> f) {
+                           ReadColumnWidths(ReadOrCreateString(reg, s.Name, ColumnWidthsText(defaults.*f)),
+                                            columnCount, c.*f);
+                       },
+                   },
+                   s.Field);
+    }
+    const int32_t accounts = ReadOrCreateInteger(reg, AccountsNoValue, 1);
     reg.CloseKey();
     if (accounts > MaxAccounts)
         throw ERegistryException("The settings list " + std::to_string(accounts) +
@@ -226,24 +383,15 @@ bool LoadConfig(TConfig& c, int columnCount)
                                  std::to_string(MaxAccounts) + " can be loaded");
 
     c.Accounts.clear();
-    const Account defaults;
     for (int32_t i = 1; i <= accounts; ++i)
     {
         // The account stands in the list with its defaults until its key is
         // read through.
-        c.Accounts.push_back(defaults);
+        c.Accounts.emplace_back();
         OpenOrCreate(reg, AccountKey(i));
         Account a;
-        a.Caption = ReadAccountString(reg, a, i, "Caption", defaults.Caption);
-        a.UserName = ReadAccountString(reg, a, i, "UserName", defaults.UserName);
-        a.Password = ReadAccountString(reg, a, i, "UserPassword", defaults.Password);
-        a.Host = ReadAccountString(reg, a, i, "HostAddress", defaults.Host);
-        a.Port = ReadAccountString(reg, a, i, "HostPort", defaults.Port);
-        a.IMAP4 = ReadAccountBool(reg, a, i, "IMAP4", defaults.IMAP4);
-        a.Enabled = ReadAccountBool(reg, a, i, "AccountEnabled", defaults.Enabled);
-        a.Security = ReadSecurity(reg);
-        // Hives from before there was a choice get the default, on.
-        a.Push = ReadAccountBool(reg, a, i, "Push", defaults.Push);
+        for (const TAccountValue& v : AccountValues)
+            ReadAccountValue(reg, a, i, v);
         c.Accounts.back() = a;
         reg.CloseKey();
     }
@@ -255,62 +403,33 @@ void SaveConfig(const TConfig& c)
 {
     TRegistry reg;
     OpenOrCreate(reg, ConfigKey);
-    reg.WriteString("EmailClient", c.EmailClient);
-    reg.WriteInteger("CheckingTime", c.CheckingTime);
-    reg.WriteInteger("DoubleClick", c.DoubleClick);
-    reg.WriteBool("NotifyOnlyNewMsg", c.NotifyOnlyNewMsg);
-    reg.WriteInteger("RequiredPriority", c.RequiredPriority);
-    reg.WriteBool("ShowForm", c.ShowForm);
-    reg.WriteString("PlaySound", c.PlaySound);
-    reg.WriteInteger("ScrLckBlinking", c.ScrLckBlinking);
-    reg.WriteString("ShowIcon", c.ShowIcon);
-    reg.WriteString("Execute", c.Execute);
-    reg.WriteInteger("FormAutoHide", c.FormAutoHide);
-    reg.WriteString("FormAnimation", c.FormAnimation);
-    reg.WriteBool("FormStayOnTop", c.FormStayOnTop);
-    reg.WriteBool("FormSaveDetails", c.FormSaveDetails);
-    reg.WriteBool("FormShowDetails", c.FormShowDetails);
-    reg.WriteString("FormColumnsWidth", ColumnWidthsText(c.ColumnWidths));
-    reg.WriteInteger("AccountsNo", static_cast<int32_t>(c.Accounts.size()));
+    for (const TSetting& s : Settings)
+        std::visit(TOverloaded{
+                       [&](TSettingField<std::string> f) { reg.WriteString(s.Name, c.*f); },
+                       [&](TSettingField<int> f) { reg.WriteInteger(s.Name, c.*f); },
+                       [&](TSettingField<bool> f) { reg.WriteBool(s.Name, c.*f); },
+                       [&](TSettingField<std::vector<int>> f) { reg.WriteString(s.Name, ColumnWidthsText(c.*f)); },
+                   },
+                   s.Field);
+    reg.WriteInteger(AccountsNoValue, static_cast<int32_t>(c.Accounts.size()));
     reg.CloseKey();
 
     for (size_t i = 0; i < c.Accounts.size(); ++i)
     {
-        const Account& a = c.Accounts[i];
         const int number = static_cast<int>(i + 1);
-        // A hand edit that could not be read stays where it was read; an
-        // account moved to another key takes what it holds there.
-        const auto written = [&a, number](const char* name) {
-            for (const TUnreadValue& v : a.Unreadable)
-                if (v.Name == name && v.Key == number)
-                    return false;
-            return true;
-        };
-        const auto writeString = [&reg, &written](const char* name, const std::string& value) {
-            if (written(name))
-                reg.WriteString(name, value);
-        };
-        const auto writeBool = [&reg, &written](const char* name, bool value) {
-            if (written(name))
-                reg.WriteBool(name, value);
-        };
         OpenOrCreate(reg, AccountKey(number));
-        writeString("Caption", a.Caption);
-        writeString("UserName", a.UserName);
-        writeString("UserPassword", a.Password);
-        writeString("HostAddress", a.Host);
-        // A port no connection can use is never stored: Ok refuses it, and
-        // Exit or closing the window keeps the one stored before.
-        if (UsablePort(a.Port))
-            writeString("HostPort", a.Port);
-        writeBool("AccountEnabled", a.Enabled);
-        writeBool("IMAP4", a.IMAP4);
-        // Written only when chosen, so plain accounts keep the key they had.
-        if (a.Security != asNone)
-            reg.WriteInteger(SecurityValue, a.Security);
-        else if (reg.ValueExists(SecurityValue))
-            reg.DeleteValue(SecurityValue);
-        writeBool("Push", a.Push);
+        const size_t count = std::size(AccountValues);
+        for (size_t v = 0; v < count; ++v)
+        {
+            if (AccountValues[v].Saved == TSaved::AfterNext && v + 1 < count)
+            {
+                WriteAccountValue(reg, c.Accounts[i], number, AccountValues[v + 1]);
+                WriteAccountValue(reg, c.Accounts[i], number, AccountValues[v]);
+                ++v;
+                continue;
+            }
+            WriteAccountValue(reg, c.Accounts[i], number, AccountValues[v]);
+        }
         reg.CloseKey();
     }
 }
@@ -322,23 +441,16 @@ TConfig MergeConfig(const TConfig& base, const TConfig& mine, const TConfig& sto
         if (mine.*member != base.*member)
             merged.*member = mine.*member;
     };
-    keep(&TConfig::EmailClient);
-    keep(&TConfig::CheckingTime);
-    keep(&TConfig::DoubleClick);
-    keep(&TConfig::NotifyOnlyNewMsg);
-    keep(&TConfig::RequiredPriority);
-    keep(&TConfig::ShowForm);
-    keep(&TConfig::PlaySound);
-    keep(&TConfig::ScrLckBlinking);
-    keep(&TConfig::ShowIcon);
-    keep(&TConfig::Execute);
-    keep(&TConfig::FormAutoHide);
-    keep(&TConfig::FormAnimation);
-    keep(&TConfig::FormStayOnTop);
-    keep(&TConfig::FormSaveDetails);
-    // The window is the program's to size and fold while it runs.
-    merged.FormShowDetails = mine.FormShowDetails;
-    merged.ColumnWidths = mine.ColumnWidths;
+    for (const TSetting& s : Settings)
+        std::visit(
+            [&](auto member) {
+                // The window is the program's to size and fold while it runs.
+                if (s.Window)
+                    merged.*member = mine.*member;
+                else
+                    keep(member);
+            },
+            s.Field);
 
     std::vector<int> origin(stored.Accounts.size(), -1);
     if (mine.Accounts != base.Accounts)
@@ -378,22 +490,25 @@ void EmptyStoredPassword(const Account& a)
     int32_t accounts = 0;
     if (reg.OpenKeyReadOnly(ConfigKey))
     {
-        if (reg.ValueExists("AccountsNo") && reg.GetDataType("AccountsNo") == TRegDataType::rdInteger)
-            accounts = std::min(reg.ReadInteger("AccountsNo"), MaxAccounts);
+        if (reg.ValueExists(AccountsNoValue) && reg.GetDataType(AccountsNoValue) == TRegDataType::rdInteger)
+            accounts = std::min(reg.ReadInteger(AccountsNoValue), MaxAccounts);
         reg.CloseKey();
     }
     for (int32_t i = 1; i <= accounts; ++i)
     {
         if (!reg.OpenKeyReadOnly(AccountKey(i)))
             continue;
-        const bool imap4 = reg.ValueExists("IMAP4") && reg.GetDataType("IMAP4") == TRegDataType::rdInteger &&
-                           reg.ReadBool("IMAP4");
-        const bool same = text("UserPassword") == a.Password && text("UserName") == a.UserName &&
-                          text("HostAddress") == a.Host && text("HostPort") == a.Port && imap4 == a.IMAP4;
+        const char* const protocol = AccountValueName(&Account::IMAP4);
+        const bool imap4 = reg.ValueExists(protocol) && reg.GetDataType(protocol) == TRegDataType::rdInteger &&
+                           reg.ReadBool(protocol);
+        const bool same = text(AccountValueName(&Account::Password)) == a.Password &&
+                          text(AccountValueName(&Account::UserName)) == a.UserName &&
+                          text(AccountValueName(&Account::Host)) == a.Host &&
+                          text(AccountValueName(&Account::Port)) == a.Port && imap4 == a.IMAP4;
         reg.CloseKey();
         if (same && reg.OpenKey(AccountKey(i), false))
         {
-            reg.WriteString("UserPassword", "");
+            reg.WriteString(AccountValueName(&Account::Password), "");
             reg.CloseKey();
         }
     }
@@ -403,11 +518,9 @@ void DeleteDefaultSettings()
 {
     TRegistry reg;
     OpenOrCreate(reg, ConfigKey);
-    for (const char* name :
-         {"EmailClient", "CheckingTime", "DoubleClick", "NotifyOnlyNewMsg", "ShowForm", "PlaySound",
-          "ScrLckBlinking", "ShowIcon", "Execute", "FormAutoHide", "FormAnimation", "FormStayOnTop",
-          "FormSaveDetails", "FormColumnsWidth", "FormShowDetails"})
-        reg.DeleteValue(name);
+    for (const TSetting& s : Settings)
+        if (!s.KeptByDefault)
+            reg.DeleteValue(s.Name);
     reg.CloseKey();
 }
 

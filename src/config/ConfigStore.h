@@ -1,10 +1,11 @@
 #pragma once
 
+#include "check/Account.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
-struct Account;
 struct TConfig;
 class TRegistry;
 
@@ -35,6 +36,20 @@ inline constexpr int32_t MaxAccounts = 1000;
 void ComputeStartupDefaults();
 // The open command of the desktop's default mail client, or "".
 std::string ReadDefaultEmailClient();
+
+// The value a first load stores: the value type's own defaults, with the
+// start-up defaults for the files and the mail client, and the stored
+// column widths.
+TConfig StoredDefaults();
+// A stored number as a security kind; numbers this program does not know
+// are asNone.
+TAccountSecurity SecurityOfNumber(long long number);
+// The name an account's field is stored under ("HostPort" for the port).
+const char* AccountValueName(std::string Account::*field);
+const char* AccountValueName(bool Account::*field);
+// Whether the account's field stored under the value name ("HostPort")
+// holds the account default.
+bool HoldsDefault(const Account& account, const std::string& valueName);
 
 // Read a value of the open key; when it is missing, write the default with
 // the value's type and return the default.

@@ -1,7 +1,7 @@
 // The one place where the configuration value meets the controls.
 #include "config/SettingsForm.h"
 
-#include "config/AccountRows.h"
+#include "config/AccountListBinding.h"
 #include "config/AccountSecrets.h"
 #include "config/Config.h"
 #include "config/SettingsControls.h"
@@ -37,79 +37,22 @@ void SetItemIndex(QComboBox* combo, int index)
     combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
 }
 
-// What an edit gives back of a text shown in it.
-std::string EditedText(const std::string& text)
-{
-    return ToCodePage(FromCodePage(text).left(EditMaxLength));
-}
-
-int Clamped(int value, int min, int max)
-{
-    return std::clamp(value, min, std::max(min, max));
-}
-
-template <std::size_t N> int ItemIndex(int index, const std::array<const char*, N>& items)
-{
-    return index >= 0 && index < static_cast<int>(items.size()) ? index : -1;
-}
-
 } // namespace
 
-TConfig InitialConfigOfControls()
+void TfrmSettings::ShowConfig(const TConfig& shown)
 {
-    // Texts empty, boxes cleared, the first item of each list.
-    TConfig c;
-    c.CheckingTime = IntervalRange.Initial;
-    c.DoubleClick = 0;
-    c.NotifyOnlyNewMsg = InitialNotifyOnlyNewMsg;
-    c.RequiredPriority = 0;
-    c.ShowForm = false;
-    c.ScrLckBlinking = LedRange.Initial;
-    c.FormAutoHide = AutoHideRange.Initial;
-    c.FormStayOnTop = false;
-    c.FormSaveDetails = false;
-    return c;
-}
-
-TConfig SettledConfig(const TConfig& shown)
-{
-    TConfig c = InitialConfigOfControls();
-    c.EmailClient = EditedText(shown.EmailClient);
-    c.CheckingTime = Clamped(shown.CheckingTime, IntervalRange.Min, IntervalRange.Max);
-    c.DoubleClick = ItemIndex(shown.DoubleClick, DoubleClickItems);
-    c.NotifyOnlyNewMsg = shown.NotifyOnlyNewMsg;
-    c.RequiredPriority = ItemIndex(shown.RequiredPriority, PriorityItems);
-    c.ShowForm = shown.ShowForm;
-    c.PlaySound = EditedText(shown.PlaySound);
-    // Showing a value bounds the other two times by its interval.
-    c.ScrLckBlinking = Clamped(shown.ScrLckBlinking, LedRange.Min, c.CheckingTime);
-    c.ShowIcon = EditedText(shown.ShowIcon);
-    c.Execute = EditedText(shown.Execute);
-    c.FormAutoHide = Clamped(shown.FormAutoHide, AutoHideRange.Min, c.CheckingTime);
-    c.FormAnimation = EditedText(shown.FormAnimation);
-    c.FormStayOnTop = shown.FormStayOnTop;
-    c.FormSaveDetails = shown.FormSaveDetails;
-    // The rows' own conversions, through a row that is in no list.
-    QTreeWidgetItem row;
-    for (const Account& a : shown.Accounts)
-    {
-        SetAccountRow(&row, a);
-        c.Accounts.push_back(AccountOfRow(&row));
-    }
-    return c;
-}
-
-void TfrmSettings::ShowConfig(const TConfig& c)
-{
-    ShowInNotificationWindow(c);
+    ShowInNotificationWindow(shown);
+    const TConfig c = SettledConfig(shown);
+    FAccounts = c.Accounts;
+    // Shown afresh: no origins, as for accounts added since.
+    FOrigins.assign(FAccounts.size(), std::nullopt);
     if (Built())
-    {
         ShowInControls(c);
-        return;
+    else
+    {
+        *FHeld = c;
+        FHeld->Accounts.clear(); // held in FAccounts
     }
-    *FHeld = SettledConfig(c);
-    // New rows: no origins, as the list's rows would have none.
-    FHeldOrigins.assign(FHeld->Accounts.size(), std::nullopt);
 }
 
 void TfrmSettings::ShowInNotificationWindow(const TConfig& c)
@@ -122,9 +65,17 @@ void TfrmSettings::ShowInNotificationWindow(const TConfig& c)
     for (int i = 0; i < static_cast<int>(c.ColumnWidths.size()) && i < columns; ++i)
     {
         // The list cannot show a negative width; such a value hides the column.
-        const int width = c.ColumnWidths[i];
-        header->resizeSection(i, width < 0 ? 0 : width);
+        header->resizeSection(i, std::max(c.ColumnWidths[i], 0));
     }
+}
+
+void ReadNotificationWindow(const TfrmNewMail& newMail, TConfig& config)
+{
+    config.FormShowDetails = newMail.actDetails->isChecked();
+    const QTreeWidget* list = newMail.lvwMessages;
+    config.ColumnWidths.clear();
+    for (int i = 0; i < list->columnCount(); ++i)
+        config.ColumnWidths.push_back(list->header()->sectionSize(i));
 }
 
 void TfrmSettings::ShowInControls(const TConfig& c)
@@ -148,9 +99,7 @@ void TfrmSettings::ShowInControls(const TConfig& c)
     SetText(txtAnimation, c.FormAnimation);
     chkStayOnTop->setChecked(c.FormStayOnTop);
     chkSaveDetails->setChecked(c.FormSaveDetails);
-    lvwAccounts->clear();
-    for (const Account& a : c.Accounts)
-        AppendAccountRow(lvwAccounts, a);
+    Accounts->ShowAccounts();
 }
 
 TConfig TfrmSettings::ConfigOfControls() const
@@ -172,50 +121,30 @@ TConfig TfrmSettings::ConfigOfControls() const
         c.FormAnimation = Text(txtAnimation);
         c.FormStayOnTop = chkStayOnTop->isChecked();
         c.FormSaveDetails = chkSaveDetails->isChecked();
-        c.Accounts = AccountsOfList(*lvwAccounts);
     }
+    c.Accounts = FAccounts;
+    c = SettledConfig(c);
     if (frmNewMail)
+        ReadNotificationWindow(*frmNewMail, c);
+    else
     {
-        c.FormShowDetails = frmNewMail->actDetails->isChecked();
-        const QTreeWidget* list = frmNewMail->lvwMessages;
-        for (int i = 0; i < list->columnCount(); ++i)
-            c.ColumnWidths.push_back(list->header()->sectionSize(i));
+        // Without the notification window there is no fold or width to give.
+        c.FormShowDetails = TConfig{}.FormShowDetails;
+        c.ColumnWidths.clear();
     }
     return c;
 }
 
 std::vector<std::optional<TSecretKey>> TfrmSettings::AccountOrigins() const
 {
-    if (!Built())
-        return FHeldOrigins;
-    std::vector<std::optional<TSecretKey>> origins;
-    for (int i = 0; i < lvwAccounts->topLevelItemCount(); ++i)
-    {
-        const std::vector<std::string> origin = RowOrigin(lvwAccounts->topLevelItem(i));
-        if (origin.size() == 4)
-            origins.push_back(TSecretKey{origin[0], origin[1], origin[2], origin[3]});
-        else
-            origins.push_back(std::nullopt);
-    }
-    return origins;
+    return FOrigins;
 }
 
 std::vector<TSecretKey> TfrmSettings::MarkAccountOrigins()
 {
     std::vector<TSecretKey> keys;
-    if (!Built())
-    {
-        for (const Account& a : FHeld->Accounts)
-            keys.push_back(SecretKeyOf(a));
-        FHeldOrigins.assign(keys.begin(), keys.end());
-        return keys;
-    }
-    for (int i = 0; i < lvwAccounts->topLevelItemCount(); ++i)
-    {
-        QTreeWidgetItem* row = lvwAccounts->topLevelItem(i);
-        const TSecretKey key = SecretKeyOf(AccountOfRow(row));
-        SetRowOrigin(row, {key.Protocol, key.Host, key.Port, key.User});
-        keys.push_back(key);
-    }
+    for (const Account& a : FAccounts)
+        keys.push_back(SecretKeyOf(a));
+    FOrigins.assign(keys.begin(), keys.end());
     return keys;
 }

@@ -124,11 +124,7 @@ void TfrmSettings::BuildControls()
     if (FHeld)
     {
         ShowInControls(*FHeld);
-        for (int i = 0; i < lvwAccounts->topLevelItemCount() && i < static_cast<int>(FHeldOrigins.size()); ++i)
-            if (const auto& key = FHeldOrigins[i])
-                SetRowOrigin(lvwAccounts->topLevelItem(i), {key->Protocol, key->Host, key->Port, key->User});
         FHeld.reset();
-        FHeldOrigins.clear();
     }
     if (FPresence)
         ShowPasswordStore(*FPresence);
@@ -284,8 +280,6 @@ void TfrmSettings::CreateAccountPage()
     lvwAccounts->setHeaderHidden(true);
     lvwAccounts->setRootIsDecorated(false);
     lvwAccounts->setColumnWidth(acCaption, 170);
-    for (int c = acUserName; c < acColumnCount; ++c)
-        lvwAccounts->setColumnHidden(c, true);
     lvwAccounts->setEditTriggers(QAbstractItemView::SelectedClicked |
                                  QAbstractItemView::EditKeyPressed);
     // As high as its buttons beside it: the list scrolls, the page stays small.

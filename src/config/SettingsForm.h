@@ -1,5 +1,6 @@
 #pragma once
 
+#include "check/Account.h"
 #include "platform/SecretStore.h"
 
 #include <QWidget>
@@ -24,8 +25,11 @@ class TAccountListBinding;
 class TUpDown;
 class TfrmNewMail;
 enum class TPicker;
-struct Account;
 struct TConfig;
+
+// The notification window's fold and column widths, as it shows them, into
+// the value.
+void ReadNotificationWindow(const TfrmNewMail& newMail, TConfig& config);
 
 // The settings window, hidden except while the user edits the settings. Its
 // controls show a configuration value and edit it; what OK, Cancel and
@@ -53,11 +57,15 @@ public:
     // column widths are part of the configuration.
     TfrmNewMail* frmNewMail = nullptr;
 
-    // Value -> controls (and the notification window's fold and widths);
-    // the times are kept in their ranges as the arrows keep them.
+    // Value -> controls (and the notification window's fold and widths):
+    // the window edits a copy of the value under its rules (SettledConfig),
+    // the accounts in a list of their own behind lvwAccounts.
     void ShowConfig(const TConfig& config);
-    // Controls -> value.
+    // The copy as edited so far, under the value's rules, with the
+    // notification window's fold and widths as it shows them.
     TConfig ConfigOfControls() const;
+    // The accounts as edited so far, one per row of lvwAccounts.
+    const std::vector<Account>& EditedAccounts() const { return FAccounts; }
 
     // Set by the application shell: the close query (true allows the close)
     // and the close itself.
@@ -75,15 +83,14 @@ public:
     // Where passwords are kept, in one line of the Account page; with a
     // keyring an empty password field says the password is kept there.
     void ShowPasswordStore(TSecretStore::TPresence presence);
-    // The rows (and the password field) that still hold the account's
+    // The accounts (and the password field) that still hold the account's
     // password drop it: the keyring keeps it now.
     void ForgetPassword(const Account& account);
 
-    // Per account row, the identity its account had when the rows were last
-    // marked (where its password is kept); none for a row shown or added
-    // since.
+    // Per account, the identity it had when the accounts were last marked
+    // (where its password is kept); none for one shown or added since.
     std::vector<std::optional<TSecretKey>> AccountOrigins() const;
-    // Each row's identity as it is now becomes its origin; returns them.
+    // Each account's identity as it is now becomes its origin; returns them.
     std::vector<TSecretKey> MarkAccountOrigins();
 
     // "&Default": the stored settings back to their defaults, loaded again.
@@ -211,7 +218,7 @@ private:
     // The port field marked with what is wrong, or unmarked ("").
     void MarkPort(const std::string& problem);
     // False, with the first bad port's account shown and its field marked,
-    // when a row's port is no TCP port.
+    // when an account's port is no TCP port.
     bool PortsValid();
     // A "..." button: the chosen file's full path replaces the edit's text.
     void PickFile(TPicker picker, QLineEdit* edit);
@@ -228,9 +235,12 @@ private:
 
     std::unique_ptr<TAccountListBinding> Accounts;
 
-    // While not built: the value and row origins the controls would hold,
-    // and where passwords are kept once that is known.
+    // The accounts being edited and, per account, the identity it had when
+    // last marked; built or not.
+    std::vector<Account> FAccounts;
+    std::vector<std::optional<TSecretKey>> FOrigins;
+    // While not built: the rest of the value the controls would hold, and
+    // where passwords are kept once that is known.
     std::unique_ptr<TConfig> FHeld;
-    std::vector<std::optional<TSecretKey>> FHeldOrigins;
     std::optional<TSecretStore::TPresence> FPresence;
 };

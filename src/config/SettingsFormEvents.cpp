@@ -66,7 +66,7 @@ bool CaptionEditorOpen(const QTreeWidget& list)
 void TfrmSettings::ConnectHandlers()
 {
     Accounts = std::make_unique<TAccountListBinding>(
-        *lvwAccounts,
+        *lvwAccounts, FAccounts, FOrigins,
         TAccountListBinding::TFields{txtUserName, txtPassword, txtHost, txtPort, rdbPop3, rdbImap4,
                                      cboSecurity, chkPush});
     Accounts->ShowProtocolChoice();
@@ -297,22 +297,22 @@ void TfrmSettings::btnRenameClick()
 
 void TfrmSettings::txtUserName1Change()
 {
-    Accounts->StoreField(acUserName, txtUserName->text());
+    Accounts->StoreText(&Account::UserName, txtUserName->text());
 }
 
 void TfrmSettings::txtPasswordChange()
 {
-    Accounts->StoreField(acPassword, txtPassword->text());
+    Accounts->StoreText(&Account::Password, txtPassword->text());
 }
 
 void TfrmSettings::txtHostChange()
 {
-    Accounts->StoreField(acHost, txtHost->text());
+    Accounts->StoreText(&Account::Host, txtHost->text());
 }
 
 void TfrmSettings::txtPortChange()
 {
-    Accounts->StoreField(acPort, txtPort->text());
+    Accounts->StoreText(&Account::Port, txtPort->text());
     MarkPort(PortProblem(Text(txtPort)));
 }
 
@@ -327,12 +327,12 @@ void TfrmSettings::MarkPort(const std::string& problem)
 
 bool TfrmSettings::PortsValid()
 {
-    for (int i = 0; i < lvwAccounts->topLevelItemCount(); ++i)
+    for (int i = 0; i < static_cast<int>(FAccounts.size()) && i < lvwAccounts->topLevelItemCount(); ++i)
     {
-        QTreeWidgetItem* row = lvwAccounts->topLevelItem(i);
-        const std::string problem = PortProblem(ToCodePage(row->text(acPort)));
+        const std::string problem = PortProblem(FAccounts[i].Port);
         if (problem.empty())
             continue;
+        QTreeWidgetItem* row = lvwAccounts->topLevelItem(i);
         pagSettings->setCurrentWidget(tabAccount);
         Accounts->Select(row);
         Accounts->ShowRow(*row);
@@ -400,21 +400,13 @@ void TfrmSettings::ShowPasswordStore(TSecretStore::TPresence presence)
 
 void TfrmSettings::ForgetPassword(const Account& account)
 {
-    if (!Built())
+    for (size_t i = 0; i < FAccounts.size(); ++i)
     {
-        for (Account& held : FHeld->Accounts)
-            if (held.Password == account.Password && SecretKeyOf(held) == SecretKeyOf(account))
-                held.Password.clear();
-        return;
-    }
-    for (int i = 0; i < lvwAccounts->topLevelItemCount(); ++i)
-    {
-        QTreeWidgetItem* row = lvwAccounts->topLevelItem(i);
-        const Account shown = AccountOfRow(row);
+        Account& shown = FAccounts[i];
         if (shown.Password != account.Password || SecretKeyOf(shown) != SecretKeyOf(account))
             continue;
-        if (Accounts->Selected() == row)
-            txtPassword->clear(); // stores "" in the row as a typed change would
-        row->setText(acPassword, QString());
+        if (Built() && Accounts->SelectedIndex() == static_cast<int>(i))
+            txtPassword->clear(); // stores "" as a typed change would
+        shown.Password.clear();
     }
 }

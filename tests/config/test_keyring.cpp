@@ -89,7 +89,7 @@ TEST_F(Keyring, HivePasswordMovesInAndLeavesTheHiveOnlyOnceKept)
     EXPECT_EQ(keyring->Labels(AttributesOf("ann", "mail.example.org", "110")),
               std::vector<std::string>{"ternbell: ann on mail.example.org"});
     EXPECT_EQ(keeper->Config.Accounts[0].Password, "");
-    EXPECT_EQ(Row()->text(acPassword), "");
+    EXPECT_EQ(settings->EditedAccounts()[0].Password, "");
     settings->lvwAccounts->setCurrentItem(Row());
     EXPECT_EQ(settings->txtPassword->text(), "");
     EXPECT_EQ(settings->txtPassword->placeholderText(), "Stored in the keyring");

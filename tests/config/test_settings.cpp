@@ -104,7 +104,7 @@ protected:
     }
 
     QTreeWidgetItem* Row(int i) const { return settings->lvwAccounts->topLevelItem(i); }
-    Account RowAccount(int i) const { return AccountOfRow(Row(i)); }
+    Account RowAccount(int i) const { return settings->ConfigOfControls().Accounts.at(i); }
     int Rows() const { return settings->lvwAccounts->topLevelItemCount(); }
     bool Selected(int i) const { return Row(i)->isSelected(); }
     // The open in-place caption editor, or null.
@@ -803,8 +803,8 @@ TEST_F(UiFixture, WindowBuiltWhenShownKeepsOriginsForgottenPasswordsAndTheStore)
     EXPECT_TRUE(later.AccountOrigins() == now.AccountOrigins());
     ASSERT_TRUE(later.AccountOrigins()[1].has_value());
     EXPECT_EQ(later.AccountOrigins()[1]->User, "bob");
-    EXPECT_EQ(AccountOfRow(later.lvwAccounts->topLevelItem(0)).Password, "");
-    EXPECT_EQ(AccountOfRow(later.lvwAccounts->topLevelItem(1)).Password, "pw");
+    EXPECT_EQ(later.EditedAccounts()[0].Password, "");
+    EXPECT_EQ(later.EditedAccounts()[1].Password, "pw");
     EXPECT_FALSE(later.lblPasswordStore->text().isEmpty());
     EXPECT_EQ(later.lblPasswordStore->text(), now.lblPasswordStore->text());
 }
