@@ -23,6 +23,7 @@ namespace
     N_("Not connected."),
     N_("Not Connected"),
     N_("User name or password contains a line break."),
+    N_("User name or password contains a NUL character."),
     N_("SASL login is not supported"),
     N_("MD5 is not available"),
     N_("Server do not support APOP (no timestamp)"),

@@ -1,5 +1,6 @@
 #include "mail/SaslMechanism.h"
 
+#include "mail/IdExceptions.h"
 #include "platform/AsciiText.h"
 
 #include <algorithm>
@@ -60,6 +61,10 @@ bool Names(const TIdStrings& names, const std::string& name)
 
 std::string TIdSASLPlain::InitialResponse()
 {
+    // A NUL separates the fields: one inside them would move the password
+    // into the user name.
+    if ((FCredentials.Username + FCredentials.Password).find('\0') != std::string::npos)
+        throw EIdException("User name or password contains a NUL character.");
     return std::string(1, '\0') + FCredentials.Username + std::string(1, '\0') + FCredentials.Password;
 }
 

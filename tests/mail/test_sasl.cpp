@@ -1,4 +1,5 @@
 // How the clients choose their login, and the base64 of SASL exchanges.
+#include "mail/IdExceptions.h"
 #include "mail/SaslMechanism.h"
 
 #include <gtest/gtest.h>
@@ -44,6 +45,7 @@ TEST(Sasl, PlainSaysItAllInTheInitialResponse)
     std::string response;
     EXPECT_FALSE(plain->Respond("more?", response));
     EXPECT_FALSE(MakeSASLMechanism("CRAM-MD5", {}));
+    EXPECT_THROW(MakeSASLMechanism("PLAIN", {"ann", std::string("pass\0word", 9)})->InitialResponse(), EIdException);
 }
 
 TEST(Sasl, Base64)
