@@ -3,11 +3,11 @@
 #include "app/PushSessions.h"
 #include "app/TrayParts.h"
 #include "check/Announced.h"
-#include "check/Blinker.h"
+#include "desktop/Blinker.h"
 #include "check/CheckCycle.h"
 #include "check/CheckRules.h"
 #include "mail/IdLineAbort.h"
-#include "check/MessageRows.h"
+#include "check/MessageList.h"
 #include "config/AccountSecrets.h"
 #include "config/Config.h"
 #include "config/ProcessFlags.h"
@@ -549,7 +549,7 @@ TScrollLockBlinker& TMailCheck::Blinker()
     return FHost->Blink;
 }
 
-TMessageRows& TMailCheck::Rows()
+TMessageList& TMailCheck::Rows()
 {
     return FHost->NewMail.Rows();
 }

@@ -19,7 +19,7 @@ class TDesktopNotifier;
 struct TToldMessage;
 class TPushSessions;
 struct TCycleConfig;
-class TMessageRows;
+class TMessageList;
 class TScrollLockBlinker;
 class TTrayParts;
 class TfrmNewMail;
@@ -92,7 +92,7 @@ public:
 
     TCheckCycle& Cycle();
     TScrollLockBlinker& Blinker();
-    TMessageRows& Rows();
+    TMessageList& Rows();
 
     // Queues one execute command (no shell, no wait): they start in order, a
     // few at a time; a failed start is shown in an error box. Replaceable so

@@ -4,7 +4,7 @@
 #include "check/CheckRules.h"
 #include "check/ExpandCommand.h"
 #include "check/MailErrorText.h"
-#include "check/MessageRows.h"
+#include "check/MessageList.h"
 #include "check/Utils.h"
 #include "i18n/Translate.h"
 #include "mail/IdHashMessageDigest5.h"
@@ -39,17 +39,26 @@ bool UsableIds(const std::vector<std::string>& ids, int n)
     return true;
 }
 
+// One text per account, for the cycle's own tables.
+std::string AccountText(const TRowPlace& place)
+{
+    return RowKeyText(place, {});
+}
+
+bool InBlock(const TMessageRow& row, const TRowPlace& place)
+{
+    return row.Key == place.Key && row.Caption == place.Caption && row.Mailbox == place.Mailbox;
+}
+
 // The rows an account had before its check, looked up by identity and by
-// fingerprint; each can stand for one message only. Rows keep the account's
-// key before their identities, so two accounts of one caption keep theirs.
+// fingerprint; each can stand for one message only.
 class TListedRows
 {
 public:
-    TListedRows(const TMessageRows& rows, const std::string& caption, const std::string& prefix)
+    TListedRows(const TMessageList& rows, const TRowPlace& place)
     {
         for (int r = 0; r < rows.Count(); ++r)
-            if (rows.Caption(r) == caption && rows.ImageIndex(r) != riError &&
-                (rows.Id(r).empty() || rows.Id(r).rfind(prefix, 0) == 0))
+            if (rows.ImageIndex(r) != riError && InBlock(rows.Row(r), place))
             {
                 const int k = static_cast<int>(FRows.size());
                 FRows.push_back(r);
@@ -65,7 +74,7 @@ public:
 
     std::size_t Size() const { return FRows.size(); }
     // Where the account's block starts: its first row, else the end.
-    int BlockStart(const TMessageRows& rows) const { return FRows.empty() ? rows.Count() : FRows.front(); }
+    int BlockStart(const TMessageList& rows) const { return FRows.empty() ? rows.Count() : FRows.front(); }
     int RowOf(int k) const { return FRows[k]; }
     bool Taken(int k) const { return FUsed[k]; }
 
@@ -118,7 +127,7 @@ std::string FingerprintOf(const TFetchedHeader& header, int size)
                                 ? "m\n" + header.MessageId
                                 : "d\n" + std::to_string(header.Date) + "\n" + header.From + "\n" +
                                       header.Subject + "\n" + std::to_string(size);
-    return "f:" + TIdHashMessageDigest5::HashStringAsHex(key);
+    return TRowId::Print(TIdHashMessageDigest5::HashStringAsHex(key)).Text;
 }
 
 std::vector<TFetchedMessage> TCheckClient::FetchMessages(const std::vector<int>& numbers)
@@ -173,29 +182,30 @@ TAccountReport CheckSession(TCheckClient& client, int maxMessages, const std::un
     return report;
 }
 
-std::unordered_set<std::string> TCheckCycle::KnownIds(const Account& account) const
+std::unordered_set<std::string> TCheckCycle::KnownIds(const TRowPlace& place) const
 {
-    const std::string prefix = TAnnounced::KeyOf(account) + "\n";
     std::unordered_set<std::string> known;
     for (int r = 0; r < FRows.Count(); ++r)
-        if (FRows.Caption(r) == account.Caption && FRows.ImageIndex(r) != riError &&
-            FRows.Id(r).rfind(prefix, 0) == 0)
-            known.insert(FRows.Id(r).substr(prefix.size()));
+    {
+        const TMessageRow& row = FRows.Row(r);
+        if (row.ImageIndex != riError && !row.Id.empty() && InBlock(row, place))
+            known.insert(row.Id);
+    }
     return known;
 }
 
 void TCheckCycle::ListMessages(int index, const TAccountReport& report)
 {
     const Account& account = FConfig.Accounts[index];
-    TMessageRows& rows = FRows;
+    TMessageList& rows = FRows;
     std::vector<std::string> ids = report.Ids;
     const int n = static_cast<int>(ids.size());
     const bool byId = report.ById;
     const std::vector<TFetchedMessage>& fetched = report.Fetched;
     const std::vector<int>& numbers = report.Numbers;
-    const std::string key = TAnnounced::KeyOf(account);
-    const std::string prefix = key + "\n";
-    TListedRows listed(rows, account.Caption, prefix);
+    const TRowPlace& place = FPlaces[index];
+    const std::string& key = place.Key;
+    TListedRows listed(rows, place);
 
     // Which message each row of the new block stands for: a listed row
     // (matched by identity, else by fingerprint) or a fetched header.
@@ -204,7 +214,7 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
     for (int k : numbers)
         wasFetched[k - report.First] = true;
     for (int k = 0; k < n; ++k)
-        if (byId && !wasFetched[k] && (match[k] = listed.TakeById(prefix + ids[k])) < 0)
+        if (byId && !wasFetched[k] && (match[k] = listed.TakeById(ids[k])) < 0)
             throw std::logic_error("A listed message lost its row during the check.");
     std::vector<int> fetchedAt(n, -1);
     std::vector<std::string> prints(n);
@@ -217,17 +227,13 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
             ids[k] = prints[k];
         // Also where the identity is new to the rows: a server that
         // renumbered (a new UIDVALIDITY) still sends the same mail.
-        match[k] = listed.TakeByPrint(prefix + prints[k]);
+        match[k] = listed.TakeByPrint(prints[k]);
     }
     // The fingerprints of the kept rows too: the memory keeps both, so a
     // mailbox whose identities were given anew announces nothing twice.
     for (int k = 0; k < n; ++k)
         if (match[k] >= 0 && prints[k].empty())
-        {
-            const std::string print = rows.Print(listed.RowOf(match[k]));
-            if (print.rfind(prefix, 0) == 0)
-                prints[k] = print.substr(prefix.size());
-        }
+            prints[k] = rows.Print(listed.RowOf(match[k]));
     const int offset = report.First - 1;
 
     const int required = FConfig.Settings.RequiredPriority;
@@ -240,7 +246,7 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
         if (match[k] >= 0)
         {
             const int r = listed.RowOf(match[k]);
-            if (r < lastKept || rows.Id(r) != prefix + ids[k])
+            if (r < lastKept || rows.Id(r) != ids[k])
                 inPlace = false;
             lastKept = r;
             continue; // copied below only if the block is written anew
@@ -248,8 +254,10 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
         const TFetchedMessage& m = fetched[fetchedAt[k]];
         row.Caption = account.Caption;
         row.SubItems = {m.Header.From, m.Header.Subject, HumanSize(m.Size)};
-        row.Id = prefix + ids[k];
-        row.Print = prefix + prints[k];
+        row.Id = ids[k];
+        row.Print = prints[k];
+        row.Key = place.Key;
+        row.Mailbox = place.Mailbox;
         row.Offset = offset;
         // Told before this run began: listed, not announced again.
         row.Cut = !FAnnounceAll && Announced &&
@@ -290,7 +298,7 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
             if (match[k] >= 0)
             {
                 block[k] = rows.Row(listed.RowOf(match[k]));
-                block[k].Id = prefix + ids[k];
+                block[k].Id = ids[k];
                 block[k].Cut = true;
                 block[k].ImageIndex = riMessage;
                 block[k].Offset = offset;
@@ -329,11 +337,9 @@ void TCheckCycle::RunChecks(const TCycleConfig& config, bool clearList)
 std::vector<TSessionOrder> TCheckCycle::BeginRound(const TCycleConfig& config, bool clearList,
                                                    std::exception_ptr& failure, const std::vector<int>& only)
 {
-    TMessageRows& rows = FRows;
+    TMessageList& rows = FRows;
     FConfig = config;
-    FKeys.clear();
-    for (const Account& a : FConfig.Accounts)
-        FKeys.push_back(TAnnounced::KeyOf(a));
+    FPlaces = AccountPlaces(FConfig.Accounts);
     const std::vector<Account>& accounts = FConfig.Accounts;
     std::vector<bool> inRound(accounts.size(), only.empty());
     for (int index : only)
@@ -345,7 +351,7 @@ std::vector<TSessionOrder> TCheckCycle::BeginRound(const TCycleConfig& config, b
         FFailed.clear();
     for (std::size_t i = 0; i < accounts.size(); ++i)
         if (inRound[i])
-            FFailed.erase(accounts[i].Caption);
+            FFailed.erase(AccountText(FPlaces[i]));
     FPending = 0;
     FAwaited.clear();
     FUntold = 0;
@@ -400,7 +406,7 @@ std::vector<TSessionOrder> TCheckCycle::BeginRound(const TCycleConfig& config, b
             failure = std::current_exception();
             break;
         }
-        order.Known = KnownIds(accounts[i]);
+        order.Known = KnownIds(FPlaces[i]);
         orders.push_back(std::move(order));
     }
     FPending = static_cast<int>(orders.size());
@@ -414,7 +420,7 @@ void TCheckCycle::ApplyReport(int index, const TAccountReport& report)
     FPending = std::max(FPending - 1, 0);
     FAwaited.erase(index);
     const Account& account = FConfig.Accounts[index];
-    FUnlisted.erase(FKeys[index]);
+    FUnlisted.erase(AccountText(FPlaces[index]));
     if (!report.Error.empty())
         AccountFailed(index, report.Error);
     else
@@ -424,10 +430,11 @@ void TCheckCycle::ApplyReport(int index, const TAccountReport& report)
             const int n = static_cast<int>(report.Ids.size());
             if (report.Count > n)
             {
-                FUnlisted[FKeys[index]] = report.Count - n;
+                FUnlisted[AccountText(FPlaces[index])] = report.Count - n;
                 // Drawn as an error row, so the next cycle removes it first.
                 TMessageRow note;
                 note.Caption = account.Caption;
+                note.Key = FPlaces[index].Key;
                 note.ImageIndex = riError;
                 note.Hint = FormatOne(FormatOne(ResStr("Only the newest %1 of %2 messages are listed."), "%1",
                                                 std::to_string(n)),
@@ -470,17 +477,9 @@ void TCheckCycle::EndRound()
 
 int TCheckCycle::AccountOfRow(int r) const
 {
-    const std::vector<Account>& accounts = FConfig.Accounts;
-    const std::string& id = FRows.Id(r);
-    if (FRows.ImageIndex(r) != riError && !id.empty())
-    {
-        const std::string key = id.substr(0, id.find('\n'));
-        for (std::size_t i = 0; i < accounts.size(); ++i)
-            if (accounts[i].Caption == FRows.Caption(r) && FKeys[i] == key)
-                return static_cast<int>(i);
-    }
-    for (std::size_t i = 0; i < accounts.size(); ++i)
-        if (accounts[i].Caption == FRows.Caption(r))
+    const TRowPlace place = FRows.Place(r);
+    for (std::size_t i = 0; i < FPlaces.size(); ++i)
+        if (SameAccount(place, FPlaces[i]))
             return static_cast<int>(i);
     return -1;
 }
@@ -501,17 +500,19 @@ int TCheckCycle::PlaceOf(int index, bool errorRow) const
 void TCheckCycle::AccountFailed(int index, const std::string& why)
 {
     const Account& account = FConfig.Accounts[index];
-    FFailed.insert(account.Caption);
-    FUnlisted.erase(FKeys[index]);
+    const TRowPlace& place = FPlaces[index];
+    FFailed.insert(AccountText(place));
+    FUnlisted.erase(AccountText(place));
     FOutput.SetTrayHint(ResStr("The connection to mail server is not available"));
     if (FOutput.TrayPicture() != tpFailure)
         FOutput.SetTrayPicture(tpFailure);
-    TMessageRows& rows = FRows;
+    TMessageList& rows = FRows;
     for (int r = rows.Count() - 1; r >= 0; --r)
-        if (rows.Caption(r) == account.Caption)
+        if (SameAccount(rows.Place(r), place))
             rows.Delete(r);
     TMessageRow error;
     error.Caption = account.Caption;
+    error.Key = place.Key;
     error.ImageIndex = riError;
     error.Hint = why;
     rows.Insert(PlaceOf(index, true), error);
@@ -519,7 +520,7 @@ void TCheckCycle::AccountFailed(int index, const std::string& why)
 
 void TCheckCycle::Summary()
 {
-    TMessageRows& rows = FRows;
+    TMessageList& rows = FRows;
     ListedCount = 0;
     for (int r = 0; r < rows.Count(); ++r)
         if (rows.ImageIndex(r) != riError)
@@ -541,9 +542,9 @@ void TCheckCycle::Summary()
 std::string TCheckCycle::CurrentHeadline() const
 {
     int waiting = ListedCount;
-    for (const std::string& key : FKeys)
+    for (const TRowPlace& place : FPlaces)
     {
-        const auto unlisted = FUnlisted.find(key);
+        const auto unlisted = FUnlisted.find(AccountText(place));
         if (unlisted != FUnlisted.end())
             waiting += unlisted->second;
     }
@@ -559,28 +560,28 @@ void TCheckCycle::Notify(const std::string& headline)
         FOutput.PlaySound(); // "no device open" ends the remaining actions
     if (settings.ShowForm && !FOutput.NotificationVisible())
         FOutput.ShowNotification();
-    TMessageRows& rows = FRows;
+    TMessageList& rows = FRows;
     TNewMailNews news{"ternbell", headline, {}};
-    const std::vector<std::string> captions = AccountCaptions(FConfig.Accounts);
-    // Where each caption's block starts, found once: a list of thousands
-    // of new rows is told in one pass.
+    // Where each block starts, found once: a list of thousands of new
+    // rows is told in one pass.
     std::unordered_map<std::string, int> blockStart;
     for (int r = 0; r < rows.Count(); ++r)
     {
-        const int start = blockStart.try_emplace(rows.Caption(r), r).first->second;
+        const TRowPlace place = rows.Place(r);
+        const int start = blockStart.try_emplace(RowKeyText(place, {}), r).first->second;
         if (rows.Cut(r) || rows.ImageIndex(r) == riError)
             continue;
         // A row its account's session has yet to confirm is told with that
         // report, if it is still new then.
         if (!FAwaited.empty() && FAwaited.count(AccountOfRow(r)) > 0)
             continue;
-        if (!FTold.insert(rows.Id(r)).second)
+        if (!FTold.insert(RowKeyText(place, rows.Id(r))).second)
             continue;
         news.Told.push_back(ToldOf(r, r - start + 1 + rows.Offset(r)));
         if (settings.Execute.empty())
             continue;
         const std::vector<std::string> arguments =
-            ExpandCommandParts(settings.Execute, RowValues(rows, captions, r)).Arguments();
+            ExpandCommandParts(settings.Execute, RowValues(rows, FPlaces, r)).Arguments();
         if (!arguments.empty())
             FOutput.RunCommand(arguments);
     }

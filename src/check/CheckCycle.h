@@ -2,6 +2,7 @@
 
 #include "check/Account.h"
 #include "check/NewMailNews.h"
+#include "check/RowId.h"
 #include "mail/MailLimits.h"
 
 #include <cstddef>
@@ -13,7 +14,7 @@
 
 class TAnnounced;
 class TIdMessage;
-class TMessageRows;
+class TMessageList;
 
 // The settings a cycle reads.
 struct TCycleSettings
@@ -185,12 +186,12 @@ public:
     // rows: the message list the cycle keeps; pop3, imap4: the clients that
     // RunChecks checks the accounts with. All are the caller's and outlive
     // the cycle.
-    TCheckCycle(TMessageRows& rows, TCycleOutput& output, TCheckClient& pop3, TCheckClient& imap4)
+    TCheckCycle(TMessageList& rows, TCycleOutput& output, TCheckClient& pop3, TCheckClient& imap4)
         : FRows(rows), FOutput(output), FPop3(&pop3), FImap4(&imap4)
     {
     }
     // A cycle whose sessions run elsewhere; RunChecks is not for it.
-    TCheckCycle(TMessageRows& rows, TCycleOutput& output) : FRows(rows), FOutput(output) {}
+    TCheckCycle(TMessageList& rows, TCycleOutput& output) : FRows(rows), FOutput(output) {}
 
     // One round over `config`: the list emptied first when `clearList`
     // ("Check now"), every enabled account checked in turn, the summary and
@@ -229,8 +230,8 @@ public:
     int MaxMessages = MaxListedMessages;
 
 private:
-    // The identities the account's rows stand for, without its key.
-    std::unordered_set<std::string> KnownIds(const Account& account) const;
+    // The identities the rows of an account's block stand for.
+    std::unordered_set<std::string> KnownIds(const TRowPlace& place) const;
     // Brings the account's block up to the server's listed messages.
     void ListMessages(int index, const TAccountReport& report);
     void AccountFailed(int index, const std::string& why);
@@ -245,7 +246,7 @@ private:
     // The told message of row r, the number-th of its account's block.
     TToldMessage ToldOf(int r, int number) const;
 
-    TMessageRows& FRows;
+    TMessageList& FRows;
     TCycleOutput& FOutput;
     TCheckClient* FPop3 = nullptr;
     TCheckClient* FImap4 = nullptr;
@@ -255,12 +256,12 @@ private:
     // Accounts whose error row stands: those that failed this round, and
     // in a round over some accounts those of the others that failed before.
     std::unordered_set<std::string> FFailed;
-    std::vector<std::string> FKeys; // each account's key, for the rows' ids
+    std::vector<TRowPlace> FPlaces; // each account's, in the round's order
     int FPending = 0;       // sessions whose report has not come
     // The accounts whose report has not come: their rows, cut or not, are
     // what the last round left and wait for it before they are told.
     std::unordered_set<int> FAwaited;
-    // Per account key, the messages on the server left out of its block.
+    // Per account (AccountText), the messages on the server left out of its block.
     std::unordered_map<std::string, int> FUnlisted;
     int FUntold = 0;        // new rows not told yet
     bool FToldInRound = false;

@@ -1,6 +1,6 @@
-// The message rows over the notification list's QTreeWidget.
+// The message list as the notification window's QTreeWidget shows it.
 
-#include "check/MessageRows.h"
+#include "notify/MessageListRenderer.h"
 
 #include <QAbstractItemModel>
 #include <QPalette>
@@ -20,11 +20,12 @@ protected:
     }
 
     QTreeWidget list;
-    TTreeWidgetRows rows{list, [](int image) {
-                             QPixmap p(16, 16);
-                             p.fill(image == 0 ? Qt::red : Qt::blue);
-                             return QIcon(p);
-                         }};
+    TMessageList rows;
+    TMessageListRenderer view{list, rows, [](int image) {
+                                  QPixmap p(16, 16);
+                                  p.fill(image == 0 ? Qt::red : Qt::blue);
+                                  return QIcon(p);
+                              }};
 };
 
 TEST_F(TreeRowsTest, EightBitTextsComeBackByteForByte)
@@ -127,7 +128,8 @@ TEST(TreeRowsPictures, CutRowsShareOneDimmedPictureThatFollowsThePicture)
     QTreeWidget list;
     list.setColumnCount(6);
     QList<QIcon> pictures{solid(Qt::red), solid(Qt::blue), solid(Qt::yellow)};
-    TTreeWidgetRows rows{list, [&pictures](int image) { return pictures.value(image); }};
+    TMessageList rows;
+    TMessageListRenderer view{list, rows, [&pictures](int image) { return pictures.value(image); }};
     rows.Append({"A", {"x", "y", "z"}, riMessage, true, "", "", ""});
     rows.Append({"A", {"x", "y", "z"}, riMessage, true, "", "", ""});
     const auto picture = [&list](int r) { return list.topLevelItem(r)->icon(0); };
