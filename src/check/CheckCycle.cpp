@@ -13,7 +13,9 @@
 
 #include <algorithm>
 #include <exception>
+#include <iterator>
 #include <stdexcept>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -51,7 +53,8 @@ bool InBlock(const TMessageRow& row, const TRowPlace& place)
 }
 
 // The rows an account had before its check, looked up by identity and by
-// fingerprint; each can stand for one message only.
+// fingerprint; each can stand for one message only. The keys are views of
+// the rows' texts: it is used up before the list changes.
 class TListedRows
 {
 public:
@@ -59,18 +62,22 @@ public:
     {
         for (int r = 0; r < rows.Count(); ++r)
             if (rows.ImageIndex(r) != riError && InBlock(rows.Row(r), place))
-            {
-                const int k = static_cast<int>(FRows.size());
                 FRows.push_back(r);
-                FById[rows.Id(r)].push_back(k);
-                FByPrint[rows.Print(r)].push_back(k);
-            }
-        FUsed.assign(FRows.size(), false);
+        const int n = static_cast<int>(FRows.size());
+        FUsed.assign(n, false);
+        FById.Reserve(n);
+        FByPrint.Reserve(n);
+        // From the last, so that each chain runs in list order.
+        for (int k = n - 1; k >= 0; --k)
+        {
+            FById.Add(rows.Id(FRows[k]), k);
+            FByPrint.Add(rows.Print(FRows[k]), k);
+        }
     }
 
     // Takes the first row not taken yet with the key; -1 when none.
-    int TakeById(const std::string& id) { return Take(FById, id); }
-    int TakeByPrint(const std::string& print) { return Take(FByPrint, print); }
+    int TakeById(const std::string& id) { return FById.Take(id, FUsed); }
+    int TakeByPrint(const std::string& print) { return FByPrint.Take(print, FUsed); }
 
     std::size_t Size() const { return FRows.size(); }
     // Where the account's block starts: its first row, else the end.
@@ -79,26 +86,49 @@ public:
     bool Taken(int k) const { return FUsed[k]; }
 
 private:
-    int Take(std::unordered_map<std::string, std::vector<int>>& index, const std::string& key)
+    // Per key, the first of the rows that have it, each linked to the next.
+    struct TIndex
     {
-        if (key.empty())
-            return -1;
-        const auto found = index.find(key);
-        if (found == index.end())
-            return -1;
-        for (int k : found->second)
-            if (!FUsed[k])
+        std::unordered_map<std::string_view, int> First;
+        std::vector<int> Next;
+
+        void Reserve(int n)
+        {
+            First.reserve(static_cast<std::size_t>(n));
+            Next.assign(static_cast<std::size_t>(n), -1);
+        }
+        void Add(std::string_view key, int k)
+        {
+            const auto [found, added] = First.try_emplace(key, k);
+            if (!added)
             {
-                FUsed[k] = true;
-                return k;
+                Next[k] = found->second;
+                found->second = k;
             }
-        return -1;
-    }
+        }
+        int Take(const std::string& key, std::vector<bool>& used)
+        {
+            if (key.empty())
+                return -1;
+            const auto found = First.find(key);
+            if (found == First.end())
+                return -1;
+            int k = found->second;
+            while (k >= 0 && used[k])
+                k = Next[k];
+            if (k < 0)
+                return -1;
+            used[k] = true;
+            if (k == found->second)
+                found->second = Next[k] >= 0 ? Next[k] : k;
+            return k;
+        }
+    };
 
     std::vector<int> FRows; // row indexes, in list order
     std::vector<bool> FUsed;
-    std::unordered_map<std::string, std::vector<int>> FById;
-    std::unordered_map<std::string, std::vector<int>> FByPrint;
+    TIndex FById;
+    TIndex FByPrint;
 };
 
 // A fingerprint as a check made it before it read the Message-ID and date:
@@ -275,11 +305,19 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
     if (inPlace)
     {
         // Rows whose message is gone leave; the kept ones stay where they
-        // are, and the new ones go between them at their place.
-        for (int k = static_cast<int>(listed.Size()) - 1; k >= 0; --k)
+        // are, and the new ones go between them at their place, each run of
+        // them at once.
+        for (int k = static_cast<int>(listed.Size()) - 1; k >= 0;)
+        {
+            int first = k;
             if (!listed.Taken(k))
-                rows.Delete(listed.RowOf(k));
-        for (int k = 0; k < n; ++k)
+                while (first > 0 && !listed.Taken(first - 1) && listed.RowOf(first - 1) == listed.RowOf(first) - 1)
+                    --first;
+            if (!listed.Taken(k))
+                rows.Delete(listed.RowOf(first), k - first + 1);
+            k = first - 1;
+        }
+        for (int k = 0; k < n;)
         {
             const int p = blockStart + k;
             if (match[k] >= 0)
@@ -287,9 +325,15 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
                 rows.SetCut(p, true);
                 rows.SetImageIndex(p, riMessage);
                 rows.SetOffset(p, offset);
+                ++k;
+                continue;
             }
-            else
-                rows.Insert(p, block[k]);
+            int end = k;
+            while (end < n && match[end] < 0)
+                ++end;
+            rows.InsertBlock(p, std::vector<TMessageRow>(std::make_move_iterator(block.begin() + k),
+                                                    std::make_move_iterator(block.begin() + end)));
+            k = end;
         }
     }
     else
@@ -303,10 +347,13 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
                 block[k].ImageIndex = riMessage;
                 block[k].Offset = offset;
             }
-        for (int k = static_cast<int>(listed.Size()) - 1; k >= 0; --k)
-            rows.Delete(listed.RowOf(k));
-        for (int k = 0; k < n; ++k)
-            rows.Insert(blockStart + k, block[k]);
+        const int size = static_cast<int>(listed.Size());
+        if (size > 0 && listed.RowOf(size - 1) - listed.RowOf(0) == size - 1)
+            rows.Delete(listed.RowOf(0), size);
+        else
+            for (int k = size - 1; k >= 0; --k)
+                rows.Delete(listed.RowOf(k));
+        rows.InsertBlock(blockStart, std::move(block));
     }
     if (Announced)
         for (int k = 0; k < n; ++k)
@@ -477,9 +524,9 @@ void TCheckCycle::EndRound()
 
 int TCheckCycle::AccountOfRow(int r) const
 {
-    const TRowPlace place = FRows.Place(r);
+    const TMessageRow& row = FRows.Row(r);
     for (std::size_t i = 0; i < FPlaces.size(); ++i)
-        if (SameAccount(place, FPlaces[i]))
+        if (SameAccount(row, FPlaces[i]))
             return static_cast<int>(i);
     return -1;
 }
@@ -507,9 +554,16 @@ void TCheckCycle::AccountFailed(int index, const std::string& why)
     if (FOutput.TrayPicture() != tpFailure)
         FOutput.SetTrayPicture(tpFailure);
     TMessageList& rows = FRows;
-    for (int r = rows.Count() - 1; r >= 0; --r)
-        if (SameAccount(rows.Place(r), place))
-            rows.Delete(r);
+    // A run of rows at once: a long list is moved along once per run.
+    for (int end = rows.Count(); end > 0;)
+    {
+        int first = end;
+        while (first > 0 && SameAccount(rows.Row(first - 1), place))
+            --first;
+        if (first < end)
+            rows.Delete(first, end - first);
+        end = first == end ? end - 1 : first;
+    }
     TMessageRow error;
     error.Caption = account.Caption;
     error.Key = place.Key;
@@ -565,10 +619,15 @@ void TCheckCycle::Notify(const std::string& headline)
     // Where each block starts, found once: a list of thousands of new
     // rows is told in one pass.
     std::unordered_map<std::string, int> blockStart;
+    TRowPlace place;
+    int start = 0;
     for (int r = 0; r < rows.Count(); ++r)
     {
-        const TRowPlace place = rows.Place(r);
-        const int start = blockStart.try_emplace(RowKeyText(place, {}), r).first->second;
+        if (r == 0 || !InBlock(rows.Row(r), place))
+        {
+            place = rows.Place(r);
+            start = blockStart.try_emplace(AccountText(place), r).first->second;
+        }
         if (rows.Cut(r) || rows.ImageIndex(r) == riError)
             continue;
         // A row its account's session has yet to confirm is told with that

@@ -4,6 +4,7 @@
 #include "check/Announced.h"
 #include "platform/Exception.h"
 
+#include <iterator>
 #include <utility>
 
 namespace
@@ -79,15 +80,29 @@ void TMessageList::Insert(int index, TMessageRow row)
         OutOfBounds(index);
     FRows.insert(FRows.begin() + index, std::move(row));
     if (FView)
-        FView->Inserted(index);
+        FView->Inserted(index, 1);
 }
 
-void TMessageList::Delete(int index)
+void TMessageList::InsertBlock(int index, std::vector<TMessageRow> rows)
 {
-    Row(index); // range check
-    FRows.erase(FRows.begin() + index);
+    if (index < 0 || index > Count())
+        OutOfBounds(index);
+    if (rows.empty())
+        return;
+    FRows.insert(FRows.begin() + index, std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
     if (FView)
-        FView->Deleted(index);
+        FView->Inserted(index, static_cast<int>(rows.size()));
+}
+
+void TMessageList::Delete(int index, int count)
+{
+    if (count <= 0)
+        return;
+    Row(index); // range check
+    Row(index + count - 1);
+    FRows.erase(FRows.begin() + index, FRows.begin() + index + count);
+    if (FView)
+        FView->Deleted(index, count);
 }
 
 void TMessageList::Clear()
@@ -128,6 +143,11 @@ bool SameAccount(const TRowPlace& row, const TRowPlace& account)
     return row.Key == account.Key && row.Caption == account.Caption;
 }
 
+bool SameAccount(const TMessageRow& row, const TRowPlace& account)
+{
+    return row.Key == account.Key && row.Caption == account.Caption;
+}
+
 int FirstRowOf(const TMessageList& rows, const TRowPlace& place)
 {
     const int count = rows.Count();
@@ -142,9 +162,9 @@ int FirstRowOf(const TMessageList& rows, const TRowPlace& place)
 
 int AccountNumberOfRow(const TMessageList& rows, const std::vector<TRowPlace>& accounts, int index)
 {
-    const TRowPlace place = rows.Place(index);
+    const TMessageRow& row = rows.Row(index);
     for (std::size_t i = 0; i < accounts.size(); ++i)
-        if (SameAccount(place, accounts[i]))
+        if (SameAccount(row, accounts[i]))
             return static_cast<int>(i) + 1;
     return static_cast<int>(accounts.size()) + 1;
 }

@@ -44,8 +44,9 @@ class TMessageListView
 public:
     virtual ~TMessageListView() = default;
 
-    virtual void Inserted(int index) = 0;
-    virtual void Deleted(int index) = 0;
+    // `count` entries from `index` on.
+    virtual void Inserted(int index, int count) = 0;
+    virtual void Deleted(int index, int count) = 0;
     // The image, the cut mark or the offset of an entry changed.
     virtual void Changed(int index) = 0;
     virtual void Cleared() = 0;
@@ -81,10 +82,12 @@ public:
     // Sub-item k (0 sender, 1 subject, 2 size) of an entry, empty when it has none.
     std::string SubItem(int index, int k) const;
 
-    // Inserts before index; index == Count() appends.
+    // Inserts before index; index == Count() appends. A block goes in at
+    // once: entry by entry, a long list would be moved along for each.
     void Insert(int index, TMessageRow row);
+    void InsertBlock(int index, std::vector<TMessageRow> rows);
     void Append(TMessageRow row) { Insert(Count(), std::move(row)); }
-    void Delete(int index);
+    void Delete(int index, int count = 1);
     void Clear();
 
     void BeginUpdate();
@@ -122,6 +125,7 @@ std::vector<TRowPlace> AccountPlaces(const std::vector<Account>& accounts);
 // Whether an entry at `row` belongs to the account at `account`: the same
 // key and caption, whatever the mailbox.
 bool SameAccount(const TRowPlace& row, const TRowPlace& account);
+bool SameAccount(const TMessageRow& row, const TRowPlace& account);
 
 // Index of the first entry of this account and mailbox, or -1.
 int FirstRowOf(const TMessageList& rows, const TRowPlace& place);

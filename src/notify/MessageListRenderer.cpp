@@ -13,8 +13,7 @@ TMessageListRenderer::TMessageListRenderer(QTreeWidget& widget, TMessageList& li
     : FWidget(widget), FList(list), FIconOf(std::move(iconOf))
 {
     FWidget.clear();
-    for (int i = 0; i < FList.Count(); ++i)
-        Inserted(i);
+    Inserted(0, FList.Count());
     FList.SetView(this);
 }
 
@@ -46,9 +45,20 @@ std::vector<int> TMessageListRenderer::SelectedRows() const
     return selected;
 }
 
-void TMessageListRenderer::Inserted(int index)
+void TMessageListRenderer::Inserted(int index, int count)
 {
-    const TMessageRow& row = FList.Row(index);
+    if (count <= 0)
+        return;
+    // Into the widget at once: it lays the block out once, not row by row.
+    QList<QTreeWidgetItem*> items;
+    items.reserve(count);
+    for (int i = index; i < index + count; ++i)
+        items.push_back(ItemOf(FList.Row(i)));
+    FWidget.insertTopLevelItems(index, items); // the widget owns them now
+}
+
+QTreeWidgetItem* TMessageListRenderer::ItemOf(const TMessageRow& row) const
+{
     auto item = std::make_unique<QTreeWidgetItem>();
     item->setText(0, FromCodePage(row.Caption));
     for (std::size_t k = 0; k < row.SubItems.size(); ++k)
@@ -63,18 +73,19 @@ void TMessageListRenderer::Inserted(int index)
         for (int c = 0; c < FWidget.columnCount(); ++c)
             item->setToolTip(c, hint);
     }
-    Paint(*item, row);
-    FWidget.insertTopLevelItem(index, item.release()); // the widget owns it now
+    Paint(*item, row, true);
+    return item.release();
 }
 
-void TMessageListRenderer::Deleted(int index)
+void TMessageListRenderer::Deleted(int index, int count)
 {
-    delete FWidget.takeTopLevelItem(index);
+    for (int i = index + count - 1; i >= index; --i)
+        delete FWidget.takeTopLevelItem(i);
 }
 
 void TMessageListRenderer::Changed(int index)
 {
-    Paint(Item(index), FList.Row(index));
+    Paint(Item(index), FList.Row(index), false);
 }
 
 void TMessageListRenderer::Cleared()
@@ -92,7 +103,8 @@ void TMessageListRenderer::BatchEnded()
     FWidget.setUpdatesEnabled(true);
 }
 
-void TMessageListRenderer::Paint(QTreeWidgetItem& item, const TMessageRow& row) const
+// `fresh`: an item not yet in the widget, in the list's own colours.
+void TMessageListRenderer::Paint(QTreeWidgetItem& item, const TMessageRow& row, bool fresh) const
 {
     QIcon icon = FIconOf ? FIconOf(row.ImageIndex) : QIcon();
     if (row.Cut && !icon.isNull())
@@ -105,6 +117,8 @@ void TMessageListRenderer::Paint(QTreeWidgetItem& item, const TMessageRow& row) 
         icon = dimmed.second;
     }
     item.setIcon(0, icon);
+    if (fresh && !row.Cut)
+        return;
     // A row that is not cut keeps the list's own colours.
     const QVariant brush =
         row.Cut ? QVariant(FWidget.palette().brush(QPalette::Disabled, QPalette::Text)) : QVariant();

@@ -31,8 +31,8 @@ public:
     // The selected entries, in the list's order.
     std::vector<int> SelectedRows() const;
 
-    void Inserted(int index) override;
-    void Deleted(int index) override;
+    void Inserted(int index, int count) override;
+    void Deleted(int index, int count) override;
     void Changed(int index) override;
     void Cleared() override;
     void BatchBegun() override;
@@ -40,7 +40,8 @@ public:
 
 private:
     QTreeWidgetItem& Item(int index) const;
-    void Paint(QTreeWidgetItem& item, const TMessageRow& row) const;
+    void Paint(QTreeWidgetItem& item, const TMessageRow& row, bool fresh) const;
+    QTreeWidgetItem* ItemOf(const TMessageRow& row) const;
 
     QTreeWidget& FWidget;
     TMessageList& FList;

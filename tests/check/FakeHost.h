@@ -20,8 +20,8 @@ struct TBatchCount : TMessageListView
     int UpdateDepth = 0;
     int Repaints = 0; // times a batch ended
 
-    void Inserted(int) override {}
-    void Deleted(int) override {}
+    void Inserted(int, int) override {}
+    void Deleted(int, int) override {}
     void Changed(int) override {}
     void Cleared() override {}
     void BatchBegun() override { ++UpdateDepth; }
