@@ -61,6 +61,27 @@ TEST_F(TreeRowsTest, InsertDeleteAndOrder)
     EXPECT_EQ(rows.Count(), 0);
 }
 
+// A block of new rows and a run of gone ones reach the window where the
+// list has them.
+TEST_F(TreeRowsTest, BlocksGoInAndOutWhereTheListHasThem)
+{
+    rows.Append({"A", {"1"}, riMessage, false, "", "", ""});
+    rows.Append({"A", {"4"}, riMessage, false, "", "", ""});
+    rows.InsertBlock(1, {{"A", {"2"}, riMessage, false, "", "", ""}, {"A", {"3"}, riMessage, true, "", "", ""}});
+    const auto shown = [this] {
+        std::vector<std::string> texts;
+        for (int i = 0; i < list.topLevelItemCount(); ++i)
+            texts.push_back(list.topLevelItem(i)->text(1).toStdString());
+        return texts;
+    };
+    EXPECT_EQ(shown(), (std::vector<std::string>{"1", "2", "3", "4"}));
+    EXPECT_EQ(list.topLevelItem(2)->foreground(1), list.palette().brush(QPalette::Disabled, QPalette::Text));
+    rows.Delete(1, 2);
+    EXPECT_EQ(shown(), (std::vector<std::string>{"1", "4"}));
+    EXPECT_THROW(rows.Delete(1, 2), std::exception);
+    EXPECT_EQ(rows.Count(), 2);
+}
+
 TEST_F(TreeRowsTest, ErrorRowTellsWhyInItsTooltip)
 {
     rows.Append({"Work", {}, riError, false, "Socket Error # 10061\nConnection refused.", "", ""});
