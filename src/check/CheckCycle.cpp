@@ -58,26 +58,25 @@ bool InBlock(const TMessageRow& row, const TRowPlace& place)
 class TListedRows
 {
 public:
-    TListedRows(const TMessageList& rows, const TRowPlace& place)
+    TListedRows(const TMessageList& rows, const TRowPlace& place) : FList(rows)
     {
         for (int r = 0; r < rows.Count(); ++r)
             if (rows.ImageIndex(r) != riError && InBlock(rows.Row(r), place))
                 FRows.push_back(r);
-        const int n = static_cast<int>(FRows.size());
-        FUsed.assign(n, false);
-        FById.Reserve(n);
-        FByPrint.Reserve(n);
-        // From the last, so that each chain runs in list order.
-        for (int k = n - 1; k >= 0; --k)
-        {
-            FById.Add(rows.Id(FRows[k]), k);
-            FByPrint.Add(rows.Print(FRows[k]), k);
-        }
+        FUsed.assign(FRows.size(), false);
+        FById.Build(FRows, [&rows](int r) -> const std::string& { return rows.Id(r); });
     }
 
     // Takes the first row not taken yet with the key; -1 when none.
     int TakeById(const std::string& id) { return FById.Take(id, FUsed); }
-    int TakeByPrint(const std::string& print) { return FByPrint.Take(print, FUsed); }
+    int TakeByPrint(const std::string& print)
+    {
+        // Only a check that fetched a header asks: a repeat check goes without.
+        if (!FPrintsBuilt)
+            FByPrint.Build(FRows, [this](int r) -> const std::string& { return FList.Print(r); });
+        FPrintsBuilt = true;
+        return FByPrint.Take(print, FUsed);
+    }
 
     std::size_t Size() const { return FRows.size(); }
     // Where the account's block starts: its first row, else the end.
@@ -92,18 +91,21 @@ private:
         std::unordered_map<std::string_view, int> First;
         std::vector<int> Next;
 
-        void Reserve(int n)
+        template <typename TKeyOf>
+        void Build(const std::vector<int>& rows, const TKeyOf& keyOf)
         {
-            First.reserve(static_cast<std::size_t>(n));
-            Next.assign(static_cast<std::size_t>(n), -1);
-        }
-        void Add(std::string_view key, int k)
-        {
-            const auto [found, added] = First.try_emplace(key, k);
-            if (!added)
+            const int n = static_cast<int>(rows.size());
+            First.reserve(rows.size());
+            Next.assign(rows.size(), -1);
+            // From the last, so that each chain runs in list order.
+            for (int k = n - 1; k >= 0; --k)
             {
-                Next[k] = found->second;
-                found->second = k;
+                const auto [found, added] = First.try_emplace(std::string_view(keyOf(rows[k])), k);
+                if (!added)
+                {
+                    Next[k] = found->second;
+                    found->second = k;
+                }
             }
         }
         int Take(const std::string& key, std::vector<bool>& used)
@@ -125,10 +127,12 @@ private:
         }
     };
 
+    const TMessageList& FList;
     std::vector<int> FRows; // row indexes, in list order
     std::vector<bool> FUsed;
     TIndex FById;
     TIndex FByPrint;
+    bool FPrintsBuilt = false;
 };
 
 // A fingerprint as a check made it before it read the Message-ID and date:
