@@ -4,6 +4,7 @@
 #include "check/RowMessage.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 struct Account;
@@ -57,9 +58,10 @@ public:
 };
 
 // The message list: per account and mailbox a block of entries, the
-// messages in the server's order and the account's error or note entries.
-// Plain data, edited by the check cycle and by the notification window's
-// actions, on the user-interface thread.
+// messages in the server's order, the blocks in the account list's order;
+// after them the accounts' error and note entries. Plain data, edited by
+// the check cycle and by the notification window's actions, on the
+// user-interface thread.
 class TMessageList
 {
 public:
