@@ -17,7 +17,7 @@
 #include "app/TrayParts.h"
 #include "check/Account.h"
 #include "check/CheckCycle.h"
-#include "check/MessageRows.h"
+#include "check/MessageList.h"
 #include "config/Config.h"
 #include "config/ProcessFlags.h"
 #include "desktop/DecoderModule.h"

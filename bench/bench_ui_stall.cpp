@@ -36,7 +36,7 @@
 #include "check/AccountSession.h"
 #include "check/CheckClients.h"
 #include "check/CheckCycle.h"
-#include "check/MessageRows.h"
+#include "check/MessageList.h"
 #include "config/Config.h"
 #include "config/ProcessFlags.h"
 #include "desktop/DecoderModule.h"

@@ -5,7 +5,7 @@
 #include "app/AboutBox.h"
 #include "config/SettingsForm.h"
 #include "i18n/Catalogs.h"
-#include "i18n/WindowTexts.h"
+#include "desktop/WindowTexts.h"
 #include "notify/NewMailForm.h"
 
 #include <QApplication>

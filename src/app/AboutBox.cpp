@@ -2,7 +2,7 @@
 
 #include "app/CommandLine.h"
 #include "i18n/Translate.h"
-#include "i18n/WindowTexts.h"
+#include "desktop/WindowTexts.h"
 #include "desktop/Artwork.h"
 #include "desktop/FormParts.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "check/Blinker.h"
+#include "desktop/Blinker.h"
 #include "check/CheckCycle.h"
 
 #include <QObject>

@@ -6,7 +6,7 @@
 #include "check/AnnouncedMemory.h"
 #include "check/CheckCycle.h"
 #include "check/CheckRules.h"
-#include "check/MessageRows.h"
+#include "check/MessageList.h"
 #include "check/RoundScheduler.h"
 #include "mail/IdClock.h"
 #include "mail/IdLineAbort.h"
@@ -451,7 +451,7 @@ TScrollLockBlinker& TMailCheck::Blinker()
     return FHost->Output.Blinker();
 }
 
-TMessageRows& TMailCheck::Rows()
+TMessageList& TMailCheck::Rows()
 {
     return FHost->NewMail.Rows();
 }

@@ -20,7 +20,7 @@ struct TToldMessage;
 class TPushSessions;
 class TRoundScheduler;
 struct TCycleConfig;
-class TMessageRows;
+class TMessageList;
 class TScrollLockBlinker;
 class TTrayParts;
 class TfrmNewMail;
@@ -98,7 +98,7 @@ public:
     // timed rounds are paused.
     TRoundScheduler& Scheduler();
     TScrollLockBlinker& Blinker();
-    TMessageRows& Rows();
+    TMessageList& Rows();
 
     // Queues one execute command (no shell, no wait): they start in order, a
     // few at a time; a failed start is shown in an error box. Replaceable so

@@ -9,7 +9,6 @@
 #include "mail/IdLineAbort.h"
 #include "notify/DeleteRun.h"
 
-#include "check/MessageRows.h"
 
 #include <algorithm>
 #include <utility>
@@ -56,10 +55,9 @@ TDeletePlan PlanOfTold(std::vector<Account> accounts, const std::vector<TToldMes
 {
     TDeletePlan plan;
     plan.Accounts = std::move(accounts);
-    const std::vector<std::string> captions = AccountCaptions(plan.Accounts);
     for (const TToldMessage& m : told)
         if (m.Account >= 0 && static_cast<std::size_t>(m.Account) < plan.Accounts.size())
-            plan.Targets.push_back({m.Account, m.Number, m.Shown, captions[m.Account]});
+            plan.Targets.push_back({m.Account, m.Number, m.Shown, plan.Accounts[m.Account].Caption});
     std::stable_sort(plan.Targets.begin(), plan.Targets.end(),
                      [](const TDeleteTarget& a, const TDeleteTarget& b) { return a.Account < b.Account; });
     return plan;

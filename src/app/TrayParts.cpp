@@ -4,6 +4,7 @@
 #include "desktop/FormParts.h"
 #include "desktop/MediaPlayer.h"
 #include "desktop/TrayIcon.h"
+#include "desktop/WindowTexts.h"
 #include "i18n/Translate.h"
 
 #include <QAction>

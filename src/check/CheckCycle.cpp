@@ -4,7 +4,7 @@
 #include "check/CheckRules.h"
 #include "check/ExpandCommand.h"
 #include "check/MailErrorText.h"
-#include "check/MessageRows.h"
+#include "check/MessageList.h"
 #include "check/Utils.h"
 #include "i18n/Translate.h"
 #include "mail/IdHashMessageDigest5.h"
@@ -13,7 +13,9 @@
 
 #include <algorithm>
 #include <exception>
+#include <iterator>
 #include <stdexcept>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -39,57 +41,98 @@ bool UsableIds(const std::vector<std::string>& ids, int n)
     return true;
 }
 
+// One text per account, for the cycle's own tables.
+std::string AccountText(const TRowPlace& place)
+{
+    return RowKeyText(place, {});
+}
+
+bool InBlock(const TMessageRow& row, const TRowPlace& place)
+{
+    return row.Key == place.Key && row.Caption == place.Caption && row.Mailbox == place.Mailbox;
+}
+
 // The rows an account had before its check, looked up by identity and by
-// fingerprint; each can stand for one message only. Rows keep the account's
-// key before their identities, so two accounts of one caption keep theirs.
+// fingerprint; each can stand for one message only. The keys are views of
+// the rows' texts: it is used up before the list changes.
 class TListedRows
 {
 public:
-    TListedRows(const TMessageRows& rows, const std::string& caption, const std::string& prefix)
+    TListedRows(const TMessageList& rows, const TRowPlace& place) : FList(rows)
     {
         for (int r = 0; r < rows.Count(); ++r)
-            if (rows.Caption(r) == caption && rows.ImageIndex(r) != riError &&
-                (rows.Id(r).empty() || rows.Id(r).rfind(prefix, 0) == 0))
-            {
-                const int k = static_cast<int>(FRows.size());
+            if (rows.ImageIndex(r) != riError && InBlock(rows.Row(r), place))
                 FRows.push_back(r);
-                FById[rows.Id(r)].push_back(k);
-                FByPrint[rows.Print(r)].push_back(k);
-            }
         FUsed.assign(FRows.size(), false);
+        FById.Build(FRows, [&rows](int r) -> const std::string& { return rows.Id(r); });
     }
 
     // Takes the first row not taken yet with the key; -1 when none.
-    int TakeById(const std::string& id) { return Take(FById, id); }
-    int TakeByPrint(const std::string& print) { return Take(FByPrint, print); }
+    int TakeById(const std::string& id) { return FById.Take(id, FUsed); }
+    int TakeByPrint(const std::string& print)
+    {
+        // Only a check that fetched a header asks: a repeat check goes without.
+        if (!FPrintsBuilt)
+            FByPrint.Build(FRows, [this](int r) -> const std::string& { return FList.Print(r); });
+        FPrintsBuilt = true;
+        return FByPrint.Take(print, FUsed);
+    }
 
     std::size_t Size() const { return FRows.size(); }
     // Where the account's block starts: its first row, else the end.
-    int BlockStart(const TMessageRows& rows) const { return FRows.empty() ? rows.Count() : FRows.front(); }
+    int BlockStart(const TMessageList& rows) const { return FRows.empty() ? rows.Count() : FRows.front(); }
     int RowOf(int k) const { return FRows[k]; }
     bool Taken(int k) const { return FUsed[k]; }
 
 private:
-    int Take(std::unordered_map<std::string, std::vector<int>>& index, const std::string& key)
+    // Per key, the first of the rows that have it, each linked to the next.
+    struct TIndex
     {
-        if (key.empty())
-            return -1;
-        const auto found = index.find(key);
-        if (found == index.end())
-            return -1;
-        for (int k : found->second)
-            if (!FUsed[k])
-            {
-                FUsed[k] = true;
-                return k;
-            }
-        return -1;
-    }
+        std::unordered_map<std::string_view, int> First;
+        std::vector<int> Next;
 
+        template <typename TKeyOf>
+        void Build(const std::vector<int>& rows, const TKeyOf& keyOf)
+        {
+            const int n = static_cast<int>(rows.size());
+            First.reserve(rows.size());
+            Next.assign(rows.size(), -1);
+            // From the last, so that each chain runs in list order.
+            for (int k = n - 1; k >= 0; --k)
+            {
+                const auto [found, added] = First.try_emplace(std::string_view(keyOf(rows[k])), k);
+                if (!added)
+                {
+                    Next[k] = found->second;
+                    found->second = k;
+                }
+            }
+        }
+        int Take(const std::string& key, std::vector<bool>& used)
+        {
+            if (key.empty())
+                return -1;
+            const auto found = First.find(key);
+            if (found == First.end())
+                return -1;
+            int k = found->second;
+            while (k >= 0 && used[k])
+                k = Next[k];
+            if (k < 0)
+                return -1;
+            used[k] = true;
+            if (k == found->second)
+                found->second = Next[k] >= 0 ? Next[k] : k;
+            return k;
+        }
+    };
+
+    const TMessageList& FList;
     std::vector<int> FRows; // row indexes, in list order
     std::vector<bool> FUsed;
-    std::unordered_map<std::string, std::vector<int>> FById;
-    std::unordered_map<std::string, std::vector<int>> FByPrint;
+    TIndex FById;
+    TIndex FByPrint;
+    bool FPrintsBuilt = false;
 };
 
 // A fingerprint as a check made it before it read the Message-ID and date:
@@ -118,7 +161,7 @@ std::string FingerprintOf(const TFetchedHeader& header, int size)
                                 ? "m\n" + header.MessageId
                                 : "d\n" + std::to_string(header.Date) + "\n" + header.From + "\n" +
                                       header.Subject + "\n" + std::to_string(size);
-    return "f:" + TIdHashMessageDigest5::HashStringAsHex(key);
+    return TRowId::Print(TIdHashMessageDigest5::HashStringAsHex(key)).Text;
 }
 
 std::vector<TFetchedMessage> TCheckClient::FetchMessages(const std::vector<int>& numbers)
@@ -173,29 +216,30 @@ TAccountReport CheckSession(TCheckClient& client, int maxMessages, const std::un
     return report;
 }
 
-std::unordered_set<std::string> TCheckCycle::KnownIds(const Account& account) const
+std::unordered_set<std::string> TCheckCycle::KnownIds(const TRowPlace& place) const
 {
-    const std::string prefix = TAnnounced::KeyOf(account) + "\n";
     std::unordered_set<std::string> known;
     for (int r = 0; r < FRows.Count(); ++r)
-        if (FRows.Caption(r) == account.Caption && FRows.ImageIndex(r) != riError &&
-            FRows.Id(r).rfind(prefix, 0) == 0)
-            known.insert(FRows.Id(r).substr(prefix.size()));
+    {
+        const TMessageRow& row = FRows.Row(r);
+        if (row.ImageIndex != riError && !row.Id.empty() && InBlock(row, place))
+            known.insert(row.Id);
+    }
     return known;
 }
 
 void TCheckCycle::ListMessages(int index, const TAccountReport& report)
 {
     const Account& account = FConfig.Accounts[index];
-    TMessageRows& rows = FRows;
+    TMessageList& rows = FRows;
     std::vector<std::string> ids = report.Ids;
     const int n = static_cast<int>(ids.size());
     const bool byId = report.ById;
     const std::vector<TFetchedMessage>& fetched = report.Fetched;
     const std::vector<int>& numbers = report.Numbers;
-    const std::string key = TAnnounced::KeyOf(account);
-    const std::string prefix = key + "\n";
-    TListedRows listed(rows, account.Caption, prefix);
+    const TRowPlace& place = FPlaces[index];
+    const std::string& key = place.Key;
+    TListedRows listed(rows, place);
 
     // Which message each row of the new block stands for: a listed row
     // (matched by identity, else by fingerprint) or a fetched header.
@@ -204,7 +248,7 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
     for (int k : numbers)
         wasFetched[k - report.First] = true;
     for (int k = 0; k < n; ++k)
-        if (byId && !wasFetched[k] && (match[k] = listed.TakeById(prefix + ids[k])) < 0)
+        if (byId && !wasFetched[k] && (match[k] = listed.TakeById(ids[k])) < 0)
             throw std::logic_error("A listed message lost its row during the check.");
     std::vector<int> fetchedAt(n, -1);
     std::vector<std::string> prints(n);
@@ -217,17 +261,13 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
             ids[k] = prints[k];
         // Also where the identity is new to the rows: a server that
         // renumbered (a new UIDVALIDITY) still sends the same mail.
-        match[k] = listed.TakeByPrint(prefix + prints[k]);
+        match[k] = listed.TakeByPrint(prints[k]);
     }
     // The fingerprints of the kept rows too: the memory keeps both, so a
     // mailbox whose identities were given anew announces nothing twice.
     for (int k = 0; k < n; ++k)
         if (match[k] >= 0 && prints[k].empty())
-        {
-            const std::string print = rows.Print(listed.RowOf(match[k]));
-            if (print.rfind(prefix, 0) == 0)
-                prints[k] = print.substr(prefix.size());
-        }
+            prints[k] = rows.Print(listed.RowOf(match[k]));
     const int offset = report.First - 1;
 
     const int required = FConfig.Settings.RequiredPriority;
@@ -240,7 +280,7 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
         if (match[k] >= 0)
         {
             const int r = listed.RowOf(match[k]);
-            if (r < lastKept || rows.Id(r) != prefix + ids[k])
+            if (r < lastKept || rows.Id(r) != ids[k])
                 inPlace = false;
             lastKept = r;
             continue; // copied below only if the block is written anew
@@ -248,8 +288,10 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
         const TFetchedMessage& m = fetched[fetchedAt[k]];
         row.Caption = account.Caption;
         row.SubItems = {m.Header.From, m.Header.Subject, HumanSize(m.Size)};
-        row.Id = prefix + ids[k];
-        row.Print = prefix + prints[k];
+        row.Id = ids[k];
+        row.Print = prints[k];
+        row.Key = place.Key;
+        row.Mailbox = place.Mailbox;
         row.Offset = offset;
         // Told before this run began: listed, not announced again.
         row.Cut = !FAnnounceAll && Announced &&
@@ -267,11 +309,19 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
     if (inPlace)
     {
         // Rows whose message is gone leave; the kept ones stay where they
-        // are, and the new ones go between them at their place.
-        for (int k = static_cast<int>(listed.Size()) - 1; k >= 0; --k)
+        // are, and the new ones go between them at their place, each run of
+        // them at once.
+        for (int k = static_cast<int>(listed.Size()) - 1; k >= 0;)
+        {
+            int first = k;
             if (!listed.Taken(k))
-                rows.Delete(listed.RowOf(k));
-        for (int k = 0; k < n; ++k)
+                while (first > 0 && !listed.Taken(first - 1) && listed.RowOf(first - 1) == listed.RowOf(first) - 1)
+                    --first;
+            if (!listed.Taken(k))
+                rows.Delete(listed.RowOf(first), k - first + 1);
+            k = first - 1;
+        }
+        for (int k = 0; k < n;)
         {
             const int p = blockStart + k;
             if (match[k] >= 0)
@@ -279,9 +329,15 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
                 rows.SetCut(p, true);
                 rows.SetImageIndex(p, riMessage);
                 rows.SetOffset(p, offset);
+                ++k;
+                continue;
             }
-            else
-                rows.Insert(p, block[k]);
+            int end = k;
+            while (end < n && match[end] < 0)
+                ++end;
+            rows.InsertBlock(p, std::vector<TMessageRow>(std::make_move_iterator(block.begin() + k),
+                                                    std::make_move_iterator(block.begin() + end)));
+            k = end;
         }
     }
     else
@@ -290,15 +346,18 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
             if (match[k] >= 0)
             {
                 block[k] = rows.Row(listed.RowOf(match[k]));
-                block[k].Id = prefix + ids[k];
+                block[k].Id = ids[k];
                 block[k].Cut = true;
                 block[k].ImageIndex = riMessage;
                 block[k].Offset = offset;
             }
-        for (int k = static_cast<int>(listed.Size()) - 1; k >= 0; --k)
-            rows.Delete(listed.RowOf(k));
-        for (int k = 0; k < n; ++k)
-            rows.Insert(blockStart + k, block[k]);
+        const int size = static_cast<int>(listed.Size());
+        if (size > 0 && listed.RowOf(size - 1) - listed.RowOf(0) == size - 1)
+            rows.Delete(listed.RowOf(0), size);
+        else
+            for (int k = size - 1; k >= 0; --k)
+                rows.Delete(listed.RowOf(k));
+        rows.InsertBlock(blockStart, std::move(block));
     }
     if (Announced)
         for (int k = 0; k < n; ++k)
@@ -312,11 +371,9 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
 std::vector<TSessionOrder> TCheckCycle::BeginRound(const TCycleConfig& config, bool clearList,
                                                    std::exception_ptr& failure, const std::vector<int>& only)
 {
-    TMessageRows& rows = FRows;
+    TMessageList& rows = FRows;
     FConfig = config;
-    FKeys.clear();
-    for (const Account& a : FConfig.Accounts)
-        FKeys.push_back(TAnnounced::KeyOf(a));
+    FPlaces = AccountPlaces(FConfig.Accounts);
     const std::vector<Account>& accounts = FConfig.Accounts;
     std::vector<bool> inRound(accounts.size(), only.empty());
     for (int index : only)
@@ -328,7 +385,7 @@ std::vector<TSessionOrder> TCheckCycle::BeginRound(const TCycleConfig& config, b
         FFailed.clear();
     for (std::size_t i = 0; i < accounts.size(); ++i)
         if (inRound[i])
-            FFailed.erase(accounts[i].Caption);
+            FFailed.erase(AccountText(FPlaces[i]));
     FPending = 0;
     FAwaited.clear();
     FUntold = 0;
@@ -383,7 +440,7 @@ std::vector<TSessionOrder> TCheckCycle::BeginRound(const TCycleConfig& config, b
             failure = std::current_exception();
             break;
         }
-        order.Known = KnownIds(accounts[i]);
+        order.Known = KnownIds(FPlaces[i]);
         orders.push_back(std::move(order));
     }
     FPending = static_cast<int>(orders.size());
@@ -397,7 +454,7 @@ void TCheckCycle::ApplyReport(int index, const TAccountReport& report)
     FPending = std::max(FPending - 1, 0);
     FAwaited.erase(index);
     const Account& account = FConfig.Accounts[index];
-    FUnlisted.erase(FKeys[index]);
+    FUnlisted.erase(AccountText(FPlaces[index]));
     if (!report.Error.empty())
         AccountFailed(index, report.Error);
     else
@@ -407,10 +464,11 @@ void TCheckCycle::ApplyReport(int index, const TAccountReport& report)
             const int n = static_cast<int>(report.Ids.size());
             if (report.Count > n)
             {
-                FUnlisted[FKeys[index]] = report.Count - n;
+                FUnlisted[AccountText(FPlaces[index])] = report.Count - n;
                 // Drawn as an error row, so the next cycle removes it first.
                 TMessageRow note;
                 note.Caption = account.Caption;
+                note.Key = FPlaces[index].Key;
                 note.ImageIndex = riError;
                 note.Hint = FormatOne(FormatOne(ResStr("Only the newest %1 of %2 messages are listed."), "%1",
                                                 std::to_string(n)),
@@ -453,17 +511,9 @@ void TCheckCycle::EndRound()
 
 int TCheckCycle::AccountOfRow(int r) const
 {
-    const std::vector<Account>& accounts = FConfig.Accounts;
-    const std::string& id = FRows.Id(r);
-    if (FRows.ImageIndex(r) != riError && !id.empty())
-    {
-        const std::string key = id.substr(0, id.find('\n'));
-        for (std::size_t i = 0; i < accounts.size(); ++i)
-            if (accounts[i].Caption == FRows.Caption(r) && FKeys[i] == key)
-                return static_cast<int>(i);
-    }
-    for (std::size_t i = 0; i < accounts.size(); ++i)
-        if (accounts[i].Caption == FRows.Caption(r))
+    const TMessageRow& row = FRows.Row(r);
+    for (std::size_t i = 0; i < FPlaces.size(); ++i)
+        if (SameAccount(row, FPlaces[i]))
             return static_cast<int>(i);
     return -1;
 }
@@ -484,17 +534,26 @@ int TCheckCycle::PlaceOf(int index, bool errorRow) const
 void TCheckCycle::AccountFailed(int index, const std::string& why)
 {
     const Account& account = FConfig.Accounts[index];
-    FFailed.insert(account.Caption);
-    FUnlisted.erase(FKeys[index]);
+    const TRowPlace& place = FPlaces[index];
+    FFailed.insert(AccountText(place));
+    FUnlisted.erase(AccountText(place));
     FOutput.SetTrayHint(ResStr("The connection to mail server is not available"));
     if (FOutput.TrayPicture() != tpFailure)
         FOutput.SetTrayPicture(tpFailure);
-    TMessageRows& rows = FRows;
-    for (int r = rows.Count() - 1; r >= 0; --r)
-        if (rows.Caption(r) == account.Caption)
-            rows.Delete(r);
+    TMessageList& rows = FRows;
+    // A run of rows at once: a long list is moved along once per run.
+    for (int end = rows.Count(); end > 0;)
+    {
+        int first = end;
+        while (first > 0 && SameAccount(rows.Row(first - 1), place))
+            --first;
+        if (first < end)
+            rows.Delete(first, end - first);
+        end = first == end ? end - 1 : first;
+    }
     TMessageRow error;
     error.Caption = account.Caption;
+    error.Key = place.Key;
     error.ImageIndex = riError;
     error.Hint = why;
     rows.Insert(PlaceOf(index, true), error);
@@ -502,7 +561,7 @@ void TCheckCycle::AccountFailed(int index, const std::string& why)
 
 void TCheckCycle::Summary()
 {
-    TMessageRows& rows = FRows;
+    TMessageList& rows = FRows;
     ListedCount = 0;
     for (int r = 0; r < rows.Count(); ++r)
         if (rows.ImageIndex(r) != riError)
@@ -524,9 +583,9 @@ void TCheckCycle::Summary()
 std::string TCheckCycle::CurrentHeadline() const
 {
     int waiting = ListedCount;
-    for (const std::string& key : FKeys)
+    for (const TRowPlace& place : FPlaces)
     {
-        const auto unlisted = FUnlisted.find(key);
+        const auto unlisted = FUnlisted.find(AccountText(place));
         if (unlisted != FUnlisted.end())
             waiting += unlisted->second;
     }
@@ -542,28 +601,33 @@ void TCheckCycle::Notify(const std::string& headline)
         FOutput.PlaySound(); // "no device open" ends the remaining actions
     if (settings.ShowForm && !FOutput.NotificationVisible())
         FOutput.ShowNotification();
-    TMessageRows& rows = FRows;
+    TMessageList& rows = FRows;
     TNewMailNews news{"ternbell", headline, {}};
-    const std::vector<std::string> captions = AccountCaptions(FConfig.Accounts);
-    // Where each caption's block starts, found once: a list of thousands
-    // of new rows is told in one pass.
+    // Where each block starts, found once: a list of thousands of new
+    // rows is told in one pass.
     std::unordered_map<std::string, int> blockStart;
+    TRowPlace place;
+    int start = 0;
     for (int r = 0; r < rows.Count(); ++r)
     {
-        const int start = blockStart.try_emplace(rows.Caption(r), r).first->second;
+        if (r == 0 || !InBlock(rows.Row(r), place))
+        {
+            place = rows.Place(r);
+            start = blockStart.try_emplace(AccountText(place), r).first->second;
+        }
         if (rows.Cut(r) || rows.ImageIndex(r) == riError)
             continue;
         // A row its account's session has yet to confirm is told with that
         // report, if it is still new then.
         if (!FAwaited.empty() && FAwaited.count(AccountOfRow(r)) > 0)
             continue;
-        if (!FTold.insert(rows.Id(r)).second)
+        if (!FTold.insert(RowKeyText(place, rows.Id(r))).second)
             continue;
         news.Told.push_back(ToldOf(r, r - start + 1 + rows.Offset(r)));
         if (settings.Execute.empty())
             continue;
         const std::vector<std::string> arguments =
-            ExpandCommandParts(settings.Execute, RowValues(rows, captions, r)).Arguments();
+            ExpandCommandParts(settings.Execute, RowValues(rows, FPlaces, r)).Arguments();
         if (!arguments.empty())
             FOutput.RunCommand(arguments);
     }

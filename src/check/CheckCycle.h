@@ -2,6 +2,7 @@
 
 #include "check/Account.h"
 #include "check/NewMailNews.h"
+#include "check/RowId.h"
 #include "mail/MailLimits.h"
 
 #include <cstddef>
@@ -13,7 +14,7 @@
 
 class TAnnounced;
 class TIdMessage;
-class TMessageRows;
+class TMessageList;
 
 // The settings a cycle reads.
 struct TCycleSettings
@@ -183,7 +184,7 @@ class TCheckCycle
 {
 public:
     // rows: the message list the cycle keeps, the caller's, outliving it.
-    TCheckCycle(TMessageRows& rows, TCycleOutput& output) : FRows(rows), FOutput(output) {}
+    TCheckCycle(TMessageList& rows, TCycleOutput& output) : FRows(rows), FOutput(output) {}
 
     // Begins a round over `config`: the list emptied first when `clearList`,
     // error rows gone, the tray picture "checking". Returns the sessions to
@@ -217,8 +218,8 @@ public:
     int MaxMessages = MaxListedMessages;
 
 private:
-    // The identities the account's rows stand for, without its key.
-    std::unordered_set<std::string> KnownIds(const Account& account) const;
+    // The identities the rows of an account's block stand for.
+    std::unordered_set<std::string> KnownIds(const TRowPlace& place) const;
     // Brings the account's block up to the server's listed messages.
     void ListMessages(int index, const TAccountReport& report);
     void AccountFailed(int index, const std::string& why);
@@ -233,7 +234,7 @@ private:
     // The told message of row r, the number-th of its account's block.
     TToldMessage ToldOf(int r, int number) const;
 
-    TMessageRows& FRows;
+    TMessageList& FRows;
     TCycleOutput& FOutput;
     TCycleConfig FConfig; // the round's snapshot
     bool FAnnounceAll = false;
@@ -241,12 +242,12 @@ private:
     // Accounts whose error row stands: those that failed this round, and
     // in a round over some accounts those of the others that failed before.
     std::unordered_set<std::string> FFailed;
-    std::vector<std::string> FKeys; // each account's key, for the rows' ids
+    std::vector<TRowPlace> FPlaces; // each account's, in the round's order
     int FPending = 0;       // sessions whose report has not come
     // The accounts whose report has not come: their rows, cut or not, are
     // what the last round left and wait for it before they are told.
     std::unordered_set<int> FAwaited;
-    // Per account key, the messages on the server left out of its block.
+    // Per account (AccountText), the messages on the server left out of its block.
     std::unordered_map<std::string, int> FUnlisted;
     int FUntold = 0;        // new rows not told yet
     bool FToldInRound = false;

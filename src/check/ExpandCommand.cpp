@@ -1,15 +1,15 @@
 #include "check/ExpandCommand.h"
 
-#include "check/MessageRows.h"
+#include "check/MessageList.h"
 
 #include <algorithm>
 
-TRowValues RowValues(const TMessageRows& rows, const std::vector<std::string>& accountCaptions,
+TRowValues RowValues(const TMessageList& rows, const std::vector<TRowPlace>& accounts,
                      int index)
 {
     TRowValues values;
     values.MessageNumber = MessageNumberOfRow(rows, index);
-    values.AccountNumber = AccountNumberOfRow(rows, accountCaptions, index);
+    values.AccountNumber = AccountNumberOfRow(rows, accounts, index);
     values.From = rows.SubItem(index, 0);
     values.Subject = rows.SubItem(index, 1);
     values.Size = rows.SubItem(index, 2);
@@ -68,10 +68,10 @@ std::string ExpandCommand(const std::string& command, const TRowValues& values)
     return ExpandCommandParts(command, values).Text;
 }
 
-std::string ExpandCommand(const std::string& command, const TMessageRows& rows,
-                          const std::vector<std::string>& accountCaptions, int index)
+std::string ExpandCommand(const std::string& command, const TMessageList& rows,
+                          const std::vector<TRowPlace>& accounts, int index)
 {
-    return ExpandCommand(command, RowValues(rows, accountCaptions, index));
+    return ExpandCommand(command, RowValues(rows, accounts, index));
 }
 
 std::vector<std::string> TExpandedCommand::Arguments() const

@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-class TMessageRows;
+class TMessageList;
+struct TRowPlace;
 
 // What the placeholders of a command line stand for, for one message row.
 struct TRowValues
@@ -16,7 +17,7 @@ struct TRowValues
     std::string Size;      // %SIZE%
 };
 
-TRowValues RowValues(const TMessageRows& rows, const std::vector<std::string>& accountCaptions,
+TRowValues RowValues(const TMessageList& rows, const std::vector<TRowPlace>& accounts,
                      int index);
 
 // An expanded command line whose characters remember where they came from.
@@ -48,5 +49,5 @@ TExpandedCommand ExpandCommandParts(const std::string& command, const TRowValues
 
 // The expanded command line as text, as it is shown.
 std::string ExpandCommand(const std::string& command, const TRowValues& values);
-std::string ExpandCommand(const std::string& command, const TMessageRows& rows,
-                          const std::vector<std::string>& accountCaptions, int index);
+std::string ExpandCommand(const std::string& command, const TMessageList& rows,
+                          const std::vector<TRowPlace>& accounts, int index);

@@ -1,5 +1,6 @@
 #include "check/Imap4CheckClient.h"
 
+#include "check/RowId.h"
 #include "check/SessionGuard.h"
 #include "check/SessionOpen.h"
 #include "i18n/Translate.h"
@@ -47,9 +48,8 @@ std::vector<std::string> TImap4CheckClient::MessageIds(int first, int count)
     const std::vector<std::uint32_t>& hits = FClient.MailBox.SearchHits;
     if (validity == 0 || first < 1 || first - 1 + count > static_cast<int>(hits.size()))
         return ids;
-    const std::string prefix = "i:" + std::to_string(validity) + ":";
     for (int i = first - 1; i < first - 1 + count; ++i)
-        ids.push_back(prefix + std::to_string(hits[i]));
+        ids.push_back(TRowId::Imap4(validity, hits[i]).Text);
     return ids;
 }
 

@@ -1,5 +1,6 @@
 #include "check/Pop3CheckClient.h"
 
+#include "check/RowId.h"
 #include "check/SessionGuard.h"
 #include "check/SessionOpen.h"
 #include "mail/IdExceptions.h"
@@ -50,7 +51,7 @@ std::vector<std::string> TPop3CheckClient::MessageIds(int first, int count)
                 std::string& id = ids[e.Number - first];
                 if (!id.empty())
                     return std::vector<std::string>(); // a number listed twice
-                id = "u:" + e.Id;
+                id = TRowId::Pop3(e.Id).Text;
             }
         }
         return ids;

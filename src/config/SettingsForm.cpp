@@ -8,6 +8,7 @@
 #include "i18n/Translate.h"
 #include "desktop/Artwork.h"
 #include "desktop/FormParts.h"
+#include "desktop/WindowTexts.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -45,10 +45,6 @@ std::string ResStr(const char* english);
 // The same, for a widget text.
 QString ResText(const char* english);
 
-// Translates the texts of a window and everything it owns, in the default
-// domain, once per window (i18n/WindowTexts.cpp).
-void TranslateComponent(QObject* window);
-
 // Installs, once, the translator through which the toolkit fetches its own
 // texts (message-box buttons, file dialog): it searches the message domains
 // in order, so the program's catalog wins over the toolkit's.

@@ -1,15 +1,15 @@
 #include "notify/DeleteRun.h"
 
 #include "check/CheckRules.h"
-#include "check/MessageRows.h"
+#include "check/MessageList.h"
 #include "mail/Imap4Client.h"
 #include "mail/Pop3Client.h"
 #include "notify/Imap4DeleteClient.h"
 #include "notify/Pop3DeleteClient.h"
 
-TDeleteTarget TargetOfRow(const TMessageRows& rows, const std::vector<std::string>& captions, int index)
+TDeleteTarget TargetOfRow(const TMessageList& rows, const std::vector<TRowPlace>& places, int index)
 {
-    return {AccountNumberOfRow(rows, captions, index) - 1, MessageNumberOfRow(rows, index), RowMessageOf(rows, index),
+    return {AccountNumberOfRow(rows, places, index) - 1, MessageNumberOfRow(rows, index), RowMessageOf(rows, index),
             rows.Caption(index)};
 }
 

@@ -20,11 +20,12 @@ struct TDeleteTarget
     std::string Caption;
 };
 
-class TMessageRows;
+class TMessageList;
+struct TRowPlace;
 
 // The target for message row `index` (not an error row) as it stands now;
-// `captions` as AccountCaptions gives them for the plan's accounts.
-TDeleteTarget TargetOfRow(const TMessageRows& rows, const std::vector<std::string>& captions, int index);
+// `places` as AccountPlaces gives them for the plan's accounts.
+TDeleteTarget TargetOfRow(const TMessageList& rows, const std::vector<TRowPlace>& places, int index);
 
 // What one Delete sends, as plain values, so that it can run off the
 // user-interface thread. The targets of one account are contiguous.

@@ -1,5 +1,6 @@
 #include "notify/Imap4DeleteClient.h"
 
+#include "check/RowId.h"
 #include "check/SessionOpen.h"
 #include "mail/IdExceptions.h"
 #include "mail/IdMessage.h"
@@ -36,18 +37,16 @@ std::uint32_t TImap4DeleteClient::UidOf(int number) const
 
 bool TImap4DeleteClient::StillShows(int number, const TRowMessage& row)
 {
-    const std::string validity = "i:" + std::to_string(FClient.MailBox.UIDValidity) + ":";
-    if (FClient.MailBox.UIDValidity != 0 && row.Id.rfind(validity, 0) == 0)
+    std::uint32_t uid = 0;
+    if (TRowId{row.Id}.Imap4Uid(FClient.MailBox.UIDValidity, uid))
     {
         // The row's own UID, as long as the message is still unseen.
-        std::uint32_t uid = 0;
-        if (!TryIMAP4Number(row.Id.substr(validity.size()), uid) ||
-            std::find(FUids.begin(), FUids.end(), uid) == FUids.end())
+        if (std::find(FUids.begin(), FUids.end(), uid) == FUids.end())
             return false;
         FFound[number] = uid;
         return true;
     }
-    const std::uint32_t uid = UidOf(number);
+    uid = UidOf(number);
     if (uid == 0)
         return false;
     TIdMessage message;

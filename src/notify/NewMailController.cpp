@@ -2,10 +2,11 @@
 
 #include "check/CheckRules.h"
 #include "check/ExpandCommand.h"
-#include "check/MessageRows.h"
+#include "check/MessageList.h"
 #include "check/Utils.h"
 #include "i18n/Translate.h"
 #include "notify/DeleteRun.h"
+#include "notify/MessageListRenderer.h"
 #include "notify/NewMailForm.h"
 #include "platform/CodePage.h"
 #include "desktop/Dialogs.h"
@@ -33,12 +34,6 @@ namespace
 void RunAndWaitDefault(const std::vector<std::string>& arguments, const std::string& folder)
 {
     RunProgram(arguments, folder, -1);
-}
-
-bool Selected(const QTreeWidget& list, int index)
-{
-    const QTreeWidgetItem* item = list.topLevelItem(index);
-    return item != nullptr && item->isSelected();
 }
 
 } // namespace
@@ -238,15 +233,15 @@ void TNewMailController::lvwMessagesDblClick()
 }
 
 bool TNewMailController::CheckDeletable(const std::vector<Account>& accounts,
-                                        const std::vector<std::string>& captions)
+                                        const std::vector<TRowPlace>& places)
 {
     std::string imapCaption;
     bool orphan = false;
     for (int i = 0; i < FRows->Count(); ++i)
     {
-        if (!Selected(*FForm.lvwMessages, i) || FRows->ImageIndex(i) == riError)
+        if (!FForm.View().Selected(i) || FRows->ImageIndex(i) == riError)
             continue;
-        const int account = AccountNumberOfRow(*FRows, captions, i) - 1;
+        const int account = AccountNumberOfRow(*FRows, places, i) - 1;
         if (account >= static_cast<int>(accounts.size()))
             orphan = true;
         else if (accounts[account].IMAP4 && !FEnv.imaMail && !FEnv.DeleteBeside && imapCaption.empty())
@@ -273,11 +268,11 @@ void TNewMailController::actDeleteExecute()
 {
     if (FBusy)
         return;
-    // FRows Delete cannot serve are refused before anything is asked or sent.
+    // Rows Delete cannot serve are refused before anything is asked or sent.
     TDeletePlan plan;
     plan.Accounts = FEnv.Accounts();
-    const std::vector<std::string> captions = AccountCaptions(plan.Accounts);
-    if (!CheckDeletable(plan.Accounts, captions))
+    const std::vector<TRowPlace> places = AccountPlaces(plan.Accounts);
+    if (!CheckDeletable(plan.Accounts, places))
         return;
 
     TMessageRequest question;
@@ -288,8 +283,8 @@ void TNewMailController::actDeleteExecute()
         return;
 
     for (int i = 0; i < FRows->Count(); ++i)
-        if (Selected(*FForm.lvwMessages, i) && FRows->ImageIndex(i) != riError)
-            plan.Targets.push_back(TargetOfRow(*FRows, captions, i));
+        if (FForm.View().Selected(i) && FRows->ImageIndex(i) != riError)
+            plan.Targets.push_back(TargetOfRow(*FRows, places, i));
 
     const int remembered = SelectedIndex();
     SetBusy(true);
@@ -429,19 +424,19 @@ void TNewMailController::actReadExecute()
 {
     // Each reader is followed by a reload that rebuilds the list, so the
     // selected rows are read once, before the first reader starts.
-    const std::vector<std::string> captions = AccountCaptions(FEnv.Accounts());
+    const std::vector<TRowPlace> places = AccountPlaces(FEnv.Accounts());
     const std::string reader = FEnv.ReaderCommand ? FEnv.ReaderCommand() : std::string();
     auto readings = std::make_shared<std::vector<TReading>>();
     for (int i = 0; i < FRows->Count(); ++i)
     {
-        if (!Selected(*FForm.lvwMessages, i))
+        if (!FForm.View().Selected(i))
             continue;
         if (FRows->ImageIndex(i) == riError)
         {
             readings->push_back({true, {}, {}});
             continue;
         }
-        const TExpandedCommand command = ExpandCommandParts(reader, RowValues(*FRows, captions, i));
+        const TExpandedCommand command = ExpandCommandParts(reader, RowValues(*FRows, places, i));
         readings->push_back({false, command.Arguments(), StartFolderOf(command.Text)});
     }
     ReadFrom(readings, 0, false);

@@ -15,7 +15,8 @@
 #include <vector>
 
 class TfrmNewMail;
-class TTreeWidgetRows;
+class TMessageList;
+struct TRowPlace;
 struct TDeletePlan;
 struct TDeleteOutcome;
 
@@ -95,7 +96,7 @@ private:
     // After a reload: the remembered row selected again, or the window hidden.
     void Reloaded(int remembered);
     // Refuses a selection Delete cannot serve; true when it may go on.
-    bool CheckDeletable(const std::vector<Account>& accounts, const std::vector<std::string>& captions);
+    bool CheckDeletable(const std::vector<Account>& accounts, const std::vector<TRowPlace>& places);
     // What a Delete did, told, then the accounts it touched reloaded.
     void Deleted(TDeleteOutcome outcome, int remembered);
     // While a Delete runs the window's actions are off, under a busy cursor.
@@ -114,7 +115,7 @@ private:
 
     TfrmNewMail& FForm;
     TNewMailEnvironment FEnv;
-    TTreeWidgetRows* FRows;
+    TMessageList* FRows;
     QPointer<QObject> FViewport;
     bool FBusy = false;
 };

@@ -1,11 +1,11 @@
 #include "notify/NewMailForm.h"
 
-#include "check/MessageRows.h"
-
 #include "i18n/Translate.h"
 #include "desktop/Animate.h"
 #include "desktop/Artwork.h"
 #include "desktop/FormParts.h"
+#include "desktop/WindowTexts.h"
+#include "notify/MessageListRenderer.h"
 
 #include <QAction>
 #include <QBoxLayout>
@@ -151,7 +151,7 @@ TfrmNewMail::TfrmNewMail(QWidget* parent) : QWidget(parent, Qt::Window)
 
     LayControls();
 
-    FRows = std::make_unique<TTreeWidgetRows>(*lvwMessages, [this](int image) {
+    FView = std::make_unique<TMessageListRenderer>(*lvwMessages, FMessages, [this](int image) {
         return image >= 0 && image < imlMessages.size() ? imlMessages[image] : QIcon();
     });
     FormCreate();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "check/MessageList.h"
+
 #include <QIcon>
 #include <QList>
 #include <QSize>
@@ -15,7 +17,7 @@ class QPushButton;
 class QTimer;
 class QTreeWidget;
 class TAnimate;
-class TTreeWidgetRows;
+class TMessageListRenderer;
 
 // The notification window: the list of waiting messages. Created hidden at
 // start and only ever hidden and shown. Its rows are built by the check cycle.
@@ -65,9 +67,11 @@ public:
 
     QTimer* timShowing;
 
-    // The list as message rows: one adapter, shared by the check cycle and
-    // the window's actions.
-    TTreeWidgetRows& Rows() { return *FRows; }
+    // The message list the window shows in lvwMessages: edited by the check
+    // cycle and by the window's actions.
+    TMessageList& Rows() { return FMessages; }
+    // How the list is shown, and which of its entries are selected.
+    TMessageListRenderer& View() { return *FView; }
 
     void setVisible(bool visible) override;
     // The designed size, or what the texts need beyond it, once. Measuring
@@ -91,6 +95,7 @@ private:
     void KeepMinimumSize();
     void FormCreate();
 
-    std::unique_ptr<TTreeWidgetRows> FRows;
+    TMessageList FMessages;
+    std::unique_ptr<TMessageListRenderer> FView;
     bool FSized = false;
 };

@@ -1,5 +1,6 @@
 #include "notify/Pop3DeleteClient.h"
 
+#include "check/RowId.h"
 #include "check/SessionOpen.h"
 #include "mail/IdMessage.h"
 #include "mail/Pop3Client.h"
@@ -18,8 +19,8 @@ bool TPop3DeleteClient::StillShows(int number, const TRowMessage& row)
         // The unique id says it where the check had one; a server that
         // answers none now falls back to the header and size.
         std::string id;
-        if (row.Id.rfind("u:", 0) == 0 && FClient.UIDL(number, id))
-            return "u:" + id == row.Id;
+        if (TRowId{row.Id}.IsPop3() && FClient.UIDL(number, id))
+            return TRowId::Pop3(id).Text == row.Id;
         FClient.FetchHeader(number, message);
         return SameMessage(row, message.FromText(), message.Subject, FClient.MessageSize(number));
     }

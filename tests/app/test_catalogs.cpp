@@ -8,7 +8,7 @@
 #include "config/SettingsForm.h"
 #include "i18n/Catalogs.h"
 #include "i18n/Translate.h"
-#include "i18n/WindowTexts.h"
+#include "desktop/WindowTexts.h"
 #include "mail/IdExceptions.h"
 #include "mail/Pop3Client.h"
 #include "notify/NewMailForm.h"

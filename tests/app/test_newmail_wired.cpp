@@ -3,7 +3,7 @@
 // the tray shell's Check now and the real check cycle, Delete on a worker with
 // clients of its own.
 
-#include "check/MessageRows.h"
+#include "check/MessageList.h"
 #include "config/ConfigStore.h"
 #include "app/NewMailEnvironment.h"
 #include "mail/Imap4Client.h"
@@ -69,7 +69,7 @@ protected:
     std::vector<std::string> Listed() const
     {
         std::vector<std::string> listed;
-        TMessageRows& rows = wired->mailCheck.Rows();
+        TMessageList& rows = wired->mailCheck.Rows();
         for (int i = 0; i < rows.Count(); ++i)
             listed.push_back(rows.Caption(i) + ":" + rows.SubItem(i, 1));
         return listed;
@@ -190,7 +190,7 @@ TEST_F(WiredDovecotTest, HandEditedHiveCostsOnlyTheBadAccountAndAHandAddedOneIsC
     const auto round = [this] {
         tray->mnuChecknow->trigger();
         wired->WaitForChecks();
-        TMessageRows& rows = wired->mailCheck.Rows();
+        TMessageList& rows = wired->mailCheck.Rows();
         return rows.Row(rows.Count() - 1).Hint;
     };
     EXPECT_EQ(round(), "The port '110abc' is not a number.");
@@ -381,9 +381,9 @@ TEST_F(WiredImap4Test, MarkReadSetsSeenOnThoseMessagesAndTheirRowsGo)
 {
     TDeletePlan plan;
     plan.Accounts = keeper->Config.Accounts;
-    const std::vector<std::string> captions = AccountCaptions(plan.Accounts);
+    const std::vector<TRowPlace> places = AccountPlaces(plan.Accounts);
     for (int row : {0, 2})
-        plan.Targets.push_back(TargetOfRow(wired->mailCheck.Rows(), captions, row));
+        plan.Targets.push_back(TargetOfRow(wired->mailCheck.Rows(), places, row));
     MarkReadBeside(wired->mailCheck,
                    [this](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
                        return MakeDeleteClient(imap4, wired->limits, abort);

@@ -2,7 +2,7 @@
 #include "app/TrayShell.h"
 #include "app/MailCheck.h"
 #include "check/FakeHost.h"
-#include "check/MessageRows.h"
+#include "check/MessageList.h"
 #include "config/AccountRows.h"
 #include "config/ConfigStore.h"
 #include "desktop/UpDownControl.h"
@@ -255,7 +255,7 @@ TEST_F(ShellTest, CheckNowEmptiesTheListThroughTheWiredCycle)
     WiredShell wired(*tray, *keeper, *settings, *newMail);
     LoadPending = false;
     keeper->Config.Accounts.clear();
-    TMessageRows& rows = wired.mailCheck.Rows();
+    TMessageList& rows = wired.mailCheck.Rows();
     rows.Append({"Home", {"Ann", "a", "1  B"}, riMessage, true, "", "", ""});
     rows.Append({"Gone", {}, riError, false, "refused", "", ""});
     wired.shell.actEnabledUpdate();

@@ -3,6 +3,7 @@
 #include "i18n/MoCatalog.h"
 #include "i18n/Translate.h"
 #include "desktop/Dialogs.h"
+#include "desktop/WindowTexts.h"
 #include "support/TestHelpers.h"
 
 #include <QAction>

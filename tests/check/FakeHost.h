@@ -1,10 +1,10 @@
 #pragma once
 
-// A check cycle's surroundings without windows or sockets: rows in memory,
+// A check cycle's surroundings without windows or sockets: the list,
 // clients that serve a scripted maildrop, and a record of what the cycle did.
 
 #include "check/CheckCycle.h"
-#include "check/MessageRows.h"
+#include "check/MessageList.h"
 #include "check/RoundScheduler.h"
 #include "mail/IdExceptions.h"
 #include "support/FakeClock.h"
@@ -17,44 +17,32 @@
 #include <utility>
 #include <vector>
 
-class TMemoryRows : public TMessageRows
+// What a window would see of the list's batches.
+struct TBatchCount : TMessageListView
 {
-public:
-    std::vector<TMessageRow> Items;
     int UpdateDepth = 0;
-    int Repaints = 0; // times repainting was resumed
+    int Repaints = 0; // times a batch ended
 
-    int Count() const override { return static_cast<int>(Items.size()); }
-    TMessageRow Row(int i) const override { return Items.at(i); }
-    std::string Caption(int i) const override { return Items.at(i).Caption; }
-    int ImageIndex(int i) const override { return Items.at(i).ImageIndex; }
-    void SetImageIndex(int i, int image) override { Items.at(i).ImageIndex = image; }
-    bool Cut(int i) const override { return Items.at(i).Cut; }
-    void SetCut(int i, bool cut) override { Items.at(i).Cut = cut; }
-    std::string Id(int i) const override { return Items.at(i).Id; }
-    std::string Print(int i) const override { return Items.at(i).Print; }
-    int Offset(int i) const override { return Items.at(i).Offset; }
-    void SetOffset(int i, int offset) override { Items.at(i).Offset = offset; }
-    void Insert(int i, const TMessageRow& row) override
+    void Inserted(int, int) override {}
+    void Deleted(int, int) override {}
+    void Changed(int) override {}
+    void Cleared() override {}
+    void BatchBegun() override { ++UpdateDepth; }
+    void BatchEnded() override
     {
-        if (i < 0 || i > Count())
-            throw std::out_of_range("insert");
-        Items.insert(Items.begin() + i, row);
-    }
-    void Delete(int i) override
-    {
-        if (i < 0 || i >= Count())
-            throw std::out_of_range("delete");
-        Items.erase(Items.begin() + i);
-    }
-    void Clear() override { Items.clear(); }
-    void BeginUpdate() override { ++UpdateDepth; }
-    void EndUpdate() override
-    {
-        if (--UpdateDepth == 0)
-            ++Repaints;
+        --UpdateDepth;
+        ++Repaints;
     }
 };
+
+// The entries of a list, in its order.
+inline std::vector<TMessageRow> Entries(const TMessageList& list)
+{
+    std::vector<TMessageRow> rows;
+    for (int i = 0; i < list.Count(); ++i)
+        rows.push_back(list.Row(i));
+    return rows;
+}
 
 struct TFakeMessage
 {
@@ -133,7 +121,10 @@ private:
 class TFakeHost : public TCycleOutput
 {
 public:
-    TMemoryRows List;
+    TFakeHost() { List.SetView(&ListView); }
+
+    TMessageList List;
+    TBatchCount ListView;
     TFakeNetwork Net;
     TFakeClient Pop3{Net};
     TFakeClient Imap4{Net};

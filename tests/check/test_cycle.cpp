@@ -24,10 +24,10 @@ TFakeMessage Msg(const std::string& from, const std::string& subject, int priori
 }
 
 // The list as "caption|from|subject|image|cut" lines, for whole-list checks.
-std::vector<std::string> Dump(const TMemoryRows& rows)
+std::vector<std::string> Dump(const TMessageList& rows)
 {
     std::vector<std::string> lines;
-    for (const TMessageRow& r : rows.Items)
+    for (const TMessageRow& r : Entries(rows))
     {
         std::string line = r.Caption;
         for (std::size_t k = 0; k < 2 && k < r.SubItems.size(); ++k)
@@ -68,14 +68,52 @@ TEST_F(CycleTest, FirstCheckListsEveryMessageAsNew)
     Run();
     EXPECT_EQ(Dump(host.List),
               (std::vector<std::string>{"Home|Ann|a|1|new", "Home|Bob|b|1|new", "Home|Cy|c|1|new"}));
-    EXPECT_EQ(host.List.Items[2].SubItems.at(2), "1.5 KB");
+    EXPECT_EQ(host.List.Row(2).SubItems.at(2), "1.5 KB");
     EXPECT_EQ(cycle.NewCount, 3);
     EXPECT_EQ(cycle.ListedCount, 3);
     EXPECT_EQ(host.Headline, "There are 3 messages to read");
     EXPECT_EQ(host.Hint, "There are 3 messages to read (last check: 12:34:56)");
     EXPECT_EQ(host.Pictures, (std::vector<int>{1, 0}));
     EXPECT_EQ(host.Net.Log, (std::vector<std::string>{"connect pop.home:110 user-Home", "quit"}));
-    EXPECT_EQ(host.List.Repaints, 1);
+    EXPECT_EQ(host.ListView.Repaints, 1);
+}
+
+// Two accounts of one caption are two accounts: each keeps its own block in
+// the account list's order, its own %ACCOUNT% and numbers that stay put, and
+// the failure of one leaves the other's rows.
+TEST_F(CycleTest, TwoAccountsOfOneCaptionKeepTheirOwnRowsAndNumbers)
+{
+    host.AddAccount("Dup", "pop.a");
+    host.AddAccount("Other", "pop.b");
+    host.AddAccount("Dup", "pop.c");
+    host.Net.Maildrops["pop.a"] = {Msg("Ann", "a1"), Msg("Ann", "a2")};
+    host.Net.Maildrops["pop.b"] = {};
+    host.Net.Maildrops["pop.c"] = {Msg("Cy", "c1")};
+    host.Config.Execute = "tool %ACCOUNT% %MSGID% %SUBJECT%";
+    const auto numbers = [this] {
+        std::vector<int> found;
+        for (int i = 0; i < host.List.Count(); ++i)
+            found.push_back(MessageNumberOfRow(host.List, i));
+        return found;
+    };
+    Run();
+    EXPECT_EQ(Dump(host.List), (std::vector<std::string>{"Dup|Ann|a1|1|new", "Dup|Ann|a2|1|new", "Dup|Cy|c1|1|new"}));
+    EXPECT_EQ(host.Commands, (std::vector<std::vector<std::string>>{
+                                 {"tool", "Account1", "1", "a1"}, {"tool", "Account1", "2", "a2"},
+                                 {"tool", "Account3", "1", "c1"}}));
+
+    host.Commands.clear();
+    host.Net.Maildrops["pop.a"].erase(host.Net.Maildrops["pop.a"].begin());
+    host.Net.Maildrops["pop.c"].push_back(Msg("Cy", "c2"));
+    Run();
+    EXPECT_EQ(Dump(host.List), (std::vector<std::string>{"Dup|Ann|a2|1|cut", "Dup|Cy|c1|1|cut", "Dup|Cy|c2|1|new"}));
+    EXPECT_EQ(numbers(), (std::vector<int>{1, 1, 2}));
+    EXPECT_EQ(host.Commands, (std::vector<std::vector<std::string>>{{"tool", "Account3", "2", "c2"}}));
+
+    host.Net.Maildrops.erase("pop.c");
+    Run();
+    EXPECT_EQ(Dump(host.List), (std::vector<std::string>{"Dup|Ann|a2|1|cut", "Dup|0|new"}));
+    EXPECT_EQ(numbers(), (std::vector<int>{1, 1}));
 }
 
 TEST_F(CycleTest, FailingAccountBetweenTwoWorkingOnes)
@@ -91,8 +129,8 @@ TEST_F(CycleTest, FailingAccountBetweenTwoWorkingOnes)
     host.Net.Log.clear();
     Run();
     EXPECT_EQ(Dump(host.List), (std::vector<std::string>{"A|Ann|a|1|cut", "C|Cy|c|1|cut", "B|0|new"}));
-    EXPECT_EQ(host.List.Items[2].Hint, "Socket Error # 10061\nConnection refused.");
-    EXPECT_TRUE(host.List.Items[2].SubItems.empty());
+    EXPECT_EQ(host.List.Row(2).Hint, "Socket Error # 10061\nConnection refused.");
+    EXPECT_TRUE(host.List.Row(2).SubItems.empty());
     EXPECT_EQ(host.Picture, tpFailure);
     EXPECT_EQ(host.Hint, "The connection to mail server is not available");
     EXPECT_EQ(host.Headline, "There are 2 messages to read");
@@ -226,7 +264,7 @@ TEST_F(CycleTest, FailureWhileFetchingTellsNothing)
     EXPECT_EQ(Dump(host.List), (std::vector<std::string>{"A|0|new"}));
     EXPECT_EQ(cycle.NewCount, 0);
     EXPECT_FALSE(host.FormVisible) << "nothing is told of an account that failed";
-    EXPECT_EQ(host.List.UpdateDepth, 0); // repainting resumed after the failure
+    EXPECT_EQ(host.ListView.UpdateDepth, 0); // repainting resumed after the failure
     EXPECT_EQ(cycle.ListedCount, 0);
     EXPECT_EQ(host.Headline, "There are no messages");
 }
@@ -322,14 +360,14 @@ TEST_F(CycleTest, BalloonCarriesTheNewlyToldRowsAndAnEmptiedListWithdrawsThem)
         return lines;
     };
     Run();
-    EXPECT_EQ(told(), (std::vector<std::string>{"0|pop3|1|Ann|a|" + host.List.Items[0].SubItems.at(2) + "|f:",
-                                                "1|imap4|1|Bob|b1|" + host.List.Items[1].SubItems.at(2) + "|f:",
+    EXPECT_EQ(told(), (std::vector<std::string>{"0|pop3|1|Ann|a|" + host.List.Row(0).SubItems.at(2) + "|f:",
+                                                "1|imap4|1|Bob|b1|" + host.List.Row(1).SubItems.at(2) + "|f:",
                                                 "1|imap4|2|Bob|b2|1.5 KB|f:"}));
-    EXPECT_EQ(host.BalloonTold[2].Shown.Id, ServerIdOfRow(host.List.Items[2].Id));
+    EXPECT_EQ(host.BalloonTold[2].Shown.Id, host.List.Row(2).Id);
 
     host.Net.Maildrops["imap.b"].push_back(Msg("Cy", "b3"));
     Run();
-    EXPECT_EQ(told(), (std::vector<std::string>{"1|imap4|3|Cy|b3|" + host.List.Items[3].SubItems.at(2) + "|f:"}));
+    EXPECT_EQ(told(), (std::vector<std::string>{"1|imap4|3|Cy|b3|" + host.List.Row(3).SubItems.at(2) + "|f:"}));
     EXPECT_EQ(host.Withdrawals, 0);
 
     host.Net.Maildrops["pop.a"].clear();
@@ -391,7 +429,7 @@ TEST_F(CycleTest, AccountValueThatCannotBeUsedIsItsErrorRowAndTheOthersRun)
         h.Net.Maildrops["pop.c"] = {Msg("Cy", "c")};
         TInlineRounds(round, h.Pop3, h.Imap4).Run(h.Snapshot());
         EXPECT_EQ(Dump(h.List), (std::vector<std::string>{"A|Ann|a|1|new", "C|Cy|c|1|new", "B|0|new"}));
-        EXPECT_EQ(h.List.Items[2].Hint, c.hint);
+        EXPECT_EQ(h.List.Row(2).Hint, c.hint);
         EXPECT_EQ(h.Net.Log, (std::vector<std::string>{"connect pop.a:110 user-A", "quit",
                                                           "connect pop.c:110 user-C", "quit"}));
         EXPECT_EQ(h.Picture, tpFailure);
@@ -411,8 +449,8 @@ TEST_F(CycleTest, PortOutsideTcpRangeIsAnErrorRowAndTheNextAccountRuns)
     Run();
     // Messages first, then the error rows, each in the order of the accounts.
     EXPECT_EQ(Dump(host.List), (std::vector<std::string>{"C|Cy|c|1|new", "A|0|new", "B|0|new"}));
-    EXPECT_EQ(host.List.Items[1].Hint, "Port 70000 is not between 1 and 65535.");
-    EXPECT_EQ(host.List.Items[2].Hint, "Port -110 is not between 1 and 65535.");
+    EXPECT_EQ(host.List.Row(1).Hint, "Port 70000 is not between 1 and 65535.");
+    EXPECT_EQ(host.List.Row(2).Hint, "Port -110 is not between 1 and 65535.");
     EXPECT_EQ(host.Net.Log, (std::vector<std::string>{"connect pop.c:110 user-C", "quit"}));
     EXPECT_EQ(host.Picture, tpFailure);
 }

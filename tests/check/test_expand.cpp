@@ -123,11 +123,11 @@ TEST(ExpandCommand, TextAndArguments)
 
 TEST(ExpandCommand, ValuesComeFromTheRow)
 {
-    TMemoryRows rows;
+    TMessageList rows;
     rows.Append({"Other", {"o", "o", "1  B"}, riMessage, false, "", "", ""});
     rows.Append({"Home", {"Ann", "first", "10  B"}, riMessage, false, "", "", ""});
     rows.Append({"Home", {"Bob", "second", "2 KB"}, riMessage, false, "", "", ""});
-    const std::vector<std::string> accounts = {"Work", "Home"};
+    const std::vector<TRowPlace> accounts = {{"", "Work"}, {"", "Home"}};
     // The second row of the first account's block of "Home" (account 2).
     EXPECT_EQ(ExpandCommand("tool %ACCOUNT% %MSGID% %SIZE% %FROM% %SUBJECT%", rows, accounts, 2),
               "tool \"Account2\" 2 \"2 KB\" \"Bob\" \"second\"");

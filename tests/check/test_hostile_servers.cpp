@@ -240,7 +240,7 @@ TEST_P(HostileServer, EndsAsErrorRowOrListAndTheNextAccountIsChecked)
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
     EXPECT_LT(elapsed, CaseBoundMs);
 
-    const std::vector<TMessageRow>& rows = host.List.Items;
+    const std::vector<TMessageRow> rows = Entries(host.List);
     int badRows = 0;
     for (const TMessageRow& row : rows)
         if (row.Caption == "Bad" && row.ImageIndex != riError)
@@ -312,7 +312,7 @@ TEST(HostileHeaders, BadFieldsAreListedAsTheyCame)
     host.AccountList[0].Port = std::to_string(srv.Port());
     TCheckCycle cycle = host.Cycle();
     TInlineRounds(cycle, host.Check, host.Check).Run(host.Snapshot());
-    const std::vector<TMessageRow>& rows = host.List.Items;
+    const std::vector<TMessageRow> rows = Entries(host.List);
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].SubItems.at(0), "a@x");
     EXPECT_EQ(rows[0].SubItems.at(1), "=?ISO-8859-1?Q?50=_off?=");
@@ -338,7 +338,7 @@ TEST(Pop3Pipelining, EveryMessageAsksForHeaderAndSizeAtOnce)
     TCheckCycle cycle = host.Cycle();
     TInlineRounds(cycle, host.Check, host.Check).Run(host.Snapshot());
     TInlineRounds(cycle, host.Check, host.Check).Run(host.Snapshot());
-    const std::vector<TMessageRow>& rows = host.List.Items;
+    const std::vector<TMessageRow> rows = Entries(host.List);
     ASSERT_EQ(rows.size(), 2u);
     for (int i = 0; i < 2; ++i)
     {

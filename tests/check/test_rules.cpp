@@ -118,12 +118,27 @@ TEST(CheckRules, PortOutsideTcpRangeIsRefusedNotWrapped)
     EXPECT_EQ(PortOfText("65535"), 65535);
 }
 
+// An IMAP4 identity names its UID only under the UIDVALIDITY it was made
+// with; nothing else passes for one.
+TEST(MessageRows, RowIdentityIsReadAsItWasWritten)
+{
+    std::uint32_t uid = 0;
+    EXPECT_TRUE(TRowId::Imap4(7, 42).Imap4Uid(7, uid));
+    EXPECT_EQ(uid, 42u);
+    for (const char* id : {"i:8:42", "i:7:", "i:7:0", "i:7:x", "i:7:4294967296", "u:i:7:42", "f:i:7:42"})
+        EXPECT_FALSE(TRowId{id}.Imap4Uid(7, uid)) << id;
+    EXPECT_FALSE(TRowId::Imap4(0, 42).Imap4Uid(0, uid));
+    EXPECT_TRUE(TRowId::Pop3("i:7:42").IsPop3());
+    EXPECT_FALSE(TRowId::Print("abc").IsPop3());
+    EXPECT_NE(RowKeyText({"k", "a\nb", "INBOX"}, "1"), RowKeyText({"k\na", "b", "INBOX"}, "1"));
+}
+
 TEST(MessageRows, NumbersOfARow)
 {
-    TMemoryRows rows;
+    TMessageList rows;
     for (const char* caption : {"Home", "Home", "Work", "Home2", "Gone"})
         rows.Append({caption, {}, riMessage, false, "", "", ""});
-    const std::vector<std::string> accounts = {"Work", "Home", "Home2", "Home"};
+    const std::vector<TRowPlace> accounts = {{"", "Work"}, {"", "Home"}, {"", "Home2"}, {"", "Home"}};
     const int accountNumbers[] = {2, 2, 1, 3, 5};
     const int messageNumbers[] = {1, 2, 1, 1, 1};
     for (int i = 0; i < rows.Count(); ++i)
@@ -131,7 +146,7 @@ TEST(MessageRows, NumbersOfARow)
         EXPECT_EQ(AccountNumberOfRow(rows, accounts, i), accountNumbers[i]) << i;
         EXPECT_EQ(MessageNumberOfRow(rows, i), messageNumbers[i]) << i;
     }
-    EXPECT_EQ(FirstRowOf(rows, "home"), -1); // case-sensitive
+    EXPECT_EQ(FirstRowOf(rows, {"", "home"}), -1); // case-sensitive
 }
 
 } // namespace

@@ -3,7 +3,7 @@
 // OK, moved with the account, deleted with it; a locked keyring and no bus;
 // and a round that logs in to Dovecot with no password in the hive.
 
-#include "check/MessageRows.h"
+#include "check/MessageList.h"
 #include "config/AccountRows.h"
 #include "config/AccountSecrets.h"
 #include "support/Dovecot.h"
@@ -229,7 +229,7 @@ protected:
         Keyring::TearDown();
     }
     // Runs one round and waits until it has listed something.
-    const TMessageRows& Round()
+    const TMessageList& Round()
     {
         wired->mailCheck.CheckAccounts();
         wired->WaitForChecks();
@@ -243,7 +243,7 @@ TEST_F(KeyringRound, LogsInWithThePasswordFromTheKeyring)
 {
     Start(false);
     EXPECT_EQ(String(Account1, "UserPassword"), "");
-    const TMessageRows& rows = Round();
+    const TMessageList& rows = Round();
     ASSERT_EQ(rows.Count(), 1);
     EXPECT_EQ(rows.ImageIndex(0), riMessage) << rows.Row(0).Hint;
     EXPECT_EQ(rows.Row(0).SubItems.at(1), "kept");
@@ -252,7 +252,7 @@ TEST_F(KeyringRound, LogsInWithThePasswordFromTheKeyring)
 TEST_F(KeyringRound, LockedKeyringMakesAnErrorRowThatSaysSo)
 {
     Start(true);
-    const TMessageRows& rows = Round();
+    const TMessageList& rows = Round();
     ASSERT_EQ(rows.Count(), 1);
     EXPECT_EQ(rows.ImageIndex(0), riError);
     EXPECT_EQ(rows.Row(0).Hint, "The keyring stayed locked; the password was not read.");

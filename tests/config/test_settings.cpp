@@ -1,4 +1,4 @@
-#include "check/MessageRows.h"
+#include "check/MessageList.h"
 #include "config/AccountRows.h"
 #include "config/AccountSecrets.h"
 #include "config/Config.h"
@@ -371,7 +371,7 @@ TEST_F(SettingsDialogTest, AddedAccountIsStoredDisabledAndTheCycleSkipsIt)
     LoadPending = false;
     wired->shell.timMailTimer();
     wired->WaitForChecks();
-    const TMessageRows& rows = wired->mailCheck.Rows();
+    const TMessageList& rows = wired->mailCheck.Rows();
     ASSERT_EQ(rows.Count(), 1);
     EXPECT_EQ(rows.Caption(0), "My Account") << "only the enabled account is visited";
 }

@@ -1,7 +1,7 @@
 // The notification window's behaviour on the real window, offscreen, with the
 // rest of the program stood in for by recording functions.
 
-#include "check/MessageRows.h"
+#include "check/MessageList.h"
 #include "notify/NewMailController.h"
 #include "notify/NewMailForm.h"
 #include "desktop/Dialogs.h"
@@ -24,6 +24,9 @@ namespace
 TMessageRow Row(const std::string& caption, int image = riMessage)
 {
     TMessageRow row{caption, {}, image, false, {}, {}, {}};
+    Account account;
+    account.Caption = caption;
+    row.Key = PlaceOfAccount(account).Key;
     if (image != riError)
         row.SubItems = {"ann@example.org", "hello", "1 KB"};
     return row;
@@ -69,7 +72,7 @@ protected:
         };
         Form = std::make_unique<TfrmNewMail>();
         Controller = new TNewMailController(*Form, std::move(env)); // owned by the form
-        Rows = std::make_unique<TTreeWidgetRows>(*Form->lvwMessages);
+        Rows = &Form->Rows();
     }
 
     void TearDown() override { SetMessageAnswerer({}); }
@@ -119,7 +122,7 @@ protected:
     std::vector<TMessageRequest> Asked;
     std::unique_ptr<TfrmNewMail> Form;
     TNewMailController* Controller = nullptr;
-    std::unique_ptr<TTreeWidgetRows> Rows;
+    TMessageList* Rows = nullptr;
 };
 
 TEST_F(ControllerTest, DetailsFoldToTheFixedPartsAndBackWithTheWidthKept)

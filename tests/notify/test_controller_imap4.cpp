@@ -1,7 +1,7 @@
 // Delete of IMAP4 rows from the notification window, against scripted servers:
 // what Dovecot does not show (a server without UIDPLUS, a refused login).
 
-#include "check/MessageRows.h"
+#include "check/MessageList.h"
 #include "check/Utils.h"
 #include "mail/Imap4Client.h"
 #include "notify/Imap4DeleteClient.h"
@@ -42,13 +42,14 @@ protected:
             return TModalResult::mrYes;
         });
         Form = std::make_unique<TfrmNewMail>();
-        Rows = std::make_unique<TTreeWidgetRows>(*Form->lvwMessages);
+        Rows = &Form->Rows();
     }
     void TearDown() override { SetMessageAnswerer({}); }
 
     void Start(const ScriptedServer& srv)
     {
-        std::vector<Account> accounts{{"ann", true, "ann", "pw", srv.Host(), std::to_string(srv.Port()), true}};
+        Ann = {"ann", true, "ann", "pw", srv.Host(), std::to_string(srv.Port()), true};
+        std::vector<Account> accounts{Ann};
         TNewMailEnvironment env;
         env.Accounts = [accounts] { return accounts; };
         env.CheckNow = [this] { Rows->Clear(), ++Checks; };
@@ -60,16 +61,19 @@ protected:
 
     void Add(const std::string& subject, bool selected)
     {
-        Rows->Append({"ann", {"a@example.org", subject, HumanSize(100)}, riMessage, false, {}, {}, {}});
+        TMessageRow row{"ann", {"a@example.org", subject, HumanSize(100)}, riMessage, false, {}, {}, {}};
+        row.Key = PlaceOfAccount(Ann).Key;
+        Rows->Append(row);
         Form->lvwMessages->topLevelItem(Rows->Count() - 1)->setSelected(selected);
     }
 
+    Account Ann;
     TIdIMAP4 Imap;
     TImap4DeleteClient Client{Imap};
     TIdIMAP4 UnusedImap;
     TImap4DeleteClient Unused{UnusedImap};
     std::unique_ptr<TfrmNewMail> Form;
-    std::unique_ptr<TTreeWidgetRows> Rows;
+    TMessageList* Rows = nullptr;
     std::vector<TMessageRequest> Asked;
     int Checks = 0;
 };

@@ -1,7 +1,7 @@
 // Delete from the notification window through the POP3 client, against
 // scripted servers.
 
-#include "check/MessageRows.h"
+#include "check/MessageList.h"
 #include "check/Utils.h"
 #include "mail/IdExceptions.h"
 #include "mail/Pop3Client.h"
@@ -52,7 +52,7 @@ protected:
             return Answer;
         });
         Form = std::make_unique<TfrmNewMail>();
-        Rows = std::make_unique<TTreeWidgetRows>(*Form->lvwMessages);
+        Rows = &Form->Rows();
     }
     void TearDown() override { SetMessageAnswerer({}); }
 
@@ -60,7 +60,8 @@ protected:
     void Start(const ScriptedServer& srv, std::vector<std::string> users, bool imap4 = false,
                const std::string& port = {}, TAccountSecurity security = asNone)
     {
-        std::vector<Account> accounts;
+        std::vector<Account>& accounts = Accounts;
+        accounts.clear();
         for (const std::string& user : users)
             accounts.push_back({user, true, user, "pw", srv.Host(),
                                 port.empty() ? std::to_string(srv.Port()) : port, imap4, security});
@@ -77,14 +78,19 @@ protected:
         std::vector<std::string> shown;
         if (image != riError)
             shown = {"a@example.org", subject, HumanSize(100)};
-        Rows->Append({caption, shown, image, false, {}, {}, {}});
+        TMessageRow row{caption, shown, image, false, {}, {}, {}};
+        for (const Account& account : Accounts)
+            if (account.Caption == caption)
+                row.Key = PlaceOfAccount(account).Key;
+        Rows->Append(row);
         Form->lvwMessages->topLevelItem(Rows->Count() - 1)->setSelected(selected);
     }
 
+    std::vector<Account> Accounts;
     TIdPOP3 Pop;
     TPop3DeleteClient Client{Pop};
     std::unique_ptr<TfrmNewMail> Form;
-    std::unique_ptr<TTreeWidgetRows> Rows;
+    TMessageList* Rows = nullptr;
     std::vector<TMessageRequest> Asked;
     TModalResult Answer = TModalResult::mrYes;
     int Checks = 0;
@@ -248,9 +254,8 @@ TEST_F(DeleteTest, PortOutsideTcpRangeIsRefusedWithItsOwnText)
     ScriptedServer srv("");
     for (const char* port : {"-110", "70000"})
     {
-        Rows.reset();
         Form = std::make_unique<TfrmNewMail>();
-        Rows = std::make_unique<TTreeWidgetRows>(*Form->lvwMessages);
+        Rows = &Form->Rows();
         Start(srv, {"ann"}, false, port);
         Add("ann", true);
         EXPECT_EQ(MessageOf<Exception>([&] { Form->actDelete->trigger(); }),

@@ -17,6 +17,10 @@ class QObject;
 using TWindowTextVisitor = std::function<QString(const QString& text, const QString& where)>;
 void ForEachWindowText(QObject* window, const TWindowTextVisitor& visit);
 
+// Translates the texts of a window and everything it owns, in the default
+// domain, once per window.
+void TranslateComponent(QObject* window);
+
 // Marks a control whose text is data, not wording (a version number, a
 // name): the walk passes it over.
 void KeepUntranslated(QObject* control);

@@ -1,4 +1,4 @@
-#include "check/Blinker.h"
+#include "desktop/Blinker.h"
 
 #include <QCoreApplication>
 #include <QTimer>

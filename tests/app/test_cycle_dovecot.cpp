@@ -3,7 +3,7 @@
 
 #include "check/AccountSession.h"
 #include "check/CheckCycle.h"
-#include "check/MessageRows.h"
+#include "check/MessageList.h"
 #include "check/Utils.h"
 #include "config/AccountRows.h"
 #include "desktop/MediaPlayer.h"
@@ -145,7 +145,7 @@ protected:
     std::string Errors()
     {
         std::string why;
-        TMessageRows& rows = ListRows();
+        TMessageList& rows = ListRows();
         for (int i = 0; i < rows.Count(); ++i)
             if (rows.ImageIndex(i) == riError)
                 why += rows.Caption(i) + ": " + rows.Row(i).Hint + "\n";
@@ -156,7 +156,7 @@ protected:
     std::vector<std::string> Rows()
     {
         std::vector<std::string> lines;
-        TMessageRows& rows = ListRows();
+        TMessageList& rows = ListRows();
         for (int i = 0; i < rows.Count(); ++i)
         {
             const TMessageRow r = rows.Row(i);
@@ -201,7 +201,7 @@ protected:
         wired = std::make_unique<WiredShell>(*tray, *keeper, *settings, *newMail);
     }
 
-    TMessageRows& ListRows() { return wired->mailCheck.Rows(); }
+    TMessageList& ListRows() { return wired->mailCheck.Rows(); }
     int NewCount() { return wired->mailCheck.Cycle().NewCount; }
     std::string Headline() { return newMail->lblNewMessage->text().toStdString(); }
 

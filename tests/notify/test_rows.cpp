@@ -1,6 +1,6 @@
-// The message rows over the notification list's QTreeWidget.
+// The message list as the notification window's QTreeWidget shows it.
 
-#include "check/MessageRows.h"
+#include "notify/MessageListRenderer.h"
 
 #include <QAbstractItemModel>
 #include <QPalette>
@@ -20,11 +20,12 @@ protected:
     }
 
     QTreeWidget list;
-    TTreeWidgetRows rows{list, [](int image) {
-                             QPixmap p(16, 16);
-                             p.fill(image == 0 ? Qt::red : Qt::blue);
-                             return QIcon(p);
-                         }};
+    TMessageList rows;
+    TMessageListRenderer view{list, rows, [](int image) {
+                                  QPixmap p(16, 16);
+                                  p.fill(image == 0 ? Qt::red : Qt::blue);
+                                  return QIcon(p);
+                              }};
 };
 
 TEST_F(TreeRowsTest, EightBitTextsComeBackByteForByte)
@@ -58,6 +59,27 @@ TEST_F(TreeRowsTest, InsertDeleteAndOrder)
     EXPECT_THROW(rows.Insert(5, {}), std::exception);
     rows.Clear();
     EXPECT_EQ(rows.Count(), 0);
+}
+
+// A block of new rows and a run of gone ones reach the window where the
+// list has them.
+TEST_F(TreeRowsTest, BlocksGoInAndOutWhereTheListHasThem)
+{
+    rows.Append({"A", {"1"}, riMessage, false, "", "", ""});
+    rows.Append({"A", {"4"}, riMessage, false, "", "", ""});
+    rows.InsertBlock(1, {{"A", {"2"}, riMessage, false, "", "", ""}, {"A", {"3"}, riMessage, true, "", "", ""}});
+    const auto shown = [this] {
+        std::vector<std::string> texts;
+        for (int i = 0; i < list.topLevelItemCount(); ++i)
+            texts.push_back(list.topLevelItem(i)->text(1).toStdString());
+        return texts;
+    };
+    EXPECT_EQ(shown(), (std::vector<std::string>{"1", "2", "3", "4"}));
+    EXPECT_EQ(list.topLevelItem(2)->foreground(1), list.palette().brush(QPalette::Disabled, QPalette::Text));
+    rows.Delete(1, 2);
+    EXPECT_EQ(shown(), (std::vector<std::string>{"1", "4"}));
+    EXPECT_THROW(rows.Delete(1, 2), std::exception);
+    EXPECT_EQ(rows.Count(), 2);
 }
 
 TEST_F(TreeRowsTest, ErrorRowTellsWhyInItsTooltip)
@@ -127,7 +149,8 @@ TEST(TreeRowsPictures, CutRowsShareOneDimmedPictureThatFollowsThePicture)
     QTreeWidget list;
     list.setColumnCount(6);
     QList<QIcon> pictures{solid(Qt::red), solid(Qt::blue), solid(Qt::yellow)};
-    TTreeWidgetRows rows{list, [&pictures](int image) { return pictures.value(image); }};
+    TMessageList rows;
+    TMessageListRenderer view{list, rows, [&pictures](int image) { return pictures.value(image); }};
     rows.Append({"A", {"x", "y", "z"}, riMessage, true, "", "", ""});
     rows.Append({"A", {"x", "y", "z"}, riMessage, true, "", "", ""});
     const auto picture = [&list](int r) { return list.topLevelItem(r)->icon(0); };

@@ -1,6 +1,6 @@
 // Scroll Lock blinking against a LED in memory.
 
-#include "check/Blinker.h"
+#include "desktop/Blinker.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

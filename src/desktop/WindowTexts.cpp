@@ -1,4 +1,4 @@
-#include "i18n/WindowTexts.h"
+#include "desktop/WindowTexts.h"
 
 #include "i18n/Catalogs.h"
 #include "i18n/Translate.h"

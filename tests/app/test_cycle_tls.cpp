@@ -2,7 +2,7 @@
 // on a Dovecot with a certificate from a throw-away CA, and accounts whose
 // servers cannot be trusted, which become error rows saying why.
 
-#include "check/MessageRows.h"
+#include "check/MessageList.h"
 #include "config/AccountRows.h"
 #include "desktop/UpDownControl.h"
 #include "support/Dovecot.h"
@@ -62,7 +62,7 @@ protected:
     std::vector<std::string> Rows()
     {
         std::vector<std::string> lines;
-        TMessageRows& rows = wired->mailCheck.Rows();
+        TMessageList& rows = wired->mailCheck.Rows();
         for (int i = 0; i < rows.Count(); ++i)
         {
             const TMessageRow r = rows.Row(i);
