@@ -141,6 +141,8 @@ struct ByteTable
 {
     bool Known = false; // iconv knows the pair
     bool Bad[256] = {};
+    // The byte stays itself, as ASCII does in most pairs.
+    bool Same[256] = {};
     std::string Out[256];
 };
 
@@ -154,7 +156,10 @@ const ByteTable& TableFor(const std::string& from, const std::string& to)
         std::string none;
         table->Known = ConvertCharset({}, from, to, none);
         for (int b = 0; table->Known && b < 256; ++b)
+        {
             table->Bad[b] = !ConvertCharset(std::string(1, static_cast<char>(b)), from, to, table->Out[b]);
+            table->Same[b] = table->Out[b] == std::string(1, static_cast<char>(b));
+        }
         return table;
     });
 }
@@ -171,7 +176,10 @@ bool ConvertByTable(const std::string& bytes, const ByteTable& table, std::strin
         const unsigned char b = static_cast<unsigned char>(c);
         if (table.Bad[b])
             return false;
-        out += table.Out[b];
+        if (table.Same[b])
+            out += c;
+        else
+            out += table.Out[b];
     }
     return true;
 }
@@ -703,8 +711,7 @@ std::string DecodeWords(const std::string& text, const std::string& codePage, bo
             // The decoded text is searched again from its second character on.
             cur = end - word.size();
             std::copy(word.begin(), word.end(), buf.begin() + static_cast<std::ptrdiff_t>(cur));
-            const std::string upper = UpperCase(word);
-            std::copy(upper.begin(), upper.end(), up.begin() + static_cast<std::ptrdiff_t>(cur));
+            std::transform(word.begin(), word.end(), up.begin() + static_cast<std::ptrdiff_t>(cur), UpperChar);
             for (TFinder* f : {&iso, &windows, &koi8, &close, &white, &other})
                 f->Rewritten(cur, end);
             next = cur + 1;

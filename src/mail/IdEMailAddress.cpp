@@ -272,7 +272,11 @@ std::string TIdEMailAddressItem::Domain() const
 void TIdEMailAddressList::AddParsed(const std::string& text, bool dropEmpty)
 {
     TIdEMailAddressItem item(text);
-    if (dropEmpty)
+    // The shown text holds every byte of the address: one that is neither
+    // blank nor a bracket means it shows something, without making the text.
+    const bool showsAddress = std::any_of(item.Address.begin(), item.Address.end(),
+                                          [](char c) { return !IsBlank(c) && c != '<' && c != '>'; });
+    if (dropEmpty && !showsAddress)
     {
         const std::string shown = Trim(item.Text());
         if (shown.empty() || shown == "<>")
