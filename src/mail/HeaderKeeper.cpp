@@ -202,6 +202,7 @@ bool KeepCheckedFields(std::string_view bytes, TIdHeaderList& into)
     // is the one it would keep.
     if (bytes.size() > MaxReplyBytes)
         return false;
+    into.Lines.reserve(std::size(WantedFields) + 2);
     std::size_t lines = 0;
     unsigned seen = 0;
     bool wanted = false;
