@@ -30,6 +30,17 @@ std::string DecodeQ(const std::string& data)
     out.reserve(data.size());
     for (std::size_t i = 0; i < data.size(); ++i)
     {
+        // Letters and digits stand for themselves: taken as one run.
+        std::size_t run = i;
+        while (run < data.size() && data[run] != '_' && data[run] != '=')
+            ++run;
+        if (run > i)
+        {
+            out.append(data, i, run - i);
+            i = run;
+            if (i == data.size())
+                break;
+        }
         const char c = data[i];
         if (c == '_')
             out += ' ';
