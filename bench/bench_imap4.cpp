@@ -175,7 +175,7 @@ void BM_Interleaved(benchmark::State& state)
     Dovecot& server = Server();
     const char* const names[3] = {"imap4", "imaplib_batched", "bound"};
     TimeRounds(state, server, MessageCount, [](Dovecot& s) { return Imap4Check(s); }, Imaplib(server, true), BareCheck,
-               names, 1.0, 1.3);
+               names, 1.0, 1.10);
 }
 
 } // namespace

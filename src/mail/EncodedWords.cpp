@@ -30,6 +30,17 @@ std::string DecodeQ(const std::string& data)
     out.reserve(data.size());
     for (std::size_t i = 0; i < data.size(); ++i)
     {
+        // Letters and digits stand for themselves: taken as one run.
+        std::size_t run = i;
+        while (run < data.size() && data[run] != '_' && data[run] != '=')
+            ++run;
+        if (run > i)
+        {
+            out.append(data, i, run - i);
+            i = run;
+            if (i == data.size())
+                break;
+        }
         const char c = data[i];
         if (c == '_')
             out += ' ';
@@ -141,6 +152,8 @@ struct ByteTable
 {
     bool Known = false; // iconv knows the pair
     bool Bad[256] = {};
+    // The byte stays itself, as ASCII does in most pairs.
+    bool Same[256] = {};
     std::string Out[256];
 };
 
@@ -154,7 +167,10 @@ const ByteTable& TableFor(const std::string& from, const std::string& to)
         std::string none;
         table->Known = ConvertCharset({}, from, to, none);
         for (int b = 0; table->Known && b < 256; ++b)
+        {
             table->Bad[b] = !ConvertCharset(std::string(1, static_cast<char>(b)), from, to, table->Out[b]);
+            table->Same[b] = table->Out[b] == std::string(1, static_cast<char>(b));
+        }
         return table;
     });
 }
@@ -171,7 +187,10 @@ bool ConvertByTable(const std::string& bytes, const ByteTable& table, std::strin
         const unsigned char b = static_cast<unsigned char>(c);
         if (table.Bad[b])
             return false;
-        out += table.Out[b];
+        if (table.Same[b])
+            out += c;
+        else
+            out += table.Out[b];
     }
     return true;
 }
@@ -703,8 +722,7 @@ std::string DecodeWords(const std::string& text, const std::string& codePage, bo
             // The decoded text is searched again from its second character on.
             cur = end - word.size();
             std::copy(word.begin(), word.end(), buf.begin() + static_cast<std::ptrdiff_t>(cur));
-            const std::string upper = UpperCase(word);
-            std::copy(upper.begin(), upper.end(), up.begin() + static_cast<std::ptrdiff_t>(cur));
+            std::transform(word.begin(), word.end(), up.begin() + static_cast<std::ptrdiff_t>(cur), UpperChar);
             for (TFinder* f : {&iso, &windows, &koi8, &close, &white, &other})
                 f->Rewritten(cur, end);
             next = cur + 1;

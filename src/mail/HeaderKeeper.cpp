@@ -4,6 +4,7 @@
 #include "platform/AsciiText.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 
 namespace
@@ -11,27 +12,27 @@ namespace
 
 // What a check reads of a header (TIdMessage::CheckFieldsOnly) and what
 // tells one message from another.
-const char* const WantedFields[] = {"From", "Subject", "Message-Id", "Date", "Priority", "X-Priority"};
+constexpr std::string_view WantedFields[] = {"From", "Subject", "Message-Id", "Date", "Priority", "X-Priority"};
 
 // What one header may be, kept or not, before it is taken for a flood.
 constexpr std::size_t FloodBytes = HeaderFloodFactor * MaxReplyBytes;
 constexpr std::size_t FloodLines = HeaderFloodFactor * static_cast<std::size_t>(MaxReplyLines);
 
-bool IsFolded(const std::string& line)
+bool IsFolded(std::string_view line)
 {
     return !line.empty() && (line[0] == ' ' || line[0] == '\t');
 }
 
 // The index in WantedFields of the field the line starts; -1 for another.
 // Named as lookups name it: the text before the first colon, blanks kept.
-int WantedFieldOf(const std::string& line)
+int WantedFieldOf(std::string_view line)
 {
     const std::size_t colon = line.find(':');
-    if (colon == std::string::npos)
+    if (colon == std::string_view::npos)
         return -1;
-    const std::string_view name(line.data(), colon);
+    const std::string_view name = line.substr(0, colon);
     for (int i = 0; i < static_cast<int>(std::size(WantedFields)); ++i)
-        if (AsciiText::SameText(name, WantedFields[i]))
+        if (name.size() == WantedFields[i].size() && AsciiText::SameText(name, WantedFields[i]))
             return i;
     return -1;
 }
@@ -192,4 +193,45 @@ void THeaderKeeper::Finish()
     FMoved.clear();
     FLater.clear();
     FFields.clear();
+}
+
+bool KeepCheckedFields(std::string_view bytes, TIdHeaderList& into)
+{
+    into.Clear();
+    // Within the caps a keeper keeps every line, so the first of each field
+    // is the one it would keep.
+    if (bytes.size() > MaxReplyBytes)
+        return false;
+    into.Lines.reserve(std::size(WantedFields) + 2);
+    std::size_t lines = 0;
+    unsigned seen = 0;
+    bool wanted = false;
+    for (std::size_t pos = 0; pos < bytes.size();)
+    {
+        // A line ends at the first CR or LF; both searched for as blocks.
+        const char* const start = bytes.data() + pos;
+        const auto* lf = static_cast<const char*>(std::memchr(start, '\n', bytes.size() - pos));
+        const std::size_t limit = lf ? static_cast<std::size_t>(lf - bytes.data()) : bytes.size();
+        const auto* cr = static_cast<const char*>(std::memchr(start, '\r', limit - pos));
+        const std::size_t end = cr ? static_cast<std::size_t>(cr - bytes.data()) : limit;
+        if (++lines > static_cast<std::size_t>(MaxReplyLines))
+        {
+            into.Clear();
+            return false;
+        }
+        const std::string_view line = bytes.substr(pos, end - pos);
+        if (!IsFolded(line))
+        {
+            const int field = WantedFieldOf(line);
+            const unsigned bit = field < 0 ? 0u : 1u << field;
+            wanted = bit != 0 && (seen & bit) == 0;
+            seen |= bit;
+        }
+        if (wanted)
+            into.Lines.emplace_back(line);
+        pos = end + 1;
+        if (end + 1 < bytes.size() && bytes[end] == '\r' && bytes[end + 1] == '\n')
+            ++pos;
+    }
+    return true;
 }

@@ -74,3 +74,10 @@ private:
     std::size_t FPartialBytes = 0;
     bool FPendingCR = false;
 };
+
+// The lines of the fields a check reads, the first of each with its folded
+// lines, split into lines as AddBytes splits them: a lookup of those fields
+// finds what it finds in a keeper's lines, without a string made for every
+// other line. False, with `into` empty, when the header passes the caps and
+// a keeper must choose what stays.
+bool KeepCheckedFields(std::string_view bytes, TIdHeaderList& into);

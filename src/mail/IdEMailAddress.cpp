@@ -96,19 +96,23 @@ std::string TIdEMailAddressItem::AddressForm() const
     if (Address.empty())
         return Name.empty() ? std::string() : std::string("<>");
     const std::size_t at = Address.rfind('@');
-    const std::string local = at == npos ? Address : Address.substr(0, at);
-    const std::string domain = at == npos ? std::string() : Address.substr(at);
-    const std::size_t k = kLocalPart.Find(local, 0, false);
-    if (k != npos && local[k] != '.')
-        return "<\"" + Escape(local) + "\"" + domain + ">";
+    const std::size_t localSize = at == npos ? Address.size() : at;
+    std::size_t k = 0;
+    while (k < localSize && kLocalPart.Has(Address[k]))
+        ++k;
+    if (k < localSize && Address[k] != '.')
+        return "<\"" + Escape(Address.substr(0, localSize)) + "\"" + Address.substr(localSize) + ">";
+    // The local part and the domain make the address again.
     if (Name.empty())
-        return local + domain;
-    return "<" + local + domain + ">";
+        return Address;
+    return "<" + Address + ">";
 }
 
 std::string TIdEMailAddressItem::Text() const
 {
-    if (Name.empty() || UpperCase(Address) == Name)
+    if (Name.empty() || (Name.size() == Address.size() &&
+                         std::equal(Address.begin(), Address.end(), Name.begin(),
+                                    [](char a, char n) { return UpperChar(a) == n; })))
         return AddressForm();
     if (kName.Find(Name, 0, false) == npos)
         return Name + " " + AddressForm();
@@ -272,7 +276,11 @@ std::string TIdEMailAddressItem::Domain() const
 void TIdEMailAddressList::AddParsed(const std::string& text, bool dropEmpty)
 {
     TIdEMailAddressItem item(text);
-    if (dropEmpty)
+    // The shown text holds every byte of the address: one that is neither
+    // blank nor a bracket means it shows something, without making the text.
+    const bool showsAddress = std::any_of(item.Address.begin(), item.Address.end(),
+                                          [](char c) { return !IsBlank(c) && c != '<' && c != '>'; });
+    if (dropEmpty && !showsAddress)
     {
         const std::string shown = Trim(item.Text());
         if (shown.empty() || shown == "<>")

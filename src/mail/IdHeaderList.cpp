@@ -45,7 +45,14 @@ std::string TIdHeaderList::FieldValue(const std::string& name) const
             continue;
         // Appended in place: rebuilding the value for every continuation
         // line would cost quadratic time on a long fold.
-        std::string value = Trim(Lines[i].substr(name.size() + 1));
+        const std::string& line = Lines[i];
+        std::size_t first = name.size() + 1;
+        std::size_t last = line.size();
+        while (first < last && IsBlank(line[first]))
+            ++first;
+        while (last > first && IsBlank(line[last - 1]))
+            --last;
+        std::string value(line, first, last - first);
         for (std::size_t j = i + 1; j < Lines.size() && IsFolded(Lines[j]); ++j)
         {
             while (!value.empty() && IsBlank(value.back()))
@@ -60,7 +67,8 @@ std::string TIdHeaderList::FieldValue(const std::string& name) const
                 --to;
             value.append(part, from, to - from);
         }
-        return Trim(value);
+        TrimInPlace(value);
+        return value;
     }
     return {};
 }

@@ -3,6 +3,7 @@
 #include "mail/EncodedWords.h"
 #include "platform/AsciiText.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <ctime>
@@ -190,6 +191,11 @@ bool ReadClock(const std::string& token, int& h, int& m, int& s)
 
 TIdMessagePriority PriorityFromHeader(const std::string& value)
 {
+    // Nearly every value is a bare level: no words to look for, nothing to trim.
+    long long n = 3;
+    if (!value.empty() && value.size() <= 9 &&
+        std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; }) && ReadInteger(value, n))
+        return static_cast<TIdMessagePriority>(static_cast<std::uint8_t>(n - 1));
     const std::string lower = LowerCase(value);
     if (lower.find("urgent") != npos)
         return mpHigh;
@@ -197,7 +203,6 @@ TIdMessagePriority PriorityFromHeader(const std::string& value)
         return mpLow;
     const std::string trimmed = Trim(value);
     const std::string word = Trim(trimmed.substr(0, trimmed.find(' ')));
-    long long n = 3;
     if (!ReadInteger(word, n))
         n = 3;
     return static_cast<TIdMessagePriority>(static_cast<std::uint8_t>(n - 1));

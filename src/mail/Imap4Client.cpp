@@ -813,10 +813,13 @@ std::string TIdIMAP4::ReadLiteral(long long size)
     while (static_cast<long long>(bytes.size()) < size)
     {
         const long long left = size - static_cast<long long>(bytes.size());
-        const std::string part = Handler().ReadExactBytes(static_cast<int>(std::min<long long>(left, 1 << 20)));
+        std::string part = Handler().ReadExactBytes(static_cast<int>(std::min<long long>(left, 1 << 20)));
         if (part.empty())
             throw EIdConnClosedGracefully();
-        bytes += part;
+        if (bytes.empty())
+            bytes = std::move(part);
+        else
+            bytes += part;
     }
     return bytes;
 }
@@ -848,7 +851,11 @@ std::string TIdIMAP4::ReadHeaderLiteral(long long size, long long room)
 void TIdIMAP4::LoadHeader(const std::string& bytes, TIdMessage& message) const
 {
     message.CheckFieldsOnly = CheckFieldsOnly;
-    LoadHeaderLines(bytes, message);
+    // A check reads a few fields: the other lines need not be kept first.
+    if (CheckFieldsOnly && KeepCheckedFields(bytes, message.HeaderLines))
+        message.LoadFromHeaderLines();
+    else
+        LoadHeaderLines(bytes, message);
     // A batch keeps many messages; a check reads only the parsed fields.
     if (CheckFieldsOnly)
         message.HeaderLines.Clear();
@@ -981,6 +988,8 @@ bool TIdIMAP4::UIDFetchHeadersAndSizes(const std::vector<std::uint32_t>& uids,
     if (!sorted.empty() && sorted.front() == 0)
         throw EIdNumberInvalid();
     CheckConnectionState({State::Selected});
+    // A message is large to move: the answers are not moved again as they grow.
+    out.reserve(sorted.size());
     chunk = std::max<std::size_t>(chunk, 1);
     for (std::size_t from = 0; from < sorted.size(); from += chunk)
     {

@@ -1,9 +1,13 @@
 // Whole header loads: lines split at LF as the connection delivers them.
+// The same bytes as a fetched literal: the lines kept for a check must give
+// the fields a check reads as the whole header's lines give them.
+#include "mail/HeaderKeeper.h"
 #include "mail/IdMessage.h"
 #include "platform/Exception.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -39,5 +43,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)PriorityFromHeader(message.HeaderLines[i]);
         (void)DateTimeFromHeader(message.HeaderLines[i]);
     }
+
+    TIdHeaderList whole;
+    try
+    {
+        THeaderKeeper keeper(whole);
+        keeper.AddBytes(text);
+        keeper.Finish();
+    }
+    catch (const EIdReplyTooLarge&)
+    {
+        return 0;
+    }
+    TIdHeaderList checked;
+    if (KeepCheckedFields(text, checked))
+        for (const char* field : {"From", "Subject", "Message-Id", "Date", "Priority", "X-Priority"})
+            if (checked.FieldValue(field) != whole.FieldValue(field))
+                std::abort();
     return 0;
 }

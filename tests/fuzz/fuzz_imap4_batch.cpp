@@ -34,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 1)
         return 0;
     // The first byte: UIDs 1 to 1 + (low three bits), chunks of 1 + (next two
-    // bits), and small caps when the top bit is set.
+    // bits), only the fields a check reads when the sixth bit is set, and
+    // small caps when the top bit is set.
     const std::uint8_t control = data[0];
     std::vector<std::uint32_t> uids;
     for (std::uint32_t uid = 1; uid <= 1u + (control & 7); ++uid)
@@ -47,6 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         imap.MaxReplySize = 4096;
         imap.MaxHeaderSize = 2048;
     }
+    imap.CheckFieldsOnly = (control & 0x20) != 0;
     imap.SetIOHandler(std::make_unique<TAnswerStream>(data + 1, size - 1));
     imap.IOHandler()->MaxLineLength = imap.MaxReplyLineLength;
     imap.ConnectionState = TIdIMAP4ConnectionState::Selected;

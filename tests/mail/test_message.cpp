@@ -688,6 +688,46 @@ TEST(HeaderKeeper, PastTheCapsOtherFieldsGiveWayToTheFieldsACheckReads)
     EXPECT_EQ(lines.Lines, (std::vector<std::string>{"Subject: " + std::string(31, 'x')}));
 }
 
+// The lines kept for a check give every field a check reads as the whole
+// header's lines do, however the lines end and fold.
+TEST(HeaderKeeper, CheckedFieldsReadAsFromTheWholeHeader)
+{
+    const char* const fields[] = {"From", "Subject", "Message-Id", "Date", "Priority", "X-Priority"};
+    const struct
+    {
+        const char* label;
+        std::string bytes;
+        std::size_t kept;
+    } cases[] = {
+        {"CR LF, LF and lone CR", "Received: x\r\nFrom: a@b\nSubject: s\rDate: d\r\n\r\n", 3},
+        {"folded, then another field", "Subject: one\r\n two\r\n\tthree\r\nTo: t\r\n four\r\n", 3},
+        {"only the first of a field", "subject: first\r\nSUBJECT: second\r\nMessage-ID: <i>\r\n", 2},
+        {"a fold before any field", " lost\r\nPriority: 1\r\n", 1},
+        {"a blank line ends a fold", "From: f\r\n\r\n more\r\n", 1},
+        {"no line end", "X-Priority: 2", 1},
+        {"a blank before the colon", "From : f\r\nFrom: g\r\n", 1},
+        {"empty", "", 0},
+    };
+    for (const auto& c : cases)
+    {
+        TIdHeaderList whole;
+        THeaderKeeper keeper(whole);
+        keeper.AddBytes(c.bytes);
+        keeper.Finish();
+        TIdHeaderList checked;
+        ASSERT_TRUE(KeepCheckedFields(c.bytes, checked)) << c.label;
+        EXPECT_EQ(checked.Count(), c.kept) << c.label;
+        for (const char* field : fields)
+            EXPECT_EQ(checked.FieldValue(field), whole.FieldValue(field)) << c.label << ": " << field;
+    }
+
+    // Past the caps the keeper chooses.
+    TIdHeaderList checked;
+    EXPECT_FALSE(KeepCheckedFields(std::string(MaxReplyLines + 1, '\n'), checked));
+    EXPECT_FALSE(KeepCheckedFields("Subject: " + std::string(MaxReplyBytes, 'x'), checked));
+    EXPECT_TRUE(checked.Empty());
+}
+
 TEST(ReadHeaderLines, HeaderJustInsideTheLimitsLoads)
 {
     Lines source;
