@@ -34,7 +34,8 @@ bool UsableIds(const std::vector<std::string>& ids, int n)
 {
     if (static_cast<int>(ids.size()) != n)
         return false;
-    std::unordered_set<std::string> seen;
+    std::unordered_set<std::string_view> seen;
+    seen.reserve(ids.size());
     for (const std::string& id : ids)
         if (id.empty() || !seen.insert(id).second)
             return false;
@@ -219,6 +220,7 @@ TAccountReport CheckSession(TCheckClient& client, int maxMessages, const std::un
 std::unordered_set<std::string> TCheckCycle::KnownIds(const TRowPlace& place) const
 {
     std::unordered_set<std::string> known;
+    known.reserve(static_cast<std::size_t>(FRows.Count()));
     for (int r = 0; r < FRows.Count(); ++r)
     {
         const TMessageRow& row = FRows.Row(r);
@@ -232,9 +234,14 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
 {
     const Account& account = FConfig.Accounts[index];
     TMessageList& rows = FRows;
-    std::vector<std::string> ids = report.Ids;
-    const int n = static_cast<int>(ids.size());
     const bool byId = report.ById;
+    // Without the server's identities the fingerprints stand in; with them
+    // the report's are used as they are.
+    std::vector<std::string> printIds;
+    if (!byId)
+        printIds = report.Ids;
+    const std::vector<std::string>& ids = byId ? report.Ids : printIds;
+    const int n = static_cast<int>(ids.size());
     const std::vector<TFetchedMessage>& fetched = report.Fetched;
     const std::vector<int>& numbers = report.Numbers;
     const TRowPlace& place = FPlaces[index];
@@ -258,14 +265,14 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
         fetchedAt[k] = static_cast<int>(f);
         prints[k] = FingerprintOf(fetched[f].Header, fetched[f].Size);
         if (!byId)
-            ids[k] = prints[k];
+            printIds[k] = prints[k];
         // Also where the identity is new to the rows: a server that
         // renumbered (a new UIDVALIDITY) still sends the same mail.
         match[k] = listed.TakeByPrint(prints[k]);
     }
     // The fingerprints of the kept rows too: the memory keeps both, so a
     // mailbox whose identities were given anew announces nothing twice.
-    for (int k = 0; k < n; ++k)
+    for (int k = 0; Announced && k < n; ++k)
         if (match[k] >= 0 && prints[k].empty())
             prints[k] = rows.Print(listed.RowOf(match[k]));
     const int offset = report.First - 1;

@@ -80,19 +80,30 @@ std::vector<TFetchedMessage> TImap4CheckClient::FetchMessages(const std::vector<
         FClient.CheckFieldsOnly = true;
         if (!uids.empty() && !FClient.UIDFetchHeadersAndSizes(uids, answered))
             throw EIdServerRefusal("The server refused to send the messages' headers.");
+        // A server answers in the order asked, as a rule: then the answers
+        // stand where the UIDs do and need no index.
+        bool inOrder = answered.size() == uids.size();
+        for (std::size_t k = 0; inOrder && k < uids.size(); ++k)
+            inOrder = answered[k].UID == uids[k];
         std::unordered_map<std::uint32_t, TIdIMAP4FetchedHeader*> byUid;
-        for (TIdIMAP4FetchedHeader& a : answered)
-            byUid.emplace(a.UID, &a);
+        if (!inOrder)
+            for (TIdIMAP4FetchedHeader& a : answered)
+                byUid.emplace(a.UID, &a);
         std::vector<TFetchedMessage> fetched;
         fetched.reserve(uids.size());
-        for (std::uint32_t uid : uids)
+        for (std::size_t k = 0; k < uids.size(); ++k)
         {
-            const auto it = byUid.find(uid);
-            if (it == byUid.end())
-                throw EIdException("The server did not send the header of message UID " + std::to_string(uid) + ".");
+            TIdIMAP4FetchedHeader* answer = nullptr;
+            if (inOrder)
+                answer = &answered[k];
+            else if (const auto it = byUid.find(uids[k]); it != byUid.end())
+                answer = it->second;
+            if (!answer)
+                throw EIdException("The server did not send the header of message UID " + std::to_string(uids[k]) +
+                                   ".");
             TFetchedMessage m;
-            m.Header = FetchedHeaderOf(it->second->Message);
-            const long long size = it->second->Size;
+            m.Header = FetchedHeaderOf(answer->Message);
+            const long long size = answer->Size;
             m.Size = size >= 0 && size <= std::numeric_limits<int>::max() ? static_cast<int>(size) : -1;
             fetched.push_back(std::move(m));
         }

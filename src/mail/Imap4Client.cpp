@@ -900,9 +900,12 @@ bool TIdIMAP4::FetchChunk(const std::vector<std::uint32_t>& uids, std::vector<TI
         DrainStrayLines();
     WriteCommand(tag + " UID FETCH " + UIDSetText(uids) + " (RFC822.SIZE BODY.PEEK[HEADER])");
 
-    // The record of each asked UID, by its place in `uids`; a size may come
-    // in a response of its own.
-    std::vector<TIdIMAP4FetchedHeader> records(uids.size());
+    // Each asked UID's record is made in `out` when its first item comes and
+    // stays there; `at` holds its index by the UID's place in `uids`. A size
+    // may come in a response of its own.
+    constexpr std::size_t none = std::string::npos;
+    const std::size_t first = out.size();
+    std::vector<std::size_t> at(uids.size(), none);
     std::vector<bool> hasHeader(uids.size(), false);
     std::vector<std::size_t> order;
     std::size_t skippedBytes = 0;
@@ -912,69 +915,89 @@ bool TIdIMAP4::FetchChunk(const std::vector<std::uint32_t>& uids, std::vector<TI
     std::vector<std::string> literals;
     TIdIMAP4FetchItems items;
     TIdIOHandler& handler = Handler();
-    for (;;)
+    try
     {
-        std::string line = handler.ReadLineSkippingBlanks();
-        if (StartsWithTag(line, tag))
+        for (;;)
         {
-            LastReplyIMAP4().SetFormattedReply({line});
-            break;
-        }
-        if (IsUnexpectedBye(line, {}))
-        {
-            ConnectionState = State::Lost;
-            throw EIdDisconnectedProbablyIdledOut();
-        }
-        if (line.rfind("* ", 0) != 0)
-            throw EIdReplyIMAP4Error("Unexpected: Line in a FETCH answer that is neither untagged nor the "
-                                     "completion, offending line: " + line);
-        ReadResponseRest(std::move(line), text, literals);
-
-        // Each asked UID takes one header and one size, so what is used is
-        // bounded by the chunk.
-        bool used = false;
-        if (ParseFetchResponse(text, literals, items))
-        {
-            const auto at = std::lower_bound(uids.begin(), uids.end(), items.UID);
-            const auto slot = static_cast<std::size_t>(at - uids.begin());
-            if (at != uids.end() && *at == items.UID)
+            std::string line = handler.ReadLineSkippingBlanks();
+            if (StartsWithTag(line, tag))
             {
-                TIdIMAP4FetchedHeader& record = records[slot];
-                if (items.HasHeader && !hasHeader[slot])
+                LastReplyIMAP4().SetFormattedReply({line});
+                break;
+            }
+            if (IsUnexpectedBye(line, {}))
+            {
+                ConnectionState = State::Lost;
+                throw EIdDisconnectedProbablyIdledOut();
+            }
+            if (line.rfind("* ", 0) != 0)
+                throw EIdReplyIMAP4Error("Unexpected: Line in a FETCH answer that is neither untagged nor the "
+                                         "completion, offending line: " + line);
+            ReadResponseRest(std::move(line), text, literals);
+
+            // Each asked UID takes one header and one size, so what is used is
+            // bounded by the chunk.
+            bool used = false;
+            if (ParseFetchResponse(text, literals, items))
+            {
+                const auto found = std::lower_bound(uids.begin(), uids.end(), items.UID);
+                const auto slot = static_cast<std::size_t>(found - uids.begin());
+                if (found != uids.end() && *found == items.UID)
                 {
-                    LoadHeader(items.Header, record.Message);
-                    heldBytes += HeldBytes(record.Message);
-                    if (heldBytes > MaxBatchSize)
-                        throw EIdReplyTooLarge();
-                    hasHeader[slot] = used = true;
-                }
-                if (items.Size >= 0 && record.Size < 0)
-                {
-                    record.Size = items.Size;
-                    used = true;
-                }
-                if (used && record.UID == 0)
-                {
-                    record.UID = items.UID;
-                    order.push_back(slot);
+                    const bool header = items.HasHeader && !hasHeader[slot];
+                    const bool size = items.Size >= 0 && (at[slot] == none || out[at[slot]].Size < 0);
+                    if ((header || size) && at[slot] == none)
+                    {
+                        at[slot] = out.size();
+                        out.emplace_back().UID = items.UID;
+                        order.push_back(slot);
+                    }
+                    TIdIMAP4FetchedHeader& record = out[at[slot]];
+                    if (header)
+                    {
+                        LoadHeader(items.Header, record.Message);
+                        heldBytes += HeldBytes(record.Message);
+                        if (heldBytes > MaxBatchSize)
+                            throw EIdReplyTooLarge();
+                        hasHeader[slot] = used = true;
+                    }
+                    if (size)
+                    {
+                        record.Size = items.Size;
+                        used = true;
+                    }
                 }
             }
+            if (used)
+                continue;
+            // Flag changes, EXISTS, answers for others or again: read, not kept,
+            // bounded.
+            skippedBytes += text.size();
+            for (const std::string& bytes : literals)
+                skippedBytes += bytes.size();
+            if (skippedBytes > MaxReplySize)
+                throw EIdReplyIMAP4Error("Unexpected: reply larger than " + std::to_string(MaxReplySize) + " bytes");
+            if (++skippedResponses > MaxReplyLines)
+                throw EIdReplyTooLarge();
         }
-        if (used)
-            continue;
-        // Flag changes, EXISTS, answers for others or again: read, not kept,
-        // bounded.
-        skippedBytes += text.size();
-        for (const std::string& bytes : literals)
-            skippedBytes += bytes.size();
-        if (skippedBytes > MaxReplySize)
-            throw EIdReplyIMAP4Error("Unexpected: reply larger than " + std::to_string(MaxReplySize) + " bytes");
-        if (++skippedResponses > MaxReplyLines)
-            throw EIdReplyTooLarge();
     }
-    for (std::size_t slot : order)
-        if (hasHeader[slot])
-            out.push_back(std::move(records[slot]));
+    catch (...)
+    {
+        // What this chunk began is not handed back.
+        out.erase(out.begin() + static_cast<std::ptrdiff_t>(first), out.end());
+        throw;
+    }
+    // A record that got a size but no header leaves; the others keep the
+    // order their first items came in.
+    std::size_t kept = first;
+    for (std::size_t k = 0; k < order.size(); ++k)
+        if (hasHeader[order[k]])
+        {
+            if (kept != first + k)
+                out[kept] = std::move(out[first + k]);
+            ++kept;
+        }
+    out.erase(out.begin() + static_cast<std::ptrdiff_t>(kept), out.end());
     return LastReply().Code == "OK";
 }
 
