@@ -946,24 +946,25 @@ bool TIdIMAP4::FetchChunk(const std::vector<std::uint32_t>& uids, std::vector<TI
                 {
                     const bool header = items.HasHeader && !hasHeader[slot];
                     const bool size = items.Size >= 0 && (at[slot] == none || out[at[slot]].Size < 0);
-                    if ((header || size) && at[slot] == none)
+                    if (header || size)
                     {
-                        at[slot] = out.size();
-                        out.emplace_back().UID = items.UID;
-                        order.push_back(slot);
-                    }
-                    TIdIMAP4FetchedHeader& record = out[at[slot]];
-                    if (header)
-                    {
-                        LoadHeader(items.Header, record.Message);
-                        heldBytes += HeldBytes(record.Message);
-                        if (heldBytes > MaxBatchSize)
-                            throw EIdReplyTooLarge();
-                        hasHeader[slot] = used = true;
-                    }
-                    if (size)
-                    {
-                        record.Size = items.Size;
+                        if (at[slot] == none)
+                        {
+                            at[slot] = out.size();
+                            out.emplace_back().UID = items.UID;
+                            order.push_back(slot);
+                        }
+                        TIdIMAP4FetchedHeader& record = out[at[slot]];
+                        if (header)
+                        {
+                            LoadHeader(items.Header, record.Message);
+                            heldBytes += HeldBytes(record.Message);
+                            if (heldBytes > MaxBatchSize)
+                                throw EIdReplyTooLarge();
+                            hasHeader[slot] = true;
+                        }
+                        if (size)
+                            record.Size = items.Size;
                         used = true;
                     }
                 }
