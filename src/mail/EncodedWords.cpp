@@ -24,7 +24,7 @@ bool IsWhitespace(char c)
     return c == '\n' || c == '\r' || c == ' ' || c == '\t';
 }
 
-std::string DecodeQ(const std::string& data)
+std::string DecodeQ(std::string_view data)
 {
     std::string out;
     out.reserve(data.size());
@@ -36,7 +36,7 @@ std::string DecodeQ(const std::string& data)
             ++run;
         if (run > i)
         {
-            out.append(data, i, run - i);
+            out.append(data.substr(i, run - i));
             i = run;
             if (i == data.size())
                 break;
@@ -49,7 +49,7 @@ std::string DecodeQ(const std::string& data)
             const int hi = AsciiText::HexDigitValue(data[i + 1]);
             const int lo = AsciiText::HexDigitValue(data[i + 2]);
             if (hi < 0 || lo < 0)
-                throw EConvertError("'" + data.substr(i + 1, 2) + "' is not a valid integer value");
+                throw EConvertError("'" + std::string(data.substr(i + 1, 2)) + "' is not a valid integer value");
             out += static_cast<char>(hi * 16 + lo);
             i += 2;
         }
@@ -74,7 +74,7 @@ int Base64Value(char c)
     return 0; // padding and stray characters count as zero bits
 }
 
-std::string DecodeBase64(const std::string& data)
+std::string DecodeBase64(std::string_view data)
 {
     const std::size_t groups = data.size() / 4;
     std::string out;
@@ -210,7 +210,7 @@ std::string ToCodePage(const std::string& bytes, const std::string& charset, con
 {
     if (codePage.empty() || bytes.empty())
         return bytes;
-    const std::string from = SourceCharset(charset);
+    const std::string& from = SourceCharset(charset);
     if (SameText(from, codePage))
         return bytes;
     if (AsciiCompatible(from) &&
@@ -677,7 +677,8 @@ std::string DecodeWords(const std::string& text, const std::string& codePage, bo
 
         const std::string charset = buf.substr(s + 2, q1 - s - 2);
         const char letter = buf[q1 + 1];
-        const std::string data = buf.substr(q2 + 1, q3 - q2 - 1);
+        // Read before the word's place in `buf` is written.
+        const std::string_view data = std::string_view(buf).substr(q2 + 1, q3 - q2 - 1);
         std::string word;
         try
         {
