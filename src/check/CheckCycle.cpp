@@ -18,13 +18,16 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 namespace
 {
 
 // A sender or subject cut to what a row keeps, not inside a character.
-std::string RowText(const std::string& text)
+std::string RowText(std::string text)
 {
+    if (text.size() <= MaxRowTextLength)
+        return text;
     return CutAtCharacter(text, MaxRowTextLength);
 }
 
@@ -152,8 +155,8 @@ TFetchedHeader FetchedHeaderOf(TIdMessage& message)
 {
     // Cut here, not when the row is made: a session holds thousands of
     // these until its report is applied, and a header may be a megabyte.
-    return TFetchedHeader{RowText(message.FromText()), RowText(message.Subject), static_cast<int>(message.Priority),
-                          RowText(message.MessageId), message.Date};
+    return TFetchedHeader{RowText(message.FromText()), RowText(std::move(message.Subject)),
+                          static_cast<int>(message.Priority), RowText(std::move(message.MessageId)), message.Date};
 }
 
 std::string FingerprintOf(const TFetchedHeader& header, int size)

@@ -68,7 +68,8 @@ struct TFetchedMessage
 std::string FingerprintOf(const TFetchedHeader& header, int size);
 
 // What the cycle keeps of a message a client has fetched the header of: its
-// texts cut to what a row keeps.
+// texts cut to what a row keeps. The subject and Message-ID are moved out of
+// the message.
 TFetchedHeader FetchedHeaderOf(TIdMessage& message);
 
 // A mail client as one account check drives it. Every failing call raises.

@@ -8,6 +8,7 @@
 #include "mail/IdMessage.h"
 #include "mail/Imap4Client.h"
 
+#include <algorithm>
 #include <limits>
 #include <unordered_map>
 
@@ -48,6 +49,7 @@ std::vector<std::string> TImap4CheckClient::MessageIds(int first, int count)
     const std::vector<std::uint32_t>& hits = FClient.MailBox.SearchHits;
     if (validity == 0 || first < 1 || first - 1 + count > static_cast<int>(hits.size()))
         return ids;
+    ids.reserve(static_cast<std::size_t>(std::max(count, 0)));
     for (int i = first - 1; i < first - 1 + count; ++i)
         ids.push_back(TRowId::Imap4(validity, hits[i]).Text);
     return ids;

@@ -9,7 +9,11 @@ TRowId TRowId::Pop3(const std::string& uniqueId)
 
 TRowId TRowId::Imap4(std::uint32_t uidValidity, std::uint32_t uid)
 {
-    return {"i:" + std::to_string(uidValidity) + ":" + std::to_string(uid)};
+    // Made by appending: a check makes one for every message it lists.
+    TRowId id;
+    id.Text.reserve(24);
+    id.Text.append("i:").append(std::to_string(uidValidity)).append(1, ':').append(std::to_string(uid));
+    return id;
 }
 
 TRowId TRowId::Print(const std::string& digest)

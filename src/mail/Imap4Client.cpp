@@ -617,7 +617,7 @@ uint32_t IMAP4UidValidity(const std::string& line)
     return static_cast<uint32_t>(value);
 }
 
-bool TryIMAP4Number(const std::string& word, std::uint32_t& value)
+bool TryIMAP4Number(std::string_view word, std::uint32_t& value)
 {
     uint64_t n = 0;
     for (char c : word)
@@ -691,13 +691,19 @@ bool TIdIMAP4::DoSearch(const std::string& prefix, const std::vector<TIdIMAP4Sea
     const TIdStrings& lines = LastReply().Text;
     if (!lines.empty() && lines.front().find("SEARCH") != std::string::npos)
     {
-        const TIdStrings words = SplitAtSpaces(lines.front());
-        for (std::size_t i = 1; i < words.size(); ++i)
+        // Every word after the first is a hit; read where they stand, as a
+        // mailbox may answer with thousands.
+        const std::string_view line = lines.front();
+        for (std::size_t space = line.find(' '); space != std::string_view::npos;)
         {
+            const std::size_t next = line.find(' ', space + 1);
+            const std::string_view word =
+                line.substr(space + 1, next == std::string_view::npos ? std::string_view::npos : next - space - 1);
             std::uint32_t hit = 0;
-            if (!TryIMAP4Number(words[i], hit))
+            if (!TryIMAP4Number(word, hit))
                 throw EIdReplyIMAP4Error("Unexpected: " + lines.front().substr(0, 80));
             MailBox.SearchHits.push_back(hit);
+            space = next;
         }
     }
     return true;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // What a line read during IDLE means (mail/Imap4Idle.h).
@@ -68,7 +69,7 @@ TIdStrings IMAP4GreetingCapabilities(const std::string& text);
 uint32_t IMAP4UidValidity(const std::string& line);
 
 // A message number or UID as text: 1 to 4294967295, digits only.
-bool TryIMAP4Number(const std::string& word, std::uint32_t& value);
+bool TryIMAP4Number(std::string_view word, std::uint32_t& value);
 
 // The search keys, numbered in this order.
 enum TIdIMAP4SearchKey
