@@ -59,9 +59,15 @@ TEST_F(Imap4CheckClient, FetchesTheNewHitsAtOnceInTheHitsOrder)
         std::string answer;
         std::vector<std::string> subjects; // empty: the fetch fails
         std::string error;
+        std::vector<int> numbers = {3, 1};
+        int firstSize = 90;
     };
     const std::vector<Case> cases = {
         {"both", Answer(3, "three") + Answer(9, "nine") + "S: C4 OK done\n", {"nine", "three"}, ""},
+        {"asked in the answers' order",
+         Answer(3, "three") + Answer(9, "nine") +
+             "S: C4 OK done\nC: C5 CLOSE\nS: C5 OK done\nC: C6 LOGOUT\nS: * BYE\nS: C6 OK done\n",
+         {"three", "nine"}, "", {1, 3}, 30},
         {"one left out", Answer(9, "nine") + "S: C4 OK done\n", {},
          "The server did not send the header of message UID 3."},
         {"refused", "S: C4 NO busy\n", {}, "The server refused to send the messages' headers."},
@@ -74,14 +80,14 @@ TEST_F(Imap4CheckClient, FetchesTheNewHitsAtOnceInTheHitsOrder)
         ASSERT_EQ(Check.MessageCount(), 3);
         if (c.subjects.empty())
         {
-            EXPECT_EQ(MessageOf<EIdException>([&] { Check.FetchMessages({3, 1}); }), c.error);
+            EXPECT_EQ(MessageOf<EIdException>([&] { Check.FetchMessages(c.numbers); }), c.error);
         }
         else
         {
-            const std::vector<TFetchedMessage> fetched = Check.FetchMessages({3, 1});
+            const std::vector<TFetchedMessage> fetched = Check.FetchMessages(c.numbers);
             ASSERT_EQ(fetched.size(), 2u);
             EXPECT_EQ(fetched[0].Header.Subject, c.subjects[0]);
-            EXPECT_EQ(fetched[0].Size, 90);
+            EXPECT_EQ(fetched[0].Size, c.firstSize);
             EXPECT_EQ(fetched[1].Header.Subject, c.subjects[1]);
         }
         Check.DisconnectAfterFailure();
