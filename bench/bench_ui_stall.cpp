@@ -88,7 +88,8 @@ double ThreadCpuMs()
     return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
-constexpr double StallGoalMs = 50;
+// One frame of a 60 Hz screen.
+constexpr double StallGoalMs = 16;
 constexpr double RatioGoal = 1.10;
 // The silent server's read limit: long enough to dominate the round, as a
 // silent server does, short enough for a run of a few minutes.
