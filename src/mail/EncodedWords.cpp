@@ -1,5 +1,6 @@
 #include "mail/EncodedWords.h"
 
+#include "mail/Base64Digit.h"
 #include "platform/AsciiText.h"
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
@@ -61,17 +62,9 @@ std::string DecodeQ(std::string_view data)
 
 int Base64Value(char c)
 {
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    return 0; // padding and stray characters count as zero bits
+    // Padding and stray characters count as zero bits.
+    const int digit = Base64Digit(c);
+    return digit < 0 ? 0 : digit;
 }
 
 std::string DecodeBase64(std::string_view data)

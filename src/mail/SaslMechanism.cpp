@@ -1,5 +1,6 @@
 #include "mail/SaslMechanism.h"
 
+#include "mail/Base64Digit.h"
 #include "mail/IdExceptions.h"
 #include "platform/AsciiText.h"
 
@@ -9,21 +10,6 @@ namespace
 {
 
 const char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-int ValueOf(char c)
-{
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    return -1;
-}
 
 template <typename TMechanism>
 std::unique_ptr<TIdSASLMechanism> MakeOf(const TIdCredentials& credentials)
@@ -127,7 +113,7 @@ bool SASLDecode(const std::string& text, std::string& bytes)
         unsigned v = 0;
         for (int k = 0; k < 4 - pad; ++k)
         {
-            const int d = ValueOf(text[i + k]);
+            const int d = Base64Digit(text[i + k]);
             if (d < 0)
                 return false;
             v |= static_cast<unsigned>(d) << (18 - 6 * k);

@@ -17,7 +17,7 @@
 #include "support/Loopback.h"
 #include "support/ScriptedServer.h"
 #include "support/UiFixture.h"
-#include "support/WiredShell.h"
+#include "support/WiredDovecot.h"
 
 #include <algorithm>
 #include <QCheckBox>
@@ -48,28 +48,9 @@ std::string Mail(const std::string& from, const std::string& subject,
            "\r\nbody of " + subject + "\r\n";
 }
 
-class CycleDovecot : public DovecotFixture<UiFixture>
+class CycleDovecot : public WiredDovecot
 {
 protected:
-    void SetUp() override
-    {
-        DovecotFixture::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-        // The configuration is the test's own: no accounts, only the window
-        // tells new mail, and no tick of the timer's own during a test.
-        LoadPending = false;
-        tray->timMail->setInterval(keeper->Config.CheckingTime * 1000);
-        wired = std::make_unique<WiredShell>(*tray, *keeper, *settings, *newMail);
-    }
-
-    void TearDown() override
-    {
-        wired.reset();
-        if (settings)
-            UiFixture::TearDown();
-    }
-
     // A fresh mailbox on the server, listed as an account.
     std::string AddAccount(const std::string& caption, bool enabled = true,
                            const std::string& password = "secret")
@@ -205,7 +186,6 @@ protected:
     int NewCount() { return wired->mailCheck.Cycle().NewCount; }
     std::string Headline() { return newMail->lblNewMessage->text().toStdString(); }
 
-    std::unique_ptr<WiredShell> wired;
 };
 
 TEST_F(CycleDovecot, FirstSecondAndAFourthMessage)

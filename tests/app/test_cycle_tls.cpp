@@ -12,7 +12,7 @@
 #include "support/TestHelpers.h"
 #include "support/TestTls.h"
 #include "support/UiFixture.h"
-#include "support/WiredShell.h"
+#include "support/WiredDovecot.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -23,7 +23,7 @@
 namespace
 {
 
-class CycleTls : public DovecotFixture<UiFixture>
+class CycleTls : public WiredDovecot
 {
 public:
     static void SetUpTestSuite() { StartSuite({.Tls = true}); }
@@ -31,22 +31,9 @@ public:
 protected:
     void SetUp() override
     {
-        DovecotFixture::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-        // The configuration is the test's own: no accounts, only the window
-        // tells new mail, and no tick of the timer's own during a test.
-        LoadPending = false;
-        tray->timMail->setInterval(keeper->Config.CheckingTime * 1000);
-        wired = std::make_unique<WiredShell>(*tray, *keeper, *settings, *newMail);
-        wired->limits.ConnectTimeout = wired->limits.ReadTimeout = 3000;
-    }
-
-    void TearDown() override
-    {
-        wired.reset();
-        if (settings)
-            UiFixture::TearDown();
+        WiredDovecot::SetUp();
+        if (wired)
+            wired->limits.ConnectTimeout = wired->limits.ReadTimeout = 3000;
     }
 
     std::string AddAccount(const std::string& caption, bool imap4, TAccountSecurity security, int port)
@@ -83,7 +70,6 @@ protected:
         wired->WaitForChecks();
     }
 
-    std::unique_ptr<WiredShell> wired;
 };
 
 std::string Mail(const std::string& from, const std::string& subject)
