@@ -128,8 +128,11 @@ bool Dovecot::GroupAlive(pid_t group)
         std::string name = entry.path().filename().string();
         if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos)
             continue;
+        // Read through the stream, which turns a process gone meanwhile (a
+        // read failing with ESRCH) into a failed read, not an exception.
         std::ifstream in(entry.path() / "stat");
-        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string stat;
+        std::getline(in, stat);
         // pid (comm) state ppid pgrp ...; comm may hold spaces and parentheses.
         std::size_t close = stat.rfind(')');
         if (close == std::string::npos)
