@@ -32,34 +32,30 @@ TMessageRow& TMessageList::At(int index)
 
 // A repeat check sets every listed entry again; one that keeps its value is
 // not told, so the window has nothing to draw again.
-void TMessageList::SetImageIndex(int index, int image)
+template <typename TValue>
+void TMessageList::SetField(int index, TValue TMessageRow::*field, TValue value)
 {
     TMessageRow& row = At(index);
-    if (row.ImageIndex == image)
+    if (row.*field == value)
         return;
-    row.ImageIndex = image;
+    row.*field = value;
     if (FView)
         FView->Changed(index);
+}
+
+void TMessageList::SetImageIndex(int index, int image)
+{
+    SetField(index, &TMessageRow::ImageIndex, image);
 }
 
 void TMessageList::SetCut(int index, bool cut)
 {
-    TMessageRow& row = At(index);
-    if (row.Cut == cut)
-        return;
-    row.Cut = cut;
-    if (FView)
-        FView->Changed(index);
+    SetField(index, &TMessageRow::Cut, cut);
 }
 
 void TMessageList::SetOffset(int index, int offset)
 {
-    TMessageRow& row = At(index);
-    if (row.Offset == offset)
-        return;
-    row.Offset = offset;
-    if (FView)
-        FView->Changed(index);
+    SetField(index, &TMessageRow::Offset, offset);
 }
 
 TRowPlace TMessageList::Place(int index) const
@@ -126,7 +122,7 @@ void TMessageList::EndUpdate()
 
 TRowPlace PlaceOfAccount(const Account& account)
 {
-    return {TAnnounced::KeyOf(account), account.Caption, "INBOX"};
+    return {TAnnounced::KeyOf(account), account.Caption, InboxName};
 }
 
 std::vector<TRowPlace> AccountPlaces(const std::vector<Account>& accounts)

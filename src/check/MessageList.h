@@ -34,7 +34,7 @@ struct TMessageRow
     int Offset = 0;
     // The account's key (TAnnounced::KeyOf) and the mailbox.
     std::string Key{};
-    std::string Mailbox = "INBOX";
+    std::string Mailbox = InboxName;
 };
 
 // What is told of the list's changes as they are made, so that a window
@@ -100,6 +100,8 @@ public:
 
 private:
     TMessageRow& At(int index);
+    template <typename TValue>
+    void SetField(int index, TValue TMessageRow::*field, TValue value);
 
     std::vector<TMessageRow> FRows;
     TMessageListView* FView = nullptr;

@@ -22,13 +22,16 @@ struct TRowId
     bool operator==(const TRowId&) const = default;
 };
 
+// The mailbox a place names when none is given: the one every account has.
+inline constexpr const char* InboxName = "INBOX";
+
 // Where a row's message lives: its account (TAnnounced::KeyOf, with the
 // caption, as two accounts may read one mailbox) and the mailbox.
 struct TRowPlace
 {
     std::string Key;
     std::string Caption;
-    std::string Mailbox = "INBOX";
+    std::string Mailbox = InboxName;
 
     bool operator==(const TRowPlace&) const = default;
 };
