@@ -13,3 +13,12 @@ std::string PartnerPort(const std::string& port, TAccountSecurity security)
         return "143";
     return port;
 }
+
+std::vector<int> CheckIntervals(const std::vector<Account>& accounts, int common)
+{
+    std::vector<int> intervals;
+    intervals.reserve(accounts.size());
+    for (const Account& a : accounts)
+        intervals.push_back((a.CheckingTime > 0 ? a.CheckingTime : common) * 1000);
+    return intervals;
+}

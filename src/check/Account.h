@@ -37,6 +37,10 @@ struct Account
     // IMAP4: keep a session in IDLE where the server offers it, so new mail
     // is heard of at once instead of at the next check.
     bool Push = true;
+    // Seconds between two checks of this account; 0: the common interval.
+    int CheckingTime = 0;
+    // New mail is listed and counted, never announced.
+    bool Silent = false;
     // Values the load could not read. The account is not checked while one
     // is left, and a save leaves them as stored; editing the field drops it.
     std::vector<TUnreadValue> Unreadable{};
@@ -47,3 +51,7 @@ struct Account
 // The port a security kind moves a well-known port to: 110 and 995, 143 and
 // 993 are partners; any other port stays as it is.
 std::string PartnerPort(const std::string& port, TAccountSecurity security);
+
+// Per account, milliseconds between two of its checks: its own interval,
+// else `common` (seconds).
+std::vector<int> CheckIntervals(const std::vector<Account>& accounts, int common);

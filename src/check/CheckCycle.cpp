@@ -310,7 +310,8 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
         if (!row.Cut && PriorityCounts(required, m.Header.Priority))
         {
             ++NewCount;
-            ++FUntold;
+            if (!account.Silent)
+                ++FUntold;
         }
     }
 
@@ -500,7 +501,7 @@ void TCheckCycle::Tell()
     const TCycleSettings& settings = FConfig.Settings;
     // Whenever something is listed, where not only new mail is told: once
     // a round, and again only for new rows.
-    if (ShouldNotify(settings.NotifyOnlyNewMsg, FUntold, ListedCount) && (FUntold > 0 || !FToldInRound))
+    if (ShouldNotify(settings.NotifyOnlyNewMsg, FUntold, TellableCount()) && (FUntold > 0 || !FToldInRound))
     {
         FToldInRound = true;
         Notify(CurrentHeadline());
@@ -590,6 +591,34 @@ void TCheckCycle::Summary()
     FOutput.SetNewMailIconVisible(!settings.ShowIcon.empty() && ListedCount > 0);
 }
 
+bool TCheckCycle::SilentRow(int r) const
+{
+    const int account = AccountOfRow(r);
+    return account >= 0 && FConfig.Accounts[static_cast<std::size_t>(account)].Silent;
+}
+
+int TCheckCycle::TellableCount() const
+{
+    const std::vector<Account>& accounts = FConfig.Accounts;
+    if (std::none_of(accounts.begin(), accounts.end(), [](const Account& a) { return a.Silent; }))
+        return ListedCount;
+    // An account's rows stand together: its voice is looked up once a block.
+    int count = 0;
+    TRowPlace place;
+    bool silent = false;
+    for (int r = 0; r < FRows.Count(); ++r)
+    {
+        if (r == 0 || !InBlock(FRows.Row(r), place))
+        {
+            place = FRows.Place(r);
+            silent = SilentRow(r);
+        }
+        if (FRows.ImageIndex(r) != riError && !silent)
+            ++count;
+    }
+    return count;
+}
+
 std::string TCheckCycle::CurrentHeadline() const
 {
     int waiting = ListedCount;
@@ -618,14 +647,16 @@ void TCheckCycle::Notify(const std::string& headline)
     std::unordered_map<std::string, int> blockStart;
     TRowPlace place;
     int start = 0;
+    bool silent = false;
     for (int r = 0; r < rows.Count(); ++r)
     {
         if (r == 0 || !InBlock(rows.Row(r), place))
         {
             place = rows.Place(r);
             start = blockStart.try_emplace(AccountText(place), r).first->second;
+            silent = SilentRow(r);
         }
-        if (rows.Cut(r) || rows.ImageIndex(r) == riError)
+        if (rows.Cut(r) || rows.ImageIndex(r) == riError || silent)
             continue;
         // A row its account's session has yet to confirm is told with that
         // report, if it is still new then.

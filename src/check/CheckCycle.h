@@ -231,6 +231,10 @@ private:
     int AccountOfRow(int r) const;
     void Summary();
     std::string CurrentHeadline() const;
+    // A row of a silent account: listed and counted, never told of.
+    bool SilentRow(int r) const;
+    // The rows listed that may be told of.
+    int TellableCount() const;
     void Notify(const std::string& headline);
     // The told message of row r, the number-th of its account's block.
     TToldMessage ToldOf(int r, int number) const;

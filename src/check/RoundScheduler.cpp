@@ -26,6 +26,14 @@ void TRoundScheduler::SetIntervalOf(int index, int milliseconds)
     FAccounts.at(static_cast<std::size_t>(index)).Interval = milliseconds;
 }
 
+void TRoundScheduler::SetIntervals(int milliseconds, const std::vector<int>& intervals)
+{
+    FInterval = milliseconds;
+    SetAccountCount(static_cast<int>(intervals.size()));
+    for (std::size_t i = 0; i < intervals.size(); ++i)
+        SetIntervalOf(static_cast<int>(i), intervals[i]);
+}
+
 int TRoundScheduler::IntervalOf(int index) const
 {
     return FAccounts.at(static_cast<std::size_t>(index)).Interval;
@@ -97,6 +105,21 @@ void TRoundScheduler::Resume()
     Restart();
 }
 
+void TRoundScheduler::RoundEnded()
+{
+    if (!std::exchange(FRound, false))
+        return;
+    if (FRoundOnly.empty())
+    {
+        const TTimePoint now = FClock.Now();
+        FRoundDue = now + std::chrono::milliseconds(FInterval);
+        for (TDue& due : FAccounts)
+            due.At = now + std::chrono::milliseconds(due.Interval);
+    }
+    else
+        Checked(std::exchange(FRoundOnly, {}));
+}
+
 bool TRoundScheduler::Busy() const
 {
     return FRound || FRoundQueued || !FOnlyQueued.empty() || FAloneRunning || FAloneQueued > 0;
@@ -110,6 +133,7 @@ bool TRoundScheduler::AskRound(bool clearList)
         return false;
     }
     FRound = true;
+    FRoundOnly.clear();
     return true;
 }
 
@@ -120,6 +144,7 @@ bool TRoundScheduler::AskOnly(const std::vector<int>& indexes)
     if (!Busy())
     {
         FRound = true;
+        FRoundOnly = indexes;
         return true;
     }
     for (int index : indexes)
@@ -155,6 +180,7 @@ TScheduled TRoundScheduler::Next()
         // The whole round covers the accounts some asked for.
         FOnlyQueued.clear();
         FRound = true;
+        FRoundOnly.clear();
         next.Kind = TScheduled::skRound;
         next.ClearList = true;
     }
@@ -163,6 +189,7 @@ TScheduled TRoundScheduler::Next()
         FRound = true;
         next.Kind = TScheduled::skRound;
         next.Only = std::exchange(FOnlyQueued, {});
+        FRoundOnly = next.Only;
     }
     else
         next.Kind = TScheduled::skIdle;

@@ -30,9 +30,10 @@ struct TScheduled
 // and merges with the others waiting; a job waits for the round under way,
 // and no round starts until the jobs waiting have run.
 //
-// Each account has an interval and a due time. Pausing stops the timed
-// rounds; resuming, or a whole round having ended, makes every account due
-// one interval from then.
+// Each account has an interval and a due time. A round that ends makes the
+// accounts it covered due one interval of theirs from then, the others
+// keeping their time. Pausing stops the timed rounds; resuming makes every
+// account due one interval from then.
 class TRoundScheduler
 {
 public:
@@ -44,6 +45,9 @@ public:
     // Every account's interval, and a round's when there is no account.
     void SetInterval(int milliseconds);
     void SetIntervalOf(int index, int milliseconds);
+    // `milliseconds` for a round when there is no account, and each
+    // account's own from `intervals`, whose size sets the accounts' number.
+    void SetIntervals(int milliseconds, const std::vector<int>& intervals);
     int IntervalOf(int index) const;
 
     // Every account due one interval from now; returns what WakeIn would,
@@ -74,7 +78,8 @@ public:
     // Asks for a job run alone; true when it may start now, else it waits
     // its turn.
     bool AskAlone();
-    void RoundEnded() { FRound = false; }
+    // The accounts the round covered are due one interval from now.
+    void RoundEnded();
     void AloneEnded() { FAloneRunning = false; }
     // What may start now that something has ended; it counts as started.
     TScheduled Next();
@@ -100,6 +105,7 @@ private:
     bool FPaused = false;
 
     bool FRound = false;
+    std::vector<int> FRoundOnly; // the running round's accounts; empty: all
     bool FRoundQueued = false; // a round that empties the list
     std::vector<int> FOnlyQueued;
     bool FAloneRunning = false;

@@ -342,6 +342,48 @@ TEST_F(CycleTest, ActionsRunInOrder)
     EXPECT_TRUE(host.Actions.empty());
 }
 
+// A silent account's mail is listed and counted in the headline, but only
+// the other accounts' new mail is told: no blink, sound, window, command or
+// balloon for it, whether only new mail is told or anything listed.
+TEST_F(CycleTest, SilentAccountIsListedAndCountedButNeverTold)
+{
+    host.AddAccount("A", "pop.a");
+    host.AddAccount("Quiet", "pop.q");
+    host.AccountList[1].Silent = true;
+    host.Config.SilentMode = true;
+    host.Config.Sound = "/x/notify.wav";
+    host.Config.Execute = "tool %SUBJECT%";
+    host.Config.ShowIcon = "/x/newmsg.ico";
+    host.Net.Maildrops["pop.a"] = {};
+    host.Net.Maildrops["pop.q"] = {Msg("Quinn", "q1"), Msg("Quinn", "q2")};
+    Run();
+    EXPECT_EQ(Dump(host.List), (std::vector<std::string>{"Quiet|Quinn|q1|1|new", "Quiet|Quinn|q2|1|new"}));
+    EXPECT_EQ(host.Headline, "There are 2 messages to read");
+    EXPECT_TRUE(host.Actions.empty());
+
+    host.Net.Maildrops["pop.a"] = {Msg("Ann", "a1")};
+    host.Net.Maildrops["pop.q"].push_back(Msg("Quinn", "q3"));
+    Run();
+    EXPECT_EQ(host.Headline, "There are 4 messages to read");
+    EXPECT_EQ(host.Actions, (std::vector<std::string>{"blink", "sound", "show", "run", "balloon"}));
+    EXPECT_EQ(host.Commands, (std::vector<std::vector<std::string>>{{"tool", "a1"}}));
+    ASSERT_EQ(host.BalloonTold.size(), 1u);
+    EXPECT_EQ(host.BalloonTold[0].Shown.Subject, "a1");
+
+    // Telling whenever something is listed: the silent account's rows alone
+    // are not enough.
+    host.Actions.clear();
+    host.Config.NotifyOnlyNewMsg = false;
+    host.Net.Maildrops["pop.a"].clear();
+    Run();
+    EXPECT_EQ(cycle.ListedCount, 3);
+    EXPECT_TRUE(host.Actions.empty());
+    host.Net.Maildrops["pop.a"] = {Msg("Ann", "a1")};
+    Run();
+    EXPECT_EQ(host.Actions, (std::vector<std::string>{"blink", "sound", "run", "balloon"}))
+        << "the window is up already";
+}
+
 // The balloon carries the rows it tells of, each once, with what acting on
 // them later needs; a list that empties withdraws what was told.
 TEST_F(CycleTest, BalloonCarriesTheNewlyToldRowsAndAnEmptiedListWithdrawsThem)

@@ -1,10 +1,12 @@
 // The order of rounds and jobs, and the accounts' due times on a fake clock.
 
+#include "check/Account.h"
 #include "check/RoundScheduler.h"
 #include "support/FakeClock.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -117,6 +119,70 @@ TEST_F(RoundSchedulerTest, EachAccountIsDueByItsOwnInterval)
     Pass(240000);
     EXPECT_EQ(scheduler.Due(), (Ints{0, 1, 2}));
     EXPECT_EQ(scheduler.WakeIn(), 0);
+}
+
+// Every way a round comes to run counts its own accounts from its end and
+// leaves the others' due times alone; a whole round counts them all.
+TEST_F(RoundSchedulerTest, ARoundEndingMakesOnlyItsOwnAccountsDueAgain)
+{
+    Account own;
+    own.CheckingTime = 60;
+    const std::vector<Account> accounts{own, Account{}, own};
+    EXPECT_EQ(CheckIntervals(accounts, 300), (Ints{60000, 300000, 60000})) << "0: the common interval";
+
+    struct Case
+    {
+        const char* name;
+        std::function<void(TRoundScheduler&)> run; // starts a round over account 0
+    };
+    const Case cases[] = {
+        {"started at once", [](TRoundScheduler& s) { ASSERT_TRUE(s.AskOnly({0})); }},
+        {"queued behind a job",
+         [](TRoundScheduler& s) {
+             ASSERT_TRUE(s.AskAlone());
+             ASSERT_FALSE(s.AskOnly({0}));
+             s.AloneEnded();
+             ASSERT_EQ(s.Next().Only, Ints{0});
+         }},
+    };
+    for (const Case& c : cases)
+    {
+        FakeClock time;
+        TRoundScheduler fresh(time);
+        fresh.SetIntervals(300000, {60000, 300000, 90000});
+        fresh.Restart();
+        time.WaitedOut(60000);
+        ASSERT_EQ(fresh.Due(), Ints{0}) << c.name;
+        c.run(fresh);
+        time.WaitedOut(5000); // the round takes its time
+        fresh.RoundEnded();
+        EXPECT_EQ(fresh.WakeIn(), 25000) << c.name << ": account 2 keeps its time";
+        time.WaitedOut(25000);
+        EXPECT_EQ(fresh.Due(), Ints{2}) << c.name;
+        time.WaitedOut(35000);
+        EXPECT_EQ(fresh.Due(), (Ints{0, 2})) << c.name << ": account 0 counts from its round's end";
+    }
+
+    scheduler.SetIntervals(300000, {60000, 300000});
+    scheduler.Restart();
+    Pass(10000);
+    ASSERT_TRUE(scheduler.AskRound(true));
+    Pass(1000);
+    scheduler.RoundEnded();
+    EXPECT_EQ(scheduler.WakeIn(), 60000);
+    Pass(60000);
+    EXPECT_EQ(scheduler.Due(), Ints{0});
+    Pass(240000);
+    EXPECT_EQ(scheduler.Due(), (Ints{0, 1}));
+
+    // Paused, no account of its own interval is due; resuming counts each
+    // from then.
+    scheduler.Pause();
+    Pass(600000);
+    EXPECT_EQ(scheduler.Due(), Ints{});
+    EXPECT_EQ(scheduler.WakeIn(), std::nullopt);
+    scheduler.Resume();
+    EXPECT_EQ(scheduler.WakeIn(), 60000);
 }
 
 TEST_F(RoundSchedulerTest, PausedNothingIsDueAndResumingStartsAFullInterval)
