@@ -52,9 +52,9 @@ TCycleConfig CycleConfigOf(const TConfig& c)
 class TMailCheck::THost
 {
 public:
-    THost(TTrayParts& tray, TfrmNewMail& newMail, const TConfig& config, TClientFactory makeClient)
+    THost(TTrayParts& tray, TfrmNewMail& newMail, const TConfig& config, TClientFactory makeClient, TIdClock& clock)
         : Config(config), MakeClient(std::move(makeClient)), Output(tray, newMail, config),
-          Cycle(newMail.Rows(), Output), Schedule(TIdSteadyClock::Instance()), Workers(MaxSessionsAtOnce),
+          Cycle(newMail.Rows(), Output), Schedule(clock), Workers(MaxSessionsAtOnce),
           Beside(1), NewMail(newMail)
     {
         TellTimer.setSingleShot(true);
@@ -91,8 +91,8 @@ public:
 };
 
 TMailCheck::TMailCheck(TTrayParts& tray, TfrmNewMail& newMail, const TConfig& config, TClientFactory makeClient,
-                       QObject* parent)
-    : QObject(parent), FHost(std::make_unique<THost>(tray, newMail, config, std::move(makeClient)))
+                       QObject* parent, TIdClock& clock)
+    : QObject(parent), FHost(std::make_unique<THost>(tray, newMail, config, std::move(makeClient), clock))
 {
     connect(&FHost->TellTimer, &QTimer::timeout, this, [this] { FHost->Cycle.Tell(); });
     FHost->Commands.OnStartFailed = [this](const std::string& message) {
@@ -131,14 +131,24 @@ bool TMailCheck::CheckAccounts()
         return false;
     if (!ClearListPending)
     {
-        // A timed round checks the accounts that are due: all of them while
-        // they share one interval.
-        h.Schedule.SetAccountCount(static_cast<int>(h.Config.Accounts.size()));
-        std::vector<int> due = h.Schedule.Due();
-        if (!due.empty() && due.size() < h.Config.Accounts.size())
+        // A timed round checks the accounts that are due, each at its own
+        // interval: all of them while they share one.
+        const std::vector<Account>& accounts = h.Config.Accounts;
+        h.Schedule.SetIntervals(h.Config.CheckingTime * 1000, CheckIntervals(accounts, h.Config.CheckingTime));
+        const std::vector<int> due = h.Schedule.Due();
+        if (!due.empty() && due.size() < accounts.size())
         {
-            h.Schedule.Checked(due);
-            CheckOnly(std::move(due));
+            // One switched off or heard through push is passed over to its
+            // next time, without a round that would tell of nothing.
+            std::vector<int> checked;
+            std::vector<int> resting;
+            for (int index : due)
+            {
+                const Account& a = accounts[static_cast<std::size_t>(index)];
+                (a.Enabled && !(h.Push && h.Push->Healthy(a)) ? checked : resting).push_back(index);
+            }
+            h.Schedule.Checked(resting);
+            CheckOnly(std::move(checked));
             return Busy();
         }
     }

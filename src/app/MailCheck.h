@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mail/IdClock.h"
 #include "platform/WorkerPool.h"
 
 #include <QObject>
@@ -40,13 +41,15 @@ public:
     using TClientFactory =
         std::function<std::unique_ptr<TCheckClient>(bool imap4, std::shared_ptr<TIdLineAbort> abort)>;
 
-    // config: the program's configuration value, the caller's, outliving this.
+    // config: the program's configuration value, the caller's, outliving this;
+    // clock: what the accounts' due times are read on, outliving this too.
     TMailCheck(TTrayParts& tray, TfrmNewMail& newMail, const TConfig& config, TClientFactory makeClient,
-               QObject* parent = nullptr);
+               QObject* parent = nullptr, TIdClock& clock = TIdSteadyClock::Instance());
     ~TMailCheck() override;
 
-    // One round over the configuration as it stands; the list is emptied
-    // first when "Check now" asked for it. With a keyring the passwords the
+    // One round over the configuration as it stands, a timed one over the
+    // accounts that are due; the list is emptied first when "Check now"
+    // asked for it. With a keyring the passwords the
     // round lacks are asked for first. During a round a "Check now" queues
     // one more round, anything else adds nothing. True while a round is
     // under way: OnIdle follows its end.

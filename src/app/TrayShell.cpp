@@ -78,12 +78,12 @@ TTrayShell::TTrayShell(TTrayParts& tray, TConfigKeeper& keeper, TfrmSettings& se
       FOwnScheduler(std::make_unique<TRoundScheduler>(TIdSteadyClock::Instance())), FScheduler(FOwnScheduler.get()),
       FKeeper(keeper), FSettings(settings), FNewMail(newMail), FAboutBox(aboutBox)
 {
-    FScheduler->SetInterval(FKeeper.Config.CheckingTime * 1000);
+    SetIntervals(FKeeper.Config);
     Terminate = [] { QCoreApplication::exit(0); };
     FKeeper.OnLoaded = [this](const TConfig& config) { ConfigLoaded(config); };
     FKeeper.OnEditEnded = [this](bool accepted) {
         if (accepted)
-            FScheduler->SetInterval(FKeeper.Config.CheckingTime * 1000);
+            SetIntervals(FKeeper.Config);
         FScheduler->Resume();
         RestartTimer();
         if (ResumePush)
@@ -116,11 +116,16 @@ TTrayShell::~TTrayShell() = default;
 
 void TTrayShell::UseScheduler(TRoundScheduler& scheduler)
 {
-    scheduler.SetInterval(FKeeper.Config.CheckingTime * 1000);
     if (FScheduler->Paused())
         scheduler.Pause();
     FScheduler = &scheduler;
     FOwnScheduler.reset();
+    SetIntervals(FKeeper.Config);
+}
+
+void TTrayShell::SetIntervals(const TConfig& config)
+{
+    FScheduler->SetIntervals(config.CheckingTime * 1000, CheckIntervals(config.Accounts, config.CheckingTime));
 }
 
 void TTrayShell::ArmTimer(std::optional<int> wakeIn)
@@ -136,12 +141,24 @@ void TTrayShell::RestartTimer()
     ArmTimer(FScheduler->Restart());
 }
 
+void TTrayShell::ArmAfterTick()
+{
+    if (FTray.timMail->isActive())
+        return; // the checks of the tick have ended and armed it
+    // A tick that checked nothing (offline, a load that failed) leaves
+    // accounts due at once: their period starts again instead.
+    const std::optional<int> wakeIn = FScheduler->WakeIn();
+    if (wakeIn && *wakeIn == 0)
+        return RestartTimer();
+    ArmTimer(wakeIn);
+}
+
 void TTrayShell::timMailTimer()
 {
     FTray.timMail->stop();
     FResumeAfterChecks = true;
     FScheduler->Resume();
-    TTimerRestart restart([this] { RestartTimer(); }, FChecking);
+    TTimerRestart restart([this] { ArmAfterTick(); }, FChecking);
     const bool loading = LoadPending;
     if (LoadPending)
     {
@@ -155,7 +172,7 @@ void TTrayShell::timMailTimer()
         {
             // A load that stops early has not set the interval yet; left at
             // the start-up second, the timer would check every second.
-            FScheduler->SetInterval(FKeeper.Config.CheckingTime * 1000);
+            SetIntervals(FKeeper.Config);
             throw;
         }
     }
@@ -208,8 +225,10 @@ void TTrayShell::WakeUp()
 void TTrayShell::ChecksEnded()
 {
     FChecking = false;
+    // The accounts checked are due again one interval of theirs on; the
+    // others keep their time.
     if (FResumeAfterChecks && !FTray.timMail->isActive())
-        RestartTimer();
+        ArmTimer(FScheduler->WakeIn());
     // The round has drawn its own picture; a paused program shows that.
     if (FScheduler->Paused() && !FTray.timMail->isActive())
         FTray.triMail->SetPictureIndex(1);
@@ -355,7 +374,7 @@ void TTrayShell::triNewMsgDblClick()
 
 void TTrayShell::ConfigLoaded(const TConfig& config)
 {
-    FScheduler->SetInterval(config.CheckingTime * 1000);
+    SetIntervals(config);
     // As the timer did: a new interval counts from now.
     if (FTray.timMail->isActive())
         RestartTimer();

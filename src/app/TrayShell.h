@@ -99,6 +99,11 @@ private:
     void ArmTimer(std::optional<int> wakeIn);
     // The period starts again: every account due one interval from now.
     void RestartTimer();
+    // At the end of a tick with no checks left running: the timer for the
+    // next account due.
+    void ArmAfterTick();
+    // The common interval and each account's own.
+    void SetIntervals(const TConfig& config);
 
     TTrayParts& FTray;
     std::unique_ptr<TRoundScheduler> FOwnScheduler;

@@ -4,6 +4,7 @@
 #include "check/AccountSession.h"
 #include "check/CheckCycle.h"
 #include "check/MessageList.h"
+#include "check/RoundScheduler.h"
 #include "check/Utils.h"
 #include "config/AccountRows.h"
 #include "desktop/MediaPlayer.h"
@@ -684,6 +685,59 @@ TEST_F(CycleDovecot, ActionsThroughTheWindows)
     EXPECT_FALSE(newMail->isVisible());
     EXPECT_TRUE(tray->timMail->isActive());
     EXPECT_EQ(Headline(), "There is a message to read");
+}
+
+// Each account at its own pace and voice: one with an interval of its own is
+// checked as often as it asks while the other waits for the common one; the
+// silent one's mail is listed and counted, never told. Pausing stops both.
+TEST_F(CycleDovecot, PerAccountIntervalsAndSilenceSideBySide)
+{
+    FakeClock clock;
+    wired = std::make_unique<WiredShell>(*tray, *keeper, *settings, *newMail, &clock);
+    std::vector<std::string> told;
+    wired->mailCheck.RunCommand = [&told](const std::vector<std::string>& arguments) {
+        told.push_back(arguments.back());
+    };
+    keeper->Config.Execute = "tool %SUBJECT%";
+    keeper->Config.CheckingTime = 300;
+    const std::string work = AddAccount("Work");
+    keeper->Config.Accounts.back().CheckingTime = 60;
+    const std::string list = AddImapAccount("List");
+    keeper->Config.Accounts.back().Silent = true;
+    Server->Deliver(list, Mail("list@example.org", "l1"));
+
+    Tick();
+    EXPECT_EQ(wired->checkSessions, 2);
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"List|list@example.org|l1|1|new"})) << Errors();
+    EXPECT_EQ(Headline(), "There is a message to read");
+    EXPECT_FALSE(newMail->isVisible());
+    EXPECT_TRUE(told.empty());
+    EXPECT_EQ(tray->timMail->interval(), 60 * 1000) << "armed for the account with its own interval";
+
+    Server->Deliver(work, Mail("ann@example.org", "w1"));
+    Server->Deliver(list, Mail("list@example.org", "l2"));
+    clock.WaitedOut(60 * 1000);
+    Tick();
+    EXPECT_EQ(wired->checkSessions, 3) << "only Work was due";
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Work|ann@example.org|w1|1|new", "List|list@example.org|l1|1|new"}));
+    EXPECT_TRUE(newMail->isVisible());
+    EXPECT_EQ(told, std::vector<std::string>{"w1"});
+
+    // Work has been checked every minute meanwhile; now both are due.
+    clock.WaitedOut(240 * 1000);
+    Tick();
+    EXPECT_EQ(wired->checkSessions, 5);
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Work|ann@example.org|w1|1|cut", "List|list@example.org|l1|1|cut",
+                                                "List|list@example.org|l2|1|new"}));
+    EXPECT_EQ(Headline(), "There are 3 messages to read");
+    EXPECT_EQ(told, std::vector<std::string>{"w1"});
+
+    wired->shell.actEnabledUpdate();
+    ASSERT_TRUE(tray->actEnabled->isChecked());
+    tray->actEnabled->trigger();
+    clock.WaitedOut(600 * 1000);
+    EXPECT_FALSE(tray->timMail->isActive());
+    EXPECT_TRUE(wired->mailCheck.Scheduler().Due().empty());
 }
 
 // Reads the lines a command wrote, waiting (bounded) until there are `count`.

@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 WiredShell::WiredShell(TTrayParts& tray, TConfigKeeper& keeper, TfrmSettings& settings,
-                       TfrmNewMail& newMail)
+                       TfrmNewMail& newMail, TIdClock* clock)
     : shell(tray, keeper, settings, newMail, aboutBox),
       mailCheck(tray, newMail, keeper.Config,
                 [this](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
@@ -18,7 +18,8 @@ WiredShell::WiredShell(TTrayParts& tray, TConfigKeeper& keeper, TfrmSettings& se
                     if (beforeSession)
                         beforeSession();
                     return MakeCheckClient(imap4, limits, std::move(abort));
-                })
+                },
+                nullptr, clock ? *clock : TIdSteadyClock::Instance())
 {
     shell.UseScheduler(mailCheck.Scheduler());
     shell.CheckAccounts = [this] { return mailCheck.CheckAccounts(); };

@@ -27,7 +27,9 @@ void WaitForChecks(TMailCheck& check, int milliseconds = 20000);
 // caller's and must outlive it.
 struct WiredShell
 {
-    WiredShell(TTrayParts& tray, TConfigKeeper& keeper, TfrmSettings& settings, TfrmNewMail& newMail);
+    // clock: what the accounts' due times are read on; none: the steady clock.
+    WiredShell(TTrayParts& tray, TConfigKeeper& keeper, TfrmSettings& settings, TfrmNewMail& newMail,
+               TIdClock* clock = nullptr);
 
     // The limits every check and Delete session gets.
     TSessionLimits limits;
