@@ -1,6 +1,7 @@
 #include "config/AccountListBinding.h"
 
 #include "config/ConfigStore.h"
+#include "desktop/UpDownControl.h"
 #include "i18n/Translate.h"
 #include "platform/CodePage.h"
 
@@ -119,7 +120,16 @@ void TAccountListBinding::ShowRow(const QTreeWidgetItem& row)
         Fields.Security->setCurrentIndex(a->Security);
     if (Fields.Push)
         Fields.Push->setChecked(a->Push);
+    if (Fields.Silent)
+        Fields.Silent->setChecked(a->Silent);
+    if (Fields.OwnInterval)
+    {
+        Fields.OwnInterval->setChecked(a->CheckingTime > 0);
+        if (a->CheckingTime > 0)
+            Fields.Interval->SetPosition(a->CheckingTime);
+    }
     ShowProtocolChoice();
+    ShowCheckingTime();
 }
 
 void TAccountListBinding::StoreText(std::string Account::*field, const QString& text)
@@ -152,6 +162,43 @@ void TAccountListBinding::StorePush()
     {
         a->Push = Fields.Push->isChecked();
         ForgetUnread(*a, AccountValueName(&Account::Push));
+    }
+}
+
+void TAccountListBinding::StoreCheckingTime()
+{
+    if (Filling || !Fields.OwnInterval)
+        return;
+    if (Account* a = SelectedAccount())
+    {
+        a->CheckingTime = Fields.OwnInterval->isChecked() ? Fields.Interval->Position() : 0;
+        ForgetUnread(*a, AccountValueName(&Account::CheckingTime));
+    }
+}
+
+void TAccountListBinding::ShowCheckingTime()
+{
+    if (!Fields.OwnInterval)
+        return;
+    const bool own = Fields.OwnInterval->isChecked();
+    Fields.Interval->setEnabled(own);
+    Fields.IntervalEdit->setEnabled(own);
+    if (!own && Fields.CommonInterval)
+    {
+        // Nothing of it is stored: the account keeps 0.
+        const QScopedValueRollback<bool> filling(Filling, true);
+        Fields.Interval->SetPosition(Fields.CommonInterval->Position());
+    }
+}
+
+void TAccountListBinding::StoreSilent()
+{
+    if (Filling || !Fields.Silent)
+        return;
+    if (Account* a = SelectedAccount())
+    {
+        a->Silent = Fields.Silent->isChecked();
+        ForgetUnread(*a, AccountValueName(&Account::Silent));
     }
 }
 
@@ -218,7 +265,12 @@ bool TAccountListBinding::RemoveSelected()
             Fields.Security->setCurrentIndex(asNone);
         if (Fields.Push)
             Fields.Push->setChecked(Account{}.Push);
+        if (Fields.Silent)
+            Fields.Silent->setChecked(false);
+        if (Fields.OwnInterval)
+            Fields.OwnInterval->setChecked(false);
     }
+    ShowCheckingTime();
     return true;
 }
 

@@ -16,6 +16,7 @@ class QRadioButton;
 class QString;
 class QTreeWidget;
 class QTreeWidgetItem;
+class TUpDown;
 
 // The account list of the settings window and the property edits beside it.
 // The accounts being edited are a list of values; the rows of the list show
@@ -38,6 +39,13 @@ public:
         QComboBox* Security = nullptr;
         // Only IMAP4 accounts can be pushed to: enabled while Imap4 is chosen.
         QCheckBox* Push = nullptr;
+        // Ticked: the account's own interval, from the arrows' edit;
+        // cleared: the common one (CommonInterval), shown disabled.
+        QCheckBox* OwnInterval = nullptr;
+        QLineEdit* IntervalEdit = nullptr;
+        TUpDown* Interval = nullptr;
+        TUpDown* CommonInterval = nullptr;
+        QCheckBox* Silent = nullptr;
     };
 
     // `accounts` and `origins` (per account, where its password was kept
@@ -71,6 +79,13 @@ public:
     void StoreSecurity();
     // The box becomes the selected account's push choice.
     void StorePush();
+    // The interval box and its edit become the selected account's own
+    // interval (0 while cleared).
+    void StoreCheckingTime();
+    // The interval edit is enabled while its box is ticked; cleared, it
+    // shows the common interval.
+    void ShowCheckingTime();
+    void StoreSilent();
     // The push box can be changed only while IMAP4 is chosen; it keeps its
     // tick either way, so switching back finds the account's choice.
     void ShowProtocolChoice();

@@ -39,6 +39,8 @@ Account SettledAccount(const Account& shown)
     for (std::string* text : {&a.Caption, &a.UserName, &a.Password, &a.Host, &a.Port})
         *text = HeldText(*text);
     a.Security = SecurityOfNumber(a.Security);
+    if (a.CheckingTime != 0)
+        a.CheckingTime = Clamped(a.CheckingTime, IntervalRange.Min, IntervalRange.Max);
     a.Unreadable.clear();
     for (const TUnreadValue& v : shown.Unreadable)
         if (HoldsDefault(a, v.Name))

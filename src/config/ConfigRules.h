@@ -38,7 +38,8 @@ TConfig InitialConfigOfControls();
 // The value under its rules: the interval within its range, the LED and
 // auto-hide times within 0 and the interval, a list item outside its list
 // none (-1), texts as the desktop's code page holds them and cut to an
-// edit's length, an unknown security none, and an account's unread value
+// edit's length, an unknown security none, an account's own interval
+// (when it has one) within the interval's range, and an account's unread value
 // kept only while its field holds the default shown in its place, a
 // negative column width 0.
 TConfig SettledConfig(const TConfig& config);

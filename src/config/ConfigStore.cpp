@@ -79,14 +79,15 @@ enum class TSaved
     AfterNext,
 };
 
-// One value of an account key: text, or a dword 0/1. The security is a
+// One value of an account key: text, a dword, or a dword 0/1. The security is a
 // dword stored only when chosen, so plain accounts keep the key they had;
 // absent (hives written before there was one) or of another type it reads
 // as none and is not created.
 struct TAccountValue
 {
     const char* Name;
-    std::variant<TAccountField<std::string>, TAccountField<bool>, TAccountField<TAccountSecurity>> Field;
+    std::variant<TAccountField<std::string>, TAccountField<bool>, TAccountField<int>, TAccountField<TAccountSecurity>>
+        Field;
     TSaved Saved = TSaved::Always;
 };
 
@@ -103,6 +104,9 @@ const TAccountValue AccountValues[] = {
     {"Security", &Account::Security},
     // Hives from before there was a choice get the default, on.
     {"Push", &Account::Push},
+    // 0: the common interval; a hive from before gets that.
+    {"CheckingTime", &Account::CheckingTime},
+    {"Silent", &Account::Silent},
 };
 
 template <class... F> struct TOverloaded : F...
@@ -178,6 +182,10 @@ void ReadAccountValue(TRegistry& reg, Account& a, int number, const TAccountValu
                        a.*f = StoredAs(reg, a, number, v.Name, false) ? ReadOrCreateBool(reg, v.Name, defaults.*f)
                                                                       : defaults.*f;
                    },
+                   [&](TAccountField<int> f) {
+                       a.*f = StoredAs(reg, a, number, v.Name, false) ? ReadOrCreateInteger(reg, v.Name, defaults.*f)
+                                                                      : defaults.*f;
+                   },
                    [&](TAccountField<TAccountSecurity> f) {
                        a.*f = reg.ValueExists(v.Name) && reg.GetDataType(v.Name) == TRegDataType::rdInteger
                                   ? SecurityOfNumber(reg.ReadInteger(v.Name))
@@ -212,6 +220,7 @@ void WriteAccountValue(TRegistry& reg, const Account& a, int number, const TAcco
     std::visit(TOverloaded{
                    [&](TAccountField<std::string> f) { reg.WriteString(v.Name, a.*f); },
                    [&](TAccountField<bool> f) { reg.WriteBool(v.Name, a.*f); },
+                   [&](TAccountField<int> f) { reg.WriteInteger(v.Name, a.*f); },
                    [&](TAccountField<TAccountSecurity> f) {
                        if (a.*f != asNone)
                            reg.WriteInteger(v.Name, a.*f);
@@ -260,6 +269,11 @@ const char* AccountValueName(std::string Account::*field)
 }
 
 const char* AccountValueName(bool Account::*field)
+{
+    return ValueNameOf(field);
+}
+
+const char* AccountValueName(int Account::*field)
 {
     return ValueNameOf(field);
 }

@@ -47,6 +47,7 @@ TAccountSecurity SecurityOfNumber(long long number);
 // The name an account's field is stored under ("HostPort" for the port).
 const char* AccountValueName(std::string Account::*field);
 const char* AccountValueName(bool Account::*field);
+const char* AccountValueName(int Account::*field);
 // Whether the account's field stored under the value name ("HostPort")
 // holds the account default.
 bool HoldsDefault(const Account& account, const std::string& valueName);

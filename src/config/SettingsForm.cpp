@@ -314,6 +314,12 @@ void TfrmSettings::CreateAccountPage()
     // Created after the security choice: the tab order follows.
     chkPush = Captioned<QCheckBox>(g, "chkPush", "Push new mail (IMAP IDLE)");
     chkPush->setChecked(Account{}.Push);
+    chkCheckingTime = Captioned<QCheckBox>(g, "chkCheckingTime", "Own interval (sec.):");
+    txtCheckingTime = Named(new QLineEdit(g), "txtCheckingTime");
+    spnCheckingTime = Named(new TUpDown(txtCheckingTime, IntervalRange.Min, IntervalRange.Max, 5,
+                                        IntervalRange.Initial, g),
+                            "spnCheckingTime");
+    chkSilent = Captioned<QCheckBox>(g, "chkSilent", "Silent: list new mail, do not announce it");
     lblPasswordStore = Named(new QLabel(g), "lblPasswordStore");
     lblPasswordStore->setWordWrap(true);
     auto* props = new QGridLayout(g);
@@ -335,7 +341,12 @@ void TfrmSettings::CreateAccountPage()
     props->addWidget(lblPort, 4, 0);
     props->addLayout(portRow, 4, 1);
     props->addWidget(chkPush, 5, 0, 1, 2);
-    props->addWidget(lblPasswordStore, 6, 0, 1, 2);
+    auto* paceRow = new QHBoxLayout;
+    paceRow->addWidget(chkCheckingTime);
+    paceRow->addLayout(EditRow(txtCheckingTime, spnCheckingTime), 1);
+    props->addLayout(paceRow, 6, 0, 1, 2);
+    props->addWidget(chkSilent, 7, 0, 1, 2);
+    props->addWidget(lblPasswordStore, 8, 0, 1, 2);
 
     auto* page = new QVBoxLayout(p);
     page->addWidget(grpAccounts, 1);
@@ -361,6 +372,9 @@ void TfrmSettings::txtIntervalChange()
     const int interval = spnInterval->Position();
     spnLedActiveTime->SetMax(interval);
     spnAutoHide->SetMax(interval);
+    // An account without an interval of its own shows the common one.
+    if (Accounts)
+        Accounts->ShowCheckingTime();
 }
 
 void TfrmSettings::closeEvent(QCloseEvent* event)

@@ -127,6 +127,9 @@ public:
     void txtPortChange();
     void cboSecurityChange();
     void chkPushChange();
+    void chkCheckingTimeChange();
+    void txtCheckingTimeChange();
+    void chkSilentChange();
     void rdbPop3Click();
     void rdbImap4Click();
     void pagSettingsChange(int index);
@@ -200,6 +203,11 @@ public:
     QLabel* lblSecurity = nullptr;
     QComboBox* cboSecurity = nullptr; // index = TAccountSecurity
     QCheckBox* chkPush = nullptr; // IMAP4 only
+    // The account's own interval while ticked; cleared, the common one shows.
+    QCheckBox* chkCheckingTime = nullptr;
+    QLineEdit* txtCheckingTime = nullptr;
+    TUpDown* spnCheckingTime = nullptr;
+    QCheckBox* chkSilent = nullptr;
     // Set (true) on a field whose text cannot be stored.
     static constexpr const char* InvalidProperty = "invalid";
     QLabel* lblPasswordStore = nullptr;

@@ -68,7 +68,8 @@ void TfrmSettings::ConnectHandlers()
     Accounts = std::make_unique<TAccountListBinding>(
         *lvwAccounts, FAccounts, FOrigins,
         TAccountListBinding::TFields{txtUserName, txtPassword, txtHost, txtPort, rdbPop3, rdbImap4,
-                                     cboSecurity, chkPush});
+                                     cboSecurity, chkPush, chkCheckingTime, txtCheckingTime, spnCheckingTime, spnInterval,
+                                     chkSilent});
     Accounts->ShowProtocolChoice();
 
     connect(btnOk, &QPushButton::clicked, this, [this] { btnOkClick(); });
@@ -109,6 +110,9 @@ void TfrmSettings::ConnectHandlers()
     connect(txtPort, &QLineEdit::textChanged, this, [this] { txtPortChange(); });
     connect(cboSecurity, &QComboBox::currentIndexChanged, this, [this] { cboSecurityChange(); });
     connect(chkPush, &QCheckBox::toggled, this, [this] { chkPushChange(); });
+    connect(chkCheckingTime, &QCheckBox::toggled, this, [this] { chkCheckingTimeChange(); });
+    connect(txtCheckingTime, &QLineEdit::textChanged, this, [this] { txtCheckingTimeChange(); });
+    connect(chkSilent, &QCheckBox::toggled, this, [this] { chkSilentChange(); });
     connect(rdbPop3, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
             rdbPop3Click();
@@ -352,6 +356,22 @@ void TfrmSettings::cboSecurityChange()
 void TfrmSettings::chkPushChange()
 {
     Accounts->StorePush();
+}
+
+void TfrmSettings::chkCheckingTimeChange()
+{
+    Accounts->StoreCheckingTime();
+    Accounts->ShowCheckingTime();
+}
+
+void TfrmSettings::txtCheckingTimeChange()
+{
+    Accounts->StoreCheckingTime();
+}
+
+void TfrmSettings::chkSilentChange()
+{
+    Accounts->StoreSilent();
 }
 
 void TfrmSettings::rdbPop3Click()

@@ -24,6 +24,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <fstream>
 #include <sys/stat.h>
 
@@ -181,6 +182,27 @@ INSTANTIATE_TEST_SUITE_P(
                       SpinnerCase{180, -5, -1, 180, 0, 0, false, false},
                       // Above the designed auto-hide maximum of 60 but within the interval.
                       SpinnerCase{180, 0, 120, 180, 0, 120, false, true}));
+
+// An account's own interval: absent or 0 is the common one; any other
+// number is brought into the common interval's range, and the timer wakes
+// for the soonest account.
+TEST_F(ConfigStoreTest, AccountIntervalIsTheCommonOneOrBroughtIntoRange)
+{
+    const struct
+    {
+        std::optional<int32_t> Stored;
+        int Want;
+    } cases[] = {{std::nullopt, 0}, {0, 0}, {2, 5}, {60, 60}, {9000, 7200}, {-5, 5}};
+    Store(Main, "AccountsNo", static_cast<int32_t>(std::size(cases)));
+    for (size_t i = 0; i < std::size(cases); ++i)
+        if (cases[i].Stored)
+            Store(AccountKey(static_cast<int>(i) + 1), "CheckingTime", *cases[i].Stored);
+    Load();
+    for (size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(RowAccount(static_cast<int>(i)).CheckingTime, cases[i].Want) << i;
+    EXPECT_EQ(Integer(Account1, "CheckingTime"), 0) << "created with the common one";
+    EXPECT_EQ(tray->timMail->interval(), 5 * 1000);
+}
 
 TEST_F(ConfigStoreTest, StayOnTopFollowsTheSettingAndKeepsTheWindowShown)
 {
@@ -426,6 +448,8 @@ TConfig EditedConfig()
     imap.IMAP4 = true;
     imap.Security = asImplicitTLS;
     imap.Push = false;
+    imap.CheckingTime = 90;
+    imap.Silent = true;
     c.Accounts = {Account{}, imap};
     return c;
 }

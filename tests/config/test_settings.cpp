@@ -545,6 +545,59 @@ TEST_F(SettingsDialogTest, PushIsOfferedForImap4AccountsAndStoredPerAccount)
     EXPECT_EQ(QApplication::focusWidget(), box) << "Tab goes from the security choice to the box";
 }
 
+// Cleared, the interval box leaves the account at the common interval,
+// which its dimmed edit shows; ticked, the edit's number is the account's.
+TEST_F(SettingsDialogTest, OwnIntervalAndSilenceAreShownAndStoredPerAccount)
+{
+    Store(Main, "CheckingTime", 120);
+    Store(Main, "AccountsNo", 2);
+    Store(AccountKey(1), "CheckingTime", 9000);
+    Store(AccountKey(2), "Silent", 1);
+    Open();
+    Page(settings->tabAccount);
+    QCheckBox* own = settings->chkCheckingTime;
+    QLineEdit* edit = settings->txtCheckingTime;
+    // A row clicked, a box clicked, or a number typed; then what shows and
+    // both accounts' interval and silence.
+    struct Step
+    {
+        int Row;
+        QAbstractButton* Button;
+        const char* Typed;
+        bool Own;
+        const char* Shown;
+        bool Silent;
+        int Time1, Time2;
+        bool Silent2;
+    } const steps[] = {
+        {0, nullptr, nullptr, true, "7200", false, 7200, 0, true},
+        {1, nullptr, nullptr, false, "120", true, 7200, 0, true},
+        {-1, own, nullptr, true, "120", true, 7200, 120, true},
+        {-1, nullptr, "45", true, "45", true, 7200, 45, true},
+        {-1, settings->chkSilent, nullptr, true, "45", false, 7200, 45, false},
+        {0, nullptr, nullptr, true, "7200", false, 7200, 45, false},
+        {-1, own, nullptr, false, "120", false, 0, 45, false},
+    };
+    for (size_t i = 0; i < std::size(steps); ++i)
+    {
+        SCOPED_TRACE("step " + std::to_string(i));
+        const Step& s = steps[i];
+        if (s.Typed)
+            Type(edit, QString::fromUtf8(s.Typed));
+        else
+            s.Button ? Click(s.Button) : ClickRow(s.Row);
+        EXPECT_EQ(std::tuple(own->isChecked(), edit->isEnabled(), edit->text(), settings->chkSilent->isChecked()),
+                  std::tuple(s.Own, s.Own, QString::fromUtf8(s.Shown), s.Silent));
+        EXPECT_EQ(std::tuple(RowAccount(0).CheckingTime, RowAccount(1).CheckingTime, RowAccount(1).Silent),
+                  std::tuple(s.Time1, s.Time2, s.Silent2));
+    }
+    Click(settings->btnOk);
+    EXPECT_EQ(Integer(AccountKey(1), "CheckingTime"), 0);
+    EXPECT_EQ(Integer(AccountKey(2), "CheckingTime"), 45);
+    EXPECT_EQ(Integer(AccountKey(2), "Silent"), 0);
+    EXPECT_EQ(tray->timMail->interval(), 45 * 1000) << "OK sets the timer for the soonest account";
+}
+
 TEST_F(SettingsDialogTest, TwoAccountsEditedAlternatelyKeepTheirOwnFields)
 {
     StoreAccount(2, "Work");
