@@ -19,6 +19,6 @@ std::vector<int> CheckIntervals(const std::vector<Account>& accounts, int common
     std::vector<int> intervals;
     intervals.reserve(accounts.size());
     for (const Account& a : accounts)
-        intervals.push_back((a.CheckingTime > 0 ? a.CheckingTime : common) * 1000);
+        intervals.push_back((a.Enabled && a.CheckingTime > 0 ? a.CheckingTime : common) * 1000);
     return intervals;
 }

@@ -53,5 +53,6 @@ struct Account
 std::string PartnerPort(const std::string& port, TAccountSecurity security);
 
 // Per account, milliseconds between two of its checks: its own interval,
-// else `common` (seconds).
+// else `common` (seconds). One switched off keeps the common one: it is not
+// checked, and so wakes nobody early.
 std::vector<int> CheckIntervals(const std::vector<Account>& accounts, int common);

@@ -704,6 +704,8 @@ TEST_F(CycleDovecot, PerAccountIntervalsAndSilenceSideBySide)
     keeper->Config.Accounts.back().CheckingTime = 60;
     const std::string list = AddImapAccount("List");
     keeper->Config.Accounts.back().Silent = true;
+    AddAccount("Off", false);
+    keeper->Config.Accounts.back().CheckingTime = 5;
     Server->Deliver(list, Mail("list@example.org", "l1"));
 
     Tick();

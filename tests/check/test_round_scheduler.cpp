@@ -127,8 +127,11 @@ TEST_F(RoundSchedulerTest, ARoundEndingMakesOnlyItsOwnAccountsDueAgain)
 {
     Account own;
     own.CheckingTime = 60;
-    const std::vector<Account> accounts{own, Account{}, own};
-    EXPECT_EQ(CheckIntervals(accounts, 300), (Ints{60000, 300000, 60000})) << "0: the common interval";
+    Account off = own;
+    off.Enabled = false;
+    const std::vector<Account> accounts{own, Account{}, off};
+    EXPECT_EQ(CheckIntervals(accounts, 300), (Ints{60000, 300000, 300000}))
+        << "0, or switched off: the common interval";
 
     struct Case
     {
