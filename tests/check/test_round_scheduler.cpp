@@ -121,8 +121,8 @@ TEST_F(RoundSchedulerTest, EachAccountIsDueByItsOwnInterval)
     EXPECT_EQ(scheduler.WakeIn(), 0);
 }
 
-// Every way a round comes to run counts its own accounts from its end and
-// leaves the others' due times alone; a whole round counts them all.
+// However a round over some accounts comes to run, it counts them from its
+// end and leaves the others' due times alone.
 TEST_F(RoundSchedulerTest, ARoundEndingMakesOnlyItsOwnAccountsDueAgain)
 {
     Account own;
@@ -165,27 +165,6 @@ TEST_F(RoundSchedulerTest, ARoundEndingMakesOnlyItsOwnAccountsDueAgain)
         time.WaitedOut(35000);
         EXPECT_EQ(fresh.Due(), (Ints{0, 2})) << c.name << ": account 0 counts from its round's end";
     }
-
-    scheduler.SetIntervals(300000, {60000, 300000});
-    scheduler.Restart();
-    Pass(10000);
-    ASSERT_TRUE(scheduler.AskRound(true));
-    Pass(1000);
-    scheduler.RoundEnded();
-    EXPECT_EQ(scheduler.WakeIn(), 60000);
-    Pass(60000);
-    EXPECT_EQ(scheduler.Due(), Ints{0});
-    Pass(240000);
-    EXPECT_EQ(scheduler.Due(), (Ints{0, 1}));
-
-    // Paused, no account of its own interval is due; resuming counts each
-    // from then.
-    scheduler.Pause();
-    Pass(600000);
-    EXPECT_EQ(scheduler.Due(), Ints{});
-    EXPECT_EQ(scheduler.WakeIn(), std::nullopt);
-    scheduler.Resume();
-    EXPECT_EQ(scheduler.WakeIn(), 60000);
 }
 
 TEST_F(RoundSchedulerTest, PausedNothingIsDueAndResumingStartsAFullInterval)
