@@ -115,8 +115,9 @@ TIdLoginChoice ChooseLogin(TIdLoginMethod asked, const TIdStrings& mechanisms, b
     choice.Method = asked;
     if (asked == TIdLoginMethod::OAuth2)
     {
+        // Only among the mechanisms asked for, where any are.
         for (const TSpoken& spoken : Spoken)
-            if (spoken.Token && Names(offered, spoken.Name))
+            if (spoken.Token && Names(offered, spoken.Name) && (mechanisms.empty() || Names(mechanisms, spoken.Name)))
                 return TIdLoginChoice{asked, spoken.Name};
         return choice;
     }

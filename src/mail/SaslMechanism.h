@@ -123,7 +123,8 @@ struct TIdLoginChoice
 // capabilities without USER), `offered` its SASL mechanisms. A password login
 // the server disables goes by the first mechanism it offers that the client
 // speaks; with none, the password is tried as before, and refused. Only
-// OAuth2 picks a mechanism that carries a token, OAUTHBEARER before XOAUTH2.
+// OAuth2 picks a mechanism that carries a token, OAUTHBEARER before XOAUTH2,
+// among `mechanisms` where any are named.
 TIdLoginChoice ChooseLogin(TIdLoginMethod asked, const TIdStrings& mechanisms, bool passwordDisabled,
                            const TIdStrings& offered);
 

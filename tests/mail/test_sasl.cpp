@@ -35,6 +35,8 @@ TEST(Sasl, LoginChoice)
          {M::OAuth2, "OAUTHBEARER"}},
         {"TokenTakesXoauth2WhereAlone", M::OAuth2, {}, true, {"xoauth2", "PLAIN"}, {M::OAuth2, "XOAUTH2"}},
         {"TokenNeverPlain", M::OAuth2, {}, false, {"PLAIN"}, {M::OAuth2, ""}},
+        {"TokenAmongThoseAsked", M::OAuth2, {"xoauth2", "PLAIN"}, false, {"OAUTHBEARER", "XOAUTH2"},
+         {M::OAuth2, "XOAUTH2"}},
     };
     for (const Case& c : cases)
     {
