@@ -4,72 +4,18 @@
 #include "mail/IdExceptions.h"
 #include "mail/Imap4Client.h"
 #include "mail/Pop3Client.h"
-#include "support/DovecotFixture.h"
-#include "support/oauth/AuthServer.h"
+#include "support/OAuth2Dovecot.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace
 {
 
-// A fresh access token for `user`. The server sends its answer in chunks,
-// which AuthServer::Mint does not join yet: the token is read from the body
-// as it came.
-std::string MintedToken(AuthServer& server, const std::string& user)
-{
-    const AuthServer::TAnswer answer = server.Request("/test/mint", "account=" + user + "&scope=openid%20mail");
-    const std::string key = "\"access_token\":\"";
-    const std::size_t at = answer.Body.find(key);
-    if (answer.Status != 200 || at == std::string::npos)
-        throw std::runtime_error("no token minted: " + answer.Body);
-    const std::size_t from = at + key.size();
-    return answer.Body.substr(from, answer.Body.find('"', from) - from);
-}
-
-class OAuth2Dovecot : public DovecotFixture<>
-{
-public:
-    static void SetUpTestSuite()
-    {
-        if (!AuthServer::Unavailable().empty() || !Dovecot::Unavailable().empty())
-            return;
-        try
-        {
-            Auth = std::make_unique<AuthServer>();
-        }
-        catch (const std::exception& e)
-        {
-            AuthError = e.what();
-            return;
-        }
-        // Dovecot asks as the confidential client, its id and secret in the URL.
-        const std::string scheme = "http://";
-        StartSuite({.OAuth2Introspection = scheme + "dovecot:dovecot-secret@" +
-                                           Auth->IntrospectionEndpoint().substr(scheme.size())});
-    }
-    static void TearDownTestSuite()
-    {
-        DovecotFixture::TearDownTestSuite();
-        Auth.reset();
-    }
-
-protected:
-    void SetUp() override
-    {
-        if (const std::string why = AuthServer::Unavailable(); !why.empty())
-            GTEST_SKIP() << why;
-        ASSERT_TRUE(Auth) << AuthError;
-        DovecotFixture::SetUp();
-    }
-
-    static inline std::unique_ptr<AuthServer> Auth;
-    static inline std::string AuthError;
-};
+using OAuth2Dovecot = OAuth2DovecotFixture;
 
 TEST_F(OAuth2Dovecot, TokensLogInAndARevokedOneIsReplacedOnce)
 {
@@ -101,7 +47,7 @@ TEST_F(OAuth2Dovecot, TokensLogInAndARevokedOneIsReplacedOnce)
         std::vector<bool> asked;
         const auto source = [&](bool refused) {
             asked.push_back(refused);
-            const std::string token = MintedToken(*Auth, user);
+            const std::string token = MintedToken(user);
             if (static_cast<int>(asked.size()) <= c.Revoked)
                 Auth->Revoke(user);
             return token;
