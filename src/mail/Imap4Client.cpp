@@ -461,11 +461,15 @@ void TIdIMAP4::Authenticate(TIdSASLMechanism& mechanism)
     TIdIOHandler& handler = Handler();
     TIdStrings lines;
     std::size_t held = 0;
+    // Each challenge costs a line back: a server that never stops asking
+    // is cut off as one that never stops answering.
+    int challenges = 0;
     for (;;)
     {
         std::string line = handler.ReadLineSkippingBlanks();
         held += line.size();
-        if (held > MaxReplySize || lines.size() >= static_cast<std::size_t>(MaxReplyLines))
+        if (held > MaxReplySize || lines.size() >= static_cast<std::size_t>(MaxReplyLines) ||
+            challenges > MaxReplyLines)
             throw EIdReplyTooLarge();
         if (IsUnexpectedBye(line, {}))
         {
@@ -474,6 +478,7 @@ void TIdIMAP4::Authenticate(TIdSASLMechanism& mechanism)
         }
         if (line[0] == '+')
         {
+            ++challenges;
             // A challenge: "+", a space and its base64 (which may be empty).
             std::string challenge;
             std::string response;

@@ -557,6 +557,21 @@ TEST(Imap4Transcript, TokenLoginWithoutATokenMechanismSendsNothing)
     EXPECT_TRUE(srv.Ok());
 }
 
+// Each challenge costs the client a line back: a server that never stops
+// asking is cut off.
+TEST(Imap4Transcript, EndlessChallengesAreCutOff)
+{
+    ScriptedServer srv("S: * OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=XOAUTH2] ready\n"
+                       "C: C1 AUTHENTICATE XOAUTH2 " + BearerLine("XOAUTH2", "ann", "tok1") + "\n"
+                       "FLOOD 120000 + \\r\\n\n");
+    TIdIMAP4 imap;
+    Aim(imap, srv);
+    imap.Connect(false);
+    std::unique_ptr<TIdSASLMechanism> mechanism = MakeSASLMechanism("XOAUTH2", {"ann", "tok1"});
+    EXPECT_EQ(MessageOf<EIdException>([&] { imap.Authenticate(*mechanism); }), "Reply too large.");
+    EXPECT_TRUE(srv.WaitDone());
+}
+
 TEST(Imap4Transcript, SilentServerCostsOneReadTimeout)
 {
     ScriptedServer srv(R"(
