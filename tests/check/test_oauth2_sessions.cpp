@@ -11,37 +11,13 @@
 
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <string>
 #include <vector>
 
 namespace
 {
 
-// The test's token source: a fresh grant's token each time. With `Revoked`
-// the grant is ended before the server sees the token, and a refusal
-// raises what a revoked grant makes the real source raise.
-class TMintingTokens : public IAccessTokens
-{
-public:
-    std::string AccessToken(const Account& account, bool refused) override
-    {
-        std::lock_guard<std::mutex> hold(Lock);
-        Asked.push_back(refused);
-        if (refused && Revoked)
-            throw ESignInNeeded("invalid_grant");
-        const std::string token = OAuth2DovecotFixture::MintedToken(account.UserName);
-        if (Revoked)
-            OAuth2DovecotFixture::Authorization().Revoke(account.UserName);
-        return token;
-    }
-
-    std::mutex Lock;
-    bool Revoked = false;
-    std::vector<bool> Asked;
-};
-
-class OAuth2Sessions : public OAuth2DovecotFixture
+class OAuth2Sessions : public OAuth2DovecotFixture<>
 {
 protected:
     Account OAuth2Account(bool imap4, const std::string& user)
@@ -76,7 +52,7 @@ TEST_F(OAuth2Sessions, ChecksLogInWithATokenUntilTheGrantIsRevoked)
         SCOPED_TRACE(c.Name);
         const std::string user = NewMailbox("unused", std::string("check-") + c.Name);
         Server->Deliver(user, "Subject: hi\r\n\r\nbody\r\n");
-        auto tokens = std::make_shared<TMintingTokens>();
+        auto tokens = std::make_shared<TMintedTokens>();
         tokens->Revoked = c.Revoked;
         TSessionLimits limits;
         limits.Tokens = tokens;
@@ -104,7 +80,7 @@ TEST_F(OAuth2Sessions, ChecksLogInWithATokenUntilTheGrantIsRevoked)
 TEST_F(OAuth2Sessions, PushAsksForATokenAtEachOpen)
 {
     const std::string user = NewMailbox("unused", "push");
-    auto tokens = std::make_shared<TMintingTokens>();
+    auto tokens = std::make_shared<TMintedTokens>();
     TSessionLimits limits;
     limits.Tokens = tokens;
     const Account account = OAuth2Account(true, user);

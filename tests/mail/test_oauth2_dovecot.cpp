@@ -15,7 +15,7 @@
 namespace
 {
 
-using OAuth2Dovecot = OAuth2DovecotFixture;
+using OAuth2Dovecot = OAuth2DovecotFixture<>;
 
 TEST_F(OAuth2Dovecot, TokensLogInAndARevokedOneIsReplacedOnce)
 {
