@@ -120,7 +120,8 @@ int RunTernbell(int argc, char** argv)
     TTermSignalWatcher termination([&shell] { shell.EndProgram(); });
 
     // What every session that logs in is given (check, push, Delete, Mark
-    // as read): the limits, and where OAuth2 accounts get their tokens.
+    // as read): the limits, and where OAuth2 accounts get their tokens. The
+    // factories below take copies, so it is complete before them.
     TSessionLimits sessionLimits;
     // New mail of IMAP4 accounts pushed through IDLE, where servers offer it.
     TPushSessions push([sessionLimits](const Account& account, std::shared_ptr<TIdLineAbort> abort) {
