@@ -261,7 +261,11 @@ void TMailCheck::StartRound(TCycleConfig config, bool clearList, const std::vect
                 report->Error = e.what();
             }
         };
-        job.Done = [this, index, report] { SessionEnded(index, *report); };
+        job.Done = [this, index, report, account = config.Accounts[index]] {
+            if (OnSignIn && account.Authentication == aaOAuth2 && (report->SignInNeeded || report->Error.empty()))
+                OnSignIn(index, account, report->SignInNeeded);
+            SessionEnded(index, *report);
+        };
         job.Abort = [abort] { abort->Abort(); };
         h.Workers.Run(std::move(job));
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "check/Account.h"
 #include "mail/IdClock.h"
 #include "platform/WorkerPool.h"
 
@@ -95,6 +96,10 @@ public:
     std::function<void()> OnNoticeRead;
     std::function<void()> OnNoticeShow;
     std::function<void(const std::vector<TToldMessage>& messages)> MarkRead;
+    // After an OAuth2 account's session that logged in (`needed` false) or
+    // could not before the account is signed in again (true); `index` is
+    // the account's in the configuration.
+    std::function<void(int index, const Account& account, bool needed)> OnSignIn;
 
     TCheckCycle& Cycle();
     // When rounds are due, in which order rounds and jobs run, and whether

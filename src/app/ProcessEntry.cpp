@@ -1,6 +1,7 @@
 #include "app/ProcessEntry.h"
 
 #include "app/AboutBox.h"
+#include "app/SignInNotices.h"
 #include "app/SingleInstance.h"
 #include "app/MailCheck.h"
 #include "app/NewMailEnvironment.h"
@@ -118,9 +119,13 @@ int RunTernbell(int argc, char** argv)
     };
     TTermSignalWatcher termination([&shell] { shell.EndProgram(); });
 
+    // What every session that logs in is given (check, push, Delete, Mark
+    // as read): the limits, and where OAuth2 accounts get their tokens. The
+    // factories below take copies, so it is complete before them.
+    TSessionLimits sessionLimits;
     // New mail of IMAP4 accounts pushed through IDLE, where servers offer it.
-    TPushSessions push([](const Account& account, std::shared_ptr<TIdLineAbort> abort) {
-        return MakePushClient(account, TSessionLimits{}, std::move(abort));
+    TPushSessions push([sessionLimits](const Account& account, std::shared_ptr<TIdLineAbort> abort) {
+        return MakePushClient(account, sessionLimits, std::move(abort));
     });
     shell.EndPush = [&push] { push.CloseAll(); };
     // New mail told by the desktop's notification server where one runs.
@@ -128,9 +133,10 @@ int RunTernbell(int argc, char** argv)
     // Of its own too: it says why a restart would tell everything again.
     TDesktopNotifier memoryNotifier;
     // Each session gets a client of its own on its worker thread.
-    TMailCheck mailCheck(tray, frmNewMail, config.Config, [](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
-        return MakeCheckClient(imap4, TSessionLimits{}, std::move(abort));
-    });
+    TMailCheck mailCheck(tray, frmNewMail, config.Config,
+                         [sessionLimits](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
+                             return MakeCheckClient(imap4, sessionLimits, std::move(abort));
+                         });
     mailCheck.UseSecrets(&secrets);
     mailCheck.UseNotifier(&notifier);
     mailCheck.OnMemoryNotKept = [&memoryNotifier](const std::string& text) {
@@ -140,8 +146,16 @@ int RunTernbell(int argc, char** argv)
     mailCheck.OnNoticeShow = [&shell] { shell.ShowNewMail(); };
     // Delete's and Mark as read's runs get clients of their own, so neither
     // they nor the check meet a session or a line the other left behind.
-    const TDeleteFactory makeDelete = [](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
-        return MakeDeleteClient(imap4, TSessionLimits{}, std::move(abort));
+    const TDeleteFactory makeDelete = [sessionLimits](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
+        return MakeDeleteClient(imap4, sessionLimits, std::move(abort));
+    };
+    // An account that must be signed in again is told once, with an action
+    // that opens its settings.
+    TDesktopNotifier signInNotifier;
+    TSignInNotices signInNotices(signInNotifier);
+    signInNotices.OpenSettings = [&shell](int index) { shell.ShowSettingsOn(index); };
+    mailCheck.OnSignIn = [&signInNotices](int index, const Account& account, bool needed) {
+        signInNotices.Update(index, account, needed);
     };
     mailCheck.MarkRead = [&mailCheck, &config, &secrets, makeDelete](const std::vector<TToldMessage>& told) {
         MarkReadBeside(mailCheck, makeDelete, PlanOfTold(AccountsWithKnownPasswords(config.Config, &secrets), told));

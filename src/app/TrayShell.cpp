@@ -300,6 +300,12 @@ void TTrayShell::mnuSettingsClick()
     FSettings.activateWindow();
 }
 
+void TTrayShell::ShowSettingsOn(int index)
+{
+    mnuSettingsClick();
+    FSettings.ShowAccount(index);
+}
+
 void TTrayShell::mnuExitClick()
 {
     TMessageRequest request;

@@ -77,6 +77,9 @@ public:
     void actEnabledExecute();
     void actEnabledUpdate();
     void mnuSettingsClick();
+    // The settings window on the Account page, the account at `index`
+    // selected (one that must be signed in again).
+    void ShowSettingsOn(int index);
     void mnuExitClick();
     // What a confirmed Exit does, and the session manager's SIGTERM: save
     // once and end.

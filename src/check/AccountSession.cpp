@@ -1,5 +1,6 @@
 #include "check/AccountSession.h"
 
+#include "mail/IdExceptions.h"
 #include "mail/Imap4Client.h"
 #include "mail/Pop3Client.h"
 
@@ -49,6 +50,14 @@ void AimEither(TClient& client, const Account& account, int port, const TSession
     client.OperationTimeout = limits.OperationTimeout;
     client.Clock = limits.Clock;
     client.CredentialCharset = RememberedCredentialCharset(LoginOf(account, port));
+    client.AccessToken = nullptr;
+    if (account.Authentication != aaOAuth2)
+        return;
+    client.AccessToken = [tokens = limits.Tokens, account](bool refused) -> std::string {
+        if (!tokens)
+            throw EIdException("This program cannot log in with an access token.");
+        return tokens->AccessToken(account, refused);
+    };
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "check/AccessTokens.h"
 #include "check/CheckCycle.h"
 #include "mail/Credentials.h"
 #include "mail/IdClock.h"
@@ -24,11 +25,16 @@ struct TSessionLimits
     int OperationTimeout = AccountCheckTimeout;
     // What the limits are measured on; null: the steady clock.
     std::shared_ptr<TIdClock> Clock = nullptr;
+    // Where an OAuth2 account's sessions get their access tokens; null: such
+    // an account cannot log in.
+    std::shared_ptr<IAccessTokens> Tokens = nullptr;
 };
 
-// Aims a client at an account for its next Connect: the login, the host, the
-// port (the account's text as the caller converted it), the security, and the
-// limits with their clock.
+// Aims a client at an account for its next Connect: the login (an OAuth2
+// account's with a token from the limits' Tokens, asked at each login, so a
+// session that reconnects takes a fresh one), the host, the port (the
+// account's text as the caller converted it), the security, and the limits
+// with their clock.
 void AimSession(TIdPOP3& client, const Account& account, int port, const TSessionLimits& limits);
 void AimSession(TIdIMAP4& client, const Account& account, int port, const TSessionLimits& limits);
 

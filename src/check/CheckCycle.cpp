@@ -1,5 +1,6 @@
 #include "check/CheckCycle.h"
 
+#include "check/AccessTokens.h"
 #include "check/Announced.h"
 #include "check/CheckRules.h"
 #include "check/ExpandCommand.h"
@@ -215,6 +216,7 @@ TAccountReport CheckSession(TCheckClient& client, int maxMessages, const std::un
     catch (const std::exception& e)
     {
         report.Error = MailErrorText(e);
+        report.SignInNeeded = dynamic_cast<const ESignInNeeded*>(&e) != nullptr;
         client.DisconnectAfterFailure();
     }
     return report;

@@ -115,6 +115,8 @@ public:
 struct TAccountReport
 {
     std::string Error; // why the session failed; empty when it did not
+    // The account must be signed in again before it can log in.
+    bool SignInNeeded = false;
     int Count = 0;     // messages on the server
     // The number of the first listed message: past the bound only the
     // newest are listed, so that new mail is always among them.

@@ -1,5 +1,6 @@
 #include "check/MailErrorText.h"
 
+#include "check/AccessTokens.h"
 #include "check/CheckRules.h"
 #include "i18n/Translate.h"
 #include "mail/IdExceptions.h"
@@ -64,6 +65,10 @@ namespace
     N_("The server's greeting does not allow STARTTLS; the password was not sent."),
     N_("The connection is not secure; the password was not sent."),
     N_("This client cannot secure its connection."),
+    N_("The server offers no login with an access token."),
+    N_("The access token is not fit to send."),
+    N_("The user name holds a character the login cannot carry."),
+    N_("This program cannot log in with an access token."),
 };
 
 const std::string NotAnInteger = "' is not a valid integer value";
@@ -81,6 +86,9 @@ std::string Translated(const std::string& text)
 
 std::string MailErrorText(const std::exception& error)
 {
+    // The token source's own text may say more than a user should read.
+    if (dynamic_cast<const ESignInNeeded*>(&error))
+        return ResStr("This account needs a sign-in with its mail provider: open its settings and sign in.");
     if (const auto* socket = dynamic_cast<const EIdSocketError*>(&error))
     {
         if (!socket->OwnText)

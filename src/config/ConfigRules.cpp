@@ -36,11 +36,13 @@ template <std::size_t N> int ItemIndex(int index, const std::array<const char*, 
 Account SettledAccount(const Account& shown)
 {
     Account a = shown;
-    for (std::string* text : {&a.Caption, &a.UserName, &a.Password, &a.Host, &a.Port})
+    for (std::string* text : {&a.Caption, &a.UserName, &a.Password, &a.Host, &a.Port, &a.OAuth2Issuer,
+                              &a.OAuth2ClientId, &a.OAuth2Scope})
         *text = HeldText(*text);
     a.Security = SecurityOfNumber(a.Security);
     if (a.CheckingTime != 0)
         a.CheckingTime = Clamped(a.CheckingTime, IntervalRange.Min, IntervalRange.Max);
+    a.Authentication = AuthenticationOfNumber(a.Authentication);
     a.Unreadable.clear();
     for (const TUnreadValue& v : shown.Unreadable)
         if (HoldsDefault(a, v.Name))

@@ -77,6 +77,9 @@ enum class TSaved
     // After the value that follows it (files have always held the enabled
     // flag before the protocol).
     AfterNext,
+    // Text stored only while it is not empty, so the keys of accounts that
+    // never use it stay as they were.
+    WhenNotEmpty,
 };
 
 // One value of an account key: text, a dword, or a dword 0/1. The security is a
@@ -86,7 +89,8 @@ enum class TSaved
 struct TAccountValue
 {
     const char* Name;
-    std::variant<TAccountField<std::string>, TAccountField<bool>, TAccountField<int>, TAccountField<TAccountSecurity>>
+    std::variant<TAccountField<std::string>, TAccountField<bool>, TAccountField<int>, TAccountField<TAccountSecurity>,
+                 TAccountField<TAccountAuthentication>>
         Field;
     TSaved Saved = TSaved::Always;
 };
@@ -107,6 +111,11 @@ const TAccountValue AccountValues[] = {
     // 0: the common interval; a hive from before gets that.
     {"CheckingTime", &Account::CheckingTime},
     {"Silent", &Account::Silent},
+    // Absent, as in every hive from before, is a password login.
+    {"Authentication", &Account::Authentication},
+    {"OAuth2Issuer", &Account::OAuth2Issuer, TSaved::WhenNotEmpty},
+    {"OAuth2ClientId", &Account::OAuth2ClientId, TSaved::WhenNotEmpty},
+    {"OAuth2Scope", &Account::OAuth2Scope, TSaved::WhenNotEmpty},
 };
 
 template <class... F> struct TOverloaded : F...
@@ -175,8 +184,12 @@ void ReadAccountValue(TRegistry& reg, Account& a, int number, const TAccountValu
     const Account defaults;
     std::visit(TOverloaded{
                    [&](TAccountField<std::string> f) {
-                       a.*f = StoredAs(reg, a, number, v.Name, true) ? ReadOrCreateString(reg, v.Name, defaults.*f)
-                                                                     : defaults.*f;
+                       if (!StoredAs(reg, a, number, v.Name, true))
+                           a.*f = defaults.*f;
+                       else if (v.Saved == TSaved::WhenNotEmpty)
+                           a.*f = reg.ValueExists(v.Name) ? reg.ReadString(v.Name) : defaults.*f;
+                       else
+                           a.*f = ReadOrCreateString(reg, v.Name, defaults.*f);
                    },
                    [&](TAccountField<bool> f) {
                        a.*f = StoredAs(reg, a, number, v.Name, false) ? ReadOrCreateBool(reg, v.Name, defaults.*f)
@@ -189,6 +202,11 @@ void ReadAccountValue(TRegistry& reg, Account& a, int number, const TAccountValu
                    [&](TAccountField<TAccountSecurity> f) {
                        a.*f = reg.ValueExists(v.Name) && reg.GetDataType(v.Name) == TRegDataType::rdInteger
                                   ? SecurityOfNumber(reg.ReadInteger(v.Name))
+                                  : defaults.*f;
+                   },
+                   [&](TAccountField<TAccountAuthentication> f) {
+                       a.*f = StoredAs(reg, a, number, v.Name, false) && reg.ValueExists(v.Name)
+                                  ? AuthenticationOfNumber(reg.ReadInteger(v.Name))
                                   : defaults.*f;
                    },
                },
@@ -218,11 +236,22 @@ void WriteAccountValue(TRegistry& reg, const Account& a, int number, const TAcco
     if (v.Saved == TSaved::WhenUsablePort && !UsablePort(a.Port))
         return;
     std::visit(TOverloaded{
-                   [&](TAccountField<std::string> f) { reg.WriteString(v.Name, a.*f); },
+                   [&](TAccountField<std::string> f) {
+                       if (v.Saved != TSaved::WhenNotEmpty || !(a.*f).empty())
+                           reg.WriteString(v.Name, a.*f);
+                       else if (reg.ValueExists(v.Name))
+                           reg.DeleteValue(v.Name);
+                   },
                    [&](TAccountField<bool> f) { reg.WriteBool(v.Name, a.*f); },
                    [&](TAccountField<int> f) { reg.WriteInteger(v.Name, a.*f); },
                    [&](TAccountField<TAccountSecurity> f) {
                        if (a.*f != asNone)
+                           reg.WriteInteger(v.Name, a.*f);
+                       else if (reg.ValueExists(v.Name))
+                           reg.DeleteValue(v.Name);
+                   },
+                   [&](TAccountField<TAccountAuthentication> f) {
+                       if (a.*f != aaPassword)
                            reg.WriteInteger(v.Name, a.*f);
                        else if (reg.ValueExists(v.Name))
                            reg.DeleteValue(v.Name);
@@ -250,6 +279,11 @@ TAccountSecurity SecurityOfNumber(long long number)
     default:
         return asNone;
     }
+}
+
+TAccountAuthentication AuthenticationOfNumber(long long number)
+{
+    return number == aaOAuth2 ? aaOAuth2 : aaPassword;
 }
 
 TConfig StoredDefaults()

@@ -44,6 +44,9 @@ TConfig StoredDefaults();
 // A stored number as a security kind; numbers this program does not know
 // are asNone.
 TAccountSecurity SecurityOfNumber(long long number);
+// A stored number as a login kind; numbers this program does not know are a
+// password login.
+TAccountAuthentication AuthenticationOfNumber(long long number);
 // The name an account's field is stored under ("HostPort" for the port).
 const char* AccountValueName(std::string Account::*field);
 const char* AccountValueName(bool Account::*field);

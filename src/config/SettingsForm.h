@@ -66,6 +66,9 @@ public:
     TConfig ConfigOfControls() const;
     // The accounts as edited so far, one per row of lvwAccounts.
     const std::vector<Account>& EditedAccounts() const { return FAccounts; }
+    // The Account page with the account at `index` selected, where there is
+    // one.
+    void ShowAccount(int index);
 
     // Set by the application shell: the close query (true allows the close)
     // and the close itself.

@@ -329,6 +329,16 @@ void TfrmSettings::MarkPort(const std::string& problem)
     txtPort->setToolTip(bad ? Qt::convertFromPlainText(FromCodePage(problem), Qt::WhiteSpaceNormal) : QString());
 }
 
+void TfrmSettings::ShowAccount(int index)
+{
+    if (!Built() || index < 0 || index >= lvwAccounts->topLevelItemCount())
+        return;
+    QTreeWidgetItem* row = lvwAccounts->topLevelItem(index);
+    pagSettings->setCurrentWidget(tabAccount);
+    Accounts->Select(row);
+    Accounts->ShowRow(*row);
+}
+
 bool TfrmSettings::PortsValid()
 {
     for (int i = 0; i < static_cast<int>(FAccounts.size()) && i < lvwAccounts->topLevelItemCount(); ++i)

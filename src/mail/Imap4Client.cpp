@@ -363,11 +363,36 @@ void TIdIMAP4::SendLogins(const TIdLoginChoice& choice)
             return;
         }
         // Only a refusal of the credentials themselves is worth the other
-        // form: not a server that is unavailable, or one that hung up.
-        const TIdStrings& side = LastReplyIMAP4().SideLines;
-        const std::string text = side.empty() ? std::string() : side.back();
-        if (LastReply().Code != "NO" || !Connected() ||
-            (text.rfind('[', 0) == 0 && !SameText(text.substr(0, 22), "[AUTHENTICATIONFAILED]")))
+        // form.
+        if (!CredentialsRefused())
+            return;
+    }
+}
+
+bool TIdIMAP4::CredentialsRefused()
+{
+    const TIdStrings& side = LastReplyIMAP4().SideLines;
+    const std::string text = side.empty() ? std::string() : side.back();
+    return LastReply().Code == "NO" && Connected() &&
+           (text.rfind('[', 0) != 0 || SameText(text.substr(0, 22), "[AUTHENTICATIONFAILED]"));
+}
+
+void TIdIMAP4::SendTokenLogins(const std::string& mechanism)
+{
+    for (int attempt = 0; attempt < 2; ++attempt)
+    {
+        const std::unique_ptr<TIdSASLMechanism> bearer = MakeSASLMechanism(mechanism, {Username, AccessToken(attempt > 0)});
+        Authenticate(*bearer);
+        if (LastReply().Code == "OK")
+        {
+            // Some servers take a token and then refuse every command of
+            // the session: the login counts once the next one succeeds.
+            ConnectionState = State::Authenticated;
+            if (!Capability(ServerCapabilities))
+                ConnectionState = State::NonAuthenticated;
+            return;
+        }
+        if (!CredentialsRefused())
             return;
     }
 }
@@ -436,11 +461,15 @@ void TIdIMAP4::Authenticate(TIdSASLMechanism& mechanism)
     TIdIOHandler& handler = Handler();
     TIdStrings lines;
     std::size_t held = 0;
+    // Each challenge costs a line back: a server that never stops asking
+    // is cut off as one that never stops answering.
+    int challenges = 0;
     for (;;)
     {
         std::string line = handler.ReadLineSkippingBlanks();
         held += line.size();
-        if (held > MaxReplySize || lines.size() >= static_cast<std::size_t>(MaxReplyLines))
+        if (held > MaxReplySize || lines.size() >= static_cast<std::size_t>(MaxReplyLines) ||
+            challenges > MaxReplyLines)
             throw EIdReplyTooLarge();
         if (IsUnexpectedBye(line, {}))
         {
@@ -449,6 +478,7 @@ void TIdIMAP4::Authenticate(TIdSASLMechanism& mechanism)
         }
         if (line[0] == '+')
         {
+            ++challenges;
             // A challenge: "+", a space and its base64 (which may be empty).
             std::string challenge;
             std::string response;
@@ -529,18 +559,26 @@ void TIdIMAP4::Login()
                 if (capability.size() > 5 && SameText(capability.substr(0, 5), "AUTH="))
                     offered.push_back(capability.substr(5));
             const TIdLoginChoice choice =
-                ChooseLogin(AuthType == TIdIMAP4AuthenticationType::atSASL ? TIdLoginMethod::SASL
-                                                                           : TIdLoginMethod::Password,
+                ChooseLogin(AccessToken ? TIdLoginMethod::OAuth2
+                            : AuthType == TIdIMAP4AuthenticationType::atSASL ? TIdLoginMethod::SASL
+                                                                             : TIdLoginMethod::Password,
                             SASLMechanisms, HasCapability("LOGINDISABLED"), offered);
+            if (choice.Method == TIdLoginMethod::OAuth2 && choice.Mechanism.empty())
+                throw EIdException("The server offers no login with an access token.");
             if (choice.Method == TIdLoginMethod::SASL && choice.Mechanism.empty())
                 throw EIdException("SASL login is not supported");
             ConnectionState = State::NonAuthenticated;
             CommandCounter = 0;
-            SendLogins(choice);
-            if (LastReply().Code == "OK")
+            if (choice.Method == TIdLoginMethod::OAuth2)
+                SendTokenLogins(choice.Mechanism);
+            else
             {
-                ConnectionState = State::Authenticated;
-                Capability(ServerCapabilities);
+                SendLogins(choice);
+                if (LastReply().Code == "OK")
+                {
+                    ConnectionState = State::Authenticated;
+                    Capability(ServerCapabilities);
+                }
             }
         }
         else if (greeting == "PREAUTH")

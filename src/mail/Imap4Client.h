@@ -8,6 +8,7 @@
 #include "mail/Imap4Reply.h"
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -126,6 +127,11 @@ public:
     std::string Password;
     TIdIMAP4AuthenticationType AuthType = TIdIMAP4AuthenticationType::atUserPass;
     TIdStrings SASLMechanisms;
+    // Where set, the login is SASL with an access token in place of the
+    // password (OAUTHBEARER, else XOAUTH2, as offered): called for the token,
+    // `refused` true for the one retry after the server refused the last.
+    // What it raises ends the login, as a line error would.
+    std::function<std::string(bool refused)> AccessToken;
     TIdUseTLS UseTLS = utNoTLSSupport;
     // The character set "LOGIN" tries first; a refused password beyond
     // ASCII gets one more try in the other. After an accepted login, the one
@@ -304,6 +310,13 @@ private:
     // "LOGIN" or "AUTHENTICATE" in each form of CredentialTries until one
     // is accepted or refused for another reason than the credentials.
     void SendLogins(const TIdLoginChoice& choice);
+    // "AUTHENTICATE" with an access token, and once more with a fresh one
+    // after the server refused it. Authenticated once the command after it
+    // succeeds too.
+    void SendTokenLogins(const std::string& mechanism);
+    // The last completion refused the credentials themselves, on a line
+    // still open: not a server that is unavailable, or one that hung up.
+    bool CredentialsRefused();
     void SendLogin(const TIdCredentials& credentials);
     // "STARTTLS" after an OK greeting, the handshake, and the capabilities
     // asked again.

@@ -197,13 +197,19 @@ void TIdPOP3::Login()
         // A server that answers CAPA and leaves out USER takes no USER and
         // PASS; one that also offers a mechanism the client speaks gets it.
         const TIdLoginChoice choice =
-            ChooseLogin(AuthType == atAPOP ? TIdLoginMethod::APOP
+            ChooseLogin(AccessToken ? TIdLoginMethod::OAuth2
+                        : AuthType == atAPOP ? TIdLoginMethod::APOP
                         : AuthType == atSASL ? TIdLoginMethod::SASL
                                              : TIdLoginMethod::Password,
                         SASLMechanisms, CapaAnswered && !Announces("USER"), offered);
+        if (choice.Method == TIdLoginMethod::OAuth2 && choice.Mechanism.empty())
+            throw EIdException("The server offers no login with an access token.");
         if (choice.Method == TIdLoginMethod::SASL && choice.Mechanism.empty())
             throw EIdException("SASL login is not supported");
-        SendCredentials(choice);
+        if (choice.Method == TIdLoginMethod::OAuth2)
+            SendTokenLogins(choice.Mechanism);
+        else
+            SendCredentials(choice);
     }
     catch (...)
     {
@@ -243,6 +249,28 @@ void TIdPOP3::Authenticate(TIdSASLMechanism& mechanism)
     }
     if (LastReply().Code != "+OK")
         LastReplyPOP3().RaiseReplyFailure();
+}
+
+void TIdPOP3::SendTokenLogins(const std::string& mechanism)
+{
+    for (int attempt = 0;; ++attempt)
+    {
+        try
+        {
+            const std::unique_ptr<TIdSASLMechanism> bearer =
+                MakeSASLMechanism(mechanism, {Username, AccessToken(attempt > 0)});
+            Authenticate(*bearer);
+            return;
+        }
+        catch (const EIdReplyPOP3Error& e)
+        {
+            // Only a refused token is worth a fresh one: not a locked
+            // maildrop or a server that is unavailable.
+            if (attempt > 0 || !Connected() ||
+                (!e.EnhancedCode.empty() && !AsciiText::SameText(e.EnhancedCode, "[AUTH]")))
+                throw;
+        }
+    }
 }
 
 void TIdPOP3::SendCredentials(const TIdLoginChoice& choice)

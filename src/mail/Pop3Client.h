@@ -7,6 +7,7 @@
 #include "mail/Pop3Uidl.h"
 #include "mail/IdTCPConnection.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -56,6 +57,11 @@ public:
     bool AutoLogin = true;
     TIdPOP3AuthenticationType AuthType = atUserPass;
     TIdStrings SASLMechanisms;
+    // Where set, the login is SASL with an access token in place of the
+    // password (OAUTHBEARER, else XOAUTH2, as offered): called for the token,
+    // `refused` true for the one retry after the server refused the last.
+    // What it raises ends the login, as a line error would.
+    std::function<std::string(bool refused)> AccessToken;
     TIdUseTLS UseTLS = utNoTLSSupport;
     // The character set the login tries first (USER and PASS, or APOP's
     // digest); a refused password beyond ASCII gets one more try in the
@@ -142,6 +148,9 @@ private:
     // of CredentialTries until one is accepted; the first refusal is raised
     // when none is.
     void SendCredentials(const TIdLoginChoice& choice);
+    // "AUTH" with an access token, and once more with a fresh one after the
+    // server refused it; the last refusal is raised.
+    void SendTokenLogins(const std::string& mechanism);
     // The header lines after an accepted "TOP", up to the closing ".".
     void ReadHeaderBody(TIdMessage& message);
     // Whether the capability list names `tag`, in any case, alone or

@@ -9,6 +9,9 @@
 namespace
 {
 
+// What separates the fields of a bearer token mechanism's response.
+constexpr char Kv = '\x01';
+
 const char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 template <typename TMechanism>
@@ -21,11 +24,17 @@ struct TSpoken
 {
     const char* Name;
     std::unique_ptr<TIdSASLMechanism> (*Make)(const TIdCredentials&);
+    // Takes an access token, not a password.
+    bool Token = false;
 };
 
 // The mechanisms the client speaks, best first: the order it picks in when
 // the server leaves the choice to it.
-const TSpoken Spoken[] = {{"PLAIN", MakeOf<TIdSASLPlain>}};
+const TSpoken Spoken[] = {
+    {"PLAIN", MakeOf<TIdSASLPlain>},
+    {"OAUTHBEARER", MakeOf<TIdSASLOAuthBearer>, true},
+    {"XOAUTH2", MakeOf<TIdSASLXOAuth2>, true},
+};
 
 const TSpoken* SpokenByName(const std::string& name)
 {
@@ -54,6 +63,45 @@ std::string TIdSASLPlain::InitialResponse()
     return std::string(1, '\0') + FCredentials.Username + std::string(1, '\0') + FCredentials.Password;
 }
 
+bool TIdSASLBearer::Respond(const std::string& challenge, std::string& response)
+{
+    // One error challenge ends the exchange; a server that asks again is
+    // not speaking the mechanism.
+    if (FRefused)
+        return false;
+    FRefused = true;
+    FError = challenge;
+    response = ErrorResponse();
+    return true;
+}
+
+void TIdSASLBearer::CheckCredentials(const std::string& userBytesBanned) const
+{
+    // A bearer token is printable ASCII without spaces (RFC 6750); anything
+    // else would break the response's fields apart.
+    const std::string& token = FCredentials.Password;
+    if (token.empty() || std::any_of(token.begin(), token.end(), [](char c) { return c <= ' ' || c > '~'; }))
+        throw EIdException("The access token is not fit to send.");
+    if (FCredentials.Username.find_first_of(userBytesBanned) != std::string::npos)
+        throw EIdException("The user name holds a character the login cannot carry.");
+}
+
+std::string TIdSASLOAuthBearer::InitialResponse()
+{
+    CheckCredentials(std::string(1, Kv) + '\0');
+    // The GS2 name escapes its separators (RFC 5801).
+    std::string user;
+    for (char c : FCredentials.Username)
+        user += c == ',' ? std::string("=2C") : c == '=' ? std::string("=3D") : std::string(1, c);
+    return "n,a=" + user + "," + Kv + "auth=Bearer " + FCredentials.Password + Kv + Kv;
+}
+
+std::string TIdSASLXOAuth2::InitialResponse()
+{
+    CheckCredentials(std::string(1, Kv) + '\0');
+    return "user=" + FCredentials.Username + Kv + "auth=Bearer " + FCredentials.Password + Kv + Kv;
+}
+
 std::unique_ptr<TIdSASLMechanism> MakeSASLMechanism(const std::string& name, const TIdCredentials& credentials)
 {
     const TSpoken* spoken = SpokenByName(name);
@@ -65,16 +113,25 @@ TIdLoginChoice ChooseLogin(TIdLoginMethod asked, const TIdStrings& mechanisms, b
 {
     TIdLoginChoice choice;
     choice.Method = asked;
+    if (asked == TIdLoginMethod::OAuth2)
+    {
+        // Only among the mechanisms asked for, where any are.
+        for (const TSpoken& spoken : Spoken)
+            if (spoken.Token && Names(offered, spoken.Name) && (mechanisms.empty() || Names(mechanisms, spoken.Name)))
+                return TIdLoginChoice{asked, spoken.Name};
+        return choice;
+    }
+    // A password never goes by a mechanism that expects a token.
     if (asked == TIdLoginMethod::SASL)
     {
         for (const std::string& name : mechanisms)
-            if (const TSpoken* spoken = SpokenByName(name); spoken && Names(offered, name))
+            if (const TSpoken* spoken = SpokenByName(name); spoken && !spoken->Token && Names(offered, name))
                 return TIdLoginChoice{asked, spoken->Name};
         return choice;
     }
     if (asked == TIdLoginMethod::Password && passwordDisabled)
         for (const TSpoken& spoken : Spoken)
-            if (Names(offered, spoken.Name))
+            if (!spoken.Token && Names(offered, spoken.Name))
                 return TIdLoginChoice{TIdLoginMethod::SASL, spoken.Name};
     return choice;
 }

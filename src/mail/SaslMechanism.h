@@ -40,6 +40,59 @@ private:
     TIdCredentials FCredentials;
 };
 
+// A mechanism that carries an OAuth2 access token (RFC 6750) in place of a
+// password: the credentials' Password is the token. A refused token comes
+// back as one error challenge, which the mechanism answers as it must so the
+// server can end the exchange with its refusal.
+class TIdSASLBearer : public TIdSASLMechanism
+{
+public:
+    explicit TIdSASLBearer(TIdCredentials credentials) : FCredentials(std::move(credentials)) {}
+
+    bool Respond(const std::string& challenge, std::string& response) override;
+    // The server's error challenge (its JSON as sent), empty until one came.
+    const std::string& Error() const { return FError; }
+    bool Refused() const { return FRefused; }
+
+protected:
+    // What answers the error challenge.
+    virtual std::string ErrorResponse() const = 0;
+    // Raises when the user name or the token cannot go into the response.
+    void CheckCredentials(const std::string& userBytesBanned) const;
+
+    TIdCredentials FCredentials;
+
+private:
+    std::string FError;
+    bool FRefused = false;
+};
+
+// OAUTHBEARER (RFC 7628): a GS2 header naming the user, then the token.
+class TIdSASLOAuthBearer : public TIdSASLBearer
+{
+public:
+    using TIdSASLBearer::TIdSASLBearer;
+
+    std::string Name() const override { return "OAUTHBEARER"; }
+    std::string InitialResponse() override;
+
+protected:
+    std::string ErrorResponse() const override { return std::string(1, '\x01'); }
+};
+
+// XOAUTH2, as the large providers speak it: the user and the token.
+class TIdSASLXOAuth2 : public TIdSASLBearer
+{
+public:
+    using TIdSASLBearer::TIdSASLBearer;
+
+    std::string Name() const override { return "XOAUTH2"; }
+    std::string InitialResponse() override;
+
+protected:
+    std::string ErrorResponse() const override { return {}; }
+};
+
 // The mechanism the client speaks by `name` (any case), for `credentials`;
 // null for a name it does not speak.
 std::unique_ptr<TIdSASLMechanism> MakeSASLMechanism(const std::string& name, const TIdCredentials& credentials);
@@ -49,7 +102,9 @@ enum class TIdLoginMethod
 {
     Password, // IMAP4 "LOGIN", POP3 "USER" and "PASS"
     APOP,
-    SASL
+    SASL,
+    // SASL with an access token: the first token mechanism offered.
+    OAuth2
 };
 
 struct TIdLoginChoice
@@ -67,7 +122,9 @@ struct TIdLoginChoice
 // it announces that it takes no password login (IMAP4 LOGINDISABLED; POP3
 // capabilities without USER), `offered` its SASL mechanisms. A password login
 // the server disables goes by the first mechanism it offers that the client
-// speaks; with none, the password is tried as before, and refused.
+// speaks; with none, the password is tried as before, and refused. Only
+// OAuth2 picks a mechanism that carries a token, OAUTHBEARER before XOAUTH2,
+// among `mechanisms` where any are named.
 TIdLoginChoice ChooseLogin(TIdLoginMethod asked, const TIdStrings& mechanisms, bool passwordDisabled,
                            const TIdStrings& offered);
 

@@ -14,6 +14,7 @@
 #include "support/DovecotAccounts.h"
 #include "support/DovecotFixture.h"
 #include "support/Loopback.h"
+#include "support/OAuth2Dovecot.h"
 #include "support/TestHelpers.h"
 #include "support/UiFixture.h"
 #include "support/WiredShell.h"
@@ -392,6 +393,59 @@ TEST_F(WiredImap4Test, MarkReadSetsSeenOnThoseMessagesAndTheirRowsGo)
     wired->WaitForChecks();
     EXPECT_EQ(Listed(), (std::vector<std::string>{"Imap:b"}));
     EXPECT_EQ(server->CountMessages("ann"), 4u);
+}
+
+// An OAuth2 account on a Dovecot that takes only tokens for it: the check,
+// Delete and Mark as read each log in with a token of their own.
+class WiredOAuth2Test : public OAuth2DovecotFixture<WiredTest>
+{
+protected:
+    void SetUp() override
+    {
+        OAuth2DovecotFixture::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        Dovecot& server = *Server;
+        NewMailbox("unused", "tokens");
+        Account account = AccountOn(server, "Token", "tokens", true, asNone, "");
+        account.Authentication = aaOAuth2;
+        keeper->Config.Accounts = {account};
+        wired->limits.Tokens = tokens;
+        for (const char* subject : {"a", "b", "c"})
+            server.Deliver("tokens", std::string("From: x@example.org\r\nSubject: ") + subject + "\r\n\r\nx\r\n");
+        tray->mnuChecknow->trigger();
+        wired->WaitForChecks();
+        ASSERT_EQ(Listed(), (std::vector<std::string>{"Token:a", "Token:b", "Token:c"}));
+    }
+
+    std::shared_ptr<TMintedTokens> tokens = std::make_shared<TMintedTokens>();
+};
+
+TEST_F(WiredOAuth2Test, DeleteAndMarkAsReadLogInWithTokens)
+{
+    SetMessageAnswerer([](const TMessageRequest&) { return TModalResult::mrYes; });
+    newMail->show();
+    newMail->lvwMessages->clearSelection();
+    newMail->lvwMessages->topLevelItem(1)->setSelected(true);
+    newMail->actDelete->trigger();
+    wired->WaitForChecks();
+    SetMessageAnswerer({});
+    EXPECT_EQ(Listed(), (std::vector<std::string>{"Token:a", "Token:c"}));
+    EXPECT_EQ(Server->CountMessages("tokens"), 2u);
+
+    TDeletePlan plan;
+    plan.Accounts = keeper->Config.Accounts;
+    plan.Targets.push_back(TargetOfRow(wired->mailCheck.Rows(), AccountPlaces(plan.Accounts), 0));
+    MarkReadBeside(wired->mailCheck,
+                   [this](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
+                       return MakeDeleteClient(imap4, wired->limits, abort);
+                   },
+                   plan);
+    wired->WaitForChecks();
+    EXPECT_EQ(Listed(), (std::vector<std::string>{"Token:c"}));
+    // Each session asked once, none for a fresh token: the first check,
+    // Delete and its check, Mark as read and its check.
+    EXPECT_EQ(tokens->AskedSoFar(), std::vector<bool>(5, false));
 }
 
 // Results that came spread over a round (three programs checking at once)

@@ -4,6 +4,7 @@
 // no server runs.
 
 #include "app/MailCheck.h"
+#include "app/SignInNotices.h"
 #include "check/CheckRules.h"
 #include "check/FakeHost.h"
 #include "desktop/DesktopNotifier.h"
@@ -118,6 +119,54 @@ TEST_F(NoticeWired, OneNotificationWithActionsReplacedThenWithdrawn)
     EXPECT_EQ(history[0].Summary, "There are 5 messages to read");
     EXPECT_EQ(history[0].Body, "Cy \u2014 &lt;b&gt;c&lt;/b&gt;\nDee \u2014 d");
     EXPECT_EQ(tray->triNewMsg->LastBalloon().Text, "") << "no balloon beside the notifications";
+}
+
+// An OAuth2 account that must be signed in again is told once, however many
+// rounds fail, with an action that opens its settings; once it logged in
+// again the notice goes, and the next time is told again.
+TEST_F(NoticeWired, SignInNeededIsToldOnceWithAnActionToSignIn)
+{
+    const std::string why = PrivateNotifications::Unavailable();
+    if (!why.empty())
+        GTEST_SKIP() << why;
+    server = std::make_unique<PrivateNotifications>();
+    Notify(QDBusConnection::connectToBus(QString::fromStdString(server->Address()), QStringLiteral("ternbell")));
+    ASSERT_TRUE(WaitUntil([this] { return notifier->Available(); }, 5000));
+    // Of its own, as the program has it: the news of mail withdraws its own.
+    TDesktopNotifier own(QDBusConnection::connectToBus(QString::fromStdString(server->Address()), QStringLiteral("sign-in")));
+    ASSERT_TRUE(WaitUntil([&] { return own.Available(); }, 5000));
+    TSignInNotices notices(own);
+    std::vector<int> opened;
+    notices.OpenSettings = [&](int index) { opened.push_back(index); };
+    check->OnSignIn = [&](int index, const Account& account, bool needed) { notices.Update(index, account, needed); };
+    keeper->Config.Accounts[1].Authentication = aaOAuth2;
+    net.Maildrops["pop.a"] = {};
+    net.Maildrops["imap.b"] = {};
+    net.SignInNeededOn = "imap.b";
+
+    Round();
+    Round();
+    ASSERT_TRUE(WaitUntil([this] { return server->Displayed() == 1; }, 5000));
+    const std::string menu = server->InvokeAction("sign-in");
+    EXPECT_NE(menu.find("#Sign in ("), std::string::npos) << menu;
+    ASSERT_TRUE(WaitUntil([&] { return !opened.empty(); }, 5000));
+    EXPECT_EQ(opened, std::vector<int>{1});
+    EXPECT_NE(check->Rows().Row(0).Hint.find("needs a sign-in"), std::string::npos);
+
+    // Chosen, it has served.
+    ASSERT_TRUE(WaitUntil([this] { return server->Displayed() == 0; }, 5000));
+    net.SignInNeededOn.clear();
+    Round();
+    net.SignInNeededOn = "imap.b";
+    Round();
+    ASSERT_TRUE(WaitUntil([this] { return server->Displayed() == 1; }, 5000));
+    net.SignInNeededOn.clear();
+    Round();
+    EXPECT_TRUE(WaitUntil([this] { return server->Displayed() == 0; }, 5000)) << "gone once logged in";
+    const std::vector<PrivateNotifications::TShown> history = server->CloseAllAndHistory();
+    ASSERT_EQ(history.size(), 2u);
+    // Sent as plain text: the server that reads markup gets it escaped.
+    EXPECT_EQ(history[0].Body, "The account &quot;Work&quot; needs a sign-in with its mail provider.");
 }
 
 TEST_F(NoticeWired, WithoutAServerTheBalloonAsBefore)

@@ -3,6 +3,7 @@
 // A check cycle's surroundings without windows or sockets: the list,
 // clients that serve a scripted maildrop, and a record of what the cycle did.
 
+#include "check/AccessTokens.h"
 #include "check/CheckCycle.h"
 #include "check/MessageList.h"
 #include "check/RoundScheduler.h"
@@ -67,6 +68,7 @@ struct TFakeNetwork
     std::mutex LogLock;
     std::string FailFetchOn;      // host whose header fetch fails ...
     int FailFetchAt = 1;          // ... at this message number
+    std::string SignInNeededOn;   // host whose login needs a sign-in first
 };
 
 class TFakeClient : public TCheckClient
@@ -85,6 +87,8 @@ public:
         Net.Note("connect " + Aimed.Host + ":" + std::to_string(Port) + " " + Aimed.UserName);
         if (!Net.Maildrops.count(Aimed.Host))
             throw EIdException("Socket Error # 10061\nConnection refused.");
+        if (Aimed.Host == Net.SignInNeededOn)
+            throw ESignInNeeded("invalid_grant");
         Connected = true;
     }
     int MessageCount() override { return static_cast<int>(Drop().size()); }

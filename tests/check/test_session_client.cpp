@@ -1,10 +1,13 @@
 // How a mail client is aimed at an account, for both protocols.
 #include "check/AccountSession.h"
 #include "check/CheckClients.h"
+#include "check/CheckCycle.h"
+#include "i18n/Translate.h"
 #include "mail/Imap4Client.h"
 #include "mail/Pop3Client.h"
 #include "support/FakeClock.h"
 #include "support/ScriptedServer.h"
+#include "support/TokenLogin.h"
 
 #include <gtest/gtest.h>
 
@@ -78,6 +81,68 @@ TEST(AimSession, TheAccountRemembersTheFormItsServerTook)
     }
     EXPECT_TRUE(srv.WaitDone());
     EXPECT_TRUE(srv.Ok());
+}
+
+// A token source of the test's own: hands out a token or raises.
+class TScriptedTokens : public IAccessTokens
+{
+public:
+    std::function<std::string()> Next;
+    std::vector<std::string> AskedFor; // the user names of the accounts asked for
+
+    std::string AccessToken(const Account& account, bool) override
+    {
+        AskedFor.push_back(account.UserName);
+        return Next();
+    }
+};
+
+// An OAuth2 account's check logs in with a token asked for at the login;
+// what the source raises becomes the report's error, a sign-in needed
+// marked as such, and nothing further goes on the wire.
+TEST(AimSession, OAuth2AccountsLogInWithTheSourcesToken)
+{
+    struct Case
+    {
+        const char* Name;
+        std::function<std::string()> Next;
+        bool WithSource;
+        std::string Error;
+        bool SignInNeeded;
+    };
+    const std::string capa = "S: +OK ready\nC: CAPA\nS: +OK\nS: SASL XOAUTH2\nS: .\n";
+    const Case cases[] = {
+        {"Token", [] { return std::string("tok1"); }, true, "", false},
+        {"SignInNeeded", []() -> std::string { throw ESignInNeeded("invalid_grant"); }, true,
+         ResStr("This account needs a sign-in with its mail provider: open its settings and sign in."), true},
+        {"TokenUnavailable", []() -> std::string { throw ETokenUnavailable("The token endpoint did not answer."); },
+         true, "The token endpoint did not answer.", false},
+        {"NoSource", nullptr, false, "This program cannot log in with an access token.", false},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.Name);
+        const std::string login = c.Error.empty() ? "C: AUTH XOAUTH2 " + BearerLine("XOAUTH2", "ann@example.org", "tok1") +
+                                                        "\nS: +OK\nC: STAT\nS: +OK 0 0\nC: UIDL\nS: +OK\nS: .\n"
+                                                  : "";
+        ScriptedServer srv(capa + login + "C: QUIT\nS: +OK\n");
+        auto tokens = std::make_shared<TScriptedTokens>();
+        tokens->Next = c.Next;
+        TSessionLimits limits{5000, 5000, 5000};
+        if (c.WithSource)
+            limits.Tokens = tokens;
+        std::unique_ptr<TCheckClient> client = MakeCheckClient(false, limits, nullptr);
+        Account account{"Caption", true, "ann@example.org", "", srv.Host(), "", false};
+        account.Authentication = aaOAuth2;
+        client->SetAccount(account, srv.Port());
+        const TAccountReport report = CheckSession(*client, 100, {});
+        EXPECT_EQ(report.Error, c.Error);
+        EXPECT_EQ(report.SignInNeeded, c.SignInNeeded);
+        EXPECT_EQ(tokens->AskedFor, c.WithSource ? std::vector<std::string>{"ann@example.org"}
+                                                 : std::vector<std::string>{});
+        EXPECT_TRUE(srv.WaitDone());
+        EXPECT_TRUE(srv.Ok());
+    }
 }
 
 } // namespace

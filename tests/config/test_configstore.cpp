@@ -318,6 +318,42 @@ TEST_F(ConfigStoreTest, SecurityIsReadWhenPresentAndWrittenOnlyWhenChosen)
     }
 }
 
+TEST_F(ConfigStoreTest, SignInValuesAreReadWhenPresentAndWrittenOnlyWhenSet)
+{
+    Store(Main, "AccountsNo", 4);
+    Store(AccountKey(1), "Authentication", 1);
+    Store(AccountKey(1), "OAuth2Issuer", std::string("https://login.example/v2.0"));
+    Store(AccountKey(1), "OAuth2ClientId", std::string("ternbell-test"));
+    Store(AccountKey(1), "OAuth2Scope", std::string("mail offline_access"));
+    // Numbers this program does not know are a password login; so is a
+    // value of another type, which the account reports.
+    Store(AccountKey(2), "Authentication", 9);
+    Store(AccountKey(3), "Authentication", std::string("1"));
+    Load();
+    const Account signedIn = RowAccount(0);
+    EXPECT_EQ(signedIn.Authentication, aaOAuth2);
+    EXPECT_EQ(signedIn.OAuth2Issuer, "https://login.example/v2.0");
+    EXPECT_EQ(signedIn.OAuth2ClientId, "ternbell-test");
+    EXPECT_EQ(signedIn.OAuth2Scope, "mail offline_access");
+    for (int i = 1; i < 4; ++i)
+        EXPECT_EQ(RowAccount(i).Authentication, aaPassword) << i;
+    ASSERT_EQ(RowAccount(2).Unreadable.size(), 1u);
+    EXPECT_EQ(RowAccount(2).Unreadable[0].Name, "Authentication");
+
+    Save();
+    EXPECT_EQ(Integer(AccountKey(1), "Authentication"), 1);
+    EXPECT_EQ(String(AccountKey(1), "OAuth2Scope"), "mail offline_access");
+    TRegistry reg;
+    // A password account's key gets none of them: hives stay as they were.
+    for (int i : {2, 4})
+    {
+        ASSERT_TRUE(reg.OpenKey(AccountKey(i), false));
+        for (const char* name : {"Authentication", "OAuth2Issuer", "OAuth2ClientId", "OAuth2Scope"})
+            EXPECT_FALSE(reg.ValueExists(name)) << i << name;
+        reg.CloseKey();
+    }
+}
+
 TEST_F(ConfigStoreTest, DropDownIndexOutsideItsListBecomesMinusOneAndIsSavedSo)
 {
     Store(Main, "DoubleClick", 3);

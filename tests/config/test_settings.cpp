@@ -717,6 +717,26 @@ TEST_F(SettingsDialogTest, PageChangesSelectTheFirstAccount)
     EXPECT_EQ(settings->txtUserName->text(), "loaded");
 }
 
+// The way a sign-in notice opens the settings: the Account page on that
+// account. Its sign-in values, which no field shows, go through OK as read.
+TEST_F(SettingsDialogTest, ShowAccountOpensTheAccountPageOnItAndKeepsItsSignInValues)
+{
+    StoreAccount(2, "Work");
+    Store(AccountKey(2), "Authentication", 1);
+    Store(AccountKey(2), "OAuth2Issuer", std::string("https://login.example"));
+    Open();
+    Page(settings->tabGeneral);
+    settings->ShowAccount(1);
+    EXPECT_EQ(settings->pagSettings->currentWidget(), settings->tabAccount);
+    EXPECT_TRUE(Selected(1));
+    settings->ShowAccount(7);
+    EXPECT_TRUE(Selected(1)) << "no such account: left as it is";
+
+    Click(settings->btnOk);
+    EXPECT_EQ(Integer(AccountKey(2), "Authentication"), 1);
+    EXPECT_EQ(String(AccountKey(2), "OAuth2Issuer"), "https://login.example");
+}
+
 // --- OK, Cancel, Default and the keys
 
 TEST_F(SettingsDialogTest, EnterActsAsOkAndEscAsCancelLeavingTheHiveAsItWas)

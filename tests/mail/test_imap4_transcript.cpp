@@ -7,6 +7,7 @@
 #include "support/FakeClock.h"
 #include "support/ScriptedServer.h"
 #include "support/TestHelpers.h"
+#include "support/TokenLogin.h"
 
 #include <gtest/gtest.h>
 
@@ -477,6 +478,98 @@ TEST(Imap4Transcript, SaslLogins)
         EXPECT_TRUE(srv.Ok());
         imap.Disconnect(false);
     }
+}
+
+// AUTHENTICATE with an access token: OAUTHBEARER before XOAUTH2, the error
+// challenge answered as each mechanism requires, one fresh token and one
+// retry after a refusal of the token, and the login counted only once the
+// command after it succeeds.
+TEST(Imap4Transcript, TokenLogins)
+{
+    struct Case
+    {
+        const char* Name;
+        std::string Script;
+        State After;
+        std::vector<bool> Asked;
+    };
+    const std::string both = "S: * OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=PLAIN AUTH=XOAUTH2 AUTH=OAUTHBEARER] ready\n";
+    const std::string xoauth2 = "S: * OK [CAPABILITY IMAP4rev1 AUTH=XOAUTH2 AUTH=PLAIN] ready\n";
+    const auto ob = [](const char* token) { return BearerLine("OAUTHBEARER", "ann@example.org", token); };
+    const auto xo = [](const char* token) { return BearerLine("XOAUTH2", "ann@example.org", token); };
+    const std::string challenge = "S: + " + InvalidTokenChallenge + "\n";
+    const std::string after2 = "C: C2 CAPABILITY\nS: C2 OK done\nC: C3 CAPABILITY\nS: C3 OK done\n";
+    const std::string after3 = "C: C3 CAPABILITY\nS: C3 OK done\nC: C4 CAPABILITY\nS: C4 OK done\n";
+    const std::string refused3 = "C: C3 CAPABILITY\nS: C3 OK done\n";
+    const Case cases[] = {
+        {"OauthbearerOnTheCommand", both + "C: C1 AUTHENTICATE OAUTHBEARER " + ob("tok1") + "\nS: C1 OK in\n" + after2,
+         State::Authenticated, {false}},
+        {"Xoauth2AfterTheContinuation",
+         xoauth2 + "C: C1 AUTHENTICATE XOAUTH2\nS: +\nC: " + xo("tok1") + "\nS: C1 OK in\n" + after2,
+         State::Authenticated, {false}},
+        {"OauthbearerRefusedThenRefreshed",
+         both + "C: C1 AUTHENTICATE OAUTHBEARER " + ob("tok1") + "\n" + challenge +
+             "C: AQ==\nS: C1 NO [AUTHENTICATIONFAILED] no\nC: C2 AUTHENTICATE OAUTHBEARER " + ob("tok2") +
+             "\nS: C2 OK in\n" + after3,
+         State::Authenticated, {false, true}},
+        {"Xoauth2RefusedTwiceStopsAfterOneRetry",
+         xoauth2 + "C: C1 AUTHENTICATE XOAUTH2\nS: +\nC: " + xo("tok1") + "\n" + challenge +
+             "C:\nS: C1 NO [AUTHENTICATIONFAILED] no\nC: C2 AUTHENTICATE XOAUTH2\nS: +\nC: " + xo("tok2") + "\n" +
+             challenge + "C:\nS: C2 NO [AUTHENTICATIONFAILED] no\n" + refused3,
+         State::NonAuthenticated, {false, true}},
+        {"UnavailableIsNoRefusalOfTheToken",
+         both + "C: C1 AUTHENTICATE OAUTHBEARER " + ob("tok1") + "\nS: C1 NO [UNAVAILABLE] later\n" +
+             "C: C2 CAPABILITY\nS: C2 OK done\n",
+         State::NonAuthenticated, {false}},
+        {"RefusedByTheNextCommand",
+         both + "C: C1 AUTHENTICATE OAUTHBEARER " + ob("tok1") + "\nS: C1 OK in\n" +
+             "C: C2 CAPABILITY\nS: C2 BAD User is authenticated but not connected.\n"
+             "C: C3 CAPABILITY\nS: C3 BAD User is authenticated but not connected.\n",
+         State::NonAuthenticated, {false}},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.Name);
+        ScriptedServer srv(c.Script);
+        TIdIMAP4 imap;
+        Aim(imap, srv, "ann@example.org", "");
+        TTokenSource tokens;
+        imap.AccessToken = tokens.Source();
+        imap.Connect(true);
+        EXPECT_EQ(imap.ConnectionState, c.After);
+        EXPECT_EQ(tokens.Asked, c.Asked);
+        EXPECT_TRUE(srv.WaitDone());
+        EXPECT_TRUE(srv.Ok());
+        imap.Disconnect(false);
+    }
+}
+
+TEST(Imap4Transcript, TokenLoginWithoutATokenMechanismSendsNothing)
+{
+    ScriptedServer srv("S: * OK [CAPABILITY IMAP4rev1 AUTH=PLAIN] ready\nC: C1 LOGOUT\nS: * BYE\nS: C1 OK bye\n");
+    TIdIMAP4 imap;
+    Aim(imap, srv);
+    TTokenSource tokens;
+    imap.AccessToken = tokens.Source();
+    EXPECT_EQ(MessageOf<EIdException>([&] { imap.Connect(true); }), "The server offers no login with an access token.");
+    EXPECT_TRUE(tokens.Asked.empty());
+    EXPECT_TRUE(srv.WaitDone());
+    EXPECT_TRUE(srv.Ok());
+}
+
+// Each challenge costs the client a line back: a server that never stops
+// asking is cut off.
+TEST(Imap4Transcript, EndlessChallengesAreCutOff)
+{
+    ScriptedServer srv("S: * OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=XOAUTH2] ready\n"
+                       "C: C1 AUTHENTICATE XOAUTH2 " + BearerLine("XOAUTH2", "ann", "tok1") + "\n"
+                       "FLOOD 120000 + \\r\\n\n");
+    TIdIMAP4 imap;
+    Aim(imap, srv);
+    imap.Connect(false);
+    std::unique_ptr<TIdSASLMechanism> mechanism = MakeSASLMechanism("XOAUTH2", {"ann", "tok1"});
+    EXPECT_EQ(MessageOf<EIdException>([&] { imap.Authenticate(*mechanism); }), "Reply too large.");
+    EXPECT_TRUE(srv.WaitDone());
 }
 
 TEST(Imap4Transcript, SilentServerCostsOneReadTimeout)

@@ -6,6 +6,7 @@
 #include "platform/Exception.h"
 #include "support/FakeClock.h"
 #include "support/ScriptedServer.h"
+#include "support/TokenLogin.h"
 #include "support/TestHelpers.h"
 
 #include <gtest/gtest.h>
@@ -535,6 +536,70 @@ TEST(Pop3Transcript, CredentialForms)
         }
         else
             EXPECT_EQ(MessageOf<EIdReplyPOP3Error>([&] { pop.Connect(); }), c.Error);
+        EXPECT_TRUE(srv.WaitDone());
+        EXPECT_TRUE(srv.Ok());
+    }
+}
+
+// AUTH with an access token: OAUTHBEARER before XOAUTH2, the response on
+// its own line where the command would pass 255 octets, the error challenge
+// answered as each mechanism requires, and one fresh token and one retry
+// after a refusal of the token only.
+TEST(Pop3Transcript, TokenLogins)
+{
+    struct Case
+    {
+        const char* Name;
+        std::string Script;
+        // Empty when the login is accepted.
+        std::string Error;
+        std::vector<bool> Asked;
+        std::string Padding = {};
+    };
+    const std::string both = "S: +OK ready\nC: CAPA\nS: +OK\nS: USER\nS: SASL PLAIN XOAUTH2 OAUTHBEARER\nS: .\n";
+    const std::string xoauth2 = "S: +OK ready\nC: CAPA\nS: +OK\nS: SASL XOAUTH2\nS: .\n";
+    const std::string quit = "C: QUIT\nS: +OK\n";
+    const std::string challenge = "S: + " + InvalidTokenChallenge + "\n";
+    const std::string user = "ann@example.org";
+    const std::string longToken = std::string(300, 'x');
+    const Case cases[] = {
+        {"OauthbearerOnTheCommand",
+         both + "C: AUTH OAUTHBEARER " + BearerLine("OAUTHBEARER", user, "tok1") + "\nS: +OK in\n" + quit, "", {false}},
+        {"LongTokenOnItsOwnLine",
+         xoauth2 + "C: AUTH XOAUTH2\nS: +\nC: " + BearerLine("XOAUTH2", user, "tok1" + longToken) + "\nS: +OK in\n" +
+             quit,
+         "", {false}, longToken},
+        {"OauthbearerRefusedThenRefreshed",
+         both + "C: AUTH OAUTHBEARER " + BearerLine("OAUTHBEARER", user, "tok1") + "\n" + challenge +
+             "C: AQ==\nS: -ERR [AUTH] no\nC: AUTH OAUTHBEARER " + BearerLine("OAUTHBEARER", user, "tok2") +
+             "\nS: +OK in\n" + quit,
+         "", {false, true}},
+        {"Xoauth2RefusedTwiceRaisesTheSecondRefusal",
+         xoauth2 + "C: AUTH XOAUTH2 " + BearerLine("XOAUTH2", user, "tok1") + "\n" + challenge +
+             "C:\nS: -ERR first\nC: AUTH XOAUTH2 " + BearerLine("XOAUTH2", user, "tok2") + "\n" + challenge +
+             "C:\nS: -ERR [AUTH] second\n" + quit,
+         "second\r\n", {false, true}},
+        {"LockedMaildropIsNoRefusalOfTheToken",
+         xoauth2 + "C: AUTH XOAUTH2 " + BearerLine("XOAUTH2", user, "tok1") + "\nS: -ERR [IN-USE] locked\n" + quit,
+         "locked\r\n", {false}},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.Name);
+        ScriptedServer srv(c.Script);
+        TIdPOP3 pop;
+        Aim(pop, srv, user, "");
+        TTokenSource tokens;
+        tokens.Padding = c.Padding;
+        pop.AccessToken = tokens.Source();
+        if (c.Error.empty())
+        {
+            pop.Connect();
+            pop.Disconnect();
+        }
+        else
+            EXPECT_EQ(MessageOf<EIdReplyPOP3Error>([&] { pop.Connect(); }), c.Error);
+        EXPECT_EQ(tokens.Asked, c.Asked);
         EXPECT_TRUE(srv.WaitDone());
         EXPECT_TRUE(srv.Ok());
     }

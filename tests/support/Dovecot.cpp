@@ -278,7 +278,8 @@ void Dovecot::WriteConfig() const
                           : "ssl = yes\nssl_cert = <" + TlsCert + "\nssl_key = <" + TlsKey
                                 + "\nssl_min_protocol = TLSv1.2\n")
       << "disable_plaintext_auth = no\n"
-      << "auth_mechanisms = plain" << (Apop ? " apop" : "") << "\n"
+      << "auth_mechanisms = plain" << (Apop ? " apop" : "") << (Introspection.empty() ? "" : " xoauth2 oauthbearer")
+      << "\n"
       << "auth_failure_delay = 0\n"
       // User names as given: the default lower-cases them.
       << "auth_username_format = %u\n"
@@ -287,6 +288,9 @@ void Dovecot::WriteConfig() const
       << (AsRoot ? "" : "default_internal_group = " + mailGroup + "\n")
       << "first_valid_uid = " << firstUid << "\n"
       << "mail_location = maildir:~/Maildir\n"
+      << (Introspection.empty() ? std::string()
+                                : "passdb {\n  driver = oauth2\n  mechanisms = xoauth2 oauthbearer\n  args = " + Root +
+                                      "/oauth2.conf.ext\n}\n")
       << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN " << Root << "/passwd.d/%u\n}\n"
       << "userdb {\n  driver = static\n  args = uid=" << mailUser << " gid=" << mailGroup
       << " home=" << Root << "/home/%u\n}\n"
@@ -304,6 +308,11 @@ void Dovecot::WriteConfig() const
       << "service anvil {\n  chroot =\n"
       << "  unix_listener anvil-auth-penalty {\n    mode = 0\n  }\n}\n";
     WriteFile(Root + "/dovecot.conf", c.str(), 0644);
+    if (!Introspection.empty())
+        WriteFile(Root + "/oauth2.conf.ext",
+                  "introspection_mode = post\nintrospection_url = " + Introspection +
+                      "\nusername_attribute = sub\nactive_attribute = active\nactive_value = true\n",
+                  0644);
 }
 
 void Dovecot::Start()

@@ -56,6 +56,11 @@ public:
     // STARTTLS on the plain ports, and implicit TLS on Pop3sPort and
     // ImapsPort. Set before Start.
     void EnableTls(const std::string& certFile, const std::string& keyFile);
+    // Also takes OAuth2 access tokens (XOAUTH2 and OAUTHBEARER), checked at
+    // the authorization server's introspection endpoint as a confidential
+    // client (`introspectionUrl` carries its id and secret); the token's
+    // "sub" is the user. Set before Start.
+    void EnableOAuth2(const std::string& introspectionUrl) { Introspection = introspectionUrl; }
 
     // Users may be added before or after Start. User names are used as file
     // names: no "/", ":" or line breaks.
@@ -126,6 +131,7 @@ private:
     uint16_t PortImaps = 0;
     std::string TlsCert;
     std::string TlsKey;
+    std::string Introspection;
     pid_t MasterPid = -1;
     unsigned Sequence = 0;
     unsigned Replaced = 0;

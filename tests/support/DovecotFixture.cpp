@@ -16,6 +16,8 @@ StartedDovecot::StartedDovecot(const DovecotOptions& options, const std::string&
         FServer.EnableTls(cert.CertFile, cert.KeyFile);
     }
     FServer.EnableApop(options.Apop);
+    if (!options.OAuth2Introspection.empty())
+        FServer.EnableOAuth2(options.OAuth2Introspection);
     FServer.Start();
 }
 

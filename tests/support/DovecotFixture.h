@@ -16,6 +16,9 @@ struct DovecotOptions
     // a certificate for 127.0.0.1 and localhost from a throw-away CA.
     bool Tls = false;
     bool Apop = false;
+    // Takes OAuth2 access tokens checked at this introspection endpoint
+    // (Dovecot::EnableOAuth2).
+    std::string OAuth2Introspection = {};
 };
 
 // A Dovecot started as `options` ask, with the CA that issued its
