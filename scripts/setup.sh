@@ -24,6 +24,8 @@ TERNBELL_PACKAGES=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev python3
   dovecot-pop3d dovecot-imapd
+  # the test authorization server (tests/support/oauth) runs on Node.js
+  nodejs
   # a private session bus with a keyring of its own
   dbus-daemon dbus-bin gnome-keyring libsecret-tools
   # a notification server that can be driven from a script, and a headless
@@ -71,6 +73,19 @@ ternbell_install_locales() {
   done
 }
 
+# The test authorization server's npm packages, as pinned by its lock file.
+ternbell_install_npm() {
+  local dir=$TERNBELL_ROOT/tests/support/oauth
+  if ! command -v npm >/dev/null; then
+    local sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends npm
+  fi
+  [ -f "$dir/node_modules/.package-lock.json" ] && ! [ "$dir/package-lock.json" -nt "$dir/node_modules/.package-lock.json" ] && return 0
+  echo "ternbell: installing the test authorization server's packages"
+  npm ci --prefix "$dir" --no-audit --no-fund
+}
+
 ternbell_build() {
   # clang builds everything, so the libFuzzer targets live in the same tree.
   local launcher=()
@@ -84,4 +99,5 @@ ternbell_build() {
 
 ternbell_install_packages
 ternbell_install_locales
+ternbell_install_npm
 ternbell_build
