@@ -27,6 +27,7 @@ LINKS = {
     "i18n": ["platform"],
     "desktop": ["i18n"],
     "check": ["mail", "i18n"],
+    "oauth": ["check"],
     "notify": ["check", "desktop"],
     "config": ["notify"],
     "app": ["config"],

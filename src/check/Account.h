@@ -12,6 +12,13 @@ enum TAccountSecurity
     asImplicitTLS = 2 // TLS from the first byte (995, 993)
 };
 
+// How an account logs in. The numbers are what the hive stores.
+enum TAccountAuthentication
+{
+    aaPassword = 0,
+    aaOAuth2 = 1
+};
+
 // A value of an account's key that could not be read: stored by hand with
 // another type. The account holds its default in its place.
 struct TUnreadValue
@@ -37,6 +44,11 @@ struct Account
     // IMAP4: keep a session in IDLE where the server offers it, so new mail
     // is heard of at once instead of at the next check.
     bool Push = true;
+    // How the account logs in. The numbers are what the hive stores.
+    TAccountAuthentication Authentication = aaPassword;
+    std::string OAuth2Issuer;   // the authorization server's issuer URL
+    std::string OAuth2ClientId; // empty: the build's default for the provider
+    std::string OAuth2Scope;    // space-separated; empty: the provider's default
     // Values the load could not read. The account is not checked while one
     // is left, and a save leaves them as stored; editing the field drops it.
     std::vector<TUnreadValue> Unreadable{};

@@ -1,0 +1,150 @@
+#include "support/oauth/AuthServer.h"
+
+#include "support/TestHelpers.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStandardPaths>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+namespace
+{
+
+const std::string Folder = TERNBELL_SOURCE_DIR "/tests/support/oauth";
+
+std::string FormValue(const std::string& text)
+{
+    std::string out;
+    static const char* const hex = "0123456789ABCDEF";
+    for (const unsigned char c : text)
+    {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~')
+            out += static_cast<char>(c);
+        else
+        {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+std::string AuthServer::Unavailable()
+{
+    if (QStandardPaths::findExecutable("node").isEmpty())
+        return "Node.js is not installed";
+    if (ReadFile(Folder + "/node_modules/oidc-provider/package.json").empty())
+        return "the authorization server's packages are not installed (scripts/setup.sh)";
+    return {};
+}
+
+std::string AuthServer::BrowserFolder()
+{
+    return Folder;
+}
+
+AuthServer::AuthServer(TOptions options)
+{
+    FProcess.setProgram("node");
+    FProcess.setArguments({QString::fromStdString(Folder + "/server.mjs"),
+                           QString("--access-token-ttl=%1").arg(options.AccessTokenSeconds),
+                           QString("--refresh-token-ttl=%1").arg(options.RefreshTokenSeconds)});
+    FProcess.setWorkingDirectory(QString::fromStdString(Folder));
+    FProcess.setStandardErrorFile(QProcess::nullDevice());
+    EndWithTest(FProcess);
+    FProcess.start();
+    while (!FProcess.canReadLine() && FProcess.waitForReadyRead(30000))
+    {
+    }
+    const std::string line = FProcess.readLine().trimmed().toStdString();
+    const std::string prefix = "http://127.0.0.1:";
+    if (line.compare(0, prefix.size(), prefix) != 0)
+    {
+        StopProcess(FProcess);
+        throw std::runtime_error("the authorization server did not start: " + line);
+    }
+    FIssuer = line;
+    FPort = std::stoi(line.substr(prefix.size()));
+}
+
+AuthServer::~AuthServer()
+{
+    Stop();
+}
+
+void AuthServer::Stop()
+{
+    StopProcess(FProcess);
+}
+
+AuthServer::TAnswer AuthServer::Request(const std::string& path, const std::string& form) const
+{
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(FPort));
+    if (s < 0 || ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    {
+        if (s >= 0)
+            ::close(s);
+        throw std::runtime_error("the authorization server does not answer");
+    }
+    const std::string request = (form.empty() ? "GET " : "POST ") + path +
+                                " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" +
+                                (form.empty() ? "" : "Content-Type: application/x-www-form-urlencoded\r\n") +
+                                "Content-Length: " + std::to_string(form.size()) + "\r\n\r\n" + form;
+    ::send(s, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string answer;
+    char chunk[4096];
+    pollfd p{s, POLLIN, 0};
+    while (::poll(&p, 1, 10000) > 0)
+    {
+        const ssize_t n = ::recv(s, chunk, sizeof chunk, 0);
+        if (n <= 0)
+            break;
+        answer.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(s);
+    const std::size_t bodyAt = answer.find("\r\n\r\n");
+    if (answer.size() < 12 || bodyAt == std::string::npos)
+        throw std::runtime_error("the authorization server's answer is cut short");
+    return {std::stoi(answer.substr(9, 3)), answer.substr(bodyAt + 4)};
+}
+
+AuthServer::TTokens AuthServer::Mint(const std::string& account, const std::string& scope)
+{
+    const TAnswer answer =
+        Request("/test/mint", "account=" + FormValue(account) + (scope.empty() ? "" : "&scope=" + FormValue(scope)));
+    const QJsonObject tokens = QJsonDocument::fromJson(QByteArray::fromStdString(answer.Body)).object();
+    if (answer.Status != 200)
+        throw std::runtime_error("minting refused: " + answer.Body);
+    return {tokens.value("access_token").toString().toStdString(),
+            tokens.value("refresh_token").toString().toStdString()};
+}
+
+void AuthServer::Revoke(const std::string& account)
+{
+    if (Request("/test/revoke", "account=" + FormValue(account)).Status != 200)
+        throw std::runtime_error("revoking refused");
+}
+
+std::map<std::string, int> AuthServer::TokenRequests()
+{
+    const QJsonObject stats =
+        QJsonDocument::fromJson(QByteArray::fromStdString(Request("/test/stats").Body)).object();
+    std::map<std::string, int> counts;
+    for (auto i = stats.begin(); i != stats.end(); ++i)
+        counts[i.key().toStdString()] = i.value().toInt();
+    return counts;
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QProcess>
+
+#include <map>
+#include <memory>
+#include <string>
+
+// The tests' authorization server (server.mjs beside this file) on
+// 127.0.0.1 at a free port, for one test suite or one test. Clients:
+// "ternbell" (native, public, PKCE) and "dovecot" (confidential, secret
+// "dovecot-secret", for introspection). Skip a test when Unavailable says why.
+class AuthServer
+{
+public:
+    struct TOptions
+    {
+        int AccessTokenSeconds = 3600;
+        int RefreshTokenSeconds = 14 * 24 * 3600;
+    };
+    // Starts it and waits (at most 30 s) for its issuer; throws when it
+    // does not come up.
+    explicit AuthServer(TOptions options);
+    AuthServer() : AuthServer(TOptions{}) {}
+    ~AuthServer();
+    AuthServer(const AuthServer&) = delete;
+    AuthServer& operator=(const AuthServer&) = delete;
+
+    // Empty when Node.js and the server's packages are there; else why not.
+    static std::string Unavailable();
+    // The folder holding the browser stand-in "xdg-open", to put first on
+    // PATH.
+    static std::string BrowserFolder();
+
+    // "http://127.0.0.1:<port>"
+    const std::string& Issuer() const { return FIssuer; }
+    std::string IntrospectionEndpoint() const { return FIssuer + "/token/introspection"; }
+
+    struct TTokens
+    {
+        std::string AccessToken;
+        std::string RefreshToken;
+    };
+    // A fresh grant for `account` (the mailbox's address) without a browser.
+    TTokens Mint(const std::string& account, const std::string& scope = {});
+    // Ends every grant of `account`, with its tokens.
+    void Revoke(const std::string& account);
+    // Token endpoint requests that succeeded, by grant type
+    // ("refresh_token", "authorization_code", ...).
+    std::map<std::string, int> TokenRequests();
+    // Ends the server: its port refuses from then on.
+    void Stop();
+
+    // One plain request to the server: the status and body. Throws when it
+    // cannot be had.
+    struct TAnswer
+    {
+        int Status = 0;
+        std::string Body;
+    };
+    TAnswer Request(const std::string& path, const std::string& form = {}) const;
+
+private:
+    QProcess FProcess;
+    std::string FIssuer;
+    int FPort = 0;
+};
