@@ -150,7 +150,7 @@ std::string TLoopbackListener::ReadRequest(int socket, TIdClock& clock)
         const int ready = ::poll(p, 2, ms);
         if (ready == 0)
         {
-            clock.WaitedOut(ms);
+            clock.WaitedOut(left);
             continue;
         }
         if (ready < 0 && errno == EINTR)
@@ -184,7 +184,7 @@ TLoopbackListener::TRedirect TLoopbackListener::Wait(const std::string& state, T
         const int ready = ::poll(p, 2, ms);
         if (ready == 0)
         {
-            clock.WaitedOut(ms);
+            clock.WaitedOut(left);
             continue;
         }
         if (ready < 0 && errno == EINTR)

@@ -29,7 +29,7 @@ void TSignIn::Cancel()
 
 bool TSignIn::Pause(int milliseconds)
 {
-    TIdClock& clock = FLimits.Clock ? *FLimits.Clock : TIdSteadyClock::Instance();
+    TIdClock& clock = Waits();
     const auto deadline = clock.After(milliseconds);
     std::unique_lock lock(FMutex);
     for (int left = clock.Left(deadline); left > 0; left = clock.Left(deadline))
@@ -37,7 +37,7 @@ bool TSignIn::Pause(int milliseconds)
         const int block = clock.Block(left);
         if (FCancel.wait_for(lock, std::chrono::milliseconds(block), [this] { return FCancelled; }))
             return false;
-        clock.WaitedOut(block);
+        clock.WaitedOut(left);
     }
     return !FCancelled;
 }
@@ -84,7 +84,7 @@ TSignedIn TSignIn::WithBrowser(const TSignInHooks& hooks)
     if (hooks.OpenBrowser)
         hooks.OpenBrowser(url); // without a browser the address shown is the way
 
-    TIdClock& clock = FLimits.Clock ? *FLimits.Clock : TIdSteadyClock::Instance();
+    TIdClock& clock = Waits();
     const TLoopbackListener::TRedirect redirect = listener.Wait(pkce.State, clock, Patience);
     // RFC 9207: an answer that names another server is a mix-up, not ours.
     if (!redirect.Issuer.empty() && redirect.Issuer != FProvider.Endpoints.Issuer)
@@ -102,7 +102,7 @@ TSignedIn TSignIn::WithCode(const TSignInHooks& hooks)
     const TDeviceCode device = StartDeviceGrant(FProvider, FLimits);
     if (hooks.ShowCode)
         hooks.ShowCode(device);
-    TIdClock& clock = FLimits.Clock ? *FLimits.Clock : TIdSteadyClock::Instance();
+    TIdClock& clock = Waits();
     const int lifetime = device.ExpiresIn > 0 ? device.ExpiresIn * 1000 : static_cast<int>(Patience.count());
     const auto deadline = clock.After(std::min(lifetime, static_cast<int>(Patience.count())));
     int interval = device.Interval;

@@ -44,6 +44,9 @@ public:
 
     // How long the browser or the code may take.
     std::chrono::milliseconds Patience = std::chrono::minutes(10);
+    // The clock of that patience and of the pauses between device polls
+    // (null: the steady clock); the requests keep the limits' own.
+    std::shared_ptr<TIdClock> WaitClock;
 
     // The authorization code grant with PKCE through a loopback listener.
     TSignedIn WithBrowser(const TSignInHooks& hooks);
@@ -54,6 +57,7 @@ public:
 private:
     // Waits `milliseconds` unless cancelled first; false when cancelled.
     bool Pause(int milliseconds);
+    TIdClock& Waits() const { return WaitClock ? *WaitClock : TIdSteadyClock::Instance(); }
     TSignedIn Done(TTokenGrant grant) const;
 
     TProvider FProvider;
