@@ -1,6 +1,5 @@
 #include "oauth/OAuthJson.h"
 
-#include "check/CheckRules.h"
 #include "i18n/Translate.h"
 #include "oauth/OAuthErrors.h"
 
