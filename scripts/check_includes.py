@@ -29,7 +29,7 @@ LINKS = {
     "check": ["mail", "i18n"],
     "oauth": ["check"],
     "notify": ["check", "desktop"],
-    "config": ["notify"],
+    "config": ["notify", "oauth"],
     "app": ["config"],
     "": ["app"],
     # The decoder module and the keyring helper link none of our libraries.

@@ -4,6 +4,7 @@
 #include "config/AccountRows.h"
 #include "config/Config.h"
 #include "config/SettingsControls.h"
+#include "config/SignInPanel.h"
 #include "desktop/UpDownControl.h"
 #include "i18n/Translate.h"
 #include "desktop/Artwork.h"
@@ -314,6 +315,8 @@ void TfrmSettings::CreateAccountPage()
     // Created after the security choice: the tab order follows.
     chkPush = Captioned<QCheckBox>(g, "chkPush", "Push new mail (IMAP IDLE)");
     chkPush->setChecked(Account{}.Push);
+    pnlSignIn = Named(new TSignInPanel(g), "pnlSignIn");
+    pnlSignIn->SetTokens(FTokens);
     lblPasswordStore = Named(new QLabel(g), "lblPasswordStore");
     lblPasswordStore->setWordWrap(true);
     auto* props = new QGridLayout(g);
@@ -336,6 +339,7 @@ void TfrmSettings::CreateAccountPage()
     props->addLayout(portRow, 4, 1);
     props->addWidget(chkPush, 5, 0, 1, 2);
     props->addWidget(lblPasswordStore, 6, 0, 1, 2);
+    props->addWidget(pnlSignIn, 7, 0, 1, 2);
 
     auto* page = new QVBoxLayout(p);
     page->addWidget(grpAccounts, 1);

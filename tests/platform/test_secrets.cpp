@@ -11,7 +11,7 @@
 namespace
 {
 
-const TSecretKey Ann{"pop3", "mail.example.org", "110", "ann"};
+const TSecretKey Ann{"pop3", "mail.example.org", "110", "ann", {}};
 const std::vector<std::string> AnnAttributes{"protocol", "pop3", "host", "mail.example.org", "port", "110",
                                              "user", "ann"};
 
