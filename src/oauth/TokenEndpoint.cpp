@@ -16,18 +16,31 @@ void AddClient(const TProvider& provider, TFields& fields)
         fields.emplace_back("client_secret", provider.ClientSecret);
 }
 
+// The request's secrets go once it is answered.
+void Wipe(std::string& form, TFields& fields)
+{
+    std::fill(form.begin(), form.end(), '\0');
+    for (auto& field : fields)
+        std::fill(field.second.begin(), field.second.end(), '\0');
+}
+
 // The text of an error answer for the user: the server's own words, kept
-// short, as plain text.
-std::string RefusalText(const TOAuthErrorAnswer& error)
+// short, as plain text; only its code where its words repeat a secret of
+// the request, which must not reach an error row.
+std::string RefusalText(const TOAuthErrorAnswer& error, const TFields& sent)
 {
     std::string said = error.Description.empty() ? error.Code : error.Description;
+    for (const auto& field : sent)
+        if (field.first != "grant_type" && field.first != "client_id" && !field.second.empty() &&
+            (said.find(field.second) != std::string::npos || error.Code.find(field.second) != std::string::npos))
+            said = error.Code.find(field.second) == std::string::npos ? error.Code : "?";
     if (said.size() > 200)
         said = said.substr(0, 200) + "...";
     return FormatOne(ResStr("The authorization server refused: %s"), "%s", said);
 }
 
 // Raises for anything but a 2xx answer.
-THttpAnswer Checked(THttpAnswer answer)
+THttpAnswer Checked(THttpAnswer answer, const TFields& sent)
 {
     if (answer.Status >= 200 && answer.Status < 300)
         return answer;
@@ -37,26 +50,24 @@ THttpAnswer Checked(THttpAnswer answer)
     if (error.Code.empty())
         throw EOAuthMalformed(FormatOne(ResStr("The authorization server answered with status %s."), "%s",
                                         std::to_string(answer.Status)));
-    throw EOAuthRefused(error.Code, RefusalText(error));
+    throw EOAuthRefused(error.Code, RefusalText(error, sent));
 }
 
 TTokenGrant Tokens(const TProvider& provider, TFields fields, const THttpLimits& limits)
 {
     AddClient(provider, fields);
     std::string form = FormEncode(fields);
-    for (auto& field : fields)
-        std::fill(field.second.begin(), field.second.end(), '\0');
     THttpAnswer answer;
     try
     {
-        answer = Checked(HttpExchange(provider.Endpoints.Token, form, limits));
+        answer = Checked(HttpExchange(provider.Endpoints.Token, form, limits), fields);
     }
     catch (...)
     {
-        std::fill(form.begin(), form.end(), '\0');
+        Wipe(form, fields);
         throw;
     }
-    std::fill(form.begin(), form.end(), '\0');
+    Wipe(form, fields);
     return ReadTokenGrant(answer.Body);
 }
 
@@ -84,7 +95,7 @@ TDeviceCode StartDeviceGrant(const TProvider& provider, const THttpLimits& limit
         throw EOAuthSetup(ResStr("This provider offers no sign-in with a code."));
     TFields fields{{"scope", provider.Scope}};
     AddClient(provider, fields);
-    const THttpAnswer answer = Checked(HttpExchange(provider.Endpoints.Device, FormEncode(fields), limits));
+    const THttpAnswer answer = Checked(HttpExchange(provider.Endpoints.Device, FormEncode(fields), limits), fields);
     TDeviceCode device = ReadDeviceCode(answer.Body);
     ParseHttpUrl(device.VerificationUri);
     if (!device.VerificationUriComplete.empty())
@@ -124,7 +135,7 @@ void RevokeToken(const TProvider& provider, const std::string& refreshToken, con
     std::string form = FormEncode(fields);
     try
     {
-        Checked(HttpExchange(provider.Endpoints.Revocation, form, limits));
+        Checked(HttpExchange(provider.Endpoints.Revocation, form, limits), fields);
     }
     catch (...)
     {

@@ -42,6 +42,7 @@ const TAnswerCase AnswerCases[] = {
     {"Chunked", "", TEnd::Tokens},
     {"ToTheClose", "", TEnd::Tokens},
     {"InvalidGrant", "", TEnd::Refused, "invalid_grant"},
+    {"EchoesTheToken", "", TEnd::Refused, "invalid_request"},
     {"ServerError", "S: HTTP/1.1 503 Busy\nS: Content-Length: 0\nS:\n", TEnd::Unreachable},
     {"TooManyRequests", "S: HTTP/1.1 429 Slow down\nS: Content-Length: 0\nS:\n", TEnd::Unreachable},
     {"Redirect", "S: HTTP/1.1 302 Found\nS: Location: https://elsewhere.example/token\nS: Content-Length: 0\nS:\n",
@@ -79,6 +80,9 @@ std::string ScriptOf(const TAnswerCase& c)
     if (name == "InvalidGrant")
         return script + "S: HTTP/1.1 400 Bad Request\n" +
                Sized(R"({"error":"invalid_grant","error_description":"grant request is invalid"})");
+    if (name == "EchoesTheToken")
+        return script + "S: HTTP/1.1 400 Bad Request\n" +
+               Sized(R"({"error":"invalid_request","error_description":"no such token: rt1"})");
     if (name == "NotJson")
         return script + Ok + Sized("{\"access_token\":");
     if (name == "NotAnObject")
@@ -122,6 +126,7 @@ TEST_P(TokenAnswers, EndAsTheAnswerDeservesWithinTheLimits)
     {
         EXPECT_EQ(c.End, TEnd::Refused) << e.what();
         EXPECT_EQ(e.Code, c.Code);
+        EXPECT_EQ(std::string(e.what()).find("rt1"), std::string::npos) << "a token in an error text";
     }
     catch (const EOAuthUnreachable& e)
     {
