@@ -7,6 +7,8 @@
 #include "oauth/TokenEndpoint.h"
 #include "oauth/TokenKeeper.h"
 #include "support/FakeClock.h"
+#include "platform/SecretStore.h"
+#include "support/PrivateKeyring.h"
 #include "support/ScriptedServer.h"
 #include "support/TestHelpers.h"
 #include "support/oauth/AuthServer.h"
@@ -269,6 +271,54 @@ TEST_F(SignInTest, SignOutRevokesTheGrant)
     EXPECT_EQ(vault.Read(account), std::nullopt);
     EXPECT_FALSE(Server->Active(access)) << "revoking the refresh token ends its grant";
     EXPECT_THROW(tokens.AccessToken(account, false), ESignInNeeded);
+}
+
+// The keyring vault answers threads beside the windows through the store's
+// own thread, and keeps the token apart from the account's password.
+TEST(KeyringVault, KeepsReplacesAndErasesATokenForAThreadBesideTheWindows)
+{
+    if (!PrivateKeyring::Unavailable().empty())
+        GTEST_SKIP() << PrivateKeyring::Unavailable();
+    PrivateKeyring keyring;
+    TSecretStore store;
+    TMemoryTokenVault fallback;
+    TKeyringTokenVault vault(store, fallback, 20);
+    Account account;
+    account.UserName = "ann";
+    account.Host = "mail.example.org";
+    account.Port = "110";
+    account.OAuth2Issuer = "https://op.example";
+    keyring.Store({"protocol", "pop3", "host", "mail.example.org", "port", "110", "user", "ann"}, "password");
+    EXPECT_THROW(vault.Read(account), ETokenUnavailable) << "asked on the store's thread, it would never answer";
+
+    std::optional<std::string> before, after, erased;
+    std::atomic<bool> written{false}, done{false};
+    std::thread beside([&] {
+        before = vault.Read(account);
+        vault.Write(account, "first");
+        vault.Write(account, "rotated");
+        after = vault.Read(account);
+        written = true;
+        while (written)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        vault.Erase(account);
+        erased = vault.Read(account);
+        done = true;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return written.load(); }, 30000));
+    EXPECT_EQ(keyring.Lookup({"protocol", "pop3", "host", "mail.example.org", "port", "110", "user", "ann", "kind",
+                              RefreshTokenKind}),
+              "rotated");
+    written = false;
+    EXPECT_TRUE(WaitUntil([&] { return done.load(); }, 30000));
+    beside.join();
+    EXPECT_EQ(before, std::nullopt);
+    EXPECT_EQ(after, "rotated");
+    EXPECT_EQ(erased, std::nullopt);
+    EXPECT_EQ(keyring.Lookup({"protocol", "pop3", "host", "mail.example.org", "port", "110", "user", "ann"}),
+              "password");
+    EXPECT_TRUE(vault.Private());
+    EXPECT_EQ(fallback.Read(account), std::nullopt) << "nothing went past the keyring";
 }
 
 } // namespace
