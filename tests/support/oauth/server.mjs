@@ -116,6 +116,9 @@ const provider = new Provider(issuer, {
     IdToken: 3600,
   },
   rotateRefreshToken: () => true,
+  // Introspection names the mailbox as "email" too, where a mail server
+  // looks for the user by default.
+  extraTokenClaims: async (ctx, token) => ({ email: token.accountId }),
   issueRefreshToken: async (ctx, client) => client.grantTypeAllowed('refresh_token'),
   async findAccount(ctx, sub) {
     return { accountId: sub, claims: async () => ({ sub, email: sub }) };
