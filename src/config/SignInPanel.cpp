@@ -158,6 +158,19 @@ TSignInPanel::TSignInPanel(QWidget* parent) : QWidget(parent)
 TSignInPanel::~TSignInPanel()
 {
     CancelSignIn();
+    // Cancelled, a sign-in ends at once; only a keyring that does not answer
+    // could hold a thread longer, and the program does not wait for that.
+    for (int waited = 0; FWorkers->load() > 0 && waited < 300; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+template <typename F> void TSignInPanel::Beside(F work)
+{
+    ++*FWorkers;
+    std::thread([workers = FWorkers, work = std::move(work)]() mutable {
+        work();
+        --*workers;
+    }).detach();
 }
 
 void TSignInPanel::SetTokens(TAccessTokens* tokens)
@@ -279,7 +292,7 @@ void TSignInPanel::StartSignIn(bool withCode)
     TAccessTokens* tokens = FTokens;
     const bool keyring = FKeyring;
     QPointer<TSignInPanel> self(this);
-    std::thread([run, account, tokens, keyring, self, withCode] {
+    Beside([run, account, tokens, keyring, self, withCode] {
         std::string line;
         bool signedIn = false;
         try
@@ -341,7 +354,7 @@ void TSignInPanel::StartSignIn(bool withCode)
             if (self->FRun == run)
                 self->Done(line, signedIn);
         });
-    }).detach();
+    });
 }
 
 void TSignInPanel::SignOut()
@@ -353,7 +366,7 @@ void TSignInPanel::SignOut()
     TAccessTokens* tokens = FTokens;
     QPointer<TSignInPanel> self(this);
     btnSignOut->setEnabled(false);
-    std::thread([account, tokens, self] {
+    Beside([account, tokens, self] {
         std::string line;
         try
         {
@@ -370,7 +383,7 @@ void TSignInPanel::SignOut()
             self->lblSignedIn->setText(Shown(line));
             self->ShowChoice();
         });
-    }).detach();
+    });
 }
 
 void TSignInPanel::AskSignedIn()
@@ -380,7 +393,7 @@ void TSignInPanel::AskSignedIn()
     const Account account = *FAccount;
     TAccessTokens* tokens = FTokens;
     QPointer<TSignInPanel> self(this);
-    std::thread([account, tokens, self] {
+    Beside([account, tokens, self] {
         std::string line;
         try
         {
@@ -397,5 +410,5 @@ void TSignInPanel::AskSignedIn()
                 self->lblSignedIn->text().isEmpty())
                 self->lblSignedIn->setText(Shown(line));
         });
-    }).detach();
+    });
 }

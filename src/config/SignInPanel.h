@@ -3,6 +3,8 @@
 #include "check/Account.h"
 
 #include <QPointer>
+
+#include <atomic>
 #include <QWidget>
 
 #include <functional>
@@ -87,4 +89,8 @@ private:
     bool FShowing = false;
     bool FKeyring = true;
     QPointer<QWidget> FFocusBefore;
+    // Threads still working for the panel; it waits a little for them when
+    // it goes, so none outlives the tokens it uses.
+    std::shared_ptr<std::atomic<int>> FWorkers = std::make_shared<std::atomic<int>>(0);
+    template <typename F> void Beside(F work);
 };

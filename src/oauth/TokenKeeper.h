@@ -67,3 +67,20 @@ private:
     std::map<std::string, TProvider> FProviders; // by vault key and client settings
     std::atomic<long> FRequests{0};
 };
+
+class TSecretStore;
+
+// What the program holds for its OAuth2 accounts, for as long as its windows
+// and sessions run: the refresh tokens in the keyring (for this run only
+// where there is none) and the access tokens. `store` answers on the
+// user-interface thread; Tokens is the IAccessTokens the sessions get.
+struct TAccountTokens
+{
+    explicit TAccountTokens(TSecretStore& store, THttpLimits limits = {})
+        : Vault(store, Fallback), Tokens(Vault, std::move(limits))
+    {
+    }
+    TMemoryTokenVault Fallback;
+    TKeyringTokenVault Vault;
+    TAccessTokens Tokens;
+};
