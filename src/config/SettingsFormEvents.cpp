@@ -120,6 +120,12 @@ void TfrmSettings::ConnectHandlers()
     });
 
     connect(pagSettings, &QTabWidget::currentChanged, this, [this](int index) { pagSettingsChange(index); });
+    pnlSignIn->Current = [this]() -> std::optional<Account> {
+        const int index = Accounts->SelectedIndex();
+        if (index < 0 || index >= static_cast<int>(FAccounts.size()))
+            return std::nullopt;
+        return FAccounts[static_cast<size_t>(index)];
+    };
     pnlSignIn->OnEdited = [this](const Account& edited) {
         const int index = Accounts->SelectedIndex();
         if (index < 0 || index >= static_cast<int>(FAccounts.size()))

@@ -201,6 +201,14 @@ void TSignInPanel::ShowAccount(const Account* account)
     AskSignedIn();
 }
 
+void TSignInPanel::Refresh()
+{
+    if (!FAccount || !Current)
+        return;
+    if (std::optional<Account> now = Current())
+        *FAccount = std::move(*now);
+}
+
 void TSignInPanel::Edited()
 {
     if (FShowing || !FAccount)
@@ -276,6 +284,7 @@ void TSignInPanel::Done(const std::string& line, bool signedIn)
 
 void TSignInPanel::StartSignIn(bool withCode)
 {
+    Refresh();
     if (!FTokens || !FAccount || FAccount->Authentication != aaOAuth2)
         return;
     const bool wasWaiting = SigningIn();
@@ -359,6 +368,7 @@ void TSignInPanel::StartSignIn(bool withCode)
 
 void TSignInPanel::SignOut()
 {
+    Refresh();
     if (!FTokens || !FAccount)
         return;
     CancelSignIn();

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QComboBox;
@@ -37,6 +38,9 @@ public:
     // The selected account (null: none) and whether a keyring keeps tokens.
     void ShowAccount(const Account* account);
     void ShowTokenStore(bool keyring);
+    // The selected account as the page holds it now (its user name or
+    // server may have changed since it was shown); unset: as shown.
+    std::function<std::optional<Account>()> Current;
     // The user changed how the account logs in: Authentication, OAuth2Issuer
     // and OAuth2ClientId as the controls give them.
     std::function<void(const Account&)> OnEdited;
@@ -76,6 +80,8 @@ public:
 private:
     struct TRun;
     void Edited();
+    // Takes in what changed on the page since the account was shown.
+    void Refresh();
     void ShowChoice();
     void StartSignIn(bool withCode);
     void SignOut();

@@ -70,11 +70,15 @@ TSignedIn TSignIn::WithBrowser(const TSignInHooks& hooks)
     } forget{this};
 
     const TPkce pkce = MakePkce();
-    std::vector<std::pair<std::string, std::string>> fields{
-        {"response_type", "code"},          {"client_id", FProvider.ClientId},
-        {"redirect_uri", listener.RedirectUri()}, {"scope", FProvider.Scope},
-        {"state", pkce.State},              {"code_challenge", pkce.Challenge},
-        {"code_challenge_method", "S256"}};
+    std::vector<std::pair<std::string, std::string>> fields{{"response_type", "code"},
+                                                            {"client_id", FProvider.ClientId},
+                                                            {"redirect_uri", listener.RedirectUri()},
+                                                            {"state", pkce.State},
+                                                            {"code_challenge", pkce.Challenge},
+                                                            {"code_challenge_method", "S256"}};
+    // No scope at all asks for the server's default; an empty one may be refused.
+    if (!FProvider.Scope.empty())
+        fields.emplace_back("scope", FProvider.Scope);
     if (!FLoginHint.empty())
         fields.emplace_back("login_hint", FLoginHint);
     const std::string& endpoint = FProvider.Endpoints.Authorization;

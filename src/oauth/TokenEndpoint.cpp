@@ -93,7 +93,9 @@ TDeviceCode StartDeviceGrant(const TProvider& provider, const THttpLimits& limit
 {
     if (provider.Endpoints.Device.empty())
         throw EOAuthSetup(ResStr("This provider offers no sign-in with a code."));
-    TFields fields{{"scope", provider.Scope}};
+    TFields fields;
+    if (!provider.Scope.empty())
+        fields.emplace_back("scope", provider.Scope);
     AddClient(provider, fields);
     const THttpAnswer answer = Checked(HttpExchange(provider.Endpoints.Device, FormEncode(fields), limits), fields);
     TDeviceCode device = ReadDeviceCode(answer.Body);

@@ -135,6 +135,19 @@ TEST_F(SignInPageWithServer, SignInOpensTheBrowserAndSaysWhoIsSignedInLeavingThe
     EXPECT_TRUE(Server->Active(tokens.AccessToken(account, false)));
 }
 
+TEST_F(SignInPageWithServer, TheSignInIsForTheAccountAsEditedSinceItWasShown)
+{
+    ScopedEnvironment login("TERNBELL_TEST_LOGIN", "bob@example.org");
+    settings.txtUserName->setText("bob@example.org");
+    Panel().btnSignIn->click();
+    ASSERT_TRUE(WaitUntil([&] { return Panel().lblSignedIn->text().contains("Signed in as"); }, 30000))
+        << Panel().lblSignedIn->text().toStdString();
+    Account bob = account;
+    bob.UserName = "bob@example.org";
+    EXPECT_TRUE(vault.Read(bob).has_value());
+    EXPECT_FALSE(vault.Read(account).has_value());
+}
+
 TEST_F(SignInPageWithServer, StoppingASignInKeepsNothingAndSignOutForgets)
 {
     ScopedEnvironment idle("TERNBELL_TEST_BROWSER", "none");
