@@ -1,6 +1,7 @@
 // The token endpoint, discovery and their JSON against scripted servers,
 // honest and hostile, on a fake clock.
 
+#include "oauth/LoopbackListener.h"
 #include "oauth/OAuthErrors.h"
 #include "oauth/Providers.h"
 #include "oauth/TokenEndpoint.h"
@@ -8,6 +9,15 @@
 #include "support/ScriptedServer.h"
 
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <future>
+#include <thread>
 
 namespace
 {
@@ -291,6 +301,77 @@ TEST(Discovery, FallsBackToTheAuthorizationServerDocumentAndChecksItsEndpoints)
     // The second document names another issuer: refused.
     EXPECT_THROW(DiscoverEndpoints(issuer, limits), EOAuthMalformed);
     EXPECT_TRUE(server.WaitDone());
+}
+
+// One request to the listener as a browser would send it; the status line
+// of the answer.
+std::string AskListener(int port, const std::string& request)
+{
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    {
+        ::close(s);
+        return "no connection";
+    }
+    ::send(s, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string answer;
+    char chunk[1024];
+    pollfd p{s, POLLIN, 0};
+    while (::poll(&p, 1, 10000) > 0)
+    {
+        const ssize_t n = ::recv(s, chunk, sizeof chunk, 0);
+        if (n <= 0)
+            break;
+        answer.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(s);
+    return answer.substr(0, answer.find("\r\n"));
+}
+
+TEST(Listener, TurnsAwayEveryRequestButTheOneWithItsState)
+{
+    TLoopbackListener listener;
+    EXPECT_EQ(listener.RedirectUri(), "http://127.0.0.1:" + std::to_string(listener.Port()) + "/");
+    std::vector<std::string> answers;
+    auto browser = std::async(std::launch::async, [&] {
+        for (const char* stray : {"GET /favicon.ico HTTP/1.1\r\n\r\n",
+                                  "GET /?code=c&state=wrong HTTP/1.1\r\n\r\n",
+                                  "GET /?code=c HTTP/1.1\r\n\r\n",
+                                  "POST /?code=c&state=s%2Bt HTTP/1.1\r\n\r\n",
+                                  "GET /?state=s%2Bt HTTP/1.1\r\n\r\n",
+                                  "\x16\x03\x01 not http at all\r\n\r\n"})
+            answers.push_back(AskListener(listener.Port(), stray));
+        answers.push_back(AskListener(listener.Port(), "GET /?code=a%2Fb&state=s%2Bt&iss=https%3A%2F%2Fop HTTP/1.1\r\n"
+                                                       "Host: 127.0.0.1\r\n\r\n"));
+    });
+    const TLoopbackListener::TRedirect redirect =
+        listener.Wait("s+t", TIdSteadyClock::Instance(), std::chrono::seconds(30));
+    browser.get();
+    EXPECT_EQ(redirect.Code, "a/b");
+    EXPECT_EQ(redirect.Issuer, "https://op");
+    ASSERT_EQ(answers.size(), 7u);
+    for (std::size_t i = 0; i + 1 < answers.size(); ++i)
+        EXPECT_EQ(answers[i], "HTTP/1.1 400 Bad Request") << i;
+    EXPECT_EQ(answers.back(), "HTTP/1.1 200 OK");
+}
+
+TEST(Listener, GivesUpAfterItsTimeOrWhenCancelled)
+{
+    TLoopbackListener listener;
+    FakeClock clock;
+    EXPECT_THROW(listener.Wait("s", clock, std::chrono::minutes(10)), EOAuthCancelled);
+    EXPECT_GE(clock.Served(), std::chrono::minutes(10));
+    EXPECT_LT(clock.Served(), std::chrono::minutes(11));
+
+    auto cancel = std::async(std::launch::async, [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        listener.Cancel();
+    });
+    EXPECT_THROW(listener.Wait("s", TIdSteadyClock::Instance(), std::chrono::minutes(10)), EOAuthCancelled);
 }
 
 } // namespace
