@@ -27,8 +27,9 @@ LINKS = {
     "i18n": ["platform"],
     "desktop": ["i18n"],
     "check": ["mail", "i18n"],
+    "oauth": ["check"],
     "notify": ["check", "desktop"],
-    "config": ["notify"],
+    "config": ["notify", "oauth"],
     "app": ["config"],
     "": ["app"],
     # The decoder module and the keyring helper link none of our libraries.

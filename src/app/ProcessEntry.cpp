@@ -21,6 +21,7 @@
 #include "mail/Pop3Client.h"
 #include "notify/DeleteRun.h"
 #include "notify/NewMailForm.h"
+#include "oauth/TokenKeeper.h"
 #include "desktop/Application.h"
 #include "desktop/Artwork.h"
 #include "desktop/DesktopNotifier.h"
@@ -105,6 +106,10 @@ int RunTernbell(int argc, char** argv)
     TSecretStore secretStore;
     TAccountSecrets secrets(secretStore);
     config.UseSecrets(secrets);
+    // OAuth2 accounts' refresh tokens beside the passwords, and their access
+    // tokens in memory; it outlives every session below.
+    TAccountTokens accountTokens(secretStore);
+    frmSettings.SetAccessTokens(&accountTokens.Tokens);
     TTrayShell shell(tray, config, frmSettings, frmNewMail, frmAboutBox);
     instance.OnShowSettings = [&shell] { ShowSettingsWhenLoaded(shell); };
     // Without a tray the application menu entry is the way back to the
@@ -123,6 +128,7 @@ int RunTernbell(int argc, char** argv)
     // as read): the limits, and where OAuth2 accounts get their tokens. The
     // factories below take copies, so it is complete before them.
     TSessionLimits sessionLimits;
+    sessionLimits.Tokens = std::shared_ptr<IAccessTokens>(std::shared_ptr<void>(), &accountTokens.Tokens);
     // New mail of IMAP4 accounts pushed through IDLE, where servers offer it.
     TPushSessions push([sessionLimits](const Account& account, std::shared_ptr<TIdLineAbort> abort) {
         return MakePushClient(account, sessionLimits, std::move(abort));

@@ -4,6 +4,7 @@
 #include "config/AccountRows.h"
 #include "config/Config.h"
 #include "config/SettingsControls.h"
+#include "config/SignInPanel.h"
 #include "desktop/UpDownControl.h"
 #include "i18n/Translate.h"
 #include "desktop/Artwork.h"
@@ -320,6 +321,8 @@ void TfrmSettings::CreateAccountPage()
                                         IntervalRange.Initial, g),
                             "spnCheckingTime");
     chkSilent = Captioned<QCheckBox>(g, "chkSilent", "Silent: list new mail, do not announce it");
+    pnlSignIn = Named(new TSignInPanel(g), "pnlSignIn");
+    pnlSignIn->SetTokens(FTokens);
     lblPasswordStore = Named(new QLabel(g), "lblPasswordStore");
     lblPasswordStore->setWordWrap(true);
     auto* props = new QGridLayout(g);
@@ -347,6 +350,7 @@ void TfrmSettings::CreateAccountPage()
     props->addLayout(paceRow, 6, 0, 1, 2);
     props->addWidget(chkSilent, 7, 0, 1, 2);
     props->addWidget(lblPasswordStore, 8, 0, 1, 2);
+    props->addWidget(pnlSignIn, 9, 0, 1, 2);
 
     auto* page = new QVBoxLayout(p);
     page->addWidget(grpAccounts, 1);

@@ -21,7 +21,9 @@ class QRadioButton;
 class QTabWidget;
 class QTreeWidget;
 class QTreeWidgetItem;
+class TAccessTokens;
 class TAccountListBinding;
+class TSignInPanel;
 class TUpDown;
 class TfrmNewMail;
 enum class TPicker;
@@ -89,6 +91,10 @@ public:
     // The accounts (and the password field) that still hold the account's
     // password drop it: the keyring keeps it now.
     void ForgetPassword(const Account& account);
+
+    // The program's access tokens, for the Account page's sign-in; they
+    // outlive the window.
+    void SetAccessTokens(TAccessTokens* tokens);
 
     // Per account, the identity it had when the accounts were last marked
     // (where its password is kept); none for one shown or added since.
@@ -214,6 +220,7 @@ public:
     // Set (true) on a field whose text cannot be stored.
     static constexpr const char* InvalidProperty = "invalid";
     QLabel* lblPasswordStore = nullptr;
+    TSignInPanel* pnlSignIn = nullptr; // how the account logs in; sign-in
 
     void setVisible(bool visible) override;
 
@@ -254,4 +261,8 @@ private:
     // where passwords are kept once that is known.
     std::unique_ptr<TConfig> FHeld;
     std::optional<TSecretStore::TPresence> FPresence;
+    TAccessTokens* FTokens = nullptr;
+    // The sign-in panel shows the selected account; a password field only
+    // for an account that logs in with one.
+    void ShowSignIn();
 };

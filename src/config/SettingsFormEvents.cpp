@@ -8,6 +8,7 @@
 #include "config/Config.h"
 #include "config/ConfigStore.h" // the start-up defaults
 #include "config/SettingsRules.h"
+#include "config/SignInPanel.h"
 #include "desktop/UpDownControl.h"
 #include "i18n/Translate.h"
 #include "platform/CodePage.h"
@@ -123,6 +124,22 @@ void TfrmSettings::ConnectHandlers()
     });
 
     connect(pagSettings, &QTabWidget::currentChanged, this, [this](int index) { pagSettingsChange(index); });
+    pnlSignIn->Current = [this]() -> std::optional<Account> {
+        const int index = Accounts->SelectedIndex();
+        if (index < 0 || index >= static_cast<int>(FAccounts.size()))
+            return std::nullopt;
+        return FAccounts[static_cast<size_t>(index)];
+    };
+    pnlSignIn->OnEdited = [this](const Account& edited) {
+        const int index = Accounts->SelectedIndex();
+        if (index < 0 || index >= static_cast<int>(FAccounts.size()))
+            return;
+        Account& account = FAccounts[static_cast<size_t>(index)];
+        account.Authentication = edited.Authentication;
+        account.OAuth2Issuer = edited.OAuth2Issuer;
+        account.OAuth2ClientId = edited.OAuth2ClientId;
+        txtPassword->setEnabled(account.Authentication == aaPassword);
+    };
 
     // The window sees every key before its controls do.
     installEventFilter(this);
@@ -275,6 +292,23 @@ void TfrmSettings::lvwAccounts2SelectItem(QTreeWidgetItem* item, bool /*selected
 {
     if (item)
         Accounts->ShowRow(*item);
+    ShowSignIn();
+}
+
+void TfrmSettings::ShowSignIn()
+{
+    const int index = Accounts->SelectedIndex();
+    const Account* account =
+        index >= 0 && index < static_cast<int>(FAccounts.size()) ? &FAccounts[static_cast<size_t>(index)] : nullptr;
+    pnlSignIn->ShowAccount(account);
+    txtPassword->setEnabled(!account || account->Authentication == aaPassword);
+}
+
+void TfrmSettings::SetAccessTokens(TAccessTokens* tokens)
+{
+    FTokens = tokens;
+    if (Built())
+        pnlSignIn->SetTokens(tokens);
 }
 
 void TfrmSettings::btnAddClick()
@@ -410,6 +444,7 @@ void TfrmSettings::ShowPasswordStore(TSecretStore::TPresence presence)
     FPresence = presence;
     if (!Built())
         return;
+    pnlSignIn->ShowTokenStore(presence != TSecretStore::TPresence::Absent);
     switch (presence)
     {
     case TSecretStore::TPresence::Present:

@@ -31,6 +31,25 @@ const SecretSchema* PasswordSchema()
     return &schema;
 }
 
+// A token kept for an account: the password's attributes plus its kind, under
+// a schema of its own so that a password lookup never finds it.
+const SecretSchema* TokenSchema()
+{
+    static const SecretSchema schema = {
+        "org.ternbell.Token",
+        SECRET_SCHEMA_NONE,
+        {
+            {"protocol", SECRET_SCHEMA_ATTRIBUTE_STRING},
+            {"host", SECRET_SCHEMA_ATTRIBUTE_STRING},
+            {"port", SECRET_SCHEMA_ATTRIBUTE_STRING},
+            {"user", SECRET_SCHEMA_ATTRIBUTE_STRING},
+            {"kind", SECRET_SCHEMA_ATTRIBUTE_STRING},
+            {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
+        },
+        0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    return &schema;
+}
+
 GMainLoop* Loop = nullptr;
 int Pending = 0;
 bool InputClosed = false;
@@ -58,6 +77,7 @@ struct TJob
     std::string Id;
     int Operation;
     std::string Protocol, Host, Port, User, Label, Secret;
+    std::string Kind; // empty: a password
     SecretService* Service = nullptr;
 };
 
@@ -100,8 +120,17 @@ void FinishWithError(TJob* job, GError* error)
     Finish(job, outcome, message);
 }
 
+const SecretSchema* SchemaOf(const TJob* job)
+{
+    return job->Kind.empty() ? PasswordSchema() : TokenSchema();
+}
+
 GHashTable* AttributesOf(const TJob* job)
 {
+    if (!job->Kind.empty())
+        return secret_attributes_build(TokenSchema(), "protocol", job->Protocol.c_str(), "host", job->Host.c_str(),
+                                       "port", job->Port.c_str(), "user", job->User.c_str(), "kind",
+                                       job->Kind.c_str(), nullptr);
     return secret_attributes_build(PasswordSchema(), "protocol", job->Protocol.c_str(), "host", job->Host.c_str(),
                                    "port", job->Port.c_str(), "user", job->User.c_str(), nullptr);
 }
@@ -144,7 +173,7 @@ void Store(TJob* job)
 {
     GHashTable* attributes = AttributesOf(job);
     SecretValue* value = secret_value_new(job->Secret.data(), static_cast<gssize>(job->Secret.size()), "text/plain");
-    secret_service_store(job->Service, PasswordSchema(), attributes, SECRET_COLLECTION_DEFAULT, job->Label.c_str(),
+    secret_service_store(job->Service, SchemaOf(job), attributes, SECRET_COLLECTION_DEFAULT, job->Label.c_str(),
                          value, nullptr, Stored, job);
     secret_value_unref(value);
     g_hash_table_unref(attributes);
@@ -212,12 +241,12 @@ void ServiceReady(GObject*, GAsyncResult* result, gpointer data)
     switch (job->Operation)
     {
     case soRead:
-        secret_service_search(job->Service, PasswordSchema(), attributes,
+        secret_service_search(job->Service, SchemaOf(job), attributes,
                               static_cast<SecretSearchFlags>(SECRET_SEARCH_UNLOCK | SECRET_SEARCH_LOAD_SECRETS),
                               nullptr, Searched, job);
         break;
     case soDelete:
-        secret_service_clear(job->Service, PasswordSchema(), attributes, nullptr, Cleared, job);
+        secret_service_clear(job->Service, SchemaOf(job), attributes, nullptr, Cleared, job);
         break;
     default: // a write and a probe first ask where the default collection is
         secret_collection_for_alias(job->Service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr,
@@ -274,9 +303,9 @@ gboolean InputReady(GIOChannel*, GIOCondition, gpointer)
     bool broken = false;
     while (TakeKeyringMessage(Input, f, broken))
     {
-        if (f.size() != 8)
+        if (f.size() != 8 && f.size() != 9)
             continue;
-        Start(new TJob{f[0], std::atoi(f[1].c_str()), f[2], f[3], f[4], f[5], f[6], f[7]});
+        Start(new TJob{f[0], std::atoi(f[1].c_str()), f[2], f[3], f[4], f[5], f[6], f[7], f.size() == 9 ? f[8] : ""});
         std::fill(f[7].begin(), f[7].end(), '\0');
     }
     if (broken || Input.size() > MaxKeyringMessage)

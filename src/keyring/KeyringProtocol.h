@@ -15,7 +15,8 @@
 // a newline: requests on the helper's input, answers on its output, each
 // answer carrying the number of its request. Texts are UTF-8.
 //
-//   request: <id> <operation> <protocol> <host> <port> <user> <label> <secret>
+//   request: <id> <operation> <protocol> <host> <port> <user> <label> <secret> [<kind>]
+//   (kind: absent for a password, else what kind of token the secret is)
 //   answer:  <id> <outcome> <secret> <message>
 
 constexpr const char* KeyringHelperName = "ternbell-keyring";

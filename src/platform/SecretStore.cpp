@@ -157,8 +157,12 @@ void TSecretStore::Submit(int operation, const TSecretKey& key, const std::strin
     }
     THelper* helper = Helper();
     helper->Ids.insert(id);
-    std::string message = KeyringMessage(
-        {std::to_string(id), std::to_string(operation), key.Protocol, key.Host, key.Port, key.User, label, secret});
+    std::vector<std::string> fields{std::to_string(id), std::to_string(operation), key.Protocol, key.Host, key.Port,
+                                    key.User, label, secret};
+    if (!key.Kind.empty())
+        fields.push_back(key.Kind);
+    std::string message = KeyringMessage(fields);
+    std::fill(fields[7].begin(), fields[7].end(), '\0');
     // Written when the helper has started; QProcess keeps it until then.
     helper->Process.write(message.data(), static_cast<qint64>(message.size()));
     std::fill(message.begin(), message.end(), '\0');

@@ -16,6 +16,9 @@ struct TSecretKey
     std::string Host;
     std::string Port;
     std::string User;
+    // Empty: the account's password. Else a token of this kind, kept apart
+    // from the password under the same four values.
+    std::string Kind;
 
     bool operator==(const TSecretKey&) const = default;
     auto operator<=>(const TSecretKey&) const = default;

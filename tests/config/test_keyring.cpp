@@ -169,7 +169,7 @@ TEST_P(KeyringRefuses, HiveKeepsThePassword)
     if (c.Setup == PrivateKeyring::TSetup::Unlocked) // the locked one
     {
         // Something kept before, so the keyring has been asked and answered.
-        TSecretKey key{"pop3", "mail.example.org", "110", "ann"};
+        TSecretKey key{"pop3", "mail.example.org", "110", "ann", {}};
         bool kept = false;
         store.Write(key, "x", "old", [&kept](const TSecretReply& r) { kept = r.Status == TSecretStatus::Done; });
         ASSERT_TRUE(WaitUntil([&kept] { return kept; }, 10000));

@@ -34,6 +34,11 @@ if(TERNBELL_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
       target_sources(${_exe} PRIVATE ${PROJECT_SOURCE_DIR}/src/desktop/MediaLayout.cpp)
       target_link_libraries(${_exe} PRIVATE Qt6::Gui)
     endif()
+    if(_what STREQUAL "oauth_json")
+      # The authorization server's documents, read with the catalogs' lookup.
+      get_property(_i18n_sources GLOBAL PROPERTY TERNBELL_SOURCES_i18n)
+      target_sources(${_exe} PRIVATE ${PROJECT_SOURCE_DIR}/src/oauth/OAuthJson.cpp ${_i18n_sources})
+    endif()
     set_target_properties(${_exe} PROPERTIES AUTOMOC OFF RUNTIME_OUTPUT_DIRECTORY ${_fuzz_out})
     # New inputs go to the build tree; the seeds in the source tree stay as they are.
     file(MAKE_DIRECTORY ${_fuzz_out}/corpus-${_what})

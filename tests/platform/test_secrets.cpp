@@ -11,7 +11,7 @@
 namespace
 {
 
-const TSecretKey Ann{"pop3", "mail.example.org", "110", "ann"};
+const TSecretKey Ann{"pop3", "mail.example.org", "110", "ann", {}};
 const std::vector<std::string> AnnAttributes{"protocol", "pop3", "host", "mail.example.org", "port", "110",
                                              "user", "ann"};
 
@@ -89,6 +89,28 @@ TEST_F(Secrets, KeepsReadsChangesAndDeletesUnderTheAccountsAttributes)
     EXPECT_EQ(keyring->Lookup(AnnAttributes), "");
     EXPECT_EQ(Read(), TSecretStatus::Missing);
     EXPECT_EQ(Delete(), TSecretStatus::Missing);
+}
+
+TEST_F(Secrets, ATokenIsKeptBesideThePasswordWithoutEitherFindingTheOther)
+{
+    Start();
+    TSecretKey token = Ann;
+    token.Kind = "oauth2-refresh-token";
+    auto tokenStatus = [&](auto&& request) { return StatusOf(Ask(request)); };
+    ASSERT_EQ(Write("password"), TSecretStatus::Done);
+    EXPECT_EQ(tokenStatus([&](TSecretCallback done) { store.Read(token, done); }), TSecretStatus::Missing);
+    ASSERT_EQ(tokenStatus([&](TSecretCallback done) { store.Write(token, "ternbell: ann", "refresh", done); }),
+              TSecretStatus::Done);
+    std::vector<std::string> tokenAttributes = AnnAttributes;
+    tokenAttributes.insert(tokenAttributes.end(), {"kind", "oauth2-refresh-token"});
+    EXPECT_EQ(keyring->Lookup(tokenAttributes), "refresh");
+    std::string secret;
+    EXPECT_EQ(Read(&secret), TSecretStatus::Done);
+    EXPECT_EQ(secret, "password");
+    EXPECT_EQ(Delete(), TSecretStatus::Done);
+    const auto reply = Ask([&](TSecretCallback done) { store.Read(token, done); });
+    ASSERT_EQ(StatusOf(reply), TSecretStatus::Done) << "deleting the password kept the token";
+    EXPECT_EQ(reply->Secret, "refresh");
 }
 
 TEST_F(Secrets, LockedKeyringThatStaysLockedRefuses)

@@ -43,9 +43,12 @@ public:
     };
     // A fresh grant for `account` (the mailbox's address) without a browser.
     TTokens Mint(const std::string& account, const std::string& scope = {});
+    // Whether the server takes `accessToken` now (introspection, as the
+    // mail server asks).
+    bool Active(const std::string& accessToken);
     // Ends every grant of `account`, with its tokens.
     void Revoke(const std::string& account);
-    // Token endpoint requests that succeeded, by grant type
+    // Token endpoint requests, granted or refused, by grant type
     // ("refresh_token", "authorization_code", ...).
     std::map<std::string, int> TokenRequests();
     // Ends the server: its port refuses from then on.
@@ -58,7 +61,7 @@ public:
         int Status = 0;
         std::string Body;
     };
-    TAnswer Request(const std::string& path, const std::string& form = {}) const;
+    TAnswer Request(const std::string& path, const std::string& form = {}, const std::string& headers = {}) const;
 
 private:
     QProcess FProcess;

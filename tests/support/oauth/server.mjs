@@ -18,7 +18,8 @@
 //                      ternbell client; answers like a token endpoint
 //                      (access_token, refresh_token, expires_in, token_type)
 //   POST /test/revoke  form "account": ends every grant of that account
-//   GET  /test/stats   counts of token endpoint requests by grant type
+//   GET  /test/stats   counts of token endpoint requests by grant type,
+//                      granted or refused
 import http from 'node:http';
 import { randomBytes } from 'node:crypto';
 import Provider from 'oidc-provider';
@@ -45,8 +46,11 @@ async function readForm(req) {
 }
 
 function sendJson(res, status, body) {
-  res.writeHead(status, { 'content-type': 'application/json', 'cache-control': 'no-store' });
-  res.end(JSON.stringify(body));
+  const text = Buffer.from(JSON.stringify(body));
+  res.writeHead(status, {
+    'content-type': 'application/json', 'cache-control': 'no-store', 'content-length': text.length,
+  });
+  res.end(text);
 }
 
 const server = http.createServer();
@@ -77,6 +81,8 @@ const provider = new Provider(issuer, {
   claims: { openid: ['sub'], email: ['email'] },
   cookies: { keys: [randomBytes(32).toString('hex')] },
   pkce: { required: () => true },
+  // The ID token names the account, so a client can say who signed in.
+  conformIdTokenClaims: false,
   features: {
     devInteractions: { enabled: false },
     deviceFlow: {
@@ -110,6 +116,9 @@ const provider = new Provider(issuer, {
     IdToken: 3600,
   },
   rotateRefreshToken: () => true,
+  // Introspection names the mailbox as "email" too, where a mail server
+  // looks for the user by default.
+  extraTokenClaims: async (ctx, token) => ({ email: token.accountId }),
   issueRefreshToken: async (ctx, client) => client.grantTypeAllowed('refresh_token'),
   async findAccount(ctx, sub) {
     return { accountId: sub, claims: async () => ({ sub, email: sub }) };
@@ -121,11 +130,14 @@ const provider = new Provider(issuer, {
   },
 });
 
+// Token endpoint requests by grant type, whether granted or refused.
 const stats = {};
-provider.on('grant.success', (ctx) => {
-  const type = ctx.oidc.params?.grant_type ?? 'unknown';
+const count = (ctx) => {
+  const type = ctx.oidc?.params?.grant_type ?? ctx.request?.body?.grant_type ?? 'unknown';
   stats[type] = (stats[type] ?? 0) + 1;
-});
+};
+provider.on('grant.success', count);
+provider.on('grant.error', count);
 
 async function newGrant(accountId, scope) {
   const grant = new provider.Grant({ accountId, clientId });

@@ -1,0 +1,324 @@
+// Sign-in, the stored refresh token, refresh, rotation, revocation and the
+// failures, against the tests' real authorization server and the browser
+// stand-in that signs in and consents.
+
+#include "oauth/OAuthErrors.h"
+#include "oauth/SignIn.h"
+#include "oauth/TokenEndpoint.h"
+#include "oauth/TokenKeeper.h"
+#include "support/FakeClock.h"
+#include "platform/SecretStore.h"
+#include "support/PrivateKeyring.h"
+#include "support/ScriptedServer.h"
+#include "support/TestHelpers.h"
+#include "support/oauth/AuthServer.h"
+
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace
+{
+
+// A clock that moves only when the test says: expiry without waiting.
+class ManualClock : public TIdClock
+{
+public:
+    TTimePoint Now() override { return TTimePoint{} + std::chrono::seconds(FSeconds.load()); }
+    void Advance(int seconds) { FSeconds += seconds; }
+
+private:
+    std::atomic<long long> FSeconds{1000000};
+};
+
+// The browser stand-in, started beside the sign-in as the desktop would.
+// `mode` is what it does wrong ("" for nothing); `then` runs once it is done.
+class Browser
+{
+public:
+    explicit Browser(std::string mode = {}) : FMode(std::move(mode)) {}
+    ~Browser()
+    {
+        for (std::thread& t : FRuns)
+            t.join();
+    }
+    bool Open(const std::string& url, std::function<void()> then = {})
+    {
+        FOpened.push_back(url);
+        FRuns.emplace_back([this, url, then] {
+            QProcess process;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("TERNBELL_TEST_BROWSER", QString::fromStdString(FMode));
+            environment.insert("TERNBELL_TEST_LOGIN", "ann@example.org");
+            process.setProcessEnvironment(environment);
+            process.start(QString::fromStdString(AuthServer::BrowserFolder() + "/xdg-open"),
+                          {QString::fromStdString(url)});
+            process.waitForFinished(30000);
+            if (then)
+                then();
+        });
+        return true;
+    }
+    const std::vector<std::string>& Opened() const { return FOpened; }
+
+private:
+    std::string FMode;
+    std::vector<std::string> FOpened;
+    std::vector<std::thread> FRuns;
+};
+
+class SignInTest : public testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        if (AuthServer::Unavailable().empty())
+            Server = std::make_unique<AuthServer>();
+    }
+    static void TearDownTestSuite() { Server.reset(); }
+    void SetUp() override
+    {
+        if (!Server)
+            GTEST_SKIP() << AuthServer::Unavailable();
+        account.IMAP4 = true;
+        account.Host = "mail.example.org";
+        account.Port = "993";
+        account.UserName = "ann@example.org";
+        account.Authentication = aaOAuth2;
+        account.OAuth2Issuer = Server->Issuer();
+        account.OAuth2ClientId = "ternbell";
+        account.OAuth2Scope = "openid email mail";
+        limits.Clock = clock;
+    }
+    int Refreshes() { return Server->TokenRequests()["refresh_token"]; }
+    int CodeExchanges() { return Server->TokenRequests()["authorization_code"]; }
+    TSignInHooks Hooks(Browser& browser, TSignIn* cancelAfter = nullptr)
+    {
+        TSignInHooks hooks;
+        hooks.OpenBrowser = [&browser, cancelAfter](const std::string& url) {
+            return browser.Open(url, [cancelAfter] {
+                if (cancelAfter)
+                    cancelAfter->Cancel();
+            });
+        };
+        hooks.ShowAddress = [this](const std::string& url) { shown = url; };
+        return hooks;
+    }
+
+    static inline std::unique_ptr<AuthServer> Server;
+    Account account;
+    std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
+    THttpLimits limits;
+    TMemoryTokenVault vault;
+    std::string shown;
+};
+
+TEST_F(SignInTest, ThroughTheBrowserThenARestartLogsInWithTheStoredTokenAlone)
+{
+    Browser browser;
+    {
+        TAccessTokens tokens(vault, limits);
+        TSignIn signIn(tokens.ProviderFor(account), limits, account.UserName);
+        const TSignedIn done = signIn.WithBrowser(Hooks(browser));
+        EXPECT_EQ(done.Who, "ann@example.org");
+        ASSERT_EQ(browser.Opened().size(), 1u);
+        EXPECT_EQ(shown, browser.Opened()[0]) << "the address is shown to copy as well";
+        EXPECT_NE(shown.find("code_challenge_method=S256"), std::string::npos);
+        tokens.SignedIn(account, done.Grant);
+        EXPECT_EQ(tokens.AccessToken(account, false), done.Grant.AccessToken);
+        EXPECT_TRUE(Server->Active(done.Grant.AccessToken));
+        EXPECT_EQ(vault.Read(account), done.Grant.RefreshToken);
+    }
+    // A new run: the vault's refresh token, no browser.
+    const int before = Refreshes();
+    TAccessTokens restarted(vault, limits);
+    const std::string token = restarted.AccessToken(account, false);
+    EXPECT_TRUE(Server->Active(token));
+    EXPECT_EQ(Refreshes(), before + 1);
+    EXPECT_EQ(browser.Opened().size(), 1u);
+}
+
+TEST_F(SignInTest, ATokenIsReusedUntilNearItsExpiryOrARefusalAndEachRotationIsKept)
+{
+    const AuthServer::TTokens minted = Server->Mint(account.UserName);
+    vault.Write(account, minted.RefreshToken);
+    TAccessTokens tokens(vault, limits);
+    const int before = Refreshes();
+    const std::string first = tokens.AccessToken(account, false);
+    EXPECT_EQ(tokens.AccessToken(account, false), first) << "no request while the token is valid";
+    EXPECT_EQ(Refreshes(), before + 1);
+    const std::string rotated = *vault.Read(account);
+    EXPECT_NE(rotated, minted.RefreshToken) << "the server rotates refresh tokens";
+
+    clock->Advance(3600 - tokens.MarginSeconds + 1);
+    const std::string second = tokens.AccessToken(account, false);
+    EXPECT_NE(second, first);
+    EXPECT_EQ(Refreshes(), before + 2);
+    EXPECT_NE(*vault.Read(account), rotated);
+
+    const std::string third = tokens.AccessToken(account, true);
+    EXPECT_NE(third, second) << "a refused token is replaced at once";
+    EXPECT_TRUE(Server->Active(third));
+    // The retired refresh token is of no use any more.
+    TProvider provider = tokens.ProviderFor(account);
+    try
+    {
+        RefreshTokens(provider, rotated, limits);
+        ADD_FAILURE() << "a rotated-out refresh token was taken";
+    }
+    catch (const EOAuthRefused& e)
+    {
+        EXPECT_EQ(e.Code, "invalid_grant");
+    }
+}
+
+TEST_F(SignInTest, ARevokedGrantAsksForASignInAndNoMoreRequestsUntilOne)
+{
+    account.UserName = "revoked@example.org";
+    vault.Write(account, Server->Mint(account.UserName).RefreshToken);
+    TAccessTokens tokens(vault, limits);
+    tokens.AccessToken(account, false);
+    Server->Revoke(account.UserName);
+    const int before = Refreshes();
+    EXPECT_THROW(tokens.AccessToken(account, true), ESignInNeeded);
+    EXPECT_EQ(Refreshes(), before + 1) << "the refused refresh";
+    EXPECT_THROW(tokens.AccessToken(account, true), ESignInNeeded);
+    EXPECT_THROW(tokens.AccessToken(account, false), ESignInNeeded);
+    EXPECT_EQ(vault.Read(account), std::nullopt) << "a dead token is not kept";
+    EXPECT_EQ(Refreshes(), before + 1) << "no request after the grant was found dead";
+
+    TTokenGrant fresh;
+    const AuthServer::TTokens minted = Server->Mint(account.UserName);
+    fresh.AccessToken = minted.AccessToken;
+    fresh.RefreshToken = minted.RefreshToken;
+    tokens.SignedIn(account, fresh);
+    EXPECT_EQ(tokens.AccessToken(account, false), minted.AccessToken);
+    EXPECT_TRUE(Server->Active(tokens.AccessToken(account, true)));
+}
+
+TEST_F(SignInTest, NeverSignedInAsksForASignIn)
+{
+    account.UserName = "new@example.org";
+    TAccessTokens tokens(vault, limits);
+    EXPECT_THROW(tokens.AccessToken(account, false), ESignInNeeded);
+}
+
+TEST_F(SignInTest, ARedirectWithAnotherStateIsTurnedAwayAndNothingIsExchanged)
+{
+    Browser browser("state");
+    TAccessTokens tokens(vault, limits);
+    TSignIn signIn(tokens.ProviderFor(account), limits);
+    const int before = CodeExchanges();
+    EXPECT_THROW(signIn.WithBrowser(Hooks(browser, &signIn)), EOAuthCancelled);
+    EXPECT_EQ(CodeExchanges(), before) << "the code of a redirect with another state was used";
+}
+
+TEST_F(SignInTest, ACodeIssuedForAnotherVerifierIsRefused)
+{
+    Browser browser("code");
+    TAccessTokens tokens(vault, limits);
+    TSignIn signIn(tokens.ProviderFor(account), limits);
+    try
+    {
+        signIn.WithBrowser(Hooks(browser));
+        ADD_FAILURE() << "a code for another challenge was exchanged";
+    }
+    catch (const EOAuthRefused& e)
+    {
+        EXPECT_EQ(e.Code, "invalid_grant");
+    }
+}
+
+TEST_F(SignInTest, WithACodeInsteadPollingAtTheServersInterval)
+{
+    Browser browser;
+    TAccessTokens tokens(vault, limits);
+    TSignIn signIn(tokens.ProviderFor(account), limits);
+    auto waits = std::make_shared<FakeClock>();
+    signIn.WaitClock = waits;
+    TSignInHooks hooks;
+    std::string userCode;
+    hooks.ShowCode = [&](const TDeviceCode& code) {
+        userCode = code.UserCode;
+        browser.Open(code.VerificationUriComplete);
+    };
+    const TSignedIn done = signIn.WithCode(hooks);
+    EXPECT_FALSE(userCode.empty());
+    EXPECT_TRUE(Server->Active(done.Grant.AccessToken));
+    EXPECT_EQ(done.Who, "ann@example.org");
+    EXPECT_GE(waits->Served(), std::chrono::seconds(5)) << "the first poll waits the interval";
+}
+
+TEST_F(SignInTest, ServerDownIsATemporaryFailure)
+{
+    account.OAuth2Issuer = "http://127.0.0.1:" + std::to_string(ScriptedServer::UnusedPort());
+    vault.Write(account, "some-refresh-token");
+    TAccessTokens tokens(vault, limits);
+    EXPECT_THROW(tokens.AccessToken(account, false), ETokenUnavailable);
+    EXPECT_EQ(vault.Read(account), "some-refresh-token") << "kept for the next round";
+}
+
+TEST_F(SignInTest, SignOutRevokesTheGrant)
+{
+    account.UserName = "leaving@example.org";
+    const AuthServer::TTokens minted = Server->Mint(account.UserName);
+    vault.Write(account, minted.RefreshToken);
+    TAccessTokens tokens(vault, limits);
+    const std::string access = tokens.AccessToken(account, false);
+    EXPECT_TRUE(tokens.SignOut(account));
+    EXPECT_EQ(vault.Read(account), std::nullopt);
+    EXPECT_FALSE(Server->Active(access)) << "revoking the refresh token ends its grant";
+    EXPECT_THROW(tokens.AccessToken(account, false), ESignInNeeded);
+}
+
+// The keyring vault answers threads beside the windows through the store's
+// own thread, and keeps the token apart from the account's password.
+TEST(KeyringVault, KeepsReplacesAndErasesATokenForAThreadBesideTheWindows)
+{
+    if (!PrivateKeyring::Unavailable().empty())
+        GTEST_SKIP() << PrivateKeyring::Unavailable();
+    PrivateKeyring keyring;
+    TSecretStore store;
+    TMemoryTokenVault fallback;
+    TKeyringTokenVault vault(store, fallback, 20);
+    Account account;
+    account.UserName = "ann";
+    account.Host = "mail.example.org";
+    account.Port = "110";
+    account.OAuth2Issuer = "https://op.example";
+    keyring.Store({"protocol", "pop3", "host", "mail.example.org", "port", "110", "user", "ann"}, "password");
+    EXPECT_THROW(vault.Read(account), ETokenUnavailable) << "asked on the store's thread, it would never answer";
+
+    std::optional<std::string> before, after, erased;
+    std::atomic<bool> written{false}, done{false};
+    std::thread beside([&] {
+        before = vault.Read(account);
+        vault.Write(account, "first");
+        vault.Write(account, "rotated");
+        after = vault.Read(account);
+        written = true;
+        while (written)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        vault.Erase(account);
+        erased = vault.Read(account);
+        done = true;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return written.load(); }, 30000));
+    EXPECT_EQ(keyring.Lookup({"protocol", "pop3", "host", "mail.example.org", "port", "110", "user", "ann", "kind",
+                              RefreshTokenKind}),
+              "rotated");
+    written = false;
+    EXPECT_TRUE(WaitUntil([&] { return done.load(); }, 30000));
+    beside.join();
+    EXPECT_EQ(before, std::nullopt);
+    EXPECT_EQ(after, "rotated");
+    EXPECT_EQ(erased, std::nullopt);
+    EXPECT_EQ(keyring.Lookup({"protocol", "pop3", "host", "mail.example.org", "port", "110", "user", "ann"}),
+              "password");
+    EXPECT_TRUE(vault.Private());
+    EXPECT_EQ(fallback.Read(account), std::nullopt) << "nothing went past the keyring";
+}
+
+} // namespace
