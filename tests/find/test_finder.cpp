@@ -1,0 +1,261 @@
+#include "find/Finder.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace
+{
+
+// A network whose every call waits until the test answers it, by name, in
+// the order the test chooses: "fetch https://...", "srv _imaps._tcp.x",
+// "mx x", "probe imap.x:993". A call never answered stays waiting.
+class TScriptedNetwork final : public IFindNetwork
+{
+public:
+    void Fetch(const std::string& url, std::size_t, int, std::function<void(TFetchAnswer)> done) override
+    {
+        Fetches["fetch " + url] = std::move(done);
+    }
+    void LookupSrv(const std::string& name, int, std::function<void(TDnsAnswer)> done) override
+    {
+        Dns["srv " + name] = std::move(done);
+    }
+    void LookupMx(const std::string& domain, int, std::function<void(TDnsAnswer)> done) override
+    {
+        Dns["mx " + domain] = std::move(done);
+    }
+    void Probe(const TProbeAsk& ask, int, std::function<void(TProbeAnswer)> done) override
+    {
+        Probes["probe " + ask.Host + ":" + std::to_string(ask.Port)] = std::move(done);
+    }
+    void Cancel() override
+    {
+        Fetches.clear();
+        Dns.clear();
+        Probes.clear();
+        ++Cancels;
+    }
+
+    template <typename TMap, typename TAnswer>
+    static void Reply(TMap& calls, const std::string& name, TAnswer answer)
+    {
+        auto it = calls.find(name);
+        ASSERT_NE(it, calls.end()) << "no call waits for " << name;
+        auto done = std::move(it->second);
+        calls.erase(it);
+        done(std::move(answer));
+    }
+    void File(const std::string& url, const std::string& body) { Reply(Fetches, "fetch " + url, TFetchAnswer{true, body, {}}); }
+    void NoFile(const std::string& url) { Reply(Fetches, "fetch " + url, TFetchAnswer{false, {}, "HTTP status 404"}); }
+    void Srv(const std::string& name, std::vector<TSrvAnswer> records = {})
+    {
+        TDnsAnswer a;
+        a.Ok = true;
+        a.Srv = std::move(records);
+        Reply(Dns, "srv " + name, std::move(a));
+    }
+    void Mx(const std::string& domain, std::vector<std::string> hosts = {})
+    {
+        TDnsAnswer a;
+        a.Ok = true;
+        a.Mx = std::move(hosts);
+        Reply(Dns, "mx " + domain, std::move(a));
+    }
+    void Probed(const std::string& target, bool verified)
+    {
+        Reply(Probes, "probe " + target, TProbeAnswer{verified, verified ? "" : "connection refused"});
+    }
+    // Every waiting call of a kind comes back empty.
+    void NoSrv()
+    {
+        for (const char* s : {"_imaps._tcp.", "_pop3s._tcp.", "_imap._tcp.", "_pop3._tcp."})
+            Srv(std::string(s) + "example.com");
+    }
+    void NoProbe(const std::string& except = {})
+    {
+        std::vector<std::string> names;
+        for (const auto& [name, done] : Probes)
+            if (name != "probe " + except)
+                names.push_back(name.substr(6));
+        for (const std::string& name : names)
+            Probed(name, false);
+    }
+    std::size_t Waiting() const { return Fetches.size() + Dns.size() + Probes.size(); }
+
+    std::map<std::string, std::function<void(TFetchAnswer)>> Fetches;
+    std::map<std::string, std::function<void(TDnsAnswer)>> Dns;
+    std::map<std::string, std::function<void(TProbeAnswer)>> Probes;
+    int Cancels = 0;
+};
+
+const std::string HostUrl = "https://autoconfig.example.com/mail/config-v1.1.xml?emailaddress=ann%40example.com";
+const std::string WellKnownUrl = "https://example.com/.well-known/autoconfig/mail/config-v1.1.xml";
+
+std::string ConfigFor(const std::string& host)
+{
+    return "<clientConfig><emailProvider><incomingServer type=\"imap\"><hostname>" + host
+           + "</hostname><port>993</port><socketType>SSL</socketType><username>%EMAILLOCALPART%</username>"
+             "</incomingServer></emailProvider></clientConfig>";
+}
+
+class FinderTest : public testing::Test
+{
+protected:
+    void Start(const std::string& address = "ann@example.com")
+    {
+        Finder.Start(address, [this](const TFindOutcome& outcome) {
+            ++Calls;
+            Outcome = outcome;
+        });
+    }
+    std::string Result() const
+    {
+        if (Calls == 0)
+            return "waiting";
+        return Outcome.Server.Found() ? Outcome.Server.Host + ":" + std::to_string(Outcome.Server.Port) + " from "
+                                            + Outcome.Server.SourceName
+                                      : "nothing";
+    }
+
+    TScriptedNetwork Net;
+    TFinder Finder{Net, {}, [](std::uint32_t) { return 0u; }};
+    TFindOutcome Outcome;
+    int Calls = 0;
+};
+
+TEST_F(FinderTest, ProviderTableAnswersWithoutTheNetwork)
+{
+    Start("ann@gmail.com");
+    EXPECT_EQ(Result(), "imap.gmail.com:993 from gmail.com");
+    EXPECT_TRUE(Outcome.Server.NeedsOAuth2);
+    EXPECT_EQ(Net.Waiting(), 0u);
+}
+
+TEST_F(FinderTest, EveryPlaceAsksAtOnce)
+{
+    Start();
+    EXPECT_EQ(Net.Fetches.size(), 2u);
+    EXPECT_EQ(Net.Dns.size(), 5u);  // four services and the exchanger
+    EXPECT_EQ(Net.Probes.size(), 20u);
+    EXPECT_EQ(Result(), "waiting");
+}
+
+TEST_F(FinderTest, EarlierPlaceWinsOverALaterOneThatAnsweredFirst)
+{
+    Start();
+    Net.Probed("imap.example.com:993", true);
+    Net.Srv("_imaps._tcp.example.com", {{"srv.example.com", 993, 0, 0}});
+    Net.Srv("_pop3s._tcp.example.com");
+    Net.Srv("_imap._tcp.example.com");
+    Net.Srv("_pop3._tcp.example.com");
+    EXPECT_EQ(Result(), "waiting"); // the files may still answer
+    Net.NoFile(WellKnownUrl);
+    EXPECT_EQ(Result(), "waiting");
+    Net.File(HostUrl, ConfigFor("file.example.com"));
+    EXPECT_EQ(Result(), "file.example.com:993 from example.com");
+    EXPECT_EQ(Outcome.Server.UserName, "ann");
+    EXPECT_EQ(Net.Waiting(), 0u); // the rest was cancelled
+    EXPECT_EQ(Calls, 1);
+}
+
+TEST_F(FinderTest, EachPlaceWinsWhenTheEarlierOnesComeBackEmpty)
+{
+    Start();
+    Net.File(WellKnownUrl, "<!DOCTYPE x [<!ENTITY e \"e\">]><clientConfig/>"); // hostile: passed over
+    Net.NoFile(HostUrl);
+    EXPECT_EQ(Result(), "waiting");
+    Net.Mx("example.com", {"mx.hoster.net"});
+    Net.NoFile("https://autoconfig.hoster.net/mail/config-v1.1.xml?emailaddress=ann%40example.com");
+    Net.File("https://hoster.net/.well-known/autoconfig/mail/config-v1.1.xml", ConfigFor("imap.hoster.net"));
+    EXPECT_EQ(Result(), "waiting"); // the SRV records come before the exchanger
+    Net.NoSrv();
+    EXPECT_EQ(Result(), "imap.hoster.net:993 from hoster.net");
+    ASSERT_FALSE(Outcome.Notes.empty());
+    EXPECT_NE(Outcome.Notes.front().find("document type"), std::string::npos);
+}
+
+TEST_F(FinderTest, SrvRecordsWinOverTheExchangerAndProbes)
+{
+    Start();
+    Net.NoFile(HostUrl);
+    Net.NoFile(WellKnownUrl);
+    Net.Srv("_imaps._tcp.example.com");
+    Net.Srv("_pop3s._tcp.example.com", {{"pop.example.com", 995, 0, 0}});
+    Net.Srv("_imap._tcp.example.com");
+    Net.Srv("_pop3._tcp.example.com");
+    EXPECT_EQ(Result(), "pop.example.com:995 from example.com");
+    EXPECT_EQ(Outcome.Server.Source, fsDnsRecords);
+}
+
+TEST_F(FinderTest, ExchangerOfAKnownProviderWins)
+{
+    Start();
+    Net.NoFile(HostUrl);
+    Net.NoFile(WellKnownUrl);
+    Net.NoSrv();
+    Net.Mx("example.com", {"example-com.mail.protection.outlook.com"});
+    EXPECT_EQ(Result(), "outlook.office365.com:993 from example.com");
+    EXPECT_EQ(Outcome.Server.Source, fsProviderTable);
+}
+
+TEST_F(FinderTest, FirstVerifiedProbeInOrderWins)
+{
+    Start();
+    Net.NoFile(HostUrl);
+    Net.NoFile(WellKnownUrl);
+    Net.NoSrv();
+    Net.Mx("example.com", {"mx.example.com"}); // its own domain: nothing more to fetch
+    Net.Probed("mail.example.com:143", true);
+    Net.Probed("pop.example.com:995", true);
+    EXPECT_EQ(Result(), "waiting");
+    Net.NoProbe("mail.example.com:143");
+    EXPECT_EQ(Result(), "pop.example.com:995 from pop.example.com");
+    EXPECT_EQ(Outcome.Server.Security, asImplicitTLS);
+    EXPECT_FALSE(Outcome.Server.IMAP4);
+}
+
+TEST_F(FinderTest, NothingAnywhereEndsWithNothing)
+{
+    Start();
+    Net.NoFile(HostUrl);
+    Net.NoFile(WellKnownUrl);
+    Net.NoSrv();
+    Net.Mx("example.com");
+    Net.NoProbe();
+    EXPECT_EQ(Result(), "nothing");
+    EXPECT_FALSE(Outcome.TimedOut);
+}
+
+TEST_F(FinderTest, ExpiryTakesTheBestAnswerSoFarOrEndsEmpty)
+{
+    Start();
+    Net.Probed("example.com:110", true);
+    Finder.Expire();
+    EXPECT_EQ(Result(), "example.com:110 from example.com");
+    EXPECT_EQ(Net.Waiting(), 0u);
+
+    Start();
+    Finder.Expire();
+    EXPECT_EQ(Result(), "nothing");
+    EXPECT_TRUE(Outcome.TimedOut);
+}
+
+TEST_F(FinderTest, CancelStopsEveryCallAndNeverAnswers)
+{
+    Start();
+    Finder.Cancel();
+    EXPECT_EQ(Net.Waiting(), 0u);
+    EXPECT_FALSE(Finder.Running());
+    Finder.Expire();
+    EXPECT_EQ(Calls, 0);
+}
+
+TEST_F(FinderTest, NoAddressAsksNothing)
+{
+    Start("not an address");
+    EXPECT_EQ(Result(), "nothing");
+    EXPECT_EQ(Net.Waiting(), 0u);
+}
+
+} // namespace
