@@ -108,7 +108,7 @@ void TFinder::StartFetch(std::size_t place, const std::string& url, const std::s
     Network.Fetch(url, AutoconfigMaxBytes, Limits.CallMs, [this, place, url, domain](TFetchAnswer answer) {
         if (!answer.Ok)
         {
-            Nothing(place, url + ": " + answer.Problem);
+            Nothing(place, answer.Problem.empty() ? std::string() : url + ": " + answer.Problem);
             return;
         }
         TAutoconfigResult result = ParseAutoconfig(answer.Body, Address, domain);

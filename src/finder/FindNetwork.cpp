@@ -35,11 +35,11 @@ public:
 
     void Cancel() override
     {
-        // Deleting a call's context disconnects its handlers and ends what
-        // it owns (reply, lookup, socket), so no callback runs afterwards.
+        // Cancel may run inside a signal of a call's own socket or reply:
+        // the handlers go at once, the objects on the next turn of the loop.
         const QObjectList calls = Calls.children();
         for (QObject* call : calls)
-            delete call;
+            Drop(call);
     }
 
 private:
@@ -55,10 +55,7 @@ private:
                 return;
             auto once = std::move(done);
             done = nullptr;
-            call->deleteLater();
-            // Objects of the call may still be inside their own signal.
-            for (QObject* child : call->children())
-                child->disconnect(call);
+            Drop(call);
             once(std::move(value));
         };
         auto* timer = new QTimer(call);
@@ -70,6 +67,14 @@ private:
         });
         timer->start(timeLimitMs);
         return call;
+    }
+
+    static void Drop(QObject* call)
+    {
+        for (QObject* child : call->children())
+            child->disconnect(call);
+        call->setParent(nullptr);
+        call->deleteLater();
     }
 
     QNetworkAccessManager& Manager()
@@ -128,6 +133,11 @@ void TQtFindNetwork::Fetch(const std::string& url, std::size_t maxBytes, int tim
     QObject::connect(reply, &QNetworkReply::finished, call, [reply, body, answer] {
         const QByteArray rest = reply->readAll();
         body->append(rest.constData(), static_cast<std::size_t>(rest.size()));
+        if (reply->error() == QNetworkReply::HostNotFoundError)
+        {
+            (*answer)({false, {}, {}});
+            return;
+        }
         if (reply->error() != QNetworkReply::NoError)
         {
             (*answer)({false, {}, reply->errorString().toStdString()});
@@ -204,8 +214,10 @@ void TQtFindNetwork::Probe(const TProbeAsk& ask, int timeLimitMs, std::function<
     QObject::connect(socket, &QSslSocket::sslErrors, call, [fail](const QList<QSslError>& errors) {
         fail("certificate refused: " + (errors.isEmpty() ? std::string() : errors.front().errorString().toStdString()));
     });
-    QObject::connect(socket, &QAbstractSocket::errorOccurred, call,
-                     [socket, fail](QAbstractSocket::SocketError) { fail(socket->errorString().toStdString()); });
+    // Most likely names do not exist: that is no news worth a note.
+    QObject::connect(socket, &QAbstractSocket::errorOccurred, call, [socket, fail](QAbstractSocket::SocketError error) {
+        fail(error == QAbstractSocket::HostNotFoundError ? std::string() : socket->errorString().toStdString());
+    });
     // Implicit TLS: verified and greeted in the protocol. STARTTLS: greeted,
     // the upgrade agreed, then verified.
     auto onLine = [socket, state, imap, ask, answer, fail](const QByteArray& line) {

@@ -16,7 +16,9 @@ struct TFetchAnswer
 {
     bool Ok = false;
     std::string Body;    // the whole answer, at most the size asked for
-    std::string Problem; // why not Ok: "redirected to http://...", "longer than 1 MB"
+    // Why not Ok: "Insecure redirect", "longer than 1048576 bytes"; empty
+    // for a host name that does not exist.
+    std::string Problem;
 };
 
 struct TSrvAnswer
@@ -48,7 +50,7 @@ struct TProbeAnswer
     // The server greeted in its protocol over TLS whose certificate the
     // system trusts for the host's name.
     bool Verified = false;
-    std::string Problem;
+    std::string Problem; // empty for a host name that does not exist
 };
 
 class IFindNetwork

@@ -56,6 +56,10 @@ public:
     // STARTTLS on the plain ports, and implicit TLS on Pop3sPort and
     // ImapsPort. Set before Start.
     void EnableTls(const std::string& certFile, const std::string& keyFile);
+    // Listens on this loopback address too, on the well-known ports (110,
+    // 143, 995, 993), where a private network's host names lead; for a
+    // process with a network namespace of its own. Set before Start.
+    void ServeOn(const std::string& address) { ServedAddress = address; }
 
     // Users may be added before or after Start. User names are used as file
     // names: no "/", ":" or line breaks.
@@ -126,6 +130,7 @@ private:
     uint16_t PortImaps = 0;
     std::string TlsCert;
     std::string TlsKey;
+    std::string ServedAddress;
     pid_t MasterPid = -1;
     unsigned Sequence = 0;
     unsigned Replaced = 0;
