@@ -37,6 +37,8 @@ struct Account
     // IMAP4: keep a session in IDLE where the server offers it, so new mail
     // is heard of at once instead of at the next check.
     bool Push = true;
+    // The address Find looked the servers up for; kept to look them up again.
+    std::string EmailAddress;
     // Values the load could not read. The account is not checked while one
     // is left, and a save leaves them as stored; editing the field drops it.
     std::vector<TUnreadValue> Unreadable{};

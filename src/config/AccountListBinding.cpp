@@ -119,6 +119,8 @@ void TAccountListBinding::ShowRow(const QTreeWidgetItem& row)
         Fields.Security->setCurrentIndex(a->Security);
     if (Fields.Push)
         Fields.Push->setChecked(a->Push);
+    if (Fields.EmailAddress)
+        Fields.EmailAddress->setText(FromCodePage(a->EmailAddress));
     ShowProtocolChoice();
 }
 

@@ -38,6 +38,7 @@ public:
         QComboBox* Security = nullptr;
         // Only IMAP4 accounts can be pushed to: enabled while Imap4 is chosen.
         QCheckBox* Push = nullptr;
+        QLineEdit* EmailAddress = nullptr;
     };
 
     // `accounts` and `origins` (per account, where its password was kept

@@ -103,6 +103,7 @@ const TAccountValue AccountValues[] = {
     {"Security", &Account::Security},
     // Hives from before there was a choice get the default, on.
     {"Push", &Account::Push},
+    {"EmailAddress", &Account::EmailAddress},
 };
 
 template <class... F> struct TOverloaded : F...

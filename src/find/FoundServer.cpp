@@ -59,3 +59,15 @@ TAddressParts SplitAddress(const std::string& address)
     parts.Domain = domain;
     return parts;
 }
+
+void FillAccount(Account& account, const TFoundServer& found, const std::string& address, bool defaultCaption)
+{
+    account.IMAP4 = found.IMAP4;
+    account.Host = found.Host;
+    account.Port = std::to_string(found.Port);
+    account.Security = found.Security;
+    account.UserName = found.UserName;
+    account.EmailAddress = Trim(address);
+    if (defaultCaption)
+        account.Caption = account.EmailAddress;
+}

@@ -54,3 +54,9 @@ TAddressParts SplitAddress(const std::string& address);
 // 1 to 63, at most 253 in all; a trailing dot dropped; lower case. Empty when
 // the text is not one.
 std::string CleanHostName(const std::string& text);
+
+// The found server into an account as the Account page edits it: protocol,
+// host, port, security and user name; the address kept; a caption still at
+// its default (`defaultCaption`) becomes the address. The password and the
+// rest stay as they are.
+void FillAccount(Account& account, const TFoundServer& found, const std::string& address, bool defaultCaption);

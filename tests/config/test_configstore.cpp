@@ -426,6 +426,7 @@ TConfig EditedConfig()
     imap.IMAP4 = true;
     imap.Security = asImplicitTLS;
     imap.Push = false;
+    imap.EmailAddress = "ann@example.org";
     c.Accounts = {Account{}, imap};
     return c;
 }
