@@ -53,6 +53,7 @@ void TFinder::Start(const std::string& address, std::function<void(const TFindOu
     Done = std::move(done);
     Notes.clear();
     Srv = {};
+    StartTlsProbesStarted = false;
     Address = SplitAddress(address);
     if (!Address.Valid())
     {
@@ -73,7 +74,9 @@ void TFinder::Start(const std::string& address, std::function<void(const TFindOu
         StartFetch(fpAutoconfigWellKnown, AutoconfigWellKnownUrl(Address.Domain), Address.Domain);
         StartSrv();
         StartMx();
-        StartProbes();
+        // TLS from the first byte first: STARTTLS only where none of it
+        // answers, so a server that has both is not asked twice as often.
+        StartProbes(0, ImplicitProbes());
     }
     Starting = false;
     Decide();
@@ -163,9 +166,9 @@ void TFinder::StartMx()
     });
 }
 
-void TFinder::StartProbes()
+void TFinder::StartProbes(std::size_t first, std::size_t end)
 {
-    for (std::size_t i = 0; i < Probes.size(); ++i)
+    for (std::size_t i = first; i < end; ++i)
     {
         const TProbeTarget& target = Probes[i];
         const TProbeAsk ask{target.Host, target.Port, target.IMAP4, target.Security == asStartTLS};
@@ -176,6 +179,7 @@ void TFinder::StartProbes()
                 if (!answer.Problem.empty())
                     Notes.push_back(target.Host + ":" + std::to_string(target.Port) + ": " + answer.Problem);
                 Nothing(fpProbeFirst + i);
+                StartTlsProbesWhenDue();
                 return;
             }
             TFoundServer found;
@@ -189,6 +193,29 @@ void TFinder::StartProbes()
             Answer(fpProbeFirst + i, std::move(found));
         });
     }
+}
+
+std::size_t TFinder::ImplicitProbes() const
+{
+    std::size_t count = 0;
+    while (count < Probes.size() && Probes[count].Security == asImplicitTLS)
+        ++count;
+    return count;
+}
+
+void TFinder::StartTlsProbesWhenDue()
+{
+    const std::size_t implicit = ImplicitProbes();
+    if (!Done || StartTlsProbesStarted || implicit == Probes.size())
+        return;
+    for (std::size_t i = 0; i < implicit; ++i)
+    {
+        if (!Order->Settled(fpProbeFirst + i))
+            return;
+    }
+    StartTlsProbesStarted = true;
+    if (!Order->Needless(fpProbeFirst + implicit))
+        StartProbes(implicit, Probes.size());
 }
 
 void TFinder::Answer(std::size_t place, TFoundServer found)

@@ -20,7 +20,8 @@ struct TFindOutcome
 // Finds the incoming server for an address: the provider table, the
 // domain's configuration files, its SRV records, its mail exchanger's
 // provider or files, then probing, with the calls run side by side and the
-// order deciding (TFindOrder). Runs on one thread, on the network's
+// order deciding (TFindOrder); the STARTTLS probes only once every probe of
+// TLS from the first byte has come back empty. Runs on one thread, on the network's
 // callbacks; the caller ends it in time with Expire.
 class TFinder
 {
@@ -49,7 +50,10 @@ private:
     void StartFetch(std::size_t place, const std::string& url, const std::string& domain);
     void StartSrv();
     void StartMx();
-    void StartProbes();
+    void StartProbes(std::size_t first, std::size_t end);
+    // The probes that come first in the order: TLS from the first byte.
+    std::size_t ImplicitProbes() const;
+    void StartTlsProbesWhenDue();
     void Answer(std::size_t place, TFoundServer found);
     void Nothing(std::size_t place, std::string note = {});
     void Decide();
@@ -63,6 +67,7 @@ private:
     std::vector<TProbeTarget> Probes;
     TSrvAnswers Srv;
     int SrvWaiting = 0;
+    bool StartTlsProbesStarted = false;
     std::vector<std::string> Notes;
     bool Starting = false;
     std::function<void(const TFindOutcome&)> Done;

@@ -9,12 +9,14 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QObject>
+#include <QPointer>
 #include <QSslSocket>
 #include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 namespace
 {
@@ -25,7 +27,14 @@ constexpr qsizetype MaxLine = 4096;
 class TQtFindNetwork final : public IFindNetwork
 {
 public:
-    ~TQtFindNetwork() override { Cancel(); }
+    ~TQtFindNetwork() override
+    {
+        Cancel();
+        // Replies and sockets go before the manager they belong to.
+        for (const QPointer<QObject>& call : Dropped)
+            delete call.data();
+        FManager.reset();
+    }
 
     void Fetch(const std::string& url, std::size_t maxBytes, int timeLimitMs,
                std::function<void(TFetchAnswer)> done) override;
@@ -50,7 +59,7 @@ private:
     {
         auto* call = new QObject(&Calls);
         answer = std::make_shared<std::function<void(TAnswer)>>();
-        *answer = [call, done = std::move(done)](TAnswer value) mutable {
+        *answer = [this, call, done = std::move(done)](TAnswer value) mutable {
             if (!done)
                 return;
             auto once = std::move(done);
@@ -69,12 +78,15 @@ private:
         return call;
     }
 
-    static void Drop(QObject* call)
+    void Drop(QObject* call)
     {
         for (QObject* child : call->children())
             child->disconnect(call);
         call->setParent(nullptr);
         call->deleteLater();
+        Dropped.erase(std::remove_if(Dropped.begin(), Dropped.end(), [](const auto& p) { return p.isNull(); }),
+                      Dropped.end());
+        Dropped.emplace_back(call);
     }
 
     QNetworkAccessManager& Manager()
@@ -88,6 +100,8 @@ private:
 
     std::unique_ptr<QNetworkAccessManager> FManager;
     QObject Calls;
+    // Calls ended but not yet deleted by the event loop.
+    std::vector<QPointer<QObject>> Dropped;
 };
 
 void TQtFindNetwork::Fetch(const std::string& url, std::size_t maxBytes, int timeLimitMs,

@@ -55,7 +55,7 @@ TEST_F(FinderTest, EveryPlaceAsksAtOnce)
     Start();
     EXPECT_EQ(Net.Fetches.size(), 2u);
     EXPECT_EQ(Net.Dns.size(), 5u);  // four services and the exchanger
-    EXPECT_EQ(Net.Probes.size(), 20u);
+    EXPECT_EQ(Net.Probes.size(), 10u); // TLS from the first byte on 993 and 995
     EXPECT_EQ(Result(), "waiting");
 }
 
@@ -124,13 +124,36 @@ TEST_F(FinderTest, FirstVerifiedProbeInOrderWins)
     Net.NoFile(WellKnownUrl);
     Net.NoSrv();
     Net.Mx("example.com", {"mx.example.com"}); // its own domain: nothing more to fetch
-    Net.Probed("mail.example.com:143", true);
+    Net.Probed("example.com:995", true);
     Net.Probed("pop.example.com:995", true);
     EXPECT_EQ(Result(), "waiting");
-    Net.NoProbe("mail.example.com:143");
+    Net.NoProbe();
     EXPECT_EQ(Result(), "pop.example.com:995 from pop.example.com");
     EXPECT_EQ(Outcome.Server.Security, asImplicitTLS);
     EXPECT_FALSE(Outcome.Server.IMAP4);
+}
+
+TEST_F(FinderTest, StartTlsIsProbedOnlyWhereNoTlsFromTheFirstByteAnswers)
+{
+    Start();
+    Net.NoFile(HostUrl);
+    Net.NoFile(WellKnownUrl);
+    Net.NoSrv();
+    Net.Mx("example.com");
+    Net.NoProbe("example.com:995");
+    EXPECT_EQ(Net.Probes.size(), 1u) << "STARTTLS waits for the last TLS probe";
+    Net.Probed("example.com:995", false);
+    ASSERT_EQ(Net.Probes.size(), 10u);
+    EXPECT_EQ(Net.Probes.count("probe mail.example.com:143"), 1u);
+    Net.Probed("pop.example.com:110", true);
+    Net.NoProbe();
+    EXPECT_EQ(Result(), "pop.example.com:110 from pop.example.com");
+    EXPECT_EQ(Outcome.Server.Security, asStartTLS);
+
+    Start();
+    Net.Probed("mail.example.com:993", true);
+    Net.NoProbe();
+    EXPECT_EQ(Net.Probes.size(), 0u) << "no STARTTLS probe once TLS answered";
 }
 
 TEST_F(FinderTest, NothingAnywhereEndsWithNothing)
@@ -148,9 +171,9 @@ TEST_F(FinderTest, NothingAnywhereEndsWithNothing)
 TEST_F(FinderTest, ExpiryTakesTheBestAnswerSoFarOrEndsEmpty)
 {
     Start();
-    Net.Probed("example.com:110", true);
+    Net.Probed("example.com:995", true);
     Finder.Expire();
-    EXPECT_EQ(Result(), "example.com:110 from example.com");
+    EXPECT_EQ(Result(), "example.com:995 from example.com");
     EXPECT_EQ(Net.Waiting(), 0u);
 
     Start();

@@ -73,14 +73,19 @@ public:
         for (const char* s : {"_imaps._tcp.", "_pop3s._tcp.", "_imap._tcp.", "_pop3._tcp."})
             Srv(std::string(s) + domain);
     }
+    // Every waiting probe but one fails, and so do those started meanwhile.
     void NoProbe(const std::string& except = {})
     {
-        std::vector<std::string> names;
-        for (const auto& [name, done] : Probes)
-            if (name != "probe " + except)
-                names.push_back(name.substr(6));
-        for (const std::string& name : names)
-            Probed(name, false);
+        for (bool any = true; any;)
+        {
+            std::vector<std::string> names;
+            for (const auto& [name, done] : Probes)
+                if (name != "probe " + except)
+                    names.push_back(name.substr(6));
+            for (const std::string& name : names)
+                Probed(name, false);
+            any = !names.empty();
+        }
     }
     std::size_t Waiting() const { return Fetches.size() + Dns.size() + Probes.size(); }
 
