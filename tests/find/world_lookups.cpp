@@ -65,6 +65,9 @@ protected:
         // Answered only by probing: mail. on 993 before pop. on 995.
         mailHost("mail.step5.test");
         mailHost("pop.step5.test");
+        // Answered only by probing, and only with STARTTLS.
+        w.Host("imap.starttls.test", PrivateWorld::StartTlsAddress);
+        trusted.push_back("imap.starttls.test");
         // A server whose certificate does not name it.
         w.Host("imap.badcert.test", mail);
         // Hostile answers, each domain also reachable by probing.
@@ -164,6 +167,7 @@ TEST_F(FindWorld, EachPlaceAnswersWhenItIsTheFirstWithAnAnswer)
              TCase{"ann@step3.test", "pop3 pop.step3.test:995 tls dns step3.test"},
              TCase{"ann@step4.test", "imap imap.hoster.test:993 tls file hoster.test"},
              TCase{"ann@step5.test", "imap mail.step5.test:993 tls probe mail.step5.test"},
+             TCase{"ann@starttls.test", "imap imap.starttls.test:143 starttls probe imap.starttls.test"},
          })
         EXPECT_EQ(Brief(Find(c.Address)), c.Expected) << c.Address;
 }

@@ -188,7 +188,8 @@ void PrivateWorld::Start()
     StartAndWait(FHttps, Program("python3", {"/usr/bin"}),
                  {QStringLiteral(TERNBELL_SOURCE_DIR "/tests/support/https_world.py"),
                   QString::fromStdString(FFolder.Write("routes.json", routes)), QString::fromStdString(issued.CertFile),
-                  QString::fromStdString(issued.KeyFile), QString::fromLatin1(HttpsAddress)},
+                  QString::fromStdString(issued.KeyFile), QString::fromLatin1(HttpsAddress),
+                  QString::fromLatin1(StartTlsAddress)},
                  "ready");
 
     FMail->EnableTls(issued.CertFile, issued.KeyFile);

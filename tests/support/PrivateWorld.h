@@ -17,8 +17,9 @@
 // dnsmasq on 127.0.0.1 that holds the test domains' A, SRV and MX records)
 // and over /etc/ssl/certs (the test CA alone, as the system's trust store).
 // An https server answers on port 443 of HttpsAddress, Dovecot with TLS on
-// 110, 143, 993 and 995 of MailAddress; the certificate of both names every
-// host given to Trust. Nothing of it is seen outside the process.
+// 110, 143, 993 and 995 of MailAddress, a greeter with STARTTLS alone on 143
+// and 110 of StartTlsAddress; their certificate names every host given to
+// Trust. Nothing of it is seen outside the process.
 //
 //     PrivateWorld world;
 //     world.Host("autoconfig.example.test", PrivateWorld::HttpsAddress);
@@ -30,6 +31,8 @@ class PrivateWorld
 public:
     static constexpr const char* HttpsAddress = "127.0.0.2";
     static constexpr const char* MailAddress = "127.0.0.3";
+    // A mail server that offers TLS only through STARTTLS (143, 110).
+    static constexpr const char* StartTlsAddress = "127.0.0.4";
 
     // Empty when a world can be made here, else why not.
     static std::string Unavailable();
