@@ -68,7 +68,9 @@ TEST_F(FindEndToEnd, AddressFindPasswordOkAndTheFirstCheckListsTheMail)
     ASSERT_TRUE(settings->lvwAccounts->topLevelItem(0)->isSelected());
 
     QTest::keyClicks(settings->txtEmailAddress, QStringLiteral("ann@e2e.test"));
+    EXPECT_FALSE(FindNetworkLoaded()) << "the network module waits for Find";
     QTest::mouseClick(settings->btnFind, Qt::LeftButton);
+    EXPECT_TRUE(FindNetworkLoaded());
     ASSERT_TRUE(settings->AccountFinder().Running()) << settings->lblFindResult->text().toStdString();
     ASSERT_TRUE(WaitUntil([&] { return !settings->AccountFinder().Running(); }, 25000));
     EXPECT_EQ(settings->lblFindResult->text(), "from e2e.test's own configuration");
