@@ -24,8 +24,9 @@ TERNBELL_PACKAGES=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev python3
   dovecot-pop3d dovecot-imapd
-  # a DNS server for the private network of the lookup tests
-  dnsmasq-base
+  # a DNS server for the private network of the lookup tests, and the tool
+  # that makes the hashed names of its trust store
+  dnsmasq-base openssl
   # a private session bus with a keyring of its own
   dbus-daemon dbus-bin gnome-keyring libsecret-tools
   # a notification server that can be driven from a script, and a headless
