@@ -1,6 +1,5 @@
 #include "support/PrivateWorld.h"
 
-#include <gtest/gtest.h>
 
 #include <QStandardPaths>
 
