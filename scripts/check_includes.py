@@ -28,19 +28,22 @@ LINKS = {
     "desktop": ["i18n"],
     "check": ["mail", "i18n"],
     "oauth": ["check"],
+    "find": ["check"],
     "notify": ["check", "desktop"],
-    "config": ["notify", "oauth"],
+    "config": ["notify", "oauth", "find"],
     "app": ["config"],
     "": ["app"],
     # The decoder module and the keyring helper link none of our libraries.
     "decoders": [],
     "keyring": [],
+    "finder": [],
 }
 
 # Headers seen without linking: desktop loads the decoder module at run time
 # and shares the types of its entry points through the module's header;
-# platform speaks to the keyring helper through the helper's protocol header.
-HEADERS_ONLY = {"desktop": ["decoders"], "platform": ["keyring"]}
+# platform speaks to the keyring helper through the helper's protocol header;
+# find loads the network module of Find the same way.
+HEADERS_ONLY = {"desktop": ["decoders"], "platform": ["keyring"], "find": ["finder"]}
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
 

@@ -26,6 +26,9 @@ TERNBELL_PACKAGES=(
   dovecot-pop3d dovecot-imapd
   # the test authorization server (tests/support/oauth) runs on Node.js
   nodejs
+  # a DNS server for the private network of the lookup tests, and the tool
+  # that makes the hashed names of its trust store
+  dnsmasq-base openssl
   # a private session bus with a keyring of its own
   dbus-daemon dbus-bin gnome-keyring libsecret-tools
   # a notification server that can be driven from a script, and a headless

@@ -53,6 +53,8 @@ struct Account
     std::string OAuth2Issuer{};   // the authorization server's issuer URL
     std::string OAuth2ClientId{}; // empty: the build's default for the provider
     std::string OAuth2Scope{};    // space-separated; empty: the provider's default
+    // The address Find looked the servers up for; kept to look them up again.
+    std::string EmailAddress{};
     // Values the load could not read. The account is not checked while one
     // is left, and a save leaves them as stored; editing the field drops it.
     std::vector<TUnreadValue> Unreadable{};

@@ -128,6 +128,8 @@ void TAccountListBinding::ShowRow(const QTreeWidgetItem& row)
         if (a->CheckingTime > 0)
             Fields.Interval->SetPosition(a->CheckingTime);
     }
+    if (Fields.EmailAddress)
+        Fields.EmailAddress->setText(FromCodePage(a->EmailAddress));
     ShowProtocolChoice();
     ShowCheckingTime();
 }

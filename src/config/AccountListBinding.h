@@ -46,6 +46,7 @@ public:
         TUpDown* Interval = nullptr;
         TUpDown* CommonInterval = nullptr;
         QCheckBox* Silent = nullptr;
+        QLineEdit* EmailAddress = nullptr;
     };
 
     // `accounts` and `origins` (per account, where its password was kept

@@ -116,6 +116,7 @@ const TAccountValue AccountValues[] = {
     {"OAuth2Issuer", &Account::OAuth2Issuer, TSaved::WhenNotEmpty},
     {"OAuth2ClientId", &Account::OAuth2ClientId, TSaved::WhenNotEmpty},
     {"OAuth2Scope", &Account::OAuth2Scope, TSaved::WhenNotEmpty},
+    {"EmailAddress", &Account::EmailAddress},
 };
 
 template <class... F> struct TOverloaded : F...

@@ -1,5 +1,6 @@
 #include "config/SettingsForm.h"
 
+#include "config/AccountFind.h"
 #include "config/AccountListBinding.h"
 #include "config/AccountRows.h"
 #include "config/Config.h"
@@ -134,6 +135,8 @@ void TfrmSettings::BuildControls()
 
 void TfrmSettings::setVisible(bool visible)
 {
+    if (!visible && Built())
+        StopFind();
     if (visible && isHidden() && OnShowing)
         OnShowing();
     if (visible && !Built())
@@ -297,6 +300,13 @@ void TfrmSettings::CreateAccountPage()
 
     grpAccountPop3 = Captioned<QGroupBox>(p, "grpAccountPop3", "Account &Properties");
     QWidget* g = grpAccountPop3;
+    lblEmailAddress = Captioned<QLabel>(g, "lblEmailAddress", "&E-mail address:");
+    txtEmailAddress = Named(new QLineEdit(g), "txtEmailAddress");
+    lblEmailAddress->setBuddy(txtEmailAddress);
+    btnFind = Captioned<QPushButton>(g, "btnFind", "&Find");
+    lblFindResult = Named(new QLabel(g), "lblFindResult");
+    // It shows domain and host names from the network.
+    lblFindResult->setTextFormat(Qt::PlainText);
     rdbPop3 = Captioned<QRadioButton>(g, "rdbPop3", "POP3");
     rdbImap4 = Captioned<QRadioButton>(g, "rdbImap4", "IMAP4");
     rdbPop3->setChecked(true);
@@ -326,14 +336,21 @@ void TfrmSettings::CreateAccountPage()
     lblPasswordStore = Named(new QLabel(g), "lblPasswordStore");
     lblPasswordStore->setWordWrap(true);
     auto* props = new QGridLayout(g);
-    props->addWidget(rdbPop3, 0, 0);
-    props->addWidget(rdbImap4, 0, 1);
-    props->addWidget(lblUserName, 1, 0);
-    props->addWidget(txtUserName, 1, 1);
-    props->addWidget(lblPassword, 2, 0);
-    props->addWidget(txtPassword, 2, 1);
-    props->addWidget(lblServer, 3, 0);
-    props->addWidget(txtHost, 3, 1);
+    auto* addressRow = new QHBoxLayout;
+    addressRow->addWidget(txtEmailAddress, 1);
+    addressRow->addWidget(btnFind);
+    props->addWidget(lblEmailAddress, 0, 0);
+    props->addLayout(addressRow, 0, 1);
+    props->addWidget(lblFindResult, 1, 0, 1, 2);
+    constexpr int r = 2; // the rows below the address
+    props->addWidget(rdbPop3, r, 0);
+    props->addWidget(rdbImap4, r, 1);
+    props->addWidget(lblUserName, r + 1, 0);
+    props->addWidget(txtUserName, r + 1, 1);
+    props->addWidget(lblPassword, r + 2, 0);
+    props->addWidget(txtPassword, r + 2, 1);
+    props->addWidget(lblServer, r + 3, 0);
+    props->addWidget(txtHost, r + 3, 1);
     // The port beside its security, which moves it, so the push box finds
     // room on the page.
     auto* portRow = new QHBoxLayout;
@@ -341,16 +358,16 @@ void TfrmSettings::CreateAccountPage()
     portRow->addSpacing(6);
     portRow->addWidget(lblSecurity);
     portRow->addWidget(cboSecurity, 1);
-    props->addWidget(lblPort, 4, 0);
-    props->addLayout(portRow, 4, 1);
-    props->addWidget(chkPush, 5, 0, 1, 2);
+    props->addWidget(lblPort, r + 4, 0);
+    props->addLayout(portRow, r + 4, 1);
+    props->addWidget(chkPush, r + 5, 0, 1, 2);
     auto* paceRow = new QHBoxLayout;
     paceRow->addWidget(chkCheckingTime);
     paceRow->addLayout(EditRow(txtCheckingTime, spnCheckingTime), 1);
-    props->addLayout(paceRow, 6, 0, 1, 2);
-    props->addWidget(chkSilent, 7, 0, 1, 2);
-    props->addWidget(lblPasswordStore, 8, 0, 1, 2);
-    props->addWidget(pnlSignIn, 9, 0, 1, 2);
+    props->addLayout(paceRow, r + 6, 0, 1, 2);
+    props->addWidget(chkSilent, r + 7, 0, 1, 2);
+    props->addWidget(lblPasswordStore, r + 8, 0, 1, 2);
+    props->addWidget(pnlSignIn, r + 9, 0, 1, 2);
 
     auto* page = new QVBoxLayout(p);
     page->addWidget(grpAccounts, 1);

@@ -22,12 +22,15 @@ class QTabWidget;
 class QTreeWidget;
 class QTreeWidgetItem;
 class TAccessTokens;
+class IFindNetwork;
+class TAccountFind;
 class TAccountListBinding;
 class TSignInPanel;
 class TUpDown;
 class TfrmNewMail;
 enum class TPicker;
 struct TConfig;
+struct TFindOutcome;
 
 // The notification window's fold and column widths, as it shows them, into
 // the value.
@@ -139,6 +142,13 @@ public:
     void chkCheckingTimeChange();
     void txtCheckingTimeChange();
     void chkSilentChange();
+    void txtEmailAddressChange();
+    // Looks the servers up for the address, or stops a search running.
+    void btnFindClick();
+    // The search of Find, made at the first Find; its network comes from
+    // MakeFindNetwork (the network module unless a test sets another).
+    TAccountFind& AccountFinder();
+    std::function<std::unique_ptr<IFindNetwork>()> MakeFindNetwork;
     void rdbPop3Click();
     void rdbImap4Click();
     void pagSettingsChange(int index);
@@ -199,6 +209,10 @@ public:
     QPushButton* btnRename = nullptr;
     QTreeWidget* lvwAccounts = nullptr;
     QGroupBox* grpAccountPop3 = nullptr;
+    QLabel* lblEmailAddress = nullptr;
+    QLineEdit* txtEmailAddress = nullptr;
+    QPushButton* btnFind = nullptr;
+    QLabel* lblFindResult = nullptr; // where Find's settings came from
     QRadioButton* rdbPop3 = nullptr;
     QRadioButton* rdbImap4 = nullptr;
     QLabel* lblUserName = nullptr;
@@ -252,6 +266,11 @@ private:
     void ShowInNotificationWindow(const TConfig& config);
 
     std::unique_ptr<TAccountListBinding> Accounts;
+    std::unique_ptr<TAccountFind> Finding;
+    // A search ended: the account it was started for takes what it found.
+    void FindDone(int index, const std::string& address, const TFindOutcome& outcome);
+    // Stops a search running; its line is emptied.
+    void StopFind();
 
     // The accounts being edited and, per account, the identity it had when
     // last marked; built or not.

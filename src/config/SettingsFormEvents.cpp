@@ -3,13 +3,17 @@
 // controls.
 #include "config/SettingsForm.h"
 
+#include "config/AccountFind.h"
 #include "config/AccountListBinding.h"
+#include "config/AccountRows.h"
 #include "config/AccountSecrets.h"
 #include "config/Config.h"
 #include "config/ConfigStore.h" // the start-up defaults
+#include "check/CheckRules.h"
 #include "config/SettingsRules.h"
 #include "config/SignInPanel.h"
 #include "desktop/UpDownControl.h"
+#include "find/FindNetworkModule.h"
 #include "i18n/Translate.h"
 #include "platform/CodePage.h"
 #include "desktop/Dialogs.h"
@@ -70,7 +74,7 @@ void TfrmSettings::ConnectHandlers()
         *lvwAccounts, FAccounts, FOrigins,
         TAccountListBinding::TFields{txtUserName, txtPassword, txtHost, txtPort, rdbPop3, rdbImap4,
                                      cboSecurity, chkPush, chkCheckingTime, txtCheckingTime, spnCheckingTime, spnInterval,
-                                     chkSilent});
+                                     chkSilent, txtEmailAddress});
     Accounts->ShowProtocolChoice();
 
     connect(btnOk, &QPushButton::clicked, this, [this] { btnOkClick(); });
@@ -109,6 +113,8 @@ void TfrmSettings::ConnectHandlers()
     connect(txtPassword, &QLineEdit::textChanged, this, [this] { txtPasswordChange(); });
     connect(txtHost, &QLineEdit::textChanged, this, [this] { txtHostChange(); });
     connect(txtPort, &QLineEdit::textChanged, this, [this] { txtPortChange(); });
+    connect(txtEmailAddress, &QLineEdit::textChanged, this, [this] { txtEmailAddressChange(); });
+    connect(btnFind, &QPushButton::clicked, this, [this] { btnFindClick(); });
     connect(cboSecurity, &QComboBox::currentIndexChanged, this, [this] { cboSecurityChange(); });
     connect(chkPush, &QCheckBox::toggled, this, [this] { chkPushChange(); });
     connect(chkCheckingTime, &QCheckBox::toggled, this, [this] { chkCheckingTimeChange(); });
@@ -290,6 +296,8 @@ void TfrmSettings::txtAnimationBtnClick()
 
 void TfrmSettings::lvwAccounts2SelectItem(QTreeWidgetItem* item, bool /*selected*/)
 {
+    // What a search finds belongs to the account it was started for.
+    StopFind();
     if (item)
         Accounts->ShowRow(*item);
     ShowSignIn();
@@ -474,4 +482,85 @@ void TfrmSettings::ForgetPassword(const Account& account)
             txtPassword->clear(); // stores "" as a typed change would
         shown.Password.clear();
     }
+}
+
+void TfrmSettings::txtEmailAddressChange()
+{
+    Accounts->StoreText(&Account::EmailAddress, txtEmailAddress->text());
+}
+
+TAccountFind& TfrmSettings::AccountFinder()
+{
+    if (!Finding)
+        Finding = std::make_unique<TAccountFind>(MakeFindNetwork ? MakeFindNetwork : CreateFindNetwork);
+    return *Finding;
+}
+
+void TfrmSettings::StopFind()
+{
+    if (!Finding || !Finding->Running())
+        return;
+    Finding->Cancel();
+    btnFind->setText(ResText("&Find"));
+    lblFindResult->clear();
+}
+
+void TfrmSettings::btnFindClick()
+{
+    if (Finding && Finding->Running())
+    {
+        StopFind();
+        return;
+    }
+    const int index = Accounts->SelectedIndex();
+    if (index < 0)
+        return;
+    const std::string address = Text(txtEmailAddress);
+    const TAddressParts parts = SplitAddress(address);
+    if (!parts.Valid())
+    {
+        lblFindResult->setText(FromCodePage(FindOutcomeText({}, address)));
+        return;
+    }
+    btnFind->setText(ResText("S&top"));
+    lblFindResult->setText(FromCodePage(FormatOne(ResStr("Looking up the settings for %s..."), "%s", parts.Domain)));
+    try
+    {
+        AccountFinder().Start(address, [this, index, address](const TFindOutcome& outcome) {
+            FindDone(index, address, outcome);
+        });
+    }
+    catch (const Exception& e)
+    {
+        btnFind->setText(ResText("&Find"));
+        lblFindResult->setText(FromCodePage(e.Message));
+    }
+}
+
+void TfrmSettings::FindDone(int index, const std::string& address, const TFindOutcome& outcome)
+{
+    btnFind->setText(ResText("&Find"));
+    lblFindResult->setText(FromCodePage(FindOutcomeText(outcome, address)));
+    QTreeWidgetItem* row = Accounts->Selected();
+    if (!outcome.Server.Found() || !row || index != Accounts->SelectedIndex())
+        return;
+    Account& account = FAccounts[static_cast<std::size_t>(index)];
+    const bool defaultCaption = account.Caption.empty() || account.Caption == Account{}.Caption
+                                || account.Caption == ResStr("Account name");
+    FillAccount(account, outcome.Server, address, false);
+    // The filled fields are the user's now, as if typed.
+    for (const char* name : {AccountValueName(&Account::UserName), AccountValueName(&Account::Host),
+                             AccountValueName(&Account::Port), AccountValueName(&Account::IMAP4),
+                             AccountValueName(&Account::EmailAddress), "Security", "Authentication",
+                             "OAuth2Issuer"})
+        ForgetUnread(account, name);
+    // Through the row, as an edit in place would store it.
+    if (defaultCaption)
+        row->setText(acCaption, FromCodePage(account.EmailAddress));
+    Accounts->ShowRow(*row);
+    ShowSignIn();
+    if (account.Authentication == aaOAuth2)
+        pnlSignIn->btnSignIn->setFocus();
+    else
+        txtPassword->setFocus();
 }

@@ -486,6 +486,7 @@ TConfig EditedConfig()
     imap.Push = false;
     imap.CheckingTime = 90;
     imap.Silent = true;
+    imap.EmailAddress = "ann@example.org";
     c.Accounts = {Account{}, imap};
     return c;
 }

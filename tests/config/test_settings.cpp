@@ -1,12 +1,16 @@
 #include "check/MessageList.h"
+#include "config/AccountFind.h"
 #include "config/AccountRows.h"
 #include "config/AccountSecrets.h"
 #include "config/Config.h"
 #include "config/ConfigStore.h"
 #include "config/SettingsRules.h"
+#include "config/SignInPanel.h"
 #include "desktop/UpDownControl.h"
+#include "i18n/Translate.h"
 #include "platform/CodePage.h"
 #include "support/Rows.h"
+#include "support/ScriptedFindNetwork.h"
 #include "support/UiFixture.h"
 #include "support/WiredShell.h"
 
@@ -596,6 +600,143 @@ TEST_F(SettingsDialogTest, OwnIntervalAndSilenceAreShownAndStoredPerAccount)
     EXPECT_EQ(Integer(AccountKey(2), "CheckingTime"), 45);
     EXPECT_EQ(Integer(AccountKey(2), "Silent"), 0);
     EXPECT_EQ(tray->timMail->interval(), 45 * 1000) << "OK sets the timer for the soonest account";
+}
+
+// --- Find
+
+class FindDialogTest : public SettingsDialogTest
+{
+protected:
+    void SetUp() override
+    {
+        SettingsDialogTest::SetUp();
+        settings->MakeFindNetwork = [this] {
+            auto network = std::make_unique<TScriptedNetwork>();
+            Net = network.get();
+            return network;
+        };
+        Open();
+        Page(settings->tabAccount);
+    }
+    // The address typed into the selected row's account, then Find.
+    void Find(int row, const QString& address)
+    {
+        ClickRow(row);
+        Type(settings->txtEmailAddress, address);
+        Click(settings->btnFind);
+    }
+    // Every place of the search comes back empty but the domain's SRV
+    // record for IMAP4 over TLS.
+    void AnswerBySrv(const std::string& domain, const std::string& host)
+    {
+        Net->NoFile("https://autoconfig." + domain + "/mail/config-v1.1.xml?emailaddress=ann%40" + domain);
+        Net->NoFile("https://" + domain + "/.well-known/autoconfig/mail/config-v1.1.xml");
+        Net->Srv("_imaps._tcp." + domain, {{host, 993, 0, 0}});
+        for (const char* service : {"_pop3s._tcp.", "_imap._tcp.", "_pop3._tcp."})
+            Net->Srv(service + domain);
+    }
+    TScriptedNetwork* Net = nullptr;
+};
+
+TEST_F(FindDialogTest, FindFillsTheAccountSaysWhereFromAndStoresNothingBeforeOk)
+{
+    Find(0, QStringLiteral("ann@example.com"));
+    EXPECT_EQ(settings->btnFind->text(), ResText("S&top"));
+    EXPECT_EQ(settings->lblFindResult->text(), "Looking up the settings for example.com...");
+    AnswerBySrv("example.com", "mail.example.com");
+
+    const Account a = RowAccount(0);
+    EXPECT_EQ(std::tuple(a.Caption, a.IMAP4, a.Host, a.Port, a.Security, a.UserName, a.EmailAddress),
+              std::tuple(std::string("ann@example.com"), true, std::string("mail.example.com"), std::string("993"),
+                         asImplicitTLS, std::string("ann@example.com"), std::string("ann@example.com")));
+    EXPECT_EQ(Row(0)->text(acCaption), "ann@example.com");
+    EXPECT_EQ(std::tuple(settings->txtHost->text(), settings->txtPort->text(), settings->cboSecurity->currentIndex(),
+                         settings->rdbImap4->isChecked()),
+              std::tuple(QStringLiteral("mail.example.com"), QStringLiteral("993"), 2, true));
+    EXPECT_EQ(settings->lblFindResult->text(), "from the DNS records of example.com");
+    EXPECT_EQ(settings->btnFind->text(), ResText("&Find"));
+    EXPECT_EQ(QApplication::focusWidget(), settings->txtPassword);
+    EXPECT_EQ(String(AccountKey(1), "HostAddress"), "POP3 Server") << "nothing stored before OK";
+
+    Click(settings->btnOk);
+    EXPECT_EQ(String(AccountKey(1), "HostAddress"), "mail.example.com");
+    EXPECT_EQ(String(AccountKey(1), "EmailAddress"), "ann@example.com");
+}
+
+TEST_F(FindDialogTest, AProviderThatTakesNoPasswordIsSetUpForASignIn)
+{
+    Find(0, QStringLiteral("ann@gmail.com"));
+    const Account a = RowAccount(0);
+    EXPECT_EQ(std::tuple(a.Host, a.Authentication, a.OAuth2Issuer),
+              std::tuple(std::string("imap.gmail.com"), aaOAuth2, std::string("https://accounts.google.com")));
+    EXPECT_FALSE(settings->txtPassword->isEnabled());
+    EXPECT_EQ(QApplication::focusWidget(), settings->pnlSignIn->btnSignIn);
+}
+
+TEST_F(FindDialogTest, CaptionOfTheUsersOwnStaysAndTheFoundSettingsGoToTheAccountFindWasFor)
+{
+    StoreAccount(2, "Work");
+    Open();
+    Page(settings->tabAccount);
+    Find(1, QStringLiteral("ann@work.example"));
+    AnswerBySrv("work.example", "imap.work.example");
+    EXPECT_EQ(RowAccount(1).Caption, "Work");
+    EXPECT_EQ(RowAccount(1).Host, "imap.work.example");
+    EXPECT_EQ(RowAccount(0).Host, "POP3 Server");
+}
+
+TEST_F(FindDialogTest, FindStopsOnItsButtonOnAnotherRowAndOnCancel)
+{
+    StoreAccount(2, "Work");
+    Open();
+    Page(settings->tabAccount);
+    const std::function<void()> stops[] = {
+        [&] { Click(settings->btnFind); },
+        [&] { ClickRow(1); },
+        [&] { Click(settings->btnCancel); },
+    };
+    for (size_t i = 0; i < std::size(stops); ++i)
+    {
+        SCOPED_TRACE("stop " + std::to_string(i));
+        if (!settings->isVisible())
+            Reopen(), Page(settings->tabAccount);
+        Find(0, QStringLiteral("ann@example.com"));
+        ASSERT_TRUE(settings->AccountFinder().Running());
+        stops[i]();
+        EXPECT_FALSE(settings->AccountFinder().Running());
+        EXPECT_EQ(Net->Waiting(), 0u);
+        EXPECT_EQ(settings->btnFind->text(), ResText("&Find"));
+        EXPECT_EQ(RowAccount(0).Host, "POP3 Server");
+    }
+}
+
+TEST_F(FindDialogTest, NoAddressOrNoAnswerInTimeSaysSoAndKeepsTheFields)
+{
+    Find(0, QStringLiteral("not an address"));
+    EXPECT_EQ(settings->lblFindResult->text(), "Type an e-mail address, such as ann@example.com.");
+    EXPECT_FALSE(settings->AccountFinder().Running());
+
+    Find(0, QStringLiteral("ann@example.com"));
+    settings->AccountFinder().Expire();
+    EXPECT_EQ(settings->lblFindResult->text(), "No answer in time for example.com: please type the settings.");
+    EXPECT_EQ(RowAccount(0).Host, "POP3 Server");
+    EXPECT_EQ(RowAccount(0).EmailAddress, "ann@example.com");
+}
+
+TEST(FindOutcome, LineSaysWhereTheSettingsCameFrom)
+{
+    const auto line = [](TFoundSource source, bool oauth2 = false) {
+        TFindOutcome outcome;
+        outcome.Server.Source = source;
+        outcome.Server.SourceName = source == fsProbe ? "imap.example.com" : "example.com";
+        outcome.Server.NeedsOAuth2 = oauth2;
+        return FindOutcomeText(outcome, "ann@example.com");
+    };
+    EXPECT_EQ(line(fsProviderTable, true),
+              "from the list of common providers (example.com) (the provider asks for a sign-in on its own page)");
+    EXPECT_EQ(line(fsAutoconfig), "from example.com's own configuration");
+    EXPECT_EQ(line(fsProbe), "tried and verified on imap.example.com");
+    EXPECT_EQ(line(fsNone), "No settings found for example.com: please type them.");
 }
 
 TEST_F(SettingsDialogTest, TwoAccountsEditedAlternatelyKeepTheirOwnFields)

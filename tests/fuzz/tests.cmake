@@ -39,6 +39,11 @@ if(TERNBELL_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
       get_property(_i18n_sources GLOBAL PROPERTY TERNBELL_SOURCES_i18n)
       target_sources(${_exe} PRIVATE ${PROJECT_SOURCE_DIR}/src/oauth/OAuthJson.cpp ${_i18n_sources})
     endif()
+    if(_what STREQUAL "autoconfig")
+      # The configuration file reader is Find's, free of the network.
+      target_sources(${_exe} PRIVATE ${PROJECT_SOURCE_DIR}/src/find/Autoconfig.cpp
+                                     ${PROJECT_SOURCE_DIR}/src/find/FoundServer.cpp)
+    endif()
     set_target_properties(${_exe} PROPERTIES AUTOMOC OFF RUNTIME_OUTPUT_DIRECTORY ${_fuzz_out})
     # New inputs go to the build tree; the seeds in the source tree stay as they are.
     file(MAKE_DIRECTORY ${_fuzz_out}/corpus-${_what})

@@ -270,7 +270,7 @@ void Dovecot::WriteConfig() const
     }
     std::ostringstream c;
     c << "protocols = pop3 imap\n"
-      << "listen = 127.0.0.1\n"
+      << "listen = 127.0.0.1" << (ServedAddress.empty() ? "" : ", " + ServedAddress) << "\n"
       << "base_dir = " << Root << "/run\n"
       << "state_dir = " << Root << "/state\n"
       << "log_path = " << Root << "/dovecot.log\n"
@@ -341,7 +341,14 @@ bool Dovecot::StartOnce(std::string& why, bool samePorts)
     std::string binary = FindDovecot();
     if (binary.empty())
         throw Failure(Unavailable());
-    if (!samePorts)
+    if (!ServedAddress.empty())
+    {
+        PortPop3 = 110;
+        PortImap = 143;
+        PortPop3s = TlsCert.empty() ? 0 : 995;
+        PortImaps = TlsCert.empty() ? 0 : 993;
+    }
+    else if (!samePorts)
     {
         PortPop3 = FreePort();
         do

@@ -61,6 +61,10 @@ public:
     // client (`introspectionUrl` carries its id and secret); the token's
     // "sub" is the user. Set before Start.
     void EnableOAuth2(const std::string& introspectionUrl) { Introspection = introspectionUrl; }
+    // Listens on this loopback address too, on the well-known ports (110,
+    // 143, 995, 993), where a private network's host names lead; for a
+    // process with a network namespace of its own. Set before Start.
+    void ServeOn(const std::string& address) { ServedAddress = address; }
 
     // Users may be added before or after Start. User names are used as file
     // names: no "/", ":" or line breaks.
@@ -132,6 +136,7 @@ private:
     std::string TlsCert;
     std::string TlsKey;
     std::string Introspection;
+    std::string ServedAddress;
     pid_t MasterPid = -1;
     unsigned Sequence = 0;
     unsigned Replaced = 0;

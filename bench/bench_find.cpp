@@ -1,0 +1,151 @@
+// Find in a private network (tests/support/PrivateWorld.h): the time from
+// Start to the filled-in server, for a domain answered by its configuration
+// file and for one answered only by probing, beside the bare round trips the
+// answer needs on its own (name lookup, TCP and TLS handshake, the request or
+// the greeting), timed one by one and summed. Every other place Find asks runs
+// beside those, so the ratio shows what running side by side leaves over.
+// Rounds alternate the two; medians are printed.
+//
+//     scripts/offline.sh build/bench/bench_find [rounds]
+//
+// Qt keeps the host names it looked up for a minute, so each round asks for
+// domains of its own, as a first Find does.
+
+#include "find/FindNetworkModule.h"
+#include "find/Finder.h"
+#include "support/PrivateWorld.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QHostInfo>
+#include <QSslSocket>
+
+#include <netdb.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <vector>
+
+namespace
+{
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double FindMs(const std::string& address, const std::string& expectedHost)
+{
+    std::unique_ptr<IFindNetwork> network = CreateFindNetwork();
+    TFinder finder(*network, {10000});
+    std::optional<TFindOutcome> outcome;
+    QElapsedTimer timer;
+    timer.start();
+    finder.Start(address, [&](const TFindOutcome& o) { outcome = o; });
+    while (!outcome && timer.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    const double ms = timer.nsecsElapsed() / 1e6;
+    if (!outcome || outcome->Server.Host != expectedHost)
+        throw std::runtime_error("Find for " + address + " did not find " + expectedHost);
+    return ms;
+}
+
+// One bare lookup, handshake and exchange, each timed on its own.
+double BareMs(const std::string& host, int port, const QByteArray& request, const QByteArray& answerEnd)
+{
+    QElapsedTimer timer;
+    timer.start();
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0)
+        throw std::runtime_error("cannot resolve " + host);
+    char text[64] = {};
+    getnameinfo(found->ai_addr, found->ai_addrlen, text, sizeof text, nullptr, 0, NI_NUMERICHOST);
+    freeaddrinfo(found);
+    const double lookup = timer.nsecsElapsed() / 1e6;
+
+    QSslSocket socket;
+    timer.restart();
+    socket.connectToHostEncrypted(QString::fromLatin1(text), static_cast<quint16>(port),
+                                  QString::fromStdString(host));
+    if (!socket.waitForEncrypted(5000))
+        throw std::runtime_error("no TLS with " + host + ": " + socket.errorString().toStdString());
+    const double handshake = timer.nsecsElapsed() / 1e6;
+
+    timer.restart();
+    socket.write(request);
+    QByteArray answer;
+    while (!answer.contains(answerEnd) && socket.waitForReadyRead(5000))
+        answer += socket.readAll();
+    if (!answer.contains(answerEnd))
+        throw std::runtime_error("no answer from " + host);
+    const double exchange = timer.nsecsElapsed() / 1e6;
+    return lookup + handshake + exchange;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const int rounds = argc > 1 ? std::max(3, std::atoi(argv[1])) : 21;
+    if (const std::string why = PrivateWorld::Unavailable(); !why.empty())
+    {
+        std::fprintf(stderr, "bench_find: %s\n", why.c_str());
+        return 1;
+    }
+    PrivateWorld world;
+    const auto config = [](const std::string& host) {
+        return "<clientConfig><emailProvider><incomingServer type=\"imap\"><hostname>" + host
+               + "</hostname><port>993</port><socketType>SSL</socketType><username>%EMAILADDRESS%"
+                 "</username></incomingServer></emailProvider></clientConfig>";
+    };
+    std::vector<std::string> names;
+    for (int round = 0; round <= rounds; ++round)
+    {
+        const std::string n = std::to_string(round);
+        world.Host("autoconfig.file" + n + ".test", PrivateWorld::HttpsAddress);
+        world.Serve("autoconfig.file" + n + ".test/mail/config-v1.1.xml",
+                    "{\"body\": " + PrivateWorld::Json(config("imap.file" + n + ".test")) + "}");
+        world.Host("mail.probe" + n + ".test", PrivateWorld::MailAddress);
+        // The bare clients' own names, so that they too ask afresh.
+        world.Host("autoconfig.bare" + n + ".test", PrivateWorld::HttpsAddress);
+        world.Serve("autoconfig.bare" + n + ".test/mail/config-v1.1.xml",
+                    "{\"body\": " + PrivateWorld::Json(config("imap.file" + n + ".test")) + "}");
+        world.Host("mail.bare" + n + ".test", PrivateWorld::MailAddress);
+        for (const char* name : {"autoconfig.file", "mail.probe", "autoconfig.bare", "mail.bare"})
+            names.push_back(name + n + ".test");
+    }
+    world.Trust(names);
+    world.Start();
+    SetFindNetworkFolder(TERNBELL_RUNTIME_DIR);
+
+    std::vector<double> fileFind, fileBare, probeFind, probeBare;
+    for (int round = 0; round <= rounds; ++round)
+    {
+        const std::string n = std::to_string(round);
+        const QByteArray get = QByteArray("GET /mail/config-v1.1.xml?emailaddress=ann%40file") + n.c_str()
+                               + ".test HTTP/1.1\r\nHost: autoconfig.bare" + n.c_str()
+                               + ".test\r\nConnection: close\r\n\r\n";
+        const double a = FindMs("ann@file" + n + ".test", "imap.file" + n + ".test");
+        const double b = BareMs("autoconfig.bare" + n + ".test", 443, get, "</clientConfig>");
+        const double c = FindMs("ann@probe" + n + ".test", "mail.probe" + n + ".test");
+        const double d = BareMs("mail.bare" + n + ".test", 993, {}, "\r\n");
+        if (round == 0)
+            continue; // the module's first load and the servers' first answers
+        fileFind.push_back(a);
+        fileBare.push_back(b);
+        probeFind.push_back(c);
+        probeBare.push_back(d);
+    }
+    std::printf("%-34s %10s %12s %7s\n", "case (median of rounds)", "Find ms", "bare sum ms", "ratio");
+    std::printf("%-34s %10.2f %12.2f %7.2f\n", "answered by the configuration file", Median(fileFind),
+                Median(fileBare), Median(fileFind) / Median(fileBare));
+    std::printf("%-34s %10.2f %12.2f %7.2f\n", "answered only by probing", Median(probeFind), Median(probeBare),
+                Median(probeFind) / Median(probeBare));
+    return 0;
+}

@@ -1,0 +1,76 @@
+#include "find/FoundServer.h"
+
+#include "platform/AsciiText.h"
+
+using namespace AsciiText;
+
+namespace
+{
+
+bool IsHostChar(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
+}
+
+} // namespace
+
+std::string CleanHostName(const std::string& text)
+{
+    std::string host = LowerCase(text);
+    if (!host.empty() && host.back() == '.')
+        host.pop_back();
+    if (host.empty() || host.size() > 253)
+        return {};
+    std::size_t labelStart = 0;
+    for (std::size_t i = 0; i <= host.size(); ++i)
+    {
+        if (i == host.size() || host[i] == '.')
+        {
+            const std::size_t length = i - labelStart;
+            if (length == 0 || length > 63 || host[labelStart] == '-' || host[i - 1] == '-')
+                return {};
+            labelStart = i + 1;
+        }
+        else if (!IsHostChar(host[i]))
+            return {};
+    }
+    return host;
+}
+
+TAddressParts SplitAddress(const std::string& address)
+{
+    TAddressParts parts;
+    const std::string text = Trim(address);
+    const std::size_t at = text.find('@');
+    if (at == std::string::npos || at == 0 || text.find('@', at + 1) != std::string::npos)
+        return parts;
+    for (char c : text)
+    {
+        if (static_cast<unsigned char>(c) <= ' ' || c == '<' || c == '>' || c == '"' || c == '%')
+            return parts;
+    }
+    const std::string domain = CleanHostName(text.substr(at + 1));
+    // A one-label domain would send the lookups to whatever the resolver's
+    // search list makes of it.
+    if (domain.empty() || domain.find('.') == std::string::npos)
+        return parts;
+    parts.Address = text;
+    parts.LocalPart = text.substr(0, at);
+    parts.Domain = domain;
+    return parts;
+}
+
+void FillAccount(Account& account, const TFoundServer& found, const std::string& address, bool defaultCaption)
+{
+    account.IMAP4 = found.IMAP4;
+    account.Host = found.Host;
+    account.Port = std::to_string(found.Port);
+    account.Security = found.Security;
+    account.UserName = found.UserName;
+    account.EmailAddress = Trim(address);
+    // A provider that takes no password is signed in with on its own page.
+    account.Authentication = found.NeedsOAuth2 ? aaOAuth2 : aaPassword;
+    account.OAuth2Issuer = found.NeedsOAuth2 ? found.OAuth2Issuer : std::string();
+    if (defaultCaption)
+        account.Caption = account.EmailAddress;
+}

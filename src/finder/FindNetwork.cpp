@@ -1,0 +1,309 @@
+// The network calls of Find on Qt Network: https through
+// QNetworkAccessManager, SRV and MX through QDnsLookup, probes through
+// QSslSocket with the system's trust store.
+
+#include "finder/FindNetwork.h"
+
+#include <QDnsLookup>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QObject>
+#include <QPointer>
+#include <QSslSocket>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+namespace
+{
+
+// A greeting or reply line longer than this is no mail server's.
+constexpr qsizetype MaxLine = 4096;
+
+class TQtFindNetwork final : public IFindNetwork
+{
+public:
+    ~TQtFindNetwork() override
+    {
+        Cancel();
+        // Replies and sockets go before the manager they belong to.
+        for (const QPointer<QObject>& call : Dropped)
+            delete call.data();
+        FManager.reset();
+    }
+
+    void Fetch(const std::string& url, std::size_t maxBytes, int timeLimitMs,
+               std::function<void(TFetchAnswer)> done) override;
+    void LookupSrv(const std::string& name, int timeLimitMs, std::function<void(TDnsAnswer)> done) override;
+    void LookupMx(const std::string& domain, int timeLimitMs, std::function<void(TDnsAnswer)> done) override;
+    void Probe(const TProbeAsk& ask, int timeLimitMs, std::function<void(TProbeAnswer)> done) override;
+
+    void Cancel() override
+    {
+        // Cancel may run inside a signal of a call's own socket or reply:
+        // the handlers go at once, the objects on the next turn of the loop.
+        const QObjectList calls = Calls.children();
+        for (QObject* call : calls)
+            Drop(call);
+    }
+
+private:
+    // One call: owns its network objects and a time limit, and answers once.
+    template <typename TAnswer>
+    QObject* NewCall(int timeLimitMs, std::function<void(TAnswer)> done,
+                     std::shared_ptr<std::function<void(TAnswer)>>& answer)
+    {
+        auto* call = new QObject(&Calls);
+        answer = std::make_shared<std::function<void(TAnswer)>>();
+        *answer = [this, call, done = std::move(done)](TAnswer value) mutable {
+            if (!done)
+                return;
+            auto once = std::move(done);
+            done = nullptr;
+            Drop(call);
+            once(std::move(value));
+        };
+        auto* timer = new QTimer(call);
+        timer->setSingleShot(true);
+        QObject::connect(timer, &QTimer::timeout, call, [answer, timeLimitMs] {
+            TAnswer value;
+            value.Problem = "no answer within " + std::to_string(timeLimitMs) + " ms";
+            (*answer)(std::move(value));
+        });
+        timer->start(timeLimitMs);
+        return call;
+    }
+
+    void Drop(QObject* call)
+    {
+        for (QObject* child : call->children())
+            child->disconnect(call);
+        call->setParent(nullptr);
+        call->deleteLater();
+        Dropped.erase(std::remove_if(Dropped.begin(), Dropped.end(), [](const auto& p) { return p.isNull(); }),
+                      Dropped.end());
+        Dropped.emplace_back(call);
+    }
+
+    QNetworkAccessManager& Manager()
+    {
+        if (!FManager)
+            FManager = std::make_unique<QNetworkAccessManager>();
+        return *FManager;
+    }
+
+    void Lookup(QDnsLookup::Type type, const std::string& name, int timeLimitMs, std::function<void(TDnsAnswer)> done);
+
+    std::unique_ptr<QNetworkAccessManager> FManager;
+    QObject Calls;
+    // Calls ended but not yet deleted by the event loop.
+    std::vector<QPointer<QObject>> Dropped;
+};
+
+void TQtFindNetwork::Fetch(const std::string& url, std::size_t maxBytes, int timeLimitMs,
+                           std::function<void(TFetchAnswer)> done)
+{
+    std::shared_ptr<std::function<void(TFetchAnswer)>> answer;
+    QObject* call = NewCall(timeLimitMs, std::move(done), answer);
+    const QUrl target(QString::fromStdString(url));
+    if (target.scheme() != QLatin1String("https"))
+    {
+        QTimer::singleShot(0, call, [answer] { (*answer)({false, {}, "not an https address"}); });
+        return;
+    }
+    QNetworkRequest request(target);
+    // A redirect to plain http or to another host or port is an error.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
+    request.setMaximumRedirectsAllowed(3);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
+    QNetworkReply* reply = Manager().get(request);
+    reply->setParent(call);
+    auto body = std::make_shared<std::string>();
+    auto tooLong = [answer, maxBytes] {
+        (*answer)({false, {}, "longer than " + std::to_string(maxBytes) + " bytes"});
+    };
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, call, [reply, maxBytes, tooLong] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toULongLong() > maxBytes)
+        {
+            tooLong();
+            reply->abort();
+        }
+    });
+    QObject::connect(reply, &QNetworkReply::readyRead, call, [reply, body, maxBytes, tooLong] {
+        const QByteArray chunk = reply->readAll();
+        body->append(chunk.constData(), static_cast<std::size_t>(chunk.size()));
+        if (body->size() > maxBytes)
+        {
+            tooLong();
+            reply->abort();
+        }
+    });
+    QObject::connect(reply, &QNetworkReply::finished, call, [reply, body, answer] {
+        const QByteArray rest = reply->readAll();
+        body->append(rest.constData(), static_cast<std::size_t>(rest.size()));
+        if (reply->error() == QNetworkReply::HostNotFoundError)
+        {
+            (*answer)({false, {}, {}});
+            return;
+        }
+        if (reply->error() != QNetworkReply::NoError)
+        {
+            (*answer)({false, {}, reply->errorString().toStdString()});
+            return;
+        }
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (status != 200)
+        {
+            (*answer)({false, {}, "HTTP status " + std::to_string(status)});
+            return;
+        }
+        (*answer)({true, std::move(*body), {}});
+    });
+}
+
+void TQtFindNetwork::Lookup(QDnsLookup::Type type, const std::string& name, int timeLimitMs,
+                            std::function<void(TDnsAnswer)> done)
+{
+    std::shared_ptr<std::function<void(TDnsAnswer)>> answer;
+    QObject* call = NewCall(timeLimitMs, std::move(done), answer);
+    auto* lookup = new QDnsLookup(type, QString::fromStdString(name), call);
+    QObject::connect(lookup, &QDnsLookup::finished, call, [lookup, answer] {
+        TDnsAnswer result;
+        if (lookup->error() == QDnsLookup::NotFoundError)
+        {
+            result.Ok = true;
+            (*answer)(std::move(result));
+            return;
+        }
+        if (lookup->error() != QDnsLookup::NoError)
+        {
+            result.Problem = lookup->errorString().toStdString();
+            (*answer)(std::move(result));
+            return;
+        }
+        result.Ok = true;
+        for (const QDnsServiceRecord& record : lookup->serviceRecords())
+            result.Srv.push_back({record.target().toStdString(), record.port(), record.priority(), record.weight()});
+        QList<QDnsMailExchangeRecord> exchangers = lookup->mailExchangeRecords();
+        std::stable_sort(exchangers.begin(), exchangers.end(),
+                         [](const auto& a, const auto& b) { return a.preference() < b.preference(); });
+        for (const QDnsMailExchangeRecord& record : exchangers)
+            result.Mx.push_back(record.exchange().toStdString());
+        (*answer)(std::move(result));
+    });
+    lookup->lookup();
+}
+
+void TQtFindNetwork::LookupSrv(const std::string& name, int timeLimitMs, std::function<void(TDnsAnswer)> done)
+{
+    Lookup(QDnsLookup::SRV, name, timeLimitMs, std::move(done));
+}
+
+void TQtFindNetwork::LookupMx(const std::string& domain, int timeLimitMs, std::function<void(TDnsAnswer)> done)
+{
+    Lookup(QDnsLookup::MX, domain, timeLimitMs, std::move(done));
+}
+
+void TQtFindNetwork::Probe(const TProbeAsk& ask, int timeLimitMs, std::function<void(TProbeAnswer)> done)
+{
+    std::shared_ptr<std::function<void(TProbeAnswer)>> answer;
+    QObject* call = NewCall(timeLimitMs, std::move(done), answer);
+    auto* socket = new QSslSocket(call);
+    // What the server said so far on the current line, and the conversation's step.
+    struct TState
+    {
+        QByteArray Line;
+        bool Greeted = false;
+        bool AskedStartTls = false;
+    };
+    auto state = std::make_shared<TState>();
+    const bool imap = ask.IMAP4;
+    auto fail = [answer](std::string problem) { (*answer)({false, std::move(problem)}); };
+    QObject::connect(socket, &QSslSocket::sslErrors, call, [fail](const QList<QSslError>& errors) {
+        fail("certificate refused: " + (errors.isEmpty() ? std::string() : errors.front().errorString().toStdString()));
+    });
+    // Most likely names do not exist: that is no news worth a note.
+    QObject::connect(socket, &QAbstractSocket::errorOccurred, call, [socket, fail](QAbstractSocket::SocketError error) {
+        fail(error == QAbstractSocket::HostNotFoundError ? std::string() : socket->errorString().toStdString());
+    });
+    // Implicit TLS: verified and greeted in the protocol. STARTTLS: greeted,
+    // the upgrade agreed, then verified.
+    auto onLine = [socket, state, imap, ask, answer, fail](const QByteArray& line) {
+        const bool good = imap ? line.startsWith("* OK") || (state->AskedStartTls && line.startsWith("a1 OK"))
+                               : line.startsWith("+OK");
+        const bool untagged = imap && line.startsWith("* ") && state->Greeted;
+        if (untagged)
+            return;
+        if (!good && state->Greeted)
+        {
+            fail("STARTTLS refused: " + line.left(80).toStdString());
+            return;
+        }
+        if (!good)
+        {
+            fail("not a " + std::string(imap ? "IMAP4" : "POP3") + " server: " + line.left(80).toStdString());
+            return;
+        }
+        if (!ask.StartTLS)
+        {
+            (*answer)({true, {}});
+            return;
+        }
+        if (!state->Greeted)
+        {
+            state->Greeted = true;
+            state->AskedStartTls = true;
+            socket->write(imap ? "a1 STARTTLS\r\n" : "STLS\r\n");
+            return;
+        }
+        socket->startClientEncryption();
+    };
+    QObject::connect(socket, &QSslSocket::encrypted, call, [answer, ask] {
+        if (ask.StartTLS)
+            (*answer)({true, {}});
+    });
+    QObject::connect(socket, &QIODevice::readyRead, call, [socket, state, onLine, fail] {
+        while (socket->bytesAvailable() > 0)
+        {
+            char c = 0;
+            if (!socket->getChar(&c))
+                break;
+            if (c != '\n')
+            {
+                state->Line.append(c);
+                if (state->Line.size() > MaxLine)
+                {
+                    fail("a line longer than 4096 bytes");
+                    return;
+                }
+                continue;
+            }
+            QByteArray line = state->Line;
+            state->Line.clear();
+            if (line.endsWith('\r'))
+                line.chop(1);
+            onLine(line);
+            // An upgrade started: what follows is the handshake's.
+            if (socket->mode() != QSslSocket::UnencryptedMode || socket->state() != QAbstractSocket::ConnectedState)
+                return;
+        }
+    });
+    const QString host = QString::fromStdString(ask.Host);
+    if (ask.StartTLS)
+        socket->connectToHost(host, static_cast<quint16>(ask.Port));
+    else
+        socket->connectToHostEncrypted(host, static_cast<quint16>(ask.Port));
+}
+
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) IFindNetwork* ternbell_create_find_network()
+{
+    return new TQtFindNetwork();
+}

@@ -1,0 +1,203 @@
+// Find against real servers in a private network: dnsmasq with the test
+// domains' records, an https server and Dovecot with TLS, and a test CA as
+// the system's only trust. Started once for the whole program.
+
+#include "find/FindNetworkModule.h"
+#include "find/Finder.h"
+#include "support/PrivateWorld.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+const char* const ConfigPath = "/mail/config-v1.1.xml";
+const char* const WellKnownPath = "/.well-known/autoconfig/mail/config-v1.1.xml";
+
+std::string ConfigFile(const std::string& type, const std::string& host, int port, const std::string& socket)
+{
+    return "<?xml version=\"1.0\"?><clientConfig version=\"1.1\"><emailProvider id=\"x\"><incomingServer type=\""
+           + type + "\"><hostname>" + host + "</hostname><port>" + std::to_string(port) + "</port><socketType>"
+           + socket + "</socketType><username>%EMAILADDRESS%</username>"
+             "<authentication>password-cleartext</authentication></incomingServer></emailProvider></clientConfig>";
+}
+
+std::string Body(const std::string& text)
+{
+    return "{\"body\": " + PrivateWorld::Json(text) + "}";
+}
+
+class FindWorld : public testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        if (!PrivateWorld::Unavailable().empty())
+            return;
+        World = new PrivateWorld();
+        PrivateWorld& w = *World;
+        const std::string https = PrivateWorld::HttpsAddress, mail = PrivateWorld::MailAddress;
+        std::vector<std::string> trusted;
+        const auto file = [&](const std::string& host, const std::string& path, const std::string& answer) {
+            w.Host(host, https);
+            trusted.push_back(host);
+            w.Serve(host + path, answer);
+        };
+        const auto mailHost = [&](const std::string& host) {
+            w.Host(host, mail);
+            trusted.push_back(host);
+        };
+        // Answered by its file; its SRV record and a probe would answer too.
+        file("autoconfig.step2.test", ConfigPath, Body(ConfigFile("imap", "imap.step2.test", 993, "SSL")));
+        w.Srv("_imaps._tcp.step2.test", "srv.step2.test", 993);
+        mailHost("imap.step2.test");
+        // Answered by the file in the domain's own well-known place.
+        file("wellknown.test", WellKnownPath, Body(ConfigFile("pop3", "mail.wellknown.test", 995, "SSL")));
+        // Answered by SRV: IMAP over TLS not offered, POP3 over TLS before IMAP with STARTTLS.
+        w.Srv("_imaps._tcp.step3.test", ".", 0);
+        w.Srv("_pop3s._tcp.step3.test", "pop.step3.test", 995);
+        w.Srv("_imap._tcp.step3.test", "imap.step3.test", 143);
+        mailHost("imap.step3.test");
+        // Answered by its mail exchanger's domain's file.
+        w.Mx("step4.test", "mx.hoster.test");
+        file("autoconfig.hoster.test", ConfigPath, Body(ConfigFile("imap", "imap.hoster.test", 993, "SSL")));
+        mailHost("imap.step4.test");
+        // Answered only by probing: mail. on 993 before pop. on 995.
+        mailHost("mail.step5.test");
+        mailHost("pop.step5.test");
+        // Answered only by probing, and only with STARTTLS.
+        w.Host("imap.starttls.test", PrivateWorld::StartTlsAddress);
+        trusted.push_back("imap.starttls.test");
+        // A server whose certificate does not name it.
+        w.Host("imap.badcert.test", mail);
+        // Hostile answers, each domain also reachable by probing.
+        const std::string dtd = "<?xml version=\"1.0\"?><!DOCTYPE clientConfig [<!ENTITY a \"imap.evil.test\">]>"
+                                + ConfigFile("imap", "&a;", 993, "SSL").substr(21);
+        const std::vector<std::pair<std::string, std::string>> hostile = {
+            {"dtd", Body(dtd)},
+            {"huge", Body(ConfigFile("imap", "imap.evil.test", 993, "SSL") + std::string(2 << 20, ' '))},
+            {"endless", R"({"endless": true})"},
+            {"httpredirect", R"({"redirect": "http://autoconfig.httpredirect.test/mail/config-v1.1.xml"})"},
+            {"othersite", R"({"redirect": "https://autoconfig.step2.test/mail/config-v1.1.xml"})"},
+            {"stall", R"({"stall": true})"},
+            {"manysrv", Body("<clientConfig/>")},
+            {"badport", Body("<clientConfig/>")}};
+        for (const auto& [name, answer] : hostile)
+        {
+            file("autoconfig." + name + ".test", ConfigPath, answer);
+            mailHost("imap." + name + ".test");
+        }
+        for (int i = 0; i < 1000; ++i)
+            w.Srv("_imaps._tcp.manysrv.test", "h" + std::to_string(i) + ".manysrv.test", 993);
+        w.Srv("_imaps._tcp.badport.test", "imap.badport.test", 0);
+        w.Trust(trusted);
+        w.Mail().AddUser("ann@step5.test", "secret");
+        try
+        {
+            w.Start();
+        }
+        catch (const std::exception& e)
+        {
+            Problem = e.what();
+            TearDownTestSuite();
+        }
+        SetFindNetworkFolder(TERNBELL_RUNTIME_DIR);
+    }
+
+    static void TearDownTestSuite()
+    {
+        delete World;
+        World = nullptr;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_EQ(Problem, "");
+        if (!World)
+            GTEST_SKIP() << PrivateWorld::Unavailable();
+    }
+
+    // Runs one Find to its end; "host:port kind source" or "nothing".
+    TFindOutcome Find(const std::string& address, int callMs = 5000)
+    {
+        std::unique_ptr<IFindNetwork> network = CreateFindNetwork();
+        TFinder finder(*network, {callMs});
+        std::optional<TFindOutcome> outcome;
+        finder.Start(address, [&](const TFindOutcome& o) { outcome = o; });
+        EXPECT_TRUE(WaitUntil([&] { return outcome.has_value(); }, 20000)) << address;
+        return outcome.value_or(TFindOutcome{});
+    }
+
+    static std::string Brief(const TFindOutcome& outcome)
+    {
+        const TFoundServer& s = outcome.Server;
+        if (!s.Found())
+            return "nothing";
+        static const char* const Kinds[] = {"none", "table", "file", "dns", "probe"};
+        return std::string(s.IMAP4 ? "imap " : "pop3 ") + s.Host + ":" + std::to_string(s.Port)
+               + (s.Security == asStartTLS ? " starttls " : " tls ") + Kinds[s.Source] + " " + s.SourceName;
+    }
+
+    static bool NoteHas(const TFindOutcome& outcome, const std::string& text)
+    {
+        for (const std::string& note : outcome.Notes)
+            if (note.find(text) != std::string::npos)
+                return true;
+        return false;
+    }
+
+    static PrivateWorld* World;
+    static std::string Problem;
+};
+
+PrivateWorld* FindWorld::World = nullptr;
+std::string FindWorld::Problem;
+
+TEST_F(FindWorld, EachPlaceAnswersWhenItIsTheFirstWithAnAnswer)
+{
+    struct TCase
+    {
+        const char* Address;
+        const char* Expected;
+    };
+    for (const TCase& c : {
+             TCase{"ann@gmail.com", "imap imap.gmail.com:993 tls table gmail.com"},
+             TCase{"ann@step2.test", "imap imap.step2.test:993 tls file step2.test"},
+             TCase{"ann@wellknown.test", "pop3 mail.wellknown.test:995 tls file wellknown.test"},
+             TCase{"ann@step3.test", "pop3 pop.step3.test:995 tls dns step3.test"},
+             TCase{"ann@step4.test", "imap imap.hoster.test:993 tls file hoster.test"},
+             TCase{"ann@step5.test", "imap mail.step5.test:993 tls probe mail.step5.test"},
+             TCase{"ann@starttls.test", "imap imap.starttls.test:143 starttls probe imap.starttls.test"},
+         })
+        EXPECT_EQ(Brief(Find(c.Address)), c.Expected) << c.Address;
+}
+
+TEST_F(FindWorld, CertificateThatDoesNotVerifyIsNeverFound)
+{
+    const TFindOutcome outcome = Find("ann@badcert.test");
+    EXPECT_EQ(Brief(outcome), "nothing");
+    EXPECT_TRUE(NoteHas(outcome, "imap.badcert.test:993: certificate refused")) << testing::PrintToString(outcome.Notes);
+}
+
+TEST_F(FindWorld, HostileAnswersArePassedOverWithANote)
+{
+    struct TCase
+    {
+        const char* Name;
+        const char* Note;
+    };
+    for (const TCase& c : {TCase{"dtd", "the file declares a document type"}, TCase{"huge", "longer than"}, TCase{"endless", "longer than"},
+                           TCase{"httpredirect", "Insecure redirect"}, TCase{"othersite", "Insecure redirect"},
+                           TCase{"stall", "no answer within"}, TCase{"manysrv", "1000 records"},
+                           TCase{"badport", "port 0"}})
+    {
+        const std::string domain = std::string(c.Name) + ".test";
+        const std::string url = "https://autoconfig." + domain + ConfigPath + "?emailaddress=ann%40" + domain + ": ";
+        const TFindOutcome outcome = Find("ann@" + domain, 1500);
+        EXPECT_EQ(Brief(outcome), "imap imap." + domain + ":993 tls probe imap." + domain) << c.Name;
+        const bool dns = c.Name == std::string("manysrv") || c.Name == std::string("badport");
+        EXPECT_TRUE(NoteHas(outcome, (dns ? "" : url) + c.Note)) << c.Name << ": " << testing::PrintToString(outcome.Notes);
+    }
+}
+
+} // namespace
