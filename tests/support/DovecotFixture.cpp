@@ -16,6 +16,7 @@ StartedDovecot::StartedDovecot(const DovecotOptions& options, const std::string&
         FServer.EnableTls(cert.CertFile, cert.KeyFile);
     }
     FServer.EnableApop(options.Apop);
+    FServer.EnableFolders(options.Folders);
     FServer.Start();
 }
 

@@ -16,6 +16,9 @@ struct DovecotOptions
     // a certificate for 127.0.0.1 and localhost from a throw-away CA.
     bool Tls = false;
     bool Apop = false;
+    // Folders with special-use marks (Junk, Trash, Sent) and the mailbox
+    // list index that NOTIFY and LIST-STATUS ride on.
+    bool Folders = false;
 };
 
 // A Dovecot started as `options` ask, with the CA that issued its
