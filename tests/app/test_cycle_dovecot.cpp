@@ -743,4 +743,44 @@ TEST_F(CycleDovecot, CheckNowRunsTheCommandOncePerMessageWithoutAShell)
     EXPECT_FALSE(std::filesystem::exists(folder + "/pwned"));
 }
 
+// The same over a Dovecot with folders and special-use marks.
+class CycleFoldersDovecot : public CycleDovecot
+{
+public:
+    static void SetUpTestSuite() { StartSuite({false, false, true}); }
+};
+
+// Mail filed into a watched folder is told beside the inbox's, folder by
+// folder; Junk, not watched, stays quiet; a renamed folder is an error row
+// of its own while the inbox is still listed.
+TEST_F(CycleFoldersDovecot, FiledMailIsToldJunkIsNotAndARenamedFolderFailsAlone)
+{
+    const std::string user = AddImapAccount("Work");
+    for (const char* folder : {"Lists", "Junk"})
+        Server->CreateFolder(user, folder);
+    keeper->Config.Accounts.back().Folders = {{"Lists", true}, {"INBOX", true}, {"Junk", false}};
+    Server->DeliverTo(user, "Lists", Mail("list@example.org", "list mail"));
+    Server->Deliver(user, Mail("ann@example.org", "inbox mail"));
+    Server->DeliverTo(user, "Junk", Mail("spam@example.org", "junk mail"));
+    Tick();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Work|ann@example.org|inbox mail|1|new",
+                                                "Work|list@example.org|list mail|1|new"}))
+        << Errors();
+    EXPECT_EQ(ListRows().Row(1).Mailbox, "Lists");
+    EXPECT_EQ(NewCount(), 2);
+
+    Server->DeliverTo(user, "Lists", Mail("list@example.org", "second"));
+    Tick();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Work|ann@example.org|inbox mail|1|cut",
+                                                "Work|list@example.org|list mail|1|cut",
+                                                "Work|list@example.org|second|1|new"}))
+        << Errors();
+
+    Server->RenameFolder(user, "Lists", "Archive");
+    Tick();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Work|ann@example.org|inbox mail|1|cut", "Work|0|new"}));
+    EXPECT_EQ(Errors(), "Work: The folder \"Lists\" does not exist on the server.\n");
+}
+
 } // namespace
+
