@@ -254,6 +254,11 @@ public:
     // where the server offers them), names as on the wire; lines that do not
     // parse are passed over. False when the server refuses.
     bool ListFolders(std::vector<TIdIMAP4Folder>& out);
+    // "NOTIFY SET" (RFC 5465) for the mailboxes `names` (desktop text), the
+    // selected one `selected` among them: while idling, news of any of them
+    // (a STATUS line) ends IdleWait as the selected one's does. False where
+    // the server does not offer NOTIFY or refuses.
+    bool NotifySet(const std::vector<std::string>& names, const std::string& selected);
 
     // --- IDLE: the server tells of changes to the selected mailbox as they
     // happen. IdleStart, IdleWait as often as wanted, IdleDone; the same

@@ -119,3 +119,13 @@ bool TIdIMAP4::ListFolders(std::vector<TIdIMAP4Folder>& out)
     }
     return true;
 }
+
+bool TIdIMAP4::NotifySet(const std::vector<std::string>& names, const std::string& selected)
+{
+    if (!HasCapability("NOTIFY"))
+        return false;
+    std::vector<std::string> wire;
+    for (const std::string& name : names)
+        wire.push_back(WireName(name));
+    return SendTaggedCommand(NextTag(), NotifySetCommand(wire, WireName(selected)), {}) == "OK";
+}

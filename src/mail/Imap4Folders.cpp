@@ -343,7 +343,8 @@ std::string StatusCommand(const std::string& name)
 
 std::string NotifySetCommand(const std::vector<std::string>& names, const std::string& selected)
 {
-    std::string command = "NOTIFY SET STATUS";
+    // Without the STATUS indicator: no burst of states of every mailbox now.
+    std::string command = "NOTIFY SET";
     if (!selected.empty())
         command += " (selected (MessageNew MessageExpunge FlagChange))";
     std::vector<std::string> others;

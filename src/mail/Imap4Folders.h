@@ -80,8 +80,8 @@ inline constexpr const char* FolderStateItems = "(MESSAGES UIDNEXT UIDVALIDITY U
 std::string ListStatusCommand(const std::vector<std::string>& names);
 // "STATUS "a" (...)" for one mailbox.
 std::string StatusCommand(const std::string& name);
-// "NOTIFY SET STATUS (mailboxes "a" ...) (MessageNew MessageExpunge
-// FlagChange) (mailboxes ...)": news of the named mailboxes, as STATUS
-// lines, and of the mailbox list, so a renamed or deleted one is heard of.
+// "NOTIFY SET (mailboxes ("a" ...) (MessageNew MessageExpunge FlagChange))
+// (personal (MailboxName))": news of the named mailboxes, as STATUS lines,
+// and of the mailbox list, so a renamed or deleted one is heard of.
 // Where `selected` is given, that mailbox is told as the selected one.
 std::string NotifySetCommand(const std::vector<std::string>& names, const std::string& selected = {});

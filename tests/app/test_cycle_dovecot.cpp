@@ -782,5 +782,59 @@ TEST_F(CycleFoldersDovecot, FiledMailIsToldJunkIsNotAndARenamedFolderFailsAlone)
     EXPECT_EQ(Errors(), "Work: The folder \"Lists\" does not exist on the server.\n");
 }
 
+// Connections in the established state to a port on this machine, as the
+// kernel lists them: the lines of /proc/net/tcp whose remote port it is.
+int ConnectionsTo(uint16_t port)
+{
+    int count = 0;
+    std::ifstream tcp("/proc/net/tcp");
+    std::string line;
+    std::getline(tcp, line);
+    while (std::getline(tcp, line))
+    {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        fields >> slot >> local >> remote >> state;
+        const std::size_t colon = remote.find(':');
+        if (colon != std::string::npos && std::stoul(remote.substr(colon + 1), nullptr, 16) == port && state == "01")
+            ++count;
+    }
+    return count;
+}
+
+// Under push, one line hears of ten watched folders: mail filed into any of
+// them is told within seconds, mail into Junk is not, and at rest the
+// account holds no more than two connections.
+TEST_F(CycleFoldersDovecot, PushHearsTenFoldersOnOneConnection)
+{
+    const std::string user = AddImapAccount("Work");
+    std::vector<TAccountFolder> folders = {{"INBOX", true}, {"Junk", false}};
+    Server->CreateFolder(user, "Junk");
+    for (int i = 1; i <= 9; ++i)
+    {
+        Server->CreateFolder(user, "F" + std::to_string(i));
+        folders.push_back({"F" + std::to_string(i), true});
+    }
+    keeper->Config.Accounts.back().Folders = folders;
+    wired->StartPush();
+    Tick();
+    const Account pushed = keeper->Config.Accounts[0];
+    ASSERT_TRUE(WaitUntil([&] { return wired->push->Healthy(pushed); }, 10000)) << "NOTIFY never started";
+    wired->WaitForChecks();
+    const int atRest = ConnectionsTo(Server->ImapPort());
+    EXPECT_GE(atRest, 1); // the push line itself
+    EXPECT_LE(atRest, 2);
+
+    Server->DeliverTo(user, "Junk", Mail("spam@example.org", "junk"));
+    Server->DeliverTo(user, "F7", Mail("ann@example.org", "filed"));
+    EXPECT_TRUE(WaitUntil([&] { return Rows().size() == 1; }, 10000)) << Errors();
+    Server->DeliverTo(user, "F3", Mail("bob@example.org", "second"));
+    EXPECT_TRUE(WaitUntil([&] { return Rows().size() == 2; }, 10000)) << Errors();
+    wired->WaitForChecks();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Work|bob@example.org|second|1|new",
+                                                "Work|ann@example.org|filed|1|cut"}));
+    EXPECT_LE(ConnectionsTo(Server->ImapPort()), 2);
+}
+
 } // namespace
 

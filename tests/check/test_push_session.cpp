@@ -207,4 +207,49 @@ INSTANTIATE_TEST_SUITE_P(
                  TPushClient::TOpened::NoIdle}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// An account with folders: IDLE on the first watched one (the inbox, where
+// watched); NOTIFY, where offered, brings the others' news on the same line,
+// else the others are left to the interval.
+TEST(Imap4PushFolders, NotifyWhereOfferedElseTheFirstFolderAlone)
+{
+    const auto script = [](const std::string& capabilities, const std::string& notify) {
+        return Greeting + "S: C1 OK in\nC: C2 CAPABILITY\nS: * CAPABILITY " + capabilities +
+               "\nS: C2 OK done\nC: C3 CAPABILITY\nS: * CAPABILITY " + capabilities +
+               "\nS: C3 OK done\nC: C4 SELECT \"inbox\"\nS: C4 OK [READ-WRITE] done\n" + notify;
+    };
+    const std::string notify = "C: C5 NOTIFY SET (selected (MessageNew MessageExpunge FlagChange)) (mailboxes "
+                               "(\"Lists\" \"Team\") (MessageNew MessageExpunge FlagChange)) (personal (MailboxName))\n";
+    struct
+    {
+        const char* name;
+        std::string script;
+        bool hearsEveryFolder;
+    } const cases[] = {
+        {"NOTIFY", script("IMAP4rev1 IDLE NOTIFY", notify + "S: C5 OK done\nC: C6 IDLE\nS: + idling\n"
+                                                             "S: * STATUS Team (MESSAGES 3 UIDNEXT 9)\n"),
+         true},
+        {"NOTIFY refused", script("IMAP4rev1 IDLE NOTIFY", notify + "S: C5 NO not here\nC: C6 IDLE\nS: + idling\n"),
+         false},
+        {"IDLE only", script("IMAP4rev1 IDLE", "C: C5 IDLE\nS: + idling\n"), false},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        ScriptedServer srv(c.script);
+        Account account{"ann", true, "ann", "secret", srv.Host(), std::to_string(srv.Port()), true};
+        account.Folders = {{"Lists", true}, {"INBOX", true}, {"Junk", false}, {"Team", true}};
+        std::unique_ptr<TPushClient> client = MakePushClient(account, {2000, 2000, 0, std::make_shared<FakeClock>()},
+                                                             nullptr);
+        ASSERT_EQ(client->Open(), TPushClient::TOpened::Ready);
+        EXPECT_EQ(client->HearsEveryFolder(), c.hearsEveryFolder);
+        client->Start();
+        // Another folder's state, heard under NOTIFY, is news.
+        if (c.hearsEveryFolder)
+            EXPECT_TRUE(client->Wait(2000, -1));
+        client->Close();
+        EXPECT_TRUE(srv.WaitDone());
+    }
+}
+
 } // namespace
+

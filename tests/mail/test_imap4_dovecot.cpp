@@ -275,4 +275,20 @@ TEST_F(Imap4FoldersDovecot, FolderStatesInOneCommandOrPipelined)
     Imap.Disconnect();
 }
 
+// Under NOTIFY one idling line hears of mail filed into another watched
+// folder; mail into a folder it was not told of leaves it quiet.
+TEST_F(Imap4FoldersDovecot, NotifyTellsOfMailFiledIntoAnotherWatchedFolder)
+{
+    ASSERT_TRUE(Imap.SelectMailbox("INBOX"));
+    ASSERT_TRUE(Imap.NotifySet({"INBOX", "Lists", "Entw\xC3\xBCrfe"}, "INBOX")) << Imap.LastReply().Code;
+    ASSERT_TRUE(Imap.IdleStart());
+    Server->DeliverTo(User, "Junk", "Subject: spam\r\n\r\nx\r\n");
+    EXPECT_FALSE(Imap.IdleWait(500));
+    Server->DeliverTo(User, "Lists", "Subject: filed\r\n\r\nx\r\n");
+    EXPECT_TRUE(Imap.IdleWait(5000));
+    Imap.IdleDone();
+    Imap.Disconnect();
+}
+
 } // namespace
+

@@ -388,7 +388,7 @@ TEST(Imap4Folders, CommandsQuoteTheNames)
     EXPECT_EQ(ListStatusCommand({"INBOX", "Lists/x y"}),
               "LIST \"\" (\"INBOX\" \"Lists/x y\") RETURN (STATUS (MESSAGES UIDNEXT UIDVALIDITY UNSEEN))");
     EXPECT_EQ(NotifySetCommand({"INBOX", "Team"}, "INBOX"),
-              "NOTIFY SET STATUS (selected (MessageNew MessageExpunge FlagChange)) (mailboxes (\"Team\") "
+              "NOTIFY SET (selected (MessageNew MessageExpunge FlagChange)) (mailboxes (\"Team\") "
               "(MessageNew MessageExpunge FlagChange)) (personal (MailboxName))");
 }
 
