@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+class QAbstractButton;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
@@ -38,6 +39,8 @@ public:
         QComboBox* Security = nullptr;
         // Only IMAP4 accounts can be pushed to: enabled while Imap4 is chosen.
         QCheckBox* Push = nullptr;
+        // The folder choice, for IMAP4 accounts only, like Push.
+        QAbstractButton* Folders = nullptr;
     };
 
     // `accounts` and `origins` (per account, where its password was kept
@@ -71,6 +74,9 @@ public:
     void StoreSecurity();
     // The box becomes the selected account's push choice.
     void StorePush();
+    // The folder list becomes the account's at `index` (the one selected
+    // when the choice was opened).
+    void StoreFolders(int index, std::vector<TAccountFolder> folders);
     // The push box can be changed only while IMAP4 is chosen; it keeps its
     // tick either way, so switching back finds the account's choice.
     void ShowProtocolChoice();

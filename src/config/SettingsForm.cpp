@@ -314,6 +314,7 @@ void TfrmSettings::CreateAccountPage()
     // Created after the security choice: the tab order follows.
     chkPush = Captioned<QCheckBox>(g, "chkPush", "Push new mail (IMAP IDLE)");
     chkPush->setChecked(Account{}.Push);
+    btnFolders = Captioned<QPushButton>(g, "btnFolders", "&Folders...");
     lblPasswordStore = Named(new QLabel(g), "lblPasswordStore");
     lblPasswordStore->setWordWrap(true);
     auto* props = new QGridLayout(g);
@@ -334,7 +335,10 @@ void TfrmSettings::CreateAccountPage()
     portRow->addWidget(cboSecurity, 1);
     props->addWidget(lblPort, 4, 0);
     props->addLayout(portRow, 4, 1);
-    props->addWidget(chkPush, 5, 0, 1, 2);
+    auto* pushRow = new QHBoxLayout;
+    pushRow->addWidget(chkPush, 1);
+    pushRow->addWidget(btnFolders);
+    props->addLayout(pushRow, 5, 0, 1, 2);
     props->addWidget(lblPasswordStore, 6, 0, 1, 2);
 
     auto* page = new QVBoxLayout(p);

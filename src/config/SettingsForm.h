@@ -127,6 +127,9 @@ public:
     void txtPortChange();
     void cboSecurityChange();
     void chkPushChange();
+    // Opens the folder choice of the selected IMAP4 account beside the
+    // window; its OK stores the ticks in the account.
+    void btnFoldersClick();
     void rdbPop3Click();
     void rdbImap4Click();
     void pagSettingsChange(int index);
@@ -136,6 +139,7 @@ public:
     QWidget* tabNotification = nullptr;
     QWidget* tabNotifyFormOpt = nullptr;
     QWidget* tabAccount = nullptr;
+    QPushButton* btnFolders = nullptr;
     QPushButton* btnDefault = nullptr;
     QPushButton* btnOk = nullptr;
     QPushButton* btnCancel = nullptr;

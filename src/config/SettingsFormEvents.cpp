@@ -3,6 +3,9 @@
 // controls.
 #include "config/SettingsForm.h"
 
+#include "check/CheckRules.h"
+#include "config/FoldersDialog.h"
+
 #include "config/AccountListBinding.h"
 #include "config/AccountSecrets.h"
 #include "config/Config.h"
@@ -68,7 +71,7 @@ void TfrmSettings::ConnectHandlers()
     Accounts = std::make_unique<TAccountListBinding>(
         *lvwAccounts, FAccounts, FOrigins,
         TAccountListBinding::TFields{txtUserName, txtPassword, txtHost, txtPort, rdbPop3, rdbImap4,
-                                     cboSecurity, chkPush});
+                                     cboSecurity, chkPush, btnFolders});
     Accounts->ShowProtocolChoice();
 
     connect(btnOk, &QPushButton::clicked, this, [this] { btnOkClick(); });
@@ -109,6 +112,7 @@ void TfrmSettings::ConnectHandlers()
     connect(txtPort, &QLineEdit::textChanged, this, [this] { txtPortChange(); });
     connect(cboSecurity, &QComboBox::currentIndexChanged, this, [this] { cboSecurityChange(); });
     connect(chkPush, &QCheckBox::toggled, this, [this] { chkPushChange(); });
+    connect(btnFolders, &QPushButton::clicked, this, [this] { btnFoldersClick(); });
     connect(rdbPop3, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
             rdbPop3Click();
@@ -347,6 +351,28 @@ bool TfrmSettings::PortsValid()
 void TfrmSettings::cboSecurityChange()
 {
     Accounts->StoreSecurity();
+}
+
+void TfrmSettings::btnFoldersClick()
+{
+    const int index = Accounts->SelectedIndex();
+    if (index < 0 || !FAccounts[index].IMAP4)
+        return;
+    int port = 0;
+    try
+    {
+        port = PortOfText(FAccounts[index].Port);
+    }
+    catch (const EBadPort& e)
+    {
+        ShowWarningBox("ternbell", e.Message);
+        return;
+    }
+    // Window-modal and not waited for: the list comes beside the windows.
+    auto* dialog = new TfrmFolders(this, FAccounts[index], port);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [this, dialog, index] { Accounts->StoreFolders(index, dialog->Chosen()); });
+    dialog->open();
 }
 
 void TfrmSettings::chkPushChange()

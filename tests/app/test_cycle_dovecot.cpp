@@ -6,6 +6,8 @@
 #include "check/MessageList.h"
 #include "check/Utils.h"
 #include "config/AccountRows.h"
+#include "config/FoldersDialog.h"
+#include "config/SettingsForm.h"
 #include "desktop/MediaPlayer.h"
 #include "desktop/UpDownControl.h"
 #include "mail/Imap4Client.h"
@@ -33,6 +35,7 @@
 #include <QTreeWidget>
 
 #include <filesystem>
+#include <map>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -834,6 +837,36 @@ TEST_F(CycleFoldersDovecot, PushHearsTenFoldersOnOneConnection)
     EXPECT_EQ(Rows(), (std::vector<std::string>{"Work|bob@example.org|second|1|new",
                                                 "Work|ann@example.org|filed|1|cut"}));
     EXPECT_LE(ConnectionsTo(Server->ImapPort()), 2);
+}
+
+// The Account page's folder choice reads the server's folders beside the
+// window: the inbox ticked for an account that stores none, special-use
+// Junk shown unticked; OK stores the ticks in the account.
+TEST_F(CycleFoldersDovecot, FolderChoiceReadsTheServersFoldersAndStoresTheTicks)
+{
+    const std::string user = AddImapAccount("Work");
+    for (const char* folder : {"Lists", "Junk"})
+        Server->CreateFolder(user, folder);
+    settings->ShowConfig(keeper->Config);
+    settings->lvwAccounts->topLevelItem(0)->setSelected(true);
+    ASSERT_TRUE(settings->btnFolders->isEnabled());
+    settings->btnFolders->click();
+    auto* dialog = settings->findChild<TfrmFolders*>();
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(WaitUntil([dialog] { return dialog->Loaded(); }, 10000));
+    std::map<std::string, bool> shown;
+    QTreeWidget* list = dialog->lvwFolders;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        shown[list->topLevelItem(i)->text(0).toStdString()] = list->topLevelItem(i)->checkState(0) == Qt::Checked;
+    EXPECT_EQ(shown, (std::map<std::string, bool>{{"INBOX", true}, {"Junk", false}, {"Lists", false}}))
+        << dialog->lblFolders->text().toStdString();
+    EXPECT_EQ(list->topLevelItem(0)->text(0), "INBOX");
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        if (list->topLevelItem(i)->text(0) == "Lists")
+            list->topLevelItem(i)->setCheckState(0, Qt::Checked);
+    dialog->btnOk->click();
+    EXPECT_EQ(settings->ConfigOfControls().Accounts[0].Folders,
+              (std::vector<TAccountFolder>{{"INBOX", true}, {"Lists", true}}));
 }
 
 } // namespace
