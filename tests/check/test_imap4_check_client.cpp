@@ -251,5 +251,46 @@ TEST_F(Imap4CheckClient, FoldersAreAskedAtOnceAndOnlyChangedOnesSearched)
     }
 }
 
+// A folder answer cut short, flooded or hostile: a clean error for the
+// account, or for the one folder whose state did not parse, never a hang.
+TEST_F(Imap4CheckClient, FolderStatesCutShortFloodedOrHostileFailCleanly)
+{
+    const std::string asked = R"(
+        S: * PREAUTH ready
+        C: C1 CAPABILITY
+        S: * CAPABILITY IMAP4rev1 LIST-STATUS
+        S: C1 OK done
+        C: C2 LIST "" ("INBOX" "Lists") RETURN (STATUS (MESSAGES UIDNEXT UIDVALIDITY UNSEEN))
+    )";
+    struct
+    {
+        const char* name;
+        std::string answer;
+        std::string error;      // the account's
+        std::string listsError; // Lists', where the account did not fail
+    } const cases[] = {
+        {"cut short", "R: * STATUS INBOX (MESSAGES 1\nCLOSE\n", "Connection Closed Gracefully.", ""},
+        {"flooded", "FLOOD 8000000 * LIST () \"/\" x\\r\\n\n", "Reply too large.", ""},
+        {"hostile", "S: * STATUS INBOX (UIDNEXT 99999999999)\nS: * STATUS Lists (UNSEEN \"a\")\n"
+                    "S: * STATUS {5}\nS: C2 OK done\nC: C3 LOGOUT\nS: C3 OK bye\n",
+         "", "The folder \"Lists\" does not exist on the server."},
+    };
+    TSessionOrder order;
+    order.Folders = {{"INBOX", {}, {}, {}}, {"Lists", {}, {}, {}}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        Start(asked + c.answer);
+        const TAccountReport report = CheckSession(Check, 100, order);
+        EXPECT_EQ(report.Error, c.error);
+        if (c.error.empty())
+        {
+            ASSERT_EQ(report.Folders.size(), 2u);
+            EXPECT_EQ(report.Folders[1].Error, c.listsError);
+        }
+        EXPECT_TRUE(Server->WaitDone());
+    }
+}
+
 } // namespace
 
