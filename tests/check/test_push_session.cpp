@@ -21,7 +21,8 @@ namespace
 
 using namespace std::chrono_literals;
 
-// Each Open takes the next of `Opens` ("ready", "noidle", "refused", "fail");
+// Each Open takes the next of `Opens` ("ready", "partial": ready but deaf
+// to some folders, "noidle", "refused", "fail");
 // each Wait the next of `Waits` ("news", "quiet", "cut"). The loop is stopped
 // when the waits run out.
 struct TScript
@@ -43,8 +44,10 @@ public:
         FScript.Log.push_back("open " + open);
         if (open == "fail")
             throw std::runtime_error("refused connection");
+        FPartial = open == "partial";
         return open == "noidle" ? TOpened::NoIdle : open == "refused" ? TOpened::Refused : TOpened::Ready;
     }
+    bool HearsEveryFolder() const override { return !FPartial; }
     void Start() override { FScript.Log.push_back("idle"); }
     bool Wait(int, int) override
     {
@@ -72,6 +75,7 @@ private:
         return first;
     }
     TScript& FScript;
+    bool FPartial = false;
 };
 
 struct PushCase
@@ -111,6 +115,12 @@ INSTANTIATE_TEST_SUITE_P(
                  {"ready"},
                  {"news", "quiet"},
                  {"open ready", "idle", "healthy", "renew", "news", "renew", "close"},
+                 0ms},
+        // Idling on one folder of several: the interval checks the account.
+        PushCase{"IdleOnSomeFoldersIsNoHealthyPush",
+                 {"partial"},
+                 {"news"},
+                 {"open partial", "idle", "unhealthy", "renew", "news", "close"},
                  0ms},
         PushCase{"NoIdleEndsTheLoop", {"noidle"}, {}, {"open noidle", "close", "unhealthy"}, 0ms},
         // The mail that came while no session was open is checked for.
