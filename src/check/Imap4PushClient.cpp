@@ -9,6 +9,18 @@
 namespace
 {
 
+// Dovecot 2.3 takes NOTIFY for a name beyond ASCII and then tells nothing
+// of mail filed there (seen with "Entwürfe"): such a folder is left to the
+// interval rather than trusted to the push line.
+bool PlainNames(const std::vector<std::string>& names)
+{
+    for (const std::string& name : names)
+        for (char c : name)
+            if (static_cast<unsigned char>(c) >= 0x80 || c == '&')
+                return false;
+    return true;
+}
+
 class TImap4PushClient : public TPushClient
 {
 public:
@@ -31,7 +43,8 @@ public:
         switch (OpenSession(FClient, LoginOf(FAccount, FClient.Port), mailbox, {"IDLE"}))
         {
         case TSessionOpened::Ready:
-            FHearsEveryFolder = folders.size() == 1 || FClient.NotifySet(folders, first);
+            FHearsEveryFolder =
+                folders.size() == 1 || (FClient.NotifySet(folders, first) && PlainNames(folders));
             return TOpened::Ready;
         case TSessionOpened::LoginRefused:
             return TOpened::Refused;

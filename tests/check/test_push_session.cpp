@@ -241,13 +241,21 @@ TEST(Imap4PushFolders, NotifyWhereOfferedElseTheFirstFolderAlone)
         {"NOTIFY refused", script("IMAP4rev1 IDLE NOTIFY", notify + "S: C5 NO not here\nC: C6 IDLE\nS: + idling\n"),
          false},
         {"IDLE only", script("IMAP4rev1 IDLE", "C: C5 IDLE\nS: + idling\n"), false},
+        // A name beyond ASCII is asked for but left to the interval.
+        {"NOTIFY, a name beyond ASCII",
+         script("IMAP4rev1 IDLE NOTIFY", "C: C5 NOTIFY SET (selected (MessageNew MessageExpunge FlagChange)) "
+                                         "(mailboxes (\"Lists\" \"Entw&APw-rfe\") (MessageNew MessageExpunge "
+                                         "FlagChange)) (personal (MailboxName))\nS: C5 OK done\nC: C6 IDLE\n"
+                                         "S: + idling\n"),
+         false},
     };
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.name);
         ScriptedServer srv(c.script);
         Account account{"ann", true, "ann", "secret", srv.Host(), std::to_string(srv.Port()), true};
-        account.Folders = {{"Lists", true}, {"INBOX", true}, {"Junk", false}, {"Team", true}};
+        account.Folders = {{"Lists", true}, {"INBOX", true}, {"Junk", false},
+                           {std::string(c.name).find("ASCII") != std::string::npos ? "Entw\xC3\xBCrfe" : "Team", true}};
         std::unique_ptr<TPushClient> client = MakePushClient(account, {2000, 2000, 0, std::make_shared<FakeClock>()},
                                                              nullptr);
         ASSERT_EQ(client->Open(), TPushClient::TOpened::Ready);
