@@ -16,8 +16,10 @@
 # tells an idling client it is still there, so each run holds one such
 # message per session, wherever the window falls; a window of 600 s holds a
 # whole cycle of the sessions' renewal as well.
-#   bench/push_rest.sh [rounds] [window seconds] [on]   (after a build; 3 rounds, 120 s;
-#   "on": Push on alone, for its wake-ups over more rounds in the same time)
+#   bench/push_rest.sh [rounds] [window seconds] [on] [folders]   (after a build; 3 rounds, 120 s;
+#   "on": Push on alone, for its wake-ups over more rounds in the same time;
+#   "folders": each account watches its inbox and four folders more, heard
+#   through NOTIFY on its one pushed line)
 # Runs itself in a network namespace with only loopback (scripts/offline.sh),
 # so no outside traffic or link change reaches the program while it rests.
 set -euo pipefail
@@ -27,6 +29,7 @@ build=${TERNBELL_BUILD:-$root/build}
 rounds=${1:-3}
 window=${2:-120}
 only_push=${3:-}
+folders=${4:-}
 exe=$build/bin/ternbell
 helper=$build/tests/check_e2e_dovecot
 source "$root/tests/support/xsession.sh"
@@ -36,8 +39,23 @@ need_tools Xvfb trayer xdotool xdpyinfo python3 ss
 
 open_workspace
 failure_logs=("ternbell=$work/ternbell.log")
+[ "$folders" != folders ] || export TERNBELL_E2E_FOLDERS=1
 start_dovecot "$helper" "$work"
 require_dovecot
+watched=""
+if [ "$folders" = folders ]; then
+    for user in ann bob; do
+        for f in F1 F2 F3 F4; do
+            dovecot_ask folder "$user" "$f"
+            [ "$dove_reply" = ok ] || fail "folder: $dove_reply"
+        done
+    done
+    watched=$(printf '"INBOX"=dword:00000001\n"F1"=dword:00000001\n"F2"=dword:00000001\n"F3"=dword:00000001\n"F4"=dword:00000001')
+fi
+# folders_key <n>: the account's Folders sub-key, when folders are watched.
+folders_key() {
+    [ -z "$watched" ] || printf '\n[HKEY_CURRENT_USER\\Software\\ternbell\\Account%s\\Folders]\n%b\n' "$1" "$watched"
+}
 dovecot_ask imap
 read -r kind imap_port <<<"$dove_reply"
 [ "$kind" = imap ] || fail "imap: $dove_reply"
@@ -71,10 +89,13 @@ REGEDIT4
 "AccountsNo"=dword:00000003
 
 $(hive_account 1 Ann ann "$imap_port" 1 "\"Push\"=dword:0000000$2")
+$(folders_key 1)
 
 $(hive_account 2 Bob bob "$imap_port" 1 "\"Push\"=dword:0000000$2")
+$(folders_key 2)
 
 $(hive_account 3 "Ann again" ann "$imap_port" 1 "\"Push\"=dword:0000000$2")
+$(folders_key 3)
 EOF
 }
 hive "$work/off" 0

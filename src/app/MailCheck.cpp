@@ -248,13 +248,13 @@ void TMailCheck::StartRound(TCycleConfig config, bool clearList, const std::vect
         const int index = order.Index;
         TWorkerPool::TJob job;
         // The worker gets copies and hands back a plain report.
-        job.Work = [make = h.MakeClient, account = config.Accounts[index], port = order.Port,
-                    known = std::move(order.Known), maxMessages, abort, report] {
+        job.Work = [make = h.MakeClient, account = config.Accounts[index], order = std::move(order), maxMessages,
+                    abort, report] {
             try
             {
                 std::unique_ptr<TCheckClient> client = make(account.IMAP4, abort);
-                client->SetAccount(account, port);
-                *report = CheckSession(*client, maxMessages, known);
+                client->SetAccount(account, order.Port);
+                *report = CheckSession(*client, maxMessages, order);
             }
             catch (const std::exception& e)
             {

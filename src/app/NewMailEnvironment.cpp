@@ -57,7 +57,7 @@ TDeletePlan PlanOfTold(std::vector<Account> accounts, const std::vector<TToldMes
     plan.Accounts = std::move(accounts);
     for (const TToldMessage& m : told)
         if (m.Account >= 0 && static_cast<std::size_t>(m.Account) < plan.Accounts.size())
-            plan.Targets.push_back({m.Account, m.Number, m.Shown, plan.Accounts[m.Account].Caption});
+            plan.Targets.push_back({m.Account, m.Number, m.Shown, plan.Accounts[m.Account].Caption, m.Mailbox});
     std::stable_sort(plan.Targets.begin(), plan.Targets.end(),
                      [](const TDeleteTarget& a, const TDeleteTarget& b) { return a.Account < b.Account; });
     return plan;

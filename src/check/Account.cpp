@@ -1,5 +1,10 @@
 #include "check/Account.h"
 
+#include "check/RowId.h"
+#include "platform/AsciiText.h"
+
+#include <algorithm>
+
 std::string PartnerPort(const std::string& port, TAccountSecurity security)
 {
     const bool tls = security == asImplicitTLS;
@@ -21,4 +26,32 @@ std::vector<int> CheckIntervals(const std::vector<Account>& accounts, int common
     for (const Account& a : accounts)
         intervals.push_back((a.Enabled && a.CheckingTime > 0 ? a.CheckingTime : common) * 1000);
     return intervals;
+}
+
+bool IsInboxName(const std::string& name)
+{
+    return AsciiText::SameText(name, InboxName);
+}
+
+std::vector<std::string> WatchedFolders(const Account& account)
+{
+    std::vector<std::string> folders;
+    if (account.IMAP4)
+        for (const TAccountFolder& f : account.Folders)
+        {
+            if (!f.Watched || f.Name.empty())
+                continue;
+            // The inbox's name is the server's to spell, in any case.
+            const bool inbox = IsInboxName(f.Name);
+            const std::string name = inbox ? std::string(InboxName) : f.Name;
+            if (std::find(folders.begin(), folders.end(), name) != folders.end())
+                continue;
+            if (inbox)
+                folders.insert(folders.begin(), name);
+            else
+                folders.push_back(name);
+        }
+    if (folders.empty())
+        folders.push_back(InboxName);
+    return folders;
 }

@@ -30,6 +30,17 @@ struct TUnreadValue
     bool operator==(const TUnreadValue&) const = default;
 };
 
+// A folder of an IMAP4 account as its "Folders" sub-key lists it: the name
+// as the server lists it (decoded, its hierarchy delimiter kept) and whether
+// it is watched.
+struct TAccountFolder
+{
+    std::string Name;
+    bool Watched = false;
+
+    bool operator==(const TAccountFolder&) const = default;
+};
+
 // One configured mailbox. Texts are 8-bit desktop text.
 struct Account
 {
@@ -55,12 +66,22 @@ struct Account
     std::string OAuth2Scope{};    // space-separated; empty: the provider's default
     // The address Find looked the servers up for; kept to look them up again.
     std::string EmailAddress{};
+    // IMAP4: the folders the account's "Folders" sub-key lists; none
+    // watched means the inbox only.
+    std::vector<TAccountFolder> Folders{};
     // Values the load could not read. The account is not checked while one
     // is left, and a save leaves them as stored; editing the field drops it.
     std::vector<TUnreadValue> Unreadable{};
 
     bool operator==(const Account&) const = default;
 };
+
+// "INBOX" in any case: the one name IMAP4 compares so.
+bool IsInboxName(const std::string& name);
+
+// The folders an account's check reads, in the list's order: its watched
+// ones (the inbox first where it is among them), else the inbox alone.
+std::vector<std::string> WatchedFolders(const Account& account);
 
 // The port a security kind moves a well-known port to: 110 and 995, 143 and
 // 993 are partners; any other port stays as it is.

@@ -1,5 +1,7 @@
 #include "check/Announced.h"
 
+#include "check/RowId.h"
+
 #include "platform/AsciiText.h"
 #include "platform/Exception.h"
 #include "platform/WholeFile.h"
@@ -64,6 +66,11 @@ std::string TAnnounced::KeyOf(const Account& account)
 {
     return std::string(account.IMAP4 ? "imap4" : "pop3") + " " + account.Host + " " + account.Port + " " +
            account.UserName;
+}
+
+std::string TAnnounced::KeyOf(const std::string& key, const std::string& mailbox)
+{
+    return mailbox == InboxName ? key : key + "\n" + mailbox;
 }
 
 bool TAnnounced::Contains(const std::string& key, const std::string& id) const

@@ -20,6 +20,9 @@ public:
     static constexpr std::size_t MaxPerAccount = 10000;
 
     static std::string KeyOf(const Account& account);
+    // The key of one folder of an account (`key`: KeyOf): the inbox's is
+    // the account's own, so what was told before folders stays told.
+    static std::string KeyOf(const std::string& key, const std::string& mailbox);
 
     bool Contains(const std::string& key, const std::string& id) const;
     // Adds an identity, or makes one known already the latest again; the

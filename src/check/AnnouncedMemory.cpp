@@ -22,7 +22,8 @@ std::optional<std::string> TAnnouncedMemory::Keep(const std::vector<Account>& ac
 {
     std::vector<std::string> keys;
     for (const Account& a : accounts)
-        keys.push_back(TAnnounced::KeyOf(a));
+        for (const std::string& mailbox : WatchedFolders(a))
+            keys.push_back(TAnnounced::KeyOf(TAnnounced::KeyOf(a), mailbox));
     FMemory.Retain(keys);
     if (!FRecalled || !FMemory.Changed())
         return std::nullopt;

@@ -183,40 +183,122 @@ std::vector<TFetchedMessage> TCheckClient::FetchMessages(const std::vector<int>&
     return fetched;
 }
 
+namespace
+{
+
+// The messages of the mailbox a client is aimed at: count, the identities,
+// the headers of the messages whose identity is not in `known`.
+void ListMailbox(TCheckClient& client, int maxMessages, const std::unordered_set<std::string>& known,
+                 TFolderListing& listing)
+{
+    listing.Count = client.MessageCount();
+    if (listing.Count > MaxMailboxMessages)
+        throw std::runtime_error(FormatOne(FormatOne(ResStr("The mailbox holds %1 messages; at most %2 can be "
+                                                            "checked."),
+                                                     "%1", std::to_string(listing.Count)),
+                                           "%2", std::to_string(MaxMailboxMessages)));
+    // A server's count is not trusted: past the limit only the newest
+    // messages are listed, so that new mail is always among them.
+    const int n = std::min(listing.Count, std::max(maxMessages, 0));
+    listing.First = listing.Count - n + 1;
+    listing.Ids = client.MessageIds(listing.First, n);
+    listing.ById = UsableIds(listing.Ids, n);
+    if (!listing.ById)
+        listing.Ids.assign(n, std::string()); // fingerprints stand in
+    // Only messages the rows do not know are fetched where the server
+    // gives identities; without them every header is.
+    for (int k = 0; k < n; ++k)
+        if (!listing.ById || known.count(listing.Ids[k]) == 0)
+            listing.Numbers.push_back(listing.First + k);
+    listing.Fetched = client.FetchMessages(listing.Numbers);
+    if (listing.Fetched.size() != listing.Numbers.size())
+        throw std::runtime_error("The server's answer left messages out.");
+}
+
+// Whether a folder is as the last check left it, its rows all standing.
+bool Unchanged(const TFolderOrder& order, const TFolderStatus& status)
+{
+    if (status.Stamp.empty() || status.Stamp != order.LastStamp || !order.Last.ById)
+        return false;
+    return std::all_of(order.Last.Ids.begin(), order.Last.Ids.end(),
+                       [&order](const std::string& id) { return order.Known.count(id) > 0; });
+}
+
+std::string FolderFailure(const std::string& mailbox, const std::string& why)
+{
+    return FormatOne(FormatOne(ResStr("The folder \"%1\" could not be checked: %2"), "%1", mailbox), "%2", why);
+}
+
+} // namespace
+
 TAccountReport CheckSession(TCheckClient& client, int maxMessages, const std::unordered_set<std::string>& known)
 {
     TAccountReport report;
     try
     {
         client.Connect();
-        report.Count = client.MessageCount();
-        if (report.Count > MaxMailboxMessages)
-            throw std::runtime_error(FormatOne(FormatOne(ResStr("The mailbox holds %1 messages; at most %2 can be "
-                                                                "checked."),
-                                                         "%1", std::to_string(report.Count)),
-                                               "%2", std::to_string(MaxMailboxMessages)));
-        // A server's count is not trusted: past the limit only the newest
-        // messages are listed, so that new mail is always among them.
-        const int n = std::min(report.Count, std::max(maxMessages, 0));
-        report.First = report.Count - n + 1;
-        report.Ids = client.MessageIds(report.First, n);
-        report.ById = UsableIds(report.Ids, n);
-        if (!report.ById)
-            report.Ids.assign(n, std::string()); // fingerprints stand in
-        // Only messages the rows do not know are fetched where the server
-        // gives identities; without them every header is.
-        for (int k = 0; k < n; ++k)
-            if (!report.ById || known.count(report.Ids[k]) == 0)
-                report.Numbers.push_back(report.First + k);
-        report.Fetched = client.FetchMessages(report.Numbers);
-        if (report.Fetched.size() != report.Numbers.size())
-            throw std::runtime_error("The server's answer left messages out.");
+        ListMailbox(client, maxMessages, known, report);
         client.Disconnect();
     }
     catch (const std::exception& e)
     {
         report.Error = MailErrorText(e);
         report.SignInNeeded = dynamic_cast<const ESignInNeeded*>(&e) != nullptr;
+        client.DisconnectAfterFailure();
+    }
+    return report;
+}
+
+TAccountReport CheckSession(TCheckClient& client, int maxMessages, const TSessionOrder& order)
+{
+    if (order.Folders.empty())
+        return CheckSession(client, maxMessages, order.Known);
+    TAccountReport report;
+    try
+    {
+        client.Connect();
+        std::vector<std::string> mailboxes;
+        for (const TFolderOrder& folder : order.Folders)
+            mailboxes.push_back(folder.Mailbox);
+        const std::vector<TFolderStatus> states = client.FolderStates(mailboxes);
+        for (std::size_t i = 0; i < order.Folders.size(); ++i)
+        {
+            const TFolderOrder& folder = order.Folders[i];
+            TFolderReport& f = report.Folders.emplace_back();
+            f.Mailbox = folder.Mailbox;
+            const TFolderStatus status = i < states.size() ? states[i] : TFolderStatus{};
+            if (!status.Found)
+            {
+                f.Error = status.Refusal.empty()
+                              ? FormatOne(ResStr("The folder \"%1\" does not exist on the server."), "%1",
+                                          folder.Mailbox)
+                              : FolderFailure(folder.Mailbox, status.Refusal);
+                continue;
+            }
+            f.Stamp = status.Stamp;
+            if (Unchanged(folder, status))
+            {
+                static_cast<TFolderListing&>(f) = folder.Last;
+                continue;
+            }
+            try
+            {
+                client.OpenFolder(folder.Mailbox);
+                ListMailbox(client, maxMessages, folder.Known, f);
+            }
+            catch (const EFolderRefused& e)
+            {
+                static_cast<TFolderListing&>(f) = {};
+                f.Stamp.clear();
+                f.Error = FolderFailure(folder.Mailbox, e.Message);
+            }
+        }
+        client.Disconnect();
+    }
+    catch (const std::exception& e)
+    {
+        report.Folders.clear();
+        report.Error = MailErrorText(e);
         client.DisconnectAfterFailure();
     }
     return report;
@@ -235,7 +317,7 @@ std::unordered_set<std::string> TCheckCycle::KnownIds(const TRowPlace& place) co
     return known;
 }
 
-void TCheckCycle::ListMessages(int index, const TAccountReport& report)
+void TCheckCycle::ListMessages(int index, const TRowPlace& place, const TFolderListing& report)
 {
     const Account& account = FConfig.Accounts[index];
     TMessageList& rows = FRows;
@@ -249,8 +331,8 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
     const int n = static_cast<int>(ids.size());
     const std::vector<TFetchedMessage>& fetched = report.Fetched;
     const std::vector<int>& numbers = report.Numbers;
-    const TRowPlace& place = FPlaces[index];
-    const std::string& key = place.Key;
+    // Identities are a folder's own: each folder is remembered apart.
+    const std::string key = TAnnounced::KeyOf(place.Key, place.Mailbox);
     TListedRows listed(rows, place);
 
     // Which message each row of the new block stands for: a listed row
@@ -318,7 +400,7 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
     }
 
     TRowsUpdateGuard noRepaint(rows);
-    const int blockStart = listed.Size() > 0 ? listed.BlockStart(rows) : PlaceOf(index, false);
+    const int blockStart = listed.Size() > 0 ? listed.BlockStart(rows) : PlaceOfFolder(index, place.Mailbox);
     if (inPlace)
     {
         // Rows whose message is gone leave; the kept ones stay where they
@@ -388,6 +470,9 @@ std::vector<TSessionOrder> TCheckCycle::BeginRound(const TCycleConfig& config, b
     FConfig = config;
     FPlaces = AccountPlaces(FConfig.Accounts);
     const std::vector<Account>& accounts = FConfig.Accounts;
+    FFolders.clear();
+    for (const Account& account : accounts)
+        FFolders.push_back(WatchedFolders(account));
     std::vector<bool> inRound(accounts.size(), only.empty());
     for (int index : only)
         if (index >= 0 && index < static_cast<int>(accounts.size()))
@@ -409,6 +494,7 @@ std::vector<TSessionOrder> TCheckCycle::BeginRound(const TCycleConfig& config, b
     {
         rows.Clear();
         FUnlisted.clear();
+        FLastListed.clear();
         FOutput.WithdrawNews();
     }
     FOutput.SetTrayPicture(tpChecking);
@@ -454,6 +540,19 @@ std::vector<TSessionOrder> TCheckCycle::BeginRound(const TCycleConfig& config, b
             break;
         }
         order.Known = KnownIds(FPlaces[i]);
+        if (FFolders[i].size() > 1 || FFolders[i].front() != InboxName)
+            for (const std::string& mailbox : FFolders[i])
+            {
+                TFolderOrder& folder = order.Folders.emplace_back();
+                folder.Mailbox = mailbox;
+                const TRowPlace place = FolderPlace(index, mailbox);
+                folder.Known = KnownIds(place);
+                if (const auto last = FLastListed.find(AccountText(place)); last != FLastListed.end())
+                {
+                    folder.LastStamp = last->second.first;
+                    folder.Last = last->second.second;
+                }
+            }
         orders.push_back(std::move(order));
     }
     FPending = static_cast<int>(orders.size());
@@ -466,28 +565,30 @@ void TCheckCycle::ApplyReport(int index, const TAccountReport& report)
 {
     FPending = std::max(FPending - 1, 0);
     FAwaited.erase(index);
-    const Account& account = FConfig.Accounts[index];
-    FUnlisted.erase(AccountText(FPlaces[index]));
+    for (const std::string& mailbox : FFolders[index])
+        FUnlisted.erase(AccountText(FolderPlace(index, mailbox)));
     if (!report.Error.empty())
         AccountFailed(index, report.Error);
     else
         try
         {
-            ListMessages(index, report);
-            const int n = static_cast<int>(report.Ids.size());
-            if (report.Count > n)
-            {
-                FUnlisted[AccountText(FPlaces[index])] = report.Count - n;
-                // Drawn as an error row, so the next cycle removes it first.
-                TMessageRow note;
-                note.Caption = account.Caption;
-                note.Key = FPlaces[index].Key;
-                note.ImageIndex = riError;
-                note.Hint = FormatOne(FormatOne(ResStr("Only the newest %1 of %2 messages are listed."), "%1",
-                                                std::to_string(n)),
-                                      "%2", std::to_string(report.Count));
-                FRows.Insert(PlaceOf(index, true), note);
-            }
+            if (report.Folders.empty())
+                ListFolder(index, FPlaces[index], report);
+            else
+                for (const TFolderReport& folder : report.Folders)
+                {
+                    const TRowPlace place = FolderPlace(index, folder.Mailbox);
+                    FLastListed.erase(AccountText(place));
+                    if (!folder.Error.empty())
+                        FolderFailed(index, place, folder.Error);
+                    else
+                    {
+                        ListFolder(index, place, folder);
+                        if (!folder.Stamp.empty() && folder.ById)
+                            FLastListed[AccountText(place)] = {folder.Stamp, ListingIds(folder)};
+                    }
+                }
+            DropUnwatchedRows(index);
         }
         catch (const std::exception& e)
         {
@@ -496,6 +597,100 @@ void TCheckCycle::ApplyReport(int index, const TAccountReport& report)
             AccountFailed(index, MailErrorText(e));
         }
     Summary();
+}
+
+void TCheckCycle::ListFolder(int index, const TRowPlace& place, const TFolderListing& listing)
+{
+    const Account& account = FConfig.Accounts[index];
+    ListMessages(index, place, listing);
+    const int n = static_cast<int>(listing.Ids.size());
+    if (listing.Count > n)
+    {
+        FUnlisted[AccountText(place)] = listing.Count - n;
+        // Drawn as an error row, so the next cycle removes it first.
+        TMessageRow note;
+        note.Caption = account.Caption;
+        note.Key = place.Key;
+        note.Mailbox = place.Mailbox;
+        note.ImageIndex = riError;
+        note.Hint = FormatOne(FormatOne(ResStr("Only the newest %1 of %2 messages are listed."), "%1",
+                                        std::to_string(n)),
+                              "%2", std::to_string(listing.Count));
+        FRows.Insert(PlaceOf(index, true), note);
+    }
+}
+
+TFolderListing TCheckCycle::ListingIds(const TFolderListing& listing)
+{
+    TFolderListing kept;
+    kept.Count = listing.Count;
+    kept.First = listing.First;
+    kept.Ids = listing.Ids;
+    kept.ById = listing.ById;
+    return kept;
+}
+
+TRowPlace TCheckCycle::FolderPlace(int index, const std::string& mailbox) const
+{
+    TRowPlace place = FPlaces[index];
+    place.Mailbox = mailbox;
+    return place;
+}
+
+int TCheckCycle::FolderOrdinal(int index, const std::string& mailbox) const
+{
+    const std::vector<std::string>& folders = FFolders[index];
+    const auto found = std::find(folders.begin(), folders.end(), mailbox);
+    return found == folders.end() ? static_cast<int>(folders.size()) : static_cast<int>(found - folders.begin());
+}
+
+int TCheckCycle::PlaceOfFolder(int index, const std::string& mailbox) const
+{
+    // After the account's blocks of the folders before it, before those after.
+    const int ordinal = FolderOrdinal(index, mailbox);
+    for (int r = 0; r < FRows.Count(); ++r)
+    {
+        if (FRows.ImageIndex(r) == riError)
+            return r;
+        const int account = AccountOfRow(r);
+        if (account > index || (account == index && FolderOrdinal(index, FRows.Row(r).Mailbox) > ordinal))
+            return r;
+    }
+    return FRows.Count();
+}
+
+void TCheckCycle::FolderFailed(int index, const TRowPlace& place, const std::string& why)
+{
+    TMessageList& rows = FRows;
+    const int first = FirstRowOf(rows, place);
+    if (first >= 0)
+    {
+        int end = first;
+        while (end < rows.Count() && rows.ImageIndex(end) != riError && InBlock(rows.Row(end), place))
+            ++end;
+        rows.Delete(first, end - first);
+    }
+    TMessageRow error;
+    error.Caption = FConfig.Accounts[index].Caption;
+    error.Key = place.Key;
+    error.Mailbox = place.Mailbox;
+    error.ImageIndex = riError;
+    error.Hint = why;
+    rows.Insert(PlaceOf(index, true), error);
+}
+
+void TCheckCycle::DropUnwatchedRows(int index)
+{
+    // A folder no longer watched takes its rows with it.
+    const TRowPlace& account = FPlaces[index];
+    const std::vector<std::string>& folders = FFolders[index];
+    for (int r = FRows.Count() - 1; r >= 0; --r)
+    {
+        const TMessageRow& row = FRows.Row(r);
+        if (row.ImageIndex != riError && SameAccount(row, account) &&
+            std::find(folders.begin(), folders.end(), row.Mailbox) == folders.end())
+            FRows.Delete(r);
+    }
 }
 
 void TCheckCycle::Tell()
@@ -549,7 +744,11 @@ void TCheckCycle::AccountFailed(int index, const std::string& why)
     const Account& account = FConfig.Accounts[index];
     const TRowPlace& place = FPlaces[index];
     FFailed.insert(AccountText(place));
-    FUnlisted.erase(AccountText(place));
+    for (const std::string& mailbox : FFolders[index])
+    {
+        FUnlisted.erase(AccountText(FolderPlace(index, mailbox)));
+        FLastListed.erase(AccountText(FolderPlace(index, mailbox)));
+    }
     FOutput.SetTrayHint(ResStr("The connection to mail server is not available"));
     if (FOutput.TrayPicture() != tpFailure)
         FOutput.SetTrayPicture(tpFailure);
@@ -624,12 +823,13 @@ int TCheckCycle::TellableCount() const
 std::string TCheckCycle::CurrentHeadline() const
 {
     int waiting = ListedCount;
-    for (const TRowPlace& place : FPlaces)
-    {
-        const auto unlisted = FUnlisted.find(AccountText(place));
-        if (unlisted != FUnlisted.end())
-            waiting += unlisted->second;
-    }
+    for (std::size_t i = 0; i < FPlaces.size(); ++i)
+        for (const std::string& mailbox : FFolders[i])
+        {
+            const auto unlisted = FUnlisted.find(AccountText(FolderPlace(static_cast<int>(i), mailbox)));
+            if (unlisted != FUnlisted.end())
+                waiting += unlisted->second;
+        }
     return Headline(ListedCount, waiting);
 }
 
@@ -686,5 +886,6 @@ TToldMessage TCheckCycle::ToldOf(int r, int number) const
         told.IMAP4 = FConfig.Accounts[told.Account].IMAP4;
     told.Number = number;
     told.Shown = RowMessageOf(FRows, r);
+    told.Mailbox = FRows.Row(r).Mailbox;
     return told;
 }

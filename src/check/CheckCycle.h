@@ -3,6 +3,7 @@
 #include "check/Account.h"
 #include "check/NewMailNews.h"
 #include "check/RowId.h"
+#include "mail/IdExceptions.h"
 #include "mail/MailLimits.h"
 
 #include <cstddef>
@@ -10,6 +11,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 class TAnnounced;
@@ -72,6 +74,24 @@ std::string FingerprintOf(const TFetchedHeader& header, int size);
 // the message.
 TFetchedHeader FetchedHeaderOf(TIdMessage& message);
 
+// The state of one folder as a client found it before searching it.
+struct TFolderStatus
+{
+    bool Found = false;
+    // The folder's state as one text, equal as long as nothing in it
+    // changed; "" where the server gave none that can be trusted.
+    std::string Stamp;
+    std::string Refusal; // the server's words where it refused the folder
+};
+
+// The server refused to open a folder: that folder fails, the others are
+// still checked.
+class EFolderRefused : public EIdException
+{
+public:
+    using EIdException::EIdException;
+};
+
 // A mail client as one account check drives it. Every failing call raises.
 class TCheckClient
 {
@@ -105,14 +125,22 @@ public:
     // Headers and sizes of the messages `numbers` (1-based), in that order:
     // one after another unless the client can ask for all at once.
     virtual std::vector<TFetchedMessage> FetchMessages(const std::vector<int>& numbers);
+    // The states of `mailboxes`, in their order, asked all at once after
+    // Connect. A client without folders finds each, without a state.
+    virtual std::vector<TFolderStatus> FolderStates(const std::vector<std::string>& mailboxes)
+    {
+        return std::vector<TFolderStatus>(mailboxes.size(), TFolderStatus{true, {}, {}});
+    }
+    // Aims MessageCount and what follows at `mailbox`; MessageCount raises
+    // EFolderRefused where the server refuses it.
+    virtual void OpenFolder(const std::string& mailbox) { (void)mailbox; }
     virtual void Disconnect() = 0;
     // Ends what is left of a session after a failure; raises nothing.
     virtual void DisconnectAfterFailure() noexcept = 0;
 };
 
-// What one account's session brought back: plain values, made without the
-// rows, so that a session needs nothing of the user interface.
-struct TAccountReport
+// What a session found in one mailbox.
+struct TFolderListing
 {
     std::string Error; // why the session failed; empty when it did not
     // The account must be signed in again before it can log in.
@@ -127,6 +155,35 @@ struct TAccountReport
     bool ById = false;
     std::vector<int> Numbers;             // the messages fetched (1-based)
     std::vector<TFetchedMessage> Fetched; // their headers, in that order
+};
+
+// One watched folder of an account checked folder by folder.
+struct TFolderReport : TFolderListing
+{
+    std::string Mailbox;
+    std::string Error; // why this folder could not be checked
+    std::string Stamp; // its state (TFolderStatus), "" when unknown
+};
+
+// What one account's session brought back: plain values, made without the
+// rows, so that a session needs nothing of the user interface. An account
+// that watches its inbox alone has its listing here; one with folders has
+// them in Folders, in the order they are watched.
+struct TAccountReport : TFolderListing
+{
+    std::string Error; // why the session failed; empty when it did not
+    std::vector<TFolderReport> Folders;
+};
+
+// What a session knows of one watched folder: the identities its rows
+// stand for, and what the last check found in it. A folder whose state is
+// still that stamp, and whose rows are all still listed, is not searched.
+struct TFolderOrder
+{
+    std::string Mailbox;
+    std::unordered_set<std::string> Known;
+    std::string LastStamp;
+    TFolderListing Last; // its Ids and counts only
 };
 
 // One account's session on an aimed client: log in, count, the identities,
@@ -177,7 +234,15 @@ struct TSessionOrder
     int Index = 0; // in the round's account list
     int Port = 0;
     std::unordered_set<std::string> Known;
+    // An account with folders: each watched one, in order; none for the
+    // inbox alone.
+    std::vector<TFolderOrder> Folders;
 };
+
+// One account's session as its order asks: folder by folder in one session
+// where it has folders (their states asked at once, a folder that failed
+// reported in its place), else CheckSession with the order's known ones.
+TAccountReport CheckSession(TCheckClient& client, int maxMessages, const TSessionOrder& order);
 
 // The check cycle: logs in to every enabled account, brings the message list
 // up to date, writes the summary and notifies. A round is begun, the
@@ -223,9 +288,21 @@ public:
 private:
     // The identities the rows of an account's block stand for.
     std::unordered_set<std::string> KnownIds(const TRowPlace& place) const;
-    // Brings the account's block up to the server's listed messages.
-    void ListMessages(int index, const TAccountReport& report);
+    // Brings the block of an account's folder up to the server's listed messages.
+    void ListMessages(int index, const TRowPlace& place, const TFolderListing& listing);
+    // The same, with a note where messages were left out.
+    void ListFolder(int index, const TRowPlace& place, const TFolderListing& listing);
     void AccountFailed(int index, const std::string& why);
+    // One folder's rows give way to its error row.
+    void FolderFailed(int index, const TRowPlace& place, const std::string& why);
+    void DropUnwatchedRows(int index);
+    static TFolderListing ListingIds(const TFolderListing& listing);
+    TRowPlace FolderPlace(int index, const std::string& mailbox) const;
+    // A folder's place among the account's watched ones; past them when it
+    // is none of them.
+    int FolderOrdinal(int index, const std::string& mailbox) const;
+    // Where a new block of an account's folder goes.
+    int PlaceOfFolder(int index, const std::string& mailbox) const;
     // Where a row of account `index` goes: message rows in the order of the
     // account list, then the error rows in that order, whatever order the
     // accounts finish in.
@@ -250,6 +327,9 @@ private:
     // in a round over some accounts those of the others that failed before.
     std::unordered_set<std::string> FFailed;
     std::vector<TRowPlace> FPlaces; // each account's, in the round's order
+    std::vector<std::vector<std::string>> FFolders; // each account's watched folders
+    // Per folder place (AccountText), its stamp and listing at its last check.
+    std::unordered_map<std::string, std::pair<std::string, TFolderListing>> FLastListed;
     int FPending = 0;       // sessions whose report has not come
     // The accounts whose report has not come: their rows, cut or not, are
     // what the last round left and wait for it before they are told.

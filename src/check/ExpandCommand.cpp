@@ -13,6 +13,7 @@ TRowValues RowValues(const TMessageList& rows, const std::vector<TRowPlace>& acc
     values.From = rows.SubItem(index, 0);
     values.Subject = rows.SubItem(index, 1);
     values.Size = rows.SubItem(index, 2);
+    values.Folder = rows.Row(index).Mailbox;
     return values;
 }
 
@@ -57,6 +58,7 @@ TExpandedCommand ExpandCommandParts(const std::string& command, const TRowValues
     std::size_t budget = MaxInsertedTotal;
     ReplaceAll(result, "%MSGID%", std::to_string(values.MessageNumber), false, budget);
     ReplaceAll(result, "%ACCOUNT%", "Account" + std::to_string(values.AccountNumber), true, budget);
+    ReplaceAll(result, "%FOLDER%", values.Folder, true, budget);
     ReplaceAll(result, "%FROM%", values.From, true, budget);
     ReplaceAll(result, "%SUBJECT%", values.Subject, true, budget);
     ReplaceAll(result, "%SIZE%", values.Size, true, budget);

@@ -15,6 +15,7 @@ struct TRowValues
     std::string From;      // %FROM%
     std::string Subject;   // %SUBJECT%
     std::string Size;      // %SIZE%
+    std::string Folder = "INBOX"; // %FOLDER%: the message's mailbox
 };
 
 TRowValues RowValues(const TMessageList& rows, const std::vector<TRowPlace>& accounts,
@@ -41,7 +42,7 @@ inline constexpr std::size_t MaxInsertedValue = 32 * 1024;
 // that are replaced again (a sender of "%SUBJECT%%SUBJECT%...").
 inline constexpr std::size_t MaxInsertedTotal = 96 * 1024;
 
-// Replaces, in this order, every %MSGID% (unquoted), %ACCOUNT%, %FROM%,
+// Replaces, in this order, every %MSGID% (unquoted), %ACCOUNT%, %FOLDER%, %FROM%,
 // %SUBJECT% and %SIZE% (each between double quotes), case-sensitively. Each
 // step searches the whole text, values inserted by earlier steps included,
 // but not the values it inserts itself.

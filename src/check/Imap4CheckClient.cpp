@@ -15,6 +15,7 @@
 void TImap4CheckClient::Connect()
 {
     FStalled = false;
+    FMailbox.clear();
     // A refused login raises nothing here; the select after it fails on the
     // connection state.
     GuardSession(FStalled, [this] { LogInSession(FClient, FLogin); });
@@ -23,8 +24,13 @@ void TImap4CheckClient::Connect()
 int TImap4CheckClient::MessageCount()
 {
     return GuardSession(FStalled, [this] {
-        // A refused mailbox fails the search on the connection state.
-        FClient.SelectMailbox(InboxMailbox);
+        // The inbox alone: a refused mailbox fails the search on the
+        // connection state. A folder: that folder fails.
+        if (!FClient.SelectMailbox(FMailbox.empty() ? std::string(InboxMailbox) : FMailbox) && !FMailbox.empty())
+        {
+            const TIdStrings& side = FClient.LastReplyIMAP4().SideLines;
+            throw EFolderRefused(side.empty() ? FClient.LastReply().Code : side.front());
+        }
         TIdIMAP4SearchRec unseen;
         unseen.SearchKey = skUnseen;
         try
@@ -116,6 +122,31 @@ std::vector<TFetchedMessage> TImap4CheckClient::FetchMessages(const std::vector<
 int TImap4CheckClient::MessageSize(int i)
 {
     return GuardSession(FStalled, [this, i] { return FClient.UIDMessageSize(Hit(i)); });
+}
+
+std::vector<TFolderStatus> TImap4CheckClient::FolderStates(const std::vector<std::string>& mailboxes)
+{
+    return GuardSession(FStalled, [this, &mailboxes] {
+        std::vector<TIdIMAP4MailboxStatus> found;
+        FClient.FolderStates(mailboxes, found);
+        std::vector<TFolderStatus> states;
+        for (const TIdIMAP4MailboxStatus& f : found)
+        {
+            TFolderStatus& status = states.emplace_back();
+            status.Found = f.Found;
+            status.Refusal = f.Refusal;
+            const TIdIMAP4FolderState& s = f.State;
+            if (f.Found && s.UIDValidity != 0 && s.UIDNext != 0)
+                status.Stamp = std::to_string(s.UIDValidity) + ':' + std::to_string(s.UIDNext) + ':' +
+                               std::to_string(s.Unseen) + ':' + std::to_string(s.Messages);
+        }
+        return states;
+    });
+}
+
+void TImap4CheckClient::OpenFolder(const std::string& mailbox)
+{
+    FMailbox = mailbox;
 }
 
 void TImap4CheckClient::Disconnect()

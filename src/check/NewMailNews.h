@@ -1,5 +1,6 @@
 #pragma once
 
+#include "check/RowId.h"
 #include "check/RowMessage.h"
 
 #include <QString>
@@ -17,6 +18,7 @@ struct TToldMessage
     bool IMAP4 = false;
     int Number = 0; // its place in the account's block, as the check counted it
     TRowMessage Shown; // as the row shows it (8-bit desktop text)
+    std::string Mailbox = InboxName; // the folder it is in
 };
 
 // What a telling hands the desktop: the balloon's title and headline, and

@@ -69,8 +69,9 @@ void RunPushSession(const std::function<std::unique_ptr<TPushClient>()>& make, c
                 continue;
             }
             client->Start();
-            // Healthy from the first IDLE the server took.
-            events.Healthy(true);
+            // Healthy from the first IDLE the server took, where it hears
+            // of every folder: else the interval checks the others.
+            events.Healthy(client->HearsEveryFolder());
             failures = 0;
             if (std::exchange(lost, false))
                 events.News();

@@ -30,6 +30,10 @@ public:
     virtual bool Wait(int milliseconds, int anyLineAfter) = 0;
     // Leaves IDLE and enters it again; true when news came meanwhile.
     virtual bool Renew() = 0;
+    // Whether the session hears of every folder the account watches (one
+    // folder, or NOTIFY for all of them); where not, the others are checked
+    // at the interval.
+    virtual bool HearsEveryFolder() const { return true; }
     virtual void Close() noexcept = 0;
 };
 
@@ -57,7 +61,8 @@ int RetryAfter(int failures, const TPushTimes& times);
 // What the loop tells its owner, from the loop's thread.
 struct TPushEvents
 {
-    // IDLE is established (true), or the session is lost or not possible.
+    // IDLE is established for every watched folder (true), or the session
+    // is lost or not possible, or hears of some folders only.
     std::function<void(bool healthy)> Healthy;
     // The mailbox changed: the account is to be checked.
     std::function<void()> News;

@@ -5,6 +5,7 @@
 #include "i18n/Translate.h"
 #include "platform/CodePage.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -204,10 +205,18 @@ void TAccountListBinding::StoreSilent()
     }
 }
 
+void TAccountListBinding::StoreFolders(int index, std::vector<TAccountFolder> folders)
+{
+    if (index >= 0 && static_cast<std::size_t>(index) < Accounts.size())
+        Accounts[index].Folders = std::move(folders);
+}
+
 void TAccountListBinding::ShowProtocolChoice()
 {
     if (Fields.Push)
         Fields.Push->setEnabled(Fields.Imap4->isChecked());
+    if (Fields.Folders)
+        Fields.Folders->setEnabled(Fields.Imap4->isChecked());
 }
 
 void TAccountListBinding::StoreSecurity()

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+class QAbstractButton;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
@@ -47,6 +48,8 @@ public:
         TUpDown* CommonInterval = nullptr;
         QCheckBox* Silent = nullptr;
         QLineEdit* EmailAddress = nullptr;
+        // The folder choice, for IMAP4 accounts only, like Push.
+        QAbstractButton* Folders = nullptr;
     };
 
     // `accounts` and `origins` (per account, where its password was kept
@@ -87,6 +90,9 @@ public:
     // shows the common interval.
     void ShowCheckingTime();
     void StoreSilent();
+    // The folder list becomes the account's at `index` (the one selected
+    // when the choice was opened).
+    void StoreFolders(int index, std::vector<TAccountFolder> folders);
     // The push box can be changed only while IMAP4 is chosen; it keeps its
     // tick either way, so switching back finds the account's choice.
     void ShowProtocolChoice();

@@ -3,6 +3,7 @@
 #include "check/CheckRules.h"
 #include "config/Config.h"
 #include "i18n/Translate.h"
+#include "platform/AsciiText.h"
 #include "platform/CodePage.h"
 #include "platform/ExeFolder.h"
 #include "platform/Numbers.h"
@@ -400,6 +401,52 @@ bool ReadOrCreateBool(TRegistry& reg, const std::string& name, bool def)
     return def;
 }
 
+// An IMAP4 account's folders live in a sub-key of their own, one dword a
+// folder; the sub-key is never created by a load, so an account without
+// one checks its inbox as it always did. A value of another type is
+// someone else's and is passed over.
+std::string FoldersKey(int number)
+{
+    return AccountKey(number) + "\\" + FoldersSubKey;
+}
+
+std::vector<TAccountFolder> ReadFolders(TRegistry& reg, int number)
+{
+    std::vector<TAccountFolder> folders;
+    if (!reg.OpenKeyReadOnly(FoldersKey(number)))
+        return folders;
+    for (const std::string& name : reg.GetValueNames())
+    {
+        if (folders.size() >= MaxAccountFolders)
+            break;
+        if (!name.empty() && reg.GetDataType(name) == TRegDataType::rdInteger)
+            folders.push_back({name, reg.ReadInteger(name) == 1});
+    }
+    reg.CloseKey();
+    return folders;
+}
+
+// The sub-key comes to hold the account's list: its folders' dwords, and no
+// dword of a folder the list no longer has.
+void WriteFolders(TRegistry& reg, const Account& a, int number)
+{
+    const std::string key = FoldersKey(number);
+    if (a.Folders.empty() && !reg.KeyExists(key))
+        return;
+    OpenOrCreate(reg, key);
+    for (const std::string& name : reg.GetValueNames())
+    {
+        const bool listed = std::any_of(a.Folders.begin(), a.Folders.end(),
+                                        [&name](const TAccountFolder& f) { return AsciiText::SameText(f.Name, name); });
+        if (!listed && reg.GetDataType(name) == TRegDataType::rdInteger)
+            reg.DeleteValue(name);
+    }
+    for (const TAccountFolder& f : a.Folders)
+        if (!f.Name.empty())
+            reg.WriteInteger(f.Name, f.Watched ? 1 : 0);
+    reg.CloseKey();
+}
+
 bool LoadConfig(TConfig& c, int columnCount)
 {
     TRegistry reg;
@@ -441,8 +488,9 @@ bool LoadConfig(TConfig& c, int columnCount)
         Account a;
         for (const TAccountValue& v : AccountValues)
             ReadAccountValue(reg, a, i, v);
-        c.Accounts.back() = a;
         reg.CloseKey();
+        a.Folders = ReadFolders(reg, i);
+        c.Accounts.back() = a;
     }
     reg.Flush();
     return existed;
@@ -480,6 +528,7 @@ void SaveConfig(const TConfig& c)
             WriteAccountValue(reg, c.Accounts[i], number, AccountValues[v]);
         }
         reg.CloseKey();
+        WriteFolders(reg, c.Accounts[i], number);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "check/Account.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -30,6 +31,10 @@ extern std::string DefaultEmailClient;
 extern bool SettingsLoaded;
 // A larger "AccountsNo" is refused: it is a damaged file, not a setup.
 inline constexpr int32_t MaxAccounts = 1000;
+// The sub-key of an account's key that lists its IMAP4 folders, and the
+// most of them a load reads.
+inline constexpr const char* FoldersSubKey = "Folders";
+inline constexpr std::size_t MaxAccountFolders = 10000;
 
 // Fills the start-up defaults from the executable's folder and the desktop's
 // default mail client, in that order.

@@ -325,6 +325,7 @@ void TfrmSettings::CreateAccountPage()
     // Created after the security choice: the tab order follows.
     chkPush = Captioned<QCheckBox>(g, "chkPush", "Push new mail (IMAP IDLE)");
     chkPush->setChecked(Account{}.Push);
+    btnFolders = Captioned<QPushButton>(g, "btnFolders", "&Folders...");
     chkCheckingTime = Captioned<QCheckBox>(g, "chkCheckingTime", "Own interval (sec.):");
     txtCheckingTime = Named(new QLineEdit(g), "txtCheckingTime");
     spnCheckingTime = Named(new TUpDown(txtCheckingTime, IntervalRange.Min, IntervalRange.Max, 5,
@@ -360,7 +361,10 @@ void TfrmSettings::CreateAccountPage()
     portRow->addWidget(cboSecurity, 1);
     props->addWidget(lblPort, r + 4, 0);
     props->addLayout(portRow, r + 4, 1);
-    props->addWidget(chkPush, r + 5, 0, 1, 2);
+    auto* pushRow = new QHBoxLayout;
+    pushRow->addWidget(chkPush, 1);
+    pushRow->addWidget(btnFolders);
+    props->addLayout(pushRow, r + 5, 0, 1, 2);
     auto* paceRow = new QHBoxLayout;
     paceRow->addWidget(chkCheckingTime);
     paceRow->addLayout(EditRow(txtCheckingTime, spnCheckingTime), 1);

@@ -149,6 +149,9 @@ public:
     // MakeFindNetwork (the network module unless a test sets another).
     TAccountFind& AccountFinder();
     std::function<std::unique_ptr<IFindNetwork>()> MakeFindNetwork;
+    // Opens the folder choice of the selected IMAP4 account beside the
+    // window; its OK stores the ticks in the account.
+    void btnFoldersClick();
     void rdbPop3Click();
     void rdbImap4Click();
     void pagSettingsChange(int index);
@@ -158,6 +161,7 @@ public:
     QWidget* tabNotification = nullptr;
     QWidget* tabNotifyFormOpt = nullptr;
     QWidget* tabAccount = nullptr;
+    QPushButton* btnFolders = nullptr;
     QPushButton* btnDefault = nullptr;
     QPushButton* btnOk = nullptr;
     QPushButton* btnCancel = nullptr;

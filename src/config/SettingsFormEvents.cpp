@@ -3,7 +3,9 @@
 // controls.
 #include "config/SettingsForm.h"
 
+#include "check/CheckRules.h"
 #include "config/AccountFind.h"
+#include "config/FoldersDialog.h"
 #include "config/AccountListBinding.h"
 #include "config/AccountRows.h"
 #include "config/AccountSecrets.h"
@@ -74,7 +76,7 @@ void TfrmSettings::ConnectHandlers()
         *lvwAccounts, FAccounts, FOrigins,
         TAccountListBinding::TFields{txtUserName, txtPassword, txtHost, txtPort, rdbPop3, rdbImap4,
                                      cboSecurity, chkPush, chkCheckingTime, txtCheckingTime, spnCheckingTime, spnInterval,
-                                     chkSilent, txtEmailAddress});
+                                     chkSilent, txtEmailAddress, btnFolders});
     Accounts->ShowProtocolChoice();
 
     connect(btnOk, &QPushButton::clicked, this, [this] { btnOkClick(); });
@@ -120,6 +122,7 @@ void TfrmSettings::ConnectHandlers()
     connect(chkCheckingTime, &QCheckBox::toggled, this, [this] { chkCheckingTimeChange(); });
     connect(txtCheckingTime, &QLineEdit::textChanged, this, [this] { txtCheckingTimeChange(); });
     connect(chkSilent, &QCheckBox::toggled, this, [this] { chkSilentChange(); });
+    connect(btnFolders, &QPushButton::clicked, this, [this] { btnFoldersClick(); });
     connect(rdbPop3, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
             rdbPop3Click();
@@ -403,6 +406,28 @@ bool TfrmSettings::PortsValid()
 void TfrmSettings::cboSecurityChange()
 {
     Accounts->StoreSecurity();
+}
+
+void TfrmSettings::btnFoldersClick()
+{
+    const int index = Accounts->SelectedIndex();
+    if (index < 0 || !FAccounts[index].IMAP4)
+        return;
+    int port = 0;
+    try
+    {
+        port = PortOfText(FAccounts[index].Port);
+    }
+    catch (const EBadPort& e)
+    {
+        ShowWarningBox("ternbell", e.Message);
+        return;
+    }
+    // Window-modal and not waited for: the list comes beside the windows.
+    auto* dialog = new TfrmFolders(this, FAccounts[index], port);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [this, dialog, index] { Accounts->StoreFolders(index, dialog->Chosen()); });
+    dialog->open();
 }
 
 void TfrmSettings::chkPushChange()

@@ -5,6 +5,7 @@
 #include "mail/IdMessage.h"
 #include "mail/IdTCPConnection.h"
 #include "mail/MailLimits.h"
+#include "mail/Imap4Folders.h"
 #include "mail/Imap4Reply.h"
 
 #include <cstdint>
@@ -110,6 +111,16 @@ struct TIdIMAP4FetchedHeader
     std::uint32_t UID = 0;
     long long Size = -1;
     TIdMessage Message;
+};
+
+// The state of one mailbox as FolderStates found it.
+struct TIdIMAP4MailboxStatus
+{
+    bool Found = false;
+    TIdIMAP4FolderState State;
+    // Why it was not found: the server's words, or none where it was just
+    // left out of the answer.
+    std::string Refusal;
 };
 
 // IMAP4rev1 client as the mail check needs it: connect and log in, select a
@@ -236,6 +247,24 @@ public:
     // Removes the message if it is marked \Deleted; needs UIDPLUS.
     bool UIDExpunge(std::uint32_t uid);
     bool HasCapability(const std::string& word) const;
+
+    // --- folders
+
+    // The states of the mailboxes `names` (desktop text), in that order, in
+    // one round trip: one LIST-STATUS command where the server offers it,
+    // else one STATUS each, all sent in one write. A mailbox the server does
+    // not list, or refuses, is not Found. Needs Authenticated or Selected;
+    // a reply past the reply caps raises as any other.
+    void FolderStates(const std::vector<std::string>& names, std::vector<TIdIMAP4MailboxStatus>& out);
+    // The server's mailboxes ("LIST "" *", with the special-use attributes
+    // where the server offers them), names as on the wire; lines that do not
+    // parse are passed over. False when the server refuses.
+    bool ListFolders(std::vector<TIdIMAP4Folder>& out);
+    // "NOTIFY SET" (RFC 5465) for the mailboxes `names` (desktop text), the
+    // selected one `selected` among them: while idling, news of any of them
+    // (a STATUS line) ends IdleWait as the selected one's does. False where
+    // the server does not offer NOTIFY or refuses.
+    bool NotifySet(const std::vector<std::string>& names, const std::string& selected);
 
     // --- IDLE: the server tells of changes to the selected mailbox as they
     // happen. IdleStart, IdleWait as often as wanted, IdleDone; the same

@@ -23,6 +23,20 @@ std::string CompletionText(const std::string& line)
     return at == std::string::npos ? std::string() : Trim(line.substr(at + 1));
 }
 
+// A line NOTIFY brings of a mailbox other than the selected one: a state
+// that changed, a mailbox made, renamed or gone, or the server giving up.
+// A name sent as a literal ("* STATUS {9}") is news all the same: it only
+// makes the account be checked.
+bool FolderNews(const std::string& line)
+{
+    const TIdIMAP4NotifyKind kind = ParseNotifyLine(line).Kind;
+    if (kind == TIdIMAP4NotifyKind::Status || kind == TIdIMAP4NotifyKind::List ||
+        kind == TIdIMAP4NotifyKind::Overflow)
+        return true;
+    const std::string start = UpperCase(Trim(line).substr(0, 9));
+    return start.rfind("* STATUS ", 0) == 0 || start.rfind("* LIST ", 0) == 0;
+}
+
 } // namespace
 
 bool TIdIMAP4::SupportsIdle() const
@@ -105,6 +119,7 @@ TIdIMAP4IdleLineKind TIdIMAP4::ReadIdleAnswer(bool toContinuation, bool& news)
             return parsed.Kind;
         }
         case Kind::Other:
+            news = news || FolderNews(line);
             break;
         }
     }
@@ -164,8 +179,11 @@ bool TIdIMAP4::IdleWait(int milliseconds, int anyLineAfter)
             case Kind::TaggedNo:
             case Kind::TaggedBad:
                 throw EIdReplyIMAP4Error("Unexpected: IDLE ended by the server, offending line: " + line);
-            case Kind::Continuation:
             case Kind::Other:
+                if (FolderNews(line))
+                    return true;
+                [[fallthrough]];
+            case Kind::Continuation:
                 if (anyLineAfter >= 0 && clock.Left(anyLineFrom) <= 0)
                     return false;
                 break;

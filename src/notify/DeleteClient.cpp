@@ -12,3 +12,8 @@ void TDeleteClient::MarkRead(int)
 {
     throw EIdException("POP3 has no read flag.");
 }
+
+void TDeleteClient::OpenFolder(const std::string& mailbox)
+{
+    throw EIdException("POP3 has no folder \"" + mailbox + "\".");
+}

@@ -22,6 +22,9 @@ public:
     virtual void SetAccount(const Account& account, int port) = 0;
     // Greeting and login.
     virtual void Connect() = 0;
+    // Opens another folder of the account; the numbers that follow are its
+    // own. Only IMAP4 has folders.
+    virtual void OpenFolder(const std::string& mailbox);
     // Reads message `number` again: false when it is gone or is not the
     // message the row shows (the mailbox changed since the check).
     virtual bool StillShows(int number, const TRowMessage& row) = 0;

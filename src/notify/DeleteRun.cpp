@@ -10,7 +10,7 @@
 TDeleteTarget TargetOfRow(const TMessageList& rows, const std::vector<TRowPlace>& places, int index)
 {
     return {AccountNumberOfRow(rows, places, index) - 1, MessageNumberOfRow(rows, index), RowMessageOf(rows, index),
-            rows.Caption(index)};
+            rows.Caption(index), rows.Row(index).Mailbox};
 }
 
 namespace
@@ -23,6 +23,7 @@ TDeleteOutcome RunTargets(const TDeletePlan& plan, const std::function<TDeleteCl
 {
     TDeleteOutcome outcome;
     TDeleteClient* client = nullptr;
+    std::string mailbox; // the folder the session has open
     const auto end = [&outcome, &client] {
         client->Disconnect();
         outcome.LeftMarked = outcome.LeftMarked || client->LeftMarked();
@@ -41,6 +42,12 @@ TDeleteOutcome RunTargets(const TDeletePlan& plan, const std::function<TDeleteCl
                 client->Disconnect();
                 client->SetAccount(account, PortOfText(account.Port));
                 client->Connect();
+                mailbox = InboxName;
+            }
+            if (target.Mailbox != mailbox)
+            {
+                client->OpenFolder(target.Mailbox);
+                mailbox = target.Mailbox;
             }
             if (client->StillShows(target.Message, target.Shown))
                 (client->*act)(target.Message);

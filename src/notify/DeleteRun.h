@@ -18,6 +18,7 @@ struct TDeleteTarget
     int Message = 0; // its number as the check counted it
     TRowMessage Shown;
     std::string Caption;
+    std::string Mailbox = InboxName; // the folder the message is in
 };
 
 class TMessageList;
@@ -48,7 +49,7 @@ struct TDeleteOutcome
     std::exception_ptr Failure;
 };
 
-// Runs the plan, one session per account on `clientFor(imap4)`, which must
+// Runs the plan, one session per account (each folder opened in turn) on `clientFor(imap4)`, which must
 // give the same client each time for one kind. Raises nothing: a failure
 // abandons its session, so the server drops what that session marked, and
 // ends the run.

@@ -23,6 +23,22 @@ void TImap4DeleteClient::Connect()
     default:
         throw EIdServerRefusal("The server refused to open the mailbox \"" + mailbox + "\".");
     }
+    Search(mailbox);
+}
+
+void TImap4DeleteClient::OpenFolder(const std::string& mailbox)
+{
+    // Selecting another mailbox closes this one without expunging it.
+    const std::string name = mailbox == InboxName ? std::string(InboxMailbox) : mailbox;
+    if (!FClient.SelectMailbox(name))
+        throw EIdServerRefusal("The server refused to open the mailbox \"" + name + "\".");
+    Search(name);
+}
+
+void TImap4DeleteClient::Search(const std::string& mailbox)
+{
+    FUids.clear();
+    FFound.clear();
     TIdIMAP4SearchRec unseen;
     unseen.SearchKey = skUnseen;
     if (!FClient.UIDSearchMailbox({unseen}))

@@ -24,6 +24,8 @@ public:
     // Login, "inbox" selected and the UIDs of the unseen messages read; a
     // refused step raises.
     void Connect() override;
+    // Another folder selected and its unseen messages' UIDs read.
+    void OpenFolder(const std::string& mailbox) override;
     bool StillShows(int number, const TRowMessage& row) override;
     void DeleteMessage(int number) override;
     void MarkRead(int number) override;
@@ -32,6 +34,8 @@ public:
     bool LeftMarked() const override { return FMarked; }
 
 private:
+    // Selects `mailbox` (as it goes on the wire) and reads its unseen UIDs.
+    void Search(const std::string& mailbox);
     // The UID of the row's message, 0 when the search has no such hit.
     std::uint32_t UidOf(int number) const;
     // The UID StillShows found for the row, else UidOf.

@@ -60,7 +60,8 @@ void TMessageListRenderer::Inserted(int index, int count)
 QTreeWidgetItem* TMessageListRenderer::ItemOf(const TMessageRow& row) const
 {
     auto item = std::make_unique<QTreeWidgetItem>();
-    item->setText(0, FromCodePage(row.Caption));
+    // A message filed away from the inbox says where it lies.
+    item->setText(0, FromCodePage(row.Mailbox == InboxName ? row.Caption : row.Caption + " / " + row.Mailbox));
     for (std::size_t k = 0; k < row.SubItems.size(); ++k)
         item->setText(static_cast<int>(k) + 1, FromCodePage(row.SubItems[k]));
     if (!row.Hint.empty())

@@ -237,6 +237,14 @@ bool TRegistry::ValueExists(const std::string& name)
     return FImpl->OpenedKey().Find(ToUtf8(name)) != nullptr;
 }
 
+std::vector<std::string> TRegistry::GetValueNames()
+{
+    std::vector<std::string> names;
+    for (const THiveValue& v : FImpl->OpenedKey().Values)
+        names.push_back(FromUtf8(v.Name));
+    return names;
+}
+
 TRegDataType TRegistry::GetDataType(const std::string& name)
 {
     const THiveValue* v = FImpl->OpenedKey().Find(ToUtf8(name));

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 // The per-user hive is a REGEDIT4 text file,
 // ${XDG_CONFIG_HOME:-$HOME/.config}/ternbell/user.reg; the machine-wide hive is a
@@ -56,6 +57,8 @@ public:
     void Flush();
 
     bool ValueExists(const std::string& name);
+    // The names of the open key's values, in the file's order.
+    std::vector<std::string> GetValueNames();
     TRegDataType GetDataType(const std::string& name);
 
     // Reading a value of another type raises "Invalid data type for '<name>'".

@@ -6,6 +6,8 @@
 #include "check/MessageList.h"
 #include "check/Utils.h"
 #include "config/AccountRows.h"
+#include "config/FoldersDialog.h"
+#include "config/SettingsForm.h"
 #include "desktop/MediaPlayer.h"
 #include "desktop/UpDownControl.h"
 #include "mail/Imap4Client.h"
@@ -33,6 +35,7 @@
 #include <QTreeWidget>
 
 #include <filesystem>
+#include <map>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -792,4 +795,128 @@ TEST_F(CycleDovecot, CheckNowRunsTheCommandOncePerMessageWithoutAShell)
     EXPECT_FALSE(std::filesystem::exists(folder + "/pwned"));
 }
 
+// The same over a Dovecot with folders and special-use marks.
+class CycleFoldersDovecot : public CycleDovecot
+{
+public:
+    static void SetUpTestSuite() { StartSuite({false, false, true}); }
+};
+
+// Mail filed into a watched folder is told beside the inbox's, folder by
+// folder; Junk, not watched, stays quiet; a renamed folder is an error row
+// of its own while the inbox is still listed.
+TEST_F(CycleFoldersDovecot, FiledMailIsToldJunkIsNotAndARenamedFolderFailsAlone)
+{
+    const std::string user = AddImapAccount("Work");
+    for (const char* folder : {"Lists", "Junk"})
+        Server->CreateFolder(user, folder);
+    keeper->Config.Accounts.back().Folders = {{"Lists", true}, {"INBOX", true}, {"Junk", false}};
+    Server->DeliverTo(user, "Lists", Mail("list@example.org", "list mail"));
+    Server->Deliver(user, Mail("ann@example.org", "inbox mail"));
+    Server->DeliverTo(user, "Junk", Mail("spam@example.org", "junk mail"));
+    Tick();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Work|ann@example.org|inbox mail|1|new",
+                                                "Work|list@example.org|list mail|1|new"}))
+        << Errors();
+    EXPECT_EQ(ListRows().Row(1).Mailbox, "Lists");
+    EXPECT_EQ(NewCount(), 2);
+
+    Server->DeliverTo(user, "Lists", Mail("list@example.org", "second"));
+    Tick();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Work|ann@example.org|inbox mail|1|cut",
+                                                "Work|list@example.org|list mail|1|cut",
+                                                "Work|list@example.org|second|1|new"}))
+        << Errors();
+
+    Server->RenameFolder(user, "Lists", "Archive");
+    Tick();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Work|ann@example.org|inbox mail|1|cut", "Work|0|new"}));
+    EXPECT_EQ(Errors(), "Work: The folder \"Lists\" does not exist on the server.\n");
+}
+
+// Connections in the established state to a port on this machine, as the
+// kernel lists them: the lines of /proc/net/tcp whose remote port it is.
+int ConnectionsTo(uint16_t port)
+{
+    int count = 0;
+    std::ifstream tcp("/proc/net/tcp");
+    std::string line;
+    std::getline(tcp, line);
+    while (std::getline(tcp, line))
+    {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        fields >> slot >> local >> remote >> state;
+        const std::size_t colon = remote.find(':');
+        if (colon != std::string::npos && std::stoul(remote.substr(colon + 1), nullptr, 16) == port && state == "01")
+            ++count;
+    }
+    return count;
+}
+
+// Under push, one line hears of ten watched folders: mail filed into any of
+// them is told within seconds, mail into Junk is not, and at rest the
+// account holds no more than two connections.
+TEST_F(CycleFoldersDovecot, PushHearsTenFoldersOnOneConnection)
+{
+    const std::string user = AddImapAccount("Work");
+    std::vector<TAccountFolder> folders = {{"INBOX", true}, {"Junk", false}};
+    Server->CreateFolder(user, "Junk");
+    for (int i = 1; i <= 9; ++i)
+    {
+        Server->CreateFolder(user, "F" + std::to_string(i));
+        folders.push_back({"F" + std::to_string(i), true});
+    }
+    keeper->Config.Accounts.back().Folders = folders;
+    wired->StartPush();
+    Tick();
+    const Account pushed = keeper->Config.Accounts[0];
+    ASSERT_TRUE(WaitUntil([&] { return wired->push->Healthy(pushed); }, 10000)) << "NOTIFY never started";
+    wired->WaitForChecks();
+    const int atRest = ConnectionsTo(Server->ImapPort());
+    EXPECT_GE(atRest, 1); // the push line itself
+    EXPECT_LE(atRest, 2);
+
+    Server->DeliverTo(user, "Junk", Mail("spam@example.org", "junk"));
+    Server->DeliverTo(user, "F7", Mail("ann@example.org", "filed"));
+    EXPECT_TRUE(WaitUntil([&] { return Rows().size() == 1; }, 10000)) << Errors();
+    Server->DeliverTo(user, "F3", Mail("bob@example.org", "second"));
+    EXPECT_TRUE(WaitUntil([&] { return Rows().size() == 2; }, 10000)) << Errors();
+    wired->WaitForChecks();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Work|bob@example.org|second|1|new",
+                                                "Work|ann@example.org|filed|1|cut"}));
+    EXPECT_LE(ConnectionsTo(Server->ImapPort()), 2);
+}
+
+// The Account page's folder choice reads the server's folders beside the
+// window: the inbox ticked for an account that stores none, special-use
+// Junk shown unticked; OK stores the ticks in the account.
+TEST_F(CycleFoldersDovecot, FolderChoiceReadsTheServersFoldersAndStoresTheTicks)
+{
+    const std::string user = AddImapAccount("Work");
+    for (const char* folder : {"Lists", "Junk"})
+        Server->CreateFolder(user, folder);
+    settings->ShowConfig(keeper->Config);
+    settings->lvwAccounts->topLevelItem(0)->setSelected(true);
+    ASSERT_TRUE(settings->btnFolders->isEnabled());
+    settings->btnFolders->click();
+    auto* dialog = settings->findChild<TfrmFolders*>();
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(WaitUntil([dialog] { return dialog->Loaded(); }, 10000));
+    std::map<std::string, bool> shown;
+    QTreeWidget* list = dialog->lvwFolders;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        shown[list->topLevelItem(i)->text(0).toStdString()] = list->topLevelItem(i)->checkState(0) == Qt::Checked;
+    EXPECT_EQ(shown, (std::map<std::string, bool>{{"INBOX", true}, {"Junk", false}, {"Lists", false}}))
+        << dialog->lblFolders->text().toStdString();
+    EXPECT_EQ(list->topLevelItem(0)->text(0), "INBOX");
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        if (list->topLevelItem(i)->text(0) == "Lists")
+            list->topLevelItem(i)->setCheckState(0, Qt::Checked);
+    dialog->btnOk->click();
+    EXPECT_EQ(settings->ConfigOfControls().Accounts[0].Folders,
+              (std::vector<TAccountFolder>{{"INBOX", true}, {"Lists", true}}));
+}
+
 } // namespace
+

@@ -10,6 +10,7 @@
 #include "mail/IdExceptions.h"
 #include "support/FakeClock.h"
 
+#include <algorithm>
 #include <exception>
 #include <map>
 #include <mutex>
@@ -69,6 +70,12 @@ struct TFakeNetwork
     std::string FailFetchOn;      // host whose header fetch fails ...
     int FailFetchAt = 1;          // ... at this message number
     std::string SignInNeededOn;   // host whose login needs a sign-in first
+    // Folders beyond the inbox are maildrops named "host/folder". Where
+    // WithIds is set a message's identity is its Message-ID; a folder's
+    // stamp is in Stamps, and those in Refused refuse to be opened.
+    bool WithIds = false;
+    std::map<std::string, std::string> Stamps;
+    std::vector<std::string> Refused;
 };
 
 class TFakeClient : public TCheckClient
@@ -84,6 +91,7 @@ public:
     void Connect() override
     {
         ++Connects;
+        Mailbox = "INBOX";
         Net.Note("connect " + Aimed.Host + ":" + std::to_string(Port) + " " + Aimed.UserName);
         if (!Net.Maildrops.count(Aimed.Host))
             throw EIdException("Socket Error # 10061\nConnection refused.");
@@ -91,7 +99,38 @@ public:
             throw ESignInNeeded("invalid_grant");
         Connected = true;
     }
-    int MessageCount() override { return static_cast<int>(Drop().size()); }
+    int MessageCount() override
+    {
+        if (std::find(Net.Refused.begin(), Net.Refused.end(), DropName()) != Net.Refused.end())
+            throw EFolderRefused("Mailbox doesn't exist");
+        return static_cast<int>(Drop().size());
+    }
+    std::vector<std::string> MessageIds(int first, int count) override
+    {
+        std::vector<std::string> ids;
+        for (int i = first; Net.WithIds && i < first + count; ++i)
+            ids.push_back("i:" + Drop().at(i - 1).MessageId);
+        return ids;
+    }
+    std::vector<TFolderStatus> FolderStates(const std::vector<std::string>& mailboxes) override
+    {
+        std::string line = "status";
+        std::vector<TFolderStatus> states;
+        for (const std::string& mailbox : mailboxes)
+        {
+            line += " " + mailbox;
+            const std::string name = DropName(mailbox);
+            const auto stamp = Net.Stamps.find(name);
+            states.push_back({Net.Maildrops.count(name) > 0, stamp == Net.Stamps.end() ? "" : stamp->second, {}});
+        }
+        Net.Note(line);
+        return states;
+    }
+    void OpenFolder(const std::string& mailbox) override
+    {
+        Net.Note("select " + mailbox);
+        Mailbox = mailbox;
+    }
     TFetchedHeader FetchHeader(int i) override
     {
         if (Aimed.Host == Net.FailFetchOn && i == Net.FailFetchAt)
@@ -115,9 +154,15 @@ public:
     int Connects = 0;
 
 private:
-    std::vector<TFakeMessage>& Drop() { return Net.Maildrops.at(Aimed.Host); }
+    std::string DropName(const std::string& mailbox) const
+    {
+        return mailbox == "INBOX" ? Aimed.Host : Aimed.Host + "/" + mailbox;
+    }
+    std::string DropName() const { return DropName(Mailbox); }
+    std::vector<TFakeMessage>& Drop() { return Net.Maildrops.at(DropName()); }
 
     TFakeNetwork& Net;
+    std::string Mailbox = "INBOX";
     Account Aimed; // as the last SetAccount gave it
     int Port = 0;
 };
@@ -201,6 +246,14 @@ public:
         a.IMAP4 = false;
         AccountList.push_back(a);
     }
+    // The same, IMAP4, with its folders.
+    void AddImap4Account(const std::string& caption, const std::string& host, std::vector<TAccountFolder> folders)
+    {
+        AddAccount(caption, host);
+        AccountList.back().IMAP4 = true;
+        AccountList.back().Port = "143";
+        AccountList.back().Folders = std::move(folders);
+    }
 };
 
 // Runs rounds as the program does, but on this thread: the scheduler lets a
@@ -225,7 +278,7 @@ public:
             const Account& account = config.Accounts[order.Index];
             TCheckClient& client = account.IMAP4 ? FImap4 : FPop3;
             client.SetAccount(account, order.Port);
-            FCycle.ApplyReport(order.Index, CheckSession(client, FCycle.MaxMessages, order.Known));
+            FCycle.ApplyReport(order.Index, CheckSession(client, FCycle.MaxMessages, order));
         }
         Scheduler.RoundEnded();
         FCycle.EndRound();

@@ -6,6 +6,8 @@
 //   deliver-to <user> <file>    the same into the user's Maildir
 //   imap                        answers "imap <port>" 
 //   tls                         answers "tls <pop3s port> <imaps port>"
+//   folder <user> <name>        makes the folder (with TERNBELL_E2E_FOLDERS
+//                               set, the server has folders and NOTIFY)
 // With TERNBELL_E2E_TLS_DIR set, a throw-away CA is made in that folder
 // (ca.pem, to be trusted through SSL_CERT_FILE) and the server serves TLS
 // for 127.0.0.1 with a certificate it issued.
@@ -32,7 +34,8 @@ int main()
     {
         const char* tlsDir = std::getenv("TERNBELL_E2E_TLS_DIR");
         const bool tls = tlsDir && *tlsDir;
-        StartedDovecot started({.Tls = tls}, tls ? tlsDir : "");
+        const char* folders = std::getenv("TERNBELL_E2E_FOLDERS");
+        StartedDovecot started({.Tls = tls, .Folders = folders && *folders}, tls ? tlsDir : "");
         Dovecot& server = started.Server();
         server.AddUser("ann", "secret");
         server.AddUser("bob", "secret");
@@ -49,6 +52,12 @@ int main()
             if (line == "tls")
             {
                 std::cout << "tls " << server.Pop3sPort() << " " << server.ImapsPort() << std::endl;
+                continue;
+            }
+            if (line.rfind("folder ", 0) == 0 && line.find(' ', 7) != std::string::npos)
+            {
+                server.CreateFolder(line.substr(7, line.find(' ', 7) - 7), line.substr(line.find(' ', 7) + 1));
+                std::cout << "ok" << std::endl;
                 continue;
             }
             if (line.rfind("deliver ", 0) == 0)

@@ -515,6 +515,81 @@ TEST_F(CycleTest, Imap4AccountUsesTheOtherClient)
     EXPECT_EQ(host.List.Count(), 1);
 }
 
+// An account's folders: its rows stand together folder by folder, the inbox
+// first; a folder that is gone is an error row of its own while the others
+// are listed; %MSGID% counts within a folder and %FOLDER% names it; a
+// folder no longer watched takes its rows along.
+TEST_F(CycleTest, FoldersListTheirRowsTogetherAndFailAlone)
+{
+    host.AddImap4Account("Work", "imap.work", {{"Lists", true}, {"Junk", false}, {"INBOX", true}, {"Gone", true}});
+    host.AddAccount("Home", "pop.home");
+    host.Net.Maildrops["imap.work"] = {Msg("Ann", "a")};
+    host.Net.Maildrops["imap.work/Lists"] = {Msg("Bob", "b1"), Msg("Bob", "b2")};
+    host.Net.Maildrops["imap.work/Junk"] = {Msg("Spam", "s")};
+    host.Net.Maildrops["pop.home"] = {Msg("Cy", "c")};
+    host.Config.Execute = "tool %MSGID% %FOLDER% %SUBJECT%";
+    Run();
+    EXPECT_EQ(Dump(host.List), (std::vector<std::string>{"Work|Ann|a|1|new", "Work|Bob|b1|1|new", "Work|Bob|b2|1|new",
+                                                         "Home|Cy|c|1|new", "Work|0|new"}));
+    std::vector<std::string> mailboxes;
+    for (const TMessageRow& row : Entries(host.List))
+        mailboxes.push_back(row.Mailbox);
+    EXPECT_EQ(mailboxes, (std::vector<std::string>{"INBOX", "Lists", "Lists", "INBOX", "Gone"}));
+    EXPECT_EQ(host.List.Row(4).Hint, "The folder \"Gone\" does not exist on the server.");
+    EXPECT_EQ(host.Net.Log, (std::vector<std::string>{"connect imap.work:143 user-Work", "status INBOX Lists Gone",
+                                                      "select INBOX", "select Lists", "quit",
+                                                      "connect pop.home:110 user-Home", "quit"}));
+    EXPECT_EQ(host.Commands, (std::vector<std::vector<std::string>>{{"tool", "1", "INBOX", "a"},
+                                                                    {"tool", "1", "Lists", "b1"},
+                                                                    {"tool", "2", "Lists", "b2"},
+                                                                    {"tool", "1", "INBOX", "c"}}));
+    // A missing folder is no failure of the account.
+    EXPECT_EQ(host.Picture, tpIdle);
+    EXPECT_EQ(cycle.NewCount, 4);
+
+    // Now Junk and Team are watched, the inbox and Lists not: their rows go,
+    // and a folder the server refuses to open fails alone.
+    host.AccountList[0].Folders = {{"Junk", true}, {"Lists", false}, {"Team", true}};
+    host.Net.Maildrops["imap.work/Team"] = {};
+    host.Net.Refused = {"imap.work/Team"};
+    Run();
+    EXPECT_EQ(Dump(host.List), (std::vector<std::string>{"Work|Spam|s|1|new", "Home|Cy|c|1|cut", "Work|0|new"}));
+    EXPECT_EQ(host.List.Row(2).Hint, "The folder \"Team\" could not be checked: Mailbox doesn't exist");
+}
+
+// A folder found as its last check left it is not searched again; one
+// whose state changed, or whose rows went, is.
+TEST_F(CycleTest, UnchangedFolderIsNotSearchedAgain)
+{
+    host.AddImap4Account("Work", "imap.work", {{"INBOX", true}, {"Lists", true}});
+    host.Net.WithIds = true;
+    host.Net.Maildrops["imap.work"] = {{"Ann", "a", 2, 1000, "1"}};
+    host.Net.Maildrops["imap.work/Lists"] = {{"Bob", "b", 2, 1000, "1"}};
+    host.Net.Stamps = {{"imap.work", "7:2:1:1"}, {"imap.work/Lists", "7:2:1:1"}};
+    TAnnounced memory;
+    cycle.Announced = &memory;
+    Run();
+    // The same UID in two folders is two messages, each told.
+    EXPECT_EQ(Dump(host.List), (std::vector<std::string>{"Work|Ann|a|1|new", "Work|Bob|b|1|new"}));
+
+    host.Net.Log.clear();
+    host.Net.Maildrops["imap.work/Lists"].push_back({"Bob", "b2", 2, 1000, "2"});
+    host.Net.Stamps["imap.work/Lists"] = "7:3:2:2";
+    Run();
+    EXPECT_EQ(host.Net.Log, (std::vector<std::string>{"connect imap.work:143 user-Work", "status INBOX Lists",
+                                                      "select Lists", "quit"}));
+    EXPECT_EQ(Dump(host.List),
+              (std::vector<std::string>{"Work|Ann|a|1|cut", "Work|Bob|b|1|cut", "Work|Bob|b2|1|new"}));
+
+    // Rows gone from the list (Check now) are listed afresh.
+    host.Net.Log.clear();
+    host.ClearList = true;
+    Run();
+    EXPECT_EQ(host.Net.Log, (std::vector<std::string>{"connect imap.work:143 user-Work", "status INBOX Lists",
+                                                      "select INBOX", "select Lists", "quit"}));
+    EXPECT_EQ(host.List.Count(), 3);
+}
+
 } // namespace
 
 // Tests shorten the limits; the program's own stay 10 s to connect and 30 s

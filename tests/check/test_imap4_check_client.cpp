@@ -167,4 +167,130 @@ TEST_F(Imap4CheckClient, FailurePathSendsNothingOnceTheServerIsGone)
     EXPECT_EQ(Sent(), (std::vector<std::string>{"C1 CAPABILITY", "C2 SELECT \"inbox\""}));
 }
 
+// An account's folders in one session: their states in one round trip
+// (LIST-STATUS where offered, else every STATUS sent before the first
+// answer), the inbox as the last check left it not opened, only the new
+// UID of the changed folder fetched, the folder that is gone reported alone.
+TEST_F(Imap4CheckClient, FoldersAreAskedAtOnceAndOnlyChangedOnesSearched)
+{
+    const std::string states = R"(
+        S: * STATUS INBOX (MESSAGES 1 UIDNEXT 2 UIDVALIDITY 7 UNSEEN 1)
+        S: * STATUS "Lists" (MESSAGES 2 UIDNEXT 5 UIDVALIDITY 8 UNSEEN 2)
+    )";
+    const auto rest = [](int tag) {
+        const auto t = [tag](int k) { return "C" + std::to_string(tag + k); };
+        return "C: " + t(0) + " SELECT \"Lists\"\nS: * 2 EXISTS\nS: * OK [UIDVALIDITY 8] ok\nS: " + t(0) +
+               " OK [READ-WRITE] done\nC: " + t(1) + " UID SEARCH UNSEEN\nS: * SEARCH 3 4\nS: " + t(1) +
+               " OK done\nC: " + t(2) + " UID FETCH 4 (RFC822.SIZE BODY.PEEK[HEADER])\n" + Answer(4, "four") +
+               "S: " + t(2) + " OK done\nC: " + t(3) + " LOGOUT\nS: * BYE\nS: " + t(3) + " OK bye\n";
+    };
+    struct
+    {
+        const char* name;
+        std::string script;
+        std::string gone;
+    } const cases[] = {
+        {"LIST-STATUS",
+         R"(
+            S: * PREAUTH ready
+            C: C1 CAPABILITY
+            S: * CAPABILITY IMAP4rev1 LIST-EXTENDED LIST-STATUS
+            S: C1 OK done
+            C: C2 LIST "" ("INBOX" "Lists" "Gone") RETURN (STATUS (MESSAGES UIDNEXT UIDVALIDITY UNSEEN))
+            S: * LIST () "/" INBOX
+            S: * LIST () "/" Lists
+         )" + states + "S: C2 OK done\n" + rest(3),
+         "The folder \"Gone\" does not exist on the server."},
+        {"STATUS pipelined",
+         R"(
+            S: * PREAUTH ready
+            C: C1 CAPABILITY
+            S: * CAPABILITY IMAP4rev1
+            S: C1 OK done
+            C: C2 STATUS "INBOX" (MESSAGES UIDNEXT UIDVALIDITY UNSEEN)
+            C: C3 STATUS "Lists" (MESSAGES UIDNEXT UIDVALIDITY UNSEEN)
+            C: C4 STATUS "Gone" (MESSAGES UIDNEXT UIDVALIDITY UNSEEN)
+            S: * STATUS INBOX (MESSAGES 1 UIDNEXT 2 UIDVALIDITY 7 UNSEEN 1)
+            S: C2 OK done
+            S: * STATUS "Lists" (MESSAGES 2 UIDNEXT 5 UIDVALIDITY 8 UNSEEN 2)
+            S: C3 OK done
+            S: C4 NO [NONEXISTENT] Mailbox doesn't exist: Gone
+         )" + rest(5),
+         "The folder \"Gone\" could not be checked: [NONEXISTENT] Mailbox doesn't exist: Gone"},
+    };
+    TSessionOrder order;
+    order.Folders.resize(3);
+    order.Folders[0].Mailbox = "INBOX";
+    order.Folders[0].Known = {"i:7:1"};
+    order.Folders[0].LastStamp = "7:2:1:1";
+    order.Folders[0].Last.Ids = {"i:7:1"};
+    order.Folders[0].Last.ById = true;
+    order.Folders[0].Last.Count = 1;
+    order.Folders[1].Mailbox = "Lists";
+    order.Folders[1].Known = {"i:8:3"};
+    order.Folders[1].LastStamp = "8:4:1:1";
+    order.Folders[2].Mailbox = "Gone";
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        Start(c.script);
+        const TAccountReport report = CheckSession(Check, 100, order);
+        ASSERT_EQ(report.Error, "");
+        ASSERT_EQ(report.Folders.size(), 3u);
+        EXPECT_EQ(report.Folders[0].Ids, (std::vector<std::string>{"i:7:1"}));
+        EXPECT_TRUE(report.Folders[0].Numbers.empty());
+        EXPECT_EQ(report.Folders[0].Stamp, "7:2:1:1");
+        EXPECT_EQ(report.Folders[1].Ids, (std::vector<std::string>{"i:8:3", "i:8:4"}));
+        EXPECT_EQ(report.Folders[1].Numbers, (std::vector<int>{2}));
+        ASSERT_EQ(report.Folders[1].Fetched.size(), 1u);
+        EXPECT_EQ(report.Folders[1].Fetched[0].Header.Subject, "four");
+        EXPECT_EQ(report.Folders[1].Stamp, "8:5:2:2");
+        EXPECT_EQ(report.Folders[2].Error, c.gone);
+        EXPECT_TRUE(Server->WaitDone());
+        EXPECT_TRUE(Server->Ok());
+    }
+}
+
+// A folder answer cut short, flooded or hostile: a clean error for the
+// account, or for the one folder whose state did not parse, never a hang.
+TEST_F(Imap4CheckClient, FolderStatesCutShortFloodedOrHostileFailCleanly)
+{
+    const std::string asked = R"(
+        S: * PREAUTH ready
+        C: C1 CAPABILITY
+        S: * CAPABILITY IMAP4rev1 LIST-STATUS
+        S: C1 OK done
+        C: C2 LIST "" ("INBOX" "Lists") RETURN (STATUS (MESSAGES UIDNEXT UIDVALIDITY UNSEEN))
+    )";
+    struct
+    {
+        const char* name;
+        std::string answer;
+        std::string error;      // the account's
+        std::string listsError; // Lists', where the account did not fail
+    } const cases[] = {
+        {"cut short", "R: * STATUS INBOX (MESSAGES 1\nCLOSE\n", "Connection Closed Gracefully.", ""},
+        {"flooded", "FLOOD 8000000 * LIST () \"/\" x\\r\\n\n", "Reply too large.", ""},
+        {"hostile", "S: * STATUS INBOX (UIDNEXT 99999999999)\nS: * STATUS Lists (UNSEEN \"a\")\n"
+                    "S: * STATUS {5}\nS: C2 OK done\nC: C3 LOGOUT\nS: C3 OK bye\n",
+         "", "The folder \"Lists\" does not exist on the server."},
+    };
+    TSessionOrder order;
+    order.Folders = {{"INBOX", {}, {}, {}}, {"Lists", {}, {}, {}}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        Start(asked + c.answer);
+        const TAccountReport report = CheckSession(Check, 100, order);
+        EXPECT_EQ(report.Error, c.error);
+        if (c.error.empty())
+        {
+            ASSERT_EQ(report.Folders.size(), 2u);
+            EXPECT_EQ(report.Folders[1].Error, c.listsError);
+        }
+        EXPECT_TRUE(Server->WaitDone());
+    }
+}
+
 } // namespace
+

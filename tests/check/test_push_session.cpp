@@ -21,7 +21,8 @@ namespace
 
 using namespace std::chrono_literals;
 
-// Each Open takes the next of `Opens` ("ready", "noidle", "refused", "fail");
+// Each Open takes the next of `Opens` ("ready", "partial": ready but deaf
+// to some folders, "noidle", "refused", "fail");
 // each Wait the next of `Waits` ("news", "quiet", "cut"). The loop is stopped
 // when the waits run out.
 struct TScript
@@ -43,8 +44,10 @@ public:
         FScript.Log.push_back("open " + open);
         if (open == "fail")
             throw std::runtime_error("refused connection");
+        FPartial = open == "partial";
         return open == "noidle" ? TOpened::NoIdle : open == "refused" ? TOpened::Refused : TOpened::Ready;
     }
+    bool HearsEveryFolder() const override { return !FPartial; }
     void Start() override { FScript.Log.push_back("idle"); }
     bool Wait(int, int) override
     {
@@ -72,6 +75,7 @@ private:
         return first;
     }
     TScript& FScript;
+    bool FPartial = false;
 };
 
 struct PushCase
@@ -111,6 +115,12 @@ INSTANTIATE_TEST_SUITE_P(
                  {"ready"},
                  {"news", "quiet"},
                  {"open ready", "idle", "healthy", "renew", "news", "renew", "close"},
+                 0ms},
+        // Idling on one folder of several: the interval checks the account.
+        PushCase{"IdleOnSomeFoldersIsNoHealthyPush",
+                 {"partial"},
+                 {"news"},
+                 {"open partial", "idle", "unhealthy", "renew", "news", "close"},
                  0ms},
         PushCase{"NoIdleEndsTheLoop", {"noidle"}, {}, {"open noidle", "close", "unhealthy"}, 0ms},
         // The mail that came while no session was open is checked for.
@@ -207,4 +217,57 @@ INSTANTIATE_TEST_SUITE_P(
                  TPushClient::TOpened::NoIdle}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// An account with folders: IDLE on the first watched one (the inbox, where
+// watched); NOTIFY, where offered, brings the others' news on the same line,
+// else the others are left to the interval.
+TEST(Imap4PushFolders, NotifyWhereOfferedElseTheFirstFolderAlone)
+{
+    const auto script = [](const std::string& capabilities, const std::string& notify) {
+        return Greeting + "S: C1 OK in\nC: C2 CAPABILITY\nS: * CAPABILITY " + capabilities +
+               "\nS: C2 OK done\nC: C3 CAPABILITY\nS: * CAPABILITY " + capabilities +
+               "\nS: C3 OK done\nC: C4 SELECT \"inbox\"\nS: C4 OK [READ-WRITE] done\n" + notify;
+    };
+    const std::string notify = "C: C5 NOTIFY SET (selected (MessageNew MessageExpunge FlagChange)) (mailboxes "
+                               "(\"Lists\" \"Team\") (MessageNew MessageExpunge FlagChange)) (personal (MailboxName))\n";
+    struct
+    {
+        const char* name;
+        std::string script;
+        bool hearsEveryFolder;
+    } const cases[] = {
+        {"NOTIFY", script("IMAP4rev1 IDLE NOTIFY", notify + "S: C5 OK done\nC: C6 IDLE\nS: + idling\n"
+                                                             "S: * STATUS Team (MESSAGES 3 UIDNEXT 9)\n"),
+         true},
+        {"NOTIFY refused", script("IMAP4rev1 IDLE NOTIFY", notify + "S: C5 NO not here\nC: C6 IDLE\nS: + idling\n"),
+         false},
+        {"IDLE only", script("IMAP4rev1 IDLE", "C: C5 IDLE\nS: + idling\n"), false},
+        // A name beyond ASCII is asked for but left to the interval.
+        {"NOTIFY, a name beyond ASCII",
+         script("IMAP4rev1 IDLE NOTIFY", "C: C5 NOTIFY SET (selected (MessageNew MessageExpunge FlagChange)) "
+                                         "(mailboxes (\"Lists\" \"Entw&APw-rfe\") (MessageNew MessageExpunge "
+                                         "FlagChange)) (personal (MailboxName))\nS: C5 OK done\nC: C6 IDLE\n"
+                                         "S: + idling\n"),
+         false},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        ScriptedServer srv(c.script);
+        Account account{"ann", true, "ann", "secret", srv.Host(), std::to_string(srv.Port()), true};
+        account.Folders = {{"Lists", true}, {"INBOX", true}, {"Junk", false},
+                           {std::string(c.name).find("ASCII") != std::string::npos ? "Entw\xC3\xBCrfe" : "Team", true}};
+        std::unique_ptr<TPushClient> client = MakePushClient(account, {2000, 2000, 0, std::make_shared<FakeClock>()},
+                                                             nullptr);
+        ASSERT_EQ(client->Open(), TPushClient::TOpened::Ready);
+        EXPECT_EQ(client->HearsEveryFolder(), c.hearsEveryFolder);
+        client->Start();
+        // Another folder's state, heard under NOTIFY, is news.
+        if (c.hearsEveryFolder)
+            EXPECT_TRUE(client->Wait(2000, -1));
+        client->Close();
+        EXPECT_TRUE(srv.WaitDone());
+    }
+}
+
 } // namespace
+

@@ -3,6 +3,7 @@
 #include "FakeHost.h"
 
 #include "check/CheckRules.h"
+#include "check/FolderList.h"
 #include "platform/Exception.h"
 
 #include <gtest/gtest.h>
@@ -147,6 +148,48 @@ TEST(MessageRows, NumbersOfARow)
         EXPECT_EQ(MessageNumberOfRow(rows, i), messageNumbers[i]) << i;
     }
     EXPECT_EQ(FirstRowOf(rows, {"", "home"}), -1); // case-sensitive
+}
+
+// The folder choice: the server's folders ticked as the account stores
+// them, the inbox alone when it stores none, special-use folders never
+// ticked unless stored so, stored folders the server lost kept after them;
+// what OK stores is the ticked rows and the ones stored before.
+TEST(FolderChoice, TicksAsStoredAndStoresTheTicks)
+{
+    const std::vector<TServerFolder> server = {
+        {"INBOX"}, {"Junk", true}, {"Lists"}, {"Lists/dev"}, {"Shared", false, false}, {"Sent", true}};
+    struct
+    {
+        const char* name;
+        std::vector<TAccountFolder> stored;
+        std::vector<std::string> ticked;
+        std::vector<std::string> lost; // stored, not on the server
+    } const cases[] = {
+        {"none stored", {}, {"INBOX"}, {}},
+        {"one folder", {{"Lists", true}}, {"Lists"}, {}},
+        {"junk ticked by the user", {{"inbox", true}, {"Junk", true}}, {"INBOX", "Junk"}, {}},
+        {"unticked and lost", {{"INBOX", false}, {"Old", true}, {"Shared", true}}, {"Old"}, {"Old"}},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        const std::vector<TFolderChoice> choices = FolderChoices(server, c.stored);
+        std::vector<std::string> ticked, lost;
+        for (const TFolderChoice& choice : choices)
+        {
+            if (choice.Watched)
+                ticked.push_back(choice.Name);
+            if (!choice.OnServer)
+                lost.push_back(choice.Name);
+        }
+        EXPECT_EQ(ticked, c.ticked);
+        EXPECT_EQ(lost, c.lost);
+        EXPECT_EQ(choices.size(), server.size() + c.lost.size());
+    }
+    std::vector<TFolderChoice> choices = FolderChoices(server, {{"Lists", true}, {"Sent", false}});
+    choices[1].Watched = true; // Junk, by the user
+    choices[2].Watched = false; // Lists
+    EXPECT_EQ(ChosenFolders(choices), (std::vector<TAccountFolder>{{"Junk", true}, {"Lists", false}, {"Sent", false}}));
 }
 
 } // namespace

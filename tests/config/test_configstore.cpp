@@ -354,6 +354,73 @@ TEST_F(ConfigStoreTest, SignInValuesAreReadWhenPresentAndWrittenOnlyWhenSet)
     }
 }
 
+// An IMAP4 account's "Folders" sub-key: one dword a folder, names as the
+// server lists them, odd characters and all.
+TEST_F(ConfigStoreTest, FoldersSubKeyIsReadAsListedAndSavedToMatchTheList)
+{
+    const std::string folders1 = AccountKey(1) + "\\Folders";
+    Store(Main, "AccountsNo", 2);
+    Store(AccountKey(1), "IMAP4", 1);
+    Store(folders1, "INBOX", 1);
+    Store(folders1, "Lists/dev \"core\" \\ \xc3\xa9t\xc3\xa9", 1);
+    Store(folders1, "Junk", 0);
+    Store(folders1, "Odd", 7);          // only 1 watches
+    Store(folders1, "Note", std::string("kept")); // not ours: passed over, kept
+    Load();
+    const std::vector<TAccountFolder> read = RowAccount(0).Folders;
+    const std::vector<TAccountFolder> expected = {
+        {"INBOX", true}, {"Lists/dev \"core\" \\ \xc3\xa9t\xc3\xa9", true}, {"Junk", false}, {"Odd", false}};
+    EXPECT_EQ(read, expected);
+    EXPECT_EQ(WatchedFolders(RowAccount(0)), (std::vector<std::string>{"INBOX", expected[1].Name}));
+    // A load creates no sub-key: without one the inbox alone is checked.
+    TRegistry reg;
+    EXPECT_FALSE(reg.KeyExists(AccountKey(2) + "\\Folders"));
+    EXPECT_EQ(WatchedFolders(RowAccount(1)), std::vector<std::string>{"INBOX"});
+
+    // A folder dropped from the list leaves the sub-key; one unticked stays, as 0.
+    TConfig edited = settings->ConfigOfControls();
+    edited.Accounts[0].Folders = {{"INBOX", false}, {"Team", true}};
+    settings->ShowConfig(edited);
+    Save();
+    EXPECT_EQ(Integer(folders1, "INBOX"), 0);
+    EXPECT_EQ(Integer(folders1, "Team"), 1);
+    EXPECT_EQ(String(folders1, "Note"), "kept");
+    ASSERT_TRUE(reg.OpenKeyReadOnly(folders1));
+    EXPECT_FALSE(reg.ValueExists("Junk"));
+    EXPECT_FALSE(reg.ValueExists(expected[1].Name));
+    reg.CloseKey();
+    EXPECT_FALSE(reg.KeyExists(AccountKey(2) + "\\Folders"));
+    TConfig again;
+    LoadConfig(again, newMail->lvwMessages->columnCount());
+    EXPECT_EQ(again.Accounts[0].Folders, edited.Accounts[0].Folders);
+}
+
+// Which folders a check reads: the watched ones, the inbox first and once
+// whatever its spelling; none watched, or POP3, the inbox.
+TEST(WatchedFolders, InboxFirstOnceAndAloneWhenNothingIsWatched)
+{
+    struct
+    {
+        bool imap4;
+        std::vector<TAccountFolder> folders;
+        std::vector<std::string> watched;
+    } const cases[] = {
+        {true, {}, {"INBOX"}},
+        {true, {{"Lists", false}}, {"INBOX"}},
+        {true, {{"Lists", true}}, {"Lists"}},
+        {true, {{"Lists", true}, {"inbox", true}, {"Team", true}}, {"INBOX", "Lists", "Team"}},
+        {true, {{"Inbox", true}, {"INBOX", true}, {"", true}}, {"INBOX"}},
+        {false, {{"Lists", true}}, {"INBOX"}},
+    };
+    for (const auto& c : cases)
+    {
+        Account a;
+        a.IMAP4 = c.imap4;
+        a.Folders = c.folders;
+        EXPECT_EQ(WatchedFolders(a), c.watched) << c.folders.size();
+    }
+}
+
 TEST_F(ConfigStoreTest, DropDownIndexOutsideItsListBecomesMinusOneAndIsSavedSo)
 {
     Store(Main, "DoubleClick", 3);

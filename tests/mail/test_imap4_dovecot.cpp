@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -193,3 +194,101 @@ TEST_F(Imap4Dovecot, MessageDeliveredWhileIdlingIsNewsWithinSeconds)
 }
 
 } // namespace
+
+namespace
+{
+
+// A Dovecot with folders, special-use marks and the list index.
+class Imap4FoldersDovecot : public DovecotFixture<>
+{
+public:
+    static void SetUpTestSuite() { StartSuite({false, false, true}); }
+
+protected:
+    void SetUp() override
+    {
+        DovecotFixture::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        User = NewMailbox();
+        for (const char* folder : {"Lists", "Lists/dev", "Junk", "Trash", "Entw\xC3\xBCrfe"})
+            Server->CreateFolder(User, folder);
+        Server->DeliverTo(User, "Lists", "Subject: list mail\r\n\r\nx\r\n");
+        AimAt(Imap, Server->ImapPort(), User);
+        Imap.ReadTimeout = 5000;
+        Imap.Connect(true);
+    }
+
+    std::string User;
+    TIdIMAP4 Imap;
+};
+
+// What the server announces only once logged in is read then.
+TEST_F(Imap4FoldersDovecot, FolderListWithSpecialUseAndCapabilitiesAfterLogin)
+{
+    for (const char* capability : {"LIST-STATUS", "SPECIAL-USE", "NOTIFY"})
+        EXPECT_TRUE(Imap.HasCapability(capability)) << capability;
+    std::vector<TIdIMAP4Folder> folders;
+    ASSERT_TRUE(Imap.ListFolders(folders));
+    std::vector<std::string> names, special;
+    for (const TIdIMAP4Folder& f : folders)
+    {
+        names.push_back(f.Name);
+        if (f.SpecialUse())
+            special.push_back(f.Name);
+        EXPECT_EQ(f.Delimiter, '/') << f.Name;
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"Entw&APw-rfe", "INBOX", "Junk", "Lists", "Lists/dev", "Trash"}));
+    std::sort(special.begin(), special.end());
+    EXPECT_EQ(special, (std::vector<std::string>{"Junk", "Trash"}));
+    Imap.Disconnect();
+}
+
+// The states of several folders in one command, or with STATUS pipelined
+// where LIST-STATUS is not offered; a folder that is not there is not found.
+TEST_F(Imap4FoldersDovecot, FolderStatesInOneCommandOrPipelined)
+{
+    const std::vector<std::string> names = {"INBOX", "Lists", "Entw\xC3\xBCrfe", "Gone"};
+    for (const bool listStatus : {true, false})
+    {
+        SCOPED_TRACE(listStatus ? "LIST-STATUS" : "STATUS");
+        if (!listStatus)
+            Imap.ServerCapabilities.erase(
+                std::find(Imap.ServerCapabilities.begin(), Imap.ServerCapabilities.end(), "LIST-STATUS"));
+        const int before = Imap.CommandCounter;
+        std::vector<TIdIMAP4MailboxStatus> states;
+        Imap.FolderStates(names, states);
+        EXPECT_EQ(Imap.CommandCounter - before, listStatus ? 1 : 4);
+        ASSERT_EQ(states.size(), 4u);
+        EXPECT_TRUE(states[0].Found);
+        EXPECT_EQ(states[0].State.Messages, 0u);
+        EXPECT_TRUE(states[1].Found);
+        EXPECT_EQ(states[1].State.Messages, 1u);
+        EXPECT_EQ(states[1].State.Unseen, 1u);
+        EXPECT_EQ(states[1].State.UIDNext, 2u);
+        EXPECT_NE(states[1].State.UIDValidity, 0u);
+        EXPECT_TRUE(states[2].Found);
+        EXPECT_FALSE(states[3].Found);
+        EXPECT_EQ(Imap.ConnectionState, State::Authenticated);
+    }
+    Imap.Disconnect();
+}
+
+// Under NOTIFY one idling line hears of mail filed into another watched
+// folder; mail into a folder it was not told of leaves it quiet.
+TEST_F(Imap4FoldersDovecot, NotifyTellsOfMailFiledIntoAnotherWatchedFolder)
+{
+    ASSERT_TRUE(Imap.SelectMailbox("INBOX"));
+    ASSERT_TRUE(Imap.NotifySet({"INBOX", "Lists", "Entw\xC3\xBCrfe"}, "INBOX")) << Imap.LastReply().Code;
+    ASSERT_TRUE(Imap.IdleStart());
+    Server->DeliverTo(User, "Junk", "Subject: spam\r\n\r\nx\r\n");
+    EXPECT_FALSE(Imap.IdleWait(500));
+    Server->DeliverTo(User, "Lists", "Subject: filed\r\n\r\nx\r\n");
+    EXPECT_TRUE(Imap.IdleWait(5000));
+    Imap.IdleDone();
+    Imap.Disconnect();
+}
+
+} // namespace
+

@@ -2,6 +2,7 @@
 #include "mail/IdExceptions.h"
 #include "mail/Imap4Client.h"
 #include "mail/Imap4FetchStream.h"
+#include "mail/Imap4Folders.h"
 #include "mail/Imap4Reply.h"
 #include "mail/ModifiedUtf7.h"
 #include "platform/Exception.h"
@@ -264,6 +265,131 @@ TEST(Imap4Words, LoginStringsAndSearchCriteria)
     rec.SearchKey = skSubject;
     rec.SearchText = "a \"b\"";
     EXPECT_EQ(SearchCriterion(rec), "SUBJECT \"a \\\"b\\\"\"");
+}
+
+// LIST answers: attributes, the delimiter (or NIL), the name as an atom or
+// a quoted string with its escapes, LIST-EXTENDED data after it; anything
+// else, cut short or hostile, is no folder.
+TEST(Imap4Folders, ListLines)
+{
+    struct
+    {
+        const char* line;
+        bool parses;
+        const char* name;
+        char delimiter;
+        bool selectable;
+        bool special;
+    } const cases[] = {
+        {"* LIST (\\HasNoChildren) \"/\" INBOX", true, "INBOX", '/', true, false},
+        {"* LIST (\\HasNoChildren \\Junk) \".\" \"Junk\"", true, "Junk", '.', true, true},
+        {"* list (\\Noselect \\HasChildren) \"/\" Lists", true, "Lists", '/', false, false},
+        {"* LIST (\\NonExistent) NIL \"Gone\"", true, "Gone", 0, false, false},
+        {"* LIST () \"/\" \"Tom &- \\\"J\\\\\" (CHILDINFO (\"SUBSCRIBED\"))", true, "Tom &- \"J\\", '/', true, false},
+        {"LIST (\\Sent) \"/\" Sent ", true, "Sent", '/', true, true},
+        {"* LSUB () \"/\" Archive/2024", true, "Archive/2024", '/', true, false},
+        {"* LIST (\\HasNoChildren) \"/\" {5}", false, "", 0, false, false},
+        {"* LIST (\\HasNoChildren) \"/\"", false, "", 0, false, false},
+        {"* LIST (\\HasNoChildren \"/\" INBOX", false, "", 0, false, false},
+        {"* LIST () \"//\" INBOX", false, "", 0, false, false},
+        {"* LIST () \"/\" \"unclosed", false, "", 0, false, false},
+        {"* LIST () \"/\" \"\"", false, "", 0, false, false},
+        {"* LIST () \"/\" INBOX trailing", false, "", 0, false, false},
+        {"* LIST () \"/\" INBOX (open", false, "", 0, false, false},
+        {"* STATUS INBOX (MESSAGES 1)", false, "", 0, false, false},
+        {"", false, "", 0, false, false},
+    };
+    for (const auto& c : cases)
+    {
+        TIdIMAP4Folder folder;
+        ASSERT_EQ(ParseListLine(c.line, folder), c.parses) << c.line;
+        if (!c.parses)
+            continue;
+        EXPECT_EQ(folder.Name, c.name) << c.line;
+        EXPECT_EQ(folder.Delimiter, c.delimiter) << c.line;
+        EXPECT_EQ(folder.Selectable(), c.selectable) << c.line;
+        EXPECT_EQ(folder.SpecialUse(), c.special) << c.line;
+    }
+}
+
+TEST(Imap4Folders, StatusLines)
+{
+    struct
+    {
+        const char* line;
+        bool parses;
+        const char* name;
+        TIdIMAP4FolderState state;
+    } const cases[] = {
+        {"* STATUS INBOX (MESSAGES 3 UIDNEXT 10 UIDVALIDITY 7 UNSEEN 2)", true, "INBOX", {3, 10, 7, 2}},
+        {"* STATUS \"Lists/dev \\\"x\\\"\" (UNSEEN 1 HIGHESTMODSEQ 184467440737095516)", true, "Lists/dev \"x\"",
+         {0, 0, 0, 1}},
+        {"STATUS Junk ()", true, "Junk", {}},
+        {"* status Team (uidnext 4294967295)", true, "Team", {0, 4294967295u, 0, 0}},
+        {"* STATUS INBOX (UIDNEXT 4294967296)", false, "", {}},
+        {"* STATUS INBOX (UIDNEXT -1)", false, "", {}},
+        {"* STATUS INBOX (UIDNEXT)", false, "", {}},
+        {"* STATUS INBOX (UIDNEXT 5", false, "", {}},
+        {"* STATUS INBOX UIDNEXT 5", false, "", {}},
+        {"* STATUS (UIDNEXT 5)", false, "", {}},
+        {"* STATUS INBOX (UIDNEXT 5) extra", false, "", {}},
+        {"* LIST () \"/\" INBOX", false, "", {}},
+    };
+    for (const auto& c : cases)
+    {
+        std::string name = "before";
+        TIdIMAP4FolderState state{9, 9, 9, 9};
+        ASSERT_EQ(ParseStatusLine(c.line, name, state), c.parses) << c.line;
+        if (c.parses)
+        {
+            EXPECT_EQ(name, c.name) << c.line;
+            EXPECT_EQ(state, c.state) << c.line;
+        }
+        else
+            EXPECT_EQ(name, "before") << c.line;
+    }
+}
+
+TEST(Imap4Folders, NotifyLines)
+{
+    struct
+    {
+        const char* line;
+        TIdIMAP4NotifyKind kind;
+        const char* name;
+    } const cases[] = {
+        {"* STATUS Lists (MESSAGES 4 UIDNEXT 9)", TIdIMAP4NotifyKind::Status, "Lists"},
+        {"* LIST () \"/\" Renamed (OLDNAME (\"Lists\"))", TIdIMAP4NotifyKind::List, "Renamed"},
+        {"* LIST (\\NonExistent) \"/\" Gone", TIdIMAP4NotifyKind::List, "Gone"},
+        {"* 12 EXISTS", TIdIMAP4NotifyKind::Selected, ""},
+        {"* 3 EXPUNGE", TIdIMAP4NotifyKind::Selected, ""},
+        {"* 3 FETCH (FLAGS (\\Seen))", TIdIMAP4NotifyKind::Selected, ""},
+        {"* OK [NOTIFICATIONOVERFLOW] too much", TIdIMAP4NotifyKind::Overflow, ""},
+        {"* OK still here", TIdIMAP4NotifyKind::Other, ""},
+        {"* 3 RECENT", TIdIMAP4NotifyKind::Other, ""},
+        {"* STATUS Lists (MESSAGES", TIdIMAP4NotifyKind::Other, ""},
+        {"C5 OK NOTIFY completed", TIdIMAP4NotifyKind::Other, ""},
+        {"*", TIdIMAP4NotifyKind::Other, ""},
+    };
+    for (const auto& c : cases)
+    {
+        const TIdIMAP4NotifyLine parsed = ParseNotifyLine(c.line);
+        EXPECT_EQ(parsed.Kind, c.kind) << c.line;
+        EXPECT_EQ(parsed.Name, c.name) << c.line;
+    }
+    EXPECT_EQ(ParseNotifyLine("* STATUS Lists (MESSAGES 4 UIDNEXT 9)").State, (TIdIMAP4FolderState{4, 9, 0, 0}));
+}
+
+// The commands quote every name, so a name with a quote or a space cannot
+// end the command early.
+TEST(Imap4Folders, CommandsQuoteTheNames)
+{
+    EXPECT_EQ(StatusCommand("a \"b\\"), "STATUS \"a \\\"b\\\\\" (MESSAGES UIDNEXT UIDVALIDITY UNSEEN)");
+    EXPECT_EQ(ListStatusCommand({"INBOX", "Lists/x y"}),
+              "LIST \"\" (\"INBOX\" \"Lists/x y\") RETURN (STATUS (MESSAGES UIDNEXT UIDVALIDITY UNSEEN))");
+    EXPECT_EQ(NotifySetCommand({"INBOX", "Team"}, "INBOX"),
+              "NOTIFY SET (selected (MessageNew MessageExpunge FlagChange)) (mailboxes (\"Team\") "
+              "(MessageNew MessageExpunge FlagChange)) (personal (MailboxName))");
 }
 
 } // namespace

@@ -59,10 +59,12 @@ protected:
         new TNewMailController(*Form, std::move(env)); // owned by the form
     }
 
-    void Add(const std::string& subject, bool selected)
+    void Add(const std::string& subject, bool selected, const std::string& mailbox = "INBOX",
+             const std::string& id = {})
     {
-        TMessageRow row{"ann", {"a@example.org", subject, HumanSize(100)}, riMessage, false, {}, {}, {}};
+        TMessageRow row{"ann", {"a@example.org", subject, HumanSize(100)}, riMessage, false, {}, id, {}};
         row.Key = PlaceOfAccount(Ann).Key;
+        row.Mailbox = mailbox;
         Rows->Append(row);
         Form->lvwMessages->topLevelItem(Rows->Count() - 1)->setSelected(selected);
     }
@@ -111,6 +113,47 @@ TEST_F(Imap4DeleteTest, WithoutUidplusTheMessageStaysMarkedAndTheUserIsTold)
     EXPECT_EQ(srv.ReceivedAfterScript(), "");
     ASSERT_EQ(Asked.size(), 2u);
     EXPECT_EQ(Asked[1].Type, TMsgDlgType::mtInformation);
+    EXPECT_EQ(Checks, 1);
+}
+
+// Rows of two folders go in one session, each by its UID in its own folder:
+// the same UID in another folder is another message.
+TEST_F(Imap4DeleteTest, EachMessageIsDeletedInItsOwnFolder)
+{
+    std::string script = R"(
+        S: * OK ready
+        C: C1 LOGIN ann pw
+        S: C1 OK in
+        C: C2 CAPABILITY
+        S: * CAPABILITY IMAP4rev1 UIDPLUS
+        S: C2 OK done
+        C: C3 CAPABILITY
+        S: * CAPABILITY IMAP4rev1 UIDPLUS
+        S: C3 OK done
+    )";
+    int tag = 4;
+    for (const auto& [mailbox, validity] : {std::pair{"inbox", 7}, std::pair{"Lists", 9}})
+    {
+        const auto t = [&tag] { return "C" + std::to_string(tag); };
+        script += "C: " + t() + " SELECT \"" + mailbox + "\"\nS: * OK [UIDVALIDITY " + std::to_string(validity) +
+                  "] ok\nS: " + t() + " OK [READ-WRITE] done\n";
+        ++tag;
+        script += "C: " + t() + " UID SEARCH UNSEEN\nS: * SEARCH 11\nS: " + t() + " OK done\n";
+        ++tag;
+        script += "C: " + t() + " UID STORE 11 +FLAGS.SILENT (\\Deleted)\nS: " + t() + " OK done\n";
+        ++tag;
+        script += "C: " + t() + " UID EXPUNGE 11\nS: " + t() + " OK done\n";
+        ++tag;
+    }
+    script += "C: C12 LOGOUT\nS: * BYE\nS: C12 OK bye\n";
+    ScriptedServer srv(script);
+    Start(srv);
+    Add("in the inbox", true, "INBOX", "i:7:11");
+    Add("in a list", true, "Lists", "i:9:11");
+    Form->actDelete->trigger();
+    EXPECT_TRUE(srv.WaitClientClosed());
+    EXPECT_TRUE(srv.Ok());
+    EXPECT_EQ(srv.ReceivedAfterScript(), "");
     EXPECT_EQ(Checks, 1);
 }
 

@@ -40,6 +40,13 @@ TEST_F(TreeRowsTest, EightBitTextsComeBackByteForByte)
     EXPECT_FALSE(row.Cut);
     EXPECT_EQ(list.topLevelItem(0)->text(2), QString::fromUtf8("Caf\xc3\xa9"));
     EXPECT_EQ(list.topLevelItem(0)->text(3), "1.5 KB");
+    EXPECT_EQ(list.topLevelItem(0)->text(0), "Home");
+
+    // A message away from the inbox shows its folder beside the account.
+    TMessageRow filed{"Home", {from, "x", "1 KB"}, riMessage, false, "", "", ""};
+    filed.Mailbox = "Lists/d\xc3\xa9v";
+    rows.Append(filed);
+    EXPECT_EQ(list.topLevelItem(1)->text(0), QString::fromUtf8("Home / Lists/d\xc3\xa9v"));
 }
 
 TEST_F(TreeRowsTest, InsertDeleteAndOrder)

@@ -291,6 +291,12 @@ void Dovecot::WriteConfig() const
       << (Introspection.empty() ? std::string()
                                 : "passdb {\n  driver = oauth2\n  mechanisms = xoauth2 oauthbearer\n  args = " + Root +
                                       "/oauth2.conf.ext\n}\n")
+      << (Folders ? "mailbox_list_index = yes\n"
+                    "namespace inbox {\n  inbox = yes\n  separator = /\n"
+                    "  mailbox Junk {\n    special_use = \\Junk\n  }\n"
+                    "  mailbox Trash {\n    special_use = \\Trash\n  }\n"
+                    "  mailbox Sent {\n    special_use = \\Sent\n  }\n}\n"
+                  : "")
       << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN " << Root << "/passwd.d/%u\n}\n"
       << "userdb {\n  driver = static\n  args = uid=" << mailUser << " gid=" << mailGroup
       << " home=" << Root << "/home/%u\n}\n"
@@ -495,6 +501,50 @@ std::string Dovecot::DeliverSeen(const std::string& user, const std::string& raw
     const std::string name = Deliver(user, raw);
     fs::rename(MaildirOf(user) + "/new/" + name, MaildirOf(user) + "/cur/" + name + ":2,S");
     return name + ":2,S";
+}
+
+namespace
+{
+
+// One shell word, whatever it holds.
+std::string ShellWord(const std::string& text)
+{
+    std::string word = "'";
+    for (char c : text)
+        word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return word + "'";
+}
+
+} // namespace
+
+void Dovecot::Doveadm(const std::string& arguments, const std::string& input) const
+{
+    const std::string in = Root + "/doveadm.in";
+    WriteFile(in, input, 0644);
+    const std::string command = "doveadm -c " + ShellWord(Root + "/dovecot.conf") + " " + arguments + " <" +
+                                ShellWord(in) + " >>" + ShellWord(Root + "/doveadm.log") + " 2>&1";
+    if (std::system(command.c_str()) != 0)
+        throw Failure("doveadm failed: " + arguments + "\n" + Tail(ReadFile(Root + "/doveadm.log"), 5));
+}
+
+void Dovecot::CreateFolder(const std::string& user, const std::string& folder)
+{
+    Doveadm("mailbox create -u " + ShellWord(user) + " " + ShellWord(folder));
+}
+
+void Dovecot::DeliverTo(const std::string& user, const std::string& folder, const std::string& raw)
+{
+    Doveadm("save -u " + ShellWord(user) + " -m " + ShellWord(folder), raw);
+}
+
+void Dovecot::RenameFolder(const std::string& user, const std::string& from, const std::string& to)
+{
+    Doveadm("mailbox rename -u " + ShellWord(user) + " " + ShellWord(from) + " " + ShellWord(to));
+}
+
+void Dovecot::DeleteFolder(const std::string& user, const std::string& folder)
+{
+    Doveadm("mailbox delete -u " + ShellWord(user) + " " + ShellWord(folder));
 }
 
 std::vector<std::string> Dovecot::Messages(const std::string& user) const

@@ -48,6 +48,9 @@ public:
 
     // Offers APOP (a timestamp in the POP3 greeting); set before Start.
     void EnableApop(bool enable = true);
+    // Folders under one "/" namespace, Junk, Trash and Sent marked for their
+    // special use, and the mailbox list index (NOTIFY needs it). Before Start.
+    void EnableFolders(bool enable = true) { Folders = enable; }
     // Keeps login and mail processes for the next connection, as a busy
     // server is set up, instead of one process per login: a session then
     // costs the server little more than its commands. Set before Start.
@@ -106,6 +109,14 @@ public:
     std::string Deliver(const std::string& user, const std::string& raw);
     // The same, already read: into cur/ with the seen flag.
     std::string DeliverSeen(const std::string& user, const std::string& raw);
+    // Through the server's own storage (doveadm), so its indexes and the
+    // sessions that watch them learn of it: a folder made, mail saved into
+    // a folder, a folder renamed or deleted. Raises Failure when doveadm
+    // fails.
+    void CreateFolder(const std::string& user, const std::string& folder);
+    void DeliverTo(const std::string& user, const std::string& folder, const std::string& raw);
+    void RenameFolder(const std::string& user, const std::string& from, const std::string& to);
+    void DeleteFolder(const std::string& user, const std::string& folder);
     // The texts of the messages left in the user's Maildir (new/ and cur/),
     // in delivery order.
     std::vector<std::string> Messages(const std::string& user) const;
@@ -128,6 +139,9 @@ private:
     std::string Root;
     bool Apop = false;
     bool Keep = false;
+    bool Folders = false;
+    // Runs doveadm on this server's configuration; `input` on its stdin.
+    void Doveadm(const std::string& arguments, const std::string& input = {}) const;
     std::map<std::string, std::string> Users;
     uint16_t PortPop3 = 0;
     uint16_t PortImap = 0;

@@ -18,6 +18,7 @@ StartedDovecot::StartedDovecot(const DovecotOptions& options, const std::string&
     FServer.EnableApop(options.Apop);
     if (!options.OAuth2Introspection.empty())
         FServer.EnableOAuth2(options.OAuth2Introspection);
+    FServer.EnableFolders(options.Folders);
     FServer.Start();
 }
 

@@ -19,6 +19,9 @@ struct DovecotOptions
     // Takes OAuth2 access tokens checked at this introspection endpoint
     // (Dovecot::EnableOAuth2).
     std::string OAuth2Introspection = {};
+    // Folders with special-use marks (Junk, Trash, Sent) and the mailbox
+    // list index that NOTIFY and LIST-STATUS ride on.
+    bool Folders = false;
 };
 
 // A Dovecot started as `options` ask, with the CA that issued its
