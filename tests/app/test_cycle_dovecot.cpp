@@ -799,7 +799,7 @@ TEST_F(CycleDovecot, CheckNowRunsTheCommandOncePerMessageWithoutAShell)
 class CycleFoldersDovecot : public CycleDovecot
 {
 public:
-    static void SetUpTestSuite() { StartSuite({false, false, true}); }
+    static void SetUpTestSuite() { StartSuite({.Folders = true}); }
 };
 
 // Mail filed into a watched folder is told beside the inbox's, folder by

@@ -202,7 +202,7 @@ namespace
 class Imap4FoldersDovecot : public DovecotFixture<>
 {
 public:
-    static void SetUpTestSuite() { StartSuite({false, false, true}); }
+    static void SetUpTestSuite() { StartSuite({.Folders = true}); }
 
 protected:
     void SetUp() override
