@@ -59,7 +59,7 @@ TEST_F(OAuth2Sessions, ChecksLogInWithATokenUntilTheGrantIsRevoked)
         std::unique_ptr<TCheckClient> client = MakeCheckClient(c.Imap4, limits, nullptr);
         const Account account = OAuth2Account(c.Imap4, user);
         client->SetAccount(account, std::stoi(account.Port));
-        const TAccountReport report = CheckSession(*client, 100, {});
+        const TAccountReport report = CheckSession(*client, 100, TSessionOrder{});
         if (c.Revoked)
         {
             EXPECT_TRUE(report.SignInNeeded);

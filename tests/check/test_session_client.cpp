@@ -135,7 +135,7 @@ TEST(AimSession, OAuth2AccountsLogInWithTheSourcesToken)
         Account account{"Caption", true, "ann@example.org", "", srv.Host(), "", false};
         account.Authentication = aaOAuth2;
         client->SetAccount(account, srv.Port());
-        const TAccountReport report = CheckSession(*client, 100, {});
+        const TAccountReport report = CheckSession(*client, 100, TSessionOrder{});
         EXPECT_EQ(report.Error, c.Error);
         EXPECT_EQ(report.SignInNeeded, c.SignInNeeded);
         EXPECT_EQ(tokens->AskedFor, c.WithSource ? std::vector<std::string>{"ann@example.org"}
