@@ -381,8 +381,13 @@ void TIdIMAP4::SendTokenLogins(const std::string& mechanism)
 {
     for (int attempt = 0; attempt < 2; ++attempt)
     {
-        const std::unique_ptr<TIdSASLMechanism> bearer = MakeSASLMechanism(mechanism, {Username, AccessToken(attempt > 0)});
+        const std::string token = AccessToken(attempt > 0);
+        const std::unique_ptr<TIdSASLMechanism> bearer = MakeSASLMechanism(mechanism, {Username, token});
         Authenticate(*bearer);
+        for (std::string& line : LastReply().Text)
+            HideSecret(line, token, *bearer);
+        for (std::string& line : LastReplyIMAP4().SideLines)
+            HideSecret(line, token, *bearer);
         if (LastReply().Code == "OK")
         {
             // Some servers take a token and then refuse every command of

@@ -255,15 +255,16 @@ void TIdPOP3::SendTokenLogins(const std::string& mechanism)
 {
     for (int attempt = 0;; ++attempt)
     {
+        const std::string token = AccessToken(attempt > 0);
+        const std::unique_ptr<TIdSASLMechanism> bearer = MakeSASLMechanism(mechanism, {Username, token});
         try
         {
-            const std::unique_ptr<TIdSASLMechanism> bearer =
-                MakeSASLMechanism(mechanism, {Username, AccessToken(attempt > 0)});
             Authenticate(*bearer);
             return;
         }
-        catch (const EIdReplyPOP3Error& e)
+        catch (EIdReplyPOP3Error& e)
         {
+            HideSecret(e.Message, token, *bearer);
             // Only a refused token is worth a fresh one: not a locked
             // maildrop or a server that is unavailable.
             if (attempt > 0 || !Connected() ||

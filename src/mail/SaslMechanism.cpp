@@ -183,3 +183,16 @@ bool SASLDecode(const std::string& text, std::string& bytes)
     }
     return true;
 }
+
+void HideSecret(std::string& text, const std::string& secret, TIdSASLMechanism& mechanism)
+{
+    const std::string response = mechanism.InitialResponse();
+    // Longest first: the secret is inside the other two.
+    for (const std::string& copy : {SASLEncode(response), response, secret})
+    {
+        if (copy.empty())
+            continue;
+        for (std::size_t at = text.find(copy); at != std::string::npos; at = text.find(copy, at + 3))
+            text.replace(at, copy.size(), "...");
+    }
+}

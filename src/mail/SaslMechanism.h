@@ -130,5 +130,10 @@ TIdLoginChoice ChooseLogin(TIdLoginMethod asked, const TIdStrings& mechanisms, b
 
 // Base64 (RFC 4648) of the exchange's lines.
 std::string SASLEncode(const std::string& bytes);
+
+// A server may quote what it was sent: every copy of a secret in `text`
+// (as sent, or as the base64 of the mechanism's first response) becomes
+// "...", so a refusal's text can be shown and logged.
+void HideSecret(std::string& text, const std::string& secret, TIdSASLMechanism& mechanism);
 // False for text that is not canonical base64.
 bool SASLDecode(const std::string& text, std::string& bytes);

@@ -582,6 +582,10 @@ TEST(Pop3Transcript, TokenLogins)
         {"LockedMaildropIsNoRefusalOfTheToken",
          xoauth2 + "C: AUTH XOAUTH2 " + BearerLine("XOAUTH2", user, "tok1") + "\nS: -ERR [IN-USE] locked\n" + quit,
          "locked\r\n", {false}},
+        {"AnEchoedTokenIsHidden",
+         xoauth2 + "C: AUTH XOAUTH2 " + BearerLine("XOAUTH2", user, "tok1") + "\nS: -ERR [IN-USE] tok1 in " +
+             BearerLine("XOAUTH2", user, "tok1") + "\n" + quit,
+         "... in ...\r\n", {false}},
     };
     for (const Case& c : cases)
     {
