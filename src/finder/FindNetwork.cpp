@@ -1,13 +1,12 @@
-// The network calls of Find on Qt Network: https through
-// QNetworkAccessManager, SRV and MX through QDnsLookup, probes through
-// QSslSocket with the system's trust store.
+// The network calls of Find on Qt Network: SRV and MX through QDnsLookup;
+// https and probes through QSslSocket with the system's trust store. A GET
+// is one request on a connection of its own: QNetworkAccessManager's thread,
+// cache and queue cost more than the request itself.
 
 #include "finder/FindNetwork.h"
+#include "finder/HttpAnswer.h"
 
 #include <QDnsLookup>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QObject>
 #include <QPointer>
 #include <QSslSocket>
@@ -15,6 +14,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <string_view>
 #include <memory>
 #include <vector>
 
@@ -23,6 +23,7 @@ namespace
 
 // A greeting or reply line longer than this is no mail server's.
 constexpr qsizetype MaxLine = 4096;
+constexpr int MaxRedirects = 3;
 
 class TQtFindNetwork final : public IFindNetwork
 {
@@ -30,10 +31,9 @@ public:
     ~TQtFindNetwork() override
     {
         Cancel();
-        // Replies and sockets go before the manager they belong to.
+        // Sockets go before the module that made them can be unloaded.
         for (const QPointer<QObject>& call : Dropped)
             delete call.data();
-        FManager.reset();
     }
 
     void Fetch(const std::string& url, std::size_t maxBytes, int timeLimitMs,
@@ -89,16 +89,12 @@ private:
         Dropped.emplace_back(call);
     }
 
-    QNetworkAccessManager& Manager()
-    {
-        if (!FManager)
-            FManager = std::make_unique<QNetworkAccessManager>();
-        return *FManager;
-    }
+    // One GET over its own connection; follows a redirect within the origin.
+    void Get(QObject* call, const std::shared_ptr<std::function<void(TFetchAnswer)>>& answer, const QUrl& url,
+             std::size_t maxBytes, int redirectsLeft);
 
     void Lookup(QDnsLookup::Type type, const std::string& name, int timeLimitMs, std::function<void(TDnsAnswer)> done);
 
-    std::unique_ptr<QNetworkAccessManager> FManager;
     QObject Calls;
     // Calls ended but not yet deleted by the event loop.
     std::vector<QPointer<QObject>> Dropped;
@@ -110,61 +106,94 @@ void TQtFindNetwork::Fetch(const std::string& url, std::size_t maxBytes, int tim
     std::shared_ptr<std::function<void(TFetchAnswer)>> answer;
     QObject* call = NewCall(timeLimitMs, std::move(done), answer);
     const QUrl target(QString::fromStdString(url));
-    if (target.scheme() != QLatin1String("https"))
+    if (target.scheme() != QLatin1String("https") || target.host().isEmpty())
     {
         QTimer::singleShot(0, call, [answer] { (*answer)({false, {}, "not an https address"}); });
         return;
     }
-    QNetworkRequest request(target);
-    // A redirect to plain http or to another host or port is an error.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
-    request.setMaximumRedirectsAllowed(3);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
-    QNetworkReply* reply = Manager().get(request);
-    reply->setParent(call);
-    auto body = std::make_shared<std::string>();
-    auto tooLong = [answer, maxBytes] {
-        (*answer)({false, {}, "longer than " + std::to_string(maxBytes) + " bytes"});
-    };
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, call, [reply, maxBytes, tooLong] {
-        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid() && length.toULongLong() > maxBytes)
+    Get(call, answer, target, maxBytes, MaxRedirects);
+}
+
+void TQtFindNetwork::Get(QObject* call, const std::shared_ptr<std::function<void(TFetchAnswer)>>& answer,
+                         const QUrl& url, std::size_t maxBytes, int redirectsLeft)
+{
+    auto* socket = new QSslSocket(call);
+    auto reader = std::make_shared<THttpAnswerReader>(maxBytes);
+    auto fail = [answer](std::string problem) { (*answer)({false, {}, std::move(problem)}); };
+    // What the reader made of the bytes so far: wait, follow, or answer.
+    auto settle = [this, call, answer, socket, reader, url, maxBytes, redirectsLeft, fail] {
+        switch (reader->State())
         {
-            tooLong();
-            reply->abort();
+        case THttpAnswerReader::TState::Reading:
+            return;
+        case THttpAnswerReader::TState::Failed:
+            fail(reader->Problem());
+            return;
+        case THttpAnswerReader::TState::Done:
+            break;
         }
-    });
-    QObject::connect(reply, &QNetworkReply::readyRead, call, [reply, body, maxBytes, tooLong] {
-        const QByteArray chunk = reply->readAll();
-        body->append(chunk.constData(), static_cast<std::size_t>(chunk.size()));
-        if (body->size() > maxBytes)
+        const int status = reader->Status();
+        const std::string location = reader->Header("Location");
+        if ((status == 301 || status == 302 || status == 303 || status == 307 || status == 308) && !location.empty())
         {
-            tooLong();
-            reply->abort();
-        }
-    });
-    QObject::connect(reply, &QNetworkReply::finished, call, [reply, body, answer] {
-        const QByteArray rest = reply->readAll();
-        body->append(rest.constData(), static_cast<std::size_t>(rest.size()));
-        if (reply->error() == QNetworkReply::HostNotFoundError)
-        {
-            (*answer)({false, {}, {}});
+            const QUrl next = url.resolved(QUrl(QString::fromStdString(location)));
+            // Same scheme, host and port only: never plain http, never another site.
+            if (next.scheme() != QLatin1String("https") || next.host() != url.host()
+                || next.port(443) != url.port(443))
+            {
+                fail("Insecure redirect");
+                return;
+            }
+            if (redirectsLeft == 0)
+            {
+                fail("Too many redirects");
+                return;
+            }
+            socket->disconnect(call);
+            socket->abort();
+            socket->deleteLater();
+            Get(call, answer, next, maxBytes, redirectsLeft - 1);
             return;
         }
-        if (reply->error() != QNetworkReply::NoError)
-        {
-            (*answer)({false, {}, reply->errorString().toStdString()});
-            return;
-        }
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         if (status != 200)
         {
-            (*answer)({false, {}, "HTTP status " + std::to_string(status)});
+            fail("HTTP status " + std::to_string(status));
             return;
         }
-        (*answer)({true, std::move(*body), {}});
+        (*answer)({true, reader->Body(), {}});
+    };
+    QObject::connect(socket, &QSslSocket::sslErrors, call, [fail](const QList<QSslError>& errors) {
+        fail("certificate refused: " + (errors.isEmpty() ? std::string() : errors.front().errorString().toStdString()));
     });
+    QObject::connect(socket, &QAbstractSocket::errorOccurred, call, [socket, fail](QAbstractSocket::SocketError error) {
+        // The server's close ends a body read to the end: disconnected says so.
+        if (error == QAbstractSocket::RemoteHostClosedError)
+            return;
+        fail(error == QAbstractSocket::HostNotFoundError ? std::string() : socket->errorString().toStdString());
+    });
+    QObject::connect(socket, &QSslSocket::encrypted, call, [socket, url] {
+        QByteArray target = url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
+        if (target.isEmpty())
+            target = "/";
+        QByteArray host = url.host(QUrl::FullyEncoded).toLatin1();
+        if (url.port(443) != 443)
+            host += ":" + QByteArray::number(url.port());
+        // One answer per connection, and no compression: nothing to undo.
+        socket->write("GET " + target + " HTTP/1.1\r\nHost: " + host
+                      + "\r\nUser-Agent: ternbell\r\nAccept: */*\r\nConnection: close\r\n\r\n");
+    });
+    QObject::connect(socket, &QIODevice::readyRead, call, [socket, reader, settle] {
+        const QByteArray chunk = socket->readAll();
+        reader->Feed(std::string_view(chunk.constData(), static_cast<std::size_t>(chunk.size())));
+        settle();
+    });
+    QObject::connect(socket, &QAbstractSocket::disconnected, call, [socket, reader, settle] {
+        const QByteArray rest = socket->readAll();
+        reader->Feed(std::string_view(rest.constData(), static_cast<std::size_t>(rest.size())));
+        reader->End();
+        settle();
+    });
+    socket->connectToHostEncrypted(url.host(), static_cast<quint16>(url.port(443)));
 }
 
 void TQtFindNetwork::Lookup(QDnsLookup::Type type, const std::string& name, int timeLimitMs,
