@@ -1,12 +1,15 @@
 // The network calls of Find on Qt Network: SRV and MX through QDnsLookup;
 // https and probes through QSslSocket with the system's trust store. A GET
 // is one request on a connection of its own: QNetworkAccessManager's thread,
-// cache and queue cost more than the request itself.
+// cache and queue cost more than the request itself. A search looks each
+// host name up once, however many of its calls connect there.
 
 #include "finder/FindNetwork.h"
 #include "finder/HttpAnswer.h"
 
 #include <QDnsLookup>
+#include <QHostAddress>
+#include <QHostInfo>
 #include <QObject>
 #include <QPointer>
 #include <QSslSocket>
@@ -14,8 +17,10 @@
 #include <QUrl>
 
 #include <algorithm>
-#include <string_view>
+#include <map>
 #include <memory>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace
@@ -49,6 +54,8 @@ public:
         const QObjectList calls = Calls.children();
         for (QObject* call : calls)
             Drop(call);
+        // The next search asks afresh; lookups under way fill only their own entries.
+        Names.clear();
     }
 
 private:
@@ -89,6 +96,20 @@ private:
         Dropped.emplace_back(call);
     }
 
+    // A host name looked up once per search however many calls ask for it;
+    // the calls then connect to its addresses.
+    struct TName
+    {
+        bool Done = false;
+        QList<QHostAddress> Addresses; // empty: see Problem
+        std::string Problem;           // empty for a name that does not exist
+        std::vector<std::function<void(const TName&)>> Waiting;
+    };
+    // Runs `then` on a later turn of the loop with the name's addresses,
+    // unless the call has ended by then.
+    void Resolve(QObject* call, const QString& host, std::function<void(const TName&)> then);
+    bool Live(const QPointer<QObject>& call) const { return call && call->parent() == &Calls; }
+
     // One GET over its own connection; follows a redirect within the origin.
     void Get(QObject* call, const std::shared_ptr<std::function<void(TFetchAnswer)>>& answer, const QUrl& url,
              std::size_t maxBytes, int redirectsLeft);
@@ -96,9 +117,76 @@ private:
     void Lookup(QDnsLookup::Type type, const std::string& name, int timeLimitMs, std::function<void(TDnsAnswer)> done);
 
     QObject Calls;
+    // Context of the name lookups under way: they end with the network.
+    QObject Lookups;
+    std::map<QString, std::shared_ptr<TName>> Names;
     // Calls ended but not yet deleted by the event loop.
     std::vector<QPointer<QObject>> Dropped;
 };
+
+void TQtFindNetwork::Resolve(QObject* call, const QString& host, std::function<void(const TName&)> then)
+{
+    std::shared_ptr<TName>& entry = Names[host.toLower()];
+    const bool asked = entry != nullptr;
+    if (!asked)
+        entry = std::make_shared<TName>();
+    std::shared_ptr<TName> name = entry;
+    auto run = [this, guard = QPointer<QObject>(call), then = std::move(then)](const TName& found) {
+        if (Live(guard))
+            then(found);
+    };
+    if (name->Done)
+    {
+        QTimer::singleShot(0, call, [name, run = std::move(run)] { run(*name); });
+        return;
+    }
+    name->Waiting.push_back(std::move(run));
+    if (asked)
+        return;
+    auto found = [name](QList<QHostAddress> addresses, std::string problem) {
+        name->Done = true;
+        name->Addresses = std::move(addresses);
+        name->Problem = std::move(problem);
+        for (auto& waiting : std::exchange(name->Waiting, {}))
+            waiting(*name);
+    };
+    QHostAddress literal;
+    if (literal.setAddress(host))
+    {
+        QTimer::singleShot(0, &Lookups, [found, literal] { found({literal}, {}); });
+        return;
+    }
+    QHostInfo::lookupHost(host, &Lookups, [found](const QHostInfo& info) {
+        const bool problem = info.addresses().isEmpty() && info.error() != QHostInfo::HostNotFound;
+        found(info.addresses(), problem ? info.errorString().toStdString() : std::string());
+    });
+}
+
+// Connects to the next of the name's addresses; false when none is left.
+bool ConnectNext(QSslSocket& socket, const std::shared_ptr<std::pair<QList<QHostAddress>, int>>& addresses,
+                 const QString& host, int port, bool encrypted)
+{
+    if (addresses->second >= addresses->first.size())
+        return false;
+    const QString address = addresses->first[addresses->second++].toString();
+    socket.abort();
+    if (encrypted)
+        socket.connectToHostEncrypted(address, static_cast<quint16>(port), host);
+    else
+    {
+        socket.setPeerVerifyName(host);
+        socket.connectToHost(address, static_cast<quint16>(port));
+    }
+    return true;
+}
+
+// An error on the way to a connection, after which the next address may do.
+bool ConnectError(QAbstractSocket::SocketError error, const QSslSocket& socket)
+{
+    return socket.state() != QAbstractSocket::ConnectedState
+           && (error == QAbstractSocket::ConnectionRefusedError || error == QAbstractSocket::NetworkError
+               || error == QAbstractSocket::SocketTimeoutError || error == QAbstractSocket::UnsupportedSocketOperationError);
+}
 
 void TQtFindNetwork::Fetch(const std::string& url, std::size_t maxBytes, int timeLimitMs,
                            std::function<void(TFetchAnswer)> done)
@@ -165,11 +253,20 @@ void TQtFindNetwork::Get(QObject* call, const std::shared_ptr<std::function<void
     QObject::connect(socket, &QSslSocket::sslErrors, call, [fail](const QList<QSslError>& errors) {
         fail("certificate refused: " + (errors.isEmpty() ? std::string() : errors.front().errorString().toStdString()));
     });
-    QObject::connect(socket, &QAbstractSocket::errorOccurred, call, [socket, fail](QAbstractSocket::SocketError error) {
+    auto addresses = std::make_shared<std::pair<QList<QHostAddress>, int>>();
+    QObject::connect(socket, &QAbstractSocket::errorOccurred, call,
+                     [socket, fail, addresses, url](QAbstractSocket::SocketError error) {
         // The server's close ends a body read to the end: disconnected says so.
         if (error == QAbstractSocket::RemoteHostClosedError)
             return;
-        fail(error == QAbstractSocket::HostNotFoundError ? std::string() : socket->errorString().toStdString());
+        if (ConnectError(error, *socket) && addresses->second < addresses->first.size())
+        {
+            QTimer::singleShot(0, socket, [socket, addresses, url] {
+                ConnectNext(*socket, addresses, url.host(), url.port(443), true);
+            });
+            return;
+        }
+        fail(socket->errorString().toStdString());
     });
     QObject::connect(socket, &QSslSocket::encrypted, call, [socket, url] {
         QByteArray target = url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
@@ -193,7 +290,11 @@ void TQtFindNetwork::Get(QObject* call, const std::shared_ptr<std::function<void
         reader->End();
         settle();
     });
-    socket->connectToHostEncrypted(url.host(), static_cast<quint16>(url.port(443)));
+    Resolve(call, url.host(), [socket, addresses, url, fail](const TName& name) {
+        addresses->first = name.Addresses;
+        if (!ConnectNext(*socket, addresses, url.host(), url.port(443), true))
+            fail(name.Problem);
+    });
 }
 
 void TQtFindNetwork::Lookup(QDnsLookup::Type type, const std::string& name, int timeLimitMs,
@@ -257,9 +358,18 @@ void TQtFindNetwork::Probe(const TProbeAsk& ask, int timeLimitMs, std::function<
     QObject::connect(socket, &QSslSocket::sslErrors, call, [fail](const QList<QSslError>& errors) {
         fail("certificate refused: " + (errors.isEmpty() ? std::string() : errors.front().errorString().toStdString()));
     });
-    // Most likely names do not exist: that is no news worth a note.
-    QObject::connect(socket, &QAbstractSocket::errorOccurred, call, [socket, fail](QAbstractSocket::SocketError error) {
-        fail(error == QAbstractSocket::HostNotFoundError ? std::string() : socket->errorString().toStdString());
+    auto addresses = std::make_shared<std::pair<QList<QHostAddress>, int>>();
+    const QString host = QString::fromStdString(ask.Host);
+    QObject::connect(socket, &QAbstractSocket::errorOccurred, call,
+                     [socket, fail, addresses, host, ask](QAbstractSocket::SocketError error) {
+        if (ConnectError(error, *socket) && addresses->second < addresses->first.size())
+        {
+            QTimer::singleShot(0, socket, [socket, addresses, host, ask] {
+                ConnectNext(*socket, addresses, host, ask.Port, !ask.StartTLS);
+            });
+            return;
+        }
+        fail(socket->errorString().toStdString());
     });
     // Implicit TLS: verified and greeted in the protocol. STARTTLS: greeted,
     // the upgrade agreed, then verified.
@@ -323,11 +433,12 @@ void TQtFindNetwork::Probe(const TProbeAsk& ask, int timeLimitMs, std::function<
                 return;
         }
     });
-    const QString host = QString::fromStdString(ask.Host);
-    if (ask.StartTLS)
-        socket->connectToHost(host, static_cast<quint16>(ask.Port));
-    else
-        socket->connectToHostEncrypted(host, static_cast<quint16>(ask.Port));
+    // Most likely names do not exist: that is no news worth a note.
+    Resolve(call, host, [socket, addresses, host, ask, fail](const TName& name) {
+        addresses->first = name.Addresses;
+        if (!ConnectNext(*socket, addresses, host, ask.Port, !ask.StartTLS))
+            fail(name.Problem);
+    });
 }
 
 } // namespace
