@@ -9,6 +9,8 @@ set -eu
 root=$(git -C "$(dirname "$0")" rev-parse --show-toplevel)
 build=${TERNBELL_BUILD:-$root/build}
 rounds=21
+# The build's own compiler, so that only the revision differs.
+cxx=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt")
 case "${1:-}" in [0-9]*) rounds=$1; shift ;; esac
 modules=
 for rev in "$@"; do
@@ -20,7 +22,7 @@ for rev in "$@"; do
         git -C "$root" show "$rev:$file" > "$dir/$file"
     done
     # shellcheck disable=SC2046 # pkg-config's flags are words
-    c++ -std=c++20 -O2 -g -DNDEBUG -fPIC -shared -fvisibility=hidden -I"$dir/src" \
+    ccache "${cxx:-c++}" -std=c++20 -O2 -g -DNDEBUG -fPIC -shared -fvisibility=hidden -I"$dir/src" \
         $(pkg-config --cflags Qt6Network) "$dir"/src/finder/*.cpp -o "$dir/ternbell-finder.so" \
         $(pkg-config --libs Qt6Network)
     modules="$modules $short=$dir/ternbell-finder.so"

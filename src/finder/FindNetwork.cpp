@@ -17,6 +17,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string_view>
@@ -29,6 +30,30 @@ namespace
 // A greeting or reply line longer than this is no mail server's.
 constexpr qsizetype MaxLine = 4096;
 constexpr int MaxRedirects = 3;
+// How long a connection to a server has it to itself before the next call
+// to the same address starts anyway (one that stalls holds up no other).
+constexpr int HeadStartMs = 250;
+
+// The calls waiting to connect to one address, by the order they were made
+// in: the first comes first, and one that answers ends the search before a
+// later one costs the server a handshake.
+struct TTurns
+{
+    bool Busy = false;
+    std::map<std::uint64_t, std::function<void()>> Waiting;
+};
+
+void PassTurn(const std::shared_ptr<TTurns>& turns)
+{
+    if (turns->Waiting.empty())
+    {
+        turns->Busy = false;
+        return;
+    }
+    auto next = std::move(turns->Waiting.begin()->second);
+    turns->Waiting.erase(turns->Waiting.begin());
+    next();
+}
 
 class TQtFindNetwork final : public IFindNetwork
 {
@@ -56,6 +81,7 @@ public:
             Drop(call);
         // The next search asks afresh; lookups under way fill only their own entries.
         Names.clear();
+        Turns.clear();
     }
 
 private:
@@ -109,10 +135,12 @@ private:
     // unless the call has ended by then.
     void Resolve(QObject* call, const QString& host, std::function<void(const TName&)> then);
     bool Live(const QPointer<QObject>& call) const { return call && call->parent() == &Calls; }
+    // Runs `connect` once the call's turn at the address has come.
+    void TakeTurn(QObject* call, std::uint64_t sequence, const QHostAddress& address, std::function<void()> connect);
 
     // One GET over its own connection; follows a redirect within the origin.
-    void Get(QObject* call, const std::shared_ptr<std::function<void(TFetchAnswer)>>& answer, const QUrl& url,
-             std::size_t maxBytes, int redirectsLeft);
+    void Get(QObject* call, std::uint64_t sequence, const std::shared_ptr<std::function<void(TFetchAnswer)>>& answer,
+             const QUrl& url, std::size_t maxBytes, int redirectsLeft);
 
     void Lookup(QDnsLookup::Type type, const std::string& name, int timeLimitMs, std::function<void(TDnsAnswer)> done);
 
@@ -120,6 +148,8 @@ private:
     // Context of the name lookups under way: they end with the network.
     QObject Lookups;
     std::map<QString, std::shared_ptr<TName>> Names;
+    std::map<QString, std::shared_ptr<TTurns>> Turns;
+    std::uint64_t Sequence = 0;
     // Calls ended but not yet deleted by the event loop.
     std::vector<QPointer<QObject>> Dropped;
 };
@@ -162,6 +192,37 @@ void TQtFindNetwork::Resolve(QObject* call, const QString& host, std::function<v
     });
 }
 
+void TQtFindNetwork::TakeTurn(QObject* call, std::uint64_t sequence, const QHostAddress& address,
+                             std::function<void()> connect)
+{
+    std::shared_ptr<TTurns>& entry = Turns[address.toString()];
+    if (!entry)
+        entry = std::make_shared<TTurns>();
+    std::shared_ptr<TTurns> turns = entry;
+    auto go = [this, turns, guard = QPointer<QObject>(call), connect = std::move(connect)] {
+        if (!Live(guard))
+        {
+            PassTurn(turns);
+            return;
+        }
+        turns->Busy = true;
+        // The turn ends with the call, or with its head start.
+        auto* turn = new QObject(guard.data());
+        auto passed = std::make_shared<bool>(false);
+        auto pass = [turns, passed] {
+            if (!std::exchange(*passed, true))
+                PassTurn(turns);
+        };
+        QObject::connect(turn, &QObject::destroyed, pass);
+        QTimer::singleShot(HeadStartMs, turn, pass);
+        connect();
+    };
+    if (turns->Busy)
+        turns->Waiting.emplace(sequence, std::move(go));
+    else
+        go();
+}
+
 // Connects to the next of the name's addresses; false when none is left.
 bool ConnectNext(QSslSocket& socket, const std::shared_ptr<std::pair<QList<QHostAddress>, int>>& addresses,
                  const QString& host, int port, bool encrypted)
@@ -199,17 +260,18 @@ void TQtFindNetwork::Fetch(const std::string& url, std::size_t maxBytes, int tim
         QTimer::singleShot(0, call, [answer] { (*answer)({false, {}, "not an https address"}); });
         return;
     }
-    Get(call, answer, target, maxBytes, MaxRedirects);
+    Get(call, ++Sequence, answer, target, maxBytes, MaxRedirects);
 }
 
-void TQtFindNetwork::Get(QObject* call, const std::shared_ptr<std::function<void(TFetchAnswer)>>& answer,
-                         const QUrl& url, std::size_t maxBytes, int redirectsLeft)
+void TQtFindNetwork::Get(QObject* call, std::uint64_t sequence,
+                         const std::shared_ptr<std::function<void(TFetchAnswer)>>& answer, const QUrl& url,
+                         std::size_t maxBytes, int redirectsLeft)
 {
     auto* socket = new QSslSocket(call);
     auto reader = std::make_shared<THttpAnswerReader>(maxBytes);
     auto fail = [answer](std::string problem) { (*answer)({false, {}, std::move(problem)}); };
     // What the reader made of the bytes so far: wait, follow, or answer.
-    auto settle = [this, call, answer, socket, reader, url, maxBytes, redirectsLeft, fail] {
+    auto settle = [this, call, sequence, answer, socket, reader, url, maxBytes, redirectsLeft, fail] {
         switch (reader->State())
         {
         case THttpAnswerReader::TState::Reading:
@@ -240,7 +302,7 @@ void TQtFindNetwork::Get(QObject* call, const std::shared_ptr<std::function<void
             socket->disconnect(call);
             socket->abort();
             socket->deleteLater();
-            Get(call, answer, next, maxBytes, redirectsLeft - 1);
+            Get(call, sequence, answer, next, maxBytes, redirectsLeft - 1);
             return;
         }
         if (status != 200)
@@ -290,10 +352,15 @@ void TQtFindNetwork::Get(QObject* call, const std::shared_ptr<std::function<void
         reader->End();
         settle();
     });
-    Resolve(call, url.host(), [socket, addresses, url, fail](const TName& name) {
+    Resolve(call, url.host(), [this, call, sequence, socket, addresses, url, fail](const TName& name) {
         addresses->first = name.Addresses;
-        if (!ConnectNext(*socket, addresses, url.host(), url.port(443), true))
+        if (addresses->first.isEmpty())
+        {
             fail(name.Problem);
+            return;
+        }
+        TakeTurn(call, sequence, addresses->first.front(),
+                 [socket, addresses, url] { ConnectNext(*socket, addresses, url.host(), url.port(443), true); });
     });
 }
 
@@ -434,10 +501,15 @@ void TQtFindNetwork::Probe(const TProbeAsk& ask, int timeLimitMs, std::function<
         }
     });
     // Most likely names do not exist: that is no news worth a note.
-    Resolve(call, host, [socket, addresses, host, ask, fail](const TName& name) {
+    Resolve(call, host, [this, call, sequence = ++Sequence, socket, addresses, host, ask, fail](const TName& name) {
         addresses->first = name.Addresses;
-        if (!ConnectNext(*socket, addresses, host, ask.Port, !ask.StartTLS))
+        if (addresses->first.isEmpty())
+        {
             fail(name.Problem);
+            return;
+        }
+        TakeTurn(call, sequence, addresses->first.front(),
+                 [socket, addresses, host, ask] { ConnectNext(*socket, addresses, host, ask.Port, !ask.StartTLS); });
     });
 }
 
