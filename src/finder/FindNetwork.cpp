@@ -135,8 +135,10 @@ private:
     // unless the call has ended by then.
     void Resolve(QObject* call, const QString& host, std::function<void(const TName&)> then);
     bool Live(const QPointer<QObject>& call) const { return call && call->parent() == &Calls; }
-    // Runs `connect` once the call's turn at the address has come.
-    void TakeTurn(QObject* call, std::uint64_t sequence, const QHostAddress& address, std::function<void()> connect);
+    // Runs `connect` once the call's turn at the address has come; the turn
+    // ends with the connection (a redirect's next one waits its own turn).
+    void TakeTurn(QObject* call, QObject* connection, std::uint64_t sequence, const QHostAddress& address,
+                  std::function<void()> connect);
 
     // One GET over its own connection; follows a redirect within the origin.
     void Get(QObject* call, std::uint64_t sequence, const std::shared_ptr<std::function<void(TFetchAnswer)>>& answer,
@@ -192,22 +194,23 @@ void TQtFindNetwork::Resolve(QObject* call, const QString& host, std::function<v
     });
 }
 
-void TQtFindNetwork::TakeTurn(QObject* call, std::uint64_t sequence, const QHostAddress& address,
-                             std::function<void()> connect)
+void TQtFindNetwork::TakeTurn(QObject* call, QObject* connection, std::uint64_t sequence,
+                             const QHostAddress& address, std::function<void()> connect)
 {
     std::shared_ptr<TTurns>& entry = Turns[address.toString()];
     if (!entry)
         entry = std::make_shared<TTurns>();
     std::shared_ptr<TTurns> turns = entry;
-    auto go = [this, turns, guard = QPointer<QObject>(call), connect = std::move(connect)] {
-        if (!Live(guard))
+    auto go = [this, turns, guard = QPointer<QObject>(call), owner = QPointer<QObject>(connection),
+               connect = std::move(connect)] {
+        if (!Live(guard) || !owner)
         {
             PassTurn(turns);
             return;
         }
         turns->Busy = true;
-        // The turn ends with the call, or with its head start.
-        auto* turn = new QObject(guard.data());
+        // The turn ends with the connection, or with its head start.
+        auto* turn = new QObject(owner.data());
         auto passed = std::make_shared<bool>(false);
         auto pass = [turns, passed] {
             if (!std::exchange(*passed, true))
@@ -359,7 +362,7 @@ void TQtFindNetwork::Get(QObject* call, std::uint64_t sequence,
             fail(name.Problem);
             return;
         }
-        TakeTurn(call, sequence, addresses->first.front(),
+        TakeTurn(call, socket, sequence, addresses->first.front(),
                  [socket, addresses, url] { ConnectNext(*socket, addresses, url.host(), url.port(443), true); });
     });
 }
@@ -508,7 +511,7 @@ void TQtFindNetwork::Probe(const TProbeAsk& ask, int timeLimitMs, std::function<
             fail(name.Problem);
             return;
         }
-        TakeTurn(call, sequence, addresses->first.front(),
+        TakeTurn(call, socket, sequence, addresses->first.front(),
                  [socket, addresses, host, ask] { ConnectNext(*socket, addresses, host, ask.Port, !ask.StartTLS); });
     });
 }
