@@ -92,6 +92,9 @@ protected:
         w.Serve("autoconfig.moved.test/mail/moved.xml", Body(ConfigFile("imap", "imap.moved.test", 993, "SSL")));
         file("autoconfig.loop.test", ConfigPath, R"({"redirect": "https://autoconfig.loop.test/mail/config-v1.1.xml"})");
         mailHost("imap.loop.test");
+        // Both files on one server, the first never answering.
+        file("autoconfig.queued.test", ConfigPath, R"({"stall": true})");
+        file("queued.test", WellKnownPath, Body(ConfigFile("imap", "imap.queued.test", 993, "SSL")));
         // A name whose other address refuses every connection.
         w.Host("imap.twoaddr.test", "127.0.0.9");
         mailHost("imap.twoaddr.test");
@@ -214,6 +217,12 @@ TEST_F(FindWorld, RedirectsWithinTheSiteAreFollowedAtMostThreeTimes)
     const TFindOutcome loop = Find("ann@loop.test");
     EXPECT_EQ(Brief(loop), "imap imap.loop.test:993 tls probe imap.loop.test");
     EXPECT_TRUE(NoteHas(loop, "Too many redirects")) << testing::PrintToString(loop.Notes);
+}
+
+TEST_F(FindWorld, AServerThatStallsHoldsUpTheNextCallToItOnlyBriefly)
+{
+    const TFindOutcome outcome = Find("ann@queued.test", 1000);
+    EXPECT_EQ(Brief(outcome), "imap imap.queued.test:993 tls file queued.test") << testing::PrintToString(outcome.Notes);
 }
 
 TEST_F(FindWorld, ANameIsTriedAtItsNextAddressWhenOneRefuses)
