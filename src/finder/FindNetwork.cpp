@@ -338,6 +338,8 @@ void TQtFindNetwork::Get(QObject* call, std::uint64_t sequence,
         if (target.isEmpty())
             target = "/";
         QByteArray host = url.host(QUrl::FullyEncoded).toLatin1();
+        if (host.contains(':'))
+            host = "[" + host + "]"; // an IPv6 address
         if (url.port(443) != 443)
             host += ":" + QByteArray::number(url.port());
         // One answer per connection, and no compression: nothing to undo.
