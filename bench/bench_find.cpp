@@ -6,7 +6,12 @@
 // beside those, so the ratio shows what running side by side leaves over.
 // Rounds alternate the two; medians are printed.
 //
-//     scripts/offline.sh build/bench/bench_find [rounds]
+//     scripts/offline.sh build/bench/bench_find [rounds] [label=module.so ...]
+//
+// Further builds of the network module, given as label=path, are timed
+// beside this build's in the same rounds, in turns, so that the load of a
+// shared machine falls on all alike (bench/find_steps.sh builds them from
+// earlier revisions).
 //
 // Qt keeps the host names it looked up for a minute, so each round asks for
 // domains of its own, as a first Find does.
@@ -18,12 +23,15 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHostInfo>
+#include <QLibrary>
 #include <QSslSocket>
 
 #include <netdb.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -36,9 +44,34 @@ double Median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
-double FindMs(const std::string& address, const std::string& expectedHost)
+struct TVariant
 {
-    std::unique_ptr<IFindNetwork> network = CreateFindNetwork();
+    std::string Label;
+    std::function<std::unique_ptr<IFindNetwork>()> Create;
+    std::vector<double> FileFind, ProbeFind;
+};
+
+std::string LoadAverage()
+{
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    in >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
+// The servers finish what a Find left them (a handshake it gave up) before
+// the next one is timed, so that no variant pays for the one before it.
+void Settle()
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 30)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+}
+
+double FindMs(const TVariant& variant, const std::string& address, const std::string& expectedHost)
+{
+    std::unique_ptr<IFindNetwork> network = variant.Create();
     TFinder finder(*network, {10000});
     std::optional<TFindOutcome> outcome;
     QElapsedTimer timer;
@@ -49,6 +82,8 @@ double FindMs(const std::string& address, const std::string& expectedHost)
     const double ms = timer.nsecsElapsed() / 1e6;
     if (!outcome || outcome->Server.Host != expectedHost)
         throw std::runtime_error("Find for " + address + " did not find " + expectedHost);
+    network.reset();
+    Settle();
     return ms;
 }
 
@@ -84,6 +119,8 @@ double BareMs(const std::string& host, int port, const QByteArray& request, cons
     if (!answer.contains(answerEnd))
         throw std::runtime_error("no answer from " + host);
     const double exchange = timer.nsecsElapsed() / 1e6;
+    socket.abort();
+    Settle();
     return lookup + handshake + exchange;
 }
 
@@ -98,6 +135,21 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "bench_find: %s\n", why.c_str());
         return 1;
     }
+    std::vector<TVariant> variants{{"this build", [] { return CreateFindNetwork(); }, {}, {}}};
+    for (int i = 2; i < argc; ++i)
+    {
+        const std::string arg = argv[i];
+        const std::size_t equals = arg.find('=');
+        auto* library = new QLibrary(QString::fromStdString(arg.substr(equals + 1))); // kept to the end
+        auto create = reinterpret_cast<TCreateFindNetwork>(library->resolve(CreateFindNetworkName));
+        if (equals == std::string::npos || !create)
+        {
+            std::fprintf(stderr, "bench_find: %s: %s\n", arg.c_str(), library->errorString().toUtf8().constData());
+            return 1;
+        }
+        variants.push_back({arg.substr(0, equals), [create] { return std::unique_ptr<IFindNetwork>(create()); }, {}, {}});
+    }
+    const std::size_t count = variants.size();
     PrivateWorld world;
     const auto config = [](const std::string& host) {
         return "<clientConfig><emailProvider><incomingServer type=\"imap\"><hostname>" + host
@@ -108,44 +160,67 @@ int main(int argc, char** argv)
     for (int round = 0; round <= rounds; ++round)
     {
         const std::string n = std::to_string(round);
-        world.Host("autoconfig.file" + n + ".test", PrivateWorld::HttpsAddress);
-        world.Serve("autoconfig.file" + n + ".test/mail/config-v1.1.xml",
-                    "{\"body\": " + PrivateWorld::Json(config("imap.file" + n + ".test")) + "}");
-        world.Host("mail.probe" + n + ".test", PrivateWorld::MailAddress);
         // The bare clients' own names, so that they too ask afresh.
         world.Host("autoconfig.bare" + n + ".test", PrivateWorld::HttpsAddress);
         world.Serve("autoconfig.bare" + n + ".test/mail/config-v1.1.xml",
                     "{\"body\": " + PrivateWorld::Json(config("imap.file" + n + ".test")) + "}");
         world.Host("mail.bare" + n + ".test", PrivateWorld::MailAddress);
-        for (const char* name : {"autoconfig.file", "mail.probe", "autoconfig.bare", "mail.bare"})
+        for (const char* name : {"autoconfig.bare", "mail.bare"})
             names.push_back(name + n + ".test");
+        for (std::size_t v = 0; v < count; ++v)
+        {
+            const std::string m = std::to_string(round * count + v);
+            world.Host("autoconfig.file" + m + ".test", PrivateWorld::HttpsAddress);
+            world.Serve("autoconfig.file" + m + ".test/mail/config-v1.1.xml",
+                        "{\"body\": " + PrivateWorld::Json(config("imap.file" + m + ".test")) + "}");
+            world.Host("mail.probe" + m + ".test", PrivateWorld::MailAddress);
+            for (const char* name : {"autoconfig.file", "mail.probe"})
+                names.push_back(name + m + ".test");
+        }
     }
     world.Trust(names);
     world.Start();
     SetFindNetworkFolder(TERNBELL_RUNTIME_DIR);
 
-    std::vector<double> fileFind, fileBare, probeFind, probeBare;
+    const std::string loadBefore = LoadAverage();
+    std::vector<double> fileBare, probeBare;
+    double firstFind = 0;
     for (int round = 0; round <= rounds; ++round)
     {
         const std::string n = std::to_string(round);
         const QByteArray get = QByteArray("GET /mail/config-v1.1.xml?emailaddress=ann%40file") + n.c_str()
                                + ".test HTTP/1.1\r\nHost: autoconfig.bare" + n.c_str()
                                + ".test\r\nConnection: close\r\n\r\n";
-        const double a = FindMs("ann@file" + n + ".test", "imap.file" + n + ".test");
+        // Each round starts with another variant.
+        for (std::size_t k = 0; k < count; ++k)
+        {
+            const std::size_t v = (static_cast<std::size_t>(round) + k) % count;
+            const std::string m = std::to_string(round * count + v);
+            const double a = FindMs(variants[v], "ann@file" + m + ".test", "imap.file" + m + ".test");
+            const double c = FindMs(variants[v], "ann@probe" + m + ".test", "mail.probe" + m + ".test");
+            if (round == 0 && k == 0)
+                firstFind = a;
+            if (round == 0)
+                continue; // the modules' first load and the servers' first answers
+            variants[v].FileFind.push_back(a);
+            variants[v].ProbeFind.push_back(c);
+        }
         const double b = BareMs("autoconfig.bare" + n + ".test", 443, get, "</clientConfig>");
-        const double c = FindMs("ann@probe" + n + ".test", "mail.probe" + n + ".test");
         const double d = BareMs("mail.bare" + n + ".test", 993, {}, "\r\n");
         if (round == 0)
-            continue; // the module's first load and the servers' first answers
-        fileFind.push_back(a);
+            continue;
         fileBare.push_back(b);
-        probeFind.push_back(c);
         probeBare.push_back(d);
     }
-    std::printf("%-34s %10s %12s %7s\n", "case (median of rounds)", "Find ms", "bare sum ms", "ratio");
-    std::printf("%-34s %10.2f %12.2f %7.2f\n", "answered by the configuration file", Median(fileFind),
-                Median(fileBare), Median(fileFind) / Median(fileBare));
-    std::printf("%-34s %10.2f %12.2f %7.2f\n", "answered only by probing", Median(probeFind), Median(probeBare),
-                Median(probeFind) / Median(probeBare));
+    std::printf("load average before %s, after %s; %d rounds\n", loadBefore.c_str(), LoadAverage().c_str(), rounds);
+    std::printf("%-36s %-12s %10s %12s %7s\n", "case (median of rounds)", "module", "Find ms", "bare sum ms", "ratio");
+    for (const TVariant& v : variants)
+        std::printf("%-36s %-12s %10.2f %12.2f %7.2f\n", "answered by the configuration file", v.Label.c_str(),
+                    Median(v.FileFind), Median(fileBare), Median(v.FileFind) / Median(fileBare));
+    for (const TVariant& v : variants)
+        std::printf("%-36s %-12s %10.2f %12.2f %7.2f\n", "answered only by probing", v.Label.c_str(),
+                    Median(v.ProbeFind), Median(probeBare), Median(v.ProbeFind) / Median(probeBare));
+    std::printf("the first Find of the process (%s; loading the module, setting up TLS): %.2f ms\n",
+                variants.front().Label.c_str(), firstFind);
     return 0;
 }

@@ -1,13 +1,15 @@
-// The network calls of Find on Qt Network: https through
-// QNetworkAccessManager, SRV and MX through QDnsLookup, probes through
-// QSslSocket with the system's trust store.
+// The network calls of Find on Qt Network: SRV and MX through QDnsLookup;
+// https and probes through QSslSocket with the system's trust store. A GET
+// is one request on a connection of its own: QNetworkAccessManager's thread,
+// cache and queue cost more than the request itself. A search looks each
+// host name up once, however many of its calls connect there.
 
 #include "finder/FindNetwork.h"
+#include "finder/HttpAnswer.h"
 
 #include <QDnsLookup>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include <QHostAddress>
+#include <QHostInfo>
 #include <QObject>
 #include <QPointer>
 #include <QSslSocket>
@@ -15,7 +17,11 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cstdint>
+#include <map>
 #include <memory>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace
@@ -23,6 +29,31 @@ namespace
 
 // A greeting or reply line longer than this is no mail server's.
 constexpr qsizetype MaxLine = 4096;
+constexpr int MaxRedirects = 3;
+// How long a connection to a server has it to itself before the next call
+// to the same address starts anyway (one that stalls holds up no other).
+constexpr int HeadStartMs = 250;
+
+// The calls waiting to connect to one address, by the order they were made
+// in: the first comes first, and one that answers ends the search before a
+// later one costs the server a handshake.
+struct TTurns
+{
+    bool Busy = false;
+    std::map<std::uint64_t, std::function<void()>> Waiting;
+};
+
+void PassTurn(const std::shared_ptr<TTurns>& turns)
+{
+    if (turns->Waiting.empty())
+    {
+        turns->Busy = false;
+        return;
+    }
+    auto next = std::move(turns->Waiting.begin()->second);
+    turns->Waiting.erase(turns->Waiting.begin());
+    next();
+}
 
 class TQtFindNetwork final : public IFindNetwork
 {
@@ -30,10 +61,9 @@ public:
     ~TQtFindNetwork() override
     {
         Cancel();
-        // Replies and sockets go before the manager they belong to.
+        // Sockets go before the module that made them can be unloaded.
         for (const QPointer<QObject>& call : Dropped)
             delete call.data();
-        FManager.reset();
     }
 
     void Fetch(const std::string& url, std::size_t maxBytes, int timeLimitMs,
@@ -49,6 +79,9 @@ public:
         const QObjectList calls = Calls.children();
         for (QObject* call : calls)
             Drop(call);
+        // The next search asks afresh; lookups under way fill only their own entries.
+        Names.clear();
+        Turns.clear();
     }
 
 private:
@@ -89,20 +122,135 @@ private:
         Dropped.emplace_back(call);
     }
 
-    QNetworkAccessManager& Manager()
+    // A host name looked up once per search however many calls ask for it;
+    // the calls then connect to its addresses.
+    struct TName
     {
-        if (!FManager)
-            FManager = std::make_unique<QNetworkAccessManager>();
-        return *FManager;
-    }
+        bool Done = false;
+        QList<QHostAddress> Addresses; // empty: see Problem
+        std::string Problem;           // empty for a name that does not exist
+        std::vector<std::function<void(const TName&)>> Waiting;
+    };
+    // Runs `then` on a later turn of the loop with the name's addresses,
+    // unless the call has ended by then.
+    void Resolve(QObject* call, const QString& host, std::function<void(const TName&)> then);
+    bool Live(const QPointer<QObject>& call) const { return call && call->parent() == &Calls; }
+    // Runs `connect` once the call's turn at the address has come; the turn
+    // ends with the connection (a redirect's next one waits its own turn).
+    void TakeTurn(QObject* call, QObject* connection, std::uint64_t sequence, const QHostAddress& address,
+                  std::function<void()> connect);
+
+    // One GET over its own connection; follows a redirect within the origin.
+    void Get(QObject* call, std::uint64_t sequence, const std::shared_ptr<std::function<void(TFetchAnswer)>>& answer,
+             const QUrl& url, std::size_t maxBytes, int redirectsLeft);
 
     void Lookup(QDnsLookup::Type type, const std::string& name, int timeLimitMs, std::function<void(TDnsAnswer)> done);
 
-    std::unique_ptr<QNetworkAccessManager> FManager;
     QObject Calls;
+    // Context of the name lookups under way: they end with the network.
+    QObject Lookups;
+    std::map<QString, std::shared_ptr<TName>> Names;
+    std::map<QString, std::shared_ptr<TTurns>> Turns;
+    std::uint64_t Sequence = 0;
     // Calls ended but not yet deleted by the event loop.
     std::vector<QPointer<QObject>> Dropped;
 };
+
+void TQtFindNetwork::Resolve(QObject* call, const QString& host, std::function<void(const TName&)> then)
+{
+    std::shared_ptr<TName>& entry = Names[host.toLower()];
+    const bool asked = entry != nullptr;
+    if (!asked)
+        entry = std::make_shared<TName>();
+    std::shared_ptr<TName> name = entry;
+    auto run = [this, guard = QPointer<QObject>(call), then = std::move(then)](const TName& found) {
+        if (Live(guard))
+            then(found);
+    };
+    if (name->Done)
+    {
+        QTimer::singleShot(0, call, [name, run = std::move(run)] { run(*name); });
+        return;
+    }
+    name->Waiting.push_back(std::move(run));
+    if (asked)
+        return;
+    auto found = [name](QList<QHostAddress> addresses, std::string problem) {
+        name->Done = true;
+        name->Addresses = std::move(addresses);
+        name->Problem = std::move(problem);
+        for (auto& waiting : std::exchange(name->Waiting, {}))
+            waiting(*name);
+    };
+    QHostAddress literal;
+    if (literal.setAddress(host))
+    {
+        QTimer::singleShot(0, &Lookups, [found, literal] { found({literal}, {}); });
+        return;
+    }
+    QHostInfo::lookupHost(host, &Lookups, [found](const QHostInfo& info) {
+        const bool problem = info.addresses().isEmpty() && info.error() != QHostInfo::HostNotFound;
+        found(info.addresses(), problem ? info.errorString().toStdString() : std::string());
+    });
+}
+
+void TQtFindNetwork::TakeTurn(QObject* call, QObject* connection, std::uint64_t sequence,
+                             const QHostAddress& address, std::function<void()> connect)
+{
+    std::shared_ptr<TTurns>& entry = Turns[address.toString()];
+    if (!entry)
+        entry = std::make_shared<TTurns>();
+    std::shared_ptr<TTurns> turns = entry;
+    auto go = [this, turns, guard = QPointer<QObject>(call), owner = QPointer<QObject>(connection),
+               connect = std::move(connect)] {
+        if (!Live(guard) || !owner)
+        {
+            PassTurn(turns);
+            return;
+        }
+        turns->Busy = true;
+        // The turn ends with the connection, or with its head start.
+        auto* turn = new QObject(owner.data());
+        auto passed = std::make_shared<bool>(false);
+        auto pass = [turns, passed] {
+            if (!std::exchange(*passed, true))
+                PassTurn(turns);
+        };
+        QObject::connect(turn, &QObject::destroyed, pass);
+        QTimer::singleShot(HeadStartMs, turn, pass);
+        connect();
+    };
+    if (turns->Busy)
+        turns->Waiting.emplace(sequence, std::move(go));
+    else
+        go();
+}
+
+// Connects to the next of the name's addresses; false when none is left.
+bool ConnectNext(QSslSocket& socket, const std::shared_ptr<std::pair<QList<QHostAddress>, int>>& addresses,
+                 const QString& host, int port, bool encrypted)
+{
+    if (addresses->second >= addresses->first.size())
+        return false;
+    const QString address = addresses->first[addresses->second++].toString();
+    socket.abort();
+    if (encrypted)
+        socket.connectToHostEncrypted(address, static_cast<quint16>(port), host);
+    else
+    {
+        socket.setPeerVerifyName(host);
+        socket.connectToHost(address, static_cast<quint16>(port));
+    }
+    return true;
+}
+
+// An error on the way to a connection, after which the next address may do.
+bool ConnectError(QAbstractSocket::SocketError error, const QSslSocket& socket)
+{
+    return socket.state() != QAbstractSocket::ConnectedState
+           && (error == QAbstractSocket::ConnectionRefusedError || error == QAbstractSocket::NetworkError
+               || error == QAbstractSocket::SocketTimeoutError || error == QAbstractSocket::UnsupportedSocketOperationError);
+}
 
 void TQtFindNetwork::Fetch(const std::string& url, std::size_t maxBytes, int timeLimitMs,
                            std::function<void(TFetchAnswer)> done)
@@ -110,60 +258,114 @@ void TQtFindNetwork::Fetch(const std::string& url, std::size_t maxBytes, int tim
     std::shared_ptr<std::function<void(TFetchAnswer)>> answer;
     QObject* call = NewCall(timeLimitMs, std::move(done), answer);
     const QUrl target(QString::fromStdString(url));
-    if (target.scheme() != QLatin1String("https"))
+    if (target.scheme() != QLatin1String("https") || target.host().isEmpty())
     {
         QTimer::singleShot(0, call, [answer] { (*answer)({false, {}, "not an https address"}); });
         return;
     }
-    QNetworkRequest request(target);
-    // A redirect to plain http or to another host or port is an error.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
-    request.setMaximumRedirectsAllowed(3);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
-    QNetworkReply* reply = Manager().get(request);
-    reply->setParent(call);
-    auto body = std::make_shared<std::string>();
-    auto tooLong = [answer, maxBytes] {
-        (*answer)({false, {}, "longer than " + std::to_string(maxBytes) + " bytes"});
-    };
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, call, [reply, maxBytes, tooLong] {
-        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid() && length.toULongLong() > maxBytes)
+    Get(call, ++Sequence, answer, target, maxBytes, MaxRedirects);
+}
+
+void TQtFindNetwork::Get(QObject* call, std::uint64_t sequence,
+                         const std::shared_ptr<std::function<void(TFetchAnswer)>>& answer, const QUrl& url,
+                         std::size_t maxBytes, int redirectsLeft)
+{
+    auto* socket = new QSslSocket(call);
+    auto reader = std::make_shared<THttpAnswerReader>(maxBytes);
+    auto fail = [answer](std::string problem) { (*answer)({false, {}, std::move(problem)}); };
+    // What the reader made of the bytes so far: wait, follow, or answer.
+    auto settle = [this, call, sequence, answer, socket, reader, url, maxBytes, redirectsLeft, fail] {
+        switch (reader->State())
         {
-            tooLong();
-            reply->abort();
+        case THttpAnswerReader::TState::Reading:
+            return;
+        case THttpAnswerReader::TState::Failed:
+            fail(reader->Problem());
+            return;
+        case THttpAnswerReader::TState::Done:
+            break;
         }
-    });
-    QObject::connect(reply, &QNetworkReply::readyRead, call, [reply, body, maxBytes, tooLong] {
-        const QByteArray chunk = reply->readAll();
-        body->append(chunk.constData(), static_cast<std::size_t>(chunk.size()));
-        if (body->size() > maxBytes)
+        const int status = reader->Status();
+        const std::string location = reader->Header("Location");
+        if ((status == 301 || status == 302 || status == 303 || status == 307 || status == 308) && !location.empty())
         {
-            tooLong();
-            reply->abort();
-        }
-    });
-    QObject::connect(reply, &QNetworkReply::finished, call, [reply, body, answer] {
-        const QByteArray rest = reply->readAll();
-        body->append(rest.constData(), static_cast<std::size_t>(rest.size()));
-        if (reply->error() == QNetworkReply::HostNotFoundError)
-        {
-            (*answer)({false, {}, {}});
+            const QUrl next = url.resolved(QUrl(QString::fromStdString(location)));
+            // Same scheme, host and port only: never plain http, never another site.
+            if (next.scheme() != QLatin1String("https") || next.host() != url.host()
+                || next.port(443) != url.port(443))
+            {
+                fail("Insecure redirect");
+                return;
+            }
+            if (redirectsLeft == 0)
+            {
+                fail("Too many redirects");
+                return;
+            }
+            socket->disconnect(call);
+            socket->abort();
+            socket->deleteLater();
+            Get(call, sequence, answer, next, maxBytes, redirectsLeft - 1);
             return;
         }
-        if (reply->error() != QNetworkReply::NoError)
-        {
-            (*answer)({false, {}, reply->errorString().toStdString()});
-            return;
-        }
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         if (status != 200)
         {
-            (*answer)({false, {}, "HTTP status " + std::to_string(status)});
+            fail("HTTP status " + std::to_string(status));
             return;
         }
-        (*answer)({true, std::move(*body), {}});
+        (*answer)({true, reader->Body(), {}});
+    };
+    QObject::connect(socket, &QSslSocket::sslErrors, call, [fail](const QList<QSslError>& errors) {
+        fail("certificate refused: " + (errors.isEmpty() ? std::string() : errors.front().errorString().toStdString()));
+    });
+    auto addresses = std::make_shared<std::pair<QList<QHostAddress>, int>>();
+    QObject::connect(socket, &QAbstractSocket::errorOccurred, call,
+                     [socket, fail, addresses, url](QAbstractSocket::SocketError error) {
+        // The server's close ends a body read to the end: disconnected says so.
+        if (error == QAbstractSocket::RemoteHostClosedError)
+            return;
+        if (ConnectError(error, *socket) && addresses->second < addresses->first.size())
+        {
+            QTimer::singleShot(0, socket, [socket, addresses, url] {
+                ConnectNext(*socket, addresses, url.host(), url.port(443), true);
+            });
+            return;
+        }
+        fail(socket->errorString().toStdString());
+    });
+    QObject::connect(socket, &QSslSocket::encrypted, call, [socket, url] {
+        QByteArray target = url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
+        if (target.isEmpty())
+            target = "/";
+        QByteArray host = url.host(QUrl::FullyEncoded).toLatin1();
+        if (host.contains(':'))
+            host = "[" + host + "]"; // an IPv6 address
+        if (url.port(443) != 443)
+            host += ":" + QByteArray::number(url.port());
+        // One answer per connection, and no compression: nothing to undo.
+        socket->write("GET " + target + " HTTP/1.1\r\nHost: " + host
+                      + "\r\nUser-Agent: ternbell\r\nAccept: */*\r\nConnection: close\r\n\r\n");
+    });
+    QObject::connect(socket, &QIODevice::readyRead, call, [socket, reader, settle] {
+        const QByteArray chunk = socket->readAll();
+        reader->Feed(std::string_view(chunk.constData(), static_cast<std::size_t>(chunk.size())));
+        settle();
+    });
+    QObject::connect(socket, &QAbstractSocket::disconnected, call, [socket, reader, settle] {
+        const QByteArray rest = socket->readAll();
+        reader->Feed(std::string_view(rest.constData(), static_cast<std::size_t>(rest.size())));
+        reader->End();
+        settle();
+    });
+    Resolve(call, url.host(), [this, call, sequence, socket, addresses, url, fail](const TName& name) {
+        addresses->first = name.Addresses;
+        if (addresses->first.isEmpty())
+        {
+            fail(name.Problem);
+            return;
+        }
+        TakeTurn(call, socket, sequence, addresses->first.front(),
+                 [socket, addresses, url] { ConnectNext(*socket, addresses, url.host(), url.port(443), true); });
     });
 }
 
@@ -228,9 +430,18 @@ void TQtFindNetwork::Probe(const TProbeAsk& ask, int timeLimitMs, std::function<
     QObject::connect(socket, &QSslSocket::sslErrors, call, [fail](const QList<QSslError>& errors) {
         fail("certificate refused: " + (errors.isEmpty() ? std::string() : errors.front().errorString().toStdString()));
     });
-    // Most likely names do not exist: that is no news worth a note.
-    QObject::connect(socket, &QAbstractSocket::errorOccurred, call, [socket, fail](QAbstractSocket::SocketError error) {
-        fail(error == QAbstractSocket::HostNotFoundError ? std::string() : socket->errorString().toStdString());
+    auto addresses = std::make_shared<std::pair<QList<QHostAddress>, int>>();
+    const QString host = QString::fromStdString(ask.Host);
+    QObject::connect(socket, &QAbstractSocket::errorOccurred, call,
+                     [socket, fail, addresses, host, ask](QAbstractSocket::SocketError error) {
+        if (ConnectError(error, *socket) && addresses->second < addresses->first.size())
+        {
+            QTimer::singleShot(0, socket, [socket, addresses, host, ask] {
+                ConnectNext(*socket, addresses, host, ask.Port, !ask.StartTLS);
+            });
+            return;
+        }
+        fail(socket->errorString().toStdString());
     });
     // Implicit TLS: verified and greeted in the protocol. STARTTLS: greeted,
     // the upgrade agreed, then verified.
@@ -294,11 +505,17 @@ void TQtFindNetwork::Probe(const TProbeAsk& ask, int timeLimitMs, std::function<
                 return;
         }
     });
-    const QString host = QString::fromStdString(ask.Host);
-    if (ask.StartTLS)
-        socket->connectToHost(host, static_cast<quint16>(ask.Port));
-    else
-        socket->connectToHostEncrypted(host, static_cast<quint16>(ask.Port));
+    // Most likely names do not exist: that is no news worth a note.
+    Resolve(call, host, [this, call, sequence = ++Sequence, socket, addresses, host, ask, fail](const TName& name) {
+        addresses->first = name.Addresses;
+        if (addresses->first.isEmpty())
+        {
+            fail(name.Problem);
+            return;
+        }
+        TakeTurn(call, socket, sequence, addresses->first.front(),
+                 [socket, addresses, host, ask] { ConnectNext(*socket, addresses, host, ask.Port, !ask.StartTLS); });
+    });
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "find/FindOrder.h"
 #include "find/Providers.h"
 #include "find/SrvOrder.h"
+#include "finder/HttpAnswer.h"
 
 #include <gtest/gtest.h>
 
@@ -283,5 +284,87 @@ TEST(Probe, TargetsTlsPortsFirstThenStartTls)
     EXPECT_EQ(targets[10], (TProbeTarget{"imap.example.com", 143, true, asStartTLS}));
     EXPECT_EQ(targets[19], (TProbeTarget{"example.com", 110, false, asStartTLS}));
 }
+
+// An https answer as read off the wire: whole, and a byte at a time (framing
+// that only works when a line or chunk arrives in one piece is a fault).
+struct THttpCase
+{
+    const char* Name;
+    std::string Wire;
+    bool Closed; // the server closes the connection after the bytes
+    std::string Expected; // "done STATUS BODY" or "failed PROBLEM"
+};
+
+void PrintTo(const THttpCase& c, std::ostream* out)
+{
+    *out << c.Name;
+}
+
+class HttpAnswerTable : public testing::TestWithParam<THttpCase>
+{
+protected:
+    static std::string Read(const THttpCase& c, std::size_t piece)
+    {
+        THttpAnswerReader reader(10);
+        for (std::size_t at = 0; at < c.Wire.size(); at += piece)
+            reader.Feed(std::string_view(c.Wire).substr(at, piece));
+        if (c.Closed)
+            reader.End();
+        switch (reader.State())
+        {
+        case THttpAnswerReader::TState::Reading:
+            return "reading";
+        case THttpAnswerReader::TState::Done:
+            return "done " + std::to_string(reader.Status()) + " " + reader.Body()
+                   + (reader.Header("location").empty() ? "" : " -> " + reader.Header("location"));
+        case THttpAnswerReader::TState::Failed:
+            break;
+        }
+        return "failed " + reader.Problem();
+    }
+};
+
+TEST_P(HttpAnswerTable, FramesTheBodyWithinItsBound)
+{
+    const THttpCase& c = GetParam();
+    EXPECT_EQ(Read(c, c.Wire.size() + 1), c.Expected) << "whole";
+    EXPECT_EQ(Read(c, 1), c.Expected) << "byte by byte";
+}
+
+const std::string Ok = "HTTP/1.1 200 OK\r\n";
+const std::string Chunked = Ok + "Transfer-Encoding: chunked\r\n\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, HttpAnswerTable,
+    testing::Values(
+        THttpCase{"ByLength", Ok + "CONTENT-length: 5\r\n\r\nhello", false, "done 200 hello"},
+        THttpCase{"ByLengthRestIgnored", Ok + "Content-Length: 2\r\n\r\nhello", false, "done 200 he"},
+        THttpCase{"InChunks", Chunked + "3;name=x\r\nhel\r\n7\r\nlo, you\r\n0\r\nX-Trailer: 1\r\n\r\n", false,
+                  "done 200 hello, you"},
+        THttpCase{"ToTheEnd", "HTTP/1.0 200 OK\nServer: x\n\nhello", true, "done 200 hello"},
+        THttpCase{"ToTheEndNotYetClosed", Ok + "\r\nhello", false, "reading"},
+        THttpCase{"InterimThenRedirect",
+                  "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 302 Found\r\nLocation:  /b.xml \r\nContent-Length: 0\r\n\r\n",
+                  false, "done 302  -> /b.xml"},
+        THttpCase{"LengthOverBound", Ok + "Content-Length: 11\r\n\r\n", false, "failed longer than 10 bytes"},
+        THttpCase{"ChunksOverBound", Chunked + "6\r\nhello,\r\n6\r\n world\r\n", false, "failed longer than 10 bytes"},
+        THttpCase{"EndOverBound", Ok + "\r\nhello, world", true, "failed longer than 10 bytes"},
+        THttpCase{"HugeChunkSize", Chunked + "fffffffffffffffff\r\n", false, "failed a chunk size of \"fffffffffffffffff\""},
+        THttpCase{"ChunkLongerThanItsSize", Chunked + "3\r\nhello\r\n", false, "failed a chunk longer than its size"},
+        THttpCase{"NegativeLength", Ok + "Content-Length: -1\r\n\r\n", false, "failed a Content-Length of \"-1\""},
+        THttpCase{"CutShort", Ok + "Content-Length: 5\r\n\r\nhel", true, "failed the answer ended early"},
+        THttpCase{"ChunksCutShort", Chunked + "5\r\nhello\r\n", true, "failed the answer ended early"},
+        THttpCase{"Nothing", "", true, "failed no answer"},
+        THttpCase{"NotHttp", "* OK IMAP4rev1 ready\r\n", false, "failed not an HTTP answer: * OK IMAP4rev1 ready"},
+        THttpCase{"HeaderWithoutName", Ok + ": x\r\n\r\n", false, "failed a header without a name: : x"},
+        THttpCase{"HeaderWithoutEnd", Ok + "X-Long: " + std::string(THttpAnswerReader::HeaderMaxBytes, 'a'), false,
+                  "failed headers longer than 65536 bytes"},
+        THttpCase{"EndlessHeaders", Ok + [] {
+                      std::string lines;
+                      for (int i = 0; i < 10000; ++i)
+                          lines += "X-" + std::to_string(i) + ": a\r\n";
+                      return lines;
+                  }(), false, "failed headers longer than 65536 bytes"}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 } // namespace

@@ -23,3 +23,6 @@ add_test(NAME find_end_to_end COMMAND test_find_end_to_end)
 set_tests_properties(find_end_to_end PROPERTIES LABELS "find;e2e" TIMEOUT 300
                      ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
                      ENVIRONMENT_MODIFICATION "${TERNBELL_TEST_NO_BUS_SET}")
+
+# The https answer reader is the network module's, free of the network.
+target_sources(test_find_parsers PRIVATE ${PROJECT_SOURCE_DIR}/src/finder/HttpAnswer.cpp)

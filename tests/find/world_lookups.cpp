@@ -87,6 +87,17 @@ protected:
             file("autoconfig." + name + ".test", ConfigPath, answer);
             mailHost("imap." + name + ".test");
         }
+        // Redirects within the site: one followed, one that never ends.
+        file("autoconfig.moved.test", ConfigPath, R"({"redirect": "/mail/moved.xml"})");
+        w.Serve("autoconfig.moved.test/mail/moved.xml", Body(ConfigFile("imap", "imap.moved.test", 993, "SSL")));
+        file("autoconfig.loop.test", ConfigPath, R"({"redirect": "https://autoconfig.loop.test/mail/config-v1.1.xml"})");
+        mailHost("imap.loop.test");
+        // Both files on one server, the first never answering.
+        file("autoconfig.queued.test", ConfigPath, R"({"stall": true})");
+        file("queued.test", WellKnownPath, Body(ConfigFile("imap", "imap.queued.test", 993, "SSL")));
+        // A name whose other address refuses every connection.
+        w.Host("imap.twoaddr.test", "127.0.0.9");
+        mailHost("imap.twoaddr.test");
         for (int i = 0; i < 1000; ++i)
             w.Srv("_imaps._tcp.manysrv.test", "h" + std::to_string(i) + ".manysrv.test", 993);
         w.Srv("_imaps._tcp.badport.test", "imap.badport.test", 0);
@@ -198,6 +209,25 @@ TEST_F(FindWorld, HostileAnswersArePassedOverWithANote)
         const bool dns = c.Name == std::string("manysrv") || c.Name == std::string("badport");
         EXPECT_TRUE(NoteHas(outcome, (dns ? "" : url) + c.Note)) << c.Name << ": " << testing::PrintToString(outcome.Notes);
     }
+}
+
+TEST_F(FindWorld, RedirectsWithinTheSiteAreFollowedAtMostThreeTimes)
+{
+    EXPECT_EQ(Brief(Find("ann@moved.test")), "imap imap.moved.test:993 tls file moved.test");
+    const TFindOutcome loop = Find("ann@loop.test");
+    EXPECT_EQ(Brief(loop), "imap imap.loop.test:993 tls probe imap.loop.test");
+    EXPECT_TRUE(NoteHas(loop, "Too many redirects")) << testing::PrintToString(loop.Notes);
+}
+
+TEST_F(FindWorld, AServerThatStallsHoldsUpTheNextCallToItOnlyBriefly)
+{
+    const TFindOutcome outcome = Find("ann@queued.test", 1000);
+    EXPECT_EQ(Brief(outcome), "imap imap.queued.test:993 tls file queued.test") << testing::PrintToString(outcome.Notes);
+}
+
+TEST_F(FindWorld, ANameIsTriedAtItsNextAddressWhenOneRefuses)
+{
+    EXPECT_EQ(Brief(Find("ann@twoaddr.test")), "imap imap.twoaddr.test:993 tls probe imap.twoaddr.test");
 }
 
 } // namespace
