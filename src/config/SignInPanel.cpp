@@ -347,8 +347,8 @@ void TSignInPanel::StartSignIn(bool withCode)
             tokens->SignedIn(account, done.Grant);
             const std::string who = done.Who.empty() ? account.UserName : ToCodePage(QString::fromStdString(done.Who));
             line = FormatOne(keyring ? ResStr("Signed in as %s.")
-                                     : ResStr("Signed in as %s. Without a keyring the sign-in lasts until ternbell "
-                                              "ends."),
+                                     : ResStr("Signed in as %s. Without a keyring the sign-in is kept in the settings "
+                                              "file."),
                              "%s", who);
             signedIn = true;
         }

@@ -5,6 +5,7 @@
 #include "oauth/OAuthJson.h"
 #include "oauth/Providers.h"
 #include "oauth/TokenVault.h"
+#include "platform/SecretStore.h"
 
 #include <atomic>
 #include <map>
@@ -68,7 +69,6 @@ private:
     std::atomic<long> FRequests{0};
 };
 
-class TSecretStore;
 
 // What the program holds for its OAuth2 accounts, for as long as its windows
 // and sessions run: the refresh tokens in the keyring (for this run only
@@ -77,10 +77,10 @@ class TSecretStore;
 struct TAccountTokens
 {
     explicit TAccountTokens(TSecretStore& store, THttpLimits limits = {})
-        : Vault(store, Fallback), Tokens(Vault, std::move(limits))
+        : Fallback(store), Vault(store, Fallback), Tokens(Vault, std::move(limits))
     {
     }
-    TMemoryTokenVault Fallback;
+    THiveTokenVault Fallback;
     TKeyringTokenVault Vault;
     TAccessTokens Tokens;
 };

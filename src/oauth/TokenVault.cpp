@@ -3,6 +3,7 @@
 #include "check/AccessTokens.h"
 #include "i18n/Translate.h"
 #include "platform/CodePage.h"
+#include "platform/Registry.h"
 #include "platform/SecretStore.h"
 
 #include <QMetaObject>
@@ -130,4 +131,70 @@ void TKeyringTokenVault::Erase(const Account& account)
 bool TKeyringTokenVault::Private() const
 {
     return FStore.Presence() != TSecretStore::TPresence::Absent;
+}
+
+THiveTokenVault::THiveTokenVault(QObject& owner, int waitSeconds) : FOwner(owner), FWaitSeconds(waitSeconds)
+{
+}
+
+std::string HiveTokenName(const Account& account)
+{
+    return std::string(account.IMAP4 ? "imap" : "pop3") + "://" + account.UserName + "@" + account.Host + ":" +
+           account.Port + " " + account.OAuth2Issuer;
+}
+
+void THiveTokenVault::OnOwnersThread(std::function<void()> work)
+{
+    if (QThread::currentThread() == FOwner.thread())
+        return work();
+    auto promise = std::make_shared<std::promise<void>>();
+    std::future<void> done = promise->get_future();
+    QMetaObject::invokeMethod(
+        &FOwner,
+        [promise, work = std::move(work)] {
+            try
+            {
+                work();
+                promise->set_value();
+            }
+            catch (...)
+            {
+                promise->set_exception(std::current_exception());
+            }
+        },
+        Qt::QueuedConnection);
+    if (done.wait_for(std::chrono::seconds(FWaitSeconds)) != std::future_status::ready)
+        throw ETokenUnavailable(ResStr("The settings file could not be reached in time."));
+    done.get();
+}
+
+std::optional<std::string> THiveTokenVault::Read(const Account& account)
+{
+    std::optional<std::string> token;
+    OnOwnersThread([&token, name = HiveTokenName(account)] {
+        TRegistry reg;
+        if (reg.OpenKeyReadOnly(HiveTokensKey) && reg.ValueExists(name) &&
+            reg.GetDataType(name) == TRegDataType::rdString)
+            token = reg.ReadString(name);
+    });
+    return token;
+}
+
+void THiveTokenVault::Write(const Account& account, const std::string& token)
+{
+    OnOwnersThread([&token, name = HiveTokenName(account)] {
+        TRegistry reg;
+        if (!reg.OpenKey(HiveTokensKey, true))
+            throw ETokenUnavailable(ResStr("The settings file could not be reached in time."));
+        reg.WriteString(name, token);
+    });
+}
+
+void THiveTokenVault::Erase(const Account& account)
+{
+    OnOwnersThread([name = HiveTokenName(account)] {
+        TRegistry reg;
+        if (reg.OpenKey(HiveTokensKey, false))
+            reg.DeleteValue(name);
+    });
 }

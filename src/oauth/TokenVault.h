@@ -2,11 +2,13 @@
 
 #include "check/Account.h"
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 
+class QObject;
 class TSecretStore;
 
 // Where an account's refresh token is kept between runs. Blocking: called
@@ -30,8 +32,7 @@ public:
 // issuer, so a token is never offered to another server.
 std::string VaultKeyOf(const Account& account);
 
-// Tokens for this run only (a machine without a keyring, until the hive
-// fallback is wired; and the tests).
+// Tokens for this run only (the tests).
 class TMemoryTokenVault final : public ITokenVault
 {
 public:
@@ -44,6 +45,31 @@ private:
     std::mutex FMutex;
     std::map<std::string, std::string> FTokens;
 };
+
+// Without a keyring: the hive, where the passwords are kept then too, under
+// a key of its own named by the account's server, user and issuer (so that
+// moving an account in the list does not move its token). The hive is read
+// and written on the thread of `owner` (the windows'), where the settings
+// are saved, so that no save can lose a rotated token; each call from
+// another thread waits for that (at most `waitSeconds`).
+class THiveTokenVault final : public ITokenVault
+{
+public:
+    explicit THiveTokenVault(QObject& owner, int waitSeconds = 30);
+    std::optional<std::string> Read(const Account& account) override;
+    void Write(const Account& account, const std::string& token) override;
+    void Erase(const Account& account) override;
+    bool Private() const override { return false; }
+
+private:
+    void OnOwnersThread(std::function<void()> work);
+    QObject& FOwner;
+    const int FWaitSeconds;
+};
+
+// The hive key of the tokens kept there, and an account's value name in it.
+constexpr const char* HiveTokensKey = "Software\\ternbell\\Tokens";
+std::string HiveTokenName(const Account& account);
 
 // The desktop keyring: the account's password attributes plus a kind that
 // marks a refresh token. The store answers on its own thread's event loop;

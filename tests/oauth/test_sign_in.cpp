@@ -7,6 +7,7 @@
 #include "oauth/TokenEndpoint.h"
 #include "oauth/TokenKeeper.h"
 #include "support/FakeClock.h"
+#include "platform/Registry.h"
 #include "platform/SecretStore.h"
 #include "support/PrivateKeyring.h"
 #include "support/ScriptedServer.h"
@@ -14,6 +15,7 @@
 #include "support/oauth/AuthServer.h"
 
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -319,6 +321,46 @@ TEST(KeyringVault, KeepsReplacesAndErasesATokenForAThreadBesideTheWindows)
               "password");
     EXPECT_TRUE(vault.Private());
     EXPECT_EQ(fallback.Read(account), std::nullopt) << "nothing went past the keyring";
+}
+
+// Without a keyring the token goes to the hive, written on the windows'
+// thread for a thread beside them, under a key of its own.
+TEST(HiveVault, KeepsReplacesAndErasesATokenForAThreadBesideTheWindows)
+{
+    QTemporaryDir home;
+    ScopedEnvironment env;
+    env.Set("XDG_CONFIG_HOME", home.path().toStdString());
+    QObject windows;
+    THiveTokenVault vault(windows, 20);
+    Account account;
+    account.UserName = "ann";
+    account.Host = "mail.example.org";
+    account.OAuth2Issuer = "https://op.example";
+    std::optional<std::string> after, erased;
+    std::atomic<bool> written{false}, done{false};
+    std::thread beside([&] {
+        vault.Write(account, "first");
+        vault.Write(account, "rotated");
+        after = vault.Read(account);
+        written = true;
+        while (written)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        vault.Erase(account);
+        erased = vault.Read(account);
+        done = true;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return written.load(); }, 30000));
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKeyReadOnly(HiveTokensKey));
+    EXPECT_EQ(reg.GetValueNames(), std::vector<std::string>{HiveTokenName(account)});
+    EXPECT_EQ(reg.ReadString(HiveTokenName(account)), "rotated");
+    reg.CloseKey();
+    written = false;
+    EXPECT_TRUE(WaitUntil([&] { return done.load(); }, 30000));
+    beside.join();
+    EXPECT_EQ(after, "rotated");
+    EXPECT_EQ(erased, std::nullopt);
+    EXPECT_FALSE(vault.Private());
 }
 
 } // namespace
