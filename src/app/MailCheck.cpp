@@ -41,6 +41,7 @@ TCycleConfig CycleConfigOf(const TConfig& c)
     cycle.Settings.ShowForm = c.ShowForm;
     cycle.Settings.ShowIcon = c.ShowIcon;
     cycle.Settings.Execute = c.Execute;
+    cycle.Settings.ShowPreview = c.ShowPreview;
     cycle.Accounts = c.Accounts;
     return cycle;
 }
@@ -239,11 +240,13 @@ void TMailCheck::StartRound(TCycleConfig config, bool clearList, const std::vect
         TWorkerPool::TJob job;
         // The worker gets copies and hands back a plain report.
         job.Work = [make = h.MakeClient, account = config.Accounts[index], port = order.Port,
-                    known = std::move(order.Known), maxMessages, abort, report] {
+                    known = std::move(order.Known), maxMessages, abort, report,
+                    previews = config.Settings.ShowPreview] {
             try
             {
                 std::unique_ptr<TCheckClient> client = make(account.IMAP4, abort);
                 client->SetAccount(account, port);
+                client->ReadPreviews = previews;
                 *report = CheckSession(*client, maxMessages, known);
             }
             catch (const std::exception& e)

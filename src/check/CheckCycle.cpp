@@ -156,7 +156,16 @@ TFetchedHeader FetchedHeaderOf(TIdMessage& message)
     // Cut here, not when the row is made: a session holds thousands of
     // these until its report is applied, and a header may be a megabyte.
     return TFetchedHeader{RowText(message.FromText()), RowText(std::move(message.Subject)),
-                          static_cast<int>(message.Priority), RowText(std::move(message.MessageId)), message.Date};
+                          static_cast<int>(message.Priority), RowText(std::move(message.MessageId)), message.Date, {}};
+}
+
+std::string PreviewText(const std::string& utf8)
+{
+    if (utf8.empty() || DesktopCodePage() == "UTF-8")
+        return utf8;
+    std::string text;
+    ConvertCharset(utf8, "UTF-8", DesktopCodePage(), text);
+    return text;
 }
 
 std::string FingerprintOf(const TFetchedHeader& header, int size)
@@ -298,6 +307,7 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
         const TFetchedMessage& m = fetched[fetchedAt[k]];
         row.Caption = account.Caption;
         row.SubItems = {m.Header.From, m.Header.Subject, HumanSize(m.Size)};
+        row.Preview = m.Header.Preview;
         row.Id = ids[k];
         row.Print = prints[k];
         row.Key = place.Key;

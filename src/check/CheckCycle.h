@@ -26,6 +26,7 @@ struct TCycleSettings
     bool ShowForm = true;
     std::string ShowIcon;     // "" for none
     std::string Execute;      // "" for none
+    bool ShowPreview = true;  // read and show the start of each new message's text
 };
 
 // What one round reads: a snapshot of the configuration taken as it starts.
@@ -54,6 +55,8 @@ struct TFetchedHeader
     // For the fingerprint of a message on a server without identities.
     std::string MessageId;
     double Date = 0;
+    // The start of the message's text (PreviewText); empty when none was read.
+    std::string Preview;
 };
 
 // A header with the message's size in octets (-1 when the server gives none).
@@ -72,11 +75,19 @@ std::string FingerprintOf(const TFetchedHeader& header, int size);
 // the message.
 TFetchedHeader FetchedHeaderOf(TIdMessage& message);
 
+// A preview the mail library made (UTF-8) as desktop text; characters the
+// code page cannot hold are left out.
+std::string PreviewText(const std::string& utf8);
+
 // A mail client as one account check drives it. Every failing call raises.
 class TCheckClient
 {
 public:
     virtual ~TCheckClient() = default;
+
+    // Whether fetching a header also reads the start of the message's text
+    // for its preview; off, no body byte is asked for.
+    bool ReadPreviews = false;
 
     // Aims the next Connect at the account, on the port its text gave. A
     // client that cannot secure the line as the account asks refuses rather

@@ -13,6 +13,7 @@ TRowValues RowValues(const TMessageList& rows, const std::vector<TRowPlace>& acc
     values.From = rows.SubItem(index, 0);
     values.Subject = rows.SubItem(index, 1);
     values.Size = rows.SubItem(index, 2);
+    values.Preview = rows.Row(index).Preview;
     return values;
 }
 
@@ -60,6 +61,7 @@ TExpandedCommand ExpandCommandParts(const std::string& command, const TRowValues
     ReplaceAll(result, "%FROM%", values.From, true, budget);
     ReplaceAll(result, "%SUBJECT%", values.Subject, true, budget);
     ReplaceAll(result, "%SIZE%", values.Size, true, budget);
+    ReplaceAll(result, "%PREVIEW%", values.Preview, true, budget);
     return result;
 }
 

@@ -15,6 +15,7 @@ struct TRowValues
     std::string From;      // %FROM%
     std::string Subject;   // %SUBJECT%
     std::string Size;      // %SIZE%
+    std::string Preview;   // %PREVIEW%: the start of the text, "" when none was read
 };
 
 TRowValues RowValues(const TMessageList& rows, const std::vector<TRowPlace>& accounts,
@@ -42,7 +43,7 @@ inline constexpr std::size_t MaxInsertedValue = 32 * 1024;
 inline constexpr std::size_t MaxInsertedTotal = 96 * 1024;
 
 // Replaces, in this order, every %MSGID% (unquoted), %ACCOUNT%, %FROM%,
-// %SUBJECT% and %SIZE% (each between double quotes), case-sensitively. Each
+// %SUBJECT%, %SIZE% and %PREVIEW% (each between double quotes), case-sensitively. Each
 // step searches the whole text, values inserted by earlier steps included,
 // but not the values it inserts itself.
 TExpandedCommand ExpandCommandParts(const std::string& command, const TRowValues& values);

@@ -80,6 +80,7 @@ std::vector<TFetchedMessage> TImap4CheckClient::FetchMessages(const std::vector<
         // Asked in the command's order; handed back in the hits' order.
         std::vector<TIdIMAP4FetchedHeader> answered;
         FClient.CheckFieldsOnly = true;
+        FClient.FetchPreviews = ReadPreviews;
         if (!uids.empty() && !FClient.UIDFetchHeadersAndSizes(uids, answered))
             throw EIdServerRefusal("The server refused to send the messages' headers.");
         // A server answers in the order asked, as a rule: then the answers
@@ -105,6 +106,7 @@ std::vector<TFetchedMessage> TImap4CheckClient::FetchMessages(const std::vector<
                                    ".");
             TFetchedMessage m;
             m.Header = FetchedHeaderOf(answer->Message);
+            m.Header.Preview = PreviewText(answer->Preview);
             const long long size = answer->Size;
             m.Size = size >= 0 && size <= std::numeric_limits<int>::max() ? static_cast<int>(size) : -1;
             fetched.push_back(std::move(m));

@@ -172,5 +172,7 @@ int MessageNumberOfRow(const TMessageList& rows, int index)
 
 TRowMessage RowMessageOf(const TMessageList& rows, int index)
 {
-    return {rows.SubItem(index, 0), rows.SubItem(index, 1), rows.SubItem(index, 2), rows.Id(index)};
+    TRowMessage shown{rows.SubItem(index, 0), rows.SubItem(index, 1), rows.SubItem(index, 2), rows.Id(index)};
+    shown.Preview = rows.Row(index).Preview;
+    return shown;
 }

@@ -35,6 +35,8 @@ struct TMessageRow
     // The account's key (TAnnounced::KeyOf) and the mailbox.
     std::string Key{};
     std::string Mailbox = InboxName;
+    // The start of the message's text, desktop text; empty when none was read.
+    std::string Preview{};
 };
 
 // What is told of the list's changes as they are made, so that a window

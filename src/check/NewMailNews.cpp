@@ -43,6 +43,10 @@ TNewMailNotice NewMailNotice(const TNewMailNews& news, bool canMarkRead)
             lines << (from.isEmpty() ? subject : from);
         else
             lines << from + QStringLiteral(" \u2014 ") + subject;
+        // More would push the later messages out of a small bubble.
+        if (i < NoticePreviews)
+            if (const QString preview = NoticeField(m.Shown.Preview, NoticePreviewLength); !preview.isEmpty())
+                lines << preview;
     }
     const std::size_t more = news.Told.size() - shown;
     if (more == 1)

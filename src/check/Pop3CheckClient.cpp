@@ -63,8 +63,11 @@ TFetchedHeader TPop3CheckClient::FetchHeader(int i)
     return GuardSession(FStalled, [this, i] {
         TIdMessage message;
         message.CheckFieldsOnly = true;
-        FClient.FetchHeader(i, message);
-        return FetchedHeaderOf(message);
+        std::string preview;
+        FClient.FetchHeader(i, message, ReadPreviews ? &preview : nullptr);
+        TFetchedHeader header = FetchedHeaderOf(message);
+        header.Preview = PreviewText(preview);
+        return header;
     });
 }
 
@@ -76,9 +79,12 @@ TFetchedHeader TPop3CheckClient::FetchHeaderThenSize(int i)
         FSizeOf = 0;
         TIdMessage message;
         message.CheckFieldsOnly = true;
-        FSize = FClient.FetchHeaderAndSize(i, message);
+        std::string preview;
+        FSize = FClient.FetchHeaderAndSize(i, message, ReadPreviews ? &preview : nullptr);
         FSizeOf = i;
-        return FetchedHeaderOf(message);
+        TFetchedHeader header = FetchedHeaderOf(message);
+        header.Preview = PreviewText(preview);
+        return header;
     });
 }
 

@@ -109,6 +109,9 @@ struct TIdIMAP4FetchedHeader
     std::uint32_t UID = 0;
     long long Size = -1;
     TIdMessage Message;
+    // The start of the message's text as UTF-8 (MessagePreview), when
+    // previews were asked for; empty when it has none.
+    std::string Preview;
 };
 
 // IMAP4rev1 client as the mail check needs it: connect and log in, select a
@@ -150,6 +153,10 @@ public:
     // The messages of a batched header fetch load only what a mail check
     // shows (TIdMessage::CheckFieldsOnly).
     bool CheckFieldsOnly = false;
+    // A batched header fetch also asks for the first PreviewBodyBytes of
+    // each body (BODY.PEEK[TEXT]<0.n>, which leaves \Seen alone) and makes
+    // their previews.
+    bool FetchPreviews = false;
 
     const std::string& GreetingBanner() const { return FGreetingBanner; }
 
@@ -208,7 +215,7 @@ public:
     bool UIDSearchMailbox(const std::vector<TIdIMAP4SearchRec>& criteria);
     bool UIDFetchHeader(std::uint32_t uid, TIdMessage& message);
     // Headers and sizes of `uids` with "UID FETCH <set> (RFC822.SIZE
-    // BODY.PEEK[HEADER])", at most `chunk` UIDs a command (ascending, each
+    // BODY.PEEK[HEADER])" (and the body's start with FetchPreviews), at most `chunk` UIDs a command (ascending, each
     // once; a UID of 0 raises EIdNumberInvalid before anything is sent),
     // each command's answer read as one stream; nothing sets \Seen. `out`
     // gets one record per message the server answered with a header, keyed

@@ -86,8 +86,10 @@ public:
     int CountMessages();
     // Reads the header of message `number` (body lines a server adds are
     // read too, up to the closing "."); one past the caps is kept in part,
-    // as ReadHeaderLines keeps it. Always true when it returns.
-    bool FetchHeader(int number, TIdMessage& message);
+    // as ReadHeaderLines keeps it. Always true when it returns. With
+    // `preview`, "TOP number PreviewBodyLines": the body's first lines are
+    // read too and their MessagePreview goes there.
+    bool FetchHeader(int number, TIdMessage& message, std::string* preview = nullptr);
     // Octets of message `number`; -1 when the server's answer has no number.
     int MessageSize(int number);
     // True when the capability list of this connection names PIPELINING
@@ -99,7 +101,7 @@ public:
     // Only for a server that CanPipeline. A refused "TOP" is raised after
     // the "LIST" reply is read, so the next command reads its own reply; a
     // refused "LIST" is returned, not raised.
-    TIdPOP3ListAnswer FetchHeaderAndSize(int number, TIdMessage& message);
+    TIdPOP3ListAnswer FetchHeaderAndSize(int number, TIdMessage& message, std::string* preview = nullptr);
     // True when the capability list of this connection names UIDL. A server
     // may answer "UIDL" without announcing it.
     bool CanUIDL() const;
@@ -142,8 +144,10 @@ private:
     // of CredentialTries until one is accepted; the first refusal is raised
     // when none is.
     void SendCredentials(const TIdLoginChoice& choice);
-    // The header lines after an accepted "TOP", up to the closing ".".
-    void ReadHeaderBody(TIdMessage& message);
+    // The header lines after an accepted "TOP", up to the closing "."; with
+    // `preview`, the body lines after them make the preview.
+    void ReadHeaderBody(TIdMessage& message, std::string* preview = nullptr);
+    static std::string TopCommand(int number, const std::string* preview);
     // Whether the capability list names `tag`, in any case, alone or
     // followed by a space and arguments.
     bool Announces(std::string_view tag) const;

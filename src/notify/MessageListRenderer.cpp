@@ -73,6 +73,14 @@ QTreeWidgetItem* TMessageListRenderer::ItemOf(const TMessageRow& row) const
         for (int c = 0; c < FWidget.columnCount(); ++c)
             item->setToolTip(c, hint);
     }
+    else if (!row.Preview.empty())
+    {
+        // The start of a mail's text, from anyone: always escaped, and as
+        // rich text so that the tooltip wraps it.
+        const QString preview = Qt::convertFromPlainText(FromCodePage(row.Preview), Qt::WhiteSpaceNormal);
+        for (int c = 0; c < FWidget.columnCount(); ++c)
+            item->setToolTip(c, preview);
+    }
     Paint(*item, row, true);
     return item.release();
 }

@@ -1,0 +1,134 @@
+#include "preview/HtmlText.h"
+#include "preview/PreviewEntry.h"
+
+#include <gmime/gmime.h>
+
+#include <memory>
+#include <mutex>
+#include <string_view>
+
+namespace
+{
+
+struct TUnref
+{
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+template <typename T>
+using TRef = std::unique_ptr<T, TUnref>;
+
+// Deeper than any honest message; a hostile one is not walked further.
+constexpr int MaxDepth = 32;
+
+bool IsType(GMimeObject* part, const char* type, const char* subtype)
+{
+    GMimeContentType* contentType = g_mime_object_get_content_type(part);
+    return contentType && g_mime_content_type_is_type(contentType, type, subtype);
+}
+
+bool IsAttachment(GMimeObject* part)
+{
+    const char* disposition = g_mime_object_get_disposition(part);
+    return disposition && g_ascii_strcasecmp(disposition, GMIME_DISPOSITION_ATTACHMENT) == 0;
+}
+
+// The first part of type text/`subtype` that is not an attachment, depth
+// first; encrypted parts and attached messages are not looked into.
+GMimeTextPart* FirstText(GMimeObject* part, const char* subtype, int depth)
+{
+    if (!part || depth > MaxDepth)
+        return nullptr;
+    if (GMIME_IS_MULTIPART(part))
+    {
+        if (GMIME_IS_MULTIPART_ENCRYPTED(part))
+            return nullptr;
+        auto* multipart = GMIME_MULTIPART(part);
+        const int count = g_mime_multipart_get_count(multipart);
+        for (int i = 0; i < count; ++i)
+            if (GMimeTextPart* found = FirstText(g_mime_multipart_get_part(multipart, i), subtype, depth + 1))
+                return found;
+        return nullptr;
+    }
+    if (GMIME_IS_TEXT_PART(part) && IsType(part, "text", subtype) && !IsAttachment(part))
+        return GMIME_TEXT_PART(part);
+    return nullptr;
+}
+
+// Decoded binary is no text: a body of garbage shows nothing rather than
+// a line of replacement marks.
+bool LooksLikeText(std::string_view text)
+{
+    std::size_t bad = 0;
+    std::size_t all = 0;
+    for (std::size_t i = 0; i < text.size(); ++i)
+    {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if ((b & 0xC0) == 0x80)
+            continue;
+        ++all;
+        if ((b < 0x20 && b != '\t' && b != '\n' && b != '\r') ||
+            (b == 0xEF && text.substr(i, 3) == "\xEF\xBF\xBD"))
+            ++bad;
+    }
+    return bad * 10 <= all;
+}
+
+std::string TextOf(GMimeTextPart* part)
+{
+    // The part's charset, converted; one nobody knows leaves the bytes as
+    // they are, made valid below.
+    char* raw = g_mime_text_part_get_text(part);
+    if (!raw)
+        return {};
+    const std::unique_ptr<char, decltype(&g_free)> owned(raw, g_free);
+    char* valid = g_utf8_make_valid(raw, -1);
+    const std::unique_ptr<char, decltype(&g_free)> ownedValid(valid, g_free);
+    return valid ? std::string(valid) : std::string();
+}
+
+std::string Preview(const std::string& head, const std::string& body, std::size_t maxChars)
+{
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { g_mime_init(); });
+
+    std::string whole;
+    whole.reserve(head.size() + body.size() + 2);
+    whole.append(head).append("\r\n").append(body);
+    TRef<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(whole.data(), whole.size()));
+    TRef<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+    TRef<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), nullptr));
+    if (!message)
+        return {};
+    GMimeObject* top = g_mime_message_get_mime_part(message.get());
+    bool html = false;
+    GMimeTextPart* part = FirstText(top, "plain", 0);
+    if (!part)
+    {
+        part = FirstText(top, "html", 0);
+        html = part != nullptr;
+    }
+    if (!part)
+        return {};
+    std::string text = TextOf(part);
+    if (html)
+        text = HtmlText(text);
+    if (!LooksLikeText(text))
+        return {};
+    return CollapsedText(text, maxChars);
+}
+
+} // namespace
+
+extern "C" void ternbell_text_preview(const std::string* head, const std::string* body, std::size_t maxChars,
+                                      std::string* preview)
+{
+    try
+    {
+        *preview = Preview(*head, *body, maxChars);
+    }
+    catch (...)
+    {
+        // Out of memory on one message's preview: it has none.
+        preview->clear();
+    }
+}
