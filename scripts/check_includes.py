@@ -31,15 +31,18 @@ LINKS = {
     "config": ["notify"],
     "app": ["config"],
     "": ["app"],
-    # The decoder module and the keyring helper link none of our libraries.
+    # The decoder and preview modules and the keyring helper link none of
+    # our libraries.
     "decoders": [],
+    "preview": [],
     "keyring": [],
 }
 
 # Headers seen without linking: desktop loads the decoder module at run time
 # and shares the types of its entry points through the module's header;
-# platform speaks to the keyring helper through the helper's protocol header.
-HEADERS_ONLY = {"desktop": ["decoders"], "platform": ["keyring"]}
+# mail loads the preview module the same way; platform speaks to the keyring
+# helper through the helper's protocol header.
+HEADERS_ONLY = {"desktop": ["decoders"], "mail": ["preview"], "platform": ["keyring"]}
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
 
