@@ -3,6 +3,7 @@
 #include "check/CheckClients.h"
 #include "check/Imap4PushClient.h"
 #include "config/ConfigKeeper.h"
+#include "mail/MessagePreview.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -20,6 +21,8 @@ WiredShell::WiredShell(TTrayParts& tray, TConfigKeeper& keeper, TfrmSettings& se
                     return MakeCheckClient(imap4, limits, std::move(abort));
                 })
 {
+    // The test programs live apart from the executable and its modules.
+    SetPreviewModuleFolder(TERNBELL_RUNTIME_DIR);
     shell.UseScheduler(mailCheck.Scheduler());
     shell.CheckAccounts = [this] { return mailCheck.CheckAccounts(); };
     shell.AbortChecks = [this] { mailCheck.Abort(); };
