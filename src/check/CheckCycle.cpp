@@ -156,7 +156,7 @@ TFetchedHeader FetchedHeaderOf(TIdMessage& message)
     // Cut here, not when the row is made: a session holds thousands of
     // these until its report is applied, and a header may be a megabyte.
     return TFetchedHeader{RowText(message.FromText()), RowText(std::move(message.Subject)),
-                          static_cast<int>(message.Priority), RowText(std::move(message.MessageId)), message.Date, {}};
+                          static_cast<int>(message.Priority), RowText(std::move(message.MessageId)), message.Date};
 }
 
 std::string PreviewText(const std::string& utf8)

@@ -56,7 +56,7 @@ struct TFetchedHeader
     std::string MessageId;
     double Date = 0;
     // The start of the message's text (PreviewText); empty when none was read.
-    std::string Preview;
+    std::string Preview{};
 };
 
 // A header with the message's size in octets (-1 when the server gives none).
