@@ -120,6 +120,38 @@ TEST_F(NoticeWired, OneNotificationWithActionsReplacedThenWithdrawn)
     EXPECT_EQ(tray->triNewMsg->LastBalloon().Text, "") << "no balloon beside the notifications";
 }
 
+// The previews of the first three go under their lines, escaped for a
+// server that reads markup; switched off, none is asked for.
+TEST_F(NoticeWired, PreviewsOfTheFirstThreeAsTextUnlessSwitchedOff)
+{
+    const std::string why = PrivateNotifications::Unavailable();
+    if (!why.empty())
+        GTEST_SKIP() << why;
+    server = std::make_unique<PrivateNotifications>();
+    Notify(QDBusConnection::connectToBus(QString::fromStdString(server->Address()), QStringLiteral("ternbell")));
+    ASSERT_TRUE(WaitUntil([this] { return notifier->Available(); }, 5000));
+    net.Maildrops["imap.b"] = {{"Ann", "a", 2, 100, "", "<img src=x> & more"},
+                               {"Bob", "b", 2, 100, "", "two"},
+                               {"Cy", "c", 2, 100, "", "three"},
+                               {"Dee", "d", 2, 100, "", "four"}};
+    Round();
+    std::vector<PrivateNotifications::TShown> history = server->CloseAllAndHistory();
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_EQ(history[0].Body, "Ann \u2014 a\n&lt;img src=x&gt; &amp; more\nBob \u2014 b\ntwo\nCy \u2014 c\nthree\n"
+                               "Dee \u2014 d");
+    EXPECT_EQ(check->Rows().Row(3).Preview, "four");
+
+    keeper->Config.ShowPreview = false;
+    net.Maildrops["pop.a"] = {{"Eve", "e", 2, 100, "", "hidden"}};
+    Round();
+    history = server->CloseAllAndHistory();
+    ASSERT_FALSE(history.empty());
+    EXPECT_EQ(std::count_if(history.begin(), history.end(),
+                            [](const PrivateNotifications::TShown& n) { return n.Body == "Eve \u2014 e"; }),
+              1);
+    EXPECT_EQ(check->Rows().Row(0).Preview, "");
+}
+
 TEST_F(NoticeWired, WithoutAServerTheBalloonAsBefore)
 {
     Notify(QDBusConnection(QStringLiteral("never connected")));

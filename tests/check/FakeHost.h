@@ -51,6 +51,8 @@ struct TFakeMessage
     int Priority = 2;
     int Size = 1000;
     std::string MessageId = {};
+    // Handed out only to a client asked to read previews.
+    std::string Preview = {};
 };
 
 // A server per host name; a host that is not there refuses the connect.
@@ -93,7 +95,7 @@ public:
         if (Aimed.Host == Net.FailFetchOn && i == Net.FailFetchAt)
             throw EIdException("-ERR no such message");
         const TFakeMessage& m = Drop().at(i - 1);
-        return {m.From, m.Subject, m.Priority, m.MessageId, 0};
+        return {m.From, m.Subject, m.Priority, m.MessageId, 0, ReadPreviews ? m.Preview : ""};
     }
     int MessageSize(int i) override { return Drop().at(i - 1).Size; }
     void Disconnect() override
