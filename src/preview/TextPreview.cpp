@@ -56,34 +56,29 @@ GMimeTextPart* FirstText(GMimeObject* part, const char* subtype, int depth)
 
 // Decoded binary is no text: a body of garbage shows nothing rather than
 // a line of replacement marks.
-bool LooksLikeText(std::string_view text)
+bool LooksLikeText(std::string_view preview)
 {
-    std::size_t bad = 0;
+    std::size_t marks = 0;
     std::size_t all = 0;
-    for (std::size_t i = 0; i < text.size(); ++i)
+    for (std::size_t i = 0; i < preview.size(); ++i)
     {
-        const auto b = static_cast<unsigned char>(text[i]);
-        if ((b & 0xC0) == 0x80)
-            continue;
-        ++all;
-        if ((b < 0x20 && b != '\t' && b != '\n' && b != '\r') ||
-            (b == 0xEF && text.substr(i, 3) == "\xEF\xBF\xBD"))
-            ++bad;
+        if ((static_cast<unsigned char>(preview[i]) & 0xC0) != 0x80)
+            ++all;
+        if (preview.substr(i, 3) == "\xEF\xBF\xBD")
+            ++marks;
     }
-    return bad * 10 <= all;
+    return marks * 10 <= all;
 }
 
 std::string TextOf(GMimeTextPart* part)
 {
     // The part's charset, converted; one nobody knows leaves the bytes as
-    // they are, made valid below.
+    // they are, and CollapsedText replaces what is not UTF-8.
     char* raw = g_mime_text_part_get_text(part);
     if (!raw)
         return {};
     const std::unique_ptr<char, decltype(&g_free)> owned(raw, g_free);
-    char* valid = g_utf8_make_valid(raw, -1);
-    const std::unique_ptr<char, decltype(&g_free)> ownedValid(valid, g_free);
-    return valid ? std::string(valid) : std::string();
+    return std::string(raw);
 }
 
 std::string Preview(const std::string& head, const std::string& body, std::size_t maxChars)
@@ -112,9 +107,8 @@ std::string Preview(const std::string& head, const std::string& body, std::size_
     std::string text = TextOf(part);
     if (html)
         text = HtmlText(text);
-    if (!LooksLikeText(text))
-        return {};
-    return CollapsedText(text, maxChars);
+    std::string preview = CollapsedText(text, maxChars);
+    return LooksLikeText(preview) ? preview : std::string();
 }
 
 } // namespace
