@@ -70,15 +70,33 @@ bool LooksLikeText(std::string_view preview)
     return marks * 10 <= all;
 }
 
+bool IsUtf8(const char* charset)
+{
+    return !charset || g_ascii_strcasecmp(charset, "utf-8") == 0 || g_ascii_strcasecmp(charset, "us-ascii") == 0;
+}
+
+// The part's text decoded from its transfer encoding and converted from its
+// charset; one nobody knows leaves the bytes as they are, and CollapsedText
+// replaces what is not UTF-8. UTF-8 text is not passed through iconv.
 std::string TextOf(GMimeTextPart* part)
 {
-    // The part's charset, converted; one nobody knows leaves the bytes as
-    // they are, and CollapsedText replaces what is not UTF-8.
-    char* raw = g_mime_text_part_get_text(part);
-    if (!raw)
+    GMimeDataWrapper* content = g_mime_part_get_content(GMIME_PART(part));
+    if (!content)
         return {};
-    const std::unique_ptr<char, decltype(&g_free)> owned(raw, g_free);
-    return std::string(raw);
+    TRef<GMimeStream> decoded(g_mime_stream_mem_new());
+    const char* charset = g_mime_text_part_get_charset(part);
+    if (IsUtf8(charset))
+        g_mime_data_wrapper_write_to_stream(content, decoded.get());
+    else
+    {
+        TRef<GMimeStream> filtered(g_mime_stream_filter_new(decoded.get()));
+        if (TRef<GMimeFilter> convert{g_mime_filter_charset_new(charset, "utf-8")})
+            g_mime_stream_filter_add(GMIME_STREAM_FILTER(filtered.get()), convert.get());
+        g_mime_data_wrapper_write_to_stream(content, filtered.get());
+        g_mime_stream_flush(filtered.get());
+    }
+    const GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(decoded.get()));
+    return bytes ? std::string(reinterpret_cast<const char*>(bytes->data), bytes->len) : std::string();
 }
 
 std::string Preview(const std::string& head, const std::string& body, std::size_t maxChars)
@@ -91,15 +109,15 @@ std::string Preview(const std::string& head, const std::string& body, std::size_
     whole.append(head).append("\r\n").append(body);
     TRef<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(whole.data(), whole.size()));
     TRef<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
-    TRef<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), nullptr));
-    if (!message)
+    // The fields and the body make one part: no message around it to build.
+    TRef<GMimeObject> top(g_mime_parser_construct_part(parser.get(), nullptr));
+    if (!top)
         return {};
-    GMimeObject* top = g_mime_message_get_mime_part(message.get());
     bool html = false;
-    GMimeTextPart* part = FirstText(top, "plain", 0);
+    GMimeTextPart* part = FirstText(top.get(), "plain", 0);
     if (!part)
     {
-        part = FirstText(top, "html", 0);
+        part = FirstText(top.get(), "html", 0);
         html = part != nullptr;
     }
     if (!part)
