@@ -159,15 +159,6 @@ TFetchedHeader FetchedHeaderOf(TIdMessage& message)
                           static_cast<int>(message.Priority), RowText(std::move(message.MessageId)), message.Date};
 }
 
-std::string PreviewText(const std::string& utf8)
-{
-    if (utf8.empty() || DesktopCodePage() == "UTF-8")
-        return utf8;
-    std::string text;
-    ConvertCharset(utf8, "UTF-8", DesktopCodePage(), text);
-    return text;
-}
-
 std::string FingerprintOf(const TFetchedHeader& header, int size)
 {
     const std::string key = !header.MessageId.empty()
@@ -291,6 +282,7 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
 
     const int required = FConfig.Settings.RequiredPriority;
     std::vector<TMessageRow> block(n);
+    std::size_t heldPreviewBytes = 0;
     bool inPlace = true; // the kept rows stay in order, with their identities
     int lastKept = -1;
     for (int k = 0; k < n; ++k)
@@ -307,7 +299,9 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
         const TFetchedMessage& m = fetched[fetchedAt[k]];
         row.Caption = account.Caption;
         row.SubItems = {m.Header.From, m.Header.Subject, HumanSize(m.Size)};
-        row.Preview = m.Header.Preview;
+        heldPreviewBytes += m.Header.Preview.HeldBytes();
+        if (heldPreviewBytes <= MaxHeldPreviewBytes)
+            row.Preview = m.Header.Preview;
         row.Id = ids[k];
         row.Print = prints[k];
         row.Key = place.Key;
@@ -643,11 +637,13 @@ void TCheckCycle::Notify(const std::string& headline)
             continue;
         if (!FTold.insert(RowKeyText(place, rows.Id(r))).second)
             continue;
-        news.Told.push_back(ToldOf(r, r - start + 1 + rows.Offset(r)));
+        // Only the previews shown are made: the rest keep their bytes.
+        news.Told.push_back(ToldOf(r, r - start + 1 + rows.Offset(r), news.Told.size() < NoticePreviews));
         if (settings.Execute.empty())
             continue;
         const std::vector<std::string> arguments =
-            ExpandCommandParts(settings.Execute, RowValues(rows, FPlaces, r)).Arguments();
+            ExpandCommandParts(settings.Execute, RowValues(rows, FPlaces, r, UsesPreview(settings.Execute)))
+                .Arguments();
         if (!arguments.empty())
             FOutput.RunCommand(arguments);
     }
@@ -655,13 +651,13 @@ void TCheckCycle::Notify(const std::string& headline)
         FOutput.ShowBalloon(news);
 }
 
-TToldMessage TCheckCycle::ToldOf(int r, int number) const
+TToldMessage TCheckCycle::ToldOf(int r, int number, bool preview) const
 {
     TToldMessage told;
     told.Account = AccountOfRow(r);
     if (told.Account >= 0)
         told.IMAP4 = FConfig.Accounts[told.Account].IMAP4;
     told.Number = number;
-    told.Shown = RowMessageOf(FRows, r);
+    told.Shown = RowMessageOf(FRows, r, preview);
     return told;
 }

@@ -4,6 +4,7 @@
 #include "check/NewMailNews.h"
 #include "check/RowId.h"
 #include "mail/MailLimits.h"
+#include "mail/MessagePreview.h"
 
 #include <cstddef>
 #include <exception>
@@ -45,6 +46,9 @@ struct TCycleConfig
 constexpr int AccountCheckTimeout = 120000;
 constexpr int MaxListedMessages = 5000;
 constexpr std::size_t MaxRowTextLength = 1024;
+// Body bytes an account's new rows keep for previews not yet shown, about
+// a thousand messages' worth; rows past it have none.
+constexpr std::size_t MaxHeldPreviewBytes = 4 * 1024 * 1024;
 
 // The header fields the cycle keeps of one message.
 struct TFetchedHeader
@@ -55,8 +59,9 @@ struct TFetchedHeader
     // For the fingerprint of a message on a server without identities.
     std::string MessageId;
     double Date = 0;
-    // The start of the message's text (PreviewText); empty when none was read.
-    std::string Preview{};
+    // The start of the message's text, desktop text, made when first read;
+    // empty when none was read.
+    TPreview Preview{};
 };
 
 // A header with the message's size in octets (-1 when the server gives none).
@@ -74,10 +79,6 @@ std::string FingerprintOf(const TFetchedHeader& header, int size);
 // texts cut to what a row keeps. The subject and Message-ID are moved out of
 // the message.
 TFetchedHeader FetchedHeaderOf(TIdMessage& message);
-
-// A preview the mail library made (UTF-8) as desktop text; characters the
-// code page cannot hold are left out.
-std::string PreviewText(const std::string& utf8);
 
 // A mail client as one account check drives it. Every failing call raises.
 class TCheckClient
@@ -244,7 +245,7 @@ private:
     std::string CurrentHeadline() const;
     void Notify(const std::string& headline);
     // The told message of row r, the number-th of its account's block.
-    TToldMessage ToldOf(int r, int number) const;
+    TToldMessage ToldOf(int r, int number, bool preview) const;
 
     TMessageList& FRows;
     TCycleOutput& FOutput;

@@ -4,8 +4,7 @@
 
 #include <algorithm>
 
-TRowValues RowValues(const TMessageList& rows, const std::vector<TRowPlace>& accounts,
-                     int index)
+TRowValues RowValues(const TMessageList& rows, const std::vector<TRowPlace>& accounts, int index, bool preview)
 {
     TRowValues values;
     values.MessageNumber = MessageNumberOfRow(rows, index);
@@ -13,7 +12,8 @@ TRowValues RowValues(const TMessageList& rows, const std::vector<TRowPlace>& acc
     values.From = rows.SubItem(index, 0);
     values.Subject = rows.SubItem(index, 1);
     values.Size = rows.SubItem(index, 2);
-    values.Preview = rows.Row(index).Preview;
+    if (preview)
+        values.Preview = rows.Row(index).Preview.Text();
     return values;
 }
 
@@ -51,6 +51,11 @@ void ReplaceAll(TExpandedCommand& command, const std::string& pattern, const std
 }
 
 } // namespace
+
+bool UsesPreview(const std::string& command)
+{
+    return command.find("%PREVIEW%") != std::string::npos;
+}
 
 TExpandedCommand ExpandCommandParts(const std::string& command, const TRowValues& values)
 {

@@ -18,8 +18,12 @@ struct TRowValues
     std::string Preview;   // %PREVIEW%: the start of the text, "" when none was read
 };
 
+// The row's values; its preview (made now if it is not yet) only with `preview`.
 TRowValues RowValues(const TMessageList& rows, const std::vector<TRowPlace>& accounts,
-                     int index);
+                     int index, bool preview = true);
+
+// Whether `command` shows a preview: only then are the rows' previews made.
+bool UsesPreview(const std::string& command);
 
 // An expanded command line whose characters remember where they came from.
 // A character is structural when it was written in the command line itself,

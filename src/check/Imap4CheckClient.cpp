@@ -106,7 +106,8 @@ std::vector<TFetchedMessage> TImap4CheckClient::FetchMessages(const std::vector<
                                    ".");
             TFetchedMessage m;
             m.Header = FetchedHeaderOf(answer->Message);
-            m.Header.Preview = PreviewText(answer->Preview);
+            m.Header.Preview = std::move(answer->Preview);
+            m.Header.Preview.AsDesktopText();
             const long long size = answer->Size;
             m.Size = size >= 0 && size <= std::numeric_limits<int>::max() ? static_cast<int>(size) : -1;
             fetched.push_back(std::move(m));

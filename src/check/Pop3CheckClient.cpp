@@ -5,6 +5,7 @@
 #include "check/SessionOpen.h"
 #include "mail/IdExceptions.h"
 #include "mail/IdMessage.h"
+#include "mail/MessagePreview.h"
 #include "mail/Pop3Client.h"
 
 void TPop3CheckClient::Connect()
@@ -63,10 +64,11 @@ TFetchedHeader TPop3CheckClient::FetchHeader(int i)
     return GuardSession(FStalled, [this, i] {
         TIdMessage message;
         message.CheckFieldsOnly = true;
-        std::string preview;
+        TPreview preview;
         FClient.FetchHeader(i, message, ReadPreviews ? &preview : nullptr);
         TFetchedHeader header = FetchedHeaderOf(message);
-        header.Preview = PreviewText(preview);
+        header.Preview = std::move(preview);
+        header.Preview.AsDesktopText();
         return header;
     });
 }
@@ -79,11 +81,12 @@ TFetchedHeader TPop3CheckClient::FetchHeaderThenSize(int i)
         FSizeOf = 0;
         TIdMessage message;
         message.CheckFieldsOnly = true;
-        std::string preview;
+        TPreview preview;
         FSize = FClient.FetchHeaderAndSize(i, message, ReadPreviews ? &preview : nullptr);
         FSizeOf = i;
         TFetchedHeader header = FetchedHeaderOf(message);
-        header.Preview = PreviewText(preview);
+        header.Preview = std::move(preview);
+        header.Preview.AsDesktopText();
         return header;
     });
 }

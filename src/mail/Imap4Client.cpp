@@ -1021,8 +1021,8 @@ bool TIdIMAP4::FetchChunk(const std::vector<std::uint32_t>& uids, std::vector<TI
     for (std::size_t k = 0; k < order.size(); ++k)
         if (hasHeader[order[k]])
         {
-            if (FetchPreviews && hasText[order[k]])
-                out[first + k].Preview = MessagePreview(mimeFields[order[k]], std::move(texts[order[k]]));
+            if (FetchPreviews && hasText[order[k]] && !texts[order[k]].empty())
+                out[first + k].Preview = TPreview::Of(std::move(mimeFields[order[k]]), std::move(texts[order[k]]));
             if (kept != first + k)
                 out[kept] = std::move(out[first + k]);
             ++kept;

@@ -6,6 +6,7 @@
 #include "mail/IdTCPConnection.h"
 #include "mail/MailLimits.h"
 #include "mail/Imap4Reply.h"
+#include "mail/MessagePreview.h"
 
 #include <cstdint>
 #include <initializer_list>
@@ -109,9 +110,9 @@ struct TIdIMAP4FetchedHeader
     std::uint32_t UID = 0;
     long long Size = -1;
     TIdMessage Message;
-    // The start of the message's text as UTF-8 (MessagePreview), when
-    // previews were asked for; empty when it has none.
-    std::string Preview;
+    // The start of the message's text as UTF-8, made when first read,
+    // when previews were asked for; empty when it has none.
+    TPreview Preview;
 };
 
 // IMAP4rev1 client as the mail check needs it: connect and log in, select a
@@ -154,8 +155,8 @@ public:
     // shows (TIdMessage::CheckFieldsOnly).
     bool CheckFieldsOnly = false;
     // A batched header fetch also asks for the first PreviewBodyBytes of
-    // each body (BODY.PEEK[TEXT]<0.n>, which leaves \Seen alone) and makes
-    // their previews.
+    // each body (BODY.PEEK[TEXT]<0.n>, which leaves \Seen alone), kept
+    // for their previews.
     bool FetchPreviews = false;
 
     const std::string& GreetingBanner() const { return FGreetingBanner; }

@@ -1,6 +1,7 @@
 #include "mail/MessagePreview.h"
 
 #include "platform/AsciiText.h"
+#include "platform/CodePage.h"
 #include "platform/ExeFolder.h"
 #include "preview/PreviewEntry.h"
 
@@ -116,6 +117,40 @@ std::string MessagePreview(const std::string& mimeFields, std::string body)
     std::string preview;
     entry(&mimeFields, &body, PreviewChars, &preview);
     return preview;
+}
+
+TPreview TPreview::Of(std::string mimeFields, std::string body)
+{
+    TPreview preview;
+    if (body.size() > PreviewBodyBytes)
+        body.resize(PreviewBodyBytes);
+    preview.FMimeFields = std::move(mimeFields);
+    preview.FBody = std::move(body);
+    preview.FPending = true;
+    return preview;
+}
+
+const std::string& TPreview::Text() const
+{
+    if (FPending)
+    {
+        FText = MessagePreview(FMimeFields, std::move(FBody));
+        if (FDesktop)
+            FText = DesktopText(FText);
+        FPending = false;
+        std::string().swap(FMimeFields);
+        std::string().swap(FBody);
+    }
+    return FText;
+}
+
+std::string DesktopText(const std::string& utf8)
+{
+    if (utf8.empty() || DesktopCodePage() == "UTF-8")
+        return utf8;
+    std::string text;
+    ConvertCharset(utf8, "UTF-8", DesktopCodePage(), text);
+    return text;
 }
 
 void SetPreviewModuleFolder(const std::string& folder)

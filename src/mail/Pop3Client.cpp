@@ -293,20 +293,29 @@ int TIdPOP3::CountMessages()
     return POP3StatCount(FirstLine(LastReply().Text));
 }
 
-bool TIdPOP3::FetchHeader(int number, TIdMessage& message, std::string* preview)
+bool TIdPOP3::FetchHeader(int number, TIdMessage& message, TPreview* preview)
 {
     message.ClearMessage();
-    SendCommand(TopCommand(number, preview), "+OK");
+    SendCommand(TopCommand(number, preview != nullptr), "+OK");
     ReadHeaderBody(message, preview);
     return true;
 }
 
-std::string TIdPOP3::TopCommand(int number, const std::string* preview)
+bool TIdPOP3::FetchHeader(int number, TIdMessage& message, std::string* preview)
+{
+    TPreview kept;
+    FetchHeader(number, message, preview ? &kept : nullptr);
+    if (preview)
+        *preview = kept.Text();
+    return true;
+}
+
+std::string TIdPOP3::TopCommand(int number, bool preview)
 {
     return "TOP " + std::to_string(number) + (preview ? " " + std::to_string(PreviewBodyLines) : " 0");
 }
 
-void TIdPOP3::ReadHeaderBody(TIdMessage& message, std::string* preview)
+void TIdPOP3::ReadHeaderBody(TIdMessage& message, TPreview* preview)
 {
     if (!IOHandler())
         throw EIdNotConnected();
@@ -334,7 +343,7 @@ void TIdPOP3::ReadHeaderBody(TIdMessage& message, std::string* preview)
                 line.erase(0, 1);
             body.append(line).append("\r\n");
         }
-    *preview = MessagePreview(MimeFieldsOf(message.HeaderLines), std::move(body));
+    *preview = body.empty() ? TPreview() : TPreview::Of(MimeFieldsOf(message.HeaderLines), std::move(body));
 }
 
 int TIdPOP3::MessageSize(int number)
@@ -450,10 +459,19 @@ bool TIdPOP3::UIDL(int number, std::string& id)
 
 TIdPOP3ListAnswer TIdPOP3::FetchHeaderAndSize(int number, TIdMessage& message, std::string* preview)
 {
+    TPreview kept;
+    TIdPOP3ListAnswer answer = FetchHeaderAndSize(number, message, preview ? &kept : nullptr);
+    if (preview)
+        *preview = kept.Text();
+    return answer;
+}
+
+TIdPOP3ListAnswer TIdPOP3::FetchHeaderAndSize(int number, TIdMessage& message, TPreview* preview)
+{
     if (!IOHandler())
         throw EIdNotConnected();
     message.ClearMessage();
-    IOHandler()->Write(TopCommand(number, preview) + "\r\nLIST " + std::to_string(number) + "\r\n");
+    IOHandler()->Write(TopCommand(number, preview != nullptr) + "\r\nLIST " + std::to_string(number) + "\r\n");
     const bool headerSent = AsciiText::SameText(ReadReply(), "+OK");
     if (!headerSent)
     {

@@ -7,6 +7,8 @@
 #include "mail/Pop3Uidl.h"
 #include "mail/IdTCPConnection.h"
 
+class TPreview;
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -88,8 +90,10 @@ public:
     // read too, up to the closing "."); one past the caps is kept in part,
     // as ReadHeaderLines keeps it. Always true when it returns. With
     // `preview`, "TOP number PreviewBodyLines": the body's first lines are
-    // read too and their MessagePreview goes there.
-    bool FetchHeader(int number, TIdMessage& message, std::string* preview = nullptr);
+    // read too and kept there to make the preview from when it is shown;
+    // with a string, the preview is made at once.
+    bool FetchHeader(int number, TIdMessage& message, TPreview* preview = nullptr);
+    bool FetchHeader(int number, TIdMessage& message, std::string* preview);
     // Octets of message `number`; -1 when the server's answer has no number.
     int MessageSize(int number);
     // True when the capability list of this connection names PIPELINING
@@ -101,7 +105,8 @@ public:
     // Only for a server that CanPipeline. A refused "TOP" is raised after
     // the "LIST" reply is read, so the next command reads its own reply; a
     // refused "LIST" is returned, not raised.
-    TIdPOP3ListAnswer FetchHeaderAndSize(int number, TIdMessage& message, std::string* preview = nullptr);
+    TIdPOP3ListAnswer FetchHeaderAndSize(int number, TIdMessage& message, TPreview* preview = nullptr);
+    TIdPOP3ListAnswer FetchHeaderAndSize(int number, TIdMessage& message, std::string* preview);
     // True when the capability list of this connection names UIDL. A server
     // may answer "UIDL" without announcing it.
     bool CanUIDL() const;
@@ -146,8 +151,8 @@ private:
     void SendCredentials(const TIdLoginChoice& choice);
     // The header lines after an accepted "TOP", up to the closing "."; with
     // `preview`, the body lines after them make the preview.
-    void ReadHeaderBody(TIdMessage& message, std::string* preview = nullptr);
-    static std::string TopCommand(int number, const std::string* preview);
+    void ReadHeaderBody(TIdMessage& message, TPreview* preview = nullptr);
+    static std::string TopCommand(int number, bool preview);
     // Whether the capability list names `tag`, in any case, alone or
     // followed by a space and arguments.
     bool Announces(std::string_view tag) const;

@@ -57,9 +57,51 @@ void TMessageListRenderer::Inserted(int index, int count)
     FWidget.insertTopLevelItems(index, items); // the widget owns them now
 }
 
+namespace
+{
+
+// An item whose tooltip, the start of its message's text, is made when it
+// is first asked for: a long list does not decode every message it shows.
+class TPreviewItem final : public QTreeWidgetItem
+{
+public:
+    explicit TPreviewItem(const TMessageList& list) : FList(list) {}
+
+    QVariant data(int column, int role) const override
+    {
+        if (role != Qt::ToolTipRole)
+            return QTreeWidgetItem::data(column, role);
+        if (!FMade)
+        {
+            QTreeWidget* widget = treeWidget();
+            const int index = widget ? widget->indexOfTopLevelItem(const_cast<TPreviewItem*>(this)) : -1;
+            if (index < 0 || index >= FList.Count())
+                return {};
+            // The start of a mail's text, from anyone: always escaped, and
+            // as rich text so that the tooltip wraps it.
+            const std::string& text = FList.Row(index).Preview.Text();
+            if (!text.empty())
+                FTip = Qt::convertFromPlainText(FromCodePage(text), Qt::WhiteSpaceNormal);
+            FMade = true;
+        }
+        return FTip.isEmpty() ? QVariant() : QVariant(FTip);
+    }
+
+private:
+    const TMessageList& FList;
+    mutable bool FMade = false;
+    mutable QString FTip;
+};
+
+} // namespace
+
 QTreeWidgetItem* TMessageListRenderer::ItemOf(const TMessageRow& row) const
 {
-    auto item = std::make_unique<QTreeWidgetItem>();
+    std::unique_ptr<QTreeWidgetItem> item;
+    if (row.Hint.empty() && !row.Preview.Blank())
+        item = std::make_unique<TPreviewItem>(FList);
+    else
+        item = std::make_unique<QTreeWidgetItem>();
     item->setText(0, FromCodePage(row.Caption));
     for (std::size_t k = 0; k < row.SubItems.size(); ++k)
         item->setText(static_cast<int>(k) + 1, FromCodePage(row.SubItems[k]));
@@ -72,14 +114,6 @@ QTreeWidgetItem* TMessageListRenderer::ItemOf(const TMessageRow& row) const
             hint = Qt::convertFromPlainText(hint, Qt::WhiteSpaceNormal);
         for (int c = 0; c < FWidget.columnCount(); ++c)
             item->setToolTip(c, hint);
-    }
-    else if (!row.Preview.empty())
-    {
-        // The start of a mail's text, from anyone: always escaped, and as
-        // rich text so that the tooltip wraps it.
-        const QString preview = Qt::convertFromPlainText(FromCodePage(row.Preview), Qt::WhiteSpaceNormal);
-        for (int c = 0; c < FWidget.columnCount(); ++c)
-            item->setToolTip(c, preview);
     }
     Paint(*item, row, true);
     return item.release();

@@ -112,6 +112,29 @@ TEST_F(MessagePreviewTest, MessagesWithoutTextToShowHaveNone)
         EXPECT_EQ(MessagePreview(c.Fields, c.Body), c.Preview) << c.What;
 }
 
+// A check keeps a message's fields and body start, cut to the bound; the
+// preview is made from them when first read, the same for each copy, and
+// the bytes go then.
+TEST_F(MessagePreviewTest, AKeptPreviewIsMadeWhenFirstReadAndLetsItsBytesGo)
+{
+    const std::string fields = "Content-Type: text/plain; charset=iso-8859-1\r\n";
+    const std::string body = "K\xF6ln " + Repeated("x", PreviewBodyBytes);
+    const TPreview kept = TPreview::Of(fields, body);
+    EXPECT_FALSE(kept.Made());
+    EXPECT_FALSE(kept.Blank());
+    EXPECT_EQ(kept.HeldBytes(), fields.size() + PreviewBodyBytes);
+    const TPreview copy = kept;
+    EXPECT_EQ(kept.Text(), MessagePreview(fields, body));
+    EXPECT_EQ(kept.Text().substr(0, 6), "K\xC3\xB6ln ");
+    EXPECT_TRUE(kept.Made());
+    EXPECT_EQ(kept.HeldBytes(), 0u);
+    EXPECT_EQ(copy, kept.Text());
+
+    const TPreview none = TPreview::Of(fields, "\r\n");
+    EXPECT_EQ(none, "");
+    EXPECT_TRUE(none.Blank());
+}
+
 // Only the first PreviewBodyBytes of a body count, whatever a server sent.
 TEST_F(MessagePreviewTest, BodyIsReadOnlyToItsBound)
 {
