@@ -282,7 +282,12 @@ void TCheckCycle::ListMessages(int index, const TAccountReport& report)
 
     const int required = FConfig.Settings.RequiredPriority;
     std::vector<TMessageRow> block(n);
+    // The block's kept rows count against its bound too, so that checks
+    // one after the other do not pile bytes up.
     std::size_t heldPreviewBytes = 0;
+    for (int k = 0; k < n; ++k)
+        if (match[k] >= 0)
+            heldPreviewBytes += rows.Row(listed.RowOf(match[k])).Preview.HeldBytes();
     bool inPlace = true; // the kept rows stay in order, with their identities
     int lastKept = -1;
     for (int k = 0; k < n; ++k)

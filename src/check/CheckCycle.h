@@ -46,8 +46,8 @@ struct TCycleConfig
 constexpr int AccountCheckTimeout = 120000;
 constexpr int MaxListedMessages = 5000;
 constexpr std::size_t MaxRowTextLength = 1024;
-// Body bytes an account's new rows keep for previews not yet shown, about
-// a thousand messages' worth; rows past it have none.
+// Body bytes an account's rows keep for previews not yet shown, about a
+// thousand messages' worth; new rows past it have none.
 constexpr std::size_t MaxHeldPreviewBytes = 4 * 1024 * 1024;
 
 // The header fields the cycle keeps of one message.

@@ -423,7 +423,8 @@ TEST_F(CycleTest, OnlyThePreviewsShownAreMade)
     EXPECT_FALSE(host.List.Row(3).Preview.Made());
     EXPECT_EQ(host.List.Row(3).Preview, "four body");
 
-    // A flood of new mail keeps the bytes of the first thousand or so.
+    // A flood of new mail keeps the bytes of the first thousand or so, and
+    // only the notification's three let theirs go.
     const std::size_t each = PreviewBodyBytes;
     const std::size_t fit = MaxHeldPreviewBytes / each;
     host.Config.Execute.clear();
@@ -435,6 +436,18 @@ TEST_F(CycleTest, OnlyThePreviewsShownAreMade)
     ASSERT_EQ(host.List.Count(), static_cast<int>(fit + 2));
     EXPECT_EQ(host.List.Row(static_cast<int>(fit) - 1).Preview.HeldBytes(), each);
     EXPECT_TRUE(host.List.Row(static_cast<int>(fit)).Preview.Blank());
+    // The next check's new rows find the bound taken by the rows kept, but
+    // for what the three shown gave back: the fourth has none.
+    host.ClearList = false;
+    for (int i = 0; i < 4; ++i)
+        host.Net.Maildrops["pop.a"].push_back(kept("late" + std::to_string(i) + std::string(each, 'x')));
+    Run();
+    ASSERT_EQ(host.List.Count(), static_cast<int>(fit + 6));
+    std::size_t held = 0;
+    for (int i = 0; i < host.List.Count(); ++i)
+        held += host.List.Row(i).Preview.HeldBytes();
+    EXPECT_LE(held, MaxHeldPreviewBytes);
+    EXPECT_TRUE(host.List.Row(static_cast<int>(fit) + 5).Preview.Blank());
 }
 
 TEST_F(CycleTest, SoundFailureEndsTheActions)
