@@ -62,6 +62,10 @@ std::uint32_t TImap4CheckClient::Hit(int i) const
 
 TFetchedHeader TImap4CheckClient::FetchHeader(int i)
 {
+    // The body's start comes with the batched fetch's items: one message is
+    // asked that way, in one command as before.
+    if (ReadPreviews)
+        return FetchMessages({i}).front().Header;
     return GuardSession(FStalled, [this, i] {
         TIdMessage message;
         message.CheckFieldsOnly = true;
