@@ -28,6 +28,11 @@ QString NoticeField(const std::string& text, qsizetype limit)
 
 } // namespace
 
+QString FirstPreview(const TNewMailNews& news, qsizetype limit)
+{
+    return news.Told.empty() || limit < 2 ? QString() : NoticeField(news.Told.front().Shown.Preview, limit);
+}
+
 TNewMailNotice NewMailNotice(const TNewMailNews& news, bool canMarkRead)
 {
     TNewMailNotice notice;

@@ -51,6 +51,10 @@ inline constexpr qsizetype NoticeFieldLength = 80;
 inline constexpr std::size_t NoticePreviews = 3;
 inline constexpr qsizetype NoticePreviewLength = 200;
 
+// The first told message's preview as one line of plain text, at most
+// `limit` characters; "" when it has none.
+QString FirstPreview(const TNewMailNews& news, qsizetype limit);
+
 // "Mark as read" is offered only when `canMarkRead` and one of the messages
 // is an IMAP4 account's.
 TNewMailNotice NewMailNotice(const TNewMailNews& news, bool canMarkRead);

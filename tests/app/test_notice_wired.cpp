@@ -161,4 +161,13 @@ TEST_F(NoticeWired, WithoutAServerTheBalloonAsBefore)
     EXPECT_EQ(tray->triNewMsg->LastBalloon().Text, "There is a message to read");
 }
 
+// The balloon in its place carries the first message's preview, as text.
+TEST_F(NoticeWired, WithoutAServerTheBalloonShowsTheFirstPreview)
+{
+    Notify(QDBusConnection(QStringLiteral("never connected")));
+    net.Maildrops["pop.a"] = {{"Ann", "a", 2, 100, "", "<i>Hi</i>\tyou"}, {"Bob", "b", 2, 100, "", "two"}};
+    Round();
+    EXPECT_EQ(tray->triNewMsg->LastBalloon().Text, "There are 2 messages to read\n<i>Hi</i> you");
+}
+
 } // namespace
