@@ -16,7 +16,8 @@
 //
 // Each also counts the round trips of one of its checks through a loopback
 // relay (goal: the same with previews as without), and the messages that
-// got a preview. The mailbox mixes quoted-printable Latin-1 text,
+// got a preview; the single checks say what their messages keep for the
+// previews not yet made (kept_kb). The mailbox mixes quoted-printable Latin-1 text,
 // multipart/alternative with HTML, HTML-only newsletters and base64 UTF-8.
 //
 // Run:  build/bench/bench_preview   (needs dovecot)
@@ -100,6 +101,9 @@ struct TPreviewCheck
     TPop3CheckClient Pop3Check{Pop};
     TImap4CheckClient Imap4Check{Imap};
 
+    // Body bytes the last check's messages keep for previews not yet made.
+    std::size_t HeldBytes = 0;
+
     explicit TPreviewCheck(bool imap4) : Imap4(imap4) {}
 
     int Run(Dovecot& server, uint16_t port, bool previews, bool makeAll = false)
@@ -114,6 +118,7 @@ struct TPreviewCheck
         for (int i = 0; i < count; ++i)
             numbers[static_cast<std::size_t>(i)] = i + 1;
         const std::vector<TFetchedMessage> fetched = client.FetchMessages(numbers);
+        HeldBytes = 0;
         client.Disconnect();
         // The previews the notification shows are made; the others keep
         // their bytes until the window or a command asks (all of them here
@@ -125,6 +130,7 @@ struct TPreviewCheck
             if (i < NoticePreviews || makeAll)
                 benchmark::DoNotOptimize(preview.Text());
             withPreview += !preview.Blank();
+            HeldBytes += preview.HeldBytes();
         }
         if (withPreview != (previews ? count : 0))
             throw std::runtime_error(std::to_string(withPreview) + " of " + std::to_string(count) +
@@ -189,6 +195,7 @@ void BM_Check(benchmark::State& state)
     const uint16_t port = PortOf(server, Imap4);
     TimeChecks(state, [&](Dovecot& s) { return check.Run(s, port, Previews); }, server, MessageCount);
     state.counters["round_trips"] = CountTurns(server, Imap4, Previews);
+    state.counters["kept_kb"] = static_cast<double>(check.HeldBytes) / 1024;
 }
 
 template <bool Imap4>
