@@ -329,20 +329,7 @@ void TIdPOP3::ReadHeaderBody(TIdMessage& message, TPreview* preview)
     // to the closing ".", more than asked for only from a broken server.
     std::string body;
     if (ReadHeaderLines(source, message, "") != ".")
-        for (int lines = 0;; ++lines)
-        {
-            std::string line = source.ReadLine();
-            if (line == ".")
-                break;
-            if (lines >= MaxReplyLines)
-                throw EIdReplyTooLarge();
-            if (body.size() >= PreviewBodyBytes)
-                continue;
-            // Dot-stuffing undone.
-            if (line.size() > 1 && line[0] == '.')
-                line.erase(0, 1);
-            body.append(line).append("\r\n");
-        }
+        body = IOHandler()->ReadDotTerminatedStart(PreviewBodyBytes);
     *preview = body.empty() ? TPreview() : TPreview::Of(MimeFieldsOf(message.HeaderLines), std::move(body));
 }
 
