@@ -33,17 +33,20 @@ LINKS = {
     "config": ["notify", "oauth", "find"],
     "app": ["config"],
     "": ["app"],
-    # The decoder module and the keyring helper link none of our libraries.
+    # The decoder and preview modules and the keyring helper link none of
+    # our libraries.
     "decoders": [],
+    "preview": [],
     "keyring": [],
     "finder": [],
 }
 
 # Headers seen without linking: desktop loads the decoder module at run time
 # and shares the types of its entry points through the module's header;
-# platform speaks to the keyring helper through the helper's protocol header;
-# find loads the network module of Find the same way.
-HEADERS_ONLY = {"desktop": ["decoders"], "platform": ["keyring"], "find": ["finder"]}
+# mail loads the preview module the same way, and find the network module of
+# Find; platform speaks to the keyring helper through the helper's protocol
+# header.
+HEADERS_ONLY = {"desktop": ["decoders"], "mail": ["preview"], "platform": ["keyring"], "find": ["finder"]}
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
 

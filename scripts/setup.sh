@@ -21,6 +21,7 @@ TERNBELL_PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev
   libsndfile1-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   libx11-dev libssl-dev gettext qt6-translations-l10n libsecret-1-dev
+  libgmime-3.0-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev python3
   dovecot-pop3d dovecot-imapd

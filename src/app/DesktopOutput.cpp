@@ -13,6 +13,8 @@
 #include <QLabel>
 #include <QPointer>
 
+#include <algorithm>
+
 namespace
 {
 
@@ -115,7 +117,12 @@ void TDesktopOutput::WithdrawNews()
 
 void TDesktopOutput::Balloon(const TNewMailNews& news)
 {
-    FTray.triNewMsg->ShowBalloon(FromCodePage(CutAtCharacter(news.Title, BalloonTitleLimit)),
-                                 FromCodePage(CutAtCharacter(news.Headline, BalloonTextLimit)),
+    QString text = FromCodePage(CutAtCharacter(news.Headline, BalloonTextLimit));
+    // Without the notification's lines, the first message's preview tells
+    // what it is about.
+    const qsizetype room = static_cast<qsizetype>(BalloonTextLimit) - text.size() - 1;
+    if (const QString preview = FirstPreview(news, std::min(room, NoticePreviewLength)); !preview.isEmpty())
+        text += QLatin1Char('\n') + preview;
+    FTray.triNewMsg->ShowBalloon(FromCodePage(CutAtCharacter(news.Title, BalloonTitleLimit)), text,
                                  TTrayIcon::DesktopDisplayTime);
 }

@@ -41,6 +41,7 @@ TCycleConfig CycleConfigOf(const TConfig& c)
     cycle.Settings.ShowForm = c.ShowForm;
     cycle.Settings.ShowIcon = c.ShowIcon;
     cycle.Settings.Execute = c.Execute;
+    cycle.Settings.ShowPreview = c.ShowPreview;
     cycle.Accounts = c.Accounts;
     return cycle;
 }
@@ -249,11 +250,12 @@ void TMailCheck::StartRound(TCycleConfig config, bool clearList, const std::vect
         TWorkerPool::TJob job;
         // The worker gets copies and hands back a plain report.
         job.Work = [make = h.MakeClient, account = config.Accounts[index], order = std::move(order), maxMessages,
-                    abort, report] {
+                    abort, report, previews = config.Settings.ShowPreview] {
             try
             {
                 std::unique_ptr<TCheckClient> client = make(account.IMAP4, abort);
                 client->SetAccount(account, order.Port);
+                client->ReadPreviews = previews;
                 *report = CheckSession(*client, maxMessages, order);
             }
             catch (const std::exception& e)

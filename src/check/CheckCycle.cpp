@@ -366,6 +366,12 @@ void TCheckCycle::ListMessages(int index, const TRowPlace& place, const TFolderL
 
     const int required = FConfig.Settings.RequiredPriority;
     std::vector<TMessageRow> block(n);
+    // The block's kept rows count against its bound too, so that checks
+    // one after the other do not pile bytes up.
+    std::size_t heldPreviewBytes = 0;
+    for (int k = 0; k < n; ++k)
+        if (match[k] >= 0)
+            heldPreviewBytes += rows.Row(listed.RowOf(match[k])).Preview.HeldBytes();
     bool inPlace = true; // the kept rows stay in order, with their identities
     int lastKept = -1;
     for (int k = 0; k < n; ++k)
@@ -382,6 +388,9 @@ void TCheckCycle::ListMessages(int index, const TRowPlace& place, const TFolderL
         const TFetchedMessage& m = fetched[fetchedAt[k]];
         row.Caption = account.Caption;
         row.SubItems = {m.Header.From, m.Header.Subject, HumanSize(m.Size)};
+        heldPreviewBytes += m.Header.Preview.HeldBytes();
+        if (heldPreviewBytes <= MaxHeldPreviewBytes)
+            row.Preview = m.Header.Preview;
         row.Id = ids[k];
         row.Print = prints[k];
         row.Key = place.Key;
@@ -866,11 +875,13 @@ void TCheckCycle::Notify(const std::string& headline)
             continue;
         if (!FTold.insert(RowKeyText(place, rows.Id(r))).second)
             continue;
-        news.Told.push_back(ToldOf(r, r - start + 1 + rows.Offset(r)));
+        // Only the previews shown are made: the rest keep their bytes.
+        news.Told.push_back(ToldOf(r, r - start + 1 + rows.Offset(r), news.Told.size() < NoticePreviews));
         if (settings.Execute.empty())
             continue;
         const std::vector<std::string> arguments =
-            ExpandCommandParts(settings.Execute, RowValues(rows, FPlaces, r)).Arguments();
+            ExpandCommandParts(settings.Execute, RowValues(rows, FPlaces, r, UsesPreview(settings.Execute)))
+                .Arguments();
         if (!arguments.empty())
             FOutput.RunCommand(arguments);
     }
@@ -878,14 +889,14 @@ void TCheckCycle::Notify(const std::string& headline)
         FOutput.ShowBalloon(news);
 }
 
-TToldMessage TCheckCycle::ToldOf(int r, int number) const
+TToldMessage TCheckCycle::ToldOf(int r, int number, bool preview) const
 {
     TToldMessage told;
     told.Account = AccountOfRow(r);
     if (told.Account >= 0)
         told.IMAP4 = FConfig.Accounts[told.Account].IMAP4;
     told.Number = number;
-    told.Shown = RowMessageOf(FRows, r);
+    told.Shown = RowMessageOf(FRows, r, preview);
     told.Mailbox = FRows.Row(r).Mailbox;
     return told;
 }

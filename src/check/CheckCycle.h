@@ -5,6 +5,7 @@
 #include "check/RowId.h"
 #include "mail/IdExceptions.h"
 #include "mail/MailLimits.h"
+#include "mail/MessagePreview.h"
 
 #include <cstddef>
 #include <exception>
@@ -28,6 +29,7 @@ struct TCycleSettings
     bool ShowForm = true;
     std::string ShowIcon;     // "" for none
     std::string Execute;      // "" for none
+    bool ShowPreview = true;  // read and show the start of each new message's text
 };
 
 // What one round reads: a snapshot of the configuration taken as it starts.
@@ -46,6 +48,9 @@ struct TCycleConfig
 constexpr int AccountCheckTimeout = 120000;
 constexpr int MaxListedMessages = 5000;
 constexpr std::size_t MaxRowTextLength = 1024;
+// Body bytes an account's rows keep for previews not yet shown, about a
+// thousand messages' worth; new rows past it have none.
+constexpr std::size_t MaxHeldPreviewBytes = 4 * 1024 * 1024;
 
 // The header fields the cycle keeps of one message.
 struct TFetchedHeader
@@ -56,6 +61,9 @@ struct TFetchedHeader
     // For the fingerprint of a message on a server without identities.
     std::string MessageId;
     double Date = 0;
+    // The start of the message's text, desktop text, made when first read;
+    // empty when none was read.
+    TPreview Preview{};
 };
 
 // A header with the message's size in octets (-1 when the server gives none).
@@ -97,6 +105,10 @@ class TCheckClient
 {
 public:
     virtual ~TCheckClient() = default;
+
+    // Whether fetching a header also reads the start of the message's text
+    // for its preview; off, no body byte is asked for.
+    bool ReadPreviews = false;
 
     // Aims the next Connect at the account, on the port its text gave. A
     // client that cannot secure the line as the account asks refuses rather
@@ -316,7 +328,7 @@ private:
     int TellableCount() const;
     void Notify(const std::string& headline);
     // The told message of row r, the number-th of its account's block.
-    TToldMessage ToldOf(int r, int number) const;
+    TToldMessage ToldOf(int r, int number, bool preview) const;
 
     TMessageList& FRows;
     TCycleOutput& FOutput;

@@ -4,8 +4,7 @@
 
 #include <algorithm>
 
-TRowValues RowValues(const TMessageList& rows, const std::vector<TRowPlace>& accounts,
-                     int index)
+TRowValues RowValues(const TMessageList& rows, const std::vector<TRowPlace>& accounts, int index, bool preview)
 {
     TRowValues values;
     values.MessageNumber = MessageNumberOfRow(rows, index);
@@ -14,6 +13,8 @@ TRowValues RowValues(const TMessageList& rows, const std::vector<TRowPlace>& acc
     values.Subject = rows.SubItem(index, 1);
     values.Size = rows.SubItem(index, 2);
     values.Folder = rows.Row(index).Mailbox;
+    if (preview)
+        values.Preview = rows.Row(index).Preview.Text();
     return values;
 }
 
@@ -52,6 +53,11 @@ void ReplaceAll(TExpandedCommand& command, const std::string& pattern, const std
 
 } // namespace
 
+bool UsesPreview(const std::string& command)
+{
+    return command.find("%PREVIEW%") != std::string::npos;
+}
+
 TExpandedCommand ExpandCommandParts(const std::string& command, const TRowValues& values)
 {
     TExpandedCommand result{command, std::vector<bool>(command.size(), true)};
@@ -62,6 +68,7 @@ TExpandedCommand ExpandCommandParts(const std::string& command, const TRowValues
     ReplaceAll(result, "%FROM%", values.From, true, budget);
     ReplaceAll(result, "%SUBJECT%", values.Subject, true, budget);
     ReplaceAll(result, "%SIZE%", values.Size, true, budget);
+    ReplaceAll(result, "%PREVIEW%", values.Preview, true, budget);
     return result;
 }
 

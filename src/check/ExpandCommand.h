@@ -16,10 +16,15 @@ struct TRowValues
     std::string Subject;   // %SUBJECT%
     std::string Size;      // %SIZE%
     std::string Folder = "INBOX"; // %FOLDER%: the message's mailbox
+    std::string Preview;   // %PREVIEW%: the start of the text, "" when none was read
 };
 
+// The row's values; its preview (made now if it is not yet) only with `preview`.
 TRowValues RowValues(const TMessageList& rows, const std::vector<TRowPlace>& accounts,
-                     int index);
+                     int index, bool preview = true);
+
+// Whether `command` shows a preview: only then are the rows' previews made.
+bool UsesPreview(const std::string& command);
 
 // An expanded command line whose characters remember where they came from.
 // A character is structural when it was written in the command line itself,
@@ -43,7 +48,7 @@ inline constexpr std::size_t MaxInsertedValue = 32 * 1024;
 inline constexpr std::size_t MaxInsertedTotal = 96 * 1024;
 
 // Replaces, in this order, every %MSGID% (unquoted), %ACCOUNT%, %FOLDER%, %FROM%,
-// %SUBJECT% and %SIZE% (each between double quotes), case-sensitively. Each
+// %SUBJECT%, %SIZE% and %PREVIEW% (each between double quotes), case-sensitively. Each
 // step searches the whole text, values inserted by earlier steps included,
 // but not the values it inserts itself.
 TExpandedCommand ExpandCommandParts(const std::string& command, const TRowValues& values);

@@ -68,6 +68,10 @@ std::uint32_t TImap4CheckClient::Hit(int i) const
 
 TFetchedHeader TImap4CheckClient::FetchHeader(int i)
 {
+    // The body's start comes with the batched fetch's items: one message is
+    // asked that way, in one command as before.
+    if (ReadPreviews)
+        return FetchMessages({i}).front().Header;
     return GuardSession(FStalled, [this, i] {
         TIdMessage message;
         message.CheckFieldsOnly = true;
@@ -86,6 +90,7 @@ std::vector<TFetchedMessage> TImap4CheckClient::FetchMessages(const std::vector<
         // Asked in the command's order; handed back in the hits' order.
         std::vector<TIdIMAP4FetchedHeader> answered;
         FClient.CheckFieldsOnly = true;
+        FClient.FetchPreviews = ReadPreviews;
         if (!uids.empty() && !FClient.UIDFetchHeadersAndSizes(uids, answered))
             throw EIdServerRefusal("The server refused to send the messages' headers.");
         // A server answers in the order asked, as a rule: then the answers
@@ -111,6 +116,8 @@ std::vector<TFetchedMessage> TImap4CheckClient::FetchMessages(const std::vector<
                                    ".");
             TFetchedMessage m;
             m.Header = FetchedHeaderOf(answer->Message);
+            m.Header.Preview = std::move(answer->Preview);
+            m.Header.Preview.AsDesktopText();
             const long long size = answer->Size;
             m.Size = size >= 0 && size <= std::numeric_limits<int>::max() ? static_cast<int>(size) : -1;
             fetched.push_back(std::move(m));

@@ -170,7 +170,10 @@ int MessageNumberOfRow(const TMessageList& rows, int index)
     return index - FirstRowOf(rows, rows.Place(index)) + 1 + rows.Offset(index);
 }
 
-TRowMessage RowMessageOf(const TMessageList& rows, int index)
+TRowMessage RowMessageOf(const TMessageList& rows, int index, bool preview)
 {
-    return {rows.SubItem(index, 0), rows.SubItem(index, 1), rows.SubItem(index, 2), rows.Id(index)};
+    TRowMessage shown{rows.SubItem(index, 0), rows.SubItem(index, 1), rows.SubItem(index, 2), rows.Id(index)};
+    if (preview)
+        shown.Preview = rows.Row(index).Preview.Text();
+    return shown;
 }

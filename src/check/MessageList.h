@@ -2,6 +2,7 @@
 
 #include "check/RowId.h"
 #include "check/RowMessage.h"
+#include "mail/MessagePreview.h"
 
 #include <string>
 #include <utility>
@@ -35,6 +36,9 @@ struct TMessageRow
     // The account's key (TAnnounced::KeyOf) and the mailbox.
     std::string Key{};
     std::string Mailbox = InboxName;
+    // The start of the message's text, desktop text, made when first shown;
+    // empty when none was read.
+    TPreview Preview{};
 };
 
 // What is told of the list's changes as they are made, so that a window
@@ -142,5 +146,6 @@ int AccountNumberOfRow(const TMessageList& rows, const std::vector<TRowPlace>& a
 // account's block, after the messages the block leaves out.
 int MessageNumberOfRow(const TMessageList& rows, int index);
 
-// What entry `index` shows, its identity as its server gave it.
-TRowMessage RowMessageOf(const TMessageList& rows, int index);
+// What entry `index` shows, its identity as its server gave it; with
+// `preview`, the start of its text too (made now if it is not yet).
+TRowMessage RowMessageOf(const TMessageList& rows, int index, bool preview = false);

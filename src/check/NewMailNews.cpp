@@ -28,6 +28,11 @@ QString NoticeField(const std::string& text, qsizetype limit)
 
 } // namespace
 
+QString FirstPreview(const TNewMailNews& news, qsizetype limit)
+{
+    return news.Told.empty() || limit < 2 ? QString() : NoticeField(news.Told.front().Shown.Preview, limit);
+}
+
 TNewMailNotice NewMailNotice(const TNewMailNews& news, bool canMarkRead)
 {
     TNewMailNotice notice;
@@ -43,6 +48,10 @@ TNewMailNotice NewMailNotice(const TNewMailNews& news, bool canMarkRead)
             lines << (from.isEmpty() ? subject : from);
         else
             lines << from + QStringLiteral(" \u2014 ") + subject;
+        // More would push the later messages out of a small bubble.
+        if (i < NoticePreviews)
+            if (const QString preview = NoticeField(m.Shown.Preview, NoticePreviewLength); !preview.isEmpty())
+                lines << preview;
     }
     const std::size_t more = news.Told.size() - shown;
     if (more == 1)

@@ -36,8 +36,9 @@ inline const QString NoticeShow = QStringLiteral("show");
 inline const QString NoticeMarkRead = QStringLiteral("mark-read");
 
 // A desktop notification of new mail, as plain text: the headline as its
-// summary, up to NoticeLines messages as "sender — subject" lines and "and N
-// more", and the actions as key, caption pairs (translated).
+// summary, up to NoticeLines messages as "sender — subject" lines, each of
+// the first NoticePreviews followed by its preview where it has one, and
+// "and N more", and the actions as key, caption pairs (translated).
 struct TNewMailNotice
 {
     QString Summary;
@@ -49,6 +50,12 @@ inline constexpr std::size_t NoticeLines = 5;
 // Characters a summary, a sender or a subject keeps; longer ones end in "…".
 inline constexpr qsizetype NoticeSummaryLength = 120;
 inline constexpr qsizetype NoticeFieldLength = 80;
+inline constexpr std::size_t NoticePreviews = 3;
+inline constexpr qsizetype NoticePreviewLength = 200;
+
+// The first told message's preview as one line of plain text, at most
+// `limit` characters; "" when it has none.
+QString FirstPreview(const TNewMailNews& news, qsizetype limit);
 
 // "Mark as read" is offered only when `canMarkRead` and one of the messages
 // is an IMAP4 account's.

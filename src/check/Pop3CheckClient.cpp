@@ -5,6 +5,7 @@
 #include "check/SessionOpen.h"
 #include "mail/IdExceptions.h"
 #include "mail/IdMessage.h"
+#include "mail/MessagePreview.h"
 #include "mail/Pop3Client.h"
 
 void TPop3CheckClient::Connect()
@@ -63,8 +64,12 @@ TFetchedHeader TPop3CheckClient::FetchHeader(int i)
     return GuardSession(FStalled, [this, i] {
         TIdMessage message;
         message.CheckFieldsOnly = true;
-        FClient.FetchHeader(i, message);
-        return FetchedHeaderOf(message);
+        TPreview preview;
+        FClient.FetchHeader(i, message, ReadPreviews ? &preview : nullptr);
+        TFetchedHeader header = FetchedHeaderOf(message);
+        header.Preview = std::move(preview);
+        header.Preview.AsDesktopText();
+        return header;
     });
 }
 
@@ -76,9 +81,13 @@ TFetchedHeader TPop3CheckClient::FetchHeaderThenSize(int i)
         FSizeOf = 0;
         TIdMessage message;
         message.CheckFieldsOnly = true;
-        FSize = FClient.FetchHeaderAndSize(i, message);
+        TPreview preview;
+        FSize = FClient.FetchHeaderAndSize(i, message, ReadPreviews ? &preview : nullptr);
         FSizeOf = i;
-        return FetchedHeaderOf(message);
+        TFetchedHeader header = FetchedHeaderOf(message);
+        header.Preview = std::move(preview);
+        header.Preview.AsDesktopText();
+        return header;
     });
 }
 

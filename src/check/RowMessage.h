@@ -19,4 +19,6 @@ struct TRowMessage
     // unknown): "u:" and a POP3 unique id, "i:" UIDVALIDITY ":" UID, or "f:"
     // and a fingerprint.
     std::string Id;
+    // The start of the message's text, "" when none was read.
+    std::string Preview;
 };

@@ -26,6 +26,7 @@ struct TConfig
     int ScrLckBlinking = 0;       // seconds of LED blinking
     std::string ShowIcon;
     std::string Execute;
+    bool ShowPreview = true;      // read and show the start of new messages' text
     int FormAutoHide = 0;         // seconds
     std::string FormAnimation;
     bool FormStayOnTop = true;

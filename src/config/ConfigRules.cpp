@@ -64,6 +64,7 @@ TConfig InitialConfigOfControls()
     c.FormAutoHide = AutoHideRange.Initial;
     c.FormStayOnTop = false;
     c.FormSaveDetails = false;
+    c.ShowPreview = false;
     return c;
 }
 
@@ -80,6 +81,7 @@ TConfig SettledConfig(const TConfig& shown)
     c.ScrLckBlinking = Clamped(shown.ScrLckBlinking, LedRange.Min, c.CheckingTime);
     c.ShowIcon = EditedText(shown.ShowIcon);
     c.Execute = EditedText(shown.Execute);
+    c.ShowPreview = shown.ShowPreview;
     c.FormAutoHide = Clamped(shown.FormAutoHide, AutoHideRange.Min, c.CheckingTime);
     c.FormAnimation = EditedText(shown.FormAnimation);
     c.FormStayOnTop = shown.FormStayOnTop;

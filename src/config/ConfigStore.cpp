@@ -56,6 +56,7 @@ const TSetting Settings[] = {
     {"ScrLckBlinking", &TConfig::ScrLckBlinking},
     {"ShowIcon", &TConfig::ShowIcon},
     {"Execute", &TConfig::Execute},
+    {"ShowPreview", &TConfig::ShowPreview},
     {"FormAutoHide", &TConfig::FormAutoHide},
     {"FormAnimation", &TConfig::FormAnimation},
     {"FormStayOnTop", &TConfig::FormStayOnTop},

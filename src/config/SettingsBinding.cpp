@@ -94,6 +94,7 @@ void TfrmSettings::ShowInControls(const TConfig& c)
     chkSilentMode->setChecked(spnLedActiveTime->Position() > 0);
     SetText(txtShowIcon, c.ShowIcon);
     SetText(txtExecute, c.Execute);
+    chkShowPreview->setChecked(c.ShowPreview);
     spnAutoHide->SetPosition(c.FormAutoHide);
     chkAutoHide->setChecked(spnAutoHide->Position() > 0);
     SetText(txtAnimation, c.FormAnimation);
@@ -117,6 +118,7 @@ TConfig TfrmSettings::ConfigOfControls() const
         c.ScrLckBlinking = spnLedActiveTime->Position();
         c.ShowIcon = Text(txtShowIcon);
         c.Execute = Text(txtExecute);
+        c.ShowPreview = chkShowPreview->isChecked();
         c.FormAutoHide = spnAutoHide->Position();
         c.FormAnimation = Text(txtAnimation);
         c.FormStayOnTop = chkStayOnTop->isChecked();

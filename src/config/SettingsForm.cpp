@@ -220,6 +220,7 @@ void TfrmSettings::CreateNotificationPage()
     chkExecute = Captioned<QCheckBox>(p, "chkExecute", "Execute a process:");
     txtExecute = Named(new QLineEdit(p), "txtExecute");
     txtExecute->setToolTip(QStringLiteral("%SUBJECT% %FROM% %SIZE%"));
+    chkShowPreview = Captioned<QCheckBox>(p, "chkShowPreview", "Show a preview of the text");
 
     auto* grid = new QGridLayout(p);
     grid->addWidget(lblNotification, 0, 0, 1, 2);
@@ -232,7 +233,8 @@ void TfrmSettings::CreateNotificationPage()
     grid->addLayout(EditRow(txtShowIcon, txtShowIconBtn), 4, 1);
     grid->addWidget(chkExecute, 5, 0);
     grid->addWidget(txtExecute, 5, 1);
-    grid->setRowStretch(6, 1);
+    grid->addWidget(chkShowPreview, 6, 0, 1, 2);
+    grid->setRowStretch(7, 1);
 
     connect(txtLedActiveTime, &QLineEdit::textChanged, this, [this] { txtIntervalChange(); });
 }

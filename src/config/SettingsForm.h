@@ -194,6 +194,7 @@ public:
     QPushButton* txtShowIconBtn = nullptr;
     QCheckBox* chkExecute = nullptr;
     QLineEdit* txtExecute = nullptr;
+    QCheckBox* chkShowPreview = nullptr;
 
     // Form Options
     QLabel* lblNotifyFormOpt = nullptr;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 // Byte queue used as a connection's input queue: bytes are appended at the
 // tail and taken from the head. Consumed head bytes stay in storage until
@@ -30,6 +31,8 @@ public:
 
     // The live bytes, for inspection.
     std::string Peek() const { return FData.substr(FHead); }
+    // The live bytes in place, valid until the queue changes.
+    std::string_view View() const { return std::string_view(FData).substr(FHead); }
     void Clear();
 
     // Bytes held in storage, consumed head included (for tests).

@@ -239,6 +239,49 @@ void TIdIOHandler::ReadDotTerminated(TIdStrings& lines)
     }
 }
 
+std::string TIdIOHandler::ReadDotTerminatedStart(std::size_t keep)
+{
+    std::string kept;
+    int count = 0;
+    std::size_t read = 0;
+    bool lineStart = true; // the queue's head begins a line, not a line's rest
+    const std::size_t maxLength = MaxLineLength > 0 ? static_cast<std::size_t>(MaxLineLength) : MaxReplyBytes;
+    for (;;)
+    {
+        const std::string_view live = FInputBuffer.View();
+        const std::size_t lf = live.find('\n');
+        const bool whole = lf != std::string_view::npos && lf <= maxLength;
+        if (!whole && live.size() <= maxLength)
+        {
+            CheckForDisconnect(true, true);
+            if (ReceiveChunk(true, -1, false) == -1)
+                throw EIdReadTimeout();
+            continue;
+        }
+        std::string_view line = live.substr(0, whole ? lf : maxLength);
+        const std::size_t consumed = whole ? lf + 1 : maxLength;
+        if (whole && !line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (lineStart && whole && line == ".")
+        {
+            FInputBuffer.Remove(consumed);
+            return kept;
+        }
+        if ((lineStart && ++count > MaxReplyLines) || (read += consumed) / HeaderFloodFactor > MaxReplyBytes)
+            throw EIdReplyTooLarge();
+        if (lineStart && line.size() >= 2 && line[0] == '.' && line[1] == '.')
+            line.remove_prefix(1);
+        if (kept.size() < keep)
+        {
+            kept.append(line.substr(0, keep - kept.size()));
+            if (whole)
+                kept.append("\r\n", std::min<std::size_t>(2, keep - kept.size()));
+        }
+        FInputBuffer.Remove(consumed);
+        lineStart = whole;
+    }
+}
+
 std::string TIdIOHandler::ReadExactBytes(int count)
 {
     if (count <= 0)

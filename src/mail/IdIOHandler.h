@@ -104,6 +104,11 @@ public:
     // one full stop. Raises EIdReplyTooLarge past MaxReplyLines or
     // MaxReplyBytes.
     void ReadDotTerminated(TIdStrings& lines);
+    // Reads the lines up to the one that is exactly "." under the same
+    // bounds, keeping only their first `keep` bytes, as CR LF lines, a
+    // leading ".." losing one full stop; the lines are looked at in the
+    // queue, not copied. A line longer than MaxLineLength is read in parts.
+    std::string ReadDotTerminatedStart(std::size_t keep);
     // Exactly `count` bytes, fewer only when the peer closed in between.
     std::string ReadExactBytes(int count);
 

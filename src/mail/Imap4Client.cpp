@@ -6,6 +6,7 @@
 #include "mail/IdIOHandler.h"
 #include "mail/IdMessage.h"
 #include "mail/Imap4FetchStream.h"
+#include "mail/MessagePreview.h"
 #include "mail/ModifiedUtf7.h"
 #include "mail/SaslMechanism.h"
 #include "mail/TlsIOHandler.h"
@@ -930,7 +931,9 @@ void TIdIMAP4::ReadResponseRest(std::string line, std::string& text, std::vector
         const auto flood = static_cast<long long>(HeaderFloodFactor);
         if (size / flood > MaxHeaderSize || (literalsRead += size) / flood > MaxHeaderSize)
             throw EIdReplyTooLarge();
-        std::string bytes = ReadHeaderLiteral(size, MaxHeaderSize - literalBytes);
+        // A body's start asked for beside the header has room of its own.
+        const long long textRoom = FetchPreviews ? static_cast<long long>(PreviewBodyBytes) : 0;
+        std::string bytes = ReadHeaderLiteral(size, MaxHeaderSize + textRoom - literalBytes);
         if (static_cast<long long>(bytes.size()) != size)
             text.replace(text.rfind('{'), std::string::npos, "{" + std::to_string(bytes.size()) + "}");
         literalBytes += static_cast<long long>(bytes.size());
@@ -947,7 +950,10 @@ bool TIdIMAP4::FetchChunk(const std::vector<std::uint32_t>& uids, std::vector<TI
     const std::string tag = NextTag();
     if (drain)
         DrainStrayLines();
-    WriteCommand(tag + " UID FETCH " + UIDSetText(uids) + " (RFC822.SIZE BODY.PEEK[HEADER])");
+    const std::string items = FetchPreviews ? " (RFC822.SIZE BODY.PEEK[HEADER] BODY.PEEK[TEXT]<0." +
+                                                  std::to_string(PreviewBodyBytes) + ">)"
+                                            : " (RFC822.SIZE BODY.PEEK[HEADER])";
+    WriteCommand(tag + " UID FETCH " + UIDSetText(uids) + items);
 
     // Each asked UID's record is made in `out` when its first item comes and
     // stays there; `at` holds its index by the UID's place in `uids`. A size
@@ -956,13 +962,18 @@ bool TIdIMAP4::FetchChunk(const std::vector<std::uint32_t>& uids, std::vector<TI
     const std::size_t first = out.size();
     std::vector<std::size_t> at(uids.size(), none);
     std::vector<bool> hasHeader(uids.size(), false);
+    // Per asked UID, the header's MIME fields and the body's start, until
+    // the chunk's previews are made.
+    std::vector<std::string> mimeFields(FetchPreviews ? uids.size() : 0);
+    std::vector<std::string> texts(FetchPreviews ? uids.size() : 0);
+    std::vector<bool> hasText(FetchPreviews ? uids.size() : 0, false);
     std::vector<std::size_t> order;
     std::size_t skippedBytes = 0;
     std::size_t heldBytes = 0;
     int skippedResponses = 0;
     std::string text;
     std::vector<std::string> literals;
-    TIdIMAP4FetchItems items;
+    TIdIMAP4FetchItems fetched;
     TIdIOHandler& handler = Handler();
     try
     {
@@ -987,33 +998,43 @@ bool TIdIMAP4::FetchChunk(const std::vector<std::uint32_t>& uids, std::vector<TI
             // Each asked UID takes one header and one size, so what is used is
             // bounded by the chunk.
             bool used = false;
-            if (ParseFetchResponse(text, literals, items))
+            if (ParseFetchResponse(text, literals, fetched))
             {
-                const auto found = std::lower_bound(uids.begin(), uids.end(), items.UID);
+                const auto found = std::lower_bound(uids.begin(), uids.end(), fetched.UID);
                 const auto slot = static_cast<std::size_t>(found - uids.begin());
-                if (found != uids.end() && *found == items.UID)
+                if (found != uids.end() && *found == fetched.UID)
                 {
-                    const bool header = items.HasHeader && !hasHeader[slot];
-                    const bool size = items.Size >= 0 && (at[slot] == none || out[at[slot]].Size < 0);
-                    if (header || size)
+                    const bool header = fetched.HasHeader && !hasHeader[slot];
+                    const bool size = fetched.Size >= 0 && (at[slot] == none || out[at[slot]].Size < 0);
+                    const bool bodyText = FetchPreviews && fetched.HasText && !hasText[slot];
+                    if (header || size || bodyText)
                     {
                         if (at[slot] == none)
                         {
                             at[slot] = out.size();
-                            out.emplace_back().UID = items.UID;
+                            out.emplace_back().UID = fetched.UID;
                             order.push_back(slot);
                         }
                         TIdIMAP4FetchedHeader& record = out[at[slot]];
                         if (header)
                         {
-                            LoadHeader(items.Header, record.Message);
+                            LoadHeader(fetched.Header, record.Message);
                             heldBytes += HeldBytes(record.Message);
                             if (heldBytes > MaxBatchSize)
                                 throw EIdReplyTooLarge();
                             hasHeader[slot] = true;
+                            if (FetchPreviews)
+                                mimeFields[slot] = MimeFieldsOf(fetched.Header);
+                        }
+                        if (bodyText)
+                        {
+                            texts[slot] = std::move(fetched.Text);
+                            if (texts[slot].size() > PreviewBodyBytes)
+                                texts[slot].resize(PreviewBodyBytes);
+                            hasText[slot] = true;
                         }
                         if (size)
-                            record.Size = items.Size;
+                            record.Size = fetched.Size;
                         used = true;
                     }
                 }
@@ -1043,6 +1064,8 @@ bool TIdIMAP4::FetchChunk(const std::vector<std::uint32_t>& uids, std::vector<TI
     for (std::size_t k = 0; k < order.size(); ++k)
         if (hasHeader[order[k]])
         {
+            if (FetchPreviews && hasText[order[k]] && !texts[order[k]].empty())
+                out[first + k].Preview = TPreview::Of(std::move(mimeFields[order[k]]), std::move(texts[order[k]]));
             if (kept != first + k)
                 out[kept] = std::move(out[first + k]);
             ++kept;

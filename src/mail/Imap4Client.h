@@ -7,6 +7,7 @@
 #include "mail/MailLimits.h"
 #include "mail/Imap4Folders.h"
 #include "mail/Imap4Reply.h"
+#include "mail/MessagePreview.h"
 
 #include <cstdint>
 #include <functional>
@@ -111,6 +112,9 @@ struct TIdIMAP4FetchedHeader
     std::uint32_t UID = 0;
     long long Size = -1;
     TIdMessage Message;
+    // The start of the message's text as UTF-8, made when first read,
+    // when previews were asked for; empty when it has none.
+    TPreview Preview;
 };
 
 // The state of one mailbox as FolderStates found it.
@@ -167,6 +171,10 @@ public:
     // The messages of a batched header fetch load only what a mail check
     // shows (TIdMessage::CheckFieldsOnly).
     bool CheckFieldsOnly = false;
+    // A batched header fetch also asks for the first PreviewBodyBytes of
+    // each body (BODY.PEEK[TEXT]<0.n>, which leaves \Seen alone), kept
+    // for their previews.
+    bool FetchPreviews = false;
 
     const std::string& GreetingBanner() const { return FGreetingBanner; }
 
@@ -225,7 +233,7 @@ public:
     bool UIDSearchMailbox(const std::vector<TIdIMAP4SearchRec>& criteria);
     bool UIDFetchHeader(std::uint32_t uid, TIdMessage& message);
     // Headers and sizes of `uids` with "UID FETCH <set> (RFC822.SIZE
-    // BODY.PEEK[HEADER])", at most `chunk` UIDs a command (ascending, each
+    // BODY.PEEK[HEADER])" (and the body's start with FetchPreviews), at most `chunk` UIDs a command (ascending, each
     // once; a UID of 0 raises EIdNumberInvalid before anything is sent),
     // each command's answer read as one stream; nothing sets \Seen. `out`
     // gets one record per message the server answered with a header, keyed

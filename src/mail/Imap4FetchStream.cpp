@@ -217,6 +217,11 @@ bool TakeItem(std::string_view name, TValueKind kind, std::string_view atom, std
         items.HasHeader = kind == TValueKind::String;
         items.Header = !items.HasHeader ? std::string() : literal ? std::move(*literal) : std::move(text);
     }
+    else if (SameText(name.substr(0, 10), "BODY[TEXT]"))
+    {
+        items.HasText = kind == TValueKind::String;
+        items.Text = !items.HasText ? std::string() : literal ? std::move(*literal) : std::move(text);
+    }
     return true;
 }
 

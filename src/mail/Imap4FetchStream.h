@@ -27,6 +27,9 @@ struct TIdIMAP4FetchItems
     // no header.
     bool HasHeader = false;
     std::string Header;
+    // BODY[TEXT]<0> (a partial fetch of the body's start), as the header.
+    bool HasText = false;
+    std::string Text;
 };
 
 // Parses one untagged FETCH response:

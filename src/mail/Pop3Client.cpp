@@ -6,6 +6,7 @@
 #include "mail/IdIOHandler.h"
 #include "mail/IdMessage.h"
 #include "mail/MailLimits.h"
+#include "mail/MessagePreview.h"
 #include "mail/SaslMechanism.h"
 #include "mail/TlsIOHandler.h"
 #include "platform/AsciiText.h"
@@ -321,20 +322,44 @@ int TIdPOP3::CountMessages()
     return POP3StatCount(FirstLine(LastReply().Text));
 }
 
-bool TIdPOP3::FetchHeader(int number, TIdMessage& message)
+bool TIdPOP3::FetchHeader(int number, TIdMessage& message, TPreview* preview)
 {
     message.ClearMessage();
-    SendCommand("TOP " + std::to_string(number) + " 0", "+OK");
-    ReadHeaderBody(message);
+    SendCommand(TopCommand(number, preview != nullptr), "+OK");
+    ReadHeaderBody(message, preview);
     return true;
 }
 
-void TIdPOP3::ReadHeaderBody(TIdMessage& message)
+bool TIdPOP3::FetchHeader(int number, TIdMessage& message, std::string* preview)
+{
+    TPreview kept;
+    FetchHeader(number, message, preview ? &kept : nullptr);
+    if (preview)
+        *preview = kept.Text();
+    return true;
+}
+
+std::string TIdPOP3::TopCommand(int number, bool preview)
+{
+    return "TOP " + std::to_string(number) + (preview ? " " + std::to_string(PreviewBodyLines) : " 0");
+}
+
+void TIdPOP3::ReadHeaderBody(TIdMessage& message, TPreview* preview)
 {
     if (!IOHandler())
         throw EIdNotConnected();
     HeaderLineSource source(*IOHandler());
-    ReadHeaderLines(source, message, ".");
+    if (!preview)
+    {
+        ReadHeaderLines(source, message, ".");
+        return;
+    }
+    // The header ends at its empty line; the body's first lines follow up
+    // to the closing ".", more than asked for only from a broken server.
+    std::string body;
+    if (ReadHeaderLines(source, message, "") != ".")
+        body = IOHandler()->ReadDotTerminatedStart(PreviewBodyBytes);
+    *preview = body.empty() ? TPreview() : TPreview::Of(MimeFieldsOf(message.HeaderLines), std::move(body));
 }
 
 int TIdPOP3::MessageSize(int number)
@@ -448,13 +473,21 @@ bool TIdPOP3::UIDL(int number, std::string& id)
     return true;
 }
 
-TIdPOP3ListAnswer TIdPOP3::FetchHeaderAndSize(int number, TIdMessage& message)
+TIdPOP3ListAnswer TIdPOP3::FetchHeaderAndSize(int number, TIdMessage& message, std::string* preview)
+{
+    TPreview kept;
+    TIdPOP3ListAnswer answer = FetchHeaderAndSize(number, message, preview ? &kept : nullptr);
+    if (preview)
+        *preview = kept.Text();
+    return answer;
+}
+
+TIdPOP3ListAnswer TIdPOP3::FetchHeaderAndSize(int number, TIdMessage& message, TPreview* preview)
 {
     if (!IOHandler())
         throw EIdNotConnected();
     message.ClearMessage();
-    const std::string n = std::to_string(number);
-    IOHandler()->Write("TOP " + n + " 0\r\nLIST " + n + "\r\n");
+    IOHandler()->Write(TopCommand(number, preview != nullptr) + "\r\nLIST " + std::to_string(number) + "\r\n");
     const bool headerSent = AsciiText::SameText(ReadReply(), "+OK");
     if (!headerSent)
     {
@@ -462,7 +495,7 @@ TIdPOP3ListAnswer TIdPOP3::FetchHeaderAndSize(int number, TIdMessage& message)
         ReadReply();
         throw refusal;
     }
-    ReadHeaderBody(message);
+    ReadHeaderBody(message, preview);
     TIdPOP3ListAnswer answer;
     if (AsciiText::SameText(ReadReply(), "+OK"))
         answer.Size = POP3ListSize(FirstLine(LastReply().Text));

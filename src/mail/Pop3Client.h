@@ -8,6 +8,9 @@
 #include "mail/IdTCPConnection.h"
 
 #include <functional>
+
+class TPreview;
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -92,8 +95,12 @@ public:
     int CountMessages();
     // Reads the header of message `number` (body lines a server adds are
     // read too, up to the closing "."); one past the caps is kept in part,
-    // as ReadHeaderLines keeps it. Always true when it returns.
-    bool FetchHeader(int number, TIdMessage& message);
+    // as ReadHeaderLines keeps it. Always true when it returns. With
+    // `preview`, "TOP number PreviewBodyLines": the body's first lines are
+    // read too and kept there to make the preview from when it is shown;
+    // with a string, the preview is made at once.
+    bool FetchHeader(int number, TIdMessage& message, TPreview* preview = nullptr);
+    bool FetchHeader(int number, TIdMessage& message, std::string* preview);
     // Octets of message `number`; -1 when the server's answer has no number.
     int MessageSize(int number);
     // True when the capability list of this connection names PIPELINING
@@ -105,7 +112,8 @@ public:
     // Only for a server that CanPipeline. A refused "TOP" is raised after
     // the "LIST" reply is read, so the next command reads its own reply; a
     // refused "LIST" is returned, not raised.
-    TIdPOP3ListAnswer FetchHeaderAndSize(int number, TIdMessage& message);
+    TIdPOP3ListAnswer FetchHeaderAndSize(int number, TIdMessage& message, TPreview* preview = nullptr);
+    TIdPOP3ListAnswer FetchHeaderAndSize(int number, TIdMessage& message, std::string* preview);
     // True when the capability list of this connection names UIDL. A server
     // may answer "UIDL" without announcing it.
     bool CanUIDL() const;
@@ -151,8 +159,10 @@ private:
     // "AUTH" with an access token, and once more with a fresh one after the
     // server refused it; the last refusal is raised.
     void SendTokenLogins(const std::string& mechanism);
-    // The header lines after an accepted "TOP", up to the closing ".".
-    void ReadHeaderBody(TIdMessage& message);
+    // The header lines after an accepted "TOP", up to the closing "."; with
+    // `preview`, the body lines after them make the preview.
+    void ReadHeaderBody(TIdMessage& message, TPreview* preview = nullptr);
+    static std::string TopCommand(int number, bool preview);
     // Whether the capability list names `tag`, in any case, alone or
     // followed by a space and arguments.
     bool Announces(std::string_view tag) const;

@@ -57,9 +57,51 @@ void TMessageListRenderer::Inserted(int index, int count)
     FWidget.insertTopLevelItems(index, items); // the widget owns them now
 }
 
+namespace
+{
+
+// An item whose tooltip, the start of its message's text, is made when it
+// is first asked for: a long list does not decode every message it shows.
+class TPreviewItem final : public QTreeWidgetItem
+{
+public:
+    explicit TPreviewItem(const TMessageList& list) : FList(list) {}
+
+    QVariant data(int column, int role) const override
+    {
+        if (role != Qt::ToolTipRole)
+            return QTreeWidgetItem::data(column, role);
+        if (!FMade)
+        {
+            QTreeWidget* widget = treeWidget();
+            const int index = widget ? widget->indexOfTopLevelItem(const_cast<TPreviewItem*>(this)) : -1;
+            if (index < 0 || index >= FList.Count())
+                return {};
+            // The start of a mail's text, from anyone: always escaped, and
+            // as rich text so that the tooltip wraps it.
+            const std::string& text = FList.Row(index).Preview.Text();
+            if (!text.empty())
+                FTip = Qt::convertFromPlainText(FromCodePage(text), Qt::WhiteSpaceNormal);
+            FMade = true;
+        }
+        return FTip.isEmpty() ? QVariant() : QVariant(FTip);
+    }
+
+private:
+    const TMessageList& FList;
+    mutable bool FMade = false;
+    mutable QString FTip;
+};
+
+} // namespace
+
 QTreeWidgetItem* TMessageListRenderer::ItemOf(const TMessageRow& row) const
 {
-    auto item = std::make_unique<QTreeWidgetItem>();
+    std::unique_ptr<QTreeWidgetItem> item;
+    if (row.Hint.empty() && !row.Preview.Blank())
+        item = std::make_unique<TPreviewItem>(FList);
+    else
+        item = std::make_unique<QTreeWidgetItem>();
     // A message filed away from the inbox says where it lies.
     item->setText(0, FromCodePage(row.Mailbox == InboxName ? row.Caption : row.Caption + " / " + row.Mailbox));
     for (std::size_t k = 0; k < row.SubItems.size(); ++k)

@@ -15,7 +15,8 @@ class QTreeWidgetItem;
 // Shows the message list in the notification window's QTreeWidget, one item
 // per entry in the list's order (six columns: account, sender, subject, size
 // and two empty ones), and follows every change made to it. A cut entry is
-// drawn dimmed; an entry's hint is its tooltip, as plain text.
+// drawn dimmed; an entry's hint, or else its preview, is its tooltip, as
+// plain text.
 class TMessageListRenderer : public TMessageListView
 {
 public:

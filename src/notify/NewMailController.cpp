@@ -436,7 +436,7 @@ void TNewMailController::actReadExecute()
             readings->push_back({true, {}, {}});
             continue;
         }
-        const TExpandedCommand command = ExpandCommandParts(reader, RowValues(*FRows, places, i));
+        const TExpandedCommand command = ExpandCommandParts(reader, RowValues(*FRows, places, i, UsesPreview(reader)));
         readings->push_back({false, command.Arguments(), StartFolderOf(command.Text)});
     }
     ReadFrom(readings, 0, false);

@@ -581,6 +581,53 @@ TEST_F(CycleDovecot, Imap4AndPop3AccountsInOneCycle)
     EXPECT_EQ(NewCount(), 1);
 }
 
+// Each new message of either protocol is listed with the start of its
+// text, its tooltip in the window; reading it marks no IMAP4 message read,
+// and with previews off none is read.
+TEST_F(CycleDovecot, NewMessagesCarryTheStartOfTheirTextWithoutBeingMarkedRead)
+{
+    const std::string imap = AddImapAccount("Imap");
+    const std::string pop = AddAccount("Pop");
+    const std::string newsletter =
+        "Content-Type: multipart/alternative; boundary=\"nl\"\r\nMIME-Version: 1.0\r\n\r\n--nl\r\n"
+        "Content-Type: text/html; charset=iso-8859-1\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
+        "<html><head><style>td{}</style></head><body><p>Gro=DFe &amp; <b>Rabatte</b></p>=\r\n"
+        "<script>x()</script></body></html>\r\n--nl--\r\n";
+    const std::string encrypted = "Content-Type: application/pkcs7-mime; smime-type=enveloped-data\r\n"
+                                  "Content-Transfer-Encoding: base64\r\n\r\nMIAGCSqGSIb3DQEHA6CAMIACAQAx\r\n";
+    for (const std::string& user : {imap, pop})
+    {
+        Server->Deliver(user, Mail("ann@example.org", "plain"));
+        Server->Deliver(user, Mail("news@example.org", "letter", newsletter));
+        Server->Deliver(user, Mail("eve@example.org", "sealed", encrypted));
+    }
+
+    Tick();
+    const std::vector<std::string> previews = {"body of plain", "Gro\xC3\x9F" "e & Rabatte", ""};
+    TMessageList& rows = ListRows();
+    ASSERT_EQ(rows.Count(), 6) << Errors();
+    for (int i = 0; i < rows.Count(); ++i)
+    {
+        EXPECT_EQ(rows.Row(i).Preview, previews[static_cast<std::size_t>(i % 3)]) << rows.Caption(i) << " " << i;
+        EXPECT_EQ(newMail->lvwMessages->topLevelItem(i)->toolTip(2).contains(QStringLiteral("Rabatte")), i % 3 == 1);
+    }
+    TIdIMAP4 other;
+    AimImap(other, imap);
+    other.Connect(true);
+    ASSERT_TRUE(other.SelectMailbox("inbox"));
+    TIdIMAP4SearchRec unseen;
+    unseen.SearchKey = skUnseen;
+    ASSERT_TRUE(other.SearchMailbox({unseen}));
+    EXPECT_EQ(other.MailBox.SearchHits.size(), 3u);
+    other.Disconnect();
+
+    keeper->Config.ShowPreview = false;
+    CheckNow();
+    ASSERT_EQ(rows.Count(), 6) << Errors();
+    for (int i = 0; i < rows.Count(); ++i)
+        EXPECT_EQ(rows.Row(i).Preview, "");
+}
+
 TEST_F(CycleDovecot, Imap4WrongPasswordIsAnErrorRowAndTheNextAccountIsChecked)
 {
     AddImapAccount("Imap", "wrong");

@@ -169,6 +169,38 @@ TEST_F(NoticeWired, SignInNeededIsToldOnceWithAnActionToSignIn)
     EXPECT_EQ(history[0].Body, "The account &quot;Work&quot; needs a sign-in with its mail provider.");
 }
 
+// The previews of the first three go under their lines, escaped for a
+// server that reads markup; switched off, none is asked for.
+TEST_F(NoticeWired, PreviewsOfTheFirstThreeAsTextUnlessSwitchedOff)
+{
+    const std::string why = PrivateNotifications::Unavailable();
+    if (!why.empty())
+        GTEST_SKIP() << why;
+    server = std::make_unique<PrivateNotifications>();
+    Notify(QDBusConnection::connectToBus(QString::fromStdString(server->Address()), QStringLiteral("ternbell")));
+    ASSERT_TRUE(WaitUntil([this] { return notifier->Available(); }, 5000));
+    net.Maildrops["imap.b"] = {{"Ann", "a", 2, 100, "", "<img src=x> & more"},
+                               {"Bob", "b", 2, 100, "", "two"},
+                               {"Cy", "c", 2, 100, "", "three"},
+                               {"Dee", "d", 2, 100, "", "four"}};
+    Round();
+    std::vector<PrivateNotifications::TShown> history = server->CloseAllAndHistory();
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_EQ(history[0].Body, "Ann \u2014 a\n&lt;img src=x&gt; &amp; more\nBob \u2014 b\ntwo\nCy \u2014 c\nthree\n"
+                               "Dee \u2014 d");
+    EXPECT_EQ(check->Rows().Row(3).Preview, "four");
+
+    keeper->Config.ShowPreview = false;
+    net.Maildrops["pop.a"] = {{"Eve", "e", 2, 100, "", "hidden"}};
+    Round();
+    history = server->CloseAllAndHistory();
+    ASSERT_FALSE(history.empty());
+    EXPECT_EQ(std::count_if(history.begin(), history.end(),
+                            [](const PrivateNotifications::TShown& n) { return n.Body == "Eve \u2014 e"; }),
+              1);
+    EXPECT_EQ(check->Rows().Row(0).Preview, "");
+}
+
 TEST_F(NoticeWired, WithoutAServerTheBalloonAsBefore)
 {
     Notify(QDBusConnection(QStringLiteral("never connected")));
@@ -176,6 +208,15 @@ TEST_F(NoticeWired, WithoutAServerTheBalloonAsBefore)
     Round();
     EXPECT_EQ(tray->triNewMsg->LastBalloon().Title, "ternbell");
     EXPECT_EQ(tray->triNewMsg->LastBalloon().Text, "There is a message to read");
+}
+
+// The balloon in its place carries the first message's preview, as text.
+TEST_F(NoticeWired, WithoutAServerTheBalloonShowsTheFirstPreview)
+{
+    Notify(QDBusConnection(QStringLiteral("never connected")));
+    net.Maildrops["pop.a"] = {{"Ann", "a", 2, 100, "", "<i>Hi</i>\tyou"}, {"Bob", "b", 2, 100, "", "two"}};
+    Round();
+    EXPECT_EQ(tray->triNewMsg->LastBalloon().Text, "There are 2 messages to read\n<i>Hi</i> you");
 }
 
 } // namespace

@@ -53,6 +53,10 @@ struct TFakeMessage
     int Priority = 2;
     int Size = 1000;
     std::string MessageId = {};
+    // Handed out only to a client asked to read previews.
+    std::string Preview = {};
+    // Handed out as the body's start, made into the preview where shown.
+    bool KeptBody = false;
 };
 
 // A server per host name; a host that is not there refuses the connect.
@@ -136,7 +140,12 @@ public:
         if (Aimed.Host == Net.FailFetchOn && i == Net.FailFetchAt)
             throw EIdException("-ERR no such message");
         const TFakeMessage& m = Drop().at(i - 1);
-        return {m.From, m.Subject, m.Priority, m.MessageId, 0};
+        TFetchedHeader header{m.From, m.Subject, m.Priority, m.MessageId, 0, m.Preview};
+        if (!ReadPreviews)
+            header.Preview = TPreview();
+        else if (m.KeptBody)
+            header.Preview = TPreview::Of("", m.Preview);
+        return header;
     }
     int MessageSize(int i) override { return Drop().at(i - 1).Size; }
     void Disconnect() override

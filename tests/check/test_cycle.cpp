@@ -5,6 +5,7 @@
 #include "check/Announced.h"
 #include "check/CheckCycle.h"
 #include "check/Pop3CheckClient.h"
+#include "mail/MessagePreview.h"
 #include "mail/Pop3Client.h"
 #include "platform/Exception.h"
 
@@ -422,6 +423,69 @@ TEST_F(CycleTest, BalloonCarriesTheNewlyToldRowsAndAnEmptiedListWithdrawsThem)
     Run();
     EXPECT_EQ(host.Withdrawals, 2);
     EXPECT_EQ(told().size(), 1u);
+}
+
+// A preview read with its message is made only where it is shown: under
+// the first three told, and for a command that shows it; the other rows
+// keep their bytes, up to a bound, for the window to ask.
+TEST_F(CycleTest, OnlyThePreviewsShownAreMade)
+{
+    SetPreviewModuleFolder(TERNBELL_RUNTIME_DIR);
+    host.AddAccount("A", "pop.a");
+    host.Pop3.ReadPreviews = true;
+    host.Config.ShowIcon = "/x/newmsg.ico";
+    host.Config.Execute = "tool %SUBJECT%";
+    const auto kept = [](const std::string& subject) {
+        TFakeMessage m = Msg("Ann", subject);
+        m.Preview = subject + "\r\n  body";
+        m.KeptBody = true;
+        return m;
+    };
+    for (const char* subject : {"one", "two", "three", "four"})
+        host.Net.Maildrops["pop.a"].push_back(kept(subject));
+    Run();
+    ASSERT_EQ(host.BalloonTold.size(), 4u);
+    const char* const told[] = {"one body", "two body", "three body", ""};
+    for (int i = 0; i < 4; ++i)
+    {
+        EXPECT_EQ(host.BalloonTold[i].Shown.Preview, told[i]) << i;
+        EXPECT_EQ(host.List.Row(i).Preview.Made(), i < 3) << i;
+    }
+    EXPECT_GT(host.List.Row(3).Preview.HeldBytes(), 0u);
+
+    host.Config.Execute = "tool %PREVIEW%";
+    host.Net.Maildrops["pop.a"].push_back(kept("five"));
+    Run();
+    ASSERT_FALSE(host.Commands.empty());
+    EXPECT_EQ(host.Commands.back(), (std::vector<std::string>{"tool", "five body"}));
+    EXPECT_FALSE(host.List.Row(3).Preview.Made());
+    EXPECT_EQ(host.List.Row(3).Preview, "four body");
+
+    // A flood of new mail keeps the bytes of the first thousand or so, and
+    // only the notification's three let theirs go.
+    const std::size_t each = PreviewBodyBytes;
+    const std::size_t fit = MaxHeldPreviewBytes / each;
+    host.Config.Execute.clear();
+    host.Net.Maildrops["pop.a"].clear();
+    for (std::size_t i = 0; i < fit + 2; ++i)
+        host.Net.Maildrops["pop.a"].push_back(kept(std::to_string(i) + std::string(each, 'x')));
+    host.ClearList = true;
+    Run();
+    ASSERT_EQ(host.List.Count(), static_cast<int>(fit + 2));
+    EXPECT_EQ(host.List.Row(static_cast<int>(fit) - 1).Preview.HeldBytes(), each);
+    EXPECT_TRUE(host.List.Row(static_cast<int>(fit)).Preview.Blank());
+    // The next check's new rows find the bound taken by the rows kept, but
+    // for what the three shown gave back: the fourth has none.
+    host.ClearList = false;
+    for (int i = 0; i < 4; ++i)
+        host.Net.Maildrops["pop.a"].push_back(kept("late" + std::to_string(i) + std::string(each, 'x')));
+    Run();
+    ASSERT_EQ(host.List.Count(), static_cast<int>(fit + 6));
+    std::size_t held = 0;
+    for (int i = 0; i < host.List.Count(); ++i)
+        held += host.List.Row(i).Preview.HeldBytes();
+    EXPECT_LE(held, MaxHeldPreviewBytes);
+    EXPECT_TRUE(host.List.Row(static_cast<int>(fit) + 5).Preview.Blank());
 }
 
 TEST_F(CycleTest, SoundFailureEndsTheActions)

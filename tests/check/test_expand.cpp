@@ -12,9 +12,9 @@ namespace
 {
 
 TRowValues Values(const std::string& from, const std::string& subject, int msg = 2, int account = 1,
-                  const std::string& size = "1.5 KB")
+                  const std::string& size = "1.5 KB", const std::string& preview = "")
 {
-    return {msg, account, from, subject, size};
+    return {msg, account, from, subject, size, preview};
 }
 
 // The plain text expansion, built from ReplaceCount step by step.
@@ -26,6 +26,7 @@ std::string ReferenceExpansion(std::string text, const TRowValues& v)
     text = ReplaceCount(text, "%FROM%", "\"" + v.From + "\"", 2147483647, 1);
     text = ReplaceCount(text, "%SUBJECT%", "\"" + v.Subject + "\"", 2147483647, 1);
     text = ReplaceCount(text, "%SIZE%", "\"" + v.Size + "\"", 2147483647, 1);
+    text = ReplaceCount(text, "%PREVIEW%", "\"" + v.Preview + "\"", 2147483647, 1);
     return text;
 }
 
@@ -108,6 +109,12 @@ TEST(ExpandCommand, TextAndArguments)
          "log\t\t3   end",
          {"log", "3", "end"}},
         {"nothing but blanks", "   ", Values("a", "b"), "   ", {}},
+        {"the preview is one argument, whatever its quotes and placeholders",
+         "log %PREVIEW% %SIZE%",
+         Values("a", "b", 2, 1, "3 KB", "Hi \"all\" %SIZE% -rf"),
+         "log \"Hi \"all\" %SIZE% -rf\" \"3 KB\"",
+         {"log", "Hi \"all\" %SIZE% -rf", "3 KB"}},
+        {"no preview read: an empty argument", "log %PREVIEW%", Values("a", "b"), "log \"\"", {"log", ""}},
     };
     for (const Case& c : cases)
     {
@@ -126,11 +133,13 @@ TEST(ExpandCommand, ValuesComeFromTheRow)
     TMessageList rows;
     rows.Append({"Other", {"o", "o", "1  B"}, riMessage, false, "", "", ""});
     rows.Append({"Home", {"Ann", "first", "10  B"}, riMessage, false, "", "", ""});
-    rows.Append({"Home", {"Bob", "second", "2 KB"}, riMessage, false, "", "", ""});
+    TMessageRow second{"Home", {"Bob", "second", "2 KB"}, riMessage, false, "", "", ""};
+    second.Preview = "see you";
+    rows.Append(second);
     const std::vector<TRowPlace> accounts = {{"", "Work"}, {"", "Home"}};
     // The second row of the first account's block of "Home" (account 2).
-    EXPECT_EQ(ExpandCommand("tool %ACCOUNT% %MSGID% %SIZE% %FROM% %SUBJECT%", rows, accounts, 2),
-              "tool \"Account2\" 2 \"2 KB\" \"Bob\" \"second\"");
+    EXPECT_EQ(ExpandCommand("tool %ACCOUNT% %MSGID% %SIZE% %FROM% %SUBJECT% %PREVIEW%", rows, accounts, 2),
+              "tool \"Account2\" 2 \"2 KB\" \"Bob\" \"second\" \"see you\"");
     // No account with the row's caption: the number after the last one.
     EXPECT_EQ(ExpandCommand("%ACCOUNT% %MSGID%", rows, accounts, 0), "\"Account3\" 1");
 }

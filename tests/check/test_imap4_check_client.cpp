@@ -2,6 +2,7 @@
 #include "check/Imap4CheckClient.h"
 #include "mail/IdExceptions.h"
 #include "mail/Imap4Client.h"
+#include "mail/MessagePreview.h"
 #include "platform/Exception.h"
 #include "support/FakeClock.h"
 #include "support/ScriptedServer.h"
@@ -96,6 +97,33 @@ TEST_F(Imap4CheckClient, FetchesTheNewHitsAtOnceInTheHitsOrder)
         Check.DisconnectAfterFailure();
         EXPECT_TRUE(Server->WaitDone());
     }
+}
+
+// One message's header, with previews on, comes with its body's start in
+// one command; the preview is made from it when read.
+TEST_F(Imap4CheckClient, OneHeaderWithItsPreviewInOneCommand)
+{
+    SetPreviewModuleFolder(TERNBELL_RUNTIME_DIR);
+    const auto literal = [](const std::string& bytes) {
+        std::string line = "{" + std::to_string(bytes.size()) + "}\nR: ";
+        for (char c : bytes)
+            line += c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
+        return line + "\n";
+    };
+    Start(Selected + "C: C3 UID SEARCH UNSEEN\nS: * SEARCH 7 3 9\nS: C3 OK done\n"
+                     "C: C4 UID FETCH 3 (RFC822.SIZE BODY.PEEK[HEADER] BODY.PEEK[TEXT]<0.4096>)\n"
+                     "S: * 1 FETCH (UID 3 RFC822.SIZE 30 BODY[HEADER] " +
+          literal("Subject: three\r\nContent-Type: text/plain; charset=iso-8859-1\r\n\r\n") + "S:  BODY[TEXT]<0> " +
+          literal("K\xF6ln\r\n") + "S: )\nS: C4 OK done\n");
+    Check.ReadPreviews = true;
+    Check.Connect();
+    ASSERT_EQ(Check.MessageCount(), 3);
+    const TFetchedHeader fetched = Check.FetchHeader(1);
+    EXPECT_EQ(fetched.Subject, "three");
+    EXPECT_EQ(fetched.Preview, "K\xC3\xB6ln");
+    FakeClockFromNow(Client);
+    Check.DisconnectAfterFailure();
+    EXPECT_TRUE(Server->WaitDone());
 }
 
 TEST_F(Imap4CheckClient, RefusedSearchCountsAsNoMessages)

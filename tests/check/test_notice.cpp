@@ -7,20 +7,23 @@
 namespace
 {
 
-TToldMessage Told(const std::string& from, const std::string& subject, bool imap4 = false)
+TToldMessage Told(const std::string& from, const std::string& subject, bool imap4 = false,
+                  const std::string& preview = "")
 {
     TToldMessage m;
     m.Shown.From = from;
     m.Shown.Subject = subject;
+    m.Shown.Preview = preview;
     m.IMAP4 = imap4;
     return m;
 }
 
-std::vector<TToldMessage> Many(int n)
+std::vector<TToldMessage> Many(int n, bool previews = false)
 {
     std::vector<TToldMessage> told;
     for (int i = 1; i <= n; ++i)
-        told.push_back(Told("S" + std::to_string(i), "m" + std::to_string(i)));
+        told.push_back(Told("S" + std::to_string(i), "m" + std::to_string(i), false,
+                            previews ? "p" + std::to_string(i) : ""));
     return told;
 }
 
@@ -93,6 +96,11 @@ INSTANTIATE_TEST_SUITE_P(
                     "Ann" + Dash + "a\nBob" + Dash + "b", ReadShow + " mark-read=Mark as read"},
         TNoticeCase{"NoMarkAsReadWithoutAHandler", "h", {Told("Bob", "b", true)}, false, "h", "Bob" + Dash + "b",
                     ReadShow},
+        // Under each of the first three messages its preview, as one line of text.
+        TNoticeCase{"PreviewsUnderTheFirstThree", "h", Many(4, true), false, "h",
+                    "S1" + Dash + "m1\np1\nS2" + Dash + "m2\np2\nS3" + Dash + "m3\np3\nS4" + Dash + "m4", ReadShow},
+        TNoticeCase{"PreviewIsOneLineOfText", "h", {Told("Ann", "a", false, "<i>x</i>\r\nBcc: y"), Told("Bob", "b")},
+                    false, "h", "Ann" + Dash + "a\n<i>x</i> Bcc: y\nBob" + Dash + "b", ReadShow},
         TNoticeCase{"NoMarkAsReadForPOP3Alone", "h", {Told("Ann", "a")}, true, "h", "Ann" + Dash + "a",
                     ReadShow}),
     [](const testing::TestParamInfo<TNoticeCase>& info) { return std::string(info.param.Name); });

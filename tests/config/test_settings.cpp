@@ -207,6 +207,19 @@ TEST_F(SettingsDialogTest, ShowFormRunsTheIconRuleAgain)
     EXPECT_FALSE(settings->chkShowForm->isChecked());
 }
 
+TEST_F(SettingsDialogTest, ShowPreviewIsOnUntilClearedAndStaysCleared)
+{
+    Open();
+    Page(settings->tabNotification);
+    EXPECT_TRUE(settings->chkShowPreview->isChecked());
+    EXPECT_EQ(Integer(Main, "ShowPreview"), 1);
+    Click(settings->chkShowPreview);
+    Click(settings->btnOk);
+    EXPECT_EQ(Integer(Main, "ShowPreview"), 0);
+    Reopen();
+    EXPECT_FALSE(settings->chkShowPreview->isChecked());
+}
+
 TEST_F(SettingsDialogTest, TimeBoxTickedAtZeroStoresZeroAndShowsClearedNextTime)
 {
     struct

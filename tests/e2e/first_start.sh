@@ -61,6 +61,7 @@ default_main=(
     '"ScrLckBlinking"=dword:00000000'
     "\"ShowIcon\"=\"$folder/newmsg.ico\""
     '"Execute"=""'
+    '"ShowPreview"=dword:00000001'
     '"FormAutoHide"=dword:00000000'
     "\"FormAnimation\"=\"$folder/notify.avi\""
     '"FormStayOnTop"=dword:00000001'

@@ -29,6 +29,12 @@ if(TERNBELL_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
     target_compile_options(${_exe} PRIVATE -Wall -Wextra -fsanitize=fuzzer ${_fuzz_flags})
     target_link_options(${_exe} PRIVATE -fsanitize=fuzzer ${_fuzz_flags})
     target_link_libraries(${_exe} PRIVATE mail_fuzzing)
+    if(_what STREQUAL "preview")
+      # The preview module's own sources, over the MIME library it loads.
+      target_sources(${_exe} PRIVATE ${PROJECT_SOURCE_DIR}/src/preview/TextPreview.cpp
+                                     ${PROJECT_SOURCE_DIR}/src/preview/HtmlText.cpp)
+      target_link_libraries(${_exe} PRIVATE PkgConfig::GMIME)
+    endif()
     if(_what STREQUAL "media_layout")
       # The media files' layout checks are the desktop's, but free of widgets.
       target_sources(${_exe} PRIVATE ${PROJECT_SOURCE_DIR}/src/desktop/MediaLayout.cpp)

@@ -175,6 +175,41 @@ TEST(Connection, DotTerminated)
     EXPECT_EQ(c.IOHandler()->ReadLine(), "after");
 }
 
+// The start of a dot-terminated answer: the same lines as above, kept to a
+// byte bound; an overlong line comes in parts, none of which ends the
+// answer or loses a full stop; the rest is read all the same.
+TEST(Connection, DotTerminatedStart)
+{
+    const std::string stuffed = "S: one\nS: ..two\nS:\nS: . \nS: ...\nS: .x\nS: .\nS: after\n";
+    const struct
+    {
+        const char* What;
+        std::string Script;
+        std::size_t Keep;
+        int MaxLength;
+        std::string Kept;
+    } cases[] = {
+        {"all kept", stuffed, 100, 16384, "one\r\n.two\r\n\r\n. \r\n..\r\n.x\r\n"},
+        {"cut inside a line", stuffed, 7, 16384, "one\r\n.t"},
+        {"cut inside a line end", stuffed, 4, 16384, "one\r"},
+        {"nothing kept", stuffed, 0, 16384, ""},
+        {"long lines in parts", "S: abcdefghij\nS: abcd.\nS: .\nS: after\n", 100, 4, "abcdefghij\r\nabcd.\r\n"},
+        {"empty", "S: .\nS: after\n", 100, 16384, ""},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.What);
+        ScriptedServer srv(c.Script);
+        TTestClient conn;
+        Attach(conn, srv);
+        conn.Connect();
+        conn.IOHandler()->MaxLineLength = c.MaxLength;
+        EXPECT_EQ(conn.IOHandler()->ReadDotTerminatedStart(c.Keep), c.Kept);
+        conn.IOHandler()->MaxLineLength = 16384;
+        EXPECT_EQ(conn.IOHandler()->ReadLine(), "after");
+    }
+}
+
 TEST(Connection, PeerClosesAfterCompleteLine)
 {
     ScriptedServer srv(R"(
@@ -449,8 +484,9 @@ TEST(Connection, ReadTimeout)
     EXPECT_THROW(io.ReadDotTerminated(lines), EIdReadTimeout);
     EXPECT_THROW(io.ReadLineSkippingBlanks(), EIdReadTimeout);
     EXPECT_THROW(io.ReadExactBytes(100), EIdReadTimeout);
-    // Each of the five reads waited out its limit, once.
-    EXPECT_EQ(clock->Served(), 5 * 30s);
+    EXPECT_THROW(io.ReadDotTerminatedStart(100), EIdReadTimeout);
+    // Each of the six reads waited out its limit, once.
+    EXPECT_EQ(clock->Served(), 6 * 30s);
     // The time-out leaves the connection up for a disconnect.
     EXPECT_TRUE(c.Connected());
     c.Disconnect(false);

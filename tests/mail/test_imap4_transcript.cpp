@@ -3,6 +3,7 @@
 #include "mail/IdExceptions.h"
 #include "mail/IdMessage.h"
 #include "mail/Imap4Client.h"
+#include "mail/MessagePreview.h"
 #include "platform/Exception.h"
 #include "support/FakeClock.h"
 #include "support/ScriptedServer.h"
@@ -697,6 +698,36 @@ TEST(Imap4Transcript, BatchedFetchKeepsWhatWasAskedByItsUID)
         EXPECT_EQ(Dump(out), c.Records);
         EXPECT_TRUE(srv.WaitDone());
     }
+}
+
+// With previews on, the same command asks for the body's start without
+// \Seen; its answer makes the preview and is not kept. A text that comes
+// as NIL, or not at all, gives none.
+TEST(Imap4Transcript, BatchedFetchWithPreviewsAsksForTheBodysStart)
+{
+    SetPreviewModuleFolder(TERNBELL_RUNTIME_DIR);
+    const std::string header = "Subject: one\r\nContent-Type: text/html; charset=utf-8\r\n\r\n";
+    const std::string text = "<style>p{}</style><p>Caf&eacute; &amp;\r\n<b>more</b></p>";
+    ScriptedServer srv(Selected + "C: C5 UID FETCH 1:3 (RFC822.SIZE BODY.PEEK[HEADER] BODY.PEEK[TEXT]<0.4096>)\n"
+                       "S: * 1 FETCH (UID 1 RFC822.SIZE 10 BODY[HEADER] {" + std::to_string(header.size()) + "}\n"
+                       + Raw(header) + "S:  BODY[TEXT]<0> {" + std::to_string(text.size()) + "}\n" + Raw(text)
+                       + "S: )\n"
+                         "S: * 2 FETCH (UID 2 RFC822.SIZE 20 BODY[HEADER] \"Subject: two\" BODY[TEXT]<0> NIL)\n"
+                       + HeaderResponse("* 3 FETCH (UID 3 RFC822.SIZE 30", "three") + "S: C5 OK done\n");
+    TIdIMAP4 imap;
+    Aim(imap, srv);
+    imap.FetchPreviews = true;
+    imap.CheckFieldsOnly = true;
+    imap.Connect(true);
+    ASSERT_TRUE(imap.SelectMailbox("inbox"));
+    std::vector<TIdIMAP4FetchedHeader> out;
+    EXPECT_TRUE(imap.UIDFetchHeadersAndSizes({1, 2, 3}, out));
+    EXPECT_EQ(Dump(out), "1 10 one; 2 20 two; 3 30 three");
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[0].Preview, "Caf\xC3\xA9 & more");
+    EXPECT_EQ(out[1].Preview, "");
+    EXPECT_EQ(out[2].Preview, "");
+    EXPECT_TRUE(srv.WaitDone());
 }
 
 TEST(Imap4Transcript, BatchedFetchThatCannotEndRaises)

@@ -1,6 +1,7 @@
 // The POP3 client against scripted servers: what a real server never sends.
 #include "mail/IdExceptions.h"
 #include "mail/IdMessage.h"
+#include "mail/MessagePreview.h"
 #include "mail/Pop3Client.h"
 #include "mail/SaslMechanism.h"
 #include "platform/Exception.h"
@@ -223,6 +224,37 @@ TEST(Pop3Transcript, PipelinedHeaderAndSizeShareOneRoundTrip)
     EXPECT_EQ(message.Subject, "first");
     EXPECT_EQ(pop.FetchHeaderAndSize(2, message).Take(), -1);
     EXPECT_EQ(message.Subject, "second");
+    pop.Disconnect();
+    EXPECT_TRUE(srv.WaitDone());
+    EXPECT_TRUE(srv.Ok());
+}
+
+// With a preview asked for, TOP takes the body's first lines, pipelined as
+// before; the blank line ends the header, dot-stuffed lines are undone, and
+// a message whose body is all past the header has none.
+TEST(Pop3Transcript, PipelinedTopWithBodyLinesMakesThePreview)
+{
+    SetPreviewModuleFolder(TERNBELL_RUNTIME_DIR);
+    ScriptedServer srv(std::string(LoggedInPipelining) + R"(
+        C: TOP 1 80
+        C: LIST 1
+        R: +OK\r\nSubject: first\r\nContent-Type: text/plain;\r\n charset=iso-8859-1\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\nGr=FC=DFe\r\n..aus\r\n\r\nK=F6ln\r\n.\r\n+OK 1 120\r\n
+        C: TOP 2 80
+        C: LIST 2
+        R: +OK\r\nSubject: second\r\n.\r\n+OK 2 30\r\n
+        C: QUIT
+        S: +OK bye
+    )");
+    TIdPOP3 pop;
+    ConnectPipelining(pop, srv);
+    TIdMessage message;
+    std::string preview;
+    EXPECT_EQ(pop.FetchHeaderAndSize(1, message, &preview).Take(), 120);
+    EXPECT_EQ(message.Subject, "first");
+    EXPECT_EQ(preview, "Gr\xC3\xBC\xC3\x9F" "e .aus K\xC3\xB6ln");
+    EXPECT_EQ(pop.FetchHeaderAndSize(2, message, &preview).Take(), 30);
+    EXPECT_EQ(message.Subject, "second");
+    EXPECT_EQ(preview, "");
     pop.Disconnect();
     EXPECT_TRUE(srv.WaitDone());
     EXPECT_TRUE(srv.Ok());

@@ -2,6 +2,8 @@
 
 #include "notify/MessageListRenderer.h"
 
+#include "mail/MessagePreview.h"
+
 #include <QAbstractItemModel>
 #include <QPalette>
 #include <QTextDocument>
@@ -124,6 +126,23 @@ TEST_F(TreeRowsTest, ServerErrorInTooltipIsShownAsPlainText)
             EXPECT_EQ(ShownAsTooltip(list.topLevelItem(0)->toolTip(c)), QString::fromLatin1(hint));
         EXPECT_EQ(rows.Row(0).Hint, hint);
     }
+}
+
+// A message's preview becomes its tooltip when first asked for, made then
+// from its kept bytes, as plain text, for the row the item stands for now.
+TEST_F(TreeRowsTest, PreviewBecomesTheTooltipWhenAskedFor)
+{
+    SetPreviewModuleFolder(TERNBELL_RUNTIME_DIR);
+    TMessageRow row{"Work", {"Ann", "a", "1 KB"}};
+    row.Preview = TPreview::Of("", "<b>Hi</b> &\r\n  you");
+    rows.Append(row);
+    rows.Insert(0, {"Work", {"Bob", "b", "1 KB"}});
+    EXPECT_FALSE(rows.Row(1).Preview.Made());
+    EXPECT_EQ(list.topLevelItem(0)->toolTip(0), "");
+    for (int c = 0; c < list.columnCount(); ++c)
+        EXPECT_EQ(ShownAsTooltip(list.topLevelItem(1)->toolTip(c)), "<b>Hi</b> & you");
+    EXPECT_TRUE(rows.Row(1).Preview.Made());
+    EXPECT_EQ(rows.Row(1).Preview.HeldBytes(), 0u);
 }
 
 TEST_F(TreeRowsTest, CutRowsAreDrawnDimmed)

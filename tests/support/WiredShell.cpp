@@ -3,6 +3,7 @@
 #include "check/CheckClients.h"
 #include "check/Imap4PushClient.h"
 #include "config/ConfigKeeper.h"
+#include "mail/MessagePreview.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -21,6 +22,8 @@ WiredShell::WiredShell(TTrayParts& tray, TConfigKeeper& keeper, TfrmSettings& se
                 },
                 nullptr, clock ? *clock : TIdSteadyClock::Instance())
 {
+    // The test programs live apart from the executable and its modules.
+    SetPreviewModuleFolder(TERNBELL_RUNTIME_DIR);
     shell.UseScheduler(mailCheck.Scheduler());
     shell.CheckAccounts = [this] { return mailCheck.CheckAccounts(); };
     shell.AbortChecks = [this] { mailCheck.Abort(); };

@@ -1,0 +1,161 @@
+// The start of a message's text as the preview module reads it from the
+// MIME fields and the first body bytes, honest mail and hostile.
+#include "mail/IdHeaderList.h"
+#include "mail/MessagePreview.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace
+{
+
+class MessagePreviewTest : public testing::Test
+{
+protected:
+    static void SetUpTestSuite() { SetPreviewModuleFolder(TERNBELL_RUNTIME_DIR); }
+};
+
+// A multipart body around `parts` (each its fields, a blank line, its text).
+std::string Multipart(const std::string& boundary, std::initializer_list<std::string> parts, bool closed = true)
+{
+    std::string body = "This is a multi-part message in MIME format.\r\n";
+    for (const std::string& part : parts)
+        body += "--" + boundary + "\r\n" + part + "\r\n";
+    return closed ? body + "--" + boundary + "--\r\n" : body;
+}
+
+std::string Repeated(const std::string& text, int times)
+{
+    std::string out;
+    for (int i = 0; i < times; ++i)
+        out += text;
+    return out;
+}
+
+const std::string Alternative = "Content-Type: multipart/alternative; boundary=\"b1\"\r\n";
+
+struct PreviewCase
+{
+    const char* What;
+    std::string Fields;
+    std::string Body;
+    std::string Preview;
+};
+
+TEST_F(MessagePreviewTest, TextIsFoundDecodedAndCollapsed)
+{
+    const PreviewCase cases[] = {
+        {"no fields: US-ASCII text", "", "Hello  there,\r\n\r\n\tsee you\r\n", "Hello there, see you"},
+        {"quoted-printable Latin-1",
+         "Content-Type: text/plain;\r\n charset=\"iso-8859-1\"\r\nContent-Transfer-Encoding: quoted-printable\r\n",
+         "Gr=FC=DFe aus K=F6ln, sch=\r\nade\r\n", "Gr\xC3\xBC\xC3\x9F" "e aus K\xC3\xB6ln, schade"},
+        {"base64 UTF-8", "Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: base64\r\n",
+         "w7xiZXIgYWxsZXM=\r\n", "\xC3\xBC" "ber alles"},
+        {"alternative: the plain part before the HTML", Alternative,
+         Multipart("b1", {"Content-Type: text/html\r\n\r\n<p>html</p>", "Content-Type: text/plain\r\n\r\nplain"}),
+         "plain"},
+        {"HTML only: no markup, style or script, references resolved",
+         "Content-Type: text/html; charset=utf-8\r\n",
+         "<html><head><title>T</title><style>p { color: red }</style></head><body><!-- note -->"
+         "<script>alert(1)</script><p>Tom&nbsp;&amp;&#32;Jerry&#x2019;s <b>news</b></p>"
+         "<div>&zwnj;&nbsp;second&lt;line&gt;</div></body></html>",
+         "Tom & Jerry\xE2\x80\x99s news second<line>"},
+        {"an attached text is passed over for the body",
+         "Content-Type: multipart/mixed; boundary=\"m\"\r\n",
+         Multipart("m", {"Content-Type: text/plain\r\nContent-Disposition: attachment; filename=a.txt\r\n\r\nattached",
+                         "Content-Type: text/html\r\n\r\n<i>body</i>"}),
+         "body"},
+        {"nested, the text in the innermost part", "Content-Type: multipart/mixed; boundary=\"m\"\r\n",
+         Multipart("m", {Alternative + "\r\n" + Multipart("b1", {"Content-Type: text/plain\r\n\r\ninner"})}),
+         "inner"},
+        {"cut short inside the part, its boundary never comes", Alternative,
+         Multipart("b1", {"Content-Type: text/plain\r\n\r\nthe start of a long text"}, false) + "and its mid",
+         "the start of a long text and its mid"},
+        {"long text: 200 characters, the last an ellipsis", "", Repeated("\xC3\xA4 ", 300),
+         Repeated("\xC3\xA4 ", 99) + "\xC3\xA4\xE2\x80\xA6"},
+        {"a charset nobody knows: the bytes as far as they are text",
+         "Content-Type: text/plain; charset=x-unheard-of\r\n", "plain words", "plain words"},
+        {"text in the text stays text", "", "<b>bold</b> &amp;", "<b>bold</b> &amp;"},
+        {"direction overrides and controls dropped", "", "a\xE2\x80\xAE" "b\x01\x7F" "c in a line of words",
+         "ab c in a line of words"},
+    };
+    for (const PreviewCase& c : cases)
+        EXPECT_EQ(MessagePreview(c.Fields, c.Body), c.Preview) << c.What;
+    EXPECT_TRUE(PreviewModuleLoaded());
+}
+
+TEST_F(MessagePreviewTest, MessagesWithoutTextToShowHaveNone)
+{
+    std::string deep;
+    for (int i = 0; i < 300; ++i)
+        deep += "--d\r\nContent-Type: multipart/mixed; boundary=\"d\"\r\n\r\n";
+    const PreviewCase cases[] = {
+        {"encrypted", "Content-Type: multipart/encrypted; protocol=\"application/pgp-encrypted\"; boundary=\"e\"\r\n",
+         Multipart("e", {"Content-Type: application/pgp-encrypted\r\n\r\nVersion: 1",
+                         "Content-Type: text/plain\r\n\r\n-----BEGIN PGP MESSAGE-----"}),
+         ""},
+        {"signed as a blob", "Content-Type: application/pkcs7-mime; smime-type=signed-data\r\n"
+                             "Content-Transfer-Encoding: base64\r\n",
+         "MIAGCSqGSIb3DQEHAqCAMIACAQExDzANBglghkgBZQMEAgEFADCABgkqhkiG9w0BBwGggCSABIIC", ""},
+        {"no text part", "Content-Type: multipart/mixed; boundary=\"m\"\r\n",
+         Multipart("m", {"Content-Type: image/png\r\nContent-Transfer-Encoding: base64\r\n\r\niVBORw0KGgo="}), ""},
+        {"an empty body", "", "", ""},
+        {"HTML that is all markup", "Content-Type: text/html\r\n",
+         "<table><tr><td><img src=\"x\"></td></tr></table><style>" + Repeated("a{}", 100), ""},
+        {"a missing boundary", "Content-Type: multipart/alternative\r\n", "--\r\n\r\n--", ""},
+        {"a 4 KB line of base64 garbage", "Content-Type: text/plain\r\nContent-Transfer-Encoding: base64\r\n",
+         Repeated("/+8A", 1024), ""},
+        {"deep nesting", "Content-Type: multipart/mixed; boundary=\"d\"\r\n", deep, ""},
+    };
+    for (const PreviewCase& c : cases)
+        EXPECT_EQ(MessagePreview(c.Fields, c.Body), c.Preview) << c.What;
+}
+
+// A check keeps a message's fields and body start, cut to the bound; the
+// preview is made from them when first read, the same for each copy, and
+// the bytes go then.
+TEST_F(MessagePreviewTest, AKeptPreviewIsMadeWhenFirstReadAndLetsItsBytesGo)
+{
+    const std::string fields = "Content-Type: text/plain; charset=iso-8859-1\r\n";
+    const std::string body = "K\xF6ln " + Repeated("x", PreviewBodyBytes);
+    const TPreview kept = TPreview::Of(fields, body);
+    EXPECT_FALSE(kept.Made());
+    EXPECT_FALSE(kept.Blank());
+    EXPECT_EQ(kept.HeldBytes(), fields.size() + PreviewBodyBytes);
+    const TPreview copy = kept;
+    EXPECT_EQ(kept.Text(), MessagePreview(fields, body));
+    EXPECT_EQ(kept.Text().substr(0, 6), "K\xC3\xB6ln ");
+    EXPECT_TRUE(kept.Made());
+    EXPECT_EQ(kept.HeldBytes(), 0u);
+    EXPECT_EQ(copy, kept.Text());
+
+    const TPreview none = TPreview::Of(fields, "\r\n");
+    EXPECT_EQ(none, "");
+    EXPECT_TRUE(none.Blank());
+}
+
+// Only the first PreviewBodyBytes of a body count, whatever a server sent.
+TEST_F(MessagePreviewTest, BodyIsReadOnlyToItsBound)
+{
+    const std::string body = Repeated("a", PreviewBodyBytes - 1) + " hidden";
+    EXPECT_EQ(MessagePreview("", body), Repeated("a", PreviewChars - 1) + "\xE2\x80\xA6");
+    EXPECT_EQ(MessagePreview("", Repeated(" ", PreviewBodyBytes) + "hidden"), "");
+}
+
+TEST(MimeFields, OnlyTheFieldsThatBuildTheBodyWithTheirFoldedLines)
+{
+    const std::string header = "Subject: Content-Type: text/html\r\nContent-Type: text/plain;\r\n"
+                               "\tcharset=utf-8\r\nFrom: a@b\r\n continued\r\nMIME-Version: 1.0\r\n"
+                               "content-transfer-encoding: base64\r\n";
+    const std::string fields = "Content-Type: text/plain;\r\n\tcharset=utf-8\r\nMIME-Version: 1.0\r\n"
+                               "content-transfer-encoding: base64\r\n";
+    EXPECT_EQ(MimeFieldsOf(header), fields);
+    TIdHeaderList lines;
+    for (const char* line : {"Subject: x", "Content-Type: text/plain;", "\tcharset=utf-8", "From: a@b", " continued",
+                             "MIME-Version: 1.0", "content-transfer-encoding: base64"})
+        lines.Add(line);
+    EXPECT_EQ(MimeFieldsOf(lines), fields);
+}
+
+} // namespace
