@@ -14,7 +14,8 @@ namespace
 TRowValues Values(const std::string& from, const std::string& subject, int msg = 2, int account = 1,
                   const std::string& size = "1.5 KB", const std::string& preview = "")
 {
-    return {msg, account, from, subject, size, preview};
+    return {.MessageNumber = msg, .AccountNumber = account, .From = from, .Subject = subject, .Size = size,
+            .Preview = preview};
 }
 
 // The plain text expansion, built from ReplaceCount step by step.
