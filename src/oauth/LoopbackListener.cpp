@@ -134,6 +134,27 @@ void TLoopbackListener::Cancel()
     [[maybe_unused]] const ssize_t n = ::write(FWake[1].Get(), &byte, 1);
 }
 
+TLoopbackListener::TAwaited TLoopbackListener::AwaitReadable(int socket, TIdClock::TTimePoint deadline,
+                                                             TIdClock& clock)
+{
+    for (;;)
+    {
+        const int left = clock.Left(deadline);
+        if (left == 0)
+            return TAwaited::TimedOut;
+        pollfd p[2] = {{socket, POLLIN, 0}, {FWake[0].Get(), POLLIN, 0}};
+        const int ready = ::poll(p, 2, clock.Block(left));
+        if (ready == 0)
+            clock.WaitedOut(left);
+        else if (ready < 0 && errno == EINTR)
+            continue;
+        else if (ready < 0 || (p[1].revents & POLLIN))
+            return TAwaited::Cancelled;
+        else
+            return TAwaited::Readable;
+    }
+}
+
 std::string TLoopbackListener::ReadRequest(int socket, TIdClock& clock)
 {
     const auto deadline = clock.After(RequestMilliseconds);
@@ -142,20 +163,7 @@ std::string TLoopbackListener::ReadRequest(int socket, TIdClock& clock)
     {
         if (request.size() > MaxRequest)
             return {};
-        const int left = clock.Left(deadline);
-        if (left == 0)
-            return {};
-        pollfd p[2] = {{socket, POLLIN, 0}, {FWake[0].Get(), POLLIN, 0}};
-        const int ms = clock.Block(left);
-        const int ready = ::poll(p, 2, ms);
-        if (ready == 0)
-        {
-            clock.WaitedOut(left);
-            continue;
-        }
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready < 0 || (p[1].revents & POLLIN))
+        if (AwaitReadable(socket, deadline, clock) != TAwaited::Readable)
             return {};
         char chunk[4096];
         const ssize_t n = ::recv(socket, chunk, sizeof chunk, MSG_DONTWAIT);
@@ -176,20 +184,10 @@ TLoopbackListener::TRedirect TLoopbackListener::Wait(const std::string& state, T
     const auto deadline = clock.Now() + limit;
     while (true)
     {
-        const int left = clock.Left(deadline);
-        if (left == 0)
+        const TAwaited awaited = AwaitReadable(FListen.Get(), deadline, clock);
+        if (awaited == TAwaited::TimedOut)
             throw EOAuthCancelled(ResStr("The sign-in ran out of time."));
-        pollfd p[2] = {{FListen.Get(), POLLIN, 0}, {FWake[0].Get(), POLLIN, 0}};
-        const int ms = clock.Block(left);
-        const int ready = ::poll(p, 2, ms);
-        if (ready == 0)
-        {
-            clock.WaitedOut(left);
-            continue;
-        }
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready < 0 || (p[1].revents & POLLIN))
+        if (awaited == TAwaited::Cancelled)
             throw EOAuthCancelled(ResStr("The sign-in was cancelled."));
         TDescriptor connection(::accept4(FListen.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
         if (!connection.Valid())

@@ -37,6 +37,14 @@ public:
     void Cancel();
 
 private:
+    enum class TAwaited
+    {
+        Readable,
+        TimedOut,
+        Cancelled // by Cancel, or the wait failed
+    };
+    // Until `socket` can be read, the deadline passes or Cancel is called.
+    TAwaited AwaitReadable(int socket, TIdClock::TTimePoint deadline, TIdClock& clock);
     // One connection's request line, read within a few seconds.
     std::string ReadRequest(int socket, TIdClock& clock);
     TDescriptor FListen;
