@@ -7,12 +7,20 @@
 #include <QStandardPaths>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstring>
 #include <stdexcept>
+#include <thread>
+#include <vector>
 
 namespace
 {
@@ -55,22 +63,57 @@ std::string AuthServer::BrowserFolder()
 
 AuthServer::AuthServer(TOptions options)
 {
-    FProcess.setProgram("node");
-    FProcess.setArguments({QString::fromStdString(Folder + "/server.mjs"),
-                           QString("--access-token-ttl=%1").arg(options.AccessTokenSeconds),
-                           QString("--refresh-token-ttl=%1").arg(options.RefreshTokenSeconds)});
-    FProcess.setWorkingDirectory(QString::fromStdString(Folder));
-    FProcess.setStandardErrorFile(QProcess::nullDevice());
-    EndWithTest(FProcess);
-    FProcess.start();
-    while (!FProcess.canReadLine() && FProcess.waitForReadyRead(30000))
+    char output[] = "/tmp/ternbell-auth-XXXXXX";
+    const int outFd = ::mkstemp(output);
+    int input[2] = {-1, -1};
+    if (outFd < 0 || ::pipe2(input, O_CLOEXEC) != 0)
+        throw std::runtime_error("the authorization server cannot be started: no file or pipe");
+    FOutput = output;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addchdir_np(&actions, Folder.c_str());
+    std::vector<std::string> args = {"node", Folder + "/server.mjs",
+                                     "--access-token-ttl=" + std::to_string(options.AccessTokenSeconds),
+                                     "--refresh-token-ttl=" + std::to_string(options.RefreshTokenSeconds)};
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const int rc = ::posix_spawnp(&FPid, "node", &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(input[0]);
+    ::close(outFd);
+    FInput = input[1];
+    if (rc != 0)
     {
+        FPid = -1;
+        Stop();
+        throw std::runtime_error(std::string("cannot start node: ") + std::strerror(rc));
     }
-    const std::string line = FProcess.readLine().trimmed().toStdString();
+    std::string line;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline)
+    {
+        const std::string text = ReadFile(FOutput);
+        if (const std::size_t end = text.find('\n'); end != std::string::npos)
+        {
+            line = text.substr(0, end);
+            break;
+        }
+        if (::waitpid(FPid, nullptr, WNOHANG) == FPid)
+        {
+            FPid = -1;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     const std::string prefix = "http://127.0.0.1:";
     if (line.compare(0, prefix.size(), prefix) != 0)
     {
-        StopProcess(FProcess);
+        Stop();
         throw std::runtime_error("the authorization server did not start: " + line);
     }
     FIssuer = line;
@@ -84,7 +127,28 @@ AuthServer::~AuthServer()
 
 void AuthServer::Stop()
 {
-    StopProcess(FProcess);
+    if (FPid > 0)
+    {
+        ::kill(FPid, SIGTERM);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (::waitpid(FPid, nullptr, WNOHANG) == 0)
+        {
+            if (std::chrono::steady_clock::now() >= deadline)
+            {
+                ::kill(FPid, SIGKILL);
+                ::waitpid(FPid, nullptr, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        FPid = -1;
+    }
+    if (FInput >= 0)
+        ::close(FInput);
+    FInput = -1;
+    if (!FOutput.empty())
+        ::unlink(FOutput.c_str());
+    FOutput.clear();
 }
 
 AuthServer::TAnswer AuthServer::Request(const std::string& path, const std::string& form,

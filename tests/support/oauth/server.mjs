@@ -244,3 +244,7 @@ server.on('request', async (req, res) => {
 });
 
 process.stdout.write(`${issuer}\n`);
+// The test holds our standard input open: when it ends, however it ends, so do we.
+process.stdin.on('end', () => process.exit(0));
+process.stdin.on('error', () => process.exit(0));
+process.stdin.resume();
