@@ -24,6 +24,7 @@
 #include "check/PushSession.h"
 #include "mail/Imap4Client.h"
 #include "mail/Imap4Folders.h"
+#include "support/Loopback.h"
 
 #include "CheckTiming.h"
 #include "TurnCounter.h"
@@ -31,9 +32,7 @@
 #include <benchmark/benchmark.h>
 
 #include <atomic>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -192,25 +191,6 @@ void BM_Interleaved(benchmark::State& state)
     TimeRounds(
         state, server, Unseen, [](Dovecot& s) { return Ours().Run(s, s.ImapPort()); }, reference,
         [](Dovecot& s) { return SessionBound(s); }, names, 0.3, 1.3);
-}
-
-// Established connections to `port` on this machine (/proc/net/tcp).
-int ConnectionsTo(uint16_t port)
-{
-    int count = 0;
-    std::ifstream tcp("/proc/net/tcp");
-    std::string line;
-    std::getline(tcp, line);
-    while (std::getline(tcp, line))
-    {
-        std::istringstream fields(line);
-        std::string slot, local, remote, st;
-        fields >> slot >> local >> remote >> st;
-        const std::size_t colon = remote.find(':');
-        if (colon != std::string::npos && std::stoul(remote.substr(colon + 1), nullptr, 16) == port && st == "01")
-            ++count;
-    }
-    return count;
 }
 
 void BM_PushAtRest(benchmark::State& state)

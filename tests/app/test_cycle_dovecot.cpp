@@ -37,7 +37,6 @@
 #include <filesystem>
 #include <map>
 #include <fstream>
-#include <sstream>
 #include <thread>
 #include <sys/stat.h>
 
@@ -881,25 +880,6 @@ TEST_F(CycleFoldersDovecot, FiledMailIsToldJunkIsNotAndARenamedFolderFailsAlone)
     EXPECT_EQ(Errors(), "Work: The folder \"Lists\" does not exist on the server.\n");
 }
 
-// Connections in the established state to a port on this machine, as the
-// kernel lists them: the lines of /proc/net/tcp whose remote port it is.
-int ConnectionsTo(uint16_t port)
-{
-    int count = 0;
-    std::ifstream tcp("/proc/net/tcp");
-    std::string line;
-    std::getline(tcp, line);
-    while (std::getline(tcp, line))
-    {
-        std::istringstream fields(line);
-        std::string slot, local, remote, state;
-        fields >> slot >> local >> remote >> state;
-        const std::size_t colon = remote.find(':');
-        if (colon != std::string::npos && std::stoul(remote.substr(colon + 1), nullptr, 16) == port && state == "01")
-            ++count;
-    }
-    return count;
-}
 
 // Under push, one line hears of ten watched folders: mail filed into any of
 // them is told within seconds, mail into Junk is not, and at rest the

@@ -6,6 +6,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <sstream>
+#include <string>
+
 namespace
 {
 sockaddr_in LoopbackAddress(int port)
@@ -51,4 +55,22 @@ SilentListener::SilentListener()
             return;
         }
     }
+}
+
+int ConnectionsTo(uint16_t port)
+{
+    int count = 0;
+    std::ifstream tcp("/proc/net/tcp");
+    std::string line;
+    std::getline(tcp, line);
+    while (std::getline(tcp, line))
+    {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        fields >> slot >> local >> remote >> state;
+        const std::size_t colon = remote.find(':');
+        if (colon != std::string::npos && std::stoul(remote.substr(colon + 1), nullptr, 16) == port && state == "01")
+            ++count;
+    }
+    return count;
 }

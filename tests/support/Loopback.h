@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 // A socket descriptor, closed with the object.
@@ -46,3 +47,7 @@ private:
     std::vector<SocketFd> FFillers;
     bool FSilent = false;
 };
+
+// Connections in the established state to a port on this machine, as the
+// kernel lists them: the lines of /proc/net/tcp whose remote port it is.
+int ConnectionsTo(uint16_t port);
