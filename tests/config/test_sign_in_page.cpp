@@ -81,15 +81,9 @@ TEST_F(SignInPage, TheChoiceOfProviderIsTheAccountsWayToLogIn)
     }
 }
 
-class SignInPageWithServer : public SignInPage
+class SignInPageWithServer : public WithAuthServer<SignInPage>
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (AuthServer::Unavailable().empty())
-            Server = std::make_unique<AuthServer>();
-    }
-    static void TearDownTestSuite() { Server.reset(); }
     void SetUp() override
     {
         if (!Server)
@@ -108,7 +102,6 @@ protected:
         settings.SetAccessTokens(&tokens);
         Show(account);
     }
-    static inline std::unique_ptr<AuthServer> Server;
     ScopedEnvironment path;
     TempFolder folder{"signin"};
     Account account;

@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 
 namespace
@@ -71,15 +72,9 @@ private:
     std::vector<std::thread> FRuns;
 };
 
-class SignInTest : public testing::Test
+class SignInTest : public WithAuthServer<testing::Test>
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (AuthServer::Unavailable().empty())
-            Server = std::make_unique<AuthServer>();
-    }
-    static void TearDownTestSuite() { Server.reset(); }
     void SetUp() override
     {
         if (!Server)
@@ -109,7 +104,6 @@ protected:
         return hooks;
     }
 
-    static inline std::unique_ptr<AuthServer> Server;
     Account account;
     std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
     THttpLimits limits;
@@ -275,6 +269,51 @@ TEST_F(SignInTest, SignOutRevokesTheGrant)
     EXPECT_THROW(tokens.AccessToken(account, false), ESignInNeeded);
 }
 
+// The account whose refresh token the vault tests keep.
+Account VaultAccount()
+{
+    Account account;
+    account.UserName = "ann";
+    account.Host = "mail.example.org";
+    account.Port = "110";
+    account.OAuth2Issuer = "https://op.example";
+    return account;
+}
+
+struct TVaultRun
+{
+    std::optional<std::string> Before, After, Erased;
+};
+
+// A thread beside the windows reads, writes a token and its rotation and
+// reads again; `whileKept` then runs here, on the windows' thread, before
+// that thread erases the token and reads once more.
+TVaultRun RunBesideTheWindows(ITokenVault& vault, const Account& account, const std::function<void()>& whileKept)
+{
+    TVaultRun run;
+    std::atomic<bool> written{false}, done{false};
+    std::thread beside([&] {
+        run.Before = vault.Read(account);
+        vault.Write(account, "first");
+        vault.Write(account, "rotated");
+        run.After = vault.Read(account);
+        written = true;
+        while (written)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        vault.Erase(account);
+        run.Erased = vault.Read(account);
+        done = true;
+    });
+    if (WaitUntil([&] { return written.load(); }, 30000))
+        whileKept();
+    else
+        ADD_FAILURE() << "the token was not written";
+    written = false;
+    EXPECT_TRUE(WaitUntil([&] { return done.load(); }, 30000));
+    beside.join();
+    return run;
+}
+
 // The keyring vault answers threads beside the windows through the store's
 // own thread, and keeps the token apart from the account's password.
 TEST(KeyringVault, KeepsReplacesAndErasesATokenForAThreadBesideTheWindows)
@@ -285,38 +324,18 @@ TEST(KeyringVault, KeepsReplacesAndErasesATokenForAThreadBesideTheWindows)
     TSecretStore store;
     TMemoryTokenVault fallback;
     TKeyringTokenVault vault(store, fallback, 20);
-    Account account;
-    account.UserName = "ann";
-    account.Host = "mail.example.org";
-    account.Port = "110";
-    account.OAuth2Issuer = "https://op.example";
+    const Account account = VaultAccount();
     keyring.Store({"protocol", "pop3", "host", "mail.example.org", "port", "110", "user", "ann"}, "password");
     EXPECT_THROW(vault.Read(account), ETokenUnavailable) << "asked on the store's thread, it would never answer";
 
-    std::optional<std::string> before, after, erased;
-    std::atomic<bool> written{false}, done{false};
-    std::thread beside([&] {
-        before = vault.Read(account);
-        vault.Write(account, "first");
-        vault.Write(account, "rotated");
-        after = vault.Read(account);
-        written = true;
-        while (written)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        vault.Erase(account);
-        erased = vault.Read(account);
-        done = true;
+    const TVaultRun run = RunBesideTheWindows(vault, account, [&] {
+        EXPECT_EQ(keyring.Lookup({"protocol", "pop3", "host", "mail.example.org", "port", "110", "user", "ann",
+                                  "kind", RefreshTokenKind}),
+                  "rotated");
     });
-    ASSERT_TRUE(WaitUntil([&] { return written.load(); }, 30000));
-    EXPECT_EQ(keyring.Lookup({"protocol", "pop3", "host", "mail.example.org", "port", "110", "user", "ann", "kind",
-                              RefreshTokenKind}),
-              "rotated");
-    written = false;
-    EXPECT_TRUE(WaitUntil([&] { return done.load(); }, 30000));
-    beside.join();
-    EXPECT_EQ(before, std::nullopt);
-    EXPECT_EQ(after, "rotated");
-    EXPECT_EQ(erased, std::nullopt);
+    EXPECT_EQ(run.Before, std::nullopt);
+    EXPECT_EQ(run.After, "rotated");
+    EXPECT_EQ(run.Erased, std::nullopt);
     EXPECT_EQ(keyring.Lookup({"protocol", "pop3", "host", "mail.example.org", "port", "110", "user", "ann"}),
               "password");
     EXPECT_TRUE(vault.Private());
@@ -332,34 +351,15 @@ TEST(HiveVault, KeepsReplacesAndErasesATokenForAThreadBesideTheWindows)
     env.Set("XDG_CONFIG_HOME", home.path().toStdString());
     QObject windows;
     THiveTokenVault vault(windows, 20);
-    Account account;
-    account.UserName = "ann";
-    account.Host = "mail.example.org";
-    account.OAuth2Issuer = "https://op.example";
-    std::optional<std::string> after, erased;
-    std::atomic<bool> written{false}, done{false};
-    std::thread beside([&] {
-        vault.Write(account, "first");
-        vault.Write(account, "rotated");
-        after = vault.Read(account);
-        written = true;
-        while (written)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        vault.Erase(account);
-        erased = vault.Read(account);
-        done = true;
+    const Account account = VaultAccount();
+    const TVaultRun run = RunBesideTheWindows(vault, account, [&] {
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKeyReadOnly(HiveTokensKey));
+        EXPECT_EQ(reg.GetValueNames(), std::vector<std::string>{HiveTokenName(account)});
+        EXPECT_EQ(reg.ReadString(HiveTokenName(account)), "rotated");
     });
-    ASSERT_TRUE(WaitUntil([&] { return written.load(); }, 30000));
-    TRegistry reg;
-    ASSERT_TRUE(reg.OpenKeyReadOnly(HiveTokensKey));
-    EXPECT_EQ(reg.GetValueNames(), std::vector<std::string>{HiveTokenName(account)});
-    EXPECT_EQ(reg.ReadString(HiveTokenName(account)), "rotated");
-    reg.CloseKey();
-    written = false;
-    EXPECT_TRUE(WaitUntil([&] { return done.load(); }, 30000));
-    beside.join();
-    EXPECT_EQ(after, "rotated");
-    EXPECT_EQ(erased, std::nullopt);
+    EXPECT_EQ(run.After, "rotated");
+    EXPECT_EQ(run.Erased, std::nullopt);
     EXPECT_FALSE(vault.Private());
 }
 

@@ -73,3 +73,17 @@ private:
     std::string FIssuer;
     int FPort = 0;
 };
+
+// A fixture over `Base` with one authorization server for its suite; it
+// stays null where the server cannot run (Unavailable says why).
+template <class Base> class WithAuthServer : public Base
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        if (AuthServer::Unavailable().empty())
+            Server = std::make_unique<AuthServer>();
+    }
+    static void TearDownTestSuite() { Server.reset(); }
+    static inline std::unique_ptr<AuthServer> Server;
+};
