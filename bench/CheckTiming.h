@@ -101,11 +101,11 @@ inline int RunCheck(TCheckClient& check)
     return count;
 }
 
-// The server in `slot`, started on first use with the mailbox filled; the
-// first session, in which the server indexes the Maildir, is `index`'s and
-// is not measured.
+// The server in `slot`, started on first use with the mailbox filled with
+// `message`s (SampleMessage unless given); the first session, in which the
+// server indexes the Maildir, is `index`'s and is not measured.
 template <typename Index>
-Dovecot& FilledServer(std::unique_ptr<Dovecot>& slot, Index index)
+Dovecot& FilledServer(std::unique_ptr<Dovecot>& slot, Index index, std::string (*message)(int) = SampleMessage)
 {
     if (!slot)
     {
@@ -117,7 +117,7 @@ Dovecot& FilledServer(std::unique_ptr<Dovecot>& slot, Index index)
         slot->KeepProcesses();
         slot->Start();
         for (int n = 1; n <= MessageCount; ++n)
-            slot->Deliver(User, SampleMessage(n));
+            slot->Deliver(User, message(n));
         if (index(*slot) != MessageCount)
             throw std::runtime_error("the mailbox does not hold the messages delivered");
     }

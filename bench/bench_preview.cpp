@@ -141,26 +141,11 @@ struct TPreviewCheck
 
 Dovecot& Server()
 {
-    std::unique_ptr<Dovecot>& slot = ServerSlot();
-    if (!slot)
-    {
-        SetPreviewModuleFolder(TERNBELL_RUNTIME_DIR);
-        const std::string why = Dovecot::Unavailable();
-        if (!why.empty())
-            throw std::runtime_error(why);
-        slot = std::make_unique<Dovecot>();
-        slot->AddUser(User, Password);
-        slot->KeepProcesses();
-        slot->Start();
-        for (int n = 1; n <= MessageCount; ++n)
-            slot->Deliver(User, PreviewMessage(n));
-        // The server indexes the Maildir in the first session, and the
-        // module loads in the first check with previews: neither is timed.
-        TPreviewCheck first(true);
-        if (first.Run(*slot, slot->ImapPort(), true, true) != MessageCount)
-            throw std::runtime_error("the mailbox does not hold the messages delivered");
-    }
-    return *slot;
+    SetPreviewModuleFolder(TERNBELL_RUNTIME_DIR);
+    // The module loads in the first check with previews: not timed.
+    return FilledServer(
+        ServerSlot(), [](Dovecot& server) { return TPreviewCheck(true).Run(server, server.ImapPort(), true, true); },
+        PreviewMessage);
 }
 
 TPreviewCheck& Check(bool imap4)
