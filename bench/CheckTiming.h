@@ -369,8 +369,14 @@ inline void ReportRounds(benchmark::State& state, const std::vector<double> (&ti
     state.counters[std::string(names[0]) + "_over_" + names[1]] = a;
     state.counters[std::string(names[0]) + "_over_" + names[2]] = b;
     char line[256];
-    std::snprintf(line, sizeof line, "%s / %s = %.3f (goal <= %.2f), %s / %s = %.3f (goal <= %.2f); median of %zu rounds",
-                  names[0], names[1], a, referenceGoal, names[0], names[2], b, boundGoal, rounds);
+    // A goal of 0: a measure of its own, with no goal to meet.
+    char goals[2][32] = {"", ""};
+    if (referenceGoal > 0)
+        std::snprintf(goals[0], sizeof goals[0], " (goal <= %.2f)", referenceGoal);
+    if (boundGoal > 0)
+        std::snprintf(goals[1], sizeof goals[1], " (goal <= %.2f)", boundGoal);
+    std::snprintf(line, sizeof line, "%s / %s = %.3f%s, %s / %s = %.3f%s; median of %zu rounds", names[0], names[1], a,
+                  goals[0], names[0], names[2], b, goals[1], rounds);
     RatioSummaries().push_back(line);
     std::snprintf(line, sizeof line, "  medians: %s %.1f ms, %s %.1f ms, %s %.1f ms", names[0],
                   Median(times[0]) * 1e3, names[1], Median(times[1]) * 1e3, names[2], Median(times[2]) * 1e3);

@@ -25,6 +25,7 @@
 #include "check/Imap4CheckClient.h"
 #include "mail/Imap4Client.h"
 
+#include "BareSessions.h"
 #include "CheckTiming.h"
 
 #include <benchmark/benchmark.h>
@@ -61,76 +62,9 @@ Dovecot& Server()
     return FilledServer(ServerSlot(), [](Dovecot& server) { return Imap4Check(server); });
 }
 
-// A bare socket client: each command written, its reply read up to the
-// tagged line, literals skipped by their count, nothing parsed.
-class BareSession : public TBareSocket
-{
-public:
-    using TBareSocket::TBareSocket;
-
-    // The untagged lines of the reply.
-    std::vector<std::string> Command(const std::string& command)
-    {
-        const std::string tag = "C" + std::to_string(++FCounter);
-        SendLine(tag + " " + command);
-        std::vector<std::string> lines;
-        for (;;)
-        {
-            std::string line = ReadLine();
-            if (line.rfind(tag + " ", 0) == 0)
-                return lines;
-            if (!line.empty() && line.back() == '}')
-            {
-                const std::size_t open = line.rfind('{');
-                Skip(std::stoul(line.substr(open + 1)));
-            }
-            lines.push_back(line);
-        }
-    }
-
-private:
-    int FCounter = 0;
-};
-
-// "first:last" for a run of consecutive UIDs, else the list.
-std::string SetText(const std::vector<unsigned long>& uids)
-{
-    if (uids.back() - uids.front() + 1 == uids.size())
-        return std::to_string(uids.front()) + ":" + std::to_string(uids.back());
-    std::string text;
-    for (unsigned long uid : uids)
-        text += (text.empty() ? "" : ",") + std::to_string(uid);
-    return text;
-}
-
 int BareCheck(Dovecot& server)
 {
-    BareSession s(server.ImapPort());
-    s.Command(std::string("LOGIN ") + User + " " + Password);
-    s.Command("CAPABILITY");
-    s.Command("CAPABILITY");
-    s.Command("SELECT \"inbox\"");
-    std::vector<unsigned long> uids;
-    for (const std::string& line : s.Command("UID SEARCH UNSEEN"))
-        if (line.rfind("* SEARCH", 0) == 0)
-        {
-            std::size_t pos = 8;
-            while (pos < line.size())
-            {
-                std::size_t next = line.find(' ', pos + 1);
-                uids.push_back(std::stoul(line.substr(pos + 1, next == std::string::npos ? std::string::npos : next - pos - 1)));
-                pos = next == std::string::npos ? line.size() : next;
-            }
-        }
-    std::sort(uids.begin(), uids.end());
-    for (std::size_t at = 0; at < uids.size(); at += 250)
-    {
-        const std::vector<unsigned long> part(uids.begin() + static_cast<std::ptrdiff_t>(at),
-                                              uids.begin() + static_cast<std::ptrdiff_t>(std::min(at + 250, uids.size())));
-        s.Command("UID FETCH " + SetText(part) + " (RFC822.SIZE BODY.PEEK[HEADER])");
-    }
-    s.Command("LOGOUT");
-    return static_cast<int>(uids.size());
+    return BareImap4Check(server.ImapPort());
 }
 
 // The warm imaplib peers, started once; their first checks are not measured.

@@ -25,6 +25,7 @@
 #include "check/Pop3CheckClient.h"
 #include "mail/Pop3Client.h"
 
+#include "BareSessions.h"
 #include "CheckTiming.h"
 
 #include <benchmark/benchmark.h>
@@ -57,74 +58,10 @@ Dovecot& Server()
     return FilledServer(ServerSlot(), Pop3Check);
 }
 
-// A bare socket client: each command is written and its reply read up to
-// its end marker, nothing parsed.
-class BareSession : public TBareSocket
-{
-public:
-    using TBareSocket::TBareSocket;
-
-    std::string Command(const std::string& line, bool multiLine)
-    {
-        SendLine(line);
-        return Reply(multiLine);
-    }
-
-    std::string Reply(bool multiLine)
-    {
-        std::string status = ReadLine();
-        if (multiLine && status.rfind("+OK", 0) == 0)
-            SkipBody();
-        return status;
-    }
-
-private:
-    // Up to and including the line that is a lone ".".
-    void SkipBody()
-    {
-        for (;;)
-        {
-            if (Buffer.rfind(".\r\n", 0) == 0)
-            {
-                Buffer.erase(0, 3);
-                return;
-            }
-            std::size_t at = Buffer.find("\r\n.\r\n");
-            if (at != std::string::npos)
-            {
-                Buffer.erase(0, at + 5);
-                return;
-            }
-            Receive();
-        }
-    }
-};
-
 template <bool Pipelined>
 int BareCheck(Dovecot& server)
 {
-    BareSession s(server.Pop3Port());
-    s.Command("CAPA", true);
-    s.Command(std::string("USER ") + User, false);
-    s.Command(std::string("PASS ") + Password, false);
-    std::string stat = s.Command("STAT", false);
-    int count = std::stoi(stat.substr(4));
-    s.Command("UIDL", true);
-    for (int n = 1; n <= count; ++n)
-    {
-        const std::string number = std::to_string(n);
-        if (Pipelined)
-        {
-            s.SendLine("TOP " + number + " 0\r\nLIST " + number);
-            s.Reply(true);
-            s.Reply(false);
-            continue;
-        }
-        s.Command("TOP " + number + " 0", true);
-        s.Command("LIST " + number, false);
-    }
-    s.Command("QUIT", false);
-    return count;
+    return BarePop3Check(server.Pop3Port(), Pipelined);
 }
 
 // The warm poplib peer, started once; its first check is not measured.

@@ -27,6 +27,7 @@
 #include "mail/MessagePreview.h"
 #include "mail/Pop3Client.h"
 
+#include "BareSessions.h"
 #include "CheckTiming.h"
 #include "TurnCounter.h"
 
@@ -196,6 +197,28 @@ void BM_Interleaved(benchmark::State& state)
         names, 1.15, 1.15);
 }
 
+// The same rounds from a bare socket sending the same commands: what the
+// server and the loopback take for the body's start, with no client of ours.
+template <bool Imap4>
+void BM_BareInterleaved(benchmark::State& state)
+{
+    Dovecot& server = Server();
+    const char* const names[3] = {Imap4 ? "bare_imap4_previews" : "bare_pop3_previews", "bare_plain",
+                                  "bare_plain_again"};
+    TimeRotatedRounds(
+        state,
+        [&](int k) {
+            return TimedCheck(
+                [&](Dovecot& s) {
+                    if (Imap4)
+                        return BareImap4Check(s.ImapPort(), TIdIMAP4::HeaderFetchItems(k == 0));
+                    return BarePop3Check(s.Pop3Port(), true, k == 0 ? PreviewBodyLines : 0);
+                },
+                server, MessageCount);
+        },
+        names, 0, 0);
+}
+
 } // namespace
 
 BENCHMARK(BM_Check<false, true>)->Name("Pop3Previews")->UseManualTime()->Iterations(Repetitions)->Unit(benchmark::kMillisecond);
@@ -204,6 +227,8 @@ BENCHMARK(BM_Check<true, true>)->Name("Imap4Previews")->UseManualTime()->Iterati
 BENCHMARK(BM_Check<true, false>)->Name("Imap4Plain")->UseManualTime()->Iterations(Repetitions)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Interleaved<false>)->Name("Interleaved/pop3")->UseManualTime()->Iterations(Rounds)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Interleaved<true>)->Name("Interleaved/imap4")->UseManualTime()->Iterations(Rounds)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BareInterleaved<false>)->Name("Bare/pop3")->UseManualTime()->Iterations(Rounds)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BareInterleaved<true>)->Name("Bare/imap4")->UseManualTime()->Iterations(Rounds)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {

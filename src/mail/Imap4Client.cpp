@@ -944,16 +944,19 @@ void TIdIMAP4::ReadResponseRest(std::string line, std::string& text, std::vector
     }
 }
 
+std::string TIdIMAP4::HeaderFetchItems(bool previews)
+{
+    return previews ? "(RFC822.SIZE BODY.PEEK[HEADER] BODY.PEEK[TEXT]<0." + std::to_string(PreviewBodyBytes) + ">)"
+                    : "(RFC822.SIZE BODY.PEEK[HEADER])";
+}
+
 bool TIdIMAP4::FetchChunk(const std::vector<std::uint32_t>& uids, std::vector<TIdIMAP4FetchedHeader>& out,
                           bool drain)
 {
     const std::string tag = NextTag();
     if (drain)
         DrainStrayLines();
-    const std::string items = FetchPreviews ? " (RFC822.SIZE BODY.PEEK[HEADER] BODY.PEEK[TEXT]<0." +
-                                                  std::to_string(PreviewBodyBytes) + ">)"
-                                            : " (RFC822.SIZE BODY.PEEK[HEADER])";
-    WriteCommand(tag + " UID FETCH " + UIDSetText(uids) + items);
+    WriteCommand(tag + " UID FETCH " + UIDSetText(uids) + " " + HeaderFetchItems(FetchPreviews));
 
     // Each asked UID's record is made in `out` when its first item comes and
     // stays there; `at` holds its index by the UID's place in `uids`. A size

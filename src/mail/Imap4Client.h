@@ -175,6 +175,8 @@ public:
     // each body (BODY.PEEK[TEXT]<0.n>, which leaves \Seen alone), kept
     // for their previews.
     bool FetchPreviews = false;
+    // The items a batched header fetch asks of each message.
+    static std::string HeaderFetchItems(bool previews);
 
     const std::string& GreetingBanner() const { return FGreetingBanner; }
 
