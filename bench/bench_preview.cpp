@@ -10,6 +10,8 @@
 //                                   of the per-round ratios on/off (goal: at
 //                                   most 1.15), the second against the
 //                                   repeated check as a measure of the noise
+//   Bare/<protocol>                 the same rounds from a bare socket sending
+//                                   the same commands: the server's share
 //
 // A check with previews keeps each message's body start and makes the
 // previews of the first three, as the notification shows them.
