@@ -2,34 +2,11 @@
 
 #include "find/Autoconfig.h"
 #include "find/Providers.h"
-
-namespace
-{
-
-std::string PercentEncoded(const std::string& text)
-{
-    static constexpr char Hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : text)
-    {
-        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.'
-            || c == '_' || c == '~')
-            out += static_cast<char>(c);
-        else
-        {
-            out += '%';
-            out += Hex[c >> 4];
-            out += Hex[c & 15];
-        }
-    }
-    return out;
-}
-
-} // namespace
+#include "platform/AsciiText.h"
 
 std::string AutoconfigHostUrl(const std::string& domain, const std::string& address)
 {
-    return "https://autoconfig." + domain + "/mail/config-v1.1.xml?emailaddress=" + PercentEncoded(address);
+    return "https://autoconfig." + domain + "/mail/config-v1.1.xml?emailaddress=" + AsciiText::PercentEncoded(address);
 }
 
 std::string AutoconfigWellKnownUrl(const std::string& domain)

@@ -6,8 +6,8 @@
 #include "mail/TlsIOHandler.h"
 #include "oauth/OAuthErrors.h"
 #include "check/CheckRules.h"
+#include "platform/AsciiText.h"
 
-#include <cctype>
 
 namespace
 {
@@ -220,25 +220,6 @@ std::string OriginOf(const THttpUrl& url)
     return (url.Tls ? "https://" : "http://") + HostHeader(url);
 }
 
-std::string PercentEncode(const std::string& text)
-{
-    static const char* const hex = "0123456789ABCDEF";
-    std::string out;
-    for (const char ch : text)
-    {
-        const auto c = static_cast<unsigned char>(ch);
-        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~')
-            out += ch;
-        else
-        {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
-
 std::string FormEncode(const std::vector<std::pair<std::string, std::string>>& fields)
 {
     std::string form;
@@ -246,7 +227,7 @@ std::string FormEncode(const std::vector<std::pair<std::string, std::string>>& f
     {
         if (!form.empty())
             form += '&';
-        form += PercentEncode(name) + "=" + PercentEncode(value);
+        form += AsciiText::PercentEncoded(name) + "=" + AsciiText::PercentEncoded(value);
     }
     return form;
 }

@@ -54,5 +54,3 @@ THttpAnswer HttpExchange(const std::string& url, const std::string& form, const 
 
 // application/x-www-form-urlencoded, in the given order.
 std::string FormEncode(const std::vector<std::pair<std::string, std::string>>& fields);
-// Percent-encodes everything but RFC 3986's unreserved characters.
-std::string PercentEncode(const std::string& text);

@@ -3,6 +3,7 @@
 #include "check/CheckRules.h"
 #include "i18n/Translate.h"
 #include "oauth/OAuthErrors.h"
+#include "platform/AsciiText.h"
 
 #include <QString>
 
@@ -23,27 +24,18 @@ namespace
 constexpr std::size_t MaxRequest = 16384;
 constexpr int RequestMilliseconds = 5000;
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 std::string PercentDecode(const std::string& text)
 {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i)
     {
+        const int high = text[i] == '%' && i + 2 < text.size() ? AsciiText::HexDigitValue(text[i + 1]) : -1;
+        const int low = high >= 0 ? AsciiText::HexDigitValue(text[i + 2]) : -1;
         if (text[i] == '+')
             out += ' ';
-        else if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0)
+        else if (low >= 0)
         {
-            out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+            out += static_cast<char>(high * 16 + low);
             i += 2;
         }
         else

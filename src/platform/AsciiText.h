@@ -94,6 +94,27 @@ inline int HexDigitValue(char c)
     return -1;
 }
 
+// Everything but RFC 3986's unreserved characters as %XX, whatever the
+// locale says a letter is.
+inline std::string PercentEncoded(std::string_view text)
+{
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const unsigned char c : text)
+    {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+            c == '_' || c == '~')
+            out += static_cast<char>(c);
+        else
+        {
+            out += '%';
+            out += Hex[c >> 4];
+            out += Hex[c & 15];
+        }
+    }
+    return out;
+}
+
 // Equal but for the case of ASCII letters.
 inline bool SameText(std::string_view a, std::string_view b)
 {
