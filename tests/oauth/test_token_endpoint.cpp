@@ -6,15 +6,10 @@
 #include "oauth/Providers.h"
 #include "oauth/TokenEndpoint.h"
 #include "support/FakeClock.h"
+#include "support/Loopback.h"
 #include "support/ScriptedServer.h"
 
 #include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <future>
 #include <thread>
@@ -307,29 +302,8 @@ TEST(Discovery, FallsBackToTheAuthorizationServerDocumentAndChecksItsEndpoints)
 // of the answer.
 std::string AskListener(int port, const std::string& request)
 {
-    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-    {
-        ::close(s);
-        return "no connection";
-    }
-    ::send(s, request.data(), request.size(), MSG_NOSIGNAL);
-    std::string answer;
-    char chunk[1024];
-    pollfd p{s, POLLIN, 0};
-    while (::poll(&p, 1, 10000) > 0)
-    {
-        const ssize_t n = ::recv(s, chunk, sizeof chunk, 0);
-        if (n <= 0)
-            break;
-        answer.append(chunk, static_cast<std::size_t>(n));
-    }
-    ::close(s);
-    return answer.substr(0, answer.find("\r\n"));
+    const std::optional<std::string> answer = ExchangeOnLoopback(port, request);
+    return answer ? answer->substr(0, answer->find("\r\n")) : "no connection";
 }
 
 TEST(Listener, TurnsAwayEveryRequestButTheOneWithItsState)

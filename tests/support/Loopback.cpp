@@ -74,3 +74,23 @@ int ConnectionsTo(uint16_t port)
     }
     return count;
 }
+
+std::optional<std::string> ExchangeOnLoopback(int port, const std::string& request)
+{
+    SocketFd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const sockaddr_in address = LoopbackAddress(port);
+    if (s.Value < 0 || ::connect(s.Value, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        return std::nullopt;
+    ::send(s.Value, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string answer;
+    char chunk[4096];
+    pollfd p{s.Value, POLLIN, 0};
+    while (::poll(&p, 1, 10000) > 0)
+    {
+        const ssize_t n = ::recv(s.Value, chunk, sizeof chunk, 0);
+        if (n <= 0)
+            break;
+        answer.append(chunk, static_cast<std::size_t>(n));
+    }
+    return answer;
+}

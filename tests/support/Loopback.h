@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 // A socket descriptor, closed with the object.
@@ -51,3 +53,8 @@ private:
 // Connections in the established state to a port on this machine, as the
 // kernel lists them: the lines of /proc/net/tcp whose remote port it is.
 int ConnectionsTo(uint16_t port);
+
+// `request` sent to 127.0.0.1:`port` on a connection of its own, and what
+// comes back until the peer closes (or is quiet for 10 s); none when the
+// connect fails.
+std::optional<std::string> ExchangeOnLoopback(int port, const std::string& request);

@@ -1,19 +1,16 @@
 #include "support/oauth/AuthServer.h"
 
+#include "support/Loopback.h"
 #include "support/TestHelpers.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStandardPaths>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -154,33 +151,14 @@ void AuthServer::Stop()
 AuthServer::TAnswer AuthServer::Request(const std::string& path, const std::string& form,
                                         const std::string& headers) const
 {
-    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(FPort));
-    if (s < 0 || ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-    {
-        if (s >= 0)
-            ::close(s);
-        throw std::runtime_error("the authorization server does not answer");
-    }
     const std::string request = (form.empty() ? "GET " : "POST ") + path +
                                 " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" +
                                 (form.empty() ? "" : "Content-Type: application/x-www-form-urlencoded\r\n") + headers +
                                 "Content-Length: " + std::to_string(form.size()) + "\r\n\r\n" + form;
-    ::send(s, request.data(), request.size(), MSG_NOSIGNAL);
-    std::string answer;
-    char chunk[4096];
-    pollfd p{s, POLLIN, 0};
-    while (::poll(&p, 1, 10000) > 0)
-    {
-        const ssize_t n = ::recv(s, chunk, sizeof chunk, 0);
-        if (n <= 0)
-            break;
-        answer.append(chunk, static_cast<std::size_t>(n));
-    }
-    ::close(s);
+    const std::optional<std::string> exchanged = ExchangeOnLoopback(FPort, request);
+    if (!exchanged)
+        throw std::runtime_error("the authorization server does not answer");
+    const std::string& answer = *exchanged;
     const std::size_t bodyAt = answer.find("\r\n\r\n");
     if (answer.size() < 12 || bodyAt == std::string::npos)
         throw std::runtime_error("the authorization server's answer is cut short");
