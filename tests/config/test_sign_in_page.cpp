@@ -91,14 +91,7 @@ protected:
         path.Set("PATH", AuthServer::BrowserFolder() + ":" + qgetenv("PATH").toStdString());
         path.Set("TERNBELL_TEST_BROWSER_LOG", folder.File("opened"));
         path.Set("TERNBELL_TEST_LOGIN", "ann@example.org");
-        account.IMAP4 = true;
-        account.Host = "mail.example.org";
-        account.Port = "993";
-        account.UserName = "ann@example.org";
-        account.Authentication = aaOAuth2;
-        account.OAuth2Issuer = Server->Issuer();
-        account.OAuth2ClientId = "ternbell";
-        account.OAuth2Scope = "openid email mail";
+        account = SignInAccount();
         settings.SetAccessTokens(&tokens);
         Show(account);
     }

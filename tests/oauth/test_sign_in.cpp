@@ -79,14 +79,7 @@ protected:
     {
         if (!Server)
             GTEST_SKIP() << AuthServer::Unavailable();
-        account.IMAP4 = true;
-        account.Host = "mail.example.org";
-        account.Port = "993";
-        account.UserName = "ann@example.org";
-        account.Authentication = aaOAuth2;
-        account.OAuth2Issuer = Server->Issuer();
-        account.OAuth2ClientId = "ternbell";
-        account.OAuth2Scope = "openid email mail";
+        account = SignInAccount();
         limits.Clock = clock;
     }
     int Refreshes() { return Server->TokenRequests()["refresh_token"]; }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "check/Account.h"
+
 #include <sys/types.h>
 
 #include <map>
@@ -85,5 +87,19 @@ protected:
             Server = std::make_unique<AuthServer>();
     }
     static void TearDownTestSuite() { Server.reset(); }
+    // An IMAP4 account that signs in at the server as its native client.
+    static Account SignInAccount()
+    {
+        Account account;
+        account.IMAP4 = true;
+        account.Host = "mail.example.org";
+        account.Port = "993";
+        account.UserName = "ann@example.org";
+        account.Authentication = aaOAuth2;
+        account.OAuth2Issuer = Server->Issuer();
+        account.OAuth2ClientId = "ternbell";
+        account.OAuth2Scope = "openid email mail";
+        return account;
+    }
     static inline std::unique_ptr<AuthServer> Server;
 };
