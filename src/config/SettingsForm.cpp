@@ -62,6 +62,12 @@ QPushButton* BrowseButton(QWidget* parent, const char* name)
     return button;
 }
 
+// Up-down arrows over an interval's edit, in steps of 5 seconds.
+TUpDown* IntervalUpDown(QLineEdit* edit, QWidget* parent, const char* name)
+{
+    return Named(new TUpDown(edit, IntervalRange.Min, IntervalRange.Max, 5, IntervalRange.Initial, parent), name);
+}
+
 // An edit with a trailing widget (a "..." button or up-down arrows).
 QHBoxLayout* EditRow(QWidget* edit, QWidget* trailing)
 {
@@ -160,9 +166,7 @@ void TfrmSettings::CreateGeneralPage()
     txtApplicationButton = BrowseButton(p, "txtApplicationButton");
     lblInterval = Captioned<QLabel>(p, "lblInterval", "Check my mail box every (sec.):");
     txtInterval = Named(new QLineEdit(p), "txtInterval");
-    spnInterval = Named(new TUpDown(txtInterval, IntervalRange.Min, IntervalRange.Max, 5,
-                                    IntervalRange.Initial, p),
-                        "spnInterval");
+    spnInterval = IntervalUpDown(txtInterval, p, "spnInterval");
     lblDoubleClick = Captioned<QLabel>(p, "lblDoubleClick", "Double click:");
     cboDoubleClick = Named(new QComboBox(p), "cboDoubleClick");
     cboDoubleClick->addItems(Items(DoubleClickItems));
@@ -330,9 +334,7 @@ void TfrmSettings::CreateAccountPage()
     btnFolders = Captioned<QPushButton>(g, "btnFolders", "&Folders...");
     chkCheckingTime = Captioned<QCheckBox>(g, "chkCheckingTime", "Own interval (sec.):");
     txtCheckingTime = Named(new QLineEdit(g), "txtCheckingTime");
-    spnCheckingTime = Named(new TUpDown(txtCheckingTime, IntervalRange.Min, IntervalRange.Max, 5,
-                                        IntervalRange.Initial, g),
-                            "spnCheckingTime");
+    spnCheckingTime = IntervalUpDown(txtCheckingTime, g, "spnCheckingTime");
     chkSilent = Captioned<QCheckBox>(g, "chkSilent", "Silent: list new mail, do not announce it");
     pnlSignIn = Named(new TSignInPanel(g), "pnlSignIn");
     pnlSignIn->SetTokens(FTokens);
