@@ -106,8 +106,7 @@ void TFinder::StartSrv()
     {
         const std::string name = SrvServicePrefix(static_cast<TMailService>(service)) + Address.Domain;
         Network.LookupSrv(name, Limits.CallMs, [this, service](TDnsAnswer answer) {
-            for (const TSrvAnswer& srv : answer.Srv)
-                Srv.Records[service].push_back({srv.Target, srv.Port, srv.Priority, srv.Weight});
+            Srv.Records[service] = std::move(answer.Srv);
             if (--SrvWaiting > 0)
                 return;
             TSrvChoice choice = ChooseSrvServers(Srv, Address, Pick);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "find/FoundServer.h"
+#include "finder/FindNetwork.h"
 
 #include <cstdint>
 #include <functional>
@@ -8,13 +9,7 @@
 #include <vector>
 
 // One SRV answer, as the resolver gave it.
-struct TSrvRecord
-{
-    std::string Target;
-    int Port = 0;
-    int Priority = 0;
-    int Weight = 0;
-};
+using TSrvRecord = TSrvAnswer;
 
 // The four services of a mail domain, in the order they are asked.
 enum TMailService
