@@ -71,14 +71,24 @@ protected:
     std::unique_ptr<TMailCheck> check;
 };
 
-TEST_F(NoticeWired, OneNotificationWithActionsReplacedThenWithdrawn)
+// The same with dunst running on the private bus.
+class NoticeServed : public NoticeWired
 {
-    const std::string why = PrivateNotifications::Unavailable();
-    if (!why.empty())
-        GTEST_SKIP() << why;
-    server = std::make_unique<PrivateNotifications>();
-    Notify(QDBusConnection::connectToBus(QString::fromStdString(server->Address()), QStringLiteral("ternbell")));
-    ASSERT_TRUE(WaitUntil([this] { return notifier->Available(); }, 5000));
+protected:
+    void SetUp() override
+    {
+        NoticeWired::SetUp();
+        const std::string why = PrivateNotifications::Unavailable();
+        if (!why.empty())
+            GTEST_SKIP() << why;
+        server = std::make_unique<PrivateNotifications>();
+        Notify(QDBusConnection::connectToBus(QString::fromStdString(server->Address()), QStringLiteral("ternbell")));
+        ASSERT_TRUE(WaitUntil([this] { return notifier->Available(); }, 5000));
+    }
+};
+
+TEST_F(NoticeServed, OneNotificationWithActionsReplacedThenWithdrawn)
+{
     std::vector<std::string> marked;
     int reads = 0;
     check->MarkRead = [&](const std::vector<TToldMessage>& messages) {
@@ -124,14 +134,8 @@ TEST_F(NoticeWired, OneNotificationWithActionsReplacedThenWithdrawn)
 // An OAuth2 account that must be signed in again is told once, however many
 // rounds fail, with an action that opens its settings; once it logged in
 // again the notice goes, and the next time is told again.
-TEST_F(NoticeWired, SignInNeededIsToldOnceWithAnActionToSignIn)
+TEST_F(NoticeServed, SignInNeededIsToldOnceWithAnActionToSignIn)
 {
-    const std::string why = PrivateNotifications::Unavailable();
-    if (!why.empty())
-        GTEST_SKIP() << why;
-    server = std::make_unique<PrivateNotifications>();
-    Notify(QDBusConnection::connectToBus(QString::fromStdString(server->Address()), QStringLiteral("ternbell")));
-    ASSERT_TRUE(WaitUntil([this] { return notifier->Available(); }, 5000));
     // Of its own, as the program has it: the news of mail withdraws its own.
     TDesktopNotifier own(QDBusConnection::connectToBus(QString::fromStdString(server->Address()), QStringLiteral("sign-in")));
     ASSERT_TRUE(WaitUntil([&] { return own.Available(); }, 5000));
@@ -171,14 +175,8 @@ TEST_F(NoticeWired, SignInNeededIsToldOnceWithAnActionToSignIn)
 
 // The previews of the first three go under their lines, escaped for a
 // server that reads markup; switched off, none is asked for.
-TEST_F(NoticeWired, PreviewsOfTheFirstThreeAsTextUnlessSwitchedOff)
+TEST_F(NoticeServed, PreviewsOfTheFirstThreeAsTextUnlessSwitchedOff)
 {
-    const std::string why = PrivateNotifications::Unavailable();
-    if (!why.empty())
-        GTEST_SKIP() << why;
-    server = std::make_unique<PrivateNotifications>();
-    Notify(QDBusConnection::connectToBus(QString::fromStdString(server->Address()), QStringLiteral("ternbell")));
-    ASSERT_TRUE(WaitUntil([this] { return notifier->Available(); }, 5000));
     net.Maildrops["imap.b"] = {{"Ann", "a", 2, 100, "", "<img src=x> & more"},
                                {"Bob", "b", 2, 100, "", "two"},
                                {"Cy", "c", 2, 100, "", "three"},
