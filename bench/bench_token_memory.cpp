@@ -48,14 +48,7 @@ int main(int argc, char** argv)
         return 1;
     }
     AuthServer server;
-    Account account;
-    account.IMAP4 = true;
-    account.Host = "127.0.0.1";
-    account.Port = "993";
-    account.UserName = "ann@example.org";
-    account.Authentication = aaOAuth2;
-    account.OAuth2Issuer = server.Issuer();
-    account.OAuth2ClientId = "ternbell";
+    const Account account = server.SignInAccount();
     TMemoryTokenVault vault;
     vault.Write(account, server.Mint(account.UserName).RefreshToken);
     TAccessTokens tokens(vault, {});

@@ -91,7 +91,7 @@ protected:
         path.Set("PATH", AuthServer::BrowserFolder() + ":" + qgetenv("PATH").toStdString());
         path.Set("TERNBELL_TEST_BROWSER_LOG", folder.File("opened"));
         path.Set("TERNBELL_TEST_LOGIN", "ann@example.org");
-        account = SignInAccount();
+        account = Server->SignInAccount();
         settings.SetAccessTokens(&tokens);
         Show(account);
     }

@@ -79,7 +79,7 @@ protected:
     {
         if (!Server)
             GTEST_SKIP() << AuthServer::Unavailable();
-        account = SignInAccount();
+        account = Server->SignInAccount();
         limits.Clock = clock;
     }
     int Refreshes() { return Server->TokenRequests()["refresh_token"]; }

@@ -36,6 +36,20 @@ public:
 
     // "http://127.0.0.1:<port>"
     const std::string& Issuer() const { return FIssuer; }
+    // An IMAP4 account that signs in here as the native client.
+    Account SignInAccount() const
+    {
+        Account account;
+        account.IMAP4 = true;
+        account.Host = "mail.example.org";
+        account.Port = "993";
+        account.UserName = "ann@example.org";
+        account.Authentication = aaOAuth2;
+        account.OAuth2Issuer = FIssuer;
+        account.OAuth2ClientId = "ternbell";
+        account.OAuth2Scope = "openid email mail";
+        return account;
+    }
     std::string IntrospectionEndpoint() const { return FIssuer + "/token/introspection"; }
 
     struct TTokens
@@ -87,19 +101,5 @@ protected:
             Server = std::make_unique<AuthServer>();
     }
     static void TearDownTestSuite() { Server.reset(); }
-    // An IMAP4 account that signs in at the server as its native client.
-    static Account SignInAccount()
-    {
-        Account account;
-        account.IMAP4 = true;
-        account.Host = "mail.example.org";
-        account.Port = "993";
-        account.UserName = "ann@example.org";
-        account.Authentication = aaOAuth2;
-        account.OAuth2Issuer = Server->Issuer();
-        account.OAuth2ClientId = "ternbell";
-        account.OAuth2Scope = "openid email mail";
-        return account;
-    }
     static inline std::unique_ptr<AuthServer> Server;
 };
