@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace
 {
@@ -70,7 +71,8 @@ int Seconds(const QJsonObject& object, const char* name, int absent)
         Malformed();
     if (!std::isfinite(seconds) || seconds < 0 || seconds > 100.0 * 365 * 24 * 3600)
         Malformed();
-    return static_cast<int>(seconds);
+    // Past what an int holds (some 68 years) is as good as forever.
+    return static_cast<int>(std::min(seconds, static_cast<double>(std::numeric_limits<int>::max())));
 }
 
 } // namespace

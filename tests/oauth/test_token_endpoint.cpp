@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <limits>
 #include <thread>
 
 namespace
@@ -217,6 +218,9 @@ TEST(OAuthDocuments, ReadWhatServersSendAndRefuseTheRest)
 
     EXPECT_EQ(ReadTokenGrant(R"({"access_token":"a","token_type":"bearer","expires_in":"60"})").ExpiresIn, 60);
     EXPECT_THROW(ReadTokenGrant(R"({"access_token":"a","token_type":"Bearer","expires_in":-1})"), EOAuthMalformed);
+    EXPECT_EQ(ReadTokenGrant(R"({"access_token":"a","token_type":"Bearer","expires_in":3000000000})").ExpiresIn,
+              std::numeric_limits<int>::max())
+        << "past what the count holds: as long as it can say";
     EXPECT_THROW(ReadTokenGrant(R"({"access_token":"","token_type":"Bearer"})"), EOAuthMalformed);
 
     const TDeviceCode device =
