@@ -8,6 +8,7 @@
 #include "oauth/TokenEndpoint.h"
 
 #include <algorithm>
+#include <climits>
 
 TSignIn::TSignIn(TProvider provider, THttpLimits limits, std::string loginHint)
     : FProvider(std::move(provider)), FLimits(std::move(limits)), FLoginHint(std::move(loginHint))
@@ -107,12 +108,16 @@ TSignedIn TSignIn::WithCode(const TSignInHooks& hooks)
     if (hooks.ShowCode)
         hooks.ShowCode(device);
     TIdClock& clock = Waits();
-    const int lifetime = device.ExpiresIn > 0 ? device.ExpiresIn * 1000 : static_cast<int>(Patience.count());
-    const auto deadline = clock.After(std::min(lifetime, static_cast<int>(Patience.count())));
+    // The server's seconds as waits, none past the patience: weeks in
+    // milliseconds do not fit the count.
+    const auto waitOf = [this](int seconds) {
+        return static_cast<int>(std::min<long long>(seconds * 1000LL, Patience.count()));
+    };
+    const auto deadline = clock.After(device.ExpiresIn > 0 ? waitOf(device.ExpiresIn) : waitOf(INT_MAX));
     int interval = device.Interval;
     while (true)
     {
-        if (!Pause(interval * 1000))
+        if (!Pause(waitOf(interval)))
             throw EOAuthCancelled(ResStr("The sign-in was cancelled."));
         if (clock.Left(deadline) == 0)
             throw EOAuthCancelled(ResStr("The sign-in ran out of time."));

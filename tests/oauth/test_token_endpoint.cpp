@@ -4,6 +4,7 @@
 #include "oauth/LoopbackListener.h"
 #include "oauth/OAuthErrors.h"
 #include "oauth/Providers.h"
+#include "oauth/SignIn.h"
 #include "oauth/TokenEndpoint.h"
 #include "support/FakeClock.h"
 #include "support/Loopback.h"
@@ -236,6 +237,54 @@ TEST(OAuthDocuments, ReadWhatServersSendAndRefuseTheRest)
     // header.{"email":"ann@example.org"}.signature
     EXPECT_EQ(IdTokenName("e30.eyJlbWFpbCI6ImFubkBleGFtcGxlLm9yZyJ9.c2ln"), "ann@example.org");
     EXPECT_EQ(IdTokenName("garbage"), "");
+}
+
+struct TDeviceCase
+{
+    const char* Name;
+    const char* Times; // the device answer's "expires_in" and "interval"
+    bool Tokens;       // else the sign-in runs out of time without a poll
+    std::chrono::seconds Waited;
+};
+
+// Lifetimes and intervals as large as a server may name are waited as
+// named, up to the sign-in's own patience.
+TEST(DeviceGrant, WaitsTheLifetimeAndIntervalTheServerNames)
+{
+    const TDeviceCase cases[] = {
+        {"a code for thirty days", R"("expires_in":2592000,"interval":5)", true, std::chrono::seconds(5)},
+        {"polls weeks apart", R"("expires_in":600,"interval":3000000)", false, std::chrono::minutes(10)},
+    };
+    for (const TDeviceCase& c : cases)
+    {
+        SCOPED_TRACE(c.Name);
+        ScriptedServer server("C~ POST /device HTTP/1.1\n" + Ok +
+                              Sized(std::string(R"({"device_code":"d","user_code":"U",)") +
+                                    R"("verification_uri":"https://op.example/device",)" + c.Times + "}") +
+                              (c.Tokens ? "ACCEPT\nC~ POST /token HTTP/1.1\n" + Ok + Sized(Grant) : ""));
+        const std::string base = "http://127.0.0.1:" + std::to_string(server.Port());
+        TProvider provider;
+        provider.Endpoints.Device = base + "/device";
+        provider.Endpoints.Token = base + "/token";
+        provider.ClientId = "ternbell";
+        THttpLimits limits;
+        limits.Clock = std::make_shared<FakeClock>();
+        TSignIn signIn(provider, limits);
+        auto waits = std::make_shared<FakeClock>();
+        signIn.WaitClock = waits;
+        try
+        {
+            EXPECT_EQ(signIn.WithCode({}).Grant.AccessToken, "at");
+            EXPECT_TRUE(c.Tokens);
+        }
+        catch (const EOAuthCancelled& e)
+        {
+            EXPECT_FALSE(c.Tokens) << e.what();
+        }
+        EXPECT_GE(waits->Served(), c.Waited);
+        EXPECT_TRUE(server.WaitDone());
+        EXPECT_EQ(server.Connections(), c.Tokens ? 2 : 1);
+    }
 }
 
 TEST(Providers, BuiltInEndpointsScopesAndTenants)
