@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <future>
+#include <memory>
 
 namespace
 {
@@ -168,21 +169,23 @@ void THiveTokenVault::OnOwnersThread(std::function<void()> work)
     done.get();
 }
 
+// The work holds nothing of the caller's: after a wait that ran out it
+// still runs, on a stack long gone.
 std::optional<std::string> THiveTokenVault::Read(const Account& account)
 {
-    std::optional<std::string> token;
-    OnOwnersThread([&token, name = HiveTokenName(account)] {
+    auto token = std::make_shared<std::optional<std::string>>();
+    OnOwnersThread([token, name = HiveTokenName(account)] {
         TRegistry reg;
         if (reg.OpenKeyReadOnly(HiveTokensKey) && reg.ValueExists(name) &&
             reg.GetDataType(name) == TRegDataType::rdString)
-            token = reg.ReadString(name);
+            *token = reg.ReadString(name);
     });
-    return token;
+    return *token;
 }
 
 void THiveTokenVault::Write(const Account& account, const std::string& token)
 {
-    OnOwnersThread([&token, name = HiveTokenName(account)] {
+    OnOwnersThread([token, name = HiveTokenName(account)] {
         TRegistry reg;
         if (!reg.OpenKey(HiveTokensKey, true))
             throw ETokenUnavailable(ResStr("The settings file could not be reached in time."));

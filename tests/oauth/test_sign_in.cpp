@@ -14,6 +14,7 @@
 #include "support/TestHelpers.h"
 #include "support/oauth/AuthServer.h"
 
+#include <QCoreApplication>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -354,6 +355,28 @@ TEST(HiveVault, KeepsReplacesAndErasesATokenForAThreadBesideTheWindows)
     EXPECT_EQ(run.After, "rotated");
     EXPECT_EQ(run.Erased, std::nullopt);
     EXPECT_FALSE(vault.Private());
+}
+
+// A thread that gave up waiting for the windows leaves them nothing of its
+// own to reach: its write still lands, whole, when they get to it.
+TEST(HiveVault, AWriteThatRanOutOfTimeLandsWholeLater)
+{
+    QTemporaryDir home;
+    ScopedEnvironment env;
+    env.Set("XDG_CONFIG_HOME", home.path().toStdString());
+    QObject windows;
+    THiveTokenVault vault(windows, 0);
+    const Account account = VaultAccount();
+    const std::string rotated(200, 'r');
+    std::thread([&] {
+        auto token = std::make_unique<std::string>(rotated);
+        EXPECT_THROW(vault.Write(account, *token), ETokenUnavailable) << "the windows were busy";
+        token->assign(token->size(), 'x'); // the caller's string, changed and then gone
+    }).join();
+    QCoreApplication::processEvents();
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKeyReadOnly(HiveTokensKey));
+    EXPECT_EQ(reg.ReadString(HiveTokenName(account)), rotated);
 }
 
 } // namespace
