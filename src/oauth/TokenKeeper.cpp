@@ -93,7 +93,14 @@ std::string TAccessTokens::AccessToken(const Account& account, bool refused)
         entry->Blocked = true;
         entry->Refresh.clear();
         entry->Unsaved = false;
-        FVault.Erase(account);
+        try
+        {
+            FVault.Erase(account);
+        }
+        catch (const ETokenUnavailable&)
+        {
+            // Kept or not, it is of no use: the next start is refused the same way.
+        }
         throw ESignInNeeded(needed);
     }
     catch (const EOAuthSetup& setup)

@@ -38,7 +38,8 @@ public:
     void SignedIn(const Account& account, const TTokenGrant& grant);
     // Revokes the refresh token where the provider offers revocation, then
     // forgets both tokens, whether or not the revocation went through.
-    // False when the revocation failed.
+    // False when the revocation failed; raises ETokenUnavailable when the
+    // vault kept the token.
     bool SignOut(const Account& account);
     // Whether the vault holds a refresh token for the account.
     bool HasSignIn(const Account& account);

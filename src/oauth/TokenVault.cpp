@@ -126,7 +126,18 @@ void TKeyringTokenVault::Erase(const Account& account)
     if (FStore.Presence() == TSecretStore::TPresence::Absent)
         return;
     const TSecretKey key = TokenKeyOf(account);
-    Ask(FStore, FWaitSeconds, [key](TSecretStore& store, TSecretCallback done) { store.Delete(key, done); });
+    const auto erase = [&] {
+        return Ask(FStore, FWaitSeconds, [key](TSecretStore& store, TSecretCallback done) { store.Delete(key, done); })
+            .Status;
+    };
+    TSecretStatus status = erase();
+    // The keyring passes over a locked item as if there were none, and a
+    // token left there signs the account in again at the next start: the
+    // read unlocks it (or raises while it stays locked), then it goes.
+    if (status == TSecretStatus::Missing && Read(account))
+        status = erase();
+    if (status == TSecretStatus::Refused || status == TSecretStatus::Failed)
+        throw ETokenUnavailable(ResStr("The keyring holding the account's sign-in stayed locked."));
 }
 
 bool TKeyringTokenVault::Private() const

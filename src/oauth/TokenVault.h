@@ -23,6 +23,7 @@ public:
     // Replaces what is kept in one step, so a rotated token is never lost
     // between the old one going and the new one coming.
     virtual void Write(const Account& account, const std::string& token) = 0;
+    // Raises ETokenUnavailable when the store answered but kept the token.
     virtual void Erase(const Account& account) = 0;
     // True where the token is kept apart from the hive file.
     virtual bool Private() const = 0;

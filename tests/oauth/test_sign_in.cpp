@@ -336,6 +336,44 @@ TEST(KeyringVault, KeepsReplacesAndErasesATokenForAThreadBesideTheWindows)
     EXPECT_EQ(fallback.Read(account), std::nullopt) << "nothing went past the keyring";
 }
 
+// A keyring that stays locked keeps the token: its erase is no success.
+TEST(KeyringVault, AnEraseTheLockedKeyringTurnsDownRaises)
+{
+    if (!PrivateKeyring::Unavailable().empty())
+        GTEST_SKIP() << PrivateKeyring::Unavailable();
+    PrivateKeyring keyring;
+    TSecretStore store;
+    TMemoryTokenVault fallback;
+    TKeyringTokenVault vault(store, fallback, 20);
+    const Account account = VaultAccount();
+    const std::vector<std::string> item{"protocol", "pop3", "host", "mail.example.org", "port", "110",
+                                        "user",     "ann",  "kind", RefreshTokenKind};
+    // Whether `work`, on a thread beside the windows, raised.
+    const auto raisedBeside = [&](const std::function<void()>& work) {
+        std::atomic<bool> done{false}, raised{false};
+        std::thread beside([&] {
+            try
+            {
+                work();
+            }
+            catch (const ETokenUnavailable&)
+            {
+                raised = true;
+            }
+            done = true;
+        });
+        EXPECT_TRUE(WaitUntil([&] { return done.load(); }, 30000));
+        beside.join();
+        return raised.load();
+    };
+    const auto erase = [&] { vault.Erase(account); };
+    EXPECT_FALSE(raisedBeside(erase)) << "nothing kept, nothing to erase";
+    ASSERT_FALSE(raisedBeside([&] { vault.Write(account, "kept"); }));
+    keyring.Lock();
+    EXPECT_TRUE(raisedBeside(erase));
+    EXPECT_EQ(keyring.Labels(item).size(), 1u) << "the token is still kept";
+}
+
 // Without a keyring the token goes to the hive, written on the windows'
 // thread for a thread beside them, under a key of its own.
 TEST(HiveVault, KeepsReplacesAndErasesATokenForAThreadBesideTheWindows)
