@@ -3,6 +3,7 @@
 #include "check/AccessTokens.h"
 #include "i18n/Translate.h"
 #include "platform/CodePage.h"
+#include "platform/Exception.h"
 #include "platform/Registry.h"
 #include "platform/SecretStore.h"
 
@@ -81,6 +82,20 @@ TSecretReply Ask(TSecretStore& store, int waitSeconds, std::function<void(TSecre
     if (answer.wait_for(std::chrono::seconds(waitSeconds)) != std::future_status::ready)
         throw ETokenUnavailable(ResStr("The keyring did not answer in time."));
     return answer.get();
+}
+
+// Closes the key, writing the file now: a file that cannot take the
+// change must not pass for one that did.
+void WrittenThrough(TRegistry& reg)
+{
+    try
+    {
+        reg.CloseKey();
+    }
+    catch (const Exception&)
+    {
+        throw ETokenUnavailable(ResStr("The settings file could not be written."));
+    }
 }
 
 } // namespace
@@ -201,6 +216,7 @@ void THiveTokenVault::Write(const Account& account, const std::string& token)
         if (!reg.OpenKey(HiveTokensKey, true))
             throw ETokenUnavailable(ResStr("The settings file could not be reached in time."));
         reg.WriteString(name, token);
+        WrittenThrough(reg);
     });
 }
 
@@ -209,6 +225,9 @@ void THiveTokenVault::Erase(const Account& account)
     OnOwnersThread([name = HiveTokenName(account)] {
         TRegistry reg;
         if (reg.OpenKey(HiveTokensKey, false))
+        {
             reg.DeleteValue(name);
+            WrittenThrough(reg);
+        }
     });
 }

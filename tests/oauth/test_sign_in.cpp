@@ -7,6 +7,8 @@
 #include "oauth/TokenEndpoint.h"
 #include "oauth/TokenKeeper.h"
 #include "support/FakeClock.h"
+#include "platform/Exception.h"
+#include "platform/Hive.h"
 #include "platform/Registry.h"
 #include "platform/SecretStore.h"
 #include "support/PrivateKeyring.h"
@@ -393,6 +395,24 @@ TEST(HiveVault, KeepsReplacesAndErasesATokenForAThreadBesideTheWindows)
     EXPECT_EQ(run.After, "rotated");
     EXPECT_EQ(run.Erased, std::nullopt);
     EXPECT_FALSE(vault.Private());
+}
+
+// A settings file that cannot be written keeps no token: the vault says so,
+// and the caller keeps the rotated one for the next try.
+TEST(HiveVault, AFileThatCannotBeWrittenIsNoSuccess)
+{
+    QTemporaryDir home;
+    ScopedEnvironment env;
+    env.Set("XDG_CONFIG_HOME", home.path().toStdString());
+    QObject windows;
+    THiveTokenVault vault(windows, 20);
+    const Account account = VaultAccount();
+    vault.Write(account, "first");
+    SetHiveReplaceHook([](const std::string&) { throw Exception("disk full"); });
+    EXPECT_THROW(vault.Write(account, "rotated"), ETokenUnavailable);
+    EXPECT_THROW(vault.Erase(account), ETokenUnavailable);
+    SetHiveReplaceHook({});
+    EXPECT_EQ(vault.Read(account), "first");
 }
 
 // A thread that gave up waiting for the windows leaves them nothing of its
