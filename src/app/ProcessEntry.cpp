@@ -96,19 +96,21 @@ int RunTernbell(int argc, char** argv)
     // The tray icon first: it is all a user sees of a start. The settings
     // window's controls wait until it is first opened.
     TTrayParts tray;
+    // Passwords in the desktop keyring where there is one; its client is
+    // started only while a password is kept or read.
+    TSecretStore secretStore;
+    TAccountSecrets secrets(secretStore);
+    // OAuth2 accounts' refresh tokens beside the passwords, and their access
+    // tokens in memory. Made before the settings window, so it outlives the
+    // sign-in work that window may still be waiting for when it closes, and
+    // every session below.
+    TAccountTokens accountTokens(secretStore);
     TfrmSettings frmSettings(nullptr, TfrmSettings::TBuild::WhenShown);
     TfrmNewMail frmNewMail;
     TfrmAboutBox frmAboutBox;
     frmSettings.frmNewMail = &frmNewMail;
     TConfigKeeper config(frmSettings, frmNewMail);
-    // Passwords in the desktop keyring where there is one; its client is
-    // started only while a password is kept or read.
-    TSecretStore secretStore;
-    TAccountSecrets secrets(secretStore);
     config.UseSecrets(secrets);
-    // OAuth2 accounts' refresh tokens beside the passwords, and their access
-    // tokens in memory; it outlives every session below.
-    TAccountTokens accountTokens(secretStore);
     frmSettings.SetAccessTokens(&accountTokens.Tokens);
     TTrayShell shell(tray, config, frmSettings, frmNewMail, frmAboutBox);
     instance.OnShowSettings = [&shell] { ShowSettingsWhenLoaded(shell); };
