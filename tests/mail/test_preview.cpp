@@ -79,6 +79,11 @@ TEST_F(MessagePreviewTest, TextIsFoundDecodedAndCollapsed)
         {"text in the text stays text", "", "<b>bold</b> &amp;", "<b>bold</b> &amp;"},
         {"direction overrides and controls dropped", "", "a\xE2\x80\xAE" "b\x01\x7F" "c in a line of words",
          "ab c in a line of words"},
+        {"cut inside its last character: that character left out", "Content-Type: text/plain; charset=utf-8\r\n",
+         Repeated(" ", PreviewBodyBytes - 3) + "Gr\xC3\xBC", "Gr"},
+        {"a partial fetch ends inside a quoted-printable character",
+         "Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: quoted-printable\r\n",
+         "Gr=C3=BC=C3", "Gr\xC3\xBC"},
     };
     for (const PreviewCase& c : cases)
         EXPECT_EQ(MessagePreview(c.Fields, c.Body), c.Preview) << c.What;
