@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
 #include <string>
 
 namespace
@@ -140,12 +142,22 @@ TEST_F(MessagePreviewTest, AKeptPreviewIsMadeWhenFirstReadAndLetsItsBytesGo)
     EXPECT_TRUE(none.Blank());
 }
 
-// Only the first PreviewBodyBytes of a body count, whatever a server sent.
+// Only the first PreviewBodyBytes of a body count, whatever a server sent,
+// and only they are kept: not the memory of the rest.
 TEST_F(MessagePreviewTest, BodyIsReadOnlyToItsBound)
 {
     const std::string body = Repeated("a", PreviewBodyBytes - 1) + " hidden";
     EXPECT_EQ(MessagePreview("", body), Repeated("a", PreviewChars - 1) + "\xE2\x80\xA6");
     EXPECT_EQ(MessagePreview("", Repeated(" ", PreviewBodyBytes) + "hidden"), "");
+
+    const auto inUse = [] {
+        const struct mallinfo2 info = mallinfo2();
+        return static_cast<long long>(info.uordblks + info.hblkhd);
+    };
+    const long long before = inUse();
+    const TPreview kept = TPreview::Of("", std::string(1 << 20, 'a'));
+    EXPECT_LT(inUse() - before, static_cast<long long>(2 * PreviewBodyBytes));
+    EXPECT_EQ(kept.HeldBytes(), PreviewBodyBytes);
 }
 
 TEST(MimeFields, OnlyTheFieldsThatBuildTheBodyWithTheirFoldedLines)
