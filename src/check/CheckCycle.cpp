@@ -372,6 +372,11 @@ void TCheckCycle::ListMessages(int index, const TRowPlace& place, const TFolderL
     for (int k = 0; k < n; ++k)
         if (match[k] >= 0)
             heldPreviewBytes += rows.Row(listed.RowOf(match[k])).Preview.HeldBytes();
+    // The account's other folders share the bound.
+    for (int r = 0; r < rows.Count(); ++r)
+        if (const TMessageRow& row = rows.Row(r);
+            row.Key == place.Key && row.Caption == place.Caption && row.Mailbox != place.Mailbox)
+            heldPreviewBytes += row.Preview.HeldBytes();
     bool inPlace = true; // the kept rows stay in order, with their identities
     int lastKept = -1;
     for (int k = 0; k < n; ++k)

@@ -1031,9 +1031,9 @@ bool TIdIMAP4::FetchChunk(const std::vector<std::uint32_t>& uids, std::vector<TI
                         }
                         if (bodyText)
                         {
-                            texts[slot] = std::move(fetched.Text);
-                            if (texts[slot].size() > PreviewBodyBytes)
-                                texts[slot].resize(PreviewBodyBytes);
+                            // Only the bound is copied: a server that sent more
+                            // does not have the rest kept for the whole chunk.
+                            texts[slot].assign(fetched.Text, 0, PreviewBodyBytes);
                             hasText[slot] = true;
                         }
                         if (size)

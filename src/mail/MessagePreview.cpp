@@ -122,8 +122,9 @@ std::string MessagePreview(const std::string& mimeFields, std::string body)
 TPreview TPreview::Of(std::string mimeFields, std::string body)
 {
     TPreview preview;
+    // A copy: a string cut in place keeps the memory of all a server sent.
     if (body.size() > PreviewBodyBytes)
-        body.resize(PreviewBodyBytes);
+        body = body.substr(0, PreviewBodyBytes);
     preview.FMimeFields = std::move(mimeFields);
     preview.FBody = std::move(body);
     preview.FPending = true;

@@ -75,6 +75,26 @@ bool IsUtf8(const char* charset)
     return !charset || g_ascii_strcasecmp(charset, "utf-8") == 0 || g_ascii_strcasecmp(charset, "us-ascii") == 0;
 }
 
+// A body read only to its bound (or a server's partial fetch) may end inside
+// a character: its first bytes are no character, and would show as a
+// replacement mark or make a short text look like garbage.
+void DropCutCharacter(std::string& text)
+{
+    for (std::size_t back = 1; back <= 3 && back <= text.size(); ++back)
+    {
+        const auto b = static_cast<unsigned char>(text[text.size() - back]);
+        if ((b & 0xC0) == 0x80)
+            continue;
+        const std::size_t length = b >= 0xC2 && b <= 0xDF ? 2
+                                   : b >= 0xE0 && b <= 0xEF ? 3
+                                   : b >= 0xF0 && b <= 0xF4 ? 4
+                                                            : 1;
+        if (length > back)
+            text.resize(text.size() - back);
+        return;
+    }
+}
+
 // The part's text decoded from its transfer encoding and converted from its
 // charset; one nobody knows leaves the bytes as they are, and CollapsedText
 // replaces what is not UTF-8. UTF-8 text is not passed through iconv.
@@ -96,7 +116,9 @@ std::string TextOf(GMimeTextPart* part)
         g_mime_stream_flush(filtered.get());
     }
     const GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(decoded.get()));
-    return bytes ? std::string(reinterpret_cast<const char*>(bytes->data), bytes->len) : std::string();
+    std::string text = bytes ? std::string(reinterpret_cast<const char*>(bytes->data), bytes->len) : std::string();
+    DropCutCharacter(text);
+    return text;
 }
 
 std::string Preview(const std::string& head, const std::string& body, std::size_t maxChars)

@@ -488,6 +488,28 @@ TEST_F(CycleTest, OnlyThePreviewsShownAreMade)
     EXPECT_TRUE(host.List.Row(static_cast<int>(fit) + 5).Preview.Blank());
 }
 
+// The bound is the account's: its folders share it.
+TEST_F(CycleTest, AnAccountsFoldersShareTheBoundOfKeptPreviews)
+{
+    host.AddImap4Account("Work", "imap.work", {{"INBOX", true}, {"Lists", true}});
+    host.Imap4.ReadPreviews = true;
+    const std::size_t fit = MaxHeldPreviewBytes / PreviewBodyBytes;
+    for (const char* drop : {"imap.work", "imap.work/Lists"})
+        for (std::size_t i = 0; i < fit; ++i)
+        {
+            TFakeMessage m = Msg("Ann", std::to_string(i));
+            m.Preview = std::string(PreviewBodyBytes, 'x');
+            m.KeptBody = true;
+            host.Net.Maildrops[drop].push_back(m);
+        }
+    Run();
+    ASSERT_EQ(host.List.Count(), static_cast<int>(2 * fit));
+    std::size_t held = 0;
+    for (int i = 0; i < host.List.Count(); ++i)
+        held += host.List.Row(i).Preview.HeldBytes();
+    EXPECT_LE(held, MaxHeldPreviewBytes);
+}
+
 TEST_F(CycleTest, SoundFailureEndsTheActions)
 {
     host.AddAccount("A", "pop.a");

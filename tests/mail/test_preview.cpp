@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
 #include <string>
 
 namespace
@@ -79,6 +81,11 @@ TEST_F(MessagePreviewTest, TextIsFoundDecodedAndCollapsed)
         {"text in the text stays text", "", "<b>bold</b> &amp;", "<b>bold</b> &amp;"},
         {"direction overrides and controls dropped", "", "a\xE2\x80\xAE" "b\x01\x7F" "c in a line of words",
          "ab c in a line of words"},
+        {"cut inside its last character: that character left out", "Content-Type: text/plain; charset=utf-8\r\n",
+         Repeated(" ", PreviewBodyBytes - 3) + "Gr\xC3\xBC", "Gr"},
+        {"a partial fetch ends inside a quoted-printable character",
+         "Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: quoted-printable\r\n",
+         "Gr=C3=BC=C3", "Gr\xC3\xBC"},
     };
     for (const PreviewCase& c : cases)
         EXPECT_EQ(MessagePreview(c.Fields, c.Body), c.Preview) << c.What;
@@ -135,12 +142,22 @@ TEST_F(MessagePreviewTest, AKeptPreviewIsMadeWhenFirstReadAndLetsItsBytesGo)
     EXPECT_TRUE(none.Blank());
 }
 
-// Only the first PreviewBodyBytes of a body count, whatever a server sent.
+// Only the first PreviewBodyBytes of a body count, whatever a server sent,
+// and only they are kept: not the memory of the rest.
 TEST_F(MessagePreviewTest, BodyIsReadOnlyToItsBound)
 {
     const std::string body = Repeated("a", PreviewBodyBytes - 1) + " hidden";
     EXPECT_EQ(MessagePreview("", body), Repeated("a", PreviewChars - 1) + "\xE2\x80\xA6");
     EXPECT_EQ(MessagePreview("", Repeated(" ", PreviewBodyBytes) + "hidden"), "");
+
+    const auto inUse = [] {
+        const struct mallinfo2 info = mallinfo2();
+        return static_cast<long long>(info.uordblks + info.hblkhd);
+    };
+    const long long before = inUse();
+    const TPreview kept = TPreview::Of("", std::string(1 << 20, 'a'));
+    EXPECT_LT(inUse() - before, static_cast<long long>(2 * PreviewBodyBytes));
+    EXPECT_EQ(kept.HeldBytes(), PreviewBodyBytes);
 }
 
 TEST(MimeFields, OnlyTheFieldsThatBuildTheBodyWithTheirFoldedLines)
