@@ -6,6 +6,7 @@
 #include "check/MessageList.h"
 #include "config/AccountRows.h"
 #include "config/AccountSecrets.h"
+#include "config/FoldersDialog.h"
 #include "support/Dovecot.h"
 #include "support/DovecotFixture.h"
 #include "support/PrivateKeyring.h"
@@ -14,6 +15,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTreeWidget>
 
 namespace
@@ -199,7 +201,7 @@ INSTANTIATE_TEST_SUITE_P(
 class KeyringRound : public DovecotFixture<Keyring>
 {
 protected:
-    void Start(bool lock)
+    void Start(bool lock, bool imap4 = false)
     {
         NewMailbox("dove secret", "ann");
         Server->Deliver("ann", "From: bob@example.org\r\nSubject: kept\r\n\r\nbody\r\n");
@@ -208,7 +210,8 @@ protected:
                         "user", "ann"},
                        "not ours"); // another program's item under the same attributes is not read
         Store(Account1, "HostAddress", Server->Host());
-        Store(Account1, "HostPort", std::to_string(Server->Pop3Port()));
+        Store(Account1, "HostPort", std::to_string(imap4 ? Server->ImapPort() : Server->Pop3Port()));
+        Store(Account1, "IMAP4", imap4 ? 1 : 0);
         Store(ConfigKey, "PlaySound", "");
         Store(ConfigKey, "ShowIcon", "");
         LoadPending = false;
@@ -256,6 +259,21 @@ TEST_F(KeyringRound, LockedKeyringMakesAnErrorRowThatSaysSo)
     ASSERT_EQ(rows.Count(), 1);
     EXPECT_EQ(rows.ImageIndex(0), riError);
     EXPECT_EQ(rows.Row(0).Hint, "The keyring stayed locked; the password was not read.");
+}
+
+// The Account page's folder choice logs in with the password the keyring
+// keeps, as a round does: the settings hold none.
+TEST_F(KeyringRound, FolderChoiceLogsInWithThePasswordFromTheKeyring)
+{
+    Start(false, true);
+    settings->ShowConfig(keeper->Config);
+    settings->lvwAccounts->topLevelItem(0)->setSelected(true);
+    settings->btnFolders->click();
+    TfrmFolders* dialog = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (dialog = settings->findChild<TfrmFolders*>()) && dialog->Loaded(); }, 10000));
+    EXPECT_EQ(dialog->lblFolders->text().toStdString(), "Folders to check for new mail:");
+    ASSERT_GE(dialog->lvwFolders->topLevelItemCount(), 1);
+    EXPECT_EQ(dialog->lvwFolders->topLevelItem(0)->text(0), "INBOX");
 }
 
 } // namespace
