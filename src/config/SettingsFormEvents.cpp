@@ -17,6 +17,7 @@
 #include "desktop/UpDownControl.h"
 #include "find/FindNetworkModule.h"
 #include "i18n/Translate.h"
+#include "oauth/TokenKeeper.h"
 #include "platform/CodePage.h"
 #include "desktop/Dialogs.h"
 
@@ -423,9 +424,11 @@ void TfrmSettings::btnFoldersClick()
         ShowWarningBox("ternbell", e.Message);
         return;
     }
-    // The login of a round: a password from the keyring where the settings
-    // hold none.
-    const TSessionLimits limits;
+    // The login of a round: an OAuth2 account's token, a password from the
+    // keyring where the settings hold none.
+    TSessionLimits limits;
+    if (FTokens)
+        limits.Tokens = std::shared_ptr<IAccessTokens>(std::shared_ptr<void>(), FTokens);
     const auto open = [this, index, port, limits](const Account& account) {
         // Another account chosen while the keyring answered: nothing opens.
         if (index != Accounts->SelectedIndex())
