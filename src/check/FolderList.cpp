@@ -31,6 +31,10 @@ TServerFolders ListServerFolders(const Account& account, int port, const TSessio
             // A name that is no valid modified UTF-7 is shown as sent.
             if (!TIdMUTF7::Decode(f.Name, folder.Name))
                 folder.Name = f.Name;
+            // The settings hold no line break in a name: such a folder
+            // could never be stored, and a save would fail on it.
+            if (folder.Name.find_first_of("\r\n") != std::string::npos)
+                continue;
             if (IsInboxName(folder.Name))
                 folder.Name = InboxName;
             folder.SpecialUse = f.SpecialUse();

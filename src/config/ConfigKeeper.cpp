@@ -190,6 +190,15 @@ void TConfigKeeper::Save()
 void TConfigKeeper::UseSecrets(TAccountSecrets& secrets)
 {
     FSecrets = &secrets;
+    FSettings.ReadPassword = [&secrets](const Account& account, std::function<void(const Account&)> then) {
+        Account asked = account;
+        asked.Enabled = true; // read whether the account is checked or not
+        secrets.Gather({asked}, [account, then = std::move(then)](std::vector<Account> read, std::vector<std::string>) {
+            Account filled = account;
+            filled.Password = read.front().Password;
+            then(filled);
+        });
+    };
     TSecretStore& store = secrets.Store();
     FSettings.ShowPasswordStore(store.Presence());
     store.OnPresenceChanged = [this, &store] { FSettings.ShowPasswordStore(store.Presence()); };

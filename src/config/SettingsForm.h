@@ -87,6 +87,9 @@ public:
     // Runs before the hidden window is shown, so it shows the stored
     // settings as they are now.
     std::function<void()> OnShowing;
+    // Set by the configuration keeper: reads the password an account keeps
+    // in the keyring, then runs `then` with the account holding it.
+    std::function<void(const Account&, std::function<void(const Account&)>)> ReadPassword;
 
     // Where passwords are kept, in one line of the Account page; with a
     // keyring an empty password field says the password is kept there.

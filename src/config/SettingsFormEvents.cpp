@@ -17,6 +17,7 @@
 #include "desktop/UpDownControl.h"
 #include "find/FindNetworkModule.h"
 #include "i18n/Translate.h"
+#include "oauth/TokenKeeper.h"
 #include "platform/CodePage.h"
 #include "desktop/Dialogs.h"
 
@@ -423,11 +424,27 @@ void TfrmSettings::btnFoldersClick()
         ShowWarningBox("ternbell", e.Message);
         return;
     }
-    // Window-modal and not waited for: the list comes beside the windows.
-    auto* dialog = new TfrmFolders(this, FAccounts[index], port);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    connect(dialog, &QDialog::accepted, this, [this, dialog, index] { Accounts->StoreFolders(index, dialog->Chosen()); });
-    dialog->open();
+    // The login of a round: an OAuth2 account's token, a password from the
+    // keyring where the settings hold none.
+    TSessionLimits limits;
+    if (FTokens)
+        limits.Tokens = std::shared_ptr<IAccessTokens>(std::shared_ptr<void>(), FTokens);
+    const auto open = [this, index, port, limits](const Account& account) {
+        // Another account chosen while the keyring answered: nothing opens.
+        if (index != Accounts->SelectedIndex())
+            return;
+        // Window-modal and not waited for: the list comes beside the windows.
+        auto* dialog = new TfrmFolders(this, account, port, limits);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        connect(dialog, &QDialog::accepted, this,
+                [this, dialog, index] { Accounts->StoreFolders(index, dialog->Chosen()); });
+        dialog->open();
+    };
+    const Account& account = FAccounts[index];
+    if (ReadPassword && account.Authentication == aaPassword && account.Password.empty())
+        ReadPassword(account, open);
+    else
+        open(account);
 }
 
 void TfrmSettings::chkPushChange()

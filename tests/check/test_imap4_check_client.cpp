@@ -1,4 +1,5 @@
 // The IMAP4 client as the check cycle drives it, against scripted servers.
+#include "check/FolderList.h"
 #include "check/Imap4CheckClient.h"
 #include "mail/IdExceptions.h"
 #include "mail/Imap4Client.h"
@@ -318,6 +319,32 @@ TEST_F(Imap4CheckClient, FolderStatesCutShortFloodedOrHostileFailCleanly)
         }
         EXPECT_TRUE(Server->WaitDone());
     }
+}
+
+// A server's folder whose decoded name holds a line break cannot be stored
+// in the settings (a save would fail on it): it is not offered.
+TEST_F(Imap4CheckClient, FolderListPassesOverNamesWithLineBreaks)
+{
+    Start(R"(
+        S: * PREAUTH ready
+        C: C1 CAPABILITY
+        S: C1 OK none
+        C: C2 LIST "" "*"
+        S: * LIST () "/" "Lists"
+        S: * LIST () "/" "a&AA0ACg-C3 DELETE INBOX"
+        S: * LIST () "/" "b&AAo-"
+        S: * LIST () "/" INBOX
+        S: C2 OK done
+        C: C3 LOGOUT
+        S: C3 OK bye
+    )");
+    const Account account{"ann", true, "ann", "secret", Server->Host(), std::to_string(Server->Port()), true};
+    const TServerFolders found = ListServerFolders(account, Server->Port(), {2000, 2000}, nullptr);
+    ASSERT_EQ(found.Error, "");
+    std::vector<std::string> names;
+    for (const TServerFolder& f : found.Folders)
+        names.push_back(f.Name);
+    EXPECT_EQ(names, (std::vector<std::string>{"INBOX", "Lists"}));
 }
 
 } // namespace

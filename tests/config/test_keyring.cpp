@@ -6,14 +6,18 @@
 #include "check/MessageList.h"
 #include "config/AccountRows.h"
 #include "config/AccountSecrets.h"
+#include "config/FoldersDialog.h"
+#include "oauth/TokenKeeper.h"
 #include "support/Dovecot.h"
 #include "support/DovecotFixture.h"
 #include "support/PrivateKeyring.h"
+#include "support/ScriptedServer.h"
 #include "support/UiFixture.h"
 #include "support/WiredShell.h"
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTreeWidget>
 
 namespace
@@ -199,7 +203,7 @@ INSTANTIATE_TEST_SUITE_P(
 class KeyringRound : public DovecotFixture<Keyring>
 {
 protected:
-    void Start(bool lock)
+    void Start(bool lock, bool imap4 = false)
     {
         NewMailbox("dove secret", "ann");
         Server->Deliver("ann", "From: bob@example.org\r\nSubject: kept\r\n\r\nbody\r\n");
@@ -208,7 +212,8 @@ protected:
                         "user", "ann"},
                        "not ours"); // another program's item under the same attributes is not read
         Store(Account1, "HostAddress", Server->Host());
-        Store(Account1, "HostPort", std::to_string(Server->Pop3Port()));
+        Store(Account1, "HostPort", std::to_string(imap4 ? Server->ImapPort() : Server->Pop3Port()));
+        Store(Account1, "IMAP4", imap4 ? 1 : 0);
         Store(ConfigKey, "PlaySound", "");
         Store(ConfigKey, "ShowIcon", "");
         LoadPending = false;
@@ -237,6 +242,8 @@ protected:
     }
 
     std::unique_ptr<WiredShell> wired;
+    // Outlives the windows that are given it.
+    TAccountTokens tokens{store};
 };
 
 TEST_F(KeyringRound, LogsInWithThePasswordFromTheKeyring)
@@ -256,6 +263,48 @@ TEST_F(KeyringRound, LockedKeyringMakesAnErrorRowThatSaysSo)
     ASSERT_EQ(rows.Count(), 1);
     EXPECT_EQ(rows.ImageIndex(0), riError);
     EXPECT_EQ(rows.Row(0).Hint, "The keyring stayed locked; the password was not read.");
+}
+
+// The Account page's folder choice logs in with the password the keyring
+// keeps, as a round does: the settings hold none.
+TEST_F(KeyringRound, FolderChoiceLogsInWithThePasswordFromTheKeyring)
+{
+    Start(false, true);
+    settings->ShowConfig(keeper->Config);
+    settings->lvwAccounts->topLevelItem(0)->setSelected(true);
+    settings->btnFolders->click();
+    TfrmFolders* dialog = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (dialog = settings->findChild<TfrmFolders*>()) && dialog->Loaded(); }, 10000));
+    EXPECT_EQ(dialog->lblFolders->text().toStdString(), "Folders to check for new mail:");
+    ASSERT_GE(dialog->lvwFolders->topLevelItemCount(), 1);
+    EXPECT_EQ(dialog->lvwFolders->topLevelItem(0)->text(0), "INBOX");
+}
+
+// An OAuth2 account's folder choice asks the program's tokens for its login,
+// as a round does: never signed in, it says a sign-in is needed.
+TEST_F(KeyringRound, FolderChoiceOfAnOAuth2AccountAsksForItsToken)
+{
+    Start(false, true);
+    ScriptedServer server(R"(
+        S: * OK [CAPABILITY IMAP4rev1 AUTH=XOAUTH2 AUTH=OAUTHBEARER SASL-IR] ready
+        C: C1 LOGOUT
+        S: * BYE
+        S: C1 OK bye
+    )");
+    settings->SetAccessTokens(&tokens.Tokens);
+    Account& account = keeper->Config.Accounts[0];
+    account.Host = server.Host();
+    account.Port = std::to_string(server.Port());
+    account.Authentication = aaOAuth2;
+    account.OAuth2Issuer = "https://accounts.google.com";
+    settings->ShowConfig(keeper->Config);
+    settings->lvwAccounts->topLevelItem(0)->setSelected(true);
+    settings->btnFolders->click();
+    TfrmFolders* dialog = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (dialog = settings->findChild<TfrmFolders*>()) && dialog->Loaded(); }, 10000));
+    EXPECT_EQ(dialog->lblFolders->text().toStdString(),
+              "The folder list could not be read: This account needs a sign-in with its mail provider: open its "
+              "settings and sign in.");
 }
 
 } // namespace

@@ -102,7 +102,15 @@ INSTANTIATE_TEST_SUITE_P(
         TConfigCase{"OAuth2Only",
                     Config(Server("imap", "imap.example.com", "993", "SSL", "%EMAILADDRESS%", "OAuth2"),
                            "<oAuth2><issuer>login.example.com</issuer><scope>mail</scope></oAuth2>"),
-                    "imap imap.example.com:993 tls ann.lee@Example.com oauth2 login.example.com"},
+                    "imap imap.example.com:993 tls ann.lee@Example.com oauth2 https://login.example.com"},
+        TConfigCase{"OAuth2IssuerAsAddress",
+                    Config(Server("imap", "imap.example.com", "993", "SSL", "%EMAILADDRESS%", "OAuth2"),
+                           "<oAuth2><issuer>https://login.example.com/ann/v2.0</issuer></oAuth2>"),
+                    "imap imap.example.com:993 tls ann.lee@Example.com oauth2 https://login.example.com/ann/v2.0"},
+        TConfigCase{"OAuth2IssuerOverPlainHttpDropped",
+                    Config(Server("imap", "imap.example.com", "993", "SSL", "%EMAILADDRESS%", "OAuth2"),
+                           "<oAuth2><issuer>http://login.example.com</issuer></oAuth2>"),
+                    "imap imap.example.com:993 tls ann.lee@Example.com oauth2 "},
         TConfigCase{"OAuth2BesidePassword",
                     Config("<incomingServer type=\"imap\"><hostname>imap.example.com</hostname><port>993</port>"
                            "<socketType>SSL</socketType><username>%EMAILADDRESS%</username>"
