@@ -310,44 +310,59 @@ TVaultRun RunBesideTheWindows(ITokenVault& vault, const Account& account, const 
     return run;
 }
 
-// The keyring vault answers threads beside the windows through the store's
-// own thread, and keeps the token apart from the account's password.
-TEST(KeyringVault, KeepsReplacesAndErasesATokenForAThreadBesideTheWindows)
+// A keyring on a private bus, and its vault for the vault account.
+class KeyringVault : public testing::Test
 {
-    if (!PrivateKeyring::Unavailable().empty())
-        GTEST_SKIP() << PrivateKeyring::Unavailable();
-    PrivateKeyring keyring;
+protected:
+    void SetUp() override
+    {
+        if (!PrivateKeyring::Unavailable().empty())
+            GTEST_SKIP() << PrivateKeyring::Unavailable();
+        keyring = std::make_unique<PrivateKeyring>();
+    }
+    std::unique_ptr<PrivateKeyring> keyring;
     TSecretStore store;
     TMemoryTokenVault fallback;
-    TKeyringTokenVault vault(store, fallback, 20);
+    TKeyringTokenVault vault{store, fallback, 20};
     const Account account = VaultAccount();
-    keyring.Store({"protocol", "pop3", "host", "mail.example.org", "port", "110", "user", "ann"}, "password");
+};
+
+// A settings file of the test's own, and its vault for the vault account.
+class HiveVault : public testing::Test
+{
+protected:
+    void SetUp() override { env.Set("XDG_CONFIG_HOME", home.path().toStdString()); }
+    QTemporaryDir home;
+    ScopedEnvironment env;
+    QObject windows;
+    THiveTokenVault vault{windows, 20};
+    const Account account = VaultAccount();
+};
+
+// The keyring vault answers threads beside the windows through the store's
+// own thread, and keeps the token apart from the account's password.
+TEST_F(KeyringVault, KeepsReplacesAndErasesATokenForAThreadBesideTheWindows)
+{
+    keyring->Store({"protocol", "pop3", "host", "mail.example.org", "port", "110", "user", "ann"}, "password");
     EXPECT_THROW(vault.Read(account), ETokenUnavailable) << "asked on the store's thread, it would never answer";
 
     const TVaultRun run = RunBesideTheWindows(vault, account, [&] {
-        EXPECT_EQ(keyring.Lookup({"protocol", "pop3", "host", "mail.example.org", "port", "110", "user", "ann",
+        EXPECT_EQ(keyring->Lookup({"protocol", "pop3", "host", "mail.example.org", "port", "110", "user", "ann",
                                   "kind", RefreshTokenKind}),
                   "rotated");
     });
     EXPECT_EQ(run.Before, std::nullopt);
     EXPECT_EQ(run.After, "rotated");
     EXPECT_EQ(run.Erased, std::nullopt);
-    EXPECT_EQ(keyring.Lookup({"protocol", "pop3", "host", "mail.example.org", "port", "110", "user", "ann"}),
+    EXPECT_EQ(keyring->Lookup({"protocol", "pop3", "host", "mail.example.org", "port", "110", "user", "ann"}),
               "password");
     EXPECT_TRUE(vault.Private());
     EXPECT_EQ(fallback.Read(account), std::nullopt) << "nothing went past the keyring";
 }
 
 // A keyring that stays locked keeps the token: its erase is no success.
-TEST(KeyringVault, AnEraseTheLockedKeyringTurnsDownRaises)
+TEST_F(KeyringVault, AnEraseTheLockedKeyringTurnsDownRaises)
 {
-    if (!PrivateKeyring::Unavailable().empty())
-        GTEST_SKIP() << PrivateKeyring::Unavailable();
-    PrivateKeyring keyring;
-    TSecretStore store;
-    TMemoryTokenVault fallback;
-    TKeyringTokenVault vault(store, fallback, 20);
-    const Account account = VaultAccount();
     const std::vector<std::string> item{"protocol", "pop3", "host", "mail.example.org", "port", "110",
                                         "user",     "ann",  "kind", RefreshTokenKind};
     // Whether `work`, on a thread beside the windows, raised.
@@ -371,21 +386,15 @@ TEST(KeyringVault, AnEraseTheLockedKeyringTurnsDownRaises)
     const auto erase = [&] { vault.Erase(account); };
     EXPECT_FALSE(raisedBeside(erase)) << "nothing kept, nothing to erase";
     ASSERT_FALSE(raisedBeside([&] { vault.Write(account, "kept"); }));
-    keyring.Lock();
+    keyring->Lock();
     EXPECT_TRUE(raisedBeside(erase));
-    EXPECT_EQ(keyring.Labels(item).size(), 1u) << "the token is still kept";
+    EXPECT_EQ(keyring->Labels(item).size(), 1u) << "the token is still kept";
 }
 
 // Without a keyring the token goes to the hive, written on the windows'
 // thread for a thread beside them, under a key of its own.
-TEST(HiveVault, KeepsReplacesAndErasesATokenForAThreadBesideTheWindows)
+TEST_F(HiveVault, KeepsReplacesAndErasesATokenForAThreadBesideTheWindows)
 {
-    QTemporaryDir home;
-    ScopedEnvironment env;
-    env.Set("XDG_CONFIG_HOME", home.path().toStdString());
-    QObject windows;
-    THiveTokenVault vault(windows, 20);
-    const Account account = VaultAccount();
     const TVaultRun run = RunBesideTheWindows(vault, account, [&] {
         TRegistry reg;
         ASSERT_TRUE(reg.OpenKeyReadOnly(HiveTokensKey));
@@ -399,14 +408,8 @@ TEST(HiveVault, KeepsReplacesAndErasesATokenForAThreadBesideTheWindows)
 
 // A settings file that cannot be written keeps no token: the vault says so,
 // and the caller keeps the rotated one for the next try.
-TEST(HiveVault, AFileThatCannotBeWrittenIsNoSuccess)
+TEST_F(HiveVault, AFileThatCannotBeWrittenIsNoSuccess)
 {
-    QTemporaryDir home;
-    ScopedEnvironment env;
-    env.Set("XDG_CONFIG_HOME", home.path().toStdString());
-    QObject windows;
-    THiveTokenVault vault(windows, 20);
-    const Account account = VaultAccount();
     vault.Write(account, "first");
     SetHiveReplaceHook([](const std::string&) { throw Exception("disk full"); });
     EXPECT_THROW(vault.Write(account, "rotated"), ETokenUnavailable);
@@ -417,18 +420,13 @@ TEST(HiveVault, AFileThatCannotBeWrittenIsNoSuccess)
 
 // A thread that gave up waiting for the windows leaves them nothing of its
 // own to reach: its write still lands, whole, when they get to it.
-TEST(HiveVault, AWriteThatRanOutOfTimeLandsWholeLater)
+TEST_F(HiveVault, AWriteThatRanOutOfTimeLandsWholeLater)
 {
-    QTemporaryDir home;
-    ScopedEnvironment env;
-    env.Set("XDG_CONFIG_HOME", home.path().toStdString());
-    QObject windows;
-    THiveTokenVault vault(windows, 0);
-    const Account account = VaultAccount();
+    THiveTokenVault impatient(windows, 0);
     const std::string rotated(200, 'r');
     std::thread([&] {
         auto token = std::make_unique<std::string>(rotated);
-        EXPECT_THROW(vault.Write(account, *token), ETokenUnavailable) << "the windows were busy";
+        EXPECT_THROW(impatient.Write(account, *token), ETokenUnavailable) << "the windows were busy";
         token->assign(token->size(), 'x'); // the caller's string, changed and then gone
     }).join();
     QCoreApplication::processEvents();
