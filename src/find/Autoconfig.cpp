@@ -17,12 +17,6 @@ struct TServerText
     bool OAuth2 = false;
 };
 
-void ReplaceAll(std::string& text, const std::string& from, const std::string& to)
-{
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-}
-
 // Any error, including the reader's own, ends the read: nothing half-read counts.
 class TConfigReader
 {
@@ -143,15 +137,6 @@ std::string IssuerAddress(const std::string& issuer)
 }
 
 } // namespace
-
-std::string ExpandUserName(const std::string& pattern, const TAddressParts& address)
-{
-    std::string text = pattern;
-    ReplaceAll(text, "%EMAILADDRESS%", address.Address);
-    ReplaceAll(text, "%EMAILLOCALPART%", address.LocalPart);
-    ReplaceAll(text, "%EMAILDOMAIN%", address.Domain);
-    return text;
-}
 
 TAutoconfigResult ParseAutoconfig(std::string_view text, const TAddressParts& address, const std::string& domain)
 {

@@ -29,6 +29,3 @@ struct TAutoconfigResult
 // issuer named by its host name becomes its https address.
 TAutoconfigResult ParseAutoconfig(std::string_view text, const TAddressParts& address,
                                   const std::string& domain);
-
-// The user name template with the address's parts put in.
-std::string ExpandUserName(const std::string& pattern, const TAddressParts& address);

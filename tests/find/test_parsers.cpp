@@ -174,7 +174,7 @@ TEST(Providers, ByDomainAndByMailExchanger)
           TCase{"ann@hotmail.com", nullptr,
                 "imap outlook.office365.com:993 tls ann@hotmail.com oauth2 https://login.microsoftonline.com/common/v2.0"},
           TCase{"ann@icloud.com", nullptr, "imap imap.mail.me.com:993 tls ann"},
-          TCase{"ann@web.de", nullptr, "imap imap.web.de:993 tls ann@web.de"},
+          TCase{"ann@web.de", nullptr, "imap imap.web.de:993 tls ann"},
           TCase{"ann@example.com", nullptr, "none"},
           TCase{"ann@example.com", "example-com.mail.protection.outlook.com",
                 "imap outlook.office365.com:993 tls ann@example.com oauth2 https://login.microsoftonline.com/common/v2.0"},
@@ -182,7 +182,26 @@ TEST(Providers, ByDomainAndByMailExchanger)
                 "imap imap.gmail.com:993 tls ann@example.com oauth2 https://accounts.google.com"},
           TCase{"ann@example.com", "mx.example.com", "none"},
           // A suffix matches at a label's edge only.
-          TCase{"ann@example.com", "evilgoogle.com", "none"}})
+          TCase{"ann@example.com", "evilgoogle.com", "none"},
+          // Every domain its provider's file lists, also as an exchanger's.
+          TCase{"ann@outlook.de", nullptr,
+                "imap outlook.office365.com:993 tls ann@outlook.de oauth2 https://login.microsoftonline.com/common/v2.0"},
+          TCase{"ann@example.com", "outlook-de.olc.protection.outlook.com",
+                "imap outlook.office365.com:993 tls ann@example.com oauth2 https://login.microsoftonline.com/common/v2.0"},
+          TCase{"ann@verizon.net", nullptr, "imap imap.aol.com:993 tls ann@verizon.net oauth2 https://api.login.aol.com"},
+          // The longest listed domain wins: AOL's exchangers are under Yahoo's.
+          TCase{"ann@example.com", "mx-aol.mail.gm0.yahoodns.net",
+                "imap imap.aol.com:993 tls ann@example.com oauth2 https://api.login.aol.com"},
+          TCase{"ann@example.com", "mta5.am0.yahoodns.net",
+                "imap imap.mail.yahoo.com:993 tls ann@example.com oauth2 https://api.login.yahoo.com"},
+          // IMAP4 over TLS before the POP3 server the file names first.
+          TCase{"ann@centurylink.net", nullptr, "imap mail.centurylink.net:993 tls ann@centurylink.net"},
+          TCase{"ann@dd.iij4u.or.jp", nullptr, "pop3 mbox.iij4u.or.jp:110 starttls ann.dd.iij4u.or.jp"},
+          TCase{"ann@inbox.lt", nullptr, "imap mail.inbox.lt:993 tls ann@inbox.lt"},
+          // Plain text only: nothing, not the servers of a shorter domain.
+          TCase{"ann@goo.jp", nullptr, "none"},
+          TCase{"ann@example.com", "mx.ji.jet.ne.jp", "none"},
+          TCase{"ann@example.com", "mx.jet.ne.jp", "imap imap.jet.ne.jp:993 tls ann"}})
     {
         const TAddressParts parts = SplitAddress(c.Address);
         const TFoundServer found = c.Mx ? ProviderByMxHost(c.Mx, parts) : ProviderByDomain(parts);
