@@ -125,17 +125,6 @@ bool ToFound(const TServerText& text, const TAddressParts& address, TFoundServer
     return true;
 }
 
-// The file names its OAuth2 issuer by host name ("accounts.google.com"),
-// the sign-in takes an https address: a host name becomes one, an https
-// address stays, anything else (plain http) is dropped and the user chooses.
-std::string IssuerAddress(const std::string& issuer)
-{
-    if (issuer.compare(0, 8, "https://") == 0)
-        return issuer;
-    const std::string host = CleanHostName(issuer);
-    return host.empty() ? std::string() : "https://" + host;
-}
-
 } // namespace
 
 TAutoconfigResult ParseAutoconfig(std::string_view text, const TAddressParts& address, const std::string& domain)
@@ -195,7 +184,7 @@ TAutoconfigResult ParseAutoconfig(std::string_view text, const TAddressParts& ad
         if (!ToFound(server, address, found))
             continue;
         if (found.NeedsOAuth2)
-            found.OAuth2Issuer = IssuerAddress(issuer);
+            found.OAuth2Issuer = OAuth2IssuerFor(issuer, found.Host);
         found.Source = fsAutoconfig;
         found.SourceName = domain;
         result.Servers.push_back(std::move(found));

@@ -111,6 +111,17 @@ INSTANTIATE_TEST_SUITE_P(
                     Config(Server("imap", "imap.example.com", "993", "SSL", "%EMAILADDRESS%", "OAuth2"),
                            "<oAuth2><issuer>http://login.example.com</issuer></oAuth2>"),
                     "imap imap.example.com:993 tls ann.lee@Example.com oauth2 "},
+        // A file shaped like the consumer Microsoft one: OAuth2 alone, no
+        // issuer named, or only the file's key for it.
+        TConfigCase{"OAuth2OnlyOnAKnownHostWithoutIssuer",
+                    Config(Server("imap", "outlook.office365.com", "993", "SSL", "%EMAILADDRESS%", "OAuth2")),
+                    "imap outlook.office365.com:993 tls ann.lee@Example.com oauth2 "
+                    "https://login.microsoftonline.com/common/v2.0"},
+        TConfigCase{"OAuth2IssuerKeyOfAKnownHost",
+                    Config(Server("imap", "outlook.office365.com", "993", "SSL", "%EMAILADDRESS%", "OAuth2"),
+                           "<oAuth2><issuer>login.microsoftonline.com</issuer></oAuth2>"),
+                    "imap outlook.office365.com:993 tls ann.lee@Example.com oauth2 "
+                    "https://login.microsoftonline.com/common/v2.0"},
         TConfigCase{"OAuth2BesidePassword",
                     Config("<incomingServer type=\"imap\"><hostname>imap.example.com</hostname><port>993</port>"
                            "<socketType>SSL</socketType><username>%EMAILADDRESS%</username>"

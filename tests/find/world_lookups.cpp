@@ -155,6 +155,9 @@ protected:
         w.Mx("netscape.net", "mx-aol.mail.gm0.yahoodns.net");
         w.Mx("olc.test", "outlook-de.olc.protection.outlook.com");
         w.Mx("aolhosted.test", "mx-aol.mail.gm0.yahoodns.net");
+        // A domain's own file shaped like the consumer Microsoft one:
+        // OAuth2 alone, no issuer named.
+        file("autoconfig.ownms.test", ConfigPath, Body(ReadFile(std::string(ProviderFolders[0]) + "/hotmail.com.xml")));
         // Every domain a provider file lists, also as the exchanger's domain
         // of a domain of its own.
         for (const TListedFile& listed : Listed())
@@ -306,6 +309,7 @@ TEST_F(FindWorld, ProvidersAreFoundByTheDomainsTheirFilesList)
              TCase{"anna@verizon.net", aol + "table verizon.net oauth2 https://api.login.aol.com"},
              TCase{"anna@netscape.net", aol + "table netscape.net oauth2 https://api.login.aol.com"},
              TCase{"anna@aolhosted.test", aol + "table aolhosted.test oauth2 https://api.login.aol.com"},
+             TCase{"anna@ownms.test", microsoft + "file ownms.test oauth2 https://login.microsoftonline.com/common/v2.0"},
          })
         EXPECT_EQ(Brief(Find(c.Address)), c.Expected) << c.Address;
 }
