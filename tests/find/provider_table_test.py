@@ -8,6 +8,8 @@ import os
 import sys
 import tempfile
 
+# Nothing written into the source tree.
+sys.dont_write_bytecode = True
 sys.path.insert(0, sys.argv[1])
 import provider_table  # noqa: E402
 
