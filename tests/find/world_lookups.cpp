@@ -33,8 +33,8 @@ std::string Body(const std::string& text)
     return "{\"body\": " + PrivateWorld::Json(text) + "}";
 }
 
-// The provider files the program's table is made from, and the domains each
-// lists, as the program's own file reader takes them.
+// The provider files the program's table is made from, with the domains
+// each lists; the tests read their servers with the program's file reader.
 const char* const ProviderFolders[] = {TERNBELL_SOURCE_DIR "/data/ispdb", TERNBELL_SOURCE_DIR "/data/providers"};
 
 struct TListedFile
@@ -149,7 +149,7 @@ protected:
             w.Srv("_imaps._tcp.manysrv.test", "h" + std::to_string(i) + ".manysrv.test", 993);
         w.Srv("_imaps._tcp.badport.test", "imap.badport.test", 0);
         // The real exchangers of three consumer domains, and two domains
-        // of their customers'.
+        // hosted on them.
         w.Mx("outlook.de", "outlook-de.olc.protection.outlook.com");
         w.Mx("verizon.net", "mx-aol.mail.gm0.yahoodns.net");
         w.Mx("netscape.net", "mx-aol.mail.gm0.yahoodns.net");
