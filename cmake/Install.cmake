@@ -82,6 +82,9 @@ install(FILES ${_gen}/ternbell.desktop DESTINATION share/applications)
 install(FILES ${_gen}/io.github.ternbell.metainfo.xml DESTINATION share/metainfo)
 install(FILES ${_gen}/ternbell.1.gz DESTINATION share/man/man1)
 install(FILES ${_data}/copyright ${_gen}/changelog.gz DESTINATION share/doc/ternbell)
+# The provider table is made from files under the Mozilla Public License:
+# their licence and source go with it.
+install(FILES ${_data}/ispdb/LICENSE ${_data}/ispdb/README.md DESTINATION share/doc/ternbell/ispdb)
 install(FILES ${_data}/icons/ternbell.svg DESTINATION share/icons/hicolor/scalable/apps)
 foreach(_size 16 24 32 48 64 128)
   install(FILES ${PROJECT_SOURCE_DIR}/resources/artwork/app-${_size}.png

@@ -17,12 +17,6 @@ struct TServerText
     bool OAuth2 = false;
 };
 
-void ReplaceAll(std::string& text, const std::string& from, const std::string& to)
-{
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-}
-
 // Any error, including the reader's own, ends the read: nothing half-read counts.
 class TConfigReader
 {
@@ -131,27 +125,7 @@ bool ToFound(const TServerText& text, const TAddressParts& address, TFoundServer
     return true;
 }
 
-// The file names its OAuth2 issuer by host name ("accounts.google.com"),
-// the sign-in takes an https address: a host name becomes one, an https
-// address stays, anything else (plain http) is dropped and the user chooses.
-std::string IssuerAddress(const std::string& issuer)
-{
-    if (issuer.compare(0, 8, "https://") == 0)
-        return issuer;
-    const std::string host = CleanHostName(issuer);
-    return host.empty() ? std::string() : "https://" + host;
-}
-
 } // namespace
-
-std::string ExpandUserName(const std::string& pattern, const TAddressParts& address)
-{
-    std::string text = pattern;
-    ReplaceAll(text, "%EMAILADDRESS%", address.Address);
-    ReplaceAll(text, "%EMAILLOCALPART%", address.LocalPart);
-    ReplaceAll(text, "%EMAILDOMAIN%", address.Domain);
-    return text;
-}
 
 TAutoconfigResult ParseAutoconfig(std::string_view text, const TAddressParts& address, const std::string& domain)
 {
@@ -210,7 +184,7 @@ TAutoconfigResult ParseAutoconfig(std::string_view text, const TAddressParts& ad
         if (!ToFound(server, address, found))
             continue;
         if (found.NeedsOAuth2)
-            found.OAuth2Issuer = IssuerAddress(issuer);
+            found.OAuth2Issuer = OAuth2IssuerFor(issuer, found.Host);
         found.Source = fsAutoconfig;
         found.SourceName = domain;
         result.Servers.push_back(std::move(found));

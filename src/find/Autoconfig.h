@@ -25,10 +25,8 @@ struct TAutoconfigResult
 // <emailProvider> and <incomingServer> elements). A document with a DTD or
 // an entity reference, or longer than AutoconfigMaxBytes, yields no server.
 // The user name's %EMAILADDRESS%, %EMAILLOCALPART% and %EMAILDOMAIN% are
-// filled in from the address; `domain` names the answer's source. An OAuth2
-// issuer named by its host name becomes its https address.
+// filled in from the address; `domain` names the answer's source. A server
+// that takes OAuth2 alone gets its issuer by OAuth2IssuerFor, also where the
+// file names none.
 TAutoconfigResult ParseAutoconfig(std::string_view text, const TAddressParts& address,
                                   const std::string& domain);
-
-// The user name template with the address's parts put in.
-std::string ExpandUserName(const std::string& pattern, const TAddressParts& address);

@@ -2,6 +2,9 @@
 
 #include "platform/AsciiText.h"
 
+#include <array>
+#include <string_view>
+
 using namespace AsciiText;
 
 namespace
@@ -11,6 +14,32 @@ bool IsHostChar(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
 }
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to)
+{
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
+// The issuers of the servers whose sign-in the program knows. Where a file
+// names its issuer only by a host name, it is a key of its own making
+// ("login.yahoo.com"), not always an issuer the sign-in can discover.
+struct TKnownIssuer
+{
+    std::string_view Host;
+    std::string_view Issuer;
+};
+
+constexpr std::array<TKnownIssuer, 8> KnownIssuers{{
+    {"outlook.office365.com", "https://login.microsoftonline.com/common/v2.0"},
+    {"imap.gmail.com", "https://accounts.google.com"},
+    {"pop.gmail.com", "https://accounts.google.com"},
+    {"imap.mail.yahoo.com", "https://api.login.yahoo.com"},
+    {"export.imap.mail.yahoo.com", "https://api.login.yahoo.com"},
+    {"pop.mail.yahoo.com", "https://api.login.yahoo.com"},
+    {"imap.aol.com", "https://api.login.aol.com"},
+    {"pop.aol.com", "https://api.login.aol.com"},
+}};
 
 } // namespace
 
@@ -58,6 +87,36 @@ TAddressParts SplitAddress(const std::string& address)
     parts.LocalPart = text.substr(0, at);
     parts.Domain = domain;
     return parts;
+}
+
+std::string ExpandUserName(const std::string& pattern, const TAddressParts& address)
+{
+    std::string text = pattern;
+    ReplaceAll(text, "%EMAILADDRESS%", address.Address);
+    ReplaceAll(text, "%EMAILLOCALPART%", address.LocalPart);
+    ReplaceAll(text, "%EMAILDOMAIN%", address.Domain);
+    return text;
+}
+
+std::string KnownOAuth2Issuer(const std::string& host)
+{
+    for (const TKnownIssuer& known : KnownIssuers)
+    {
+        if (known.Host == host)
+            return std::string(known.Issuer);
+    }
+    return {};
+}
+
+std::string OAuth2IssuerFor(const std::string& named, const std::string& host)
+{
+    if (named.compare(0, 8, "https://") == 0)
+        return named;
+    if (std::string known = KnownOAuth2Issuer(host); !known.empty())
+        return known;
+    // Plain http is dropped: the user chooses.
+    const std::string name = CleanHostName(named);
+    return name.empty() ? std::string() : "https://" + name;
 }
 
 void FillAccount(Account& account, const TFoundServer& found, const std::string& address, bool defaultCaption)

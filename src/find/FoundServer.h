@@ -50,10 +50,25 @@ struct TAddressParts
 
 TAddressParts SplitAddress(const std::string& address);
 
+// A host or user name template with the address's parts put in for
+// %EMAILADDRESS%, %EMAILLOCALPART% and %EMAILDOMAIN%.
+std::string ExpandUserName(const std::string& pattern, const TAddressParts& address);
+
 // A host name as DNS and TLS take it: letters, digits, '-' and '.', labels of
 // 1 to 63, at most 253 in all; a trailing dot dropped; lower case. Empty when
 // the text is not one.
 std::string CleanHostName(const std::string& text);
+
+// The OAuth2 issuer the program knows for a provider's incoming server
+// (Microsoft's, Google's, Yahoo's and AOL's), as the sign-in takes it; empty
+// for any other host.
+std::string KnownOAuth2Issuer(const std::string& host);
+
+// The OAuth2 issuer for an incoming server as the sign-in takes it: one a
+// file names as an https address stays; else the known one for the host;
+// else a host name the file names becomes its https address. Empty where
+// none is known: the user chooses.
+std::string OAuth2IssuerFor(const std::string& named, const std::string& host);
 
 // The found server into an account as the Account page edits it: protocol,
 // host, port, security and user name; the address kept; a caption still at

@@ -1,97 +1,97 @@
 #include "find/Providers.h"
 
-#include "platform/AsciiText.h"
-
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <iterator>
 #include <string_view>
-
-using namespace AsciiText;
 
 namespace
 {
 
-enum TUserForm
+// The rows of the generated table: names are offsets into one text, so the
+// table holds no pointer for the loader to relocate, and its pages are read
+// from the file as they are, never copied into the program's own memory.
+struct TText
 {
-    ufAddress,  // the whole address
-    ufLocalPart // the part before '@'
+    std::uint16_t Offset;
+    std::uint8_t Length;
 };
 
-struct TProvider
+enum : std::uint8_t
 {
-    // Space-separated domains of its addresses, and mail exchanger host
-    // suffixes that mark a domain it hosts.
-    std::string_view Domains;
-    std::string_view MxSuffixes;
-    std::string_view Host;
-    int Port;
-    TUserForm User;
-    std::string_view OAuth2Issuer; // empty: a (maybe app-specific) password
+    sfImap4 = 1,
+    sfStartTls = 2,
+    sfOAuth2 = 4,  // the file offers OAuth2
+    sfPassword = 8 // the file offers a password
 };
 
-// All of them take IMAP4 over TLS on 993.
-constexpr std::array<TProvider, 15> Providers{{
-    {"gmail.com googlemail.com", ".google.com .googlemail.com", "imap.gmail.com", 993, ufAddress,
-     "https://accounts.google.com"},
-    {"outlook.com hotmail.com hotmail.co.uk hotmail.de hotmail.fr live.com live.de live.fr msn.com", "", "outlook.office365.com",
-     993, ufAddress, "https://login.microsoftonline.com/common/v2.0"},
-    // Microsoft 365 domains are known only by their exchanger.
-    {"", ".mail.protection.outlook.com", "outlook.office365.com", 993, ufAddress,
-     "https://login.microsoftonline.com/common/v2.0"},
-    {"yahoo.com yahoo.co.uk yahoo.de yahoo.fr ymail.com rocketmail.com", ".yahoodns.net", "imap.mail.yahoo.com", 993,
-     ufAddress, "https://api.login.yahoo.com"},
-    {"icloud.com me.com mac.com", ".mail.icloud.com", "imap.mail.me.com", 993, ufLocalPart, ""},
-    {"aol.com aim.com", "", "imap.aol.com", 993, ufAddress, "https://api.login.aol.com"},
-    {"gmx.net gmx.de gmx.at gmx.ch", ".gmx.net", "imap.gmx.net", 993, ufAddress, ""},
-    {"gmx.com gmx.us gmx.co.uk gmx.fr", ".gmx.com", "imap.gmx.com", 993, ufAddress, ""},
-    {"web.de", ".web.de", "imap.web.de", 993, ufAddress, ""},
-    {"fastmail.com fastmail.fm messagingengine.com", ".messagingengine.com", "imap.fastmail.com", 993, ufAddress, ""},
-    {"zoho.com zohomail.com", ".zoho.com", "imap.zoho.com", 993, ufAddress, ""},
-    {"yandex.ru yandex.com ya.ru", ".yandex.ru .yandex.net", "imap.yandex.com", 993, ufAddress, ""},
-    {"mail.ru inbox.ru list.ru bk.ru", ".mail.ru", "imap.mail.ru", 993, ufAddress, ""},
-    {"posteo.de posteo.net", ".posteo.de", "posteo.de", 993, ufAddress, ""},
-    {"mailbox.org", ".mailbox.org", "imap.mailbox.org", 993, ufAddress, ""},
-}};
-
-bool ListHolds(std::string_view list, std::string_view word)
+struct TServerRow
 {
-    while (!list.empty())
-    {
-        const std::size_t space = list.find(' ');
-        if (list.substr(0, space) == word)
-            return true;
-        if (space == std::string_view::npos)
-            break;
-        list.remove_prefix(space + 1);
-    }
-    return false;
+    TText Host; // may hold the address's parts, as a user name does
+    TText User;
+    std::uint16_t Port;
+    std::uint8_t Flags;
+};
+
+struct TProviderRow
+{
+    std::uint16_t FirstServer;
+    std::uint8_t Servers; // none: every server the file names is plain text
+    TText Issuer;         // as the file names it
+};
+
+struct TDomainRow
+{
+    TText Name;
+    std::uint16_t Provider;
+};
+
+#include "ProviderTable.inc"
+
+std::string_view TextOf(TText text)
+{
+    return std::string_view(ProviderText + text.Offset, text.Length);
 }
 
-bool EndsWithAny(std::string_view suffixes, const std::string& host)
+const TDomainRow* DomainRow(std::string_view domain)
 {
-    while (!suffixes.empty())
-    {
-        const std::size_t space = suffixes.find(' ');
-        const std::string_view suffix = suffixes.substr(0, space);
-        if (host.size() > suffix.size() && host.compare(host.size() - suffix.size(), suffix.size(), suffix) == 0)
-            return true;
-        if (space == std::string_view::npos)
-            break;
-        suffixes.remove_prefix(space + 1);
-    }
-    return false;
+    const auto* end = std::end(ProviderDomains);
+    const auto* row = std::lower_bound(std::begin(ProviderDomains), end, domain,
+                                       [](const TDomainRow& r, std::string_view name) { return TextOf(r.Name) < name; });
+    return row != end && TextOf(row->Name) == domain ? row : nullptr;
 }
 
-TFoundServer Found(const TProvider& provider, const TAddressParts& address)
+// Lower is better: TLS from the first byte before STARTTLS, IMAP4 before POP3.
+int Rank(const TServerRow& server)
 {
+    return ((server.Flags & sfStartTls) ? 2 : 0) + ((server.Flags & sfImap4) ? 0 : 1);
+}
+
+TFoundServer Found(const TProviderRow& provider, const TAddressParts& address)
+{
+    const TServerRow* best = nullptr;
+    for (std::size_t i = provider.FirstServer; i < provider.FirstServer + provider.Servers; ++i)
+    {
+        if (!best || Rank(ProviderServers[i]) < Rank(*best))
+            best = &ProviderServers[i];
+    }
+    if (!best)
+        return {};
     TFoundServer found;
-    found.IMAP4 = true;
-    found.Host = std::string(provider.Host);
-    found.Port = provider.Port;
-    found.Security = asImplicitTLS;
-    found.UserName = provider.User == ufLocalPart ? address.LocalPart : address.Address;
-    found.NeedsOAuth2 = !provider.OAuth2Issuer.empty();
-    found.OAuth2Issuer = std::string(provider.OAuth2Issuer);
+    found.Host = CleanHostName(ExpandUserName(std::string(TextOf(best->Host)), address));
+    if (found.Host.empty())
+        return {};
+    found.IMAP4 = (best->Flags & sfImap4) != 0;
+    found.Port = best->Port;
+    found.Security = (best->Flags & sfStartTls) ? asStartTLS : asImplicitTLS;
+    found.UserName = ExpandUserName(std::string(TextOf(best->User)), address);
+    // Where a password is offered too, the sign-in is chosen only where the
+    // program knows its issuer, so it can start.
+    const bool known = !KnownOAuth2Issuer(found.Host).empty();
+    found.NeedsOAuth2 = (best->Flags & sfOAuth2) && (!(best->Flags & sfPassword) || known);
+    if (found.NeedsOAuth2)
+        found.OAuth2Issuer = OAuth2IssuerFor(std::string(TextOf(provider.Issuer)), found.Host);
     found.Source = fsProviderTable;
     found.SourceName = address.Domain;
     return found;
@@ -101,23 +101,21 @@ TFoundServer Found(const TProvider& provider, const TAddressParts& address)
 
 TFoundServer ProviderByDomain(const TAddressParts& address)
 {
-    for (const TProvider& provider : Providers)
-    {
-        if (ListHolds(provider.Domains, address.Domain))
-            return Found(provider, address);
-    }
-    return {};
+    const TDomainRow* row = DomainRow(address.Domain);
+    return row ? Found(ProviderRows[row->Provider], address) : TFoundServer{};
 }
 
 TFoundServer ProviderByMxHost(const std::string& mxHost, const TAddressParts& address)
 {
+    // The longest listed domain wins: an exchanger under
+    // mail.gm0.yahoodns.net is AOL's, one elsewhere under yahoodns.net Yahoo's.
     const std::string host = CleanHostName(mxHost);
-    if (host.empty())
-        return {};
-    for (const TProvider& provider : Providers)
+    std::string_view domain = host;
+    while (domain.find('.') != std::string_view::npos)
     {
-        if (EndsWithAny(provider.MxSuffixes, host))
-            return Found(provider, address);
+        if (const TDomainRow* row = DomainRow(domain))
+            return Found(ProviderRows[row->Provider], address);
+        domain.remove_prefix(domain.find('.') + 1);
     }
     return {};
 }

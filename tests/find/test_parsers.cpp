@@ -111,6 +111,17 @@ INSTANTIATE_TEST_SUITE_P(
                     Config(Server("imap", "imap.example.com", "993", "SSL", "%EMAILADDRESS%", "OAuth2"),
                            "<oAuth2><issuer>http://login.example.com</issuer></oAuth2>"),
                     "imap imap.example.com:993 tls ann.lee@Example.com oauth2 "},
+        // A file shaped like the consumer Microsoft one: OAuth2 alone, no
+        // issuer named, or only the file's key for it.
+        TConfigCase{"OAuth2OnlyOnAKnownHostWithoutIssuer",
+                    Config(Server("imap", "outlook.office365.com", "993", "SSL", "%EMAILADDRESS%", "OAuth2")),
+                    "imap outlook.office365.com:993 tls ann.lee@Example.com oauth2 "
+                    "https://login.microsoftonline.com/common/v2.0"},
+        TConfigCase{"OAuth2IssuerKeyOfAKnownHost",
+                    Config(Server("imap", "outlook.office365.com", "993", "SSL", "%EMAILADDRESS%", "OAuth2"),
+                           "<oAuth2><issuer>login.microsoftonline.com</issuer></oAuth2>"),
+                    "imap outlook.office365.com:993 tls ann.lee@Example.com oauth2 "
+                    "https://login.microsoftonline.com/common/v2.0"},
         TConfigCase{"OAuth2BesidePassword",
                     Config("<incomingServer type=\"imap\"><hostname>imap.example.com</hostname><port>993</port>"
                            "<socketType>SSL</socketType><username>%EMAILADDRESS%</username>"
@@ -174,7 +185,7 @@ TEST(Providers, ByDomainAndByMailExchanger)
           TCase{"ann@hotmail.com", nullptr,
                 "imap outlook.office365.com:993 tls ann@hotmail.com oauth2 https://login.microsoftonline.com/common/v2.0"},
           TCase{"ann@icloud.com", nullptr, "imap imap.mail.me.com:993 tls ann"},
-          TCase{"ann@web.de", nullptr, "imap imap.web.de:993 tls ann@web.de"},
+          TCase{"ann@web.de", nullptr, "imap imap.web.de:993 tls ann"},
           TCase{"ann@example.com", nullptr, "none"},
           TCase{"ann@example.com", "example-com.mail.protection.outlook.com",
                 "imap outlook.office365.com:993 tls ann@example.com oauth2 https://login.microsoftonline.com/common/v2.0"},
@@ -182,7 +193,26 @@ TEST(Providers, ByDomainAndByMailExchanger)
                 "imap imap.gmail.com:993 tls ann@example.com oauth2 https://accounts.google.com"},
           TCase{"ann@example.com", "mx.example.com", "none"},
           // A suffix matches at a label's edge only.
-          TCase{"ann@example.com", "evilgoogle.com", "none"}})
+          TCase{"ann@example.com", "evilgoogle.com", "none"},
+          // Every domain its provider's file lists, also as an exchanger's.
+          TCase{"ann@outlook.de", nullptr,
+                "imap outlook.office365.com:993 tls ann@outlook.de oauth2 https://login.microsoftonline.com/common/v2.0"},
+          TCase{"ann@example.com", "outlook-de.olc.protection.outlook.com",
+                "imap outlook.office365.com:993 tls ann@example.com oauth2 https://login.microsoftonline.com/common/v2.0"},
+          TCase{"ann@verizon.net", nullptr, "imap imap.aol.com:993 tls ann@verizon.net oauth2 https://api.login.aol.com"},
+          // The longest listed domain wins: AOL's exchangers are under Yahoo's.
+          TCase{"ann@example.com", "mx-aol.mail.gm0.yahoodns.net",
+                "imap imap.aol.com:993 tls ann@example.com oauth2 https://api.login.aol.com"},
+          TCase{"ann@example.com", "mta5.am0.yahoodns.net",
+                "imap imap.mail.yahoo.com:993 tls ann@example.com oauth2 https://api.login.yahoo.com"},
+          // IMAP4 over TLS before the POP3 server the file names first.
+          TCase{"ann@centurylink.net", nullptr, "imap mail.centurylink.net:993 tls ann@centurylink.net"},
+          TCase{"ann@dd.iij4u.or.jp", nullptr, "pop3 mbox.iij4u.or.jp:110 starttls ann.dd.iij4u.or.jp"},
+          TCase{"ann@inbox.lt", nullptr, "imap mail.inbox.lt:993 tls ann@inbox.lt"},
+          // Plain text only: nothing, not the servers of a shorter domain.
+          TCase{"ann@goo.jp", nullptr, "none"},
+          TCase{"ann@example.com", "mx.ji.jet.ne.jp", "none"},
+          TCase{"ann@example.com", "mx.jet.ne.jp", "imap imap.jet.ne.jp:993 tls ann"}})
     {
         const TAddressParts parts = SplitAddress(c.Address);
         const TFoundServer found = c.Mx ? ProviderByMxHost(c.Mx, parts) : ProviderByDomain(parts);

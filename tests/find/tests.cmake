@@ -26,3 +26,8 @@ set_tests_properties(find_end_to_end PROPERTIES LABELS "find;e2e" TIMEOUT 300
 
 # The https answer reader is the network module's, free of the network.
 target_sources(test_find_parsers PRIVATE ${PROJECT_SOURCE_DIR}/src/finder/HttpAnswer.cpp)
+
+# The provider table's generator, on files of its own.
+add_test(NAME find_provider_table
+         COMMAND Python3::Interpreter ${CMAKE_CURRENT_LIST_DIR}/provider_table_test.py ${PROJECT_SOURCE_DIR}/scripts)
+set_tests_properties(find_provider_table PROPERTIES LABELS find)

@@ -2,11 +2,17 @@
 // domains' records, an https server and Dovecot with TLS, and a test CA as
 // the system's only trust. Started once for the whole program.
 
+#include "find/Autoconfig.h"
 #include "find/FindNetworkModule.h"
 #include "find/Finder.h"
 #include "support/PrivateWorld.h"
 
+#include <QDir>
+#include <QXmlStreamReader>
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace
 {
@@ -25,6 +31,47 @@ std::string ConfigFile(const std::string& type, const std::string& host, int por
 std::string Body(const std::string& text)
 {
     return "{\"body\": " + PrivateWorld::Json(text) + "}";
+}
+
+// The provider files the program's table is made from, with the domains
+// each lists; the tests read their servers with the program's file reader.
+const char* const ProviderFolders[] = {TERNBELL_SOURCE_DIR "/data/ispdb", TERNBELL_SOURCE_DIR "/data/providers"};
+
+struct TListedFile
+{
+    std::string Name;
+    std::string Text;
+    std::vector<std::string> Domains;
+};
+
+const std::vector<TListedFile>& Listed()
+{
+    static const std::vector<TListedFile> files = [] {
+        std::vector<TListedFile> found;
+        for (const char* folder : ProviderFolders)
+        {
+            for (const QString& name : QDir(QString::fromLatin1(folder)).entryList({QStringLiteral("*.xml")}, QDir::Files, QDir::Name))
+            {
+                TListedFile file{name.toStdString(), ReadFile(std::string(folder) + "/" + name.toStdString()), {}};
+                QXmlStreamReader reader(QByteArray::fromStdString(file.Text));
+                while (!reader.atEnd())
+                {
+                    if (reader.readNext() == QXmlStreamReader::StartElement && reader.name() == QLatin1String("domain"))
+                        file.Domains.push_back(reader.readElementText().trimmed().toLower().toStdString());
+                }
+                EXPECT_FALSE(reader.hasError()) << file.Name;
+                found.push_back(std::move(file));
+            }
+        }
+        return found;
+    }();
+    return files;
+}
+
+// A domain of its own whose mail exchanger is under a listed domain.
+std::string HostedDomain(const std::string& listed)
+{
+    return listed + ".hosted.test";
 }
 
 class FindWorld : public testing::Test
@@ -101,6 +148,23 @@ protected:
         for (int i = 0; i < 1000; ++i)
             w.Srv("_imaps._tcp.manysrv.test", "h" + std::to_string(i) + ".manysrv.test", 993);
         w.Srv("_imaps._tcp.badport.test", "imap.badport.test", 0);
+        // The real exchangers of three consumer domains, and two domains
+        // hosted on them.
+        w.Mx("outlook.de", "outlook-de.olc.protection.outlook.com");
+        w.Mx("verizon.net", "mx-aol.mail.gm0.yahoodns.net");
+        w.Mx("netscape.net", "mx-aol.mail.gm0.yahoodns.net");
+        w.Mx("olc.test", "outlook-de.olc.protection.outlook.com");
+        w.Mx("aolhosted.test", "mx-aol.mail.gm0.yahoodns.net");
+        // A domain's own file shaped like the consumer Microsoft one:
+        // OAuth2 alone, no issuer named.
+        file("autoconfig.ownms.test", ConfigPath, Body(ReadFile(std::string(ProviderFolders[0]) + "/hotmail.com.xml")));
+        // Every domain a provider file lists, also as the exchanger's domain
+        // of a domain of its own.
+        for (const TListedFile& listed : Listed())
+        {
+            for (const std::string& domain : listed.Domains)
+                w.Mx(HostedDomain(domain), "exchanger." + domain);
+        }
         w.Trust(trusted);
         w.Mail().AddUser("ann@step5.test", "secret");
         try
@@ -146,7 +210,8 @@ protected:
             return "nothing";
         static const char* const Kinds[] = {"none", "table", "file", "dns", "probe"};
         return std::string(s.IMAP4 ? "imap " : "pop3 ") + s.Host + ":" + std::to_string(s.Port)
-               + (s.Security == asStartTLS ? " starttls " : " tls ") + Kinds[s.Source] + " " + s.SourceName;
+               + (s.Security == asStartTLS ? " starttls " : " tls ") + Kinds[s.Source] + " " + s.SourceName
+               + (s.NeedsOAuth2 ? " oauth2 " + s.OAuth2Issuer : "");
     }
 
     static bool NoteHas(const TFindOutcome& outcome, const std::string& text)
@@ -172,7 +237,7 @@ TEST_F(FindWorld, EachPlaceAnswersWhenItIsTheFirstWithAnAnswer)
         const char* Expected;
     };
     for (const TCase& c : {
-             TCase{"ann@gmail.com", "imap imap.gmail.com:993 tls table gmail.com"},
+             TCase{"ann@gmail.com", "imap imap.gmail.com:993 tls table gmail.com oauth2 https://accounts.google.com"},
              TCase{"ann@step2.test", "imap imap.step2.test:993 tls file step2.test"},
              TCase{"ann@wellknown.test", "pop3 mail.wellknown.test:995 tls file wellknown.test"},
              TCase{"ann@step3.test", "pop3 pop.step3.test:995 tls dns step3.test"},
@@ -228,6 +293,67 @@ TEST_F(FindWorld, AServerThatStallsHoldsUpTheNextCallToItOnlyBriefly)
 TEST_F(FindWorld, ANameIsTriedAtItsNextAddressWhenOneRefuses)
 {
     EXPECT_EQ(Brief(Find("ann@twoaddr.test")), "imap imap.twoaddr.test:993 tls probe imap.twoaddr.test");
+}
+
+TEST_F(FindWorld, ProvidersAreFoundByTheDomainsTheirFilesList)
+{
+    const std::string microsoft = "imap outlook.office365.com:993 tls ", aol = "imap imap.aol.com:993 tls ";
+    struct TCase
+    {
+        const char* Address;
+        std::string Expected;
+    };
+    for (const TCase& c : {
+             TCase{"anna@outlook.de", microsoft + "table outlook.de oauth2 https://login.microsoftonline.com/common/v2.0"},
+             TCase{"anna@olc.test", microsoft + "table olc.test oauth2 https://login.microsoftonline.com/common/v2.0"},
+             TCase{"anna@verizon.net", aol + "table verizon.net oauth2 https://api.login.aol.com"},
+             TCase{"anna@netscape.net", aol + "table netscape.net oauth2 https://api.login.aol.com"},
+             TCase{"anna@aolhosted.test", aol + "table aolhosted.test oauth2 https://api.login.aol.com"},
+             TCase{"anna@ownms.test", microsoft + "file ownms.test oauth2 https://login.microsoftonline.com/common/v2.0"},
+         })
+        EXPECT_EQ(Brief(Find(c.Address)), c.Expected) << c.Address;
+}
+
+// Each domain of every provider file, by the address and as a domain's mail
+// exchanger: found in the table with the server its file names, the first
+// of IMAP4 over TLS, POP3 over TLS, IMAP4 and POP3 with STARTTLS; a file
+// whose servers are all plain text is passed over.
+TEST_F(FindWorld, EveryProviderFileIsFoundAsItSays)
+{
+    const auto rank = [](const TFoundServer& s) { return (s.Security == asStartTLS ? 2 : 0) + (s.IMAP4 ? 0 : 1); };
+    const auto server = [](const TFoundServer& s) {
+        return std::string(s.IMAP4 ? "imap " : "pop3 ") + s.Host + ":" + std::to_string(s.Port)
+               + (s.Security == asStartTLS ? " starttls " : " tls ") + s.UserName;
+    };
+    std::size_t domains = 0;
+    for (const TListedFile& file : Listed())
+    {
+        for (const std::string& domain : file.Domains)
+        {
+            ++domains;
+            for (const std::string& address : {"anna@" + domain, "anna@" + HostedDomain(domain)})
+            {
+                const TAddressParts parts = SplitAddress(address);
+                std::vector<TFoundServer> named = ParseAutoconfig(file.Text, parts, parts.Domain).Servers;
+                std::stable_sort(named.begin(), named.end(), [&](const auto& a, const auto& b) { return rank(a) < rank(b); });
+                const TFoundServer found = Find(address).Server;
+                if (named.empty())
+                {
+                    EXPECT_NE(found.Source, fsProviderTable) << file.Name << ": " << address;
+                    continue;
+                }
+                EXPECT_EQ(found.Source, fsProviderTable) << file.Name << ": " << address;
+                EXPECT_EQ(server(found), server(named.front())) << file.Name << ": " << address;
+                // A provider that takes OAuth2 alone is signed in with; no
+                // sign-in is chosen that cannot start.
+                if (named.front().NeedsOAuth2)
+                    EXPECT_TRUE(found.NeedsOAuth2) << file.Name << ": " << address;
+                if (found.NeedsOAuth2)
+                    EXPECT_NE(found.OAuth2Issuer, "") << file.Name << ": " << address;
+            }
+        }
+    }
+    EXPECT_GT(domains, 960u);
 }
 
 } // namespace

@@ -27,7 +27,7 @@ for f in lib/ternbell/ternbell lib/ternbell/notify.wav lib/ternbell/newmsg.ico \
     lib/ternbell/notify.avi share/applications/ternbell.desktop \
     share/metainfo/io.github.ternbell.metainfo.xml share/man/man1/ternbell.1.gz \
     share/icons/hicolor/scalable/apps/ternbell.svg etc/xdg/autostart/ternbell.desktop \
-    share/doc/ternbell/copyright; do
+    share/doc/ternbell/copyright share/doc/ternbell/ispdb/LICENSE share/doc/ternbell/ispdb/README.md; do
     [ -f "$top/$f" ] || fail "not installed: $f"
 done
 for size in 16 24 32 48 64 128 256; do

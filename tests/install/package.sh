@@ -34,6 +34,7 @@ expect=(
     /usr/share/icons/hicolor/48x48/apps/ternbell.png
     /usr/share/icons/hicolor/256x256/apps/ternbell.png
     /usr/share/doc/ternbell/copyright
+    /usr/share/doc/ternbell/ispdb/LICENSE
     /usr/share/doc/ternbell/changelog.gz
     /etc/xdg/autostart/ternbell.desktop
 )
