@@ -86,6 +86,47 @@ TEST_F(MessagePreviewTest, TextIsFoundDecodedAndCollapsed)
         {"a partial fetch ends inside a quoted-printable character",
          "Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: quoted-printable\r\n",
          "Gr=C3=BC=C3", "Gr\xC3\xBC"},
+        {"HTML's named references, as builders write them", "Content-Type: text/html; charset=us-ascii\r\n",
+         "<p>&iexcl;Hola Mar&iacute;a! Tu pedido est&aacute; en camino.</p>"
+         "<p>&Eacute;t&eacute; : o&ugrave; que vous soyez &rarr; &frac12;&nbsp;prix</p>",
+         "\xC2\xA1Hola Mar\xC3\xAD" "a! Tu pedido est\xC3\xA1 en camino. "
+         "\xC3\x89t\xC3\xA9 : o\xC3\xB9 que vous soyez \xE2\x86\x92 \xC2\xBD prix"},
+        {"the longest name, one of two characters, unknown names as written", "Content-Type: text/html\r\n",
+         "&CounterClockwiseContourIntegral; &NotNestedGreaterGreater; &nosuchname; &amp &ampx",
+         "\xE2\x88\xB3 \xE2\xAA\xA2\xCC\xB8 &nosuchname; & &x"},
+        {"legacy names without their semicolon, the longest that fits", "Content-Type: text/html\r\n",
+         "caf&eacute au lait, &notit; &notin; &copy2024", "caf\xC3\xA9 au lait, \xC2\xAC" "it; \xE2\x88\x89 \xC2\xA9" "2024"},
+        {"numbers without semicolon, Windows-1252 numbers, none past Unicode", "Content-Type: text/html\r\n",
+         "a&#150b &#x93;q&#148; &#0; &#99999999999; &#; and more words",
+         "a\xE2\x80\x93" "b \xE2\x80\x9Cq\xE2\x80\x9D \xEF\xBF\xBD \xEF\xBF\xBD &#; and more words"},
+        {"a head left open ends where the body begins", "Content-Type: text/html\r\n",
+         "<html><head><meta charset=\"utf-8\"><style>p{}</style><body><p>Seen</p></body></html>", "Seen"},
+        {"flowed with DelSp: a word and a CJK run broken across lines are whole",
+         "Content-Type: text/plain; charset=utf-8; format=flowed; delsp=yes\r\n",
+         "Thank you, this is wra \r\npped.\r\n\xE4\xBA\x86\xE8\xA7\xA3\xE3\x81\x84\xE3\x81\x9F\xE3\x81\x97\xE3\x81\xBE \r\n"
+         "\xE3\x81\x99\xE3\x80\x82\r\n",
+         "Thank you, this is wrapped. \xE4\xBA\x86\xE8\xA7\xA3\xE3\x81\x84\xE3\x81\x9F\xE3\x81\x97\xE3\x81\xBE"
+         "\xE3\x81\x99\xE3\x80\x82"},
+        {"flowed without DelSp: the blank stays; quotes, stuffing, a fixed line",
+         "Content-Type: text/plain; format=flowed\r\n",
+         ">> Quoted \r\n>> text\r\n From the start \r\nof a line\r\n-- \r\nsig",
+         ">> Quoted text From the start of a line -- sig"},
+        {"flowed with DelSp in quoted-printable, its blank encoded",
+         "Content-Type: text/plain; charset=utf-8; format=flowed; DelSp=Yes\r\n"
+         "Content-Transfer-Encoding: quoted-printable\r\n",
+         "Wort=C3=BC=20\r\nber all", "Wort\xC3\xBC" "ber all"},
+        {"labelled Latin-1, its bytes UTF-8: read as UTF-8", "Content-Type: text/plain; charset=iso-8859-1\r\n",
+         "Caf\xC3\xA9 cr\xC3\xA8me", "Caf\xC3\xA9 cr\xC3\xA8me"},
+        {"labelled Windows-1252, UTF-8 in quoted-printable, cut inside its last character",
+         "Content-Type: text/plain; charset=\"Windows-1252\"\r\nContent-Transfer-Encoding: quoted-printable\r\n",
+         "Caf=C3=A9 cr=C3=A8me =E2=82", "Caf\xC3\xA9 cr\xC3\xA8me"},
+        {"labelled Latin-1 and Latin-1 indeed", "Content-Type: text/plain; charset=iso-8859-1\r\n",
+         "Caf\xE9 cr\xE8me \xC3", "Caf\xC3\xA9 cr\xC3\xA8me \xC3\x83"},
+        {"labelled Latin-1, plain ASCII", "Content-Type: text/plain; charset=iso-8859-1\r\n", "Cafe", "Cafe"},
+        {"labelled US-ASCII, its bytes UTF-8", "Content-Type: text/plain; charset=us-ascii\r\n",
+         "Caf\xC3\xA9", "Caf\xC3\xA9"},
+        {"labelled Latin-1, UTF-8 in HTML", "Content-Type: text/html; charset=ISO-8859-1\r\n",
+         "<p>Caf\xC3\xA9 &amp; cr\xC3\xA8me</p>", "Caf\xC3\xA9 & cr\xC3\xA8me"},
     };
     for (const PreviewCase& c : cases)
         EXPECT_EQ(MessagePreview(c.Fields, c.Body), c.Preview) << c.What;
