@@ -7,6 +7,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <mutex>
 
 namespace
@@ -107,21 +108,26 @@ std::string MimeFieldsOf(const TIdHeaderList& header)
     });
 }
 
-std::string MessagePreview(const std::string& mimeFields, std::string body)
+std::string MessagePreview(const std::string& mimeFields, std::string body, std::size_t bound)
 {
     const TTextPreviewEntry entry = Entry();
     if (!entry)
         return {};
-    if (body.size() > PreviewBodyBytes)
-        body.resize(PreviewBodyBytes);
+    if (body.size() > bound)
+        body.resize(bound);
     std::string preview;
     entry(&mimeFields, &body, PreviewChars, &preview);
     return preview;
 }
 
-TPreview TPreview::Of(std::string mimeFields, std::string body)
+TPreview TPreview::Of(std::string mimeFields, std::string body, bool cut)
 {
     TPreview preview;
+    preview.FCut = cut || body.size() >= PreviewBodyBytes;
+    const auto lines = static_cast<std::size_t>(std::count(body.begin(), body.end(), '\n'));
+    preview.FFurtherLines = static_cast<int>(
+        std::clamp<std::size_t>(PreviewFurtherBytes * lines / std::max<std::size_t>(body.size(), 1) + 1,
+                                PreviewBodyLines, MaxPreviewFurtherLines));
     // A copy: a string cut in place keeps the memory of all a server sent.
     if (body.size() > PreviewBodyBytes)
         body = body.substr(0, PreviewBodyBytes);
@@ -134,15 +140,41 @@ TPreview TPreview::Of(std::string mimeFields, std::string body)
 const std::string& TPreview::Text() const
 {
     if (FPending)
+        Make();
+    FCut = false;
+    std::string().swap(FMimeFields);
+    return FText;
+}
+
+void TPreview::Make() const
+{
+    FText = MessagePreview(FMimeFields, std::move(FBody));
+    if (FDesktop)
+        FText = DesktopText(FText);
+    FPending = false;
+    std::string().swap(FBody);
+}
+
+bool TPreview::MakeWantingFurther()
+{
+    if (FPending)
+        Make();
+    FCut = FCut && FText.empty();
+    if (!FCut)
+        std::string().swap(FMimeFields);
+    return FCut;
+}
+
+void TPreview::ReadFurther(std::string body)
+{
+    if (FCut && !body.empty())
     {
-        FText = MessagePreview(FMimeFields, std::move(FBody));
+        FText = MessagePreview(FMimeFields, std::move(body), PreviewFurtherBytes);
         if (FDesktop)
             FText = DesktopText(FText);
-        FPending = false;
-        std::string().swap(FMimeFields);
-        std::string().swap(FBody);
     }
-    return FText;
+    FCut = false;
+    std::string().swap(FMimeFields);
 }
 
 std::string DesktopText(const std::string& utf8)

@@ -17,6 +17,10 @@ constexpr std::size_t PreviewChars = 200;
 // POP3 counts lines, not bytes: enough lines for the text's start behind
 // a multipart preamble and the part's own fields.
 constexpr int PreviewBodyLines = 80;
+// Where those bytes showed no text (a newsletter's style sheet), this much
+// of a shown message's body is read; POP3 asks for lines, at most these.
+constexpr std::size_t PreviewFurtherBytes = 65536;
+constexpr int MaxPreviewFurtherLines = 8192;
 
 // The fields of a header that say how its body is built (Content-*,
 // MIME-Version), with their folded lines, as CR LF lines: all the text's
@@ -27,8 +31,8 @@ std::string MimeFieldsOf(const TIdHeaderList& header);
 // The preview of a message as UTF-8, white space collapsed, at most
 // PreviewChars characters; empty when it has no text to show (an encrypted
 // message, one without text, or garbage), and when the module cannot be
-// loaded. `body` is cut to PreviewBodyBytes first.
-std::string MessagePreview(const std::string& mimeFields, std::string body);
+// loaded. `body` is cut to `bound` first.
+std::string MessagePreview(const std::string& mimeFields, std::string body, std::size_t bound = PreviewBodyBytes);
 
 // A message's preview, made from the start of its body when it is first
 // read: a check keeps the bytes and only a preview that is shown is
@@ -43,8 +47,9 @@ public:
     TPreview(const char* text) : FText(text) {}
 
     // One to make from a message's MIME fields (MimeFieldsOf) and its
-    // body's first bytes, cut to PreviewBodyBytes here.
-    static TPreview Of(std::string mimeFields, std::string body);
+    // body's first bytes, cut to PreviewBodyBytes here. `cut`: the body
+    // goes on past them, as it does past the bound.
+    static TPreview Of(std::string mimeFields, std::string body, bool cut = false);
     // Made as desktop text (characters the code page cannot hold left out)
     // rather than UTF-8.
     void AsDesktopText() { FDesktop = true; }
@@ -56,13 +61,29 @@ public:
     bool Blank() const { return !FPending && FText.empty(); }
     // Bytes kept until it is made.
     std::size_t HeldBytes() const { return FPending ? FMimeFields.size() + FBody.size() : 0; }
+    // Makes it now, as Text does; true where it came out empty though the
+    // body goes on past what was read: its MIME fields then stay for
+    // ReadFurther, which must follow.
+    bool MakeWantingFurther();
+    // Made again from a longer start of the body (at most
+    // PreviewFurtherBytes; none: it stays empty), after MakeWantingFurther.
+    void ReadFurther(std::string body);
+    // The lines that hold about PreviewFurtherBytes at the length of those
+    // read (a style sheet's are short), at most MaxPreviewFurtherLines.
+    int FurtherLines() const { return FFurtherLines; }
 
     friend bool operator==(const TPreview& preview, std::string_view text) { return preview.Text() == text; }
     friend std::ostream& operator<<(std::ostream& out, const TPreview& preview) { return out << preview.Text(); }
 
 private:
+    // From the kept bytes, which go; the fields stay.
+    void Make() const;
+
     mutable bool FPending = false;
     bool FDesktop = false;
+    // The body went on past what was read.
+    mutable bool FCut = false;
+    int FFurtherLines = 0;
     mutable std::string FText;
     mutable std::string FMimeFields;
     mutable std::string FBody;

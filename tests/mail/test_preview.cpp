@@ -183,6 +183,33 @@ TEST_F(MessagePreviewTest, AKeptPreviewIsMadeWhenFirstReadAndLetsItsBytesGo)
     EXPECT_TRUE(none.Blank());
 }
 
+// A preview that comes out empty from a body's start cut short can be made
+// again from more of it (a newsletter's text behind its style sheet); POP3
+// asks for that much in lines as long as those read.
+TEST_F(MessagePreviewTest, AnEmptyPreviewFromACutStartIsReadFurther)
+{
+    const std::string fields = "Content-Type: text/html\r\n";
+    const std::string line = ".c td { padding: 0 }\r\n";
+    const std::string newsletter = "<style>" + Repeated(line, 400) + "</style><p>Behind</p>";
+    TPreview cut = TPreview::Of(fields, newsletter);
+    EXPECT_TRUE(cut.MakeWantingFurther());
+    EXPECT_NEAR(static_cast<double>(cut.FurtherLines() * line.size()), PreviewFurtherBytes, 2 * PreviewFurtherBytes / 100);
+    cut.ReadFurther(newsletter);
+    EXPECT_EQ(cut, "Behind");
+    EXPECT_FALSE(cut.MakeWantingFurther());
+
+    TPreview whole = TPreview::Of(fields, "<style>x</style>");
+    EXPECT_FALSE(whole.MakeWantingFurther());
+    TPreview shows = TPreview::Of(fields, "<p>Seen</p>" + newsletter);
+    EXPECT_FALSE(shows.MakeWantingFurther());
+    EXPECT_EQ(shows, "Seen");
+    TPreview cutByLines = TPreview::Of(fields, "<style>\r\n", true);
+    EXPECT_TRUE(cutByLines.MakeWantingFurther());
+    cutByLines.ReadFurther({});
+    EXPECT_EQ(cutByLines, "");
+    EXPECT_EQ(TPreview::Of("", Repeated("\r\n", 2000)).FurtherLines(), MaxPreviewFurtherLines);
+}
+
 // Only the first PreviewBodyBytes of a body count, whatever a server sent,
 // and only they are kept: not the memory of the rest.
 TEST_F(MessagePreviewTest, BodyIsReadOnlyToItsBound)
