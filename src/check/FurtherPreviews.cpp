@@ -15,8 +15,13 @@ std::size_t ShownPreviews(const TCycleSettings& settings, const Account& account
 std::vector<std::size_t> PreviewsToReadFurther(std::vector<TFetchedMessage>& fetched, std::size_t shown)
 {
     std::vector<std::size_t> places;
-    for (std::size_t k = 0; k < std::min(shown, fetched.size()); ++k)
+    const std::size_t n = fetched.size();
+    for (std::size_t k = 0; k < n; ++k)
     {
+        // The oldest fetched are those a running program tells first; after
+        // a restart, those told before are passed over, and the newest are.
+        if (k >= shown && k < n - std::min(shown, n))
+            continue;
         TPreview& preview = fetched[k].Header.Preview;
         if (!preview.MakeWantingFurther())
             continue;

@@ -18,9 +18,9 @@ std::size_t ShownPreviews(const TCycleSettings& settings, const Account& account
 // At most this many messages of one fetch are read further (4 MB).
 constexpr std::size_t MaxFurtherPreviews = MaxHeldPreviewBytes / PreviewFurtherBytes;
 
-// Makes the previews of the first `shown` of `fetched` now and gives the
-// places of those that came out empty though their body goes on, at most
-// MaxFurtherPreviews.
+// Makes the previews of the first and the last `shown` of `fetched` now and
+// gives the places of those that came out empty though their body goes on,
+// at most MaxFurtherPreviews.
 std::vector<std::size_t> PreviewsToReadFurther(std::vector<TFetchedMessage>& fetched, std::size_t shown);
 
 // Makes those previews again from their bodies' longer starts (`bodies`

@@ -93,7 +93,7 @@ class PreviewDovecot : public DovecotFixture<>
 protected:
     static void SetUpTestSuite()
     {
-        SetPreviewModuleFolder(TERNBELL_RUNTIME_DIR);
+        SetPreviewHelperFolder(TERNBELL_RUNTIME_DIR);
         StartSuite({});
     }
 
@@ -140,17 +140,21 @@ TEST_F(PreviewDovecot, RealWorldMailShowsItsTextOverBothProtocols)
     }
 }
 
-// Only the shown messages are read further, and no further than the bound:
-// one whose text lies past it, and one not shown, have none.
+// Only the shown messages are read further (the oldest and the newest
+// fetched), and no further than the bound: one whose text lies past it, and
+// one not shown, have none.
 TEST_F(PreviewDovecot, OnlyShownMessagesAreReadFurtherAndOnlyToTheBound)
 {
     const std::string user = NewMailbox();
     const std::string fields = "Content-Type: text/html; charset=utf-8\r\nContent-Transfer-Encoding: quoted-printable\r\n";
-    Server->Deliver(user, Message(1, {"shown", fields, LargeHead(8000, "First"), ""}));
-    Server->Deliver(user, Message(2, {"past the bound", fields, LargeHead(PreviewFurtherBytes + 100, "Second"), ""}));
-    Server->Deliver(user, Message(3, {"not shown", fields, LargeHead(8000, "Third"), ""}));
+    const std::pair<std::size_t, const char*> mails[] = {
+        {8000, "First"}, {PreviewFurtherBytes + 100, "Past the bound"}, {8000, "Not shown"}, {8000, "Fourth"},
+        {8000, "Last"}};
+    int n = 0;
+    for (const auto& [head, text] : mails)
+        Server->Deliver(user, Message(++n, {text, fields, LargeHead(head, text), ""}));
     for (const bool imap4 : {false, true})
-        EXPECT_EQ(FirstCheck(imap4, user, 2), (std::vector<std::string>{"First", "", ""})) << imap4;
+        EXPECT_EQ(FirstCheck(imap4, user, 2), (std::vector<std::string>{"First", "", "", "Fourth", "Last"})) << imap4;
 }
 
 } // namespace
