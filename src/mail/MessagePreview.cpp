@@ -2,46 +2,173 @@
 
 #include "platform/AsciiText.h"
 #include "platform/CodePage.h"
+#include "platform/Exception.h"
 #include "platform/ExeFolder.h"
-#include "preview/PreviewEntry.h"
+#include "platform/Process.h"
+#include "preview/PreviewProtocol.h"
 
-#include <dlfcn.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <memory>
 #include <mutex>
 
 namespace
 {
 
-struct TModuleState
+// The longest a preview may take, its helper's start included: far past an
+// honest one (a millisecond), short of a helper that hangs on a message.
+constexpr std::chrono::milliseconds PreviewAnswerLimit{10000};
+
+// The helper process, started on the first request; one request at a time.
+struct THelper
 {
     std::mutex Lock;
     std::string Folder;
-    bool Tried = false;
-    // Never unloaded: the library keeps caches for the rest of the run.
-    TTextPreviewEntry Entry = nullptr;
+    std::unique_ptr<TChildProcess> Child;
+    int Socket = -1;
+    bool Started = false;
+
+    bool Start()
+    {
+        int ends[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+            return false;
+        try
+        {
+            const std::string folder = Folder.empty() ? ExecutableFolder() : Folder;
+            Child = std::make_unique<TChildProcess>(std::vector<std::string>{folder + PreviewHelperName}, "",
+                                                    ends[1]);
+        }
+        catch (const Exception&)
+        {
+            ::close(ends[0]);
+            ::close(ends[1]);
+            return false;
+        }
+        ::close(ends[1]);
+        Socket = ends[0];
+        Started = true;
+        return true;
+    }
+
+    // Its input closes, so it ends; one that may hang is ended at once.
+    void Stop(bool hung)
+    {
+        if (Socket >= 0)
+            ::close(Socket);
+        Socket = -1;
+        if (Child && hung)
+            ::kill(Child->Pid(), SIGKILL);
+        // Reaped in the background once it has ended.
+        Child.reset();
+    }
 };
 
-TModuleState& State()
+// Never destroyed: at the program's end its socket closes with it, and the
+// helper ends on that.
+THelper& Helper()
 {
-    static TModuleState state;
-    return state;
+    static THelper* helper = new THelper;
+    return *helper;
 }
 
-// The entry, loaded once; null when the module or its entry is missing, in
-// which case no message gets a preview.
-TTextPreviewEntry Entry()
+enum class TExchange
 {
-    TModuleState& state = State();
-    std::lock_guard<std::mutex> guard(state.Lock);
-    if (!state.Tried)
+    Answered,
+    Gone,   // the helper had ended (its rest time) or ended on the request
+    Silent, // no whole answer in time, or a broken one
+};
+
+// One request and its answer on `socket`, within the limit.
+TExchange Exchange(int socket, const std::string& request, std::string& answer)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + PreviewAnswerLimit;
+    const auto wait = [&](short events) {
+        for (;;)
+        {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0)
+                return false;
+            pollfd p{socket, events, 0};
+            const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
+            if (ready > 0)
+                return true;
+            if (ready == 0 || errno != EINTR)
+                return false;
+        }
+    };
+    for (std::size_t sent = 0; sent < request.size();)
     {
-        state.Tried = true;
-        const std::string folder = state.Folder.empty() ? ExecutableFolder() : state.Folder;
-        if (void* handle = ::dlopen((folder + PreviewModuleFileName).c_str(), RTLD_NOW | RTLD_LOCAL))
-            state.Entry = reinterpret_cast<TTextPreviewEntry>(::dlsym(handle, TextPreviewEntryName));
+        if (!wait(POLLOUT))
+            return TExchange::Silent;
+        const ssize_t n = ::send(socket, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (n <= 0)
+            return TExchange::Gone;
+        sent += static_cast<std::size_t>(n);
     }
-    return state.Entry;
+    std::string received;
+    std::size_t length = 0;
+    std::size_t headerEnd = std::string::npos;
+    while (headerEnd == std::string::npos || received.size() < headerEnd + 1 + length)
+    {
+        if (!wait(POLLIN))
+            return TExchange::Silent;
+        char chunk[4096];
+        const ssize_t n = ::recv(socket, chunk, sizeof chunk, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return received.empty() ? TExchange::Gone : TExchange::Silent;
+        received.append(chunk, static_cast<std::size_t>(n));
+        if (headerEnd == std::string::npos)
+        {
+            headerEnd = received.find('\n');
+            if (headerEnd == std::string::npos)
+            {
+                if (received.size() > 32)
+                    return TExchange::Silent;
+                continue;
+            }
+            if (!PreviewNumbers(std::string_view(received).substr(0, headerEnd), &length, 1))
+                return TExchange::Silent;
+        }
+        if (received.size() > headerEnd + 1 + length)
+            return TExchange::Silent; // more than was asked
+    }
+    answer = received.substr(headerEnd + 1);
+    return TExchange::Answered;
+}
+
+// The helper's answer; empty when it cannot be started or fails.
+std::string AskHelper(const std::string& head, const std::string& body, std::size_t maxChars)
+{
+    THelper& helper = Helper();
+    std::lock_guard<std::mutex> guard(helper.Lock);
+    const std::string request = PreviewRequest(head, body, maxChars);
+    // A helper that ended on its rest time as the request went out gets one
+    // successor; one that ended on the message itself is not asked twice.
+    for (int attempt = 0; attempt < 2; ++attempt)
+    {
+        if (helper.Socket < 0 && !helper.Start())
+            return {};
+        std::string answer;
+        const TExchange outcome = Exchange(helper.Socket, request, answer);
+        if (outcome == TExchange::Answered)
+            return answer;
+        helper.Stop(outcome == TExchange::Silent);
+        if (outcome == TExchange::Silent)
+            return {};
+    }
+    return {};
 }
 
 bool IsMimeField(std::string_view line)
@@ -110,14 +237,9 @@ std::string MimeFieldsOf(const TIdHeaderList& header)
 
 std::string MessagePreview(const std::string& mimeFields, std::string body, std::size_t bound)
 {
-    const TTextPreviewEntry entry = Entry();
-    if (!entry)
-        return {};
     if (body.size() > bound)
         body.resize(bound);
-    std::string preview;
-    entry(&mimeFields, &body, PreviewChars, &preview);
-    return preview;
+    return AskHelper(mimeFields, body, PreviewChars);
 }
 
 TPreview TPreview::Of(std::string mimeFields, std::string body, bool cut)
@@ -186,14 +308,30 @@ std::string DesktopText(const std::string& utf8)
     return text;
 }
 
-void SetPreviewModuleFolder(const std::string& folder)
+void SetPreviewHelperFolder(const std::string& folder)
 {
-    std::lock_guard<std::mutex> guard(State().Lock);
-    State().Folder = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+    THelper& helper = Helper();
+    std::lock_guard<std::mutex> guard(helper.Lock);
+    helper.Folder = folder.empty() || folder.back() == '/' ? folder : folder + "/";
 }
 
-bool PreviewModuleLoaded()
+bool PreviewHelperStarted()
 {
-    std::lock_guard<std::mutex> guard(State().Lock);
-    return State().Entry != nullptr;
+    THelper& helper = Helper();
+    std::lock_guard<std::mutex> guard(helper.Lock);
+    return helper.Started;
+}
+
+pid_t PreviewHelperPid()
+{
+    THelper& helper = Helper();
+    std::lock_guard<std::mutex> guard(helper.Lock);
+    return helper.Child ? helper.Child->Pid() : -1;
+}
+
+void StopPreviewHelper()
+{
+    THelper& helper = Helper();
+    std::lock_guard<std::mutex> guard(helper.Lock);
+    helper.Stop(false);
 }

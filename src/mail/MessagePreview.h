@@ -2,6 +2,8 @@
 
 #include "mail/IdHeaderList.h"
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <ostream>
 #include <string>
@@ -9,7 +11,8 @@
 #include <utility>
 
 // The start of a message's text, read from its first body bytes by the
-// preview module (the MIME library), which is loaded at the first call.
+// preview helper (a process holding the MIME library), which is started at
+// the first call.
 
 // Body bytes a check reads of one message, and the characters it shows.
 constexpr std::size_t PreviewBodyBytes = 4096;
@@ -30,8 +33,8 @@ std::string MimeFieldsOf(const TIdHeaderList& header);
 
 // The preview of a message as UTF-8, white space collapsed, at most
 // PreviewChars characters; empty when it has no text to show (an encrypted
-// message, one without text, or garbage), and when the module cannot be
-// loaded. `body` is cut to `bound` first.
+// message, one without text, or garbage), and when the helper cannot be
+// started or does not answer. `body` is cut to `bound` first.
 std::string MessagePreview(const std::string& mimeFields, std::string body, std::size_t bound = PreviewBodyBytes);
 
 // A message's preview, made from the start of its body when it is first
@@ -92,8 +95,12 @@ private:
 // UTF-8 as desktop text; characters the code page cannot hold are left out.
 std::string DesktopText(const std::string& utf8);
 
-// Where the module is looked for instead of the executable's folder; for
+// Where the helper is looked for instead of the executable's folder; for
 // programs built apart from it (the tests). Call before the first preview.
-void SetPreviewModuleFolder(const std::string& folder);
-// Whether the module is mapped yet.
-bool PreviewModuleLoaded();
+void SetPreviewHelperFolder(const std::string& folder);
+// Whether the helper was ever started, and its process while it runs (-1
+// when none does).
+bool PreviewHelperStarted();
+pid_t PreviewHelperPid();
+// Ends the helper now; the next preview starts another.
+void StopPreviewHelper();

@@ -1,6 +1,6 @@
 #include "preview/FlowedText.h"
 #include "preview/HtmlText.h"
-#include "preview/PreviewEntry.h"
+#include "preview/TextPreview.h"
 
 #include <gmime/gmime.h>
 
@@ -153,7 +153,7 @@ std::string TextOf(GMimeTextPart* part)
     return text;
 }
 
-std::string Preview(const std::string& head, const std::string& body, std::size_t maxChars)
+std::string PreviewOf(const std::string& head, const std::string& body, std::size_t maxChars)
 {
     static std::once_flag initialised;
     std::call_once(initialised, [] { g_mime_init(); });
@@ -185,16 +185,15 @@ std::string Preview(const std::string& head, const std::string& body, std::size_
 
 } // namespace
 
-extern "C" void ternbell_text_preview(const std::string* head, const std::string* body, std::size_t maxChars,
-                                      std::string* preview)
+std::string TextPreview(const std::string& head, const std::string& body, std::size_t maxChars)
 {
     try
     {
-        *preview = Preview(*head, *body, maxChars);
+        return PreviewOf(head, body, maxChars);
     }
     catch (...)
     {
         // Out of memory on one message's preview: it has none.
-        preview->clear();
+        return {};
     }
 }

@@ -113,7 +113,7 @@ TEST_F(Imap4CheckClient, FetchesTheNewHitsAtOnceInTheHitsOrder)
 // one command; the preview is made from it when read.
 TEST_F(Imap4CheckClient, OneHeaderWithItsPreviewInOneCommand)
 {
-    SetPreviewModuleFolder(TERNBELL_RUNTIME_DIR);
+    SetPreviewHelperFolder(TERNBELL_RUNTIME_DIR);
     const auto literal = Literal;
     Start(Selected + "C: C3 UID SEARCH UNSEEN\nS: * SEARCH 7 3 9\nS: C3 OK done\n"
                      "C: C4 UID FETCH 3 (RFC822.SIZE BODY.PEEK[HEADER] BODY.PEEK[TEXT]<0.4096>)\n"
@@ -136,7 +136,7 @@ TEST_F(Imap4CheckClient, OneHeaderWithItsPreviewInOneCommand)
 // ended, is not.
 TEST_F(Imap4CheckClient, ShownPreviewsThatShowNothingAreReadFurtherInOneCommand)
 {
-    SetPreviewModuleFolder(TERNBELL_RUNTIME_DIR);
+    SetPreviewHelperFolder(TERNBELL_RUNTIME_DIR);
     const std::string head = "<html><head><style>" + std::string(PreviewBodyBytes, 'x') + "</style></head>";
     const struct
     {

@@ -30,7 +30,7 @@ if(TERNBELL_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
     target_link_options(${_exe} PRIVATE -fsanitize=fuzzer ${_fuzz_flags})
     target_link_libraries(${_exe} PRIVATE mail_fuzzing)
     if(_what STREQUAL "preview")
-      # The preview module's own sources, over the MIME library it loads.
+      # The preview helper's own sources, over the MIME library it links.
       target_sources(${_exe} PRIVATE ${TERNBELL_PREVIEW_SOURCES})
       target_include_directories(${_exe} PRIVATE ${TERNBELL_GENERATED_DIR})
       add_dependencies(${_exe} ternbell-named-references)

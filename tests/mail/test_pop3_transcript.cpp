@@ -234,7 +234,7 @@ TEST(Pop3Transcript, PipelinedHeaderAndSizeShareOneRoundTrip)
 // a message whose body is all past the header has none.
 TEST(Pop3Transcript, PipelinedTopWithBodyLinesMakesThePreview)
 {
-    SetPreviewModuleFolder(TERNBELL_RUNTIME_DIR);
+    SetPreviewHelperFolder(TERNBELL_RUNTIME_DIR);
     ScriptedServer srv(std::string(LoggedInPipelining) + R"(
         C: TOP 1 80
         C: LIST 1

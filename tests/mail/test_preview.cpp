@@ -2,11 +2,14 @@
 // MIME fields and the first body bytes, honest mail and hostile.
 #include "mail/IdHeaderList.h"
 #include "mail/MessagePreview.h"
+#include "support/TestHelpers.h"
 
 #include <gtest/gtest.h>
 
 #include <malloc.h>
+#include <signal.h>
 
+#include <fstream>
 #include <string>
 
 namespace
@@ -15,7 +18,7 @@ namespace
 class MessagePreviewTest : public testing::Test
 {
 protected:
-    static void SetUpTestSuite() { SetPreviewModuleFolder(TERNBELL_RUNTIME_DIR); }
+    static void SetUpTestSuite() { SetPreviewHelperFolder(TERNBELL_RUNTIME_DIR); }
 };
 
 // A multipart body around `parts` (each its fields, a blank line, its text).
@@ -130,7 +133,7 @@ TEST_F(MessagePreviewTest, TextIsFoundDecodedAndCollapsed)
     };
     for (const PreviewCase& c : cases)
         EXPECT_EQ(MessagePreview(c.Fields, c.Body), c.Preview) << c.What;
-    EXPECT_TRUE(PreviewModuleLoaded());
+    EXPECT_TRUE(PreviewHelperStarted());
 }
 
 TEST_F(MessagePreviewTest, MessagesWithoutTextToShowHaveNone)
@@ -226,6 +229,34 @@ TEST_F(MessagePreviewTest, BodyIsReadOnlyToItsBound)
     const TPreview kept = TPreview::Of("", std::string(1 << 20, 'a'));
     EXPECT_LT(inUse() - before, static_cast<long long>(2 * PreviewBodyBytes));
     EXPECT_EQ(kept.HeldBytes(), PreviewBodyBytes);
+}
+
+// The MIME library lives in the helper process: the program never maps it,
+// a helper that ended (its rest time, or a crash on a message) is started
+// again at the next preview, and without one there are no previews.
+TEST_F(MessagePreviewTest, PreviewsComeFromAHelperStartedAgainWhenItEnded)
+{
+    const std::string fields = "Content-Type: text/html\r\n";
+    ASSERT_EQ(MessagePreview(fields, "<p>caf&eacute;</p>"), "caf\xC3\xA9");
+    const pid_t first = PreviewHelperPid();
+    ASSERT_GT(first, 0);
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);)
+        EXPECT_EQ(line.find("gmime"), std::string::npos) << line;
+
+    // Whether the request goes out before it is gone or after, the next
+    // helper answers it.
+    ::kill(first, SIGKILL);
+    EXPECT_EQ(MessagePreview(fields, "<p>again</p>"), "again");
+    EXPECT_NE(PreviewHelperPid(), first);
+
+    StopPreviewHelper();
+    EXPECT_EQ(PreviewHelperPid(), -1);
+    TempFolder empty;
+    SetPreviewHelperFolder(empty.Path());
+    EXPECT_EQ(MessagePreview(fields, "<p>none</p>"), "");
+    SetPreviewHelperFolder(TERNBELL_RUNTIME_DIR);
+    EXPECT_EQ(MessagePreview(fields, "<p>back</p>"), "back");
 }
 
 TEST(MimeFields, OnlyTheFieldsThatBuildTheBodyWithTheirFoldedLines)
