@@ -12,6 +12,11 @@
 //                                   repeated check as a measure of the noise
 //   Bare/<protocol>                 the same rounds from a bare socket sending
 //                                   the same commands: the server's share
+//   Versus/<protocol>               ours with previews, the bare socket with
+//                                   previews, and ours without, once per
+//                                   round in rotating order: ours over the
+//                                   bare socket sending the same commands
+//                                   (goal: at most 1.1)
 //
 // A check with previews keeps each message's body start and makes the
 // previews of the first three in the session, as the program does for those
@@ -208,6 +213,31 @@ void BM_Interleaved(benchmark::State& state)
         names, 1.15, 1.15);
 }
 
+// Ours with previews beside the bare socket sending the same commands, in
+// the same rounds.
+template <bool Imap4>
+void BM_Versus(benchmark::State& state)
+{
+    Dovecot& server = Server();
+    TPreviewCheck& check = Check(Imap4);
+    const uint16_t port = PortOf(server, Imap4);
+    const char* const names[3] = {Imap4 ? "imap4_previews" : "pop3_previews",
+                                  Imap4 ? "bare_imap4_previews" : "bare_pop3_previews", "plain"};
+    TimeRotatedRounds(
+        state,
+        [&](int k) {
+            return TimedCheck(
+                [&](Dovecot& s) {
+                    if (k == 1)
+                        return Imap4 ? BareImap4Check(s.ImapPort(), TIdIMAP4::HeaderFetchItems(true))
+                                     : BarePop3Check(s.Pop3Port(), true, PreviewBodyLines);
+                    return check.Run(s, port, k == 0);
+                },
+                server, MessageCount);
+        },
+        names, 1.1, 0);
+}
+
 void BM_HelperStart(benchmark::State& state)
 {
     SetPreviewHelperFolder(TERNBELL_RUNTIME_DIR);
@@ -254,6 +284,8 @@ BENCHMARK(BM_Interleaved<false>)->Name("Interleaved/pop3")->UseManualTime()->Ite
 BENCHMARK(BM_Interleaved<true>)->Name("Interleaved/imap4")->UseManualTime()->Iterations(Rounds)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BareInterleaved<false>)->Name("Bare/pop3")->UseManualTime()->Iterations(Rounds)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BareInterleaved<true>)->Name("Bare/imap4")->UseManualTime()->Iterations(Rounds)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Versus<false>)->Name("Versus/pop3")->UseManualTime()->Iterations(Rounds)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Versus<true>)->Name("Versus/imap4")->UseManualTime()->Iterations(Rounds)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HelperStart)->Name("HelperStart")->UseManualTime()->Iterations(20)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)

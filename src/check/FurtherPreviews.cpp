@@ -3,7 +3,6 @@
 #include "check/ExpandCommand.h"
 
 #include <algorithm>
-#include <utility>
 
 std::size_t ShownPreviews(const TCycleSettings& settings, const Account& account)
 {
@@ -14,29 +13,37 @@ std::size_t ShownPreviews(const TCycleSettings& settings, const Account& account
 
 std::vector<std::size_t> PreviewsToReadFurther(std::vector<TFetchedMessage>& fetched, std::size_t shown)
 {
-    std::vector<std::size_t> places;
     const std::size_t n = fetched.size();
+    std::vector<std::size_t> shownAt;
+    std::vector<const TPreview*> previews;
     for (std::size_t k = 0; k < n; ++k)
-    {
         // The oldest fetched are those a running program tells first; after
         // a restart, those told before are passed over, and the newest are.
-        if (k >= shown && k < n - std::min(shown, n))
-            continue;
-        TPreview& preview = fetched[k].Header.Preview;
-        if (!preview.MakeWantingFurther())
-            continue;
-        if (places.size() < MaxFurtherPreviews)
-            places.push_back(k);
-        else
-            preview.ReadFurther({});
-    }
+        if (k < shown || k >= n - std::min(shown, n))
+        {
+            shownAt.push_back(k);
+            previews.push_back(&fetched[k].Header.Preview);
+        }
+    TPreview::MakeAll(previews);
+    std::vector<std::size_t> places;
+    std::vector<TPreview*> passed;
+    for (std::size_t k : shownAt)
+        if (TPreview& preview = fetched[k].Header.Preview; preview.WantsFurther())
+        {
+            if (places.size() < MaxFurtherPreviews)
+                places.push_back(k);
+            else
+                passed.push_back(&preview);
+        }
+    TPreview::ReadFurther(passed, {});
     return places;
 }
 
 void ReadPreviewsFurther(std::vector<TFetchedMessage>& fetched, const std::vector<std::size_t>& places,
                          std::vector<std::string> bodies)
 {
-    bodies.resize(places.size());
-    for (std::size_t k = 0; k < places.size(); ++k)
-        fetched.at(places[k]).Header.Preview.ReadFurther(std::move(bodies[k]));
+    std::vector<TPreview*> previews;
+    for (std::size_t k : places)
+        previews.push_back(&fetched.at(k).Header.Preview);
+    TPreview::ReadFurther(previews, std::move(bodies));
 }

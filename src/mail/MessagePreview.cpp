@@ -81,94 +81,99 @@ THelper& Helper()
 enum class TExchange
 {
     Answered,
-    Gone,   // the helper had ended (its rest time) or ended on the request
+    Gone,   // the helper had ended (its rest time) or ended on a request
     Silent, // no whole answer in time, or a broken one
 };
 
-// One request and its answer on `socket`, within the limit.
-TExchange Exchange(int socket, const std::string& request, std::string& answer)
+// Takes the whole answers at the start of `received` into `answers`; false
+// when one is broken.
+bool TakeAnswers(std::string& received, std::vector<std::string>& answers)
+{
+    for (;;)
+    {
+        const std::size_t end = received.find('\n');
+        std::size_t length = 0;
+        if (end == std::string::npos)
+            return received.size() <= 32;
+        if (!PreviewNumbers(std::string_view(received).substr(0, end), &length, 1))
+            return false;
+        if (received.size() < end + 1 + length)
+            return true;
+        answers.push_back(received.substr(end + 1, length));
+        received.erase(0, end + 1 + length);
+    }
+}
+
+// The requests on `socket` and their answers, within the limit. They go
+// out while answers come back, so neither side waits on a full buffer.
+TExchange Exchange(int socket, const std::vector<std::string>& requests, std::vector<std::string>& answers)
 {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + PreviewAnswerLimit;
-    const auto wait = [&](short events) {
-        for (;;)
-        {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0)
-                return false;
-            pollfd p{socket, events, 0};
-            const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
-            if (ready > 0)
-                return true;
-            if (ready == 0 || errno != EINTR)
-                return false;
-        }
-    };
-    for (std::size_t sent = 0; sent < request.size();)
-    {
-        if (!wait(POLLOUT))
-            return TExchange::Silent;
-        const ssize_t n = ::send(socket, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN))
-            continue;
-        if (n <= 0)
-            return TExchange::Gone;
-        sent += static_cast<std::size_t>(n);
-    }
+    std::string pending;
+    for (const std::string& request : requests)
+        pending += request;
+    std::size_t sent = 0;
     std::string received;
-    std::size_t length = 0;
-    std::size_t headerEnd = std::string::npos;
-    while (headerEnd == std::string::npos || received.size() < headerEnd + 1 + length)
+    answers.clear();
+    while (answers.size() < requests.size())
     {
-        if (!wait(POLLIN))
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
             return TExchange::Silent;
-        char chunk[4096];
-        const ssize_t n = ::recv(socket, chunk, sizeof chunk, 0);
-        if (n < 0 && errno == EINTR)
+        pollfd p{socket, static_cast<short>(POLLIN | (sent < pending.size() ? POLLOUT : 0)), 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
-            return received.empty() ? TExchange::Gone : TExchange::Silent;
-        received.append(chunk, static_cast<std::size_t>(n));
-        if (headerEnd == std::string::npos)
+        if (ready <= 0)
+            return TExchange::Silent;
+        if ((p.revents & POLLOUT) && sent < pending.size())
         {
-            headerEnd = received.find('\n');
-            if (headerEnd == std::string::npos)
-            {
-                if (received.size() > 32)
-                    return TExchange::Silent;
+            const ssize_t n = ::send(socket, pending.data() + sent, pending.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n < 0 && errno != EINTR && errno != EAGAIN)
+                return answers.empty() && received.empty() ? TExchange::Gone : TExchange::Silent;
+            if (n > 0)
+                sent += static_cast<std::size_t>(n);
+        }
+        if (p.revents & (POLLIN | POLLHUP | POLLERR))
+        {
+            char chunk[4096];
+            const ssize_t n = ::recv(socket, chunk, sizeof chunk, MSG_DONTWAIT);
+            if (n < 0 && (errno == EINTR || errno == EAGAIN))
                 continue;
-            }
-            if (!PreviewNumbers(std::string_view(received).substr(0, headerEnd), &length, 1))
+            if (n <= 0)
+                return answers.empty() && received.empty() ? TExchange::Gone : TExchange::Silent;
+            received.append(chunk, static_cast<std::size_t>(n));
+            if (!TakeAnswers(received, answers) || answers.size() > requests.size())
                 return TExchange::Silent;
         }
-        if (received.size() > headerEnd + 1 + length)
-            return TExchange::Silent; // more than was asked
     }
-    answer = received.substr(headerEnd + 1);
-    return TExchange::Answered;
+    return received.empty() ? TExchange::Answered : TExchange::Silent;
 }
 
-// The helper's answer; empty when it cannot be started or fails.
-std::string AskHelper(const std::string& head, const std::string& body, std::size_t maxChars)
+// The helper's answers, one a request; all empty when it cannot be started
+// or fails.
+std::vector<std::string> AskHelper(const std::vector<std::string>& requests)
 {
+    std::vector<std::string> answers;
+    if (requests.empty())
+        return answers;
     THelper& helper = Helper();
     std::lock_guard<std::mutex> guard(helper.Lock);
-    const std::string request = PreviewRequest(head, body, maxChars);
-    // A helper that ended on its rest time as the request went out gets one
-    // successor; one that ended on the message itself is not asked twice.
+    // A helper that ended on its rest time as the requests went out gets one
+    // successor; one that ended on a message itself is not asked twice.
     for (int attempt = 0; attempt < 2; ++attempt)
     {
         if (helper.Socket < 0 && !helper.Start())
-            return {};
-        std::string answer;
-        const TExchange outcome = Exchange(helper.Socket, request, answer);
+            break;
+        const TExchange outcome = Exchange(helper.Socket, requests, answers);
         if (outcome == TExchange::Answered)
-            return answer;
+            return answers;
         helper.Stop(outcome == TExchange::Silent);
         if (outcome == TExchange::Silent)
-            return {};
+            break;
     }
-    return {};
+    return std::vector<std::string>(requests.size());
 }
 
 bool IsMimeField(std::string_view line)
@@ -239,17 +244,13 @@ std::string MessagePreview(const std::string& mimeFields, std::string body, std:
 {
     if (body.size() > bound)
         body.resize(bound);
-    return AskHelper(mimeFields, body, PreviewChars);
+    return AskHelper({PreviewRequest(mimeFields, body, PreviewChars)}).front();
 }
 
 TPreview TPreview::Of(std::string mimeFields, std::string body, bool cut)
 {
     TPreview preview;
     preview.FCut = cut || body.size() >= PreviewBodyBytes;
-    const auto lines = static_cast<std::size_t>(std::count(body.begin(), body.end(), '\n'));
-    preview.FFurtherLines = static_cast<int>(
-        std::clamp<std::size_t>(PreviewFurtherBytes * lines / std::max<std::size_t>(body.size(), 1) + 1,
-                                PreviewBodyLines, MaxPreviewFurtherLines));
     // A copy: a string cut in place keeps the memory of all a server sent.
     if (body.size() > PreviewBodyBytes)
         body = body.substr(0, PreviewBodyBytes);
@@ -262,41 +263,70 @@ TPreview TPreview::Of(std::string mimeFields, std::string body, bool cut)
 const std::string& TPreview::Text() const
 {
     if (FPending)
-        Make();
+        MakeAll({this});
     FCut = false;
     std::string().swap(FMimeFields);
     return FText;
 }
 
-void TPreview::Make() const
+void TPreview::Took(std::string text) const
 {
-    FText = MessagePreview(FMimeFields, std::move(FBody));
-    if (FDesktop)
-        FText = DesktopText(FText);
+    FText = FDesktop ? DesktopText(text) : std::move(text);
     FPending = false;
+    // Only one that may be read further needs its lines counted.
+    if (FCut && FText.empty())
+    {
+        const auto lines = static_cast<std::size_t>(std::count(FBody.begin(), FBody.end(), '\n'));
+        FFurtherLines = static_cast<int>(
+            std::clamp<std::size_t>(PreviewFurtherBytes * lines / std::max<std::size_t>(FBody.size(), 1) + 1,
+                                    PreviewBodyLines, MaxPreviewFurtherLines));
+    }
     std::string().swap(FBody);
 }
 
-bool TPreview::MakeWantingFurther()
+void TPreview::MakeAll(const std::vector<const TPreview*>& previews)
 {
-    if (FPending)
-        Make();
-    FCut = FCut && FText.empty();
-    if (!FCut)
-        std::string().swap(FMimeFields);
-    return FCut;
+    std::vector<const TPreview*> pending;
+    std::vector<std::string> requests;
+    for (const TPreview* preview : previews)
+        if (preview->FPending)
+        {
+            pending.push_back(preview);
+            requests.push_back(PreviewRequest(preview->FMimeFields, preview->FBody, PreviewChars));
+        }
+    std::vector<std::string> answers = AskHelper(requests);
+    for (std::size_t k = 0; k < pending.size(); ++k)
+    {
+        pending[k]->Took(std::move(answers[k]));
+        if (!pending[k]->WantsFurther())
+            std::string().swap(pending[k]->FMimeFields);
+    }
 }
 
-void TPreview::ReadFurther(std::string body)
+void TPreview::ReadFurther(const std::vector<TPreview*>& previews, std::vector<std::string> bodies)
 {
-    if (FCut && !body.empty())
+    bodies.resize(previews.size());
+    std::vector<TPreview*> asked;
+    std::vector<std::string> requests;
+    for (std::size_t k = 0; k < previews.size(); ++k)
     {
-        FText = MessagePreview(FMimeFields, std::move(body), PreviewFurtherBytes);
-        if (FDesktop)
-            FText = DesktopText(FText);
+        TPreview& preview = *previews[k];
+        if (preview.WantsFurther() && !bodies[k].empty())
+        {
+            if (bodies[k].size() > PreviewFurtherBytes)
+                bodies[k].resize(PreviewFurtherBytes);
+            asked.push_back(&preview);
+            requests.push_back(PreviewRequest(preview.FMimeFields, bodies[k], PreviewChars));
+        }
     }
-    FCut = false;
-    std::string().swap(FMimeFields);
+    std::vector<std::string> answers = AskHelper(requests);
+    for (std::size_t k = 0; k < asked.size(); ++k)
+        asked[k]->Took(std::move(answers[k]));
+    for (TPreview* preview : previews)
+    {
+        preview->FCut = false;
+        std::string().swap(preview->FMimeFields);
+    }
 }
 
 std::string DesktopText(const std::string& utf8)

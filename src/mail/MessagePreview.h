@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 // The start of a message's text, read from its first body bytes by the
 // preview helper (a process holding the MIME library), which is started at
@@ -64,29 +65,33 @@ public:
     bool Blank() const { return !FPending && FText.empty(); }
     // Bytes kept until it is made.
     std::size_t HeldBytes() const { return FPending ? FMimeFields.size() + FBody.size() : 0; }
-    // Makes it now, as Text does; true where it came out empty though the
-    // body goes on past what was read: its MIME fields then stay for
-    // ReadFurther, which must follow.
-    bool MakeWantingFurther();
-    // Made again from a longer start of the body (at most
-    // PreviewFurtherBytes; none: it stays empty), after MakeWantingFurther.
-    void ReadFurther(std::string body);
-    // The lines that hold about PreviewFurtherBytes at the length of those
-    // read (a style sheet's are short), at most MaxPreviewFurtherLines.
+    // Makes those not made yet, all in one exchange with the helper. One
+    // that came out empty though the body goes on past what was read keeps
+    // its MIME fields for ReadFurther (which must follow), until Text.
+    static void MakeAll(const std::vector<const TPreview*>& previews);
+    // Made, it shows nothing, and the body goes on: ReadFurther may show more.
+    bool WantsFurther() const { return !FPending && FCut && FText.empty(); }
+    // Made again, those that WantsFurther, from longer starts of their
+    // bodies (`bodies` in their order, each cut to PreviewFurtherBytes; one
+    // empty leaves its preview empty), all in one exchange; the fields go.
+    static void ReadFurther(const std::vector<TPreview*>& previews, std::vector<std::string> bodies);
+    // Where it WantsFurther: the lines that hold about PreviewFurtherBytes
+    // at the length of those read (a style sheet's are short), at most
+    // MaxPreviewFurtherLines.
     int FurtherLines() const { return FFurtherLines; }
 
     friend bool operator==(const TPreview& preview, std::string_view text) { return preview.Text() == text; }
     friend std::ostream& operator<<(std::ostream& out, const TPreview& preview) { return out << preview.Text(); }
 
 private:
-    // From the kept bytes, which go; the fields stay.
-    void Make() const;
+    // Made with the helper's answer; the kept bytes go, the fields stay.
+    void Took(std::string text) const;
 
     mutable bool FPending = false;
     bool FDesktop = false;
     // The body went on past what was read.
     mutable bool FCut = false;
-    int FFurtherLines = 0;
+    mutable int FFurtherLines = PreviewBodyLines;
     mutable std::string FText;
     mutable std::string FMimeFields;
     mutable std::string FBody;

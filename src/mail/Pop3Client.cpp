@@ -13,7 +13,6 @@
 #include "platform/Exception.h"
 #include "platform/Numbers.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -358,10 +357,11 @@ void TIdPOP3::ReadHeaderBody(TIdMessage& message, TPreview* preview)
     // The header ends at its empty line; the body's first lines follow up
     // to the closing ".", more than asked for only from a broken server.
     std::string body;
+    int lines = 0;
     if (ReadHeaderLines(source, message, "") != ".")
-        body = IOHandler()->ReadDotTerminatedStart(PreviewBodyBytes);
+        body = IOHandler()->ReadDotTerminatedStart(PreviewBodyBytes, &lines);
     // All the lines asked for came: the body may go on.
-    const bool cut = std::count(body.begin(), body.end(), '\n') >= PreviewBodyLines;
+    const bool cut = lines >= PreviewBodyLines;
     *preview = body.empty() ? TPreview() : TPreview::Of(MimeFieldsOf(message.HeaderLines), std::move(body), cut);
 }
 

@@ -11,6 +11,7 @@
 
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -195,22 +196,25 @@ TEST_F(MessagePreviewTest, AnEmptyPreviewFromACutStartIsReadFurther)
     const std::string line = ".c td { padding: 0 }\r\n";
     const std::string newsletter = "<style>" + Repeated(line, 400) + "</style><p>Behind</p>";
     TPreview cut = TPreview::Of(fields, newsletter);
-    EXPECT_TRUE(cut.MakeWantingFurther());
-    EXPECT_NEAR(static_cast<double>(cut.FurtherLines() * line.size()), PreviewFurtherBytes, 2 * PreviewFurtherBytes / 100);
-    cut.ReadFurther(newsletter);
-    EXPECT_EQ(cut, "Behind");
-    EXPECT_FALSE(cut.MakeWantingFurther());
-
-    TPreview whole = TPreview::Of(fields, "<style>x</style>");
-    EXPECT_FALSE(whole.MakeWantingFurther());
-    TPreview shows = TPreview::Of(fields, "<p>Seen</p>" + newsletter);
-    EXPECT_FALSE(shows.MakeWantingFurther());
-    EXPECT_EQ(shows, "Seen");
+    const TPreview whole = TPreview::Of(fields, "<style>x</style>");
+    const TPreview shows = TPreview::Of(fields, "<p>Seen</p>" + newsletter);
     TPreview cutByLines = TPreview::Of(fields, "<style>\r\n", true);
-    EXPECT_TRUE(cutByLines.MakeWantingFurther());
-    cutByLines.ReadFurther({});
+    TPreview::MakeAll({&cut, &whole, &shows, &cutByLines});
+    EXPECT_TRUE(cut.WantsFurther());
+    EXPECT_FALSE(whole.WantsFurther());
+    EXPECT_FALSE(shows.WantsFurther());
+    EXPECT_EQ(shows, "Seen");
+    EXPECT_TRUE(cutByLines.WantsFurther());
+    EXPECT_NEAR(static_cast<double>(cut.FurtherLines() * line.size()), PreviewFurtherBytes, 2 * PreviewFurtherBytes / 100);
+
+    TPreview::ReadFurther({&cut, &cutByLines}, {newsletter + std::string(PreviewFurtherBytes, ' ') + "past", ""});
+    EXPECT_EQ(cut, "Behind");
+    EXPECT_FALSE(cut.WantsFurther());
     EXPECT_EQ(cutByLines, "");
-    EXPECT_EQ(TPreview::Of("", Repeated("\r\n", 2000)).FurtherLines(), MaxPreviewFurtherLines);
+    const TPreview blankLines = TPreview::Of("", Repeated("\r\n", PreviewBodyBytes));
+    TPreview::MakeAll({&blankLines});
+    EXPECT_TRUE(blankLines.WantsFurther());
+    EXPECT_EQ(blankLines.FurtherLines(), MaxPreviewFurtherLines);
 }
 
 // Only the first PreviewBodyBytes of a body count, whatever a server sent,
@@ -257,6 +261,24 @@ TEST_F(MessagePreviewTest, PreviewsComeFromAHelperStartedAgainWhenItEnded)
     EXPECT_EQ(MessagePreview(fields, "<p>none</p>"), "");
     SetPreviewHelperFolder(TERNBELL_RUNTIME_DIR);
     EXPECT_EQ(MessagePreview(fields, "<p>back</p>"), "back");
+}
+
+// A batch larger than both ways of the line hold at once (megabytes of
+// bodies one way, their answers the other) is answered whole, in order.
+TEST_F(MessagePreviewTest, ManyPreviewsAtOnceAreAllAnsweredInOrder)
+{
+    std::vector<TPreview> previews;
+    for (int i = 0; i < 1500; ++i)
+        previews.push_back(TPreview::Of("", std::to_string(i) + Repeated(" word", PreviewBodyBytes / 5)));
+    std::vector<const TPreview*> all;
+    for (const TPreview& preview : previews)
+        all.push_back(&preview);
+    TPreview::MakeAll(all);
+    for (int i = 0; i < 1500; ++i)
+    {
+        ASSERT_TRUE(previews[i].Made()) << i;
+        ASSERT_EQ(previews[i].Text().substr(0, std::to_string(i).size() + 5), std::to_string(i) + " word") << i;
+    }
 }
 
 TEST(MimeFields, OnlyTheFieldsThatBuildTheBodyWithTheirFoldedLines)
