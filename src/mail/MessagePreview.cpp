@@ -25,7 +25,7 @@ namespace
 // honest one (a millisecond), short of a helper that hangs on a message.
 constexpr std::chrono::milliseconds PreviewAnswerLimit{10000};
 
-// The helper process, started on the first request; one request at a time.
+// The helper process, started on the first request; one exchange at a time.
 struct THelper
 {
     std::mutex Lock;

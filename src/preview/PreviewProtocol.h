@@ -6,13 +6,14 @@
 
 // What the program and its preview helper say to each other. The helper
 // (ternbell-preview, beside the executable) holds the MIME library: GMime
-// with GLib's GIO and GObject and the libraries they load cost about 2.4 MB
+// with GLib's GIO and GObject and the libraries they load cost about 2.5 MB
 // of resident memory once mapped, which a process never gives back, so they
 // live in a process of their own. The program starts it when it first needs
 // a preview; it ends when its input closes, or when no request has come for
 // PreviewHelperRestMs.
 //
-// One request at a time, each answered before the next is sent:
+// Requests may follow each other before their answers come; each is
+// answered in turn:
 //
 //   request: <head length> SP <body length> SP <most characters> LF <head> <body>
 //   answer:  <preview length> LF <preview>
