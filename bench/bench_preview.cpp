@@ -12,9 +12,20 @@
 //                                   repeated check as a measure of the noise
 //   Bare/<protocol>                 the same rounds from a bare socket sending
 //                                   the same commands: the server's share
+//   Versus/<protocol>               ours with previews, the bare socket with
+//                                   previews, and ours without, once per
+//                                   round in rotating order: ours over the
+//                                   bare socket sending the same commands
+//                                   (goal: at most 1.1)
 //
 // A check with previews keeps each message's body start and makes the
-// previews of the first three, as the notification shows them.
+// previews of the first three in the session, as the program does for those
+// the notification shows (none of these needs more of its body: no further
+// command goes out).
+//
+//   HelperStart                     one preview with no helper running: its
+//                                   start, as the first check after the
+//                                   helper's rest time pays it
 //
 // Each also counts the round trips of one of its checks through a loopback
 // relay (goal: the same with previews as without), and the messages that
@@ -114,6 +125,7 @@ struct TPreviewCheck
         TCheckClient& client = Imap4 ? static_cast<TCheckClient&>(Imap4Check) : Pop3Check;
         client.SetAccount(BenchAccount(server, port), port);
         client.ReadPreviews = previews;
+        client.ShownPreviews = previews ? NoticePreviews : 0;
         client.Connect();
         const int count = client.MessageCount();
         benchmark::DoNotOptimize(client.MessageIds(1, count));
@@ -123,9 +135,9 @@ struct TPreviewCheck
         const std::vector<TFetchedMessage> fetched = client.FetchMessages(numbers);
         HeldBytes = 0;
         client.Disconnect();
-        // The previews the notification shows are made; the others keep
-        // their bytes until the window or a command asks (all of them here
-        // when `makeAll`, untimed).
+        // The previews the notification shows were made in the session; the
+        // others keep their bytes until the window or a command asks (all of
+        // them here when `makeAll`, untimed).
         int withPreview = 0;
         for (std::size_t i = 0; i < fetched.size(); ++i)
         {
@@ -144,8 +156,10 @@ struct TPreviewCheck
 
 Dovecot& Server()
 {
-    SetPreviewModuleFolder(TERNBELL_RUNTIME_DIR);
-    // The module loads in the first check with previews: not timed.
+    SetPreviewHelperFolder(TERNBELL_RUNTIME_DIR);
+    // The helper starts in the first check with previews: not timed (the
+    // checks that follow find it running, as checks within its rest time
+    // do; HelperStart times a start).
     return FilledServer(
         ServerSlot(), [](Dovecot& server) { return TPreviewCheck(true).Run(server, server.ImapPort(), true, true); },
         PreviewMessage);
@@ -199,6 +213,45 @@ void BM_Interleaved(benchmark::State& state)
         names, 1.15, 1.15);
 }
 
+// Ours with previews beside the bare socket sending the same commands, in
+// the same rounds.
+template <bool Imap4>
+void BM_Versus(benchmark::State& state)
+{
+    Dovecot& server = Server();
+    TPreviewCheck& check = Check(Imap4);
+    const uint16_t port = PortOf(server, Imap4);
+    const char* const names[3] = {Imap4 ? "imap4_previews" : "pop3_previews",
+                                  Imap4 ? "bare_imap4_previews" : "bare_pop3_previews", "plain"};
+    TimeRotatedRounds(
+        state,
+        [&](int k) {
+            return TimedCheck(
+                [&](Dovecot& s) {
+                    if (k == 1)
+                        return Imap4 ? BareImap4Check(s.ImapPort(), TIdIMAP4::HeaderFetchItems(true))
+                                     : BarePop3Check(s.Pop3Port(), true, PreviewBodyLines);
+                    return check.Run(s, port, k == 0);
+                },
+                server, MessageCount);
+        },
+        names, 1.1, 0);
+}
+
+void BM_HelperStart(benchmark::State& state)
+{
+    SetPreviewHelperFolder(TERNBELL_RUNTIME_DIR);
+    const std::string fields = "Content-Type: text/html; charset=utf-8\r\n";
+    for (auto _ : state)
+    {
+        StopPreviewHelper();
+        const auto start = std::chrono::steady_clock::now();
+        if (MessagePreview(fields, "<p>&Eacute;t&eacute;</p>").empty())
+            throw std::runtime_error("the helper made no preview");
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+}
+
 // The same rounds from a bare socket sending the same commands: what the
 // server and the loopback take for the body's start, with no client of ours.
 template <bool Imap4>
@@ -231,6 +284,9 @@ BENCHMARK(BM_Interleaved<false>)->Name("Interleaved/pop3")->UseManualTime()->Ite
 BENCHMARK(BM_Interleaved<true>)->Name("Interleaved/imap4")->UseManualTime()->Iterations(Rounds)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BareInterleaved<false>)->Name("Bare/pop3")->UseManualTime()->Iterations(Rounds)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BareInterleaved<true>)->Name("Bare/imap4")->UseManualTime()->Iterations(Rounds)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Versus<false>)->Name("Versus/pop3")->UseManualTime()->Iterations(Rounds)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Versus<true>)->Name("Versus/imap4")->UseManualTime()->Iterations(Rounds)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HelperStart)->Name("HelperStart")->UseManualTime()->Iterations(20)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {

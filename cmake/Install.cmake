@@ -20,9 +20,8 @@ install(TARGETS ternbell RUNTIME DESTINATION ${TERNBELL_INSTALL_DIR})
 # The decoders, loaded from beside the executable on first use.
 install(TARGETS ternbell-decoders LIBRARY DESTINATION ${TERNBELL_INSTALL_DIR})
 install(TARGETS ternbell-finder LIBRARY DESTINATION ${TERNBELL_INSTALL_DIR})
-install(TARGETS ternbell-preview LIBRARY DESTINATION ${TERNBELL_INSTALL_DIR})
-# The keyring helper, started from beside the executable.
-install(TARGETS ternbell-keyring RUNTIME DESTINATION ${TERNBELL_INSTALL_DIR})
+# The keyring and preview helpers, started from beside the executable.
+install(TARGETS ternbell-keyring ternbell-preview RUNTIME DESTINATION ${TERNBELL_INSTALL_DIR})
 if(TARGET ternview)
   install(TARGETS ternview RUNTIME DESTINATION ${TERNBELL_INSTALL_DIR})
 endif()

@@ -15,8 +15,8 @@ esac
 TERNBELL_BUILD=${TERNBELL_BUILD:-$TERNBELL_ROOT/build}
 
 TERNBELL_PACKAGES=(
-  # toolchain
-  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev ccache
+  # toolchain (Python also makes HTML's table of character references)
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev ccache python3
   # libraries
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev
   libsndfile1-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev

@@ -6,6 +6,7 @@
 #include "check/AnnouncedMemory.h"
 #include "check/CheckCycle.h"
 #include "check/CheckRules.h"
+#include "check/FurtherPreviews.h"
 #include "check/MessageList.h"
 #include "check/RoundScheduler.h"
 #include "mail/IdClock.h"
@@ -250,12 +251,14 @@ void TMailCheck::StartRound(TCycleConfig config, bool clearList, const std::vect
         TWorkerPool::TJob job;
         // The worker gets copies and hands back a plain report.
         job.Work = [make = h.MakeClient, account = config.Accounts[index], order = std::move(order), maxMessages,
-                    abort, report, previews = config.Settings.ShowPreview] {
+                    abort, report, previews = config.Settings.ShowPreview,
+                    shown = ShownPreviews(config.Settings, config.Accounts[index])] {
             try
             {
                 std::unique_ptr<TCheckClient> client = make(account.IMAP4, abort);
                 client->SetAccount(account, order.Port);
                 client->ReadPreviews = previews;
+                client->ShownPreviews = shown;
                 *report = CheckSession(*client, maxMessages, order);
             }
             catch (const std::exception& e)

@@ -109,6 +109,11 @@ public:
     // Whether fetching a header also reads the start of the message's text
     // for its preview; off, no body byte is asked for.
     bool ReadPreviews = false;
+    // Of the messages FetchMessages reads, how many at each end are shown
+    // with their previews (the notification's first; each where a command
+    // shows them): theirs are made in the session, and where a body's start
+    // shows no text, more of it is read (FurtherPreviews.h).
+    std::size_t ShownPreviews = 0;
 
     // Aims the next Connect at the account, on the port its text gave. A
     // client that cannot secure the line as the account asks refuses rather

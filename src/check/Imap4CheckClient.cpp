@@ -1,5 +1,6 @@
 #include "check/Imap4CheckClient.h"
 
+#include "check/FurtherPreviews.h"
 #include "check/RowId.h"
 #include "check/SessionGuard.h"
 #include "check/SessionOpen.h"
@@ -122,6 +123,16 @@ std::vector<TFetchedMessage> TImap4CheckClient::FetchMessages(const std::vector<
             m.Size = size >= 0 && size <= std::numeric_limits<int>::max() ? static_cast<int>(size) : -1;
             fetched.push_back(std::move(m));
         }
+        if (ReadPreviews)
+            if (const std::vector<std::size_t> further = PreviewsToReadFurther(fetched, ShownPreviews); !further.empty())
+            {
+                std::vector<std::uint32_t> again;
+                for (std::size_t k : further)
+                    again.push_back(uids[k]);
+                std::vector<std::string> texts;
+                FClient.UIDFetchTextStarts(again, PreviewFurtherBytes, texts);
+                ReadPreviewsFurther(fetched, further, std::move(texts));
+            }
         return fetched;
     });
 }

@@ -1,5 +1,6 @@
 #include "check/Pop3CheckClient.h"
 
+#include "check/FurtherPreviews.h"
 #include "check/RowId.h"
 #include "check/SessionGuard.h"
 #include "check/SessionOpen.h"
@@ -89,6 +90,21 @@ TFetchedHeader TPop3CheckClient::FetchHeaderThenSize(int i)
         header.Preview.AsDesktopText();
         return header;
     });
+}
+
+std::vector<TFetchedMessage> TPop3CheckClient::FetchMessages(const std::vector<int>& numbers)
+{
+    std::vector<TFetchedMessage> fetched = TCheckClient::FetchMessages(numbers);
+    if (!ReadPreviews)
+        return fetched;
+    if (const std::vector<std::size_t> further = PreviewsToReadFurther(fetched, ShownPreviews); !further.empty())
+        GuardSession(FStalled, [&] {
+            std::vector<std::pair<int, int>> again;
+            for (std::size_t k : further)
+                again.emplace_back(numbers[k], fetched[k].Header.Preview.FurtherLines());
+            ReadPreviewsFurther(fetched, further, FClient.FetchBodyStarts(again, PreviewFurtherBytes));
+        });
+    return fetched;
 }
 
 int TPop3CheckClient::MessageSize(int i)

@@ -16,6 +16,9 @@ public:
     // Header and size in one round trip where the server allows it.
     TFetchedHeader FetchHeaderThenSize(int i) override;
     int MessageSize(int i) override;
+    // One after another as any client fetches them; where shown previews
+    // came out empty, more of those bodies is read at once after them.
+    std::vector<TFetchedMessage> FetchMessages(const std::vector<int>& numbers) override;
     // "u:" and the unique id of each message, from one "UIDL"; none when
     // the server keeps no unique ids or its listing cannot be trusted
     // (a malformed line, or numbers that are not those of "STAT").

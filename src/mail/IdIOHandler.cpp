@@ -239,7 +239,7 @@ void TIdIOHandler::ReadDotTerminated(TIdStrings& lines)
     }
 }
 
-std::string TIdIOHandler::ReadDotTerminatedStart(std::size_t keep)
+std::string TIdIOHandler::ReadDotTerminatedStart(std::size_t keep, int* lines)
 {
     std::string kept;
     int count = 0;
@@ -265,6 +265,8 @@ std::string TIdIOHandler::ReadDotTerminatedStart(std::size_t keep)
         if (lineStart && whole && line == ".")
         {
             FInputBuffer.Remove(consumed);
+            if (lines)
+                *lines = count;
             return kept;
         }
         if ((lineStart && ++count > MaxReplyLines) || (read += consumed) / HeaderFloodFactor > MaxReplyBytes)

@@ -108,7 +108,8 @@ public:
     // bounds, keeping only their first `keep` bytes, as CR LF lines, a
     // leading ".." losing one full stop; the lines are looked at in the
     // queue, not copied. A line longer than MaxLineLength is read in parts.
-    std::string ReadDotTerminatedStart(std::size_t keep);
+    // `lines`, where given, gets the number of lines read, kept or not.
+    std::string ReadDotTerminatedStart(std::size_t keep, int* lines = nullptr);
     // Exactly `count` bytes, fewer only when the peer closed in between.
     std::string ReadExactBytes(int count);
 

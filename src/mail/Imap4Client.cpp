@@ -1102,6 +1102,70 @@ bool TIdIMAP4::UIDFetchHeadersAndSizes(const std::vector<std::uint32_t>& uids,
     return true;
 }
 
+bool TIdIMAP4::UIDFetchTextStarts(const std::vector<std::uint32_t>& uids, std::size_t bytes,
+                                  std::vector<std::string>& texts)
+{
+    texts.assign(uids.size(), std::string());
+    std::vector<std::uint32_t> sorted = uids;
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    if (sorted.empty())
+        return true;
+    if (sorted.front() == 0)
+        throw EIdNumberInvalid();
+    CheckConnectionState({State::Selected});
+    const std::string tag = NextTag();
+    DrainStrayLines();
+    WriteCommand(tag + " UID FETCH " + UIDSetText(sorted) + " (BODY.PEEK[TEXT]<0." + std::to_string(bytes) + ">)");
+    std::vector<bool> answered(sorted.size(), false);
+    std::size_t skippedBytes = 0;
+    int skippedResponses = 0;
+    std::string text;
+    std::vector<std::string> literals;
+    TIdIMAP4FetchItems fetched;
+    TIdIOHandler& handler = Handler();
+    for (;;)
+    {
+        std::string line = handler.ReadLineSkippingBlanks();
+        if (StartsWithTag(line, tag))
+        {
+            LastReplyIMAP4().SetFormattedReply({line});
+            break;
+        }
+        if (IsUnexpectedBye(line, {}))
+        {
+            ConnectionState = State::Lost;
+            throw EIdDisconnectedProbablyIdledOut();
+        }
+        if (line.rfind("* ", 0) != 0)
+            throw EIdReplyIMAP4Error("Unexpected: Line in a FETCH answer that is neither untagged nor the "
+                                     "completion, offending line: " + line);
+        ReadResponseRest(std::move(line), text, literals);
+        // Each asked UID takes one text: what is kept is bounded by the set.
+        if (ParseFetchResponse(text, literals, fetched) && fetched.HasText)
+        {
+            const auto found = std::lower_bound(sorted.begin(), sorted.end(), fetched.UID);
+            const auto slot = static_cast<std::size_t>(found - sorted.begin());
+            if (found != sorted.end() && *found == fetched.UID && !answered[slot])
+            {
+                answered[slot] = true;
+                for (std::size_t i = 0; i < uids.size(); ++i)
+                    if (uids[i] == fetched.UID)
+                        texts[i].assign(fetched.Text, 0, bytes);
+                continue;
+            }
+        }
+        skippedBytes += text.size();
+        for (const std::string& literal : literals)
+            skippedBytes += literal.size();
+        if (skippedBytes > MaxReplySize)
+            throw EIdReplyIMAP4Error("Unexpected: reply larger than " + std::to_string(MaxReplySize) + " bytes");
+        if (++skippedResponses > MaxReplyLines)
+            throw EIdReplyTooLarge();
+    }
+    return LastReply().Code == "OK";
+}
+
 int TIdIMAP4::DoMessageSize(const std::string& prefix, std::uint32_t number)
 {
     if (number < 1)

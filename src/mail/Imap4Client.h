@@ -249,6 +249,13 @@ public:
     // when one raises, `out` holds the chunks before it.
     bool UIDFetchHeadersAndSizes(const std::vector<std::uint32_t>& uids, std::vector<TIdIMAP4FetchedHeader>& out,
                                  std::size_t chunk = 250);
+    // The first `bytes` of each message's body ("UID FETCH <set>
+    // (BODY.PEEK[TEXT]<0.bytes>)", which leaves \Seen alone) in one command:
+    // `texts` gets one per UID of `uids`, in their order, empty where the
+    // server sent none. What is passed over is bounded as in a batched
+    // header fetch. False when the command is answered NO or BAD.
+    bool UIDFetchTextStarts(const std::vector<std::uint32_t>& uids, std::size_t bytes,
+                            std::vector<std::string>& texts);
     int UIDMessageSize(std::uint32_t uid);
     // Sets \Deleted on the message silently.
     bool UIDStoreDeleted(std::uint32_t uid);

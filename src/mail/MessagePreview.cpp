@@ -2,45 +2,178 @@
 
 #include "platform/AsciiText.h"
 #include "platform/CodePage.h"
+#include "platform/Exception.h"
 #include "platform/ExeFolder.h"
-#include "preview/PreviewEntry.h"
+#include "platform/Process.h"
+#include "preview/PreviewProtocol.h"
 
-#include <dlfcn.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <memory>
 #include <mutex>
 
 namespace
 {
 
-struct TModuleState
+// The longest a preview may take, its helper's start included: far past an
+// honest one (a millisecond), short of a helper that hangs on a message.
+constexpr std::chrono::milliseconds PreviewAnswerLimit{10000};
+
+// The helper process, started on the first request; one exchange at a time.
+struct THelper
 {
     std::mutex Lock;
     std::string Folder;
-    bool Tried = false;
-    // Never unloaded: the library keeps caches for the rest of the run.
-    TTextPreviewEntry Entry = nullptr;
+    std::unique_ptr<TChildProcess> Child;
+    int Socket = -1;
+    bool Started = false;
+
+    bool Start()
+    {
+        int ends[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+            return false;
+        try
+        {
+            const std::string folder = Folder.empty() ? ExecutableFolder() : Folder;
+            Child = std::make_unique<TChildProcess>(std::vector<std::string>{folder + PreviewHelperName}, "",
+                                                    ends[1]);
+        }
+        catch (const Exception&)
+        {
+            ::close(ends[0]);
+            ::close(ends[1]);
+            return false;
+        }
+        ::close(ends[1]);
+        Socket = ends[0];
+        Started = true;
+        return true;
+    }
+
+    // Its input closes, so it ends; one that may hang is ended at once.
+    void Stop(bool hung)
+    {
+        if (Socket >= 0)
+            ::close(Socket);
+        Socket = -1;
+        if (Child && hung)
+            ::kill(Child->Pid(), SIGKILL);
+        // Reaped in the background once it has ended.
+        Child.reset();
+    }
 };
 
-TModuleState& State()
+// Never destroyed: at the program's end its socket closes with it, and the
+// helper ends on that.
+THelper& Helper()
 {
-    static TModuleState state;
-    return state;
+    static THelper* helper = new THelper;
+    return *helper;
 }
 
-// The entry, loaded once; null when the module or its entry is missing, in
-// which case no message gets a preview.
-TTextPreviewEntry Entry()
+enum class TExchange
 {
-    TModuleState& state = State();
-    std::lock_guard<std::mutex> guard(state.Lock);
-    if (!state.Tried)
+    Answered,
+    Gone,   // the helper had ended (its rest time) or ended on a request
+    Silent, // no whole answer in time, or a broken one
+};
+
+// Takes the whole answers at the start of `received` into `answers`; false
+// when one is broken.
+bool TakeAnswers(std::string& received, std::vector<std::string>& answers)
+{
+    for (;;)
     {
-        state.Tried = true;
-        const std::string folder = state.Folder.empty() ? ExecutableFolder() : state.Folder;
-        if (void* handle = ::dlopen((folder + PreviewModuleFileName).c_str(), RTLD_NOW | RTLD_LOCAL))
-            state.Entry = reinterpret_cast<TTextPreviewEntry>(::dlsym(handle, TextPreviewEntryName));
+        const std::size_t end = received.find('\n');
+        std::size_t length = 0;
+        if (end == std::string::npos)
+            return received.size() <= 32;
+        if (!PreviewNumbers(std::string_view(received).substr(0, end), &length, 1))
+            return false;
+        if (received.size() < end + 1 + length)
+            return true;
+        answers.push_back(received.substr(end + 1, length));
+        received.erase(0, end + 1 + length);
     }
-    return state.Entry;
+}
+
+// The requests on `socket` and their answers, within the limit. They go
+// out while answers come back, so neither side waits on a full buffer.
+TExchange Exchange(int socket, const std::vector<std::string>& requests, std::vector<std::string>& answers)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + PreviewAnswerLimit;
+    std::string pending;
+    for (const std::string& request : requests)
+        pending += request;
+    std::size_t sent = 0;
+    std::string received;
+    answers.clear();
+    while (answers.size() < requests.size())
+    {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            return TExchange::Silent;
+        pollfd p{socket, static_cast<short>(POLLIN | (sent < pending.size() ? POLLOUT : 0)), 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return TExchange::Silent;
+        if ((p.revents & POLLOUT) && sent < pending.size())
+        {
+            const ssize_t n = ::send(socket, pending.data() + sent, pending.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n < 0 && errno != EINTR && errno != EAGAIN)
+                return answers.empty() && received.empty() ? TExchange::Gone : TExchange::Silent;
+            if (n > 0)
+                sent += static_cast<std::size_t>(n);
+        }
+        if (p.revents & (POLLIN | POLLHUP | POLLERR))
+        {
+            char chunk[4096];
+            const ssize_t n = ::recv(socket, chunk, sizeof chunk, MSG_DONTWAIT);
+            if (n < 0 && (errno == EINTR || errno == EAGAIN))
+                continue;
+            if (n <= 0)
+                return answers.empty() && received.empty() ? TExchange::Gone : TExchange::Silent;
+            received.append(chunk, static_cast<std::size_t>(n));
+            if (!TakeAnswers(received, answers) || answers.size() > requests.size())
+                return TExchange::Silent;
+        }
+    }
+    return received.empty() ? TExchange::Answered : TExchange::Silent;
+}
+
+// The helper's answers, one a request; all empty when it cannot be started
+// or fails.
+std::vector<std::string> AskHelper(const std::vector<std::string>& requests)
+{
+    std::vector<std::string> answers;
+    if (requests.empty())
+        return answers;
+    THelper& helper = Helper();
+    std::lock_guard<std::mutex> guard(helper.Lock);
+    // A helper that ended on its rest time as the requests went out gets one
+    // successor; one that ended on a message itself is not asked twice.
+    for (int attempt = 0; attempt < 2; ++attempt)
+    {
+        if (helper.Socket < 0 && !helper.Start())
+            break;
+        const TExchange outcome = Exchange(helper.Socket, requests, answers);
+        if (outcome == TExchange::Answered)
+            return answers;
+        helper.Stop(outcome == TExchange::Silent);
+        if (outcome == TExchange::Silent)
+            break;
+    }
+    return std::vector<std::string>(requests.size());
 }
 
 bool IsMimeField(std::string_view line)
@@ -107,21 +240,17 @@ std::string MimeFieldsOf(const TIdHeaderList& header)
     });
 }
 
-std::string MessagePreview(const std::string& mimeFields, std::string body)
+std::string MessagePreview(const std::string& mimeFields, std::string body, std::size_t bound)
 {
-    const TTextPreviewEntry entry = Entry();
-    if (!entry)
-        return {};
-    if (body.size() > PreviewBodyBytes)
-        body.resize(PreviewBodyBytes);
-    std::string preview;
-    entry(&mimeFields, &body, PreviewChars, &preview);
-    return preview;
+    if (body.size() > bound)
+        body.resize(bound);
+    return AskHelper({PreviewRequest(mimeFields, body, PreviewChars)}).front();
 }
 
-TPreview TPreview::Of(std::string mimeFields, std::string body)
+TPreview TPreview::Of(std::string mimeFields, std::string body, bool cut)
 {
     TPreview preview;
+    preview.FCut = cut || body.size() >= PreviewBodyBytes;
     // A copy: a string cut in place keeps the memory of all a server sent.
     if (body.size() > PreviewBodyBytes)
         body = body.substr(0, PreviewBodyBytes);
@@ -134,15 +263,70 @@ TPreview TPreview::Of(std::string mimeFields, std::string body)
 const std::string& TPreview::Text() const
 {
     if (FPending)
-    {
-        FText = MessagePreview(FMimeFields, std::move(FBody));
-        if (FDesktop)
-            FText = DesktopText(FText);
-        FPending = false;
-        std::string().swap(FMimeFields);
-        std::string().swap(FBody);
-    }
+        MakeAll({this});
+    FCut = false;
+    std::string().swap(FMimeFields);
     return FText;
+}
+
+void TPreview::Took(std::string text) const
+{
+    FText = FDesktop ? DesktopText(text) : std::move(text);
+    FPending = false;
+    // Only one that may be read further needs its lines counted.
+    if (FCut && FText.empty())
+    {
+        const auto lines = static_cast<std::size_t>(std::count(FBody.begin(), FBody.end(), '\n'));
+        FFurtherLines = static_cast<int>(
+            std::clamp<std::size_t>(PreviewFurtherBytes * lines / std::max<std::size_t>(FBody.size(), 1) + 1,
+                                    PreviewBodyLines, MaxPreviewFurtherLines));
+    }
+    std::string().swap(FBody);
+}
+
+void TPreview::MakeAll(const std::vector<const TPreview*>& previews)
+{
+    std::vector<const TPreview*> pending;
+    std::vector<std::string> requests;
+    for (const TPreview* preview : previews)
+        if (preview->FPending)
+        {
+            pending.push_back(preview);
+            requests.push_back(PreviewRequest(preview->FMimeFields, preview->FBody, PreviewChars));
+        }
+    std::vector<std::string> answers = AskHelper(requests);
+    for (std::size_t k = 0; k < pending.size(); ++k)
+    {
+        pending[k]->Took(std::move(answers[k]));
+        if (!pending[k]->WantsFurther())
+            std::string().swap(pending[k]->FMimeFields);
+    }
+}
+
+void TPreview::ReadFurther(const std::vector<TPreview*>& previews, std::vector<std::string> bodies)
+{
+    bodies.resize(previews.size());
+    std::vector<TPreview*> asked;
+    std::vector<std::string> requests;
+    for (std::size_t k = 0; k < previews.size(); ++k)
+    {
+        TPreview& preview = *previews[k];
+        if (preview.WantsFurther() && !bodies[k].empty())
+        {
+            if (bodies[k].size() > PreviewFurtherBytes)
+                bodies[k].resize(PreviewFurtherBytes);
+            asked.push_back(&preview);
+            requests.push_back(PreviewRequest(preview.FMimeFields, bodies[k], PreviewChars));
+        }
+    }
+    std::vector<std::string> answers = AskHelper(requests);
+    for (std::size_t k = 0; k < asked.size(); ++k)
+        asked[k]->Took(std::move(answers[k]));
+    for (TPreview* preview : previews)
+    {
+        preview->FCut = false;
+        std::string().swap(preview->FMimeFields);
+    }
 }
 
 std::string DesktopText(const std::string& utf8)
@@ -154,14 +338,30 @@ std::string DesktopText(const std::string& utf8)
     return text;
 }
 
-void SetPreviewModuleFolder(const std::string& folder)
+void SetPreviewHelperFolder(const std::string& folder)
 {
-    std::lock_guard<std::mutex> guard(State().Lock);
-    State().Folder = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+    THelper& helper = Helper();
+    std::lock_guard<std::mutex> guard(helper.Lock);
+    helper.Folder = folder.empty() || folder.back() == '/' ? folder : folder + "/";
 }
 
-bool PreviewModuleLoaded()
+bool PreviewHelperStarted()
 {
-    std::lock_guard<std::mutex> guard(State().Lock);
-    return State().Entry != nullptr;
+    THelper& helper = Helper();
+    std::lock_guard<std::mutex> guard(helper.Lock);
+    return helper.Started;
+}
+
+pid_t PreviewHelperPid()
+{
+    THelper& helper = Helper();
+    std::lock_guard<std::mutex> guard(helper.Lock);
+    return helper.Child ? helper.Child->Pid() : -1;
+}
+
+void StopPreviewHelper()
+{
+    THelper& helper = Helper();
+    std::lock_guard<std::mutex> guard(helper.Lock);
+    helper.Stop(false);
 }

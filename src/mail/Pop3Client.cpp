@@ -357,9 +357,45 @@ void TIdPOP3::ReadHeaderBody(TIdMessage& message, TPreview* preview)
     // The header ends at its empty line; the body's first lines follow up
     // to the closing ".", more than asked for only from a broken server.
     std::string body;
+    int lines = 0;
     if (ReadHeaderLines(source, message, "") != ".")
-        body = IOHandler()->ReadDotTerminatedStart(PreviewBodyBytes);
-    *preview = body.empty() ? TPreview() : TPreview::Of(MimeFieldsOf(message.HeaderLines), std::move(body));
+        body = IOHandler()->ReadDotTerminatedStart(PreviewBodyBytes, &lines);
+    // All the lines asked for came: the body may go on.
+    const bool cut = lines >= PreviewBodyLines;
+    *preview = body.empty() ? TPreview() : TPreview::Of(MimeFieldsOf(message.HeaderLines), std::move(body), cut);
+}
+
+std::vector<std::string> TIdPOP3::FetchBodyStarts(const std::vector<std::pair<int, int>>& messages,
+                                                  std::size_t bytes)
+{
+    if (!IOHandler())
+        throw EIdNotConnected();
+    std::vector<std::string> bodies(messages.size());
+    const auto top = [](const std::pair<int, int>& m) {
+        return "TOP " + std::to_string(m.first) + " " + std::to_string(m.second) + "\r\n";
+    };
+    const bool ahead = CanPipeline();
+    if (ahead)
+    {
+        std::string commands;
+        for (const std::pair<int, int>& m : messages)
+            commands += top(m);
+        IOHandler()->Write(commands);
+    }
+    for (std::size_t k = 0; k < messages.size(); ++k)
+    {
+        if (!ahead)
+            IOHandler()->Write(top(messages[k]));
+        // A message gone meanwhile has none; the next reply is still in step.
+        if (!AsciiText::SameText(ReadReply(), "+OK"))
+            continue;
+        TIdMessage header;
+        header.CheckFieldsOnly = true;
+        HeaderLineSource source(*IOHandler());
+        if (ReadHeaderLines(source, header, "") != ".")
+            bodies[k] = IOHandler()->ReadDotTerminatedStart(bytes);
+    }
+    return bodies;
 }
 
 int TIdPOP3::MessageSize(int number)

@@ -14,6 +14,7 @@ class TPreview;
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 class TIdMessage;
@@ -114,6 +115,11 @@ public:
     // refused "LIST" is returned, not raised.
     TIdPOP3ListAnswer FetchHeaderAndSize(int number, TIdMessage& message, TPreview* preview = nullptr);
     TIdPOP3ListAnswer FetchHeaderAndSize(int number, TIdMessage& message, std::string* preview);
+    // The first lines of each message's body ("TOP number lines" for each
+    // (number, lines), sent at once where the server CanPipeline), at most
+    // `bytes` of each kept, in their order; none for a message the server
+    // refuses.
+    std::vector<std::string> FetchBodyStarts(const std::vector<std::pair<int, int>>& messages, std::size_t bytes);
     // True when the capability list of this connection names UIDL. A server
     // may answer "UIDL" without announcing it.
     bool CanUIDL() const;

@@ -167,7 +167,7 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine)
     return args;
 }
 
-TChildProcess::TChildProcess(const std::vector<std::string>& args, const std::string& workingDir)
+TChildProcess::TChildProcess(const std::vector<std::string>& args, const std::string& workingDir, int streams)
 {
     if (args.empty() || args[0].empty())
         throw Exception("No program to start");
@@ -187,6 +187,11 @@ TChildProcess::TChildProcess(const std::vector<std::string>& args, const std::st
     const std::string dir = Native(workingDir);
     if (!dir.empty())
         posix_spawn_file_actions_addchdir_np(&setup.Actions, dir.c_str());
+    if (streams >= 0)
+    {
+        posix_spawn_file_actions_adddup2(&setup.Actions, streams, STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&setup.Actions, streams, STDOUT_FILENO);
+    }
     // Only the standard streams are handed on.
     posix_spawn_file_actions_addclosefrom_np(&setup.Actions, 3);
     sigset_t none, all;

@@ -28,8 +28,10 @@ class TChildProcess
 {
 public:
     // args[0] is the program, looked up in PATH when it has no slash.
-    // workingDir empty: ours. Raises Exception when the program cannot start.
-    TChildProcess(const std::vector<std::string>& args, const std::string& workingDir);
+    // workingDir empty: ours. `streams`, when not -1: a descriptor the child
+    // takes as its standard input and output. Raises Exception when the
+    // program cannot start.
+    TChildProcess(const std::vector<std::string>& args, const std::string& workingDir, int streams = -1);
     ~TChildProcess();
     TChildProcess(const TChildProcess&) = delete;
     TChildProcess& operator=(const TChildProcess&) = delete;

@@ -50,67 +50,102 @@ void AppendUtf8(std::string& out, char32_t c)
 
 struct TNamedReference
 {
-    std::string_view Name;
-    char32_t Code;
+    std::uint16_t At; // in NamedReferenceText
+    std::uint8_t Length;
+    bool Legacy; // also taken without its ";"
+    char32_t First;
+    char32_t Second; // 0 for none
 };
 
-// The references mail writers use; others stay as they are written.
-constexpr std::array<TNamedReference, 40> NamedReferences{{
-    {"amp", '&'},       {"lt", '<'},         {"gt", '>'},         {"quot", '"'},       {"apos", '\''},
-    {"nbsp", 0xA0},     {"shy", 0xAD},       {"zwnj", 0x200C},    {"zwj", 0x200D},     {"copy", 0xA9},
-    {"reg", 0xAE},      {"trade", 0x2122},   {"hellip", 0x2026},  {"mdash", 0x2014},   {"ndash", 0x2013},
-    {"lsquo", 0x2018},  {"rsquo", 0x2019},   {"ldquo", 0x201C},   {"rdquo", 0x201D},   {"laquo", 0xAB},
-    {"raquo", 0xBB},    {"bull", 0x2022},    {"middot", 0xB7},    {"euro", 0x20AC},    {"pound", 0xA3},
-    {"cent", 0xA2},     {"yen", 0xA5},       {"auml", 0xE4},      {"ouml", 0xF6},      {"uuml", 0xFC},
-    {"Auml", 0xC4},     {"Ouml", 0xD6},      {"Uuml", 0xDC},      {"szlig", 0xDF},     {"eacute", 0xE9},
-    {"egrave", 0xE8},   {"agrave", 0xE0},    {"ccedil", 0xE7},    {"ecirc", 0xEA},     {"deg", 0xB0},
-}};
+#include "preview/NamedReferences.inc"
 
-// reference := "&" name ";" / "&#" digits ";" / "&#x" hexdigits ";"
-// at `pos` (on the "&"); false, nothing moved, when it is none of them.
+std::string_view NameOf(const TNamedReference& r)
+{
+    return std::string_view(NamedReferenceText + r.At, r.Length);
+}
+
+const TNamedReference* FindReference(std::string_view name)
+{
+    const auto found = std::lower_bound(std::begin(NamedReferences), std::end(NamedReferences), name,
+                                        [](const TNamedReference& r, std::string_view n) { return NameOf(r) < n; });
+    return found != std::end(NamedReferences) && NameOf(*found) == name ? found : nullptr;
+}
+
+// What a numeric reference to a C1 control stands for: text written in
+// Windows-1252 with its byte values as numbers.
+constexpr std::array<char16_t, 32> Windows1252High{
+    0x20AC, 0x81,   0x201A, 0x192,  0x201E, 0x2026, 0x2020, 0x2021, 0x2C6,  0x2030, 0x160,
+    0x2039, 0x152,  0x8D,   0x17D,  0x8F,   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x2DC,  0x2122, 0x161,  0x203A, 0x153,  0x9D,   0x17E,  0x178,
+};
+
+// numeric := "&#" 1*digit [";"] / "&#" ("x" / "X") 1*hexdigit [";"]
+bool NumericReference(std::string_view html, std::size_t& pos, std::string& out)
+{
+    std::size_t p = pos + 2;
+    const bool hex = p < html.size() && (html[p] == 'x' || html[p] == 'X');
+    if (hex)
+        ++p;
+    std::uint32_t code = 0;
+    const std::size_t start = p;
+    for (; p < html.size(); ++p)
+    {
+        const char c = Lower(html[p]);
+        int digit = -1;
+        if (IsDigit(c))
+            digit = c - '0';
+        else if (hex && c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        if (digit < 0)
+            break;
+        // Past the last character it stays past it, however long it goes on.
+        code = std::min<std::uint32_t>(code * (hex ? 16 : 10) + static_cast<std::uint32_t>(digit), 0x110000);
+    }
+    if (p == start)
+        return false;
+    if (code >= 0x80 && code <= 0x9F)
+        code = Windows1252High[code - 0x80];
+    AppendUtf8(out, static_cast<char32_t>(code));
+    pos = p < html.size() && html[p] == ';' ? p + 1 : p;
+    return true;
+}
+
+// named := "&" name ";", the longest name of the table; one of the legacy
+// names may go without its ";", as browsers read it in text.
+bool NamedReference(std::string_view html, std::size_t& pos, std::string& out)
+{
+    constexpr std::size_t longestName = 32;
+    const std::size_t start = pos + 1;
+    std::size_t p = start;
+    while (p < html.size() && p - start <= longestName && (IsLetter(html[p]) || IsDigit(html[p])))
+        ++p;
+    const std::string_view run = html.substr(start, p - start);
+    const TNamedReference* found = nullptr;
+    std::size_t end = p + 1;
+    if (p < html.size() && html[p] == ';')
+        found = FindReference(run);
+    for (std::size_t length = std::min<std::size_t>(run.size(), 6); !found && length >= 2; --length)
+        if (const TNamedReference* legacy = FindReference(run.substr(0, length)); legacy && legacy->Legacy)
+        {
+            found = legacy;
+            end = start + length;
+        }
+    if (!found)
+        return false;
+    AppendUtf8(out, found->First);
+    if (found->Second)
+        AppendUtf8(out, found->Second);
+    pos = end;
+    return true;
+}
+
+// reference := numeric / named, at `pos` (on the "&"); false, nothing
+// moved, when it is neither.
 bool Reference(std::string_view html, std::size_t& pos, std::string& out)
 {
-    std::size_t p = pos + 1;
-    if (p < html.size() && html[p] == '#')
-    {
-        ++p;
-        const bool hex = p < html.size() && (html[p] == 'x' || html[p] == 'X');
-        if (hex)
-            ++p;
-        std::uint32_t code = 0;
-        const std::size_t start = p;
-        for (; p < html.size() && p - start < 8; ++p)
-        {
-            const char c = Lower(html[p]);
-            int digit = -1;
-            if (IsDigit(c))
-                digit = c - '0';
-            else if (hex && c >= 'a' && c <= 'f')
-                digit = c - 'a' + 10;
-            if (digit < 0)
-                break;
-            code = code * (hex ? 16 : 10) + static_cast<std::uint32_t>(digit);
-        }
-        if (p == start || p >= html.size() || html[p] != ';')
-            return false;
-        AppendUtf8(out, static_cast<char32_t>(code));
-        pos = p + 1;
-        return true;
-    }
-    const std::size_t start = p;
-    while (p < html.size() && p - start < 8 && IsLetter(html[p]))
-        ++p;
-    if (p >= html.size() || html[p] != ';')
-        return false;
-    const std::string_view name = html.substr(start, p - start);
-    for (const TNamedReference& r : NamedReferences)
-        if (r.Name == name)
-        {
-            AppendUtf8(out, r.Code);
-            pos = p + 1;
-            return true;
-        }
-    return false;
+    if (pos + 1 < html.size() && html[pos + 1] == '#')
+        return NumericReference(html, pos, out);
+    return NamedReference(html, pos, out);
 }
 
 // Where `needle` (lower-case) next starts in `html` from `from` on, in any
@@ -192,7 +227,10 @@ std::string HtmlText(std::string_view html)
             out += ' ';
         if (!closing && std::find(HiddenElements.begin(), HiddenElements.end(), name) != HiddenElements.end())
         {
-            const std::size_t end = FindNoCase(html, "</" + name, pos);
+            std::size_t end = FindNoCase(html, "</" + name, pos);
+            // A head left open ends where the body begins.
+            if (name == "head")
+                end = std::min(end, FindNoCase(html, "<body", pos));
             if (end == std::string_view::npos)
                 break;
             pos = end;
@@ -244,6 +282,25 @@ char32_t NextCharacter(std::string_view text, std::size_t& pos)
     }
     pos += static_cast<std::size_t>(length);
     return c;
+}
+
+std::size_t SequenceLength(unsigned char lead)
+{
+    return lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                         : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                         : 0;
+}
+
+// The first bytes of a character that the end of the text cut off.
+bool CutCharacter(std::string_view tail)
+{
+    const std::size_t length = SequenceLength(static_cast<unsigned char>(tail[0]));
+    if (length < 2 || tail.size() >= length)
+        return false;
+    for (std::size_t k = 1; k < tail.size(); ++k)
+        if ((static_cast<unsigned char>(tail[k]) & 0xC0) != 0x80)
+            return false;
+    return true;
 }
 
 bool IsBlank(char32_t c)
@@ -305,4 +362,19 @@ std::string CollapsedText(std::string_view utf8, std::size_t maxChars)
         ++count;
     }
     return out;
+}
+
+bool IsUtf8PastAscii(std::string_view bytes)
+{
+    bool past = false;
+    for (std::size_t pos = 0; pos < bytes.size();)
+    {
+        const std::size_t at = pos;
+        const char32_t c = NextCharacter(bytes, pos);
+        // U+FFFD itself takes three bytes; one is a byte that is no character.
+        if (c == 0xFFFD && pos - at == 1)
+            return past && CutCharacter(bytes.substr(at));
+        past = past || c >= 0x80;
+    }
+    return past;
 }

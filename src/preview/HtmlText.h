@@ -13,3 +13,7 @@ std::string HtmlText(std::string_view html);
 // invalid UTF-8 replaced; at most `maxChars` characters, a cut text ending
 // in "…".
 std::string CollapsedText(std::string_view utf8, std::size_t maxChars);
+
+// Whether `bytes` are well-formed UTF-8 holding a character past ASCII; a
+// character cut off at their end is no fault.
+bool IsUtf8PastAscii(std::string_view bytes);

@@ -1,5 +1,6 @@
+#include "preview/FlowedText.h"
 #include "preview/HtmlText.h"
-#include "preview/PreviewEntry.h"
+#include "preview/TextPreview.h"
 
 #include <gmime/gmime.h>
 
@@ -75,6 +76,16 @@ bool IsUtf8(const char* charset)
     return !charset || g_ascii_strcasecmp(charset, "utf-8") == 0 || g_ascii_strcasecmp(charset, "us-ascii") == 0;
 }
 
+// The labels that scripts and list servers put on UTF-8 text by default.
+bool OftenMislabelled(const char* charset)
+{
+    const char* canonical = g_mime_charset_canon_name(charset);
+    for (const char* label : {"iso-8859-1", "iso-8859-15", "latin1", "windows-cp1252", "cp1252"})
+        if (g_ascii_strcasecmp(canonical, label) == 0)
+            return true;
+    return false;
+}
+
 // A body read only to its bound (or a server's partial fetch) may end inside
 // a character: its first bytes are no character, and would show as a
 // replacement mark or make a short text look like garbage.
@@ -95,33 +106,54 @@ void DropCutCharacter(std::string& text)
     }
 }
 
+std::string BytesOf(GMimeStream* stream)
+{
+    const GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream));
+    return bytes ? std::string(reinterpret_cast<const char*>(bytes->data), bytes->len) : std::string();
+}
+
+std::string Converted(const std::string& bytes, const char* charset)
+{
+    TRef<GMimeStream> converted(g_mime_stream_mem_new());
+    TRef<GMimeStream> filtered(g_mime_stream_filter_new(converted.get()));
+    if (TRef<GMimeFilter> convert{g_mime_filter_charset_new(charset, "utf-8")})
+        g_mime_stream_filter_add(GMIME_STREAM_FILTER(filtered.get()), convert.get());
+    g_mime_stream_write(filtered.get(), bytes.data(), bytes.size());
+    g_mime_stream_flush(filtered.get());
+    return BytesOf(converted.get());
+}
+
+bool HasParameter(GMimeObject* part, const char* name, const char* value)
+{
+    GMimeContentType* contentType = g_mime_object_get_content_type(part);
+    const char* found = contentType ? g_mime_content_type_get_parameter(contentType, name) : nullptr;
+    return found && g_ascii_strcasecmp(found, value) == 0;
+}
+
 // The part's text decoded from its transfer encoding and converted from its
 // charset; one nobody knows leaves the bytes as they are, and CollapsedText
-// replaces what is not UTF-8. UTF-8 text is not passed through iconv.
+// replaces what is not UTF-8. UTF-8 text is not passed through iconv, nor is
+// text labelled Latin-1 whose bytes are UTF-8 beyond ASCII: as Latin-1 it
+// would read "CafÃ©". Flowed lines are joined.
 std::string TextOf(GMimeTextPart* part)
 {
     GMimeDataWrapper* content = g_mime_part_get_content(GMIME_PART(part));
     if (!content)
         return {};
     TRef<GMimeStream> decoded(g_mime_stream_mem_new());
+    g_mime_data_wrapper_write_to_stream(content, decoded.get());
+    std::string text = BytesOf(decoded.get());
+    decoded.reset();
     const char* charset = g_mime_text_part_get_charset(part);
-    if (IsUtf8(charset))
-        g_mime_data_wrapper_write_to_stream(content, decoded.get());
-    else
-    {
-        TRef<GMimeStream> filtered(g_mime_stream_filter_new(decoded.get()));
-        if (TRef<GMimeFilter> convert{g_mime_filter_charset_new(charset, "utf-8")})
-            g_mime_stream_filter_add(GMIME_STREAM_FILTER(filtered.get()), convert.get());
-        g_mime_data_wrapper_write_to_stream(content, filtered.get());
-        g_mime_stream_flush(filtered.get());
-    }
-    const GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(decoded.get()));
-    std::string text = bytes ? std::string(reinterpret_cast<const char*>(bytes->data), bytes->len) : std::string();
+    if (!IsUtf8(charset) && !(OftenMislabelled(charset) && IsUtf8PastAscii(text)))
+        text = Converted(text, charset);
     DropCutCharacter(text);
+    if (IsType(GMIME_OBJECT(part), "text", "plain") && HasParameter(GMIME_OBJECT(part), "format", "flowed"))
+        text = UnflowedText(text, HasParameter(GMIME_OBJECT(part), "delsp", "yes"));
     return text;
 }
 
-std::string Preview(const std::string& head, const std::string& body, std::size_t maxChars)
+std::string PreviewOf(const std::string& head, const std::string& body, std::size_t maxChars)
 {
     static std::once_flag initialised;
     std::call_once(initialised, [] { g_mime_init(); });
@@ -153,16 +185,15 @@ std::string Preview(const std::string& head, const std::string& body, std::size_
 
 } // namespace
 
-extern "C" void ternbell_text_preview(const std::string* head, const std::string* body, std::size_t maxChars,
-                                      std::string* preview)
+std::string TextPreview(const std::string& head, const std::string& body, std::size_t maxChars)
 {
     try
     {
-        *preview = Preview(*head, *body, maxChars);
+        return PreviewOf(head, body, maxChars);
     }
     catch (...)
     {
         // Out of memory on one message's preview: it has none.
-        preview->clear();
+        return {};
     }
 }

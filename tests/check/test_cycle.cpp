@@ -430,7 +430,7 @@ TEST_F(CycleTest, BalloonCarriesTheNewlyToldRowsAndAnEmptiedListWithdrawsThem)
 // keep their bytes, up to a bound, for the window to ask.
 TEST_F(CycleTest, OnlyThePreviewsShownAreMade)
 {
-    SetPreviewModuleFolder(TERNBELL_RUNTIME_DIR);
+    SetPreviewHelperFolder(TERNBELL_RUNTIME_DIR);
     host.AddAccount("A", "pop.a");
     host.Pop3.ReadPreviews = true;
     host.Config.ShowIcon = "/x/newmsg.ico";

@@ -43,6 +43,15 @@ protected:
     std::unique_ptr<ScriptedServer> Server;
 };
 
+// A literal's announcement and its bytes as steps of a transcript.
+std::string Literal(const std::string& bytes)
+{
+    std::string line = "{" + std::to_string(bytes.size()) + "}\nR: ";
+    for (char c : bytes)
+        line += c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
+    return line + "\n";
+}
+
 // One header response of a batched fetch.
 std::string Answer(int uid, const std::string& subject)
 {
@@ -104,13 +113,8 @@ TEST_F(Imap4CheckClient, FetchesTheNewHitsAtOnceInTheHitsOrder)
 // one command; the preview is made from it when read.
 TEST_F(Imap4CheckClient, OneHeaderWithItsPreviewInOneCommand)
 {
-    SetPreviewModuleFolder(TERNBELL_RUNTIME_DIR);
-    const auto literal = [](const std::string& bytes) {
-        std::string line = "{" + std::to_string(bytes.size()) + "}\nR: ";
-        for (char c : bytes)
-            line += c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
-        return line + "\n";
-    };
+    SetPreviewHelperFolder(TERNBELL_RUNTIME_DIR);
+    const auto literal = Literal;
     Start(Selected + "C: C3 UID SEARCH UNSEEN\nS: * SEARCH 7 3 9\nS: C3 OK done\n"
                      "C: C4 UID FETCH 3 (RFC822.SIZE BODY.PEEK[HEADER] BODY.PEEK[TEXT]<0.4096>)\n"
                      "S: * 1 FETCH (UID 3 RFC822.SIZE 30 BODY[HEADER] " +
@@ -125,6 +129,47 @@ TEST_F(Imap4CheckClient, OneHeaderWithItsPreviewInOneCommand)
     FakeClockFromNow(Client);
     Check.DisconnectAfterFailure();
     EXPECT_TRUE(Server->WaitDone());
+}
+
+// Shown previews that came out empty from a body's start cut short are read
+// further, all in one more command; one that shows text, or whose body
+// ended, is not.
+TEST_F(Imap4CheckClient, ShownPreviewsThatShowNothingAreReadFurtherInOneCommand)
+{
+    SetPreviewHelperFolder(TERNBELL_RUNTIME_DIR);
+    const std::string head = "<html><head><style>" + std::string(PreviewBodyBytes, 'x') + "</style></head>";
+    const struct
+    {
+        int Uid;
+        std::string Start;
+    } messages[] = {{3, head.substr(0, PreviewBodyBytes)}, {4, "<p>short</p>"}, {5, "<style>x</style>"},
+                    {9, head.substr(0, PreviewBodyBytes)}};
+    std::string script = Selected + "C: C3 UID SEARCH UNSEEN\nS: * SEARCH 3 4 5 9\nS: C3 OK done\n"
+                                    "C: C4 UID FETCH 3:5,9 (RFC822.SIZE BODY.PEEK[HEADER] BODY.PEEK[TEXT]<0.4096>)\n";
+    for (const auto& m : messages)
+        script += "S: * 1 FETCH (UID " + std::to_string(m.Uid) + " RFC822.SIZE 9000 BODY[HEADER] " +
+                  Literal("Content-Type: text/html\r\n\r\n") + "S:  BODY[TEXT]<0> " + Literal(m.Start) + "S: )\n";
+    script += "S: C4 OK done\nC: C5 UID FETCH 3,9 (BODY.PEEK[TEXT]<0.65536>)\n";
+    for (const int uid : {9, 3})
+        script += "S: * 1 FETCH (UID " + std::to_string(uid) + " BODY[TEXT]<0> " +
+                  Literal(head + "<body><p>Text " + std::to_string(uid) + "</p>") + "S: )\n";
+    Start(script + "S: C5 OK done\n");
+    Check.ReadPreviews = true;
+    Check.ShownPreviews = 4;
+    Check.Connect();
+    ASSERT_EQ(Check.MessageCount(), 4);
+    const std::vector<TFetchedMessage> fetched = Check.FetchMessages({1, 2, 3, 4});
+    ASSERT_EQ(fetched.size(), 4u);
+    const char* const previews[] = {"Text 3", "short", "", "Text 9"};
+    for (std::size_t k = 0; k < 4; ++k)
+    {
+        EXPECT_TRUE(fetched[k].Header.Preview.Made()) << k;
+        EXPECT_EQ(fetched[k].Header.Preview, previews[k]) << k;
+    }
+    EXPECT_TRUE(Server->WaitDone());
+    EXPECT_TRUE(Server->Ok());
+    FakeClockFromNow(Client);
+    Check.DisconnectAfterFailure();
 }
 
 TEST_F(Imap4CheckClient, RefusedSearchCountsAsNoMessages)

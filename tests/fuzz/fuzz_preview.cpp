@@ -2,16 +2,14 @@
 // none, never a crash or a hang, and a preview is one line of valid UTF-8
 // text within its length. The input's first empty line parts the fields
 // from the body.
+#include "preview/FlowedText.h"
 #include "preview/HtmlText.h"
-#include "preview/PreviewEntry.h"
+#include "preview/TextPreview.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-
-extern "C" void ternbell_text_preview(const std::string* head, const std::string* body, std::size_t maxChars,
-                                      std::string* preview);
 
 namespace
 {
@@ -51,11 +49,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string head = split == std::string::npos ? std::string() : input.substr(0, split + 1);
     const std::string body = split == std::string::npos ? input : input.substr(split + 2);
 
-    std::string preview = "stale";
-    ternbell_text_preview(&head, &body, MaxChars, &preview);
-    CheckLine(preview, MaxChars);
+    CheckLine(TextPreview(head, body, MaxChars), MaxChars);
 
     CheckLine(CollapsedText(HtmlText(input), 17), 17);
+    CheckLine(CollapsedText(UnflowedText(input, size % 2 == 0), MaxChars), MaxChars);
     CheckLine(CollapsedText(input, MaxChars), MaxChars);
     return 0;
 }

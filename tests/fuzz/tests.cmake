@@ -30,9 +30,10 @@ if(TERNBELL_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
     target_link_options(${_exe} PRIVATE -fsanitize=fuzzer ${_fuzz_flags})
     target_link_libraries(${_exe} PRIVATE mail_fuzzing)
     if(_what STREQUAL "preview")
-      # The preview module's own sources, over the MIME library it loads.
-      target_sources(${_exe} PRIVATE ${PROJECT_SOURCE_DIR}/src/preview/TextPreview.cpp
-                                     ${PROJECT_SOURCE_DIR}/src/preview/HtmlText.cpp)
+      # The preview helper's own sources, over the MIME library it links.
+      target_sources(${_exe} PRIVATE ${TERNBELL_PREVIEW_SOURCES})
+      target_include_directories(${_exe} PRIVATE ${TERNBELL_GENERATED_DIR})
+      add_dependencies(${_exe} ternbell-named-references)
       target_link_libraries(${_exe} PRIVATE PkgConfig::GMIME)
     endif()
     if(_what STREQUAL "media_layout")

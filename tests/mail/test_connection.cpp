@@ -188,13 +188,14 @@ TEST(Connection, DotTerminatedStart)
         std::size_t Keep;
         int MaxLength;
         std::string Kept;
+        int Lines; // read, kept or not
     } cases[] = {
-        {"all kept", stuffed, 100, 16384, "one\r\n.two\r\n\r\n. \r\n..\r\n.x\r\n"},
-        {"cut inside a line", stuffed, 7, 16384, "one\r\n.t"},
-        {"cut inside a line end", stuffed, 4, 16384, "one\r"},
-        {"nothing kept", stuffed, 0, 16384, ""},
-        {"long lines in parts", "S: abcdefghij\nS: abcd.\nS: .\nS: after\n", 100, 4, "abcdefghij\r\nabcd.\r\n"},
-        {"empty", "S: .\nS: after\n", 100, 16384, ""},
+        {"all kept", stuffed, 100, 16384, "one\r\n.two\r\n\r\n. \r\n..\r\n.x\r\n", 6},
+        {"cut inside a line", stuffed, 7, 16384, "one\r\n.t", 6},
+        {"cut inside a line end", stuffed, 4, 16384, "one\r", 6},
+        {"nothing kept", stuffed, 0, 16384, "", 6},
+        {"long lines in parts", "S: abcdefghij\nS: abcd.\nS: .\nS: after\n", 100, 4, "abcdefghij\r\nabcd.\r\n", 2},
+        {"empty", "S: .\nS: after\n", 100, 16384, "", 0},
     };
     for (const auto& c : cases)
     {
@@ -204,7 +205,9 @@ TEST(Connection, DotTerminatedStart)
         Attach(conn, srv);
         conn.Connect();
         conn.IOHandler()->MaxLineLength = c.MaxLength;
-        EXPECT_EQ(conn.IOHandler()->ReadDotTerminatedStart(c.Keep), c.Kept);
+        int lines = -1;
+        EXPECT_EQ(conn.IOHandler()->ReadDotTerminatedStart(c.Keep, &lines), c.Kept);
+        EXPECT_EQ(lines, c.Lines);
         conn.IOHandler()->MaxLineLength = 16384;
         EXPECT_EQ(conn.IOHandler()->ReadLine(), "after");
     }

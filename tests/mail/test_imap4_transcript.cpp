@@ -705,7 +705,7 @@ TEST(Imap4Transcript, BatchedFetchKeepsWhatWasAskedByItsUID)
 // as NIL, or not at all, gives none.
 TEST(Imap4Transcript, BatchedFetchWithPreviewsAsksForTheBodysStart)
 {
-    SetPreviewModuleFolder(TERNBELL_RUNTIME_DIR);
+    SetPreviewHelperFolder(TERNBELL_RUNTIME_DIR);
     const std::string header = "Subject: one\r\nContent-Type: text/html; charset=utf-8\r\n\r\n";
     const std::string text = "<style>p{}</style><p>Caf&eacute; &amp;\r\n<b>more</b></p>";
     ScriptedServer srv(Selected + "C: C5 UID FETCH 1:3 (RFC822.SIZE BODY.PEEK[HEADER] BODY.PEEK[TEXT]<0.4096>)\n"

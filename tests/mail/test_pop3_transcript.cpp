@@ -234,7 +234,7 @@ TEST(Pop3Transcript, PipelinedHeaderAndSizeShareOneRoundTrip)
 // a message whose body is all past the header has none.
 TEST(Pop3Transcript, PipelinedTopWithBodyLinesMakesThePreview)
 {
-    SetPreviewModuleFolder(TERNBELL_RUNTIME_DIR);
+    SetPreviewHelperFolder(TERNBELL_RUNTIME_DIR);
     ScriptedServer srv(std::string(LoggedInPipelining) + R"(
         C: TOP 1 80
         C: LIST 1
@@ -258,6 +258,43 @@ TEST(Pop3Transcript, PipelinedTopWithBodyLinesMakesThePreview)
     pop.Disconnect();
     EXPECT_TRUE(srv.WaitDone());
     EXPECT_TRUE(srv.Ok());
+}
+
+// Bodies read further for their previews go out at once where the server
+// pipelines, one by one where it does not; a refused one has none, and
+// each keeps only its bound.
+TEST(Pop3Transcript, BodyStartsAreAskedAtOnceAndKeptToTheirBound)
+{
+    for (const bool pipelining : {true, false})
+    {
+        const std::string further = pipelining ? R"(
+            C: TOP 4 900
+            C: TOP 7 80
+            S: -ERR no message 4
+            R: +OK\r\nSubject: seven\r\n\r\n<style>\r\n..x{}</style>\r\n<p>Text</p>\r\n.\r\n
+        )" : R"(
+            C: TOP 4 900
+            S: -ERR no message 4
+            C: TOP 7 80
+            R: +OK\r\nSubject: seven\r\n\r\n<style>\r\n..x{}</style>\r\n<p>Text</p>\r\n.\r\n
+        )";
+        ScriptedServer srv(std::string(pipelining ? LoggedInPipelining : LoggedIn) + further + R"(
+            C: STAT
+            S: +OK 7 120
+            C: QUIT
+            S: +OK bye
+        )");
+        TIdPOP3 pop;
+        Aim(pop, srv);
+        pop.ReadTimeout = 2000;
+        pop.Connect();
+        EXPECT_EQ(pop.FetchBodyStarts({{4, 900}, {7, 80}}, 23),
+                  (std::vector<std::string>{"", "<style>\r\n.x{}</style>\r\n"}));
+        EXPECT_EQ(pop.CountMessages(), 7);
+        pop.Disconnect();
+        EXPECT_TRUE(srv.WaitDone());
+        EXPECT_TRUE(srv.Ok()) << pipelining;
+    }
 }
 
 // Whichever of the two is refused, both replies are read: the next command

@@ -132,7 +132,7 @@ TEST_F(TreeRowsTest, ServerErrorInTooltipIsShownAsPlainText)
 // from its kept bytes, as plain text, for the row the item stands for now.
 TEST_F(TreeRowsTest, PreviewBecomesTheTooltipWhenAskedFor)
 {
-    SetPreviewModuleFolder(TERNBELL_RUNTIME_DIR);
+    SetPreviewHelperFolder(TERNBELL_RUNTIME_DIR);
     TMessageRow row{"Work", {"Ann", "a", "1 KB"}};
     row.Preview = TPreview::Of("", "<b>Hi</b> &\r\n  you");
     rows.Append(row);

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <dirent.h>
+#include <sys/socket.h>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -73,6 +74,26 @@ TEST(Process, OnlyTheStandardStreamsAreHandedOn)
     EXPECT_EQ(child.ExitCode(), 0);
     ::close(fds[0]);
     ::close(fds[1]);
+}
+
+// A descriptor handed on as the standard streams: the child reads its
+// input from it and writes its output to it, and gets nothing else.
+TEST(Process, AStreamsDescriptorIsTheChildsInputAndOutput)
+{
+    int ends[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+    const std::string script = "read line; echo \"got $line\"; test -e /proc/self/fd/" + std::to_string(ends[0]) +
+                               " && echo leaked";
+    TChildProcess child({"sh", "-c", script}, "", ends[1]);
+    ::close(ends[1]);
+    ASSERT_EQ(::write(ends[0], "hi\n", 3), 3);
+    std::string answer;
+    char chunk[64];
+    for (ssize_t n; (n = ::read(ends[0], chunk, sizeof chunk)) > 0;)
+        answer.append(chunk, static_cast<std::size_t>(n));
+    ::close(ends[0]);
+    EXPECT_EQ(answer, "got hi\n");
+    ASSERT_TRUE(child.WaitFor(10000));
 }
 
 TEST(Process, AChildLeftRunningIsReapedWhenItEnds)

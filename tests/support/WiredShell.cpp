@@ -23,7 +23,7 @@ WiredShell::WiredShell(TTrayParts& tray, TConfigKeeper& keeper, TfrmSettings& se
                 nullptr, clock ? *clock : TIdSteadyClock::Instance())
 {
     // The test programs live apart from the executable and its modules.
-    SetPreviewModuleFolder(TERNBELL_RUNTIME_DIR);
+    SetPreviewHelperFolder(TERNBELL_RUNTIME_DIR);
     shell.UseScheduler(mailCheck.Scheduler());
     shell.CheckAccounts = [this] { return mailCheck.CheckAccounts(); };
     shell.AbortChecks = [this] { mailCheck.Abort(); };
