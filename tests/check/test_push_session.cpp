@@ -203,7 +203,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         OpenCase{"Idles", Greeting + "S: C1 OK in\n" + Capabilities +
                               "C: C3 CAPABILITY\nS: * CAPABILITY IMAP4rev1 IDLE\nS: C3 OK done\n"
-                              "C: C4 SELECT \"inbox\"\nS: * 2 EXISTS\nS: C4 OK [READ-WRITE] done\n"
+                              "C: C4 SELECT \"INBOX\"\nS: * 2 EXISTS\nS: C4 OK [READ-WRITE] done\n"
                               "C: C5 IDLE\nS: + idling\nS: * 3 EXISTS\n"
                               "C: DONE\nC: C6 IDLE\nS: C5 OK done\nS: + idling\nS: * OK still here\n"
                               "C: DONE\nC: C7 IDLE\nS: C6 OK done\nS: C7 NO not now\n",
@@ -225,7 +225,7 @@ TEST(Imap4PushFolders, NotifyWhereOfferedElseTheFirstFolderAlone)
     const auto script = [](const std::string& capabilities, const std::string& notify) {
         return Greeting + "S: C1 OK in\nC: C2 CAPABILITY\nS: * CAPABILITY " + capabilities +
                "\nS: C2 OK done\nC: C3 CAPABILITY\nS: * CAPABILITY " + capabilities +
-               "\nS: C3 OK done\nC: C4 SELECT \"inbox\"\nS: C4 OK [READ-WRITE] done\n" + notify;
+               "\nS: C3 OK done\nC: C4 SELECT \"INBOX\"\nS: C4 OK [READ-WRITE] done\n" + notify;
     };
     const std::string notify = "C: C5 NOTIFY SET (selected (MessageNew MessageExpunge FlagChange)) (mailboxes "
                                "(\"Lists\" \"Team\") (MessageNew MessageExpunge FlagChange)) (personal (MailboxName))\n";

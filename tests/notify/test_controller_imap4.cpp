@@ -83,7 +83,7 @@ protected:
 TEST_F(Imap4DeleteTest, WithoutUidplusTheMessageStaysMarkedAndTheUserIsTold)
 {
     ScriptedServer srv(Login + R"(
-        C: C4 SELECT "inbox"
+        C: C4 SELECT "INBOX"
         S: * 2 EXISTS
         S: C4 OK [READ-WRITE] done
         C: C5 UID SEARCH UNSEEN
@@ -132,7 +132,7 @@ TEST_F(Imap4DeleteTest, EachMessageIsDeletedInItsOwnFolder)
         S: C3 OK done
     )";
     int tag = 4;
-    for (const auto& [mailbox, validity] : {std::pair{"inbox", 7}, std::pair{"Lists", 9}})
+    for (const auto& [mailbox, validity] : {std::pair{"INBOX", 7}, std::pair{"Lists", 9}})
     {
         const auto t = [&tag] { return "C" + std::to_string(tag); };
         script += "C: " + t() + " SELECT \"" + mailbox + "\"\nS: * OK [UIDVALIDITY " + std::to_string(validity) +
