@@ -603,7 +603,7 @@ void TIdIMAP4::Login()
             if (ServerCapabilities.empty())
                 Capability(ServerCapabilities);
         }
-        else
+        else // a BYE greeting: the line's end is raised here
             Capability(ServerCapabilities);
     }
     catch (const EIdReadTimeout&)
