@@ -50,15 +50,14 @@ inline std::string BareUidSet(const std::vector<unsigned long>& uids)
     return text;
 }
 
-// Our first check's commands: LOGIN, CAPABILITY twice, SELECT, UID SEARCH
-// UNSEEN, then "UID FETCH <set> `items`" for every 250 hits, LOGOUT.
+// Our first check's commands: LOGIN (whose answer names the capabilities),
+// SELECT, UID SEARCH UNSEEN, then "UID FETCH <set> `items`" for every 250
+// hits, LOGOUT.
 inline int BareImap4Check(std::uint16_t port, const std::string& items = "(RFC822.SIZE BODY.PEEK[HEADER])")
 {
     TBareImap4 s(port);
     s.Command(std::string("LOGIN ") + User + " " + Password);
-    s.Command("CAPABILITY");
-    s.Command("CAPABILITY");
-    s.Command("SELECT \"inbox\"");
+    s.Command("SELECT \"INBOX\"");
     std::vector<unsigned long> uids;
     for (const std::string& line : s.Command("UID SEARCH UNSEEN"))
         if (line.rfind("* SEARCH", 0) == 0)

@@ -1,8 +1,8 @@
 // The first check of an IMAP4 account with 1,000 unseen messages against a
-// private Dovecot, as the check cycle runs it: LOGIN, CAPABILITY twice,
-// SELECT "inbox", UID SEARCH UNSEEN, then UID FETCH <set> (RFC822.SIZE
-// BODY.PEEK[HEADER]) for every 250 hits (headers parsed into TIdMessages),
-// LOGOUT.
+// private Dovecot, as the check cycle runs it: LOGIN (its answer names the
+// capabilities), SELECT "INBOX", UID SEARCH UNSEEN, then UID FETCH <set>
+// (RFC822.SIZE BODY.PEEK[HEADER]) for every 250 hits (headers parsed into
+// TIdMessages), LOGOUT.
 //
 // In the same run, against the same server and mailbox:
 //   Imap4Check       the cycle's client (TImap4CheckClient), as the program sets it up

@@ -184,10 +184,8 @@ int SessionBound(Dovecot& server, bool imap4)
     };
     if (imap4)
     {
-        command("CAPABILITY", false);
         command(std::string("LOGIN ") + User + " " + Password, false);
-        command("CAPABILITY", false);
-        command("SELECT \"inbox\"", false);
+        command("SELECT \"INBOX\"", false);
         command("UID SEARCH UNSEEN", false);
         command("LOGOUT", false);
         return static_cast<int>(std::count(uids.begin(), uids.end(), ' ')) - 1;

@@ -1,7 +1,7 @@
 #include "check/Account.h"
 
 #include "check/RowId.h"
-#include "platform/AsciiText.h"
+#include "mail/Inbox.h"
 
 #include <algorithm>
 
@@ -26,11 +26,6 @@ std::vector<int> CheckIntervals(const std::vector<Account>& accounts, int common
     for (const Account& a : accounts)
         intervals.push_back((a.Enabled && a.CheckingTime > 0 ? a.CheckingTime : common) * 1000);
     return intervals;
-}
-
-bool IsInboxName(const std::string& name)
-{
-    return AsciiText::SameText(name, InboxName);
 }
 
 std::vector<std::string> WatchedFolders(const Account& account)

@@ -76,9 +76,6 @@ struct Account
     bool operator==(const Account&) const = default;
 };
 
-// "INBOX" in any case: the one name IMAP4 compares so.
-bool IsInboxName(const std::string& name);
-
 // The folders an account's check reads, in the list's order: its watched
 // ones (the inbox first where it is among them), else the inbox alone.
 std::vector<std::string> WatchedFolders(const Account& account);

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <exception>
 #include <iterator>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 #include <unordered_map>
@@ -317,6 +318,28 @@ std::unordered_set<std::string> TCheckCycle::KnownIds(const TRowPlace& place) co
     return known;
 }
 
+std::unordered_set<std::string> TCheckCycle::PrintsElsewhere(int index, const TRowPlace& place) const
+{
+    std::unordered_set<std::string> prints;
+    if (FFolders[index].size() < 2)
+        return prints;
+    for (int r = 0; r < FRows.Count(); ++r)
+        if (const TMessageRow& row = FRows.Row(r); row.ImageIndex != riError && !row.Print.empty() &&
+                                                   SameAccount(row, place) && row.Mailbox != place.Mailbox)
+            prints.insert(row.Print);
+    return prints;
+}
+
+bool TCheckCycle::ToldElsewhere(int index, const TRowPlace& place, const std::string& print) const
+{
+    if (FAnnounceAll || !Announced || print.empty())
+        return false;
+    for (const std::string& mailbox : FFolders[index])
+        if (mailbox != place.Mailbox && Announced->Contains(TAnnounced::KeyOf(place.Key, mailbox), print))
+            return true;
+    return false;
+}
+
 void TCheckCycle::ListMessages(int index, const TRowPlace& place, const TFolderListing& report)
 {
     const Account& account = FConfig.Accounts[index];
@@ -377,6 +400,9 @@ void TCheckCycle::ListMessages(int index, const TRowPlace& place, const TFolderL
         if (const TMessageRow& row = rows.Row(r);
             row.Key == place.Key && row.Caption == place.Caption && row.Mailbox != place.Mailbox)
             heldPreviewBytes += row.Preview.HeldBytes();
+    // Only new rows ask: a repeat check goes without.
+    const std::unordered_set<std::string> elsewhere =
+        numbers.empty() ? std::unordered_set<std::string>() : PrintsElsewhere(index, place);
     bool inPlace = true; // the kept rows stay in order, with their identities
     int lastKept = -1;
     for (int k = 0; k < n; ++k)
@@ -401,10 +427,13 @@ void TCheckCycle::ListMessages(int index, const TRowPlace& place, const TFolderL
         row.Key = place.Key;
         row.Mailbox = place.Mailbox;
         row.Offset = offset;
-        // Told before this run began: listed, not announced again.
-        row.Cut = !FAnnounceAll && Announced &&
-                  (Announced->Contains(key, ids[k]) || Announced->Contains(key, prints[k]) ||
-                   (!byId && Announced->Contains(key, EarlierFingerprintOf(m.Header, m.Size))));
+        // Told before this run began: listed, not announced again. So is
+        // a copy of a message told from another folder of the account (a
+        // label kept beside the inbox).
+        row.Cut = (!FAnnounceAll && Announced &&
+                   (Announced->Contains(key, ids[k]) || Announced->Contains(key, prints[k]) ||
+                    (!byId && Announced->Contains(key, EarlierFingerprintOf(m.Header, m.Size))))) ||
+                  elsewhere.count(prints[k]) > 0 || ToldElsewhere(index, place, prints[k]);
         if (!row.Cut && PriorityCounts(required, m.Header.Priority))
         {
             ++NewCount;
@@ -787,11 +816,7 @@ void TCheckCycle::AccountFailed(int index, const std::string& why)
 
 void TCheckCycle::Summary()
 {
-    TMessageList& rows = FRows;
-    ListedCount = 0;
-    for (int r = 0; r < rows.Count(); ++r)
-        if (rows.ImageIndex(r) != riError)
-            ++ListedCount;
+    ListedCount = CountedRows(false);
 
     const std::string headline = CurrentHeadline();
     FOutput.SetHeadline(headline);
@@ -817,19 +842,53 @@ int TCheckCycle::TellableCount() const
     const std::vector<Account>& accounts = FConfig.Accounts;
     if (std::none_of(accounts.begin(), accounts.end(), [](const Account& a) { return a.Silent; }))
         return ListedCount;
-    // An account's rows stand together: its voice is looked up once a block.
+    return CountedRows(true);
+}
+
+int TCheckCycle::CountedRows(bool tellableOnly) const
+{
+    const bool folders = std::any_of(FFolders.begin(), FFolders.end(),
+                                     [](const std::vector<std::string>& f) { return f.size() > 1; });
     int count = 0;
-    TRowPlace place;
+    if (!tellableOnly && !folders)
+    {
+        for (int r = 0; r < FRows.Count(); ++r)
+            if (FRows.ImageIndex(r) != riError)
+                ++count;
+        return count;
+    }
+    // An account's rows stand together: its voice and folders are looked up
+    // once a block.
+    std::optional<TRowPlace> place;
     bool silent = false;
+    bool watchesFolders = false;
+    // The fingerprints of the account's rows counted, each with the folder
+    // it was first counted in.
+    std::unordered_map<std::string_view, std::string_view> counted;
     for (int r = 0; r < FRows.Count(); ++r)
     {
-        if (r == 0 || !InBlock(FRows.Row(r), place))
+        const TMessageRow& row = FRows.Row(r);
+        if (row.ImageIndex == riError)
+            continue;
+        if (!place || !InBlock(row, *place))
         {
+            if (!place || !SameAccount(row, *place))
+            {
+                counted.clear();
+                const int account = AccountOfRow(r);
+                watchesFolders = account >= 0 && FFolders[account].size() > 1;
+                silent = tellableOnly && SilentRow(r);
+            }
             place = FRows.Place(r);
-            silent = SilentRow(r);
         }
-        if (FRows.ImageIndex(r) != riError && !silent)
-            ++count;
+        if (silent)
+            continue;
+        // A message in two of the account's folders counts once.
+        if (watchesFolders && !row.Print.empty())
+            if (const auto [first, added] = counted.try_emplace(row.Print, row.Mailbox);
+                !added && first->second != row.Mailbox)
+                continue;
+        ++count;
     }
     return count;
 }

@@ -331,6 +331,15 @@ private:
     bool SilentRow(int r) const;
     // The rows listed that may be told of.
     int TellableCount() const;
+    // The rows listed, or those that may be told of; a message that rows
+    // of two folders of one account stand for counts once.
+    int CountedRows(bool tellableOnly) const;
+    // The fingerprints of an account's rows in folders other than `place`'s;
+    // none for an account that watches one folder.
+    std::unordered_set<std::string> PrintsElsewhere(int index, const TRowPlace& place) const;
+    // Whether the memory knows the message as told from another of the
+    // account's watched folders.
+    bool ToldElsewhere(int index, const TRowPlace& place, const std::string& print) const;
     void Notify(const std::string& headline);
     // The told message of row r, the number-th of its account's block.
     TToldMessage ToldOf(int r, int number, bool preview) const;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mail/Inbox.h"
+
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -15,7 +17,7 @@ struct TRowValues
     std::string From;      // %FROM%
     std::string Subject;   // %SUBJECT%
     std::string Size;      // %SIZE%
-    std::string Folder = "INBOX"; // %FOLDER%: the message's mailbox
+    std::string Folder = InboxName; // %FOLDER%: the message's mailbox
     std::string Preview;   // %PREVIEW%: the start of the text, "" when none was read
 };
 

@@ -4,6 +4,7 @@
 #include "check/RowId.h"
 #include "check/SessionOpen.h"
 #include "mail/IdExceptions.h"
+#include "mail/Inbox.h"
 #include "mail/Imap4Client.h"
 #include "mail/ModifiedUtf7.h"
 

@@ -27,7 +27,7 @@ int TImap4CheckClient::MessageCount()
     return GuardSession(FStalled, [this] {
         // The inbox alone: a refused mailbox fails the search on the
         // connection state. A folder: that folder fails.
-        if (!FClient.SelectMailbox(FMailbox.empty() ? std::string(InboxMailbox) : FMailbox) && !FMailbox.empty())
+        if (!FClient.SelectMailbox(FMailbox.empty() ? std::string(InboxName) : FMailbox) && !FMailbox.empty())
         {
             const TIdStrings& side = FClient.LastReplyIMAP4().SideLines;
             throw EFolderRefused(side.empty() ? FClient.LastReply().Code : side.front());

@@ -7,7 +7,7 @@
 #include <vector>
 
 // The IMAP4 client as the check cycle drives it: the unseen messages of
-// "inbox", or of each folder it is aimed at, by their UIDs, listed in the
+// the inbox, or of each folder it is aimed at, by their UIDs, listed in the
 // order of the search hits. A refused search counts as
 // no messages. A server that stops answering costs one time-out.
 class TImap4CheckClient : public TAccountSession<TCheckClient, TIdIMAP4>

@@ -39,8 +39,7 @@ public:
         // the others on the same line, so one connection hears them all.
         const std::vector<std::string> folders = WatchedFolders(FAccount);
         const std::string& first = folders.front();
-        const std::string mailbox = first == InboxName ? std::string(InboxMailbox) : first;
-        switch (OpenSession(FClient, LoginOf(FAccount, FClient.Port), mailbox, {"IDLE"}))
+        switch (OpenSession(FClient, LoginOf(FAccount, FClient.Port), first, {"IDLE"}))
         {
         case TSessionOpened::Ready:
             FHearsEveryFolder =

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mail/Inbox.h"
+
 #include <cstdint>
 #include <string>
 
@@ -21,9 +23,6 @@ struct TRowId
 
     bool operator==(const TRowId&) const = default;
 };
-
-// The mailbox a place names when none is given: the one every account has.
-inline constexpr const char* InboxName = "INBOX";
 
 // Where a row's message lives: its account (TAnnounced::KeyOf, with the
 // caption, as two accounts may read one mailbox) and the mailbox.

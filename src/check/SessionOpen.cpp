@@ -4,8 +4,6 @@
 #include "mail/Imap4Client.h"
 #include "mail/Pop3Client.h"
 
-const char* const InboxMailbox = "inbox";
-
 TSessionOpened LogInSession(TIdIMAP4& client, const std::string& login, const TIdStrings& needs)
 {
     // A refused login raises nothing; the state tells.

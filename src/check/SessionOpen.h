@@ -7,10 +7,6 @@
 class TIdIMAP4;
 class TIdPOP3;
 
-// The mailbox a check, a push session and Delete open today, spelt as it
-// goes on the wire.
-extern const char* const InboxMailbox;
-
 // How far opening an IMAP4 session got.
 enum class TSessionOpened
 {

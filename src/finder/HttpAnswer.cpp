@@ -67,6 +67,9 @@ THttpAnswerReader::TState THttpAnswerReader::Fail(std::string problem)
     FState = TState::Failed;
     FProblem = std::move(problem);
     Pending.clear();
+    // What arrived of the body before the fault depends on how the bytes
+    // came in pieces; a failed answer has none.
+    FBody.clear();
     return FState;
 }
 

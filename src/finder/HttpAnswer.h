@@ -32,6 +32,7 @@ public:
     int Status() const { return FStatus; }
     // The first header of that name (case-insensitive), trimmed; empty if none.
     std::string Header(std::string_view name) const;
+    // Empty once Failed.
     const std::string& Body() const { return FBody; }
     // Why Failed.
     const std::string& Problem() const { return FProblem; }

@@ -518,7 +518,10 @@ void TIdIMAP4::StartTLS()
         // A PREAUTH session cannot be secured any more.
         if (LastReply().Code != "OK")
             throw EIdTLSNotAvailable("The server's greeting does not allow STARTTLS; the password was not sent.");
-        Capability(ServerCapabilities);
+        // Before the handshake nothing the server says can be trusted, so a
+        // greeting that announced STARTTLS is as good as an answer.
+        if (!HasCapability("STARTTLS"))
+            Capability(ServerCapabilities);
         if (!HasCapability("STARTTLS"))
             throw EIdTLSNotAvailable("The server does not offer STARTTLS; the password was not sent.");
         if (SendTaggedCommand(NextTag(), "STARTTLS", {}) != "OK")
@@ -575,6 +578,8 @@ void TIdIMAP4::Login()
                 throw EIdException("SASL login is not supported");
             ConnectionState = State::NonAuthenticated;
             CommandCounter = 0;
+            // A token login reads the capabilities as the command that
+            // proves it.
             if (choice.Method == TIdLoginMethod::OAuth2)
                 SendTokenLogins(choice.Mechanism);
             else
@@ -583,7 +588,11 @@ void TIdIMAP4::Login()
                 if (LastReply().Code == "OK")
                 {
                     ConnectionState = State::Authenticated;
-                    Capability(ServerCapabilities);
+                    // What is offered may change with the login; a server
+                    // that says so on its answer is not asked again.
+                    ServerCapabilities = IMAP4LoginCapabilities(LastReplyIMAP4().SideLines);
+                    if (ServerCapabilities.empty())
+                        Capability(ServerCapabilities);
                 }
             }
         }
@@ -591,8 +600,11 @@ void TIdIMAP4::Login()
         {
             ConnectionState = State::Authenticated;
             CommandCounter = 0;
+            if (ServerCapabilities.empty())
+                Capability(ServerCapabilities);
         }
-        Capability(ServerCapabilities);
+        else // a BYE greeting: the line's end is raised here
+            Capability(ServerCapabilities);
     }
     catch (const EIdReadTimeout&)
     {
@@ -643,6 +655,25 @@ TIdStrings IMAP4GreetingCapabilities(const std::string& text)
         if (!word.empty())
             words.push_back(std::move(word));
     return words;
+}
+
+TIdStrings IMAP4LoginCapabilities(const TIdStrings& sideLines)
+{
+    for (const std::string& line : sideLines)
+    {
+        if (TIdStrings words = IMAP4GreetingCapabilities(line); !words.empty())
+            return words;
+        if (SameText(IMAP4FirstWord(line), "CAPABILITY"))
+        {
+            TIdStrings words;
+            for (std::string& word : SplitAtSpaces(line.substr(line.find(' ') + 1)))
+                if (!word.empty())
+                    words.push_back(std::move(word));
+            if (!words.empty())
+                return words;
+        }
+    }
+    return {};
 }
 
 uint32_t IMAP4UidValidity(const std::string& line)

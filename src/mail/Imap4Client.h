@@ -66,6 +66,10 @@ struct TIdMailBox
 // The capabilities a greeting's text announces in a leading "[CAPABILITY
 // ...]" response code; none without one.
 TIdStrings IMAP4GreetingCapabilities(const std::string& text);
+// The capabilities an accepted login's answer announces (its side lines):
+// the completion's "[CAPABILITY …]" code or an untagged CAPABILITY line;
+// empty when it names none.
+TIdStrings IMAP4LoginCapabilities(const TIdStrings& sideLines);
 
 // The number of a "[UIDVALIDITY n]" response code in an answer line; 0 when
 // the line has none or one that is no 32-bit number.

@@ -2,6 +2,7 @@
 
 #include "mail/IdExceptions.h"
 #include "mail/IdIOHandler.h"
+#include "mail/Inbox.h"
 #include "mail/ModifiedUtf7.h"
 #include "platform/AsciiText.h"
 
@@ -13,7 +14,7 @@ namespace
 // The inbox is one name in any case; every other name is exact.
 std::string NameKey(const std::string& wire)
 {
-    return AsciiText::SameText(wire, "INBOX") ? std::string("INBOX") : wire;
+    return IsInboxName(wire) ? std::string(InboxName) : wire;
 }
 
 std::string WireName(const std::string& name)

@@ -13,7 +13,7 @@ void TImap4DeleteClient::Connect()
     FMarked = false;
     FUids.clear();
     FFound.clear();
-    const std::string mailbox = InboxMailbox;
+    const std::string mailbox = InboxName;
     switch (OpenSession(FClient, FLogin, mailbox))
     {
     case TSessionOpened::Ready:
@@ -29,10 +29,9 @@ void TImap4DeleteClient::Connect()
 void TImap4DeleteClient::OpenFolder(const std::string& mailbox)
 {
     // Selecting another mailbox closes this one without expunging it.
-    const std::string name = mailbox == InboxName ? std::string(InboxMailbox) : mailbox;
-    if (!FClient.SelectMailbox(name))
-        throw EIdServerRefusal("The server refused to open the mailbox \"" + name + "\".");
-    Search(name);
+    if (!FClient.SelectMailbox(mailbox))
+        throw EIdServerRefusal("The server refused to open the mailbox \"" + mailbox + "\".");
+    Search(mailbox);
 }
 
 void TImap4DeleteClient::Search(const std::string& mailbox)

@@ -12,7 +12,7 @@ class TIdIMAP4;
 
 // Delete for IMAP4 accounts. A row that carries its message's UID (with the
 // mailbox's UIDVALIDITY) is deleted by that UID while the message is still
-// unseen; a row without one stands for the unseen messages of "inbox" in
+// unseen; a row without one stands for the unseen messages of the inbox in
 // search order, so its number is mapped to a UID by a UID search for UNSEEN; a message is marked \Deleted by UID and, when the server
 // has UIDPLUS, expunged by UID alone. Without UIDPLUS it stays marked: a
 // plain EXPUNGE or CLOSE would also remove what someone else marked.
@@ -21,7 +21,7 @@ class TImap4DeleteClient : public TAccountSession<TDeleteClient, TIdIMAP4>
 public:
     using TAccountSession::TAccountSession;
 
-    // Login, "inbox" selected and the UIDs of the unseen messages read; a
+    // Login, the inbox selected and the UIDs of the unseen messages read; a
     // refused step raises.
     void Connect() override;
     // Another folder selected and its unseen messages' UIDs read.

@@ -881,6 +881,59 @@ TEST_F(CycleFoldersDovecot, FiledMailIsToldJunkIsNotAndARenamedFolderFailsAlone)
 }
 
 
+// A message kept in two watched folders (copied, as a label beside the inbox
+// keeps it) is told once, by its Message-ID or else its fingerprint: one
+// command, one notification, counted once; after a restart not at all.
+TEST_F(CycleFoldersDovecot, AMessageInTwoWatchedFoldersIsToldOnce)
+{
+    const std::string user = AddImapAccount("Work");
+    Server->CreateFolder(user, "Lists");
+    keeper->Config.Accounts.back().Folders = {{"INBOX", true}, {"Lists", true}};
+    keeper->Config.Execute = "tool %FOLDER% %SUBJECT%";
+    keeper->Config.ShowIcon = "newmsg.ico";
+    std::vector<std::vector<std::string>> told;
+    const auto record = [&told](const std::vector<std::string>& arguments) { told.push_back(arguments); };
+    wired->mailCheck.RunCommand = record;
+    std::vector<std::string> balloons;
+    tray->triNewMsg->SetHost(TTrayHost::StatusNotifier);
+    tray->triNewMsg->Notify = [&balloons](const TTrayIcon::TBalloon& balloon) {
+        balloons.push_back(balloon.Text.toStdString());
+        return true;
+    };
+    Server->Deliver(user, Mail("ann@example.org", "labelled", "Message-ID: <labelled@example.org>\r\n"));
+    {
+        TIdIMAP4 other;
+        AimImap(other, user);
+        other.Connect(true);
+        ASSERT_TRUE(other.SelectMailbox("INBOX"));
+        ASSERT_EQ(other.SendTaggedCommand(other.NextTag(), "COPY 1 Lists", {}), "OK");
+        other.Disconnect();
+    }
+    const std::string plain = Mail("bob@example.org", "no id", "Date: Tue, 8 Dec 2026 10:00:00 +0100\r\n");
+    Server->Deliver(user, plain);
+    Server->DeliverTo(user, "Lists", plain);
+
+    Tick();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Work|ann@example.org|labelled|1|new", "Work|bob@example.org|no id|1|new",
+                                                "Work|ann@example.org|labelled|1|cut",
+                                                "Work|bob@example.org|no id|1|cut"}))
+        << Errors();
+    EXPECT_EQ(told, (std::vector<std::vector<std::string>>{{"tool", "INBOX", "labelled"}, {"tool", "INBOX", "no id"}}));
+    ASSERT_EQ(balloons.size(), 1u);
+    EXPECT_EQ(balloons[0].rfind("There are 2 messages to read", 0), 0u) << balloons[0];
+    EXPECT_EQ(NewCount(), 2);
+    EXPECT_EQ(Headline(), "There are 2 messages to read");
+
+    Restart();
+    wired->mailCheck.RunCommand = record;
+    told.clear();
+    Tick();
+    EXPECT_EQ(ListRows().Count(), 4) << Errors();
+    EXPECT_TRUE(told.empty());
+    EXPECT_EQ(balloons.size(), 1u);
+    EXPECT_EQ(Headline(), "There are 2 messages to read");
+}
+
 // Under push, one line hears of ten watched folders: mail filed into any of
 // them is told within seconds, mail into Junk is not, and at rest the
 // account holds no more than two connections.

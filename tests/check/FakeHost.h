@@ -57,6 +57,8 @@ struct TFakeMessage
     std::string Preview = {};
     // Handed out as the body's start, made into the preview where shown.
     bool KeptBody = false;
+    // The identity where WithIds is set; the Message-ID when empty.
+    std::string Uid = {};
 };
 
 // A server per host name; a host that is not there refuses the connect.
@@ -113,7 +115,10 @@ public:
     {
         std::vector<std::string> ids;
         for (int i = first; Net.WithIds && i < first + count; ++i)
-            ids.push_back("i:" + Drop().at(i - 1).MessageId);
+        {
+            const TFakeMessage& m = Drop().at(i - 1);
+            ids.push_back("i:" + (m.Uid.empty() ? m.MessageId : m.Uid));
+        }
         return ids;
     }
     std::vector<TFolderStatus> FolderStates(const std::vector<std::string>& mailboxes) override

@@ -649,8 +649,8 @@ TEST_F(CycleTest, UnchangedFolderIsNotSearchedAgain)
 {
     host.AddImap4Account("Work", "imap.work", {{"INBOX", true}, {"Lists", true}});
     host.Net.WithIds = true;
-    host.Net.Maildrops["imap.work"] = {{"Ann", "a", 2, 1000, "1"}};
-    host.Net.Maildrops["imap.work/Lists"] = {{"Bob", "b", 2, 1000, "1"}};
+    host.Net.Maildrops["imap.work"] = {{"Ann", "a", 2, 1000, "<a@x>", {}, false, "1"}};
+    host.Net.Maildrops["imap.work/Lists"] = {{"Bob", "b", 2, 1000, "<b@x>", {}, false, "1"}};
     host.Net.Stamps = {{"imap.work", "7:2:1:1"}, {"imap.work/Lists", "7:2:1:1"}};
     TAnnounced memory;
     cycle.Announced = &memory;
@@ -674,6 +674,78 @@ TEST_F(CycleTest, UnchangedFolderIsNotSearchedAgain)
     EXPECT_EQ(host.Net.Log, (std::vector<std::string>{"connect imap.work:143 user-Work", "status INBOX Lists",
                                                       "select INBOX", "select Lists", "quit"}));
     EXPECT_EQ(host.List.Count(), 3);
+}
+
+// A message kept in two watched folders of one account (a label beside the
+// inbox) is told once, by its Message-ID or else its fingerprint, and
+// counted once while both rows stand; a restart does not tell a copy of a
+// message told from another folder, and another account's copy is its own.
+TEST_F(CycleTest, AMessageInTwoFoldersOfAnAccountIsToldAndCountedOnce)
+{
+    TAnnounced memory;
+    cycle.Announced = &memory;
+    host.AddImap4Account("Work", "imap.work", {{"INBOX", true}, {"Lists", true}});
+    host.AddImap4Account("Other", "imap.other", {{"INBOX", true}, {"Lists", true}});
+    const TFakeMessage a = {"Ann", "a", 2, 1000, "<a@x>"};
+    const TFakeMessage b = Msg("Bob", "b"); // no Message-ID: the fingerprint
+    const TFakeMessage c = {"Cy", "c", 2, 1000, "<c@x>"};
+    const TFakeMessage d = {"Di", "d", 2, 1000, "<d@x>"};
+    host.Net.Maildrops["imap.work"] = {a, b};
+    host.Net.Maildrops["imap.work/Lists"] = {a, b, c};
+    host.Net.Maildrops["imap.other"] = {a};
+    host.Net.Maildrops["imap.other/Lists"] = {};
+    host.Config.Execute = "tool %FOLDER% %SUBJECT%";
+    host.Config.ShowIcon = "newmsg.ico";
+    const auto told = [this] {
+        std::vector<std::string> subjects;
+        for (const TToldMessage& m : host.BalloonTold)
+            subjects.push_back(m.Mailbox + " " + m.Shown.Subject);
+        return subjects;
+    };
+    Run();
+    EXPECT_EQ(Dump(host.List), (std::vector<std::string>{"Work|Ann|a|1|new", "Work|Bob|b|1|new", "Work|Ann|a|1|cut",
+                                                         "Work|Bob|b|1|cut", "Work|Cy|c|1|new", "Other|Ann|a|1|new"}));
+    EXPECT_EQ(host.Commands, (std::vector<std::vector<std::string>>{{"tool", "INBOX", "a"},
+                                                                    {"tool", "INBOX", "b"},
+                                                                    {"tool", "Lists", "c"},
+                                                                    {"tool", "INBOX", "a"}}));
+    EXPECT_EQ(told(), (std::vector<std::string>{"INBOX a", "INBOX b", "Lists c", "INBOX a"}));
+    EXPECT_EQ(cycle.NewCount, 4);
+    EXPECT_EQ(cycle.ListedCount, 4);
+    EXPECT_EQ(host.Headline, "There are 4 messages to read");
+
+    // A copy filed later into the inbox is no news; a message new to both is
+    // told once.
+    host.Commands.clear();
+    host.Net.Maildrops["imap.work"] = {a, b, c, d};
+    host.Net.Maildrops["imap.work/Lists"].push_back(d);
+    Run();
+    EXPECT_EQ(host.Commands, (std::vector<std::vector<std::string>>{{"tool", "INBOX", "d"}}));
+    EXPECT_EQ(cycle.NewCount, 1);
+    EXPECT_EQ(host.Headline, "There are 5 messages to read");
+
+    // After a restart, with the inbox read meanwhile, the copies left in
+    // Lists were told before: from Lists, or from the inbox.
+    host.Commands.clear();
+    host.List.Clear();
+    host.Net.Maildrops["imap.work"] = {};
+    host.Net.Maildrops["imap.other"] = {};
+    TCheckCycle restarted{host.List, host};
+    restarted.Announced = &memory;
+    TInlineRounds again{restarted, host.Pop3, host.Imap4};
+    again.Run(host.Snapshot());
+    EXPECT_EQ(Dump(host.List), (std::vector<std::string>{"Work|Ann|a|1|cut", "Work|Bob|b|1|cut", "Work|Cy|c|1|cut",
+                                                         "Work|Di|d|1|cut"}));
+    EXPECT_TRUE(host.Commands.empty());
+    EXPECT_EQ(restarted.NewCount, 0);
+
+    // Check now tells every message again, still once.
+    host.Net.Maildrops["imap.work"] = {d};
+    again.Run(host.Snapshot(), true);
+    EXPECT_EQ(host.Commands, (std::vector<std::vector<std::string>>{
+                                 {"tool", "INBOX", "d"}, {"tool", "Lists", "a"}, {"tool", "Lists", "b"},
+                                 {"tool", "Lists", "c"}}));
+    EXPECT_EQ(restarted.ListedCount, 4);
 }
 
 } // namespace

@@ -21,7 +21,7 @@ const std::string Selected = R"(
     S: * PREAUTH ready
     C: C1 CAPABILITY
     S: C1 OK none
-    C: C2 SELECT "inbox"
+    C: C2 SELECT "INBOX"
     S: * 9 EXISTS
     S: C2 OK [READ-WRITE] done
 )";
@@ -222,7 +222,7 @@ TEST_F(Imap4CheckClient, FailurePathAfterAnOverlongLineSaysNoGoodbye)
     EXPECT_EQ(MessageOf<EIdException>([&] { Check.MessageCount(); }),
               "The mailbox holds more unseen messages than can be checked.");
     Check.DisconnectAfterFailure();
-    EXPECT_EQ(Sent(), (std::vector<std::string>{"C1 CAPABILITY", "C2 SELECT \"inbox\"", "C3 UID SEARCH UNSEEN"}));
+    EXPECT_EQ(Sent(), (std::vector<std::string>{"C1 CAPABILITY", "C2 SELECT \"INBOX\"", "C3 UID SEARCH UNSEEN"}));
 }
 
 TEST_F(Imap4CheckClient, FailurePathSendsNothingOnceTheServerIsGone)
@@ -231,14 +231,14 @@ TEST_F(Imap4CheckClient, FailurePathSendsNothingOnceTheServerIsGone)
         S: * PREAUTH ready
         C: C1 CAPABILITY
         S: C1 OK none
-        C: C2 SELECT "inbox"
+        C: C2 SELECT "INBOX"
         CLOSE
     )");
     Check.Connect();
     EXPECT_THROW(Check.MessageCount(), EIdConnClosedGracefully);
     Check.DisconnectAfterFailure();
     EXPECT_FALSE(Client.Connected());
-    EXPECT_EQ(Sent(), (std::vector<std::string>{"C1 CAPABILITY", "C2 SELECT \"inbox\""}));
+    EXPECT_EQ(Sent(), (std::vector<std::string>{"C1 CAPABILITY", "C2 SELECT \"INBOX\""}));
 }
 
 // An account's folders in one session: their states in one round trip

@@ -202,18 +202,15 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, Imap4Push,
     testing::Values(
         OpenCase{"Idles", Greeting + "S: C1 OK in\n" + Capabilities +
-                              "C: C3 CAPABILITY\nS: * CAPABILITY IMAP4rev1 IDLE\nS: C3 OK done\n"
-                              "C: C4 SELECT \"inbox\"\nS: * 2 EXISTS\nS: C4 OK [READ-WRITE] done\n"
-                              "C: C5 IDLE\nS: + idling\nS: * 3 EXISTS\n"
-                              "C: DONE\nC: C6 IDLE\nS: C5 OK done\nS: + idling\nS: * OK still here\n"
-                              "C: DONE\nC: C7 IDLE\nS: C6 OK done\nS: C7 NO not now\n",
+                              "C: C3 SELECT \"INBOX\"\nS: * 2 EXISTS\nS: C3 OK [READ-WRITE] done\n"
+                              "C: C4 IDLE\nS: + idling\nS: * 3 EXISTS\n"
+                              "C: DONE\nC: C5 IDLE\nS: C4 OK done\nS: + idling\nS: * OK still here\n"
+                              "C: DONE\nC: C6 IDLE\nS: C5 OK done\nS: C6 NO not now\n",
                  TPushClient::TOpened::Ready},
-        OpenCase{"RefusedLogin", Greeting + "S: C1 NO [AUTHENTICATIONFAILED] no\n" +
-                                     "C: C2 CAPABILITY\nS: * CAPABILITY IMAP4rev1 IDLE\nS: C2 OK done\n",
+        OpenCase{"RefusedLogin", Greeting + "S: C1 NO [AUTHENTICATIONFAILED] no\n",
                  TPushClient::TOpened::Refused},
         OpenCase{"NoIdleOffered", Greeting + "S: C1 OK in\n" +
-                                      "C: C2 CAPABILITY\nS: * CAPABILITY IMAP4rev1\nS: C2 OK done\n"
-                                      "C: C3 CAPABILITY\nS: * CAPABILITY IMAP4rev1\nS: C3 OK done\n",
+                                      "C: C2 CAPABILITY\nS: * CAPABILITY IMAP4rev1\nS: C2 OK done\n",
                  TPushClient::TOpened::NoIdle}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -224,10 +221,9 @@ TEST(Imap4PushFolders, NotifyWhereOfferedElseTheFirstFolderAlone)
 {
     const auto script = [](const std::string& capabilities, const std::string& notify) {
         return Greeting + "S: C1 OK in\nC: C2 CAPABILITY\nS: * CAPABILITY " + capabilities +
-               "\nS: C2 OK done\nC: C3 CAPABILITY\nS: * CAPABILITY " + capabilities +
-               "\nS: C3 OK done\nC: C4 SELECT \"inbox\"\nS: C4 OK [READ-WRITE] done\n" + notify;
+               "\nS: C2 OK done\nC: C3 SELECT \"INBOX\"\nS: C3 OK [READ-WRITE] done\n" + notify;
     };
-    const std::string notify = "C: C5 NOTIFY SET (selected (MessageNew MessageExpunge FlagChange)) (mailboxes "
+    const std::string notify = "C: C4 NOTIFY SET (selected (MessageNew MessageExpunge FlagChange)) (mailboxes "
                                "(\"Lists\" \"Team\") (MessageNew MessageExpunge FlagChange)) (personal (MailboxName))\n";
     struct
     {
@@ -235,17 +231,17 @@ TEST(Imap4PushFolders, NotifyWhereOfferedElseTheFirstFolderAlone)
         std::string script;
         bool hearsEveryFolder;
     } const cases[] = {
-        {"NOTIFY", script("IMAP4rev1 IDLE NOTIFY", notify + "S: C5 OK done\nC: C6 IDLE\nS: + idling\n"
+        {"NOTIFY", script("IMAP4rev1 IDLE NOTIFY", notify + "S: C4 OK done\nC: C5 IDLE\nS: + idling\n"
                                                              "S: * STATUS Team (MESSAGES 3 UIDNEXT 9)\n"),
          true},
-        {"NOTIFY refused", script("IMAP4rev1 IDLE NOTIFY", notify + "S: C5 NO not here\nC: C6 IDLE\nS: + idling\n"),
+        {"NOTIFY refused", script("IMAP4rev1 IDLE NOTIFY", notify + "S: C4 NO not here\nC: C5 IDLE\nS: + idling\n"),
          false},
-        {"IDLE only", script("IMAP4rev1 IDLE", "C: C5 IDLE\nS: + idling\n"), false},
+        {"IDLE only", script("IMAP4rev1 IDLE", "C: C4 IDLE\nS: + idling\n"), false},
         // A name beyond ASCII is asked for but left to the interval.
         {"NOTIFY, a name beyond ASCII",
-         script("IMAP4rev1 IDLE NOTIFY", "C: C5 NOTIFY SET (selected (MessageNew MessageExpunge FlagChange)) "
+         script("IMAP4rev1 IDLE NOTIFY", "C: C4 NOTIFY SET (selected (MessageNew MessageExpunge FlagChange)) "
                                          "(mailboxes (\"Lists\" \"Entw&APw-rfe\") (MessageNew MessageExpunge "
-                                         "FlagChange)) (personal (MailboxName))\nS: C5 OK done\nC: C6 IDLE\n"
+                                         "FlagChange)) (personal (MailboxName))\nS: C4 OK done\nC: C5 IDLE\n"
                                          "S: + idling\n"),
          false},
     };

@@ -358,7 +358,7 @@ protected:
         case THttpAnswerReader::TState::Failed:
             break;
         }
-        return "failed " + reader.Problem();
+        return "failed " + reader.Problem() + (reader.Body().empty() ? "" : " with a body");
     }
 };
 

@@ -66,7 +66,8 @@ TEST_F(Imap4Dovecot, RightAndWrongPassword)
     EXPECT_TRUE(Imap.Connect(true));
     EXPECT_EQ(Imap.ConnectionState, State::Authenticated);
     EXPECT_TRUE(Imap.HasCapability("IMAP4rev1"));
-    EXPECT_EQ(Imap.CommandCounter, 3); // LOGIN and CAPABILITY twice
+    EXPECT_TRUE(Imap.HasCapability("IDLE")); // named after the login only
+    EXPECT_EQ(Imap.CommandCounter, 1); // LOGIN: its answer names the capabilities
     EXPECT_TRUE(Imap.SelectMailbox("inbox"));
     EXPECT_EQ(Imap.MailBox.ExistsCount, 0);
     EXPECT_TRUE(Imap.CloseMailbox());
@@ -106,7 +107,8 @@ TEST_F(Imap4Dovecot, PasswordsBeyondAscii)
             Imap.Connect(true);
             EXPECT_EQ(Imap.ConnectionState, State::Authenticated);
             EXPECT_EQ(Imap.CredentialCharset, std::string(user) == "old" ? ccWindows1252 : ccUTF8);
-            EXPECT_EQ(Imap.CommandCounter, std::string(user) == "old" ? 4 : 3);
+            // The logins alone: the accepted one's answer names the capabilities.
+            EXPECT_EQ(Imap.CommandCounter, std::string(user) == "old" ? 2 : 1);
             EXPECT_TRUE(Imap.SelectMailbox("inbox"));
             Imap.Disconnect();
         }

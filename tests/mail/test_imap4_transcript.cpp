@@ -46,20 +46,17 @@ const std::string LoggedIn = R"(
     C: C2 CAPABILITY
     S: * CAPABILITY IMAP4rev1 UIDPLUS IDLE
     S: C2 OK done
-    C: C3 CAPABILITY
-    S: * CAPABILITY IMAP4rev1 UIDPLUS IDLE
-    S: C3 OK done
 )";
 
 const std::string Selected = LoggedIn + R"(
-    C: C4 SELECT "inbox"
+    C: C3 SELECT "inbox"
     S: * FLAGS (\Answered \Flagged \Deleted \Seen \Draft)
     S: * OK [PERMANENTFLAGS (\Deleted \Seen \*)] Flags permitted.
     S: * 882 EXISTS
     S: * 5 RECENT
     S: * OK [UNSEEN 2] First unseen.
     S: * OK [UIDVALIDITY 1700000001] UIDs valid
-    S: C4 OK [READ-WRITE] Select completed.
+    S: C3 OK [READ-WRITE] Select completed.
 )";
 
 // A header of exactly 342 bytes, the blank line that ends it included.
@@ -83,22 +80,22 @@ std::string Raw(const std::string& bytes)
 TEST(Imap4Transcript, WholeCheckOfOneAccount)
 {
     ScriptedServer srv(Selected + R"(
-        C: C5 SEARCH UNSEEN
+        C: C4 SEARCH UNSEEN
         S: * SEARCH 2 84 882
-        S: C5 OK Search completed.
-        C: C6 FETCH 84 (RFC822.HEADER)
+        S: C4 OK Search completed.
+        C: C5 FETCH 84 (RFC822.HEADER)
         S: * 883 EXISTS
         S: * 84 FETCH (RFC822.HEADER {342}
     )" + Raw(Header342()) + R"(
         S: )
-        S: C6 OK Fetch completed.
-        C: C7 FETCH 84 (RFC822.SIZE)
+        S: C5 OK Fetch completed.
+        C: C6 FETCH 84 (RFC822.SIZE)
         S: * 884 EXISTS
         S: * 84 FETCH (UID 7 RFC822.SIZE 2345)
-        S: C7 OK Fetch completed.
-        C: C8 LOGOUT
+        S: C6 OK Fetch completed.
+        C: C7 LOGOUT
         S: * BYE Logging out
-        S: C8 OK Logout completed.
+        S: C7 OK Logout completed.
     )");
     TIdIMAP4 imap;
     Aim(imap, srv);
@@ -174,9 +171,6 @@ TEST(Imap4Transcript, RefusedLoginRaisesNothingUntilTheSelect)
         S: * OK ready
         C: C1 LOGIN ann secret
         S: C1 NO [AUTHENTICATIONFAILED] Authentication failed.
-        C: C2 CAPABILITY
-        S: * CAPABILITY IMAP4rev1
-        S: C2 OK done
     )");
     TIdIMAP4 imap;
     Aim(imap, srv);
@@ -186,6 +180,52 @@ TEST(Imap4Transcript, RefusedLoginRaisesNothingUntilTheSelect)
               "Unable to execute command, wrong connection state;Current connection state: Non Authenticated.");
     EXPECT_EQ(imap.ConnectionState, State::Authenticated);
     EXPECT_TRUE(srv.WaitDone());
+}
+
+// What a login changed in the capabilities is asked once, and not at all
+// where the login's answer (or a PREAUTH greeting) names them.
+TEST(Imap4Transcript, CapabilitiesAreReadOnceAfterTheLogin)
+{
+    const std::string greeting = "S: * OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=PLAIN] ready\n";
+    const std::string login = "C: C1 LOGIN ann secret\n";
+    const struct
+    {
+        const char* Name;
+        std::string Script; // up to the LOGOUT, whose tag follows
+        int LogoutTag;
+        TIdStrings Capabilities;
+    } cases[] = {
+        {"NamedOnTheCompletion", greeting + login + "S: C1 OK [CAPABILITY IMAP4rev1 IDLE UIDPLUS] Logged in\n", 2,
+         {"IMAP4rev1", "IDLE", "UIDPLUS"}},
+        {"NamedInAnUntaggedLine", greeting + login + "S: * CAPABILITY IMAP4rev1 NOTIFY\nS: C1 OK Logged in\n", 2,
+         {"IMAP4rev1", "NOTIFY"}},
+        {"NotNamed", greeting + login + "S: C1 OK Logged in\nC: C2 CAPABILITY\nS: * CAPABILITY IMAP4rev1 IDLE\n"
+                                        "S: C2 OK done\n",
+         3, {"IMAP4rev1", "IDLE"}},
+        {"OtherCodeOnTheCompletion", greeting + login + "S: C1 OK [ALERT] Logged in\nC: C2 CAPABILITY\n"
+                                                        "S: * CAPABILITY IMAP4rev1\nS: C2 OK done\n",
+         3, {"IMAP4rev1"}},
+        {"SaslNamedOnTheCompletion",
+         "S: * OK [CAPABILITY IMAP4rev1 SASL-IR LOGINDISABLED AUTH=PLAIN] ready\n"
+         "C: C1 AUTHENTICATE PLAIN AGFubgBzZWNyZXQ=\nS: C1 OK [CAPABILITY IMAP4rev1 IDLE] in\n",
+         2, {"IMAP4rev1", "IDLE"}},
+        {"PreauthNamedInTheGreeting", "S: * PREAUTH [CAPABILITY IMAP4rev1 IDLE] welcome back\n", 1,
+         {"IMAP4rev1", "IDLE"}},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.Name);
+        const std::string logout = "C" + std::to_string(c.LogoutTag);
+        ScriptedServer srv(c.Script + "C: " + logout + " LOGOUT\nS: * BYE\nS: " + logout + " OK bye\n");
+        TIdIMAP4 imap;
+        Aim(imap, srv);
+        imap.Connect(true);
+        EXPECT_EQ(imap.ConnectionState, State::Authenticated);
+        EXPECT_EQ(imap.ServerCapabilities, c.Capabilities);
+        imap.Disconnect();
+        EXPECT_TRUE(srv.WaitDone());
+        EXPECT_TRUE(srv.Ok());
+    }
 }
 
 TEST(Imap4Transcript, GreetingsThatAreNotUsable)
@@ -236,7 +276,7 @@ TEST(Imap4Transcript, BrokenCompletionsRaiseTheirMessages)
 TEST(Imap4Transcript, ByeWithoutCompletionAndByeOutOfTurn)
 {
     {
-        ScriptedServer srv(LoggedIn + "C: C4 LOGOUT\nS: * BYE going\nCLOSE\n");
+        ScriptedServer srv(LoggedIn + "C: C3 LOGOUT\nS: * BYE going\nCLOSE\n");
         TIdIMAP4 imap;
         Aim(imap, srv);
         imap.Connect(true);
@@ -246,7 +286,7 @@ TEST(Imap4Transcript, ByeWithoutCompletionAndByeOutOfTurn)
         EXPECT_EQ(MessageOf<EIdClosedSocket>([&] { imap.Disconnect(); }), "Disconnected.");
     }
     {
-        ScriptedServer srv(LoggedIn + "C: C4 SELECT \"inbox\"\nS: * BYE idle too long\n");
+        ScriptedServer srv(LoggedIn + "C: C3 SELECT \"inbox\"\nS: * BYE idle too long\n");
         TIdIMAP4 imap;
         Aim(imap, srv);
         imap.Connect(true);
@@ -262,24 +302,24 @@ TEST(Imap4Transcript, ByeWithoutCompletionAndByeOutOfTurn)
 TEST(Imap4Transcript, HeaderFetchThatAnswersFalseStaysInStep)
 {
     ScriptedServer srv(Selected + R"(
-        C: C5 FETCH 1 (RFC822.HEADER)
-        S: C5 NO no such message
-        C: C6 FETCH 2 (RFC822.HEADER)
+        C: C4 FETCH 1 (RFC822.HEADER)
+        S: C4 NO no such message
+        C: C5 FETCH 2 (RFC822.HEADER)
         S: * 2 FETCH (BODY[HEADER] {6}
         R: ab\r\n\r\n
         S: )
-        S: C6 OK done
-        C: C7 FETCH 3 (RFC822.HEADER)
+        S: C5 OK done
+        C: C6 FETCH 3 (RFC822.HEADER)
         S: * 1 FETCH (FLAGS (\Seen))
         S: * 3 FETCH (RFC822.HEADER {8}
         R: A: b\r\n\r\n)\r\n
+        S: C6 OK done
+        C: C7 FETCH 3 (RFC822.SIZE)
+        S: * 3 FETCH (RFC822.SIZE nothing)
         S: C7 OK done
         C: C8 FETCH 3 (RFC822.SIZE)
-        S: * 3 FETCH (RFC822.SIZE nothing)
-        S: C8 OK done
-        C: C9 FETCH 3 (RFC822.SIZE)
         S: * 3 FETCH (FLAGS ())
-        S: C9 OK done
+        S: C8 OK done
     )");
     TIdIMAP4 imap;
     Aim(imap, srv);
@@ -300,7 +340,7 @@ TEST(Imap4Transcript, HeaderFetchThatAnswersFalseStaysInStep)
 TEST(Imap4Transcript, ServerClosesInTheMiddleOfTheLiteral)
 {
     ScriptedServer srv(Selected + R"(
-        C: C5 FETCH 1 (RFC822.HEADER)
+        C: C4 FETCH 1 (RFC822.HEADER)
         S: * 1 FETCH (RFC822.HEADER {342}
         R: From: half
         CLOSE
@@ -318,9 +358,9 @@ TEST(Imap4Transcript, ServerClosesInTheMiddleOfTheLiteral)
 TEST(Imap4Transcript, StatesAndNumbersAreCheckedBeforeSending)
 {
     ScriptedServer srv(LoggedIn + R"(
-        C: C4 LOGOUT
+        C: C3 LOGOUT
         S: * BYE
-        S: C4 OK bye
+        S: C3 OK bye
     )");
     TIdIMAP4 imap;
     EXPECT_EQ(MessageOf<EIdClosedSocket>([&] { imap.Disconnect(); }), "Disconnected.");
@@ -337,7 +377,7 @@ TEST(Imap4Transcript, StatesAndNumbersAreCheckedBeforeSending)
     imap.Disconnect();
     EXPECT_TRUE(srv.WaitDone());
     // Nothing was sent for the refused calls.
-    EXPECT_EQ(srv.ReceivedLines().size(), 4u);
+    EXPECT_EQ(srv.ReceivedLines().size(), 3u);
 }
 
 TEST(Imap4Transcript, PasswordsThatNeedQuotingOrALiteral)
@@ -349,8 +389,6 @@ TEST(Imap4Transcript, PasswordsThatNeedQuotingOrALiteral)
             S: C1 OK in
             C: C2 CAPABILITY
             S: C2 OK none
-            C: C3 CAPABILITY
-            S: C3 OK none
         )x");
         TIdIMAP4 imap;
         Aim(imap, srv, "ann", "pass \"word\" (x)");
@@ -360,7 +398,7 @@ TEST(Imap4Transcript, PasswordsThatNeedQuotingOrALiteral)
     }
     {
         ScriptedServer srv("S: * OK ready\nC: C1 LOGIN ann {7}\nS: + go on\nC: s\xc3\xa9\x63ret\n"
-                           "S: C1 OK in\nC: C2 CAPABILITY\nS: C2 OK none\nC: C3 CAPABILITY\nS: C3 OK none\n");
+                           "S: C1 OK in\nC: C2 CAPABILITY\nS: C2 OK none\n");
         TIdIMAP4 imap;
         Aim(imap, srv, "ann", "s\xc3\xa9\x63ret");
         imap.Connect(true);
@@ -392,7 +430,7 @@ TEST(Imap4Transcript, CredentialForms)
         TIdCredentialCharset Taken;
     };
     const std::string utf8 = "p\xC3\xA4ssw\xC3\xB6rd-\xE2\x82\xAC";
-    const std::string capabilities = "C: C3 CAPABILITY\nS: C3 OK none\nC: C4 CAPABILITY\nS: C4 OK none\n";
+    const std::string capabilities = "C: C3 CAPABILITY\nS: C3 OK none\n";
     const Case cases[] = {
         {"Windows1252AfterUtf8", utf8,
          "S: * OK ready\nC: C1 LOGIN ann {14}\nS: + go on\nC: " + utf8 +
@@ -401,10 +439,10 @@ TEST(Imap4Transcript, CredentialForms)
          State::Authenticated, ccWindows1252},
         {"UnavailableIsNotTriedAgain", utf8,
          "S: * OK ready\nC: C1 LOGIN ann {14}\nS: + go on\nC: " + utf8 +
-             "\nS: C1 NO [UNAVAILABLE] Try later\nC: C2 CAPABILITY\nS: C2 OK none\n",
+             "\nS: C1 NO [UNAVAILABLE] Try later\n",
          State::NonAuthenticated, ccUTF8},
         {"AsciiPasswordOnce", "secret",
-         "S: * OK ready\nC: C1 LOGIN ann secret\nS: C1 NO [AUTHENTICATIONFAILED] no\nC: C2 CAPABILITY\nS: C2 OK none\n",
+         "S: * OK ready\nC: C1 LOGIN ann secret\nS: C1 NO [AUTHENTICATIONFAILED] no\n",
          State::NonAuthenticated, ccUTF8},
     };
     for (const Case& c : cases)
@@ -434,8 +472,7 @@ TEST(Imap4Transcript, SaslLogins)
         bool AskSasl = false;
     };
     const std::string plain = "AGFubgBzZWNyZXQ="; // "\0ann\0secret"
-    const std::string capabilities = "C: C2 CAPABILITY\nS: C2 OK none\nC: C3 CAPABILITY\nS: C3 OK none\n";
-    const std::string refused = "C: C2 CAPABILITY\nS: C2 OK none\n";
+    const std::string capabilities = "C: C2 CAPABILITY\nS: C2 OK none\n";
     const Case cases[] = {
         {"InitialResponseOnTheCommand",
          "S: * OK [CAPABILITY IMAP4rev1 SASL-IR LOGINDISABLED AUTH=PLAIN] ready\n"
@@ -447,15 +484,15 @@ TEST(Imap4Transcript, SaslLogins)
          State::Authenticated},
         {"ChallengePlainCannotAnswerIsCancelled",
          "S: * OK [CAPABILITY IMAP4rev1 LOGINDISABLED AUTH=PLAIN] ready\n"
-         "C: C1 AUTHENTICATE PLAIN\nS: + \nC: " + plain + "\nS: + bW9yZQ==\nC: *\nS: C1 BAD cancelled\n" + refused,
+         "C: C1 AUTHENTICATE PLAIN\nS: + \nC: " + plain + "\nS: + bW9yZQ==\nC: *\nS: C1 BAD cancelled\n",
          State::NonAuthenticated},
         {"Refusal",
          "S: * OK [CAPABILITY IMAP4rev1 SASL-IR LOGINDISABLED AUTH=PLAIN] ready\n"
-         "C: C1 AUTHENTICATE PLAIN " + plain + "\nS: C1 NO [AUTHENTICATIONFAILED] no\n" + refused,
+         "C: C1 AUTHENTICATE PLAIN " + plain + "\nS: C1 NO [AUTHENTICATIONFAILED] no\n",
          State::NonAuthenticated},
         {"LoginDisabledWithoutPlainStillTriesLogin",
          "S: * OK [CAPABILITY IMAP4rev1 LOGINDISABLED AUTH=GSSAPI] ready\n"
-         "C: C1 LOGIN ann secret\nS: C1 NO [PRIVACYREQUIRED] no\n" + refused,
+         "C: C1 LOGIN ann secret\nS: C1 NO [PRIVACYREQUIRED] no\n",
          State::NonAuthenticated},
         {"AskedForSasl",
          "S: * OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=PLAIN] ready\n"
@@ -499,9 +536,8 @@ TEST(Imap4Transcript, TokenLogins)
     const auto ob = [](const char* token) { return BearerLine("OAUTHBEARER", "ann@example.org", token); };
     const auto xo = [](const char* token) { return BearerLine("XOAUTH2", "ann@example.org", token); };
     const std::string challenge = "S: + " + InvalidTokenChallenge + "\n";
-    const std::string after2 = "C: C2 CAPABILITY\nS: C2 OK done\nC: C3 CAPABILITY\nS: C3 OK done\n";
-    const std::string after3 = "C: C3 CAPABILITY\nS: C3 OK done\nC: C4 CAPABILITY\nS: C4 OK done\n";
-    const std::string refused3 = "C: C3 CAPABILITY\nS: C3 OK done\n";
+    const std::string after2 = "C: C2 CAPABILITY\nS: C2 OK done\n";
+    const std::string after3 = "C: C3 CAPABILITY\nS: C3 OK done\n";
     const Case cases[] = {
         {"OauthbearerOnTheCommand", both + "C: C1 AUTHENTICATE OAUTHBEARER " + ob("tok1") + "\nS: C1 OK in\n" + after2,
          State::Authenticated, {false}},
@@ -516,16 +552,14 @@ TEST(Imap4Transcript, TokenLogins)
         {"Xoauth2RefusedTwiceStopsAfterOneRetry",
          xoauth2 + "C: C1 AUTHENTICATE XOAUTH2\nS: +\nC: " + xo("tok1") + "\n" + challenge +
              "C:\nS: C1 NO [AUTHENTICATIONFAILED] no\nC: C2 AUTHENTICATE XOAUTH2\nS: +\nC: " + xo("tok2") + "\n" +
-             challenge + "C:\nS: C2 NO [AUTHENTICATIONFAILED] no\n" + refused3,
+             challenge + "C:\nS: C2 NO [AUTHENTICATIONFAILED] no\n",
          State::NonAuthenticated, {false, true}},
         {"UnavailableIsNoRefusalOfTheToken",
-         both + "C: C1 AUTHENTICATE OAUTHBEARER " + ob("tok1") + "\nS: C1 NO [UNAVAILABLE] later\n" +
-             "C: C2 CAPABILITY\nS: C2 OK done\n",
+         both + "C: C1 AUTHENTICATE OAUTHBEARER " + ob("tok1") + "\nS: C1 NO [UNAVAILABLE] later\n",
          State::NonAuthenticated, {false}},
         {"RefusedByTheNextCommand",
          both + "C: C1 AUTHENTICATE OAUTHBEARER " + ob("tok1") + "\nS: C1 OK in\n" +
-             "C: C2 CAPABILITY\nS: C2 BAD User is authenticated but not connected.\n"
-             "C: C3 CAPABILITY\nS: C3 BAD User is authenticated but not connected.\n",
+             "C: C2 CAPABILITY\nS: C2 BAD User is authenticated but not connected.\n",
          State::NonAuthenticated, {false}},
     };
     for (const Case& c : cases)
@@ -600,7 +634,7 @@ TEST(Imap4Transcript, SilentServerCostsOneReadTimeout)
 // send LOGOUT on it: it reports the connection as gone instead.
 TEST(Imap4Transcript, StaleQueueAfterFailedCheckDoesNotSendLogout)
 {
-    ScriptedServer srv(LoggedIn + "C: C4 SELECT \"inbox\"\nR: * 3 EXI\nSTALL\n");
+    ScriptedServer srv(LoggedIn + "C: C3 SELECT \"inbox\"\nR: * 3 EXI\nSTALL\n");
     TIdIMAP4 imap;
     Aim(imap, srv);
     imap.ReadTimeout = 30000;
@@ -610,7 +644,7 @@ TEST(Imap4Transcript, StaleQueueAfterFailedCheckDoesNotSendLogout)
     imap.Disconnect(false);
     EXPECT_EQ(MessageOf<EIdClosedSocket>([&] { imap.Disconnect(); }), "Disconnected.");
     const auto lines = srv.ReceivedLines();
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "C5 LOGOUT"), 0);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "C4 LOGOUT"), 0);
 }
 
 // --- the batched header fetch
@@ -651,37 +685,37 @@ TEST(Imap4Transcript, BatchedFetchKeepsWhatWasAskedByItsUID)
         {"out of order, with flags, a size apart and the UID after the literal",
          {9, 4, 5, 6, 7},
          250,
-         "C: C5 UID FETCH 4:7,9" + BatchItems + "\nS: * 3 FETCH (FLAGS (\\Seen))\n"
+         "C: C4 UID FETCH 4:7,9" + BatchItems + "\nS: * 3 FETCH (FLAGS (\\Seen))\n"
              + HeaderResponse("* 9 FETCH (UID 9 RFC822.SIZE 120 FLAGS (\\Recent)", "nine") + "S: * 901 EXISTS\n"
              + HeaderResponse("* 4 FETCH (RFC822.SIZE 40", "four", " UID 4 FLAGS ()")
              + "S: * 5 FETCH (UID 5 RFC822.SIZE 50 BODY[HEADER] \"Subject: five\")\n"
                "S: * 6 FETCH (UID 6 BODY[HEADER] NIL RFC822.SIZE 60)\n"
                "S: * 7 FETCH (UID 7 RFC822.SIZE 70)\n"
-             + HeaderResponse("* 7 FETCH (UID 7", "seven") + "S: C5 OK done\n",
+             + HeaderResponse("* 7 FETCH (UID 7", "seven") + "S: C4 OK done\n",
          true,
          "9 120 nine; 4 40 four; 5 50 five; 7 70 seven"},
         {"in chunks, one command each",
          {3, 1, 2},
          2,
-         "C: C5 UID FETCH 1:2" + BatchItems + "\n" + HeaderResponse("* 1 FETCH (UID 1 RFC822.SIZE 10", "one")
-             + HeaderResponse("* 2 FETCH (UID 2 RFC822.SIZE 20", "two") + "S: C5 OK done\nC: C6 UID FETCH 3"
-             + BatchItems + "\n" + HeaderResponse("* 3 FETCH (UID 3 RFC822.SIZE 30", "three") + "S: C6 OK done\n",
+         "C: C4 UID FETCH 1:2" + BatchItems + "\n" + HeaderResponse("* 1 FETCH (UID 1 RFC822.SIZE 10", "one")
+             + HeaderResponse("* 2 FETCH (UID 2 RFC822.SIZE 20", "two") + "S: C4 OK done\nC: C5 UID FETCH 3"
+             + BatchItems + "\n" + HeaderResponse("* 3 FETCH (UID 3 RFC822.SIZE 30", "three") + "S: C5 OK done\n",
          true,
          "1 10 one; 2 20 two; 3 30 three"},
         {"not asked, twice, two UIDs, broken, left out",
          {4, 5},
          250,
-         "C: C5 UID FETCH 4:5" + BatchItems + "\n" + HeaderResponse("* 1 FETCH (UID 3", "three")
+         "C: C4 UID FETCH 4:5" + BatchItems + "\n" + HeaderResponse("* 1 FETCH (UID 3", "three")
              + HeaderResponse("* 2 FETCH (UID 4", "four") + HeaderResponse("* 2 FETCH (UID 4", "again")
              + HeaderResponse("* 3 FETCH (UID 5 UID 6", "five or six")
-             + HeaderResponse("* 3 FETCH (UID 5 RFC822.SIZE (", "broken") + "S: C5 OK done\n",
+             + HeaderResponse("* 3 FETCH (UID 5 RFC822.SIZE (", "broken") + "S: C4 OK done\n",
          true,
          "4 -1 four"},
         {"a chunk refused",
          {1, 2, 3},
          2,
-         "C: C5 UID FETCH 1:2" + BatchItems + "\n" + HeaderResponse("* 1 FETCH (UID 1", "one")
-             + "S: C5 OK done\nC: C6 UID FETCH 3" + BatchItems + "\nS: C6 NO [SERVERBUG] not now\n",
+         "C: C4 UID FETCH 1:2" + BatchItems + "\n" + HeaderResponse("* 1 FETCH (UID 1", "one")
+             + "S: C4 OK done\nC: C5 UID FETCH 3" + BatchItems + "\nS: C5 NO [SERVERBUG] not now\n",
          false,
          "1 -1 one"},
     };
@@ -708,12 +742,12 @@ TEST(Imap4Transcript, BatchedFetchWithPreviewsAsksForTheBodysStart)
     SetPreviewHelperFolder(TERNBELL_RUNTIME_DIR);
     const std::string header = "Subject: one\r\nContent-Type: text/html; charset=utf-8\r\n\r\n";
     const std::string text = "<style>p{}</style><p>Caf&eacute; &amp;\r\n<b>more</b></p>";
-    ScriptedServer srv(Selected + "C: C5 UID FETCH 1:3 (RFC822.SIZE BODY.PEEK[HEADER] BODY.PEEK[TEXT]<0.4096>)\n"
+    ScriptedServer srv(Selected + "C: C4 UID FETCH 1:3 (RFC822.SIZE BODY.PEEK[HEADER] BODY.PEEK[TEXT]<0.4096>)\n"
                        "S: * 1 FETCH (UID 1 RFC822.SIZE 10 BODY[HEADER] {" + std::to_string(header.size()) + "}\n"
                        + Raw(header) + "S:  BODY[TEXT]<0> {" + std::to_string(text.size()) + "}\n" + Raw(text)
                        + "S: )\n"
                          "S: * 2 FETCH (UID 2 RFC822.SIZE 20 BODY[HEADER] \"Subject: two\" BODY[TEXT]<0> NIL)\n"
-                       + HeaderResponse("* 3 FETCH (UID 3 RFC822.SIZE 30", "three") + "S: C5 OK done\n");
+                       + HeaderResponse("* 3 FETCH (UID 3 RFC822.SIZE 30", "three") + "S: C4 OK done\n");
     TIdIMAP4 imap;
     Aim(imap, srv);
     imap.FetchPreviews = true;
@@ -738,14 +772,14 @@ TEST(Imap4Transcript, BatchedFetchThatCannotEndRaises)
         {"S: * 1 FETCH (UID 1 RFC822.SIZE 10)\nSTALL\n", "Read Timeout"},
         {"S: * 1 FETCH (UID 1 BODY[HEADER] {33554464}\n", "Reply too large."},
         {"FLOOD 600000 * 1 FETCH (UID 1 FLAGS (\\\\Seen))\\r\\n\n", "Reply too large."},
-        {"S: C4 OK an old completion\n",
-         "Unexpected: Line in a FETCH answer that is neither untagged nor the completion, offending line: C4 OK "
+        {"S: C3 OK an old completion\n",
+         "Unexpected: Line in a FETCH answer that is neither untagged nor the completion, offending line: C3 OK "
          "an old completion"},
     };
     for (const auto& [answer, message] : cases)
     {
         SCOPED_TRACE(message);
-        ScriptedServer srv(Selected + "C: C5 UID FETCH 1" + BatchItems + "\n" + answer);
+        ScriptedServer srv(Selected + "C: C4 UID FETCH 1" + BatchItems + "\n" + answer);
         TIdIMAP4 imap;
         Aim(imap, srv);
         imap.Connect(true);
@@ -763,7 +797,7 @@ TEST(Imap4Transcript, BatchedFetchThatCannotEndRaises)
 
 TEST(Imap4Transcript, UIDValidityComesFromTheSelectAnswer)
 {
-    ScriptedServer srv(Selected + "C: C5 SELECT \"other\"\nS: * 0 EXISTS\nS: C5 OK [READ-WRITE] done\n");
+    ScriptedServer srv(Selected + "C: C4 SELECT \"other\"\nS: * 0 EXISTS\nS: C4 OK [READ-WRITE] done\n");
     TIdIMAP4 imap;
     Aim(imap, srv);
     imap.Connect(true);

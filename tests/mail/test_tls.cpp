@@ -389,6 +389,12 @@ TEST_F(TlsRefusal, Imap4StartTlsIsNeverDowngraded)
             S: C2 NO not today
          )",
          "The server refused STARTTLS (not today); the password was not sent."},
+        {"STARTTLS announced by the greeting, refused", R"(
+            S: * OK [CAPABILITY IMAP4rev1 STARTTLS] ready
+            C: C1 STARTTLS
+            S: C1 NO not today
+         )",
+         "The server refused STARTTLS (not today); the password was not sent."},
         {"PREAUTH", R"(
             S: * PREAUTH welcome
          )",
