@@ -18,6 +18,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace
@@ -239,7 +240,7 @@ TEST_F(PushField, ASilentIdleIsLookedAtAtTheAccountsInterval)
     account.IMAP4 = true;
     keeper->Config.Accounts = {account};
     keeper->Config.CheckingTime = 15;
-    auto line = std::make_shared<FakeClock>(500);
+    auto line = std::make_shared<FakeClock>(1000);
     wired->StartPush({}, line);
     Tick();
     ASSERT_EQ(Errors(), "");
@@ -256,6 +257,10 @@ TEST_F(PushField, ASilentIdleIsLookedAtAtTheAccountsInterval)
         newsAt.push_back(line->Served());
         tell(pushed);
     };
+    // Delivered inside a wait, not while the look before it is under way.
+    const auto looked = line->Served();
+    ASSERT_TRUE(WaitUntil([&] { return line->Served() > looked; }, 10000));
+    std::this_thread::sleep_for(200ms);
     const auto delivered = line->Served();
     mailutils->Deliver("ann", Mail("silently delivered"));
     ASSERT_TRUE(WaitUntil([this] { return Told("silently delivered"); }, 10000)) << Errors();
