@@ -36,9 +36,6 @@ class PushField : public UiFixture
 protected:
     void SetUp() override
     {
-        const std::string why = PrivateKeyring::Unavailable();
-        if (!why.empty())
-            GTEST_SKIP() << why;
         UiFixture::SetUp();
         LoadPending = false;
         keeper->Config.Execute = "told %SUBJECT%";
@@ -46,10 +43,6 @@ protected:
         wired->mailCheck.RunCommand = [this](const std::vector<std::string>& arguments) {
             told.push_back(arguments.back());
         };
-        bus = std::make_unique<PrivateKeyring>(PrivateKeyring::TSetup::WithoutService);
-        desktop = std::make_unique<TDesktopStandIns>(connections, bus->Address());
-        wake = std::make_unique<TWakeWatch>(connections.Connect(bus->Address(), "watch"));
-        wired->shell.Follow(*wake);
     }
 
     void TearDown() override
@@ -57,6 +50,7 @@ protected:
         wired.reset();
         wake.reset();
         desktop.reset();
+        bus.reset();
         if (settings)
             UiFixture::TearDown();
         mailutils.reset();
@@ -139,8 +133,31 @@ void PrintTo(const TWakeCase& c, std::ostream* os)
     *os << c.Name;
 }
 
+// The shell follows the sleep and network watcher on a private bus where
+// the stand-ins play logind and NetworkManager.
 class PushFieldWake : public PushField, public testing::WithParamInterface<TWakeCase>
 {
+protected:
+    void SetUp() override
+    {
+        std::string why = NoLink();
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+        // As with the notification tests, its runtime (LLVM 14) stops on an
+        // internal check ("!thr->slot") once the bus's process is started.
+        why = "the thread sanitizer's runtime fails on the private bus's process";
+#endif
+#endif
+        if (why.empty())
+            why = PrivateKeyring::Unavailable();
+        if (!why.empty())
+            GTEST_SKIP() << why;
+        PushField::SetUp();
+        bus = std::make_unique<PrivateKeyring>(PrivateKeyring::TSetup::WithoutService);
+        desktop = std::make_unique<TDesktopStandIns>(connections, bus->Address());
+        wake = std::make_unique<TWakeWatch>(connections.Connect(bus->Address(), "watch"));
+        wired->shell.Follow(*wake);
+    }
 };
 
 // The line dies while the machine sleeps (or its network is gone) and mail
@@ -149,8 +166,6 @@ class PushFieldWake : public PushField, public testing::WithParamInterface<TWake
 // polled account is not due.
 TEST_P(PushFieldWake, MailThatCameMeanwhileIsToldAfterTheWake)
 {
-    if (const std::string why = NoLink(); !why.empty())
-        GTEST_SKIP() << why;
     ServeBehindLink({"ann", "bob"});
     keeper->Config.Accounts = {On("Pushed", "ann", true), On("Polled", "bob", false, 3600)};
     wired->StartPush();
