@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # ternbell at rest with three IMAP4 accounts on a private Dovecot, with Push
 # on (one IDLE session per account) and with Push off (the accounts polled),
-# under a private X server with a tray. The interval is an hour, so no timed
-# check falls in the window. A run waits for the first check to be told (the
-# execute command ran) and for the program's IMAP connections to hold still
+# under a private X server with a tray, at the program's default interval
+# (300 s; the fifth argument sets another): a pushed account is looked at on
+# its line at that interval, a polled one checked. A run waits for the first
+# check to be told (the execute command ran) and for the program's IMAP
+# connections to hold still
 # (three with Push on, none with it off), lets it settle (40 s from its
 # start, at least 5 s after the connections last changed), and then over the
 # window counts the wake-ups of all its threads (their voluntary context
@@ -14,12 +16,13 @@
 # each round; the medians are printed beside the goals, and per run which
 # threads woke. The default window, 120 s, is the interval at which Dovecot
 # tells an idling client it is still there, so each run holds one such
-# message per session, wherever the window falls; a window of 600 s holds a
-# whole cycle of the sessions' renewal as well.
-#   bench/push_rest.sh [rounds] [window seconds] [on] [folders]   (after a build; 3 rounds, 120 s;
-#   "on": Push on alone, for its wake-ups over more rounds in the same time;
-#   "folders": each account watches its inbox and four folders more, heard
-#   through NOTIFY on its one pushed line)
+# message per session, wherever the window falls; a window of 600 s holds two
+# or three looks per session as well (with an interval of an hour, a whole
+# cycle of the sessions' renewal instead).
+#   bench/push_rest.sh [rounds] [window seconds] [on] [folders] [interval]   (after a build;
+#   3 rounds, 120 s, 300 s; "on": Push on alone, for its wake-ups over more rounds in the same
+#   time; "folders": each account watches its inbox and four folders more, heard through NOTIFY
+#   on its one pushed line; "-" for either leaves it out)
 # Runs itself in a network namespace with only loopback (scripts/offline.sh),
 # so no outside traffic or link change reaches the program while it rests.
 set -euo pipefail
@@ -30,6 +33,7 @@ rounds=${1:-3}
 window=${2:-120}
 only_push=${3:-}
 folders=${4:-}
+interval=${5:-300}
 exe=$build/bin/ternbell
 helper=$build/tests/check_e2e_dovecot
 source "$root/tests/support/xsession.sh"
@@ -77,7 +81,7 @@ REGEDIT4
 
 [HKEY_CURRENT_USER\\Software\\ternbell]
 "EmailClient"=""
-"CheckingTime"=dword:00000e10
+"CheckingTime"=dword:$(printf %08x "$interval")
 "NotifyOnlyNewMsg"=dword:00000001
 "ShowForm"=dword:00000000
 "PlaySound"=""
@@ -201,7 +205,7 @@ for ((r = 0; r < rounds; r++)); do
     done
 done
 
-python3 - "$work/results" "$window" <<'PY'
+python3 - "$work/results" "$window" "$interval" <<'PY'
 import statistics, sys
 rows = [line.split() for line in open(sys.argv[1])]
 names = {1: "Push on (3 IDLE)", 0: "Push off (polled)"}
@@ -210,7 +214,7 @@ for r, push, wakes, invol, secs, rss, rollup, pss, c0, c1, gone, parts in rows:
     runs[int(push)].append(dict(round=int(r), per30=int(wakes) * 30 / float(secs), wakes=int(wakes), invol=int(invol),
                                 secs=float(secs), rss=int(rss), rollup=int(rollup), pss=int(pss),
                                 conns=f"{c0}->{c1}", gone=int(gone), parts=parts))
-print(f"3 IMAP4 accounts on a private Dovecot, interval 3600 s, window {sys.argv[2]} s at rest, "
+print(f"3 IMAP4 accounts on a private Dovecot, interval {sys.argv[3]} s, window {sys.argv[2]} s at rest, "
       f"{len(runs[1])} rounds")
 print("per run: wake-ups in the window (per 30 s), involuntary switches, VmRSS / Rss / Pss KiB at "
       "its end, IMAP connections at its start->end, threads that ended in it; wake-ups per thread")
@@ -227,11 +231,17 @@ for push in kinds:
     m = med[push]
     print(f"{names[push]:18s} median: wake-ups {m['per30']:5.2f} per 30 s   VmRSS {m['rss'] / 1024:6.2f} MiB"
           f"   Rss {m['rollup'] / 1024:6.2f} MiB   Pss {m['pss'] / 1024:6.2f} MiB")
-wake_goal = 1.0
-met = med[1]["per30"] <= wake_goal
 off = f"{med[0]['per30']:.2f}" if 0 in med else "not run"
-print(f"wake-ups at rest, Push on: {med[1]['per30']:.2f} per 30 s   goal <= {wake_goal:.0f} per 30 s   "
-      f"{'met' if met else 'NOT met'}   (Push off: {off})")
+print(f"wake-ups at rest, Push on: {med[1]['per30']:.2f} per 30 s   (Push off: {off})")
+# The session threads bear the name of the process; beside the floor that
+# Dovecot's keep-alive lines set (one per session every 120 s), what they add
+# is their renewals and looks.
+def sessions(run):
+    woke = sum(int(part.split("=")[1]) for part in run["parts"].split(",") if part.split("=")[0] == "ternbell")
+    return woke * 30 / run["secs"]
+floor = 3 * 30 / 120
+print(f"the sessions' threads, Push on: {statistics.median(sessions(v) for v in runs[1]):.2f} per 30 s   "
+      f"keep-alive floor {floor:.2f}; above it, renewals and looks")
 pairs = {}
 for push in (0, 1):
     for run in runs[push]:

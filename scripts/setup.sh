@@ -25,6 +25,9 @@ TERNBELL_PACKAGES=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev python3
   dovecot-pop3d dovecot-imapd
+  # a second IMAP4 server, whose IDLE says nothing until it ends, and the
+  # packet filter that makes a link drop what crosses it
+  mailutils-imap4d nftables
   # the test authorization server (tests/support/oauth) runs on Node.js
   nodejs
   # a DNS server for the private network of the lookup tests, and the tool
@@ -54,10 +57,14 @@ ternbell_install_packages() {
   [ "$(id -u)" -eq 0 ] || sudo=(sudo)
   "${sudo[@]}" apt-get update
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
-  # The Debian package starts a system-wide Dovecot; the tests run their own.
-  if command -v systemctl >/dev/null && systemctl is-active --quiet dovecot 2>/dev/null; then
-    "${sudo[@]}" systemctl disable --now dovecot || true
-  fi
+  # The Debian packages start a system-wide Dovecot and imap4d; the tests
+  # run their own.
+  local service
+  for service in dovecot mailutils-imap4d; do
+    if command -v systemctl >/dev/null && systemctl is-active --quiet "$service" 2>/dev/null; then
+      "${sudo[@]}" systemctl disable --now "$service" || true
+    fi
+  done
 }
 
 # The locales the text tests run under besides C.UTF-8: a German desktop in

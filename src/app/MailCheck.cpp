@@ -27,6 +27,7 @@
 #include <deque>
 #include <exception>
 #include <optional>
+#include <set>
 #include <utility>
 
 namespace
@@ -87,6 +88,9 @@ public:
     TAccountSecrets* Secrets = nullptr;
     TPushSessions* Push = nullptr;
     std::function<bool()> PushAllowed;
+    // The accounts (by login) whose last check failed: one that works again
+    // says the network is back.
+    std::set<std::string> Failing;
     // Execute commands: a few at a time, the rest wait their turn.
     TCommandQueue Commands;
     QTimer CommandPump;
@@ -157,6 +161,18 @@ bool TMailCheck::CheckAccounts()
     if (!h.Schedule.AskRound(ClearListPending))
         return true;
     Gather(std::exchange(ClearListPending, false), {});
+    return Busy();
+}
+
+bool TMailCheck::CheckEvery()
+{
+    THost& h = *FHost;
+    std::vector<int> indexes;
+    const std::vector<Account>& accounts = h.Config.Accounts;
+    for (std::size_t i = 0; i < accounts.size(); ++i)
+        if (accounts[i].Enabled && !(h.Push && h.Push->Healthy(accounts[i])))
+            indexes.push_back(static_cast<int>(i));
+    CheckOnly(std::move(indexes));
     return Busy();
 }
 
@@ -281,6 +297,11 @@ void TMailCheck::StartRound(TCycleConfig config, bool clearList, const std::vect
 void TMailCheck::SessionEnded(int index, const TAccountReport& report)
 {
     THost& h = *FHost;
+    const std::string login = TAnnounced::KeyOf(h.RoundAccounts[index]);
+    if (!report.Error.empty())
+        h.Failing.insert(login);
+    else if (h.Failing.erase(login) > 0 && h.Push)
+        h.Push->Nudge();
     if (report.Error.empty())
         h.Succeeded.push_back(index);
     h.Cycle.ApplyReport(index, report);
@@ -338,8 +359,9 @@ void TMailCheck::RoundEnded()
     h.Push->Keep(pushed);
     if (h.PushAllowed && !h.PushAllowed())
         return;
+    const std::vector<int> intervals = CheckIntervals(h.RoundAccounts, h.Config.CheckingTime);
     for (int index : h.Succeeded)
-        h.Push->Open(h.RoundAccounts[index]);
+        h.Push->Open(h.RoundAccounts[index], intervals[static_cast<std::size_t>(index)]);
 }
 
 void TMailCheck::ResumePush()

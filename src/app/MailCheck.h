@@ -59,6 +59,11 @@ public:
     // list), the list kept and the other accounts' rows as they are; during
     // a round or a job it waits for them.
     void CheckOnly(std::vector<int> indexes);
+    // After a resume or when the network is back: a round over every
+    // account whether due or not, waiting for one under way; only those
+    // whose push session idles are passed over (it tells what came while it
+    // was away as soon as it idles). True while a round is under way.
+    bool CheckEvery();
     // Runs `job` on a worker with the accounts' lines (a Delete): after the
     // round under way, and no round starts until its Done has run.
     void RunAlone(TWorkerPool::TJob job);
@@ -78,9 +83,12 @@ public:
     void UseSecrets(TAccountSecrets* secrets);
     // The sessions new mail is pushed through (the caller's, outliving
     // this): after a round each pushed account checked well gets one while
-    // `allowed` says so; news checks that account at once; a timed round
-    // passes over the accounts whose session is in IDLE (their mail is
-    // known), "Check now" checks them all the same. Abort closes them.
+    // `allowed` says so, looking at the mailbox at the account's interval;
+    // news checks that account at once; a timed round passes over the
+    // accounts whose session is in IDLE (their mail is known), "Check now"
+    // checks them all the same. An account checked well after a failed
+    // check tells the sessions waiting to reconnect to try now. Abort
+    // closes them.
     void UsePush(TPushSessions* push, std::function<bool()> allowed);
     // Checks the pushed accounts now, so that their sessions open again
     // after it (the settings window has closed).

@@ -170,8 +170,12 @@ int RunTernbell(int argc, char** argv)
     };
     mailCheck.UsePush(&push, [&shell] { return shell.PushAllowed(); });
     shell.ResumePush = [&mailCheck] { mailCheck.ResumePush(); };
+    // The lines of pushed accounts are likely dead after a sleep or a
+    // network change.
+    shell.ReopenPush = [&push] { push.Reopen(); };
     shell.UseScheduler(mailCheck.Scheduler());
     shell.CheckAccounts = [&mailCheck] { return mailCheck.CheckAccounts(); };
+    shell.CheckEveryAccount = [&mailCheck] { return mailCheck.CheckEvery(); };
     shell.AbortChecks = [&mailCheck] { mailCheck.Abort(); };
     mailCheck.OnIdle = [&shell] { shell.ChecksEnded(); };
     TNewMailController newMailController(
@@ -180,16 +184,7 @@ int RunTernbell(int argc, char** argv)
 
     // Rounds follow the desktop's sleep and network, where it tells of them.
     TWakeWatch wake;
-    shell.Offline = [&wake] { return wake.Offline(); };
-    // The lines of pushed accounts are likely dead after either.
-    QObject::connect(&wake, &TWakeWatch::Resumed, &shell, [&shell, &push] {
-        push.Reopen();
-        shell.WakeUp();
-    });
-    QObject::connect(&wake, &TWakeWatch::NetworkBack, &shell, [&shell, &push] {
-        push.Reopen();
-        shell.WakeUp();
-    });
+    shell.Follow(wake);
 
     tray.timMail->start();
 

@@ -47,29 +47,43 @@ void TPushSessions::Note(const std::shared_ptr<TShared>& shared, std::uint64_t i
     }
 }
 
-void TPushSessions::Open(const Account& account)
+void TPushSessions::Open(const Account& account, int lookEvery)
 {
     if (!Pushes(account))
         return;
     for (const auto& [id, session] : FSessions)
         if (session.For == account)
-            return;
+        {
+            if (session.LookEvery == lookEvery)
+                return;
+            Close(id);
+            break;
+        }
+    Start(account, lookEvery, false);
+}
+
+void TPushSessions::Start(const Account& account, int lookEvery, bool missed)
+{
     const std::uint64_t id = FNextId++;
     TSession& session = FSessions[id];
     session.For = account;
     session.Abort = std::make_shared<TIdLineAbort>();
     session.Stop = std::make_shared<TPushStop>();
+    session.LookEvery = lookEvery;
     {
         std::lock_guard<std::mutex> lock(FShared->Lock);
         ++FShared->Live;
     }
+    TPushTimes times = FTimes;
+    times.LookEvery = lookEvery;
     // The thread gets copies and hands back nothing but its notes.
-    FThreads[id] = std::thread([shared = FShared, id, account, make = FMakeClient, times = FTimes,
+    FThreads[id] = std::thread([shared = FShared, id, account, make = FMakeClient, times, missed,
                                 abort = session.Abort, stop = session.Stop] {
         TPushEvents events;
         events.Healthy = [&](bool healthy) { Note(shared, id, healthy ? TNote::Healthy : TNote::Unhealthy); };
         events.News = [&] { Note(shared, id, TNote::News); };
-        RunPushSession([&] { return make(account, abort); }, times, events, *stop);
+        events.Connected = [&] { Note(shared, id, TNote::Connected); };
+        RunPushSession([&] { return make(account, abort); }, times, events, *stop, missed);
         Note(shared, id, TNote::Ended);
     });
 }
@@ -102,12 +116,18 @@ void TPushSessions::CloseAll()
 
 void TPushSessions::Reopen()
 {
-    std::vector<Account> accounts;
+    std::vector<std::pair<Account, int>> accounts;
     for (const auto& [id, session] : FSessions)
-        accounts.push_back(session.For);
+        accounts.emplace_back(session.For, session.LookEvery);
     CloseAll();
-    for (const Account& account : accounts)
-        Open(account);
+    for (const auto& [account, lookEvery] : accounts)
+        Start(account, lookEvery, true);
+}
+
+void TPushSessions::Nudge()
+{
+    for (const auto& [id, session] : FSessions)
+        session.Stop->Nudge();
 }
 
 bool TPushSessions::Healthy(const Account& account) const
@@ -147,6 +167,13 @@ void TPushSessions::customEvent(QEvent*)
         {
             if (OnNews)
                 OnNews(found->second.For);
+        }
+        else if (note == TNote::Connected)
+        {
+            // Its line works: the others' may too.
+            for (const auto& [other, session] : FSessions)
+                if (other != id)
+                    session.Stop->Nudge();
         }
         else
             found->second.Healthy = note == TNote::Healthy;

@@ -36,15 +36,21 @@ public:
     // Whether the account is one whose mail is pushed: an enabled IMAP4
     // account with Push on.
     static bool Pushes(const Account& account);
-    // Opens a session for `account` unless it has one.
-    void Open(const Account& account);
+    // Opens a session for `account` unless it has one that looks at the
+    // mailbox every `lookEvery` milliseconds (the account's interval; 0:
+    // only at the renewal). One that looks at another pace is opened anew.
+    void Open(const Account& account, int lookEvery = 0);
     // Ends the sessions of accounts not in `accounts`.
     void Keep(const std::vector<Account>& accounts);
     // Ends every session at once.
     void CloseAll();
     // Ends every session and opens each again (after a resume from sleep or
-    // a network change, when the old lines are likely dead).
+    // a network change, when the old lines are likely dead). Mail may have
+    // come while they were deaf: each new one tells news once it idles.
     void Reopen();
+    // Sessions waiting to reconnect try at once: a line works again. Also
+    // done when a session enters IDLE, for the others.
+    void Nudge();
     // The account has a session in IDLE now: its mail is known.
     bool Healthy(const Account& account) const;
     int Count() const { return static_cast<int>(FSessions.size()); }
@@ -64,6 +70,7 @@ private:
         Healthy,
         Unhealthy,
         News,
+        Connected,
         Ended
     };
     struct TShared
@@ -79,9 +86,11 @@ private:
         Account For;
         std::shared_ptr<TIdLineAbort> Abort;
         std::shared_ptr<TPushStop> Stop;
+        int LookEvery = 0;
         bool Healthy = false;
     };
 
+    void Start(const Account& account, int lookEvery, bool missed);
     void Close(std::uint64_t id);
     static void Note(const std::shared_ptr<TShared>& shared, std::uint64_t id, TNote note);
 

@@ -155,6 +155,11 @@ void TTrayShell::ArmAfterTick()
 
 void TTrayShell::timMailTimer()
 {
+    Tick(false);
+}
+
+void TTrayShell::Tick(bool every)
+{
     FTray.timMail->stop();
     FResumeAfterChecks = true;
     FScheduler->Resume();
@@ -193,10 +198,11 @@ void TTrayShell::timMailTimer()
         {
             reread = std::current_exception();
         }
-    if (CheckAccounts && !FChecking)
-        FChecking = CheckAccounts();
-    else if (CheckAccounts)
-        CheckAccounts(); // a "Check now" during the checks queues one more
+    const std::function<bool()>& check = every && CheckEveryAccount ? CheckEveryAccount : CheckAccounts;
+    if (check && !FChecking)
+        FChecking = check();
+    else if (check)
+        check(); // a "Check now" during the checks queues one more
     if (reread)
         std::rethrow_exception(reread);
 }
@@ -215,11 +221,26 @@ void TTrayShell::GiveNoTrayHint()
 
 void TTrayShell::WakeUp()
 {
+    if (ReopenPush)
+        ReopenPush();
     QTimer::singleShot(WakeDelayMs, this, [this] {
-        // Paused or with the settings window open the timer is off.
-        if (FTray.timMail->isActive() && !FChecking)
-            timMailTimer();
+        // Paused or with the settings window open the timer is off, and
+        // no tick of its own is due while checks run.
+        if (!FTray.timMail->isActive() && !(FChecking && FResumeAfterChecks))
+            return;
+        // Not due is no reason: time stood still during the sleep.
+        if (!FChecking)
+            Tick(true);
+        else if (CheckEveryAccount && !(Offline && Offline()))
+            CheckEveryAccount();
     });
+}
+
+void TTrayShell::Follow(TWakeWatch& wake)
+{
+    Offline = [&wake] { return wake.Offline(); };
+    connect(&wake, &TWakeWatch::Resumed, this, [this] { WakeUp(); });
+    connect(&wake, &TWakeWatch::NetworkBack, this, [this] { WakeUp(); });
 }
 
 void TTrayShell::ChecksEnded()

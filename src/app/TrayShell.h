@@ -10,6 +10,7 @@ struct TConfig;
 class TConfigKeeper;
 class TRoundScheduler;
 class TTrayParts;
+class TWakeWatch;
 class TfrmAboutBox;
 class TfrmNewMail;
 class TfrmSettings;
@@ -37,6 +38,9 @@ public:
     // configuration is loaded. True while the checks it started run: the
     // timer starts again when ChecksEnded is called.
     std::function<bool()> CheckAccounts;
+    // The same over every account, due or not, for a wake-up; unset: the
+    // tick's. Called also while checks run: it then waits for them.
+    std::function<bool()> CheckEveryAccount;
     // Closes every line the checks hold, at once, before the program ends.
     std::function<void()> AbortChecks;
     // Tells the application to terminate (the event loop ends).
@@ -48,13 +52,19 @@ public:
     std::function<void()> EndPush;
     // Opens them again when the settings window has closed.
     std::function<void()> ResumePush;
+    // Opens them anew at a wake-up: their lines are likely dead.
+    std::function<void()> ReopenPush;
     // Whether pushed mail may be waited for now: not paused, no settings
     // window open.
     bool PushAllowed() const;
-    // After a resume from suspend or when the network is back: a round
-    // starts after this settling time, unless paused or already checking.
+    // After a resume from suspend or when the network is back: the push
+    // sessions are opened anew, and after this settling time every account
+    // is checked (after the checks under way), unless paused or offline.
     void WakeUp();
     int WakeDelayMs = 2000;
+    // Wakes up as the desktop's sleep and network watcher tells, and asks it
+    // whether the network is there.
+    void Follow(TWakeWatch& wake);
 
     // Whether the desktop shows tray icons. Without one, the first start
     // says once how to reach the settings: ShowNoTrayHint tells the text and
@@ -97,6 +107,8 @@ public:
     void ConfigLoaded(const TConfig& config);
 
 private:
+    // A tick: over the accounts that are due, or with `every` over all.
+    void Tick(bool every);
     // Arms the check timer to fire in `wakeIn` milliseconds, the
     // scheduler's next due time; none (paused): off.
     void ArmTimer(std::optional<int> wakeIn);

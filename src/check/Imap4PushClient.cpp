@@ -60,7 +60,7 @@ public:
     bool Wait(int milliseconds, int anyLineAfter) override { return FClient.IdleWait(milliseconds, anyLineAfter); }
     bool Renew() override
     {
-        const bool news = FClient.IdleRenew();
+        const bool news = FClient.IdleRenew(true);
         if (!FClient.Idling())
             Refused();
         return news;

@@ -28,7 +28,9 @@ public:
     // while IDLE was entered); false when the time passed quietly, or when
     // the server said anything once `anyLineAfter` ms had passed.
     virtual bool Wait(int milliseconds, int anyLineAfter) = 0;
-    // Leaves IDLE and enters it again; true when news came meanwhile.
+    // Leaves IDLE, asks the server about the mailbox and enters IDLE again,
+    // all in one round trip; true when news came meanwhile. A server whose
+    // IDLE says nothing until it ends is heard here.
     virtual bool Renew() = 0;
     // Whether the session hears of every folder the account watches (one
     // folder, or NOTIFY for all of them); where not, the others are checked
@@ -46,6 +48,11 @@ struct TPushTimes
     // its own), and after Renew at the latest; both within one wait.
     int RenewFrom = 9 * 60 * 1000;
     int Renew = 11 * 60 * 1000;
+    // The account's interval: the longest new mail may wait, pushed or not,
+    // so IDLE is renewed (and the mailbox looked at) at least this often; at
+    // the first line the server sends in its last quarter, where one comes.
+    // 0: at Renew.
+    int LookEvery = 0;
     int FirstRetry = 10 * 1000; // after a lost session, doubled each time
     int LastRetry = 15 * 60 * 1000;
     int AfterRefusal = 60 * 60 * 1000; // frequent logins lock accounts
@@ -66,28 +73,39 @@ struct TPushEvents
     std::function<void(bool healthy)> Healthy;
     // The mailbox changed: the account is to be checked.
     std::function<void()> News;
+    // A session has entered IDLE: the line to the server works.
+    std::function<void()> Connected;
 };
 
 // Ends a push loop from another thread: its waits between sessions return
 // at once. The line of the session under way is ended by its own abort.
+// A nudge (the network seems back) ends the wait before a reconnection.
 class TPushStop
 {
 public:
     void Stop();
     bool Stopped() const;
-    // Sleeps `milliseconds` by `clock` unless stopped first; false when
+    void Nudge();
+    // How many nudges came so far.
+    unsigned Nudges() const;
+    // Sleeps `milliseconds` by `clock` unless stopped first, or, with
+    // `nudges` given, nudged since Nudges() said that many; false when
     // stopped.
-    bool Sleep(int milliseconds, TIdClock& clock = TIdSteadyClock::Instance());
+    bool Sleep(int milliseconds, TIdClock& clock = TIdSteadyClock::Instance(), const unsigned* nudges = nullptr);
 
 private:
     mutable std::mutex FLock;
     std::condition_variable FWake;
     bool FStopped = false;
+    unsigned FNudges = 0;
 };
 
 // Keeps one IDLE session open on `make()`'s client until stopped: news is
 // told and IDLE entered again, renewed as TPushTimes says; a lost session is
-// opened again after a growing delay, a refused login after an hour. Ends
-// when stopped, or when the server offers no IDLE. Raises nothing.
+// opened again after a growing delay that a nudge cuts short, a refused
+// login after an hour. News is told once a session idles after a lost one,
+// and after the first when `missed` (mail may have come while no line
+// listened). Ends when stopped, or when the server offers no IDLE. Raises
+// nothing.
 void RunPushSession(const std::function<std::unique_ptr<TPushClient>()>& make, const TPushTimes& times,
-                    const TPushEvents& events, TPushStop& stop);
+                    const TPushEvents& events, TPushStop& stop, bool missed = false);

@@ -327,8 +327,11 @@ public:
     // IdleDone and IdleStart in one exchange: "DONE" and the next "IDLE" go
     // out in one write, so the server can answer both in one. True when news
     // came; Idling() tells whether the server took the new IDLE. Fails as
-    // IdleDone does.
-    bool IdleRenew();
+    // IdleDone does. With `noop`, a "NOOP" goes between the two in the same
+    // write, so a server that tells news only in answer to a command (one
+    // whose IDLE is silent, or looks at the mailbox only now and then) tells
+    // it now; its refusal raises as a refused DONE does.
+    bool IdleRenew(bool noop = false);
     bool Idling() const { return FIdling; }
 
 private:

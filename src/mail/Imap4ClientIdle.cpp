@@ -220,21 +220,30 @@ bool TIdIMAP4::IdleDone()
     }
 }
 
-bool TIdIMAP4::IdleRenew()
+bool TIdIMAP4::IdleRenew(bool noop)
 {
     if (!FIdling)
         throw EIdConnectionStateError("Unable to execute command, no IDLE is running.");
     FIdling = false;
     bool news = FIdleNews;
     FIdleNews = false;
+    const std::string noopTag = noop ? NextTag() : std::string();
     const std::string tag = NextTag();
     try
     {
         // One write, so that a renewal wakes us once rather than for each
         // answer.
-        WriteCommand("DONE\r\n" + tag + " IDLE");
+        WriteCommand("DONE\r\n" + (noop ? noopTag + " NOOP\r\n" : std::string()) + tag + " IDLE");
         if (ReadIdleAnswer(false, news) != Kind::TaggedOk)
             LastReplyIMAP4().RaiseReplyFailure();
+        if (noop)
+        {
+            // The NOOP's completion is read as an IDLE's: its untagged
+            // lines are news as they would be while idling.
+            FIdleTag = noopTag;
+            if (ReadIdleAnswer(false, news) != Kind::TaggedOk)
+                LastReplyIMAP4().RaiseReplyFailure();
+        }
         FIdleTag = tag;
         FIdling = ReadIdleAnswer(true, news) == Kind::Continuation;
         return news;

@@ -9,32 +9,46 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+#include <string>
 #include <thread>
 
 namespace
 {
 
 // Idles until its line is aborted; `News` makes the next wait report news.
+// The accounts named in `Failing` cannot connect; `Waited` is the time of
+// the last wait.
 struct TShared
 {
     std::atomic<int> Opened{0};
     std::atomic<bool> News{false};
+    std::mutex Lock;
+    std::set<std::string> Failing;
+    std::atomic<int> Waited{0};
 };
 
 class TIdlingClient : public TPushClient
 {
 public:
-    TIdlingClient(TShared& shared, std::shared_ptr<TIdLineAbort> abort) : FShared(shared), FAbort(std::move(abort))
+    TIdlingClient(TShared& shared, const Account& account, std::shared_ptr<TIdLineAbort> abort)
+        : FShared(shared), FCaption(account.Caption), FAbort(std::move(abort))
     {
     }
     TOpened Open() override
     {
         ++FShared.Opened;
+        std::lock_guard<std::mutex> lock(FShared.Lock);
+        if (FShared.Failing.count(FCaption))
+            throw std::runtime_error("unreachable");
         return TOpened::Ready;
     }
     void Start() override {}
     bool Wait(int milliseconds, int) override
     {
+        FShared.Waited = milliseconds;
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
         while (std::chrono::steady_clock::now() < end)
         {
@@ -51,6 +65,7 @@ public:
 
 private:
     TShared& FShared;
+    std::string FCaption;
     std::shared_ptr<TIdLineAbort> FAbort;
 };
 
@@ -61,13 +76,22 @@ Account Imap(const std::string& caption, bool push = true)
     return a;
 }
 
+// A reconnection waits an hour unless something cuts it short.
+TPushTimes HourBeforeRetrying()
+{
+    TPushTimes times;
+    times.FirstRetry = 60 * 60 * 1000;
+    return times;
+}
+
 class PushSessionsTest : public testing::Test
 {
 protected:
     TShared shared;
-    TPushSessions push{[this](const Account&, std::shared_ptr<TIdLineAbort> abort) {
-        return std::make_unique<TIdlingClient>(shared, std::move(abort));
-    }};
+    TPushSessions push{[this](const Account& account, std::shared_ptr<TIdLineAbort> abort) {
+                           return std::make_unique<TIdlingClient>(shared, account, std::move(abort));
+                       },
+                       HourBeforeRetrying()};
 };
 
 TEST_F(PushSessionsTest, OneSessionPerAccountTellingHealthAndNewsHere)
@@ -91,13 +115,57 @@ TEST_F(PushSessionsTest, OneSessionPerAccountTellingHealthAndNewsHere)
     EXPECT_EQ(shared.Opened, 2);
 }
 
-TEST_F(PushSessionsTest, ReopenOpensEachSessionAnew)
+// After a sleep the old line may have missed mail: the new session tells
+// news as soon as it idles, at the same pace of looks as the old one.
+TEST_F(PushSessionsTest, ReopenOpensEachSessionAnewAndTellsNews)
 {
-    push.Open(Imap("a"));
-    ASSERT_TRUE(WaitUntil([this] { return push.Healthy(Imap("a")); }, 5000));
+    int news = 0;
+    push.OnNews = [&news](const Account&) { ++news; };
+    push.Open(Imap("a"), 40);
+    ASSERT_TRUE(WaitUntil([this] { return push.Healthy(Imap("a")) && shared.Waited == 40; }, 5000));
+    EXPECT_EQ(news, 0);
     push.Reopen();
     EXPECT_EQ(push.Count(), 1);
     ASSERT_TRUE(WaitUntil([this] { return shared.Opened == 2 && push.Healthy(Imap("a")); }, 5000));
+    EXPECT_TRUE(WaitUntil([&news] { return news == 1; }, 5000));
+    shared.Waited = 0;
+    EXPECT_TRUE(WaitUntil([this] { return shared.Waited == 40; }, 5000));
+
+    // Another pace of looks is another session; the same pace keeps it.
+    push.Open(Imap("a"), 40);
+    EXPECT_EQ(shared.Opened, 2);
+    push.Open(Imap("a"), 30);
+    EXPECT_EQ(push.Count(), 1);
+    EXPECT_TRUE(WaitUntil([this] { return shared.Opened == 3 && shared.Waited == 30; }, 5000));
+}
+
+// A session waiting an hour to reconnect tries at once when another
+// session's line works, or when its owner says a line works again.
+TEST_F(PushSessionsTest, AWorkingLineCutsTheWaitToReconnectShort)
+{
+    for (const bool byAnotherSession : {true, false})
+    {
+        SCOPED_TRACE(byAnotherSession ? "another session idles" : "nudged");
+        {
+            std::lock_guard<std::mutex> lock(shared.Lock);
+            shared.Failing = {"a"};
+        }
+        const int opened = shared.Opened;
+        push.Open(Imap("a"));
+        ASSERT_TRUE(WaitUntil([&] { return shared.Opened == opened + 1; }, 5000));
+        {
+            std::lock_guard<std::mutex> lock(shared.Lock);
+            shared.Failing.clear();
+        }
+        EXPECT_FALSE(WaitUntil([this] { return push.Healthy(Imap("a")); }, 300));
+        if (byAnotherSession)
+            push.Open(Imap("b"));
+        else
+            push.Nudge();
+        EXPECT_TRUE(WaitUntil([this] { return push.Healthy(Imap("a")); }, 5000));
+        push.CloseAll();
+        ASSERT_TRUE(push.Join(5000));
+    }
 }
 
 } // namespace

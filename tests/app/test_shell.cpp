@@ -151,6 +151,49 @@ TEST_F(ShellTest, OfflineTicksCheckNothingAndAWakeUpChecksAgain)
     }
 }
 
+// A wake-up opens the push sessions anew at once and, after the settling
+// time, checks every account: also while checks run (it waits for them),
+// never while paused.
+TEST_F(ShellTest, AWakeUpReopensPushAndChecksEveryAccount)
+{
+    Start();
+    int reopened = 0;
+    int every = 0;
+    shell->ReopenPush = [&reopened] { ++reopened; };
+    shell->CheckEveryAccount = [&every] {
+        ++every;
+        return true;
+    };
+    shell->WakeDelayMs = 0;
+    struct
+    {
+        const char* Name;
+        bool Paused;
+        bool Checking;
+    } const cases[] = {{"at rest", false, false}, {"checking", false, true}, {"paused", true, false}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.Name);
+        shell->ChecksEnded();
+        if (c.Checking)
+        {
+            shell->CheckAccounts = [] { return true; }; // they end when told
+            shell->timMailTimer();
+        }
+        if (c.Paused)
+            tray->timMail->stop();
+        const int before = every;
+        const int ticks = checks;
+        shell->WakeUp();
+        EXPECT_EQ(reopened, static_cast<int>(&c - cases) + 1);
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(every, before + (c.Paused ? 0 : 1));
+        EXPECT_EQ(checks, ticks);
+        tray->timMail->start();
+    }
+}
+
 TEST_F(ShellTest, TimerComesBackOnWhenTheCheckFails)
 {
     Start();

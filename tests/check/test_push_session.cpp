@@ -22,15 +22,17 @@ namespace
 using namespace std::chrono_literals;
 
 // Each Open takes the next of `Opens` ("ready", "partial": ready but deaf
-// to some folders, "noidle", "refused", "fail");
-// each Wait the next of `Waits` ("news", "quiet", "cut"). The loop is stopped
-// when the waits run out.
+// to some folders, "noidle", "refused", "fail", "fail+nudge": nudged while
+// failing); each Wait the next of `Waits` ("news", "quiet", "cut",
+// "quiet+nudge"), and is kept in `Waited` as its time and its time for any
+// line. The loop is stopped when the waits run out.
 struct TScript
 {
     std::deque<std::string> Opens;
     std::deque<std::string> Waits;
     std::vector<std::string> Log;
     TPushStop* Stop = nullptr;
+    std::vector<std::pair<int, int>> Waited;
 };
 
 class TScriptedPush : public TPushClient
@@ -42,16 +44,21 @@ public:
     {
         const std::string open = Take(FScript.Opens);
         FScript.Log.push_back("open " + open);
-        if (open == "fail")
+        if (open == "fail+nudge")
+            FScript.Stop->Nudge();
+        if (open.rfind("fail", 0) == 0)
             throw std::runtime_error("refused connection");
         FPartial = open == "partial";
         return open == "noidle" ? TOpened::NoIdle : open == "refused" ? TOpened::Refused : TOpened::Ready;
     }
     bool HearsEveryFolder() const override { return !FPartial; }
     void Start() override { FScript.Log.push_back("idle"); }
-    bool Wait(int, int) override
+    bool Wait(int milliseconds, int anyLineAfter) override
     {
+        FScript.Waited.emplace_back(milliseconds, anyLineAfter);
         const std::string wait = Take(FScript.Waits);
+        if (wait == "quiet+nudge")
+            FScript.Stop->Nudge();
         if (FScript.Waits.empty())
             FScript.Stop->Stop();
         if (wait == "cut")
@@ -84,6 +91,8 @@ struct PushCase
     std::vector<std::string> opens, waits, log;
     // The time the loop slept between sessions.
     std::chrono::milliseconds slept;
+    // Mail may have come before the first session.
+    bool missed = false;
 };
 
 class PushLoop : public testing::TestWithParam<PushCase>
@@ -103,7 +112,7 @@ TEST_P(PushLoop, TellsAndOpensAgain)
     TPushTimes times;
     auto clock = std::make_shared<FakeClock>(1);
     times.Clock = clock;
-    RunPushSession([&] { return std::make_unique<TScriptedPush>(script); }, times, events, stop);
+    RunPushSession([&] { return std::make_unique<TScriptedPush>(script); }, times, events, stop, c.missed);
     EXPECT_EQ(script.Log, c.log);
     EXPECT_EQ(clock->Served(), c.slept);
 }
@@ -135,7 +144,30 @@ INSTANTIATE_TEST_SUITE_P(
                  {"quiet"},
                  {"open refused", "close", "unhealthy", "open ready", "idle", "healthy", "renew",
                   "close"},
-                 1h}),
+                 1h},
+        // Opened anew after a sleep: what came meanwhile is checked for.
+        PushCase{"ASessionAfterMissedMailTellsNews",
+                 {"ready"},
+                 {"quiet"},
+                 {"open ready", "idle", "healthy", "news", "renew", "close"},
+                 0ms,
+                 true},
+        // Another line works again: the next try comes at once, not after
+        // the 20 s it would wait.
+        PushCase{"ANudgeCutsTheWaitBeforeTheNextTry",
+                 {"ready", "fail+nudge", "ready"},
+                 {"cut", "quiet"},
+                 {"open ready", "idle", "healthy", "close", "unhealthy", "open fail+nudge", "close", "unhealthy",
+                  "open ready", "idle", "healthy", "news", "renew", "close"},
+                 10s},
+        // A nudge heard while the session still worked says nothing of
+        // the loss after it.
+        PushCase{"ANudgeWhileIdlingIsForgotten",
+                 {"ready", "ready"},
+                 {"quiet+nudge", "cut", "quiet"},
+                 {"open ready", "idle", "healthy", "renew", "close", "unhealthy", "open ready", "idle", "healthy",
+                  "news", "renew", "close"},
+                 10s}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PushRetry, GrowsFromTenSecondsToAQuarterOfAnHour)
@@ -154,6 +186,46 @@ TEST(PushStop, EndsASleepAtOnce)
     EXPECT_FALSE(stop.Sleep(60 * 60 * 1000));
     stopper.join();
     EXPECT_TRUE(stop.Stopped());
+}
+
+// A nudge from another thread ends a sleep that counts nudges, and only
+// one that came after the count it was given.
+TEST(PushStop, ANudgeEndsASleepThatCountsThem)
+{
+    TPushStop stop;
+    stop.Nudge();
+    const unsigned seen = stop.Nudges();
+    std::thread nudger([&stop] { stop.Nudge(); });
+    EXPECT_TRUE(stop.Sleep(60 * 60 * 1000, TIdSteadyClock::Instance(), &seen));
+    nudger.join();
+    EXPECT_FALSE(stop.Stopped());
+    // Nudged before it began, and not counting at all: the time runs out.
+    auto clock = std::make_shared<FakeClock>(1);
+    EXPECT_TRUE(stop.Sleep(10000, *clock));
+    EXPECT_EQ(clock->Served(), 10s);
+}
+
+// The session's waits: its renewal at 9 to 11 minutes, or a look at the
+// account's interval where that comes sooner, taken at the first line in
+// its last quarter.
+TEST(PushLoopWaits, LookAtTheAccountsIntervalAtTheLatest)
+{
+    const std::vector<std::pair<int, std::pair<int, int>>> cases{
+        {0, {660000, 540000}},      {15000, {15000, 11250}},   {300000, {300000, 225000}},
+        {600000, {600000, 450000}}, {700000, {660000, 540000}}, {660000, {660000, 540000}}};
+    for (const auto& [lookEvery, waited] : cases)
+    {
+        TPushStop stop;
+        TScript script{{"ready"}, {"quiet", "quiet"}, {}, &stop};
+        TPushEvents events;
+        events.Healthy = [](bool) {};
+        events.News = [] {};
+        TPushTimes times;
+        times.Clock = std::make_shared<FakeClock>(1);
+        times.LookEvery = lookEvery;
+        RunPushSession([&] { return std::make_unique<TScriptedPush>(script); }, times, events, stop);
+        EXPECT_EQ(script.Waited, (std::vector<std::pair<int, int>>{waited, waited})) << lookEvery;
+    }
 }
 
 // The IMAP4 client of a push session against scripted servers: how its
@@ -204,8 +276,9 @@ INSTANTIATE_TEST_SUITE_P(
         OpenCase{"Idles", Greeting + "S: C1 OK in\n" + Capabilities +
                               "C: C3 SELECT \"INBOX\"\nS: * 2 EXISTS\nS: C3 OK [READ-WRITE] done\n"
                               "C: C4 IDLE\nS: + idling\nS: * 3 EXISTS\n"
-                              "C: DONE\nC: C5 IDLE\nS: C4 OK done\nS: + idling\nS: * OK still here\n"
-                              "C: DONE\nC: C6 IDLE\nS: C5 OK done\nS: C6 NO not now\n",
+                              "C: DONE\nC: C5 NOOP\nC: C6 IDLE\nS: C4 OK done\nS: C5 OK done\nS: + idling\n"
+                              "S: * OK still here\n"
+                              "C: DONE\nC: C7 NOOP\nC: C8 IDLE\nS: C6 OK done\nS: C7 OK done\nS: C8 NO not now\n",
                  TPushClient::TOpened::Ready},
         OpenCase{"RefusedLogin", Greeting + "S: C1 NO [AUTHENTICATIONFAILED] no\n",
                  TPushClient::TOpened::Refused},

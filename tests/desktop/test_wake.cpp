@@ -3,6 +3,7 @@
 
 #include "desktop/WakeWatch.h"
 #include "support/BusConnections.h"
+#include "support/DesktopStandIns.h"
 #include "support/PrivateKeyring.h"
 
 #include <QDBusMessage>
@@ -17,26 +18,8 @@
 namespace
 {
 
-const QString NetworkService = QStringLiteral("org.freedesktop.NetworkManager");
-const QString NetworkPath = QStringLiteral("/org/freedesktop/NetworkManager");
-
-// Answers Get(State) as NetworkManager does; nothing else.
-class TFakeNetworkManager : public QDBusVirtualObject
-{
-public:
-    quint32 State = 0;
-
-    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
-    {
-        if (message.interface() != QLatin1String("org.freedesktop.DBus.Properties") ||
-            message.member() != QLatin1String("Get") ||
-            message.arguments().value(1).toString() != QLatin1String("State"))
-            return false;
-        connection.send(message.createReply(QVariant::fromValue(QDBusVariant(State))));
-        return true;
-    }
-    QString introspect(const QString&) const override { return {}; }
-};
+const QString NetworkService = NetworkManagerService;
+const QString NetworkPath = NetworkManagerPath;
 
 // What the watcher told, in order: "resumed", "offline", "online", "back".
 struct TLog
@@ -82,9 +65,7 @@ protected:
     static void Emit(QDBusConnection& from, const QString& path, const QString& interfaceName, const char* member,
                      const QVariantList& arguments)
     {
-        QDBusMessage signal = QDBusMessage::createSignal(path, interfaceName, QString::fromLatin1(member));
-        signal.setArguments(arguments);
-        from.send(signal);
+        EmitSignal(from, path, interfaceName, member, arguments);
     }
 
     std::unique_ptr<PrivateKeyring> bus;

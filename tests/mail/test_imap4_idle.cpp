@@ -207,6 +207,45 @@ TEST_F(Imap4Idle, RenewalInOneWriteAfterTheServersNextLine)
     EXPECT_TRUE(Server->WaitDone());
 }
 
+// A look between two IDLEs: DONE, NOOP and IDLE in one write. Servers whose
+// IDLE is silent tell news in answer to DONE or to the NOOP; either is news.
+TEST_F(Imap4Idle, LookAsksBetweenTwoIdlesInOneWrite)
+{
+    const std::string asked = "C: DONE\nC: C4 NOOP\nC: C5 IDLE\n";
+    struct Case
+    {
+        const char* Name;
+        std::string Answers;
+        bool News;
+        bool Raises;
+    };
+    const Case cases[] = {
+        {"quiet", "S: C3 OK done\nS: C4 OK done\nS: + idling", false, false},
+        {"news at DONE", "S: * 4 EXISTS\nS: * 4 RECENT\nS: C3 OK done\nS: C4 OK done\nS: + idling", true, false},
+        {"news with the NOOP", "S: C3 OK done\nS: * 1 EXPUNGE\nS: C4 OK done\nS: + idling", true, false},
+        {"NOOP refused", "S: C3 OK done\nS: C4 BAD not now", false, true},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.Name);
+        Start(Idling + asked + c.Answers);
+        ASSERT_TRUE(Imap.IdleStart());
+        if (c.Raises)
+        {
+            EXPECT_THROW(Imap.IdleRenew(true), EIdReplyIMAP4Error);
+            EXPECT_EQ(Imap.ConnectionState, State::Lost);
+        }
+        else
+        {
+            EXPECT_EQ(Imap.IdleRenew(true), c.News);
+            EXPECT_TRUE(Imap.Idling());
+        }
+        Imap.Disconnect(false);
+        EXPECT_TRUE(Server->WaitDone());
+        Server.reset();
+    }
+}
+
 TEST_F(Imap4Idle, ServerWithoutIdleRefusesAndTheSessionGoesOn)
 {
     Start(R"(

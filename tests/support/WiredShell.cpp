@@ -26,22 +26,28 @@ WiredShell::WiredShell(TTrayParts& tray, TConfigKeeper& keeper, TfrmSettings& se
     SetPreviewHelperFolder(TERNBELL_RUNTIME_DIR);
     shell.UseScheduler(mailCheck.Scheduler());
     shell.CheckAccounts = [this] { return mailCheck.CheckAccounts(); };
+    shell.CheckEveryAccount = [this] { return mailCheck.CheckEvery(); };
     shell.AbortChecks = [this] { mailCheck.Abort(); };
     mailCheck.OnIdle = [this] { shell.ChecksEnded(); };
     // Ending the program would end the test's own event loops.
     shell.Terminate = [] {};
 }
 
-void WiredShell::StartPush(const TPushTimes& times)
+void WiredShell::StartPush(const TPushTimes& times, std::shared_ptr<TIdClock> lineClock)
 {
     push = std::make_unique<TPushSessions>(
-        [this](const Account& account, std::shared_ptr<TIdLineAbort> abort) {
-            return MakePushClient(account, limits, std::move(abort));
+        [this, lineClock](const Account& account, std::shared_ptr<TIdLineAbort> abort) {
+            ++pushSessions;
+            TSessionLimits own = limits;
+            if (lineClock)
+                own.Clock = lineClock;
+            return MakePushClient(account, own, std::move(abort));
         },
         times);
     shell.EndPush = [this] { push->CloseAll(); };
     mailCheck.UsePush(push.get(), [this] { return shell.PushAllowed(); });
     shell.ResumePush = [this] { mailCheck.ResumePush(); };
+    shell.ReopenPush = [this] { push->Reopen(); };
 }
 
 void WaitForChecks(TMailCheck& mailCheck, int milliseconds)

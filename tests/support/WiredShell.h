@@ -33,8 +33,9 @@ struct WiredShell
 
     // The limits every check and Delete session gets.
     TSessionLimits limits;
-    // Check sessions made so far (on the workers).
+    // Check sessions made so far (on the workers), and push sessions.
     std::atomic<int> checkSessions{0};
+    std::atomic<int> pushSessions{0};
     // Run on the worker before each check session, when set before the round.
     std::function<void()> beforeSession;
     TfrmAboutBox aboutBox;
@@ -43,8 +44,9 @@ struct WiredShell
     std::unique_ptr<TPushSessions> push;
     TMailCheck mailCheck;
 
-    // Wires IDLE sessions as the program does, with the limits above.
-    void StartPush(const TPushTimes& times = {});
+    // Wires IDLE sessions as the program does, with the limits above; their
+    // lines' waits on `lineClock` where one is given.
+    void StartPush(const TPushTimes& times = {}, std::shared_ptr<TIdClock> lineClock = nullptr);
 
     void WaitForChecks(int milliseconds = 20000) { ::WaitForChecks(mailCheck, milliseconds); }
 };
