@@ -557,6 +557,7 @@ std::vector<TSessionOrder> TCheckCycle::BeginRound(const TCycleConfig& config, b
     // A round over some accounts (news pushed, a Delete, Mark as read) tells
     // of new mail only: a message read elsewhere is nothing to tell anew.
     FToldInRound = !only.empty();
+    FWithdrawnInRound = false;
     FTold.clear();
     NewCount = 0;
     if (clearList)
@@ -782,12 +783,14 @@ void TCheckCycle::EndRound()
     FRunning = false;
     Summary();
     Tell();
-    if (ListedCount == 0)
+    // Once a round is enough: the summary may have withdrawn it already.
+    if (ListedCount == 0 && !FWithdrawnInRound)
         WithdrawShownNews();
 }
 
 void TCheckCycle::WithdrawShownNews()
 {
+    FWithdrawnInRound = true;
     FShownNews = {};
     FShownKeys.clear();
     FOutput.WithdrawNews();

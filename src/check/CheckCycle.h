@@ -423,4 +423,5 @@ private:
     // What the last balloon told, and the rows it told of (RowKeyText).
     TNewMailNews FShownNews;
     std::vector<std::string> FShownKeys;
+    bool FWithdrawnInRound = false;
 };
