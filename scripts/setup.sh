@@ -38,6 +38,8 @@ TERNBELL_PACKAGES=(
   # a notification server that can be driven from a script, and a headless
   # Wayland compositor with the toolkit's Wayland platform
   dunst weston qt6-wayland
+  # a dock that shows counts on its launchers
+  plank
   xvfb xauth trayer imagemagick x11-xserver-utils x11-utils xdotool
   pulseaudio pulseaudio-utils iproute2 util-linux
   # locales for the text tests (ternbell_install_locales)

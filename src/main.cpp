@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 #include "app/ProcessEntry.h"
+#include "app/StatusClient.h"
 
 #include <cstdio>
 
@@ -10,6 +11,15 @@ int main(int argc, char** argv)
     {
         std::fputs(answer->c_str(), stdout);
         return 0;
+    }
+    // The running instance's status, for a bar: no toolkit, no tray.
+    std::string misuse;
+    if (const auto status = StatusOptionsOf(argc, argv, misuse))
+        return RunStatus(*status, StatusSocketPaths());
+    if (!misuse.empty())
+    {
+        std::fputs(misuse.c_str(), stderr);
+        return 2;
     }
     return RunTernbell(argc, argv);
 }

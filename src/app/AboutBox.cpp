@@ -55,6 +55,9 @@ TfrmAboutBox::TfrmAboutBox(QWidget* parent) : QDialog(parent)
                               "A small mail notifier for the desktop tray.\n"
                               "It checks POP3 and IMAP4 mailboxes and tells "
                               "you when new mail is waiting.");
+    lblLicence = WrappedLabel(this, "lblLicence",
+                              "Free software under the GNU General Public License, version 3 "
+                              "or later (GPL-3.0-or-later), with NO WARRANTY.");
     btnOk = Captioned<QPushButton>(this, "btnOk", "&Ok");
     btnOk->setDefault(true);
     connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
@@ -65,6 +68,7 @@ TfrmAboutBox::TfrmAboutBox(QWidget* parent) : QDialog(parent)
     FVersionGap = new QSpacerItem(0, 0, QSizePolicy::Minimum, QSizePolicy::Fixed);
     texts->addSpacerItem(FVersionGap);
     texts->addWidget(lblCredits);
+    texts->addWidget(lblLicence);
     texts->addStretch(1);
     texts->addWidget(btnOk, 0, Qt::AlignRight);
     auto* box = new QHBoxLayout(this);
@@ -85,6 +89,7 @@ void TfrmAboutBox::setVisible(bool visible)
         FSized = true;
         // Lines of a comfortable length rather than a narrow column.
         lblCredits->setMinimumWidth(lblCredits->fontMetrics().averageCharWidth() * 45);
+        lblLicence->setMinimumWidth(lblCredits->minimumWidth());
         FVersionGap->changeSize(0, lblVersion->fontMetrics().height() / 2, QSizePolicy::Minimum, QSizePolicy::Fixed);
         layout()->invalidate();
         layout()->activate();

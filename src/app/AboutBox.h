@@ -22,6 +22,7 @@ public:
     QLabel* lblTitle;
     QLabel* lblVersion;
     QLabel* lblCredits;
+    QLabel* lblLicence;
     QPushButton* btnOk;
 
 private:

@@ -11,18 +11,27 @@ std::string VersionText()
     return std::string("ternbell ") + TERNBELL_VERSION;
 }
 
+std::string LicenceText()
+{
+    return "License GPL-3.0-or-later: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
+           "This is free software: you are free to change and redistribute it.\n"
+           "There is NO WARRANTY, to the extent permitted by law.\n";
+}
+
 std::optional<std::string> CommandLineAnswer(int argc, const char* const* argv)
 {
     for (int i = 1; i < argc; ++i)
     {
         const char* arg = argv[i];
         if (std::strcmp(arg, "--version") == 0 || std::strcmp(arg, "-v") == 0)
-            return VersionText() + "\n";
+            return VersionText() + "\n" + LicenceText();
         if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0)
-            return "Usage: ternbell [--help | --version]\n"
+            return "Usage: ternbell [--help | --version | --status [--follow] [--format TEXT]]\n"
                    "Mail notifier for the system tray: checks POP3 and IMAP4 accounts and tells\n"
                    "you when new mail is waiting. Settings are kept in\n"
-                   "${XDG_CONFIG_HOME:-~/.config}/ternbell/user.reg; see ternbell(1).\n";
+                   "${XDG_CONFIG_HOME:-~/.config}/ternbell/user.reg; see ternbell(1).\n"
+                   "--status prints the running ternbell's state as one line of JSON (or TEXT with\n"
+                   "{count}, {accounts} and {class} filled); --follow prints one more at every change.\n";
     }
     return std::nullopt;
 }

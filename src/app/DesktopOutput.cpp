@@ -115,6 +115,22 @@ void TDesktopOutput::WithdrawNews()
         Notifier->Withdraw();
 }
 
+void TDesktopOutput::NewsLeft(const TNewMailNews& rest)
+{
+    // A balloon cannot be changed; a notification that still shows is.
+    if (!Notifier || !Notifier->Available())
+        return;
+    const TNewMailNotice text = NewMailNotice(rest, OffersMarkRead && OffersMarkRead());
+    if (Notifier->Update({text.Summary, text.Body, text.Actions}))
+        Shown = rest.Told;
+}
+
+void TDesktopOutput::MailStateChanged(const TMailState& state)
+{
+    if (OnMailState)
+        OnMailState(state);
+}
+
 void TDesktopOutput::Balloon(const TNewMailNews& news)
 {
     QString text = FromCodePage(CutAtCharacter(news.Headline, BalloonTextLimit));

@@ -32,6 +32,8 @@ public:
     std::function<bool()> OffersMarkRead;
     // The messages the notification shown tells of.
     std::vector<TToldMessage> Shown;
+    // What waits, after every summary of the cycle.
+    std::function<void(const TMailState& state)> OnMailState;
 
     TScrollLockBlinker& Blinker() { return FBlink; }
 
@@ -48,6 +50,8 @@ public:
     void RunCommand(const std::vector<std::string>& arguments) override;
     void ShowBalloon(const TNewMailNews& news) override;
     void WithdrawNews() override;
+    void NewsLeft(const TNewMailNews& rest) override;
+    void MailStateChanged(const TMailState& state) override;
 
 private:
     void Balloon(const TNewMailNews& news);

@@ -6,6 +6,7 @@
 #include "check/AnnouncedMemory.h"
 #include "check/CheckCycle.h"
 #include "check/CheckRules.h"
+#include "check/ExpandCommand.h"
 #include "check/FurtherPreviews.h"
 #include "check/MessageList.h"
 #include "check/RoundScheduler.h"
@@ -122,6 +123,10 @@ TMailCheck::TMailCheck(TTrayParts& tray, TfrmNewMail& newMail, const TConfig& co
             RunCommand(arguments);
     };
     FHost->Output.OffersMarkRead = [this] { return static_cast<bool>(MarkRead); };
+    FHost->Output.OnMailState = [this](const TMailState& state) {
+        if (OnMailState)
+            OnMailState(state);
+    };
 }
 
 TMailCheck::~TMailCheck()
@@ -456,7 +461,10 @@ void TMailCheck::UseNotifier(TDesktopNotifier* notifier)
     if (!notifier)
         return;
     connect(notifier, &TDesktopNotifier::ActionInvoked, this, [this](const QString& key) {
-        if (key == NoticeRead && OnNoticeRead)
+        if (key == NoticeRead && OnNoticeOpen && !FHost->Output.Shown.empty() &&
+            NamesMessage(FHost->Config.EmailClient))
+            OnNoticeOpen(FHost->Output.Shown.front());
+        else if (key == NoticeRead && OnNoticeRead)
             OnNoticeRead();
         else if (key == NoticeShow && OnNoticeShow)
             OnNoticeShow();

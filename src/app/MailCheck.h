@@ -22,6 +22,7 @@ struct TToldMessage;
 class TPushSessions;
 class TRoundScheduler;
 struct TCycleConfig;
+struct TMailState;
 class TMessageList;
 class TScrollLockBlinker;
 class TTrayParts;
@@ -104,6 +105,12 @@ public:
     std::function<void()> OnNoticeRead;
     std::function<void()> OnNoticeShow;
     std::function<void(const std::vector<TToldMessage>& messages)> MarkRead;
+    // "Read" of a notification where the mail client's command names a
+    // message: the first message it tells of is opened. Unset, or without
+    // such a command, OnNoticeRead runs.
+    std::function<void(const TToldMessage& message)> OnNoticeOpen;
+    // What waits, after every summary of the cycle.
+    std::function<void(const TMailState& state)> OnMailState;
     // After an OAuth2 account's session that logged in (`needed` false) or
     // could not before the account is signed in again (true); `index` is
     // the account's in the configuration.

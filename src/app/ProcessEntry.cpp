@@ -1,6 +1,8 @@
 #include "app/ProcessEntry.h"
 
 #include "app/AboutBox.h"
+#include "app/MailStatus.h"
+#include "app/StatusChannel.h"
 #include "app/SignInNotices.h"
 #include "app/SingleInstance.h"
 #include "app/MailCheck.h"
@@ -9,6 +11,8 @@
 #include "app/TrayParts.h"
 #include "app/TrayShell.h"
 #include "check/CheckClients.h"
+#include "check/ExpandCommand.h"
+#include "check/RoundScheduler.h"
 #include "check/Imap4PushClient.h"
 #include "config/AccountSecrets.h"
 #include "config/ConfigKeeper.h"
@@ -25,12 +29,14 @@
 #include "desktop/Application.h"
 #include "desktop/Artwork.h"
 #include "desktop/DesktopNotifier.h"
+#include "desktop/LauncherEntry.h"
 #include "desktop/Dialogs.h"
 #include "desktop/TrayIcon.h"
 #include "desktop/WakeWatch.h"
 #include "platform/CodePage.h"
 #include "platform/TermSignal.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QTimer>
 
@@ -181,6 +187,28 @@ int RunTernbell(int argc, char** argv)
     TNewMailController newMailController(
         frmNewMail, NewMailEnvironment(config.Config, tray, [&shell] { shell.mnuCheckNowClick(); }, mailCheck,
                                        makeDelete, &secrets));
+    // "Read" of a notification opens its first message where the mail
+    // client's command can name one.
+    mailCheck.OnNoticeOpen = [&newMailController](const TToldMessage& message) {
+        newMailController.OpenMessage(RowValuesOfTold(message));
+    };
+
+    // The count on a launcher and the status of `ternbell --status`, which
+    // readers ask for through the one-instance channel.
+    TStatusChannel statusChannel;
+    instance.OnRequest = [&statusChannel](const QByteArray& request, TDescriptor& connection) {
+        return statusChannel.Take(request, connection);
+    };
+    TLauncherEntry launcher;
+    TMailStatus mailStatus(launcher, statusChannel);
+    mailCheck.OnMailState = [&mailStatus](const TMailState& state) { mailStatus.SetMail(state); };
+    // The pause and the launcher's setting change by the user's hand, in an
+    // event: looked at when the loop has worked, never at rest.
+    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
+        QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, &shell, [&] {
+            mailStatus.SetPaused(mailCheck.Scheduler().Paused());
+            mailStatus.SetBadgeFor(config.Config.BadgeFor);
+        });
 
     // Rounds follow the desktop's sleep and network, where it tells of them.
     TWakeWatch wake;

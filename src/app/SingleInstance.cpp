@@ -331,6 +331,15 @@ void TSingleInstance::Serve(TPeer* peer)
             Drop(peer);
         return;
     }
+    if (const QByteArray request = peer->Request.left(end + 1);
+        end < MaxRequest && request != ShowRequest && OnRequest)
+    {
+        // Its notifier goes quiet before the connection changes hands.
+        peer->Notifier.setEnabled(false);
+        OnRequest(request, peer->Socket);
+        Drop(peer);
+        return;
+    }
     if (end >= MaxRequest || peer->Request.left(end + 1) != ShowRequest)
     {
         Drop(peer);

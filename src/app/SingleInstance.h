@@ -36,6 +36,10 @@ public:
 
     // Run in the one instance when a later start asks for the settings.
     std::function<void()> OnShowSettings;
+    // Run in the one instance for a request line that is not the settings'
+    // ("status\n"): true when it was taken, and the connection with it
+    // (moved out of `connection`); any other is closed.
+    std::function<bool(const QByteArray& request, TDescriptor& connection)> OnRequest;
 
     // How long a later start waits for the running one's answer.
     int ReplyTimeout = 3000;

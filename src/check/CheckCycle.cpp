@@ -157,14 +157,37 @@ TFetchedHeader FetchedHeaderOf(TIdMessage& message)
 {
     // Cut here, not when the row is made: a session holds thousands of
     // these until its report is applied, and a header may be a megabyte.
+    std::string messageId = std::move(message.MessageId);
+    if (messageId.size() > MaxMessageIdLength)
+        messageId = CutAtCharacter(messageId, MaxMessageIdLength);
     return TFetchedHeader{RowText(message.FromText()), RowText(std::move(message.Subject)),
-                          static_cast<int>(message.Priority), RowText(std::move(message.MessageId)), message.Date};
+                          static_cast<int>(message.Priority), std::move(messageId), message.Date};
+}
+
+std::string BareMessageId(const std::string& fieldValue)
+{
+    const std::size_t open = fieldValue.find('<');
+    const std::size_t close = open == std::string::npos ? open : fieldValue.find('>', open + 1);
+    if (close != std::string::npos)
+        return fieldValue.substr(open + 1, close - open - 1);
+    const std::size_t first = fieldValue.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
+        return {};
+    return fieldValue.substr(first, fieldValue.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+bool ImportantWaits(const TMessageList& rows)
+{
+    (void)rows;
+    return false;
 }
 
 std::string FingerprintOf(const TFetchedHeader& header, int size)
 {
+    // Cut as rows were before whole Message-IDs were kept, so the memory of
+    // what was told still knows them.
     const std::string key = !header.MessageId.empty()
-                                ? "m\n" + header.MessageId
+                                ? "m\n" + RowText(header.MessageId)
                                 : "d\n" + std::to_string(header.Date) + "\n" + header.From + "\n" +
                                       header.Subject + "\n" + std::to_string(size);
     return TRowId::Print(TIdHashMessageDigest5::HashStringAsHex(key)).Text;
@@ -424,6 +447,7 @@ void TCheckCycle::ListMessages(int index, const TRowPlace& place, const TFolderL
             row.Preview = m.Header.Preview;
         row.Id = ids[k];
         row.Print = prints[k];
+        row.MessageId = BareMessageId(m.Header.MessageId);
         row.Key = place.Key;
         row.Mailbox = place.Mailbox;
         row.Offset = offset;
@@ -530,7 +554,10 @@ std::vector<TSessionOrder> TCheckCycle::BeginRound(const TCycleConfig& config, b
     FPending = 0;
     FAwaited.clear();
     FUntold = 0;
-    FToldInRound = false;
+    // A round over some accounts (news pushed, a Delete, Mark as read) tells
+    // of new mail only: a message read elsewhere is nothing to tell anew.
+    FToldInRound = !only.empty();
+    FWithdrawnInRound = false;
     FTold.clear();
     NewCount = 0;
     if (clearList)
@@ -538,7 +565,7 @@ std::vector<TSessionOrder> TCheckCycle::BeginRound(const TCycleConfig& config, b
         rows.Clear();
         FUnlisted.clear();
         FLastListed.clear();
-        FOutput.WithdrawNews();
+        WithdrawShownNews();
     }
     FOutput.SetTrayPicture(tpChecking);
     for (int i = rows.Count() - 1; i >= 0; --i)
@@ -756,8 +783,17 @@ void TCheckCycle::EndRound()
     FRunning = false;
     Summary();
     Tell();
-    if (ListedCount == 0)
-        FOutput.WithdrawNews();
+    // Once a round is enough: the summary may have withdrawn it already.
+    if (ListedCount == 0 && !FWithdrawnInRound)
+        WithdrawShownNews();
+}
+
+void TCheckCycle::WithdrawShownNews()
+{
+    FWithdrawnInRound = true;
+    FShownNews = {};
+    FShownKeys.clear();
+    FOutput.WithdrawNews();
 }
 
 int TCheckCycle::AccountOfRow(int r) const
@@ -823,12 +859,105 @@ void TCheckCycle::Summary()
     // Checking while any session of the round runs; a failure shows from
     // the first until the next round.
     const int picture = !FFailed.empty() ? tpFailure : FPending > 0 ? tpChecking : tpIdle;
+    std::string hint = ResStr("The connection to mail server is not available");
     if (FFailed.empty())
-        FOutput.SetTrayHint(TrayHint(headline, FOutput.TimeText()));
+    {
+        hint = TrayHint(headline, FOutput.TimeText());
+        FOutput.SetTrayHint(hint);
+    }
     if (FOutput.TrayPicture() != picture)
         FOutput.SetTrayPicture(picture);
     const TCycleSettings& settings = FConfig.Settings;
     FOutput.SetNewMailIconVisible(!settings.ShowIcon.empty() && ListedCount > 0);
+    FollowTold();
+    TMailState state = MailState();
+    state.Hint = std::move(hint);
+    FOutput.MailStateChanged(state);
+}
+
+void TCheckCycle::FollowTold()
+{
+    if (FShownKeys.empty())
+        return;
+    std::unordered_map<std::string, int> standing;
+    for (int r = 0; r < FRows.Count(); ++r)
+        if (FRows.ImageIndex(r) != riError)
+            standing.try_emplace(RowKeyText(FRows.Place(r), FRows.Id(r)), r);
+    TNewMailNews rest{FShownNews.Title, CurrentHeadline(), {}};
+    std::vector<std::string> keys;
+    for (std::size_t i = 0; i < FShownKeys.size(); ++i)
+    {
+        const auto found = standing.find(FShownKeys[i]);
+        if (found == standing.end())
+            continue;
+        TToldMessage told = FShownNews.Told[i];
+        // Its number as the block stands now, for Mark as read.
+        const int r = found->second;
+        told.Number = r - FirstRowOf(FRows, FRows.Place(r)) + 1 + FRows.Offset(r);
+        rest.Told.push_back(std::move(told));
+        keys.push_back(FShownKeys[i]);
+    }
+    if (keys.size() == FShownKeys.size())
+    {
+        FShownNews.Told = std::move(rest.Told);
+        return;
+    }
+    if (keys.empty())
+        return WithdrawShownNews();
+    FShownNews = rest;
+    FShownKeys = std::move(keys);
+    FOutput.NewsLeft(rest);
+}
+
+TMailState TCheckCycle::MailState() const
+{
+    TMailState state;
+    state.Count = WaitingCount();
+    state.Failed = !FFailed.empty();
+    state.Important = ImportantWaits(FRows);
+    std::vector<TAccountState> accounts(FPlaces.size());
+    for (std::size_t i = 0; i < FPlaces.size(); ++i)
+        accounts[i].Name = FConfig.Accounts[i].Caption;
+    // A block at a time, as the rows of an account stand together; a
+    // message in two of an account's folders counts once.
+    int account = -1;
+    std::optional<TRowPlace> place;
+    std::unordered_map<std::string_view, std::string_view> counted;
+    for (int r = 0; r < FRows.Count(); ++r)
+    {
+        const TMessageRow& row = FRows.Row(r);
+        if (!place || !InBlock(row, *place))
+        {
+            if (!place || !SameAccount(row, *place))
+            {
+                counted.clear();
+                account = AccountOfRow(r);
+            }
+            place = FRows.Place(r);
+        }
+        if (account < 0)
+            continue;
+        TAccountState& share = accounts[static_cast<std::size_t>(account)];
+        if (row.ImageIndex == riError)
+        {
+            // A note of messages left out is no failure.
+            if (share.Error.empty() && FUnlisted.count(AccountText(*place)) == 0)
+                share.Error = row.Hint;
+            continue;
+        }
+        if (!row.Print.empty())
+            if (const auto [first, added] = counted.try_emplace(row.Print, row.Mailbox);
+                !added && first->second != row.Mailbox)
+                continue;
+        ++share.Count;
+    }
+    for (std::size_t i = 0; i < accounts.size(); ++i)
+    {
+        state.Failed = state.Failed || !accounts[i].Error.empty();
+        if (FConfig.Accounts[i].Enabled || accounts[i].Count > 0 || !accounts[i].Error.empty())
+            state.Accounts.push_back(std::move(accounts[i]));
+    }
+    return state;
 }
 
 bool TCheckCycle::SilentRow(int r) const
@@ -895,6 +1024,11 @@ int TCheckCycle::CountedRows(bool tellableOnly) const
 
 std::string TCheckCycle::CurrentHeadline() const
 {
+    return Headline(ListedCount, WaitingCount());
+}
+
+int TCheckCycle::WaitingCount() const
+{
     int waiting = ListedCount;
     for (std::size_t i = 0; i < FPlaces.size(); ++i)
         for (const std::string& mailbox : FFolders[i])
@@ -903,7 +1037,7 @@ std::string TCheckCycle::CurrentHeadline() const
             if (unlisted != FUnlisted.end())
                 waiting += unlisted->second;
         }
-    return Headline(ListedCount, waiting);
+    return waiting;
 }
 
 void TCheckCycle::Notify(const std::string& headline)
@@ -917,6 +1051,7 @@ void TCheckCycle::Notify(const std::string& headline)
         FOutput.ShowNotification();
     TMessageList& rows = FRows;
     TNewMailNews news{"ternbell", headline, {}};
+    std::vector<std::string> toldKeys;
     // Where each block starts, found once: a list of thousands of new
     // rows is told in one pass.
     std::unordered_map<std::string, int> blockStart;
@@ -939,6 +1074,7 @@ void TCheckCycle::Notify(const std::string& headline)
             continue;
         if (!FTold.insert(RowKeyText(place, rows.Id(r))).second)
             continue;
+        toldKeys.push_back(RowKeyText(place, rows.Id(r)));
         // Only the previews shown are made: the rest keep their bytes.
         news.Told.push_back(ToldOf(r, r - start + 1 + rows.Offset(r), news.Told.size() < NoticePreviews));
         if (settings.Execute.empty())
@@ -949,8 +1085,12 @@ void TCheckCycle::Notify(const std::string& headline)
         if (!arguments.empty())
             FOutput.RunCommand(arguments);
     }
-    if (!settings.ShowIcon.empty())
-        FOutput.ShowBalloon(news);
+    if (settings.ShowIcon.empty())
+        return;
+    // What this telling tells of, to follow as its messages leave the list.
+    FShownKeys = std::move(toldKeys);
+    FShownNews = news;
+    FOutput.ShowBalloon(news);
 }
 
 TToldMessage TCheckCycle::ToldOf(int r, int number, bool preview) const

@@ -19,6 +19,35 @@ class TAnnounced;
 class TIdMessage;
 class TMessageList;
 
+// One account's share of what waits.
+struct TAccountState
+{
+    std::string Name; // its caption, desktop text
+    int Count = 0;    // its messages listed, each counted once
+    std::string Error; // why it could not be checked; "" when it could
+
+    bool operator==(const TAccountState&) const = default;
+};
+
+// What waits after a summary, as the tray tells it: the count of its
+// headline (silent accounts counted, as there), each account's share, and
+// the tray's hint.
+struct TMailState
+{
+    int Count = 0;
+    std::vector<TAccountState> Accounts;
+    bool Failed = false;    // an account could not be checked
+    bool Important = false; // an important message waits
+    std::string Hint;       // desktop text
+
+    bool operator==(const TMailState&) const = default;
+};
+
+// Whether a message that a rule marked important waits in the list. No rule
+// can mark one yet, so this is false until the rules exist; the launcher's
+// urgent flag follows it.
+bool ImportantWaits(const TMessageList& rows);
+
 // The settings a cycle reads.
 struct TCycleSettings
 {
@@ -48,6 +77,9 @@ struct TCycleConfig
 constexpr int AccountCheckTimeout = 120000;
 constexpr int MaxListedMessages = 5000;
 constexpr std::size_t MaxRowTextLength = 1024;
+// A Message-ID is kept whole up to this much, so a mail client is given the
+// very one; a longer one is no identifier any client would find.
+constexpr std::size_t MaxMessageIdLength = 4096;
 // Body bytes an account's rows keep for previews not yet shown, about a
 // thousand messages' worth; new rows past it have none.
 constexpr std::size_t MaxHeldPreviewBytes = 4 * 1024 * 1024;
@@ -58,7 +90,9 @@ struct TFetchedHeader
     std::string From;    // display text of the sender
     std::string Subject; // decoded
     int Priority = 2;    // 0 highest .. 4 lowest, or an out-of-range byte
-    // For the fingerprint of a message on a server without identities.
+    // For the fingerprint of a message on a server without identities, and
+    // for a mail client to open it by: the Message-ID field as it came, up
+    // to MaxMessageIdLength.
     std::string MessageId;
     double Date = 0;
     // The start of the message's text, desktop text, made when first read;
@@ -72,6 +106,11 @@ struct TFetchedMessage
     TFetchedHeader Header;
     int Size = -1;
 };
+
+// The Message-ID of a header field's value without its angle brackets and
+// the blanks around them: the first "<...>" where there is one, else the
+// trimmed text.
+std::string BareMessageId(const std::string& fieldValue);
 
 // A message's fingerprint: its Message-ID, else its date, sender, subject
 // and size, hashed. Two copies of one mail share it.
@@ -234,6 +273,12 @@ public:
     virtual void ShowBalloon(const TNewMailNews& news) = 0;
     // The list holds no message any more: what the balloon told is past.
     virtual void WithdrawNews() = 0;
+    // Some of the messages the last balloon told of left the list (read or
+    // deleted elsewhere): what it tells is to show the rest, where it still
+    // shows, without telling anything anew.
+    virtual void NewsLeft(const TNewMailNews& rest) { (void)rest; }
+    // After every summary: what waits now.
+    virtual void MailStateChanged(const TMailState& state) { (void)state; }
 };
 
 // Tray pictures of the main icon.
@@ -327,6 +372,11 @@ private:
     int AccountOfRow(int r) const;
     void Summary();
     std::string CurrentHeadline() const;
+    // The messages the headline counts: those listed, and those left out
+    // past the bound.
+    int WaitingCount() const;
+    // Closes what the last balloon told; nothing is followed any more.
+    void WithdrawShownNews();
     // A row of a silent account: listed and counted, never told of.
     bool SilentRow(int r) const;
     // The rows listed that may be told of.
@@ -341,6 +391,11 @@ private:
     // account's watched folders.
     bool ToldElsewhere(int index, const TRowPlace& place, const std::string& print) const;
     void Notify(const std::string& headline);
+    // The messages the last telling told of that have left the list: the
+    // news shows the rest, or is withdrawn when none is left.
+    void FollowTold();
+    // What waits now, per account.
+    TMailState MailState() const;
     // The told message of row r, the number-th of its account's block.
     TToldMessage ToldOf(int r, int number, bool preview) const;
 
@@ -365,4 +420,8 @@ private:
     int FUntold = 0;        // new rows not told yet
     bool FToldInRound = false;
     std::unordered_set<std::string> FTold; // rows whose command ran this round
+    // What the last balloon told, and the rows it told of (RowKeyText).
+    TNewMailNews FShownNews;
+    std::vector<std::string> FShownKeys;
+    bool FWithdrawnInRound = false;
 };

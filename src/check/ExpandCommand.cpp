@@ -1,6 +1,7 @@
 #include "check/ExpandCommand.h"
 
 #include "check/MessageList.h"
+#include "check/NewMailNews.h"
 
 #include <algorithm>
 
@@ -15,6 +16,21 @@ TRowValues RowValues(const TMessageList& rows, const std::vector<TRowPlace>& acc
     values.Folder = rows.Row(index).Mailbox;
     if (preview)
         values.Preview = rows.Row(index).Preview.Text();
+    values.MessageId = rows.Row(index).MessageId;
+    return values;
+}
+
+TRowValues RowValuesOfTold(const TToldMessage& told)
+{
+    TRowValues values;
+    values.MessageNumber = told.Number;
+    values.AccountNumber = told.Account + 1;
+    values.From = told.Shown.From;
+    values.Subject = told.Shown.Subject;
+    values.Size = told.Shown.Size;
+    values.Folder = told.Mailbox;
+    values.Preview = told.Shown.Preview;
+    values.MessageId = told.Shown.MessageId;
     return values;
 }
 
@@ -63,6 +79,7 @@ TExpandedCommand ExpandCommandParts(const std::string& command, const TRowValues
     TExpandedCommand result{command, std::vector<bool>(command.size(), true)};
     std::size_t budget = MaxInsertedTotal;
     ReplaceAll(result, "%MSGID%", std::to_string(values.MessageNumber), false, budget);
+    ReplaceAll(result, "%MESSAGEID%", values.MessageId, true, budget);
     ReplaceAll(result, "%ACCOUNT%", "Account" + std::to_string(values.AccountNumber), true, budget);
     ReplaceAll(result, "%FOLDER%", values.Folder, true, budget);
     ReplaceAll(result, "%FROM%", values.From, true, budget);
@@ -114,4 +131,35 @@ std::vector<std::string> TExpandedCommand::Arguments() const
     if (started)
         arguments.push_back(current);
     return arguments;
+}
+
+namespace
+{
+
+const char* const MessagePlaceholders[] = {"%MESSAGEID%", "%FOLDER%"};
+
+} // namespace
+
+bool NamesMessage(const std::string& command)
+{
+    for (const char* placeholder : MessagePlaceholders)
+        if (command.find(placeholder) != std::string::npos)
+            return true;
+    return false;
+}
+
+std::vector<std::string> MailClientArguments(const std::string& command, const TRowValues& message)
+{
+    return ExpandCommandParts(command, message).Arguments();
+}
+
+std::vector<std::string> MailClientArguments(const std::string& command)
+{
+    std::vector<std::string> arguments =
+        TExpandedCommand{command, std::vector<bool>(command.size(), true)}.Arguments();
+    std::vector<std::string> kept;
+    for (std::string& argument : arguments)
+        if (!NamesMessage(argument) || kept.empty())
+            kept.push_back(std::move(argument));
+    return kept;
 }

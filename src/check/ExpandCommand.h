@@ -19,7 +19,13 @@ struct TRowValues
     std::string Size;      // %SIZE%
     std::string Folder = InboxName; // %FOLDER%: the message's mailbox
     std::string Preview;   // %PREVIEW%: the start of the text, "" when none was read
+    std::string MessageId; // %MESSAGEID%: without angle brackets, "" when it has none
 };
+
+struct TToldMessage;
+
+// The values of a message a telling told of, as its row gave them then.
+TRowValues RowValuesOfTold(const TToldMessage& told);
 
 // The row's values; its preview (made now if it is not yet) only with `preview`.
 TRowValues RowValues(const TMessageList& rows, const std::vector<TRowPlace>& accounts,
@@ -49,8 +55,9 @@ inline constexpr std::size_t MaxInsertedValue = 32 * 1024;
 // that are replaced again (a sender of "%SUBJECT%%SUBJECT%...").
 inline constexpr std::size_t MaxInsertedTotal = 96 * 1024;
 
-// Replaces, in this order, every %MSGID% (unquoted), %ACCOUNT%, %FOLDER%, %FROM%,
-// %SUBJECT%, %SIZE% and %PREVIEW% (each between double quotes), case-sensitively. Each
+// Replaces, in this order, every %MSGID% (unquoted), %MESSAGEID%, %ACCOUNT%,
+// %FOLDER%, %FROM%, %SUBJECT%, %SIZE% and %PREVIEW% (each between double
+// quotes), case-sensitively. Each
 // step searches the whole text, values inserted by earlier steps included,
 // but not the values it inserts itself.
 TExpandedCommand ExpandCommandParts(const std::string& command, const TRowValues& values);
@@ -59,3 +66,12 @@ TExpandedCommand ExpandCommandParts(const std::string& command, const TRowValues
 std::string ExpandCommand(const std::string& command, const TRowValues& values);
 std::string ExpandCommand(const std::string& command, const TMessageList& rows,
                           const std::vector<TRowPlace>& accounts, int index);
+
+// Whether the mail client's command names a message (%MESSAGEID% or
+// %FOLDER%): only then is it started with one message's values.
+bool NamesMessage(const std::string& command);
+// The mail client's command as arguments (no shell): with a message's values
+// filled in, or, for no message in particular, without the arguments that
+// would name one.
+std::vector<std::string> MailClientArguments(const std::string& command, const TRowValues& message);
+std::vector<std::string> MailClientArguments(const std::string& command);

@@ -175,5 +175,6 @@ TRowMessage RowMessageOf(const TMessageList& rows, int index, bool preview)
     TRowMessage shown{rows.SubItem(index, 0), rows.SubItem(index, 1), rows.SubItem(index, 2), rows.Id(index)};
     if (preview)
         shown.Preview = rows.Row(index).Preview.Text();
+    shown.MessageId = rows.Row(index).MessageId;
     return shown;
 }

@@ -30,6 +30,9 @@ struct TMessageRow
     // where the server has none, and its fingerprint.
     std::string Id;
     std::string Print;
+    // Its Message-ID without the angle brackets, as a mail client looks the
+    // message up; "" when it has none.
+    std::string MessageId{};
     // The account's messages before the listed ones, left out past the
     // bound: a row's number counts them too.
     int Offset = 0;

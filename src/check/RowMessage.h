@@ -21,4 +21,6 @@ struct TRowMessage
     std::string Id;
     // The start of the message's text, "" when none was read.
     std::string Preview;
+    // Its Message-ID without the angle brackets, "" when it has none.
+    std::string MessageId{};
 };

@@ -35,6 +35,8 @@ struct TConfig
     // Widths of the notification window's columns, from the first; a load
     // that stops early holds the ones read before the fault.
     std::vector<int> ColumnWidths;
+    // Whose launcher shows the count: a desktop id; "" ternbell's, "-" none.
+    std::string BadgeFor;
     std::vector<Account> Accounts;
 
     bool operator==(const TConfig&) const = default;

@@ -66,6 +66,7 @@ const TSetting Settings[] = {
     {.Name = "FormShowDetails", .Field = &TConfig::FormShowDetails, .Window = true,
      .ReadWhen = &TConfig::FormSaveDetails},
     {.Name = "FormColumnsWidth", .Field = &TConfig::ColumnWidths, .Window = true},
+    {"BadgeFor", &TConfig::BadgeFor},
 };
 
 constexpr const char* AccountsNoValue = "AccountsNo";

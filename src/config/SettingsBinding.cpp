@@ -4,6 +4,8 @@
 #include "config/AccountListBinding.h"
 #include "config/AccountSecrets.h"
 #include "config/Config.h"
+#include "config/ConfigStore.h"
+#include "config/LauncherBadge.h"
 #include "config/SettingsControls.h"
 #include "desktop/UpDownControl.h"
 #include "notify/NewMailForm.h"
@@ -13,6 +15,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTreeWidget>
 
@@ -100,6 +103,8 @@ void TfrmSettings::ShowInControls(const TConfig& c)
     SetText(txtAnimation, c.FormAnimation);
     chkStayOnTop->setChecked(c.FormStayOnTop);
     chkSaveDetails->setChecked(c.FormSaveDetails);
+    cboBadgeFor->setEditText(FromCodePage(c.BadgeFor));
+    cboBadgeForChange();
     Accounts->ShowAccounts();
 }
 
@@ -123,6 +128,7 @@ TConfig TfrmSettings::ConfigOfControls() const
         c.FormAnimation = Text(txtAnimation);
         c.FormStayOnTop = chkStayOnTop->isChecked();
         c.FormSaveDetails = chkSaveDetails->isChecked();
+        c.BadgeFor = Text(cboBadgeFor->lineEdit());
     }
     c.Accounts = FAccounts;
     c = SettledConfig(c);
@@ -149,4 +155,18 @@ std::vector<TSecretKey> TfrmSettings::MarkAccountOrigins()
         keys.push_back(SecretKeyOf(a));
     FOrigins.assign(keys.begin(), keys.end());
     return keys;
+}
+
+void TfrmSettings::cboBadgeForChange()
+{
+    const std::string problem = BadgeForProblem(Text(cboBadgeFor->lineEdit()));
+    lblBadgeForNote->setText(FromCodePage(problem));
+    lblBadgeForNote->setVisible(!problem.empty());
+}
+
+void TfrmSettings::btnMessageClientClick()
+{
+    const std::string command = MessageOpeningCommand(MailClientDesktopId(), DefaultEmailClient);
+    if (!command.empty())
+        SetText(txtApplication, command);
 }

@@ -4,6 +4,8 @@
 #include "config/AccountListBinding.h"
 #include "config/AccountRows.h"
 #include "config/Config.h"
+#include "config/ConfigStore.h"
+#include "config/LauncherBadge.h"
 #include "config/SettingsControls.h"
 #include "config/SignInPanel.h"
 #include "desktop/UpDownControl.h"
@@ -178,11 +180,34 @@ void TfrmSettings::CreateGeneralPage()
     chkNotifyNewMsg = Captioned<QCheckBox>(p, "chkNotifyNewMsg",
                                            "Notify only when you have messages not yet notified.");
     chkNotifyNewMsg->setChecked(InitialNotifyOnlyNewMsg);
+    lblBadgeFor = Captioned<QLabel>(p, "lblBadgeFor", "Count on the launcher of:");
+    cboBadgeFor = Named(new QComboBox(p), "cboBadgeFor");
+    cboBadgeFor->setEditable(true);
+    cboBadgeFor->setInsertPolicy(QComboBox::NoInsert);
+    cboBadgeFor->addItem(QString::fromLatin1(OwnDesktopId));
+    // The desktop's mail client first, where one is found.
+    const std::string mailClient = MailClientDesktopId();
+    if (IsDesktopId(mailClient) && mailClient != OwnDesktopId)
+        cboBadgeFor->insertItem(0, QString::fromStdString(mailClient));
+    cboBadgeFor->addItem(QString::fromLatin1(NoBadge));
+    cboBadgeFor->lineEdit()->setPlaceholderText(QString::fromLatin1(OwnDesktopId));
+    // Desktop ids, not words.
+    KeepUntranslated(cboBadgeFor);
+    KeepUntranslated(cboBadgeFor->lineEdit());
+    lblBadgeForNote = Named(new QLabel(p), "lblBadgeForNote");
+    lblBadgeForNote->setTextFormat(Qt::PlainText);
+    lblBadgeForNote->setWordWrap(true);
+    lblBadgeForNote->hide();
+    KeepUntranslated(lblBadgeForNote); // told in the language of the moment
+    btnMessageClient = Captioned<QPushButton>(p, "btnMessageClient", "Open the message clicked");
+    btnMessageClient->setVisible(!MessageOpeningCommand(mailClient, DefaultEmailClient).empty());
 
     auto* grid = new QGridLayout(p);
     grid->addWidget(lblGeneral, 0, 0, 1, 2);
     grid->addWidget(lblApplication, 1, 0, 1, 2);
-    grid->addLayout(EditRow(txtApplication, txtApplicationButton), 2, 0, 1, 2);
+    auto* application = EditRow(txtApplication, txtApplicationButton);
+    application->addWidget(btnMessageClient);
+    grid->addLayout(application, 2, 0, 1, 2);
     // The long interval label has a row of its own, so the narrower labels
     // below leave the drop-down lists room for their longest item.
     auto* interval = new QHBoxLayout;
@@ -195,9 +220,14 @@ void TfrmSettings::CreateGeneralPage()
     grid->addWidget(lblPriority, 5, 0);
     grid->addWidget(cboPriority, 5, 1);
     grid->addWidget(chkNotifyNewMsg, 6, 0, 1, 2);
-    grid->setRowStretch(7, 1);
+    grid->addWidget(lblBadgeFor, 7, 0);
+    grid->addWidget(cboBadgeFor, 7, 1);
+    grid->addWidget(lblBadgeForNote, 8, 0, 1, 2);
+    grid->setRowStretch(9, 1);
 
     connect(txtInterval, &QLineEdit::textChanged, this, [this] { txtIntervalChange(); });
+    connect(cboBadgeFor, &QComboBox::editTextChanged, this, [this] { cboBadgeForChange(); });
+    connect(btnMessageClient, &QPushButton::clicked, this, [this] { btnMessageClientClick(); });
 }
 
 void TfrmSettings::CreateNotificationPage()

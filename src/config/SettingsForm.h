@@ -182,6 +182,15 @@ public:
     QLabel* lblPriority = nullptr;
     QComboBox* cboPriority = nullptr;
     QCheckBox* chkNotifyNewMsg = nullptr;
+    // Whose launcher shows the count ("BadgeFor"), a note where the text is
+    // no desktop id, and the mail client command that opens the message
+    // clicked, offered where the client found can.
+    QLabel* lblBadgeFor = nullptr;
+    QComboBox* cboBadgeFor = nullptr;
+    QLabel* lblBadgeForNote = nullptr;
+    QPushButton* btnMessageClient = nullptr;
+    void cboBadgeForChange();
+    void btnMessageClientClick();
 
     // Notification Behaviors
     QLabel* lblNotification = nullptr;

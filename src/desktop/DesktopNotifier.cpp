@@ -104,8 +104,10 @@ void TDesktopNotifier::Send(const TDesktopNotice& notice, std::function<void()> 
     if (FCapabilities.contains(QStringLiteral("actions")))
         for (const auto& [key, caption] : notice.Actions)
             actions << key << caption;
-    const QVariantMap hints{{QStringLiteral("category"), QStringLiteral("email.arrived")},
-                            {QStringLiteral("desktop-entry"), AppName}};
+    QVariantMap hints{{QStringLiteral("category"), QStringLiteral("email.arrived")},
+                      {QStringLiteral("desktop-entry"), AppName}};
+    if (notice.Quiet)
+        hints.insert(QStringLiteral("suppress-sound"), true);
     QDBusMessage notify = Call("Notify");
     notify << AppName << FId << AppName << notice.Summary << body << actions << hints << notice.ExpireMs;
     FSending = true;
@@ -132,6 +134,15 @@ void TDesktopNotifier::Send(const TDesktopNotice& notice, std::function<void()> 
                         next.Undelivered();
                 }
             });
+}
+
+bool TDesktopNotifier::Update(TDesktopNotice notice)
+{
+    // While a Notify is on its way, what follows it waits for its id.
+    if (!FAvailable || (FId == 0 && !FSending) || (FSending && FWithdrawQueued))
+        return false;
+    notice.Quiet = true;
+    return Show(notice);
 }
 
 void TDesktopNotifier::Withdraw()

@@ -21,6 +21,8 @@ struct TDesktopNotice
     std::vector<std::pair<QString, QString>> Actions;
     // How long it shows: -1 leaves it to the server, 0 keeps it until read.
     int ExpireMs = -1;
+    // An update of what is shown, with no sound of its own.
+    bool Quiet = false;
 };
 
 // The client of the desktop's notification server
@@ -51,6 +53,10 @@ public:
     // sent, without a server. The body is escaped where the server reads
     // markup; actions are left out where it has none.
     bool Show(const TDesktopNotice& notice, std::function<void()> undelivered = {});
+    // Replaces the notification shown, in place and quietly; nothing when
+    // none shows any more (the user closed it, or it expired). False when
+    // nothing was sent.
+    bool Update(TDesktopNotice notice);
     // Closes the notification shown, if any.
     void Withdraw();
     // The server's id of the notification shown; 0 when none.

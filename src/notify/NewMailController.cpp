@@ -47,6 +47,10 @@ TNewMailController::TNewMailController(TfrmNewMail& form, TNewMailEnvironment en
         };
     if (!FEnv.RunAndWait)
         FEnv.RunAndWait = RunAndWaitDefault;
+    if (!FEnv.StartArguments)
+        FEnv.StartArguments = [](const std::vector<std::string>& arguments) {
+            return RunProgram(arguments, {}, 0);
+        };
 
     FRows = &form.Rows();
 
@@ -219,7 +223,23 @@ void TNewMailController::actDetailsExecute()
 
 void TNewMailController::actMailboxExecute()
 {
-    FEnv.StartProcess(FEnv.EmailClient(), 1, 0);
+    StartMailClient(nullptr);
+}
+
+void TNewMailController::OpenMessage(const TRowValues& message)
+{
+    StartMailClient(&message);
+}
+
+void TNewMailController::StartMailClient(const TRowValues* message)
+{
+    const std::string command = FEnv.EmailClient();
+    if (!NamesMessage(command))
+        FEnv.StartProcess(command, 1, 0);
+    else if (const std::vector<std::string> arguments =
+                 message ? MailClientArguments(command, *message) : MailClientArguments(command);
+             !arguments.empty())
+        FEnv.StartArguments(arguments);
     // A plain hide: a running auto-hide timer closes the hidden window later.
     FForm.hide();
     if (FEnv.HideNewMailIcon)
@@ -228,8 +248,19 @@ void TNewMailController::actMailboxExecute()
 
 void TNewMailController::lvwMessagesDblClick()
 {
-    if (!FForm.lvwMessages->selectedItems().isEmpty())
-        FForm.actMailbox->trigger();
+    if (FForm.lvwMessages->selectedItems().isEmpty())
+        return;
+    // The row double-clicked is the one opened, where the command can name it.
+    const QTreeWidget& list = *FForm.lvwMessages;
+    QTreeWidgetItem* current = list.currentItem();
+    const int row = current && current->isSelected() ? list.indexOfTopLevelItem(current) : SelectedIndex();
+    if (row >= 0 && row < FRows->Count() && FRows->ImageIndex(row) != riError && NamesMessage(FEnv.EmailClient()) && FEnv.Accounts)
+    {
+        const TRowValues values = RowValues(*FRows, AccountPlaces(FEnv.Accounts()), row, false);
+        OpenMessage(values);
+        return;
+    }
+    FForm.actMailbox->trigger();
 }
 
 bool TNewMailController::CheckDeletable(const std::vector<Account>& accounts,

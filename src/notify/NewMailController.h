@@ -57,7 +57,12 @@ struct TNewMailEnvironment
     // argument vector (no shell) in a working folder, waiting without limit.
     std::function<bool(const std::string&, int16_t, int)> StartProcess;
     std::function<void(const std::vector<std::string>&, const std::string&)> RunAndWait;
+    // The mail client started as arguments (no shell, no wait), where its
+    // command names a message; by default the platform's.
+    std::function<bool(const std::vector<std::string>&)> StartArguments;
 };
+
+struct TRowValues;
 
 // The behaviour of the notification window: its actions, its showing and
 // closing, the details fold and the keys. Owned by the window it serves.
@@ -78,6 +83,9 @@ public:
     void actDeleteExecute();
     void actRefreshExecute();
     void actReadExecute();
+    // The mail client on one message (its command's %MESSAGEID% and
+    // %FOLDER%), then as Read: the window and the new-mail icon hidden.
+    void OpenMessage(const TRowValues& message);
 
     void actDetailsUpdate();
     void actReadUpdate();
@@ -90,6 +98,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Starts the mail client on `message`, or on none in particular.
+    void StartMailClient(const TRowValues* message);
     // Enter presses the button that has the focus, otherwise Ok.
     void EnterPressed();
     void UpdateActions();

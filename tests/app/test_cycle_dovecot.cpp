@@ -8,6 +8,7 @@
 #include "config/AccountRows.h"
 #include "config/FoldersDialog.h"
 #include "config/SettingsForm.h"
+#include "desktop/DesktopNotifier.h"
 #include "desktop/MediaPlayer.h"
 #include "desktop/UpDownControl.h"
 #include "mail/Imap4Client.h"
@@ -17,6 +18,7 @@
 #include "support/DovecotFixture.h"
 #include "support/FakeClock.h"
 #include "support/Loopback.h"
+#include "support/PrivateNotifications.h"
 #include "support/ScriptedServer.h"
 #include "support/UiFixture.h"
 #include "support/WiredDovecot.h"
@@ -498,6 +500,58 @@ TEST_F(CycleDovecot, PushedMailIsToldWithoutWaitingForTheInterval)
     wired->WaitForChecks();
     EXPECT_EQ(wired->checkSessions, beforeOk + 1);
     EXPECT_EQ(wired->push->Count(), 1) << Errors();
+}
+
+// Under push, mail read in another client leaves the list, the count and
+// the notification within seconds: a notification that told of it and of
+// another shows the other, in place; once both are read it is withdrawn.
+TEST_F(CycleDovecot, ReadElsewhereLeavesTheNotificationAndTheCount)
+{
+    const std::string why = PrivateNotifications::Unavailable();
+    if (!why.empty())
+        GTEST_SKIP() << why;
+    PrivateNotifications server;
+    TDesktopNotifier notifier(
+        QDBusConnection::connectToBus(QString::fromStdString(server.Address()), QStringLiteral("read-elsewhere")));
+    ASSERT_TRUE(WaitUntil([&] { return notifier.Available(); }, 5000));
+    wired->mailCheck.UseNotifier(&notifier);
+    std::vector<TMailState> states;
+    wired->mailCheck.OnMailState = [&states](const TMailState& state) { states.push_back(state); };
+    keeper->Config.ShowIcon = "newmsg.ico";
+    keeper->Config.ShowForm = false;
+    const std::string imap = AddImapAccount("Imap");
+    Server->Deliver(imap, Mail("ann@example.org", "first"));
+    Server->Deliver(imap, Mail("bob@example.org", "second"));
+    wired->StartPush();
+    Tick();
+    ASSERT_EQ(Rows().size(), 2u) << Errors();
+    ASSERT_TRUE(WaitUntil([&] { return wired->push->Healthy(keeper->Config.Accounts[0]); }, 10000));
+    ASSERT_TRUE(WaitUntil([&] { return notifier.Id() != 0 && server.Displayed() == 1; }, 5000));
+    const uint shown = notifier.Id();
+    ASSERT_EQ(states.back().Count, 2);
+
+    // A second IMAP session reads the first.
+    ReadElsewhere(imap, 1);
+    EXPECT_TRUE(WaitUntil([&] { return Rows().size() == 1 && states.back().Count == 1; }, 5000)) << Errors();
+    wired->WaitForChecks();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Imap|bob@example.org|second|1|cut"}));
+    EXPECT_EQ(states.back().Accounts.at(0).Count, 1);
+    EXPECT_TRUE(WaitUntil([&] { return !notifier.Sending(); }, 5000));
+    EXPECT_EQ(notifier.Id(), shown) << "replaced in place";
+    EXPECT_EQ(server.Displayed(), 1);
+    EXPECT_EQ(Headline(), "There is a message to read");
+
+    // doveadm reads the other: nothing is left to tell of.
+    Server->MarkSeen(imap, "subject second");
+    EXPECT_TRUE(WaitUntil([&] { return Rows().empty() && server.Displayed() == 0; }, 5000)) << Errors();
+    EXPECT_EQ(states.back().Count, 0);
+    const std::vector<PrivateNotifications::TShown> history = server.CloseAllAndHistory();
+    ASSERT_EQ(history.size(), 1u) << "one notification, updated, then closed";
+    EXPECT_EQ(history[0].Summary, "There is a message to read");
+    EXPECT_EQ(history[0].Body.rfind("bob@example.org \u2014 second", 0), 0u) << history[0].Body;
+    EXPECT_EQ(history[0].Body.find("first"), std::string::npos) << history[0].Body;
+    wired->mailCheck.UseNotifier(nullptr);
+    QDBusConnection::disconnectFromBus(QStringLiteral("read-elsewhere"));
 }
 
 // One bounce with megabytes of "Received" lines used to fail its whole

@@ -78,7 +78,8 @@ TEST(Version, IsOneLineWithADottedNumber)
     EXPECT_TRUE(std::regex_match(VersionText(), std::regex(R"(ternbell [0-9]+(\.[0-9]+)+)")))
         << VersionText();
     const auto answer = CommandLineAnswer(2, std::vector<const char*>{"ternbell", "--version"}.data());
-    EXPECT_EQ(*answer, VersionText() + "\n");
+    EXPECT_EQ(*answer, VersionText() + "\n" + LicenceText());
+    EXPECT_NE(LicenceText().find("GPL-3.0-or-later"), std::string::npos);
 }
 
 TEST(Version, AboutBoxShowsTheSameVersion)
@@ -88,6 +89,7 @@ TEST(Version, AboutBoxShowsTheSameVersion)
     for (const QLabel* label : about.findChildren<QLabel*>())
         found = found || label->text().toStdString() == VersionText();
     EXPECT_TRUE(found);
+    EXPECT_NE(about.lblLicence->text().indexOf(QStringLiteral("GPL-3.0-or-later")), -1);
 }
 
 // --- one instance ---------------------------------------------------------

@@ -247,6 +247,14 @@ public:
         BalloonTold = news.Told;
     }
     void WithdrawNews() override { ++Withdrawals; }
+    void NewsLeft(const TNewMailNews& rest) override
+    {
+        Actions.push_back("news left");
+        BalloonText = rest.Headline;
+        BalloonTold = rest.Told;
+    }
+    void MailStateChanged(const TMailState& state) override { States.push_back(state); }
+    std::vector<TMailState> States;
 
     // Adds an enabled POP3 account on its own fake server.
     void AddAccount(const std::string& caption, const std::string& host, bool enabled = true)

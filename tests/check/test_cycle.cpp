@@ -769,3 +769,72 @@ TEST(Pop3CheckClient, HandsTheProgramsLimitsToTheClient)
     EXPECT_EQ(pop.ConnectTimeout, 250);
     EXPECT_EQ(pop.ReadTimeout, 400);
 }
+
+// Messages read or deleted elsewhere leave the list; the news that told of
+// them shows the rest, quietly, and goes when none is left. A round over
+// some accounts (a push) tells nothing anew, also where every round tells of
+// what is listed.
+TEST_F(CycleTest, NewsFollowsMessagesThatLeaveTheList)
+{
+    host.AddAccount("A", "pop.a");
+    host.AddAccount("B", "pop.b");
+    host.Config.ShowIcon = "/x/newmsg.ico";
+    host.Config.NotifyOnlyNewMsg = false;
+    host.Net.Maildrops["pop.a"] = {Msg("Ann", "a")};
+    host.Net.Maildrops["pop.b"] = {Msg("Bob", "b1"), Msg("Bob", "b2"), Msg("Bob", "b3")};
+    Run();
+    ASSERT_EQ(host.BalloonTold.size(), 4u);
+    host.Actions.clear();
+    const auto subjects = [this] {
+        std::vector<std::string> s;
+        for (const TToldMessage& m : host.BalloonTold)
+            s.push_back(m.Shown.Subject + "#" + std::to_string(m.Number));
+        return s;
+    };
+
+    host.Net.Maildrops["pop.b"].erase(host.Net.Maildrops["pop.b"].begin());
+    RunOnly({1});
+    EXPECT_EQ(host.Actions, (std::vector<std::string>{"news left"})) << "no sound, window or balloon anew";
+    EXPECT_EQ(subjects(), (std::vector<std::string>{"a#1", "b2#1", "b3#2"})) << "numbers as the blocks stand";
+    EXPECT_EQ(host.BalloonText, "There are 3 messages to read");
+
+    host.Actions.clear();
+    RunOnly({1});
+    EXPECT_TRUE(host.Actions.empty()) << "nothing left, nothing told";
+
+    host.Net.Maildrops["pop.a"].clear();
+    host.Net.Maildrops["pop.b"].clear();
+    RunOnly({0, 1});
+    EXPECT_EQ(host.Withdrawals, 1);
+    EXPECT_EQ(host.Actions, (std::vector<std::string>{"news left"}));
+}
+
+// What waits, as the status and a launcher tell it: the headline's count,
+// each account's share (a message in two folders once), and why an account
+// failed.
+TEST_F(CycleTest, MailStateCountsPerAccount)
+{
+    host.AddAccount("A", "pop.a");
+    host.AddImap4Account("B", "imap.b", {{"INBOX", true}, {"Lists", true}});
+    host.AddAccount("C", "pop.c");
+    host.AddAccount("Off", "pop.off", false);
+    host.Net.Maildrops["pop.a"] = {Msg("Ann", "a"), Msg("Ann", "a2")};
+    TFakeMessage copy = Msg("Bob", "b");
+    copy.MessageId = "<same@b>";
+    host.Net.Maildrops["imap.b"] = {copy};
+    host.Net.Maildrops["imap.b/Lists"] = {copy, Msg("Cy", "c")};
+    Run();
+    ASSERT_FALSE(host.States.empty());
+    const TMailState& state = host.States.back();
+    EXPECT_EQ(state.Count, 4);
+    EXPECT_TRUE(state.Failed) << "pop.c has no maildrop";
+    EXPECT_FALSE(state.Important);
+    EXPECT_EQ(state.Hint, "The connection to mail server is not available");
+    ASSERT_EQ(state.Accounts.size(), 3u) << "the account switched off has no rows";
+    EXPECT_EQ(state.Accounts[0], (TAccountState{"A", 2, ""}));
+    EXPECT_EQ(state.Accounts[1], (TAccountState{"B", 2, ""}));
+    EXPECT_EQ(state.Accounts[2].Name, "C");
+    EXPECT_FALSE(state.Accounts[2].Error.empty());
+    EXPECT_EQ(host.List.Row(0).MessageId, "");
+    EXPECT_EQ(host.List.Row(2).MessageId, "same@b");
+}

@@ -2,7 +2,9 @@
 
 #include "FakeHost.h"
 
+#include "check/CheckCycle.h"
 #include "check/ExpandCommand.h"
+#include "check/NewMailNews.h"
 #include "check/Utils.h"
 #include "platform/Process.h"
 
@@ -177,4 +179,60 @@ TEST(ExpandCommand, ValuesBringingInPlaceholdersStayWithinTheLimit)
     TChildProcess child(args, "");
     ASSERT_TRUE(child.WaitFor(5000));
     EXPECT_EQ(child.ExitCode(), 3);
+}
+
+// The Message-ID the mail client is given: without its angle brackets, and
+// one argument whatever it holds, as a mail can put anything there.
+TEST(ExpandCommand, MessageIdIsOneArgumentWhateverItHolds)
+{
+    const std::string long2k = std::string(2048, 'x') + "@example.org";
+    const struct
+    {
+        const char* field;
+        std::string id;
+    } cases[] = {
+        {"<abc@example.org>", "abc@example.org"},
+        {"  <abc@example.org>  (comment) ", "abc@example.org"},
+        {"no-brackets@example.org ", "no-brackets@example.org"},
+        {"<a b \"c\" ; rm -rf ~ ; $(x) `y`@z>", "a b \"c\" ; rm -rf ~ ; $(x) `y`@z"},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(BareMessageId(c.field), c.id) << c.field;
+    EXPECT_EQ(BareMessageId("<" + long2k + ">"), long2k);
+
+    for (const std::string& id : {std::string("a b \"c\" ; rm -rf ~ ; $(x)@z"), long2k, std::string("\"\"")})
+    {
+        TRowValues values;
+        values.MessageId = id;
+        values.Folder = "Lists/dev x";
+        EXPECT_EQ(MailClientArguments("mail -open mid:%MESSAGEID% %FOLDER%", values),
+                  (std::vector<std::string>{"mail", "-open", "mid:" + id, "Lists/dev x"}))
+            << id;
+    }
+}
+
+// Read with no message in particular starts the client without the
+// arguments that would name one; a command without them is left to the
+// command-line starter, as before.
+TEST(ExpandCommand, MailClientWithoutAMessage)
+{
+    EXPECT_FALSE(NamesMessage("thunderbird -mail"));
+    EXPECT_TRUE(NamesMessage("thunderbird mid:%MESSAGEID%"));
+    EXPECT_TRUE(NamesMessage("client --folder %FOLDER%"));
+    EXPECT_EQ(MailClientArguments("\"/opt/my client/tb\" -x mid:%MESSAGEID% --folder=%FOLDER%"),
+              (std::vector<std::string>{"/opt/my client/tb", "-x"}));
+}
+
+// The values of a message told in a notification, for its "Read".
+TEST(ExpandCommand, ValuesOfAToldMessage)
+{
+    TToldMessage told;
+    told.Account = 1;
+    told.Number = 4;
+    told.Mailbox = "Lists";
+    told.Shown = TRowMessage("Ann", "Hi", "2 KB", "i:1:9");
+    told.Shown.MessageId = "m1@x";
+    EXPECT_EQ(ExpandCommand("c %ACCOUNT% %MSGID% %FOLDER% %MESSAGEID% %FROM%", RowValuesOfTold(told)),
+              "c \"Account2\" 4 \"Lists\" \"m1@x\" \"Ann\"");
 }

@@ -28,3 +28,6 @@ ternbell_e2e(e2e_no_tray no_tray.sh)
 
 # Under a headless Wayland compositor, with no X display.
 ternbell_e2e(e2e_wayland wayland.sh)
+
+# The count on a dock's launcher (Plank) and the status for bars.
+ternbell_e2e(e2e_launcher_badge launcher_badge.sh)

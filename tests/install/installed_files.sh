@@ -53,7 +53,8 @@ config="$work/config"
 mkdir -p "$config"
 out=$(env -u DISPLAY -u WAYLAND_DISPLAY XDG_CONFIG_HOME="$config" "$top/bin/ternbell" --version 2>&1) ||
     fail "--version failed: $out"
-[ "$out" = "ternbell $version" ] || fail "--version says '$out', the build is $version"
+[ "$(head -n 1 <<<"$out")" = "ternbell $version" ] || fail "--version says '$out', the build is $version"
+grep -q 'GPL-3.0-or-later' <<<"$out" || fail "--version does not name the licence: $out"
 help=$(env -u DISPLAY -u WAYLAND_DISPLAY XDG_CONFIG_HOME="$config" "$top/bin/ternbell" --help 2>&1) ||
     fail "--help failed: $help"
 [[ "$help" == "Usage: ternbell "* ]] || fail "--help says: $help"
@@ -81,6 +82,14 @@ for po in "$source_dir"/po/*.po; do
 done
 appstreamcli validate --no-net "$top/share/metainfo/io.github.ternbell.metainfo.xml" ||
     fail "appstreamcli rejects the metainfo"
+grep -q "<project_license>GPL-3.0-or-later</project_license>" "$top/share/metainfo/io.github.ternbell.metainfo.xml" ||
+    fail "the metainfo does not name the program's licence"
+# The copyright in Debian's machine-readable form: the program's licence, and
+# the provider table's beside it.
+grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' "$top/share/doc/ternbell/copyright" &&
+    grep -q '^License: GPL-3+' "$top/share/doc/ternbell/copyright" &&
+    grep -q '^License: MPL-2.0' "$top/share/doc/ternbell/copyright" ||
+    fail "the copyright does not name both licences"
 grep -q "<release version=\"$version\"" "$top/share/metainfo/io.github.ternbell.metainfo.xml" ||
     fail "the metainfo does not name version $version"
 # The man page is well formed and names the hive file.

@@ -10,13 +10,18 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include "support/TestHelpers.h"
+
+#include <QFile>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
+#include <sys/stat.h>
 
 namespace
 {
@@ -302,3 +307,42 @@ TEST_F(ControllerTest, QuickViewReadsTheSelectedRowsOnceAndWarnsOnErrorRows)
 }
 
 } // namespace
+
+// A double click on a message row starts the mail client on that message
+// where its command names one: the Message-ID one argument whatever it
+// holds, as a recording program sees its argv. Read names none.
+TEST_F(ControllerTest, DoubleClickOpensTheMessageClicked)
+{
+    TempFolder folder("mailclient");
+    const std::string record = folder.Path() + "/argv";
+    const std::string program = folder.Path() + "/record client";
+    WriteFile(program, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + record + ".tmp'\nmv '" +
+                           record + ".tmp' '" + record + "'\n");
+    ::chmod(program.c_str(), 0755);
+    MailClient = "\"" + program + "\" -open mid:%MESSAGEID% %FOLDER%";
+    TMessageRow first = Row("Home"), second = Row("Home");
+    second.MessageId = "a b \"c\" ; $(rm -rf ~) " + std::string(2048, 'x');
+    second.Mailbox = "Lists/dev";
+    Fill({first, second});
+    ShowActive();
+    QWidget* viewport = Form->lvwMessages->viewport();
+    const QPointF at = Form->lvwMessages->visualItemRect(Form->lvwMessages->topLevelItem(1)).center();
+    for (auto [type, buttons] : {std::pair{QEvent::MouseButtonPress, Qt::LeftButton},
+                                 {QEvent::MouseButtonRelease, Qt::NoButton},
+                                 {QEvent::MouseButtonDblClick, Qt::LeftButton}})
+    {
+        QMouseEvent event(type, at, viewport->mapToGlobal(at), Qt::LeftButton, buttons, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &event);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return QFile::exists(QString::fromStdString(record)); }, 5000));
+    EXPECT_EQ(ReadFile(record), "-open\nmid:" + second.MessageId + "\nLists/dev\n");
+    EXPECT_TRUE(Started.empty()) << "not through the command-line starter";
+    EXPECT_TRUE(Form->isHidden());
+    EXPECT_TRUE(IconHidden);
+
+    // Read, with no message in particular: the client without them.
+    std::remove(record.c_str());
+    Form->actMailbox->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return QFile::exists(QString::fromStdString(record)); }, 5000));
+    EXPECT_EQ(ReadFile(record), "-open\n");
+}

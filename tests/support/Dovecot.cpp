@@ -547,6 +547,11 @@ void Dovecot::DeleteFolder(const std::string& user, const std::string& folder)
     Doveadm("mailbox delete -u " + ShellWord(user) + " " + ShellWord(folder));
 }
 
+void Dovecot::MarkSeen(const std::string& user, const std::string& search)
+{
+    Doveadm("flags add -u " + ShellWord(user) + " '\\Seen' mailbox INBOX " + search);
+}
+
 std::vector<std::string> Dovecot::Messages(const std::string& user) const
 {
     std::vector<fs::path> files;

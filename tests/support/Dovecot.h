@@ -117,6 +117,9 @@ public:
     void DeliverTo(const std::string& user, const std::string& folder, const std::string& raw);
     void RenameFolder(const std::string& user, const std::string& from, const std::string& to);
     void DeleteFolder(const std::string& user, const std::string& folder);
+    // Sets the read flag of the inbox's messages that `search` finds
+    // (doveadm's search query, "all", "subject x"), as another client would.
+    void MarkSeen(const std::string& user, const std::string& search);
     // The texts of the messages left in the user's Maildir (new/ and cur/),
     // in delivery order.
     std::vector<std::string> Messages(const std::string& user) const;
