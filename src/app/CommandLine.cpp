@@ -27,11 +27,10 @@ std::optional<std::string> CommandLineAnswer(int argc, const char* const* argv)
             return VersionText() + "\n" + LicenceText();
         if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0)
             return "Usage: ternbell [--help | --version | --status [--follow] [--format TEXT]]\n"
-                   "Mail notifier for the system tray: checks POP3 and IMAP4 accounts and tells\n"
-                   "you when new mail is waiting. Settings are kept in\n"
-                   "${XDG_CONFIG_HOME:-~/.config}/ternbell/user.reg; see ternbell(1).\n"
-                   "--status prints the running ternbell's state as one line of JSON (or TEXT with\n"
-                   "{count}, {accounts} and {class} filled); --follow prints one more at every change.\n";
+                   "Mail notifier for the system tray: checks POP3 and IMAP4 accounts and tells you\n"
+                   "when new mail is waiting. Settings: ${XDG_CONFIG_HOME:-~/.config}/ternbell/user.reg.\n"
+                   "--status prints the running instance's state as one line of JSON, or TEXT with\n"
+                   "{count}, {accounts} and {class} filled; --follow adds one at every change.\n";
     }
     return std::nullopt;
 }
