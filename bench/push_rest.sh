@@ -23,6 +23,8 @@
 #   3 rounds, 120 s, 300 s; "on": Push on alone, for its wake-ups over more rounds in the same
 #   time; "folders": each account watches its inbox and four folders more, heard through NOTIFY
 #   on its one pushed line; "-" for either leaves it out)
+# TERNBELL_BENCH_FOLLOW=1 attaches a `ternbell --status --follow` reader to
+# the instance for the window: a status bar's, which must wake it no more.
 # Runs itself in a network namespace with only loopback (scripts/offline.sh),
 # so no outside traffic or link change reaches the program while it rests.
 set -euo pipefail
@@ -152,7 +154,12 @@ measure() {
     # the window begins after it.
     local rest=$((started + 40))
     [ "$SECONDS" -ge "$rest" ] || sleep $((rest - SECONDS))
-    local before_conn after_conn
+    local before_conn after_conn follower=""
+    if [ -n "${TERNBELL_BENCH_FOLLOW:-}" ]; then
+        env XDG_RUNTIME_DIR="$work/run" XDG_CONFIG_HOME="$config" "$exe" --status --follow >"$work/follow.out" 2>&1 &
+        follower=$!
+        wait_for 10 test -s "$work/follow.out" || fail "the status follower printed nothing"
+    fi
     before_conn=$(connections)
     threads >"$work/before"
     start=$(date +%s%N)
@@ -165,6 +172,12 @@ measure() {
     pss=$(awk '/^Pss:/ {print $2}' "/proc/$app_pid/smaps_rollup")
     after_conn=$(connections)
     kill -0 "$app_pid" 2>/dev/null || fail "ternbell ended (push $push)"
+    if [ -n "$follower" ]; then
+        kill -0 "$follower" 2>/dev/null || fail "the status follower ended: $(cat "$work/follow.out")"
+        echo "the status follower printed $(wc -l <"$work/follow.out") line(s) in the window and before it"
+        kill "$follower"
+        wait "$follower" 2>/dev/null || true
+    fi
     [ "$after_conn" -eq "$want" ] || fail "$after_conn connections at the end of the window, expected $want"
     local pid=$app_pid
     stop "$app_pid"
