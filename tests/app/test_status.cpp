@@ -279,9 +279,10 @@ TEST_F(StatusChannelTest, HundredFollowersAtOnceAndOneThatNeverReads)
     for (int i = 0; i < Followers; ++i)
     {
         outs.push_back(std::make_unique<TPipe>());
-        readers.emplace_back([&, i] {
-            codes[i] = RunStatus({true, std::nullopt}, {path.toStdString()}, outs[i]->Write.Get(),
-                                 errors.Write.Get());
+        // Taken here: the list grows while the earlier readers run.
+        const int out = outs.back()->Write.Get();
+        readers.emplace_back([&, i, out] {
+            codes[i] = RunStatus({true, std::nullopt}, {path.toStdString()}, out, errors.Write.Get());
             ++ended;
         });
     }
