@@ -27,6 +27,13 @@ inline constexpr std::array<const char*, 3> DoubleClickItems{
     "Open email client", "Show notification form", "Show settings (this window)"};
 inline constexpr std::array<const char*, 5> PriorityItems{
     "Highest", "High", "Normal", "Low", "Lowest (notify all messages)"};
+// What the quiet hours' times show while there are none (minutes after
+// midnight), so ticking the switch offers a night.
+inline constexpr int OfferedQuietFrom = 22 * 60;
+inline constexpr int OfferedQuietTo = 7 * 60;
+
+// An account's notification urgency, by its stored number.
+inline constexpr std::array<const char*, 3> UrgencyItems{"Low", "Normal", "Critical"};
 
 // A setting's text is kept to the toolkit's default maximum length of an
 // edit (in UTF-16 units).

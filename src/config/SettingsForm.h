@@ -5,6 +5,7 @@
 
 #include <QWidget>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -16,15 +17,18 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QListView;
 class QPushButton;
 class QRadioButton;
 class QTabWidget;
+class QTimeEdit;
 class QTreeWidget;
 class QTreeWidgetItem;
 class TAccessTokens;
 class IFindNetwork;
 class TAccountFind;
 class TAccountListBinding;
+class TRuleListModel;
 class TSignInPanel;
 class TUpDown;
 class TfrmNewMail;
@@ -158,12 +162,28 @@ public:
     void rdbPop3Click();
     void rdbImap4Click();
     void pagSettingsChange(int index);
+    void chkNotifyChange();
+    void cboUrgencyChange();
+    void cboAccountSoundChange();
+    // Chooses a wave file as the selected account's own sound.
+    void btnAccountSoundClick();
+    // The Rules page: the edit dialog opens beside the window, and its OK
+    // puts the rule in place.
+    void btnRuleAddClick();
+    void btnRuleEditClick();
+    void btnRuleRemoveClick();
+    void btnRuleUpClick();
+    void btnRuleDownClick();
+    // The selected rule's row, or -1.
+    int SelectedRule() const;
+    void SelectRule(int row);
 
     QTabWidget* pagSettings = nullptr;
     QWidget* tabGeneral = nullptr;
     QWidget* tabNotification = nullptr;
     QWidget* tabNotifyFormOpt = nullptr;
     QWidget* tabAccount = nullptr;
+    QWidget* tabRules = nullptr;
     QPushButton* btnFolders = nullptr;
     QPushButton* btnDefault = nullptr;
     QPushButton* btnOk = nullptr;
@@ -207,6 +227,18 @@ public:
     QCheckBox* chkExecute = nullptr;
     QLineEdit* txtExecute = nullptr;
     QCheckBox* chkShowPreview = nullptr;
+    // Quiet hours: the group's tick is the switch, its times and days the
+    // hours; cleared, none are kept.
+    QGroupBox* grpQuietHours = nullptr;
+    QLabel* lblQuietFrom = nullptr;
+    QTimeEdit* dtpQuietFrom = nullptr;
+    QLabel* lblQuietTo = nullptr;
+    QTimeEdit* dtpQuietTo = nullptr;
+    QLabel* lblQuietDays = nullptr;
+    // By day of the week from Monday, as the stored bits count; shown in the
+    // locale's order and names.
+    std::array<QCheckBox*, 7> chkQuietDays{};
+    QCheckBox* chkCommandWhenQuiet = nullptr;
 
     // Form Options
     QLabel* lblNotifyFormOpt = nullptr;
@@ -248,10 +280,27 @@ public:
     QLineEdit* txtCheckingTime = nullptr;
     TUpDown* spnCheckingTime = nullptr;
     QCheckBox* chkSilent = nullptr;
+    // The account's own voice: its sound (the common one, none, or a file
+    // as the last item), desktop notification and its urgency.
+    QLabel* lblAccountSound = nullptr;
+    QComboBox* cboAccountSound = nullptr;
+    QPushButton* btnAccountSound = nullptr;
+    QCheckBox* chkNotify = nullptr;
+    QLabel* lblUrgency = nullptr;
+    QComboBox* cboUrgency = nullptr;
     // Set (true) on a field whose text cannot be stored.
     static constexpr const char* InvalidProperty = "invalid";
     QLabel* lblPasswordStore = nullptr;
     TSignInPanel* pnlSignIn = nullptr; // how the account logs in; sign-in
+
+    // Rules
+    QLabel* lblRules = nullptr;
+    QListView* lvwRules = nullptr;
+    QPushButton* btnRuleAdd = nullptr;
+    QPushButton* btnRuleEdit = nullptr;
+    QPushButton* btnRuleRemove = nullptr;
+    QPushButton* btnRuleUp = nullptr;
+    QPushButton* btnRuleDown = nullptr;
 
     void setVisible(bool visible) override;
 
@@ -275,6 +324,9 @@ private:
     void CreateNotificationPage();
     void CreateFormOptionsPage();
     void CreateAccountPage();
+    void CreateRulesPage();
+    // Opens the rule dialog on `text`; its OK gives the new text to `done`.
+    void EditRule(const std::string& text, std::function<void(const std::string&)> done);
     void BuildControls();
     void FormCreate();
     // The part of a value the controls show, and the part the notification
@@ -283,6 +335,9 @@ private:
     void ShowInNotificationWindow(const TConfig& config);
 
     std::unique_ptr<TAccountListBinding> Accounts;
+    TRuleListModel* FRules = nullptr;
+    // Kept as shown: the tray's snooze owns it, not a control.
+    std::string FQuietUntil;
     std::unique_ptr<TAccountFind> Finding;
     // A search ended: the account it was started for takes what it found.
     void FindDone(int index, const std::string& address, const TFindOutcome& outcome);

@@ -1,0 +1,166 @@
+#include "config/RuleList.h"
+
+#include "check/MailRules.h"
+#include "platform/CodePage.h"
+
+#include <QApplication>
+#include <QStyle>
+#include <QTextDocument>
+
+#include <algorithm>
+
+namespace
+{
+
+// A row shows no more of a rule than fits a screen: a pattern of 100 KB is
+// kept whole but not laid out whole.
+constexpr qsizetype ShownLength = 300;
+
+QString Shortened(QString text)
+{
+    if (text.size() > ShownLength)
+        text = text.left(ShownLength) + QChar(0x2026);
+    return text;
+}
+
+int WordIndex(const auto& words, const std::string& word)
+{
+    for (std::size_t i = 0; i < words.size(); ++i)
+        if (word == words[i])
+            return static_cast<int>(i);
+    return -1;
+}
+
+} // namespace
+
+TRuleParts SplitRule(const std::string& text)
+{
+    // ACTION FIELD PATTERN: two words, then the rest as it stands.
+    std::size_t at = 0;
+    const auto word = [&] {
+        at = text.find_first_not_of(' ', at);
+        if (at == std::string::npos)
+            return at = text.size(), std::string();
+        const std::size_t end = std::min(text.find(' ', at), text.size());
+        std::string w = text.substr(at, end - at);
+        at = end;
+        return w;
+    };
+    TRuleParts parts;
+    parts.Action = WordIndex(RuleActionWords, word());
+    parts.Field = WordIndex(RuleFieldWords, word());
+    const std::size_t rest = text.find_first_not_of(' ', at);
+    parts.Pattern = rest == std::string::npos ? std::string() : text.substr(rest);
+    return parts;
+}
+
+std::string JoinRule(int action, int field, const std::string& pattern)
+{
+    const auto word = [](const auto& words, int i) {
+        return i >= 0 && i < static_cast<int>(words.size()) ? std::string(words[i]) : std::string();
+    };
+    return word(RuleActionWords, action) + " " + word(RuleFieldWords, field) + " " + pattern;
+}
+
+TRuleListModel::TRow TRuleListModel::RowOf(const std::string& text)
+{
+    TRow row{text, RuleProblem(text), {}};
+    if (row.Problem.empty())
+    {
+        const TRuleParts parts = SplitRule(text);
+        row.Shown = ResText(RuleActionNames[parts.Action]) + QStringLiteral(" \u00b7 ") +
+                    ResText(RuleFieldNames[parts.Field]) + QStringLiteral(" \u00b7 ") +
+                    Shortened(FromCodePage(parts.Pattern));
+    }
+    else
+        row.Shown = Shortened(FromCodePage(text)) + QStringLiteral("  \u2014 ") + FromCodePage(row.Problem);
+    return row;
+}
+
+void TRuleListModel::SetRules(const std::vector<std::string>& rules)
+{
+    beginResetModel();
+    FRows.clear();
+    FRows.reserve(rules.size());
+    for (const std::string& text : rules)
+        FRows.push_back(RowOf(text));
+    endResetModel();
+}
+
+std::vector<std::string> TRuleListModel::Rules() const
+{
+    std::vector<std::string> rules;
+    rules.reserve(FRows.size());
+    for (const TRow& row : FRows)
+        rules.push_back(row.Text);
+    return rules;
+}
+
+void TRuleListModel::Append(const std::string& text)
+{
+    const int row = Count();
+    beginInsertRows({}, row, row);
+    FRows.push_back(RowOf(text));
+    endInsertRows();
+}
+
+void TRuleListModel::Replace(int row, const std::string& text)
+{
+    if (row < 0 || row >= Count())
+        return;
+    FRows[static_cast<std::size_t>(row)] = RowOf(text);
+    emit dataChanged(index(row), index(row));
+}
+
+void TRuleListModel::Remove(int row)
+{
+    if (row < 0 || row >= Count())
+        return;
+    beginRemoveRows({}, row, row);
+    FRows.erase(FRows.begin() + row);
+    endRemoveRows();
+}
+
+bool TRuleListModel::Move(int row, int by)
+{
+    const int to = row + by;
+    if (row < 0 || row >= Count() || to < 0 || to >= Count() || by == 0)
+        return false;
+    // The model's move names the row a moved one lands before.
+    if (!beginMoveRows({}, row, row, {}, by > 0 ? to + 1 : to))
+        return false;
+    std::swap(FRows[static_cast<std::size_t>(row)], FRows[static_cast<std::size_t>(to)]);
+    endMoveRows();
+    return true;
+}
+
+int TRuleListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : Count();
+}
+
+QVariant TRuleListModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= Count())
+        return {};
+    const TRow& row = FRows[static_cast<std::size_t>(index.row())];
+    switch (role)
+    {
+    case Qt::DisplayRole:
+        return row.Shown;
+    case Qt::ToolTipRole:
+        // The rule is the user's text: never read as markup.
+        return row.Problem.empty() ? QVariant()
+                                   : QVariant(Qt::convertFromPlainText(FromCodePage(row.Problem)));
+    case Qt::DecorationRole:
+        return row.Problem.empty() ? QVariant()
+                                   : QVariant(QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning));
+    default:
+        return {};
+    }
+}
+
+std::string RuleProblem(const std::string& text)
+{
+    return ParseMailRuleProblem(text);
+}
