@@ -28,6 +28,10 @@ inline constexpr std::array<const char*, 3> DoubleClickItems{
 inline constexpr std::array<const char*, 5> PriorityItems{
     "Highest", "High", "Normal", "Low", "Lowest (notify all messages)"};
 
+// Quiet hours are minutes of one day; the days a bit each, Monday first.
+inline constexpr int MinutesPerDay = 24 * 60;
+inline constexpr int AllQuietDays = 127;
+
 // A setting's text is kept to the toolkit's default maximum length of an
 // edit (in UTF-16 units).
 inline constexpr int EditMaxLength = 32767;
@@ -41,5 +45,6 @@ TConfig InitialConfigOfControls();
 // edit's length, an unknown security none, an account's own interval
 // (when it has one) within the interval's range, and an account's unread value
 // kept only while its field holds the default shown in its place, a
-// negative column width 0.
+// negative column width 0, quiet hours within a day, an account's urgency
+// within low and critical.
 TConfig SettledConfig(const TConfig& config);
