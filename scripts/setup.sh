@@ -24,6 +24,8 @@ TERNBELL_PACKAGES=(
   libgmime-3.0-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev python3
+  # quiet hours are tested in a zone with summer time
+  tzdata
   dovecot-pop3d dovecot-imapd
   # a second IMAP4 server, whose IDLE says nothing until it ends, and the
   # packet filter that makes a link drop what crosses it

@@ -70,6 +70,7 @@ void TfrmSettings::ShowConfig(const TConfig& shown)
     FAccounts = c.Accounts;
     // Shown afresh: no origins, as for accounts added since.
     FOrigins.assign(FAccounts.size(), std::nullopt);
+    FShown = c;
     if (Built())
         ShowInControls(c);
     else
@@ -141,7 +142,7 @@ void TfrmSettings::ShowInControls(const TConfig& c)
 
 TConfig TfrmSettings::ConfigOfControls() const
 {
-    TConfig c = Built() ? TConfig{} : *FHeld;
+    TConfig c = Built() ? FShown : *FHeld;
     if (Built())
     {
         c.EmailClient = Text(txtApplication);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "check/Account.h"
+#include "config/Config.h"
 #include "platform/SecretStore.h"
 
 #include <QWidget>
@@ -351,6 +352,9 @@ private:
     // While not built: the rest of the value the controls would hold, and
     // where passwords are kept once that is known.
     std::unique_ptr<TConfig> FHeld;
+    // The value last shown: what has no control here (the tray's snooze, a
+    // later page's values) comes back from the controls as it was.
+    TConfig FShown;
     std::optional<TSecretStore::TPresence> FPresence;
     TAccessTokens* FTokens = nullptr;
     // The sign-in panel shows the selected account; a password field only
