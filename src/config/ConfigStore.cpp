@@ -694,6 +694,8 @@ TConfig MergeConfig(const TConfig& base, const TConfig& mine, const TConfig& sto
                     keep(member);
             },
             s.Field);
+    // The rules are one list: edited in the window, it is the window's.
+    keep(&TConfig::Rules);
 
     std::vector<int> origin(stored.Accounts.size(), -1);
     if (mine.Accounts != base.Accounts)

@@ -1,6 +1,7 @@
 #include "config/RuleList.h"
 
 #include "check/MailRules.h"
+#include "platform/AsciiText.h"
 #include "platform/CodePage.h"
 
 #include <QApplication>
@@ -31,26 +32,30 @@ int WordIndex(const auto& words, const std::string& word)
     return -1;
 }
 
+// The lists of words follow the parser's order.
+static_assert(static_cast<int>(TRuleAction::Important) == 0 && static_cast<int>(TRuleAction::Ignore) == 2 &&
+              static_cast<int>(TRuleField::From) == 0 && static_cast<int>(TRuleField::Account) == 3);
+
 } // namespace
 
 TRuleParts SplitRule(const std::string& text)
 {
-    // ACTION FIELD PATTERN: two words, then the rest as it stands.
+    if (const TRuleParse parsed = ParseMailRule(text); parsed.Rule)
+        return {static_cast<int>(parsed.Rule->Action), static_cast<int>(parsed.Rule->Field), parsed.Rule->Pattern};
+    // A rule the check cannot use: its words as far as they are known, the
+    // rest after two words as its pattern.
+    const std::string trimmed = AsciiText::Trim(text);
     std::size_t at = 0;
     const auto word = [&] {
-        at = text.find_first_not_of(' ', at);
-        if (at == std::string::npos)
-            return at = text.size(), std::string();
-        const std::size_t end = std::min(text.find(' ', at), text.size());
-        std::string w = text.substr(at, end - at);
-        at = end;
+        const std::size_t end = std::min(trimmed.find_first_of(" \t", at), trimmed.size());
+        std::string w = AsciiText::LowerCase(trimmed.substr(at, end - at));
+        at = std::min(trimmed.find_first_not_of(" \t", end), trimmed.size());
         return w;
     };
     TRuleParts parts;
     parts.Action = WordIndex(RuleActionWords, word());
     parts.Field = WordIndex(RuleFieldWords, word());
-    const std::size_t rest = text.find_first_not_of(' ', at);
-    parts.Pattern = rest == std::string::npos ? std::string() : text.substr(rest);
+    parts.Pattern = trimmed.substr(at);
     return parts;
 }
 
@@ -64,14 +69,13 @@ std::string JoinRule(int action, int field, const std::string& pattern)
 
 TRuleListModel::TRow TRuleListModel::RowOf(const std::string& text)
 {
-    TRow row{text, RuleProblem(text), {}};
-    if (row.Problem.empty())
-    {
-        const TRuleParts parts = SplitRule(text);
-        row.Shown = ResText(RuleActionNames[parts.Action]) + QStringLiteral(" \u00b7 ") +
-                    ResText(RuleFieldNames[parts.Field]) + QStringLiteral(" \u00b7 ") +
-                    Shortened(FromCodePage(parts.Pattern));
-    }
+    const TRuleParse parsed = ParseMailRule(text);
+    TRow row{text, parsed.Error, {}};
+    if (parsed.Rule)
+        row.Shown = ResText(RuleActionNames[static_cast<std::size_t>(parsed.Rule->Action)]) +
+                    QStringLiteral(" \u00b7 ") +
+                    ResText(RuleFieldNames[static_cast<std::size_t>(parsed.Rule->Field)]) +
+                    QStringLiteral(" \u00b7 ") + Shortened(FromCodePage(parsed.Rule->Pattern));
     else
         row.Shown = Shortened(FromCodePage(text)) + QStringLiteral("  \u2014 ") + FromCodePage(row.Problem);
     return row;
@@ -162,5 +166,5 @@ QVariant TRuleListModel::data(const QModelIndex& index, int role) const
 
 std::string RuleProblem(const std::string& text)
 {
-    return ParseMailRuleProblem(text);
+    return ParseMailRule(text).Error;
 }

@@ -46,8 +46,8 @@ private:
     std::vector<TRow> FRows;
 };
 
-// The words a rule is written in, as the hive stores them, in the order the
-// rule dialog lists them.
+// The words a rule is written in, as the hive stores them, in the order of
+// the parser's actions and fields, which the rule dialog lists.
 inline constexpr std::array<const char*, 3> RuleActionWords{"important", "quiet", "ignore"};
 inline constexpr std::array<const char*, 4> RuleFieldWords{"from", "subject", "list", "account"};
 // What the user reads for them, translated where shown.
@@ -56,7 +56,8 @@ inline constexpr std::array<const char*, 4> RuleFieldNames{N_("From"), N_("Subje
                                                            N_("Account")};
 
 // A rule's text split into its words: the index of its action and field word
-// (-1 where the word is none of them) and the rest as its pattern.
+// (-1 where the word is none of them, in any case) and the rest as its
+// pattern.
 struct TRuleParts
 {
     int Action = 0;

@@ -43,8 +43,6 @@ void SetItemIndex(QComboBox* combo, int index)
     combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
 }
 
-constexpr int MinutesPerDay = 24 * 60;
-
 bool IsTimeOfDay(int minutes)
 {
     return minutes >= 0 && minutes < MinutesPerDay;
@@ -127,7 +125,6 @@ void TfrmSettings::ShowInControls(const TConfig& c)
     chkSaveDetails->setChecked(c.FormSaveDetails);
     cboBadgeFor->setEditText(FromCodePage(c.BadgeFor));
     cboBadgeForChange();
-    FQuietUntil = c.QuietUntil;
     // Equal times, or one that is no time of day, are no quiet hours.
     const bool quiet = c.QuietFrom != c.QuietTo && IsTimeOfDay(c.QuietFrom) && IsTimeOfDay(c.QuietTo);
     grpQuietHours->setChecked(quiet);
@@ -168,7 +165,6 @@ TConfig TfrmSettings::ConfigOfControls() const
         for (std::size_t day = 0; day < chkQuietDays.size(); ++day)
             c.QuietDays |= chkQuietDays[day]->isChecked() ? 1 << day : 0;
         c.CommandWhenQuiet = chkCommandWhenQuiet->isChecked();
-        c.QuietUntil = FQuietUntil;
         c.Rules = FRules->Rules();
     }
     c.Accounts = FAccounts;

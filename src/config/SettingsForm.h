@@ -337,8 +337,6 @@ private:
 
     std::unique_ptr<TAccountListBinding> Accounts;
     TRuleListModel* FRules = nullptr;
-    // Kept as shown: the tray's snooze owns it, not a control.
-    std::string FQuietUntil;
     std::unique_ptr<TAccountFind> Finding;
     // A search ended: the account it was started for takes what it found.
     void FindDone(int index, const std::string& address, const TFindOutcome& outcome);
