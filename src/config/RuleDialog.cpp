@@ -64,15 +64,17 @@ TfrmRule::TfrmRule(QWidget* owner, const std::string& text) : QDialog(owner)
     layout->addStretch(1);
     layout->addLayout(buttons);
     TranslateComponent(this);
-    // The help is long: the dialog is as wide as a line of it reads well.
-    setMinimumWidth(std::max(360, fontMetrics().averageCharWidth() * 60));
+    // The help is long: as wide as a line of it reads well, and never
+    // shorter than its lines need at the width it has.
+    lblRuleHelp->setMinimumWidth(fontMetrics().averageCharWidth() * 55);
+    layout->setSizeConstraint(QLayout::SetMinimumSize);
 
     // A word the dialog does not know leaves its list without a choice: the
     // rule cannot be saved until one is made.
-    const TRuleParts parts = SplitRule(text);
-    cboAction->setCurrentIndex(parts.Action);
-    cboField->setCurrentIndex(parts.Field);
-    const QString pattern = FromCodePage(parts.Pattern);
+    FOpened = SplitRule(text);
+    cboAction->setCurrentIndex(FOpened.Action);
+    cboField->setCurrentIndex(FOpened.Field);
+    const QString pattern = FromCodePage(FOpened.Pattern);
     // A long pattern read from the hive is edited whole, not cut to the
     // edit's usual length.
     txtPattern->setMaxLength(std::max<int>(EditMaxLength, static_cast<int>(pattern.size())));
@@ -88,7 +90,11 @@ TfrmRule::TfrmRule(QWidget* owner, const std::string& text) : QDialog(owner)
 
 std::string TfrmRule::Text() const
 {
-    return JoinRule(cboAction->currentIndex(), cboField->currentIndex(), ToCodePage(txtPattern->text()));
+    TRuleParts parts = FOpened;
+    parts.Action = cboAction->currentIndex();
+    parts.Field = cboField->currentIndex();
+    parts.Pattern = ToCodePage(txtPattern->text());
+    return JoinRule(parts);
 }
 
 void TfrmRule::ShowProblem()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config/RuleList.h"
+
 #include <QDialog>
 
 #include <string>
@@ -33,4 +35,7 @@ public:
 
 private:
     void ShowProblem();
+
+    // As opened: a word the lists do not hold stays until one is chosen.
+    TRuleParts FOpened;
 };

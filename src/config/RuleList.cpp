@@ -40,31 +40,41 @@ static_assert(static_cast<int>(TRuleAction::Important) == 0 && static_cast<int>(
 
 TRuleParts SplitRule(const std::string& text)
 {
+    TRuleParts parts;
     if (const TRuleParse parsed = ParseMailRule(text); parsed.Rule)
-        return {static_cast<int>(parsed.Rule->Action), static_cast<int>(parsed.Rule->Field), parsed.Rule->Pattern};
+    {
+        parts.Action = static_cast<int>(parsed.Rule->Action);
+        parts.Field = static_cast<int>(parsed.Rule->Field);
+        parts.ActionWord = RuleActionWords[static_cast<std::size_t>(parts.Action)];
+        parts.FieldWord = RuleFieldWords[static_cast<std::size_t>(parts.Field)];
+        parts.Pattern = parsed.Rule->Pattern;
+        return parts;
+    }
     // A rule the check cannot use: its words as far as they are known, the
     // rest after two words as its pattern.
     const std::string trimmed = AsciiText::Trim(text);
     std::size_t at = 0;
     const auto word = [&] {
         const std::size_t end = std::min(trimmed.find_first_of(" \t", at), trimmed.size());
-        std::string w = AsciiText::LowerCase(trimmed.substr(at, end - at));
+        std::string w = trimmed.substr(at, end - at);
         at = std::min(trimmed.find_first_not_of(" \t", end), trimmed.size());
         return w;
     };
-    TRuleParts parts;
-    parts.Action = WordIndex(RuleActionWords, word());
-    parts.Field = WordIndex(RuleFieldWords, word());
+    parts.ActionWord = word();
+    parts.FieldWord = word();
+    parts.Action = WordIndex(RuleActionWords, AsciiText::LowerCase(parts.ActionWord));
+    parts.Field = WordIndex(RuleFieldWords, AsciiText::LowerCase(parts.FieldWord));
     parts.Pattern = trimmed.substr(at);
     return parts;
 }
 
-std::string JoinRule(int action, int field, const std::string& pattern)
+std::string JoinRule(const TRuleParts& parts)
 {
-    const auto word = [](const auto& words, int i) {
-        return i >= 0 && i < static_cast<int>(words.size()) ? std::string(words[i]) : std::string();
+    const auto word = [](const auto& words, int i, const std::string& written) {
+        return i >= 0 && i < static_cast<int>(words.size()) ? std::string(words[i]) : written;
     };
-    return word(RuleActionWords, action) + " " + word(RuleFieldWords, field) + " " + pattern;
+    return word(RuleActionWords, parts.Action, parts.ActionWord) + " " +
+           word(RuleFieldWords, parts.Field, parts.FieldWord) + " " + parts.Pattern;
 }
 
 TRuleListModel::TRow TRuleListModel::RowOf(const std::string& text)
@@ -77,7 +87,7 @@ TRuleListModel::TRow TRuleListModel::RowOf(const std::string& text)
                     ResText(RuleFieldNames[static_cast<std::size_t>(parsed.Rule->Field)]) +
                     QStringLiteral(" \u00b7 ") + Shortened(FromCodePage(parsed.Rule->Pattern));
     else
-        row.Shown = Shortened(FromCodePage(text)) + QStringLiteral("  \u2014 ") + FromCodePage(row.Problem);
+        row.Shown = Shortened(FromCodePage(text)); // marked, its problem told beside
     return row;
 }
 

@@ -56,15 +56,19 @@ inline constexpr std::array<const char*, 4> RuleFieldNames{N_("From"), N_("Subje
                                                            N_("Account")};
 
 // A rule's text split into its words: the index of its action and field word
-// (-1 where the word is none of them, in any case) and the rest as its
-// pattern.
+// (-1 where the word is none of them, in any case), the words as written,
+// and the rest as its pattern.
 struct TRuleParts
 {
     int Action = 0;
     int Field = 0;
+    std::string ActionWord;
+    std::string FieldWord;
     std::string Pattern;
 };
 TRuleParts SplitRule(const std::string& text);
-std::string JoinRule(int action, int field, const std::string& pattern);
+// The rule's text from the chosen words; an index of -1 keeps the word as
+// written.
+std::string JoinRule(const TRuleParts& parts);
 // What is wrong with a rule's text, as the mail check sees it; "" when good.
 std::string RuleProblem(const std::string& text);

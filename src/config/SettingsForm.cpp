@@ -510,6 +510,10 @@ void TfrmSettings::CreateRulesPage()
     lvwRules->setSelectionMode(QAbstractItemView::SingleSelection);
     lvwRules->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvwRules->setTextElideMode(Qt::ElideMiddle);
+    // A bad rule's mark no taller than a line of text, as every row is
+    // laid out like the first.
+    const int mark = lvwRules->fontMetrics().height();
+    lvwRules->setIconSize(QSize(mark, mark));
     // As high as its buttons beside it: the list scrolls, the page stays small.
     lvwRules->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
     lblRules->setBuddy(lvwRules);
@@ -518,6 +522,10 @@ void TfrmSettings::CreateRulesPage()
     btnRuleRemove = Captioned<QPushButton>(p, "btnRuleRemove", "&Remove");
     btnRuleUp = Captioned<QPushButton>(p, "btnRuleUp", "U&p");
     btnRuleDown = Captioned<QPushButton>(p, "btnRuleDown", "Do&wn");
+    lblRuleProblem = Named(new QLabel(p), "lblRuleProblem");
+    lblRuleProblem->setTextFormat(Qt::PlainText); // it quotes the rule
+    lblRuleProblem->setWordWrap(true);
+    lblRuleProblem->hide();
 
     auto* buttons = new QVBoxLayout;
     for (QPushButton* button : {btnRuleAdd, btnRuleEdit, btnRuleRemove, btnRuleUp, btnRuleDown})
@@ -529,6 +537,7 @@ void TfrmSettings::CreateRulesPage()
     auto* page = new QVBoxLayout(p);
     page->addWidget(lblRules);
     page->addLayout(list, 1);
+    page->addWidget(lblRuleProblem);
 }
 
 void TfrmSettings::FormCreate()

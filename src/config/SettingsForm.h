@@ -302,6 +302,9 @@ public:
     QPushButton* btnRuleRemove = nullptr;
     QPushButton* btnRuleUp = nullptr;
     QPushButton* btnRuleDown = nullptr;
+    // What is wrong with the selected rule, when something is.
+    QLabel* lblRuleProblem = nullptr;
+    void ShowRuleProblem();
 
     void setVisible(bool visible) override;
 

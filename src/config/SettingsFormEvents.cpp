@@ -138,6 +138,9 @@ void TfrmSettings::ConnectHandlers()
     connect(btnRuleUp, &QPushButton::clicked, this, [this] { btnRuleUpClick(); });
     connect(btnRuleDown, &QPushButton::clicked, this, [this] { btnRuleDownClick(); });
     connect(lvwRules, &QListView::doubleClicked, this, [this] { btnRuleEditClick(); });
+    connect(lvwRules->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { ShowRuleProblem(); });
+    connect(FRules, &QAbstractItemModel::dataChanged, this, [this] { ShowRuleProblem(); });
+    connect(FRules, &QAbstractItemModel::modelReset, this, [this] { ShowRuleProblem(); });
     connect(rdbPop3, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
             rdbPop3Click();
@@ -659,6 +662,14 @@ void TfrmSettings::SelectRule(int row)
         lvwRules->clearSelection();
 }
 
+void TfrmSettings::ShowRuleProblem()
+{
+    const int row = SelectedRule();
+    const std::string problem = row >= 0 ? FRules->Problem(row) : std::string();
+    lblRuleProblem->setText(FromCodePage(problem));
+    lblRuleProblem->setVisible(!problem.empty());
+}
+
 void TfrmSettings::EditRule(const std::string& text, std::function<void(const std::string&)> done)
 {
     // Window-modal and not waited for, as the folder choice.
@@ -670,7 +681,7 @@ void TfrmSettings::EditRule(const std::string& text, std::function<void(const st
 
 void TfrmSettings::btnRuleAddClick()
 {
-    EditRule(JoinRule(0, 0, {}), [this](const std::string& text) {
+    EditRule(JoinRule({}), [this](const std::string& text) {
         FRules->Append(text);
         SelectRule(FRules->Count() - 1);
     });

@@ -322,9 +322,11 @@ TEST_F(QuietSettingsTest, BadRuleIsShownWithItsProblemAndKeptUntilEditedOrRemove
         const bool bad = row > 0;
         EXPECT_EQ(rules.Problem(row).empty(), !bad);
         EXPECT_EQ(index.data(Qt::DecorationRole).isNull(), !bad);
+        SelectRule(row);
+        EXPECT_EQ(std::tuple(settings->lblRuleProblem->isVisible(), ToCodePage(settings->lblRuleProblem->text())),
+                  std::tuple(bad, rules.Problem(row)));
         if (bad)
         {
-            EXPECT_TRUE(index.data(Qt::DisplayRole).toString().contains(FromCodePage(rules.Problem(row))));
             // The tooltip reads as the problem's plain text.
             QTextDocument tip;
             tip.setHtml(index.data(Qt::ToolTipRole).toString());
@@ -341,6 +343,7 @@ TEST_F(QuietSettingsTest, BadRuleIsShownWithItsProblemAndKeptUntilEditedOrRemove
     EXPECT_EQ(std::tuple(dialog->cboAction->currentIndex(), dialog->cboField->currentIndex(),
                          dialog->txtPattern->text(), dialog->btnOk->isEnabled()),
               std::tuple(-1, 0, QStringLiteral("*@example.org"), false));
+    EXPECT_EQ(ToCodePage(dialog->lblRuleProblem->text()), rules.Problem(1)) << "the stored word is named";
     QTest::mouseClick(dialog->btnCancel, Qt::LeftButton);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
