@@ -46,6 +46,7 @@ protected:
     {
         host.Actions.clear();
         host.Commands.clear();
+        host.FormVisible = false; // the user closed the window in between
         rounds.Run(host.Snapshot());
     }
 
