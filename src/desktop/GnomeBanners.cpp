@@ -29,11 +29,14 @@ struct TGio
     decltype(&g_signal_connect_data) ConnectData = nullptr;
     decltype(&g_signal_handler_disconnect) Disconnect = nullptr;
     decltype(&g_object_unref) ObjectUnref = nullptr;
+    decltype(&g_bus_get_sync) BusGetSync = nullptr;
+    decltype(&g_dbus_connection_set_exit_on_close) SetExitOnClose = nullptr;
 
     bool Complete() const
     {
         return SourceGetDefault && SourceLookup && HasKey && SchemaUnref && NewFull && GetValue && IsOfType &&
-               GetBoolean && VariantUnref && ConnectData && Disconnect && ObjectUnref;
+               GetBoolean && VariantUnref && ConnectData && Disconnect && ObjectUnref && BusGetSync &&
+               SetExitOnClose;
     }
 };
 
@@ -61,6 +64,15 @@ const TGio* Gio()
         get(g.ConnectData, "g_signal_connect_data");
         get(g.Disconnect, "g_signal_handler_disconnect");
         get(g.ObjectUnref, "g_object_unref");
+        get(g.BusGetSync, "g_bus_get_sync");
+        get(g.SetExitOnClose, "g_dbus_connection_set_exit_on_close");
+        if (!g.Complete())
+            return g;
+        // dconf follows changes on GIO's shared session connection, which
+        // ends the process when the bus goes. Held for ever, so the
+        // connection that dconf gets later is this one.
+        if (GDBusConnection* session = g.BusGetSync(G_BUS_TYPE_SESSION, nullptr, nullptr))
+            g.SetExitOnClose(session, FALSE);
         return g;
     }();
     return gio.Complete() ? &gio : nullptr;
