@@ -32,6 +32,7 @@
 #include "desktop/Application.h"
 #include "desktop/Artwork.h"
 #include "desktop/DesktopNotifier.h"
+#include "desktop/DoNotDisturb.h"
 #include "desktop/LauncherEntry.h"
 #include "desktop/Dialogs.h"
 #include "desktop/TrayIcon.h"
@@ -223,8 +224,10 @@ int RunTernbell(int argc, char** argv)
     QObject::connect(tray.mnuQuiet60, &QAction::triggered, &quiet, [&quiet] { quiet.QuietFor(60); });
     QObject::connect(tray.mnuQuietTomorrow, &QAction::triggered, &quiet, [&quiet] { quiet.QuietUntilTomorrow(); });
     QObject::connect(tray.mnuResume, &QAction::triggered, &quiet, [&quiet] { quiet.Resume(); });
-    // The desktop's do-not-disturb is followed where a follower is wired:
-    // quiet.SetDesktopQuiet(on) at start and at each change.
+    // The desktop's own do-not-disturb, followed as it changes.
+    TDoNotDisturb doNotDisturb(QDBusConnection::sessionBus());
+    QObject::connect(&doNotDisturb, &TDoNotDisturb::Changed, &quiet, [&quiet](bool on) { quiet.SetDesktopQuiet(on); });
+    quiet.SetDesktopQuiet(doNotDisturb.IsOn());
     // `ternbell --quiet MINUTES` and `--resume` change it first, then are
     // answered with the status.
     instance.OnRequest = [&statusChannel, &quiet](const QByteArray& request, TDescriptor& connection) {
