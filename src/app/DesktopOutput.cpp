@@ -144,6 +144,17 @@ void TDesktopOutput::ShowBalloon(const TNewMailNews& news)
     Balloon(news);
 }
 
+void TDesktopOutput::KeepNews(const TNewMailNews& news)
+{
+    if (!Notifier || !Notifier->Available())
+        return;
+    const TNewMailNotice text = NewMailNotice(news, OffersMarkRead && OffersMarkRead());
+    TDesktopNotice notice{text.Summary, text.Body, text.Actions};
+    notice.Urgency = text.Urgency;
+    Shown = news.Told;
+    Notifier->Show(notice);
+}
+
 void TDesktopOutput::WithdrawNews()
 {
     Shown.clear();

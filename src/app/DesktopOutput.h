@@ -57,6 +57,7 @@ public:
     void ShowNotification() override;
     void RunCommand(const std::vector<std::string>& arguments) override;
     void ShowBalloon(const TNewMailNews& news) override;
+    void KeepNews(const TNewMailNews& news) override;
     void WithdrawNews() override;
     void NewsLeft(const TNewMailNews& rest) override;
     void MailStateChanged(const TMailState& state) override;

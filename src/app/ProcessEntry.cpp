@@ -213,7 +213,7 @@ int RunTernbell(int argc, char** argv)
     };
     quiet.OnChanged = [&quiet, &mailCheck, &mailStatus](bool on) {
         mailCheck.Output().SetQuietNote(quiet.HintText());
-        mailCheck.Cycle().SetQuiet(on);
+        mailCheck.Cycle().SetQuiet(on, quiet.OnlyDesktop());
         mailStatus.SetQuiet(on);
     };
     config.OnLoaded = [&shell, &quiet](const TConfig& loaded) {

@@ -83,8 +83,10 @@ void TQuietControl::Update()
     }
     const bool quiet = FState.IsQuiet(now);
     const std::optional<std::int64_t> ends = FState.QuietEnds(now);
-    const bool changed = quiet != FQuiet || ends != FEnds;
+    const bool onlyDesktop = FState.OnlyDesktopQuiet(now);
+    const bool changed = quiet != FQuiet || ends != FEnds || onlyDesktop != FOnlyDesktop;
     FQuiet = quiet;
+    FOnlyDesktop = onlyDesktop;
     FEnds = ends;
     FTimer.stop();
     if (const std::optional<std::int64_t> next = FState.NextChange(now))

@@ -37,6 +37,9 @@ public:
     void SetDesktopQuiet(bool on);
 
     bool IsQuiet() const { return FQuiet; }
+    // The quiet is the desktop's do-not-disturb alone, which keeps
+    // notifications for later.
+    bool OnlyDesktop() const { return FOnlyDesktop; }
     // For the tray's hint: "Quiet until 07:00", or that the desktop keeps
     // it quiet; "" when not quiet. Desktop text.
     std::string HintText() const;
@@ -59,5 +62,6 @@ private:
     TQuietState FState;
     QTimer FTimer;
     bool FQuiet = false;
+    bool FOnlyDesktop = false;
     std::optional<std::int64_t> FEnds;
 };

@@ -1109,7 +1109,7 @@ void TCheckCycle::Notify(const std::string& headline)
     // ones; the others are held for the summary.
     std::vector<std::pair<int, int>> telling;
     std::vector<std::string> tellingKeys;
-    std::vector<int> held;
+    std::vector<std::pair<int, int>> held;
     // Where each block starts, found once: a list of thousands of new
     // rows is told in one pass.
     std::unordered_map<std::string, int> blockStart;
@@ -1136,7 +1136,7 @@ void TCheckCycle::Notify(const std::string& headline)
         if (FQuiet && !rows.Row(r).Important)
         {
             FHeld.insert(std::move(key));
-            held.push_back(r);
+            held.emplace_back(r, r - start + 1 + rows.Offset(r));
             continue;
         }
         telling.emplace_back(r, r - start + 1 + rows.Offset(r));
@@ -1145,8 +1145,21 @@ void TCheckCycle::Notify(const std::string& headline)
     if (FQuiet)
     {
         if (settings.CommandWhenQuiet)
-            for (int r : held)
+            for (const auto& [r, number] : held)
                 RunCommandFor(r);
+        if (FDesktopKeeps && !settings.ShowIcon.empty())
+        {
+            TNewMailNews kept{"ternbell", headline, {}};
+            for (const auto& [r, number] : held)
+                if (const Account* account = AccountOf(r); !account || account->Notify)
+                {
+                    const int urgency = account ? std::clamp(account->Urgency, 0, 2) : 1;
+                    kept.Urgency = kept.Told.empty() ? urgency : std::max(kept.Urgency, urgency);
+                    kept.Told.push_back(ToldOf(r, number, kept.Told.size() < NoticePreviews));
+                }
+            if (!kept.Told.empty())
+                FOutput.KeepNews(kept);
+        }
         if (telling.empty())
             return;
     }
@@ -1219,8 +1232,9 @@ void TCheckCycle::PlaySoundFor(const std::vector<int>& told)
         FOutput.PlaySound();
 }
 
-void TCheckCycle::SetQuiet(bool quiet)
+void TCheckCycle::SetQuiet(bool quiet, bool desktopKeeps)
 {
+    FDesktopKeeps = quiet && desktopKeeps;
     if (FQuiet == quiet)
         return;
     FQuiet = quiet;

@@ -283,6 +283,9 @@ public:
     virtual void RunCommand(const std::vector<std::string>& arguments) = 0;
     // The balloon of the new-mail icon, with the rows it tells of.
     virtual void ShowBalloon(const TNewMailNews& news) = 0;
+    // News told while the desktop's own do-not-disturb holds: only where a
+    // notification server keeps it for later, never as a balloon.
+    virtual void KeepNews(const TNewMailNews& news) { (void)news; }
     // The list holds no message any more: what the balloon told is past.
     virtual void WithdrawNews() = 0;
     // Some of the messages the last balloon told of left the list (read or
@@ -350,8 +353,10 @@ public:
     // While quiet, new mail is listed and counted but only what a rule marks
     // important is told; the command runs only where the settings ask.
     // When the quiet ends, what came meanwhile and still waits is told once,
-    // as a summary.
-    void SetQuiet(bool quiet);
+    // as a summary. `desktopKeeps`: the quiet is the desktop's own
+    // do-not-disturb alone, which keeps notifications for later: they are
+    // sent to it all the same (KeepNews).
+    void SetQuiet(bool quiet, bool desktopKeeps = false);
     bool Quiet() const { return FQuiet; }
     bool RoundRunning() const { return FRunning; }
     // Sessions of the round whose report has not come.
@@ -448,6 +453,7 @@ private:
     bool FToldInRound = false;
     std::unordered_set<std::string> FTold; // rows whose command ran this round
     bool FQuiet = false;
+    bool FDesktopKeeps = false;
     // Rows (RowKeyText) not told because it was quiet.
     std::unordered_set<std::string> FHeld;
     TMailRules FRules;

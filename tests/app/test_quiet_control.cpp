@@ -92,10 +92,14 @@ TEST_F(QuietControlTest, QuietHoursAndTheDesktopSwitch)
 
     quiet.SetDesktopQuiet(true);
     EXPECT_TRUE(quiet.IsQuiet());
+    EXPECT_TRUE(quiet.OnlyDesktop());
+    quiet.QuietFor(5);
+    EXPECT_FALSE(quiet.OnlyDesktop());
+    quiet.Resume();
     EXPECT_EQ(quiet.HintText(), "Quiet: the desktop asks not to be disturbed");
     quiet.SetDesktopQuiet(false);
     EXPECT_FALSE(quiet.IsQuiet());
-    EXPECT_EQ(Changes, (std::vector<bool>{true, false, true, false}));
+    EXPECT_EQ(Changes, (std::vector<bool>{true, false, true, true, true, false}));
 }
 
 } // namespace

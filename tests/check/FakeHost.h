@@ -251,6 +251,11 @@ public:
         BalloonUrgency = news.Urgency;
         BalloonLines = news.Lines;
     }
+    void KeepNews(const TNewMailNews& news) override
+    {
+        Actions.push_back("kept");
+        BalloonTold = news.Told;
+    }
     int BalloonUrgency = 1;
     std::vector<std::string> BalloonLines;
     void WithdrawNews() override { ++Withdrawals; }

@@ -87,6 +87,18 @@ TEST_F(QuietCycleTest, QuietListsAndCountsButTellsNothingUntilOneSummary)
     EXPECT_TRUE(host.Actions.empty());
 }
 
+// The desktop's own do-not-disturb keeps notifications for later: they are
+// sent to it as usual, and nothing else tells.
+TEST_F(QuietCycleTest, UnderTheDesktopsDoNotDisturbNotificationsGoToItsHistory)
+{
+    cycle.SetQuiet(true, true);
+    host.Net.Maildrops["pop.home"] = {Msg("Ann", "a")};
+    Run();
+    EXPECT_EQ(host.Actions, std::vector<std::string>{"kept"});
+    ASSERT_EQ(host.BalloonTold.size(), 1u);
+    EXPECT_EQ(host.BalloonTold[0].Shown.Subject, "a");
+}
+
 TEST_F(QuietCycleTest, TheCommandRunsWhileQuietOnlyWhereAsked)
 {
     host.Config.CommandWhenQuiet = true;
