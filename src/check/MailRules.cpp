@@ -42,6 +42,26 @@ std::string FoldedText(std::string_view text)
     return folded;
 }
 
+void TBytePairs::Add(unsigned char first, unsigned char second)
+{
+    const unsigned hash = (first * 0x9E37u + second * 0x79B9u) >> 3 & 511u;
+    Bits[hash >> 6] |= std::uint64_t{1} << (hash & 63);
+}
+
+bool TBytePairs::Holds(const TBytePairs& needed) const
+{
+    std::uint64_t missing = 0;
+    for (int i = 0; i < 8; ++i)
+        missing |= needed.Bits[i] & ~Bits[i];
+    return missing == 0;
+}
+
+TRuleText::TRuleText(std::string_view text) : Folded(FoldedText(text))
+{
+    for (std::size_t i = 1; i < Folded.size(); ++i)
+        Pairs.Add(static_cast<unsigned char>(Folded[i - 1]), static_cast<unsigned char>(Folded[i]));
+}
+
 TWildcard::TWildcard(std::string_view pattern)
     : FUtf8(DesktopCodePage() == "UTF-8")
 {
@@ -61,6 +81,10 @@ TWildcard::TWildcard(std::string_view pattern)
     }
     if (!piece.empty() || FPieces.empty())
         FPieces.push_back(std::move(piece));
+    for (const std::string& p : FPieces)
+        for (std::size_t i = 1; i < p.size(); ++i)
+            if (p[i - 1] != '?' && p[i] != '?')
+                FPairs.Add(static_cast<unsigned char>(p[i - 1]), static_cast<unsigned char>(p[i]));
 }
 
 namespace
@@ -212,7 +236,7 @@ TRuleParse ParseMailRule(const std::string& text)
 TRuleFields FoldedFields(std::string_view from, std::string_view subject, std::string_view list,
                          std::string_view account)
 {
-    return {FoldedText(from), FoldedText(subject), FoldedText(list), FoldedText(account)};
+    return {TRuleText(from), TRuleText(subject), TRuleText(list), TRuleText(account)};
 }
 
 TMailRules::TMailRules(const std::vector<std::string>& texts)
@@ -226,7 +250,7 @@ std::optional<TRuleAction> TMailRules::Decide(const TRuleFields& fields) const
 {
     for (const TMailRule& rule : FRules)
     {
-        const std::string* field = nullptr;
+        const TRuleText* field = nullptr;
         switch (rule.Field)
         {
         case TRuleField::From: field = &fields.From; break;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,6 +29,26 @@ enum class TRuleField
 // are compared.
 std::string FoldedText(std::string_view text);
 
+// The pairs of neighbouring bytes a text holds, hashed into 512 bits: a
+// pattern whose fixed pairs are not all there cannot match, and most rules
+// are passed over with a few instructions, not a search.
+struct TBytePairs
+{
+    std::uint64_t Bits[8] = {};
+
+    void Add(unsigned char first, unsigned char second);
+    bool Holds(const TBytePairs& needed) const;
+};
+
+// A field as rules see it: folded, with its byte pairs.
+struct TRuleText
+{
+    TRuleText() = default;
+    explicit TRuleText(std::string_view text);
+    std::string Folded;
+    TBytePairs Pairs;
+};
+
 // A case-insensitive pattern with `*` (any run of characters) and `?` (one
 // character), made once and matched against many texts. Time is bounded
 // without backtracking: runs of `*` are one, a text shorter than the
@@ -42,6 +63,7 @@ public:
     explicit TWildcard(std::string_view pattern);
     // `folded` as FoldedText gives it.
     bool Matches(std::string_view folded) const;
+    bool Matches(const TRuleText& text) const { return text.Pairs.Holds(FPairs) && Matches(text.Folded); }
 
 private:
     std::vector<std::string> FPieces; // between the stars, folded
@@ -49,6 +71,7 @@ private:
     bool FOpenEnd = false;            // ends with a star
     std::size_t FFixedBytes = 0;      // the fewest bytes a match needs
     bool FUtf8 = true;
+    TBytePairs FPairs;                // of the pieces, `?` left out
 };
 
 bool WildcardMatch(std::string_view pattern, std::string_view text);
@@ -72,10 +95,10 @@ TRuleParse ParseMailRule(const std::string& text);
 // One message's fields as rules see them, each folded once.
 struct TRuleFields
 {
-    std::string From;
-    std::string Subject;
-    std::string List;
-    std::string Account;
+    TRuleText From;
+    TRuleText Subject;
+    TRuleText List;
+    TRuleText Account;
 };
 TRuleFields FoldedFields(std::string_view from, std::string_view subject, std::string_view list,
                          std::string_view account);

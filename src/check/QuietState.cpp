@@ -94,6 +94,11 @@ bool TQuietState::IsQuiet(std::int64_t now) const
     return FDesktop || (FUntil && now < *FUntil) || FHours.Contain(now);
 }
 
+bool TQuietState::OnlyDesktopQuiet(std::int64_t now) const
+{
+    return FDesktop && !(FUntil && now < *FUntil) && !FHours.Contain(now);
+}
+
 std::optional<std::int64_t> TQuietState::QuietEnds(std::int64_t now) const
 {
     if (FDesktop)

@@ -51,6 +51,8 @@ public:
     bool DesktopQuiet() const { return FDesktop; }
 
     bool IsQuiet(std::int64_t now) const;
+    // Quiet by the desktop's do-not-disturb alone.
+    bool OnlyDesktopQuiet(std::int64_t now) const;
     // When the quiet that holds at `now` ends, as far as time alone tells:
     // the later of the snooze and the quiet hours; nothing while only the
     // desktop keeps it, or when not quiet.
