@@ -24,6 +24,8 @@ TERNBELL_PACKAGES=(
   libgmime-3.0-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev python3
+  # quiet hours are tested in a zone with summer time
+  tzdata
   dovecot-pop3d dovecot-imapd
   # a second IMAP4 server, whose IDLE says nothing until it ends, and the
   # packet filter that makes a link drop what crosses it
@@ -40,6 +42,11 @@ TERNBELL_PACKAGES=(
   dunst weston qt6-wayland
   # a dock that shows counts on its launchers
   plank
+  # the desktops' do-not-disturb switches: xfce4-notifyd's in xfconf
+  # (xfconfd, xfconf-query), GNOME's in a private dconf (dconf-service,
+  # gsettings from libglib2.0-bin), and a notification server offering
+  # "Inhibited" played by python-dbusmock; GIO's headers
+  xfconf libxfconf-0-3 dconf-service dconf-cli libglib2.0-bin gsettings-desktop-schemas python3-dbusmock libglib2.0-dev
   xvfb xauth trayer imagemagick x11-xserver-utils x11-utils xdotool
   pulseaudio pulseaudio-utils iproute2 util-linux
   # locales for the text tests (ternbell_install_locales)

@@ -26,11 +26,11 @@ std::optional<std::string> CommandLineAnswer(int argc, const char* const* argv)
         if (std::strcmp(arg, "--version") == 0 || std::strcmp(arg, "-v") == 0)
             return VersionText() + "\n" + LicenceText();
         if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0)
-            return "Usage: ternbell [--help | --version | --status [--follow] [--format TEXT]]\n"
-                   "Mail notifier for the system tray: checks POP3 and IMAP4 accounts and tells you\n"
-                   "when new mail is waiting. Settings: ${XDG_CONFIG_HOME:-~/.config}/ternbell/user.reg.\n"
-                   "--status prints the running instance's state as one line of JSON, or TEXT with\n"
-                   "{count}, {accounts} and {class} filled; --follow adds one at every change.\n";
+            return "Usage: ternbell [--help | --version | --status [--follow] [--format TEXT] |\n"
+                   "                --quiet MINUTES | --resume]   Mail notifier for the system tray.\n"
+                   "Settings: ${XDG_CONFIG_HOME:-~/.config}/ternbell/user.reg. --status prints the running\n"
+                   "instance's state as JSON, or TEXT with {count}, {accounts} and {class}; --follow at every\n"
+                   "change. --quiet keeps new mail from being told for MINUTES, --resume ends that.\n";
     }
     return std::nullopt;
 }

@@ -31,19 +31,38 @@ TDesktopOutput::TDesktopOutput(TTrayParts& tray, TfrmNewMail& newMail, const TCo
 {
 }
 
+TDesktopOutput::~TDesktopOutput() = default;
+
 int TDesktopOutput::TrayPicture()
 {
-    return FTray.triMail->PictureIndex();
+    const int index = FTray.triMail->PictureIndex();
+    return index == QuietTrayPictureIndex ? tpIdle : index;
 }
 
 void TDesktopOutput::SetTrayPicture(int index)
 {
-    FTray.triMail->SetPictureIndex(index);
+    FTray.triMail->SetPictureIndex(index == tpIdle && !FQuietNote.empty() ? QuietTrayPictureIndex : index);
 }
 
 void TDesktopOutput::SetTrayHint(const std::string& hint)
 {
-    FTray.triMail->SetHint(FromCodePage(hint));
+    FHint = hint;
+    ShowHint();
+}
+
+void TDesktopOutput::SetQuietNote(const std::string& note)
+{
+    FQuietNote = note;
+    ShowHint();
+    const int index = FTray.triMail->PictureIndex();
+    if (index == tpIdle || index == QuietTrayPictureIndex)
+        SetTrayPicture(tpIdle);
+}
+
+void TDesktopOutput::ShowHint()
+{
+    const std::string hint = FQuietNote.empty() || FHint.empty() ? FQuietNote + FHint : FQuietNote + "\n" + FHint;
+    FTray.triMail->SetHint(FromCodePage(CutAtCharacter(hint, TrayHintLimit)));
 }
 
 void TDesktopOutput::SetHeadline(const std::string& text)
@@ -76,6 +95,21 @@ void TDesktopOutput::PlaySound()
     player.Play();
 }
 
+void TDesktopOutput::PlaySoundFile(const std::string& file)
+{
+    // The file is the account's; it is opened like the common one, and a
+    // file that cannot be opened fails as that one does.
+    if (!FAccountSound || FAccountSound->FileName != file)
+    {
+        FAccountSound = std::make_unique<TMediaPlayer>();
+        FAccountSound->FileName = file;
+        FAccountSound->AutoRewind = true;
+        FAccountSound->Open();
+    }
+    FAccountSound->Rewind();
+    FAccountSound->Play();
+}
+
 bool TDesktopOutput::NotificationVisible()
 {
     return FNewMail.isVisible();
@@ -99,13 +133,26 @@ void TDesktopOutput::ShowBalloon(const TNewMailNews& news)
         const TNewMailNotice text = NewMailNotice(news, OffersMarkRead && OffersMarkRead());
         QPointer<TDesktopOutput> self(this);
         Shown = news.Told;
-        if (Notifier->Show({text.Summary, text.Body, text.Actions}, [self, news] {
+        TDesktopNotice notice{text.Summary, text.Body, text.Actions};
+        notice.Urgency = text.Urgency;
+        if (Notifier->Show(notice, [self, news] {
                 if (self)
                     self->Balloon(news);
             }))
             return;
     }
     Balloon(news);
+}
+
+void TDesktopOutput::KeepNews(const TNewMailNews& news)
+{
+    if (!Notifier || !Notifier->Available())
+        return;
+    const TNewMailNotice text = NewMailNotice(news, OffersMarkRead && OffersMarkRead());
+    TDesktopNotice notice{text.Summary, text.Body, text.Actions};
+    notice.Urgency = text.Urgency;
+    Shown = news.Told;
+    Notifier->Show(notice);
 }
 
 void TDesktopOutput::WithdrawNews()

@@ -6,11 +6,13 @@
 #include <QObject>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 struct TConfig;
 class TDesktopNotifier;
+class TMediaPlayer;
 class TTrayParts;
 class TfrmNewMail;
 
@@ -23,6 +25,7 @@ class TDesktopOutput : public QObject, public TCycleOutput
 public:
     // config: the program's configuration value, the caller's, outliving this.
     TDesktopOutput(TTrayParts& tray, TfrmNewMail& newMail, const TConfig& config);
+    ~TDesktopOutput() override;
 
     // The caller's, outliving this; none: the balloon.
     TDesktopNotifier* Notifier = nullptr;
@@ -37,6 +40,10 @@ public:
 
     TScrollLockBlinker& Blinker() { return FBlink; }
 
+    // While quiet the tray says so: the hint begins with `note` (when the
+    // quiet ends), and the idle picture is the quiet one. "" when not quiet.
+    void SetQuietNote(const std::string& note);
+
     int TrayPicture() override;
     void SetTrayPicture(int index) override;
     void SetTrayHint(const std::string& hint) override;
@@ -45,10 +52,12 @@ public:
     std::string TimeText() override;
     void StartBlinking() override;
     void PlaySound() override;
+    void PlaySoundFile(const std::string& file) override;
     bool NotificationVisible() override;
     void ShowNotification() override;
     void RunCommand(const std::vector<std::string>& arguments) override;
     void ShowBalloon(const TNewMailNews& news) override;
+    void KeepNews(const TNewMailNews& news) override;
     void WithdrawNews() override;
     void NewsLeft(const TNewMailNews& rest) override;
     void MailStateChanged(const TMailState& state) override;
@@ -59,4 +68,10 @@ private:
     TTrayParts& FTray;
     TfrmNewMail& FNewMail;
     TScrollLockBlinker FBlink;
+    // An account's own sound, opened when first played and again when the
+    // file changes.
+    std::unique_ptr<TMediaPlayer> FAccountSound;
+    std::string FHint; // as the cycle last gave it
+    std::string FQuietNote;
+    void ShowHint();
 };

@@ -45,6 +45,8 @@ TCycleConfig CycleConfigOf(const TConfig& c)
     cycle.Settings.ShowIcon = c.ShowIcon;
     cycle.Settings.Execute = c.Execute;
     cycle.Settings.ShowPreview = c.ShowPreview;
+    cycle.Settings.CommandWhenQuiet = c.CommandWhenQuiet;
+    cycle.Settings.Rules = c.Rules;
     cycle.Accounts = c.Accounts;
     return cycle;
 }
@@ -483,6 +485,11 @@ void TMailCheck::UseNotifier(TDesktopNotifier* notifier)
 void TMailCheck::UseSecrets(TAccountSecrets* secrets)
 {
     FHost->Secrets = secrets;
+}
+
+TDesktopOutput& TMailCheck::Output()
+{
+    return FHost->Output;
 }
 
 TCheckCycle& TMailCheck::Cycle()

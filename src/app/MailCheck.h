@@ -17,6 +17,7 @@ class TCheckClient;
 struct TAccountReport;
 class TIdLineAbort;
 class TCheckCycle;
+class TDesktopOutput;
 class TDesktopNotifier;
 struct TToldMessage;
 class TPushSessions;
@@ -117,6 +118,7 @@ public:
     std::function<void(int index, const Account& account, bool needed)> OnSignIn;
 
     TCheckCycle& Cycle();
+    TDesktopOutput& Output();
     // When rounds are due, in which order rounds and jobs run, and whether
     // timed rounds are paused.
     TRoundScheduler& Scheduler();

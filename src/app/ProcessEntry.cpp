@@ -8,6 +8,9 @@
 #include "app/MailCheck.h"
 #include "app/NewMailEnvironment.h"
 #include "app/PushSessions.h"
+#include "app/QuietControl.h"
+#include "app/DesktopOutput.h"
+#include "app/StatusClient.h"
 #include "app/TrayParts.h"
 #include "app/TrayShell.h"
 #include "check/CheckClients.h"
@@ -29,6 +32,7 @@
 #include "desktop/Application.h"
 #include "desktop/Artwork.h"
 #include "desktop/DesktopNotifier.h"
+#include "desktop/DoNotDisturb.h"
 #include "desktop/LauncherEntry.h"
 #include "desktop/Dialogs.h"
 #include "desktop/TrayIcon.h"
@@ -196,12 +200,46 @@ int RunTernbell(int argc, char** argv)
     // The count on a launcher and the status of `ternbell --status`, which
     // readers ask for through the one-instance channel.
     TStatusChannel statusChannel;
-    instance.OnRequest = [&statusChannel](const QByteArray& request, TDescriptor& connection) {
-        return statusChannel.Take(request, connection);
-    };
     TLauncherEntry launcher;
     TMailStatus mailStatus(launcher, statusChannel);
     mailCheck.OnMailState = [&mailStatus](const TMailState& state) { mailStatus.SetMail(state); };
+
+    // Quiet hours, the snooze and the desktop's do-not-disturb: new mail is
+    // listed, and told once as a summary when the quiet ends.
+    TQuietControl quiet;
+    quiet.StoreUntil = [&config](const std::string& until) {
+        StoreQuietUntil(until);
+        config.Config.QuietUntil = until;
+    };
+    quiet.OnChanged = [&quiet, &mailCheck, &mailStatus](bool on) {
+        mailCheck.Output().SetQuietNote(quiet.HintText());
+        mailCheck.Cycle().SetQuiet(on, quiet.OnlyDesktop());
+        mailStatus.SetQuiet(on);
+    };
+    config.OnLoaded = [&shell, &quiet](const TConfig& loaded) {
+        shell.ConfigLoaded(loaded);
+        quiet.ConfigLoaded(loaded);
+    };
+    QObject::connect(tray.mnuQuiet30, &QAction::triggered, &quiet, [&quiet] { quiet.QuietFor(30); });
+    QObject::connect(tray.mnuQuiet60, &QAction::triggered, &quiet, [&quiet] { quiet.QuietFor(60); });
+    QObject::connect(tray.mnuQuietTomorrow, &QAction::triggered, &quiet, [&quiet] { quiet.QuietUntilTomorrow(); });
+    QObject::connect(tray.mnuResume, &QAction::triggered, &quiet, [&quiet] { quiet.Resume(); });
+    // The desktop's own do-not-disturb, followed as it changes.
+    TDoNotDisturb doNotDisturb(QDBusConnection::sessionBus());
+    QObject::connect(&doNotDisturb, &TDoNotDisturb::Changed, &quiet, [&quiet](bool on) { quiet.SetDesktopQuiet(on); });
+    quiet.SetDesktopQuiet(doNotDisturb.IsOn());
+    // `ternbell --quiet MINUTES` and `--resume` change it first, then are
+    // answered with the status.
+    instance.OnRequest = [&statusChannel, &quiet](const QByteArray& request, TDescriptor& connection) {
+        const std::string line = request.toStdString();
+        if (const std::optional<int> minutes = QuietMinutesOf(line))
+            quiet.QuietFor(*minutes);
+        else if (line == ResumeRequest)
+            quiet.Resume();
+        else
+            return statusChannel.Take(request, connection);
+        return statusChannel.Take(TStatusChannel::StatusRequest, connection);
+    };
     // The pause and the launcher's setting change by the user's hand, in an
     // event: looked at when the loop has worked, never at rest.
     if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())

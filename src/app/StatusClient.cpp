@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstring>
 #include <poll.h>
+#include <string_view>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <thread>
@@ -152,6 +153,23 @@ TRead Relay(int socket, const TStatusOptions& options, int out, std::string& why
 
 } // namespace
 
+std::string QuietRequest(int minutes)
+{
+    return "quiet " + std::to_string(minutes) + "\n";
+}
+
+std::optional<int> QuietMinutesOf(const std::string& request)
+{
+    constexpr std::string_view prefix = "quiet ";
+    if (request.size() < prefix.size() + 2 || request.compare(0, prefix.size(), prefix) != 0 || request.back() != '\n')
+        return std::nullopt;
+    const std::string digits = request.substr(prefix.size(), request.size() - prefix.size() - 1);
+    if (digits.empty() || digits.size() > 6 || digits.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const int minutes = std::stoi(digits);
+    return minutes > 0 ? std::optional<int>(minutes) : std::nullopt;
+}
+
 std::optional<TStatusOptions> StatusOptionsOf(int argc, const char* const* argv, std::string& misuse)
 {
     bool status = false;
@@ -159,7 +177,25 @@ std::optional<TStatusOptions> StatusOptionsOf(int argc, const char* const* argv,
     for (int i = 1; i < argc; ++i)
     {
         const std::string arg = argv[i];
-        if (arg == "--status")
+        if (arg == "--quiet")
+        {
+            const std::optional<int> minutes =
+                i + 1 < argc ? QuietMinutesOf(QuietRequest(0).substr(0, 6) + argv[i + 1] + "\n") : std::nullopt;
+            if (!minutes)
+            {
+                misuse = "ternbell: --quiet needs a number of minutes, such as 30\n";
+                return std::nullopt;
+            }
+            ++i;
+            options.Request = QuietRequest(*minutes);
+            status = true;
+        }
+        else if (arg == "--resume")
+        {
+            options.Request = ResumeRequest;
+            status = true;
+        }
+        else if (arg == "--status")
             status = true;
         else if (arg == "--follow")
             options.Follow = true;
@@ -214,7 +250,9 @@ int RunStatus(const TStatusOptions& options, const std::vector<std::string>& soc
     // A closed output is noticed by the failed write, not by a signal.
     std::signal(SIGPIPE, SIG_IGN);
     const std::string request =
-        (options.Follow ? TStatusChannel::FollowRequest : TStatusChannel::StatusRequest).toStdString();
+        !options.Request.empty()
+            ? options.Request
+            : (options.Follow ? TStatusChannel::FollowRequest : TStatusChannel::StatusRequest).toStdString();
     std::string why = "ternbell is not running";
     for (const std::string& path : socketPaths)
         for (int attempt = 0; attempt < Attempts; ++attempt)

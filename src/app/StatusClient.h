@@ -13,7 +13,17 @@ struct TStatusOptions
 {
     bool Follow = false;
     std::optional<std::string> Format;
+    // `--quiet MINUTES` or `--resume`: the request that changes the quiet
+    // before the status comes back; "" asks for the status alone.
+    std::string Request;
 };
+
+// The one-instance channel's requests of the quiet: "quiet MINUTES\n" and
+// "resume\n". Minutes beyond a day are the running instance's to bound.
+std::string QuietRequest(int minutes);
+inline constexpr const char* ResumeRequest = "resume\n";
+// The minutes of a quiet request; nothing for any other line.
+std::optional<int> QuietMinutesOf(const std::string& request);
 
 // The options when the command line asks for the status; nothing when it
 // does not, with `misuse` saying why where it asks wrongly.

@@ -16,6 +16,7 @@ TTrayParts::TTrayParts(QObject* parent) : QObject(parent)
 {
     for (int i = 0; i < 3; ++i)
         imlState.append(TrayPicture(i));
+    imlState.append(QuietTrayPicture());
 
     FMenu = std::make_unique<QMenu>();
     popMain = Named(FMenu.get(), "popMain");
@@ -26,6 +27,12 @@ TTrayParts::TTrayParts(QObject* parent) : QObject(parent)
     actEnabled->setCheckable(true);
     popMain->addAction(actEnabled);
     mnuEnabled1 = actEnabled;
+    mnuQuiet = Named(new QMenu(QStringLiteral("&Quiet"), popMain), "mnuQuiet");
+    popMain->addMenu(mnuQuiet);
+    mnuQuiet30 = Named(mnuQuiet->addAction(QStringLiteral("For &30 minutes")), "mnuQuiet30");
+    mnuQuiet60 = Named(mnuQuiet->addAction(QStringLiteral("For &1 hour")), "mnuQuiet60");
+    mnuQuietTomorrow = Named(mnuQuiet->addAction(QStringLiteral("Until &tomorrow")), "mnuQuietTomorrow");
+    mnuResume = Named(mnuQuiet->addAction(QStringLiteral("&Resume")), "mnuResume");
     mnuSettings = Named(popMain->addAction(QStringLiteral("&Settings")), "mnuSettings");
     mnuExit = Named(popMain->addAction(QStringLiteral("&Exit")), "mnuExit");
 

@@ -13,6 +13,10 @@ class QMenu;
 class QTimer;
 class TMediaPlayer;
 
+// The main tray icon's picture while quiet and idle, after the three of
+// imlState's first.
+inline constexpr int QuietTrayPictureIndex = 3;
+
 // What runs while the program sits in the tray: the two tray icons, the tray
 // menu, the check and blink timers and the sound player. Created first at
 // start, as the tray icon is all a user sees of a start.
@@ -32,6 +36,12 @@ public:
     QAction* mnuChecknow;
     QAction* actEnabled;
     QAction* mnuEnabled1; // the menu's view of actEnabled
+    // "Quiet" and its items: snooze for a while or until the morning, and resume.
+    QMenu* mnuQuiet;
+    QAction* mnuQuiet30;
+    QAction* mnuQuiet60;
+    QAction* mnuQuietTomorrow;
+    QAction* mnuResume;
     QAction* mnuSettings;
     QAction* mnuExit;
     QTimer* timMail;

@@ -59,6 +59,12 @@ struct Account
     int CheckingTime = 0;
     // New mail is listed and counted, never announced.
     bool Silent = false;
+    // Its own voice: a wave file ("" the common sound, "-" none), whether
+    // its mail gets a desktop notification, and that notification's
+    // urgency (0 low, 1 normal, 2 critical).
+    std::string Sound{};
+    bool Notify = true;
+    int Urgency = 1;
     // How the account logs in. The numbers are what the hive stores.
     TAccountAuthentication Authentication = aaPassword;
     std::string OAuth2Issuer{};   // the authorization server's issuer URL

@@ -160,8 +160,10 @@ TFetchedHeader FetchedHeaderOf(TIdMessage& message)
     std::string messageId = std::move(message.MessageId);
     if (messageId.size() > MaxMessageIdLength)
         messageId = CutAtCharacter(messageId, MaxMessageIdLength);
-    return TFetchedHeader{RowText(message.FromText()), RowText(std::move(message.Subject)),
+    TFetchedHeader header{RowText(message.FromText()), RowText(std::move(message.Subject)),
                           static_cast<int>(message.Priority), std::move(messageId), message.Date};
+    header.ListId = RowText(std::move(message.ListId));
+    return header;
 }
 
 std::string BareMessageId(const std::string& fieldValue)
@@ -178,7 +180,9 @@ std::string BareMessageId(const std::string& fieldValue)
 
 bool ImportantWaits(const TMessageList& rows)
 {
-    (void)rows;
+    for (int r = 0; r < rows.Count(); ++r)
+        if (rows.Row(r).Important && rows.ImageIndex(r) != riError)
+            return true;
     return false;
 }
 
@@ -338,6 +342,8 @@ std::unordered_set<std::string> TCheckCycle::KnownIds(const TRowPlace& place) co
         if (row.ImageIndex != riError && !row.Id.empty() && InBlock(row, place))
             known.insert(row.Id);
     }
+    if (const auto ignored = FIgnored.find(AccountText(place)); ignored != FIgnored.end())
+        known.insert(ignored->second.begin(), ignored->second.end());
     return known;
 }
 
@@ -387,8 +393,13 @@ void TCheckCycle::ListMessages(int index, const TRowPlace& place, const TFolderL
     std::vector<bool> wasFetched(n, false);
     for (int k : numbers)
         wasFetched[k - report.First] = true;
+    // A message a rule kept out of the list has no row; it is known by its
+    // identity, and stays out while it is on the server.
+    std::unordered_set<std::string>& ignoredIds = FIgnored[AccountText(place)];
+    std::vector<bool> ignored(n, false);
     for (int k = 0; k < n; ++k)
-        if (byId && !wasFetched[k] && (match[k] = listed.TakeById(ids[k])) < 0)
+        if (byId && !wasFetched[k] && !(ignored[k] = ignoredIds.count(ids[k]) > 0) &&
+            (match[k] = listed.TakeById(ids[k])) < 0)
             throw std::logic_error("A listed message lost its row during the check.");
     std::vector<int> fetchedAt(n, -1);
     std::vector<std::string> prints(n);
@@ -403,6 +414,21 @@ void TCheckCycle::ListMessages(int index, const TRowPlace& place, const TFolderL
         // renumbered (a new UIDVALIDITY) still sends the same mail.
         match[k] = listed.TakeByPrint(prints[k]);
     }
+    // The rules speak of new messages only: a listed one keeps what they said.
+    std::vector<std::optional<TRuleAction>> ruled(n);
+    if (!FRules.Empty())
+        for (std::size_t f = 0; f < numbers.size(); ++f)
+            if (const int k = numbers[f] - report.First; match[k] < 0)
+            {
+                const TFetchedHeader& h = fetched[f].Header;
+                ruled[k] = FRules.Decide(FoldedFields(h.From, h.Subject, h.ListId, account.Caption));
+                ignored[k] = ruled[k] == TRuleAction::Ignore;
+            }
+    ignoredIds.clear();
+    for (int k = 0; k < n; ++k)
+        if (ignored[k] && byId)
+            ignoredIds.insert(ids[k]);
+    const bool anyIgnored = std::find(ignored.begin(), ignored.end(), true) != ignored.end();
     // The fingerprints of the kept rows too: the memory keeps both, so a
     // mailbox whose identities were given anew announces nothing twice.
     for (int k = 0; Announced && k < n; ++k)
@@ -439,6 +465,8 @@ void TCheckCycle::ListMessages(int index, const TRowPlace& place, const TFolderL
             lastKept = r;
             continue; // copied below only if the block is written anew
         }
+        if (ignored[k])
+            continue;
         const TFetchedMessage& m = fetched[fetchedAt[k]];
         row.Caption = account.Caption;
         row.SubItems = {m.Header.From, m.Header.Subject, HumanSize(m.Size)};
@@ -451,6 +479,8 @@ void TCheckCycle::ListMessages(int index, const TRowPlace& place, const TFolderL
         row.Key = place.Key;
         row.Mailbox = place.Mailbox;
         row.Offset = offset;
+        row.Important = ruled[k] == TRuleAction::Important;
+        row.QuietByRule = ruled[k] == TRuleAction::Quiet;
         // Told before this run began: listed, not announced again. So is
         // a copy of a message told from another folder of the account (a
         // label kept beside the inbox).
@@ -458,13 +488,17 @@ void TCheckCycle::ListMessages(int index, const TRowPlace& place, const TFolderL
                    (Announced->Contains(key, ids[k]) || Announced->Contains(key, prints[k]) ||
                     (!byId && Announced->Contains(key, EarlierFingerprintOf(m.Header, m.Size))))) ||
                   elsewhere.count(prints[k]) > 0 || ToldElsewhere(index, place, prints[k]);
-        if (!row.Cut && PriorityCounts(required, m.Header.Priority))
+        if (!row.Cut && (row.Important || PriorityCounts(required, m.Header.Priority)))
         {
             ++NewCount;
-            if (!account.Silent)
+            if (!account.Silent && !row.QuietByRule)
                 ++FUntold;
         }
     }
+    // Rows kept out shift the numbers of those after them: the block is
+    // written anew, each row's offset counting them.
+    if (anyIgnored)
+        inPlace = false;
 
     TRowsUpdateGuard noRepaint(rows);
     const int blockStart = listed.Size() > 0 ? listed.BlockStart(rows) : PlaceOfFolder(index, place.Mailbox);
@@ -519,11 +553,29 @@ void TCheckCycle::ListMessages(int index, const TRowPlace& place, const TFolderL
         else
             for (int k = size - 1; k >= 0; --k)
                 rows.Delete(listed.RowOf(k));
+        if (anyIgnored)
+        {
+            std::vector<TMessageRow> shown;
+            int left = 0;
+            for (int k = 0; k < n; ++k)
+            {
+                if (ignored[k])
+                {
+                    ++left;
+                    continue;
+                }
+                block[k].Offset = offset + left;
+                shown.push_back(std::move(block[k]));
+            }
+            block = std::move(shown);
+        }
         rows.InsertBlock(blockStart, std::move(block));
     }
     if (Announced)
         for (int k = 0; k < n; ++k)
         {
+            if (ignored[k])
+                continue;
             Announced->Add(key, ids[k]);
             if (!prints[k].empty())
                 Announced->Add(key, prints[k]);
@@ -535,6 +587,13 @@ std::vector<TSessionOrder> TCheckCycle::BeginRound(const TCycleConfig& config, b
 {
     TMessageList& rows = FRows;
     FConfig = config;
+    if (FConfig.Settings.Rules != FRuleTexts)
+    {
+        FRuleTexts = FConfig.Settings.Rules;
+        FRules = TMailRules(FRuleTexts);
+        // What the old rules kept out is looked at again.
+        FIgnored.clear();
+    }
     FPlaces = AccountPlaces(FConfig.Accounts);
     const std::vector<Account>& accounts = FConfig.Accounts;
     FFolders.clear();
@@ -563,6 +622,7 @@ std::vector<TSessionOrder> TCheckCycle::BeginRound(const TCycleConfig& config, b
     if (clearList)
     {
         rows.Clear();
+        FIgnored.clear();
         FUnlisted.clear();
         FLastListed.clear();
         WithdrawShownNews();
@@ -915,6 +975,7 @@ TMailState TCheckCycle::MailState() const
     state.Count = WaitingCount();
     state.Failed = !FFailed.empty();
     state.Important = ImportantWaits(FRows);
+    state.Quiet = FQuiet;
     std::vector<TAccountState> accounts(FPlaces.size());
     for (std::size_t i = 0; i < FPlaces.size(); ++i)
         accounts[i].Name = FConfig.Accounts[i].Caption;
@@ -969,7 +1030,7 @@ bool TCheckCycle::SilentRow(int r) const
 int TCheckCycle::TellableCount() const
 {
     const std::vector<Account>& accounts = FConfig.Accounts;
-    if (std::none_of(accounts.begin(), accounts.end(), [](const Account& a) { return a.Silent; }))
+    if (FRules.Empty() && std::none_of(accounts.begin(), accounts.end(), [](const Account& a) { return a.Silent; }))
         return ListedCount;
     return CountedRows(true);
 }
@@ -1010,7 +1071,7 @@ int TCheckCycle::CountedRows(bool tellableOnly) const
             }
             place = FRows.Place(r);
         }
-        if (silent)
+        if (silent || (tellableOnly && row.QuietByRule))
             continue;
         // A message in two of the account's folders counts once.
         if (watchesFolders && !row.Print.empty())
@@ -1043,15 +1104,12 @@ int TCheckCycle::WaitingCount() const
 void TCheckCycle::Notify(const std::string& headline)
 {
     const TCycleSettings& settings = FConfig.Settings;
-    if (settings.SilentMode)
-        FOutput.StartBlinking();
-    if (!settings.Sound.empty())
-        FOutput.PlaySound(); // "no device open" ends the remaining actions
-    if (settings.ShowForm && !FOutput.NotificationVisible())
-        FOutput.ShowNotification();
     TMessageList& rows = FRows;
-    TNewMailNews news{"ternbell", headline, {}};
-    std::vector<std::string> toldKeys;
+    // The rows told now, with their numbers: while quiet only the important
+    // ones; the others are held for the summary.
+    std::vector<std::pair<int, int>> telling;
+    std::vector<std::string> tellingKeys;
+    std::vector<std::pair<int, int>> held;
     // Where each block starts, found once: a list of thousands of new
     // rows is told in one pass.
     std::unordered_map<std::string, int> blockStart;
@@ -1066,29 +1124,168 @@ void TCheckCycle::Notify(const std::string& headline)
             start = blockStart.try_emplace(AccountText(place), r).first->second;
             silent = SilentRow(r);
         }
-        if (rows.Cut(r) || rows.ImageIndex(r) == riError || silent)
+        if (rows.Cut(r) || rows.ImageIndex(r) == riError || silent || rows.Row(r).QuietByRule)
             continue;
         // A row its account's session has yet to confirm is told with that
         // report, if it is still new then.
         if (!FAwaited.empty() && FAwaited.count(AccountOfRow(r)) > 0)
             continue;
-        if (!FTold.insert(RowKeyText(place, rows.Id(r))).second)
+        std::string key = RowKeyText(place, rows.Id(r));
+        if (!FTold.insert(key).second)
             continue;
-        toldKeys.push_back(RowKeyText(place, rows.Id(r)));
-        // Only the previews shown are made: the rest keep their bytes.
-        news.Told.push_back(ToldOf(r, r - start + 1 + rows.Offset(r), news.Told.size() < NoticePreviews));
-        if (settings.Execute.empty())
+        if (FQuiet && !rows.Row(r).Important)
+        {
+            FHeld.insert(std::move(key));
+            held.emplace_back(r, r - start + 1 + rows.Offset(r));
             continue;
-        const std::vector<std::string> arguments =
-            ExpandCommandParts(settings.Execute, RowValues(rows, FPlaces, r, UsesPreview(settings.Execute)))
-                .Arguments();
-        if (!arguments.empty())
-            FOutput.RunCommand(arguments);
+        }
+        telling.emplace_back(r, r - start + 1 + rows.Offset(r));
+        tellingKeys.push_back(std::move(key));
     }
-    if (settings.ShowIcon.empty())
+    if (FQuiet)
+    {
+        if (settings.CommandWhenQuiet)
+            for (const auto& [r, number] : held)
+                RunCommandFor(r);
+        if (FDesktopKeeps && !settings.ShowIcon.empty())
+        {
+            TNewMailNews kept{"ternbell", headline, {}};
+            for (const auto& [r, number] : held)
+                if (const Account* account = AccountOf(r); !account || account->Notify)
+                {
+                    const int urgency = account ? std::clamp(account->Urgency, 0, 2) : 1;
+                    kept.Urgency = kept.Told.empty() ? urgency : std::max(kept.Urgency, urgency);
+                    kept.Told.push_back(ToldOf(r, number, kept.Told.size() < NoticePreviews));
+                }
+            if (!kept.Told.empty())
+                FOutput.KeepNews(kept);
+        }
+        if (telling.empty())
+            return;
+    }
+
+    if (settings.SilentMode)
+        FOutput.StartBlinking();
+    std::vector<int> toldRows;
+    for (const auto& [r, number] : telling)
+        toldRows.push_back(r);
+    PlaySoundFor(toldRows); // "no device open" ends the remaining actions
+    if (settings.ShowForm && !FOutput.NotificationVisible())
+        FOutput.ShowNotification();
+    TNewMailNews news{"ternbell", headline, {}};
+    std::vector<std::string> toldKeys;
+    for (std::size_t i = 0; i < telling.size(); ++i)
+    {
+        const auto [r, number] = telling[i];
+        RunCommandFor(r);
+        const Account* account = AccountOf(r);
+        if (account && !account->Notify)
+            continue;
+        // Only the previews shown are made: the rest keep their bytes.
+        news.Told.push_back(ToldOf(r, number, news.Told.size() < NoticePreviews));
+        toldKeys.push_back(tellingKeys[i]);
+        const int urgency = rows.Row(r).Important ? 2 : account ? std::clamp(account->Urgency, 0, 2) : 1;
+        news.Urgency = news.Told.size() == 1 ? urgency : std::max(news.Urgency, urgency);
+    }
+    // Mail only of accounts that want no notification shows none.
+    if (settings.ShowIcon.empty() || (!telling.empty() && news.Told.empty()))
         return;
     // What this telling tells of, to follow as its messages leave the list.
     FShownKeys = std::move(toldKeys);
+    FShownNews = news;
+    FOutput.ShowBalloon(news);
+}
+
+void TCheckCycle::RunCommandFor(int r)
+{
+    const TCycleSettings& settings = FConfig.Settings;
+    if (settings.Execute.empty())
+        return;
+    const std::vector<std::string> arguments =
+        ExpandCommandParts(settings.Execute, RowValues(FRows, FPlaces, r, UsesPreview(settings.Execute))).Arguments();
+    if (!arguments.empty())
+        FOutput.RunCommand(arguments);
+}
+
+const Account* TCheckCycle::AccountOf(int r) const
+{
+    const int account = AccountOfRow(r);
+    return account >= 0 ? &FConfig.Accounts[static_cast<std::size_t>(account)] : nullptr;
+}
+
+void TCheckCycle::PlaySoundFor(const std::vector<int>& told)
+{
+    const std::string& common = FConfig.Settings.Sound;
+    for (int r : told)
+    {
+        const Account* account = AccountOf(r);
+        const std::string own = account ? account->Sound : std::string();
+        if (own == "-" || (own.empty() && common.empty()))
+            continue;
+        if (own.empty())
+            FOutput.PlaySound();
+        else
+            FOutput.PlaySoundFile(own);
+        return;
+    }
+    if (told.empty() && !common.empty())
+        FOutput.PlaySound();
+}
+
+void TCheckCycle::SetQuiet(bool quiet, bool desktopKeeps)
+{
+    FDesktopKeeps = quiet && desktopKeeps;
+    if (FQuiet == quiet)
+        return;
+    FQuiet = quiet;
+    if (!quiet)
+        TellHeld();
+    Summary();
+}
+
+void TCheckCycle::TellHeld()
+{
+    // Only what still waits: a message read or deleted meanwhile is gone
+    // from the list.
+    std::vector<int> waiting;
+    std::vector<int> perAccount(FConfig.Accounts.size(), 0);
+    int urgency = -1;
+    for (int r = 0; r < FRows.Count(); ++r)
+    {
+        if (FRows.ImageIndex(r) == riError || FHeld.count(RowKeyText(FRows.Place(r), FRows.Id(r))) == 0)
+            continue;
+        waiting.push_back(r);
+        const int account = AccountOfRow(r);
+        if (account < 0 || !FConfig.Accounts[static_cast<std::size_t>(account)].Notify)
+            continue;
+        ++perAccount[static_cast<std::size_t>(account)];
+        urgency = std::max(urgency, std::clamp(FConfig.Accounts[static_cast<std::size_t>(account)].Urgency, 0, 2));
+    }
+    FHeld.clear();
+    if (waiting.empty())
+        return;
+    const TCycleSettings& settings = FConfig.Settings;
+    if (settings.SilentMode)
+        FOutput.StartBlinking();
+    PlaySoundFor(waiting);
+    if (settings.ShowForm && !FOutput.NotificationVisible())
+        FOutput.ShowNotification();
+    if (settings.ShowIcon.empty() || urgency < 0)
+        return;
+    int told = 0;
+    for (const int n : perAccount)
+        told += n;
+    TNewMailNews news{"ternbell",
+                      FormatOne(ResStr("%1 new messages arrived while notifications were quiet"), "%1",
+                                std::to_string(told)),
+                      {}};
+    news.Urgency = urgency;
+    for (std::size_t i = 0; i < perAccount.size(); ++i)
+        if (perAccount[i] > 0)
+            news.Lines.push_back(FConfig.Accounts[i].Caption + ": " + std::to_string(perAccount[i]));
+    // The summary stands for messages that may leave one by one: it is not
+    // followed, only replaced or withdrawn.
+    FShownKeys.clear();
     FShownNews = news;
     FOutput.ShowBalloon(news);
 }

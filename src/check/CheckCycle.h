@@ -1,6 +1,7 @@
 #pragma once
 
 #include "check/Account.h"
+#include "check/MailRules.h"
 #include "check/NewMailNews.h"
 #include "check/RowId.h"
 #include "mail/IdExceptions.h"
@@ -38,14 +39,14 @@ struct TMailState
     std::vector<TAccountState> Accounts;
     bool Failed = false;    // an account could not be checked
     bool Important = false; // an important message waits
+    bool Quiet = false;     // new mail is listed, not told
     std::string Hint;       // desktop text
 
     bool operator==(const TMailState&) const = default;
 };
 
-// Whether a message that a rule marked important waits in the list. No rule
-// can mark one yet, so this is false until the rules exist; the launcher's
-// urgent flag follows it.
+// Whether a message that a rule marked important waits in the list; the
+// launcher's urgent flag follows it.
 bool ImportantWaits(const TMessageList& rows);
 
 // The settings a cycle reads.
@@ -59,6 +60,9 @@ struct TCycleSettings
     std::string ShowIcon;     // "" for none
     std::string Execute;      // "" for none
     bool ShowPreview = true;  // read and show the start of each new message's text
+    bool CommandWhenQuiet = false; // the command runs for new mail while quiet
+    // "ACTION FIELD PATTERN" texts; those that do not parse are passed over.
+    std::vector<std::string> Rules;
 };
 
 // What one round reads: a snapshot of the configuration taken as it starts.
@@ -98,6 +102,8 @@ struct TFetchedHeader
     // The start of the message's text, desktop text, made when first read;
     // empty when none was read.
     TPreview Preview{};
+    // The mailing list it came through (List-Id), decoded; rules match it.
+    std::string ListId{};
 };
 
 // A header with the message's size in octets (-1 when the server gives none).
@@ -264,6 +270,12 @@ public:
 
     virtual void StartBlinking() = 0;
     virtual void PlaySound() = 0;
+    // An account's own wave file in place of the common sound.
+    virtual void PlaySoundFile(const std::string& file)
+    {
+        (void)file;
+        PlaySound();
+    }
     virtual bool NotificationVisible() = 0;
     virtual void ShowNotification() = 0;
     // Starts the program without a shell and without waiting; a failed
@@ -271,6 +283,9 @@ public:
     virtual void RunCommand(const std::vector<std::string>& arguments) = 0;
     // The balloon of the new-mail icon, with the rows it tells of.
     virtual void ShowBalloon(const TNewMailNews& news) = 0;
+    // News told while the desktop's own do-not-disturb holds: only where a
+    // notification server keeps it for later, never as a balloon.
+    virtual void KeepNews(const TNewMailNews& news) { (void)news; }
     // The list holds no message any more: what the balloon told is past.
     virtual void WithdrawNews() = 0;
     // Some of the messages the last balloon told of left the list (read or
@@ -335,6 +350,14 @@ public:
     void Tell();
     // Ends the round: what is left untold is told.
     void EndRound();
+    // While quiet, new mail is listed and counted but only what a rule marks
+    // important is told; the command runs only where the settings ask.
+    // When the quiet ends, what came meanwhile and still waits is told once,
+    // as a summary. `desktopKeeps`: the quiet is the desktop's own
+    // do-not-disturb alone, which keeps notifications for later: they are
+    // sent to it all the same (KeepNews).
+    void SetQuiet(bool quiet, bool desktopKeeps = false);
+    bool Quiet() const { return FQuiet; }
     bool RoundRunning() const { return FRunning; }
     // Sessions of the round whose report has not come.
     int Pending() const { return FPending; }
@@ -398,6 +421,15 @@ private:
     TMailState MailState() const;
     // The told message of row r, the number-th of its account's block.
     TToldMessage ToldOf(int r, int number, bool preview) const;
+    // The one sound of a telling of these rows: the first whose account
+    // makes one decides, its own file or the common sound; none told, the
+    // common sound.
+    void PlaySoundFor(const std::vector<int>& told);
+    void RunCommandFor(int r);
+    // The rows held while quiet that still wait, told as one summary.
+    void TellHeld();
+    // The account of row r as the round has it; null for none.
+    const Account* AccountOf(int r) const;
 
     TMessageList& FRows;
     TCycleOutput& FOutput;
@@ -420,6 +452,15 @@ private:
     int FUntold = 0;        // new rows not told yet
     bool FToldInRound = false;
     std::unordered_set<std::string> FTold; // rows whose command ran this round
+    bool FQuiet = false;
+    bool FDesktopKeeps = false;
+    // Rows (RowKeyText) not told because it was quiet.
+    std::unordered_set<std::string> FHeld;
+    TMailRules FRules;
+    std::vector<std::string> FRuleTexts; // what FRules was made of
+    // Per folder place (AccountText), the identities of the messages a rule
+    // keeps out of the list, so they are not fetched again.
+    std::unordered_map<std::string, std::unordered_set<std::string>> FIgnored;
     // What the last balloon told, and the rows it told of (RowKeyText).
     TNewMailNews FShownNews;
     std::vector<std::string> FShownKeys;

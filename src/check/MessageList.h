@@ -42,6 +42,10 @@ struct TMessageRow
     // The start of the message's text, desktop text, made when first shown;
     // empty when none was read.
     TPreview Preview{};
+    // What a rule said of it: told even while quiet, as critical; or
+    // listed and never told.
+    bool Important = false;
+    bool QuietByRule = false;
 };
 
 // What is told of the list's changes as they are made, so that a window

@@ -37,7 +37,10 @@ TNewMailNotice NewMailNotice(const TNewMailNews& news, bool canMarkRead)
 {
     TNewMailNotice notice;
     notice.Summary = NoticeField(news.Headline, NoticeSummaryLength);
+    notice.Urgency = news.Urgency;
     QStringList lines;
+    for (const std::string& line : news.Lines)
+        lines << NoticeField(line, NoticeFieldLength);
     const std::size_t shown = std::min(news.Told.size(), NoticeLines);
     for (std::size_t i = 0; i < shown; ++i)
     {

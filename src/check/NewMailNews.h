@@ -28,6 +28,10 @@ struct TNewMailNews
     std::string Title;
     std::string Headline;
     std::vector<TToldMessage> Told;
+    // The notification's urgency: 0 low, 1 normal, 2 critical.
+    int Urgency = 1;
+    // Lines told in place of messages (a summary), desktop text.
+    std::vector<std::string> Lines{};
 };
 
 // The keys of the actions a new-mail notification may offer.
@@ -44,6 +48,7 @@ struct TNewMailNotice
     QString Summary;
     QString Body;
     std::vector<std::pair<QString, QString>> Actions;
+    int Urgency = 1;
 };
 
 inline constexpr std::size_t NoticeLines = 5;

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QScopedValueRollback>
+#include <QTextDocument>
 #include <QTreeWidget>
 
 #include <memory>
@@ -131,6 +132,12 @@ void TAccountListBinding::ShowRow(const QTreeWidgetItem& row)
     }
     if (Fields.EmailAddress)
         Fields.EmailAddress->setText(FromCodePage(a->EmailAddress));
+    ShowSound(a->Sound);
+    if (Fields.Notify)
+        Fields.Notify->setChecked(a->Notify);
+    if (Fields.Urgency)
+        Fields.Urgency->setCurrentIndex(a->Urgency >= 0 && a->Urgency < Fields.Urgency->count() ? a->Urgency : -1);
+    ShowNotifyChoice();
     ShowProtocolChoice();
     ShowCheckingTime();
 }
@@ -203,6 +210,90 @@ void TAccountListBinding::StoreSilent()
         a->Silent = Fields.Silent->isChecked();
         ForgetUnread(*a, AccountValueName(&Account::Silent));
     }
+}
+
+namespace
+{
+
+enum TSoundItem
+{
+    siCommon = 0,
+    siNone = 1,
+    siFile = 2
+};
+constexpr const char* NoSound = "-";
+
+} // namespace
+
+void TAccountListBinding::ShowSound(const std::string& sound)
+{
+    QComboBox* combo = Fields.Sound;
+    if (!combo)
+        return;
+    while (combo->count() > siFile)
+        combo->removeItem(siFile);
+    if (sound.empty())
+        combo->setCurrentIndex(siCommon);
+    else if (sound == NoSound)
+        combo->setCurrentIndex(siNone);
+    else
+    {
+        combo->addItem(FromCodePage(sound));
+        combo->setCurrentIndex(siFile);
+    }
+    combo->setToolTip(combo->currentIndex() == siFile ? Qt::convertFromPlainText(combo->currentText()) : QString());
+}
+
+void TAccountListBinding::StoreSound()
+{
+    if (Filling || !Fields.Sound)
+        return;
+    const int item = Fields.Sound->currentIndex();
+    Fields.Sound->setToolTip(item == siFile ? Qt::convertFromPlainText(Fields.Sound->currentText()) : QString());
+    if (Account* a = SelectedAccount())
+    {
+        a->Sound = item == siNone ? NoSound : item == siFile ? ToCodePage(Fields.Sound->currentText()) : "";
+        ForgetUnread(*a, AccountValueName(&Account::Sound));
+    }
+}
+
+void TAccountListBinding::ChooseSoundFile(const std::string& path)
+{
+    if (!Fields.Sound || !SelectedAccount())
+        return;
+    {
+        const QScopedValueRollback<bool> filling(Filling, true);
+        ShowSound(path);
+    }
+    StoreSound();
+}
+
+void TAccountListBinding::StoreNotify()
+{
+    if (Filling || !Fields.Notify)
+        return;
+    if (Account* a = SelectedAccount())
+    {
+        a->Notify = Fields.Notify->isChecked();
+        ForgetUnread(*a, AccountValueName(&Account::Notify));
+    }
+}
+
+void TAccountListBinding::StoreUrgency()
+{
+    if (Filling || !Fields.Urgency || Fields.Urgency->currentIndex() < 0)
+        return;
+    if (Account* a = SelectedAccount())
+    {
+        a->Urgency = Fields.Urgency->currentIndex();
+        ForgetUnread(*a, AccountValueName(&Account::Urgency));
+    }
+}
+
+void TAccountListBinding::ShowNotifyChoice()
+{
+    if (Fields.Notify && Fields.Urgency)
+        Fields.Urgency->setEnabled(Fields.Notify->isChecked());
 }
 
 void TAccountListBinding::StoreFolders(int index, std::vector<TAccountFolder> folders)
@@ -280,6 +371,12 @@ bool TAccountListBinding::RemoveSelected()
             Fields.Silent->setChecked(false);
         if (Fields.OwnInterval)
             Fields.OwnInterval->setChecked(false);
+        ShowSound({});
+        if (Fields.Notify)
+            Fields.Notify->setChecked(Account{}.Notify);
+        if (Fields.Urgency)
+            Fields.Urgency->setCurrentIndex(Account{}.Urgency);
+        ShowNotifyChoice();
     }
     ShowCheckingTime();
     return true;

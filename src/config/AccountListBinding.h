@@ -50,6 +50,11 @@ public:
         QLineEdit* EmailAddress = nullptr;
         // The folder choice, for IMAP4 accounts only, like Push.
         QAbstractButton* Folders = nullptr;
+        // Items: the common sound, no sound, then the account's own file.
+        QComboBox* Sound = nullptr;
+        QCheckBox* Notify = nullptr;
+        // Items by the stored urgency; offered while Notify is ticked.
+        QComboBox* Urgency = nullptr;
     };
 
     // `accounts` and `origins` (per account, where its password was kept
@@ -90,12 +95,21 @@ public:
     // shows the common interval.
     void ShowCheckingTime();
     void StoreSilent();
+    // The sound choice becomes the selected account's sound: "" the common
+    // one, "-" none, else its file.
+    void StoreSound();
+    // A chosen file becomes the last item of the sound choice and is chosen.
+    void ChooseSoundFile(const std::string& path);
+    void StoreNotify();
+    void StoreUrgency();
     // The folder list becomes the account's at `index` (the one selected
     // when the choice was opened).
     void StoreFolders(int index, std::vector<TAccountFolder> folders);
     // The push box can be changed only while IMAP4 is chosen; it keeps its
     // tick either way, so switching back finds the account's choice.
     void ShowProtocolChoice();
+    // The urgency can be chosen only while the account notifies.
+    void ShowNotifyChoice();
 
     // Appends a new account with the translated defaults, disabled until the
     // user ticks it, and selects it.
@@ -107,6 +121,7 @@ public:
     void SelectFirstIfNone();
 
 private:
+    void ShowSound(const std::string& sound);
     // The row's account, or null for a row that is going.
     Account* AccountOf(const QTreeWidgetItem& row);
     Account* SelectedAccount();

@@ -37,6 +37,19 @@ struct TConfig
     std::vector<int> ColumnWidths;
     // Whose launcher shows the count: a desktop id; "" ternbell's, "-" none.
     std::string BadgeFor;
+    // Quiet hours, in minutes after local midnight: from > to spans
+    // midnight, equal means none. Days: bit 0 Monday .. bit 6 Sunday, the
+    // day the quiet hours begin.
+    int QuietFrom = 0;
+    int QuietTo = 0;
+    int QuietDays = 127;
+    // Quiet until then (UTC, ISO 8601), set from the tray; "" when not.
+    std::string QuietUntil;
+    // The command still runs for new mail while quiet.
+    bool CommandWhenQuiet = false;
+    // The texts of the "Rules" sub-key's values "1", "2", ... in order, ones
+    // that do not parse kept as stored so the settings can show them.
+    std::vector<std::string> Rules;
     std::vector<Account> Accounts;
 
     bool operator==(const TConfig&) const = default;

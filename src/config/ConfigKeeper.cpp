@@ -40,6 +40,19 @@ TConfigKeeper::TConfigKeeper(TfrmSettings& settings, TfrmNewMail& newMail)
     };
 }
 
+namespace
+{
+
+// A value passed over is no reason to stop: it is said where a person
+// starting the program from a terminal, or its journal, sees it.
+void TellLoadNotes()
+{
+    for (const std::string& note : LoadNotes)
+        qWarning("ternbell: %s", note.c_str());
+}
+
+} // namespace
+
 void TConfigKeeper::Load()
 {
     SettingsLoaded = false;
@@ -58,10 +71,12 @@ void TConfigKeeper::Load()
     }
     catch (...)
     {
+        TellLoadNotes();
         Show(loaded);
         FStored = Config;
         throw;
     }
+    TellLoadNotes();
     Show(loaded);
     FStored = Config;
     if (OnLoaded)

@@ -43,6 +43,8 @@ Account SettledAccount(const Account& shown)
     if (a.CheckingTime != 0)
         a.CheckingTime = Clamped(a.CheckingTime, IntervalRange.Min, IntervalRange.Max);
     a.Authentication = AuthenticationOfNumber(a.Authentication);
+    a.Sound = HeldText(a.Sound);
+    a.Urgency = Clamped(a.Urgency, 0, 2);
     a.Unreadable.clear();
     for (const TUnreadValue& v : shown.Unreadable)
         if (HoldsDefault(a, v.Name))
@@ -88,6 +90,12 @@ TConfig SettledConfig(const TConfig& shown)
     c.FormSaveDetails = shown.FormSaveDetails;
     c.FormShowDetails = shown.FormShowDetails;
     // The list cannot show a negative width; such a value hides the column.
+    c.QuietFrom = Clamped(shown.QuietFrom, 0, MinutesPerDay - 1);
+    c.QuietTo = Clamped(shown.QuietTo, 0, MinutesPerDay - 1);
+    c.QuietDays = shown.QuietDays & AllQuietDays;
+    c.QuietUntil = shown.QuietUntil;
+    c.CommandWhenQuiet = shown.CommandWhenQuiet;
+    c.Rules = shown.Rules;
     for (const int width : shown.ColumnWidths)
         c.ColumnWidths.push_back(std::max(width, 0));
     for (const Account& a : shown.Accounts)

@@ -27,6 +27,17 @@ inline constexpr std::array<const char*, 3> DoubleClickItems{
     "Open email client", "Show notification form", "Show settings (this window)"};
 inline constexpr std::array<const char*, 5> PriorityItems{
     "Highest", "High", "Normal", "Low", "Lowest (notify all messages)"};
+// What the quiet hours' times show while there are none (minutes after
+// midnight), so ticking the switch offers a night.
+inline constexpr int OfferedQuietFrom = 22 * 60;
+inline constexpr int OfferedQuietTo = 7 * 60;
+
+// An account's notification urgency, by its stored number.
+inline constexpr std::array<const char*, 3> UrgencyItems{"Low", "Normal", "Critical"};
+
+// Quiet hours are minutes of one day; the days a bit each, Monday first.
+inline constexpr int MinutesPerDay = 24 * 60;
+inline constexpr int AllQuietDays = 127;
 
 // A setting's text is kept to the toolkit's default maximum length of an
 // edit (in UTF-16 units).
@@ -41,5 +52,6 @@ TConfig InitialConfigOfControls();
 // edit's length, an unknown security none, an account's own interval
 // (when it has one) within the interval's range, and an account's unread value
 // kept only while its field holds the default shown in its place, a
-// negative column width 0.
+// negative column width 0, quiet hours within a day, an account's urgency
+// within low and critical.
 TConfig SettledConfig(const TConfig& config);

@@ -1,6 +1,8 @@
 #include "config/ConfigStore.h"
 
 #include "check/CheckRules.h"
+#include "check/QuietState.h"
+#include "config/ConfigRules.h"
 #include "config/Config.h"
 #include "i18n/Translate.h"
 #include "platform/AsciiText.h"
@@ -19,6 +21,7 @@ std::string DefaultAnimationFile;
 std::string ReaderCommand;
 std::string DefaultEmailClient;
 bool SettingsLoaded = false;
+std::vector<std::string> LoadNotes;
 
 namespace
 {
@@ -41,7 +44,18 @@ struct TSetting
     bool Window = false;
     // Read (and created) only while this switch, read before it, is on.
     TSettingField<bool> ReadWhen = nullptr;
+    // A stored value of another type, a number above Max (from 0) or a
+    // text Usable refuses is passed over with a note, keeping the default:
+    // values that came later never stop a load.
+    bool Lenient = false;
+    int Max = 0;
+    bool (*Usable)(const std::string&) = nullptr;
 };
+
+bool IsUtcTime(const std::string& text)
+{
+    return text.empty() || ParseUtcTime(text).has_value();
+}
 
 // The main key's values in the order load and save go through them; the
 // defaults are those of StoredDefaults(). "AccountsNo" follows them.
@@ -67,6 +81,11 @@ const TSetting Settings[] = {
      .ReadWhen = &TConfig::FormSaveDetails},
     {.Name = "FormColumnsWidth", .Field = &TConfig::ColumnWidths, .Window = true},
     {"BadgeFor", &TConfig::BadgeFor},
+    {.Name = "QuietFrom", .Field = &TConfig::QuietFrom, .Lenient = true, .Max = MinutesPerDay - 1},
+    {.Name = "QuietTo", .Field = &TConfig::QuietTo, .Lenient = true, .Max = MinutesPerDay - 1},
+    {.Name = "QuietDays", .Field = &TConfig::QuietDays, .Lenient = true, .Max = AllQuietDays},
+    {.Name = "QuietUntil", .Field = &TConfig::QuietUntil, .KeptByDefault = true, .Lenient = true, .Usable = IsUtcTime},
+    {.Name = "CommandWhenQuiet", .Field = &TConfig::CommandWhenQuiet, .Lenient = true},
 };
 
 constexpr const char* AccountsNoValue = "AccountsNo";
@@ -114,6 +133,9 @@ const TAccountValue AccountValues[] = {
     // 0: the common interval; a hive from before gets that.
     {"CheckingTime", &Account::CheckingTime},
     {"Silent", &Account::Silent},
+    {"Sound", &Account::Sound},
+    {"Notify", &Account::Notify},
+    {"Urgency", &Account::Urgency},
     // Absent, as in every hive from before, is a password login.
     {"Authentication", &Account::Authentication},
     {"OAuth2Issuer", &Account::OAuth2Issuer, TSaved::WhenNotEmpty},
@@ -270,6 +292,107 @@ void OpenOrCreate(TRegistry& reg, const std::string& key)
         throw ERegistryException("Failed to create key " + key);
 }
 
+void PassOver(const char* name)
+{
+    LoadNotes.push_back(FormatOne(ResStr("The value '%s' holds no usable setting and is ignored."), "%s", name));
+}
+
+// Read-or-create, but what cannot be used leaves the default and a note.
+void ReadLenient(TRegistry& reg, const TSetting& s, const TConfig& defaults, TConfig& c)
+{
+    const bool stored = reg.ValueExists(s.Name);
+    std::visit(TOverloaded{
+                   [&](TSettingField<std::string> f) {
+                       c.*f = defaults.*f;
+                       if (!stored)
+                           reg.WriteString(s.Name, defaults.*f);
+                       else if (reg.GetDataType(s.Name) != TRegDataType::rdString)
+                           PassOver(s.Name);
+                       else if (const std::string text = reg.ReadString(s.Name); s.Usable && !s.Usable(text))
+                           PassOver(s.Name);
+                       else
+                           c.*f = text;
+                   },
+                   [&](auto f) {
+                       using T = std::remove_reference_t<decltype(c.*f)>;
+                       if constexpr (std::is_same_v<T, int> || std::is_same_v<T, bool>)
+                       {
+                           c.*f = defaults.*f;
+                           if (!stored)
+                               reg.WriteInteger(s.Name, static_cast<int32_t>(defaults.*f));
+                           else if (reg.GetDataType(s.Name) != TRegDataType::rdInteger)
+                               PassOver(s.Name);
+                           else if (const int32_t n = reg.ReadInteger(s.Name); std::is_same_v<T, int> && (n < 0 || n > s.Max))
+                               PassOver(s.Name);
+                           else
+                               c.*f = static_cast<T>(n); // any number but 0 is on
+                       }
+                   },
+               },
+               s.Field);
+}
+
+std::string RulesKey()
+{
+    return std::string(ConfigKey) + "\\" + RulesSubKey;
+}
+
+// The rule number a value name gives: "1", "2", ... without leading zeros.
+int RuleNumber(const std::string& name)
+{
+    if (name.empty() || name.size() > 9 || name[0] == '0')
+        return 0;
+    int n = 0;
+    for (const char ch : name)
+    {
+        if (ch < '0' || ch > '9')
+            return 0;
+        n = n * 10 + (ch - '0');
+    }
+    return n;
+}
+
+// The texts in the order of their numbers, gaps closed; values of other
+// names or types are someone else's and are passed over. A sub-key never
+// created by a load: without one there are no rules.
+std::vector<std::string> ReadRules(TRegistry& reg)
+{
+    std::vector<std::pair<int, std::string>> numbered;
+    if (!reg.OpenKeyReadOnly(RulesKey()))
+        return {};
+    for (const std::string& name : reg.GetValueNames())
+        if (const int n = RuleNumber(name); n > 0 && reg.GetDataType(name) == TRegDataType::rdString)
+            numbered.emplace_back(n, reg.ReadString(name));
+    reg.CloseKey();
+    std::sort(numbered.begin(), numbered.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    if (numbered.size() > MaxRules)
+    {
+        LoadNotes.push_back(FormatOne(ResStr("Only the first %d rules are read."), "%d", std::to_string(MaxRules)));
+        numbered.resize(MaxRules);
+    }
+    std::vector<std::string> rules;
+    for (auto& [n, text] : numbered)
+        rules.push_back(std::move(text));
+    return rules;
+}
+
+// The sub-key comes to hold the rules as "1".."n" and no other numbered
+// text; it is made only for a first rule.
+void WriteRules(TRegistry& reg, const std::vector<std::string>& rules)
+{
+    const std::string key = RulesKey();
+    if (rules.empty() && !reg.KeyExists(key))
+        return;
+    OpenOrCreate(reg, key);
+    for (const std::string& name : reg.GetValueNames())
+        if (const int n = RuleNumber(name); n > static_cast<int>(rules.size()) && reg.GetDataType(name) == TRegDataType::rdString)
+            reg.DeleteValue(name);
+    for (size_t i = 0; i < rules.size(); ++i)
+        reg.WriteString(std::to_string(i + 1), rules[i]);
+    reg.CloseKey();
+}
+
 } // namespace
 
 TAccountSecurity SecurityOfNumber(long long number)
@@ -339,6 +462,13 @@ void RememberNoTrayHintShown()
     TRegistry reg;
     OpenOrCreate(reg, ConfigKey);
     reg.WriteBool(NoTrayHintValue, true);
+}
+
+void StoreQuietUntil(const std::string& until)
+{
+    TRegistry reg;
+    OpenOrCreate(reg, ConfigKey);
+    reg.WriteString("QuietUntil", until);
 }
 
 std::string AccountKey(int number)
@@ -458,10 +588,16 @@ bool LoadConfig(TConfig& c, int columnCount)
     OpenOrCreate(reg, ConfigKey);
 
     const TConfig defaults = StoredDefaults();
+    LoadNotes.clear();
     for (const TSetting& s : Settings)
     {
         if (s.ReadWhen && !(c.*s.ReadWhen))
             continue;
+        if (s.Lenient)
+        {
+            ReadLenient(reg, s, defaults, c);
+            continue;
+        }
         std::visit(TOverloaded{
                        [&](TSettingField<std::string> f) { c.*f = ReadOrCreateString(reg, s.Name, defaults.*f); },
                        [&](TSettingField<int> f) { c.*f = ReadOrCreateInteger(reg, s.Name, defaults.*f); },
@@ -475,6 +611,7 @@ bool LoadConfig(TConfig& c, int columnCount)
     }
     const int32_t accounts = ReadOrCreateInteger(reg, AccountsNoValue, 1);
     reg.CloseKey();
+    c.Rules = ReadRules(reg);
     if (accounts > MaxAccounts)
         throw ERegistryException("The settings list " + std::to_string(accounts) +
                                  " accounts (\"AccountsNo\"); at most " +
@@ -492,6 +629,11 @@ bool LoadConfig(TConfig& c, int columnCount)
             ReadAccountValue(reg, a, i, v);
         reg.CloseKey();
         a.Folders = ReadFolders(reg, i);
+        if (a.Urgency < 0 || a.Urgency > 2)
+        {
+            PassOver(AccountValueName(&Account::Urgency));
+            a.Urgency = Account{}.Urgency;
+        }
         c.Accounts.back() = a;
     }
     reg.Flush();
@@ -512,6 +654,7 @@ void SaveConfig(const TConfig& c)
                    s.Field);
     reg.WriteInteger(AccountsNoValue, static_cast<int32_t>(c.Accounts.size()));
     reg.CloseKey();
+    WriteRules(reg, c.Rules);
 
     for (size_t i = 0; i < c.Accounts.size(); ++i)
     {
@@ -551,6 +694,8 @@ TConfig MergeConfig(const TConfig& base, const TConfig& mine, const TConfig& sto
                     keep(member);
             },
             s.Field);
+    // The rules are one list: edited in the window, it is the window's.
+    keep(&TConfig::Rules);
 
     std::vector<int> origin(stored.Accounts.size(), -1);
     if (mine.Accounts != base.Accounts)

@@ -35,6 +35,14 @@ inline constexpr int32_t MaxAccounts = 1000;
 // most of them a load reads.
 inline constexpr const char* FoldersSubKey = "Folders";
 inline constexpr std::size_t MaxAccountFolders = 10000;
+// The sub-key of the main key that holds the rules, and the most of them a
+// load reads: matching costs per rule for every new message, and a list
+// longer than this is a damaged or generated file, not a person's.
+inline constexpr const char* RulesSubKey = "Rules";
+inline constexpr std::size_t MaxRules = 1000;
+// What the last load passed over and why, one line each (a value that
+// cannot be used, rules beyond MaxRules); translated desktop text.
+extern std::vector<std::string> LoadNotes;
 
 // Fills the start-up defaults from the executable's folder and the desktop's
 // default mail client, in that order.
@@ -99,6 +107,9 @@ void DeleteDefaultSettings();
 // be read counts as not said.
 bool NoTrayHintShown();
 void RememberNoTrayHintShown();
+// Stores "QuietUntil" alone, as the tray sets it while the settings may be
+// open with edits not yet confirmed.
+void StoreQuietUntil(const std::string& until);
 
 // A list in the classic comma text form: items separated by commas or
 // blanks, an item may be enclosed in double quotes ("" inside stands for ").

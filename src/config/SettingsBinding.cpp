@@ -6,6 +6,7 @@
 #include "config/Config.h"
 #include "config/ConfigStore.h"
 #include "config/LauncherBadge.h"
+#include "config/RuleList.h"
 #include "config/SettingsControls.h"
 #include "desktop/UpDownControl.h"
 #include "notify/NewMailForm.h"
@@ -14,9 +15,11 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTimeEdit>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -40,6 +43,22 @@ void SetItemIndex(QComboBox* combo, int index)
     combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
 }
 
+bool IsTimeOfDay(int minutes)
+{
+    return minutes >= 0 && minutes < MinutesPerDay;
+}
+
+QTime TimeOf(int minutes)
+{
+    return QTime(minutes / 60, minutes % 60);
+}
+
+int MinutesOf(const QTimeEdit* edit)
+{
+    const QTime time = edit->time();
+    return time.hour() * 60 + time.minute();
+}
+
 } // namespace
 
 void TfrmSettings::ShowConfig(const TConfig& shown)
@@ -49,6 +68,7 @@ void TfrmSettings::ShowConfig(const TConfig& shown)
     FAccounts = c.Accounts;
     // Shown afresh: no origins, as for accounts added since.
     FOrigins.assign(FAccounts.size(), std::nullopt);
+    FShown = c;
     if (Built())
         ShowInControls(c);
     else
@@ -105,12 +125,21 @@ void TfrmSettings::ShowInControls(const TConfig& c)
     chkSaveDetails->setChecked(c.FormSaveDetails);
     cboBadgeFor->setEditText(FromCodePage(c.BadgeFor));
     cboBadgeForChange();
+    // Equal times, or one that is no time of day, are no quiet hours.
+    const bool quiet = c.QuietFrom != c.QuietTo && IsTimeOfDay(c.QuietFrom) && IsTimeOfDay(c.QuietTo);
+    grpQuietHours->setChecked(quiet);
+    dtpQuietFrom->setTime(TimeOf(quiet ? c.QuietFrom : OfferedQuietFrom));
+    dtpQuietTo->setTime(TimeOf(quiet ? c.QuietTo : OfferedQuietTo));
+    for (std::size_t day = 0; day < chkQuietDays.size(); ++day)
+        chkQuietDays[day]->setChecked((c.QuietDays >> day) & 1);
+    chkCommandWhenQuiet->setChecked(c.CommandWhenQuiet);
+    FRules->SetRules(c.Rules);
     Accounts->ShowAccounts();
 }
 
 TConfig TfrmSettings::ConfigOfControls() const
 {
-    TConfig c = Built() ? TConfig{} : *FHeld;
+    TConfig c = Built() ? FShown : *FHeld;
     if (Built())
     {
         c.EmailClient = Text(txtApplication);
@@ -129,6 +158,14 @@ TConfig TfrmSettings::ConfigOfControls() const
         c.FormStayOnTop = chkStayOnTop->isChecked();
         c.FormSaveDetails = chkSaveDetails->isChecked();
         c.BadgeFor = Text(cboBadgeFor->lineEdit());
+        const bool quiet = grpQuietHours->isChecked();
+        c.QuietFrom = quiet ? MinutesOf(dtpQuietFrom) : 0;
+        c.QuietTo = quiet ? MinutesOf(dtpQuietTo) : 0;
+        c.QuietDays = 0;
+        for (std::size_t day = 0; day < chkQuietDays.size(); ++day)
+            c.QuietDays |= chkQuietDays[day]->isChecked() ? 1 << day : 0;
+        c.CommandWhenQuiet = chkCommandWhenQuiet->isChecked();
+        c.Rules = FRules->Rules();
     }
     c.Accounts = FAccounts;
     c = SettledConfig(c);

@@ -6,6 +6,7 @@
 #include "config/Config.h"
 #include "config/ConfigStore.h"
 #include "config/LauncherBadge.h"
+#include "config/RuleList.h"
 #include "config/SettingsControls.h"
 #include "config/SignInPanel.h"
 #include "desktop/UpDownControl.h"
@@ -24,11 +25,15 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
+#include <QLocale>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QTimeEdit>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -109,6 +114,7 @@ void TfrmSettings::BuildControls()
     CreateNotificationPage();
     CreateFormOptionsPage();
     CreateAccountPage();
+    CreateRulesPage();
     pagSettings->setCurrentIndex(0);
 
     btnDefault = Captioned<QPushButton>(this, "btnDefault", "&Default");
@@ -256,6 +262,60 @@ void TfrmSettings::CreateNotificationPage()
     txtExecute->setToolTip(QStringLiteral("%SUBJECT% %FROM% %SIZE%"));
     chkShowPreview = Captioned<QCheckBox>(p, "chkShowPreview", "Show a preview of the text");
 
+    grpQuietHours = Captioned<QGroupBox>(p, "grpQuietHours", "&Quiet hours");
+    grpQuietHours->setCheckable(true);
+    QWidget* g = grpQuietHours;
+    lblQuietFrom = Captioned<QLabel>(g, "lblQuietFrom", "&From");
+    dtpQuietFrom = Named(new QTimeEdit(g), "dtpQuietFrom");
+    lblQuietFrom->setBuddy(dtpQuietFrom);
+    lblQuietTo = Captioned<QLabel>(g, "lblQuietTo", "&to");
+    dtpQuietTo = Named(new QTimeEdit(g), "dtpQuietTo");
+    lblQuietTo->setBuddy(dtpQuietTo);
+    lblQuietDays = Captioned<QLabel>(g, "lblQuietDays", "on da&ys:");
+    auto* times = new QHBoxLayout;
+    times->addWidget(lblQuietFrom);
+    times->addWidget(dtpQuietFrom);
+    times->addWidget(lblQuietTo);
+    times->addWidget(dtpQuietTo);
+    times->addStretch(1);
+    auto* days = new QHBoxLayout;
+    days->addWidget(lblQuietDays);
+    // The week as the locale starts it, its days by their short names; a
+    // box's place in chkQuietDays is its stored bit.
+    const QLocale locale;
+    const int first = locale.firstDayOfWeek();
+    for (int i = 0; i < 7; ++i)
+    {
+        const int day = (first - 1 + i) % 7 + 1; // Qt's 1 Monday .. 7 Sunday
+        QCheckBox*& box = chkQuietDays[static_cast<std::size_t>(day - 1)];
+        box = Named(new QCheckBox(locale.dayName(day, QLocale::ShortFormat), g),
+                    QStringLiteral("chkQuietDay%1").arg(day).toLatin1().constData());
+        KeepUntranslated(box); // the locale's own words
+        days->addWidget(box);
+        if (i == 0)
+            lblQuietDays->setBuddy(box);
+    }
+    days->addStretch(1);
+    // Hours and minutes in the locale's form; the hours hold no seconds.
+    QString timeFormat = locale.timeFormat(QLocale::ShortFormat);
+    timeFormat.remove(QRegularExpression(QStringLiteral("[:.]ss?")));
+    for (QTimeEdit* edit : {dtpQuietFrom, dtpQuietTo})
+    {
+        edit->setDisplayFormat(timeFormat);
+        for (QLineEdit* text : edit->findChildren<QLineEdit*>())
+            KeepUntranslated(text); // a time, not a word
+    }
+    // Until a value is shown: no quiet hours, a night offered, every day.
+    grpQuietHours->setChecked(TConfig{}.QuietFrom != TConfig{}.QuietTo);
+    dtpQuietFrom->setTime(QTime(0, 0).addSecs(OfferedQuietFrom * 60));
+    dtpQuietTo->setTime(QTime(0, 0).addSecs(OfferedQuietTo * 60));
+    for (QCheckBox* box : chkQuietDays)
+        box->setChecked(true);
+    auto* quiet = new QVBoxLayout(g);
+    quiet->addLayout(times);
+    quiet->addLayout(days);
+    chkCommandWhenQuiet = Captioned<QCheckBox>(p, "chkCommandWhenQuiet", "Run the command even &when quiet");
+
     auto* grid = new QGridLayout(p);
     grid->addWidget(lblNotification, 0, 0, 1, 2);
     grid->addWidget(chkShowForm, 1, 0, 1, 2);
@@ -268,7 +328,9 @@ void TfrmSettings::CreateNotificationPage()
     grid->addWidget(chkExecute, 5, 0);
     grid->addWidget(txtExecute, 5, 1);
     grid->addWidget(chkShowPreview, 6, 0, 1, 2);
-    grid->setRowStretch(7, 1);
+    grid->addWidget(grpQuietHours, 7, 0, 1, 2);
+    grid->addWidget(chkCommandWhenQuiet, 8, 0, 1, 2);
+    grid->setRowStretch(9, 1);
 
     connect(txtLedActiveTime, &QLineEdit::textChanged, this, [this] { txtIntervalChange(); });
 }
@@ -366,6 +428,20 @@ void TfrmSettings::CreateAccountPage()
     txtCheckingTime = Named(new QLineEdit(g), "txtCheckingTime");
     spnCheckingTime = IntervalUpDown(txtCheckingTime, g, "spnCheckingTime");
     chkSilent = Captioned<QCheckBox>(g, "chkSilent", "Silent: list new mail, do not announce it");
+    lblAccountSound = Captioned<QLabel>(g, "lblAccountSound", "Sound:");
+    cboAccountSound = Named(new QComboBox(g), "cboAccountSound");
+    // The account's own file, when it has one, is added as the last item.
+    cboAccountSound->addItems({QStringLiteral("Common sound"), QStringLiteral("No sound")});
+    // A long path must not widen the window.
+    cboAccountSound->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cboAccountSound->setMinimumContentsLength(12);
+    btnAccountSound = BrowseButton(g, "btnAccountSound");
+    chkNotify = Captioned<QCheckBox>(g, "chkNotify", "Desktop notification");
+    chkNotify->setChecked(Account{}.Notify);
+    lblUrgency = Captioned<QLabel>(g, "lblUrgency", "Urgency:");
+    cboUrgency = Named(new QComboBox(g), "cboUrgency");
+    cboUrgency->addItems(Items(UrgencyItems));
+    cboUrgency->setCurrentIndex(Account{}.Urgency);
     pnlSignIn = Named(new TSignInPanel(g), "pnlSignIn");
     pnlSignIn->SetTokens(FTokens);
     lblPasswordStore = Named(new QLabel(g), "lblPasswordStore");
@@ -404,12 +480,64 @@ void TfrmSettings::CreateAccountPage()
     paceRow->addLayout(EditRow(txtCheckingTime, spnCheckingTime), 1);
     props->addLayout(paceRow, r + 6, 0, 1, 2);
     props->addWidget(chkSilent, r + 7, 0, 1, 2);
-    props->addWidget(lblPasswordStore, r + 8, 0, 1, 2);
-    props->addWidget(pnlSignIn, r + 9, 0, 1, 2);
+    props->addWidget(lblAccountSound, r + 8, 0);
+    props->addLayout(EditRow(cboAccountSound, btnAccountSound), r + 8, 1);
+    auto* notifyRow = new QHBoxLayout;
+    notifyRow->addWidget(chkNotify, 1);
+    notifyRow->addWidget(lblUrgency);
+    notifyRow->addWidget(cboUrgency);
+    props->addLayout(notifyRow, r + 9, 0, 1, 2);
+    props->addWidget(lblPasswordStore, r + 10, 0, 1, 2);
+    props->addWidget(pnlSignIn, r + 11, 0, 1, 2);
 
     auto* page = new QVBoxLayout(p);
     page->addWidget(grpAccounts, 1);
     page->addWidget(grpAccountPop3);
+}
+
+void TfrmSettings::CreateRulesPage()
+{
+    tabRules = Named(new QWidget, "tabRules");
+    pagSettings->addTab(tabRules, QStringLiteral("R&ules"));
+    QWidget* p = tabRules;
+
+    lblRules = WrappedLabel(p, "lblRules",
+                            "Ru&les, in order: the first that matches a new message decides how it is told.");
+    FRules = new TRuleListModel(this);
+    lvwRules = Named(new QListView(p), "lvwRules");
+    lvwRules->setModel(FRules);
+    lvwRules->setUniformItemSizes(true);
+    lvwRules->setSelectionMode(QAbstractItemView::SingleSelection);
+    lvwRules->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lvwRules->setTextElideMode(Qt::ElideMiddle);
+    // A bad rule's mark no taller than a line of text, as every row is
+    // laid out like the first.
+    const int mark = lvwRules->fontMetrics().height();
+    lvwRules->setIconSize(QSize(mark, mark));
+    // As high as its buttons beside it: the list scrolls, the page stays small.
+    lvwRules->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
+    lblRules->setBuddy(lvwRules);
+    btnRuleAdd = Captioned<QPushButton>(p, "btnRuleAdd", "&Add");
+    btnRuleEdit = Captioned<QPushButton>(p, "btnRuleEdit", "&Edit...");
+    btnRuleRemove = Captioned<QPushButton>(p, "btnRuleRemove", "&Remove");
+    btnRuleUp = Captioned<QPushButton>(p, "btnRuleUp", "U&p");
+    btnRuleDown = Captioned<QPushButton>(p, "btnRuleDown", "Do&wn");
+    lblRuleProblem = Named(new QLabel(p), "lblRuleProblem");
+    lblRuleProblem->setTextFormat(Qt::PlainText); // it quotes the rule
+    lblRuleProblem->setWordWrap(true);
+    lblRuleProblem->hide();
+
+    auto* buttons = new QVBoxLayout;
+    for (QPushButton* button : {btnRuleAdd, btnRuleEdit, btnRuleRemove, btnRuleUp, btnRuleDown})
+        buttons->addWidget(button);
+    buttons->addStretch(1);
+    auto* list = new QHBoxLayout;
+    list->addWidget(lvwRules, 1);
+    list->addLayout(buttons);
+    auto* page = new QVBoxLayout(p);
+    page->addWidget(lblRules);
+    page->addLayout(list, 1);
+    page->addWidget(lblRuleProblem);
 }
 
 void TfrmSettings::FormCreate()

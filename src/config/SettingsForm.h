@@ -1,10 +1,12 @@
 #pragma once
 
 #include "check/Account.h"
+#include "config/Config.h"
 #include "platform/SecretStore.h"
 
 #include <QWidget>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -16,15 +18,18 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QListView;
 class QPushButton;
 class QRadioButton;
 class QTabWidget;
+class QTimeEdit;
 class QTreeWidget;
 class QTreeWidgetItem;
 class TAccessTokens;
 class IFindNetwork;
 class TAccountFind;
 class TAccountListBinding;
+class TRuleListModel;
 class TSignInPanel;
 class TUpDown;
 class TfrmNewMail;
@@ -158,12 +163,28 @@ public:
     void rdbPop3Click();
     void rdbImap4Click();
     void pagSettingsChange(int index);
+    void chkNotifyChange();
+    void cboUrgencyChange();
+    void cboAccountSoundChange();
+    // Chooses a wave file as the selected account's own sound.
+    void btnAccountSoundClick();
+    // The Rules page: the edit dialog opens beside the window, and its OK
+    // puts the rule in place.
+    void btnRuleAddClick();
+    void btnRuleEditClick();
+    void btnRuleRemoveClick();
+    void btnRuleUpClick();
+    void btnRuleDownClick();
+    // The selected rule's row, or -1.
+    int SelectedRule() const;
+    void SelectRule(int row);
 
     QTabWidget* pagSettings = nullptr;
     QWidget* tabGeneral = nullptr;
     QWidget* tabNotification = nullptr;
     QWidget* tabNotifyFormOpt = nullptr;
     QWidget* tabAccount = nullptr;
+    QWidget* tabRules = nullptr;
     QPushButton* btnFolders = nullptr;
     QPushButton* btnDefault = nullptr;
     QPushButton* btnOk = nullptr;
@@ -207,6 +228,18 @@ public:
     QCheckBox* chkExecute = nullptr;
     QLineEdit* txtExecute = nullptr;
     QCheckBox* chkShowPreview = nullptr;
+    // Quiet hours: the group's tick is the switch, its times and days the
+    // hours; cleared, none are kept.
+    QGroupBox* grpQuietHours = nullptr;
+    QLabel* lblQuietFrom = nullptr;
+    QTimeEdit* dtpQuietFrom = nullptr;
+    QLabel* lblQuietTo = nullptr;
+    QTimeEdit* dtpQuietTo = nullptr;
+    QLabel* lblQuietDays = nullptr;
+    // By day of the week from Monday, as the stored bits count; shown in the
+    // locale's order and names.
+    std::array<QCheckBox*, 7> chkQuietDays{};
+    QCheckBox* chkCommandWhenQuiet = nullptr;
 
     // Form Options
     QLabel* lblNotifyFormOpt = nullptr;
@@ -248,10 +281,30 @@ public:
     QLineEdit* txtCheckingTime = nullptr;
     TUpDown* spnCheckingTime = nullptr;
     QCheckBox* chkSilent = nullptr;
+    // The account's own voice: its sound (the common one, none, or a file
+    // as the last item), desktop notification and its urgency.
+    QLabel* lblAccountSound = nullptr;
+    QComboBox* cboAccountSound = nullptr;
+    QPushButton* btnAccountSound = nullptr;
+    QCheckBox* chkNotify = nullptr;
+    QLabel* lblUrgency = nullptr;
+    QComboBox* cboUrgency = nullptr;
     // Set (true) on a field whose text cannot be stored.
     static constexpr const char* InvalidProperty = "invalid";
     QLabel* lblPasswordStore = nullptr;
     TSignInPanel* pnlSignIn = nullptr; // how the account logs in; sign-in
+
+    // Rules
+    QLabel* lblRules = nullptr;
+    QListView* lvwRules = nullptr;
+    QPushButton* btnRuleAdd = nullptr;
+    QPushButton* btnRuleEdit = nullptr;
+    QPushButton* btnRuleRemove = nullptr;
+    QPushButton* btnRuleUp = nullptr;
+    QPushButton* btnRuleDown = nullptr;
+    // What is wrong with the selected rule, when something is.
+    QLabel* lblRuleProblem = nullptr;
+    void ShowRuleProblem();
 
     void setVisible(bool visible) override;
 
@@ -275,6 +328,9 @@ private:
     void CreateNotificationPage();
     void CreateFormOptionsPage();
     void CreateAccountPage();
+    void CreateRulesPage();
+    // Opens the rule dialog on `text`; its OK gives the new text to `done`.
+    void EditRule(const std::string& text, std::function<void(const std::string&)> done);
     void BuildControls();
     void FormCreate();
     // The part of a value the controls show, and the part the notification
@@ -283,6 +339,7 @@ private:
     void ShowInNotificationWindow(const TConfig& config);
 
     std::unique_ptr<TAccountListBinding> Accounts;
+    TRuleListModel* FRules = nullptr;
     std::unique_ptr<TAccountFind> Finding;
     // A search ended: the account it was started for takes what it found.
     void FindDone(int index, const std::string& address, const TFindOutcome& outcome);
@@ -296,6 +353,9 @@ private:
     // While not built: the rest of the value the controls would hold, and
     // where passwords are kept once that is known.
     std::unique_ptr<TConfig> FHeld;
+    // The value last shown: what has no control here (the tray's snooze, a
+    // later page's values) comes back from the controls as it was.
+    TConfig FShown;
     std::optional<TSecretStore::TPresence> FPresence;
     TAccessTokens* FTokens = nullptr;
     // The sign-in panel shows the selected account; a password field only

@@ -11,7 +11,8 @@
 #include "config/AccountSecrets.h"
 #include "config/Config.h"
 #include "config/ConfigStore.h" // the start-up defaults
-#include "check/CheckRules.h"
+#include "config/RuleDialog.h"
+#include "config/RuleList.h"
 #include "config/SettingsRules.h"
 #include "config/SignInPanel.h"
 #include "desktop/UpDownControl.h"
@@ -27,6 +28,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShowEvent>
@@ -77,7 +79,8 @@ void TfrmSettings::ConnectHandlers()
         *lvwAccounts, FAccounts, FOrigins,
         TAccountListBinding::TFields{txtUserName, txtPassword, txtHost, txtPort, rdbPop3, rdbImap4,
                                      cboSecurity, chkPush, chkCheckingTime, txtCheckingTime, spnCheckingTime, spnInterval,
-                                     chkSilent, txtEmailAddress, btnFolders});
+                                     chkSilent, txtEmailAddress, btnFolders, cboAccountSound, chkNotify,
+                                     cboUrgency});
     Accounts->ShowProtocolChoice();
 
     connect(btnOk, &QPushButton::clicked, this, [this] { btnOkClick(); });
@@ -124,6 +127,20 @@ void TfrmSettings::ConnectHandlers()
     connect(txtCheckingTime, &QLineEdit::textChanged, this, [this] { txtCheckingTimeChange(); });
     connect(chkSilent, &QCheckBox::toggled, this, [this] { chkSilentChange(); });
     connect(btnFolders, &QPushButton::clicked, this, [this] { btnFoldersClick(); });
+    connect(cboAccountSound, &QComboBox::currentIndexChanged, this, [this] { cboAccountSoundChange(); });
+    connect(btnAccountSound, &QPushButton::clicked, this, [this] { btnAccountSoundClick(); });
+    connect(chkNotify, &QCheckBox::toggled, this, [this] { chkNotifyChange(); });
+    connect(cboUrgency, &QComboBox::currentIndexChanged, this, [this] { cboUrgencyChange(); });
+
+    connect(btnRuleAdd, &QPushButton::clicked, this, [this] { btnRuleAddClick(); });
+    connect(btnRuleEdit, &QPushButton::clicked, this, [this] { btnRuleEditClick(); });
+    connect(btnRuleRemove, &QPushButton::clicked, this, [this] { btnRuleRemoveClick(); });
+    connect(btnRuleUp, &QPushButton::clicked, this, [this] { btnRuleUpClick(); });
+    connect(btnRuleDown, &QPushButton::clicked, this, [this] { btnRuleDownClick(); });
+    connect(lvwRules, &QListView::doubleClicked, this, [this] { btnRuleEditClick(); });
+    connect(lvwRules->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { ShowRuleProblem(); });
+    connect(FRules, &QAbstractItemModel::dataChanged, this, [this] { ShowRuleProblem(); });
+    connect(FRules, &QAbstractItemModel::modelReset, this, [this] { ShowRuleProblem(); });
     connect(rdbPop3, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
             rdbPop3Click();
@@ -605,4 +622,104 @@ void TfrmSettings::FindDone(int index, const std::string& address, const TFindOu
         pnlSignIn->btnSignIn->setFocus();
     else
         txtPassword->setFocus();
+}
+
+void TfrmSettings::cboAccountSoundChange()
+{
+    Accounts->StoreSound();
+}
+
+void TfrmSettings::btnAccountSoundClick()
+{
+    if (Accounts->SelectedIndex() < 0)
+        return;
+    if (const auto path = OpenFileDlg(this, PickerRequest(TPicker::Sound, {})))
+        Accounts->ChooseSoundFile(*path);
+}
+
+void TfrmSettings::chkNotifyChange()
+{
+    Accounts->StoreNotify();
+    Accounts->ShowNotifyChoice();
+}
+
+void TfrmSettings::cboUrgencyChange()
+{
+    Accounts->StoreUrgency();
+}
+
+int TfrmSettings::SelectedRule() const
+{
+    const QModelIndexList rows = lvwRules->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.constFirst().row();
+}
+
+void TfrmSettings::SelectRule(int row)
+{
+    if (row >= 0 && row < FRules->Count())
+        lvwRules->setCurrentIndex(FRules->index(row));
+    else
+        lvwRules->clearSelection();
+}
+
+void TfrmSettings::ShowRuleProblem()
+{
+    const int row = SelectedRule();
+    const std::string problem = row >= 0 ? FRules->Problem(row) : std::string();
+    lblRuleProblem->setText(FromCodePage(problem));
+    lblRuleProblem->setVisible(!problem.empty());
+}
+
+void TfrmSettings::EditRule(const std::string& text, std::function<void(const std::string&)> done)
+{
+    // Window-modal and not waited for, as the folder choice.
+    auto* dialog = new TfrmRule(this, text);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [dialog, done = std::move(done)] { done(dialog->Text()); });
+    dialog->open();
+}
+
+void TfrmSettings::btnRuleAddClick()
+{
+    EditRule(JoinRule({}), [this](const std::string& text) {
+        FRules->Append(text);
+        SelectRule(FRules->Count() - 1);
+    });
+}
+
+void TfrmSettings::btnRuleEditClick()
+{
+    const int row = SelectedRule();
+    if (row < 0)
+        return;
+    // The rule is found again by its text: the list may have changed under
+    // a dialog that is not waited for.
+    const std::string before = FRules->Text(row);
+    EditRule(before, [this, row, before](const std::string& text) {
+        if (row < FRules->Count() && FRules->Text(row) == before)
+            FRules->Replace(row, text);
+    });
+}
+
+void TfrmSettings::btnRuleRemoveClick()
+{
+    const int row = SelectedRule();
+    if (row < 0)
+        return;
+    FRules->Remove(row);
+    SelectRule(std::min(row, FRules->Count() - 1));
+}
+
+void TfrmSettings::btnRuleUpClick()
+{
+    const int row = SelectedRule();
+    if (FRules->Move(row, -1))
+        SelectRule(row - 1);
+}
+
+void TfrmSettings::btnRuleDownClick()
+{
+    const int row = SelectedRule();
+    if (FRules->Move(row, 1))
+        SelectRule(row + 1);
 }

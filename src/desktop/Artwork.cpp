@@ -1,7 +1,11 @@
 #include "desktop/Artwork.h"
 
 #include <QImageReader>
+#include <QPainter>
+#include <QPainterPath>
 #include <QString>
+
+#include <algorithm>
 
 namespace
 {
@@ -26,6 +30,26 @@ QIcon IndexedIcon(const char* stem, int index, int count)
 QIcon TrayPicture(int index)
 {
     return IndexedIcon("tray", index, 3);
+}
+
+QIcon QuietTrayPicture()
+{
+    // The idle picture with a crescent moon in its lower right corner.
+    QPixmap picture = ArtworkPixmap(QStringLiteral(":/artwork/tray-0.png"));
+    if (picture.isNull())
+        return {};
+    const qreal side = picture.width() * 0.55;
+    const QRectF moon(picture.width() - side, picture.height() - side, side, side);
+    QPainterPath crescent;
+    crescent.addEllipse(moon);
+    QPainterPath bite;
+    bite.addEllipse(moon.translated(side * 0.35, -side * 0.25));
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Qt::white, std::max<qreal>(1.0, side / 8)));
+    painter.setBrush(QColor(40, 60, 140));
+    painter.drawPath(crescent.subtracted(bite));
+    return QIcon(picture);
 }
 
 QIcon ApplicationIcon()

@@ -8,6 +8,8 @@
 // Pictures of the main tray icon: 0 idle, 1 greyed (checking or paused),
 // 2 connection failure. Any other index gives a null icon.
 QIcon TrayPicture(int index);
+// The idle picture marked as quiet: new mail is listed, not told.
+QIcon QuietTrayPicture();
 
 // The application icon in several sizes (16 to 128 pixels, 32x32 among them).
 QIcon ApplicationIcon();

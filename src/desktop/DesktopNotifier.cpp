@@ -6,6 +6,8 @@
 #include <QDBusServiceWatcher>
 #include <QVariantMap>
 
+#include <algorithm>
+
 namespace
 {
 
@@ -108,6 +110,9 @@ void TDesktopNotifier::Send(const TDesktopNotice& notice, std::function<void()> 
                       {QStringLiteral("desktop-entry"), AppName}};
     if (notice.Quiet)
         hints.insert(QStringLiteral("suppress-sound"), true);
+    // A byte, as the specification of the hint has it; normal is the default.
+    if (notice.Urgency != 1)
+        hints.insert(QStringLiteral("urgency"), QVariant::fromValue(static_cast<uchar>(std::clamp(notice.Urgency, 0, 2))));
     QDBusMessage notify = Call("Notify");
     notify << AppName << FId << AppName << notice.Summary << body << actions << hints << notice.ExpireMs;
     FSending = true;

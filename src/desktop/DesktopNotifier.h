@@ -23,6 +23,8 @@ struct TDesktopNotice
     int ExpireMs = -1;
     // An update of what is shown, with no sound of its own.
     bool Quiet = false;
+    // The urgency hint: 0 low, 1 normal, 2 critical.
+    int Urgency = 1;
 };
 
 // The client of the desktop's notification server

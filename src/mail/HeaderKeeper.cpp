@@ -12,7 +12,8 @@ namespace
 
 // What a check reads of a header (TIdMessage::CheckFieldsOnly) and what
 // tells one message from another.
-constexpr std::string_view WantedFields[] = {"From", "Subject", "Message-Id", "Date", "Priority", "X-Priority"};
+constexpr std::string_view WantedFields[] = {"From", "Subject", "Message-Id", "Date", "Priority", "X-Priority",
+                                             "List-Id"};
 
 // What one header may be, kept or not, before it is taken for a flood.
 constexpr std::size_t FloodBytes = HeaderFloodFactor * MaxReplyBytes;

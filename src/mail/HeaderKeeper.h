@@ -11,7 +11,7 @@
 
 // Keeps the lines of one header as they are read, within the caps. A header
 // inside them is kept whole. Past them its first part stays, and the fields
-// a check reads (sender, subject, identity, date, priority) are still kept
+// a check reads (sender, subject, identity, date, priority, list) are still kept
 // where they come later, the last other fields of the first part giving way
 // to them: a bounce with megabytes of "Received" lines is listed with its
 // sender and subject, and the session reads on in step. Only the first of

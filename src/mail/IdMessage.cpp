@@ -326,6 +326,7 @@ void SetAddressOrClear(TIdEMailAddressItem& item, const std::string& text)
 void TIdMessage::ClearFields()
 {
     Subject.clear();
+    ListId.clear();
     UnparsedFrom.clear();
     FromList.Clear();
     Priority = mpNormal;
@@ -412,6 +413,7 @@ void TIdMessage::LoadFromHeaderLines()
 void TIdMessage::LoadSenderAndSubject()
 {
     Subject = DecodeEncodedWordsKeepingBad(HeaderLines.FieldValue("Subject"));
+    ListId = DecodeEncodedWordsKeepingBad(HeaderLines.FieldValue("List-Id"));
     const std::string from = DecodeEncodedWordsKeepingBad(HeaderLines.FieldValue("From"));
     if (!ParseAddressesOrClear(FromList, from))
         UnparsedFrom = from;

@@ -49,7 +49,7 @@ public:
     // its name, other address lists stay empty.
     void LoadFromHeaderLines();
     // When set, LoadFromHeaderLines fills only what a mail check shows
-    // (Subject, the sender and Priority) and what a message is known by
+    // (Subject, the sender and Priority, the list rules match) and what a message is known by
     // (Message-ID, else Date), and leaves the rest cleared: most of the
     // cost of a header is in fields a check never reads. A setting, kept by
     // ClearMessage.
@@ -62,6 +62,8 @@ public:
 
     TIdHeaderList HeaderLines;
     std::string Subject;
+    // The mailing list it came through ("List-Id"), decoded; rules match it.
+    std::string ListId;
     TIdEMailAddressList FromList;
     // The sender's text, decoded where it could be, when it could not be
     // parsed as addresses (FromList is empty then); empty otherwise.

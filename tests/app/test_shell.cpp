@@ -97,11 +97,16 @@ TEST_F(ShellTest, CreationArmsTheTimerWithOneSecondAndShowsTheIdlePicture)
     EXPECT_TRUE(settings->chkNotifyNewMsg->isChecked());
 
     const QList<QAction*> items = tray->popMain->actions();
-    ASSERT_EQ(items.size(), 6);
-    const char* captions[] = {"&About...", "&Read", "&Check now", "&Enabled", "&Settings", "&Exit"};
-    for (int i = 0; i < 6; ++i)
+    ASSERT_EQ(items.size(), 7);
+    const char* captions[] = {"&About...", "&Read", "&Check now", "&Enabled", "&Quiet", "&Settings", "&Exit"};
+    for (int i = 0; i < 7; ++i)
         EXPECT_EQ(items[i]->text(), QString::fromUtf8(captions[i]));
     EXPECT_EQ(items[3], tray->actEnabled);
+    ASSERT_EQ(items[4]->menu(), tray->mnuQuiet);
+    QStringList quiet;
+    for (const QAction* item : tray->mnuQuiet->actions())
+        quiet << item->text();
+    EXPECT_EQ(quiet, (QStringList{"For &30 minutes", "For &1 hour", "Until &tomorrow", "&Resume"}));
     EXPECT_EQ(tray->popMain->defaultAction(), nullptr);
 }
 

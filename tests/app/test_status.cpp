@@ -124,6 +124,30 @@ TEST(StatusOptions, ReadFromTheCommandLine)
     misuse.clear();
     EXPECT_FALSE(parse({"--follow"}, misuse).has_value());
     EXPECT_FALSE(misuse.empty());
+
+    // The quiet's options send their request and print the status after it.
+    const struct
+    {
+        std::vector<const char*> Args;
+        const char* Request; // nullptr: refused
+    } quiet[] = {
+        {{"--quiet", "30"}, "quiet 30\n"}, {{"--resume"}, "resume\n"}, {{"--quiet"}, nullptr},
+        {{"--quiet", "0"}, nullptr},        {{"--quiet", "-5"}, nullptr}, {{"--quiet", "1e3"}, nullptr},
+        {{"--quiet", "9999999"}, nullptr},
+    };
+    for (const auto& c : quiet)
+    {
+        misuse.clear();
+        const auto options = parse(c.Args, misuse);
+        ASSERT_EQ(options.has_value(), c.Request != nullptr) << c.Args.size();
+        if (!c.Request)
+        {
+            EXPECT_NE(misuse.find("--quiet"), std::string::npos);
+            continue;
+        }
+        EXPECT_EQ(options->Request, c.Request);
+        EXPECT_EQ(QuietMinutesOf(options->Request), c.Args.size() > 1 ? std::optional<int>(30) : std::nullopt);
+    }
 }
 
 // What a reader printed, read from its pipe.
@@ -202,7 +226,7 @@ TEST_F(StatusChannelTest, OneAnswerThenTheConnectionEnds)
     TPipe out;
     EXPECT_EQ(Reader({}, out.Write.Get()), 0);
     EXPECT_EQ(out.Drain(), StatusJson(Status(1)) + "\n");
-    EXPECT_EQ(Reader({false, "{count} {class}"}, out.Write.Get()), 0);
+    EXPECT_EQ(Reader({false, "{count} {class}", {}}, out.Write.Get()), 0);
     EXPECT_EQ(out.Drain(), "1 new\n");
     EXPECT_TRUE(WaitUntil([&] { return channel.Readers() == 0; }, 2000));
 
@@ -240,7 +264,7 @@ TEST_F(StatusChannelTest, FollowerIsToldOfEachChangeUntilItsOutputCloses)
     TPipe out;
     int published = 1;
     std::string seen;
-    const int code = Reader({true, "{count}"}, out.Write.Get(), [&] {
+    const int code = Reader({true, "{count}", {}}, out.Write.Get(), [&] {
         seen += out.Drain();
         if (Lines(seen) == published && published < 5)
         {
@@ -282,7 +306,7 @@ TEST_F(StatusChannelTest, HundredFollowersAtOnceAndOneThatNeverReads)
         // Taken here: the list grows while the earlier readers run.
         const int out = outs.back()->Write.Get();
         readers.emplace_back([&, i, out] {
-            codes[i] = RunStatus({true, std::nullopt}, {path.toStdString()}, out, errors.Write.Get());
+            codes[i] = RunStatus({true, std::nullopt, {}}, {path.toStdString()}, out, errors.Write.Get());
             ++ended;
         });
     }

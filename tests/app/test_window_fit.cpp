@@ -6,6 +6,7 @@
 #include "app/AboutBox.h"
 #include "app/ProcessEntry.h"
 #include "app/TrayParts.h"
+#include "config/RuleDialog.h"
 #include "config/SettingsForm.h"
 #include "desktop/Animate.h"
 #include "desktop/Dialogs.h"
@@ -15,6 +16,7 @@
 #include "support/TestHelpers.h"
 
 #include <QAbstractItemView>
+#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -55,6 +57,8 @@ struct TWindows
     TfrmSettings Settings;
     TfrmNewMail NewMail;
     TfrmAboutBox AboutBox;
+    // A stored rule the dialog cannot take whole shows what is wrong with it.
+    TfrmRule Rule{nullptr, "notify from *@example.org"};
 
     QWidget* Page(int page)
     {
@@ -83,6 +87,8 @@ const TWindowCase WindowCases[] = {
          w.Settings.ShowPasswordStore(TSecretStore::TPresence::Absent);
          return w.Page(3);
      }},
+    {"SettingsRules", [](TWindows& w) { return w.Page(4); }},
+    {"RuleDialog", [](TWindows& w) { return &w.Rule; }},
     {"NewMail", [](TWindows& w) { return &w.NewMail; }},
     {"NewMailFolded", // the way a load folds it
      [](TWindows& w) {
@@ -107,16 +113,18 @@ bool IsTextControl(const QWidget* w)
 // shapes are drawn under the controls on purpose.
 bool IsControl(const QWidget* w)
 {
-    return IsTextControl(w) || qobject_cast<const QAbstractItemView*>(w) ||
+    return IsTextControl(w) || qobject_cast<const QAbstractSpinBox*>(w) || qobject_cast<const QAbstractItemView*>(w) ||
            qobject_cast<const TUpDown*>(w) || qobject_cast<const TAnimate*>(w);
 }
 
 // The parts a composite control draws itself with (a tab bar's scroll
-// arrows, a spinner's buttons) are the composite's business.
+// arrows, a spinner's buttons, a time edit's text) are the composite's
+// business.
 bool IsPartOfControl(const QWidget* w, const QWidget& window)
 {
     for (const QWidget* outer = w->parentWidget(); outer != &window; outer = outer->parentWidget())
         if (qobject_cast<const QTabBar*>(outer) || qobject_cast<const QComboBox*>(outer) ||
+            qobject_cast<const QAbstractSpinBox*>(outer) ||
             qobject_cast<const QAbstractItemView*>(outer) || qobject_cast<const TUpDown*>(outer))
             return true;
     return false;

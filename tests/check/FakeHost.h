@@ -59,6 +59,7 @@ struct TFakeMessage
     bool KeptBody = false;
     // The identity where WithIds is set; the Message-ID when empty.
     std::string Uid = {};
+    std::string ListId = {};
 };
 
 // A server per host name; a host that is not there refuses the connect.
@@ -146,6 +147,7 @@ public:
             throw EIdException("-ERR no such message");
         const TFakeMessage& m = Drop().at(i - 1);
         TFetchedHeader header{m.From, m.Subject, m.Priority, m.MessageId, 0, m.Preview};
+        header.ListId = m.ListId;
         if (!ReadPreviews)
             header.Preview = TPreview();
         else if (m.KeptBody)
@@ -228,6 +230,7 @@ public:
         if (SoundFails)
             throw std::runtime_error("No MCI device open.");
     }
+    void PlaySoundFile(const std::string& file) override { Actions.push_back("sound " + file); }
     bool NotificationVisible() override { return FormVisible; }
     void ShowNotification() override
     {
@@ -245,7 +248,16 @@ public:
         BalloonTitle = news.Title;
         BalloonText = news.Headline;
         BalloonTold = news.Told;
+        BalloonUrgency = news.Urgency;
+        BalloonLines = news.Lines;
     }
+    void KeepNews(const TNewMailNews& news) override
+    {
+        Actions.push_back("kept");
+        BalloonTold = news.Told;
+    }
+    int BalloonUrgency = 1;
+    std::vector<std::string> BalloonLines;
     void WithdrawNews() override { ++Withdrawals; }
     void NewsLeft(const TNewMailNews& rest) override
     {

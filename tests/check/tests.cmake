@@ -18,3 +18,9 @@ add_test(NAME e2e_tls_cycle
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e_two_accounts.sh $<TARGET_FILE:ternbell>
                  $<TARGET_FILE:check_e2e_dovecot> ${PROJECT_BINARY_DIR}/tests/e2e tls)
 set_tests_properties(e2e_tls_cycle PROPERTIES LABELS "e2e;check" TIMEOUT 180 SKIP_RETURN_CODE 77)
+
+# Quiet under dunst's do-not-disturb, rules and the summary, end to end.
+add_test(NAME e2e_quiet
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e_quiet.sh $<TARGET_FILE:ternbell>
+                 $<TARGET_FILE:check_e2e_dovecot> ${PROJECT_BINARY_DIR}/tests/e2e)
+set_tests_properties(e2e_quiet PROPERTIES LABELS "e2e;check" TIMEOUT 180 SKIP_RETURN_CODE 77)

@@ -26,6 +26,7 @@
 #include <functional>
 #include <optional>
 #include <fstream>
+#include <variant>
 #include <sys/stat.h>
 
 namespace
@@ -541,6 +542,12 @@ TConfig EditedConfig()
     c.FormSaveDetails = true;
     c.FormShowDetails = false;
     c.ColumnWidths = {10, 20, 30, 40, 50, 0};
+    c.QuietFrom = 22 * 60;
+    c.QuietTo = 7 * 60 + 30;
+    c.QuietDays = 31;
+    c.QuietUntil = "2026-12-10T08:00:00Z";
+    c.CommandWhenQuiet = true;
+    c.Rules = {"important from *@boss.example*", "no rule at all", "quiet list <*.lists.example>"};
     Account imap;
     imap.Caption = "Work";
     imap.Enabled = false;
@@ -554,6 +561,9 @@ TConfig EditedConfig()
     imap.CheckingTime = 90;
     imap.Silent = true;
     imap.EmailAddress = "ann@example.org";
+    imap.Sound = "-";
+    imap.Notify = false;
+    imap.Urgency = 2;
     c.Accounts = {Account{}, imap};
     return c;
 }
@@ -622,6 +632,94 @@ TEST_F(ConfigStoreTest, FirstLoadAndSaveWriteTheBytesTheyAlwaysWrote)
         if (c.Text != ReadFile(fixture))
             WriteFile(std::string(TERNBELL_BINARY_DIR) + "/tests/" + c.Fixture + ".actual", c.Text);
     }
+}
+
+// Values a person may get wrong by hand are passed over with a note: the
+// default stands, the load goes on, and the next save stores a usable value.
+TEST_F(ConfigStoreTest, UnusableQuietValuesAreIgnoredWithANote)
+{
+    struct Case
+    {
+        const char* Name;
+        std::variant<int32_t, std::string> Stored;
+    };
+    const Case cases[] = {
+        {"QuietFrom", 5000},
+        {"QuietFrom", std::string("22:00")},
+        {"QuietTo", -1},
+        {"QuietDays", 128},
+        {"QuietUntil", std::string("tomorrow")},
+        {"QuietUntil", 1},
+        {"CommandWhenQuiet", std::string("1")},
+    };
+    const TConfig defaults;
+    for (const Case& c : cases)
+    {
+        QFile::remove(QString::fromStdString(UserHivePath()));
+        Store(Main, "AccountsNo", 1);
+        Store(AccountKey(1), "Urgency", 3);
+        std::visit([&](const auto& v) { Store(Main, c.Name, v); }, c.Stored);
+        TConfig read;
+        ASSERT_NO_THROW(LoadConfig(read, newMail->lvwMessages->columnCount())) << c.Name;
+        EXPECT_EQ(read.QuietFrom, defaults.QuietFrom) << c.Name;
+        EXPECT_EQ(read.QuietTo, defaults.QuietTo) << c.Name;
+        EXPECT_EQ(read.QuietDays, defaults.QuietDays) << c.Name;
+        EXPECT_EQ(read.QuietUntil, defaults.QuietUntil) << c.Name;
+        EXPECT_EQ(read.CommandWhenQuiet, defaults.CommandWhenQuiet) << c.Name;
+        EXPECT_EQ(read.Accounts.at(0).Urgency, 1) << c.Name;
+        ASSERT_EQ(LoadNotes.size(), 2u) << c.Name;
+        EXPECT_NE(LoadNotes[0].find(c.Name), std::string::npos) << LoadNotes[0];
+        EXPECT_NE(LoadNotes[1].find("Urgency"), std::string::npos) << LoadNotes[1];
+    }
+    TConfig read;
+    Store(Main, "QuietUntil", std::string("2026-12-10T09:00:00+01:00"));
+    LoadConfig(read, newMail->lvwMessages->columnCount());
+    EXPECT_EQ(read.QuietUntil, "2026-12-10T09:00:00+01:00");
+}
+
+// Rules are read in the order of their numbers, gaps closed, up to the
+// bound; the sub-key is made only for a first rule and a save leaves it
+// holding the list and what is not ours.
+TEST_F(ConfigStoreTest, RulesSubKeyIsReadInOrderBoundedAndSavedToMatchTheList)
+{
+    const std::string rules = Main + "\\Rules";
+    TConfig read;
+    LoadConfig(read, newMail->lvwMessages->columnCount());
+    EXPECT_TRUE(read.Rules.empty());
+    TRegistry reg;
+    EXPECT_FALSE(reg.KeyExists(rules));
+
+    Store(rules, "10", std::string("quiet from c"));
+    Store(rules, "2", std::string("quiet from b"));
+    Store(rules, "1", std::string("bogus"));
+    Store(rules, "3", 1);                          // not a text: passed over
+    Store(rules, "Note", std::string("kept"));     // not a number: not a rule
+    LoadConfig(read, newMail->lvwMessages->columnCount());
+    EXPECT_EQ(read.Rules, (std::vector<std::string>{"bogus", "quiet from b", "quiet from c"}));
+    EXPECT_TRUE(LoadNotes.empty());
+
+    read.Rules = {"quiet from z"};
+    SaveConfig(read);
+    EXPECT_EQ(String(rules, "1"), "quiet from z");
+    EXPECT_EQ(String(rules, "Note"), "kept");
+    ASSERT_TRUE(reg.OpenKeyReadOnly(rules));
+    EXPECT_FALSE(reg.ValueExists("2"));
+    EXPECT_FALSE(reg.ValueExists("10"));
+    reg.CloseKey();
+
+    {
+        TRegistry many;
+        many.DeferWrites();
+        ASSERT_TRUE(many.OpenKey(rules, false));
+        for (std::size_t i = 1; i <= MaxRules + 5; ++i)
+            many.WriteString(std::to_string(i), "quiet subject " + std::to_string(i));
+        many.CloseKey();
+        many.Flush();
+    }
+    LoadConfig(read, newMail->lvwMessages->columnCount());
+    ASSERT_EQ(read.Rules.size(), MaxRules);
+    EXPECT_EQ(read.Rules.back(), "quiet subject " + std::to_string(MaxRules));
+    EXPECT_EQ(LoadNotes.size(), 1u);
 }
 
 TEST_F(ConfigStoreTest, DefaultKeepsPriorityAndAccountsAndStoresTheDefaultsAtOnce)

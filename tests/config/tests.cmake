@@ -2,6 +2,7 @@
 find_package(Qt6 REQUIRED COMPONENTS Test)
 target_link_libraries(test_config_settings PRIVATE Qt6::Test)
 target_link_libraries(test_config_sign_in_page PRIVATE Qt6::Test)
+target_link_libraries(test_config_settings_quiet PRIVATE Qt6::Test)
 
 # Errors leaving the window's handlers go to the program's error box, which
 # needs the program's own application object: this test brings its own main.

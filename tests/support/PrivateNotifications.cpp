@@ -62,6 +62,11 @@ void PrivateNotifications::Start()
     if (!number.contains('\n'))
         throw std::runtime_error("Xvfb did not start");
     FDisplay = ":" + number.trimmed().toStdString();
+    StartServer();
+}
+
+void PrivateNotifications::StartServer()
+{
 
     // The menu script keeps what it was offered and answers with the line
     // of the action named in "pick".
@@ -91,6 +96,16 @@ void PrivateNotifications::Start()
         QThread::msleep(50);
     }
     throw std::runtime_error("dunst did not come onto the bus: " + ReadFile(FFolder.File("dunst.log")));
+}
+
+void PrivateNotifications::StopServer()
+{
+    StopProcess(FDunst);
+}
+
+void PrivateNotifications::SetPaused(bool paused)
+{
+    Control({"set-paused", paused ? "true" : "false"});
 }
 
 std::string PrivateNotifications::Control(const std::vector<std::string>& arguments)

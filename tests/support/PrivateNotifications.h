@@ -53,6 +53,12 @@ public:
     // [id,key]" line per action ("" when the menu did not open).
     std::string InvokeAction(const std::string& key);
 
+    // Takes dunst off the bus (the bus and the X server stay), and brings
+    // it back; the same as dunstctl's pause.
+    void StopServer();
+    void StartServer();
+    void SetPaused(bool paused);
+
 private:
     void Start();
     std::string Control(const std::vector<std::string>& arguments);
