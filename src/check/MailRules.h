@@ -53,10 +53,12 @@ struct TRuleText
 // character), made once and matched against many texts. Time is bounded
 // without backtracking: runs of `*` are one, a text shorter than the
 // pattern's fixed part fails at once, and the pieces between stars are
-// found left to right, each text character passed once; a piece without `?`
-// is found in linear time (memmem), one holding `?` costs at most its length
-// per place tried. Characters are the desktop code page's (UTF-8: a lead
-// byte with its continuation bytes).
+// found left to right, each one searched for only past where the one before
+// it was found, never again. A piece without `?` is found in linear time
+// (glibc's memmem falls back to two-way search), one holding `?` costs at
+// most its length per place tried; rows keep at most a few kilobytes of a
+// field, which bounds that. Characters are the desktop code page's (UTF-8:
+// a lead byte with its continuation bytes).
 class TWildcard
 {
 public:
