@@ -14,6 +14,10 @@
 //
 // The stored settings hold no ticks: a path or command is on when it is not
 // empty, a time when it is above 0.
+// Quiet hours are minutes of one day; the days a bit each, Monday first.
+inline constexpr int MinutesPerDay = 24 * 60;
+inline constexpr int AllQuietDays = 127;
+
 struct TConfig
 {
     std::string EmailClient;

@@ -35,10 +35,6 @@ inline constexpr int OfferedQuietTo = 7 * 60;
 // An account's notification urgency, by its stored number.
 inline constexpr std::array<const char*, 3> UrgencyItems{"Low", "Normal", "Critical"};
 
-// Quiet hours are minutes of one day; the days a bit each, Monday first.
-inline constexpr int MinutesPerDay = 24 * 60;
-inline constexpr int AllQuietDays = 127;
-
 // A setting's text is kept to the toolkit's default maximum length of an
 // edit (in UTF-16 units).
 inline constexpr int EditMaxLength = 32767;

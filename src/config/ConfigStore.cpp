@@ -2,7 +2,6 @@
 
 #include "check/CheckRules.h"
 #include "check/QuietState.h"
-#include "config/ConfigRules.h"
 #include "config/Config.h"
 #include "i18n/Translate.h"
 #include "platform/AsciiText.h"
@@ -378,7 +377,9 @@ std::vector<std::string> ReadRules(TRegistry& reg)
 }
 
 // The sub-key comes to hold the rules as "1".."n" and no other numbered
-// text; it is made only for a first rule.
+// text up to the bound; it is made only for a first rule. Numbers past the
+// bound are never read, so they are left as stored: a longer hand-made list
+// loses nothing to a save.
 void WriteRules(TRegistry& reg, const std::vector<std::string>& rules)
 {
     const std::string key = RulesKey();
@@ -386,7 +387,8 @@ void WriteRules(TRegistry& reg, const std::vector<std::string>& rules)
         return;
     OpenOrCreate(reg, key);
     for (const std::string& name : reg.GetValueNames())
-        if (const int n = RuleNumber(name); n > static_cast<int>(rules.size()) && reg.GetDataType(name) == TRegDataType::rdString)
+        if (const int n = RuleNumber(name); n > static_cast<int>(rules.size()) && n <= static_cast<int>(MaxRules) &&
+                                            reg.GetDataType(name) == TRegDataType::rdString)
             reg.DeleteValue(name);
     for (size_t i = 0; i < rules.size(); ++i)
         reg.WriteString(std::to_string(i + 1), rules[i]);

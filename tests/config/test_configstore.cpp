@@ -720,6 +720,13 @@ TEST_F(ConfigStoreTest, RulesSubKeyIsReadInOrderBoundedAndSavedToMatchTheList)
     ASSERT_EQ(read.Rules.size(), MaxRules);
     EXPECT_EQ(read.Rules.back(), "quiet subject " + std::to_string(MaxRules));
     EXPECT_EQ(LoadNotes.size(), 1u);
+    // A save of what was read leaves the rules past the bound as they were.
+    read.Rules.pop_back();
+    SaveConfig(read);
+    ASSERT_TRUE(reg.OpenKeyReadOnly(rules));
+    EXPECT_FALSE(reg.ValueExists(std::to_string(MaxRules)));
+    EXPECT_EQ(reg.ReadString(std::to_string(MaxRules + 5)), "quiet subject " + std::to_string(MaxRules + 5));
+    reg.CloseKey();
 }
 
 TEST_F(ConfigStoreTest, DefaultKeepsPriorityAndAccountsAndStoresTheDefaultsAtOnce)
