@@ -110,7 +110,7 @@ void TDesktopNotifier::Send(const TDesktopNotice& notice, std::function<void()> 
                       {QStringLiteral("desktop-entry"), AppName}};
     if (notice.Quiet)
         hints.insert(QStringLiteral("suppress-sound"), true);
-    // A byte, as the specification of the hint has it; normal is the default.
+    // The hint is a byte on the wire; normal is the default.
     if (notice.Urgency != 1)
         hints.insert(QStringLiteral("urgency"), QVariant::fromValue(static_cast<uchar>(std::clamp(notice.Urgency, 0, 2))));
     QDBusMessage notify = Call("Notify");
