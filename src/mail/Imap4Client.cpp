@@ -828,6 +828,26 @@ void TIdIMAP4::SkipFetchAnswer(const std::string& tag)
     }
 }
 
+bool TIdIMAP4::NextFetchResponse(const std::string& tag, std::string& text, std::vector<std::string>& literals)
+{
+    std::string line = Handler().ReadLineSkippingBlanks();
+    if (StartsWithTag(line, tag))
+    {
+        LastReplyIMAP4().SetFormattedReply({line});
+        return false;
+    }
+    if (IsUnexpectedBye(line, {}))
+    {
+        ConnectionState = State::Lost;
+        throw EIdDisconnectedProbablyIdledOut();
+    }
+    if (line.rfind("* ", 0) != 0)
+        throw EIdReplyIMAP4Error("Unexpected: Line in a FETCH answer that is neither untagged nor the "
+                                 "completion, offending line: " + line);
+    ReadResponseRest(std::move(line), text, literals);
+    return true;
+}
+
 bool TIdIMAP4::DoFetchHeader(const std::string& prefix, std::uint32_t number, TIdMessage& message)
 {
     if (number < 1)
@@ -1008,27 +1028,10 @@ bool TIdIMAP4::FetchChunk(const std::vector<std::uint32_t>& uids, std::vector<TI
     std::string text;
     std::vector<std::string> literals;
     TIdIMAP4FetchItems fetched;
-    TIdIOHandler& handler = Handler();
     try
     {
-        for (;;)
+        while (NextFetchResponse(tag, text, literals))
         {
-            std::string line = handler.ReadLineSkippingBlanks();
-            if (StartsWithTag(line, tag))
-            {
-                LastReplyIMAP4().SetFormattedReply({line});
-                break;
-            }
-            if (IsUnexpectedBye(line, {}))
-            {
-                ConnectionState = State::Lost;
-                throw EIdDisconnectedProbablyIdledOut();
-            }
-            if (line.rfind("* ", 0) != 0)
-                throw EIdReplyIMAP4Error("Unexpected: Line in a FETCH answer that is neither untagged nor the "
-                                         "completion, offending line: " + line);
-            ReadResponseRest(std::move(line), text, literals);
-
             // Each asked UID takes one header and one size, so what is used is
             // bounded by the chunk.
             bool used = false;
@@ -1154,24 +1157,8 @@ bool TIdIMAP4::UIDFetchTextStarts(const std::vector<std::uint32_t>& uids, std::s
     std::string text;
     std::vector<std::string> literals;
     TIdIMAP4FetchItems fetched;
-    TIdIOHandler& handler = Handler();
-    for (;;)
+    while (NextFetchResponse(tag, text, literals))
     {
-        std::string line = handler.ReadLineSkippingBlanks();
-        if (StartsWithTag(line, tag))
-        {
-            LastReplyIMAP4().SetFormattedReply({line});
-            break;
-        }
-        if (IsUnexpectedBye(line, {}))
-        {
-            ConnectionState = State::Lost;
-            throw EIdDisconnectedProbablyIdledOut();
-        }
-        if (line.rfind("* ", 0) != 0)
-            throw EIdReplyIMAP4Error("Unexpected: Line in a FETCH answer that is neither untagged nor the "
-                                     "completion, offending line: " + line);
-        ReadResponseRest(std::move(line), text, literals);
         // Each asked UID takes one text: what is kept is bounded by the set.
         if (ParseFetchResponse(text, literals, fetched) && fetched.HasText)
         {

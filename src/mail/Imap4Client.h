@@ -354,6 +354,10 @@ private:
     std::string ReadHeaderLiteral(long long size, long long room);
     // A header literal into `message`, its lines bounded as POP3's.
     void LoadHeader(const std::string& bytes, TIdMessage& message) const;
+    // Reads the next response of the answer to the FETCH tagged `tag` into
+    // `text` and `literals`; false at its completion, which becomes the
+    // last reply. A BYE or a line that is not untagged raises.
+    bool NextFetchResponse(const std::string& tag, std::string& text, std::vector<std::string>& literals);
     // Reads what is left of an answer to a header fetch up to its completion.
     void SkipFetchAnswer(const std::string& tag);
     // Writes a command; a reset connection marks the state Lost, another
