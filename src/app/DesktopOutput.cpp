@@ -41,7 +41,7 @@ int TDesktopOutput::TrayPicture()
 
 void TDesktopOutput::SetTrayPicture(int index)
 {
-    FTray.triMail->SetPictureIndex(index == tpIdle && !FQuietNote.empty() ? QuietTrayPictureIndex : index);
+    FTray.ShowPicture(index == tpIdle && !FQuietNote.empty() ? QuietTrayPictureIndex : index);
 }
 
 void TDesktopOutput::SetTrayHint(const std::string& hint)

@@ -16,7 +16,9 @@ TTrayParts::TTrayParts(QObject* parent) : QObject(parent)
 {
     for (int i = 0; i < 3; ++i)
         imlState.append(TrayPicture(i));
-    imlState.append(QuietTrayPicture());
+    // Painted the first time the quiet shows: painting sets up the raster
+    // engine, some 0.4 MB that a program never quiet does not need.
+    imlState.append(QIcon());
 
     FMenu = std::make_unique<QMenu>();
     popMain = Named(FMenu.get(), "popMain");
@@ -54,6 +56,16 @@ TTrayParts::TTrayParts(QObject* parent) : QObject(parent)
     timBlinking = Named(new QTimer(this), "timBlinking");
     timBlinking->setInterval(500);
     TranslateComponent(popMain);
+}
+
+void TTrayParts::ShowPicture(int index)
+{
+    if (index == QuietTrayPictureIndex && imlState[index].isNull())
+    {
+        imlState[index] = QuietTrayPicture();
+        triMail->SetImages(imlState);
+    }
+    triMail->SetPictureIndex(index);
 }
 
 TTrayParts::~TTrayParts() = default;

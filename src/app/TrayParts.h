@@ -27,6 +27,9 @@ public:
     explicit TTrayParts(QObject* parent = nullptr);
     ~TTrayParts() override;
 
+    // Shows picture `index` of imlState on the main icon.
+    void ShowPicture(int index);
+
     QList<QIcon> imlState;
     TTrayIcon* triMail;
     TTrayIcon* triNewMsg;

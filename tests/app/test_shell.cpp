@@ -1,4 +1,6 @@
 #include "app/AboutBox.h"
+#include "app/DesktopOutput.h"
+#include "app/TrayParts.h"
 #include "app/TrayShell.h"
 #include "app/MailCheck.h"
 #include "check/FakeHost.h"
@@ -262,6 +264,18 @@ TEST_F(ShellTest, ARoundEndingAfterThePauseLeavesThePausedPicture)
     shell->ChecksEnded();
     EXPECT_EQ(Picture(), 1);
     EXPECT_FALSE(TimerOn());
+}
+
+// Painting sets up the raster engine, so a program never quiet does not.
+TEST_F(ShellTest, TheQuietPictureIsPaintedWhenTheQuietFirstShows)
+{
+    TDesktopOutput output(*tray, *newMail, keeper->Config);
+    EXPECT_TRUE(tray->imlState[QuietTrayPictureIndex].isNull());
+    output.SetQuietNote("Quiet until 07:00");
+    EXPECT_EQ(tray->triMail->PictureIndex(), QuietTrayPictureIndex);
+    EXPECT_FALSE(tray->triMail->Icon().isNull());
+    output.SetQuietNote("");
+    EXPECT_EQ(tray->triMail->PictureIndex(), tpIdle);
 }
 
 TEST_F(ShellTest, TheIdleUpdateFollowsTheTimer)
