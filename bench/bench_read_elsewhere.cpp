@@ -27,6 +27,7 @@
 #include "support/Dovecot.h"
 
 #include "PrivateDesktop.h"
+#include "EventTiming.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -46,33 +47,10 @@
 namespace
 {
 
-using TClock = std::chrono::steady_clock;
-
-double MsSince(TClock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(TClock::now() - start).count();
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
-// Processes events until `done`, at most `limitMs`; false when it timed out.
-template <typename TDone>
-bool Until(TDone done, int limitMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done())
-    {
-        if (clock.elapsed() > limitMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
-    }
-    return true;
-}
+using bench::MsSince;
+using bench::Median;
+using bench::TClock;
+using bench::Until;
 
 std::string Mail(int n)
 {
