@@ -151,15 +151,17 @@ void TDoNotDisturb::OnNotificationsOwner(const QString& name, const QString& old
     Q_UNUSED(name);
     Q_UNUSED(oldOwner);
     for (TSource source : {Inhibited, DunstPaused})
-    {
-        // Whatever the earlier owner said, or is still to answer, no longer
-        // holds.
-        ++FHeard[source];
-        if (newOwner.isEmpty())
-            SetSource(source, false);
-        else
-            Ask(source);
-    }
+        NewOwner(source, newOwner);
+}
+
+void TDoNotDisturb::NewOwner(TSource source, const QString& newOwner)
+{
+    // Whatever the earlier owner said, or is still to answer, no longer holds.
+    ++FHeard[source];
+    if (newOwner.isEmpty())
+        SetSource(source, false);
+    else
+        Ask(source);
 }
 
 void TDoNotDisturb::OnXfconfProperty(const QString& channel, const QString& property, const QDBusVariant& value)
@@ -182,11 +184,7 @@ void TDoNotDisturb::OnXfconfOwner(const QString& name, const QString& oldOwner, 
 {
     Q_UNUSED(name);
     Q_UNUSED(oldOwner);
-    ++FHeard[XfceSetting];
-    if (newOwner.isEmpty())
-        SetSource(XfceSetting, false);
-    else
-        Ask(XfceSetting);
+    NewOwner(XfceSetting, newOwner);
 }
 
 void TDoNotDisturb::OnShellOwner(const QString& name, const QString& oldOwner, const QString& newOwner)

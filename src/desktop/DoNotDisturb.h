@@ -69,6 +69,8 @@ private:
     };
 
     void Ask(TSource source);
+    // The source's service has a new owner, or none ("").
+    void NewOwner(TSource source, const QString& newOwner);
     void AskShell();
     void SetSource(TSource source, bool on);
     void FollowGnome(bool shellRunning);
