@@ -28,6 +28,11 @@ std::vector<int> CheckIntervals(const std::vector<Account>& accounts, int common
     return intervals;
 }
 
+const char* ProtocolWord(const Account& account)
+{
+    return account.JMAP ? "jmap" : account.IMAP4 ? "imap4" : "pop3";
+}
+
 std::vector<std::string> WatchedFolders(const Account& account)
 {
     std::vector<std::string> folders;

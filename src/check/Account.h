@@ -16,7 +16,10 @@ enum TAccountSecurity
 enum TAccountAuthentication
 {
     aaPassword = 0,
-    aaOAuth2 = 1
+    aaOAuth2 = 1,
+    // A JMAP account's API token, stored as its password and sent as a
+    // bearer token.
+    aaBearer = 2
 };
 
 // A value of an account's key that could not be read: stored by hand with
@@ -51,6 +54,9 @@ struct Account
     std::string Host = "POP3 Server";
     std::string Port = "110"; // decimal text; converted when the account is checked
     bool IMAP4 = false;
+    // Speaks JMAP over HTTP: Host is the server's host or its session
+    // resource's URL; IMAP4 and Port are then not used.
+    bool JMAP = false;
     TAccountSecurity Security = asNone;
     // IMAP4: keep a session in IDLE where the server offers it, so new mail
     // is heard of at once instead of at the next check.
@@ -81,6 +87,9 @@ struct Account
 
     bool operator==(const Account&) const = default;
 };
+
+// The account's protocol as one word: "jmap", "imap4" or "pop3".
+const char* ProtocolWord(const Account& account);
 
 // The folders an account's check reads, in the list's order: its watched
 // ones (the inbox first where it is among them), else the inbox alone.

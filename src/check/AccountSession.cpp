@@ -64,7 +64,7 @@ void AimEither(TClient& client, const Account& account, int port, const TSession
 
 std::string LoginOf(const Account& account, int port)
 {
-    return std::string(account.IMAP4 ? "imap4" : "pop3") + "\n" + account.Host + "\n" + std::to_string(port) + "\n" +
+    return std::string(ProtocolWord(account)) + "\n" + account.Host + "\n" + std::to_string(port) + "\n" +
            account.UserName;
 }
 

@@ -64,7 +64,7 @@ bool Unescaped(const std::string& text, std::string& out)
 
 std::string TAnnounced::KeyOf(const Account& account)
 {
-    return std::string(account.IMAP4 ? "imap4" : "pop3") + " " + account.Host + " " + account.Port + " " +
+    return std::string(ProtocolWord(account)) + " " + account.Host + " " + account.Port + " " +
            account.UserName;
 }
 

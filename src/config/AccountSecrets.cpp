@@ -25,7 +25,7 @@ std::string DesktopText(const std::string& utf8)
 
 TSecretKey SecretKeyOf(const Account& a)
 {
-    return TSecretKey{a.IMAP4 ? "imap" : "pop3", Utf8(a.Host), Utf8(a.Port), Utf8(a.UserName), {}};
+    return TSecretKey{a.JMAP ? "jmap" : a.IMAP4 ? "imap" : "pop3", Utf8(a.Host), Utf8(a.Port), Utf8(a.UserName), {}};
 }
 
 std::string SecretLabelOf(const Account& a)

@@ -127,6 +127,8 @@ const TAccountValue AccountValues[] = {
     {"IMAP4", &Account::IMAP4, TSaved::AfterNext},
     {"AccountEnabled", &Account::Enabled},
     {"Security", &Account::Security},
+    // Absent, as in every hive from before, is POP3 or IMAP4.
+    {"JMAP", &Account::JMAP},
     // Hives from before there was a choice get the default, on.
     {"Push", &Account::Push},
     // 0: the common interval; a hive from before gets that.
@@ -412,7 +414,7 @@ TAccountSecurity SecurityOfNumber(long long number)
 
 TAccountAuthentication AuthenticationOfNumber(long long number)
 {
-    return number == aaOAuth2 ? aaOAuth2 : aaPassword;
+    return number == aaOAuth2 ? aaOAuth2 : number == aaBearer ? aaBearer : aaPassword;
 }
 
 TConfig StoredDefaults()
