@@ -5,7 +5,7 @@
 // host name up once, however many of its calls connect there.
 
 #include "finder/FindNetwork.h"
-#include "finder/HttpAnswer.h"
+#include "mail/HttpAnswer.h"
 
 #include <QDnsLookup>
 #include <QHostAddress>

@@ -142,82 +142,14 @@ std::string ReadToClose(TIdIOHandler& line, std::size_t maxBody)
     return line.InputBuffer().Extract(line.InputBuffer().Size());
 }
 
-std::string HostHeader(const THttpUrl& url)
-{
-    return (url.Host.find(':') != std::string::npos ? "[" + url.Host + "]" : url.Host) +
-           ((url.Tls && url.Port == 443) || (!url.Tls && url.Port == 80) ? "" : ":" + std::to_string(url.Port));
-}
-
 } // namespace
-
-bool IsLoopbackHost(const std::string& host)
-{
-    return host == "127.0.0.1" || host == "::1" || host == "localhost";
-}
 
 THttpUrl ParseHttpUrl(const std::string& url)
 {
     THttpUrl parsed;
-    std::size_t p = 0;
-    if (url.compare(0, 8, "https://") == 0)
-        p = 8;
-    else if (url.compare(0, 7, "http://") == 0)
-    {
-        parsed.Tls = false;
-        parsed.Port = 80;
-        p = 7;
-    }
-    else
-        BadUrl(url);
-    const std::size_t end = url.find_first_of("/?#", p);
-    const std::string authority = url.substr(p, end == std::string::npos ? std::string::npos : end - p);
-    if (authority.empty() || authority.find('@') != std::string::npos || url.find('#') != std::string::npos)
-        BadUrl(url);
-    for (const char c : url)
-        if (static_cast<unsigned char>(c) <= ' ' || static_cast<unsigned char>(c) >= 0x7f)
-            BadUrl(url);
-    std::string port;
-    if (authority[0] == '[')
-    {
-        const std::size_t close = authority.find(']');
-        if (close == std::string::npos)
-            BadUrl(url);
-        parsed.Host = authority.substr(1, close - 1);
-        if (close + 1 < authority.size())
-        {
-            if (authority[close + 1] != ':')
-                BadUrl(url);
-            port = authority.substr(close + 2);
-        }
-    }
-    else
-    {
-        const std::size_t colon = authority.find(':');
-        parsed.Host = Lower(authority.substr(0, colon));
-        if (colon != std::string::npos)
-            port = authority.substr(colon + 1);
-    }
-    if (parsed.Host.empty())
-        BadUrl(url);
-    if (!port.empty())
-    {
-        if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos || std::stoi(port) < 1 ||
-            std::stoi(port) > 65535)
-            BadUrl(url);
-        parsed.Port = std::stoi(port);
-    }
-    if (end != std::string::npos)
-        parsed.Target = url.substr(end);
-    if (parsed.Target[0] == '?')
-        parsed.Target = "/" + parsed.Target;
-    if (!parsed.Tls && !IsLoopbackHost(parsed.Host))
+    if (!ReadHttpUrl(url, parsed))
         BadUrl(url);
     return parsed;
-}
-
-std::string OriginOf(const THttpUrl& url)
-{
-    return (url.Tls ? "https://" : "http://") + HostHeader(url);
 }
 
 std::string FormEncode(const std::vector<std::pair<std::string, std::string>>& fields)
@@ -250,7 +182,7 @@ THttpAnswer HttpExchange(const std::string& url, const std::string& form, const 
     line->MaxLineLength = MaxHeaderLine;
     line->Clock = limits.Clock;
     line->LineAbort = limits.LineAbort;
-    const std::string hostHeader = HostHeader(target);
+    const std::string hostHeader = HostHeaderOf(target);
     std::string request = (form.empty() ? "GET " : "POST ") + target.Target + " HTTP/1.1\r\nHost: " + hostHeader +
                           "\r\nAccept: application/json\r\nConnection: close\r\nUser-Agent: ternbell\r\n";
     if (!authorization.empty())

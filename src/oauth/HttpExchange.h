@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mail/IdClock.h"
+#include "mail/HttpUrl.h"
 #include "mail/IdLineAbort.h"
 
 #include <cstddef>
@@ -8,24 +9,8 @@
 #include <string>
 #include <vector>
 
-// Where an authorization server's URL points. Only https, except on this
-// machine's loopback (127.0.0.1, ::1, localhost), where the tests' server
-// speaks plain http.
-struct THttpUrl
-{
-    bool Tls = true;
-    std::string Host; // without brackets
-    int Port = 443;
-    std::string Target = "/"; // path and query
-};
-
-// Reads `url`; a scheme other than https off loopback, user info, a
-// fragment or a malformed port raise EOAuthSetup.
+// Reads `url` (mail/HttpUrl.h); one that cannot be used raises EOAuthSetup.
 THttpUrl ParseHttpUrl(const std::string& url);
-// "https://host[:port]", the port only where it is not the scheme's own.
-std::string OriginOf(const THttpUrl& url);
-// True for the addresses a plain-text issuer may have.
-bool IsLoopbackHost(const std::string& host);
 
 // What one exchange may cost: a server that is slow, never ends its answer
 // or sends without end is cut off within these.

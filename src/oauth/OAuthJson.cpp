@@ -2,9 +2,9 @@
 
 #include "i18n/Translate.h"
 #include "oauth/OAuthErrors.h"
+#include "platform/Json.h"
 
 #include <QByteArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
 
@@ -22,14 +22,10 @@ namespace
 
 QJsonObject ObjectOf(std::string_view body)
 {
-    if (body.size() > MaxOAuthDocument)
+    QJsonObject object;
+    if (!ReadJsonObject(body, MaxOAuthDocument, object))
         Malformed();
-    QJsonParseError error{};
-    const QJsonDocument document =
-        QJsonDocument::fromJson(QByteArray(body.data(), static_cast<qsizetype>(body.size())), &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        Malformed();
-    return document.object();
+    return object;
 }
 
 // A member that must be a string when present; empty when absent.

@@ -24,8 +24,6 @@ set_tests_properties(find_end_to_end PROPERTIES LABELS "find;e2e" TIMEOUT 300
                      ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
                      ENVIRONMENT_MODIFICATION "${TERNBELL_TEST_NO_BUS_SET}")
 
-# The https answer reader is the network module's, free of the network.
-target_sources(test_find_parsers PRIVATE ${PROJECT_SOURCE_DIR}/src/finder/HttpAnswer.cpp)
 
 # The provider table's generator, on files of its own.
 add_test(NAME find_provider_table

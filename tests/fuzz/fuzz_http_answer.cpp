@@ -1,4 +1,4 @@
-#include "finder/HttpAnswer.h"
+#include "mail/HttpAnswer.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -51,10 +51,6 @@ if(TERNBELL_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
       target_sources(${_exe} PRIVATE ${PROJECT_SOURCE_DIR}/src/find/Autoconfig.cpp
                                      ${PROJECT_SOURCE_DIR}/src/find/FoundServer.cpp)
     endif()
-    if(_what STREQUAL "http_answer")
-      # So is the https answer reader of its network module.
-      target_sources(${_exe} PRIVATE ${PROJECT_SOURCE_DIR}/src/finder/HttpAnswer.cpp)
-    endif()
     set_target_properties(${_exe} PROPERTIES AUTOMOC OFF RUNTIME_OUTPUT_DIRECTORY ${_fuzz_out})
     # New inputs go to the build tree; the seeds in the source tree stay as they are.
     file(MAKE_DIRECTORY ${_fuzz_out}/corpus-${_what})

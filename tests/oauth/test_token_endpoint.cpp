@@ -216,6 +216,9 @@ TEST(OAuthDocuments, ReadWhatServersSendAndRefuseTheRest)
     EXPECT_THROW(ReadDiscovery(R"({"issuer":"https://op.example","authorization_endpoint":"a"})", issuer),
                  EOAuthMalformed);
     EXPECT_THROW(ReadDiscovery(std::string(MaxOAuthDocument + 1, ' '), issuer), EOAuthMalformed);
+    EXPECT_THROW(ReadTokenGrant(R"({"access_token":"a","x":)" + std::string(100, '[') + std::string(100, ']') + "}"),
+                 EOAuthMalformed)
+        << "nested past the bound";
 
     EXPECT_EQ(ReadTokenGrant(R"({"access_token":"a","token_type":"bearer","expires_in":"60"})").ExpiresIn, 60);
     EXPECT_THROW(ReadTokenGrant(R"({"access_token":"a","token_type":"Bearer","expires_in":-1})"), EOAuthMalformed);

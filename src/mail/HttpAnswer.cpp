@@ -1,4 +1,4 @@
-#include "finder/HttpAnswer.h"
+#include "mail/HttpAnswer.h"
 
 #include <algorithm>
 #include <cctype>
