@@ -102,8 +102,8 @@ int Run(int deliveries)
     TPushSessions push([](const Account& a, std::shared_ptr<TIdLineAbort> abort) {
         return MakePushClient(a, TSessionLimits{}, std::move(abort));
     });
-    TMailCheck check(tray, newMail, config, [](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
-        return MakeCheckClient(imap4, TSessionLimits{}, std::move(abort));
+    TMailCheck check(tray, newMail, config, [](TMailProtocol protocol, std::shared_ptr<TIdLineAbort> abort) {
+        return MakeCheckClient(protocol, TSessionLimits{}, std::move(abort));
     });
     int told = 0;
     check.RunCommand = [&told](const std::vector<std::string>&) { ++told; };

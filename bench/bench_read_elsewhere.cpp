@@ -84,8 +84,8 @@ int Run(int reads)
     TPushSessions push([](const Account& a, std::shared_ptr<TIdLineAbort> abort) {
         return MakePushClient(a, TSessionLimits{}, std::move(abort));
     });
-    TMailCheck check(tray, newMail, config, [](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
-        return MakeCheckClient(imap4, TSessionLimits{}, std::move(abort));
+    TMailCheck check(tray, newMail, config, [](TMailProtocol protocol, std::shared_ptr<TIdLineAbort> abort) {
+        return MakeCheckClient(protocol, TSessionLimits{}, std::move(abort));
     });
     check.UsePush(&push, [] { return true; });
     TStatusChannel channel;

@@ -267,8 +267,8 @@ class TChecker
 public:
     TChecker(std::vector<Account> accounts, const TSessionLimits& limits, int expectedRows)
         : FExpectedRows(expectedRows),
-          FCheck(FTray, FNewMail, FConfig, [limits](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
-              return MakeCheckClient(imap4, limits, std::move(abort));
+          FCheck(FTray, FNewMail, FConfig, [limits](TMailProtocol protocol, std::shared_ptr<TIdLineAbort> abort) {
+              return MakeCheckClient(protocol, limits, std::move(abort));
           })
     {
         FConfig.Accounts = std::move(accounts);

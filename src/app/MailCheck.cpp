@@ -278,7 +278,7 @@ void TMailCheck::StartRound(TCycleConfig config, bool clearList, const std::vect
                     shown = ShownPreviews(config.Settings, config.Accounts[index])] {
             try
             {
-                std::unique_ptr<TCheckClient> client = make(account.IMAP4, abort);
+                std::unique_ptr<TCheckClient> client = make(ProtocolOf(account), abort);
                 client->SetAccount(account, order.Port);
                 client->ReadPreviews = previews;
                 client->ShownPreviews = shown;

@@ -42,7 +42,7 @@ public:
     // A client with a line of its own for one session, made on the worker
     // thread that runs it; `abort` ends that line from this thread.
     using TClientFactory =
-        std::function<std::unique_ptr<TCheckClient>(bool imap4, std::shared_ptr<TIdLineAbort> abort)>;
+        std::function<std::unique_ptr<TCheckClient>(TMailProtocol protocol, std::shared_ptr<TIdLineAbort> abort)>;
 
     // config: the program's configuration value, the caller's, outliving this;
     // clock: what the accounts' due times are read on, outliving this too.

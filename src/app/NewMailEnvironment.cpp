@@ -16,7 +16,7 @@
 namespace
 {
 
-using TPlanRun = TDeleteOutcome (*)(const TDeletePlan&, const std::function<TDeleteClient&(bool imap4)>&);
+using TPlanRun = TDeleteOutcome (*)(const TDeletePlan&, const std::function<TDeleteClient&(TMailProtocol protocol)>&);
 
 // Runs `run` over the plan on a worker while no round is under way, with one
 // client per kind made there, then `done` with its outcome on this thread.
@@ -27,11 +27,11 @@ void RunPlanAlone(TMailCheck& checks, TDeleteFactory makeClient, TDeletePlan pla
     auto outcome = std::make_shared<TDeleteOutcome>();
     TWorkerPool::TJob job;
     job.Work = [plan = std::move(plan), makeClient = std::move(makeClient), run, abort, outcome] {
-        std::unique_ptr<TDeleteClient> clients[2];
-        *outcome = run(plan, [&](bool imap4) -> TDeleteClient& {
-            std::unique_ptr<TDeleteClient>& client = clients[imap4 ? 1 : 0];
+        std::unique_ptr<TDeleteClient> clients[MailProtocolCount];
+        *outcome = run(plan, [&](TMailProtocol protocol) -> TDeleteClient& {
+            std::unique_ptr<TDeleteClient>& client = clients[protocol];
             if (!client)
-                client = makeClient(imap4, abort);
+                client = makeClient(protocol, abort);
             return *client;
         });
     };

@@ -15,7 +15,7 @@ class TTrayParts;
 // Delete's client for one run, made on the worker that runs it, with a line
 // of its own that `abort` ends from the user-interface thread.
 using TDeleteFactory =
-    std::function<std::unique_ptr<TDeleteClient>(bool imap4, std::shared_ptr<TIdLineAbort> abort)>;
+    std::function<std::unique_ptr<TDeleteClient>(TMailProtocol protocol, std::shared_ptr<TIdLineAbort> abort)>;
 
 // The notification window's environment over the program's configuration
 // value: every call reads the value as it stands then.

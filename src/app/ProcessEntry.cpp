@@ -14,6 +14,7 @@
 #include "app/TrayParts.h"
 #include "app/TrayShell.h"
 #include "check/CheckClients.h"
+#include "check/JmapMemory.h"
 #include "check/ExpandCommand.h"
 #include "check/RoundScheduler.h"
 #include "check/Imap4PushClient.h"
@@ -141,6 +142,8 @@ int RunTernbell(int argc, char** argv)
     // factories below take copies, so it is complete before them.
     TSessionLimits sessionLimits;
     sessionLimits.Tokens = std::shared_ptr<IAccessTokens>(std::shared_ptr<void>(), &accountTokens.Tokens);
+    // JMAP accounts' states, so that a repeat check asks only what changed.
+    sessionLimits.Jmap = std::make_shared<TJmapMemory>();
     // New mail of IMAP4 accounts pushed through IDLE, where servers offer it.
     TPushSessions push([sessionLimits](const Account& account, std::shared_ptr<TIdLineAbort> abort) {
         return MakePushClient(account, sessionLimits, std::move(abort));
@@ -152,8 +155,8 @@ int RunTernbell(int argc, char** argv)
     TDesktopNotifier memoryNotifier;
     // Each session gets a client of its own on its worker thread.
     TMailCheck mailCheck(tray, frmNewMail, config.Config,
-                         [sessionLimits](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
-                             return MakeCheckClient(imap4, sessionLimits, std::move(abort));
+                         [sessionLimits](TMailProtocol protocol, std::shared_ptr<TIdLineAbort> abort) {
+                             return MakeCheckClient(protocol, sessionLimits, std::move(abort));
                          });
     mailCheck.UseSecrets(&secrets);
     mailCheck.UseNotifier(&notifier);
@@ -164,8 +167,8 @@ int RunTernbell(int argc, char** argv)
     mailCheck.OnNoticeShow = [&shell] { shell.ShowNewMail(); };
     // Delete's and Mark as read's runs get clients of their own, so neither
     // they nor the check meet a session or a line the other left behind.
-    const TDeleteFactory makeDelete = [sessionLimits](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
-        return MakeDeleteClient(imap4, sessionLimits, std::move(abort));
+    const TDeleteFactory makeDelete = [sessionLimits](TMailProtocol protocol, std::shared_ptr<TIdLineAbort> abort) {
+        return MakeDeleteClient(protocol, sessionLimits, std::move(abort));
     };
     // An account that must be signed in again is told once, with an action
     // that opens its settings.

@@ -28,6 +28,11 @@ std::vector<int> CheckIntervals(const std::vector<Account>& accounts, int common
     return intervals;
 }
 
+TMailProtocol ProtocolOf(const Account& account)
+{
+    return account.JMAP ? mpJmap : account.IMAP4 ? mpImap4 : mpPop3;
+}
+
 const char* ProtocolWord(const Account& account)
 {
     return account.JMAP ? "jmap" : account.IMAP4 ? "imap4" : "pop3";

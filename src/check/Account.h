@@ -54,9 +54,6 @@ struct Account
     std::string Host = "POP3 Server";
     std::string Port = "110"; // decimal text; converted when the account is checked
     bool IMAP4 = false;
-    // Speaks JMAP over HTTP: Host is the server's host or its session
-    // resource's URL; IMAP4 and Port are then not used.
-    bool JMAP = false;
     TAccountSecurity Security = asNone;
     // IMAP4: keep a session in IDLE where the server offers it, so new mail
     // is heard of at once instead of at the next check.
@@ -76,6 +73,10 @@ struct Account
     std::string OAuth2Issuer{};   // the authorization server's issuer URL
     std::string OAuth2ClientId{}; // empty: the build's default for the provider
     std::string OAuth2Scope{};    // space-separated; empty: the provider's default
+    // Speaks JMAP over HTTP: Host is the server's host or its session
+    // resource's URL; IMAP4 and Port are then not used. (Kept
+    // here, past the fields that tests set in order.)
+    bool JMAP = false;
     // The address Find looked the servers up for; kept to look them up again.
     std::string EmailAddress{};
     // IMAP4: the folders the account's "Folders" sub-key lists; none
@@ -87,6 +88,16 @@ struct Account
 
     bool operator==(const Account&) const = default;
 };
+
+// What an account speaks; the numbers index the clients kept per protocol.
+enum TMailProtocol
+{
+    mpPop3 = 0,
+    mpImap4 = 1,
+    mpJmap = 2
+};
+constexpr int MailProtocolCount = 3;
+TMailProtocol ProtocolOf(const Account& account);
 
 // The account's protocol as one word: "jmap", "imap4" or "pop3".
 const char* ProtocolWord(const Account& account);

@@ -12,6 +12,7 @@
 
 class TIdIMAP4;
 class TIdPOP3;
+class TJmapMemory;
 
 // What one session with a mail server may cost, in milliseconds, whatever the
 // server does: a server that accepts and then never answers must not hold the
@@ -28,6 +29,8 @@ struct TSessionLimits
     // Where an OAuth2 account's sessions get their access tokens; null: such
     // an account cannot log in.
     std::shared_ptr<IAccessTokens> Tokens = nullptr;
+    // What JMAP accounts keep between checks; null: each check is a full one.
+    std::shared_ptr<TJmapMemory> Jmap = nullptr;
 };
 
 // Aims a client at an account for its next Connect: the login (an OAuth2

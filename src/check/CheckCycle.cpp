@@ -22,16 +22,15 @@
 #include <unordered_set>
 #include <utility>
 
-namespace
-{
-
-// A sender or subject cut to what a row keeps, not inside a character.
 std::string RowText(std::string text)
 {
     if (text.size() <= MaxRowTextLength)
         return text;
     return CutAtCharacter(text, MaxRowTextLength);
 }
+
+namespace
+{
 
 // A list of identities the cycle can key on: one per message, none empty,
 // none twice.
@@ -1295,7 +1294,8 @@ TToldMessage TCheckCycle::ToldOf(int r, int number, bool preview) const
     TToldMessage told;
     told.Account = AccountOfRow(r);
     if (told.Account >= 0)
-        told.IMAP4 = FConfig.Accounts[told.Account].IMAP4;
+        // JMAP has the read flag too.
+        told.IMAP4 = FConfig.Accounts[told.Account].IMAP4 || FConfig.Accounts[told.Account].JMAP;
     told.Number = number;
     told.Shown = RowMessageOf(FRows, r, preview);
     told.Mailbox = FRows.Row(r).Mailbox;

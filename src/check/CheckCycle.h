@@ -113,6 +113,9 @@ struct TFetchedMessage
     int Size = -1;
 };
 
+// A sender or subject cut to what a row keeps, not inside a character.
+std::string RowText(std::string text);
+
 // The Message-ID of a header field's value without its angle brackets and
 // the blanks around them: the first "<...>" where there is one, else the
 // trimmed text.

@@ -69,6 +69,11 @@ namespace
     N_("The access token is not fit to send."),
     N_("The user name holds a character the login cannot carry."),
     N_("This program cannot log in with an access token."),
+    N_("The server's HTTP answer cannot be read."),
+    N_("The server's JMAP answer cannot be read."),
+    N_("The server offers no mail over JMAP."),
+    N_("The JMAP server refused the request."),
+    N_("The server's answer left messages out."),
 };
 
 const std::string NotAnInteger = "' is not a valid integer value";

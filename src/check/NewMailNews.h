@@ -15,7 +15,7 @@
 struct TToldMessage
 {
     int Account = -1; // index in the configuration's account list
-    bool IMAP4 = false;
+    bool IMAP4 = false; // the account has a read flag: IMAP4 or JMAP
     int Number = 0; // its place in the account's block, as the check counted it
     TRowMessage Shown; // as the row shows it (8-bit desktop text)
     std::string Mailbox = InboxName; // the folder it is in

@@ -29,6 +29,19 @@ bool TRowId::Imap4Uid(std::uint32_t uidValidity, std::uint32_t& uid) const
     return TryIMAP4Number(Text.substr(prefix.size()), uid);
 }
 
+TRowId TRowId::Jmap(const std::string& emailId)
+{
+    return {"j:" + emailId};
+}
+
+bool TRowId::JmapId(std::string& emailId) const
+{
+    if (Text.rfind("j:", 0) != 0)
+        return false;
+    emailId = Text.substr(2);
+    return true;
+}
+
 bool TRowId::IsPop3() const
 {
     return Text.rfind("u:", 0) == 0;

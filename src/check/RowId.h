@@ -7,8 +7,8 @@
 
 // A message's identity on its server, as a row keeps it and the memory of
 // announced messages stores it: "u:" and a POP3 unique id, "i:" UIDVALIDITY
-// ":" UID, or "f:" and a fingerprint where the server gives none. Made and
-// read here only.
+// ":" UID, "j:" and a JMAP email id, or "f:" and a fingerprint where the
+// server gives none. Made and read here only.
 struct TRowId
 {
     std::string Text; // "" when unknown
@@ -16,10 +16,13 @@ struct TRowId
     static TRowId Pop3(const std::string& uniqueId);
     static TRowId Imap4(std::uint32_t uidValidity, std::uint32_t uid);
     static TRowId Print(const std::string& digest);
+    static TRowId Jmap(const std::string& emailId);
 
     // The UID, when this is an IMAP4 identity under `uidValidity`.
     bool Imap4Uid(std::uint32_t uidValidity, std::uint32_t& uid) const;
     bool IsPop3() const;
+    // The JMAP email id, when this is one.
+    bool JmapId(std::string& emailId) const;
 
     bool operator==(const TRowId&) const = default;
 };

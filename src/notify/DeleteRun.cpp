@@ -5,6 +5,7 @@
 #include "mail/Imap4Client.h"
 #include "mail/Pop3Client.h"
 #include "notify/Imap4DeleteClient.h"
+#include "notify/JmapDeleteClient.h"
 #include "notify/Pop3DeleteClient.h"
 
 TDeleteTarget TargetOfRow(const TMessageList& rows, const std::vector<TRowPlace>& places, int index)
@@ -18,7 +19,7 @@ namespace
 
 // Each target that still shows its message gets `act`, one session per
 // account; see DeleteTargets.
-TDeleteOutcome RunTargets(const TDeletePlan& plan, const std::function<TDeleteClient&(bool imap4)>& clientFor,
+TDeleteOutcome RunTargets(const TDeletePlan& plan, const std::function<TDeleteClient&(TMailProtocol protocol)>& clientFor,
                           void (TDeleteClient::*act)(int number))
 {
     TDeleteOutcome outcome;
@@ -38,7 +39,7 @@ TDeleteOutcome RunTargets(const TDeletePlan& plan, const std::function<TDeleteCl
                     end();
                 const Account& account = plan.Accounts.at(target.Account);
                 outcome.Touched.push_back(target.Account);
-                client = &clientFor(account.IMAP4);
+                client = &clientFor(ProtocolOf(account));
                 client->Disconnect();
                 client->SetAccount(account, PortOfText(account.Port));
                 client->Connect();
@@ -71,20 +72,22 @@ TDeleteOutcome RunTargets(const TDeletePlan& plan, const std::function<TDeleteCl
 
 } // namespace
 
-TDeleteOutcome DeleteTargets(const TDeletePlan& plan, const std::function<TDeleteClient&(bool imap4)>& clientFor)
+TDeleteOutcome DeleteTargets(const TDeletePlan& plan, const std::function<TDeleteClient&(TMailProtocol protocol)>& clientFor)
 {
     return RunTargets(plan, clientFor, &TDeleteClient::DeleteMessage);
 }
 
-TDeleteOutcome MarkTargetsRead(const TDeletePlan& plan, const std::function<TDeleteClient&(bool imap4)>& clientFor)
+TDeleteOutcome MarkTargetsRead(const TDeletePlan& plan, const std::function<TDeleteClient&(TMailProtocol protocol)>& clientFor)
 {
     return RunTargets(plan, clientFor, &TDeleteClient::MarkRead);
 }
 
-std::unique_ptr<TDeleteClient> MakeDeleteClient(bool imap4, const TSessionLimits& limits,
+std::unique_ptr<TDeleteClient> MakeDeleteClient(TMailProtocol protocol, const TSessionLimits& limits,
                                                 std::shared_ptr<TIdLineAbort> abort)
 {
-    if (imap4)
+    if (protocol == mpJmap)
+        return std::make_unique<TJmapDeleteClient>(limits, std::move(abort));
+    if (protocol == mpImap4)
         return std::make_unique<TOwningSession<TImap4DeleteClient, TIdIMAP4>>(limits, std::move(abort));
     return std::make_unique<TOwningSession<TPop3DeleteClient, TIdPOP3>>(limits, std::move(abort));
 }

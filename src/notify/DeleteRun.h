@@ -49,18 +49,18 @@ struct TDeleteOutcome
     std::exception_ptr Failure;
 };
 
-// Runs the plan, one session per account (each folder opened in turn) on `clientFor(imap4)`, which must
+// Runs the plan, one session per account (each folder opened in turn) on `clientFor(protocol)`, which must
 // give the same client each time for one kind. Raises nothing: a failure
 // abandons its session, so the server drops what that session marked, and
 // ends the run.
-TDeleteOutcome DeleteTargets(const TDeletePlan& plan, const std::function<TDeleteClient&(bool imap4)>& clientFor);
+TDeleteOutcome DeleteTargets(const TDeletePlan& plan, const std::function<TDeleteClient&(TMailProtocol protocol)>& clientFor);
 
 // Sets the read flag of each target that still shows its message, as
 // DeleteTargets goes about it; the targets are IMAP4 messages (a POP3 one
 // fails the run). What was stored before a failure stays stored.
-TDeleteOutcome MarkTargetsRead(const TDeletePlan& plan, const std::function<TDeleteClient&(bool imap4)>& clientFor);
+TDeleteOutcome MarkTargetsRead(const TDeletePlan& plan, const std::function<TDeleteClient&(TMailProtocol protocol)>& clientFor);
 
 // A POP3 or IMAP4 Delete client with a line of its own for one run; `abort`
 // (may be null) ends it from another thread.
-std::unique_ptr<TDeleteClient> MakeDeleteClient(bool imap4, const TSessionLimits& limits,
+std::unique_ptr<TDeleteClient> MakeDeleteClient(TMailProtocol protocol, const TSessionLimits& limits,
                                                 std::shared_ptr<TIdLineAbort> abort);

@@ -275,7 +275,8 @@ bool TNewMailController::CheckDeletable(const std::vector<Account>& accounts,
         const int account = AccountNumberOfRow(*FRows, places, i) - 1;
         if (account >= static_cast<int>(accounts.size()))
             orphan = true;
-        else if (accounts[account].IMAP4 && !FEnv.imaMail && !FEnv.DeleteBeside && imapCaption.empty())
+        else if ((accounts[account].JMAP ? !FEnv.jmapMail : accounts[account].IMAP4 && !FEnv.imaMail) &&
+                 !FEnv.DeleteBeside && imapCaption.empty())
             imapCaption = accounts[account].Caption;
     }
     if (imapCaption.empty() && !orphan)
@@ -321,8 +322,8 @@ void TNewMailController::actDeleteExecute()
     SetBusy(true);
     if (!FEnv.DeleteBeside)
     {
-        Deleted(DeleteTargets(plan, [this](bool imap4) -> TDeleteClient& {
-                    return imap4 ? *FEnv.imaMail : *FEnv.popMail;
+        Deleted(DeleteTargets(plan, [this](TMailProtocol protocol) -> TDeleteClient& {
+                    return protocol == mpJmap ? *FEnv.jmapMail : protocol == mpImap4 ? *FEnv.imaMail : *FEnv.popMail;
                 }),
                 remembered);
         return;

@@ -36,10 +36,11 @@ struct TNewMailEnvironment
     // beside the user interface); without it CheckNow is taken as done.
     std::function<void(std::function<void()> then)> AfterChecks;
     std::function<void()> HideNewMailIcon;     // triNewMsg
-    // Delete's clients where it runs here; without imaMail, and without
-    // DeleteBeside, the rows of IMAP4 accounts are refused.
+    // Delete's clients where it runs here; without imaMail (jmapMail), and
+    // without DeleteBeside, the rows of IMAP4 (JMAP) accounts are refused.
     TDeleteClient* popMail = nullptr;
     TDeleteClient* imaMail = nullptr;
+    TDeleteClient* jmapMail = nullptr;
     // Runs a Delete beside the user interface, then `done` with what it did
     // back on this thread; without it the plan runs here, on the clients
     // above, and the window waits.

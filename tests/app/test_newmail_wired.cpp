@@ -54,8 +54,8 @@ protected:
         new TNewMailController(*newMail, // owned by the window
                                NewMailEnvironment(keeper->Config, *tray, [this] { wired->shell.mnuCheckNowClick(); },
                                                   wired->mailCheck,
-                                                  [this](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
-                                                      return MakeDeleteClient(imap4, wired->limits, abort);
+                                                  [this](TMailProtocol protocol, std::shared_ptr<TIdLineAbort> abort) {
+                                                      return MakeDeleteClient(protocol, wired->limits, abort);
                                                   }));
     }
 
@@ -386,8 +386,8 @@ TEST_F(WiredImap4Test, MarkReadSetsSeenOnThoseMessagesAndTheirRowsGo)
     for (int row : {0, 2})
         plan.Targets.push_back(TargetOfRow(wired->mailCheck.Rows(), places, row));
     MarkReadBeside(wired->mailCheck,
-                   [this](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
-                       return MakeDeleteClient(imap4, wired->limits, abort);
+                   [this](TMailProtocol protocol, std::shared_ptr<TIdLineAbort> abort) {
+                       return MakeDeleteClient(protocol, wired->limits, abort);
                    },
                    plan);
     wired->WaitForChecks();
@@ -437,8 +437,8 @@ TEST_F(WiredOAuth2Test, DeleteAndMarkAsReadLogInWithTokens)
     plan.Accounts = keeper->Config.Accounts;
     plan.Targets.push_back(TargetOfRow(wired->mailCheck.Rows(), AccountPlaces(plan.Accounts), 0));
     MarkReadBeside(wired->mailCheck,
-                   [this](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
-                       return MakeDeleteClient(imap4, wired->limits, abort);
+                   [this](TMailProtocol protocol, std::shared_ptr<TIdLineAbort> abort) {
+                       return MakeDeleteClient(protocol, wired->limits, abort);
                    },
                    plan);
     wired->WaitForChecks();

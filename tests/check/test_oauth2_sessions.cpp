@@ -56,7 +56,7 @@ TEST_F(OAuth2Sessions, ChecksLogInWithATokenUntilTheGrantIsRevoked)
         tokens->Revoked = c.Revoked;
         TSessionLimits limits;
         limits.Tokens = tokens;
-        std::unique_ptr<TCheckClient> client = MakeCheckClient(c.Imap4, limits, nullptr);
+        std::unique_ptr<TCheckClient> client = MakeCheckClient(c.Imap4 ? mpImap4 : mpPop3, limits, nullptr);
         const Account account = OAuth2Account(c.Imap4, user);
         client->SetAccount(account, std::stoi(account.Port));
         const TAccountReport report = CheckSession(*client, 100, TSessionOrder{});

@@ -74,7 +74,7 @@ TEST(AimSession, TheAccountRemembersTheFormItsServerTook)
                        login("ann", cp1252, "+OK") + quit + login("bob", utf8, "+OK") + "C: QUIT\nS: +OK\n");
     for (const char* user : {"ann", "ann", "bob"})
     {
-        std::unique_ptr<TCheckClient> client = MakeCheckClient(false, {5000, 5000, 5000}, nullptr);
+        std::unique_ptr<TCheckClient> client = MakeCheckClient(mpPop3, {5000, 5000, 5000}, nullptr);
         client->SetAccount({"Caption", true, user, utf8, srv.Host(), "", false}, srv.Port());
         client->Connect();
         client->Disconnect();
@@ -131,7 +131,7 @@ TEST(AimSession, OAuth2AccountsLogInWithTheSourcesToken)
         TSessionLimits limits{5000, 5000, 5000};
         if (c.WithSource)
             limits.Tokens = tokens;
-        std::unique_ptr<TCheckClient> client = MakeCheckClient(false, limits, nullptr);
+        std::unique_ptr<TCheckClient> client = MakeCheckClient(mpPop3, limits, nullptr);
         Account account{"Caption", true, "ann@example.org", "", srv.Host(), "", false};
         account.Authentication = aaOAuth2;
         client->SetAccount(account, srv.Port());

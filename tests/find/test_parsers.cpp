@@ -2,7 +2,7 @@
 #include "find/FindOrder.h"
 #include "find/Providers.h"
 #include "find/SrvOrder.h"
-#include "finder/HttpAnswer.h"
+#include "mail/HttpAnswer.h"
 
 #include <gtest/gtest.h>
 

@@ -14,11 +14,11 @@ WiredShell::WiredShell(TTrayParts& tray, TConfigKeeper& keeper, TfrmSettings& se
                        TfrmNewMail& newMail, TIdClock* clock)
     : shell(tray, keeper, settings, newMail, aboutBox),
       mailCheck(tray, newMail, keeper.Config,
-                [this](bool imap4, std::shared_ptr<TIdLineAbort> abort) {
+                [this](TMailProtocol protocol, std::shared_ptr<TIdLineAbort> abort) {
                     ++checkSessions;
                     if (beforeSession)
                         beforeSession();
-                    return MakeCheckClient(imap4, limits, std::move(abort));
+                    return MakeCheckClient(protocol, limits, std::move(abort));
                 },
                 nullptr, clock ? *clock : TIdSteadyClock::Instance())
 {
