@@ -76,6 +76,65 @@ ternbell_install_packages() {
   done
 }
 
+# The JMAP tests' server: Cyrus IMAP, unpacked under $TERNBELL_BUILD/cyrus/root
+# rather than installed, since its packages conflict with Dovecot's. The
+# libraries it links that are not on the machine are unpacked beside it (the
+# fixture puts them on LD_LIBRARY_PATH); sasl2-bin only for saslpasswd2, as
+# its package would also install saslauthd's service. Nothing is configured
+# and no maintainer script runs: the tests write their own configuration.
+TERNBELL_CYRUS_PACKAGES=(cyrus-common cyrus-imapd cyrus-caldav sasl2-bin)
+
+ternbell_installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+}
+
+# The library packages (lib*, not Perl's) the named packages depend on, and
+# theirs in turn, that are not installed. Libraries only: following every
+# dependency would reach mail transport agents and init systems.
+ternbell_missing_libraries() {
+  local todo=("$@") seen=" " p dep
+  while [ ${#todo[@]} -gt 0 ]; do
+    p=${todo[0]}
+    todo=("${todo[@]:1}")
+    while read -r dep; do
+      case "$seen" in *" $dep "*) continue ;; esac
+      seen+="$dep "
+      ternbell_installed "$dep" && continue
+      echo "$dep"
+      todo+=("$dep")
+    done < <(apt-cache depends -i "$p" | sed -n -E 's/^ +\|?(Pre)?Depends: (lib[^ <>]+)$/\2/p' | grep -v -- '-perl$')
+  done
+}
+
+ternbell_fetch_cyrus() {
+  local dest=$TERNBELL_BUILD/cyrus
+  [ -f "$dest/.complete" ] && return 0
+  echo "ternbell: unpacking Cyrus IMAP into $dest"
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  local packages=("${TERNBELL_CYRUS_PACKAGES[@]}")
+  if ! apt-cache show "${packages[@]}" >/dev/null 2>&1; then
+    "${sudo[@]}" apt-get update
+  fi
+  mapfile -t -O ${#packages[@]} packages < <(ternbell_missing_libraries "${packages[@]}")
+  local tmp
+  tmp=$(mktemp -d)
+  # Lists older than the mirror name versions it no longer has: refresh once.
+  if ! (cd "$tmp" && "${sudo[@]}" apt-get download "${packages[@]}"); then
+    "${sudo[@]}" apt-get update
+    (cd "$tmp" && "${sudo[@]}" apt-get download "${packages[@]}") || { "${sudo[@]}" rm -rf "$tmp"; return 1; }
+  fi
+  # A half-unpacked tree from an interrupted run is replaced whole.
+  rm -rf "$dest/root"
+  mkdir -p "$dest/root"
+  local deb
+  for deb in "$tmp"/*.deb; do
+    dpkg-deb -x "$deb" "$dest/root"
+  done
+  "${sudo[@]}" rm -rf "$tmp"
+  printf '%s\n' "${packages[@]}" >"$dest/.complete"
+}
+
 # The locales the text tests run under besides C.UTF-8: a German desktop in
 # UTF-8 and two legacy ones. A fresh machine has none of them.
 TERNBELL_LOCALES=(de_DE:UTF-8 de_DE:ISO-8859-1 ru_RU:KOI8-R)
@@ -118,6 +177,7 @@ ternbell_build() {
 }
 
 ternbell_install_packages
+ternbell_fetch_cyrus
 ternbell_install_locales
 ternbell_install_npm
 ternbell_build
