@@ -643,6 +643,7 @@ protected:
     // record for IMAP4 over TLS.
     void AnswerBySrv(const std::string& domain, const std::string& host)
     {
+        Net->NoJmap(domain);
         Net->NoFile("https://autoconfig." + domain + "/mail/config-v1.1.xml?emailaddress=ann%40" + domain);
         Net->NoFile("https://" + domain + "/.well-known/autoconfig/mail/config-v1.1.xml");
         Net->Srv("_imaps._tcp." + domain, {{host, 993, 0, 0}});

@@ -1,5 +1,6 @@
 #include "find/Autoconfig.h"
 #include "find/FindOrder.h"
+#include "find/JmapOffer.h"
 #include "find/Providers.h"
 #include "find/SrvOrder.h"
 #include "finder/HttpAnswer.h"
@@ -310,6 +311,82 @@ TEST(Srv, WeightsChooseWithinAPriority)
     EXPECT_EQ(first(5), "light.example.com");
     EXPECT_EQ(first(11), "heavy.example.com");
     EXPECT_EQ(first(100), "heavy.example.com");
+}
+
+TEST(Srv, JmapRecordsAreOrderedAndPassedOverAsTheOthers)
+{
+    const auto hosts = [](const std::vector<TSrvRecord>& records) {
+        std::vector<std::string> out;
+        for (const TFoundServer& s : ChooseJmapServers(records, Bob, PickZero).Servers)
+            out.push_back(s.Host + ":" + std::to_string(s.Port) + (s.JMAP && !s.IMAP4 ? " jmap " : " ") + s.UserName);
+        return out;
+    };
+    using TList = std::vector<std::string>;
+    EXPECT_EQ(hosts({Srv("b.example.com", 443, 20), Srv("a.example.com.", 8443, 10)}),
+              (TList{"a.example.com:8443 jmap bob@example.com", "b.example.com:443 jmap bob@example.com"}));
+    EXPECT_EQ(hosts({Srv(".", 0)}), TList{});
+    EXPECT_EQ(hosts({Srv("a.example.com", 0), Srv("bad_host", 443)}), TList{});
+}
+
+struct TJmapCase
+{
+    const char* Name;
+    TFetchAnswer Answer;
+    bool Offered;
+    std::string Problem;
+};
+
+void PrintTo(const TJmapCase& c, std::ostream* os)
+{
+    *os << c.Name;
+}
+
+class JmapTable : public testing::TestWithParam<TJmapCase>
+{
+};
+
+TEST_P(JmapTable, AnAnswerOffersJmapWithMailOrAsksForTheLogin)
+{
+    std::string problem = "left over";
+    EXPECT_EQ(JmapOffered(GetParam().Answer, problem), GetParam().Offered);
+    EXPECT_EQ(problem, GetParam().Problem);
+}
+
+TFetchAnswer Session(const std::string& body)
+{
+    return {true, body, {}, 200, "https://example.com/.well-known/jmap"};
+}
+
+TFetchAnswer Refused(int status, const std::string& problem)
+{
+    return {false, {}, problem, status, "https://example.com/.well-known/jmap"};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, JmapTable,
+    testing::Values(
+        TJmapCase{"MailSession",
+                  Session(R"({"capabilities": {"urn:ietf:params:jmap:core": {}, "urn:ietf:params:jmap:mail": {}},)"
+                          R"( "apiUrl": "https://example.com/api/"})"),
+                  true, ""},
+        TJmapCase{"SessionWithoutMail", Session(R"({"capabilities": {"urn:ietf:params:jmap:core": {}}})"), false,
+                  "a JMAP session without mail"},
+        TJmapCase{"CapabilitiesNotAnObject", Session(R"({"capabilities": ["urn:ietf:params:jmap:mail"]})"), false,
+                  "not a JMAP session"},
+        TJmapCase{"WebPage", Session("<html>urn:ietf:params:jmap:mail</html>"), false, "not a JMAP session"},
+        TJmapCase{"LoginFirst", Refused(401, "HTTP status 401"), true, ""},
+        TJmapCase{"NotThere", Refused(404, "HTTP status 404"), false, "HTTP status 404"},
+        TJmapCase{"RedirectElsewhere", Refused(302, "Insecure redirect"), false, "Insecure redirect"},
+        TJmapCase{"NoSuchHost", Refused(0, ""), false, ""}),
+    [](const testing::TestParamInfo<TJmapCase>& info) { return std::string(info.param.Name); });
+
+TEST(Jmap, TheHostAloneWhereTheSessionIsAtTheDefaultPortsWellKnownPlace)
+{
+    EXPECT_EQ(JmapWellKnownUrl("example.com"), "https://example.com/.well-known/jmap");
+    EXPECT_EQ(JmapHostAddress("jmap.example.com", 443, "https://jmap.example.com/session"), "jmap.example.com");
+    EXPECT_EQ(JmapHostAddress("jmap.example.com", 8443, "https://jmap.example.com:8443/session"),
+              "https://jmap.example.com:8443/session");
+    EXPECT_EQ(JmapHostAddress("jmap.example.com", 8443, ""), "https://jmap.example.com:8443/.well-known/jmap");
 }
 
 TEST(Probe, TargetsTlsPortsFirstThenStartTls)

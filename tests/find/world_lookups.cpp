@@ -155,6 +155,23 @@ protected:
         w.Mx("netscape.net", "mx-aol.mail.gm0.yahoodns.net");
         w.Mx("olc.test", "outlook-de.olc.protection.outlook.com");
         w.Mx("aolhosted.test", "mx-aol.mail.gm0.yahoodns.net");
+        // JMAP through the domain's record, before its file naming IMAP4.
+        const std::string session = Body(R"({"capabilities": {"urn:ietf:params:jmap:core": {},)"
+                                         R"( "urn:ietf:params:jmap:mail": {}}, "apiUrl": "/jmap/api/"})");
+        w.Srv("_jmap._tcp.jmap.test", "api.jmap.test", 443);
+        file("api.jmap.test", "/.well-known/jmap", session);
+        file("autoconfig.jmap.test", ConfigPath, Body(ConfigFile("imap", "imap.jmap.test", 993, "SSL")));
+        // JMAP at the domain's own well-known place, moved within the site
+        // to a session that wants the login first.
+        file("jmapwk.test", "/.well-known/jmap", R"({"redirect": "/jmap/session"})");
+        w.Serve("jmapwk.test/jmap/session", R"({"status": 401})");
+        // Passed over: a session without mail, and a redirect to another
+        // site; each domain also reachable by probing.
+        w.Srv("_jmap._tcp.jmapnomail.test", "jmapnomail.test", 443);
+        file("jmapnomail.test", "/.well-known/jmap", Body(R"({"capabilities": {"urn:ietf:params:jmap:core": {}}})"));
+        mailHost("imap.jmapnomail.test");
+        file("jmapaway.test", "/.well-known/jmap", R"({"redirect": "https://api.jmap.test/.well-known/jmap"})");
+        mailHost("imap.jmapaway.test");
         // A domain's own file shaped like the consumer Microsoft one:
         // OAuth2 alone, no issuer named.
         file("autoconfig.ownms.test", ConfigPath, Body(ReadFile(std::string(ProviderFolders[0]) + "/hotmail.com.xml")));
@@ -209,7 +226,7 @@ protected:
         if (!s.Found())
             return "nothing";
         static const char* const Kinds[] = {"none", "table", "file", "dns", "probe"};
-        return std::string(s.IMAP4 ? "imap " : "pop3 ") + s.Host + ":" + std::to_string(s.Port)
+        return std::string(s.JMAP ? "jmap " : s.IMAP4 ? "imap " : "pop3 ") + s.Host + ":" + std::to_string(s.Port)
                + (s.Security == asStartTLS ? " starttls " : " tls ") + Kinds[s.Source] + " " + s.SourceName
                + (s.NeedsOAuth2 ? " oauth2 " + s.OAuth2Issuer : "");
     }
@@ -246,6 +263,29 @@ TEST_F(FindWorld, EachPlaceAnswersWhenItIsTheFirstWithAnAnswer)
              TCase{"ann@starttls.test", "imap imap.starttls.test:143 starttls probe imap.starttls.test"},
          })
         EXPECT_EQ(Brief(Find(c.Address)), c.Expected) << c.Address;
+}
+
+TEST_F(FindWorld, JmapIsFoundWhereTheDomainOffersItAndPreferred)
+{
+    struct TCase
+    {
+        const char* Address;
+        const char* Expected;
+        const char* Note;
+    };
+    for (const TCase& c : {
+             TCase{"ann@jmap.test", "jmap api.jmap.test:443 tls dns jmap.test", ""},
+             TCase{"ann@jmapwk.test", "jmap jmapwk.test:443 tls file jmapwk.test", ""},
+             TCase{"ann@jmapnomail.test", "imap imap.jmapnomail.test:993 tls probe imap.jmapnomail.test",
+                   "https://jmapnomail.test/.well-known/jmap: a JMAP session without mail"},
+             TCase{"ann@jmapaway.test", "imap imap.jmapaway.test:993 tls probe imap.jmapaway.test",
+                   "https://jmapaway.test/.well-known/jmap: Insecure redirect"},
+         })
+    {
+        const TFindOutcome outcome = Find(c.Address);
+        EXPECT_EQ(Brief(outcome), c.Expected) << c.Address;
+        EXPECT_TRUE(*c.Note == '\0' || NoteHas(outcome, c.Note)) << c.Address << ": " << testing::PrintToString(outcome.Notes);
+    }
 }
 
 TEST_F(FindWorld, CertificateThatDoesNotVerifyIsNeverFound)
@@ -322,7 +362,7 @@ TEST_F(FindWorld, EveryProviderFileIsFoundAsItSays)
 {
     const auto rank = [](const TFoundServer& s) { return (s.Security == asStartTLS ? 2 : 0) + (s.IMAP4 ? 0 : 1); };
     const auto server = [](const TFoundServer& s) {
-        return std::string(s.IMAP4 ? "imap " : "pop3 ") + s.Host + ":" + std::to_string(s.Port)
+        return std::string(s.JMAP ? "jmap " : s.IMAP4 ? "imap " : "pop3 ") + s.Host + ":" + std::to_string(s.Port)
                + (s.Security == asStartTLS ? " starttls " : " tls ") + s.UserName;
     };
     std::size_t domains = 0;
