@@ -463,6 +463,29 @@ TEST_F(ConfigStoreTest, StoredColumnWidthsNarrowTheSubjectAndSaveSixWidths)
     EXPECT_EQ(Width(5), 33);
 }
 
+// The keyring's item is per protocol: a POP3 account that shares the rest
+// with a JMAP account keeps its hive password when only the JMAP one is kept.
+TEST_F(ConfigStoreTest, KeptPasswordIsEmptiedOnlyUnderItsOwnProtocol)
+{
+    Store(Main, "AccountsNo", 2);
+    for (int i : {1, 2})
+    {
+        Store(AccountKey(i), "UserName", std::string("ann"));
+        Store(AccountKey(i), "UserPassword", std::string("secret"));
+        Store(AccountKey(i), "HostAddress", std::string("example.org"));
+        Store(AccountKey(i), "HostPort", std::string("110"));
+    }
+    Store(AccountKey(2), "JMAP", 1);
+    Account kept;
+    kept.UserName = "ann";
+    kept.Password = "secret";
+    kept.Host = "example.org";
+    kept.JMAP = true;
+    EmptyStoredPassword(kept);
+    EXPECT_EQ(std::tuple(String(AccountKey(1), "UserPassword"), String(AccountKey(2), "UserPassword")),
+              std::tuple(std::string("secret"), std::string("")));
+}
+
 TEST_F(ConfigStoreTest, SavingFewerAccountsLeavesTheHigherKeys)
 {
     Store(Main, "AccountsNo", 3);
