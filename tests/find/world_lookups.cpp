@@ -155,23 +155,15 @@ protected:
         w.Mx("netscape.net", "mx-aol.mail.gm0.yahoodns.net");
         w.Mx("olc.test", "outlook-de.olc.protection.outlook.com");
         w.Mx("aolhosted.test", "mx-aol.mail.gm0.yahoodns.net");
-        // JMAP through the domain's record, before its file naming IMAP4.
+        // JMAP through the domain's record; its file names IMAP4 too.
         const std::string session = Body(R"({"capabilities": {"urn:ietf:params:jmap:core": {},)"
                                          R"( "urn:ietf:params:jmap:mail": {}}, "apiUrl": "/jmap/api/"})");
         w.Srv("_jmap._tcp.jmap.test", "api.jmap.test", 443);
         file("api.jmap.test", "/.well-known/jmap", session);
         file("autoconfig.jmap.test", ConfigPath, Body(ConfigFile("imap", "imap.jmap.test", 993, "SSL")));
-        // JMAP at the domain's own well-known place, moved within the site
-        // to a session that wants the login first.
+        // JMAP at the domain's own well-known place.
         file("jmapwk.test", "/.well-known/jmap", R"({"redirect": "/jmap/session"})");
         w.Serve("jmapwk.test/jmap/session", R"({"status": 401})");
-        // Passed over: a session without mail, and a redirect to another
-        // site; each domain also reachable by probing.
-        w.Srv("_jmap._tcp.jmapnomail.test", "jmapnomail.test", 443);
-        file("jmapnomail.test", "/.well-known/jmap", Body(R"({"capabilities": {"urn:ietf:params:jmap:core": {}}})"));
-        mailHost("imap.jmapnomail.test");
-        file("jmapaway.test", "/.well-known/jmap", R"({"redirect": "https://api.jmap.test/.well-known/jmap"})");
-        mailHost("imap.jmapaway.test");
         // A domain's own file shaped like the consumer Microsoft one:
         // OAuth2 alone, no issuer named.
         file("autoconfig.ownms.test", ConfigPath, Body(ReadFile(std::string(ProviderFolders[0]) + "/hotmail.com.xml")));
@@ -261,31 +253,13 @@ TEST_F(FindWorld, EachPlaceAnswersWhenItIsTheFirstWithAnAnswer)
              TCase{"ann@step4.test", "imap imap.hoster.test:993 tls file hoster.test"},
              TCase{"ann@step5.test", "imap mail.step5.test:993 tls probe mail.step5.test"},
              TCase{"ann@starttls.test", "imap imap.starttls.test:143 starttls probe imap.starttls.test"},
+             // Before the file jmap.test also has.
+             TCase{"ann@jmap.test", "jmap api.jmap.test:443 tls dns jmap.test"},
+             // Its well-known place moves within the site to a session that
+             // wants the login first.
+             TCase{"ann@jmapwk.test", "jmap jmapwk.test:443 tls file jmapwk.test"},
          })
         EXPECT_EQ(Brief(Find(c.Address)), c.Expected) << c.Address;
-}
-
-TEST_F(FindWorld, JmapIsFoundWhereTheDomainOffersItAndPreferred)
-{
-    struct TCase
-    {
-        const char* Address;
-        const char* Expected;
-        const char* Note;
-    };
-    for (const TCase& c : {
-             TCase{"ann@jmap.test", "jmap api.jmap.test:443 tls dns jmap.test", ""},
-             TCase{"ann@jmapwk.test", "jmap jmapwk.test:443 tls file jmapwk.test", ""},
-             TCase{"ann@jmapnomail.test", "imap imap.jmapnomail.test:993 tls probe imap.jmapnomail.test",
-                   "https://jmapnomail.test/.well-known/jmap: a JMAP session without mail"},
-             TCase{"ann@jmapaway.test", "imap imap.jmapaway.test:993 tls probe imap.jmapaway.test",
-                   "https://jmapaway.test/.well-known/jmap: Insecure redirect"},
-         })
-    {
-        const TFindOutcome outcome = Find(c.Address);
-        EXPECT_EQ(Brief(outcome), c.Expected) << c.Address;
-        EXPECT_TRUE(*c.Note == '\0' || NoteHas(outcome, c.Note)) << c.Address << ": " << testing::PrintToString(outcome.Notes);
-    }
 }
 
 TEST_F(FindWorld, CertificateThatDoesNotVerifyIsNeverFound)
