@@ -130,8 +130,8 @@ double BareMs(const std::string& host, int port, const QByteArray& request, cons
 
 // The lookups a domain without a configuration file or SRV and MX records
 // answers empty before the probes can win, each asked and timed on its own:
-// the configuration files' hosts, the four SRV services, MX, and the probed
-// names that do not exist.
+// the configuration files' hosts, the four SRV services and JMAP's, MX, and
+// the probed names that do not exist.
 double BareEmptyLookupsMs(const std::string& domain)
 {
     QElapsedTimer timer;
@@ -146,7 +146,7 @@ double BareEmptyLookupsMs(const std::string& domain)
             freeaddrinfo(found);
     }
     unsigned char answer[4096];
-    for (const char* service : {"_imaps._tcp.", "_pop3s._tcp.", "_imap._tcp.", "_pop3._tcp."})
+    for (const char* service : {"_jmap._tcp.", "_imaps._tcp.", "_pop3s._tcp.", "_imap._tcp.", "_pop3._tcp."})
         res_query((service + domain).c_str(), ns_c_in, ns_t_srv, answer, sizeof answer);
     res_query(domain.c_str(), ns_c_in, ns_t_mx, answer, sizeof answer);
     return timer.nsecsElapsed() / 1e6;

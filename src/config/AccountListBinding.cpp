@@ -117,7 +117,7 @@ void TAccountListBinding::ShowRow(const QTreeWidgetItem& row)
     Fields.Password->setText(FromCodePage(a->Password));
     Fields.Host->setText(FromCodePage(a->Host));
     Fields.Port->setText(FromCodePage(a->Port));
-    (a->IMAP4 ? Fields.Imap4 : Fields.Pop3)->setChecked(true);
+    (a->JMAP && Fields.Jmap ? Fields.Jmap : a->IMAP4 ? Fields.Imap4 : Fields.Pop3)->setChecked(true);
     if (Fields.Security)
         Fields.Security->setCurrentIndex(a->Security);
     if (Fields.Push)
@@ -160,7 +160,14 @@ void TAccountListBinding::StoreProtocol()
     if (Account* a = SelectedAccount())
     {
         a->IMAP4 = Fields.Imap4->isChecked();
+        a->JMAP = Fields.Jmap && Fields.Jmap->isChecked();
         ForgetUnread(*a, AccountValueName(&Account::IMAP4));
+        ForgetUnread(*a, AccountValueName(&Account::JMAP));
+        if (!a->JMAP && a->Authentication == aaBearer)
+        {
+            a->Authentication = aaPassword;
+            ForgetUnread(*a, "Authentication");
+        }
     }
 }
 
@@ -308,6 +315,12 @@ void TAccountListBinding::ShowProtocolChoice()
         Fields.Push->setEnabled(Fields.Imap4->isChecked());
     if (Fields.Folders)
         Fields.Folders->setEnabled(Fields.Imap4->isChecked());
+    const bool jmap = Fields.Jmap && Fields.Jmap->isChecked();
+    Fields.Port->setEnabled(!jmap);
+    if (Fields.Security)
+        Fields.Security->setEnabled(!jmap);
+    Fields.Host->setToolTip(jmap ? ResText("The server's host name, or the https address of its JMAP session")
+                                 : QString());
 }
 
 void TAccountListBinding::StoreSecurity()

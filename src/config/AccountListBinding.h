@@ -36,6 +36,8 @@ public:
         QLineEdit* Port;
         QRadioButton* Pop3;
         QRadioButton* Imap4;
+        // JMAP over https: the port and security then do not apply.
+        QRadioButton* Jmap = nullptr;
         // Items in the order of TAccountSecurity.
         QComboBox* Security = nullptr;
         // Only IMAP4 accounts can be pushed to: enabled while Imap4 is chosen.
@@ -81,7 +83,9 @@ public:
     // An edit's whole text becomes that field of the selected account; with
     // no row selected nothing is stored.
     void StoreText(std::string Account::*field, const QString& text);
-    // The radio buttons become the selected account's protocol; the port stays.
+    // The radio buttons become the selected account's protocol; the port
+    // stays. An API token is JMAP's alone: another protocol logs in with
+    // the password field as a password.
     void StoreProtocol();
     // The drop-down becomes the selected account's security; a well-known port
     // moves to its partner (110 and 995, 143 and 993).
@@ -106,7 +110,9 @@ public:
     // when the choice was opened).
     void StoreFolders(int index, std::vector<TAccountFolder> folders);
     // The push box can be changed only while IMAP4 is chosen; it keeps its
-    // tick either way, so switching back finds the account's choice.
+    // tick either way, so switching back finds the account's choice. While
+    // JMAP is chosen the port and security are off and the host field says
+    // it takes an address too.
     void ShowProtocolChoice();
     // The urgency can be chosen only while the account notifies.
     void ShowNotifyChoice();

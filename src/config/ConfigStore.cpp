@@ -101,6 +101,8 @@ enum class TSaved
     // Text stored only while it is not empty, so the keys of accounts that
     // never use it stay as they were.
     WhenNotEmpty,
+    // A flag stored only while it is on, for the same reason.
+    WhenOn,
 };
 
 // One value of an account key: text, a dword, or a dword 0/1. The security is a
@@ -128,7 +130,7 @@ const TAccountValue AccountValues[] = {
     {"AccountEnabled", &Account::Enabled},
     {"Security", &Account::Security},
     // Absent, as in every hive from before, is POP3 or IMAP4.
-    {"JMAP", &Account::JMAP},
+    {"JMAP", &Account::JMAP, TSaved::WhenOn},
     // Hives from before there was a choice get the default, on.
     {"Push", &Account::Push},
     // 0: the common interval; a hive from before gets that.
@@ -219,8 +221,12 @@ void ReadAccountValue(TRegistry& reg, Account& a, int number, const TAccountValu
                            a.*f = ReadOrCreateString(reg, v.Name, defaults.*f);
                    },
                    [&](TAccountField<bool> f) {
-                       a.*f = StoredAs(reg, a, number, v.Name, false) ? ReadOrCreateBool(reg, v.Name, defaults.*f)
-                                                                      : defaults.*f;
+                       if (!StoredAs(reg, a, number, v.Name, false))
+                           a.*f = defaults.*f;
+                       else if (v.Saved == TSaved::WhenOn)
+                           a.*f = reg.ValueExists(v.Name) ? reg.ReadBool(v.Name) : defaults.*f;
+                       else
+                           a.*f = ReadOrCreateBool(reg, v.Name, defaults.*f);
                    },
                    [&](TAccountField<int> f) {
                        a.*f = StoredAs(reg, a, number, v.Name, false) ? ReadOrCreateInteger(reg, v.Name, defaults.*f)
@@ -269,7 +275,12 @@ void WriteAccountValue(TRegistry& reg, const Account& a, int number, const TAcco
                        else if (reg.ValueExists(v.Name))
                            reg.DeleteValue(v.Name);
                    },
-                   [&](TAccountField<bool> f) { reg.WriteBool(v.Name, a.*f); },
+                   [&](TAccountField<bool> f) {
+                       if (v.Saved != TSaved::WhenOn || a.*f)
+                           reg.WriteBool(v.Name, a.*f);
+                       else if (reg.ValueExists(v.Name))
+                           reg.DeleteValue(v.Name);
+                   },
                    [&](TAccountField<int> f) { reg.WriteInteger(v.Name, a.*f); },
                    [&](TAccountField<TAccountSecurity> f) {
                        if (a.*f != asNone)
@@ -747,13 +758,17 @@ void EmptyStoredPassword(const Account& a)
     {
         if (!reg.OpenKeyReadOnly(AccountKey(i)))
             continue;
-        const char* const protocol = AccountValueName(&Account::IMAP4);
-        const bool imap4 = reg.ValueExists(protocol) && reg.GetDataType(protocol) == TRegDataType::rdInteger &&
-                           reg.ReadBool(protocol);
+        const auto flag = [&reg](const char* name) {
+            return reg.ValueExists(name) && reg.GetDataType(name) == TRegDataType::rdInteger && reg.ReadBool(name);
+        };
+        // The protocol as the keyring's key has it: JMAP before IMAP4.
+        const bool jmap = flag(AccountValueName(&Account::JMAP));
+        const bool imap4 = flag(AccountValueName(&Account::IMAP4));
         const bool same = text(AccountValueName(&Account::Password)) == a.Password &&
                           text(AccountValueName(&Account::UserName)) == a.UserName &&
                           text(AccountValueName(&Account::Host)) == a.Host &&
-                          text(AccountValueName(&Account::Port)) == a.Port && imap4 == a.IMAP4;
+                          text(AccountValueName(&Account::Port)) == a.Port && jmap == a.JMAP &&
+                          (jmap || imap4 == a.IMAP4);
         reg.CloseKey();
         if (same && reg.OpenKey(AccountKey(i), false))
         {

@@ -407,6 +407,7 @@ void TfrmSettings::CreateAccountPage()
     lblFindResult->setTextFormat(Qt::PlainText);
     rdbPop3 = Captioned<QRadioButton>(g, "rdbPop3", "POP3");
     rdbImap4 = Captioned<QRadioButton>(g, "rdbImap4", "IMAP4");
+    rdbJmap = Captioned<QRadioButton>(g, "rdbJmap", "JMAP");
     rdbPop3->setChecked(true);
     lblUserName = Captioned<QLabel>(g, "lblUserName", "User Name:");
     txtUserName = Named(new QLineEdit(g), "txtUserName");
@@ -455,7 +456,11 @@ void TfrmSettings::CreateAccountPage()
     props->addWidget(lblFindResult, 1, 0, 1, 2);
     constexpr int r = 2; // the rows below the address
     props->addWidget(rdbPop3, r, 0);
-    props->addWidget(rdbImap4, r, 1);
+    auto* protocolRow = new QHBoxLayout;
+    protocolRow->addWidget(rdbImap4);
+    protocolRow->addWidget(rdbJmap);
+    protocolRow->addStretch(1);
+    props->addLayout(protocolRow, r, 1);
     props->addWidget(lblUserName, r + 1, 0);
     props->addWidget(txtUserName, r + 1, 1);
     props->addWidget(lblPassword, r + 2, 0);

@@ -162,6 +162,7 @@ public:
     void btnFoldersClick();
     void rdbPop3Click();
     void rdbImap4Click();
+    void rdbJmapClick();
     void pagSettingsChange(int index);
     void chkNotifyChange();
     void cboUrgencyChange();
@@ -265,6 +266,7 @@ public:
     QLabel* lblFindResult = nullptr; // where Find's settings came from
     QRadioButton* rdbPop3 = nullptr;
     QRadioButton* rdbImap4 = nullptr;
+    QRadioButton* rdbJmap = nullptr;
     QLabel* lblUserName = nullptr;
     QLineEdit* txtUserName = nullptr;
     QLabel* lblPassword = nullptr;
@@ -359,6 +361,9 @@ private:
     std::optional<TSecretStore::TPresence> FPresence;
     TAccessTokens* FTokens = nullptr;
     // The sign-in panel shows the selected account; a password field only
-    // for an account that logs in with one.
+    // for an account that logs in with one (or with an API token).
     void ShowSignIn();
+    void ShowPasswordField(const Account* account);
+    // A protocol's radio button was chosen.
+    void ProtocolChosen();
 };

@@ -77,7 +77,7 @@ void TfrmSettings::ConnectHandlers()
 {
     Accounts = std::make_unique<TAccountListBinding>(
         *lvwAccounts, FAccounts, FOrigins,
-        TAccountListBinding::TFields{txtUserName, txtPassword, txtHost, txtPort, rdbPop3, rdbImap4,
+        TAccountListBinding::TFields{txtUserName, txtPassword, txtHost, txtPort, rdbPop3, rdbImap4, rdbJmap,
                                      cboSecurity, chkPush, chkCheckingTime, txtCheckingTime, spnCheckingTime, spnInterval,
                                      chkSilent, txtEmailAddress, btnFolders, cboAccountSound, chkNotify,
                                      cboUrgency});
@@ -149,6 +149,10 @@ void TfrmSettings::ConnectHandlers()
         if (on)
             rdbImap4Click();
     });
+    connect(rdbJmap, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            rdbJmapClick();
+    });
 
     connect(pagSettings, &QTabWidget::currentChanged, this, [this](int index) { pagSettingsChange(index); });
     pnlSignIn->Current = [this]() -> std::optional<Account> {
@@ -165,7 +169,7 @@ void TfrmSettings::ConnectHandlers()
         account.Authentication = edited.Authentication;
         account.OAuth2Issuer = edited.OAuth2Issuer;
         account.OAuth2ClientId = edited.OAuth2ClientId;
-        txtPassword->setEnabled(account.Authentication == aaPassword);
+        ShowPasswordField(&account);
     };
 
     // The window sees every key before its controls do.
@@ -330,7 +334,14 @@ void TfrmSettings::ShowSignIn()
     const Account* account =
         index >= 0 && index < static_cast<int>(FAccounts.size()) ? &FAccounts[static_cast<size_t>(index)] : nullptr;
     pnlSignIn->ShowAccount(account);
-    txtPassword->setEnabled(!account || account->Authentication == aaPassword);
+    ShowPasswordField(account);
+}
+
+void TfrmSettings::ShowPasswordField(const Account* account)
+{
+    txtPassword->setEnabled(!account || account->Authentication != aaOAuth2);
+    lblPassword->setText(account && account->Authentication == aaBearer ? ResText("API token:")
+                                                                        : ResText("Password:"));
 }
 
 void TfrmSettings::SetAccessTokens(TAccessTokens* tokens)
@@ -406,7 +417,8 @@ bool TfrmSettings::PortsValid()
 {
     for (int i = 0; i < static_cast<int>(FAccounts.size()) && i < lvwAccounts->topLevelItemCount(); ++i)
     {
-        const std::string problem = PortProblem(FAccounts[i].Port);
+        // A JMAP account's port is its address's.
+        const std::string problem = FAccounts[i].JMAP ? std::string() : PortProblem(FAccounts[i].Port);
         if (problem.empty())
             continue;
         QTreeWidgetItem* row = lvwAccounts->topLevelItem(i);
@@ -429,7 +441,7 @@ void TfrmSettings::cboSecurityChange()
 void TfrmSettings::btnFoldersClick()
 {
     const int index = Accounts->SelectedIndex();
-    if (index < 0 || !FAccounts[index].IMAP4)
+    if (index < 0 || !FAccounts[index].IMAP4 || FAccounts[index].JMAP)
         return;
     int port = 0;
     try
@@ -487,14 +499,30 @@ void TfrmSettings::chkSilentChange()
 
 void TfrmSettings::rdbPop3Click()
 {
-    Accounts->StoreProtocol();
-    Accounts->ShowProtocolChoice();
+    ProtocolChosen();
 }
 
 void TfrmSettings::rdbImap4Click()
 {
+    ProtocolChosen();
+}
+
+void TfrmSettings::rdbJmapClick()
+{
+    ProtocolChosen();
+}
+
+void TfrmSettings::ProtocolChosen()
+{
+    const int index = Accounts->SelectedIndex();
+    const bool selected = index >= 0 && index < static_cast<int>(FAccounts.size());
+    const bool wasJmap = selected && FAccounts[static_cast<size_t>(index)].JMAP;
     Accounts->StoreProtocol();
     Accounts->ShowProtocolChoice();
+    // The API token comes and goes with JMAP; a sign-in under way for
+    // IMAP4 or POP3 is not disturbed by switching between them.
+    if (selected && FAccounts[static_cast<size_t>(index)].JMAP != wasJmap)
+        ShowSignIn();
 }
 
 void TfrmSettings::pagSettingsChange(int index)
@@ -610,6 +638,7 @@ void TfrmSettings::FindDone(int index, const std::string& address, const TFindOu
     // The filled fields are the user's now, as if typed.
     for (const char* name : {AccountValueName(&Account::UserName), AccountValueName(&Account::Host),
                              AccountValueName(&Account::Port), AccountValueName(&Account::IMAP4),
+                             AccountValueName(&Account::JMAP),
                              AccountValueName(&Account::EmailAddress), "Security", "Authentication",
                              "OAuth2Issuer"})
         ForgetUnread(account, name);

@@ -58,6 +58,8 @@ TSignInPanel::TProviderChoice TSignInPanel::ChoiceOf(const Account& account, std
     while (!issuer.empty() && issuer.back() == '/')
         issuer.pop_back();
     issuerField->clear();
+    if (account.Authentication == aaBearer && account.JMAP)
+        return pcApiToken;
     if (account.Authentication != aaOAuth2)
         return pcPassword;
     if (issuer == GoogleIssuer)
@@ -76,14 +78,14 @@ TSignInPanel::TProviderChoice TSignInPanel::ChoiceOf(const Account& account, std
 void TSignInPanel::ApplyChoice(Account& account, TProviderChoice choice, const std::string& issuerField,
                                const std::string& clientId)
 {
-    account.Authentication = choice == pcPassword ? aaPassword : aaOAuth2;
+    account.Authentication = choice == pcPassword ? aaPassword : choice == pcApiToken ? aaBearer : aaOAuth2;
     if (choice == pcGoogle)
         account.OAuth2Issuer = GoogleIssuer;
     else if (choice == pcMicrosoft)
         account.OAuth2Issuer = MicrosoftIssuer(issuerField.empty() ? "common" : issuerField);
     else if (choice == pcOther)
         account.OAuth2Issuer = issuerField;
-    if (choice != pcPassword)
+    if (choice != pcPassword && choice != pcApiToken)
         account.OAuth2ClientId = clientId;
 }
 
@@ -190,6 +192,12 @@ void TSignInPanel::ShowAccount(const Account* account)
     CancelSignIn();
     FAccount = account ? std::make_unique<Account>(*account) : nullptr;
     FShowing = true;
+    // The API token is JMAP's alone.
+    const bool token = FAccount && FAccount->JMAP;
+    if (token && cboAuthentication->count() == pcApiToken)
+        cboAuthentication->addItem(ResText("API token"));
+    else if (!token && cboAuthentication->count() > pcApiToken)
+        cboAuthentication->removeItem(pcApiToken);
     std::string issuerField;
     const TProviderChoice choice = FAccount ? ChoiceOf(*FAccount, &issuerField) : pcPassword;
     cboAuthentication->setCurrentIndex(choice);
@@ -223,7 +231,7 @@ void TSignInPanel::Edited()
 void TSignInPanel::ShowChoice()
 {
     const auto choice = static_cast<TProviderChoice>(cboAuthentication->currentIndex());
-    const bool oauth = FAccount && choice != pcPassword;
+    const bool oauth = FAccount && choice != pcPassword && choice != pcApiToken;
     cboAuthentication->setEnabled(FAccount != nullptr);
     lblIssuer->setVisible(choice == pcMicrosoft || choice == pcOther);
     txtIssuer->setVisible(choice == pcMicrosoft || choice == pcOther);

@@ -70,7 +70,9 @@ public:
         pcPassword,
         pcGoogle,
         pcMicrosoft,
-        pcOther
+        pcOther,
+        // Offered for JMAP accounts only: the password field holds the token.
+        pcApiToken
     };
     // How the controls read an account, and back.
     static TProviderChoice ChoiceOf(const Account& account, std::string* issuerField);

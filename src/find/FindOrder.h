@@ -12,6 +12,9 @@
 enum TFindPlace : std::size_t
 {
     fpTable,            // the provider table by the address's domain
+    // JMAP where the domain offers it, before any other protocol.
+    fpJmapSrv,          // the JMAP session of the "_jmap._tcp" record's target
+    fpJmapWellKnown,    // https://<domain>/.well-known/jmap
     fpAutoconfigHost,   // https://autoconfig.<domain>/mail/config-v1.1.xml
     fpAutoconfigWellKnown, // https://<domain>/.well-known/autoconfig/...
     fpSrv,              // the SRV records

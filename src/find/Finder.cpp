@@ -1,6 +1,7 @@
 #include "find/Finder.h"
 
 #include "find/Autoconfig.h"
+#include "find/JmapOffer.h"
 #include "find/Providers.h"
 #include "platform/AsciiText.h"
 
@@ -30,6 +31,7 @@ void TFinder::Start(const std::string& address, std::function<void(const TFindOu
     Done = std::move(done);
     Notes.clear();
     Srv = {};
+    JmapTargets.clear();
     StartTlsProbesStarted = false;
     Address = SplitAddress(address);
     if (!Address.Valid())
@@ -47,6 +49,7 @@ void TFinder::Start(const std::string& address, std::function<void(const TFindOu
     else
     {
         Order->Nothing(fpTable);
+        StartJmap();
         StartFetch(fpAutoconfigHost, AutoconfigHostUrl(Address.Domain, Address.Address), Address.Domain);
         StartFetch(fpAutoconfigWellKnown, AutoconfigWellKnownUrl(Address.Domain), Address.Domain);
         StartSrv();
@@ -117,6 +120,61 @@ void TFinder::StartSrv()
                 Answer(fpSrv, std::move(choice.Servers.front()));
         });
     }
+}
+
+void TFinder::StartJmap()
+{
+    Network.LookupSrv(JmapSrvPrefix + Address.Domain, Limits.CallMs, [this](TDnsAnswer answer) {
+        TSrvChoice choice = ChooseJmapServers(answer.Srv, Address, Pick);
+        Notes.insert(Notes.end(), choice.Notes.begin(), choice.Notes.end());
+        JmapTargets = std::move(choice.Servers);
+        if (JmapTargets.size() > JmapSrvTries)
+            JmapTargets.resize(JmapSrvTries);
+        AskJmapTarget(0);
+    });
+    const std::string url = JmapWellKnownUrl(Address.Domain);
+    Network.Fetch(url, JmapSessionMaxBytes, Limits.CallMs, [this, url](TFetchAnswer answer) {
+        std::string problem;
+        if (!JmapOffered(answer, problem))
+        {
+            Nothing(fpJmapWellKnown, problem.empty() ? std::string() : url + ": " + problem);
+            return;
+        }
+        // The domain's own place: said like its own configuration file.
+        TFoundServer found;
+        found.JMAP = true;
+        found.IMAP4 = false;
+        found.Host = Address.Domain;
+        found.Port = 443;
+        found.UserName = Address.Address;
+        found.Source = fsAutoconfig;
+        found.SourceName = Address.Domain;
+        Answer(fpJmapWellKnown, std::move(found));
+    });
+}
+
+void TFinder::AskJmapTarget(std::size_t next)
+{
+    if (next >= JmapTargets.size())
+    {
+        Nothing(fpJmapSrv);
+        return;
+    }
+    const TFoundServer& target = JmapTargets[next];
+    const std::string url = JmapWellKnownUrl(target.Host, target.Port);
+    Network.Fetch(url, JmapSessionMaxBytes, Limits.CallMs, [this, next, url](TFetchAnswer answer) {
+        std::string problem;
+        if (!JmapOffered(answer, problem))
+        {
+            if (!problem.empty())
+                Notes.push_back(url + ": " + problem);
+            AskJmapTarget(next + 1);
+            return;
+        }
+        TFoundServer found = JmapTargets[next];
+        found.Host = JmapHostAddress(found.Host, found.Port, answer.Url);
+        Answer(fpJmapSrv, std::move(found));
+    });
 }
 
 void TFinder::StartMx()

@@ -18,8 +18,9 @@ struct TFindOutcome
 };
 
 // Finds the incoming server for an address: the provider table, the
-// domain's configuration files, its SRV records, its mail exchanger's
-// provider or files, then probing, with the calls run side by side and the
+// domain's JMAP session (through its "_jmap._tcp" record, then its
+// well-known place), the domain's configuration files, its SRV records, its
+// mail exchanger's provider or files, then probing, with the calls run side by side and the
 // order deciding (TFindOrder); the STARTTLS probes only once every probe of
 // TLS from the first byte has come back empty. Runs on one thread, on the network's
 // callbacks; the caller ends it in time with Expire.
@@ -30,6 +31,9 @@ public:
     {
         int CallMs = 10000; // each lookup, file or probe
     };
+    // The "_jmap._tcp" targets whose sessions are asked for, one after
+    // another, before that place counts as empty.
+    static constexpr std::size_t JmapSrvTries = 3;
 
     TFinder(IFindNetwork& network, TLimits limits, TWeightPick pick = RandomWeightPick());
     ~TFinder();
@@ -49,6 +53,9 @@ public:
 private:
     void StartFetch(std::size_t place, const std::string& url, const std::string& domain);
     void StartSrv();
+    void StartJmap();
+    // Asks the session of the JMAP record's target `next`, then the next.
+    void AskJmapTarget(std::size_t next);
     void StartMx();
     void StartProbes(std::size_t first, std::size_t end);
     // The probes that come first in the order: TLS from the first byte.
@@ -66,6 +73,7 @@ private:
     std::unique_ptr<TFindOrder> Order;
     std::vector<TProbeTarget> Probes;
     TSrvAnswers Srv;
+    std::vector<TFoundServer> JmapTargets;
     int SrvWaiting = 0;
     bool StartTlsProbesStarted = false;
     std::vector<std::string> Notes;

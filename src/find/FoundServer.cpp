@@ -121,7 +121,8 @@ std::string OAuth2IssuerFor(const std::string& named, const std::string& host)
 
 void FillAccount(Account& account, const TFoundServer& found, const std::string& address, bool defaultCaption)
 {
-    account.IMAP4 = found.IMAP4;
+    account.JMAP = found.JMAP;
+    account.IMAP4 = found.IMAP4 && !found.JMAP;
     account.Host = found.Host;
     account.Port = std::to_string(found.Port);
     account.Security = found.Security;

@@ -19,6 +19,9 @@ enum TFoundSource
 struct TFoundServer
 {
     bool IMAP4 = true;
+    // Speaks JMAP: Host is the server's host, or its session's https
+    // address where that is not at the host's well-known place; IMAP4 is false.
+    bool JMAP = false;
     std::string Host;
     int Port = 0;
     TAccountSecurity Security = asImplicitTLS;
@@ -70,8 +73,8 @@ std::string KnownOAuth2Issuer(const std::string& host);
 // none is known: the user chooses.
 std::string OAuth2IssuerFor(const std::string& named, const std::string& host);
 
-// The found server into an account as the Account page edits it: protocol,
-// host, port, security and user name; the address kept; a caption still at
+// The found server into an account as the Account page edits it: protocol
+// (JMAP, else IMAP4 or POP3), host, port, security and user name; the address kept; a caption still at
 // its default (`defaultCaption`) becomes the address. The password and the
 // rest stay as they are.
 void FillAccount(Account& account, const TFoundServer& found, const std::string& address, bool defaultCaption);

@@ -23,6 +23,8 @@ enum TMailService
 
 // "_imaps._tcp." and so on, the name asked is this followed by the domain.
 const char* SrvServicePrefix(TMailService service);
+// JMAP's service, asked beside the four.
+inline constexpr const char* JmapSrvPrefix = "_jmap._tcp.";
 
 // More answers than this for one service are taken as hostile, not as a list.
 inline constexpr std::size_t SrvMaxRecords = 100;
@@ -51,3 +53,9 @@ TWeightPick RandomWeightPick();
 // Within one priority the weights choose the order as SRV clients do.
 TSrvChoice ChooseSrvServers(const TSrvAnswers& answers, const TAddressParts& address,
                             const TWeightPick& pick);
+
+// The JMAP servers a domain's "_jmap._tcp" records name, best first by
+// priority and weight, passed over as ChooseSrvServers does. Each is JMAP
+// over https at the record's host and port (its session not yet asked for).
+TSrvChoice ChooseJmapServers(const std::vector<TSrvRecord>& records, const TAddressParts& address,
+                             const TWeightPick& pick);

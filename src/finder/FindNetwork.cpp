@@ -260,7 +260,7 @@ void TQtFindNetwork::Fetch(const std::string& url, std::size_t maxBytes, int tim
     const QUrl target(QString::fromStdString(url));
     if (target.scheme() != QLatin1String("https") || target.host().isEmpty())
     {
-        QTimer::singleShot(0, call, [answer] { (*answer)({false, {}, "not an https address"}); });
+        QTimer::singleShot(0, call, [answer, url] { (*answer)({false, {}, "not an https address", 0, url}); });
         return;
     }
     Get(call, ++Sequence, answer, target, maxBytes, MaxRedirects);
@@ -272,9 +272,12 @@ void TQtFindNetwork::Get(QObject* call, std::uint64_t sequence,
 {
     auto* socket = new QSslSocket(call);
     auto reader = std::make_shared<THttpAnswerReader>(maxBytes);
-    auto fail = [answer](std::string problem) { (*answer)({false, {}, std::move(problem)}); };
+    const std::string address = url.toString(QUrl::FullyEncoded).toStdString();
+    auto fail = [answer, address](std::string problem, int status = 0) {
+        (*answer)({false, {}, std::move(problem), status, address});
+    };
     // What the reader made of the bytes so far: wait, follow, or answer.
-    auto settle = [this, call, sequence, answer, socket, reader, url, maxBytes, redirectsLeft, fail] {
+    auto settle = [this, call, sequence, answer, socket, reader, url, address, maxBytes, redirectsLeft, fail] {
         switch (reader->State())
         {
         case THttpAnswerReader::TState::Reading:
@@ -294,12 +297,12 @@ void TQtFindNetwork::Get(QObject* call, std::uint64_t sequence,
             if (next.scheme() != QLatin1String("https") || next.host() != url.host()
                 || next.port(443) != url.port(443))
             {
-                fail("Insecure redirect");
+                fail("Insecure redirect", status);
                 return;
             }
             if (redirectsLeft == 0)
             {
-                fail("Too many redirects");
+                fail("Too many redirects", status);
                 return;
             }
             socket->disconnect(call);
@@ -310,10 +313,10 @@ void TQtFindNetwork::Get(QObject* call, std::uint64_t sequence,
         }
         if (status != 200)
         {
-            fail("HTTP status " + std::to_string(status));
+            fail("HTTP status " + std::to_string(status), status);
             return;
         }
-        (*answer)({true, reader->Body(), {}});
+        (*answer)({true, reader->Body(), {}, status, address});
     };
     QObject::connect(socket, &QSslSocket::sslErrors, call, [fail](const QList<QSslError>& errors) {
         fail("certificate refused: " + (errors.isEmpty() ? std::string() : errors.front().errorString().toStdString()));

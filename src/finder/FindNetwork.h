@@ -19,6 +19,11 @@ struct TFetchAnswer
     // Why not Ok: "Insecure redirect", "longer than 1048576 bytes"; empty
     // for a host name that does not exist.
     std::string Problem;
+    // The last answer's HTTP status (0: none came) and the address that
+    // gave it, after the redirects followed: a JMAP server that asks for a
+    // login answers 401, and its session may sit elsewhere on the site.
+    int Status = 0;
+    std::string Url;
 };
 
 struct TSrvAnswer
@@ -57,7 +62,8 @@ class IFindNetwork
 {
 public:
     virtual ~IFindNetwork() = default;
-    // https only, no redirect to another origin, at most maxBytes.
+    // https only, no redirect to another origin, at most maxBytes. Ok only
+    // for a 200 answer.
     virtual void Fetch(const std::string& url, std::size_t maxBytes, int timeLimitMs,
                        std::function<void(TFetchAnswer)> done) = 0;
     virtual void LookupSrv(const std::string& name, int timeLimitMs, std::function<void(TDnsAnswer)> done) = 0;

@@ -321,7 +321,7 @@ TEST_F(ConfigStoreTest, SecurityIsReadWhenPresentAndWrittenOnlyWhenChosen)
 
 TEST_F(ConfigStoreTest, SignInValuesAreReadWhenPresentAndWrittenOnlyWhenSet)
 {
-    Store(Main, "AccountsNo", 4);
+    Store(Main, "AccountsNo", 5);
     Store(AccountKey(1), "Authentication", 1);
     Store(AccountKey(1), "OAuth2Issuer", std::string("https://login.example/v2.0"));
     Store(AccountKey(1), "OAuth2ClientId", std::string("ternbell-test"));
@@ -330,7 +330,11 @@ TEST_F(ConfigStoreTest, SignInValuesAreReadWhenPresentAndWrittenOnlyWhenSet)
     // value of another type, which the account reports.
     Store(AccountKey(2), "Authentication", 9);
     Store(AccountKey(3), "Authentication", std::string("1"));
+    // A JMAP account logging in with an API token.
+    Store(AccountKey(5), "JMAP", 1);
+    Store(AccountKey(5), "Authentication", 2);
     Load();
+    EXPECT_EQ(std::tuple(RowAccount(4).JMAP, RowAccount(4).Authentication), std::tuple(true, aaBearer));
     const Account signedIn = RowAccount(0);
     EXPECT_EQ(signedIn.Authentication, aaOAuth2);
     EXPECT_EQ(signedIn.OAuth2Issuer, "https://login.example/v2.0");
@@ -344,12 +348,14 @@ TEST_F(ConfigStoreTest, SignInValuesAreReadWhenPresentAndWrittenOnlyWhenSet)
     Save();
     EXPECT_EQ(Integer(AccountKey(1), "Authentication"), 1);
     EXPECT_EQ(String(AccountKey(1), "OAuth2Scope"), "mail offline_access");
+    EXPECT_EQ(std::tuple(Integer(AccountKey(5), "JMAP"), Integer(AccountKey(5), "Authentication")), std::tuple(1, 2));
     TRegistry reg;
-    // A password account's key gets none of them: hives stay as they were.
+    // A password account's key gets none of them, nor the JMAP flag: hives
+    // stay as they were.
     for (int i : {2, 4})
     {
         ASSERT_TRUE(reg.OpenKey(AccountKey(i), false));
-        for (const char* name : {"Authentication", "OAuth2Issuer", "OAuth2ClientId", "OAuth2Scope"})
+        for (const char* name : {"Authentication", "OAuth2Issuer", "OAuth2ClientId", "OAuth2Scope", "JMAP"})
             EXPECT_FALSE(reg.ValueExists(name)) << i << name;
         reg.CloseKey();
     }
@@ -455,6 +461,29 @@ TEST_F(ConfigStoreTest, StoredColumnWidthsNarrowTheSubjectAndSaveSixWidths)
     EXPECT_EQ(Width(1), 80);
     EXPECT_EQ(Width(2), 100);
     EXPECT_EQ(Width(5), 33);
+}
+
+// The keyring's item is per protocol: a POP3 account that shares the rest
+// with a JMAP account keeps its hive password when only the JMAP one is kept.
+TEST_F(ConfigStoreTest, KeptPasswordIsEmptiedOnlyUnderItsOwnProtocol)
+{
+    Store(Main, "AccountsNo", 2);
+    for (int i : {1, 2})
+    {
+        Store(AccountKey(i), "UserName", std::string("ann"));
+        Store(AccountKey(i), "UserPassword", std::string("secret"));
+        Store(AccountKey(i), "HostAddress", std::string("example.org"));
+        Store(AccountKey(i), "HostPort", std::string("110"));
+    }
+    Store(AccountKey(2), "JMAP", 1);
+    Account kept;
+    kept.UserName = "ann";
+    kept.Password = "secret";
+    kept.Host = "example.org";
+    kept.JMAP = true;
+    EmptyStoredPassword(kept);
+    EXPECT_EQ(std::tuple(String(AccountKey(1), "UserPassword"), String(AccountKey(2), "UserPassword")),
+              std::tuple(std::string("secret"), std::string("")));
 }
 
 TEST_F(ConfigStoreTest, SavingFewerAccountsLeavesTheHigherKeys)

@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTreeWidget>
 
 namespace
@@ -25,9 +26,10 @@ namespace
 
 const std::string Account1 = AccountKey(1);
 
-std::vector<std::string> AttributesOf(const std::string& user, const std::string& host, const std::string& port)
+std::vector<std::string> AttributesOf(const std::string& user, const std::string& host, const std::string& port,
+                                      const std::string& protocol = "pop3")
 {
-    return {"protocol", "pop3", "host", host, "port", port, "user", user};
+    return {"protocol", protocol, "host", host, "port", port, "user", user};
 }
 
 class Keyring : public UiFixture
@@ -61,9 +63,9 @@ protected:
     }
 
     std::string Kept(const std::string& user = "ann", const std::string& host = "mail.example.org",
-                     const std::string& port = "110")
+                     const std::string& port = "110", const std::string& protocol = "pop3")
     {
-        return keyring->Lookup(AttributesOf(user, host, port));
+        return keyring->Lookup(AttributesOf(user, host, port, protocol));
     }
     // Waits until the hive's password is emptied (true) or 10 s passed.
     bool HiveEmptied()
@@ -111,7 +113,8 @@ struct TEdit
     const char* Password; // typed, or "" for none
     const char* Host;     // the account's host after the edit
     const char* KeptNew;  // under ann on Host:110
-    const char* KeptOld;  // under ann on mail.example.org:110, when Host differs
+    const char* KeptOld;  // under ann on mail.example.org:110, when Host or the protocol differs
+    bool Jmap = false;    // the account turned to JMAP
 };
 
 class KeyringEdit : public Keyring, public testing::WithParamInterface<TEdit>
@@ -128,9 +131,13 @@ TEST_P(KeyringEdit, OkKeepsThePasswordUnderTheAccountsIdentity)
     if (*edit.Password)
         settings->txtPassword->setText(QString::fromUtf8(edit.Password));
     settings->txtHost->setText(QString::fromUtf8(edit.Host));
+    if (edit.Jmap)
+        settings->rdbJmap->click();
     Ok();
-    EXPECT_TRUE(WaitUntil([&] { return Kept("ann", edit.Host) == edit.KeptNew; }, 10000)) << Kept("ann", edit.Host);
-    if (std::string(edit.Host) != "mail.example.org")
+    const std::string protocol = edit.Jmap ? "jmap" : "pop3";
+    EXPECT_TRUE(WaitUntil([&] { return Kept("ann", edit.Host, "110", protocol) == edit.KeptNew; }, 10000))
+        << Kept("ann", edit.Host, "110", protocol);
+    if (std::string(edit.Host) != "mail.example.org" || edit.Jmap)
         EXPECT_TRUE(WaitUntil([&] { return Kept() == edit.KeptOld; }, 10000)) << Kept();
     EXPECT_EQ(String(Account1, "UserPassword"), "");
 }
@@ -139,7 +146,9 @@ INSTANTIATE_TEST_SUITE_P(Edits, KeyringEdit,
                          testing::Values(TEdit{"TypedPassword", "typed", "mail.example.org", "typed", ""},
                                          TEdit{"ChangedHostMoves", "", "other.example.org", "hive secret", ""},
                                          TEdit{"BothTheTypedOneUnderTheNewHost", "typed", "other.example.org",
-                                               "typed", ""}),
+                                               "typed", ""},
+                                         TEdit{"JmapMovesItUnderItsOwnProtocol", "", "mail.example.org",
+                                               "hive secret", "", true}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(Keyring, RemovedAccountsSecretIsDeleted)

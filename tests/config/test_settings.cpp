@@ -408,6 +408,44 @@ TEST_F(SettingsDialogTest, ProtocolChangeKeepsThePort)
     EXPECT_EQ(String(AccountKey(1), "HostPort"), "110");
 }
 
+// JMAP beside the others: port and security are off while it is chosen,
+// and a port no connection could use does not hold up OK then.
+TEST_F(SettingsDialogTest, JmapIsChosenBesideTheOthersWithoutPortOrSecurity)
+{
+    Open();
+    Page(settings->tabAccount);
+    Type(settings->txtPort, QStringLiteral("x"));
+    struct Step
+    {
+        QAbstractButton* Button;
+        bool Imap4, Jmap, PortOn;
+    } const steps[] = {
+        {settings->rdbJmap, false, true, false},
+        {settings->rdbImap4, true, false, true},
+        {settings->rdbPop3, false, false, true},
+        {settings->rdbJmap, false, true, false},
+    };
+    for (size_t i = 0; i < std::size(steps); ++i)
+    {
+        SCOPED_TRACE("step " + std::to_string(i));
+        Click(steps[i].Button);
+        EXPECT_EQ(std::tuple(RowAccount(0).IMAP4, RowAccount(0).JMAP), std::tuple(steps[i].Imap4, steps[i].Jmap));
+        EXPECT_EQ(std::tuple(settings->txtPort->isEnabled(), settings->cboSecurity->isEnabled(),
+                             settings->txtHost->toolTip().isEmpty()),
+                  std::tuple(steps[i].PortOn, steps[i].PortOn, steps[i].PortOn));
+        EXPECT_FALSE(steps[i].Jmap && (settings->chkPush->isEnabled() || settings->btnFolders->isEnabled()));
+    }
+    Type(settings->txtHost, QStringLiteral("https://jmap.example.org/session"));
+    Click(settings->btnOk);
+    EXPECT_FALSE(settings->isVisible());
+    EXPECT_EQ(std::tuple(Integer(AccountKey(1), "JMAP"), Integer(AccountKey(1), "IMAP4")), std::tuple(1, 0));
+    EXPECT_EQ(String(AccountKey(1), "HostAddress"), "https://jmap.example.org/session");
+    Open();
+    Page(settings->tabAccount);
+    EXPECT_TRUE(settings->rdbJmap->isChecked());
+    EXPECT_FALSE(settings->txtPort->isEnabled());
+}
+
 // OK stores no port a connection cannot be made to: the window stays open
 // on the account, its port field marked with what is wrong.
 TEST_F(SettingsDialogTest, OkRefusesAPortThatIsNoTcpPortWithTheFieldMarked)
@@ -643,6 +681,7 @@ protected:
     // record for IMAP4 over TLS.
     void AnswerBySrv(const std::string& domain, const std::string& host)
     {
+        Net->NoJmap(domain);
         Net->NoFile("https://autoconfig." + domain + "/mail/config-v1.1.xml?emailaddress=ann%40" + domain);
         Net->NoFile("https://" + domain + "/.well-known/autoconfig/mail/config-v1.1.xml");
         Net->Srv("_imaps._tcp." + domain, {{host, 993, 0, 0}});
@@ -675,6 +714,20 @@ TEST_F(FindDialogTest, FindFillsTheAccountSaysWhereFromAndStoresNothingBeforeOk)
     Click(settings->btnOk);
     EXPECT_EQ(String(AccountKey(1), "HostAddress"), "mail.example.com");
     EXPECT_EQ(String(AccountKey(1), "EmailAddress"), "ann@example.com");
+}
+
+TEST_F(FindDialogTest, AJmapServerFoundSetsUpAJmapAccount)
+{
+    Find(0, QStringLiteral("ann@example.com"));
+    Net->Srv("_jmap._tcp.example.com", {{"jmap.example.com", 443, 0, 0}});
+    Net->File("https://jmap.example.com/.well-known/jmap", R"({"capabilities": {"urn:ietf:params:jmap:mail": {}}})");
+    const Account a = RowAccount(0);
+    EXPECT_EQ(std::tuple(a.JMAP, a.IMAP4, a.Host, a.UserName),
+              std::tuple(true, false, std::string("jmap.example.com"), std::string("ann@example.com")));
+    EXPECT_TRUE(settings->rdbJmap->isChecked());
+    EXPECT_FALSE(settings->txtPort->isEnabled());
+    Click(settings->btnOk);
+    EXPECT_EQ(std::tuple(Integer(AccountKey(1), "JMAP"), Integer(AccountKey(1), "IMAP4")), std::tuple(1, 0));
 }
 
 TEST_F(FindDialogTest, AProviderThatTakesNoPasswordIsSetUpForASignIn)

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
@@ -79,6 +80,32 @@ TEST_F(SignInPage, TheChoiceOfProviderIsTheAccountsWayToLogIn)
         if (row.Choice == TSignInPanel::pcMicrosoft)
             EXPECT_EQ(issuerField, *row.Issuer ? row.Issuer : "common");
     }
+}
+
+// The API token is JMAP's: offered while JMAP is chosen, kept in the
+// password field, and given up for a password when the protocol changes.
+TEST_F(SignInPage, AnApiTokenIsOfferedForJmapAccountsInThePasswordField)
+{
+    Account jmap;
+    jmap.JMAP = true;
+    Show(jmap);
+    ASSERT_EQ(Panel().cboAuthentication->count(), TSignInPanel::pcApiToken + 1);
+    Panel().cboAuthentication->setCurrentIndex(TSignInPanel::pcApiToken);
+    EXPECT_EQ(Edited().Authentication, aaBearer);
+    EXPECT_TRUE(settings.txtPassword->isEnabled());
+    EXPECT_EQ(settings.lblPassword->text(), "API token:");
+    EXPECT_FALSE(Panel().btnSignIn->isVisible());
+    std::string issuerField;
+    EXPECT_EQ(TSignInPanel::ChoiceOf(Edited(), &issuerField), TSignInPanel::pcApiToken);
+
+    settings.rdbImap4->click();
+    EXPECT_EQ(Edited().Authentication, aaPassword);
+    EXPECT_EQ(Panel().cboAuthentication->count(), TSignInPanel::pcApiToken);
+    EXPECT_EQ(Panel().cboAuthentication->currentIndex(), TSignInPanel::pcPassword);
+    EXPECT_EQ(settings.lblPassword->text(), "Password:");
+    settings.rdbJmap->click();
+    EXPECT_EQ(Panel().cboAuthentication->count(), TSignInPanel::pcApiToken + 1);
+    EXPECT_EQ(Edited().Authentication, aaPassword);
 }
 
 class SignInPageWithServer : public WithAuthServer<SignInPage>

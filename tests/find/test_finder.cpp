@@ -53,8 +53,8 @@ TEST_F(FinderTest, ProviderTableAnswersWithoutTheNetwork)
 TEST_F(FinderTest, EveryPlaceAsksAtOnce)
 {
     Start();
-    EXPECT_EQ(Net.Fetches.size(), 2u);
-    EXPECT_EQ(Net.Dns.size(), 5u);  // four services and the exchanger
+    EXPECT_EQ(Net.Fetches.size(), 3u); // two files and JMAP's well-known place
+    EXPECT_EQ(Net.Dns.size(), 6u);  // four services, JMAP's and the exchanger
     EXPECT_EQ(Net.Probes.size(), 10u); // TLS from the first byte on 993 and 995
     EXPECT_EQ(Result(), "waiting");
 }
@@ -62,6 +62,7 @@ TEST_F(FinderTest, EveryPlaceAsksAtOnce)
 TEST_F(FinderTest, EarlierPlaceWinsOverALaterOneThatAnsweredFirst)
 {
     Start();
+    Net.NoJmap();
     Net.Probed("imap.example.com:993", true);
     Net.Srv("_imaps._tcp.example.com", {{"srv.example.com", 993, 0, 0}});
     Net.Srv("_pop3s._tcp.example.com");
@@ -80,6 +81,7 @@ TEST_F(FinderTest, EarlierPlaceWinsOverALaterOneThatAnsweredFirst)
 TEST_F(FinderTest, EachPlaceWinsWhenTheEarlierOnesComeBackEmpty)
 {
     Start();
+    Net.NoJmap();
     Net.File(WellKnownUrl, "<!DOCTYPE x [<!ENTITY e \"e\">]><clientConfig/>"); // hostile: passed over
     Net.NoFile(HostUrl);
     EXPECT_EQ(Result(), "waiting");
@@ -89,13 +91,13 @@ TEST_F(FinderTest, EachPlaceWinsWhenTheEarlierOnesComeBackEmpty)
     EXPECT_EQ(Result(), "waiting"); // the SRV records come before the exchanger
     Net.NoSrv();
     EXPECT_EQ(Result(), "imap.hoster.net:993 from hoster.net");
-    ASSERT_FALSE(Outcome.Notes.empty());
-    EXPECT_NE(Outcome.Notes.front().find("document type"), std::string::npos);
+    EXPECT_NE(testing::PrintToString(Outcome.Notes).find("document type"), std::string::npos);
 }
 
 TEST_F(FinderTest, SrvRecordsWinOverTheExchangerAndProbes)
 {
     Start();
+    Net.NoJmap();
     Net.NoFile(HostUrl);
     Net.NoFile(WellKnownUrl);
     Net.Srv("_imaps._tcp.example.com");
@@ -109,6 +111,7 @@ TEST_F(FinderTest, SrvRecordsWinOverTheExchangerAndProbes)
 TEST_F(FinderTest, ExchangerOfAKnownProviderWins)
 {
     Start();
+    Net.NoJmap();
     Net.NoFile(HostUrl);
     Net.NoFile(WellKnownUrl);
     Net.NoSrv();
@@ -120,6 +123,7 @@ TEST_F(FinderTest, ExchangerOfAKnownProviderWins)
 TEST_F(FinderTest, FirstVerifiedProbeInOrderWins)
 {
     Start();
+    Net.NoJmap();
     Net.NoFile(HostUrl);
     Net.NoFile(WellKnownUrl);
     Net.NoSrv();
@@ -136,6 +140,7 @@ TEST_F(FinderTest, FirstVerifiedProbeInOrderWins)
 TEST_F(FinderTest, StartTlsIsProbedOnlyWhereNoTlsFromTheFirstByteAnswers)
 {
     Start();
+    Net.NoJmap();
     Net.NoFile(HostUrl);
     Net.NoFile(WellKnownUrl);
     Net.NoSrv();
@@ -159,6 +164,7 @@ TEST_F(FinderTest, StartTlsIsProbedOnlyWhereNoTlsFromTheFirstByteAnswers)
 TEST_F(FinderTest, NothingAnywhereEndsWithNothing)
 {
     Start();
+    Net.NoJmap();
     Net.NoFile(HostUrl);
     Net.NoFile(WellKnownUrl);
     Net.NoSrv();
@@ -166,6 +172,51 @@ TEST_F(FinderTest, NothingAnywhereEndsWithNothing)
     Net.NoProbe();
     EXPECT_EQ(Result(), "nothing");
     EXPECT_FALSE(Outcome.TimedOut);
+}
+
+const std::string JmapWellKnown = "https://example.com/.well-known/jmap";
+const std::string MailSession = R"({"capabilities": {"urn:ietf:params:jmap:core": {}, "urn:ietf:params:jmap:mail": {}}})";
+
+TEST_F(FinderTest, JmapWhereOfferedWinsOverTheFilesThatAnsweredFirst)
+{
+    Start();
+    Net.File(HostUrl, ConfigFor("file.example.com"));
+    Net.Srv("_jmap._tcp.example.com", {{"jmap.example.com", 443, 0, 0}});
+    EXPECT_EQ(Result(), "waiting");
+    Net.NoFile(JmapWellKnown);
+    Net.File("https://jmap.example.com/.well-known/jmap", MailSession);
+    EXPECT_EQ(Result(), "jmap.example.com:443 from example.com");
+    EXPECT_TRUE(Outcome.Server.JMAP);
+    EXPECT_FALSE(Outcome.Server.IMAP4);
+    EXPECT_EQ(Outcome.Server.Source, fsDnsRecords);
+    EXPECT_EQ(Outcome.Server.UserName, "ann@example.com");
+}
+
+// The record's targets are asked one after another; what none offers
+// leaves the domain's own well-known place, then the rest.
+TEST_F(FinderTest, JmapRecordTargetsAreAskedInTurnThenTheWellKnownPlace)
+{
+    Start();
+    Net.Srv("_jmap._tcp.example.com", {{"b.example.com", 8443, 20, 0}, {"a.example.com", 443, 10, 0}});
+    Net.File("https://a.example.com/.well-known/jmap", "<html>a web site</html>");
+    EXPECT_EQ(Net.Fetches.count("fetch https://b.example.com:8443/.well-known/jmap"), 1u);
+    Net.NoFile("https://b.example.com:8443/.well-known/jmap", 401);
+    // Not at the default port: the address that answered is the account's.
+    EXPECT_EQ(Result(), "https://b.example.com:8443/.well-known/jmap:8443 from example.com");
+    EXPECT_TRUE(Outcome.Server.JMAP);
+    EXPECT_NE(testing::PrintToString(Outcome.Notes).find("https://a.example.com/.well-known/jmap: not a JMAP session"),
+              std::string::npos)
+        << testing::PrintToString(Outcome.Notes);
+
+    Calls = 0;
+    Start();
+    Net.Srv("_jmap._tcp.example.com", {{"a.example.com", 443, 0, 0}});
+    Net.NoFile("https://a.example.com/.well-known/jmap");
+    EXPECT_EQ(Result(), "waiting");
+    Net.NoFile(JmapWellKnown, 401);
+    EXPECT_EQ(Result(), "example.com:443 from example.com");
+    EXPECT_TRUE(Outcome.Server.JMAP);
+    EXPECT_EQ(Outcome.Server.Source, fsAutoconfig);
 }
 
 TEST_F(FinderTest, ExpiryTakesTheBestAnswerSoFarOrEndsEmpty)

@@ -1,5 +1,6 @@
 #include "find/Autoconfig.h"
 #include "find/FindOrder.h"
+#include "find/JmapOffer.h"
 #include "find/Providers.h"
 #include "find/SrvOrder.h"
 #include "mail/HttpAnswer.h"
@@ -310,6 +311,49 @@ TEST(Srv, WeightsChooseWithinAPriority)
     EXPECT_EQ(first(5), "light.example.com");
     EXPECT_EQ(first(11), "heavy.example.com");
     EXPECT_EQ(first(100), "heavy.example.com");
+}
+
+TEST(Srv, JmapRecordsAreOrderedAndPassedOverAsTheOthers)
+{
+    const auto hosts = [](const std::vector<TSrvRecord>& records) {
+        std::vector<std::string> out;
+        for (const TFoundServer& s : ChooseJmapServers(records, Bob, PickZero).Servers)
+            out.push_back(s.Host + ":" + std::to_string(s.Port) + (s.JMAP && !s.IMAP4 ? " jmap " : " ") + s.UserName);
+        return out;
+    };
+    using TList = std::vector<std::string>;
+    EXPECT_EQ(hosts({Srv("b.example.com", 443, 20), Srv("a.example.com.", 8443, 10)}),
+              (TList{"a.example.com:8443 jmap bob@example.com", "b.example.com:443 jmap bob@example.com"}));
+    EXPECT_EQ(hosts({Srv(".", 0)}), TList{});
+}
+
+TEST(Jmap, AnAnswerOffersJmapWithMailOrAsksForTheLogin)
+{
+    const auto session = [](const std::string& body) { return TFetchAnswer{true, body, {}, 200, "https://x/"}; };
+    const auto refused = [](int status, const std::string& problem) {
+        return TFetchAnswer{false, {}, problem, status, "https://x/"};
+    };
+    const struct
+    {
+        TFetchAnswer Answer;
+        bool Offered;
+        std::string Problem;
+    } rows[] = {
+        {session(R"({"capabilities": {"urn:ietf:params:jmap:core": {}, "urn:ietf:params:jmap:mail": {}}})"), true, ""},
+        {session(R"({"capabilities": {"urn:ietf:params:jmap:core": {}}})"), false, "a JMAP session without mail"},
+        {session(R"({"capabilities": ["urn:ietf:params:jmap:mail"]})"), false, "not a JMAP session"},
+        {session("<html>urn:ietf:params:jmap:mail</html>"), false, "not a JMAP session"},
+        {refused(401, "HTTP status 401"), true, ""},
+        {refused(404, "HTTP status 404"), false, "HTTP status 404"},
+        {refused(302, "Insecure redirect"), false, "Insecure redirect"},
+    };
+    for (const auto& row : rows)
+    {
+        std::string problem = "left over";
+        EXPECT_EQ(JmapOffered(row.Answer, problem), row.Offered) << row.Answer.Body << row.Answer.Status;
+        EXPECT_EQ(problem, row.Problem);
+    }
+    EXPECT_EQ(JmapHostAddress("jmap.example.com", 443, "https://jmap.example.com/session"), "jmap.example.com");
 }
 
 TEST(Probe, TargetsTlsPortsFirstThenStartTls)

@@ -155,6 +155,15 @@ protected:
         w.Mx("netscape.net", "mx-aol.mail.gm0.yahoodns.net");
         w.Mx("olc.test", "outlook-de.olc.protection.outlook.com");
         w.Mx("aolhosted.test", "mx-aol.mail.gm0.yahoodns.net");
+        // JMAP through the domain's record; its file names IMAP4 too.
+        const std::string session = Body(R"({"capabilities": {"urn:ietf:params:jmap:core": {},)"
+                                         R"( "urn:ietf:params:jmap:mail": {}}, "apiUrl": "/jmap/api/"})");
+        w.Srv("_jmap._tcp.jmap.test", "api.jmap.test", 443);
+        file("api.jmap.test", "/.well-known/jmap", session);
+        file("autoconfig.jmap.test", ConfigPath, Body(ConfigFile("imap", "imap.jmap.test", 993, "SSL")));
+        // JMAP at the domain's own well-known place.
+        file("jmapwk.test", "/.well-known/jmap", R"({"redirect": "/jmap/session"})");
+        w.Serve("jmapwk.test/jmap/session", R"({"status": 401})");
         // A domain's own file shaped like the consumer Microsoft one:
         // OAuth2 alone, no issuer named.
         file("autoconfig.ownms.test", ConfigPath, Body(ReadFile(std::string(ProviderFolders[0]) + "/hotmail.com.xml")));
@@ -209,7 +218,7 @@ protected:
         if (!s.Found())
             return "nothing";
         static const char* const Kinds[] = {"none", "table", "file", "dns", "probe"};
-        return std::string(s.IMAP4 ? "imap " : "pop3 ") + s.Host + ":" + std::to_string(s.Port)
+        return std::string(s.JMAP ? "jmap " : s.IMAP4 ? "imap " : "pop3 ") + s.Host + ":" + std::to_string(s.Port)
                + (s.Security == asStartTLS ? " starttls " : " tls ") + Kinds[s.Source] + " " + s.SourceName
                + (s.NeedsOAuth2 ? " oauth2 " + s.OAuth2Issuer : "");
     }
@@ -244,6 +253,11 @@ TEST_F(FindWorld, EachPlaceAnswersWhenItIsTheFirstWithAnAnswer)
              TCase{"ann@step4.test", "imap imap.hoster.test:993 tls file hoster.test"},
              TCase{"ann@step5.test", "imap mail.step5.test:993 tls probe mail.step5.test"},
              TCase{"ann@starttls.test", "imap imap.starttls.test:143 starttls probe imap.starttls.test"},
+             // Before the file jmap.test also has.
+             TCase{"ann@jmap.test", "jmap api.jmap.test:443 tls dns jmap.test"},
+             // Its well-known place moves within the site to a session that
+             // wants the login first.
+             TCase{"ann@jmapwk.test", "jmap jmapwk.test:443 tls file jmapwk.test"},
          })
         EXPECT_EQ(Brief(Find(c.Address)), c.Expected) << c.Address;
 }
@@ -322,7 +336,7 @@ TEST_F(FindWorld, EveryProviderFileIsFoundAsItSays)
 {
     const auto rank = [](const TFoundServer& s) { return (s.Security == asStartTLS ? 2 : 0) + (s.IMAP4 ? 0 : 1); };
     const auto server = [](const TFoundServer& s) {
-        return std::string(s.IMAP4 ? "imap " : "pop3 ") + s.Host + ":" + std::to_string(s.Port)
+        return std::string(s.JMAP ? "jmap " : s.IMAP4 ? "imap " : "pop3 ") + s.Host + ":" + std::to_string(s.Port)
                + (s.Security == asStartTLS ? " starttls " : " tls ") + s.UserName;
     };
     std::size_t domains = 0;

@@ -47,8 +47,14 @@ public:
         calls.erase(it);
         done(std::move(answer));
     }
-    void File(const std::string& url, const std::string& body) { Reply(Fetches, "fetch " + url, TFetchAnswer{true, body, {}}); }
-    void NoFile(const std::string& url) { Reply(Fetches, "fetch " + url, TFetchAnswer{false, {}, "HTTP status 404"}); }
+    void File(const std::string& url, const std::string& body)
+    {
+        Reply(Fetches, "fetch " + url, TFetchAnswer{true, body, {}, 200, url});
+    }
+    void NoFile(const std::string& url, int status = 404)
+    {
+        Reply(Fetches, "fetch " + url, TFetchAnswer{false, {}, "HTTP status " + std::to_string(status), status, url});
+    }
     void Srv(const std::string& name, std::vector<TSrvAnswer> records = {})
     {
         TDnsAnswer a;
@@ -72,6 +78,12 @@ public:
     {
         for (const char* s : {"_imaps._tcp.", "_pop3s._tcp.", "_imap._tcp.", "_pop3._tcp."})
             Srv(std::string(s) + domain);
+    }
+    // The domain offers no JMAP: no record, nothing at its well-known place.
+    void NoJmap(const std::string& domain = "example.com")
+    {
+        Srv("_jmap._tcp." + domain);
+        NoFile("https://" + domain + "/.well-known/jmap");
     }
     // Every waiting probe but one fails, and so do those started meanwhile.
     void NoProbe(const std::string& except = {})

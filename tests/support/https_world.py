@@ -7,6 +7,7 @@ Listens on port 443 of ADDRESS and answers by the request's host and
 path (the query is ignored). ROUTES maps "host/path" to one answer:
     {"body": "..."}                 200 with that body
     {"redirect": "url"}             302 to that address
+    {"status": 401}                 that status, with no body
     {"endless": true}               200, chunks without end
     {"stall": true}                 the headers never come
 Anything else is a 404. With STARTTLS-ADDRESS, a mail server that offers TLS
@@ -54,6 +55,12 @@ def main():
             elif "redirect" in answer:
                 self.send_response(302)
                 self.send_header("Location", answer["redirect"])
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+            elif "status" in answer:
+                self.send_response(answer["status"])
+                if answer["status"] == 401:
+                    self.send_header("WWW-Authenticate", 'Basic realm="mail"')
                 self.send_header("Content-Length", "0")
                 self.end_headers()
             elif answer.get("endless"):
