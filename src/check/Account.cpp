@@ -41,7 +41,7 @@ const char* ProtocolWord(const Account& account)
 std::vector<std::string> WatchedFolders(const Account& account)
 {
     std::vector<std::string> folders;
-    if (account.IMAP4)
+    if (account.IMAP4 || account.JMAP)
         for (const TAccountFolder& f : account.Folders)
         {
             if (!f.Watched || f.Name.empty())

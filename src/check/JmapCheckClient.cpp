@@ -121,6 +121,9 @@ void TJmapCheckClient::ReadMailboxes()
     const std::vector<TJmapMailbox> mailboxes =
         ReadJmapMailboxes(response.Answer("m", "Mailbox/get"), MaxMailboxes, FMemory.MailboxState);
     FMemory.MailboxIds = JmapFolderNames(mailboxes);
+    FMemory.Mailboxes.clear();
+    for (const TJmapMailbox& m : mailboxes)
+        FMemory.Mailboxes[m.Id] = m;
 }
 
 void TJmapCheckClient::FullCheck()
@@ -197,10 +200,16 @@ bool TJmapCheckClient::RepeatCheck()
     QJsonObject mailboxes = Arguments(account);
     mailboxes["sinceState"] = QString::fromStdString(FMemory.MailboxState);
     mailboxes["maxChanges"] = 1000;
+    // A mailbox's counts change with every message; only its name, place
+    // or role matter here.
+    QJsonObject renamed = Arguments(account);
+    renamed["#ids"] = JmapResultOf("m", "Mailbox/changes", "/updated");
+    renamed["properties"] = QJsonArray{"id", "name", "parentId", "role"};
     const TJmapResponse response = FLink.Call(FMemory.Session, {{"Email/changes", changes, "c"},
                                                                  {"Email/get", created, "n"},
                                                                  {"Email/get", updated, "u"},
-                                                                 {"Mailbox/changes", mailboxes, "m"}});
+                                                                 {"Mailbox/changes", mailboxes, "m"},
+                                                                 {"Mailbox/get", renamed, "r"}});
     TJmapChanges emailChanges;
     TJmapChanges mailboxChanges;
     try
@@ -214,14 +223,24 @@ bool TJmapCheckClient::RepeatCheck()
             return false;
         throw;
     }
-    // A folder renamed, made or removed may change what is watched; more
-    // changes than asked for are cheaper to read afresh.
-    if (emailChanges.HasMoreChanges || mailboxChanges.HasMoreChanges || !mailboxChanges.Created.empty() ||
-        !mailboxChanges.Destroyed.empty() || !mailboxChanges.Updated.empty())
+    // A folder renamed, moved, made or removed may change what is watched;
+    // more changes than asked for are cheaper to read afresh.
+    bool moved = mailboxChanges.HasMoreChanges || !mailboxChanges.Created.empty() || !mailboxChanges.Destroyed.empty();
+    if (!moved && !mailboxChanges.Updated.empty())
     {
-        FMemory.MailboxIds.clear();
-        return false;
+        std::string state;
+        for (const TJmapMailbox& m :
+             ReadJmapMailboxes(response.Answer("r", "Mailbox/get"), mailboxChanges.Updated.size(), state))
+        {
+            const auto known = FMemory.Mailboxes.find(m.Id);
+            moved = moved || known == FMemory.Mailboxes.end() || known->second.Name != m.Name ||
+                    known->second.ParentId != m.ParentId || known->second.Role != m.Role;
+        }
     }
+    if (moved)
+        FMemory.MailboxIds.clear();
+    if (moved || emailChanges.HasMoreChanges)
+        return false;
     std::string ignored;
     const std::vector<TJmapEmail> made =
         ReadJmapEmails(response.Answer("n", "Email/get"), emailChanges.Created.size(), ignored);

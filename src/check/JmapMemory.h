@@ -25,6 +25,7 @@ struct TJmapAccountMemory
     TJmapSession Session;
     std::string MailboxState;
     std::map<std::string, std::string> MailboxIds; // folder name as the account lists it → id
+    std::map<std::string, TJmapMailbox> Mailboxes; // by id, as last read
     std::string EmailState;                        // "" until a full check
     std::vector<std::string> Watched;              // the folders Listed is for, in order
     std::vector<std::vector<TJmapListed>> Listed;  // per watched folder, oldest first

@@ -25,7 +25,7 @@ std::string Utf8(const std::string& desktopText)
 // The keyring's attributes are UTF-8; the account's texts desktop text.
 TSecretKey TokenKeyOf(const Account& account)
 {
-    return TSecretKey{account.IMAP4 ? "imap" : "pop3", Utf8(account.Host), Utf8(account.Port),
+    return TSecretKey{account.JMAP ? "jmap" : account.IMAP4 ? "imap" : "pop3", Utf8(account.Host), Utf8(account.Port),
                       Utf8(account.UserName), RefreshTokenKind};
 }
 
@@ -33,7 +33,7 @@ TSecretKey TokenKeyOf(const Account& account)
 
 std::string VaultKeyOf(const Account& account)
 {
-    return std::string(account.IMAP4 ? "imap" : "pop3") + '\n' + account.Host + '\n' + account.Port + '\n' +
+    return std::string(account.JMAP ? "jmap" : account.IMAP4 ? "imap" : "pop3") + '\n' + account.Host + '\n' + account.Port + '\n' +
            account.UserName + '\n' + account.OAuth2Issuer;
 }
 
@@ -166,7 +166,7 @@ THiveTokenVault::THiveTokenVault(QObject& owner, int waitSeconds) : FOwner(owner
 
 std::string HiveTokenName(const Account& account)
 {
-    return std::string(account.IMAP4 ? "imap" : "pop3") + "://" + account.UserName + "@" + account.Host + ":" +
+    return std::string(account.JMAP ? "jmap" : account.IMAP4 ? "imap" : "pop3") + "://" + account.UserName + "@" + account.Host + ":" +
            account.Port + " " + account.OAuth2Issuer;
 }
 
