@@ -31,7 +31,7 @@ TPushSessions::~TPushSessions()
 
 bool TPushSessions::Pushes(const Account& account)
 {
-    return account.Enabled && account.IMAP4 && account.Push;
+    return account.Enabled && (account.IMAP4 || account.JMAP) && account.Push;
 }
 
 void TPushSessions::Note(const std::shared_ptr<TShared>& shared, std::uint64_t id, TNote note)

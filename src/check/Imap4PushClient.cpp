@@ -1,6 +1,7 @@
 #include "check/Imap4PushClient.h"
 
 #include "check/CheckRules.h"
+#include "check/JmapPushClient.h"
 #include "check/RowId.h"
 #include "check/SessionOpen.h"
 #include "mail/IdExceptions.h"
@@ -97,5 +98,7 @@ private:
 std::unique_ptr<TPushClient> MakePushClient(const Account& account, const TSessionLimits& limits,
                                             std::shared_ptr<TIdLineAbort> abort)
 {
+    if (account.JMAP)
+        return MakeJmapPushClient(account, limits, std::move(abort));
     return std::make_unique<TImap4PushClient>(account, limits, std::move(abort));
 }

@@ -33,6 +33,9 @@ public:
 
     // One API request.
     TJmapResponse Call(const TJmapSession& session, const std::vector<TJmapCall>& calls);
+    // The Authorization header's value; `refused` asks an OAuth2 account's
+    // token afresh.
+    std::string AuthorizationHeader(bool refused) { return Authorization(refused); }
     // The HTTP requests made since SetAccount.
     int Requests() const { return FRequests; }
 

@@ -9,7 +9,14 @@
 namespace
 {
 
-std::unique_ptr<TIdIOHandler> LineFor(const THttpUrl& url, const THttpLineLimits& limits)
+void Wipe(std::string& text)
+{
+    std::fill(text.begin(), text.end(), '\0');
+}
+
+} // namespace
+
+std::unique_ptr<TIdIOHandler> HttpLineFor(const THttpUrl& url, const THttpLineLimits& limits)
 {
     std::unique_ptr<TIdIOHandler> line;
     if (url.Tls)
@@ -27,12 +34,18 @@ std::unique_ptr<TIdIOHandler> LineFor(const THttpUrl& url, const THttpLineLimits
     return line;
 }
 
-void Wipe(std::string& text)
+std::string HttpRequestText(const THttpRequest& request, const std::string& accept)
 {
-    std::fill(text.begin(), text.end(), '\0');
+    std::string bytes = request.Method + " " + request.Url.Target + " HTTP/1.1\r\nHost: " +
+                        HostHeaderOf(request.Url) + "\r\nAccept: " + accept +
+                        "\r\nConnection: close\r\nUser-Agent: ternbell\r\n";
+    if (!request.Authorization.empty())
+        bytes += "Authorization: " + request.Authorization + "\r\n";
+    if (!request.Body.empty() || request.Method == "POST")
+        bytes += "Content-Type: " + request.ContentType + "\r\nContent-Length: " +
+                 std::to_string(request.Body.size()) + "\r\n";
+    return bytes + "\r\n" + request.Body;
 }
-
-} // namespace
 
 EHttpAnswer::EHttpAnswer(const std::string& problem)
     : EIdProtocolError("The server's HTTP answer cannot be read."), Problem(problem)
@@ -41,17 +54,9 @@ EHttpAnswer::EHttpAnswer(const std::string& problem)
 
 THttpReply HttpOnLine(THttpRequest request, const THttpLineLimits& limits)
 {
-    std::string bytes = request.Method + " " + request.Url.Target + " HTTP/1.1\r\nHost: " +
-                        HostHeaderOf(request.Url) +
-                        "\r\nAccept: application/json\r\nConnection: close\r\nUser-Agent: ternbell\r\n";
-    if (!request.Authorization.empty())
-        bytes += "Authorization: " + request.Authorization + "\r\n";
-    if (!request.Body.empty() || request.Method == "POST")
-        bytes += "Content-Type: " + request.ContentType + "\r\nContent-Length: " +
-                 std::to_string(request.Body.size()) + "\r\n";
-    bytes += "\r\n" + request.Body;
+    std::string bytes = HttpRequestText(request);
     Wipe(request.Authorization);
-    std::unique_ptr<TIdIOHandler> line = LineFor(request.Url, limits);
+    std::unique_ptr<TIdIOHandler> line = HttpLineFor(request.Url, limits);
     try
     {
         line->Open();

@@ -49,6 +49,13 @@ public:
     std::string Problem;
 };
 
+class TIdIOHandler;
+
+// The request as it goes on the wire; `accept` is the Accept header's value.
+std::string HttpRequestText(const THttpRequest& request, const std::string& accept = "application/json");
+// A line to the URL's host, secured for https, not yet opened.
+std::unique_ptr<TIdIOHandler> HttpLineFor(const THttpUrl& url, const THttpLineLimits& limits);
+
 // Failures of the line raise as the mail library raises them (time-outs,
 // refusals, certificates); the request's bytes, credentials among them, are
 // wiped once sent.

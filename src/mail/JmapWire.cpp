@@ -338,6 +338,17 @@ std::vector<std::pair<std::string, std::string>> ReadJmapSetFailures(const QJson
     return failures;
 }
 
+bool JmapStateChanged(std::string_view data, const std::string& accountId)
+{
+    QJsonObject change;
+    if (!ReadJsonObject(data, MaxJmapAnswer, change) || change.value(QLatin1String("@type")) != "StateChange")
+        return false;
+    const QJsonObject types =
+        change.value(QLatin1String("changed")).toObject().value(QString::fromStdString(accountId)).toObject();
+    return types.contains(QLatin1String("Email")) || types.contains(QLatin1String("Mailbox")) ||
+           types.contains(QLatin1String("EmailDelivery"));
+}
+
 long long JmapUtcSeconds(const std::string& utcDate)
 {
     const QDateTime t = QDateTime::fromString(QString::fromStdString(utcDate), Qt::ISODate);

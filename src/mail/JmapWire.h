@@ -152,6 +152,11 @@ TJmapChanges ReadJmapChanges(const QJsonObject& answer, std::size_t maxItems);
 // Email/set's answer: the ids it did not destroy or update, with why.
 std::vector<std::pair<std::string, std::string>> ReadJmapSetFailures(const QJsonObject& answer);
 
+// Whether a push StateChange (RFC 8620 7.1) names a change of the mail of
+// `accountId`: its Email, Mailbox or EmailDelivery state. False for any
+// other document.
+bool JmapStateChanged(std::string_view data, const std::string& accountId);
+
 // Seconds since 1970 of a UTCDate ("2026-12-10T04:20:33Z"); -1 when it is
 // not one.
 long long JmapUtcSeconds(const std::string& utcDate);

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QProcess>
+
+#include <cstdint>
+#include <string>
+
+// The tests' JMAP push relay (jmap_push_relay.py) in front of a JMAP server
+// on loopback: every request passes through, and the event source is served
+// from the server's own states, asked five times a second, for servers whose
+// own build does not push. Ends with the object or the test.
+class JmapPushRelay
+{
+public:
+    explicit JmapPushRelay(std::uint16_t serverPort);
+    ~JmapPushRelay();
+    JmapPushRelay(const JmapPushRelay&) = delete;
+    JmapPushRelay& operator=(const JmapPushRelay&) = delete;
+
+    std::uint16_t Port() const { return FPort; }
+    // The well-known address through the relay.
+    std::string SessionUrl() const;
+
+private:
+    QProcess FProcess;
+    std::uint16_t FPort = 0;
+};
