@@ -1,5 +1,7 @@
 #include "check/FolderList.h"
 
+#include "check/JmapCheckClient.h"
+#include "check/JmapLink.h"
 #include "check/MailErrorText.h"
 #include "check/RowId.h"
 #include "check/SessionOpen.h"
@@ -8,12 +10,60 @@
 #include "mail/Imap4Client.h"
 #include "mail/ModifiedUtf7.h"
 
+#include "platform/CodePage.h"
+
+#include <QJsonArray>
+
 #include <algorithm>
 #include <unordered_set>
+
+namespace
+{
+
+// A JMAP account's mailboxes, named as its check names them.
+TServerFolders ListJmapFolders(const Account& account, const TSessionLimits& limits,
+                               std::shared_ptr<TIdLineAbort> abort)
+{
+    TServerFolders answer;
+    try
+    {
+        TJmapLink link(limits, std::move(abort));
+        link.SetAccount(account);
+        const TJmapAccountMemory memory = link.Open();
+        QJsonObject get{{"accountId", QString::fromStdString(memory.Session.AccountId)}, {"ids", QJsonValue::Null}};
+        get["properties"] = QJsonArray{"id", "name", "parentId", "role"};
+        const TJmapResponse response = link.Call(memory.Session, {{"Mailbox/get", get, "m"}});
+        std::string state;
+        const std::vector<TJmapMailbox> mailboxes =
+            ReadJmapMailboxes(response.Answer("m", "Mailbox/get"), 10000, state);
+        std::map<std::string, std::string> roles;
+        for (const TJmapMailbox& m : mailboxes)
+            roles[m.Id] = m.Role;
+        for (const auto& [name, id] : JmapFolderNames(mailboxes))
+        {
+            if (name.find_first_of("\r\n") != std::string::npos)
+                continue;
+            answer.Folders.push_back({ToCodePage(QString::fromStdString(name)),
+                                      !roles[id].empty() && roles[id] != "inbox", true});
+        }
+        std::stable_partition(answer.Folders.begin(), answer.Folders.end(),
+                              [](const TServerFolder& f) { return f.Name == InboxName; });
+    }
+    catch (const std::exception& e)
+    {
+        answer.Error = MailErrorText(e);
+        answer.Folders.clear();
+    }
+    return answer;
+}
+
+} // namespace
 
 TServerFolders ListServerFolders(const Account& account, int port, const TSessionLimits& limits,
                                  std::shared_ptr<TIdLineAbort> abort)
 {
+    if (account.JMAP)
+        return ListJmapFolders(account, limits, std::move(abort));
     TServerFolders answer;
     TIdIMAP4 client;
     client.LineAbort = std::move(abort);

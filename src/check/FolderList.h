@@ -23,7 +23,8 @@ struct TServerFolders
     std::vector<TServerFolder> Folders;
 };
 
-// Logs in to the IMAP4 account on `port` and lists its folders, the inbox
+// Logs in to the IMAP4 account on `port` (a JMAP account's session) and
+// lists its folders, the inbox
 // first. Raises nothing: a failure is the answer's Error.
 TServerFolders ListServerFolders(const Account& account, int port, const TSessionLimits& limits,
                                  std::shared_ptr<TIdLineAbort> abort);

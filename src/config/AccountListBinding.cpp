@@ -311,11 +311,11 @@ void TAccountListBinding::StoreFolders(int index, std::vector<TAccountFolder> fo
 
 void TAccountListBinding::ShowProtocolChoice()
 {
-    if (Fields.Push)
-        Fields.Push->setEnabled(Fields.Imap4->isChecked());
-    if (Fields.Folders)
-        Fields.Folders->setEnabled(Fields.Imap4->isChecked());
     const bool jmap = Fields.Jmap && Fields.Jmap->isChecked();
+    if (Fields.Push)
+        Fields.Push->setEnabled(Fields.Imap4->isChecked() || jmap);
+    if (Fields.Folders)
+        Fields.Folders->setEnabled(Fields.Imap4->isChecked() || jmap);
     Fields.Port->setEnabled(!jmap);
     if (Fields.Security)
         Fields.Security->setEnabled(!jmap);

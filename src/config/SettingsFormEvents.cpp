@@ -441,7 +441,7 @@ void TfrmSettings::cboSecurityChange()
 void TfrmSettings::btnFoldersClick()
 {
     const int index = Accounts->SelectedIndex();
-    if (index < 0 || !FAccounts[index].IMAP4 || FAccounts[index].JMAP)
+    if (index < 0 || !(FAccounts[index].IMAP4 || FAccounts[index].JMAP))
         return;
     int port = 0;
     try

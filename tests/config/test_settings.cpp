@@ -433,7 +433,9 @@ TEST_F(SettingsDialogTest, JmapIsChosenBesideTheOthersWithoutPortOrSecurity)
         EXPECT_EQ(std::tuple(settings->txtPort->isEnabled(), settings->cboSecurity->isEnabled(),
                              settings->txtHost->toolTip().isEmpty()),
                   std::tuple(steps[i].PortOn, steps[i].PortOn, steps[i].PortOn));
-        EXPECT_FALSE(steps[i].Jmap && (settings->chkPush->isEnabled() || settings->btnFolders->isEnabled()));
+        // Push and folders are IMAP4's and JMAP's.
+        EXPECT_EQ(settings->chkPush->isEnabled(), steps[i].Imap4 || steps[i].Jmap);
+        EXPECT_EQ(settings->btnFolders->isEnabled(), steps[i].Imap4 || steps[i].Jmap);
     }
     Type(settings->txtHost, QStringLiteral("https://jmap.example.org/session"));
     Click(settings->btnOk);

@@ -3,6 +3,7 @@
 // and Delete and Mark as read as IMAP4 on the same server sees them.
 
 #include "check/CheckCycle.h"
+#include "check/FolderList.h"
 #include "check/JmapCheckClient.h"
 #include "check/JmapMemory.h"
 #include "notify/JmapDeleteClient.h"
@@ -134,6 +135,14 @@ TEST_F(JmapCyrus, WatchedFoldersAreListedEachFromItsMailbox)
     ASSERT_EQ(report.Folders[1].Fetched.size(), 1u);
     EXPECT_EQ(report.Folders[1].Fetched[0].Header.Subject, "list-mail");
     EXPECT_NE(report.Folders[2].Error, "") << "a watched folder the server does not have";
+
+    // The choice in the settings lists them by the same names, the inbox first.
+    const TServerFolders listed = ListServerFolders(account, 0, limits, nullptr);
+    ASSERT_EQ(listed.Error, "");
+    ASSERT_FALSE(listed.Folders.empty());
+    EXPECT_EQ(listed.Folders[0].Name, "INBOX");
+    EXPECT_TRUE(std::any_of(listed.Folders.begin(), listed.Folders.end(),
+                            [](const TServerFolder& f) { return f.Name == "Lists" && !f.SpecialUse; }));
 }
 
 TEST_F(JmapCyrus, DeleteAndMarkAsReadAsImap4SeesThem)
