@@ -144,21 +144,27 @@ inline int ConnectLoopback(uint16_t port)
 class TBareSocket
 {
 public:
-    explicit TBareSocket(uint16_t port)
+    explicit TBareSocket(uint16_t port) : TBareSocket(port, NoGreeting)
+    {
+        ReadLine(); // the greeting
+    }
+    // For a protocol where the client speaks first (HTTP).
+    enum TNoGreeting { NoGreeting };
+    TBareSocket(uint16_t port, TNoGreeting)
     {
         FFd = ConnectLoopback(port);
         if (FFd < 0)
             throw std::runtime_error("connect failed");
-        ReadLine(); // the greeting
     }
     ~TBareSocket() { ::close(FFd); }
     TBareSocket(const TBareSocket&) = delete;
     TBareSocket& operator=(const TBareSocket&) = delete;
 
-    void SendLine(const std::string& line)
+    void SendLine(const std::string& line) { Send(line + "\r\n"); }
+
+    void Send(const std::string& bytes)
     {
-        const std::string out = line + "\r\n";
-        if (::send(FFd, out.data(), out.size(), 0) != static_cast<ssize_t>(out.size()))
+        if (::send(FFd, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size()))
             throw std::runtime_error("send failed");
     }
 
