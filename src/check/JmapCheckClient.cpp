@@ -22,11 +22,14 @@ constexpr int MaxChanges = 5000;
 constexpr std::size_t MaxMailboxes = 10000;
 constexpr int MaxFolderDepth = 64;
 
-QJsonArray EmailProperties()
+// The server's preview only where previews are shown: it is most of an
+// answer's bytes.
+QJsonArray EmailProperties(bool preview)
 {
     QJsonArray properties;
     for (const char* const* p = JmapEmailProperties; *p; ++p)
-        properties.append(QLatin1String(*p));
+        if (preview || std::string_view(*p) != "preview")
+            properties.append(QLatin1String(*p));
     return properties;
 }
 
@@ -152,7 +155,7 @@ void TJmapCheckClient::FullCheck()
         query["calculateTotal"] = true;
         QJsonObject get = Arguments(account);
         get["#ids"] = JmapResultOf("q" + n, "Email/query", "/ids");
-        get["properties"] = EmailProperties();
+        get["properties"] = EmailProperties(ReadPreviews);
         calls.push_back({"Email/query", query, "q" + n});
         calls.push_back({"Email/get", get, "g" + n});
         asked.push_back(k);
@@ -194,7 +197,7 @@ bool TJmapCheckClient::RepeatCheck()
     changes["maxChanges"] = MaxChanges;
     QJsonObject created = Arguments(account);
     created["#ids"] = JmapResultOf("c", "Email/changes", "/created");
-    created["properties"] = EmailProperties();
+    created["properties"] = EmailProperties(ReadPreviews);
     QJsonObject updated = created;
     updated["#ids"] = JmapResultOf("c", "Email/changes", "/updated");
     QJsonObject mailboxes = Arguments(account);
@@ -355,7 +358,7 @@ std::vector<TFetchedMessage> TJmapCheckClient::FetchMessages(const std::vector<i
                 part.append(QString::fromStdString(missing[i]));
             QJsonObject get = Arguments(FMemory.Session.AccountId);
             get["ids"] = part;
-            get["properties"] = EmailProperties();
+            get["properties"] = EmailProperties(ReadPreviews);
             calls.push_back({"Email/get", get, "g" + std::to_string(calls.size())});
             sizes.push_back(to - from);
         }
