@@ -45,8 +45,10 @@ LINKS = {
 # and shares the types of its entry points through the module's header;
 # mail loads the preview module the same way, and find the network module of
 # Find; platform speaks to the keyring helper through the helper's protocol
-# header.
-HEADERS_ONLY = {"desktop": ["decoders"], "mail": ["preview"], "platform": ["keyring"], "find": ["finder"]}
+# header. The network module of Find builds the mail library's HTTP answer
+# reader (plain C++) into itself.
+HEADERS_ONLY = {"desktop": ["decoders"], "mail": ["preview"], "platform": ["keyring"], "find": ["finder"],
+                "finder": ["mail"]}
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
 

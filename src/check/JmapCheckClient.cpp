@@ -14,8 +14,6 @@
 namespace
 {
 
-// Checks by changes between two full ones.
-constexpr int RepeatsBeforeFull = 20;
 // Changes asked for at once; more, and a full check is cheaper.
 constexpr int MaxChanges = 5000;
 // Mailboxes an account may have; a tree of more is no honest one.
@@ -104,7 +102,7 @@ void TJmapCheckClient::Connect()
     FMemory = FLink.Open();
     const std::vector<std::string> watched = WatchedFolders(FLink.Aimed());
     const bool canRepeat = !FMemory.EmailState.empty() && FMemory.Watched == watched &&
-                           FMemory.Repeats < RepeatsBeforeFull;
+                           FMemory.Repeats < JmapRepeatsBeforeFull;
     if (canRepeat && RepeatCheck())
     {
         ++FMemory.Repeats;

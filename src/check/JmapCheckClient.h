@@ -14,8 +14,11 @@
 // no Email state, else one request for what changed since (Email/changes
 // and Mailbox/changes, the created and updated messages fetched by
 // back-reference). What follows is read from what came: only headers of
-// messages neither request brought are asked for. Every 20th check is a
-// full one, so a server whose state never moves cannot hide mail for long.
+// messages neither request brought are asked for. After
+// JmapRepeatsBeforeFull checks by changes comes a full one, so a server
+// whose state never moves cannot hide mail for long.
+constexpr int JmapRepeatsBeforeFull = 20;
+
 class TJmapCheckClient : public TCheckClient
 {
 public:

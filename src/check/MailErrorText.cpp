@@ -74,6 +74,7 @@ namespace
     N_("The server offers no mail over JMAP."),
     N_("The JMAP server refused the request."),
     N_("The server's answer left messages out."),
+    N_("The server's event stream cannot be read."),
 };
 
 const std::string NotAnInteger = "' is not a valid integer value";

@@ -74,7 +74,8 @@ bool ReadHttpUrl(const std::string& url, THttpUrl& parsed)
             hasPort = true;
         }
     }
-    if (parsed.Host.empty() || (hasPort && !ReadPort(port, parsed.Port)))
+    // An empty port is the scheme's own (RFC 3986 3.2.3).
+    if (parsed.Host.empty() || (hasPort && !port.empty() && !ReadPort(port, parsed.Port)))
         return false;
     if (end != std::string::npos)
         parsed.Target = url.substr(end);

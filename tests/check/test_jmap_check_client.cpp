@@ -160,6 +160,31 @@ TEST_F(JmapCheck, AServerThatCannotTellChangesGetsOneFullCheck)
     EXPECT_TRUE(again.Fetched.empty());
 }
 
+TEST_F(JmapCheck, AStateThatNeverMovesCannotHideMailPastTheFullCheck)
+{
+    const std::string unchanged =
+        R"({"methodResponses":[["Email/changes",{"oldState":"e1","newState":"e1","hasMoreChanges":false,)"
+        R"("created":[],"updated":[],"destroyed":[]},"c"],["Email/get",{"state":"e1","list":[]},"n"],)"
+        R"(["Email/get",{"state":"e1","list":[]},"u"],["Mailbox/changes",{"oldState":"m1","newState":"m1",)"
+        R"("hasMoreChanges":false,"created":[],"updated":[],"destroyed":[]},"m"]]})";
+    std::string script = "C~ GET\n" + Answer(SessionJson) + "C~ POST\n" + Answer(Mailboxes) + "C~ POST\n" +
+                         Answer(FullCheck);
+    for (int i = 0; i < JmapRepeatsBeforeFull; ++i)
+        script += "C~ POST\n" + Answer(unchanged);
+    // The mail the server never told of, found by the full check after them.
+    std::string withThird = FullCheck;
+    withThird.replace(withThird.find(R"(["M2","M1"])"), 11, R"(["M3","M2","M1"])");
+    withThird.replace(withThird.find(R"([{"id":"M2")"), 2, "[" + Email("M3", "third", "2026-12-10T03:00:00Z") + ",{");
+    script += "C~ POST\n" + Answer(withThird);
+    ScriptedServer srv(Script(script));
+    ASSERT_EQ(Check(srv).Error, "");
+    for (int i = 0; i < JmapRepeatsBeforeFull; ++i)
+        ASSERT_EQ(Check(srv, {"j:M1", "j:M2"}).Ids.size(), 2u) << "repeat " << i;
+    const TAccountReport full = Check(srv, {"j:M1", "j:M2"});
+    EXPECT_EQ(full.Error, "");
+    EXPECT_EQ(full.Ids, (std::vector<std::string>{"j:M1", "j:M2", "j:M3"}));
+}
+
 TEST_F(JmapCheck, HostileAnswersEndAsErrorRows)
 {
     std::string manyIds = R"({"methodResponses":[["Email/get",{"state":"e1","list":[]},"s"],["Email/query",{"ids":[)";

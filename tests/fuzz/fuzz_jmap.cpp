@@ -1,6 +1,8 @@
-// What a JMAP server sends: the session resource and the answers a check
-// reads. The first byte picks the reader; any input must end in a result,
-// EJmapMalformed or EJmapNoMail, within the bounds the readers set.
+// What a JMAP server sends: the session resource, the answers a check reads
+// and the push event stream (chunked or not). The first byte picks the
+// reader; any input must end in a result, EJmapMalformed or EJmapNoMail,
+// within the bounds the readers set.
+#include "mail/EventStream.h"
 #include "mail/JmapWire.h"
 
 #include <cstddef>
@@ -14,9 +16,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
     try
     {
-        if (data[0] % 2 == 0)
+        if (data[0] % 3 == 0)
         {
             ReadJmapSession(text, "https://mail.example/.well-known/jmap");
+            return 0;
+        }
+        if (data[0] % 3 == 1)
+        {
+            // In pieces of a size the second byte picks, as a socket gives them.
+            const std::size_t piece = text.empty() ? 1 : 1 + static_cast<unsigned char>(text[0]) % 64;
+            TChunkedReader chunks;
+            TEventStreamReader reader(4096);
+            std::vector<TServerEvent> events;
+            for (std::size_t at = 0; at < text.size(); at += piece)
+            {
+                std::string plain;
+                const std::string_view bytes = std::string_view(text).substr(at, piece);
+                if (data[0] & 8)
+                    chunks.Feed(bytes, plain);
+                else
+                    plain = bytes;
+                if (!reader.Feed(plain, events))
+                    break;
+            }
+            for (const TServerEvent& e : events)
+                JmapStateChanged(e.Data, "u1");
             return 0;
         }
         // One answer of each kind the check asks for, under the call ids it uses.
