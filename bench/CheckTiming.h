@@ -141,6 +141,26 @@ inline int ConnectLoopback(uint16_t port)
     return -1;
 }
 
+// A socket listening on a free loopback port, which `port` gets; raises
+// when it cannot.
+inline int ListenOnLoopback(uint16_t& port, int backlog)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, backlog) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0)
+    {
+        if (fd >= 0)
+            ::close(fd);
+        throw std::runtime_error("the relay cannot listen");
+    }
+    port = ntohs(addr.sin_port);
+    return fd;
+}
+
 class TBareSocket
 {
 public:

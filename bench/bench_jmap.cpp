@@ -180,15 +180,7 @@ class TRecordingRelay
 public:
     explicit TRecordingRelay(uint16_t upstream) : FUpstream(upstream)
     {
-        FListen = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof addr;
-        if (FListen < 0 || ::bind(FListen, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-            ::listen(FListen, 4) != 0 || ::getsockname(FListen, reinterpret_cast<sockaddr*>(&addr), &length) != 0)
-            throw std::runtime_error("the relay cannot listen");
-        FPort = ntohs(addr.sin_port);
+        FListen = ListenOnLoopback(FPort, 4);
         FThread = std::thread([this] { Serve(); });
     }
     ~TRecordingRelay()

@@ -2,8 +2,8 @@
 
 #include "i18n/Translate.h"
 #include "mail/IdExceptions.h"
-#include "mail/IdIOHandlerStack.h"
-#include "mail/TlsIOHandler.h"
+#include "mail/HttpLine.h"
+#include "mail/IdIOHandler.h"
 #include "oauth/OAuthErrors.h"
 #include "check/CheckRules.h"
 #include "platform/AsciiText.h"
@@ -168,29 +168,24 @@ THttpAnswer HttpExchange(const std::string& url, const std::string& form, const 
                          const std::string& authorization)
 {
     const THttpUrl target = ParseHttpUrl(url);
-    std::unique_ptr<TIdIOHandler> line;
-    if (target.Tls)
-        line = std::make_unique<TIdTlsIOHandler>();
-    else
-        line = std::make_unique<TIdIOHandlerStack>();
-    line->Host = target.Host;
-    line->Port = target.Port;
-    line->IPVersion = target.Host.find(':') != std::string::npos ? Id_IPv6 : Id_IPv4;
-    line->ConnectTimeout = limits.ConnectMilliseconds;
-    line->ReadTimeout = limits.TotalMilliseconds;
-    line->OperationTimeout = limits.TotalMilliseconds;
+    THttpLineLimits lineLimits;
+    lineLimits.ConnectTimeout = limits.ConnectMilliseconds;
+    lineLimits.ReadTimeout = limits.TotalMilliseconds;
+    lineLimits.OperationTimeout = limits.TotalMilliseconds;
+    lineLimits.Clock = limits.Clock;
+    lineLimits.LineAbort = limits.LineAbort;
+    std::unique_ptr<TIdIOHandler> line = HttpLineFor(target, lineLimits);
     line->MaxLineLength = MaxHeaderLine;
-    line->Clock = limits.Clock;
-    line->LineAbort = limits.LineAbort;
-    const std::string hostHeader = HostHeaderOf(target);
-    std::string request = (form.empty() ? "GET " : "POST ") + target.Target + " HTTP/1.1\r\nHost: " + hostHeader +
-                          "\r\nAccept: application/json\r\nConnection: close\r\nUser-Agent: ternbell\r\n";
-    if (!authorization.empty())
-        request += "Authorization: " + authorization + "\r\n";
-    if (!form.empty())
-        request += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
-                   std::to_string(form.size()) + "\r\n";
-    request += "\r\n" + form;
+    THttpRequest sent;
+    sent.Method = form.empty() ? "GET" : "POST";
+    sent.Url = target;
+    sent.Authorization = authorization;
+    sent.ContentType = "application/x-www-form-urlencoded";
+    sent.Body = form;
+    std::string request = HttpRequestText(sent);
+    // The form and the header may carry secrets: one copy, wiped once sent.
+    std::fill(sent.Authorization.begin(), sent.Authorization.end(), '\0');
+    std::fill(sent.Body.begin(), sent.Body.end(), '\0');
     try
     {
         line->Open();
