@@ -102,6 +102,7 @@ TEST(JmapPushStream, HostileStreamsEndTheSession)
         ASSERT_EQ(push->Open(), TPushClient::TOpened::Ready);
         EXPECT_THROW(push->Wait(5000, 5000), EIdReplyTooLarge);
         push->Close();
+        EXPECT_TRUE(srv.WaitDone(5000)) << "the flood ends with the line";
     }
     {
         // An event source that never answers costs one read time-out.

@@ -406,27 +406,12 @@ bool Cyrus::StartOnce(std::string& why)
     envp.push_back(nullptr);
 
     const std::string master = Bin(Tree(), "master");
-    std::vector<std::string> args = {master, "-C", Root.File("imapd.conf"), "-M", Root.File("cyrus.conf"),
-                                     "-p", Root.File("run/master.pid")};
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    // A group of its own, so Stop can see and end every process it started.
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attr, 0);
     pid_t pid = -1;
-    const int rc = posix_spawn(&pid, master.c_str(), &actions, &attr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
+    // A group of its own, so Stop can see and end every process it started.
+    const int rc = Dovecot::SpawnGroupLeader(pid,
+                                             {master, "-C", Root.File("imapd.conf"), "-M", Root.File("cyrus.conf"),
+                                              "-p", Root.File("run/master.pid")},
+                                             log, envp.data());
     if (rc != 0)
         throw Failure("cannot start " + master + ": " + strerror(rc));
     MasterPid = pid;
@@ -457,30 +442,8 @@ void Cyrus::Stop()
 {
     if (MasterPid <= 0)
         return;
-    const pid_t pid = std::exchange(MasterPid, -1);
-    auto waitMaster = [pid](std::chrono::milliseconds bound) {
-        const auto deadline = Clock::now() + bound;
-        while (Clock::now() < deadline)
-        {
-            const pid_t r = waitpid(pid, nullptr, WNOHANG);
-            if (r == pid || (r < 0 && errno == ECHILD))
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
-    };
     // The master ends its services when it ends.
-    kill(pid, SIGTERM);
-    if (!waitMaster(std::chrono::seconds(10)))
-    {
-        kill(-pid, SIGKILL);
-        waitMaster(std::chrono::seconds(5));
-    }
-    const auto deadline = Clock::now() + std::chrono::seconds(5);
-    while (Dovecot::GroupAlive(pid) && Clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (Dovecot::GroupAlive(pid))
-        kill(-pid, SIGKILL);
+    Dovecot::EndGroupLeader(std::exchange(MasterPid, -1));
 }
 
 std::string Cyrus::SessionUrl() const

@@ -22,6 +22,7 @@
 #include <iterator>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 extern char** environ;
 
@@ -374,26 +375,8 @@ bool Dovecot::StartOnce(std::string& why, bool samePorts)
 
     std::string conf = Root + "/dovecot.conf";
     std::string out = Root + "/dovecot.out";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    // Its own process group, so Stop can see (and if need be end) every
-    // process the master started.
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attr, 0);
-    std::vector<std::string> args = {binary, "-F", "-c", conf};
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
     pid_t pid = -1;
-    int rc = posix_spawn(&pid, binary.c_str(), &actions, &attr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
+    const int rc = SpawnGroupLeader(pid, {binary, "-F", "-c", conf}, out, environ);
     if (rc != 0)
         throw Failure("cannot start " + binary + ": " + strerror(rc));
     MasterPid = pid;
@@ -444,8 +427,35 @@ void Dovecot::Stop()
 {
     if (MasterPid <= 0)
         return;
-    pid_t pid = MasterPid;
-    MasterPid = -1;
+    EndGroupLeader(std::exchange(MasterPid, -1));
+}
+
+int Dovecot::SpawnGroupLeader(pid_t& pid, std::vector<std::string> args, const std::string& log,
+                              char* const* envp)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const int rc = posix_spawn(&pid, args[0].c_str(), &actions, &attr, argv.data(), envp);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    if (rc != 0)
+        pid = -1;
+    return rc;
+}
+
+void Dovecot::EndGroupLeader(pid_t pid)
+{
     auto waitMaster = [pid](std::chrono::milliseconds bound) {
         auto deadline = Clock::now() + bound;
         while (Clock::now() < deadline)

@@ -90,6 +90,15 @@ public:
     // master's children are reparented when it ends, and reaping them is up
     // to whoever adopted them.
     static bool GroupAlive(pid_t group);
+    // Starts `args` (the program first) as the leader of a process group of
+    // its own, so that every process it starts can be seen and ended; its
+    // output goes to `log`, its input is empty. The spawn's error number, 0
+    // when it started.
+    static int SpawnGroupLeader(pid_t& pid, std::vector<std::string> args, const std::string& log,
+                                char* const* envp);
+    // Ends a master started so: SIGTERM, then the whole group by force where
+    // it does not end within the bounds; waits until the group is empty.
+    static void EndGroupLeader(pid_t pid);
 
     // The master's pid, which is also the id of the process group of all its
     // processes; -1 when stopped.

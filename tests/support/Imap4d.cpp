@@ -99,21 +99,8 @@ void Imap4d::Start()
                            "virtdomain {\n  passwd-dir \"" + FFolder.Path() + "/passwd\";\n};\n"
                            "logging {\n  syslog no;\n};\n");
     const std::string log = FFolder.File("imap4d.log");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
     // A group of its own: every session is a child, ended with it.
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attr, 0);
-    std::string configArgument = "--config-file=" + config;
-    std::vector<char*> argv{const_cast<char*>(Program), configArgument.data(), nullptr};
-    const int rc = posix_spawn(&FPid, Program, &actions, &attr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
+    const int rc = Dovecot::SpawnGroupLeader(FPid, {Program, "--config-file=" + config}, log, environ);
     if (rc != 0)
     {
         FPid = -1;
