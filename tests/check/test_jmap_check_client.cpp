@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -183,6 +184,43 @@ TEST_F(JmapCheck, AStateThatNeverMovesCannotHideMailPastTheFullCheck)
     const TAccountReport full = Check(srv, {"j:M1", "j:M2"});
     EXPECT_EQ(full.Error, "");
     EXPECT_EQ(full.Ids, (std::vector<std::string>{"j:M1", "j:M2", "j:M3"}));
+}
+
+// Hands out "old" until asked afresh after a refusal, then "fresh".
+struct TwoTokens : IAccessTokens
+{
+    std::string AccessToken(const Account&, bool refused) override { return refused ? "fresh" : "old"; }
+};
+
+TEST_F(JmapCheck, EachLoginKindSendsItsAuthorization)
+{
+    struct Case
+    {
+        TAccountAuthentication Kind;
+        std::string Script;
+        const char* Sent; // the Authorization header that got the session
+    };
+    const std::string session = Answer(SessionJson) + "C~ POST\n" + Answer(Mailboxes) + "C~ POST\n" + Answer(FullCheck);
+    const Case cases[] = {
+        {aaPassword, "C~ GET\n" + session, "Authorization: Basic YW5uOnNlY3JldA=="},
+        {aaBearer, "C~ GET\n" + session, "Authorization: Bearer secret"},
+        // A refused token is asked afresh once, as the mail protocols do.
+        {aaOAuth2, "C~ GET\n" + Answer("", "401 Unauthorized") + "C~ GET\n" + session, "Authorization: Bearer fresh"},
+    };
+    limits.Tokens = std::make_shared<TwoTokens>();
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.Sent);
+        limits.Jmap = std::make_shared<TJmapMemory>();
+        ScriptedServer srv(Script(c.Script));
+        Account a = AccountAt(srv);
+        a.Authentication = c.Kind;
+        TJmapCheckClient client(limits, nullptr);
+        client.SetAccount(a, 0);
+        EXPECT_EQ(CheckSession(client, MaxListedMessages, std::unordered_set<std::string>{}).Error, "");
+        const std::vector<std::string> lines = srv.ReceivedLines();
+        EXPECT_NE(std::find(lines.begin(), lines.end(), c.Sent), lines.end());
+    }
 }
 
 TEST_F(JmapCheck, HostileAnswersEndAsErrorRows)
