@@ -30,7 +30,9 @@
 # session's wake-ups beside what its ping (every 240 s) asks for, and the
 # resident memory of the two side by side. "on" runs the JMAP account alone;
 # "folders" does not apply. The relay's connections to Cyrus are its own:
-# the program's counted are those to the relay and to Cyrus directly.
+# the program's counted are those to the relay and to Cyrus directly. The
+# default window falls between the stream's pings; one of 240 s holds the
+# first ping and the look at the interval that it brings.
 # TERNBELL_BENCH_FOLLOW=1 attaches a `ternbell --status --follow` reader to
 # the instance for the window: a status bar's, which must wake it no more.
 # Runs itself in a network namespace with only loopback (scripts/offline.sh),
