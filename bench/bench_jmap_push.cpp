@@ -23,6 +23,7 @@
 #include "check/Imap4PushClient.h"
 #include "check/JmapMemory.h"
 #include "check/JmapPushClient.h"
+#include "check/PushSession.h"
 #include "config/Config.h"
 #include "notify/NewMailForm.h"
 #include "support/Cyrus.h"
@@ -38,6 +39,8 @@
 #include <QThread>
 
 #include <algorithm>
+#include <chrono>
+#include <mutex>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -62,9 +65,13 @@ using bench::Until;
 
 const char* const Password = "secret";
 
-std::string Mail(int n)
+// Each user's messages tell whose they are, so a look at an inbox shows
+// mail that went astray.
+std::string Mail(const std::string& user, int n)
 {
-    return "From: bench@example.org\r\nSubject: pushed " + std::to_string(n) + "\r\n\r\nbody\r\n";
+    return "From: bench@example.org\r\nTo: " + user + "@example.org\r\nMessage-ID: <" + user + "." +
+           std::to_string(n) + "@bench.example.org>\r\nSubject: for " + user + " " + std::to_string(n) +
+           "\r\n\r\nbody\r\n";
 }
 
 // A plain HTTP/1.1 client on one loopback connection, as little as a client
@@ -162,6 +169,74 @@ private:
     int FFd = -1;
 };
 
+// The messages in the user's inbox, as EXAMINE counts them.
+int Held(Cyrus& server, const std::string& user)
+{
+    const std::string answer = server.Imap(user, {"EXAMINE INBOX"});
+    const std::size_t exists = answer.find(" EXISTS");
+    const std::size_t from = answer.rfind("* ", exists);
+    return exists == std::string::npos || from == std::string::npos ? -1 : std::atoi(answer.c_str() + from + 2);
+}
+
+// When the program's push session heard news and when the look it takes
+// after it came back: where the time between the delivery and the command
+// goes.
+struct TPushMarks
+{
+    std::mutex Lock;
+    std::vector<TClock::time_point> Heard;
+    std::vector<TClock::time_point> Looked;
+};
+
+// The program's push client with its news and looks marked; all else as it
+// is.
+class TMarkedPush : public TPushClient
+{
+public:
+    TMarkedPush(std::unique_ptr<TPushClient> client, std::shared_ptr<TPushMarks> marks)
+        : FClient(std::move(client)), FMarks(std::move(marks))
+    {
+    }
+    TOpened Open() override { return FClient->Open(); }
+    void Start() override { FClient->Start(); }
+    bool Wait(int milliseconds, int anyLineAfter) override
+    {
+        const bool news = FClient->Wait(milliseconds, anyLineAfter);
+        if (news)
+            Mark(FMarks->Heard);
+        return news;
+    }
+    bool Renew() override
+    {
+        const bool news = FClient->Renew();
+        Mark(FMarks->Looked);
+        return news;
+    }
+    bool HearsEveryFolder() const override { return FClient->HearsEveryFolder(); }
+    void Close() noexcept override { FClient->Close(); }
+
+private:
+    void Mark(std::vector<TClock::time_point>& marks)
+    {
+        const TClock::time_point now = TClock::now();
+        std::lock_guard<std::mutex> lock(FMarks->Lock);
+        marks.push_back(now);
+    }
+
+    std::unique_ptr<TPushClient> FClient;
+    std::shared_ptr<TPushMarks> FMarks;
+};
+
+// The first mark at or after `start`, in ms from it; -1 when none.
+double MarkAfter(TPushMarks& marks, const std::vector<TClock::time_point>& which, TClock::time_point start)
+{
+    std::lock_guard<std::mutex> lock(marks.Lock);
+    for (const TClock::time_point at : which)
+        if (at >= start)
+            return std::chrono::duration<double, std::milli>(at - start).count();
+    return -1;
+}
+
 // The event source's target on the relay, as the session resource names it.
 std::string EventSourceTarget(uint16_t relayPort, const std::string& user)
 {
@@ -203,7 +278,7 @@ std::vector<double> CheckShare(Cyrus& server, const std::string& sessionUrl, int
     std::vector<double> times;
     for (int n = 1; n <= deliveries; ++n)
     {
-        server.Deliver("checked", Mail(n));
+        server.Deliver("checked", Mail("checked", n));
         QThread::msleep(300);
         const TClock::time_point start = TClock::now();
         const TAccountReport report = check(known);
@@ -244,8 +319,9 @@ int Run(int deliveries)
     config.Accounts = {account};
     config.Execute = "true %s";
     config.ShowForm = false;
-    TPushSessions push([limits](const Account& a, std::shared_ptr<TIdLineAbort> abort) {
-        return MakePushClient(a, limits, std::move(abort));
+    const auto marks = std::make_shared<TPushMarks>();
+    TPushSessions push([limits, marks](const Account& a, std::shared_ptr<TIdLineAbort> abort) {
+        return std::make_unique<TMarkedPush>(MakePushClient(a, limits, std::move(abort)), marks);
     });
     TMailCheck check(tray, newMail, config, [limits](TMailProtocol protocol, std::shared_ptr<TIdLineAbort> abort) {
         return MakeCheckClient(protocol, limits, std::move(abort));
@@ -271,12 +347,12 @@ int Run(int deliveries)
     std::mt19937 random(48);
     std::uniform_int_distribution<int> phase(0, 199);
     const auto pause = [&] { Until([] { return false; }, phase(random)); };
-    std::vector<double> program, bare, delivered;
+    std::vector<double> program, bare, delivered, heard, looked;
     for (int n = 1; n <= deliveries; ++n)
     {
         pause();
         TClock::time_point start = TClock::now();
-        server.Deliver("bare", Mail(n));
+        server.Deliver("bare", Mail("bare", n));
         delivered.push_back(MsSince(start));
         if (!bareStream.WaitForState(10000))
             throw std::runtime_error("the bare client heard nothing of delivery " + std::to_string(n));
@@ -288,14 +364,21 @@ int Run(int deliveries)
         const int before = told;
         pause();
         start = TClock::now();
-        server.Deliver("pushed", Mail(n));
+        server.Deliver("pushed", Mail("pushed", n));
         if (!Until([&] { return told > before; }, 20000))
             throw std::runtime_error("delivery " + std::to_string(n) + " was never told");
         program.push_back(MsSince(start));
+        heard.push_back(MarkAfter(*marks, marks->Heard, start));
+        looked.push_back(MarkAfter(*marks, marks->Looked, start));
         // The next delivery finds the session listening again.
         Until([&] { return !check.Busy(); }, 20000);
         Until([] { return false; }, 500);
     }
+    // Heard the other side's mail is no measurement.
+    for (const char* user : {"pushed", "bare"})
+        if (const int held = Held(server, user); held != deliveries)
+            throw std::runtime_error(std::string("the inbox of ") + user + " holds " + std::to_string(held) +
+                                     " messages, not its " + std::to_string(deliveries) + " deliveries");
     const double difference = Median(program) - Median(bare);
     std::printf("%d deliveries to Cyrus behind the push relay (states polled every 200 ms), one at a time\n",
                 deliveries);
@@ -306,6 +389,17 @@ int Run(int deliveries)
                 *std::max_element(program.begin(), program.end()));
     std::printf("  goal: the program at most 100 ms more than the bare client: %.1f ms more, %s\n", difference,
                 difference <= 100 ? "met" : "NOT met");
+    std::vector<double> heardToLooked, lookedToTold;
+    for (std::size_t i = 0; i < program.size(); ++i)
+        if (heard[i] >= 0 && looked[i] >= heard[i] && looked[i] <= program[i])
+        {
+            heardToLooked.push_back(looked[i] - heard[i]);
+            lookedToTold.push_back(program[i] - looked[i]);
+        }
+    std::printf("  of the program's: heard on its stream median %7.1f ms after the delivery; then its look "
+                "(one request) %5.1f ms; then the check and the telling %5.1f ms (medians of the %zu "
+                "deliveries heard in that order)\n",
+                Median(heard), Median(heardToLooked), Median(lookedToTold), heardToLooked.size());
     const std::vector<double> checks = CheckShare(server, relay.SessionUrl(), deliveries);
     std::printf("  the check it starts       median %7.1f ms   best %7.1f ms   worst %7.1f ms   "
                 "(one new message, through the relay)\n",
@@ -313,8 +407,9 @@ int Run(int deliveries)
                 *std::max_element(checks.begin(), checks.end()));
     if (std::getenv("TERNBELL_BENCH_ALL"))
         for (std::size_t i = 0; i < program.size(); ++i)
-            std::printf("    %2zu: bare %7.1f ms (its delivery %5.1f ms)   program %7.1f ms\n", i + 1, bare[i],
-                        delivered[i], program[i]);
+            std::printf("    %2zu: bare %7.1f ms (its delivery %5.1f ms)   program %7.1f ms (heard %7.1f, "
+                        "looked %7.1f)\n",
+                        i + 1, bare[i], delivered[i], program[i], heard[i], looked[i]);
     check.Abort();
     check.Join(2000);
     push.CloseAll();
