@@ -5,8 +5,10 @@
 // then serves commands from standard input, one per line, answering "ok" or
 // "error <why>":
 //   deliver-to <user> <file>    the file's text into the user's INBOX
+//   quit                        stops, as the end of input does
 // Where the server cannot run here, prints "unavailable <why>" and exits 77.
-// End of input stops the relay and the server and removes its folder.
+// The end of input, or quit, stops the relay and the server and removes its
+// folder: a script whose later children hold the input open says quit.
 #include "support/Cyrus.h"
 #include "support/JmapPushRelay.h"
 
@@ -34,7 +36,7 @@ int main(int argc, char** argv)
         server.Start();
         JmapPushRelay relay(server.HttpPort());
         std::cout << "jmap " << relay.SessionUrl() << " " << relay.Port() << " " << server.HttpPort() << std::endl;
-        for (std::string line; std::getline(std::cin, line);)
+        for (std::string line; std::getline(std::cin, line) && line != "quit";)
         {
             const std::size_t space = line.find(' ', 11);
             if (line.rfind("deliver-to ", 0) != 0 || space == std::string::npos)

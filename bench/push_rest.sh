@@ -66,11 +66,13 @@ esac
 open_workspace
 failure_logs=("ternbell=$work/ternbell.log")
 jmap_pid=""
-# Cyrus and the relay behind the helper: end of input stops them.
+# Cyrus and the relay behind the helper: told to quit, it stops them (the
+# end of its input may not come: whatever started after it holds it open).
 stop_jmap() {
     [ -n "$jmap_pid" ] || return 0
+    echo quit >&"$jmap_in" 2>/dev/null || true
     exec {jmap_in}>&- 2>/dev/null
-    for _ in $(seq 1 100); do
+    for _ in $(seq 1 300); do
         kill -0 "$jmap_pid" 2>/dev/null || break
         sleep 0.1
     done
