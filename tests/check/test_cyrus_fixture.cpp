@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -163,3 +164,23 @@ TEST_F(CyrusFixture, DeliversIntoFoldersItMakes)
 }
 
 } // namespace
+
+// Each user's INBOX is a mailbox of its own: made back to back, two once
+// shared one store, and each user saw the other's mail.
+TEST(CyrusUsers, EachInboxIsItsOwn)
+{
+    if (const std::string why = Cyrus::Unavailable(); !why.empty())
+        GTEST_SKIP() << why;
+    Cyrus server;
+    const std::vector<std::string> users = {"ann", "bob", "cid", "dee", "eve"};
+    // Three made as the server starts, two after.
+    for (std::size_t i = 0; i + 2 < users.size(); ++i)
+        server.AddUser(users[i], "secret");
+    server.Start();
+    server.AddUser("dee", "secret");
+    server.AddUser("eve", "secret");
+    for (const std::string& user : users)
+        server.Deliver(user, Mail("for " + user, "Hello."));
+    for (const std::string& user : users)
+        EXPECT_EQ(server.Flags(user).size(), 1u) << user;
+}

@@ -375,8 +375,13 @@ void Cyrus::Start()
     {
         if (StartOnce(why))
         {
+            // In one session: inboxes made on connections of their own, back
+            // to back, were at times given one mailbox id, and so one store.
+            std::vector<std::string> creates;
             for (const auto& user : Users)
-                MakeInbox(user.first);
+                creates.push_back("CREATE " + Quoted("user/" + user.first));
+            if (!creates.empty())
+                ImapAs(Admin, AdminPassword, creates);
             return;
         }
     }
