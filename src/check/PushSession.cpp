@@ -104,7 +104,11 @@ void RunPushSession(const std::function<std::unique_ptr<TPushClient>()>& make, c
             while (!stop.Stopped())
             {
                 const bool news = client->Wait(wait, anyLineAfter);
-                if (client->Renew() || news)
+                // News heard on the line is told before the renewal, so the
+                // check does not wait for its round trip.
+                if (news)
+                    events.News();
+                if (client->Renew() && !news)
                     events.News();
                 nudges = stop.Nudges();
             }

@@ -120,16 +120,17 @@ TEST_P(PushLoop, TellsAndOpensAgain)
 INSTANTIATE_TEST_SUITE_P(
     Cases, PushLoop,
     testing::Values(
+        // News heard is told before the renewal's round trip.
         PushCase{"NewsIsToldAndIdleRenewed",
                  {"ready"},
                  {"news", "quiet"},
-                 {"open ready", "idle", "healthy", "renew", "news", "renew", "close"},
+                 {"open ready", "idle", "healthy", "news", "renew", "renew", "close"},
                  0ms},
         // Idling on one folder of several: the interval checks the account.
         PushCase{"IdleOnSomeFoldersIsNoHealthyPush",
                  {"partial"},
                  {"news"},
-                 {"open partial", "idle", "unhealthy", "renew", "news", "close"},
+                 {"open partial", "idle", "unhealthy", "news", "renew", "close"},
                  0ms},
         PushCase{"NoIdleEndsTheLoop", {"noidle"}, {}, {"open noidle", "close", "unhealthy"}, 0ms},
         // The mail that came while no session was open is checked for.
