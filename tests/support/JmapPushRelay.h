@@ -1,6 +1,8 @@
 #pragma once
 
-#include <QProcess>
+#include "support/TestHelpers.h"
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <string>
@@ -8,7 +10,8 @@
 // The tests' JMAP push relay (jmap_push_relay.py) in front of a JMAP server
 // on loopback: every request passes through, and the event source is served
 // from the server's own states, asked five times a second, for servers whose
-// own build does not push. Ends with the object or the test.
+// own build does not push. Started without a fork (a sanitizer's threads
+// survive it badly); ends with the object.
 class JmapPushRelay
 {
 public:
@@ -22,6 +25,7 @@ public:
     std::string SessionUrl() const;
 
 private:
-    QProcess FProcess;
+    TempFolder FFolder{"jmap-relay"};
+    pid_t FPid = -1;
     std::uint16_t FPort = 0;
 };

@@ -3,17 +3,18 @@
 server on loopback and serves the event source itself, from the server's own
 states, asked a few times a second with the client's credentials.
 
-    jmap_push_relay.py SERVER_PORT
+    jmap_push_relay.py SERVER_PORT PORT_FILE
 
-prints "port N" once it listens on 127.0.0.1:N. Redirects of the server are
-rewritten to point at the relay, so the session's relative URLs lead here.
+writes "port N" to PORT_FILE once it listens on 127.0.0.1:N, and serves until
+it is ended by a signal. Redirects of the server are rewritten to point at
+the relay, so the session's relative URLs lead here.
 """
 import http.client
 import http.server
 import json
+import os
 import socketserver
 import sys
-import threading
 import time
 import urllib.parse
 
@@ -127,11 +128,11 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
 
 def main():
     server = Server(("127.0.0.1", 0), Relay)
-    print("port %d" % server.server_address[1], flush=True)
-    # Ends with the test: its standard input closes when the test goes.
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    sys.stdin.read()
-    server.shutdown()
+    # Written whole, then renamed: a reader never sees half a line.
+    with open(sys.argv[2] + ".part", "w") as out:
+        out.write("port %d\n" % server.server_address[1])
+    os.rename(sys.argv[2] + ".part", sys.argv[2])
+    server.serve_forever()
 
 
 if __name__ == "__main__":
