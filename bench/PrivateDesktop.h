@@ -39,3 +39,32 @@ inline void QuietDesktop()
     });
     ClearListPending = false;
 }
+
+// The main of a benchmark that counts `what` (deliveries, reads) on a
+// private desktop: the count from the first argument (default 20), then
+// `run(count)`; an exception ends it with its text.
+template <typename TRun>
+int RunOnPrivateDesktop(int argc, char** argv, const char* name, const char* what, TRun run)
+{
+    const int count = argc > 1 ? std::atoi(argv[1]) : 20;
+    if (count < 1)
+    {
+        std::fprintf(stderr, "usage: %s [%s, at least 1]\n", name, what);
+        return 2;
+    }
+    const std::unique_ptr<QTemporaryDir> home = UsePrivateHome();
+    if (!home)
+        return 1;
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
+    QuietDesktop();
+    try
+    {
+        return run(count);
+    }
+    catch (const std::exception& e)
+    {
+        std::fprintf(stderr, "%s: %s\n", name, e.what());
+        return 1;
+    }
+}

@@ -421,25 +421,5 @@ int Run(int deliveries)
 
 int main(int argc, char** argv)
 {
-    const int deliveries = argc > 1 ? std::atoi(argv[1]) : 20;
-    if (deliveries < 1)
-    {
-        std::fprintf(stderr, "usage: bench_jmap_push [deliveries, at least 1]\n");
-        return 2;
-    }
-    const std::unique_ptr<QTemporaryDir> home = UsePrivateHome();
-    if (!home)
-        return 1;
-    int qtArgc = 1;
-    QApplication app(qtArgc, argv);
-    QuietDesktop();
-    try
-    {
-        return Run(deliveries);
-    }
-    catch (const std::exception& e)
-    {
-        std::fprintf(stderr, "bench_jmap_push: %s\n", e.what());
-        return 1;
-    }
+    return RunOnPrivateDesktop(argc, argv, "bench_jmap_push", "deliveries", Run);
 }

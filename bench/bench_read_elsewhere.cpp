@@ -146,25 +146,5 @@ int Run(int reads)
 
 int main(int argc, char** argv)
 {
-    const int reads = argc > 1 ? std::atoi(argv[1]) : 20;
-    if (reads < 1)
-    {
-        std::fprintf(stderr, "usage: bench_read_elsewhere [reads, at least 1]\n");
-        return 2;
-    }
-    const std::unique_ptr<QTemporaryDir> home = UsePrivateHome();
-    if (!home)
-        return 1;
-    int qtArgc = 1;
-    QApplication app(qtArgc, argv);
-    QuietDesktop();
-    try
-    {
-        return Run(reads);
-    }
-    catch (const std::exception& e)
-    {
-        std::fprintf(stderr, "bench_read_elsewhere: %s\n", e.what());
-        return 1;
-    }
+    return RunOnPrivateDesktop(argc, argv, "bench_read_elsewhere", "reads", Run);
 }
