@@ -1,6 +1,7 @@
 #include "support/Cyrus.h"
 
 #include "support/Dovecot.h"
+#include "support/ScriptedServer.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -62,19 +63,10 @@ std::string LibraryFolder(const std::string& tree)
 
 uint16_t FreePort()
 {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof addr;
-    const bool bound = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-                       getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0;
-    const int error = errno;
-    if (fd >= 0)
-        close(fd);
-    if (!bound)
-        throw Cyrus::Failure(std::string("no free port: ") + strerror(error));
-    return ntohs(addr.sin_port);
+    const int port = ScriptedServer::UnusedPort();
+    if (port == 0)
+        throw Cyrus::Failure(std::string("no free port: ") + strerror(errno));
+    return static_cast<uint16_t>(port);
 }
 
 // Whether the root of this process's user namespace can become `uid`: not

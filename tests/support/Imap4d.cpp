@@ -1,6 +1,7 @@
 #include "support/Imap4d.h"
 
 #include "support/Dovecot.h"
+#include "support/ScriptedServer.h"
 
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -30,18 +31,10 @@ const char* const Domain = "ternbell.test";
 
 uint16_t FreePort()
 {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof addr;
-    const bool bound = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-                       getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0;
-    if (fd >= 0)
-        close(fd);
-    if (!bound)
+    const int port = ScriptedServer::UnusedPort();
+    if (port == 0)
         throw std::runtime_error(std::string("no free port: ") + strerror(errno));
-    return ntohs(addr.sin_port);
+    return static_cast<uint16_t>(port);
 }
 
 // The SHA-512 crypt form the server's password check compares with.
