@@ -280,6 +280,9 @@ void TJmapCheckClient::Insert(const TJmapEmail& email)
             std::find(email.MailboxIds.begin(), email.MailboxIds.end(), id->second) == email.MailboxIds.end())
             continue;
         std::vector<TJmapListed>& listed = FMemory.Listed[k];
+        // A message made and changed since may be named in both lists.
+        if (std::any_of(listed.begin(), listed.end(), [&email](const TJmapListed& l) { return l.Id == email.Id; }))
+            continue;
         const auto at = std::upper_bound(listed.begin(), listed.end(), entry,
                                          [](const TJmapListed& a, const TJmapListed& b) {
                                              return a.ReceivedAt < b.ReceivedAt;

@@ -113,11 +113,12 @@ TEST_F(JmapCheck, FirstCheckListsTheUnseenOldestFirstAndARepeatAsksOnlyWhatChang
                        "C~ POST /jmap/ HTTP/1.1\n" + Answer(Mailboxes) + "C~ POST /jmap/ HTTP/1.1\n" +
                        Answer(FullCheck) + "C~ POST /jmap/ HTTP/1.1\n" +
                        Answer(R"({"methodResponses":[["Email/changes",{"oldState":"e1","newState":"e2",)"
-                              R"("hasMoreChanges":false,"created":["M3"],"updated":["M1"],"destroyed":[]},"c"],)"
+                              R"("hasMoreChanges":false,"created":["M3"],"updated":["M1","M3"],"destroyed":[]},"c"],)"
                               R"(["Email/get",{"state":"e2","list":[)" +
                               Email("M3", "third", "2026-12-10T03:00:00Z") +
                               R"(],"notFound":[]},"n"],["Email/get",{"state":"e2","list":[{"id":"M1",)"
-                              R"("mailboxIds":{"P1":true},"keywords":{"$seen":true}}],"notFound":[]},"u"],)"
+                              R"("mailboxIds":{"P1":true},"keywords":{"$seen":true}},)" +
+                              Email("M3", "third", "2026-12-10T03:00:00Z") + R"(],"notFound":[]},"u"],)"
                               R"(["Mailbox/changes",{"oldState":"m1","newState":"m1","hasMoreChanges":false,)"
                               R"("created":[],"updated":[],"destroyed":[]},"m"]]})")));
     const TAccountReport first = Check(srv);
@@ -131,7 +132,8 @@ TEST_F(JmapCheck, FirstCheckListsTheUnseenOldestFirstAndARepeatAsksOnlyWhatChang
     EXPECT_EQ(first.Fetched[0].Header.Preview.Text(), "hi");
     EXPECT_EQ(first.Fetched[0].Size, 100);
 
-    // M1 was read elsewhere, M3 came: one request, and only M3 is new.
+    // M1 was read elsewhere, M3 came (and is named as changed too): one
+    // request, and only M3 is new, listed once.
     const TAccountReport repeat = Check(srv, {"j:M1", "j:M2"});
     ASSERT_EQ(repeat.Error, "");
     EXPECT_EQ(requests, 1);
