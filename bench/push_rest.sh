@@ -128,12 +128,9 @@ done
 start_xsession "$work"
 make_recorder
 
-# hive <folder> <push 0|1>: no window, sound, balloon or blinking; the
-# recorder tells that the first check is over.
-hive() {
-    write_hive "$1" <<EOF
-REGEDIT4
-
+# settings <accounts>: what both hives below hold of the program's own.
+settings() {
+    cat <<EOF
 [HKEY_CURRENT_USER\\Software\\ternbell]
 "EmailClient"=""
 "CheckingTime"=dword:$(printf %08x "$interval")
@@ -145,7 +142,16 @@ REGEDIT4
 "Execute"="\\"$escaped_record\\" %ACCOUNT%"
 "FormAutoHide"=dword:00000000
 "FormAnimation"=""
-"AccountsNo"=dword:00000003
+"AccountsNo"=dword:0000000$1
+EOF
+}
+# hive <folder> <push 0|1>: no window, sound, balloon or blinking; the
+# recorder tells that the first check is over.
+hive() {
+    write_hive "$1" <<EOF
+REGEDIT4
+
+$(settings 3)
 
 $(hive_account 1 Ann ann "$imap_port" 1 "\"Push\"=dword:0000000$2")
 $(folders_key 1)
@@ -163,18 +169,7 @@ one_account_hive() {
     write_hive "$1" <<EOF
 REGEDIT4
 
-[HKEY_CURRENT_USER\\Software\\ternbell]
-"EmailClient"=""
-"CheckingTime"=dword:$(printf %08x "$interval")
-"NotifyOnlyNewMsg"=dword:00000001
-"ShowForm"=dword:00000000
-"PlaySound"=""
-"ScrLckBlinking"=dword:00000000
-"ShowIcon"=""
-"Execute"="\\"$escaped_record\\" %ACCOUNT%"
-"FormAutoHide"=dword:00000000
-"FormAnimation"=""
-"AccountsNo"=dword:00000001
+$(settings 1)
 
 $2
 EOF
