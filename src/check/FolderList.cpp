@@ -12,7 +12,6 @@
 
 #include "platform/CodePage.h"
 
-#include <QJsonArray>
 
 #include <algorithm>
 #include <unordered_set>
@@ -29,13 +28,8 @@ TServerFolders ListJmapFolders(const Account& account, const TSessionLimits& lim
     {
         TJmapLink link(limits, std::move(abort));
         link.SetAccount(account);
-        const TJmapAccountMemory memory = link.Open();
-        QJsonObject get{{"accountId", QString::fromStdString(memory.Session.AccountId)}, {"ids", QJsonValue::Null}};
-        get["properties"] = QJsonArray{"id", "name", "parentId", "role"};
-        const TJmapResponse response = link.Call(memory.Session, {{"Mailbox/get", get, "m"}});
         std::string state;
-        const std::vector<TJmapMailbox> mailboxes =
-            ReadJmapMailboxes(response.Answer("m", "Mailbox/get"), 10000, state);
+        const std::vector<TJmapMailbox> mailboxes = link.Mailboxes(link.Open().Session, state);
         std::map<std::string, std::string> roles;
         for (const TJmapMailbox& m : mailboxes)
             roles[m.Id] = m.Role;

@@ -16,8 +16,6 @@ namespace
 
 // Changes asked for at once; more, and a full check is cheaper.
 constexpr int MaxChanges = 5000;
-// Mailboxes an account may have; a tree of more is no honest one.
-constexpr std::size_t MaxMailboxes = 10000;
 constexpr int MaxFolderDepth = 64;
 
 // The server's preview only where previews are shown: it is most of an
@@ -115,12 +113,7 @@ void TJmapCheckClient::Connect()
 
 void TJmapCheckClient::ReadMailboxes()
 {
-    QJsonObject args = Arguments(FMemory.Session.AccountId);
-    args["ids"] = QJsonValue::Null;
-    args["properties"] = QJsonArray{"id", "name", "parentId", "role"};
-    const TJmapResponse response = FLink.Call(FMemory.Session, {{"Mailbox/get", args, "m"}});
-    const std::vector<TJmapMailbox> mailboxes =
-        ReadJmapMailboxes(response.Answer("m", "Mailbox/get"), MaxMailboxes, FMemory.MailboxState);
+    const std::vector<TJmapMailbox> mailboxes = FLink.Mailboxes(FMemory.Session, FMemory.MailboxState);
     FMemory.MailboxIds = JmapFolderNames(mailboxes);
     FMemory.Mailboxes.clear();
     for (const TJmapMailbox& m : mailboxes)

@@ -6,6 +6,7 @@
 #include "platform/CodePage.h"
 
 #include <QByteArray>
+#include <QJsonArray>
 #include <QUrl>
 
 namespace
@@ -130,6 +131,16 @@ TJmapResponse TJmapLink::Call(const TJmapSession& session, const std::vector<TJm
     if (reply.Status != 200)
         Refused(reply.Status);
     return TJmapResponse(reply.Body);
+}
+
+std::vector<TJmapMailbox> TJmapLink::Mailboxes(const TJmapSession& session, std::string& state)
+{
+    // A tree of more is no honest one.
+    constexpr std::size_t MaxMailboxes = 10000;
+    QJsonObject get{{"accountId", QString::fromStdString(session.AccountId)}, {"ids", QJsonValue::Null}};
+    get["properties"] = QJsonArray{"id", "name", "parentId", "role"};
+    const TJmapResponse response = Call(session, {{"Mailbox/get", get, "m"}});
+    return ReadJmapMailboxes(response.Answer("m", "Mailbox/get"), MaxMailboxes, state);
 }
 
 std::string TJmapLink::Authorization(bool refused)

@@ -33,6 +33,9 @@ public:
 
     // One API request.
     TJmapResponse Call(const TJmapSession& session, const std::vector<TJmapCall>& calls);
+    // Every mailbox of the account (id, name, parent, role), in one request;
+    // `state` gets the Mailbox state.
+    std::vector<TJmapMailbox> Mailboxes(const TJmapSession& session, std::string& state);
     // The Authorization header's value; `refused` asks an OAuth2 account's
     // token afresh.
     std::string AuthorizationHeader(bool refused) { return Authorization(refused); }

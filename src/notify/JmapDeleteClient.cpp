@@ -25,11 +25,12 @@ void TJmapDeleteClient::Connect()
 {
     FFound.clear();
     FMemory = FLink.Open();
-    QJsonObject args{{"accountId", QString::fromStdString(FMemory.Session.AccountId)}, {"ids", QJsonValue::Null}};
-    args["properties"] = QJsonArray{"id", "name", "parentId", "role"};
-    const TJmapResponse response = FLink.Call(FMemory.Session, {{"Mailbox/get", args, "m"}});
-    std::string state;
-    FMemory.MailboxIds = JmapFolderNames(ReadJmapMailboxes(response.Answer("m", "Mailbox/get"), 10000, state));
+    // The folders as the last check named them, else read now.
+    if (FMemory.MailboxIds.empty())
+    {
+        std::string state;
+        FMemory.MailboxIds = JmapFolderNames(FLink.Mailboxes(FMemory.Session, state));
+    }
     OpenFolder(InboxName);
 }
 
