@@ -526,15 +526,8 @@ void Cyrus::Deliver(const std::string& user, const std::string& raw, const std::
     if (!Running())
         throw Failure("cyrus is not running");
     std::string data;
-    for (std::size_t at = 0; at < raw.size();)
-    {
-        std::size_t end = raw.find('\n', at);
-        std::string line = raw.substr(at, end == std::string::npos ? std::string::npos : end - at);
-        at = end == std::string::npos ? raw.size() : end + 1;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+    for (const std::string& line : TextLines(raw))
         data += line + "\r\n";
-    }
     if (folder != "INBOX")
     {
         // LMTP files into another folder only where anyone may post; an

@@ -126,13 +126,8 @@ void Imap4d::Deliver(const std::string& user, const std::string& raw)
 {
     // mbox: a "From " line first, LF line ends, a blank line after.
     std::string message = "From sender@" + std::string(Domain) + " Mon Jan  1 00:00:00 2024\n";
-    for (std::size_t at = 0; at < raw.size();)
+    for (std::string line : TextLines(raw))
     {
-        std::size_t end = raw.find('\n', at);
-        std::string line = raw.substr(at, end == std::string::npos ? std::string::npos : end - at);
-        at = end == std::string::npos ? raw.size() : end + 1;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
         if (line.rfind("From ", 0) == 0)
             line.insert(0, ">");
         message += line + "\n";

@@ -39,6 +39,21 @@ std::string TempFolder::Write(const std::string& name, const std::string& bytes)
     return path;
 }
 
+std::vector<std::string> TextLines(const std::string& raw)
+{
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < raw.size();)
+    {
+        const std::size_t end = raw.find('\n', at);
+        std::string line = raw.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        at = end == std::string::npos ? raw.size() : end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
 std::string ReadFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

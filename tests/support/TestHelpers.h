@@ -29,6 +29,10 @@ private:
     std::string FPath;
 };
 
+// A message's lines without their ends (LF, or CR LF), as a delivery
+// writes them out again in its own form.
+std::vector<std::string> TextLines(const std::string& raw);
+
 // The whole file as bytes; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
 // Replaces the file with the bytes, making missing parent folders; throws
